@@ -1,0 +1,47 @@
+#pragma once
+// String helpers with the platform string's semantics: lengths and comparisons in UTF-16 code
+// units, the leading-number parse of floatValue, case mapping, splitting and base64.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ns {
+
+// Number of UTF-16 code units of a UTF-8 text (a character above U+FFFF counts two).
+// Invalid UTF-8 bytes count one unit each, as the replacement character would.
+size_t utf16Length(std::string_view utf8);
+
+// The UTF-16 code units of a UTF-8 text.
+std::u16string toUTF16(std::string_view utf8);
+std::string fromUTF16(std::u16string_view utf16);
+
+// Compares two UTF-8 texts by their UTF-16 code units, as the platform's literal compare does:
+// -1, 0 or 1. A character above U+FFFF (a surrogate pair, D800-DFFF) orders before U+E000-U+FFFF.
+int utf16Compare(std::string_view a, std::string_view b);
+
+// floatValue / doubleValue / intValue of the platform string: leading white space is skipped,
+// the longest leading number is read; 0 when there is none.
+double doubleValue(std::string_view text);
+float floatValue(std::string_view text);
+int64_t integerValue(std::string_view text);
+
+std::string uppercase(std::string_view text);  // ASCII letters
+std::string lowercase(std::string_view text);
+std::string trim(std::string_view text);      // white space and new lines at both ends
+std::vector<std::string> split(std::string_view text, std::string_view separator);
+std::string replaceAll(std::string_view text, std::string_view from, std::string_view to);
+bool hasPrefix(std::string_view text, std::string_view prefix);
+bool hasSuffix(std::string_view text, std::string_view suffix);
+
+// printf-style formatting into a std::string.
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Base64, standard (with "=" padding) or URL-safe ("-" and "_", padding kept).
+std::string base64Encode(const std::vector<uint8_t>& bytes, bool urlSafe = false);
+std::string base64Encode(std::string_view bytes, bool urlSafe = false);
+// Decodes either alphabet; missing padding is accepted. nullopt on malformed input.
+std::optional<std::vector<uint8_t>> base64Decode(std::string_view text);
+
+}  // namespace ns

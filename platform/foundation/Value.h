@@ -1,0 +1,39 @@
+#pragma once
+// The dynamic value of the platform: dictionaries, arrays, numbers (integer, unsigned and double
+// kept apart), booleans, strings, null, raw data and dates.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+using Value = nlohmann::json;
+using Bytes = std::vector<uint8_t>;
+
+namespace value {
+
+// Raw data is a binary value without subtype; a date is a binary value of subtype kDateSubtype
+// holding the seconds since 1970 as a little-endian IEEE double.
+inline constexpr std::uint64_t kDateSubtype = 0x44;
+
+Value data(const Bytes& bytes);
+Value data(std::string_view bytes);
+bool isData(const Value& v);
+Bytes dataBytes(const Value& v);  // empty when v is not data
+
+Value date(double secondsSince1970);
+bool isDate(const Value& v);
+double dateSeconds(const Value& v);  // 0 when v is not a date
+
+bool isNumber(const Value& v);  // integer, unsigned or double (not boolean)
+
+// Strict JSON parse. Without allowFragments the top level must be an object or an array.
+// Returns nullopt and sets *error on malformed input.
+std::optional<Value> parseJSON(std::string_view text, bool allowFragments = false,
+                               std::string* error = nullptr);
+// Compact or pretty JSON text. Data and dates are written as base64 text and seconds.
+std::string toJSON(const Value& v, bool pretty = false);
+
+}  // namespace value
