@@ -1,0 +1,94 @@
+#pragma once
+// Queues in the manner of the platform's dispatch library: serial queues with labels, the main
+// queue (served by the main run loop), global concurrent queues, after, once, semaphores and
+// groups. A task that throws is caught and logged; the queue goes on.
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class DispatchQueue;
+using DispatchQueueRef = std::shared_ptr<DispatchQueue>;
+using DispatchBlock = std::function<void()>;
+
+enum class DispatchQoS { Background, Utility, Low, Default, UserInitiated, High };
+
+class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
+ public:
+  virtual ~DispatchQueue() = default;
+
+  // A new serial queue with its own worker thread (started on first use, ended with the queue).
+  static DispatchQueueRef serial(std::string label);
+  // The main queue: its blocks run on the main thread whenever the main run loop runs.
+  static DispatchQueueRef main();
+  // The process-wide concurrent queue of a priority.
+  static DispatchQueueRef global(DispatchQoS qos = DispatchQoS::Default);
+  // The queue whose task is running on this thread, or nullptr.
+  static DispatchQueueRef current();
+
+  const std::string& label() const { return label_; }
+  bool isSerial() const { return serial_; }
+  // Whether the calling thread runs a task of this queue (for the main queue: is the main thread).
+  virtual bool isCurrent() const = 0;
+
+  virtual void async(DispatchBlock block) = 0;
+  // Runs the block on the queue and waits for it. A sync onto the serial queue the caller is
+  // running on would deadlock: it is refused (logged, block not run) and false is returned.
+  virtual bool sync(DispatchBlock block) = 0;
+  // Runs the block after `seconds` on the platform clock (see Clock.h: steppable in tests).
+  void after(double seconds, DispatchBlock block);
+
+ protected:
+  DispatchQueue(std::string label, bool serial) : label_(std::move(label)), serial_(serial) {}
+  // Runs one task with the queue marked current; exceptions are caught and logged.
+  void runTask(const DispatchBlock& block);
+
+ private:
+  std::string label_;
+  bool serial_;
+};
+
+// Free-function spellings.
+inline void dispatch_async(const DispatchQueueRef& q, DispatchBlock b) { q->async(std::move(b)); }
+inline bool dispatch_sync(const DispatchQueueRef& q, DispatchBlock b) { return q->sync(std::move(b)); }
+inline void dispatch_after(double seconds, const DispatchQueueRef& q, DispatchBlock b) {
+  q->after(seconds, std::move(b));
+}
+
+// Once-only initialisation.
+using dispatch_once_t = std::once_flag;
+template <class F>
+void dispatch_once(dispatch_once_t& token, F&& f) {
+  std::call_once(token, std::forward<F>(f));
+}
+
+class DispatchSemaphore {
+ public:
+  explicit DispatchSemaphore(long value = 0);
+  ~DispatchSemaphore();
+  void signal();
+  // Waits up to timeoutSeconds of real time (negative: forever). True when signalled.
+  bool wait(double timeoutSeconds = -1);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+class DispatchGroup : public std::enable_shared_from_this<DispatchGroup> {
+ public:
+  static std::shared_ptr<DispatchGroup> create();
+  void enter();
+  void leave();
+  void async(const DispatchQueueRef& queue, DispatchBlock block);
+  // Runs the block on the queue once every entered task has left (at once when none is in).
+  void notify(const DispatchQueueRef& queue, DispatchBlock block);
+  // Waits up to timeoutSeconds of real time (negative: forever). True when the group emptied.
+  bool wait(double timeoutSeconds = -1);
+
+ private:
+  DispatchGroup() = default;
+  struct State;
+  std::shared_ptr<State> state_;
+  friend struct GroupAccess;
+};

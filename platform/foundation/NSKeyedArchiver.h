@@ -1,0 +1,89 @@
+#pragma once
+// Keyed archiving: an object is a class name with typed keyed fields (string, integer, double,
+// bool, date, data, nested object, list, null). Decoding checks the class of every object against
+// an allowed list and the type of every field, and refuses unknown classes, wrong types and
+// truncated or corrupt archives with an error, never a crash. The archive is a binary plist.
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/NSError.h"
+#include "platform/foundation/Value.h"
+
+class NSCoder;
+
+// An object that can be archived. className() names its stored class.
+class NSCoding {
+ public:
+  virtual ~NSCoding() = default;
+  virtual std::string className() const = 0;
+  virtual void encodeWithCoder(NSCoder& coder) const = 0;
+};
+using NSCodingRef = std::shared_ptr<NSCoding>;
+
+// Decoders by class name: a factory reads the fields from the coder and returns the object, or
+// nullptr (after coder.failWithError) when the fields are not acceptable.
+using NSCodingFactory = std::function<NSCodingRef(NSCoder& coder)>;
+void NSRegisterCodingClass(const std::string& className, NSCodingFactory factory);
+
+class NSCoder {
+ public:
+  enum class Kind { String, Integer, Double, Bool, Date, Data, Object, List, Null };
+
+  // Encoding.
+  void encodeString(const std::string& v, const std::string& key);
+  void encodeInteger(int64_t v, const std::string& key);
+  void encodeDouble(double v, const std::string& key);
+  void encodeBool(bool v, const std::string& key);
+  void encodeDate(double secondsSince1970, const std::string& key);
+  void encodeData(const Bytes& v, const std::string& key);
+  void encodeObject(const NSCoding* v, const std::string& key);  // null encodes Null
+  void encodeObjectList(const std::vector<const NSCoding*>& v, const std::string& key);
+  void encodeValue(const Value& v, const std::string& key);  // plain values (dictionaries, lists…)
+
+  // Decoding: each returns nullopt (and records an error) when the key holds another type;
+  // an absent key gives nullopt without an error. decodeObject checks the allowed classes.
+  bool containsValueForKey(const std::string& key) const;
+  std::optional<std::string> decodeString(const std::string& key);
+  std::optional<int64_t> decodeInteger(const std::string& key);
+  std::optional<double> decodeDouble(const std::string& key);  // integers are accepted
+  std::optional<bool> decodeBool(const std::string& key);
+  std::optional<double> decodeDate(const std::string& key);
+  std::optional<Bytes> decodeData(const std::string& key);
+  NSCodingRef decodeObject(const std::string& key);
+  std::optional<std::vector<NSCodingRef>> decodeObjectList(const std::string& key);
+  std::optional<Value> decodeValue(const std::string& key);
+
+  void failWithError(NSErrorRef error);
+  NSErrorRef error() const;
+
+  struct Impl;
+  explicit NSCoder(std::shared_ptr<Impl> impl);
+
+ private:
+  std::shared_ptr<Impl> impl_;
+};
+
+inline constexpr const char* NSCocoaErrorDomain = "NSCocoaErrorDomain";
+inline constexpr int64_t NSCoderReadCorruptError = 4864;
+inline constexpr int64_t NSCoderValueNotFoundError = 4865;
+
+class NSKeyedArchiver {
+ public:
+  // The archive of the object graph, or an empty result with an error.
+  static std::optional<Bytes> archivedDataWithRootObject(const NSCoding& root, NSErrorRef* error);
+};
+
+class NSKeyedUnarchiver {
+ public:
+  // Decodes the root object. Every object's class must be in allowedClasses (after mapping
+  // stored names through classNameMap); otherwise, or on a wrong type or a corrupt archive,
+  // returns nullptr with an NSCocoaErrorDomain error (code 4864).
+  static NSCodingRef unarchivedObjectOfClasses(const std::set<std::string>& allowedClasses,
+                                               const Bytes& data, NSErrorRef* error,
+                                               const std::map<std::string, std::string>& classNameMap = {});
+};

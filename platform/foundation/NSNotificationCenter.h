@@ -1,0 +1,48 @@
+#pragma once
+// Named notifications with an optional sender and user info. Observers are tokens: an observer
+// stops receiving when its token is removed or destroyed.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/foundation/Value.h"
+
+class DispatchQueue;
+
+struct NSNotification {
+  std::string name;
+  const void* object = nullptr;        // the sender's identity (may be null)
+  std::shared_ptr<const void> sender;  // the sender, kept alive for the delivery, when given
+  Value userInfo;                      // a dictionary or null
+};
+
+class NSObserverToken;
+using NSObserverTokenRef = std::shared_ptr<NSObserverToken>;
+
+class NSNotificationCenter {
+ public:
+  static NSNotificationCenter& defaultCenter();
+
+  // Observes `name` (empty: every name) from `object` (null: any sender). The block runs on the
+  // posting thread, or asynchronously on `queue` when one is given. Keep the returned token: the
+  // observation ends when it is destroyed or passed to removeObserver.
+  [[nodiscard]] NSObserverTokenRef addObserverForName(
+      const std::string& name, const void* object, std::shared_ptr<DispatchQueue> queue,
+      std::function<void(const NSNotification&)> block);
+  void removeObserver(const NSObserverTokenRef& token);
+
+  void postNotification(const NSNotification& notification);
+  void postNotificationName(const std::string& name, const void* object = nullptr,
+                            Value userInfo = Value());
+};
+
+class NSObserverToken {
+ public:
+  ~NSObserverToken();
+  void remove();
+
+ private:
+  friend class NSNotificationCenter;
+  NSObserverToken() = default;
+  uint64_t id_ = 0;
+};

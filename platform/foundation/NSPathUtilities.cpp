@@ -1,0 +1,91 @@
+#include "platform/foundation/NSPathUtilities.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/foundation/NSLog.h"
+
+namespace fs = std::filesystem;
+
+std::string NSHomeDirectory() {
+  if (const char* h = std::getenv("SPECTRUM_ANALYSER_HOME"); h && *h) return h;
+  if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x) return std::string(x) + "/spectrum-analyser";
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : "/tmp") + "/.local/share/spectrum-analyser";
+}
+
+std::string NSLibraryDirectory() { return NSHomeDirectory() + "/Library"; }
+std::string NSPreferencesDirectory() { return NSLibraryDirectory() + "/Preferences"; }
+std::string NSApplicationSupportDirectory() { return NSLibraryDirectory() + "/Application Support"; }
+std::string NSCachesDirectory() { return NSLibraryDirectory() + "/Caches"; }
+std::string NSDocumentDirectory() { return NSHomeDirectory() + "/Documents"; }
+std::string NSTemporaryDirectory() { return NSHomeDirectory() + "/tmp/"; }
+std::string NSKeychainDirectory() { return NSLibraryDirectory() + "/Keychains"; }
+
+namespace ns {
+
+bool createDirectory(const std::string& path) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) return true;
+  fs::create_directories(path, ec);
+  if (ec) {
+    NSLog("Could not create the folder %s: %s", path.c_str(), ec.message().c_str());
+    return false;
+  }
+  ::chmod(path.c_str(), 0700);
+  return true;
+}
+
+std::string moveAside(const std::string& path) {
+  for (int n = 1; n < 10000; ++n) {
+    std::string target = path + ".corrupt-" + std::to_string(n);
+    std::error_code ec;
+    if (fs::exists(target, ec)) continue;
+    fs::rename(path, target, ec);
+    if (ec) {
+      NSLog("Could not move %s aside: %s", path.c_str(), ec.message().c_str());
+      return "";
+    }
+    return target;
+  }
+  return "";
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& bytes, int mode) {
+  const fs::path target(path);
+  if (target.has_parent_path() && !createDirectory(target.parent_path().string())) return false;
+  std::string tmp = path + ".tmp-XXXXXX";
+  int fd = ::mkstemp(tmp.data());
+  if (fd < 0) {
+    NSLog("Could not write %s: %s", path.c_str(), std::strerror(errno));
+    return false;
+  }
+  ::fchmod(fd, static_cast<mode_t>(mode));
+  size_t off = 0;
+  bool ok = true;
+  while (off < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + off, bytes.size() - off);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    off += static_cast<size_t>(n);
+  }
+  if (ok && ::fsync(fd) != 0) ok = false;
+  ::close(fd);
+  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
+  if (!ok) {
+    NSLog("Could not write %s: %s", path.c_str(), std::strerror(errno));
+    ::unlink(tmp.c_str());
+  }
+  return ok;
+}
+
+}  // namespace ns
