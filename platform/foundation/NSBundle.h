@@ -23,6 +23,8 @@ class NSBundle {
   std::optional<Value> objectForInfoDictionaryKey(const std::string& key) const;
   // Overrides an Info.plist value for this process (tests, deployment switches). Null removes.
   void setInfoValueForTesting(const std::string& key, const Value& value);
+  // Drops every override made by setInfoValueForTesting.
+  static void resetInfoValuesForTesting();
   // The translation of `key` in table (default "Localizable"); else `value` when it is non-empty;
   // else the key itself.
   std::string localizedStringForKey(const std::string& key, const std::string& value = "",

@@ -20,6 +20,9 @@ class NSError {
   static NSErrorRef errorWithDomain(std::string domain, int64_t code,
                                     Value userInfo = Value::object(),
                                     NSErrorRef underlying = nullptr);
+  // Subclasses carry more (an HTTP error keeps its response); callers tell them apart by
+  // dynamic_pointer_cast.
+  virtual ~NSError() = default;
 
   const std::string& domain() const { return domain_; }
   int64_t code() const { return code_; }

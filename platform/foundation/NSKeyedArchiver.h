@@ -48,6 +48,10 @@ class NSCoder {
   // Decoding: each returns nullopt (and records an error) when the key holds another type;
   // an absent key gives nullopt without an error. decodeObject checks the allowed classes.
   bool containsValueForKey(const std::string& key) const;
+  // The kind of the value stored under `key` (nullopt when absent), so that an optional field of
+  // another type can be skipped without failing the decode. Lists and plain arrays are List;
+  // archived objects and plain dictionaries are Object.
+  std::optional<Kind> kindForKey(const std::string& key) const;
   std::optional<std::string> decodeString(const std::string& key);
   std::optional<int64_t> decodeInteger(const std::string& key);
   std::optional<double> decodeDouble(const std::string& key);  // integers are accepted
@@ -71,6 +75,7 @@ class NSCoder {
 inline constexpr const char* NSCocoaErrorDomain = "NSCocoaErrorDomain";
 inline constexpr int64_t NSCoderReadCorruptError = 4864;
 inline constexpr int64_t NSCoderValueNotFoundError = 4865;
+inline constexpr int64_t NSCoderInvalidValueError = 4866;  // an object graph that cannot be archived
 
 class NSKeyedArchiver {
  public:

@@ -1,6 +1,7 @@
 #pragma once
 // Named notifications with an optional sender and user info. Observers are tokens: an observer
 // stops receiving when its token is removed or destroyed.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +23,10 @@ using NSObserverTokenRef = std::shared_ptr<NSObserverToken>;
 class NSNotificationCenter {
  public:
   static NSNotificationCenter& defaultCenter();
+  NSNotificationCenter();
+  ~NSNotificationCenter();
+  NSNotificationCenter(const NSNotificationCenter&) = delete;
+  NSNotificationCenter& operator=(const NSNotificationCenter&) = delete;
 
   // Observes `name` (empty: every name) from `object` (null: any sender). The block runs on the
   // posting thread, or asynchronously on `queue` when one is given. Keep the returned token: the
@@ -34,6 +39,11 @@ class NSNotificationCenter {
   void postNotification(const NSNotification& notification);
   void postNotificationName(const std::string& name, const void* object = nullptr,
                             Value userInfo = Value());
+
+  struct State;
+
+ private:
+  std::shared_ptr<State> state_;
 };
 
 class NSObserverToken {
@@ -45,4 +55,5 @@ class NSObserverToken {
   friend class NSNotificationCenter;
   NSObserverToken() = default;
   uint64_t id_ = 0;
+  std::weak_ptr<NSNotificationCenter::State> center_;
 };

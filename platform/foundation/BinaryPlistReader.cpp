@@ -1,0 +1,203 @@
+#include "platform/foundation/BinaryPlistReader.h"
+
+#include <cstring>
+#include <vector>
+
+#include "platform/foundation/NSString.h"
+#include "platform/foundation/PlistValue.h"
+
+namespace ns {
+
+namespace {
+
+constexpr int kMaxDepth = 512;
+// A small file may reference the same container many times over; the expanded value is capped.
+constexpr size_t kMaxNodes = 4'000'000;
+constexpr double kReferenceDate = 978307200.0;
+
+class Reader {
+ public:
+  explicit Reader(std::string_view b) : b_(b) {}
+
+  std::optional<Value> run(std::string* error) {
+    if (b_.size() < 8 + 32 || b_.substr(0, 6) != "bplist") return fail(error, "the binary property list is truncated");
+    const size_t t = b_.size() - 32;
+    offsetSize_ = static_cast<uint8_t>(b_[t + 6]);
+    refSize_ = static_cast<uint8_t>(b_[t + 7]);
+    count_ = be(t + 8, 8);
+    const uint64_t top = be(t + 16, 8);
+    tableOffset_ = be(t + 24, 8);
+    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8 || count_ == 0 || top >= count_ ||
+        tableOffset_ < 8 || tableOffset_ > t || count_ > (t - tableOffset_) / offsetSize_)
+      return fail(error, "the binary property list's trailer is damaged");
+    inProgress_.assign(count_, false);
+    Value out;
+    if (!object(top, out, 0)) return fail(error, why_);
+    return out;
+  }
+
+ private:
+  std::optional<Value> fail(std::string* error, const std::string& what) {
+    if (error) *error = what;
+    return std::nullopt;
+  }
+  bool bad(const char* what) {
+    if (why_.empty()) why_ = what;
+    return false;
+  }
+
+  uint64_t be(size_t at, size_t n) const {
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; ++i) v = (v << 8) | static_cast<uint8_t>(b_[at + i]);
+    return v;
+  }
+
+  // Reads the length of a container or string whose marker's low nibble is 0xF: an int object follows.
+  bool length(size_t& at, uint8_t info, uint64_t& len) {
+    if (info != 0x0F) {
+      len = info;
+      return true;
+    }
+    if (at >= limit()) return bad("a length runs past the end");
+    uint8_t marker = static_cast<uint8_t>(b_[at]);
+    if ((marker & 0xF0) != 0x10 || (marker & 0x0F) > 3) return bad("a length is malformed");
+    size_t n = size_t{1} << (marker & 0x0F);
+    if (at + 1 + n > limit()) return bad("a length runs past the end");
+    len = be(at + 1, n);
+    at += 1 + n;
+    return true;
+  }
+
+  size_t limit() const { return tableOffset_; }
+
+  bool object(uint64_t index, Value& out, int depth) {
+    if (index >= count_) return bad("a reference points outside the object table");
+    if (depth > kMaxDepth) return bad("the property list nests too deeply");
+    if (++nodes_ > kMaxNodes) return bad("the property list expands to too many values");
+    const uint64_t off = be(tableOffset_ + index * offsetSize_, offsetSize_);
+    if (off < 8 || off >= limit()) return bad("an object offset is out of range");
+    size_t at = static_cast<size_t>(off);
+    const uint8_t marker = static_cast<uint8_t>(b_[at++]);
+    const uint8_t type = marker >> 4, info = marker & 0x0F;
+    switch (type) {
+      case 0x0:
+        if (info == 0x8 || info == 0x9) {
+          out = (info == 0x9);
+          return true;
+        }
+        return bad("the property list holds null or an unknown simple value");
+      case 0x1: {
+        if (info > 4) return bad("an integer has an impossible size");
+        size_t n = size_t{1} << info;
+        if (at + n > limit()) return bad("an integer runs past the end");
+        // 16-byte integers keep their low 8 bytes; 8-byte integers are signed.
+        uint64_t v = be(at + (n == 16 ? 8 : 0), n == 16 ? 8 : n);
+        out = static_cast<int64_t>(v);
+        return true;
+      }
+      case 0x2: {
+        if (info == 2) {
+          if (at + 4 > limit()) return bad("a real runs past the end");
+          uint32_t raw = static_cast<uint32_t>(be(at, 4));
+          float f;
+          std::memcpy(&f, &raw, 4);
+          out = static_cast<double>(f);
+          return true;
+        }
+        if (info == 3) {
+          if (at + 8 > limit()) return bad("a real runs past the end");
+          uint64_t raw = be(at, 8);
+          double d;
+          std::memcpy(&d, &raw, 8);
+          out = d;
+          return true;
+        }
+        return bad("a real has an impossible size");
+      }
+      case 0x3: {
+        if (info != 3 || at + 8 > limit()) return bad("a date is malformed");
+        uint64_t raw = be(at, 8);
+        double d;
+        std::memcpy(&d, &raw, 8);
+        out = value::date(d + kReferenceDate);
+        return true;
+      }
+      case 0x4: {
+        uint64_t len;
+        if (!length(at, info, len)) return false;
+        if (len > limit() - at) return bad("data runs past the end");
+        out = value::data(b_.substr(at, static_cast<size_t>(len)));
+        return true;
+      }
+      case 0x5: {
+        uint64_t len;
+        if (!length(at, info, len)) return false;
+        if (len > limit() - at) return bad("a string runs past the end");
+        out = std::string(b_.substr(at, static_cast<size_t>(len)));
+        return true;
+      }
+      case 0x6: {
+        uint64_t len;
+        if (!length(at, info, len)) return false;
+        if (len > (limit() - at) / 2) return bad("a string runs past the end");
+        std::u16string units(static_cast<size_t>(len), u'\0');
+        for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(be(at + 2 * i, 2));
+        out = fromUTF16(units);
+        return true;
+      }
+      case 0x8: {
+        size_t n = size_t{info} + 1;
+        if (at + n > limit()) return bad("a reference value runs past the end");
+        out = plistUID(be(at, n));
+        return true;
+      }
+      case 0xA:
+      case 0xC:
+      case 0xD: {
+        uint64_t len;
+        if (!length(at, info, len)) return false;
+        const uint64_t refs = type == 0xD ? 2 * len : len;
+        if (len > limit() || refs > (limit() - at) / refSize_) return bad("a container runs past the end");
+        if (inProgress_[index]) return bad("a container contains itself");
+        inProgress_[index] = true;
+        bool ok = true;
+        if (type == 0xD) {
+          out = Value::object();
+          for (uint64_t i = 0; ok && i < len; ++i) {
+            Value key, item;
+            ok = object(be(at + i * refSize_, refSize_), key, depth + 1) &&
+                 (key.is_string() || bad("a dictionary key is not a string")) &&
+                 object(be(at + (len + i) * refSize_, refSize_), item, depth + 1);
+            if (ok) out[key.get<std::string>()] = std::move(item);
+          }
+        } else {
+          out = Value::array();
+          for (uint64_t i = 0; ok && i < len; ++i) {
+            Value item;
+            ok = object(be(at + i * refSize_, refSize_), item, depth + 1);
+            if (ok) out.push_back(std::move(item));
+          }
+        }
+        inProgress_[index] = false;
+        return ok;
+      }
+      default:
+        return bad("the property list holds a value of an unknown kind");
+    }
+  }
+
+  std::string_view b_;
+  uint8_t offsetSize_ = 0, refSize_ = 0;
+  uint64_t count_ = 0, tableOffset_ = 0;
+  std::vector<bool> inProgress_;
+  size_t nodes_ = 0;
+  std::string why_;
+};
+
+}  // namespace
+
+std::optional<Value> readBinaryPlist(std::string_view bytes, std::string* error) {
+  return Reader(bytes).run(error);
+}
+
+}  // namespace ns

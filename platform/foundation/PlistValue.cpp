@@ -1,0 +1,297 @@
+#include "platform/foundation/PlistValue.h"
+
+#include "platform/foundation/BinaryPlistReader.h"
+
+#include <plist/plist.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+namespace ns {
+
+namespace {
+
+// libplist keeps no documented thread-safety promise; its calls are few and short, so they are
+// serialised.
+std::mutex& plistMutex() {
+  static auto* m = new std::mutex();
+  return *m;
+}
+
+constexpr int kMaxDepth = 512;
+
+struct PlistFree {
+  void operator()(void* p) const {
+    if (p) plist_free(static_cast<plist_t>(p));
+  }
+};
+using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+void setError(std::string* error, const std::string& text) {
+  if (error) *error = text;
+}
+
+// libplist holds a date as the seconds since 2001 in a double and hands them out as the truncated
+// seconds with the magnitude of the fraction in microseconds.
+Value dateFromPlist(plist_t node) {
+  int32_t sec = 0, usec = 0;
+  plist_get_date_val(node, &sec, &usec);
+  double since2001 = sec < 0 ? sec - std::abs(usec) / 1e6 : sec + std::abs(usec) / 1e6;
+  return value::date(since2001 + 978307200.0);
+}
+
+plist_t dateToPlist(double since1970) {
+  double since2001 = since1970 - 978307200.0;
+  if (since2001 > 2147483647.0) since2001 = 2147483647.0;
+  if (since2001 < -2147483648.0) since2001 = -2147483648.0;
+  double whole = std::floor(since2001);
+  auto usec = static_cast<int32_t>(std::llround((since2001 - whole) * 1e6));
+  auto sec = static_cast<int32_t>(whole);
+  if (usec >= 1000000) {
+    sec += 1;
+    usec -= 1000000;
+  }
+  return plist_new_date(sec, usec);
+}
+
+bool toValue(plist_t node, Value& out, int depth, std::string* error) {
+  if (depth > kMaxDepth) {
+    setError(error, "the property list nests too deeply");
+    return false;
+  }
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      uint8_t b = 0;
+      plist_get_bool_val(node, &b);
+      out = Value(b != 0);
+      return true;
+    }
+    case PLIST_UINT: {
+      uint64_t u = 0;
+      plist_get_uint_val(node, &u);
+      out = Value(static_cast<int64_t>(u));
+      return true;
+    }
+    case PLIST_REAL: {
+      double d = 0;
+      plist_get_real_val(node, &d);
+      out = Value(d);
+      return true;
+    }
+    case PLIST_STRING:
+    case PLIST_KEY: {
+      uint64_t len = 0;
+      const char* s = plist_get_node_type(node) == PLIST_STRING ? plist_get_string_ptr(node, &len) : nullptr;
+      if (s) {
+        out = Value(std::string(s, len));
+      } else {
+        char* k = nullptr;
+        plist_get_key_val(node, &k);
+        out = Value(std::string(k ? k : ""));
+        std::free(k);
+      }
+      return true;
+    }
+    case PLIST_DATA: {
+      uint64_t len = 0;
+      const char* p = plist_get_data_ptr(node, &len);
+      out = value::data(std::string_view(p ? p : "", p ? len : 0));
+      return true;
+    }
+    case PLIST_DATE:
+      out = dateFromPlist(node);
+      return true;
+    case PLIST_UID: {
+      uint64_t u = 0;
+      plist_get_uid_val(node, &u);
+      out = plistUID(u);
+      return true;
+    }
+    case PLIST_ARRAY: {
+      out = Value::array();
+      uint32_t n = plist_array_get_size(node);
+      for (uint32_t i = 0; i < n; ++i) {
+        Value item;
+        if (!toValue(plist_array_get_item(node, i), item, depth + 1, error)) return false;
+        out.push_back(std::move(item));
+      }
+      return true;
+    }
+    case PLIST_DICT: {
+      out = Value::object();
+      plist_dict_iter it = nullptr;
+      plist_dict_new_iter(node, &it);
+      if (!it) return true;
+      bool ok = true;
+      for (;;) {
+        char* key = nullptr;
+        plist_t val = nullptr;
+        plist_dict_next_item(node, it, &key, &val);
+        if (!val) {
+          std::free(key);
+          break;
+        }
+        Value item;
+        if (!toValue(val, item, depth + 1, error)) {
+          std::free(key);
+          ok = false;
+          break;
+        }
+        out[std::string(key ? key : "")] = std::move(item);
+        std::free(key);
+      }
+      std::free(it);
+      return ok;
+    }
+    default:
+      setError(error, "the property list holds a value of an unknown kind");
+      return false;
+  }
+}
+
+plist_t fromValue(const Value& v, int depth, std::string* error) {
+  if (depth > kMaxDepth) {
+    setError(error, "the value nests too deeply for a property list");
+    return nullptr;
+  }
+  switch (v.type()) {
+    case Value::value_t::boolean:
+      return plist_new_bool(v.get<bool>() ? 1 : 0);
+    case Value::value_t::number_integer:
+      return plist_new_uint(static_cast<uint64_t>(v.get<int64_t>()));
+    case Value::value_t::number_unsigned:
+      return plist_new_uint(v.get<uint64_t>());
+    case Value::value_t::number_float:
+      return plist_new_real(v.get<double>());
+    case Value::value_t::string:
+      return plist_new_string(v.get_ref<const std::string&>().c_str());
+    case Value::value_t::binary: {
+      if (isPlistUID(v)) return plist_new_uid(plistUIDValue(v));
+      if (value::isDate(v)) return dateToPlist(value::dateSeconds(v));
+      const auto& bin = v.get_binary();
+      return plist_new_data(reinterpret_cast<const char*>(bin.data()), bin.size());
+    }
+    case Value::value_t::array: {
+      plist_t arr = plist_new_array();
+      for (const auto& item : v) {
+        plist_t child = fromValue(item, depth + 1, error);
+        if (!child) {
+          plist_free(arr);
+          return nullptr;
+        }
+        plist_array_append_item(arr, child);
+      }
+      return arr;
+    }
+    case Value::value_t::object: {
+      plist_t dict = plist_new_dict();
+      for (auto it = v.begin(); it != v.end(); ++it) {
+        plist_t child = fromValue(it.value(), depth + 1, error);
+        if (!child) {
+          plist_free(dict);
+          return nullptr;
+        }
+        plist_dict_set_item(dict, it.key().c_str(), child);
+      }
+      return dict;
+    }
+    default:
+      setError(error, "a property list cannot hold null");
+      return nullptr;
+  }
+}
+
+// A raw NUL byte or a character reference to code point 0 ("&#0;", "&#x00;").
+bool holdsNul(std::string_view text) {
+  if (text.find('\0') != std::string_view::npos) return true;
+  for (size_t at = text.find("&#"); at != std::string_view::npos; at = text.find("&#", at + 2)) {
+    size_t i = at + 2;
+    bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
+    if (hex) ++i;
+    bool digits = false, nonZero = false;
+    for (; i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])); ++i) {
+      if (!hex && !std::isdigit(static_cast<unsigned char>(text[i]))) break;
+      digits = true;
+      if (text[i] != '0') nonZero = true;
+    }
+    if (digits && !nonZero) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Value plistUID(uint64_t uid) {
+  std::vector<uint8_t> bytes(8);
+  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(uid >> (8 * i));
+  return Value::binary(std::move(bytes), kUIDSubtype);
+}
+
+bool isPlistUID(const Value& v) {
+  return v.is_binary() && v.get_binary().has_subtype() && v.get_binary().subtype() == kUIDSubtype &&
+         v.get_binary().size() == 8;
+}
+
+uint64_t plistUIDValue(const Value& v) {
+  if (!isPlistUID(v)) return 0;
+  uint64_t u = 0;
+  const auto& b = v.get_binary();
+  for (int i = 0; i < 8; ++i) u |= static_cast<uint64_t>(b[i]) << (8 * i);
+  return u;
+}
+
+std::optional<Value> plistParse(std::string_view bytes, std::string* error) {
+  if (bytes.empty()) {
+    setError(error, "the property list is empty");
+    return std::nullopt;
+  }
+  if (bytes.size() > 0xFFFFFFFFu) {
+    setError(error, "the property list is too large");
+    return std::nullopt;
+  }
+  if (bytes.substr(0, 6) == "bplist") return readBinaryPlist(bytes, error);
+  // libplist stops the process on a string holding NUL, so such text never reaches it.
+  if (holdsNul(bytes)) {
+    setError(error, "the property list holds a NUL character");
+    return std::nullopt;
+  }
+  std::lock_guard<std::mutex> lock(plistMutex());
+  plist_t root = nullptr;
+  plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+  PlistPtr holder(root);
+  if (!root) {
+    setError(error, "the bytes are not a readable property list");
+    return std::nullopt;
+  }
+  Value out;
+  if (!toValue(root, out, 0, error)) return std::nullopt;
+  return out;
+}
+
+std::optional<std::string> plistSerialize(const Value& v, bool binary, std::string* error) {
+  std::lock_guard<std::mutex> lock(plistMutex());
+  PlistPtr root(fromValue(v, 0, error));
+  if (!root) return std::nullopt;
+  char* out = nullptr;
+  uint32_t len = 0;
+  if (binary)
+    plist_to_bin(static_cast<plist_t>(root.get()), &out, &len);
+  else
+    plist_to_xml(static_cast<plist_t>(root.get()), &out, &len);
+  if (!out) {
+    setError(error, "the property list could not be written");
+    return std::nullopt;
+  }
+  std::string result(out, len);
+  if (binary)
+    plist_to_bin_free(out);
+  else
+    plist_to_xml_free(out);
+  return result;
+}
+
+}  // namespace ns

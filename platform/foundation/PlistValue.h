@@ -1,0 +1,28 @@
+#pragma once
+// Property lists as Values: XML or binary plist bytes to a Value and back, through libplist.
+// Integers stay integers, reals stay doubles, booleans stay booleans; data and dates use the
+// binary forms of Value.h. A plist UID (used by keyed archives) is a binary value of subtype
+// kUIDSubtype holding the number as 8 little-endian bytes.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/Value.h"
+
+namespace ns {
+
+inline constexpr std::uint64_t kUIDSubtype = 0x55;
+Value plistUID(uint64_t uid);
+bool isPlistUID(const Value& v);
+uint64_t plistUIDValue(const Value& v);  // 0 when v is not a UID
+
+// Parses XML or binary plist bytes. nullopt (with *error set) when the bytes are not a plist,
+// are truncated or nest deeper than a sane limit.
+std::optional<Value> plistParse(std::string_view bytes, std::string* error = nullptr);
+// Serialises a Value as a binary (or XML) plist. Null cannot be stored in a plist: a null anywhere
+// in the value gives nullopt with *error set.
+std::optional<std::string> plistSerialize(const Value& v, bool binary = true,
+                                          std::string* error = nullptr);
+
+}  // namespace ns

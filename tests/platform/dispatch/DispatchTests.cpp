@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSException.h"
+#include "platform/foundation/NSRunLoop.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ManualClock.h"
+#include "tests/support/WaitFor.h"
+
+namespace {
+
+TEST(SerialQueue, KeepsOrderAndRunsOneTaskAtATimeUnderLoadFromSeveralThreads) {
+  auto queue = DispatchQueue::serial("test.order");
+  constexpr int kProducers = 4;
+  constexpr int kTasks = 400;
+  std::vector<std::vector<int>> seen(kProducers);
+  std::atomic<int> running{0};
+  std::atomic<bool> overlapped{false};
+  std::atomic<bool> notCurrent{false};
+  std::vector<std::thread> producers;
+  for (int p = 0; p < kProducers; ++p) {
+    producers.emplace_back([&, p] {
+      for (int i = 0; i < kTasks; ++i) {
+        queue->async([&, p, i] {
+          if (running.fetch_add(1) != 0) overlapped = true;
+          if (!queue->isCurrent() || DispatchQueue::current() != queue) notCurrent = true;
+          seen[p].push_back(i);  // unguarded on purpose: the queue is the only writer
+          running.fetch_sub(1);
+        });
+      }
+    });
+  }
+  for (auto& t : producers) t.join();
+  ASSERT_TRUE(queue->sync([] {}));  // after every task above
+  EXPECT_FALSE(overlapped.load());
+  EXPECT_FALSE(notCurrent.load());
+  for (int p = 0; p < kProducers; ++p) {
+    ASSERT_EQ(seen[p].size(), static_cast<size_t>(kTasks));
+    for (int i = 0; i < kTasks; ++i) ASSERT_EQ(seen[p][i], i) << "producer " << p;
+  }
+  EXPECT_FALSE(queue->isCurrent());
+}
+
+TEST(SerialQueue, RefusesASyncThatWouldDeadlockInsteadOfHanging) {
+  testsupport::LogCapture log;
+  auto a = DispatchQueue::serial("test.a");
+  auto b = DispatchQueue::serial("test.b");
+  bool selfSync = true, selfRan = false;
+  bool nestedSync = true, nestedRan = false;
+  bool otherSync = false, otherRan = false;
+  a->sync([&] {
+    selfSync = a->sync([&] { selfRan = true; });
+    otherSync = b->sync([&] {
+      otherRan = b->isCurrent();
+      // b's task runs while a waits for it: a sync back onto a would never finish.
+      nestedSync = a->sync([&] { nestedRan = true; });
+    });
+  });
+  EXPECT_FALSE(selfSync);
+  EXPECT_FALSE(selfRan);
+  EXPECT_TRUE(otherSync);
+  EXPECT_TRUE(otherRan);
+  EXPECT_FALSE(nestedSync);
+  EXPECT_FALSE(nestedRan);
+  EXPECT_TRUE(log.contains("test.a"));
+
+  // The queues still work afterwards.
+  bool later = false;
+  EXPECT_TRUE(a->sync([&] { later = true; }));
+  EXPECT_TRUE(later);
+}
+
+TEST(MainQueue, SyncFromTheMainThreadIsRefusedAndFromAnotherThreadWaitsForTheLoop) {
+  testsupport::LogCapture log;
+  bool ran = false;
+  EXPECT_FALSE(DispatchQueue::main()->sync([&] { ran = true; }));
+  EXPECT_FALSE(ran);
+  EXPECT_TRUE(DispatchQueue::main()->isCurrent());
+  EXPECT_EQ(DispatchQueue::current(), DispatchQueue::main());
+
+  std::atomic<bool> ranOnMain{false};
+  std::atomic<bool> returned{false};
+  std::thread other([&] {
+    EXPECT_EQ(DispatchQueue::current(), nullptr);
+    EXPECT_FALSE(DispatchQueue::main()->isCurrent());
+    bool ok = DispatchQueue::main()->sync([&] { ranOnMain = NSRunLoop::isMainThread(); });
+    EXPECT_TRUE(ok);
+    returned = true;
+  });
+  EXPECT_TRUE(testsupport::waitFor([&] { return returned.load(); }));
+  other.join();
+  EXPECT_TRUE(ranOnMain.load());
+
+  // A serial queue's task that was synced from the main thread cannot sync back onto main.
+  auto q = DispatchQueue::serial("test.from-main");
+  bool back = true;
+  q->sync([&] { back = DispatchQueue::main()->sync([] {}); });
+  EXPECT_FALSE(back);
+}
+
+TEST(Dispatch, AfterFiresOnlyWhenTheSteppedClockPassesTheDeadline) {
+  testsupport::ManualClock clock;
+  auto queue = DispatchQueue::serial("test.after");
+  std::mutex m;
+  std::vector<std::string> order;
+  DispatchSemaphore early, late;
+  queue->after(1.0, [&] {
+    std::lock_guard<std::mutex> lock(m);
+    order.push_back("late");
+    late.signal();
+  });
+  dispatch_after(0.5, queue, [&] {
+    std::lock_guard<std::mutex> lock(m);
+    order.push_back("early");
+    early.signal();
+  });
+  clock.advance(0.5);
+  ASSERT_TRUE(early.wait(10));
+  {
+    std::lock_guard<std::mutex> lock(m);
+    EXPECT_EQ(order, std::vector<std::string>{"early"});  // 1.0 has not been reached
+  }
+  clock.advance(0.5);
+  ASSERT_TRUE(late.wait(10));
+  std::lock_guard<std::mutex> lock(m);
+  EXPECT_EQ(order, (std::vector<std::string>{"early", "late"}));
+}
+
+TEST(Dispatch, MainQueueAfterFiresWhileTheMainLoopIsStepped) {
+  testsupport::ManualClock clock;
+  std::vector<double> fired;
+  const double start = Clock::monotonic();
+  DispatchQueue::main()->after(0.5, [&] {
+    EXPECT_TRUE(NSRunLoop::isMainThread());
+    fired.push_back(Clock::monotonic() - start);
+  });
+  DispatchQueue::main()->after(0, [&] { fired.push_back(-1); });  // at once, as async
+  testsupport::stepMainRunLoop(0.4);
+  ASSERT_EQ(fired.size(), 1u);
+  EXPECT_EQ(fired[0], -1);
+  testsupport::stepMainRunLoop(0.2);
+  ASSERT_EQ(fired.size(), 2u);
+  EXPECT_NEAR(fired[1], 0.5, 1e-9);
+}
+
+TEST(Dispatch, SemaphoresCountAndTimeOut) {
+  DispatchSemaphore none;
+  EXPECT_FALSE(none.wait(0.02));
+  EXPECT_FALSE(none.wait(0));
+
+  DispatchSemaphore two(2);
+  EXPECT_TRUE(two.wait(0));
+  EXPECT_TRUE(two.wait(0));
+  EXPECT_FALSE(two.wait(0));
+
+  DispatchSemaphore signalled;
+  std::thread t([&] { signalled.signal(); });
+  EXPECT_TRUE(signalled.wait(10));
+  t.join();
+  EXPECT_FALSE(signalled.wait(0));  // one signal, one wait
+}
+
+TEST(Dispatch, GroupNotifiesOnceEveryTaskHasLeft) {
+  auto group = DispatchGroup::create();
+  auto worker = DispatchQueue::global(DispatchQoS::Utility);
+  auto collector = DispatchQueue::serial("test.group");
+  std::atomic<int> finished{0};
+  DispatchSemaphore gate;
+  for (int i = 0; i < 3; ++i) {
+    group->async(worker, [&] {
+      gate.wait(10);
+      ++finished;
+    });
+  }
+  group->enter();  // a manual piece of work
+  std::atomic<int> seenAtNotify{-1};
+  DispatchSemaphore notified;
+  group->notify(collector, [&] {
+    seenAtNotify = finished.load();
+    notified.signal();
+  });
+  EXPECT_FALSE(group->wait(0.01));
+  for (int i = 0; i < 3; ++i) gate.signal();
+  EXPECT_FALSE(notified.wait(0.05));  // the manual piece is still in
+  group->leave();
+  ASSERT_TRUE(notified.wait(10));
+  EXPECT_EQ(seenAtNotify.load(), 3);
+  EXPECT_TRUE(group->wait(0));
+
+  // An empty group notifies at once; a leave without enter is reported, not fatal.
+  testsupport::LogCapture log;
+  DispatchSemaphore emptyNotified;
+  group->notify(collector, [&] { emptyNotified.signal(); });
+  EXPECT_TRUE(emptyNotified.wait(10));
+  group->leave();
+  EXPECT_TRUE(log.contains("leave without a matching enter"));
+  EXPECT_TRUE(group->wait(0));
+}
+
+TEST(Dispatch, AThrowingTaskIsLoggedAndTheQueueGoesOn) {
+  testsupport::LogCapture log;
+  auto queue = DispatchQueue::serial("test.throwing");
+  queue->async([] { throw std::runtime_error("task exploded"); });
+  queue->async([] { NSException::raise(NSInternalInconsistencyException, "bad state %d", 7); });
+  bool after = false;
+  EXPECT_TRUE(queue->sync([&] { after = true; }));
+  EXPECT_TRUE(after);
+  EXPECT_TRUE(log.contains("task exploded"));
+  EXPECT_TRUE(log.contains("bad state 7"));
+
+  // A group task that throws still leaves the group.
+  auto group = DispatchGroup::create();
+  group->async(DispatchQueue::global(), [] { throw 42; });
+  EXPECT_TRUE(group->wait(10));
+
+  bool mainRan = false;
+  DispatchQueue::main()->async([] { throw std::runtime_error("main task exploded"); });
+  DispatchQueue::main()->async([&] { mainRan = true; });
+  EXPECT_TRUE(testsupport::waitFor([&] { return mainRan; }));
+  EXPECT_TRUE(log.contains("main task exploded"));
+}
+
+TEST(SerialQueue, EndsCleanlyWhenDestroyedFromItsOwnTaskAndRunsWorkLeftBehind) {
+  // The only reference is dropped by the queue's own task.
+  auto holder = std::make_shared<DispatchQueueRef>(DispatchQueue::serial("test.self-destroy"));
+  std::weak_ptr<DispatchQueue> weak = *holder;
+  DispatchSemaphore done;
+  (*holder)->async([holder, &done] {
+    holder->reset();
+    done.signal();
+  });
+  holder.reset();
+  ASSERT_TRUE(done.wait(10));
+  EXPECT_TRUE(testsupport::waitFor([&] { return weak.expired(); }));
+
+  // Work queued before the last reference is dropped still runs, in order.
+  std::vector<int> ran;
+  DispatchSemaphore last;
+  {
+    auto q = DispatchQueue::serial("test.dropped");
+    for (int i = 0; i < 50; ++i) q->async([&ran, i] { ran.push_back(i); });
+    q->async([&] { last.signal(); });
+  }
+  ASSERT_TRUE(last.wait(10));
+  ASSERT_EQ(ran.size(), 50u);
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(ran[i], i);
+
+  // An idle queue destroyed from another thread joins its worker.
+  auto idle = DispatchQueue::serial("test.idle");
+  EXPECT_TRUE(idle->sync([] {}));
+  idle.reset();
+}
+
+TEST(GlobalQueue, RunsTasksConcurrentlyAndKnowsItIsCurrent) {
+  auto global = DispatchQueue::global(DispatchQoS::Default);
+  EXPECT_EQ(global, DispatchQueue::global());
+  EXPECT_NE(global, DispatchQueue::global(DispatchQoS::Background));
+  EXPECT_FALSE(global->isSerial());
+  // Two tasks that each wait for the other can only finish if they run at the same time.
+  DispatchSemaphore a, b, done;
+  global->async([&] {
+    b.signal();
+    if (a.wait(10)) done.signal();
+  });
+  global->async([&] {
+    a.signal();
+    if (b.wait(10)) done.signal();
+  });
+  EXPECT_TRUE(done.wait(10));
+  EXPECT_TRUE(done.wait(10));
+
+  bool current = false;
+  EXPECT_TRUE(global->sync([&] { current = global->isCurrent() && DispatchQueue::current() == global; }));
+  EXPECT_TRUE(current);
+}
+
+TEST(Dispatch, OnceRunsExactlyOnceAcrossThreads) {
+  dispatch_once_t token;
+  std::atomic<int> runs{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) threads.emplace_back([&] { dispatch_once(token, [&] { ++runs; }); });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(runs.load(), 1);
+}
+
+}  // namespace

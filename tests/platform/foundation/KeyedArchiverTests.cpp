@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/PlistValue.h"
+
+namespace {
+
+struct Node : NSCoding {
+  std::string name;
+  int64_t count = 0;
+  double scale = 0;
+  bool visible = false;
+  double created = 0;
+  Bytes blob;
+  Value extra;
+  std::shared_ptr<Node> child;
+  std::vector<std::shared_ptr<Node>> children;
+  std::string storedClass = "Test.Node";
+
+  std::string className() const override { return storedClass; }
+  void encodeWithCoder(NSCoder& c) const override {
+    c.encodeString(name, "name");
+    c.encodeInteger(count, "count");
+    c.encodeDouble(scale, "scale");
+    c.encodeBool(visible, "visible");
+    c.encodeDate(created, "created");
+    c.encodeData(blob, "blob");
+    c.encodeValue(extra, "$extra");
+    c.encodeObject(child.get(), "child");
+    std::vector<const NSCoding*> list;
+    for (const auto& n : children) list.push_back(n.get());
+    c.encodeObjectList(list, "children");
+  }
+  static NSCodingRef decode(NSCoder& c) {
+    auto n = std::make_shared<Node>();
+    auto name = c.decodeString("name");
+    auto count = c.decodeInteger("count");
+    if (!name || !count) return nullptr;
+    n->name = *name;
+    n->count = *count;
+    n->scale = c.decodeDouble("scale").value_or(0);
+    n->visible = c.decodeBool("visible").value_or(false);
+    n->created = c.decodeDate("created").value_or(0);
+    n->blob = c.decodeData("blob").value_or(Bytes{});
+    n->extra = c.decodeValue("$extra").value_or(Value());
+    n->child = std::dynamic_pointer_cast<Node>(c.decodeObject("child"));
+    if (auto list = c.decodeObjectList("children"))
+      for (auto& item : *list) n->children.push_back(std::dynamic_pointer_cast<Node>(item));
+    return n;
+  }
+};
+
+struct Registration {
+  Registration() { NSRegisterCodingClass("Test.Node", &Node::decode); }
+} registration;
+
+const std::set<std::string> kAllowed = {"Test.Node"};
+
+std::shared_ptr<Node> sample() {
+  auto root = std::make_shared<Node>();
+  root->name = "root ✓";
+  root->count = -42;
+  root->scale = 1.5;
+  root->visible = true;
+  root->created = 1700000000.5;
+  root->blob = {0, 1, 255};
+  root->extra = {{"list", Value::array({1, "two", 3.5, nullptr})}, {"flag", false}};
+  root->child = std::make_shared<Node>();
+  root->child->name = "child";
+  root->child->count = 1;
+  for (int i = 0; i < 3; ++i) {
+    auto n = std::make_shared<Node>();
+    n->name = "item" + std::to_string(i);
+    n->count = i;
+    root->children.push_back(n);
+  }
+  root->children.push_back(root->child);  // the same object twice
+  return root;
+}
+
+Bytes archive(const NSCoding& root) {
+  NSErrorRef error;
+  auto data = NSKeyedArchiver::archivedDataWithRootObject(root, &error);
+  EXPECT_TRUE(data) << (error ? error->description() : "");
+  EXPECT_FALSE(error);
+  return data.value_or(Bytes{});
+}
+
+void expectRefused(const Bytes& data, const std::string& why) {
+  NSErrorRef error;
+  auto obj = NSKeyedUnarchiver::unarchivedObjectOfClasses(kAllowed, data, &error);
+  EXPECT_FALSE(obj) << why;
+  ASSERT_TRUE(error) << why;
+  EXPECT_EQ(error->domain(), NSCocoaErrorDomain) << why;
+  EXPECT_EQ(error->code(), NSCoderReadCorruptError) << why;
+}
+
+}  // namespace
+
+TEST(KeyedArchiver, RoundTripKeepsTypesNestingAndSharing) {
+  const Bytes data = archive(*sample());
+  ASSERT_GT(data.size(), 8u);
+  EXPECT_EQ(std::string(data.begin(), data.begin() + 8), "bplist00");
+  NSErrorRef error;
+  auto decoded = std::dynamic_pointer_cast<Node>(NSKeyedUnarchiver::unarchivedObjectOfClasses(kAllowed, data, &error));
+  ASSERT_TRUE(decoded) << (error ? error->description() : "");
+  EXPECT_FALSE(error);
+  EXPECT_EQ(decoded->name, "root ✓");
+  EXPECT_EQ(decoded->count, -42);
+  EXPECT_DOUBLE_EQ(decoded->scale, 1.5);
+  EXPECT_TRUE(decoded->visible);
+  EXPECT_NEAR(decoded->created, 1700000000.5, 1e-6);
+  EXPECT_EQ(decoded->blob, (Bytes{0, 1, 255}));
+  EXPECT_EQ(decoded->extra, sample()->extra);
+  EXPECT_TRUE(decoded->extra["list"][2].is_number_float());
+  ASSERT_TRUE(decoded->child);
+  EXPECT_EQ(decoded->child->name, "child");
+  ASSERT_EQ(decoded->children.size(), 4u);
+  EXPECT_EQ(decoded->children[2]->name, "item2");
+  EXPECT_EQ(decoded->children[3], decoded->child);  // one object, decoded once
+  EXPECT_FALSE(decoded->children[0]->child);
+}
+
+TEST(KeyedArchiver, StoredClassNamesCanBeMappedOnDecode) {
+  auto old = sample();
+  old->storedClass = "Legacy.Node";
+  const Bytes data = archive(*old);
+  NSErrorRef error;
+  EXPECT_FALSE(NSKeyedUnarchiver::unarchivedObjectOfClasses(kAllowed, data, &error));
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->localizedFailureReason().value_or("").find("Legacy.Node"), std::string::npos);
+  auto mapped = NSKeyedUnarchiver::unarchivedObjectOfClasses(kAllowed, data, &error, {{"Legacy.Node", "Test.Node"}});
+  ASSERT_TRUE(mapped);
+  EXPECT_FALSE(error);
+  EXPECT_EQ(std::dynamic_pointer_cast<Node>(mapped)->name, "root ✓");
+}
+
+TEST(KeyedArchiver, UnknownOrDisallowedClassesAreRefused) {
+  auto root = sample();
+  root->children[1]->storedClass = "Test.Stranger";  // nested deep in a list
+  expectRefused(archive(*root), "a class outside the allowed list");
+  NSErrorRef error;
+  // Allowed but with no decoder registered.
+  EXPECT_FALSE(NSKeyedUnarchiver::unarchivedObjectOfClasses({"Test.Node", "Test.Stranger"}, archive(*root), &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), NSCoderReadCorruptError);
+}
+
+TEST(KeyedArchiver, AFieldOfTheWrongTypeIsRefused) {
+  const Bytes good = archive(*sample());
+  auto tree = ns::plistParse(std::string_view(reinterpret_cast<const char*>(good.data()), good.size()));
+  ASSERT_TRUE(tree);
+  // The root object's integer "count" becomes a double, then a reference to a string.
+  const uint64_t rootUID = ns::plistUIDValue((*tree)["$top"]["root"]);
+  Value asDouble = *tree;
+  asDouble["$objects"][rootUID]["count"] = 3.0;
+  auto bytes = ns::plistSerialize(asDouble);
+  expectRefused(Bytes(bytes->begin(), bytes->end()), "a double where an integer belongs");
+
+  Value asString = *tree;
+  asString["$objects"][rootUID]["count"] = asString["$objects"][rootUID]["name"];
+  bytes = ns::plistSerialize(asString);
+  expectRefused(Bytes(bytes->begin(), bytes->end()), "a string where an integer belongs");
+
+  Value objectIsString = *tree;
+  objectIsString["$objects"][rootUID]["child"] = objectIsString["$objects"][rootUID]["name"];
+  bytes = ns::plistSerialize(objectIsString);
+  expectRefused(Bytes(bytes->begin(), bytes->end()), "a string where an object belongs");
+
+  Value selfReference = *tree;
+  selfReference["$objects"][rootUID]["child"] = ns::plistUID(rootUID);
+  bytes = ns::plistSerialize(selfReference);
+  expectRefused(Bytes(bytes->begin(), bytes->end()), "an object containing itself");
+
+  Value outOfRange = *tree;
+  outOfRange["$objects"][rootUID]["child"] = ns::plistUID(100000);
+  bytes = ns::plistSerialize(outOfRange);
+  expectRefused(Bytes(bytes->begin(), bytes->end()), "a reference outside the table");
+}
+
+TEST(KeyedArchiver, TruncatedBodiesAndGarbageAreRefusedWithoutCrashing) {
+  const Bytes good = archive(*sample());
+  for (size_t len = 0; len < good.size(); ++len)
+    expectRefused(Bytes(good.begin(), good.begin() + static_cast<long>(len)), "truncated to " + std::to_string(len));
+
+  std::mt19937 rng(12345);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (int round = 0; round < 300; ++round) {
+    Bytes junk(static_cast<size_t>(1 + round % 200));
+    for (auto& b : junk) b = static_cast<uint8_t>(byte(rng));
+    if (round % 2 == 0 && junk.size() >= 8) std::copy_n("bplist00", 8, junk.begin());
+    expectRefused(junk, "random bytes, round " + std::to_string(round));
+  }
+  // Single flipped bytes of a real archive: any outcome but a crash; a failure carries an error.
+  for (size_t i = 0; i < good.size(); ++i) {
+    Bytes mutated = good;
+    mutated[i] ^= 0x5A;
+    NSErrorRef error;
+    auto obj = NSKeyedUnarchiver::unarchivedObjectOfClasses(kAllowed, mutated, &error);
+    EXPECT_TRUE(obj || error) << "flip at " << i;
+  }
+  // A plist that is not a keyed archive.
+  auto plain = ns::plistSerialize(Value{{"a", 1}});
+  expectRefused(Bytes(plain->begin(), plain->end()), "a plain dictionary");
+}

@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSPathUtilities.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/PlistValue.h"
+#include "tests/support/TestHome.h"
+
+namespace {
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream buf;
+  buf << in.rdbuf();
+  return buf.str();
+}
+
+void writeAll(const std::string& path, const std::string& bytes) {
+  ns::createDirectory(std::filesystem::path(path).parent_path().string());
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+// Collects log lines for the duration of a test.
+struct LogCapture {
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  LogCapture() {
+    previous = ns::setLogSink([this](const std::string& line) {
+      std::lock_guard<std::mutex> lock(mutex);
+      lines.push_back(line);
+    });
+  }
+  ~LogCapture() { ns::setLogSink(previous); }
+  bool contains(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& l : lines)
+      if (l.find(text) != std::string::npos) return true;
+    return false;
+  }
+  ns::LogSink previous;
+};
+
+}  // namespace
+
+TEST(UserDefaults, EveryValueTypeSurvivesAReopenWithItsType) {
+  auto defaults = NSUserDefaults::suiteNamed("test.types");
+  const double when = 1700000000.25;
+  Value nested = {{"list", Value::array({1, 2.5, "three", false})},
+                  {"inner", {{"deep", value::data(std::string_view("\x00\xff", 2))}}}};
+  defaults->setObject("hello ✓", "string");
+  defaults->setInteger(-9000000000LL, "integer");
+  defaults->setDouble(2.0, "double");
+  defaults->setBool(true, "bool");
+  defaults->setObject(value::data(std::string_view("\x01\x02\x00\x03", 4)), "data");
+  defaults->setObject(value::date(when), "date");
+  defaults->setObject(Value::array({"a", 1}), "array");
+  defaults->setObject(nested, "nested");
+  ASSERT_TRUE(defaults->synchronize());
+
+  NSUserDefaults::resetForTesting();
+  auto reopened = NSUserDefaults::suiteNamed("test.types");
+  ASSERT_NE(reopened.get(), defaults.get());
+
+  auto integer = reopened->objectForKey("integer");
+  ASSERT_TRUE(integer);
+  EXPECT_TRUE(integer->is_number_integer());
+  EXPECT_EQ(integer->get<int64_t>(), -9000000000LL);
+  auto dbl = reopened->objectForKey("double");
+  ASSERT_TRUE(dbl);
+  EXPECT_TRUE(dbl->is_number_float());  // 2.0 must not come back as the integer 2
+  auto boolean = reopened->objectForKey("bool");
+  ASSERT_TRUE(boolean);
+  EXPECT_TRUE(boolean->is_boolean());
+  EXPECT_EQ(reopened->stringForKey("string"), "hello ✓");
+  EXPECT_EQ(reopened->dataForKey("data"), (Bytes{1, 2, 0, 3}));
+  auto date = reopened->objectForKey("date");
+  ASSERT_TRUE(date && value::isDate(*date));
+  EXPECT_NEAR(value::dateSeconds(*date), when, 1e-6);
+  EXPECT_EQ(reopened->arrayForKey("array"), Value::array({"a", 1}));
+  auto back = reopened->dictionaryForKey("nested");
+  ASSERT_TRUE(back);
+  EXPECT_EQ(*back, nested);
+  EXPECT_TRUE((*back)["list"][1].is_number_float());
+  EXPECT_TRUE((*back)["list"][3].is_boolean());
+}
+
+TEST(UserDefaults, TypedAccessorsConvertLikeThePlatform) {
+  auto d = NSUserDefaults::suiteNamed("test.accessors");
+  d->setObject("42abc", "numericText");
+  d->setObject("YES", "yesText");
+  d->setObject("0", "zeroText");
+  d->setInteger(7, "seven");
+  d->setDouble(3.75, "real");
+  d->setObject("text", "notData");
+  EXPECT_EQ(d->integerForKey("numericText"), 42);
+  EXPECT_TRUE(d->boolForKey("yesText"));
+  EXPECT_FALSE(d->boolForKey("zeroText"));
+  EXPECT_TRUE(d->boolForKey("seven"));
+  EXPECT_EQ(d->stringForKey("seven"), "7");
+  EXPECT_EQ(d->stringForKey("real"), "3.75");
+  EXPECT_EQ(d->integerForKey("real"), 3);
+  EXPECT_DOUBLE_EQ(d->doubleForKey("numericText"), 42.0);
+  EXPECT_EQ(d->integerForKey("absent"), 0);
+  EXPECT_FALSE(d->boolForKey("absent"));
+  EXPECT_FALSE(d->stringForKey("absent"));
+  EXPECT_FALSE(d->dataForKey("notData"));
+  EXPECT_FALSE(d->arrayForKey("seven"));
+
+  d->setObject(Value(), "seven");  // null removes
+  EXPECT_FALSE(d->objectForKey("seven"));
+  LogCapture log;
+  d->setObject(Value::array({1, nullptr}), "real");  // a plist cannot hold null: refused, old kept
+  EXPECT_DOUBLE_EQ(d->doubleForKey("real"), 3.75);
+  EXPECT_TRUE(log.contains("real"));
+}
+
+TEST(UserDefaults, StandardDefaultsAreTheBundleIdentifiersSuite) {
+  auto standard = NSUserDefaults::standardUserDefaults();
+  EXPECT_EQ(standard->suiteName(), "com.tarn.spectrum-analyser");
+  EXPECT_EQ(standard.get(), NSUserDefaults::suiteNamed("com.tarn.spectrum-analyser").get());
+  EXPECT_EQ(standard->filePath(), NSPreferencesDirectory() + "/com.tarn.spectrum-analyser.plist");
+  // A suite name never escapes the preferences folder.
+  auto odd = NSUserDefaults::suiteNamed("../escape");
+  EXPECT_EQ(std::filesystem::path(odd->filePath()).parent_path().string(), NSPreferencesDirectory());
+}
+
+TEST(UserDefaults, ConcurrentWritersLoseNothing) {
+  NSUserDefaults::resetForTesting();
+  testsupport::useFreshApplicationHome();
+  auto d = NSUserDefaults::suiteNamed("test.concurrent");
+  constexpr int kThreads = 8, kKeys = 150;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([d, t] {
+      for (int k = 0; k < kKeys; ++k) {
+        d->setInteger(t * 1000 + k, "k" + std::to_string(t) + "-" + std::to_string(k));
+        if (k % 37 == 0) d->synchronize();  // writes racing the changes
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  NSUserDefaults::resetForTesting();
+  auto reopened = NSUserDefaults::suiteNamed("test.concurrent");
+  EXPECT_EQ(reopened->dictionaryRepresentation().size(), static_cast<size_t>(kThreads * kKeys));
+  for (int t = 0; t < kThreads; ++t)
+    for (int k = 0; k < kKeys; ++k)
+      ASSERT_EQ(reopened->integerForKey("k" + std::to_string(t) + "-" + std::to_string(k)), t * 1000 + k);
+}
+
+TEST(UserDefaults, ChangesReachTheDiskWithoutAnExplicitSynchronize) {
+  auto d = NSUserDefaults::suiteNamed("test.delayed");
+  d->setObject("later", "written");
+  // The delayed write runs on real time; wait for it with a generous limit.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  std::optional<Value> onDisk;
+  while (std::chrono::steady_clock::now() < deadline) {
+    onDisk = ns::plistParse(readAll(d->filePath()));
+    if (onDisk && onDisk->contains("written")) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(onDisk);
+  EXPECT_EQ((*onDisk)["written"], "later");
+}
+
+TEST(UserDefaults, AnUnreadableFileIsKeptAsideAndReported) {
+  NSUserDefaults::resetForTesting();
+  testsupport::useFreshApplicationHome();
+  const std::string path = NSPreferencesDirectory() + "/test.corrupt.plist";
+  const std::string garbage("bplist00\x01\x02 not really a plist \xff\xfe", 33);
+  writeAll(path, garbage);
+  LogCapture log;
+  auto d = NSUserDefaults::suiteNamed("test.corrupt");
+  EXPECT_TRUE(d->dictionaryRepresentation().empty());
+  EXPECT_TRUE(log.contains(path));
+  const std::string aside = path + ".corrupt-1";
+  ASSERT_TRUE(std::filesystem::exists(aside));
+  EXPECT_EQ(readAll(aside), garbage);
+
+  d->setBool(true, "fresh");
+  ASSERT_TRUE(d->synchronize());
+  EXPECT_EQ(readAll(aside), garbage);  // the new file never replaces the kept bytes
+  NSUserDefaults::resetForTesting();
+  EXPECT_TRUE(NSUserDefaults::suiteNamed("test.corrupt")->boolForKey("fresh"));
+
+  // A well-formed plist whose top level is not a dictionary is not a defaults file either.
+  const std::string arrayPath = NSPreferencesDirectory() + "/test.notdict.plist";
+  writeAll(arrayPath, *ns::plistSerialize(Value::array({1, 2}), false));
+  auto other = NSUserDefaults::suiteNamed("test.notdict");
+  EXPECT_TRUE(other->dictionaryRepresentation().empty());
+  EXPECT_TRUE(std::filesystem::exists(arrayPath + ".corrupt-1"));
+}
+
+TEST(UserDefaults, ReadsAnXmlPlistWrittenByHand) {
+  NSUserDefaults::resetForTesting();
+  testsupport::useFreshApplicationHome();
+  const std::string path = NSPreferencesDirectory() + "/test.xml.plist";
+  writeAll(path, R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>count</key><integer>12</integer>
+<key>ratio</key><real>0.5</real>
+<key>on</key><true/>
+<key>when</key><date>2020-01-02T03:04:05Z</date>
+<key>blob</key><data>AQID</data>
+</dict></plist>)");
+  auto d = NSUserDefaults::suiteNamed("test.xml");
+  EXPECT_TRUE(d->objectForKey("count")->is_number_integer());
+  EXPECT_EQ(d->integerForKey("count"), 12);
+  EXPECT_DOUBLE_EQ(d->doubleForKey("ratio"), 0.5);
+  EXPECT_TRUE(d->objectForKey("on")->is_boolean());
+  EXPECT_NEAR(value::dateSeconds(*d->objectForKey("when")), 1577934245.0, 1e-3);
+  EXPECT_EQ(d->dataForKey("blob"), (Bytes{1, 2, 3}));
+}
