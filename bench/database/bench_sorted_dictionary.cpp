@@ -1,0 +1,159 @@
+// The persistent sorted dictionary against std::map at the sizes around the array/tree switch
+// and beyond. Prints the usual table, then one "ratio" line per operation and size
+// (persistent time / std::map time).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sdk/database/core/FImmutableSortedDictionary.h"
+
+namespace {
+
+using Dict = FImmutableSortedDictionary<int, int>;
+
+int intCompare(const int& a, const int& b) { return a < b ? -1 : (a > b ? 1 : 0); }
+
+// Keys 0, 2, 4, ... in a scrambled order, so inserts do not arrive sorted.
+std::vector<int> keys(int n) {
+  std::vector<int> out(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) out[static_cast<size_t>(i)] = static_cast<int>((static_cast<int64_t>(i) * 7919) % n) * 2;
+  return out;
+}
+
+Dict::Ref buildDict(const std::vector<int>& ks) {
+  auto d = Dict::dictionaryWithComparator(intCompare);
+  for (int k : ks) d = d->insertKey(k, k);
+  return d;
+}
+
+std::map<int, int> buildMap(const std::vector<int>& ks) {
+  std::map<int, int> m;
+  for (int k : ks) m.emplace(k, k);
+  return m;
+}
+
+// insert: build the whole map from empty, one insert at a time.
+void Persistent_Insert(benchmark::State& state) {
+  auto ks = keys(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(buildDict(ks));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+void StdMap_Insert(benchmark::State& state) {
+  auto ks = keys(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(buildMap(ks));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void Persistent_Lookup(benchmark::State& state) {
+  auto ks = keys(static_cast<int>(state.range(0)));
+  auto d = buildDict(ks);
+  for (auto _ : state) {
+    for (int k : ks) benchmark::DoNotOptimize(d->get(k));
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+void StdMap_Lookup(benchmark::State& state) {
+  auto ks = keys(static_cast<int>(state.range(0)));
+  auto m = buildMap(ks);
+  for (auto _ : state) {
+    for (int k : ks) benchmark::DoNotOptimize(m.find(k));
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+// remove: every key removed once from the full map. The persistent map keeps its base, so each
+// removal is a new version; std::map has to put the entry back (extract + reinsert, no allocation).
+void Persistent_Remove(benchmark::State& state) {
+  auto ks = keys(static_cast<int>(state.range(0)));
+  auto d = buildDict(ks);
+  for (auto _ : state) {
+    for (int k : ks) benchmark::DoNotOptimize(d->removeKey(k));
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+void StdMap_Remove(benchmark::State& state) {
+  auto ks = keys(static_cast<int>(state.range(0)));
+  auto m = buildMap(ks);
+  for (auto _ : state) {
+    for (int k : ks) {
+      auto node = m.extract(k);
+      benchmark::DoNotOptimize(node);
+      m.insert(std::move(node));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void Persistent_Walk(benchmark::State& state) {
+  auto d = buildDict(keys(static_cast<int>(state.range(0))));
+  for (auto _ : state) {
+    int64_t sum = 0;
+    d->enumerateKeysAndObjectsUsingBlock([&](const int& k, const int& v, bool*) { sum += k + v; });
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+void StdMap_Walk(benchmark::State& state) {
+  auto m = buildMap(keys(static_cast<int>(state.range(0))));
+  for (auto _ : state) {
+    int64_t sum = 0;
+    for (const auto& [k, v] : m) sum += k + v;
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+#define SIZES ->Arg(10)->Arg(25)->Arg(26)->Arg(1000)->Arg(100000)
+BENCHMARK(Persistent_Insert) SIZES;
+BENCHMARK(StdMap_Insert) SIZES;
+BENCHMARK(Persistent_Lookup) SIZES;
+BENCHMARK(StdMap_Lookup) SIZES;
+BENCHMARK(Persistent_Remove) SIZES;
+BENCHMARK(StdMap_Remove) SIZES;
+BENCHMARK(Persistent_Walk) SIZES;
+BENCHMARK(StdMap_Walk) SIZES;
+
+// Collects the per-run times next to the console output, to print the ratios at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
+        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      }
+    }
+  }
+  void printRatios() const {
+    for (const char* op : {"Insert", "Lookup", "Remove", "Walk"}) {
+      for (const char* n : {"10", "25", "26", "1000", "100000"}) {
+        auto p = times_.find(std::string("Persistent_") + op + "/" + n);
+        auto s = times_.find(std::string("StdMap_") + op + "/" + n);
+        if (p == times_.end() || s == times_.end() || s->second <= 0) continue;
+        char line[128];
+        std::snprintf(line, sizeof line, "ratio %-6s n=%-6s persistent/std::map = %.2f\n", op, n,
+                      p->second / s->second);
+        GetOutputStream() << line;
+      }
+    }
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.printRatios();
+  reporter.GetOutputStream().flush();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,178 @@
+#include "sdk/database/core/FCompoundWrite.h"
+
+#include "sdk/database/snapshot/FChildrenNode.h"
+#include "sdk/database/snapshot/FNamedNode.h"
+#include "sdk/database/snapshot/FSnapshotUtilities.h"
+
+FCompoundWrite::FCompoundWrite(FNodeTreeRef writeTree)
+    : writeTree_(writeTree ? std::move(writeTree) : FNodeTree::empty()) {}
+
+const FCompoundWriteRef& FCompoundWrite::emptyWrite() {
+  static const FCompoundWriteRef instance = std::make_shared<const FCompoundWrite>(FNodeTree::empty());
+  return instance;
+}
+
+FCompoundWriteRef FCompoundWrite::compoundWriteWithValueDictionary(const Value& values) {
+  FNodeTreeRef tree = FNodeTree::empty();
+  if (values.is_object()) {
+    for (auto it = values.begin(); it != values.end(); ++it) {
+      FNodeRef node = FSnapshotUtilities::nodeFrom(it.value());
+      tree = tree->setTree(std::make_shared<const FNodeTree>(node), *FPath::pathWithString(it.key()));
+    }
+  }
+  return std::make_shared<const FCompoundWrite>(tree);
+}
+
+FCompoundWriteRef FCompoundWrite::compoundWriteWithNodeDictionary(
+    const std::vector<std::pair<std::string, FNodeRef>>& nodes) {
+  FNodeTreeRef tree = FNodeTree::empty();
+  for (const auto& [pathText, node] : nodes) {
+    tree = tree->setTree(std::make_shared<const FNodeTree>(node), *FPath::pathWithString(pathText));
+  }
+  return std::make_shared<const FCompoundWrite>(tree);
+}
+
+FCompoundWriteRef FCompoundWrite::addWrite(const FNodeRef& node, const FPathRef& path) const {
+  if (path->isEmpty()) {
+    return std::make_shared<const FCompoundWrite>(std::make_shared<const FNodeTree>(node));
+  }
+  auto rootMost = writeTree_->findRootMostValueAndPath(*path);
+  if (rootMost) {
+    FPathRef relative = FPath::relativePathFrom(*rootMost->path, *path);
+    FNodeRef updated = rootMost->value->updateChild(relative, node);
+    return std::make_shared<const FCompoundWrite>(writeTree_->setValue(updated, *rootMost->path));
+  }
+  auto subtree = std::make_shared<const FNodeTree>(node);
+  return std::make_shared<const FCompoundWrite>(writeTree_->setTree(subtree, *path));
+}
+
+FCompoundWriteRef FCompoundWrite::addWriteAtKey(const FNodeRef& node, std::string_view key) const {
+  return addWrite(node, FPath::pathWithString(key));
+}
+
+FCompoundWriteRef FCompoundWrite::addCompoundWrite(const FCompoundWrite& other, const FPathRef& path) const {
+  FCompoundWriteRef result = shared_from_this();
+  other.writeTree_->forEach([&](const FPathRef& relative, const FNodeRef& node) {
+    result = result->addWrite(node, path->child(*relative));
+  });
+  return result;
+}
+
+FCompoundWriteRef FCompoundWrite::removeWriteAtPath(const FPathRef& path) const {
+  if (path->isEmpty()) return emptyWrite();
+  return std::make_shared<const FCompoundWrite>(writeTree_->setTree(FNodeTree::empty(), *path));
+}
+
+bool FCompoundWrite::hasCompleteWriteAtPath(const FPathRef& path) const {
+  return completeNodeAtPath(path) != nullptr;
+}
+
+FNodeRef FCompoundWrite::completeNodeAtPath(const FPathRef& path) const {
+  auto rootMost = writeTree_->findRootMostValueAndPath(*path);
+  if (!rootMost) return nullptr;
+  return rootMost->value->getChild(FPath::relativePathFrom(*rootMost->path, *path));
+}
+
+std::vector<FNamedNodeRef> FCompoundWrite::completeChildren() const {
+  std::vector<FNamedNodeRef> children;
+  if (const auto& root = writeTree_->value()) {
+    (*root)->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+      children.push_back(FNamedNode::nodeWithName(key, child));
+    });
+  } else {
+    writeTree_->forEachChild([&](const std::string& key, const FNodeRef& node) {
+      children.push_back(FNamedNode::nodeWithName(key, node));
+    });
+  }
+  return children;
+}
+
+std::unordered_map<std::string, FCompoundWriteRef> FCompoundWrite::childCompoundWrites() const {
+  std::unordered_map<std::string, FCompoundWriteRef> children;
+  writeTree_->children()->enumerateKeysAndObjectsUsingBlock(
+      [&](const std::string& key, const FNodeTreeRef& child, bool*) {
+        children.emplace(key, std::make_shared<const FCompoundWrite>(child));
+      });
+  return children;
+}
+
+FCompoundWriteRef FCompoundWrite::childCompoundWriteAtPath(const FPathRef& path) const {
+  if (path->isEmpty()) return shared_from_this();
+  if (FNodeRef complete = completeNodeAtPath(path)) {
+    return std::make_shared<const FCompoundWrite>(std::make_shared<const FNodeTree>(complete));
+  }
+  return std::make_shared<const FCompoundWrite>(writeTree_->subtreeAtPath(*path));
+}
+
+FNodeRef FCompoundWrite::applySubtreeWrite(const FNodeTreeRef& tree, const FPathRef& path, const FNodeRef& node) {
+  if (const auto& value = tree->value()) return node->updateChild(path, *value);
+  FNodeRef priorityWrite;
+  FNodeRef result = node;
+  tree->children()->enumerateKeysAndObjectsUsingBlock(
+      [&](const std::string& key, const FNodeTreeRef& child, bool*) {
+        if (key == ".priority") {
+          // Applied last: a priority only holds on a location that still has data.
+          priorityWrite = child->value() ? *child->value() : nullptr;
+        } else {
+          result = applySubtreeWrite(child, path->childFromString(key), result);
+        }
+      });
+  if (priorityWrite && !result->getChild(path)->isEmpty()) {
+    result = result->updateChild(path->childFromString(".priority"), priorityWrite);
+  }
+  return result;
+}
+
+void FCompoundWrite::enumerateWrites(
+    const std::function<void(const FPathRef&, const FNodeRef&, bool* stop)>& block) const {
+  bool stop = false;
+  writeTree_->forEach([&](const FPathRef& path, const FNodeRef& node) {
+    if (!stop) block(path, node, &stop);
+  });
+}
+
+FNodeRef FCompoundWrite::applyToNode(const FNodeRef& node) const {
+  return applySubtreeWrite(writeTree_, FPath::empty(), node);
+}
+
+FNodeRef FCompoundWrite::rootWrite() const {
+  const auto& value = writeTree_->value();
+  return value ? *value : nullptr;
+}
+
+Value FCompoundWrite::valForExport(bool exp) const {
+  Value out = Value::object();
+  writeTree_->forEach([&](const FPathRef& path, const FNodeRef& node) {
+    out[path->wireFormat()] = node->valForExport(exp);
+  });
+  return out;
+}
+
+bool FCompoundWrite::isEqual(const FCompoundWrite& other) const {
+  return this == &other || valForExport(true) == other.valForExport(true);
+}
+
+namespace {
+// Numbers hash by value, so writes equal across number kinds (1 and 1.0) hash alike.
+uint64_t hashValue(const Value& v) {
+  if (v.is_number()) return std::hash<double>()(v.get<double>());
+  if (v.is_object()) {
+    uint64_t h = 7;
+    for (auto it = v.begin(); it != v.end(); ++it) {
+      h = h * 31 + std::hash<std::string>()(it.key());
+      h = h * 17 + hashValue(it.value());
+    }
+    return h;
+  }
+  if (v.is_array()) {
+    uint64_t h = 11;
+    for (const auto& e : v) h = h * 31 + hashValue(e);
+    return h;
+  }
+  return std::hash<Value>()(v);
+}
+}  // namespace
+
+uint64_t FCompoundWrite::hash() const { return hashValue(valForExport(true)); }
+
+std::string FCompoundWrite::description() const { return value::toJSON(valForExport(true)); }

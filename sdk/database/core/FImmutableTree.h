@@ -1,0 +1,290 @@
+#pragma once
+// A persistent tree keyed by path components with an optional value at every node. Never changes
+// after construction: modifications return a new tree sharing every untouched subtree. Children
+// are ordered by the plain string comparison of their keys, not by the database key order.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "sdk/database/core/FImmutableSortedDictionary.h"
+#include "sdk/database/core/FPath.h"
+#include "sdk/database/core/FTuplePathValue.h"
+#include "sdk/database/core/FUtilities.h"
+
+template <typename T>
+class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
+ public:
+  using Ref = std::shared_ptr<const FImmutableTree>;
+  using Children = FImmutableSortedDictionary<std::string, Ref>;
+  using ChildrenRef = typename Children::Ref;
+  using Predicate = std::function<bool(const T&)>;
+  // (path, value) blocks; paths are relative to the tree the public operation was called on.
+  using VisitBlock = std::function<void(const FPathRef&, const T&)>;
+  using WhileBlock = std::function<bool(const FPathRef&, const T&)>;
+
+  explicit FImmutableTree(std::optional<T> value)
+      : value_(std::move(value)), children_(emptyChildren()) {}
+  FImmutableTree(std::optional<T> value, ChildrenRef children)
+      : value_(std::move(value)), children_(children ? std::move(children) : emptyChildren()) {}
+
+  static const ChildrenRef& emptyChildren() {
+    static const ChildrenRef instance = Children::dictionaryWithComparator(FUtilities::stringComparator());
+    return instance;
+  }
+  static const Ref& empty() {
+    static const Ref instance = std::make_shared<const FImmutableTree>(std::nullopt, emptyChildren());
+    return instance;
+  }
+
+  const std::optional<T>& value() const { return value_; }
+  const ChildrenRef& children() const { return children_; }
+  bool isEmpty() const { return !value_ && children_->isEmpty(); }
+
+  std::optional<FTuplePathValue<T>> findRootMostMatchingPath(const FPath& path,
+                                                            const Predicate& predicate) const {
+    if (value_ && predicate(*value_)) return FTuplePathValue<T>{FPath::empty(), *value_};
+    std::optional<std::string> front = path.getFront();
+    if (!front) return std::nullopt;
+    Ref child = childFor(*front);
+    if (!child) return std::nullopt;
+    auto found = child->findRootMostMatchingPath(*path.popFront(), predicate);
+    if (!found) return std::nullopt;
+    FPath frontPath(std::make_shared<const std::vector<std::string>>(1, *front), 0);
+    return FTuplePathValue<T>{frontPath.child(*found->path), std::move(found->value)};
+  }
+  std::optional<FTuplePathValue<T>> findRootMostValueAndPath(const FPath& path) const {
+    return findRootMostMatchingPath(path, [](const T&) { return true; });
+  }
+
+  std::optional<T> rootMostValueOnPath(const FPath& path) const {
+    return rootMostValueOnPath(path, [](const T&) { return true; });
+  }
+  std::optional<T> rootMostValueOnPath(const FPath& path, const Predicate& predicate) const {
+    const FImmutableTree* node = this;
+    FPathRef rest;
+    const FPath* current = &path;
+    while (true) {
+      if (node->value_ && predicate(*node->value_)) return node->value_;
+      std::optional<std::string> front = current->getFront();
+      if (!front) return std::nullopt;
+      Ref child = node->childFor(*front);
+      if (!child) return std::nullopt;
+      rest = current->popFront();
+      current = rest.get();
+      node = child.get();
+    }
+  }
+
+  std::optional<T> leafMostValueOnPath(const FPath& path) const {
+    return leafMostValueOnPath(path, [](const T&) { return true; });
+  }
+  // Starts with this node's own value untested; then the deepest satisfying value on the path.
+  std::optional<T> leafMostValueOnPath(const FPath& path, const Predicate& predicate) const {
+    std::optional<T> result = value_;
+    const FImmutableTree* node = this;
+    Ref holder;
+    for (const std::string& key : path.keys()) {
+      Ref child = node->childFor(key);
+      if (!child) break;
+      holder = child;
+      node = holder.get();
+      if (node->value_ && predicate(*node->value_)) result = node->value_;
+    }
+    return result;
+  }
+
+  bool containsValueMatching(const Predicate& predicate) const {
+    if (value_ && predicate(*value_)) return true;
+    bool found = false;
+    children_->enumerateKeysAndObjectsUsingBlock([&](const std::string&, const Ref& child, bool* stop) {
+      if (child->containsValueMatching(predicate)) {
+        found = true;
+        *stop = true;
+      }
+    });
+    return found;
+  }
+
+  Ref subtreeAtPath(const FPath& path) const {
+    std::optional<std::string> front = path.getFront();
+    if (!front) return self();
+    Ref child = childFor(*front);
+    if (!child) return empty();
+    return child->subtreeAtPath(*path.popFront());
+  }
+
+  // Setting nullopt never drops the child key, so it may leave an empty child in place.
+  Ref setValue(std::optional<T> value, const FPath& path) const {
+    std::optional<std::string> front = path.getFront();
+    if (!front) return std::make_shared<const FImmutableTree>(std::move(value), children_);
+    Ref child = childFor(*front);
+    if (!child) child = empty();
+    Ref newChild = child->setValue(std::move(value), *path.popFront());
+    return std::make_shared<const FImmutableTree>(value_, children_->insertKey(*front, newChild));
+  }
+
+  Ref removeValueAtPath(const FPath& path) const {
+    std::optional<std::string> front = path.getFront();
+    if (!front) {
+      if (children_->isEmpty()) return empty();
+      return std::make_shared<const FImmutableTree>(std::nullopt, children_);
+    }
+    Ref child = childFor(*front);
+    if (!child) return self();
+    Ref newChild = child->removeValueAtPath(*path.popFront());
+    ChildrenRef newChildren = newChild->isEmpty() ? children_->removeKey(*front)
+                                                  : children_->insertKey(*front, newChild);
+    if (!value_ && newChildren->isEmpty()) return empty();
+    return std::make_shared<const FImmutableTree>(value_, std::move(newChildren));
+  }
+
+  std::optional<T> valueAtPath(const FPath& path) const {
+    std::optional<std::string> front = path.getFront();
+    if (!front) return value_;
+    Ref child = childFor(*front);
+    if (!child) return std::nullopt;
+    return child->valueAtPath(*path.popFront());
+  }
+
+  Ref setTree(const Ref& tree, const FPath& path) const {
+    std::optional<std::string> front = path.getFront();
+    if (!front) return tree;
+    Ref child = childFor(*front);
+    if (!child) child = empty();
+    Ref newChild = child->setTree(tree, *path.popFront());
+    ChildrenRef newChildren = newChild->isEmpty() ? children_->removeKey(*front)
+                                                  : children_->insertKey(*front, newChild);
+    return std::make_shared<const FImmutableTree>(value_, std::move(newChildren));
+  }
+
+  // Post-order fold: each node's block gets the results of its children (nullopt records nothing).
+  template <typename R>
+  using FoldBlock = std::function<std::optional<R>(
+      const FPathRef&, const std::optional<T>&, const std::unordered_map<std::string, R>&)>;
+  template <typename R>
+  std::optional<R> foldWithBlock(const FoldBlock<R>& block) const {
+    return foldWithPathSoFar<R>(FPath::empty(), block);
+  }
+  template <typename R>
+  std::optional<R> foldWithPathSoFar(const FPathRef& pathSoFar, const FoldBlock<R>& block) const {
+    std::unordered_map<std::string, R> results;
+    children_->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const Ref& child, bool*) {
+      std::optional<R> r = child->template foldWithPathSoFar<R>(appendKey(pathSoFar, key), block);
+      if (r) results.emplace(key, std::move(*r));
+    });
+    return block(pathSoFar, value_, results);
+  }
+
+  // The first non-nullopt answer of the block down the path.
+  template <typename R>
+  using FindBlock = std::function<std::optional<R>(const FPathRef&, const T&)>;
+  template <typename R>
+  std::optional<R> findOnPath(const FPath& path, const FindBlock<R>& block) const {
+    return findOnPath<R>(path, FPath::empty(), block);
+  }
+  template <typename R>
+  std::optional<R> findOnPath(const FPath& path, const FPathRef& pathSoFar,
+                              const FindBlock<R>& block) const {
+    if (value_) {
+      std::optional<R> r = block(pathSoFar, *value_);
+      if (r) return r;
+    }
+    std::optional<std::string> front = path.getFront();
+    if (!front) return std::nullopt;
+    Ref child = childFor(*front);
+    if (!child) return std::nullopt;
+    return child->template findOnPath<R>(*path.popFront(), appendKey(pathSoFar, *front), block);
+  }
+
+  // Walks down the path while the block answers YES; returns the path where the walk ended.
+  FPathRef forEachOnPathWhileBlock(const FPath& path, const WhileBlock& block) const {
+    return forEachOnPathWhileBlock(path, FPath::empty(), block);
+  }
+  FPathRef forEachOnPathWhileBlock(const FPath& path, const FPathRef& pathSoFar,
+                                   const WhileBlock& block) const {
+    std::optional<std::string> front = path.getFront();
+    if (!front) {
+      if (value_) block(pathSoFar, *value_);
+      return pathSoFar;
+    }
+    if (value_ && !block(pathSoFar, *value_)) return pathSoFar;
+    Ref child = childFor(*front);
+    if (!child) return pathSoFar;
+    return child->forEachOnPathWhileBlock(*path.popFront(), appendKey(pathSoFar, *front), block);
+  }
+
+  // Calls the block on the values above the end of the path; returns the subtree at the path.
+  Ref forEachOnPathPerformBlock(const FPath& path, const VisitBlock& block) const {
+    return forEachOnPathPerformBlock(path, FPath::empty(), block);
+  }
+  Ref forEachOnPathPerformBlock(const FPath& path, const FPathRef& pathSoFar,
+                                const VisitBlock& block) const {
+    std::optional<std::string> front = path.getFront();
+    if (!front) return self();
+    if (value_) block(pathSoFar, *value_);
+    Ref child = childFor(*front);
+    if (!child) return empty();
+    return child->forEachOnPathPerformBlock(*path.popFront(), appendKey(pathSoFar, *front), block);
+  }
+
+  // Every value, each after all values below it; siblings in ascending key order.
+  void forEach(const VisitBlock& block) const { forEachPathSoFar(FPath::empty(), block); }
+  void forEachPathSoFar(const FPathRef& pathSoFar, const VisitBlock& block) const {
+    children_->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const Ref& child, bool*) {
+      child->forEachPathSoFar(appendKey(pathSoFar, key), block);
+    });
+    if (value_) block(pathSoFar, *value_);
+  }
+
+  // The values of the immediate children that have one.
+  void forEachChild(const std::function<void(const std::string&, const T&)>& block) const {
+    children_->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const Ref& child, bool*) {
+      if (child->value_) block(key, *child->value_);
+    });
+  }
+
+  bool isEqual(const FImmutableTree& other) const {
+    if (this == &other) return true;
+    if (value_.has_value() != other.value_.has_value()) return false;
+    if (value_ && !fobject::isEqual(*value_, *other.value_)) return false;
+    return children_->isEqual(*other.children_);
+  }
+  uint64_t hash() const {
+    return children_->hash() * 31 + (value_ ? fobject::hash(*value_) : 0);
+  }
+  std::string description() const {
+    std::string out = "FImmutableTree { value=";
+    out += value_ ? fobject::description(*value_) : "<nil>";
+    out += ", children={";
+    children_->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const Ref& child, bool*) {
+      out += " " + key + "=";
+      out += child->value_ ? fobject::description(*child->value_) : "<nil>";
+    });
+    out += " } }";
+    return out;
+  }
+  std::string debugDescription() const { return description(); }
+
+ private:
+  Ref childFor(const std::string& key) const {
+    std::optional<Ref> child = children_->get(key);
+    return child ? *child : nullptr;
+  }
+  // Trees made outside a shared_ptr (on the stack) answer a copy where the receiver is meant.
+  Ref self() const {
+    if (Ref r = this->weak_from_this().lock()) return r;
+    return std::make_shared<const FImmutableTree>(value_, children_);
+  }
+  static FPathRef appendKey(const FPathRef& path, const std::string& key) {
+    auto pieces = std::make_shared<std::vector<std::string>>(path->keys());
+    pieces->push_back(key);
+    return std::make_shared<const FPath>(std::move(pieces), 0);
+  }
+
+  std::optional<T> value_;
+  ChildrenRef children_;
+};

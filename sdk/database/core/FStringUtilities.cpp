@@ -1,0 +1,107 @@
+#include "sdk/database/core/FStringUtilities.h"
+
+#include <array>
+#include <regex>
+#include <vector>
+
+#include "platform/security/Crypto.h"
+#include "sdk/database/core/FWSUtilities.h"
+
+namespace {
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool isValidUTF8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    auto c = static_cast<unsigned char>(s[i]);
+    size_t n;
+    uint32_t cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      n = 2;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 3;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 4;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + n > s.size()) return false;
+    for (size_t k = 1; k < n; ++k) {
+      auto cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string FStringUtilities::base64EncodedSha1(std::string_view str) {
+  // Every byte counts: a text with a zero byte must not hash like its prefix.
+  std::array<uint8_t, 20> digest = security::sha1(str);
+  return FWSUtilities::base64EncodedStringFromData(std::vector<uint8_t>(digest.begin(), digest.end()));
+}
+
+std::string FStringUtilities::urlDecoded(std::string_view url) {
+  std::string plus(url);
+  for (char& c : plus) {
+    if (c == '+') c = ' ';
+  }
+  std::string out;
+  out.reserve(plus.size());
+  for (size_t i = 0; i < plus.size(); ++i) {
+    if (plus[i] != '%') {
+      out += plus[i];
+      continue;
+    }
+    if (i + 2 >= plus.size()) return plus;
+    int hi = hexDigit(plus[i + 1]);
+    int lo = hexDigit(plus[i + 2]);
+    if (hi < 0 || lo < 0) return plus;
+    out += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  if (!isValidUTF8(out)) return plus;
+  return out;
+}
+
+std::string FStringUtilities::urlEncoded(std::string_view url) {
+  static const std::string_view kAllowed =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_~";
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out;
+  for (char c : url) {
+    if (kAllowed.find(c) != std::string_view::npos) {
+      out += c;
+    } else {
+      auto b = static_cast<unsigned char>(c);
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0xF];
+    }
+  }
+  return out;
+}
+
+std::string FStringUtilities::sanitizedForUserAgent(std::string_view str) {
+  static const std::regex kPattern("/|_");
+  return std::regex_replace(std::string(str), kPattern, "|");
+}

@@ -1,0 +1,249 @@
+#pragma once
+// The tree form of the sorted dictionary: a persistent left-leaning red-black tree whose root is
+// black. Inserts and removes copy one root-to-leaf path; the build from a map makes a balanced
+// tree in one pass without rotations. It never turns back into the array form.
+#include <mutex>
+#include <vector>
+
+#include "sdk/database/core/FImmutableSortedDictionary.h"
+#include "sdk/database/core/FLLRBNode.h"
+
+template <typename K, typename V>
+class FTreeSortedDictionary;
+
+// Walks the keys of a tree dictionary in order (or reverse order) from a start key, with a stack
+// of the nodes still to visit. Keeps the dictionary, and so its nodes, alive.
+template <typename K, typename V>
+class FTreeSortedDictionaryEnumerator : public NSEnumerator<K> {
+ public:
+  using Node = FLLRBNode<K, V>;
+
+  FTreeSortedDictionaryEnumerator(std::shared_ptr<const FTreeSortedDictionary<K, V>> dictionary,
+                                  const K* startKey, bool isReverse)
+      : dictionary_(std::move(dictionary)), isReverse_(isReverse) {
+    const auto& cmp = *dictionary_->comparator();
+    const Node* node = dictionary_->root().get();
+    while (!node->isEmpty()) {
+      // Without a start key every node counts as at or past the start.
+      int r = 1;
+      if (startKey) {
+        r = cmp(node->key(), *startKey);
+        if (isReverse) r = -r;
+      }
+      if (r < 0) {
+        node = isReverse ? node->left().get() : node->right().get();
+      } else {
+        stack_.push_back(node);
+        if (r == 0) break;
+        node = isReverse ? node->right().get() : node->left().get();
+      }
+    }
+  }
+
+  std::optional<K> nextObject() override {
+    const Node* node;
+    {
+      std::lock_guard<std::mutex> lock(stackLock_);
+      if (stack_.empty()) return std::nullopt;
+      node = stack_.back();
+      stack_.pop_back();
+      const Node* next = isReverse_ ? node->left().get() : node->right().get();
+      while (!next->isEmpty()) {
+        stack_.push_back(next);
+        next = isReverse_ ? next->right().get() : next->left().get();
+      }
+    }
+    return node->key();
+  }
+
+ private:
+  std::shared_ptr<const FTreeSortedDictionary<K, V>> dictionary_;
+  std::vector<const Node*> stack_;
+  std::mutex stackLock_;
+  bool isReverse_;
+};
+
+template <typename K, typename V>
+class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
+ public:
+  using Base = FImmutableSortedDictionary<K, V>;
+  using typename Base::Block;
+  using typename Base::Comparator;
+  using typename Base::ComparatorRef;
+  using typename Base::KeyEnumerator;
+  using typename Base::Ref;
+  using NodeRef = typename FLLRBNode<K, V>::Ref;
+  using ValueNode = FLLRBValueNode<K, V>;
+
+  explicit FTreeSortedDictionary(ComparatorRef comparator)
+      : FTreeSortedDictionary(std::move(comparator), FLLRBEmptyNode<K, V>::emptyNode()) {}
+  FTreeSortedDictionary(ComparatorRef comparator, NodeRef root)
+      : comparator_(std::move(comparator)),
+        root_(root ? std::move(root) : FLLRBEmptyNode<K, V>::emptyNode()) {}
+
+  // The balanced build from an unordered map (any range of key/value pairs).
+  template <typename Map>
+  static Ref fromDictionary(const Map& map, Comparator comparator) {
+    auto entries = Base::sortedEntries(map, comparator);
+    NodeRef root = rootFrom12List(entries);
+    return std::make_shared<const FTreeSortedDictionary>(
+        std::make_shared<const Comparator>(std::move(comparator)), std::move(root));
+  }
+
+  // A perfectly balanced black tree of entries[start, start + length); null for no entries.
+  static NodeRef buildBalancedTree(const std::vector<std::pair<K, V>>& entries, size_t start,
+                                   size_t length) {
+    size_t available = start < entries.size() ? entries.size() - start : 0;
+    if (length > available) length = available;
+    if (length == 0) return nullptr;
+    if (length == 1) {
+      return ValueNode::make(entries[start].first, entries[start].second, false, nullptr, nullptr);
+    }
+    size_t middle = length / 2;
+    NodeRef left = buildBalancedTree(entries, start, middle);
+    NodeRef right = buildBalancedTree(entries, start + middle + 1, middle);
+    return ValueNode::make(entries[start + middle].first, entries[start + middle].second, false,
+                           std::move(left), std::move(right));
+  }
+
+  // Builds the tree from the binary form of n + 1: a chain of pennants down the left spine, each
+  // a key with a balanced right subtree.
+  static NodeRef rootFrom12List(const std::vector<std::pair<K, V>>& entries) {
+    const auto n = static_cast<uint32_t>(entries.size());
+    if (n == 0) return FLLRBEmptyNode<K, V>::emptyNode();
+    uint16_t bitCount = 0;
+    while ((uint64_t{1} << (bitCount + 1)) <= uint64_t{n} + 1) ++bitCount;
+    const uint32_t bits = (n + 1) & static_cast<uint32_t>((uint64_t{1} << bitCount) - 1);
+    int32_t currentBit = bitCount - 1;
+
+    struct Pennant {
+      size_t index;
+      bool red;
+      NodeRef right;
+    };
+    std::vector<Pennant> pennants;
+    size_t index = n;
+    auto pennant = [&](size_t chunk, bool red) {
+      index -= chunk;
+      pennants.push_back({index, red, buildBalancedTree(entries, index + 1, chunk - 1)});
+    };
+    for (uint16_t i = 0; i < bitCount; ++i) {
+      const bool isOne = ((bits >> currentBit) & 1u) != 0;
+      --currentBit;
+      const size_t chunk = size_t{1} << (bitCount - 1 - i);
+      if (isOne) {
+        pennant(chunk, false);
+        pennant(chunk, true);
+      } else {
+        pennant(chunk, false);
+      }
+    }
+    // Each pennant is the left child of the one built before it; link from the last so that
+    // every node is complete when it is made.
+    NodeRef below;
+    for (auto it = pennants.rbegin(); it != pennants.rend(); ++it) {
+      below = ValueNode::make(entries[it->index].first, entries[it->index].second, it->red,
+                              std::move(below), it->right);
+    }
+    return below;
+  }
+
+  Ref insertKey(const K& key, const V& value) const override {
+    NodeRef root = root_->insertKey(key, value, *comparator_)
+                       ->copyWith(nullptr, nullptr, false, nullptr, nullptr);
+    return std::make_shared<const FTreeSortedDictionary>(comparator_, std::move(root));
+  }
+
+  Ref removeKey(const K& key) const override {
+    if (!contains(key)) return this->self();
+    NodeRef root =
+        root_->remove(key, *comparator_)->copyWith(nullptr, nullptr, false, nullptr, nullptr);
+    return std::make_shared<const FTreeSortedDictionary>(comparator_, std::move(root));
+  }
+
+  std::optional<V> get(const K& key) const override {
+    const FLLRBNode<K, V>* node = find(key);
+    if (!node) return std::nullopt;
+    return node->value();
+  }
+
+  std::optional<K> getPredecessorKey(const K& key) const override {
+    const auto& cmp = *comparator_;
+    const FLLRBNode<K, V>* node = root_.get();
+    const FLLRBNode<K, V>* rightParent = nullptr;
+    while (!node->isEmpty()) {
+      int r = cmp(key, node->key());
+      if (r == 0) {
+        if (!node->left()->isEmpty()) {
+          const FLLRBNode<K, V>* n = node->left().get();
+          while (!n->right()->isEmpty()) n = n->right().get();
+          return n->key();
+        }
+        if (rightParent) return rightParent->key();
+        return std::nullopt;
+      }
+      if (r < 0) {
+        node = node->left().get();
+      } else {
+        rightParent = node;
+        node = node->right().get();
+      }
+    }
+    throw NSException("NonexistentKey", "getPredecessorKey called with nonexistent key.",
+                      Value{{"key", fobject::description(key)}});
+  }
+
+  bool isEmpty() const override { return root_->isEmpty(); }
+  int32_t count() const override { return root_->count(); }
+  std::optional<K> minKey() const override { return root_->minKey(); }
+  std::optional<K> maxKey() const override { return root_->maxKey(); }
+
+  void enumerateKeysAndObjectsUsingBlock(const Block& block) const override {
+    enumerateKeysAndObjectsReverse(false, block);
+  }
+  void enumerateKeysAndObjectsReverse(bool reverse, const Block& block) const override {
+    auto visit = [&block](const K& key, const V& value) {
+      bool stop = false;
+      block(key, value, &stop);
+      return stop;
+    };
+    if (reverse) {
+      root_->reverseTraversal(visit);
+    } else {
+      root_->inorderTraversal(visit);
+    }
+  }
+
+  bool contains(const K& key) const override { return find(key) != nullptr; }
+
+  KeyEnumerator keyEnumerator() const override { return enumerator(nullptr, false); }
+  KeyEnumerator keyEnumeratorFrom(const K& key) const override { return enumerator(&key, false); }
+  KeyEnumerator reverseKeyEnumerator() const override { return enumerator(nullptr, true); }
+  KeyEnumerator reverseKeyEnumeratorFrom(const K& key) const override {
+    return enumerator(&key, true);
+  }
+
+  const ComparatorRef& comparator() const override { return comparator_; }
+  const NodeRef& root() const { return root_; }
+
+ private:
+  const FLLRBNode<K, V>* find(const K& key) const {
+    const auto& cmp = *comparator_;
+    const FLLRBNode<K, V>* node = root_.get();
+    while (!node->isEmpty()) {
+      int r = cmp(key, node->key());
+      if (r == 0) return node;
+      node = r < 0 ? node->left().get() : node->right().get();
+    }
+    return nullptr;
+  }
+
+  KeyEnumerator enumerator(const K* startKey, bool reverse) const {
+    auto self = std::static_pointer_cast<const FTreeSortedDictionary>(this->self());
+    return std::make_shared<FTreeSortedDictionaryEnumerator<K, V>>(std::move(self), startKey,
+                                                                   reverse);
+  }
+
+  ComparatorRef comparator_;
+  NodeRef root_;
+};

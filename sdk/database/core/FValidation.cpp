@@ -1,0 +1,232 @@
+#include "sdk/database/core/FValidation.h"
+
+#include <cmath>
+#include <regex>
+
+#include "platform/foundation/NSException.h"
+#include "platform/foundation/NSString.h"
+#include "sdk/database/core/FPath.h"
+
+namespace {
+
+constexpr std::string_view kInvalidPathCharacters = "[].#$";
+constexpr std::string_view kInvalidKeyCharacters = "[].#$/";
+
+std::string str(std::string_view s) { return std::string(s); }
+
+bool isServerValueMap(const Value& value) {
+  return value.is_object() && value.contains(".sv");
+}
+
+// Only the operations the server knows are accepted: a placeholder it cannot resolve would be
+// refused by the server after the local copy had already shown it.
+void validateServerValue(std::string_view from, const Value& op, const std::vector<std::string>& path) {
+  if (op.is_string() && op.get_ref<const std::string&>() == "timestamp") return;
+  if (op.is_object() && op.size() == 1 && op.contains("increment")) {
+    const Value& delta = op.at("increment");
+    const bool finiteNumber =
+        delta.is_number_integer() || (delta.is_number_float() && std::isfinite(delta.get<double>()));
+    if (finiteNumber) return;
+    NSException::raise(kInvalidZirezizeData,
+                       ns::format("(%s) Server value increment must be a number at path: %s.", str(from).c_str(),
+                                  FValidation::joinedPath(path).c_str()));
+  }
+  NSException::raise(kInvalidZirezizeData,
+                     ns::format("(%s) Unknown server value: %s at path: %s.", str(from).c_str(),
+                                value::toJSON(op).c_str(), FValidation::joinedPath(path).c_str()));
+}
+
+const char* typeLabel(const Value& v) {
+  if (v.is_number_float() && std::isnan(v.get<double>())) return "NaN";
+  return "Infinity";
+}
+
+}  // namespace
+
+std::string FValidation::joinedPath(const std::vector<std::string>& path, size_t maxKeys) {
+  std::string out;
+  const size_t n = std::min(path.size(), maxKeys);
+  for (size_t i = 0; i < n; ++i) {
+    if (i) out += '.';
+    out += path[i];
+  }
+  return out;
+}
+
+bool FValidation::isValidPathString(std::string_view pathString) {
+  return !pathString.empty() && pathString.find_first_of(kInvalidPathCharacters) == std::string_view::npos;
+}
+
+bool FValidation::isValidKey(std::string_view key) {
+  return !key.empty() && key.find_first_of(kInvalidKeyCharacters) == std::string_view::npos;
+}
+
+bool FValidation::stringNonempty(const Value& object) {
+  if (object.is_null()) return false;
+  if (object.is_string()) return !object.get_ref<const std::string&>().empty();
+  return true;
+}
+
+void FValidation::validateFromValidPathString(std::string_view from, std::string_view pathString) {
+  if (!isValidPathString(pathString)) {
+    NSException::raise(kInvalidPathValidation,
+                       ns::format("(%s) Must be a non-empty string and not contain '.' '#' '$' '[' or ']'",
+                                  str(from).c_str()));
+  }
+}
+
+void FValidation::validateFromValidRootPathString(std::string_view from, std::string_view pathString) {
+  std::string candidate(pathString);
+  if (candidate.find(".info") != std::string::npos) {
+    static const std::regex kInfoPrefix(R"(^\/*\.info(\/|$))");
+    candidate = std::regex_replace(candidate, kInfoPrefix, "/", std::regex_constants::format_first_only);
+  }
+  validateFromValidPathString(from, candidate);
+}
+
+void FValidation::validateFromValidURL(std::string_view from, std::string_view urlPath) {
+  validateFromValidRootPathString(from, urlPath);
+}
+
+void FValidation::validateFromValidKey(std::string_view from, std::string_view key) {
+  if (!isValidKey(key)) {
+    NSException::raise(
+        kInvalidKeyValidation,
+        ns::format("(%s) Must be a non-empty string and not contain '/' '.' '#' '$' '[' or ']'",
+                   str(from).c_str()));
+  }
+}
+
+void FValidation::validateFromWritablePath(std::string_view from, const FPath& path) {
+  const auto front = path.getFront();
+  if (front && *front == ".info") {
+    NSException::raise(kWritablePathValidation,
+                       ns::format("(%s) failed to path %s: Can't modify data under %s", str(from).c_str(),
+                                  path.toString().c_str(), ".info"));
+  }
+}
+
+void FValidation::validateFromKnownEventType(std::string_view from, int64_t eventType) {
+  // Unsigned test: a negative type is out of range too.
+  if (static_cast<uint64_t>(eventType) > 4) {
+    NSException::raise(kKnownEventTypeValidation,
+                       ns::format("(%s) Unknown event type: %lld", str(from).c_str(),
+                                  static_cast<long long>(eventType)));
+  }
+}
+
+void FValidation::validateToken(const std::optional<std::string>& token) {
+  if (!token || token->empty()) {
+    NSException::raise(NSInvalidArgumentException, "Can't have empty string or nil for custom token");
+  }
+}
+
+bool FValidation::validateFromIsValidLeafValue(std::string_view from, const Value& value,
+                                               const std::vector<std::string>& path) {
+  if (value.is_string()) {
+    // The UTF-8 length is exact here; no upper-bound shortcut is needed.
+    if (value.get_ref<const std::string&>().size() > kMaxStringBytes) {
+      NSException::raise(kInvalidZirezizeData,
+                         ns::format("(%s) String exceeds max size of %u utf8 bytes: %s", str(from).c_str(),
+                                    static_cast<unsigned>(kMaxStringBytes), joinedPath(path).c_str()));
+    }
+    return true;
+  }
+  if (value.is_boolean() || value.is_number_integer()) return true;
+  if (value.is_number_float()) {
+    const double d = value.get<double>();
+    // Infinity has no JSON form either: refused like NaN rather than sent as null.
+    if (!std::isfinite(d)) {
+      NSException::raise(kInvalidZirezizeData,
+                         ns::format("(%s) Cannot store %s at path: %s.", str(from).c_str(), typeLabel(value),
+                                    joinedPath(path).c_str()));
+    }
+    return true;
+  }
+  if (value.is_object()) {
+    if (!value.contains(".sv")) return false;
+    if (value.size() >= 2) {
+      NSException::raise(kInvalidZirezizeData,
+                         ns::format("(%s) Cannot store other keys with server value keys.%s.", str(from).c_str(),
+                                    joinedPath(path).c_str()));
+    }
+    validateServerValue(from, value.at(".sv"), path);
+    return true;
+  }
+  return value.is_null();
+}
+
+std::string FValidation::parseAndValidateKey(const Value& key, std::string_view from,
+                                             const std::vector<std::string>& path) {
+  if (!key.is_string()) {
+    NSException::raise(kInvalidZirezizeData,
+                       ns::format("(%s) Non-string keys are not allowed in object at path: %s", str(from).c_str(),
+                                  joinedPath(path).c_str()));
+  }
+  return key.get<std::string>();
+}
+
+void FValidation::validateFromValidDictionaryKey(std::string_view from, const Value& key,
+                                                 const std::vector<std::string>& path) {
+  const std::string k = parseAndValidateKey(key, from, path);
+  if (k == ".priority" || k == ".value" || k == ".sv") return;
+  if (!isValidKey(k)) {
+    NSException::raise(kInvalidZirezizeData,
+                       ns::format("(%s) Invalid key in object at path: %s. Keys must be non-empty and cannot "
+                                  "contain '/' '.' '#' '$' '[' or ']'",
+                                  str(from).c_str(), joinedPath(path).c_str()));
+  }
+}
+
+void FValidation::validateFromValidUpdateDictionaryKey(std::string_view from, const Value& key,
+                                                       const Value& value) {
+  const std::string k = parseAndValidateKey(key, from, {});
+  const FPathRef path = FPath::pathWithString(k);
+  const uint64_t length = path->length();
+  uint64_t position = 0;
+  FPathRef rest = path;
+  while (auto front = rest->getFront()) {
+    if (*front == ".priority" && position + 1 == length) {
+      validateFromIsValidPriorityValue(from, value, {});
+    } else {
+      ++position;
+      if (!isValidKey(*front)) {
+        NSException::raise(kInvalidZirezizeData,
+                           ns::format("(%s) Invalid key in object. Keys must be non-empty and cannot contain "
+                                      "'.' '#' '$' '[' or ']'",
+                                      str(from).c_str()));
+      }
+    }
+    rest = rest->popFront();
+  }
+}
+
+bool FValidation::validateFromIsValidPriorityValue(std::string_view from, const Value& value,
+                                                   const std::vector<std::string>& path, bool throwError) {
+  auto fail = [&](const char* fmt) -> bool {
+    if (!throwError) return false;
+    NSException::raise(kInvalidZirezizeData,
+                       ns::format(fmt, str(from).c_str(), joinedPath(path).c_str()));
+  };
+  if (value.is_number_float() && std::isnan(value.get<double>())) {
+    return fail("(%s) Cannot store NaN as priority at path: %s.");
+  }
+  if (value.is_number_float() && !std::isfinite(value.get<double>())) {
+    return fail("(%s) Cannot store Infinity as priority at path: %s.");
+  }
+  if (value.is_boolean()) return fail("(%s) Cannot store true/false as priority at path: %s.");
+  if (value.is_number()) return true;
+  if (value.is_object()) {
+    if (isServerValueMap(value)) {
+      if (value.size() < 2) return true;
+      return fail("(%s) Cannot store other keys with server value keys as priority at path: %s.");
+    }
+    return fail("(%s) Cannot store an NSDictionary as priority at path: %s.");
+  }
+  if (value.is_array()) return fail("(%s) Cannot store an NSArray as priority at path: %s.");
+  return true;
+}
+
+bool FValidation::validatePriorityValue(const Value& value) {
+  return validateFromIsValidPriorityValue("", value, {}, false);
+}

@@ -1,0 +1,72 @@
+#pragma once
+// Checks of user input (paths, keys, event types, values, priorities) before it enters the database
+// client. A failed check raises an NSException that ends the caller's operation; nothing is stored.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/NSError.h"
+#include "platform/foundation/Value.h"
+
+class FPath;
+
+inline constexpr const char* kInvalidPathValidation = "InvalidPathValidation";
+inline constexpr const char* kInvalidKeyValidation = "InvalidKeyValidation";
+inline constexpr const char* kWritablePathValidation = "WritablePathValidation";
+inline constexpr const char* kKnownEventTypeValidation = "KnownEventTypeValidation";
+inline constexpr const char* kInvalidZirezizeData = "InvalidZirezizeData";
+inline constexpr const char* kInvalidLeafValueType = "InvalidLeafValueType";
+
+class FValidation {
+ public:
+  // The longest string value, in UTF-8 bytes.
+  static constexpr uint64_t kMaxStringBytes = 10485760;
+
+  static bool isValidPathString(std::string_view pathString);
+  static bool isValidKey(std::string_view key);
+  // Not null and, for a string, not empty (other values count as non-empty).
+  static bool stringNonempty(const Value& object);
+
+  static void validateFromValidPathString(std::string_view from, std::string_view pathString);
+  static void validateFromValidRootPathString(std::string_view from, std::string_view pathString);
+  // `urlPath` is the description of the parsed URL's path.
+  static void validateFromValidURL(std::string_view from, std::string_view urlPath);
+  static void validateFromValidKey(std::string_view from, std::string_view key);
+  static void validateFromWritablePath(std::string_view from, const FPath& path);
+  static void validateFromKnownEventType(std::string_view from, int64_t eventType);
+  static void validateToken(const std::optional<std::string>& token);
+
+  // YES for a valid leaf (string, number, boolean, server value, null), NO for a value that is not
+  // a leaf (a mapping, an array); raises for a leaf that cannot be stored.
+  static bool validateFromIsValidLeafValue(std::string_view from, const Value& value,
+                                           const std::vector<std::string>& path);
+  static std::string parseAndValidateKey(const Value& key, std::string_view from,
+                                         const std::vector<std::string>& path);
+  static void validateFromValidDictionaryKey(std::string_view from, const Value& key,
+                                             const std::vector<std::string>& path);
+  static void validateFromValidUpdateDictionaryKey(std::string_view from, const Value& key,
+                                                   const Value& value);
+  static bool validateFromIsValidPriorityValue(std::string_view from, const Value& value,
+                                               const std::vector<std::string>& path,
+                                               bool throwError);
+  static bool validateFromIsValidPriorityValue(std::string_view from, const Value& value,
+                                               const std::vector<std::string>& path) {
+    return validateFromIsValidPriorityValue(from, value, path, true);
+  }
+  static bool validatePriorityValue(const Value& value);
+
+  template <class Callback>
+  static void handleErrorWithUserCallback(const NSErrorRef& error, const Callback& callback) {
+    if (callback) callback(error, nullptr);
+  }
+  template <class Callback>
+  static void handleErrorWithSuccessCallback(const NSErrorRef& error, const Callback& callback) {
+    if (callback) callback(error);
+  }
+
+  // The first `maxKeys` keys joined by ".", the form in which messages show a key list.
+  static std::string joinedPath(const std::vector<std::string>& path, size_t maxKeys = 50);
+};

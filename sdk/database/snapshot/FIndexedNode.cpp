@@ -1,0 +1,125 @@
+#include "sdk/database/snapshot/FIndexedNode.h"
+
+#include <vector>
+
+#include "platform/foundation/NSException.h"
+#include "sdk/database/core/FUtilities.h"
+#include "sdk/database/snapshot/FChildrenNode.h"
+
+FIndexedNodeRef FIndexedNode::indexedNodeWithNode(const FNodeRef& node) {
+  return std::make_shared<const FIndexedNode>(node, FPriorityIndex::priorityIndex());
+}
+
+FIndexedNodeRef FIndexedNode::indexedNodeWithNode(const FNodeRef& node, const FIndexRef& index) {
+  return std::make_shared<const FIndexedNode>(node, index);
+}
+
+FIndexedNode::FIndexedNode(FNodeRef node, FIndexRef index, FNamedNodeSetRef indexed)
+    : node_(std::move(node)), index_(std::move(index)), indexed_(std::move(indexed)) {
+  if (indexed_) built_.store(true, std::memory_order_release);
+}
+
+const FNamedNodeSetRef& FIndexedNode::fallbackIndex() {
+  static const FNamedNodeSetRef instance =
+      std::make_shared<const FNamedNodeSet>(FNamedNodeSet::Dictionary::dictionaryWithComparator(
+          [](const FNamedNodeRef& a, const FNamedNodeRef& b) { return FUtilities::compareKey(a->name(), b->name()); }));
+  return instance;
+}
+
+FNamedNodeSetRef FIndexedNode::indexed() const {
+  return built_.load(std::memory_order_acquire) ? indexed_ : nullptr;
+}
+
+const FNamedNodeSetRef& FIndexedNode::ensureIndexed() const {
+  std::call_once(indexOnce_, [this] {
+    if (!indexed_) {
+      if (index_->isEqual(*FKeyIndex::keyIndex())) {
+        indexed_ = fallbackIndex();
+      } else {
+        bool sawIndexedValue = false;
+        node_->enumerateChildrenUsingBlock([&](const std::string&, const FNodeRef& child, bool* stop) {
+          if (index_->isDefinedOn(*child)) {
+            sawIndexedValue = true;
+            *stop = true;
+          }
+        });
+        if (sawIndexedValue) {
+          std::vector<std::pair<FNamedNodeRef, FSetPlaceholder>> members;
+          members.reserve(static_cast<size_t>(node_->numChildren()));
+          node_->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+            members.emplace_back(FNamedNode::nodeWithName(key, child), FSetPlaceholder{});
+          });
+          indexed_ = FNamedNodeSet::setWithKeysFromDictionary(members, index_->namedNodeComparator());
+        } else {
+          indexed_ = fallbackIndex();
+        }
+      }
+    }
+    built_.store(true, std::memory_order_release);
+  });
+  return indexed_;
+}
+
+FIndexedNodeRef FIndexedNode::updateChild(const std::string& key, const FNodeRef& newChild) const {
+  FNodeRef newNode = node_->updateImmediateChild(key, newChild);
+  const FNamedNodeSetRef current = indexed();
+  if (current == fallbackIndex() && !index_->isDefinedOn(*newChild)) {
+    return std::make_shared<const FIndexedNode>(newNode, index_, fallbackIndex());
+  }
+  if (current && current != fallbackIndex()) {
+    FNamedNodeSetRef updated = current->removeObject(FNamedNode::nodeWithName(key, node_->getImmediateChild(key)));
+    if (!newChild->isEmpty()) updated = updated->addObject(FNamedNode::nodeWithName(key, newChild));
+    return std::make_shared<const FIndexedNode>(newNode, index_, updated);
+  }
+  return std::make_shared<const FIndexedNode>(newNode, index_);
+}
+
+FIndexedNodeRef FIndexedNode::updatePriority(const FNodeRef& priority) const {
+  return std::make_shared<const FIndexedNode>(node_->updatePriority(priority), index_, indexed());
+}
+
+FNamedNodeRef FIndexedNode::firstChild() const {
+  const auto* children = dynamic_cast<const FChildrenNode*>(node_.get());
+  if (!children) return nullptr;
+  const auto& set = ensureIndexed();
+  if (set == fallbackIndex()) return children->firstChild();
+  auto first = set->firstObject();
+  return first ? *first : nullptr;
+}
+
+FNamedNodeRef FIndexedNode::lastChild() const {
+  const auto* children = dynamic_cast<const FChildrenNode*>(node_.get());
+  if (!children) return nullptr;
+  const auto& set = ensureIndexed();
+  if (set == fallbackIndex()) return children->lastChild();
+  auto last = set->lastObject();
+  return last ? *last : nullptr;
+}
+
+std::optional<std::string> FIndexedNode::predecessorForChildKey(const std::string& key, const FNodeRef& childNode,
+                                                                const FIndex& index) const {
+  if (!index_->isEqual(index)) {
+    NSException::raise(NSInvalidArgumentException, "Index not available in IndexedNode!");
+  }
+  const auto& set = ensureIndexed();
+  if (set == fallbackIndex()) return node_->predecessorChildKey(key);
+  auto predecessor = set->predecessorEntry(FNamedNode::nodeWithName(key, childNode));
+  if (!predecessor) return std::nullopt;
+  return (*predecessor)->name();
+}
+
+void FIndexedNode::enumerateChildrenReverse(bool reverse, const FNodeChildBlock& block) const {
+  const auto& set = ensureIndexed();
+  if (set == fallbackIndex()) {
+    node_->enumerateChildrenReverse(reverse, block);
+    return;
+  }
+  set->enumerateObjectsReverse(reverse,
+                               [&block](const FNamedNodeRef& named, bool* stop) { block(named->name(), named->node(), stop); });
+}
+
+FNamedNodeEnumerator FIndexedNode::childEnumerator() const {
+  const auto& set = ensureIndexed();
+  if (set == fallbackIndex()) return node_->childEnumerator();
+  return set->objectEnumerator();
+}

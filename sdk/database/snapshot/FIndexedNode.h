@@ -1,0 +1,49 @@
+#pragma once
+// A snapshot node with the index of a view and, built only when first needed, its children sorted
+// in that index's order. The lazily built order is published once and safely between threads.
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "sdk/database/core/FImmutableSortedSet.h"
+#include "sdk/database/snapshot/FIndex.h"
+
+class FIndexedNode;
+using FIndexedNodeRef = std::shared_ptr<const FIndexedNode>;
+using FNamedNodeSet = FImmutableSortedSet<FNamedNodeRef>;
+using FNamedNodeSetRef = FNamedNodeSet::Ref;
+
+class FIndexedNode {
+ public:
+  static FIndexedNodeRef indexedNodeWithNode(const FNodeRef& node);  // on the priority index
+  static FIndexedNodeRef indexedNodeWithNode(const FNodeRef& node, const FIndexRef& index);
+  FIndexedNode(FNodeRef node, FIndexRef index, FNamedNodeSetRef indexed = nullptr);
+
+  // The shared empty set meaning "use the node's own key order"; recognised by identity.
+  static const FNamedNodeSetRef& fallbackIndex();
+
+  const FNodeRef& node() const { return node_; }
+  const FIndexRef& index() const { return index_; }
+  // The sorted children, the fallback set, or null while not built yet.
+  FNamedNodeSetRef indexed() const;
+
+  bool hasIndex(const FIndex& index) const { return index_->isEqual(index); }
+  FIndexedNodeRef updateChild(const std::string& key, const FNodeRef& newChild) const;
+  FIndexedNodeRef updatePriority(const FNodeRef& priority) const;
+  FNamedNodeRef firstChild() const;
+  FNamedNodeRef lastChild() const;
+  // Raises NSInvalidArgumentException "Index not available in IndexedNode!" for another index.
+  std::optional<std::string> predecessorForChildKey(const std::string& key, const FNodeRef& childNode,
+                                                    const FIndex& index) const;
+  void enumerateChildrenReverse(bool reverse, const FNodeChildBlock& block) const;
+  FNamedNodeEnumerator childEnumerator() const;
+
+ private:
+  const FNamedNodeSetRef& ensureIndexed() const;
+
+  FNodeRef node_;
+  FIndexRef index_;
+  mutable std::once_flag indexOnce_;
+  mutable std::atomic<bool> built_{false};
+  mutable FNamedNodeSetRef indexed_;
+};

@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include "sdk/database/core/FPath.h"
+#include "sdk/database/core/FRangeMerge.h"
+#include "sdk/database/snapshot/FChildrenNode.h"
+#include "sdk/database/snapshot/FSnapshotUtilities.h"
+
+namespace {
+FNodeRef node(const char* json) { return FSnapshotUtilities::nodeFrom(Value::parse(json)); }
+FPathRef path(const char* text) { return FPath::pathWithString(text); }
+}  // namespace
+
+TEST(RangeMergeTest, UnboundedReplacesEverything) {
+  FNodeRef updates = node(R"({"z":1})");
+  EXPECT_EQ(FRangeMerge(nullptr, nullptr, updates).applyToNode(node(R"({"a":1})")), updates);
+}
+
+TEST(RangeMergeTest, LeavesBetweenStartAndEnd) {
+  FNodeRef existing = node(R"({"a":1,"b":2,"c":3,"d":4})");
+  EXPECT_EQ(FRangeMerge(path("a"), path("c"), node(R"({"a":10,"b":20,"c":30,"d":40})")).applyToNode(existing)->val(),
+            Value::parse(R"({"a":1,"b":20,"c":30,"d":4})"));
+  // Without update children b and c disappear.
+  EXPECT_EQ(FRangeMerge(path("a"), path("c"), node(R"({"x":0})")).applyToNode(existing)->val(),
+            Value::parse(R"({"a":1,"d":4})"));
+}
+
+TEST(RangeMergeTest, EndWithChildrenKeepsTheExistingEnd) {
+  FNodeRef existing = node(R"({"b":1,"c":{"x":1}})");
+  FNodeRef result = FRangeMerge(nullptr, path("c"), node(R"({"b":2,"c":{"y":2}})")).applyToNode(existing);
+  EXPECT_EQ(result->val(), Value::parse(R"({"b":2,"c":{"x":1}})"));
+}
+
+TEST(RangeMergeTest, StartWithChildren) {
+  FNodeRef existing = node(R"({"a":{"p":1,"q":2},"b":3})");
+  FNodeRef result = FRangeMerge(path("a"), nullptr, node(R"({"a":{"q":9},"b":8})")).applyToNode(existing);
+  // Every child of a comes after a: they take the update's content; a itself stays outside.
+  EXPECT_EQ(result->val(), Value::parse(R"({"a":{"q":9},"b":8})"));
+}
+
+TEST(RangeMergeTest, InvertedRangeChangesNothing) {
+  FNodeRef existing = node(R"({"a":1,"b":2,"c":3})");
+  EXPECT_EQ(FRangeMerge(path("c"), path("a"), node(R"({"b":7})")).applyToNode(existing), existing);
+  EXPECT_EQ(FRangeMerge(path("a"), path("b"), node("{}")).description(),
+            "RangeMerge (optExclusiveStart = /a, optExclusiveEng = /b, updates = null)");
+}
+
+TEST(RangeMergeTest, PriorityIsSetAfterChildren) {
+  FNodeRef result = FRangeMerge(nullptr, path("z"), node(R"({"a":1,".priority":5})")).applyToNode(FEmptyNode::emptyNode());
+  EXPECT_EQ(result->valForExport(true), Value::parse(R"({"a":1,".priority":5})"));
+}

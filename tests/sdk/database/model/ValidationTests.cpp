@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/NSException.h"
+#include "sdk/database/core/FPath.h"
+#include "sdk/database/core/FValidation.h"
+
+namespace {
+
+template <class F>
+NSException raised(F&& f) {
+  try {
+    f();
+  } catch (const NSException& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no exception";
+  return NSException("", "");
+}
+
+}  // namespace
+
+TEST(ValidationTest, PathsAndKeys) {
+  EXPECT_FALSE(FValidation::isValidPathString(""));
+  EXPECT_FALSE(FValidation::isValidKey(""));
+  EXPECT_TRUE(FValidation::isValidPathString("a/b"));
+  EXPECT_FALSE(FValidation::isValidKey("a/b"));
+  for (const char* bad : {"a.b", "a#", "$a", "a[", "a]"}) {
+    EXPECT_FALSE(FValidation::isValidPathString(bad)) << bad;
+    EXPECT_FALSE(FValidation::isValidKey(bad)) << bad;
+  }
+  NSException e = raised([] { FValidation::validateFromValidPathString("child:", "a.b"); });
+  EXPECT_EQ(e.name(), "InvalidPathValidation");
+  EXPECT_EQ(e.reason(), "(child:) Must be a non-empty string and not contain '.' '#' '$' '[' or ']'");
+  e = raised([] { FValidation::validateFromValidKey("queryEqualToValue:childKey:", "a/b"); });
+  EXPECT_EQ(e.name(), "InvalidKeyValidation");
+  EXPECT_EQ(e.reason(),
+            "(queryEqualToValue:childKey:) Must be a non-empty string and not contain '/' '.' '#' '$' '[' or ']'");
+}
+
+TEST(ValidationTest, RootPathsAllowALeadingInfo) {
+  EXPECT_NO_THROW(FValidation::validateFromValidRootPathString("f", ".info/connected"));
+  EXPECT_NO_THROW(FValidation::validateFromValidRootPathString("f", "//.info"));
+  EXPECT_THROW(FValidation::validateFromValidRootPathString("f", "a/.info"), NSException);
+  EXPECT_THROW(FValidation::validateFromValidRootPathString("f", ".info/.info"), NSException);
+  EXPECT_THROW(FValidation::validateFromValidURL("f", ".infox"), NSException);
+}
+
+TEST(ValidationTest, WritablePathsAndEventTypes) {
+  NSException e = raised([] { FValidation::validateFromWritablePath("setValue:", *FPath::pathWithString(".info/x")); });
+  EXPECT_EQ(e.name(), "WritablePathValidation");
+  EXPECT_EQ(e.reason(), "(setValue:) failed to path /.info/x: Can't modify data under .info");
+  EXPECT_NO_THROW(FValidation::validateFromWritablePath("f", *FPath::pathWithString("a/.info")));
+  for (int64_t type : {int64_t{5}, int64_t{-1}}) {
+    e = raised([&] { FValidation::validateFromKnownEventType("observeEventType:", type); });
+    EXPECT_EQ(e.name(), "KnownEventTypeValidation");
+    EXPECT_EQ(e.reason(), "(observeEventType:) Unknown event type: " + std::to_string(type));
+  }
+  EXPECT_NO_THROW(FValidation::validateFromKnownEventType("f", 4));
+  e = raised([] { FValidation::validateToken(std::string()); });
+  EXPECT_EQ(e.name(), "NSInvalidArgumentException");
+  EXPECT_EQ(e.reason(), "Can't have empty string or nil for custom token");
+  EXPECT_THROW(FValidation::validateToken(std::nullopt), NSException);
+}
+
+TEST(ValidationTest, LeafValues) {
+  const std::string atLimit(FValidation::kMaxStringBytes, 'x');
+  EXPECT_TRUE(FValidation::validateFromIsValidLeafValue("f", Value(atLimit), {}));
+  NSException e = raised([&] { FValidation::validateFromIsValidLeafValue("f", Value(atLimit + "y"), {"a", "b"}); });
+  EXPECT_EQ(e.name(), "InvalidZirezizeData");
+  EXPECT_EQ(e.reason(), "(f) String exceeds max size of 10485760 utf8 bytes: a.b");
+  e = raised([] { FValidation::validateFromIsValidLeafValue("f", Value(std::nan("")), {"a"}); });
+  EXPECT_EQ(e.reason(), "(f) Cannot store NaN at path: a.");
+  e = raised([] { FValidation::validateFromIsValidLeafValue("f", Value(-HUGE_VAL), {"a"}); });
+  EXPECT_EQ(e.reason(), "(f) Cannot store Infinity at path: a.");
+  EXPECT_FALSE(FValidation::validateFromIsValidLeafValue("f", Value::object(), {}));
+  EXPECT_FALSE(FValidation::validateFromIsValidLeafValue("f", Value::array(), {}));
+  EXPECT_TRUE(FValidation::validateFromIsValidLeafValue("f", Value(), {}));
+  EXPECT_TRUE(FValidation::validateFromIsValidLeafValue("f", Value(true), {}));
+  EXPECT_TRUE(FValidation::validateFromIsValidLeafValue("f", Value::parse(R"({".sv":"timestamp"})"), {}));
+  e = raised([] { FValidation::validateFromIsValidLeafValue("f", Value::parse(R"({".sv":"timestamp","a":1})"), {"p"}); });
+  EXPECT_EQ(e.reason(), "(f) Cannot store other keys with server value keys.p.");
+}
+
+TEST(ValidationTest, PathArraysShowFiftyKeys) {
+  std::vector<std::string> keys;
+  for (int i = 0; i < 60; ++i) keys.push_back("k" + std::to_string(i));
+  NSException e = raised([&] { FValidation::validateFromIsValidLeafValue("f", Value(std::nan("")), keys); });
+  EXPECT_EQ(e.reason().find("k50"), std::string::npos);
+  EXPECT_NE(e.reason().find(".k49."), std::string::npos);
+}
+
+TEST(ValidationTest, DictionaryKeys) {
+  EXPECT_NO_THROW(FValidation::validateFromValidDictionaryKey("f", Value(".priority"), {}));
+  EXPECT_NO_THROW(FValidation::validateFromValidDictionaryKey("f", Value(".sv"), {}));
+  NSException e = raised([] { FValidation::validateFromValidDictionaryKey("f", Value("a.b"), {"x", "y"}); });
+  EXPECT_EQ(e.reason(), "(f) Invalid key in object at path: x.y. Keys must be non-empty and cannot contain '/' '.' "
+                        "'#' '$' '[' or ']'");
+  e = raised([] { FValidation::validateFromValidDictionaryKey("f", Value(3), {"x"}); });
+  EXPECT_EQ(e.reason(), "(f) Non-string keys are not allowed in object at path: x");
+}
+
+TEST(ValidationTest, UpdateKeys) {
+  // A trailing ".priority" validates the value as a priority.
+  NSException e = raised([] { FValidation::validateFromValidUpdateDictionaryKey("update", Value("a/.priority"), Value(true)); });
+  EXPECT_EQ(e.reason(), "(update) Cannot store true/false as priority at path: .");
+  EXPECT_NO_THROW(FValidation::validateFromValidUpdateDictionaryKey("update", Value("a/.priority"), Value(1)));
+  e = raised([] { FValidation::validateFromValidUpdateDictionaryKey("update", Value("a/.priority/b"), Value(1)); });
+  EXPECT_EQ(e.reason(), "(update) Invalid key in object. Keys must be non-empty and cannot contain '.' '#' '$' '[' or ']'");
+  EXPECT_NO_THROW(FValidation::validateFromValidUpdateDictionaryKey("update", Value("/a//b/"), Value::object()));
+}
+
+TEST(ValidationTest, Priorities) {
+  struct Case {
+    Value value;
+    const char* reason;
+  };
+  const std::vector<Case> refused{
+      {Value(true), "(f) Cannot store true/false as priority at path: a."},
+      {Value(false), "(f) Cannot store true/false as priority at path: a."},
+      {Value(std::nan("")), "(f) Cannot store NaN as priority at path: a."},
+      {Value(HUGE_VAL), "(f) Cannot store Infinity as priority at path: a."},
+      {Value::parse(R"({".sv":"timestamp","x":1})"),
+       "(f) Cannot store other keys with server value keys as priority at path: a."},
+      {Value::parse(R"({"x":1})"), "(f) Cannot store an NSDictionary as priority at path: a."},
+      {Value::parse("[1]"), "(f) Cannot store an NSArray as priority at path: a."},
+  };
+  for (const auto& c : refused) {
+    NSException e = raised([&] { FValidation::validateFromIsValidPriorityValue("f", c.value, {"a"}); });
+    EXPECT_EQ(e.name(), "InvalidZirezizeData");
+    EXPECT_EQ(e.reason(), c.reason);
+    EXPECT_FALSE(FValidation::validatePriorityValue(c.value));
+  }
+  for (const Value& ok : {Value(1), Value("a"), Value(), Value(2.5), Value::parse(R"({".sv":"timestamp"})")}) {
+    EXPECT_TRUE(FValidation::validateFromIsValidPriorityValue("f", ok, {}));
+    EXPECT_TRUE(FValidation::validatePriorityValue(ok));
+  }
+}

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/NSException.h"
+#include "sdk/database/snapshot/FIndexedNode.h"
+#include "sdk/database/snapshot/FNamedNode.h"
+#include "tests/sdk/database/snapshot/TestNodes.h"
+
+using namespace testnodes;
+
+namespace {
+std::vector<std::string> orderOf(const FIndexedNode& n, bool reverse = false) {
+  std::vector<std::string> keys;
+  n.enumerateChildrenReverse(reverse, [&](const std::string& k, const FNodeRef&, bool*) { keys.push_back(k); });
+  return keys;
+}
+}  // namespace
+
+TEST(IndexedNodeTest, KeyIndexUsesTheNodeOrder) {
+  auto n = FIndexedNode::indexedNodeWithNode(node(R"({"b":1,"a":2})"), FKeyIndex::keyIndex());
+  EXPECT_EQ(n->indexed(), nullptr);
+  EXPECT_EQ(n->firstChild()->name(), "a");
+  EXPECT_EQ(n->indexed(), FIndexedNode::fallbackIndex());
+  EXPECT_EQ(orderOf(*n), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(IndexedNodeTest, PriorityIndexBuildsWhenNeeded) {
+  auto n = FIndexedNode::indexedNodeWithNode(node(R"({"a":1,"b":2,"c":3})"));
+  EXPECT_EQ(orderOf(*n), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(n->indexed(), FIndexedNode::fallbackIndex());
+  // A child with a priority drops the fallback; the next read sorts it last.
+  auto updated = n->updateChild("a", leaf(1, 9));
+  EXPECT_EQ(updated->indexed(), nullptr);
+  EXPECT_EQ(orderOf(*updated), (std::vector<std::string>{"b", "c", "a"}));
+  EXPECT_NE(updated->indexed(), FIndexedNode::fallbackIndex());
+  EXPECT_EQ(updated->lastChild()->name(), "a");
+  EXPECT_EQ(orderOf(*updated, true), (std::vector<std::string>{"a", "c", "b"}));
+  // Without a priority the fallback is kept.
+  EXPECT_EQ(n->updateChild("d", leaf(4))->indexed(), FIndexedNode::fallbackIndex());
+
+  // Updating a built set: remove and re-add one pair.
+  auto moved = updated->updateChild("b", leaf(2, 10));
+  EXPECT_EQ(orderOf(*moved), (std::vector<std::string>{"c", "a", "b"}));
+  auto removed = moved->updateChild("b", FEmptyNode::emptyNode());
+  EXPECT_EQ(orderOf(*removed), (std::vector<std::string>{"c", "a"}));
+  EXPECT_EQ(removed->firstChild()->name(), "c");
+  EXPECT_EQ(removed->lastChild()->name(), "a");
+  auto e = removed->childEnumerator();
+  EXPECT_EQ((*e->nextObject())->name(), "c");
+}
+
+TEST(IndexedNodeTest, Predecessors) {
+  auto n = FIndexedNode::indexedNodeWithNode(node(R"({"a":{".value":1,".priority":3},"b":{".value":1,".priority":1}})"));
+  FNodeRef a = n->node()->getImmediateChild("a");
+  FNodeRef b = n->node()->getImmediateChild("b");
+  EXPECT_EQ(*n->predecessorForChildKey("a", a, *FPriorityIndex::priorityIndex()), "b");
+  EXPECT_FALSE(n->predecessorForChildKey("b", b, *FPriorityIndex::priorityIndex()).has_value());
+  try {
+    n->predecessorForChildKey("a", a, *FKeyIndex::keyIndex());
+    FAIL();
+  } catch (const NSException& e) {
+    EXPECT_EQ(e.reason(), "Index not available in IndexedNode!");
+  }
+  auto byKey = FIndexedNode::indexedNodeWithNode(n->node(), FKeyIndex::keyIndex());
+  EXPECT_EQ(*byKey->predecessorForChildKey("b", b, *FKeyIndex::keyIndex()), "a");
+}
+
+TEST(IndexedNodeTest, LeafAndPriorityUpdate) {
+  auto l = FIndexedNode::indexedNodeWithNode(leaf(1));
+  EXPECT_EQ(l->firstChild(), nullptr);
+  EXPECT_EQ(l->lastChild(), nullptr);
+  auto n = FIndexedNode::indexedNodeWithNode(node(R"({"a":{".value":1,".priority":3}})"));
+  n->firstChild();
+  auto p = n->updatePriority(leaf(7));
+  EXPECT_EQ(p->indexed(), n->indexed());
+  EXPECT_EQ(p->node()->getPriority()->val(), Value(7));
+}
+
+TEST(IndexedNodeTest, ConcurrentReadersShareOneOrder) {
+  Value v = Value::object();
+  for (int i = 0; i < 500; ++i) v["k" + std::to_string(i)] = Value{{".value", i}, {".priority", 500 - i}};
+  auto n = FIndexedNode::indexedNodeWithNode(FSnapshotUtilities::nodeFrom(v));
+  std::vector<FNamedNodeSetRef> seen(8);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < seen.size(); ++t) {
+    threads.emplace_back([&, t] {
+      n->firstChild();
+      seen[t] = n->indexed();
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (const auto& s : seen) EXPECT_EQ(s, seen[0]);
+  EXPECT_EQ(n->firstChild()->name(), "k499");
+  EXPECT_EQ(seen[0]->count(), 500u);
+}
