@@ -1,0 +1,423 @@
+#include "platform/network/NSURLSession.h"
+
+#include <curl/curl.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/foundation/NSLog.h"
+
+namespace {
+
+void ensureCurlInitialised() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+NSErrorRef urlError(int64_t code, const std::string& description, const std::string& url) {
+  return NSError::errorWithDomain(NSURLErrorDomain, code,
+                                  Value{{NSLocalizedDescriptionKey, description},
+                                        {NSURLErrorFailingURLStringErrorKey, url}});
+}
+
+bool isLoopbackHost(std::string host) {
+  std::transform(host.begin(), host.end(), host.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (!host.empty() && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+struct Transfer {
+  Bytes body;
+  NSHTTPHeaderList headers;
+  std::atomic<bool>* cancelled = nullptr;
+};
+
+size_t writeBody(char* ptr, size_t size, size_t nmemb, void* userdata) {
+  auto* t = static_cast<Transfer*>(userdata);
+  size_t n = size * nmemb;
+  t->body.insert(t->body.end(), reinterpret_cast<uint8_t*>(ptr), reinterpret_cast<uint8_t*>(ptr) + n);
+  return n;
+}
+
+std::string trimmed(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+size_t writeHeader(char* ptr, size_t size, size_t nmemb, void* userdata) {
+  auto* t = static_cast<Transfer*>(userdata);
+  size_t n = size * nmemb;
+  std::string line(ptr, n);
+  if (line.rfind("HTTP/", 0) == 0) {
+    // A new response (after a redirect or an interim answer): only the last one counts.
+    t->headers.clear();
+    return n;
+  }
+  auto colon = line.find(':');
+  if (colon == std::string::npos) return n;
+  std::string name = trimmed(line.substr(0, colon));
+  std::string value = trimmed(line.substr(colon + 1));
+  if (name.empty()) return n;
+  for (auto& h : t->headers) {
+    if (NSHTTPHeaderNameEquals(h.first, name)) {
+      h.second = value;
+      return n;
+    }
+  }
+  t->headers.emplace_back(name, value);
+  return n;
+}
+
+int progress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* t = static_cast<Transfer*>(userdata);
+  return t->cancelled->load() ? 1 : 0;
+}
+
+NSErrorRef errorForCurlCode(CURLcode code, const std::string& url, const char* detail) {
+  std::string text = detail && *detail ? detail : curl_easy_strerror(code);
+  switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return urlError(NSURLErrorTimedOut, "The request timed out.", url);
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return urlError(NSURLErrorCannotFindHost, "A server with the specified hostname could not be found. " + text, url);
+    case CURLE_COULDNT_CONNECT:
+      return urlError(NSURLErrorCannotConnectToHost, "Could not connect to the server. " + text, url);
+    case CURLE_URL_MALFORMAT:
+      return urlError(NSURLErrorBadURL, "unsupported URL", url);
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return urlError(NSURLErrorUnsupportedURL, "unsupported URL", url);
+    case CURLE_BAD_CONTENT_ENCODING:
+      return urlError(NSURLErrorCannotDecodeContentData, "cannot decode raw data. " + text, url);
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+      return urlError(NSURLErrorSecureConnectionFailed, "A TLS error caused the secure connection to fail. " + text, url);
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+      return urlError(NSURLErrorNetworkConnectionLost, "The network connection was lost. " + text, url);
+    case CURLE_WEIRD_SERVER_REPLY:
+      return urlError(NSURLErrorBadServerResponse, "The server returned a malformed answer. " + text, url);
+    default:
+      return urlError(NSURLErrorUnknown, text, url);
+  }
+}
+
+}  // namespace
+
+bool NSHTTPHeaderNameEquals(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+std::optional<std::string> NSURLRequest::valueForHTTPHeaderField(const std::string& field) const {
+  for (const auto& h : headers_) {
+    if (NSHTTPHeaderNameEquals(h.first, field)) return h.second;
+  }
+  return std::nullopt;
+}
+
+void NSURLRequest::setValue(const std::optional<std::string>& value, const std::string& field) {
+  for (auto it = headers_.begin(); it != headers_.end(); ++it) {
+    if (NSHTTPHeaderNameEquals(it->first, field)) {
+      if (value) {
+        it->second = *value;
+      } else {
+        headers_.erase(it);
+      }
+      return;
+    }
+  }
+  if (value) headers_.emplace_back(field, *value);
+}
+
+void NSURLRequest::addValue(const std::string& value, const std::string& field) {
+  for (auto& h : headers_) {
+    if (NSHTTPHeaderNameEquals(h.first, field)) {
+      h.second += "," + value;
+      return;
+    }
+  }
+  headers_.emplace_back(field, value);
+}
+
+std::optional<std::string> NSHTTPURLResponse::valueForHTTPHeaderField(const std::string& field) const {
+  for (const auto& h : headers_) {
+    if (NSHTTPHeaderNameEquals(h.first, field)) return h.second;
+  }
+  return std::nullopt;
+}
+
+NSURLSessionConfiguration NSURLSessionConfiguration::defaultSessionConfiguration() { return {}; }
+
+NSURLSessionConfiguration NSURLSessionConfiguration::ephemeralSessionConfiguration() {
+  NSURLSessionConfiguration c;
+  c.ephemeral = true;
+  return c;
+}
+
+// ---- Task ----
+
+NSURLSessionDataTask::NSURLSessionDataTask(std::weak_ptr<NSURLSession> session, NSURLRequest request,
+                                           NSURLSessionCompletion completion, uint64_t identifier,
+                                           DispatchQueueRef delegateQueue,
+                                           NSURLSessionConfiguration configuration)
+    : session_(std::move(session)),
+      request_(std::move(request)),
+      completion_(std::move(completion)),
+      identifier_(identifier),
+      delegateQueue_(std::move(delegateQueue)),
+      configuration_(std::move(configuration)) {}
+
+NSURLSessionDataTask::~NSURLSessionDataTask() = default;
+
+void NSURLSessionDataTask::resume() {
+  State expected = State::Suspended;
+  if (!state_.compare_exchange_strong(expected, State::Running)) return;
+  auto session = session_.lock();
+  if (!session || session->isInvalidated()) {
+    complete({}, nullptr,
+             urlError(NSURLErrorCancelled, "The session was invalidated.", request_.URL()));
+    return;
+  }
+  session->startWorker(shared_from_this());
+}
+
+void NSURLSessionDataTask::cancel() {
+  cancelled_ = true;
+  State expected = State::Suspended;
+  if (state_.compare_exchange_strong(expected, State::Canceling)) {
+    // Never started: it completes now.
+    complete({}, nullptr, urlError(NSURLErrorCancelled, "cancelled", request_.URL()));
+    return;
+  }
+  expected = State::Running;
+  state_.compare_exchange_strong(expected, State::Canceling);
+}
+
+void NSURLSessionDataTask::complete(Bytes data, NSHTTPURLResponseRef response, NSErrorRef error) {
+  NSURLSessionCompletion completion;
+  {
+    std::lock_guard<std::mutex> lock(completionMutex_);
+    if (!completion_) return;  // completes once
+    completion = std::move(completion_);
+    completion_ = nullptr;
+  }
+  state_ = State::Completed;
+  if (!delegateQueue_) return;
+  delegateQueue_->async([completion = std::move(completion), data = std::move(data),
+                         response = std::move(response), error = std::move(error)]() mutable {
+    if (completion) completion(std::move(data), std::move(response), std::move(error));
+  });
+}
+
+void NSURLSessionDataTask::run() {
+  const std::string url = request_.URL();
+  if (cancelled_) {
+    complete({}, nullptr, urlError(NSURLErrorCancelled, "cancelled", url));
+    return;
+  }
+  // Scheme and host checks before anything goes on the wire.
+  CURLU* parsed = curl_url();
+  if (!parsed || curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+    if (parsed) curl_url_cleanup(parsed);
+    complete({}, nullptr, urlError(NSURLErrorBadURL, "unsupported URL", url));
+    return;
+  }
+  char* scheme = nullptr;
+  char* host = nullptr;
+  curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0);
+  curl_url_get(parsed, CURLUPART_HOST, &host, 0);
+  std::string schemeText = scheme ? scheme : "";
+  std::string hostText = host ? host : "";
+  curl_free(scheme);
+  curl_free(host);
+  curl_url_cleanup(parsed);
+  std::transform(schemeText.begin(), schemeText.end(), schemeText.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (schemeText != "http" && schemeText != "https") {
+    complete({}, nullptr, urlError(NSURLErrorUnsupportedURL, "unsupported URL", url));
+    return;
+  }
+  if (schemeText == "http" && !isLoopbackHost(hostText)) {
+    complete({}, nullptr,
+             urlError(NSURLErrorAppTransportSecurityRequiresSecureConnection,
+                      "The resource could not be loaded because a secure connection is required.",
+                      url));
+    return;
+  }
+
+  ensureCurlInitialised();
+  CURL* curl = curl_easy_init();
+  if (!curl) {
+    complete({}, nullptr, urlError(NSURLErrorUnknown, "The transfer could not be set up.", url));
+    return;
+  }
+  Transfer transfer;
+  transfer.cancelled = &cancelled_;
+  char errorBuffer[CURL_ERROR_SIZE] = {0};
+
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");  // decode gzip and deflate answers
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, writeHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+
+  double timeout = request_.timeoutInterval();
+  if (timeout == NSURLRequestDefaultTimeoutInterval) timeout = configuration_.timeoutIntervalForRequest;
+  if (timeout <= 0) timeout = NSURLRequestDefaultTimeoutInterval;
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout * 1000));
+
+  const std::string method = request_.HTTPMethod().empty() ? "GET" : request_.HTTPMethod();
+  const Bytes& body = request_.HTTPBody();
+  if (method == "GET") {
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+  } else if (method == "HEAD") {
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+  } else {
+    if (method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+    if (!body.empty() || method == "POST") {
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      curl_easy_setopt(curl, CURLOPT_COPYPOSTFIELDS,
+                       body.empty() ? "" : reinterpret_cast<const char*>(body.data()));
+    }
+  }
+
+  // Headers in the order they were set, then the session's additional ones not set already.
+  curl_slist* headerList = nullptr;
+  for (const auto& [name, value] : request_.allHTTPHeaderFields()) {
+    headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
+  }
+  for (const auto& [name, value] : configuration_.HTTPAdditionalHeaders) {
+    if (!request_.valueForHTTPHeaderField(name)) {
+      headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
+    }
+  }
+  headerList = curl_slist_append(headerList, "Expect:");  // no interim 100 answers
+  if (!request_.valueForHTTPHeaderField("Content-Type") && method != "GET") {
+    headerList = curl_slist_append(headerList, "Content-Type:");  // curl's form default is wrong
+  }
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
+
+  CURLcode rc = curl_easy_perform(curl);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  char* effectiveURL = nullptr;
+  curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effectiveURL);
+  std::string finalURL = effectiveURL ? effectiveURL : url;
+  curl_slist_free_all(headerList);
+  std::string detail = errorBuffer;
+  curl_easy_cleanup(curl);
+
+  if (rc == CURLE_ABORTED_BY_CALLBACK || cancelled_) {
+    complete({}, nullptr, urlError(NSURLErrorCancelled, "cancelled", url));
+    return;
+  }
+  if (rc != CURLE_OK) {
+    complete({}, nullptr, errorForCurlCode(rc, url, detail.c_str()));
+    return;
+  }
+  auto response = std::make_shared<const NSHTTPURLResponse>(finalURL, status,
+                                                            std::move(transfer.headers));
+  complete(std::move(transfer.body), response, nullptr);
+}
+
+// ---- Session ----
+
+NSURLSession::NSURLSession(NSURLSessionConfiguration configuration, DispatchQueueRef delegateQueue)
+    : configuration_(std::move(configuration)), delegateQueue_(std::move(delegateQueue)) {
+  if (!delegateQueue_) delegateQueue_ = DispatchQueue::serial("NSURLSession.delegateQueue");
+}
+
+NSURLSession::~NSURLSession() {
+  std::vector<Worker> workers;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    workers.swap(workers_);
+  }
+  for (auto& w : workers) {
+    if (auto task = w.task.lock()) task->cancel();
+  }
+  for (auto& w : workers) {
+    if (w.thread.joinable()) {
+      if (w.thread.get_id() == std::this_thread::get_id()) {
+        w.thread.detach();
+      } else {
+        w.thread.join();
+      }
+    }
+  }
+}
+
+std::shared_ptr<NSURLSession> NSURLSession::sessionWithConfiguration(
+    NSURLSessionConfiguration configuration, DispatchQueueRef delegateQueue) {
+  return std::make_shared<NSURLSession>(std::move(configuration), std::move(delegateQueue));
+}
+
+std::shared_ptr<NSURLSession> NSURLSession::sharedSession() {
+  static std::shared_ptr<NSURLSession>* shared = new std::shared_ptr<NSURLSession>(
+      sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration()));
+  return *shared;
+}
+
+NSURLSessionDataTaskRef NSURLSession::dataTaskWithRequest(const NSURLRequest& request,
+                                                          NSURLSessionCompletion completion) {
+  return std::make_shared<NSURLSessionDataTask>(weak_from_this(), request, std::move(completion),
+                                                nextIdentifier_++, delegateQueue_, configuration_);
+}
+
+void NSURLSession::reapFinishedWorkers() {
+  // Caller holds mutex_.
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    if (it->done->load()) {
+      if (it->thread.joinable()) it->thread.join();
+      it = workers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void NSURLSession::startWorker(const NSURLSessionDataTaskRef& task) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  reapFinishedWorkers();
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  Worker w;
+  w.done = done;
+  w.task = task;
+  w.thread = std::thread([task, done] {
+    task->run();
+    *done = true;
+  });
+  workers_.push_back(std::move(w));
+}
+
+void NSURLSession::finishTasksAndInvalidate() { invalidated_ = true; }
+
+void NSURLSession::invalidateAndCancel() {
+  invalidated_ = true;
+  std::vector<std::shared_ptr<NSURLSessionDataTask>> running;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& w : workers_) {
+      if (auto t = w.task.lock()) running.push_back(t);
+    }
+  }
+  for (auto& t : running) t->cancel();
+}

@@ -1,0 +1,323 @@
+#include "platform/network/NSURLSession.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+#include <string>
+#include <thread>
+
+#include "platform/network/Gzip.h"
+#include "platform/network/SCNetworkReachability.h"
+#include "tests/support/LoopbackServer.h"
+
+namespace {
+
+using testsupport::LoopbackServer;
+using testsupport::ScriptedResponse;
+
+struct Outcome {
+  Bytes data;
+  NSHTTPURLResponseRef response;
+  NSErrorRef error;
+  bool onDelegateQueue = false;
+};
+
+// Runs the request and waits (real time) for its completion.
+Outcome perform(const std::shared_ptr<NSURLSession>& session, const NSURLRequest& request,
+                NSURLSessionDataTaskRef* taskOut = nullptr,
+                const std::function<void()>& afterResume = nullptr) {
+  auto done = std::make_shared<std::promise<Outcome>>();
+  auto queue = session->delegateQueue();
+  auto task = session->dataTaskWithRequest(
+      request, [done, queue](Bytes data, NSHTTPURLResponseRef response, NSErrorRef error) {
+        done->set_value(Outcome{std::move(data), std::move(response), std::move(error),
+                                queue->isCurrent()});
+      });
+  if (taskOut) *taskOut = task;
+  auto future = done->get_future();
+  task->resume();
+  if (afterResume) afterResume();
+  if (future.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    ADD_FAILURE() << "no completion";
+    return {};
+  }
+  return future.get();
+}
+
+std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Accepts one connection, keeps the raw request text and answers with a fixed response.
+class RawOneShotServer {
+ public:
+  explicit RawOneShotServer(std::string reply) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    listen(fd_, 1);
+    thread_ = std::thread([this, reply = std::move(reply)] {
+      int c = accept(fd_, nullptr, nullptr);
+      if (c < 0) return;
+      char buf[4096];
+      while (request_.find("\r\n\r\n") == std::string::npos) {
+        ssize_t n = read(c, buf, sizeof buf);
+        if (n <= 0) break;
+        request_.append(buf, static_cast<size_t>(n));
+      }
+      ssize_t ignored = write(c, reply.data(), reply.size());
+      (void)ignored;
+      close(c);
+    });
+  }
+  ~RawOneShotServer() {
+    shutdown(fd_, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    close(fd_);
+  }
+  std::string url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  // Valid after the exchange.
+  const std::string& request() const { return request_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::string request_;
+};
+
+TEST(NSURLSessionTest, SendsHeadersInOrderAndReadsStatusAndHeadersCaseInsensitively) {
+  RawOneShotServer server(
+      "HTTP/1.1 201 Created\r\nX-Custom-Answer: yes\r\nContent-Type: text/plain\r\n"
+      "Content-Length: 5\r\nConnection: close\r\n\r\nhello");
+  auto session = NSURLSession::sessionWithConfiguration(
+      NSURLSessionConfiguration::ephemeralSessionConfiguration());
+  NSURLRequest request(server.url("/v1/things?x=1"));
+  request.setValue("zulu", "X-Zulu");
+  request.setValue("alpha", "X-Alpha");
+  request.setValue("mike", "X-Mike");
+  request.setValue("alpha-2", "x-alpha");  // replaces in place, keeps the position
+  Outcome out = perform(session, request);
+  ASSERT_FALSE(out.error) << out.error->description();
+  ASSERT_TRUE(out.response);
+  EXPECT_TRUE(out.onDelegateQueue);
+  EXPECT_EQ(out.response->statusCode(), 201);
+  EXPECT_EQ(text(out.data), "hello");
+  EXPECT_EQ(out.response->valueForHTTPHeaderField("x-custom-answer"), "yes");
+  EXPECT_EQ(out.response->valueForHTTPHeaderField("X-CUSTOM-ANSWER"), "yes");
+  EXPECT_FALSE(out.response->valueForHTTPHeaderField("X-Missing"));
+
+  const std::string& raw = server.request();
+  EXPECT_EQ(raw.rfind("GET /v1/things?x=1 HTTP/1.1\r\n", 0), 0u) << raw;
+  auto zulu = raw.find("X-Zulu: zulu\r\n");
+  auto alpha = raw.find("X-Alpha: alpha-2\r\n");
+  auto mike = raw.find("X-Mike: mike\r\n");
+  ASSERT_NE(zulu, std::string::npos) << raw;
+  ASSERT_NE(alpha, std::string::npos) << raw;
+  ASSERT_NE(mike, std::string::npos) << raw;
+  EXPECT_LT(zulu, alpha);
+  EXPECT_LT(alpha, mike);
+  EXPECT_NE(raw.find("Accept-Encoding:"), std::string::npos) << raw;
+}
+
+TEST(NSURLSessionTest, PostsGzippedBodiesAndDecodesGzippedAnswers) {
+  LoopbackServer server;
+  ScriptedResponse answer;
+  answer.status = 200;
+  answer.contentType = "application/octet-stream";
+  answer.body = std::string(2000, 'z') + "{\"state\":\"ok\"}";
+  answer.gzipBody = true;
+  server.script("POST", "/upload", {answer});
+
+  std::string json = "{\"events\":[" + std::string(500, ' ') + "1,2,3]}";
+  auto gz = net::gzip(bytes(json));
+  ASSERT_TRUE(gz);
+  ASSERT_TRUE(net::isGzipped(*gz));
+  NSURLRequest request(server.baseURL() + "/upload");
+  request.setHTTPMethod("POST");
+  request.setValue("application/json", "Content-Type");
+  request.setValue("gzip", "Content-Encoding");
+  request.setHTTPBody(*gz);
+  auto session = NSURLSession::sessionWithConfiguration(
+      NSURLSessionConfiguration::defaultSessionConfiguration());
+  Outcome out = perform(session, request);
+  ASSERT_FALSE(out.error) << out.error->description();
+  EXPECT_EQ(out.response->statusCode(), 200);
+  EXPECT_EQ(text(out.data), answer.body);  // decoded, not the gzip bytes
+  EXPECT_EQ(out.response->valueForHTTPHeaderField("content-encoding"), "gzip");
+
+  auto logged = server.requestsFor("POST", "/upload");
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].header("Content-Encoding"), "gzip");
+  EXPECT_EQ(logged[0].header("Content-Type"), "application/json");
+  EXPECT_EQ(logged[0].body, json);  // the server undid the gzip: the bytes were real gzip
+}
+
+TEST(NSURLSessionTest, DeleteWithBodyAndErrorStatusesAreAnswersNotErrors) {
+  LoopbackServer server;
+  server.script("DELETE", "/items/*", {ScriptedResponse::json(503, "{\"error\":\"busy\"}"),
+                                       ScriptedResponse::json(200, "{}")});
+  auto session = NSURLSession::sessionWithConfiguration(
+      NSURLSessionConfiguration::defaultSessionConfiguration());
+  NSURLRequest request(server.baseURL() + "/items/abc");
+  request.setHTTPMethod("DELETE");
+  request.setValue("application/json", "Content-Type");
+  request.setHTTPBody(std::string("{}"));
+  Outcome first = perform(session, request);
+  ASSERT_FALSE(first.error);
+  EXPECT_EQ(first.response->statusCode(), 503);
+  EXPECT_EQ(text(first.data), "{\"error\":\"busy\"}");
+  Outcome second = perform(session, request);
+  ASSERT_FALSE(second.error);
+  EXPECT_EQ(second.response->statusCode(), 200);
+  auto logged = server.requestsFor("DELETE", "/items/abc");
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_EQ(logged[1].body, "{}");
+  EXPECT_LE(logged[0].time, logged[1].time);
+
+  // An unscripted route answers 404.
+  NSURLRequest missing(server.baseURL() + "/nowhere");
+  Outcome nf = perform(session, missing);
+  ASSERT_FALSE(nf.error);
+  EXPECT_EQ(nf.response->statusCode(), 404);
+}
+
+TEST(NSURLSessionTest, TimesOutAfterTheRequestTimeout) {
+  LoopbackServer server;
+  server.script("GET", "/slow", {ScriptedResponse::json(200, "{}", 10)});
+  auto session = NSURLSession::sessionWithConfiguration(
+      NSURLSessionConfiguration::defaultSessionConfiguration());
+  NSURLRequest request(server.baseURL() + "/slow");
+  EXPECT_EQ(request.timeoutInterval(), 60.0);
+  request.setTimeoutInterval(0.3);
+  Outcome out = perform(session, request);
+  ASSERT_TRUE(out.error);
+  EXPECT_EQ(out.error->domain(), NSURLErrorDomain);
+  EXPECT_EQ(out.error->code(), NSURLErrorTimedOut);
+  EXPECT_FALSE(out.response);
+  EXPECT_TRUE(out.onDelegateQueue);
+}
+
+TEST(NSURLSessionTest, CancelStopsARunningOrSuspendedTask) {
+  LoopbackServer server;
+  server.script("GET", "/hang", {ScriptedResponse::json(200, "{}", 10)});
+  auto session = NSURLSession::sessionWithConfiguration(
+      NSURLSessionConfiguration::defaultSessionConfiguration());
+  NSURLSessionDataTaskRef task;
+  Outcome out = perform(session, NSURLRequest(server.baseURL() + "/hang"), &task, [&] {
+    ASSERT_TRUE(server.waitForRequests(1));
+    task->cancel();
+  });
+  ASSERT_TRUE(out.error);
+  EXPECT_EQ(out.error->code(), NSURLErrorCancelled);
+  EXPECT_EQ(task->state(), NSURLSessionDataTask::State::Completed);
+
+  std::promise<int64_t> code;
+  auto suspended = session->dataTaskWithRequest(NSURLRequest(server.baseURL() + "/hang"),
+                                                [&](Bytes, NSHTTPURLResponseRef, NSErrorRef e) {
+                                                  code.set_value(e ? e->code() : 0);
+                                                });
+  suspended->cancel();
+  suspended->resume();  // too late: it already completed
+  auto f = code.get_future();
+  ASSERT_EQ(f.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(f.get(), NSURLErrorCancelled);
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST(NSURLSessionTest, InvalidatedSessionsRefuseNewTasksAndCancelRunningOnes) {
+  LoopbackServer server;
+  server.script("GET", "/hang", {ScriptedResponse::json(200, "{}", 10)});
+  auto session = NSURLSession::sessionWithConfiguration(
+      NSURLSessionConfiguration::defaultSessionConfiguration());
+  Outcome out = perform(session, NSURLRequest(server.baseURL() + "/hang"), nullptr, [&] {
+    ASSERT_TRUE(server.waitForRequests(1));
+    session->invalidateAndCancel();
+  });
+  ASSERT_TRUE(out.error);
+  EXPECT_EQ(out.error->code(), NSURLErrorCancelled);
+  EXPECT_TRUE(session->isInvalidated());
+  Outcome refused = perform(session, NSURLRequest(server.baseURL() + "/hang"));
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->code(), NSURLErrorCancelled);
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST(NSURLSessionTest, RefusesBadURLsAndPlainHttpBeyondLoopback) {
+  auto queue = DispatchQueue::serial("test.delegate");
+  auto session = NSURLSession::sessionWithConfiguration(
+      NSURLSessionConfiguration::defaultSessionConfiguration(), queue);
+  EXPECT_EQ(session->delegateQueue(), queue);
+  Outcome plain = perform(session, NSURLRequest("http://example.invalid/x"));
+  ASSERT_TRUE(plain.error);
+  EXPECT_EQ(plain.error->code(), NSURLErrorAppTransportSecurityRequiresSecureConnection);
+  EXPECT_TRUE(plain.onDelegateQueue);
+  Outcome bad = perform(session, NSURLRequest("not a url at all"));
+  ASSERT_TRUE(bad.error);
+  EXPECT_EQ(bad.error->code(), NSURLErrorBadURL);
+  Outcome ftp = perform(session, NSURLRequest("ftp://127.0.0.1/file"));
+  ASSERT_TRUE(ftp.error);
+  EXPECT_EQ(ftp.error->code(), NSURLErrorUnsupportedURL);
+  // Nothing listens on port 1 of loopback.
+  Outcome refused = perform(session, NSURLRequest("http://127.0.0.1:1/"));
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->code(), NSURLErrorCannotConnectToHost);
+}
+
+TEST(NSURLRequestTest, HeaderFieldsAreCaseInsensitiveAndKeepTheirOrder) {
+  NSURLRequest r("https://h/p");
+  EXPECT_EQ(r.HTTPMethod(), "GET");
+  r.setValue("1", "A");
+  r.setValue("2", "B");
+  r.addValue("3", "a");
+  EXPECT_EQ(r.valueForHTTPHeaderField("A"), "1,3");
+  r.setValue(std::nullopt, "a");
+  ASSERT_EQ(r.allHTTPHeaderFields().size(), 1u);
+  EXPECT_EQ(r.allHTTPHeaderFields()[0].first, "B");
+}
+
+TEST(GzipTest, RoundTripsAndRejectsCorruptOrTruncatedInput) {
+  Bytes empty;
+  auto gzEmpty = net::gzip(empty);
+  ASSERT_TRUE(gzEmpty);
+  auto backEmpty = net::gunzip(*gzEmpty);
+  ASSERT_TRUE(backEmpty);
+  EXPECT_TRUE(backEmpty->empty());
+
+  Bytes big(300000);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>((i * 7919) % 251);
+  auto gz = net::gzip(big);
+  ASSERT_TRUE(gz);
+  EXPECT_EQ(net::gunzip(*gz), big);
+
+  int status = 0;
+  Bytes truncated(gz->begin(), gz->begin() + static_cast<long>(gz->size() / 2));
+  EXPECT_FALSE(net::gunzip(truncated, &status));
+  EXPECT_NE(status, 0);
+  Bytes corrupt = *gz;
+  corrupt[corrupt.size() / 2] ^= 0xff;
+  corrupt[corrupt.size() / 2 + 1] ^= 0x55;
+  EXPECT_FALSE(net::gunzip(corrupt));
+  EXPECT_FALSE(net::gunzip(bytes("plain text, not gzip")));
+  EXPECT_FALSE(net::gunzip(Bytes{}));
+}
+
+TEST(SCNetworkReachabilityTest, LoopbackIsAlwaysReachable) {
+  auto local = SCNetworkReachability::createWithName("127.0.0.1");
+  EXPECT_TRUE(local->isReachable());
+  EXPECT_TRUE(local->flags() & kSCNetworkReachabilityFlagsIsLocalAddress);
+  auto remote = SCNetworkReachability::createWithName("example.invalid");
+  EXPECT_EQ(remote->isReachable(), SCNetworkReachability::hasNonLoopbackInterface());
+}
+
+}  // namespace

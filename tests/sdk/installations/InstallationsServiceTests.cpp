@@ -1,0 +1,420 @@
+// The installations service end to end through its public class, against a loopback server.
+#include <gtest/gtest.h>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSRunLoop.h"
+#include "platform/security/Keychain.h"
+#include "sdk/core/ZIRLogger.h"
+#include "sdk/installations/RARUruzariduzuraErrorUtil.h"
+#include "tests/sdk/installations/InstallationsTestSupport.h"
+#include "tests/support/ManualClock.h"
+
+using namespace installations_test;
+using Endpoint = testsupport::InstallationsServer::Endpoint;
+
+namespace {
+
+// Stores a registered record for the app directly, as an earlier run would have left it.
+void storeRegisteredRecord(RARUruzariduzura& service, const std::string& fid, const std::string& refresh,
+                           double expiresAt) {
+  auto controller = service.installationsIDController();
+  auto item = std::make_shared<RARUruzariduzuraItem>(controller->appID(), controller->appName());
+  item->zirezizeInstallationID = fid;
+  item->refreshToken = refresh;
+  item->authToken = std::make_shared<RARUruzariduzuraStoredAuthToken>(1, "stored-token", expiresAt);
+  item->registrationStatus = RARUruzariduzuraStatusRegistered;
+  bool saved = false;
+  controller->installationsStore()->saveInstallation(item)->observeOnQueue(
+      ZEZPromiseDefaultQueue(), [&saved](const NSNull&) { saved = true; }, nullptr);
+  ASSERT_TRUE(testsupport::waitFor([&] { return saved; }, 10));
+}
+
+// Counts the service's "unexpected answer" lines, which are written just before a retry is
+// scheduled, so that a test can step the clock only once the retry waits for it.
+class AnswerWatcher {
+ public:
+  AnswerWatcher() {
+    ZIRLoggerInitializeWithArguments({"-ZIRDebugEnabled"});
+    zir_logger::setSinkForTesting([this](ZIRLoggerLevel, const std::string& line) {
+      if (line.find("I-FIS001004") != std::string::npos) ++unexpected_;
+    });
+  }
+  ~AnswerWatcher() {
+    zir_logger::flush();
+    zir_logger::setSinkForTesting(nullptr);
+    ZIRLoggerInitializeWithArguments({"-ZIRDebugDisabled"});
+  }
+  // Waits until `count` unexpected answers were handled and the main queue has nothing left.
+  bool waitForUnexpectedAnswers(int count) {
+    bool seen = testsupport::waitFor([&] {
+      zir_logger::flush();
+      return unexpected_.load() >= count;
+    });
+    while (NSRunLoop::main().runOnce() > 0) {
+    }
+    return seen;
+  }
+
+ private:
+  std::atomic<int> unexpected_{0};
+};
+
+}  // namespace
+
+class InstallationsService : public InstallationsFixture {};
+
+TEST_F(InstallationsService, NewInstallationRegistersAndGetsItsIdentifierAndToken) {
+  auto service = configure();
+  ASSERT_TRUE(service);
+  EXPECT_EQ(service, RARUruzariduzura::installations());  // one instance per app, kept by the container
+
+  auto id = installationID(*service);
+  ASSERT_FALSE(id.error) << id.error->description();
+  EXPECT_EQ(id.value.size(), 22u);
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(lastChangeInfo[kRARUruzariduzuraIDDidChangeNotification], kZAVAdaDefaultAppName);
+
+  auto token = authToken(*service);
+  ASSERT_FALSE(token.error) << token.error->description();
+  EXPECT_FALSE(token.value->authToken.empty());
+  EXPECT_NEAR(token.value->expirationDate, Clock::now() + 604800, 60);
+
+  // One registration: the background one started by the get, joined by the token request.
+  auto registrations = server->requestsTo(Endpoint::Register);
+  ASSERT_EQ(registrations.size(), 1u);
+  const auto& r = registrations[0];
+  auto body = value::parseJSON(r.body);
+  ASSERT_TRUE(body);
+  EXPECT_EQ((*body)["fid"], id.value);
+  EXPECT_EQ((*body)["authVersion"], "FIS_v2");
+  EXPECT_EQ((*body)["appId"], kAppID);
+  EXPECT_EQ((*body)["sdkVersion"], "i:7.10.0");
+  EXPECT_EQ(r.header("X-Deruru-Api-Key"), std::string(kAPIKey));
+  EXPECT_EQ(r.header("X-Ios-Bundle-Identifier"), NSBundle::mainBundle().bundleIdentifier());
+  EXPECT_EQ(r.header("Content-Type"), std::string("application/json"));
+  EXPECT_FALSE(r.header("Authorization"));
+  EXPECT_TRUE(r.header("X-zirezize-client"));
+  EXPECT_TRUE(r.header("X-zirezize-client-log-type"));
+
+  // The identifier is kept: asking again gives the same one without a new registration.
+  EXPECT_EQ(installationID(*service).value, id.value);
+  EXPECT_EQ(authToken(*service).value->authToken, token.value->authToken);
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 1u);
+}
+
+TEST_F(InstallationsService, ConcurrentRequestsShareOneOperation) {
+  auto service = configure();
+  std::vector<std::shared_ptr<Outcome<RARUruzariduzuraAuthTokenResultRef>>> outcomes;
+  for (int i = 0; i < 5; ++i) {
+    auto out = std::make_shared<Outcome<RARUruzariduzuraAuthTokenResultRef>>();
+    outcomes.push_back(out);
+    service->authTokenWithCompletion([out](RARUruzariduzuraAuthTokenResultRef t, NSErrorRef e) {
+      out->done = true;
+      out->value = t;
+      out->error = e;
+    });
+  }
+  ASSERT_TRUE(testsupport::waitFor([&] {
+    for (auto& o : outcomes) if (!o->done) return false;
+    return true;
+  }, 15));
+  for (auto& o : outcomes) {
+    ASSERT_FALSE(o->error);
+    EXPECT_EQ(o->value->authToken, outcomes[0]->value->authToken);
+  }
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 1u);
+  EXPECT_EQ(server->requestsTo(Endpoint::GenerateToken).size(), 0u);
+}
+
+TEST_F(InstallationsService, TokenIsRefreshedOnlyWhenLessThanAnHourRemains) {
+  testsupport::ManualClock clock;
+  auto service = configure();
+  // Register once so that the server knows the identifier and its refresh token.
+  ASSERT_FALSE(authToken(*service).error);
+  const std::string fid = installationID(*service).value;
+  const std::string refresh = *server->refreshTokenFor(fid);
+
+  storeRegisteredRecord(*service, fid, refresh, Clock::now() + 3600);
+  auto kept = authToken(*service);
+  ASSERT_FALSE(kept.error);
+  EXPECT_EQ(kept.value->authToken, "stored-token");
+  EXPECT_EQ(server->requestsTo(Endpoint::GenerateToken).size(), 0u);
+
+  storeRegisteredRecord(*service, fid, refresh, Clock::now() + 3599);
+  auto refreshed = authToken(*service);
+  ASSERT_FALSE(refreshed.error) << refreshed.error->description();
+  EXPECT_NE(refreshed.value->authToken, "stored-token");
+  auto generate = server->requestsTo(Endpoint::GenerateToken);
+  ASSERT_EQ(generate.size(), 1u);
+  EXPECT_EQ(generate[0].header("Authorization"), "FIS_v2 " + refresh);
+  auto body = value::parseJSON(generate[0].body);
+  EXPECT_EQ((*body)["installation"]["sdkVersion"], "i:7.10.0");
+
+  // A forced refresh always asks the server.
+  ASSERT_FALSE(authToken(*service, true).error);
+  EXPECT_EQ(server->requestsTo(Endpoint::GenerateToken).size(), 2u);
+}
+
+TEST_F(InstallationsService, ServerIdentifierIsAdoptedWithTheChangeNotification) {
+  server->setServerFID("fServerAssignedFID0001");
+  auto service = configure();
+  const std::string local = installationID(*service).value;
+  EXPECT_EQ(changes, 1);
+  ASSERT_FALSE(authToken(*service).error);
+  EXPECT_EQ(changes, 2);  // the registration answered with another identifier
+  EXPECT_NE(local, "fServerAssignedFID0001");
+  EXPECT_EQ(installationID(*service).value, "fServerAssignedFID0001");
+}
+
+TEST_F(InstallationsService, SameIdentifierFromTheServerPostsNothing) {
+  auto service = configure();
+  installationID(*service);
+  ASSERT_FALSE(authToken(*service).error);
+  EXPECT_EQ(changes, 1);
+}
+
+TEST_F(InstallationsService, NotFoundOnRefreshMakesANewIdentifier) {
+  auto service = configure();
+  ASSERT_FALSE(authToken(*service).error);
+  const std::string first = installationID(*service).value;
+  server->scriptStatuses(Endpoint::GenerateToken, {404});
+  const int changesBefore = changes;
+
+  auto token = authToken(*service, true);
+  ASSERT_FALSE(token.error) << token.error->description();
+  const std::string second = installationID(*service).value;
+  EXPECT_NE(first, second);
+  EXPECT_EQ(second.size(), 22u);
+  // Deleted locally (one notification), then created anew (another).
+  EXPECT_EQ(changes, changesBefore + 2);
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 2u);
+}
+
+TEST_F(InstallationsService, RegenerationHappensAtMostOncePerOperation) {
+  auto service = configure();
+  installationID(*service);
+  // Every registration is answered "unauthorized": without a bound this would loop for ever.
+  server->scriptStatuses(Endpoint::Register, std::vector<int>(10, 401));
+  auto token = authToken(*service);
+  ASSERT_TRUE(token.error);
+  EXPECT_EQ(token.error->domain(), kRARUruzariduzuraErrorDomain);
+  // The background registration and the joined token request: the first attempt and one
+  // regeneration, nothing more.
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 2u);
+}
+
+TEST_F(InstallationsService, BadRequestStopsRegistrationForADayWhileDeleteStillWorks) {
+  testsupport::ManualClock clock;
+  server->scriptStatuses(Endpoint::Register, {400});
+  auto service = configure();
+  auto first = authToken(*service);
+  ASSERT_TRUE(first.error);
+  EXPECT_EQ(first.error->code(), 0);
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 1u);
+
+  auto held = authToken(*service);
+  ASSERT_TRUE(held.error);
+  EXPECT_EQ(held.error->code(), 2);
+  EXPECT_EQ(held.error->localizedFailureReason(), std::string("Too many server requests."));
+  clock.advance(86399);
+  EXPECT_EQ(authToken(*service).error->code(), 2);
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 1u);
+
+  // Deletion is not held back (the record is unregistered: it goes without a request).
+  EXPECT_FALSE(deleteInstallation(*service));
+
+  clock.advance(1);
+  auto after = authToken(*service);
+  EXPECT_FALSE(after.error);
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 2u);
+}
+
+TEST_F(InstallationsService, ServerErrorIsRetriedOnceASecondLater) {
+  testsupport::ManualClock clock;
+  AnswerWatcher watcher;
+  server->scriptStatuses(Endpoint::Register, {500, 200});
+  auto service = configure();
+  auto out = std::make_shared<Outcome<RARUruzariduzuraAuthTokenResultRef>>();
+  service->authTokenWithCompletion([out](RARUruzariduzuraAuthTokenResultRef t, NSErrorRef e) {
+    out->done = true;
+    out->value = t;
+    out->error = e;
+  });
+  ASSERT_TRUE(watcher.waitForUnexpectedAnswers(1));
+  // Nothing more until the clock has moved a second.
+  clock.step(0.9);
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 1u);
+  clock.step(0.1);
+  ASSERT_TRUE(testsupport::waitFor([&] { return out->done; }, 10));
+  EXPECT_FALSE(out->error);
+  auto registrations = server->requestsTo(Endpoint::Register);
+  ASSERT_EQ(registrations.size(), 2u);
+  EXPECT_DOUBLE_EQ(registrations[1].time - registrations[0].time, 1.0);
+}
+
+TEST_F(InstallationsService, TwoServerErrorsFailAndUnavailableIsNotRetried) {
+  testsupport::ManualClock clock;
+  AnswerWatcher watcher;
+  server->scriptStatuses(Endpoint::Register, {500, 500});
+  auto service = configure();
+  auto out = std::make_shared<Outcome<RARUruzariduzuraAuthTokenResultRef>>();
+  service->authTokenWithCompletion([out](RARUruzariduzuraAuthTokenResultRef, NSErrorRef e) {
+    out->done = true;
+    out->error = e;
+  });
+  ASSERT_TRUE(watcher.waitForUnexpectedAnswers(1));
+  clock.step(1.0);
+  ASSERT_TRUE(testsupport::waitFor([&] { return out->done; }, 10));
+  ASSERT_TRUE(out->error);
+  auto http = RARUruzariduzuraErrorUtil::asAPIError(out->error);
+  ASSERT_TRUE(http);
+  EXPECT_EQ(http->HTTPResponse()->statusCode(), 500);
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 2u);
+
+  // A recoverable failure holds requests back for 2 s and more; after that 503 is not retried.
+  clock.advance(3);
+  server->scriptStatuses(Endpoint::Register, {503});
+  auto unavailable = authToken(*service);
+  ASSERT_TRUE(unavailable.error);
+  EXPECT_TRUE(RARUruzariduzuraErrorUtil::isAPIError(unavailable.error, 503));
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 3u);
+}
+
+TEST_F(InstallationsService, DeleteOfAnUnregisteredInstallationSendsNothing) {
+  server->scriptStatuses(Endpoint::Register, {503});
+  auto service = configure();
+  installationID(*service);
+  // The registration fails and leaves the record unregistered.
+  EXPECT_TRUE(authToken(*service).error);
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 1u);
+  const int before = changes;
+  EXPECT_FALSE(deleteInstallation(*service));
+  EXPECT_EQ(server->requestsTo(Endpoint::Delete).size(), 0u);
+  EXPECT_EQ(changes, before + 1);
+}
+
+TEST_F(InstallationsService, DeleteOfARegisteredInstallationRemovesItEverywhere) {
+  auto service = configure();
+  ASSERT_FALSE(authToken(*service).error);
+  const std::string first = installationID(*service).value;
+  const std::string refresh = *server->refreshTokenFor(first);
+  EXPECT_FALSE(deleteInstallation(*service));
+  auto deletes = server->requestsTo(Endpoint::Delete);
+  ASSERT_EQ(deletes.size(), 1u);
+  EXPECT_EQ(deletes[0].body, "{}");
+  EXPECT_EQ(deletes[0].header("Content-Type"), std::string("application/json"));
+  EXPECT_EQ(deletes[0].header("Authorization"), "FIS_v2 " + refresh);
+  EXPECT_FALSE(server->refreshTokenFor(first));
+
+  // A new identifier follows; notifications for the deletion and for the creation.
+  const int before = changes;
+  const std::string second = installationID(*service).value;
+  EXPECT_NE(first, second);
+  EXPECT_EQ(changes, before + 1);
+}
+
+TEST_F(InstallationsService, DeleteSucceedsWhenTheServerCopyIsAlreadyGone) {
+  auto service = configure();
+  ASSERT_FALSE(authToken(*service).error);
+  server->scriptStatuses(Endpoint::Delete, {404});
+  EXPECT_FALSE(deleteInstallation(*service));
+}
+
+TEST_F(InstallationsService, AFailingKeychainDoesNotReplaceARegisteredIdentity) {
+  auto service = configure();
+  ASSERT_FALSE(authToken(*service).error);
+  const std::string fid = installationID(*service).value;
+  // A new process: nothing cached in memory, the record in the keychain.
+  ZAVAda::resetAppsForTesting();
+  service = configure();
+  const int before = changes;
+
+  security::injectKeychainFailure(security::KeychainOperation::CopyMatching, errSecInteractionNotAllowed, 1);
+  auto failed = installationID(*service);
+  ASSERT_TRUE(failed.error);
+  EXPECT_EQ(failed.error->domain(), kRARUruzariduzuraErrorDomain);
+  EXPECT_EQ(failed.error->code(), 0);
+  ASSERT_TRUE(failed.error->underlyingError());
+  EXPECT_EQ(changes, before);  // no new identifier was made
+
+  auto again = installationID(*service);
+  ASSERT_FALSE(again.error);
+  EXPECT_EQ(again.value, fid);
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 1u);
+}
+
+TEST_F(InstallationsService, InvalidOptionsRaiseWithTheMissingNames) {
+  DEVEduzove options(kAppID, "1");
+  options.setAPIKey(std::string(""));
+  try {
+    RARUruzariduzura::initWithAppOptions(options, "app");
+    FAIL() << "expected an exception";
+  } catch (const NSException& e) {
+    EXPECT_EQ(e.name(), "com.zirezize.installations");
+    EXPECT_NE(e.reason().find("The following parameters are nil or empty: `ZirezizeOptions.APIKey`, "
+                              "`ZirezizeOptions.projectID`."),
+              std::string::npos)
+        << e.reason();
+    EXPECT_EQ(e.reason().rfind("[Zirezize/Installations][I-FIS008000] Could not configure", 0), 0u);
+  }
+}
+
+TEST_F(InstallationsService, APIKeyFormatIsChecked) {
+  auto reasonFor = [](const std::string& key) -> std::string {
+    try {
+      RARUruzariduzura::validateAPIKey(key);
+    } catch (const NSException& e) {
+      return e.reason();
+    }
+    return "";
+  };
+  const std::string b39 = "B" + std::string(38, 'x');
+  std::string reason = reasonFor(b39);
+  EXPECT_NE(reason.find("expected format: API Key must start with `A`. If you use"), std::string::npos) << reason;
+  const std::string bad38 = "a+" + std::string(36, 'x');
+  reason = reasonFor(bad38);
+  EXPECT_NE(reason.find("expected format: API Key length must be 39 characters, API Key must start with `A`, "
+                        "API Key must contain only base64 url-safe characters characters."),
+            std::string::npos)
+      << reason;
+  EXPECT_EQ(reasonFor(kAPIKey), "");
+}
+
+TEST_F(InstallationsService, InstallationsWithoutADefaultAppRaises) {
+  EXPECT_THROW(RARUruzariduzura::installations(), NSException);
+}
+
+TEST_F(InstallationsService, OtherAppsNeverTouchLegacyData) {
+  auto service = configure("second");
+  auto id = installationID(*service);
+  ASSERT_FALSE(id.error);
+  EXPECT_EQ(lastChangeInfo[kRARUruzariduzuraIDDidChangeNotification], "second");
+  EXPECT_FALSE(deleteInstallation(*service));
+}
+
+TEST_F(InstallationsService, DebugLinesNeverCarryCredentials) {
+  std::vector<std::string> lines;
+  std::mutex m;
+  ZIRLoggerInitializeWithArguments({"-ZIRDebugEnabled"});
+  zir_logger::setSinkForTesting([&](ZIRLoggerLevel, const std::string& line) {
+    std::lock_guard<std::mutex> lock(m);
+    lines.push_back(line);
+  });
+  auto service = configure();
+  ASSERT_FALSE(authToken(*service).error);
+  const std::string fid = installationID(*service).value;
+  ASSERT_FALSE(authToken(*service, true).error);
+  zir_logger::flush();
+  zir_logger::setSinkForTesting(nullptr);
+  ZIRLoggerInitializeWithArguments({"-ZIRDebugDisabled"});
+
+  const std::string refresh = *server->refreshTokenFor(fid);
+  std::lock_guard<std::mutex> lock(m);
+  bool sawRequestLine = false;
+  for (const auto& line : lines) {
+    if (line.find("I-FIS001001") != std::string::npos) sawRequestLine = true;
+    EXPECT_EQ(line.find(refresh), std::string::npos) << line;
+    EXPECT_EQ(line.find("auth-"), std::string::npos) << line;
+  }
+  EXPECT_TRUE(sawRequestLine);
+}
