@@ -1,0 +1,96 @@
+#include "analysis/BufferManager.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "platform/foundation/NSLog.h"
+
+namespace {
+// A snapshot whose samples the render thread overwrote while they were copied is taken again;
+// with a ring four frames deep that needs more than three frames delivered during one copy.
+constexpr int kSnapshotAttempts = 8;
+}  // namespace
+
+std::unique_ptr<BufferManager> BufferManager::create(uint32_t frameLength) {
+  if (!FFTHelper::isValidFrameLength(frameLength)) {
+    NSLog("BufferManager: frame length %u refused; it must be a power of two from %u to %u",
+          frameLength, FFTHelper::kMinFrameLength, FFTHelper::kMaxFrameLength);
+    return nullptr;
+  }
+  return std::make_unique<BufferManager>(frameLength);
+}
+
+BufferManager::BufferManager(uint32_t frameLength)
+    : mFFTInputBufferLen(frameLength),
+      ringMask_(static_cast<uint64_t>(frameLength) * kRingFrames - 1) {
+  if (!FFTHelper::isValidFrameLength(frameLength)) {
+    throw std::invalid_argument("BufferManager frame length " + std::to_string(frameLength) +
+                                " is not a power of two from 256 to 16384");
+  }
+  const size_t ringSize = static_cast<size_t>(frameLength) * kRingFrames;
+  mFFTInputBuffer = std::make_unique<std::atomic<float>[]>(ringSize);
+  for (size_t i = 0; i < ringSize; ++i) mFFTInputBuffer[i].store(0.0f, std::memory_order_relaxed);
+  mSwapBuffer = std::make_unique<float[]>(frameLength);
+  mFFTHelper = std::make_unique<FFTHelper>(frameLength);
+  mFFTDataWanted.fetch_add(1, std::memory_order_seq_cst);
+}
+
+BufferManager::~BufferManager() = default;
+
+void BufferManager::CopyAudioToFFTInput(const float* samples, uint32_t frameCount) {
+  if (!samples || frameCount == 0) return;
+  const uint64_t n = mFFTInputBufferLen;
+  const uint64_t start = writePos_.load(std::memory_order_relaxed);  // only this thread writes it
+  if (!mFFTInputFrozen.load(std::memory_order_acquire)) {
+    // Only the last N samples of a long delivery can be part of any window.
+    const uint64_t count = std::min<uint64_t>(frameCount, n);
+    const float* source = samples + (frameCount - count);
+    const uint64_t end = start + count;
+    claimPos_.store(end, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    for (uint64_t i = 0; i < count; ++i) {
+      mFFTInputBuffer[(start + i) & ringMask_].store(source[i], std::memory_order_relaxed);
+    }
+    writePos_.store(end, std::memory_order_release);
+  }
+  if (mFFTInputBufferFrameIndex() >= n) mFFTFramesReady.fetch_add(1, std::memory_order_seq_cst);
+}
+
+uint32_t BufferManager::mFFTInputBufferFrameIndex() const {
+  const uint64_t written = writePos_.load(std::memory_order_acquire) - fillStart_.load(std::memory_order_acquire);
+  return static_cast<uint32_t>(std::min<uint64_t>(written, mFFTInputBufferLen));
+}
+
+void BufferManager::CopyLatestFrame(float* destination) const {
+  if (!destination) return;
+  const uint64_t n = mFFTInputBufferLen;
+  const uint64_t ringSize = ringMask_ + 1;
+  for (int attempt = 0; attempt < kSnapshotAttempts; ++attempt) {
+    const uint64_t end = writePos_.load(std::memory_order_acquire);
+    const uint64_t fillStart = std::min(fillStart_.load(std::memory_order_acquire), end);
+    const uint64_t filled = std::min<uint64_t>(end - fillStart, n);
+    // While the window fills, it holds the samples since the reset followed by zeros.
+    const uint64_t first = filled < n ? fillStart : end - n;
+    for (uint64_t i = 0; i < filled; ++i) {
+      destination[i] = mFFTInputBuffer[(first + i) & ringMask_].load(std::memory_order_relaxed);
+    }
+    std::fill(destination + filled, destination + n, 0.0f);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    // A sample at position p is overwritten once the writer claims past p + ringSize.
+    if (claimPos_.load(std::memory_order_relaxed) <= first + ringSize) return;
+  }
+  // The writer lapped every attempt; hand over what the last attempt copied.
+}
+
+void BufferManager::ComputeFFTOutput(float* output, MathParams params) {
+  if (!output) return;
+  CopyLatestFrame(mSwapBuffer.get());
+  mFFTHelper->ComputeFFT(mSwapBuffer.get(), output, params);
+  mFFTFramesReady.fetch_sub(1, std::memory_order_seq_cst);
+}
+
+void BufferManager::ResetFFTInput() {
+  fillStart_.store(writePos_.load(std::memory_order_acquire), std::memory_order_release);
+}
+
+void BufferManager::FreezeFFTInput() { mFFTInputFrozen.store(true, std::memory_order_release); }

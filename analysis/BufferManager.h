@@ -1,0 +1,77 @@
+#pragma once
+// Carries captured samples from the audio render thread to the main thread without a lock.
+//
+// The render thread appends every delivery to a single-producer ring (CopyAudioToFFTInput) and
+// raises the ready counter once a full frame of N samples has arrived; it takes no lock, allocates
+// nothing and never touches the reader's memory. The main thread (ComputeFFTOutput) takes a private
+// snapshot of the latest N samples, checks that the render thread did not overwrite them while it
+// copied (retrying if it did), and windows and transforms only that copy: samples still in the
+// sliding window never carry a previous frame's window weighting.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "analysis/FFTHelper.h"
+#include "analysis/MathParams.h"
+
+class BufferManager {
+ public:
+  // The buffer manager for a frame length, or null (with a log line) when the length is not a power
+  // of two from 256 to 16,384.
+  static std::unique_ptr<BufferManager> create(uint32_t frameLength);
+
+  // Throws std::invalid_argument for a refused frame length; prefer create().
+  explicit BufferManager(uint32_t frameLength);
+  ~BufferManager();
+
+  BufferManager(const BufferManager&) = delete;
+  BufferManager& operator=(const BufferManager&) = delete;
+
+  // Render thread only. Appends `frameCount` samples to the sliding window of the latest N samples;
+  // a delivery longer than N keeps its last N samples. Once the window is full every delivery raises
+  // mFFTFramesReady by one. A null pointer or zero count changes nothing.
+  void CopyAudioToFFTInput(const float* samples, uint32_t frameCount);
+
+  // Main thread. Writes the averaged dB spectrum of the latest window to `output` (N/2 floats) with
+  // the window of `params`, then lowers mFFTFramesReady by one. A null output does nothing.
+  void ComputeFFTOutput(float* output, MathParams params);
+
+  // Main thread, while the render thread is stopped: the window becomes all zeros and filling starts
+  // again at position 0. The ready counter keeps its value.
+  void ResetFFTInput();
+
+  // After this, deliveries no longer change the window (the counter is still raised while the window
+  // is full). Called before the capture chain is stopped and rebuilt.
+  void FreezeFFTInput();
+
+  // The latest window as the reader sees it (N floats): while the window is still filling, the
+  // samples since the last reset followed by zeros; afterwards the latest N samples, oldest first.
+  void CopyLatestFrame(float* destination) const;
+
+  // Fill position: samples received since construction or the last reset, at most N.
+  uint32_t mFFTInputBufferFrameIndex() const;
+  bool isFrozen() const { return mFFTInputFrozen.load(std::memory_order_acquire); }
+  FFTHelper& fftHelper() { return *mFFTHelper; }
+
+  // N, the frame length; readers size their output as N/2 floats.
+  const uint32_t mFFTInputBufferLen;
+  // Complete windows delivered minus frames taken. Raised by the render thread, lowered by
+  // ComputeFFTOutput; readers check it for non-zero before they take a frame.
+  std::atomic<int32_t> mFFTFramesReady{0};
+  // Set to 1 at construction and never changed; the render callbacks copy only while non-zero.
+  std::atomic<int32_t> mFFTDataWanted{0};
+
+ private:
+  // Ring of kRingFrames × N samples; positions are counted in samples since construction.
+  static constexpr uint32_t kRingFrames = 4;
+  const uint64_t ringMask_;
+  std::unique_ptr<std::atomic<float>[]> mFFTInputBuffer;  // the ring, written only by the render thread
+  // The render thread announces the end of a write here before it overwrites ring samples, and
+  // publishes it in writePos_ after; the reader compares both around its copy.
+  std::atomic<uint64_t> claimPos_{0};
+  std::atomic<uint64_t> writePos_{0};
+  std::atomic<uint64_t> fillStart_{0};  // ring position of the last reset
+  std::atomic<bool> mFFTInputFrozen{false};
+  std::unique_ptr<float[]> mSwapBuffer;  // the reader's private snapshot, windowed by the FFT
+  std::unique_ptr<FFTHelper> mFFTHelper;
+};

@@ -1,0 +1,104 @@
+#include "analysis/FFTHelper.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace {
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kPi = 3.141592653589793;
+constexpr double kFourPi = 12.566370614359172;
+
+// Bits needed to hold n - 1: ceil(log2 n) for n ≥ 2.
+uint32_t bitsFor(uint32_t n) {
+  uint32_t bits = 0;
+  for (uint32_t v = n - 1; v != 0; v >>= 1) ++bits;
+  return bits;
+}
+}  // namespace
+
+bool FFTHelper::isValidFrameLength(int64_t frameLength) {
+  return frameLength >= kMinFrameLength && frameLength <= kMaxFrameLength &&
+         (frameLength & (frameLength - 1)) == 0;
+}
+
+FFTHelper::FFTHelper(uint32_t frameLength) {
+  if (!isValidFrameLength(frameLength)) {
+    throw std::invalid_argument("FFT frame length " + std::to_string(frameLength) +
+                                " is not a power of two from 256 to 16384");
+  }
+  halfLength_ = frameLength / 2;
+  log2N_ = bitsFor(frameLength);
+  scale_ = static_cast<float>(1.0 / (2.0 * static_cast<double>(frameLength)));
+  averager_ = std::make_unique<SpectrumAverager>(static_cast<int32_t>(halfLength_), kAveragedFrames);
+  realp_ = std::make_unique<float[]>(halfLength_);
+  imagp_ = std::make_unique<float[]>(halfLength_);
+  windowTable_ = std::make_unique<float[]>(frameLength);
+  fftSetup_ = vDSP_create_fftsetup(log2N_, kFFTRadix2);
+  if (!fftSetup_) throw std::runtime_error("could not create the FFT set-up");
+}
+
+FFTHelper::~FFTHelper() { vDSP_destroy_fftsetup(fftSetup_); }
+
+float FFTHelper::WindowWeight(uint32_t i, uint32_t length, int32_t window) {
+  const double x = static_cast<double>(i);
+  const double span = static_cast<double>(length) - 1.0;
+  double weight = 1.0;
+  switch (window) {
+    case 1:  // Hanning
+      weight = 0.5 * (1.0 - std::cos(kTwoPi * x / span));
+      break;
+    case 2:  // Hamming
+      weight = 0.54 - 0.46 * std::cos(kTwoPi * x / span);
+      break;
+    case 4:  // Cosine
+      weight = std::sin(kPi * x / span);
+      break;
+    case 5: {  // Lanczos, as the analyser has always drawn it: not centred, not scaled
+      const double arg = kPi * x / span - 1.0;
+      weight = std::sin(arg) / arg;
+      break;
+    }
+    case 6:  // four-term Blackman-Harris
+      weight = 0.35875 - 0.48829 * std::cos(kTwoPi * x / span) + 0.14128 * std::cos(kFourPi * x / span) -
+               0.01168 * std::cos(3.0 * kTwoPi * x / span);
+      break;
+    default:  // 0, 3 and anything outside 1 to 6: no window
+      break;
+  }
+  return static_cast<float>(weight);
+}
+
+void FFTHelper::ApplyWindow(float* samples, MathParams params) {
+  if (!samples) return;
+  const uint32_t length = 2 * halfLength_;
+  const int32_t window = params.window;
+  if (window < 1 || window > 6 || window == 3) return;  // every weight is 1
+  if (window != windowTableNumber_) {
+    for (uint32_t i = 0; i < length; ++i) windowTable_[i] = WindowWeight(i, length, window);
+    windowTableNumber_ = window;
+  }
+  const float* weights = windowTable_.get();
+  for (uint32_t i = 0; i < length; ++i) samples[i] *= weights[i];
+}
+
+void FFTHelper::ComputeFFT(float* inputSamples, float* output, MathParams params) {
+  if (!inputSamples || !output) return;
+  ApplyWindow(inputSamples, params);
+
+  DSPSplitComplex split{realp_.get(), imagp_.get()};
+  const vDSP_Length half = halfLength_;
+  vDSP_ctoz(reinterpret_cast<const DSPComplex*>(inputSamples), 2, &split, 1, half);
+  vDSP_fft_zrip(fftSetup_, &split, 1, log2N_, kFFTDirection_Forward);
+  vDSP_vsmul(split.realp, 1, &scale_, split.realp, 1, half);
+  vDSP_vsmul(split.imagp, 1, &scale_, split.imagp, 1, half);
+  // The first imaginary part holds the packed Nyquist term; it is dropped so bin 0 is DC alone.
+  split.imagp[0] = 0.0f;
+  vDSP_zvmags(&split, 1, output, 1, half);
+  vDSP_vsadd(output, 1, &kPowerFloor, output, 1, half);
+  const float reference = 1.0f;
+  vDSP_vdbcon(output, 1, &reference, output, 1, half, 0);
+
+  averager_->AddSpectrum(output);
+  averager_->GetMean(output);
+}

@@ -1,0 +1,58 @@
+#pragma once
+// One frame of N time samples to a power spectrum of N/2 bins in dB (full-scale power 1.0 is
+// 0 dB, silence about -128 dB), averaged over the last 15 frames. Everything a frame needs is
+// allocated at construction; ComputeFFT allocates nothing.
+#include <cstdint>
+#include <memory>
+
+#include "analysis/MathParams.h"
+#include "analysis/SpectrumAverager.h"
+#include "platform/accelerate/vDSP.h"
+
+class FFTHelper {
+ public:
+  static constexpr uint32_t kMinFrameLength = 256;
+  static constexpr uint32_t kMaxFrameLength = 16384;
+  static constexpr int32_t kAveragedFrames = 15;
+  // Added to every bin's power so that silence maps to -128 dB instead of minus infinity.
+  static constexpr float kPowerFloor = 1.5849e-13f;
+
+  // A power of two from 256 to 16,384.
+  static bool isValidFrameLength(int64_t frameLength);
+
+  // Throws std::invalid_argument for a frame length that isValidFrameLength refuses.
+  explicit FFTHelper(uint32_t frameLength);
+  ~FFTHelper();
+
+  FFTHelper(const FFTHelper&) = delete;
+  FFTHelper& operator=(const FFTHelper&) = delete;
+
+  // Windows `inputSamples` (N samples) in place, transforms them and writes the averaged dB
+  // spectrum to `output` (N/2 floats). Either pointer null: nothing happens.
+  void ComputeFFT(float* inputSamples, float* output, MathParams params);
+
+  // Multiplies sample i (0 ≤ i < N) by WindowWeight(i, N, params.window).
+  void ApplyWindow(float* samples, MathParams params);
+
+  // Weight of sample i of a frame of `length` samples for window number `window`; numbers outside
+  // 1 to 6, and 3, weigh every sample 1.
+  static float WindowWeight(uint32_t i, uint32_t length, int32_t window);
+
+  uint32_t frameLength() const { return 2 * halfLength_; }
+  uint32_t halfLength() const { return halfLength_; }
+  uint32_t log2N() const { return log2N_; }
+  float scale() const { return scale_; }
+  const SpectrumAverager& averager() const { return *averager_; }
+
+ private:
+  std::unique_ptr<SpectrumAverager> averager_;
+  FFTSetup fftSetup_ = nullptr;
+  std::unique_ptr<float[]> realp_;
+  std::unique_ptr<float[]> imagp_;
+  float scale_;
+  uint32_t halfLength_;
+  uint32_t log2N_;
+  // The weights of the last window used; recomputed only when the window number changes.
+  std::unique_ptr<float[]> windowTable_;
+  int32_t windowTableNumber_ = -1;
+};

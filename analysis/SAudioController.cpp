@@ -1,0 +1,380 @@
+#include "analysis/SAudioController.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "analysis/BufferManager.h"
+#include "analysis/CAXException.h"
+#include "analysis/DCRejectionFilter.h"
+#include "platform/audio/AVAudioSession.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NSLog.h"
+
+AudioSessionService& AudioSessionService::sharedService() {
+  static dispatch_once_t once;
+  static AudioSessionService* service = nullptr;
+  dispatch_once(once, [] { service = new AudioSessionService(); });
+  return *service;
+}
+
+void AudioSessionService::setupSessionForRecording() {
+  AVAudioSession& session = AVAudioSession::sharedInstance();
+  NSErrorRef error;
+  session.setCategory(AVAudioSessionCategoryPlayAndRecord,
+                      AVAudioSessionCategoryOptionMixWithOthers | AVAudioSessionCategoryOptionAllowBluetooth |
+                          AVAudioSessionCategoryOptionDefaultToSpeaker,
+                      &error);
+  session.setMode(AVAudioSessionModeMeasurement, &error);
+  session.setPreferredIOBufferDuration(0.005, &error);
+  session.setPreferredSampleRate(44100, &error);
+  session.setActive(true, &error);
+}
+
+SAudioController::SAudioController() : callbackData_(std::make_unique<CallbackData>()) {}
+
+std::shared_ptr<SAudioController> SAudioController::create() {
+  auto engine = std::shared_ptr<SAudioController>(new SAudioController());
+  engine->setupAudioChain();
+  return engine;
+}
+
+SAudioController::~SAudioController() {
+  interruptionObserver_.reset();
+  routeChangeObserver_.reset();
+  mediaResetObserver_.reset();
+  if (recorder_) recorder_->stop();
+  teardownChain();
+}
+
+void SAudioController::setupAudioSession() {
+  auto& center = NSNotificationCenter::defaultCenter();
+  const void* session = AVAudioSession::sharedInstance().notificationObject();
+  std::weak_ptr<SAudioController> weak = weak_from_this();
+  // Replacing the tokens ends the earlier observations, so a rebuild never doubles the handlers.
+  interruptionObserver_ = center.addObserverForName(AVAudioSessionInterruptionNotification, session, nullptr,
+                                                    [weak](const NSNotification& n) {
+                                                      if (auto self = weak.lock()) self->handleInterruption(n);
+                                                    });
+  routeChangeObserver_ = center.addObserverForName(AVAudioSessionRouteChangeNotification, session, nullptr,
+                                                   [weak](const NSNotification& n) {
+                                                     if (auto self = weak.lock()) self->handleRouteChange(n);
+                                                   });
+  mediaResetObserver_ = center.addObserverForName(AVAudioSessionMediaServicesWereResetNotification, session,
+                                                  nullptr, [weak](const NSNotification& n) {
+                                                    if (auto self = weak.lock()) self->handleMediaServerReset(n);
+                                                  });
+  AudioSessionService::sharedService().setupSessionForRecording();
+}
+
+void SAudioController::setupAudioChain() {
+  setupAudioSession();
+  setupIOUnit();
+}
+
+void SAudioController::setupIOUnit() {
+  auFilePlayer_.reset();
+  setupMicIOUnit();
+}
+
+void SAudioController::disposeMicUnit() {
+  if (!rioUnit_) return;
+  AudioOutputUnitStop(rioUnit_);
+  AudioUnitUninitialize(rioUnit_);
+  AudioComponentInstanceDispose(rioUnit_);
+  rioUnit_ = nullptr;
+}
+
+void SAudioController::teardownChain() {
+  auFilePlayer_.reset();  // its destructor disposes of its unit first
+  disposeMicUnit();
+  *callbackData_ = CallbackData{};
+  bufferManager_.reset();
+  dcRejectionFilter_.reset();
+}
+
+void SAudioController::setupMicIOUnit() {
+  // A unit that already exists feeds the buffers about to be replaced: it goes first.
+  disposeMicUnit();
+  *callbackData_ = CallbackData{};
+  bufferManager_.reset();
+  dcRejectionFilter_.reset();
+  try {
+    AudioComponentDescription desc;
+    desc.componentType = kAudioUnitType_Output;
+    desc.componentSubType = kAudioUnitSubType_RemoteIO;
+    desc.componentManufacturer = kAudioUnitManufacturer_Apple;
+    AudioComponent component = AudioComponentFindNext(nullptr, &desc);
+    XThrowIfError(AudioComponentInstanceNew(component, &rioUnit_), "couldn't create a new instance of AURemoteIO");
+
+    uint32_t one = 1;
+    XThrowIfError(AudioUnitSetProperty(rioUnit_, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &one,
+                                       sizeof one),
+                  "could not enable input on AURemoteIO");
+    XThrowIfError(AudioUnitSetProperty(rioUnit_, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0,
+                                       &one, sizeof one),
+                  "could not enable output on AURemoteIO");
+
+    AudioStreamBasicDescription format = MakeFloatNonInterleavedFormat(1);
+    XThrowIfError(AudioUnitSetProperty(rioUnit_, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1,
+                                       &format, sizeof format),
+                  "couldn't set the input client format on AURemoteIO");
+    XThrowIfError(AudioUnitSetProperty(rioUnit_, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
+                                       &format, sizeof format),
+                  "couldn't set the output client format on AURemoteIO");
+
+    uint32_t maxFramesPerSlice = mathParams_.frameSize > 0 ? uint32_t(mathParams_.frameSize) : 0;
+    XThrowIfError(AudioUnitSetProperty(rioUnit_, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0,
+                                       &maxFramesPerSlice, sizeof maxFramesPerSlice),
+                  "couldn't set max frames per slice on AURemoteIO");
+    uint32_t size = sizeof maxFramesPerSlice;
+    XThrowIfError(AudioUnitGetProperty(rioUnit_, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0,
+                                       &maxFramesPerSlice, &size),
+                  "couldn't get max frames per slice on AURemoteIO");
+
+    // The frame length is the slice size the unit accepted. One the FFT cannot use leaves the
+    // chain without a buffer manager: the chart then computes nothing.
+    bufferManager_ = BufferManager::create(maxFramesPerSlice);
+    if (!bufferManager_) throw CAXException("couldn't create the buffer manager", kAudio_ParamError);
+    dcRejectionFilter_ = std::make_unique<DCRejectionFilter>();
+
+    callbackData_->rioUnit = rioUnit_;
+    callbackData_->bufferManager = bufferManager_.get();
+    callbackData_->dcRejectionFilter = dcRejectionFilter_.get();
+    callbackData_->muteAudio = &muteAudio_;
+    callbackData_->audioChainIsBeingReconstructed = &audioChainIsBeingReconstructed_;
+
+    AURenderCallbackStruct callback;
+    callback.inputProc = micRenderCallback;
+    callback.inputProcRefCon = callbackData_.get();
+    XThrowIfError(AudioUnitSetProperty(rioUnit_, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0,
+                                       &callback, sizeof callback),
+                  "couldn't set render callback on AURemoteIO");
+
+    XThrowIfError(AudioUnitInitialize(rioUnit_), "couldn't initialize AURemoteIO instance");
+  } catch (const CAXException& e) {
+    NSLog("Error returned from setupIOUnit: %d: %s", int(e.mError), e.mOperation);
+  } catch (...) {
+    NSLog("Unknown error returned from setupIOUnit");
+  }
+}
+
+bool SAudioController::setupFileIOUnit(NSErrorRef* error) {
+  const uint32_t frameSize = mathParams_.frameSize > 0 ? uint32_t(mathParams_.frameSize) : 0;
+  auto manager = BufferManager::create(frameSize);
+  if (!manager) {
+    if (error)
+      *error = NSError::errorWithDomain(AUFilePlayerErrorDomain, kAudio_ParamError,
+                                        Value{{NSLocalizedDescriptionKey, "The frame size cannot be analysed."}});
+    return false;
+  }
+  auto filter = std::make_unique<DCRejectionFilter>();
+  CallbackData data;
+  data.rioUnit = rioUnit_;
+  data.bufferManager = manager.get();
+  data.dcRejectionFilter = filter.get();
+  data.muteAudio = &muteAudio_;
+  data.audioChainIsBeingReconstructed = &audioChainIsBeingReconstructed_;
+  auto player = AUFilePlayer::create(fileUrl_, data, error);
+  if (!player) return false;  // the microphone chain keeps running on its own buffers
+
+  // The file chain replaces the microphone chain: its unit and buffers go before the new ones.
+  teardownChain();
+  bufferManager_ = std::move(manager);
+  dcRejectionFilter_ = std::move(filter);
+  *callbackData_ = data;
+  callbackData_->rioUnit = nullptr;
+  auFilePlayer_ = std::move(player);
+  return true;
+}
+
+OSStatus SAudioController::startIOUnit() {
+  if (auFilePlayer_) return auFilePlayer_->play();
+  OSStatus status = AudioOutputUnitStart(rioUnit_);
+  if (status != noErr) NSLog("couldn't start AURemoteIO: %d", int(status));
+  return status;
+}
+
+OSStatus SAudioController::stopIOUnit() {
+  OSStatus status = noErr;
+  if (auFilePlayer_) {
+    auFilePlayer_->stop();
+  } else {
+    status = AudioOutputUnitStop(rioUnit_);  // without a unit: a parameter error, logged below
+  }
+  // The unit is stopped and no callback runs any more: the input can be reset safely.
+  if (bufferManager_) bufferManager_->ResetFFTInput();
+  if (status != noErr) NSLog("couldn't stop AURemoteIO: %d", int(status));
+  return status;
+}
+
+void SAudioController::reinitIOUnit() {
+  if (bufferManager_) bufferManager_->FreezeFFTInput();
+  stopIOUnit();
+  teardownChain();
+  setupIOUnit();
+}
+
+void SAudioController::handleInterruption(const NSNotification& notification) {
+  if (stopAllActions_.load()) return;
+  try {
+    int64_t type = -1;
+    const Value& info = notification.userInfo;
+    if (info.is_object()) {
+      auto it = info.find(AVAudioSessionInterruptionTypeKey);
+      if (it != info.end() && it->is_number_integer()) type = it->get<int64_t>();
+    }
+    NSLog("Session interrupted > --- %s ---\n",
+          type == AVAudioSessionInterruptionTypeBegan ? "Begin Interruption" : "End Interruption");
+    if (type == AVAudioSessionInterruptionTypeBegan) {
+      stopIOUnit();
+    } else if (type == AVAudioSessionInterruptionTypeEnded) {
+      NSErrorRef error;
+      if (!AVAudioSession::sharedInstance().setActive(true, &error) || error)
+        NSLog("AVAudioSession set active failed with error: %s",
+              error ? error->description().c_str() : "(null)");
+      startIOUnit();
+    }
+  } catch (const CAXException& e) {
+    std::fprintf(stderr, "Error: %s (%s)\n", e.mOperation, e.FormatError().c_str());
+  }
+}
+
+void SAudioController::handleRouteChange(const NSNotification& notification) {
+  if (stopAllActions_.load()) return;
+  AVAudioSession& session = AVAudioSession::sharedInstance();
+  int64_t reason = 0;
+  std::string previous;
+  const Value& info = notification.userInfo;
+  if (info.is_object()) {
+    auto it = info.find(AVAudioSessionRouteChangeReasonKey);
+    if (it != info.end() && it->is_number_integer()) reason = it->get<int64_t>();
+    auto prev = info.find(AVAudioSessionRouteChangePreviousRouteKey);
+    if (prev != info.end()) previous = prev->is_string() ? prev->get<std::string>() : prev->dump();
+  }
+  NSLog("Route change:");
+  switch (reason) {
+    case AVAudioSessionRouteChangeReasonNewDeviceAvailable: NSLog("     NewDeviceAvailable"); break;
+    case AVAudioSessionRouteChangeReasonOldDeviceUnavailable: NSLog("     OldDeviceUnavailable"); break;
+    case AVAudioSessionRouteChangeReasonCategoryChange:
+      NSLog("     CategoryChange");
+      NSLog(" New Category: %s", session.category().c_str());
+      break;
+    case AVAudioSessionRouteChangeReasonOverride: NSLog("     Override"); break;
+    case AVAudioSessionRouteChangeReasonWakeFromSleep: NSLog("     WakeFromSleep"); break;
+    case AVAudioSessionRouteChangeReasonNoSuitableRouteForCategory: NSLog("     NoSuitableRouteForCategory"); break;
+    default: NSLog("     ReasonUnknown"); break;
+  }
+  NSLog("Previous route:\n");
+  NSLog("%s", previous.c_str());
+  NSLog("New route:\n");
+  NSLog("%s", session.currentRoute().description().c_str());
+}
+
+void SAudioController::handleMediaServerReset(const NSNotification&) {
+  NSLog("Media server has reset");
+  if (stopAllActions_.load()) return;
+  // From here the render callback leaves the buffers alone; the rebuild itself runs on the main
+  // thread, where every other change of the chain happens.
+  audioChainIsBeingReconstructed_.store(true);
+  std::weak_ptr<SAudioController> weak = weak_from_this();
+  DispatchQueue::main()->async([weak] {
+    if (auto self = weak.lock()) self->rebuildAfterMediaReset();
+  });
+}
+
+void SAudioController::rebuildAfterMediaReset() {
+  teardownChain();
+  setupAudioChain();
+  startIOUnit();
+  audioChainIsBeingReconstructed_.store(false);
+}
+
+void SAudioController::startFileRecord(const std::string& url) {
+  if (url.empty()) return;
+  if (recorder_) recorder_->stop();
+  NSErrorRef error;
+  recorder_ = AVAudioRecorder::create(url,
+                                      Value{{AVFormatIDKey, int64_t(kAudioFormatMPEG4AAC)},
+                                            {AVSampleRateKey, 44100.0},
+                                            {AVNumberOfChannelsKey, 2}},
+                                      &error);
+  if (!recorder_) return;
+  recorder_->setDelegate(std::static_pointer_cast<AVAudioRecorderDelegate>(shared_from_this()));
+  recorder_->setMeteringEnabled(true);
+  recorder_->prepareToRecord();
+  recorder_->record();
+}
+
+void SAudioController::stopFileRecord() {
+  if (recorder_ && recorder_->isRecording()) recorder_->stop();
+}
+
+void SAudioController::pauseFileRecord() {
+  if (recorder_ && recorder_->isRecording()) recorder_->pause();
+}
+
+int SAudioController::getRecorderPeakPowerForChannel() {
+  if (!recorder_) return 0;
+  recorder_->updateMeters();
+  return int(recorder_->averagePowerForChannel(0));
+}
+
+void SAudioController::startProcessingFileFrom(float percent) {
+  if (!auFilePlayer_) return;
+  stopIOUnit();
+  auFilePlayer_->setCurrentPositionPercent(percent);
+  startIOUnit();
+}
+
+float SAudioController::currentPositionInPercent() const {
+  return auFilePlayer_ ? auFilePlayer_->currentPositionInPercent() : -1.0f;
+}
+
+float SAudioController::getFileDuration() const { return auFilePlayer_ ? auFilePlayer_->fileLength() : -1.0f; }
+
+double SAudioController::sessionSampleRate() const { return AVAudioSession::sharedInstance().sampleRate(); }
+
+void SAudioController::overrideToDefaultMic() {
+  AVAudioSession& session = AVAudioSession::sharedInstance();
+  NSLog("%s", session.currentRoute().description().c_str());
+  for (const auto& port : session.availableInputs()) {
+    if (port->portType() != AVAudioSessionPortBuiltInMic) continue;
+    for (const auto& source : port->dataSources()) {
+      if (source->orientation() == AVAudioSessionOrientationBottom) {
+        NSErrorRef error;
+        port->setPreferredDataSource(source, &error);
+        session.setPreferredInput(port, &error);
+        break;
+      }
+    }
+  }
+  NSLog("%s", session.currentRoute().description().c_str());
+}
+
+OSStatus SAudioController::micRenderCallback(void* inRefCon, AudioUnitRenderActionFlags* ioActionFlags,
+                                             const AudioTimeStamp* inTimeStamp, uint32_t, uint32_t inNumberFrames,
+                                             AudioBufferList* ioData) {
+  auto* cd = static_cast<const CallbackData*>(inRefCon);
+  if (!cd || !ioData) return kAudio_ParamError;
+  auto silence = [ioData] {
+    for (uint32_t i = 0; i < ioData->mNumberBuffers; ++i)
+      if (ioData->mBuffers[i].mData) std::memset(ioData->mBuffers[i].mData, 0, ioData->mBuffers[i].mDataByteSize);
+  };
+  if (cd->audioChainIsBeingReconstructed && cd->audioChainIsBeingReconstructed->load(std::memory_order_acquire)) {
+    silence();
+    return noErr;
+  }
+  OSStatus err = AudioUnitRender(cd->rioUnit, ioActionFlags, inTimeStamp, 1, inNumberFrames, ioData);
+  if (err != noErr) {
+    // Whatever the buffers hold is not audio: play silence and hand nothing on.
+    silence();
+    return err;
+  }
+  auto* samples = static_cast<float*>(ioData->mBuffers[0].mData);
+  if (cd->bufferManager && cd->dcRejectionFilter) {
+    cd->dcRejectionFilter->FilterInPlace(samples, inNumberFrames);
+    if (cd->bufferManager->mFFTDataWanted.load() != 0) cd->bufferManager->CopyAudioToFFTInput(samples, inNumberFrames);
+  }
+  if (cd->muteAudio && cd->muteAudio->load(std::memory_order_relaxed)) silence();
+  return noErr;
+}

@@ -1,0 +1,110 @@
+#pragma once
+// The audio engine behind every chart: puts the shared session into a measuring configuration,
+// captures through a remote I/O unit (bus 1 rendered into the render callback, mono float at
+// 44,100 Hz), removes DC and hands the samples to its buffer manager. It can instead play an audio
+// file (AUFilePlayer), record with a meter, and it reacts to the session's interruption,
+// route-change and media-services-reset notifications.
+//
+// Every engine has its own callback context; several engines share the one input through the
+// capture backend's fan-out. A unit is stopped, uninitialised and disposed before its buffer
+// manager and filter go, whether the chain is rebuilt or the engine is destroyed.
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "analysis/AUFilePlayer.h"
+#include "analysis/CallbackData.h"
+#include "analysis/MathParams.h"
+#include "platform/audio/AVAudioRecorder.h"
+#include "platform/audio/AudioUnit.h"
+#include "platform/foundation/NSNotificationCenter.h"
+
+class BufferManager;
+class DCRejectionFilter;
+
+// Configures the process-wide audio session for measuring.
+class AudioSessionService {
+ public:
+  static AudioSessionService& sharedService();
+  // Play-and-record with options 13, measurement mode, 5 ms I/O buffer, 44,100 Hz, active. Each
+  // step's error is ignored; later steps run regardless.
+  void setupSessionForRecording();
+
+ private:
+  AudioSessionService() = default;
+};
+
+class SAudioController : public AVAudioRecorderDelegate, public std::enable_shared_from_this<SAudioController> {
+ public:
+  // init: mathParams {0, 512}, muted, session configured and the microphone chain built (not started).
+  static std::shared_ptr<SAudioController> create();
+  ~SAudioController() override;
+
+  // The recorder's average power of channel 0 in dB, truncated toward zero; 0 without a recorder.
+  int getRecorderPeakPowerForChannel();
+  void handleInterruption(const NSNotification& notification);
+  void handleRouteChange(const NSNotification& notification);
+  // Raises the rebuild flag at once and rebuilds the chain on the main thread (main queue).
+  void handleMediaServerReset(const NSNotification& notification);
+  void setupAudioSession();
+  void overrideToDefaultMic();
+  // Builds the file chain from fileUrl. On failure returns false with *error and leaves the
+  // microphone chain as it was (still running if it ran).
+  bool setupFileIOUnit(NSErrorRef* error = nullptr);
+  void setupMicIOUnit();
+  void reinitIOUnit();
+  void setupAudioChain();
+  void setupIOUnit();
+  OSStatus startIOUnit();
+  OSStatus stopIOUnit();
+  void startFileRecord(const std::string& url);
+  void stopFileRecord();
+  void pauseFileRecord();
+  void startProcessingFileFrom(float percent);
+  float currentPositionInPercent() const;
+  float getFileDuration() const;
+  double sessionSampleRate() const;
+  BufferManager* getBufferManagerInstance() const { return bufferManager_.get(); }
+  bool audioChainIsBeingReconstructed() const { return audioChainIsBeingReconstructed_.load(); }
+
+  MathParams mathParams() const { return mathParams_; }
+  void setMathParams(MathParams params) { mathParams_ = params; }
+  bool muteAudio() const { return muteAudio_.load(); }
+  void setMuteAudio(bool mute) { muteAudio_.store(mute); }
+  const std::string& fileUrl() const { return fileUrl_; }
+  void setFileUrl(std::string url) { fileUrl_ = std::move(url); }
+  bool stopAllActions() const { return stopAllActions_.load(); }
+  void setStopAllActions(bool stop) { stopAllActions_.store(stop); }
+
+  // Inspection.
+  AudioUnit rioUnit() const { return rioUnit_; }
+  const std::shared_ptr<AUFilePlayer>& auFilePlayer() const { return auFilePlayer_; }
+  const std::shared_ptr<AVAudioRecorder>& recorder() const { return recorder_; }
+  const CallbackData& callbackData() const { return *callbackData_; }
+
+  // The microphone chain's render callback; its context is the engine's CallbackData.
+  static OSStatus micRenderCallback(void* inRefCon, AudioUnitRenderActionFlags* ioActionFlags,
+                                    const AudioTimeStamp* inTimeStamp, uint32_t inBusNumber,
+                                    uint32_t inNumberFrames, AudioBufferList* ioData);
+
+ private:
+  SAudioController();
+  // Drops the file player, stops and disposes of the microphone unit, clears the callback
+  // context, then deletes the buffer manager and the filter.
+  void teardownChain();
+  void disposeMicUnit();
+  void rebuildAfterMediaReset();
+
+  AudioUnit rioUnit_ = nullptr;
+  std::unique_ptr<BufferManager> bufferManager_;
+  std::unique_ptr<DCRejectionFilter> dcRejectionFilter_;
+  std::atomic<bool> audioChainIsBeingReconstructed_{false};
+  std::shared_ptr<AUFilePlayer> auFilePlayer_;
+  std::shared_ptr<AVAudioRecorder> recorder_;
+  std::atomic<bool> muteAudio_{true};
+  std::atomic<bool> stopAllActions_{false};
+  MathParams mathParams_{0, 512};
+  std::string fileUrl_;
+  std::unique_ptr<CallbackData> callbackData_;
+  NSObserverTokenRef interruptionObserver_, routeChangeObserver_, mediaResetObserver_;
+};

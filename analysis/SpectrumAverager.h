@@ -1,0 +1,32 @@
+#pragma once
+// A ring of the last `slotCount` spectra (dB values per bin) whose mean is the averaged output.
+// Every slot is allocated once at construction; adding and averaging allocate nothing.
+#include <cstdint>
+#include <memory>
+
+class SpectrumAverager {
+ public:
+  // binCount and slotCount must be positive (std::invalid_argument otherwise).
+  SpectrumAverager(int32_t binCount, int32_t slotCount);
+
+  SpectrumAverager(const SpectrumAverager&) = delete;
+  SpectrumAverager& operator=(const SpectrumAverager&) = delete;
+
+  // Copies binCount floats into the slot at the write index, the oldest slot once the ring is full.
+  void AddSpectrum(const float* spectrum);
+  // Per bin, the mean of the filled slots (each term divided before it is added, in slot order);
+  // zeros while no spectrum has been added.
+  void GetMean(float* output) const;
+
+  int32_t binCount() const { return binCount_; }
+  int32_t slotCount() const { return slotCount_; }
+  int32_t writeIndex() const { return writeIndex_; }
+  int32_t filledCount() const { return filled_; }
+
+ private:
+  std::unique_ptr<float[]> storage_;  // slotCount × binCount floats, slot after slot
+  int32_t slotCount_;
+  int32_t binCount_;
+  int32_t writeIndex_ = 0;
+  int32_t filled_ = 0;
+};

@@ -1,0 +1,31 @@
+#pragma once
+// The frequency scale lying over the left edge of the sonogram: labels and ticks with frequency
+// growing upwards. Every style value, label count and the scale type come from the container that
+// made it; without one it draws nothing.
+#include <memory>
+#include <vector>
+
+#include "analysis/UIScaleView.h"
+
+class UISpectrumContainerView;
+
+class UISpectrumSonogramScaleView : public UIScaleView {
+ public:
+  using UIScaleView::UIScaleView;
+
+  std::shared_ptr<UISpectrumContainerView> containerView() const { return containerView_.lock(); }
+  void setContainerView(const std::shared_ptr<UISpectrumContainerView>& container) { containerView_ = container; }
+
+  struct Label {
+    std::string text;
+    float frequency = 0;
+    double y = 0;  // the label's centre line and tick, view coordinates (y down)
+  };
+  // The labels of a scale `height` points tall, from the container's settings; empty without one.
+  std::vector<Label> computeLabels(double height) const;
+
+  void drawRect(const CGRect& rect) override;
+
+ private:
+  std::weak_ptr<UISpectrumContainerView> containerView_;
+};

@@ -1,0 +1,234 @@
+// The GL drawing of graph mode: framebuffer, projection, line traces with fills, octave bars with
+// the highlighted bar and hold plates, the peak cross and the touch marker.
+#include <cmath>
+
+#include "analysis/UISpectrumView.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSLog.h"
+
+namespace {
+void setColor(const UIColorRef& color) {
+  auto c = color ? color->components() : std::array<double, 4>{0, 0, 0, 0};
+  glColor4f(static_cast<GLfloat>(c[0]), static_cast<GLfloat>(c[1]), static_cast<GLfloat>(c[2]), static_cast<GLfloat>(c[3]));
+}
+
+void drawVertices(GLenum mode, const std::vector<float>& vertices) {
+  if (vertices.size() < 2) return;
+  glVertexPointer(2, GL_FLOAT, 0, vertices.data());
+  glDrawArrays(mode, 0, static_cast<GLsizei>(vertices.size() / 2));
+}
+}  // namespace
+
+void UISpectrumView::layoutSubviews() {
+  if (!makeCurrent()) return;
+  destroyFramebuffer();
+  freeSpectrumObjects();
+  createFramebuffer();  // a failure here leaves the view running with whatever GL state results
+  setupView();
+  drawView();
+}
+
+void UISpectrumView::drawRect(const CGRect& rect) { CGContextClearRect(UIGraphicsGetCurrentContext(), rect); }
+
+bool UISpectrumView::createFramebuffer() {
+  if (!context) return false;
+  glGenFramebuffersOES(1, &viewFramebuffer);
+  glGenRenderbuffersOES(1, &viewRenderbuffer);
+  glBindFramebufferOES(GL_FRAMEBUFFER_OES, viewFramebuffer);
+  glBindRenderbufferOES(GL_RENDERBUFFER_OES, viewRenderbuffer);
+  context->renderbufferStorage(GL_RENDERBUFFER_OES, eaglLayer());
+  glFramebufferRenderbufferOES(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES, GL_RENDERBUFFER_OES, viewRenderbuffer);
+  GLint width = 0, height = 0;
+  glGetRenderbufferParameterivOES(GL_RENDERBUFFER_OES, GL_RENDERBUFFER_WIDTH_OES, &width);
+  glGetRenderbufferParameterivOES(GL_RENDERBUFFER_OES, GL_RENDERBUFFER_HEIGHT_OES, &height);
+  backingWidth = width;
+  backingHeight = height;
+  glGenRenderbuffersOES(1, &depthRenderbuffer);
+  glBindRenderbufferOES(GL_RENDERBUFFER_OES, depthRenderbuffer);
+  glRenderbufferStorageOES(GL_RENDERBUFFER_OES, GL_DEPTH_COMPONENT16_OES, backingWidth, backingHeight);
+  glFramebufferRenderbufferOES(GL_FRAMEBUFFER_OES, GL_DEPTH_ATTACHMENT_OES, GL_RENDERBUFFER_OES, depthRenderbuffer);
+  glBindRenderbufferOES(GL_RENDERBUFFER_OES, viewRenderbuffer);
+  GLenum status = glCheckFramebufferStatusOES(GL_FRAMEBUFFER_OES);
+  if (status != GL_FRAMEBUFFER_COMPLETE_OES) {
+    NSLog("failed to make complete framebuffer object %x", status);
+    return false;
+  }
+  return true;
+}
+
+void UISpectrumView::destroyFramebuffer() {
+  if (!context) return;
+  glDeleteFramebuffersOES(1, &viewFramebuffer);
+  viewFramebuffer = 0;
+  glDeleteRenderbuffersOES(1, &viewRenderbuffer);
+  viewRenderbuffer = 0;
+  if (depthRenderbuffer) {
+    glDeleteRenderbuffersOES(1, &depthRenderbuffer);
+    depthRenderbuffer = 0;
+  }
+}
+
+void UISpectrumView::setupView() {
+  if (!makeCurrent()) return;
+  glViewport(0, 0, backingWidth, backingHeight);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  // A zero-sized view would give a singular projection; it draws nothing either way.
+  if (backingWidth > 0 && backingHeight > 0) glOrthof(0, static_cast<GLfloat>(backingWidth), 0, static_cast<GLfloat>(backingHeight), -1, 1);
+  glMatrixMode(GL_MODELVIEW);
+  glClearColor(0, 0, 0, 0);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glEnable(GL_BLEND);
+  glEnable(GL_POINT_SMOOTH);
+  glHint(GL_POINT_SMOOTH_HINT, GL_NICEST);
+  glEnable(GL_LINE_SMOOTH);
+  glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
+}
+
+void UISpectrumView::drawView() {
+  // Without GL (or before the framebuffer exists) a frame is analysed but not drawn.
+  if (!makeCurrent() || viewFramebuffer == 0) return;
+  glBindFramebufferOES(GL_FRAMEBUFFER_OES, viewFramebuffer);
+  glBindRenderbufferOES(GL_RENDERBUFFER_OES, viewRenderbuffer);
+  if (spectrumMode != 0) {
+    if (!isSpectrogramInited) setupViewForSpectrum();
+    if (sonogramLastUpdateTime && Clock::monotonic() - *sonogramLastUpdateTime <= sonogramMinimumUpdateInterval) {
+      context->presentRenderbuffer(GL_RENDERBUFFER_OES);
+      return;
+    }
+    drawSpectrogram();
+    sonogramLastUpdateTime = Clock::monotonic();
+  } else {
+    drawGraph();
+  }
+  context->presentRenderbuffer(GL_RENDERBUFFER_OES);
+}
+
+void UISpectrumView::drawGraph() {
+  glClearColor(0, 0, 0, 0);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glDisable(GL_TEXTURE_2D);
+  glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+  glEnableClientState(GL_VERTEX_ARRAY);
+
+  if (scaleType_ == 0 || scaleType_ == 1) setGraphType(0);
+  const bool bars = isBarsType();
+  if (!bars && needFill && holdMinimum_ && holdMaximum_) fillArray(l_maxesData, &l_minsData, supportFillColor);
+  if (!bars && holdMaximum_ && isMaxReady) {
+    drawArray(l_maxesData, needFill && !holdMinimum_, supportChartWidth, supportChartColor, supportFillColor);
+  }
+  if (!bars && holdMinimum_ && isMaxReady) {
+    drawArray(l_minsData, needFill && !holdMaximum_, supportChartWidth, supportChartColor, supportFillColor);
+  }
+  if (bars) {
+    drawBars(l_mainData, barsColor, maxBarColor, holdMaximum_ && isMaxReady, l_maxesData, planchesColor);
+  } else {
+    drawArray(l_mainData, needFill && !holdMinimum_, mainChartWidth, mainChartColor, mainFillColor);
+  }
+
+  float px = 0, py = -10000.0f;
+  for (const auto& p : l_mainData) {
+    if (p.y > py) {
+      px = p.x;
+      py = p.y;
+    }
+  }
+  // The container sets the cross's colour and width before turning it on; until then it is not drawn.
+  if (graphType_ != 1 && needPeakMarker && peakMarkerColor && peakMarkerWidth) {
+    glLineWidth(*peakMarkerWidth);
+    setColor(peakMarkerColor);
+    drawVertices(GL_LINES, {px, 0, px, static_cast<float>(backingHeight), 0, py, static_cast<float>(backingWidth), py});
+  }
+  if (l_markerPosition >= 0) {
+    glLineWidth(markerWidth);
+    setColor(markerColor);
+    float m = l_markerPosition;
+    drawVertices(GL_LINES, {m, 0, m, static_cast<float>(backingHeight)});
+  }
+}
+
+void UISpectrumView::drawArray(std::span<const DisplayPoint> points, bool fill, float lineWidth,
+                               const UIColorRef& lineColor, const UIColorRef& fillColor) {
+  if (points.empty()) return;
+  if (fill) fillArray(points, nullptr, fillColor);
+  glLineWidth(lineWidth);
+  setColor(lineColor);
+  std::vector<float> vertices;
+  vertices.reserve(points.size() * 2);
+  for (const auto& p : points) {
+    vertices.push_back(p.x);
+    vertices.push_back(p.y);
+  }
+  drawVertices(GL_LINE_STRIP, vertices);
+}
+
+void UISpectrumView::fillArray(std::span<const DisplayPoint> upper, const std::vector<DisplayPoint>* lower,
+                               const UIColorRef& color) {
+  if (upper.empty()) return;
+  setColor(color);
+  drawVertices(GL_TRIANGLE_STRIP, triangulateVertexArray(upper, lower));
+}
+
+std::vector<float> UISpectrumView::triangulateVertexArray(std::span<const DisplayPoint> upper,
+                                                          const std::vector<DisplayPoint>* lower) {
+  std::vector<float> strip;
+  strip.reserve(upper.size() * 4);
+  for (size_t i = 0; i < upper.size(); ++i) {
+    // The held lists have equal lengths; a shorter lower list (never expected) falls back to the
+    // bottom edge instead of reading past its end.
+    float lowerY = lower && i < lower->size() ? (*lower)[i].y : 0.0f;
+    strip.insert(strip.end(), {upper[i].x, lowerY, upper[i].x, upper[i].y});
+  }
+  return strip;
+}
+
+void UISpectrumView::drawBars(std::span<const DisplayPoint> P, const UIColorRef& barColor,
+                              const UIColorRef& maxBarColor, bool needPlanches,
+                              std::span<const DisplayPoint> planches, const UIColorRef& planchesColor) {
+  lastHighlightedBar_ = 0;
+  // A closing point at each end and at least one band between them; anything shorter has no bar.
+  const size_t m = P.size();
+  if (m < 3) return;
+  const size_t nb = m - 2;
+  const float g = static_cast<float>(getBarSpace());
+  const float w = (static_cast<float>(backingWidth) - static_cast<float>(m - 3) * g) / static_cast<float>(nb);
+
+  size_t s = 0;
+  float best = std::trunc(P[0].y);
+  for (size_t i = 1; i <= m - 2; ++i) {
+    if (l_markerPosition > 0 && P[i].x == l_markerPosition) {
+      s = i;
+      break;
+    }
+    if (P[i].y > best) {
+      s = i;
+      best = std::trunc(P[i].y);
+    }
+  }
+  lastHighlightedBar_ = s;
+
+  std::vector<float> barTriangles, highlight, plates;
+  barTriangles.reserve(nb * 12);
+  for (size_t k = 0; k < nb; ++k) {
+    const DisplayPoint p = P[k + 1];
+    float left = std::max(0.0f, std::ceil(p.x - w / 2));
+    float right = std::min(static_cast<float>(backingWidth), std::floor(p.x + w / 2));
+    std::vector<float>& target = (k + 1 == s) ? highlight : barTriangles;
+    target.insert(target.end(), {left, 0, left, p.y, right, p.y, right, p.y, right, 0, left, 0});
+    if (needPlanches && k + 1 < planches.size()) {
+      float q = planches[k + 1].y;
+      plates.insert(plates.end(), {left, q, right, q});
+    }
+  }
+  setColor(barColor);
+  drawVertices(GL_TRIANGLES, barTriangles);
+  if (!highlight.empty()) {
+    setColor(maxBarColor);
+    drawVertices(GL_TRIANGLES, highlight);
+  }
+  if (needPlanches && !plates.empty()) {
+    setColor(planchesColor);
+    drawVertices(GL_LINES, plates);
+  }
+}

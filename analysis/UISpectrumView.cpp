@@ -1,0 +1,295 @@
+#include "analysis/UISpectrumView.h"
+
+#include <cmath>
+
+#include "analysis/BufferManager.h"
+#include "analysis/FrequencyWeighting.h"
+#include "analysis/SAudioController.h"
+#include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSRunLoop.h"
+
+namespace {
+// One request for all views: the first view that then runs a frame with held series resets them.
+bool resetMaxMinRequested = false;
+}  // namespace
+
+std::shared_ptr<UISpectrumView> UISpectrumView::create(const CGRect& frame) {
+  auto view = std::make_shared<UISpectrumView>(frame);
+  view->initHelper();
+  return view;
+}
+
+UISpectrumView::UISpectrumView(const CGRect& frame) : UIView(frame) {}
+
+UISpectrumView::~UISpectrumView() {
+  if (animationTimer) animationTimer->invalidate();
+  if (context && makeCurrent()) {
+    freeSpectrumObjects();
+    destroyFramebuffer();
+  }
+  if (context && EAGLContext::currentContext() == context) EAGLContext::setCurrentContext(nullptr);
+}
+
+std::shared_ptr<CALayer> UISpectrumView::makeLayer() const { return std::make_shared<CAEAGLLayer>(); }
+
+std::shared_ptr<CAEAGLLayer> UISpectrumView::eaglLayer() const {
+  return std::static_pointer_cast<CAEAGLLayer>(layer());
+}
+
+bool UISpectrumView::makeCurrent() { return context && EAGLContext::setCurrentContext(context); }
+
+void UISpectrumView::initHelper() {
+  isSpectrogramInited = false;
+  spectrumMode = 0;
+  needDrawPlot = true;
+
+  mainChartColor = UIColor::colorWithRed(233 / 255.0, 241 / 255.0, 164 / 255.0, 1);
+  mainFillColor = UIColor::colorWithRed(155 / 255.0, 155 / 255.0, 82 / 255.0, 1);
+  mainChartWidth = 2;
+  supportChartColor = mainChartColor;
+  supportFillColor = mainFillColor;
+  supportChartWidth = 2;
+  markerColor = mainChartColor;
+  markerWidth = 2;
+  barsColor = UIColor::colorWithRed(0, 0, 1, 0.5);
+  maxBarColor = UIColor::colorWithRed(1, 0, 0, 0.5);
+  planchesColor = mainFillColor;
+
+  // Without a usable GL context or framebuffer the view still analyses and reports every frame;
+  // it only draws nothing (the process carries on instead of ending).
+  setOpaque(false);
+  context = EAGLContext::initWithAPI(kEAGLRenderingAPIOpenGLES1);
+  if (!context || !EAGLContext::setCurrentContext(context)) {
+    NSLog("GL is not available: the spectrum view analyses without drawing");
+    context.reset();
+  } else if (!createFramebuffer()) {
+    NSLog("the spectrum view has no complete framebuffer and draws nothing until its next layout");
+  }
+
+  // Stored only: the engine made next starts with the same parameters.
+  mathParams_ = MathParams{0, 512};
+  audioController_ = SAudioController::create();
+  audioController_->setStopAllActions(stopAllActions);
+
+  l_maxData.clear();
+  l_minData.clear();
+  l_mainData.clear();
+  l_maxesData.clear();
+  l_minsData.clear();
+  l_localMaximus.clear();
+  l_holdedMaximus.clear();
+  l_holdedMinimus.clear();
+  l_fftData.clear();
+  l_markerPosition = -1;
+  bands_.setMarkerPosition(-1);
+  isMaxReady = false;
+
+  holdMaximum_ = false;
+  holdMinimum_ = false;
+  needFill = false;
+  needSpline = true;
+  setScaleType(0);
+  setGraphType(0);
+  setAreaParams(AreaParams{-130, -10});
+
+  setupView();
+  drawView();
+
+  sonogramMinimumUpdateInterval = 0;
+  animationInterval_ = 1.0 / 24.0;
+  startAnimation();
+}
+
+void UISpectrumView::startAnimation() {
+  stopAnimation();
+  std::weak_ptr<UISpectrumView> weak = std::static_pointer_cast<UISpectrumView>(shared_from_this());
+  animationTimer = NSTimer::scheduledTimerWithTimeInterval(animationInterval_, true, [weak](NSTimer&) {
+    if (auto self = weak.lock()) self->invalidate();
+  });
+  if (audioController_) audioController_->startIOUnit();
+}
+
+void UISpectrumView::stopAnimation() {
+  if (animationTimer) {
+    animationTimer->invalidate();
+    animationTimer.reset();
+  }
+  if (audioController_) audioController_->stopIOUnit();
+}
+
+void UISpectrumView::setAudioController(std::shared_ptr<SAudioController> controller) {
+  audioController_ = std::move(controller);
+}
+
+void UISpectrumView::setStopAllActions(bool stop) {
+  stopAllActions = stop;
+  if (audioController_) audioController_->setStopAllActions(stop);
+}
+
+void UISpectrumView::startFileRecord(const std::string& url) {
+  if (audioController_) audioController_->startFileRecord(url);
+}
+
+void UISpectrumView::stopFileRecord() {
+  if (audioController_) audioController_->stopFileRecord();
+}
+
+void UISpectrumView::pauseFileRecord() {
+  if (audioController_) audioController_->pauseFileRecord();
+}
+
+BufferManager* UISpectrumView::frameSource() const {
+  if (bufferManager_) return bufferManager_;
+  return audioController_ ? audioController_->getBufferManagerInstance() : nullptr;
+}
+
+void UISpectrumView::setAnimationInterval(double interval) {
+  // A period that is not a positive number would make the timer spin or never fire.
+  if (!(interval > 0) || !std::isfinite(interval)) return;
+  animationInterval_ = interval;
+  if (animationTimer) {
+    stopAnimation();
+    startAnimation();
+  }
+}
+
+void UISpectrumView::setMathParams(MathParams params) {
+  mathParams_ = params;
+  if (!audioController_) return;
+  // A new frame size needs a chain with buffers of that length: the engine is rebuilt.
+  audioController_->stopIOUnit();
+  audioController_->setMathParams(params);
+  audioController_->reinitIOUnit();
+  audioController_->startIOUnit();
+}
+
+void UISpectrumView::setScaleType(int32_t scaleType) {
+  scaleType_ = scaleType;
+  bands_.setScaleType(scaleType);
+  if (isSpectrogramInited && makeCurrent()) clearTextures();
+}
+
+void UISpectrumView::setGraphType(int32_t graphType) {
+  graphType_ = graphType;
+  bands_.setGraphType(graphType);
+}
+
+void UISpectrumView::setHoldMaximum(bool hold) {
+  holdMaximum_ = hold;
+  isMaxReady = false;
+  l_maxData.clear();
+}
+
+void UISpectrumView::setHoldMinimum(bool hold) {
+  holdMinimum_ = hold;
+  isMaxReady = false;
+  l_minData.clear();
+}
+
+void UISpectrumView::resetMaxMinData() { resetMaxMinRequested = true; }
+
+void UISpectrumView::setMarkerAt(float x) {
+  l_currentSelectedX = x;
+  bands_.setMarkerPosition(l_markerPosition);
+  bands_.setMarkerAt(x, l_mainData);
+  l_markerPosition = bands_.markerPosition();
+}
+
+std::vector<float> UISpectrumView::processData(std::span<const float> levels) {
+  std::vector<float> series;
+  bands_.processData(levels, series);
+  return series;
+}
+
+void UISpectrumView::processAndSendFullOctaveOutput(std::span<const float> levels) {
+  std::array<float, BandMapping::kFullOctaveCount> output{};
+  bands_.fullOctaveOutput(levels, output);
+  if (auto delegate = maximusDelegate.lock()) delegate->setFullOctaveOutput(std::vector<float>(output.begin(), output.end()));
+}
+
+Value UISpectrumView::getLocalMaximumOf(std::span<const float> values) {
+  float best = -10000.0f;
+  int64_t index = -1;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (values[i] > best) {
+      best = values[i];
+      index = static_cast<int64_t>(i);
+    }
+  }
+  if (bands_.isBandScale()) {
+    const auto& table = bands_.getCurrentOctaves();
+    if (index < 0 || table.empty()) return Value{{"volume", 1.0f}, {"frequency", 100.0f}};
+    // A series longer than the table has no band to name for its last elements.
+    float frequency = static_cast<size_t>(index) < table.size() ? table[static_cast<size_t>(index)].midFreq() : 0.0f;
+    return Value{{"volume", best}, {"frequency", frequency}};
+  }
+  float factor = values.empty() ? 0.0f : static_cast<float>(22050.0 / static_cast<double>(values.size()));
+  return Value{{"volume", best}, {"frequency", static_cast<float>(index) * factor}};
+}
+
+void UISpectrumView::invalidate() {
+  BufferManager* manager = frameSource();
+  if (!manager || manager->mFFTFramesReady.load() == 0) return;
+  const uint32_t n = manager->mFFTInputBufferLen / 2;
+  std::vector<float> spectrum(n, 0.0f);
+  manager->ComputeFFTOutput(spectrum.data(), mathParams_);
+  processSpectrum(spectrum);
+}
+
+void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
+  const size_t n = spectrum.size();
+  // Calibrated levels; they also become the sonogram's next column.
+  std::vector<float> levels(n);
+  for (size_t i = 0; i < n; ++i) {
+    float correction = currentCalibration ? currentCalibration->getCorrectionForFrequency(FrequencyWeighting::binFrequency(i, n)) : 0.0f;
+    levels[i] = spectrum[i] + correction;
+  }
+  lastTotals = FrequencyWeighting::weightedTotals(levels);
+  sonogramData = levels;
+
+  bands_.setBackingSize(backingWidth, backingHeight);
+  bands_.processData(levels, l_fftData);
+  processAndSendFullOctaveOutput(levels);
+
+  if (!l_maxData.empty() && (l_maxData[0] > 0 || resetMaxMinRequested)) {
+    resetMaxMinRequested = false;
+    for (size_t i = 0; i < l_maxData.size(); ++i) {
+      l_maxData[i] = -130.0f;
+      if (i < l_minData.size()) l_minData[i] = 10.0f;
+    }
+  }
+  if (l_fftData.size() != l_maxData.size() || l_fftData.size() != l_minData.size()) {
+    l_maxData.assign(l_fftData.size(), -130.0f);
+    l_minData.assign(l_fftData.size(), 10.0f);
+  } else {
+    for (size_t i = 0; i < l_fftData.size(); ++i) {
+      if (l_maxData[i] < l_fftData[i]) l_maxData[i] = l_fftData[i];
+      if (!(l_minData[i] < l_fftData[i])) l_minData[i] = l_fftData[i];
+    }
+  }
+
+  if (needSpline && graphType_ == 0) {
+    bands_.splineVertexArrayFromData(l_fftData, l_mainData);
+    bands_.splineVertexArrayFromData(l_maxData, l_maxesData);
+    bands_.splineVertexArrayFromData(l_minData, l_minsData);
+  } else {
+    bands_.vertexArrayFromData(l_fftData, 2, l_mainData);
+    bands_.vertexArrayFromData(l_maxData, 2, l_maxesData);
+    bands_.vertexArrayFromData(l_minData, 2, l_minsData);
+  }
+  isMaxReady = true;
+
+  l_localMaximus.clear();
+  l_holdedMaximus.clear();
+  l_holdedMinimus.clear();
+  l_localMaximus.push_back(getLocalMaximumOf(l_fftData));
+  if (holdMaximum_) l_holdedMaximus.push_back(getLocalMaximumOf(l_maxData));
+  if (holdMinimum_) l_holdedMinimus.push_back(getLocalMaximumOf(l_minData));
+
+  if (needDrawPlot) drawView();
+
+  if (auto delegate = maximusDelegate.lock()) {
+    delegate->setMaximus(l_localMaximus, l_holdedMaximus, l_holdedMinimus, lastTotals.dba, lastTotals.dbb,
+                         lastTotals.dbc, lastTotals.dbz);
+  }
+}

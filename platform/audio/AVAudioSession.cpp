@@ -1,0 +1,322 @@
+#include "platform/audio/AVAudioSession.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "platform/audio/AudioOutputBackend.h"
+#include "platform/audio/FileAudioInput.h"
+#include "platform/audio/PulseAudioInput.h"
+#include "platform/audio/PulseAudioOutput.h"
+#include "platform/audio/TestAudioInput.h"
+#include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSNotificationCenter.h"
+
+namespace {
+NSErrorRef sessionError(int64_t code, const std::string& description) {
+  return NSError::errorWithDomain(AVAudioSessionErrorDomain, code,
+                                  Value{{NSLocalizedDescriptionKey, description}});
+}
+
+bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+std::string pulsePortType(const PulseSourceInfo& s) {
+  if (s.isMonitor) return AVAudioSessionPortLineIn;
+  if (s.bus == "bluetooth") return AVAudioSessionPortBluetoothHFP;
+  if (s.bus == "usb") return AVAudioSessionPortUSBAudio;
+  if (s.formFactor == "headset" || s.formFactor == "headphone") return AVAudioSessionPortHeadsetMic;
+  return AVAudioSessionPortBuiltInMic;
+}
+}  // namespace
+
+AVAudioSessionPortDescription::AVAudioSessionPortDescription(
+    std::string uid, std::string name, std::string type,
+    std::vector<AVAudioSessionDataSourceDescriptionRef> dataSources)
+    : uid_(std::move(uid)), portName_(std::move(name)), portType_(std::move(type)),
+      dataSources_(std::move(dataSources)) {}
+
+AVAudioSessionDataSourceDescriptionRef AVAudioSessionPortDescription::preferredDataSource() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return preferred_;
+}
+
+AVAudioSessionDataSourceDescriptionRef AVAudioSessionPortDescription::selectedDataSource() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (preferred_) return preferred_;
+  return dataSources_.empty() ? nullptr : dataSources_.front();
+}
+
+bool AVAudioSessionPortDescription::setPreferredDataSource(const AVAudioSessionDataSourceDescriptionRef& ds,
+                                                           NSErrorRef* error) {
+  if (ds && std::find(dataSources_.begin(), dataSources_.end(), ds) == dataSources_.end()) {
+    if (error) *error = sessionError(-50, "The data source does not belong to the port " + portName_ + ".");
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  preferred_ = ds;
+  return true;
+}
+
+std::string AVAudioSessionPortDescription::description() const {
+  std::string text = "<Port: " + portName_ + " (" + portType_ + "), UID: " + uid_;
+  if (auto selected = selectedDataSource()) text += ", selected data source: " + selected->dataSourceName();
+  return text + ">";
+}
+
+std::string AVAudioSessionRouteDescription::description() const {
+  std::string text = "<Route: inputs = (";
+  for (size_t i = 0; i < inputs.size(); ++i) text += (i ? ", " : "") + inputs[i]->description();
+  text += "); outputs = (";
+  for (size_t i = 0; i < outputs.size(); ++i) text += (i ? ", " : "") + outputs[i]->description();
+  return text + ")>";
+}
+
+AVAudioSession& AVAudioSession::sharedInstance() {
+  static AVAudioSession* session = new AVAudioSession();  // lives as long as the process
+  return *session;
+}
+
+bool AVAudioSession::setCategory(const std::string& category, uint64_t options, NSErrorRef* error) {
+  if (category.empty()) {
+    if (error) *error = sessionError(-50, "No category.");
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  category_ = category;
+  options_ = options;
+  return true;
+}
+std::string AVAudioSession::category() const { std::lock_guard<std::mutex> l(mutex_); return category_; }
+uint64_t AVAudioSession::categoryOptions() const { std::lock_guard<std::mutex> l(mutex_); return options_; }
+
+bool AVAudioSession::setMode(const std::string& mode, NSErrorRef* error) {
+  if (mode.empty()) {
+    if (error) *error = sessionError(-50, "No mode.");
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  mode_ = mode;
+  return true;
+}
+std::string AVAudioSession::mode() const { std::lock_guard<std::mutex> l(mutex_); return mode_; }
+
+bool AVAudioSession::setPreferredIOBufferDuration(double seconds, NSErrorRef* error) {
+  if (!(seconds >= 0.001 && seconds <= 0.5)) {
+    if (error) *error = sessionError(-50, "The I/O buffer duration must be between 0.001 and 0.5 s.");
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  preferredIOBufferDuration_ = seconds;
+  return true;
+}
+double AVAudioSession::preferredIOBufferDuration() const { std::lock_guard<std::mutex> l(mutex_); return preferredIOBufferDuration_; }
+
+uint32_t AVAudioSession::preferredFramesPerBuffer() const {
+  double frames = std::round(preferredIOBufferDuration() * kAudioSampleRate);
+  return uint32_t(std::clamp(frames, 32.0, 4096.0));
+}
+
+bool AVAudioSession::setPreferredSampleRate(double rate, NSErrorRef* error) {
+  if (!(rate > 0 && rate <= 768000)) {
+    if (error) *error = sessionError(-50, "Invalid sample rate.");
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  preferredSampleRate_ = rate;
+  return true;
+}
+double AVAudioSession::preferredSampleRate() const { std::lock_guard<std::mutex> l(mutex_); return preferredSampleRate_; }
+
+bool AVAudioSession::setActive(bool active, NSErrorRef*) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  active_ = active;
+  return true;
+}
+bool AVAudioSession::isActive() const { std::lock_guard<std::mutex> l(mutex_); return active_; }
+
+std::string AVAudioSession::effectiveSpecLocked() const {
+  if (preferredInput_ && startsWith(preferredInput_->UID(), "pulse:")) return preferredInput_->UID();
+  if (inputSpec_) return *inputSpec_;
+  if (const char* env = std::getenv("SA_AUDIO_INPUT"); env && *env) return env;
+  return "pulse";
+}
+
+void AVAudioSession::setInputSpec(const std::string& spec) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  inputSpec_ = spec;
+}
+
+std::string AVAudioSession::inputSpec() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return effectiveSpecLocked();
+}
+
+void AVAudioSession::setInputBackend(std::shared_ptr<AudioInputBackend> backend) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  overrideBackend_ = std::move(backend);
+}
+
+std::shared_ptr<AudioInputBackend> AVAudioSession::backendForSpecLocked(const std::string& spec, OSStatus* status) {
+  if (status) *status = noErr;
+  for (auto& b : backends_)
+    if (b->identifier() == spec) return b;
+  std::shared_ptr<AudioInputBackend> backend;
+  if (spec == "test") {
+    backend = TestAudioInput::create("test");
+  } else if (spec == "pulse") {
+    backend = PulseAudioInput::create("");
+  } else if (startsWith(spec, "pulse:")) {
+    backend = PulseAudioInput::create(spec.substr(6));
+  } else if (startsWith(spec, "file:")) {
+    OSStatus s = noErr;
+    backend = FileAudioInput::create(spec.substr(5), &s);
+    if (!backend) {
+      NSLog("Audio input file \"%s\" cannot be played: %s", spec.substr(5).c_str(), FormatOSStatus(s).c_str());
+      if (status) *status = s;
+      return nullptr;
+    }
+  } else {
+    NSLog("Unknown audio input \"%s\" (use pulse, pulse:<source>, file:<path> or test)", spec.c_str());
+    if (status) *status = kAudio_ParamError;
+    return nullptr;
+  }
+  backends_.push_back(backend);
+  return backend;
+}
+
+void AVAudioSession::setOutputBackend(std::shared_ptr<AudioOutputBackend> backend) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  overrideOutput_ = std::move(backend);
+}
+
+std::shared_ptr<AudioOutputBackend> AVAudioSession::outputBackend() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (overrideOutput_) return overrideOutput_;
+  }
+  // Connecting may wait for the server: not under the session's lock.
+  return PulseAudioOutput::sharedIfReachable();
+}
+
+std::shared_ptr<AudioInputBackend> AVAudioSession::inputBackend(OSStatus* status) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (overrideBackend_) {
+    if (status) *status = noErr;
+    return overrideBackend_;
+  }
+  return backendForSpecLocked(effectiveSpecLocked(), status);
+}
+
+std::vector<AVAudioSessionPortDescriptionRef> AVAudioSession::availableInputs() {
+  std::string spec;
+  std::shared_ptr<AudioInputBackend> override;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    override = overrideBackend_;
+    spec = effectiveSpecLocked();
+  }
+  std::vector<AVAudioSessionPortDescriptionRef> ports;
+  auto keep = [&](AVAudioSessionPortDescriptionRef fresh) {
+    // Reuse the port object already handed out, so preferred data sources stick.
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& p : knownPorts_)
+      if (p->UID() == fresh->UID() && p->portName() == fresh->portName() &&
+          p->dataSources().size() == fresh->dataSources().size()) {
+        ports.push_back(p);
+        return;
+      }
+    knownPorts_.push_back(fresh);
+    ports.push_back(fresh);
+  };
+  if (override) {
+    const std::string id = override->identifier();
+    if (startsWith(id, "file:")) {
+      keep(std::make_shared<AVAudioSessionPortDescription>(id, id.substr(5), AVAudioSessionPortLineIn));
+    } else {
+      keep(std::make_shared<AVAudioSessionPortDescription>(
+          id, "Test Input", AVAudioSessionPortBuiltInMic,
+          std::vector<AVAudioSessionDataSourceDescriptionRef>{
+              std::make_shared<AVAudioSessionDataSourceDescription>(1, "Front", AVAudioSessionOrientationFront),
+              std::make_shared<AVAudioSessionDataSourceDescription>(2, "Bottom", AVAudioSessionOrientationBottom)}));
+    }
+    return ports;
+  }
+  if (startsWith(spec, "file:")) {
+    keep(std::make_shared<AVAudioSessionPortDescription>(spec, spec.substr(5), AVAudioSessionPortLineIn));
+  } else if (spec == "test") {
+    keep(std::make_shared<AVAudioSessionPortDescription>("test", "Test Input", AVAudioSessionPortBuiltInMic));
+  }
+  if (startsWith(spec, "pulse") || std::getenv("PULSE_SERVER")) {
+    for (const auto& s : pulse::listSources()) {
+      std::vector<AVAudioSessionDataSourceDescriptionRef> sources;
+      for (size_t i = 0; i < s.portNames.size(); ++i)
+        sources.push_back(std::make_shared<AVAudioSessionDataSourceDescription>(
+            int64_t(i), s.portDescriptions[i].empty() ? s.portNames[i] : s.portDescriptions[i], ""));
+      keep(std::make_shared<AVAudioSessionPortDescription>("pulse:" + s.name, s.description, pulsePortType(s),
+                                                           std::move(sources)));
+    }
+  }
+  return ports;
+}
+
+bool AVAudioSession::setPreferredInput(const AVAudioSessionPortDescriptionRef& port, NSErrorRef* error) {
+  if (port) {
+    auto inputs = availableInputs();
+    auto it = std::find_if(inputs.begin(), inputs.end(), [&](auto& p) { return p->UID() == port->UID(); });
+    if (it == inputs.end()) {
+      if (error) *error = sessionError(-50, "The port " + port->portName() + " is not an available input.");
+      return false;
+    }
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  preferredInput_ = port;
+  return true;
+}
+
+AVAudioSessionPortDescriptionRef AVAudioSession::preferredInput() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return preferredInput_;
+}
+
+AVAudioSessionRouteDescription AVAudioSession::currentRoute() {
+  AVAudioSessionRouteDescription route;
+  auto inputs = availableInputs();
+  std::string current;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (overrideBackend_) current = overrideBackend_->identifier();
+    else if (preferredInput_) current = preferredInput_->UID();
+    else current = effectiveSpecLocked();
+  }
+  if (current == "pulse") {
+    std::string name = pulse::defaultSourceName();
+    if (!name.empty()) current = "pulse:" + name;
+  }
+  for (auto& p : inputs)
+    if (p->UID() == current) route.inputs.push_back(p);
+  route.outputs.push_back(std::make_shared<AVAudioSessionPortDescription>("speaker", "Speaker", AVAudioSessionPortBuiltInSpeaker));
+  return route;
+}
+
+void AVAudioSession::postInterruption(AVAudioSessionInterruptionType type) {
+  NSNotificationCenter::defaultCenter().postNotificationName(
+      AVAudioSessionInterruptionNotification, notificationObject(),
+      Value{{AVAudioSessionInterruptionTypeKey, int64_t(type)}});
+}
+
+void AVAudioSession::postRouteChange(AVAudioSessionRouteChangeReason reason, const std::string& previousRoute) {
+  NSNotificationCenter::defaultCenter().postNotificationName(
+      AVAudioSessionRouteChangeNotification, notificationObject(),
+      Value{{AVAudioSessionRouteChangeReasonKey, int64_t(reason)},
+            {AVAudioSessionRouteChangePreviousRouteKey, previousRoute}});
+}
+
+void AVAudioSession::postMediaServicesReset() {
+  {
+    // The old server's streams are gone: the next unit opens a new one.
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::erase_if(backends_, [](auto& b) { return startsWith(b->identifier(), "pulse"); });
+  }
+  NSNotificationCenter::defaultCenter().postNotificationName(AVAudioSessionMediaServicesWereResetNotification,
+                                                             notificationObject(), Value::object());
+}

@@ -1,0 +1,193 @@
+#pragma once
+// The process-wide audio session: category, mode, preferred I/O buffer duration and sample rate,
+// activation, the current route and the available inputs, preferred input and data source.
+//
+// Inputs are the capture backend's sources. Which input captures is chosen, in this order, by
+// setInputBackend (tests, the file option of the application), setPreferredInput, the input
+// named by setInputSpec (the command line) or by the environment variable SA_AUDIO_INPUT, and
+// otherwise the PulseAudio server's default source. An input spec reads "pulse" (default source),
+// "pulse:<source name>", "file:<path>" (the file plays in real time as if it were the microphone)
+// or "test" (a hand-driven test input).
+//
+// Route changes of the PulseAudio server (sources appearing or going) are posted as
+// AVAudioSessionRouteChangeNotification, a lost server connection as
+// AVAudioSessionMediaServicesWereResetNotification; both on the main queue, with the session as
+// the sender.
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/audio/AudioTypes.h"
+#include "platform/foundation/NSError.h"
+#include "platform/foundation/Value.h"
+
+class AudioInputBackend;
+class AudioOutputBackend;
+
+inline constexpr const char* AVAudioSessionInterruptionNotification = "AVAudioSessionInterruptionNotification";
+inline constexpr const char* AVAudioSessionRouteChangeNotification = "AVAudioSessionRouteChangeNotification";
+inline constexpr const char* AVAudioSessionMediaServicesWereResetNotification =
+    "AVAudioSessionMediaServicesWereResetNotification";
+inline constexpr const char* AVAudioSessionInterruptionTypeKey = "AVAudioSessionInterruptionTypeKey";
+inline constexpr const char* AVAudioSessionRouteChangeReasonKey = "AVAudioSessionRouteChangeReasonKey";
+inline constexpr const char* AVAudioSessionRouteChangePreviousRouteKey = "AVAudioSessionRouteChangePreviousRouteKey";
+
+enum AVAudioSessionInterruptionType : int64_t {
+  AVAudioSessionInterruptionTypeEnded = 0,
+  AVAudioSessionInterruptionTypeBegan = 1,
+};
+
+enum AVAudioSessionRouteChangeReason : int64_t {
+  AVAudioSessionRouteChangeReasonUnknown = 0,
+  AVAudioSessionRouteChangeReasonNewDeviceAvailable = 1,
+  AVAudioSessionRouteChangeReasonOldDeviceUnavailable = 2,
+  AVAudioSessionRouteChangeReasonCategoryChange = 3,
+  AVAudioSessionRouteChangeReasonOverride = 4,
+  AVAudioSessionRouteChangeReasonWakeFromSleep = 6,
+  AVAudioSessionRouteChangeReasonNoSuitableRouteForCategory = 7,
+};
+
+inline constexpr const char* AVAudioSessionCategoryPlayAndRecord = "AVAudioSessionCategoryPlayAndRecord";
+inline constexpr const char* AVAudioSessionCategoryAmbient = "AVAudioSessionCategoryAmbient";
+inline constexpr const char* AVAudioSessionModeDefault = "AVAudioSessionModeDefault";
+inline constexpr const char* AVAudioSessionModeMeasurement = "AVAudioSessionModeMeasurement";
+
+enum AVAudioSessionCategoryOptions : uint64_t {
+  AVAudioSessionCategoryOptionMixWithOthers = 1,
+  AVAudioSessionCategoryOptionAllowBluetooth = 4,
+  AVAudioSessionCategoryOptionDefaultToSpeaker = 8,
+};
+
+inline constexpr const char* AVAudioSessionPortBuiltInMic = "MicrophoneBuiltIn";
+inline constexpr const char* AVAudioSessionPortHeadsetMic = "MicrophoneWired";
+inline constexpr const char* AVAudioSessionPortLineIn = "LineIn";
+inline constexpr const char* AVAudioSessionPortUSBAudio = "USBAudio";
+inline constexpr const char* AVAudioSessionPortBluetoothHFP = "BluetoothHFP";
+inline constexpr const char* AVAudioSessionPortBuiltInSpeaker = "Speaker";
+
+inline constexpr const char* AVAudioSessionOrientationTop = "Top";
+inline constexpr const char* AVAudioSessionOrientationBottom = "Bottom";
+inline constexpr const char* AVAudioSessionOrientationFront = "Front";
+inline constexpr const char* AVAudioSessionOrientationBack = "Back";
+
+inline constexpr const char* AVAudioSessionErrorDomain = "AVAudioSessionErrorDomain";
+
+class AVAudioSessionDataSourceDescription {
+ public:
+  AVAudioSessionDataSourceDescription(int64_t id, std::string name, std::string orientation)
+      : dataSourceID_(id), dataSourceName_(std::move(name)), orientation_(std::move(orientation)) {}
+  int64_t dataSourceID() const { return dataSourceID_; }
+  const std::string& dataSourceName() const { return dataSourceName_; }
+  // One of the orientation constants, or empty when the source has none.
+  const std::string& orientation() const { return orientation_; }
+
+ private:
+  int64_t dataSourceID_;
+  std::string dataSourceName_;
+  std::string orientation_;
+};
+using AVAudioSessionDataSourceDescriptionRef = std::shared_ptr<AVAudioSessionDataSourceDescription>;
+
+class AVAudioSessionPortDescription {
+ public:
+  AVAudioSessionPortDescription(std::string uid, std::string name, std::string type,
+                                std::vector<AVAudioSessionDataSourceDescriptionRef> dataSources = {});
+  const std::string& UID() const { return uid_; }
+  const std::string& portName() const { return portName_; }
+  const std::string& portType() const { return portType_; }
+  const std::vector<AVAudioSessionDataSourceDescriptionRef>& dataSources() const { return dataSources_; }
+  AVAudioSessionDataSourceDescriptionRef selectedDataSource() const;
+  AVAudioSessionDataSourceDescriptionRef preferredDataSource() const;
+  // The data source must be one of this port's; null clears the preference. False with an error
+  // otherwise.
+  bool setPreferredDataSource(const AVAudioSessionDataSourceDescriptionRef& dataSource, NSErrorRef* error);
+  // "<Port: Name (Type)>" with the selected data source, for route logging.
+  std::string description() const;
+
+ private:
+  std::string uid_, portName_, portType_;
+  std::vector<AVAudioSessionDataSourceDescriptionRef> dataSources_;
+  mutable std::mutex mutex_;
+  AVAudioSessionDataSourceDescriptionRef preferred_;
+};
+using AVAudioSessionPortDescriptionRef = std::shared_ptr<AVAudioSessionPortDescription>;
+
+struct AVAudioSessionRouteDescription {
+  std::vector<AVAudioSessionPortDescriptionRef> inputs;
+  std::vector<AVAudioSessionPortDescriptionRef> outputs;
+  std::string description() const;
+};
+
+class AVAudioSession {
+ public:
+  static AVAudioSession& sharedInstance();
+  // The identity the session's notifications carry as their object.
+  const void* notificationObject() const { return this; }
+
+  bool setCategory(const std::string& category, uint64_t options, NSErrorRef* error);
+  std::string category() const;
+  uint64_t categoryOptions() const;
+  bool setMode(const std::string& mode, NSErrorRef* error);
+  std::string mode() const;
+  // Refused (false, error) outside 0.001 to 0.5 s.
+  bool setPreferredIOBufferDuration(double seconds, NSErrorRef* error);
+  double preferredIOBufferDuration() const;
+  // Only 44,100 Hz can be delivered; another rate is recorded as preferred but sampleRate stays.
+  bool setPreferredSampleRate(double rate, NSErrorRef* error);
+  double preferredSampleRate() const;
+  bool setActive(bool active, NSErrorRef* error);
+  bool isActive() const;
+  double sampleRate() const { return kAudioSampleRate; }
+  // Frames per capture delivery that the preferred buffer duration asks for.
+  uint32_t preferredFramesPerBuffer() const;
+
+  AVAudioSessionRouteDescription currentRoute();
+  std::vector<AVAudioSessionPortDescriptionRef> availableInputs();
+  // The port must be one of availableInputs (matched by UID); null clears the preference.
+  bool setPreferredInput(const AVAudioSessionPortDescriptionRef& port, NSErrorRef* error);
+  AVAudioSessionPortDescriptionRef preferredInput() const;
+
+  // Input selection (see the top of this file).
+  void setInputSpec(const std::string& spec);
+  std::string inputSpec() const;
+  // Overrides every other choice while set; null returns to them.
+  void setInputBackend(std::shared_ptr<AudioInputBackend> backend);
+  // The backend of the current input, created on first use; null with *status set when it cannot
+  // be opened (no audio server, unreadable file, unknown spec).
+  std::shared_ptr<AudioInputBackend> inputBackend(OSStatus* status = nullptr);
+
+  // Where started units with output enabled play: the backend set by setOutputBackend (tests),
+  // otherwise the PulseAudio server when one answers, otherwise none (output is discarded and
+  // units without input run on a real-time clock).
+  void setOutputBackend(std::shared_ptr<AudioOutputBackend> backend);
+  std::shared_ptr<AudioOutputBackend> outputBackend();
+
+  // Posts the session's notifications on the calling thread (the backends call these through the
+  // main queue; tests call them directly).
+  void postInterruption(AVAudioSessionInterruptionType type);
+  void postRouteChange(AVAudioSessionRouteChangeReason reason, const std::string& previousRoute);
+  void postMediaServicesReset();
+
+ private:
+  AVAudioSession() = default;
+  std::shared_ptr<AudioInputBackend> backendForSpecLocked(const std::string& spec, OSStatus* status);
+  std::string effectiveSpecLocked() const;
+
+  mutable std::mutex mutex_;
+  std::string category_ = AVAudioSessionCategoryAmbient;
+  uint64_t options_ = 0;
+  std::string mode_ = AVAudioSessionModeDefault;
+  double preferredIOBufferDuration_ = 0.023;
+  double preferredSampleRate_ = 0;
+  bool active_ = false;
+  std::optional<std::string> inputSpec_;
+  AVAudioSessionPortDescriptionRef preferredInput_;
+  std::shared_ptr<AudioInputBackend> overrideBackend_;
+  std::shared_ptr<AudioOutputBackend> overrideOutput_;
+  // Backends already opened, by identifier; kept so that every unit on one input shares a stream.
+  std::vector<std::shared_ptr<AudioInputBackend>> backends_;
+  // Ports handed out, reused while the input they describe is unchanged.
+  std::vector<AVAudioSessionPortDescriptionRef> knownPorts_;
+};

@@ -1,0 +1,66 @@
+#pragma once
+// A capture source and its fan-out. One backend object owns one capture stream; every started
+// remote I/O unit (and every recorder) that listens to the same input is a sink of it, so several
+// live engines share the one input without opening it twice.
+//
+// Deliveries run on the backend's render thread. The fan-out takes no lock and allocates nothing:
+// sinks live in a fixed table of atomic slots, and removeSink waits (on the caller's thread) until
+// a delivery that may still see the removed sink has finished.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/audio/AudioTypes.h"
+
+class AudioInputSink {
+ public:
+  virtual ~AudioInputSink() = default;
+  // Render thread: one delivery of mono samples at 44,100 Hz. Must not lock or allocate.
+  virtual void audioInputDidCapture(const float* samples, uint32_t frames,
+                                    const AudioTimeStamp& timeStamp) = 0;
+};
+
+class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend> {
+ public:
+  static constexpr int kMaxSinks = 32;
+  // The longest delivery handed to a sink; longer captures are split.
+  static constexpr uint32_t kMaxDeliveryFrames = 4096;
+
+  virtual ~AudioInputBackend() = default;
+
+  // A stable identifier of the input ("test", "pulse:<source>", "file:<path>").
+  virtual std::string identifier() const = 0;
+
+  // Adds a sink; the capture stream starts with the first sink. Returns noErr, or the status of a
+  // capture stream that could not start (the sink is then not added), or kAudio_MemFullError
+  // when every slot is taken.
+  OSStatus addSink(AudioInputSink* sink);
+  // Removes a sink. On return the sink is not running a delivery and will get none, unless this is
+  // called from inside a delivery of this backend (then the current delivery may still finish).
+  void removeSink(AudioInputSink* sink);
+  int sinkCount() const;
+  bool hasSink(const AudioInputSink* sink) const;
+
+  // Render thread: the status a unit's render of this input returns (noErr normally).
+  virtual OSStatus renderStatus() const { return noErr; }
+
+ protected:
+  AudioInputBackend() = default;
+  // Called under the add/remove mutex when the first sink arrives.
+  virtual OSStatus startCapture() = 0;
+  // Render thread: hands `frames` samples to every sink, in pieces of at most kMaxDeliveryFrames.
+  void deliver(const float* samples, uint32_t frames);
+  // Render thread: hands `frames` zero samples (a gap in the capture) to every sink.
+  void deliverSilence(uint32_t frames);
+  bool captureStarted() const { return started_; }
+
+ private:
+  std::array<std::atomic<AudioInputSink*>, kMaxSinks> sinks_{};
+  std::atomic<uint32_t> deliverySeq_{0};  // odd while a delivery runs
+  double sampleTime_ = 0;                 // render thread only
+  mutable std::mutex mutex_;              // serialises addSink/removeSink; never taken by deliver
+  bool started_ = false;
+};

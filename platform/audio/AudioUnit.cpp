@@ -1,0 +1,393 @@
+#include "platform/audio/AudioUnit.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/audio/AVAudioSession.h"
+#include "platform/audio/AudioInputBackend.h"
+#include "platform/audio/AudioOutputBackend.h"
+#include "platform/audio/ClockAudioOutput.h"
+#include "platform/audio/SpscRing.h"
+
+struct OpaqueAudioComponent {
+  AudioComponentDescription description;
+};
+
+namespace {
+OpaqueAudioComponent gRemoteIO{{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO,
+                                kAudioUnitManufacturer_Apple, 0, 0}};
+std::atomic<int> gLiveInstances{0};
+std::atomic<OSStatus> gFailNextNew{noErr};
+std::atomic<OSStatus> gFailNextInitialize{noErr};
+thread_local AudioUnit tlsRenderingUnit = nullptr;
+
+bool matches(uint32_t want, uint32_t have) { return want == 0 || want == have; }
+
+bool isSupportedClientFormat(const AudioStreamBasicDescription& f) {
+  const AudioFormatFlags required =
+      kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved;
+  return f.mSampleRate == kAudioSampleRate && f.mFormatID == kAudioFormatLinearPCM &&
+         (f.mFormatFlags & required) == required && !(f.mFormatFlags & kAudioFormatFlagIsBigEndian) &&
+         f.mBytesPerPacket == 4 && f.mFramesPerPacket == 1 && f.mBytesPerFrame == 4 &&
+         f.mBitsPerChannel == 32 && (f.mChannelsPerFrame == 1 || f.mChannelsPerFrame == 2);
+}
+}  // namespace
+
+struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
+  std::mutex mutex;  // serialises the main-side calls; never taken on the render thread
+  bool inputEnabled = false;  // input scope, element 1
+  bool outputEnabled = true;  // output scope, element 0
+  AudioStreamBasicDescription inputClientFormat = MakeFloatNonInterleavedFormat(2);   // output scope, el. 1
+  AudioStreamBasicDescription outputClientFormat = MakeFloatNonInterleavedFormat(2);  // input scope, el. 0
+  uint32_t maxFramesPerSlice = 4096;
+  AURenderCallbackStruct callback;
+  bool initialized = false;
+  std::atomic<bool> running{false};
+  std::shared_ptr<AudioInputBackend> backend;
+
+  // Render-cycle state, touched only by the thread that runs the cycles.
+  std::vector<float> outputStorage;  // channels × maxFramesPerSlice, allocated by AudioUnitInitialize
+  AudioBufferList outputList;
+  const float* cycleInput = nullptr;
+  uint32_t cycleFrames = 0;
+  double outputSampleTime = 0;  // sample time of cycles driven by the output
+
+  // Playback: every cycle's output, interleaved, goes through the ring to the output stream.
+  // Both are made by AudioUnitInitialize, so a cycle never allocates.
+  std::vector<float> interleaved;  // channels × maxFramesPerSlice
+  std::unique_ptr<SpscRing> outputRing;
+  std::atomic<bool> outputLive{false};  // an output stream drains the ring
+  std::unique_ptr<AudioOutputStream> outputStream;
+
+  // One render cycle of n frames (n ≤ maxFramesPerSlice); `input` is the captured audio, or null
+  // when the output drives the cycle.
+  void runCycle(const float* input, uint32_t n, const AudioTimeStamp& ts) {
+    const uint32_t channels = outputClientFormat.mChannelsPerFrame;
+    AudioUnit outer = tlsRenderingUnit;
+    tlsRenderingUnit = this;
+    outputList.mNumberBuffers = channels;
+    for (uint32_t c = 0; c < channels; ++c) {
+      outputList.mBuffers[c].mNumberChannels = 1;
+      outputList.mBuffers[c].mDataByteSize = n * sizeof(float);
+      outputList.mBuffers[c].mData = outputStorage.data() + size_t(c) * maxFramesPerSlice;
+    }
+    cycleInput = input;
+    cycleFrames = n;
+    AudioUnitRenderActionFlags flags = 0;
+    OSStatus status = noErr;
+    AudioTimeStamp cycleStamp = ts;
+    if (callback.inputProc)
+      status = callback.inputProc(callback.inputProcRefCon, &flags, &cycleStamp, 0, n, &outputList);
+    if (status != noErr || !callback.inputProc) {
+      for (uint32_t c = 0; c < channels; ++c)
+        std::memset(outputStorage.data() + size_t(c) * maxFramesPerSlice, 0, n * sizeof(float));
+    }
+    cycleInput = nullptr;
+    cycleFrames = 0;
+    tlsRenderingUnit = outer;
+    if (outputLive.load(std::memory_order_acquire) && outputRing) {
+      for (uint32_t c = 0; c < channels; ++c) {
+        const float* plane = outputStorage.data() + size_t(c) * maxFramesPerSlice;
+        for (uint32_t i = 0; i < n; ++i) interleaved[size_t(i) * channels + c] = plane[i];
+      }
+      outputRing->write(interleaved.data(), size_t(n) * channels);  // a full ring drops the rest
+    }
+  }
+
+  void audioInputDidCapture(const float* samples, uint32_t frames, const AudioTimeStamp& ts) override {
+    uint32_t offset = 0;
+    while (offset < frames) {
+      const uint32_t n = std::min(frames - offset, maxFramesPerSlice);
+      AudioTimeStamp cycleStamp = ts;
+      cycleStamp.mSampleTime += offset;
+      runCycle(samples + offset, n, cycleStamp);
+      offset += n;
+    }
+  }
+
+  // The output stream's thread. A unit without input renders here, on the output's demand; a
+  // capturing unit has rendered on its input's thread and the ring only hands that on.
+  void renderOutput(float* out, uint32_t frames) override {
+    const uint32_t channels = outputClientFormat.mChannelsPerFrame;
+    const size_t wanted = size_t(frames) * channels;
+    if (!inputEnabled) {
+      while (running.load(std::memory_order_acquire) && outputRing->readable() < wanted) {
+        const uint32_t n = std::min(uint32_t((wanted - outputRing->readable()) / channels), maxFramesPerSlice);
+        if (n == 0) break;
+        AudioTimeStamp ts;
+        ts.mSampleTime = outputSampleTime;
+        ts.mHostTime = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+        ts.mFlags = kAudioTimeStampSampleTimeValid | kAudioTimeStampHostTimeValid;
+        runCycle(nullptr, n, ts);
+        outputSampleTime += n;
+      }
+    }
+    const size_t got = outputRing->read(out, wanted);
+    if (got < wanted) std::memset(out + got, 0, (wanted - got) * sizeof(float));
+  }
+
+  OSStatus stopLocked() {
+    // Removing the sink waits for a cycle in flight, and closing the output stream for a pull in
+    // flight, so the callback's context may be freed after.
+    if (backend) backend->removeSink(this);
+    backend.reset();
+    outputStream.reset();
+    outputLive.store(false);
+    running.store(false);
+    return noErr;
+  }
+};
+
+AudioComponent AudioComponentFindNext(AudioComponent inComponent, const AudioComponentDescription* d) {
+  if (!d || inComponent) return nullptr;
+  const auto& have = gRemoteIO.description;
+  if (matches(d->componentType, have.componentType) && matches(d->componentSubType, have.componentSubType) &&
+      matches(d->componentManufacturer, have.componentManufacturer))
+    return &gRemoteIO;
+  return nullptr;
+}
+
+OSStatus AudioComponentInstanceNew(AudioComponent inComponent, AudioComponentInstance* outInstance) {
+  if (!outInstance) return kAudio_ParamError;
+  *outInstance = nullptr;
+  if (inComponent != &gRemoteIO) return kAudio_ParamError;
+  if (OSStatus failure = gFailNextNew.exchange(noErr); failure != noErr) return failure;
+  *outInstance = new OpaqueAudioComponentInstance();
+  gLiveInstances.fetch_add(1);
+  return noErr;
+}
+
+OSStatus AudioComponentInstanceDispose(AudioComponentInstance unit) {
+  if (!unit) return kAudio_ParamError;
+  if (tlsRenderingUnit == unit) return kAudioUnitErr_CannotDoInCurrentContext;
+  {
+    std::lock_guard<std::mutex> lock(unit->mutex);
+    unit->stopLocked();
+    unit->initialized = false;
+  }
+  delete unit;
+  gLiveInstances.fetch_sub(1);
+  return noErr;
+}
+
+OSStatus AudioUnitSetProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope,
+                              AudioUnitElement element, const void* data, uint32_t size) {
+  if (!unit) return kAudio_ParamError;
+  std::lock_guard<std::mutex> lock(unit->mutex);
+  switch (id) {
+    case kAudioOutputUnitProperty_EnableIO: {
+      if (!data || size != sizeof(uint32_t)) return kAudio_ParamError;
+      if (unit->initialized) return kAudioUnitErr_Initialized;
+      uint32_t value;
+      std::memcpy(&value, data, sizeof value);
+      if (scope == kAudioUnitScope_Input && element == 1) unit->inputEnabled = value != 0;
+      else if (scope == kAudioUnitScope_Output && element == 0) unit->outputEnabled = value != 0;
+      else return kAudioUnitErr_InvalidElement;
+      return noErr;
+    }
+    case kAudioUnitProperty_StreamFormat: {
+      if (!data || size != sizeof(AudioStreamBasicDescription)) return kAudio_ParamError;
+      if (unit->initialized) return kAudioUnitErr_Initialized;
+      AudioStreamBasicDescription f;
+      std::memcpy(&f, data, sizeof f);
+      if (!isSupportedClientFormat(f)) return kAudioUnitErr_FormatNotSupported;
+      if (scope == kAudioUnitScope_Output && element == 1) unit->inputClientFormat = f;
+      else if (scope == kAudioUnitScope_Input && element == 0) unit->outputClientFormat = f;
+      else if (scope == kAudioUnitScope_Global) return kAudioUnitErr_InvalidScope;
+      else return kAudioUnitErr_InvalidElement;
+      return noErr;
+    }
+    case kAudioUnitProperty_MaximumFramesPerSlice: {
+      if (!data || size != sizeof(uint32_t)) return kAudio_ParamError;
+      if (scope != kAudioUnitScope_Global) return kAudioUnitErr_InvalidScope;
+      if (element != 0) return kAudioUnitErr_InvalidElement;
+      if (unit->initialized) return kAudioUnitErr_Initialized;
+      uint32_t value;
+      std::memcpy(&value, data, sizeof value);
+      if (value == 0) return kAudioUnitErr_InvalidPropertyValue;
+      unit->maxFramesPerSlice = std::min(value, kRemoteIOMaxFramesPerSliceLimit);
+      return noErr;
+    }
+    case kAudioUnitProperty_SetRenderCallback: {
+      if (!data || size != sizeof(AURenderCallbackStruct)) return kAudio_ParamError;
+      if (scope != kAudioUnitScope_Input) return kAudioUnitErr_InvalidScope;
+      if (element != 0) return kAudioUnitErr_InvalidElement;
+      if (unit->running.load()) return kAudioUnitErr_CannotDoInCurrentContext;
+      std::memcpy(&unit->callback, data, sizeof unit->callback);
+      return noErr;
+    }
+    default:
+      return kAudioUnitErr_InvalidProperty;
+  }
+}
+
+OSStatus AudioUnitGetProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope,
+                              AudioUnitElement element, void* outData, uint32_t* ioSize) {
+  if (!unit || !outData || !ioSize) return kAudio_ParamError;
+  std::lock_guard<std::mutex> lock(unit->mutex);
+  auto put = [&](const void* value, uint32_t size) -> OSStatus {
+    if (*ioSize < size) return kAudio_ParamError;
+    std::memcpy(outData, value, size);
+    *ioSize = size;
+    return noErr;
+  };
+  switch (id) {
+    case kAudioOutputUnitProperty_EnableIO: {
+      uint32_t value;
+      if (scope == kAudioUnitScope_Input && element == 1) value = unit->inputEnabled;
+      else if (scope == kAudioUnitScope_Output && element == 0) value = unit->outputEnabled;
+      else return kAudioUnitErr_InvalidElement;
+      return put(&value, sizeof value);
+    }
+    case kAudioUnitProperty_StreamFormat:
+      if (scope == kAudioUnitScope_Output && element == 1)
+        return put(&unit->inputClientFormat, sizeof(AudioStreamBasicDescription));
+      if (scope == kAudioUnitScope_Input && element == 0)
+        return put(&unit->outputClientFormat, sizeof(AudioStreamBasicDescription));
+      return kAudioUnitErr_InvalidElement;
+    case kAudioUnitProperty_MaximumFramesPerSlice:
+      if (scope != kAudioUnitScope_Global) return kAudioUnitErr_InvalidScope;
+      return put(&unit->maxFramesPerSlice, sizeof(uint32_t));
+    case kAudioUnitProperty_SetRenderCallback:
+      return put(&unit->callback, sizeof(AURenderCallbackStruct));
+    default:
+      return kAudioUnitErr_InvalidProperty;
+  }
+}
+
+OSStatus AudioUnitInitialize(AudioUnit unit) {
+  if (!unit) return kAudio_ParamError;
+  std::lock_guard<std::mutex> lock(unit->mutex);
+  if (unit->initialized) return noErr;
+  if (OSStatus failure = gFailNextInitialize.exchange(noErr); failure != noErr) return failure;
+  const size_t planeSamples = size_t(unit->outputClientFormat.mChannelsPerFrame) * unit->maxFramesPerSlice;
+  unit->outputStorage.assign(planeSamples, 0.0f);
+  if (unit->outputEnabled) {
+    unit->interleaved.assign(planeSamples, 0.0f);
+    // Room for a few slices and the playback stream's whole queue.
+    unit->outputRing = std::make_unique<SpscRing>(
+        size_t(unit->outputClientFormat.mChannelsPerFrame) * (4 * unit->maxFramesPerSlice + 8192));
+  }
+  unit->initialized = true;
+  return noErr;
+}
+
+OSStatus AudioUnitUninitialize(AudioUnit unit) {
+  if (!unit) return kAudio_ParamError;
+  if (tlsRenderingUnit == unit) return kAudioUnitErr_CannotDoInCurrentContext;
+  std::lock_guard<std::mutex> lock(unit->mutex);
+  unit->stopLocked();
+  unit->initialized = false;
+  std::vector<float>().swap(unit->outputStorage);
+  std::vector<float>().swap(unit->interleaved);
+  unit->outputRing.reset();
+  return noErr;
+}
+
+OSStatus AudioOutputUnitStart(AudioUnit unit) {
+  if (!unit) return kAudio_ParamError;
+  std::lock_guard<std::mutex> lock(unit->mutex);
+  if (!unit->initialized) return kAudioUnitErr_Uninitialized;
+  if (unit->running.load()) return noErr;
+  // A unit that was stopped from inside its own callback may still hold its output stream.
+  unit->stopLocked();
+  if (!unit->inputEnabled && !unit->outputEnabled) return kAudioUnitErr_NoConnection;
+  OSStatus status = noErr;
+  unit->running.store(true);
+  if (unit->outputEnabled) {
+    unit->outputRing->clear();  // nothing produces into it while the unit is stopped
+    unit->outputLive.store(true);
+  }
+  // A capturing unit renders on its input's deliveries.
+  if (unit->inputEnabled) {
+    auto backend = AVAudioSession::sharedInstance().inputBackend(&status);
+    if (!backend) {
+      unit->stopLocked();
+      return status != noErr ? status : kAudioUnitErr_NoConnection;
+    }
+    unit->backend = backend;
+    status = backend->addSink(unit);
+    if (status != noErr) {
+      unit->backend.reset();
+      unit->stopLocked();
+      return status;
+    }
+  }
+  if (unit->outputEnabled) {
+    const uint32_t channels = unit->outputClientFormat.mChannelsPerFrame;
+    const uint32_t perPull =
+        std::min(AVAudioSession::sharedInstance().preferredFramesPerBuffer(), unit->maxFramesPerSlice);
+    OSStatus outputStatus = noErr;
+    if (auto output = AVAudioSession::sharedInstance().outputBackend())
+      unit->outputStream = output->openStream(unit, channels, perPull, &outputStatus);
+    if (!unit->outputStream) {
+      if (unit->inputEnabled) {
+        // Nowhere to play: the capture runs on and its output is discarded.
+        unit->outputLive.store(false);
+      } else {
+        // Nothing is heard, but the unit still runs at the speed it would be heard.
+        unit->outputStream = ClockAudioOutput::open(unit, channels, perPull);
+        if (!unit->outputStream) {
+          unit->stopLocked();
+          return kAudioUnitErr_NoConnection;
+        }
+      }
+    }
+  }
+  return noErr;
+}
+
+OSStatus AudioOutputUnitStop(AudioUnit unit) {
+  if (!unit) return kAudio_ParamError;
+  if (tlsRenderingUnit == unit) {
+    // From inside the unit's own callback: leave the input without waiting for ourselves; the
+    // output stream pulls silence until the next stop, start or disposal closes it.
+    if (unit->backend) unit->backend->removeSink(unit);
+    unit->running.store(false);
+    return noErr;
+  }
+  std::lock_guard<std::mutex> lock(unit->mutex);
+  return unit->stopLocked();
+}
+
+OSStatus AudioUnitRender(AudioUnit unit, AudioUnitRenderActionFlags* ioActionFlags,
+                         const AudioTimeStamp* inTimeStamp, uint32_t bus, uint32_t frames,
+                         AudioBufferList* ioData) {
+  if (!unit || !ioData || !inTimeStamp) return kAudio_ParamError;
+  if (tlsRenderingUnit != unit) return kAudioUnitErr_CannotDoInCurrentContext;
+  if (bus != 1 || !unit->inputEnabled) return kAudioUnitErr_InvalidElement;
+  if (!unit->cycleInput) return kAudioUnitErr_CannotDoInCurrentContext;
+  if (frames > unit->cycleFrames || ioData->mNumberBuffers == 0 ||
+      ioData->mNumberBuffers > AudioBufferList::kMaxBuffers)
+    return kAudio_ParamError;
+  if (unit->backend) {
+    if (OSStatus injected = unit->backend->renderStatus(); injected != noErr) return injected;
+  }
+  for (uint32_t b = 0; b < ioData->mNumberBuffers; ++b) {
+    AudioBuffer& buffer = ioData->mBuffers[b];
+    if (!buffer.mData || buffer.mDataByteSize < frames * sizeof(float)) return kAudio_ParamError;
+  }
+  for (uint32_t b = 0; b < ioData->mNumberBuffers; ++b) {
+    AudioBuffer& buffer = ioData->mBuffers[b];
+    std::memcpy(buffer.mData, unit->cycleInput, frames * sizeof(float));
+    buffer.mDataByteSize = frames * sizeof(float);
+  }
+  return noErr;
+}
+
+namespace remoteio {
+int liveInstanceCount() { return gLiveInstances.load(); }
+bool isRunning(AudioUnit unit) { return unit && unit->running.load(); }
+bool isInitialized(AudioUnit unit) {
+  if (!unit) return false;
+  std::lock_guard<std::mutex> lock(unit->mutex);
+  return unit->initialized;
+}
+void failNextInstanceNew(OSStatus status) { gFailNextNew.store(status); }
+void failNextInitialize(OSStatus status) { gFailNextInitialize.store(status); }
+}  // namespace remoteio

@@ -1,0 +1,61 @@
+#pragma once
+// The remote I/O unit. A started unit with input enabled runs one render cycle per delivery of its
+// input (the session's current capture backend): it calls the render callback installed on the
+// input scope of element 0 with a buffer list in the element's client format, and during that
+// callback AudioUnitRender on bus 1 copies the captured samples into the caller's buffers.
+// With output enabled, what the callback leaves in the buffers is played: it goes through a
+// lock-free ring to a stream of the session's output backend (the PulseAudio server when one
+// answers); without one it is discarded. A unit with output but no input renders on the
+// output stream's demand, or on a real-time clock when there is nowhere to play. Every call
+// returns a status; none throws.
+#include <cstdint>
+
+#include "platform/audio/AudioTypes.h"
+
+struct OpaqueAudioComponent;
+struct OpaqueAudioComponentInstance;
+using AudioComponent = OpaqueAudioComponent*;
+using AudioComponentInstance = OpaqueAudioComponentInstance*;
+using AudioUnit = AudioComponentInstance;
+
+// The next component after `inComponent` (null: the first) matching the description; only the
+// remote I/O output unit exists. Null when nothing matches.
+AudioComponent AudioComponentFindNext(AudioComponent inComponent, const AudioComponentDescription* inDesc);
+OSStatus AudioComponentInstanceNew(AudioComponent inComponent, AudioComponentInstance* outInstance);
+// Stops and uninitialises the unit if needed, then frees it.
+OSStatus AudioComponentInstanceDispose(AudioComponentInstance inInstance);
+
+OSStatus AudioUnitSetProperty(AudioUnit inUnit, AudioUnitPropertyID inID, AudioUnitScope inScope,
+                              AudioUnitElement inElement, const void* inData, uint32_t inDataSize);
+OSStatus AudioUnitGetProperty(AudioUnit inUnit, AudioUnitPropertyID inID, AudioUnitScope inScope,
+                              AudioUnitElement inElement, void* outData, uint32_t* ioDataSize);
+
+OSStatus AudioUnitInitialize(AudioUnit inUnit);
+// Stops the unit first when it runs.
+OSStatus AudioUnitUninitialize(AudioUnit inUnit);
+
+// Joins the session's current input (input enabled) and opens the output (output enabled); fails
+// with kAudioUnitErr_NoConnection when neither is enabled. When AudioOutputUnitStop returns, the
+// unit's render callback is not running and is not called again (unless the stop comes from
+// inside that callback).
+OSStatus AudioOutputUnitStart(AudioUnit inUnit);
+OSStatus AudioOutputUnitStop(AudioUnit inUnit);
+
+// Only inside the unit's own render callback, for bus 1: copies the cycle's captured samples into
+// every buffer of ioData (each must hold inNumberFrames floats).
+OSStatus AudioUnitRender(AudioUnit inUnit, AudioUnitRenderActionFlags* ioActionFlags,
+                         const AudioTimeStamp* inTimeStamp, uint32_t inOutputBusNumber,
+                         uint32_t inNumberFrames, AudioBufferList* ioData);
+
+// The largest maximum-frames-per-slice the unit accepts; larger requests are lowered to it.
+constexpr uint32_t kRemoteIOMaxFramesPerSliceLimit = 16384;
+
+// Inspection and failure injection for tests.
+namespace remoteio {
+int liveInstanceCount();
+bool isRunning(AudioUnit unit);
+bool isInitialized(AudioUnit unit);
+// The next AudioComponentInstanceNew / AudioUnitInitialize fails once with the status.
+void failNextInstanceNew(OSStatus status);
+void failNextInitialize(OSStatus status);
+}  // namespace remoteio

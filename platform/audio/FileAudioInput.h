@@ -1,0 +1,31 @@
+#pragma once
+// A virtual input that plays an audio file in real time as if it were the microphone: a thread
+// converts the file to mono 44,100 Hz float and delivers one buffer per preferred I/O duration,
+// paced by the steady clock, looping at the end of the file.
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/audio/AudioInputBackend.h"
+
+class FileAudioInput : public AudioInputBackend {
+ public:
+  // Null with *status set when the file cannot be opened or converted.
+  static std::shared_ptr<FileAudioInput> create(const std::string& path, OSStatus* status = nullptr);
+  ~FileAudioInput() override;
+  std::string identifier() const override { return "file:" + path_; }
+  const std::string& path() const { return path_; }
+
+ protected:
+  OSStatus startCapture() override;
+
+ private:
+  explicit FileAudioInput(std::string path);
+  void run();
+  struct Reader;
+  std::string path_;
+  std::unique_ptr<Reader> reader_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+};

@@ -1,0 +1,302 @@
+#include "platform/audio/PulseAudioInput.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "platform/audio/AVAudioSession.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NSLog.h"
+
+namespace {
+
+constexpr OSStatus kNoServerStatus = kAudioUnitErr_NoConnection;
+
+// The process-wide connection. Kept for the life of the process: its thread may be delivering to
+// sinks right up to exit, so it is never torn down.
+struct Connection {
+  std::mutex mutex;  // guards (re)connection from client threads
+  pa_threaded_mainloop* mainloop = nullptr;
+  pa_context* context = nullptr;
+  bool ready = false;
+  bool everReady = false;
+  uint64_t generation = 0;  // bumped on every new context
+
+  static Connection& shared() {
+    static Connection* c = new Connection();
+    return *c;
+  }
+};
+
+void postOnMain(std::function<void()> block) { DispatchQueue::main()->async(std::move(block)); }
+
+void onSubscription(pa_context*, pa_subscription_event_type_t type, uint32_t, void*) {
+  const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+  const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+  if (facility != PA_SUBSCRIPTION_EVENT_SOURCE) return;
+  if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
+    postOnMain([] { AVAudioSession::sharedInstance().postRouteChange(AVAudioSessionRouteChangeReasonNewDeviceAvailable, ""); });
+  } else if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+    postOnMain([] { AVAudioSession::sharedInstance().postRouteChange(AVAudioSessionRouteChangeReasonOldDeviceUnavailable, ""); });
+  }
+}
+
+void onContextState(pa_context* context, void* userdata) {
+  auto* c = static_cast<Connection*>(userdata);
+  switch (pa_context_get_state(context)) {
+    case PA_CONTEXT_READY:
+      c->ready = true;
+      c->everReady = true;
+      pa_threaded_mainloop_signal(c->mainloop, 0);
+      break;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED: {
+      const bool wasReady = c->ready;
+      c->ready = false;
+      pa_threaded_mainloop_signal(c->mainloop, 0);
+      // A server that went away is the platform's media-services reset: engines rebuild.
+      if (wasReady) postOnMain([] { AVAudioSession::sharedInstance().postMediaServicesReset(); });
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+namespace pulse {
+
+bool ensureConnected(std::string* error) {
+  Connection& c = Connection::shared();
+  std::lock_guard<std::mutex> guard(c.mutex);
+  if (!c.mainloop) {
+    c.mainloop = pa_threaded_mainloop_new();
+    if (!c.mainloop || pa_threaded_mainloop_start(c.mainloop) < 0) {
+      if (error) *error = "cannot start the PulseAudio main loop";
+      if (c.mainloop) pa_threaded_mainloop_free(c.mainloop);
+      c.mainloop = nullptr;
+      return false;
+    }
+  }
+  pa_threaded_mainloop_lock(c.mainloop);
+  if (c.context && c.ready) {
+    pa_threaded_mainloop_unlock(c.mainloop);
+    return true;
+  }
+  if (c.context) {
+    pa_context_disconnect(c.context);
+    pa_context_unref(c.context);
+    c.context = nullptr;
+  }
+  pa_proplist* props = pa_proplist_new();
+  pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "spectrum-analyser");
+  c.context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(c.mainloop), "spectrum-analyser", props);
+  pa_proplist_free(props);
+  c.ready = false;
+  ++c.generation;
+  pa_context_set_state_callback(c.context, onContextState, &c);
+  if (pa_context_connect(c.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    if (error) *error = pa_strerror(pa_context_errno(c.context));
+    pa_context_unref(c.context);
+    c.context = nullptr;
+    pa_threaded_mainloop_unlock(c.mainloop);
+    return false;
+  }
+  for (;;) {
+    pa_context_state_t state = pa_context_get_state(c.context);
+    if (state == PA_CONTEXT_READY) break;
+    if (!PA_CONTEXT_IS_GOOD(state)) {
+      if (error) *error = pa_strerror(pa_context_errno(c.context));
+      pa_context_disconnect(c.context);
+      pa_context_unref(c.context);
+      c.context = nullptr;
+      pa_threaded_mainloop_unlock(c.mainloop);
+      return false;
+    }
+    pa_threaded_mainloop_wait(c.mainloop);
+  }
+  pa_context_set_subscribe_callback(c.context, onSubscription, nullptr);
+  if (pa_operation* op = pa_context_subscribe(c.context, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr))
+    pa_operation_unref(op);
+  pa_threaded_mainloop_unlock(c.mainloop);
+  return true;
+}
+
+bool isConnected() {
+  Connection& c = Connection::shared();
+  std::lock_guard<std::mutex> guard(c.mutex);
+  if (!c.mainloop) return false;
+  pa_threaded_mainloop_lock(c.mainloop);
+  bool ready = c.context && c.ready;
+  pa_threaded_mainloop_unlock(c.mainloop);
+  return ready;
+}
+
+namespace {
+// Runs an introspection operation and waits for it; `start` returns the operation.
+template <class Start>
+void runOperation(Start start) {
+  Connection& c = Connection::shared();
+  pa_threaded_mainloop_lock(c.mainloop);
+  if (c.context && c.ready) {
+    if (pa_operation* op = start(c.context)) {
+      while (pa_operation_get_state(op) == PA_OPERATION_RUNNING && c.ready)
+        pa_threaded_mainloop_wait(c.mainloop);
+      pa_operation_unref(op);
+    }
+  }
+  pa_threaded_mainloop_unlock(c.mainloop);
+}
+}  // namespace
+
+std::vector<PulseSourceInfo> listSources() {
+  std::vector<PulseSourceInfo> result;
+  if (!ensureConnected()) return result;
+  runOperation([&](pa_context* ctx) {
+    return pa_context_get_source_info_list(
+        ctx,
+        [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
+          auto* out = static_cast<std::vector<PulseSourceInfo>*>(userdata);
+          if (eol || !info) {
+            pa_threaded_mainloop_signal(Connection::shared().mainloop, 0);
+            return;
+          }
+          PulseSourceInfo s;
+          s.name = info->name ? info->name : "";
+          s.description = info->description ? info->description : s.name;
+          s.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+          if (const char* bus = pa_proplist_gets(info->proplist, "device.bus")) s.bus = bus;
+          if (const char* ff = pa_proplist_gets(info->proplist, "device.form_factor")) s.formFactor = ff;
+          for (uint32_t i = 0; i < info->n_ports; ++i) {
+            s.portNames.push_back(info->ports[i]->name ? info->ports[i]->name : "");
+            s.portDescriptions.push_back(info->ports[i]->description ? info->ports[i]->description : "");
+          }
+          if (info->active_port && info->active_port->name) s.activePort = info->active_port->name;
+          out->push_back(std::move(s));
+        },
+        &result);
+  });
+  return result;
+}
+
+pa_threaded_mainloop* sharedMainloop() {
+  Connection& c = Connection::shared();
+  std::lock_guard<std::mutex> guard(c.mutex);
+  return c.mainloop;
+}
+
+pa_context* sharedContext() {
+  Connection& c = Connection::shared();
+  std::lock_guard<std::mutex> guard(c.mutex);
+  return c.context;
+}
+
+std::string defaultSourceName() {
+  std::string name;
+  if (!ensureConnected()) return name;
+  runOperation([&](pa_context* ctx) {
+    return pa_context_get_server_info(
+        ctx,
+        [](pa_context*, const pa_server_info* info, void* userdata) {
+          if (info && info->default_source_name) *static_cast<std::string*>(userdata) = info->default_source_name;
+          pa_threaded_mainloop_signal(Connection::shared().mainloop, 0);
+        },
+        &name);
+  });
+  return name;
+}
+
+}  // namespace pulse
+
+struct PulseAudioInput::Stream {
+  pa_stream* stream = nullptr;
+  PulseAudioInput* owner = nullptr;
+};
+
+std::shared_ptr<PulseAudioInput> PulseAudioInput::create(std::string sourceName) {
+  return std::shared_ptr<PulseAudioInput>(new PulseAudioInput(std::move(sourceName)));
+}
+
+std::string PulseAudioInput::identifier() const {
+  return sourceName_.empty() ? std::string("pulse") : "pulse:" + sourceName_;
+}
+
+OSStatus PulseAudioInput::startCapture() {
+  std::string error;
+  if (!pulse::ensureConnected(&error)) {
+    NSLog("PulseAudio capture unavailable: %s", error.c_str());
+    return kNoServerStatus;
+  }
+  Connection& c = Connection::shared();
+  pa_sample_spec spec;
+  spec.format = PA_SAMPLE_FLOAT32NE;
+  spec.rate = uint32_t(kAudioSampleRate);
+  spec.channels = 1;
+  pa_buffer_attr attr;
+  std::memset(&attr, 0xff, sizeof attr);  // (uint32_t)-1: server defaults
+  attr.fragsize = AVAudioSession::sharedInstance().preferredFramesPerBuffer() * sizeof(float);
+
+  pa_threaded_mainloop_lock(c.mainloop);
+  auto stream = std::make_unique<Stream>();
+  stream->owner = this;
+  stream->stream = pa_stream_new(c.context, "capture", &spec, nullptr);
+  if (!stream->stream) {
+    pa_threaded_mainloop_unlock(c.mainloop);
+    return kNoServerStatus;
+  }
+  pa_stream_set_state_callback(
+      stream->stream, [](pa_stream*, void*) { pa_threaded_mainloop_signal(Connection::shared().mainloop, 0); },
+      nullptr);
+  pa_stream_set_read_callback(
+      stream->stream,
+      [](pa_stream* s, size_t, void* userdata) {
+        auto* self = static_cast<PulseAudioInput*>(userdata);
+        const void* data = nullptr;
+        size_t bytes = 0;
+        while (pa_stream_readable_size(s) > 0) {
+          if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0) break;
+          const uint32_t frames = uint32_t(bytes / sizeof(float));
+          if (data) self->deliver(static_cast<const float*>(data), frames);
+          else self->deliverSilence(frames);  // a hole in the capture
+          pa_stream_drop(s);
+        }
+      },
+      this);
+  const char* device = sourceName_.empty() ? nullptr : sourceName_.c_str();
+  if (pa_stream_connect_record(stream->stream, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+    pa_stream_unref(stream->stream);
+    pa_threaded_mainloop_unlock(c.mainloop);
+    return kNoServerStatus;
+  }
+  for (;;) {
+    pa_stream_state_t state = pa_stream_get_state(stream->stream);
+    if (state == PA_STREAM_READY) break;
+    if (!PA_STREAM_IS_GOOD(state)) {
+      NSLog("PulseAudio capture of \"%s\" failed: %s", identifier().c_str(),
+            pa_strerror(pa_context_errno(c.context)));
+      pa_stream_set_read_callback(stream->stream, nullptr, nullptr);
+      pa_stream_unref(stream->stream);
+      pa_threaded_mainloop_unlock(c.mainloop);
+      return kNoServerStatus;
+    }
+    pa_threaded_mainloop_wait(c.mainloop);
+  }
+  stream_ = std::move(stream);
+  pa_threaded_mainloop_unlock(c.mainloop);
+  return noErr;
+}
+
+PulseAudioInput::~PulseAudioInput() {
+  if (!stream_) return;
+  Connection& c = Connection::shared();
+  pa_threaded_mainloop_lock(c.mainloop);
+  pa_stream_set_read_callback(stream_->stream, nullptr, nullptr);
+  pa_stream_set_state_callback(stream_->stream, nullptr, nullptr);
+  pa_stream_disconnect(stream_->stream);
+  pa_stream_unref(stream_->stream);
+  pa_threaded_mainloop_unlock(c.mainloop);
+}
+
+PulseAudioInput::PulseAudioInput(std::string sourceName) : sourceName_(std::move(sourceName)) {}

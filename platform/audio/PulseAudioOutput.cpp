@@ -1,0 +1,136 @@
+#include "platform/audio/PulseAudioOutput.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/audio/PulseAudioInput.h"
+#include "platform/foundation/NSLog.h"
+
+namespace {
+constexpr OSStatus kNoServerStatus = kAudioUnitErr_NoConnection;
+// About 190 ms of queued audio: short enough to follow a seek. The stream does not ask the server
+// to lower the sink's latency to that: a low-latency stream makes the sink rewind, and a sink's
+// monitor (which another chart may be analysing) then records clicks.
+constexpr uint32_t kTargetFrames = 8192;
+}  // namespace
+
+struct PulseAudioOutput::Stream : AudioOutputStream {
+  pa_threaded_mainloop* mainloop = nullptr;
+  pa_stream* stream = nullptr;
+  AudioOutputSource* source = nullptr;
+  uint32_t channels = 0;
+  uint32_t framesPerPull = 0;
+
+  ~Stream() override {
+    if (!stream) return;
+    // Callbacks run with the main loop's lock held: once we hold it, none is in flight, and after
+    // the callbacks are cleared none starts.
+    pa_threaded_mainloop_lock(mainloop);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    pa_threaded_mainloop_unlock(mainloop);
+  }
+
+  static void onWrite(pa_stream* s, size_t requested, void* userdata) {
+    auto* self = static_cast<Stream*>(userdata);
+    const size_t frameBytes = sizeof(float) * self->channels;
+    while (requested >= frameBytes) {
+      void* data = nullptr;
+      size_t bytes = requested;
+      if (pa_stream_begin_write(s, &data, &bytes) < 0 || !data) return;
+      const uint32_t frames = uint32_t(std::min(bytes, requested) / frameBytes);
+      if (frames == 0) {
+        pa_stream_cancel_write(s);
+        return;
+      }
+      auto* out = static_cast<float*>(data);
+      for (uint32_t done = 0; done < frames;) {
+        const uint32_t n = std::min(frames - done, self->framesPerPull);
+        self->source->renderOutput(out + size_t(done) * self->channels, n);
+        done += n;
+      }
+      if (pa_stream_write(s, data, frames * frameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+      requested -= frames * frameBytes;
+    }
+  }
+};
+
+std::shared_ptr<PulseAudioOutput> PulseAudioOutput::sharedIfReachable() {
+  static std::shared_ptr<PulseAudioOutput> shared(new PulseAudioOutput());
+  if (!pulse::ensureConnected()) return nullptr;
+  return shared;
+}
+
+std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSource* source, uint32_t channels,
+                                                                uint32_t framesPerPull, OSStatus* status) {
+  auto fail = [status](OSStatus s) -> std::unique_ptr<AudioOutputStream> {
+    if (status) *status = s;
+    return nullptr;
+  };
+  if (!source || channels == 0 || channels > PA_CHANNELS_MAX || framesPerPull == 0) return fail(kAudio_ParamError);
+  std::string error;
+  if (!pulse::ensureConnected(&error)) return fail(kNoServerStatus);
+  pa_threaded_mainloop* mainloop = pulse::sharedMainloop();
+  pa_context* context = pulse::sharedContext();
+  if (!mainloop || !context) return fail(kNoServerStatus);
+
+  pa_sample_spec spec;
+  spec.format = PA_SAMPLE_FLOAT32NE;
+  spec.rate = uint32_t(kAudioSampleRate);
+  spec.channels = uint8_t(channels);
+  pa_buffer_attr attr;
+  std::memset(&attr, 0xff, sizeof attr);  // (uint32_t)-1: server defaults
+  attr.tlength = kTargetFrames * channels * uint32_t(sizeof(float));
+
+  auto stream = std::make_unique<Stream>();
+  stream->mainloop = mainloop;
+  stream->source = source;
+  stream->channels = channels;
+  stream->framesPerPull = framesPerPull;
+
+  pa_threaded_mainloop_lock(mainloop);
+  if (pa_context_get_state(context) != PA_CONTEXT_READY) {
+    pa_threaded_mainloop_unlock(mainloop);
+    return fail(kNoServerStatus);
+  }
+  pa_channel_map map;
+  pa_channel_map_init_auto(&map, channels, PA_CHANNEL_MAP_DEFAULT);
+  stream->stream = pa_stream_new(context, "playback", &spec, &map);
+  if (!stream->stream) {
+    pa_threaded_mainloop_unlock(mainloop);
+    return fail(kNoServerStatus);
+  }
+  pa_stream_set_state_callback(
+      stream->stream, [](pa_stream*, void* m) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(m), 0); },
+      mainloop);
+  pa_stream_set_write_callback(stream->stream, &Stream::onWrite, stream.get());
+  if (pa_stream_connect_playback(stream->stream, nullptr, &attr, PA_STREAM_NOFLAGS, nullptr, nullptr) < 0) {
+    pa_stream_set_write_callback(stream->stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream->stream, nullptr, nullptr);
+    pa_stream_unref(stream->stream);
+    stream->stream = nullptr;
+    pa_threaded_mainloop_unlock(mainloop);
+    return fail(kNoServerStatus);
+  }
+  for (;;) {
+    pa_stream_state_t state = pa_stream_get_state(stream->stream);
+    if (state == PA_STREAM_READY) break;
+    if (!PA_STREAM_IS_GOOD(state)) {
+      NSLog("PulseAudio playback failed: %s", pa_strerror(pa_context_errno(context)));
+      pa_stream_set_write_callback(stream->stream, nullptr, nullptr);
+      pa_stream_set_state_callback(stream->stream, nullptr, nullptr);
+      pa_stream_unref(stream->stream);
+      stream->stream = nullptr;
+      pa_threaded_mainloop_unlock(mainloop);
+      return fail(kNoServerStatus);
+    }
+    pa_threaded_mainloop_wait(mainloop);
+  }
+  pa_threaded_mainloop_unlock(mainloop);
+  if (status) *status = noErr;
+  return stream;
+}

@@ -1,0 +1,34 @@
+#pragma once
+// An input that tests drive by hand: they push samples and run render cycles synchronously on
+// their own thread, so render-callback behaviour can be checked without timing. It can also make
+// every render of the units it feeds fail with a chosen status.
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "platform/audio/AudioInputBackend.h"
+
+class TestAudioInput : public AudioInputBackend {
+ public:
+  static std::shared_ptr<TestAudioInput> create(std::string identifier = "test");
+  std::string identifier() const override { return identifier_; }
+
+  // Runs one render cycle of `samples.size()` frames through every sink, on the calling thread.
+  void pushSamples(const std::vector<float>& samples);
+  void pushSamples(const float* samples, uint32_t frames);
+
+  // The status that AudioUnitRender of units fed by this input returns (noErr: render normally).
+  void setRenderError(OSStatus status) { renderError_.store(status); }
+  OSStatus renderStatus() const override { return renderError_.load(); }
+
+  int startCount() const { return startCount_; }
+
+ protected:
+  OSStatus startCapture() override;
+
+ private:
+  explicit TestAudioInput(std::string identifier) : identifier_(std::move(identifier)) {}
+  std::string identifier_;
+  std::atomic<OSStatus> renderError_{noErr};
+  int startCount_ = 0;
+};

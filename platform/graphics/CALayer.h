@@ -1,0 +1,53 @@
+#pragma once
+// The backing layer of a view: its size in points and the scale to pixels. A GL view's layer
+// (CAEAGLLayer) is the drawable its renderbuffer storage comes from and keeps the last presented
+// image for the compositor.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/graphics/CGGeometry.h"
+
+class CALayer {
+ public:
+  virtual ~CALayer() = default;
+
+  CGRect bounds() const { return bounds_; }
+  void setBounds(const CGRect& bounds) { bounds_ = bounds; }
+  double contentsScale() const { return contentsScale_; }
+  void setContentsScale(double scale) { contentsScale_ = scale > 0 ? scale : 1; }
+  bool isOpaque() const { return opaque_; }
+  void setOpaque(bool opaque) { opaque_ = opaque; }
+  double cornerRadius() const { return cornerRadius_; }
+  void setCornerRadius(double radius) { cornerRadius_ = radius; }
+  bool masksToBounds() const { return masksToBounds_; }
+  void setMasksToBounds(bool masks) { masksToBounds_ = masks; }
+
+ private:
+  CGRect bounds_{};
+  double contentsScale_ = 1;
+  bool opaque_ = false;
+  double cornerRadius_ = 0;
+  bool masksToBounds_ = false;
+};
+
+class CAEAGLLayer : public CALayer {
+ public:
+  // Pixel size of renderbuffer storage made from this layer: its bounds times its scale, rounded.
+  int drawableWidth() const;
+  int drawableHeight() const;
+
+  // The last presented image: rows from the top, RGBA bytes (premultiplied by the blending the
+  // drawing used, as the phone's compositor takes it).
+  struct Presented {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgba;
+    uint64_t count = 0;  // how many presents so far
+  };
+  const Presented& presented() const { return presented_; }
+  Presented& mutablePresented() { return presented_; }
+
+ private:
+  Presented presented_;
+};

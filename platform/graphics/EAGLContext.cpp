@@ -1,0 +1,254 @@
+#include "platform/graphics/EAGLContext.h"
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace {
+
+struct Display {
+  EGLDisplay display = EGL_NO_DISPLAY;
+  EGLConfig config = nullptr;       // null: contexts without a config
+  bool surfaceless = false;         // contexts may be made current without a surface
+  bool ok = false;
+};
+
+std::atomic<int> availabilityOverride{-1};  // -1 none, 0 off, 1 on
+
+// The extension's entry points, resolved once.
+struct OESProcs {
+  PFNGLGENFRAMEBUFFERSOESPROC genFramebuffers = nullptr;
+  PFNGLBINDFRAMEBUFFEROESPROC bindFramebuffer = nullptr;
+  PFNGLDELETEFRAMEBUFFERSOESPROC deleteFramebuffers = nullptr;
+  PFNGLGENRENDERBUFFERSOESPROC genRenderbuffers = nullptr;
+  PFNGLBINDRENDERBUFFEROESPROC bindRenderbuffer = nullptr;
+  PFNGLDELETERENDERBUFFERSOESPROC deleteRenderbuffers = nullptr;
+  PFNGLRENDERBUFFERSTORAGEOESPROC renderbufferStorage = nullptr;
+  PFNGLFRAMEBUFFERRENDERBUFFEROESPROC framebufferRenderbuffer = nullptr;
+  PFNGLGETRENDERBUFFERPARAMETERIVOESPROC getRenderbufferParameteriv = nullptr;
+  PFNGLCHECKFRAMEBUFFERSTATUSOESPROC checkFramebufferStatus = nullptr;
+  PFNGLISRENDERBUFFEROESPROC isRenderbuffer = nullptr;
+  PFNGLISFRAMEBUFFEROESPROC isFramebuffer = nullptr;
+};
+OESProcs procs;
+
+template <typename T>
+void resolve(T& slot, const char* name) {
+  slot = reinterpret_cast<T>(eglGetProcAddress(name));
+}
+
+Display& display() {
+  static Display d;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+        eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    if (getPlatformDisplay) {
+      d.display = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    }
+    EGLint major = 0, minor = 0;
+    if (d.display == EGL_NO_DISPLAY || !eglInitialize(d.display, &major, &minor)) {
+      d.display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+      if (d.display == EGL_NO_DISPLAY || !eglInitialize(d.display, &major, &minor)) {
+        d.display = EGL_NO_DISPLAY;
+        return;
+      }
+    }
+    if (!eglBindAPI(EGL_OPENGL_ES_API)) return;
+    const char* extensions = eglQueryString(d.display, EGL_EXTENSIONS);
+    std::string ext = extensions ? extensions : "";
+    d.surfaceless = ext.find("EGL_KHR_surfaceless_context") != std::string::npos;
+    bool noConfig = ext.find("EGL_KHR_no_config_context") != std::string::npos ||
+                    ext.find("EGL_MESA_configless_context") != std::string::npos;
+    if (!noConfig || !d.surfaceless) {
+      const EGLint attributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_ES_BIT, EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
+                                   EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_NONE};
+      EGLint count = 0;
+      if (!eglChooseConfig(d.display, attributes, &d.config, 1, &count) || count == 0) return;
+      d.surfaceless = false;  // a pbuffer per context, made with this config
+    }
+    resolve(procs.genFramebuffers, "glGenFramebuffersOES");
+    resolve(procs.bindFramebuffer, "glBindFramebufferOES");
+    resolve(procs.deleteFramebuffers, "glDeleteFramebuffersOES");
+    resolve(procs.genRenderbuffers, "glGenRenderbuffersOES");
+    resolve(procs.bindRenderbuffer, "glBindRenderbufferOES");
+    resolve(procs.deleteRenderbuffers, "glDeleteRenderbuffersOES");
+    resolve(procs.renderbufferStorage, "glRenderbufferStorageOES");
+    resolve(procs.framebufferRenderbuffer, "glFramebufferRenderbufferOES");
+    resolve(procs.getRenderbufferParameteriv, "glGetRenderbufferParameterivOES");
+    resolve(procs.checkFramebufferStatus, "glCheckFramebufferStatusOES");
+    resolve(procs.isRenderbuffer, "glIsRenderbufferOES");
+    resolve(procs.isFramebuffer, "glIsFramebufferOES");
+    d.ok = procs.genFramebuffers && procs.bindFramebuffer && procs.deleteFramebuffers && procs.genRenderbuffers &&
+           procs.bindRenderbuffer && procs.deleteRenderbuffers && procs.renderbufferStorage &&
+           procs.framebufferRenderbuffer && procs.getRenderbufferParameteriv && procs.checkFramebufferStatus;
+  });
+  return d;
+}
+
+thread_local EAGLContextRef current;
+
+}  // namespace
+
+struct EAGLContext::Impl {
+  EGLContext context = EGL_NO_CONTEXT;
+  EGLSurface surface = EGL_NO_SURFACE;
+  std::map<GLuint, std::weak_ptr<CAEAGLLayer>> drawables;
+};
+
+bool EAGLContext::isAvailable() {
+  int forced = availabilityOverride.load();
+  if (forced == 0) return false;
+  if (forced < 0) {
+    const char* off = std::getenv("SPECTRUM_ANALYSER_NO_GL");
+    if (off && *off && std::strcmp(off, "0") != 0) return false;
+  }
+  return display().ok;
+}
+
+void EAGLContext::setAvailableForTesting(bool available) { availabilityOverride = available ? 1 : 0; }
+
+std::string EAGLContext::rendererName() {
+  if (!current) return {};
+  const GLubyte* name = glGetString(GL_RENDERER);
+  return name ? reinterpret_cast<const char*>(name) : "";
+}
+
+EAGLContextRef EAGLContext::initWithAPI(EAGLRenderingAPI api) {
+  if (api != kEAGLRenderingAPIOpenGLES1 || !isAvailable()) return nullptr;
+  Display& d = display();
+  EAGLContextRef context(new EAGLContext());
+  context->impl_ = std::make_unique<Impl>();
+  context->api_ = api;
+  const EGLint attributes[] = {EGL_CONTEXT_CLIENT_VERSION, 1, EGL_NONE};
+  context->impl_->context = eglCreateContext(d.display, d.config, EGL_NO_CONTEXT, attributes);
+  if (context->impl_->context == EGL_NO_CONTEXT) return nullptr;
+  if (!d.surfaceless) {
+    const EGLint pbuffer[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
+    context->impl_->surface = eglCreatePbufferSurface(d.display, d.config, pbuffer);
+    if (context->impl_->surface == EGL_NO_SURFACE) return nullptr;  // the destructor releases the context
+  }
+  return context;
+}
+
+EAGLContext::~EAGLContext() {
+  if (!impl_) return;
+  Display& d = display();
+  if (eglGetCurrentContext() == impl_->context && impl_->context != EGL_NO_CONTEXT) {
+    eglMakeCurrent(d.display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  }
+  if (impl_->surface != EGL_NO_SURFACE) eglDestroySurface(d.display, impl_->surface);
+  if (impl_->context != EGL_NO_CONTEXT) eglDestroyContext(d.display, impl_->context);
+}
+
+bool EAGLContext::setCurrentContext(const EAGLContextRef& context) {
+  if (!context) {
+    if (current && display().display != EGL_NO_DISPLAY) {
+      eglMakeCurrent(display().display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    }
+    current.reset();
+    return true;
+  }
+  if (current == context && eglGetCurrentContext() == context->impl_->context) return true;
+  if (!eglMakeCurrent(display().display, context->impl_->surface, context->impl_->surface, context->impl_->context)) {
+    return false;
+  }
+  current = context;
+  return true;
+}
+
+EAGLContextRef EAGLContext::currentContext() { return current; }
+
+bool EAGLContext::renderbufferStorage(GLenum target, const std::shared_ptr<CAEAGLLayer>& drawable) {
+  if (current.get() != this || !drawable || target != GL_RENDERBUFFER_OES) return false;
+  GLint bound = 0;
+  glGetIntegerv(GL_RENDERBUFFER_BINDING_OES, &bound);
+  if (bound == 0) return false;
+  while (glGetError() != GL_NO_ERROR) {
+  }
+  procs.renderbufferStorage(GL_RENDERBUFFER_OES, GL_RGBA8_OES, drawable->drawableWidth(), drawable->drawableHeight());
+  if (glGetError() != GL_NO_ERROR) return false;
+  impl_->drawables[static_cast<GLuint>(bound)] = drawable;
+  return true;
+}
+
+bool EAGLContext::presentRenderbuffer(GLenum target) {
+  if (current.get() != this || target != GL_RENDERBUFFER_OES) return false;
+  GLint bound = 0;
+  glGetIntegerv(GL_RENDERBUFFER_BINDING_OES, &bound);
+  auto it = impl_->drawables.find(static_cast<GLuint>(bound));
+  if (it == impl_->drawables.end()) return false;
+  auto layer = it->second.lock();
+  if (!layer) {
+    impl_->drawables.erase(it);
+    return false;
+  }
+  GLint width = 0, height = 0;
+  procs.getRenderbufferParameteriv(GL_RENDERBUFFER_OES, GL_RENDERBUFFER_WIDTH_OES, &width);
+  procs.getRenderbufferParameteriv(GL_RENDERBUFFER_OES, GL_RENDERBUFFER_HEIGHT_OES, &height);
+  if (procs.checkFramebufferStatus(GL_FRAMEBUFFER_OES) != GL_FRAMEBUFFER_COMPLETE_OES) return false;
+  auto& out = layer->mutablePresented();
+  out.width = width;
+  out.height = height;
+  size_t row = static_cast<size_t>(width) * 4;
+  std::vector<uint8_t> bottomUp(row * static_cast<size_t>(height));
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  if (!bottomUp.empty()) glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+  out.rgba.resize(bottomUp.size());
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(out.rgba.data() + static_cast<size_t>(y) * row,
+                bottomUp.data() + static_cast<size_t>(height - 1 - y) * row, row);
+  }
+  ++out.count;
+  return true;
+}
+
+// The extension's entry points under their usual names. Without GL they do nothing and report
+// nothing, so a caller that skipped the availability check still does not crash.
+extern "C" {
+void glGenFramebuffersOES(GLsizei n, GLuint* framebuffers) {
+  if (procs.genFramebuffers && current) procs.genFramebuffers(n, framebuffers);
+  else for (GLsizei i = 0; i < n; ++i) framebuffers[i] = 0;
+}
+void glBindFramebufferOES(GLenum target, GLuint framebuffer) {
+  if (procs.bindFramebuffer && current) procs.bindFramebuffer(target, framebuffer);
+}
+void glDeleteFramebuffersOES(GLsizei n, const GLuint* framebuffers) {
+  if (procs.deleteFramebuffers && current) procs.deleteFramebuffers(n, framebuffers);
+}
+void glGenRenderbuffersOES(GLsizei n, GLuint* renderbuffers) {
+  if (procs.genRenderbuffers && current) procs.genRenderbuffers(n, renderbuffers);
+  else for (GLsizei i = 0; i < n; ++i) renderbuffers[i] = 0;
+}
+void glBindRenderbufferOES(GLenum target, GLuint renderbuffer) {
+  if (procs.bindRenderbuffer && current) procs.bindRenderbuffer(target, renderbuffer);
+}
+void glDeleteRenderbuffersOES(GLsizei n, const GLuint* renderbuffers) {
+  if (procs.deleteRenderbuffers && current) procs.deleteRenderbuffers(n, renderbuffers);
+}
+void glRenderbufferStorageOES(GLenum target, GLenum internalformat, GLsizei width, GLsizei height) {
+  if (procs.renderbufferStorage && current) procs.renderbufferStorage(target, internalformat, width, height);
+}
+void glFramebufferRenderbufferOES(GLenum target, GLenum attachment, GLenum renderbuffertarget, GLuint renderbuffer) {
+  if (procs.framebufferRenderbuffer && current) procs.framebufferRenderbuffer(target, attachment, renderbuffertarget, renderbuffer);
+}
+void glGetRenderbufferParameterivOES(GLenum target, GLenum pname, GLint* params) {
+  if (procs.getRenderbufferParameteriv && current) procs.getRenderbufferParameteriv(target, pname, params);
+  else if (params) *params = 0;
+}
+GLenum glCheckFramebufferStatusOES(GLenum target) {
+  if (procs.checkFramebufferStatus && current) return procs.checkFramebufferStatus(target);
+  return 0;
+}
+GLboolean glIsRenderbufferOES(GLuint renderbuffer) {
+  return procs.isRenderbuffer && current ? procs.isRenderbuffer(renderbuffer) : GL_FALSE;
+}
+GLboolean glIsFramebufferOES(GLuint framebuffer) {
+  return procs.isFramebuffer && current ? procs.isFramebuffer(framebuffer) : GL_FALSE;
+}
+}

@@ -1,0 +1,30 @@
+#pragma once
+// Shows a window's composited frames in a desktop window (SDL2) and turns the mouse into touches.
+// Only used when a display exists; without one frames go to PNG files instead.
+#include <memory>
+#include <string>
+
+#include "platform/uikit/UIWindow.h"
+
+class SDLWindowHost {
+ public:
+  // Whether a desktop display is reachable (X11 or Wayland).
+  static bool displayAvailable();
+
+  SDLWindowHost();
+  ~SDLWindowHost();
+  SDLWindowHost(const SDLWindowHost&) = delete;
+  SDLWindowHost& operator=(const SDLWindowHost&) = delete;
+
+  // Opens a desktop window of the window's size in points; false (with the reason) when it cannot.
+  bool open(const std::shared_ptr<UIWindow>& window, const std::string& title, std::string* error = nullptr);
+  // Composites the window and shows the frame.
+  void present();
+  // Handles pending desktop events (mouse as touch); false once the user closed the window.
+  bool pumpEvents();
+  void close();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,273 @@
+#include "platform/uikit/UIView.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/foundation/NSException.h"
+#include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UIWindow.h"
+
+UIView::UIView() : contentScaleFactor_(UIScreen::mainScreen().scale()) {}
+
+UIView::UIView(const CGRect& frame) : UIView() { setFrame(frame); }
+
+UIView::~UIView() = default;
+
+CGRect UIView::frame() const {
+  CGRect local = CGRectMake(-bounds_.size.width / 2, -bounds_.size.height / 2, bounds_.size.width, bounds_.size.height);
+  CGRect r = CGRectApplyAffineTransform(local, transform_);
+  r.origin.x += center_.x;
+  r.origin.y += center_.y;
+  return r;
+}
+
+void UIView::setFrame(const CGRect& frameIn) {
+  CGRect f = CGRectStandardize(frameIn);
+  if (!std::isfinite(f.origin.x) || !std::isfinite(f.origin.y) || !std::isfinite(f.size.width) ||
+      !std::isfinite(f.size.height)) {
+    NSException::raise(NSInvalidArgumentException, "frame is not finite");
+  }
+  CGSize size = f.size;
+  if (!CGAffineTransformIsIdentity(transform_)) {
+    // The frame is the bounding box of the transformed bounds: solve for the bounds size.
+    double a = std::fabs(transform_.a), b = std::fabs(transform_.b), c = std::fabs(transform_.c),
+           d = std::fabs(transform_.d);
+    double det = a * d - c * b;
+    if (det != 0) {
+      size.width = std::max(0.0, (f.size.width * d - f.size.height * c) / det);
+      size.height = std::max(0.0, (a * f.size.height - b * f.size.width) / det);
+    }
+  }
+  center_ = {CGRectGetMidX(f) - transform_.tx, CGRectGetMidY(f) - transform_.ty};
+  setBounds(CGRectMake(bounds_.origin.x, bounds_.origin.y, size.width, size.height));
+}
+
+void UIView::setBounds(const CGRect& boundsIn) {
+  CGRect b = CGRectStandardize(boundsIn);
+  bool resized = b.size != bounds_.size;
+  bounds_ = b;
+  if (resized) {
+    needsLayout_ = true;
+    needsDisplay_ = true;
+  }
+  syncLayer();
+}
+
+void UIView::setAlpha(double alpha) { alpha_ = std::isfinite(alpha) ? std::clamp(alpha, 0.0, 1.0) : 1.0; }
+
+void UIView::setBackgroundColor(const UIColorRef& color) {
+  backgroundColor_ = color;
+  needsDisplay_ = true;
+}
+
+void UIView::setContentScaleFactor(double scale) {
+  if (!(scale > 0) || !std::isfinite(scale)) return;
+  contentScaleFactor_ = scale;
+  needsDisplay_ = true;
+  syncLayer();
+}
+
+std::shared_ptr<CALayer> UIView::makeLayer() const { return std::make_shared<CALayer>(); }
+
+std::shared_ptr<CALayer> UIView::layer() const {
+  if (!layer_) {
+    layer_ = makeLayer();
+    syncLayer();
+  }
+  return layer_;
+}
+
+void UIView::syncLayer() const {
+  if (!layer_) return;
+  layer_->setBounds(bounds_);
+  layer_->setContentsScale(contentScaleFactor_);
+}
+
+std::shared_ptr<UIWindow> UIView::window() const {
+  const UIView* v = this;
+  while (auto parent = v->superview()) v = parent.get();
+  return std::dynamic_pointer_cast<UIWindow>(const_cast<UIView*>(v)->weak_from_this().lock());
+}
+
+bool UIView::isDescendantOfView(const UIView* view) const {
+  for (const UIView* v = this; v; ) {
+    if (v == view) return true;
+    auto parent = v->superview();
+    v = parent.get();
+  }
+  return false;
+}
+
+void UIView::insertSubview(const UIViewRef& view, size_t index) {
+  if (!view) return;
+  if (isDescendantOfView(view.get())) {
+    NSException::raise(NSInvalidArgumentException, "a view cannot be added to itself or to one of its subviews");
+  }
+  UIViewRef keep = view;  // removing it from a former parent must not destroy it
+  if (auto old = view->superview()) {
+    auto& list = old->subviews_;
+    list.erase(std::remove(list.begin(), list.end(), view), list.end());
+  }
+  view->willMoveToSuperview(this);
+  index = std::min(index, subviews_.size());
+  subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(index), view);
+  view->superview_ = weak_from_this();
+  view->needsLayout_ = true;
+  view->didMoveToSuperview();
+  needsLayout_ = true;
+}
+
+void UIView::addSubview(const UIViewRef& view) { insertSubview(view, subviews_.size()); }
+
+void UIView::bringSubviewToFront(const UIViewRef& view) {
+  auto it = std::find(subviews_.begin(), subviews_.end(), view);
+  if (it == subviews_.end()) return;
+  subviews_.erase(it);
+  subviews_.push_back(view);
+}
+
+void UIView::removeFromSuperview() {
+  auto parent = superview();
+  if (!parent) return;
+  UIViewRef keep = shared_from_this();
+  willMoveToSuperview(nullptr);
+  auto& list = parent->subviews_;
+  list.erase(std::remove(list.begin(), list.end(), keep), list.end());
+  superview_.reset();
+  didMoveToSuperview();
+}
+
+void UIView::layoutIfNeeded() {
+  UIViewRef keep = shared_from_this();
+  if (needsLayout_) {
+    needsLayout_ = false;
+    layoutSubviews();
+  }
+  // A copy: layout may add or remove subviews.
+  auto children = subviews_;
+  for (const auto& child : children) child->layoutIfNeeded();
+}
+
+void UIView::drawRect(const CGRect&) { baseDrawCalled_ = true; }
+
+void UIView::displayIfNeeded() {
+  if (!needsDisplay_) return;
+  needsDisplay_ = false;
+  // A GL view's content is its renderbuffer, never a drawn backing image.
+  if (drawsNothing_ || std::dynamic_pointer_cast<CAEAGLLayer>(layer())) {
+    backing_.reset();
+    return;
+  }
+  int w = static_cast<int>(std::lround(bounds_.size.width * contentScaleFactor_));
+  int h = static_cast<int>(std::lround(bounds_.size.height * contentScaleFactor_));
+  backing_ = CGBitmapContext::create(w, h, contentScaleFactor_);
+  if (!backing_) return;
+  CGContextRef c = backing_->context();
+  CGContextTranslateCTM(c, -bounds_.origin.x, -bounds_.origin.y);
+  baseDrawCalled_ = false;
+  UIGraphicsPushContext(c);
+  try {
+    drawRect(bounds_);
+  } catch (...) {
+    UIGraphicsPopContext();
+    throw;
+  }
+  UIGraphicsPopContext();
+  if (baseDrawCalled_) {
+    drawsNothing_ = true;
+    backing_.reset();
+  }
+}
+
+CGPoint UIView::pointToSuperview(CGPoint p) const {
+  CGPoint q{p.x - bounds_.origin.x - bounds_.size.width / 2, p.y - bounds_.origin.y - bounds_.size.height / 2};
+  CGPoint t = CGPointApplyAffineTransform(q, transform_);
+  return {center_.x + t.x, center_.y + t.y};
+}
+
+CGPoint UIView::pointFromSuperview(CGPoint p) const {
+  CGPoint q{p.x - center_.x, p.y - center_.y};
+  CGPoint t = CGPointApplyAffineTransform(q, CGAffineTransformInvert(transform_));
+  return {t.x + bounds_.origin.x + bounds_.size.width / 2, t.y + bounds_.origin.y + bounds_.size.height / 2};
+}
+
+std::vector<const UIView*> UIView::ancestry() const {
+  std::vector<const UIView*> chain;
+  for (const UIView* v = this; v; ) {
+    chain.push_back(v);
+    auto parent = v->superview();
+    v = parent.get();
+  }
+  return chain;
+}
+
+CGPoint UIView::convertPointToView(CGPoint point, const UIView* view) const {
+  if (view == this) return point;
+  // Up to the root; roots of different trees share one (screen) space.
+  auto chain = ancestry();
+  for (size_t i = 0; i + 1 < chain.size(); ++i) point = chain[i]->pointToSuperview(point);
+  if (!view) return point;
+  auto target = view->ancestry();
+  for (size_t i = target.size() - 1; i-- > 0;) point = target[i]->pointFromSuperview(point);
+  return point;
+}
+
+CGPoint UIView::convertPointFromView(CGPoint point, const UIView* view) const {
+  if (view) return view->convertPointToView(point, this);
+  auto chain = ancestry();
+  for (size_t i = chain.size() - 1; i-- > 0;) point = chain[i]->pointFromSuperview(point);
+  return point;
+}
+
+namespace {
+CGRect boundingBox(const CGPoint (&p)[4]) {
+  double x0 = p[0].x, x1 = p[0].x, y0 = p[0].y, y1 = p[0].y;
+  for (const auto& q : p) {
+    x0 = std::min(x0, q.x); x1 = std::max(x1, q.x);
+    y0 = std::min(y0, q.y); y1 = std::max(y1, q.y);
+  }
+  return CGRectMake(x0, y0, x1 - x0, y1 - y0);
+}
+}  // namespace
+
+CGRect UIView::convertRectToView(const CGRect& rectIn, const UIView* view) const {
+  CGRect r = CGRectStandardize(rectIn);
+  CGPoint p[4] = {convertPointToView(r.origin, view),
+                  convertPointToView({CGRectGetMaxX(r), r.origin.y}, view),
+                  convertPointToView({r.origin.x, CGRectGetMaxY(r)}, view),
+                  convertPointToView({CGRectGetMaxX(r), CGRectGetMaxY(r)}, view)};
+  return boundingBox(p);
+}
+
+CGRect UIView::convertRectFromView(const CGRect& rectIn, const UIView* view) const {
+  CGRect r = CGRectStandardize(rectIn);
+  CGPoint p[4] = {convertPointFromView(r.origin, view),
+                  convertPointFromView({CGRectGetMaxX(r), r.origin.y}, view),
+                  convertPointFromView({r.origin.x, CGRectGetMaxY(r)}, view),
+                  convertPointFromView({CGRectGetMaxX(r), CGRectGetMaxY(r)}, view)};
+  return boundingBox(p);
+}
+
+bool UIView::pointInside(CGPoint point, const UIEvent*) const { return CGRectContainsPoint(bounds_, point); }
+
+UIViewRef UIView::hitTest(CGPoint point, const UIEvent* event) {
+  if (hidden_ || !userInteractionEnabled_ || alpha_ < 0.01 || !pointInside(point, event)) return nullptr;
+  auto children = subviews_;
+  for (auto it = children.rbegin(); it != children.rend(); ++it) {
+    if (auto hit = (*it)->hitTest((*it)->pointFromSuperview(point), event)) return hit;
+  }
+  return shared_from_this();
+}
+
+void UIView::touchesBegan(const UITouchSet& touches, const UIEvent* event) {
+  if (auto parent = superview()) parent->touchesBegan(touches, event);
+}
+void UIView::touchesMoved(const UITouchSet& touches, const UIEvent* event) {
+  if (auto parent = superview()) parent->touchesMoved(touches, event);
+}
+void UIView::touchesEnded(const UITouchSet& touches, const UIEvent* event) {
+  if (auto parent = superview()) parent->touchesEnded(touches, event);
+}
+void UIView::touchesCancelled(const UITouchSet& touches, const UIEvent* event) {
+  if (auto parent = superview()) parent->touchesCancelled(touches, event);
+}

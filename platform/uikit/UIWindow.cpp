@@ -1,0 +1,56 @@
+#include "platform/uikit/UIWindow.h"
+
+#include "platform/uikit/UIScreen.h"
+
+namespace {
+std::weak_ptr<UIWindow> key;
+}
+
+UIWindow::UIWindow() : UIView(UIScreen::mainScreen().bounds()) {}
+UIWindow::UIWindow(const CGRect& frame) : UIView(frame) {}
+
+void UIWindow::makeKeyAndVisible() {
+  key = std::static_pointer_cast<UIWindow>(shared_from_this());
+  setHidden(false);
+}
+
+std::shared_ptr<UIWindow> UIWindow::keyWindow() { return key.lock(); }
+bool UIWindow::isKeyWindow() const { return key.lock().get() == this; }
+
+void UIWindow::touchDown(CGPoint location, double timestamp) {
+  if (touch_) touchCancel(timestamp);
+  auto self = std::static_pointer_cast<UIWindow>(shared_from_this());
+  auto touch = std::make_shared<UITouch>(self, location, timestamp);
+  UIEvent event(timestamp, {touch});
+  auto target = hitTest(location, &event);
+  if (!target) return;
+  touch->setView(target);
+  touch_ = touch;
+  target->touchesBegan({touch}, &event);
+}
+
+void UIWindow::touchMove(CGPoint location, double timestamp) {
+  if (!touch_) return;
+  auto touch = touch_;
+  touch->update(UITouchPhase::Moved, location, timestamp);
+  UIEvent event(timestamp, {touch});
+  if (auto target = touch->view()) target->touchesMoved({touch}, &event);
+}
+
+void UIWindow::touchUp(CGPoint location, double timestamp) {
+  if (!touch_) return;
+  auto touch = touch_;
+  touch_.reset();
+  touch->update(UITouchPhase::Ended, location, timestamp);
+  UIEvent event(timestamp, {touch});
+  if (auto target = touch->view()) target->touchesEnded({touch}, &event);
+}
+
+void UIWindow::touchCancel(double timestamp) {
+  if (!touch_) return;
+  auto touch = touch_;
+  touch_.reset();
+  touch->update(UITouchPhase::Cancelled, touch->windowLocation(), timestamp);
+  UIEvent event(timestamp, {touch});
+  if (auto target = touch->view()) target->touchesCancelled({touch}, &event);
+}

@@ -1,0 +1,30 @@
+#pragma once
+// The window: the root of a view tree. It turns pointer input (the mouse, or a test) into touches
+// and delivers them to the view the touch began in.
+#include <memory>
+
+#include "platform/uikit/UIView.h"
+
+class UIWindow : public UIView {
+ public:
+  UIWindow();
+  explicit UIWindow(const CGRect& frame);
+
+  void makeKeyAndVisible();
+  static std::shared_ptr<UIWindow> keyWindow();
+  bool isKeyWindow() const;
+
+  // Pointer input in window coordinates. A press hit-tests and starts a touch on the view found;
+  // moves and the release go to that same view. Input without a press in progress is ignored.
+  void touchDown(CGPoint location, double timestamp = 0);
+  void touchMove(CGPoint location, double timestamp = 0);
+  void touchUp(CGPoint location, double timestamp = 0);
+  void touchCancel(double timestamp = 0);
+  UITouchRef activeTouch() const { return touch_; }
+
+  // Runs the layout pass over the whole tree.
+  void layoutPass() { layoutIfNeeded(); }
+
+ private:
+  UITouchRef touch_;
+};

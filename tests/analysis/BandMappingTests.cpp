@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "analysis/BandMapping.h"
+#include "analysis/Octave.h"
+
+TEST(Octave, TablesParseLineByLineAndShortLinesAreSkipped) {
+  const std::vector<Octave> three = Octave::parseOctavesText("1 2 3\n4.5 5 6\n7 8 9.25");
+  ASSERT_EQ(three.size(), 3u);
+  EXPECT_EQ(three[1].lowFreq(), 4.5f);
+  EXPECT_EQ(three[2].highFreq(), 9.25f);
+  const std::vector<Octave> ragged = Octave::parseOctavesText("10 20 30\r\n40 50\n\n60 70 80x\n");
+  ASSERT_EQ(ragged.size(), 2u);
+  EXPECT_EQ(ragged[0].highFreq(), 30.0f);  // a trailing carriage return still reads as the number
+  EXPECT_EQ(ragged[1].midFreq(), 70.0f);
+  EXPECT_EQ(ragged[1].highFreq(), 80.0f);
+  EXPECT_TRUE(Octave::parseOctavesResources("no-such-table").empty());
+  EXPECT_TRUE(Octave::parseOctavesFile("/nonexistent/1.txt").empty());
+}
+
+TEST(Octave, ShippedTablesHaveTheExpectedBandsInOrder) {
+  struct Expect { const char* name; size_t count; float firstMid, lastMid; };
+  for (const Expect& e : {Expect{"1", 10, 31.62f, 15848.93f}, Expect{"1_3", 30, 25.12f, 19952.62f},
+                          Expect{"1_6", 60, 23.71f, 21134.89f}}) {
+    const std::vector<Octave> bands = Octave::parseOctavesResources(e.name);
+    ASSERT_EQ(bands.size(), e.count) << e.name;
+    EXPECT_NEAR(bands.front().midFreq(), e.firstMid, 0.01) << e.name;
+    EXPECT_NEAR(bands.back().midFreq(), e.lastMid, 0.01) << e.name;
+    for (size_t i = 0; i < bands.size(); ++i) {
+      EXPECT_LT(bands[i].lowFreq(), bands[i].midFreq());
+      EXPECT_LT(bands[i].midFreq(), bands[i].highFreq());
+      if (i > 0) {
+        EXPECT_NEAR(bands[i].lowFreq(), bands[i - 1].highFreq(), 0.011) << e.name << " " << i;
+      }
+    }
+  }
+}
+
+TEST(BandMapping, BandMeansOfEmptyZeroAndClippedBands) {
+  std::vector<float> levels(100);
+  for (size_t i = 0; i < levels.size(); ++i) levels[i] = static_cast<float>(i);
+  EXPECT_EQ(BandMapping::bandMean(levels, 1000.0f, 500.0f), 0.0f);  // lo > hi
+  std::vector<float> zeros(100, 0.0f);
+  EXPECT_EQ(BandMapping::bandMean(zeros, 100.0f, 5000.0f), 0.0f);
+  // 100 bins of 220.5 Hz: 20 kHz to 30 kHz covers bins 90 … 99 (cut at the last bin).
+  EXPECT_FLOAT_EQ(BandMapping::bandMean(levels, 20000.0f, 30000.0f), 94.5f);
+  // 441 Hz to 882 Hz covers bins 2 … 4.
+  EXPECT_FLOAT_EQ(BandMapping::bandMean(levels, 441.0f, 882.0f), 3.0f);
+  EXPECT_EQ(BandMapping::bandMean({}, 100.0f, 200.0f), 0.0f);
+}
+
+TEST(BandMapping, SeriesAndFullOctaveOutputFollowTheTables) {
+  BandMapping mapping;
+  std::vector<float> levels(512, -50.0f), series;
+  mapping.processData(levels, series);
+  EXPECT_EQ(series.size(), 512u);  // linear scale: the levels themselves
+  for (int32_t scale : {2, 3, 4}) {
+    mapping.setScaleType(scale);
+    mapping.processData(levels, series);
+    EXPECT_EQ(static_cast<int32_t>(series.size()), mapping.getOctavesCount());
+    for (float v : series) EXPECT_FLOAT_EQ(v, -50.0f);
+  }
+  std::array<float, BandMapping::kFullOctaveCount> octaves{};
+  EXPECT_EQ(mapping.fullOctaveOutput(levels, octaves), 10u);
+  for (size_t k = 0; k < 10; ++k) EXPECT_FLOAT_EQ(octaves[k], -50.0f + BandMapping::kFullOctaveOffsets[k]);
+  EXPECT_FLOAT_EQ(octaves[8], 90.0f);
+
+  // A short table is never read past its end.
+  BandMapping shortTable([](const std::string&) { return Octave::parseOctavesText("100 141 200\n200 282 400"); });
+  EXPECT_EQ(shortTable.fullOctaveOutput(levels, octaves), 2u);
+  EXPECT_FLOAT_EQ(octaves[1], -50.0f + BandMapping::kFullOctaveOffsets[1]);
+  EXPECT_EQ(octaves[2], 0.0f);
+  BandMapping noTable([](const std::string&) { return std::vector<Octave>{}; });
+  noTable.setScaleType(3);
+  noTable.processData(levels, series);
+  EXPECT_TRUE(series.empty());
+}
+
+TEST(BandMapping, HorizontalPositionsOnEveryScale) {
+  BandMapping mapping;
+  mapping.setBackingSize(568, 300);
+  // Linear, n = 256: bin 0 is not drawn; the first drawn bin lands at x = 0.
+  EXPECT_FALSE(mapping.includePointToGraph(0, 256));
+  EXPECT_TRUE(mapping.includePointToGraph(1, 256));
+  EXPECT_EQ(mapping.xForIndex(1, 256, true), 0.0f);
+  EXPECT_NEAR(mapping.xForIndex(256, 256, false), 568.0f, 1e-3);  // 22,050 Hz at the right edge
+  EXPECT_NEAR(mapping.getScale(), 568.0 / 22020.0, 1e-7);
+  mapping.setScaleType(1);
+  EXPECT_EQ(mapping.xForIndex(0, 256, false), 0.0f);
+  EXPECT_NEAR(mapping.xForIndex(256, 256, false), 568.0f, 1e-3);
+  EXPECT_NEAR(mapping.getFreqForX(568.0f, 256), 22050.0f, 0.5);
+  mapping.setScaleType(3);
+  EXPECT_TRUE(mapping.includePointToGraph(0, 30));
+  EXPECT_NEAR(mapping.xForIndex(0, 30, true), 0.5f * 568.0f / 30.0f, 1e-4);
+  EXPECT_NEAR(mapping.xForIndex(29, 30, false), 29.5f * 568.0f / 30.0f, 1e-3);
+}
+
+TEST(BandMapping, ThinningKeepsPeaksAndEmptySeriesDrawNothing) {
+  BandMapping mapping;
+  mapping.setBackingSize(100, 200);
+  std::vector<float> series(256, -100.0f);
+  series[4] = -20.0f;  // falls inside the spacing of the points around it
+  std::vector<DisplayPoint> points;
+  mapping.vertexArrayFromData(series, 2, points);
+  ASSERT_GT(points.size(), 2u);
+  EXPECT_LT(points.size(), 100u);
+  EXPECT_EQ(points.front().x, 0.0f);
+  const float spikeY = mapping.yForValue(-20.0f);
+  EXPECT_FLOAT_EQ(spikeY, 110.0f * 200.0f / 120.0f);
+  EXPECT_TRUE(std::any_of(points.begin(), points.end(), [&](const DisplayPoint& p) { return p.y == spikeY; }));
+  for (size_t i = 1; i < points.size(); ++i) EXPECT_GT(points[i].x, points[i - 1].x);
+
+  mapping.vertexArrayFromData({}, 2, points);
+  EXPECT_TRUE(points.empty());
+  mapping.setScaleType(2);
+  mapping.vertexArrayFromData({}, 2, points);
+  EXPECT_TRUE(points.empty());
+  mapping.splineVertexArrayFromData({}, points);
+  EXPECT_TRUE(points.empty());
+
+  // Band scales close the trace at both edges.
+  std::vector<float> bands = {-40.0f, -30.0f, -20.0f};
+  mapping.vertexArrayFromData(bands, 2, points);
+  ASSERT_EQ(points.size(), 5u);
+  EXPECT_EQ(points.front().x, 0.0f);
+  EXPECT_EQ(points.front().y, mapping.yForValue(-40.0f));
+  EXPECT_EQ(points.back().x, 100.0f);
+  EXPECT_EQ(points.back().y, mapping.yForValue(-20.0f));
+}
+
+TEST(BandMapping, SplinePointsEveryTwoPixelsUpToTheLastSupportPoint) {
+  BandMapping mapping;
+  mapping.setBackingSize(200, 100);
+  std::vector<float> series(512, -70.0f);
+  std::vector<DisplayPoint> points;
+  mapping.splineVertexArrayFromData(series, points);
+  ASSERT_GT(points.size(), 50u);
+  for (size_t i = 0; i + 1 < points.size(); ++i) EXPECT_EQ(points[i].x, 2.0f * i);
+  EXPECT_EQ(points.back().x, mapping.xForIndex(511, 512, false));  // the last bin, 21,963.87 Hz
+  for (const DisplayPoint& p : points) ASSERT_NEAR(p.y, mapping.yForValue(-70.0f), 1e-3);
+}
+
+TEST(BandMapping, ValueQueriesClampTheIndexIntoTheSeries) {
+  BandMapping mapping;
+  mapping.setBackingSize(568, 300);
+  std::vector<float> fft(256);
+  for (size_t i = 0; i < fft.size(); ++i) fft[i] = -static_cast<float>(i);
+  auto middle = mapping.getValueByX(284.0f, fft);
+  ASSERT_TRUE(middle.has_value());
+  const float frequency = (*middle)["frequency"].get<float>();
+  EXPECT_NEAR(frequency, 284.0f / (568.0f / 22020.0f) + 30.0f, 0.1);
+  EXPECT_EQ((*middle)["volume"].get<float>(), fft[static_cast<size_t>(256.0 / 22050.0 * frequency)]);
+  EXPECT_EQ((*mapping.getValueByX(5000.0f, fft))["volume"].get<float>(), -255.0f);
+  EXPECT_EQ((*mapping.getValueByX(-50.0f, fft))["volume"].get<float>(), 0.0f);
+  EXPECT_FALSE(mapping.getValueByX(100.0f, {}).has_value());
+  std::vector<float> shortMax = {7.0f};
+  EXPECT_EQ(mapping.getValueMaximumByX(400.0f, shortMax, fft.size())["volume"].get<float>(), 0.0f);
+  EXPECT_EQ(mapping.getValueMinimumByX(0.0f, shortMax, fft.size())["volume"].get<float>(), 7.0f);
+
+  // Before the view has a width nothing divides by zero.
+  BandMapping unsized;
+  EXPECT_EQ(unsized.getIndexForX(10.0f, 256), 0);
+
+  mapping.setScaleType(2);
+  std::vector<float> octaves(10, -60.0f);
+  EXPECT_EQ(mapping.getIndexForX(568.0f * 0.55f, 10), 5);
+  EXPECT_NEAR(mapping.getFreqMaximumForX(568.0f * 0.55f, 10), 1000.0f, 0.01);
+  EXPECT_EQ(mapping.getFreqMaximumForX(10.0f, 10), 0.0f);  // the first band reports 0 Hz
+}
+
+TEST(BandMapping, MarkerSnapsToTheNearestPointAndHidesAtTheLeftEdge) {
+  BandMapping mapping;
+  const std::vector<DisplayPoint> line = {{0, 1}, {10, 1}, {20, 1}};
+  mapping.setMarkerAt(14.0f, line);
+  EXPECT_EQ(mapping.markerPosition(), 10.0f);
+  EXPECT_EQ(mapping.getCurrentX(), 14.0f);
+  mapping.setMarkerAt(15.0f, line);  // a tie goes right
+  EXPECT_EQ(mapping.markerPosition(), 20.0f);
+  mapping.setMarkerAt(10.0f, line);  // right on a point
+  EXPECT_EQ(mapping.markerPosition(), 10.0f);
+  mapping.setMarkerAt(99.0f, line);
+  EXPECT_EQ(mapping.markerPosition(), 20.0f);
+  EXPECT_TRUE(mapping.isMarkerVisible());
+  mapping.setMarkerAt(0.0f, line);
+  EXPECT_FALSE(mapping.isMarkerVisible());
+  mapping.setMarkerAt(5.0f, std::vector<DisplayPoint>{{0, 1}});  // fewer than two points: unchanged
+  EXPECT_EQ(mapping.markerPosition(), -1.0f);
+
+  mapping.setScaleType(3);
+  const std::vector<DisplayPoint> bands = {{0, 1}, {5, 1}, {15, 1}, {25, 1}, {30, 1}};
+  mapping.setMarkerAt(12.0f, bands);
+  EXPECT_EQ(mapping.markerPosition(), 15.0f);
+  mapping.setMarkerAt(5.0f, bands);
+  EXPECT_FALSE(mapping.isMarkerVisible());
+  mapping.setMarkerAt(28.0f, bands);  // right of the last band: onto it, not onto the closing point
+  EXPECT_EQ(mapping.markerPosition(), 25.0f);
+}

@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <new>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+#include "analysis/BufferManager.h"
+#include "analysis/DCRejectionFilter.h"
+#include "tests/support/LogCapture.h"
+
+// Counts the allocations of the calling thread, so a test can show that a path allocates nothing.
+// Every form of the global operator new is replaced (all on malloc, all deletes on free), so the
+// pairs stay consistent for AddressSanitizer too.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+namespace {
+thread_local long tAllocations = 0;
+void* countedAllocation(size_t size, size_t alignment = 0) {
+  ++tAllocations;
+  if (size == 0) size = 1;
+  if (alignment > alignof(std::max_align_t)) return std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+  return std::malloc(size);
+}
+}  // namespace
+void* operator new(size_t size) {
+  if (void* p = countedAllocation(size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](size_t size) { return operator new(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size); }
+void* operator new(size_t size, std::align_val_t a) {
+  if (void* p = countedAllocation(size, static_cast<size_t>(a))) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](size_t size, std::align_val_t a) { return operator new(size, a); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t, std::align_val_t) noexcept { std::free(p); }
+
+namespace {
+std::vector<float> ramp(float start, size_t count) {
+  std::vector<float> v(count);
+  std::iota(v.begin(), v.end(), start);
+  return v;
+}
+std::vector<float> latest(const BufferManager& manager) {
+  std::vector<float> frame(manager.mFFTInputBufferLen);
+  manager.CopyLatestFrame(frame.data());
+  return frame;
+}
+}  // namespace
+
+TEST(BufferManager, SlidingWindowFillsThenSlidesAndCountsEveryDelivery) {
+  BufferManager manager(512);
+  EXPECT_EQ(manager.mFFTDataWanted.load(), 1);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 0);
+
+  manager.CopyAudioToFFTInput(ramp(0, 256).data(), 256);
+  EXPECT_EQ(manager.mFFTInputBufferFrameIndex(), 256u);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 0);
+  std::vector<float> frame = latest(manager);
+  EXPECT_EQ(frame[255], 255.0f);
+  EXPECT_EQ(frame[256], 0.0f);  // the rest of a filling window is still zero
+
+  manager.CopyAudioToFFTInput(ramp(256, 256).data(), 256);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 1);
+  EXPECT_EQ(latest(manager), ramp(0, 512));
+
+  manager.CopyAudioToFFTInput(ramp(512, 256).data(), 256);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 2);
+  EXPECT_EQ(latest(manager), ramp(256, 512));  // the latest 512 samples, oldest first
+
+  manager.CopyAudioToFFTInput(ramp(1000, 512).data(), 512);  // exactly N replaces the window
+  EXPECT_EQ(latest(manager), ramp(1000, 512));
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 3);
+
+  manager.CopyAudioToFFTInput(nullptr, 256);
+  manager.CopyAudioToFFTInput(ramp(0, 4).data(), 0);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 3);
+  EXPECT_EQ(latest(manager), ramp(1000, 512));
+}
+
+TEST(BufferManager, DeliveryLongerThanTheFrameKeepsItsLastSamples) {
+  BufferManager manager(256);
+  manager.CopyAudioToFFTInput(ramp(0, 700).data(), 700);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 1);  // a frame is ready even while the window was filling
+  EXPECT_EQ(latest(manager), ramp(444, 256));
+  manager.CopyAudioToFFTInput(ramp(5000, 1024).data(), 1024);
+  EXPECT_EQ(latest(manager), ramp(5000 + 768, 256));
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 2);
+}
+
+TEST(BufferManager, ResetZeroesTheWindowAndKeepsTheCounterFreezeStopsChanges) {
+  BufferManager manager(256);
+  manager.CopyAudioToFFTInput(ramp(1, 256).data(), 256);
+  manager.CopyAudioToFFTInput(ramp(300, 128).data(), 128);
+  ASSERT_EQ(manager.mFFTFramesReady.load(), 2);
+
+  manager.ResetFFTInput();
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 2);
+  EXPECT_EQ(manager.mFFTInputBufferFrameIndex(), 0u);
+  EXPECT_EQ(latest(manager), std::vector<float>(256, 0.0f));
+  manager.CopyAudioToFFTInput(ramp(7, 100).data(), 100);  // refilling starts at position 0
+  std::vector<float> expected(256, 0.0f);
+  std::iota(expected.begin(), expected.begin() + 100, 7.0f);
+  EXPECT_EQ(latest(manager), expected);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 2);
+  manager.CopyAudioToFFTInput(ramp(107, 156).data(), 156);
+  EXPECT_EQ(latest(manager), ramp(7, 256));
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 3);
+
+  manager.FreezeFFTInput();
+  manager.CopyAudioToFFTInput(ramp(9000, 64).data(), 64);
+  EXPECT_EQ(latest(manager), ramp(7, 256));
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 4);  // a full window still counts
+}
+
+TEST(BufferManager, RefusedFrameLengthsGiveNoManagerAndALogLine) {
+  testsupport::LogCapture log;
+  EXPECT_EQ(BufferManager::create(1000), nullptr);
+  EXPECT_EQ(BufferManager::create(128), nullptr);
+  EXPECT_EQ(BufferManager::create(32768), nullptr);
+  EXPECT_TRUE(log.contains("frame length 1000 refused"));
+  EXPECT_TRUE(log.contains("frame length 32768 refused"));
+  EXPECT_THROW(BufferManager(300), std::invalid_argument);
+  auto manager = BufferManager::create(16384);
+  ASSERT_NE(manager, nullptr);
+  EXPECT_EQ(manager->mFFTInputBufferLen, 16384u);
+}
+
+// The window is applied to the reader's copy: taking the same window twice gives the same spectrum,
+// and the samples in the sliding window stay as they were captured.
+TEST(BufferManager, ComputeFFTOutputWindowsAPrivateCopyAndConsumesOneFrame) {
+  BufferManager manager(1024);
+  std::vector<float> signal(1024);
+  for (size_t i = 0; i < signal.size(); ++i) signal[i] = static_cast<float>(std::sin(0.3 * i) + 0.2);
+  manager.CopyAudioToFFTInput(signal.data(), 1024);
+  manager.CopyAudioToFFTInput(signal.data(), 1024);
+  ASSERT_EQ(manager.mFFTFramesReady.load(), 2);
+
+  std::vector<float> first(512), second(512);
+  manager.ComputeFFTOutput(first.data(), MathParams{6, 1024});
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 1);
+  EXPECT_EQ(latest(manager), signal);
+  manager.ComputeFFTOutput(second.data(), MathParams{6, 1024});
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 0);
+  for (size_t k = 0; k < first.size(); ++k) ASSERT_NEAR(first[k], second[k], 1e-3) << k;
+
+  manager.ComputeFFTOutput(nullptr, MathParams{});
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 0);
+}
+
+TEST(BufferManager, RenderPathAndFrameComputationAllocateNothing) {
+  BufferManager manager(4096);
+  DCRejectionFilter filter;
+  std::vector<float> delivery(220, 0.25f), output(2048);
+  manager.CopyAudioToFFTInput(delivery.data(), 220);
+  manager.ComputeFFTOutput(output.data(), MathParams{1, 4096});  // first use of a window table
+  const long probe = tAllocations;
+  std::vector<float>* volatile scratch = new std::vector<float>(16);
+  delete scratch;
+  ASSERT_GT(tAllocations, probe) << "the allocation counter must see allocations";
+  const long before = tAllocations;
+  for (int i = 0; i < 50; ++i) {
+    filter.FilterInPlace(delivery.data(), 220);
+    manager.CopyAudioToFFTInput(delivery.data(), 220);
+  }
+  manager.ComputeFFTOutput(output.data(), MathParams{1, 4096});
+  manager.ComputeFFTOutput(output.data(), MathParams{1, 4096});
+  EXPECT_EQ(tAllocations - before, 0);
+}
+
+// A producer delivers a running count while the reader takes frames: every frame must be N
+// consecutive values, never a mix of two slides.
+TEST(BufferManager, ReaderNeverSeesATornWindowWhileTheRenderThreadSlides) {
+  BufferManager manager(256);
+  std::atomic<bool> stop{false};
+  std::thread producer([&] {
+    std::vector<float> block(64);
+    float next = 1.0f;
+    while (!stop.load()) {
+      for (float& v : block) v = next++;
+      manager.CopyAudioToFFTInput(block.data(), 64);
+      if (next > 8.0e6f) next = 1.0f;  // stay exact in float
+    }
+  });
+  while (manager.mFFTFramesReady.load() == 0) std::this_thread::yield();
+  std::vector<float> frame(256);
+  int checked = 0;
+  for (int i = 0; i < 3000; ++i) {
+    manager.CopyLatestFrame(frame.data());
+    if (frame[0] == 0.0f || frame[255] < frame[0]) continue;  // still filling, or the count wrapped
+    for (size_t k = 1; k < frame.size(); ++k) ASSERT_EQ(frame[k], frame[k - 1] + 1.0f) << "frame " << i;
+    ++checked;
+  }
+  stop = true;
+  producer.join();
+  EXPECT_GT(checked, 0);
+}
+
+TEST(DCRejectionFilter, StepDecaysByThePoleAndStateCarriesAcrossDeliveries) {
+  DCRejectionFilter filter;
+  std::vector<float> step(5, 1.0f);
+  filter.FilterInPlace(step.data(), 5);
+  EXPECT_EQ(step[0], 1.0f);
+  EXPECT_EQ(step[1], 0.975f);
+  EXPECT_EQ(step[2], 0.975f * 0.975f);
+  EXPECT_LT(step[4], step[3]);
+
+  std::vector<float> signal(1000);
+  for (size_t i = 0; i < signal.size(); ++i) signal[i] = static_cast<float>(0.5 + std::sin(0.01 * i * i));
+  std::vector<float> whole = signal, pieces = signal;
+  DCRejectionFilter one, split;
+  one.FilterInPlace(whole.data(), 1000);
+  size_t at = 0;
+  for (uint32_t size : {1u, 7u, 256u, 3u, 500u, 233u}) {
+    split.FilterInPlace(pieces.data() + at, size);
+    at += size;
+  }
+  ASSERT_EQ(at, 1000u);
+  EXPECT_EQ(whole, pieces);
+  split.FilterInPlace(nullptr, 10);
+  EXPECT_EQ(split.lastOutput(), one.lastOutput());
+
+  // A constant input is removed: after a long run the output is near zero.
+  DCRejectionFilter dc;
+  std::vector<float> constant(2000, 0.8f);
+  dc.FilterInPlace(constant.data(), 2000);
+  EXPECT_NEAR(constant.back(), 0.0f, 1e-6);
+}

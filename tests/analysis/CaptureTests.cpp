@@ -1,0 +1,428 @@
+// The capture engine and the file player, driven by the hand-driven test input (deterministic
+// render cycles), and end to end through the private PulseAudio server and the virtual file input.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sndfile.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "analysis/AUFilePlayer.h"
+#include "analysis/BufferManager.h"
+#include "analysis/DCRejectionFilter.h"
+#include "analysis/SAudioController.h"
+#include "platform/audio/AVAudioSession.h"
+#include "platform/audio/FileAudioInput.h"
+#include "platform/audio/TestAudioInput.h"
+#include "platform/audio/TestAudioOutput.h"
+#include "platform/foundation/NSRunLoop.h"
+
+namespace {
+
+std::string tempPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() / (name + "-" + std::to_string(::getpid()) + ".wav")).string();
+}
+
+std::string writeSine(const std::string& path, int rate, double seconds, double hz, double amplitude) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  EXPECT_NE(f, nullptr);
+  std::vector<float> data(size_t(seconds * rate));
+  for (size_t i = 0; i < data.size(); ++i) data[i] = float(amplitude * std::sin(2 * M_PI * hz * double(i) / rate));
+  sf_writef_float(f, data.data(), sf_count_t(data.size()));
+  sf_close(f);
+  return path;
+}
+
+std::vector<float> latest(BufferManager* m) {
+  std::vector<float> frame(m->mFFTInputBufferLen);
+  m->CopyLatestFrame(frame.data());
+  return frame;
+}
+
+// The frequency of the loudest bin of the buffer manager's averaged spectrum.
+double peakFrequency(BufferManager* m) {
+  std::vector<float> spectrum(m->mFFTInputBufferLen / 2);
+  m->ComputeFFTOutput(spectrum.data(), MathParams{1, int32_t(m->mFFTInputBufferLen)});
+  size_t best = 1;
+  for (size_t i = 1; i < spectrum.size(); ++i)
+    if (spectrum[i] > spectrum[best]) best = i;
+  return double(best) * 44100.0 / m->mFFTInputBufferLen;
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    input = TestAudioInput::create();
+    output = TestAudioOutput::create();
+    AVAudioSession::sharedInstance().setInputBackend(input);
+    AVAudioSession::sharedInstance().setOutputBackend(output);
+  }
+  void TearDown() override {
+    AVAudioSession::sharedInstance().setInputBackend(nullptr);
+    AVAudioSession::sharedInstance().setOutputBackend(nullptr);
+  }
+  std::shared_ptr<TestAudioInput> input;
+  std::shared_ptr<TestAudioOutput> output;
+};
+
+TEST_F(EngineTest, NewEngineIsMutedWithDefaultParamsAndNotStarted) {
+  auto engine = SAudioController::create();
+  EXPECT_EQ(engine->mathParams().window, 0);
+  EXPECT_EQ(engine->mathParams().frameSize, 512);
+  EXPECT_TRUE(engine->muteAudio());
+  ASSERT_NE(engine->getBufferManagerInstance(), nullptr);
+  EXPECT_EQ(engine->getBufferManagerInstance()->mFFTInputBufferLen, 512u);
+  EXPECT_FALSE(remoteio::isRunning(engine->rioUnit()));
+  EXPECT_TRUE(remoteio::isInitialized(engine->rioUnit()));
+  EXPECT_EQ(AVAudioSession::sharedInstance().mode(), AVAudioSessionModeMeasurement);
+  EXPECT_EQ(AVAudioSession::sharedInstance().categoryOptions(), 13u);
+  EXPECT_EQ(engine->currentPositionInPercent(), -1.0f);
+  EXPECT_EQ(engine->getFileDuration(), -1.0f);
+  engine->startFileRecord("");
+  EXPECT_EQ(engine->recorder(), nullptr);
+  EXPECT_EQ(engine->getRecorderPeakPowerForChannel(), 0);
+}
+
+TEST_F(EngineTest, CapturedSamplesAreDcFilteredIntoTheBufferManager) {
+  auto engine = SAudioController::create();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  std::vector<float> in(512);
+  for (size_t i = 0; i < in.size(); ++i) in[i] = 0.5f + 0.25f * std::sin(0.1f * float(i));
+  input->pushSamples(std::vector<float>(in.begin(), in.begin() + 256));
+  input->pushSamples(std::vector<float>(in.begin() + 256, in.end()));
+  BufferManager* m = engine->getBufferManagerInstance();
+  EXPECT_EQ(m->mFFTFramesReady.load(), 1);
+  std::vector<float> expected = in;
+  DCRejectionFilter reference;
+  reference.FilterInPlace(expected.data(), 512);
+  auto got = latest(m);
+  for (size_t i = 0; i < 512; ++i) ASSERT_FLOAT_EQ(got[i], expected[i]) << i;
+  // Stopping resets the input window to zeros.
+  EXPECT_EQ(engine->stopIOUnit(), noErr);
+  EXPECT_EQ(m->mFFTInputBufferFrameIndex(), 0u);
+}
+
+TEST_F(EngineTest, TwoEnginesEachFillTheirOwnBufferFromOneInput) {
+  auto a = SAudioController::create();
+  auto b = SAudioController::create();
+  ASSERT_NE(a->getBufferManagerInstance(), b->getBufferManagerInstance());
+  ASSERT_EQ(a->startIOUnit(), noErr);
+  ASSERT_EQ(b->startIOUnit(), noErr);
+  EXPECT_EQ(input->startCount(), 1);
+  input->pushSamples(std::vector<float>(512, 0.3f));
+  EXPECT_EQ(a->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
+  EXPECT_EQ(b->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
+  // Each engine's context points at its own buffers.
+  EXPECT_EQ(a->callbackData().bufferManager, a->getBufferManagerInstance());
+  EXPECT_EQ(b->callbackData().bufferManager, b->getBufferManagerInstance());
+  // Dropping one engine (running) disposes of its unit; the other keeps capturing.
+  const int units = remoteio::liveInstanceCount();
+  a.reset();
+  EXPECT_EQ(remoteio::liveInstanceCount(), units - 1);
+  input->pushSamples(std::vector<float>(256, 0.3f));
+  EXPECT_EQ(b->getBufferManagerInstance()->mFFTFramesReady.load(), 2);
+}
+
+TEST_F(EngineTest, RenderErrorHandsNothingOn) {
+  auto engine = SAudioController::create();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  input->setRenderError(kAudioUnitErr_CannotDoInCurrentContext);
+  input->pushSamples(std::vector<float>(512, 0.9f));
+  EXPECT_EQ(engine->getBufferManagerInstance()->mFFTInputBufferFrameIndex(), 0u);
+  EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 0);
+  input->setRenderError(noErr);
+  input->pushSamples(std::vector<float>(512, 0.9f));
+  EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
+}
+
+TEST_F(EngineTest, RenderCallbackZeroesOnErrorAndWhenMuted) {
+  auto engine = SAudioController::create();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  // Drive the callback directly with stale data in its buffer: outside a render cycle the unit's
+  // render fails, and the buffer must come back silent.
+  std::vector<float> stale(64, 0.7f);
+  AudioBufferList list;
+  list.mNumberBuffers = 1;
+  list.mBuffers[0].mDataByteSize = 64 * 4;
+  list.mBuffers[0].mData = stale.data();
+  AudioTimeStamp ts;
+  AudioUnitRenderActionFlags flags = 0;
+  OSStatus status = SAudioController::micRenderCallback(const_cast<CallbackData*>(&engine->callbackData()), &flags,
+                                                        &ts, 0, 64, &list);
+  EXPECT_NE(status, noErr);
+  for (float v : stale) ASSERT_EQ(v, 0.0f);
+  EXPECT_EQ(engine->getBufferManagerInstance()->mFFTInputBufferFrameIndex(), 0u);
+}
+
+TEST_F(EngineTest, FailedSetupLeavesNoBufferManagerAndNoCrash) {
+  remoteio::failNextInstanceNew(kAudio_MemFullError);
+  auto engine = SAudioController::create();
+  EXPECT_EQ(engine->rioUnit(), nullptr);
+  EXPECT_EQ(engine->getBufferManagerInstance(), nullptr);
+  EXPECT_NE(engine->startIOUnit(), noErr);
+  EXPECT_NE(engine->stopIOUnit(), noErr);
+  input->pushSamples(std::vector<float>(512, 0.1f));  // nobody listens: nothing happens
+  // A failure after the buffer manager exists keeps it, but the unit is not initialised.
+  remoteio::failNextInitialize(kAudio_ParamError);
+  engine->reinitIOUnit();
+  EXPECT_NE(engine->getBufferManagerInstance(), nullptr);
+  EXPECT_FALSE(remoteio::isInitialized(engine->rioUnit()));
+}
+
+TEST_F(EngineTest, RebuildUsesTheAcceptedSliceAndDisposesTheOldUnit) {
+  auto engine = SAudioController::create();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  const int units = remoteio::liveInstanceCount();
+  AudioUnit old = engine->rioUnit();
+  engine->stopIOUnit();
+  engine->setMathParams({0, 32768});
+  engine->reinitIOUnit();
+  EXPECT_EQ(remoteio::liveInstanceCount(), units);
+  EXPECT_EQ(input->sinkCount(), 0) << "the old unit left the input";
+  ASSERT_NE(engine->getBufferManagerInstance(), nullptr);
+  EXPECT_EQ(engine->getBufferManagerInstance()->mFFTInputBufferLen, kRemoteIOMaxFramesPerSliceLimit);
+  (void)old;
+}
+
+TEST_F(EngineTest, InterruptionsStopAndRestartUnlessAllActionsAreStopped) {
+  auto engine = SAudioController::create();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  auto& session = AVAudioSession::sharedInstance();
+  session.postInterruption(AVAudioSessionInterruptionTypeBegan);
+  EXPECT_FALSE(remoteio::isRunning(engine->rioUnit()));
+  session.postInterruption(AVAudioSessionInterruptionTypeEnded);
+  EXPECT_TRUE(remoteio::isRunning(engine->rioUnit()));
+  session.postRouteChange(AVAudioSessionRouteChangeReasonOldDeviceUnavailable, "previous");
+  EXPECT_TRUE(remoteio::isRunning(engine->rioUnit())) << "a route change never stops capture";
+  engine->setStopAllActions(true);
+  session.postInterruption(AVAudioSessionInterruptionTypeBegan);
+  EXPECT_TRUE(remoteio::isRunning(engine->rioUnit()));
+  AudioUnit unit = engine->rioUnit();
+  session.postMediaServicesReset();
+  EXPECT_FALSE(engine->audioChainIsBeingReconstructed());
+  NSRunLoop::main().runUntil([] { return false; }, 0.05);
+  EXPECT_EQ(engine->rioUnit(), unit);
+}
+
+TEST_F(EngineTest, MediaResetRebuildsOnTheMainThread) {
+  auto engine = SAudioController::create();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  const int units = remoteio::liveInstanceCount();
+  AVAudioSession::sharedInstance().postMediaServicesReset();
+  EXPECT_TRUE(engine->audioChainIsBeingReconstructed());
+  // While the flag is up the callback leaves the buffers alone.
+  input->pushSamples(std::vector<float>(512, 0.2f));
+  EXPECT_EQ(engine->getBufferManagerInstance()->mFFTInputBufferFrameIndex(), 0u);
+  ASSERT_TRUE(NSRunLoop::main().runUntil([&] { return !engine->audioChainIsBeingReconstructed(); }, 5.0));
+  EXPECT_EQ(remoteio::liveInstanceCount(), units) << "the old unit was disposed of";
+  EXPECT_TRUE(remoteio::isRunning(engine->rioUnit()));
+  EXPECT_EQ(input->sinkCount(), 1);
+  input->pushSamples(std::vector<float>(512, 0.2f));
+  EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
+}
+
+class FilePlayerTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    path = writeSine(tempPath("player"), 44100, 0.1, 2000, 0.5);  // 4,410 packets
+  }
+  void TearDown() override {
+    std::filesystem::remove(path);
+    EngineTest::TearDown();
+  }
+  std::string path;
+};
+
+TEST_F(FilePlayerTest, MissingFileReturnsAnErrorAndKeepsTheMicrophone) {
+  auto engine = SAudioController::create();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  BufferManager* before = engine->getBufferManagerInstance();
+  engine->setFileUrl("/nonexistent/input.wav");
+  NSErrorRef error;
+  EXPECT_FALSE(engine->setupFileIOUnit(&error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kAudio_FileNotFoundError);
+  EXPECT_EQ(engine->auFilePlayer(), nullptr);
+  EXPECT_EQ(engine->getBufferManagerInstance(), before);
+  input->pushSamples(std::vector<float>(512, 0.1f));
+  EXPECT_EQ(before->mFFTFramesReady.load(), 1) << "the microphone chain still runs";
+}
+
+TEST_F(FilePlayerTest, PlaysTheFileIntoTheBufferManagerAndStopsAtTheEndOnTheMainThread) {
+  auto engine = SAudioController::create();
+  engine->setFileUrl(path);
+  NSErrorRef error;
+  ASSERT_TRUE(engine->setupFileIOUnit(&error)) << (error ? error->description() : "");
+  auto player = engine->auFilePlayer();
+  ASSERT_NE(player, nullptr);
+  EXPECT_EQ(engine->rioUnit(), nullptr) << "the microphone unit was disposed of";
+  EXPECT_NEAR(engine->getFileDuration(), 0.1f, 1e-4f);
+  EXPECT_EQ(player->totalPacketCount(), 4409u);
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  output->pull(512);  // the output's demand drives the player
+  BufferManager* m = engine->getBufferManagerInstance();
+  EXPECT_EQ(m->mFFTFramesReady.load(), 1);
+  EXPECT_NEAR(peakFrequency(m), 2000.0, 44100.0 / 512);
+  EXPECT_EQ(player->currentPosition() > 0, true);
+  // Position by percent, clamped.
+  player->setCurrentPositionPercent(50);
+  EXPECT_EQ(player->currentPosition(), 2205u);
+  EXPECT_FLOAT_EQ(player->currentPositionInPercent(), 50.0f);
+  player->setCurrentPositionPercent(250);
+  EXPECT_EQ(player->currentPosition(), 4410u);
+  player->setCurrentPositionPercent(-5);
+  EXPECT_EQ(player->currentPosition(), 0u);
+  // Play to the end: the callback only flags it; the main thread stops the player.
+  for (int i = 0; i < 12 && !player->endOfFilePending(); ++i) output->pull(512);
+  EXPECT_TRUE(player->endOfFilePending());
+  EXPECT_TRUE(player->isPlaying());
+  EXPECT_EQ(player->currentPosition(), 0u);
+  ASSERT_TRUE(NSRunLoop::main().runUntil([&] { return !player->isPlaying(); }, 5.0));
+  // setupIOUnit returns to the microphone.
+  engine->setupIOUnit();
+  EXPECT_EQ(engine->auFilePlayer(), nullptr);
+  EXPECT_NE(engine->rioUnit(), nullptr);
+}
+
+TEST_F(FilePlayerTest, LoopingContinuesFromTheStart) {
+  CallbackData data;
+  auto manager = BufferManager::create(512);
+  data.bufferManager = manager.get();
+  NSErrorRef error;
+  auto player = AUFilePlayer::create(path, data, &error);
+  ASSERT_NE(player, nullptr);
+  player->setIsLoop(true);
+  ASSERT_EQ(player->play(), noErr);
+  for (int i = 0; i < 30; ++i) output->pull(512);
+  EXPECT_FALSE(player->endOfFilePending());
+  EXPECT_TRUE(player->isPlaying());
+  EXPECT_GE(manager->mFFTFramesReady.load(), 29);
+  player.reset();  // disposes of its unit before the buffer manager goes
+  EXPECT_EQ(output->streamCount(), 0);
+}
+
+TEST_F(FilePlayerTest, AnEmptyOrCorruptFileNeverDividesByZero) {
+  std::string empty = tempPath("empty");
+  writeSine(empty, 44100, 0.0, 1000, 0.5);
+  NSErrorRef error;
+  auto player = AUFilePlayer::create(empty, CallbackData{}, &error);
+  ASSERT_NE(player, nullptr);
+  EXPECT_EQ(player->currentPositionInPercent(), 0.0f);
+  EXPECT_EQ(player->totalPacketCount(), 0u);
+  player->setCurrentPositionPercent(50);
+  EXPECT_EQ(player->currentPosition(), 0u);
+  std::filesystem::remove(empty);
+  std::string corrupt = tempPath("corrupt");
+  FILE* f = std::fopen(corrupt.c_str(), "w");
+  std::fputs("definitely not audio", f);
+  std::fclose(f);
+  EXPECT_EQ(AUFilePlayer::create(corrupt, CallbackData{}, &error), nullptr);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), kAudioFileUnsupportedFileTypeError);
+  std::filesystem::remove(corrupt);
+  EXPECT_TRUE(initWithFloatBuffer(nullptr, 0).empty());
+  float values[2] = {1.5f, -2.0f};
+  EXPECT_EQ(initWithFloatBuffer(values, 2), Value::parse("[1.5,-2.0]"));
+}
+
+TEST(VirtualFileInput, CapturesTheFileInRealTime) {
+  std::string path = writeSine(tempPath("virtual"), 48000, 1.0, 3000, 0.3);
+  OSStatus status = noErr;
+  auto input = FileAudioInput::create(path, &status);
+  ASSERT_NE(input, nullptr) << status;
+  AVAudioSession::sharedInstance().setInputBackend(input);
+  auto engine = SAudioController::create();
+  engine->setMathParams({0, 2048});
+  engine->reinitIOUnit();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  BufferManager* m = engine->getBufferManagerInstance();
+  ASSERT_TRUE(NSRunLoop::main().runUntil([&] { return m->mFFTFramesReady.load() > 0; }, 10.0));
+  EXPECT_NEAR(peakFrequency(m), 3000.0, 44100.0 / 2048);
+  engine.reset();
+  AVAudioSession::sharedInstance().setInputBackend(nullptr);
+  input.reset();
+  std::filesystem::remove(path);
+}
+
+TEST(PulseCapture, ASinePlayedIntoTheNullSinkIsFoundAt1kHz) {
+  if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
+  const char* sink = std::getenv("SA_TEST_PULSE_SINK");
+  const std::string sinkName = sink ? sink : "sa_test_sink";
+  std::string path = writeSine(tempPath("tone"), 44100, 10.0, 1000, 0.1);  // -20 dBFS
+  AVAudioSession::sharedInstance().setInputSpec("pulse:" + sinkName + ".monitor");
+  auto engine = SAudioController::create();
+  engine->setMathParams({0, 4096});
+  engine->reinitIOUnit();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  const std::string device = "--device=" + sinkName;
+  char* argv[] = {const_cast<char*>("paplay"), const_cast<char*>(device.c_str()), const_cast<char*>(path.c_str()),
+                  nullptr};
+  pid_t player = 0;
+  ASSERT_EQ(posix_spawnp(&player, "paplay", nullptr, nullptr, argv, environ), 0);
+  BufferManager* m = engine->getBufferManagerInstance();
+  double peak = 0;
+  // Real audio needs real time: wait until the window holds the tone.
+  NSRunLoop::main().runUntil(
+      [&] {
+        if (m->mFFTFramesReady.load() <= 0) return false;
+        peak = peakFrequency(m);
+        return std::fabs(peak - 1000.0) <= 44100.0 / 4096;
+      },
+      15.0);
+  EXPECT_NEAR(peak, 1000.0, 44100.0 / 4096);
+  engine.reset();
+  kill(player, SIGTERM);
+  waitpid(player, nullptr, 0);
+  std::filesystem::remove(path);
+}
+
+TEST(PulsePlayback, TheFilePlayersToneReachesTheNullSink) {
+  if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
+  const char* sink = std::getenv("SA_TEST_PULSE_SINK");
+  const std::string sinkName = sink ? sink : "sa_test_sink";
+  auto& session = AVAudioSession::sharedInstance();
+  session.setInputBackend(nullptr);
+  session.setOutputBackend(nullptr);  // the server's default sink
+  std::string path = writeSine(tempPath("heard"), 44100, 1.0, 1500, 0.3);
+
+  // The listener records the sink's monitor.
+  session.setInputSpec("pulse:" + sinkName + ".monitor");
+  auto listener = SAudioController::create();
+  listener->setMathParams({1, 4096});
+  listener->reinitIOUnit();
+  ASSERT_EQ(listener->startIOUnit(), noErr);
+
+  auto playerEngine = SAudioController::create();
+  playerEngine->setFileUrl(path);
+  NSErrorRef error;
+  ASSERT_TRUE(playerEngine->setupFileIOUnit(&error)) << (error ? error->description() : "");
+  playerEngine->auFilePlayer()->setIsLoop(true);
+  ASSERT_EQ(playerEngine->startIOUnit(), noErr);
+
+  BufferManager* m = listener->getBufferManagerInstance();
+  double peak = 0;
+  // Real playback needs real time: wait until the monitor's window holds the tone.
+  NSRunLoop::main().runUntil(
+      [&] {
+        if (m->mFFTFramesReady.load() <= 0) return false;
+        peak = peakFrequency(m);
+        return std::fabs(peak - 1500.0) <= 44100.0 / 4096;
+      },
+      15.0);
+  EXPECT_NEAR(peak, 1500.0, 44100.0 / 4096);
+  playerEngine.reset();
+  listener.reset();
+  std::filesystem::remove(path);
+}
+
+}  // namespace

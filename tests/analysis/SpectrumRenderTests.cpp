@@ -1,0 +1,337 @@
+// GL drawing of the spectrum view checked by reading back the presented pixels.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "analysis/UISpectrumView.h"
+#include "platform/uikit/UIScreen.h"
+
+namespace {
+
+struct Pixel {
+  int r, g, b, a;
+};
+
+class SpectrumRenderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UIScreen::mainScreen().configure({568, 320}, 1);
+    EAGLContext::setAvailableForTesting(true);
+    if (!EAGLContext::isAvailable()) GTEST_SKIP() << "no GL on this machine";
+    view = UISpectrumView::create(CGRectMake(0, 0, 100, 50));
+    view->stopAnimation();
+    ASSERT_TRUE(view->context);
+    ASSERT_EQ(view->backingWidth, 100);
+    ASSERT_EQ(view->backingHeight, 50);
+  }
+  void TearDown() override { view.reset(); }
+
+  // (x, y) in renderbuffer pixels from the bottom-left corner.
+  Pixel at(int x, int y) const {
+    const auto& p = view->eaglLayer()->presented();
+    size_t i = (static_cast<size_t>(p.height - 1 - y) * p.width + x) * 4;
+    return {p.rgba[i], p.rgba[i + 1], p.rgba[i + 2], p.rgba[i + 3]};
+  }
+  int opaquePixels() const {
+    const auto& p = view->eaglLayer()->presented();
+    int count = 0;
+    for (size_t i = 3; i < p.rgba.size(); i += 4) count += p.rgba[i] != 0;
+    return count;
+  }
+  static std::vector<DisplayPoint> flat(float y) {
+    std::vector<DisplayPoint> points;
+    for (float x = 0; x <= 100; x += 10) points.push_back({x, y});
+    return points;
+  }
+
+  std::shared_ptr<UISpectrumView> view;
+};
+
+TEST_F(SpectrumRenderTest, LineTraceIsDrawnInTheMainColourAndFilledWhenAsked) {
+  view->l_mainData = flat(25.5f);
+  view->drawView();
+  Pixel line = at(50, 25);
+  EXPECT_NEAR(line.r, 233, 3);
+  EXPECT_NEAR(line.g, 241, 3);
+  EXPECT_NEAR(line.b, 164, 3);
+  EXPECT_EQ(at(50, 10).a, 0);  // below the line, no fill
+  EXPECT_EQ(at(50, 40).a, 0);
+
+  view->needFill = true;
+  view->drawView();
+  Pixel fill = at(50, 10);
+  EXPECT_NEAR(fill.r, 155, 3);
+  EXPECT_NEAR(fill.g, 155, 3);
+  EXPECT_NEAR(fill.b, 82, 3);
+  EXPECT_EQ(at(50, 40).a, 0);
+}
+
+TEST_F(SpectrumRenderTest, BothHoldsWithFillFillOnlyBetweenTheHeldTraces) {
+  view->setHoldMaximum(true);
+  view->setHoldMinimum(true);
+  view->needFill = true;
+  view->isMaxReady = true;
+  view->mainChartColor = UIColor::colorWithRed(1, 0, 0, 1);
+  view->supportChartColor = UIColor::colorWithRed(0, 1, 0, 1);
+  view->supportFillColor = UIColor::colorWithRed(0, 0, 1, 1);
+  view->l_maxesData = flat(40.5f);
+  view->l_minsData = flat(10.5f);
+  view->l_mainData = flat(25.5f);
+  view->drawView();
+  EXPECT_GT(at(50, 40).g, 200);  // held maximum line
+  EXPECT_GT(at(50, 32).b, 200);  // between the held traces
+  EXPECT_GT(at(50, 25).r, 200);  // current trace on top
+  EXPECT_EQ(at(50, 5).a, 0);     // nothing filled down to the bottom
+}
+
+TEST_F(SpectrumRenderTest, EmptySeriesDrawNothingAndTheMarkerDrawsAtItsPosition) {
+  view->drawView();
+  EXPECT_EQ(opaquePixels(), 0);
+  view->l_markerPosition = 30.5f;
+  view->markerColor = UIColor::colorWithRed(1, 1, 1, 1);
+  view->drawView();
+  EXPECT_GT(at(30, 5).r, 200);
+  EXPECT_GT(at(30, 45).r, 200);
+  EXPECT_EQ(at(60, 25).a, 0);
+}
+
+TEST_F(SpectrumRenderTest, PeakCrossOnlyInLineModeAndOnlyOnceStyled) {
+  view->l_mainData = {{0, 5}, {40.5f, 30.5f}, {100, 5}};
+  view->mainChartColor = UIColor::colorWithRed(0, 0, 0, 0);
+  view->needPeakMarker = true;
+  view->drawView();  // no colour or width set yet: no cross
+  EXPECT_EQ(at(40, 45).a, 0);
+  view->peakMarkerColor = UIColor::colorWithRed(0, 1, 0, 1);
+  view->peakMarkerWidth = 1.0f;
+  view->drawView();
+  EXPECT_GT(at(40, 45).g, 150);  // vertical line through the peak
+  EXPECT_GT(at(90, 30).g, 150);  // horizontal line at its height
+}
+
+TEST_F(SpectrumRenderTest, BarsHighlightTheHighestBarAndDrawPlates) {
+  view->setScaleType(2);
+  view->setGraphType(1);
+  view->barsColor = UIColor::colorWithRed(0, 0, 1, 1);
+  view->maxBarColor = UIColor::colorWithRed(1, 0, 0, 1);
+  // Closing points at both ends and three bars centred at 16.7, 50, 83.3.
+  view->l_mainData = {{0, 10}, {16.7f, 10}, {50, 30}, {83.3f, 20}, {100, 20}};
+  view->drawView();
+  EXPECT_EQ(view->lastHighlightedBar(), 2u);
+  Pixel highest = at(50, 15);
+  EXPECT_GT(highest.r, 200);
+  EXPECT_LT(highest.b, 50);
+  EXPECT_GT(at(16, 5).b, 200);
+  EXPECT_GT(at(83, 15).b, 200);
+  EXPECT_EQ(at(16, 20).a, 0);  // above the first bar
+  // Bar width: (100 − 2 × 4) / 3 = 30.67, so the gap around x = 33.3 stays empty.
+  EXPECT_EQ(at(33, 5).a, 0);
+
+  // The marker exactly on a bar's centre highlights it even when it is not the highest.
+  view->l_markerPosition = 16.7f;
+  view->markerColor = UIColor::colorWithRed(0, 0, 0, 0);
+  view->drawView();
+  EXPECT_EQ(view->lastHighlightedBar(), 1u);
+  EXPECT_GT(at(10, 5).r, 200);
+
+  // Plates at the held maxima.
+  view->l_markerPosition = -1;
+  view->setHoldMaximum(true);
+  view->isMaxReady = true;
+  view->planchesColor = UIColor::colorWithRed(0, 1, 0, 1);
+  view->l_maxesData = {{0, 40}, {16.7f, 40.5f}, {50, 40.5f}, {83.3f, 40.5f}, {100, 40}};
+  view->drawView();
+  EXPECT_GT(at(83, 40).g, 150);
+  EXPECT_EQ(at(83, 35).a, 0);
+}
+
+TEST_F(SpectrumRenderTest, BarsWithFewerThanThreePointsDrawNothing) {
+  view->setScaleType(3);
+  view->setGraphType(1);
+  view->l_mainData = {{0, 30}, {100, 30}};
+  view->drawView();
+  EXPECT_EQ(opaquePixels(), 0);
+  view->l_mainData = {{50, 30}};
+  view->drawView();
+  EXPECT_EQ(opaquePixels(), 0);
+}
+
+TEST_F(SpectrumRenderTest, LinearScaleTurnsBarsBackIntoALine) {
+  view->setScaleType(2);
+  view->setGraphType(1);
+  view->setScaleType(0);
+  view->l_mainData = flat(25.5f);
+  view->drawView();
+  EXPECT_EQ(view->graphType(), 0);
+  EXPECT_GT(at(50, 25).a, 200);
+}
+
+TEST_F(SpectrumRenderTest, SonogramColumnsEnterAtTheRightAndScrollLeft) {
+  view->spectrumMode = 1;
+  // Palette from transparent to opaque red; red lands in the texture's third channel (blue first).
+  view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 0)}, {1, UIColor::colorWithRed(1, 0, 0, 1)}};
+  view->sonogramData = std::vector<float>(256, 0.0f);  // loud: top of the palette
+  view->drawView();
+  ASSERT_TRUE(view->isSpectrogramInited);
+  EXPECT_EQ(view->currentTexCount, 34);  // ceil(100 / 3)
+  EXPECT_EQ(view->texBitBufferSize, 64);
+  Pixel newest = at(98, 25);
+  EXPECT_EQ(newest.b, 255);
+  EXPECT_EQ(newest.r, 0);
+  EXPECT_EQ(newest.a, 255);
+  EXPECT_EQ(at(95, 25).a, 0);  // older columns show the background
+
+  view->sonogramData = std::vector<float>(256, -200.0f);  // silence: bottom of the palette
+  view->drawView();
+  EXPECT_EQ(at(98, 25).a, 0);
+  EXPECT_EQ(at(95, 25).b, 255);  // the loud column moved one column left
+
+  // A scale change blanks every column.
+  view->setScaleType(1);
+  view->sonogramData.reset();
+  view->drawView();
+  EXPECT_EQ(opaquePixels(), 0);
+}
+
+TEST_F(SpectrumRenderTest, SonogramRowsFollowTheLinearBins) {
+  view->spectrumMode = 1;
+  view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 1)}, {1, UIColor::colorWithRed(0, 0, 1, 1)}};
+  std::vector<float> levels(50, -100.0f);
+  levels[49] = -16.0f;  // only the last bin is loud: row H − 1
+  view->sonogramData = levels;
+  view->drawView();
+  EXPECT_EQ(at(98, 49).r, 255);  // blue colour in the first channel
+  EXPECT_EQ(at(98, 0).r, 0);
+  EXPECT_EQ(at(98, 0).a, 255);
+}
+
+TEST_F(SpectrumRenderTest, LayoutRebuildsTheFramebufferAndRingAtTheNewSize) {
+  view->spectrumMode = 1;
+  view->sonogramData = std::vector<float>(16, -40.0f);
+  view->drawView();
+  ASSERT_TRUE(view->isSpectrogramInited);
+  view->setFrame(CGRectMake(0, 0, 568, 257));
+  view->layoutIfNeeded();
+  EXPECT_EQ(view->backingWidth, 568);
+  // The layout released the old ring; its own frame rebuilt it at the new size.
+  ASSERT_TRUE(view->isSpectrogramInited);
+  EXPECT_EQ(view->currentTexCount, 190);
+  EXPECT_EQ(view->texBitBufferSize, 512);
+  EXPECT_EQ(view->eaglLayer()->presented().width, 568);
+}
+
+TEST(SonogramColours, TextureHeightsAndPaletteEdges) {
+  EXPECT_EQ(UISpectrumView::getTexBufferSizeForHeight(0), 2);
+  EXPECT_EQ(UISpectrumView::getTexBufferSizeForHeight(2), 2);
+  EXPECT_EQ(UISpectrumView::getTexBufferSizeForHeight(256), 256);
+  EXPECT_EQ(UISpectrumView::getTexBufferSizeForHeight(257), 512);
+
+  EAGLContext::setAvailableForTesting(false);
+  auto view = UISpectrumView::create(CGRectMake(0, 0, 10, 10));
+  EAGLContext::setAvailableForTesting(true);
+  view->stopAnimation();
+  // Texel = alpha << 24 | red << 16 | green << 8 | blue, components truncated.
+  view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 1)}, {1, UIColor::colorWithRed(1, 0.5, 0, 1)}};
+  EXPECT_EQ(view->colorForLevel(1), 0xFFFF7F00u);
+  EXPECT_EQ(view->colorForLevel(0.5f), 0xFF7F3F00u);
+  EXPECT_EQ(view->colorForLevel(1.5f), 0xFF000000u);  // outside every pair: opaque black
+  // Two stops at one level: a defined colour (the lower stop's), never 0/0.
+  view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 0)},
+                          {0.5f, UIColor::colorWithRed(1, 0, 0, 1)},
+                          {0.5f, UIColor::colorWithRed(0, 0, 1, 1)},
+                          {1, UIColor::colorWithRed(0, 0, 1, 1)}};
+  EXPECT_EQ(view->colorForLevel(0.5f), 0xFFFF0000u);
+  // A single stop: no pair, opaque black.
+  view->sonogramColors = {{0, UIColor::colorWithRed(0, 1, 0, 1)}};
+  EXPECT_EQ(view->colorForLevel(0.3f), 0xFF000000u);
+  // No palette: the default one (transparent at 0, cyan at 1).
+  view->sonogramColors.clear();
+  EXPECT_EQ(view->colorForLevel(0), 0x00000000u);
+  EXPECT_EQ(view->colorForLevel(1), 0xFF00FFFFu);
+}
+
+TEST(SonogramColours, AOnePixelHighViewColoursItsRowFromTheFirstBin) {
+  EAGLContext::setAvailableForTesting(false);
+  auto view = UISpectrumView::create(CGRectMake(0, 0, 10, 10));
+  EAGLContext::setAvailableForTesting(true);
+  view->stopAnimation();
+  view->backingHeight = 1;
+  view->texBitBufferSize = 2;
+  view->texBitBuffer.assign(2, 0);
+  view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 1)}, {1, UIColor::colorWithRed(1, 1, 1, 1)}};
+  view->sonogramData = std::vector<float>{-16.0f, -100.0f};
+  view->renderFFTToTex();
+  EXPECT_EQ(view->texBitBuffer[0], 0xFFFFFFFFu);
+  // Silence (minus infinity) is the palette's lowest colour, not opaque black from a NaN.
+  view->sonogramData = std::vector<float>{-INFINITY, -INFINITY};
+  view->sonogramColors = {{0, UIColor::colorWithRed(0, 1, 0, 1)}, {1, UIColor::colorWithRed(1, 1, 1, 1)}};
+  view->renderFFTToTex();
+  EXPECT_EQ(view->texBitBuffer[0], 0xFF00FF00u);
+}
+
+class RecordingDelegate : public MaximusDelegate {
+ public:
+  std::vector<std::string> calls;
+  float dba = 0;
+  void setMaximus(const std::vector<Value>& maximus, const std::vector<Value>&, const std::vector<Value>&, float a,
+                  float, float, float) override {
+    calls.push_back("maximus");
+    dba = a;
+    ASSERT_EQ(maximus.size(), 1u);
+  }
+  void setFullOctaveOutput(const std::vector<float>& levels) override {
+    calls.push_back("octaves");
+    EXPECT_EQ(levels.size(), 10u);
+  }
+};
+
+TEST(SpectrumWithoutGL, AnalysesAndReportsEveryFrameWithoutDrawing) {
+  UIScreen::mainScreen().configure({568, 320}, 1);
+  EAGLContext::setAvailableForTesting(false);
+  auto view = UISpectrumView::create(CGRectMake(0, 0, 100, 50));
+  EAGLContext::setAvailableForTesting(true);
+  view->stopAnimation();
+  EXPECT_EQ(view->context, nullptr);
+  auto delegate = std::make_shared<RecordingDelegate>();
+  view->maximusDelegate = delegate;
+  view->layoutIfNeeded();  // layout without GL does nothing
+  std::vector<float> spectrum(256, -60.0f);
+  view->processSpectrum(spectrum);
+  view->processSpectrum(spectrum);
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"octaves", "maximus", "octaves", "maximus"}));
+  EXPECT_TRUE(std::isfinite(delegate->dba));
+  EXPECT_EQ(view->l_fftData.size(), 256u);
+  EXPECT_EQ(view->eaglLayer()->presented().count, 0u);
+  view->spectrumMode = 1;
+  view->processSpectrum(spectrum);  // the sonogram path without GL is skipped too
+  EXPECT_FALSE(view->isSpectrogramInited);
+}
+
+TEST(SpectrumWithoutGL, HeldSeriesAreRecreatedThenFollowTheFrames) {
+  EAGLContext::setAvailableForTesting(false);
+  auto view = UISpectrumView::create(CGRectMake(0, 0, 100, 50));
+  EAGLContext::setAvailableForTesting(true);
+  view->stopAnimation();
+  view->setHoldMaximum(true);
+  view->setHoldMinimum(true);
+  std::vector<float> spectrum(8, -50.0f);
+  view->processSpectrum(spectrum);  // re-created, not updated
+  EXPECT_EQ(view->l_maxData, std::vector<float>(8, -130.0f));
+  EXPECT_EQ(view->l_minData, std::vector<float>(8, 10.0f));
+  spectrum[3] = -20.0f;
+  view->processSpectrum(spectrum);
+  EXPECT_EQ(view->l_maxData[3], -20.0f);
+  EXPECT_EQ(view->l_minData[3], -20.0f);
+  EXPECT_EQ(view->l_minData[0], -50.0f);
+  ASSERT_EQ(view->l_holdedMaximus.size(), 1u);
+  EXPECT_EQ(view->l_holdedMaximus[0]["volume"].get<float>(), -20.0f);
+  EXPECT_FLOAT_EQ(view->l_localMaximus[0]["frequency"].get<float>(), 3 * 22050.0f / 8);
+  view->resetMaxMinData();
+  view->processSpectrum(spectrum);
+  EXPECT_EQ(view->l_maxData[0], -50.0f);  // reset to −130, then updated in the same frame
+  EXPECT_EQ(view->l_minData[0], -50.0f);
+  view->setHoldMaximum(false);
+  view->processSpectrum(spectrum);
+  EXPECT_TRUE(view->l_holdedMaximus.empty());
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+// The remote I/O unit over the hand-driven test input: property checks, render cycles, fan-out.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/audio/AVAudioSession.h"
+#include "platform/audio/AudioUnit.h"
+#include "platform/audio/TestAudioInput.h"
+
+namespace {
+
+struct Capture {
+  AudioUnit unit = nullptr;
+  std::vector<float> received;
+  OSStatus lastRender = noErr;
+  uint32_t maxFrames = 0;
+};
+
+OSStatus captureCallback(void* refCon, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* ts, uint32_t,
+                         uint32_t frames, AudioBufferList* io) {
+  auto* c = static_cast<Capture*>(refCon);
+  c->lastRender = AudioUnitRender(c->unit, flags, ts, 1, frames, io);
+  c->maxFrames = std::max(c->maxFrames, frames);
+  if (c->lastRender == noErr) {
+    auto* s = static_cast<float*>(io->mBuffers[0].mData);
+    c->received.insert(c->received.end(), s, s + frames);
+  }
+  return c->lastRender;
+}
+
+AudioUnit makeUnit(Capture* capture, uint32_t maxFrames = 512) {
+  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_Apple, 0, 0};
+  AudioUnit unit = nullptr;
+  EXPECT_EQ(AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &unit), noErr);
+  uint32_t one = 1;
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &one, 4), noErr);
+  auto f = MakeFloatNonInterleavedFormat(1);
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &f, sizeof f), noErr);
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0, &f, sizeof f), noErr);
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, &maxFrames, 4),
+            noErr);
+  capture->unit = unit;
+  AURenderCallbackStruct cb{captureCallback, capture};
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &cb, sizeof cb),
+            noErr);
+  EXPECT_EQ(AudioUnitInitialize(unit), noErr);
+  return unit;
+}
+
+class RemoteIOTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    input = TestAudioInput::create();
+    AVAudioSession::sharedInstance().setInputBackend(input);
+  }
+  void TearDown() override { AVAudioSession::sharedInstance().setInputBackend(nullptr); }
+  std::shared_ptr<TestAudioInput> input;
+};
+
+TEST(RemoteIOComponent, OnlyTheRemoteIOUnitIsFound) {
+  AudioComponentDescription wrong{kAudioUnitType_Output, FourCC("vpio"), kAudioUnitManufacturer_Apple, 0, 0};
+  EXPECT_EQ(AudioComponentFindNext(nullptr, &wrong), nullptr);
+  AudioComponentDescription right{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_Apple, 0, 0};
+  EXPECT_NE(AudioComponentFindNext(nullptr, &right), nullptr);
+  EXPECT_EQ(AudioComponentFindNext(nullptr, nullptr), nullptr);
+}
+
+TEST(RemoteIOComponent, RefusesBadPropertiesWithAStatus) {
+  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_Apple, 0, 0};
+  AudioUnit unit = nullptr;
+  ASSERT_EQ(AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &unit), noErr);
+  auto f = MakeFloatNonInterleavedFormat(1);
+  f.mSampleRate = 48000;
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &f, sizeof f),
+            kAudioUnitErr_FormatNotSupported);
+  f = MakeFloatNonInterleavedFormat(3);
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &f, sizeof f),
+            kAudioUnitErr_FormatNotSupported);
+  uint32_t one = 1;
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 0, &one, 4),
+            kAudioUnitErr_InvalidElement);
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &one, 2),
+            kAudio_ParamError);
+  uint32_t zero = 0;
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, &zero, 4),
+            kAudioUnitErr_InvalidPropertyValue);
+  // A slice larger than the unit can take is lowered, and the lowered value reads back.
+  uint32_t huge = 65536, readBack = 0, size = 4;
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, &huge, 4), noErr);
+  EXPECT_EQ(AudioUnitGetProperty(unit, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, &readBack, &size),
+            noErr);
+  EXPECT_EQ(readBack, kRemoteIOMaxFramesPerSliceLimit);
+  // Starting before initialising, and rendering outside a render cycle, fail.
+  EXPECT_EQ(AudioOutputUnitStart(unit), kAudioUnitErr_Uninitialized);
+  AudioBufferList list;
+  AudioTimeStamp ts;
+  EXPECT_EQ(AudioUnitRender(unit, nullptr, &ts, 1, 16, &list), kAudioUnitErr_CannotDoInCurrentContext);
+  EXPECT_EQ(AudioUnitSetProperty(nullptr, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, &huge, 4),
+            kAudio_ParamError);
+  EXPECT_EQ(AudioComponentInstanceDispose(unit), noErr);
+}
+
+TEST_F(RemoteIOTest, RenderCyclesNeverExceedTheSliceAndCarryTheInput) {
+  Capture c;
+  AudioUnit unit = makeUnit(&c, 256);
+  ASSERT_EQ(AudioOutputUnitStart(unit), noErr);
+  std::vector<float> samples(1000);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = float(i);
+  input->pushSamples(samples);
+  EXPECT_EQ(c.received, samples);
+  EXPECT_EQ(c.maxFrames, 256u);
+  ASSERT_EQ(AudioOutputUnitStop(unit), noErr);
+  input->pushSamples(samples);
+  EXPECT_EQ(c.received.size(), 1000u) << "a stopped unit renders nothing";
+  AudioComponentInstanceDispose(unit);
+}
+
+TEST_F(RemoteIOTest, OneInputFansOutToEveryStartedUnit) {
+  Capture a, b;
+  AudioUnit ua = makeUnit(&a), ub = makeUnit(&b);
+  ASSERT_EQ(AudioOutputUnitStart(ua), noErr);
+  ASSERT_EQ(AudioOutputUnitStart(ub), noErr);
+  EXPECT_EQ(input->sinkCount(), 2);
+  EXPECT_EQ(input->startCount(), 1) << "both units share one capture stream";
+  input->pushSamples(std::vector<float>(300, 0.25f));
+  EXPECT_EQ(a.received.size(), 300u);
+  EXPECT_EQ(b.received.size(), 300u);
+  // Disposing one (running) unit leaves the other fed.
+  EXPECT_EQ(AudioComponentInstanceDispose(ua), noErr);
+  input->pushSamples(std::vector<float>(100, 0.5f));
+  EXPECT_EQ(b.received.size(), 400u);
+  EXPECT_EQ(input->sinkCount(), 1);
+  AudioComponentInstanceDispose(ub);
+  EXPECT_EQ(input->sinkCount(), 0);
+}
+
+TEST_F(RemoteIOTest, InjectedRenderErrorReachesTheCallback) {
+  Capture c;
+  AudioUnit unit = makeUnit(&c);
+  ASSERT_EQ(AudioOutputUnitStart(unit), noErr);
+  input->setRenderError(kAudioUnitErr_NoConnection);
+  input->pushSamples(std::vector<float>(64, 1.0f));
+  EXPECT_EQ(c.lastRender, kAudioUnitErr_NoConnection);
+  EXPECT_TRUE(c.received.empty());
+  AudioComponentInstanceDispose(unit);
+}
+
+TEST(OSStatusFormat, FourCharacterCodesDecimalAndHex) {
+  EXPECT_EQ(FormatOSStatus(FourCC("fmt?")), "'fmt?'");
+  EXPECT_EQ(FormatOSStatus(-10868), "-10868");
+  EXPECT_EQ(FormatOSStatus(199999), "199999");
+  EXPECT_EQ(FormatOSStatus(200000), "0x30d40");
+  EXPECT_EQ(FormatOSStatus(-200000), "0xfffcf2c0");
+  EXPECT_EQ(FourCCString(FourCC("wht?")), "wht?");
+}
+
+}  // namespace

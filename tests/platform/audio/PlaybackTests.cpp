@@ -1,0 +1,277 @@
+// What a remote I/O unit plays: output-driven units (no input) render on the output's demand, or
+// on a real-time clock when there is nowhere to play; capturing units hand their rendered output
+// to the playback stream through the ring; and, under the private PulseAudio server, the output
+// reaches the server's sink.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "platform/audio/AVAudioSession.h"
+#include "platform/audio/AudioUnit.h"
+#include "platform/audio/PulseAudioOutput.h"
+#include "platform/audio/TestAudioInput.h"
+#include "platform/audio/TestAudioOutput.h"
+
+namespace {
+
+// A render callback that writes a counting ramp (output-driven) or passes the input through.
+struct Player {
+  AudioUnit unit = nullptr;
+  bool passInput = false;
+  std::atomic<int> cycles{0};
+  std::atomic<uint32_t> maxFrames{0};
+  float next = 0;
+};
+
+OSStatus playerCallback(void* refCon, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* ts, uint32_t,
+                        uint32_t frames, AudioBufferList* io) {
+  auto* p = static_cast<Player*>(refCon);
+  p->cycles.fetch_add(1);
+  if (frames > p->maxFrames.load()) p->maxFrames.store(frames);
+  if (p->passInput) return AudioUnitRender(p->unit, flags, ts, 1, frames, io);
+  for (uint32_t i = 0; i < frames; ++i) {
+    for (uint32_t b = 0; b < io->mNumberBuffers; ++b) static_cast<float*>(io->mBuffers[b].mData)[i] = p->next;
+    p->next += 1;
+  }
+  return noErr;
+}
+
+AudioUnit makeUnit(Player* player, bool input, bool output, uint32_t channels, uint32_t maxFrames = 512) {
+  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_Apple, 0, 0};
+  AudioUnit unit = nullptr;
+  EXPECT_EQ(AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &unit), noErr);
+  uint32_t in = input, out = output;
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &in, 4), noErr);
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0, &out, 4), noErr);
+  auto f = MakeFloatNonInterleavedFormat(channels);
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &f, sizeof f), noErr);
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0, &f, sizeof f), noErr);
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, &maxFrames, 4),
+            noErr);
+  player->unit = unit;
+  AURenderCallbackStruct cb{playerCallback, player};
+  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &cb, sizeof cb),
+            noErr);
+  EXPECT_EQ(AudioUnitInitialize(unit), noErr);
+  return unit;
+}
+
+class PlaybackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    input = TestAudioInput::create();
+    output = TestAudioOutput::create();
+    AVAudioSession::sharedInstance().setInputBackend(input);
+    AVAudioSession::sharedInstance().setOutputBackend(output);
+    NSErrorRef error;
+    AVAudioSession::sharedInstance().setPreferredIOBufferDuration(0.005, &error);  // 221 frames per pull
+  }
+  void TearDown() override {
+    AVAudioSession::sharedInstance().setInputBackend(nullptr);
+    AVAudioSession::sharedInstance().setOutputBackend(nullptr);
+  }
+  std::shared_ptr<TestAudioInput> input;
+  std::shared_ptr<TestAudioOutput> output;
+};
+
+TEST_F(PlaybackTest, AUnitWithoutInputRendersOnTheOutputsDemand) {
+  Player p;
+  AudioUnit unit = makeUnit(&p, false, true, 2, 128);
+  ASSERT_EQ(AudioOutputUnitStart(unit), noErr);
+  EXPECT_TRUE(remoteio::isRunning(unit));
+  EXPECT_EQ(input->sinkCount(), 0) << "no input is opened for an output-only unit";
+  ASSERT_EQ(output->streamCount(), 1);
+  std::vector<float> heard = output->pull(1000);
+  // Every frame arrives once, in order, in cycles no longer than the slice.
+  for (size_t i = 0; i < heard.size(); ++i) ASSERT_EQ(heard[i], float(i)) << i;
+  EXPECT_EQ(p.maxFrames.load(), 128u);
+  ASSERT_EQ(AudioOutputUnitStop(unit), noErr);
+  EXPECT_EQ(output->streamCount(), 0) << "stopping closes the playback stream";
+  const int cycles = p.cycles.load();
+  EXPECT_EQ(output->pull(256), std::vector<float>(256, 0.0f));
+  EXPECT_EQ(p.cycles.load(), cycles);
+  // Restarting continues where the callback left off; disposal closes the stream.
+  ASSERT_EQ(AudioOutputUnitStart(unit), noErr);
+  EXPECT_EQ(output->pull(1)[0], 1000.0f);
+  EXPECT_EQ(AudioComponentInstanceDispose(unit), noErr);
+  EXPECT_EQ(output->streamCount(), 0);
+}
+
+TEST_F(PlaybackTest, AUnitWithNeitherInputNorOutputDoesNotStart) {
+  Player p;
+  AudioUnit unit = makeUnit(&p, false, false, 1);
+  EXPECT_EQ(AudioOutputUnitStart(unit), kAudioUnitErr_NoConnection);
+  EXPECT_FALSE(remoteio::isRunning(unit));
+  EXPECT_EQ(output->streamCount(), 0);
+  AudioComponentInstanceDispose(unit);
+}
+
+TEST_F(PlaybackTest, ACapturingUnitsRenderedOutputIsPlayedThroughTheRing) {
+  Player p;
+  p.passInput = true;
+  AudioUnit unit = makeUnit(&p, true, true, 1);
+  ASSERT_EQ(AudioOutputUnitStart(unit), noErr);
+  std::vector<float> samples(300);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = 0.001f * float(i);
+  input->pushSamples(samples);
+  const int cycles = p.cycles.load();
+  std::vector<float> heard = output->pull(400);
+  EXPECT_EQ(p.cycles.load(), cycles) << "the output does not drive a capturing unit";
+  EXPECT_EQ(std::vector<float>(heard.begin(), heard.begin() + 300), samples);
+  // An underrun plays silence instead of stale samples.
+  EXPECT_EQ(std::vector<float>(heard.begin() + 300, heard.end()), std::vector<float>(100, 0.0f));
+  EXPECT_EQ(output->pull(64), std::vector<float>(64, 0.0f));
+  AudioComponentInstanceDispose(unit);
+}
+
+TEST_F(PlaybackTest, ACallbackErrorPlaysSilence) {
+  Player p;
+  p.passInput = true;
+  AudioUnit unit = makeUnit(&p, true, true, 1);
+  ASSERT_EQ(AudioOutputUnitStart(unit), noErr);
+  input->setRenderError(kAudioUnitErr_CannotDoInCurrentContext);
+  input->pushSamples(std::vector<float>(128, 0.9f));
+  EXPECT_EQ(output->pull(128), std::vector<float>(128, 0.0f));
+  AudioComponentInstanceDispose(unit);
+}
+
+TEST_F(PlaybackTest, WithNowhereToPlayAnOutputOnlyUnitRunsOnARealTimeClock) {
+  output->failNextOpen(kAudioUnitErr_NoConnection);
+  Player p;
+  AudioUnit unit = makeUnit(&p, false, true, 2);
+  ASSERT_EQ(AudioOutputUnitStart(unit), noErr);
+  EXPECT_EQ(output->streamCount(), 0);
+  // The clock thread pulls about 5 ms of frames per period: wait (bounded) for its first pulls.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (p.cycles.load() < 3 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_GE(p.cycles.load(), 3);
+  EXPECT_LE(p.maxFrames.load(), 221u);
+  ASSERT_EQ(AudioOutputUnitStop(unit), noErr);
+  const int cycles = p.cycles.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(p.cycles.load(), cycles) << "stopping ends the clock's pulls";
+  AudioComponentInstanceDispose(unit);
+}
+
+TEST_F(PlaybackTest, WithNowhereToPlayACapturingUnitStillCaptures) {
+  output->failNextOpen(kAudioUnitErr_NoConnection);
+  Player p;
+  p.passInput = true;
+  AudioUnit unit = makeUnit(&p, true, true, 1);
+  ASSERT_EQ(AudioOutputUnitStart(unit), noErr);
+  input->pushSamples(std::vector<float>(100, 0.5f));
+  EXPECT_EQ(p.cycles.load(), 1);
+  AudioComponentInstanceDispose(unit);
+}
+
+// The loudest frequency of `samples` (a plain DFT scan in 10 Hz steps over 100..5000 Hz).
+double dominantFrequency(const std::vector<float>& samples) {
+  double bestHz = 0, bestPower = -1;
+  for (double hz = 100; hz <= 5000; hz += 10) {
+    double re = 0, im = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+      const double phase = 2 * M_PI * hz * double(i) / 44100.0;
+      re += samples[i] * std::cos(phase);
+      im += samples[i] * std::sin(phase);
+    }
+    if (re * re + im * im > bestPower) {
+      bestPower = re * re + im * im;
+      bestHz = hz;
+    }
+  }
+  return bestHz;
+}
+
+struct Tone {
+  AudioUnit unit = nullptr;
+  double phase = 0;
+};
+
+OSStatus toneCallback(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*, uint32_t, uint32_t frames,
+                      AudioBufferList* io) {
+  auto* t = static_cast<Tone*>(refCon);
+  for (uint32_t i = 0; i < frames; ++i) {
+    const float v = float(0.3 * std::sin(t->phase));
+    t->phase += 2 * M_PI * 1250.0 / 44100.0;
+    for (uint32_t b = 0; b < io->mNumberBuffers; ++b) static_cast<float*>(io->mBuffers[b].mData)[i] = v;
+  }
+  return noErr;
+}
+
+TEST(PulsePlayback, AnOutputOnlyUnitIsHeardOnTheServersSink) {
+  if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
+  const char* sinkEnv = std::getenv("SA_TEST_PULSE_SINK");
+  const std::string sink = sinkEnv ? sinkEnv : "sa_test_sink";
+  ASSERT_NE(PulseAudioOutput::sharedIfReachable(), nullptr);
+  // Record the sink's monitor through a capturing unit that only listens.
+  auto& session = AVAudioSession::sharedInstance();
+  session.setInputBackend(nullptr);
+  session.setOutputBackend(nullptr);
+  session.setInputSpec("pulse:" + sink + ".monitor");
+  struct Recorder {
+    AudioUnit unit = nullptr;
+    std::vector<float> samples;
+    std::atomic<size_t> count{0};
+  } recorder;
+  recorder.samples.resize(44100 * 10);
+  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_Apple, 0, 0};
+  ASSERT_EQ(AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &recorder.unit), noErr);
+  uint32_t one = 1, zero = 0;
+  AudioUnitSetProperty(recorder.unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &one, 4);
+  AudioUnitSetProperty(recorder.unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0, &zero, 4);
+  auto mono = MakeFloatNonInterleavedFormat(1);
+  AudioUnitSetProperty(recorder.unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &mono, sizeof mono);
+  AudioUnitSetProperty(recorder.unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0, &mono, sizeof mono);
+  AURenderCallbackStruct rcb{
+      [](void* refCon, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* ts, uint32_t, uint32_t frames,
+         AudioBufferList* io) -> OSStatus {
+        auto* r = static_cast<Recorder*>(refCon);
+        OSStatus status = AudioUnitRender(r->unit, flags, ts, 1, frames, io);
+        if (status != noErr) return status;
+        size_t at = r->count.load();
+        const size_t n = std::min<size_t>(frames, r->samples.size() - at);
+        std::memcpy(r->samples.data() + at, io->mBuffers[0].mData, n * sizeof(float));
+        r->count.store(at + n);
+        return noErr;
+      },
+      &recorder};
+  AudioUnitSetProperty(recorder.unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &rcb, sizeof rcb);
+  ASSERT_EQ(AudioUnitInitialize(recorder.unit), noErr);
+  ASSERT_EQ(AudioOutputUnitStart(recorder.unit), noErr);
+
+  Tone tone;
+  AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &tone.unit);
+  auto stereo = MakeFloatNonInterleavedFormat(2);
+  AudioUnitSetProperty(tone.unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0, &stereo, sizeof stereo);
+  AURenderCallbackStruct tcb{toneCallback, &tone};
+  AudioUnitSetProperty(tone.unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &tcb, sizeof tcb);
+  ASSERT_EQ(AudioUnitInitialize(tone.unit), noErr);
+  ASSERT_EQ(AudioOutputUnitStart(tone.unit), noErr);
+
+  // Real playback takes real time: look at the last 0.2 s of the recording until it holds the tone.
+  double found = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const size_t have = recorder.count.load();
+    if (have < 8820) continue;
+    std::vector<float> tail(recorder.samples.begin() + long(have - 8820), recorder.samples.begin() + long(have));
+    double energy = 0;
+    for (float v : tail) energy += double(v) * v;
+    if (energy / double(tail.size()) < 1e-4) continue;  // not heard yet
+    found = dominantFrequency(tail);
+    if (std::fabs(found - 1250.0) <= 10) break;
+  }
+  EXPECT_NEAR(found, 1250.0, 10.0);
+  AudioComponentInstanceDispose(tone.unit);
+  AudioComponentInstanceDispose(recorder.unit);
+}
+
+}  // namespace

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/EAGLContext.h"
+#include "platform/graphics/NSStringDrawing.h"
+#include "platform/graphics/UIBezierPath.h"
+#include "platform/graphics/UIFont.h"
+#include "platform/graphics/UIImage.h"
+
+namespace {
+
+TEST(Geometry, TransformsInvertConcatAndBoundRotatedRects) {
+  auto rot = CGAffineTransformMakeRotation(-M_PI / 2);
+  EXPECT_EQ(rot.a, 0);
+  EXPECT_EQ(rot.b, -1);
+  auto p = CGPointApplyAffineTransform({10, 0}, rot);
+  EXPECT_NEAR(p.x, 0, 1e-12);
+  EXPECT_NEAR(p.y, -10, 1e-12);
+  auto t = CGAffineTransformConcat(CGAffineTransformMakeScale(2, 3), CGAffineTransformMakeTranslation(5, 7));
+  auto q = CGPointApplyAffineTransform({1, 1}, t);
+  EXPECT_EQ(q, (CGPoint{7, 10}));
+  auto back = CGPointApplyAffineTransform(q, CGAffineTransformInvert(t));
+  EXPECT_NEAR(back.x, 1, 1e-12);
+  EXPECT_NEAR(back.y, 1, 1e-12);
+  // A singular transform cannot be inverted and is returned unchanged.
+  auto singular = CGAffineTransformMakeScale(0, 1);
+  EXPECT_EQ(CGAffineTransformInvert(singular), singular);
+  EXPECT_EQ(CGRectApplyAffineTransform(CGRectMake(0, 0, 40, 10), rot), CGRectMake(0, -40, 10, 40));
+  EXPECT_TRUE(CGRectContainsPoint(CGRectMake(0, 0, 10, 10), {0, 0}));
+  EXPECT_FALSE(CGRectContainsPoint(CGRectMake(0, 0, 10, 10), {10, 5}));
+  EXPECT_EQ(CGRectIntersection(CGRectMake(0, 0, 10, 10), CGRectMake(20, 20, 5, 5)), CGRectZero);
+  EXPECT_EQ(CGRectStandardize(CGRectMake(10, 10, -4, -6)), CGRectMake(6, 4, 4, 6));
+}
+
+TEST(Color, ComponentsAreClampedAndNaNBecomesZero) {
+  auto c = UIColor::colorWithRed(1.5, -1, NAN, 0.25);
+  EXPECT_EQ(c->components(), (std::array<double, 4>{1, 0, 0, 0.25}));
+  double r = -1, a = -1;
+  EXPECT_TRUE(c->getRed(&r, nullptr, nullptr, &a));
+  EXPECT_EQ(r, 1);
+  EXPECT_EQ(a, 0.25);
+}
+
+TEST(Font, PhoneFontNamesMapToInstalledFamiliesWithTheirWeight) {
+  auto medium = UIFont::fontWithName("Avenir-Medium", 12);
+  ASSERT_TRUE(medium);
+  EXPECT_EQ(medium->family(), "DejaVu Sans");
+  EXPECT_EQ(medium->weight(), 500);
+  auto light = UIFont::fontWithName("HelveticaNeueCyr-UltraLight", 11);
+  EXPECT_EQ(light->weight(), 200);
+  EXPECT_EQ(light->pointSize(), 11);
+  EXPECT_EQ(UIFont::fontWithName("Menlo-Bold", 10)->family(), "DejaVu Sans Mono");
+  EXPECT_EQ(UIFont::fontWithName("Menlo-Bold", 10)->weight(), 700);
+  EXPECT_EQ(UIFont::fontWithName("", 12), nullptr);
+  EXPECT_EQ(UIFont::fontWithName("Avenir-Medium", -3)->pointSize(), 12);
+}
+
+TEST(Text, MeasuresByFontSizeAndDrawsInItsColour) {
+  NSTextAttributes small{UIFont::fontWithName("Avenir-Medium", 12), UIColor::whiteColor(), 0};
+  NSTextAttributes big{UIFont::fontWithName("Avenir-Medium", 24), UIColor::redColor(), 0};
+  CGSize s = NSStringSizeWithAttributes("20k", small);
+  CGSize b = NSStringSizeWithAttributes("20k", big);
+  EXPECT_GT(s.width, 10);
+  EXPECT_LT(s.width, 40);
+  EXPECT_NEAR(b.width / s.width, 2.0, 0.3);
+  EXPECT_EQ(NSStringSizeWithAttributes("", small).width, 0);
+  // Invalid UTF-8 is measured with replacements instead of failing.
+  EXPECT_GT(NSStringSizeWithAttributes(std::string("a\xff" "b"), small).width, 0);
+
+  auto bitmap = CGBitmapContext::create(60, 40);
+  UIGraphicsPushContext(bitmap->context());
+  NSStringDrawAtPoint("888", {2, 2}, big);
+  UIGraphicsPopContext();
+  int red = 0, other = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 60; ++x) {
+      auto p = bitmap->pixel(x, y);
+      if (p.a == 255 && p.r == 255 && p.g == 0 && p.b == 0) ++red;
+      else if (p.a != 0 && (p.g > 0 || p.b > 0)) ++other;
+    }
+  EXPECT_GT(red, 30);
+  EXPECT_EQ(other, 0);
+}
+
+TEST(Context, StrokesFillsClearsAndRoundedRects) {
+  auto bitmap = CGBitmapContext::create(40, 40, 2);  // 20 × 20 points
+  CGContextRef c = bitmap->context();
+  UIGraphicsPushContext(c);
+  UIColorSetFill(UIColor::blueColor());
+  UIBezierPath::bezierPathWithRoundedRect(CGRectMake(0, 0, 20, 20), 8)->fill();
+  CGContextSetStrokeColorWithColor(c, UIColor::redColor());
+  CGContextSetLineWidth(c, 2);
+  CGContextSetShouldAntialias(c, false);
+  CGContextBeginPath(c);
+  CGContextMoveToPoint(c, 0, 10);
+  CGContextAddLineToPoint(c, 20, 10);
+  CGContextStrokePath(c);
+  CGContextClearRect(c, CGRectMake(15, 15, 5, 5));
+  UIGraphicsPopContext();
+  EXPECT_EQ(bitmap->pixel(10, 4), (CGBitmapContext::RGBA{0, 0, 255, 255}));   // inside, above the line
+  EXPECT_EQ(bitmap->pixel(0, 0).a, 0);                                         // rounded corner
+  EXPECT_EQ(bitmap->pixel(20, 20), (CGBitmapContext::RGBA{255, 0, 0, 255}));  // the line, 2 pt = 4 px
+  EXPECT_EQ(bitmap->pixel(34, 34).a, 0);                                       // cleared
+  EXPECT_EQ(bitmap->pixel(-1, 5).a, 0);                                        // outside the image
+  // Calls without a context are ignored.
+  CGContextStrokePath(nullptr);
+  EXPECT_EQ(UIGraphicsGetCurrentContext(), nullptr);
+  EXPECT_EQ(CGBitmapContext::create(0, 10), nullptr);
+}
+
+TEST(Image, PngRoundTripAndUnreadableFiles) {
+  auto dir = std::filesystem::temp_directory_path() / ("gfx-img-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  auto bitmap = CGBitmapContext::create(8, 6);
+  CGContextSetFillColorWithColor(bitmap->context(), UIColor::greenColor());
+  CGContextFillRect(bitmap->context(), CGRectMake(0, 0, 4, 6));
+  std::string path = (dir / "half@2x.png").string();
+  ASSERT_TRUE(bitmap->writePNG(path));
+  auto image = UIImage::imageWithContentsOfFile(path);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->pixelWidth(), 8);
+  EXPECT_EQ(image->size(), (CGSize{4, 3}));
+  auto out = CGBitmapContext::create(8, 6);
+  UIGraphicsPushContext(out->context());
+  image->drawInRect(CGRectMake(0, 0, 8, 6));
+  UIGraphicsPopContext();
+  EXPECT_EQ(out->pixel(1, 1), (CGBitmapContext::RGBA{0, 255, 0, 255}));
+  EXPECT_EQ(out->pixel(6, 1).a, 0);
+
+  std::ofstream(dir / "broken.png") << "not a png";
+  EXPECT_EQ(UIImage::imageWithContentsOfFile((dir / "broken.png").string()), nullptr);
+  EXPECT_EQ(UIImage::imageWithContentsOfFile((dir / "missing.png").string()), nullptr);
+  std::string error;
+  EXPECT_FALSE(bitmap->writePNG((dir / "no/such/dir/x.png").string(), &error));
+  EXPECT_FALSE(error.empty());
+  std::filesystem::remove_all(dir);
+}
+
+TEST(GL, RendersIntoALayerAndPresentsItsPixels) {
+  if (!EAGLContext::isAvailable()) GTEST_SKIP() << "no GL on this machine";
+  auto context = EAGLContext::initWithAPI(kEAGLRenderingAPIOpenGLES1);
+  ASSERT_TRUE(context);
+  EXPECT_EQ(EAGLContext::initWithAPI(kEAGLRenderingAPIOpenGLES2), nullptr);
+  ASSERT_TRUE(EAGLContext::setCurrentContext(context));
+  auto layer = std::make_shared<CAEAGLLayer>();
+  layer->setBounds(CGRectMake(0, 0, 4, 3));
+  layer->setContentsScale(2);
+  GLuint fb = 0, rb = 0;
+  glGenFramebuffersOES(1, &fb);
+  glGenRenderbuffersOES(1, &rb);
+  glBindFramebufferOES(GL_FRAMEBUFFER_OES, fb);
+  glBindRenderbufferOES(GL_RENDERBUFFER_OES, rb);
+  EXPECT_FALSE(context->presentRenderbuffer(GL_RENDERBUFFER_OES));  // no storage from a layer yet
+  ASSERT_TRUE(context->renderbufferStorage(GL_RENDERBUFFER_OES, layer));
+  glFramebufferRenderbufferOES(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES, GL_RENDERBUFFER_OES, rb);
+  ASSERT_EQ(glCheckFramebufferStatusOES(GL_FRAMEBUFFER_OES), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE_OES));
+  glViewport(0, 0, 8, 6);
+  glClearColor(1, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  // The bottom row in blue: presented images have their rows from the top.
+  glEnable(GL_SCISSOR_TEST);
+  glScissor(0, 0, 8, 1);
+  glClearColor(0, 0, 1, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glDisable(GL_SCISSOR_TEST);
+  ASSERT_TRUE(context->presentRenderbuffer(GL_RENDERBUFFER_OES));
+  const auto& p = layer->presented();
+  ASSERT_EQ(p.width, 8);
+  ASSERT_EQ(p.height, 6);
+  EXPECT_EQ(p.rgba[0], 255);
+  EXPECT_EQ(p.rgba[2], 0);
+  size_t last = static_cast<size_t>(5 * 8) * 4;
+  EXPECT_EQ(p.rgba[last], 0);
+  EXPECT_EQ(p.rgba[last + 2], 255);
+  glDeleteRenderbuffersOES(1, &rb);
+  glDeleteFramebuffersOES(1, &fb);
+  EAGLContext::setCurrentContext(nullptr);
+  EXPECT_EQ(EAGLContext::currentContext(), nullptr);
+}
+
+TEST(GL, SwitchedOffGivesNoContextInsteadOfFailing) {
+  EAGLContext::setAvailableForTesting(false);
+  EXPECT_FALSE(EAGLContext::isAvailable());
+  EXPECT_EQ(EAGLContext::initWithAPI(kEAGLRenderingAPIOpenGLES1), nullptr);
+  // The extension entry points do nothing without a context.
+  GLuint fb = 7;
+  glGenFramebuffersOES(1, &fb);
+  EXPECT_EQ(fb, 0u);
+  EXPECT_EQ(glCheckFramebufferStatusOES(GL_FRAMEBUFFER_OES), 0u);
+  EAGLContext::setAvailableForTesting(true);
+}
+
+}  // namespace
