@@ -54,3 +54,33 @@ WeightedTotals FrequencyWeighting::weightedTotals(std::span<const float> levels)
   return WeightedTotals{static_cast<float>(10.0 * std::log10(sumA)), static_cast<float>(10.0 * std::log10(sumB)),
                         static_cast<float>(10.0 * std::log10(sumC)), static_cast<float>(10.0 * std::log10(sumZ))};
 }
+
+void WeightingTable::prepare(size_t n) {
+  if (gainA_.size() == n) return;
+  gainA_.resize(n);
+  gainB_.resize(n);
+  gainC_.resize(n);
+  gainZ_.resize(n);
+  for (size_t i = 0; i < n; ++i) {
+    const float f = FrequencyWeighting::binFrequency(i, n);
+    gainA_[i] = std::pow(10.0, static_cast<double>(FrequencyWeighting::aWeight(f)) * 0.1);
+    gainB_[i] = std::pow(10.0, static_cast<double>(FrequencyWeighting::bWeight(f)) * 0.1);
+    gainC_[i] = std::pow(10.0, static_cast<double>(FrequencyWeighting::cWeight(f)) * 0.1);
+    gainZ_[i] = std::pow(10.0, static_cast<double>(FrequencyWeighting::zWeight(f)) * 0.1);
+  }
+}
+
+WeightedTotals WeightingTable::totals(std::span<const float> levels) {
+  prepare(levels.size());
+  constexpr double kLn10Over10 = 0.23025850929940458;  // ln(10) / 10
+  double sumA = 0, sumB = 0, sumC = 0, sumZ = 0;
+  for (size_t i = 0; i < levels.size(); ++i) {
+    const double power = std::exp(static_cast<double>(levels[i]) * kLn10Over10);
+    sumA += power * gainA_[i];
+    sumB += power * gainB_[i];
+    sumC += power * gainC_[i];
+    sumZ += power * gainZ_[i];
+  }
+  return WeightedTotals{static_cast<float>(10.0 * std::log10(sumA)), static_cast<float>(10.0 * std::log10(sumB)),
+                        static_cast<float>(10.0 * std::log10(sumC)), static_cast<float>(10.0 * std::log10(sumZ))};
+}

@@ -4,6 +4,7 @@
 // normalised to 0 dB at 1 kHz; Z is flat (0 dB at every frequency).
 #include <cstddef>
 #include <span>
+#include <vector>
 
 struct WeightedTotals {
   float dba = 0.0f;
@@ -24,4 +25,20 @@ struct FrequencyWeighting {
   // The four weighted totals of calibrated bin levels (dB): per weighting, 10·log10 of the sum of
   // 10^((level + weight) / 10) over the bins. An empty spectrum gives minus infinity.
   static WeightedTotals weightedTotals(std::span<const float> levels);
+};
+
+// The weighted totals of one frame size, with every bin's weighting gain worked out once: the
+// gains depend only on the bin frequencies, so a frame costs one exponential per bin instead of
+// four weighting functions and four powers. Gives the same totals as weightedTotals.
+class WeightingTable {
+ public:
+  // Makes the gains for binCount bins; does nothing when they are already for that count.
+  void prepare(size_t binCount);
+  size_t binCount() const { return gainA_.size(); }
+  // The totals of levels (their count must be the prepared count; otherwise the table is
+  // prepared for it first).
+  WeightedTotals totals(std::span<const float> levels);
+
+ private:
+  std::vector<double> gainA_, gainB_, gainC_, gainZ_;  // 10^(weight / 10) per bin
 };

@@ -231,21 +231,24 @@ void UISpectrumView::invalidate() {
   BufferManager* manager = frameSource();
   if (!manager || manager->mFFTFramesReady.load() == 0) return;
   const uint32_t n = manager->mFFTInputBufferLen / 2;
-  std::vector<float> spectrum(n, 0.0f);
-  manager->ComputeFFTOutput(spectrum.data(), mathParams_);
-  processSpectrum(spectrum);
+  // Reused from frame to frame: once sized, a frame allocates nothing here.
+  frameSpectrum_.assign(n, 0.0f);
+  manager->ComputeFFTOutput(frameSpectrum_.data(), mathParams_);
+  processSpectrum(frameSpectrum_);
 }
 
 void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
   const size_t n = spectrum.size();
   // Calibrated levels; they also become the sonogram's next column.
-  std::vector<float> levels(n);
+  frameLevels_.resize(n);
+  std::span<float> levels(frameLevels_);
   for (size_t i = 0; i < n; ++i) {
     float correction = currentCalibration ? currentCalibration->getCorrectionForFrequency(FrequencyWeighting::binFrequency(i, n)) : 0.0f;
     levels[i] = spectrum[i] + correction;
   }
-  lastTotals = FrequencyWeighting::weightedTotals(levels);
-  sonogramData = levels;
+  lastTotals = weighting_.totals(levels);
+  if (!sonogramData) sonogramData.emplace();
+  sonogramData->assign(levels.begin(), levels.end());
 
   bands_.setBackingSize(backingWidth, backingHeight);
   bands_.processData(levels, l_fftData);

@@ -190,6 +190,8 @@ class UISpectrumView : public UIView {
   std::optional<std::vector<float>> sonogramData;
   std::optional<double> sonogramLastUpdateTime;  // monotonic clock, seconds
   WeightedTotals lastTotals;
+  WeightingTable weighting_;
+  std::vector<float> frameSpectrum_, frameLevels_;  // per-frame buffers, reused
 
   // The layer the renderbuffer storage comes from.
   std::shared_ptr<CAEAGLLayer> eaglLayer() const;

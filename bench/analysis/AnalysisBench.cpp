@@ -64,6 +64,7 @@ struct Frame {
     spline.reserve(2048);
   }
 
+  WeightingTable weighting;
   void run(int32_t scaleType) {
     manager.mFFTFramesReady.store(1);
     manager.ComputeFFTOutput(spectrum.data(), MathParams{1, static_cast<int32_t>(manager.mFFTInputBufferLen)});
@@ -71,7 +72,7 @@ struct Frame {
     for (size_t i = 0; i < n; ++i) {
       levels[i] = spectrum[i] + calibration.getCorrectionForFrequency(FrequencyWeighting::binFrequency(i, n));
     }
-    totals = FrequencyWeighting::weightedTotals(levels);
+    totals = weighting.totals(levels);
     mapping.setScaleType(scaleType);
     mapping.processData(levels, series);
     mapping.fullOctaveOutput(levels, octaves);

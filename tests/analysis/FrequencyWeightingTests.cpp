@@ -42,3 +42,24 @@ TEST(FrequencyWeighting, TotalsSumPowersOfWeightedBins) {
   EXPECT_TRUE(std::isinf(empty.dba) && empty.dba < 0);
   EXPECT_TRUE(std::isinf(empty.dbz) && empty.dbz < 0);
 }
+
+TEST(FrequencyWeighting, TableGivesTheTotalsOfTheDirectSum) {
+  WeightingTable table;
+  uint32_t seed = 7;
+  for (size_t n : {size_t{128}, size_t{441}, size_t{8192}}) {
+    std::vector<float> levels(n);
+    for (auto& level : levels) {
+      seed = seed * 1664525u + 1013904223u;
+      level = -130.0f + static_cast<float>(seed >> 8) / static_cast<float>(1u << 24) * 120.0f;
+    }
+    const WeightedTotals direct = FrequencyWeighting::weightedTotals(levels);
+    const WeightedTotals fast = table.totals(levels);
+    EXPECT_EQ(table.binCount(), n);
+    EXPECT_NEAR(fast.dba, direct.dba, 1e-3) << n;
+    EXPECT_NEAR(fast.dbb, direct.dbb, 1e-3) << n;
+    EXPECT_NEAR(fast.dbc, direct.dbc, 1e-3) << n;
+    EXPECT_NEAR(fast.dbz, direct.dbz, 1e-3) << n;
+  }
+  const WeightedTotals empty = table.totals({});
+  EXPECT_TRUE(std::isinf(empty.dba) && empty.dba < 0);
+}
