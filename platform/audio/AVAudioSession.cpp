@@ -141,9 +141,9 @@ std::string AVAudioSession::effectiveSpecLocked() const {
   return "pulse";
 }
 
-void AVAudioSession::setInputSpec(const std::string& spec) {
+void AVAudioSession::setInputSpec(const std::string& input) {
   std::lock_guard<std::mutex> lock(mutex_);
-  inputSpec_ = spec;
+  inputSpec_ = input;
 }
 
 std::string AVAudioSession::inputSpec() const {
@@ -156,27 +156,27 @@ void AVAudioSession::setInputBackend(std::shared_ptr<AudioInputBackend> backend)
   overrideBackend_ = std::move(backend);
 }
 
-std::shared_ptr<AudioInputBackend> AVAudioSession::backendForSpecLocked(const std::string& spec, OSStatus* status) {
+std::shared_ptr<AudioInputBackend> AVAudioSession::backendForSpecLocked(const std::string& input, OSStatus* status) {
   if (status) *status = noErr;
   for (auto& b : backends_)
-    if (b->identifier() == spec) return b;
+    if (b->identifier() == input) return b;
   std::shared_ptr<AudioInputBackend> backend;
-  if (spec == "test") {
+  if (input == "test") {
     backend = TestAudioInput::create("test");
-  } else if (spec == "pulse") {
+  } else if (input == "pulse") {
     backend = PulseAudioInput::create("");
-  } else if (startsWith(spec, "pulse:")) {
-    backend = PulseAudioInput::create(spec.substr(6));
-  } else if (startsWith(spec, "file:")) {
+  } else if (startsWith(input, "pulse:")) {
+    backend = PulseAudioInput::create(input.substr(6));
+  } else if (startsWith(input, "file:")) {
     OSStatus s = noErr;
-    backend = FileAudioInput::create(spec.substr(5), &s);
+    backend = FileAudioInput::create(input.substr(5), &s);
     if (!backend) {
-      NSLog("Audio input file \"%s\" cannot be played: %s", spec.substr(5).c_str(), FormatOSStatus(s).c_str());
+      NSLog("Audio input file \"%s\" cannot be played: %s", input.substr(5).c_str(), FormatOSStatus(s).c_str());
       if (status) *status = s;
       return nullptr;
     }
   } else {
-    NSLog("Unknown audio input \"%s\" (use pulse, pulse:<source>, file:<path> or test)", spec.c_str());
+    NSLog("Unknown audio input \"%s\" (use pulse, pulse:<source>, file:<path> or test)", input.c_str());
     if (status) *status = kAudio_ParamError;
     return nullptr;
   }
@@ -208,12 +208,12 @@ std::shared_ptr<AudioInputBackend> AVAudioSession::inputBackend(OSStatus* status
 }
 
 std::vector<AVAudioSessionPortDescriptionRef> AVAudioSession::availableInputs() {
-  std::string spec;
+  std::string input;
   std::shared_ptr<AudioInputBackend> override;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     override = overrideBackend_;
-    spec = effectiveSpecLocked();
+    input = effectiveSpecLocked();
   }
   std::vector<AVAudioSessionPortDescriptionRef> ports;
   auto keep = [&](AVAudioSessionPortDescriptionRef fresh) {
@@ -241,12 +241,12 @@ std::vector<AVAudioSessionPortDescriptionRef> AVAudioSession::availableInputs() 
     }
     return ports;
   }
-  if (startsWith(spec, "file:")) {
-    keep(std::make_shared<AVAudioSessionPortDescription>(spec, spec.substr(5), AVAudioSessionPortLineIn));
-  } else if (spec == "test") {
+  if (startsWith(input, "file:")) {
+    keep(std::make_shared<AVAudioSessionPortDescription>(input, input.substr(5), AVAudioSessionPortLineIn));
+  } else if (input == "test") {
     keep(std::make_shared<AVAudioSessionPortDescription>("test", "Test Input", AVAudioSessionPortBuiltInMic));
   }
-  if (startsWith(spec, "pulse") || std::getenv("PULSE_SERVER")) {
+  if (startsWith(input, "pulse") || std::getenv("PULSE_SERVER")) {
     for (const auto& s : pulse::listSources()) {
       std::vector<AVAudioSessionDataSourceDescriptionRef> sources;
       for (size_t i = 0; i < s.portNames.size(); ++i)

@@ -5,7 +5,7 @@
 // Inputs are the capture backend's sources. Which input captures is chosen, in this order, by
 // setInputBackend (tests, the file option of the application), setPreferredInput, the input
 // named by setInputSpec (the command line) or by the environment variable SA_AUDIO_INPUT, and
-// otherwise the PulseAudio server's default source. An input spec reads "pulse" (default source),
+// otherwise the PulseAudio server's default source. An input name reads "pulse" (default source),
 // "pulse:<source name>", "file:<path>" (the file plays in real time as if it were the microphone)
 // or "test" (a hand-driven test input).
 //
@@ -150,12 +150,12 @@ class AVAudioSession {
   AVAudioSessionPortDescriptionRef preferredInput() const;
 
   // Input selection (see the top of this file).
-  void setInputSpec(const std::string& spec);
+  void setInputSpec(const std::string& input);
   std::string inputSpec() const;
   // Overrides every other choice while set; null returns to them.
   void setInputBackend(std::shared_ptr<AudioInputBackend> backend);
   // The backend of the current input, created on first use; null with *status set when it cannot
-  // be opened (no audio server, unreadable file, unknown spec).
+  // be opened (no audio server, unreadable file, unknown input name).
   std::shared_ptr<AudioInputBackend> inputBackend(OSStatus* status = nullptr);
 
   // Where started units with output enabled play: the backend set by setOutputBackend (tests),
@@ -172,7 +172,7 @@ class AVAudioSession {
 
  private:
   AVAudioSession() = default;
-  std::shared_ptr<AudioInputBackend> backendForSpecLocked(const std::string& spec, OSStatus* status);
+  std::shared_ptr<AudioInputBackend> backendForSpecLocked(const std::string& input, OSStatus* status);
   std::string effectiveSpecLocked() const;
 
   mutable std::mutex mutex_;

@@ -230,10 +230,10 @@ OSStatus PulseAudioInput::startCapture() {
     return kNoServerStatus;
   }
   Connection& c = Connection::shared();
-  pa_sample_spec spec;
-  spec.format = PA_SAMPLE_FLOAT32NE;
-  spec.rate = uint32_t(kAudioSampleRate);
-  spec.channels = 1;
+  pa_sample_spec sampleSpec;
+  sampleSpec.format = PA_SAMPLE_FLOAT32NE;
+  sampleSpec.rate = uint32_t(kAudioSampleRate);
+  sampleSpec.channels = 1;
   pa_buffer_attr attr;
   std::memset(&attr, 0xff, sizeof attr);  // (uint32_t)-1: server defaults
   attr.fragsize = AVAudioSession::sharedInstance().preferredFramesPerBuffer() * sizeof(float);
@@ -241,7 +241,7 @@ OSStatus PulseAudioInput::startCapture() {
   pa_threaded_mainloop_lock(c.mainloop);
   auto stream = std::make_unique<Stream>();
   stream->owner = this;
-  stream->stream = pa_stream_new(c.context, "capture", &spec, nullptr);
+  stream->stream = pa_stream_new(c.context, "capture", &sampleSpec, nullptr);
   if (!stream->stream) {
     pa_threaded_mainloop_unlock(c.mainloop);
     return kNoServerStatus;

@@ -78,10 +78,10 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
   pa_context* context = pulse::sharedContext();
   if (!mainloop || !context) return fail(kNoServerStatus);
 
-  pa_sample_spec spec;
-  spec.format = PA_SAMPLE_FLOAT32NE;
-  spec.rate = uint32_t(kAudioSampleRate);
-  spec.channels = uint8_t(channels);
+  pa_sample_spec sampleSpec;
+  sampleSpec.format = PA_SAMPLE_FLOAT32NE;
+  sampleSpec.rate = uint32_t(kAudioSampleRate);
+  sampleSpec.channels = uint8_t(channels);
   pa_buffer_attr attr;
   std::memset(&attr, 0xff, sizeof attr);  // (uint32_t)-1: server defaults
   attr.tlength = kTargetFrames * channels * uint32_t(sizeof(float));
@@ -99,7 +99,7 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
   }
   pa_channel_map map;
   pa_channel_map_init_auto(&map, channels, PA_CHANNEL_MAP_DEFAULT);
-  stream->stream = pa_stream_new(context, "playback", &spec, &map);
+  stream->stream = pa_stream_new(context, "playback", &sampleSpec, &map);
   if (!stream->stream) {
     pa_threaded_mainloop_unlock(mainloop);
     return fail(kNoServerStatus);

@@ -45,9 +45,9 @@ class Readings : public DataProvideDelegate {
 class TonePlayer {
  public:
   TonePlayer(const std::string& sink, double frequency, double amplitude) {
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 44100, 1};
+    pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32LE, 44100, 1};
     int error = 0;
-    stream_ = pa_simple_new(nullptr, "chart-capture-test", PA_STREAM_PLAYBACK, sink.c_str(), "tone", &spec, nullptr,
+    stream_ = pa_simple_new(nullptr, "chart-capture-test", PA_STREAM_PLAYBACK, sink.c_str(), "tone", &sampleSpec, nullptr,
                             nullptr, &error);
     if (!stream_) {
       error_ = pa_strerror(error);

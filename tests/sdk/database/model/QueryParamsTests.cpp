@@ -75,10 +75,10 @@ TEST(QueryParamsTest, EqualityAndDerivedTests) {
   EXPECT_FALSE(unlimited5->endAt(node(9))->isValid());
   EXPECT_TRUE(defaults()->limitToFirst(5)->startAt(node(1))->endAt(node(9))->isValid());
 
-  auto spec = FQuerySpec::defaultQueryAtPath(FPath::pathWithString("a/b"));
+  auto querySpec = FQuerySpec::defaultQueryAtPath(FPath::pathWithString("a/b"));
   FQuerySpec same(FPath::pathWithString("/a/b/"), FQueryParams::fromQueryObject(Value::object()));
-  EXPECT_TRUE(spec->isEqual(same));
-  EXPECT_EQ(spec->hash(), same.hash());
-  EXPECT_EQ(spec->description(), "FQuerySpec (path: /a/b, params: {})");
-  EXPECT_TRUE(spec->loadsAllData());
+  EXPECT_TRUE(querySpec->isEqual(same));
+  EXPECT_EQ(querySpec->hash(), same.hash());
+  EXPECT_EQ(querySpec->description(), "FQuerySpec (path: /a/b, params: {})");
+  EXPECT_TRUE(querySpec->loadsAllData());
 }
