@@ -1,5 +1,7 @@
 #include "platform/foundation/NSException.h"
 
+#include "platform/foundation/NSString.h"
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -16,8 +18,7 @@ void NSException::raise(std::string name, std::string reason) {
 void NSException::raise(std::string name, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  char buf[2048];
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
+  std::string reason = ns::vformat(fmt, ap);
   va_end(ap);
-  throw NSException(std::move(name), buf);
+  throw NSException(std::move(name), std::move(reason));
 }

@@ -1,5 +1,7 @@
 #include "platform/foundation/NSLog.h"
 
+#include "platform/foundation/NSString.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -29,19 +31,10 @@ void NSLogString(const std::string& line) {
 }
 
 void NSLog(const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  va_list ap2;
-  va_copy(ap2, ap);
-  int n = std::vsnprintf(nullptr, 0, fmt, ap);
-  va_end(ap);
-  std::string line;
-  if (n > 0) {
-    line.resize(static_cast<size_t>(n) + 1);
-    std::vsnprintf(line.data(), line.size(), fmt, ap2);
-    line.resize(static_cast<size_t>(n));
-  }
-  va_end(ap2);
+  va_list args;
+  va_start(args, fmt);
+  std::string line = ns::vformat(fmt, args);
+  va_end(args);
   NSLogString(line);
 }
 

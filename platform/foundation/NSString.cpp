@@ -199,20 +199,25 @@ bool hasSuffix(std::string_view t, std::string_view s) {
   return t.size() >= s.size() && t.substr(t.size() - s.size()) == s;
 }
 
-std::string format(const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  va_list ap2;
-  va_copy(ap2, ap);
-  int n = std::vsnprintf(nullptr, 0, fmt, ap);
-  va_end(ap);
+std::string vformat(const char* fmt, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, fmt, copy);
+  va_end(copy);
   std::string out;
   if (n > 0) {
     out.resize(static_cast<size_t>(n) + 1);
-    std::vsnprintf(out.data(), out.size(), fmt, ap2);
+    std::vsnprintf(out.data(), out.size(), fmt, args);
     out.resize(static_cast<size_t>(n));
   }
-  va_end(ap2);
+  return out;
+}
+
+std::string format(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string out = vformat(fmt, args);
+  va_end(args);
   return out;
 }
 

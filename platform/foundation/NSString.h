@@ -1,6 +1,7 @@
 #pragma once
 // String helpers with the platform string's semantics: lengths and comparisons in UTF-16 code
 // units, the leading-number parse of floatValue, case mapping, splitting and base64.
+#include <cstdarg>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,6 +38,7 @@ bool hasSuffix(std::string_view text, std::string_view suffix);
 
 // printf-style formatting into a std::string.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string vformat(const char* fmt, va_list args) __attribute__((format(printf, 1, 0)));
 
 // Base64, standard (with "=" padding) or URL-safe ("-" and "_", padding kept).
 std::string base64Encode(const std::vector<uint8_t>& bytes, bool urlSafe = false);
