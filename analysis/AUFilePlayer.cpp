@@ -41,7 +41,7 @@ void AUFilePlayer::prepareAudioUnit() {
   AudioComponentDescription desc;
   desc.componentType = kAudioUnitType_Output;
   desc.componentSubType = kAudioUnitSubType_RemoteIO;
-  desc.componentManufacturer = kAudioUnitManufacturer_Apple;
+  desc.componentManufacturer = kAudioUnitManufacturer_System;
   AudioComponent component = AudioComponentFindNext(nullptr, &desc);
   XThrowIfError(AudioComponentInstanceNew(component, &audioUnit_), "couldn't open the remote I/O unit");
 

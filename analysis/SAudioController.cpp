@@ -102,7 +102,7 @@ void SAudioController::setupMicIOUnit() {
     AudioComponentDescription desc;
     desc.componentType = kAudioUnitType_Output;
     desc.componentSubType = kAudioUnitSubType_RemoteIO;
-    desc.componentManufacturer = kAudioUnitManufacturer_Apple;
+    desc.componentManufacturer = kAudioUnitManufacturer_System;
     AudioComponent component = AudioComponentFindNext(nullptr, &desc);
     XThrowIfError(AudioComponentInstanceNew(component, &rioUnit_), "couldn't create a new instance of AURemoteIO");
 

@@ -110,7 +110,7 @@ struct AudioComponentDescription {
 
 constexpr uint32_t kAudioUnitType_Output = FourCC("auou");
 constexpr uint32_t kAudioUnitSubType_RemoteIO = FourCC("rioc");
-constexpr uint32_t kAudioUnitManufacturer_Apple = FourCC("appl");
+constexpr uint32_t kAudioUnitManufacturer_System = FourCC("syst");
 
 constexpr AudioUnitScope kAudioUnitScope_Global = 0;
 constexpr AudioUnitScope kAudioUnitScope_Input = 1;

@@ -20,7 +20,7 @@ struct OpaqueAudioComponent {
 
 namespace {
 OpaqueAudioComponent gRemoteIO{{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO,
-                                kAudioUnitManufacturer_Apple, 0, 0}};
+                                kAudioUnitManufacturer_System, 0, 0}};
 std::atomic<int> gLiveInstances{0};
 std::atomic<OSStatus> gFailNextNew{noErr};
 std::atomic<OSStatus> gFailNextInitialize{noErr};

@@ -36,6 +36,8 @@ char32_t decodeOne(std::string_view s, size_t& i) {
   return 0xFFFD;
 }
 
+}  // namespace
+
 void appendUTF8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -54,7 +56,6 @@ void appendUTF8(std::string& out, char32_t cp) {
   }
 }
 
-}  // namespace
 
 size_t utf16Length(std::string_view s) {
   size_t n = 0;

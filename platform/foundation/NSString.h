@@ -17,6 +17,8 @@ size_t utf16Length(std::string_view utf8);
 // The UTF-16 code units of a UTF-8 text.
 std::u16string toUTF16(std::string_view utf8);
 std::string fromUTF16(std::u16string_view utf16);
+// Appends one code point as UTF-8.
+void appendUTF8(std::string& out, char32_t codePoint);
 
 // Compares two UTF-8 texts by their UTF-16 code units, as the platform's literal compare does:
 // -1, 0 or 1. A character above U+FFFF (a surrogate pair, D800-DFFF) orders before U+E000-U+FFFF.

@@ -29,7 +29,7 @@ OSStatus captureCallback(void* refCon, AudioUnitRenderActionFlags* flags, const 
 }
 
 AudioUnit makeUnit(Capture* capture, uint32_t maxFrames = 512) {
-  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_Apple, 0, 0};
+  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_System, 0, 0};
   AudioUnit unit = nullptr;
   EXPECT_EQ(AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &unit), noErr);
   uint32_t one = 1;
@@ -58,15 +58,15 @@ class RemoteIOTest : public ::testing::Test {
 };
 
 TEST(RemoteIOComponent, OnlyTheRemoteIOUnitIsFound) {
-  AudioComponentDescription wrong{kAudioUnitType_Output, FourCC("vpio"), kAudioUnitManufacturer_Apple, 0, 0};
+  AudioComponentDescription wrong{kAudioUnitType_Output, FourCC("vpio"), kAudioUnitManufacturer_System, 0, 0};
   EXPECT_EQ(AudioComponentFindNext(nullptr, &wrong), nullptr);
-  AudioComponentDescription right{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_Apple, 0, 0};
+  AudioComponentDescription right{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_System, 0, 0};
   EXPECT_NE(AudioComponentFindNext(nullptr, &right), nullptr);
   EXPECT_EQ(AudioComponentFindNext(nullptr, nullptr), nullptr);
 }
 
 TEST(RemoteIOComponent, RefusesBadPropertiesWithAStatus) {
-  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_Apple, 0, 0};
+  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_System, 0, 0};
   AudioUnit unit = nullptr;
   ASSERT_EQ(AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &unit), noErr);
   auto f = MakeFloatNonInterleavedFormat(1);

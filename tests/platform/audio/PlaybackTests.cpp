@@ -43,7 +43,7 @@ OSStatus playerCallback(void* refCon, AudioUnitRenderActionFlags* flags, const A
 }
 
 AudioUnit makeUnit(Player* player, bool input, bool output, uint32_t channels, uint32_t maxFrames = 512) {
-  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_Apple, 0, 0};
+  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_System, 0, 0};
   AudioUnit unit = nullptr;
   EXPECT_EQ(AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &unit), noErr);
   uint32_t in = input, out = output;
@@ -221,7 +221,7 @@ TEST(PulsePlayback, AnOutputOnlyUnitIsHeardOnTheServersSink) {
     std::atomic<size_t> count{0};
   } recorder;
   recorder.samples.resize(44100 * 10);
-  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_Apple, 0, 0};
+  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_System, 0, 0};
   ASSERT_EQ(AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &recorder.unit), noErr);
   uint32_t one = 1, zero = 0;
   AudioUnitSetProperty(recorder.unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &one, 4);
