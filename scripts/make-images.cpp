@@ -75,9 +75,9 @@ int main(int argc, char** argv) {
   });
 
   // The setting buttons' background, stretched between caps of 20 (top, bottom) and 50 (sides).
-  ok &= write(dir, "btnBackground", 100, 40, [](cairo_t* cr) {
-    roundedRect(cr, 0.75, 0.75, 98.5, 38.5, 8);
-    cairo_pattern_t* g = cairo_pattern_create_linear(0, 0, 0, 40);
+  ok &= write(dir, "btnBackground", 120, 44, [](cairo_t* cr) {
+    roundedRect(cr, 0.75, 0.75, 118.5, 42.5, 8);
+    cairo_pattern_t* g = cairo_pattern_create_linear(0, 0, 0, 44);
     cairo_pattern_add_color_stop_rgba(g, 0, 0x33 / 255.0, 0x30 / 255.0, 0x6E / 255.0, 0.95);
     cairo_pattern_add_color_stop_rgba(g, 1, 0x1A / 255.0, 0x18 / 255.0, 0x3C / 255.0, 0.95);
     cairo_set_source(cr, g);
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     cairo_set_line_width(cr, 1.5);
     cairo_stroke(cr);
     // A thin accent on the left edge.
-    roundedRect(cr, 6, 10, 2.5, 20, 1.25);
+    roundedRect(cr, 3.5, 12, 2, 20, 1);
     rgb(cr, 0x31F1E8, 0.9);
     cairo_fill(cr);
   });

@@ -195,6 +195,10 @@ std::vector<Term> termsFor(const UIView& view, const UIView& space, bool isHoriz
     auto first = c->firstItem(), second = c->secondItem();
     bool required = c->priority() >= UILayoutPriorityRequired;
     auto onAxis = [&](NSLayoutAttribute a) { return isHorizontal ? horizontal(a) : vertical(a); };
+    // A view is placed by its superview and siblings, never by its own subviews: a constraint
+    // between the view and something inside it places the inner view instead.
+    UIView* other = first.get() == &view ? second.get() : first.get();
+    if (other && other != &view && other->isDescendantOfView(&view)) continue;
     if (first.get() == &view && onAxis(c->firstAttribute())) {
       double value = c->constant();
       if (second && c->secondAttribute() != NSLayoutAttribute::NotAnAttribute) {

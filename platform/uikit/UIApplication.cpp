@@ -166,12 +166,17 @@ int UIApplicationMain(int argc, char** argv, const std::string& principalClassNa
   } catch (const NSException& e) {
     std::fprintf(stderr, "*** Terminating app due to uncaught exception '%s', reason: '%s'\n", e.name().c_str(),
                  e.reason().c_str());
+    application.setDelegate(nullptr);
     return 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "*** Terminating app due to uncaught exception: %s\n", e.what());
+    application.setDelegate(nullptr);
     return 1;
   }
   int status = runner() ? runner()(application) : UIApplicationRunDefault(application);
   application.terminate();
+  // The delegate holds the window and through it every view (GL views included): they go now,
+  // while the libraries they use still stand, not among the process's static destructors.
+  application.setDelegate(nullptr);
   return status;
 }
