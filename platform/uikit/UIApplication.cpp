@@ -30,8 +30,11 @@ UIApplicationRunner& runner() {
 UIApplication::UIApplication() {
   // Turning the interface resizes the windows to the screen's new bounds.
   orientationObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(
-      UIDeviceOrientationDidChangeNotification, nullptr, nullptr, [](const NSNotification&) {
-        if (auto window = UIWindow::keyWindow()) window->setFrame(UIScreen::mainScreen().bounds());
+      UIDeviceOrientationDidChangeNotification, nullptr, nullptr, [this](const NSNotification&) {
+        const CGRect screen = UIScreen::mainScreen().bounds();
+        if (auto window = UIWindow::keyWindow()) window->setFrame(screen);
+        // During launch the window is not key yet.
+        if (auto window = delegate_ ? delegate_->window() : nullptr) window->setFrame(screen);
       });
 }
 
@@ -62,6 +65,17 @@ bool UIApplication::launch(const Value& options) {
   if (delegate_) delegate_->applicationDidBecomeActive(*this);
   post(UIApplicationDidBecomeActiveNotification);
   return answer;
+}
+
+bool UIApplication::launchWithMainStoryboard(const Value& options) {
+  auto storyboardName = NSBundle::mainBundle().objectForInfoDictionaryKey("UIMainStoryboardFile");
+  if (delegate_ && storyboardName && storyboardName->is_string()) {
+    auto storyboard = UIStoryboard::storyboardWithName(storyboardName->get<std::string>());
+    auto window = std::make_shared<UIWindow>(UIScreen::mainScreen().bounds());
+    window->setRootViewController(storyboard->instantiateInitialViewController());
+    delegate_->setWindow(window);
+  }
+  return launch(options);
 }
 
 void UIApplication::enterBackground() {
@@ -152,17 +166,8 @@ int UIApplicationMain(int argc, char** argv, const std::string& principalClassNa
       NSException::raise(NSInvalidArgumentException, "Unable to instantiate the UIApplication delegate class \"%s\"",
                          delegateClassName.c_str());
     }
-    auto delegate = factory->second();
-    application.setDelegate(delegate);
-    // The main storyboard's initial controller fills a window of the screen's size.
-    auto storyboardName = NSBundle::mainBundle().objectForInfoDictionaryKey("UIMainStoryboardFile");
-    if (storyboardName && storyboardName->is_string()) {
-      auto storyboard = UIStoryboard::storyboardWithName(storyboardName->get<std::string>());
-      auto window = std::make_shared<UIWindow>(UIScreen::mainScreen().bounds());
-      window->setRootViewController(storyboard->instantiateInitialViewController());
-      delegate->setWindow(window);
-    }
-    application.launch(Value::object());
+    application.setDelegate(factory->second());
+    application.launchWithMainStoryboard(Value::object());
   } catch (const NSException& e) {
     std::fprintf(stderr, "*** Terminating app due to uncaught exception '%s', reason: '%s'\n", e.name().c_str(),
                  e.reason().c_str());

@@ -60,6 +60,9 @@ class UIApplication {
   // The launch: delegate's launch with the options, then the window shown and the application
   // active. Returns the delegate's answer; an exception from the delegate propagates.
   bool launch(const Value& options = Value::object());
+  // The launch as UIApplicationMain does it: a window of the screen's size with the main
+  // storyboard's initial controller (when Info.plist names one) handed to the delegate, then launch.
+  bool launchWithMainStoryboard(const Value& options = Value::object());
   // Life-cycle transitions; each does nothing when the application is already there.
   void enterBackground();
   void enterForeground();
