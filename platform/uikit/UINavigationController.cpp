@@ -107,6 +107,7 @@ void UINavigationController::setViewControllers(const std::vector<UIViewControll
 void UINavigationController::transition(const UIViewControllerRef& from, const UIViewControllerRef& to, bool push,
                                         bool animated) {
   const bool visible = isVisible();
+  if (to) to->loadViewIfNeeded();  // the incoming view loads before anyone hears of the change
   if (visible) {
     if (from) from->beginAppearanceTransition(false, animated);
     if (to) to->beginAppearanceTransition(true, animated);
