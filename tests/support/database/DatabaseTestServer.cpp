@@ -143,7 +143,9 @@ void DatabaseTestServer::receive(uint64_t linkId, const std::string& text) {
   std::optional<Value> frame = value::parseJSON(text);
   if (!frame) return;
   requests_.push_back(Value{{"link", linkId}, {"frame", *frame}});
-  if (holding_) {
+  // Requests of a held action wait; the others go ahead of them, as a server may answer
+  // requests out of order.
+  if (isHeld(*frame)) {
     it->second.held.push_back(*frame);
     return;
   }
@@ -315,7 +317,9 @@ void DatabaseTestServer::process(uint64_t linkId, const Value& frame) {
     } else if (action == "oc") {
       auto& ops = link.onDisconnect;
       ops.erase(std::remove_if(ops.begin(), ops.end(),
-                               [&](const auto& op) { return pathContains(path, op.second["p"].get<std::string>()); }),
+                               [&](const std::pair<std::string, Value>& op) {
+                                 return pathContains(path, op.second["p"].template get<std::string>());
+                               }),
                 ops.end());
       answer(linkId, request, "ok");
     } else if (action == "g") {
@@ -364,9 +368,19 @@ void DatabaseTestServer::setAcceptingConnections(bool accepting) {
   run([&] { accepting_ = accepting; });
 }
 
-void DatabaseTestServer::holdRequests(bool holding) {
+bool DatabaseTestServer::isHeld(const Value& frame) const {
+  return holdAll_ || heldActions_.count(frame.is_object() ? frame.value("a", "") : "") > 0;
+}
+
+void DatabaseTestServer::holdRequests(bool holding, const std::string& action) {
   run([&] {
-    holding_ = holding;
+    if (action.empty()) {
+      holdAll_ = holding;
+    } else if (holding) {
+      heldActions_.insert(action);
+    } else {
+      heldActions_.erase(action);
+    }
     if (holding) return;
     std::vector<uint64_t> ids;
     for (const auto& [id, link] : links_) ids.push_back(id);
@@ -375,7 +389,15 @@ void DatabaseTestServer::holdRequests(bool holding) {
       if (it == links_.end()) continue;
       std::vector<Value> held;
       held.swap(it->second.held);
-      for (const Value& frame : held) process(id, frame);
+      for (const Value& frame : held) {
+        auto link = links_.find(id);
+        if (link == links_.end()) break;
+        if (isHeld(frame)) {
+          link->second.held.push_back(frame);
+        } else {
+          process(id, frame);
+        }
+      }
     }
   });
 }

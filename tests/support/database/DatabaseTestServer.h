@@ -49,8 +49,9 @@ class DatabaseTestServer : public std::enable_shared_from_this<DatabaseTestServe
   void dropConnections();
   // While refusing, new links close without ever opening.
   void setAcceptingConnections(bool accepting);
-  // While holding, requests wait unprocessed; resuming processes them in order.
-  void holdRequests(bool holding);
+  // While holding, requests (of one action, or all for "") wait unprocessed; resuming processes
+  // the waiting ones in order.
+  void holdRequests(bool holding, const std::string& action = "");
   // The handshake reports the local clock plus this many milliseconds.
   void setServerTimeOffsetMs(double offset);
   // The handshake names this host (nullopt: none).
@@ -95,6 +96,7 @@ class DatabaseTestServer : public std::enable_shared_from_this<DatabaseTestServe
   void push(uint64_t linkId, const std::string& action, const Value& body);
   void send(uint64_t linkId, const Value& frame);
   bool isDenied(const std::string& path) const;
+  bool isHeld(const Value& frame) const;
   FNodeRef nodeAt(const std::string& path) const;
   FNodeRef queryResult(const std::string& path, const Value& params) const;
   // Applies a change at `path` and pushes it to every listen it touches; `merge` holds the
@@ -107,7 +109,8 @@ class DatabaseTestServer : public std::enable_shared_from_this<DatabaseTestServe
   std::set<std::string> denied_;
   std::optional<std::string> authFailure_;
   bool accepting_ = true;
-  bool holding_ = false;
+  bool holdAll_ = false;
+  std::set<std::string> heldActions_;
   double serverTimeOffsetMs_ = 0;
   std::optional<std::string> handshakeHost_;
   uint64_t nextLinkId_ = 1;
