@@ -127,10 +127,10 @@ void FPersistentConnection::establishConnection() {
 
 void FPersistentConnection::closeConnection() {
   if (transport_) transport_->close();
-  handleDisconnect(false);
+  handleDisconnect(false, false);
 }
 
-void FPersistentConnection::handleDisconnect(bool scheduleReconnect) {
+void FPersistentConnection::handleDisconnect(bool scheduleReconnect, bool linkFailed) {
   const State previous = state_;
   if (previous == State::Disconnected) return;
   const bool wasOpened = transportOpened_;
@@ -140,7 +140,7 @@ void FPersistentConnection::handleDisconnect(bool scheduleReconnect) {
   ++connectionId_;  // calls of the old transport are ignored from now on
   requestCallbacks_.clear();
 
-  if (!wasOpened && repoInfo_->internalHost() != repoInfo_->host()) {
+  if (linkFailed && !wasOpened && repoInfo_->internalHost() != repoInfo_->host()) {
     // The redirected host could not be reached at all: start over from the configured one.
     repoInfo_->clearInternalHostCache();
   }
@@ -178,7 +178,7 @@ void FPersistentConnection::onTransportOpened(uint64_t connectionId) {
 
 void FPersistentConnection::onTransportClosed(uint64_t connectionId) {
   if (connectionId != connectionId_) return;
-  handleDisconnect(true);
+  handleDisconnect(true, true);
 }
 
 void FPersistentConnection::onTransportMessage(uint64_t connectionId, const std::string& text) {

@@ -154,7 +154,8 @@ class FPersistentConnection : public std::enable_shared_from_this<FPersistentCon
   void tryScheduleReconnect();
   void establishConnection();
   void closeConnection();
-  void handleDisconnect(bool scheduleReconnect);
+  // `linkFailed`: the transport reported the close (not our own close).
+  void handleDisconnect(bool scheduleReconnect, bool linkFailed);
 
   bool sendRequest(const std::string& action, const Value& body, ResponseHandler onResponse);
   void sendListen(const ListenKey& key);
