@@ -507,13 +507,13 @@ void FPersistentConnection::purgeOutstandingWrites() {
   puts.swap(outstandingPuts_);
   std::map<uint64_t, OutstandingOnDisconnect> onDisconnects;
   onDisconnects.swap(onDisconnectRequests_);
-  for (auto& [id, put] : puts) {
-    if (put.callback) callSafely("put", [&] { put.callback(kWriteCanceled, std::nullopt); });
+  for (auto& entry : puts) {
+    StatusCallback& callback = entry.second.callback;
+    if (callback) callSafely("put", [&] { callback(kWriteCanceled, std::nullopt); });
   }
-  for (auto& [id, request] : onDisconnects) {
-    if (request.request.onComplete) {
-      callSafely("onDisconnect", [&] { request.request.onComplete(kWriteCanceled, std::nullopt); });
-    }
+  for (auto& entry : onDisconnects) {
+    StatusCallback& callback = entry.second.request.onComplete;
+    if (callback) callSafely("onDisconnect", [&] { callback(kWriteCanceled, std::nullopt); });
   }
 }
 
