@@ -50,13 +50,13 @@ FEventList FSyncTree::applyUserOverwriteAtPath(const FPathRef& path, const FNode
                                                bool isVisible) {
   pendingWriteTree_->addOverwriteAtPath(path, newData, writeId, isVisible);
   if (!isVisible) return {};
-  return applyOperationToSyncPoints(FOverwrite(FOperationSource::userInstance(), path, newData));
+  return applyOperationToSyncPoints(std::make_shared<const FOverwrite>(FOperationSource::userInstance(), path, newData));
 }
 
 FEventList FSyncTree::applyUserMergeAtPath(const FPathRef& path, const FCompoundWriteRef& changedChildren,
                                            int64_t writeId) {
   pendingWriteTree_->addMergeAtPath(path, changedChildren, writeId);
-  return applyOperationToSyncPoints(FMerge(FOperationSource::userInstance(), path, changedChildren));
+  return applyOperationToSyncPoints(std::make_shared<const FMerge>(FOperationSource::userInstance(), path, changedChildren));
 }
 
 FEventList FSyncTree::ackUserWriteWithWriteId(int64_t writeId, bool revert, bool persist, const FClock& clock) {
@@ -87,7 +87,7 @@ FEventList FSyncTree::ackUserWriteWithWriteId(int64_t writeId, bool revert, bool
       affectedTree = affectedTree->setValue(true, *relative);
     });
   }
-  return applyOperationToSyncPoints(FAckUserWrite(write->path(), affectedTree, revert));
+  return applyOperationToSyncPoints(std::make_shared<const FAckUserWrite>(write->path(), affectedTree, revert));
 }
 
 FEventList FSyncTree::removeAllWrites() {
@@ -95,7 +95,7 @@ FEventList FSyncTree::removeAllWrites() {
   std::vector<FWriteRecordRef> removed = pendingWriteTree_->removeAllWrites();
   if (removed.empty()) return {};
   FAffectedTreeRef affectedTree = FAffectedTree::empty()->setValue(true, *FPath::empty());
-  return applyOperationToSyncPoints(FAckUserWrite(FPath::empty(), affectedTree, true));
+  return applyOperationToSyncPoints(std::make_shared<const FAckUserWrite>(FPath::empty(), affectedTree, true));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -103,12 +103,12 @@ FEventList FSyncTree::removeAllWrites() {
 
 FEventList FSyncTree::applyServerOverwriteAtPath(const FPathRef& path, const FNodeRef& newData) {
   if (persistenceManager_) persistenceManager_->updateServerCacheWithNode(newData, FQuerySpec::defaultQueryAtPath(path));
-  return applyOperationToSyncPoints(FOverwrite(FOperationSource::serverInstance(), path, newData));
+  return applyOperationToSyncPoints(std::make_shared<const FOverwrite>(FOperationSource::serverInstance(), path, newData));
 }
 
 FEventList FSyncTree::applyServerMergeAtPath(const FPathRef& path, const FCompoundWriteRef& changedChildren) {
   if (persistenceManager_) persistenceManager_->updateServerCacheWithMerge(changedChildren, path);
-  return applyOperationToSyncPoints(FMerge(FOperationSource::serverInstance(), path, changedChildren));
+  return applyOperationToSyncPoints(std::make_shared<const FMerge>(FOperationSource::serverInstance(), path, changedChildren));
 }
 
 FEventList FSyncTree::applyServerRangeMergeAtPath(const FPathRef& path, const std::vector<FRangeMerge>& updates) {
@@ -123,7 +123,7 @@ FEventList FSyncTree::applyServerRangeMergeAtPath(const FPathRef& path, const st
 
 FEventList FSyncTree::applyListenCompleteAtPath(const FPathRef& path) {
   if (persistenceManager_) persistenceManager_->setQueryComplete(FQuerySpec::defaultQueryAtPath(path));
-  return applyOperationToSyncPoints(FListenComplete(FOperationSource::serverInstance(), path));
+  return applyOperationToSyncPoints(std::make_shared<const FListenComplete>(FOperationSource::serverInstance(), path));
 }
 
 FPathRef FSyncTree::relativePathForTaggedData(const FQuerySpec& query, const FPathRef& path) {
@@ -139,8 +139,8 @@ FEventList FSyncTree::applyTaggedQueryOverwriteAtPath(const FPathRef& path, cons
     FQuerySpecRef queryToOverwrite = relativePath->isEmpty() ? query : FQuerySpec::defaultQueryAtPath(path);
     persistenceManager_->updateServerCacheWithNode(newData, queryToOverwrite);
   }
-  FOverwrite operation(FOperationSource::forServerTaggedQuery(query->params()), relativePath, newData);
-  return applyTaggedOperation(operation, query->path());
+  auto operation = std::make_shared<const FOverwrite>(FOperationSource::forServerTaggedQuery(query->params()), relativePath, newData);
+  return applyTaggedOperation(*operation, query->path());
 }
 
 FEventList FSyncTree::applyTaggedQueryMergeAtPath(const FPathRef& path, const FCompoundWriteRef& changedChildren,
@@ -149,8 +149,8 @@ FEventList FSyncTree::applyTaggedQueryMergeAtPath(const FPathRef& path, const FC
   if (!query) return {};
   FPathRef relativePath = relativePathForTaggedData(*query, path);
   if (persistenceManager_) persistenceManager_->updateServerCacheWithMerge(changedChildren, path);
-  FMerge operation(FOperationSource::forServerTaggedQuery(query->params()), relativePath, changedChildren);
-  return applyTaggedOperation(operation, query->path());
+  auto operation = std::make_shared<const FMerge>(FOperationSource::forServerTaggedQuery(query->params()), relativePath, changedChildren);
+  return applyTaggedOperation(*operation, query->path());
 }
 
 FEventList FSyncTree::applyTaggedListenCompleteAtPath(const FPathRef& path, uint64_t tagId) {
@@ -158,8 +158,8 @@ FEventList FSyncTree::applyTaggedListenCompleteAtPath(const FPathRef& path, uint
   if (!query) return {};
   FPathRef relativePath = relativePathForTaggedData(*query, path);
   if (persistenceManager_) persistenceManager_->setQueryComplete(query);
-  FListenComplete operation(FOperationSource::forServerTaggedQuery(query->params()), relativePath);
-  return applyTaggedOperation(operation, query->path());
+  auto operation = std::make_shared<const FListenComplete>(FOperationSource::forServerTaggedQuery(query->params()), relativePath);
+  return applyTaggedOperation(*operation, query->path());
 }
 
 FEventList FSyncTree::applyTaggedServerRangeMergeAtPath(const FPathRef& path, const std::vector<FRangeMerge>& updates,
@@ -187,8 +187,8 @@ FEventList FSyncTree::applyTaggedOperation(const FOperation& operation, const FP
 // ---------------------------------------------------------------------------------------------
 // Pushing operations down the tree of sync points
 
-FEventList FSyncTree::applyOperationToSyncPoints(const FOperation& operation) {
-  return applyOperationHelper(operation, syncPointTree_, nullptr, pendingWriteTree_->childWritesForPath(FPath::empty()));
+FEventList FSyncTree::applyOperationToSyncPoints(const FOperationRef& operation) {
+  return applyOperationHelper(*operation, syncPointTree_, nullptr, pendingWriteTree_->childWritesForPath(FPath::empty()));
 }
 
 FEventList FSyncTree::applyOperationHelper(const FOperation& operation, const SyncPointTree::Ref& syncPointTree,

@@ -90,7 +90,8 @@ class FSyncTree : public std::enable_shared_from_this<FSyncTree> {
   FQuerySpecRef queryForTag(uint64_t tagId) const;
 
  private:
-  FEventList applyOperationToSyncPoints(const FOperation& operation);
+  // Operations are held by shared pointers: narrowing one to a child may hand back the operation.
+  FEventList applyOperationToSyncPoints(const FOperationRef& operation);
   FEventList applyOperationHelper(const FOperation& operation, const SyncPointTree::Ref& syncPointTree,
                                   FNodeRef serverCache, const FWriteTreeRefPtr& writesCache);
   FEventList applyOperationDescendantsHelper(const FOperation& operation, const SyncPointTree::Ref& syncPointTree,
