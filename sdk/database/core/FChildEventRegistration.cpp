@@ -2,7 +2,7 @@
 
 #include "sdk/database/core/FCancelEvent.h"
 #include "sdk/database/core/FDataEvent.h"
-#include "sdk/database/core/FDatabaseLog.h"
+#include "sdk/database/core/FFLog.h"
 
 FChildEventRegistration::FChildEventRegistration(const std::shared_ptr<FRepo>& repo, uint64_t handle,
                                                  std::optional<FChildEventCallbacks> callbacks,

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/foundation/NSException.h"
-#include "sdk/database/core/FDatabaseLog.h"
+#include "sdk/database/core/FFLog.h"
 #include "sdk/database/core/FKeepSyncedEventRegistration.h"
 #include "sdk/database/core/FLimitedFilter.h"
 #include "sdk/database/core/FListenContainer.h"

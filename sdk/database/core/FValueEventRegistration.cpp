@@ -2,7 +2,7 @@
 
 #include "sdk/database/core/FCancelEvent.h"
 #include "sdk/database/core/FDataEvent.h"
-#include "sdk/database/core/FDatabaseLog.h"
+#include "sdk/database/core/FFLog.h"
 
 FValueEventRegistration::FValueEventRegistration(const std::shared_ptr<FRepo>& repo, uint64_t handle,
                                                  FValueEventCallback callback, FCancelEventCallback cancelCallback)
