@@ -615,7 +615,7 @@ void FPersistentConnection::onPush(const Value& frame) {
       return;
     }
     deliver("range merge", path, [&](FPersistentConnectionDelegate& d) {
-      std::vector<std::shared_ptr<const FRangeMerge>> ranges;
+      std::vector<FRangeMerge> ranges;
       for (const Value& range : data) {
         if (!range.is_object() || !range.contains("m")) throw std::invalid_argument("a range without data");
         auto pathOrNull = [&](const char* field) -> FPathRef {
@@ -623,8 +623,7 @@ void FPersistentConnection::onPush(const Value& frame) {
           if (!range[field].is_string()) throw std::invalid_argument("a range bound that is not a path");
           return FPath::pathWithString(range[field].get<std::string>());
         };
-        ranges.push_back(std::make_shared<const FRangeMerge>(pathOrNull("s"), pathOrNull("e"),
-                                                             FSnapshotUtilities::nodeFrom(range["m"])));
+        ranges.emplace_back(pathOrNull("s"), pathOrNull("e"), FSnapshotUtilities::nodeFrom(range["m"]));
       }
       d.onRangeMerge(ranges, path, tag);
     });

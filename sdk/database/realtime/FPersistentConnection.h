@@ -56,8 +56,8 @@ class FPersistentConnectionDelegate {
   virtual ~FPersistentConnectionDelegate() = default;
   virtual void onDataUpdate(FPersistentConnection& connection, const std::string& pathString, const Value& message,
                             bool isMerge, std::optional<uint64_t> tagId) = 0;
-  virtual void onRangeMerge(const std::vector<std::shared_ptr<const FRangeMerge>>& ranges,
-                            const std::string& pathString, std::optional<uint64_t> tagId) = 0;
+  virtual void onRangeMerge(const std::vector<FRangeMerge>& ranges, const std::string& pathString,
+                            std::optional<uint64_t> tagId) = 0;
   virtual void onConnect(FPersistentConnection& connection) = 0;
   virtual void onDisconnect(FPersistentConnection& connection) = 0;
   // "serverTimeOffset": the server's time minus the local time, in milliseconds, as a double.

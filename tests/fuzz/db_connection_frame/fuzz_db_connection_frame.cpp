@@ -23,10 +23,10 @@ class Delegate : public FPersistentConnectionDelegate {
     }
     (void)at;
   }
-  void onRangeMerge(const std::vector<std::shared_ptr<const FRangeMerge>>& ranges, const std::string&,
+  void onRangeMerge(const std::vector<FRangeMerge>& ranges, const std::string&,
                     std::optional<uint64_t>) override {
     FNodeRef node = FSnapshotUtilities::nodeFrom(Value{{"a", 1}, {"m", 2}, {"z", 3}});
-    for (const auto& range : ranges) node = range->applyToNode(node);
+    for (const auto& range : ranges) node = range.applyToNode(node);
   }
   void onConnect(FPersistentConnection&) override {}
   void onDisconnect(FPersistentConnection&) override {}

@@ -31,7 +31,7 @@ class RecordingDelegate : public FPersistentConnectionDelegate {
     if (tagId) event["tag"] = *tagId;
     record(event);
   }
-  void onRangeMerge(const std::vector<std::shared_ptr<const FRangeMerge>>& ranges, const std::string& path,
+  void onRangeMerge(const std::vector<FRangeMerge>& ranges, const std::string& path,
                     std::optional<uint64_t>) override {
     record(Value{{"event", "rangeMerge"}, {"path", path}, {"count", ranges.size()}});
   }
