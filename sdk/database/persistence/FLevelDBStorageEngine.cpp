@@ -1,12 +1,10 @@
 #include "sdk/database/persistence/FLevelDBStorageEngine.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <leveldb/db.h>
 #include <leveldb/iterator.h>
 #include <leveldb/write_batch.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
