@@ -37,7 +37,7 @@ std::string withoutPath(const std::string& url) {
 
 FParsedUrlRef FUtilities::parseUrl(std::string_view urlText) {
   std::string url(urlText);
-  if (url.find("://") == std::string::npos) url = "http://" + url;
+  if (url.find("://") == std::string::npos) url.insert(0, "http://");
 
   std::string pathString = extractPathFromUrlString(url);
   std::optional<NSURLComponents> components = NSURLComponents::componentsWithString(withoutPath(url));
@@ -51,7 +51,8 @@ FParsedUrlRef FUtilities::parseUrl(std::string_view urlText) {
   if (components->port()) {
     std::string scheme = components->scheme() ? ns::lowercase(*components->scheme()) : "";
     secure = scheme == "https" || scheme == "wss";
-    host += ":" + std::to_string(*components->port());
+    host.push_back(':');
+    host.append(std::to_string(*components->port()));
   }
 
   std::vector<std::string> labels = ns::split(writtenHost, ".");
