@@ -40,14 +40,16 @@ void RCNConfigContent::resetSharedInstanceForTesting() {
   gShared.reset();
 }
 
-std::shared_ptr<RCNConfigContent> RCNConfigContent::initWithDBManager(std::shared_ptr<RCNConfigDBManager> DBManager) {
-  std::shared_ptr<RCNConfigContent> content(new RCNConfigContent(std::move(DBManager)));
+std::shared_ptr<RCNConfigContent> RCNConfigContent::initWithDBManager(std::shared_ptr<RCNConfigDBManager> DBManager,
+                                                                     double loadTimeoutSeconds) {
+  std::shared_ptr<RCNConfigContent> content(new RCNConfigContent(std::move(DBManager), loadTimeoutSeconds));
   content->loadConfigFromMainTable();
   return content;
 }
 
-RCNConfigContent::RCNConfigContent(std::shared_ptr<RCNConfigDBManager> DBManager)
+RCNConfigContent::RCNConfigContent(std::shared_ptr<RCNConfigDBManager> DBManager, double loadTimeoutSeconds)
     : DBManager_(std::move(DBManager)),
+      loadTimeoutSeconds_(loadTimeoutSeconds),
       activePersonalization_(std::make_shared<const Value>(Value::object())),
       fetchedPersonalization_(std::make_shared<const Value>(Value::object())) {
   auto identifier = NSBundle::mainBundle().bundleIdentifier();
@@ -100,7 +102,7 @@ void RCNConfigContent::applyLoadedPersonalization(const Value& fetched, const Va
 bool RCNConfigContent::checkAndWaitForInitialDatabaseLoad() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (isConfigLoadFromDBCompleted_) return true;
-  if (loaded_.wait_for(lock, std::chrono::duration<double>(kDatabaseLoadTimeoutSeconds),
+  if (loaded_.wait_for(lock, std::chrono::duration<double>(loadTimeoutSeconds_),
                        [this] { return valuesLoaded_; })) {
     isConfigLoadFromDBCompleted_ = true;
     return true;

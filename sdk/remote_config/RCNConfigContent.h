@@ -39,8 +39,10 @@ class RCNConfigContent : public std::enable_shared_from_this<RCNConfigContent> {
   static std::shared_ptr<RCNConfigContent> sharedInstance();
   // Forgets the shared instance (tests).
   static void resetSharedInstanceForTesting();
-  // A new content over the database; starts the initial load.
-  static std::shared_ptr<RCNConfigContent> initWithDBManager(std::shared_ptr<RCNConfigDBManager> DBManager);
+  // A new content over the database; starts the initial load, which the first read waits for at
+  // most loadTimeoutSeconds.
+  static std::shared_ptr<RCNConfigContent> initWithDBManager(std::shared_ptr<RCNConfigDBManager> DBManager,
+                                                             double loadTimeoutSeconds = kDatabaseLoadTimeoutSeconds);
 
   // Whether the initial load has finished (waits for it, at most 30 s).
   bool initializationSuccessful() { return checkAndWaitForInitialDatabaseLoad(); }
@@ -79,7 +81,7 @@ class RCNConfigContent : public std::enable_shared_from_this<RCNConfigContent> {
   const std::string& bundleIdentifier() const { return bundleIdentifier_; }
 
  private:
-  explicit RCNConfigContent(std::shared_ptr<RCNConfigDBManager> DBManager);
+  RCNConfigContent(std::shared_ptr<RCNConfigDBManager> DBManager, double loadTimeoutSeconds);
   void loadConfigFromMainTable();
   void applyLoadedLayers(RCNConfigLayer fetched, RCNConfigLayer active, RCNConfigLayer defaults);
   void applyLoadedPersonalization(const Value& fetched, const Value& active);
@@ -95,6 +97,7 @@ class RCNConfigContent : public std::enable_shared_from_this<RCNConfigContent> {
 
   std::shared_ptr<RCNConfigDBManager> DBManager_;
   std::string bundleIdentifier_;
+  double loadTimeoutSeconds_;
 
   std::mutex mutex_;  // guards everything below
   std::condition_variable loaded_;

@@ -687,7 +687,14 @@ void RCNConfigDBManager::deleteRecordWithBundleIdentifier(const std::string& bun
                                                           const std::string& namespace_, bool isInternalDB) {
   async([bundleIdentifier, namespace_, isInternalDB](RCNConfigDBManager& self) {
     if (isInternalDB) {
-      self.executeQuery("DELETE FROM internal_metadata WHERE key LIKE ?", {bundleIdentifier});
+      // Every key that begins with the bundle identifier, as the settings drop them from memory; LIKE's
+      // own wildcards in the identifier are escaped.
+      std::string pattern;
+      for (char c : bundleIdentifier) {
+        if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+        pattern += c;
+      }
+      self.executeQuery("DELETE FROM internal_metadata WHERE key LIKE ? ESCAPE '\\'", {pattern + "%"});
     } else {
       self.deleteMetadataRecordDirect(bundleIdentifier, namespace_);
     }
