@@ -24,6 +24,7 @@
 #include "sdk/remote_config/RCNUserDefaultsManager.h"
 #include "sdk/remote_config/ZIRRemoteConfig.h"
 #include "sdk/remote_config/ZIRRemoteConfigComponent.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/InstallationsServer.h"
 #include "tests/support/RemoteConfigServer.h"
 #include "tests/support/TestHome.h"
@@ -111,10 +112,63 @@ inline void drainQueues() {
   ZIRRemoteConfig::sharedRemoteConfigSerialQueue()->sync([] {});
 }
 
+// Everything remote configuration keeps for an instance, as it reads back: the three layers of
+// its namespace, the fetch metadata, and the experiment and personalization rows. Two equal
+// snapshots mean equal stored state.
+inline Value storedState(ZIRRemoteConfig& rc) {
+  auto content = RCNConfigContent::sharedInstance();
+  const std::string& ns = rc.FIRNamespace();
+  auto texts = [&](const RCNConfigLayer& layer) {
+    Value out = Value::object();
+    auto it = layer.find(ns);
+    if (it == layer.end()) return Value();  // no map at all
+    for (const auto& [key, value] : it->second) out[key] = value->stringValue().value_or("<bytes>");
+    return out;
+  };
+  Value state = Value::object();
+  state["active"] = texts(content->activeConfig());
+  state["fetched"] = texts(content->fetchedConfig());
+  state["defaults"] = texts(content->defaultConfig());
+  const auto& settings = *rc.settings();
+  state["lastFetchStatus"] = settings.lastFetchStatus();
+  state["lastFetchError"] = settings.lastFetchError();
+  state["lastFetchTime"] = settings.lastFetchTimeInterval();
+  state["lastETag"] = settings.lastETag() ? Value(*settings.lastETag()) : Value();
+  state["lastETagUpdateTime"] = settings.lastETagUpdateTime();
+  state["lastApplyTime"] = settings.lastApplyTimeInterval();
+  state["lastSetDefaultsTime"] = settings.lastSetDefaultsTimeInterval();
+  state["successFetchTimes"] = settings.successFetchTimes();
+  state["failureFetchTimes"] = settings.failureFetchTimes();
+  state["deviceContext"] = settings.deviceContext();
+
+  auto manager = RCNConfigDBManager::sharedInstance();
+  std::optional<Value> experiments;
+  manager->loadExperimentWithCompletionHandler([&](bool, Value result) { experiments = result; });
+  std::optional<std::pair<Value, Value>> personalization;
+  manager->loadPersonalizationWithCompletionHandler(
+      [&](bool, Value fetched, Value active) { personalization = std::make_pair(fetched, active); });
+  EXPECT_TRUE(testsupport::waitFor([&] { return experiments && personalization; }, 10));
+  Value payloads = Value::array();
+  if (experiments) {
+    for (const auto& payload : (*experiments)[RCNExperimentTableKeyPayload]) {
+      const Bytes bytes = value::dataBytes(payload);
+      payloads.push_back(std::string(bytes.begin(), bytes.end()));
+    }
+    state["experimentMetadata"] = (*experiments)[RCNExperimentTableKeyMetadata];
+  }
+  state["experimentPayloads"] = payloads;
+  if (personalization) {
+    state["fetchedPersonalization"] = personalization->first;
+    state["activePersonalization"] = personalization->second;
+  }
+  return state;
+}
+
 class RemoteConfigFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    testsupport::useFreshApplicationHome();
+    // A child process started by a restart test opens its parent's home; any other test a new one.
+    if (!testsupport::adoptSharedApplicationHome()) testsupport::useFreshApplicationHome();
     resetProcessState();
     logs = std::make_unique<LogLines>();
     RARUruzariduzura::load();
