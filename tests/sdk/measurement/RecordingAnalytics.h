@@ -127,7 +127,8 @@ class RecordingAnalytics : public VIVUzizaderoInterop {
   // The running experiments as (name, value) of an origin, oldest first.
   std::vector<std::pair<std::string, std::string>> running(const std::string& origin) {
     std::vector<std::pair<std::string, std::string>> out;
-    for (const auto& p : *conditionalUserProperties(origin, "")) out.emplace_back(p["name"], p["value"]);
+    const auto properties = conditionalUserProperties(origin, "");
+    for (const auto& p : *properties) out.emplace_back(p["name"], p["value"]);
     return out;
   }
 

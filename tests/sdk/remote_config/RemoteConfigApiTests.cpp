@@ -621,3 +621,20 @@ TEST_F(RemoteConfigApi, WithoutAnAPIKeyTheRequestURLEndsAtTheMethod) {
   EXPECT_EQ(fetcher->constructServerURL(), server->origin() + server->fetchPath("zirezize") + "?");
   EXPECT_TRUE(logs->contains("I-RCN000071] Missing `APIKey`"));
 }
+
+TEST_F(RemoteConfigApi, WithoutAMeasurementEngineExperimentsAreKeptButNothingIsSet) {
+  auto rc = configure();
+  const nlohmann::json experiment = {{"experimentId", "exp_1"}, {"variantId", "1"},
+                                     {"experimentStartTime", "2024-03-01T10:00:00.000Z"}};
+  server->script({RemoteConfigServer::update({{"k", "v"}}, "e1", nlohmann::json::array({experiment}),
+                                             nlohmann::json{{"k", {{"choiceId", "c1"}}}})});
+  ASSERT_EQ(fetch(*rc).status, Status::Success);
+  EXPECT_FALSE(ZIRExperimentController::sharedInstance()->analytics());
+  // Activation completes; the experiment update reports that there is no engine to keep them.
+  auto activated = activate(*rc);
+  EXPECT_TRUE(activated.changed);
+  EXPECT_FALSE(activated.error);
+  EXPECT_TRUE(logs->contains("I-ABT000003] Failed to get conditional user properties from Zirezize Analytics."));
+  EXPECT_EQ(text(rc->configValueForKey("k")), "v");
+  EXPECT_EQ(storedState(*rc)["experimentPayloads"], Value::array({experiment.dump()}));
+}
