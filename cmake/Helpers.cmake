@@ -39,3 +39,42 @@ function(sa_add_subdirs)
     endif()
   endforeach()
 endfunction()
+
+# sa_fuzz_target(name SOURCES ... DEPS ...): a fuzz target in tests/fuzz/<name>/, whose source defines
+# LLVMFuzzerTestOneInput. In the test build it is linked with our own driver and runs as a ctest case
+# that feeds it every seed of tests/fuzz/<name>/corpus/ once (plus the seeds an executable
+# tests/fuzz/<name>/make-seeds script writes at build time), so that a crash found once stays found.
+# In the fuzz build (SA_FUZZ, clang) it is linked with libFuzzer and mutates for as long as asked.
+function(sa_fuzz_target name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR}/${name})
+  list(TRANSFORM ARG_SOURCES PREPEND ${dir}/)
+  set(exe fuzz_${name})
+  add_executable(${exe} ${ARG_SOURCES} ${SA_ROOT}/tests/fuzz/FuzzSupport.cpp)
+  target_include_directories(${exe} PRIVATE ${SA_ROOT})
+  target_link_libraries(${exe} PRIVATE ${ARG_DEPS})
+  if(SA_FUZZ)
+    target_link_options(${exe} PRIVATE -fsanitize=fuzzer)
+  else()
+    target_sources(${exe} PRIVATE ${SA_ROOT}/tests/fuzz/FuzzDriver.cpp)
+  endif()
+  set(corpora ${dir}/corpus)
+  if(EXISTS ${dir}/make-seeds)
+    set(generated ${CMAKE_CURRENT_BINARY_DIR}/${name}/generated)
+    add_custom_command(OUTPUT ${generated}/.stamp
+      COMMAND ${CMAKE_COMMAND} -E rm -rf ${generated}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${generated}
+      COMMAND ${dir}/make-seeds ${generated}
+      COMMAND ${CMAKE_COMMAND} -E touch ${generated}/.stamp
+      DEPENDS ${dir}/make-seeds
+      COMMENT "Writing the generated seeds of ${name}")
+    add_custom_target(${exe}_seeds DEPENDS ${generated}/.stamp)
+    add_dependencies(${exe} ${exe}_seeds)
+    list(APPEND corpora ${generated})
+  endif()
+  set_property(GLOBAL APPEND PROPERTY SA_FUZZ_TARGETS ${name})
+  if(NOT SA_FUZZ)
+    add_test(NAME fuzz.${name} COMMAND ${exe} ${corpora})
+    set_tests_properties(fuzz.${name} PROPERTIES TIMEOUT 600)
+  endif()
+endfunction()
