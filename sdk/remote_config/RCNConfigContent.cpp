@@ -57,6 +57,8 @@ RCNConfigContent::RCNConfigContent(std::shared_ptr<RCNConfigDBManager> DBManager
     ZIRLogNotice(kRCNLoggerService, "I-RCN000038", "Main bundle identifier is missing. Remote Config might not work properly.");
   }
   bundleIdentifier_ = identifier.value_or("");
+  // Without a database there is no load to wait for.
+  valuesLoaded_ = personalizationLoaded_ = !DBManager_;
 }
 
 void RCNConfigContent::loadConfigFromMainTable() {

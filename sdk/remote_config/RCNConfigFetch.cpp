@@ -327,45 +327,66 @@ std::optional<std::string> RCNConfigFetch::validateFetchResponse(const Value& re
   return std::nullopt;
 }
 
+RCNFetchAnswer RCNConfigFetch::readAnswerBody(const Bytes& data) {
+  RCNFetchAnswer answer;
+  std::string parseError;
+  bool exceededLimits = false;
+  std::optional<Value> parsed =
+      zod_parseJSONWithLimits(data, kRCNFetchResponseLimits, /*allowFragments=*/false, &parseError, &exceededLimits);
+  if (exceededLimits) {
+    answer.kind = RCNFetchAnswer::Kind::Malformed;
+    answer.text = "RCN Fetch failure: malformed answer: " + parseError + ".";
+  } else if (!parsed) {
+    answer.kind = RCNFetchAnswer::Kind::NotJSON;
+    answer.text = parseError;
+  } else if (parsed->is_object() && parsed->size() == 1 && parsed->contains(kRCNFetchResponseKeyError)) {
+    const Value& serverError = (*parsed)[kRCNFetchResponseKeyError];
+    answer.kind = RCNFetchAnswer::Kind::ServerError;
+    answer.text = "RCN Fetch Failure: Server returned error:";
+    if (serverError.is_object()) {
+      if (serverError.contains("code")) answer.text += ns::format("code: %s", memberText(serverError["code"]).c_str());
+      if (serverError.contains("status")) {
+        answer.text += ns::format(". Status: %s", memberText(serverError["status"]).c_str());
+      }
+      if (serverError.contains("message")) {
+        answer.text += ns::format(". Message: %s", memberText(serverError["message"]).c_str());
+      }
+    }
+  } else if (auto problem = validateFetchResponse(*parsed)) {
+    answer.kind = RCNFetchAnswer::Kind::Malformed;
+    answer.text = "RCN Fetch failure: malformed answer: " + *problem + ".";
+  } else {
+    answer.kind = RCNFetchAnswer::Kind::Response;
+    answer.response = std::move(*parsed);
+  }
+  return answer;
+}
+
 void RCNConfigFetch::handleResponse(const Bytes& data, const NSHTTPURLResponseRef& response, const NSErrorRef& error,
                                     const FetchCompletion& completionHandler) {
   const int64_t statusCode = response ? response->statusCode() : 0;
   if (statusCode == 200 && !error) {
-    std::string parseError;
-    bool exceededLimits = false;
-    std::optional<Value> parsed =
-        zod_parseJSONWithLimits(data, kRCNFetchResponseLimits, /*allowFragments=*/false, &parseError, &exceededLimits);
-    std::optional<std::string> malformed;
-    if (exceededLimits) {
-      malformed = parseError;
-    } else if (!parsed) {
-      ZIRLogError(kRCNLoggerService, "I-RCN000042", "RCN Fetch failure: %s. Could not parse response data as JSON",
-                  parseError.c_str());
-    } else if (parsed->is_object() && parsed->size() == 1 && parsed->contains(kRCNFetchResponseKeyError)) {
-      const Value& serverError = (*parsed)[kRCNFetchResponseKeyError];
-      std::string text = "RCN Fetch Failure: Server returned error:";
-      if (serverError.is_object()) {
-        if (serverError.contains("code")) text += ns::format("code: %s", memberText(serverError["code"]).c_str());
-        if (serverError.contains("status")) text += ns::format(". Status: %s", memberText(serverError["status"]).c_str());
-        if (serverError.contains("message")) {
-          text += ns::format(". Message: %s", memberText(serverError["message"]).c_str());
-        }
-      }
-      ZIRLogError(kRCNLoggerService, "I-RCN000044", "%s.", text.c_str());
-      reportCompletionOnHandler(completionHandler, ZIRRemoteConfigFetchStatus::Failure,
-                                RCNRemoteConfigError(kZIRRemoteConfigErrorInternalError, text));
-      return;
-    } else {
-      malformed = validateFetchResponse(*parsed);
+    RCNFetchAnswer answer = readAnswerBody(data);
+    switch (answer.kind) {
+      case RCNFetchAnswer::Kind::ServerError:
+        ZIRLogError(kRCNLoggerService, "I-RCN000044", "%s.", answer.text.c_str());
+        reportCompletionOnHandler(completionHandler, ZIRRemoteConfigFetchStatus::Failure,
+                                  RCNRemoteConfigError(kZIRRemoteConfigErrorInternalError, answer.text));
+        return;
+      case RCNFetchAnswer::Kind::Malformed:
+        // Checked before anything changes: content, payloads and metadata stay as they were.
+        ZIRLogError(kRCNLoggerService, "I-RCN000076", "%s", answer.text.c_str());
+        reportCompletionOnHandler(completionHandler, ZIRRemoteConfigFetchStatus::Failure,
+                                  RCNRemoteConfigError(kZIRRemoteConfigErrorInternalError, answer.text));
+        return;
+      case RCNFetchAnswer::Kind::NotJSON:
+        ZIRLogError(kRCNLoggerService, "I-RCN000042", "RCN Fetch failure: %s. Could not parse response data as JSON",
+                    answer.text.c_str());
+        break;
+      case RCNFetchAnswer::Kind::Response:
+        break;
     }
-    if (malformed) {
-      // Checked before anything changes: content, payloads and metadata stay as they were.
-      const std::string text = "RCN Fetch failure: malformed answer: " + *malformed + ".";
-      ZIRLogError(kRCNLoggerService, "I-RCN000076", "%s", text.c_str());
-      reportCompletionOnHandler(completionHandler, ZIRRemoteConfigFetchStatus::Failure,
-                                RCNRemoteConfigError(kZIRRemoteConfigErrorInternalError, text));
-      return;
-    }
+    const std::optional<Value>& parsed = answer.response;
     if (parsed) {
       content_->updateConfigContentWithResponse(*parsed, ZIRNamespace_);
       if (namespacePart(ZIRNamespace_) == kZIRRemoteConfigDefaultNamespace && experiment_) {

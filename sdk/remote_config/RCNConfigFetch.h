@@ -26,6 +26,19 @@
 #include "sdk/remote_config/RCNConfigExperiment.h"
 #include "sdk/remote_config/RCNConfigSettings.h"
 
+// What a 200 answer's body says, read before anything is changed.
+struct RCNFetchAnswer {
+  enum class Kind {
+    Response,     // an answer object whose fields have their kinds: `response`
+    NotJSON,      // not JSON (an empty body included): a success that changes no content
+    ServerError,  // an object holding only "error": a failure, `text` says which
+    Malformed,    // beyond the reader's limits, not an object, or fields of the wrong kind
+  };
+  Kind kind = Kind::NotJSON;
+  std::optional<Value> response;
+  std::string text;  // the failure's description, or the parse error of a body that is not JSON
+};
+
 class RCNConfigFetch : public std::enable_shared_from_this<RCNConfigFetch> {
  public:
   using FetchCompletion = std::function<void(ZIRRemoteConfigFetchStatus status, NSErrorRef error)>;
@@ -62,6 +75,8 @@ class RCNConfigFetch : public std::enable_shared_from_this<RCNConfigFetch> {
   // dictionary of texts; "personalizationMetadata" a dictionary; "experimentDescriptions" an array
   // of dictionaries (null counts as absent). The problem as text, or nullopt when it is sound.
   static std::optional<std::string> validateFetchResponse(const Value& response);
+  // Reads a 200 answer's body within kRCNFetchResponseLimits.
+  static RCNFetchAnswer readAnswerBody(const Bytes& data);
 
  private:
   RCNConfigFetch(std::shared_ptr<RCNConfigContent> content, std::shared_ptr<RCNConfigSettings> settings,
