@@ -25,7 +25,9 @@
 #include "platform/uikit/UIWindow.h"
 #include "sdk/core/ZAVAda.h"
 #include "sdk/core/ZIRLogger.h"
+#include "sdk/experiments/ZIRExperimentController.h"
 #include "sdk/installations/RARUruzariduzura.h"
+#include "sdk/remote_config/ZIRRemoteConfigComponent.h"
 
 namespace {
 
@@ -111,6 +113,8 @@ int main(int argc, char** argv) {
   // The SDK's default app comes first: a missing or broken service-info list ends start-up.
   ZIRLoggerInitialize();
   RARUruzariduzura::load();
+  ZIRRemoteConfigComponent::load();
+  ZIRExperimentController::load();
   try {
     ZAVAda::configure();
   } catch (const NSException& e) {

@@ -207,7 +207,12 @@ void RCNConfigContent::replaceNamespace(RCNDBSource source, const std::string& n
 
 std::optional<Bytes> RCNConfigContent::defaultValueBytes(const Value& v) {
   if (value::isData(v)) return value::dataBytes(v);
-  if (value::isDate(v)) return textBytes(ns::formatDate(value::dateSeconds(v), "yyyy-MM-dd HH:mm:ss", false));
+  if (value::isDate(v)) {
+    // A date the calendar cannot write (far beyond any real one) is dropped like other odd kinds.
+    const std::string text = ns::formatDate(value::dateSeconds(v), "yyyy-MM-dd HH:mm:ss", false);
+    if (text.empty()) return std::nullopt;
+    return textBytes(text);
+  }
   if (v.is_string()) return textBytes(v.get<std::string>());
   if (v.is_boolean()) return textBytes(v.get<bool>() ? "1" : "0");
   if (v.is_number()) return textBytes(numberText(v));

@@ -167,7 +167,7 @@ void RCNConfigFetch::refreshInstallationsTokenWithCompletionHandler(FetchComplet
       installations = nullptr;  // the app's options cannot make an installations service
     }
   }
-  if (!installations || !options_.ZCMSenderID()) {
+  if (!installations || !options_.ZCMSenderID() || options_.ZCMSenderID()->empty()) {
     failBeforeSending("I-RCN000074", "Failed to get ZCMSenderID", completionHandler);
     return;
   }

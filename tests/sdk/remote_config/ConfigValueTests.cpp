@@ -111,12 +111,6 @@ TEST(ConfigValue, ACopyHasEqualBytesAndIsAnotherObject) {
   EXPECT_NE(description.find("Source: 0>"), std::string::npos);
 }
 
-TEST(ConfigSettingsValue, StartsWithTwelveHoursAndSixtySeconds) {
-  ZIRRemoteConfigSettings settings;
-  EXPECT_EQ(settings.minimumFetchInterval, 43200.0);
-  EXPECT_EQ(settings.fetchTimeout, 60.0);
-}
-
 TEST(DeviceFacts, TheLocaleMapHoldsEveryListedIdentifier) {
   auto map = ZIRRemoteConfigLocaleMap();
   EXPECT_EQ(map.size(), 48u);
