@@ -93,9 +93,9 @@ std::string ZIRRemoteConfigValue::debugDescription() const {
   char number[64];
   std::snprintf(number, sizeof number, "%g", numberValue());
   const std::string details = ns::format(
-      "Boolean: %d, String: %s, Number: %s, JSON:%s, Data: %s, Source: %lld", boolValue() ? 1 : 0,
-      stringValue().value_or("(null)").c_str(), number, describeJSON(JSONValue()).c_str(),
-      ("<" + std::to_string(data_->size()) + " bytes>").c_str(), static_cast<long long>(source()));
+      "Boolean: %d, String: %s, Number: %s, JSON:%s, Data: <%zu bytes>, Source: %lld", boolValue() ? 1 : 0,
+      stringValue().value_or("(null)").c_str(), number, describeJSON(JSONValue()).c_str(), data_->size(),
+      static_cast<long long>(source()));
   return ns::format("<%s: %s, %s>", "ZIRRemoteConfigValue", address, details.c_str());
 }
 
