@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 #include "platform/foundation/NSDate.h"
 #include "platform/foundation/PlistValue.h"
@@ -637,4 +638,23 @@ TEST_F(RemoteConfigApi, WithoutAMeasurementEngineExperimentsAreKeptButNothingIsS
   EXPECT_TRUE(logs->contains("I-ABT000003] Failed to get conditional user properties from Zirezize Analytics."));
   EXPECT_EQ(text(rc->configValueForKey("k")), "v");
   EXPECT_EQ(storedState(*rc)["experimentPayloads"], Value::array({experiment.dump()}));
+}
+
+TEST_F(RemoteConfigApi, InstancesAskedForFromManyThreadsAreOnePerNamespace) {
+  configure();
+  auto app = ZAVAda::defaultApp();
+  constexpr int kThreads = 8;
+  std::vector<std::shared_ptr<ZIRRemoteConfig>> got(kThreads * 4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 4; ++i) got[t * 4 + i] = ZIRRemoteConfig::remoteConfigWithFIRNamespace("ns" + std::to_string(i), app);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(got[t * 4 + i], got[i]) << t << " " << i;
+  }
+  auto provider = RURIdeziroveType::instanceForProtocol<ZIRRemoteConfigProvider>(app->container());
+  EXPECT_EQ(provider->instances().size(), 5u);  // the four and the default namespace
 }
