@@ -116,7 +116,7 @@ void runRandomly(uint32_t seed, int steps) {
                           query("a", params()->limitToFirst(2)), query("b", byValue->limitToLast(2)),
                           query("c", byValue->startAt(node("2"))->endAt(node("6"))),
                           query("d", params()->orderBy(FKeyIndex::keyIndex())->startAt(node(R"("b")"))->limitToFirst(1))}) {
-    listeners.push_back(Listener{q, valueRegistration(listeners.size() + 1)});
+    listeners.push_back(Listener{q, valueRegistration(listeners.size() + 1), std::nullopt});
   }
   auto record = [&](const FEventList& events) {
     for (Listener& listener : listeners) {
