@@ -20,6 +20,8 @@
 #include "platform/audio/TestAudioOutput.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "tests/analysis/CaptureSupport.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ManualClock.h"
 
 namespace {
 
@@ -202,6 +204,101 @@ TEST_F(EngineTest, MediaResetRebuildsOnTheMainThread) {
   EXPECT_TRUE(remoteio::isRunning(engine->rioUnit()));
   EXPECT_EQ(input->sinkCount(), 1);
   input->pushSamples(std::vector<float>(512, 0.2f));
+  EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
+}
+
+// Counts the lines of the log that contain `text`.
+size_t linesWith(const testsupport::LogCapture& log, const std::string& text) {
+  size_t n = 0;
+  for (const auto& line : log.lines()) n += line.find(text) != std::string::npos;
+  return n;
+}
+
+TEST_F(EngineTest, AnInputThatCannotStartIsReportedOnceAndTriedAgainUntilItStarts) {
+  testsupport::ManualClock clock;
+  testsupport::LogCapture log;
+  int changes = 0;
+  auto observer = NSNotificationCenter::defaultCenter().addObserverForName(
+      SAudioController::kAudioInputDidChangeNotification, nullptr, nullptr, [&](const NSNotification&) { ++changes; });
+  input->setStartError(kAudioUnitErr_NoConnection);  // the audio server does not answer
+  auto engine = SAudioController::create();
+  EXPECT_TRUE(engine->hasAudioInput()) << "nothing was started yet";
+  EXPECT_EQ(engine->startIOUnit(), kAudioUnitErr_NoConnection);
+  EXPECT_FALSE(engine->hasAudioInput());
+  EXPECT_NE(engine->audioInputProblem().find("audio server unavailable (-10876)"), std::string::npos)
+      << engine->audioInputProblem();
+  EXPECT_TRUE(engine->isWaitingForAudioInput());
+  EXPECT_EQ(changes, 1);
+
+  const int starts = input->startCount();
+  clock.step(3 * SAudioController::kInputRetryInterval + 0.5);
+  EXPECT_EQ(input->startCount(), starts + 3) << "one try a second";
+  EXPECT_FALSE(engine->hasAudioInput());
+  EXPECT_EQ(changes, 1) << "the same problem is not posted again";
+  EXPECT_EQ(linesWith(log, "No audio input"), 1u) << ::testing::PrintToString(log.lines());
+  EXPECT_EQ(linesWith(log, "couldn't start AURemoteIO"), 1u);
+  engine->stopIOUnit();  // a layout restarts the chart: the same failure is not logged again
+  EXPECT_EQ(engine->startIOUnit(), kAudioUnitErr_NoConnection);
+  EXPECT_EQ(linesWith(log, "couldn't start AURemoteIO"), 1u);
+  EXPECT_TRUE(engine->isWaitingForAudioInput());
+  EXPECT_EQ(changes, 1);
+
+  input->setStartError(noErr);  // the server is back
+  clock.step(SAudioController::kInputRetryInterval);
+  EXPECT_TRUE(engine->hasAudioInput());
+  EXPECT_FALSE(engine->isWaitingForAudioInput());
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(linesWith(log, "Audio input is back"), 1u);
+  input->pushSamples(std::vector<float>(512, 0.2f));
+  EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1) << "capturing again";
+  const int after = input->startCount();
+  clock.step(3 * SAudioController::kInputRetryInterval);
+  EXPECT_EQ(input->startCount(), after) << "no more tries once it runs";
+}
+
+TEST_F(EngineTest, AStoppedEngineStopsTryingAndAProblemThatCannotPassIsNotRetried) {
+  testsupport::ManualClock clock;
+  input->setStartError(kAudioHardwareBadDeviceError);  // the source is not there (yet)
+  auto engine = SAudioController::create();
+  EXPECT_NE(engine->startIOUnit(), noErr);
+  EXPECT_TRUE(engine->isWaitingForAudioInput());
+  engine->stopIOUnit();
+  EXPECT_FALSE(engine->isWaitingForAudioInput());
+  const int starts = input->startCount();
+  clock.step(5 * SAudioController::kInputRetryInterval);
+  EXPECT_EQ(input->startCount(), starts);
+
+  input->setStartError(kAudioFileUnsupportedFileTypeError);  // waiting will not mend this one
+  EXPECT_NE(engine->startIOUnit(), noErr);
+  EXPECT_FALSE(engine->hasAudioInput());
+  EXPECT_NE(engine->audioInputProblem().find("not an audio file ('typ?')"), std::string::npos)
+      << engine->audioInputProblem();
+  EXPECT_FALSE(engine->isWaitingForAudioInput());
+}
+
+TEST_F(EngineTest, ALostServerLeavesTheEngineWithoutInputUntilTheServerReturns) {
+  testsupport::ManualClock clock;
+  auto engine = SAudioController::create();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  ASSERT_TRUE(engine->hasAudioInput());
+  // The server goes away: the session drops the input of the old server, posts the media-services
+  // reset, and the input of the new connection cannot start while no server answers.
+  auto next = TestAudioInput::create();
+  next->setStartError(kAudioUnitErr_NoConnection);
+  AVAudioSession::sharedInstance().setInputBackend(next);
+  AVAudioSession::sharedInstance().postMediaServicesReset();
+  clock.step(0.01);  // the rebuild runs on the main queue
+  EXPECT_FALSE(engine->audioChainIsBeingReconstructed());
+  EXPECT_FALSE(engine->hasAudioInput());
+  EXPECT_TRUE(engine->isWaitingForAudioInput());
+  clock.step(2 * SAudioController::kInputRetryInterval);
+  EXPECT_FALSE(engine->hasAudioInput());
+  next->setStartError(noErr);
+  clock.step(SAudioController::kInputRetryInterval);
+  EXPECT_TRUE(engine->hasAudioInput());
+  EXPECT_EQ(input->sinkCount(), 0);
+  EXPECT_EQ(next->sinkCount(), 1);
+  next->pushSamples(std::vector<float>(512, 0.2f));
   EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
 }
 
