@@ -1,7 +1,8 @@
-// The analyser's entry point. With a desktop display and an audio server it shows the chart on the
-// live microphone in a window; otherwise (or with --input FILE) it runs the chart for a few seconds
-// on an audio file played as if it were the microphone, writes screenshots of the FFT plot, the
-// octave bars and the sonogram to out/, prints the readouts once a second and exits.
+// The analyser's entry point. With a desktop display it shows the chart on the live microphone in a
+// window (saying "No audio input" while no audio server answers, and picking the server up when it
+// does); otherwise (or with --input FILE) it runs the chart for a few seconds on an audio file played
+// as if it were the microphone, writes screenshots of the FFT plot, the octave bars and the sonogram
+// to out/, prints the readouts once a second and exits.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -15,7 +16,6 @@
 
 #include "analysis/UISpectrumContainerView.h"
 #include "platform/audio/AVAudioSession.h"
-#include "platform/audio/PulseAudioInput.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSRunLoop.h"
@@ -50,8 +50,10 @@ class Readouts : public DataProvideDelegate {
   void selectedValues(const std::optional<std::vector<Value>>&) override {}
   void currentLeftPaddingChanged(float) override {}
 
-  void print() const {
-    if (frames_ == 0) {
+  void print(const std::string& noInput) const {
+    if (!noInput.empty()) {
+      std::printf("no audio input: %s\n", noInput.c_str());
+    } else if (frames_ == 0) {
       std::printf("waiting for audio...\n");
     } else {
       std::printf("peak %.1f Hz   A %.1f dB   C %.1f dB   Z %.1f dB\n", peak_, dba_, dbc_, dbz_);
@@ -118,27 +120,33 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::string serverError;
-  const bool live = !input && !headless && SDLWindowHost::displayAvailable() && pulse::ensureConnected(&serverError);
+  // A window needs a display that shows it; without one the run analyses a file headless.
+  const bool wantWindow = !input && !headless;
+  std::string noDisplay;
+  const bool live = wantWindow && SDLWindowHost::displayAvailable(&noDisplay);
+  if (wantWindow && !live)
+    std::fprintf(stderr, "spectrum-analyser: %s; analysing the demo input without a window\n", noDisplay.c_str());
 
   auto& session = AVAudioSession::sharedInstance();
   if (!live) {
     std::string file = input ? *input : NSBundle::mainBundle().pathForResource("demo", "wav").value_or("");
-    std::error_code ec;
-    if (file.empty() || !std::filesystem::is_regular_file(file, ec)) {
-      std::fprintf(stderr, "spectrum-analyser: audio file \"%s\" not found\n",
-                   file.empty() ? "demo.wav (resources)" : file.c_str());
+    if (file.empty()) {
+      std::fprintf(stderr, "spectrum-analyser: the demo input demo.wav is missing from the resources\n");
       return 1;
     }
     session.setInputSpec("file:" + file);
-    OSStatus status = 0;
-    if (!session.inputBackend(&status)) {
-      std::fprintf(stderr, "spectrum-analyser: \"%s\" cannot be played as audio input (status %d)\n", file.c_str(),
-                   static_cast<int>(status));
-      return 1;
-    }
-    std::printf("analysing %s\n", file.c_str());
   }
+  // An input that cannot work ends the run with one clear message; an audio server that does not
+  // answer (yet) leaves the chart saying "No audio input" until it does.
+  const AVAudioSession::InputCheck check = session.checkInput();
+  if (check.result == AVAudioSession::InputCheck::Unusable || (!live && check.result != AVAudioSession::InputCheck::Ready)) {
+    std::fprintf(stderr, "spectrum-analyser: cannot use the audio input: %s\n", check.problem.c_str());
+    return 1;
+  }
+  if (check.result == AVAudioSession::InputCheck::Unavailable)
+    std::fprintf(stderr, "spectrum-analyser: no audio input: %s; the chart picks the input up when the server answers\n",
+                 check.problem.c_str());
+  if (!live) std::printf("analysing %s\n", session.inputSpec().substr(5).c_str());
 
   UIScreen::mainScreen().configure({568, 320}, 2);
   auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 568, 320));
@@ -155,7 +163,8 @@ int main(int argc, char** argv) {
   chart->startAnimation("");
   window->layoutPass();
 
-  auto printer = NSTimer::scheduledTimerWithTimeInterval(1.0, true, [readouts](NSTimer&) { readouts->print(); });
+  auto printer = NSTimer::scheduledTimerWithTimeInterval(
+      1.0, true, [readouts, chart](NSTimer&) { readouts->print(chart->audioInputProblem()); });
   auto& loop = NSRunLoop::main();
 
   if (live) {
