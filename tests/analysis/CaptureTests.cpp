@@ -401,6 +401,7 @@ TEST_F(FilePlayerTest, AnEmptyOrCorruptFileNeverDividesByZero) {
   EXPECT_EQ(AUFilePlayer::create(corrupt, CallbackData{}, &error), nullptr);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), kAudioFileUnsupportedFileTypeError);
+  EXPECT_EQ(error->localizedDescription(), "AudioFileOpen failed for \"" + corrupt + "\": not an audio file ('typ?')");
   std::filesystem::remove(corrupt);
   EXPECT_TRUE(initWithFloatBuffer(nullptr, 0).empty());
   float values[2] = {1.5f, -2.0f};
