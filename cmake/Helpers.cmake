@@ -17,7 +17,7 @@ endfunction()
 # The audio server of the test run (scripts/test-services) is one shared sink and its monitor: a
 # test that plays into it or records from it hears every other such test. Only the tests of
 # programs marked AUDIO_SERVER may reach it, and ctest runs them one at a time (resource lock
-# "audio_server"); in every other program PULSE_SERVER names no server, so an engine started
+# "pulse_sink"); in every other program PULSE_SERVER names no server, so an engine started
 # there finds no audio server, the same on every run.
 function(sa_test name)
   cmake_parse_arguments(ARG "AUDIO_SERVER" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
@@ -26,7 +26,7 @@ function(sa_test name)
   set(properties TIMEOUT 300)
   if(ARG_AUDIO_SERVER)
     target_sources(${name} PRIVATE ${SA_ROOT}/tests/support/audio-server/UsesSharedAudioServer.cpp)
-    list(APPEND properties RESOURCE_LOCK audio_server)
+    list(APPEND properties RESOURCE_LOCK pulse_sink)
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties} ${ARG_PROPERTIES})
 endfunction()

@@ -8,7 +8,6 @@
 
 #include "platform/audio/AVAudioSession.h"
 #include "platform/dispatch/Dispatch.h"
-#include "platform/foundation/NSLog.h"
 
 namespace {
 
