@@ -5,6 +5,7 @@
 #include "analysis/NoAudioInputView.h"
 #include "analysis/UISpectrumView.h"
 #include "app/AnalyserSettings.h"
+#include "platform/audio/AVAudioSession.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
@@ -69,6 +70,25 @@ TEST_F(LaunchTest, WithoutAnAudioServerTheScreenSaysNoAudioInputUntilTheServerAn
   clock.step(1.5);
   EXPECT_TRUE(chart->noAudioInputView()->isHidden());
   EXPECT_TRUE(chart->audioInputProblem().empty());
+}
+
+// The server goes away while the screen shows readouts: they do not stand as if they were current.
+TEST_F(LaunchTest, ALostAudioServerClearsTheReadoutsWhileTheChartSaysNoAudioInput) {
+  testsupport::ManualClock clock;
+  launch();
+  auto chart = screen()->spectrumView;
+  screen()->dbaValue(-30);
+  screen()->maximusArray({Value{{"frequency", 1000.0}, {"volume", -20.0}}}, {}, {});
+  ASSERT_NE(screen()->lblFloatingRight->text(), "-- dB-A");
+  ASSERT_NE(screen()->lblFloatingLeft->text(), "Peak: --");
+  auto next = TestAudioInput::create();  // the new connection's input, while no server answers
+  next->setStartError(kAudioUnitErr_NoConnection);
+  AVAudioSession::sharedInstance().setInputBackend(next);
+  AVAudioSession::sharedInstance().postMediaServicesReset();
+  clock.step(0.1);
+  EXPECT_FALSE(chart->noAudioInputView()->isHidden());
+  EXPECT_EQ(screen()->lblFloatingRight->text(), "-- dB-A");
+  EXPECT_EQ(screen()->lblFloatingLeft->text(), "Peak: --");
 }
 
 TEST_F(LaunchTest, FirstLaunchWritesEveryDefaultAndComesUpInThirdOctaveBarsWithTheAimOn) {
