@@ -13,7 +13,9 @@ function(sa_library name)
 endfunction()
 
 # sa_test(name [AUDIO_SERVER] SOURCES ... DEPS ...): a GoogleTest program, each test run as its own
-# ctest case in a fresh application home (see tests/support).
+# ctest case in a fresh application home (see tests/support). Disabled tests (DISABLED_ names) are
+# the halves that a test runs in a second process (tests/support/ChildProcess.h); they are not
+# ctest cases.
 # The audio server of the test run (scripts/test-services) is one shared sink and its monitor: a
 # test that plays into it or records from it hears every other such test. Only the tests of
 # programs marked AUDIO_SERVER may reach it, and ctest runs them one at a time (resource lock
@@ -28,7 +30,8 @@ function(sa_test name)
     target_sources(${name} PRIVATE ${SA_ROOT}/tests/support/audio-server/UsesSharedAudioServer.cpp)
     list(APPEND properties RESOURCE_LOCK pulse_sink)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties} ${ARG_PROPERTIES})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-*DISABLED_*"
+                       PROPERTIES ${properties} ${ARG_PROPERTIES})
 endfunction()
 
 # sa_bench(name SOURCES ... DEPS ...): a Google Benchmark program.
