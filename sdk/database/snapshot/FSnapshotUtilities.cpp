@@ -41,15 +41,19 @@ FNodeRef buildNode(const Value& value, const Value& priority, std::string_view f
   }
   if (value.is_null()) return FEmptyNode::emptyNode();
 
+  // A priority is converted under the name of the operation that was called, like the value.
+  auto priorityNodeFrom = [&](const Value& p) {
+    return p.is_null() ? FEmptyNode::emptyNode() : buildNode(p, Value(), from, depth, path);
+  };
   FValidation::validateFromIsValidPriorityValue(from, priority, path);
-  FNodeRef priorityNode = priority.is_null() ? FEmptyNode::emptyNode() : FSnapshotUtilities::nodeFrom(priority);
+  FNodeRef priorityNode = priorityNodeFrom(priority);
 
   const Value* data = &value;
   bool forcedLeaf = false;
   if (value.is_object()) {
     if (auto it = value.find(".priority"); it != value.end()) {
       FValidation::validateFromIsValidPriorityValue(from, *it, path);
-      priorityNode = it->is_null() ? FEmptyNode::emptyNode() : FSnapshotUtilities::nodeFrom(*it);
+      priorityNode = priorityNodeFrom(*it);
     }
     if (auto it = value.find(".value"); it != value.end()) {
       data = &*it;
