@@ -57,9 +57,16 @@ FNodeRef FChildrenNode::childrenGetter(const std::string& key) const {
 }
 
 FNodeRef FChildrenNode::getChild(const FPathRef& path) const {
-  const auto front = path->getFront();
-  if (!front) return self();
-  return getImmediateChild(*front)->getChild(path->popFront());
+  // A loop rather than a call per key: a path may be far longer than the tree is deep.
+  FNodeRef node = self();
+  FPathRef rest = path;
+  while (auto front = rest->getFront()) {
+    if (node->isLeafNode()) return node->getChild(rest);
+    if (node->isEmpty()) return node;
+    node = node->getImmediateChild(*front);
+    rest = rest->popFront();
+  }
+  return node;
 }
 
 std::optional<std::string> FChildrenNode::predecessorChildKey(const std::string& key) const {
