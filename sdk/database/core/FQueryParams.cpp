@@ -186,7 +186,7 @@ uint64_t FQueryParams::hash() const {
   return h + index_->hash();
 }
 
-std::string FQueryParams::description() const { return value::toJSON(wireProtocolParams()); }
+std::string FQueryParams::description() const { return FUtilities::jsonText(wireProtocolParams()); }
 
 FQuerySpec::FQuerySpec(FPathRef path, FQueryParamsRef params)
     : path_(path ? std::move(path) : FPath::empty()),

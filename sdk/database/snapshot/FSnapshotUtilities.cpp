@@ -237,12 +237,24 @@ uint64_t FSnapshotUtilities::estimateLeafNodeSize(const FLeafNode& leaf) {
 
 uint64_t FSnapshotUtilities::estimateSerializedNodeSize(const FNodeRef& node) {
   if (node->isEmpty()) return 4;
-  if (node->isLeafNode()) return estimateLeafNodeSize(static_cast<const FLeafNode&>(*node));
-  uint64_t size = 1;
-  const auto* children = dynamic_cast<const FChildrenNode*>(node.get());
-  if (!children) return size;
-  children->enumerateChildrenAndPriorityUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
-    size += ns::utf16Length(key) + 4 + estimateSerializedNodeSize(child);
-  });
+  // A sum over every node of the tree, so the nodes can be visited in any order: from a loop, not
+  // by a call per level.
+  uint64_t size = 0;
+  std::vector<const FNode*> pending{node.get()};
+  while (!pending.empty()) {
+    const FNode* next = pending.back();
+    pending.pop_back();
+    if (next->isLeafNode()) {
+      size += estimateLeafNodeSize(static_cast<const FLeafNode&>(*next));
+      continue;
+    }
+    size += 1;
+    const auto* children = dynamic_cast<const FChildrenNode*>(next);
+    if (!children) continue;
+    children->enumerateChildrenAndPriorityUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+      size += ns::utf16Length(key) + 4;
+      pending.push_back(child.get());  // alive in its parent's children or as its priority
+    });
+  }
   return size;
 }

@@ -207,40 +207,58 @@ Value nestedValue(int levels) {
   }
   return v;
 }
-std::string keys(int count) {
-  std::string text;
-  for (int i = 0; i < count; ++i) text += "/k";
-  return text;
+std::string repeated(const std::string& text, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += text;
+  return out;
 }
+std::string keys(int count) { return repeated("/k", count); }
 }  // namespace
 
 TEST(SnapshotNodeTest, DeepestAdmittedTreeIsWalkedWithinTheStack) {
   // Validation admits a reference path of 1000 keys, an update key of 1000 more below it and a
-  // value nested 1000 levels below that: every walk of a tree that deep fits on the stack.
+  // value nested 1000 levels below that.
   const std::string deepPath = keys(2000);
   FNodeRef value = FSnapshotUtilities::nodeFrom(nestedValue(1000), Value(7));
   FNodeRef tree = FEmptyNode::emptyNode()->updateChild(path(deepPath.c_str()), value);
-  FNodeRef same = FEmptyNode::emptyNode()->updateChild(path(deepPath.c_str()), FSnapshotUtilities::nodeFrom(nestedValue(1000), Value(7)));
+  FNodeRef same = FEmptyNode::emptyNode()->updateChild(path(deepPath.c_str()),
+                                                       FSnapshotUtilities::nodeFrom(nestedValue(1000), Value(7)));
   EXPECT_EQ(tree->dataHash().size(), 28u);
   EXPECT_EQ(tree->dataHash(), same->dataHash());
   EXPECT_TRUE(tree->isEqual(*same));
-  EXPECT_EQ(tree->compare(*same), 0);
   EXPECT_EQ(tree->hash(), same->hash());
   EXPECT_EQ(tree->getChild(path(deepPath.c_str())), value);
-  Value expected = nestedValue(1000);
-  expected[".priority"] = 7;
-  for (int i = 0; i < 2000; ++i) {
-    Value outer = Value::object();
-    outer["k"] = std::move(expected);
-    expected = std::move(outer);
-  }
-  EXPECT_EQ(tree->valForExport(true), expected);
-  EXPECT_EQ(tree->description(), value::toJSON(expected));
+  EXPECT_EQ(tree->description(), repeated(R"({"k":)", 2000) + R"({".priority":7,"v":)" + repeated(R"({"v":)", 999) +
+                                     R"("leaf")" + repeated("}", 999) + "}" + repeated("}", 2000));
   // Each level of one key "k" adds 1 + (1 + 4) to the estimate of what lies below it.
-  EXPECT_EQ(FSnapshotUtilities::estimateSerializedNodeSize(tree), 2000u * 6 + FSnapshotUtilities::estimateSerializedNodeSize(value));
+  EXPECT_EQ(FSnapshotUtilities::estimateSerializedNodeSize(tree),
+            2000u * 6 + FSnapshotUtilities::estimateSerializedNodeSize(value));
+  EXPECT_EQ(FCompoundHash::fromNode(tree)->hashes().size(), 2u);
+}
+
+TEST(SnapshotNodeTest, WalksDoNotTakeACallPerLevel) {
+  // Hashing, export, size estimate, compound hash, comparison and teardown walk a tree from a loop;
+  // only the path walked by an update costs a call per key.
+  const int levels = 10000;
+  const std::string deepPath = keys(levels);
+  FNodeRef tree = FEmptyNode::emptyNode()->updateChild(path(deepPath.c_str()), leaf("x", 1));
+  FNodeRef same = FEmptyNode::emptyNode()->updateChild(path(deepPath.c_str()), leaf("x", 1));
+  FNodeRef other = FEmptyNode::emptyNode()->updateChild(path(deepPath.c_str()), leaf("y", 1));
+  EXPECT_EQ(tree->dataHash().size(), 28u);
+  EXPECT_EQ(tree->dataHash(), same->dataHash());
+  EXPECT_NE(tree->dataHash(), other->dataHash());
+  EXPECT_TRUE(tree->isEqual(*same));
+  EXPECT_FALSE(tree->isEqual(*other));
+  EXPECT_EQ(tree->hash(), same->hash());
+  EXPECT_EQ(tree->description(),
+            repeated(R"({"k":)", levels) + R"({".priority":1,".value":"x"})" + repeated("}", levels));
+  EXPECT_EQ(FUtilities::jsonText(tree->val()), repeated(R"({"k":)", levels) + R"("x")" + repeated("}", levels));
+  // "x" is 3, its priority 24 + 8; each level adds 6.
+  EXPECT_EQ(FSnapshotUtilities::estimateSerializedNodeSize(tree), levels * 6u + 3 + 24 + 8);
   EXPECT_EQ(FCompoundHash::fromNode(tree)->hashes().size(), 2u);
   tree.reset();
   same.reset();
+  other.reset();
   // Reading far below any data walks the path without a frame per key.
   EXPECT_TRUE(FEmptyNode::emptyNode()->getChild(path(keys(200000).c_str()))->isEmpty());
 }
