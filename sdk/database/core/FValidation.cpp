@@ -171,9 +171,13 @@ void FValidation::validateFromValidKey(std::string_view from, std::string_view k
   }
 }
 
+void FValidation::validateFromValidPathDepth(std::string_view from, const FPath& path) {
+  if (path.length() > kMaxPathDepth) pathTooDeep(kInvalidPathValidation, from);
+}
+
 void FValidation::validateFromWritablePath(std::string_view from, const FPath& path) {
   // A path made of many keys given one at a time is checked as a whole before anything is written.
-  if (path.length() > kMaxPathDepth) pathTooDeep(kInvalidPathValidation, from);
+  validateFromValidPathDepth(from, path);
   const auto front = path.getFront();
   if (front && *front == ".info") {
     NSException::raise(kWritablePathValidation,

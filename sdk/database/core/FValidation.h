@@ -25,10 +25,12 @@ class FValidation {
   // The longest string value, in UTF-8 bytes.
   static constexpr uint64_t kMaxStringBytes = 10485760;
   // The most keys a path may have: the same bound as the nesting of a written value below its
-  // location. Walks of nodes, trees and writes recurse once per level, so together the two bound
-  // the depth of every tree the database holds (a reference path, an update key below it and a
-  // value below that: at most 3000 levels). Paths that arrive from elsewhere (the server, the
-  // local cache) must be held to it too.
+  // location. Walks along a path (updates of nodes, immutable trees, compound writes, the sync
+  // tree) take a call per key, so every path that reaches them is held to this: path texts here,
+  // whole paths built key by key with validateFromValidPathDepth (reads and listens) or
+  // validateFromWritablePath (writes; the location of each update entry, the reference's path
+  // with the entry's key below it, is checked the same way). Paths that arrive from elsewhere (the
+  // server, the local cache) must be held to it too. Walks of whole nodes do not recurse per level.
   static constexpr uint64_t kMaxPathDepth = 1000;
 
   // Both also require valid UTF-8: texts that name no character would compare like the
@@ -44,6 +46,8 @@ class FValidation {
   // `urlPath` is the description of the parsed URL's path.
   static void validateFromValidURL(std::string_view from, std::string_view urlPath);
   static void validateFromValidKey(std::string_view from, std::string_view key);
+  // Raises InvalidPathValidation for more than kMaxPathDepth keys.
+  static void validateFromValidPathDepth(std::string_view from, const FPath& path);
   // Raises InvalidPathValidation for more than kMaxPathDepth keys, WritablePathValidation under ".info".
   static void validateFromWritablePath(std::string_view from, const FPath& path);
   static void validateFromKnownEventType(std::string_view from, int64_t eventType);

@@ -171,6 +171,10 @@ TEST(ValidationTest, PathsDeeperThanValuesAreRefused) {
   e = raised([&] { FValidation::validateFromWritablePath("setValue:", *FPath::pathWithString(tooDeep)); });
   EXPECT_EQ(e.name(), "InvalidPathValidation");
   EXPECT_EQ(e.reason(), "(setValue:) Max path depth exceeded: more than 1000 keys");
+  EXPECT_NO_THROW(FValidation::validateFromValidPathDepth("child:", *FPath::pathWithString(deepest)));
+  e = raised([&] { FValidation::validateFromValidPathDepth("child:", *FPath::pathWithString(tooDeep)); });
+  EXPECT_EQ(e.name(), "InvalidPathValidation");
+  EXPECT_EQ(e.reason(), "(child:) Max path depth exceeded: more than 1000 keys");
   e = raised([&] { FValidation::validateFromValidUpdateDictionaryKey("updateChildValues:", Value(tooDeep), Value(1)); });
   EXPECT_EQ(e.name(), "InvalidZirezizeData");
   EXPECT_EQ(e.reason(), "(updateChildValues:) Max path depth exceeded: more than 1000 keys");
