@@ -165,14 +165,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!again->isEqual(*node)) broken("a node reads back from its export");
   if (resolved && again->dataHash() != node->dataHash()) broken("equal nodes hash alike");
 
-  // A write along the path: the deepest trees validation lets through.
-  if (writable) {
+  // A write along the path: the deepest trees validation lets through. Beyond them, an update
+  // still takes a call per key of its path (which is why validation bounds paths), but no walk of
+  // the tree it makes may take a call per level: such trees are walked too, up to a depth that
+  // the update itself can reach in any build.
+  constexpr uint64_t kDeepestUnvalidatedWrite = 5000;
+  if (writable || path->length() <= kDeepestUnvalidatedWrite) {
     FNodeRef tree = FEmptyNode::emptyNode()->updateChild(path, node);
-    if (!tree->getChild(path)->isEqual(*node)) broken("a written node is read back at its path");
     walk(tree, resolved);
-    if (!node->isEmpty() && tree->isEqual(*FEmptyNode::emptyNode())) broken("a write of data leaves data");
-    tree = tree->updateChild(path, FEmptyNode::emptyNode());
-    if (!tree->isEmpty()) broken("removing the only data leaves nothing");
+    if (writable) {  // keys like ".priority" in an unchecked path give other results
+      if (!tree->getChild(path)->isEqual(*node)) broken("a written node is read back at its path");
+      if (!node->isEmpty() && tree->isEqual(*FEmptyNode::emptyNode())) broken("a write of data leaves data");
+      tree = tree->updateChild(path, FEmptyNode::emptyNode());
+      if (!tree->isEmpty()) broken("removing the only data leaves nothing");
+    }
   }
   return 0;
 }
