@@ -5,7 +5,10 @@
 
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSString.h"
+#include "sdk/database/core/FIndexedFilter.h"
+#include "sdk/database/core/FLimitedFilter.h"
 #include "sdk/database/core/FPath.h"
+#include "sdk/database/core/FRangedFilter.h"
 #include "sdk/database/core/FUtilities.h"
 #include "sdk/database/core/FValidation.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
@@ -145,6 +148,7 @@ FQueryParamsRef FQueryParams::fromQueryObject(const Value& dict) {
   if (dict.contains("l")) {
     params->limitSet_ = true;
     params->limit_ = integerField(dict, "l");
+    FLimitedFilter::validateLimit(params->limit_);
   }
   if (dict.contains("sp")) {
     params->indexStartValue_ = FSnapshotUtilities::nodeFrom(dict.at("sp"));
@@ -187,6 +191,12 @@ uint64_t FQueryParams::hash() const {
 }
 
 std::string FQueryParams::description() const { return FUtilities::jsonText(wireProtocolParams()); }
+
+std::shared_ptr<const FNodeFilter> FQueryParams::nodeFilter() const {
+  if (loadsAllData()) return std::make_shared<const FIndexedFilter>(index_);
+  if (limitSet_) return std::make_shared<const FLimitedFilter>(*this);
+  return std::make_shared<const FRangedFilter>(*this);
+}
 
 FQuerySpec::FQuerySpec(FPathRef path, FQueryParamsRef params)
     : path_(path ? std::move(path) : FPath::empty()),

@@ -14,6 +14,8 @@
 #include "platform/foundation/Value.h"
 #include "sdk/database/core/FAtomicNumber.h"
 
+class FParsedUrl;
+
 // Log levels of the database's lines.
 inline constexpr int kFLogLevelDebug = 1;
 inline constexpr int kFLogLevelInfo = 2;
@@ -41,6 +43,10 @@ class FUtilities {
   // the database's values (a path, an update key and a value below them) nest thousands of levels.
   static std::string jsonText(const Value& value);
   static std::string extractPathFromUrlString(std::string_view url);
+  // The database and the location a database URL names (defined with the repository info, in
+  // sdk/database/realtime). Raises "Failed to parse database URL" for a URL that cannot be read
+  // and for a namespace holding "/", ".." or NUL.
+  static std::shared_ptr<const FParsedUrl> parseUrl(std::string_view url);
   // "object", "string", "boolean", "number" or "null"; one shared string per name.
   static const std::string& getJavascriptType(const Value& value);
   // nullptr for "ok"; otherwise an error in "com.zirezize" with the status's code.

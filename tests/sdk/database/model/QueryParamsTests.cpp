@@ -63,11 +63,19 @@ TEST(QueryParamsTest, MalformedWireFormsAreRefused) {
 
 TEST(QueryParamsTest, LimitsTakeTheirIntegerValue) {
   EXPECT_EQ(FQueryParams::fromQueryObject(Value::parse(R"({"l":1.5})"))->limit(), 1);
-  EXPECT_EQ(FQueryParams::fromQueryObject(Value::parse(R"({"l":-2.9})"))->limit(), -2);
   EXPECT_EQ(FQueryParams::fromQueryObject(Value::parse(R"({"l":3.0})"))->limit(), 3);
   EXPECT_EQ(FQueryParams::fromQueryObject(Value::parse(R"({"l":true})"))->limit(), 1);
-  EXPECT_EQ(FQueryParams::fromQueryObject(Value::parse(R"({"l":-9223372036854775808})"))->limit(), INT64_MIN);
+  EXPECT_EQ(FQueryParams::fromQueryObject(Value::parse(R"({"l":2147483647.9})"))->limit(), 2147483647);
   EXPECT_TRUE(FQueryParams::fromQueryObject(Value::parse(R"({"l":2.5})"))->limitSet());
+  // The integer value must still be a limit a query can have.
+  for (const char* bad : {R"({"l":0.5})", R"({"l":-2.9})", R"({"l":-9223372036854775808})"}) {
+    try {
+      FQueryParams::fromQueryObject(Value::parse(bad));
+      ADD_FAILURE() << bad;
+    } catch (const NSException& e) {
+      EXPECT_EQ(e.name(), "NSInvalidArgumentException") << bad;
+    }
+  }
 }
 
 TEST(QueryParamsTest, FieldsOfTheWrongTypeAreInvalidArguments) {
