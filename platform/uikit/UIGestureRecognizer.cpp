@@ -65,10 +65,13 @@ void UIGestureRecognizer::setState(UIGestureRecognizerState state) {
 void UIGestureRecognizer::setEnabled(bool enabled) {
   if (enabled_ == enabled) return;
   enabled_ = enabled;
-  if (!enabled && watching(state_)) {
-    setState(UIGestureRecognizerState::Failed);
+  if (enabled) return;
+  // A gesture in progress is cancelled; the recogniser starts afresh when enabled again.
+  if (state_ == UIGestureRecognizerState::Began || state_ == UIGestureRecognizerState::Changed) {
+    setState(UIGestureRecognizerState::Cancelled);
     announce();
   }
+  reset();
 }
 
 void UIGestureRecognizer::announce() {
