@@ -88,8 +88,9 @@ SideMenuController::Side SideMenuController::side(int symmetry) const {
   s.width = std::max(0.0, width);
   s.overdraw = std::max(0.0, finiteOr0(symmetry < 0 ? rightViewPanelOverdraw : rearViewPanelOverdraw));
   s.displacement = std::max(0.0, finiteOr0(symmetry < 0 ? rightViewPanelDisplacement : rearViewPanelDisplacement));
-  s.bounceBack = symmetry < 0 ? bounceBackOnOverdraw : bounceBackOnLeftOverdraw;
-  s.stableDrag = symmetry < 0 ? stableDragOnOverdraw : stableDragOnLeftOverdraw;
+  // The "left" overdraw is the front view's, moved left over the right panel.
+  s.bounceBack = symmetry < 0 ? bounceBackOnLeftOverdraw : bounceBackOnOverdraw;
+  s.stableDrag = symmetry < 0 ? stableDragOnLeftOverdraw : stableDragOnOverdraw;
   return s;
 }
 
@@ -521,10 +522,11 @@ void SideMenuController::decodeRestorableStateWithCoder(NSCoder& coder) {
   auto unitRange = [](double v) { return v >= 0 && v <= 1; };
   auto dampingRange = [](double v) { return v > 0 && v <= 1; };
 
+  // A child the archive names but that cannot be found again keeps the one in place.
   UIViewControllerRef rear = rearViewController_, right = rightViewController_, front = frontViewController_;
-  if (coder.kindForKey(kRear)) rear = UIStateRestoration::decodeViewController(coder, kRear);
-  if (coder.kindForKey(kRight)) right = UIStateRestoration::decodeViewController(coder, kRight);
-  if (coder.kindForKey(kFront)) front = UIStateRestoration::decodeViewController(coder, kFront);
+  if (auto c = UIStateRestoration::decodeViewController(coder, kRear)) rear = c;
+  if (auto c = UIStateRestoration::decodeViewController(coder, kRight)) right = c;
+  if (auto c = UIStateRestoration::decodeViewController(coder, kFront)) front = c;
   FrontViewPosition position = frontViewPosition_;
   if (auto v = UIStateRestoration::decodeNumber(coder, "_frontViewPosition");
       v && *v == std::floor(*v) && *v >= PositionRightRemoved && *v <= PositionRearRemoved) {
