@@ -102,8 +102,9 @@ static void build(Layout& out, cairo_t* cr, const std::string& text, const std::
   NSAttributes paragraph;
   for (size_t i = 0; i < attrs.size(); ++i) {
     const NSAttributes& a = attrs[i];
-    // Plain names: older compilers do not let a lambda capture structured bindings.
-    const auto start = ranges[i].first, end = ranges[i].second;
+    // Plain copies: clang before 16 cannot capture structured bindings in the lambda below.
+    const auto start = ranges[i].first;
+    const auto end = ranges[i].second;
     if (start == 0) {
       if (a.lineSpacing) paragraph.lineSpacing = a.lineSpacing;
       if (a.alignment) paragraph.alignment = a.alignment;
