@@ -203,7 +203,6 @@ class SideMenuController : public UIViewController, public UIGestureRecognizerDe
  private:
   friend class SideMenuView;
   friend class SideMenuTransitionContext;
-  friend class SideMenuGestures;
   using Completion = std::function<void()>;
   struct QueueEntry {
     uint64_t id;

@@ -89,8 +89,6 @@ class UIGestureRecognizer : public std::enable_shared_from_this<UIGestureRecogni
 
  protected:
   const UITouchRef& currentTouch() const { return touch_; }
-  // Whether the gesture is continuous (Began/Changed/Ended) or discrete (Ended at once).
-  virtual bool isContinuous() const { return false; }
 
  private:
   friend class UIGestureTouchDelivery;

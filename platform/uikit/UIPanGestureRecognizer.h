@@ -26,9 +26,6 @@ class UIPanGestureRecognizer : public UIGestureRecognizer {
   void touchesEnded(const UITouchSet& touches, const UIEvent* event) override;
   void reset() override;
 
- protected:
-  bool isContinuous() const override { return true; }
-
  private:
   void sample();
   struct Sample {
