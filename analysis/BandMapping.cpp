@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 constexpr double kTopFrequency = 22050.0;
@@ -121,8 +122,8 @@ float BandMapping::yForValue(float value) const {
   return static_cast<float>((static_cast<double>(value) - areaParams_.minVal) * backingHeight_ / range);
 }
 
-void BandMapping::vertexArrayFromData(std::span<const float> series, int32_t minDiff,
-                                      std::vector<DisplayPoint>& points) const {
+void BandMapping::vertexArrayDirect(std::span<const float> series, int32_t minDiff,
+                                    std::vector<DisplayPoint>& points) const {
   points.clear();
   const int64_t m = static_cast<int64_t>(series.size());
   if (m == 0) return;
@@ -147,19 +148,91 @@ void BandMapping::vertexArrayFromData(std::span<const float> series, int32_t min
   if (bands) points.push_back({static_cast<float>(backingWidth_), yForValue(series[static_cast<size_t>(m - 1)])});
 }
 
+const BandMapping::VertexLayout& BandMapping::vertexLayout(int64_t m, int32_t minDiff) {
+  for (const VertexLayout& layout : layouts_) {
+    if (layout.length == m && layout.width == backingWidth_ && layout.scaleType == scaleType_ &&
+        layout.minDiff == minDiff) {
+      return layout;
+    }
+  }
+  if (layouts_.size() < kKeptLayouts) layouts_.emplace_back();
+  VertexLayout& layout = layouts_[nextLayout_ % layouts_.size()];
+  nextLayout_ = (nextLayout_ + 1) % kKeptLayouts;
+  layout.length = m;
+  layout.width = backingWidth_;
+  layout.scaleType = scaleType_;
+  layout.minDiff = minDiff;
+  layout.pointIndex.clear();
+  layout.pointX.clear();
+  // The thinning of vertexArrayDirect, which looks only at the positions. The drawn elements are
+  // one run to the end: an element's frequency grows with its index.
+  layout.firstDrawn = m;
+  float lastX = -100.0f;
+  for (int64_t i = 0; i < m; ++i) {
+    if (!includePointToGraph(i, m)) continue;
+    const bool first = layout.firstDrawn == m;
+    if (first) layout.firstDrawn = i;
+    const float x = xForIndex(i, m, first);
+    if (x - lastX > static_cast<float>(minDiff) || i == m - 1) {
+      layout.pointIndex.push_back(i);
+      layout.pointX.push_back(x);
+      lastX = x;
+    }
+  }
+  return layout;
+}
+
+void BandMapping::vertexArrayFromData(std::span<const float> series, int32_t minDiff,
+                                      std::vector<DisplayPoint>& points) {
+  const int64_t m = static_cast<int64_t>(series.size());
+  const double range = static_cast<double>(areaParams_.maxVal) - static_cast<double>(areaParams_.minVal);
+  // With a rising vertical mapping the highest y of a run of elements is the y of their highest
+  // level, so only the elements that get a point need the mapping. (A bottom of exactly 0 could
+  // map a level of -0 to a y of -0; that rare case, and falling or flat mappings, go element by
+  // element.)
+  if (m == 0 || backingHeight_ <= 0 || !(range > 0.0) || std::isinf(range) || areaParams_.minVal == 0.0f) {
+    vertexArrayDirect(series, minDiff, points);
+    return;
+  }
+  const VertexLayout& layout = vertexLayout(m, minDiff);
+  points.clear();
+  const bool bands = isBandScale();
+  if (bands) points.push_back({0.0f, yForValue(series[0])});
+  const size_t pointCount = layout.pointIndex.size();
+  size_t from = static_cast<size_t>(layout.firstDrawn);
+  for (size_t k = 0; k < pointCount; ++k) {
+    const size_t end = static_cast<size_t>(layout.pointIndex[k]);
+    // Levels that are not a number never raise the bucket (their y compares false).
+    float highest = -std::numeric_limits<float>::infinity();
+    for (size_t i = from; i < end; ++i) highest = highest < series[i] ? series[i] : highest;
+    const float skipped = yForValue(highest);
+    const float bucket = kNoBucket < skipped ? skipped : kNoBucket;
+    const float y = yForValue(series[end]);
+    points.push_back({layout.pointX[k], y < bucket ? bucket : y});
+    from = end + 1;
+  }
+  if (bands) points.push_back({static_cast<float>(backingWidth_), yForValue(series[static_cast<size_t>(m - 1)])});
+}
+
 void BandMapping::splineVertexArrayFromData(std::span<const float> series, std::vector<DisplayPoint>& points) {
   points.clear();
   vertexArrayFromData(series, 10, supportPoints_);
   if (supportPoints_.empty()) return;
-  splineInput_.clear();
-  for (const DisplayPoint& p : supportPoints_) splineInput_.push_back({p.x, p.y});
+  const size_t supportCount = supportPoints_.size();
+  splineInput_.resize(supportCount);
+  for (size_t k = 0; k < supportCount; ++k) splineInput_[k] = {supportPoints_[k].x, supportPoints_[k].y};
   spline_.setPoints(splineInput_);
+  // Every 2 pixels from 0 while left of the last support point, then that point itself.
   const double lastX = supportPoints_.back().x;
-  for (int64_t x = 0; static_cast<double>(x) < lastX; x += 2) {
-    points.push_back({static_cast<float>(x), static_cast<float>(spline_.interpolate(static_cast<double>(x)))});
-  }
-  const float endX = static_cast<float>(lastX);
-  points.push_back({endX, static_cast<float>(spline_.interpolate(endX))});
+  size_t steps = 0;
+  while (static_cast<double>(2 * static_cast<int64_t>(steps)) < lastX) ++steps;
+  splineXs_.resize(steps + 1);
+  for (size_t k = 0; k < steps; ++k) splineXs_[k] = static_cast<double>(2 * static_cast<int64_t>(k));
+  splineXs_[steps] = static_cast<float>(lastX);
+  splineYs_.resize(steps + 1);
+  spline_.interpolateAscending(splineXs_, splineYs_);
+  points.resize(steps + 1);
+  for (size_t k = 0; k <= steps; ++k) points[k] = {static_cast<float>(splineXs_[k]), splineYs_[k]};
 }
 
 float BandMapping::getScale() const {

@@ -1,6 +1,10 @@
 #pragma once
 // A ring of the last `slotCount` spectra (dB values per bin) whose mean is the averaged output.
 // Every slot is allocated once at construction; adding and averaging allocate nothing.
+//
+// The mean divides every term by the number of filled slots before adding it. Once the ring is
+// full that number no longer changes, so from then on each spectrum is stored already divided:
+// a frame then costs one division per bin instead of one per bin and slot, with the same result.
 #include <cstdint>
 #include <memory>
 
@@ -24,9 +28,13 @@ class SpectrumAverager {
   int32_t filledCount() const { return filled_; }
 
  private:
+  float* slot(int32_t j) const { return storage_.get() + static_cast<size_t>(j) * static_cast<size_t>(binCount_); }
+
   std::unique_ptr<float[]> storage_;  // slotCount × binCount floats, slot after slot
   int32_t slotCount_;
   int32_t binCount_;
   int32_t writeIndex_ = 0;
   int32_t filled_ = 0;
+  // The stored values are the spectra divided by slotCount (set when the ring becomes full).
+  bool storedDivided_ = false;
 };

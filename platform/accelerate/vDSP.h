@@ -52,7 +52,9 @@ void vDSP_vsadd(const float* a, vDSP_Stride ia, const float* b, float* c, vDSP_S
                 vDSP_Length n);
 // c[i·ic] = realp[i·ia]² + imagp[i·ia]².
 void vDSP_zvmags(const DSPSplitComplex* a, vDSP_Stride ia, float* c, vDSP_Stride ic, vDSP_Length n);
-// Decibels: c = 10·log10(a / *b) when flag is 0 (power), 20·log10(a / *b) otherwise (amplitude).
+// Decibels: c = 10·log10(a / *b) when flag is 0 (power), 20·log10(a / *b) otherwise (amplitude),
+// within 2 units in the last place (contiguous vectors take a vectorised logarithm; zero gives
+// minus infinity and a negative ratio not a number, as the library logarithm does).
 void vDSP_vdbcon(const float* a, vDSP_Stride ia, const float* b, float* c, vDSP_Stride ic,
                  vDSP_Length n, unsigned int flag);
 
