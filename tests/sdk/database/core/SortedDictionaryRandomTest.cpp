@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <algorithm>
 #include <random>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "sdk/database/core/FImmutableSortedDictionary.h"
@@ -144,5 +147,136 @@ TEST(SortedDictionaryRandomised, AscendingAndDescendingInsertOrders) {
       model.erase(descending ? 2000 - i : i);
     }
     expectMatches(d, model);
+  }
+}
+
+namespace {
+
+using ValueNode = FLLRBValueNode<int, int>;
+
+// Insert and remove as separate copying steps (every rotation and colour flip makes new nodes),
+// built from the nodes' public operations: the tree shapes the in-place operations must give.
+Node::Ref copyingInsert(const Node::Ref& h, int key, int value) {
+  if (h->isEmpty()) return ValueNode::make(key, value, true, nullptr, nullptr);
+  const int r = intCompare(key, h->key());
+  Node::Ref n;
+  if (r == 0) {
+    n = ValueNode::make(h->key(), value, h->color(), h->left(), h->right());
+  } else if (r < 0) {
+    n = ValueNode::make(h->key(), h->value(), h->color(), copyingInsert(h->left(), key, value), h->right());
+  } else {
+    n = ValueNode::make(h->key(), h->value(), h->color(), h->left(), copyingInsert(h->right(), key, value));
+  }
+  return ValueNode::fixUp(n);
+}
+
+// Pre-order keys, values and colours: equal strings, equal trees.
+void shapeOf(const Node& n, std::string& out) {
+  if (n.isEmpty()) {
+    out += '.';
+    return;
+  }
+  out += std::to_string(n.key()) + ':' + std::to_string(n.value()) + (n.isRed() ? 'r' : 'b') + '(';
+  shapeOf(*n.left(), out);
+  shapeOf(*n.right(), out);
+  out += ')';
+}
+std::string shapeOf(const Node::Ref& n) {
+  std::string out;
+  shapeOf(*n, out);
+  return out;
+}
+
+// The nodes of `tree` that `older` does not share: the ones a change made.
+size_t madeNodes(const Node::Ref& tree, const Node::Ref& older) {
+  std::set<const Node*> old;
+  std::vector<const Node*> stack = {older.get()};
+  while (!stack.empty()) {
+    const Node* n = stack.back();
+    stack.pop_back();
+    if (n->isEmpty() || !old.insert(n).second) continue;
+    stack.push_back(n->left().get());
+    stack.push_back(n->right().get());
+  }
+  size_t made = 0;
+  stack = {tree.get()};
+  while (!stack.empty()) {
+    const Node* n = stack.back();
+    stack.pop_back();
+    if (n->isEmpty() || old.count(n)) continue;  // a shared node shares its whole subtree
+    ++made;
+    stack.push_back(n->left().get());
+    stack.push_back(n->right().get());
+  }
+  return made;
+}
+
+int heightOf(const Node& n) { return n.isEmpty() ? 0 : 1 + std::max(heightOf(*n.left()), heightOf(*n.right())); }
+
+}  // namespace
+
+// Inserts rebalance the nodes they have just made in place instead of copying them again: the
+// trees must be the shapes of the copying steps, node for node and colour for colour. Removals
+// rebuild the path bottom up. Either way a change makes the nodes of one path and a few
+// neighbours, the tree stays a valid left-leaning red-black tree, and no older version changes,
+// not even a colour.
+TEST(SortedDictionaryRandomised, ChangesCopyOnePathAndKeepOldVersions) {
+  std::mt19937 rng(4242);
+  for (int keyRange : {40, 400, 5000}) {
+    std::uniform_int_distribution<int> keyDist(0, keyRange);
+    auto d = std::static_pointer_cast<const Tree>(Tree::fromDictionary(std::map<int, int>{{1, 1}}, intCompare));
+    Node::Ref reference = d->root();
+    std::map<int, int> model{{1, 1}};
+    std::vector<std::pair<std::shared_ptr<const Tree>, std::string>> versions;
+    for (int step = 0; step < 2000; ++step) {
+      const int key = keyDist(rng);
+      const bool insert = (step / 500) % 2 == 0 ? rng() % 100 < 70 : rng() % 100 < 35;
+      const auto before = d;
+      if (insert) {
+        d = std::static_pointer_cast<const Tree>(d->insertKey(key, step));
+        reference = copyingInsert(reference, key, step)->copyWith(nullptr, nullptr, false, nullptr, nullptr);
+        model[key] = step;
+        ASSERT_EQ(shapeOf(d->root()), shapeOf(reference)) << "range " << keyRange << " step " << step;
+        // The path to the new key, and a neighbour per colour flip on the way back.
+        ASSERT_LE(madeNodes(d->root(), before->root()), static_cast<size_t>(2 * heightOf(*d->root()) + 1));
+      } else {
+        d = std::static_pointer_cast<const Tree>(d->removeKey(key));
+        if (model.erase(key) == 0) {
+          ASSERT_EQ(d, before);
+        } else {
+          // The path down to the key's successor, and the nodes of a borrow or merge beside it.
+          ASSERT_LE(madeNodes(d->root(), before->root()), static_cast<size_t>(heightOf(*before->root()) + 4))
+              << "range " << keyRange << " step " << step;
+        }
+        reference = d->root();
+      }
+      expectMatches(d, model);
+      if (::testing::Test::HasFatalFailure()) FAIL() << "range " << keyRange << " step " << step;
+      if (step % 5 == 0) versions.emplace_back(d, shapeOf(d->root()));
+    }
+    for (const auto& [version, shape] : versions) ASSERT_EQ(shapeOf(version->root()), shape);
+  }
+  // The nodes' own insert and remove (the protocol operations) leave the node they are asked of.
+  Node::Ref root = FLLRBEmptyNode<int, int>::emptyNode();
+  Node::Ref copying = root;
+  for (int k : {50, 20, 80, 10, 30, 70, 90, 25, 35, 5}) {
+    root = root->insertKey(k, k, intCompare)->copyWith(nullptr, nullptr, false, nullptr, nullptr);
+    copying = copyingInsert(copying, k, k)->copyWith(nullptr, nullptr, false, nullptr, nullptr);
+    ASSERT_EQ(shapeOf(root), shapeOf(copying));
+  }
+  std::set<int> keys = {50, 20, 80, 10, 30, 70, 90, 25, 35, 5};
+  for (int k : {20, 90, 50, 7, 5}) {
+    const std::string before = shapeOf(root);
+    const Node::Ref removed = root->remove(k, intCompare);
+    ASSERT_EQ(shapeOf(root), before);
+    keys.erase(k);
+    root = removed;
+    ASSERT_NO_THROW(root->check());
+    std::vector<int> walked;
+    root->inorderTraversal([&](const int& key, const int&) {
+      walked.push_back(key);
+      return false;
+    });
+    ASSERT_EQ(walked, std::vector<int>(keys.begin(), keys.end()));
   }
 }
