@@ -312,6 +312,12 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
 
   void recount() { this->count_ = left_->count_ + right_->count_ + 1; }
 
+  // Asks for both children while the comparator runs on this node; one is the next on the path.
+  static void prefetchChildren(const FLLRBValueNode* v) {
+    __builtin_prefetch(v->left_.get());
+    __builtin_prefetch(v->right_.get());
+  }
+
   // Every value node comes from the node allocator's per-thread cache.
   template <typename... Args>
   static std::shared_ptr<FLLRBValueNode> allocate(Args&&... args) {
@@ -389,6 +395,7 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
   static Ref inserted(const FLLRBNode<K, V>& h, const K& key, const V& value, const Comparator& comparator) {
     if (h.count_ == 0) return makeFresh(key, value, true, nullptr, nullptr);
     const FLLRBValueNode& v = static_cast<const FLLRBValueNode&>(h);
+    prefetchChildren(&v);
     const int r = comparator(key, v.key_);
     Ref n;
     if (r == 0) {
@@ -516,6 +523,7 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
     shorter = false;
     if (isEmptyNode(hRef)) return hRef;
     const FLLRBValueNode* h = node(hRef);
+    prefetchChildren(h);
     bool lower = false;
     if (isThree(h)) {
       const FLLRBValueNode* a = node(h->left_);

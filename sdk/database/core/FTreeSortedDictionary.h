@@ -157,11 +157,12 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
     return make(comparator_, std::move(root));
   }
 
-  // The removal rebuilds the path to the key and comes back with a black root.
+  // The removal rebuilds the path to the key and comes back with a black root; it hands back the
+  // old root itself when the key is not there.
   Ref removeKey(const K& key) const override {
-    if (!contains(key)) return this->self();
     bool shorter = false;
     NodeRef root = ValueNode::erase(root_, key, *comparator_, shorter);
+    if (root == root_) return this->self();
     return make(comparator_, std::move(root));
   }
 
@@ -240,6 +241,9 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
     const FLLRBNode<K, V>* node = root_.get();
     while (node->count_ != 0) {
       const ValueNode* v = static_cast<const ValueNode*>(node);
+      // Both children are fetched while the comparator runs; one of them is the next node.
+      __builtin_prefetch(v->left_.get());
+      __builtin_prefetch(v->right_.get());
       const int r = cmp(key, v->key_);
       if (r == 0) return v;
       node = r < 0 ? v->left_.get() : v->right_.get();
