@@ -77,7 +77,11 @@ class BandMapping {
   // x of element `index` of a list of `length`; `isFirst` puts it at the 30 Hz edge on scales 0, 1.
   float xForIndex(int64_t index, int64_t length, bool isFirst) const;
   // y of a level: (value − minimum) × height / (maximum − minimum), not clamped.
-  float yForValue(float value) const;
+  float yForValue(float value) const {
+    const double range = static_cast<double>(areaParams_.maxVal) - static_cast<double>(areaParams_.minVal);
+    if (range == 0.0) return 0.0f;
+    return static_cast<float>((static_cast<double>(value) - areaParams_.minVal) * backingHeight_ / range);
+  }
 
   // Display points of a series, at least `minDiff` pixels apart; a point carries the highest y of
   // the elements thinned away before it. An empty series gives no points. Which elements get a
@@ -140,7 +144,6 @@ class BandMapping {
   // Kept between frames so that smoothing allocates nothing once sized.
   std::vector<DisplayPoint> supportPoints_;
   std::vector<ORVCubicSpline::Point> splineInput_;
-  std::vector<double> splineXs_;
   std::vector<float> splineYs_;
   ORVCubicSpline spline_;
   // The layouts of the last few combinations (a frame uses two: traces and spline support).

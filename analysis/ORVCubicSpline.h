@@ -30,6 +30,8 @@ class ORVCubicSpline {
   // ascending order (a search from the previous segment instead of from the last point, and t³
   // by multiplication except where that could change the rounding to float).
   void interpolateAscending(std::span<const double> xs, std::span<float> ys) const;
+  // The same for x = 0, step, 2·step, … (ys.size() of them), segment by segment.
+  void interpolateEvery(double step, std::span<float> ys) const;
 
   // Changes every time the points are set; no two splines share one (see nextRevision).
   uint64_t revision() const { return revision_; }
@@ -45,5 +47,6 @@ class ORVCubicSpline {
   std::vector<Point> points_;
   std::vector<double> b_, c_, d_;
   std::vector<double> h_, alpha_, mu_, z_;  // scratch kept between rebuilds
+  std::vector<double> readB_, readC_, readD_;  // b, c, d as every use reads them: through float
   uint64_t revision_ = nextRevision();
 };

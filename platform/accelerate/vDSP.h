@@ -1,7 +1,10 @@
 #pragma once
 // The vector DSP calls the spectrum analysis uses, with the phone platform's packing and scaling,
 // over FFTW (single precision). A set-up holds every plan and buffer it needs for transforms of
-// 2^1 … 2^log2n points; the calls themselves allocate nothing.
+// 2^1 … 2^log2n points; the calls themselves allocate nothing, except that the first transform of
+// a pair of unit-stride parts makes FFTW's plan for them (see vDSP.cpp). The real transform is
+// FFTW's complex transform of the N/2 sample pairs, on the split parts where they are, turned
+// into the real spectrum.
 #include <cstdint>
 
 extern "C" {

@@ -294,3 +294,26 @@ TEST(BandMapping, KeptLayoutsGiveTheElementByElementPoints) {
   }
   EXPECT_EQ(compared, 800u);
 }
+
+// The full-octave output sums the widest band beside the others in one loop; every band must be
+// bandMean's, to the last bit.
+TEST(BandMapping, FullOctaveOutputIsEachBandsMean) {
+  BandMapping mapping;
+  const std::vector<Octave>& table = mapping.octavesForScaleType(2);
+  ASSERT_EQ(table.size(), BandMapping::kFullOctaveCount);
+  uint32_t seed = 31;
+  for (size_t n : {size_t{1}, size_t{7}, size_t{128}, size_t{1000}, size_t{8192}}) {
+    std::vector<float> levels(n);
+    for (float& v : levels) {
+      seed = seed * 1664525u + 1013904223u;
+      v = -140.0f + 150.0f * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+    }
+    std::array<float, BandMapping::kFullOctaveCount> octaves{};
+    ASSERT_EQ(mapping.fullOctaveOutput(levels, octaves), BandMapping::kFullOctaveCount);
+    for (size_t k = 0; k < octaves.size(); ++k) {
+      const float expected = BandMapping::bandMean(levels, table[k].lowFreq(), table[k].highFreq()) +
+                             BandMapping::kFullOctaveOffsets[k];
+      ASSERT_EQ(std::memcmp(&octaves[k], &expected, sizeof expected), 0) << "n " << n << " band " << k;
+    }
+  }
+}

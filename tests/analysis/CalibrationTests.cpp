@@ -165,6 +165,14 @@ TEST(ORVCubicSpline, AscendingEvaluationGivesInterpolatesFloatsExactly) {
     if (round % 17 == 0) xs.push_back(INFINITY);
     std::vector<float> fast(xs.size());
     spline.interpolateAscending(xs, fast);
+    // Evenly spaced x from 0, segment by segment, as the chart samples its traces.
+    const double step = round % 4 == 0 ? 2.0 : uniform(seed, 0.01, scale / 10);
+    std::vector<float> even(static_cast<size_t>(std::max(0.0, (points.back().x + scale / 4) / step)) % 3000 + 1);
+    spline.interpolateEvery(step, even);
+    for (size_t k = 0; k < even.size(); ++k) {
+      const float exact = static_cast<float>(spline.interpolate(static_cast<double>(k) * step));
+      ASSERT_TRUE(sameBits(even[k], exact)) << "round " << round << " x " << k * step << ": " << even[k] << " vs " << exact;
+    }
     for (size_t k = 0; k < xs.size(); ++k) {
       const float exact = static_cast<float>(spline.interpolate(xs[k]));
       ASSERT_TRUE(sameBits(fast[k], exact) || (std::isnan(fast[k]) && std::isnan(exact)))
