@@ -144,8 +144,9 @@ void BM_FFTWBareRealFFT(benchmark::State& state, int size) {
 
 // Prints the results, then per size the ratio of the full frame (linear scale) and of the
 // analysis FFT to FFTW's bare transform, beside the targets. The machine may be shared: unless
-// told otherwise every benchmark runs five times, the repetitions of all benchmarks interleaved at
-// random, and the ratios compare the fastest run of each (the run least disturbed by others).
+// told otherwise every benchmark runs five times for at least 0.2 s each, the repetitions of all
+// benchmarks interleaved at random, and the ratios compare the fastest run of each (the run least
+// disturbed by others).
 int main(int argc, char** argv) {
   std::vector<char*> args(argv, argv + argc);
   auto given = [&](const char* option) {
@@ -153,8 +154,9 @@ int main(int argc, char** argv) {
     return false;
   };
   std::string repetitions = "--benchmark_repetitions=5", interleave = "--benchmark_enable_random_interleaving=true",
-              aggregates = "--benchmark_report_aggregates_only=true";
+              aggregates = "--benchmark_report_aggregates_only=true", minTime = "--benchmark_min_time=0.2";
   if (!given("--benchmark_repetitions")) args.push_back(repetitions.data());
+  if (!given("--benchmark_min_time")) args.push_back(minTime.data());
   if (!given("--benchmark_enable_random_interleaving")) args.push_back(interleave.data());
   if (!given("--benchmark_report_aggregates_only")) args.push_back(aggregates.data());
   int count = static_cast<int>(args.size());

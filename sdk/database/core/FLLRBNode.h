@@ -286,28 +286,24 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
     return make(n->key(), n->value(), n->color(), n->left(), std::move(right));
   }
 
-  // ---- The tree's own operations: field reads without virtual calls, rebalancing in place ----
+  // ---- The tree's own operations: field reads without virtual calls ----
   //
-  // These follow the steps of insertKey, remove, removeMin, fixUp, moveRedLeft, moveRedRight,
-  // rotateLeft, rotateRight and colorFlip above and give trees of the same shape, but change the
-  // nodes the running operation has made (marked fresh) instead of copying them again. A node of
-  // the older tree is never changed: `own` puts a fresh copy in its place first. Each step works on
-  // a slot (the reference that holds a subtree: a parent's child field or the new root) and leaves
-  // the new subtree in it, so references move instead of being copied. `publish` clears the marks.
+  // Insertion follows the steps of insertKey, fixUp, rotateLeft, rotateRight and colorFlip above
+  // and gives trees of the same shape, but changes the nodes it has made (marked fresh) instead of
+  // copying them again. A node of the older tree is never changed: `own` puts a fresh copy in its
+  // place first. Each step works on a slot (the reference that holds a subtree: a parent's child
+  // field or the new root) and leaves the new subtree in it, so references move instead of being
+  // copied. `publish` clears the marks. (Removal, further below, makes its nodes final at once.)
 
   static bool isEmptyNode(const Ref& n) { return n->count_ == 0; }
   static bool isRedNode(const Ref& n) { return n->red_; }
   static const FLLRBValueNode* node(const Ref& n) { return static_cast<const FLLRBValueNode*>(n.get()); }
   // A fresh node, which this operation may change.
   static FLLRBValueNode* edit(const Ref& n) { return const_cast<FLLRBValueNode*>(node(n)); }
-  // Whether the left child of a value node's left (right) child is red; NO below an empty child.
+  // Whether the left child of a value node's left child is red; NO below an empty child.
   static bool leftLeftRed(const Ref& n) {
     const Ref& l = node(n)->left_;
     return !isEmptyNode(l) && isRedNode(node(l)->left_);
-  }
-  static bool rightLeftRed(const Ref& n) {
-    const Ref& r = node(n)->right_;
-    return !isEmptyNode(r) && isRedNode(node(r)->left_);
   }
 
   void recount() { this->count_ = left_->count_ + right_->count_ + 1; }
@@ -323,8 +319,8 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
   static std::shared_ptr<FLLRBValueNode> allocate(Args&&... args) {
     return std::allocate_shared<FLLRBValueNode>(FNodeAllocator<FLLRBValueNode>(), std::forward<Args>(args)...);
   }
-  static Ref makeFresh(const K& key, const V& value, bool red, Ref left, Ref right) {
-    auto node = allocate(key, value, red, std::move(left), std::move(right));
+  static Ref makeFresh(const K& key, const V& value, bool red, Ref left, Ref right, int32_t count) {
+    auto node = allocate(key, value, red, std::move(left), std::move(right), count);
     node->fresh_ = true;
     return node;
   }
@@ -333,7 +329,7 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
   static FLLRBValueNode* own(Ref& slot) {
     if (!slot->fresh_) {
       const FLLRBValueNode* v = node(slot);
-      slot = makeFresh(v->key_, v->value_, v->red_, v->left_, v->right_);
+      slot = makeFresh(v->key_, v->value_, v->red_, v->left_, v->right_, v->count_);
     }
     return edit(slot);
   }
@@ -393,17 +389,23 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
   }
   // insertKey:forValue:withComparator: of node h (any node): the fresh node that replaces it.
   static Ref inserted(const FLLRBNode<K, V>& h, const K& key, const V& value, const Comparator& comparator) {
-    if (h.count_ == 0) return makeFresh(key, value, true, nullptr, nullptr);
+    if (h.count_ == 0) return makeFresh(key, value, true, emptyRef(), emptyRef(), 1);
     const FLLRBValueNode& v = static_cast<const FLLRBValueNode&>(h);
     prefetchChildren(&v);
     const int r = comparator(key, v.key_);
+    // The new size comes from the changed child's (the child left alone is not read: it can be far
+    // away in memory).
     Ref n;
     if (r == 0) {
-      n = makeFresh(v.key_, value, v.red_, v.left_, v.right_);  // the stored key object stays
+      n = makeFresh(v.key_, value, v.red_, v.left_, v.right_, v.count_);  // the stored key object stays
     } else if (r < 0) {
-      n = makeFresh(v.key_, v.value_, v.red_, inserted(*v.left_, key, value, comparator), v.right_);
+      Ref child = inserted(*v.left_, key, value, comparator);
+      const int32_t count = v.count_ - v.left_->count_ + child->count_;
+      n = makeFresh(v.key_, v.value_, v.red_, std::move(child), v.right_, count);
     } else {
-      n = makeFresh(v.key_, v.value_, v.red_, v.left_, inserted(*v.right_, key, value, comparator));
+      Ref child = inserted(*v.right_, key, value, comparator);
+      const int32_t count = v.count_ - v.right_->count_ + child->count_;
+      n = makeFresh(v.key_, v.value_, v.red_, v.left_, std::move(child), count);
     }
     fixUpIn(n);
     return n;

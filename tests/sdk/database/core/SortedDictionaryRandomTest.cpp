@@ -2,12 +2,15 @@
 
 #include <map>
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sdk/database/core/FImmutableSortedDictionary.h"
+#include "sdk/database/core/FNodeAllocator.h"
 
 namespace {
 
@@ -279,4 +282,87 @@ TEST(SortedDictionaryRandomised, ChangesCopyOnePathAndKeepOldVersions) {
     });
     ASSERT_EQ(walked, std::vector<int>(keys.begin(), keys.end()));
   }
+}
+
+// One tree shared by several threads: each builds its own versions from it (their new nodes come
+// from its own block cache) and drops them again (handing back nodes other threads made). The
+// shared tree and every thread's versions keep exactly their entries.
+TEST(SortedDictionaryRandomised, VersionsOfOneTreeAreMadeAndDroppedOnManyThreads) {
+  std::map<int, int> base;
+  auto shared = Dict::dictionaryWithComparator(intCompare);
+  for (int k = 0; k < 3000; k += 3) {
+    shared = shared->insertKey(k, -k);
+    base[k] = -k;
+  }
+  const std::string before = shapeOf(std::static_pointer_cast<const Tree>(shared)->root());
+  std::vector<std::thread> threads;
+  std::vector<int> failures(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 rng(static_cast<unsigned>(t) + 1);
+      std::uniform_int_distribution<int> keyDist(0, 3000);
+      auto d = shared;
+      std::map<int, int> model = base;
+      std::vector<Dict::Ref> kept;
+      for (int step = 0; step < 1500; ++step) {
+        const int key = keyDist(rng);
+        if (rng() % 2) {
+          d = d->insertKey(key, step);
+          model[key] = step;
+        } else {
+          d = d->removeKey(key);
+          model.erase(key);
+        }
+        if (step % 50 == 0) kept.push_back(d);
+        if (step % 200 == 0) kept.clear();  // versions and their nodes go on this thread
+        if (d->count() != static_cast<int32_t>(model.size())) ++failures[static_cast<size_t>(t)];
+      }
+      auto it = model.begin();
+      d->enumerateKeysAndObjectsUsingBlock([&](const int& k, const int& v, bool* stop) {
+        if (it == model.end() || it->first != k || it->second != v) {
+          ++failures[static_cast<size_t>(t)];
+          *stop = true;
+          return;
+        }
+        ++it;
+      });
+      if (it != model.end()) ++failures[static_cast<size_t>(t)];
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(4, 0));
+  EXPECT_EQ(shapeOf(std::static_pointer_cast<const Tree>(shared)->root()), before);
+  expectMatches(shared, base);
+}
+
+// The node allocator hands a freed block back to the next allocation of its thread, and blocks
+// freed on a thread other than their own (more than its cache keeps) go back whole when it ends.
+TEST(NodeAllocator, ReusesBlocksOnTheirThreadAndReturnsThemWhenTheThreadEnds) {
+  struct Block {
+    char bytes[72];
+  };
+  FNodeAllocator<Block> allocator;
+  Block* first = allocator.allocate(1);
+  allocator.deallocate(first, 1);
+  Block* again = allocator.allocate(1);
+  EXPECT_EQ(again, first);
+  std::memset(again, 0x5a, sizeof(Block));  // the whole block is the caller's again
+  allocator.deallocate(again, 1);
+
+  std::vector<Block*> blocks;
+  for (int i = 0; i < 2000; ++i) blocks.push_back(allocator.allocate(1));
+  std::thread other([&] {
+    FNodeAllocator<Block> theirs;
+    for (Block* block : blocks) theirs.deallocate(block, 1);
+    // The cache took the first blocks freed here, up to its size; the rest went back at once. The
+    // last block it took is the first it hands out.
+    constexpr size_t kCached = fdetail::FBlockCache<sizeof(Block), alignof(Block)>::kCachedBlocks;
+    Block* reused = theirs.allocate(1);
+    EXPECT_EQ(reused, blocks[kCached - 1]);
+    theirs.deallocate(reused, 1);
+  });
+  other.join();  // its cache is freed with it; the leak checker would report any block left over
+
+  Block* several = allocator.allocate(3);  // arrays bypass the caches
+  allocator.deallocate(several, 3);
 }
