@@ -1,7 +1,9 @@
 # make run   : install what is missing, build Release and run the analyser
 # make test  : install what is missing, build with the sanitizers, start the test services, run ctest
 # make bench : build Release and run the benchmarks
-.PHONY: run test bench deps build-release build-test clean
+# make fuzz  : build the fuzz targets with clang's libFuzzer and mutate each for FUZZ_SECONDS (60);
+#              FUZZ_TARGET=name runs one
+.PHONY: run test bench fuzz deps build-release build-test build-fuzz clean
 
 deps:
 	@./scripts/install-deps
@@ -19,6 +21,14 @@ run: build-release
 
 test: build-test
 	@./scripts/run-tests
+
+build-fuzz:
+	@./scripts/install-deps --fuzz
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+
+fuzz: build-fuzz
+	@./scripts/run-fuzz $(FUZZ_TARGET)
 
 bench: build-release
 	@./scripts/run-bench

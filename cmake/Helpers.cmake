@@ -12,13 +12,26 @@ function(sa_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# sa_test(name SOURCES ... DEPS ...): a GoogleTest program, each test run as its own ctest case
-# in a fresh application home (see tests/support).
+# sa_test(name [AUDIO_SERVER] SOURCES ... DEPS ...): a GoogleTest program, each test run as its own
+# ctest case in a fresh application home (see tests/support). Disabled tests (DISABLED_ names) are
+# the halves that a test runs in a second process (tests/support/ChildProcess.h); they are not
+# ctest cases.
+# The audio server of the test run (scripts/test-services) is one shared sink and its monitor: a
+# test that plays into it or records from it hears every other such test. Only the tests of
+# programs marked AUDIO_SERVER may reach it, and ctest runs them one at a time (resource lock
+# "pulse_sink"); in every other program PULSE_SERVER names no server, so an engine started
+# there finds no audio server, the same on every run.
 function(sa_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "AUDIO_SERVER" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} sa_test_support GTest::gmock GTest::gtest)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${ARG_PROPERTIES})
+  set(properties TIMEOUT 300)
+  if(ARG_AUDIO_SERVER)
+    target_sources(${name} PRIVATE ${SA_ROOT}/tests/support/audio-server/UsesSharedAudioServer.cpp)
+    list(APPEND properties RESOURCE_LOCK pulse_sink)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-*DISABLED_*"
+                       PROPERTIES ${properties} ${ARG_PROPERTIES})
 endfunction()
 
 # sa_bench(name SOURCES ... DEPS ...): a Google Benchmark program.
@@ -38,4 +51,43 @@ function(sa_add_subdirs)
       add_subdirectory(${child})
     endif()
   endforeach()
+endfunction()
+
+# sa_fuzz_target(name SOURCES ... DEPS ...): a fuzz target in tests/fuzz/<name>/, whose source defines
+# LLVMFuzzerTestOneInput. In the test build it is linked with our own driver and runs as a ctest case
+# that feeds it every seed of tests/fuzz/<name>/corpus/ once (plus the seeds an executable
+# tests/fuzz/<name>/make-seeds script writes at build time), so that a crash found once stays found.
+# In the fuzz build (SA_FUZZ, clang) it is linked with libFuzzer and mutates for as long as asked.
+function(sa_fuzz_target name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR}/${name})
+  list(TRANSFORM ARG_SOURCES PREPEND ${dir}/)
+  set(exe fuzz_${name})
+  add_executable(${exe} ${ARG_SOURCES} ${SA_ROOT}/tests/fuzz/FuzzSupport.cpp)
+  target_include_directories(${exe} PRIVATE ${SA_ROOT})
+  target_link_libraries(${exe} PRIVATE ${ARG_DEPS})
+  if(SA_FUZZ)
+    target_link_options(${exe} PRIVATE -fsanitize=fuzzer)
+  else()
+    target_sources(${exe} PRIVATE ${SA_ROOT}/tests/fuzz/FuzzDriver.cpp)
+  endif()
+  set(corpora ${dir}/corpus)
+  if(EXISTS ${dir}/make-seeds)
+    set(generated ${CMAKE_CURRENT_BINARY_DIR}/${name}/generated)
+    add_custom_command(OUTPUT ${generated}/.stamp
+      COMMAND ${CMAKE_COMMAND} -E rm -rf ${generated}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${generated}
+      COMMAND ${dir}/make-seeds ${generated}
+      COMMAND ${CMAKE_COMMAND} -E touch ${generated}/.stamp
+      DEPENDS ${dir}/make-seeds
+      COMMENT "Writing the generated seeds of ${name}")
+    add_custom_target(${exe}_seeds DEPENDS ${generated}/.stamp)
+    add_dependencies(${exe} ${exe}_seeds)
+    list(APPEND corpora ${generated})
+  endif()
+  set_property(GLOBAL APPEND PROPERTY SA_FUZZ_TARGETS ${name})
+  if(NOT SA_FUZZ)
+    add_test(NAME fuzz.${name} COMMAND ${exe} ${corpora})
+    set_tests_properties(fuzz.${name} PROPERTIES TIMEOUT 600)
+  endif()
 endfunction()

@@ -1,6 +1,12 @@
 #pragma once
 // Shows a window's composited frames in a desktop window (SDL2) and turns the mouse into touches.
 // Only used when a display exists; without one frames go to PNG files instead.
+//
+// The desktop window has the window's size in pixels (points times the screen's scale) and
+// follows it when it changes; mouse positions are divided by the scale. The desktop window being
+// hidden or minimised, and shown or restored again, is reported through onVisibilityChanged.
+// An exception from a touch handler is logged and the window goes on.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -8,8 +14,11 @@
 
 class SDLWindowHost {
  public:
-  // Whether a desktop display is reachable (X11 or Wayland).
-  static bool displayAvailable();
+  // Whether a desktop display is reachable: DISPLAY or WAYLAND_DISPLAY names a server that answers
+  // and SDL shows windows on it. SDL's offscreen and dummy drivers (its fallbacks when no server
+  // answers, or a user's SDL_VIDEODRIVER) show nothing and count as no display. False with the
+  // reason in words in *why.
+  static bool displayAvailable(std::string* why = nullptr);
 
   SDLWindowHost();
   ~SDLWindowHost();
@@ -23,6 +32,10 @@ class SDLWindowHost {
   // Handles pending desktop events (mouse as touch); false once the user closed the window.
   bool pumpEvents();
   void close();
+
+  // Called with false when the desktop window is hidden or minimised, with true when it is shown
+  // or restored again.
+  std::function<void(bool visible)> onVisibilityChanged;
 
  private:
   struct Impl;
