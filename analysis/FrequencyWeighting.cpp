@@ -106,9 +106,11 @@ SA_VECTOR_CLONES void powersOfLevels(const float* levels, double* powers, size_t
 // at most 800 units in the last place of u, since the term is at most u. Both u then round to the
 // same float unless a float rounding boundary (a midpoint between two floats) lies within that
 // distance; a step that close to one (kMidpointGuard units, two and a half times the bound) takes
-// the exact path. A weight of minus infinity (0 Hz) gives a term of exactly 0 both ways. The bounds also keep
-// every term between FLT_MIN and 10^30, so u is 0 or a normal float's size, where the low 29 bits
-// of the double tell the distance to the next midpoint.
+// the exact path. A weight of minus infinity (0 Hz) gives a term of exactly 0 both ways. The lower
+// bound keeps every other term above FLT_MIN, so u is 0 or at least a normal float's size, where
+// the low 29 bits of the double tell the distance to the nearest midpoint; a sum beyond the float
+// range rounds to infinity both ways, and the midpoint there (half a step above the largest
+// float) is found like any other.
 constexpr float kLowest = -185.0f;
 constexpr float kHighest = 300.0f;
 constexpr uint64_t kMidpointGuard = 2048;
