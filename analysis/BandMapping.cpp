@@ -2,12 +2,37 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "platform/accelerate/VectorClones.h"
 
 namespace {
 constexpr double kTopFrequency = 22050.0;
 constexpr double kLowestFrequency = 30.0;
 constexpr double kLinearSpan = 22020.0;  // the linear axis runs from 30 Hz to 22,050 Hz
 constexpr float kNoBucket = -10000.0f;
+
+// The highest of n levels, ignoring levels that are not a number (they never raise the bucket:
+// their y compares false); minus infinity for none. The highest value does not depend on the
+// order it is looked for in, so eight lanes look at once.
+SA_VECTOR_CLONES float highestOf(const float* levels, size_t n) {
+  typedef float Lanes __attribute__((vector_size(32)));
+  constexpr float kNone = -std::numeric_limits<float>::infinity();
+  size_t i = 0;
+  float highest = kNone;
+  if (n >= 16) {
+    Lanes best = {kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone};
+    for (; i + 8 <= n; i += 8) {
+      Lanes v;
+      std::memcpy(&v, levels + i, sizeof v);
+      best = v > best ? v : best;
+    }
+    for (int lane = 0; lane < 8; ++lane) highest = best[lane] > highest ? best[lane] : highest;
+  }
+  for (; i < n; ++i) highest = levels[i] > highest ? levels[i] : highest;
+  return highest;
+}
 
 const std::vector<Octave>& emptyTable() {
   static const std::vector<Octave> empty;
@@ -58,17 +83,35 @@ int32_t BandMapping::getOctavesCount() const {
   }
 }
 
+namespace {
+
+// The bins a band covers, lo to hi inclusive (lo > hi: none). A band reaching past 22,050 Hz is cut
+// at the last bin.
+struct BinRange {
+  int64_t lo;
+  int64_t hi;
+};
+BinRange binRange(int64_t n, float lowFreq, float highFreq) {
+  const double binsPerHz = static_cast<double>(n) / kTopFrequency;
+  return {clampedIndex(std::floor(binsPerHz * static_cast<double>(lowFreq)), 0, n),
+          clampedIndex(std::ceil(binsPerHz * static_cast<double>(highFreq)), -1, n - 1)};
+}
+
+// The mean of a band from the float sum of its levels in bin order.
+float meanOfSum(float sum, BinRange range) {
+  if (range.lo > range.hi || sum == 0.0f) return 0.0f;
+  return sum / static_cast<float>(range.hi - range.lo + 1);
+}
+
+}  // namespace
+
 float BandMapping::bandMean(std::span<const float> levels, float lowFreq, float highFreq) {
   const int64_t n = static_cast<int64_t>(levels.size());
   if (n == 0) return 0.0f;
-  const double binsPerHz = static_cast<double>(n) / kTopFrequency;
-  const int64_t lo = clampedIndex(std::floor(binsPerHz * static_cast<double>(lowFreq)), 0, n);
-  const int64_t hi = clampedIndex(std::ceil(binsPerHz * static_cast<double>(highFreq)), -1, n - 1);
-  if (lo > hi) return 0.0f;
+  const BinRange range = binRange(n, lowFreq, highFreq);
   float sum = 0.0f;
-  for (int64_t i = lo; i <= hi; ++i) sum += levels[static_cast<size_t>(i)];
-  if (sum == 0.0f) return 0.0f;
-  return sum / static_cast<float>(hi - lo + 1);
+  for (int64_t i = range.lo; i <= range.hi; ++i) sum += levels[static_cast<size_t>(i)];
+  return meanOfSum(sum, range);
 }
 
 void BandMapping::processData(std::span<const float> levels, std::vector<float>& series) {
@@ -84,9 +127,37 @@ size_t BandMapping::fullOctaveOutput(std::span<const float> levels, std::array<f
   const std::vector<Octave>& table = octavesForScaleType(2);
   const size_t bands = std::min(table.size(), kFullOctaveCount);
   output.fill(0.0f);
-  for (size_t k = 0; k < bands; ++k) {
-    output[k] = bandMean(levels, table[k].lowFreq(), table[k].highFreq()) + kFullOctaveOffsets[k];
+  const int64_t n = static_cast<int64_t>(levels.size());
+  if (n == 0) {
+    for (size_t k = 0; k < bands; ++k) output[k] = 0.0f + kFullOctaveOffsets[k];
+    return bands;
   }
+  // Each band's levels are summed in bin order, as bandMean does. A sum is a chain of additions,
+  // each waiting for the one before; the widest band's chain runs beside the chains of the other
+  // bands, one after another, in the same loop, so the two take the time of one.
+  std::array<BinRange, kFullOctaveCount> ranges{};
+  std::array<float, kFullOctaveCount> sums{};
+  size_t widest = 0;
+  for (size_t k = 0; k < bands; ++k) {
+    ranges[k] = binRange(n, table[k].lowFreq(), table[k].highFreq());
+    if (ranges[k].hi - ranges[k].lo > ranges[widest].hi - ranges[widest].lo) widest = k;
+  }
+  const float* x = levels.data();
+  float wide = 0.0f;
+  int64_t next = ranges[widest].lo;
+  const int64_t wideEnd = ranges[widest].hi;
+  for (size_t k = 0; k < bands; ++k) {
+    if (k == widest) continue;
+    float sum = 0.0f;
+    for (int64_t i = ranges[k].lo; i <= ranges[k].hi; ++i) {
+      sum += x[i];
+      if (next <= wideEnd) wide += x[next++];
+    }
+    sums[k] = sum;
+  }
+  while (next <= wideEnd) wide += x[next++];
+  if (bands > 0) sums[widest] = wide;
+  for (size_t k = 0; k < bands; ++k) output[k] = meanOfSum(sums[k], ranges[k]) + kFullOctaveOffsets[k];
   return bands;
 }
 
@@ -115,14 +186,9 @@ float BandMapping::xForIndex(int64_t index, int64_t length, bool isFirst) const 
   return static_cast<float>((static_cast<double>(f) - kLowestFrequency) * (width / kLinearSpan));
 }
 
-float BandMapping::yForValue(float value) const {
-  const double range = static_cast<double>(areaParams_.maxVal) - static_cast<double>(areaParams_.minVal);
-  if (range == 0.0) return 0.0f;
-  return static_cast<float>((static_cast<double>(value) - areaParams_.minVal) * backingHeight_ / range);
-}
 
-void BandMapping::vertexArrayFromData(std::span<const float> series, int32_t minDiff,
-                                      std::vector<DisplayPoint>& points) const {
+void BandMapping::vertexArrayDirect(std::span<const float> series, int32_t minDiff,
+                                    std::vector<DisplayPoint>& points) const {
   points.clear();
   const int64_t m = static_cast<int64_t>(series.size());
   if (m == 0) return;
@@ -147,19 +213,88 @@ void BandMapping::vertexArrayFromData(std::span<const float> series, int32_t min
   if (bands) points.push_back({static_cast<float>(backingWidth_), yForValue(series[static_cast<size_t>(m - 1)])});
 }
 
+const BandMapping::VertexLayout& BandMapping::vertexLayout(int64_t m, int32_t minDiff) {
+  for (const VertexLayout& layout : layouts_) {
+    if (layout.length == m && layout.width == backingWidth_ && layout.scaleType == scaleType_ &&
+        layout.minDiff == minDiff) {
+      return layout;
+    }
+  }
+  if (layouts_.size() < kKeptLayouts) layouts_.emplace_back();
+  VertexLayout& layout = layouts_[nextLayout_ % layouts_.size()];
+  nextLayout_ = (nextLayout_ + 1) % kKeptLayouts;
+  layout.length = m;
+  layout.width = backingWidth_;
+  layout.scaleType = scaleType_;
+  layout.minDiff = minDiff;
+  layout.pointIndex.clear();
+  layout.pointX.clear();
+  // The thinning of vertexArrayDirect, which looks only at the positions. The drawn elements are
+  // one run to the end: an element's frequency grows with its index.
+  layout.firstDrawn = m;
+  float lastX = -100.0f;
+  for (int64_t i = 0; i < m; ++i) {
+    if (!includePointToGraph(i, m)) continue;
+    const bool first = layout.firstDrawn == m;
+    if (first) layout.firstDrawn = i;
+    const float x = xForIndex(i, m, first);
+    if (x - lastX > static_cast<float>(minDiff) || i == m - 1) {
+      layout.pointIndex.push_back(i);
+      layout.pointX.push_back(x);
+      lastX = x;
+    }
+  }
+  return layout;
+}
+
+void BandMapping::vertexArrayFromData(std::span<const float> series, int32_t minDiff,
+                                      std::vector<DisplayPoint>& points) {
+  const int64_t m = static_cast<int64_t>(series.size());
+  const double range = static_cast<double>(areaParams_.maxVal) - static_cast<double>(areaParams_.minVal);
+  // With a rising vertical mapping the highest y of a run of elements is the y of their highest
+  // level, so only the elements that get a point need the mapping. (A bottom of exactly 0 could
+  // map a level of -0 to a y of -0; that rare case, and falling or flat mappings, go element by
+  // element.)
+  if (m == 0 || backingHeight_ <= 0 || !(range > 0.0) || std::isinf(range) || areaParams_.minVal == 0.0f) {
+    vertexArrayDirect(series, minDiff, points);
+    return;
+  }
+  const VertexLayout& layout = vertexLayout(m, minDiff);
+  points.clear();
+  const bool bands = isBandScale();
+  if (bands) points.push_back({0.0f, yForValue(series[0])});
+  const size_t pointCount = layout.pointIndex.size();
+  size_t from = static_cast<size_t>(layout.firstDrawn);
+  for (size_t k = 0; k < pointCount; ++k) {
+    const size_t end = static_cast<size_t>(layout.pointIndex[k]);
+    const float skipped = yForValue(highestOf(series.data() + from, end - from));
+    const float bucket = kNoBucket < skipped ? skipped : kNoBucket;
+    const float y = yForValue(series[end]);
+    points.push_back({layout.pointX[k], y < bucket ? bucket : y});
+    from = end + 1;
+  }
+  if (bands) points.push_back({static_cast<float>(backingWidth_), yForValue(series[static_cast<size_t>(m - 1)])});
+}
+
 void BandMapping::splineVertexArrayFromData(std::span<const float> series, std::vector<DisplayPoint>& points) {
   points.clear();
   vertexArrayFromData(series, 10, supportPoints_);
   if (supportPoints_.empty()) return;
-  splineInput_.clear();
-  for (const DisplayPoint& p : supportPoints_) splineInput_.push_back({p.x, p.y});
+  const size_t supportCount = supportPoints_.size();
+  splineInput_.resize(supportCount);
+  for (size_t k = 0; k < supportCount; ++k) splineInput_[k] = {supportPoints_[k].x, supportPoints_[k].y};
   spline_.setPoints(splineInput_);
+  // Every 2 pixels from 0 while left of the last support point, then that point itself.
   const double lastX = supportPoints_.back().x;
-  for (int64_t x = 0; static_cast<double>(x) < lastX; x += 2) {
-    points.push_back({static_cast<float>(x), static_cast<float>(spline_.interpolate(static_cast<double>(x)))});
-  }
+  // The number of even x from 0 below lastX (the direct count for any width a view can have).
+  size_t steps = lastX > 0.0 && lastX < 0x1p30 ? static_cast<size_t>(std::ceil(lastX / 2.0)) : 0;
+  while (static_cast<double>(2 * static_cast<int64_t>(steps)) < lastX) ++steps;
+  splineYs_.resize(steps);
+  spline_.interpolateEvery(2.0, splineYs_);
+  points.resize(steps + 1);
+  for (size_t k = 0; k < steps; ++k) points[k] = {static_cast<float>(2 * static_cast<int64_t>(k)), splineYs_[k]};
   const float endX = static_cast<float>(lastX);
-  points.push_back({endX, static_cast<float>(spline_.interpolate(endX))});
+  points[steps] = {endX, static_cast<float>(spline_.interpolate(endX))};
 }
 
 float BandMapping::getScale() const {

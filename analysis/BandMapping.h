@@ -77,11 +77,17 @@ class BandMapping {
   // x of element `index` of a list of `length`; `isFirst` puts it at the 30 Hz edge on scales 0, 1.
   float xForIndex(int64_t index, int64_t length, bool isFirst) const;
   // y of a level: (value − minimum) × height / (maximum − minimum), not clamped.
-  float yForValue(float value) const;
+  float yForValue(float value) const {
+    const double range = static_cast<double>(areaParams_.maxVal) - static_cast<double>(areaParams_.minVal);
+    if (range == 0.0) return 0.0f;
+    return static_cast<float>((static_cast<double>(value) - areaParams_.minVal) * backingHeight_ / range);
+  }
 
   // Display points of a series, at least `minDiff` pixels apart; a point carries the highest y of
-  // the elements thinned away before it. An empty series gives no points.
-  void vertexArrayFromData(std::span<const float> series, int32_t minDiff, std::vector<DisplayPoint>& points) const;
+  // the elements thinned away before it. An empty series gives no points. Which elements get a
+  // point and where depends only on the series length, the width, the scale and the spacing; that
+  // is worked out once per combination and kept, and a frame only finds each point's height.
+  void vertexArrayFromData(std::span<const float> series, int32_t minDiff, std::vector<DisplayPoint>& points);
   // A natural cubic spline through the series' points 10 pixels apart, sampled every 2 pixels.
   void splineVertexArrayFromData(std::span<const float> series, std::vector<DisplayPoint>& points);
 
@@ -112,6 +118,20 @@ class BandMapping {
  private:
   Value recordAt(float x, std::span<const float> data, size_t seriesLength);
 
+  // The elements of a series that get a display point, for one length, width, scale and spacing.
+  struct VertexLayout {
+    int64_t length = 0;
+    int32_t width = 0;
+    int32_t scaleType = 0;
+    int32_t minDiff = 0;
+    int64_t firstDrawn = 0;           // the elements before it are not drawn
+    std::vector<int64_t> pointIndex;  // the elements that end a point, ascending
+    std::vector<float> pointX;
+  };
+  const VertexLayout& vertexLayout(int64_t length, int32_t minDiff);
+  // vertexArrayFromData element by element (any vertical mapping).
+  void vertexArrayDirect(std::span<const float> series, int32_t minDiff, std::vector<DisplayPoint>& points) const;
+
   TableLoader loader_;
   std::map<std::string, std::vector<Octave>> tables_;
   int32_t scaleType_ = 0;
@@ -124,5 +144,10 @@ class BandMapping {
   // Kept between frames so that smoothing allocates nothing once sized.
   std::vector<DisplayPoint> supportPoints_;
   std::vector<ORVCubicSpline::Point> splineInput_;
+  std::vector<float> splineYs_;
   ORVCubicSpline spline_;
+  // The layouts of the last few combinations (a frame uses two: traces and spline support).
+  static constexpr size_t kKeptLayouts = 4;
+  std::vector<VertexLayout> layouts_;
+  size_t nextLayout_ = 0;
 };

@@ -1,7 +1,9 @@
 #include "analysis/Calibration.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "analysis/FrequencyWeighting.h"
 #include "platform/foundation/FileAddress.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSString.h"
@@ -17,11 +19,21 @@ float numberAt(const Value& record, const char* key) {
 
 Value asList(Value values) { return values.is_array() ? std::move(values) : Value::array(); }
 
+// Calibrations share the splines' revision counter, so that no revision repeats.
+uint64_t nextRevision() { return ORVCubicSpline::nextRevision(); }
+
 }  // namespace
 
-Calibration::Calibration(Value values) : calibrations_(asList(std::move(values))) {}
+Calibration::Calibration() : calibrations_(Value::array()), revision_(nextRevision()) {}
 
-void Calibration::setCalibrations(Value values) { calibrations_ = asList(std::move(values)); }
+Calibration::Calibration(Value values) : calibrations_(asList(std::move(values))), revision_(nextRevision()) {}
+
+void Calibration::setCalibrations(Value values) {
+  calibrations_ = asList(std::move(values));
+  touch();
+}
+
+void Calibration::touch() { revision_ = nextRevision(); }
 
 float Calibration::getCorrectionForFrequency(float) { return 0.0f; }
 
@@ -111,8 +123,30 @@ std::vector<ORVCubicSpline::Point> CubicSplineCalibration::getCalibrationsPoints
   return points;
 }
 
+uint64_t CubicSplineCalibration::revision() const {
+  const uint64_t own = Calibration::revision();
+  // Both come from one rising counter: the larger one is the latest change.
+  return calibrationsSpline_ ? std::max(own, calibrationsSpline_->revision()) : own;
+}
+
 float CubicSplineCalibration::getCorrectionForFrequency(float frequency) {
   // Without points the spline would hand back the frequency itself as a correction.
   if (!calibrationsSpline_ || calibrationsSpline_->points().empty()) return 0.0f;
   return static_cast<float>(calibrationsSpline_->interpolate(static_cast<double>(frequency)));
+}
+
+std::span<const float> CalibrationTable::corrections(Calibration* calibration, size_t binCount) {
+  const uint64_t revision = calibration ? calibration->revision() : 0;
+  if (valid_ && calibration == calibration_ && revision == revision_ && corrections_.size() == binCount) {
+    return corrections_;
+  }
+  corrections_.resize(binCount);
+  for (size_t i = 0; i < binCount; ++i) {
+    corrections_[i] =
+        calibration ? calibration->getCorrectionForFrequency(FrequencyWeighting::binFrequency(i, binCount)) : 0.0f;
+  }
+  calibration_ = calibration;
+  revision_ = revision;
+  valid_ = true;
+  return corrections_;
 }

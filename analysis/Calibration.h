@@ -6,7 +6,9 @@
 // Calibration values are a Value array of records {"frequency": Hz, "volume": dB, "phase": optional},
 // in ascending order of frequency; numbers are read with their single-precision value and missing
 // keys read as 0.
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -16,7 +18,7 @@
 
 class Calibration {
  public:
-  Calibration() : calibrations_(Value::array()) {}
+  Calibration();
   // initWithValues:
   explicit Calibration(Value values);
   virtual ~Calibration() = default;
@@ -24,8 +26,13 @@ class Calibration {
   const Value& calibrations() const { return calibrations_; }
   virtual void setCalibrations(Value values);
 
-  // Correction in dB at a frequency in Hz; 0 for the base class.
+  // Correction in dB at a frequency in Hz; 0 for the base class. A function of the calibration's
+  // values (and spline) and the frequency alone.
   virtual float getCorrectionForFrequency(float frequency);
+
+  // Changes whenever the corrections may change; never the same for two calibrations, nor for
+  // one calibration before and after a change. Lets a caller keep corrections it has asked for.
+  virtual uint64_t revision() const { return revision_; }
 
   // Limits of what a calibration file may hold: a measurement microphone's table has some hundreds
   // of points, so anything near these is not a calibration file.
@@ -41,7 +48,13 @@ class Calibration {
   static Value parseCalibrationText(const std::string& text, std::string* error = nullptr);
 
  protected:
+  // Gives the calibration a new revision.
+  void touch();
+
   Value calibrations_;
+
+ private:
+  uint64_t revision_;
 };
 
 using CalibrationRef = std::shared_ptr<Calibration>;
@@ -81,8 +94,29 @@ class CubicSplineCalibration : public Calibration {
   std::vector<ORVCubicSpline::Point> getCalibrationsPoints() const;
 
   const std::shared_ptr<ORVCubicSpline>& calibrationsSpline() const { return calibrationsSpline_; }
-  void setCalibrationsSpline(std::shared_ptr<ORVCubicSpline> spline) { calibrationsSpline_ = std::move(spline); }
+  void setCalibrationsSpline(std::shared_ptr<ORVCubicSpline> spline) {
+    calibrationsSpline_ = std::move(spline);
+    touch();
+  }
+  // Also changes when the spline's points are set again.
+  uint64_t revision() const override;
 
  private:
   std::shared_ptr<ORVCubicSpline> calibrationsSpline_;
+};
+
+// The corrections of a calibration at the bin frequencies of one frame size, asked for once and
+// kept: the chart asks for the same bin frequencies every frame. Asked again when the calibration,
+// its revision or the number of bins changes. Main thread, like the view that owns it.
+class CalibrationTable {
+ public:
+  // The correction of each of `binCount` bins (bin i at FrequencyWeighting::binFrequency(i, n));
+  // all 0 without a calibration. Valid until the next call. Allocates only when the count grows.
+  std::span<const float> corrections(Calibration* calibration, size_t binCount);
+
+ private:
+  std::vector<float> corrections_;
+  const Calibration* calibration_ = nullptr;
+  uint64_t revision_ = 0;
+  bool valid_ = false;
 };

@@ -1,5 +1,8 @@
 #include "analysis/FFTHelper.h"
 
+#include "platform/accelerate/VectorClones.h"
+
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -8,6 +11,10 @@ namespace {
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kPi = 3.141592653589793;
 constexpr double kFourPi = 12.566370614359172;
+
+SA_VECTOR_CLONES void multiplyInPlace(float* samples, const float* weights, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) samples[i] *= weights[i];
+}
 
 // Bits needed to hold n - 1: ceil(log2 n) for n ≥ 2.
 uint32_t bitsFor(uint32_t n) {
@@ -31,14 +38,20 @@ FFTHelper::FFTHelper(uint32_t frameLength) {
   log2N_ = bitsFor(frameLength);
   scale_ = static_cast<float>(1.0 / (2.0 * static_cast<double>(frameLength)));
   averager_ = std::make_unique<SpectrumAverager>(static_cast<int32_t>(halfLength_), kAveragedFrames);
-  realp_ = std::make_unique<float[]>(halfLength_);
-  imagp_ = std::make_unique<float[]>(halfLength_);
+  realp_ = alignedZeros(halfLength_);
+  imagp_ = alignedZeros(halfLength_);
   windowTable_ = std::make_unique<float[]>(frameLength);
   fftSetup_ = vDSP_create_fftsetup(log2N_, kFFTRadix2);
   if (!fftSetup_) throw std::runtime_error("could not create the FFT set-up");
 }
 
 FFTHelper::~FFTHelper() { vDSP_destroy_fftsetup(fftSetup_); }
+
+FFTHelper::AlignedFloats FFTHelper::alignedZeros(size_t count) {
+  auto* p = static_cast<float*>(::operator new[](count * sizeof(float), std::align_val_t{64}));
+  std::fill_n(p, count, 0.0f);
+  return AlignedFloats(p);
+}
 
 float FFTHelper::WindowWeight(uint32_t i, uint32_t length, int32_t window) {
   const double x = static_cast<double>(i);
@@ -78,8 +91,7 @@ void FFTHelper::ApplyWindow(float* samples, MathParams params) {
     for (uint32_t i = 0; i < length; ++i) windowTable_[i] = WindowWeight(i, length, window);
     windowTableNumber_ = window;
   }
-  const float* weights = windowTable_.get();
-  for (uint32_t i = 0; i < length; ++i) samples[i] *= weights[i];
+  multiplyInPlace(samples, windowTable_.get(), length);
 }
 
 void FFTHelper::ComputeFFT(float* inputSamples, float* output, MathParams params) {

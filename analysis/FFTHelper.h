@@ -2,8 +2,10 @@
 // One frame of N time samples to a power spectrum of N/2 bins in dB (full-scale power 1.0 is
 // 0 dB, silence about -128 dB), averaged over the last 15 frames. Everything a frame needs is
 // allocated at construction; ComputeFFT allocates nothing.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "analysis/MathParams.h"
 #include "analysis/SpectrumAverager.h"
@@ -47,8 +49,14 @@ class FFTHelper {
  private:
   std::unique_ptr<SpectrumAverager> averager_;
   FFTSetup fftSetup_ = nullptr;
-  std::unique_ptr<float[]> realp_;
-  std::unique_ptr<float[]> imagp_;
+  // The split spectrum, 64-byte aligned so that the transform can use its widest vectors on it.
+  struct AlignedFree {
+    void operator()(float* p) const { ::operator delete[](p, std::align_val_t{64}); }
+  };
+  using AlignedFloats = std::unique_ptr<float[], AlignedFree>;
+  static AlignedFloats alignedZeros(size_t count);
+  AlignedFloats realp_;
+  AlignedFloats imagp_;
   float scale_;
   uint32_t halfLength_;
   uint32_t log2N_;

@@ -1,9 +1,19 @@
 #include "analysis/ORVCubicSpline.h"
 
+#include "platform/accelerate/VectorClones.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdint>
+
+uint64_t ORVCubicSpline::nextRevision() {
+  static std::atomic<uint64_t> counter{0};
+  return counter.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 void ORVCubicSpline::setPoints(const std::vector<Point>& input) {
+  revision_ = nextRevision();
   points_.assign(input.begin(), input.end());
   if (!std::is_sorted(points_.begin(), points_.end(),
                       [](const Point& a, const Point& b) { return a.x < b.x; })) {
@@ -25,6 +35,9 @@ void ORVCubicSpline::setPoints(const std::vector<Point>& input) {
   b_.assign(n, 0.0);
   c_.assign(n, 0.0);
   d_.assign(n, 0.0);
+  readB_.assign(n, 0.0);
+  readC_.assign(n, 0.0);
+  readD_.assign(n, 0.0);
   if (n < 2) return;
 
   h_.assign(n - 1, 0.0);
@@ -54,6 +67,11 @@ void ORVCubicSpline::setPoints(const std::vector<Point>& input) {
     d_[jj] = difference / (3.0 * h_[jj]);
   }
   c_[n - 1] = 0.0;
+  for (size_t j = 0; j < n; ++j) {
+    readB_[j] = static_cast<float>(b_[j]);
+    readC_[j] = static_cast<float>(c_[j]);
+    readD_[j] = static_cast<float>(d_[j]);
+  }
 }
 
 double ORVCubicSpline::interpolate(double x) const {
@@ -69,4 +87,111 @@ double ORVCubicSpline::interpolate(double x) const {
   const double c = static_cast<float>(c_[i]);
   const double d = static_cast<float>(d_[i]);
   return points_[i].y + b * t + c * t * t + d * std::pow(t, 3.0);
+}
+
+namespace {
+
+// interpolate's sum with t·t·t for pow(t, 3), for arrays of segment values (b, c, d as
+// interpolate reads them, through single precision). The two cubes differ by at most 3 units in
+// the last place, so the sums by at most 2^-50 of the last term plus a rounding of each: when the
+// float roundings of the two ends of twice that span agree (low == high), that float is
+// interpolate's. Not a number never agrees.
+SA_VECTOR_CLONES void cubicFloats(const double* t, const double* y0, const double* b, const double* c,
+                                  const double* d, float* low, float* high, size_t n) {
+  for (size_t k = 0; k < n; ++k) {
+    const double tk = t[k];
+    const double cubicTerm = d[k] * (tk * tk * tk);
+    const double y = y0[k] + b[k] * tk + c[k] * tk * tk + cubicTerm;
+    const double bound = std::fabs(cubicTerm) * 0x1p-49 + std::fabs(y) * 0x1p-50;
+    low[k] = static_cast<float>(y - bound);
+    high[k] = static_cast<float>(y + bound);
+  }
+}
+
+// The same for the x = first·step, (first + 1)·step, … of one segment (x0, y0, b, c, d), into ys;
+// returns whether every one agreed.
+SA_VECTOR_CLONES bool cubicFloatsOfSegment(double x0, double y0, double b, double c, double d, double step,
+                                           size_t first, size_t n, float* ys) {
+  int agreed = 1;
+  for (size_t k = 0; k < n; ++k) {
+    const double tk = static_cast<double>(first + k) * step - x0;
+    const double cubicTerm = d * (tk * tk * tk);
+    const double y = y0 + b * tk + c * tk * tk + cubicTerm;
+    const double bound = std::fabs(cubicTerm) * 0x1p-49 + std::fabs(y) * 0x1p-50;
+    const float low = static_cast<float>(y - bound);
+    const float high = static_cast<float>(y + bound);
+    ys[k] = low;
+    agreed &= low == high;
+  }
+  return agreed != 0;
+}
+
+}  // namespace
+
+void ORVCubicSpline::interpolateEvery(double step, std::span<float> ys) const {
+  const size_t count = ys.size();
+  if (points_.empty() || !(step > 0.0) || !std::isfinite(step)) {
+    for (size_t k = 0; k < count; ++k) ys[k] = static_cast<float>(interpolate(static_cast<double>(k) * step));
+    return;
+  }
+  const size_t last = points_.size() - 1;
+  size_t k = 0;
+  for (size_t i = 0; i <= last && k < count; ++i) {
+    // This segment takes the x below the next point (all the rest for the last point; the x
+    // below the first point belong to the first segment, as in interpolate).
+    size_t end = k;
+    if (i == last) {
+      end = count;
+    } else {
+      const double next = points_[i + 1].x;
+      while (end < count && static_cast<double>(end) * step < next) ++end;
+    }
+    if (end == k) continue;
+    if (!cubicFloatsOfSegment(points_[i].x, points_[i].y, readB_[i], readC_[i], readD_[i], step, k, end - k, &ys[k])) {
+      for (size_t j = k; j < end; ++j) {
+        const double x = static_cast<double>(j) * step;
+        // Recomputed as interpolate does where the fast float could differ.
+        const double t = x - points_[i].x;
+        const double cubicTerm = readD_[i] * (t * t * t);
+        const double y = points_[i].y + readB_[i] * t + readC_[i] * t * t + cubicTerm;
+        const double bound = std::fabs(cubicTerm) * 0x1p-49 + std::fabs(y) * 0x1p-50;
+        if (static_cast<float>(y - bound) != static_cast<float>(y + bound)) ys[j] = static_cast<float>(interpolate(x));
+      }
+    }
+    k = end;
+  }
+}
+
+void ORVCubicSpline::interpolateAscending(std::span<const double> xs, std::span<float> ys) const {
+  const size_t count = std::min(xs.size(), ys.size());
+  if (points_.empty()) {
+    for (size_t k = 0; k < count; ++k) ys[k] = static_cast<float>(xs[k]);
+    return;
+  }
+  const Point* points = points_.data();
+  const size_t last = points_.size() - 1;
+  size_t i = 0;
+  // A block of x at a time: find each one's segment, then evaluate the block in one loop.
+  constexpr size_t kBlock = 64;
+  double t[kBlock], y0[kBlock], b[kBlock], c[kBlock], d[kBlock];
+  float low[kBlock], high[kBlock];
+  for (size_t start = 0; start < count; start += kBlock) {
+    const size_t length = std::min(kBlock, count - start);
+    for (size_t k = 0; k < length; ++k) {
+      const double x = xs[start + k];
+      if (i > 0 && x < points[i].x) i = 0;  // not ascending after all: search afresh
+      while (i < last && points[i + 1].x <= x) ++i;
+      // The points are sorted, so this is interpolate's segment: the highest point at or below x,
+      // or the first when there is none. (Not a number finds none; its t is not a number.)
+      t[k] = x - points[i].x;
+      y0[k] = points[i].y;
+      b[k] = readB_[i];
+      c[k] = readC_[i];
+      d[k] = readD_[i];
+    }
+    cubicFloats(t, y0, b, c, d, low, high, length);
+    for (size_t k = 0; k < length; ++k) {
+      ys[start + k] = low[k] == high[k] ? low[k] : static_cast<float>(interpolate(xs[start + k]));
+    }
+  }
 }

@@ -1,21 +1,114 @@
 #include "analysis/SpectrumAverager.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
+
+#include "platform/accelerate/VectorClones.h"
+
+// The ring is kept in blocks of kLanes bins: a block holds its bins' values of slot 0, then of
+// slot 1, and so on. The mean of a block then reads one run of memory and sums it in registers,
+// instead of reading every slot's spectrum, each far apart from the others.
+namespace {
+
+constexpr size_t kLanes = SpectrumAverager::kBlockBins;
+typedef float Lanes __attribute__((vector_size(sizeof(float) * SpectrumAverager::kBlockBins)));
+
+// Per bin of each block: Σ over slots j in order of its value (÷ count when `Divide`), from 0.
+// Four blocks at a time: each sum waits for the addition before it, so four run side by side.
+template <bool Divide>
+[[gnu::always_inline]] inline void sumBlocks(const float* storage, size_t blocks, size_t slotCount, size_t filled,
+                                             float count, float* sums) {
+  const Lanes divisor = count - Lanes{};
+  // Adds the term at `at` to sum (a macro-free helper would hand a vector back by value).
+  auto add = [&divisor](Lanes& sum, const float* at) {
+    Lanes v;
+    std::memcpy(&v, at, sizeof v);
+    sum += Divide ? v / divisor : v;
+  };
+  const size_t blockSize = slotCount * kLanes;
+  size_t block = 0;
+  for (; block + 4 <= blocks; block += 4) {
+    const float* values = storage + block * blockSize;
+    Lanes s0 = {}, s1 = {}, s2 = {}, s3 = {};
+    for (size_t j = 0; j < filled; ++j) {
+      const float* at = values + j * kLanes;
+      add(s0, at);
+      add(s1, at + blockSize);
+      add(s2, at + 2 * blockSize);
+      add(s3, at + 3 * blockSize);
+    }
+    std::memcpy(sums + block * kLanes, &s0, sizeof s0);
+    std::memcpy(sums + (block + 1) * kLanes, &s1, sizeof s1);
+    std::memcpy(sums + (block + 2) * kLanes, &s2, sizeof s2);
+    std::memcpy(sums + (block + 3) * kLanes, &s3, sizeof s3);
+  }
+  for (; block < blocks; ++block) {
+    const float* values = storage + block * blockSize;
+    Lanes sum = {};
+    for (size_t j = 0; j < filled; ++j) add(sum, values + j * kLanes);
+    std::memcpy(sums + block * kLanes, &sum, sizeof sum);
+  }
+}
+
+SA_VECTOR_CLONES void sumBlocksDivided(const float* storage, size_t blocks, size_t slotCount, size_t filled,
+                                       float* sums) {
+  sumBlocks<false>(storage, blocks, slotCount, filled, 1.0f, sums);
+}
+
+SA_VECTOR_CLONES void sumBlocksDividing(const float* storage, size_t blocks, size_t slotCount, size_t filled,
+                                        float count, float* sums) {
+  sumBlocks<true>(storage, blocks, slotCount, filled, count, sums);
+}
+
+// Slot `slot` of every block takes the spectrum's values (÷ count when `divide`); bins past the
+// end of the spectrum (the last block's padding) take 0.
+SA_VECTOR_CLONES void storeSlot(const float* spectrum, size_t bins, size_t slotCount, size_t slot, bool divide,
+                                float count, float* storage) {
+  const size_t blocks = (bins + kLanes - 1) / kLanes;
+  for (size_t block = 0; block < blocks; ++block) {
+    float* destination = storage + (block * slotCount + slot) * kLanes;
+    const size_t first = block * kLanes;
+    const size_t length = std::min(kLanes, bins - first);
+    if (length == kLanes) {
+      Lanes v;
+      std::memcpy(&v, spectrum + first, sizeof v);
+      if (divide) v = v / (count - Lanes{});
+      std::memcpy(destination, &v, sizeof v);
+    } else {
+      for (size_t b = 0; b < kLanes; ++b) destination[b] = b < length ? (divide ? spectrum[first + b] / count : spectrum[first + b]) : 0.0f;
+    }
+  }
+}
+
+SA_VECTOR_CLONES void divideAll(float* values, float count, size_t n) {
+  for (size_t i = 0; i < n; ++i) values[i] /= count;
+}
+
+}  // namespace
 
 SpectrumAverager::SpectrumAverager(int32_t binCount, int32_t slotCount)
     : slotCount_(slotCount), binCount_(binCount) {
   if (binCount <= 0 || slotCount <= 0) {
     throw std::invalid_argument("SpectrumAverager needs a positive bin count and slot count");
   }
-  storage_ = std::make_unique<float[]>(static_cast<size_t>(binCount) * static_cast<size_t>(slotCount));
+  blocks_ = (static_cast<size_t>(binCount) + kLanes - 1) / kLanes;
+  storage_ = std::make_unique<float[]>(blocks_ * kLanes * static_cast<size_t>(slotCount));
 }
 
 void SpectrumAverager::AddSpectrum(const float* spectrum) {
   if (!spectrum) return;
-  std::copy_n(spectrum, binCount_, storage_.get() + static_cast<size_t>(writeIndex_) * binCount_);
+  storeSlot(spectrum, static_cast<size_t>(binCount_), static_cast<size_t>(slotCount_), static_cast<size_t>(writeIndex_),
+            storedDivided_, static_cast<float>(slotCount_), storage_.get());
   writeIndex_ = writeIndex_ + 1 >= slotCount_ ? 0 : writeIndex_ + 1;
-  if (filled_ < slotCount_) ++filled_;
+  if (filled_ < slotCount_) {
+    ++filled_;
+    if (filled_ == slotCount_) {
+      // From now on every mean divides by slotCount: divide the stored spectra once.
+      divideAll(storage_.get(), static_cast<float>(slotCount_), blocks_ * kLanes * static_cast<size_t>(slotCount_));
+      storedDivided_ = true;
+    }
+  }
 }
 
 void SpectrumAverager::GetMean(float* output) const {
@@ -24,11 +117,23 @@ void SpectrumAverager::GetMean(float* output) const {
     std::fill_n(output, binCount_, 0.0f);
     return;
   }
+  // Every bin sums its terms in slot order starting from 0, one running float sum per bin. The
+  // whole blocks go straight to the output; a padded last block goes through a buffer.
+  const size_t slots = static_cast<size_t>(slotCount_);
+  const size_t filled = static_cast<size_t>(filled_);
+  const size_t whole = static_cast<size_t>(binCount_) / kLanes;
   const float count = static_cast<float>(filled_);
-  // Slot by slot keeps the reads sequential; each bin still sums its terms in slot order.
-  std::fill_n(output, binCount_, 0.0f);
-  for (int32_t j = 0; j < filled_; ++j) {
-    const float* slot = storage_.get() + static_cast<size_t>(j) * binCount_;
-    for (int32_t b = 0; b < binCount_; ++b) output[b] += slot[b] / count;
+  auto sum = [&](const float* storage, size_t blocks, float* sums) {
+    if (storedDivided_) {
+      sumBlocksDivided(storage, blocks, slots, filled, sums);
+    } else {
+      sumBlocksDividing(storage, blocks, slots, filled, count, sums);
+    }
+  };
+  sum(storage_.get(), whole, output);
+  if (whole < blocks_) {
+    float last[kLanes];
+    sum(storage_.get() + whole * slots * kLanes, 1, last);
+    std::copy_n(last, static_cast<size_t>(binCount_) - whole * kLanes, output + whole * kLanes);
   }
 }

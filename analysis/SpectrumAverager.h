@@ -1,11 +1,19 @@
 #pragma once
 // A ring of the last `slotCount` spectra (dB values per bin) whose mean is the averaged output.
 // Every slot is allocated once at construction; adding and averaging allocate nothing.
+//
+// The mean divides every term by the number of filled slots before adding it. Once the ring is
+// full that number no longer changes, so from then on each spectrum is stored already divided:
+// a frame then costs one division per bin instead of one per bin and slot, with the same result.
+// The slots are stored interleaved in blocks of kBlockBins bins (see the source).
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
 class SpectrumAverager {
  public:
+  static constexpr size_t kBlockBins = 8;
+
   // binCount and slotCount must be positive (std::invalid_argument otherwise).
   SpectrumAverager(int32_t binCount, int32_t slotCount);
 
@@ -24,9 +32,12 @@ class SpectrumAverager {
   int32_t filledCount() const { return filled_; }
 
  private:
-  std::unique_ptr<float[]> storage_;  // slotCount × binCount floats, slot after slot
+  size_t blocks_;                     // blocks of kBlockBins bins, the last one padded
+  std::unique_ptr<float[]> storage_;  // blocks × slotCount × kBlockBins floats
   int32_t slotCount_;
   int32_t binCount_;
   int32_t writeIndex_ = 0;
   int32_t filled_ = 0;
+  // The stored values are the spectra divided by slotCount (set when the ring becomes full).
+  bool storedDivided_ = false;
 };

@@ -242,10 +242,8 @@ void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
   // Calibrated levels; they also become the sonogram's next column.
   frameLevels_.resize(n);
   std::span<float> levels(frameLevels_);
-  for (size_t i = 0; i < n; ++i) {
-    float correction = currentCalibration ? currentCalibration->getCorrectionForFrequency(FrequencyWeighting::binFrequency(i, n)) : 0.0f;
-    levels[i] = spectrum[i] + correction;
-  }
+  const std::span<const float> corrections = corrections_.corrections(currentCalibration.get(), n);
+  for (size_t i = 0; i < n; ++i) levels[i] = spectrum[i] + corrections[i];
   lastTotals = weighting_.totals(levels);
   if (!sonogramData) sonogramData.emplace();
   sonogramData->assign(levels.begin(), levels.end());

@@ -191,6 +191,7 @@ class UISpectrumView : public UIView {
   std::optional<double> sonogramLastUpdateTime;  // monotonic clock, seconds
   WeightedTotals lastTotals;
   WeightingTable weighting_;
+  CalibrationTable corrections_;
   std::vector<float> frameSpectrum_, frameLevels_;  // per-frame buffers, reused
 
   // The layer the renderbuffer storage comes from.

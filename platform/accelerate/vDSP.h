@@ -1,7 +1,10 @@
 #pragma once
 // The vector DSP calls the spectrum analysis uses, with the phone platform's packing and scaling,
 // over FFTW (single precision). A set-up holds every plan and buffer it needs for transforms of
-// 2^1 … 2^log2n points; the calls themselves allocate nothing.
+// 2^1 … 2^log2n points; the calls themselves allocate nothing, except that the first transform of
+// a pair of unit-stride parts makes FFTW's plan for them (see vDSP.cpp). The real transform is
+// FFTW's complex transform of the N/2 sample pairs, on the split parts where they are, turned
+// into the real spectrum.
 #include <cstdint>
 
 extern "C" {
@@ -52,7 +55,9 @@ void vDSP_vsadd(const float* a, vDSP_Stride ia, const float* b, float* c, vDSP_S
                 vDSP_Length n);
 // c[i·ic] = realp[i·ia]² + imagp[i·ia]².
 void vDSP_zvmags(const DSPSplitComplex* a, vDSP_Stride ia, float* c, vDSP_Stride ic, vDSP_Length n);
-// Decibels: c = 10·log10(a / *b) when flag is 0 (power), 20·log10(a / *b) otherwise (amplitude).
+// Decibels: c = 10·log10(a / *b) when flag is 0 (power), 20·log10(a / *b) otherwise (amplitude),
+// within 2 units in the last place (contiguous vectors take a vectorised logarithm; zero gives
+// minus infinity and a negative ratio not a number, as the library logarithm does).
 void vDSP_vdbcon(const float* a, vDSP_Stride ia, const float* b, float* c, vDSP_Stride ic,
                  vDSP_Length n, unsigned int flag);
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <span>
 #include <vector>
 
 #include "analysis/BandMapping.h"
@@ -197,4 +199,121 @@ TEST(BandMapping, MarkerSnapsToTheNearestPointAndHidesAtTheLeftEdge) {
   EXPECT_FALSE(mapping.isMarkerVisible());
   mapping.setMarkerAt(28.0f, bands);  // right of the last band: onto it, not onto the closing point
   EXPECT_EQ(mapping.markerPosition(), 25.0f);
+}
+
+namespace {
+
+// The thinning as written out element by element, from the mapping's own positions and heights.
+std::vector<DisplayPoint> thinnedElementByElement(const BandMapping& mapping, std::span<const float> series,
+                                                  int32_t minDiff) {
+  std::vector<DisplayPoint> points;
+  const int64_t m = static_cast<int64_t>(series.size());
+  if (m == 0) return points;
+  if (mapping.isBandScale()) points.push_back({0.0f, mapping.yForValue(series[0])});
+  float lastX = -100.0f;
+  float bucket = -10000.0f;
+  bool first = true;
+  for (int64_t i = 0; i < m; ++i) {
+    if (!mapping.includePointToGraph(i, m)) continue;
+    const float x = mapping.xForIndex(i, m, first);
+    const float y = mapping.yForValue(series[static_cast<size_t>(i)]);
+    first = false;
+    if (x - lastX > static_cast<float>(minDiff) || i == m - 1) {
+      points.push_back({x, std::max(y, bucket)});
+      bucket = -10000.0f;
+      lastX = x;
+    } else {
+      bucket = std::max(bucket, y);
+    }
+  }
+  if (mapping.isBandScale()) {
+    points.push_back({static_cast<float>(mapping.backingWidth()), mapping.yForValue(series[static_cast<size_t>(m - 1)])});
+  }
+  return points;
+}
+
+bool samePoints(const std::vector<DisplayPoint>& a, const std::vector<DisplayPoint>& b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(DisplayPoint)) == 0);
+}
+
+}  // namespace
+
+// The display points come from layouts kept per length, width, scale and spacing and from the
+// highest level of each thinned run; they must be the element-by-element thinning's to the last
+// bit, whatever the levels (NaN and infinities included) and the vertical mapping.
+TEST(BandMapping, KeptLayoutsGiveTheElementByElementPoints) {
+  uint32_t seed = 77;
+  auto uniform = [&seed](float low, float high) {
+    seed = seed * 1664525u + 1013904223u;
+    return low + (high - low) * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+  };
+  BandMapping mapping;
+  const AreaParams areas[] = {{-130.0f, -10.0f}, {-90.0f, 20.0f}, {0.0f, 50.0f}, {-10.0f, -130.0f}, {-50.0f, -50.0f}};
+  size_t compared = 0;
+  for (int round = 0; round < 400; ++round) {
+    const int32_t scale = round % 5;
+    mapping.setScaleType(scale);
+    mapping.setBackingSize(round % 9 == 0 ? 0 : static_cast<int32_t>(uniform(50.0f, 1200.0f)),
+                           round % 13 == 0 ? 0 : static_cast<int32_t>(uniform(50.0f, 700.0f)));
+    mapping.setAreaParams(areas[round % 5]);
+    const size_t n = scale >= 2 ? static_cast<size_t>(uniform(1.0f, 70.0f)) : size_t{1} << (7 + round % 7);
+    std::vector<float> series(n);
+    for (float& v : series) v = uniform(-150.0f, 0.0f);
+    if (round % 6 == 0) series[n / 2] = NAN;
+    if (round % 7 == 0) series[n / 3] = INFINITY;
+    if (round % 8 == 0) series[n - 1] = -INFINITY;
+    if (round % 10 == 0) series[0] = -0.0f;
+    for (int32_t minDiff : {2, 10}) {
+      std::vector<DisplayPoint> points;
+      mapping.vertexArrayFromData(series, minDiff, points);
+      ASSERT_TRUE(samePoints(points, thinnedElementByElement(mapping, series, minDiff)))
+          << "round " << round << " scale " << scale << " n " << n << " spacing " << minDiff;
+      ++compared;
+    }
+    // The smoothed trace: the spline through the support points, sampled every 2 pixels.
+    std::vector<DisplayPoint> smooth;
+    mapping.splineVertexArrayFromData(series, smooth);
+    const std::vector<DisplayPoint> support = thinnedElementByElement(mapping, series, 10);
+    std::vector<ORVCubicSpline::Point> input;
+    for (const DisplayPoint& p : support) input.push_back({p.x, p.y});
+    const ORVCubicSpline spline(input);
+    std::vector<DisplayPoint> expected;
+    if (!support.empty()) {
+      const double lastX = support.back().x;
+      for (int64_t x = 0; static_cast<double>(x) < lastX; x += 2) {
+        expected.push_back({static_cast<float>(x), static_cast<float>(spline.interpolate(static_cast<double>(x)))});
+      }
+      expected.push_back({static_cast<float>(lastX), static_cast<float>(spline.interpolate(static_cast<float>(lastX)))});
+    }
+    ASSERT_EQ(smooth.size(), expected.size()) << "round " << round;
+    for (size_t k = 0; k < smooth.size(); ++k) {
+      ASSERT_TRUE(std::memcmp(&smooth[k], &expected[k], sizeof(DisplayPoint)) == 0 ||
+                  (smooth[k].x == expected[k].x && std::isnan(smooth[k].y) && std::isnan(expected[k].y)))
+          << "round " << round << " point " << k;
+    }
+  }
+  EXPECT_EQ(compared, 800u);
+}
+
+// The full-octave output sums the widest band beside the others in one loop; every band must be
+// bandMean's, to the last bit.
+TEST(BandMapping, FullOctaveOutputIsEachBandsMean) {
+  BandMapping mapping;
+  const std::vector<Octave>& table = mapping.octavesForScaleType(2);
+  ASSERT_EQ(table.size(), BandMapping::kFullOctaveCount);
+  uint32_t seed = 31;
+  for (size_t n : {size_t{1}, size_t{7}, size_t{128}, size_t{1000}, size_t{8192}}) {
+    std::vector<float> levels(n);
+    for (float& v : levels) {
+      seed = seed * 1664525u + 1013904223u;
+      v = -140.0f + 150.0f * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+    }
+    std::array<float, BandMapping::kFullOctaveCount> octaves{};
+    ASSERT_EQ(mapping.fullOctaveOutput(levels, octaves), BandMapping::kFullOctaveCount);
+    for (size_t k = 0; k < octaves.size(); ++k) {
+      const float expected = BandMapping::bandMean(levels, table[k].lowFreq(), table[k].highFreq()) +
+                             BandMapping::kFullOctaveOffsets[k];
+      ASSERT_EQ(std::memcmp(&octaves[k], &expected, sizeof expected), 0) << "n " << n << " band " << k;
+    }
+  }
 }

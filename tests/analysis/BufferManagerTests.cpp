@@ -239,3 +239,25 @@ TEST(DCRejectionFilter, StepDecaysByThePoleAndStateCarriesAcrossDeliveries) {
   dc.FilterInPlace(constant.data(), 2000);
   EXPECT_NEAR(constant.back(), 0.0f, 1e-6);
 }
+
+// The snapshot is read from the ring in one run, or two where the window wraps round its end;
+// with deliveries of uneven sizes the window starts at every kind of offset.
+TEST(BufferManager, SnapshotIsTheLatestSamplesWhereverTheWindowWrapsTheRing) {
+  BufferManager manager(256);
+  std::vector<float> all;
+  float next = 1.0f;
+  for (uint32_t size : {37u, 101u, 256u, 3u, 199u, 255u, 64u, 1u, 250u, 129u, 77u, 256u, 13u, 240u, 100u, 5u}) {
+    for (int repeat = 0; repeat < 3; ++repeat) {
+      const std::vector<float> delivery = ramp(next, size);
+      next += static_cast<float>(size);
+      manager.CopyAudioToFFTInput(delivery.data(), size);
+      all.insert(all.end(), delivery.begin(), delivery.end());
+      std::vector<float> expected(256, 0.0f);
+      const size_t filled = std::min<size_t>(all.size(), 256);
+      std::copy(all.end() - static_cast<long>(filled), all.end(), expected.begin());
+      if (all.size() < 256) std::copy(all.begin(), all.end(), expected.begin());
+      ASSERT_EQ(latest(manager), expected) << "after " << all.size() << " samples";
+    }
+  }
+  EXPECT_GT(all.size(), 4u * 256u * 2u);  // round the ring more than twice
+}

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 
 #include "analysis/Calibration.h"
+#include "analysis/FrequencyWeighting.h"
 #include "analysis/ORVCubicSpline.h"
 #include "platform/foundation/NSPathUtilities.h"
 #include "tests/support/LogCapture.h"
@@ -166,4 +168,100 @@ TEST(CubicSplineCalibration, FollowsTheSplineAndAnEmptyCurveCorrectsByZero) {
   EXPECT_NEAR(messy.getCorrectionForFrequency(1500.0f), 0.6875f, 1e-5);
   messy.setCalibrations(Value::array());
   EXPECT_EQ(messy.getCorrectionForFrequency(1500.0f), 0.0f);
+}
+
+namespace {
+uint32_t nextRandom(uint32_t& seed) {
+  seed = seed * 1664525u + 1013904223u;
+  return seed >> 8;
+}
+double uniform(uint32_t& seed, double low, double high) {
+  return low + (high - low) * static_cast<double>(nextRandom(seed)) / static_cast<double>(1u << 24);
+}
+bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+}  // namespace
+
+// The chart's smoothing evaluates hundreds of ascending x per frame; the cursor search and the
+// multiplied cube must give interpolate's floats to the last bit.
+TEST(ORVCubicSpline, AscendingEvaluationGivesInterpolatesFloatsExactly) {
+  uint32_t seed = 11;
+  size_t compared = 0;
+  for (int round = 0; round < 300; ++round) {
+    // Chart-like support points (pixels) and wilder ones: few points, wide ranges, duplicates.
+    const size_t count = 1 + nextRandom(seed) % 120;
+    const double scale = round % 3 == 0 ? 1e4 : (round % 3 == 1 ? 600.0 : 3.0);
+    std::vector<ORVCubicSpline::Point> points(count);
+    double x = uniform(seed, -scale, scale);
+    for (auto& p : points) {
+      x += round % 7 == 0 ? std::floor(uniform(seed, 0.0, 3.0)) : uniform(seed, 0.01, scale / 20);
+      p = {x, uniform(seed, -scale, scale)};
+    }
+    const ORVCubicSpline spline(points);
+    std::vector<double> xs;
+    double at = points.front().x - uniform(seed, 0.0, scale / 4);
+    while (at < points.back().x + scale / 4) {
+      xs.push_back(at);
+      at += round % 5 == 0 ? 2.0 : uniform(seed, 0.0, scale / 50);
+    }
+    xs.push_back(points.back().x);  // on the last point exactly
+    if (round % 11 == 0) xs.insert(xs.begin() + static_cast<long>(xs.size() / 2), 1, points.front().x - 1.0);  // going back
+    if (round % 13 == 0) xs.push_back(NAN);
+    if (round % 17 == 0) xs.push_back(INFINITY);
+    std::vector<float> fast(xs.size());
+    spline.interpolateAscending(xs, fast);
+    // Evenly spaced x from 0, segment by segment, as the chart samples its traces.
+    const double step = round % 4 == 0 ? 2.0 : uniform(seed, 0.01, scale / 10);
+    std::vector<float> even(static_cast<size_t>(std::max(0.0, (points.back().x + scale / 4) / step)) % 3000 + 1);
+    spline.interpolateEvery(step, even);
+    for (size_t k = 0; k < even.size(); ++k) {
+      const float exact = static_cast<float>(spline.interpolate(static_cast<double>(k) * step));
+      ASSERT_TRUE(sameBits(even[k], exact)) << "round " << round << " x " << k * step << ": " << even[k] << " vs " << exact;
+    }
+    for (size_t k = 0; k < xs.size(); ++k) {
+      const float exact = static_cast<float>(spline.interpolate(xs[k]));
+      ASSERT_TRUE(sameBits(fast[k], exact) || (std::isnan(fast[k]) && std::isnan(exact)))
+          << "round " << round << " x " << xs[k] << ": " << fast[k] << " vs " << exact;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 10000u);
+
+  const ORVCubicSpline none(std::vector<ORVCubicSpline::Point>{});
+  std::vector<double> xs = {-1.0, 2.5};
+  std::vector<float> ys(2);
+  none.interpolateAscending(xs, ys);  // without points interpolate hands back x
+  EXPECT_EQ(ys, (std::vector<float>{-1.0f, 2.5f}));
+}
+
+TEST(CalibrationTable, KeepsTheCorrectionsOfEveryBinUntilTheCalibrationChanges) {
+  CalibrationTable table;
+  auto linear = std::make_shared<LinearCalibration>(points({{20, -1.5}, {1000, 0.5}, {20000, 3}}));
+  for (size_t n : {size_t{128}, size_t{1024}}) {
+    const std::span<const float> corrections = table.corrections(linear.get(), n);
+    ASSERT_EQ(corrections.size(), n);
+    for (size_t i = 0; i < n; ++i) {
+      ASSERT_TRUE(sameBits(corrections[i], linear->getCorrectionForFrequency(FrequencyWeighting::binFrequency(i, n))))
+          << i;
+    }
+  }
+  // New values, a new object, a new spline or its new points: the table follows.
+  linear->setCalibrations(points({{100, 6}, {10000, -6}}));
+  EXPECT_FLOAT_EQ(table.corrections(linear.get(), 1024)[200], linear->getCorrectionForFrequency(FrequencyWeighting::binFrequency(200, 1024)));
+  auto spline = std::make_shared<CubicSplineCalibration>(points({{1000, 0}, {2000, 1}, {3000, 0}}));
+  const float atBin = FrequencyWeighting::binFrequency(70, 1024);  // 1507 Hz
+  EXPECT_EQ(table.corrections(spline.get(), 1024)[70], spline->getCorrectionForFrequency(atBin));
+  spline->calibrationsSpline()->setPoints({{1000, 0}, {2000, -4}, {3000, 0}});
+  EXPECT_EQ(table.corrections(spline.get(), 1024)[70], spline->getCorrectionForFrequency(atBin));
+  EXPECT_LT(table.corrections(spline.get(), 1024)[70], -1.0f);
+  spline->setCalibrationsSpline(std::make_shared<ORVCubicSpline>(std::vector<ORVCubicSpline::Point>{{0, 2}, {22050, 2}}));
+  EXPECT_FLOAT_EQ(table.corrections(spline.get(), 1024)[70], 2.0f);
+  // Without a calibration nothing is corrected.
+  for (float correction : table.corrections(nullptr, 256)) ASSERT_EQ(correction, 0.0f);
+
+  // Revisions never repeat, across objects and changes.
+  Calibration a, b;
+  EXPECT_NE(a.revision(), b.revision());
+  const uint64_t before = a.revision();
+  a.setCalibrations(Value::array());
+  EXPECT_GT(a.revision(), before);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "analysis/FFTHelper.h"
@@ -139,4 +140,41 @@ TEST(SpectrumAverager, RingOverwritesTheOldestSlotAndDividesBeforeAdding) {
   EXPECT_EQ(averager.filledCount(), 15);
   EXPECT_EQ(averager.writeIndex(), 20 % 15);
   EXPECT_THROW(SpectrumAverager(0, 15), std::invalid_argument);
+}
+
+// Once the ring is full the averager keeps each spectrum already divided; its means must stay
+// those of dividing every term at averaging time, to the last bit, as the ring fills and turns.
+TEST(SpectrumAverager, MeansEqualDividingEveryTermInSlotOrder) {
+  uint32_t seed = 5;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+  };
+  for (int32_t slots : {1, 2, 15}) {
+    for (int32_t bins : {1, 7, 16, 33, 128, 1000}) {
+      SpectrumAverager averager(bins, slots);
+      std::vector<std::vector<float>> history;
+      std::vector<float> spectrum(static_cast<size_t>(bins)), mean(static_cast<size_t>(bins));
+      for (int frame = 0; frame < 2 * slots + 5; ++frame) {
+        for (float& v : spectrum) v = -140.0f + 150.0f * next();
+        if (frame % 4 == 3) spectrum[0] = 0.0f;
+        averager.AddSpectrum(spectrum.data());
+        history.push_back(spectrum);
+        averager.GetMean(mean.data());
+        // The ring as the plain algorithm keeps it: slot j holds frame j, j + slots, ...
+        const int32_t filled = std::min<int32_t>(frame + 1, slots);
+        for (int32_t b = 0; b < bins; ++b) {
+          float expected = 0.0f;
+          for (int32_t j = 0; j < filled; ++j) {
+            int32_t latest = j;
+            while (latest + slots <= frame) latest += slots;
+            expected += history[static_cast<size_t>(latest)][static_cast<size_t>(b)] / static_cast<float>(filled);
+          }
+          ASSERT_EQ(std::memcmp(&mean[static_cast<size_t>(b)], &expected, sizeof expected), 0)
+              << "slots " << slots << " bins " << bins << " frame " << frame << " bin " << b << ": "
+              << mean[static_cast<size_t>(b)] << " vs " << expected;
+        }
+      }
+    }
+  }
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "analysis/FrequencyWeighting.h"
@@ -62,4 +64,58 @@ TEST(FrequencyWeighting, TableGivesTheTotalsOfTheDirectSum) {
   }
   const WeightedTotals empty = table.totals({});
   EXPECT_TRUE(std::isinf(empty.dba) && empty.dba < 0);
+}
+
+namespace {
+bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+void expectSameTotals(const WeightedTotals& fast, const WeightedTotals& exact, const std::string& where) {
+  EXPECT_TRUE(sameBits(fast.dba, exact.dba)) << where << ": " << fast.dba << " vs " << exact.dba;
+  EXPECT_TRUE(sameBits(fast.dbb, exact.dbb)) << where << ": " << fast.dbb << " vs " << exact.dbb;
+  EXPECT_TRUE(sameBits(fast.dbc, exact.dbc)) << where << ": " << fast.dbc << " vs " << exact.dbc;
+  EXPECT_TRUE(sameBits(fast.dbz, exact.dbz)) << where << ": " << fast.dbz << " vs " << exact.dbz;
+}
+}  // namespace
+
+// The table's precomputed gains must give the frame pipeline's totals to the last bit: each term
+// in double, the sum rounded to float after every addition.
+TEST(FrequencyWeighting, TableTotalsAreTheExactSumsBitForBit) {
+  WeightingTable table;
+  uint32_t seed = 1234;
+  auto uniform = [&seed](float low, float high) {
+    seed = seed * 1664525u + 1013904223u;
+    return low + (high - low) * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+  };
+  for (size_t n : {size_t{128}, size_t{441}, size_t{1024}, size_t{8192}}) {
+    for (int frame = 0; frame < (n == 8192 ? 6 : 20); ++frame) {
+      std::vector<float> levels(n);
+      // Spectra with a floor, peaks and a slope, as the analyser sees them.
+      const float floor = uniform(-130.0f, -60.0f);
+      for (size_t i = 0; i < n; ++i) levels[i] = floor + uniform(0.0f, 6.0f) - 20.0f * static_cast<float>(i) / static_cast<float>(n);
+      for (int peak = 0; peak < 5; ++peak) levels[static_cast<size_t>(uniform(0.0f, static_cast<float>(n - 1)))] = uniform(-40.0f, 10.0f);
+      expectSameTotals(table.totals(levels), FrequencyWeighting::weightedTotals(levels),
+                       "n " + std::to_string(n) + " frame " + std::to_string(frame));
+    }
+  }
+  // Levels beyond the fast range, infinities and NaN take the exact step and agree as well.
+  std::vector<float> odd(256, -90.0f);
+  odd[3] = -400.0f;
+  odd[4] = 350.0f;
+  odd[5] = -INFINITY;
+  odd[9] = -184.9f;
+  expectSameTotals(table.totals(odd), FrequencyWeighting::weightedTotals(odd), "out of range");
+  odd[7] = NAN;
+  const WeightedTotals withNaN = table.totals(odd);
+  EXPECT_TRUE(std::isnan(withNaN.dba) && std::isnan(withNaN.dbz));
+}
+
+TEST(FrequencyWeighting, TableTakesTheExactStepWhereTheRoundingIsInDoubt) {
+  // The flat total reaches 1 at bin 0; bin 1 adds 2^-24, half a float step above 1, so the sum
+  // lands on a rounding midpoint that only the exact step decides. Every other step is fast.
+  std::vector<float> levels(64, -150.0f);
+  levels[0] = 0.0f;
+  levels[1] = static_cast<float>(10.0 * std::log10(std::ldexp(1.0, -24)));
+  WeightingTable table;
+  const size_t before = table.exactSteps();
+  expectSameTotals(table.totals(levels), FrequencyWeighting::weightedTotals(levels), "midpoint");
+  EXPECT_EQ(table.exactSteps(), before + 1);
 }

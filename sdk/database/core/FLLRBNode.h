@@ -1,7 +1,14 @@
 #pragma once
 // Nodes of the persistent left-leaning red-black tree behind FTreeSortedDictionary. A node never
-// changes once made: every operation returns new nodes along one root-to-leaf path and shares the
-// rest. Each value node also records the size of its subtree, so `count` costs nothing.
+// changes once it is published: every operation returns new nodes along one root-to-leaf path and
+// shares the rest. Each value node also records the size of its subtree, so `count` costs nothing.
+// Nodes are held by Ref (a shared pointer to a const node) and come from FNodeAllocator.
+//
+// An insert or a remove makes its new nodes first and rebalances them in place (a rotation or a
+// colour flip changes the nodes it has just made instead of copying them again); a node of the
+// older tree is copied only where the change must alter it: the nodes of the path, and a sibling
+// whose colour the rebalancing flips. The new nodes are published when the operation returns, and
+// from then on never change, so trees are shared freely across threads.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -9,10 +16,20 @@
 #include <string>
 
 #include "platform/foundation/NSException.h"
+#include "sdk/database/core/FNodeAllocator.h"
 #include "sdk/database/core/FObjectTraits.h"
 
 template <typename K, typename V>
-class FLLRBNode : public std::enable_shared_from_this<FLLRBNode<K, V>> {
+class FLLRBValueNode;
+template <typename K, typename V>
+class FLLRBEmptyNode;
+template <typename K, typename V>
+class FTreeSortedDictionary;
+template <typename K, typename V>
+class FTreeSortedDictionaryEnumerator;
+
+template <typename K, typename V>
+class FLLRBNode {
  public:
   using Ref = std::shared_ptr<const FLLRBNode>;
   using Comparator = std::function<int(const K&, const K&)>;
@@ -49,10 +66,24 @@ class FLLRBNode : public std::enable_shared_from_this<FLLRBNode<K, V>> {
 
   // "[key=k val=v color=true]" (true for a red node).
   virtual std::string description() const = 0;
+
+ private:
+  friend class FLLRBValueNode<K, V>;
+  friend class FLLRBEmptyNode<K, V>;
+  friend class FTreeSortedDictionary<K, V>;
+  friend class FTreeSortedDictionaryEnumerator<K, V>;
+
+  // What the tree's own operations read without a virtual call. The empty node keeps 0 and NO:
+  // a count of 0 is how they recognise it.
+  int32_t count_ = 0;
+  bool red_ = false;
+  // Set only while the insert or remove that made the node is still running (the node is not yet
+  // published and may be changed in place); never set on a node another thread can see.
+  mutable bool fresh_ = false;
 };
 
 template <typename K, typename V>
-class FLLRBEmptyNode : public FLLRBNode<K, V> {
+class FLLRBEmptyNode final : public FLLRBNode<K, V> {
  public:
   using typename FLLRBNode<K, V>::Ref;
   using typename FLLRBNode<K, V>::Comparator;
@@ -93,7 +124,7 @@ class FLLRBEmptyNode : public FLLRBNode<K, V> {
 };
 
 template <typename K, typename V>
-class FLLRBValueNode : public FLLRBNode<K, V> {
+class FLLRBValueNode final : public FLLRBNode<K, V> {
  public:
   using typename FLLRBNode<K, V>::Ref;
   using typename FLLRBNode<K, V>::Comparator;
@@ -104,58 +135,43 @@ class FLLRBValueNode : public FLLRBNode<K, V> {
                  Ref right = nullptr)
       : key_(std::move(key)),
         value_(std::move(value)),
-        red_(color.value_or(true)),
         left_(left ? std::move(left) : FLLRBEmptyNode<K, V>::emptyNode()),
-        right_(right ? std::move(right) : FLLRBEmptyNode<K, V>::emptyNode()),
-        count_(left_->count() + right_->count() + 1) {}
+        right_(right ? std::move(right) : FLLRBEmptyNode<K, V>::emptyNode()) {
+    this->red_ = color.value_or(true);
+    recount();
+  }
+
+  // The same with the size of the subtree already known (the tree's own operations know it).
+  FLLRBValueNode(const K& key, const V& value, bool red, Ref left, Ref right, int32_t count)
+      : key_(key), value_(value), left_(std::move(left)), right_(std::move(right)) {
+    this->red_ = red;
+    this->count_ = count;
+  }
 
   static Ref make(const K& key, const V& value, bool red, Ref left, Ref right) {
-    return std::make_shared<const FLLRBValueNode>(key, value, red, std::move(left), std::move(right));
+    return allocate(key, value, red, std::move(left), std::move(right));
   }
 
   Ref copyWith(const K* key, const V* value, std::optional<bool> color, Ref left,
                Ref right) const override {
-    return std::make_shared<const FLLRBValueNode>(key ? *key : key_, value ? *value : value_,
-                                                  color.value_or(red_), left ? left : left_,
-                                                  right ? right : right_);
+    return allocate(key ? *key : key_, value ? *value : value_, color.value_or(this->red_),
+                    left ? left : left_, right ? right : right_);
   }
 
   Ref insertKey(const K& key, const V& value, const Comparator& comparator) const override {
-    int r = comparator(key, key_);
-    Ref n;
-    if (r == 0) {
-      n = make(key_, value, red_, left_, right_);  // the stored key object stays
-    } else if (r < 0) {
-      n = make(key_, value_, red_, left_->insertKey(key, value, comparator), right_);
-    } else {
-      n = make(key_, value_, red_, left_, right_->insertKey(key, value, comparator));
-    }
-    return fixUp(n);
+    Ref n = inserted(*this, key, value, comparator);
+    publish(n);
+    return n;
   }
 
+  // A removal that finds nothing to remove leaves the subtree as it is (an equal copy of it).
   Ref remove(const K& key, const Comparator& comparator) const override {
-    Ref n = this->shared_from_this();
-    if (comparator(key, n->key()) < 0) {
-      if (!n->left()->isEmpty() && !n->left()->isRed() && !n->left()->left()->isRed()) {
-        n = moveRedLeft(n);
-      }
-      n = withLeft(n, n->left()->remove(key, comparator));
-    } else {
-      if (n->left()->isRed()) n = rotateRight(n);
-      if (!n->right()->isEmpty() && !n->right()->isRed() && !n->right()->left()->isRed()) {
-        n = moveRedRight(n);
-      }
-      if (comparator(key, n->key()) == 0) {
-        if (n->right()->isEmpty()) return FLLRBEmptyNode<K, V>::emptyNode();
-        const FLLRBNode<K, V>* s = n->right()->min();
-        n = make(s->key(), s->value(), n->color(), n->left(), removeMin(n->right()));
-      }
-      n = withRight(n, n->right()->remove(key, comparator));
-    }
-    return fixUp(n);
+    const Ref self = allocate(key_, value_, this->red_, left_, right_, this->count_);
+    bool shorter = false;
+    return erase(self, key, comparator, shorter);
   }
 
-  int32_t count() const override { return count_; }
+  int32_t count() const override { return this->count_; }
   bool isEmpty() const override { return false; }
 
   bool inorderTraversal(const TraversalBlock& block) const override {
@@ -170,28 +186,28 @@ class FLLRBValueNode : public FLLRBNode<K, V> {
   }
 
   const FLLRBNode<K, V>* min() const override {
-    const FLLRBNode<K, V>* n = this;
-    while (!n->left()->isEmpty()) n = n->left().get();
+    const FLLRBValueNode* n = this;
+    while (!isEmptyNode(n->left_)) n = node(n->left_);
     return n;
   }
-  std::optional<K> minKey() const override { return min()->key(); }
+  std::optional<K> minKey() const override { return static_cast<const FLLRBValueNode*>(min())->key_; }
   std::optional<K> maxKey() const override {
-    const FLLRBNode<K, V>* n = this;
-    while (!n->right()->isEmpty()) n = n->right().get();
-    return n->key();
+    const FLLRBValueNode* n = this;
+    while (!isEmptyNode(n->right_)) n = node(n->right_);
+    return n->key_;
   }
-  bool isRed() const override { return red_; }
+  bool isRed() const override { return this->red_; }
 
   int check() const override {
-    if (red_ && left_->isRed()) NSException::raise("check", "Red node has a red child");
+    if (this->red_ && left_->isRed()) NSException::raise("check", "Red node has a red child");
     if (right_->isRed()) NSException::raise("check", "Right child is red");
     int bl = left_->check();
     int br = right_->check();
     if (bl != br) {
       NSException::raise("check", "(%s -> %s)blackDepth: %d ; self.right check: %d",
-                         fobject::description(value_).c_str(), red_ ? "red" : "black", bl, br);
+                         fobject::description(value_).c_str(), this->red_ ? "red" : "black", bl, br);
     }
-    return red_ ? bl : bl + 1;
+    return this->red_ ? bl : bl + 1;
   }
   // YES when the tree is no deeper than a red-black tree of this size may be.
   bool checkMaxDepth() const {
@@ -201,16 +217,17 @@ class FLLRBValueNode : public FLLRBNode<K, V> {
 
   const K& key() const override { return key_; }
   const V& value() const override { return value_; }
-  bool color() const override { return red_; }
+  bool color() const override { return this->red_; }
   const Ref& left() const override { return left_; }
   const Ref& right() const override { return right_; }
 
   std::string description() const override {
     return "[key=" + fobject::description(key_) + " val=" + fobject::description(value_) +
-           " color=" + (red_ ? "true" : "false") + "]";
+           " color=" + (this->red_ ? "true" : "false") + "]";
   }
 
-  // The rebalancing steps of insert and remove; each takes a value node and returns a new one.
+  // The rebalancing steps of insert and remove as separate operations; each takes a value node
+  // and returns new nodes, leaving its argument unchanged.
   static Ref removeMin(const Ref& node) {
     if (node->left()->isEmpty()) return FLLRBEmptyNode<K, V>::emptyNode();
     Ref n = node;
@@ -258,6 +275,10 @@ class FLLRBValueNode : public FLLRBNode<K, V> {
   }
 
  private:
+  friend class FTreeSortedDictionary<K, V>;
+  friend class FTreeSortedDictionaryEnumerator<K, V>;
+  friend class FLLRBEmptyNode<K, V>;
+
   static Ref withLeft(const Ref& n, Ref left) {
     return make(n->key(), n->value(), n->color(), std::move(left), n->right());
   }
@@ -265,16 +286,313 @@ class FLLRBValueNode : public FLLRBNode<K, V> {
     return make(n->key(), n->value(), n->color(), n->left(), std::move(right));
   }
 
+  // ---- The tree's own operations: field reads without virtual calls ----
+  //
+  // Insertion follows the steps of insertKey, fixUp, rotateLeft, rotateRight and colorFlip above
+  // and gives trees of the same shape, but changes the nodes it has made (marked fresh) instead of
+  // copying them again. A node of the older tree is never changed: `own` puts a fresh copy in its
+  // place first. Each step works on a slot (the reference that holds a subtree: a parent's child
+  // field or the new root) and leaves the new subtree in it, so references move instead of being
+  // copied. `publish` clears the marks. (Removal, further below, makes its nodes final at once.)
+
+  static bool isEmptyNode(const Ref& n) { return n->count_ == 0; }
+  static bool isRedNode(const Ref& n) { return n->red_; }
+  static const FLLRBValueNode* node(const Ref& n) { return static_cast<const FLLRBValueNode*>(n.get()); }
+  // A fresh node, which this operation may change.
+  static FLLRBValueNode* edit(const Ref& n) { return const_cast<FLLRBValueNode*>(node(n)); }
+  // Whether the left child of a value node's left child is red; NO below an empty child.
+  static bool leftLeftRed(const Ref& n) {
+    const Ref& l = node(n)->left_;
+    return !isEmptyNode(l) && isRedNode(node(l)->left_);
+  }
+
+  void recount() { this->count_ = left_->count_ + right_->count_ + 1; }
+
+  // Asks for both children while the comparator runs on this node; one is the next on the path.
+  static void prefetchChildren(const FLLRBValueNode* v) {
+    __builtin_prefetch(v->left_.get());
+    __builtin_prefetch(v->right_.get());
+  }
+
+  // Every value node comes from the node allocator's per-thread cache.
+  template <typename... Args>
+  static std::shared_ptr<FLLRBValueNode> allocate(Args&&... args) {
+    return std::allocate_shared<FLLRBValueNode>(FNodeAllocator<FLLRBValueNode>(), std::forward<Args>(args)...);
+  }
+  static Ref makeFresh(const K& key, const V& value, bool red, Ref left, Ref right, int32_t count) {
+    auto node = allocate(key, value, red, std::move(left), std::move(right), count);
+    node->fresh_ = true;
+    return node;
+  }
+  // Makes the value node in the slot one this operation may change: a fresh copy replaces an older
+  // node; a fresh node stays.
+  static FLLRBValueNode* own(Ref& slot) {
+    if (!slot->fresh_) {
+      const FLLRBValueNode* v = node(slot);
+      slot = makeFresh(v->key_, v->value_, v->red_, v->left_, v->right_, v->count_);
+    }
+    return edit(slot);
+  }
+  // Clears the marks of the nodes this operation made: they are reached from the new root through
+  // made nodes only, since an older node never points to a newer one.
+  static void publish(const Ref& n) {
+    if (!n->fresh_) return;
+    n->fresh_ = false;
+    publish(node(n)->left_);
+    publish(node(n)->right_);
+  }
+
+  // The steps below take a slot holding a fresh value node and leave the node that replaces it.
+  static void rotateLeftIn(Ref& slot) {
+    FLLRBValueNode* top = edit(slot);
+    FLLRBValueNode* right = own(top->right_);
+    const bool color = top->red_;
+    Ref raised = std::move(top->right_);
+    top->right_ = std::move(right->left_);
+    top->red_ = true;
+    top->recount();
+    right->left_ = std::move(slot);
+    right->red_ = color;
+    right->recount();
+    slot = std::move(raised);
+  }
+  static void rotateRightIn(Ref& slot) {
+    FLLRBValueNode* top = edit(slot);
+    FLLRBValueNode* left = own(top->left_);
+    const bool color = top->red_;
+    Ref raised = std::move(top->left_);
+    top->left_ = std::move(left->right_);
+    top->red_ = true;
+    top->recount();
+    left->right_ = std::move(slot);
+    left->red_ = color;
+    left->recount();
+    slot = std::move(raised);
+  }
+  static void colorFlipIn(const Ref& slot) {
+    FLLRBValueNode* top = edit(slot);
+    // The empty node keeps no colour: flipping it leaves it as it is.
+    if (!isEmptyNode(top->left_)) {
+      FLLRBValueNode* left = own(top->left_);
+      left->red_ = !left->red_;
+    }
+    if (!isEmptyNode(top->right_)) {
+      FLLRBValueNode* right = own(top->right_);
+      right->red_ = !right->red_;
+    }
+    top->red_ = !top->red_;
+  }
+  static void fixUpIn(Ref& slot) {
+    if (isRedNode(node(slot)->right_) && !isRedNode(node(slot)->left_)) rotateLeftIn(slot);
+    if (isRedNode(node(slot)->left_) && leftLeftRed(slot)) rotateRightIn(slot);
+    if (isRedNode(node(slot)->left_) && isRedNode(node(slot)->right_)) colorFlipIn(slot);
+  }
+  // insertKey:forValue:withComparator: of node h (any node): the fresh node that replaces it.
+  static Ref inserted(const FLLRBNode<K, V>& h, const K& key, const V& value, const Comparator& comparator) {
+    if (h.count_ == 0) return makeFresh(key, value, true, emptyRef(), emptyRef(), 1);
+    const FLLRBValueNode& v = static_cast<const FLLRBValueNode&>(h);
+    prefetchChildren(&v);
+    const int r = comparator(key, v.key_);
+    // The new size comes from the changed child's (the child left alone is not read: it can be far
+    // away in memory).
+    Ref n;
+    if (r == 0) {
+      n = makeFresh(v.key_, value, v.red_, v.left_, v.right_, v.count_);  // the stored key object stays
+    } else if (r < 0) {
+      Ref child = inserted(*v.left_, key, value, comparator);
+      const int32_t count = v.count_ - v.left_->count_ + child->count_;
+      n = makeFresh(v.key_, v.value_, v.red_, std::move(child), v.right_, count);
+    } else {
+      Ref child = inserted(*v.right_, key, value, comparator);
+      const int32_t count = v.count_ - v.right_->count_ + child->count_;
+      n = makeFresh(v.key_, v.value_, v.red_, v.left_, std::move(child), count);
+    }
+    fixUpIn(n);
+    return n;
+  }
+
+  // ---- Removal: a 2-3 tree deletion, bottom up ----
+  //
+  // A black node with a red left child is a 3-node (two keys, three children), a black node without
+  // one a 2-node. The removal goes down to the key (or, for a key above the leaves, to its
+  // successor, the smallest key of the subtree to its right) and rebuilds the nodes of that path
+  // on the way back; only where a subtree came back one black level lower does it borrow a key
+  // from a neighbouring subtree or merge with it. Every node it makes is final when made, so older
+  // trees are never touched; it copies the path and, rarely, a neighbour.
+
+  // A black node of key and value `from` over left and right.
+  static Ref black(const FLLRBValueNode* from, Ref left, Ref right, int32_t count) {
+    return allocate(from->key_, from->value_, false, std::move(left), std::move(right), count);
+  }
+  static Ref black(const FLLRBValueNode* from, Ref left, Ref right) {
+    const int32_t count = left->count_ + right->count_ + 1;
+    return black(from, std::move(left), std::move(right), count);
+  }
+  static Ref red(const FLLRBValueNode* from, Ref left, Ref right, int32_t count) {
+    return allocate(from->key_, from->value_, true, std::move(left), std::move(right), count);
+  }
+  static Ref red(const FLLRBValueNode* from, Ref left, Ref right) {
+    const int32_t count = left->count_ + right->count_ + 1;
+    return red(from, std::move(left), std::move(right), count);
+  }
+  // The 3-node of keys a < b over c0, c1, c2.
+  static Ref three(const FLLRBValueNode* a, const FLLRBValueNode* b, Ref c0, Ref c1, Ref c2) {
+    Ref low = red(a, std::move(c0), std::move(c1));
+    return black(b, std::move(low), std::move(c2));
+  }
+  static Ref emptyRef() { return FLLRBEmptyNode<K, V>::emptyNode(); }
+  static bool isThree(const FLLRBValueNode* h) { return isRedNode(h->left_); }
+
+  // A 2-node of key k over c0, c1 of which child `shortChild` is a black level lower than the
+  // other: borrows from the other or merges with it (then the result is a level lower: *shorter).
+  static Ref fixTwo(const FLLRBValueNode* k, int shortChild, Ref c0, Ref c1, bool& shorter) {
+    if (shortChild == 0) {
+      const FLLRBValueNode* s = node(c1);
+      if (isThree(s)) {  // keys (s.left, s): the smaller one goes up
+        const FLLRBValueNode* sl = node(s->left_);
+        shorter = false;
+        return black(sl, black(k, std::move(c0), sl->left_), black(s, sl->right_, s->right_));
+      }
+      shorter = true;
+      return three(k, s, std::move(c0), s->left_, s->right_);
+    }
+    const FLLRBValueNode* s = node(c0);
+    if (isThree(s)) {  // the larger key goes up
+      const FLLRBValueNode* sl = node(s->left_);
+      shorter = false;
+      return black(s, black(sl, sl->left_, sl->right_), black(k, s->right_, std::move(c1)));
+    }
+    shorter = true;
+    return three(s, k, s->left_, s->right_, std::move(c1));
+  }
+
+  // A 3-node of keys a < b over c0, c1, c2 of which child `shortChild` is a level lower. Borrows
+  // from or merges with a neighbour; a 3-node has a key to spare, so the result is never lower.
+  static Ref fixThree(const FLLRBValueNode* a, const FLLRBValueNode* b, int shortChild, Ref c0, Ref c1, Ref c2) {
+    if (shortChild == 0) {
+      const FLLRBValueNode* s = node(c1);
+      if (isThree(s)) {
+        const FLLRBValueNode* sl = node(s->left_);
+        return three(sl, b, black(a, std::move(c0), sl->left_), black(s, sl->right_, s->right_), std::move(c2));
+      }
+      return black(b, three(a, s, std::move(c0), s->left_, s->right_), std::move(c2));
+    }
+    if (shortChild == 1) {
+      const FLLRBValueNode* s = node(c0);
+      if (isThree(s)) {
+        const FLLRBValueNode* sl = node(s->left_);
+        return three(s, b, black(sl, sl->left_, sl->right_), black(a, s->right_, std::move(c1)), std::move(c2));
+      }
+      return black(b, three(s, a, s->left_, s->right_, std::move(c1)), std::move(c2));
+    }
+    const FLLRBValueNode* s = node(c1);
+    if (isThree(s)) {
+      const FLLRBValueNode* sl = node(s->left_);
+      return three(a, s, std::move(c0), black(sl, sl->left_, sl->right_), black(b, s->right_, std::move(c2)));
+    }
+    return black(a, std::move(c0), three(s, b, s->left_, s->right_, std::move(c2)));
+  }
+
+  // The subtree of black node h (not empty) without its smallest key, which `smallest` is set to
+  // (a node of the older tree, alive while h is).
+  static Ref eraseMin(const Ref& hRef, const FLLRBValueNode*& smallest, bool& shorter) {
+    const FLLRBValueNode* h = node(hRef);
+    if (isThree(h)) {
+      const FLLRBValueNode* a = node(h->left_);
+      shorter = false;
+      if (isEmptyNode(a->left_)) {  // a leaf 3-node keeps its larger key
+        smallest = a;
+        return black(h, emptyRef(), emptyRef(), 1);
+      }
+      bool lower = false;
+      Ref c0 = eraseMin(a->left_, smallest, lower);
+      if (!lower) return black(h, red(a, std::move(c0), a->right_, a->count_ - 1), h->right_, h->count_ - 1);
+      return fixThree(a, h, 0, std::move(c0), a->right_, h->right_);
+    }
+    if (isEmptyNode(h->left_)) {  // a leaf 2-node goes
+      smallest = h;
+      shorter = true;
+      return emptyRef();
+    }
+    Ref c0 = eraseMin(h->left_, smallest, shorter);
+    if (!shorter) return black(h, std::move(c0), h->right_, h->count_ - 1);
+    return fixTwo(h, 0, std::move(c0), h->right_, shorter);
+  }
+
+  // remove:withComparator: of the subtree of black node h (or empty; a tree's root is black): the
+  // new subtree, and whether it is a black level lower. A key that is not there leaves h itself.
+  static Ref erase(const Ref& hRef, const K& key, const Comparator& comparator, bool& shorter) {
+    shorter = false;
+    if (isEmptyNode(hRef)) return hRef;
+    const FLLRBValueNode* h = node(hRef);
+    prefetchChildren(h);
+    bool lower = false;
+    if (isThree(h)) {
+      const FLLRBValueNode* a = node(h->left_);
+      const int ra = comparator(key, a->key_);
+      if (ra < 0) {
+        Ref c0 = erase(a->left_, key, comparator, lower);
+        if (c0 == a->left_) return hRef;
+        if (!lower) return black(h, red(a, std::move(c0), a->right_, a->count_ - 1), h->right_, h->count_ - 1);
+        return fixThree(a, h, 0, std::move(c0), a->right_, h->right_);
+      }
+      if (ra == 0) {
+        if (isEmptyNode(a->left_)) return black(h, emptyRef(), emptyRef(), 1);  // leaf: b stays
+        const FLLRBValueNode* successor = nullptr;
+        Ref c1 = eraseMin(a->right_, successor, lower);
+        if (!lower) return black(h, red(successor, a->left_, std::move(c1), a->count_ - 1), h->right_, h->count_ - 1);
+        return fixThree(successor, h, 1, a->left_, std::move(c1), h->right_);
+      }
+      const int rb = comparator(key, h->key_);
+      if (rb < 0) {
+        Ref c1 = erase(a->right_, key, comparator, lower);
+        if (c1 == a->right_) return hRef;
+        if (!lower) return black(h, red(a, a->left_, std::move(c1), a->count_ - 1), h->right_, h->count_ - 1);
+        return fixThree(a, h, 1, a->left_, std::move(c1), h->right_);
+      }
+      if (rb == 0) {
+        if (isEmptyNode(h->right_)) return black(a, emptyRef(), emptyRef(), 1);  // leaf: a stays
+        const FLLRBValueNode* successor = nullptr;
+        Ref c2 = eraseMin(h->right_, successor, lower);
+        if (!lower) return black(successor, h->left_, std::move(c2), h->count_ - 1);
+        return fixThree(a, successor, 2, a->left_, a->right_, std::move(c2));
+      }
+      Ref c2 = erase(h->right_, key, comparator, lower);
+      if (c2 == h->right_) return hRef;
+      if (!lower) return black(h, h->left_, std::move(c2), h->count_ - 1);
+      return fixThree(a, h, 2, a->left_, a->right_, std::move(c2));
+    }
+    const int r = comparator(key, h->key_);
+    if (r < 0) {
+      Ref c0 = erase(h->left_, key, comparator, lower);
+      if (c0 == h->left_) return hRef;
+      if (!lower) return black(h, std::move(c0), h->right_, h->count_ - 1);
+      return fixTwo(h, 0, std::move(c0), h->right_, shorter);
+    }
+    if (r == 0) {
+      if (isEmptyNode(h->right_)) {  // a leaf 2-node goes
+        shorter = true;
+        return emptyRef();
+      }
+      const FLLRBValueNode* successor = nullptr;
+      Ref c1 = eraseMin(h->right_, successor, lower);
+      if (!lower) return black(successor, h->left_, std::move(c1), h->count_ - 1);
+      return fixTwo(successor, 1, h->left_, std::move(c1), shorter);
+    }
+    Ref c1 = erase(h->right_, key, comparator, lower);
+    if (c1 == h->right_) return hRef;
+    if (!lower) return black(h, h->left_, std::move(c1), h->count_ - 1);
+    return fixTwo(h, 1, h->left_, std::move(c1), shorter);
+  }
+
   K key_;
   V value_;
-  bool red_;
   Ref left_;
   Ref right_;
-  int32_t count_;
 };
 
 template <typename K, typename V>
 typename FLLRBEmptyNode<K, V>::Ref FLLRBEmptyNode<K, V>::insertKey(const K& key, const V& value,
                                                                     const Comparator&) const {
-  return std::make_shared<const FLLRBValueNode<K, V>>(key, value);
+  return FLLRBValueNode<K, V>::make(key, value, true, nullptr, nullptr);
 }

@@ -148,45 +148,51 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
     return below;
   }
 
+  // The new root is black. It is one of the nodes the insert made, so it is recoloured in place
+  // rather than copied once more; the nodes are published when the dictionary is made.
   Ref insertKey(const K& key, const V& value) const override {
-    NodeRef root = root_->insertKey(key, value, *comparator_)
-                       ->copyWith(nullptr, nullptr, false, nullptr, nullptr);
-    return std::make_shared<const FTreeSortedDictionary>(comparator_, std::move(root));
+    NodeRef root = ValueNode::inserted(*root_, key, value, *comparator_);
+    ValueNode::edit(root)->red_ = false;
+    ValueNode::publish(root);
+    return make(comparator_, std::move(root));
   }
 
+  // The removal rebuilds the path to the key and comes back with a black root; it hands back the
+  // old root itself when the key is not there.
   Ref removeKey(const K& key) const override {
-    if (!contains(key)) return this->self();
-    NodeRef root =
-        root_->remove(key, *comparator_)->copyWith(nullptr, nullptr, false, nullptr, nullptr);
-    return std::make_shared<const FTreeSortedDictionary>(comparator_, std::move(root));
+    bool shorter = false;
+    NodeRef root = ValueNode::erase(root_, key, *comparator_, shorter);
+    if (root == root_) return this->self();
+    return make(comparator_, std::move(root));
   }
 
   std::optional<V> get(const K& key) const override {
-    const FLLRBNode<K, V>* node = find(key);
+    const ValueNode* node = find(key);
     if (!node) return std::nullopt;
-    return node->value();
+    return node->value_;
   }
 
   std::optional<K> getPredecessorKey(const K& key) const override {
     const auto& cmp = *comparator_;
     const FLLRBNode<K, V>* node = root_.get();
-    const FLLRBNode<K, V>* rightParent = nullptr;
-    while (!node->isEmpty()) {
-      int r = cmp(key, node->key());
+    const ValueNode* rightParent = nullptr;
+    while (node->count_ != 0) {
+      const ValueNode* v = static_cast<const ValueNode*>(node);
+      int r = cmp(key, v->key_);
       if (r == 0) {
-        if (!node->left()->isEmpty()) {
-          const FLLRBNode<K, V>* n = node->left().get();
-          while (!n->right()->isEmpty()) n = n->right().get();
-          return n->key();
+        if (v->left_->count_ != 0) {
+          const ValueNode* n = static_cast<const ValueNode*>(v->left_.get());
+          while (n->right_->count_ != 0) n = static_cast<const ValueNode*>(n->right_.get());
+          return n->key_;
         }
-        if (rightParent) return rightParent->key();
+        if (rightParent) return rightParent->key_;
         return std::nullopt;
       }
       if (r < 0) {
-        node = node->left().get();
+        node = v->left_.get();
       } else {
-        rightParent = node;
-        node = node->right().get();
+        rightParent = v;
+        node = v->right_.get();
       }
     }
     throw NSException("NonexistentKey", "getPredecessorKey called with nonexistent key.",
@@ -202,15 +208,11 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
     enumerateKeysAndObjectsReverse(false, block);
   }
   void enumerateKeysAndObjectsReverse(bool reverse, const Block& block) const override {
-    auto visit = [&block](const K& key, const V& value) {
-      bool stop = false;
-      block(key, value, &stop);
-      return stop;
-    };
+    bool stop = false;
     if (reverse) {
-      root_->reverseTraversal(visit);
+      walk<true>(root_.get(), block, stop);
     } else {
-      root_->inorderTraversal(visit);
+      walk<false>(root_.get(), block, stop);
     }
   }
 
@@ -227,15 +229,38 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
   const NodeRef& root() const { return root_; }
 
  private:
-  const FLLRBNode<K, V>* find(const K& key) const {
+  // A dictionary over a new root, from the nodes' allocator (one is made per insert and remove).
+  static Ref make(const ComparatorRef& comparator, NodeRef root) {
+    return std::allocate_shared<FTreeSortedDictionary>(FNodeAllocator<FTreeSortedDictionary>(), comparator,
+                                                       std::move(root));
+  }
+
+  // The node of key, or null. Reads the nodes' fields directly (a lookup makes no virtual call).
+  const ValueNode* find(const K& key) const {
     const auto& cmp = *comparator_;
     const FLLRBNode<K, V>* node = root_.get();
-    while (!node->isEmpty()) {
-      int r = cmp(key, node->key());
-      if (r == 0) return node;
-      node = r < 0 ? node->left().get() : node->right().get();
+    while (node->count_ != 0) {
+      const ValueNode* v = static_cast<const ValueNode*>(node);
+      // Both children are fetched while the comparator runs; one of them is the next node.
+      __builtin_prefetch(v->left_.get());
+      __builtin_prefetch(v->right_.get());
+      const int r = cmp(key, v->key_);
+      if (r == 0) return v;
+      node = r < 0 ? v->left_.get() : v->right_.get();
     }
     return nullptr;
+  }
+
+  // The in-order (or reverse) walk of the enumerations; ends right after the block sets stop.
+  template <bool Reverse>
+  static void walk(const FLLRBNode<K, V>* node, const Block& block, bool& stop) {
+    while (node->count_ != 0 && !stop) {
+      const ValueNode* v = static_cast<const ValueNode*>(node);
+      walk<Reverse>(Reverse ? v->right_.get() : v->left_.get(), block, stop);
+      if (stop) return;
+      block(v->key_, v->value_, &stop);
+      node = Reverse ? v->left_.get() : v->right_.get();
+    }
   }
 
   KeyEnumerator enumerator(const K* startKey, bool reverse) const {

@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <algorithm>
+#include <cstring>
 #include <random>
+#include <set>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "sdk/database/core/FImmutableSortedDictionary.h"
+#include "sdk/database/core/FNodeAllocator.h"
 
 namespace {
 
@@ -145,4 +151,218 @@ TEST(SortedDictionaryRandomised, AscendingAndDescendingInsertOrders) {
     }
     expectMatches(d, model);
   }
+}
+
+namespace {
+
+using ValueNode = FLLRBValueNode<int, int>;
+
+// Insert and remove as separate copying steps (every rotation and colour flip makes new nodes),
+// built from the nodes' public operations: the tree shapes the in-place operations must give.
+Node::Ref copyingInsert(const Node::Ref& h, int key, int value) {
+  if (h->isEmpty()) return ValueNode::make(key, value, true, nullptr, nullptr);
+  const int r = intCompare(key, h->key());
+  Node::Ref n;
+  if (r == 0) {
+    n = ValueNode::make(h->key(), value, h->color(), h->left(), h->right());
+  } else if (r < 0) {
+    n = ValueNode::make(h->key(), h->value(), h->color(), copyingInsert(h->left(), key, value), h->right());
+  } else {
+    n = ValueNode::make(h->key(), h->value(), h->color(), h->left(), copyingInsert(h->right(), key, value));
+  }
+  return ValueNode::fixUp(n);
+}
+
+// Pre-order keys, values and colours: equal strings, equal trees.
+void shapeOf(const Node& n, std::string& out) {
+  if (n.isEmpty()) {
+    out += '.';
+    return;
+  }
+  out += std::to_string(n.key()) + ':' + std::to_string(n.value()) + (n.isRed() ? 'r' : 'b') + '(';
+  shapeOf(*n.left(), out);
+  shapeOf(*n.right(), out);
+  out += ')';
+}
+std::string shapeOf(const Node::Ref& n) {
+  std::string out;
+  shapeOf(*n, out);
+  return out;
+}
+
+// The nodes of `tree` that `older` does not share: the ones a change made.
+size_t madeNodes(const Node::Ref& tree, const Node::Ref& older) {
+  std::set<const Node*> old;
+  std::vector<const Node*> stack = {older.get()};
+  while (!stack.empty()) {
+    const Node* n = stack.back();
+    stack.pop_back();
+    if (n->isEmpty() || !old.insert(n).second) continue;
+    stack.push_back(n->left().get());
+    stack.push_back(n->right().get());
+  }
+  size_t made = 0;
+  stack = {tree.get()};
+  while (!stack.empty()) {
+    const Node* n = stack.back();
+    stack.pop_back();
+    if (n->isEmpty() || old.count(n)) continue;  // a shared node shares its whole subtree
+    ++made;
+    stack.push_back(n->left().get());
+    stack.push_back(n->right().get());
+  }
+  return made;
+}
+
+int heightOf(const Node& n) { return n.isEmpty() ? 0 : 1 + std::max(heightOf(*n.left()), heightOf(*n.right())); }
+
+}  // namespace
+
+// Inserts rebalance the nodes they have just made in place instead of copying them again: the
+// trees must be the shapes of the copying steps, node for node and colour for colour. Removals
+// rebuild the path bottom up. Either way a change makes the nodes of one path and a few
+// neighbours, the tree stays a valid left-leaning red-black tree, and no older version changes,
+// not even a colour.
+TEST(SortedDictionaryRandomised, ChangesCopyOnePathAndKeepOldVersions) {
+  std::mt19937 rng(4242);
+  for (int keyRange : {40, 400, 5000}) {
+    std::uniform_int_distribution<int> keyDist(0, keyRange);
+    auto d = std::static_pointer_cast<const Tree>(Tree::fromDictionary(std::map<int, int>{{1, 1}}, intCompare));
+    Node::Ref reference = d->root();
+    std::map<int, int> model{{1, 1}};
+    std::vector<std::pair<std::shared_ptr<const Tree>, std::string>> versions;
+    for (int step = 0; step < 2000; ++step) {
+      const int key = keyDist(rng);
+      const bool insert = (step / 500) % 2 == 0 ? rng() % 100 < 70 : rng() % 100 < 35;
+      const auto before = d;
+      if (insert) {
+        d = std::static_pointer_cast<const Tree>(d->insertKey(key, step));
+        reference = copyingInsert(reference, key, step)->copyWith(nullptr, nullptr, false, nullptr, nullptr);
+        model[key] = step;
+        ASSERT_EQ(shapeOf(d->root()), shapeOf(reference)) << "range " << keyRange << " step " << step;
+        // The path to the new key, and a neighbour per colour flip on the way back.
+        ASSERT_LE(madeNodes(d->root(), before->root()), static_cast<size_t>(2 * heightOf(*d->root()) + 1));
+      } else {
+        d = std::static_pointer_cast<const Tree>(d->removeKey(key));
+        if (model.erase(key) == 0) {
+          ASSERT_EQ(d, before);
+        } else {
+          // The path down to the key's successor, and the nodes of a borrow or merge beside it.
+          ASSERT_LE(madeNodes(d->root(), before->root()), static_cast<size_t>(heightOf(*before->root()) + 4))
+              << "range " << keyRange << " step " << step;
+        }
+        reference = d->root();
+      }
+      expectMatches(d, model);
+      if (::testing::Test::HasFatalFailure()) FAIL() << "range " << keyRange << " step " << step;
+      if (step % 5 == 0) versions.emplace_back(d, shapeOf(d->root()));
+    }
+    for (const auto& [version, shape] : versions) ASSERT_EQ(shapeOf(version->root()), shape);
+  }
+  // The nodes' own insert and remove (the protocol operations) leave the node they are asked of.
+  Node::Ref root = FLLRBEmptyNode<int, int>::emptyNode();
+  Node::Ref copying = root;
+  for (int k : {50, 20, 80, 10, 30, 70, 90, 25, 35, 5}) {
+    root = root->insertKey(k, k, intCompare)->copyWith(nullptr, nullptr, false, nullptr, nullptr);
+    copying = copyingInsert(copying, k, k)->copyWith(nullptr, nullptr, false, nullptr, nullptr);
+    ASSERT_EQ(shapeOf(root), shapeOf(copying));
+  }
+  std::set<int> keys = {50, 20, 80, 10, 30, 70, 90, 25, 35, 5};
+  for (int k : {20, 90, 50, 7, 5}) {
+    const std::string before = shapeOf(root);
+    const Node::Ref removed = root->remove(k, intCompare);
+    ASSERT_EQ(shapeOf(root), before);
+    keys.erase(k);
+    root = removed;
+    ASSERT_NO_THROW(root->check());
+    std::vector<int> walked;
+    root->inorderTraversal([&](const int& key, const int&) {
+      walked.push_back(key);
+      return false;
+    });
+    ASSERT_EQ(walked, std::vector<int>(keys.begin(), keys.end()));
+  }
+}
+
+// One tree shared by several threads: each builds its own versions from it (their new nodes come
+// from its own block cache) and drops them again (handing back nodes other threads made). The
+// shared tree and every thread's versions keep exactly their entries.
+TEST(SortedDictionaryRandomised, VersionsOfOneTreeAreMadeAndDroppedOnManyThreads) {
+  std::map<int, int> base;
+  auto shared = Dict::dictionaryWithComparator(intCompare);
+  for (int k = 0; k < 3000; k += 3) {
+    shared = shared->insertKey(k, -k);
+    base[k] = -k;
+  }
+  const std::string before = shapeOf(std::static_pointer_cast<const Tree>(shared)->root());
+  std::vector<std::thread> threads;
+  std::vector<int> failures(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 rng(static_cast<unsigned>(t) + 1);
+      std::uniform_int_distribution<int> keyDist(0, 3000);
+      auto d = shared;
+      std::map<int, int> model = base;
+      std::vector<Dict::Ref> kept;
+      for (int step = 0; step < 1500; ++step) {
+        const int key = keyDist(rng);
+        if (rng() % 2) {
+          d = d->insertKey(key, step);
+          model[key] = step;
+        } else {
+          d = d->removeKey(key);
+          model.erase(key);
+        }
+        if (step % 50 == 0) kept.push_back(d);
+        if (step % 200 == 0) kept.clear();  // versions and their nodes go on this thread
+        if (d->count() != static_cast<int32_t>(model.size())) ++failures[static_cast<size_t>(t)];
+      }
+      auto it = model.begin();
+      d->enumerateKeysAndObjectsUsingBlock([&](const int& k, const int& v, bool* stop) {
+        if (it == model.end() || it->first != k || it->second != v) {
+          ++failures[static_cast<size_t>(t)];
+          *stop = true;
+          return;
+        }
+        ++it;
+      });
+      if (it != model.end()) ++failures[static_cast<size_t>(t)];
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(4, 0));
+  EXPECT_EQ(shapeOf(std::static_pointer_cast<const Tree>(shared)->root()), before);
+  expectMatches(shared, base);
+}
+
+// The node allocator hands a freed block back to the next allocation of its thread, and blocks
+// freed on a thread other than their own (more than its cache keeps) go back whole when it ends.
+TEST(NodeAllocator, ReusesBlocksOnTheirThreadAndReturnsThemWhenTheThreadEnds) {
+  struct Block {
+    char bytes[72];
+  };
+  FNodeAllocator<Block> allocator;
+  Block* first = allocator.allocate(1);
+  allocator.deallocate(first, 1);
+  Block* again = allocator.allocate(1);
+  EXPECT_EQ(again, first);
+  std::memset(again, 0x5a, sizeof(Block));  // the whole block is the caller's again
+  allocator.deallocate(again, 1);
+
+  std::vector<Block*> blocks;
+  for (int i = 0; i < 2000; ++i) blocks.push_back(allocator.allocate(1));
+  std::thread other([&] {
+    FNodeAllocator<Block> theirs;
+    for (Block* block : blocks) theirs.deallocate(block, 1);
+    // The cache took the first blocks freed here, up to its size; the rest went back at once. The
+    // last block it took is the first it hands out.
+    constexpr size_t kCached = fdetail::FBlockCache<sizeof(Block), alignof(Block)>::kCachedBlocks;
+    Block* reused = theirs.allocate(1);
+    EXPECT_EQ(reused, blocks[kCached - 1]);
+    theirs.deallocate(reused, 1);
+  });
+  other.join();  // its cache is freed with it; the leak checker would report any block left over
+
+  Block* several = allocator.allocate(3);  // arrays bypass the caches
+  allocator.deallocate(several, 3);
 }
