@@ -12,13 +12,19 @@ function(sa_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# sa_test(name SOURCES ... DEPS ...): a GoogleTest program, each test run as its own ctest case
-# in a fresh application home (see tests/support).
+# sa_test(name SOURCES ... DEPS ... [IN_ONE_PROCESS]): a GoogleTest program, each test run as its
+# own ctest case in a fresh application home (see tests/support). IN_ONE_PROCESS adds the case
+# <name>.in_one_process that runs the whole program at once, as a plain `./<name>` would: it
+# checks that no test depends on running alone (each still gets a fresh home from the test main).
 function(sa_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "IN_ONE_PROCESS" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} sa_test_support GTest::gmock GTest::gtest)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${ARG_PROPERTIES})
+  if(ARG_IN_ONE_PROCESS)
+    add_test(NAME ${name}.in_one_process COMMAND ${name})
+    set_tests_properties(${name}.in_one_process PROPERTIES TIMEOUT 600 ${ARG_PROPERTIES})
+  endif()
 endfunction()
 
 # sa_bench(name SOURCES ... DEPS ...): a Google Benchmark program.

@@ -132,7 +132,9 @@ TEST_F(InstallationsService, TokenIsRefreshedOnlyWhenLessThanAnHourRemains) {
   // Register once so that the server knows the identifier and its refresh token.
   ASSERT_FALSE(authToken(*service).error);
   const std::string fid = installationID(*service).value;
-  const std::string refresh = *server->refreshTokenFor(fid);
+  const auto issued = server->refreshTokenFor(fid);
+  ASSERT_TRUE(issued) << "the server issued no refresh token for " << fid;
+  const std::string refresh = *issued;
 
   storeRegisteredRecord(*service, fid, refresh, Clock::now() + 3600);
   auto kept = authToken(*service);
@@ -297,7 +299,9 @@ TEST_F(InstallationsService, DeleteOfARegisteredInstallationRemovesItEverywhere)
   auto service = configure();
   ASSERT_FALSE(authToken(*service).error);
   const std::string first = installationID(*service).value;
-  const std::string refresh = *server->refreshTokenFor(first);
+  const auto issued = server->refreshTokenFor(first);
+  ASSERT_TRUE(issued) << "the server issued no refresh token for " << first;
+  const std::string refresh = *issued;
   EXPECT_FALSE(deleteInstallation(*service));
   auto deletes = server->requestsTo(Endpoint::Delete);
   ASSERT_EQ(deletes.size(), 1u);
@@ -408,7 +412,9 @@ TEST_F(InstallationsService, DebugLinesNeverCarryCredentials) {
   zir_logger::setSinkForTesting(nullptr);
   ZIRLoggerInitializeWithArguments({"-ZIRDebugDisabled"});
 
-  const std::string refresh = *server->refreshTokenFor(fid);
+  const auto issued = server->refreshTokenFor(fid);
+  ASSERT_TRUE(issued) << "the server issued no refresh token for " << fid;
+  const std::string refresh = *issued;
   std::lock_guard<std::mutex> lock(m);
   bool sawRequestLine = false;
   for (const auto& line : lines) {
