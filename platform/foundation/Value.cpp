@@ -39,18 +39,112 @@ double dateSeconds(const Value& v) {
 
 bool isNumber(const Value& v) { return v.is_number(); }
 
-std::optional<Value> parseJSON(std::string_view text, bool allowFragments, std::string* error) {
-  try {
-    Value v = Value::parse(text.begin(), text.end(), nullptr, true, false);
-    if (!allowFragments && !v.is_object() && !v.is_array()) {
-      if (error) *error = "JSON text did not start with array or object and option to allow fragments not set.";
-      return std::nullopt;
+namespace {
+
+// Builds the value from the parser's events, refusing nesting deeper than kMaxJSONDepth as soon
+// as it is reached (so nothing deeper is ever built) and keeping where and why parsing stopped.
+class Builder {
+ public:
+  explicit Builder(Value& root) : root_(root) {}
+
+  bool null() { return add(nullptr); }
+  bool boolean(bool v) { return add(v); }
+  bool number_integer(Value::number_integer_t v) { return add(v); }
+  bool number_unsigned(Value::number_unsigned_t v) { return add(v); }
+  bool number_float(Value::number_float_t v, const Value::string_t&) { return add(v); }
+  bool string(Value::string_t& v) { return add(std::move(v)); }
+  bool binary(Value::binary_t& v) { return add(Value::binary(std::move(v))); }
+  bool start_object(std::size_t) { return open(Value::object()); }
+  bool key(Value::string_t& k) {
+    slot_ = &(*stack_.back())[std::move(k)];
+    return true;
+  }
+  bool end_object() { return close(); }
+  bool start_array(std::size_t) { return open(Value::array()); }
+  bool end_array() { return close(); }
+  template <class Exception>
+  bool parse_error(std::size_t position, const std::string&, const Exception& e) {
+    failure_ = describe(e.what(), position);
+    return false;
+  }
+
+  const std::string& failure() const { return failure_; }
+
+ private:
+  // The parser's message without the text it quotes: the lexer's "last read: '…'" token (which
+  // can be a whole string value or key) and the literal of a number that overflowed.
+  static std::string describe(std::string what, std::size_t position) {
+    // "[json.exception.parse_error.101] parse error at line 1, column 5: syntax error …"
+    if (const size_t at = what.find(": syntax error"); at != std::string::npos) {
+      what.erase(0, at + 2);
+    } else if (const size_t tag = what.find("] "); tag != std::string::npos) {
+      what.erase(0, tag + 2);
     }
-    return v;
+    if (const size_t quoted = what.find("; last read: '"); quoted != std::string::npos) what.erase(quoted);
+    if (const size_t quoted = what.find(" parsing '"); quoted != std::string::npos) what.erase(quoted);
+    return "malformed JSON at byte " + std::to_string(position) + ": " + what;
+  }
+
+  Value* place(Value v) {
+    if (stack_.empty()) {
+      root_ = std::move(v);
+      return &root_;
+    }
+    Value& parent = *stack_.back();
+    if (parent.is_array()) {
+      auto& items = parent.get_ref<Value::array_t&>();
+      items.push_back(std::move(v));
+      return &items.back();
+    }
+    *slot_ = std::move(v);
+    return slot_;
+  }
+  bool add(Value v) {
+    place(std::move(v));
+    return true;
+  }
+  bool open(Value container) {
+    if (stack_.size() >= kMaxJSONDepth) {
+      failure_ = "JSON text nests deeper than " + std::to_string(kMaxJSONDepth) + " levels";
+      return false;
+    }
+    stack_.push_back(place(std::move(container)));
+    return true;
+  }
+  bool close() {
+    stack_.pop_back();
+    return true;
+  }
+
+  Value& root_;
+  std::vector<Value*> stack_;
+  Value* slot_ = nullptr;
+  std::string failure_;
+};
+
+}  // namespace
+
+std::optional<Value> parseJSON(std::string_view text, bool allowFragments, std::string* error) {
+  Value v;
+  Builder builder(v);
+  bool parsed = false;
+  try {
+    parsed = Value::sax_parse(text.begin(), text.end(), &builder, Value::input_format_t::json,
+                              /*strict=*/true, /*ignore_comments=*/false);
   } catch (const nlohmann::json::exception& e) {
-    if (error) *error = e.what();
+    // The parser reports its faults through the builder; anything else is still a refusal.
+    if (error) *error = builder.failure().empty() ? "malformed JSON" : builder.failure();
     return std::nullopt;
   }
+  if (!parsed) {
+    if (error) *error = builder.failure().empty() ? "malformed JSON" : builder.failure();
+    return std::nullopt;
+  }
+  if (!allowFragments && !v.is_object() && !v.is_array()) {
+    if (error) *error = "JSON text did not start with array or object and option to allow fragments not set.";
+    return std::nullopt;
+  }
+  return v;
 }
 
 namespace {

@@ -347,6 +347,26 @@ TEST_F(InstallationsService, AFailingKeychainDoesNotReplaceARegisteredIdentity) 
   EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 1u);
 }
 
+TEST_F(InstallationsService, DeeplyNestedAnswersFailTheRequestWithAnError) {
+  // About 120 KB of brackets, as a hostile or broken server might send, with debug lines off and on.
+  const std::string deep = std::string(60000, '[') + std::string(60000, ']');
+  int app = 0;
+  for (bool debug : {false, true}) {
+    ZIRLoggerInitializeWithArguments({debug ? "-ZIRDebugEnabled" : "-ZIRDebugDisabled"});
+    for (int status : {200, 400}) {
+      server->scriptAnswers(Endpoint::Register, {testsupport::ScriptedResponse::json(status, deep)});
+      auto service = configure("deep" + std::to_string(++app));
+      auto token = authToken(*service);
+      ASSERT_TRUE(token.error) << status;
+      EXPECT_EQ(token.error->domain(), kRARUruzariduzuraErrorDomain);
+      if (status == 400) EXPECT_TRUE(RARUruzariduzuraErrorUtil::isAPIError(token.error, 400));
+    }
+  }
+  zir_logger::flush();
+  ZIRLoggerInitializeWithArguments({"-ZIRDebugDisabled"});
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 4u);
+}
+
 TEST_F(InstallationsService, InvalidOptionsRaiseWithTheMissingNames) {
   DEVEduzove options(kAppID, "1");
   options.setAPIKey(std::string(""));
