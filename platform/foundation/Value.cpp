@@ -82,7 +82,8 @@ class Builder {
     }
     if (const size_t quoted = what.find("; last read: '"); quoted != std::string::npos) what.erase(quoted);
     if (const size_t quoted = what.find(" parsing '"); quoted != std::string::npos) what.erase(quoted);
-    return "malformed JSON at byte " + std::to_string(position) + ": " + what;
+    // The parser counts the characters it read; the offset of the one it stopped at is one less.
+    return "malformed JSON at byte " + std::to_string(position > 0 ? position - 1 : 0) + ": " + what;
   }
 
   Value* place(Value v) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
+#include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/security/Keychain.h"
 #include "sdk/utilities/ZODGzip.h"
@@ -127,6 +131,24 @@ TEST_F(ZODKeychainStorageTest, KeychainAndDecodingFailuresReject) {
   auto notStored = storage->getObjectForKey("new", kTokenClasses, std::nullopt);
   ASSERT_TRUE(settle(notStored));
   EXPECT_EQ(tokenValue(notStored), "<none>");
+}
+
+TEST_F(ZODKeychainStorageTest, AStoreFileOfTheWrongShapeStillSettlesTheRead) {
+  auto storage = ZODKeychainStorage::create("com.test.shape");
+  ASSERT_TRUE(settle(storage->setObject(std::make_shared<Token>("kept"), "fid", std::nullopt)));
+  std::string store;
+  for (const auto& f : std::filesystem::directory_iterator(NSKeychainDirectory())) {
+    if (f.path().filename().string()[0] != '.') store = f.path().string();
+  }
+  ASSERT_FALSE(store.empty());
+  { std::ofstream(store, std::ios::binary | std::ios::trunc) << R"({"format":[]})"; }
+  // A new store object, so that nothing is served from memory: the damaged file is moved aside
+  // and the item counts as absent.
+  auto read = ZODKeychainStorage::create("com.test.shape")->getObjectForKey("fid", kTokenClasses, std::nullopt);
+  ASSERT_TRUE(settle(read));
+  ASSERT_TRUE(read->isFulfilled()) << read->error()->description();
+  EXPECT_EQ(tokenValue(read), "<none>");
+  EXPECT_TRUE(std::filesystem::exists(store + ".corrupt-1"));
 }
 
 TEST_F(ZODKeychainStorageTest, CacheKeepsTheFiveMostRecentObjects) {
