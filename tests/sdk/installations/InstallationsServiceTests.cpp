@@ -6,6 +6,7 @@
 #include "platform/security/Keychain.h"
 #include "sdk/core/ZIRLogger.h"
 #include "sdk/installations/RARUruzariduzuraErrorUtil.h"
+#include "sdk/utilities/ZODKeychainUtils.h"
 #include "tests/sdk/installations/InstallationsTestSupport.h"
 #include "tests/support/ManualClock.h"
 
@@ -28,6 +29,25 @@ void storeRegisteredRecord(RARUruzariduzura& service, const std::string& fid, co
       ZEZPromiseDefaultQueue(), [&saved](const NSNull&) { saved = true; }, nullptr);
   ASSERT_TRUE(testsupport::waitFor([&] { return saved; }, 10));
 }
+
+// Overwrites the app's record in the keychain with bytes that do not decode, as damage would, and
+// starts a new process's worth of objects (nothing cached in memory).
+std::shared_ptr<RARUruzariduzura> damageStoredRecord(std::shared_ptr<RARUruzariduzura> service, const Bytes& bytes,
+                                                     const std::function<std::shared_ptr<RARUruzariduzura>()>& relaunch) {
+  auto controller = service->installationsIDController();
+  const Value query = {
+      {kSecClass, kSecClassGenericPassword},
+      {kSecAttrService, RARUruzariduzuraIDController::keychainServiceWithAppID(controller->appID())},
+      {kSecAttrAccount, RARUruzariduzuraItem::identifierWithAppID(controller->appID(), controller->appName())}};
+  NSErrorRef error;
+  EXPECT_TRUE(ZODKeychainUtils::getItemWithQuery(query, &error)) << "no record to damage";
+  EXPECT_TRUE(ZODKeychainUtils::setItem(bytes, query, &error));
+  service.reset();
+  ZAVAda::resetAppsForTesting();
+  return relaunch();
+}
+
+const Bytes kNotAnArchive = {'n', 'o', 't', ' ', 'a', 'n', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'};
 
 // Counts the service's "unexpected answer" lines, which are written just before a retry is
 // scheduled, so that a test can step the clock only once the retry waits for it.
@@ -365,6 +385,42 @@ TEST_F(InstallationsService, DeeplyNestedAnswersFailTheRequestWithAnError) {
   zir_logger::flush();
   ZIRLoggerInitializeWithArguments({"-ZIRDebugDisabled"});
   EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 4u);
+}
+
+// A record that will never decode holds no identity to protect: it is replaced like an invalid one.
+TEST_F(InstallationsService, AnUndecodableRecordIsReplacedByANewIdentifier) {
+  auto service = configure();
+  ASSERT_FALSE(authToken(*service).error);
+  const std::string first = installationID(*service).value;
+  service = damageStoredRecord(service, kNotAnArchive, [this] { return configure(); });
+  const int before = changes;
+
+  auto id = installationID(*service);
+  ASSERT_FALSE(id.error) << id.error->description();
+  EXPECT_NE(id.value, first);
+  EXPECT_EQ(id.value.size(), 22u);
+  EXPECT_EQ(changes, before + 1);
+  auto token = authToken(*service);
+  ASSERT_FALSE(token.error) << token.error->description();
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 2u);
+  // The new record is kept: a later process finds it.
+  ZAVAda::resetAppsForTesting();
+  EXPECT_EQ(installationID(*configure()).value, id.value);
+}
+
+TEST_F(InstallationsService, DeleteClearsAnUndecodableRecord) {
+  auto service = configure();
+  ASSERT_FALSE(authToken(*service).error);
+  const std::string first = installationID(*service).value;
+  service = damageStoredRecord(service, kNotAnArchive, [this] { return configure(); });
+  const int before = changes;
+
+  EXPECT_FALSE(deleteInstallation(*service));
+  EXPECT_EQ(changes, before + 1);
+  EXPECT_EQ(server->requestsTo(Endpoint::Delete).size(), 0u);  // nothing known to name on the server
+  const std::string second = installationID(*service).value;
+  EXPECT_NE(second, first);
+  EXPECT_EQ(second.size(), 22u);
 }
 
 TEST_F(InstallationsService, InvalidOptionsRaiseWithTheMissingNames) {
