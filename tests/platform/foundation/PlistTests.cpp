@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/foundation/PlistValue.h"
+#include "tests/platform/foundation/PlistBuilders.h"
+
+using namespace plist_test;
 
 namespace {
 std::string binaryPlist(const std::string& objects, uint8_t count, const std::string& offsets) {
@@ -63,4 +66,51 @@ TEST(Plist, DamagedBinaryPlistsAreRefused) {
   // XML naming the NUL character is refused before it reaches the parser.
   EXPECT_FALSE(ns::plistParse("<plist><string>a&#0;b</string></plist>", &error));
   EXPECT_TRUE(ns::plistParse("<plist version=\"1.0\"><string>caf&#x00e9;</string></plist>"));
+}
+
+TEST(Plist, SharedObjectsAreDecodedOnceAndTheExpandedSizeIsCapped) {
+  // Legitimate sharing: one array referenced three times decodes to three equal copies.
+  const std::string shared = bplist({std::string("\xA3", 1) + ref(1) + ref(1) + ref(1),
+                                     std::string("\xA2", 1) + ref(2) + ref(2), "\x10\x07"});
+  auto ok = ns::plistParse(shared);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(*ok, Value::array({Value::array({7, 7}), Value::array({7, 7}), Value::array({7, 7})}));
+
+  // Forty arrays each holding the next twice: refused at once instead of expanding to 2^40 copies.
+  for (auto [depth, fanout] : {std::pair<size_t, size_t>{40, 2}, {20, 8}, {10, 14}}) {
+    std::string error;
+    EXPECT_FALSE(ns::plistParse(referenceBomb(depth, fanout), &error)) << depth;
+    EXPECT_NE(error.find("expands"), std::string::npos) << error;
+  }
+  // A shallow fan that stays inside the limit still decodes.
+  auto small = ns::plistParse(referenceBomb(3, 2));
+  ASSERT_TRUE(small);
+  EXPECT_EQ((*small)[1][0][1].get<std::string>().size(), 1024u);
+}
+
+TEST(Plist, XMLNestedTooDeeplyIsRefusedBeforeItIsBuilt) {
+  std::string error;
+  for (size_t depth : {size_t{ns::kMaxPlistDepth + 1}, size_t{175000}}) {
+    EXPECT_FALSE(ns::plistParse(deepXML(depth), &error)) << depth;
+    EXPECT_NE(error.find("nests too deeply"), std::string::npos) << error;
+  }
+  // Closing tags inside comments, CDATA or attribute values do not hide the depth.
+  const std::string hidden = "<!-- " + std::string(200, ' ') + "</array></array></array> -->" +
+                             "<![CDATA[</array></array>]]>";
+  std::string x = "<plist>";
+  for (int i = 0; i < 600; ++i) x += "<array a=\"</array>\">" + (i % 100 == 0 ? hidden : std::string());
+  EXPECT_FALSE(ns::plistParse(x + "</plist>", &error));
+  // Within the limit, nesting, comments and self-closing elements read as before.
+  auto fine = ns::plistParse(deepXML(ns::kMaxPlistDepth - 2, "<!-- </array> --><true/><array/>"));
+  ASSERT_TRUE(fine) << error;
+  const Value* v = &*fine;
+  for (size_t i = 0; i + 1 < ns::kMaxPlistDepth - 2; ++i) v = &(*v)[0];
+  EXPECT_EQ(*v, Value::array({true, Value::array()}));
+}
+
+TEST(Plist, InputLargerThanTheLimitIsRefused) {
+  std::string error;
+  std::string huge = "<plist><string>" + std::string(ns::kMaxPlistBytes, 'x') + "</string></plist>";
+  EXPECT_FALSE(ns::plistParse(huge, &error));
+  EXPECT_NE(error.find("too large"), std::string::npos) << error;
 }
