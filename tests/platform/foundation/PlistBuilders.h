@@ -1,7 +1,10 @@
 #pragma once
 // Property lists built byte by byte for tests: what a hostile or damaged file may hold.
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/foundation/PlistValue.h"
 
 namespace plist_test {
 
@@ -50,6 +53,27 @@ inline std::string deepXML(size_t depth, const std::string& inside = "") {
   x += inside;
   for (size_t i = 0; i < depth; ++i) x += "</array>";
   return x + "</plist>";
+}
+
+// A keyed archive whose root object (of the class) names in `field` the first of `depth` lists,
+// each listing the next one twice: a few kilobytes that would expand to 2^depth strings.
+inline std::vector<uint8_t> keyedArchiveListBomb(const std::string& className, const std::string& field, int depth) {
+  Value objects = Value::array({"$null"});
+  objects.push_back({{"$class", ns::plistUID(2)}, {field, ns::plistUID(4)}});
+  objects.push_back({{"$classname", className}, {"$classes", Value::array({className, "NSObject"})}});
+  objects.push_back({{"$classname", "NSArray"}, {"$classes", Value::array({"NSArray", "NSObject"})}});
+  for (int i = 0; i < depth; ++i) {
+    const uint64_t next = 4 + i + 1;
+    objects.push_back({{"NS.objects", Value::array({ns::plistUID(next), ns::plistUID(next)})},
+                       {"$class", ns::plistUID(3)}});
+  }
+  objects.push_back("a leaf");
+  const Value archive = {{"$archiver", "NSKeyedArchiver"},
+                         {"$version", 100000},
+                         {"$top", {{"root", ns::plistUID(1)}}},
+                         {"$objects", objects}};
+  const std::string bytes = ns::plistSerialize(archive, true).value_or("");
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 }  // namespace plist_test

@@ -7,6 +7,7 @@
 #include "sdk/core/ZIRLogger.h"
 #include "sdk/installations/RARUruzariduzuraErrorUtil.h"
 #include "sdk/utilities/ZODKeychainUtils.h"
+#include "tests/platform/foundation/PlistBuilders.h"
 #include "tests/sdk/installations/InstallationsTestSupport.h"
 #include "tests/support/ManualClock.h"
 
@@ -405,7 +406,19 @@ TEST_F(InstallationsService, AnUndecodableRecordIsReplacedByANewIdentifier) {
   EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 2u);
   // The new record is kept: a later process finds it.
   ZAVAda::resetAppsForTesting();
-  EXPECT_EQ(installationID(*configure()).value, id.value);
+  service = configure();
+  EXPECT_EQ(installationID(*service).value, id.value);
+
+  // A record whose lists reference each other over and over decodes no faster than it is
+  // refused: it is replaced in the same way.
+  service = damageStoredRecord(
+      service,
+      plist_test::keyedArchiveListBomb(RARUruzariduzuraStoredItem::kClassName, "zirezizeInstallationID", 40),
+      [this] { return configure(); });
+  auto third = installationID(*service);
+  ASSERT_FALSE(third.error) << third.error->description();
+  EXPECT_NE(third.value, id.value);
+  EXPECT_EQ(third.value.size(), 22u);
 }
 
 TEST_F(InstallationsService, DeleteClearsAnUndecodableRecord) {
