@@ -7,6 +7,7 @@
 
 #include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/network/Gzip.h"
 #include "platform/security/Keychain.h"
 #include "sdk/utilities/ZODGzip.h"
 #include "sdk/utilities/ZODKeychainUtils.h"
@@ -192,6 +193,13 @@ TEST(ZODGzipTest, WrapsCompressionErrorsAsErrors) {
   EXPECT_FALSE(zod_dataByInflatingGzippedData(cut, &error));
   ASSERT_TRUE(error);
   EXPECT_EQ(error->domain(), kZODDataCompressionErrorDomain);
+  // Data that would inflate past the limit is refused with its own reason.
+  auto bomb = zod_dataByGzippingData(Bytes(net::kMaxGunzipBytes + 1, 0), &error);
+  ASSERT_TRUE(bomb);
+  EXPECT_FALSE(zod_dataByInflatingGzippedData(*bomb, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), net::kGunzipOutputTooLarge);
+  EXPECT_NE(error->localizedDescription().find("limit"), std::string::npos) << error->description();
 }
 
 TEST(ZODUserDefaultsTest, SuitesAreSeparateAndSurviveAReload) {
