@@ -3,6 +3,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/NSString.h"
 #include "platform/security/Keychain.h"
 #include "sdk/core/ZIRLogger.h"
 #include "sdk/installations/RARUruzariduzuraErrorUtil.h"
@@ -471,6 +472,17 @@ TEST_F(InstallationsService, APIKeyFormatIsChecked) {
             std::string::npos)
       << reason;
   EXPECT_EQ(reasonFor(kAPIKey), "");
+
+  // Letters, marks and digits of every script are allowed; the length counts UTF-16 units.
+  const std::string unicodeLetters = "A\u00e9\u00df\u0436\u05d0\u4e2d\u0663\u0966e\u0301\U0001D400";  // 12 units
+  ASSERT_EQ(ns::toUTF16(unicodeLetters).size(), 12u);
+  EXPECT_EQ(reasonFor(unicodeLetters + std::string(27, 'x')), "");
+  for (const char* outside : {"\u20ac", " ", "+", "\u00b7", "\U0001F600"}) {  // a symbol, space, punctuation, emoji
+    const std::string key = "A" + std::string(outside) + std::string(39 - ns::toUTF16(outside).size() - 1, 'x');
+    ASSERT_EQ(ns::toUTF16(key).size(), 39u);
+    EXPECT_NE(reasonFor(key).find("API Key must contain only base64 url-safe characters characters"), std::string::npos)
+        << outside;
+  }
 }
 
 TEST_F(InstallationsService, InstallationsWithoutADefaultAppRaises) {
