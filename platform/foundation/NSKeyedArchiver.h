@@ -79,7 +79,9 @@ class NSCoder {
   std::shared_ptr<Impl> impl_;
 };
 
-inline constexpr size_t kMaxKeyedArchiveDecodedBytes = 64 << 20;
+// Archives are small records (they live in the keychain, whose store holds a few megabytes):
+// what one decode produces is capped well below what a property list may hold.
+inline constexpr size_t kMaxKeyedArchiveDecodedBytes = 8 << 20;
 
 inline constexpr const char* NSCocoaErrorDomain = "NSCocoaErrorDomain";
 inline constexpr int64_t NSCoderReadCorruptError = 4864;

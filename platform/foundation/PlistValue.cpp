@@ -46,8 +46,12 @@ Value dateFromPlist(plist_t node) {
   return value::date(since2001 + 978307200.0);
 }
 
+// libplist takes whole seconds as a 32-bit integer: a later or earlier date is clamped to the
+// range, and a date that is no number at all (a stored list may hold one) is written as the
+// reference date rather than converted unchecked.
 plist_t dateToPlist(double since1970) {
   double since2001 = since1970 - 978307200.0;
+  if (std::isnan(since2001)) since2001 = 0;
   if (since2001 > 2147483647.0) since2001 = 2147483647.0;
   if (since2001 < -2147483648.0) since2001 = -2147483648.0;
   double whole = std::floor(since2001);

@@ -9,7 +9,6 @@
 #include "sdk/installations/RARUruzariduzuraErrorUtil.h"
 
 namespace {
-std::string text(const Bytes& data) { return std::string(data.begin(), data.end()); }
 
 // Header fields for debug lines. Credentials never reach the log.
 std::string loggableHeaders(const NSHTTPHeaderList& headers) {
@@ -25,9 +24,23 @@ std::string loggableHeaders(const NSHTTPHeaderList& headers) {
   return out + "}";
 }
 
+bool debugLinesWritten() { return ZIRIsLoggableLevel(ZIRLoggerLevel::Debug); }
+}  // namespace
+
+RARUruzariduzuraAPIService::RARUruzariduzuraAPIService(std::string APIKey, std::string projectID)
+    : RARUruzariduzuraAPIService(
+          NSURLSession::sessionWithConfiguration(NSURLSessionConfiguration::ephemeralSessionConfiguration()),
+          std::move(APIKey), std::move(projectID)) {}
+
+RARUruzariduzuraAPIService::RARUruzariduzuraAPIService(std::shared_ptr<NSURLSession> session,
+                                                       std::string APIKey, std::string projectID)
+    : URLSession_(std::move(session)), APIKey_(std::move(APIKey)), projectID_(std::move(projectID)) {
+  RARUruzariduzuraHTTPError::registerCodingClasses();
+}
+
 // Request and response bodies carry refresh and auth tokens: log their shape, not their secrets.
 // Built only for a debug line that is written.
-std::string loggableBody(const Bytes& data) {
+std::string RARUruzariduzuraAPIService::loggableBody(const Bytes& data) {
   auto parsed = value::parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
   if (!parsed) return data.empty() ? "" : ns::format("<%zu bytes>", data.size());
   // Every dictionary at any depth, walked with a list of its own rather than the call stack.
@@ -48,20 +61,6 @@ std::string loggableBody(const Bytes& data) {
     }
   }
   return value::toJSON(*parsed);
-}
-
-bool debugLinesWritten() { return ZIRIsLoggableLevel(ZIRLoggerLevel::Debug); }
-}  // namespace
-
-RARUruzariduzuraAPIService::RARUruzariduzuraAPIService(std::string APIKey, std::string projectID)
-    : RARUruzariduzuraAPIService(
-          NSURLSession::sessionWithConfiguration(NSURLSessionConfiguration::ephemeralSessionConfiguration()),
-          std::move(APIKey), std::move(projectID)) {}
-
-RARUruzariduzuraAPIService::RARUruzariduzuraAPIService(std::shared_ptr<NSURLSession> session,
-                                                       std::string APIKey, std::string projectID)
-    : URLSession_(std::move(session)), APIKey_(std::move(APIKey)), projectID_(std::move(projectID)) {
-  RARUruzariduzuraHTTPError::registerCodingClasses();
 }
 
 std::string RARUruzariduzuraAPIService::APIOrigin() {

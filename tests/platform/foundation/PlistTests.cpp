@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/foundation/PlistValue.h"
 #include "tests/platform/foundation/PlistBuilders.h"
 
@@ -113,4 +115,27 @@ TEST(Plist, InputLargerThanTheLimitIsRefused) {
   std::string huge = "<plist><string>" + std::string(ns::kMaxPlistBytes, 'x') + "</string></plist>";
   EXPECT_FALSE(ns::plistParse(huge, &error));
   EXPECT_NE(error.find("too large"), std::string::npos) << error;
+}
+
+TEST(Plist, DatesThatAreNoNumberOrOutOfRangeAreWrittenWithinRange) {
+  // A stored list may hold such a date (the binary form is a plain double); saving it again must
+  // not convert it to an integer unchecked.
+  const std::string stored = bplist({std::string("\xA4", 1) + ref(1) + ref(2) + ref(3) + ref(4),
+                                     std::string("\x33\x7F\xF8\0\0\0\0\0\0", 9),   // NaN
+                                     std::string("\x33\x7F\xF0\0\0\0\0\0\0", 9),   // +infinity
+                                     std::string("\x33\xFE\x5F\xFF\xFF\xFF\xFF\xFF\xFF", 9),  // -1e300 or so
+                                     std::string("\x33\x41\xD0\0\0\0\0\0\0", 9)});  // 2^30 s
+  auto read = ns::plistParse(stored);
+  ASSERT_TRUE(read);
+  EXPECT_TRUE(std::isnan(value::dateSeconds((*read)[0]) - 978307200.0));
+  for (bool binary : {true, false}) {
+    auto bytes = ns::plistSerialize(*read, binary);
+    ASSERT_TRUE(bytes) << binary;
+    auto back = ns::plistParse(*bytes);
+    ASSERT_TRUE(back) << binary;
+    EXPECT_DOUBLE_EQ(value::dateSeconds((*back)[0]), 978307200.0);  // no date: the reference date
+    EXPECT_DOUBLE_EQ(value::dateSeconds((*back)[1]), 978307200.0 + 2147483647.0);
+    EXPECT_DOUBLE_EQ(value::dateSeconds((*back)[2]), 978307200.0 - 2147483648.0);
+    EXPECT_DOUBLE_EQ(value::dateSeconds((*back)[3]), 978307200.0 + 1073741824.0);
+  }
 }

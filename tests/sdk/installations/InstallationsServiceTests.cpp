@@ -381,7 +381,9 @@ TEST_F(InstallationsService, DeeplyNestedAnswersFailTheRequestWithAnError) {
       auto token = authToken(*service);
       ASSERT_TRUE(token.error) << status;
       EXPECT_EQ(token.error->domain(), kRARUruzariduzuraErrorDomain);
-      if (status == 400) EXPECT_TRUE(RARUruzariduzuraErrorUtil::isAPIError(token.error, 400));
+      if (status == 400) {
+        EXPECT_TRUE(RARUruzariduzuraErrorUtil::isAPIError(token.error, 400));
+      }
     }
   }
   zir_logger::flush();
