@@ -149,27 +149,54 @@ std::optional<Value> parseJSON(std::string_view text, bool allowFragments, std::
 }
 
 namespace {
-Value exportable(const Value& v) {
-  if (isDate(v)) return dateSeconds(v);
-  if (v.is_binary()) return ns::base64Encode(Bytes(v.get_binary().begin(), v.get_binary().end()));
-  if (v.is_object()) {
-    Value out = Value::object();
-    for (auto it = v.begin(); it != v.end(); ++it) out[it.key()] = exportable(it.value());
-    return out;
-  }
-  if (v.is_array()) {
-    Value out = Value::array();
-    for (const auto& e : v) out.push_back(exportable(e));
-    return out;
-  }
-  return v;
-}
+
+// The JSON text of a scalar, a string or an object key, as the library writes it.
+std::string scalarText(const Value& v) { return v.dump(-1, ' ', false, Value::error_handler_t::replace); }
+
 }  // namespace
 
-std::string toJSON(const Value& v, bool pretty) {
-  const Value out = exportable(v);
-  return pretty ? out.dump(2, ' ', false, Value::error_handler_t::replace)
-                : out.dump(-1, ' ', false, Value::error_handler_t::replace);
+// Written with a list of pending work rather than by recursion, so that any depth is safe on any
+// thread's stack; the text is the library's own, scalar by scalar.
+std::string toJSON(const Value& root, bool pretty) {
+  struct Task {
+    const Value* value;  // null: emit `text`
+    std::string text;
+    size_t level;
+  };
+  std::string out;
+  std::vector<Task> tasks;
+  tasks.push_back({&root, {}, 0});
+  auto indent = [pretty](size_t level) { return pretty ? "\n" + std::string(2 * level, ' ') : std::string(); };
+  while (!tasks.empty()) {
+    Task task = std::move(tasks.back());
+    tasks.pop_back();
+    if (!task.value) {
+      out += task.text;
+      continue;
+    }
+    const Value& v = *task.value;
+    if (isDate(v)) {
+      out += scalarText(Value(dateSeconds(v)));
+    } else if (v.is_binary()) {
+      out += scalarText(Value(ns::base64Encode(Bytes(v.get_binary().begin(), v.get_binary().end()))));
+    } else if ((v.is_array() || v.is_object()) && !v.empty()) {
+      const bool object = v.is_object();
+      out += object ? '{' : '[';
+      // Pushed in reverse: the last thing to write goes first.
+      tasks.push_back({nullptr, indent(task.level) + (object ? '}' : ']'), 0});
+      std::vector<Task> items;
+      for (auto it = v.begin(); it != v.end(); ++it) {
+        std::string before = (items.empty() ? "" : ",") + indent(task.level + 1);
+        if (object) before += scalarText(Value(it.key())) + (pretty ? ": " : ":");
+        items.push_back({nullptr, std::move(before), 0});
+        items.push_back({&it.value(), {}, task.level + 1});
+      }
+      for (auto it = items.rbegin(); it != items.rend(); ++it) tasks.push_back(std::move(*it));
+    } else {
+      out += scalarText(v);  // empty containers write as "[]" and "{}"
+    }
+  }
+  return out;
 }
 
 }  // namespace value
