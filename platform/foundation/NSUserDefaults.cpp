@@ -386,12 +386,14 @@ bool NSUserDefaults::synchronize() {
     NSLog("User defaults of suite %s could not be serialised: %s", state_->suite.c_str(), error.c_str());
     return false;
   }
-  // A file that could not be read back would be moved aside at the next launch.
+  // A file that could not be read back would be moved aside at the next launch: what the reader's
+  // limits refuse is not written (plistSerialize refuses values that would decode past them).
   if (bytes->size() > ns::kMaxPlistBytes) {
     NSLog("User defaults of suite %s are not saved: they take %zu bytes, more than a defaults file may hold",
           state_->suite.c_str(), bytes->size());
     return false;
   }
+
   if (!ns::writeFileAtomically(state_->path, *bytes, 0600)) return false;
   std::lock_guard<std::mutex> lock(state_->mutex);
   if (generation > state_->writtenGeneration) state_->writtenGeneration = generation;

@@ -177,7 +177,12 @@ bool toValue(plist_t node, Value& out, size_t depth, Budget& budget, std::string
   }
 }
 
-plist_t fromValue(const Value& v, size_t depth, std::string* error) {
+plist_t fromValue(const Value& v, size_t depth, Budget& budget, std::string* error) {
+  // What the reader would reckon for this value: a list it would refuse is not written.
+  size_t payload = 0;
+  if (v.is_string()) payload = v.get_ref<const std::string&>().size();
+  if (v.is_binary()) payload = v.get_binary().size();
+  if (!budget.charge(kValueCost + payload, error)) return nullptr;
   if ((v.is_array() || v.is_object()) && depth >= kMaxPlistDepth) {
     setError(error, "the value nests too deeply for a property list");
     return nullptr;
@@ -202,7 +207,7 @@ plist_t fromValue(const Value& v, size_t depth, std::string* error) {
     case Value::value_t::array: {
       plist_t arr = plist_new_array();
       for (const auto& item : v) {
-        plist_t child = fromValue(item, depth + 1, error);
+        plist_t child = fromValue(item, depth + 1, budget, error);
         if (!child) {
           plist_free(arr);
           return nullptr;
@@ -214,7 +219,8 @@ plist_t fromValue(const Value& v, size_t depth, std::string* error) {
     case Value::value_t::object: {
       plist_t dict = plist_new_dict();
       for (auto it = v.begin(); it != v.end(); ++it) {
-        plist_t child = fromValue(it.value(), depth + 1, error);
+        plist_t child =
+            budget.charge(kValueCost + it.key().size(), error) ? fromValue(it.value(), depth + 1, budget, error) : nullptr;
         if (!child) {
           plist_free(dict);
           return nullptr;
@@ -376,7 +382,8 @@ std::optional<Value> plistParse(std::string_view bytes, std::string* error) {
 
 std::optional<std::string> plistSerialize(const Value& v, bool binary, std::string* error) {
   std::lock_guard<std::mutex> lock(plistMutex());
-  PlistPtr root(fromValue(v, 0, error));
+  Budget budget;
+  PlistPtr root(fromValue(v, 0, budget, error));
   if (!root) return std::nullopt;
   char* out = nullptr;
   uint32_t len = 0;

@@ -29,7 +29,8 @@ uint64_t plistUIDValue(const Value& v);  // 0 when v is not a UID
 // are truncated or nest deeper than a sane limit.
 std::optional<Value> plistParse(std::string_view bytes, std::string* error = nullptr);
 // Serialises a Value as a binary (or XML) plist. Null cannot be stored in a plist: a null anywhere
-// in the value gives nullopt with *error set. Dates are stored to the microsecond within the
+// in the value gives nullopt with *error set, as does a value the reader's limits would refuse
+// (nested deeper than kMaxPlistDepth, or reckoned past kMaxPlistDecodedBytes). Dates are stored to the microsecond within the
 // 32-bit seconds libplist holds (clamped beyond); a date that is not a number becomes 2001-01-01.
 std::optional<std::string> plistSerialize(const Value& v, bool binary = true,
                                           std::string* error = nullptr);

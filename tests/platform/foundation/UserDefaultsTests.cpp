@@ -224,6 +224,26 @@ TEST(UserDefaults, FilesPastTheReadersLimitsAreKeptAsideNotExpanded) {
   }
 }
 
+TEST(UserDefaults, ValuesTheReaderWouldRefuseAreNotWritten) {
+  NSUserDefaults::resetForTesting();
+  testsupport::useFreshApplicationHome();
+  auto d = NSUserDefaults::suiteNamed("test.refused");
+  d->setBool(true, "kept");
+  ASSERT_TRUE(d->synchronize());
+  // More than the reader takes from one file: refused before anything is written.
+  const std::string third(ns::kMaxPlistDecodedBytes / 3, 'x');
+  d->setObject(Value::array({third, third, third}), "large");
+  LogCapture log;
+  EXPECT_FALSE(d->synchronize());
+  EXPECT_TRUE(log.contains("expands to more than its size limit"));
+  d->removeObjectForKey("large");
+  // The file on disk is the last one that could be read.
+  NSUserDefaults::resetForTesting();
+  auto reopened = NSUserDefaults::suiteNamed("test.refused");
+  EXPECT_TRUE(reopened->boolForKey("kept"));
+  EXPECT_FALSE(reopened->objectForKey("large"));
+}
+
 TEST(UserDefaults, ReadsAnXmlPlistWrittenByHand) {
   NSUserDefaults::resetForTesting();
   testsupport::useFreshApplicationHome();
