@@ -1,135 +1,60 @@
-// The analyser's entry point. With a desktop display and an audio server it shows the chart on the
-// live microphone in a window; otherwise (or with --input FILE) it runs the chart for a few seconds
-// on an audio file played as if it were the microphone, writes screenshots of the FFT plot, the
-// octave bars and the sonogram to out/, prints the readouts once a second and exits.
-#include <chrono>
-#include <cmath>
+// The analyser's entry point. With a desktop display and an audio server it opens the analyser
+// screen in a window on the live microphone; otherwise (or with --headless or --input FILE) it
+// plays an audio file as if it were the microphone, tours the three modes, writes a screenshot of
+// each to out/, prints the readouts and exits.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <memory>
-#include <optional>
 #include <string>
-#include <thread>
 
-#include "analysis/UISpectrumContainerView.h"
+#include "app/AnalyserTour.h"
+#include "app/AppDelegate.h"
+#include "app/LaunchOptions.h"
+#include "app/storyboards/MainStoryboard.h"
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/PulseAudioInput.h"
 #include "platform/foundation/NSBundle.h"
-#include "platform/foundation/NSException.h"
-#include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/SDLWindowHost.h"
-#include "platform/uikit/UICompositor.h"
+#include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIScreen.h"
-#include "platform/uikit/UIWindow.h"
-#include "sdk/core/ZAVAda.h"
 #include "sdk/core/ZIRLogger.h"
+#include "sdk/experiments/ZIRExperimentController.h"
 #include "sdk/installations/RARUruzariduzura.h"
-
-namespace {
-
-// Keeps the latest frame's readouts and prints them once a second.
-class Readouts : public DataProvideDelegate {
- public:
-  void fftValues(const std::vector<float>&) override {}
-  void provideData(const std::vector<Value>&) override {}
-  void maximusArray(const std::vector<Value>& maximus, const std::vector<Value>&, const std::vector<Value>&) override {
-    if (!maximus.empty() && maximus.front().contains("frequency")) peak_ = maximus.front()["frequency"].get<double>();
-  }
-  void onTouch(const std::vector<Value>&) override {}
-  void onTouchEnd() override {}
-  void onRemoveMarker() override {}
-  void dbaValue(float value) override { dba_ = value; }
-  void dbbValue(float) override {}
-  void dbcValue(float value) override { dbc_ = value; }
-  void dbzValue(float value) override {
-    dbz_ = value;
-    ++frames_;
-  }
-  void selectedValues(const std::optional<std::vector<Value>>&) override {}
-  void currentLeftPaddingChanged(float) override {}
-
-  void print() const {
-    if (frames_ == 0) {
-      std::printf("waiting for audio...\n");
-    } else {
-      std::printf("peak %.1f Hz   A %.1f dB   C %.1f dB   Z %.1f dB\n", peak_, dba_, dbc_, dbz_);
-    }
-    std::fflush(stdout);
-  }
-  long frames() const { return frames_; }
-
- private:
-  double peak_ = 0;
-  float dba_ = 0, dbc_ = 0, dbz_ = 0;
-  long frames_ = 0;
-};
-
-void usage(std::FILE* to) {
-  std::fprintf(to,
-               "usage: spectrum-analyser [--input FILE] [--headless] [--out DIR]\n"
-               "  --input FILE  analyse FILE (played in real time) and write screenshots\n"
-               "  --headless    do not open a window even when a display exists\n"
-               "  --out DIR     folder of the screenshots (default: out)\n");
-}
-
-bool writeShot(const std::shared_ptr<UIWindow>& window, const std::filesystem::path& path) {
-  std::string error;
-  if (!UICompositor::writePNG(window, path.string(), &error)) {
-    std::fprintf(stderr, "spectrum-analyser: cannot write %s: %s\n", path.c_str(), error.c_str());
-    return false;
-  }
-  std::printf("wrote %s\n", path.c_str());
-  return true;
-}
-
-}  // namespace
+#include "sdk/remote_config/ZIRRemoteConfigComponent.h"
 
 int main(int argc, char** argv) {
-  std::optional<std::string> input;
-  bool headless = false;
-  std::filesystem::path outDir = "out";
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--input" && i + 1 < argc) {
-      input = argv[++i];
-    } else if (arg == "--out" && i + 1 < argc) {
-      outDir = argv[++i];
-    } else if (arg == "--headless") {
-      headless = true;
-    } else if (arg == "--help" || arg == "-h") {
-      usage(stdout);
-      return 0;
-    } else {
-      std::fprintf(stderr, "spectrum-analyser: unknown or incomplete option \"%s\"\n", arg.c_str());
-      usage(stderr);
-      return 2;
-    }
+  std::string error;
+  auto options = parseLaunchOptions(argc, argv, &error);
+  if (!options) {
+    std::fprintf(stderr, "spectrum-analyser: %s\n", error.c_str());
+    printLaunchUsage(stderr);
+    return 2;
+  }
+  if (options->help) {
+    printLaunchUsage(stdout);
+    return 0;
   }
 
-  // The SDK's default app comes first: a missing or broken service-info list ends start-up.
+  // The SDK's components register before the application configures it at launch.
   ZIRLoggerInitialize();
   RARUruzariduzura::load();
-  try {
-    ZAVAda::configure();
-  } catch (const NSException& e) {
-    std::fprintf(stderr, "spectrum-analyser: %s: %s\n", e.name().c_str(), e.reason().c_str());
-    return 1;
-  }
+  ZIRRemoteConfigComponent::load();
+  ZIRExperimentController::load();
+  registerAppStoryboards();
+  AppDelegate::registerClass();
+  UIScreen::mainScreen().configure(options->screen, options->scale);
 
   std::string serverError;
-  const bool live = !input && !headless && SDLWindowHost::displayAvailable() && pulse::ensureConnected(&serverError);
-
-  auto& session = AVAudioSession::sharedInstance();
+  const bool live = !options->input && !options->headless && SDLWindowHost::displayAvailable() &&
+                    pulse::ensureConnected(&serverError);
   if (!live) {
-    std::string file = input ? *input : NSBundle::mainBundle().pathForResource("demo", "wav").value_or("");
+    std::string file = options->input ? *options->input : NSBundle::mainBundle().pathForResource("demo", "wav").value_or("");
     std::error_code ec;
     if (file.empty() || !std::filesystem::is_regular_file(file, ec)) {
       std::fprintf(stderr, "spectrum-analyser: audio file \"%s\" not found\n",
                    file.empty() ? "demo.wav (resources)" : file.c_str());
       return 1;
     }
+    auto& session = AVAudioSession::sharedInstance();
     session.setInputSpec("file:" + file);
     OSStatus status = 0;
     if (!session.inputBackend(&status)) {
@@ -138,71 +63,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::printf("analysing %s\n", file.c_str());
+    const std::string outDir = options->outDir;
+    UIApplicationSetRunner([outDir](UIApplication& app) { return AnalyserTour::run(app, outDir); });
   }
-
-  UIScreen::mainScreen().configure({568, 320}, 2);
-  auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 568, 320));
-  auto chart = UISpectrumContainerView::create(window->bounds());
-  window->addSubview(chart);
-  window->makeKeyAndVisible();
-  auto readouts = std::make_shared<Readouts>();
-  chart->delegate = readouts;
-  chart->setMathParams(MathParams{1, 4096});
-  chart->setScaleType(1);
-  chart->setGraphType(0);
-  chart->setGraphMode();
-  chart->setHoldMaximus(true);
-  chart->startAnimation("");
-  window->layoutPass();
-
-  auto printer = NSTimer::scheduledTimerWithTimeInterval(1.0, true, [readouts](NSTimer&) { readouts->print(); });
-  auto& loop = NSRunLoop::main();
-
-  if (live) {
-    SDLWindowHost host;
-    std::string error;
-    if (host.open(window, "Spectrum Analyser", &error)) {
-      while (host.pumpEvents()) {
-        loop.runOnce();
-        host.present();
-        std::this_thread::sleep_for(std::chrono::milliseconds(16));
-      }
-      printer->invalidate();
-      chart->stopAnimation();
-      chart->stopDataProvide();
-      return 0;
-    }
-    std::fprintf(stderr, "spectrum-analyser: no window (%s); writing screenshots instead\n", error.c_str());
-  }
-
-  std::error_code ec;
-  std::filesystem::create_directories(outDir, ec);
-  if (ec) {
-    std::fprintf(stderr, "spectrum-analyser: cannot create %s: %s\n", outDir.c_str(), ec.message().c_str());
-    return 1;
-  }
-  bool ok = true;
-  loop.runFor(2.5);
-  ok = writeShot(window, outDir / "fft-plot.png") && ok;
-
-  chart->setScaleType(2);
-  chart->setGraphType(1);
-  loop.runFor(1.5);
-  ok = writeShot(window, outDir / "octave-bars.png") && ok;
-
-  chart->setScaleType(1);
-  chart->setGraphType(0);
-  chart->setSonogramMode(CGSizeMake(0, 0));
-  window->layoutPass();  // the new chart rectangle, before the sonogram collects its columns
-  loop.runFor(4.0);
-  ok = writeShot(window, outDir / "sonogram.png") && ok;
-
-  printer->invalidate();
-  chart->stopAnimation();
-  chart->stopDataProvide();
-  if (readouts->frames() == 0) {
-    std::fprintf(stderr, "spectrum-analyser: no audio frame was analysed\n");
-    return 1;
-  }
-  return ok ? 0 : 1;
+  return UIApplicationMain(argc, argv, "", "AppDelegate");
 }

@@ -13,14 +13,17 @@ function(sa_library name)
 endfunction()
 
 # sa_test(name SOURCES ... DEPS ... [IN_ONE_PROCESS]): a GoogleTest program, each test run as its
-# own ctest case in a fresh application home (see tests/support). IN_ONE_PROCESS adds the case
-# <name>.in_one_process that runs the whole program at once, as a plain `./<name>` would: it
-# checks that no test depends on running alone (each still gets a fresh home from the test main).
+# own ctest case in a fresh application home (see tests/support). Disabled tests (DISABLED_ names)
+# are the halves that a test runs in a second process (tests/support/ChildProcess.h); they are not
+# ctest cases. IN_ONE_PROCESS adds the case <name>.in_one_process that runs the whole program at
+# once, as a plain `./<name>` would: it checks that no test depends on running alone (each still
+# gets a fresh home from the test main).
 function(sa_test name)
   cmake_parse_arguments(ARG "IN_ONE_PROCESS" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} sa_test_support GTest::gmock GTest::gtest)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${ARG_PROPERTIES})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-*DISABLED_*"
+                       PROPERTIES TIMEOUT 300 ${ARG_PROPERTIES})
   if(ARG_IN_ONE_PROCESS)
     add_test(NAME ${name}.in_one_process COMMAND ${name})
     set_tests_properties(${name}.in_one_process PROPERTIES TIMEOUT 600 ${ARG_PROPERTIES})

@@ -8,6 +8,8 @@
 
 #include "platform/graphics/CGGeometry.h"
 
+class UIImage;
+
 class CALayer {
  public:
   virtual ~CALayer() = default;
@@ -22,6 +24,10 @@ class CALayer {
   void setCornerRadius(double radius) { cornerRadius_ = radius; }
   bool masksToBounds() const { return masksToBounds_; }
   void setMasksToBounds(bool masks) { masksToBounds_ = masks; }
+  // An image shown as the layer's content, stretched over its bounds, under the view's own
+  // drawing and subviews (the layer's "contents"). None: no image.
+  std::shared_ptr<const UIImage> contents() const { return contents_; }
+  void setContents(std::shared_ptr<const UIImage> image) { contents_ = std::move(image); }
 
  private:
   CGRect bounds_{};
@@ -29,6 +35,7 @@ class CALayer {
   bool opaque_ = false;
   double cornerRadius_ = 0;
   bool masksToBounds_ = false;
+  std::shared_ptr<const UIImage> contents_;
 };
 
 class CAEAGLLayer : public CALayer {

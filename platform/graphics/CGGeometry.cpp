@@ -85,3 +85,9 @@ CGRect CGRectApplyAffineTransform(const CGRect& r, const CGAffineTransform& t) {
   }
   return CGRectMake(x0, y0, x1 - x0, y1 - y0);
 }
+
+CGRect UIEdgeInsetsInsetRect(const CGRect& rectIn, const UIEdgeInsets& e) {
+  CGRect r = CGRectStandardize(rectIn);
+  double w = r.size.width - e.left - e.right, h = r.size.height - e.top - e.bottom;
+  return CGRectMake(r.origin.x + e.left, r.origin.y + e.top, w > 0 ? w : 0, h > 0 ? h : 0);
+}

@@ -21,6 +21,21 @@ struct CGRect {
   bool operator==(const CGRect&) const = default;
 };
 
+// Insets of a rectangle's four edges in points (positive values move the edges inwards).
+struct UIEdgeInsets {
+  double top = 0;
+  double left = 0;
+  double bottom = 0;
+  double right = 0;
+  bool operator==(const UIEdgeInsets&) const = default;
+};
+inline constexpr UIEdgeInsets UIEdgeInsetsZero{};
+inline UIEdgeInsets UIEdgeInsetsMake(double top, double left, double bottom, double right) {
+  return {top, left, bottom, right};
+}
+// The rectangle with its edges moved inwards by the insets (the size never goes below zero).
+CGRect UIEdgeInsetsInsetRect(const CGRect& rect, const UIEdgeInsets& insets);
+
 inline constexpr CGPoint CGPointZero{};
 inline constexpr CGRect CGRectZero{};
 

@@ -4,9 +4,12 @@
 #include <string>
 
 #include "platform/graphics/CGContext.h"
+#include "platform/graphics/CGGeometry.h"
 
 class UIImage;
 using UIImageRef = std::shared_ptr<const UIImage>;
+
+enum class UIImageResizingMode { Tile, Stretch };
 
 class UIImage {
  public:
@@ -16,6 +19,15 @@ class UIImage {
   // preferred and gives an image of scale 2. None when no such resource exists.
   static UIImageRef imageNamed(const std::string& name);
 
+  // resizableImageWithCapInsets:resizingMode: — a copy whose drawing keeps the caps (in points)
+  // at their size and stretches (or tiles) the middle. Insets that do not fit the image are
+  // reduced to fit; negative or non-finite insets count as 0.
+  UIImageRef resizableImageWithCapInsets(const UIEdgeInsets& capInsets,
+                                         UIImageResizingMode mode = UIImageResizingMode::Tile) const;
+  const UIEdgeInsets& capInsets() const { return capInsets_; }
+  UIImageResizingMode resizingMode() const { return resizingMode_; }
+  bool isResizable() const { return resizable_; }
+
   ~UIImage();
   CGSize size() const;  // points: pixels divided by the scale
   double scale() const { return scale_; }
@@ -23,7 +35,8 @@ class UIImage {
   int pixelHeight() const;
   cairo_surface_t* surface() const { return surface_; }
 
-  // Draws the image stretched into the rectangle of the current context.
+  // Draws the image into the rectangle of the current context: stretched as a whole, or for a
+  // resizable image as nine parts with the caps kept at their size.
   void drawInRect(const CGRect& rect, double alpha = 1) const;
   void drawAtPoint(CGPoint point) const;
 
@@ -32,4 +45,7 @@ class UIImage {
  private:
   cairo_surface_t* surface_;
   double scale_;
+  UIEdgeInsets capInsets_{};
+  UIImageResizingMode resizingMode_ = UIImageResizingMode::Stretch;
+  bool resizable_ = false;
 };

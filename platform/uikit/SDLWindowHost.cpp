@@ -3,8 +3,10 @@
 #include <SDL.h>
 #include <cairo.h>
 
+#include <cmath>
 #include <cstdlib>
 
+#include "platform/foundation/NSLog.h"
 #include "platform/uikit/UICompositor.h"
 
 struct SDLWindowHost::Impl {
@@ -13,8 +15,23 @@ struct SDLWindowHost::Impl {
   SDL_Renderer* renderer = nullptr;
   SDL_Texture* texture = nullptr;
   int textureW = 0, textureH = 0;
+  int windowW = 0, windowH = 0;
+  double scale = 1;
   bool initialised = false;
+  bool visible = true;
 };
+
+namespace {
+// Delivers one pointer event; a handler's exception must not end the window.
+template <class F>
+void deliver(F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    NSLog("SDLWindowHost: a touch handler raised: %s", e.what());
+  }
+}
+}  // namespace
 
 bool SDLWindowHost::displayAvailable() {
   const char* x = std::getenv("DISPLAY");
@@ -44,9 +61,11 @@ bool SDLWindowHost::open(const std::shared_ptr<UIWindow>& window, const std::str
   }
   impl_->initialised = true;
   CGRect b = window->bounds();
-  impl_->sdlWindow = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                      static_cast<int>(b.size.width), static_cast<int>(b.size.height),
-                                      SDL_WINDOW_ALLOW_HIGHDPI);
+  impl_->scale = window->contentScaleFactor();
+  impl_->windowW = static_cast<int>(std::lround(b.size.width * impl_->scale));
+  impl_->windowH = static_cast<int>(std::lround(b.size.height * impl_->scale));
+  impl_->sdlWindow = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, impl_->windowW,
+                                      impl_->windowH, 0);
   if (!impl_->sdlWindow) {
     if (error) *error = SDL_GetError();
     close();
@@ -65,8 +84,15 @@ bool SDLWindowHost::open(const std::shared_ptr<UIWindow>& window, const std::str
 void SDLWindowHost::present() {
   auto window = impl_->window.lock();
   if (!window || !impl_->renderer) return;
+  if (!impl_->visible) return;  // nothing to show while hidden or minimised
   auto frame = UICompositor::render(window);
   if (!frame) return;
+  if (frame->width() != impl_->windowW || frame->height() != impl_->windowH) {
+    // The window changed size (the interface turned): the desktop window follows.
+    impl_->windowW = frame->width();
+    impl_->windowH = frame->height();
+    SDL_SetWindowSize(impl_->sdlWindow, impl_->windowW, impl_->windowH);
+  }
   if (!impl_->texture || impl_->textureW != frame->width() || impl_->textureH != frame->height()) {
     if (impl_->texture) SDL_DestroyTexture(impl_->texture);
     impl_->texture = SDL_CreateTexture(impl_->renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
@@ -89,18 +115,41 @@ bool SDLWindowHost::pumpEvents() {
   if (!impl_->sdlWindow) return false;
   SDL_Event e;
   bool running = true;
+  const double k = impl_->scale > 0 ? impl_->scale : 1;
+  auto setVisible = [this](bool visible) {
+    if (visible == impl_->visible) return;
+    impl_->visible = visible;
+    if (onVisibilityChanged) deliver([&] { onVisibilityChanged(visible); });
+  };
   while (SDL_PollEvent(&e)) {
     double t = e.common.timestamp / 1000.0;
     switch (e.type) {
       case SDL_QUIT: running = false; break;
+      case SDL_WINDOWEVENT:
+        switch (e.window.event) {
+          case SDL_WINDOWEVENT_HIDDEN:
+          case SDL_WINDOWEVENT_MINIMIZED: setVisible(false); break;
+          case SDL_WINDOWEVENT_SHOWN:
+          case SDL_WINDOWEVENT_RESTORED:
+          case SDL_WINDOWEVENT_EXPOSED: setVisible(true); break;
+          case SDL_WINDOWEVENT_CLOSE: running = false; break;
+          default: break;
+        }
+        break;
       case SDL_MOUSEBUTTONDOWN:
-        if (window && e.button.button == SDL_BUTTON_LEFT) window->touchDown({double(e.button.x), double(e.button.y)}, t);
+        if (window && e.button.button == SDL_BUTTON_LEFT) {
+          deliver([&] { window->touchDown({e.button.x / k, e.button.y / k}, t); });
+        }
         break;
       case SDL_MOUSEMOTION:
-        if (window && (e.motion.state & SDL_BUTTON_LMASK)) window->touchMove({double(e.motion.x), double(e.motion.y)}, t);
+        if (window && (e.motion.state & SDL_BUTTON_LMASK)) {
+          deliver([&] { window->touchMove({e.motion.x / k, e.motion.y / k}, t); });
+        }
         break;
       case SDL_MOUSEBUTTONUP:
-        if (window && e.button.button == SDL_BUTTON_LEFT) window->touchUp({double(e.button.x), double(e.button.y)}, t);
+        if (window && e.button.button == SDL_BUTTON_LEFT) {
+          deliver([&] { window->touchUp({e.button.x / k, e.button.y / k}, t); });
+        }
         break;
       default: break;
     }

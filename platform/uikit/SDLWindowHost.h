@@ -1,6 +1,12 @@
 #pragma once
 // Shows a window's composited frames in a desktop window (SDL2) and turns the mouse into touches.
 // Only used when a display exists; without one frames go to PNG files instead.
+//
+// The desktop window has the window's size in pixels (points times the screen's scale) and
+// follows it when it changes; mouse positions are divided by the scale. The desktop window being
+// hidden or minimised, and shown or restored again, is reported through onVisibilityChanged.
+// An exception from a touch handler is logged and the window goes on.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,6 +29,10 @@ class SDLWindowHost {
   // Handles pending desktop events (mouse as touch); false once the user closed the window.
   bool pumpEvents();
   void close();
+
+  // Called with false when the desktop window is hidden or minimised, with true when it is shown
+  // or restored again.
+  std::function<void(bool visible)> onVisibilityChanged;
 
  private:
   struct Impl;

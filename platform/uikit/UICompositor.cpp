@@ -2,7 +2,10 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <cmath>
+
+#include "platform/graphics/UIImage.h"
 #include <cstring>
 
 namespace {
@@ -37,33 +40,55 @@ cairo_surface_t* surfaceFromPresented(const CAEAGLLayer::Presented& p) {
   return s;
 }
 
-void paintImage(cairo_t* cr, cairo_surface_t* image, const CGRect& into) {
+void paintImage(cairo_t* cr, cairo_surface_t* image, const CGRect& into, cairo_filter_t filter = CAIRO_FILTER_NEAREST) {
   int w = cairo_image_surface_get_width(image), h = cairo_image_surface_get_height(image);
   if (w <= 0 || h <= 0 || into.size.width <= 0 || into.size.height <= 0) return;
   cairo_save(cr);
   cairo_translate(cr, into.origin.x, into.origin.y);
   cairo_scale(cr, into.size.width / w, into.size.height / h);
   cairo_set_source_surface(cr, image, 0, 0);
-  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+  cairo_pattern_set_filter(cairo_get_source(cr), filter);
   cairo_rectangle(cr, 0, 0, w, h);
   cairo_fill(cr);
   cairo_restore(cr);
 }
 
-// Paints the view in its own bounds coordinates (the caller has set up the matrix).
-void paintView(cairo_t* cr, const UIView& view) {
-  CGRect b = view.bounds();
-  bool group = view.alpha() < 1;
-  if (group) cairo_push_group(cr);
-  if (view.clipsToBounds()) {
+// A rectangle, with rounded corners when the radius is positive.
+void shape(cairo_t* cr, const CGRect& b, double radius) {
+  radius = std::min({std::isfinite(radius) ? radius : 0.0, b.size.width / 2, b.size.height / 2});
+  if (radius <= 0) {
     cairo_rectangle(cr, b.origin.x, b.origin.y, b.size.width, b.size.height);
+    return;
+  }
+  double x = b.origin.x, y = b.origin.y, w = b.size.width, h = b.size.height;
+  cairo_new_sub_path(cr);
+  cairo_arc(cr, x + w - radius, y + radius, radius, -M_PI / 2, 0);
+  cairo_arc(cr, x + w - radius, y + h - radius, radius, 0, M_PI / 2);
+  cairo_arc(cr, x + radius, y + h - radius, radius, M_PI / 2, M_PI);
+  cairo_arc(cr, x + radius, y + radius, radius, M_PI, 3 * M_PI / 2);
+  cairo_close_path(cr);
+}
+
+// Paints the view in its own bounds coordinates (the caller has set up the matrix), at the size
+// it shows now (an animated size is shown stretched to the in-between size).
+void paintView(cairo_t* cr, const UIView& view, double alpha) {
+  CGRect b = view.bounds();
+  b.size = view.presentationSize();
+  const double radius = view.layer()->cornerRadius();
+  bool group = alpha < 1;
+  if (group) cairo_push_group(cr);
+  if (view.clipsToBounds() || view.layer()->masksToBounds()) {
+    shape(cr, b, radius);
     cairo_clip(cr);
   }
   if (auto bg = view.backgroundColor(); bg && bg->alpha() > 0) {
     auto c = bg->components();
     cairo_set_source_rgba(cr, c[0], c[1], c[2], c[3]);
-    cairo_rectangle(cr, b.origin.x, b.origin.y, b.size.width, b.size.height);
+    shape(cr, b, radius);
     cairo_fill(cr);
+  }
+  if (auto contents = view.layer()->contents(); contents && contents->surface()) {
+    paintImage(cr, contents->surface(), b, CAIRO_FILTER_GOOD);
   }
   if (auto gl = std::dynamic_pointer_cast<CAEAGLLayer>(view.layer())) {
     if (cairo_surface_t* image = surfaceFromPresented(gl->presented())) {
@@ -74,22 +99,24 @@ void paintView(cairo_t* cr, const UIView& view) {
     paintImage(cr, backing->surface(), b);
   }
   for (const auto& child : view.subviews()) {
-    if (child->isHidden() || child->alpha() <= 0) continue;
+    double childAlpha = child->presentationAlpha();
+    if (child->isHidden() || childAlpha <= 0) continue;
     cairo_save(cr);
     CGRect cb = child->bounds();
-    CGAffineTransform t = child->transform();
-    CGPoint c = child->center();
+    cb.size = child->presentationSize();
+    CGAffineTransform t = child->presentationTransform();
+    CGPoint c = child->presentationCenter();
     cairo_translate(cr, c.x, c.y);
     cairo_matrix_t m;
     cairo_matrix_init(&m, t.a, t.b, t.c, t.d, t.tx, t.ty);
     cairo_transform(cr, &m);
     cairo_translate(cr, -cb.origin.x - cb.size.width / 2, -cb.origin.y - cb.size.height / 2);
-    paintView(cr, *child);
+    paintView(cr, *child, childAlpha);
     cairo_restore(cr);
   }
   if (group) {
     cairo_pop_group_to_source(cr);
-    cairo_paint_with_alpha(cr, view.alpha());
+    cairo_paint_with_alpha(cr, alpha);
   }
 }
 
@@ -108,7 +135,7 @@ std::unique_ptr<CGBitmapContext> UICompositor::render(const UIViewRef& root, dou
   cairo_t* cr = image->context()->cairo();
   cairo_save(cr);
   cairo_translate(cr, -b.origin.x, -b.origin.y);
-  if (!root->isHidden() && root->alpha() > 0) paintView(cr, *root);
+  if (!root->isHidden() && root->alpha() > 0) paintView(cr, *root, root->alpha());
   cairo_restore(cr);
   return image;
 }

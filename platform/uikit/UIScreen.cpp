@@ -4,21 +4,31 @@
 #include <cmath>
 
 // A landscape phone of 568 × 320 points at two pixels per point, the analyser's reference device.
-UIScreen::UIScreen() : bounds_(CGRectMake(0, 0, 568, 320)), scale_(2) {}
+UIScreen::UIScreen() : size_{568, 320}, scale_(2), landscape_(true) {}
 
 UIScreen& UIScreen::mainScreen() {
   static UIScreen screen;
   return screen;
 }
 
+CGRect UIScreen::bounds() const {
+  double longSide = std::max(size_.width, size_.height), shortSide = std::min(size_.width, size_.height);
+  // A square screen, or one held as configured, keeps the size as written.
+  if ((size_.width > size_.height) == landscape_ || size_.width == size_.height) {
+    return CGRectMake(0, 0, size_.width, size_.height);
+  }
+  return landscape_ ? CGRectMake(0, 0, longSide, shortSide) : CGRectMake(0, 0, shortSide, longSide);
+}
+
 CGRect UIScreen::nativeBounds() const {
-  double w = bounds_.size.width * scale_, h = bounds_.size.height * scale_;
+  double w = size_.width * scale_, h = size_.height * scale_;
   return CGRectMake(0, 0, std::min(w, h), std::max(w, h));
 }
 
 void UIScreen::configure(CGSize pointSize, double scale) {
   double w = std::isfinite(pointSize.width) ? std::fabs(pointSize.width) : 0;
   double h = std::isfinite(pointSize.height) ? std::fabs(pointSize.height) : 0;
-  bounds_ = CGRectMake(0, 0, w, h);
+  size_ = {w, h};
   scale_ = scale > 0 && std::isfinite(scale) ? scale : 1;
+  landscape_ = w > h;
 }

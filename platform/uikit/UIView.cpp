@@ -5,13 +5,13 @@
 
 #include "platform/foundation/NSException.h"
 #include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UIViewAnimationState.h"
 #include "platform/uikit/UIWindow.h"
 
 UIView::UIView() : contentScaleFactor_(UIScreen::mainScreen().scale()) {}
 
 UIView::UIView(const CGRect& frame) : UIView() { setFrame(frame); }
 
-UIView::~UIView() = default;
 
 CGRect UIView::frame() const {
   CGRect local = CGRectMake(-bounds_.size.width / 2, -bounds_.size.height / 2, bounds_.size.width, bounds_.size.height);
@@ -38,22 +38,89 @@ void UIView::setFrame(const CGRect& frameIn) {
       size.height = std::max(0.0, (a * f.size.height - b * f.size.width) / det);
     }
   }
-  center_ = {CGRectGetMidX(f) - transform_.tx, CGRectGetMidY(f) - transform_.ty};
+  applyCenter({CGRectGetMidX(f) - transform_.tx, CGRectGetMidY(f) - transform_.ty});
   setBounds(CGRectMake(bounds_.origin.x, bounds_.origin.y, size.width, size.height));
+}
+
+void UIView::setCenter(const CGPoint& center) {
+  if (!std::isfinite(center.x) || !std::isfinite(center.y)) {
+    NSException::raise(NSInvalidArgumentException, "center is not finite");
+  }
+  applyCenter(center);
 }
 
 void UIView::setBounds(const CGRect& boundsIn) {
   CGRect b = CGRectStandardize(boundsIn);
+  CGSize old = bounds_.size;
   bool resized = b.size != bounds_.size;
+  if (resized) applySize(b.size);
   bounds_ = b;
   if (resized) {
     needsLayout_ = true;
     needsDisplay_ = true;
+    if (autoresizesSubviews_) autoresizeSubviews(old);
   }
   syncLayer();
 }
 
-void UIView::setAlpha(double alpha) { alpha_ = std::isfinite(alpha) ? std::clamp(alpha, 0.0, 1.0) : 1.0; }
+// A subview that translates its mask keeps its fixed margins and sizes; the flexible ones share the
+// change of the superview's size in proportion to their current lengths, as the platform does.
+void UIView::autoresizeSubviews(CGSize oldSize) {
+  for (const auto& child : subviews_) {
+    uint32_t mask = child->autoresizingMask_;
+    if (!child->translatesMask_ || mask == UIViewAutoresizingNone) continue;
+    CGRect f = child->frame();
+    auto resize = [](double& start, double& length, double oldTotal, double newTotal, bool flexStart, bool flexLength,
+                     bool flexEnd) {
+      double end = oldTotal - start - length;
+      double delta = newTotal - oldTotal;
+      double flexible = (flexStart ? start : 0) + (flexLength ? length : 0) + (flexEnd ? end : 0);
+      int count = int(flexStart) + int(flexLength) + int(flexEnd);
+      if (count == 0) return;
+      auto share = [&](double part) { return flexible > 0 ? delta * part / flexible : delta / count; };
+      double dStart = flexStart ? share(start) : 0, dLength = flexLength ? share(length) : 0;
+      start += dStart;
+      length = std::max(0.0, length + dLength);
+    };
+    resize(f.origin.x, f.size.width, oldSize.width, bounds_.size.width, mask & UIViewAutoresizingFlexibleLeftMargin,
+           mask & UIViewAutoresizingFlexibleWidth, mask & UIViewAutoresizingFlexibleRightMargin);
+    resize(f.origin.y, f.size.height, oldSize.height, bounds_.size.height, mask & UIViewAutoresizingFlexibleTopMargin,
+           mask & UIViewAutoresizingFlexibleHeight, mask & UIViewAutoresizingFlexibleBottomMargin);
+    child->setFrame(f);
+  }
+}
+
+void UIView::setTranslatesAutoresizingMaskIntoConstraints(bool translates) {
+  translatesMask_ = translates;
+  if (auto parent = superview()) parent->setNeedsLayout();
+}
+
+void UIView::invalidateIntrinsicContentSize() {
+  if (auto parent = superview()) parent->setNeedsLayout();
+  setNeedsLayout();
+}
+
+CGSize UIView::sizeThatFits(CGSize) const { return bounds_.size; }
+
+void UIView::sizeToFit() {
+  CGSize s = sizeThatFits(bounds_.size);
+  CGRect f = frame();
+  setFrame(CGRectMake(f.origin.x, f.origin.y, s.width, s.height));
+}
+
+std::vector<NSLayoutConstraintRef> UIView::constraints() const { return constraints_; }
+
+void UIView::addConstraintReference(const NSLayoutConstraintRef& constraint) {
+  if (std::find(constraints_.begin(), constraints_.end(), constraint) == constraints_.end()) {
+    constraints_.push_back(constraint);
+  }
+}
+
+void UIView::removeConstraintReference(const NSLayoutConstraint* constraint) {
+  constraints_.erase(std::remove_if(constraints_.begin(), constraints_.end(),
+                                    [constraint](const NSLayoutConstraintRef& c) { return c.get() == constraint; }),
+                     constraints_.end());
+}
 
 void UIView::setBackgroundColor(const UIColorRef& color) {
   backgroundColor_ = color;
@@ -139,6 +206,7 @@ void UIView::removeFromSuperview() {
 
 void UIView::layoutIfNeeded() {
   UIViewRef keep = shared_from_this();
+  NSLayoutSolveSubviews(*this);
   if (needsLayout_) {
     needsLayout_ = false;
     layoutSubviews();

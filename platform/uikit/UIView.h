@@ -3,17 +3,52 @@
 // tree, layout and display passes, coordinate conversion, hit testing and touch delivery.
 // Content is drawn with Cairo into a backing image per view (drawRect:), or, for GL views, comes
 // from their CAEAGLLayer's presented pixels; UICompositor puts a window together.
+//
+// Layout: a view is placed by its frame, by its autoresizing mask when its superview changes
+// size, or by layout constraints (NSLayoutConstraint.h) when it does not translate the mask.
+// Animations: changes of centre, size, alpha and transform made inside an animation block keep
+// their new (model) values at once, while the compositor shows in-between (presentation) values
+// along the animation's curve on the run loop's clock, so tests can step through them.
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/graphics/CALayer.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/UIColor.h"
+#include "platform/uikit/NSLayoutConstraint.h"
 #include "platform/uikit/UITouch.h"
 
 class UIView;
 class UIWindow;
+class UIViewController;
 using UIViewRef = std::shared_ptr<UIView>;
+
+// Which margins and sizes follow the superview's size (UIViewAutoresizing).
+enum UIViewAutoresizing : uint32_t {
+  UIViewAutoresizingNone = 0,
+  UIViewAutoresizingFlexibleLeftMargin = 1 << 0,
+  UIViewAutoresizingFlexibleWidth = 1 << 1,
+  UIViewAutoresizingFlexibleRightMargin = 1 << 2,
+  UIViewAutoresizingFlexibleTopMargin = 1 << 3,
+  UIViewAutoresizingFlexibleHeight = 1 << 4,
+  UIViewAutoresizingFlexibleBottomMargin = 1 << 5,
+};
+
+// Animation options: the timing curve (bits 16-19) and flags.
+enum UIViewAnimationOptions : uint32_t {
+  UIViewAnimationOptionAllowUserInteraction = 1 << 1,
+  UIViewAnimationOptionBeginFromCurrentState = 1 << 2,
+  UIViewAnimationOptionCurveEaseInOut = 0 << 16,
+  UIViewAnimationOptionCurveEaseIn = 1 << 16,
+  UIViewAnimationOptionCurveEaseOut = 2 << 16,
+  UIViewAnimationOptionCurveLinear = 3 << 16,
+};
+
+// A size component a view does not ask for (intrinsicContentSize).
+inline constexpr double UIViewNoIntrinsicMetric = -1;
 
 class UIView : public std::enable_shared_from_this<UIView> {
  public:
@@ -30,14 +65,14 @@ class UIView : public std::enable_shared_from_this<UIView> {
   CGRect bounds() const { return bounds_; }
   virtual void setBounds(const CGRect& bounds);
   CGPoint center() const { return center_; }
-  void setCenter(const CGPoint& center) { center_ = center; }
+  void setCenter(const CGPoint& center);
   CGAffineTransform transform() const { return transform_; }
-  void setTransform(const CGAffineTransform& transform) { transform_ = transform; }
+  void setTransform(const CGAffineTransform& transform);
 
   bool isHidden() const { return hidden_; }
   void setHidden(bool hidden) { hidden_ = hidden; }
   double alpha() const { return alpha_; }
-  void setAlpha(double alpha);
+  void setAlpha(double alpha);  // clamped to 0..1; non-finite gives 1
   UIColorRef backgroundColor() const { return backgroundColor_; }
   void setBackgroundColor(const UIColorRef& color);
   bool isOpaque() const { return layer()->isOpaque(); }
@@ -48,6 +83,10 @@ class UIView : public std::enable_shared_from_this<UIView> {
   void setUserInteractionEnabled(bool enabled) { userInteractionEnabled_ = enabled; }
   int tag() const { return tag_; }
   void setTag(int tag) { tag_ = tag; }
+  // The view controller whose view this is (none for other views); set by the controller.
+  std::shared_ptr<UIViewController> viewController() const { return viewController_.lock(); }
+  void setViewController(const std::shared_ptr<UIViewController>& controller) { viewController_ = controller; }
+
   // Pixels per point of the view's content (the main screen's scale by default).
   double contentScaleFactor() const { return contentScaleFactor_; }
   void setContentScaleFactor(double scale);
@@ -69,9 +108,67 @@ class UIView : public std::enable_shared_from_this<UIView> {
   // Layout.
   void setNeedsLayout() { needsLayout_ = true; }
   bool needsLayout() const { return needsLayout_; }
-  // Lays out this view when marked, then its subviews, depth first.
+  // Solves the constraints of the subviews, lays out this view when marked (layoutSubviews), then
+  // its subviews, depth first.
   void layoutIfNeeded();
   virtual void layoutSubviews() {}
+  // The size the view's content asks for; UIViewNoIntrinsicMetric in a component it leaves free.
+  virtual CGSize intrinsicContentSize() const { return {UIViewNoIntrinsicMetric, UIViewNoIntrinsicMetric}; }
+  // Tells the layout that intrinsicContentSize changed.
+  void invalidateIntrinsicContentSize();
+  // sizeThatFits: — the base answers the current size; sizeToFit sets the size to it.
+  virtual CGSize sizeThatFits(CGSize size) const;
+  void sizeToFit();
+
+  uint32_t autoresizingMask() const { return autoresizingMask_; }
+  void setAutoresizingMask(uint32_t mask) { autoresizingMask_ = mask; }
+  bool autoresizesSubviews() const { return autoresizesSubviews_; }
+  void setAutoresizesSubviews(bool autoresizes) { autoresizesSubviews_ = autoresizes; }
+  bool translatesAutoresizingMaskIntoConstraints() const { return translatesMask_; }
+  void setTranslatesAutoresizingMaskIntoConstraints(bool translates);
+
+  // Layout anchors (NSLayoutConstraint.h).
+  NSLayoutAnchor leadingAnchor() { return {weak_from_this(), NSLayoutAttribute::Leading}; }
+  NSLayoutAnchor trailingAnchor() { return {weak_from_this(), NSLayoutAttribute::Trailing}; }
+  NSLayoutAnchor leftAnchor() { return {weak_from_this(), NSLayoutAttribute::Left}; }
+  NSLayoutAnchor rightAnchor() { return {weak_from_this(), NSLayoutAttribute::Right}; }
+  NSLayoutAnchor topAnchor() { return {weak_from_this(), NSLayoutAttribute::Top}; }
+  NSLayoutAnchor bottomAnchor() { return {weak_from_this(), NSLayoutAttribute::Bottom}; }
+  NSLayoutAnchor widthAnchor() { return {weak_from_this(), NSLayoutAttribute::Width}; }
+  NSLayoutAnchor heightAnchor() { return {weak_from_this(), NSLayoutAttribute::Height}; }
+  NSLayoutAnchor centerXAnchor() { return {weak_from_this(), NSLayoutAttribute::CenterX}; }
+  NSLayoutAnchor centerYAnchor() { return {weak_from_this(), NSLayoutAttribute::CenterY}; }
+  // The active constraints that name this view (as first or second item).
+  std::vector<NSLayoutConstraintRef> constraints() const;
+
+  // ---- Animations ----
+  // animateWithDuration:delay:options:animations:completion: — runs `animations` at once; the
+  // changes it makes to views are shown moving from their former to their new values over
+  // `duration` seconds after `delay`. The completion runs on the main run loop when the time is
+  // over (with true), also when nothing was animated.
+  static void animateWithDuration(double duration, double delay, uint32_t options, const std::function<void()>& animations,
+                                  std::function<void(bool)> completion = {});
+  static void animateWithDuration(double duration, const std::function<void()>& animations,
+                                  std::function<void(bool)> completion = {});
+  // usingSpringWithDamping:initialSpringVelocity: — a damped spring curve (damping ratio 0..1,
+  // 1 without overshoot).
+  static void animateWithDurationSpring(double duration, double delay, double damping, double velocity,
+                                        uint32_t options, const std::function<void()>& animations,
+                                        std::function<void(bool)> completion = {});
+  // Changes made in the block are not animated, even inside an animation block.
+  static void performWithoutAnimation(const std::function<void()>& block);
+  static bool areAnimationsEnabled();
+  static void setAnimationsEnabled(bool enabled);
+  // What is on screen now: the animated values at the clock's present time (the model values
+  // when nothing is animating).
+  CGPoint presentationCenter() const;
+  CGSize presentationSize() const;
+  double presentationAlpha() const;
+  CGAffineTransform presentationTransform() const;
+  CGRect presentationFrame() const;
+  bool hasRunningAnimations() const;
+  // Ends the view's animations at their final values.
+  void removeAllAnimations();
 
   // Display.
   void setNeedsDisplay() { needsDisplay_ = true; }
@@ -112,6 +209,21 @@ class UIView : public std::enable_shared_from_this<UIView> {
  private:
   void syncLayer() const;
   std::vector<const UIView*> ancestry() const;  // self first, root last
+
+  void applyCenter(CGPoint center);
+  void applySize(CGSize size);
+  void autoresizeSubviews(CGSize oldSize);
+  void addConstraintReference(const NSLayoutConstraintRef& constraint);
+  void removeConstraintReference(const NSLayoutConstraint* constraint);
+  friend class NSLayoutConstraint;
+
+  struct Animations;
+  std::unique_ptr<Animations> animations_;
+  std::vector<NSLayoutConstraintRef> constraints_;
+  std::weak_ptr<UIViewController> viewController_;
+  uint32_t autoresizingMask_ = UIViewAutoresizingNone;
+  bool autoresizesSubviews_ = true;
+  bool translatesMask_ = true;
 
   CGPoint center_{};
   CGRect bounds_{};

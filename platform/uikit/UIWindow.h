@@ -5,12 +5,20 @@
 
 #include "platform/uikit/UIView.h"
 
+class UIViewController;
+
 class UIWindow : public UIView {
  public:
   UIWindow();
   explicit UIWindow(const CGRect& frame);
 
+  // Shows the window and makes it the key window; the root view controller's view appears.
   void makeKeyAndVisible();
+  // The controller whose view fills the window (it follows the window's size). Setting another
+  // one replaces the view; while the window is visible the old one disappears and the new one
+  // appears.
+  std::shared_ptr<UIViewController> rootViewController() const { return rootViewController_; }
+  void setRootViewController(const std::shared_ptr<UIViewController>& controller);
   static std::shared_ptr<UIWindow> keyWindow();
   bool isKeyWindow() const;
 
@@ -26,5 +34,8 @@ class UIWindow : public UIView {
   void layoutPass() { layoutIfNeeded(); }
 
  private:
+  void installRootView();
   UITouchRef touch_;
+  std::shared_ptr<UIViewController> rootViewController_;
+  bool visible_ = false;
 };

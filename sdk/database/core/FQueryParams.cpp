@@ -4,7 +4,10 @@
 
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSString.h"
+#include "sdk/database/core/FIndexedFilter.h"
+#include "sdk/database/core/FLimitedFilter.h"
 #include "sdk/database/core/FPath.h"
+#include "sdk/database/core/FRangedFilter.h"
 #include "sdk/database/core/FUtilities.h"
 #include "sdk/database/core/FValidation.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
@@ -126,6 +129,7 @@ FQueryParamsRef FQueryParams::fromQueryObject(const Value& dict) {
     if (!(l.is_number_integer() || wholeDouble)) badField("l", l);
     params->limitSet_ = true;
     params->limit_ = wholeDouble ? static_cast<int64_t>(l.get<double>()) : l.get<int64_t>();
+    FLimitedFilter::validateLimit(params->limit_);
   }
   if (dict.contains("sp")) {
     params->indexStartValue_ = FSnapshotUtilities::nodeFrom(dict.at("sp"));
@@ -168,6 +172,12 @@ uint64_t FQueryParams::hash() const {
 }
 
 std::string FQueryParams::description() const { return value::toJSON(wireProtocolParams()); }
+
+std::shared_ptr<const FNodeFilter> FQueryParams::nodeFilter() const {
+  if (loadsAllData()) return std::make_shared<const FIndexedFilter>(index_);
+  if (limitSet_) return std::make_shared<const FLimitedFilter>(*this);
+  return std::make_shared<const FRangedFilter>(*this);
+}
 
 FQuerySpec::FQuerySpec(FPathRef path, FQueryParamsRef params)
     : path_(path ? std::move(path) : FPath::empty()),

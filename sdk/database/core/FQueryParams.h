@@ -11,6 +11,7 @@
 #include "sdk/database/snapshot/FIndex.h"
 
 class FQueryParams;
+class FNodeFilter;
 using FQueryParamsRef = std::shared_ptr<const FQueryParams>;
 
 class FQueryParams : public std::enable_shared_from_this<FQueryParams> {
@@ -18,7 +19,7 @@ class FQueryParams : public std::enable_shared_from_this<FQueryParams> {
   FQueryParams();
   static const FQueryParamsRef& defaultInstance();
   // Raises NSInvalidArgumentException "Unknown view from paramter: <vf>" for a "vf" other than
-  // "l" or "r", and "InvalidZirezizeData" for a field of the wrong kind or a value that cannot
+  // "l" or "r", NSInvalidArgumentException for a limit outside 1...2147483647, and "InvalidZirezizeData" for a field of the wrong kind or a value that cannot
   // become a node.
   static FQueryParamsRef fromQueryObject(const Value& dict);
 
@@ -50,6 +51,10 @@ class FQueryParams : public std::enable_shared_from_this<FQueryParams> {
   FQueryParamsRef endAt(const FNodeRef& indexValue, const std::optional<std::string>& childKey) const;
   FQueryParamsRef endAt(const FNodeRef& indexValue) const { return endAt(indexValue, std::nullopt); }
   FQueryParamsRef orderBy(const FIndexRef& index) const;
+
+  // A new filter for a view of these params: indexed for a query that loads all data, limited for
+  // one with a limit (a limit outside 1...2147483647 raises NSInvalidArgumentException), else ranged.
+  std::shared_ptr<const FNodeFilter> nodeFilter() const;
 
   Value wireProtocolParams() const;
   bool isEqual(const FQueryParams& other) const;

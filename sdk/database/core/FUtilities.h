@@ -14,6 +14,8 @@
 #include "platform/foundation/Value.h"
 #include "sdk/database/core/FAtomicNumber.h"
 
+class FParsedUrl;
+
 // Log levels of the database's lines.
 inline constexpr int kFLogLevelDebug = 1;
 inline constexpr int kFLogLevelInfo = 2;
@@ -38,6 +40,10 @@ class FUtilities {
   static std::vector<std::string> splitString(std::string_view str, uint32_t maxSize);
   static std::string decodePath(std::string_view pathString);
   static std::string extractPathFromUrlString(std::string_view url);
+  // The database and the location a database URL names (defined with the repository info, in
+  // sdk/database/realtime). Raises "Failed to parse database URL" for a URL that cannot be read
+  // and for a namespace holding "/", ".." or NUL.
+  static std::shared_ptr<const FParsedUrl> parseUrl(std::string_view url);
   // "object", "string", "boolean", "number" or "null"; one shared string per name.
   static const std::string& getJavascriptType(const Value& value);
   // nullptr for "ok"; otherwise an error in "com.zirezize" with the status's code.

@@ -1,0 +1,118 @@
+#pragma once
+// The analyser screen. It shows the chart container in one of three modes ("octave" real-time
+// bands, "fft" plot, "sonogram"), restores the mode and every chart setting from the user
+// defaults when its view loads, starts the chart each time it appears and stops it when it
+// disappears. The bottom bar's buttons step the settings through fixed cycles and store them; the
+// labels over the chart show the A-weighted level, the peak and the readings at a touch.
+//
+// Made by the main storyboard, which lays out the view and connects the outlets below. It is the
+// delegate of its chart container, which reports every frame on the main thread. Main thread only.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/UISpectrumContainerView.h"
+#include "app/UIButtonWithTwoLabels.h"
+#include "app/UILabelWithMargin.h"
+#include "platform/uikit/NSLayoutConstraint.h"
+#include "platform/uikit/UIButton.h"
+#include "platform/uikit/UIControl.h"
+#include "platform/uikit/UILabel.h"
+#include "platform/uikit/UIViewController.h"
+
+class ViewController : public UIViewController, public DataProvideDelegate {
+ public:
+  ViewController() = default;
+  ~ViewController() override;
+
+  // ---- Outlets (connected by the storyboard) ----
+  std::weak_ptr<UIView> viewBottom;
+  std::shared_ptr<UISpectrumContainerView> spectrumView;
+  std::shared_ptr<UIButtonWithTwoLabels> btnGraph, btnOctaves, btnFFT, btnHold;
+  std::weak_ptr<UIButton> btnMaximizeMinimize;
+  std::weak_ptr<NSLayoutConstraint> btmConstraint;
+  std::shared_ptr<UIView> mainView;
+  NSLayoutConstraintRef spectrumViewRightPadding;
+  NSLayoutConstraintRef lcVolumeBackground;
+  std::shared_ptr<UILabel> lblFloatingLeft;
+  NSLayoutConstraintRef lcBottomBarIndent;
+  std::shared_ptr<UILabel> lblCurrentReadings;
+  NSLayoutConstraintRef lcBottomBarWithButtonsIndent;
+  std::shared_ptr<UIButton> btnAim;
+  std::shared_ptr<UILabel> lblFloatingRight;
+  std::shared_ptr<UILabelWithMargin> lblMaxMin;
+  std::shared_ptr<UIButton> btnStartStop;
+  // The dB-A help button, shown and hidden with the dB-A readout it explains.
+  std::weak_ptr<UIButton> btnDBAHelp;
+  // The current-input bar; a plain control until the input profiles give it its content.
+  std::shared_ptr<UIControl> vInputPlank;
+
+  // ---- Life cycle ----
+  void viewDidLoad() override;
+  void viewWillAppear(bool animated) override;
+  void viewDidAppear(bool animated) override;
+  void viewDidDisappear(bool animated) override;
+
+  // ---- Modes (called by the side menu) ----
+  void switchToOctaveMode();
+  void switchToFFTMode();
+  void switchToSpectrographMode();
+  void initWithOctaveSavedValues();
+  void initWithFFTSavedValues();
+  void initWithSpectrographSavedValues();
+  static std::vector<SonogramColorStop> getBWSonogramColors();
+  static std::vector<SonogramColorStop> getLavaSonogramColors();
+  static std::vector<SonogramColorStop> getHeatSonogramColors();
+
+  // ---- Small actions ----
+  void btnAimTap(const std::shared_ptr<UIButton>& sender);
+  void showRightMenu(const std::shared_ptr<UIButton>& sender);
+  void showdBAHelp(const std::shared_ptr<UIButton>& sender);
+  void openInputsView();
+  void btnSpectrograph(const std::shared_ptr<UIButton>& sender) {}
+
+  // ---- Bottom bar ----
+  void startProcessing(const std::shared_ptr<UIButton>& sender);
+  void btnStartStopTap(const std::shared_ptr<UIButton>& sender);
+  void changeGraphType(const std::shared_ptr<UIButton>& sender);
+  void changeOctaveMode(const std::shared_ptr<UIButton>& sender);
+  void changeFFTSize(const std::shared_ptr<UIButton>& sender);
+  void changePeakMode(const std::shared_ptr<UIButton>& sender);
+  void btnMinimizeMaximizeTap(const std::shared_ptr<UIButton>& sender);
+  // The FFT sizes the size button steps through in a mode ("octave" or another) on a screen of
+  // the width; the last entry is followed by the first, except in the narrow non-octave cycle
+  // whose wrap goes to 512.
+  static std::vector<int32_t> fftSizeCycle(bool octave, double screenWidth);
+  static int32_t nextFFTSize(bool octave, double screenWidth, int32_t current, bool* onCycle = nullptr);
+
+  // ---- Readouts (DataProvideDelegate) ----
+  void provideData(const std::vector<Value>& values) override {}
+  void maximusArray(const std::vector<Value>& maximus, const std::vector<Value>& holdedMaximus,
+                    const std::vector<Value>& holdedMinimus) override;
+  void onTouch(const std::vector<Value>& values) override;
+  void onTouchEnd() override {}
+  void onRemoveMarker() override;
+  void dbaValue(float value) override;
+  void dbbValue(float) override {}
+  void dbcValue(float) override {}
+  void dbzValue(float) override {}
+  void selectedValues(const std::optional<std::vector<Value>>& values) override;
+  void currentLeftPaddingChanged(float padding) override;
+  void fftValues(const std::vector<float>&) override {}
+
+  // The dB-A label's number for the A-weighted total L and the recorder level P.
+  static int dbaReadout(float level, int recorderPower);
+  // The name of the nearest equal-tempered note ("A4" for 440 Hz); empty outside the table.
+  static std::string frequencyToNote(float frequency);
+
+ private:
+  std::string currentType() const;
+  // The readouts, the aim, maximise and help buttons: shown for the graph modes, hidden for the sonogram.
+  void showGraphControls(bool show);
+  std::shared_ptr<ViewController> self();
+  void applyFFTHoldPeaks(const std::string& stored);
+  void applyFFTWindowFromStore();
+  void applyFFTScaleFromStore();
+  void applyChartLineStyle();
+};

@@ -1,0 +1,191 @@
+#include "platform/foundation/NSURLComponents.h"
+
+#include <cstring>
+
+namespace {
+
+bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The characters a URL may hold unescaped: unreserved, reserved and "%".
+bool isURLCharacter(char c) {
+  if (isAlpha(c) || isDigit(c)) return true;
+  return c != '\0' && std::strchr("-._~:/?#[]@!$&'()*+,;=%", c) != nullptr;
+}
+
+bool isValidUTF8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    auto c = static_cast<unsigned char>(s[i]);
+    size_t n = 0;
+    uint32_t cp = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      n = 1;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 2;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    for (size_t k = 1; k <= n; ++k) {
+      if (i + k >= s.size()) return false;
+      auto cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return false;
+    }
+    i += n + 1;
+  }
+  return true;
+}
+
+// Percent-decodes a piece whose escapes were checked already; nullopt when the bytes that come
+// out are not UTF-8.
+std::optional<std::string> decode(std::string_view piece) {
+  std::string out;
+  out.reserve(piece.size());
+  for (size_t i = 0; i < piece.size(); ++i) {
+    if (piece[i] == '%') {
+      out.push_back(static_cast<char>(hexValue(piece[i + 1]) * 16 + hexValue(piece[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(piece[i]);
+    }
+  }
+  if (!isValidUTF8(out)) return std::nullopt;
+  return out;
+}
+
+}  // namespace
+
+std::optional<NSURLComponents> NSURLComponents::componentsWithString(std::string_view text) {
+  if (text.size() > kMaxLength) return std::nullopt;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!isURLCharacter(text[i])) return std::nullopt;
+    if (text[i] == '%') {
+      if (i + 2 >= text.size() || hexValue(text[i + 1]) < 0 || hexValue(text[i + 2]) < 0) {
+        return std::nullopt;
+      }
+    }
+  }
+
+  NSURLComponents out;
+  std::string_view rest = text;
+
+  // Scheme: the text before the first ":" when no "/", "?" or "#" comes before it.
+  size_t colon = rest.find(':');
+  size_t firstDelimiter = rest.find_first_of("/?#");
+  if (colon != std::string_view::npos && colon < firstDelimiter) {
+    std::string_view scheme = rest.substr(0, colon);
+    if (scheme.empty() || !isAlpha(scheme[0])) return std::nullopt;
+    for (char c : scheme) {
+      if (!isAlpha(c) && !isDigit(c) && c != '+' && c != '-' && c != '.') return std::nullopt;
+    }
+    out.scheme_ = std::string(scheme);
+    rest = rest.substr(colon + 1);
+  }
+
+  // Authority.
+  if (rest.substr(0, 2) == "//") {
+    rest = rest.substr(2);
+    size_t end = rest.find_first_of("/?#");
+    std::string_view authority = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end);
+    size_t at = authority.rfind('@');
+    if (at != std::string_view::npos) {
+      auto user = decode(authority.substr(0, at));
+      if (!user) return std::nullopt;
+      out.user_ = std::move(*user);
+      authority = authority.substr(at + 1);
+    }
+    std::string_view host;
+    std::string_view portText;
+    bool hasPort = false;
+    if (!authority.empty() && authority[0] == '[') {
+      size_t close = authority.find(']');
+      if (close == std::string_view::npos) return std::nullopt;
+      host = authority.substr(1, close - 1);
+      std::string_view after = authority.substr(close + 1);
+      if (!after.empty()) {
+        if (after[0] != ':') return std::nullopt;
+        hasPort = true;
+        portText = after.substr(1);
+      }
+    } else {
+      size_t portColon = authority.find(':');
+      host = authority.substr(0, portColon);
+      if (portColon != std::string_view::npos) {
+        hasPort = true;
+        portText = authority.substr(portColon + 1);
+      }
+      if (host.find_first_of("[]") != std::string_view::npos) return std::nullopt;
+    }
+    auto decodedHost = decode(host);
+    if (!decodedHost) return std::nullopt;
+    out.host_ = std::move(*decodedHost);
+    if (hasPort && !portText.empty()) {
+      if (portText.size() > 5) return std::nullopt;
+      int64_t port = 0;
+      for (char c : portText) {
+        if (!isDigit(c)) return std::nullopt;
+        port = port * 10 + (c - '0');
+      }
+      if (port > 65535) return std::nullopt;
+      out.port_ = port;
+    }
+  }
+
+  size_t hash = rest.find('#');
+  if (hash != std::string_view::npos) {
+    auto fragment = decode(rest.substr(hash + 1));
+    if (!fragment) return std::nullopt;
+    out.fragment_ = std::move(*fragment);
+    rest = rest.substr(0, hash);
+  }
+  size_t question = rest.find('?');
+  if (question != std::string_view::npos) {
+    std::string_view query = rest.substr(question + 1);
+    rest = rest.substr(0, question);
+    std::vector<NSURLQueryItem> items;
+    size_t start = 0;
+    while (!query.empty() && start <= query.size()) {
+      size_t amp = query.find('&', start);
+      std::string_view item = query.substr(start, amp == std::string_view::npos ? std::string_view::npos : amp - start);
+      NSURLQueryItem parsed;
+      size_t eq = item.find('=');
+      auto name = decode(item.substr(0, eq));
+      if (!name) return std::nullopt;
+      parsed.name = std::move(*name);
+      if (eq != std::string_view::npos) {
+        auto value = decode(item.substr(eq + 1));
+        if (!value) return std::nullopt;
+        parsed.value = std::move(*value);
+      }
+      items.push_back(std::move(parsed));
+      if (amp == std::string_view::npos) break;
+      start = amp + 1;
+    }
+    out.queryItems_ = std::move(items);
+  }
+  if (rest.find_first_of("[]") != std::string_view::npos) return std::nullopt;
+  auto path = decode(rest);
+  if (!path) return std::nullopt;
+  out.path_ = std::move(*path);
+  return out;
+}

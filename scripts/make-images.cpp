@@ -1,0 +1,194 @@
+// Draws the application's bundle images (resources/*.png) with Cairo. The PNG files are kept in
+// the repository; run this only to change them:
+//   g++ -std=c++20 scripts/make-images.cpp $(pkg-config --cflags --libs cairo) -o /tmp/make-images
+//   /tmp/make-images resources
+// Every image is drawn at two pixels per point ("@2x").
+#include <cairo.h>
+
+#include <cmath>
+#include <cstdio>
+#include <array>
+#include <functional>
+#include <string>
+
+namespace {
+
+constexpr double kScale = 2;
+
+void rgb(cairo_t* cr, unsigned hex, double alpha = 1) {
+  cairo_set_source_rgba(cr, ((hex >> 16) & 0xff) / 255.0, ((hex >> 8) & 0xff) / 255.0, (hex & 0xff) / 255.0, alpha);
+}
+
+void roundedRect(cairo_t* cr, double x, double y, double w, double h, double r) {
+  cairo_new_sub_path(cr);
+  cairo_arc(cr, x + w - r, y + r, r, -M_PI / 2, 0);
+  cairo_arc(cr, x + w - r, y + h - r, r, 0, M_PI / 2);
+  cairo_arc(cr, x + r, y + h - r, r, M_PI / 2, M_PI);
+  cairo_arc(cr, x + r, y + r, r, M_PI, 3 * M_PI / 2);
+  cairo_close_path(cr);
+}
+
+bool write(const std::string& dir, const std::string& name, double w, double h, const std::function<void(cairo_t*)>& draw) {
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(w * kScale), int(h * kScale));
+  cairo_t* cr = cairo_create(s);
+  cairo_scale(cr, kScale, kScale);
+  draw(cr);
+  cairo_destroy(cr);
+  std::string path = dir + "/" + name + "@2x.png";
+  bool ok = cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
+  cairo_surface_destroy(s);
+  std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.c_str());
+  return ok;
+}
+
+// A round glass plate behind the small icons, so they read over the chart.
+void plate(cairo_t* cr, double size, unsigned ring) {
+  double c = size / 2, r = size / 2 - 3;
+  cairo_arc(cr, c, c, r, 0, 2 * M_PI);
+  rgb(cr, 0x14122E, 0.78);
+  cairo_fill_preserve(cr);
+  rgb(cr, ring, 0.9);
+  cairo_set_line_width(cr, 1.5);
+  cairo_stroke(cr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string dir = argc > 1 ? argv[1] : "resources";
+  bool ok = true;
+
+  // The screen's background: deep indigo with a soft light from the upper middle.
+  ok &= write(dir, "mainBackground", 568, 320, [](cairo_t* cr) {
+    cairo_pattern_t* g = cairo_pattern_create_linear(0, 0, 0, 320);
+    cairo_pattern_add_color_stop_rgb(g, 0, 0x1E / 255.0, 0x1B / 255.0, 0x42 / 255.0);
+    cairo_pattern_add_color_stop_rgb(g, 1, 0x08 / 255.0, 0x07 / 255.0, 0x16 / 255.0);
+    cairo_set_source(cr, g);
+    cairo_paint(cr);
+    cairo_pattern_destroy(g);
+    cairo_pattern_t* r = cairo_pattern_create_radial(284, 40, 10, 284, 40, 330);
+    cairo_pattern_add_color_stop_rgba(r, 0, 0x4F / 255.0, 0x4D / 255.0, 0xB8 / 255.0, 0.22);
+    cairo_pattern_add_color_stop_rgba(r, 1, 0x4F / 255.0, 0x4D / 255.0, 0xB8 / 255.0, 0);
+    cairo_set_source(cr, r);
+    cairo_paint(cr);
+    cairo_pattern_destroy(r);
+  });
+
+  // The setting buttons' background, stretched between caps of 20 (top, bottom) and 50 (sides).
+  ok &= write(dir, "btnBackground", 120, 44, [](cairo_t* cr) {
+    roundedRect(cr, 0.75, 0.75, 118.5, 42.5, 8);
+    cairo_pattern_t* g = cairo_pattern_create_linear(0, 0, 0, 44);
+    cairo_pattern_add_color_stop_rgba(g, 0, 0x33 / 255.0, 0x30 / 255.0, 0x6E / 255.0, 0.95);
+    cairo_pattern_add_color_stop_rgba(g, 1, 0x1A / 255.0, 0x18 / 255.0, 0x3C / 255.0, 0.95);
+    cairo_set_source(cr, g);
+    cairo_fill_preserve(cr);
+    cairo_pattern_destroy(g);
+    rgb(cr, 0x6E6BD8, 0.9);
+    cairo_set_line_width(cr, 1.5);
+    cairo_stroke(cr);
+    // A thin accent on the left edge.
+    roundedRect(cr, 3.5, 12, 2, 20, 1);
+    rgb(cr, 0x31F1E8, 0.9);
+    cairo_fill(cr);
+  });
+
+  // The bottom bar's strip.
+  ok &= write(dir, "bottomBarBackground", 40, 50, [](cairo_t* cr) {
+    cairo_pattern_t* g = cairo_pattern_create_linear(0, 0, 0, 50);
+    cairo_pattern_add_color_stop_rgba(g, 0, 0x0C / 255.0, 0x0B / 255.0, 0x20 / 255.0, 0.55);
+    cairo_pattern_add_color_stop_rgba(g, 1, 0x05 / 255.0, 0x05 / 255.0, 0x10 / 255.0, 0.95);
+    cairo_set_source(cr, g);
+    cairo_paint(cr);
+    cairo_pattern_destroy(g);
+    cairo_rectangle(cr, 0, 0, 40, 1);
+    rgb(cr, 0x4F4DB8, 0.8);
+    cairo_fill(cr);
+  });
+
+  // Start (a play triangle) and stop (a square), 44 points.
+  ok &= write(dir, "btnStart", 44, 44, [](cairo_t* cr) {
+    plate(cr, 44, 0x31F1E8);
+    cairo_move_to(cr, 17, 13);
+    cairo_line_to(cr, 31, 22);
+    cairo_line_to(cr, 17, 31);
+    cairo_close_path(cr);
+    rgb(cr, 0x31F1E8);
+    cairo_fill(cr);
+  });
+  ok &= write(dir, "btnStop", 44, 44, [](cairo_t* cr) {
+    plate(cr, 44, 0xFFFD00);
+    roundedRect(cr, 15, 15, 14, 14, 2);
+    rgb(cr, 0xFFFD00);
+    cairo_fill(cr);
+  });
+
+  // Maximise (arrows out) and minimise (arrows in).
+  auto arrows = [](cairo_t* cr, bool out) {
+    plate(cr, 44, 0x9C80EF);
+    rgb(cr, 0xFEFEFF);
+    cairo_set_line_width(cr, 2);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    for (int q = 0; q < 4; ++q) {
+      double sx = (q & 1) ? 1 : -1, sy = (q & 2) ? 1 : -1;
+      double tipX = 22 + sx * (out ? 9 : 3), tipY = 22 + sy * (out ? 9 : 3);
+      double inX = out ? -sx : sx, inY = out ? -sy : sy;
+      cairo_move_to(cr, tipX + inX * 5, tipY);
+      cairo_line_to(cr, tipX, tipY);
+      cairo_line_to(cr, tipX, tipY + inY * 5);
+      cairo_stroke(cr);
+    }
+  };
+  ok &= write(dir, "btnMaximize", 44, 44, [&](cairo_t* cr) { arrows(cr, true); });
+  ok &= write(dir, "btnMinimize", 44, 44, [&](cairo_t* cr) { arrows(cr, false); });
+
+  // The aim (peak marker): a cross-hair, grey when off and yellow when on.
+  auto aim = [](cairo_t* cr, unsigned color, unsigned ring) {
+    plate(cr, 44, ring);
+    rgb(cr, color);
+    cairo_set_line_width(cr, 2);
+    cairo_arc(cr, 22, 22, 8, 0, 2 * M_PI);
+    cairo_stroke(cr);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    for (auto [x0, y0, x1, y1] : {std::array<double, 4>{22, 9, 22, 16}, {22, 28, 22, 35}, {9, 22, 16, 22}, {28, 22, 35, 22}}) {
+      cairo_move_to(cr, x0, y0);
+      cairo_line_to(cr, x1, y1);
+      cairo_stroke(cr);
+    }
+    cairo_arc(cr, 22, 22, 2, 0, 2 * M_PI);
+    cairo_fill(cr);
+  };
+  ok &= write(dir, "btnAim", 44, 44, [&](cairo_t* cr) { aim(cr, 0x8C8AB8, 0x4F4DB8); });
+  ok &= write(dir, "btnAimSelected", 44, 44, [&](cairo_t* cr) { aim(cr, 0xFFFD00, 0xFFFD00); });
+
+  // The side menu: three bars.
+  ok &= write(dir, "btnMenu", 44, 44, [](cairo_t* cr) {
+    plate(cr, 44, 0x9C80EF);
+    rgb(cr, 0xFEFEFF);
+    cairo_set_line_width(cr, 2.2);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    for (double y : {15.5, 22.0, 28.5}) {
+      cairo_move_to(cr, 14, y);
+      cairo_line_to(cr, 30, y);
+      cairo_stroke(cr);
+    }
+  });
+
+  // The dB-A help: a small question mark in a ring.
+  ok &= write(dir, "btnHelp", 24, 24, [](cairo_t* cr) {
+    cairo_arc(cr, 12, 12, 9.5, 0, 2 * M_PI);
+    rgb(cr, 0x14122E, 0.8);
+    cairo_fill_preserve(cr);
+    rgb(cr, 0x39F2E3);
+    cairo_set_line_width(cr, 1.5);
+    cairo_stroke(cr);
+    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(cr, 13);
+    cairo_text_extents_t e;
+    cairo_text_extents(cr, "?", &e);
+    cairo_move_to(cr, 12 - e.width / 2 - e.x_bearing, 12 - e.height / 2 - e.y_bearing);
+    cairo_show_text(cr, "?");
+  });
+
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,6 @@
+#include "sdk/database/core/FCompleteChildSource.h"
+
+const std::shared_ptr<const FNoCompleteChildSource>& FNoCompleteChildSource::instance() {
+  static const std::shared_ptr<const FNoCompleteChildSource> shared = std::make_shared<const FNoCompleteChildSource>();
+  return shared;
+}

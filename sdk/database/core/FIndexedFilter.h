@@ -1,0 +1,22 @@
+#pragma once
+// The filter of a query that loads all data: every child stays; the node only carries the
+// query's index.
+#include "sdk/database/core/FNodeFilter.h"
+
+class FIndexedFilter : public FNodeFilter {
+ public:
+  explicit FIndexedFilter(FIndexRef index);
+
+  FIndexedNodeRef updateChildIn(const FIndexedNodeRef& oldSnap, const std::string& childKey, const FNodeRef& newChild,
+                                const FPathRef& affectedPath, const FCompleteChildSource& source,
+                                FChildChangeAccumulator* accumulator) const override;
+  FIndexedNodeRef updateFullNode(const FIndexedNodeRef& oldSnap, const FIndexedNodeRef& newSnap,
+                                 FChildChangeAccumulator* accumulator) const override;
+  FIndexedNodeRef updatePriority(const FNodeRef& priority, const FIndexedNodeRef& oldSnap) const override;
+  bool filtersNodes() const override { return false; }
+  FNodeFilterRef indexedFilter() const override { return shared_from_this(); }
+  const FIndexRef& index() const override { return index_; }
+
+ private:
+  FIndexRef index_;
+};

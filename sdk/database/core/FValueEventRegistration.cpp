@@ -1,0 +1,42 @@
+#include "sdk/database/core/FValueEventRegistration.h"
+
+#include "sdk/database/core/FCancelEvent.h"
+#include "sdk/database/core/FDataEvent.h"
+#include "sdk/database/core/FFLog.h"
+
+FValueEventRegistration::FValueEventRegistration(const std::shared_ptr<FRepo>& repo, uint64_t handle,
+                                                 FValueEventCallback callback, FCancelEventCallback cancelCallback)
+    : callback_(std::move(callback)), cancelCallback_(std::move(cancelCallback)), handle_(handle), repo_(repo) {}
+
+FEventRef FValueEventRegistration::createEventFrom(const FChange& change, const FQuerySpecRef& query) const {
+  auto ref = std::make_shared<const ZIRDatabaseReference>(repo_.lock(), query->path());
+  auto snapshot = std::make_shared<const ZIRDataSnapshot>(ref, change.indexedNode());
+  return std::make_shared<const FDataEvent>(FEventTypeValue, shared_from_this(), snapshot);
+}
+
+void FValueEventRegistration::fireEvent(const FEventRef& event, const DispatchQueueRef& queue) const {
+  if (event->isCancelEvent()) {
+    auto cancel = std::static_pointer_cast<const FCancelEvent>(event);
+    FFLogDebug("I-RDB065001", "Raising cancel value event on %s", cancel->path()->toString().c_str());
+    if (!cancelCallback_) return;
+    FCancelEventCallback callback = cancelCallback_;
+    queue->async([callback, error = cancel->error()] { callback(error); });
+    return;
+  }
+  if (!callback_) return;
+  auto data = std::static_pointer_cast<const FDataEvent>(event);
+  FFLogDebug("I-RDB065002", "Raising value event on %s", data->snapshot()->key().value_or("(null)").c_str());
+  FValueEventCallback callback = callback_;
+  queue->async([callback, snapshot = data->snapshot()] { callback(snapshot); });
+}
+
+std::shared_ptr<const FCancelEvent> FValueEventRegistration::createCancelEventFromError(const NSErrorRef& error,
+                                                                                        const FPathRef& path) const {
+  if (!cancelCallback_) return nullptr;
+  return std::make_shared<const FCancelEvent>(shared_from_this(), error, path);
+}
+
+bool FValueEventRegistration::matches(const FEventRegistration& other) const {
+  return handle_ == kFEventRegistrationAllHandles || other.handle() == kFEventRegistrationAllHandles ||
+         handle_ == other.handle();
+}

@@ -1,0 +1,355 @@
+#include "sdk/database/core/FViewProcessor.h"
+
+#include "platform/foundation/NSException.h"
+#include "sdk/database/core/FWriteTreeCompleteChildSource.h"
+#include "sdk/database/snapshot/FChildrenNode.h"
+
+namespace {
+
+FWriteTreeCompleteChildSource sourceFor(const FWriteTreeRefPtr& writes, const FViewCacheRef& viewCache,
+                                        const FNodeRef& completeCache) {
+  return FWriteTreeCompleteChildSource(writes, viewCache, completeCache);
+}
+
+FPathRef keyPath(const std::string& key) { return FPath::empty()->childFromString(key); }
+
+}  // namespace
+
+FViewProcessor::FViewProcessor(FNodeFilterRef filter) : filter_(std::move(filter)) {}
+
+FViewProcessorResult FViewProcessor::applyOperationOn(const FViewCacheRef& oldViewCache, const FOperation& operation,
+                                                      const FWriteTreeRefPtr& writesCache,
+                                                      const FNodeRef& completeCache) const {
+  FChildChangeAccumulator accumulator;
+  FViewCacheRef newViewCache;
+  const FOperationSource& source = *operation.source();
+  switch (operation.type()) {
+    case FOperationTypeOverwrite: {
+      const auto& overwrite = static_cast<const FOverwrite&>(operation);
+      if (source.fromUser()) {
+        newViewCache = applyUserOverwriteTo(oldViewCache, overwrite.path(), overwrite.snap(), writesCache,
+                                            completeCache, accumulator);
+      } else {
+        const bool filterServerNode =
+            source.isTagged() || (oldViewCache->cachedServerSnap()->isFiltered() && !overwrite.path()->isEmpty());
+        newViewCache = applyServerOverwriteTo(oldViewCache, overwrite.path(), overwrite.snap(), writesCache,
+                                              completeCache, filterServerNode, accumulator);
+      }
+      break;
+    }
+    case FOperationTypeMerge: {
+      const auto& merge = static_cast<const FMerge&>(operation);
+      if (source.fromUser()) {
+        newViewCache =
+            applyUserMergeTo(oldViewCache, merge.path(), merge.children(), writesCache, completeCache, accumulator);
+      } else {
+        const bool filterServerNode = source.isTagged() || oldViewCache->cachedServerSnap()->isFiltered();
+        newViewCache = applyServerMergeTo(oldViewCache, merge.path(), merge.children(), writesCache, completeCache,
+                                          filterServerNode, accumulator);
+      }
+      break;
+    }
+    case FOperationTypeAckUserWrite: {
+      const auto& ack = static_cast<const FAckUserWrite&>(operation);
+      if (!ack.revert()) {
+        newViewCache =
+            ackUserWriteOn(oldViewCache, ack.path(), ack.affectedTree(), writesCache, completeCache, accumulator);
+      } else {
+        newViewCache = revertUserWriteOn(oldViewCache, ack.path(), writesCache, completeCache, accumulator);
+      }
+      break;
+    }
+    case FOperationTypeListenComplete:
+      newViewCache = listenCompleteOldCache(oldViewCache, operation.path(), writesCache, accumulator);
+      break;
+    default:
+      NSException::raise(NSInternalInconsistencyException, "Unknown operation encountered %ld.",
+                         static_cast<long>(operation.type()));
+  }
+  std::vector<FChange> changes = maybeAddValueFromOldViewCache(*oldViewCache, *newViewCache, accumulator.changes());
+  return FViewProcessorResult{newViewCache, std::move(changes)};
+}
+
+std::vector<FChange> FViewProcessor::maybeAddValueFromOldViewCache(const FViewCache& oldViewCache,
+                                                                   const FViewCache& newViewCache,
+                                                                   std::vector<FChange> changes) {
+  const FCacheNodeRef& eventSnap = newViewCache.cachedEventSnap();
+  if (!eventSnap->isFullyInitialized()) return changes;
+  const FNodeRef& node = eventSnap->node();
+  const bool isLeafOrEmpty = node->isLeafNode() || node->isEmpty();
+  if (changes.empty() && oldViewCache.cachedEventSnap()->isFullyInitialized()) {
+    FNodeRef oldComplete = oldViewCache.completeEventSnap();
+    if ((!isLeafOrEmpty || node->isEqual(*oldComplete)) && node->getPriority()->isEqual(*oldComplete->getPriority())) {
+      return changes;
+    }
+  }
+  changes.emplace_back(FEventTypeValue, eventSnap->indexedNode());
+  return changes;
+}
+
+FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCacheRef& viewCache,
+                                                                 const FPathRef& changePath,
+                                                                 const FWriteTreeRefPtr& writesCache,
+                                                                 const FCompleteChildSource& source,
+                                                                 FChildChangeAccumulator& accumulator) const {
+  const FCacheNodeRef& oldEventSnap = viewCache->cachedEventSnap();
+  std::optional<std::string> childKey = changePath->getFront();
+  if (writesCache->shadowingWriteAtPath(changePath)) {
+    // A user write hides the change; but when the server's data below a leaf the user is shown
+    // replaced that leaf with children, the location's value itself changed: recompute it all.
+    FNodeRef completeServer = viewCache->completeServerSnap();
+    const bool leafReplaced = childKey && oldEventSnap->node()->isLeafNode() && completeServer &&
+                              !completeServer->isLeafNode() && !viewCache->cachedServerSnap()->isFiltered();
+    if (!leafReplaced) return viewCache;
+    childKey.reset();
+  }
+  FIndexedNodeRef newEventCache;
+  if (!childKey) {
+    FNodeRef node;
+    if (viewCache->cachedServerSnap()->isFiltered()) {
+      FNodeRef serverCache = viewCache->completeServerSnap();
+      FNodeRef completeChildren =
+          serverCache && serverCache->kind() == FNode::Kind::Children ? serverCache : FEmptyNode::emptyNode();
+      node = writesCache->calculateCompleteEventChildrenWithCompleteServerChildren(completeChildren);
+    } else {
+      node = writesCache->calculateCompleteEventCacheWithCompleteServerCache(viewCache->completeServerSnap());
+    }
+    newEventCache = node ? filter_->updateFullNode(oldEventSnap->indexedNode(),
+                                                   FIndexedNode::indexedNodeWithNode(node, filter_->index()),
+                                                   &accumulator)
+                         : oldEventSnap->indexedNode();
+  } else if (*childKey == ".priority") {
+    FNodeRef updatedPriority = writesCache->calculateEventCacheAfterServerOverwriteWithChildPath(
+        changePath, oldEventSnap->node(), viewCache->cachedServerSnap()->node());
+    newEventCache = updatedPriority ? filter_->updatePriority(updatedPriority, oldEventSnap->indexedNode())
+                                    : oldEventSnap->indexedNode();
+  } else {
+    FPathRef childChangePath = changePath->popFront();
+    FNodeRef newEventChild;
+    if (oldEventSnap->isCompleteForChild(*childKey)) {
+      FNodeRef eventChildUpdate = writesCache->calculateEventCacheAfterServerOverwriteWithChildPath(
+          changePath, oldEventSnap->node(), viewCache->cachedServerSnap()->node());
+      newEventChild = oldEventSnap->node()->getImmediateChild(*childKey);
+      if (eventChildUpdate) newEventChild = newEventChild->updateChild(childChangePath, eventChildUpdate);
+    } else {
+      newEventChild = writesCache->calculateCompleteChild(*childKey, *viewCache->cachedServerSnap());
+    }
+    newEventCache = newEventChild ? filter_->updateChildIn(oldEventSnap->indexedNode(), *childKey, newEventChild,
+                                                           childChangePath, source, &accumulator)
+                                  : oldEventSnap->indexedNode();
+  }
+  return viewCache->updateEventSnap(newEventCache, oldEventSnap->isFullyInitialized() || !childKey,
+                                    filter_->filtersNodes());
+}
+
+FViewCacheRef FViewProcessor::applyServerOverwriteTo(const FViewCacheRef& viewCache, const FPathRef& changePath,
+                                                     const FNodeRef& changedSnap, const FWriteTreeRefPtr& writesCache,
+                                                     const FNodeRef& completeCache, bool filterServerNode,
+                                                     FChildChangeAccumulator& accumulator) const {
+  const FCacheNodeRef& oldServerSnap = viewCache->cachedServerSnap();
+  FNodeFilterRef serverFilter = filterServerNode ? filter_ : filter_->indexedFilter();
+  FIndexedNodeRef newServerCache;
+  std::optional<std::string> childKey = changePath->getFront();
+  if (!childKey) {
+    newServerCache = serverFilter->updateFullNode(
+        oldServerSnap->indexedNode(), FIndexedNode::indexedNodeWithNode(changedSnap, serverFilter->index()), nullptr);
+  } else if (serverFilter->filtersNodes() && !oldServerSnap->isFiltered()) {
+    // The first filtered update of an unfiltered server cache refilters the whole node once.
+    FPathRef updatePath = changePath->popFront();
+    FNodeRef newChild = oldServerSnap->node()->getImmediateChild(*childKey)->updateChild(updatePath, changedSnap);
+    FIndexedNodeRef newServerNode = oldServerSnap->indexedNode()->updateChild(*childKey, newChild);
+    newServerCache = serverFilter->updateFullNode(oldServerSnap->indexedNode(), newServerNode, nullptr);
+  } else {
+    if (!oldServerSnap->isCompleteForPath(*changePath) && changePath->length() > 1) {
+      return viewCache;  // a deep update below a child the server cache does not hold
+    }
+    FPathRef childChangePath = changePath->popFront();
+    FNodeRef childNode = oldServerSnap->node()->getImmediateChild(*childKey)->updateChild(childChangePath, changedSnap);
+    if (*childKey == ".priority") {
+      newServerCache = serverFilter->updatePriority(childNode, oldServerSnap->indexedNode());
+    } else {
+      newServerCache = serverFilter->updateChildIn(oldServerSnap->indexedNode(), *childKey, childNode, childChangePath,
+                                                   *FNoCompleteChildSource::instance(), nullptr);
+    }
+  }
+  FViewCacheRef newViewCache =
+      viewCache->updateServerSnap(newServerCache, oldServerSnap->isFullyInitialized() || changePath->isEmpty(),
+                                  serverFilter->filtersNodes());
+  FWriteTreeCompleteChildSource source = sourceFor(writesCache, newViewCache, completeCache);
+  return generateEventCacheAfterServerEvent(newViewCache, changePath, writesCache, source, accumulator);
+}
+
+FViewCacheRef FViewProcessor::applyUserOverwriteTo(const FViewCacheRef& viewCache, const FPathRef& changePath,
+                                                   const FNodeRef& changedSnap, const FWriteTreeRefPtr& writesCache,
+                                                   const FNodeRef& completeCache,
+                                                   FChildChangeAccumulator& accumulator) const {
+  const FCacheNodeRef& oldEventSnap = viewCache->cachedEventSnap();
+  FWriteTreeCompleteChildSource source = sourceFor(writesCache, viewCache, completeCache);
+  std::optional<std::string> childKey = changePath->getFront();
+  if (!childKey) {
+    FIndexedNodeRef newEventCache = filter_->updateFullNode(
+        oldEventSnap->indexedNode(), FIndexedNode::indexedNodeWithNode(changedSnap, filter_->index()), &accumulator);
+    return viewCache->updateEventSnap(newEventCache, true, filter_->filtersNodes());
+  }
+  if (*childKey == ".priority") {
+    FIndexedNodeRef newEventCache = filter_->updatePriority(changedSnap, oldEventSnap->indexedNode());
+    return viewCache->updateEventSnap(newEventCache, oldEventSnap->isFullyInitialized(), oldEventSnap->isFiltered());
+  }
+  FPathRef childChangePath = changePath->popFront();
+  FNodeRef oldChild = oldEventSnap->node()->getImmediateChild(*childKey);
+  FNodeRef newChild;
+  if (childChangePath->isEmpty()) {
+    newChild = changedSnap;
+  } else if (FNodeRef childNode = source.completeChild(*childKey)) {
+    const bool priorityOfMissingNode = childChangePath->getBack() == std::optional<std::string>(".priority") &&
+                                       childNode->getChild(childChangePath->parent())->isEmpty();
+    newChild = priorityOfMissingNode ? childNode : childNode->updateChild(childChangePath, changedSnap);
+  } else {
+    newChild = FEmptyNode::emptyNode();
+  }
+  if (oldChild->isEqual(*newChild)) return viewCache;
+  FIndexedNodeRef newEventSnap = filter_->updateChildIn(oldEventSnap->indexedNode(), *childKey, newChild,
+                                                        childChangePath, source, &accumulator);
+  return viewCache->updateEventSnap(newEventSnap, oldEventSnap->isFullyInitialized(), filter_->filtersNodes());
+}
+
+FViewCacheRef FViewProcessor::applyUserMergeTo(const FViewCacheRef& viewCache, const FPathRef& path,
+                                               const FCompoundWriteRef& changedChildren,
+                                               const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
+                                               FChildChangeAccumulator& accumulator) const {
+  // Writes to children the event cache holds completely go first, so that a limited window is
+  // settled before writes that may pull children into it.
+  auto completeInOriginal = [&](const FPathRef& writePath) {
+    std::optional<std::string> front = writePath->getFront();
+    return front && viewCache->cachedEventSnap()->isCompleteForChild(*front);
+  };
+  FViewCacheRef current = viewCache;
+  for (bool firstPass : {true, false}) {
+    changedChildren->enumerateWrites([&](const FPathRef& relative, const FNodeRef& node, bool*) {
+      FPathRef writePath = path->child(*relative);
+      if (completeInOriginal(writePath) == firstPass) {
+        current = applyUserOverwriteTo(current, writePath, node, writesCache, completeCache, accumulator);
+      }
+    });
+  }
+  return current;
+}
+
+FViewCacheRef FViewProcessor::applyServerMergeTo(const FViewCacheRef& viewCache, const FPathRef& path,
+                                                 const FCompoundWriteRef& changedChildren,
+                                                 const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
+                                                 bool filterServerNode, FChildChangeAccumulator& accumulator) const {
+  const FCacheNodeRef& serverSnap = viewCache->cachedServerSnap();
+  if (serverSnap->node()->isEmpty() && !serverSnap->isFullyInitialized()) return viewCache;
+  FCompoundWriteRef actualMerge =
+      path->isEmpty() ? changedChildren : FCompoundWrite::emptyWrite()->addCompoundWrite(*changedChildren, path);
+  const FNodeRef& serverNode = serverSnap->node();
+  FViewCacheRef current = viewCache;
+  const auto& children = actualMerge->writeTree()->children();
+  children->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeTreeRef& childTree, bool*) {
+    if (!serverNode->hasChild(key)) return;
+    FNodeRef newChild = FCompoundWrite(childTree).applyToNode(serverNode->getImmediateChild(key));
+    current = applyServerOverwriteTo(current, keyPath(key), newChild, writesCache, completeCache, filterServerNode,
+                                     accumulator);
+  });
+  children->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeTreeRef& childTree, bool*) {
+    if (serverNode->hasChild(key)) return;
+    FCompoundWrite childMerge(childTree);
+    const bool unknownDeepMerge = !serverSnap->isCompleteForChild(key) && !childMerge.rootWrite();
+    if (unknownDeepMerge) return;
+    FNodeRef newChild = childMerge.applyToNode(serverNode->getImmediateChild(key));
+    current = applyServerOverwriteTo(current, keyPath(key), newChild, writesCache, completeCache, filterServerNode,
+                                     accumulator);
+  });
+  return current;
+}
+
+FViewCacheRef FViewProcessor::ackUserWriteOn(const FViewCacheRef& viewCache, const FPathRef& ackPath,
+                                             const FAffectedTreeRef& affectedTree, const FWriteTreeRefPtr& writesCache,
+                                             const FNodeRef& completeCache,
+                                             FChildChangeAccumulator& accumulator) const {
+  if (writesCache->shadowingWriteAtPath(ackPath)) return viewCache;  // another pending write hides it
+  const FCacheNodeRef& serverSnap = viewCache->cachedServerSnap();
+  const bool filterServerNode = serverSnap->isFiltered();
+  if (affectedTree->value()) {
+    if ((ackPath->isEmpty() && serverSnap->isFullyInitialized()) || serverSnap->isCompleteForPath(*ackPath)) {
+      return applyServerOverwriteTo(viewCache, ackPath, serverSnap->node()->getChild(ackPath), writesCache,
+                                    completeCache, filterServerNode, accumulator);
+    }
+    if (ackPath->isEmpty()) {
+      FCompoundWriteRef changedChildren = FCompoundWrite::emptyWrite();
+      serverSnap->node()->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+        changedChildren = changedChildren->addWriteAtKey(child, key);
+      });
+      return applyServerMergeTo(viewCache, ackPath, changedChildren, writesCache, completeCache, filterServerNode,
+                                accumulator);
+    }
+    return viewCache;
+  }
+  FCompoundWriteRef changedChildren = FCompoundWrite::emptyWrite();
+  affectedTree->forEach([&](const FPathRef& mergePath, const bool&) {
+    FPathRef serverCachePath = ackPath->child(*mergePath);
+    if (serverSnap->isCompleteForPath(*serverCachePath)) {
+      changedChildren = changedChildren->addWrite(serverSnap->node()->getChild(serverCachePath), mergePath);
+    }
+  });
+  return applyServerMergeTo(viewCache, ackPath, changedChildren, writesCache, completeCache, filterServerNode,
+                            accumulator);
+}
+
+FViewCacheRef FViewProcessor::revertUserWriteOn(const FViewCacheRef& viewCache, const FPathRef& path,
+                                                const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
+                                                FChildChangeAccumulator& accumulator) const {
+  // A revert recomputes what the user sees from the server cache and the writes that remain, also
+  // where a remaining write still covers the path: an earlier write of an ancestor shows its value
+  // there again.
+  FWriteTreeCompleteChildSource source = sourceFor(writesCache, viewCache, completeCache);
+  const FCacheNodeRef& serverSnap = viewCache->cachedServerSnap();
+  const FIndexedNodeRef& oldEventCache = viewCache->cachedEventSnap()->indexedNode();
+  FIndexedNodeRef newEventCache;
+  std::optional<std::string> childKey = path->getFront();
+  if (!childKey || *childKey == ".priority") {
+    FNodeRef newNode;
+    if (serverSnap->isFullyInitialized()) {
+      newNode = writesCache->calculateCompleteEventCacheWithCompleteServerCache(viewCache->completeServerSnap());
+    } else {
+      newNode = writesCache->calculateCompleteEventCacheWithCompleteServerCache(nullptr);
+      if (!newNode) newNode = writesCache->calculateCompleteEventChildrenWithCompleteServerChildren(serverSnap->node());
+    }
+    newEventCache = filter_->updateFullNode(oldEventCache, FIndexedNode::indexedNodeWithNode(newNode, filter_->index()),
+                                            &accumulator);
+  } else {
+    FPathRef childPath = path->popFront();
+    FNodeRef newChild = writesCache->calculateCompleteChild(*childKey, *serverSnap);
+    if (!newChild && serverSnap->isCompleteForChild(*childKey)) {
+      newChild = oldEventCache->node()->getImmediateChild(*childKey);
+    }
+    if (newChild) {
+      newEventCache = filter_->updateChildIn(oldEventCache, *childKey, newChild, childPath, source, &accumulator);
+    } else if (viewCache->cachedEventSnap()->node()->hasChild(*childKey)) {
+      newEventCache =
+          filter_->updateChildIn(oldEventCache, *childKey, FEmptyNode::emptyNode(), childPath, source, &accumulator);
+    } else {
+      newEventCache = oldEventCache;
+    }
+    if (newEventCache->node()->isEmpty() && serverSnap->isFullyInitialized()) {
+      FNodeRef complete =
+          writesCache->calculateCompleteEventCacheWithCompleteServerCache(viewCache->completeServerSnap());
+      if (complete && complete->isLeafNode()) {
+        newEventCache = filter_->updateFullNode(newEventCache, FIndexedNode::indexedNodeWithNode(complete), &accumulator);
+      }
+    }
+  }
+  const bool complete = serverSnap->isFullyInitialized() || writesCache->shadowingWriteAtPath(FPath::empty()) != nullptr;
+  return viewCache->updateEventSnap(newEventCache, complete, filter_->filtersNodes());
+}
+
+FViewCacheRef FViewProcessor::listenCompleteOldCache(const FViewCacheRef& viewCache, const FPathRef& path,
+                                                     const FWriteTreeRefPtr& writesCache,
+                                                     FChildChangeAccumulator& accumulator) const {
+  const FCacheNodeRef& oldServerNode = viewCache->cachedServerSnap();
+  FViewCacheRef newViewCache = viewCache->updateServerSnap(
+      oldServerNode->indexedNode(), oldServerNode->isFullyInitialized() || path->isEmpty(), oldServerNode->isFiltered());
+  return generateEventCacheAfterServerEvent(newViewCache, path, writesCache, *FNoCompleteChildSource::instance(),
+                                            accumulator);
+}

@@ -1,0 +1,65 @@
+#pragma once
+// Turns a view's cache and one operation into the view's new cache and the child and value
+// changes from which events are raised. Server operations update the server cache first and then
+// recompute the affected part of the event cache from the server cache and the pending writes;
+// user operations touch only the event cache. Holds nothing but its node filter: each call is a
+// pure function of its arguments. Used on the work queue.
+#include <memory>
+#include <vector>
+
+#include "sdk/database/core/FChange.h"
+#include "sdk/database/core/FNodeFilter.h"
+#include "sdk/database/core/FOperation.h"
+#include "sdk/database/core/FViewCache.h"
+#include "sdk/database/core/FWriteTreeRef.h"
+
+struct FViewProcessorResult {
+  FViewCacheRef viewCache;
+  std::vector<FChange> changes;
+};
+
+class FViewProcessor {
+ public:
+  explicit FViewProcessor(FNodeFilterRef filter);
+
+  const FNodeFilterRef& filter() const { return filter_; }
+
+  // applyOperationOn:operation:writesCache:completeCache:. The complete cache is a complete server
+  // node the caller knows for the view's location, or null. An operation of an unknown type raises
+  // NSInternalInconsistencyException "Unknown operation encountered <type>."
+  FViewProcessorResult applyOperationOn(const FViewCacheRef& oldViewCache, const FOperation& operation,
+                                        const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache) const;
+
+ private:
+  FViewCacheRef applyUserOverwriteTo(const FViewCacheRef& viewCache, const FPathRef& changePath,
+                                     const FNodeRef& changedSnap, const FWriteTreeRefPtr& writesCache,
+                                     const FNodeRef& completeCache, FChildChangeAccumulator& accumulator) const;
+  FViewCacheRef applyServerOverwriteTo(const FViewCacheRef& viewCache, const FPathRef& changePath,
+                                       const FNodeRef& changedSnap, const FWriteTreeRefPtr& writesCache,
+                                       const FNodeRef& completeCache, bool filterServerNode,
+                                       FChildChangeAccumulator& accumulator) const;
+  FViewCacheRef applyUserMergeTo(const FViewCacheRef& viewCache, const FPathRef& path,
+                                 const FCompoundWriteRef& changedChildren, const FWriteTreeRefPtr& writesCache,
+                                 const FNodeRef& completeCache, FChildChangeAccumulator& accumulator) const;
+  FViewCacheRef applyServerMergeTo(const FViewCacheRef& viewCache, const FPathRef& path,
+                                   const FCompoundWriteRef& changedChildren, const FWriteTreeRefPtr& writesCache,
+                                   const FNodeRef& completeCache, bool filterServerNode,
+                                   FChildChangeAccumulator& accumulator) const;
+  FViewCacheRef ackUserWriteOn(const FViewCacheRef& viewCache, const FPathRef& ackPath,
+                               const FAffectedTreeRef& affectedTree, const FWriteTreeRefPtr& writesCache,
+                               const FNodeRef& completeCache, FChildChangeAccumulator& accumulator) const;
+  FViewCacheRef revertUserWriteOn(const FViewCacheRef& viewCache, const FPathRef& path,
+                                  const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
+                                  FChildChangeAccumulator& accumulator) const;
+  FViewCacheRef listenCompleteOldCache(const FViewCacheRef& viewCache, const FPathRef& path,
+                                       const FWriteTreeRefPtr& writesCache, FChildChangeAccumulator& accumulator) const;
+  FViewCacheRef generateEventCacheAfterServerEvent(const FViewCacheRef& viewCache, const FPathRef& changePath,
+                                                   const FWriteTreeRefPtr& writesCache,
+                                                   const FCompleteChildSource& source,
+                                                   FChildChangeAccumulator& accumulator) const;
+  static std::vector<FChange> maybeAddValueFromOldViewCache(const FViewCache& oldViewCache,
+                                                            const FViewCache& newViewCache,
+                                                            std::vector<FChange> changes);
+
+  FNodeFilterRef filter_;
+};

@@ -1,0 +1,227 @@
+#include "sdk/database/core/FWriteTree.h"
+
+#include <algorithm>
+
+#include "platform/foundation/NSException.h"
+#include "sdk/database/core/FWriteTreeRef.h"
+#include "sdk/database/snapshot/FChildrenNode.h"
+
+FWriteTree::FWriteTree() : visibleWrites_(FCompoundWrite::emptyWrite()) {}
+
+FWriteTreeRefPtr FWriteTree::childWritesForPath(const FPathRef& path) const {
+  return std::make_shared<const FWriteTreeRef>(path, shared_from_this());
+}
+
+void FWriteTree::addOverwriteAtPath(const FPathRef& path, const FNodeRef& newData, int64_t writeId, bool isVisible) {
+  allWrites_.push_back(std::make_shared<const FWriteRecord>(path, newData, writeId, isVisible));
+  if (isVisible) visibleWrites_ = visibleWrites_->addWrite(newData, path);
+  lastWriteId_ = writeId;
+}
+
+void FWriteTree::addMergeAtPath(const FPathRef& path, const FCompoundWriteRef& changedChildren, int64_t writeId) {
+  allWrites_.push_back(std::make_shared<const FWriteRecord>(path, changedChildren, writeId));
+  visibleWrites_ = visibleWrites_->addCompoundWrite(*changedChildren, path);
+  lastWriteId_ = writeId;
+}
+
+FWriteRecordRef FWriteTree::writeForId(int64_t writeId) const {
+  for (const FWriteRecordRef& record : allWrites_) {
+    if (record->writeId() == writeId) return record;
+  }
+  return nullptr;
+}
+
+bool FWriteTree::removeWriteId(int64_t writeId) {
+  auto found = std::find_if(allWrites_.begin(), allWrites_.end(),
+                            [writeId](const FWriteRecordRef& record) { return record->writeId() == writeId; });
+  if (found == allWrites_.end()) {
+    NSException::raise(kZirezizeDatabaseInternalError, "removeWriteId called with nonexistent writeId %lld",
+                       static_cast<long long>(writeId));
+  }
+  const FWriteRecordRef removed = *found;
+  const auto removedIndex = static_cast<size_t>(found - allWrites_.begin());
+  allWrites_.erase(found);
+  if (!removed->visible()) return false;
+
+  // A later visible write that covers the removed one hid it completely: nothing changes. Any
+  // other visible write that it touches (one below it, or one at or above it that it was laid
+  // over) means the visible writes must be rebuilt so that those writes show again as they are.
+  bool overlapsOtherWrites = false;
+  for (size_t i = allWrites_.size(); i-- > 0;) {
+    const FWriteRecord& record = *allWrites_[i];
+    if (!record.visible()) continue;
+    if (i >= removedIndex && recordContainsPath(record, *removed->path())) return false;
+    if (removed->path()->contains(*record.path()) || recordContainsPath(record, *removed->path())) {
+      overlapsOtherWrites = true;
+    }
+  }
+  if (overlapsOtherWrites) {
+    resetTree();
+    return true;
+  }
+  if (removed->isOverwrite()) {
+    visibleWrites_ = visibleWrites_->removeWriteAtPath(removed->path());
+  } else {
+    removed->compoundWrite()->enumerateWrites([&](const FPathRef& relative, const FNodeRef&, bool*) {
+      visibleWrites_ = visibleWrites_->removeWriteAtPath(removed->path()->child(*relative));
+    });
+  }
+  return true;
+}
+
+std::vector<FWriteRecordRef> FWriteTree::removeAllWrites() {
+  std::vector<FWriteRecordRef> removed;
+  removed.swap(allWrites_);
+  visibleWrites_ = FCompoundWrite::emptyWrite();
+  return removed;
+}
+
+FNodeRef FWriteTree::completeWriteDataAtPath(const FPathRef& path) const {
+  return visibleWrites_->completeNodeAtPath(path);
+}
+
+FNodeRef FWriteTree::shadowingWriteAtPath(const FPathRef& path) const {
+  return visibleWrites_->completeNodeAtPath(path);
+}
+
+FNodeRef FWriteTree::calculateCompleteEventCacheAtPath(const FPathRef& treePath, const FNodeRef& completeServerCache,
+                                                       const std::optional<std::vector<int64_t>>& excludeWriteIds,
+                                                       bool includeHiddenWrites) const {
+  if (!excludeWriteIds && !includeHiddenWrites) {
+    if (FNodeRef shadowing = visibleWrites_->completeNodeAtPath(treePath)) return shadowing;
+    FCompoundWriteRef subMerge = visibleWrites_->childCompoundWriteAtPath(treePath);
+    if (subMerge->isEmpty()) return completeServerCache;
+    if (!completeServerCache && !subMerge->hasCompleteWriteAtPath(FPath::empty())) return nullptr;
+    return subMerge->applyToNode(completeServerCache ? completeServerCache : FEmptyNode::emptyNode());
+  }
+  FCompoundWriteRef merge = visibleWrites_->childCompoundWriteAtPath(treePath);
+  if (!includeHiddenWrites && merge->isEmpty()) return completeServerCache;
+  if (!includeHiddenWrites && !completeServerCache && !merge->hasCompleteWriteAtPath(FPath::empty())) {
+    return nullptr;
+  }
+  Filter filter = [&](const FWriteRecord& record) {
+    if (!record.visible() && !includeHiddenWrites) return false;
+    if (excludeWriteIds && std::find(excludeWriteIds->begin(), excludeWriteIds->end(), record.writeId()) !=
+                               excludeWriteIds->end()) {
+      return false;
+    }
+    return record.path()->contains(*treePath) || treePath->contains(*record.path());
+  };
+  FCompoundWriteRef mergeAtPath = layerTreeFromWrites(allWrites_, filter, treePath);
+  return mergeAtPath->applyToNode(completeServerCache ? completeServerCache : FEmptyNode::emptyNode());
+}
+
+FNodeRef FWriteTree::calculateCompleteEventChildrenAtPath(const FPathRef& treePath,
+                                                          const FNodeRef& completeServerChildren) const {
+  FNodeRef completeChildren = FEmptyNode::emptyNode();
+  if (FNodeRef topLevelSet = visibleWrites_->completeNodeAtPath(treePath)) {
+    if (!topLevelSet->isLeafNode()) {
+      topLevelSet->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+        completeChildren = completeChildren->updateImmediateChild(key, child);
+      });
+    }
+    return completeChildren;
+  }
+  FCompoundWriteRef merge = visibleWrites_->childCompoundWriteAtPath(treePath);
+  completeServerChildren->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+    FNodeRef node = merge->childCompoundWriteAtPath(FPath::empty()->childFromString(key))->applyToNode(child);
+    completeChildren = completeChildren->updateImmediateChild(key, node);
+  });
+  for (const FNamedNodeRef& named : merge->completeChildren()) {
+    completeChildren = completeChildren->updateImmediateChild(named->name(), named->node());
+  }
+  return completeChildren;
+}
+
+FNodeRef FWriteTree::calculateEventCacheAfterServerOverwriteAtPath(const FPathRef& treePath, const FPathRef& childPath,
+                                                                   const FNodeRef& existingEventSnap,
+                                                                   const FNodeRef& existingServerSnap) const {
+  FPathRef path = treePath->child(*childPath);
+  if (visibleWrites_->hasCompleteWriteAtPath(path)) return nullptr;
+  FCompoundWriteRef childMerge = visibleWrites_->childCompoundWriteAtPath(path);
+  FNodeRef serverChild = existingServerSnap->getChild(childPath);
+  if (childMerge->isEmpty()) return serverChild;
+  return childMerge->applyToNode(serverChild);
+}
+
+FNodeRef FWriteTree::calculateCompleteChildAtPath(const FPathRef& treePath, const std::string& childKey,
+                                                  const FCacheNode& existingServerCache) const {
+  FPathRef path = treePath->childFromString(childKey);
+  if (FNodeRef shadowing = visibleWrites_->completeNodeAtPath(path)) return shadowing;
+  if (!existingServerCache.isCompleteForChild(childKey)) return nullptr;
+  FCompoundWriteRef childMerge = visibleWrites_->childCompoundWriteAtPath(path);
+  return childMerge->applyToNode(existingServerCache.node()->getImmediateChild(childKey));
+}
+
+FNamedNodeRef FWriteTree::calculateNextNodeAfterPost(const FNamedNodeRef& post, const FPathRef& treePath,
+                                                     const FNodeRef& completeServerData, bool reverse,
+                                                     const FIndexRef& index) const {
+  FCompoundWriteRef merge = visibleWrites_->childCompoundWriteAtPath(treePath);
+  FNodeRef toIterate = merge->completeNodeAtPath(FPath::empty());
+  if (!toIterate) {
+    if (!completeServerData) return nullptr;
+    toIterate = merge->applyToNode(completeServerData);
+  }
+  std::optional<std::string> nextKey;
+  FNodeRef nextNode;
+  toIterate->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+    if (index->compare(key, *child, post->name(), *post->node(), reverse) <= 0) return;
+    if (!nextKey || index->compare(key, *child, *nextKey, *nextNode, reverse) < 0) {
+      nextKey = key;
+      nextNode = child;
+    }
+  });
+  if (!nextKey) return nullptr;
+  return FNamedNode::nodeWithName(*nextKey, nextNode);
+}
+
+bool FWriteTree::recordContainsPath(const FWriteRecord& record, const FPath& path) {
+  if (record.isOverwrite()) return record.path()->contains(path);
+  bool contains = false;
+  record.compoundWrite()->enumerateWrites([&](const FPathRef& relative, const FNodeRef&, bool* stop) {
+    if (record.path()->child(*relative)->contains(path)) {
+      contains = true;
+      *stop = true;
+    }
+  });
+  return contains;
+}
+
+void FWriteTree::resetTree() {
+  visibleWrites_ = layerTreeFromWrites(allWrites_, defaultFilter(), FPath::empty());
+  lastWriteId_ = allWrites_.empty() ? -1 : allWrites_.back()->writeId();
+}
+
+const FWriteTree::Filter& FWriteTree::defaultFilter() {
+  static const Filter filter = [](const FWriteRecord& record) { return record.visible(); };
+  return filter;
+}
+
+FCompoundWriteRef FWriteTree::layerTreeFromWrites(const std::vector<FWriteRecordRef>& writes, const Filter& filter,
+                                                  const FPathRef& treeRoot) {
+  FCompoundWriteRef compoundWrite = FCompoundWrite::emptyWrite();
+  for (const FWriteRecordRef& record : writes) {
+    if (!filter(*record)) continue;
+    const FPathRef& writePath = record->path();
+    if (record->isOverwrite()) {
+      if (treeRoot->contains(*writePath)) {
+        compoundWrite = compoundWrite->addWrite(record->overwrite(), FPath::relativePathFrom(*treeRoot, *writePath));
+      } else if (writePath->contains(*treeRoot)) {
+        compoundWrite = compoundWrite->addWrite(
+            record->overwrite()->getChild(FPath::relativePathFrom(*writePath, *treeRoot)), FPath::empty());
+      }
+    } else {
+      if (treeRoot->contains(*writePath)) {
+        compoundWrite = compoundWrite->addCompoundWrite(*record->compoundWrite(),
+                                                        FPath::relativePathFrom(*treeRoot, *writePath));
+      } else if (writePath->contains(*treeRoot)) {
+        // The part of the merge at and below the root: the node it fixes there, or its deeper
+        // writes, which hold data the root's value must show as well.
+        FPathRef relative = FPath::relativePathFrom(*writePath, *treeRoot);
+        compoundWrite = compoundWrite->addCompoundWrite(*record->compoundWrite()->childCompoundWriteAtPath(relative),
+                                                        FPath::empty());
+      }
+    }
+  }
+  return compoundWrite;
+}

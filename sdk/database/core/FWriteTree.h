@@ -1,0 +1,84 @@
+#pragma once
+// The user writes that the server has not acknowledged yet, in the order they were made, and the
+// answers views and transactions need of them: what the user sees at a path given the server's
+// data, which children are complete, whether a write shadows a path, which child comes next in an
+// ordering once local writes are laid over server data.
+//
+// Beside the list of records, one compound write of all visible writes (layered at the root)
+// keeps the common questions cheap; the full layering over every record runs only when writes are
+// to be excluded or hidden writes included (transactions), or after a removal that overlapped
+// other writes. A hidden write never enters the visible compound write, not even through a
+// rebuild.
+//
+// One write tree belongs to each sync tree; used on the work queue only, without locks.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "sdk/database/core/FCacheNode.h"
+#include "sdk/database/core/FCompoundWrite.h"
+#include "sdk/database/core/FWriteRecord.h"
+#include "sdk/database/snapshot/FIndex.h"
+
+class FWriteTreeRef;
+using FWriteTreeRefPtr = std::shared_ptr<const FWriteTreeRef>;
+
+class FWriteTree : public std::enable_shared_from_this<FWriteTree> {
+ public:
+  using Filter = std::function<bool(const FWriteRecord&)>;
+
+  FWriteTree();
+
+  const std::vector<FWriteRecordRef>& allWrites() const { return allWrites_; }
+  int64_t lastWriteId() const { return lastWriteId_; }
+  const FCompoundWriteRef& visibleWrites() const { return visibleWrites_; }
+
+  // A reference to this tree bound to the path.
+  FWriteTreeRefPtr childWritesForPath(const FPathRef& path) const;
+
+  void addOverwriteAtPath(const FPathRef& path, const FNodeRef& newData, int64_t writeId, bool isVisible);
+  void addMergeAtPath(const FPathRef& path, const FCompoundWriteRef& changedChildren, int64_t writeId);
+  FWriteRecordRef writeForId(int64_t writeId) const;
+  // Removes the write; YES when what the user sees may have changed and must be recomputed. An id
+  // that is not held raises "ZirezizeDatabaseInternalError".
+  bool removeWriteId(int64_t writeId);
+  // Every record, in order; the tree is left empty with lastWriteId unchanged.
+  std::vector<FWriteRecordRef> removeAllWrites();
+
+  // The node that visible writes alone fix at the path, or null.
+  FNodeRef completeWriteDataAtPath(const FPathRef& path) const;
+  FNodeRef shadowingWriteAtPath(const FPathRef& path) const;
+
+  // What the user sees at the path with the given writes left out (hidden writes too when asked),
+  // or null when the writes and the server cache do not determine it.
+  FNodeRef calculateCompleteEventCacheAtPath(const FPathRef& treePath, const FNodeRef& completeServerCache,
+                                             const std::optional<std::vector<int64_t>>& excludeWriteIds,
+                                             bool includeHiddenWrites) const;
+  // The children the user sees at the path, from the known server children and the writes.
+  FNodeRef calculateCompleteEventChildrenAtPath(const FPathRef& treePath, const FNodeRef& completeServerChildren) const;
+  // The server's new data at the child path as the user sees it, or null when a write hides it.
+  FNodeRef calculateEventCacheAfterServerOverwriteAtPath(const FPathRef& treePath, const FPathRef& childPath,
+                                                         const FNodeRef& existingEventSnap,
+                                                         const FNodeRef& existingServerSnap) const;
+  FNodeRef calculateCompleteChildAtPath(const FPathRef& treePath, const std::string& childKey,
+                                        const FCacheNode& existingServerCache) const;
+  // The child that sorts right after the post once the writes are laid over the server data.
+  FNamedNodeRef calculateNextNodeAfterPost(const FNamedNodeRef& post, const FPathRef& treePath,
+                                           const FNodeRef& completeServerData, bool reverse,
+                                           const FIndexRef& index) const;
+
+  // record:containsPath:
+  static bool recordContainsPath(const FWriteRecord& record, const FPath& path);
+  void resetTree();
+  // The filter of resetTree: the records that are visible.
+  static const Filter& defaultFilter();
+  static FCompoundWriteRef layerTreeFromWrites(const std::vector<FWriteRecordRef>& writes, const Filter& filter,
+                                               const FPathRef& treeRoot);
+
+ private:
+  std::vector<FWriteRecordRef> allWrites_;
+  int64_t lastWriteId_ = -1;
+  FCompoundWriteRef visibleWrites_;
+};

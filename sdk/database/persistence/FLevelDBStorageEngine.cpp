@@ -1,0 +1,786 @@
+#include "sdk/database/persistence/FLevelDBStorageEngine.h"
+
+#include <leveldb/db.h>
+#include <leveldb/iterator.h>
+#include <leveldb/write_batch.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "platform/foundation/NSException.h"
+#include "platform/foundation/NSPathUtilities.h"
+#include "platform/foundation/NSString.h"
+#include "sdk/database/core/FQueryParams.h"
+#include "sdk/database/persistence/FDatabaseLog.h"
+#include "sdk/database/realtime/FRepoInfo.h"
+#include "sdk/database/snapshot/FSnapshotUtilities.h"
+
+namespace {
+
+constexpr const char* kVersionKey = "meta:version";
+constexpr const char* kLegacyMigratedKey = "meta:legacyMigrated";
+constexpr const char* kFormatVersion = "1";
+constexpr const char* kWritePrefix = "w:";
+constexpr const char* kServerPrefix = "s:";
+constexpr const char* kQueryPrefix = "q:";
+constexpr const char* kKeysPrefix = "k:";
+constexpr const char* kQuarantinePrefix = "x:";
+constexpr const char* kPriorityKey = ".priority";
+
+std::string hex16(uint64_t value) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016" PRIx64, value);
+  return text;
+}
+
+std::optional<uint64_t> parseHex16(std::string_view text) {
+  if (text.size() != 16) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : text) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<uint64_t>(digit);
+  }
+  return value;
+}
+
+constexpr uint64_t kSignBit = 0x8000000000000000ULL;
+
+std::string serverKey(const FPath& path) { return kServerPrefix + path.toStringWithTrailingSlash(true); }
+
+std::string queryKey(uint64_t queryId) { return kQueryPrefix + hex16(queryId); }
+
+std::string keysPrefix(uint64_t queryId) { return kKeysPrefix + hex16(queryId) + ":"; }
+
+// The smallest key after every key that starts with the prefix.
+std::string prefixEnd(const std::string& prefix) {
+  std::string end = prefix;
+  while (!end.empty()) {
+    auto last = static_cast<unsigned char>(end.back());
+    if (last < 0xFF) {
+      end.back() = static_cast<char>(last + 1);
+      return end;
+    }
+    end.pop_back();
+  }
+  return end;
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The keys of the server cache record's path, from the text after "s:".
+std::vector<std::string> keysOfServerKey(const std::string& key) {
+  std::vector<std::string> keys;
+  for (std::string& piece : ns::split(std::string_view(key).substr(2), "/")) {
+    if (!piece.empty()) keys.push_back(std::move(piece));
+  }
+  return keys;
+}
+
+FPathRef pathOfKeys(std::vector<std::string> keys) {
+  return std::make_shared<const FPath>(std::make_shared<const std::vector<std::string>>(std::move(keys)), 0);
+}
+
+bool hasPriorityKeyInside(const FPath& path) {
+  std::vector<std::string> keys = path.keys();
+  for (size_t i = 0; i + 1 < keys.size(); ++i) {
+    if (keys[i] == kPriorityKey) return true;
+  }
+  return false;
+}
+
+bool folderHoldsTablesWithoutCurrent(const std::string& folder) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) return false;
+  if (std::filesystem::exists(folder + "/CURRENT", ec)) return false;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    std::string name = entry.path().filename().string();
+    if (ns::hasSuffix(name, ".ldb") || ns::hasSuffix(name, ".sst") || ns::hasSuffix(name, ".log") ||
+        ns::hasPrefix(name, "MANIFEST-")) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Renames the folder to "<folder>.damaged-<n>" with the first free n; the new path or "".
+std::string moveFolderAside(const std::string& folder) {
+  for (int n = 1; n < 1000; ++n) {
+    std::string target = folder + ".damaged-" + std::to_string(n);
+    std::error_code ec;
+    if (std::filesystem::exists(target, ec)) continue;
+    std::filesystem::rename(folder, target, ec);
+    return ec ? std::string() : target;
+  }
+  return "";
+}
+
+}  // namespace
+
+// Pending changes of one logical update: the batch that applies them at once, what they do to
+// keys already read (so later steps of the same update see them) and to the cache's size.
+struct FLevelDBStorageEngine::Overlay {
+  leveldb::WriteBatch batch;
+  std::map<std::string, std::optional<std::string>> pending;  // nullopt: deleted
+  int64_t sizeDelta = 0;
+
+  void put(const std::string& key, const std::string& value) {
+    batch.Put(key, value);
+    pending[key] = value;
+  }
+  void remove(const std::string& key) {
+    batch.Delete(key);
+    pending[key] = std::nullopt;
+  }
+  bool isRemoved(const std::string& key) const {
+    auto it = pending.find(key);
+    return it != pending.end() && !it->second;
+  }
+};
+
+std::string FLevelDBStorageEngine::storageRoot() { return NSApplicationSupportDirectory(); }
+
+bool FLevelDBStorageEngine::isSafeRelativePath(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos || path.front() == '/') return false;
+  for (const std::string& component : ns::split(path, "/")) {
+    if (component.empty() || component == "." || component == "..") return false;
+  }
+  return true;
+}
+
+std::string FLevelDBStorageEngine::writeRecordKey(int64_t writeId) {
+  return kWritePrefix + hex16(static_cast<uint64_t>(writeId) ^ kSignBit);
+}
+
+FLevelDBStorageEngine::FLevelDBStorageEngine(const std::string& path) {
+  if (!isSafeRelativePath(path)) {
+    NSException::raise(NSInvalidArgumentException,
+                       "The local cache folder \"%s\" would leave the storage root; it may not be empty, start "
+                       "with \"/\" or hold an empty, \".\" or \"..\" component or NUL.",
+                       path.c_str());
+  }
+  folder_ = storageRoot() + "/" + path;
+  open();
+}
+
+FLevelDBStorageEngine::~FLevelDBStorageEngine() { close(); }
+
+bool FLevelDBStorageEngine::openDatabase(std::string* error, bool* corrupt) {
+  leveldb::Options options;
+  options.create_if_missing = true;
+  // Damage found while recovering is reported instead of skipped, so that it is repaired (which
+  // keeps what can be read) and logged.
+  options.paranoid_checks = true;
+  leveldb::DB* db = nullptr;
+  leveldb::Status status = leveldb::DB::Open(options, folder_, &db);
+  if (!status.ok()) {
+    *error = status.ToString();
+    *corrupt = status.IsCorruption();
+    return false;
+  }
+  db_.reset(db);
+  return true;
+}
+
+void FLevelDBStorageEngine::open() {
+  if (!ns::createDirectory(folder_)) {
+    fdblog::error("I-RDB076001", "The local cache folder %s cannot be created; running without persistence.",
+                  folder_.c_str());
+    return;
+  }
+  std::string error;
+  bool corrupt = false;
+  // Without the file that names the current state leveldb would start an empty database and
+  // later delete the tables it does not know: that is damage to repair, not a new folder.
+  if (folderHoldsTablesWithoutCurrent(folder_)) {
+    corrupt = true;
+    error = "the CURRENT file is missing";
+  } else if (openDatabase(&error, &corrupt)) {
+    computeServerCacheSize();
+    if (!get(kVersionKey)) {
+      leveldb::WriteBatch batch;
+      batch.Put(kVersionKey, kFormatVersion);
+      write(batch, "the format version");
+    }
+    return;
+  }
+  if (!corrupt) {
+    fdblog::error("I-RDB076002", "The local cache at %s cannot be opened (%s); running without persistence.",
+                  folder_.c_str(), error.c_str());
+    return;
+  }
+  fdblog::error("I-RDB076003",
+                "The local cache at %s is damaged (%s); repairing it, keeping every record that can be read.",
+                folder_.c_str(), error.c_str());
+  leveldb::Options options;
+  leveldb::Status repaired = leveldb::RepairDB(folder_, options);
+  if (repaired.ok() && openDatabase(&error, &corrupt)) {
+    computeServerCacheSize();
+    return;
+  }
+  std::string aside = moveFolderAside(folder_);
+  fdblog::error("I-RDB076004",
+                "The local cache at %s could not be repaired (%s); it was moved to %s with its bytes kept and a new "
+                "cache started.",
+                folder_.c_str(), repaired.ok() ? error.c_str() : repaired.ToString().c_str(),
+                aside.empty() ? "(nowhere: the move failed)" : aside.c_str());
+  if (aside.empty() || !ns::createDirectory(folder_) || !openDatabase(&error, &corrupt)) {
+    fdblog::error("I-RDB076002", "The local cache at %s cannot be opened (%s); running without persistence.",
+                  folder_.c_str(), error.c_str());
+    db_.reset();
+    return;
+  }
+  leveldb::WriteBatch batch;
+  batch.Put(kVersionKey, kFormatVersion);
+  write(batch, "the format version");
+}
+
+void FLevelDBStorageEngine::close() { db_.reset(); }
+
+bool FLevelDBStorageEngine::write(leveldb::WriteBatch& batch, const char* what) {
+  if (!db_) return false;
+  leveldb::Status status = db_->Write(leveldb::WriteOptions(), &batch);
+  if (!status.ok()) {
+    fdblog::error("I-RDB076005", "Writing %s to the local cache at %s failed: %s", what, folder_.c_str(),
+                  status.ToString().c_str());
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::string> FLevelDBStorageEngine::get(const std::string& key) {
+  if (!db_) return std::nullopt;
+  std::string value;
+  leveldb::Status status = db_->Get(leveldb::ReadOptions(), key, &value);
+  if (status.ok()) return value;
+  if (!status.IsNotFound()) {
+    fdblog::error("I-RDB076006", "Reading the record %s of the local cache at %s failed: %s", key.c_str(),
+                  folder_.c_str(), status.ToString().c_str());
+  }
+  return std::nullopt;
+}
+
+void FLevelDBStorageEngine::scanPrefix(
+    const std::string& prefix, const std::function<bool(const std::string& key, const std::string& value)>& visit) {
+  if (!db_) return;
+  std::unique_ptr<leveldb::Iterator> it(db_->NewIterator(leveldb::ReadOptions()));
+  for (it->Seek(prefix); it->Valid(); it->Next()) {
+    std::string key = it->key().ToString();
+    if (!startsWith(key, prefix)) break;
+    if (!visit(key, it->value().ToString())) break;
+  }
+  if (!it->status().ok()) {
+    fdblog::error("I-RDB076006", "Reading the local cache at %s stopped early: %s; the records after the damage "
+                  "are skipped.", folder_.c_str(), it->status().ToString().c_str());
+  }
+}
+
+void FLevelDBStorageEngine::quarantine(const std::string& key, const std::string& value, const std::string& reason) {
+  fdblog::error("I-RDB076007", "The record %s of the local cache at %s cannot be read (%s); it is set aside as %s%s "
+                "and skipped.", key.c_str(), folder_.c_str(), reason.c_str(), kQuarantinePrefix, key.c_str());
+  leveldb::WriteBatch batch;
+  batch.Delete(key);
+  batch.Put(kQuarantinePrefix + key, value);
+  write(batch, "a damaged record set aside");
+}
+
+std::optional<Value> FLevelDBStorageEngine::readRecord(const std::string& key, const std::string& value,
+                                                       const FJSONLimits& limits, const char* what) {
+  std::string error;
+  std::optional<Value> parsed = FReadBoundedJSON(value, limits, &error);
+  if (!parsed) quarantine(key, value, std::string(what) + ": " + error);
+  return parsed;
+}
+
+// -- User writes ----------------------------------------------------------------------------------
+
+void FLevelDBStorageEngine::saveWrite(int64_t writeId, const Value& record) {
+  std::string error;
+  std::optional<std::string> text = FWriteJSON(record, &error);
+  if (!text || text->size() > kWriteRecordLimits.maxBytes) {
+    fdblog::error("I-RDB076008", "The write %" PRId64 " cannot be stored in the local cache (%s); it is applied and "
+                  "sent, but will not survive a restart.", writeId,
+                  text ? "larger than the limit of 64 MiB" : error.c_str());
+    return;
+  }
+  leveldb::WriteBatch batch;
+  batch.Put(writeRecordKey(writeId), *text);
+  write(batch, "a user write");
+}
+
+void FLevelDBStorageEngine::saveUserOverwrite(const FNodeRef& node, const FPathRef& path, int64_t writeId) {
+  saveWrite(writeId, Value{{"id", writeId}, {"path", path->toString()}, {"o", node->valForExport(true)}});
+}
+
+void FLevelDBStorageEngine::saveUserMerge(const FCompoundWriteRef& merge, const FPathRef& path, int64_t writeId) {
+  saveWrite(writeId, Value{{"id", writeId}, {"path", path->toString()}, {"m", merge->valForExport(true)}});
+}
+
+void FLevelDBStorageEngine::removeUserWrite(int64_t writeId) {
+  leveldb::WriteBatch batch;
+  batch.Delete(writeRecordKey(writeId));
+  write(batch, "the removal of a user write");
+}
+
+void FLevelDBStorageEngine::removeAllUserWrites() {
+  leveldb::WriteBatch batch;
+  scanPrefix(kWritePrefix, [&](const std::string& key, const std::string&) {
+    batch.Delete(key);
+    return true;
+  });
+  write(batch, "the removal of every user write");
+}
+
+std::optional<FWriteRecordRef> FLevelDBStorageEngine::decodeWrite(const std::string& key, const std::string& value,
+                                                                  std::string* reason) {
+  std::optional<uint64_t> keyBits = parseHex16(std::string_view(key).substr(2));
+  if (!keyBits) {
+    *reason = "its key names no write id";
+    return std::nullopt;
+  }
+  const int64_t writeId = static_cast<int64_t>(*keyBits ^ kSignBit);
+  std::string error;
+  std::optional<Value> record = FReadBoundedJSON(value, kWriteRecordLimits, &error);
+  if (!record) {
+    *reason = error;
+    return std::nullopt;
+  }
+  if (!record->is_object() || !record->contains("id") || !(*record)["id"].is_number_integer() ||
+      (*record)["id"].get<int64_t>() != writeId || !record->contains("path") || !(*record)["path"].is_string() ||
+      (record->contains("o") == record->contains("m"))) {
+    *reason = "it is not a write record of this id";
+    return std::nullopt;
+  }
+  try {
+    FPathRef path = FPath::pathWithString((*record)["path"].get<std::string>());
+    if (record->contains("o")) {
+      return std::make_shared<const FWriteRecord>(path, FSnapshotUtilities::nodeFrom((*record)["o"]), writeId, true);
+    }
+    const Value& merge = (*record)["m"];
+    if (!merge.is_object()) {
+      *reason = "its merge is not a dictionary";
+      return std::nullopt;
+    }
+    return std::make_shared<const FWriteRecord>(
+        path, FSnapshotUtilities::compoundWriteFromDictionary(merge, "restoreWrites"), writeId);
+  } catch (const std::exception& e) {
+    *reason = e.what();
+    return std::nullopt;
+  }
+}
+
+std::vector<FWriteRecordRef> FLevelDBStorageEngine::userWrites() {
+  std::vector<FWriteRecordRef> writes;
+  std::vector<std::pair<std::string, std::string>> damaged;
+  scanPrefix(kWritePrefix, [&](const std::string& key, const std::string& value) {
+    std::string reason;
+    if (std::optional<FWriteRecordRef> record = decodeWrite(key, value, &reason)) {
+      writes.push_back(std::move(*record));
+    } else {
+      damaged.emplace_back(key, value + std::string(1, '\0') + reason);
+    }
+    return true;
+  });
+  for (const auto& [key, valueAndReason] : damaged) {
+    size_t split = valueAndReason.rfind('\0');
+    quarantine(key, valueAndReason.substr(0, split), "a user write: " + valueAndReason.substr(split + 1));
+  }
+  return writes;
+}
+
+// -- Server cache ---------------------------------------------------------------------------------
+
+uint64_t FLevelDBStorageEngine::recordSize(const std::string& key, const std::string& value) {
+  uint64_t size = key.size();
+  std::string error;
+  std::optional<Value> parsed = FReadBoundedJSON(value, kServerRecordLimits, &error);
+  if (!parsed) return size + value.size();
+  try {
+    return size + FSnapshotUtilities::estimateSerializedNodeSize(FSnapshotUtilities::nodeFrom(*parsed));
+  } catch (const std::exception&) {
+    return size + value.size();
+  }
+}
+
+void FLevelDBStorageEngine::computeServerCacheSize() {
+  serverCacheSize_ = 0;
+  scanPrefix(kServerPrefix, [&](const std::string& key, const std::string& value) {
+    serverCacheSize_ += recordSize(key, value);
+    return true;
+  });
+}
+
+FNodeRef FLevelDBStorageEngine::readNodeAtPath(const FPath& path) {
+  std::optional<std::string> last = path.getBack();
+  if (last && *last == kPriorityKey) return readNodeAtPath(*path.parent())->getPriority();
+
+  const std::string prefix = serverKey(path);
+  const size_t depth = path.length();
+  Value tree;  // null: nothing stored
+  std::vector<std::pair<std::string, std::string>> damaged;
+  scanPrefix(prefix, [&](const std::string& key, const std::string& text) {
+    std::string error;
+    std::optional<Value> leaf = FReadBoundedJSON(text, kServerRecordLimits, &error);
+    if (!leaf) {
+      damaged.emplace_back(key, text);
+      return true;
+    }
+    std::vector<std::string> keys = keysOfServerKey(key);
+    Value* at = &tree;
+    for (size_t i = depth; i < keys.size(); ++i) {
+      // A leaf on the way gives way to the children below it, as a leaf does when a child is set.
+      if (!at->is_object() || at->contains(".value")) *at = Value::object();
+      at = &(*at)[keys[i]];
+    }
+    *at = std::move(*leaf);
+    return true;
+  });
+  for (const auto& [key, text] : damaged) quarantine(key, text, "a server cache record");
+  if (tree.is_null()) return FSnapshotUtilities::nodeFrom(Value());
+  try {
+    return FSnapshotUtilities::nodeFrom(tree);
+  } catch (const std::exception& e) {
+    fdblog::error("I-RDB076009", "The server cache at %s of the local cache at %s cannot be read (%s); it is "
+                  "treated as absent.", path.toString().c_str(), folder_.c_str(), e.what());
+    return FSnapshotUtilities::nodeFrom(Value());
+  }
+}
+
+FNodeRef FLevelDBStorageEngine::serverCacheAtPath(const FPathRef& path) { return readNodeAtPath(*path); }
+
+FNodeRef FLevelDBStorageEngine::serverCacheForKeys(const std::set<std::string>& keys, const FPathRef& path) {
+  FNodeRef node = FSnapshotUtilities::nodeFrom(Value());
+  for (const std::string& key : keys) {
+    FNodeRef child = readNodeAtPath(*path->childFromString(key));
+    if (!child->isEmpty()) node = node->updateImmediateChild(key, child);
+  }
+  return node;
+}
+
+void FLevelDBStorageEngine::removeServerDataBelow(Overlay& overlay, const std::string& prefix) {
+  scanPrefix(prefix, [&](const std::string& key, const std::string& value) {
+    if (overlay.isRemoved(key)) return true;
+    overlay.remove(key);
+    overlay.sizeDelta -= static_cast<int64_t>(recordSize(key, value));
+    return true;
+  });
+}
+
+void FLevelDBStorageEngine::writeLeaves(Overlay& overlay, const FNodeRef& node, const FPath& path) {
+  if (node->isEmpty()) return;
+  auto putRecord = [&](const FPath& at, const Value& value) {
+    std::string error;
+    std::optional<std::string> text = FWriteJSON(value, &error);
+    if (!text || text->size() > kServerRecordLimits.maxBytes) {
+      fdblog::error("I-RDB076010", "The server data at %s cannot be stored in the local cache (%s); it is kept in "
+                    "memory only.", at.toString().c_str(), text ? "larger than the limit of 16 MiB" : error.c_str());
+      return;
+    }
+    std::string key = serverKey(at);
+    overlay.put(key, *text);
+    overlay.sizeDelta += static_cast<int64_t>(recordSize(key, *text));
+  };
+  if (node->isLeafNode()) {
+    putRecord(path, node->valForExport(true));
+    return;
+  }
+  FNodeRef priority = node->getPriority();
+  if (!priority->isEmpty()) putRecord(*path.childFromString(kPriorityKey), priority->val());
+  node->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+    writeLeaves(overlay, child, *path.childFromString(key));
+  });
+}
+
+void FLevelDBStorageEngine::overwriteServerCache(const FNodeRef& node, const FPath& path) {
+  if (!db_) return;
+  std::optional<std::string> last = path.getBack();
+  if (last && *last == kPriorityKey) {
+    // A priority lives with its node: rewrite the node with the new priority.
+    FPathRef parent = path.parent();
+    overwriteServerCache(readNodeAtPath(*parent)->updatePriority(node), *parent);
+    return;
+  }
+  if (hasPriorityKeyInside(path)) {
+    fdblog::warning("I-RDB076011", "Server data below a priority (%s) is not stored in the local cache.",
+                    path.toString().c_str());
+    return;
+  }
+
+  Overlay overlay;
+  const std::string prefix = serverKey(path);
+  removeServerDataBelow(overlay, prefix);
+
+  if (!node->isEmpty()) {
+    // A leaf above the path gives way to the new children; its priority stays with the node.
+    for (FPathRef ancestor = path.parent(); ancestor; ancestor = ancestor->parent()) {
+      std::string key = serverKey(*ancestor);
+      std::optional<std::string> text = get(key);
+      if (!text) continue;
+      overlay.remove(key);
+      overlay.sizeDelta -= static_cast<int64_t>(recordSize(key, *text));
+      std::string error;
+      std::optional<Value> leaf = FReadBoundedJSON(*text, kServerRecordLimits, &error);
+      if (leaf && leaf->is_object() && leaf->contains(kPriorityKey) && !(*leaf)[kPriorityKey].is_null()) {
+        std::string priorityKey = serverKey(*ancestor->childFromString(kPriorityKey));
+        std::string priorityText = (*leaf)[kPriorityKey].dump();
+        overlay.put(priorityKey, priorityText);
+        overlay.sizeDelta += static_cast<int64_t>(recordSize(priorityKey, priorityText));
+      }
+    }
+    writeLeaves(overlay, node, path);
+  } else {
+    // A node left without children loses its priority, as an emptied node does.
+    for (FPathRef ancestor = path.parent(); ancestor; ancestor = ancestor->parent()) {
+      const std::string ancestorPrefix = serverKey(*ancestor);
+      const std::string priorityKey = serverKey(*ancestor->childFromString(kPriorityKey));
+      bool holdsData = false;
+      if (db_) {
+        std::unique_ptr<leveldb::Iterator> it(db_->NewIterator(leveldb::ReadOptions()));
+        it->Seek(ancestorPrefix);
+        while (it->Valid()) {
+          std::string key = it->key().ToString();
+          if (!startsWith(key, ancestorPrefix)) break;
+          if (startsWith(key, prefix)) {
+            it->Seek(prefixEnd(prefix));
+            continue;
+          }
+          if (key != priorityKey && !overlay.isRemoved(key)) {
+            holdsData = true;
+            break;
+          }
+          it->Next();
+        }
+      }
+      if (holdsData) break;
+      if (std::optional<std::string> text = get(priorityKey); text && !overlay.isRemoved(priorityKey)) {
+        overlay.remove(priorityKey);
+        overlay.sizeDelta -= static_cast<int64_t>(recordSize(priorityKey, *text));
+      }
+    }
+  }
+
+  if (write(overlay.batch, "server data")) {
+    serverCacheSize_ = static_cast<uint64_t>(std::max<int64_t>(0, static_cast<int64_t>(serverCacheSize_) + overlay.sizeDelta));
+  }
+}
+
+void FLevelDBStorageEngine::updateServerCache(const FNodeRef& node, const FPathRef& path, bool merge) {
+  if (!merge) {
+    overwriteServerCache(node, *path);
+    return;
+  }
+  node->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+    overwriteServerCache(child, *path->childFromString(key));
+  });
+}
+
+void FLevelDBStorageEngine::updateServerCacheWithMerge(const FCompoundWriteRef& merge, const FPathRef& path) {
+  merge->enumerateWrites([&](const FPathRef& relativePath, const FNodeRef& node, bool*) {
+    overwriteServerCache(node, *path->child(*relativePath));
+  });
+}
+
+void FLevelDBStorageEngine::pruneCache(const FPruneForestRef& forest, const FPathRef& path) {
+  if (!db_ || !forest->prunesAnything()) return;
+  Overlay overlay;
+  const std::string prefix = serverKey(*path);
+  const size_t depth = path->length();
+  uint64_t pruned = 0;
+  scanPrefix(prefix, [&](const std::string& key, const std::string& value) {
+    std::vector<std::string> keys = keysOfServerKey(key);
+    FPathRef relative = pathOfKeys(std::vector<std::string>(keys.begin() + static_cast<ptrdiff_t>(depth), keys.end()));
+    if (forest->shouldPruneAtPath(*relative)) {
+      overlay.remove(key);
+      overlay.sizeDelta -= static_cast<int64_t>(recordSize(key, value));
+      ++pruned;
+    }
+    return true;
+  });
+  if (write(overlay.batch, "a prune of the server cache")) {
+    serverCacheSize_ = static_cast<uint64_t>(std::max<int64_t>(0, static_cast<int64_t>(serverCacheSize_) + overlay.sizeDelta));
+    fdblog::debug("I-RDB076012", "Pruned %" PRIu64 " records of the server cache; %" PRIu64 " bytes remain.", pruned,
+                  serverCacheSize_);
+  }
+}
+
+// -- Tracked queries ------------------------------------------------------------------------------
+
+std::vector<FTrackedQueryRef> FLevelDBStorageEngine::loadTrackedQueries() {
+  std::vector<FTrackedQueryRef> queries;
+  std::vector<std::tuple<std::string, std::string, std::string>> damaged;
+  scanPrefix(kQueryPrefix, [&](const std::string& key, const std::string& text) {
+    std::string error;
+    std::optional<Value> record = FReadBoundedJSON(text, kTrackedQueryRecordLimits, &error);
+    std::optional<uint64_t> keyId = parseHex16(std::string_view(key).substr(2));
+    if (!record) {
+      damaged.emplace_back(key, text, error);
+      return true;
+    }
+    const Value& r = *record;
+    if (!keyId || !r.is_object() || !r.contains("id") || !r["id"].is_number_unsigned() ||
+        r["id"].get<uint64_t>() != *keyId || !r.contains("path") || !r["path"].is_string() || !r.contains("params") ||
+        !r.contains("lastUse") || !r["lastUse"].is_number() || !r.contains("complete") || !r["complete"].is_boolean() ||
+        !r.contains("active") || !r["active"].is_boolean()) {
+      damaged.emplace_back(key, text, "it is not a tracked query record of this id");
+      return true;
+    }
+    try {
+      // Stored parameters are input like any other: ones that do not parse drop the query.
+      FQueryParamsRef params = FQueryParams::fromQueryObject(r["params"]);
+      auto query = std::make_shared<const FQuerySpec>(FPath::pathWithString(r["path"].get<std::string>()), params);
+      queries.push_back(std::make_shared<const FTrackedQuery>(*keyId, query, r["lastUse"].get<double>(),
+                                                               r["complete"].get<bool>(), r["active"].get<bool>()));
+    } catch (const std::exception& e) {
+      damaged.emplace_back(key, text, std::string("its query does not parse: ") + e.what());
+    }
+    return true;
+  });
+  for (const auto& [key, text, reason] : damaged) {
+    quarantine(key, text, "a tracked query: " + reason);
+    if (std::optional<uint64_t> id = parseHex16(std::string_view(key).substr(2))) removeTrackedQuery(*id);
+  }
+  return queries;
+}
+
+void FLevelDBStorageEngine::saveTrackedQuery(const FTrackedQueryRef& query) {
+  Value record{{"id", query->queryId()},
+               {"path", query->query()->path()->toString()},
+               {"params", query->query()->params()->wireProtocolParams()},
+               {"lastUse", query->lastUse()},
+               {"complete", query->isComplete()},
+               {"active", query->isActive()}};
+  std::string error;
+  std::optional<std::string> text = FWriteJSON(record, &error);
+  if (!text || text->size() > kTrackedQueryRecordLimits.maxBytes) {
+    fdblog::error("I-RDB076013", "The tracked query %" PRIu64 " cannot be stored in the local cache (%s).",
+                  query->queryId(), text ? "larger than the limit of 1 MiB" : error.c_str());
+    return;
+  }
+  leveldb::WriteBatch batch;
+  batch.Put(queryKey(query->queryId()), *text);
+  write(batch, "a tracked query");
+}
+
+void FLevelDBStorageEngine::removeTrackedQuery(uint64_t queryId) {
+  leveldb::WriteBatch batch;
+  batch.Delete(queryKey(queryId));
+  scanPrefix(keysPrefix(queryId), [&](const std::string& key, const std::string&) {
+    batch.Delete(key);
+    return true;
+  });
+  write(batch, "the removal of a tracked query");
+}
+
+void FLevelDBStorageEngine::setTrackedQueryKeys(const std::set<std::string>& keys, uint64_t queryId) {
+  leveldb::WriteBatch batch;
+  const std::string prefix = keysPrefix(queryId);
+  scanPrefix(prefix, [&](const std::string& key, const std::string&) {
+    batch.Delete(key);
+    return true;
+  });
+  for (const std::string& key : keys) batch.Put(prefix + key, "");
+  write(batch, "the keys of a tracked query");
+}
+
+void FLevelDBStorageEngine::updateTrackedQueryKeys(const std::set<std::string>& added,
+                                                   const std::set<std::string>& removed, uint64_t queryId) {
+  leveldb::WriteBatch batch;
+  const std::string prefix = keysPrefix(queryId);
+  for (const std::string& key : removed) batch.Delete(prefix + key);
+  for (const std::string& key : added) batch.Put(prefix + key, "");
+  write(batch, "the keys of a tracked query");
+}
+
+std::set<std::string> FLevelDBStorageEngine::trackedQueryKeysForQuery(uint64_t queryId) {
+  std::set<std::string> keys;
+  const std::string prefix = keysPrefix(queryId);
+  scanPrefix(prefix, [&](const std::string& key, const std::string&) {
+    keys.insert(key.substr(prefix.size()));
+    return true;
+  });
+  return keys;
+}
+
+// -- Migration ------------------------------------------------------------------------------------
+
+void FLevelDBStorageEngine::runLegacyMigration(const FRepoInfo& repoInfo) {
+  if (!db_ || get(kLegacyMigratedKey)) return;
+  const std::string legacyName = repoInfo.host() + "_" + repoInfo.ns();
+  auto markDone = [&] {
+    leveldb::WriteBatch batch;
+    batch.Put(kLegacyMigratedKey, "1");
+    write(batch, "the migration mark");
+  };
+  if (!isSafeRelativePath(legacyName)) {
+    markDone();
+    return;
+  }
+  const std::string legacyFolder = storageRoot() + "/" + legacyName;
+  std::error_code ec;
+  if (legacyFolder == folder_ || !std::filesystem::exists(legacyFolder + "/CURRENT", ec)) {
+    markDone();
+    return;
+  }
+
+  leveldb::Options options;
+  options.paranoid_checks = true;
+  leveldb::DB* opened = nullptr;
+  leveldb::Status status = leveldb::DB::Open(options, legacyFolder, &opened);
+  if (!status.ok()) {
+    fdblog::error("I-RDB076014", "The older pending-writes store at %s cannot be opened (%s); its writes are not "
+                  "moved and it is left as it is.", legacyFolder.c_str(), status.ToString().c_str());
+    return;
+  }
+  std::unique_ptr<leveldb::DB> legacy(opened);
+
+  int64_t lastId = INT64_MIN;
+  for (const FWriteRecordRef& write : userWrites()) lastId = std::max(lastId, write->writeId());
+
+  leveldb::WriteBatch batch;
+  size_t moved = 0;
+  size_t unreadable = 0;
+  std::unique_ptr<leveldb::Iterator> it(legacy->NewIterator(leveldb::ReadOptions()));
+  for (it->Seek(kWritePrefix); it->Valid() && it->key().starts_with(kWritePrefix); it->Next()) {
+    std::string key = it->key().ToString();
+    std::string reason;
+    std::optional<FWriteRecordRef> record = decodeWrite(key, it->value().ToString(), &reason);
+    if (!record) {
+      ++unreadable;
+      fdblog::error("I-RDB076015", "The write %s of the older pending-writes store at %s cannot be read (%s).",
+                    key.c_str(), legacyFolder.c_str(), reason.c_str());
+      continue;
+    }
+    int64_t id = (*record)->writeId();
+    if (get(writeRecordKey(id)) || id <= lastId) id = lastId == INT64_MAX ? lastId : lastId + 1;
+    lastId = std::max(lastId, id);
+    Value stored{{"id", id}, {"path", (*record)->path()->toString()}};
+    if ((*record)->isOverwrite()) {
+      stored["o"] = (*record)->overwrite()->valForExport(true);
+    } else {
+      stored["m"] = (*record)->compoundWrite()->valForExport(true);
+    }
+    batch.Put(writeRecordKey(id), stored.dump());
+    ++moved;
+  }
+  bool readAll = it->status().ok();
+  it.reset();
+  legacy.reset();
+  batch.Put(kLegacyMigratedKey, "1");
+  if (!write(batch, "the writes of the older pending-writes store")) return;
+
+  if (readAll && unreadable == 0) {
+    std::filesystem::remove_all(legacyFolder, ec);
+  } else {
+    std::string aside = moveFolderAside(legacyFolder);
+    fdblog::error("I-RDB076016", "Some writes of the older pending-writes store could not be read; the store was "
+                  "moved to %s with its bytes kept.", aside.empty() ? legacyFolder.c_str() : aside.c_str());
+  }
+  fdblog::debug("I-RDB076017", "Moved %zu writes of the older pending-writes store into %s.", moved, folder_.c_str());
+}

@@ -1,0 +1,650 @@
+#include "sdk/database/realtime/FPersistentConnection.h"
+
+#include <cinttypes>
+
+#include "platform/foundation/Clock.h"
+#include "sdk/database/persistence/FDatabaseLog.h"
+#include "sdk/database/snapshot/FSnapshotUtilities.h"
+
+namespace {
+
+constexpr const char* kWriteCanceled = "write_canceled";
+
+// Hands the transport's calls to the connection on its work queue; calls that arrive after the
+// connection went away, or from a transport it replaced, find nothing to do.
+class ConnectionTransportDelegate : public FTransportDelegate {
+ public:
+  ConnectionTransportDelegate(std::weak_ptr<FPersistentConnection> connection, DispatchQueueRef queue, uint64_t id)
+      : connection_(std::move(connection)), queue_(std::move(queue)), id_(id) {}
+
+  void onTransportOpened() override {
+    queue_->async([connection = connection_, id = id_] {
+      if (auto c = connection.lock()) c->onTransportOpened(id);
+    });
+  }
+  void onTransportMessage(const std::string& frame) override {
+    queue_->async([connection = connection_, id = id_, frame] {
+      if (auto c = connection.lock()) c->onTransportMessage(id, frame);
+    });
+  }
+  void onTransportClosed() override {
+    queue_->async([connection = connection_, id = id_] {
+      if (auto c = connection.lock()) c->onTransportClosed(id);
+    });
+  }
+
+ private:
+  std::weak_ptr<FPersistentConnection> connection_;
+  DispatchQueueRef queue_;
+  uint64_t id_;
+};
+
+std::optional<std::string> reasonOf(const Value& data) {
+  if (data.is_string()) return data.get<std::string>();
+  return std::nullopt;
+}
+
+}  // namespace
+
+FPersistentConnection::FPersistentConnection(FRepoInfoRef repoInfo, DispatchQueueRef dispatchQueue,
+                                             ZIRDatabaseConfigRef config)
+    : repoInfo_(std::move(repoInfo)), queue_(std::move(dispatchQueue)), config_(std::move(config)) {}
+
+FPersistentConnection::~FPersistentConnection() {
+  if (transport_) transport_->close();
+}
+
+FPersistentConnection::ListenKey FPersistentConnection::keyForQuery(const FQuerySpec& query) {
+  return {query.path()->toString(), query.params()->wireProtocolParams().dump()};
+}
+
+bool FPersistentConnection::shouldReconnect() const {
+  return opened_ && interruptReasons_.empty() && config_->transportFactory() != nullptr;
+}
+
+void FPersistentConnection::callSafely(const char* what, const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const std::exception& e) {
+    fdblog::error("I-RDB083001", "The %s callback threw (%s); the connection carries on.", what, e.what());
+  }
+}
+
+void FPersistentConnection::deliver(const char* what, const std::string& path,
+                                    const std::function<void(FPersistentConnectionDelegate&)>& call) {
+  std::shared_ptr<FPersistentConnectionDelegate> delegate = delegate_.lock();
+  if (!delegate) return;
+  try {
+    call(*delegate);
+  } catch (const std::exception& e) {
+    // Server input that cannot be applied is dropped here, so one bad message cannot stop the
+    // connection or the engine behind it.
+    fdblog::error("I-RDB083002", "Dropping the server's %s at %s: applying it failed (%s).", what, path.c_str(),
+                  e.what());
+  }
+}
+
+// -- Connecting -----------------------------------------------------------------------------------
+
+void FPersistentConnection::open() {
+  opened_ = true;
+  if (!config_->transportFactory()) {
+    fdblog::debug("I-RDB083003", "No transport to the server is configured: the client works offline on its local "
+                  "data and keeps its writes pending.");
+    return;
+  }
+  tryScheduleReconnect();
+}
+
+void FPersistentConnection::tryScheduleReconnect() {
+  if (!shouldReconnect() || state_ != State::Disconnected) return;
+  const double delay = retryHelper_.nextDelay();
+  const uint64_t generation = ++reconnectGeneration_;
+  fdblog::debug("I-RDB083004", "Connecting to %s in %.3f s.", repoInfo_->description().c_str(), delay);
+  queue_->after(delay, [weak = weak_from_this(), generation] {
+    auto self = weak.lock();
+    if (!self || generation != self->reconnectGeneration_) return;
+    if (self->shouldReconnect() && self->state_ == State::Disconnected) self->establishConnection();
+  });
+}
+
+void FPersistentConnection::establishConnection() {
+  std::shared_ptr<FTransportFactory> factory = config_->transportFactory();
+  state_ = State::Connecting;
+  transportOpened_ = false;
+  const uint64_t id = ++connectionId_;
+  const std::string url = repoInfo_->connectionURLWithLastSessionID(lastSessionId_);
+  auto adapter = std::make_shared<ConnectionTransportDelegate>(weak_from_this(), queue_, id);
+  transport_ = factory->transportWithURL(url, adapter);
+  if (!transport_) {
+    fdblog::warning("I-RDB083005", "No transport could be made for %s.", url.c_str());
+    state_ = State::Disconnected;
+    tryScheduleReconnect();
+    return;
+  }
+  transport_->open();
+}
+
+void FPersistentConnection::closeConnection() {
+  if (transport_) transport_->close();
+  handleDisconnect(false, false);
+}
+
+void FPersistentConnection::handleDisconnect(bool scheduleReconnect, bool linkFailed) {
+  const State previous = state_;
+  if (previous == State::Disconnected) return;
+  const bool wasOpened = transportOpened_;
+  state_ = State::Disconnected;
+  transport_.reset();
+  transportOpened_ = false;
+  ++connectionId_;  // calls of the old transport are ignored from now on
+  requestCallbacks_.clear();
+
+  if (linkFailed && !wasOpened && repoInfo_->internalHost() != repoInfo_->host()) {
+    // The redirected host could not be reached at all: start over from the configured one.
+    repoInfo_->clearInternalHostCache();
+  }
+  if (previous == State::Connected && Clock::monotonic() - connectedAt_ >= kSuccessfulConnectionDuration) {
+    retryHelper_.signalSuccess();
+  }
+
+  // Answers that were held back for listens are answers all the same.
+  std::vector<FTupleCallbackStatus> acked;
+  acked.swap(putsToAck_);
+  for (auto& [key, listen] : listens_) listen.answered = false;
+  for (auto& [id, put] : outstandingPuts_) put.sent = false;
+  for (auto& [id, request] : onDisconnectRequests_) request.sent = false;
+  for (auto& [id, get] : outstandingGets_) {
+    if (get.sent) {
+      get.sent = false;
+      scheduleGetTimeout(id);
+    }
+  }
+  for (FTupleCallbackStatus& status : acked) {
+    callSafely("put", [&] { status.block(status.status, status.errorReason); });
+  }
+
+  if (previous == State::Connected) {
+    fdblog::debug("I-RDB083006", "Disconnected from %s.", repoInfo_->description().c_str());
+    deliver("disconnection", "/", [this](FPersistentConnectionDelegate& d) { d.onDisconnect(*this); });
+  }
+  if (scheduleReconnect) tryScheduleReconnect();
+}
+
+void FPersistentConnection::onTransportOpened(uint64_t connectionId) {
+  if (connectionId != connectionId_ || state_ != State::Connecting) return;
+  transportOpened_ = true;
+}
+
+void FPersistentConnection::onTransportClosed(uint64_t connectionId) {
+  if (connectionId != connectionId_) return;
+  handleDisconnect(true, true);
+}
+
+void FPersistentConnection::onTransportMessage(uint64_t connectionId, const std::string& text) {
+  if (connectionId != connectionId_ || state_ == State::Disconnected) return;
+  std::string error;
+  std::optional<Value> frame = FReadBoundedJSON(text, kFrameLimits, &error);
+  if (!frame || !frame->is_object() || !frame->contains("t") || !(*frame)["t"].is_string()) {
+    fdblog::warning("I-RDB083007", "Dropping a malformed frame from the server (%s).",
+                    frame ? "no frame type" : error.c_str());
+    return;
+  }
+  const std::string type = (*frame)["t"].get<std::string>();
+  if (type == "h") {
+    onHandshake(frame->contains("d") ? (*frame)["d"] : Value());
+  } else if (type == "r") {
+    onResponse(*frame);
+  } else if (type == "p") {
+    onPush(*frame);
+  } else {
+    fdblog::warning("I-RDB083007", "Dropping a frame of unknown type \"%s\" from the server.", type.c_str());
+  }
+}
+
+void FPersistentConnection::onHandshake(const Value& data) {
+  if (state_ != State::Connecting) return;
+  if (!data.is_object()) {
+    fdblog::warning("I-RDB083007", "Dropping a malformed handshake from the server.");
+    return;
+  }
+  const uint64_t id = connectionId_;
+  if (data.contains("s") && data["s"].is_string()) lastSessionId_ = data["s"].get<std::string>();
+  if (data.contains("h") && data["h"].is_string() && !data["h"].get<std::string>().empty()) {
+    repoInfo_->setInternalHost(data["h"].get<std::string>());
+  }
+  if (data.contains("ts") && data["ts"].is_number()) {
+    const double offset = data["ts"].get<double>() - Clock::now() * 1000.0;
+    deliver("server time", "/", [&](FPersistentConnectionDelegate& d) {
+      d.onServerInfoUpdate(*this, Value{{"serverTimeOffset", offset}});
+    });
+    if (id != connectionId_ || state_ != State::Connecting) return;  // the delegate closed us
+  }
+  if (authToken_) {
+    state_ = State::Authenticating;
+    sendAuth();
+  } else {
+    onAuthenticated();
+  }
+}
+
+void FPersistentConnection::sendAuth() {
+  sendRequest("auth", Value{{"cred", *authToken_}}, [this](const std::string& status, const Value& data) {
+    if (status == "ok") {
+      if (state_ == State::Authenticating) onAuthenticated();
+      return;
+    }
+    std::optional<std::string> reason = reasonOf(data);
+    fdblog::warning("I-RDB083008", "Authentication failed: %s (%s); reconnecting.", status.c_str(),
+                    reason ? reason->c_str() : "no reason given");
+    closeConnection();
+    tryScheduleReconnect();
+  });
+}
+
+void FPersistentConnection::onAuthenticated() {
+  state_ = State::Connected;
+  connectedAt_ = Clock::monotonic();
+  fdblog::debug("I-RDB083009", "Connected to %s.", repoInfo_->description().c_str());
+  const uint64_t id = connectionId_;
+  restoreState();
+  if (id != connectionId_ || state_ != State::Connected) return;
+  deliver("connection", "/", [this](FPersistentConnectionDelegate& d) { d.onConnect(*this); });
+}
+
+void FPersistentConnection::restoreState() {
+  std::vector<ListenKey> listenKeys;
+  for (const auto& [key, listen] : listens_) listenKeys.push_back(key);
+  for (const ListenKey& key : listenKeys) sendListen(key);
+  std::vector<uint64_t> putIds;
+  for (const auto& [id, put] : outstandingPuts_) putIds.push_back(id);
+  for (uint64_t id : putIds) sendPut(id);
+  std::vector<uint64_t> onDisconnectIds;
+  for (const auto& [id, request] : onDisconnectRequests_) onDisconnectIds.push_back(id);
+  for (uint64_t id : onDisconnectIds) sendOnDisconnect(id);
+  std::vector<uint64_t> getIds;
+  for (const auto& [id, get] : outstandingGets_) getIds.push_back(id);
+  for (uint64_t id : getIds) sendGet(id);
+}
+
+void FPersistentConnection::interruptForReason(const std::string& reason) {
+  fdblog::debug("I-RDB083010", "Connection interrupted for: %s", reason.c_str());
+  interruptReasons_.insert(reason);
+  ++reconnectGeneration_;  // a reconnect already scheduled does not happen
+  if (state_ != State::Disconnected) closeConnection();
+}
+
+void FPersistentConnection::resumeForReason(const std::string& reason) {
+  fdblog::debug("I-RDB083011", "Connection no longer interrupted for: %s", reason.c_str());
+  interruptReasons_.erase(reason);
+  if (interruptReasons_.empty() && state_ == State::Disconnected) {
+    retryHelper_.signalSuccess();
+    tryScheduleReconnect();
+  }
+}
+
+void FPersistentConnection::refreshAuthToken(const std::optional<std::string>& token) {
+  authToken_ = token;
+  if (state_ != State::Connected) return;
+  if (token) {
+    sendAuth();
+  } else {
+    sendRequest("unauth", Value::object(), [](const std::string&, const Value&) {});
+  }
+}
+
+// -- Requests -------------------------------------------------------------------------------------
+
+bool FPersistentConnection::sendRequest(const std::string& action, const Value& body, ResponseHandler onResponse) {
+  if (!transport_) return false;
+  const uint64_t number = nextRequestNumber_++;
+  std::string error;
+  std::optional<std::string> text =
+      FWriteJSON(Value{{"t", "q"}, {"r", number}, {"a", action}, {"b", body}}, &error);
+  if (!text) {
+    fdblog::error("I-RDB083012", "A \"%s\" request cannot be written (%s); it is answered \"failed\".",
+                  action.c_str(), error.c_str());
+    if (onResponse) onResponse("failed", Value("The request could not be encoded: " + error));
+    return false;
+  }
+  requestCallbacks_[number] = std::move(onResponse);
+  transport_->send(*text);
+  return true;
+}
+
+void FPersistentConnection::onResponse(const Value& frame) {
+  if (!frame.contains("r") || !frame["r"].is_number_unsigned() || !frame.contains("s") || !frame["s"].is_string()) {
+    fdblog::warning("I-RDB083007", "Dropping a malformed answer from the server.");
+    return;
+  }
+  auto it = requestCallbacks_.find(frame["r"].get<uint64_t>());
+  if (it == requestCallbacks_.end()) {
+    fdblog::debug("I-RDB083013", "Dropping an answer to an unknown request.");
+    return;
+  }
+  ResponseHandler handler = std::move(it->second);
+  requestCallbacks_.erase(it);
+  const std::string status = frame["s"].get<std::string>();
+  const Value data = frame.contains("d") ? frame["d"] : Value();
+  if (!handler) return;
+  try {
+    handler(status, data);
+  } catch (const std::exception& e) {
+    fdblog::error("I-RDB083002", "Dropping the server's answer \"%s\": applying it failed (%s).", status.c_str(),
+                  e.what());
+  }
+}
+
+// -- Listens --------------------------------------------------------------------------------------
+
+void FPersistentConnection::listen(const FQuerySpecRef& query, std::optional<uint64_t> tagId, FSyncTreeHashRef hash,
+                                   ListenCallback onComplete) {
+  ListenKey key = keyForQuery(*query);
+  fdblog::debug("I-RDB083014", "Listen called for %s %s", key.first.c_str(), key.second.c_str());
+  if (listens_.count(key)) {
+    fdblog::debug("I-RDB083014", "A listen for %s %s replaces the one before.", key.first.c_str(), key.second.c_str());
+  }
+  listens_[key] = Listen{query, tagId, std::move(hash), std::move(onComplete), ++nextListenSerial_, false};
+  if (state_ == State::Connected) sendListen(key);
+}
+
+void FPersistentConnection::sendListen(const ListenKey& key) {
+  auto it = listens_.find(key);
+  if (it == listens_.end() || state_ != State::Connected) return;
+  Listen& listen = it->second;
+  listen.answered = false;
+  Value body{{"p", key.first}, {"q", listen.query->params()->wireProtocolParams()}};
+  if (listen.tagId) body["t"] = *listen.tagId;
+  if (listen.hash) {
+    body["h"] = listen.hash->simpleHash();
+    if (listen.hash->includeCompoundHash()) {
+      FCompoundHashRef compound = listen.hash->compoundHash();
+      Value posts = Value::array();
+      for (const FPathRef& post : compound->posts()) posts.push_back(post->wireFormat());
+      body["ch"] = Value{{"ps", posts}, {"hs", compound->hashes()}};
+    }
+  }
+  // The answer belongs to this listen: a later listen of the same query replaces the entry.
+  sendRequest("q", body, [this, key, serial = listen.serial](const std::string& status, const Value&) {
+    auto found = listens_.find(key);
+    if (found == listens_.end() || found->second.serial != serial) return;
+    found->second.answered = true;
+    ListenCallback callback = found->second.onComplete;
+    if (status != "ok") {
+      fdblog::debug("I-RDB083015", "The listen of %s %s failed: %s", key.first.c_str(), key.second.c_str(),
+                    status.c_str());
+      listens_.erase(found);
+    }
+    if (callback) callSafely("listen", [&] { callback(status); });
+    flushAckedPutsIfListensAnswered();
+  });
+}
+
+void FPersistentConnection::unlisten(const FQuerySpecRef& query, std::optional<uint64_t> tagId) {
+  ListenKey key = keyForQuery(*query);
+  fdblog::debug("I-RDB083016", "Unlisten called for %s %s", key.first.c_str(), key.second.c_str());
+  if (listens_.erase(key) == 0) return;
+  if (state_ == State::Connected) sendUnlisten(*query, tagId);
+  flushAckedPutsIfListensAnswered();
+}
+
+void FPersistentConnection::sendUnlisten(const FQuerySpec& query, std::optional<uint64_t> tagId) {
+  Value body{{"p", query.path()->toString()}, {"q", query.params()->wireProtocolParams()}};
+  if (tagId) body["t"] = *tagId;
+  sendRequest("n", body, [](const std::string&, const Value&) {});
+}
+
+void FPersistentConnection::flushAckedPutsIfListensAnswered() {
+  if (putsToAck_.empty()) return;
+  for (const auto& [key, listen] : listens_) {
+    if (!listen.answered) return;
+  }
+  std::vector<FTupleCallbackStatus> acked;
+  acked.swap(putsToAck_);
+  for (FTupleCallbackStatus& status : acked) {
+    callSafely("put", [&] { status.block(status.status, status.errorReason); });
+  }
+}
+
+Value FPersistentConnection::dumpListens() const {
+  Value out = Value::array();
+  for (const auto& [key, listen] : listens_) {
+    Value entry{{"path", key.first}, {"params", listen.query->params()->wireProtocolParams()}};
+    if (listen.tagId) entry["tag"] = *listen.tagId;
+    out.push_back(std::move(entry));
+  }
+  return out;
+}
+
+// -- Writes ---------------------------------------------------------------------------------------
+
+void FPersistentConnection::putData(const Value& data, const std::string& pathString,
+                                    const std::optional<std::string>& hash, StatusCallback callback) {
+  Value body{{"p", pathString}, {"d", data}};
+  if (hash) body["h"] = *hash;
+  const uint64_t id = nextPutId_++;
+  outstandingPuts_[id] = OutstandingPut{"p", std::move(body), std::move(callback), false};
+  if (canSendWrites()) {
+    sendPut(id);
+  } else {
+    fdblog::debug("I-RDB083017", "Buffering put: %s", pathString.c_str());
+  }
+}
+
+void FPersistentConnection::mergeData(const Value& data, const std::string& pathString, StatusCallback callback) {
+  const uint64_t id = nextPutId_++;
+  outstandingPuts_[id] = OutstandingPut{"m", Value{{"p", pathString}, {"d", data}}, std::move(callback), false};
+  if (canSendWrites()) {
+    sendPut(id);
+  } else {
+    fdblog::debug("I-RDB083017", "Buffering merge: %s", pathString.c_str());
+  }
+}
+
+void FPersistentConnection::sendPut(uint64_t putId) {
+  auto it = outstandingPuts_.find(putId);
+  if (it == outstandingPuts_.end() || !canSendWrites()) return;
+  it->second.sent = true;
+  sendRequest(it->second.action, it->second.body, [this, putId](const std::string& status, const Value& data) {
+    auto found = outstandingPuts_.find(putId);
+    if (found == outstandingPuts_.end()) return;  // purged meanwhile
+    StatusCallback callback = std::move(found->second.callback);
+    outstandingPuts_.erase(found);
+    if (!callback) return;
+    std::optional<std::string> reason = reasonOf(data);
+    for (const auto& [key, listen] : listens_) {
+      if (!listen.answered) {
+        // Data of a listen still on its way must reach the client before this answer does.
+        putsToAck_.push_back(FTupleCallbackStatus{std::move(callback), status, reason});
+        return;
+      }
+    }
+    callSafely("put", [&] { callback(status, reason); });
+  });
+}
+
+void FPersistentConnection::queueOnDisconnect(const std::string& action, const FPathRef& path,
+                                              std::optional<Value> data, StatusCallback callback) {
+  const uint64_t id = nextOnDisconnectId_++;
+  onDisconnectRequests_[id] =
+      OutstandingOnDisconnect{FTupleOnDisconnect{path->description(), action, std::move(data), std::move(callback)},
+                              false};
+  if (canSendWrites()) sendOnDisconnect(id);
+}
+
+void FPersistentConnection::onDisconnectPutData(const Value& data, const FPathRef& path, StatusCallback callback) {
+  queueOnDisconnect("o", path, data, std::move(callback));
+}
+
+void FPersistentConnection::onDisconnectMergeData(const Value& data, const FPathRef& path, StatusCallback callback) {
+  queueOnDisconnect("om", path, data, std::move(callback));
+}
+
+void FPersistentConnection::onDisconnectCancelPath(const FPathRef& path, StatusCallback callback) {
+  queueOnDisconnect("oc", path, std::nullopt, std::move(callback));
+}
+
+void FPersistentConnection::sendOnDisconnect(uint64_t requestId) {
+  auto it = onDisconnectRequests_.find(requestId);
+  if (it == onDisconnectRequests_.end() || !canSendWrites()) return;
+  it->second.sent = true;
+  const FTupleOnDisconnect& request = it->second.request;
+  Value body{{"p", request.pathString}};
+  if (request.data) body["d"] = *request.data;
+  sendRequest(request.action, body, [this, requestId](const std::string& status, const Value& data) {
+    auto found = onDisconnectRequests_.find(requestId);
+    if (found == onDisconnectRequests_.end()) return;
+    StatusCallback callback = std::move(found->second.request.onComplete);
+    onDisconnectRequests_.erase(found);
+    if (callback) callSafely("onDisconnect", [&] { callback(status, reasonOf(data)); });
+  });
+}
+
+void FPersistentConnection::purgeOutstandingWrites() {
+  fdblog::debug("I-RDB083018", "Purging %zu writes and %zu onDisconnect requests.", outstandingPuts_.size(),
+                onDisconnectRequests_.size());
+  std::map<uint64_t, OutstandingPut> puts;
+  puts.swap(outstandingPuts_);
+  std::map<uint64_t, OutstandingOnDisconnect> onDisconnects;
+  onDisconnects.swap(onDisconnectRequests_);
+  for (auto& entry : puts) {
+    StatusCallback& callback = entry.second.callback;
+    if (callback) callSafely("put", [&] { callback(kWriteCanceled, std::nullopt); });
+  }
+  for (auto& entry : onDisconnects) {
+    StatusCallback& callback = entry.second.request.onComplete;
+    if (callback) callSafely("onDisconnect", [&] { callback(kWriteCanceled, std::nullopt); });
+  }
+}
+
+// -- One-time reads -------------------------------------------------------------------------------
+
+void FPersistentConnection::getDataAtPath(const std::string& pathString, const Value& params, GetCallback callback) {
+  const uint64_t id = nextGetId_++;
+  outstandingGets_[id] = OutstandingGet{Value{{"p", pathString}, {"q", params}}, std::move(callback), false};
+  if (state_ == State::Connected) {
+    sendGet(id);
+  } else {
+    scheduleGetTimeout(id);
+  }
+}
+
+void FPersistentConnection::scheduleGetTimeout(uint64_t getId) {
+  auto it = outstandingGets_.find(getId);
+  if (it == outstandingGets_.end()) return;
+  // Each wait belongs to one offline spell: a read sent and then cut off waits anew.
+  const uint64_t serial = ++nextTimeoutSerial_;
+  it->second.timeoutSerial = serial;
+  queue_->after(kGetConnectTimeout, [weak = weak_from_this(), getId, serial] {
+    auto self = weak.lock();
+    if (!self) return;
+    auto found = self->outstandingGets_.find(getId);
+    if (found == self->outstandingGets_.end() || found->second.sent || found->second.timeoutSerial != serial) return;
+    GetCallback callback = std::move(found->second.callback);
+    self->outstandingGets_.erase(found);
+    if (callback) callSafely("get", [&] { callback("failed", std::nullopt, std::string("Client is offline.")); });
+  });
+}
+
+void FPersistentConnection::sendGet(uint64_t getId) {
+  auto it = outstandingGets_.find(getId);
+  if (it == outstandingGets_.end() || state_ != State::Connected) return;
+  it->second.sent = true;
+  sendRequest("g", it->second.body, [this, getId](const std::string& status, const Value& data) {
+    auto found = outstandingGets_.find(getId);
+    if (found == outstandingGets_.end()) return;
+    GetCallback callback = std::move(found->second.callback);
+    outstandingGets_.erase(found);
+    if (!callback) return;
+    if (status == "ok") {
+      callSafely("get", [&] { callback(status, data, std::nullopt); });
+    } else {
+      callSafely("get", [&] { callback(status, std::nullopt, reasonOf(data)); });
+    }
+  });
+}
+
+// -- Pushes ---------------------------------------------------------------------------------------
+
+void FPersistentConnection::onPush(const Value& frame) {
+  if (!frame.contains("a") || !frame["a"].is_string() || !frame.contains("b") || !frame["b"].is_object()) {
+    fdblog::warning("I-RDB083007", "Dropping a malformed message from the server.");
+    return;
+  }
+  const std::string action = frame["a"].get<std::string>();
+  const Value& body = frame["b"];
+  if (action == "c") {
+    onListenRevoked(body);
+    return;
+  }
+  if (action == "ac") {
+    std::optional<std::string> reason = body.contains("d") ? reasonOf(body["d"]) : std::nullopt;
+    fdblog::warning("I-RDB083019", "The server revoked the authentication (%s); reconnecting.",
+                    reason ? reason->c_str() : "no reason given");
+    closeConnection();
+    tryScheduleReconnect();
+    return;
+  }
+  if (!body.contains("p") || !body["p"].is_string()) {
+    fdblog::warning("I-RDB083007", "Dropping a \"%s\" message without a path from the server.", action.c_str());
+    return;
+  }
+  const std::string path = body["p"].get<std::string>();
+  std::optional<uint64_t> tag;
+  if (body.contains("t") && !body["t"].is_null()) {
+    if (!body["t"].is_number_unsigned()) {
+      fdblog::warning("I-RDB083007", "Dropping a \"%s\" message with a malformed tag at %s.", action.c_str(),
+                      path.c_str());
+      return;
+    }
+    tag = body["t"].get<uint64_t>();
+  }
+  const Value data = body.contains("d") ? body["d"] : Value();
+  if (action == "d" || action == "m") {
+    const bool isMerge = action == "m";
+    if (isMerge && !data.is_object()) {
+      fdblog::warning("I-RDB083007", "Dropping a merge whose data is not a dictionary at %s.", path.c_str());
+      return;
+    }
+    deliver(isMerge ? "merge" : "data", path, [&](FPersistentConnectionDelegate& d) {
+      d.onDataUpdate(*this, path, data, isMerge, tag);
+    });
+  } else if (action == "rm") {
+    if (!data.is_array()) {
+      fdblog::warning("I-RDB083007", "Dropping a range merge without ranges at %s.", path.c_str());
+      return;
+    }
+    deliver("range merge", path, [&](FPersistentConnectionDelegate& d) {
+      std::vector<FRangeMerge> ranges;
+      for (const Value& range : data) {
+        if (!range.is_object() || !range.contains("m")) throw std::invalid_argument("a range without data");
+        auto pathOrNull = [&](const char* field) -> FPathRef {
+          if (!range.contains(field) || range[field].is_null()) return nullptr;
+          if (!range[field].is_string()) throw std::invalid_argument("a range bound that is not a path");
+          return FPath::pathWithString(range[field].get<std::string>());
+        };
+        ranges.emplace_back(pathOrNull("s"), pathOrNull("e"), FSnapshotUtilities::nodeFrom(range["m"]));
+      }
+      d.onRangeMerge(ranges, path, tag);
+    });
+  } else {
+    fdblog::warning("I-RDB083007", "Dropping a message of unknown action \"%s\" from the server.", action.c_str());
+  }
+}
+
+void FPersistentConnection::onListenRevoked(const Value& body) {
+  if (!body.contains("p") || !body["p"].is_string() || !body.contains("q") || !body["q"].is_object()) {
+    fdblog::warning("I-RDB083007", "Dropping a malformed listen revocation from the server.");
+    return;
+  }
+  ListenKey key{body["p"].get<std::string>(), body["q"].dump()};
+  auto it = listens_.find(key);
+  if (it == listens_.end()) return;
+  ListenCallback callback = std::move(it->second.onComplete);
+  listens_.erase(it);
+  const std::string status = body.contains("s") && body["s"].is_string() ? body["s"].get<std::string>()
+                                                                          : "permission_denied";
+  fdblog::debug("I-RDB083020", "The server revoked the listen of %s: %s", key.first.c_str(), status.c_str());
+  if (callback) callSafely("listen", [&] { callback(status); });
+  flushAckedPutsIfListensAnswered();
+}

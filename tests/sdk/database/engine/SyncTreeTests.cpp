@@ -1,0 +1,357 @@
+// The sync tree: user writes and acknowledgements, server data (plain and tagged), listens sent
+// and withdrawn, listeners added and removed, kept-synced queries and reads.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "EngineTestSupport.h"
+#include "InMemoryPersistence.h"
+#include "platform/foundation/NSException.h"
+#include "sdk/database/core/FListenContainer.h"
+#include "sdk/database/core/FOffsetClock.h"
+#include "sdk/database/core/FSyncTree.h"
+#include "sdk/database/core/FSystemClock.h"
+
+using namespace enginetest;
+
+namespace {
+
+class FixedClock : public FClock {
+ public:
+  double currentTime() const override { return 1000.5; }
+};
+
+struct SyncTreeFixture : ::testing::Test {
+  Strings listens;  // "listen /p {} tag=-" and "unlisten /p {} tag=1", in order
+  std::map<std::string, std::shared_ptr<const FListenContainer>> containers;  // by query name
+  std::shared_ptr<InMemoryPersistence> persistence = std::make_shared<InMemoryPersistence>();
+  std::shared_ptr<FSyncTree> tree;
+
+  void SetUp() override { tree = std::make_shared<FSyncTree>(persistence, provider()); }
+
+  FListenProvider provider() {
+    FListenProvider p;
+    p.startListening = [this](const FQuerySpecRef& q, std::optional<uint64_t> tag, const FSyncTreeHashRef& hash,
+                              const FListenProvider::Completion&) {
+      listens.push_back("listen " + InMemoryPersistence::name(q) + " tag=" + (tag ? std::to_string(*tag) : "-"));
+      containers[InMemoryPersistence::name(q)] = std::static_pointer_cast<const FListenContainer>(hash);
+      return FEventList{};
+    };
+    p.stopListening = [this](const FQuerySpecRef& q, std::optional<uint64_t> tag) {
+      listens.push_back("unlisten " + InMemoryPersistence::name(q) + " tag=" + (tag ? std::to_string(*tag) : "-"));
+    };
+    return p;
+  }
+  // The server answers the listen of the query named `name`.
+  FEventList answer(const std::string& name, const std::string& status) { return containers.at(name)->onComplete()(status); }
+  Strings takeListens() {
+    Strings out;
+    out.swap(listens);
+    return out;
+  }
+  FixedClock clock;
+};
+
+}  // namespace
+
+TEST_F(SyncTreeFixture, HiddenWritesRaiseNothingAndTheirAcknowledgementDoesNothing) {
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, defaultQuery("a"));
+  EXPECT_TRUE(tree->applyUserOverwriteAtPath(path("a"), node("1"), 1, false).empty());
+  ASSERT_TRUE(tree->pendingWriteTree()->writeForId(1));
+  persistence->log.clear();
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
+  EXPECT_EQ(tree->pendingWriteTree()->writeForId(1), nullptr);
+  EXPECT_TRUE(persistence->log.empty());
+  EXPECT_TRUE(tree->removeAllWrites().empty());
+}
+
+TEST_F(SyncTreeFixture, AcknowledgingAShadowedWriteAppliesNothing) {
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, defaultQuery("a"));
+  tree->applyUserOverwriteAtPath(path("a/b"), node("1"), 1, true);
+  tree->applyUserOverwriteAtPath(path("a"), node(R"({"b":2})"), 2, true);
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
+  EXPECT_EQ(describe(tree->ackUserWriteWithWriteId(2, true, true, clock)), Strings{});  // nothing known to fall back to
+}
+
+TEST_F(SyncTreeFixture, WritesAndTheirAcknowledgementReachPersistenceResolved) {
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, defaultQuery("a"));
+  auto events = tree->applyUserOverwriteAtPath(path("a"), node(R"({"t":{".sv":"timestamp"}})"), 1, true);
+  persistence->log.clear();
+  tree->ackUserWriteWithWriteId(1, false, true, clock);
+  EXPECT_EQ(persistence->log, (Strings{"removeUserWrite 1", R"(applyUserWrite /a {"t":1000500})"}));
+  persistence->log.clear();
+  tree->applyUserMergeAtPath(path("m"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"x":1})")), 2);
+  tree->ackUserWriteWithWriteId(2, true, false, clock);  // reverted, not persisted
+  EXPECT_TRUE(persistence->log.empty());
+  EXPECT_THROW(tree->ackUserWriteWithWriteId(77, false, true, clock), NSException);
+}
+
+TEST_F(SyncTreeFixture, RevertingAWriteBelowAnEarlierWriteShowsThatWriteAgain) {
+  auto atB = valueRegistration(1);
+  tree->addEventRegistration(atB, defaultQuery("a/b"));
+  tree->applyUserOverwriteAtPath(path("a"), node(R"({"b":2})"), 1, true);
+  EXPECT_EQ(describe(tree->applyUserOverwriteAtPath(path("a/b"), node("1"), 2, true)), (Strings{"value /a/b 1"}));
+  EXPECT_EQ(describe(tree->ackUserWriteWithWriteId(2, true, true, clock)), (Strings{"value /a/b 2"}));
+}
+
+TEST_F(SyncTreeFixture, ServerDataFlowsToListenersAndListenCompletion) {
+  auto value = valueRegistration(1);
+  auto child = allChildRegistration(2);
+  EXPECT_TRUE(tree->addEventRegistration(value, defaultQuery("a")).empty());
+  EXPECT_EQ(takeListens(), (Strings{"listen /a {} tag=-"}));
+  EXPECT_EQ(describe(tree->addEventRegistration(child, defaultQuery("a"))), Strings{});
+  EXPECT_TRUE(takeListens().empty());  // a second listener of a view sends nothing
+
+  EXPECT_EQ(describe(tree->applyServerOverwriteAtPath(path("a"), node(R"({"x":1})"))),
+            (Strings{"added /a/x 1", R"(value /a {"x":1})"}));
+  EXPECT_EQ(describe(tree->applyServerMergeAtPath(
+                path("a"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"y":2})")))),
+            (Strings{"added /a/y 2 prev=x", R"(value /a {"x":1,"y":2})"}));
+  EXPECT_TRUE(answer("/a {}", "ok").empty());
+  EXPECT_EQ(describe(tree->addEventRegistration(valueRegistration(3), defaultQuery("a"))),
+            (Strings{R"(value /a {"x":1,"y":2})"}));
+
+  std::vector<FRangeMerge> merges{FRangeMerge(path("x"), nullptr, node(R"({"z":3})"))};
+  EXPECT_EQ(describe(tree->applyServerRangeMergeAtPath(path("a"), merges)),
+            (Strings{"removed /a/y 2", "added /a/z 3 prev=x", R"(value /a {"x":1,"z":3})", R"(value /a {"x":1,"z":3})"}));
+  EXPECT_TRUE(tree->applyServerRangeMergeAtPath(path("elsewhere"), merges).empty());
+}
+
+TEST_F(SyncTreeFixture, AnEmptyLocationBecomesNullOnceItsListenCompletes) {
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, defaultQuery("nothing"));
+  EXPECT_EQ(describe(answer("/nothing {}", "ok")), (Strings{"value /nothing null"}));
+  EXPECT_EQ(persistence->log.back(), "complete /nothing {}");
+}
+
+TEST_F(SyncTreeFixture, DefaultListensCoverEverythingBelowThem) {
+  tree->addEventRegistration(valueRegistration(1), query("a/b", params()->limitToFirst(1)));
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("a/c"));
+  tree->addEventRegistration(valueRegistration(3), query("a/c/d", params()->limitToLast(2)));
+  EXPECT_EQ(takeListens(), (Strings{R"(listen /a/b {"l":1,"vf":"l"} tag=1)", "listen /a/c {} tag=-"}));
+
+  tree->addEventRegistration(valueRegistration(4), defaultQuery("a"));
+  EXPECT_EQ(takeListens(), (Strings{"listen /a {} tag=-", R"(unlisten /a/b {"l":1,"vf":"l"} tag=1)",
+                                    "unlisten /a/c {} tag=-"}));
+  tree->addEventRegistration(valueRegistration(5), defaultQuery("a/b/deeper"));
+  EXPECT_TRUE(takeListens().empty());
+}
+
+TEST_F(SyncTreeFixture, RemovingTheLastDefaultListenerResendsTheListensBelow) {
+  tree->addEventRegistration(valueRegistration(1), defaultQuery("a"));
+  tree->addEventRegistration(valueRegistration(2), query("a/b", params()->limitToFirst(1)));
+  tree->addEventRegistration(valueRegistration(3), defaultQuery("a/c"));
+  takeListens();
+  EXPECT_TRUE(tree->removeEventRegistration(valueRegistration(1), defaultQuery("a"), nullptr).empty());
+  EXPECT_EQ(takeListens(), (Strings{R"(listen /a/b {"l":1,"vf":"l"} tag=1)", "listen /a/c {} tag=-",
+                                    "unlisten /a {} tag=-"}));
+  EXPECT_EQ(persistence->log.back(), "inactive /a {}");
+}
+
+TEST_F(SyncTreeFixture, IndexOnlyQueriesAreListenedToAsTheDefaultQuery) {
+  auto byKey = query("a", params()->orderBy(FKeyIndex::keyIndex()));
+  tree->addEventRegistration(valueRegistration(1), byKey);
+  EXPECT_FALSE(tree->tagForQuery(byKey));
+  EXPECT_EQ(takeListens(), (Strings{"listen /a {} tag=-"}));
+  tree->removeEventRegistration(valueRegistration(1), byKey, nullptr);
+  EXPECT_EQ(takeListens(), (Strings{"unlisten /a {} tag=-"}));
+}
+
+TEST_F(SyncTreeFixture, RemovingListeners) {
+  auto limited = query("a", params()->limitToFirst(2));
+  auto ranged = query("a", params()->startAt(node("1")));
+  EXPECT_TRUE(tree->removeEventRegistration(valueRegistration(1), limited, nullptr).empty());
+  tree->addEventRegistration(valueRegistration(1), limited);
+  tree->addEventRegistration(valueRegistration(1), ranged);
+  tree->addEventRegistration(valueRegistration(2), ranged);
+  EXPECT_TRUE(tree->removeEventRegistration(valueRegistration(9), query("a", params()->limitToLast(3)), nullptr).empty());
+  takeListens();
+  // The default query takes the registration out of every view at the path.
+  tree->removeEventRegistration(valueRegistration(1), defaultQuery("a"), nullptr);
+  EXPECT_EQ(takeListens(), (Strings{R"(unlisten /a {"l":2,"vf":"l"} tag=1)"}));
+  EXPECT_FALSE(tree->tagForQuery(limited));
+  ASSERT_TRUE(tree->tagForQuery(ranged));
+
+  auto cancelled = valueRegistration(3, true);
+  tree->addEventRegistration(cancelled, ranged);
+  auto events = tree->removeEventRegistration(nullptr, ranged, FUtilities::errorForStatus("permission_denied", std::nullopt));
+  EXPECT_EQ(describe(events), (Strings{"cancel /a"}));
+  EXPECT_TRUE(takeListens().empty());  // with an error the server has dropped the listen already
+}
+
+TEST_F(SyncTreeFixture, AFailedListenCancelsEveryListenerOfTheQuery) {
+  auto q = query("a", params()->limitToFirst(1));
+  tree->addEventRegistration(valueRegistration(1, true), q);
+  tree->addEventRegistration(childRegistration(2, {FEventTypeChildAdded}, true), q);
+  auto events = answer(R"(/a {"l":1,"vf":"l"})", "permission_denied");
+  ASSERT_EQ(events.size(), 2u);
+  auto cancel = std::static_pointer_cast<const FCancelEvent>(events[0]);
+  EXPECT_EQ(cancel->error()->code(), 1);
+  EXPECT_EQ(takeListens(), (Strings{R"(listen /a {"l":1,"vf":"l"} tag=1)"}));
+  EXPECT_TRUE(tree->syncPointTree()->isEmpty());
+}
+
+TEST_F(SyncTreeFixture, TagsStartAtOneAndAreNeverReused) {
+  auto first = query("a", params()->limitToFirst(1));
+  tree->addEventRegistration(valueRegistration(1), first);
+  EXPECT_EQ(tree->tagForQuery(first), std::optional<uint64_t>(1));
+  tree->removeEventRegistration(valueRegistration(1), first, nullptr);
+  EXPECT_EQ(tree->queryForTag(1), nullptr);
+  tree->addEventRegistration(valueRegistration(1), first);
+  EXPECT_EQ(tree->tagForQuery(first), std::optional<uint64_t>(2));
+  // Data for the forgotten tag is ignored without touching persistence.
+  persistence->log.clear();
+  EXPECT_TRUE(tree->applyTaggedQueryOverwriteAtPath(path("a"), node("1"), 1).empty());
+  EXPECT_TRUE(persistence->log.empty());
+}
+
+TEST_F(SyncTreeFixture, TaggedDataGoesToItsQueryAndIsPersistedWhereItLies) {
+  auto limited = query("a", params()->limitToFirst(2));
+  auto limitedValue = valueRegistration(1);
+  auto other = valueRegistration(2);
+  tree->addEventRegistration(limitedValue, limited);
+  tree->addEventRegistration(other, query("a", params()->startAt(node("5"))));
+  persistence->log.clear();
+  auto events = tree->applyTaggedQueryOverwriteAtPath(path("a"), node(R"({"x":1,"y":2})"), 1);
+  EXPECT_EQ(describeFor(events, limitedValue), (Strings{R"(value /a {"x":1,"y":2})"}));
+  EXPECT_TRUE(describeFor(events, other).empty());
+  events = tree->applyTaggedQueryOverwriteAtPath(path("a/y"), node("3"), 1);
+  EXPECT_EQ(describe(events), (Strings{R"(value /a {"x":1,"y":3})"}));
+  EXPECT_EQ(persistence->log, (Strings{R"(server /a {"l":2,"vf":"l"} {"x":1,"y":2})",
+                                       R"(keys /a {"l":2,"vf":"l"} +[x,y] -[])", "server /a/y {} 3"}));
+  persistence->log.clear();
+  try {
+    tree->applyTaggedQueryOverwriteAtPath(path("b"), node("1"), 1);
+    FAIL();
+  } catch (const NSException& e) {
+    EXPECT_EQ(e.name(), "ZirezizeDatabaseInternalError");
+  }
+  EXPECT_THROW(tree->applyTaggedQueryMergeAtPath(path("/"), FCompoundWrite::emptyWrite(), 1), NSException);
+  EXPECT_THROW(tree->applyTaggedServerRangeMergeAtPath(path("a/y"), {}, 1), NSException);
+  EXPECT_TRUE(persistence->log.empty());
+
+  std::vector<FRangeMerge> merges{FRangeMerge(nullptr, nullptr, node(R"({"q":0})"))};
+  EXPECT_EQ(describe(tree->applyTaggedServerRangeMergeAtPath(path("a"), merges, 1)), (Strings{R"(value /a {"q":0})"}));
+  EXPECT_TRUE(describe(tree->applyTaggedListenCompleteAtPath(path("a"), 1)).empty());
+}
+
+TEST_F(SyncTreeFixture, AQueryWithALimitOutOfRangeIsRefusedBeforeAnythingChanges) {
+  for (int64_t limit : {int64_t{0}, int64_t{-3}, int64_t{1} << 31}) {
+    auto bad = query("a", params()->limitToFirst(limit));
+    EXPECT_THROW(tree->addEventRegistration(valueRegistration(1), bad), NSException);
+    EXPECT_THROW(tree->getServerValue(bad), NSException);
+    EXPECT_THROW(tree->keepQuery(bad, true), NSException);
+  }
+  EXPECT_TRUE(tree->syncPointTree()->isEmpty());
+  EXPECT_TRUE(listens.empty());
+  EXPECT_TRUE(persistence->log.empty());
+  tree->addEventRegistration(valueRegistration(1), query("a", params()->limitToFirst(1)));
+  EXPECT_EQ(tree->tagForQuery(query("a", params()->limitToFirst(1))), std::optional<uint64_t>(1));
+}
+
+TEST_F(SyncTreeFixture, KeptSyncedQueriesListenWithoutEvents) {
+  auto q = defaultQuery("k");
+  tree->keepQuery(q, true);
+  tree->keepQuery(q, true);
+  EXPECT_EQ(takeListens(), (Strings{"listen /k {} tag=-"}));
+  EXPECT_TRUE(tree->applyServerOverwriteAtPath(path("k"), node(R"({"a":1})")).empty());
+  EXPECT_TRUE(answer("/k {}", "ok").empty());
+  EXPECT_EQ(json(tree->getServerValue(q)), R"({"a":1})");
+  // Removing every user listener leaves the keep-synced one.
+  tree->addEventRegistration(valueRegistration(5), q);
+  tree->removeEventRegistration(valueRegistration(kFEventRegistrationAllHandles), q, nullptr);
+  EXPECT_TRUE(takeListens().empty());
+  tree->keepQuery(q, false);
+  EXPECT_EQ(takeListens(), (Strings{"unlisten /k {} tag=-"}));
+}
+
+TEST_F(SyncTreeFixture, ServerValueAtAPathBelowAListenerAnswersThatPath) {
+  tree->addEventRegistration(valueRegistration(1), defaultQuery("a"));
+  tree->applyServerOverwriteAtPath(path("a"), node(R"({"b":{"c":1,"d":2},"x":5})"));
+  EXPECT_EQ(json(tree->getServerValue(defaultQuery("a/b"))), R"({"c":1,"d":2})");
+  EXPECT_EQ(json(tree->getServerValue(query("a/b", params()->limitToLast(1)))), R"({"d":2})");
+  EXPECT_EQ(json(tree->getServerValue(defaultQuery("a"))), R"({"b":{"c":1,"d":2},"x":5})");
+  // A limited query at the listener's own path gets its window, not the listener's data.
+  EXPECT_EQ(json(tree->getServerValue(query("a", params()->limitToFirst(1)))), R"({"b":{"c":1,"d":2}})");
+  EXPECT_EQ(tree->getServerValue(defaultQuery("unknown")), nullptr);
+  tree->applyUserOverwriteAtPath(path("unknown"), node("7"), 1, true);
+  EXPECT_EQ(json(tree->getServerValue(defaultQuery("unknown"))), "7");
+}
+
+TEST_F(SyncTreeFixture, CompleteEventCacheForTransactionsLeavesOutExcludedWrites) {
+  tree->addEventRegistration(valueRegistration(1), defaultQuery("t"));
+  tree->applyServerOverwriteAtPath(path("t"), node("1"));
+  tree->applyUserOverwriteAtPath(path("t"), node("2"), 1, true);
+  tree->applyUserOverwriteAtPath(path("t"), node("3"), 2, false);
+  EXPECT_EQ(json(tree->calcCompleteEventCacheAtPath(path("t"), std::nullopt)), "3");
+  EXPECT_EQ(json(tree->calcCompleteEventCacheAtPath(path("t"), std::vector<int64_t>{2})), "2");
+  EXPECT_EQ(json(tree->calcCompleteEventCacheAtPath(path("t"), std::vector<int64_t>{1, 2})), "1");
+}
+
+TEST_F(SyncTreeFixture, NewViewsStartFromWhatIsAlreadyKnown) {
+  tree->addEventRegistration(valueRegistration(1), defaultQuery("a/b"));
+  tree->applyServerOverwriteAtPath(path("a/b"), node(R"({"c":1})"));
+  // A new listener above sees the deeper sync point's data as a child, not yet complete.
+  auto parent = allChildRegistration(2);
+  EXPECT_EQ(describe(tree->addEventRegistration(parent, defaultQuery("a"))), (Strings{R"(added /a/b {"c":1})"}));
+
+  // Persisted complete data serves a new view at once.
+  persistence->serverCache = node(R"({"p":{"q":1}})");
+  persistence->setQueryComplete(defaultQuery("p"));
+  EXPECT_EQ(json(tree->persistenceServerCache(defaultQuery("p"))), R"({"q":1})");
+  EXPECT_EQ(describe(tree->addEventRegistration(valueRegistration(3), defaultQuery("p"))), (Strings{R"(value /p {"q":1})"}));
+  EXPECT_EQ(tree->persistenceServerCache(defaultQuery("none")), nullptr);
+}
+
+TEST_F(SyncTreeFixture, RemoveAllWritesRevertsEveryPendingWrite) {
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, defaultQuery("a"));
+  tree->applyServerOverwriteAtPath(path("a"), node("1"));
+  tree->applyUserOverwriteAtPath(path("a"), node("2"), 1, true);
+  tree->applyUserMergeAtPath(path("a"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"x":3})")), 2);
+  persistence->log.clear();
+  EXPECT_EQ(describe(tree->removeAllWrites()), (Strings{"value /a 1"}));
+  EXPECT_EQ(persistence->log, (Strings{"removeAllUserWrites"}));
+}
+
+TEST(SyncTreeWithoutPersistenceTest, WorksWithoutAPersistenceManagerOrListenBlocks) {
+  auto tree = std::make_shared<FSyncTree>(FListenProvider{});
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, defaultQuery(".info"));
+  EXPECT_EQ(describe(tree->applyListenCompleteAtPath(path(".info"))), (Strings{"value /.info null"}));
+  EXPECT_EQ(describe(tree->applyServerOverwriteAtPath(path(".info/connected"), node("true"))),
+            (Strings{R"(value /.info {"connected":true})"}));
+  EXPECT_EQ(tree->persistenceServerCache(defaultQuery(".info")), nullptr);
+  FixedClock clock;
+  tree->applyUserOverwriteAtPath(path("x"), node("1"), 1, true);
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
+  tree->removeEventRegistration(value, defaultQuery(".info"), nullptr);
+  EXPECT_TRUE(tree->syncPointTree()->isEmpty());
+}
+
+TEST_F(SyncTreeFixture, AWindowBelowADefaultListenerMovesWithTheServerDataItIsGiven) {
+  // The limited view's complete-child source is handed the data of the default view above; that
+  // data must already hold the change being applied, or a stale child moves into the window.
+  tree->addEventRegistration(valueRegistration(1), defaultQuery("/"));
+  auto lastTwo = valueRegistration(2);
+  tree->addEventRegistration(lastTwo, query("b", params()->orderBy(FValueIndex::valueIndex())->limitToLast(2)));
+  tree->applyServerOverwriteAtPath(FPath::empty(), node(R"({"b":{"a":"y","c":"x","d":"z"}})"));
+  answer("/ {}", "ok");
+  auto events = tree->applyServerMergeAtPath(
+      path("b"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"b":4,"c":2,"d":1})")));
+  EXPECT_EQ(describeFor(events, lastTwo), (Strings{R"(value /b {"a":"y","b":4})"}));
+}
+
+TEST_F(SyncTreeFixture, ServerChildrenReplacingALeafChangeTheValueEvenUnderAPendingWrite) {
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, defaultQuery("/"));
+  tree->applyServerOverwriteAtPath(FPath::empty(), node(R"("x")"));
+  answer("/ {}", "ok");
+  tree->applyUserMergeAtPath(FPath::empty(), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"b":null})")), 1);
+  auto events = tree->applyServerMergeAtPath(
+      path("b"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":"x"})")));
+  EXPECT_EQ(describe(events), (Strings{"value / null"}));
+}
