@@ -102,7 +102,10 @@ static void build(Layout& out, cairo_t* cr, const std::string& text, const std::
   NSAttributes paragraph;
   for (size_t i = 0; i < attrs.size(); ++i) {
     const NSAttributes& a = attrs[i];
-    auto [start, end] = ranges[i];
+    // Plain variables, not a structured binding: the lambda below captures them, which clang
+    // (the fuzz build's compiler) does not allow for bindings.
+    const auto start = ranges[i].first;
+    const auto end = ranges[i].second;
     if (start == 0) {
       if (a.lineSpacing) paragraph.lineSpacing = a.lineSpacing;
       if (a.alignment) paragraph.alignment = a.alignment;
