@@ -102,8 +102,7 @@ static void build(Layout& out, cairo_t* cr, const std::string& text, const std::
   NSAttributes paragraph;
   for (size_t i = 0; i < attrs.size(); ++i) {
     const NSAttributes& a = attrs[i];
-    // Plain variables, not a structured binding: the lambda below captures them, which clang
-    // (the fuzz build's compiler) does not allow for bindings.
+    // Plain copies: clang before 16 cannot capture structured bindings in the lambda below.
     const auto start = ranges[i].first;
     const auto end = ranges[i].second;
     if (start == 0) {
