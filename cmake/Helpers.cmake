@@ -12,17 +12,20 @@ function(sa_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# sa_test(name [AUDIO_SERVER] SOURCES ... DEPS ...): a GoogleTest program, each test run as its own
-# ctest case in a fresh application home (see tests/support). Disabled tests (DISABLED_ names) are
-# the halves that a test runs in a second process (tests/support/ChildProcess.h); they are not
-# ctest cases.
+# sa_test(name [AUDIO_SERVER] [IN_ONE_PROCESS] SOURCES ... DEPS ...): a GoogleTest program, each
+# test run as its own ctest case in a fresh application home (see tests/support). Disabled tests
+# (DISABLED_ names) are the halves that a test runs in a second process
+# (tests/support/ChildProcess.h); they are not ctest cases.
 # The audio server of the test run (scripts/test-services) is one shared sink and its monitor: a
 # test that plays into it or records from it hears every other such test. Only the tests of
 # programs marked AUDIO_SERVER may reach it, and ctest runs them one at a time (resource lock
 # "pulse_sink"); in every other program PULSE_SERVER names no server, so an engine started
 # there finds no audio server, the same on every run.
+# IN_ONE_PROCESS adds the case <name>.in_one_process that runs the whole program at once, as a
+# plain `./<name>` would: it checks that no test depends on running alone (each test still gets a
+# fresh home from the test main).
 function(sa_test name)
-  cmake_parse_arguments(ARG "AUDIO_SERVER" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "AUDIO_SERVER;IN_ONE_PROCESS" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} sa_test_support GTest::gmock GTest::gtest)
   set(properties TIMEOUT 300)
@@ -32,6 +35,10 @@ function(sa_test name)
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-*DISABLED_*"
                        PROPERTIES ${properties} ${ARG_PROPERTIES})
+  if(ARG_IN_ONE_PROCESS)
+    add_test(NAME ${name}.in_one_process COMMAND ${name})
+    set_tests_properties(${name}.in_one_process PROPERTIES ${properties} ${ARG_PROPERTIES} TIMEOUT 600)
+  endif()
 endfunction()
 
 # sa_bench(name SOURCES ... DEPS ...): a Google Benchmark program.

@@ -1,6 +1,8 @@
 #include "platform/foundation/BinaryPlistReader.h"
 
 #include <cstring>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/NSString.h"
@@ -10,10 +12,10 @@ namespace ns {
 
 namespace {
 
-constexpr int kMaxDepth = 512;
-// A small file may reference the same container many times over; the expanded value is capped.
-constexpr size_t kMaxNodes = 4'000'000;
 constexpr double kReferenceDate = 978307200.0;
+// What one decoded value is reckoned to take besides its text or bytes (the value, its slot in a
+// list or dictionary, allocation overhead).
+constexpr size_t kValueCost = 64;
 
 class Reader {
  public:
@@ -31,6 +33,7 @@ class Reader {
         tableOffset_ < 8 || tableOffset_ > t || count_ > (t - tableOffset_) / offsetSize_)
       return fail(error, "the binary property list's trailer is damaged");
     inProgress_.assign(count_, false);
+    countReferences();
     Value out;
     if (!object(top, out, 0)) return fail(error, why_);
     return out;
@@ -70,10 +73,59 @@ class Reader {
 
   size_t limit() const { return tableOffset_; }
 
+  // Counts what the decoded value will take; false once the total passes the limit.
+  bool charge(uint64_t bytes) {
+    if (bytes > budget_) {
+      budget_ = 0;
+      return bad("the property list expands to more than its size limit");
+    }
+    budget_ -= bytes;
+    return true;
+  }
+
+  // How many containers reference each object, so that an object referenced more than once is
+  // decoded once and then copied. A damaged table is left for the decode to report.
+  void countReferences() {
+    references_.assign(count_, 0);
+    for (uint64_t index = 0; index < count_; ++index) {
+      const uint64_t off = be(tableOffset_ + index * offsetSize_, offsetSize_);
+      if (off < 8 || off >= limit()) continue;
+      size_t at = static_cast<size_t>(off);
+      const uint8_t marker = static_cast<uint8_t>(b_[at++]);
+      const uint8_t type = marker >> 4;
+      if (type != 0xA && type != 0xC && type != 0xD) continue;
+      uint64_t len;
+      if (!length(at, marker & 0x0F, len)) {
+        why_.clear();
+        continue;
+      }
+      const uint64_t refs = type == 0xD ? 2 * len : len;
+      if (len > limit() || refs > (limit() - at) / refSize_) continue;
+      for (uint64_t i = 0; i < refs; ++i) {
+        const uint64_t target = be(at + i * refSize_, refSize_);
+        if (target < count_ && references_[target] < 2) ++references_[target];
+      }
+    }
+  }
+
   bool object(uint64_t index, Value& out, int depth) {
     if (index >= count_) return bad("a reference points outside the object table");
-    if (depth > kMaxDepth) return bad("the property list nests too deeply");
-    if (++nodes_ > kMaxNodes) return bad("the property list expands to too many values");
+    if (auto done = shared_.find(index); done != shared_.end()) {
+      // Decoded before: the copy costs what the first decode did.
+      if (!charge(done->second.second)) return false;
+      out = done->second.first;
+      return true;
+    }
+    const size_t budgetBefore = budget_;
+    if (!decode(index, out, depth)) return false;
+    if (references_[index] > 1 && (out.is_array() || out.is_object() || out.is_string() || out.is_binary())) {
+      shared_.emplace(index, std::make_pair(out, budgetBefore - budget_));
+    }
+    return true;
+  }
+
+  bool decode(uint64_t index, Value& out, int depth) {
+    if (!charge(kValueCost)) return false;
     const uint64_t off = be(tableOffset_ + index * offsetSize_, offsetSize_);
     if (off < 8 || off >= limit()) return bad("an object offset is out of range");
     size_t at = static_cast<size_t>(off);
@@ -126,6 +178,7 @@ class Reader {
         uint64_t len;
         if (!length(at, info, len)) return false;
         if (len > limit() - at) return bad("data runs past the end");
+        if (!charge(len)) return false;
         out = value::data(b_.substr(at, static_cast<size_t>(len)));
         return true;
       }
@@ -133,6 +186,7 @@ class Reader {
         uint64_t len;
         if (!length(at, info, len)) return false;
         if (len > limit() - at) return bad("a string runs past the end");
+        if (!charge(len)) return false;
         out = std::string(b_.substr(at, static_cast<size_t>(len)));
         return true;
       }
@@ -140,6 +194,7 @@ class Reader {
         uint64_t len;
         if (!length(at, info, len)) return false;
         if (len > (limit() - at) / 2) return bad("a string runs past the end");
+        if (!charge(3 * len)) return false;  // each unit is at most three bytes of UTF-8
         std::u16string units(static_cast<size_t>(len), u'\0');
         for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(be(at + 2 * i, 2));
         out = fromUTF16(units);
@@ -158,6 +213,7 @@ class Reader {
         if (!length(at, info, len)) return false;
         const uint64_t refs = type == 0xD ? 2 * len : len;
         if (len > limit() || refs > (limit() - at) / refSize_) return bad("a container runs past the end");
+        if (depth >= static_cast<int>(kMaxPlistDepth)) return bad("the property list nests too deeply");
         if (inProgress_[index]) return bad("a container contains itself");
         inProgress_[index] = true;
         bool ok = true;
@@ -190,7 +246,10 @@ class Reader {
   uint8_t offsetSize_ = 0, refSize_ = 0;
   uint64_t count_ = 0, tableOffset_ = 0;
   std::vector<bool> inProgress_;
-  size_t nodes_ = 0;
+  std::vector<uint8_t> references_;  // 0, 1 or "2 and more" per object
+  // Objects referenced more than once, as decoded, with what decoding them cost.
+  std::unordered_map<uint64_t, std::pair<Value, size_t>> shared_;
+  size_t budget_ = kMaxPlistDecodedBytes;
   std::string why_;
 };
 

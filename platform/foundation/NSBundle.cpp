@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/PlistValue.h"
 #include "platform/foundation/StringsFile.h"
 
@@ -40,12 +41,22 @@ std::string currentBundlePath(BundleState& s) {
   return SA_DEFAULT_RESOURCES_DIR;
 }
 
-std::optional<std::string> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream buf;
-  buf << in.rdbuf();
-  return buf.str();
+// The file's bytes when it is there, readable and within the limit (larger ones are logged).
+std::optional<std::string> readFile(const std::string& path, size_t limit) {
+  std::string bytes;
+  switch (ns::readFile(path, limit, &bytes)) {
+    case ns::FileRead::Read:
+      return bytes;
+    case ns::FileRead::TooLarge:
+      NSLog("The bundle file %s is not read: it is larger than %zu bytes", path.c_str(), limit);
+      return std::nullopt;
+    case ns::FileRead::Unreadable:
+      NSLog("The bundle file %s cannot be read", path.c_str());
+      return std::nullopt;
+    case ns::FileRead::Missing:
+      break;
+  }
+  return std::nullopt;
 }
 
 // Language folders in the order they are searched.
@@ -66,7 +77,7 @@ Value loadInfo(BundleState& s, const std::string& root) {
   if (s.cachedInfo && s.cachedInfoPath == root) return *s.cachedInfo;
   Value info = Value::object();
   const std::string path = root + "/Info.plist";
-  if (auto bytes = readFile(path)) {
+  if (auto bytes = readFile(path, ns::kMaxPlistBytes)) {
     std::string error;
     auto parsed = ns::plistParse(*bytes, &error);
     if (parsed && parsed->is_object())
@@ -174,7 +185,7 @@ std::string NSBundle::localizedStringForKey(const std::string& key, const std::s
     auto cached = s.stringTables.find(path);
     if (cached == s.stringTables.end()) {
       std::map<std::string, std::string> entries;
-      if (auto bytes = readFile(path)) {
+      if (auto bytes = readFile(path, ns::kMaxStringsFileBytes)) {
         std::string error;
         auto parsed = ns::parseStringsFile(*bytes, &error);
         if (!error.empty()) NSLog("The strings file %s cannot be read fully: %s", path.c_str(), error.c_str());

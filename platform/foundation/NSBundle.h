@@ -2,6 +2,8 @@
 // The main bundle over the resources folder: resources by name and type, Info.plist values and
 // localized strings (<resources>/<lang>.lproj/<table>.strings, "en" first, then Base).
 // The folder is $SPECTRUM_ANALYSER_RESOURCES, else the source tree's resources/.
+// Info.plist is read within the property-list limits (PlistValue.h), strings files within
+// ns::kMaxStringsFileBytes (StringsFile.h); a file past its limit is logged and not used.
 #include <memory>
 #include <optional>
 #include <string>

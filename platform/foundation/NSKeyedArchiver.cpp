@@ -17,6 +17,8 @@ namespace {
 
 constexpr int kMaxDepth = 256;
 constexpr double kReferenceDate = 978307200.0;
+// What one decoded plain value is reckoned to take besides its text or bytes.
+constexpr size_t kValueCost = 64;
 
 std::mutex& registryMutex() {
   static auto* m = new std::mutex();
@@ -94,11 +96,30 @@ struct DecodeContext {
   std::map<std::string, std::string> classMap;
   std::map<uint64_t, NSCodingRef> decoded;
   std::set<uint64_t> inProgress;
+  // Plain lists and dictionaries already decoded: the value, the level it was decoded at (a copy
+  // is good for that level and those above it) and what decoding it cost.
+  struct SharedValue {
+    Value value;
+    int level;
+    size_t cost;
+  };
+  std::map<uint64_t, SharedValue> values;
+  size_t budget = kMaxKeyedArchiveDecodedBytes;
   NSErrorRef error;
   int depth = 0;
 
   void fail(NSErrorRef e) {
     if (!error) error = std::move(e);
+  }
+  // Counts what the decoded values take; false (with the error) once they pass the limit.
+  bool charge(size_t bytes) {
+    if (bytes > budget) {
+      budget = 0;
+      fail(corruptError("The archive expands to more than its size limit."));
+      return false;
+    }
+    budget -= bytes;
+    return true;
   }
   // The table entry a reference points at; null (with an error) for a reference out of range.
   const Value* entry(uint64_t uid) {
@@ -276,11 +297,20 @@ bool DecodeContext::valueAt(uint64_t uid, Value& out, int level) {
   }
   const Value* e = entry(uid);
   if (!e) return false;
+  if (auto shared = values.find(uid); shared != values.end() && level >= shared->second.level) {
+    // Referenced again: a copy of the first decode, costing what it did.
+    if (!charge(shared->second.cost)) return false;
+    out = shared->second.value;
+    return true;
+  }
+  if (!charge(kValueCost)) return false;
   if (!e->is_object()) {
     if (e->is_array() || ns::isPlistUID(*e)) {
       fail(corruptError("The archive's object table holds a malformed entry."));
       return false;
     }
+    if (e->is_string() && !charge(e->get_ref<const std::string&>().size())) return false;
+    if (e->is_binary() && !charge(e->get_binary().size())) return false;
     out = *e;  // string, number, boolean, data
     return true;
   }
@@ -304,6 +334,7 @@ bool DecodeContext::valueAt(uint64_t uid, Value& out, int level) {
       fail(corruptError("A data object in the archive has no bytes."));
       return false;
     }
+    if (!charge(d->get_binary().size())) return false;
     out = *d;
     return true;
   }
@@ -313,9 +344,15 @@ bool DecodeContext::valueAt(uint64_t uid, Value& out, int level) {
       fail(corruptError("A string object in the archive has no text."));
       return false;
     }
+    if (!charge(s->get_ref<const std::string&>().size())) return false;
     out = *s;
     return true;
   }
+  const size_t budgetBefore = budget;
+  auto remember = [&] {
+    values[uid] = SharedValue{out, level, budgetBefore - budget};
+    return true;
+  };
   auto refs = e->find("NS.objects");
   if ((*cls == "NSArray" || *cls == "NSMutableArray" || *cls == "NSSet" || *cls == "NSMutableSet") &&
       refs != e->end() && refs->is_array()) {
@@ -328,7 +365,7 @@ bool DecodeContext::valueAt(uint64_t uid, Value& out, int level) {
       }
       out.push_back(std::move(item));
     }
-    return true;
+    return remember();
   }
   auto keys = e->find("NS.keys");
   if ((*cls == "NSDictionary" || *cls == "NSMutableDictionary") && refs != e->end() && refs->is_array() &&
@@ -343,7 +380,7 @@ bool DecodeContext::valueAt(uint64_t uid, Value& out, int level) {
       }
       out[k.get<std::string>()] = std::move(item);
     }
-    return true;
+    return remember();
   }
   fail(corruptError("A field holds an archived object of class \"" + *cls + "\" where a plain value was expected."));
   return false;

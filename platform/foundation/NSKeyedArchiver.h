@@ -3,6 +3,13 @@
 // bool, date, data, nested object, list, null). Decoding checks the class of every object against
 // an allowed list and the type of every field, and refuses unknown classes, wrong types and
 // truncated or corrupt archives with an error, never a crash. The archive is a binary plist.
+//
+// Limits of decoding: the archive is read as a property list (PlistValue.h: its size, nesting and
+// expansion limits); objects and plain values nest at most 256 levels; an archived object
+// referenced from several places is decoded once and shared, a plain list or dictionary is
+// decoded once and copied into each place, and the plain values of one decode may take at most
+// kMaxKeyedArchiveDecodedBytes (reckoned), so that lists listing each other over and over cannot
+// expand without bound.
 #include <functional>
 #include <map>
 #include <memory>
@@ -71,6 +78,10 @@ class NSCoder {
  private:
   std::shared_ptr<Impl> impl_;
 };
+
+// Archives are small records (they live in the keychain, whose store holds a few megabytes):
+// what one decode produces is capped well below what a property list may hold.
+inline constexpr size_t kMaxKeyedArchiveDecodedBytes = 8 << 20;
 
 inline constexpr const char* NSCocoaErrorDomain = "NSCocoaErrorDomain";
 inline constexpr int64_t NSCoderReadCorruptError = 4864;

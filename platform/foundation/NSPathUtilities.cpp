@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 
@@ -55,6 +57,43 @@ std::string moveAside(const std::string& path) {
     return target;
   }
   return "";
+}
+
+FileRead readFile(const std::string& path, size_t maxBytes, std::string* bytes) {
+  bytes->clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::Missing : FileRead::Unreadable;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return FileRead::Unreadable;
+  }
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+    ::close(fd);
+    return FileRead::TooLarge;
+  }
+  // The size may change while reading: read at most one byte past the limit to notice.
+  std::string out(static_cast<size_t>(st.st_size) + 1, '\0');
+  size_t got = 0;
+  for (;;) {
+    if (got == out.size()) {
+      if (out.size() > maxBytes) break;
+      out.resize(std::min(maxBytes + 1, out.size() * 2 + 4096));
+    }
+    const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return FileRead::Unreadable;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (got > maxBytes) return FileRead::TooLarge;
+  out.resize(got);
+  *bytes = std::move(out);
+  return FileRead::Read;
 }
 
 bool writeFileAtomically(const std::string& path, const std::string& bytes, int mode) {

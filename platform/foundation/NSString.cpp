@@ -1,5 +1,7 @@
 #include "platform/foundation/NSString.h"
 
+#include <unicode/uchar.h>
+
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -8,6 +10,11 @@
 #include <limits>
 
 namespace ns {
+
+bool isAlphanumeric(char32_t codePoint) {
+  if (codePoint > 0x10FFFF) return false;
+  return (U_GET_GC_MASK(static_cast<UChar32>(codePoint)) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
+}
 
 namespace {
 

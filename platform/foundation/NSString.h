@@ -20,6 +20,10 @@ std::string fromUTF16(std::u16string_view utf16);
 // Appends one code point as UTF-8.
 void appendUTF8(std::string& out, char32_t codePoint);
 
+// Whether a code point is in the platform's alphanumeric character set: the Unicode letters,
+// marks and numbers (general categories L*, M* and N*) of every script, whatever the C locale.
+bool isAlphanumeric(char32_t codePoint);
+
 // Compares two UTF-8 texts by their UTF-16 code units, as the platform's literal compare does:
 // -1, 0 or 1. A character above U+FFFF (a surrogate pair, D800-DFFF) orders before U+E000-U+FFFF.
 int utf16Compare(std::string_view a, std::string_view b);

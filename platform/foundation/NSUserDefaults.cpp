@@ -187,25 +187,25 @@ NSUserDefaults::NSUserDefaults(std::string suite) : state_(std::make_unique<Stat
   state_->suite = std::move(suite);
   state_->path = NSPreferencesDirectory() + "/" + state_->suite + ".plist";
 
-  std::error_code ec;
-  std::ifstream in(state_->path, std::ios::binary);
-  if (!in) {
-    struct stat st {};
-    if (::stat(state_->path.c_str(), &st) == 0) {
-      // The file is there but cannot be opened: leave it alone rather than write over it.
+  std::string bytes;
+  std::string error;
+  std::optional<Value> parsed;
+  switch (ns::readFile(state_->path, ns::kMaxPlistBytes, &bytes)) {
+    case ns::FileRead::Missing:
+      return;
+    case ns::FileRead::Unreadable:
+      // The file is there but cannot be read: leave it alone rather than write over it.
       NSLog("User defaults file %s cannot be read; changes to suite %s will not be saved",
             state_->path.c_str(), state_->suite.c_str());
       state_->writeBlocked = true;
-    }
-    return;
+      return;
+    case ns::FileRead::TooLarge:
+      error = "larger than " + std::to_string(ns::kMaxPlistBytes) + " bytes";
+      break;
+    case ns::FileRead::Read:
+      parsed = ns::plistParse(bytes, &error);
+      break;
   }
-  std::ostringstream buf;
-  buf << in.rdbuf();
-  const std::string bytes = buf.str();
-  in.close();
-
-  std::string error;
-  std::optional<Value> parsed = ns::plistParse(bytes, &error);
   if (parsed && !parsed->is_object()) {
     parsed.reset();
     error = "the top level is not a dictionary";
@@ -386,6 +386,14 @@ bool NSUserDefaults::synchronize() {
     NSLog("User defaults of suite %s could not be serialised: %s", state_->suite.c_str(), error.c_str());
     return false;
   }
+  // A file that could not be read back would be moved aside at the next launch: what the reader's
+  // limits refuse is not written (plistSerialize refuses values that would decode past them).
+  if (bytes->size() > ns::kMaxPlistBytes) {
+    NSLog("User defaults of suite %s are not saved: they take %zu bytes, more than a defaults file may hold",
+          state_->suite.c_str(), bytes->size());
+    return false;
+  }
+
   if (!ns::writeFileAtomically(state_->path, *bytes, 0600)) return false;
   std::lock_guard<std::mutex> lock(state_->mutex);
   if (generation > state_->writtenGeneration) state_->writtenGeneration = generation;

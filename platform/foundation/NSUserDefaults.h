@@ -3,6 +3,8 @@
 // each a plist file <home>/Library/Preferences/<suite>.plist. Changes are written shortly after
 // they are made (a delayed synchronise) and at once by synchronize(). Safe from several threads.
 // A file that cannot be read is logged and moved aside with its bytes kept, never overwritten.
+// Files are read within the property-list limits (ns::kMaxPlistBytes, kMaxPlistDepth,
+// kMaxPlistDecodedBytes of PlistValue.h); values that would not fit them are not written.
 #include <cstdint>
 #include <memory>
 #include <optional>

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -22,7 +23,8 @@ std::mutex& plistMutex() {
   return *m;
 }
 
-constexpr int kMaxDepth = 512;
+// What one decoded value is reckoned to take besides its text or bytes.
+constexpr size_t kValueCost = 64;
 
 struct PlistFree {
   void operator()(void* p) const {
@@ -44,8 +46,12 @@ Value dateFromPlist(plist_t node) {
   return value::date(since2001 + 978307200.0);
 }
 
+// libplist takes whole seconds as a 32-bit integer: a later or earlier date is clamped to the
+// range, and a date that is no number at all (a stored list may hold one) is written as the
+// reference date rather than converted unchecked.
 plist_t dateToPlist(double since1970) {
   double since2001 = since1970 - 978307200.0;
+  if (std::isnan(since2001)) since2001 = 0;
   if (since2001 > 2147483647.0) since2001 = 2147483647.0;
   if (since2001 < -2147483648.0) since2001 = -2147483648.0;
   double whole = std::floor(since2001);
@@ -58,12 +64,28 @@ plist_t dateToPlist(double since1970) {
   return plist_new_date(sec, usec);
 }
 
-bool toValue(plist_t node, Value& out, int depth, std::string* error) {
-  if (depth > kMaxDepth) {
+// Counts what a decoded value will take against kMaxPlistDecodedBytes.
+struct Budget {
+  size_t left = kMaxPlistDecodedBytes;
+  bool charge(size_t bytes, std::string* error) {
+    if (bytes > left) {
+      left = 0;
+      setError(error, "the property list expands to more than its size limit");
+      return false;
+    }
+    left -= bytes;
+    return true;
+  }
+};
+
+bool toValue(plist_t node, Value& out, size_t depth, Budget& budget, std::string* error) {
+  if (!budget.charge(kValueCost, error)) return false;
+  const plist_type type = plist_get_node_type(node);
+  if ((type == PLIST_ARRAY || type == PLIST_DICT) && depth >= kMaxPlistDepth) {
     setError(error, "the property list nests too deeply");
     return false;
   }
-  switch (plist_get_node_type(node)) {
+  switch (type) {
     case PLIST_BOOLEAN: {
       uint8_t b = 0;
       plist_get_bool_val(node, &b);
@@ -86,6 +108,7 @@ bool toValue(plist_t node, Value& out, int depth, std::string* error) {
     case PLIST_KEY: {
       uint64_t len = 0;
       const char* s = plist_get_node_type(node) == PLIST_STRING ? plist_get_string_ptr(node, &len) : nullptr;
+      if (s && !budget.charge(len, error)) return false;
       if (s) {
         out = Value(std::string(s, len));
       } else {
@@ -99,6 +122,7 @@ bool toValue(plist_t node, Value& out, int depth, std::string* error) {
     case PLIST_DATA: {
       uint64_t len = 0;
       const char* p = plist_get_data_ptr(node, &len);
+      if (!budget.charge(len, error)) return false;
       out = value::data(std::string_view(p ? p : "", p ? len : 0));
       return true;
     }
@@ -116,7 +140,7 @@ bool toValue(plist_t node, Value& out, int depth, std::string* error) {
       uint32_t n = plist_array_get_size(node);
       for (uint32_t i = 0; i < n; ++i) {
         Value item;
-        if (!toValue(plist_array_get_item(node, i), item, depth + 1, error)) return false;
+        if (!toValue(plist_array_get_item(node, i), item, depth + 1, budget, error)) return false;
         out.push_back(std::move(item));
       }
       return true;
@@ -136,7 +160,7 @@ bool toValue(plist_t node, Value& out, int depth, std::string* error) {
           break;
         }
         Value item;
-        if (!toValue(val, item, depth + 1, error)) {
+        if (!toValue(val, item, depth + 1, budget, error)) {
           std::free(key);
           ok = false;
           break;
@@ -153,8 +177,13 @@ bool toValue(plist_t node, Value& out, int depth, std::string* error) {
   }
 }
 
-plist_t fromValue(const Value& v, int depth, std::string* error) {
-  if (depth > kMaxDepth) {
+plist_t fromValue(const Value& v, size_t depth, Budget& budget, std::string* error) {
+  // What the reader would reckon for this value: a list it would refuse is not written.
+  size_t payload = 0;
+  if (v.is_string()) payload = v.get_ref<const std::string&>().size();
+  if (v.is_binary()) payload = v.get_binary().size();
+  if (!budget.charge(kValueCost + payload, error)) return nullptr;
+  if ((v.is_array() || v.is_object()) && depth >= kMaxPlistDepth) {
     setError(error, "the value nests too deeply for a property list");
     return nullptr;
   }
@@ -178,7 +207,7 @@ plist_t fromValue(const Value& v, int depth, std::string* error) {
     case Value::value_t::array: {
       plist_t arr = plist_new_array();
       for (const auto& item : v) {
-        plist_t child = fromValue(item, depth + 1, error);
+        plist_t child = fromValue(item, depth + 1, budget, error);
         if (!child) {
           plist_free(arr);
           return nullptr;
@@ -190,7 +219,8 @@ plist_t fromValue(const Value& v, int depth, std::string* error) {
     case Value::value_t::object: {
       plist_t dict = plist_new_dict();
       for (auto it = v.begin(); it != v.end(); ++it) {
-        plist_t child = fromValue(it.value(), depth + 1, error);
+        plist_t child =
+            budget.charge(kValueCost + it.key().size(), error) ? fromValue(it.value(), depth + 1, budget, error) : nullptr;
         if (!child) {
           plist_free(dict);
           return nullptr;
@@ -203,6 +233,78 @@ plist_t fromValue(const Value& v, int depth, std::string* error) {
       setError(error, "a property list cannot hold null");
       return nullptr;
   }
+}
+
+// Whether the elements of XML text nest no deeper than `limit`. libplist builds its tree and
+// frees it by recursion, so text nested too deeply must never reach it. The count errs only on the
+// deep side: an opening tag counts wherever it stands (even inside a comment, a CDATA section, a
+// declaration or an attribute value), a closing tag only in plain markup.
+bool xmlNestingWithin(std::string_view text, size_t limit) {
+  size_t depth = 0;
+  auto startsWith = [&](size_t at, std::string_view what) { return text.compare(at, what.size(), what) == 0; };
+  auto isNameStart = [](char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == ':' || (c & 0x80);
+  };
+  // Counts the opening tags inside [from, to) that do not close themselves.
+  auto countOpenings = [&](size_t from, size_t to) {
+    for (size_t i = text.find('<', from); i < to; i = text.find('<', i + 1)) {
+      if (i + 1 >= to || !isNameStart(text[i + 1])) continue;
+      const size_t close = text.find('>', i + 1);
+      if (close != std::string_view::npos && close < to && text[close - 1] == '/') continue;
+      if (++depth > limit) return false;
+    }
+    return true;
+  };
+  size_t i = 0;
+  while ((i = text.find('<', i)) != std::string_view::npos) {
+    std::string_view closer;
+    size_t bodyStart = i;
+    if (startsWith(i, "<!--")) {
+      closer = "-->", bodyStart = i + 4;
+    } else if (startsWith(i, "<![CDATA[")) {
+      closer = "]]>", bodyStart = i + 9;
+    } else if (startsWith(i, "<?")) {
+      closer = "?>", bodyStart = i + 2;
+    } else if (startsWith(i, "<!")) {
+      closer = ">", bodyStart = i + 2;
+    }
+    if (!closer.empty()) {
+      const size_t end = text.find(closer, bodyStart);
+      const size_t bodyEnd = end == std::string_view::npos ? text.size() : end;
+      if (!countOpenings(bodyStart, bodyEnd)) return false;
+      if (end == std::string_view::npos) return true;
+      i = end + closer.size();
+      continue;
+    }
+    if (startsWith(i, "</")) {
+      if (depth > 0) --depth;
+      const size_t end = text.find('>', i);
+      if (end == std::string_view::npos) return true;
+      i = end + 1;
+      continue;
+    }
+    // An opening tag: its end is the first '>' outside quoted attribute values.
+    size_t j = i + 1;
+    char quote = 0;
+    for (; j < text.size(); ++j) {
+      const char c = text[j];
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else if (c == '>') {
+        break;
+      }
+    }
+    if (i + 1 < text.size() && isNameStart(text[i + 1]) && (j >= text.size() || text[j - 1] != '/')) {
+      if (++depth > limit) return false;
+    }
+    // Tags written inside attribute values count too.
+    if (!countOpenings(i + 1, std::min(j, text.size()))) return false;
+    if (j >= text.size()) return true;
+    i = j + 1;
+  }
+  return true;
 }
 
 // A raw NUL byte or a character reference to code point 0 ("&#0;", "&#x00;").
@@ -249,14 +351,19 @@ std::optional<Value> plistParse(std::string_view bytes, std::string* error) {
     setError(error, "the property list is empty");
     return std::nullopt;
   }
-  if (bytes.size() > 0xFFFFFFFFu) {
-    setError(error, "the property list is too large");
+  if (bytes.size() > kMaxPlistBytes) {
+    setError(error, "the property list is too large (more than " + std::to_string(kMaxPlistBytes) + " bytes)");
     return std::nullopt;
   }
   if (bytes.substr(0, 6) == "bplist") return readBinaryPlist(bytes, error);
   // libplist stops the process on a string holding NUL, so such text never reaches it.
   if (holdsNul(bytes)) {
     setError(error, "the property list holds a NUL character");
+    return std::nullopt;
+  }
+  // The plist element and a leaf element stand around the nested containers.
+  if (!xmlNestingWithin(bytes, kMaxPlistDepth + 2)) {
+    setError(error, "the property list nests too deeply");
     return std::nullopt;
   }
   std::lock_guard<std::mutex> lock(plistMutex());
@@ -268,13 +375,15 @@ std::optional<Value> plistParse(std::string_view bytes, std::string* error) {
     return std::nullopt;
   }
   Value out;
-  if (!toValue(root, out, 0, error)) return std::nullopt;
+  Budget budget;
+  if (!toValue(root, out, 0, budget, error)) return std::nullopt;
   return out;
 }
 
 std::optional<std::string> plistSerialize(const Value& v, bool binary, std::string* error) {
   std::lock_guard<std::mutex> lock(plistMutex());
-  PlistPtr root(fromValue(v, 0, error));
+  Budget budget;
+  PlistPtr root(fromValue(v, 0, budget, error));
   if (!root) return std::nullopt;
   char* out = nullptr;
   uint32_t len = 0;

@@ -13,6 +13,14 @@
 namespace ns {
 
 inline constexpr std::uint64_t kUIDSubtype = 0x55;
+
+// Limits of every property list read (user defaults, bundle and service-info lists, keyed
+// archives): the bytes read, the nesting of arrays and dictionaries, and the estimated memory the
+// decoded value may take. A binary list may reference one object from many places; each place
+// gets a copy, so a small file could otherwise expand without bound.
+inline constexpr size_t kMaxPlistBytes = 32 << 20;
+inline constexpr size_t kMaxPlistDepth = 512;
+inline constexpr size_t kMaxPlistDecodedBytes = 64 << 20;
 Value plistUID(uint64_t uid);
 bool isPlistUID(const Value& v);
 uint64_t plistUIDValue(const Value& v);  // 0 when v is not a UID
@@ -21,7 +29,9 @@ uint64_t plistUIDValue(const Value& v);  // 0 when v is not a UID
 // are truncated or nest deeper than a sane limit.
 std::optional<Value> plistParse(std::string_view bytes, std::string* error = nullptr);
 // Serialises a Value as a binary (or XML) plist. Null cannot be stored in a plist: a null anywhere
-// in the value gives nullopt with *error set.
+// in the value gives nullopt with *error set, as does a value the reader's limits would refuse
+// (nested deeper than kMaxPlistDepth, or reckoned past kMaxPlistDecodedBytes). Dates are stored to the microsecond within the
+// 32-bit seconds libplist holds (clamped beyond); a date that is not a number becomes 2001-01-01.
 std::optional<std::string> plistSerialize(const Value& v, bool binary = true,
                                           std::string* error = nullptr);
 

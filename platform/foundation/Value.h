@@ -29,8 +29,17 @@ double dateSeconds(const Value& v);  // 0 when v is not a date
 
 bool isNumber(const Value& v);  // integer, unsigned or double (not boolean)
 
+// The deepest nesting of arrays and objects parseJSON accepts: text nested deeper is refused
+// before a value is built, so that every recursive walk of a parsed Value (writing, comparing,
+// copying, redacting) stays far inside any thread's stack. The database nests values up to 1,000
+// levels below its root and then wraps them in a few levels of its own messages, so the limit
+// stands well above that: every legal database value still parses.
+inline constexpr size_t kMaxJSONDepth = 1500;
+
 // Strict JSON parse. Without allowFragments the top level must be an object or an array.
-// Returns nullopt and sets *error on malformed input.
+// Returns nullopt and sets *error on malformed input and on nesting deeper than kMaxJSONDepth
+// (the top-level array or object is depth 1). The error names the byte offset and the kind of
+// fault and never quotes the text, which may hold credentials.
 std::optional<Value> parseJSON(std::string_view text, bool allowFragments = false,
                                std::string* error = nullptr);
 // Compact or pretty JSON text. Data and dates are written as base64 text and seconds.

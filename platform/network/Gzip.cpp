@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace net {
@@ -52,7 +53,7 @@ std::optional<Bytes> gzip(const Bytes& data, int* status) {
   return out;
 }
 
-std::optional<Bytes> gunzip(const Bytes& data, int* status) {
+std::optional<Bytes> gunzip(const Bytes& data, int* status, size_t maxBytes) {
   if (data.empty()) {
     if (status) *status = Z_BUF_ERROR;
     return std::nullopt;
@@ -71,12 +72,19 @@ std::optional<Bytes> gunzip(const Bytes& data, int* status) {
     s.next_in = const_cast<Bytef*>(data.data() + offset);
     s.avail_in = static_cast<uInt>(remaining);
     do {
-      size_t before = out.size();
-      out.resize(before + kChunk);
+      // Room for one byte past the limit at most, so that passing it is noticed without making more.
+      const size_t before = out.size();
+      if (before > maxBytes) {
+        inflateEnd(&s);
+        if (status) *status = kGunzipOutputTooLarge;
+        return std::nullopt;
+      }
+      const size_t room = std::min(kChunk, maxBytes + 1 - before);
+      out.resize(before + room);
       s.next_out = out.data() + before;
-      s.avail_out = kChunk;
+      s.avail_out = static_cast<uInt>(room);
       rc = inflate(&s, Z_NO_FLUSH);
-      out.resize(before + kChunk - s.avail_out);
+      out.resize(before + room - s.avail_out);
       if (rc == Z_NEED_DICT || rc == Z_DATA_ERROR || rc == Z_MEM_ERROR || rc == Z_STREAM_ERROR) {
         inflateEnd(&s);
         if (status) *status = rc == Z_NEED_DICT ? Z_DATA_ERROR : rc;
@@ -86,6 +94,10 @@ std::optional<Bytes> gunzip(const Bytes& data, int* status) {
     } while (rc != Z_STREAM_END);
     size_t consumed = remaining - s.avail_in;
     inflateEnd(&s);
+    if (out.size() > maxBytes) {
+      if (status) *status = kGunzipOutputTooLarge;
+      return std::nullopt;
+    }
     if (rc != Z_STREAM_END) {
       if (status) *status = Z_BUF_ERROR;
       return std::nullopt;

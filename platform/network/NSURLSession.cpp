@@ -32,11 +32,18 @@ struct Transfer {
   Bytes body;
   NSHTTPHeaderList headers;
   std::atomic<bool>* cancelled = nullptr;
+  size_t maximumBody = 0;
+  bool tooLarge = false;
 };
 
 size_t writeBody(char* ptr, size_t size, size_t nmemb, void* userdata) {
   auto* t = static_cast<Transfer*>(userdata);
   size_t n = size * nmemb;
+  // The body arrives decoded: the limit holds for what a compressed answer expands to.
+  if (n > t->maximumBody - t->body.size()) {
+    t->tooLarge = true;
+    return 0;  // ends the transfer
+  }
   t->body.insert(t->body.end(), reinterpret_cast<uint8_t*>(ptr), reinterpret_cast<uint8_t*>(ptr) + n);
   return n;
 }
@@ -261,6 +268,7 @@ void NSURLSessionDataTask::run() {
   }
   Transfer transfer;
   transfer.cancelled = &cancelled_;
+  transfer.maximumBody = configuration_.maximumResponseBodyBytes;
   char errorBuffer[CURL_ERROR_SIZE] = {0};
 
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -327,6 +335,12 @@ void NSURLSessionDataTask::run() {
 
   if (rc == CURLE_ABORTED_BY_CALLBACK || cancelled_) {
     complete({}, nullptr, urlError(NSURLErrorCancelled, "cancelled", url));
+    return;
+  }
+  if (transfer.tooLarge) {
+    complete({}, nullptr,
+             urlError(NSURLErrorDataLengthExceedsMaximum,
+                      "The answer is larger than " + std::to_string(transfer.maximumBody) + " bytes.", url));
     return;
   }
   if (rc != CURLE_OK) {

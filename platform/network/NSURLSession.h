@@ -30,6 +30,7 @@ inline constexpr int64_t NSURLErrorNetworkConnectionLost = -1005;
 inline constexpr int64_t NSURLErrorBadServerResponse = -1011;
 inline constexpr int64_t NSURLErrorAppTransportSecurityRequiresSecureConnection = -1022;
 inline constexpr int64_t NSURLErrorCannotDecodeContentData = -1016;
+inline constexpr int64_t NSURLErrorDataLengthExceedsMaximum = -1103;
 inline constexpr int64_t NSURLErrorSecureConnectionFailed = -1200;
 
 inline constexpr double NSURLRequestDefaultTimeoutInterval = 60;
@@ -106,6 +107,9 @@ class NSURLSessionConfiguration {
   static NSURLSessionConfiguration ephemeralSessionConfiguration();
 
   double timeoutIntervalForRequest = NSURLRequestDefaultTimeoutInterval;
+  // The most one answer's body may hold once decoded (gzip and deflate expand); a larger answer
+  // fails with NSURLErrorDataLengthExceedsMaximum and hands over no data.
+  size_t maximumResponseBodyBytes = 32 << 20;
   // Headers added to every request that does not set them itself.
   NSHTTPHeaderList HTTPAdditionalHeaders;
   bool ephemeral = false;  // nothing is stored either way: no cache, no cookies

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <vector>
 
 #include "platform/foundation/NSLog.h"
@@ -207,11 +206,14 @@ bool decodeAttribute(const Value& v, Value* out) {
   return false;
 }
 
+// Decodes a store file. *why says what is wrong in words that never quote the file's text, which
+// holds the items' secrets: the byte offset and kind of a syntax error, or which part is malformed.
 bool decodeStore(const std::string& text, std::vector<Item>* items, std::string* why) {
   auto parsed = value::parseJSON(text, false, why);
   if (!parsed) return false;
   const Value& root = *parsed;
-  if (!root.is_object() || root.value("format", std::string()) != kFormat) {
+  auto format = root.is_object() ? root.find("format") : root.end();
+  if (format == root.end() || !format->is_string() || format->get_ref<const std::string&>() != kFormat) {
     *why = "not a keychain store";
     return false;
   }
@@ -225,26 +227,28 @@ bool decodeStore(const std::string& text, std::vector<Item>* items, std::string*
     *why = "no item list";
     return false;
   }
-  for (const auto& entry : *list) {
+  for (size_t index = 0; index < list->size(); ++index) {
+    const Value& entry = (*list)[index];
+    const std::string which = "item " + std::to_string(index + 1);
     Item item;
     auto attrs = entry.is_object() ? entry.find("attributes") : entry.end();
     auto data = entry.is_object() ? entry.find("data") : entry.end();
     if (!entry.is_object() || attrs == entry.end() || !attrs->is_object() || data == entry.end() ||
         !data->is_string()) {
-      *why = "malformed item";
+      *why = which + " is malformed";
       return false;
     }
     for (auto it = attrs->begin(); it != attrs->end(); ++it) {
       Value v;
       if (!decodeAttribute(it.value(), &v)) {
-        *why = "malformed attribute " + it.key();
+        *why = which + " has a malformed attribute";
         return false;
       }
       item.attributes[it.key()] = std::move(v);
     }
-    auto bytes = ns::base64Decode(data->get<std::string>());
+    auto bytes = ns::base64Decode(data->get_ref<const std::string&>());
     if (!bytes) {
-      *why = "malformed item data";
+      *why = which + " has malformed data";
       return false;
     }
     item.data = std::move(*bytes);
@@ -253,8 +257,9 @@ bool decodeStore(const std::string& text, std::vector<Item>* items, std::string*
   return true;
 }
 
-// Reads the class's items. A file that is not a store is reported and moved aside, keeping its
-// bytes; the class then starts empty. Fails only when the file cannot be read or moved.
+// Reads the class's items. A file that is not a store (or is larger than any store may be) is
+// reported and moved aside, keeping its bytes; the class then starts empty. Fails only when the
+// file cannot be read or moved.
 OSStatus loadStore(const std::string& cls, std::vector<Item>* items) {
   items->clear();
   const std::string path = storePath(cls);
@@ -264,14 +269,25 @@ OSStatus loadStore(const std::string& cls, std::vector<Item>* items) {
     NSLog("Keychain: could not read the store %s: %s", path.c_str(), std::strerror(errno));
     return errSecIO;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
+  std::string text(security::kMaxKeychainStoreBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
   if (in.bad()) {
     NSLog("Keychain: could not read the store %s", path.c_str());
     return errSecIO;
   }
+  text.resize(static_cast<size_t>(in.gcount()));
+  in.close();
   std::string why;
-  if (decodeStore(buffer.str(), items, &why)) return errSecSuccess;
+  if (text.size() > security::kMaxKeychainStoreBytes) {
+    why = "larger than " + std::to_string(security::kMaxKeychainStoreBytes) + " bytes";
+  } else {
+    try {
+      if (decodeStore(text, items, &why)) return errSecSuccess;
+    } catch (const std::exception&) {
+      // Every part is checked before use; a store that still surprises the decoder is damaged too.
+      why = "malformed store";
+    }
+  }
   items->clear();
   const std::string aside = ns::moveAside(path);
   if (aside.empty()) {
@@ -294,7 +310,13 @@ OSStatus saveStore(const std::string& cls, const std::vector<Item>& items) {
     list.push_back(Value{{"attributes", std::move(attrs)}, {"data", ns::base64Encode(item.data)}});
   }
   Value root{{"format", kFormat}, {"version", kVersion}, {"items", std::move(list)}};
-  if (!ns::writeFileAtomically(storePath(cls), root.dump(), 0600)) return errSecIO;
+  const std::string text = root.dump();
+  if (text.size() > security::kMaxKeychainStoreBytes) {
+    NSLog("Keychain: the change is not stored: the store %s would grow to %zu bytes, past its limit of %zu",
+          storePath(cls).c_str(), text.size(), security::kMaxKeychainStoreBytes);
+    return errSecIO;
+  }
+  if (!ns::writeFileAtomically(storePath(cls), text, 0600)) return errSecIO;
   return errSecSuccess;
 }
 

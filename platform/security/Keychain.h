@@ -47,6 +47,12 @@ OSStatus SecItemUpdate(const Value& query, const Value& attributesToUpdate);
 OSStatus SecItemDelete(const Value& query);
 
 namespace security {
+// The largest store file (one per item class) that is read or written. A larger file is treated
+// like any other that does not parse (moved aside, bytes kept); a change that would make the store
+// larger is refused with errSecIO and nothing is written. Store files nest JSON at most
+// value::kMaxJSONDepth deep.
+inline constexpr size_t kMaxKeychainStoreBytes = 4 << 20;
+
 enum class KeychainOperation { Add, CopyMatching, Update, Delete };
 // Makes the next `count` calls of the operation fail with `status` (tests).
 void injectKeychainFailure(KeychainOperation op, OSStatus status, int count = 1);

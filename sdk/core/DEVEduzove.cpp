@@ -1,44 +1,14 @@
 #include "sdk/core/DEVEduzove.h"
 
-#include <plist/plist.h>
-
-#include <fstream>
-#include <sstream>
-
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSPathUtilities.h"
+#include "platform/foundation/PlistValue.h"
 
 namespace {
 
 NSErrorRef optionsError(const std::string& reason) {
   return NSError::errorWithDomain("com.zirezize.core", -1,
                                   Value{{NSLocalizedDescriptionKey, reason}});
-}
-
-// The string values of a property-list dictionary's top level; other kinds are skipped.
-Value stringsOfDictionary(plist_t dict) {
-  Value out = Value::object();
-  plist_dict_iter iter = nullptr;
-  plist_dict_new_iter(dict, &iter);
-  if (!iter) return out;
-  for (;;) {
-    char* key = nullptr;
-    plist_t item = nullptr;
-    plist_dict_next_item(dict, iter, &key, &item);
-    if (!key) break;
-    if (item && plist_get_node_type(item) == PLIST_STRING) {
-      char* text = nullptr;
-      plist_get_string_val(item, &text);
-      if (text) out[key] = std::string(text);
-      free(text);
-    } else if (item && plist_get_node_type(item) == PLIST_BOOLEAN) {
-      uint8_t b = 0;
-      plist_get_bool_val(item, &b);
-      out[key] = b != 0;
-    }
-    free(key);
-  }
-  free(iter);
-  return out;
 }
 
 }  // namespace
@@ -64,32 +34,37 @@ DEVEduzove DEVEduzove::fromDictionary(const Value& dictionary) {
 }
 
 DEVEduzoveRef DEVEduzove::optionsWithContentsOfFile(const std::string& path, NSErrorRef* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error) *error = optionsError("The service-info property list cannot be read: " + path);
-    return nullptr;
+  // The same guarded reading as every other property list: the size and nesting limits, our own
+  // binary reader, and no text that would stop the XML parser on a NUL.
+  std::string bytes;
+  switch (ns::readFile(path, ns::kMaxPlistBytes, &bytes)) {
+    case ns::FileRead::Read:
+      break;
+    case ns::FileRead::TooLarge:
+      if (error) *error = optionsError("The service-info property list is too large: " + path);
+      return nullptr;
+    case ns::FileRead::Missing:
+    case ns::FileRead::Unreadable:
+      if (error) *error = optionsError("The service-info property list cannot be read: " + path);
+      return nullptr;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  std::string bytes = buffer.str();
   if (bytes.empty()) {
     if (error) *error = optionsError("The service-info property list is empty: " + path);
     return nullptr;
   }
-  plist_t root = nullptr;
-  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
-  if (!root) {
-    if (error) *error = optionsError("The service-info property list is not a valid property list: " + path);
+  std::string why;
+  auto parsed = ns::plistParse(bytes, &why);
+  if (!parsed) {
+    if (error) {
+      *error = optionsError("The service-info property list is not a valid property list (" + why + "): " + path);
+    }
     return nullptr;
   }
-  if (plist_get_node_type(root) != PLIST_DICT) {
-    plist_free(root);
+  if (!parsed->is_object()) {
     if (error) *error = optionsError("The service-info property list is not a dictionary: " + path);
     return nullptr;
   }
-  Value dict = stringsOfDictionary(root);
-  plist_free(root);
-  return std::make_shared<const DEVEduzove>(fromDictionary(dict));
+  return std::make_shared<const DEVEduzove>(fromDictionary(*parsed));
 }
 
 DEVEduzoveRef DEVEduzove::defaultOptions(NSErrorRef* error) {

@@ -26,7 +26,8 @@ class DEVEduzove {
   // The options of the main bundle's service-info property list; null when it is missing, not a
   // readable property list or not a dictionary (the reason goes to *error when given).
   static DEVEduzoveRef defaultOptions(NSErrorRef* error = nullptr);
-  // The options of a property list file; null (with the reason) when it cannot be used.
+  // The options of a property list file; null (with the reason) when it cannot be used. Read as
+  // every property list is (ns::plistParse: size, nesting and expansion limits, no NUL in XML).
   static DEVEduzoveRef optionsWithContentsOfFile(const std::string& path, NSErrorRef* error = nullptr);
   // Options from a dictionary of the keys above (non-string values are ignored).
   static DEVEduzove fromDictionary(const Value& dictionary);

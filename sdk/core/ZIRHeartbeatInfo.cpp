@@ -2,7 +2,7 @@
 
 #include <fstream>
 #include <mutex>
-#include <sstream>
+#include <optional>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSPathUtilities.h"
@@ -21,10 +21,17 @@ std::mutex& storageMutex() {
 Value readStorage(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return Value::object();
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
+  std::string text(ZIRHeartbeatInfo::kMaxStorageBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(in.gcount()));
   std::string error;
-  auto parsed = value::parseJSON(buffer.str(), false, &error);
+  std::optional<Value> parsed;
+  if (text.size() > ZIRHeartbeatInfo::kMaxStorageBytes) {
+    error = "larger than " + std::to_string(ZIRHeartbeatInfo::kMaxStorageBytes) + " bytes";
+  } else {
+    parsed = value::parseJSON(text, false, &error);
+    if (parsed && !parsed->is_object()) error = "not a dictionary";
+  }
   if (!parsed || !parsed->is_object()) {
     // Unreadable dates count as none; the file is kept aside rather than overwritten.
     ZIRLogWarning(ZIRLoggerCore, "I-COR000030", "Heartbeat storage could not be read (%s).",

@@ -1,6 +1,5 @@
 #include "sdk/installations/RARUruzariduzura.h"
 
-#include <cwctype>
 
 #include "platform/foundation/NSObjCRuntime.h"
 #include "platform/foundation/NSString.h"
@@ -18,10 +17,6 @@ std::string joined(const std::vector<std::string>& parts) {
 
 bool emptyText(const std::optional<std::string>& s) { return !s || s->empty(); }
 
-// Letters, marks and digits of any script, as the platform's alphanumeric set has them.
-bool isAlphanumeric(char32_t c) {
-  return std::iswalnum(static_cast<wint_t>(c)) != 0 || (c >= 0x0300 && c <= 0x036F);
-}
 }  // namespace
 
 void RARUruzariduzura::load() { ZAVAda::registerInternalLibrary<RARUruzariduzura>("zir-install"); }
@@ -147,11 +142,11 @@ void RARUruzariduzura::validateAPIKey(const std::string& APIKey) {
   bool allowed = true;
   for (size_t i = 0; i < units.size(); ++i) {
     char32_t c = units[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size()) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
       ++i;
     }
-    if (c == '-' || c == '_' || isAlphanumeric(c)) continue;
+    if (c == '-' || c == '_' || ns::isAlphanumeric(c)) continue;
     allowed = false;
     break;
   }

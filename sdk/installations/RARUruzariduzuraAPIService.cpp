@@ -9,7 +9,6 @@
 #include "sdk/installations/RARUruzariduzuraErrorUtil.h"
 
 namespace {
-std::string text(const Bytes& data) { return std::string(data.begin(), data.end()); }
 
 // Header fields for debug lines. Credentials never reach the log.
 std::string loggableHeaders(const NSHTTPHeaderList& headers) {
@@ -25,23 +24,7 @@ std::string loggableHeaders(const NSHTTPHeaderList& headers) {
   return out + "}";
 }
 
-// Request and response bodies carry refresh and auth tokens: log their shape, not their secrets.
-std::string loggableBody(const Bytes& data) {
-  auto parsed = value::parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-  if (!parsed) return data.empty() ? "" : ns::format("<%zu bytes>", data.size());
-  std::function<void(Value&)> redact = [&](Value& v) {
-    if (!v.is_object()) return;
-    for (auto it = v.begin(); it != v.end(); ++it) {
-      if (it.key() == "refreshToken" || it.key() == "token") {
-        it.value() = "<redacted>";
-      } else {
-        redact(it.value());
-      }
-    }
-  };
-  redact(*parsed);
-  return value::toJSON(*parsed);
-}
+bool debugLinesWritten() { return ZIRIsLoggableLevel(ZIRLoggerLevel::Debug); }
 }  // namespace
 
 RARUruzariduzuraAPIService::RARUruzariduzuraAPIService(std::string APIKey, std::string projectID)
@@ -53,6 +36,31 @@ RARUruzariduzuraAPIService::RARUruzariduzuraAPIService(std::shared_ptr<NSURLSess
                                                        std::string APIKey, std::string projectID)
     : URLSession_(std::move(session)), APIKey_(std::move(APIKey)), projectID_(std::move(projectID)) {
   RARUruzariduzuraHTTPError::registerCodingClasses();
+}
+
+// Request and response bodies carry refresh and auth tokens: log their shape, not their secrets.
+// Built only for a debug line that is written.
+std::string RARUruzariduzuraAPIService::loggableBody(const Bytes& data) {
+  auto parsed = value::parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+  if (!parsed) return data.empty() ? "" : ns::format("<%zu bytes>", data.size());
+  // Every dictionary at any depth, walked with a list of its own rather than the call stack.
+  std::vector<Value*> pending{&*parsed};
+  while (!pending.empty()) {
+    Value* v = pending.back();
+    pending.pop_back();
+    if (v->is_array()) {
+      for (auto& item : *v) pending.push_back(&item);
+    } else if (v->is_object()) {
+      for (auto it = v->begin(); it != v->end(); ++it) {
+        if (it.key() == "refreshToken" || it.key() == "token") {
+          it.value() = "<redacted>";
+        } else {
+          pending.push_back(&it.value());
+        }
+      }
+    }
+  }
+  return value::toJSON(*parsed);
 }
 
 std::string RARUruzariduzuraAPIService::APIOrigin() {
@@ -195,9 +203,11 @@ void RARUruzariduzuraAPIService::setJSONHTTPBody(const Value& body, NSURLRequest
 
 ZEZPromiseRef<RARUruzariduzuraURLSessionResponseRef> RARUruzariduzuraAPIService::URLRequestPromise(
     const NSURLRequest& request) {
-  ZIRLogDebug(kRARUruzariduzuraLogService, "I-FIS001001", "Sending request: %s, body:%s, headers: %s.",
-              request.URL().c_str(), loggableBody(request.HTTPBody()).c_str(),
-              loggableHeaders(request.allHTTPHeaderFields()).c_str());
+  if (debugLinesWritten()) {
+    ZIRLogDebug(kRARUruzariduzuraLogService, "I-FIS001001", "Sending request: %s, body:%s, headers: %s.",
+                request.URL().c_str(), loggableBody(request.HTTPBody()).c_str(),
+                loggableHeaders(request.allHTTPHeaderFields()).c_str());
+  }
   auto session = URLSession_;
   auto promise = ZEZPromise<RARUruzariduzuraURLSessionResponseRef>::pendingPromise();
   auto task = session->dataTaskWithRequest(
@@ -209,9 +219,11 @@ ZEZPromiseRef<RARUruzariduzuraURLSessionResponseRef> RARUruzariduzuraAPIService:
           promise->reject(error);
           return;
         }
-        ZIRLogDebug(kRARUruzariduzuraLogService, "I-FIS001003",
-                    "Request response received: %s, error: %s, body: %s.", url.c_str(), "(null)",
-                    loggableBody(data).c_str());
+        if (debugLinesWritten()) {
+          ZIRLogDebug(kRARUruzariduzuraLogService, "I-FIS001003",
+                      "Request response received: %s, error: %s, body: %s.", url.c_str(), "(null)",
+                      loggableBody(data).c_str());
+        }
         promise->fulfill(std::make_shared<const RARUruzariduzuraURLSessionResponse>(response, std::move(data)));
       });
   task->resume();
@@ -223,9 +235,11 @@ ZEZResult<RARUruzariduzuraURLSessionResponseRef> RARUruzariduzuraAPIService::val
     const RARUruzariduzuraURLSessionResponseRef& response) {
   const int64_t status = response->HTTPResponse->statusCode();
   if (status >= 200 && status < 300) return response;
-  ZIRLogDebug(kRARUruzariduzuraLogService, "I-FIS001004", "Unexpected API response: %s, body: %s.",
-              ns::format("%s %ld", response->HTTPResponse->URL().c_str(), static_cast<long>(status)).c_str(),
-              loggableBody(response->data).c_str());
+  if (debugLinesWritten()) {
+    ZIRLogDebug(kRARUruzariduzuraLogService, "I-FIS001004", "Unexpected API response: %s, body: %s.",
+                ns::format("%s %ld", response->HTTPResponse->URL().c_str(), static_cast<long>(status)).c_str(),
+                loggableBody(response->data).c_str());
+  }
   return NSErrorRef(RARUruzariduzuraErrorUtil::APIErrorWithHTTPResponse(response->HTTPResponse, response->data));
 }
 

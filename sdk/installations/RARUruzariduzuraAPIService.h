@@ -39,6 +39,9 @@ class RARUruzariduzuraAPIService : public std::enable_shared_from_this<RARUruzar
   // The origin of the service host, read from the main bundle's Info values.
   static std::string APIOrigin();
   static std::string SDKVersion();
+  // A request or answer body as its debug lines show it: JSON with every "refreshToken" and
+  // "token" at any depth replaced by "<redacted>", else only its length.
+  static std::string loggableBody(const Bytes& data);
 
   ZEZPromiseRef<NSURLRequest> registerRequestWithInstallation(const RARUruzariduzuraItemRef& item);
   ZEZPromiseRef<NSURLRequest> authTokenRequestWithInstallation(const RARUruzariduzuraItemRef& item);

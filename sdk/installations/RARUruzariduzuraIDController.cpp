@@ -12,6 +12,13 @@ bool isPromiseValidationFailure(const NSErrorRef& error) {
   return error && error->domain() == ZEZPromiseErrorDomain &&
          error->code() == ZEZPromiseErrorCodeValidationFailure;
 }
+
+// The keychain holds the record, but its archive does not decode (damaged bytes, an unknown
+// class, an archive past the decoder's limits). Errors of the keychain itself have their own domain.
+bool isUndecodableRecordError(const NSErrorRef& error) {
+  return error && error->domain() == NSCocoaErrorDomain &&
+         (error->code() == NSCoderReadCorruptError || error->code() == NSCoderValueNotFoundError);
+}
 }  // namespace
 
 std::shared_ptr<RARUruzariduzuraIDController> RARUruzariduzuraIDController::create(
@@ -131,6 +138,16 @@ ZEZPromiseRef<RARUruzariduzuraItemRef> RARUruzariduzuraIDController::getStoredIn
           return ZEZPromiseValidationError();
         }
         return item;
+      })
+      ->recover([](const NSErrorRef& error) -> ZEZResult<RARUruzariduzuraItemRef> {
+        // A record that will never decode holds no identity to protect: it counts as invalid, so
+        // that it is replaced (or deleted) instead of blocking the installation for good.
+        if (isUndecodableRecordError(error)) {
+          ZIRLogWarning(kRARUruzariduzuraLogService, "I-FIS002004", "Stored installation validation error: %s",
+                        error->localizedFailureReason().value_or(error->localizedDescription()).c_str());
+          return ZEZPromiseValidationError();
+        }
+        return error;
       });
 }
 
@@ -269,7 +286,16 @@ ZEZPromiseRef<NSNull> RARUruzariduzuraIDController::createDeleteInstallationProm
               "-[RARUruzariduzuraIDController createDeleteInstallationPromise]", appName_.c_str());
   auto self = shared_from_this();
   auto recent = mostRecentInstallationOperation();
-  auto installation = recent ? recent : getStoredInstallation();
+  auto installation = recent ? recent
+                             : getStoredInstallation()->recover(
+                                   [self](const NSErrorRef& error) -> ZEZResult<RARUruzariduzuraItemRef> {
+                                     // A record that is invalid or does not decode names nothing
+                                     // the server could be asked about: it is cleared locally.
+                                     if (isPromiseValidationFailure(error)) {
+                                       return self->createInstallationWithFID("", std::nullopt);
+                                     }
+                                     return error;
+                                   });
   return installation
       ->then([self](const RARUruzariduzuraItemRef& item) { return self->sendDeleteInstallationRequestIfNeeded(item); })
       ->then([self](const RARUruzariduzuraItemRef& item) { return self->deleteInstallationLocally(item); });

@@ -1,8 +1,6 @@
 #include "sdk/installations/RARUruzariduzuraIIDStore.h"
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSPathUtilities.h"
@@ -14,11 +12,9 @@
 
 namespace {
 std::optional<Value> readPlistFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return ns::plistParse(buffer.str());
+  std::string bytes;
+  if (ns::readFile(path, ns::kMaxPlistBytes, &bytes) != ns::FileRead::Read) return std::nullopt;
+  return ns::plistParse(bytes);
 }
 }  // namespace
 

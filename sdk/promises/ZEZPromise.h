@@ -7,6 +7,10 @@
 // A callback that continues a chain returns a ZEZResult<U>: a value (fulfils), an error (rejects)
 // or another promise of U (followed). A plain U, an NSErrorRef wrapped in ZEZResult<U>, or a
 // ZEZPromiseRef<U> can all be returned directly.
+//
+// A block that throws (work, continuation, recovery, observer of a rejection, validation, retry
+// condition) rejects the promise it was to settle with ZEZPromiseErrorWithCurrentException(): a
+// promise never stays pending because its work failed in an unforeseen way.
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -24,6 +28,7 @@
 inline constexpr const char* ZEZPromiseErrorDomain = "com.deruru.ZEZPromises.Error";
 inline constexpr int64_t ZEZPromiseErrorCodeTimedOut = 1;
 inline constexpr int64_t ZEZPromiseErrorCodeValidationFailure = 2;
+inline constexpr int64_t ZEZPromiseErrorCodeException = 3;
 
 // The value of a promise that carries nothing but its success.
 struct NSNull {
@@ -43,6 +48,9 @@ inline DispatchQueueRef ZEZPromiseQueueOrDefault(const DispatchQueueRef& queue) 
 NSErrorRef ZEZPromiseValidationError();
 // Substituted when a caller rejects with a null error, so that a rejection always has an error.
 NSErrorRef ZEZPromiseMissingError();
+// Inside a catch block: the exception in flight as an error of code ZEZPromiseErrorCodeException
+// whose description carries the exception's text (an NSException's name and reason). Logged.
+NSErrorRef ZEZPromiseErrorWithCurrentException();
 
 template <class T>
 class ZEZPromise;
@@ -141,7 +149,9 @@ class ZEZPromise : public std::enable_shared_from_this<ZEZPromise<T>> {
   static Ref onQueueDo(const DispatchQueueRef& queue, WorkBlock work) {
     if (!work) return resolvedWith(ZEZPromiseMissingError());
     Ref p = pendingPromise();
-    ZEZPromiseQueueOrDefault(queue)->async([p, work = std::move(work)] { p->settleWith(work()); });
+    ZEZPromiseQueueOrDefault(queue)->async([p, work = std::move(work)] {
+      guarded([&] { p->settleWith(work()); }, p);
+    });
     return p;
   }
 
@@ -154,8 +164,12 @@ class ZEZPromise : public std::enable_shared_from_this<ZEZPromise<T>> {
     if (!work) return resolvedWith(ZEZPromiseMissingError());
     Ref p = pendingPromise();
     ZEZPromiseQueueOrDefault(queue)->async([p, work = std::move(work)] {
-      work([p](T value) { p->fulfill(std::move(value)); },
-           [p](NSErrorRef error) { p->reject(std::move(error)); });
+      guarded(
+          [&] {
+            work([p](T value) { p->fulfill(std::move(value)); },
+                 [p](NSErrorRef error) { p->reject(std::move(error)); });
+          },
+          p);
     });
     return p;
   }
@@ -173,12 +187,16 @@ class ZEZPromise : public std::enable_shared_from_this<ZEZPromise<T>> {
     observeOnQueue(
         queue,
         [next, f = std::forward<F>(f)](const T& value) mutable {
-          if constexpr (std::is_void_v<R>) {
-            f(value);
-            next->fulfill(NSNull{});
-          } else {
-            next->settleWith(ZEZResult<U>(f(value)));
-          }
+          ZEZPromise<U>::guarded(
+              [&] {
+                if constexpr (std::is_void_v<R>) {
+                  f(value);
+                  next->fulfill(NSNull{});
+                } else {
+                  next->settleWith(ZEZResult<U>(f(value)));
+                }
+              },
+              next);
         },
         [next](const NSErrorRef& error) { next->reject(error); });
     return next;
@@ -193,8 +211,12 @@ class ZEZPromise : public std::enable_shared_from_this<ZEZPromise<T>> {
     observeOnQueue(
         queue, [next](const T& value) { next->fulfill(value); },
         [next, f = std::move(f)](const NSErrorRef& error) {
-          f(error);
-          next->reject(error);
+          guarded(
+              [&] {
+                f(error);
+                next->reject(error);
+              },
+              next);
         });
     return next;
   }
@@ -208,7 +230,9 @@ class ZEZPromise : public std::enable_shared_from_this<ZEZPromise<T>> {
     Ref next = pendingPromise();
     observeOnQueue(
         queue, [next](const T& value) { next->fulfill(value); },
-        [next, f = std::move(f)](const NSErrorRef& error) { next->settleWith(f(error)); });
+        [next, f = std::move(f)](const NSErrorRef& error) {
+          guarded([&] { next->settleWith(f(error)); }, next);
+        });
     return next;
   }
 
@@ -221,11 +245,15 @@ class ZEZPromise : public std::enable_shared_from_this<ZEZPromise<T>> {
     observeOnQueue(
         queue,
         [next, predicate = std::move(predicate)](const T& value) {
-          if (predicate(value)) {
-            next->fulfill(value);
-          } else {
-            next->reject(ZEZPromiseValidationError());
-          }
+          guarded(
+              [&] {
+                if (predicate(value)) {
+                  next->fulfill(value);
+                } else {
+                  next->reject(ZEZPromiseValidationError());
+                }
+              },
+              next);
         },
         [next](const NSErrorRef& error) { next->reject(error); });
     return next;
@@ -347,13 +375,24 @@ class ZEZPromise : public std::enable_shared_from_this<ZEZPromise<T>> {
 
   static void retryAttempt(const Ref& p, const std::shared_ptr<RetryState>& state, int64_t count) {
     auto onError = [p, state, count](const NSErrorRef& error) {
-      if (count <= 0 || (state->condition && !state->condition(count, error))) {
-        p->reject(error);
-        return;
-      }
-      state->queue->after(state->delay, [p, state, count] { retryAttempt(p, state, count - 1); });
+      guarded(
+          [&] {
+            if (count <= 0 || (state->condition && !state->condition(count, error))) {
+              p->reject(error);
+              return;
+            }
+            state->queue->after(state->delay, [p, state, count] { retryAttempt(p, state, count - 1); });
+          },
+          p);
     };
-    ZEZResult<T> result = state->work();
+    // Work that throws failed this attempt like work that returned an error.
+    std::optional<ZEZResult<T>> attempt;
+    try {
+      attempt.emplace(state->work());
+    } catch (...) {
+      attempt.emplace(ZEZPromiseErrorWithCurrentException());
+    }
+    ZEZResult<T>& result = *attempt;
     if (result.isPromise()) {
       result.promise()->observeOnQueue(
           state->queue, [p](const T& value) { p->fulfill(value); }, onError);
@@ -361,6 +400,16 @@ class ZEZPromise : public std::enable_shared_from_this<ZEZPromise<T>> {
       onError(result.error());
     } else {
       p->fulfill(*result.value());
+    }
+  }
+
+  // Runs a block that is to settle `p`; whatever it throws rejects `p` (a no-op once settled).
+  template <class F>
+  static void guarded(F&& block, const Ref& p) {
+    try {
+      block();
+    } catch (...) {
+      p->reject(ZEZPromiseErrorWithCurrentException());
     }
   }
 

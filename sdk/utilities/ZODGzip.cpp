@@ -19,9 +19,12 @@ std::optional<Bytes> zod_dataByInflatingGzippedData(const Bytes& data, NSErrorRe
   int status = 0;
   auto out = net::gunzip(data, &status);
   if (!out && error) {
-    *error = NSError::errorWithDomain(
-        kZODDataCompressionErrorDomain, status,
-        Value{{NSLocalizedDescriptionKey, "Failed to inflate gzip data: corrupt or truncated."}});
+    const std::string reason =
+        status == net::kGunzipOutputTooLarge
+            ? "Failed to inflate gzip data: it expands past the limit of " + std::to_string(net::kMaxGunzipBytes) + " bytes."
+            : std::string("Failed to inflate gzip data: corrupt or truncated.");
+    *error = NSError::errorWithDomain(kZODDataCompressionErrorDomain, status,
+                                      Value{{NSLocalizedDescriptionKey, reason}});
   } else if (error) {
     *error = nullptr;
   }

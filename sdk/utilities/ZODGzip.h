@@ -9,5 +9,6 @@ inline constexpr const char* kZODDataCompressionErrorDomain = "com.zod.ZODDataCo
 
 // The gzip-compressed data, or nullopt with *error set.
 std::optional<Bytes> zod_dataByGzippingData(const Bytes& data, NSErrorRef* error);
-// The data inflated from gzip, or nullopt with *error set (truncated or corrupt input).
+// The data inflated from gzip, or nullopt with *error set (truncated or corrupt input, or data
+// that would inflate past net::kMaxGunzipBytes: code net::kGunzipOutputTooLarge).
 std::optional<Bytes> zod_dataByInflatingGzippedData(const Bytes& data, NSErrorRef* error);

@@ -5,40 +5,42 @@ std::shared_ptr<ZODUserDefaults> ZODUserDefaults::standardUserDefaults() {
   return instance;
 }
 
-ZODUserDefaults::ZODUserDefaults(const std::string& suiteName)
-    : defaults_(suiteName.empty() ? NSUserDefaults::standardUserDefaults()
-                                  : NSUserDefaults::suiteNamed(suiteName)) {}
+ZODUserDefaults::ZODUserDefaults(const std::string& suiteName) : suiteName_(suiteName) {}
+
+std::shared_ptr<NSUserDefaults> ZODUserDefaults::defaults() const {
+  return suiteName_.empty() ? NSUserDefaults::standardUserDefaults() : NSUserDefaults::suiteNamed(suiteName_);
+}
 
 std::optional<Value> ZODUserDefaults::objectForKey(const std::string& key) const {
-  return defaults_->objectForKey(key);
+  return defaults()->objectForKey(key);
 }
 std::optional<std::string> ZODUserDefaults::stringForKey(const std::string& key) const {
-  return defaults_->stringForKey(key);
+  return defaults()->stringForKey(key);
 }
 int64_t ZODUserDefaults::integerForKey(const std::string& key) const {
-  return defaults_->integerForKey(key);
+  return defaults()->integerForKey(key);
 }
 double ZODUserDefaults::doubleForKey(const std::string& key) const {
-  return defaults_->doubleForKey(key);
+  return defaults()->doubleForKey(key);
 }
-bool ZODUserDefaults::boolForKey(const std::string& key) const { return defaults_->boolForKey(key); }
+bool ZODUserDefaults::boolForKey(const std::string& key) const { return defaults()->boolForKey(key); }
 std::optional<Value> ZODUserDefaults::arrayForKey(const std::string& key) const {
-  return defaults_->arrayForKey(key);
+  return defaults()->arrayForKey(key);
 }
 std::optional<Value> ZODUserDefaults::dictionaryForKey(const std::string& key) const {
-  return defaults_->dictionaryForKey(key);
+  return defaults()->dictionaryForKey(key);
 }
 void ZODUserDefaults::setObject(const Value& value, const std::string& key) {
-  defaults_->setObject(value, key);
+  defaults()->setObject(value, key);
 }
 void ZODUserDefaults::setInteger(int64_t value, const std::string& key) {
-  defaults_->setInteger(value, key);
+  defaults()->setInteger(value, key);
 }
 void ZODUserDefaults::setDouble(double value, const std::string& key) {
-  defaults_->setDouble(value, key);
+  defaults()->setDouble(value, key);
 }
-void ZODUserDefaults::setBool(bool value, const std::string& key) { defaults_->setBool(value, key); }
+void ZODUserDefaults::setBool(bool value, const std::string& key) { defaults()->setBool(value, key); }
 void ZODUserDefaults::removeObjectForKey(const std::string& key) {
-  defaults_->removeObjectForKey(key);
+  defaults()->removeObjectForKey(key);
 }
-bool ZODUserDefaults::synchronize() { return defaults_->synchronize(); }
+bool ZODUserDefaults::synchronize() { return defaults()->synchronize(); }

@@ -28,5 +28,9 @@ class ZODUserDefaults {
   bool synchronize();
 
  private:
-  std::shared_ptr<NSUserDefaults> defaults_;
+  // The platform defaults of the suite, looked up on every use rather than kept, so that this
+  // object never holds on to defaults the platform has since replaced (a test's fresh home).
+  std::shared_ptr<NSUserDefaults> defaults() const;
+
+  std::string suiteName_;
 };

@@ -21,6 +21,11 @@ void InstallationsServer::scriptStatuses(Endpoint endpoint, std::vector<int> sta
   scripted_[endpoint] = std::deque<int>(statuses.begin(), statuses.end());
 }
 
+void InstallationsServer::scriptAnswers(Endpoint endpoint, std::vector<ScriptedResponse> answers) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  answers_[endpoint] = std::deque<ScriptedResponse>(answers.begin(), answers.end());
+}
+
 void InstallationsServer::setServerFID(std::optional<std::string> fid) {
   std::lock_guard<std::mutex> lock(mutex_);
   serverFID_ = std::move(fid);
@@ -74,6 +79,11 @@ ScriptedResponse InstallationsServer::handle(const RecordedRequest& r) {
   auto endpoint = endpointOf(r, &fid);
   if (!endpoint) return ScriptedResponse::json(404, R"({"error":{"code":404,"status":"NOT_FOUND"}})");
   std::lock_guard<std::mutex> lock(mutex_);
+  if (auto& answers = answers_[*endpoint]; !answers.empty()) {
+    ScriptedResponse answer = std::move(answers.front());
+    answers.pop_front();
+    return answer;
+  }
   auto& script = scripted_[*endpoint];
   if (!script.empty()) {
     const int status = script.front();

@@ -22,6 +22,9 @@ class InstallationsServer {
   // The next requests to the endpoint answer these statuses in turn (a status of 200 means the
   // normal answer); afterwards the endpoint behaves normally again.
   void scriptStatuses(Endpoint endpoint, std::vector<int> statuses);
+  // The next requests to the endpoint get these answers as they stand, in turn (before any
+  // scripted statuses); afterwards the endpoint behaves normally again.
+  void scriptAnswers(Endpoint endpoint, std::vector<ScriptedResponse> answers);
   // Registration answers with this identifier instead of the one it was sent.
   void setServerFID(std::optional<std::string> fid);
   // The "expiresIn" text of the tokens handed out ("604800s" by default).
@@ -44,6 +47,7 @@ class InstallationsServer {
   std::string projectID_;
   mutable std::mutex mutex_;
   std::map<Endpoint, std::deque<int>> scripted_;
+  std::map<Endpoint, std::deque<ScriptedResponse>> answers_;
   std::optional<std::string> serverFID_;
   std::string expiresIn_ = "604800s";
   std::map<std::string, std::string> refreshTokens_;  // fid -> refresh token

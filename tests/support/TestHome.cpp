@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/security/Keychain.h"
+
 namespace testsupport {
 
 namespace {
@@ -40,6 +43,13 @@ std::string useFreshApplicationHome() {
   }
   gHomes->push_back(home);
   return home;
+}
+
+void startTestInFreshHome() {
+  // Pending changes of the previous test's suites are written to its own home first.
+  NSUserDefaults::resetForTesting();
+  security::clearKeychainFailures();
+  useFreshApplicationHome();
 }
 
 }  // namespace testsupport

@@ -8,4 +8,9 @@ namespace testsupport {
 // for a second fresh home.
 std::string useFreshApplicationHome();
 
+// What the test main does before every test: a fresh application home, and the process-wide
+// objects that stand for files of the previous home (cached user defaults suites, injected
+// keychain failures) forgotten, so that no test sees another's keychain or defaults.
+void startTestInFreshHome();
+
 }  // namespace testsupport

@@ -4,6 +4,7 @@
 
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/PlistValue.h"
+#include "tests/platform/foundation/PlistBuilders.h"
 
 namespace {
 
@@ -204,4 +205,23 @@ TEST(KeyedArchiver, TruncatedBodiesAndGarbageAreRefusedWithoutCrashing) {
   // A plist that is not a keyed archive.
   auto plain = ns::plistSerialize(Value{{"a", 1}});
   expectRefused(Bytes(plain->begin(), plain->end()), "a plain dictionary");
+}
+
+TEST(KeyedArchiver, ListsReferencedOverAndOverAreCappedNotExpanded) {
+  NSErrorRef error;
+  EXPECT_FALSE(NSKeyedUnarchiver::unarchivedObjectOfClasses(kAllowed, plist_test::keyedArchiveListBomb("Test.Node", "name", 40), &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), NSCoderReadCorruptError);
+  EXPECT_NE(error->localizedFailureReason().value_or("").find("expands"), std::string::npos) << error->description();
+
+  // A plain value that holds one list twice still decodes, both places equal.
+  auto node = std::make_shared<Node>();
+  node->name = "shared";
+  const Value list = Value::array({1, "two", Value::array({3})});
+  node->extra = {{"a", list}, {"b", list}};
+  NSErrorRef decodeError;
+  auto back = std::dynamic_pointer_cast<Node>(
+      NSKeyedUnarchiver::unarchivedObjectOfClasses(kAllowed, archive(*node), &decodeError));
+  ASSERT_TRUE(back) << decodeError->description();
+  EXPECT_EQ(back->extra, node->extra);
 }

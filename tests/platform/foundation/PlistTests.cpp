@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/foundation/PlistValue.h"
+#include "tests/platform/foundation/PlistBuilders.h"
+
+using namespace plist_test;
 
 namespace {
 std::string binaryPlist(const std::string& objects, uint8_t count, const std::string& offsets) {
@@ -63,4 +68,74 @@ TEST(Plist, DamagedBinaryPlistsAreRefused) {
   // XML naming the NUL character is refused before it reaches the parser.
   EXPECT_FALSE(ns::plistParse("<plist><string>a&#0;b</string></plist>", &error));
   EXPECT_TRUE(ns::plistParse("<plist version=\"1.0\"><string>caf&#x00e9;</string></plist>"));
+}
+
+TEST(Plist, SharedObjectsAreDecodedOnceAndTheExpandedSizeIsCapped) {
+  // Legitimate sharing: one array referenced three times decodes to three equal copies.
+  const std::string shared = bplist({std::string("\xA3", 1) + ref(1) + ref(1) + ref(1),
+                                     std::string("\xA2", 1) + ref(2) + ref(2), "\x10\x07"});
+  auto ok = ns::plistParse(shared);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(*ok, Value::array({Value::array({7, 7}), Value::array({7, 7}), Value::array({7, 7})}));
+
+  // Forty arrays each holding the next twice: refused at once instead of expanding to 2^40 copies.
+  for (auto [depth, fanout] : {std::pair<size_t, size_t>{40, 2}, {20, 8}, {10, 14}}) {
+    std::string error;
+    EXPECT_FALSE(ns::plistParse(referenceBomb(depth, fanout), &error)) << depth;
+    EXPECT_NE(error.find("expands"), std::string::npos) << error;
+  }
+  // A shallow fan that stays inside the limit still decodes.
+  auto small = ns::plistParse(referenceBomb(3, 2));
+  ASSERT_TRUE(small);
+  EXPECT_EQ((*small)[1][0][1].get<std::string>().size(), 1024u);
+}
+
+TEST(Plist, XMLNestedTooDeeplyIsRefusedBeforeItIsBuilt) {
+  std::string error;
+  for (size_t depth : {size_t{ns::kMaxPlistDepth + 1}, size_t{175000}}) {
+    EXPECT_FALSE(ns::plistParse(deepXML(depth), &error)) << depth;
+    EXPECT_NE(error.find("nests too deeply"), std::string::npos) << error;
+  }
+  // Closing tags inside comments, CDATA or attribute values do not hide the depth.
+  const std::string hidden = "<!-- " + std::string(200, ' ') + "</array></array></array> -->" +
+                             "<![CDATA[</array></array>]]>";
+  std::string x = "<plist>";
+  for (int i = 0; i < 600; ++i) x += "<array a=\"</array>\">" + (i % 100 == 0 ? hidden : std::string());
+  EXPECT_FALSE(ns::plistParse(x + "</plist>", &error));
+  // Within the limit, nesting, comments and self-closing elements read as before.
+  auto fine = ns::plistParse(deepXML(ns::kMaxPlistDepth - 2, "<!-- </array> --><true/><array/>"));
+  ASSERT_TRUE(fine) << error;
+  const Value* v = &*fine;
+  for (size_t i = 0; i + 1 < ns::kMaxPlistDepth - 2; ++i) v = &(*v)[0];
+  EXPECT_EQ(*v, Value::array({true, Value::array()}));
+}
+
+TEST(Plist, InputLargerThanTheLimitIsRefused) {
+  std::string error;
+  std::string huge = "<plist><string>" + std::string(ns::kMaxPlistBytes, 'x') + "</string></plist>";
+  EXPECT_FALSE(ns::plistParse(huge, &error));
+  EXPECT_NE(error.find("too large"), std::string::npos) << error;
+}
+
+TEST(Plist, DatesThatAreNoNumberOrOutOfRangeAreWrittenWithinRange) {
+  // A stored list may hold such a date (the binary form is a plain double); saving it again must
+  // not convert it to an integer unchecked.
+  const std::string stored = bplist({std::string("\xA4", 1) + ref(1) + ref(2) + ref(3) + ref(4),
+                                     std::string("\x33\x7F\xF8\0\0\0\0\0\0", 9),   // NaN
+                                     std::string("\x33\x7F\xF0\0\0\0\0\0\0", 9),   // +infinity
+                                     std::string("\x33\xFE\x5F\xFF\xFF\xFF\xFF\xFF\xFF", 9),  // -1e300 or so
+                                     std::string("\x33\x41\xD0\0\0\0\0\0\0", 9)});  // 2^30 s
+  auto read = ns::plistParse(stored);
+  ASSERT_TRUE(read);
+  EXPECT_TRUE(std::isnan(value::dateSeconds((*read)[0]) - 978307200.0));
+  for (bool binary : {true, false}) {
+    auto bytes = ns::plistSerialize(*read, binary);
+    ASSERT_TRUE(bytes) << binary;
+    auto back = ns::plistParse(*bytes);
+    ASSERT_TRUE(back) << binary;
+    EXPECT_DOUBLE_EQ(value::dateSeconds((*back)[0]), 978307200.0);  // no date: the reference date
+    EXPECT_DOUBLE_EQ(value::dateSeconds((*back)[1]), 978307200.0 + 2147483647.0);
+    EXPECT_DOUBLE_EQ(value::dateSeconds((*back)[2]), 978307200.0 - 2147483648.0);
+    EXPECT_DOUBLE_EQ(value::dateSeconds((*back)[3]), 978307200.0 + 1073741824.0);
+  }
 }

@@ -12,6 +12,7 @@
 #include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/PlistValue.h"
+#include "tests/platform/foundation/PlistBuilders.h"
 #include "tests/support/TestHome.h"
 
 namespace {
@@ -197,6 +198,50 @@ TEST(UserDefaults, AnUnreadableFileIsKeptAsideAndReported) {
   auto other = NSUserDefaults::suiteNamed("test.notdict");
   EXPECT_TRUE(other->dictionaryRepresentation().empty());
   EXPECT_TRUE(std::filesystem::exists(arrayPath + ".corrupt-1"));
+}
+
+TEST(UserDefaults, FilesPastTheReadersLimitsAreKeptAsideNotExpanded) {
+  NSUserDefaults::resetForTesting();
+  testsupport::useFreshApplicationHome();
+  const std::string hostile[] = {
+      "",  // (the well-formed file below)
+      plist_test::referenceBomb(40, 2),     // ten lines of references that would expand to 2^40 copies
+      plist_test::deepXML(175000),          // nested far deeper than any defaults file
+      std::string(ns::kMaxPlistBytes + 1, ' '),
+  };
+  // The first, well-formed file shows that a dictionary referencing its parts is read.
+  writeAll(NSPreferencesDirectory() + "/test.limit0.plist",
+           plist_test::bplist({std::string("\xD1", 1) + plist_test::ref(1) + plist_test::ref(2), "\x51k", "\x10\x05"}));
+  EXPECT_EQ(NSUserDefaults::suiteNamed("test.limit0")->integerForKey("k"), 5);
+  for (size_t i = 1; i < std::size(hostile); ++i) {
+    const std::string suite = "test.limit" + std::to_string(i);
+    const std::string path = NSPreferencesDirectory() + "/" + suite + ".plist";
+    writeAll(path, hostile[i]);
+    LogCapture log;
+    EXPECT_TRUE(NSUserDefaults::suiteNamed(suite)->dictionaryRepresentation().empty()) << i;
+    EXPECT_TRUE(log.contains(path)) << i;
+    EXPECT_EQ(readAll(path + ".corrupt-1"), hostile[i]) << i;
+  }
+}
+
+TEST(UserDefaults, ValuesTheReaderWouldRefuseAreNotWritten) {
+  NSUserDefaults::resetForTesting();
+  testsupport::useFreshApplicationHome();
+  auto d = NSUserDefaults::suiteNamed("test.refused");
+  d->setBool(true, "kept");
+  ASSERT_TRUE(d->synchronize());
+  // More than the reader takes from one file: refused before anything is written.
+  const std::string third(ns::kMaxPlistDecodedBytes / 3, 'x');
+  d->setObject(Value::array({third, third, third}), "large");
+  LogCapture log;
+  EXPECT_FALSE(d->synchronize());
+  EXPECT_TRUE(log.contains("expands to more than its size limit"));
+  d->removeObjectForKey("large");
+  // The file on disk is the last one that could be read.
+  NSUserDefaults::resetForTesting();
+  auto reopened = NSUserDefaults::suiteNamed("test.refused");
+  EXPECT_TRUE(reopened->boolForKey("kept"));
+  EXPECT_FALSE(reopened->objectForKey("large"));
 }
 
 TEST(UserDefaults, ReadsAnXmlPlistWrittenByHand) {

@@ -312,6 +312,47 @@ TEST(GzipTest, RoundTripsAndRejectsCorruptOrTruncatedInput) {
   EXPECT_FALSE(net::gunzip(Bytes{}));
 }
 
+TEST(GzipTest, OutputIsCappedAtTheLimitAcrossAllMembers) {
+  // A few kilobytes of gzip that would expand to megabytes.
+  const Bytes zeros(1 << 20, 0);
+  auto gz = net::gzip(zeros);
+  ASSERT_TRUE(gz);
+  int status = 0;
+  EXPECT_EQ(net::gunzip(*gz, &status, zeros.size()), zeros);  // exactly at the limit
+  EXPECT_FALSE(net::gunzip(*gz, &status, zeros.size() - 1));
+  EXPECT_EQ(status, net::kGunzipOutputTooLarge);
+  // Two members together pass the limit although each stays inside it.
+  Bytes twice = *gz;
+  twice.insert(twice.end(), gz->begin(), gz->end());
+  EXPECT_FALSE(net::gunzip(twice, &status, zeros.size() + zeros.size() / 2));
+  EXPECT_EQ(status, net::kGunzipOutputTooLarge);
+  // The default limit (without one, 3 MB of gzip would make 3 GiB).
+  const Bytes bomb = *net::gzip(Bytes(net::kMaxGunzipBytes + 1, 0));
+  EXPECT_LT(bomb.size(), net::kMaxGunzipBytes / 500);
+  EXPECT_FALSE(net::gunzip(bomb, &status));
+  EXPECT_EQ(status, net::kGunzipOutputTooLarge);
+}
+
+TEST(NSURLSessionTest, AnAnswerLargerThanTheLimitFailsOnceDecoded) {
+  LoopbackServer server;
+  ScriptedResponse answer = ScriptedResponse::json(200, std::string(1 << 20, ' '));
+  answer.gzipBody = true;  // about a kilobyte on the wire
+  server.script("GET", "/big", {answer});
+  auto configuration = NSURLSessionConfiguration::ephemeralSessionConfiguration();
+  EXPECT_GT(configuration.maximumResponseBodyBytes, size_t{1} << 20);
+  configuration.maximumResponseBodyBytes = (1 << 20) - 1;
+  auto session = NSURLSession::sessionWithConfiguration(configuration);
+  auto out = perform(session, NSURLRequest(server.baseURL() + "/big"));
+  ASSERT_TRUE(out.error);
+  EXPECT_EQ(out.error->code(), NSURLErrorDataLengthExceedsMaximum);
+  EXPECT_TRUE(out.data.empty());
+
+  configuration.maximumResponseBodyBytes = 1 << 20;
+  auto fits = perform(NSURLSession::sessionWithConfiguration(configuration), NSURLRequest(server.baseURL() + "/big"));
+  ASSERT_FALSE(fits.error) << fits.error->description();
+  EXPECT_EQ(fits.data.size(), size_t{1} << 20);
+}
+
 TEST(SCNetworkReachabilityTest, LoopbackIsAlwaysReachable) {
   auto local = SCNetworkReachability::createWithName("127.0.0.1");
   EXPECT_TRUE(local->isReachable());

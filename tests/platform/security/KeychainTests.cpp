@@ -189,6 +189,67 @@ TEST_F(Keychain, ACorruptStoreIsReportedAndMovedAsideWithItsBytesKept) {
   EXPECT_EQ(readFile(store + ".corrupt-2"), "[1, 2, 3]");
 }
 
+TEST_F(Keychain, EveryKindOfDamagedStoreIsMovedAsideAndLoggedWithoutItsContent) {
+  ASSERT_EQ(SecItemAdd(withData(password("svc", "alice"), "one")), errSecSuccess);
+  std::string store;
+  for (const auto& f : filesIn(NSKeychainDirectory())) {
+    if (f.filename().string()[0] != '.') store = f.string();
+  }
+  ASSERT_FALSE(store.empty());
+  // "U0VDUkVU" is the base64 of a secret; "hidden" marks text that must not reach the log.
+  const std::string head = R"({"format":"keychain-items","version":1,"items":[)";
+  const std::string damaged[] = {
+      R"({"format":[]})",
+      R"({"format":{"hidden":1},"version":1,"items":[]})",
+      R"({"format":"keychain-items","version":"1","items":[]})",
+      R"({"format":"keychain-items","version":1.0,"items":[]})",
+      R"({"format":"keychain-items","version":1,"items":{"hidden":[]}})",
+      head + R"({"attributes":{"hidden":[1]},"data":"U0VDUkVU"}]})",
+      head + R"({"attributes":{"svce":{"$data":7}},"data":"U0VDUkVU"}]})",
+      head + R"({"attributes":{"svce":"svc"},"data":"!hidden!"}]})",
+      head + R"({"attributes":[],"data":"U0VDUkVU"}]})",
+      head + R"("hidden"]})",
+      head + R"({"attributes":{"svce":"svc"},"data":"U0VDUkVURlJFU0hUT0tFTg)",  // cut short
+      head + R"({"attributes":{"svce":"svc","hidden":1e99999},"data":"U0VDUkVU"}]})",
+      head + std::string(60000, '[') + std::string(60000, ']') + "]}",
+      head + R"({"attributes":{"svce":"svc"},"data":")" + std::string(security::kMaxKeychainStoreBytes, 'A') + R"("}]})",
+  };
+  int n = 0;
+  for (const auto& text : damaged) {
+    SCOPED_TRACE(text.substr(0, 80));
+    { std::ofstream(store, std::ios::binary | std::ios::trunc) << text; }
+    testsupport::LogCapture log;
+    Value result;
+    EXPECT_EQ(SecItemCopyMatching(returningData(password("svc", "alice")), &result), errSecItemNotFound);
+    const std::string aside = store + ".corrupt-" + std::to_string(++n);
+    EXPECT_TRUE(readFile(aside) == text);
+    bool named = false;
+    for (const auto& line : log.lines()) {
+      if (line.find(store) != std::string::npos && line.find("moved aside") != std::string::npos) named = true;
+      EXPECT_EQ(line.find("U0VDUkVU"), std::string::npos) << line;
+      EXPECT_EQ(line.find("hidden"), std::string::npos) << line;
+      EXPECT_LT(line.size(), 1000u);
+    }
+    EXPECT_TRUE(named);
+  }
+  // A syntax error is placed by its byte offset (where "nope" stops being a literal).
+  { std::ofstream(store, std::ios::binary | std::ios::trunc) << "{\"format\": nope"; }
+  testsupport::LogCapture log;
+  EXPECT_EQ(SecItemCopyMatching(password("svc", "alice"), nullptr), errSecItemNotFound);
+  EXPECT_TRUE(log.contains("at byte 12"));
+}
+
+TEST_F(Keychain, AStoreThatWouldGrowPastItsLimitIsNotWritten) {
+  const std::string large(security::kMaxKeychainStoreBytes / 2, 'x');
+  ASSERT_EQ(SecItemAdd(withData(password("svc", "a"), large)), errSecSuccess);
+  // base64 makes the second item push the file past the limit: refused, the first item kept.
+  EXPECT_EQ(SecItemAdd(withData(password("svc", "b"), large)), errSecIO);
+  Value got;
+  ASSERT_EQ(SecItemCopyMatching(returningData(password("svc", "a")), &got), errSecSuccess);
+  EXPECT_EQ(bytesOf(got).size(), large.size());
+  EXPECT_EQ(SecItemCopyMatching(password("svc", "b"), nullptr), errSecItemNotFound);
+}
+
 TEST_F(Keychain, InjectedFailuresAndBadQueries) {
   security::injectKeychainFailure(security::KeychainOperation::Add, errSecInteractionNotAllowed, 2);
   EXPECT_EQ(SecItemAdd(withData(password("svc", "a"), "x")), errSecInteractionNotAllowed);

@@ -117,16 +117,27 @@ TEST_F(HeartbeatTest, CodesFollowTheDailyRenewalOfTagAndGlobalDates) {
 }
 
 TEST_F(HeartbeatTest, UnreadableStorageCountsAsNoDatesAndIsKeptAside) {
-  EXPECT_EQ(ZIRHeartbeatInfo::heartbeatCodeForTag("zir-installations"), 3);
-  std::ofstream(ZIRHeartbeatInfo::storagePath()) << "{not json";
-  EXPECT_EQ(ZIRHeartbeatInfo::heartbeatCodeForTag("zir-installations"), 3);
-  EXPECT_EQ(ZIRHeartbeatInfo::heartbeatCodeForTag("zir-installations"), 0);
-  bool keptAside = false;
-  for (const auto& e : std::filesystem::directory_iterator(
-           std::filesystem::path(ZIRHeartbeatInfo::storagePath()).parent_path())) {
-    if (e.path().filename().string().find("HEARTBEAT_INFO_STORAGE.corrupt") == 0) keptAside = true;
+  const std::string deep = std::string(60000, '[') + std::string(60000, ']');
+  const std::string cases[] = {
+      "{not json",
+      "{\"zir-installations\":" + deep + "}",                                  // nests too deeply
+      "{\"zir-installations\":1,\"pad\":\"" + std::string(2 << 20, 'x') + "\"}",  // far too large
+  };
+  int asideBefore = 0;
+  for (const auto& text : cases) {
+    EXPECT_EQ(ZIRHeartbeatInfo::heartbeatCodeForTag("zir-installations"), 3);
+    std::ofstream(ZIRHeartbeatInfo::storagePath()) << text;
+    EXPECT_EQ(ZIRHeartbeatInfo::heartbeatCodeForTag("zir-installations"), 3);
+    EXPECT_EQ(ZIRHeartbeatInfo::heartbeatCodeForTag("zir-installations"), 0);
+    int aside = 0;
+    for (const auto& e : std::filesystem::directory_iterator(
+             std::filesystem::path(ZIRHeartbeatInfo::storagePath()).parent_path())) {
+      if (e.path().filename().string().find("HEARTBEAT_INFO_STORAGE.corrupt") == 0) ++aside;
+    }
+    EXPECT_EQ(aside, asideBefore + 1) << text.substr(0, 40);
+    asideBefore = aside;
+    Clock::advance(86400);
   }
-  EXPECT_TRUE(keptAside);
 }
 
 }  // namespace

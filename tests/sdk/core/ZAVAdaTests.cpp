@@ -8,7 +8,10 @@
 
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSException.h"
+#include "platform/foundation/PlistValue.h"
+#include "sdk/core/DEVEduzove.h"
 #include "sdk/core/ZIRLogger.h"
+#include "tests/platform/foundation/PlistBuilders.h"
 
 namespace {
 
@@ -116,6 +119,39 @@ TEST_F(ZAVAdaTest, MissingOrBrokenServiceInfoRaisesTheCoreException) {
         << reason;
     EXPECT_FALSE(ZAVAda::isDefaultAppConfigured());
   }
+}
+
+TEST_F(ZAVAdaTest, HostileServiceInfoFilesGiveAnErrorOrOptionsNeverACrash) {
+  using namespace plist_test;
+  auto optionsOf = [this](const std::string& bytes, NSErrorRef* error) {
+    const std::string path = bundleWith(std::nullopt) + "/service-info.plist";
+    std::ofstream(path, std::ios::binary) << bytes;
+    return DEVEduzove::optionsWithContentsOfFile(path, error);
+  };
+  const std::string xmlHead = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>API_KEY</key>";
+  const std::string refused[] = {
+      xmlHead + std::string("<string>A\0B</string></dict></plist>", 31),  // a raw NUL in a string
+      xmlHead + "<string>A&#0;B</string></dict></plist>",                   // a NUL by reference
+      deepXML(175000),                                                        // nested far too deeply
+      referenceBomb(40, 2),                                                   // expands past its limit
+      std::string(ns::kMaxPlistBytes + 1, ' '),                               // too large
+  };
+  for (const auto& bytes : refused) {
+    NSErrorRef error;
+    EXPECT_FALSE(optionsOf(bytes, &error)) << bytes.substr(0, 60);
+    EXPECT_TRUE(error);
+  }
+  // U+0000 in a UTF-16 (big-endian) key and value of a binary list is text like any other:
+  // {"X\0Y": "A", "API_KEY": "A\0B"}.
+  const std::string keyWithNul("\x63\0X\0\0\0Y", 7);
+  const std::string valueWithNul("\x63\0A\0\0\0B", 7);
+  NSErrorRef error;
+  auto options = optionsOf(bplist({std::string("\xD2", 1) + ref(1) + ref(3) + ref(2) + ref(4), keyWithNul, "\x51" "A",
+                                   "\x57" "API_KEY", valueWithNul}),
+                           &error);
+  ASSERT_TRUE(options) << (error ? error->description() : "");
+  ASSERT_TRUE(options->APIKey());
+  EXPECT_EQ(*options->APIKey(), std::string("A\0B", 3));
 }
 
 TEST_F(ZAVAdaTest, NilOptionsAndBadNamesRaise) {

@@ -3,9 +3,12 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/NSString.h"
 #include "platform/security/Keychain.h"
 #include "sdk/core/ZIRLogger.h"
 #include "sdk/installations/RARUruzariduzuraErrorUtil.h"
+#include "sdk/utilities/ZODKeychainUtils.h"
+#include "tests/platform/foundation/PlistBuilders.h"
 #include "tests/sdk/installations/InstallationsTestSupport.h"
 #include "tests/support/ManualClock.h"
 
@@ -28,6 +31,25 @@ void storeRegisteredRecord(RARUruzariduzura& service, const std::string& fid, co
       ZEZPromiseDefaultQueue(), [&saved](const NSNull&) { saved = true; }, nullptr);
   ASSERT_TRUE(testsupport::waitFor([&] { return saved; }, 10));
 }
+
+// Overwrites the app's record in the keychain with bytes that do not decode, as damage would, and
+// starts a new process's worth of objects (nothing cached in memory).
+std::shared_ptr<RARUruzariduzura> damageStoredRecord(std::shared_ptr<RARUruzariduzura> service, const Bytes& bytes,
+                                                     const std::function<std::shared_ptr<RARUruzariduzura>()>& relaunch) {
+  auto controller = service->installationsIDController();
+  const Value query = {
+      {kSecClass, kSecClassGenericPassword},
+      {kSecAttrService, RARUruzariduzuraIDController::keychainServiceWithAppID(controller->appID())},
+      {kSecAttrAccount, RARUruzariduzuraItem::identifierWithAppID(controller->appID(), controller->appName())}};
+  NSErrorRef error;
+  EXPECT_TRUE(ZODKeychainUtils::getItemWithQuery(query, &error)) << "no record to damage";
+  EXPECT_TRUE(ZODKeychainUtils::setItem(bytes, query, &error));
+  service.reset();
+  ZAVAda::resetAppsForTesting();
+  return relaunch();
+}
+
+const Bytes kNotAnArchive = {'n', 'o', 't', ' ', 'a', 'n', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'};
 
 // Counts the service's "unexpected answer" lines, which are written just before a retry is
 // scheduled, so that a test can step the clock only once the retry waits for it.
@@ -132,7 +154,9 @@ TEST_F(InstallationsService, TokenIsRefreshedOnlyWhenLessThanAnHourRemains) {
   // Register once so that the server knows the identifier and its refresh token.
   ASSERT_FALSE(authToken(*service).error);
   const std::string fid = installationID(*service).value;
-  const std::string refresh = *server->refreshTokenFor(fid);
+  const auto issued = server->refreshTokenFor(fid);
+  ASSERT_TRUE(issued) << "the server issued no refresh token for " << fid;
+  const std::string refresh = *issued;
 
   storeRegisteredRecord(*service, fid, refresh, Clock::now() + 3600);
   auto kept = authToken(*service);
@@ -297,7 +321,9 @@ TEST_F(InstallationsService, DeleteOfARegisteredInstallationRemovesItEverywhere)
   auto service = configure();
   ASSERT_FALSE(authToken(*service).error);
   const std::string first = installationID(*service).value;
-  const std::string refresh = *server->refreshTokenFor(first);
+  const auto issued = server->refreshTokenFor(first);
+  ASSERT_TRUE(issued) << "the server issued no refresh token for " << first;
+  const std::string refresh = *issued;
   EXPECT_FALSE(deleteInstallation(*service));
   auto deletes = server->requestsTo(Endpoint::Delete);
   ASSERT_EQ(deletes.size(), 1u);
@@ -343,6 +369,76 @@ TEST_F(InstallationsService, AFailingKeychainDoesNotReplaceARegisteredIdentity) 
   EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 1u);
 }
 
+TEST_F(InstallationsService, DeeplyNestedAnswersFailTheRequestWithAnError) {
+  // About 120 KB of brackets, as a hostile or broken server might send, with debug lines off and on.
+  const std::string deep = std::string(60000, '[') + std::string(60000, ']');
+  int app = 0;
+  for (bool debug : {false, true}) {
+    ZIRLoggerInitializeWithArguments({debug ? "-ZIRDebugEnabled" : "-ZIRDebugDisabled"});
+    for (int status : {200, 400}) {
+      server->scriptAnswers(Endpoint::Register, {testsupport::ScriptedResponse::json(status, deep)});
+      auto service = configure("deep" + std::to_string(++app));
+      auto token = authToken(*service);
+      ASSERT_TRUE(token.error) << status;
+      EXPECT_EQ(token.error->domain(), kRARUruzariduzuraErrorDomain);
+      if (status == 400) {
+        EXPECT_TRUE(RARUruzariduzuraErrorUtil::isAPIError(token.error, 400));
+      }
+    }
+  }
+  zir_logger::flush();
+  ZIRLoggerInitializeWithArguments({"-ZIRDebugDisabled"});
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 4u);
+}
+
+// A record that will never decode holds no identity to protect: it is replaced like an invalid one.
+TEST_F(InstallationsService, AnUndecodableRecordIsReplacedByANewIdentifier) {
+  auto service = configure();
+  ASSERT_FALSE(authToken(*service).error);
+  const std::string first = installationID(*service).value;
+  service = damageStoredRecord(service, kNotAnArchive, [this] { return configure(); });
+  const int before = changes;
+
+  auto id = installationID(*service);
+  ASSERT_FALSE(id.error) << id.error->description();
+  EXPECT_NE(id.value, first);
+  EXPECT_EQ(id.value.size(), 22u);
+  EXPECT_EQ(changes, before + 1);
+  auto token = authToken(*service);
+  ASSERT_FALSE(token.error) << token.error->description();
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 2u);
+  // The new record is kept: a later process finds it.
+  ZAVAda::resetAppsForTesting();
+  service = configure();
+  EXPECT_EQ(installationID(*service).value, id.value);
+
+  // A record whose lists reference each other over and over decodes no faster than it is
+  // refused: it is replaced in the same way.
+  service = damageStoredRecord(
+      service,
+      plist_test::keyedArchiveListBomb(RARUruzariduzuraStoredItem::kClassName, "zirezizeInstallationID", 40),
+      [this] { return configure(); });
+  auto third = installationID(*service);
+  ASSERT_FALSE(third.error) << third.error->description();
+  EXPECT_NE(third.value, id.value);
+  EXPECT_EQ(third.value.size(), 22u);
+}
+
+TEST_F(InstallationsService, DeleteClearsAnUndecodableRecord) {
+  auto service = configure();
+  ASSERT_FALSE(authToken(*service).error);
+  const std::string first = installationID(*service).value;
+  service = damageStoredRecord(service, kNotAnArchive, [this] { return configure(); });
+  const int before = changes;
+
+  EXPECT_FALSE(deleteInstallation(*service));
+  EXPECT_EQ(changes, before + 1);
+  EXPECT_EQ(server->requestsTo(Endpoint::Delete).size(), 0u);  // nothing known to name on the server
+  const std::string second = installationID(*service).value;
+  EXPECT_NE(second, first);
+  EXPECT_EQ(second.size(), 22u);
+}
+
 TEST_F(InstallationsService, InvalidOptionsRaiseWithTheMissingNames) {
   DEVEduzove options(kAppID, "1");
   options.setAPIKey(std::string(""));
@@ -378,6 +474,17 @@ TEST_F(InstallationsService, APIKeyFormatIsChecked) {
             std::string::npos)
       << reason;
   EXPECT_EQ(reasonFor(kAPIKey), "");
+
+  // Letters, marks and digits of every script are allowed; the length counts UTF-16 units.
+  const std::string unicodeLetters = "A\u00e9\u00df\u0436\u05d0\u4e2d\u0663\u0966e\u0301\U0001D400";  // 12 units
+  ASSERT_EQ(ns::toUTF16(unicodeLetters).size(), 12u);
+  EXPECT_EQ(reasonFor(unicodeLetters + std::string(27, 'x')), "");
+  for (const char* outside : {"\u20ac", " ", "+", "\u00b7", "\U0001F600"}) {  // a symbol, space, punctuation, emoji
+    const std::string key = "A" + std::string(outside) + std::string(39 - ns::toUTF16(outside).size() - 1, 'x');
+    ASSERT_EQ(ns::toUTF16(key).size(), 39u);
+    EXPECT_NE(reasonFor(key).find("API Key must contain only base64 url-safe characters characters"), std::string::npos)
+        << outside;
+  }
 }
 
 TEST_F(InstallationsService, InstallationsWithoutADefaultAppRaises) {
@@ -408,7 +515,9 @@ TEST_F(InstallationsService, DebugLinesNeverCarryCredentials) {
   zir_logger::setSinkForTesting(nullptr);
   ZIRLoggerInitializeWithArguments({"-ZIRDebugDisabled"});
 
-  const std::string refresh = *server->refreshTokenFor(fid);
+  const auto issued = server->refreshTokenFor(fid);
+  ASSERT_TRUE(issued) << "the server issued no refresh token for " << fid;
+  const std::string refresh = *issued;
   std::lock_guard<std::mutex> lock(m);
   bool sawRequestLine = false;
   for (const auto& line : lines) {

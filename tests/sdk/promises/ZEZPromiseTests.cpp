@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/NSException.h"
 #include "platform/foundation/NSRunLoop.h"
 
 namespace {
@@ -217,6 +218,51 @@ TEST(ZEZPromiseTest, AllKeepsTheOrderOfThePromisesAndRejectsWithTheFirstError) {
                                  ZEZPromise<int>::resolvedWith(testError(8)));
   ASSERT_TRUE(settle(mixedFail));
   EXPECT_EQ(mixedFail->error()->code(), 8);
+}
+
+// Whatever a block of a promise throws rejects the promise it was to settle, with the thrown
+// text in the error; nothing stays pending.
+TEST(ZEZPromiseTest, WorkThatThrowsRejectsInsteadOfLeavingThePromisePending) {
+  auto expectThrown = [](const auto& p, const std::string& text) {
+    ASSERT_TRUE(settle(p)) << text;
+    ASSERT_TRUE(p->isRejected()) << text;
+    EXPECT_EQ(p->error()->domain(), ZEZPromiseErrorDomain);
+    EXPECT_EQ(p->error()->code(), ZEZPromiseErrorCodeException);
+    EXPECT_NE(p->error()->localizedDescription().find(text), std::string::npos)
+        << p->error()->description();
+  };
+  auto queue = DispatchQueue::serial("test.throwing");
+  expectThrown(ZEZPromise<int>::onQueueDo(queue, []() -> ZEZResult<int> { throw std::runtime_error("do threw"); }),
+               "do threw");
+  expectThrown(ZEZPromise<int>::onQueueAsync(queue, [](auto, auto) { throw std::out_of_range("async threw"); }),
+               "async threw");
+  expectThrown(ZEZPromise<int>::resolvedWith(1)->then([](int) -> int {
+    NSException::raise(NSInternalInconsistencyException, "then raised");
+  }), "then raised");
+  expectThrown(ZEZPromise<int>::resolvedWith(1)->then([](int) { throw 42; }), "unknown");
+  expectThrown(ZEZPromise<int>::resolvedWith(testError(1))->recover([](const NSErrorRef&) -> ZEZResult<int> {
+    throw std::runtime_error("recover threw");
+  }), "recover threw");
+  expectThrown(ZEZPromise<int>::resolvedWith(testError(1))->catch_([](const NSErrorRef&) {
+    throw std::runtime_error("catch threw");
+  }), "catch threw");
+  expectThrown(ZEZPromise<int>::resolvedWith(1)->validate([](const int&) -> bool {
+    throw std::runtime_error("validate threw");
+  }), "validate threw");
+  expectThrown(ZEZPromise<int>::attempts(0, 0, nullptr, []() -> ZEZResult<int> {
+    throw std::runtime_error("attempt threw");
+  }), "attempt threw");
+  // A retry condition that throws ends the attempts with its error.
+  expectThrown(ZEZPromise<int>::attempts(2, 0, [](int64_t, const NSErrorRef&) -> bool {
+    throw std::runtime_error("condition threw");
+  }, []() -> ZEZResult<int> { return testError(500); }), "condition threw");
+  // Work that settled before throwing keeps its settlement.
+  auto settled = ZEZPromise<int>::onQueueAsync(queue, [](auto fulfill, auto) {
+    fulfill(7);
+    throw std::runtime_error("late");
+  });
+  ASSERT_TRUE(settle(settled));
+  EXPECT_EQ(settled->value(), 7);
 }
 
 class ZEZPromiseRetryTest : public ::testing::Test {

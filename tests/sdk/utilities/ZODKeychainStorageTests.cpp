@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
+#include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/network/Gzip.h"
 #include "platform/security/Keychain.h"
 #include "sdk/utilities/ZODGzip.h"
 #include "sdk/utilities/ZODKeychainUtils.h"
@@ -129,6 +134,24 @@ TEST_F(ZODKeychainStorageTest, KeychainAndDecodingFailuresReject) {
   EXPECT_EQ(tokenValue(notStored), "<none>");
 }
 
+TEST_F(ZODKeychainStorageTest, AStoreFileOfTheWrongShapeStillSettlesTheRead) {
+  auto storage = ZODKeychainStorage::create("com.test.shape");
+  ASSERT_TRUE(settle(storage->setObject(std::make_shared<Token>("kept"), "fid", std::nullopt)));
+  std::string store;
+  for (const auto& f : std::filesystem::directory_iterator(NSKeychainDirectory())) {
+    if (f.path().filename().string()[0] != '.') store = f.path().string();
+  }
+  ASSERT_FALSE(store.empty());
+  { std::ofstream(store, std::ios::binary | std::ios::trunc) << R"({"format":[]})"; }
+  // A new store object, so that nothing is served from memory: the damaged file is moved aside
+  // and the item counts as absent.
+  auto read = ZODKeychainStorage::create("com.test.shape")->getObjectForKey("fid", kTokenClasses, std::nullopt);
+  ASSERT_TRUE(settle(read));
+  ASSERT_TRUE(read->isFulfilled()) << read->error()->description();
+  EXPECT_EQ(tokenValue(read), "<none>");
+  EXPECT_TRUE(std::filesystem::exists(store + ".corrupt-1"));
+}
+
 TEST_F(ZODKeychainStorageTest, CacheKeepsTheFiveMostRecentObjects) {
   auto storage = ZODKeychainStorage::create("com.test.cache");
   for (int i = 1; i <= 6; ++i) {
@@ -170,6 +193,13 @@ TEST(ZODGzipTest, WrapsCompressionErrorsAsErrors) {
   EXPECT_FALSE(zod_dataByInflatingGzippedData(cut, &error));
   ASSERT_TRUE(error);
   EXPECT_EQ(error->domain(), kZODDataCompressionErrorDomain);
+  // Data that would inflate past the limit is refused with its own reason.
+  auto bomb = zod_dataByGzippingData(Bytes(net::kMaxGunzipBytes + 1, 0), &error);
+  ASSERT_TRUE(bomb);
+  EXPECT_FALSE(zod_dataByInflatingGzippedData(*bomb, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), net::kGunzipOutputTooLarge);
+  EXPECT_NE(error->localizedDescription().find("limit"), std::string::npos) << error->description();
 }
 
 TEST(ZODUserDefaultsTest, SuitesAreSeparateAndSurviveAReload) {

@@ -1,0 +1,79 @@
+#pragma once
+// Property lists built byte by byte for tests: what a hostile or damaged file may hold.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/PlistValue.h"
+
+namespace plist_test {
+
+// A binary property list of the given encoded objects (object 0 is the top), with two-byte
+// offsets and references.
+inline std::string bplist(const std::vector<std::string>& objects, size_t top = 0) {
+  std::string b = "bplist00";
+  std::vector<size_t> offsets;
+  for (const auto& o : objects) {
+    offsets.push_back(b.size());
+    b += o;
+  }
+  const size_t table = b.size();
+  auto be = [&b](uint64_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  for (size_t off : offsets) be(off, 2);
+  b += std::string(6, '\0');
+  b += '\x02';  // offset size
+  b += '\x02';  // reference size
+  be(objects.size(), 8);
+  be(top, 8);
+  be(table, 8);
+  return b;
+}
+
+inline std::string ref(size_t i) { return {static_cast<char>(i >> 8), static_cast<char>(i & 0xFF)}; }
+
+// Arrays 0..depth-1, each holding the next one `fanout` times; the last holds a 1 KB string.
+// Small on disk, astronomically large when every reference is expanded.
+inline std::string referenceBomb(size_t depth, size_t fanout) {
+  std::vector<std::string> objects;
+  for (size_t i = 0; i < depth; ++i) {
+    std::string a(1, static_cast<char>(0xA0 | fanout));
+    for (size_t k = 0; k < fanout; ++k) a += ref(i + 1);
+    objects.push_back(a);
+  }
+  objects.push_back(std::string("\x5F\x11\x04\x00", 4) + std::string(1024, 'x'));
+  return bplist(objects);
+}
+
+// XML nested `depth` arrays deep inside the plist element.
+inline std::string deepXML(size_t depth, const std::string& inside = "") {
+  std::string x = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+  for (size_t i = 0; i < depth; ++i) x += "<array>";
+  x += inside;
+  for (size_t i = 0; i < depth; ++i) x += "</array>";
+  return x + "</plist>";
+}
+
+// A keyed archive whose root object (of the class) names in `field` the first of `depth` lists,
+// each listing the next one twice: a few kilobytes that would expand to 2^depth strings.
+inline std::vector<uint8_t> keyedArchiveListBomb(const std::string& className, const std::string& field, int depth) {
+  Value objects = Value::array({"$null"});
+  objects.push_back({{"$class", ns::plistUID(2)}, {field, ns::plistUID(4)}});
+  objects.push_back({{"$classname", className}, {"$classes", Value::array({className, "NSObject"})}});
+  objects.push_back({{"$classname", "NSArray"}, {"$classes", Value::array({"NSArray", "NSObject"})}});
+  for (int i = 0; i < depth; ++i) {
+    const uint64_t next = 4 + i + 1;
+    objects.push_back({{"NS.objects", Value::array({ns::plistUID(next), ns::plistUID(next)})},
+                       {"$class", ns::plistUID(3)}});
+  }
+  objects.push_back("a leaf");
+  const Value archive = {{"$archiver", "NSKeyedArchiver"},
+                         {"$version", 100000},
+                         {"$top", {{"root", ns::plistUID(1)}}},
+                         {"$objects", objects}};
+  const std::string bytes = ns::plistSerialize(archive, true).value_or("");
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+}  // namespace plist_test
