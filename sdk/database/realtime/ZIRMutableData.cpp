@@ -24,6 +24,7 @@ void ZIRMutableData::setValue(const Value& value) {
 Value ZIRMutableData::priority() const { return nodeValue()->getPriority()->val(); }
 
 void ZIRMutableData::setPriority(const Value& priority) {
+  FValidation::validateFromIsValidPriorityValue("setPriority:", priority, {});
   FNodeRef priorityNode = FSnapshotUtilities::nodeFrom(priority);
   FSnapshotUtilities::validatePriorityNode(priorityNode);
   data_->updateSnapshot(prefixPath_, nodeValue()->updatePriority(priorityNode));
