@@ -26,6 +26,29 @@ constexpr const char* kDidEnterBackgroundNotification = "UIApplicationDidEnterBa
 
 std::string json(const Value& value) { return value::toJSON(value); }
 
+// The existing value a write's server values resolve against, read only when a placeholder asks
+// for it (most writes hold none, and the read walks every pending write) and then at most once.
+class LazyExistingValueProvider : public ValueProvider {
+ public:
+  explicit LazyExistingValueProvider(std::function<FNodeRef()> read) : read_(std::move(read)) {}
+  ValueProviderRef getChild(const std::string& key) const override {
+    FNodeRef node = value();
+    return std::make_shared<const ExistingValueProvider>(node ? node->getImmediateChild(key) : nullptr);
+  }
+  FNodeRef value() const override {
+    if (!readDone_) {
+      existing_ = read_();
+      readDone_ = true;
+    }
+    return existing_;
+  }
+
+ private:
+  std::function<FNodeRef()> read_;
+  mutable bool readDone_ = false;
+  mutable FNodeRef existing_;
+};
+
 }  // namespace
 
 std::shared_ptr<FRepo> FRepo::create(FRepoInfoRef repoInfo, ZIRDatabaseConfigRef config,
@@ -225,8 +248,9 @@ void FRepo::set(const FPathRef& path, const FNodeRef& node, WriteCallback callba
   FFLogDebug("I-RDB038003", "Setting: %s with %s pri: %s", path->toString().c_str(), json(value).c_str(),
              json(node->getPriority()->val()).c_str());
   const Value serverValues = FServerValues::generateServerValues(*serverClock());
-  FNodeRef existing = serverSyncTree_->calcCompleteEventCacheAtPath(path, std::vector<int64_t>{});
-  FNodeRef newNode = FServerValues::resolveDeferredValueSnapshotWithExisting(node, existing, serverValues);
+  LazyExistingValueProvider existing(
+      [&] { return serverSyncTree_->calcCompleteEventCacheAtPath(path, std::vector<int64_t>{}); });
+  FNodeRef newNode = FServerValues::resolveDeferredValueSnapshot(node, existing, serverValues);
   const int64_t writeId = nextWriteId();
   if (persistenceManager_) persistenceManager_->saveUserOverwrite(node, path, writeId);
   eventRaiser_->raiseEvents(serverSyncTree_->applyUserOverwriteAtPath(path, newNode, writeId, true));
@@ -373,8 +397,9 @@ void FRepo::runOnDisconnectEvents() {
     writes.emplace_back(path, node);
   });
   for (const auto& [path, node] : writes) {
-    FNodeRef existing = serverSyncTree_->calcCompleteEventCacheAtPath(path, std::vector<int64_t>{});
-    FNodeRef resolved = FServerValues::resolveDeferredValueSnapshotWithExisting(node, existing, serverValues);
+    LazyExistingValueProvider existing(
+        [&] { return serverSyncTree_->calcCompleteEventCacheAtPath(path, std::vector<int64_t>{}); });
+    FNodeRef resolved = FServerValues::resolveDeferredValueSnapshot(node, existing, serverValues);
     FEventList applied = serverSyncTree_->applyServerOverwriteAtPath(path, resolved);
     events.insert(events.end(), applied.begin(), applied.end());
     rerunTransactionsForPath(abortTransactionsAtPath(path, "set"));

@@ -118,6 +118,22 @@ TEST_F(RepoTest, TheServerTimeOffsetMovesServerTimeAndTimestampsAhead) {
   EXPECT_EQ(server_->requestsWithAction("p").back()["frame"]["b"]["d"], (Value{{".sv", "timestamp"}}));
 }
 
+TEST_F(RepoTest, AnIncrementAddsToTheValueShownAtTheLocation) {
+  server_->setValue("/count", Value(10));
+  auto database = makeDatabase();
+  auto values = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("count"), values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  server_->holdRequests(true, "p");
+  database->referenceWithPath("count")->setValue(Value{{".sv", Value{{"increment", 5}}}});
+  database->referenceWithPath("fresh")->setValue(Value{{".sv", Value{{"increment", 5}}}});
+  auto fresh = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("fresh"), fresh);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 2 && fresh->size() == 1; }));
+  EXPECT_EQ(values->last(), "value 15");
+  EXPECT_EQ(fresh->last(), "value 5");  // nothing known there: the increment itself
+}
+
 // -- Writes -------------------------------------------------------------------------------------
 
 TEST_F(RepoTest, SetUpdateAndRemoveReachTheServerAndTheListenersWithTheirCompletions) {
