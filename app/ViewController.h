@@ -115,4 +115,5 @@ class ViewController : public UIViewController, public DataProvideDelegate {
   void applyFFTWindowFromStore();
   void applyFFTScaleFromStore();
   void applyChartLineStyle();
+  NSObserverTokenRef audioInputObserver_;
 };
