@@ -94,7 +94,9 @@ TEST(PushIdentifiers, SortInTheChildKeyOrderAlsoWithinOneMillisecondAndWhenTheCl
   for (size_t i = 0; i < ids.size(); ++i) {
     ASSERT_EQ(ids[i].size(), 20u);
     for (char c : ids[i]) ASSERT_NE(std::string(FNextPushId::kPushChars).find(c), std::string::npos);
-    if (i > 0) EXPECT_LT(FUtilities::compareKey(ids[i - 1], ids[i]), 0) << ids[i - 1] << " then " << ids[i];
+    if (i > 0) {
+      EXPECT_LT(FUtilities::compareKey(ids[i - 1], ids[i]), 0) << ids[i - 1] << " then " << ids[i];
+    }
   }
   // The first eight characters carry the time: a later millisecond sorts after an earlier one.
   EXPECT_LT(ids[500].substr(0, 8), ids[549].substr(0, 8));

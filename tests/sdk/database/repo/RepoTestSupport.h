@@ -77,7 +77,7 @@ struct DatabaseOptions {
   std::string name = "test";
   bool online = true;
   bool persistence = false;
-  std::shared_ptr<FStorageEngine> storageEngine;
+  std::shared_ptr<FStorageEngine> storageEngine = nullptr;
 };
 
 class RepoTest : public ::testing::Test {

@@ -226,6 +226,31 @@ TEST_F(TransactionTest, ASetCutsInAbortingUnsentTransactionsAtOnceAndSentOnesOnl
   EXPECT_EQ(values->last(), R"(value {"x":100})");
 }
 
+TEST_F(TransactionTest, ASetBelowAWaitingTransactionAbortsItToo) {
+  server_->setValue("/up", Value{{"x", 1}});
+  auto database = makeDatabase();
+  auto values = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("up"), values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  server_->holdRequests(true, "p");
+  auto first = std::make_shared<Recorder>();
+  auto waiting = std::make_shared<Recorder>();
+  auto replace = [](const ZIRMutableDataRef& data) {
+    data->setValue(Value{{"x", 2}, {"y", 2}});
+    return ZIRTransactionResult::successWithValue(data);
+  };
+  database->referenceWithPath("up")->runTransactionBlock(replace, recordResult(first));
+  ASSERT_TRUE(waitFor([&] { return puts("/up").size() == 1; }));
+  database->referenceWithPath("up")->runTransactionBlock(replace, recordResult(waiting));
+  database->referenceWithPath("up/x")->setValue(Value(100));
+  ASSERT_TRUE(waitFor([&] { return waiting->size() == 1; }));
+  EXPECT_EQ(waiting->all(), (Strings{"set NO -"}));
+  server_->holdRequests(false, "p");
+  ASSERT_TRUE(waitFor([&] { return first->size() == 1; }));
+  EXPECT_EQ(first->all(), (Strings{R"(none YES {"x":2,"y":2})"}));
+  ASSERT_TRUE(waitFor([&] { return server_->valueAt("/up") == Value{{"x", 100}, {"y", 2}}; }));
+}
+
 TEST_F(TransactionTest, ASentTransactionThatASetMarkedAbortsWhenItsPutComesBackStale) {
   server_->setValue("/t", Value(1));
   auto database = makeDatabase();
