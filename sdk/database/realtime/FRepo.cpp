@@ -179,9 +179,11 @@ void FRepo::resume() { connection_->resumeForReason(kInterruptReason); }
 void FRepo::dispose() {
   connection_->interruptForReason(kInterruptReason);
   if (persistenceManager_) persistenceManager_->close();
-  disposed_ = true;
+  // The database object holds the repository: letting it go ends the cycle. It is destroyed, if
+  // this was its last holder, after the lock is released.
+  std::shared_ptr<ZIRDatabase> released;
   std::lock_guard<std::mutex> lock(databaseMutex_);
-  database_.reset();  // the database object holds the repository
+  released.swap(database_);
 }
 
 // -- Restoring persisted writes -------------------------------------------------------------------

@@ -183,7 +183,6 @@ class FRepo : public FPersistentConnectionDelegate, public std::enable_shared_fr
   std::shared_ptr<FSparseSnapshotTree> onDisconnect_;
   std::shared_ptr<FEventRaiser> eventRaiser_;
   NSObserverTokenRef backgroundObserver_;
-  bool disposed_ = false;
 };
 
 using FRepoRef = std::shared_ptr<FRepo>;
