@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "analysis/UISpectrumContainerView.h"
+#include "app/AEProductController.h"
 #include "app/AnalyserSettings.h"
 #include "app/ViewController.h"
 #include "platform/foundation/NSUserDefaults.h"
@@ -32,10 +33,8 @@ bool AppDelegate::applicationDidFinishLaunchingWithOptions(UIApplication&, const
   settings::setLaunchDefaultFFTSize(settings::defaultFFTSizeForBounds(launchBounds));
   writeAbsentDefaults(launchBounds);
   NSUserDefaults::standardUserDefaults()->synchronize();
-  // 4. The help screen comes with the side menu; until the build has it there is nothing to make.
-  if (UIStoryboard::hasStoryboardNamed("HelpVC")) {
-    helpVC_ = UIStoryboard::storyboardWithName("HelpVC")->instantiateInitialViewController();
-  }
+  // 4. The help screen, made once; the side menu puts it in front.
+  helpVC_ = UIStoryboard::storyboardWithName("HelpVC")->instantiateInitialViewController();
   // 5. Landscape right.
   UIDevice::currentDevice().setValue(Value(int64_t(UIDeviceOrientationLandscapeRight)), "orientation");
   return true;
@@ -51,3 +50,9 @@ void AppDelegate::setChartDrawing(bool draw) {
 void AppDelegate::applicationDidEnterBackground(UIApplication&) { setChartDrawing(false); }
 
 void AppDelegate::applicationWillEnterForeground(UIApplication&) { setChartDrawing(true); }
+
+void AppDelegate::presentAppStoreForID(const std::string& identifier) {
+  auto store = AEProductController::sharedInstance();
+  store->setProductAppStoreId(Value(identifier));
+  store->showAppStore();
+}

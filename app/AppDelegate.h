@@ -1,6 +1,6 @@
 #pragma once
 // The application delegate: at launch it configures the SDK's default app, writes every analyser
-// setting the user defaults do not hold yet, makes the help screen (when the build has one) and
+// setting the user defaults do not hold yet, makes the help screen and
 // turns the interface to landscape. While the application is in the background the analyser's
 // chart does not draw; audio capture goes on. Lives for the whole process; main thread only.
 #include <memory>
@@ -26,9 +26,12 @@ class AppDelegate : public UIApplicationDelegate {
   // The analyser screen, set by the screen itself when its view loads.
   std::shared_ptr<UIViewController> analyzerVC() const { return analyzerVC_; }
   void setAnalyzerVC(std::shared_ptr<UIViewController> controller) { analyzerVC_ = std::move(controller); }
-  // The help screen made at launch from the storyboard "HelpVC" (none while the build has none).
+  // The help screen made at launch from the storyboard "HelpVC".
   std::shared_ptr<UIViewController> helpVC() const { return helpVC_; }
   void setHelpVC(std::shared_ptr<UIViewController> controller) { helpVC_ = std::move(controller); }
+
+  // Shows the store's product page for the identifier (nothing without a store). No caller.
+  void presentAppStoreForID(const std::string& identifier);
 
   // Step 2 of the launch: stores each absent setting's default; a stored value is never replaced.
   static void writeAbsentDefaults(const CGRect& launchBounds);

@@ -10,10 +10,14 @@
 //   - the bottom bar, 50 points high, holds start/stop and the four setting buttons, each a
 //     quarter of the width less 20 (at least 100 at 480 points, the background image's caps).
 // Maximising moves both bottom bars 69 points down and the chart grows to the screen's bottom.
+//
+// The scene graph: the side-menu container is the initial scene; it puts the navigation
+// controller (the analyser as its root, its bar hidden) in front and the side menu at the right.
 #include "app/storyboards/MainStoryboard.h"
 
 #include "app/UIColorExtension.h"
 #include "app/ViewController.h"
+#include "app/storyboards/SideMenuStoryboards.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIScreen.h"
@@ -198,9 +202,14 @@ UIStoryboardDefinition mainStoryboard() {
   };
   d.scenes["analyzer"].makeController = [](UIStoryboard&) { return std::make_shared<ViewController>(); };
   d.scenes["analyzer"].buildView = buildAnalyzerView;
+  // The window's root: the side-menu container, the navigation controller in front.
+  addSideMenuScenes(d, "navigation");
   return d;
 }
 
 }  // namespace
 
-void registerAppStoryboards() { UIStoryboard::registerStoryboard(kMainStoryboardName, mainStoryboard); }
+void registerAppStoryboards() {
+  UIStoryboard::registerStoryboard(kMainStoryboardName, mainStoryboard);
+  registerHelpStoryboards();
+}
