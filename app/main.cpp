@@ -16,6 +16,7 @@
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIScreen.h"
 #include "sdk/core/ZIRLogger.h"
+#include "sdk/database/realtime/ZIRDatabaseComponent.h"
 #include "sdk/experiments/ZIRExperimentController.h"
 #include "sdk/installations/RARUruzariduzura.h"
 #include "sdk/remote_config/ZIRRemoteConfigComponent.h"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
   RARUruzariduzura::load();
   ZIRRemoteConfigComponent::load();
   ZIRExperimentController::load();
+  ZIRDatabaseComponent::load();
   registerAppStoryboards();
   AppDelegate::registerClass();
   UIScreen::mainScreen().configure(options->screen, options->scale);

@@ -1,7 +1,9 @@
 #pragma once
-// The database client's log lines: each passes the database's own log gate first (debug lines
-// only while database logging is switched on) and is then written through the SDK logger under
-// the service tag "[Zirezize/Database]" with an "I-RDB" message code.
+// The database client's log lines, for every layer of it (engine, persistence, connection,
+// repository): each passes the database's own log gate first (debug lines only while database
+// logging is switched on) and is then written through the SDK logger under the service tag
+// "[Zirezize/Database]" with an "I-RDB" message code. Error lines pass no gate: they report lost
+// or refused data that a user must be able to find.
 #include "sdk/core/ZIRLogger.h"
 #include "sdk/database/core/FUtilities.h"
 
@@ -18,4 +20,8 @@ inline constexpr const char* kFDatabaseLogService = "[Zirezize/Database]";
 #define FFLogWarn(code, ...)                                                                    \
   do {                                                                                          \
     if (FUtilitiesLogLevelEnabled(kFLogLevelWarning)) ZIRLogWarning(kFDatabaseLogService, code, __VA_ARGS__); \
+  } while (0)
+#define FFLogError(code, ...)                                      \
+  do {                                                             \
+    ZIRLogError(kFDatabaseLogService, code, __VA_ARGS__);          \
   } while (0)

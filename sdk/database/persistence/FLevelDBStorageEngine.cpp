@@ -14,7 +14,7 @@
 #include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSString.h"
 #include "sdk/database/core/FQueryParams.h"
-#include "sdk/database/persistence/FDatabaseLog.h"
+#include "sdk/database/core/FFLog.h"
 #include "sdk/database/realtime/FRepoInfo.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
 
@@ -191,7 +191,7 @@ bool FLevelDBStorageEngine::openDatabase(std::string* error, bool* corrupt) {
 
 void FLevelDBStorageEngine::open() {
   if (!ns::createDirectory(folder_)) {
-    fdblog::error("I-RDB076001", "The local cache folder %s cannot be created; running without persistence.",
+    FFLogError("I-RDB076001", "The local cache folder %s cannot be created; running without persistence.",
                   folder_.c_str());
     return;
   }
@@ -212,11 +212,11 @@ void FLevelDBStorageEngine::open() {
     return;
   }
   if (!corrupt) {
-    fdblog::error("I-RDB076002", "The local cache at %s cannot be opened (%s); running without persistence.",
+    FFLogError("I-RDB076002", "The local cache at %s cannot be opened (%s); running without persistence.",
                   folder_.c_str(), error.c_str());
     return;
   }
-  fdblog::error("I-RDB076003",
+  FFLogError("I-RDB076003",
                 "The local cache at %s is damaged (%s); repairing it, keeping every record that can be read.",
                 folder_.c_str(), error.c_str());
   leveldb::Options options;
@@ -226,13 +226,13 @@ void FLevelDBStorageEngine::open() {
     return;
   }
   std::string aside = moveFolderAside(folder_);
-  fdblog::error("I-RDB076004",
+  FFLogError("I-RDB076004",
                 "The local cache at %s could not be repaired (%s); it was moved to %s with its bytes kept and a new "
                 "cache started.",
                 folder_.c_str(), repaired.ok() ? error.c_str() : repaired.ToString().c_str(),
                 aside.empty() ? "(nowhere: the move failed)" : aside.c_str());
   if (aside.empty() || !ns::createDirectory(folder_) || !openDatabase(&error, &corrupt)) {
-    fdblog::error("I-RDB076002", "The local cache at %s cannot be opened (%s); running without persistence.",
+    FFLogError("I-RDB076002", "The local cache at %s cannot be opened (%s); running without persistence.",
                   folder_.c_str(), error.c_str());
     db_.reset();
     return;
@@ -248,7 +248,7 @@ bool FLevelDBStorageEngine::write(leveldb::WriteBatch& batch, const char* what) 
   if (!db_) return false;
   leveldb::Status status = db_->Write(leveldb::WriteOptions(), &batch);
   if (!status.ok()) {
-    fdblog::error("I-RDB076005", "Writing %s to the local cache at %s failed: %s", what, folder_.c_str(),
+    FFLogError("I-RDB076005", "Writing %s to the local cache at %s failed: %s", what, folder_.c_str(),
                   status.ToString().c_str());
     return false;
   }
@@ -261,7 +261,7 @@ std::optional<std::string> FLevelDBStorageEngine::get(const std::string& key) {
   leveldb::Status status = db_->Get(leveldb::ReadOptions(), key, &value);
   if (status.ok()) return value;
   if (!status.IsNotFound()) {
-    fdblog::error("I-RDB076006", "Reading the record %s of the local cache at %s failed: %s", key.c_str(),
+    FFLogError("I-RDB076006", "Reading the record %s of the local cache at %s failed: %s", key.c_str(),
                   folder_.c_str(), status.ToString().c_str());
   }
   return std::nullopt;
@@ -277,13 +277,13 @@ void FLevelDBStorageEngine::scanPrefix(
     if (!visit(key, it->value().ToString())) break;
   }
   if (!it->status().ok()) {
-    fdblog::error("I-RDB076006", "Reading the local cache at %s stopped early: %s; the records after the damage "
+    FFLogError("I-RDB076006", "Reading the local cache at %s stopped early: %s; the records after the damage "
                   "are skipped.", folder_.c_str(), it->status().ToString().c_str());
   }
 }
 
 void FLevelDBStorageEngine::quarantine(const std::string& key, const std::string& value, const std::string& reason) {
-  fdblog::error("I-RDB076007", "The record %s of the local cache at %s cannot be read (%s); it is set aside as %s%s "
+  FFLogError("I-RDB076007", "The record %s of the local cache at %s cannot be read (%s); it is set aside as %s%s "
                 "and skipped.", key.c_str(), folder_.c_str(), reason.c_str(), kQuarantinePrefix, key.c_str());
   leveldb::WriteBatch batch;
   batch.Delete(key);
@@ -305,7 +305,7 @@ void FLevelDBStorageEngine::saveWrite(int64_t writeId, const Value& record) {
   std::string error;
   std::optional<std::string> text = FWriteJSON(record, &error);
   if (!text || text->size() > kWriteRecordLimits.maxBytes) {
-    fdblog::error("I-RDB076008", "The write %" PRId64 " cannot be stored in the local cache (%s); it is applied and "
+    FFLogError("I-RDB076008", "The write %" PRId64 " cannot be stored in the local cache (%s); it is applied and "
                   "sent, but will not survive a restart.", writeId,
                   text ? "larger than the limit of 64 MiB" : error.c_str());
     return;
@@ -447,7 +447,7 @@ FNodeRef FLevelDBStorageEngine::readNodeAtPath(const FPath& path) {
   try {
     return FSnapshotUtilities::nodeFrom(tree);
   } catch (const std::exception& e) {
-    fdblog::error("I-RDB076009", "The server cache at %s of the local cache at %s cannot be read (%s); it is "
+    FFLogError("I-RDB076009", "The server cache at %s of the local cache at %s cannot be read (%s); it is "
                   "treated as absent.", path.toString().c_str(), folder_.c_str(), e.what());
     return FSnapshotUtilities::nodeFrom(Value());
   }
@@ -479,7 +479,7 @@ void FLevelDBStorageEngine::writeLeaves(Overlay& overlay, const FNodeRef& node, 
     std::string error;
     std::optional<std::string> text = FWriteJSON(value, &error);
     if (!text || text->size() > kServerRecordLimits.maxBytes) {
-      fdblog::error("I-RDB076010", "The server data at %s cannot be stored in the local cache (%s); it is kept in "
+      FFLogError("I-RDB076010", "The server data at %s cannot be stored in the local cache (%s); it is kept in "
                     "memory only.", at.toString().c_str(), text ? "larger than the limit of 16 MiB" : error.c_str());
       return;
     }
@@ -508,7 +508,7 @@ void FLevelDBStorageEngine::overwriteServerCache(const FNodeRef& node, const FPa
     return;
   }
   if (hasPriorityKeyInside(path)) {
-    fdblog::warning("I-RDB076011", "Server data below a priority (%s) is not stored in the local cache.",
+    FFLogWarn("I-RDB076011", "Server data below a priority (%s) is not stored in the local cache.",
                     path.toString().c_str());
     return;
   }
@@ -605,7 +605,7 @@ void FLevelDBStorageEngine::pruneCache(const FPruneForestRef& forest, const FPat
   });
   if (write(overlay.batch, "a prune of the server cache")) {
     serverCacheSize_ = static_cast<uint64_t>(std::max<int64_t>(0, static_cast<int64_t>(serverCacheSize_) + overlay.sizeDelta));
-    fdblog::debug("I-RDB076012", "Pruned %" PRIu64 " records of the server cache; %" PRIu64 " bytes remain.", pruned,
+    FFLogDebug("I-RDB076012", "Pruned %" PRIu64 " records of the server cache; %" PRIu64 " bytes remain.", pruned,
                   serverCacheSize_);
   }
 }
@@ -659,7 +659,7 @@ void FLevelDBStorageEngine::saveTrackedQuery(const FTrackedQueryRef& query) {
   std::string error;
   std::optional<std::string> text = FWriteJSON(record, &error);
   if (!text || text->size() > kTrackedQueryRecordLimits.maxBytes) {
-    fdblog::error("I-RDB076013", "The tracked query %" PRIu64 " cannot be stored in the local cache (%s).",
+    FFLogError("I-RDB076013", "The tracked query %" PRIu64 " cannot be stored in the local cache (%s).",
                   query->queryId(), text ? "larger than the limit of 1 MiB" : error.c_str());
     return;
   }
@@ -734,7 +734,7 @@ void FLevelDBStorageEngine::runLegacyMigration(const FRepoInfo& repoInfo) {
   leveldb::DB* opened = nullptr;
   leveldb::Status status = leveldb::DB::Open(options, legacyFolder, &opened);
   if (!status.ok()) {
-    fdblog::error("I-RDB076014", "The older pending-writes store at %s cannot be opened (%s); its writes are not "
+    FFLogError("I-RDB076014", "The older pending-writes store at %s cannot be opened (%s); its writes are not "
                   "moved and it is left as it is.", legacyFolder.c_str(), status.ToString().c_str());
     return;
   }
@@ -753,7 +753,7 @@ void FLevelDBStorageEngine::runLegacyMigration(const FRepoInfo& repoInfo) {
     std::optional<FWriteRecordRef> record = decodeWrite(key, it->value().ToString(), &reason);
     if (!record) {
       ++unreadable;
-      fdblog::error("I-RDB076015", "The write %s of the older pending-writes store at %s cannot be read (%s).",
+      FFLogError("I-RDB076015", "The write %s of the older pending-writes store at %s cannot be read (%s).",
                     key.c_str(), legacyFolder.c_str(), reason.c_str());
       continue;
     }
@@ -779,8 +779,8 @@ void FLevelDBStorageEngine::runLegacyMigration(const FRepoInfo& repoInfo) {
     std::filesystem::remove_all(legacyFolder, ec);
   } else {
     std::string aside = moveFolderAside(legacyFolder);
-    fdblog::error("I-RDB076016", "Some writes of the older pending-writes store could not be read; the store was "
+    FFLogError("I-RDB076016", "Some writes of the older pending-writes store could not be read; the store was "
                   "moved to %s with its bytes kept.", aside.empty() ? legacyFolder.c_str() : aside.c_str());
   }
-  fdblog::debug("I-RDB076017", "Moved %zu writes of the older pending-writes store into %s.", moved, folder_.c_str());
+  FFLogDebug("I-RDB076017", "Moved %zu writes of the older pending-writes store into %s.", moved, folder_.c_str());
 }

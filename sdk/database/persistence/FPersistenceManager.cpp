@@ -1,7 +1,7 @@
 #include "sdk/database/persistence/FPersistenceManager.h"
 
 #include "sdk/database/core/FSystemClock.h"
-#include "sdk/database/persistence/FDatabaseLog.h"
+#include "sdk/database/core/FFLog.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
 
 FPersistenceManager::FPersistenceManager(FStorageEngineRef storageEngine,
@@ -13,21 +13,21 @@ FPersistenceManager::FPersistenceManager(FStorageEngineRef storageEngine,
   } catch (const std::exception& e) {
     // Loading never throws for a stored record (the engine sets unreadable ones aside); this is
     // the last line between the disk and the client.
-    fdblog::error("I-RDB077001", "The tracked queries of the local cache cannot be loaded (%s); starting without.",
+    FFLogError("I-RDB077001", "The tracked queries of the local cache cannot be loaded (%s); starting without.",
                   e.what());
   }
 }
 
 bool FPersistenceManager::guarded(const char* operation, const std::function<void()>& work) {
   if (closed_) {
-    fdblog::warning("I-RDB077002", "%s called on the local persistence after close; ignored.", operation);
+    FFLogWarn("I-RDB077002", "%s called on the local persistence after close; ignored.", operation);
     return false;
   }
   try {
     work();
     return true;
   } catch (const std::exception& e) {
-    fdblog::error("I-RDB077003", "%s of the local persistence failed (%s); the change was dropped.", operation,
+    FFLogError("I-RDB077003", "%s of the local persistence failed (%s); the change was dropped.", operation,
                   e.what());
     return false;
   }
@@ -88,7 +88,7 @@ void FPersistenceManager::setTrackedQueryKeys(const std::set<std::string>& keys,
   guarded("setTrackedQueryKeys", [&] {
     FTrackedQueryRef tracked = trackedQueryManager_ ? trackedQueryManager_->findTrackedQuery(query) : nullptr;
     if (!tracked) {
-      fdblog::debug("I-RDB077004", "No tracked query for %s; its keys are not stored.", query->description().c_str());
+      FFLogDebug("I-RDB077004", "No tracked query for %s; its keys are not stored.", query->description().c_str());
       return;
     }
     storageEngine_->setTrackedQueryKeys(keys, tracked->queryId());
@@ -101,7 +101,7 @@ void FPersistenceManager::updateTrackedQueryKeysWithAddedKeys(const std::set<std
   guarded("updateTrackedQueryKeys", [&] {
     FTrackedQueryRef tracked = trackedQueryManager_ ? trackedQueryManager_->findTrackedQuery(query) : nullptr;
     if (!tracked) {
-      fdblog::debug("I-RDB077004", "No tracked query for %s; its keys are not stored.", query->description().c_str());
+      FFLogDebug("I-RDB077004", "No tracked query for %s; its keys are not stored.", query->description().c_str());
       return;
     }
     storageEngine_->updateTrackedQueryKeys(added, removed, tracked->queryId());

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "sdk/database/persistence/FDatabaseLog.h"
+#include "sdk/database/core/FFLog.h"
 
 namespace {
 
@@ -195,7 +195,7 @@ FPruneForestRef FTrackedQueryManager::pruneOldQueries(const FCachePolicy& policy
   };
   for (uint64_t i = toPrune; i < count; ++i) keep(prunable[i]);
   for (const FTrackedQueryRef& query : queriesMatching([](const FTrackedQuery& q) { return q.isActive(); })) keep(query);
-  fdblog::debug("I-RDB076018", "Pruning %llu of %llu prunable tracked queries.", static_cast<unsigned long long>(toPrune),
+  FFLogDebug("I-RDB076018", "Pruning %llu of %llu prunable tracked queries.", static_cast<unsigned long long>(toPrune),
                 static_cast<unsigned long long>(count));
   return forest;
 }

@@ -3,7 +3,7 @@
 #include <cinttypes>
 
 #include "platform/foundation/Clock.h"
-#include "sdk/database/persistence/FDatabaseLog.h"
+#include "sdk/database/core/FFLog.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
 
 namespace {
@@ -66,7 +66,7 @@ void FPersistentConnection::callSafely(const char* what, const std::function<voi
   try {
     call();
   } catch (const std::exception& e) {
-    fdblog::error("I-RDB083001", "The %s callback threw (%s); the connection carries on.", what, e.what());
+    FFLogError("I-RDB083001", "The %s callback threw (%s); the connection carries on.", what, e.what());
   }
 }
 
@@ -79,7 +79,7 @@ void FPersistentConnection::deliver(const char* what, const std::string& path,
   } catch (const std::exception& e) {
     // Server input that cannot be applied is dropped here, so one bad message cannot stop the
     // connection or the engine behind it.
-    fdblog::error("I-RDB083002", "Dropping the server's %s at %s: applying it failed (%s).", what, path.c_str(),
+    FFLogError("I-RDB083002", "Dropping the server's %s at %s: applying it failed (%s).", what, path.c_str(),
                   e.what());
   }
 }
@@ -89,7 +89,7 @@ void FPersistentConnection::deliver(const char* what, const std::string& path,
 void FPersistentConnection::open() {
   opened_ = true;
   if (!config_->transportFactory()) {
-    fdblog::debug("I-RDB083003", "No transport to the server is configured: the client works offline on its local "
+    FFLogDebug("I-RDB083003", "No transport to the server is configured: the client works offline on its local "
                   "data and keeps its writes pending.");
     return;
   }
@@ -100,7 +100,7 @@ void FPersistentConnection::tryScheduleReconnect() {
   if (!shouldReconnect() || state_ != State::Disconnected) return;
   const double delay = retryHelper_.nextDelay();
   const uint64_t generation = ++reconnectGeneration_;
-  fdblog::debug("I-RDB083004", "Connecting to %s in %.3f s.", repoInfo_->description().c_str(), delay);
+  FFLogDebug("I-RDB083004", "Connecting to %s in %.3f s.", repoInfo_->description().c_str(), delay);
   queue_->after(delay, [weak = weak_from_this(), generation] {
     auto self = weak.lock();
     if (!self || generation != self->reconnectGeneration_) return;
@@ -117,7 +117,7 @@ void FPersistentConnection::establishConnection() {
   auto adapter = std::make_shared<ConnectionTransportDelegate>(weak_from_this(), queue_, id);
   transport_ = factory->transportWithURL(url, adapter);
   if (!transport_) {
-    fdblog::warning("I-RDB083005", "No transport could be made for %s.", url.c_str());
+    FFLogWarn("I-RDB083005", "No transport could be made for %s.", url.c_str());
     state_ = State::Disconnected;
     tryScheduleReconnect();
     return;
@@ -165,7 +165,7 @@ void FPersistentConnection::handleDisconnect(bool scheduleReconnect, bool linkFa
   }
 
   if (previous == State::Connected) {
-    fdblog::debug("I-RDB083006", "Disconnected from %s.", repoInfo_->description().c_str());
+    FFLogDebug("I-RDB083006", "Disconnected from %s.", repoInfo_->description().c_str());
     deliver("disconnection", "/", [this](FPersistentConnectionDelegate& d) { d.onDisconnect(*this); });
   }
   if (scheduleReconnect) tryScheduleReconnect();
@@ -186,7 +186,7 @@ void FPersistentConnection::onTransportMessage(uint64_t connectionId, const std:
   std::string error;
   std::optional<Value> frame = FReadBoundedJSON(text, kFrameLimits, &error);
   if (!frame || !frame->is_object() || !frame->contains("t") || !(*frame)["t"].is_string()) {
-    fdblog::warning("I-RDB083007", "Dropping a malformed frame from the server (%s).",
+    FFLogWarn("I-RDB083007", "Dropping a malformed frame from the server (%s).",
                     frame ? "no frame type" : error.c_str());
     return;
   }
@@ -198,14 +198,14 @@ void FPersistentConnection::onTransportMessage(uint64_t connectionId, const std:
   } else if (type == "p") {
     onPush(*frame);
   } else {
-    fdblog::warning("I-RDB083007", "Dropping a frame of unknown type \"%s\" from the server.", type.c_str());
+    FFLogWarn("I-RDB083007", "Dropping a frame of unknown type \"%s\" from the server.", type.c_str());
   }
 }
 
 void FPersistentConnection::onHandshake(const Value& data) {
   if (state_ != State::Connecting) return;
   if (!data.is_object()) {
-    fdblog::warning("I-RDB083007", "Dropping a malformed handshake from the server.");
+    FFLogWarn("I-RDB083007", "Dropping a malformed handshake from the server.");
     return;
   }
   const uint64_t id = connectionId_;
@@ -235,7 +235,7 @@ void FPersistentConnection::sendAuth() {
       return;
     }
     std::optional<std::string> reason = reasonOf(data);
-    fdblog::warning("I-RDB083008", "Authentication failed: %s (%s); reconnecting.", status.c_str(),
+    FFLogWarn("I-RDB083008", "Authentication failed: %s (%s); reconnecting.", status.c_str(),
                     reason ? reason->c_str() : "no reason given");
     closeConnection();
     tryScheduleReconnect();
@@ -245,7 +245,7 @@ void FPersistentConnection::sendAuth() {
 void FPersistentConnection::onAuthenticated() {
   state_ = State::Connected;
   connectedAt_ = Clock::monotonic();
-  fdblog::debug("I-RDB083009", "Connected to %s.", repoInfo_->description().c_str());
+  FFLogDebug("I-RDB083009", "Connected to %s.", repoInfo_->description().c_str());
   const uint64_t id = connectionId_;
   restoreState();
   if (id != connectionId_ || state_ != State::Connected) return;
@@ -268,14 +268,14 @@ void FPersistentConnection::restoreState() {
 }
 
 void FPersistentConnection::interruptForReason(const std::string& reason) {
-  fdblog::debug("I-RDB083010", "Connection interrupted for: %s", reason.c_str());
+  FFLogDebug("I-RDB083010", "Connection interrupted for: %s", reason.c_str());
   interruptReasons_.insert(reason);
   ++reconnectGeneration_;  // a reconnect already scheduled does not happen
   if (state_ != State::Disconnected) closeConnection();
 }
 
 void FPersistentConnection::resumeForReason(const std::string& reason) {
-  fdblog::debug("I-RDB083011", "Connection no longer interrupted for: %s", reason.c_str());
+  FFLogDebug("I-RDB083011", "Connection no longer interrupted for: %s", reason.c_str());
   interruptReasons_.erase(reason);
   if (interruptReasons_.empty() && state_ == State::Disconnected) {
     retryHelper_.signalSuccess();
@@ -302,7 +302,7 @@ bool FPersistentConnection::sendRequest(const std::string& action, const Value& 
   std::optional<std::string> text =
       FWriteJSON(Value{{"t", "q"}, {"r", number}, {"a", action}, {"b", body}}, &error);
   if (!text) {
-    fdblog::error("I-RDB083012", "A \"%s\" request cannot be written (%s); it is answered \"failed\".",
+    FFLogError("I-RDB083012", "A \"%s\" request cannot be written (%s); it is answered \"failed\".",
                   action.c_str(), error.c_str());
     if (onResponse) onResponse("failed", Value("The request could not be encoded: " + error));
     return false;
@@ -314,12 +314,12 @@ bool FPersistentConnection::sendRequest(const std::string& action, const Value& 
 
 void FPersistentConnection::onResponse(const Value& frame) {
   if (!frame.contains("r") || !frame["r"].is_number_unsigned() || !frame.contains("s") || !frame["s"].is_string()) {
-    fdblog::warning("I-RDB083007", "Dropping a malformed answer from the server.");
+    FFLogWarn("I-RDB083007", "Dropping a malformed answer from the server.");
     return;
   }
   auto it = requestCallbacks_.find(frame["r"].get<uint64_t>());
   if (it == requestCallbacks_.end()) {
-    fdblog::debug("I-RDB083013", "Dropping an answer to an unknown request.");
+    FFLogDebug("I-RDB083013", "Dropping an answer to an unknown request.");
     return;
   }
   ResponseHandler handler = std::move(it->second);
@@ -330,7 +330,7 @@ void FPersistentConnection::onResponse(const Value& frame) {
   try {
     handler(status, data);
   } catch (const std::exception& e) {
-    fdblog::error("I-RDB083002", "Dropping the server's answer \"%s\": applying it failed (%s).", status.c_str(),
+    FFLogError("I-RDB083002", "Dropping the server's answer \"%s\": applying it failed (%s).", status.c_str(),
                   e.what());
   }
 }
@@ -340,9 +340,9 @@ void FPersistentConnection::onResponse(const Value& frame) {
 void FPersistentConnection::listen(const FQuerySpecRef& query, std::optional<uint64_t> tagId, FSyncTreeHashRef hash,
                                    ListenCallback onComplete) {
   ListenKey key = keyForQuery(*query);
-  fdblog::debug("I-RDB083014", "Listen called for %s %s", key.first.c_str(), key.second.c_str());
+  FFLogDebug("I-RDB083014", "Listen called for %s %s", key.first.c_str(), key.second.c_str());
   if (listens_.count(key)) {
-    fdblog::debug("I-RDB083014", "A listen for %s %s replaces the one before.", key.first.c_str(), key.second.c_str());
+    FFLogDebug("I-RDB083014", "A listen for %s %s replaces the one before.", key.first.c_str(), key.second.c_str());
   }
   listens_[key] = Listen{query, tagId, std::move(hash), std::move(onComplete), ++nextListenSerial_, false};
   if (state_ == State::Connected) sendListen(key);
@@ -371,7 +371,7 @@ void FPersistentConnection::sendListen(const ListenKey& key) {
     found->second.answered = true;
     ListenCallback callback = found->second.onComplete;
     if (status != "ok") {
-      fdblog::debug("I-RDB083015", "The listen of %s %s failed: %s", key.first.c_str(), key.second.c_str(),
+      FFLogDebug("I-RDB083015", "The listen of %s %s failed: %s", key.first.c_str(), key.second.c_str(),
                     status.c_str());
       listens_.erase(found);
     }
@@ -382,7 +382,7 @@ void FPersistentConnection::sendListen(const ListenKey& key) {
 
 void FPersistentConnection::unlisten(const FQuerySpecRef& query, std::optional<uint64_t> tagId) {
   ListenKey key = keyForQuery(*query);
-  fdblog::debug("I-RDB083016", "Unlisten called for %s %s", key.first.c_str(), key.second.c_str());
+  FFLogDebug("I-RDB083016", "Unlisten called for %s %s", key.first.c_str(), key.second.c_str());
   if (listens_.erase(key) == 0) return;
   if (state_ == State::Connected) sendUnlisten(*query, tagId);
   flushAckedPutsIfListensAnswered();
@@ -427,7 +427,7 @@ void FPersistentConnection::putData(const Value& data, const std::string& pathSt
   if (canSendWrites()) {
     sendPut(id);
   } else {
-    fdblog::debug("I-RDB083017", "Buffering put: %s", pathString.c_str());
+    FFLogDebug("I-RDB083017", "Buffering put: %s", pathString.c_str());
   }
 }
 
@@ -437,7 +437,7 @@ void FPersistentConnection::mergeData(const Value& data, const std::string& path
   if (canSendWrites()) {
     sendPut(id);
   } else {
-    fdblog::debug("I-RDB083017", "Buffering merge: %s", pathString.c_str());
+    FFLogDebug("I-RDB083017", "Buffering merge: %s", pathString.c_str());
   }
 }
 
@@ -501,7 +501,7 @@ void FPersistentConnection::sendOnDisconnect(uint64_t requestId) {
 }
 
 void FPersistentConnection::purgeOutstandingWrites() {
-  fdblog::debug("I-RDB083018", "Purging %zu writes and %zu onDisconnect requests.", outstandingPuts_.size(),
+  FFLogDebug("I-RDB083018", "Purging %zu writes and %zu onDisconnect requests.", outstandingPuts_.size(),
                 onDisconnectRequests_.size());
   std::map<uint64_t, OutstandingPut> puts;
   puts.swap(outstandingPuts_);
@@ -568,7 +568,7 @@ void FPersistentConnection::sendGet(uint64_t getId) {
 
 void FPersistentConnection::onPush(const Value& frame) {
   if (!frame.contains("a") || !frame["a"].is_string() || !frame.contains("b") || !frame["b"].is_object()) {
-    fdblog::warning("I-RDB083007", "Dropping a malformed message from the server.");
+    FFLogWarn("I-RDB083007", "Dropping a malformed message from the server.");
     return;
   }
   const std::string action = frame["a"].get<std::string>();
@@ -579,21 +579,21 @@ void FPersistentConnection::onPush(const Value& frame) {
   }
   if (action == "ac") {
     std::optional<std::string> reason = body.contains("d") ? reasonOf(body["d"]) : std::nullopt;
-    fdblog::warning("I-RDB083019", "The server revoked the authentication (%s); reconnecting.",
+    FFLogWarn("I-RDB083019", "The server revoked the authentication (%s); reconnecting.",
                     reason ? reason->c_str() : "no reason given");
     closeConnection();
     tryScheduleReconnect();
     return;
   }
   if (!body.contains("p") || !body["p"].is_string()) {
-    fdblog::warning("I-RDB083007", "Dropping a \"%s\" message without a path from the server.", action.c_str());
+    FFLogWarn("I-RDB083007", "Dropping a \"%s\" message without a path from the server.", action.c_str());
     return;
   }
   const std::string path = body["p"].get<std::string>();
   std::optional<uint64_t> tag;
   if (body.contains("t") && !body["t"].is_null()) {
     if (!body["t"].is_number_unsigned()) {
-      fdblog::warning("I-RDB083007", "Dropping a \"%s\" message with a malformed tag at %s.", action.c_str(),
+      FFLogWarn("I-RDB083007", "Dropping a \"%s\" message with a malformed tag at %s.", action.c_str(),
                       path.c_str());
       return;
     }
@@ -603,7 +603,7 @@ void FPersistentConnection::onPush(const Value& frame) {
   if (action == "d" || action == "m") {
     const bool isMerge = action == "m";
     if (isMerge && !data.is_object()) {
-      fdblog::warning("I-RDB083007", "Dropping a merge whose data is not a dictionary at %s.", path.c_str());
+      FFLogWarn("I-RDB083007", "Dropping a merge whose data is not a dictionary at %s.", path.c_str());
       return;
     }
     deliver(isMerge ? "merge" : "data", path, [&](FPersistentConnectionDelegate& d) {
@@ -611,7 +611,7 @@ void FPersistentConnection::onPush(const Value& frame) {
     });
   } else if (action == "rm") {
     if (!data.is_array()) {
-      fdblog::warning("I-RDB083007", "Dropping a range merge without ranges at %s.", path.c_str());
+      FFLogWarn("I-RDB083007", "Dropping a range merge without ranges at %s.", path.c_str());
       return;
     }
     deliver("range merge", path, [&](FPersistentConnectionDelegate& d) {
@@ -628,13 +628,13 @@ void FPersistentConnection::onPush(const Value& frame) {
       d.onRangeMerge(ranges, path, tag);
     });
   } else {
-    fdblog::warning("I-RDB083007", "Dropping a message of unknown action \"%s\" from the server.", action.c_str());
+    FFLogWarn("I-RDB083007", "Dropping a message of unknown action \"%s\" from the server.", action.c_str());
   }
 }
 
 void FPersistentConnection::onListenRevoked(const Value& body) {
   if (!body.contains("p") || !body["p"].is_string() || !body.contains("q") || !body["q"].is_object()) {
-    fdblog::warning("I-RDB083007", "Dropping a malformed listen revocation from the server.");
+    FFLogWarn("I-RDB083007", "Dropping a malformed listen revocation from the server.");
     return;
   }
   ListenKey key{body["p"].get<std::string>(), body["q"].dump()};
@@ -644,7 +644,7 @@ void FPersistentConnection::onListenRevoked(const Value& body) {
   listens_.erase(it);
   const std::string status = body.contains("s") && body["s"].is_string() ? body["s"].get<std::string>()
                                                                           : "permission_denied";
-  fdblog::debug("I-RDB083020", "The server revoked the listen of %s: %s", key.first.c_str(), status.c_str());
+  FFLogDebug("I-RDB083020", "The server revoked the listen of %s: %s", key.first.c_str(), status.c_str());
   if (callback) callSafely("listen", [&] { callback(status); });
   flushAckedPutsIfListensAnswered();
 }

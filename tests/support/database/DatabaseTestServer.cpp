@@ -297,6 +297,15 @@ void DatabaseTestServer::process(uint64_t linkId, const Value& frame) {
                     listens.end());
       answer(linkId, request, "ok");
     } else if (action == "p") {
+      auto stale = stalePuts_.find(FPath(path).toString());
+      if (body.contains("h") && stale != stalePuts_.end() && stale->second > 0) {
+        stale->second -= 1;
+        staleChanges_ += 1;
+        FNodeRef current = nodeAt(path);
+        Value changed(staleChanges_);
+        if (current->isLeafNode() && current->val().is_number_integer()) changed = current->val().get<int64_t>() + 1;
+        change(path, FSnapshotUtilities::nodeFrom(changed), Value());
+      }
       if (body.contains("h") && body["h"].get<std::string>() != nodeAt(path)->dataHash()) {
         answer(linkId, request, "datastale");
         return;
@@ -414,6 +423,10 @@ void DatabaseTestServer::sendRawFrame(const std::string& frame) {
   run([&] {
     for (auto& [id, link] : links_) link.delegate->onTransportMessage(frame);
   });
+}
+
+void DatabaseTestServer::makeConditionalPutsStale(const std::string& path, int count) {
+  run([&] { stalePuts_[FPath(path).toString()] = count; });
 }
 
 void DatabaseTestServer::revokeListens(const std::string& path) {

@@ -60,6 +60,11 @@ class DatabaseTestServer : public std::enable_shared_from_this<DatabaseTestServe
   void sendRawFrame(const std::string& frame);
   // Revokes every listen at the path, as a change of access rules would.
   void revokeListens(const std::string& path);
+  // The next `count` conditional puts (puts with a hash) at the path each find the data changed
+  // by another client first, so they are refused with "datastale": a number there goes up by one,
+  // anything else becomes the number of such changes so far. The change is pushed to the listens
+  // it touches before the refusal is sent.
+  void makeConditionalPutsStale(const std::string& path, int count);
 
   // Every request received, in order, as {"link": n, "frame": the request frame}.
   std::vector<Value> requests() const;
@@ -117,6 +122,8 @@ class DatabaseTestServer : public std::enable_shared_from_this<DatabaseTestServe
   std::map<uint64_t, Link> links_;
   std::vector<Value> requests_;
   std::vector<std::string> attempts_;
+  std::map<std::string, int> stalePuts_;  // path -> conditional puts still to make stale
+  int staleChanges_ = 0;
 };
 
 }  // namespace testsupport

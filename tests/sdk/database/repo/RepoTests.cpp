@@ -1,0 +1,587 @@
+// The repository through the public objects against the in-process server (and offline): the
+// ".info" location and the server time, writes with their acknowledgement, refusal and purge,
+// listeners on default and filtered queries with their events in order, onDisconnect writes,
+// one-time reads, going offline and online, restoring persisted writes, and server input that
+// cannot be applied.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/NSException.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "sdk/core/ZIRLogger.h"
+#include "sdk/database/persistence/FLevelDBStorageEngine.h"
+#include "sdk/database/persistence/FPersistenceManager.h"
+#include "tests/sdk/database/persistence/PersistenceTestSupport.h"
+#include "tests/sdk/database/repo/RepoTestSupport.h"
+#include "tests/support/LogCapture.h"
+
+using namespace repotest;
+using persistencetest::LoggedLines;
+
+namespace {
+
+// The debug lines of the database while it lives (database logging on).
+class DebugLines {
+ public:
+  DebugLines() {
+    previousLevel_ = ZIRLoggerCurrentLevel();
+    ZIRSetLoggerLevel(ZIRLoggerLevel::Debug);
+    FUtilities::setLoggingEnabled(true);
+    zir_logger::setSinkForTesting([this](ZIRLoggerLevel, const std::string& line) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      lines_.push_back(line);
+    });
+  }
+  ~DebugLines() {
+    zir_logger::setSinkForTesting(nullptr);
+    FUtilities::setLoggingEnabled(false);
+    ZIRSetLoggerLevel(previousLevel_);
+  }
+  bool contains(const std::string& text) const {
+    zir_logger::flush();
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::any_of(lines_.begin(), lines_.end(),
+                       [&](const std::string& line) { return line.find(text) != std::string::npos; });
+  }
+
+ private:
+  ZIRLoggerLevel previousLevel_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+size_t countRequests(DatabaseTestServer& server, const std::string& action, const std::string& path) {
+  size_t n = 0;
+  for (const Value& request : server.requestsWithAction(action)) {
+    if (request["frame"]["b"].value("p", "") == path) ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+// -- The ".info" location and the server clock --------------------------------------------------
+
+TEST_F(RepoTest, InfoConnectedIsFalseFromTheStartAndTrueOnceTheConnectionIsUp) {
+  server_->setAcceptingConnections(false);
+  auto database = makeDatabase();
+  auto events = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath(".info/connected"), events);
+  ASSERT_TRUE(waitFor([&] { return events->size() == 1; }));
+  EXPECT_EQ(events->all(), (Strings{"value false"}));
+
+  server_->setAcceptingConnections(true);
+  ASSERT_TRUE(waitFor([&] { return events->last() == "value true"; }, 20.0));
+  server_->setAcceptingConnections(false);
+  server_->dropConnections();
+  ASSERT_TRUE(waitFor([&] { return events->last() == "value false"; }));
+  EXPECT_EQ(events->all(), (Strings{"value false", "value true", "value false"}));
+}
+
+TEST_F(RepoTest, AnInfoLocationNeverSetIsNotAnsweredUntilItIsWritten) {
+  auto database = makeDatabase({.online = false});
+  auto events = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath(".info/neverSet"), events);
+  settle();
+  EXPECT_TRUE(events->all().empty());
+  onWorkQueue([&] { database->repo()->updateInfo("neverSet", Value(5)); });
+  ASSERT_TRUE(waitFor([&] { return events->size() == 1; }));
+  EXPECT_EQ(events->all(), (Strings{"value 5"}));
+}
+
+TEST_F(RepoTest, TheServerTimeOffsetMovesServerTimeAndTimestampsAhead) {
+  server_->setServerTimeOffsetMs(5000);
+  auto database = makeDatabase();
+  auto offsets = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath(".info/serverTimeOffset"), offsets);
+  ASSERT_TRUE(waitFor([&] { return !offsets->all().empty(); }, 20.0));
+  const double ahead = database->repo()->serverTime() - Clock::now();
+  EXPECT_NEAR(ahead, 5.0, 1.5);  // less the handshake's travel time
+
+  // The local copy of a timestamp placeholder uses the corrected clock; the server gets the
+  // placeholder itself.
+  server_->holdRequests(true, "p");
+  auto ts = database->referenceWithPath("ts");
+  std::shared_ptr<std::atomic<double>> seen = std::make_shared<std::atomic<double>>(0);
+  ts->observeEventType(ZIRDataEventTypeValue, [seen](const ZIRDataSnapshotRef& snapshot) {
+    if (snapshot->value().is_number()) *seen = snapshot->value().get<double>();
+  });
+  const double before = Clock::now() * 1000.0;
+  ts->setValue(Value{{".sv", "timestamp"}});
+  ASSERT_TRUE(waitFor([&] { return seen->load() != 0; }));
+  const double after = Clock::now() * 1000.0;
+  EXPECT_GE(seen->load(), before + 3500);
+  EXPECT_LE(seen->load(), after + 6500);
+  ASSERT_TRUE(waitFor([&] { return !server_->requestsWithAction("p").empty(); }));
+  EXPECT_EQ(server_->requestsWithAction("p").back()["frame"]["b"]["d"], (Value{{".sv", "timestamp"}}));
+}
+
+TEST_F(RepoTest, AnIncrementAddsToTheValueShownAtTheLocation) {
+  server_->setValue("/count", Value(10));
+  auto database = makeDatabase();
+  auto values = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("count"), values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  server_->holdRequests(true, "p");
+  database->referenceWithPath("count")->setValue(Value{{".sv", Value{{"increment", 5}}}});
+  database->referenceWithPath("fresh")->setValue(Value{{".sv", Value{{"increment", 5}}}});
+  auto fresh = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("fresh"), fresh);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 2 && fresh->size() == 1; }));
+  EXPECT_EQ(values->last(), "value 15");
+  EXPECT_EQ(fresh->last(), "value 5");  // nothing known there: the increment itself
+}
+
+// -- Writes -------------------------------------------------------------------------------------
+
+TEST_F(RepoTest, SetUpdateAndRemoveReachTheServerAndTheListenersWithTheirCompletions) {
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  auto items = database->referenceWithPath("items");
+  auto values = std::make_shared<Recorder>();
+  auto done = std::make_shared<Recorder>();
+  recordValues(items, values);
+  ASSERT_TRUE(waitFor([&] { return values->all() == Strings{"value null"}; }));
+
+  items->setValue(Value{{"a", 1}, {"b", 2}}, recordCompletion(done));
+  items->updateChildValues(Value{{"b", 3}, {"c/d", "x"}}, recordCompletion(done));
+  items->child("a")->removeValue(recordCompletion(done));
+  ASSERT_TRUE(waitFor([&] { return done->size() == 3; }));
+  EXPECT_EQ(done->all(), (Strings{"done none", "done none", "done none"}));
+  EXPECT_EQ(server_->valueAt("/items"), Value::parse(R"({"b": 3, "c": {"d": "x"}})"));
+  settle();
+  EXPECT_EQ(values->all(), (Strings{"value null", R"(value {"a":1,"b":2})", R"(value {"a":1,"b":3,"c":{"d":"x"}})",
+                                    R"(value {"b":3,"c":{"d":"x"}})"}));
+  EXPECT_EQ(countRequests(*server_, "p", "/items"), 1u);
+  EXPECT_EQ(countRequests(*server_, "m", "/items"), 1u);
+}
+
+TEST_F(RepoTest, AnEmptyUpdateUsesNoWriteIdSendsNothingAndSucceeds) {
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  auto done = std::make_shared<Recorder>();
+  settle();
+  const int64_t before = database->repo()->writeIdCounter();
+  database->referenceWithPath("x")->updateChildValues(Value::object(), recordCompletion(done));
+  database->referenceWithPath("x")->onDisconnectUpdateChildValues(Value::object(), recordCompletion(done));
+  ASSERT_TRUE(waitFor([&] { return done->size() == 2; }));
+  EXPECT_EQ(done->all(), (Strings{"done none", "done none"}));
+  EXPECT_EQ(database->repo()->writeIdCounter(), before);
+  EXPECT_TRUE(server_->requestsWithAction("m").empty());
+  EXPECT_TRUE(server_->requestsWithAction("om").empty());
+}
+
+TEST_F(RepoTest, ARefusedSetShowsAtOnceThenRevertsAndTheCompletionGetsTheError) {
+  server_->setValue("/shared", Value{{"keep", 1}});
+  server_->denyPath("/shared/locked");
+  auto database = makeDatabase();
+  auto values = std::make_shared<Recorder>();
+  auto done = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("shared"), values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  LoggedLines log;
+  database->referenceWithPath("shared/locked")->setValue(Value(1), recordCompletion(done));
+  ASSERT_TRUE(waitFor([&] { return done->size() == 1; }));
+  settle();
+  EXPECT_EQ(done->all(), (Strings{"done Permission denied at /shared/locked"}));
+  EXPECT_EQ(values->all(), (Strings{R"(value {"keep":1})", R"(value {"keep":1,"locked":1})", R"(value {"keep":1})"}));
+  EXPECT_TRUE(log.contains("setValue: or removeValue: at /shared/locked failed: permission_denied"));
+}
+
+TEST_F(RepoTest, PurgingCancelsPendingWritesWhichRevertLocally) {
+  server_->setValue("/pending", Value("server"));
+  auto database = makeDatabase();
+  auto ref = database->referenceWithPath("pending");
+  auto values = std::make_shared<Recorder>();
+  auto done = std::make_shared<Recorder>();
+  recordValues(ref, values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  server_->holdRequests(true, "p");
+  ref->setValue(Value("local"), recordCompletion(done));
+  settle();
+  EXPECT_EQ(values->all(), (Strings{R"(value "server")", R"(value "local")"}));
+  database->purgeOutstandingWrites();
+  ASSERT_TRUE(waitFor([&] { return done->size() == 1; }));
+  settle();
+  EXPECT_EQ(done->all(), (Strings{"done Write cancelled by user"}));
+  EXPECT_EQ(values->all(), (Strings{R"(value "server")", R"(value "local")", R"(value "server")"}));
+}
+
+TEST_F(RepoTest, GoingOfflineKeepsWritesPendingAndGoingOnlineSendsThem) {
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  database->goOffline();
+  ASSERT_TRUE(waitFor([&] { return !connected(database); }));
+  auto done = std::make_shared<Recorder>();
+  database->referenceWithPath("later")->setValue(Value("sent when online"), recordCompletion(done));
+  settle();
+  EXPECT_TRUE(done->all().empty());
+  EXPECT_TRUE(server_->valueAt("/later").is_null());
+
+  database->goOnline();
+  ASSERT_TRUE(waitFor([&] { return done->size() == 1; }, 20.0));
+  EXPECT_EQ(server_->valueAt("/later"), Value("sent when online"));
+
+  // The class-wide calls reach every repository.
+  ZIRDatabaseReference::goOffline();
+  ASSERT_TRUE(waitFor([&] { return !connected(database); }));
+  ZIRDatabaseReference::goOnline();
+  waitUntilConnected(database);
+}
+
+// -- Listeners ----------------------------------------------------------------------------------
+
+TEST_F(RepoTest, ChildEventsComeRemovedAddedMovedChangedThenValue) {
+  server_->setValue("/scores", Value{{"a", 1}, {"b", 2}, {"c", 3}});
+  auto database = makeDatabase();
+  auto byValue = database->referenceWithPath("scores")->queryOrderedByValue();
+  auto events = std::make_shared<Recorder>();
+  recordChildren(byValue, events);
+  recordValues(byValue, events);
+  ASSERT_TRUE(waitFor([&] { return events->size() == 4; }, 20.0));
+  EXPECT_EQ(events->all(), (Strings{"added a 1", "added b 2 prev=a", "added c 3 prev=b", R"(value {"a":1,"b":2,"c":3})"}));
+
+  events->clear();
+  // One change that removes a, adds d and moves c to the front.
+  server_->setValue("/scores", Value{{"b", 2}, {"c", -1}, {"d", 0}});
+  ASSERT_TRUE(waitFor([&] { return events->size() == 5; }));
+  EXPECT_EQ(events->all(), (Strings{"removed a 1", "added d 0 prev=c", "moved c -1", "changed c -1",
+                                    R"(value {"b":2,"c":-1,"d":0})"}));
+}
+
+TEST_F(RepoTest, ALimitedQueryKeepsItsWindowAsChildrenComeAndGo) {
+  server_->setValue("/list", Value{{"b", 2}, {"c", 3}, {"d", 4}});
+  auto database = makeDatabase();
+  auto firstTwo = database->referenceWithPath("list")->queryOrderedByKey()->queryLimitedToFirst(2);
+  auto events = std::make_shared<Recorder>();
+  recordChildren(firstTwo, events);
+  recordValues(firstTwo, events);
+  ASSERT_TRUE(waitFor([&] { return events->size() == 3; }, 20.0));
+  EXPECT_EQ(events->all(), (Strings{"added b 2", "added c 3 prev=b", R"(value {"b":2,"c":3})"}));
+
+  events->clear();
+  server_->setValue("/list/a", Value(1));  // enters the window, pushing c out
+  ASSERT_TRUE(waitFor([&] { return events->size() == 3; })) << ::testing::PrintToString(events->all());
+  EXPECT_EQ(events->all(), (Strings{"removed c 3", "added a 1", R"(value {"a":1,"b":2})"}));
+
+  events->clear();
+  // A local removal: the window knows only its own children, so c comes back with the server's
+  // answer.
+  database->referenceWithPath("list/b")->removeValue();
+  ASSERT_TRUE(waitFor([&] { return events->size() == 4; })) << ::testing::PrintToString(events->all());
+  EXPECT_EQ(events->all(), (Strings{"removed b 2", R"(value {"a":1})", "added c 3 prev=a", R"(value {"a":1,"c":3})"}));
+}
+
+TEST_F(RepoTest, ARangedQuerySeesOnlyChildrenInItsRange) {
+  server_->setValue("/temps", Value{{"mon", 12}, {"tue", 18}, {"wed", 25}, {"thu", 30}});
+  auto database = makeDatabase();
+  auto mild = database->referenceWithPath("temps")->queryOrderedByValue()->queryStartingAtValue(Value(15))
+                  ->queryEndingAtValue(Value(26));
+  auto values = std::make_shared<Recorder>();
+  recordValues(mild, values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  EXPECT_EQ(values->last(), R"(value {"tue":18,"wed":25})");
+  server_->setValue("/temps/thu", Value(20));
+  ASSERT_TRUE(waitFor([&] { return values->size() == 2; }));
+  EXPECT_EQ(values->last(), R"(value {"thu":20,"tue":18,"wed":25})");
+  server_->setValue("/temps/mon", Value(13));  // stays outside: no event
+  database->referenceWithPath("temps/tue")->setValue(Value(40));
+  ASSERT_TRUE(waitFor([&] { return values->size() == 3; }));
+  settle();
+  EXPECT_EQ(values->all().back(), R"(value {"thu":20,"wed":25})");
+  EXPECT_EQ(values->size(), 3u);
+}
+
+TEST_F(RepoTest, RemovingAListenerStopsItsEventsAndWithdrawsTheListen) {
+  auto database = makeDatabase();
+  auto ref = database->referenceWithPath("watched");
+  auto values = std::make_shared<Recorder>();
+  ZIRDatabaseHandle handle = recordValues(ref, values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  ref->removeObserverWithHandle(handle);
+  settle();
+  ASSERT_TRUE(waitFor([&] { return server_->activeListens().empty(); }));
+  server_->setValue("/watched", Value(1));
+  settle();
+  EXPECT_EQ(values->all(), (Strings{"value null"}));
+}
+
+// -- onDisconnect -------------------------------------------------------------------------------
+
+TEST_F(RepoTest, OnDisconnectWritesApplyLocallyWhenTheConnectionDropsAndOnlyOnce) {
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  auto status = database->referenceWithPath("status");
+  auto seen = database->referenceWithPath("seen");
+  auto statusValues = std::make_shared<Recorder>();
+  auto seenAt = std::make_shared<std::atomic<double>>(0);
+  recordValues(status, statusValues);
+  seen->observeEventType(ZIRDataEventTypeValue, [seenAt](const ZIRDataSnapshotRef& snapshot) {
+    const Value at = snapshot->value().is_object() ? snapshot->value().value("at", Value()) : Value();
+    if (at.is_number()) *seenAt = at.get<double>();
+  });
+  auto done = std::make_shared<Recorder>();
+  status->setValue(Value("online"), recordCompletion(done));
+  status->onDisconnectSetValue(Value("offline"), recordCompletion(done));
+  seen->onDisconnectUpdateChildValues(Value{{"at", Value{{".sv", "timestamp"}}}}, recordCompletion(done));
+  ASSERT_TRUE(waitFor([&] { return done->size() == 3; }));
+  EXPECT_EQ(done->all(), (Strings{"done none", "done none", "done none"}));
+
+  server_->setAcceptingConnections(false);
+  const double before = Clock::now() * 1000.0;
+  server_->dropConnections();
+  ASSERT_TRUE(waitFor([&] { return statusValues->last() == R"(value "offline")"; }));
+  ASSERT_TRUE(waitFor([&] { return seenAt->load() != 0; }));
+  // The server clock is the local clock corrected by the offset the handshake measured, which is
+  // off by the handshake's travel time.
+  EXPECT_GE(seenAt->load(), before - 2000);
+  EXPECT_LE(seenAt->load(), Clock::now() * 1000.0 + 2000);
+
+  // The store is empty now: a later disconnection applies nothing.
+  status->setValue(Value("back"));
+  settle();
+  onWorkQueue([&] { database->repo()->runOnDisconnectEvents(); });
+  settle();
+  EXPECT_EQ(statusValues->last(), R"(value "back")");
+}
+
+TEST_F(RepoTest, CancellingOnDisconnectAtAParentForgetsTheWritesBelow) {
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  auto room = database->referenceWithPath("room");
+  auto values = std::make_shared<Recorder>();
+  recordValues(room, values);
+  auto done = std::make_shared<Recorder>();
+  room->child("a")->onDisconnectSetValue(Value(1), recordCompletion(done));
+  room->child("b")->onDisconnectSetValue(Value(2), recordCompletion(done));
+  room->cancelDisconnectOperations(recordCompletion(done));
+  ASSERT_TRUE(waitFor([&] { return done->size() == 3; }));
+  server_->setAcceptingConnections(false);
+  server_->dropConnections();
+  ASSERT_TRUE(waitFor([&] { return !connected(database); }));
+  settle();
+  EXPECT_EQ(values->all(), (Strings{"value null"}));
+  EXPECT_TRUE(server_->valueAt("/room").is_null());
+}
+
+// -- One-time reads -----------------------------------------------------------------------------
+
+TEST_F(RepoTest, AReadOfDataAListenerHoldsAnswersAtOnceWithoutTheServer) {
+  server_->setValue("/held", Value{{"x", 1}});
+  auto database = makeDatabase();
+  auto values = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("held"), values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  auto answers = std::make_shared<Recorder>();
+  database->referenceWithPath("held/x")->getData([answers](const NSErrorRef& error, const ZIRDataSnapshotRef& snapshot) {
+    answers->add(errorText(error) + " " + (snapshot ? json(snapshot->value()) : "-"));
+  });
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }));
+  EXPECT_EQ(answers->all(), (Strings{"none 1"}));
+  EXPECT_TRUE(server_->requestsWithAction("g").empty());
+}
+
+TEST_F(RepoTest, AReadGoesToTheServerWhenNoListenerHoldsTheData) {
+  server_->setValue("/remote", Value{{"y", 2}});
+  auto database = makeDatabase();
+  auto answers = std::make_shared<Recorder>();
+  database->referenceWithPath("remote")->getData([answers](const NSErrorRef& error, const ZIRDataSnapshotRef& snapshot) {
+    answers->add(errorText(error) + " " + (snapshot ? json(snapshot->value()) : "-"));
+  });
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
+  EXPECT_EQ(answers->all(), (Strings{R"(none {"y":2})"}));
+  EXPECT_EQ(server_->requestsWithAction("g").size(), 1u);
+}
+
+TEST_F(RepoTest, AnOfflineReadFallsBackToThePersistedCacheOrFailsWithCodeOne) {
+  server_->setValue("/cached", Value{{"z", 3}});
+  {
+    // A first session listens once, which leaves the data in the local cache.
+    auto first = makeDatabase({.name = "cache", .online = true, .persistence = true});
+    auto values = std::make_shared<Recorder>();
+    ZIRDatabaseHandle handle = recordValues(first->referenceWithPath("cached"), values);
+    ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+    first->referenceWithPath("cached")->removeObserverWithHandle(handle);
+    settle();
+    FRepoManager::disposeRepos(first->config());
+  }
+  auto offline = makeDatabase({.name = "cache", .online = false, .persistence = true});
+  auto answers = std::make_shared<Recorder>();
+  auto record = [answers](const NSErrorRef& error, const ZIRDataSnapshotRef& snapshot) {
+    answers->add(error ? std::to_string(error->code()) + " " + error->domain() + " " + error->localizedDescription() +
+                             " (" + error->localizedFailureReason().value_or("") + ")"
+                       : "none " + json(snapshot->value()));
+  };
+  offline->referenceWithPath("cached")->getData(record);
+  offline->referenceWithPath("never")->getData(record);
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 2; }, 20.0));
+  EXPECT_EQ(answers->all()[0], R"(none {"z":3})");
+  EXPECT_EQ(answers->all()[1],
+            "1 com.zirezize.core Unable to get latest value for query FQuerySpec (path: /never, params: {}), client "
+            "offline with no active "
+            "listeners and no matching disk cache entries (Client is offline.)");
+}
+
+TEST_F(RepoTest, ALimitedReadIsNotShownToTheLocationsListenersAsTheWholeLocation) {
+  server_->setValue("/list", Value{{"a", 1}, {"b", 2}, {"c", 3}, {"d", 4}});
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  // The location's listener is waiting for its data when the read of the first two arrives.
+  server_->holdRequests(true, "q");
+  auto values = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("list"), values);
+  auto answers = std::make_shared<Recorder>();
+  database->referenceWithPath("list")->queryOrderedByKey()->queryLimitedToFirst(2)->getData(
+      [answers](const NSErrorRef& error, const ZIRDataSnapshotRef& snapshot) {
+        answers->add(errorText(error) + " " + (snapshot ? json(snapshot->value()) : "-"));
+      });
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
+  EXPECT_EQ(answers->all(), (Strings{R"(none {"a":1,"b":2})"}));
+  settle();
+  EXPECT_TRUE(values->all().empty()) << "the location's listener saw the read's window as the whole location";
+
+  server_->holdRequests(false, "q");
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }));
+  EXPECT_EQ(values->all(), (Strings{R"(value {"a":1,"b":2,"c":3,"d":4})"}));
+}
+
+TEST_F(RepoTest, ALimitedReadKeepsTheLocationsCachedChildren) {
+  server_->setValue("/list", Value{{"a", 1}, {"b", 2}, {"c", 3}, {"d", 4}});
+  auto database = makeDatabase({.persistence = true});
+  auto list = database->referenceWithPath("list");
+  auto values = std::make_shared<Recorder>();
+  ZIRDatabaseHandle handle = recordValues(list, values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  list->removeObserverWithHandle(handle);
+  settle();
+
+  auto answers = std::make_shared<Recorder>();
+  list->queryOrderedByKey()->queryLimitedToFirst(2)->getData(
+      [answers](const NSErrorRef& error, const ZIRDataSnapshotRef& snapshot) {
+        answers->add(errorText(error) + " " + (snapshot ? json(snapshot->value()) : "-"));
+      });
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
+  EXPECT_EQ(answers->all(), (Strings{R"(none {"a":1,"b":2})"}));
+  Value cached;
+  onWorkQueue([&] {
+    cached = database->repo()->serverSyncTree()->persistenceServerCache(list->querySpec())->val();
+  });
+  EXPECT_EQ(cached, Value::parse(R"({"a": 1, "b": 2, "c": 3, "d": 4})"));
+}
+
+// -- Restoring persisted writes -----------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kRestoreFolder = "restore/test.example.com_testns";
+
+// Hands the stored writes back in an order of its own, as a broken store could.
+class ReorderingEngine : public FLevelDBStorageEngine {
+ public:
+  enum class Fault { Reverse, Duplicate };
+  ReorderingEngine(const std::string& folder, Fault fault) : FLevelDBStorageEngine(folder), fault_(fault) {}
+  std::vector<FWriteRecordRef> userWrites() override {
+    std::vector<FWriteRecordRef> writes = FLevelDBStorageEngine::userWrites();
+    if (fault_ == Fault::Reverse) {
+      std::reverse(writes.begin(), writes.end());
+    } else if (!writes.empty()) {
+      writes.push_back(writes.back());
+    }
+    return writes;
+  }
+
+ private:
+  Fault fault_;
+};
+
+void storeWrites(const std::vector<std::pair<int64_t, const char*>>& writes) {
+  FLevelDBStorageEngine engine(kRestoreFolder);
+  for (const auto& [id, path] : writes) {
+    engine.saveUserOverwrite(FSnapshotUtilities::nodeFrom(Value(std::string("w") + std::to_string(id))),
+                             FPath::pathWithString(path), id);
+  }
+}
+
+}  // namespace
+
+TEST_F(RepoTest, StoredWritesAreReplayedAndResentInOrderAndTheNextIdFollowsThem) {
+  storeWrites({{7, "/first"}, {9, "/second"}});
+  auto database = makeDatabase({.name = "restore", .online = true, .persistence = true});
+  ASSERT_TRUE(waitFor([&] { return server_->valueAt("/second") == Value("w9"); }, 20.0));
+  EXPECT_EQ(server_->valueAt("/first"), Value("w7"));
+  std::vector<Value> puts = server_->requestsWithAction("p");
+  ASSERT_EQ(puts.size(), 2u);
+  EXPECT_EQ(puts[0]["frame"]["b"]["p"], "/first");
+  EXPECT_EQ(puts[1]["frame"]["b"]["p"], "/second");
+  EXPECT_EQ(database->repo()->writeIdCounter(), 10);
+  // Acknowledged, they leave the store.
+  ASSERT_TRUE(waitFor([&] {
+    size_t stored = 1;
+    onWorkQueue([&] { stored = database->repo()->persistenceManager()->userWrites().size(); });
+    return stored == 0;
+  }));
+}
+
+TEST_F(RepoTest, StoredWritesOutOfOrderStopTheStartUp) {
+  for (auto fault : {ReorderingEngine::Fault::Reverse, ReorderingEngine::Fault::Duplicate}) {
+    storeWrites({{7, "/first"}, {9, "/second"}});
+    testsupport::LogCapture log;
+    auto engine = std::make_shared<ReorderingEngine>(kRestoreFolder, fault);
+    auto database = makeDatabase({.name = fault == ReorderingEngine::Fault::Reverse ? "reverse" : "duplicate",
+                                  .online = false,
+                                  .persistence = true,
+                                  .storageEngine = engine});
+    settle();
+    EXPECT_TRUE(log.contains("Restored writes were not in order!"));
+    FRepoManager::disposeRepos(database->config());
+    settle();
+  }
+}
+
+// -- Input that cannot be applied ---------------------------------------------------------------
+
+TEST_F(RepoTest, ServerDataThatCannotBeAppliedIsLoggedAndDroppedAndTheClientKeepsServing) {
+  server_->setValue("/q", Value{{"a", 1}, {"b", 2}});
+  auto database = makeDatabase();
+  auto limited = database->referenceWithPath("q")->queryOrderedByKey()->queryLimitedToFirst(1);
+  auto values = std::make_shared<Recorder>();
+  recordValues(limited, values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  std::optional<uint64_t> tag;
+  onWorkQueue([&] { tag = database->repo()->serverSyncTree()->tagForQuery(limited->querySpec()); });
+  ASSERT_TRUE(tag);
+
+  LoggedLines log;
+  // Data tagged for the query at /q but lying elsewhere.
+  server_->sendRawFrame(R"({"t":"p","a":"d","b":{"p":"/elsewhere","d":5,"t":)" + std::to_string(*tag) + "}}");
+  settle();
+  ASSERT_TRUE(waitFor([&] { return log.contains("Dropping the server's data at /elsewhere"); }));
+
+  auto done = std::make_shared<Recorder>();
+  database->referenceWithPath("q/0a")->setValue(Value(0), recordCompletion(done));
+  ASSERT_TRUE(waitFor([&] { return done->size() == 1 && values->last() == R"(value {"0a":0})"; }))
+      << ::testing::PrintToString(values->all()) << ::testing::PrintToString(done->all());
+  EXPECT_EQ(done->all(), (Strings{"done none"}));
+}
+
+// -- Background ---------------------------------------------------------------------------------
+
+TEST_F(RepoTest, TheBackgroundNotificationWaitsForQueuedWorkOnlyWithPersistence) {
+  auto without = makeDatabase({.name = "plain", .online = false});
+  {
+    DebugLines lines;
+    settle();
+    NSNotificationCenter::defaultCenter().postNotificationName("UIApplicationDidEnterBackgroundNotification");
+    settle();
+    EXPECT_FALSE(lines.contains("Entering background."));
+  }
+  auto with = makeDatabase({.name = "persisted", .online = false, .persistence = true});
+  settle();
+  DebugLines lines;
+  NSNotificationCenter::defaultCenter().postNotificationName("UIApplicationDidEnterBackgroundNotification");
+  settle();
+  EXPECT_TRUE(lines.contains("Entering background.  Starting background task to finish work."));
+  EXPECT_TRUE(lines.contains("Background task completed.  Queue time:"));
+}
