@@ -127,6 +127,27 @@ void UIView::setBackgroundColor(const UIColorRef& color) {
   needsDisplay_ = true;
 }
 
+UIColorRef UIView::tintColor() const {
+  for (const UIView* v = this; v;) {
+    if (v->tintColor_) return v->tintColor_;
+    auto parent = v->superview();
+    v = parent.get();
+  }
+  return UIColor::colorWithRed(0, 0.478, 1, 1);
+}
+
+namespace {
+void markTree(UIView& view) {
+  view.setNeedsDisplay();
+  for (const auto& child : view.subviews()) markTree(*child);
+}
+}  // namespace
+
+void UIView::setTintColor(UIColorRef color) {
+  tintColor_ = std::move(color);
+  markTree(*this);
+}
+
 void UIView::setContentScaleFactor(double scale) {
   if (!(scale > 0) || !std::isfinite(scale)) return;
   contentScaleFactor_ = scale;
@@ -339,3 +360,4 @@ void UIView::touchesEnded(const UITouchSet& touches, const UIEvent* event) {
 void UIView::touchesCancelled(const UITouchSet& touches, const UIEvent* event) {
   if (auto parent = superview()) parent->touchesCancelled(touches, event);
 }
+
