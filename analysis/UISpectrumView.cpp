@@ -244,7 +244,7 @@ void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
   std::span<float> levels(frameLevels_);
   for (size_t i = 0; i < n; ++i) {
     float correction = currentCalibration ? currentCalibration->getCorrectionForFrequency(FrequencyWeighting::binFrequency(i, n)) : 0.0f;
-    levels[i] = spectrum[i] + correction;
+    levels[i] = spectrum[i] + correction + calibrationOffset;
   }
   lastTotals = weighting_.totals(levels);
   if (!sonogramData) sonogramData.emplace();
