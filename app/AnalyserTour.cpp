@@ -7,6 +7,7 @@
 
 #include "app/AnalyserSettings.h"
 #include "app/AppDelegate.h"
+#include "app/ProfilesTour.h"
 #include "app/ViewController.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/NSUserDefaults.h"
@@ -87,6 +88,8 @@ int AnalyserTour::run(UIApplication& application, const std::string& outDir) {
     }
     std::fflush(stdout);
   }
+  // The input-profile screens.
+  if (!ProfilesTour::run(application, *screen, outDir)) ok = false;
   restore(saved);
   if (!analysed) {
     std::fprintf(stderr, "spectrum-analyser: no audio frame was analysed\n");

@@ -12,9 +12,11 @@
 // Maximising moves both bottom bars 69 points down and the chart grows to the screen's bottom.
 #include "app/storyboards/MainStoryboard.h"
 
+#include "app/storyboards/AppSettingsStoryboard.h"
 #include "app/UIColorExtension.h"
 #include "app/ViewController.h"
 #include "platform/graphics/UIImage.h"
+#include "platform/uikit/UIColorNamed.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIStoryboard.h"
@@ -194,6 +196,9 @@ UIStoryboardDefinition mainStoryboard() {
   d.scenes["navigation"].makeController = [](UIStoryboard& storyboard) {
     auto nav = UINavigationController::initWithRootViewController(storyboard.instantiateViewControllerWithIdentifier("analyzer"));
     nav->setNavigationBarHidden(true);
+    // The bar shows only over the profile screens: it takes their colours.
+    nav->setBarBackgroundColor(UIColorExtension::colorWithHex(0x111012));
+    nav->setBarTintColor(UIColorNamed("brandRed"));
     return nav;
   };
   d.scenes["analyzer"].makeController = [](UIStoryboard&) { return std::make_shared<ViewController>(); };
@@ -203,4 +208,7 @@ UIStoryboardDefinition mainStoryboard() {
 
 }  // namespace
 
-void registerAppStoryboards() { UIStoryboard::registerStoryboard(kMainStoryboardName, mainStoryboard); }
+void registerAppStoryboards() {
+  UIStoryboard::registerStoryboard(kMainStoryboardName, mainStoryboard);
+  registerAppSettingsStoryboard();
+}
