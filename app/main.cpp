@@ -17,7 +17,9 @@
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIScreen.h"
 #include "sdk/core/ZIRLogger.h"
+#include "sdk/experiments/ZIRExperimentController.h"
 #include "sdk/installations/RARUruzariduzura.h"
+#include "sdk/remote_config/ZIRRemoteConfigComponent.h"
 
 int main(int argc, char** argv) {
   std::string error;
@@ -35,6 +37,8 @@ int main(int argc, char** argv) {
   // The SDK's components register before the application configures it at launch.
   ZIRLoggerInitialize();
   RARUruzariduzura::load();
+  ZIRRemoteConfigComponent::load();
+  ZIRExperimentController::load();
   registerAppStoryboards();
   AppDelegate::registerClass();
   UIScreen::mainScreen().configure(options->screen, options->scale);

@@ -13,12 +13,14 @@ function(sa_library name)
 endfunction()
 
 # sa_test(name SOURCES ... DEPS ...): a GoogleTest program, each test run as its own ctest case
-# in a fresh application home (see tests/support).
+# in a fresh application home (see tests/support). Disabled tests (DISABLED_ names) are the halves
+# that a test runs in a second process (tests/support/ChildProcess.h); they are not ctest cases.
 function(sa_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} sa_test_support GTest::gmock GTest::gtest)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${ARG_PROPERTIES})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-*DISABLED_*"
+                       PROPERTIES TIMEOUT 300 ${ARG_PROPERTIES})
 endfunction()
 
 # sa_bench(name SOURCES ... DEPS ...): a Google Benchmark program.

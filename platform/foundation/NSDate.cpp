@@ -127,7 +127,10 @@ double timeIntervalSinceReferenceDate() { return Clock::now() - kTimeIntervalSin
 std::string shortDateString(double secondsSince1970) { return formatDate(secondsSince1970, "M/d/yy", false); }
 
 std::string formatDate(double secondsSince1970, const std::string& pattern, bool utc) {
-  if (!std::isfinite(secondsSince1970)) return "";
+  // A date from a file or an answer may lie beyond what the calendar functions can break down
+  // (their year is an int): such dates have no text, as non-finite ones.
+  constexpr double kLargestDate = 1e15;  // about 31 million years either side of 1970
+  if (!std::isfinite(secondsSince1970) || std::fabs(secondsSince1970) > kLargestDate) return "";
   const Broken b = breakDown(secondsSince1970, utc);
   std::string out;
   size_t i = 0;

@@ -18,6 +18,22 @@ void validateQuery(const FQuerySpec& query) {
   if (query.params()->limitSet()) FLimitedFilter::validateLimit(query.params()->limit());
 }
 
+// The complete server data at a sync point once a server operation has been applied. The data
+// is read from the views before they take the operation (deeper sync points go first, and a sync
+// point's views one after another), so the operation is laid over it here: a view's complete-child
+// source must not see the data as it was before the change it is applying.
+FNodeRef serverCacheAfter(const FOperation& operation, const FNodeRef& serverCache) {
+  if (!serverCache || !operation.source()->fromServer() || operation.source()->isTagged()) return serverCache;
+  if (operation.type() == FOperationTypeOverwrite) {
+    return serverCache->updateChild(operation.path(), static_cast<const FOverwrite&>(operation).snap());
+  }
+  if (operation.type() == FOperationTypeMerge) {
+    const auto& merge = static_cast<const FMerge&>(operation);
+    return serverCache->updateChild(operation.path(), merge.children()->applyToNode(serverCache->getChild(operation.path())));
+  }
+  return serverCache;
+}
+
 void append(FEventList& events, const FEventList& more) { events.insert(events.end(), more.begin(), more.end()); }
 
 // The children's results of a fold, in ascending key order.
@@ -207,7 +223,9 @@ FEventList FSyncTree::applyOperationHelper(const FOperation& operation, const Sy
     append(events, applyOperationHelper(*childOperation, *childTree, childServerCache,
                                         writesCache->childWriteTreeRef(childKey)));
   }
-  if (syncPoint) append(events, (*syncPoint)->applyOperation(operation, writesCache, serverCache));
+  if (syncPoint) {
+    append(events, (*syncPoint)->applyOperation(operation, writesCache, serverCacheAfter(operation, serverCache)));
+  }
   return events;
 }
 
@@ -225,7 +243,9 @@ FEventList FSyncTree::applyOperationDescendantsHelper(const FOperation& operatio
         append(events, applyOperationDescendantsHelper(*childOperation, childTree, childServerCache,
                                                        writesCache->childWriteTreeRef(childKey)));
       });
-  if (syncPoint) append(events, (*syncPoint)->applyOperation(operation, writesCache, serverCache));
+  if (syncPoint) {
+    append(events, (*syncPoint)->applyOperation(operation, writesCache, serverCacheAfter(operation, serverCache)));
+  }
   return events;
 }
 

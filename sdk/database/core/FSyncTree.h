@@ -32,6 +32,8 @@
 #include "sdk/database/core/FSyncPoint.h"
 #include "sdk/database/core/FWriteTree.h"
 
+class FListenContainer;
+
 struct FQuerySpecHash {
   size_t operator()(const FQuerySpecRef& query) const { return static_cast<size_t>(query->hash()); }
 };
@@ -99,7 +101,7 @@ class FSyncTree : public std::enable_shared_from_this<FSyncTree> {
   FEventList applyTaggedOperation(const FOperation& operation, const FPathRef& queryPath);
   FCacheNodeRef serverCacheForQuery(const FQuerySpecRef& query);
   FEventList setupListenerOnQuery(const FQuerySpecRef& query, const FViewRef& view);
-  std::shared_ptr<const class FListenContainer> createListenerForView(const FViewRef& view);
+  std::shared_ptr<const FListenContainer> createListenerForView(const FViewRef& view);
   static FQuerySpecRef queryForListening(const FQuerySpecRef& query);
   void removeTags(const std::vector<FQuerySpecRef>& queries);
   std::vector<FViewRef> collectDistinctViewsForSubTree(const SyncPointTree::Ref& subtree) const;

@@ -93,9 +93,17 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
                                                                  const FCompleteChildSource& source,
                                                                  FChildChangeAccumulator& accumulator) const {
   const FCacheNodeRef& oldEventSnap = viewCache->cachedEventSnap();
-  if (writesCache->shadowingWriteAtPath(changePath)) return viewCache;  // a user write hides the change
-  FIndexedNodeRef newEventCache;
   std::optional<std::string> childKey = changePath->getFront();
+  if (writesCache->shadowingWriteAtPath(changePath)) {
+    // A user write hides the change; but when the server's data below a leaf the user is shown
+    // replaced that leaf with children, the location's value itself changed: recompute it all.
+    FNodeRef completeServer = viewCache->completeServerSnap();
+    const bool leafReplaced = childKey && oldEventSnap->node()->isLeafNode() && completeServer &&
+                              !completeServer->isLeafNode() && !viewCache->cachedServerSnap()->isFiltered();
+    if (!leafReplaced) return viewCache;
+    childKey.reset();
+  }
+  FIndexedNodeRef newEventCache;
   if (!childKey) {
     FNodeRef node;
     if (viewCache->cachedServerSnap()->isFiltered()) {
@@ -130,7 +138,7 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
                                                            childChangePath, source, &accumulator)
                                   : oldEventSnap->indexedNode();
   }
-  return viewCache->updateEventSnap(newEventCache, oldEventSnap->isFullyInitialized() || changePath->isEmpty(),
+  return viewCache->updateEventSnap(newEventCache, oldEventSnap->isFullyInitialized() || !childKey,
                                     filter_->filtersNodes());
 }
 

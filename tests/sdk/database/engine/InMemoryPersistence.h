@@ -131,7 +131,7 @@ class InMemoryPersistence : public FSyncPersistence {
   }
   Tracked& trackedFor(const FQuerySpecRef& query) {
     if (Tracked* t = find(query)) return *t;
-    tracked.push_back(Tracked{query});
+    tracked.push_back(Tracked{query, false, false, {}});
     return tracked.back();
   }
 };

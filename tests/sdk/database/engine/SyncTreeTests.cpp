@@ -331,3 +331,27 @@ TEST(SyncTreeWithoutPersistenceTest, WorksWithoutAPersistenceManagerOrListenBloc
   tree->removeEventRegistration(value, defaultQuery(".info"), nullptr);
   EXPECT_TRUE(tree->syncPointTree()->isEmpty());
 }
+
+TEST_F(SyncTreeFixture, AWindowBelowADefaultListenerMovesWithTheServerDataItIsGiven) {
+  // The limited view's complete-child source is handed the data of the default view above; that
+  // data must already hold the change being applied, or a stale child moves into the window.
+  tree->addEventRegistration(valueRegistration(1), defaultQuery("/"));
+  auto lastTwo = valueRegistration(2);
+  tree->addEventRegistration(lastTwo, query("b", params()->orderBy(FValueIndex::valueIndex())->limitToLast(2)));
+  tree->applyServerOverwriteAtPath(FPath::empty(), node(R"({"b":{"a":"y","c":"x","d":"z"}})"));
+  answer("/ {}", "ok");
+  auto events = tree->applyServerMergeAtPath(
+      path("b"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"b":4,"c":2,"d":1})")));
+  EXPECT_EQ(describeFor(events, lastTwo), (Strings{R"(value /b {"a":"y","b":4})"}));
+}
+
+TEST_F(SyncTreeFixture, ServerChildrenReplacingALeafChangeTheValueEvenUnderAPendingWrite) {
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, defaultQuery("/"));
+  tree->applyServerOverwriteAtPath(FPath::empty(), node(R"("x")"));
+  answer("/ {}", "ok");
+  tree->applyUserMergeAtPath(FPath::empty(), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"b":null})")), 1);
+  auto events = tree->applyServerMergeAtPath(
+      path("b"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":"x"})")));
+  EXPECT_EQ(describe(events), (Strings{"value / null"}));
+}

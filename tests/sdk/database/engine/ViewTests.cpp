@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "EngineTestSupport.h"
+#include "sdk/database/core/FKeepSyncedEventRegistration.h"
 #include "sdk/database/core/FUtilities.h"
 #include "sdk/database/core/FView.h"
 #include "sdk/database/core/FWriteTree.h"
@@ -89,4 +90,21 @@ TEST(ViewTest, OperationsYieldEventsForEveryRegistration) {
                                     writes->childWritesForPath(path("p")), nullptr);
   EXPECT_EQ(describe(result.events), (Strings{"added /p/b 2 prev=a", R"(value /p {"a":1,"b":2})"}));
   ASSERT_EQ(result.changes.size(), 2u);
+}
+
+TEST(ViewTest, TheWildcardHandleTakesUserRegistrationsButNotTheKeepSyncedOne) {
+  FView view(defaultQuery("p"), caches("{}", true, "{}", true));
+  const FEventRegistrationRef keepSynced = FKeepSyncedEventRegistration::instance();
+  view.addEventRegistration(valueRegistration(1));
+  view.addEventRegistration(keepSynced);
+  view.addEventRegistration(childRegistration(2, {FEventTypeChildAdded}));
+  view.removeEventRegistration(valueRegistration(kFEventRegistrationAllHandles), nullptr);
+  ASSERT_EQ(view.eventRegistrations().size(), 1u);
+  EXPECT_EQ(view.eventRegistrations()[0], keepSynced);
+  EXPECT_TRUE(view.initialEvents(keepSynced).empty());
+
+  view.addEventRegistration(valueRegistration(3));
+  view.removeEventRegistration(keepSynced, nullptr);
+  ASSERT_EQ(view.eventRegistrations().size(), 1u);
+  EXPECT_EQ(view.eventRegistrations()[0]->handle(), 3u);
 }

@@ -14,6 +14,7 @@
 #include "sdk/database/persistence/FLevelDBStorageEngine.h"
 #include "sdk/database/realtime/FRepoInfo.h"
 #include "tests/sdk/database/persistence/PersistenceTestSupport.h"
+#include "tests/support/ChildProcess.h"
 
 using namespace persistencetest;
 
@@ -305,12 +306,10 @@ TEST(LevelDBStorageEngineDamage, AFolderOutsideTheStorageRootIsRefused) {
 // -- Restart in another process --------------------------------------------------------------------
 
 // The child half of the restart test: writes through an engine and leaves without closing it, as
-// a process that is killed would. Runs only when the parent starts it.
-TEST(LevelDBStorageEngineRestartChild, WritesAndExitsWithoutClosing) {
-  const char* home = std::getenv("SA_DB_RESTART_CHILD_HOME");
-  if (!home) GTEST_SKIP() << "runs only as the child of the restart test";
+// a process that is killed would. Disabled, so that only the parent runs it, in a child process.
+TEST(LevelDBStorageEngineRestart, DISABLED_ChildWritesAndExitsWithoutClosing) {
   const std::string ownHome = NSHomeDirectory();
-  setenv("SPECTRUM_ANALYSER_HOME", home, 1);
+  ASSERT_TRUE(testsupport::adoptSharedApplicationHome()) << "runs only as the child of the restart test";
   auto* engine = new FLevelDBStorageEngine(kFolder);  // never deleted: the process just ends
   engine->saveUserOverwrite(node(R"({"n": 1})"), path("/one"), 41);
   engine->saveUserMerge(FSnapshotUtilities::compoundWriteFromDictionary(Value{{"x", 2}}, "update"), path("/two"), 42);
@@ -322,10 +321,10 @@ TEST(LevelDBStorageEngineRestartChild, WritesAndExitsWithoutClosing) {
 }
 
 TEST(LevelDBStorageEngineRestart, WhatAProcessWroteBeforeItEndedIsThereForTheNextProcess) {
-  const std::string home = NSHomeDirectory();
-  const std::string command = "SA_DB_RESTART_CHILD_HOME='" + home + "' /proc/" + std::to_string(getpid()) +
-                              "/exe --gtest_filter=LevelDBStorageEngineRestartChild.* > /dev/null 2>&1";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  const auto child = testsupport::runTestInChildProcess(
+      "LevelDBStorageEngineRestart.DISABLED_ChildWritesAndExitsWithoutClosing",
+      {{testsupport::kSharedHomeVariable, NSHomeDirectory()}});
+  ASSERT_EQ(child.exitCode, 0) << child.output;
 
   auto engine = openEngine();
   std::vector<FWriteRecordRef> writes = engine->userWrites();

@@ -1,0 +1,149 @@
+// Fetch answers that are not what a client hopes for: server error objects, bodies that are not
+// JSON, fields of the wrong kind, answers beyond the reader's limits, transport failures.
+#include <gtest/gtest.h>
+
+#include "tests/sdk/remote_config/RemoteConfigTestSupport.h"
+
+using namespace rc_test;
+using testsupport::RemoteConfigServer;
+using Status = ZIRRemoteConfigFetchStatus;
+
+namespace {
+
+const nlohmann::json kExperiment = {{"experimentId", "exp_1"},
+                                    {"variantId", "1"},
+                                    {"experimentStartTime", "2024-03-01T10:00:00.000Z"}};
+
+class RemoteConfigAnswers : public RemoteConfigFixture {
+ protected:
+  // A good fetch, activated, with an experiment: the state later answers must leave alone.
+  std::shared_ptr<ZIRRemoteConfig> configureWithGoodState() {
+    auto rc = configure();
+    rc->setDefaults({{"d", "default"}});
+    server->script({RemoteConfigServer::update({{"k", "good"}}, "etag-good", nlohmann::json::array({kExperiment}),
+                                               nlohmann::json{{"k", {{"choiceId", "c1"}}}})});
+    EXPECT_EQ(fetch(*rc).status, Status::Success);
+    EXPECT_TRUE(activate(*rc).changed);
+    return rc;
+  }
+};
+
+}  // namespace
+
+TEST_F(RemoteConfigAnswers, AServerErrorObjectInsideA200IsAFailureThatChangesNothing) {
+  auto rc = configureWithGoodState();
+  const Value before = storedState(*rc);
+  server->script({RemoteConfigServer::serverError({{"code", 403}, {"status", "PERMISSION_DENIED"}, {"message", "nope"}}),
+                  RemoteConfigServer::serverError({{"code", 500}}),
+                  RemoteConfigServer::serverError("just text")});
+  auto full = fetch(*rc, 0);
+  EXPECT_EQ(full.status, Status::Failure);
+  ASSERT_TRUE(full.error);
+  EXPECT_EQ(full.error->code(), kZIRRemoteConfigErrorInternalError);
+  EXPECT_EQ(full.error->localizedDescription(),
+            "RCN Fetch Failure: Server returned error:code: 403. Status: PERMISSION_DENIED. Message: nope");
+  EXPECT_TRUE(logs->contains("I-RCN000044] RCN Fetch Failure: Server returned error:code: 403."));
+  auto partial = fetch(*rc, 0);
+  EXPECT_EQ(partial.error->localizedDescription(), "RCN Fetch Failure: Server returned error:code: 500");
+  auto bare = fetch(*rc, 0);
+  EXPECT_EQ(bare.error->localizedDescription(), "RCN Fetch Failure: Server returned error:");
+  // No status, metadata, back-off or tag changed.
+  EXPECT_EQ(storedState(*rc), before);
+  EXPECT_EQ(rc->lastFetchStatus(), Status::Success);
+  EXPECT_EQ(rc->settings()->exponentialBackoffRetryInterval(), 0);
+}
+
+TEST_F(RemoteConfigAnswers, ABodyThatIsNotJSONCountsAsASuccessThatLeavesTheContent) {
+  auto rc = configureWithGoodState();
+  const Value before = storedState(*rc);
+  server->script({RemoteConfigServer::raw(200, "<html>maintenance</html>", "text/html"),
+                  RemoteConfigServer::raw(200, ""), RemoteConfigServer::raw(200, "42")});
+  for (int i = 0; i < 3; ++i) {
+    auto answer = fetch(*rc, 0);
+    EXPECT_EQ(answer.status, Status::Success);
+    EXPECT_FALSE(answer.error);
+  }
+  EXPECT_TRUE(logs->contains("I-RCN000042] RCN Fetch failure:"));
+  EXPECT_TRUE(logs->contains("Empty response with no fetched config."));
+  Value after = storedState(*rc);
+  EXPECT_EQ(after["fetched"], before["fetched"]);
+  EXPECT_EQ(after["experimentPayloads"], before["experimentPayloads"]);
+  EXPECT_EQ(after["lastETag"], "etag-good");  // no tag in the answer: the stored one stays
+  EXPECT_GT(after["lastETagUpdateTime"].get<double>(), before["lastETagUpdateTime"].get<double>());
+  EXPECT_EQ(after["successFetchTimes"].size(), 4u);
+  // The update time moved on, so activation runs (and finds the same values).
+  EXPECT_TRUE(activate(*rc).changed);
+  EXPECT_EQ(text(rc->configValueForKey("k")), "good");
+}
+
+TEST_F(RemoteConfigAnswers, FieldsOfTheWrongKindAreRefusedBeforeAnythingChanges) {
+  auto rc = configureWithGoodState();
+  const Value before = storedState(*rc);
+  const std::vector<nlohmann::json> malformed = {
+      {{"state", "UPDATE"}, {"entries", {{"k", 1}}}},
+      {{"state", "UPDATE"}, {"entries", {{"k", "new"}, {"other", nullptr}}}},
+      {{"state", "UPDATE"}, {"entries", nlohmann::json::array({"k"})}},
+      {{"state", "UPDATE"}, {"entries", {{"k", "new"}}}, {"personalizationMetadata", "p"}},
+      {{"state", "UPDATE"}, {"entries", {{"k", "new"}}}, {"experimentDescriptions", {{"x", 1}}}},
+      {{"state", "UPDATE"}, {"entries", {{"k", "new"}}}, {"experimentDescriptions", nlohmann::json::array({1})}},
+      {{"state", 7}, {"entries", {{"k", "new"}}}},
+      nlohmann::json::array({1, 2, 3}),
+  };
+  for (const auto& answer : malformed) {
+    server->script({RemoteConfigServer::json(answer, "etag-bad")});
+    auto result = fetch(*rc, 0);
+    EXPECT_EQ(result.status, Status::Failure) << answer.dump();
+    ASSERT_TRUE(result.error) << answer.dump();
+    EXPECT_EQ(result.error->code(), kZIRRemoteConfigErrorInternalError);
+    EXPECT_EQ(result.error->localizedDescription().rfind("RCN Fetch failure: malformed answer: ", 0), 0u)
+        << result.error->localizedDescription();
+    EXPECT_EQ(storedState(*rc), before) << answer.dump();
+  }
+  EXPECT_EQ(server->requestCount(), malformed.size() + 1);
+  EXPECT_EQ(rc->lastFetchStatus(), Status::Success);
+  EXPECT_FALSE(activate(*rc).changed);  // nothing new was fetched
+  EXPECT_EQ(text(rc->configValueForKey("k")), "good");
+}
+
+TEST_F(RemoteConfigAnswers, AnswersBeyondTheReadersLimitsAreRefused) {
+  auto rc = configureWithGoodState();
+  const Value before = storedState(*rc);
+  std::string deep = R"({"state":"UPDATE","entries":{"k":"new"},"extra":)";
+  deep += std::string(200, '[') + std::string(200, ']') + "}";
+  std::string huge = R"({"state":"UPDATE","entries":{"k":")" + std::string(9u << 20, 'x') + R"("}})";
+  server->script({RemoteConfigServer::raw(200, deep), RemoteConfigServer::raw(200, huge)});
+  auto tooDeep = fetch(*rc, 0);
+  EXPECT_EQ(tooDeep.status, Status::Failure);
+  EXPECT_NE(tooDeep.error->localizedDescription().find("nests deeper than 64 levels"), std::string::npos);
+  auto tooLarge = fetch(*rc, 0);
+  EXPECT_EQ(tooLarge.status, Status::Failure);
+  EXPECT_NE(tooLarge.error->localizedDescription().find("larger than the limit"), std::string::npos);
+  EXPECT_EQ(storedState(*rc), before);
+}
+
+TEST_F(RemoteConfigAnswers, ATransportFailureIsAFailureWithItsDescription) {
+  auto rc = configureWithGoodState();
+  server.reset();  // nobody listens on the port any more
+  auto result = fetch(*rc, 0);
+  EXPECT_EQ(result.status, Status::Failure);
+  ASSERT_TRUE(result.error);
+  EXPECT_EQ(result.error->domain(), kZIRRemoteConfigErrorDomain);
+  EXPECT_EQ(result.error->code(), kZIRRemoteConfigErrorInternalError);
+  EXPECT_FALSE(result.error->localizedDescription().empty());
+  EXPECT_TRUE(logs->contains("I-RCN000026] RCN Fetch failure:"));
+  EXPECT_EQ(rc->settings()->exponentialBackoffRetryInterval(), 120);
+  EXPECT_EQ(text(rc->configValueForKey("k")), "good");
+}
+
+TEST_F(RemoteConfigAnswers, WithoutAnInstallationTokenNothingIsSent) {
+  auto rc = configure();
+  installations.reset();  // the installations service cannot be reached
+  auto result = fetch(*rc);
+  EXPECT_EQ(result.status, Status::Failure);
+  ASSERT_TRUE(result.error);
+  EXPECT_EQ(result.error->code(), kZIRRemoteConfigErrorInternalError);
+  EXPECT_EQ(result.error->localizedDescription().rfind("Failed to get installations token. Error : ", 0), 0u);
+  EXPECT_EQ(server->requestCount(), 0u);
+  EXPECT_FALSE(rc->settings()->isFetchInProgress());
+  EXPECT_EQ(rc->lastFetchStatus(), Status::NoFetchYet);  // failures before sending change no metadata
+}
