@@ -17,10 +17,17 @@ double UITableViewDelegate::tableViewHeightForHeaderInSection(UITableView& table
 
 // ---- Cells ----
 
+// The content view is made with the cell and put into it once the cell is owned (a view cannot be
+// a superview while it is being constructed): when the cell joins a tree or is first laid out.
 UITableViewCell::UITableViewCell(std::string reuseIdentifier) : reuseIdentifier_(std::move(reuseIdentifier)) {
   contentView_ = std::make_shared<UIView>();
-  addSubview(contentView_);
 }
+
+void UITableViewCell::attachContentView() {
+  if (contentView_->superview().get() != this) insertSubview(contentView_, 0);
+}
+
+void UITableViewCell::didMoveToSuperview() { attachContentView(); }
 
 void UITableViewCell::setSelected(bool selected, bool) {
   if (selected_ == selected) return;
@@ -55,6 +62,7 @@ void UITableViewCell::prepareForReuse() {
 }
 
 void UITableViewCell::layoutSubviews() {
+  attachContentView();
   // The content fills the cell; its own subviews are placed by its constraints.
   contentView_->setFrame(bounds());
   setNeedsDisplay();
@@ -81,11 +89,17 @@ UITableViewHeaderFooterView::UITableViewHeaderFooterView(std::string reuseIdenti
   textLabel_ = std::make_shared<UILabel>();
   textLabel_->setFont(UIFont::systemFontOfSize(13));
   textLabel_->setTextColor(UIColor::colorWithWhite(0.43, 1));
-  addSubview(contentView_);
-  contentView_->addSubview(textLabel_);
 }
 
+void UITableViewHeaderFooterView::attachContentView() {
+  if (contentView_->superview().get() != this) insertSubview(contentView_, 0);
+  if (textLabel_->superview() != contentView_) contentView_->addSubview(textLabel_);
+}
+
+void UITableViewHeaderFooterView::didMoveToSuperview() { attachContentView(); }
+
 void UITableViewHeaderFooterView::layoutSubviews() {
+  attachContentView();
   const CGRect b = bounds();
   contentView_->setFrame(b);
   // The title sits at the bottom of the header, as the platform's grouped headers do.

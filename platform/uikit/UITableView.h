@@ -89,7 +89,11 @@ class UITableViewCell : public UIView {
   void layoutSubviews() override;
   void drawRect(const CGRect& rect) override;
 
+ protected:
+  void didMoveToSuperview() override;
+
  private:
+  void attachContentView();
   std::string reuseIdentifier_;
   std::shared_ptr<UIView> contentView_;
   bool selected_ = false, highlighted_ = false;
@@ -107,7 +111,11 @@ class UITableViewHeaderFooterView : public UIView {
   const std::shared_ptr<UILabel>& textLabel() const { return textLabel_; }
   void layoutSubviews() override;
 
+ protected:
+  void didMoveToSuperview() override;
+
  private:
+  void attachContentView();
   std::string reuseIdentifier_;
   std::shared_ptr<UIView> contentView_;
   std::shared_ptr<UILabel> textLabel_;

@@ -188,6 +188,11 @@ bool UIView::isDescendantOfView(const UIView* view) const {
 
 void UIView::insertSubview(const UIViewRef& view, size_t index) {
   if (!view) return;
+  if (weak_from_this().expired()) {
+    // A subview would have no superview to pass touches and layout to.
+    NSException::raise(NSInternalInconsistencyException,
+                       "a view takes subviews only once a shared pointer owns it (not while it is constructed)");
+  }
   if (isDescendantOfView(view.get())) {
     NSException::raise(NSInvalidArgumentException, "a view cannot be added to itself or to one of its subviews");
   }
