@@ -312,8 +312,9 @@ AVAudioSessionRouteDescription AVAudioSession::currentRoute() {
   std::string current;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (overrideBackend_) current = overrideBackend_->identifier();
-    else if (preferredInput_) current = preferredInput_->UID();
+    // The chosen input is the route's; else the input that captures.
+    if (preferredInput_) current = preferredInput_->UID();
+    else if (overrideBackend_) current = overrideBackend_->identifier();
     else current = effectiveSpecLocked();
   }
   if (current == "pulse") {
