@@ -39,6 +39,20 @@ void showTuning(const UIViewControllerRef& controller, const InputProfileRef& pr
 
 }  // namespace
 
+std::vector<InputProfileRef> profilesToOffer(const std::vector<InputProfileRef>& profiles,
+                                             const DeviceInputDescriptionRef& microphone) {
+  auto airPods = [](const InputProfileRef& p) { return p->inputDevice() && p->inputDevice()->isAnyAirpods(); };
+  if (profiles.size() == 3 && !microphone->isAnyAirpods() && airPods(profiles.front()) && airPods(profiles.back())) {
+    return profiles;
+  }
+  if (profiles.empty()) return {};
+  InputProfileRef chosen;
+  for (const auto& profile : profiles) {
+    if (profile->inputDevice() && profile->inputDevice()->isEqual(microphone)) chosen = profile;
+  }
+  return {chosen ? chosen : profiles.front()};
+}
+
 void newInputDeviceDetected(const UIViewControllerRef& controller, const NSNotification& notification) {
   auto microphone = notification.userObject<DeviceInputDescription>(DeviceInputsService::kExternalInputKey);
   if (!microphone || !controller) return;
@@ -76,16 +90,7 @@ void newInputDeviceDetected(const UIViewControllerRef& controller, const NSNotif
                                             StatusOverlay::showSuccessWithStatus(std::nullopt);
                                           });
   };
-  auto airPods = [](const InputProfileRef& p) { return p->inputDevice() && p->inputDevice()->isAnyAirpods(); };
-  if (profiles.size() == 3 && !microphone->isAnyAirpods() && airPods(profiles.front()) && airPods(profiles.back())) {
-    for (const auto& profile : profiles) alert->addAction(enableAction(profile));
-  } else if (!profiles.empty()) {
-    InputProfileRef chosen;
-    for (const auto& profile : profiles) {
-      if (profile->inputDevice() && profile->inputDevice()->isEqual(microphone)) chosen = profile;
-    }
-    alert->addAction(enableAction(chosen ? chosen : profiles.front()));
-  }
+  for (const auto& profile : profilesToOffer(profiles, microphone)) alert->addAction(enableAction(profile));
 
   vlxEventTracer::addEvent("microphone_popup_shown");
   alert->view()->setTintColor(tarn::namedColor("brandRed"));

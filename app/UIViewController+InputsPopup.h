@@ -10,6 +10,8 @@
 
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/uikit/UIViewController.h"
+#include "profiles/DeviceInputDescription.h"
+#include "profiles/InputProfile.h"
 
 namespace InputsPopup {
 
@@ -19,5 +21,12 @@ void initiateDefaultProfile(const UIViewControllerRef& controller);
 // Shows the popup over the controller for the microphone under "externalInput" in the
 // notification; a notification without one is ignored.
 void newInputDeviceDetected(const UIViewControllerRef& controller, const NSNotification& notification);
+
+// The profiles the popup offers to enable for the microphone, from those that exist for it (user
+// profiles first): all three when there are exactly three, the microphone is no AirPods model and
+// the first and last belong to AirPods models; otherwise the last one whose input equals the
+// microphone, or the first one when none does; none without profiles.
+std::vector<InputProfileRef> profilesToOffer(const std::vector<InputProfileRef>& profiles,
+                                             const DeviceInputDescriptionRef& microphone);
 
 }  // namespace InputsPopup
