@@ -30,7 +30,7 @@ std::shared_ptr<AUFilePlayer> AUFilePlayer::create(const std::string& url, const
   std::string step;
   if (OSStatus status = player->prepareAudioConverter(url, &step); status != noErr) {
     NSLog("%s = %-4.4s", step.c_str(), FourCCString(status).c_str());
-    if (error) *error = playerError(status, step + " failed for \"" + url + "\" (" + FormatOSStatus(status) + ")");
+    if (error) *error = playerError(status, step + " failed for \"" + url + "\": " + AudioStatusDescription(status));
     return nullptr;
   }
   player->notifier_ = std::thread([raw = player.get()] { raw->notifierLoop(); });

@@ -1,9 +1,9 @@
 #include "analysis/Calibration.h"
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
+#include "platform/foundation/FileAddress.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSString.h"
 
 namespace {
@@ -25,11 +25,15 @@ void Calibration::setCalibrations(Value values) { calibrations_ = asList(std::mo
 
 float Calibration::getCorrectionForFrequency(float) { return 0.0f; }
 
-Value Calibration::parseCalibrationText(const std::string& text) {
+Value Calibration::parseCalibrationText(const std::string& text, std::string* error) {
   Value result = Value::array();
   for (const std::string& rawLine : ns::split(text, "\n")) {
     const std::vector<std::string> fields = ns::split(ns::replaceAll(rawLine, ",", "."), " ");
     if (fields.size() < 2) continue;
+    if (result.size() == kMaxCalibrationPoints) {
+      if (error) *error = "more than " + std::to_string(kMaxCalibrationPoints) + " calibration points";
+      return Value::array();
+    }
     Value record = Value::object();
     record["frequency"] = static_cast<double>(ns::floatValue(fields[0]));
     record["volume"] = static_cast<double>(ns::floatValue(fields[1]));
@@ -40,14 +44,17 @@ Value Calibration::parseCalibrationText(const std::string& text) {
 }
 
 Value Calibration::parseCalibrationValues(const std::string& fileURL) {
-  std::string path = fileURL;
-  if (ns::hasPrefix(path, "file://")) path = path.substr(7);
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return Value::array();
-  std::ostringstream text;
-  text << file.rdbuf();
-  if (file.bad()) return Value::array();
-  return parseCalibrationText(text.str());
+  // An unreadable file still gives an empty list (no correction), but never silently: a
+  // calibration that quietly corrects nothing reads as a measurement that is off.
+  std::string error;
+  const std::optional<std::string> path = ns::pathFromFileURL(fileURL, &error);
+  std::string text;
+  if (path && ns::readFileContents(*path, kMaxCalibrationFileBytes, &text, &error)) {
+    Value values = parseCalibrationText(text, &error);
+    if (error.empty()) return values;
+  }
+  NSLog("Calibration file \"%s\" cannot be read: %s; no calibration is applied", fileURL.c_str(), error.c_str());
+  return Value::array();
 }
 
 LinearCalibration::LinearCalibration(Value values) : Calibration(std::move(values)) { extractPoints(); }

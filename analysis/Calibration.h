@@ -27,10 +27,18 @@ class Calibration {
   // Correction in dB at a frequency in Hz; 0 for the base class.
   virtual float getCorrectionForFrequency(float frequency);
 
+  // Limits of what a calibration file may hold: a measurement microphone's table has some hundreds
+  // of points, so anything near these is not a calibration file.
+  static constexpr size_t kMaxCalibrationFileBytes = size_t(1) << 20;
+  static constexpr size_t kMaxCalibrationPoints = 20000;
+
   // Reads a calibration text file (one "frequency volume [phase]" line per point, a point or a
-  // comma as decimal separator). A path or a file:// URL; unreadable files give an empty list.
+  // comma as decimal separator). A path or a file URL (percent escapes decoded, "file://localhost/"
+  // accepted). A file that cannot be read, or is larger than the limits above, gives an empty list
+  // and a log line that says why.
   static Value parseCalibrationValues(const std::string& fileURL);
-  static Value parseCalibrationText(const std::string& text);
+  // More than kMaxCalibrationPoints points give an empty list, with *error set.
+  static Value parseCalibrationText(const std::string& text, std::string* error = nullptr);
 
  protected:
   Value calibrations_;

@@ -58,8 +58,12 @@ void ORVCubicSpline::setPoints(const std::vector<Point>& input) {
 
 double ORVCubicSpline::interpolate(double x) const {
   if (points_.empty()) return x;
-  size_t i = points_.size() - 1;
-  while (i > 0 && points_[i].x > x) --i;
+  // The segment of the last point at or left of x (the first one left of all points, the last one
+  // for NaN): the points are sorted, so a binary search finds it. A chart asks for every bin of
+  // every frame, and a calibration can have thousands of points.
+  const auto after = std::upper_bound(points_.begin(), points_.end(), x,
+                                      [](double value, const Point& p) { return value < p.x; });
+  size_t i = after == points_.begin() ? 0 : size_t(after - points_.begin()) - 1;
   const double t = x - points_[i].x;
   const double b = static_cast<float>(b_[i]);
   const double c = static_cast<float>(c_[i]);

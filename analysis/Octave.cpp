@@ -1,9 +1,8 @@
 #include "analysis/Octave.h"
 
-#include <fstream>
-#include <sstream>
-
+#include "platform/foundation/FileAddress.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSString.h"
 
 std::vector<Octave> Octave::parseOctavesText(const std::string& text) {
@@ -17,12 +16,12 @@ std::vector<Octave> Octave::parseOctavesText(const std::string& text) {
 }
 
 std::vector<Octave> Octave::parseOctavesFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return {};
-  std::ostringstream text;
-  text << file.rdbuf();
-  if (file.bad()) return {};
-  return parseOctavesText(text.str());
+  std::string text, error;
+  if (!ns::readFileContents(path, kMaxTableFileBytes, &text, &error)) {
+    NSLog("Band table \"%s\" cannot be read: %s", path.c_str(), error.c_str());
+    return {};
+  }
+  return parseOctavesText(text);
 }
 
 std::vector<Octave> Octave::parseOctavesResources(const std::string& name) {

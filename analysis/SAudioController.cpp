@@ -9,6 +9,7 @@
 #include "platform/audio/AVAudioSession.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSRunLoop.h"
 
 AudioSessionService& AudioSessionService::sharedService() {
   static dispatch_once_t once;
@@ -39,6 +40,7 @@ std::shared_ptr<SAudioController> SAudioController::create() {
 }
 
 SAudioController::~SAudioController() {
+  cancelInputRetry();
   interruptionObserver_.reset();
   routeChangeObserver_.reset();
   mediaResetObserver_.reset();
@@ -85,6 +87,7 @@ void SAudioController::disposeMicUnit() {
 }
 
 void SAudioController::teardownChain() {
+  cancelInputRetry();     // the unit it would start goes now
   auFilePlayer_.reset();  // its destructor disposes of its unit first
   disposeMicUnit();
   *callbackData_ = CallbackData{};
@@ -184,17 +187,79 @@ bool SAudioController::setupFileIOUnit(NSErrorRef* error) {
   *callbackData_ = data;
   callbackData_->rioUnit = nullptr;
   auFilePlayer_ = std::move(player);
+  setAudioInputProblem("", false);  // the file is the input now
   return true;
 }
 
 OSStatus SAudioController::startIOUnit() {
   if (auFilePlayer_) return auFilePlayer_->play();
   OSStatus status = AudioOutputUnitStart(rioUnit_);
-  if (status != noErr) NSLog("couldn't start AURemoteIO: %d", int(status));
+  // A chart restarts its engine at every layout: the same failure, while the input is still
+  // missing for that reason, is not logged again.
+  if (status != noErr && !(status == failedStartStatus_ && !audioInputProblem_.empty()))
+    NSLog("couldn't start AURemoteIO: %d", int(status));
+  failedStartStatus_ = status;
+  noteCaptureStart(status);
   return status;
 }
 
+void SAudioController::noteCaptureStart(OSStatus status) {
+  if (status == noErr) {
+    cancelInputRetry();
+    setAudioInputProblem("", false);
+    return;
+  }
+  if (!rioUnit_) {
+    // The chain could not be set up (logged by setupMicIOUnit); waiting will not change that.
+    cancelInputRetry();
+    setAudioInputProblem("the capture unit could not be set up (" + FormatOSStatus(status) + ")", false);
+    return;
+  }
+  const bool retry = AVAudioSession::isTransientInputFailure(status);
+  if (retry && !inputRetryTimer_) {
+    std::weak_ptr<SAudioController> weak = weak_from_this();
+    inputRetryTimer_ = NSTimer::scheduledTimerWithTimeInterval(kInputRetryInterval, true, [weak](NSTimer& timer) {
+      if (auto self = weak.lock()) {
+        self->retryAudioInput();
+      } else {
+        timer.invalidate();
+      }
+    });
+  } else if (!retry) {
+    cancelInputRetry();
+  }
+  setAudioInputProblem(AVAudioSession::sharedInstance().describeInputProblem(status), retry);
+}
+
+void SAudioController::retryAudioInput() {
+  if (!rioUnit_ || auFilePlayer_) {
+    cancelInputRetry();
+    return;
+  }
+  // Straight to the unit: the start failure was logged once, not once a second.
+  noteCaptureStart(remoteio::isRunning(rioUnit_) ? noErr : AudioOutputUnitStart(rioUnit_));
+}
+
+void SAudioController::cancelInputRetry() {
+  if (!inputRetryTimer_) return;
+  inputRetryTimer_->invalidate();
+  inputRetryTimer_.reset();
+}
+
+void SAudioController::setAudioInputProblem(const std::string& problem, bool retrying) {
+  if (problem == audioInputProblem_) return;
+  const bool wasMissing = !audioInputProblem_.empty();
+  audioInputProblem_ = problem;
+  if (!problem.empty()) {
+    NSLog("No audio input: %s%s", problem.c_str(), retrying ? "; trying again every second" : "");
+  } else if (wasMissing) {
+    NSLog("Audio input is back");
+  }
+  NSNotificationCenter::defaultCenter().postNotificationName(kAudioInputDidChangeNotification, this);
+}
+
 OSStatus SAudioController::stopIOUnit() {
+  cancelInputRetry();  // a stopped chart does not wait for its input
   OSStatus status = noErr;
   if (auFilePlayer_) {
     auFilePlayer_->stop();

@@ -19,6 +19,8 @@
 #include "platform/audio/AudioUnit.h"
 #include "platform/foundation/NSNotificationCenter.h"
 
+class NSTimer;
+
 class BufferManager;
 class DCRejectionFilter;
 
@@ -65,6 +67,20 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   float getFileDuration() const;
   double sessionSampleRate() const;
   BufferManager* getBufferManagerInstance() const { return bufferManager_.get(); }
+
+  // ---- Whether the microphone chain has an input (what the chart shows) ----
+  // Posted on the main thread, with the engine as the object, whenever audioInputProblem changes.
+  static constexpr const char* kAudioInputDidChangeNotification = "SAudioControllerAudioInputDidChange";
+  // How often an engine without its input tries again.
+  static constexpr double kInputRetryInterval = 1.0;
+  // Empty once the microphone chain captured (or a file chain replaced it); otherwise why its last
+  // start found no input, in words with the platform's status in parentheses. When the cause can
+  // pass (the audio server does not answer, the source is not there) the engine tries again every
+  // kInputRetryInterval seconds on the main run loop until capture runs or the unit is stopped; a
+  // lost audio server (the media-services reset) leads here too.
+  const std::string& audioInputProblem() const { return audioInputProblem_; }
+  bool hasAudioInput() const { return audioInputProblem_.empty(); }
+  bool isWaitingForAudioInput() const { return inputRetryTimer_ != nullptr; }
   bool audioChainIsBeingReconstructed() const { return audioChainIsBeingReconstructed_.load(); }
 
   MathParams mathParams() const { return mathParams_; }
@@ -94,6 +110,12 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   void teardownChain();
   void disposeMicUnit();
   void rebuildAfterMediaReset();
+  // Records the result of starting the microphone unit: clears the problem, or sets it and, for a
+  // cause that can pass, keeps trying.
+  void noteCaptureStart(OSStatus status);
+  void setAudioInputProblem(const std::string& problem, bool retrying);
+  void retryAudioInput();
+  void cancelInputRetry();
 
   AudioUnit rioUnit_ = nullptr;
   std::unique_ptr<BufferManager> bufferManager_;
@@ -107,4 +129,7 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   std::string fileUrl_;
   std::unique_ptr<CallbackData> callbackData_;
   NSObserverTokenRef interruptionObserver_, routeChangeObserver_, mediaResetObserver_;
+  std::string audioInputProblem_;  // main thread
+  OSStatus failedStartStatus_ = noErr;
+  std::shared_ptr<NSTimer> inputRetryTimer_;
 };

@@ -4,6 +4,7 @@
 
 #include "analysis/BufferManager.h"
 #include "analysis/FrequencyWeighting.h"
+#include "analysis/NoAudioInputView.h"
 #include "analysis/SAudioController.h"
 #include "analysis/UISpectrumSonogramScaleView.h"
 #include "platform/foundation/NSDate.h"
@@ -89,8 +90,32 @@ void UISpectrumContainerView::initHelper() {
   needShowScale_ = true;
   addSubview(sonogramScaleView_);
 
+  // Over everything else of the chart area, sonogram scale included.
+  noAudioInputView_ = std::make_shared<NoAudioInputView>(r);
+  noAudioInputView_->setHidden(true);
+  addSubview(noAudioInputView_);
+  std::weak_ptr<UISpectrumContainerView> weak = self();
+  audioInputObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(
+      SAudioController::kAudioInputDidChangeNotification, nullptr, nullptr, [weak](const NSNotification& n) {
+        auto container = weak.lock();
+        if (container && n.object == container->audioController().get()) container->updateAudioInputState();
+      });
+  updateAudioInputState();  // the engine started before this container listened
+
   setDataProvideInterval(0.05);
   startDataProvide();
+}
+
+std::string UISpectrumContainerView::audioInputProblem() const {
+  auto controller = audioController();
+  return controller ? controller->audioInputProblem() : std::string();
+}
+
+void UISpectrumContainerView::updateAudioInputState() {
+  if (!noAudioInputView_) return;
+  const std::string problem = audioInputProblem();
+  noAudioInputView_->setReason(problem);
+  noAudioInputView_->setHidden(problem.empty());
 }
 
 // ---- Settings ----
@@ -384,7 +409,12 @@ void UISpectrumContainerView::layoutSubviews() {
   const CGRect r = getUpdatedSpectrumRect();
   if (spectrumView_) spectrumView_->setFrame(r);
   if (sonogramScaleView_) sonogramScaleView_->setFrame(r);
+  if (noAudioInputView_) {
+    noAudioInputView_->setFrame(r);
+    noAudioInputView_->setNeedsDisplay();
+  }
   if (isStarted_ && spectrumView_) spectrumView_->startAnimation();
+  updateAudioInputState();
   setNeedsDisplay();
 }
 

@@ -15,12 +15,14 @@
 #include "analysis/MathParams.h"
 #include "analysis/UIScaleView.h"
 #include "analysis/UISpectrumView.h"
+#include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/Value.h"
 #include "platform/graphics/NSStringDrawing.h"
 #include "platform/graphics/UIColor.h"
 #include "platform/graphics/UIFont.h"
 
 class NSTimer;
+class NoAudioInputView;
 class SAudioController;
 class UISpectrumSonogramScaleView;
 
@@ -128,6 +130,16 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
                   const std::vector<Value>& holdedMin, float dba, float dbb, float dbc, float dbz) override;
   void setFullOctaveOutput(const std::vector<float>& levels) override;
 
+  // ---- The engine's input ----
+  // Why the chart's engine has no audio input (empty while it has one). While there is a reason
+  // the chart shows "No audio input" and the reason over its dimmed plot (noAudioInputView), and
+  // keeps drawing; the engine picks its input up again by itself.
+  std::string audioInputProblem() const;
+  const std::shared_ptr<NoAudioInputView>& noAudioInputView() const { return noAudioInputView_; }
+  // Shows or hides noAudioInputView for the engine's current state (run on every change the
+  // engine posts, and at layout).
+  void updateAudioInputState();
+
   // ---- Layout and drawing ----
   void layoutSubviews() override;
   CGRect getUpdatedSpectrumRect();
@@ -209,6 +221,8 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   bool isStarted_ = false;
 
   std::shared_ptr<UISpectrumSonogramScaleView> sonogramScaleView_;
+  std::shared_ptr<NoAudioInputView> noAudioInputView_;
+  NSObserverTokenRef audioInputObserver_;
   bool needShowScale_ = false;
   CGSize paddings_{0, 0};
   std::shared_ptr<UISpectrumView> spectrumView_;

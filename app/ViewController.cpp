@@ -1,6 +1,7 @@
 // The analyser screen's set-up, its three modes and restores, and its small actions.
 #include "app/ViewController.h"
 
+#include "analysis/SAudioController.h"
 #include "app/AnalyserSettings.h"
 #include "app/AppDelegate.h"
 #include "app/UIColorExtension.h"
@@ -162,6 +163,18 @@ void ViewController::viewDidLoad() {
         vInputPlank->widthAnchor().constraintLessThanOrEqualToAnchorMultiplier(view()->widthAnchor(), 0.5),
     });
   }
+  // Readouts of an input that is gone would stand as if they were current: while the chart has no
+  // audio input (it says so over the plot) they read as before the first frame.
+  std::weak_ptr<ViewController> weak = self();
+  audioInputObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(
+      SAudioController::kAudioInputDidChangeNotification, nullptr, nullptr, [weak](const NSNotification& n) {
+        auto screen = weak.lock();
+        if (!screen || !screen->spectrumView || n.object != screen->spectrumView->audioController().get()) return;
+        if (screen->spectrumView->audioInputProblem().empty()) return;
+        screen->lblFloatingRight->setText("-- dB-A");
+        screen->lblFloatingLeft->setText("Peak: --");
+      });
+
   // 10. The input's default profile (a step of the automatic profile logic, switched off).
   InputsPopup::initiateDefaultProfile(shared_from_this());
 }

@@ -116,4 +116,5 @@ class ViewController : public UIViewController, public DataProvideDelegate {
   void applyFFTWindowFromStore();
   void applyFFTScaleFromStore();
   void applyChartLineStyle();
+  NSObserverTokenRef audioInputObserver_;
 };

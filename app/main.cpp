@@ -1,9 +1,9 @@
-// The analyser's entry point. With a desktop display and an audio server it opens the analyser
-// screen in a window on the live microphone; otherwise (or with --headless or --input FILE) it
-// plays an audio file as if it were the microphone, tours the three modes, writes a screenshot of
-// each to out/, prints the readouts and exits.
+// The analyser's entry point. With a desktop display it opens the analyser screen in a window on
+// the live microphone (the chart says "No audio input" while no audio server answers, and picks the
+// server up when it does); otherwise (or with --headless or --input FILE) it plays an audio file as
+// if it were the microphone, tours the three modes, writes a screenshot of each to out/, prints the
+// readouts and exits.
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "app/AnalyserTour.h"
@@ -11,7 +11,6 @@
 #include "app/LaunchOptions.h"
 #include "app/storyboards/MainStoryboard.h"
 #include "platform/audio/AVAudioSession.h"
-#include "platform/audio/PulseAudioInput.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/uikit/SDLWindowHost.h"
 #include "platform/uikit/UIApplication.h"
@@ -43,26 +42,35 @@ int main(int argc, char** argv) {
   AppDelegate::registerClass();
   UIScreen::mainScreen().configure(options->screen, options->scale);
 
-  std::string serverError;
-  const bool live = !options->input && !options->headless && SDLWindowHost::displayAvailable() &&
-                    pulse::ensureConnected(&serverError);
+  // A window needs a display that shows it; without one the run tours the screen headless.
+  const bool wantWindow = !options->input && !options->headless;
+  std::string noDisplay;
+  const bool live = wantWindow && SDLWindowHost::displayAvailable(&noDisplay);
+  if (wantWindow && !live)
+    std::fprintf(stderr, "spectrum-analyser: %s; analysing the demo input without a window\n", noDisplay.c_str());
+  auto& session = AVAudioSession::sharedInstance();
   if (!live) {
-    std::string file = options->input ? *options->input : NSBundle::mainBundle().pathForResource("demo", "wav").value_or("");
-    std::error_code ec;
-    if (file.empty() || !std::filesystem::is_regular_file(file, ec)) {
-      std::fprintf(stderr, "spectrum-analyser: audio file \"%s\" not found\n",
-                   file.empty() ? "demo.wav (resources)" : file.c_str());
+    const std::string file =
+        options->input ? *options->input : NSBundle::mainBundle().pathForResource("demo", "wav").value_or("");
+    if (file.empty()) {
+      std::fprintf(stderr, "spectrum-analyser: the demo input demo.wav is missing from the resources\n");
       return 1;
     }
-    auto& session = AVAudioSession::sharedInstance();
     session.setInputSpec("file:" + file);
-    OSStatus status = 0;
-    if (!session.inputBackend(&status)) {
-      std::fprintf(stderr, "spectrum-analyser: \"%s\" cannot be played as audio input (status %d)\n", file.c_str(),
-                   static_cast<int>(status));
-      return 1;
-    }
-    std::printf("analysing %s\n", file.c_str());
+  }
+  // An input that cannot work ends the run with one clear message; an audio server that does not
+  // answer (yet) leaves the chart saying "No audio input" until it does.
+  const AVAudioSession::InputCheck check = session.checkInput();
+  if (check.result == AVAudioSession::InputCheck::Unusable ||
+      (!live && check.result != AVAudioSession::InputCheck::Ready)) {
+    std::fprintf(stderr, "spectrum-analyser: cannot use the audio input: %s\n", check.problem.c_str());
+    return 1;
+  }
+  if (check.result == AVAudioSession::InputCheck::Unavailable)
+    std::fprintf(stderr, "spectrum-analyser: no audio input: %s; the chart picks the input up when the server answers\n",
+                 check.problem.c_str());
+  if (!live) {
+    std::printf("analysing %s\n", session.inputSpec().substr(5).c_str());
     const std::string outDir = options->outDir;
     UIApplicationSetRunner([outDir](UIApplication& app) { return AnalyserTour::run(app, outDir); });
   }

@@ -12,15 +12,26 @@ function(sa_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# sa_test(name SOURCES ... DEPS ...): a GoogleTest program, each test run as its own ctest case
-# in a fresh application home (see tests/support). Disabled tests (DISABLED_ names) are the halves
-# that a test runs in a second process (tests/support/ChildProcess.h); they are not ctest cases.
+# sa_test(name [AUDIO_SERVER] SOURCES ... DEPS ...): a GoogleTest program, each test run as its own
+# ctest case in a fresh application home (see tests/support). Disabled tests (DISABLED_ names) are
+# the halves that a test runs in a second process (tests/support/ChildProcess.h); they are not
+# ctest cases.
+# The audio server of the test run (scripts/test-services) is one shared sink and its monitor: a
+# test that plays into it or records from it hears every other such test. Only the tests of
+# programs marked AUDIO_SERVER may reach it, and ctest runs them one at a time (resource lock
+# "pulse_sink"); in every other program PULSE_SERVER names no server, so an engine started
+# there finds no audio server, the same on every run.
 function(sa_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "AUDIO_SERVER" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} sa_test_support GTest::gmock GTest::gtest)
+  set(properties TIMEOUT 300)
+  if(ARG_AUDIO_SERVER)
+    target_sources(${name} PRIVATE ${SA_ROOT}/tests/support/audio-server/UsesSharedAudioServer.cpp)
+    list(APPEND properties RESOURCE_LOCK pulse_sink)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-*DISABLED_*"
-                       PROPERTIES TIMEOUT 300 ${ARG_PROPERTIES})
+                       PROPERTIES ${properties} ${ARG_PROPERTIES})
 endfunction()
 
 # sa_bench(name SOURCES ... DEPS ...): a Google Benchmark program.

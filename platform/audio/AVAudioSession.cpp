@@ -1,8 +1,12 @@
 #include "platform/audio/AVAudioSession.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/audio/AVAudioSessionPorts.h"
 #include "platform/audio/AudioOutputBackend.h"
@@ -10,6 +14,7 @@
 #include "platform/audio/PulseAudioInput.h"
 #include "platform/audio/PulseAudioOutput.h"
 #include "platform/audio/TestAudioInput.h"
+#include "platform/foundation/FileAddress.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSNotificationCenter.h"
 
@@ -169,15 +174,15 @@ std::shared_ptr<AudioInputBackend> AVAudioSession::backendForSpecLocked(const st
   } else if (startsWith(input, "pulse:")) {
     backend = PulseAudioInput::create(input.substr(6));
   } else if (startsWith(input, "file:")) {
+    // Not logged here: every unit that starts asks again, and the caller says once, in words,
+    // what is wrong (describeInputProblem).
     OSStatus s = noErr;
     backend = FileAudioInput::create(input.substr(5), &s);
     if (!backend) {
-      NSLog("Audio input file \"%s\" cannot be played: %s", input.substr(5).c_str(), FormatOSStatus(s).c_str());
       if (status) *status = s;
       return nullptr;
     }
   } else {
-    NSLog("Unknown audio input \"%s\" (use pulse, pulse:<source>, file:<path> or test)", input.c_str());
     if (status) *status = kAudio_ParamError;
     return nullptr;
   }
@@ -206,6 +211,87 @@ std::shared_ptr<AudioInputBackend> AVAudioSession::inputBackend(OSStatus* status
     return overrideBackend_;
   }
   return backendForSpecLocked(effectiveSpecLocked(), status);
+}
+
+namespace {
+bool isKnownInputKind(const std::string& input) {
+  return input == "test" || input == "pulse" || startsWith(input, "pulse:") || startsWith(input, "file:");
+}
+
+// Why a file cannot be an input, before libsndfile is asked: the reasons a status cannot tell.
+std::string fileProblem(const std::string& path) {
+  struct stat st;
+  if (path.empty()) return "no file named";
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? AudioStatusDescription(kAudio_FileNotFoundError) : std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "is a directory";
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  return "";
+}
+}  // namespace
+
+std::string AVAudioSession::describeInputProblem(OSStatus status) {
+  std::string input;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (overrideBackend_) return overrideBackend_->identifier() + ": " + AudioStatusDescription(status);
+    input = effectiveSpecLocked();
+  }
+  if (!isKnownInputKind(input))
+    return "unknown audio input \"" + input + "\" (use pulse, pulse:<source>, file:<path> or test)";
+  if (startsWith(input, "file:")) {
+    const std::string path = input.substr(5);
+    std::string problem = fileProblem(ns::pathFromFileURL(path).value_or(path));
+    if (problem.empty()) problem = AudioStatusDescription(status);
+    return "\"" + path + "\": " + problem;
+  }
+  if (status == kAudioHardwareBadDeviceError) {
+    if (input == "pulse") return "the audio server has no default audio source (" + FormatOSStatus(status) + ")";
+    return "no audio source \"" + input.substr(6) + "\" on the audio server (" + FormatOSStatus(status) + ")";
+  }
+  return AudioStatusDescription(status);
+}
+
+bool AVAudioSession::isTransientInputFailure(OSStatus status) {
+  return status == kAudioUnitErr_NoConnection || status == kAudioHardwareBadDeviceError;
+}
+
+AVAudioSession::InputCheck AVAudioSession::checkInput() {
+  InputCheck check;
+  std::string input;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (overrideBackend_) return check;
+    input = effectiveSpecLocked();
+  }
+  auto refuse = [&](InputCheck::Result result, OSStatus status, std::string problem) {
+    check.result = result;
+    check.status = status;
+    check.problem = std::move(problem);
+    return check;
+  };
+  if (!isKnownInputKind(input)) return refuse(InputCheck::Unusable, kAudio_ParamError, describeInputProblem(kAudio_ParamError));
+  if (startsWith(input, "pulse")) {
+    std::string error;
+    if (!pulse::ensureConnected(&error))
+      return refuse(InputCheck::Unavailable, kAudioUnitErr_NoConnection,
+                    AudioStatusDescription(kAudioUnitErr_NoConnection) + ": " + error);
+    if (input == "pulse") return check;  // a default source that is missing may still appear
+    const std::string name = input.substr(6);
+    const auto sources = pulse::listSources();
+    std::string names;
+    for (const auto& source : sources) {
+      if (source.name == name) return check;
+      names += (names.empty() ? "" : ", ") + source.name;
+    }
+    return refuse(InputCheck::Unusable, kAudioHardwareBadDeviceError,
+                  describeInputProblem(kAudioHardwareBadDeviceError) +
+                      (names.empty() ? "; the server has no sources" : "; its sources: " + names));
+  }
+  if (startsWith(input, "file:")) {
+    OSStatus status = noErr;
+    if (!inputBackend(&status)) return refuse(InputCheck::Unusable, status, describeInputProblem(status));
+  }
+  return check;
 }
 
 std::vector<AVAudioSessionPortDescriptionRef> AVAudioSession::availableInputs() {

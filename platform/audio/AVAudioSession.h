@@ -175,6 +175,25 @@ class AVAudioSession {
   // be opened (no audio server, unreadable file, unknown input name).
   std::shared_ptr<AudioInputBackend> inputBackend(OSStatus* status = nullptr);
 
+  // Whether the current input can capture, and if not why. Unusable cannot change by waiting: an
+  // input name of an unknown kind, a file that does not exist, is a directory or is not audio, a
+  // source the audio server does not have. Unavailable may: the audio server does not answer (a
+  // chart then shows that it has no input and picks the server up when it answers). Connects to
+  // the audio server when the input is one of its sources.
+  struct InputCheck {
+    enum Result { Ready, Unavailable, Unusable };
+    Result result = Ready;
+    OSStatus status = noErr;
+    std::string problem;  // in words, with the platform's status in parentheses
+  };
+  InputCheck checkInput();
+  // Why the current input failed to capture with `status`, in words naming the input (the file,
+  // the source), with the status in parentheses.
+  std::string describeInputProblem(OSStatus status);
+  // Whether a capture that failed with `status` may start later without anything changing here
+  // (the audio server or the source may come back).
+  static bool isTransientInputFailure(OSStatus status);
+
   // Where started units with output enabled play: the backend set by setOutputBackend (tests),
   // otherwise the PulseAudio server when one answers, otherwise none (output is discarded and
   // units without input run on a real-time clock).

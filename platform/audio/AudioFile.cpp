@@ -2,9 +2,13 @@
 
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+
+#include "platform/foundation/FileAddress.h"
 
 struct OpaqueAudioFileID {
   SNDFILE* file = nullptr;
@@ -12,13 +16,17 @@ struct OpaqueAudioFileID {
   int64_t position = 0;  // frame the next sequential read starts at
 };
 
-OSStatus AudioFileOpenURL(const std::string& path, int8_t permissions, uint32_t, AudioFileID* out) {
+OSStatus AudioFileOpenURL(const std::string& url, int8_t permissions, uint32_t, AudioFileID* out) {
   if (!out) return kAudio_ParamError;
   *out = nullptr;
   if (permissions != kAudioFileReadPermission) return kAudio_ParamError;
+  const std::optional<std::string> decoded = ns::pathFromFileURL(url);
+  if (!decoded) return kAudio_FileNotFoundError;
+  const std::string& path = *decoded;
   struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return kAudio_FileNotFoundError;
+  if (::stat(path.c_str(), &st) != 0) return kAudio_FileNotFoundError;
   if (!S_ISREG(st.st_mode)) return kAudioFileUnsupportedFileTypeError;
+  if (::access(path.c_str(), R_OK) != 0) return kAudioFilePermissionsError;
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (!file) return kAudioFileUnsupportedFileTypeError;

@@ -20,10 +20,11 @@ constexpr AudioFilePropertyID kAudioFilePropertyMaximumPacketSize = FourCC("psze
 constexpr AudioFilePropertyID kAudioFilePropertyPacketSizeUpperBound = FourCC("pkub");
 constexpr AudioFilePropertyID kAudioFilePropertyMagicCookieData = FourCC("mgic");
 
-// Opens a file for reading. kAudio_FileNotFoundError when the path does not exist,
-// kAudioFileUnsupportedFileTypeError when it is not an audio file libsndfile can read,
-// kAudio_ParamError for a write permission or a null out pointer.
-OSStatus AudioFileOpenURL(const std::string& path, int8_t permissions, uint32_t fileTypeHint,
+// Opens a file for reading; `url` is a path or a file URL (ns::pathFromFileURL).
+// kAudio_FileNotFoundError when it names no file, kAudioFilePermissionsError when the file may
+// not be read, kAudioFileUnsupportedFileTypeError when it is not a regular file or not an audio
+// file libsndfile can read, kAudio_ParamError for a write permission or a null out pointer.
+OSStatus AudioFileOpenURL(const std::string& url, int8_t permissions, uint32_t fileTypeHint,
                           AudioFileID* outAudioFile);
 OSStatus AudioFileClose(AudioFileID audioFile);
 // Size of a property's value; the magic cookie has size 0 (these formats carry none).

@@ -33,3 +33,28 @@ std::string FourCCString(OSStatus status) {
     if (!std::isprint(static_cast<unsigned char>(c))) c = '?';
   return s;
 }
+
+std::string AudioStatusDescription(OSStatus status) {
+  const char* words = nullptr;
+  switch (status) {
+    case noErr: words = "no error"; break;
+    case kAudio_FileNotFoundError: words = "no such file"; break;
+    case kAudioFilePermissionsError: words = "permission denied"; break;
+    case kAudioFileUnsupportedFileTypeError: words = "not an audio file"; break;
+    case kAudioFileInvalidFileError: words = "damaged or empty audio file"; break;
+    case kAudioFileUnspecifiedError: words = "the audio file cannot be read"; break;
+    case kAudioFileEndOfFileError: words = "end of the audio file"; break;
+    case kAudioFilePositionError: words = "position outside the audio file"; break;
+    case kAudioConverterErr_FormatNotSupported: words = "audio format not supported"; break;
+    case kAudioUnitErr_NoConnection: words = "audio server unavailable"; break;
+    case kAudioHardwareBadDeviceError: words = "no such audio source"; break;
+    case kAudio_MemFullError: words = "too many listeners on one input"; break;
+    case kAudio_ParamError: words = "invalid argument"; break;
+    case kAudioUnitErr_FormatNotSupported: words = "stream format not supported"; break;
+    case kAudioUnitErr_Uninitialized: words = "audio unit not initialised"; break;
+    case kAudioUnitErr_CannotDoInCurrentContext: words = "not allowed at this point"; break;
+    default: break;
+  }
+  const std::string code = FormatOSStatus(status);
+  return std::string(words ? words : "audio error") + " (" + code + ")";
+}

@@ -21,6 +21,10 @@ constexpr uint32_t FourCC(const char (&code)[5]) {
 // quotes when all four bytes (most significant first) are printable, otherwise "%d" for
 // -199,999..199,999 and "0x%x" beyond.
 std::string FormatOSStatus(OSStatus status);
+// What went wrong, in words, followed by the status in parentheses as FormatOSStatus prints it:
+// "no such file (-43)", "not an audio file ('typ?')", "audio server unavailable (-10876)". A
+// status without words of its own reads "audio error (<status>)".
+std::string AudioStatusDescription(OSStatus status);
 // The status's four bytes, most significant first, as characters (for "%-4.4s" log lines);
 // unprintable bytes become '?'.
 std::string FourCCString(OSStatus status);
@@ -43,11 +47,14 @@ constexpr OSStatus kAudioFileUnspecifiedError = FourCC("wht?");
 constexpr OSStatus kAudioFileUnsupportedFileTypeError = FourCC("typ?");
 constexpr OSStatus kAudioFileInvalidFileError = FourCC("dta?");
 constexpr OSStatus kAudioFileUnsupportedPropertyError = FourCC("pty?");
+constexpr OSStatus kAudioFilePermissionsError = FourCC("prm?");
 constexpr OSStatus kAudioFileBadPropertySizeError = FourCC("!siz");
 constexpr OSStatus kAudioFileEndOfFileError = -39;
 constexpr OSStatus kAudioFilePositionError = -40;
 constexpr OSStatus kAudioConverterErr_FormatNotSupported = FourCC("fmt?");
 constexpr OSStatus kAudioConverterErr_InvalidInputSize = FourCC("insz");
+// The input names a capture source the audio server does not have.
+constexpr OSStatus kAudioHardwareBadDeviceError = FourCC("!dev");
 
 constexpr AudioFormatID kAudioFormatLinearPCM = FourCC("lpcm");
 constexpr AudioFormatID kAudioFormatMPEG4AAC = FourCC("aac ");

@@ -1,5 +1,6 @@
 #include "platform/audio/FileAudioInput.h"
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -31,6 +32,13 @@ struct FileAudioInput::Reader {
     uint32_t n = std::min<uint32_t>(*packets, uint32_t(r->source.size() / r->format.mChannelsPerFrame));
     uint32_t bytes = uint32_t(r->source.size() * sizeof(float));
     OSStatus status = AudioFileReadPacketData(r->file, false, &bytes, nullptr, r->position, &n, r->source.data());
+    if (status == noErr && n == 0 && r->position > 0) {
+      // The header promised more frames than the file holds: loop at its real end.
+      r->position = 0;
+      n = std::min<uint32_t>(*packets, uint32_t(r->source.size() / r->format.mChannelsPerFrame));
+      bytes = uint32_t(r->source.size() * sizeof(float));
+      status = AudioFileReadPacketData(r->file, false, &bytes, nullptr, r->position, &n, r->source.data());
+    }
     if (status != noErr || n == 0) {
       *packets = 0;
       return status != noErr ? status : kAudioFileEndOfFileError;
@@ -63,6 +71,23 @@ std::shared_ptr<FileAudioInput> FileAudioInput::create(const std::string& path, 
   return input;
 }
 
+uint32_t FileAudioInput::readSamples(float* samples, uint32_t frames) {
+  uint32_t produced = 0;
+  if (samples && frames > 0) {
+    AudioBufferList list;
+    list.mNumberBuffers = 1;
+    list.mBuffers[0].mNumberChannels = 1;
+    list.mBuffers[0].mDataByteSize = frames * sizeof(float);
+    list.mBuffers[0].mData = samples;
+    produced = frames;
+    if (AudioConverterFillComplexBuffer(reader_->converter, Reader::supply, reader_.get(), &produced, &list,
+                                        nullptr) != noErr)
+      produced = 0;
+    std::fill(samples + produced, samples + frames, 0.0f);
+  }
+  return produced;
+}
+
 OSStatus FileAudioInput::startCapture() {
   thread_ = std::thread([this] { run(); });
   return noErr;
@@ -74,16 +99,7 @@ void FileAudioInput::run() {
   auto next = std::chrono::steady_clock::now();
   const auto period = std::chrono::duration<double>(double(chunk) / kAudioSampleRate);
   while (!stop_.load()) {
-    uint32_t frames = chunk;
-    AudioBufferList list;
-    list.mNumberBuffers = 1;
-    list.mBuffers[0].mNumberChannels = 1;
-    list.mBuffers[0].mDataByteSize = chunk * sizeof(float);
-    list.mBuffers[0].mData = samples.data();
-    if (AudioConverterFillComplexBuffer(reader_->converter, Reader::supply, reader_.get(), &frames, &list,
-                                        nullptr) != noErr)
-      frames = 0;
-    if (frames < chunk) std::fill(samples.begin() + frames, samples.end(), 0.0f);
+    readSamples(samples.data(), chunk);
     deliver(samples.data(), chunk);
     next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
     std::this_thread::sleep_until(next);

@@ -4,10 +4,10 @@
 
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "platform/audio/AVAudioSession.h"
 #include "platform/dispatch/Dispatch.h"
-#include "platform/foundation/NSLog.h"
 
 namespace {
 
@@ -30,6 +30,44 @@ struct Connection {
 };
 
 void postOnMain(std::function<void()> block) { DispatchQueue::main()->async(std::move(block)); }
+
+// How long a connection or a stream may take to get ready. A server that accepts the socket but
+// never answers would otherwise hold the caller (often the main thread) for good.
+constexpr int kReadyTimeoutMilliseconds = 3000;
+
+// Waits, with the main loop's lock held, until `ready` says it is done (true) or has failed
+// (false), or the timeout passes (false, *timedOut set).
+template <class Ready>
+bool waitWithTimeout(pa_threaded_mainloop* mainloop, Ready ready, bool* timedOut) {
+  *timedOut = false;
+  bool expired = false;
+  struct Alarm {
+    pa_threaded_mainloop* mainloop;
+    bool* expired;
+  } alarm{mainloop, &expired};
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop);
+  timeval when;
+  pa_timeval_add(pa_gettimeofday(&when), pa_usec_t(kReadyTimeoutMilliseconds) * PA_USEC_PER_MSEC);
+  pa_time_event* event = api->time_new(
+      api, &when,
+      [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+        auto* a = static_cast<Alarm*>(userdata);
+        *a->expired = true;
+        pa_threaded_mainloop_signal(a->mainloop, 0);
+      },
+      &alarm);
+  std::optional<bool> result;
+  while (!(result = ready())) {
+    if (expired) {
+      *timedOut = true;
+      result = false;
+      break;
+    }
+    pa_threaded_mainloop_wait(mainloop);
+  }
+  if (event) api->time_free(event);
+  return *result;
+}
 
 void onSubscription(pa_context*, pa_subscription_event_type_t type, uint32_t, void*) {
   const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
@@ -105,18 +143,24 @@ bool ensureConnected(std::string* error) {
     pa_threaded_mainloop_unlock(c.mainloop);
     return false;
   }
-  for (;;) {
-    pa_context_state_t state = pa_context_get_state(c.context);
-    if (state == PA_CONTEXT_READY) break;
-    if (!PA_CONTEXT_IS_GOOD(state)) {
-      if (error) *error = pa_strerror(pa_context_errno(c.context));
-      pa_context_disconnect(c.context);
-      pa_context_unref(c.context);
-      c.context = nullptr;
-      pa_threaded_mainloop_unlock(c.mainloop);
-      return false;
-    }
-    pa_threaded_mainloop_wait(c.mainloop);
+  bool timedOut = false;
+  const bool ready = waitWithTimeout(
+      c.mainloop,
+      [&]() -> std::optional<bool> {
+        const pa_context_state_t state = pa_context_get_state(c.context);
+        if (state == PA_CONTEXT_READY) return true;
+        if (!PA_CONTEXT_IS_GOOD(state)) return false;
+        return std::nullopt;
+      },
+      &timedOut);
+  if (!ready) {
+    if (error) *error = timedOut ? "the audio server does not answer" : pa_strerror(pa_context_errno(c.context));
+    pa_context_set_state_callback(c.context, nullptr, nullptr);
+    pa_context_disconnect(c.context);
+    pa_context_unref(c.context);
+    c.context = nullptr;
+    pa_threaded_mainloop_unlock(c.mainloop);
+    return false;
   }
   pa_context_set_subscribe_callback(c.context, onSubscription, nullptr);
   if (pa_operation* op = pa_context_subscribe(c.context, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr))
@@ -214,6 +258,8 @@ std::string defaultSourceName() {
 struct PulseAudioInput::Stream {
   pa_stream* stream = nullptr;
   PulseAudioInput* owner = nullptr;
+  bool wasReady = false;  // main loop thread (or with its lock held)
+  static void onState(pa_stream* s, void* userdata);
 };
 
 std::shared_ptr<PulseAudioInput> PulseAudioInput::create(std::string sourceName) {
@@ -225,11 +271,9 @@ std::string PulseAudioInput::identifier() const {
 }
 
 OSStatus PulseAudioInput::startCapture() {
-  std::string error;
-  if (!pulse::ensureConnected(&error)) {
-    NSLog("PulseAudio capture unavailable: %s", error.c_str());
-    return kNoServerStatus;
-  }
+  // Failures are the caller's to report (once, in words): a chart that waits for its server
+  // tries again every second.
+  if (!pulse::ensureConnected()) return kNoServerStatus;
   Connection& c = Connection::shared();
   pa_sample_spec sampleSpec;
   sampleSpec.format = PA_SAMPLE_FLOAT32NE;
@@ -240,6 +284,10 @@ OSStatus PulseAudioInput::startCapture() {
   attr.fragsize = AVAudioSession::sharedInstance().preferredFramesPerBuffer() * sizeof(float);
 
   pa_threaded_mainloop_lock(c.mainloop);
+  if (!c.context || !c.ready) {
+    pa_threaded_mainloop_unlock(c.mainloop);
+    return kNoServerStatus;
+  }
   auto stream = std::make_unique<Stream>();
   stream->owner = this;
   stream->stream = pa_stream_new(c.context, "capture", &sampleSpec, nullptr);
@@ -247,9 +295,7 @@ OSStatus PulseAudioInput::startCapture() {
     pa_threaded_mainloop_unlock(c.mainloop);
     return kNoServerStatus;
   }
-  pa_stream_set_state_callback(
-      stream->stream, [](pa_stream*, void*) { pa_threaded_mainloop_signal(Connection::shared().mainloop, 0); },
-      nullptr);
+  pa_stream_set_state_callback(stream->stream, &Stream::onState, stream.get());
   pa_stream_set_read_callback(
       stream->stream,
       [](pa_stream* s, size_t, void* userdata) {
@@ -266,27 +312,48 @@ OSStatus PulseAudioInput::startCapture() {
       },
       this);
   const char* device = sourceName_.empty() ? nullptr : sourceName_.c_str();
-  if (pa_stream_connect_record(stream->stream, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+  auto discard = [&](OSStatus status) {
+    pa_stream_set_read_callback(stream->stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream->stream, nullptr, nullptr);
+    pa_stream_disconnect(stream->stream);
     pa_stream_unref(stream->stream);
     pa_threaded_mainloop_unlock(c.mainloop);
-    return kNoServerStatus;
+    return status;
+  };
+  if (pa_stream_connect_record(stream->stream, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0)
+    return discard(pa_context_errno(c.context) == PA_ERR_NOENTITY ? kAudioHardwareBadDeviceError : kNoServerStatus);
+  bool timedOut = false;
+  const bool ready = waitWithTimeout(
+      c.mainloop,
+      [&]() -> std::optional<bool> {
+        const pa_stream_state_t state = pa_stream_get_state(stream->stream);
+        if (state == PA_STREAM_READY) return true;
+        if (!PA_STREAM_IS_GOOD(state)) return false;
+        return std::nullopt;
+      },
+      &timedOut);
+  if (!ready) {
+    // No such source (the server's answer) is worth telling apart: the source may be named wrong.
+    const bool noSuchSource = !timedOut && pa_context_errno(c.context) == PA_ERR_NOENTITY;
+    return discard(noSuchSource ? kAudioHardwareBadDeviceError : kNoServerStatus);
   }
-  for (;;) {
-    pa_stream_state_t state = pa_stream_get_state(stream->stream);
-    if (state == PA_STREAM_READY) break;
-    if (!PA_STREAM_IS_GOOD(state)) {
-      NSLog("PulseAudio capture of \"%s\" failed: %s", identifier().c_str(),
-            pa_strerror(pa_context_errno(c.context)));
-      pa_stream_set_read_callback(stream->stream, nullptr, nullptr);
-      pa_stream_unref(stream->stream);
-      pa_threaded_mainloop_unlock(c.mainloop);
-      return kNoServerStatus;
-    }
-    pa_threaded_mainloop_wait(c.mainloop);
-  }
+  stream->wasReady = true;
   stream_ = std::move(stream);
   pa_threaded_mainloop_unlock(c.mainloop);
   return noErr;
+}
+
+void PulseAudioInput::Stream::onState(pa_stream* s, void* userdata) {
+  auto* self = static_cast<Stream*>(userdata);
+  pa_threaded_mainloop_signal(Connection::shared().mainloop, 0);
+  const pa_stream_state_t state = pa_stream_get_state(s);
+  if (!self->wasReady || PA_STREAM_IS_GOOD(state)) return;
+  self->wasReady = false;
+  // The server ended a running capture (its source went away) while the connection lives on:
+  // like a lost server, engines rebuild and wait for the input to come back. A lost server is
+  // posted by the connection itself.
+  if (pa_context_get_state(pa_stream_get_context(s)) == PA_CONTEXT_READY)
+    postOnMain([] { AVAudioSession::sharedInstance().postMediaServicesReset(); });
 }
 
 PulseAudioInput::~PulseAudioInput() {

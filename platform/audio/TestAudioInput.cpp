@@ -12,5 +12,5 @@ void TestAudioInput::pushSamples(const float* samples, uint32_t frames) { delive
 
 OSStatus TestAudioInput::startCapture() {
   ++startCount_;
-  return noErr;
+  return startError_.load();
 }

@@ -22,6 +22,9 @@ class TestAudioInput : public AudioInputBackend {
   OSStatus renderStatus() const override { return renderError_.load(); }
 
   int startCount() const { return startCount_; }
+  // While set, starting the capture fails with this status (as a capture whose server is away
+  // does); noErr lets it start again.
+  void setStartError(OSStatus status) { startError_.store(status); }
 
  protected:
   OSStatus startCapture() override;
@@ -31,4 +34,5 @@ class TestAudioInput : public AudioInputBackend {
   std::string identifier_;
   std::atomic<OSStatus> renderError_{noErr};
   int startCount_ = 0;
+  std::atomic<OSStatus> startError_{noErr};
 };

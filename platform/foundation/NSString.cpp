@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace ns {
 
@@ -132,7 +133,14 @@ double doubleValue(std::string_view text) {
   return end == p ? 0 : v;
 }
 
-float floatValue(std::string_view text) { return static_cast<float>(doubleValue(text)); }
+float floatValue(std::string_view text) {
+  // A number beyond the float range reads as an infinity, as the platform's parse gives it; the
+  // plain conversion of such a double is undefined.
+  const double v = doubleValue(text);
+  if (v > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
+  if (v < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(v);
+}
 
 int64_t integerValue(std::string_view text) {
   std::string s(text);

@@ -102,7 +102,9 @@ static void build(Layout& out, cairo_t* cr, const std::string& text, const std::
   NSAttributes paragraph;
   for (size_t i = 0; i < attrs.size(); ++i) {
     const NSAttributes& a = attrs[i];
-    auto [start, end] = ranges[i];
+    // Plain copies: clang before 16 cannot capture structured bindings in the lambda below.
+    const auto start = ranges[i].first;
+    const auto end = ranges[i].second;
     if (start == 0) {
       if (a.lineSpacing) paragraph.lineSpacing = a.lineSpacing;
       if (a.alignment) paragraph.alignment = a.alignment;

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <string>
 
 #include "platform/foundation/NSLog.h"
 #include "platform/uikit/UICompositor.h"
@@ -32,12 +33,50 @@ void deliver(F&& f) {
     NSLog("SDLWindowHost: a touch handler raised: %s", e.what());
   }
 }
-}  // namespace
 
-bool SDLWindowHost::displayAvailable() {
+void stopVideo() {
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  // The last user of SDL lets go of what it keeps for the process (its D-Bus connection).
+  if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
+}
+
+// Starts SDL's video for the display the environment names; false with the reason in words. SDL
+// left to itself falls back to its offscreen driver when no server answers, and a window on it is
+// never seen: only the drivers of a desktop display count.
+bool startVideo(std::string* why) {
   const char* x = std::getenv("DISPLAY");
   const char* wl = std::getenv("WAYLAND_DISPLAY");
-  return (x && *x) || (wl && *wl);
+  const bool hasX = x && *x, hasWayland = wl && *wl;
+  if (!hasX && !hasWayland) {
+    if (why) *why = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    return false;
+  }
+  // The drivers of the servers the environment names, Wayland first; SDL_VIDEODRIVER still wins.
+  SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, hasWayland && hasX ? "wayland,x11" : hasX ? "x11" : "wayland",
+                          SDL_HINT_DEFAULT);
+  std::string named;
+  if (hasWayland) named += std::string("WAYLAND_DISPLAY \"") + wl + "\"";
+  if (hasX) named += std::string(named.empty() ? "" : " and ") + "DISPLAY \"" + x + "\"";
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    if (why) *why = "no display: " + named + " names no display server that answers (" + SDL_GetError() + ")";
+    return false;
+  }
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const std::string name = driver ? driver : "";
+  if (name != "x11" && name != "wayland") {
+    stopVideo();
+    if (why) *why = "no display: SDL's video driver \"" + name + "\" shows no window";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SDLWindowHost::displayAvailable(std::string* why) {
+  if (!startVideo(why)) return false;
+  stopVideo();
+  return true;
 }
 
 SDLWindowHost::SDLWindowHost() : impl_(std::make_unique<Impl>()) {}
@@ -48,18 +87,11 @@ bool SDLWindowHost::open(const std::shared_ptr<UIWindow>& window, const std::str
     if (error) *error = "no window to show";
     return false;
   }
-  if (!displayAvailable()) {
-    if (error) *error = "no display";
-    return false;
-  }
   // The window only shows composited frames: SDL's own GL renderer gains nothing and, on some X
   // servers, clashes with the GL context the views render with. A user's own setting still wins.
   SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
   SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    if (error) *error = SDL_GetError();
-    return false;
-  }
+  if (!startVideo(error)) return false;
   impl_->initialised = true;
   CGRect b = window->bounds();
   impl_->scale = window->contentScaleFactor();
@@ -171,6 +203,6 @@ void SDLWindowHost::close() {
   impl_->texture = nullptr;
   impl_->renderer = nullptr;
   impl_->sdlWindow = nullptr;
-  if (impl_->initialised) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  if (impl_->initialised) stopVideo();
   impl_->initialised = false;
 }

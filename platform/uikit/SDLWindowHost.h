@@ -14,8 +14,11 @@
 
 class SDLWindowHost {
  public:
-  // Whether a desktop display is reachable (X11 or Wayland).
-  static bool displayAvailable();
+  // Whether a desktop display is reachable: DISPLAY or WAYLAND_DISPLAY names a server that answers
+  // and SDL shows windows on it. SDL's offscreen and dummy drivers (its fallbacks when no server
+  // answers, or a user's SDL_VIDEODRIVER) show nothing and count as no display. False with the
+  // reason in words in *why.
+  static bool displayAvailable(std::string* why = nullptr);
 
   SDLWindowHost();
   ~SDLWindowHost();

@@ -6,6 +6,7 @@
 #include "analysis/Calibration.h"
 #include "analysis/ORVCubicSpline.h"
 #include "platform/foundation/NSPathUtilities.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 Value points(std::initializer_list<std::pair<double, double>> list) {
@@ -47,6 +48,49 @@ TEST(CalibrationText, ReadsFilesByPathOrURLAndMissingFilesGiveNothing) {
   EXPECT_TRUE(missing.empty());
   LinearCalibration none(missing);
   EXPECT_EQ(none.getCorrectionForFrequency(1000.0f), 0.0f);
+}
+
+TEST(CalibrationText, FileURLsAreDecodedAsURLs) {
+  const std::string dir = NSTemporaryDirectory() + "/cal dir";
+  ASSERT_TRUE(ns::createDirectory(dir));
+  const std::string path = dir + "/cal file.txt";
+  std::ofstream(path) << "20 1.5\n20000 -1,25 3";
+  EXPECT_EQ(Calibration::parseCalibrationValues(path).size(), 2u);
+  std::string encoded;
+  for (char c : path) encoded += c == ' ' ? std::string("%20") : std::string(1, c);
+  EXPECT_EQ(Calibration::parseCalibrationValues("file://" + encoded).size(), 2u);
+  EXPECT_EQ(Calibration::parseCalibrationValues("file://localhost" + encoded).size(), 2u);
+  // A plain path is taken as it stands: here a file really named with an escape in it.
+  const std::string literal = NSTemporaryDirectory() + "/cal%20file.txt";
+  std::ofstream(literal) << "100 1\n";
+  EXPECT_EQ(Calibration::parseCalibrationValues(literal).size(), 1u);
+}
+
+TEST(CalibrationText, AFileThatCannotBeReadIsReportedAndCorrectsNothing) {
+  ns::createDirectory(NSTemporaryDirectory());
+  struct Case {
+    std::string address;
+    std::string reason;
+  };
+  const std::string big = NSTemporaryDirectory() + "/big.txt";
+  std::ofstream(big) << std::string(Calibration::kMaxCalibrationFileBytes + 1, '1');
+  const std::string many = NSTemporaryDirectory() + "/many.txt";
+  {
+    std::ofstream out(many);
+    for (size_t i = 0; i <= Calibration::kMaxCalibrationPoints; ++i) out << i << " 1\n";
+  }
+  for (const Case& c : {Case{NSTemporaryDirectory() + "/absent.txt", "no such file"},
+                        Case{NSTemporaryDirectory(), "is a directory"},
+                        Case{"file://server.example/cal.txt", "server.example"},
+                        Case{"file:///tmp/cal%zz.txt", "escape"},
+                        Case{big, "larger than"},
+                        Case{many, "more than"}}) {
+    testsupport::LogCapture log;
+    const Value values = Calibration::parseCalibrationValues(c.address);
+    EXPECT_TRUE(values.is_array() && values.empty()) << c.address;
+    EXPECT_TRUE(log.contains("cannot be read")) << c.address;
+    EXPECT_TRUE(log.contains(c.reason)) << c.address << ": " << ::testing::PrintToString(log.lines());
+  }
 }
 
 TEST(LinearCalibration, InterpolatesInsideTheTableAndCorrectsNothingOutside) {

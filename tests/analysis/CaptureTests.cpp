@@ -1,10 +1,8 @@
 // The capture engine and the file player, driven by the hand-driven test input (deterministic
-// render cycles), and end to end through the private PulseAudio server and the virtual file input.
+// render cycles), and end to end through the virtual file input. (Capture through the shared audio
+// server is checked in AudioServerCaptureTests.cpp.)
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sndfile.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -21,41 +19,20 @@
 #include "platform/audio/TestAudioInput.h"
 #include "platform/audio/TestAudioOutput.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "tests/analysis/CaptureSupport.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ManualClock.h"
 
 namespace {
 
-std::string tempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / (name + "-" + std::to_string(::getpid()) + ".wav")).string();
-}
-
-std::string writeSine(const std::string& path, int rate, double seconds, double hz, double amplitude) {
-  SF_INFO info{};
-  info.samplerate = rate;
-  info.channels = 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  EXPECT_NE(f, nullptr);
-  std::vector<float> data(size_t(seconds * rate));
-  for (size_t i = 0; i < data.size(); ++i) data[i] = float(amplitude * std::sin(2 * M_PI * hz * double(i) / rate));
-  sf_writef_float(f, data.data(), sf_count_t(data.size()));
-  sf_close(f);
-  return path;
-}
+using capturetest::peakFrequency;
+using capturetest::tempPath;
+using capturetest::writeSine;
 
 std::vector<float> latest(BufferManager* m) {
   std::vector<float> frame(m->mFFTInputBufferLen);
   m->CopyLatestFrame(frame.data());
   return frame;
-}
-
-// The frequency of the loudest bin of the buffer manager's averaged spectrum.
-double peakFrequency(BufferManager* m) {
-  std::vector<float> spectrum(m->mFFTInputBufferLen / 2);
-  m->ComputeFFTOutput(spectrum.data(), MathParams{1, int32_t(m->mFFTInputBufferLen)});
-  size_t best = 1;
-  for (size_t i = 1; i < spectrum.size(); ++i)
-    if (spectrum[i] > spectrum[best]) best = i;
-  return double(best) * 44100.0 / m->mFFTInputBufferLen;
 }
 
 class EngineTest : public ::testing::Test {
@@ -230,6 +207,101 @@ TEST_F(EngineTest, MediaResetRebuildsOnTheMainThread) {
   EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
 }
 
+// Counts the lines of the log that contain `text`.
+size_t linesWith(const testsupport::LogCapture& log, const std::string& text) {
+  size_t n = 0;
+  for (const auto& line : log.lines()) n += line.find(text) != std::string::npos;
+  return n;
+}
+
+TEST_F(EngineTest, AnInputThatCannotStartIsReportedOnceAndTriedAgainUntilItStarts) {
+  testsupport::ManualClock clock;
+  testsupport::LogCapture log;
+  int changes = 0;
+  auto observer = NSNotificationCenter::defaultCenter().addObserverForName(
+      SAudioController::kAudioInputDidChangeNotification, nullptr, nullptr, [&](const NSNotification&) { ++changes; });
+  input->setStartError(kAudioUnitErr_NoConnection);  // the audio server does not answer
+  auto engine = SAudioController::create();
+  EXPECT_TRUE(engine->hasAudioInput()) << "nothing was started yet";
+  EXPECT_EQ(engine->startIOUnit(), kAudioUnitErr_NoConnection);
+  EXPECT_FALSE(engine->hasAudioInput());
+  EXPECT_NE(engine->audioInputProblem().find("audio server unavailable (-10876)"), std::string::npos)
+      << engine->audioInputProblem();
+  EXPECT_TRUE(engine->isWaitingForAudioInput());
+  EXPECT_EQ(changes, 1);
+
+  const int starts = input->startCount();
+  clock.step(3 * SAudioController::kInputRetryInterval + 0.5);
+  EXPECT_EQ(input->startCount(), starts + 3) << "one try a second";
+  EXPECT_FALSE(engine->hasAudioInput());
+  EXPECT_EQ(changes, 1) << "the same problem is not posted again";
+  EXPECT_EQ(linesWith(log, "No audio input"), 1u) << ::testing::PrintToString(log.lines());
+  EXPECT_EQ(linesWith(log, "couldn't start AURemoteIO"), 1u);
+  engine->stopIOUnit();  // a layout restarts the chart: the same failure is not logged again
+  EXPECT_EQ(engine->startIOUnit(), kAudioUnitErr_NoConnection);
+  EXPECT_EQ(linesWith(log, "couldn't start AURemoteIO"), 1u);
+  EXPECT_TRUE(engine->isWaitingForAudioInput());
+  EXPECT_EQ(changes, 1);
+
+  input->setStartError(noErr);  // the server is back
+  clock.step(SAudioController::kInputRetryInterval);
+  EXPECT_TRUE(engine->hasAudioInput());
+  EXPECT_FALSE(engine->isWaitingForAudioInput());
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(linesWith(log, "Audio input is back"), 1u);
+  input->pushSamples(std::vector<float>(512, 0.2f));
+  EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1) << "capturing again";
+  const int after = input->startCount();
+  clock.step(3 * SAudioController::kInputRetryInterval);
+  EXPECT_EQ(input->startCount(), after) << "no more tries once it runs";
+}
+
+TEST_F(EngineTest, AStoppedEngineStopsTryingAndAProblemThatCannotPassIsNotRetried) {
+  testsupport::ManualClock clock;
+  input->setStartError(kAudioHardwareBadDeviceError);  // the source is not there (yet)
+  auto engine = SAudioController::create();
+  EXPECT_NE(engine->startIOUnit(), noErr);
+  EXPECT_TRUE(engine->isWaitingForAudioInput());
+  engine->stopIOUnit();
+  EXPECT_FALSE(engine->isWaitingForAudioInput());
+  const int starts = input->startCount();
+  clock.step(5 * SAudioController::kInputRetryInterval);
+  EXPECT_EQ(input->startCount(), starts);
+
+  input->setStartError(kAudioFileUnsupportedFileTypeError);  // waiting will not mend this one
+  EXPECT_NE(engine->startIOUnit(), noErr);
+  EXPECT_FALSE(engine->hasAudioInput());
+  EXPECT_NE(engine->audioInputProblem().find("not an audio file ('typ?')"), std::string::npos)
+      << engine->audioInputProblem();
+  EXPECT_FALSE(engine->isWaitingForAudioInput());
+}
+
+TEST_F(EngineTest, ALostServerLeavesTheEngineWithoutInputUntilTheServerReturns) {
+  testsupport::ManualClock clock;
+  auto engine = SAudioController::create();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  ASSERT_TRUE(engine->hasAudioInput());
+  // The server goes away: the session drops the input of the old server, posts the media-services
+  // reset, and the input of the new connection cannot start while no server answers.
+  auto next = TestAudioInput::create();
+  next->setStartError(kAudioUnitErr_NoConnection);
+  AVAudioSession::sharedInstance().setInputBackend(next);
+  AVAudioSession::sharedInstance().postMediaServicesReset();
+  clock.step(0.01);  // the rebuild runs on the main queue
+  EXPECT_FALSE(engine->audioChainIsBeingReconstructed());
+  EXPECT_FALSE(engine->hasAudioInput());
+  EXPECT_TRUE(engine->isWaitingForAudioInput());
+  clock.step(2 * SAudioController::kInputRetryInterval);
+  EXPECT_FALSE(engine->hasAudioInput());
+  next->setStartError(noErr);
+  clock.step(SAudioController::kInputRetryInterval);
+  EXPECT_TRUE(engine->hasAudioInput());
+  EXPECT_EQ(input->sinkCount(), 0);
+  EXPECT_EQ(next->sinkCount(), 1);
+  next->pushSamples(std::vector<float>(512, 0.2f));
+  EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
+}
+
 class FilePlayerTest : public EngineTest {
  protected:
   void SetUp() override {
@@ -329,6 +401,7 @@ TEST_F(FilePlayerTest, AnEmptyOrCorruptFileNeverDividesByZero) {
   EXPECT_EQ(AUFilePlayer::create(corrupt, CallbackData{}, &error), nullptr);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), kAudioFileUnsupportedFileTypeError);
+  EXPECT_EQ(error->localizedDescription(), "AudioFileOpen failed for \"" + corrupt + "\": not an audio file ('typ?')");
   std::filesystem::remove(corrupt);
   EXPECT_TRUE(initWithFloatBuffer(nullptr, 0).empty());
   float values[2] = {1.5f, -2.0f};
@@ -351,77 +424,6 @@ TEST(VirtualFileInput, CapturesTheFileInRealTime) {
   engine.reset();
   AVAudioSession::sharedInstance().setInputBackend(nullptr);
   input.reset();
-  std::filesystem::remove(path);
-}
-
-TEST(PulseCapture, ASinePlayedIntoTheNullSinkIsFoundAt1kHz) {
-  if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
-  const char* sink = std::getenv("SA_TEST_PULSE_SINK");
-  const std::string sinkName = sink ? sink : "sa_test_sink";
-  std::string path = writeSine(tempPath("tone"), 44100, 10.0, 1000, 0.1);  // -20 dBFS
-  AVAudioSession::sharedInstance().setInputSpec("pulse:" + sinkName + ".monitor");
-  auto engine = SAudioController::create();
-  engine->setMathParams({0, 4096});
-  engine->reinitIOUnit();
-  ASSERT_EQ(engine->startIOUnit(), noErr);
-  const std::string device = "--device=" + sinkName;
-  char* argv[] = {const_cast<char*>("paplay"), const_cast<char*>(device.c_str()), const_cast<char*>(path.c_str()),
-                  nullptr};
-  pid_t player = 0;
-  ASSERT_EQ(posix_spawnp(&player, "paplay", nullptr, nullptr, argv, environ), 0);
-  BufferManager* m = engine->getBufferManagerInstance();
-  double peak = 0;
-  // Real audio needs real time: wait until the window holds the tone.
-  NSRunLoop::main().runUntil(
-      [&] {
-        if (m->mFFTFramesReady.load() <= 0) return false;
-        peak = peakFrequency(m);
-        return std::fabs(peak - 1000.0) <= 44100.0 / 4096;
-      },
-      15.0);
-  EXPECT_NEAR(peak, 1000.0, 44100.0 / 4096);
-  engine.reset();
-  kill(player, SIGTERM);
-  waitpid(player, nullptr, 0);
-  std::filesystem::remove(path);
-}
-
-TEST(PulsePlayback, TheFilePlayersToneReachesTheNullSink) {
-  if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
-  const char* sink = std::getenv("SA_TEST_PULSE_SINK");
-  const std::string sinkName = sink ? sink : "sa_test_sink";
-  auto& session = AVAudioSession::sharedInstance();
-  session.setInputBackend(nullptr);
-  session.setOutputBackend(nullptr);  // the server's default sink
-  std::string path = writeSine(tempPath("heard"), 44100, 1.0, 1500, 0.3);
-
-  // The listener records the sink's monitor.
-  session.setInputSpec("pulse:" + sinkName + ".monitor");
-  auto listener = SAudioController::create();
-  listener->setMathParams({1, 4096});
-  listener->reinitIOUnit();
-  ASSERT_EQ(listener->startIOUnit(), noErr);
-
-  auto playerEngine = SAudioController::create();
-  playerEngine->setFileUrl(path);
-  NSErrorRef error;
-  ASSERT_TRUE(playerEngine->setupFileIOUnit(&error)) << (error ? error->description() : "");
-  playerEngine->auFilePlayer()->setIsLoop(true);
-  ASSERT_EQ(playerEngine->startIOUnit(), noErr);
-
-  BufferManager* m = listener->getBufferManagerInstance();
-  double peak = 0;
-  // Real playback needs real time: wait until the monitor's window holds the tone.
-  NSRunLoop::main().runUntil(
-      [&] {
-        if (m->mFFTFramesReady.load() <= 0) return false;
-        peak = peakFrequency(m);
-        return std::fabs(peak - 1500.0) <= 44100.0 / 4096;
-      },
-      15.0);
-  EXPECT_NEAR(peak, 1500.0, 44100.0 / 4096);
-  playerEngine.reset();
-  listener.reset();
   std::filesystem::remove(path);
 }
 

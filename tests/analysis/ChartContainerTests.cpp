@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "analysis/BufferManager.h"
+#include "analysis/NoAudioInputView.h"
 #include "analysis/SAudioController.h"
 #include "analysis/UISpectrumContainerView.h"
 #include "analysis/UISpectrumSonogramScaleView.h"
@@ -14,6 +15,7 @@
 #include "platform/audio/TestAudioInput.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/graphics/EAGLContext.h"
+#include "platform/uikit/UICompositor.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "tests/support/ManualClock.h"
@@ -386,6 +388,51 @@ TEST_F(ContainerTest, ADroppedContainerStopsTicking) {
   EXPECT_TRUE(weak.expired());
   clock.step(0.2);  // the timer finds no container and ends itself
   EXPECT_EQ(recorder->count("provideData"), 0u);
+}
+
+TEST_F(ContainerTest, NoAudioInputIsShownOverTheChartWhichKeepsDrawingUntilTheInputReturns) {
+  testsupport::ManualClock clock;
+  input->setStartError(kAudioUnitErr_NoConnection);  // no audio server
+  make();
+  container->delegate = recorder;
+  container->startAnimation("");
+  container->layoutIfNeeded();
+  const auto overlay = container->noAudioInputView();
+  ASSERT_NE(overlay, nullptr);
+  EXPECT_FALSE(overlay->isHidden());
+  EXPECT_EQ(overlay->frame(), container->spectrumView()->frame()) << "over the plot, not the axes";
+  EXPECT_EQ(container->subviews().back(), overlay) << "above the plot and the sonogram scale";
+  EXPECT_EQ(overlay->reason(), container->audioInputProblem());
+  EXPECT_NE(overlay->reason().find("audio server unavailable (-10876)"), std::string::npos) << overlay->reason();
+
+  // Drawn: the plot area is dimmed and the title is white text in its middle.
+  auto image = UICompositor::render(container);
+  ASSERT_NE(image, nullptr);
+  const CGRect plot = overlay->frame();
+  const auto title = overlay->titleLine();
+  EXPECT_EQ(title.text, "No audio input");
+  int white = 0;
+  for (int x = int(title.origin.x); x < int(title.origin.x + title.size.width); ++x)
+    for (int y = int(title.origin.y); y < int(title.origin.y + title.size.height); ++y)
+      white += image->pixel(int(plot.origin.x) + x, int(plot.origin.y) + y).r > 200;
+  EXPECT_GT(white, 30);
+  const auto corner = image->pixel(int(plot.origin.x) + 3, int(plot.origin.y) + 3);
+  const auto axes = image->pixel(2, 2);  // the container's own background, not dimmed
+  EXPECT_LT(corner.r, axes.r);
+
+  // The chart keeps its timers (it keeps drawing); the engine keeps trying.
+  EXPECT_TRUE(container->spectrumView()->isAnimating());
+  EXPECT_TRUE(container->isDataProvideRunning());
+  clock.step(2.5);
+  EXPECT_FALSE(overlay->isHidden());
+
+  input->setStartError(noErr);  // the server answers again
+  clock.step(1.0);
+  EXPECT_TRUE(overlay->isHidden());
+  EXPECT_TRUE(container->audioInputProblem().empty());
+  feed(2);
+  clock.step(0.2);
+  EXPECT_GT(recorder->count("maximusArray"), 0u) << "frames are analysed again";
 }
 
 TEST_F(ContainerTest, StartAndStopMarkTheContainer) {

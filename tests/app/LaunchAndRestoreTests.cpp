@@ -2,12 +2,15 @@
 // stored settings (also wrong ones) and drawing off in the background.
 #include <fstream>
 
+#include "analysis/NoAudioInputView.h"
 #include "analysis/UISpectrumView.h"
 #include "app/AnalyserSettings.h"
+#include "platform/audio/AVAudioSession.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "tests/app/AppHarness.h"
+#include "tests/support/ManualClock.h"
 
 namespace {
 
@@ -49,6 +52,43 @@ TEST_F(LaunchTest, FirstLaunchPicksTheFFTSizeFromTheScreenAsHeldAtLaunch) {
     for (const char* key : {"OCTAVE_FFT_SIZE", "FFT_FFT_SIZE"}) defaults()->removeObjectForKey(key);
     defaults()->synchronize();
   }
+}
+
+// First use without an audio server: the screen opens and says so over its chart, and picks the
+// input up once the server answers.
+TEST_F(LaunchTest, WithoutAnAudioServerTheScreenSaysNoAudioInputUntilTheServerAnswers) {
+  testsupport::ManualClock clock;
+  input->setStartError(kAudioUnitErr_NoConnection);
+  launch();
+  auto chart = screen()->spectrumView;
+  ASSERT_NE(chart, nullptr);
+  ASSERT_NE(chart->noAudioInputView(), nullptr);
+  EXPECT_FALSE(chart->noAudioInputView()->isHidden());
+  EXPECT_EQ(chart->noAudioInputView()->titleLine().text, "No audio input");
+  EXPECT_NE(chart->audioInputProblem().find("audio server unavailable"), std::string::npos) << chart->audioInputProblem();
+  input->setStartError(noErr);
+  clock.step(1.5);
+  EXPECT_TRUE(chart->noAudioInputView()->isHidden());
+  EXPECT_TRUE(chart->audioInputProblem().empty());
+}
+
+// The server goes away while the screen shows readouts: they do not stand as if they were current.
+TEST_F(LaunchTest, ALostAudioServerClearsTheReadoutsWhileTheChartSaysNoAudioInput) {
+  testsupport::ManualClock clock;
+  launch();
+  auto chart = screen()->spectrumView;
+  screen()->dbaValue(-30);
+  screen()->maximusArray({Value{{"frequency", 1000.0}, {"volume", -20.0}}}, {}, {});
+  ASSERT_NE(screen()->lblFloatingRight->text(), "-- dB-A");
+  ASSERT_NE(screen()->lblFloatingLeft->text(), "Peak: --");
+  auto next = TestAudioInput::create();  // the new connection's input, while no server answers
+  next->setStartError(kAudioUnitErr_NoConnection);
+  AVAudioSession::sharedInstance().setInputBackend(next);
+  AVAudioSession::sharedInstance().postMediaServicesReset();
+  clock.step(0.1);
+  EXPECT_FALSE(chart->noAudioInputView()->isHidden());
+  EXPECT_EQ(screen()->lblFloatingRight->text(), "-- dB-A");
+  EXPECT_EQ(screen()->lblFloatingLeft->text(), "Peak: --");
 }
 
 TEST_F(LaunchTest, FirstLaunchWritesEveryDefaultAndComesUpInThirdOctaveBarsWithTheAimOn) {

@@ -108,6 +108,25 @@ TEST(AudioFile, MissingAndCorruptFilesGiveAStatus) {
             kAudioFileUnsupportedFileTypeError);
 }
 
+TEST(AudioFile, FileURLsAreDecodedAndUnreadableFilesSaySo) {
+  const auto dir = std::filesystem::temp_directory_path() / ("audio dir " + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string path = writeSine("in dir", 44100, 1, 0.1, 1000);
+  const std::string named = (dir / "a tone.wav").string();
+  std::filesystem::rename(path, named);
+  std::string url = "file://localhost";
+  for (char c : named) url += c == ' ' ? std::string("%20") : std::string(1, c);
+  AudioFileID file = nullptr;
+  ASSERT_EQ(AudioFileOpenURL(url, kAudioFileReadPermission, 0, &file), noErr);
+  AudioFileClose(file);
+  EXPECT_EQ(AudioFileOpenURL("file://elsewhere" + named, kAudioFileReadPermission, 0, &file), kAudio_FileNotFoundError);
+  if (::geteuid() != 0) {  // root reads anything
+    std::filesystem::permissions(named, std::filesystem::perms::none);
+    EXPECT_EQ(AudioFileOpenURL(named, kAudioFileReadPermission, 0, &file), kAudioFilePermissionsError);
+  }
+  std::filesystem::remove_all(dir);
+}
+
 TEST(AudioConverter, ResamplesTo44100AndKeepsTheFirstChannel) {
   std::string path = writeSine("convert", 48000, 2, 1.0, 1000);
   Source source;

@@ -1,16 +1,21 @@
-// The audio session: settings, inputs and routes, the recorder's meter, and the PulseAudio inputs
-// of the private test server (skipped when no server is published in PULSE_SERVER).
+// The audio session: settings, inputs and routes, and the recorder's meter. (The inputs of the
+// audio server are checked in AudioServerTests.cpp.)
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <sndfile.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "platform/audio/AVAudioRecorder.h"
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/PulseAudioInput.h"
 #include "platform/audio/TestAudioInput.h"
+#include "tests/support/PrivateAudioServer.h"
 
 namespace {
 
@@ -40,6 +45,88 @@ TEST(AudioSession, UnknownInputSpecGivesNoBackendAndAStatus) {
   auto a = s.inputBackend(&status);
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a, s.inputBackend()) << "one backend per input, shared by every unit";
+}
+
+// A sine file for the input checks.
+std::string writeTone(const std::string& name) {
+  const std::string path = (std::filesystem::temp_directory_path() / (name + std::to_string(::getpid()) + ".wav")).string();
+  SF_INFO info{};
+  info.samplerate = 44100;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  std::vector<short> samples(4410, 1000);
+  sf_writef_short(f, samples.data(), sf_count_t(samples.size()));
+  sf_close(f);
+  return path;
+}
+
+TEST(AudioSession, AnInputThatCannotBeUsedIsRefusedInWords) {
+  auto& s = AVAudioSession::sharedInstance();
+  struct Case {
+    std::string input;
+    AVAudioSession::InputCheck::Result result;
+    std::string problem;
+  };
+  const std::string dir = std::filesystem::temp_directory_path().string();
+  const std::string notAudio = dir + "/not-audio-" + std::to_string(::getpid()) + ".wav";
+  std::ofstream(notAudio) << "RIFF but not audio";
+  const std::string tone = writeTone("tone");
+  for (const Case& c : {
+           Case{"bogus:thing", AVAudioSession::InputCheck::Unusable,
+                "unknown audio input \"bogus:thing\" (use pulse, pulse:<source>, file:<path> or test)"},
+           Case{"file:/nonexistent/in.wav", AVAudioSession::InputCheck::Unusable,
+                "\"/nonexistent/in.wav\": no such file (-43)"},
+           Case{"file:" + dir, AVAudioSession::InputCheck::Unusable, "\"" + dir + "\": is a directory"},
+           Case{"file:" + notAudio, AVAudioSession::InputCheck::Unusable,
+                "\"" + notAudio + "\": not an audio file ('typ?')"},
+           Case{"file:" + tone, AVAudioSession::InputCheck::Ready, ""},
+           Case{"test", AVAudioSession::InputCheck::Ready, ""},
+       }) {
+    s.setInputSpec(c.input);
+    const auto check = s.checkInput();
+    EXPECT_EQ(check.result, c.result) << c.input;
+    EXPECT_EQ(check.problem, c.problem) << c.input;
+  }
+  // This program reaches no audio server: the default input is unavailable, not unusable.
+  s.setInputSpec("pulse");
+  const auto check = s.checkInput();
+  EXPECT_EQ(check.result, AVAudioSession::InputCheck::Unavailable);
+  EXPECT_EQ(check.problem.rfind("audio server unavailable (-10876): ", 0), 0u) << check.problem;
+  EXPECT_TRUE(AVAudioSession::isTransientInputFailure(check.status));
+  std::filesystem::remove(notAudio);
+  std::filesystem::remove(tone);
+}
+
+TEST(AudioSession, ASourceTheServerDoesNotHaveIsRefusedAndNamesTheOnesItHas) {
+  if (!testsupport::PrivateAudioServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
+  testsupport::PrivateAudioServer server("checked_sink");
+  std::string error;
+  ASSERT_TRUE(server.start(&error)) << error;
+  auto& s = AVAudioSession::sharedInstance();
+  s.setInputSpec("pulse:no_such_source");
+  auto check = s.checkInput();
+  EXPECT_EQ(check.result, AVAudioSession::InputCheck::Unusable);
+  EXPECT_EQ(check.problem,
+            "no audio source \"no_such_source\" on the audio server ('!dev'); its sources: checked_sink.monitor");
+  s.setInputSpec("pulse:checked_sink.monitor");
+  EXPECT_EQ(s.checkInput().result, AVAudioSession::InputCheck::Ready);
+  s.setInputSpec("pulse");
+  EXPECT_EQ(s.checkInput().result, AVAudioSession::InputCheck::Ready);
+
+  // A capture of a missing source fails with its own status (the source may be plugged in later).
+  s.setInputSpec("pulse:no_such_source");
+  OSStatus status = noErr;
+  auto backend = s.inputBackend(&status);
+  ASSERT_NE(backend, nullptr);
+  struct Sink : AudioInputSink {
+    void audioInputDidCapture(const float*, uint32_t, const AudioTimeStamp&) override {}
+  } sink;
+  EXPECT_EQ(backend->addSink(&sink), kAudioHardwareBadDeviceError);
+  EXPECT_EQ(s.describeInputProblem(kAudioHardwareBadDeviceError),
+            "no audio source \"no_such_source\" on the audio server ('!dev')");
+  server.kill();
+  EXPECT_EQ(backend->addSink(&sink), kAudioUnitErr_NoConnection);
 }
 
 TEST(AudioSession, PreferredDataSourceMustBelongToThePort) {
@@ -90,18 +177,14 @@ TEST(AudioRecorder, MetersTheAveragePowerAndWritesTheFile) {
   AVAudioSession::sharedInstance().setInputBackend(nullptr);
 }
 
-// The sink's monitor is what the sink plays, not something a microphone hears: it is no input
-// (the capture tests still record it by naming it).
-TEST(PulseAudioSession, TheTestServersMonitorIsNoInput) {
-  if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
+// Only the programs marked AUDIO_SERVER share the test run's audio server; anything started here
+// must find none (otherwise it would play into the sink another test is listening to).
+TEST(AudioServerIsolation, ThisProgramReachesNoAudioServer) {
   std::string error;
-  ASSERT_TRUE(pulse::ensureConnected(&error)) << error;
-  auto& s = AVAudioSession::sharedInstance();
-  s.setInputSpec("pulse");
-  bool monitorListed = false;
-  for (const auto& source : pulse::listSources()) monitorListed |= source.name == "sa_test_sink.monitor";
-  ASSERT_TRUE(monitorListed) << "the server has the monitor";
-  for (auto& port : s.availableInputs()) EXPECT_NE(port->UID(), "pulse:sa_test_sink.monitor");
+  EXPECT_FALSE(pulse::ensureConnected(&error));
+  EXPECT_FALSE(error.empty());
+  const char* server = std::getenv("PULSE_SERVER");
+  ASSERT_NE(server, nullptr) << "unset, the client library would look for the desktop's own server";
 }
 
 }  // namespace

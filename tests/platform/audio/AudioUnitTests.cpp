@@ -154,4 +154,14 @@ TEST(OSStatusFormat, FourCharacterCodesDecimalAndHex) {
   EXPECT_EQ(FourCCString(FourCC("wht?")), "wht?");
 }
 
+TEST(OSStatusFormat, StatusesAreDescribedInWordsWithTheCodeInParentheses) {
+  EXPECT_EQ(AudioStatusDescription(kAudio_FileNotFoundError), "no such file (-43)");
+  EXPECT_EQ(AudioStatusDescription(kAudioFileUnsupportedFileTypeError), "not an audio file ('typ?')");
+  EXPECT_EQ(AudioStatusDescription(kAudioUnitErr_NoConnection), "audio server unavailable (-10876)");
+  EXPECT_EQ(AudioStatusDescription(kAudioFilePermissionsError), "permission denied ('prm?')");
+  EXPECT_EQ(AudioStatusDescription(kAudioHardwareBadDeviceError), "no such audio source ('!dev')");
+  EXPECT_EQ(AudioStatusDescription(kAudioConverterErr_FormatNotSupported), "audio format not supported ('fmt?')");
+  EXPECT_EQ(AudioStatusDescription(-12345), "audio error (-12345)");
+}
+
 }  // namespace

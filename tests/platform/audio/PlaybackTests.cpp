@@ -1,7 +1,7 @@
 // What a remote I/O unit plays: output-driven units (no input) render on the output's demand, or
 // on a real-time clock when there is nowhere to play; capturing units hand their rendered output
-// to the playback stream through the ring; and, under the private PulseAudio server, the output
-// reaches the server's sink.
+// to the playback stream through the ring. (That the output reaches the audio server's sink is
+// checked in AudioServerTests.cpp.)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,7 +14,6 @@
 
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/AudioUnit.h"
-#include "platform/audio/PulseAudioOutput.h"
 #include "platform/audio/TestAudioInput.h"
 #include "platform/audio/TestAudioOutput.h"
 
@@ -169,109 +168,6 @@ TEST_F(PlaybackTest, WithNowhereToPlayACapturingUnitStillCaptures) {
   input->pushSamples(std::vector<float>(100, 0.5f));
   EXPECT_EQ(p.cycles.load(), 1);
   AudioComponentInstanceDispose(unit);
-}
-
-// The loudest frequency of `samples` (a plain DFT scan in 10 Hz steps over 100..5000 Hz).
-double dominantFrequency(const std::vector<float>& samples) {
-  double bestHz = 0, bestPower = -1;
-  for (double hz = 100; hz <= 5000; hz += 10) {
-    double re = 0, im = 0;
-    for (size_t i = 0; i < samples.size(); ++i) {
-      const double phase = 2 * M_PI * hz * double(i) / 44100.0;
-      re += samples[i] * std::cos(phase);
-      im += samples[i] * std::sin(phase);
-    }
-    if (re * re + im * im > bestPower) {
-      bestPower = re * re + im * im;
-      bestHz = hz;
-    }
-  }
-  return bestHz;
-}
-
-struct Tone {
-  AudioUnit unit = nullptr;
-  double phase = 0;
-};
-
-OSStatus toneCallback(void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*, uint32_t, uint32_t frames,
-                      AudioBufferList* io) {
-  auto* t = static_cast<Tone*>(refCon);
-  for (uint32_t i = 0; i < frames; ++i) {
-    const float v = float(0.3 * std::sin(t->phase));
-    t->phase += 2 * M_PI * 1250.0 / 44100.0;
-    for (uint32_t b = 0; b < io->mNumberBuffers; ++b) static_cast<float*>(io->mBuffers[b].mData)[i] = v;
-  }
-  return noErr;
-}
-
-TEST(PulsePlayback, AnOutputOnlyUnitIsHeardOnTheServersSink) {
-  if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
-  const char* sinkEnv = std::getenv("SA_TEST_PULSE_SINK");
-  const std::string sink = sinkEnv ? sinkEnv : "sa_test_sink";
-  ASSERT_NE(PulseAudioOutput::sharedIfReachable(), nullptr);
-  // Record the sink's monitor through a capturing unit that only listens.
-  auto& session = AVAudioSession::sharedInstance();
-  session.setInputBackend(nullptr);
-  session.setOutputBackend(nullptr);
-  session.setInputSpec("pulse:" + sink + ".monitor");
-  struct Recorder {
-    AudioUnit unit = nullptr;
-    std::vector<float> samples;
-    std::atomic<size_t> count{0};
-  } recorder;
-  recorder.samples.resize(44100 * 10);
-  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_System, 0, 0};
-  ASSERT_EQ(AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &recorder.unit), noErr);
-  uint32_t one = 1, zero = 0;
-  AudioUnitSetProperty(recorder.unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &one, 4);
-  AudioUnitSetProperty(recorder.unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0, &zero, 4);
-  auto mono = MakeFloatNonInterleavedFormat(1);
-  AudioUnitSetProperty(recorder.unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &mono, sizeof mono);
-  AudioUnitSetProperty(recorder.unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0, &mono, sizeof mono);
-  AURenderCallbackStruct rcb{
-      [](void* refCon, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* ts, uint32_t, uint32_t frames,
-         AudioBufferList* io) -> OSStatus {
-        auto* r = static_cast<Recorder*>(refCon);
-        OSStatus status = AudioUnitRender(r->unit, flags, ts, 1, frames, io);
-        if (status != noErr) return status;
-        size_t at = r->count.load();
-        const size_t n = std::min<size_t>(frames, r->samples.size() - at);
-        std::memcpy(r->samples.data() + at, io->mBuffers[0].mData, n * sizeof(float));
-        r->count.store(at + n);
-        return noErr;
-      },
-      &recorder};
-  AudioUnitSetProperty(recorder.unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &rcb, sizeof rcb);
-  ASSERT_EQ(AudioUnitInitialize(recorder.unit), noErr);
-  ASSERT_EQ(AudioOutputUnitStart(recorder.unit), noErr);
-
-  Tone tone;
-  AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &tone.unit);
-  auto stereo = MakeFloatNonInterleavedFormat(2);
-  AudioUnitSetProperty(tone.unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0, &stereo, sizeof stereo);
-  AURenderCallbackStruct tcb{toneCallback, &tone};
-  AudioUnitSetProperty(tone.unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &tcb, sizeof tcb);
-  ASSERT_EQ(AudioUnitInitialize(tone.unit), noErr);
-  ASSERT_EQ(AudioOutputUnitStart(tone.unit), noErr);
-
-  // Real playback takes real time: look at the last 0.2 s of the recording until it holds the tone.
-  double found = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const size_t have = recorder.count.load();
-    if (have < 8820) continue;
-    std::vector<float> tail(recorder.samples.begin() + long(have - 8820), recorder.samples.begin() + long(have));
-    double energy = 0;
-    for (float v : tail) energy += double(v) * v;
-    if (energy / double(tail.size()) < 1e-4) continue;  // not heard yet
-    found = dominantFrequency(tail);
-    if (std::fabs(found - 1250.0) <= 10) break;
-  }
-  EXPECT_NEAR(found, 1250.0, 10.0);
-  AudioComponentInstanceDispose(tone.unit);
-  AudioComponentInstanceDispose(recorder.unit);
 }
 
 }  // namespace

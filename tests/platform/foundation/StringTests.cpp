@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/Value.h"
 
@@ -30,6 +32,10 @@ TEST(StringHelpers, FloatValueReadsTheLeadingNumber) {
   EXPECT_FLOAT_EQ(ns::floatValue(""), 0.f);
   EXPECT_FLOAT_EQ(ns::floatValue(".5"), 0.5f);
   EXPECT_FLOAT_EQ(ns::floatValue("0x10"), 0.f);
+  // Beyond the float range: an infinity of the number's sign (not an undefined conversion).
+  EXPECT_EQ(ns::floatValue("1e300"), std::numeric_limits<float>::infinity());
+  EXPECT_EQ(ns::floatValue("-4e38"), -std::numeric_limits<float>::infinity());
+  EXPECT_EQ(ns::floatValue("1e-300"), 0.0f);
   EXPECT_EQ(ns::integerValue(" 42abc"), 42);
 }
 

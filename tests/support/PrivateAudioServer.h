@@ -1,0 +1,40 @@
+#pragma once
+// A PulseAudio server of a test's own: a null sink on a socket in a private folder, which the
+// test starts, kills and starts again (at the same address) as it pleases. Constructing one points
+// this process's PULSE_SERVER at it, so nothing in the test touches the shared server of the run or
+// a desktop's own.
+#include <string>
+#include <sys/types.h>
+
+namespace testsupport {
+
+class PrivateAudioServer {
+ public:
+  // Whether the pulseaudio program is installed (tests skip without it).
+  static bool available();
+
+  explicit PrivateAudioServer(std::string sinkName = "private_sink");
+  ~PrivateAudioServer();  // kills the server if it runs and removes its folder
+  PrivateAudioServer(const PrivateAudioServer&) = delete;
+  PrivateAudioServer& operator=(const PrivateAudioServer&) = delete;
+
+  // Starts the server and waits (up to 20 s) until it answers; false with the reason (and the
+  // server's log) otherwise.
+  bool start(std::string* error = nullptr);
+  // Kills the server at once (as a crash would) and waits for it to end.
+  void kill();
+  bool isRunning() const { return pid_ > 0; }
+
+  const std::string& address() const { return address_; }  // "unix:<socket>"
+  const std::string& sinkName() const { return sinkName_; }
+  std::string monitorName() const { return sinkName_ + ".monitor"; }
+
+ private:
+  bool answers() const;
+  std::string dir_;
+  std::string address_;
+  std::string sinkName_;
+  pid_t pid_ = 0;
+};
+
+}  // namespace testsupport
