@@ -56,7 +56,9 @@ void BandSliderView::setSliderCorrection(int64_t correction) {
 void BandSliderView::applySliderValue() {
   if (!tuneBand_) return;
   const int64_t c = correctionForSliderValue(slider_->value());
-  lblFixValue_->setText(c > 0 ? "+" + std::to_string(c) : std::to_string(c));
+  std::string text = std::to_string(c);
+  if (c > 0) text.insert(text.begin(), '+');
+  lblFixValue_->setText(text);
   tuneBand_->setFixValue(c);
   if (auto d = delegate.lock()) d->bandSliderValueChanged(*this, c);
 }

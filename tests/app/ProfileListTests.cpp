@@ -59,6 +59,11 @@ TEST_F(ProfileList, TheBarOpensTheListOfPredefinedAndOwnProfilesUnderTheirHeader
   auto label = std::dynamic_pointer_cast<UILabel>(header->subviews()[0]);
   ASSERT_TRUE(label);
   EXPECT_EQ(label->text(), "PREDEFINED PROFILES");
+  table->setContentOffset({0, 1000});  // to the end
+  layout();
+  auto userHeader = table->headerViewForSection(1);
+  ASSERT_TRUE(userHeader);
+  EXPECT_EQ(std::dynamic_pointer_cast<UILabel>(userHeader->subviews()[0])->text(), "YOUR PROFILES");
   EXPECT_EQ(events(), std::vector<std::string>{"profiles_table_opened"});
   EXPECT_EQ(list->supportedInterfaceOrientations(), UIInterfaceOrientationMaskPortrait);
 }
