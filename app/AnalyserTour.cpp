@@ -8,11 +8,17 @@
 #include "app/AnalyserSettings.h"
 #include "app/AppDelegate.h"
 #include "app/ProfilesTour.h"
+#include "app/HelpVC.h"
+#include "app/RightMenuVC.h"
+#include "app/SideMenuController.h"
 #include "app/ViewController.h"
+#include "app/vlxEventTracer.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UICompositor.h"
+#include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIWindow.h"
 
 namespace {
@@ -22,6 +28,7 @@ std::vector<std::pair<std::string, std::optional<Value>>> snapshot() {
   auto defaults = NSUserDefaults::standardUserDefaults();
   std::vector<std::pair<std::string, std::optional<Value>>> values;
   for (const auto& [key, unused] : settings::launchDefaults(CGRectZero)) values.emplace_back(key, defaults->objectForKey(key));
+  values.emplace_back(kEventsStackKey, defaults->objectForKey(kEventsStackKey));  // the tour's taps are not the user's
   return values;
 }
 
@@ -37,6 +44,66 @@ void restore(const std::vector<std::pair<std::string, std::optional<Value>>>& va
 std::string visibleText(const std::shared_ptr<UILabel>& label) {
   if (!label || label->isHidden() || !label->text()) return "";
   return *label->text();
+}
+
+bool writeScreenshot(const std::shared_ptr<UIWindow>& window, const std::string& outDir, const char* name) {
+  std::filesystem::path path = std::filesystem::path(outDir) / name;
+  std::string error;
+  if (!UICompositor::writePNG(window, path.string(), &error)) {
+    std::fprintf(stderr, "spectrum-analyser: cannot write %s: %s\n", path.c_str(), error.c_str());
+    return false;
+  }
+  std::printf("wrote %s\n", path.c_str());
+  return true;
+}
+
+// A finger's tap on the middle of a view.
+void tap(const std::shared_ptr<UIWindow>& window, const std::shared_ptr<UIView>& view) {
+  window->layoutPass();
+  CGRect f = view->convertRectToView(view->bounds(), nullptr);
+  CGPoint centre{CGRectGetMidX(f), CGRectGetMidY(f)};
+  window->touchDown(centre, Clock::monotonic());
+  window->touchUp(centre, Clock::monotonic());
+}
+
+// The side menu opened over the analyser (side-menu.png), then the help page through the menu's
+// "Help" (help.png); the analyser goes back in front at the end.
+bool tourSideMenuAndHelp(const std::shared_ptr<UIWindow>& window, const std::shared_ptr<ViewController>& screen,
+                         const std::string& outDir) {
+  auto& loop = NSRunLoop::main();
+  auto menu = sideMenuController(*screen);
+  if (!menu) {
+    std::fprintf(stderr, "spectrum-analyser: the analyser screen is not in the side-menu container\n");
+    return false;
+  }
+  auto settled = [&] { return menu->queuedAnimationCount() == 0; };
+  menu->rightPanelToggleAnimated(true);
+  loop.runUntil([&] { return settled() && menu->frontViewPosition() == PositionRight; }, 5);
+  loop.runFor(0.1);
+  bool ok = writeScreenshot(window, outDir, "side-menu.png");
+
+  auto entries = std::dynamic_pointer_cast<RightMenuVC>(menu->rightViewController());
+  auto app = AppDelegate::shared();
+  auto help = app ? std::dynamic_pointer_cast<HelpVC>(app->helpVC()) : nullptr;
+  if (!entries || !entries->btnHelp || !help) {
+    std::fprintf(stderr, "spectrum-analyser: the side menu has no help entry\n");
+    return false;
+  }
+  tap(window, entries->btnHelp);
+  loop.runUntil([&] {
+    return settled() && menu->frontViewController() == help && help->webView && !help->webView->isLoading();
+  }, 10);
+  loop.runFor(0.1);
+  if (!help->webView || !help->webView->hasPage()) {
+    std::fprintf(stderr, "spectrum-analyser: the help page did not load\n");
+    ok = false;
+  }
+  ok &= writeScreenshot(window, outDir, "help.png");
+
+  UIViewControllerRef analyser = screen->navigationController();
+  menu->pushFrontViewController(analyser ? analyser : screen, false);
+  loop.runUntil(settled, 5);
+  return ok;
 }
 
 }  // namespace
@@ -88,6 +155,7 @@ int AnalyserTour::run(UIApplication& application, const std::string& outDir) {
     }
     std::fflush(stdout);
   }
+  ok &= tourSideMenuAndHelp(window, screen, outDir);
   // The input-profile screens.
   if (!ProfilesTour::run(application, *screen, outDir)) ok = false;
   restore(saved);

@@ -1,11 +1,13 @@
 #include "app/AppDelegate.h"
 
 #include "analysis/UISpectrumContainerView.h"
+#include "app/AEProductController.h"
 #include "app/AnalyserSettings.h"
 #include "app/ViewController.h"
 #include "app/vlxEventTracer.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/uikit/UIDevice.h"
+#include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIStoryboard.h"
 #include "profiles/ProfilesSupport.h"
@@ -13,6 +15,11 @@
 
 std::shared_ptr<AppDelegate> AppDelegate::shared() {
   return std::dynamic_pointer_cast<AppDelegate>(UIApplication::sharedApplication().delegate());
+}
+
+void AppDelegate::setAnalyzerVC(std::shared_ptr<UIViewController> controller) {
+  analyzerNavigation_ = controller ? controller->navigationController() : nullptr;
+  analyzerVC_ = std::move(controller);
 }
 
 void AppDelegate::registerClass() {
@@ -36,10 +43,8 @@ bool AppDelegate::applicationDidFinishLaunchingWithOptions(UIApplication&, const
   settings::setLaunchDefaultFFTSize(settings::defaultFFTSizeForBounds(launchBounds));
   writeAbsentDefaults(launchBounds);
   NSUserDefaults::standardUserDefaults()->synchronize();
-  // 4. The help screen comes with the side menu; until the build has it there is nothing to make.
-  if (UIStoryboard::hasStoryboardNamed("HelpVC")) {
-    helpVC_ = UIStoryboard::storyboardWithName("HelpVC")->instantiateInitialViewController();
-  }
+  // 4. The help screen, made once; the side menu puts it in front.
+  helpVC_ = UIStoryboard::storyboardWithName("HelpVC")->instantiateInitialViewController();
   // 5. Landscape right.
   UIDevice::currentDevice().setValue(Value(int64_t(UIDeviceOrientationLandscapeRight)), "orientation");
   return true;
@@ -55,3 +60,9 @@ void AppDelegate::setChartDrawing(bool draw) {
 void AppDelegate::applicationDidEnterBackground(UIApplication&) { setChartDrawing(false); }
 
 void AppDelegate::applicationWillEnterForeground(UIApplication&) { setChartDrawing(true); }
+
+void AppDelegate::presentAppStoreForID(const std::string& identifier) {
+  auto store = AEProductController::sharedInstance();
+  store->setProductAppStoreId(Value(identifier));
+  store->showAppStore();
+}

@@ -1,6 +1,6 @@
 #pragma once
 // The application delegate: at launch it configures the SDK's default app, writes every analyser
-// setting the user defaults do not hold yet, makes the help screen (when the build has one) and
+// setting the user defaults do not hold yet, makes the help screen and
 // turns the interface to landscape. While the application is in the background the analyser's
 // chart does not draw; audio capture goes on. Lives for the whole process; main thread only.
 #include <memory>
@@ -25,10 +25,15 @@ class AppDelegate : public UIApplicationDelegate {
   void setWindow(const std::shared_ptr<UIWindow>& window) override { window_ = window; }
   // The analyser screen, set by the screen itself when its view loads.
   std::shared_ptr<UIViewController> analyzerVC() const { return analyzerVC_; }
-  void setAnalyzerVC(std::shared_ptr<UIViewController> controller) { analyzerVC_ = std::move(controller); }
-  // The help screen made at launch from the storyboard "HelpVC" (none while the build has none).
+  // Also keeps the navigation controller that holds the screen, so that the screen keeps its
+  // navigation stack (the profile screens) while another screen, such as help, is in front.
+  void setAnalyzerVC(std::shared_ptr<UIViewController> controller);
+  // The help screen made at launch from the storyboard "HelpVC".
   std::shared_ptr<UIViewController> helpVC() const { return helpVC_; }
   void setHelpVC(std::shared_ptr<UIViewController> controller) { helpVC_ = std::move(controller); }
+
+  // Shows the store's product page for the identifier (nothing without a store). No caller.
+  void presentAppStoreForID(const std::string& identifier);
 
   // Step 2 of the launch: stores each absent setting's default; a stored value is never replaced.
   static void writeAbsentDefaults(const CGRect& launchBounds);
@@ -37,5 +42,6 @@ class AppDelegate : public UIApplicationDelegate {
   void setChartDrawing(bool draw);
   std::shared_ptr<UIWindow> window_;
   std::shared_ptr<UIViewController> analyzerVC_;
+  std::shared_ptr<UIViewController> analyzerNavigation_;
   std::shared_ptr<UIViewController> helpVC_;
 };

@@ -78,7 +78,10 @@ InputProfileRef demonstrationProfile() {
 bool ProfilesTour::run(UIApplication& application, ViewController& screen, const std::string& outDir) {
   auto window = application.keyWindow();
   auto nav = screen.navigationController();
-  if (!window || !nav) return false;
+  if (!window || !nav) {
+    std::fprintf(stderr, "spectrum-analyser: the analyser screen is not in its navigation controller\n");
+    return false;
+  }
   // Serves the main loop for a while, then lays the window out as a displayed frame would.
   struct Loop {
     std::shared_ptr<UIWindow> window;
@@ -118,8 +121,10 @@ bool ProfilesTour::run(UIApplication& application, ViewController& screen, const
     auto it = std::find(users.begin(), users.end(), profile);
     if (it != users.end()) row = NSIndexPath{1, int64_t(it - users.begin())};
   }
-  if (row) {
-    list->tableView->scrollToRowAtIndexPath(*row);
+  if (list) {
+    // To the end of the list: the demonstration profiles are the last rows.
+    const int64_t users = list->tableView->numberOfRowsInSection(1);
+    if (users > 0) list->tableView->scrollToRowAtIndexPath({1, users - 1});
     loop.runFor(0.1);
   }
   ok &= list && screenshot(window, outDir, "profiles.png");

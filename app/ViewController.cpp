@@ -4,6 +4,7 @@
 #include "analysis/SAudioController.h"
 #include "app/AnalyserSettings.h"
 #include "app/AppDelegate.h"
+#include "app/SideMenuController.h"
 #include "app/UIColorExtension.h"
 #include "app/UIViewController+InputsPopup.h"
 #include "app/vlxEventTracer.h"
@@ -371,20 +372,18 @@ void ViewController::btnAimTap(const std::shared_ptr<UIButton>&) {
 }
 
 void ViewController::showRightMenu(const std::shared_ptr<UIButton>&) {
-  // Opens the side menu of the side-menu container; the screen is not inside one in this build,
-  // so the message goes to nothing, as it would on the phone.
+  // Opens or closes the side menu of the container that holds the screen (none: nothing happens,
+  // as a message to nothing on the phone).
+  if (auto menu = sideMenuController(*this)) menu->rightPanelToggleAnimated(true);
 }
 
 void ViewController::showdBAHelp(const std::shared_ptr<UIButton>&) {
-  if (!UIStoryboard::hasStoryboardNamed("dbaHelpVC")) {
-    NSLog("ViewController: this build has no dB-A help screen");
-    return;
-  }
   auto help = UIStoryboard::storyboardWithName("dbaHelpVC")->instantiateInitialViewController();
   if (help) presentViewController(help, true);
 }
 
 void ViewController::openInputsView() {
+  if (auto menu = sideMenuController(*this)) menu->setFrontViewPosition(PositionClosed, true);
   // The profile list, pushed on this screen's navigation controller.
   if (!UIStoryboard::hasStoryboardNamed("AppSettings")) return;
   auto list = UIStoryboard::storyboardWithName("AppSettings")->instantiateViewControllerWithIdentifier("inputProfilesTable");

@@ -10,11 +10,15 @@
 //   - the bottom bar, 50 points high, holds start/stop and the four setting buttons, each a
 //     quarter of the width less 20 (at least 100 at 480 points, the background image's caps).
 // Maximising moves both bottom bars 69 points down and the chart grows to the screen's bottom.
+//
+// The scene graph: the side-menu container is the initial scene; it puts the navigation
+// controller (the analyser as its root, its bar hidden) in front and the side menu at the right.
 #include "app/storyboards/MainStoryboard.h"
 
 #include "app/storyboards/AppSettingsStoryboard.h"
 #include "app/UIColorExtension.h"
 #include "app/ViewController.h"
+#include "app/storyboards/SideMenuStoryboards.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/UIColorNamed.h"
 #include "platform/uikit/UINavigationController.h"
@@ -203,6 +207,8 @@ UIStoryboardDefinition mainStoryboard() {
   };
   d.scenes["analyzer"].makeController = [](UIStoryboard&) { return std::make_shared<ViewController>(); };
   d.scenes["analyzer"].buildView = buildAnalyzerView;
+  // The window's root: the side-menu container, the navigation controller in front.
+  addSideMenuScenes(d, "navigation");
   return d;
 }
 
@@ -210,5 +216,6 @@ UIStoryboardDefinition mainStoryboard() {
 
 void registerAppStoryboards() {
   UIStoryboard::registerStoryboard(kMainStoryboardName, mainStoryboard);
+  registerHelpStoryboards();
   registerAppSettingsStoryboard();
 }

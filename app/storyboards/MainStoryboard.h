@@ -1,6 +1,8 @@
 #pragma once
-// The main storyboard ("Main"): a navigation controller, its bar hidden, with the analyser screen
-// ("analyzer") as its root. registerAppStoryboards registers every storyboard of the application.
+// The main storyboard ("Main"): the side-menu container ("SideMenuController") with, in front, a
+// navigation controller, its bar hidden, whose root is the analyser screen ("analyzer"), and the
+// side menu ("rightMenu") at the right. registerAppStoryboards registers every storyboard of the
+// application (also "HelpVC" and "dbaHelpVC").
 inline constexpr const char* kMainStoryboardName = "Main";
 
 void registerAppStoryboards();

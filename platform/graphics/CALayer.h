@@ -4,9 +4,11 @@
 // image for the compositor.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/graphics/CGGeometry.h"
+#include "platform/graphics/UIColor.h"
 
 class UIImage;
 
@@ -29,6 +31,20 @@ class CALayer {
   std::shared_ptr<const UIImage> contents() const { return contents_; }
   void setContents(std::shared_ptr<const UIImage> image) { contents_ = std::move(image); }
 
+  // The shadow under the layer: colour, opacity (0, the default, shows none), offset and blur
+  // radius in points. It takes the shape of the shadow path, a rectangle in the layer's
+  // coordinates; without a path there is no shadow (the compositor does not trace contents).
+  UIColorRef shadowColor() const { return shadowColor_; }
+  void setShadowColor(UIColorRef color) { shadowColor_ = std::move(color); }
+  double shadowOpacity() const { return shadowOpacity_; }
+  void setShadowOpacity(double opacity) { shadowOpacity_ = opacity; }
+  CGSize shadowOffset() const { return shadowOffset_; }
+  void setShadowOffset(CGSize offset) { shadowOffset_ = offset; }
+  double shadowRadius() const { return shadowRadius_; }
+  void setShadowRadius(double radius) { shadowRadius_ = radius; }
+  const std::optional<CGRect>& shadowPath() const { return shadowPath_; }
+  void setShadowPath(std::optional<CGRect> path) { shadowPath_ = path; }
+
  private:
   CGRect bounds_{};
   double contentsScale_ = 1;
@@ -36,6 +52,11 @@ class CALayer {
   double cornerRadius_ = 0;
   bool masksToBounds_ = false;
   std::shared_ptr<const UIImage> contents_;
+  UIColorRef shadowColor_ = UIColor::blackColor();
+  double shadowOpacity_ = 0;
+  CGSize shadowOffset_{0, -3};
+  double shadowRadius_ = 3;
+  std::optional<CGRect> shadowPath_;
 };
 
 class CAEAGLLayer : public CALayer {

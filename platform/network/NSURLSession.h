@@ -42,7 +42,11 @@ bool NSHTTPHeaderNameEquals(const std::string& a, const std::string& b);
 // A (mutable) URL request.
 class NSURLRequest {
  public:
-  enum class CachePolicy { UseProtocolCachePolicy, ReloadIgnoringLocalCacheData };
+  enum class CachePolicy {
+    UseProtocolCachePolicy = 0,
+    ReloadIgnoringLocalCacheData = 1,
+    ReloadIgnoringLocalAndRemoteCacheData = 4,
+  };
 
   explicit NSURLRequest(std::string url = "",
                         CachePolicy cachePolicy = CachePolicy::UseProtocolCachePolicy,

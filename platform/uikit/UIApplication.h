@@ -73,6 +73,14 @@ class UIApplication {
   void requestStop();
   bool stopRequested() const { return stopRequested_; }
 
+  // openURL: — hands an address of another site (http, https, mailto) to the desktop's browser
+  // through xdg-open, when it exists. False (and logged) when there is none, or for an address of
+  // another kind. Does not wait for the browser.
+  bool openURL(const std::string& url);
+  // Replaces how addresses are handed out (tests); none puts the desktop's way back.
+  using URLOpener = std::function<bool(const std::string& url)>;
+  void setURLOpenerForTesting(URLOpener opener) { urlOpener_ = std::move(opener); }
+
   // Back to a new process's state (tests): no delegate, inactive, nothing stopped.
   void resetForTesting();
 
@@ -84,6 +92,7 @@ class UIApplication {
   bool terminated_ = false;
   bool stopRequested_ = false;
   std::shared_ptr<NSObserverToken> orientationObserver_;
+  URLOpener urlOpener_;
 };
 
 // Delegate classes by name, as UIApplicationMain looks them up.

@@ -69,12 +69,34 @@ void shape(cairo_t* cr, const CGRect& b, double radius) {
   cairo_close_path(cr);
 }
 
+// The layer's shadow, under the view: its path's rectangle, offset, in the shadow colour, with a
+// soft edge of the blur radius built from a few widening, fading rectangles.
+void paintShadow(cairo_t* cr, const CALayer& layer) {
+  const auto& path = layer.shadowPath();
+  const double opacity = layer.shadowOpacity();
+  if (!path || path->size.width <= 0 || path->size.height <= 0 || !(opacity > 0) || !layer.shadowColor()) return;
+  auto c = layer.shadowColor()->components();
+  const CGSize offset = layer.shadowOffset();
+  if (!std::isfinite(offset.width) || !std::isfinite(offset.height)) return;
+  const double radius = std::isfinite(layer.shadowRadius()) ? std::clamp(layer.shadowRadius(), 0.0, 64.0) : 0.0;
+  const int steps = radius > 0 ? 6 : 1;
+  const double alpha = std::min(opacity, 1.0) * c[3];
+  for (int i = steps; i >= 1; --i) {
+    const double grow = radius * i / steps;
+    cairo_rectangle(cr, path->origin.x + offset.width - grow, path->origin.y + offset.height - grow,
+                    path->size.width + 2 * grow, path->size.height + 2 * grow);
+    cairo_set_source_rgba(cr, c[0], c[1], c[2], alpha / steps);
+    cairo_fill(cr);
+  }
+}
+
 // Paints the view in its own bounds coordinates (the caller has set up the matrix), at the size
 // it shows now (an animated size is shown stretched to the in-between size).
 void paintView(cairo_t* cr, const UIView& view, double alpha) {
   CGRect b = view.bounds();
   b.size = view.presentationSize();
   const double radius = view.layer()->cornerRadius();
+  paintShadow(cr, *view.layer());
   bool group = alpha < 1;
   if (group) cairo_push_group(cr);
   if (view.clipsToBounds() || view.layer()->masksToBounds()) {

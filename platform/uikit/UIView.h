@@ -24,6 +24,7 @@
 class UIView;
 class UIWindow;
 class UIViewController;
+class UIGestureRecognizer;
 using UIViewRef = std::shared_ptr<UIView>;
 
 // Which margins and sizes follow the superview's size (UIViewAutoresizing).
@@ -45,6 +46,9 @@ enum UIViewAnimationOptions : uint32_t {
   UIViewAnimationOptionCurveEaseIn = 1 << 16,
   UIViewAnimationOptionCurveEaseOut = 2 << 16,
   UIViewAnimationOptionCurveLinear = 3 << 16,
+  UIViewAnimationOptionOverrideInheritedOptions = 1 << 9,
+  UIViewAnimationOptionTransitionNone = 0 << 20,  // transitions (bits 20-23)
+  UIViewAnimationOptionTransitionCrossDissolve = 5 << 20,
 };
 
 // A size component a view does not ask for (intrinsicContentSize).
@@ -166,6 +170,11 @@ class UIView : public std::enable_shared_from_this<UIView> {
   static void animateWithDurationSpring(double duration, double delay, double damping, double velocity,
                                         uint32_t options, const std::function<void()>& animations,
                                         std::function<void(bool)> completion = {});
+  // transitionFromView:toView:duration:options:completion: — puts `to` in the place of `from` in
+  // from's superview and takes `from` out; with a cross-dissolve, `to` fades in over `from`
+  // during `duration` and `from` leaves at the end. The completion runs on the main run loop.
+  static void transitionFromView(const UIViewRef& from, const UIViewRef& to, double duration, uint32_t options,
+                                 std::function<void(bool)> completion = {});
   // Changes made in the block are not animated, even inside an animation block.
   static void performWithoutAnimation(const std::function<void()>& block);
   static bool areAnimationsEnabled();
@@ -205,6 +214,12 @@ class UIView : public std::enable_shared_from_this<UIView> {
   virtual UIViewRef hitTest(CGPoint point, const UIEvent* event);
   virtual bool pointInside(CGPoint point, const UIEvent* event) const;
 
+  // Gesture recognisers (UIGestureRecognizer.h): they see the touches of this view and of its
+  // subviews before the views themselves do.
+  void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+  void removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+  const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return gestureRecognizers_; }
+
   // Touches; by default passed on to the superview (the next responder).
   virtual void touchesBegan(const UITouchSet& touches, const UIEvent* event);
   virtual void touchesMoved(const UITouchSet& touches, const UIEvent* event);
@@ -231,6 +246,7 @@ class UIView : public std::enable_shared_from_this<UIView> {
   struct Animations;
   std::unique_ptr<Animations> animations_;
   std::vector<NSLayoutConstraintRef> constraints_;
+  std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;
   std::weak_ptr<UIViewController> viewController_;
   uint32_t autoresizingMask_ = UIViewAutoresizingNone;
   bool autoresizesSubviews_ = true;

@@ -18,6 +18,7 @@
 #include "platform/uikit/UINavigationItem.h"
 #include "platform/uikit/UIView.h"
 
+class NSCoder;
 class UINavigationController;
 class UIStoryboard;
 class UIStoryboardSegue;
@@ -127,6 +128,10 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   virtual bool prefersStatusBarHidden() const { return false; }
   const std::string& restorationIdentifier() const { return restorationIdentifier_; }
   void setRestorationIdentifier(std::string identifier) { restorationIdentifier_ = std::move(identifier); }
+  // State restoration (UIStateRestoration.h): the controller writes what it wants back in a later
+  // run and reads it back. The base keeps nothing.
+  virtual void encodeRestorableStateWithCoder(NSCoder& coder) {}
+  virtual void decodeRestorableStateWithCoder(NSCoder& coder) {}
 
   // Used by containers when they change a child's parent.
   void setParentViewController(const UIViewControllerRef& parent) { parent_ = parent; }

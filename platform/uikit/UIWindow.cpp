@@ -58,7 +58,7 @@ void UIWindow::touchDown(CGPoint location, double timestamp) {
   if (!target) return;
   touch->setView(target);
   touch_ = touch;
-  target->touchesBegan({touch}, &event);
+  gestures_.began(target, touch, event);
 }
 
 void UIWindow::touchMove(CGPoint location, double timestamp) {
@@ -66,7 +66,7 @@ void UIWindow::touchMove(CGPoint location, double timestamp) {
   auto touch = touch_;
   touch->update(UITouchPhase::Moved, location, timestamp);
   UIEvent event(timestamp, {touch});
-  if (auto target = touch->view()) target->touchesMoved({touch}, &event);
+  gestures_.moved(touch, event);
 }
 
 void UIWindow::touchUp(CGPoint location, double timestamp) {
@@ -75,7 +75,7 @@ void UIWindow::touchUp(CGPoint location, double timestamp) {
   touch_.reset();
   touch->update(UITouchPhase::Ended, location, timestamp);
   UIEvent event(timestamp, {touch});
-  if (auto target = touch->view()) target->touchesEnded({touch}, &event);
+  gestures_.ended(touch, event);
 }
 
 void UIWindow::touchCancel(double timestamp) {
@@ -84,5 +84,5 @@ void UIWindow::touchCancel(double timestamp) {
   touch_.reset();
   touch->update(UITouchPhase::Cancelled, touch->windowLocation(), timestamp);
   UIEvent event(timestamp, {touch});
-  if (auto target = touch->view()) target->touchesCancelled({touch}, &event);
+  gestures_.cancelled(touch, event);
 }

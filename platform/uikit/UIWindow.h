@@ -3,6 +3,7 @@
 // and delivers them to the view the touch began in.
 #include <memory>
 
+#include "platform/uikit/UIGestureRecognizer.h"
 #include "platform/uikit/UIView.h"
 
 class UIViewController;
@@ -23,7 +24,8 @@ class UIWindow : public UIView {
   bool isKeyWindow() const;
 
   // Pointer input in window coordinates. A press hit-tests and starts a touch on the view found;
-  // moves and the release go to that same view. Input without a press in progress is ignored.
+  // moves and the release go to that same view (its gesture recognisers and those of its
+  // ancestors see each first). Input without a press in progress is ignored.
   void touchDown(CGPoint location, double timestamp = 0);
   void touchMove(CGPoint location, double timestamp = 0);
   void touchUp(CGPoint location, double timestamp = 0);
@@ -41,6 +43,7 @@ class UIWindow : public UIView {
  private:
   void installRootView();
   UITouchRef touch_;
+  UIGestureTouchDelivery gestures_;
   std::shared_ptr<UIViewController> rootViewController_;
   bool visible_ = false;
   UIEdgeInsets safeAreaInsets_{};

@@ -3,6 +3,8 @@
 // input, and opening one in the tuning screen.
 #include <gtest/gtest.h>
 
+#include "app/RightMenuVC.h"
+#include "app/SideMenuController.h"
 #include "app/vlxEventTracer.h"
 #include "overlays/StatusOverlay.h"
 #include "platform/uikit/UIAlertController.h"
@@ -85,6 +87,29 @@ TEST_F(ProfileList, ChoosingTheBuiltInProfileEnablesItAndReturnsToTheAnalyserAbo
   EXPECT_FALSE(screen()->vInputPlank->isHidden());
   EXPECT_EQ(service().currentProfile(), front);
   EXPECT_EQ(events(), (std::vector<std::string>{"profiles_table_opened", "profiles_table_select_profile"}));
+}
+
+TEST_F(ProfileList, AfterTheHelpScreenTheBarStillOpensTheListOnTheAnalysersNavigationStack) {
+  auto menu = std::dynamic_pointer_cast<SideMenuController>(delegate->window()->rootViewController());
+  ASSERT_TRUE(menu);
+  auto entries = [&] { return std::dynamic_pointer_cast<RightMenuVC>(menu->rightViewController()); };
+  auto settleMenu = [&] {
+    for (int i = 0; i < 200 && menu->queuedAnimationCount() > 0; ++i) clock.step(0.05);
+    settle(0.1);
+  };
+  menu->rightPanelToggleAnimated(true);
+  settleMenu();
+  tap(entries()->btnHelp);
+  settleMenu();
+  ASSERT_EQ(menu->frontViewController(), delegate->helpVC());
+  menu->rightPanelToggleAnimated(true);
+  settleMenu();
+  tap(entries()->btnOctave);
+  settleMenu();
+  ASSERT_TRUE(screen()->navigationController()) << "the analyser is back inside its navigation controller";
+  auto list = openList();
+  ASSERT_TRUE(list);
+  EXPECT_EQ(list->navigationController(), screen()->navigationController());
 }
 
 TEST_F(ProfileList, AProfileOfAnInputThatIsNotConnectedIsDimmedAndCannotBeEnabled) {

@@ -1,0 +1,291 @@
+// The application's side menu, help screens and store page: the main storyboard's scene graph, the
+// menu's selection and taps, the help screen made at launch, the dB chart page, pages that are
+// missing, and the store that is not there.
+#include <filesystem>
+#include <fstream>
+
+#include "app/AEProductController.h"
+#include "app/HelpVC.h"
+#include "app/RightMenuVC.h"
+#include "app/SideMenuController.h"
+#include "app/dbaHelpVC.h"
+#include "app/storyboards/MainStoryboard.h"
+#include "app/vlxEventTracer.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSObjCRuntime.h"
+#include "platform/uikit/UINavigationController.h"
+#include "platform/uikit/UIStoryboard.h"
+#include "platform/uikit/UIWindow.h"
+#include "tests/app/AppHarness.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ManualClock.h"
+#include "tests/support/TestHome.h"
+#include "tests/support/WaitFor.h"
+
+namespace {
+
+class SideMenuScreensTest : public AppHarness {
+ protected:
+  std::shared_ptr<SideMenuController> menu() const {
+    return std::dynamic_pointer_cast<SideMenuController>(delegate->window()->rootViewController());
+  }
+  std::shared_ptr<RightMenuVC> entries() const { return std::dynamic_pointer_cast<RightMenuVC>(menu()->rightViewController()); }
+  std::shared_ptr<HelpVC> help() const { return std::dynamic_pointer_cast<HelpVC>(delegate->helpVC()); }
+  // Serves the run loop until every queued change of the container is over.
+  void settle() {
+    for (int i = 0; i < 200 && menu()->queuedAnimationCount() > 0; ++i) clock.step(0.05);
+    clock.step(0.05);
+    layout();
+  }
+  void openMenu() {
+    tap(screen()->view()->hitTest({543, 28}, nullptr));  // the menu button, top right
+    settle();
+    ASSERT_EQ(menu()->frontViewPosition(), PositionRight);
+  }
+  std::string trace() const { return defaults()->stringForKey(kEventsStackKey).value_or(""); }
+
+  testsupport::ManualClock clock;
+};
+
+TEST_F(SideMenuScreensTest, TheMainStoryboardPutsTheAnalyserInItsNavigationControllerInFrontAndTheMenuAtTheRight) {
+  launch();
+  ASSERT_TRUE(menu());
+  auto nav = std::dynamic_pointer_cast<UINavigationController>(menu()->frontViewController());
+  ASSERT_TRUE(nav);
+  EXPECT_TRUE(nav->isNavigationBarHidden());
+  EXPECT_EQ(nav->topViewController(), screen());
+  EXPECT_EQ(sideMenuController(*screen()), menu());
+  EXPECT_TRUE(entries());
+  EXPECT_EQ(menu()->rearViewController(), nullptr);  // the storyboard has no "sm_rear"
+  EXPECT_EQ(menu()->frontViewPosition(), PositionClosed);
+  EXPECT_FALSE(entries()->isViewLoaded());  // it loads when it first opens
+  EXPECT_TRUE(screen()->isVisible());
+  // The help screen is made once, at launch, and not loaded until shown.
+  ASSERT_TRUE(help());
+  EXPECT_FALSE(help()->isViewLoaded());
+}
+
+TEST_F(SideMenuScreensTest, TheMenuButtonOpensTheMenuWithTheSavedModeSelectedAndClosesIt) {
+  defaults()->setObject(Value("sonogram"), "CURRENT_TYPE");
+  launch();
+  openMenu();
+  auto e = entries();
+  ASSERT_TRUE(e->btnSpectrograph.lock());
+  EXPECT_TRUE(e->btnSpectrograph.lock()->isSelected());
+  EXPECT_EQ(e->lastSelectedButton, e->btnSpectrograph.lock());
+  EXPECT_FALSE(e->btnOctave->isSelected());
+  EXPECT_EQ(*e->btnOctave->titleForState(UIControlStateSelected), "Octave RTA");
+  EXPECT_EQ(*e->btnFFT->titleForState(UIControlStateNormal), "FFT Plot");
+  EXPECT_EQ(*e->btnHelp->titleForState(UIControlStateNormal), "Help");
+  EXPECT_EQ(e->btnFFT->contentHorizontalAlignment(), UIControlContentHorizontalAlignment::Left);
+  EXPECT_TRUE(e->isVisible());
+  // The menu's entries lie on the part of the panel the front view uncovers.
+  CGRect f = e->btnHelp->convertRectToView(e->btnHelp->bounds(), nullptr);
+  EXPECT_GE(f.origin.x, 568 - 260);
+  EXPECT_LE(CGRectGetMaxX(f), 568);
+  // The button, still visible at the left edge of the shifted analyser, closes it.
+  tap(screen()->view()->hitTest({543, 28}, nullptr));
+  settle();
+  EXPECT_EQ(menu()->frontViewPosition(), PositionClosed);
+  EXPECT_FALSE(e->isVisible());
+}
+
+TEST_F(SideMenuScreensTest, ModeEntriesSwitchTheAnalyserAndBringBackItsNavigationControllerAndHelpComesAndGoes) {
+  defaults()->setObject(Value("fft"), "CURRENT_TYPE");
+  launch();
+  auto nav = screen()->navigationController();
+  openMenu();
+  EXPECT_TRUE(entries()->btnFFT->isSelected());
+
+  // Help: the help screen in front, the analyser hidden (its chart stops), its mode kept.
+  tap(entries()->btnHelp);
+  EXPECT_TRUE(entries()->btnHelp->isSelected());
+  EXPECT_FALSE(entries()->btnFFT->isSelected());
+  settle();
+  EXPECT_EQ(menu()->frontViewController(), help());
+  EXPECT_EQ(menu()->frontViewPosition(), PositionClosed);
+  EXPECT_FALSE(screen()->isVisible());
+  EXPECT_TRUE(help()->isVisible());
+  EXPECT_EQ(defaults()->stringForKey("CURRENT_TYPE"), "fft");
+  EXPECT_NE(trace().find("/Help/"), std::string::npos);
+
+  // The help screen's menu button brings the menu back over it.
+  tap(help()->btnMenu);
+  settle();
+  EXPECT_EQ(menu()->frontViewPosition(), PositionRight);
+
+  // "Octave RTA" switches the analyser and puts back the navigation controller that holds it, so
+  // the current-input bar's push still has a navigation controller to push on.
+  tap(entries()->btnOctave);
+  settle();
+  EXPECT_EQ(defaults()->stringForKey("CURRENT_TYPE"), "octave");
+  EXPECT_EQ(screen()->spectrumView->scaleType(), 3);
+  EXPECT_EQ(menu()->frontViewController(), nav);
+  EXPECT_EQ(screen()->navigationController(), nav);
+  EXPECT_EQ(nav->topViewController(), screen());
+  EXPECT_TRUE(screen()->isVisible());
+  EXPECT_FALSE(help()->isVisible());
+  EXPECT_NE(trace().find("/Octave/"), std::string::npos);
+
+  // The current-input bar closes the menu before it pushes.
+  openMenu();
+  screen()->openInputsView();
+  settle();
+  EXPECT_EQ(menu()->frontViewPosition(), PositionClosed);
+}
+
+TEST_F(SideMenuScreensTest, TappingTheSelectedEntryAgainSwitchesAndPushesAgainAndTracesItAgain) {
+  defaults()->setObject(Value("octave"), "CURRENT_TYPE");
+  launch();
+  openMenu();
+  auto octave = entries()->btnOctave;
+  EXPECT_TRUE(octave->isSelected());
+  tap(octave);
+  EXPECT_TRUE(octave->isSelected());
+  EXPECT_EQ(entries()->lastSelectedButton, octave);
+  EXPECT_EQ(menu()->frontViewPosition(), PositionRightMost);  // the push opens fully first
+  settle();
+  EXPECT_EQ(menu()->frontViewPosition(), PositionClosed);
+  openMenu();
+  tap(entries()->btnSpectrograph.lock());
+  settle();
+  EXPECT_EQ(defaults()->stringForKey("CURRENT_TYPE"), "sonogram");
+  openMenu();
+  tap(entries()->btnFFT);
+  settle();
+  EXPECT_EQ(defaults()->stringForKey("CURRENT_TYPE"), "fft");
+  const std::string t = trace();
+  EXPECT_NE(t.find("/Octave/"), std::string::npos);
+  EXPECT_NE(t.find("/spectrograph/"), std::string::npos);
+  EXPECT_NE(t.find("/FFT/"), std::string::npos);
+}
+
+TEST_F(SideMenuScreensTest, TheHelpScreenShowsItsRenderedPageWithAClearBackgroundARateButtonAndNoFeedback) {
+  launch();
+  openMenu();
+  tap(entries()->btnHelp);
+  settle();
+  auto h = help();
+  ASSERT_TRUE(h->webView);
+  ASSERT_TRUE(testsupport::waitFor([&] { return !h->webView->isLoading(); }));
+  EXPECT_TRUE(h->webView->hasPage());
+  EXPECT_EQ(h->webView->request()->URL(), "help.html");
+  EXPECT_EQ(h->webView->pageTitle(), "Spectrum Analyser Help");
+  EXPECT_EQ(h->webView->backgroundColor()->alpha(), 0);
+  EXPECT_FALSE(h->webView->isOpaque());
+  EXPECT_TRUE(h->btnFeedback->isHidden());
+  EXPECT_EQ(*h->btnFeedback->titleForState(UIControlStateNormal), "Feedback");
+  EXPECT_FALSE(h->btnRateUs->isHidden());
+  EXPECT_EQ(*h->btnRateUs->titleForState(UIControlStateNormal), "Rate Us");
+  EXPECT_EQ(h->btnRateUs->layer()->cornerRadius(), 14.0);
+  EXPECT_TRUE(h->btnRateUs->clipsToBounds());
+  // The rate button does nothing.
+  const std::string before = trace();
+  tap(h->btnRateUs);
+  settle();
+  EXPECT_EQ(trace(), before);
+  EXPECT_EQ(menu()->frontViewController(), h);
+  EXPECT_EQ(menu()->frontViewPosition(), PositionClosed);
+  // The same screen each time: its page is loaded once.
+  openMenu();
+  tap(entries()->btnOctave);
+  settle();
+  openMenu();
+  tap(entries()->btnHelp);
+  settle();
+  EXPECT_EQ(help(), h);
+  EXPECT_EQ(h->webView->request()->URL(), "help.html");
+}
+
+TEST_F(SideMenuScreensTest, TheDBAHelpButtonPresentsTheChartPageAndItsCloseButtonDismissesIt) {
+  launch();
+  tap(screen()->btnDBAHelp.lock());
+  auto page = std::dynamic_pointer_cast<dbaHelpVC>(screen()->presentedViewController());
+  ASSERT_TRUE(page);
+  clock.step(0.4);
+  EXPECT_TRUE(page->isVisible());
+  EXPECT_FALSE(screen()->isVisible());
+  const auto& request = *page->web->request();
+  EXPECT_EQ(request.URL(), "dbchart.html");
+  EXPECT_EQ(request.cachePolicy(), NSURLRequest::CachePolicy::ReloadIgnoringLocalAndRemoteCacheData);
+  EXPECT_EQ(static_cast<int>(request.cachePolicy()), 4);
+  EXPECT_EQ(request.timeoutInterval(), 30.0);
+  ASSERT_TRUE(testsupport::waitFor([&] { return !page->web->isLoading(); }));
+  EXPECT_EQ(page->web->pageTitle(), "Sound levels in dB-A");
+  EXPECT_FALSE(page->web->isOpaque());
+  page->closeView(nullptr);
+  clock.step(0.4);
+  EXPECT_EQ(screen()->presentedViewController(), nullptr);
+  EXPECT_TRUE(screen()->isVisible());
+  // A new page each time it is asked for.
+  tap(screen()->btnDBAHelp.lock());
+  EXPECT_NE(screen()->presentedViewController(), page);
+  clock.step(0.4);
+}
+
+TEST_F(SideMenuScreensTest, AMenuThatLoadsWithoutAStoredModeSelectsTheSpectrograph) {
+  launch();
+  for (const auto& [stored, expected] : std::vector<std::pair<std::optional<std::string>, std::string>>{
+           {std::nullopt, "Spectrograph"}, {"fft", "FFT Plot"}, {"octave", "Octave RTA"}, {"other", "Spectrograph"}}) {
+    if (stored) defaults()->setObject(Value(*stored), "CURRENT_TYPE");
+    else defaults()->removeObjectForKey("CURRENT_TYPE");
+    auto storyboard = UIStoryboard::storyboardWithName("Main");
+    auto e = std::dynamic_pointer_cast<RightMenuVC>(storyboard->instantiateViewControllerWithIdentifier("rightMenu"));
+    ASSERT_TRUE(e);
+    e->loadViewIfNeeded();
+    ASSERT_TRUE(e->lastSelectedButton);
+    EXPECT_EQ(*e->lastSelectedButton->currentTitle(), expected);
+    EXPECT_TRUE(e->lastSelectedButton->isSelected());
+  }
+}
+
+TEST(HelpPages, AMissingHelpPageLeavesTheHelpScreenEmptyAndIsLogged) {
+  testsupport::useFreshApplicationHome();
+  testsupport::ManualClock clock;
+  // A bundle whose strings name a page it does not have.
+  std::filesystem::path bundle = std::filesystem::path(std::getenv("SPECTRUM_ANALYSER_HOME")) / "bundle";
+  std::filesystem::create_directories(bundle / "en.lproj");
+  std::ofstream(bundle / "en.lproj" / "Localizable.strings") << "\"helppage\" = \"missing.html\";\n"
+                                                               << "\"dbchartpage\" = \"not-html.html\";\n";
+  std::ofstream(bundle / "not-html.html", std::ios::binary) << std::string("\x89PNG\r\n\x1a\n\0\0<<p>>", 14);
+  NSBundle::setMainBundlePathForTesting(bundle.string());
+  registerAppStoryboards();
+  testsupport::LogCapture log;
+  auto help = std::dynamic_pointer_cast<HelpVC>(UIStoryboard::storyboardWithName("HelpVC")->instantiateInitialViewController());
+  ASSERT_TRUE(help);
+  help->loadViewIfNeeded();
+  EXPECT_TRUE(testsupport::waitFor([&] { return !help->webView->isLoading(); }));
+  EXPECT_FALSE(help->webView->hasPage());
+  EXPECT_TRUE(log.contains("UIWebView: cannot load missing.html"));
+  // A page that is not HTML at all is shown as far as the engine makes sense of it.
+  auto chart = std::dynamic_pointer_cast<dbaHelpVC>(UIStoryboard::storyboardWithName("dbaHelpVC")->instantiateInitialViewController());
+  chart->loadViewIfNeeded();
+  EXPECT_TRUE(testsupport::waitFor([&] { return !chart->web->isLoading(); }));
+  EXPECT_TRUE(chart->web->hasPage());
+  NSBundle::setMainBundlePathForTesting("");
+}
+
+TEST(StorePage, WithoutAStoreOnThisPlatformItIsNotAvailableAndShowsNothing) {
+  auto store = AEProductController::sharedInstance();
+  EXPECT_EQ(store, AEProductController::sharedInstance());
+  EXPECT_FALSE(AEProductController::isAvailable());
+  testsupport::LogCapture log;
+  store->setProductAppStoreId(Value(int64_t(123456789)));
+  EXPECT_EQ(*store->productId(), Value(int64_t(123456789)));
+  store->showAppStore();
+  EXPECT_TRUE(log.lines().empty());
+  // A platform that has the class answers yes.
+  NSRegisterClass({SKStoreProductViewControllerClassName, {}});
+  EXPECT_TRUE(AEProductController::isAvailable());
+  NSUnregisterClass(SKStoreProductViewControllerClassName);
+  EXPECT_FALSE(AEProductController::isAvailable());
+}
+
+TEST_F(SideMenuScreensTest, TheDelegatesStoreOperationSetsTheProductAndShowsNothing) {
+  launch();
+  delegate->presentAppStoreForID("987");
+  EXPECT_EQ(*AEProductController::sharedInstance()->productId(), Value("987"));
+  EXPECT_EQ(screen()->presentedViewController(), nullptr);
+}
+
+}  // namespace

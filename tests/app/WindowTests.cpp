@@ -55,7 +55,7 @@ Value stored(const char* key) {
 }
 
 struct Counts {
-  long cyan = 0, purple = 0, red = 0, blue = 0;
+  long cyan = 0, purple = 0, red = 0, blue = 0, lavender = 0, white = 0;
 };
 
 class WindowTest : public ::testing::Test {
@@ -135,6 +135,8 @@ class WindowTest : public ::testing::Test {
         if (std::abs(r - 0x4F) < 24 && std::abs(g - 0x4D) < 24 && b > 150 && b < 215) ++c.purple;  // the fill
         if (r > 180 && g < 140 && b < 140) ++c.red;
         if (b > 150 && r < 140) ++c.blue;
+        if (std::abs(r - 0x9C) < 30 && std::abs(g - 0x80) < 30 && b > 200) ++c.lavender;  // the round buttons' ring
+        if (r > 200 && g > 200 && b > 200) ++c.white;  // light text
       }
     }
     XDestroyImage(image);
@@ -184,6 +186,52 @@ TEST_F(WindowTest, ThePaletteButtonRecoloursTheSonogram) {
     Counts c = edge();
     return c.blue > 1500 && c.red < 300;
   })) << edge().blue << " " << edge().red;
+}
+
+// The side menu in the window: the menu button opens it, "Octave RTA" switches the analyser from
+// the stored FFT plot, "Help" shows the rendered help page and the help page's menu button brings
+// the menu back. The container's position shows in where the analyser's menu button is drawn
+// (x 543 closed, 283 with the 260-point menu open); the selected entry has a cyan accent.
+TEST_F(WindowTest, TheSideMenuSwitchesTheModeAndOpensTheRenderedHelpPage) {
+  auto defaults = NSUserDefaults::standardUserDefaults();
+  defaults->setObject(Value("fft"), "CURRENT_TYPE");
+  defaults->synchronize();
+  start();
+  auto closed = [&] { return count(522, 8, 564, 48).lavender > 60 && count(262, 8, 304, 48).lavender < 10; };
+  auto open = [&] { return count(262, 8, 304, 48).lavender > 60 && count(522, 8, 564, 48).lavender < 10; };
+  auto selected = [&](double top) { return count(320, top, 560, top + 44).cyan > 40; };
+  const double fftRow = 70, octaveRow = 118, helpRow = 231;
+  ASSERT_TRUE(eventually(closed));
+  // The FFT plot's purple fill under its line.
+  ASSERT_TRUE(eventually([&] { return count(60, 60, 500, 260).purple > 3000; })) << count(60, 60, 500, 260).purple;
+
+  click(543, 28);  // the menu button
+  ASSERT_TRUE(eventually(open)) << count(262, 8, 304, 48).lavender;
+  EXPECT_TRUE(eventually([&] { return selected(fftRow) && !selected(octaveRow); }));
+  // The menu's light entry titles over its panel.
+  EXPECT_GT(count(350, 60, 560, 290).white, 200);
+
+  click(440, octaveRow + 22);  // "Octave RTA"
+  EXPECT_TRUE(eventually([] { return stored("CURRENT_TYPE") == Value("octave"); }));
+  EXPECT_TRUE(eventually(closed));
+  EXPECT_TRUE(eventually([&] { return count(60, 60, 500, 260).cyan > 2000; })) << count(60, 60, 500, 260).cyan;
+
+  click(543, 28);
+  ASSERT_TRUE(eventually(open));
+  EXPECT_TRUE(eventually([&] { return selected(octaveRow) && !selected(fftRow); }));
+  click(440, helpRow + 22);  // "Help"
+  EXPECT_TRUE(eventually([] { return stored("eventsStack").dump().find("/Help/") != std::string::npos; }));
+  ASSERT_TRUE(eventually(closed));
+  // The help page: its white title, a cyan heading and lines of light text under it.
+  EXPECT_TRUE(eventually([&] {
+    return count(20, 20, 300, 55).white > 150 && count(20, 160, 300, 200).cyan > 100 &&
+           count(20, 210, 480, 310).white > 1000;
+  })) << count(20, 20, 300, 55).white << " " << count(20, 160, 300, 200).cyan << " " << count(20, 210, 480, 310).white;
+  EXPECT_EQ(stored("CURRENT_TYPE"), Value("octave"));
+
+  click(543, 28);  // the help page's menu button
+  EXPECT_TRUE(eventually(open));
+  EXPECT_TRUE(eventually([&] { return selected(helpRow); }));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "sdk/database/core/FCompoundHash.h"
 
 #include <cmath>
+#include <vector>
 
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSString.h"
@@ -100,18 +101,47 @@ FCompoundHash::FCompoundHash(std::vector<FPathRef> posts, std::vector<std::strin
 
 namespace {
 
+// Walks the node depth first (children and priority in the order of
+// enumerateChildrenAndPriorityUsingBlock), telling the builder where each child starts and ends and
+// handing it each leaf. From a loop rather than by a call per level: trees can be thousands of
+// levels deep.
 void processNode(const FNodeRef& node, FCompoundHashBuilder& builder) {
   if (node->isLeafNode()) {
     builder.processLeaf(node);
     return;
   }
-  const auto* children = dynamic_cast<const FChildrenNode*>(node.get());
-  if (!children) return;
-  children->enumerateChildrenAndPriorityUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+  struct Pending {
+    std::vector<std::pair<std::string, FNodeRef>> children;
+    size_t next = 0;
+  };
+  std::vector<Pending> pending;
+  auto open = [&pending](const FNode& interior) {
+    Pending p;
+    if (const auto* children = dynamic_cast<const FChildrenNode*>(&interior)) {
+      children->enumerateChildrenAndPriorityUsingBlock([&p](const std::string& key, const FNodeRef& child, bool*) {
+        p.children.emplace_back(key, child);
+      });
+    }
+    pending.push_back(std::move(p));
+  };
+  open(*node);
+  while (!pending.empty()) {
+    Pending& top = pending.back();
+    if (top.next == top.children.size()) {
+      pending.pop_back();
+      if (!pending.empty()) builder.endChild();  // the interior child just walked ends
+      continue;
+    }
+    const auto& [key, child] = top.children[top.next++];
     builder.startChild(key);
-    processNode(child, builder);
-    builder.endChild();
-  });
+    if (child->isLeafNode()) {
+      builder.processLeaf(child);
+      builder.endChild();
+    } else {
+      const FNodeRef interior = child;  // `top` and its children may move when `pending` grows
+      open(*interior);
+    }
+  }
 }
 
 }  // namespace

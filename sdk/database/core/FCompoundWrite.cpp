@@ -1,5 +1,6 @@
 #include "sdk/database/core/FCompoundWrite.h"
 
+#include "sdk/database/core/FUtilities.h"
 #include "sdk/database/snapshot/FChildrenNode.h"
 #include "sdk/database/snapshot/FNamedNode.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
@@ -175,4 +176,4 @@ uint64_t hashValue(const Value& v) {
 
 uint64_t FCompoundWrite::hash() const { return hashValue(valForExport(true)); }
 
-std::string FCompoundWrite::description() const { return value::toJSON(valForExport(true)); }
+std::string FCompoundWrite::description() const { return FUtilities::jsonText(valForExport(true)); }

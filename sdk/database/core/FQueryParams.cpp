@@ -1,6 +1,7 @@
 #include "sdk/database/core/FQueryParams.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSString.h"
@@ -14,15 +15,37 @@
 
 namespace {
 
+// A stored or received query whose fields have the wrong type is refused like one with an unknown
+// "vf": as an invalid argument, naming the field and showing the value only in outline.
 [[noreturn]] void badField(const char* key, const Value& value) {
-  NSException::raise(kInvalidZirezizeData, ns::format("(fromQueryObject:) Invalid query parameter %s: %s", key,
-                                                      value::toJSON(value).c_str()));
+  NSException::raise(NSInvalidArgumentException,
+                     ns::format("Invalid query parameter %s: %s", key, FValidation::describeValue(value).c_str()));
 }
 
 std::string stringField(const Value& dict, const char* key) {
   const Value& v = dict.at(key);
   if (!v.is_string()) badField(key, v);
   return v.get<std::string>();
+}
+
+// The integer value of a number (booleans count as 0 and 1), truncated toward zero; a value
+// without one (not a number, not finite, beyond 64 bits) is refused.
+int64_t integerField(const Value& dict, const char* key) {
+  const Value& v = dict.at(key);
+  if (v.is_boolean()) return v.get<bool>() ? 1 : 0;
+  if (v.is_number_unsigned()) {
+    if (v.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX)) badField(key, v);
+    return static_cast<int64_t>(v.get<uint64_t>());
+  }
+  if (v.is_number_integer()) return v.get<int64_t>();
+  if (v.is_number_float()) {
+    const double d = std::trunc(v.get<double>());
+    // -2^63 is exact in a double; 2^63 is the first value beyond the range.
+    if (std::isfinite(d) && d >= -9223372036854775808.0 && d < 9223372036854775808.0) {
+      return static_cast<int64_t>(d);
+    }
+  }
+  badField(key, v);
 }
 
 bool equalNodes(const FNodeRef& a, const FNodeRef& b) {
@@ -123,12 +146,8 @@ FQueryParamsRef FQueryParams::fromQueryObject(const Value& dict) {
   if (!dict.is_object()) badField("dictionary", dict);
   auto params = std::make_shared<FQueryParams>();
   if (dict.contains("l")) {
-    const Value& l = dict.at("l");
-    const bool wholeDouble = l.is_number_float() && std::isfinite(l.get<double>()) &&
-                             std::trunc(l.get<double>()) == l.get<double>() && std::fabs(l.get<double>()) < 9.0e18;
-    if (!(l.is_number_integer() || wholeDouble)) badField("l", l);
     params->limitSet_ = true;
-    params->limit_ = wholeDouble ? static_cast<int64_t>(l.get<double>()) : l.get<int64_t>();
+    params->limit_ = integerField(dict, "l");
     FLimitedFilter::validateLimit(params->limit_);
   }
   if (dict.contains("sp")) {
@@ -142,7 +161,7 @@ FQueryParamsRef FQueryParams::fromQueryObject(const Value& dict) {
   if (dict.contains("vf")) {
     const Value& vf = dict.at("vf");
     if (!vf.is_string() || (vf.get<std::string>() != "l" && vf.get<std::string>() != "r")) {
-      const std::string shown = vf.is_string() ? vf.get<std::string>() : value::toJSON(vf);
+      const std::string shown = vf.is_string() ? vf.get<std::string>() : FValidation::describeValue(vf);
       NSException::raise(NSInvalidArgumentException, "Unknown view from paramter: " + shown);
     }
     params->viewFrom_ = vf.get<std::string>();
@@ -171,7 +190,7 @@ uint64_t FQueryParams::hash() const {
   return h + index_->hash();
 }
 
-std::string FQueryParams::description() const { return value::toJSON(wireProtocolParams()); }
+std::string FQueryParams::description() const { return FUtilities::jsonText(wireProtocolParams()); }
 
 std::shared_ptr<const FNodeFilter> FQueryParams::nodeFilter() const {
   if (loadsAllData()) return std::make_shared<const FIndexedFilter>(index_);

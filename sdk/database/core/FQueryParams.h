@@ -18,9 +18,10 @@ class FQueryParams : public std::enable_shared_from_this<FQueryParams> {
  public:
   FQueryParams();
   static const FQueryParamsRef& defaultInstance();
-  // Raises NSInvalidArgumentException "Unknown view from paramter: <vf>" for a "vf" other than
-  // "l" or "r", NSInvalidArgumentException for a limit outside 1...2147483647, and "InvalidZirezizeData" for a field of the wrong kind or a value that cannot
-  // become a node.
+  // A limit takes the integer value of its number (truncated toward zero). Raises
+  // NSInvalidArgumentException "Unknown view from paramter: <vf>" for a "vf" other than "l" or "r",
+  // NSInvalidArgumentException for a limit outside 1...2147483647 or a field of the wrong kind, and
+  // the conversion's exceptions for a bound value that cannot become a node.
   static FQueryParamsRef fromQueryObject(const Value& dict);
 
   bool limitSet() const { return limitSet_; }

@@ -1,6 +1,7 @@
 #include "sdk/database/core/FRangeMerge.h"
 
 #include <set>
+#include <vector>
 
 #include "sdk/database/snapshot/FChildrenNode.h"
 
@@ -30,13 +31,23 @@ FNodeRef FRangeMerge::updateRangeInNode(const FPathRef& currentPath, const FNode
     node->enumerateChildrenUsingBlock(collect);
     updates->enumerateChildrenUsingBlock(collect);
     FNodeRef result = node;
+    // Children that stay or come in are written before those that go: removing first could empty
+    // the node for a moment, and an empty node drops its priority even where the priority lies
+    // outside the range and must stay.
+    std::vector<std::string> removed;
     auto replace = [&](const std::string& key) {
       FNodeRef current = node->getImmediateChild(key);
       FNodeRef updated =
           updateRangeInNode(currentPath->childFromString(key), current, updates->getImmediateChild(key));
-      if (updated != current) result = result->updateImmediateChild(key, updated);
+      if (updated == current) return;
+      if (updated->isEmpty() && key != ".priority") {
+        removed.push_back(key);
+      } else {
+        result = result->updateImmediateChild(key, updated);
+      }
     };
     for (const auto& key : keys) replace(key);
+    for (const auto& key : removed) result = result->updateImmediateChild(key, FEmptyNode::emptyNode());
     // The priority goes last so that the node is not empty when it is set.
     if (!updates->getPriority()->isEmpty() || !node->getPriority()->isEmpty()) replace(".priority");
     return result;

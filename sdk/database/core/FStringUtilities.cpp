@@ -16,7 +16,9 @@ int hexDigit(char c) {
   return -1;
 }
 
-bool isValidUTF8(std::string_view s) {
+}  // namespace
+
+bool FStringUtilities::isValidUTF8(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {
     auto c = static_cast<unsigned char>(s[i]);
@@ -51,8 +53,6 @@ bool isValidUTF8(std::string_view s) {
   }
   return true;
 }
-
-}  // namespace
 
 std::string FStringUtilities::base64EncodedSha1(std::string_view str) {
   // Every byte counts: a text with a zero byte must not hash like its prefix.

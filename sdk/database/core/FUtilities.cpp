@@ -36,6 +36,15 @@ void utf8Sequence(std::string_view s, size_t i, size_t* bytes, size_t* units) {
   *units = n == 4 ? 2 : 1;
 }
 
+// Literal order by UTF-16 code units. Bytes that are not UTF-8 read as replacement characters, so
+// two different such texts can tie; their bytes then decide, so that different keys never compare
+// equal (one child would silently take the place of the other).
+int literalCompare(const std::string& a, const std::string& b) {
+  const int c = ns::utf16Compare(a, b);
+  if (c != 0 || a == b) return c;
+  return a < b ? -1 : 1;
+}
+
 }  // namespace
 
 bool FUtilitiesLogLevelEnabled(int level) { return gLogLevel.load(std::memory_order_relaxed) <= level; }
@@ -85,6 +94,43 @@ std::string FUtilities::decodePath(std::string_view pathString) {
     out += FStringUtilities::urlDecoded(piece);
   }
   return out.empty() ? "/" : out;
+}
+
+std::string FUtilities::jsonText(const Value& root) {
+  struct Open {
+    const Value* container;
+    Value::const_iterator next;
+    bool first;
+  };
+  std::string out;
+  std::vector<Open> open;
+  auto write = [&](const Value& v) {
+    if (v.is_object() || v.is_array()) {
+      out += v.is_object() ? '{' : '[';
+      open.push_back({&v, v.cbegin(), true});
+    } else {
+      out += value::toJSON(v);
+    }
+  };
+  write(root);
+  while (!open.empty()) {
+    Open& top = open.back();
+    if (top.next == top.container->cend()) {
+      out += top.container->is_object() ? '}' : ']';
+      open.pop_back();
+      continue;
+    }
+    if (!top.first) out += ',';
+    top.first = false;
+    if (top.container->is_object()) {
+      out += value::toJSON(Value(top.next.key()));
+      out += ':';
+    }
+    const Value& element = *top.next;
+    ++top.next;
+    write(element);  // may grow `open`: `top` is not used after this
+  }
+  return out;
 }
 
 std::string FUtilities::extractPathFromUrlString(std::string_view url) {
@@ -217,11 +263,11 @@ int FUtilities::compareKey(const std::string& a, const std::string& b) {
     if (ia != ib) return ia < ib ? -1 : 1;
     if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
     // Different texts of the same value and length ("-0", "00") stay different keys.
-    return ns::utf16Compare(a, b);
+    return literalCompare(a, b);
   }
   if (aInt) return -1;
   if (bInt) return 1;
-  return ns::utf16Compare(a, b);
+  return literalCompare(a, b);
 }
 
 const FUtilities::KeyComparator& FUtilities::keyComparator() {
@@ -233,7 +279,7 @@ const FUtilities::KeyComparator& FUtilities::keyComparator() {
 
 const FUtilities::KeyComparator& FUtilities::stringComparator() {
   static const KeyComparator comparator = [](const std::string& a, const std::string& b) {
-    return ns::utf16Compare(a, b);
+    return literalCompare(a, b);
   };
   return comparator;
 }

@@ -1,11 +1,11 @@
 #include "sdk/database/core/FValidation.h"
 
 #include <cmath>
-#include <regex>
 
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSString.h"
 #include "sdk/database/core/FPath.h"
+#include "sdk/database/core/FStringUtilities.h"
 
 namespace {
 
@@ -33,7 +33,27 @@ void validateServerValue(std::string_view from, const Value& op, const std::vect
   }
   NSException::raise(kInvalidZirezizeData,
                      ns::format("(%s) Unknown server value: %s at path: %s.", str(from).c_str(),
-                                value::toJSON(op).c_str(), FValidation::joinedPath(path).c_str()));
+                                FValidation::describeValue(op).c_str(), FValidation::joinedPath(path).c_str()));
+}
+
+[[noreturn]] void pathTooDeep(const char* name, std::string_view from) {
+  NSException::raise(name, ns::format("(%s) Max path depth exceeded: more than %u keys", str(from).c_str(),
+                                      static_cast<unsigned>(FValidation::kMaxPathDepth)));
+}
+
+// Number of non-empty "/"-separated keys of a path text, counted only up to one past `limit`.
+uint64_t keyCount(std::string_view text, uint64_t limit) {
+  uint64_t count = 0;
+  bool inKey = false;
+  for (char c : text) {
+    if (c == '/') {
+      inKey = false;
+    } else if (!inKey) {
+      inKey = true;
+      if (++count > limit) break;
+    }
+  }
+  return count;
 }
 
 const char* typeLabel(const Value& v) {
@@ -53,12 +73,51 @@ std::string FValidation::joinedPath(const std::vector<std::string>& path, size_t
   return out;
 }
 
+bool FValidation::valueDepthExceeds(const Value& value, size_t maxDepth) {
+  // Iterative: the value may be nested deeper than any recursion could follow.
+  struct Level {
+    const Value* container;
+    Value::const_iterator next;
+  };
+  if (!value.is_structured()) return false;
+  if (maxDepth == 0) return true;
+  std::vector<Level> stack{{&value, value.cbegin()}};
+  while (!stack.empty()) {
+    Level& top = stack.back();
+    if (top.next == top.container->cend()) {
+      stack.pop_back();
+      continue;
+    }
+    const Value& child = *top.next;
+    ++top.next;
+    if (!child.is_structured()) continue;
+    if (stack.size() >= maxDepth) return true;
+    stack.push_back({&child, child.cbegin()});
+  }
+  return false;
+}
+
+std::string FValidation::describeValue(const Value& value) {
+  constexpr size_t kMaxShownDepth = 3;
+  constexpr size_t kMaxShownBytes = 100;
+  if (valueDepthExceeds(value, kMaxShownDepth)) return value.is_array() ? "[...]" : "{...}";
+  std::string text = value::toJSON(value);
+  if (text.size() > kMaxShownBytes) {
+    size_t cut = kMaxShownBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // whole characters
+    text = text.substr(0, cut) + "...";
+  }
+  return text;
+}
+
 bool FValidation::isValidPathString(std::string_view pathString) {
-  return !pathString.empty() && pathString.find_first_of(kInvalidPathCharacters) == std::string_view::npos;
+  return !pathString.empty() && pathString.find_first_of(kInvalidPathCharacters) == std::string_view::npos &&
+         FStringUtilities::isValidUTF8(pathString);
 }
 
 bool FValidation::isValidKey(std::string_view key) {
-  return !key.empty() && key.find_first_of(kInvalidKeyCharacters) == std::string_view::npos;
+  return !key.empty() && key.find_first_of(kInvalidKeyCharacters) == std::string_view::npos &&
+         FStringUtilities::isValidUTF8(key);
 }
 
 bool FValidation::stringNonempty(const Value& object) {
@@ -68,18 +127,30 @@ bool FValidation::stringNonempty(const Value& object) {
 }
 
 void FValidation::validateFromValidPathString(std::string_view from, std::string_view pathString) {
+  if (!FStringUtilities::isValidUTF8(pathString)) {
+    NSException::raise(kInvalidPathValidation, ns::format("(%s) Must be a valid UTF-8 string", str(from).c_str()));
+  }
   if (!isValidPathString(pathString)) {
     NSException::raise(kInvalidPathValidation,
                        ns::format("(%s) Must be a non-empty string and not contain '.' '#' '$' '[' or ']'",
                                   str(from).c_str()));
   }
+  if (keyCount(pathString, kMaxPathDepth) > kMaxPathDepth) pathTooDeep(kInvalidPathValidation, from);
 }
 
 void FValidation::validateFromValidRootPathString(std::string_view from, std::string_view pathString) {
+  // A leading ".info" segment, after any number of slashes and followed by "/" or the end, is
+  // replaced by "/". Found by scanning, not by a pattern matcher: a matcher that backtracks by
+  // recursion runs out of stack on a long run of slashes.
   std::string candidate(pathString);
-  if (candidate.find(".info") != std::string::npos) {
-    static const std::regex kInfoPrefix(R"(^\/*\.info(\/|$))");
-    candidate = std::regex_replace(candidate, kInfoPrefix, "/", std::regex_constants::format_first_only);
+  const size_t start = pathString.find_first_not_of('/');
+  if (start != std::string_view::npos && pathString.compare(start, 5, ".info") == 0) {
+    const size_t end = start + 5;
+    if (end == pathString.size()) {
+      candidate = "/";
+    } else if (pathString[end] == '/') {
+      candidate = "/" + std::string(pathString.substr(end + 1));
+    }
   }
   validateFromValidPathString(from, candidate);
 }
@@ -89,6 +160,9 @@ void FValidation::validateFromValidURL(std::string_view from, std::string_view u
 }
 
 void FValidation::validateFromValidKey(std::string_view from, std::string_view key) {
+  if (!FStringUtilities::isValidUTF8(key)) {
+    NSException::raise(kInvalidKeyValidation, ns::format("(%s) Must be a valid UTF-8 string", str(from).c_str()));
+  }
   if (!isValidKey(key)) {
     NSException::raise(
         kInvalidKeyValidation,
@@ -97,7 +171,13 @@ void FValidation::validateFromValidKey(std::string_view from, std::string_view k
   }
 }
 
+void FValidation::validateFromValidPathDepth(std::string_view from, const FPath& path) {
+  if (path.length() > kMaxPathDepth) pathTooDeep(kInvalidPathValidation, from);
+}
+
 void FValidation::validateFromWritablePath(std::string_view from, const FPath& path) {
+  // A path made of many keys given one at a time is checked as a whole before anything is written.
+  validateFromValidPathDepth(from, path);
   const auto front = path.getFront();
   if (front && *front == ".info") {
     NSException::raise(kWritablePathValidation,
@@ -124,11 +204,18 @@ void FValidation::validateToken(const std::optional<std::string>& token) {
 bool FValidation::validateFromIsValidLeafValue(std::string_view from, const Value& value,
                                                const std::vector<std::string>& path) {
   if (value.is_string()) {
+    const std::string& text = value.get_ref<const std::string&>();
     // The UTF-8 length is exact here; no upper-bound shortcut is needed.
-    if (value.get_ref<const std::string&>().size() > kMaxStringBytes) {
+    if (text.size() > kMaxStringBytes) {
       NSException::raise(kInvalidZirezizeData,
                          ns::format("(%s) String exceeds max size of %u utf8 bytes: %s", str(from).c_str(),
                                     static_cast<unsigned>(kMaxStringBytes), joinedPath(path).c_str()));
+    }
+    // Bytes that name no character would be stored, ordered and compared as replacement characters.
+    if (!FStringUtilities::isValidUTF8(text)) {
+      NSException::raise(kInvalidZirezizeData,
+                         ns::format("(%s) Cannot store a string that is not valid UTF-8 at path: %s.",
+                                    str(from).c_str(), joinedPath(path).c_str()));
     }
     return true;
   }
@@ -170,6 +257,10 @@ void FValidation::validateFromValidDictionaryKey(std::string_view from, const Va
                                                  const std::vector<std::string>& path) {
   const std::string k = parseAndValidateKey(key, from, path);
   if (k == ".priority" || k == ".value" || k == ".sv") return;
+  if (!FStringUtilities::isValidUTF8(k)) {
+    NSException::raise(kInvalidZirezizeData, ns::format("(%s) Invalid key in object at path: %s. Keys must be valid UTF-8",
+                                                        str(from).c_str(), joinedPath(path).c_str()));
+  }
   if (!isValidKey(k)) {
     NSException::raise(kInvalidZirezizeData,
                        ns::format("(%s) Invalid key in object at path: %s. Keys must be non-empty and cannot "
@@ -181,6 +272,11 @@ void FValidation::validateFromValidDictionaryKey(std::string_view from, const Va
 void FValidation::validateFromValidUpdateDictionaryKey(std::string_view from, const Value& key,
                                                        const Value& value) {
   const std::string k = parseAndValidateKey(key, from, {});
+  if (!FStringUtilities::isValidUTF8(k)) {
+    NSException::raise(kInvalidZirezizeData,
+                       ns::format("(%s) Invalid key in object. Keys must be valid UTF-8", str(from).c_str()));
+  }
+  if (keyCount(k, kMaxPathDepth) > kMaxPathDepth) pathTooDeep(kInvalidZirezizeData, from);
   const FPathRef path = FPath::pathWithString(k);
   const uint64_t length = path->length();
   uint64_t position = 0;

@@ -24,17 +24,31 @@ class FValidation {
  public:
   // The longest string value, in UTF-8 bytes.
   static constexpr uint64_t kMaxStringBytes = 10485760;
+  // The most keys a path may have: the same bound as the nesting of a written value below its
+  // location. Walks along a path (updates of nodes, immutable trees, compound writes, the sync
+  // tree) take a call per key, so every path that reaches them is held to this: path texts here,
+  // whole paths built key by key with validateFromValidPathDepth (reads and listens) or
+  // validateFromWritablePath (writes; the location of each update entry, the reference's path
+  // with the entry's key below it, is checked the same way). Paths that arrive from elsewhere (the
+  // server, the local cache) must be held to it too. Walks of whole nodes do not recurse per level.
+  static constexpr uint64_t kMaxPathDepth = 1000;
 
+  // Both also require valid UTF-8: texts that name no character would compare like the
+  // replacement character and stand for one another.
   static bool isValidPathString(std::string_view pathString);
   static bool isValidKey(std::string_view key);
   // Not null and, for a string, not empty (other values count as non-empty).
   static bool stringNonempty(const Value& object);
 
+  // Raises InvalidPathValidation also for more than kMaxPathDepth keys.
   static void validateFromValidPathString(std::string_view from, std::string_view pathString);
   static void validateFromValidRootPathString(std::string_view from, std::string_view pathString);
   // `urlPath` is the description of the parsed URL's path.
   static void validateFromValidURL(std::string_view from, std::string_view urlPath);
   static void validateFromValidKey(std::string_view from, std::string_view key);
+  // Raises InvalidPathValidation for more than kMaxPathDepth keys.
+  static void validateFromValidPathDepth(std::string_view from, const FPath& path);
+  // Raises InvalidPathValidation for more than kMaxPathDepth keys, WritablePathValidation under ".info".
   static void validateFromWritablePath(std::string_view from, const FPath& path);
   static void validateFromKnownEventType(std::string_view from, int64_t eventType);
   static void validateToken(const std::optional<std::string>& token);
@@ -66,6 +80,14 @@ class FValidation {
   static void handleErrorWithSuccessCallback(const NSErrorRef& error, const Callback& callback) {
     if (callback) callback(error);
   }
+
+  // YES when the value has containers nested more than `maxDepth` levels deep (a container at the
+  // top is level 1). Walks without recursion, so any depth is safe to ask about.
+  static bool valueDepthExceeds(const Value& value, size_t maxDepth);
+  // A value as a message shows it: its JSON text when it is shallow (at most 3 levels) and short
+  // (at most 100 bytes, else cut), otherwise only "[...]" or "{...}". Values handed in by code may
+  // be nested without limit, and writing them out whole would recurse as deep.
+  static std::string describeValue(const Value& value);
 
   // The first `maxKeys` keys joined by ".", the form in which messages show a key list.
   static std::string joinedPath(const std::vector<std::string>& path, size_t maxKeys = 50);

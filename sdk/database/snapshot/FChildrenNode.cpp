@@ -33,6 +33,27 @@ FChildrenNode::FChildrenNode(FNodeRef priority, FChildrenDictionaryRef children)
   }
 }
 
+FChildrenNode::~FChildrenNode() {
+  // Releasing the children can release child nodes, whose destructors would release theirs: one
+  // call deeper per level of the tree. Instead the outermost destructor on this thread takes the
+  // children of every node that comes free and releases them one after another.
+  static thread_local std::vector<FChildrenDictionaryRef>* freeing = nullptr;
+  if (freeing) {
+    freeing->push_back(std::move(children_));
+    return;
+  }
+  std::vector<FChildrenDictionaryRef> queue;  // allocates only when a child node comes free
+  freeing = &queue;
+  FChildrenDictionaryRef next = std::move(children_);
+  for (;;) {
+    next.reset();
+    if (queue.empty()) break;
+    next = std::move(queue.back());
+    queue.pop_back();
+  }
+  freeing = nullptr;
+}
+
 const FNodeRef& FEmptyNode::emptyNode() {
   static const FNodeRef instance = std::make_shared<const FChildrenNode>();
   return instance;
@@ -57,9 +78,16 @@ FNodeRef FChildrenNode::childrenGetter(const std::string& key) const {
 }
 
 FNodeRef FChildrenNode::getChild(const FPathRef& path) const {
-  const auto front = path->getFront();
-  if (!front) return self();
-  return getImmediateChild(*front)->getChild(path->popFront());
+  // A loop rather than a call per key: a path may be far longer than the tree is deep.
+  FNodeRef node = self();
+  FPathRef rest = path;
+  while (auto front = rest->getFront()) {
+    if (node->isLeafNode()) return node->getChild(rest);
+    if (node->isEmpty()) return node;
+    node = node->getImmediateChild(*front);
+    rest = rest->popFront();
+  }
+  return node;
 }
 
 std::optional<std::string> FChildrenNode::predecessorChildKey(const std::string& key) const {
@@ -83,19 +111,27 @@ FNodeRef FChildrenNode::updateChild(const FPathRef& path, const FNodeRef& newChi
 
 bool FChildrenNode::hasChild(const std::string& key) const { return !getImmediateChild(key)->isEmpty(); }
 
-Value FChildrenNode::valForExport(bool exp) const {
-  if (isEmpty()) return Value();
-  Value obj = Value::object();
+namespace {
+
+// The plain value of an interior node whose children are already in `obj`: with the export flag
+// the mapping with its priority; without, an array when every key is an index and the largest is
+// below twice the number of keys, else the mapping.
+void finishExport(const FChildrenNode& node, Value& obj, bool exp) {
+  if (exp) {
+    FNodeRef priority = node.getPriority();
+    if (!priority->isEmpty()) obj[".priority"] = priority->val();
+    return;
+  }
   int64_t numKeys = 0;
   int64_t maxKey = 0;
   bool allIntegerKeys = true;
-  children_->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
-    obj[key] = child->valForExport(exp);
+  for (auto it = obj.begin(); it != obj.end(); ++it) {
+    const std::string& key = it.key();
     ++numKeys;
-    if (!allIntegerKeys) return;
+    if (!allIntegerKeys) continue;
     if (key.size() > 1 && key[0] == '0') {
       allIntegerKeys = false;
-      return;
+      continue;
     }
     const auto number = FUtilities::intForString(key);
     if (!number) {
@@ -103,24 +139,78 @@ Value FChildrenNode::valForExport(bool exp) const {
     } else if (*number > maxKey) {
       maxKey = *number;
     }
-  });
-  if (exp) {
-    FNodeRef priority = getPriority();
-    if (!priority->isEmpty()) obj[".priority"] = priority->val();
-    return obj;
   }
   if (allIntegerKeys && maxKey < 2 * numKeys) {
     Value array = Value::array();
     for (int64_t i = 0; i <= maxKey; ++i) {
       auto it = obj.find(std::to_string(i));
-      array.push_back(it == obj.end() ? Value() : *it);
+      array.push_back(it == obj.end() ? Value() : std::move(*it));
     }
-    return array;
+    obj = std::move(array);
   }
-  return obj;
+}
+
+}  // namespace
+
+Value FChildrenNode::valForExport(bool exp) const {
+  if (isEmpty()) return Value();
+  // Built from a loop, not by a call per level: trees can be thousands of levels deep. Each node's
+  // mapping is filled first, its interior children later, and it is finished after all of them.
+  struct Pending {
+    const FChildrenNode* node;
+    Value* out;
+    bool filled;
+  };
+  Value result;
+  std::vector<Pending> pending{{this, &result, false}};
+  while (!pending.empty()) {
+    Pending& top = pending.back();
+    if (top.filled) {
+      finishExport(*top.node, *top.out, exp);
+      pending.pop_back();
+      continue;
+    }
+    top.filled = true;
+    Value& obj = *top.out;
+    obj = Value::object();
+    top.node->children_->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+      Value& slot = obj[key];  // a mapping keeps its elements in place as keys are added
+      if (child->kind() == Kind::Leaf) {
+        slot = child->valForExport(exp);
+      } else {
+        pending.push_back({static_cast<const FChildrenNode*>(child.get()), &slot, false});
+      }
+    });
+  }
+  return result;
 }
 
 std::string FChildrenNode::dataHash() const {
+  if (!hashed_.load(std::memory_order_acquire)) {
+    // The children's hashes first, deepest first, from a loop: computeHash then reads only the
+    // cached hashes of the children, however deep the tree is.
+    std::vector<std::pair<const FChildrenNode*, bool>> pending{{this, false}};
+    while (!pending.empty()) {
+      const auto [node, expanded] = pending.back();
+      if (node->hashed_.load(std::memory_order_acquire)) {
+        pending.pop_back();
+      } else if (expanded) {
+        pending.pop_back();
+        node->computeHash();
+      } else {
+        pending.back().second = true;
+        node->children_->enumerateKeysAndObjectsUsingBlock([&](const std::string&, const FNodeRef& child, bool*) {
+          if (child->kind() == Kind::Leaf) return;
+          const auto* interior = static_cast<const FChildrenNode*>(child.get());
+          if (!interior->hashed_.load(std::memory_order_acquire)) pending.emplace_back(interior, false);
+        });
+      }
+    }
+  }
+  return lazyHash_;
+}
+
+void FChildrenNode::computeHash() const {
   std::call_once(hashOnce_, [this] {
     std::string text;
     FNodeRef priority = getPriority();
@@ -155,8 +245,8 @@ std::string FChildrenNode::dataHash() const {
       text += childHash;
     }
     lazyHash_ = text.empty() ? std::string() : FStringUtilities::base64EncodedSha1(text);
+    hashed_.store(true, std::memory_order_release);
   });
-  return lazyHash_;
 }
 
 int FChildrenNode::compare(const FNode& other) const {
@@ -167,20 +257,28 @@ int FChildrenNode::compare(const FNode& other) const {
 }
 
 bool FChildrenNode::isEqual(const FNode& other) const {
-  if (this == &other) return true;
-  if (other.kind() != Kind::Children) return false;
-  const auto& node = static_cast<const FChildrenNode&>(other);
-  if (isEmpty() && node.isEmpty()) return true;
-  if (!getPriority()->isEqual(*node.getPriority())) return false;
-  if (children_->count() != node.children_->count()) return false;
-  bool equal = true;
-  children_->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeRef& child, bool* stop) {
-    if (!node.getImmediateChild(key)->isEqual(*child)) {
-      equal = false;
-      *stop = true;
+  // Pairs of nodes still to compare, walked from a loop rather than by a call per level.
+  std::vector<std::pair<const FNode*, const FNode*>> pending{{this, &other}};
+  while (!pending.empty()) {
+    const auto [a, b] = pending.back();
+    pending.pop_back();
+    if (a == b) continue;
+    if (a->kind() != Kind::Children) {
+      if (!a->isEqual(*b)) return false;  // a leaf: compared without descending
+      continue;
     }
-  });
-  return equal;
+    if (b->kind() != Kind::Children) return false;
+    const auto& mine = static_cast<const FChildrenNode&>(*a);
+    const auto& theirs = static_cast<const FChildrenNode&>(*b);
+    if (mine.isEmpty() && theirs.isEmpty()) continue;
+    if (!mine.getPriority()->isEqual(*theirs.getPriority())) return false;
+    if (mine.children_->count() != theirs.children_->count()) return false;
+    // The other node's children stay alive in its dictionary (or are the shared empty node).
+    mine.children_->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+      pending.emplace_back(child.get(), theirs.getImmediateChild(key).get());
+    });
+  }
+  return true;
 }
 
 void FChildrenNode::enumerateChildrenReverse(bool reverse, const FNodeChildBlock& block) const {
@@ -196,12 +294,50 @@ FNamedNodeEnumerator FChildrenNode::childEnumerator() const {
 }
 
 uint64_t FChildrenNode::hash() const {
-  uint64_t h = 0;
-  children_->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
-    h = 31 * h + static_cast<uint64_t>(std::hash<std::string>()(key));
-    h = 17 * h + child->hash();
-  });
-  return (priority_ ? priority_->hash() : 0) + 17 * h;
+  // h = 31 h + hash(key), then h = 17 h + hash(child), for each child in key order; the result is
+  // hash(priority) + 17 h. Computed from a loop: a child's hash is folded into its parent's when
+  // the child is done.
+  struct Pending {
+    const FChildrenNode* node;
+    std::vector<std::pair<uint64_t, const FNode*>> children;  // (hash of the key, child)
+    size_t next = 0;
+    uint64_t h = 0;
+  };
+  std::vector<Pending> pending;
+  auto open = [&pending](const FChildrenNode* node) {
+    Pending p{node, {}};
+    p.children.reserve(static_cast<size_t>(node->children_->count()));
+    node->children_->enumerateKeysAndObjectsUsingBlock([&p](const std::string& key, const FNodeRef& child, bool*) {
+      p.children.emplace_back(static_cast<uint64_t>(std::hash<std::string>()(key)), child.get());
+    });
+    pending.push_back(std::move(p));
+  };
+  open(this);
+  uint64_t result = 0;
+  while (!pending.empty()) {
+    Pending& top = pending.back();
+    if (top.next < top.children.size()) {
+      const auto [keyHash, child] = top.children[top.next];
+      top.h = 31 * top.h + keyHash;
+      if (child->kind() == Kind::Leaf) {
+        top.h = 17 * top.h + child->hash();
+        ++top.next;
+      } else {
+        open(static_cast<const FChildrenNode*>(child));  // `top` is not used after this
+      }
+      continue;
+    }
+    const uint64_t done = (top.node->priority_ ? top.node->priority_->hash() : 0) + 17 * top.h;
+    pending.pop_back();
+    if (pending.empty()) {
+      result = done;
+    } else {
+      Pending& parent = pending.back();
+      parent.h = 17 * parent.h + done;
+      ++parent.next;
+    }
+  }
+  return result;
 }
 
 FNamedNodeRef FChildrenNode::firstChild() const {

@@ -1,6 +1,7 @@
 #pragma once
 // An interior node of the database tree: named non-empty children ordered by the child key order,
 // and an optional priority. The shared empty node is an FChildrenNode without children.
+#include <atomic>
 #include <mutex>
 
 #include "sdk/database/core/FImmutableSortedDictionary.h"
@@ -17,6 +18,8 @@ class FChildrenNode : public FNode {
   // Raises NSInvalidArgumentException "Can't create empty node with priority!" for no children
   // with a non-empty priority.
   FChildrenNode(FNodeRef priority, FChildrenDictionaryRef children);
+  // Releases the subtree one level at a time from a loop, however deep it is.
+  ~FChildrenNode() override;
 
   // An empty children dictionary with the key comparator.
   static FChildrenDictionaryRef emptyChildren();
@@ -52,9 +55,13 @@ class FChildrenNode : public FNode {
   FNodeRef childrenGetter(const std::string& key) const;
 
  private:
+  // The hash of this node from the cached hashes of its children.
+  void computeHash() const;
+
   FChildrenDictionaryRef children_;
   FNodeRef priority_;  // null when absent
   mutable std::once_flag hashOnce_;
+  mutable std::atomic<bool> hashed_{false};  // lazyHash_ is filled
   mutable std::string lazyHash_;
 };
 

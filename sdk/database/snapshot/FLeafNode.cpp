@@ -3,6 +3,7 @@
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSString.h"
 #include "sdk/database/core/FPath.h"
+#include "sdk/database/core/FUtilities.h"
 #include "sdk/database/snapshot/FChildrenNode.h"
 #include "sdk/database/snapshot/FNamedNode.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
@@ -42,7 +43,7 @@ const char* typeName(const Value& value) {
 }
 }  // namespace fnode
 
-std::string FNode::description() const { return value::toJSON(valForExport(true)); }
+std::string FNode::description() const { return FUtilities::jsonText(valForExport(true)); }
 
 FLeafNode::FLeafNode(Value value) : FLeafNode(std::move(value), FEmptyNode::emptyNode()) {}
 

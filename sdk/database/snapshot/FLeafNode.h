@@ -6,6 +6,9 @@
 
 #include "sdk/database/snapshot/FNode.h"
 
+class FIndex;
+using FIndexRef = std::shared_ptr<const FIndex>;
+
 class FLeafNode : public FNode {
  public:
   explicit FLeafNode(Value value);
@@ -33,6 +36,12 @@ class FLeafNode : public FNode {
   void enumerateChildrenReverse(bool, const FNodeChildBlock&) const override {}
   FNamedNodeEnumerator childEnumerator() const override;
   uint64_t hash() const override;
+
+  // A leaf has no children to order: it is its own indexed form under every index, and visits
+  // nothing.
+  FNodeRef withIndex(const FIndexRef& index) const { return self(); }
+  bool isIndexed(const FIndexRef& index) const { return true; }
+  void forEachChildDo(const FNodeChildBlock& block) const {}
 
   int compareToLeafNode(const FLeafNode& other) const;
   // "object", "boolean", "number", "string": the order of leaf value types.

@@ -41,15 +41,19 @@ FNodeRef buildNode(const Value& value, const Value& priority, std::string_view f
   }
   if (value.is_null()) return FEmptyNode::emptyNode();
 
+  // A priority is converted under the name of the operation that was called, like the value.
+  auto priorityNodeFrom = [&](const Value& p) {
+    return p.is_null() ? FEmptyNode::emptyNode() : buildNode(p, Value(), from, depth, path);
+  };
   FValidation::validateFromIsValidPriorityValue(from, priority, path);
-  FNodeRef priorityNode = priority.is_null() ? FEmptyNode::emptyNode() : FSnapshotUtilities::nodeFrom(priority);
+  FNodeRef priorityNode = priorityNodeFrom(priority);
 
   const Value* data = &value;
   bool forcedLeaf = false;
   if (value.is_object()) {
     if (auto it = value.find(".priority"); it != value.end()) {
       FValidation::validateFromIsValidPriorityValue(from, *it, path);
-      priorityNode = it->is_null() ? FEmptyNode::emptyNode() : FSnapshotUtilities::nodeFrom(*it);
+      priorityNode = priorityNodeFrom(*it);
     }
     if (auto it = value.find(".value"); it != value.end()) {
       data = &*it;
@@ -233,12 +237,24 @@ uint64_t FSnapshotUtilities::estimateLeafNodeSize(const FLeafNode& leaf) {
 
 uint64_t FSnapshotUtilities::estimateSerializedNodeSize(const FNodeRef& node) {
   if (node->isEmpty()) return 4;
-  if (node->isLeafNode()) return estimateLeafNodeSize(static_cast<const FLeafNode&>(*node));
-  uint64_t size = 1;
-  const auto* children = dynamic_cast<const FChildrenNode*>(node.get());
-  if (!children) return size;
-  children->enumerateChildrenAndPriorityUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
-    size += ns::utf16Length(key) + 4 + estimateSerializedNodeSize(child);
-  });
+  // A sum over every node of the tree, so the nodes can be visited in any order: from a loop, not
+  // by a call per level.
+  uint64_t size = 0;
+  std::vector<const FNode*> pending{node.get()};
+  while (!pending.empty()) {
+    const FNode* next = pending.back();
+    pending.pop_back();
+    if (next->isLeafNode()) {
+      size += estimateLeafNodeSize(static_cast<const FLeafNode&>(*next));
+      continue;
+    }
+    size += 1;
+    const auto* children = dynamic_cast<const FChildrenNode*>(next);
+    if (!children) continue;
+    children->enumerateChildrenAndPriorityUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+      size += ns::utf16Length(key) + 4;
+      pending.push_back(child.get());  // alive in its parent's children or as its priority
+    });
+  }
   return size;
 }

@@ -72,6 +72,22 @@ TEST(KeyOrder, UTF16LiteralOrder) {
   EXPECT_EQ(FUtilities::stringComparator()("9", "10"), 1);
 }
 
+TEST(KeyOrder, BytesThatAreNotUTF8StayDistinct) {
+  // Such bytes read as replacement characters; the order must still tell different keys apart, or
+  // one child would silently take the place of another.
+  const std::string ff = "\xff", fe = "\xfe", replacement = "\xef\xbf\xbd";
+  EXPECT_NE(FUtilities::compareKey(ff, fe), 0);
+  EXPECT_EQ(FUtilities::compareKey(ff, fe), -FUtilities::compareKey(fe, ff));
+  EXPECT_NE(FUtilities::compareKey(ff, replacement), 0);
+  EXPECT_NE(FUtilities::stringComparator()(ff, fe), 0);
+  EXPECT_EQ(FUtilities::compareKey(ff, std::string("\xff")), 0);
+  auto d = FImmutableSortedDictionary<std::string, int>::dictionaryWithComparator(FUtilities::keyComparator())
+               ->insertKey(ff, 1)->insertKey(fe, 2)->insertKey(replacement + replacement, 3);
+  EXPECT_EQ(d->count(), 3);
+  EXPECT_EQ(*d->get(ff), 1);
+  EXPECT_FALSE(d->get("\xff\xfe").has_value());
+}
+
 TEST(IntParsing, TryParseAndIntForString) {
   int64_t v = 0;
   EXPECT_TRUE(FUtilities::tryParseString("-2147483648", &v));

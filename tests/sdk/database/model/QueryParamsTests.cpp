@@ -55,9 +55,61 @@ TEST(QueryParamsTest, MalformedWireFormsAreRefused) {
     EXPECT_EQ(e.name(), "NSInvalidArgumentException");
     EXPECT_EQ(e.reason(), "Unknown view from paramter: x");
   }
-  for (const char* bad : {R"({"l":"3"})", R"({"l":1.5})", R"({"sp":1,"sn":5})", R"({"i":7})", R"({"i":"/"})",
+  for (const char* bad : {R"({"l":"3"})", R"({"sp":1,"sn":5})", R"({"i":7})", R"({"i":"/"})",
                           R"({"sp":[1,{"a.b":1}]})", R"([1])"}) {
     EXPECT_THROW(FQueryParams::fromQueryObject(Value::parse(bad)), NSException) << bad;
+  }
+}
+
+TEST(QueryParamsTest, LimitsTakeTheirIntegerValue) {
+  EXPECT_EQ(FQueryParams::fromQueryObject(Value::parse(R"({"l":1.5})"))->limit(), 1);
+  EXPECT_EQ(FQueryParams::fromQueryObject(Value::parse(R"({"l":3.0})"))->limit(), 3);
+  EXPECT_EQ(FQueryParams::fromQueryObject(Value::parse(R"({"l":true})"))->limit(), 1);
+  EXPECT_EQ(FQueryParams::fromQueryObject(Value::parse(R"({"l":2147483647.9})"))->limit(), 2147483647);
+  EXPECT_TRUE(FQueryParams::fromQueryObject(Value::parse(R"({"l":2.5})"))->limitSet());
+  // The integer value must still be a limit a query can have.
+  for (const char* bad : {R"({"l":0.5})", R"({"l":-2.9})", R"({"l":-9223372036854775808})"}) {
+    try {
+      FQueryParams::fromQueryObject(Value::parse(bad));
+      ADD_FAILURE() << bad;
+    } catch (const NSException& e) {
+      EXPECT_EQ(e.name(), "NSInvalidArgumentException") << bad;
+    }
+  }
+}
+
+TEST(QueryParamsTest, FieldsOfTheWrongTypeAreInvalidArguments) {
+  // Values handed in by code can be nested deeper than any parser would let through.
+  auto deep = [] {
+    Value v = 1;
+    for (int i = 0; i < 100000; ++i) {
+      Value outer = Value::array();
+      outer.push_back(std::move(v));
+      v = std::move(outer);
+    }
+    return v;
+  };
+  std::vector<Value> bad{Value::parse(R"({"l":"3"})"), Value::parse(R"({"l":null})"), Value::parse(R"({"l":[1]})"),
+                         Value::parse(R"({"l":1e300})"), Value::parse(R"({"l":18446744073709551615})"),
+                         Value{{"l", std::nan("")}}, Value::parse(R"({"sp":1,"sn":5})"),
+                         Value::parse(R"({"ep":1,"en":{}})"), Value::parse(R"({"i":7})"), Value::parse(R"({"i":"/"})"),
+                         Value::parse("[1]"), Value("x"), Value{{"vf", 1}}};
+  for (const char* key : {"l", "vf", "i"}) {
+    Value withDeep = Value::object();
+    withDeep[key] = deep();
+    bad.push_back(std::move(withDeep));
+  }
+  Value deepKey{{"sp", 1}};
+  deepKey["sn"] = deep();
+  bad.push_back(std::move(deepKey));
+  for (const Value& dict : bad) {
+    try {
+      FQueryParams::fromQueryObject(dict);
+      ADD_FAILURE() << "accepted";
+    } catch (const NSException& e) {
+      EXPECT_EQ(e.name(), "NSInvalidArgumentException") << e.reason();
+      EXPECT_LT(e.reason().size(), 200u);
+    }
   }
 }
 

@@ -48,3 +48,18 @@ TEST(RangeMergeTest, PriorityIsSetAfterChildren) {
   FNodeRef result = FRangeMerge(nullptr, path("z"), node(R"({"a":1,".priority":5})")).applyToNode(FEmptyNode::emptyNode());
   EXPECT_EQ(result->valForExport(true), Value::parse(R"({"a":1,".priority":5})"));
 }
+
+TEST(RangeMergeTest, PriorityOutsideTheRangeSurvivesTheReplacedChildren) {
+  // The only existing child lies in the range and goes; a new one comes in. The priority lies
+  // outside the range ("10" sorts before ".priority") and stays, whichever child is visited first.
+  FNodeRef existing = node(R"({"1":"x",".priority":5})");
+  FNodeRef result = FRangeMerge(nullptr, path("10"), node(R"({"2":"y"})")).applyToNode(existing);
+  EXPECT_EQ(result->valForExport(true), Value::parse(R"({"2":"y",".priority":5})"));
+  // The same one level down, with keys whose byte order differs from the key order.
+  existing = node(R"({"a":{"10":"x",".priority":"p"},"b":1})");
+  result = FRangeMerge(path("a/1"), path("a/50"), node(R"({"a":{"9":"y"}})")).applyToNode(existing);
+  EXPECT_EQ(result->valForExport(true), Value::parse(R"({"a":{"9":"y",".priority":"p"},"b":1})"));
+  // With nothing left in the node the priority goes with it: an empty node has none.
+  result = FRangeMerge(nullptr, path("10"), node("{}")).applyToNode(node(R"({"1":"x",".priority":5})"));
+  EXPECT_EQ(result, FEmptyNode::emptyNode());
+}

@@ -139,3 +139,77 @@ TEST(ValidationTest, Priorities) {
     EXPECT_TRUE(FValidation::validatePriorityValue(ok));
   }
 }
+
+TEST(ValidationTest, LongRunsOfSlashesBeforeInfo) {
+  // The leading ".info" segment is recognised in one pass, however many slashes come before it.
+  const std::string slashes(30000, '/');
+  EXPECT_NO_THROW(FValidation::validateFromValidRootPathString("f", slashes + ".info/x"));
+  EXPECT_NO_THROW(FValidation::validateFromValidRootPathString("f", slashes + ".info"));
+  EXPECT_NO_THROW(FValidation::validateFromValidRootPathString("f", "/.info/"));
+  EXPECT_THROW(FValidation::validateFromValidRootPathString("f", slashes + ".infox"), NSException);
+  EXPECT_THROW(FValidation::validateFromValidRootPathString("f", slashes + "a/.info"), NSException);
+  EXPECT_THROW(FValidation::validateFromValidRootPathString("f", "/.info/x/.info"), NSException);
+  EXPECT_THROW(FValidation::validateFromValidRootPathString("f", "x.info"), NSException);
+}
+
+TEST(ValidationTest, PathsDeeperThanValuesAreRefused) {
+  std::string deepest;
+  for (int i = 0; i < 1000; ++i) deepest += "/k";
+  EXPECT_NO_THROW(FValidation::validateFromValidPathString("child:", deepest));
+  EXPECT_NO_THROW(FValidation::validateFromValidRootPathString("child:", ".info" + deepest));
+  EXPECT_NO_THROW(FValidation::validateFromWritablePath("setValue:", *FPath::pathWithString(deepest)));
+  EXPECT_NO_THROW(FValidation::validateFromValidUpdateDictionaryKey("updateChildValues:", Value(deepest), Value(1)));
+
+  const std::string tooDeep = deepest + "/k";
+  NSException e = raised([&] { FValidation::validateFromValidPathString("child:", tooDeep); });
+  EXPECT_EQ(e.name(), "InvalidPathValidation");
+  EXPECT_EQ(e.reason(), "(child:) Max path depth exceeded: more than 1000 keys");
+  e = raised([&] { FValidation::validateFromValidRootPathString("referenceWithPath:", tooDeep); });
+  EXPECT_EQ(e.name(), "InvalidPathValidation");
+  EXPECT_EQ(e.reason(), "(referenceWithPath:) Max path depth exceeded: more than 1000 keys");
+  // A path built by many calls of one key each is checked as a whole before a write.
+  e = raised([&] { FValidation::validateFromWritablePath("setValue:", *FPath::pathWithString(tooDeep)); });
+  EXPECT_EQ(e.name(), "InvalidPathValidation");
+  EXPECT_EQ(e.reason(), "(setValue:) Max path depth exceeded: more than 1000 keys");
+  EXPECT_NO_THROW(FValidation::validateFromValidPathDepth("child:", *FPath::pathWithString(deepest)));
+  e = raised([&] { FValidation::validateFromValidPathDepth("child:", *FPath::pathWithString(tooDeep)); });
+  EXPECT_EQ(e.name(), "InvalidPathValidation");
+  EXPECT_EQ(e.reason(), "(child:) Max path depth exceeded: more than 1000 keys");
+  e = raised([&] { FValidation::validateFromValidUpdateDictionaryKey("updateChildValues:", Value(tooDeep), Value(1)); });
+  EXPECT_EQ(e.name(), "InvalidZirezizeData");
+  EXPECT_EQ(e.reason(), "(updateChildValues:) Max path depth exceeded: more than 1000 keys");
+}
+
+TEST(ValidationTest, TextsMustBeValidUTF8) {
+  // A lone byte above 0x7F, a truncated sequence, an overlong "/", a surrogate, a code point above
+  // U+10FFFF: none of them names a character, and two of them would read alike.
+  for (const std::string& bad : std::vector<std::string>{"\xff", "a\xfe", "\xe2\x82", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(FValidation::isValidKey(bad));
+    EXPECT_FALSE(FValidation::isValidPathString(bad));
+    NSException e = raised([&] { FValidation::validateFromValidKey("child:", bad); });
+    EXPECT_EQ(e.name(), "InvalidKeyValidation");
+    EXPECT_EQ(e.reason(), "(child:) Must be a valid UTF-8 string");
+    e = raised([&] { FValidation::validateFromValidPathString("child:", "a/" + bad); });
+    EXPECT_EQ(e.name(), "InvalidPathValidation");
+    EXPECT_EQ(e.reason(), "(child:) Must be a valid UTF-8 string");
+    e = raised([&] { FValidation::validateFromValidRootPathString("referenceWithPath:", ".info/" + bad); });
+    EXPECT_EQ(e.name(), "InvalidPathValidation");
+    e = raised([&] { FValidation::validateFromValidDictionaryKey("setValue:", Value(bad), {"x"}); });
+    EXPECT_EQ(e.name(), "InvalidZirezizeData");
+    EXPECT_EQ(e.reason(), "(setValue:) Invalid key in object at path: x. Keys must be valid UTF-8");
+    e = raised([&] { FValidation::validateFromValidUpdateDictionaryKey("updateChildValues:", Value("a/" + bad), Value(1)); });
+    EXPECT_EQ(e.name(), "InvalidZirezizeData");
+    EXPECT_EQ(e.reason(), "(updateChildValues:) Invalid key in object. Keys must be valid UTF-8");
+    e = raised([&] { FValidation::validateFromIsValidLeafValue("setValue:", Value("ok" + bad), {"x", "y"}); });
+    EXPECT_EQ(e.name(), "InvalidZirezizeData");
+    EXPECT_EQ(e.reason(), "(setValue:) Cannot store a string that is not valid UTF-8 at path: x.y.");
+  }
+  // Characters of every length, the replacement character itself, and NUL are text.
+  for (const std::string& good : std::vector<std::string>{"é", "日本", "😀", "\xef\xbf\xbd", std::string("a\0b", 3)}) {
+    EXPECT_TRUE(FValidation::isValidKey(good));
+    EXPECT_TRUE(FValidation::isValidPathString(good));
+    EXPECT_TRUE(FValidation::validateFromIsValidLeafValue("f", Value(good), {}));
+    EXPECT_NO_THROW(FValidation::validateFromValidDictionaryKey("f", Value(good), {}));
+  }
+}

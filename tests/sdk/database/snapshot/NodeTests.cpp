@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "platform/foundation/NSException.h"
+#include "sdk/database/core/FCompoundHash.h"
 #include "sdk/database/core/FUtilities.h"
+#include "sdk/database/snapshot/FIndex.h"
 #include "sdk/database/snapshot/FNamedNode.h"
 #include "tests/sdk/database/snapshot/TestNodes.h"
 
@@ -165,4 +167,98 @@ TEST(SnapshotNodeTest, EnumerationAndPriorityVisit) {
   EXPECT_EQ(numeric.lastChild()->name(), "2");
   EXPECT_EQ(*n->predecessorChildKey("a"), "10");
   EXPECT_FALSE(n->predecessorChildKey("9").has_value());
+}
+
+TEST(SnapshotNodeTest, LeafIndexOperations) {
+  FNodeRef l = leaf("x", 2);
+  const auto& asLeaf = static_cast<const FLeafNode&>(*l);
+  for (const FIndexRef& index : {FPriorityIndex::priorityIndex(), FKeyIndex::keyIndex(), FValueIndex::valueIndex(),
+                                 FIndex::indexFromQueryDefinition("a/b")}) {
+    EXPECT_EQ(asLeaf.withIndex(index), l);
+    EXPECT_TRUE(asLeaf.isIndexed(index));
+  }
+  int calls = 0;
+  asLeaf.forEachChildDo([&](const std::string&, const FNodeRef&, bool*) { ++calls; });
+  EXPECT_EQ(calls, 0);
+  FNodeRef interior = node(R"({"a":1})");
+  const auto& children = static_cast<const FChildrenNode&>(*interior);
+  EXPECT_EQ(children.childrenGetter("a")->val(), Value(1));
+  EXPECT_EQ(children.childrenGetter("b"), nullptr);
+}
+
+TEST(SnapshotNodeTest, KeysThatAreNotUTF8StayApart) {
+  // Both bytes read as U+FFFD; as keys they are still two children, and neither is found by the
+  // text of two replacement characters.
+  FNodeRef n = FEmptyNode::emptyNode()->updateImmediateChild("\xff", leaf(1))->updateImmediateChild("\xfe", leaf(2));
+  EXPECT_EQ(n->numChildren(), 2);
+  EXPECT_EQ(n->getImmediateChild("\xff")->val(), Value(1));
+  EXPECT_EQ(n->getImmediateChild("\xfe")->val(), Value(2));
+  FNodeRef replacement = node(R"({"\ufffd\ufffd":3})");
+  EXPECT_TRUE(replacement->getImmediateChild("\xff\xfe")->isEmpty());
+}
+
+namespace {
+Value nestedValue(int levels) {
+  Value v = "leaf";
+  for (int i = 0; i < levels; ++i) {
+    Value outer = Value::object();
+    outer["v"] = std::move(v);
+    v = std::move(outer);
+  }
+  return v;
+}
+std::string repeated(const std::string& text, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += text;
+  return out;
+}
+std::string keys(int count) { return repeated("/k", count); }
+}  // namespace
+
+TEST(SnapshotNodeTest, DeepestAdmittedTreeIsWalkedWithinTheStack) {
+  // Validation admits a reference path of 1000 keys, an update key of 1000 more below it and a
+  // value nested 1000 levels below that.
+  const std::string deepPath = keys(2000);
+  FNodeRef value = FSnapshotUtilities::nodeFrom(nestedValue(1000), Value(7));
+  FNodeRef tree = FEmptyNode::emptyNode()->updateChild(path(deepPath.c_str()), value);
+  FNodeRef same = FEmptyNode::emptyNode()->updateChild(path(deepPath.c_str()),
+                                                       FSnapshotUtilities::nodeFrom(nestedValue(1000), Value(7)));
+  EXPECT_EQ(tree->dataHash().size(), 28u);
+  EXPECT_EQ(tree->dataHash(), same->dataHash());
+  EXPECT_TRUE(tree->isEqual(*same));
+  EXPECT_EQ(tree->hash(), same->hash());
+  EXPECT_EQ(tree->getChild(path(deepPath.c_str())), value);
+  EXPECT_EQ(tree->description(), repeated(R"({"k":)", 2000) + R"({".priority":7,"v":)" + repeated(R"({"v":)", 999) +
+                                     R"("leaf")" + repeated("}", 999) + "}" + repeated("}", 2000));
+  // Each level of one key "k" adds 1 + (1 + 4) to the estimate of what lies below it.
+  EXPECT_EQ(FSnapshotUtilities::estimateSerializedNodeSize(tree),
+            2000u * 6 + FSnapshotUtilities::estimateSerializedNodeSize(value));
+  EXPECT_EQ(FCompoundHash::fromNode(tree)->hashes().size(), 2u);
+}
+
+TEST(SnapshotNodeTest, WalksDoNotTakeACallPerLevel) {
+  // Hashing, export, size estimate, compound hash, comparison and teardown walk a tree from a loop;
+  // only the path walked by an update costs a call per key.
+  const int levels = 10000;
+  const std::string deepPath = keys(levels);
+  FNodeRef tree = FEmptyNode::emptyNode()->updateChild(path(deepPath.c_str()), leaf("x", 1));
+  FNodeRef same = FEmptyNode::emptyNode()->updateChild(path(deepPath.c_str()), leaf("x", 1));
+  FNodeRef other = FEmptyNode::emptyNode()->updateChild(path(deepPath.c_str()), leaf("y", 1));
+  EXPECT_EQ(tree->dataHash().size(), 28u);
+  EXPECT_EQ(tree->dataHash(), same->dataHash());
+  EXPECT_NE(tree->dataHash(), other->dataHash());
+  EXPECT_TRUE(tree->isEqual(*same));
+  EXPECT_FALSE(tree->isEqual(*other));
+  EXPECT_EQ(tree->hash(), same->hash());
+  EXPECT_EQ(tree->description(),
+            repeated(R"({"k":)", levels) + R"({".priority":1,".value":"x"})" + repeated("}", levels));
+  EXPECT_EQ(FUtilities::jsonText(tree->val()), repeated(R"({"k":)", levels) + R"("x")" + repeated("}", levels));
+  // "x" is 3, its priority 24 + 8; each level adds 6.
+  EXPECT_EQ(FSnapshotUtilities::estimateSerializedNodeSize(tree), levels * 6u + 3 + 24 + 8);
+  EXPECT_EQ(FCompoundHash::fromNode(tree)->hashes().size(), 2u);
+  tree.reset();
+  same.reset();
+  other.reset();
+  // Reading far below any data walks the path without a frame per key.
+  EXPECT_TRUE(FEmptyNode::emptyNode()->getChild(path(keys(200000).c_str()))->isEmpty());
 }

@@ -182,3 +182,52 @@ TEST(SparseSnapshotTreeTest, RememberFindForget) {
   EXPECT_TRUE(tree.forgetPath(path("a/c")));
   EXPECT_TRUE(tree.forgetPath(FPath::empty()));
 }
+
+TEST(NodeConversionTest, RefusedPriorityPlaceholdersNameTheCalledOperation) {
+  NSException e = raised([] {
+    FSnapshotUtilities::nodeFrom(Value(1), Value::parse(R"({".sv":"later"})"), "setValue:andPriority:");
+  });
+  EXPECT_EQ(e.name(), "InvalidZirezizeData");
+  EXPECT_EQ(e.reason(), R"((setValue:andPriority:) Unknown server value: "later" at path: .)");
+  e = raised([] {
+    FSnapshotUtilities::nodeFromWithValidationFrom(Value::parse(R"({"a":{"b":1,".priority":{".sv":{"increment":"1"}}}})"),
+                                                   "setValue:");
+  });
+  EXPECT_EQ(e.reason(), "(setValue:) Server value increment must be a number at path: a.");
+}
+
+TEST(NodeConversionTest, DeepPlaceholdersAreRefusedWithoutWritingThemOut) {
+  // Values handed in by code can be nested far deeper than the parser admits; the message shows
+  // the refused operation only in outline.
+  auto deepPlaceholder = [] {
+    Value v = 1;
+    for (int i = 0; i < 100000; ++i) {
+      Value outer = Value::array();
+      outer.push_back(std::move(v));
+      v = std::move(outer);
+    }
+    Value sv = Value::object();
+    sv[".sv"] = std::move(v);
+    return sv;
+  };
+  NSException e = raised([&] { FSnapshotUtilities::nodeFromWithValidationFrom(deepPlaceholder(), "setValue:"); });
+  EXPECT_EQ(e.name(), "InvalidZirezizeData");
+  EXPECT_EQ(e.reason(), "(setValue:) Unknown server value: [...] at path: .");
+  e = raised([&] { FSnapshotUtilities::nodeFrom(Value(1), deepPlaceholder(), "setPriority:"); });
+  EXPECT_EQ(e.reason(), "(setPriority:) Unknown server value: [...] at path: .");
+}
+
+TEST(NodeConversionTest, TextsThatAreNotUTF8AreRefused) {
+  NSException e = raised([] { FSnapshotUtilities::nodeFromWithValidationFrom(Value{{"a", "\xff"}}, "setValue:"); });
+  EXPECT_EQ(e.reason(), "(setValue:) Cannot store a string that is not valid UTF-8 at path: a.");
+  e = raised([] { FSnapshotUtilities::nodeFromWithValidationFrom(Value{{"\xff", 1}, {"\xfe", 2}}, "setValue:"); });
+  EXPECT_EQ(e.reason(), "(setValue:) Invalid key in object at path: . Keys must be valid UTF-8");
+  e = raised([] { FSnapshotUtilities::nodeFrom(Value(1), Value("\xc0\xaf"), "setValue:andPriority:"); });
+  EXPECT_EQ(e.reason(), "(setValue:andPriority:) Cannot store a string that is not valid UTF-8 at path: .");
+  // The ancestor check of an update map compares keys; keys that are not text never reach it.
+  e = raised([] {
+    FSnapshotUtilities::compoundWriteFromDictionary(Value{{"\xff", 1}, {"\xfe/a", 2}, {"\xff/a", 3}}, "updateChildValues:");
+  });
+  EXPECT_EQ(e.name(), "InvalidZirezizeData");
+  EXPECT_EQ(e.reason(), "(updateChildValues:) Invalid key in object. Keys must be valid UTF-8");
+}

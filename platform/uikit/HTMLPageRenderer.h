@@ -1,0 +1,66 @@
+#pragma once
+// One HTML page laid out and drawn: the page's text is parsed and laid out by litehtml (HTML and
+// CSS 2 with parts of CSS 3) at a width in points, and drawn through Cairo and Pango, one CSS
+// pixel to one point. Fonts named by the page map to the installed families (sans, serif, mono)
+// with the weight and style asked for; images and style sheets the page links are read from files
+// next to it. The web view (UIWebView) shows a page through this class; it has no view of its own.
+//
+// Limits, for pages that come from files: the text at most kMaxPageBytes, elements nested at
+// most kMaxNesting deep (deeper pages are refused before layout, which recurses per level), a
+// linked style sheet at most kMaxStyleSheetBytes, an image at most kMaxImagePixels. A page that is
+// not valid HTML is laid out as far as the parser can make sense of it, as browsers do.
+// Main thread only (one page at a time per instance).
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/graphics/CGGeometry.h"
+
+typedef struct _cairo cairo_t;
+
+class HTMLPageRenderer {
+ public:
+  static constexpr size_t kMaxPageBytes = 2 << 20;
+  static constexpr int kMaxNesting = 200;
+  static constexpr size_t kMaxStyleSheetBytes = 512 << 10;
+  static constexpr int64_t kMaxImagePixels = 4096 * 4096;
+
+  HTMLPageRenderer();
+  ~HTMLPageRenderer();
+  HTMLPageRenderer(const HTMLPageRenderer&) = delete;
+  HTMLPageRenderer& operator=(const HTMLPageRenderer&) = delete;
+
+  // Parses the page; `baseDirectory` is where its relative links, images and style sheets are.
+  // False (with the reason) when the page is refused for its size or nesting; the renderer is
+  // then empty.
+  bool load(const std::string& html, const std::string& baseDirectory, std::string* error = nullptr);
+  void clear();
+  bool hasPage() const;
+
+  // Lays the page out for a viewport of the size (points); cheap when nothing changed.
+  void layout(CGSize viewport);
+  // The laid-out page's size (points); zero before layout or without a page.
+  CGSize contentSize() const;
+  // Draws the part of the page at `offset` (the page point shown at the context's origin) into
+  // a clip of `visible` size.
+  void draw(cairo_t* cr, CGPoint offset, CGSize visible);
+
+  // The page's title (its <title>), empty when it has none.
+  const std::string& title() const;
+  // A press and release at a page point: the address of the link there (as written in the page),
+  // none when the point is not on a link.
+  std::optional<std::string> linkAt(CGPoint pagePoint);
+  // The page position (top) of the element with the id or anchor name, none when there is none.
+  std::optional<double> anchorTop(const std::string& name);
+
+  // An upper bound of the element nesting the HTML parser builds from a page's text, counted up
+  // to just past kMaxNesting (the parser's work grows with the square of the nesting, so pages
+  // are measured before they are parsed).
+  static int nestingDepth(const std::string& html);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
