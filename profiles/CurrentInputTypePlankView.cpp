@@ -6,6 +6,8 @@
 
 #include <cairo.h>
 
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NSRunLoop.h"
 #include "platform/graphics/NSAttributedString.h"
 #include "profiles/InputProfilesService.h"
 
@@ -31,8 +33,15 @@ std::shared_ptr<CurrentInputTypePlankView> CurrentInputTypePlankView::initWithFr
   bar->setContentEdgeInsets(UIEdgeInsetsMake(0, 8, 0, 8));
   bar->setTitleEdgeInsets(UIEdgeInsetsMake(2, 0, 0, 0));
   std::weak_ptr<CurrentInputTypePlankView> weak = bar;
+  // Held weakly; a change announced off the main thread is shown from the main queue.
   bar->profileObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(
       InputProfilesService::kCurrentProfileChanged, nullptr, nullptr, [weak](const NSNotification& n) {
+        if (!NSRunLoop::isMainThread()) {
+          DispatchQueue::main()->async([weak, n] {
+            if (auto self = weak.lock()) self->updateProfileTitle(n);
+          });
+          return;
+        }
         if (auto self = weak.lock()) self->updateProfileTitle(n);
       });
   return bar;

@@ -2,6 +2,8 @@
 // follows profile changes.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UICompositor.h"
 #include "platform/uikit/UIScreen.h"
@@ -78,6 +80,14 @@ TEST_F(CurrentInputBar, EveryProfileChangeShowsTheBarWithItsInputsShortTitle) {
   NSNotificationCenter::defaultCenter().postNotificationName(InputProfilesService::kCurrentProfileChanged);
   EXPECT_FALSE(bar->isHidden());
   EXPECT_EQ(bar->currentTitle(), "AIRPODS PRO");
+  // A change announced on another thread is shown from the main queue.
+  bar->setHidden(true);
+  std::thread([] {
+    NSNotificationCenter::defaultCenter().postNotificationName(InputProfilesService::kCurrentProfileChanged);
+  }).join();
+  EXPECT_TRUE(bar->isHidden());
+  NSRunLoop::main().runOnce();
+  EXPECT_FALSE(bar->isHidden());
   // A bar from a storyboard archive has no look and no subscription.
   auto plain = std::make_shared<CurrentInputTypePlankView>();
   plain->setHidden(true);
