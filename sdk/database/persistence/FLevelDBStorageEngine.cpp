@@ -9,11 +9,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <tuple>
 
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSString.h"
 #include "sdk/database/core/FQueryParams.h"
+#include "sdk/database/core/FValidation.h"
 #include "sdk/database/persistence/FDatabaseLog.h"
 #include "sdk/database/realtime/FRepoInfo.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
@@ -88,6 +91,48 @@ FPathRef pathOfKeys(std::vector<std::string> keys) {
   return std::make_shared<const FPath>(std::make_shared<const std::vector<std::string>>(std::move(keys)), 0);
 }
 
+// A record key or path as a log line shows it: a long one is cut at a character boundary.
+std::string shown(const std::string& text) {
+  constexpr size_t kMaxShownBytes = 200;
+  if (text.size() <= kMaxShownBytes) return text;
+  size_t cut = kMaxShownBytes;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return text.substr(0, cut) + "...";
+}
+
+const std::string& tooManyKeys() {
+  static const std::string text =
+      ns::format("its path has more than %u keys", static_cast<unsigned>(FValidation::kMaxPathDepth));
+  return text;
+}
+
+// Why a record of the server cache cannot take its place in a node, or nothing: its path (the
+// keys after "s:") holds only valid keys, but for a last ".priority" (the priority of an interior
+// node, which must be a valid priority); the data it holds lies at most kMaxPathDepth keys deep,
+// where every read can turn it into a node; and its value makes a node. Checked one record at a
+// time, so that a bad one is set aside alone instead of spoiling every read above it.
+std::optional<std::string> serverRecordProblem(const std::vector<std::string>& keys, const Value& leaf) {
+  const bool isPriority = !keys.empty() && keys.back() == kPriorityKey;
+  const size_t locationKeys = keys.size() - (isPriority ? 1 : 0);
+  for (size_t i = 0; i < locationKeys; ++i) {
+    if (!FValidation::isValidKey(keys[i])) return std::string("its path holds a key that is not valid");
+  }
+  if (locationKeys > FValidation::kMaxPathDepth) return tooManyKeys();
+  if (isPriority) {
+    if (!FValidation::validatePriorityValue(leaf)) return std::string("it is not a valid priority");
+    return std::nullopt;
+  }
+  if (FValidation::nodeDepthExceeds(leaf, FValidation::kMaxPathDepth - locationKeys)) {
+    return ns::format("its data lies more than %u keys deep", static_cast<unsigned>(FValidation::kMaxPathDepth));
+  }
+  try {
+    (void)FSnapshotUtilities::nodeFrom(leaf);
+  } catch (const std::exception& e) {
+    return std::string("its data does not make a node: ") + e.what();
+  }
+  return std::nullopt;
+}
+
 bool hasPriorityKeyInside(const FPath& path) {
   std::vector<std::string> keys = path.keys();
   for (size_t i = 0; i + 1 < keys.size(); ++i) {
@@ -130,6 +175,7 @@ struct FLevelDBStorageEngine::Overlay {
   leveldb::WriteBatch batch;
   std::map<std::string, std::optional<std::string>> pending;  // nullopt: deleted
   int64_t sizeDelta = 0;
+  std::optional<std::string> leftOutBelow;  // where data was first found too deep to store
 
   void put(const std::string& key, const std::string& value) {
     batch.Put(key, value);
@@ -284,11 +330,15 @@ void FLevelDBStorageEngine::scanPrefix(
 
 void FLevelDBStorageEngine::quarantine(const std::string& key, const std::string& value, const std::string& reason) {
   fdblog::error("I-RDB076007", "The record %s of the local cache at %s cannot be read (%s); it is set aside as %s%s "
-                "and skipped.", key.c_str(), folder_.c_str(), reason.c_str(), kQuarantinePrefix, key.c_str());
+                "and skipped.", shown(key).c_str(), folder_.c_str(), reason.c_str(), kQuarantinePrefix,
+                shown(key).c_str());
   leveldb::WriteBatch batch;
   batch.Delete(key);
   batch.Put(kQuarantinePrefix + key, value);
-  write(batch, "a damaged record set aside");
+  if (write(batch, "a damaged record set aside") && startsWith(key, kServerPrefix)) {
+    const uint64_t size = recordSize(key, value);
+    serverCacheSize_ = serverCacheSize_ > size ? serverCacheSize_ - size : 0;
+  }
 }
 
 std::optional<Value> FLevelDBStorageEngine::readRecord(const std::string& key, const std::string& value,
@@ -358,8 +408,24 @@ std::optional<FWriteRecordRef> FLevelDBStorageEngine::decodeWrite(const std::str
     *reason = "it is not a write record of this id";
     return std::nullopt;
   }
+  // Paths are held to the limit of paths handed in by code: walks along them take a call per key.
+  const std::string& pathText = (*record)["path"].get_ref<const std::string&>();
+  const uint64_t pathKeys = FValidation::pathKeyCount(pathText);
+  if (pathKeys > FValidation::kMaxPathDepth) {
+    *reason = tooManyKeys();
+    return std::nullopt;
+  }
+  if (record->contains("m") && (*record)["m"].is_object()) {
+    for (auto it = (*record)["m"].begin(); it != (*record)["m"].end(); ++it) {
+      if (pathKeys + FValidation::pathKeyCount(it.key()) > FValidation::kMaxPathDepth) {
+        *reason = ns::format("an update below it makes a path of more than %u keys",
+                             static_cast<unsigned>(FValidation::kMaxPathDepth));
+        return std::nullopt;
+      }
+    }
+  }
   try {
-    FPathRef path = FPath::pathWithString((*record)["path"].get<std::string>());
+    FPathRef path = FPath::pathWithString(pathText);
     if (record->contains("o")) {
       return std::make_shared<const FWriteRecord>(path, FSnapshotUtilities::nodeFrom((*record)["o"]), writeId, true);
     }
@@ -424,15 +490,19 @@ FNodeRef FLevelDBStorageEngine::readNodeAtPath(const FPath& path) {
   const std::string prefix = serverKey(path);
   const size_t depth = path.length();
   Value tree;  // null: nothing stored
-  std::vector<std::pair<std::string, std::string>> damaged;
+  std::vector<std::tuple<std::string, std::string, std::string>> damaged;
   scanPrefix(prefix, [&](const std::string& key, const std::string& text) {
     std::string error;
     std::optional<Value> leaf = FReadBoundedJSON(text, kServerRecordLimits, &error);
     if (!leaf) {
-      damaged.emplace_back(key, text);
+      damaged.emplace_back(key, text, error);
       return true;
     }
     std::vector<std::string> keys = keysOfServerKey(key);
+    if (std::optional<std::string> problem = serverRecordProblem(keys, *leaf)) {
+      damaged.emplace_back(key, text, *problem);
+      return true;
+    }
     Value* at = &tree;
     for (size_t i = depth; i < keys.size(); ++i) {
       // A leaf on the way gives way to the children below it, as a leaf does when a child is set.
@@ -442,7 +512,7 @@ FNodeRef FLevelDBStorageEngine::readNodeAtPath(const FPath& path) {
     *at = std::move(*leaf);
     return true;
   });
-  for (const auto& [key, text] : damaged) quarantine(key, text, "a server cache record");
+  for (const auto& [key, text, reason] : damaged) quarantine(key, text, "a server cache record: " + reason);
   if (tree.is_null()) return FSnapshotUtilities::nodeFrom(Value());
   try {
     return FSnapshotUtilities::nodeFrom(tree);
@@ -475,6 +545,11 @@ void FLevelDBStorageEngine::removeServerDataBelow(Overlay& overlay, const std::s
 
 void FLevelDBStorageEngine::writeLeaves(Overlay& overlay, const FNodeRef& node, const FPath& path) {
   if (node->isEmpty()) return;
+  if (path.length() > FValidation::kMaxPathDepth) {
+    // Deeper than a stored record may lie (readers set such records aside).
+    if (!overlay.leftOutBelow) overlay.leftOutBelow = path.parent()->toString();
+    return;
+  }
   auto putRecord = [&](const FPath& at, const Value& value) {
     std::string error;
     std::optional<std::string> text = FWriteJSON(value, &error);
@@ -535,6 +610,11 @@ void FLevelDBStorageEngine::overwriteServerCache(const FNodeRef& node, const FPa
       }
     }
     writeLeaves(overlay, node, path);
+    if (overlay.leftOutBelow) {
+      fdblog::error("I-RDB076019", "The server data below %s lies more than %u keys deep; that part is not stored in "
+                    "the local cache and is kept in memory only.", shown(*overlay.leftOutBelow).c_str(),
+                    static_cast<unsigned>(FValidation::kMaxPathDepth));
+    }
   } else {
     // A node left without children loses its priority, as an emptied node does.
     for (FPathRef ancestor = path.parent(); ancestor; ancestor = ancestor->parent()) {
@@ -631,6 +711,10 @@ std::vector<FTrackedQueryRef> FLevelDBStorageEngine::loadTrackedQueries() {
       damaged.emplace_back(key, text, "it is not a tracked query record of this id");
       return true;
     }
+    if (FValidation::pathKeyCount(r["path"].get_ref<const std::string&>()) > FValidation::kMaxPathDepth) {
+      damaged.emplace_back(key, text, tooManyKeys());
+      return true;
+    }
     try {
       // Stored parameters are input like any other: ones that do not parse drop the query.
       FQueryParamsRef params = FQueryParams::fromQueryObject(r["params"]);
@@ -700,11 +784,19 @@ void FLevelDBStorageEngine::updateTrackedQueryKeys(const std::set<std::string>& 
 
 std::set<std::string> FLevelDBStorageEngine::trackedQueryKeysForQuery(uint64_t queryId) {
   std::set<std::string> keys;
+  std::vector<std::pair<std::string, std::string>> damaged;
   const std::string prefix = keysPrefix(queryId);
-  scanPrefix(prefix, [&](const std::string& key, const std::string&) {
-    keys.insert(key.substr(prefix.size()));
+  scanPrefix(prefix, [&](const std::string& key, const std::string& value) {
+    // A child key names one child: one holding "/" would be read as a path below the query.
+    std::string child = key.substr(prefix.size());
+    if (FValidation::isValidKey(child)) {
+      keys.insert(std::move(child));
+    } else {
+      damaged.emplace_back(key, value);
+    }
     return true;
   });
+  for (const auto& [key, value] : damaged) quarantine(key, value, "a tracked query key: it is not a valid key");
   return keys;
 }
 
