@@ -4,6 +4,7 @@
 
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSString.h"
+#include "sdk/database/core/FCompoundWrite.h"
 #include "sdk/database/core/FPath.h"
 #include "sdk/database/core/FStringUtilities.h"
 
@@ -39,21 +40,6 @@ void validateServerValue(std::string_view from, const Value& op, const std::vect
 [[noreturn]] void pathTooDeep(const char* name, std::string_view from) {
   NSException::raise(name, ns::format("(%s) Max path depth exceeded: more than %u keys", str(from).c_str(),
                                       static_cast<unsigned>(FValidation::kMaxPathDepth)));
-}
-
-// Number of non-empty "/"-separated keys of a path text, counted only up to one past `limit`.
-uint64_t keyCount(std::string_view text, uint64_t limit) {
-  uint64_t count = 0;
-  bool inKey = false;
-  for (char c : text) {
-    if (c == '/') {
-      inKey = false;
-    } else if (!inKey) {
-      inKey = true;
-      if (++count > limit) break;
-    }
-  }
-  return count;
 }
 
 const char* typeLabel(const Value& v) {
@@ -97,6 +83,31 @@ bool FValidation::valueDepthExceeds(const Value& value, size_t maxDepth) {
   return false;
 }
 
+bool FValidation::nodeDepthExceeds(const Value& value, size_t maxDepth) {
+  // Iterative, like valueDepthExceeds, but counting the levels the node will have: a mapping that
+  // holds ".value" or ".sv" is a leaf, and keys starting with "." are not children.
+  auto isLeaf = [](const Value& v) { return !v.is_structured() || (v.is_object() && (v.contains(".value") || v.contains(".sv"))); };
+  struct Level {
+    const Value* container;
+    Value::const_iterator next;
+  };
+  if (isLeaf(value)) return false;
+  std::vector<Level> stack{{&value, value.cbegin()}};
+  while (!stack.empty()) {
+    Level& top = stack.back();
+    if (top.next == top.container->cend()) {
+      stack.pop_back();
+      continue;
+    }
+    const Value::const_iterator at = top.next++;
+    if (top.container->is_object() && !at.key().empty() && at.key()[0] == '.') continue;
+    // The child sits stack.size() keys below the top.
+    if (stack.size() > maxDepth) return true;
+    if (!isLeaf(*at)) stack.push_back({&*at, at->cbegin()});
+  }
+  return false;
+}
+
 std::string FValidation::describeValue(const Value& value) {
   constexpr size_t kMaxShownDepth = 3;
   constexpr size_t kMaxShownBytes = 100;
@@ -135,7 +146,7 @@ void FValidation::validateFromValidPathString(std::string_view from, std::string
                        ns::format("(%s) Must be a non-empty string and not contain '.' '#' '$' '[' or ']'",
                                   str(from).c_str()));
   }
-  if (keyCount(pathString, kMaxPathDepth) > kMaxPathDepth) pathTooDeep(kInvalidPathValidation, from);
+  if (pathKeyCount(pathString) > kMaxPathDepth) pathTooDeep(kInvalidPathValidation, from);
 }
 
 void FValidation::validateFromValidRootPathString(std::string_view from, std::string_view pathString) {
@@ -184,6 +195,28 @@ void FValidation::validateFromWritablePath(std::string_view from, const FPath& p
                        ns::format("(%s) failed to path %s: Can't modify data under %s", str(from).c_str(),
                                   path.toString().c_str(), ".info"));
   }
+}
+
+void FValidation::validateFromWritableUpdate(std::string_view from, const FPath& path, const FCompoundWrite& update) {
+  validateFromWritablePath(from, path);
+  const uint64_t keys = path.length();
+  update.enumerateWrites([&](const FPathRef& relative, const FNodeRef&, bool*) {
+    if (keys + relative->length() > kMaxPathDepth) pathTooDeep(kInvalidPathValidation, from);
+  });
+}
+
+uint64_t FValidation::pathKeyCount(std::string_view pathText, uint64_t limit) {
+  uint64_t count = 0;
+  bool inKey = false;
+  for (char c : pathText) {
+    if (c == '/') {
+      inKey = false;
+    } else if (!inKey) {
+      inKey = true;
+      if (++count > limit) break;
+    }
+  }
+  return count;
 }
 
 void FValidation::validateFromKnownEventType(std::string_view from, int64_t eventType) {
@@ -276,7 +309,7 @@ void FValidation::validateFromValidUpdateDictionaryKey(std::string_view from, co
     NSException::raise(kInvalidZirezizeData,
                        ns::format("(%s) Invalid key in object. Keys must be valid UTF-8", str(from).c_str()));
   }
-  if (keyCount(k, kMaxPathDepth) > kMaxPathDepth) pathTooDeep(kInvalidZirezizeData, from);
+  if (pathKeyCount(k) > kMaxPathDepth) pathTooDeep(kInvalidZirezizeData, from);
   const FPathRef path = FPath::pathWithString(k);
   const uint64_t length = path->length();
   uint64_t position = 0;

@@ -9,12 +9,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <tuple>
 
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSString.h"
 #include "sdk/database/core/FQueryParams.h"
 #include "sdk/database/core/FFLog.h"
+#include "sdk/database/core/FValidation.h"
 #include "sdk/database/realtime/FRepoInfo.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
 
@@ -88,6 +91,48 @@ FPathRef pathOfKeys(std::vector<std::string> keys) {
   return std::make_shared<const FPath>(std::make_shared<const std::vector<std::string>>(std::move(keys)), 0);
 }
 
+// A record key or path as a log line shows it: a long one is cut at a character boundary.
+std::string shown(const std::string& text) {
+  constexpr size_t kMaxShownBytes = 200;
+  if (text.size() <= kMaxShownBytes) return text;
+  size_t cut = kMaxShownBytes;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return text.substr(0, cut) + "...";
+}
+
+const std::string& tooManyKeys() {
+  static const std::string text =
+      ns::format("its path has more than %u keys", static_cast<unsigned>(FValidation::kMaxPathDepth));
+  return text;
+}
+
+// Why a record of the server cache cannot take its place in a node, or nothing: its path (the
+// keys after "s:") holds only valid keys, but for a last ".priority" (the priority of an interior
+// node, which must be a valid priority); the data it holds lies at most kMaxPathDepth keys deep,
+// where every read can turn it into a node; and its value makes a node. Checked one record at a
+// time, so that a bad one is set aside alone instead of spoiling every read above it.
+std::optional<std::string> serverRecordProblem(const std::vector<std::string>& keys, const Value& leaf) {
+  const bool isPriority = !keys.empty() && keys.back() == kPriorityKey;
+  const size_t locationKeys = keys.size() - (isPriority ? 1 : 0);
+  for (size_t i = 0; i < locationKeys; ++i) {
+    if (!FValidation::isValidKey(keys[i])) return std::string("its path holds a key that is not valid");
+  }
+  if (locationKeys > FValidation::kMaxPathDepth) return tooManyKeys();
+  if (isPriority) {
+    if (!FValidation::validatePriorityValue(leaf)) return std::string("it is not a valid priority");
+    return std::nullopt;
+  }
+  if (FValidation::nodeDepthExceeds(leaf, FValidation::kMaxPathDepth - locationKeys)) {
+    return ns::format("its data lies more than %u keys deep", static_cast<unsigned>(FValidation::kMaxPathDepth));
+  }
+  try {
+    (void)FSnapshotUtilities::nodeFrom(leaf);
+  } catch (const std::exception& e) {
+    return std::string("its data does not make a node: ") + e.what();
+  }
+  return std::nullopt;
+}
+
 bool hasPriorityKeyInside(const FPath& path) {
   std::vector<std::string> keys = path.keys();
   for (size_t i = 0; i + 1 < keys.size(); ++i) {
@@ -130,6 +175,7 @@ struct FLevelDBStorageEngine::Overlay {
   leveldb::WriteBatch batch;
   std::map<std::string, std::optional<std::string>> pending;  // nullopt: deleted
   int64_t sizeDelta = 0;
+  std::optional<std::string> leftOutBelow;  // where data was first found too deep to store
 
   void put(const std::string& key, const std::string& value) {
     batch.Put(key, value);
@@ -192,7 +238,7 @@ bool FLevelDBStorageEngine::openDatabase(std::string* error, bool* corrupt) {
 void FLevelDBStorageEngine::open() {
   if (!ns::createDirectory(folder_)) {
     FFLogError("I-RDB076001", "The local cache folder %s cannot be created; running without persistence.",
-                  folder_.c_str());
+               folder_.c_str());
     return;
   }
   std::string error;
@@ -213,12 +259,12 @@ void FLevelDBStorageEngine::open() {
   }
   if (!corrupt) {
     FFLogError("I-RDB076002", "The local cache at %s cannot be opened (%s); running without persistence.",
-                  folder_.c_str(), error.c_str());
+               folder_.c_str(), error.c_str());
     return;
   }
   FFLogError("I-RDB076003",
-                "The local cache at %s is damaged (%s); repairing it, keeping every record that can be read.",
-                folder_.c_str(), error.c_str());
+             "The local cache at %s is damaged (%s); repairing it, keeping every record that can be read.",
+             folder_.c_str(), error.c_str());
   leveldb::Options options;
   leveldb::Status repaired = leveldb::RepairDB(folder_, options);
   if (repaired.ok() && openDatabase(&error, &corrupt)) {
@@ -227,13 +273,13 @@ void FLevelDBStorageEngine::open() {
   }
   std::string aside = moveFolderAside(folder_);
   FFLogError("I-RDB076004",
-                "The local cache at %s could not be repaired (%s); it was moved to %s with its bytes kept and a new "
-                "cache started.",
-                folder_.c_str(), repaired.ok() ? error.c_str() : repaired.ToString().c_str(),
-                aside.empty() ? "(nowhere: the move failed)" : aside.c_str());
+             "The local cache at %s could not be repaired (%s); it was moved to %s with its bytes kept and a new "
+             "cache started.",
+             folder_.c_str(), repaired.ok() ? error.c_str() : repaired.ToString().c_str(),
+             aside.empty() ? "(nowhere: the move failed)" : aside.c_str());
   if (aside.empty() || !ns::createDirectory(folder_) || !openDatabase(&error, &corrupt)) {
     FFLogError("I-RDB076002", "The local cache at %s cannot be opened (%s); running without persistence.",
-                  folder_.c_str(), error.c_str());
+               folder_.c_str(), error.c_str());
     db_.reset();
     return;
   }
@@ -249,7 +295,7 @@ bool FLevelDBStorageEngine::write(leveldb::WriteBatch& batch, const char* what) 
   leveldb::Status status = db_->Write(leveldb::WriteOptions(), &batch);
   if (!status.ok()) {
     FFLogError("I-RDB076005", "Writing %s to the local cache at %s failed: %s", what, folder_.c_str(),
-                  status.ToString().c_str());
+               status.ToString().c_str());
     return false;
   }
   return true;
@@ -262,7 +308,7 @@ std::optional<std::string> FLevelDBStorageEngine::get(const std::string& key) {
   if (status.ok()) return value;
   if (!status.IsNotFound()) {
     FFLogError("I-RDB076006", "Reading the record %s of the local cache at %s failed: %s", key.c_str(),
-                  folder_.c_str(), status.ToString().c_str());
+               folder_.c_str(), status.ToString().c_str());
   }
   return std::nullopt;
 }
@@ -278,17 +324,21 @@ void FLevelDBStorageEngine::scanPrefix(
   }
   if (!it->status().ok()) {
     FFLogError("I-RDB076006", "Reading the local cache at %s stopped early: %s; the records after the damage "
-                  "are skipped.", folder_.c_str(), it->status().ToString().c_str());
+               "are skipped.", folder_.c_str(), it->status().ToString().c_str());
   }
 }
 
 void FLevelDBStorageEngine::quarantine(const std::string& key, const std::string& value, const std::string& reason) {
   FFLogError("I-RDB076007", "The record %s of the local cache at %s cannot be read (%s); it is set aside as %s%s "
-                "and skipped.", key.c_str(), folder_.c_str(), reason.c_str(), kQuarantinePrefix, key.c_str());
+             "and skipped.", shown(key).c_str(), folder_.c_str(), reason.c_str(), kQuarantinePrefix,
+             shown(key).c_str());
   leveldb::WriteBatch batch;
   batch.Delete(key);
   batch.Put(kQuarantinePrefix + key, value);
-  write(batch, "a damaged record set aside");
+  if (write(batch, "a damaged record set aside") && startsWith(key, kServerPrefix)) {
+    const uint64_t size = recordSize(key, value);
+    serverCacheSize_ = serverCacheSize_ > size ? serverCacheSize_ - size : 0;
+  }
 }
 
 std::optional<Value> FLevelDBStorageEngine::readRecord(const std::string& key, const std::string& value,
@@ -306,8 +356,8 @@ void FLevelDBStorageEngine::saveWrite(int64_t writeId, const Value& record) {
   std::optional<std::string> text = FWriteJSON(record, &error);
   if (!text || text->size() > kWriteRecordLimits.maxBytes) {
     FFLogError("I-RDB076008", "The write %" PRId64 " cannot be stored in the local cache (%s); it is applied and "
-                  "sent, but will not survive a restart.", writeId,
-                  text ? "larger than the limit of 64 MiB" : error.c_str());
+               "sent, but will not survive a restart.", writeId,
+               text ? "larger than the limit of 64 MiB" : error.c_str());
     return;
   }
   leveldb::WriteBatch batch;
@@ -358,8 +408,24 @@ std::optional<FWriteRecordRef> FLevelDBStorageEngine::decodeWrite(const std::str
     *reason = "it is not a write record of this id";
     return std::nullopt;
   }
+  // Paths are held to the limit of paths handed in by code: walks along them take a call per key.
+  const std::string& pathText = (*record)["path"].get_ref<const std::string&>();
+  const uint64_t pathKeys = FValidation::pathKeyCount(pathText);
+  if (pathKeys > FValidation::kMaxPathDepth) {
+    *reason = tooManyKeys();
+    return std::nullopt;
+  }
+  if (record->contains("m") && (*record)["m"].is_object()) {
+    for (auto it = (*record)["m"].begin(); it != (*record)["m"].end(); ++it) {
+      if (pathKeys + FValidation::pathKeyCount(it.key()) > FValidation::kMaxPathDepth) {
+        *reason = ns::format("an update below it makes a path of more than %u keys",
+                             static_cast<unsigned>(FValidation::kMaxPathDepth));
+        return std::nullopt;
+      }
+    }
+  }
   try {
-    FPathRef path = FPath::pathWithString((*record)["path"].get<std::string>());
+    FPathRef path = FPath::pathWithString(pathText);
     if (record->contains("o")) {
       return std::make_shared<const FWriteRecord>(path, FSnapshotUtilities::nodeFrom((*record)["o"]), writeId, true);
     }
@@ -424,15 +490,19 @@ FNodeRef FLevelDBStorageEngine::readNodeAtPath(const FPath& path) {
   const std::string prefix = serverKey(path);
   const size_t depth = path.length();
   Value tree;  // null: nothing stored
-  std::vector<std::pair<std::string, std::string>> damaged;
+  std::vector<std::tuple<std::string, std::string, std::string>> damaged;
   scanPrefix(prefix, [&](const std::string& key, const std::string& text) {
     std::string error;
     std::optional<Value> leaf = FReadBoundedJSON(text, kServerRecordLimits, &error);
     if (!leaf) {
-      damaged.emplace_back(key, text);
+      damaged.emplace_back(key, text, error);
       return true;
     }
     std::vector<std::string> keys = keysOfServerKey(key);
+    if (std::optional<std::string> problem = serverRecordProblem(keys, *leaf)) {
+      damaged.emplace_back(key, text, *problem);
+      return true;
+    }
     Value* at = &tree;
     for (size_t i = depth; i < keys.size(); ++i) {
       // A leaf on the way gives way to the children below it, as a leaf does when a child is set.
@@ -442,13 +512,13 @@ FNodeRef FLevelDBStorageEngine::readNodeAtPath(const FPath& path) {
     *at = std::move(*leaf);
     return true;
   });
-  for (const auto& [key, text] : damaged) quarantine(key, text, "a server cache record");
+  for (const auto& [key, text, reason] : damaged) quarantine(key, text, "a server cache record: " + reason);
   if (tree.is_null()) return FSnapshotUtilities::nodeFrom(Value());
   try {
     return FSnapshotUtilities::nodeFrom(tree);
   } catch (const std::exception& e) {
     FFLogError("I-RDB076009", "The server cache at %s of the local cache at %s cannot be read (%s); it is "
-                  "treated as absent.", path.toString().c_str(), folder_.c_str(), e.what());
+               "treated as absent.", path.toString().c_str(), folder_.c_str(), e.what());
     return FSnapshotUtilities::nodeFrom(Value());
   }
 }
@@ -475,12 +545,17 @@ void FLevelDBStorageEngine::removeServerDataBelow(Overlay& overlay, const std::s
 
 void FLevelDBStorageEngine::writeLeaves(Overlay& overlay, const FNodeRef& node, const FPath& path) {
   if (node->isEmpty()) return;
+  if (path.length() > FValidation::kMaxPathDepth) {
+    // Deeper than a stored record may lie (readers set such records aside).
+    if (!overlay.leftOutBelow) overlay.leftOutBelow = path.parent()->toString();
+    return;
+  }
   auto putRecord = [&](const FPath& at, const Value& value) {
     std::string error;
     std::optional<std::string> text = FWriteJSON(value, &error);
     if (!text || text->size() > kServerRecordLimits.maxBytes) {
       FFLogError("I-RDB076010", "The server data at %s cannot be stored in the local cache (%s); it is kept in "
-                    "memory only.", at.toString().c_str(), text ? "larger than the limit of 16 MiB" : error.c_str());
+                 "memory only.", at.toString().c_str(), text ? "larger than the limit of 16 MiB" : error.c_str());
       return;
     }
     std::string key = serverKey(at);
@@ -535,6 +610,11 @@ void FLevelDBStorageEngine::overwriteServerCache(const FNodeRef& node, const FPa
       }
     }
     writeLeaves(overlay, node, path);
+    if (overlay.leftOutBelow) {
+      FFLogError("I-RDB076019", "The server data below %s lies more than %u keys deep; that part is not stored in "
+                 "the local cache and is kept in memory only.", shown(*overlay.leftOutBelow).c_str(),
+                 static_cast<unsigned>(FValidation::kMaxPathDepth));
+    }
   } else {
     // A node left without children loses its priority, as an emptied node does.
     for (FPathRef ancestor = path.parent(); ancestor; ancestor = ancestor->parent()) {
@@ -631,6 +711,10 @@ std::vector<FTrackedQueryRef> FLevelDBStorageEngine::loadTrackedQueries() {
       damaged.emplace_back(key, text, "it is not a tracked query record of this id");
       return true;
     }
+    if (FValidation::pathKeyCount(r["path"].get_ref<const std::string&>()) > FValidation::kMaxPathDepth) {
+      damaged.emplace_back(key, text, tooManyKeys());
+      return true;
+    }
     try {
       // Stored parameters are input like any other: ones that do not parse drop the query.
       FQueryParamsRef params = FQueryParams::fromQueryObject(r["params"]);
@@ -660,7 +744,7 @@ void FLevelDBStorageEngine::saveTrackedQuery(const FTrackedQueryRef& query) {
   std::optional<std::string> text = FWriteJSON(record, &error);
   if (!text || text->size() > kTrackedQueryRecordLimits.maxBytes) {
     FFLogError("I-RDB076013", "The tracked query %" PRIu64 " cannot be stored in the local cache (%s).",
-                  query->queryId(), text ? "larger than the limit of 1 MiB" : error.c_str());
+               query->queryId(), text ? "larger than the limit of 1 MiB" : error.c_str());
     return;
   }
   leveldb::WriteBatch batch;
@@ -700,11 +784,19 @@ void FLevelDBStorageEngine::updateTrackedQueryKeys(const std::set<std::string>& 
 
 std::set<std::string> FLevelDBStorageEngine::trackedQueryKeysForQuery(uint64_t queryId) {
   std::set<std::string> keys;
+  std::vector<std::pair<std::string, std::string>> damaged;
   const std::string prefix = keysPrefix(queryId);
-  scanPrefix(prefix, [&](const std::string& key, const std::string&) {
-    keys.insert(key.substr(prefix.size()));
+  scanPrefix(prefix, [&](const std::string& key, const std::string& value) {
+    // A child key names one child: one holding "/" would be read as a path below the query.
+    std::string child = key.substr(prefix.size());
+    if (FValidation::isValidKey(child)) {
+      keys.insert(std::move(child));
+    } else {
+      damaged.emplace_back(key, value);
+    }
     return true;
   });
+  for (const auto& [key, value] : damaged) quarantine(key, value, "a tracked query key: it is not a valid key");
   return keys;
 }
 
@@ -735,7 +827,7 @@ void FLevelDBStorageEngine::runLegacyMigration(const FRepoInfo& repoInfo) {
   leveldb::Status status = leveldb::DB::Open(options, legacyFolder, &opened);
   if (!status.ok()) {
     FFLogError("I-RDB076014", "The older pending-writes store at %s cannot be opened (%s); its writes are not "
-                  "moved and it is left as it is.", legacyFolder.c_str(), status.ToString().c_str());
+               "moved and it is left as it is.", legacyFolder.c_str(), status.ToString().c_str());
     return;
   }
   std::unique_ptr<leveldb::DB> legacy(opened);
@@ -754,7 +846,7 @@ void FLevelDBStorageEngine::runLegacyMigration(const FRepoInfo& repoInfo) {
     if (!record) {
       ++unreadable;
       FFLogError("I-RDB076015", "The write %s of the older pending-writes store at %s cannot be read (%s).",
-                    key.c_str(), legacyFolder.c_str(), reason.c_str());
+                 key.c_str(), legacyFolder.c_str(), reason.c_str());
       continue;
     }
     int64_t id = (*record)->writeId();
@@ -780,7 +872,7 @@ void FLevelDBStorageEngine::runLegacyMigration(const FRepoInfo& repoInfo) {
   } else {
     std::string aside = moveFolderAside(legacyFolder);
     FFLogError("I-RDB076016", "Some writes of the older pending-writes store could not be read; the store was "
-                  "moved to %s with its bytes kept.", aside.empty() ? legacyFolder.c_str() : aside.c_str());
+               "moved to %s with its bytes kept.", aside.empty() ? legacyFolder.c_str() : aside.c_str());
   }
   FFLogDebug("I-RDB076017", "Moved %zu writes of the older pending-writes store into %s.", moved, folder_.c_str());
 }

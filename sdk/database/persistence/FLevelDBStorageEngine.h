@@ -25,9 +25,15 @@
 // reported, set aside under "x:" and skipped. Every case is logged as an error.
 //
 // Limits of the readers (anything larger or deeper is refused as damaged):
-//   user write records      64 MiB, nesting depth 1,010 (nodes are at most 1,000 deep)
-//   server cache records     16 MiB, nesting depth 8
-//   tracked query records     1 MiB, nesting depth 16
+//   user write records      64 MiB, nesting depth 1,010 (nodes are at most 1,000 deep), a path
+//                           of at most 1,000 keys, also with each merge key joined below it
+//   server cache records     16 MiB, nesting depth 8, data at most 1,000 keys deep (its key's path
+//                           and the levels of its value; a last ".priority" key not counted)
+//   tracked query records     1 MiB, nesting depth 16, a path of at most 1,000 keys
+//   tracked query keys       one valid key each
+// Server data deeper than 1,000 keys is not written either: it stays in memory only, logged.
+// A server cache record is checked on its own when it is read, so that a bad one is set aside
+// alone rather than spoiling every read of a path above it.
 #include <cstdint>
 #include <memory>
 #include <optional>

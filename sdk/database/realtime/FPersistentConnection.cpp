@@ -3,7 +3,9 @@
 #include <cinttypes>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/NSString.h"
 #include "sdk/database/core/FFLog.h"
+#include "sdk/database/core/FValidation.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
 
 namespace {
@@ -44,6 +46,53 @@ std::optional<std::string> reasonOf(const Value& data) {
   return std::nullopt;
 }
 
+// A path the server sent, as a log line shows it: a long one is cut at a character boundary.
+std::string shownPath(const std::string& path) {
+  constexpr size_t kMaxShownBytes = 200;
+  if (path.size() <= kMaxShownBytes) return path;
+  size_t cut = kMaxShownBytes;
+  while (cut > 0 && (static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80) --cut;
+  return path.substr(0, cut) + "...";
+}
+
+// Data the server sent that would be nested deeper than a node may be.
+bool tooDeepForANode(const Value& data) {
+  return FValidation::nodeDepthExceeds(data, static_cast<size_t>(FSnapshotUtilities::kMaxDepth));
+}
+
+// Why a push of the server is refused for its depth, or nothing: its path (joined with each merge
+// key or range bound below it) may have at most FValidation::kMaxPathDepth keys, its data may nest
+// at most FSnapshotUtilities::kMaxDepth levels below where it lands. Walks along a path take a call
+// per key, so longer ones would run the engine out of stack.
+std::optional<std::string> depthRefusal(const std::string& action, const std::string& path, const Value& data) {
+  constexpr uint64_t kMaxKeys = FValidation::kMaxPathDepth;
+  const uint64_t pathKeys = FValidation::pathKeyCount(path);
+  if (pathKeys > kMaxKeys) return ns::format("its path has more than %u keys", static_cast<unsigned>(kMaxKeys));
+  auto tooLongBelow = [&](const std::string& relative) { return pathKeys + FValidation::pathKeyCount(relative) > kMaxKeys; };
+  const std::string tooDeepData = ns::format("its data is nested more than %d levels deep", FSnapshotUtilities::kMaxDepth);
+  if (action == "d" && tooDeepForANode(data)) return tooDeepData;
+  if (action == "m" && data.is_object()) {
+    for (auto it = data.begin(); it != data.end(); ++it) {
+      if (tooLongBelow(it.key())) {
+        return ns::format("a merge key below it makes a path of more than %u keys", static_cast<unsigned>(kMaxKeys));
+      }
+      if (tooDeepForANode(it.value())) return tooDeepData;
+    }
+  }
+  if (action == "rm" && data.is_array()) {
+    for (const Value& range : data) {
+      if (!range.is_object()) continue;  // refused as malformed when it is read
+      for (const char* bound : {"s", "e"}) {
+        if (range.contains(bound) && range[bound].is_string() && tooLongBelow(range[bound].get<std::string>())) {
+          return ns::format("a range bound below it makes a path of more than %u keys", static_cast<unsigned>(kMaxKeys));
+        }
+      }
+      if (range.contains("m") && tooDeepForANode(range["m"])) return tooDeepData;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 FPersistentConnection::FPersistentConnection(FRepoInfoRef repoInfo, DispatchQueueRef dispatchQueue,
@@ -80,7 +129,7 @@ void FPersistentConnection::deliver(const char* what, const std::string& path,
     // Server input that cannot be applied is dropped here, so one bad message cannot stop the
     // connection or the engine behind it.
     FFLogError("I-RDB083002", "Dropping the server's %s at %s: applying it failed (%s).", what, path.c_str(),
-                  e.what());
+               e.what());
   }
 }
 
@@ -303,7 +352,7 @@ bool FPersistentConnection::sendRequest(const std::string& action, const Value& 
       FWriteJSON(Value{{"t", "q"}, {"r", number}, {"a", action}, {"b", body}}, &error);
   if (!text) {
     FFLogError("I-RDB083012", "A \"%s\" request cannot be written (%s); it is answered \"failed\".",
-                  action.c_str(), error.c_str());
+               action.c_str(), error.c_str());
     if (onResponse) onResponse("failed", Value("The request could not be encoded: " + error));
     return false;
   }
@@ -331,7 +380,7 @@ void FPersistentConnection::onResponse(const Value& frame) {
     handler(status, data);
   } catch (const std::exception& e) {
     FFLogError("I-RDB083002", "Dropping the server's answer \"%s\": applying it failed (%s).", status.c_str(),
-                  e.what());
+               e.what());
   }
 }
 
@@ -556,7 +605,13 @@ void FPersistentConnection::sendGet(uint64_t getId) {
     GetCallback callback = std::move(found->second.callback);
     outstandingGets_.erase(found);
     if (!callback) return;
-    if (status == "ok") {
+    if (status == "ok" && tooDeepForANode(data)) {
+      // Answered, so that the read does not wait for ever, but without data no node can hold.
+      std::string reason = ns::format("The server's answer is nested more than %d levels deep.",
+                                      FSnapshotUtilities::kMaxDepth);
+      FFLogError("I-RDB083022", "Refusing the server's answer to a read: %s", reason.c_str());
+      callSafely("get", [&] { callback("invalid_data", std::nullopt, reason); });
+    } else if (status == "ok") {
       callSafely("get", [&] { callback(status, data, std::nullopt); });
     } else {
       callSafely("get", [&] { callback(status, std::nullopt, reasonOf(data)); });
@@ -600,6 +655,11 @@ void FPersistentConnection::onPush(const Value& frame) {
     tag = body["t"].get<uint64_t>();
   }
   const Value data = body.contains("d") ? body["d"] : Value();
+  if (std::optional<std::string> refusal = depthRefusal(action, path, data)) {
+    FFLogError("I-RDB083021", "Dropping a \"%s\" message from the server at %s: %s.", action.c_str(),
+               shownPath(path).c_str(), refusal->c_str());
+    return;
+  }
   if (action == "d" || action == "m") {
     const bool isMerge = action == "m";
     if (isMerge && !data.is_object()) {

@@ -25,8 +25,12 @@
 // as wire-format path texts, "hs": the range hashes}, when the hash provider finds it worth it.
 //
 // Limits of the frame reader (anything longer or deeper is logged and dropped): 64 MiB per frame,
-// nesting depth 1,010. A frame that is malformed, or whose delivery to the delegate throws, is
-// logged and dropped; the connection carries on.
+// nesting depth 1,010. A pushed message is dropped, with an error logged, when its path has more
+// than FValidation::kMaxPathDepth (1,000) keys, also when joined with one of its merge keys or
+// range bounds, or when its data nests more than 1,000 levels below where it lands (what a node
+// may hold): walks along paths take a call per key. A read whose answer nests deeper fails with
+// "invalid_data". A frame that is malformed, or whose delivery to the delegate throws, is logged
+// and dropped; the connection carries on.
 #include <cstdint>
 #include <map>
 #include <memory>

@@ -1,10 +1,15 @@
 // Frames from a database server as the persistent connection receives them: the input, split at
 // new lines, is one frame per line, delivered after a handshake (when the first byte is even) to a
 // connection with a listen, a put, a merge, an onDisconnect request and a one-time read
-// outstanding. The delegate turns the data into nodes and compound writes as the repository
-// does. Nothing may crash; what cannot be read or applied is dropped.
+// outstanding. The delegate applies the data to a sync tree with a default listen at the root and
+// a filtered one below it, as the repository does, and the read's answer becomes a node. Nothing
+// may crash; what cannot be read or applied is dropped. Large seeds (paths and data at and beyond
+// the depth limits) are written by make-seeds.
 #include "platform/dispatch/Dispatch.h"
 #include "sdk/database/core/FCompoundWrite.h"
+#include "sdk/database/core/FDataEvent.h"
+#include "sdk/database/core/FSyncTree.h"
+#include "sdk/database/core/FValueEventRegistration.h"
 #include "sdk/database/realtime/FPersistentConnection.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
 #include "tests/fuzz/FuzzSupport.h"
@@ -13,24 +18,55 @@ namespace {
 
 class Delegate : public FPersistentConnectionDelegate {
  public:
-  void onDataUpdate(FPersistentConnection&, const std::string& path, const Value& message, bool isMerge,
-                    std::optional<uint64_t>) override {
-    FPathRef at = FPath::pathWithString(path);
-    if (isMerge) {
-      (void)FCompoundWrite::compoundWriteWithValueDictionary(message)->applyToNode(FSnapshotUtilities::nodeFrom(Value()));
-    } else {
-      (void)FSnapshotUtilities::nodeFrom(message)->dataHash();
-    }
-    (void)at;
+  Delegate() {
+    FListenProvider provider;
+    provider.startListening = [](const FQuerySpecRef&, std::optional<uint64_t>, const FSyncTreeHashRef&,
+                                 const FListenProvider::Completion&) { return FEventList{}; };
+    provider.stopListening = [](const FQuerySpecRef&, std::optional<uint64_t>) {};
+    tree_ = std::make_shared<FSyncTree>(nullptr, provider);
+    auto registration = [this] {
+      return std::make_shared<const FValueEventRegistration>(nullptr, nextHandle_++, [](const ZIRDataSnapshotRef&) {},
+                                                             [](const NSErrorRef&) {});
+    };
+    tree_->addEventRegistration(registration(), FQuerySpec::defaultQueryAtPath(FPath::empty()));
+    tree_->addEventRegistration(
+        registration(), std::make_shared<const FQuerySpec>(FPath::pathWithString("/a"),
+                                                           FQueryParams::fromQueryObject(Value{{"l", 2}, {"vf", "l"}})));
   }
-  void onRangeMerge(const std::vector<FRangeMerge>& ranges, const std::string&,
-                    std::optional<uint64_t>) override {
-    FNodeRef node = FSnapshotUtilities::nodeFrom(Value{{"a", 1}, {"m", 2}, {"z", 3}});
-    for (const auto& range : ranges) node = range.applyToNode(node);
+
+  void onDataUpdate(FPersistentConnection&, const std::string& pathString, const Value& message, bool isMerge,
+                    std::optional<uint64_t> tagId) override {
+    FPathRef path = FPath::pathWithString(pathString);
+    if (isMerge) {
+      FCompoundWriteRef merge = FCompoundWrite::compoundWriteWithValueDictionary(message);
+      consume(tagId ? tree_->applyTaggedQueryMergeAtPath(path, merge, *tagId) : tree_->applyServerMergeAtPath(path, merge));
+    } else {
+      FNodeRef node = FSnapshotUtilities::nodeFrom(message);
+      consume(tagId ? tree_->applyTaggedQueryOverwriteAtPath(path, node, *tagId)
+                    : tree_->applyServerOverwriteAtPath(path, node));
+    }
+  }
+  void onRangeMerge(const std::vector<FRangeMerge>& ranges, const std::string& pathString,
+                    std::optional<uint64_t> tagId) override {
+    FPathRef path = FPath::pathWithString(pathString);
+    consume(tagId ? tree_->applyTaggedServerRangeMergeAtPath(path, ranges, *tagId)
+                  : tree_->applyServerRangeMergeAtPath(path, ranges));
   }
   void onConnect(FPersistentConnection&) override {}
   void onDisconnect(FPersistentConnection&) override {}
   void onServerInfoUpdate(FPersistentConnection&, const Value&) override {}
+
+ private:
+  // What a listener reads of its events. Not their descriptions: those write the data out by a
+  // recursion per level, which the path and the data below it together may exceed in this build.
+  static void consume(const FEventList& events) {
+    for (const FEventRef& event : events) {
+      (void)event->path();
+      if (!event->isCancelEvent()) (void)std::static_pointer_cast<const FDataEvent>(event)->snapshot()->value();
+    }
+  }
+  std::shared_ptr<FSyncTree> tree_;
+  uint64_t nextHandle_ = 1;
 };
 
 // A link that opens at once and hands the fuzzed frames to the connection.
@@ -79,7 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     connection->onDisconnectPutData(Value(1), FPath::pathWithString("/a"),
                                     [](const std::string&, const std::optional<std::string>&) {});
     connection->getDataAtPath("/a", Value::object(),
-                              [](const std::string&, const std::optional<Value>&, const std::optional<std::string>&) {});
+                              [](const std::string&, const std::optional<Value>& answer, const std::optional<std::string>&) {
+                                if (answer) (void)FSnapshotUtilities::nodeFrom(*answer)->dataHash();
+                              });
   });
   size_t start = 0;
   while (start <= frames.size()) {

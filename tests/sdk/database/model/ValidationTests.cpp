@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "platform/foundation/NSException.h"
+#include "sdk/database/core/FCompoundWrite.h"
 #include "sdk/database/core/FPath.h"
 #include "sdk/database/core/FValidation.h"
+#include "sdk/database/snapshot/FSnapshotUtilities.h"
 
 namespace {
 
@@ -178,6 +180,93 @@ TEST(ValidationTest, PathsDeeperThanValuesAreRefused) {
   e = raised([&] { FValidation::validateFromValidUpdateDictionaryKey("updateChildValues:", Value(tooDeep), Value(1)); });
   EXPECT_EQ(e.name(), "InvalidZirezizeData");
   EXPECT_EQ(e.reason(), "(updateChildValues:) Max path depth exceeded: more than 1000 keys");
+}
+
+namespace {
+
+std::string keys(size_t count, const char* top = "") {
+  std::string text = top;
+  for (size_t i = 0; i < count; ++i) text += (i || *top) ? "/k" : "k";
+  return text;
+}
+
+}  // namespace
+
+TEST(ValidationTest, AnUpdatesEntriesAreCheckedWhereTheyAreWritten) {
+  // Each half is within the limit; joined they may not be, and walks along the joined path take a
+  // call per key.
+  const FPathRef location = FPath::pathWithString(keys(600));
+  auto update = [](const std::string& key) {
+    return FSnapshotUtilities::compoundWriteFromDictionary(Value{{"a", 1}, {key, 2}}, "updateChildValues:");
+  };
+  EXPECT_NO_THROW(FValidation::validateFromWritableUpdate("updateChildValues:", *location, *update(keys(400))));
+  NSException e = raised([&] {
+    FValidation::validateFromWritableUpdate("updateChildValues:", *location, *update(keys(401)));
+  });
+  EXPECT_EQ(e.name(), "InvalidPathValidation");
+  EXPECT_EQ(e.reason(), "(updateChildValues:) Max path depth exceeded: more than 1000 keys");
+  // The location itself as any written path.
+  e = raised([&] {
+    FValidation::validateFromWritableUpdate("updateChildValues:", *FPath::pathWithString(keys(1001)), *update("b"));
+  });
+  EXPECT_EQ(e.name(), "InvalidPathValidation");
+  e = raised([&] {
+    FValidation::validateFromWritableUpdate("updateChildValues:", *FPath::pathWithString(".info/x"), *update("b"));
+  });
+  EXPECT_EQ(e.name(), "WritablePathValidation");
+  EXPECT_NO_THROW(FValidation::validateFromWritableUpdate("updateChildValues:", *FPath::empty(), *update(keys(1000))));
+}
+
+TEST(ValidationTest, PathKeysAreCountedAsPathsReadThemUpToOnePastTheLimit) {
+  EXPECT_EQ(FValidation::pathKeyCount(""), 0u);
+  EXPECT_EQ(FValidation::pathKeyCount("///"), 0u);
+  EXPECT_EQ(FValidation::pathKeyCount("//a///b/"), 2u);
+  EXPECT_EQ(FValidation::pathKeyCount(keys(5000)), FValidation::kMaxPathDepth + 1);
+  EXPECT_EQ(FValidation::pathKeyCount(keys(5000), 5000), 5000u);
+  EXPECT_EQ(FValidation::pathKeyCount(keys(7), 3), 4u);
+}
+
+TEST(ValidationTest, NodeDepthCountsTheLevelsTheConvertedNodeHas) {
+  auto nested = [](size_t levels, Value leaf, bool arrays = false) {
+    for (size_t i = 0; i < levels; ++i) leaf = arrays ? Value::array({std::move(leaf)}) : Value{{"a", std::move(leaf)}};
+    return leaf;
+  };
+  const size_t limit = static_cast<size_t>(FSnapshotUtilities::kMaxDepth);
+  struct Case {
+    const char* name;
+    Value value;
+  };
+  // Right at the limit and one past it, for each form a level can take; the answer must be the
+  // conversion's own.
+  const std::vector<Case> cases{
+      {"leaf at the limit", nested(limit, 1)},
+      {"leaf past the limit", nested(limit + 1, 1)},
+      {"arrays at the limit", nested(limit, 1, true)},
+      {"arrays past the limit", nested(limit + 1, 1, true)},
+      {"leaf with a priority at the limit", nested(limit, Value{{".value", 1}, {".priority", 2}})},
+      {"placeholder at the limit", nested(limit, Value{{".sv", "timestamp"}})},
+      {"null child past the limit", nested(limit, Value{{"x", nullptr}})},
+      {"empty mapping at the limit", nested(limit, Value::object())},
+      {"priority of an interior node at the limit", nested(limit - 1, Value{{"b", 1}, {".priority", 2}})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    bool converts = true;
+    try {
+      (void)FSnapshotUtilities::nodeFrom(c.value);
+    } catch (const NSException&) {
+      converts = false;
+    }
+    EXPECT_EQ(FValidation::nodeDepthExceeds(c.value, limit), !converts);
+  }
+  EXPECT_FALSE(FValidation::nodeDepthExceeds(Value(1), 0));
+  EXPECT_TRUE(FValidation::nodeDepthExceeds(Value{{"a", 1}}, 0));
+  EXPECT_FALSE(FValidation::nodeDepthExceeds(Value{{"a", 1}}, 1));
+  // Keys starting with "." are not children, and a ".value" mapping is a leaf whatever else it holds.
+  EXPECT_FALSE(FValidation::nodeDepthExceeds(Value{{".priority", nested(5000, 1)}}, 1));
+  EXPECT_FALSE(FValidation::nodeDepthExceeds(Value{{".value", 1}, {"a", nested(5000, 1)}}, 0));
+  // Any depth is asked about without recursion.
+  EXPECT_TRUE(FValidation::nodeDepthExceeds(nested(100000, 1, true), limit));
 }
 
 TEST(ValidationTest, TextsMustBeValidUTF8) {

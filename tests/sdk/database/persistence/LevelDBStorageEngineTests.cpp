@@ -26,6 +26,15 @@ std::unique_ptr<FLevelDBStorageEngine> openEngine(const std::string& folder = kF
   return std::make_unique<FLevelDBStorageEngine>(folder);
 }
 
+// "/<top>/k/k/.../k" with `keys` keys in all; without the leading "/" for a merge key.
+std::string deepPath(const char* top, size_t keys, bool leadingSlash = true) {
+  std::string text = (leadingSlash ? "/" : "") + std::string(top);
+  for (size_t i = 1; i < keys; ++i) text += "/k";
+  return text;
+}
+
+std::string serverRecordKey(const std::string& pathText) { return "s:" + pathText + "/"; }
+
 std::vector<int64_t> writeIds(FStorageEngine& engine) {
   std::vector<int64_t> ids;
   for (const FWriteRecordRef& write : engine.userWrites()) ids.push_back(write->writeId());
@@ -249,6 +258,97 @@ TEST(LevelDBStorageEngineDamage, RecordsNestedBeyondTheLimitAreRefusedWithoutRec
   EXPECT_TRUE(engine->userWrites().empty());
   EXPECT_TRUE(engine->serverCacheAtPath(path("/"))->isEmpty());
   EXPECT_TRUE(log.contains("nested more than"));
+}
+
+TEST(LevelDBStorageEngineDamage, RecordsHoldingPathsDeeperThanTheLimitAreSetAsideAloneWithTheirBytes) {
+  std::string folder;
+  {
+    auto engine = openEngine();
+    engine->saveUserOverwrite(node("1"), path("/a"), 1);
+    engine->updateServerCache(node(R"({"s": "v"})"), path("/"), false);
+    engine->saveTrackedQuery(std::make_shared<const FTrackedQuery>(1, defaultQuery("/s"), 1, true, false));
+    engine->saveTrackedQuery(std::make_shared<const FTrackedQuery>(2, defaultQuery("/bad"), 1, true, false));
+    engine->setTrackedQueryKeys({"s"}, 1);
+    folder = engine->folder();
+  }
+  auto writeRecord = [](int64_t id, const std::string& pathText, const char* field, const Value& data) {
+    return Value{{"id", id}, {"path", pathText}, {field, data}}.dump();
+  };
+  const std::string deepWrite = writeRecord(2, deepPath("w", 5000), "o", 1);
+  putRaw(folder, FLevelDBStorageEngine::writeRecordKey(2), deepWrite);
+  putRaw(folder, FLevelDBStorageEngine::writeRecordKey(3), writeRecord(3, deepPath("w", 1001), "o", 1));
+  putRaw(folder, FLevelDBStorageEngine::writeRecordKey(4),
+         writeRecord(4, deepPath("m", 600), "m", Value{{deepPath("k", 401, false), 1}}));
+  // At the limits: kept.
+  putRaw(folder, FLevelDBStorageEngine::writeRecordKey(5),
+         writeRecord(5, deepPath("m", 600), "m", Value{{deepPath("k", 400, false), 1}}));
+  putRaw(folder, FLevelDBStorageEngine::writeRecordKey(6), writeRecord(6, deepPath("w", 1000), "o", 1));
+
+  putRaw(folder, serverRecordKey(deepPath("d", 5000)), "1");
+  putRaw(folder, serverRecordKey(deepPath("d", 1001)), "1");
+  putRaw(folder, serverRecordKey(deepPath("e", 999)), R"({"a": {"b": 1}})");  // its leaf lies 1001 keys deep
+  putRaw(folder, serverRecordKey("/bad$key"), "1");
+  putRaw(folder, serverRecordKey(deepPath("f", 1000)), R"({".value": 1, ".priority": 2})");
+  putRaw(folder, serverRecordKey(deepPath("g", 998)), R"({"a": {"b": 1}})");
+  putRaw(folder, serverRecordKey(deepPath("h", 999) + "/x"), "1");
+  putRaw(folder, serverRecordKey(deepPath("h", 999) + "/.priority"), "5");  // a priority adds no key
+
+  auto queries = rawRecords(folder, "q:");
+  ASSERT_EQ(queries.size(), 2u);
+  Value deepQuery = Value::parse(queries[1].second);
+  deepQuery["path"] = deepPath("q", 5000);
+  putRaw(folder, queries[1].first, deepQuery.dump());
+  putRaw(folder, "k:0000000000000001:" + deepPath("k", 5000, false), "");
+
+  persistencetest::LoggedLines log;
+  auto engine = openEngine();
+  EXPECT_EQ(writeIds(*engine), (std::vector<int64_t>{1, 5, 6}));
+  FNodeRef root = engine->serverCacheAtPath(path("/"));
+  EXPECT_EQ(root->getImmediateChild("s")->val(), Value("v"));
+  EXPECT_EQ(exported(root->getChild(path(deepPath("f", 1000).c_str()))), Value::parse(R"({".value": 1, ".priority": 2})"));
+  EXPECT_EQ(exported(root->getChild(path((deepPath("g", 998) + "/a/b").c_str()))), Value(1));
+  EXPECT_EQ(exported(root->getChild(path(deepPath("h", 999).c_str()))), Value::parse(R"({"x": 1, ".priority": 5})"));
+  EXPECT_EQ(root->numChildren(), 4);  // "s", "f", "g" and "h"
+  std::vector<FTrackedQueryRef> loaded = engine->loadTrackedQueries();
+  ASSERT_EQ(loaded.size(), 1u);
+  EXPECT_EQ(loaded[0]->queryId(), 1u);
+  EXPECT_EQ(engine->trackedQueryKeysForQuery(1), (std::set<std::string>{"s"}));
+  for (const char* reason : {"a user write: its path has more than 1000 keys",
+                             "a user write: an update below it makes a path of more than 1000 keys",
+                             "a server cache record: its path has more than 1000 keys",
+                             "a server cache record: its data lies more than 1000 keys deep",
+                             "a server cache record: its path holds a key that is not valid",
+                             "a tracked query: its path has more than 1000 keys",
+                             "a tracked query key: it is not a valid key"}) {
+    EXPECT_TRUE(log.contains(reason)) << reason;
+  }
+  EXPECT_FALSE(log.contains(deepPath("k", 200, false)));  // long keys are cut in the log
+  // What was set aside no longer counts towards the cache's size.
+  const uint64_t size = engine->serverCacheEstimatedSizeInBytes();
+  engine->close();
+  EXPECT_EQ(openEngine()->serverCacheEstimatedSizeInBytes(), size);
+
+  auto aside = rawRecords(folder, "x:");
+  EXPECT_EQ(aside.size(), 3u + 4u + 2u);
+  auto deepAside = rawRecords(folder, "x:" + FLevelDBStorageEngine::writeRecordKey(2));
+  ASSERT_EQ(deepAside.size(), 1u);
+  EXPECT_EQ(deepAside[0].second, deepWrite);
+}
+
+TEST(LevelDBStorageEngineServerCache, DataDeeperThanTheLimitIsNotStoredButWhatLiesAboveItIs) {
+  auto engine = openEngine();
+  persistencetest::LoggedLines log;
+  const std::string at = deepPath("a", 999);
+  engine->updateServerCache(node(R"({"b": {"c": 1}, "d": 2})"), path(at.c_str()), false);
+  EXPECT_TRUE(log.contains("lies more than 1000 keys deep; that part is not stored"));
+  // "d" lies 1,000 keys deep and is stored, "b/c" 1,001 and is not.
+  EXPECT_EQ(exported(engine->serverCacheAtPath(path(at.c_str()))), Value::parse(R"({"d": 2})"));
+  const std::string folder = engine->folder();
+  engine->close();
+  auto records = rawRecords(folder, "s:");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(FPath::pathWithString(records[0].first.substr(2))->length(), 1000u);
+  EXPECT_TRUE(rawRecords(folder, "x:").empty());
 }
 
 TEST(LevelDBStorageEngineDamage, AFolderWithADamagedCurrentFileIsRepairedKeepingItsRecords) {

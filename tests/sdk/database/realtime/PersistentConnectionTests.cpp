@@ -1,10 +1,11 @@
 // The persistent connection against the in-process server: connecting and the server time,
 // queued writes, purge, interrupt and resume, reconnection with back-off on a stepped clock,
 // listens with their hashes, the one-time read's offline timeout, server refusals, onDisconnect
-// requests, and server input that is malformed or throws while applied.
+// requests, and server input that is malformed, too deep, or throws while applied.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 
 #include "platform/foundation/Clock.h"
@@ -12,6 +13,7 @@
 #include "sdk/database/core/FSyncTreeHash.h"
 #include "sdk/database/realtime/FPersistentConnection.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
+#include "tests/sdk/database/persistence/PersistenceTestSupport.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/WaitFor.h"
 #include "tests/support/database/DatabaseTestServer.h"
@@ -537,6 +539,90 @@ TEST_F(PersistentConnectionTest, MalformedFramesAndInputThatThrowsWhileAppliedAr
   Answers answers;
   onQueue([&] { connection_->putData(Value(1), "/still", std::nullopt, collect(answers)); });
   ASSERT_TRUE(waitFor([&] { return answers.size() == 1; }));
+}
+
+namespace {
+
+// "/k/k/.../k" with `keys` keys; without the leading "/" for a merge key or range bound.
+std::string keysPath(size_t keys, bool leadingSlash = true) {
+  std::string text;
+  for (size_t i = 0; i < keys; ++i) text += (i || leadingSlash) ? "/k" : "k";
+  return text;
+}
+
+// {"a": {"a": ... leaf ...}} with the leaf `keys` keys below the top.
+Value nested(size_t keys, const Value& leaf) {
+  Value value = leaf;
+  for (size_t i = 0; i < keys; ++i) value = Value{{"a", std::move(value)}};
+  return value;
+}
+
+std::string push(const std::string& action, const std::string& path, const Value& data) {
+  return Value{{"t", "p"}, {"a", action}, {"b", Value{{"p", path}, {"d", data}}}}.dump();
+}
+
+}  // namespace
+
+TEST_F(PersistentConnectionTest, ServerMessagesWithPathsOrDataDeeperThanTheLimitsAreDroppedWithAnErrorAndTheRestIsDelivered) {
+  openAndWaitUntilConnected();
+  persistencetest::LoggedLines log;
+  const Value leafWithPriority{{".value", 1}, {".priority", 2}};
+  // Dropped: walks along these paths, or a node of this data, would exceed what the engine takes.
+  server_->sendRawFrame(push("d", keysPath(5000), 1));
+  server_->sendRawFrame(push("d", keysPath(1001), 1));
+  server_->sendRawFrame(push("m", keysPath(600), Value{{"x", 1}, {keysPath(401, false), 1}}));
+  server_->sendRawFrame(push("rm", keysPath(600), Value::array({Value{{"s", keysPath(401, false)}, {"m", 1}}})));
+  server_->sendRawFrame(push("rm", keysPath(600), Value::array({Value{{"e", keysPath(401, false)}, {"m", 1}}})));
+  server_->sendRawFrame(push("d", "/v", nested(1001, 1)));
+  server_->sendRawFrame(push("m", "/v", Value{{"x", nested(1001, 1)}}));
+  server_->sendRawFrame(push("rm", "/v", Value::array({Value{{"s", "a"}, {"m", nested(1001, 1)}}})));
+  // Delivered: right at the limits (a leaf's priority adds no level).
+  server_->sendRawFrame(push("d", keysPath(1000), 1));
+  server_->sendRawFrame(push("m", keysPath(600), Value{{keysPath(400, false), 1}}));
+  server_->sendRawFrame(push("rm", keysPath(600), Value::array({Value{{"s", keysPath(400, false)}, {"e", keysPath(400, false)}, {"m", 1}}})));
+  server_->sendRawFrame(push("d", "/v", nested(1000, leafWithPriority)));
+  server_->sendRawFrame(push("d", "/fine", 1));
+  ASSERT_TRUE(waitFor([&] { return delegate_->count("data") == 3; }));
+  std::vector<Value> data = delegate_->events("data");
+  EXPECT_EQ(data[0]["path"], keysPath(1000));
+  EXPECT_EQ(data[1]["path"], "/v");
+  EXPECT_EQ(data[2]["path"], "/fine");
+  EXPECT_EQ(delegate_->count("merge"), 1u);
+  EXPECT_EQ(delegate_->count("rangeMerge"), 1u);
+  EXPECT_TRUE(log.contains("its path has more than 1000 keys"));
+  EXPECT_TRUE(log.contains("a merge key below it makes a path of more than 1000 keys"));
+  EXPECT_TRUE(log.contains("a range bound below it makes a path of more than 1000 keys"));
+  EXPECT_TRUE(log.contains("its data is nested more than 1000 levels deep"));
+  EXPECT_FALSE(log.contains(keysPath(200)));  // long paths are cut in the log
+  EXPECT_TRUE(connected());
+}
+
+TEST_F(PersistentConnectionTest, AReadAnsweredWithDataDeeperThanANodeMayHoldFailsInsteadOfWaiting) {
+  server_->setValue("/deep/a", nested(1000, 1));
+  openAndWaitUntilConnected();
+  std::mutex mutex;
+  std::map<std::string, std::pair<std::string, bool>> answers;  // path: status, had data
+  std::optional<std::string> reason;
+  for (const char* at : {"/deep", "/deep/a"}) {
+    onQueue([&, path = std::string(at)] {
+      connection_->getDataAtPath(path, Value::object(),
+                                 [&, path](const std::string& status, const std::optional<Value>& data,
+                                           const std::optional<std::string>& r) {
+                                   std::lock_guard<std::mutex> lock(mutex);
+                                   answers[path] = {status, data.has_value()};
+                                   if (path == "/deep") reason = r;
+                                 });
+    });
+  }
+  ASSERT_TRUE(waitFor([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return answers.size() == 2;
+  }));
+  std::lock_guard<std::mutex> lock(mutex);
+  // A leaf 1,001 keys below "/deep" is too deep for one node; 1,000 below "/deep/a" is not.
+  EXPECT_EQ(answers["/deep"], (std::pair<std::string, bool>{"invalid_data", false}));
+  EXPECT_EQ(reason, std::optional<std::string>("The server's answer is nested more than 1000 levels deep."));
+  EXPECT_EQ(answers["/deep/a"], (std::pair<std::string, bool>{"ok", true}));
 }
 
 TEST_F(PersistentConnectionTest, AuthenticatesBeforeRestoringAndReconnectsWhenTheTokenIsRefused) {
