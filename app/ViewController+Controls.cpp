@@ -185,9 +185,12 @@ void ViewController::changePeakMode(const std::shared_ptr<UIButton>&) {
 void ViewController::btnMinimizeMaximizeTap(const std::shared_ptr<UIButton>& sender) {
   vlxEventTracer::addEvent("Maximize_Minimize_Tap");
   if (!sender) return;
-  const bool maximised = sender->isSelected();
-  sender->setSelected(!maximised);
-  const double constant = maximised ? 0 : -69;
+  setChartMaximised(*sender, !sender->isSelected());
+}
+
+void ViewController::setChartMaximised(UIButton& button, bool maximised) {
+  button.setSelected(maximised);
+  const double constant = maximised ? -69 : 0;
   if (lcBottomBarIndent) lcBottomBarIndent->setConstant(constant);
   if (lcBottomBarWithButtonsIndent) lcBottomBarWithButtonsIndent->setConstant(constant);
   auto root = view();

@@ -320,6 +320,11 @@ void ViewController::initWithSpectrographSavedValues() {
   store(settings::kCurrentType, "sonogram");
   spectrumView->setSonogramMode(CGSizeMake(0, 10));
   showGraphControls(false);
+  // The sonogram hides the maximise button: a chart left maximised would keep the bottom bar, with
+  // the palette and start/stop, out of reach for as long as the sonogram shows.
+  if (auto maximize = btnMaximizeMinimize.lock(); maximize && maximize->isSelected()) {
+    setChartMaximised(*maximize, false);
+  }
   lblCurrentReadings->setHidden(true);
   lblMaxMin->setHidden(true);
   const std::string name = stored(settings::kSpectrogramPalette);

@@ -111,6 +111,8 @@ class ViewController : public UIViewController, public DataProvideDelegate {
   std::string currentType() const;
   // The readouts, the aim, maximise and help buttons: shown for the graph modes, hidden for the sonogram.
   void showGraphControls(bool show);
+  // Selects the maximise button and slides both bottom bars away, or the reverse, animated.
+  void setChartMaximised(UIButton& button, bool maximised);
   std::shared_ptr<ViewController> self();
   void applyFFTHoldPeaks(const std::string& stored);
   void applyFFTWindowFromStore();

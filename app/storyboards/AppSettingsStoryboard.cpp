@@ -166,9 +166,13 @@ void buildTuningScreen(UIViewController& controller) {
   auto bands = constrained(root, std::make_shared<BandsTuneView>());
   vc.bandsView = bands;
 
-  vc.lcTopConstraint = name->topAnchor().constraintEqualToAnchor(root->topAnchor(), 20);
-  vc.lcButtonTopConstraint = start->topAnchor().constraintEqualToAnchor(root->topAnchor(), 30);
-  vc.lcBottomConstraint = root->bottomAnchor().constraintEqualToAnchor(bands->bottomAnchor(), 30);
+  // The screen shortens these for the 1136-pixel class only. The band sliders take what is left
+  // under the header and their labels, so a screen no higher than 320 points needs the short
+  // spacings whatever its class (480 x 320 points is 960 pixels): else the thumbs barely move.
+  const bool lowScreen = UIScreen::mainScreen().bounds().size.height <= 320;
+  vc.lcTopConstraint = name->topAnchor().constraintEqualToAnchor(root->topAnchor(), lowScreen ? 8 : 20);
+  vc.lcButtonTopConstraint = start->topAnchor().constraintEqualToAnchor(root->topAnchor(), lowScreen ? 16 : 30);
+  vc.lcBottomConstraint = root->bottomAnchor().constraintEqualToAnchor(bands->bottomAnchor(), lowScreen ? 16 : 30);
   C::activateConstraints({
       vc.lcTopConstraint, vc.lcButtonTopConstraint, vc.lcBottomConstraint,
       name->leadingAnchor().constraintEqualToAnchor(root->leadingAnchor(), kMargin),

@@ -183,7 +183,9 @@ void buildAnalyzerView(UIViewController& controller) {
       peak->topAnchor().constraintEqualToAnchor(dba->topAnchor()),
       peak->widthAnchor().constraintEqualToConstant(180),
       peak->heightAnchor().constraintEqualToConstant(kLabelHeight),
-      current->leadingAnchor().constraintEqualToAnchor(dba->leadingAnchor()),
+      // The touch readout floats over the plot itself: the level label's leading edge stands 11
+      // points left of the plot, over the level axis's labels, which the readout would hide.
+      current->leadingAnchor().constraintEqualToAnchor(dba->leadingAnchor(), 11 + 4),
       current->topAnchor().constraintEqualToAnchor(dba->bottomAnchor(), kGap + 2),
       current->widthAnchor().constraintEqualToConstant(128),
       current->heightAnchor().constraintEqualToConstant(kLabelHeight),

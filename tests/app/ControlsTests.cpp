@@ -234,6 +234,31 @@ TEST_F(ControlsTest, MaximiseSlidesBothBarsAwayOverAThirdOfASecondAndTheChartGro
   EXPECT_EQ(s->spectrumView->frame().size.height, chartHeight);
 }
 
+TEST_F(ControlsTest, TheSonogramBringsBackTheBarOfAMaximisedChartWhoseButtonItHides) {
+  launchIn("fft");
+  auto s = screen();
+  auto maximize = s->btnMaximizeMinimize.lock();
+  auto bar = s->btnHold->superview();
+  const double barTop = bar->frame().origin.y;
+  tap(maximize);
+  ASSERT_EQ(bar->frame().origin.y, barTop + 69);
+  s->switchToSpectrographMode();
+  EXPECT_TRUE(maximize->isHidden());
+  EXPECT_FALSE(maximize->isSelected());
+  EXPECT_EQ(str("eventsStack").find("Maximize_Minimize_Tap", str("eventsStack").find("Maximize_Minimize_Tap") + 1),
+            std::string::npos);  // the user tapped it once
+  EXPECT_EQ(s->lcBottomBarIndent->constant(), 0);
+  EXPECT_EQ(s->lcBottomBarWithButtonsIndent->constant(), 0);
+  layout();
+  EXPECT_EQ(bar->frame().origin.y, barTop);
+  tap(s->btnHold);  // the palette button is within reach again
+  EXPECT_EQ(onDisk("SPECTROGRAM_PALETTE"), Value("heat"));
+  // Back in FFT mode the chart starts at its normal size.
+  s->switchToFFTMode();
+  EXPECT_FALSE(maximize->isHidden());
+  EXPECT_FALSE(maximize->isSelected());
+}
+
 TEST_F(ControlsTest, TheAimIsStoredInOctaveModeOnlyWhenTurnedOn) {
   defaults()->setBool(false, "AIM_ENABLED");
   launchIn("fft");

@@ -94,6 +94,22 @@ TEST_F(ReadoutsTest, TheLevelReadoutFollowsTheChartsLeftPadding) {
   EXPECT_EQ(dba.origin.x, 49);
 }
 
+TEST_F(ReadoutsTest, TheTouchReadoutsStayClearOfTheLevelAxisLabels) {
+  for (float padding : {60.f, 75.f}) {
+    s->currentLeftPaddingChanged(padding);
+    s->onTouch({record(440, -20)});
+    s->selectedValues(std::vector<Value>{record(440, -20), record(440, -5)});
+    layout();
+    for (const auto& label : {std::static_pointer_cast<UILabel>(s->lblCurrentReadings),
+                              std::static_pointer_cast<UILabel>(s->lblMaxMin)}) {
+      ASSERT_FALSE(label->isHidden());
+      CGRect frame = label->convertRectToView(label->bounds(), s->spectrumView.get());
+      EXPECT_GE(frame.origin.x, padding) << "the readout covers the level labels left of the plot";
+      EXPECT_LE(frame.origin.x + frame.size.width, s->spectrumView->bounds().size.width);
+    }
+  }
+}
+
 TEST(NoteNames, NearestNoteWithTheFiftyCentEdge) {
   EXPECT_EQ(ViewController::frequencyToNote(440), "A4");
   EXPECT_EQ(ViewController::frequencyToNote(452.9f), "A4");

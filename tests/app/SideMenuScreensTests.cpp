@@ -3,6 +3,7 @@
 // missing, and the store that is not there.
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "app/AEProductController.h"
 #include "app/HelpVC.h"
@@ -195,6 +196,37 @@ TEST_F(SideMenuScreensTest, TheHelpScreenShowsItsRenderedPageWithAClearBackgroun
   settle();
   EXPECT_EQ(help(), h);
   EXPECT_EQ(h->webView->request()->URL(), "help.html");
+}
+
+// The help screen has no way back to its page (it is loaded once, and "Help" brings back the same
+// screen): no link of the page may put another page in its place. Links to other sites go to the
+// desktop's browser and are not followed here.
+TEST_F(SideMenuScreensTest, NoLinkOfTheHelpPageReplacesItInTheHelpScreen) {
+  launch();
+  openMenu();
+  tap(entries()->btnHelp);
+  settle();
+  auto h = help();
+  ASSERT_TRUE(testsupport::waitFor([&] { return !h->webView->isLoading(); }));
+  auto path = NSBundle::mainBundle().pathForResource("help", "html");
+  ASSERT_TRUE(path);
+  std::ifstream file(*path);
+  const std::string html((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::regex anchor(R"re(<a\s[^>]*href="([^"]*)")re");
+  int followed = 0;
+  for (auto it = std::sregex_iterator(html.begin(), html.end(), anchor); it != std::sregex_iterator(); ++it) {
+    const std::string address = (*it)[1];
+    if (address.rfind("http://", 0) == 0 || address.rfind("https://", 0) == 0 || address.rfind("mailto:", 0) == 0) {
+      continue;
+    }
+    SCOPED_TRACE(address);
+    h->webView->followLink(address);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !h->webView->isLoading(); }));
+    EXPECT_EQ(h->webView->request()->URL(), "help.html");
+    EXPECT_TRUE(h->webView->hasPage());
+    ++followed;
+  }
+  EXPECT_GE(followed, 5);  // the page's table of contents
 }
 
 TEST_F(SideMenuScreensTest, TheDBAHelpButtonPresentsTheChartPageAndItsCloseButtonDismissesIt) {

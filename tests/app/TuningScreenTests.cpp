@@ -216,4 +216,42 @@ TEST_F(TuningScreenOnALargerPhone, TheStoryboardsSpacingsStay) {
   EXPECT_EQ(tuning->lcBottomConstraint->constant(), 30);
 }
 
+// A phone of 480 × 320 points (960 pixels) is of no known class: its spacings stay as loaded, and
+// they leave the band sliders room to move through the whole range.
+class TuningScreenOnASmallerPhone : public ProfileScreensHarness {
+ protected:
+  void SetUp() override {
+    ProfileScreensHarness::SetUp();
+    launchApp({480, 320});
+  }
+};
+
+TEST_F(TuningScreenOnASmallerPhone, TheBandSlidersHaveRoomToMove) {
+  auto profile = profileFor(2, "p", DeviceInputDescription::withPort(*phoneMicrophonePort()));
+  InputProfilesService::sharedService().addProfile(profile);
+  auto tuning = openTuning(profile);
+  layout();
+  layout();
+  auto slider = tuning->bandsView->bandSliders()[5]->slider();
+  const double travel = slider->bounds().size.height - slider->thumbSize().height;
+  EXPECT_GE(travel, 30) << "a point of travel for every two decibels at least";
+  // From the thumb to above the top and to below the bottom: +30 and -30.
+  auto window = delegate->window();
+  auto drag = [&](double to) {
+    const CGRect thumb = slider->convertRectToView(slider->thumbRect(), nullptr);
+    const CGPoint from{CGRectGetMidX(thumb), CGRectGetMidY(thumb)};
+    const CGRect track = slider->convertRectToView(slider->bounds(), nullptr);
+    const double y = to < 0 ? CGRectGetMinY(track) + 1 : CGRectGetMaxY(track) - 1;
+    window->touchDown(from);
+    window->touchMove({from.x, (from.y + y) / 2});
+    window->touchMove({from.x, y});
+    window->touchUp({from.x, y});
+    layout();
+  };
+  drag(-1);
+  EXPECT_EQ(profile->tuneBands()[5]->fixValue(), 30);
+  drag(1);
+  EXPECT_EQ(profile->tuneBands()[5]->fixValue(), -30);
+}
+
 }  // namespace
