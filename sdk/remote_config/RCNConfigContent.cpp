@@ -72,9 +72,13 @@ void RCNConfigContent::loadConfigFromMainTable() {
       bundleIdentifier_, [weakSelf](bool, RCNConfigLayer fetched, RCNConfigLayer active, RCNConfigLayer defaults) {
         if (auto self = weakSelf.lock()) self->applyLoadedLayers(std::move(fetched), std::move(active), std::move(defaults));
       });
-  DBManager_->loadPersonalizationWithCompletionHandler([weakSelf](bool, Value fetched, Value active) {
-    if (auto self = weakSelf.lock()) self->applyLoadedPersonalization(fetched, active);
-  });
+  // Both loads answer on a global queue rather than the main one: the first read waits for them
+  // on the remote-configuration queue, and the main thread may itself be waiting for that queue.
+  DBManager_->loadPersonalizationWithCompletionHandler(
+      [weakSelf](bool, Value fetched, Value active) {
+        if (auto self = weakSelf.lock()) self->applyLoadedPersonalization(fetched, active);
+      },
+      DispatchQueue::global(DispatchQoS::Default));
 }
 
 void RCNConfigContent::applyLoadedLayers(RCNConfigLayer fetched, RCNConfigLayer active, RCNConfigLayer defaults) {
@@ -95,17 +99,22 @@ void RCNConfigContent::applyLoadedLayers(RCNConfigLayer fetched, RCNConfigLayer 
 }
 
 void RCNConfigContent::applyLoadedPersonalization(const Value& fetched, const Value& active) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!fetchedPersonalizationWrittenBeforeLoad_) fetchedPersonalization_ = std::make_shared<const Value>(fetched);
-  if (!activePersonalizationWrittenBeforeLoad_) activePersonalization_ = std::make_shared<const Value>(active);
-  personalizationLoaded_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!fetchedPersonalizationWrittenBeforeLoad_) fetchedPersonalization_ = std::make_shared<const Value>(fetched);
+    if (!activePersonalizationWrittenBeforeLoad_) activePersonalization_ = std::make_shared<const Value>(active);
+    personalizationLoaded_ = true;
+  }
+  loaded_.notify_all();
 }
 
 bool RCNConfigContent::checkAndWaitForInitialDatabaseLoad() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (isConfigLoadFromDBCompleted_) return true;
+  // Both loads: an activation must copy the stored fetched personalization, not the empty one
+  // that stands in for it until its load arrives.
   if (loaded_.wait_for(lock, std::chrono::duration<double>(loadTimeoutSeconds_),
-                       [this] { return valuesLoaded_; })) {
+                       [this] { return valuesLoaded_ && personalizationLoaded_; })) {
     isConfigLoadFromDBCompleted_ = true;
     return true;
   }
@@ -348,6 +357,7 @@ void RCNConfigContent::handleUpdatePersonalization(const Value& metadata) {
 }
 
 void RCNConfigContent::activatePersonalization() {
+  checkAndWaitForInitialDatabaseLoad();
   std::shared_ptr<const Value> active;
   {
     std::lock_guard<std::mutex> lock(mutex_);

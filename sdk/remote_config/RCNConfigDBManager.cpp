@@ -809,8 +809,10 @@ void RCNConfigDBManager::replaceExperimentPayloads(std::vector<Bytes> payloads) 
   });
 }
 
-void RCNConfigDBManager::loadExperimentWithCompletionHandler(LoadExperimentCompletion handler) {
-  async([handler = std::move(handler)](RCNConfigDBManager& self) {
+void RCNConfigDBManager::loadExperimentWithCompletionHandler(LoadExperimentCompletion handler,
+                                                             DispatchQueueRef completionQueue) {
+  if (!completionQueue) completionQueue = DispatchQueue::main();
+  async([handler = std::move(handler), completionQueue](RCNConfigDBManager& self) {
     Value payloads = Value::array();
     if (auto rows = self.loadExperimentTableFromKey(RCNExperimentTableKeyPayload)) {
       for (auto& bytes : *rows) payloads.push_back(value::data(bytes));
@@ -824,7 +826,7 @@ void RCNConfigDBManager::loadExperimentWithCompletionHandler(LoadExperimentCompl
     Value result = Value::object();
     result[RCNExperimentTableKeyPayload] = std::move(payloads);
     result[RCNExperimentTableKeyMetadata] = std::move(metadata);
-    DispatchQueue::main()->async([handler, result = std::move(result)] { handler(true, result); });
+    completionQueue->async([handler, result = std::move(result)] { handler(true, result); });
   });
 }
 
@@ -889,8 +891,10 @@ bool RCNConfigDBManager::insertOrUpdatePersonalizationConfig(const Value& dataVa
   return success;
 }
 
-void RCNConfigDBManager::loadPersonalizationWithCompletionHandler(LoadPersonalizationCompletion handler) {
-  async([handler = std::move(handler)](RCNConfigDBManager& self) {
+void RCNConfigDBManager::loadPersonalizationWithCompletionHandler(LoadPersonalizationCompletion handler,
+                                                                  DispatchQueueRef completionQueue) {
+  if (!completionQueue) completionQueue = DispatchQueue::main();
+  async([handler = std::move(handler), completionQueue](RCNConfigDBManager& self) {
     auto dictionaryOf = [&](int key) {
       if (auto bytes = self.loadPersonalizationTableFromKey(key)) {
         auto parsed = zod_parseJSONWithLimits(*bytes, kRCNStoredJSONLimits);
@@ -901,7 +905,7 @@ void RCNConfigDBManager::loadPersonalizationWithCompletionHandler(LoadPersonaliz
     Value active = dictionaryOf(RCNDBSourceActive);
     Value fetched = dictionaryOf(RCNDBSourceFetched);
     if (!handler) return;
-    DispatchQueue::main()->async([handler, fetched = std::move(fetched), active = std::move(active)] {
+    completionQueue->async([handler, fetched = std::move(fetched), active = std::move(active)] {
       handler(true, fetched, active);
     });
   });

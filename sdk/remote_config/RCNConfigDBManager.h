@@ -127,14 +127,18 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   void deleteExperimentTableForKey(const std::string& key);                                    // async
   // Deletes every payload row and inserts the given payloads in one transaction (async).
   void replaceExperimentPayloads(std::vector<Bytes> payloads);
-  // Answers {"experiment_payload": [data...], "experiment_metadata": {...}} (async).
-  void loadExperimentWithCompletionHandler(LoadExperimentCompletion handler);
+  // Answers {"experiment_payload": [data...], "experiment_metadata": {...}} (async), on the main
+  // queue unless another completion queue is given.
+  void loadExperimentWithCompletionHandler(LoadExperimentCompletion handler,
+                                           DispatchQueueRef completionQueue = nullptr);
   std::optional<std::vector<Bytes>> loadExperimentTableFromKey(const std::string& key);  // direct
 
   // Personalization: the dictionary of a source (0 active, 2 fetched) as pretty-printed JSON.
   // Runs on the database queue and waits.
   bool insertOrUpdatePersonalizationConfig(const Value& dataValue, int source);
-  void loadPersonalizationWithCompletionHandler(LoadPersonalizationCompletion handler);  // async
+  // Answers on the main queue unless another completion queue is given (async).
+  void loadPersonalizationWithCompletionHandler(LoadPersonalizationCompletion handler,
+                                                DispatchQueueRef completionQueue = nullptr);
   std::optional<Bytes> loadPersonalizationTableFromKey(int key);                          // direct
 
   // Closes the connection and deletes the file (direct / sync).

@@ -4,8 +4,10 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "platform/foundation/NSPathUtilities.h"
 #include "sdk/remote_config/RCNConfigDBManager.h"
@@ -60,13 +62,16 @@ class ConfigDatabase : public ::testing::Test {
   struct Layers {
     RCNConfigLayer fetched, active, defaults;
   };
+  // The value load answers on a global queue.
   Layers load(RCNConfigDBManager& manager, const std::string& bundle = "bundle") {
-    auto out = std::make_shared<std::optional<Layers>>();
+    auto out = std::make_shared<std::promise<Layers>>();
     manager.loadMainWithBundleIdentifier(bundle, [out](bool, RCNConfigLayer f, RCNConfigLayer a, RCNConfigLayer d) {
-      *out = Layers{std::move(f), std::move(a), std::move(d)};
+      out->set_value(Layers{std::move(f), std::move(a), std::move(d)});
     });
-    EXPECT_TRUE(testsupport::waitFor([out] { return out->has_value(); }, 10));
-    return out->value_or(Layers{});
+    auto answer = out->get_future();
+    const bool answered = answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(answered);
+    return answered ? answer.get() : Layers{};
   }
 
   bool insert(RCNConfigDBManager& manager, const Value& values, RCNDBSource source) {
