@@ -318,10 +318,9 @@ void RCNConfigContent::updateConfigContentWithResponse(const Value& response, co
 
 void RCNConfigContent::handleNoChangeStateForConfigNamespace(const std::string& namespace_) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!fetchedConfig_.count(namespace_)) {
-    fetchedConfig_[namespace_] = RCNNamespaceConfig();
-    if (!valuesLoaded_) writtenBeforeLoad_[RCNDBSourceFetched].insert(namespace_);
-  }
+  // The stored rows stay as they are, so a load that arrives later may still fill the map with
+  // them: the empty map made here is not a write it must leave alone.
+  if (!fetchedConfig_.count(namespace_)) fetchedConfig_[namespace_] = RCNNamespaceConfig();
 }
 
 void RCNConfigContent::handleEmptyConfigStateForConfigNamespace(const std::string& namespace_) {
