@@ -333,6 +333,12 @@ void SAudioController::handleRouteChange(const NSNotification& notification) {
   NSLog("%s", previous.c_str());
   NSLog("New route:\n");
   NSLog("%s", session.currentRoute().description().c_str());
+  // The application chose another input: a running capture moves to it (a unit takes its input when
+  // it starts).
+  if (reason == AVAudioSessionRouteChangeReasonOverride && !auFilePlayer_ && rioUnit_ && remoteio::isRunning(rioUnit_)) {
+    AudioOutputUnitStop(rioUnit_);
+    startIOUnit();
+  }
 }
 
 void SAudioController::handleMediaServerReset(const NSNotification&) {

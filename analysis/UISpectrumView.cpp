@@ -243,7 +243,7 @@ void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
   frameLevels_.resize(n);
   std::span<float> levels(frameLevels_);
   const std::span<const float> corrections = corrections_.corrections(currentCalibration.get(), n);
-  for (size_t i = 0; i < n; ++i) levels[i] = spectrum[i] + corrections[i];
+  for (size_t i = 0; i < n; ++i) levels[i] = spectrum[i] + corrections[i] + calibrationOffset;
   lastTotals = weighting_.totals(levels);
   if (!sonogramData) sonogramData.emplace();
   sonogramData->assign(levels.begin(), levels.end());

@@ -162,6 +162,9 @@ class UISpectrumView : public UIView {
   bool isNeedSpline() const { return needSpline; }
   bool needPeakMarker = false;
   CalibrationRef currentCalibration;
+  // A correction in dB added at every frequency on top of the calibration curve (an input's overall
+  // gain); 0 by default.
+  float calibrationOffset = 0;
   std::vector<SonogramColorStop> sonogramColors;
   double sonogramMinimumUpdateInterval = 0;
   UIColorRef mainChartColor, mainFillColor, supportChartColor, supportFillColor, markerColor, barsColor,

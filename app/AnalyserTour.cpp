@@ -7,6 +7,7 @@
 
 #include "app/AnalyserSettings.h"
 #include "app/AppDelegate.h"
+#include "app/ProfilesTour.h"
 #include "app/HelpVC.h"
 #include "app/RightMenuVC.h"
 #include "app/SideMenuController.h"
@@ -155,6 +156,8 @@ int AnalyserTour::run(UIApplication& application, const std::string& outDir) {
     std::fflush(stdout);
   }
   ok &= tourSideMenuAndHelp(window, screen, outDir);
+  // The input-profile screens.
+  if (!ProfilesTour::run(application, *screen, outDir)) ok = false;
   restore(saved);
   if (!analysed) {
     std::fprintf(stderr, "spectrum-analyser: no audio frame was analysed\n");

@@ -4,14 +4,22 @@
 #include "app/AEProductController.h"
 #include "app/AnalyserSettings.h"
 #include "app/ViewController.h"
+#include "app/vlxEventTracer.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/uikit/UIDevice.h"
+#include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIStoryboard.h"
+#include "profiles/ProfilesSupport.h"
 #include "sdk/core/ZAVAda.h"
 
 std::shared_ptr<AppDelegate> AppDelegate::shared() {
   return std::dynamic_pointer_cast<AppDelegate>(UIApplication::sharedApplication().delegate());
+}
+
+void AppDelegate::setAnalyzerVC(std::shared_ptr<UIViewController> controller) {
+  analyzerNavigation_ = controller ? controller->navigationController() : nullptr;
+  analyzerVC_ = std::move(controller);
 }
 
 void AppDelegate::registerClass() {
@@ -28,6 +36,8 @@ void AppDelegate::writeAbsentDefaults(const CGRect& launchBounds) {
 bool AppDelegate::applicationDidFinishLaunchingWithOptions(UIApplication&, const Value&) {
   // 1. The SDK first: a missing service-info list ends start-up with the SDK's exception.
   ZAVAda::configure();
+  // The profile screens record their taps in the usage trace too.
+  tarn::setUsageEventRecorder(vlxEventTracer::addEvent);
   // 2-3. Absent settings, with the FFT sizes chosen from the screen as it is held at launch.
   const CGRect launchBounds = UIScreen::mainScreen().bounds();
   settings::setLaunchDefaultFFTSize(settings::defaultFFTSizeForBounds(launchBounds));

@@ -25,7 +25,9 @@ class AppDelegate : public UIApplicationDelegate {
   void setWindow(const std::shared_ptr<UIWindow>& window) override { window_ = window; }
   // The analyser screen, set by the screen itself when its view loads.
   std::shared_ptr<UIViewController> analyzerVC() const { return analyzerVC_; }
-  void setAnalyzerVC(std::shared_ptr<UIViewController> controller) { analyzerVC_ = std::move(controller); }
+  // Also keeps the navigation controller that holds the screen, so that the screen keeps its
+  // navigation stack (the profile screens) while another screen, such as help, is in front.
+  void setAnalyzerVC(std::shared_ptr<UIViewController> controller);
   // The help screen made at launch from the storyboard "HelpVC".
   std::shared_ptr<UIViewController> helpVC() const { return helpVC_; }
   void setHelpVC(std::shared_ptr<UIViewController> controller) { helpVC_ = std::move(controller); }
@@ -40,5 +42,6 @@ class AppDelegate : public UIApplicationDelegate {
   void setChartDrawing(bool draw);
   std::shared_ptr<UIWindow> window_;
   std::shared_ptr<UIViewController> analyzerVC_;
+  std::shared_ptr<UIViewController> analyzerNavigation_;
   std::shared_ptr<UIViewController> helpVC_;
 };

@@ -6,6 +6,7 @@
 #include "app/AppDelegate.h"
 #include "app/SideMenuController.h"
 #include "app/UIColorExtension.h"
+#include "app/UIViewController+InputsPopup.h"
 #include "app/vlxEventTracer.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLog.h"
@@ -149,7 +150,7 @@ void ViewController::viewDidLoad() {
   if (auto app = AppDelegate::shared()) app->setAnalyzerVC(shared_from_this());
 
   // 9. The current-input bar under the maximise button, hidden until it has a profile to show.
-  vInputPlank = std::make_shared<UIControl>();
+  vInputPlank = CurrentInputTypePlankView::initWithFrame(CGRectZero);
   vInputPlank->setHidden(true);
   vInputPlank->setTranslatesAutoresizingMaskIntoConstraints(false);
   vInputPlank->setBackgroundColor(hex(0x5A9B0E));
@@ -163,8 +164,6 @@ void ViewController::viewDidLoad() {
         vInputPlank->widthAnchor().constraintLessThanOrEqualToAnchorMultiplier(view()->widthAnchor(), 0.5),
     });
   }
-  // 10. Choosing the input's default profile belongs to the input profiles; nothing to do here.
-
   // Readouts of an input that is gone would stand as if they were current: while the chart has no
   // audio input (it says so over the plot) they read as before the first frame.
   std::weak_ptr<ViewController> weak = self();
@@ -176,6 +175,9 @@ void ViewController::viewDidLoad() {
         screen->lblFloatingRight->setText("-- dB-A");
         screen->lblFloatingLeft->setText("Peak: --");
       });
+
+  // 10. The input's default profile (a step of the automatic profile logic, switched off).
+  InputsPopup::initiateDefaultProfile(shared_from_this());
 }
 
 // The line and fill styling of the plot (set-up and the FFT peaks button).
@@ -193,6 +195,8 @@ void ViewController::applyChartLineStyle() {
 void ViewController::viewWillAppear(bool animated) {
   UIViewController::viewWillAppear(animated);
   spectrumView->delegate = std::static_pointer_cast<DataProvideDelegate>(self());
+  // The profile screens show the navigation bar; the analyser fills the screen without it.
+  if (auto nav = navigationController()) nav->setNavigationBarHidden(true, animated);
 }
 
 void ViewController::viewDidAppear(bool animated) {
@@ -380,7 +384,7 @@ void ViewController::showdBAHelp(const std::shared_ptr<UIButton>&) {
 
 void ViewController::openInputsView() {
   if (auto menu = sideMenuController(*this)) menu->setFrontViewPosition(PositionClosed, true);
-  // The profile list comes with the input profiles; until the build has it there is nothing to open.
+  // The profile list, pushed on this screen's navigation controller.
   if (!UIStoryboard::hasStoryboardNamed("AppSettings")) return;
   auto list = UIStoryboard::storyboardWithName("AppSettings")->instantiateViewControllerWithIdentifier("inputProfilesTable");
   if (auto nav = navigationController()) nav->pushViewController(list, true);

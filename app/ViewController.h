@@ -20,6 +20,7 @@
 #include "platform/uikit/UIControl.h"
 #include "platform/uikit/UILabel.h"
 #include "platform/uikit/UIViewController.h"
+#include "profiles/CurrentInputTypePlankView.h"
 
 class ViewController : public UIViewController, public DataProvideDelegate {
  public:
@@ -45,8 +46,8 @@ class ViewController : public UIViewController, public DataProvideDelegate {
   std::shared_ptr<UIButton> btnStartStop;
   // The dB-A help button, shown and hidden with the dB-A readout it explains.
   std::weak_ptr<UIButton> btnDBAHelp;
-  // The current-input bar; a plain control until the input profiles give it its content.
-  std::shared_ptr<UIControl> vInputPlank;
+  // The current-input bar (under the maximise button), hidden until a profile is enabled.
+  std::shared_ptr<CurrentInputTypePlankView> vInputPlank;
 
   // ---- Life cycle ----
   void viewDidLoad() override;

@@ -190,5 +190,181 @@ int main(int argc, char** argv) {
     cairo_show_text(cr, "?");
   });
 
+  // ---- The input profiles' images ----
+  // Logos of inputs, 24 points, white on transparent: they are drawn as templates in the tint of
+  // the view that shows them.
+  auto white = [](cairo_t* cr) {
+    cairo_set_source_rgba(cr, 1, 1, 1, 1);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+  };
+  // A microphone: capsule, holder and stand, centred on x.
+  auto microphone = [&](cairo_t* cr, double x, double top, double scale) {
+    white(cr);
+    roundedRect(cr, x - 3.5 * scale, top, 7 * scale, 11 * scale, 3.5 * scale);
+    cairo_fill(cr);
+    cairo_set_line_width(cr, 1.6);
+    cairo_arc(cr, x, top + 7.5 * scale, 6 * scale, 0, M_PI);
+    cairo_stroke(cr);
+    cairo_move_to(cr, x, top + 13.5 * scale);
+    cairo_line_to(cr, x, top + 17 * scale);
+    cairo_move_to(cr, x - 3.5 * scale, top + 17 * scale);
+    cairo_line_to(cr, x + 3.5 * scale, top + 17 * scale);
+    cairo_stroke(cr);
+  };
+  ok &= write(dir, "micLogo", 24, 24, [&](cairo_t* cr) { microphone(cr, 12, 3, 1.0); });
+  // The phone, with the microphone it names marked.
+  auto phone = [&](cairo_t* cr, bool filledBack) {
+    white(cr);
+    cairo_set_line_width(cr, 1.6);
+    roundedRect(cr, 7.5, 2.5, 9, 19, 2.2);
+    if (filledBack) cairo_fill(cr);
+    else cairo_stroke(cr);
+  };
+  ok &= write(dir, "frontMicLogo", 24, 24, [&](cairo_t* cr) {
+    phone(cr, false);
+    cairo_arc(cr, 12, 5.6, 1.4, 0, 2 * M_PI);
+    cairo_fill(cr);
+    cairo_set_line_width(cr, 1.3);
+    for (double r : {3.0, 5.2}) {
+      cairo_arc(cr, 12, 5.6, r, M_PI * 1.15, M_PI * 1.85);
+      cairo_stroke(cr);
+    }
+  });
+  ok &= write(dir, "backMicLogo", 24, 24, [&](cairo_t* cr) {
+    phone(cr, true);
+    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+    cairo_arc(cr, 10.5, 6, 1.7, 0, 2 * M_PI);
+    cairo_fill(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+  });
+  ok &= write(dir, "bottomMicLogo", 24, 24, [&](cairo_t* cr) {
+    phone(cr, false);
+    cairo_arc(cr, 12, 18.6, 1.4, 0, 2 * M_PI);
+    cairo_fill(cr);
+    cairo_set_line_width(cr, 1.3);
+    for (double r : {4.2, 6.4}) {
+      cairo_arc(cr, 12, 18.6, r, M_PI * 0.2, M_PI * 0.8);
+      cairo_stroke(cr);
+    }
+  });
+  ok &= write(dir, "wiredMicLogo", 24, 24, [&](cairo_t* cr) {
+    microphone(cr, 9.5, 2, 0.9);
+    cairo_set_line_width(cr, 1.5);
+    cairo_move_to(cr, 9.5, 17.3);
+    cairo_curve_to(cr, 9.5, 23, 19, 22, 19, 15);
+    cairo_line_to(cr, 19, 8);
+    cairo_stroke(cr);
+    roundedRect(cr, 17.5, 4, 3, 5, 0.8);
+    cairo_fill(cr);
+  });
+  // Earbuds: a head and a stem, for the plain and the Pro model.
+  auto earbud = [&](cairo_t* cr, double x, bool pro, bool mirrored) {
+    white(cr);
+    const double k = mirrored ? -1 : 1;
+    cairo_save(cr);
+    cairo_translate(cr, x, 0);
+    cairo_scale(cr, k, 1);
+    if (pro) {
+      cairo_arc(cr, 0, 8, 4.2, 0, 2 * M_PI);
+      cairo_fill(cr);
+      roundedRect(cr, 1.2, 9, 2.6, 8, 1.3);
+      cairo_fill(cr);
+    } else {
+      cairo_arc(cr, 0, 6.5, 3.6, 0, 2 * M_PI);
+      cairo_fill(cr);
+      roundedRect(cr, 1.4, 6.5, 2.4, 14, 1.2);
+      cairo_fill(cr);
+    }
+    cairo_restore(cr);
+  };
+  ok &= write(dir, "airpodsLogo", 24, 24, [&](cairo_t* cr) {
+    earbud(cr, 7, false, false);
+    earbud(cr, 17, false, true);
+  });
+  ok &= write(dir, "airpodsProLogo", 24, 24, [&](cairo_t* cr) {
+    cairo_translate(cr, 0, 2);
+    earbud(cr, 6.5, true, false);
+    earbud(cr, 17.5, true, true);
+  });
+  // Over-ear headphones: a band and two cups (square for the Max model, round otherwise).
+  auto headphones = [&](cairo_t* cr, bool square) {
+    white(cr);
+    cairo_set_line_width(cr, 2);
+    cairo_arc(cr, 12, 13, 8, M_PI, 2 * M_PI);
+    cairo_stroke(cr);
+    for (double x : {4.0, 20.0}) {
+      if (square) roundedRect(cr, x - 3, 12, 6, 9, 2);
+      else roundedRect(cr, x - 2.8, 12.5, 5.6, 8, 2.8);
+      cairo_fill(cr);
+    }
+    if (square) {
+      cairo_set_line_width(cr, 3);
+      cairo_arc(cr, 12, 13, 8, M_PI * 1.25, M_PI * 1.75);
+      cairo_stroke(cr);
+    }
+  };
+  ok &= write(dir, "airpodsMaxLogo", 24, 24, [&](cairo_t* cr) { headphones(cr, true); });
+  ok &= write(dir, "headphonesLogo", 24, 24, [&](cairo_t* cr) { headphones(cr, false); });
+
+  // A row's edit button: a pencil, 20 points.
+  ok &= write(dir, "editIcon", 20, 20, [&](cairo_t* cr) {
+    white(cr);
+    cairo_translate(cr, 10, 10);
+    cairo_rotate(cr, M_PI / 4);
+    roundedRect(cr, -2.6, -8, 5.2, 12, 1);
+    cairo_fill(cr);
+    cairo_move_to(cr, -2.6, 5);
+    cairo_line_to(cr, 2.6, 5);
+    cairo_line_to(cr, 0, 9);
+    cairo_close_path(cr);
+    cairo_fill(cr);
+  });
+  // Deleting a profile: a bin, 20 points.
+  ok &= write(dir, "trashIcon", 20, 20, [&](cairo_t* cr) {
+    white(cr);
+    cairo_set_line_width(cr, 1.6);
+    cairo_move_to(cr, 3, 5);
+    cairo_line_to(cr, 17, 5);
+    cairo_stroke(cr);
+    roundedRect(cr, 7.5, 2, 5, 3, 1);
+    cairo_stroke(cr);
+    cairo_move_to(cr, 5, 5);
+    cairo_line_to(cr, 6, 18);
+    cairo_line_to(cr, 14, 18);
+    cairo_line_to(cr, 15, 5);
+    cairo_stroke(cr);
+    for (double x : {8.5, 11.5}) {
+      cairo_move_to(cr, x, 8);
+      cairo_line_to(cr, x, 15);
+      cairo_stroke(cr);
+    }
+  });
+  // The tuning screen's live levels: start (a play triangle) and stop, 40 points, in the profile
+  // screens' red.
+  auto signalPlate = [](cairo_t* cr) {
+    cairo_arc(cr, 20, 20, 18, 0, 2 * M_PI);
+    rgb(cr, 0x111012);
+    cairo_fill_preserve(cr);
+    rgb(cr, 0xE5414F);
+    cairo_set_line_width(cr, 2);
+    cairo_stroke(cr);
+  };
+  ok &= write(dir, "btnSignalStart", 40, 40, [&](cairo_t* cr) {
+    signalPlate(cr);
+    cairo_move_to(cr, 16, 12.5);
+    cairo_line_to(cr, 28, 20);
+    cairo_line_to(cr, 16, 27.5);
+    cairo_close_path(cr);
+    rgb(cr, 0xE5414F);
+    cairo_fill(cr);
+  });
+  ok &= write(dir, "btnSignalStop", 40, 40, [&](cairo_t* cr) {
+    signalPlate(cr);
+    roundedRect(cr, 14, 14, 12, 12, 2);
+    rgb(cr, 0xE5414F);
+    cairo_fill(cr);
+  });
+
   return ok ? 0 : 1;
 }

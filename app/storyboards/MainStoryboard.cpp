@@ -15,10 +15,12 @@
 // controller (the analyser as its root, its bar hidden) in front and the side menu at the right.
 #include "app/storyboards/MainStoryboard.h"
 
+#include "app/storyboards/AppSettingsStoryboard.h"
 #include "app/UIColorExtension.h"
 #include "app/ViewController.h"
 #include "app/storyboards/SideMenuStoryboards.h"
 #include "platform/graphics/UIImage.h"
+#include "platform/uikit/UIColorNamed.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIStoryboard.h"
@@ -198,6 +200,9 @@ UIStoryboardDefinition mainStoryboard() {
   d.scenes["navigation"].makeController = [](UIStoryboard& storyboard) {
     auto nav = UINavigationController::initWithRootViewController(storyboard.instantiateViewControllerWithIdentifier("analyzer"));
     nav->setNavigationBarHidden(true);
+    // The bar shows only over the profile screens: it takes their colours.
+    nav->setBarBackgroundColor(UIColorExtension::colorWithHex(0x111012));
+    nav->setBarTintColor(UIColorNamed("brandRed"));
     return nav;
   };
   d.scenes["analyzer"].makeController = [](UIStoryboard&) { return std::make_shared<ViewController>(); };
@@ -212,4 +217,5 @@ UIStoryboardDefinition mainStoryboard() {
 void registerAppStoryboards() {
   UIStoryboard::registerStoryboard(kMainStoryboardName, mainStoryboard);
   registerHelpStoryboards();
+  registerAppSettingsStoryboard();
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/audio/AVAudioSessionPorts.h"
 #include "platform/audio/AudioOutputBackend.h"
 #include "platform/audio/FileAudioInput.h"
 #include "platform/audio/PulseAudioInput.h"
@@ -25,13 +26,6 @@ NSErrorRef sessionError(int64_t code, const std::string& description) {
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
-std::string pulsePortType(const PulseSourceInfo& s) {
-  if (s.isMonitor) return AVAudioSessionPortLineIn;
-  if (s.bus == "bluetooth") return AVAudioSessionPortBluetoothHFP;
-  if (s.bus == "usb") return AVAudioSessionPortUSBAudio;
-  if (s.formFactor == "headset" || s.formFactor == "headphone") return AVAudioSessionPortHeadsetMic;
-  return AVAudioSessionPortBuiltInMic;
-}
 }  // namespace
 
 AVAudioSessionPortDescription::AVAudioSessionPortDescription(
@@ -48,7 +42,14 @@ AVAudioSessionDataSourceDescriptionRef AVAudioSessionPortDescription::preferredD
 AVAudioSessionDataSourceDescriptionRef AVAudioSessionPortDescription::selectedDataSource() const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (preferred_) return preferred_;
+  if (active_) return active_;
   return dataSources_.empty() ? nullptr : dataSources_.front();
+}
+
+void AVAudioSessionPortDescription::setActiveDataSource(const AVAudioSessionDataSourceDescriptionRef& ds) {
+  if (!ds || std::find(dataSources_.begin(), dataSources_.end(), ds) == dataSources_.end()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  active_ = ds;
 }
 
 bool AVAudioSessionPortDescription::setPreferredDataSource(const AVAudioSessionDataSourceDescriptionRef& ds,
@@ -302,12 +303,21 @@ std::vector<AVAudioSessionPortDescriptionRef> AVAudioSession::availableInputs() 
     input = effectiveSpecLocked();
   }
   std::vector<AVAudioSessionPortDescriptionRef> ports;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (testPorts_) return *testPorts_;
+  }
   auto keep = [&](AVAudioSessionPortDescriptionRef fresh) {
     // Reuse the port object already handed out, so preferred data sources stick.
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto& p : knownPorts_)
       if (p->UID() == fresh->UID() && p->portName() == fresh->portName() &&
           p->dataSources().size() == fresh->dataSources().size()) {
+        // The device may have switched to another of its data sources since.
+        if (auto active = fresh->selectedDataSource()) {
+          for (const auto& ds : p->dataSources())
+            if (ds->dataSourceID() == active->dataSourceID()) p->setActiveDataSource(ds);
+        }
         ports.push_back(p);
         return;
       }
@@ -317,7 +327,7 @@ std::vector<AVAudioSessionPortDescriptionRef> AVAudioSession::availableInputs() 
   if (override) {
     const std::string id = override->identifier();
     if (startsWith(id, "file:")) {
-      keep(std::make_shared<AVAudioSessionPortDescription>(id, id.substr(5), AVAudioSessionPortLineIn));
+      keep(AVAudioSessionPortForFileInput(id));
     } else {
       keep(std::make_shared<AVAudioSessionPortDescription>(
           id, "Test Input", AVAudioSessionPortBuiltInMic,
@@ -328,19 +338,21 @@ std::vector<AVAudioSessionPortDescriptionRef> AVAudioSession::availableInputs() 
     return ports;
   }
   if (startsWith(input, "file:")) {
-    keep(std::make_shared<AVAudioSessionPortDescription>(input, input.substr(5), AVAudioSessionPortLineIn));
+    keep(AVAudioSessionPortForFileInput(input));
   } else if (input == "test") {
     keep(std::make_shared<AVAudioSessionPortDescription>("test", "Test Input", AVAudioSessionPortBuiltInMic));
   }
   if (startsWith(input, "pulse") || std::getenv("PULSE_SERVER")) {
+    std::vector<std::string> uids;
     for (const auto& s : pulse::listSources()) {
-      std::vector<AVAudioSessionDataSourceDescriptionRef> sources;
-      for (size_t i = 0; i < s.portNames.size(); ++i)
-        sources.push_back(std::make_shared<AVAudioSessionDataSourceDescription>(
-            int64_t(i), s.portDescriptions[i].empty() ? s.portNames[i] : s.portDescriptions[i], ""));
-      keep(std::make_shared<AVAudioSessionPortDescription>("pulse:" + s.name, s.description, pulsePortType(s),
-                                                           std::move(sources)));
+      if (auto port = AVAudioSessionPortForSource(s)) {
+        uids.push_back(port->UID());
+        keep(std::move(port));
+      }
     }
+    // The first listing is what the server's later changes are reckoned from.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!listedInputUIDs_) listedInputUIDs_ = std::move(uids);
   }
   return ports;
 }
@@ -354,8 +366,24 @@ bool AVAudioSession::setPreferredInput(const AVAudioSessionPortDescriptionRef& p
       return false;
     }
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  preferredInput_ = port;
+  const std::string previous = currentRoute().description();
+  applyServerDataSource(port);
+  std::string route;
+  if (port) {
+    route = port->UID();
+    if (auto source = port->preferredDataSource()) {
+      route.push_back('#');
+      route.append(std::to_string(source->dataSourceID()));
+    }
+  }
+  bool changed = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    preferredInput_ = port;
+    changed = route != chosenRoute_;
+    chosenRoute_ = route;
+  }
+  if (changed) postRouteChangeOnMain(AVAudioSessionRouteChangeReasonOverride, previous);
   return true;
 }
 
@@ -370,8 +398,9 @@ AVAudioSessionRouteDescription AVAudioSession::currentRoute() {
   std::string current;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (overrideBackend_) current = overrideBackend_->identifier();
-    else if (preferredInput_) current = preferredInput_->UID();
+    // The chosen input is the route's; else the input that captures.
+    if (preferredInput_) current = preferredInput_->UID();
+    else if (overrideBackend_) current = overrideBackend_->identifier();
     else current = effectiveSpecLocked();
   }
   if (current == "pulse") {

@@ -9,10 +9,14 @@
 // "pulse:<source name>", "file:<path>" (the file plays in real time as if it were the microphone)
 // or "test" (a hand-driven test input).
 //
-// Route changes of the PulseAudio server (sources appearing or going) are posted as
-// AVAudioSessionRouteChangeNotification, a lost server connection as
-// AVAudioSessionMediaServicesWereResetNotification; both on the main queue, with the session as
-// the sender.
+// Inputs: each source of the PulseAudio server is an input port (AVAudioSessionPorts.h says how its
+// type, name and data sources are found); monitors of outputs are not inputs.
+//
+// Route changes are posted as AVAudioSessionRouteChangeNotification on the main queue, with the
+// session as the sender: an input appearing on the server (reason 1, new device available), an
+// input going away (reason 2, old device unavailable), and the application's own choice of another
+// preferred input or data source (reason 4, override). A lost server connection is posted as
+// AVAudioSessionMediaServicesWereResetNotification, also on the main queue.
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -47,6 +51,7 @@ enum AVAudioSessionRouteChangeReason : int64_t {
   AVAudioSessionRouteChangeReasonOverride = 4,
   AVAudioSessionRouteChangeReasonWakeFromSleep = 6,
   AVAudioSessionRouteChangeReasonNoSuitableRouteForCategory = 7,
+  AVAudioSessionRouteChangeReasonRouteConfigurationChange = 8,
 };
 
 inline constexpr const char* AVAudioSessionCategoryPlayAndRecord = "AVAudioSessionCategoryPlayAndRecord";
@@ -65,12 +70,16 @@ inline constexpr const char* AVAudioSessionPortHeadsetMic = "MicrophoneWired";
 inline constexpr const char* AVAudioSessionPortLineIn = "LineIn";
 inline constexpr const char* AVAudioSessionPortUSBAudio = "USBAudio";
 inline constexpr const char* AVAudioSessionPortBluetoothHFP = "BluetoothHFP";
+inline constexpr const char* AVAudioSessionPortBluetoothA2DP = "BluetoothA2DPOutput";
+inline constexpr const char* AVAudioSessionPortBluetoothLE = "BluetoothLE";
 inline constexpr const char* AVAudioSessionPortBuiltInSpeaker = "Speaker";
 
 inline constexpr const char* AVAudioSessionOrientationTop = "Top";
 inline constexpr const char* AVAudioSessionOrientationBottom = "Bottom";
 inline constexpr const char* AVAudioSessionOrientationFront = "Front";
 inline constexpr const char* AVAudioSessionOrientationBack = "Back";
+inline constexpr const char* AVAudioSessionOrientationLeft = "Left";
+inline constexpr const char* AVAudioSessionOrientationRight = "Right";
 
 inline constexpr const char* AVAudioSessionErrorDomain = "AVAudioSessionErrorDomain";
 
@@ -98,8 +107,12 @@ class AVAudioSessionPortDescription {
   const std::string& portName() const { return portName_; }
   const std::string& portType() const { return portType_; }
   const std::vector<AVAudioSessionDataSourceDescriptionRef>& dataSources() const { return dataSources_; }
+  // The data source in use: the preferred one, else the one the device reports as active, else
+  // the first.
   AVAudioSessionDataSourceDescriptionRef selectedDataSource() const;
   AVAudioSessionDataSourceDescriptionRef preferredDataSource() const;
+  // Sets the data source the device reports as active (one of this port's; others are ignored).
+  void setActiveDataSource(const AVAudioSessionDataSourceDescriptionRef& dataSource);
   // The data source must be one of this port's; null clears the preference. False with an error
   // otherwise.
   bool setPreferredDataSource(const AVAudioSessionDataSourceDescriptionRef& dataSource, NSErrorRef* error);
@@ -111,6 +124,7 @@ class AVAudioSessionPortDescription {
   std::vector<AVAudioSessionDataSourceDescriptionRef> dataSources_;
   mutable std::mutex mutex_;
   AVAudioSessionDataSourceDescriptionRef preferred_;
+  AVAudioSessionDataSourceDescriptionRef active_;
 };
 using AVAudioSessionPortDescriptionRef = std::shared_ptr<AVAudioSessionPortDescription>;
 
@@ -145,7 +159,10 @@ class AVAudioSession {
 
   AVAudioSessionRouteDescription currentRoute();
   std::vector<AVAudioSessionPortDescriptionRef> availableInputs();
-  // The port must be one of availableInputs (matched by UID); null clears the preference.
+  // The port must be one of availableInputs (matched by UID); null clears the preference. A port
+  // of the audio server with a preferred data source also switches the source's active port on the
+  // server. When the input or its data source differs from the one chosen before, an override
+  // route change (reason 4) follows on the main queue.
   bool setPreferredInput(const AVAudioSessionPortDescriptionRef& port, NSErrorRef* error);
   AVAudioSessionPortDescriptionRef preferredInput() const;
 
@@ -183,6 +200,18 @@ class AVAudioSession {
   void setOutputBackend(std::shared_ptr<AudioOutputBackend> backend);
   std::shared_ptr<AudioOutputBackend> outputBackend();
 
+  // Test hook: while set, availableInputs is exactly these ports (the audio server and the
+  // backends are not asked), so that tests can describe inputs the machine does not have, such as
+  // a built-in microphone with back, front and bottom data sources. Nullopt returns to the real
+  // inputs.
+  void setPortsForTesting(std::optional<std::vector<AVAudioSessionPortDescriptionRef>> ports);
+
+  // Main thread: the audio server says a source appeared (`appeared`) or went. The inputs are
+  // listed again and compared with the last listing: new inputs are posted as a route change of
+  // reason 1, inputs gone as reason 2, and nothing is posted when no input changed (a monitor of a
+  // new output, for example).
+  void serverSourcesChanged(bool appeared);
+
   // Posts the session's notifications on the calling thread (the backends call these through the
   // main queue; tests call them directly).
   void postInterruption(AVAudioSessionInterruptionType type);
@@ -192,6 +221,11 @@ class AVAudioSession {
  private:
   AVAudioSession() = default;
   std::shared_ptr<AudioInputBackend> backendForSpecLocked(const std::string& input, OSStatus* status);
+  // Switches the server source's active port to the port's preferred data source (server ports).
+  void applyServerDataSource(const AVAudioSessionPortDescriptionRef& port);
+  // Posts a route change of the reason from the main queue, with the current route as the
+  // previous one.
+  void postRouteChangeOnMain(AVAudioSessionRouteChangeReason reason, const std::string& previousRoute);
   std::string effectiveSpecLocked() const;
 
   mutable std::mutex mutex_;
@@ -209,4 +243,9 @@ class AVAudioSession {
   std::vector<std::shared_ptr<AudioInputBackend>> backends_;
   // Ports handed out, reused while the input they describe is unchanged.
   std::vector<AVAudioSessionPortDescriptionRef> knownPorts_;
+  std::optional<std::vector<AVAudioSessionPortDescriptionRef>> testPorts_;
+  // The inputs (by UID) of the last listing that route changes are reckoned from.
+  std::optional<std::vector<std::string>> listedInputUIDs_;
+  // The input and data source of the last preferred-input choice ("" for none).
+  std::string chosenRoute_;
 };

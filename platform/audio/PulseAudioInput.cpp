@@ -73,10 +73,11 @@ void onSubscription(pa_context*, pa_subscription_event_type_t type, uint32_t, vo
   const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
   const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
   if (facility != PA_SUBSCRIPTION_EVENT_SOURCE) return;
+  // The session lists the inputs again and posts what changed for them (monitors are no inputs).
   if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
-    postOnMain([] { AVAudioSession::sharedInstance().postRouteChange(AVAudioSessionRouteChangeReasonNewDeviceAvailable, ""); });
+    postOnMain([] { AVAudioSession::sharedInstance().serverSourcesChanged(true); });
   } else if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
-    postOnMain([] { AVAudioSession::sharedInstance().postRouteChange(AVAudioSessionRouteChangeReasonOldDeviceUnavailable, ""); });
+    postOnMain([] { AVAudioSession::sharedInstance().serverSourcesChanged(false); });
   }
 }
 

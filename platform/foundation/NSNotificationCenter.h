@@ -2,7 +2,9 @@
 // Named notifications with an optional sender and user info. Observers are tokens: an observer
 // stops receiving when its token is removed or destroyed.
 #include <cstdint>
+#include <any>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -15,6 +17,18 @@ struct NSNotification {
   const void* object = nullptr;        // the sender's identity (may be null)
   std::shared_ptr<const void> sender;  // the sender, kept alive for the delivery, when given
   Value userInfo;                      // a dictionary or null
+  // Objects of the user info that are not plain values, by key: each a std::shared_ptr<T>.
+  std::map<std::string, std::any> userObjects;
+
+  // The object under `key` when it is a std::shared_ptr<T> (T exactly as it was stored); none when
+  // the key is absent or holds something else.
+  template <class T>
+  std::shared_ptr<T> userObject(const std::string& key) const {
+    auto it = userObjects.find(key);
+    if (it == userObjects.end()) return nullptr;
+    const auto* object = std::any_cast<std::shared_ptr<T>>(&it->second);
+    return object ? *object : nullptr;
+  }
 };
 
 class NSObserverToken;

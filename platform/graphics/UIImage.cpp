@@ -57,6 +57,16 @@ UIImageRef UIImage::resizableImageWithCapInsets(const UIEdgeInsets& capInsets, U
   copy->capInsets_ = e;
   copy->resizingMode_ = mode;
   copy->resizable_ = true;
+  copy->renderingMode_ = renderingMode_;
+  return copy;
+}
+
+UIImageRef UIImage::imageWithRenderingMode(UIImageRenderingMode mode) const {
+  auto copy = std::make_shared<UIImage>(cairo_surface_reference(surface_), scale_);
+  copy->capInsets_ = capInsets_;
+  copy->resizingMode_ = resizingMode_;
+  copy->resizable_ = resizable_;
+  copy->renderingMode_ = mode;
   return copy;
 }
 
@@ -121,4 +131,23 @@ void UIImage::drawInRect(const CGRect& rect, double alpha) const {
 void UIImage::drawAtPoint(CGPoint point) const {
   CGSize s = size();
   drawInRect(CGRectMake(point.x, point.y, s.width, s.height));
+}
+
+void UIImage::drawInRectWithTint(const CGRect& rect, const UIColorRef& tint, double alpha) const {
+  CGContextRef c = UIGraphicsGetCurrentContext();
+  if (renderingMode_ != UIImageRenderingMode::AlwaysTemplate || !tint || !c) {
+    drawInRect(rect, alpha);
+    return;
+  }
+  // The image drawn into a group is the mask; the tint fills through it.
+  cairo_t* cr = c->cairo();
+  cairo_push_group(cr);
+  drawInRect(rect, 1);
+  cairo_pattern_t* mask = cairo_pop_group(cr);
+  cairo_save(cr);
+  auto k = tint->components();
+  cairo_set_source_rgba(cr, k[0], k[1], k[2], k[3] * alpha);
+  cairo_mask(cr, mask);
+  cairo_restore(cr);
+  cairo_pattern_destroy(mask);
 }

@@ -5,11 +5,15 @@
 
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/CGGeometry.h"
+#include "platform/graphics/UIColor.h"
 
 class UIImage;
 using UIImageRef = std::shared_ptr<const UIImage>;
 
 enum class UIImageResizingMode { Tile, Stretch };
+// How an image is drawn: as it is, or (template) as a shape painted in the tint colour of the view
+// that shows it. Automatic draws as it is.
+enum class UIImageRenderingMode { Automatic, AlwaysOriginal, AlwaysTemplate };
 
 class UIImage {
  public:
@@ -27,6 +31,9 @@ class UIImage {
   const UIEdgeInsets& capInsets() const { return capInsets_; }
   UIImageResizingMode resizingMode() const { return resizingMode_; }
   bool isResizable() const { return resizable_; }
+  // imageWithRenderingMode: — a copy drawn in the given mode.
+  UIImageRef imageWithRenderingMode(UIImageRenderingMode mode) const;
+  UIImageRenderingMode renderingMode() const { return renderingMode_; }
 
   ~UIImage();
   CGSize size() const;  // points: pixels divided by the scale
@@ -39,6 +46,9 @@ class UIImage {
   // resizable image as nine parts with the caps kept at their size.
   void drawInRect(const CGRect& rect, double alpha = 1) const;
   void drawAtPoint(CGPoint point) const;
+  // Draws as the rendering mode says: a template image with the tint colour (its pixels' alpha as
+  // the shape), any other image as it is. A template drawn without a tint is drawn as it is.
+  void drawInRectWithTint(const CGRect& rect, const UIColorRef& tint, double alpha = 1) const;
 
   UIImage(cairo_surface_t* surface, double scale);  // takes ownership of the surface
 
@@ -48,4 +58,5 @@ class UIImage {
   UIEdgeInsets capInsets_{};
   UIImageResizingMode resizingMode_ = UIImageResizingMode::Stretch;
   bool resizable_ = false;
+  UIImageRenderingMode renderingMode_ = UIImageRenderingMode::Automatic;
 };

@@ -44,10 +44,16 @@ void NSLayoutConstraint::deactivateConstraints(const std::vector<NSLayoutConstra
   }
 }
 
+// The views whose frames the constraint may move are laid out again: each item's superview solves
+// it. An item that contains the other is not moved by the constraint (a view is placed by its
+// superview and siblings, never by its subviews), so its superview is left alone.
 void NSLayoutConstraint::markViews() const {
-  for (const auto& v : {first_.lock(), second_.lock()}) {
+  auto first = first_.lock(), second = second_.lock();
+  for (const auto& [v, other] : {std::pair{first, second}, std::pair{second, first}}) {
     if (!v) continue;
     v->setNeedsLayout();
+    const bool containsOther = other && other != v && other->isDescendantOfView(v.get());
+    if (containsOther) continue;
     if (auto parent = v->superview()) parent->setNeedsLayout();
   }
 }
@@ -179,6 +185,10 @@ struct Term {
   NSLayoutRelation relation;
   double value;
   bool required;
+  // Whether the view is the constraint's first item. A constraint that names the view second is
+  // read from the other view's current frame: it places the view only where its own constraints
+  // and its intrinsic size leave something free.
+  bool direct = true;
 };
 
 NSLayoutRelation flipped(NSLayoutRelation r) {
@@ -199,23 +209,37 @@ std::vector<Term> termsFor(const UIView& view, const UIView& space, bool isHoriz
     // between the view and something inside it places the inner view instead.
     UIView* other = first.get() == &view ? second.get() : first.get();
     if (other && other != &view && other->isDescendantOfView(&view)) continue;
+    // In a content area (a scroll view) only the leading and top edges of the area place the
+    // subview, at the content's origin; its other edges leave the subview's size free.
+    const bool contentArea = space.constrainsSubviewsToContentArea();
     if (first.get() == &view && onAxis(c->firstAttribute())) {
       double value = c->constant();
       if (second && c->secondAttribute() != NSLayoutAttribute::NotAnAttribute) {
         if (second.get() == &view && kindOf(c->secondAttribute()) != Kind::Size) continue;  // not solvable here
+        if (contentArea && second.get() == &space) {
+          if (kindOf(c->secondAttribute()) != Kind::Min) continue;
+          terms.push_back({kindOf(c->firstAttribute()), c->relation(), value, required, true});
+          continue;
+        }
         auto other = valueOf(*second, c->secondAttribute(), space);
         if (!other) continue;
         value += c->multiplier() * *other;
       }
-      terms.push_back({kindOf(c->firstAttribute()), c->relation(), value, required});
+      terms.push_back({kindOf(c->firstAttribute()), c->relation(), value, required, true});
     } else if (second.get() == &view && first.get() != &view && onAxis(c->secondAttribute())) {
       if (c->multiplier() == 0 || !first) continue;
-      auto other = valueOf(*first, c->firstAttribute(), space);
+      std::optional<double> other;
+      if (contentArea && first.get() == &space) {
+        if (kindOf(c->firstAttribute()) != Kind::Min) continue;
+        other = 0.0;
+      } else {
+        other = valueOf(*first, c->firstAttribute(), space);
+      }
       if (!other) continue;
       // a R m·b + k  ⇔  b R' (a − k) / m, with R' the reverse of R (and back again for m < 0).
       NSLayoutRelation r = flipped(c->relation());
       if (c->multiplier() < 0) r = flipped(r);
-      terms.push_back({kindOf(c->secondAttribute()), r, (*other - c->constant()) / c->multiplier(), required});
+      terms.push_back({kindOf(c->secondAttribute()), r, (*other - c->constant()) / c->multiplier(), required, false});
     }
   }
   return terms;
@@ -226,20 +250,26 @@ std::pair<double, double> solveAxis(const std::vector<Term>& terms, double curre
                                     double intrinsic) {
   std::optional<double> known[4];  // by Kind
   auto count = [&] { return int(known[0].has_value()) + int(known[1].has_value()) + int(known[2].has_value()) + int(known[3].has_value()); };
-  for (bool requiredPass : {true, false}) {
-    for (const auto& t : terms) {
-      if (t.relation != NSLayoutRelation::Equal || t.required != requiredPass) continue;
-      if (count() >= 2) break;
-      auto& slot = known[int(t.kind)];
-      if (!slot) slot = t.value;
-    }
-  }
   auto& kMin = known[int(Kind::Min)];
   auto& kMax = known[int(Kind::Max)];
   auto& kCenter = known[int(Kind::Center)];
   auto& kSize = known[int(Kind::Size)];
-  const bool minFixed = kMin.has_value(), maxFixed = kMax.has_value(), centerFixed = kCenter.has_value();
+  // The view's own equalities first (required, then optional), then its intrinsic size, then the
+  // equalities other views state about it.
+  auto take = [&](bool required, bool direct) {
+    for (const auto& t : terms) {
+      if (t.relation != NSLayoutRelation::Equal || t.required != required || t.direct != direct) continue;
+      if (count() >= 2) break;
+      auto& slot = known[int(t.kind)];
+      if (!slot) slot = t.value;
+    }
+  };
+  take(true, true);
+  take(false, true);
   if (count() < 2 && !kSize && intrinsic >= 0) kSize = intrinsic;
+  take(true, false);
+  take(false, false);
+  const bool minFixed = kMin.has_value(), maxFixed = kMax.has_value(), centerFixed = kCenter.has_value();
   if (count() < 2 && !kSize) kSize = currentSize;
   if (count() < 2) kMin = currentMin;
 

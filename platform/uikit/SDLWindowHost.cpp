@@ -9,6 +9,7 @@
 
 #include "platform/foundation/NSLog.h"
 #include "platform/uikit/UICompositor.h"
+#include "platform/uikit/UIKeyInput.h"
 
 struct SDLWindowHost::Impl {
   std::weak_ptr<UIWindow> window;
@@ -110,6 +111,7 @@ bool SDLWindowHost::open(const std::shared_ptr<UIWindow>& window, const std::str
     return false;
   }
   impl_->window = window;
+  SDL_StartTextInput();  // typed text reaches the text field being edited (UIKeyInput)
   return true;
 }
 
@@ -182,6 +184,11 @@ bool SDLWindowHost::pumpEvents() {
         if (window && e.button.button == SDL_BUTTON_LEFT) {
           deliver([&] { window->touchUp({e.button.x / k, e.button.y / k}, t); });
         }
+        break;
+      case SDL_TEXTINPUT: deliver([&] { UIKeyInput::typeText(e.text.text); }); break;
+      case SDL_KEYDOWN:
+        if (e.key.keysym.sym == SDLK_BACKSPACE) deliver([] { UIKeyInput::typeBackspace(); });
+        else if (e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) deliver([] { UIKeyInput::typeReturn(); });
         break;
       default: break;
     }

@@ -160,7 +160,7 @@ void UIButton::drawRect(const CGRect&) {
   const CGRect b = bounds();
   if (auto background = currentBackgroundImage()) background->drawInRect(b, alpha);
   const CGRect content = contentRectForBounds(b);
-  if (auto image = currentImage()) image->drawInRect(imageRectForContentRect(content), alpha);
+  if (auto image = currentImage()) image->drawInRectWithTint(imageRectForContentRect(content), tintColor(), alpha);
   if (currentAttributedTitle() || (currentTitle() && !currentTitle()->empty())) {
     CGRect r = titleRectForContentRect(content);
     NSAttributedString text = titleText(r.size.width);

@@ -40,11 +40,40 @@ void UINavigationController::loadView() {
       },
       UIControlEventTouchUpInside);
   bar_->addSubview(backButton_);
+  rightButton_ = std::make_shared<UIButton>(CGRectMake(root->bounds().size.width - 64, 0, 60, kNavigationBarHeight));
+  rightButton_->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin);
+  rightButton_->setTitleColor(UIColor::colorWithRed(0x31 / 255.0, 0xF1 / 255.0, 0xE8 / 255.0, 1), UIControlStateNormal);
+  rightButton_->setContentHorizontalAlignment(UIControlContentHorizontalAlignment::Right);
+  rightButton_->setHidden(true);
+  rightButton_->addAction(
+      [weak](UIControl&) {
+        auto nav = weak.lock();
+        auto top = nav ? nav->topViewController() : nullptr;
+        if (!top) return;
+        if (auto item = top->navigationItem()->rightBarButtonItem()) item->performAction();
+      },
+      UIControlEventTouchUpInside);
+  bar_->addSubview(rightButton_);
   root->addSubview(bar_);
   setView(root);
 }
 
+void UINavigationController::setBarBackgroundColor(UIColorRef color) {
+  barBackground_ = std::move(color);
+  if (bar_ && barBackground_) bar_->setBackgroundColor(barBackground_);
+}
+
+void UINavigationController::setBarTintColor(UIColorRef color) {
+  barTint_ = std::move(color);
+  if (!barTint_ || !backButton_) return;
+  backButton_->setTitleColor(barTint_, UIControlStateNormal);
+  rightButton_->setTitleColor(barTint_, UIControlStateNormal);
+  rightButton_->setTintColor(barTint_);
+}
+
 void UINavigationController::viewDidLoad() {
+  setBarBackgroundColor(barBackground_);
+  setBarTintColor(barTint_);
   showTop();
   updateBar();
 }
@@ -61,8 +90,19 @@ void UINavigationController::updateBar() {
   if (!bar_) return;
   bar_->setHidden(barHidden_);
   auto top = topViewController();
-  barTitle_->setText(top ? top->title() : "");
+  barTitle_->setText(top ? top->navigationItem()->title().value_or(top->title()) : "");
   backButton_->setHidden(stack_.size() < 2);
+  auto item = top ? top->navigationItem()->rightBarButtonItem() : nullptr;
+  rightButton_->setHidden(!item);
+  if (item) {
+    const bool add = item->systemItem() == UIBarButtonSystemItem::Add;
+    rightButton_->setTitle(item->image() ? std::optional<std::string>() : std::optional<std::string>(item->title()),
+                           UIControlStateNormal);
+    rightButton_->setImage(item->image(), UIControlStateNormal);
+    rightButton_->titleLabel()->setFont(UIFont::fontWithName("Avenir-Medium", add ? 30 : 17));
+    rightButton_->setContentEdgeInsets(UIEdgeInsetsMake(0, 0, add ? 4 : 0, 8));
+    rightButton_->setEnabled(item->isEnabled());
+  }
   view()->bringSubviewToFront(bar_);
 }
 

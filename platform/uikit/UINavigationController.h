@@ -26,9 +26,17 @@ class UINavigationController : public UIViewController {
   UIViewControllerRef popViewControllerAnimated(bool animated);
   std::vector<UIViewControllerRef> popToRootViewControllerAnimated(bool animated);
 
+  // The bar's colours: its background, and the tint of its buttons (the title stays white).
+  void setBarBackgroundColor(UIColorRef color);
+  void setBarTintColor(UIColorRef color);
+
   bool isNavigationBarHidden() const { return barHidden_; }
   void setNavigationBarHidden(bool hidden, bool animated = false);
   std::shared_ptr<UIView> navigationBar() const { return bar_; }
+  // The bar's button for the top controller's right bar button item (hidden when it has none).
+  std::shared_ptr<UIButton> rightBarButton() const { return rightButton_; }
+  // Shows the top controller's navigation item again (after it changed).
+  void updateNavigationBar() { updateBar(); }
   static constexpr double kNavigationBarHeight = 44;
 
   void loadView() override;
@@ -44,4 +52,6 @@ class UINavigationController : public UIViewController {
   std::shared_ptr<UIView> bar_;
   std::shared_ptr<UILabel> barTitle_;
   std::shared_ptr<UIButton> backButton_;
+  std::shared_ptr<UIButton> rightButton_;
+  UIColorRef barBackground_, barTint_;
 };

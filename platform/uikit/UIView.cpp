@@ -127,6 +127,27 @@ void UIView::setBackgroundColor(const UIColorRef& color) {
   needsDisplay_ = true;
 }
 
+UIColorRef UIView::tintColor() const {
+  for (const UIView* v = this; v;) {
+    if (v->tintColor_) return v->tintColor_;
+    auto parent = v->superview();
+    v = parent.get();
+  }
+  return UIColor::colorWithRed(0, 0.478, 1, 1);
+}
+
+namespace {
+void markTree(UIView& view) {
+  view.setNeedsDisplay();
+  for (const auto& child : view.subviews()) markTree(*child);
+}
+}  // namespace
+
+void UIView::setTintColor(UIColorRef color) {
+  tintColor_ = std::move(color);
+  markTree(*this);
+}
+
 void UIView::setContentScaleFactor(double scale) {
   if (!(scale > 0) || !std::isfinite(scale)) return;
   contentScaleFactor_ = scale;
@@ -167,6 +188,11 @@ bool UIView::isDescendantOfView(const UIView* view) const {
 
 void UIView::insertSubview(const UIViewRef& view, size_t index) {
   if (!view) return;
+  if (weak_from_this().expired()) {
+    // A subview would have no superview to pass touches and layout to.
+    NSException::raise(NSInternalInconsistencyException,
+                       "a view takes subviews only once a shared pointer owns it (not while it is constructed)");
+  }
   if (isDescendantOfView(view.get())) {
     NSException::raise(NSInvalidArgumentException, "a view cannot be added to itself or to one of its subviews");
   }
@@ -339,3 +365,4 @@ void UIView::touchesEnded(const UITouchSet& touches, const UIEvent* event) {
 void UIView::touchesCancelled(const UITouchSet& touches, const UIEvent* event) {
   if (auto parent = superview()) parent->touchesCancelled(touches, event);
 }
+

@@ -81,6 +81,11 @@ class UIView : public std::enable_shared_from_this<UIView> {
   void setBackgroundColor(const UIColorRef& color);
   bool isOpaque() const { return layer()->isOpaque(); }
   void setOpaque(bool opaque) { layer()->setOpaque(opaque); }
+  // The tint colour that template images and controls draw with: the view's own, else its
+  // superview's, else the system's blue. Setting none returns to inheriting; the view and its
+  // subviews redraw.
+  UIColorRef tintColor() const;
+  void setTintColor(UIColorRef color);
   bool clipsToBounds() const { return clipsToBounds_; }
   void setClipsToBounds(bool clips) { clipsToBounds_ = clips; }
   bool isUserInteractionEnabled() const { return userInteractionEnabled_; }
@@ -130,6 +135,12 @@ class UIView : public std::enable_shared_from_this<UIView> {
   void setAutoresizesSubviews(bool autoresizes) { autoresizesSubviews_ = autoresizes; }
   bool translatesAutoresizingMaskIntoConstraints() const { return translatesMask_; }
   void setTranslatesAutoresizingMaskIntoConstraints(bool translates);
+
+  // Whether constraints that tie subviews to this view's own edges place them in a content area
+  // (scroll views): leading and top edges then count from the content's origin, and trailing,
+  // bottom, centre and size relations to this view do not size the subview (they size the content
+  // instead). False for plain views.
+  virtual bool constrainsSubviewsToContentArea() const { return false; }
 
   // Layout anchors (NSLayoutConstraint.h).
   NSLayoutAnchor leadingAnchor() { return {weak_from_this(), NSLayoutAttribute::Leading}; }
@@ -247,6 +258,7 @@ class UIView : public std::enable_shared_from_this<UIView> {
   bool hidden_ = false;
   double alpha_ = 1;
   UIColorRef backgroundColor_;
+  UIColorRef tintColor_;
   bool clipsToBounds_ = false;
   bool userInteractionEnabled_ = true;
   int tag_ = 0;

@@ -43,6 +43,11 @@ void UIViewController::loadView() {
   setView(std::make_shared<UIView>(UIScreen::mainScreen().bounds()));
 }
 
+const std::shared_ptr<UINavigationItem>& UIViewController::navigationItem() {
+  if (!navigationItem_) navigationItem_ = std::make_shared<UINavigationItem>();
+  return navigationItem_;
+}
+
 void UIViewController::setStoryboard(std::shared_ptr<UIStoryboard> storyboard, std::string identifier) {
   storyboard_ = std::move(storyboard);
   storyboardIdentifier_ = std::move(identifier);
@@ -152,18 +157,30 @@ void UIViewController::presentViewController(const UIViewControllerRef& controll
   UIViewRef presentedView = controller->view();
   CGRect full = window->bounds();
   presentedView->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
-  context->beginAppearanceTransition(false, animated);
+  const bool over = controller->modalPresentationStyle() == UIModalPresentationStyle::OverFullScreen;
+  if (!over) context->beginAppearanceTransition(false, animated);
   controller->beginAppearanceTransition(true, animated);
   std::weak_ptr<UIViewController> weakContext = context;
-  auto finish = [weakContext, controller, completion = std::move(completion)](bool) {
-    if (auto ctx = weakContext.lock()) {
+  auto finish = [weakContext, controller, over, completion = std::move(completion)](bool) {
+    if (auto ctx = weakContext.lock(); ctx && !over) {
       if (ctx->isViewLoaded()) ctx->view_->setHidden(true);  // covered: nothing to composite
       ctx->endAppearanceTransition();
     }
     controller->endAppearanceTransition();
     if (completion) completion();
   };
-  if (animated) {
+  if (over) {
+    // Over the presenter: the view fades in where it stands.
+    presentedView->setFrame(full);
+    window->addSubview(presentedView);
+    if (animated) {
+      presentedView->setAlpha(0);
+      UIView::animateWithDuration(kTransitionDuration, 0, UIViewAnimationOptionCurveEaseOut,
+                                  [&] { presentedView->setAlpha(1); }, finish);
+    } else {
+      finish(true);
+    }
+  } else if (animated) {
     presentedView->setFrame(CGRectMake(0, full.size.height, full.size.width, full.size.height));
     window->addSubview(presentedView);
     UIView::animateWithDuration(kTransitionDuration, 0, UIViewAnimationOptionCurveEaseOut,
@@ -192,18 +209,22 @@ void UIViewController::dismissViewControllerAnimated(bool animated, std::functio
     return;
   }
   UIViewRef presentedView = presented->view();
+  const bool over = presented->modalPresentationStyle() == UIModalPresentationStyle::OverFullScreen;
   if (presenting->isViewLoaded()) presenting->view_->setHidden(false);
   presented->beginAppearanceTransition(false, animated);
-  presenting->beginAppearanceTransition(true, animated);
-  auto finish = [presenting, presented, presentedView, completion = std::move(completion)](bool) {
+  if (!over) presenting->beginAppearanceTransition(true, animated);
+  auto finish = [presenting, presented, presentedView, over, completion = std::move(completion)](bool) {
     presentedView->removeFromSuperview();
     presented->endAppearanceTransition();
-    presenting->endAppearanceTransition();
+    if (!over) presenting->endAppearanceTransition();
     presenting->presented_.reset();
     presented->presenting_.reset();
     if (completion) completion();
   };
-  if (animated) {
+  if (animated && over) {
+    UIView::animateWithDuration(kTransitionDuration, 0, UIViewAnimationOptionCurveEaseIn,
+                                [&] { presentedView->setAlpha(0); }, finish);
+  } else if (animated) {
     CGRect f = presentedView->frame();
     UIView::animateWithDuration(kTransitionDuration, 0, UIViewAnimationOptionCurveEaseIn,
                                 [&] { presentedView->setFrame(CGRectMake(0, f.size.height, f.size.width, f.size.height)); },

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/foundation/Value.h"
+#include "platform/uikit/UINavigationItem.h"
 #include "platform/uikit/UIView.h"
 
 class NSCoder;
@@ -33,6 +34,11 @@ enum UIInterfaceOrientationMask : uint32_t {
 };
 
 enum class UIStatusBarStyle { Default, LightContent, DarkContent };
+
+// How a presented controller covers the window: FullScreen hides the presenter (it disappears);
+// OverFullScreen lays the presented view over it, the presenter staying on screen and visible
+// (alerts); it fades in and out instead of sliding.
+enum class UIModalPresentationStyle { FullScreen, OverFullScreen };
 
 class UIViewController : public std::enable_shared_from_this<UIViewController> {
  public:
@@ -96,6 +102,8 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   // What this controller (or the controller presenting for it) presents; none when nothing.
   std::shared_ptr<UIViewController> presentedViewController() const;
   std::shared_ptr<UIViewController> presentingViewController() const { return presenting_.lock(); }
+  UIModalPresentationStyle modalPresentationStyle() const { return modalPresentationStyle_; }
+  void setModalPresentationStyle(UIModalPresentationStyle style) { modalPresentationStyle_ = style; }
   // How long presentation, dismissal and navigation animations take.
   static constexpr double kTransitionDuration = 0.3;
 
@@ -113,6 +121,8 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   // ---- Appearance of the interface ----
   const std::string& title() const { return title_; }
   virtual void setTitle(std::string title) { title_ = std::move(title); }
+  // What the navigation bar shows for this controller (made on first use).
+  const std::shared_ptr<UINavigationItem>& navigationItem();
   virtual uint32_t supportedInterfaceOrientations() const { return UIInterfaceOrientationMaskAll; }
   virtual UIStatusBarStyle preferredStatusBarStyle() const { return UIStatusBarStyle::Default; }
   virtual bool prefersStatusBarHidden() const { return false; }
@@ -136,7 +146,9 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   std::shared_ptr<UIStoryboard> storyboard_;
   std::string storyboardIdentifier_;
   std::string title_;
+  std::shared_ptr<UINavigationItem> navigationItem_;
   std::string restorationIdentifier_;
   Appearance appearance_ = Appearance::Disappeared;
+  UIModalPresentationStyle modalPresentationStyle_ = UIModalPresentationStyle::FullScreen;
   bool inViewDidLoad_ = false;
 };

@@ -35,10 +35,16 @@ class UIWindow : public UIView {
   // Runs the layout pass over the whole tree.
   void layoutPass() { layoutIfNeeded(); }
 
+  // The edges the screen's hardware covers (a notch, a home indicator). A desktop window has none;
+  // tests give a window the insets of a notched phone.
+  UIEdgeInsets safeAreaInsets() const { return safeAreaInsets_; }
+  void setSafeAreaInsets(const UIEdgeInsets& insets) { safeAreaInsets_ = insets; }
+
  private:
   void installRootView();
   UITouchRef touch_;
   UIGestureTouchDelivery gestures_;
   std::shared_ptr<UIViewController> rootViewController_;
   bool visible_ = false;
+  UIEdgeInsets safeAreaInsets_{};
 };

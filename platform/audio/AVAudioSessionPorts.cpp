@@ -1,0 +1,157 @@
+#include "platform/audio/AVAudioSessionPorts.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <set>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSNotificationCenter.h"
+
+namespace {
+
+bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+constexpr const char* kServerPrefix = "pulse:";
+
+}  // namespace
+
+std::string AVAudioSessionPortTypeForSource(const PulseSourceInfo& s) {
+  if (s.bus == "bluetooth") return AVAudioSessionPortBluetoothHFP;
+  if (s.bus == "usb") return AVAudioSessionPortUSBAudio;
+  if (s.formFactor == "headset" || s.formFactor == "headphone") return AVAudioSessionPortHeadsetMic;
+  if (contains(s.activePort, "headset") || contains(s.activePort, "headphone")) return AVAudioSessionPortHeadsetMic;
+  if (contains(s.activePort, "linein") || contains(s.activePort, "line-in")) return AVAudioSessionPortLineIn;
+  return AVAudioSessionPortBuiltInMic;
+}
+
+AVAudioSessionPortDescriptionRef AVAudioSessionPortForFileInput(const std::string& uid) {
+  std::string name = uid.rfind("file:", 0) == 0 ? uid.substr(5) : uid;
+  if (auto slash = name.find_last_of('/'); slash != std::string::npos) name = name.substr(slash + 1);
+  auto source = std::make_shared<AVAudioSessionDataSourceDescription>(0, name.empty() ? "audio file" : name, "");
+  return std::make_shared<AVAudioSessionPortDescription>(
+      uid, "File", AVAudioSessionPortBuiltInMic, std::vector<AVAudioSessionDataSourceDescriptionRef>{source});
+}
+
+AVAudioSessionPortDescriptionRef AVAudioSessionPortForSource(const PulseSourceInfo& s) {
+  if (s.isMonitor) return nullptr;
+  std::vector<AVAudioSessionDataSourceDescriptionRef> sources;
+  AVAudioSessionDataSourceDescriptionRef active;
+  if (s.portNames.size() > 1) {
+    for (size_t i = 0; i < s.portNames.size(); ++i) {
+      const std::string description = i < s.portDescriptions.size() ? s.portDescriptions[i] : "";
+      auto source = std::make_shared<AVAudioSessionDataSourceDescription>(
+          int64_t(i), description.empty() ? s.portNames[i] : description, "");
+      if (s.portNames[i] == s.activePort) active = source;
+      sources.push_back(std::move(source));
+    }
+  }
+  auto port = std::make_shared<AVAudioSessionPortDescription>(kServerPrefix + s.name,
+                                                               s.description.empty() ? s.name : s.description,
+                                                               AVAudioSessionPortTypeForSource(s), std::move(sources));
+  if (active) port->setActiveDataSource(active);
+  return port;
+}
+
+namespace pulse {
+
+bool setSourceActivePort(const std::string& source, const std::string& port, std::string* error) {
+  if (!ensureConnected(error)) return false;
+  pa_threaded_mainloop* mainloop = sharedMainloop();
+  if (!mainloop) {
+    if (error) *error = "no audio server";
+    return false;
+  }
+  struct Result {
+    pa_threaded_mainloop* mainloop;
+    bool done = false;
+    bool ok = false;
+  } result{mainloop};
+  pa_threaded_mainloop_lock(mainloop);
+  pa_context* context = sharedContext();
+  pa_operation* op = context ? pa_context_set_source_port_by_name(
+                                   context, source.c_str(), port.c_str(),
+                                   [](pa_context*, int success, void* userdata) {
+                                     auto* r = static_cast<Result*>(userdata);
+                                     r->ok = success != 0;
+                                     r->done = true;
+                                     pa_threaded_mainloop_signal(r->mainloop, 0);
+                                   },
+                                   &result)
+                             : nullptr;
+  if (op) {
+    while (!result.done && pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(mainloop);
+    pa_operation_unref(op);
+  }
+  if (!result.ok && error) *error = context ? pa_strerror(pa_context_errno(context)) : "no audio server";
+  pa_threaded_mainloop_unlock(mainloop);
+  return result.ok;
+}
+
+}  // namespace pulse
+
+// ---- The session's side ----
+
+void AVAudioSession::setPortsForTesting(std::optional<std::vector<AVAudioSessionPortDescriptionRef>> ports) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  testPorts_ = std::move(ports);
+  listedInputUIDs_.reset();
+}
+
+void AVAudioSession::applyServerDataSource(const AVAudioSessionPortDescriptionRef& port) {
+  if (!port || port->UID().rfind(kServerPrefix, 0) != 0) return;
+  auto chosen = port->preferredDataSource();
+  if (!chosen) return;
+  const std::string name = port->UID().substr(std::string(kServerPrefix).size());
+  for (const auto& source : pulse::listSources()) {
+    if (source.name != name) continue;
+    const auto index = chosen->dataSourceID();
+    if (index < 0 || size_t(index) >= source.portNames.size()) return;
+    if (source.portNames[size_t(index)] == source.activePort) return;
+    std::string error;
+    if (!pulse::setSourceActivePort(name, source.portNames[size_t(index)], &error)) {
+      NSLog("The audio server did not switch \"%s\" to \"%s\": %s", name.c_str(), chosen->dataSourceName().c_str(),
+            error.c_str());
+    }
+    return;
+  }
+}
+
+void AVAudioSession::postRouteChangeOnMain(AVAudioSessionRouteChangeReason reason, const std::string& previousRoute) {
+  DispatchQueue::main()->async([reason, previousRoute] {
+    AVAudioSession::sharedInstance().postRouteChange(reason, previousRoute);
+  });
+}
+
+void AVAudioSession::serverSourcesChanged(bool appeared) {
+  std::optional<std::vector<std::string>> before;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    before = listedInputUIDs_;
+  }
+  std::string previous;
+  if (before) {
+    previous = "<Route: inputs = (";
+    for (size_t i = 0; i < before->size(); ++i) previous += (i ? ", " : "") + (*before)[i];
+    previous += ")>";
+  }
+  std::vector<std::string> now;
+  for (const auto& port : availableInputs()) now.push_back(port->UID());
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    listedInputUIDs_ = now;
+  }
+  if (!before) {
+    // No listing to compare with: the server's word is all there is.
+    postRouteChange(appeared ? AVAudioSessionRouteChangeReasonNewDeviceAvailable
+                             : AVAudioSessionRouteChangeReasonOldDeviceUnavailable,
+                    previous);
+    return;
+  }
+  const std::set<std::string> old(before->begin(), before->end()), fresh(now.begin(), now.end());
+  const bool added = std::any_of(fresh.begin(), fresh.end(), [&](const auto& uid) { return !old.count(uid); });
+  const bool removed = std::any_of(old.begin(), old.end(), [&](const auto& uid) { return !fresh.count(uid); });
+  if (added) postRouteChange(AVAudioSessionRouteChangeReasonNewDeviceAvailable, previous);
+  if (removed) postRouteChange(AVAudioSessionRouteChangeReasonOldDeviceUnavailable, previous);
+}

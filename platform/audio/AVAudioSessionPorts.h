@@ -1,0 +1,32 @@
+#pragma once
+// How the audio server's sources become the audio session's input ports.
+//
+// - A monitor (the sound an output plays) is not an input: it gives no port.
+// - The port's UID is "pulse:" and the source name; its name is the source's description.
+// - Its type comes from the source's properties and its active port, the first rule that applies:
+//   a Bluetooth source is a Bluetooth hands-free microphone; a source on the USB bus is USB audio;
+//   a source whose form factor is headset or headphone, or whose active port is a headset or
+//   headphone microphone, is a headset microphone; an active line-in port is line in; anything
+//   else (the machine's internal or analogue microphone, virtual sources) is the built-in
+//   microphone.
+// - A source with several ports (internal microphone, headset jack, ...) has one data source per
+//   port, in the server's order, identified by its index and named by the port's description; the
+//   active port is the selected one. A source with one port or none has no data sources. The
+//   server reports no orientation, so data sources have none.
+#include <string>
+
+#include "platform/audio/AVAudioSession.h"
+#include "platform/audio/PulseAudioInput.h"
+
+std::string AVAudioSessionPortTypeForSource(const PulseSourceInfo& source);
+// The port of a file played as if it were the microphone (UID "file:<path>"): a built-in
+// microphone named "File" whose one data source is the file's name.
+AVAudioSessionPortDescriptionRef AVAudioSessionPortForFileInput(const std::string& uid);
+// The port of a source; none for a monitor.
+AVAudioSessionPortDescriptionRef AVAudioSessionPortForSource(const PulseSourceInfo& source);
+
+namespace pulse {
+// Makes `port` the active port of the source (both by their server names). False with the
+// server's reason when it refuses or no server answers.
+bool setSourceActivePort(const std::string& source, const std::string& port, std::string* error = nullptr);
+}  // namespace pulse

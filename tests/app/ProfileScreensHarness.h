@@ -1,0 +1,41 @@
+#pragma once
+// The application with the input-profile services fresh for each test, the manual clock, and the
+// audio session's inputs described through its test hook (by default a phone's built-in
+// microphone with bottom, front and back data sources). Helpers open the profile list from the
+// current-input bar and a profile in the tuning screen, as a user would.
+#include <memory>
+#include <string>
+
+#include "platform/uikit/UINavigationController.h"
+#include "profiles/InputProfilesTableViewController.h"
+#include "profiles/MicProfileSetupViewController.h"
+#include "tests/app/AppHarness.h"
+#include "tests/support/ManualClock.h"
+
+class ProfileScreensHarness : public AppHarness {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Launches and lets the main queue settle (the bar's notifications, the first layouts).
+  void launchApp(CGSize screen = {568, 320});
+  void settle(double seconds = 0.5);
+  void setPorts(const std::vector<AVAudioSessionPortDescriptionRef>& ports);
+
+  std::shared_ptr<UINavigationController> nav() const;
+  UIViewControllerRef top() const;
+  // Taps the current-input bar; returns the list that was pushed.
+  std::shared_ptr<InputProfilesTableViewController> openList();
+  // Opens the profile in the tuning screen as the list's edit button would.
+  std::shared_ptr<MicProfileSetupViewController> openTuning(const InputProfileRef& profile);
+  // The texts of the usage trace's events, in order.
+  std::vector<std::string> events() const;
+
+  testsupport::ManualClock clock;
+};
+
+// Ports of the session's test hook.
+AVAudioSessionPortDescriptionRef testPort(const std::string& uid, const std::string& name, const std::string& type,
+                                          std::vector<std::pair<std::string, std::string>> sources = {});
+AVAudioSessionPortDescriptionRef phoneMicrophonePort();
+InputProfileRef profileFor(int64_t id, const std::string& name, DeviceInputDescriptionRef device,
+                           std::vector<int64_t> corrections = std::vector<int64_t>(11, 0), int64_t gain = 0);

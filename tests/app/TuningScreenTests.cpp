@@ -1,0 +1,219 @@
+// The tuning screen driven by touches: band sliders change the corrections and the live levels at
+// once; saving keeps the bands across a restart; readouts, layout by screen type, route changes and
+// removing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "analysis/SpectrumWrapper.h"
+#include "analysis/vlxSpectrum.h"
+#include "platform/audio/AVAudioSession.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/uikit/UIAlertController.h"
+#include "profiles/InputProfilesService.h"
+#include "tests/app/ProfileScreensHarness.h"
+
+namespace {
+
+class TuningScreen : public ProfileScreensHarness {
+ protected:
+  void SetUp() override {
+    ProfileScreensHarness::SetUp();
+    launchApp();
+    mine = profileFor(40, "Bench mic", DeviceInputDescription::withPort(*phoneMicrophonePort()),
+                      {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0);
+    InputProfilesService::sharedService().addProfile(mine);
+  }
+  InputProfilesService& service() { return InputProfilesService::sharedService(); }
+  // Plays a 1 kHz tone into the test input, a frame at a time, for the seconds given.
+  void play(double seconds) {
+    const int frames = int(seconds * 24);
+    std::vector<float> block(2048);
+    for (int f = 0; f < frames; ++f) {
+      for (auto& s : block) s = float(0.1 * std::sin(2 * M_PI * 1000 * double(phase++) / 44100));
+      input->pushSamples(block);
+      clock.step(1.0 / 24);
+    }
+    clock.step(0.01);  // the labels are set from the main queue
+  }
+  int level(const std::shared_ptr<MicProfileSetupViewController>& tuning, size_t band) {
+    auto text = tuning->bandsView->bandSliders()[band]->lblCurrentValue()->text().value_or("");
+    return std::atoi(text.c_str());
+  }
+  // Drags the band's slider from its thumb by dy points.
+  void dragBand(const std::shared_ptr<MicProfileSetupViewController>& tuning, size_t band, double dy) {
+    auto slider = tuning->bandsView->bandSliders()[band]->slider();
+    layout();
+    const CGRect thumb = slider->convertRectToView(slider->thumbRect(), nullptr);
+    const CGPoint from{CGRectGetMidX(thumb), CGRectGetMidY(thumb)};
+    auto window = delegate->window();
+    window->touchDown(from);
+    window->touchMove({from.x, from.y + dy / 2});
+    window->touchMove({from.x, from.y + dy});
+    window->touchUp({from.x, from.y + dy});
+  }
+  InputProfileRef mine;
+  uint64_t phase = 0;
+};
+
+TEST_F(TuningScreen, ItFillsItselfFromTheProfileAndEnablesIt) {
+  auto tuning = openTuning(mine);
+  EXPECT_EQ(tuning->lblCurrentInput->text(), "Bench mic");
+  EXPECT_EQ(tuning->lblSampleRate->text(), "44100");
+  EXPECT_EQ(tuning->bandsView->freqBands(), mine->tuneBands()) << "the profile's own band objects";
+  EXPECT_EQ(service().selectedProfileId(), 40);
+  EXPECT_FALSE(nav()->isNavigationBarHidden());
+  EXPECT_EQ(tuning->supportedInterfaceOrientations(), UIInterfaceOrientationMaskPortrait);
+  // The 568 × 320-point phone is the 1136-pixel class: the short spacings.
+  EXPECT_EQ(tuning->lcTopConstraint->constant(), 8);
+  EXPECT_EQ(tuning->lcButtonTopConstraint->constant(), 16);
+  EXPECT_EQ(tuning->lcBottomConstraint->constant(), 16);
+}
+
+TEST_F(TuningScreen, DraggingABandSliderChangesTheCorrectionAndTheLiveLevelsAtOnce) {
+  auto tuning = openTuning(mine);
+  tap(tuning->btnStartSignal);
+  EXPECT_TRUE(tuning->btnStartSignal->isSelected());
+  EXPECT_FALSE(tuning->lblDba->isHidden());
+  play(1.0);
+  const int before = level(tuning, 5);
+  const std::string dbaBefore = tuning->lblDba->text().value_or("");
+  EXPECT_NE(dbaBefore, "--") << "the dB-A readout follows the shared chart";
+  ASSERT_NE(before, 0) << "the 1 kHz band shows the tone's level";
+  // Up by a good part of the slider: the 1 kHz correction rises, and so does its level.
+  dragBand(tuning, 5, -40);
+  const int64_t correction = mine->tuneBands()[5]->fixValue();
+  EXPECT_GE(correction, 10);
+  EXPECT_EQ(tuning->bandsView->bandSliders()[5]->lblFixValue()->text(), "+" + std::to_string(correction));
+  EXPECT_EQ((*SpectrumWrapper::spectrumObject()->currentCalibrationValues())[5]["volume"], correction);
+  play(1.0);
+  const int after = level(tuning, 5);
+  EXPECT_GE(after - before, correction / 2) << "before " << before << ", after " << after;
+  EXPECT_LE(after - before, correction + 1);
+  // The gain moves every level by its value.
+  const int other = level(tuning, 3);
+  auto gainSlider = tuning->bandsView->mainGainView()->slider();
+  layout();
+  const CGRect thumb = gainSlider->convertRectToView(gainSlider->thumbRect(), nullptr);
+  auto window = delegate->window();
+  window->touchDown({CGRectGetMidX(thumb), CGRectGetMidY(thumb)});
+  window->touchMove({CGRectGetMidX(thumb), CGRectGetMidY(thumb) - 30});
+  window->touchUp({CGRectGetMidX(thumb), CGRectGetMidY(thumb) - 30});
+  const int64_t gain = mine->mainGain()->fixValue();
+  ASSERT_GT(gain, 5);
+  play(1.0);
+  EXPECT_NEAR(level(tuning, 3) - other, gain, 1.5);
+  // Off: the level labels hide and the chart stops reporting to the screen.
+  tap(tuning->btnStartSignal);
+  EXPECT_TRUE(tuning->lblDba->isHidden());
+  EXPECT_TRUE(tuning->bandsView->bandSliders()[5]->lblCurrentValue()->isHidden());
+  EXPECT_EQ(SpectrumWrapper::spectrumObject()->fftDelegate.lock(), nullptr);
+}
+
+TEST_F(TuningScreen, SavingKeepsTheBandsAcrossARestart) {
+  auto tuning = openTuning(mine);
+  dragBand(tuning, 2, -30);
+  dragBand(tuning, 8, 25);
+  const int64_t b2 = mine->tuneBands()[2]->fixValue(), b8 = mine->tuneBands()[8]->fixValue();
+  ASSERT_GT(b2, 0);
+  ASSERT_LT(b8, 0);
+  tap(nav()->rightBarButton());  // Save
+  settle();
+  auto saved = std::dynamic_pointer_cast<UIAlertController>(nav()->presentedViewController());
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->alertTitle(), "Profile saved");
+  tap(saved->buttonForAction(*saved->actions()[0]));
+  settle();
+  EXPECT_EQ(events().back(), "profiles_table_save_profile");
+  EXPECT_EQ(service().selectedProfileId(), 40);
+
+  relaunchState();
+  InputProfilesService::resetForTesting();
+  launchApp();
+  auto& again = InputProfilesService::sharedService();
+  ASSERT_EQ(again.profiles().size(), 1u);
+  EXPECT_EQ(again.profiles()[0]->tuneBands()[2]->fixValue(), b2);
+  EXPECT_EQ(again.profiles()[0]->tuneBands()[8]->fixValue(), b8);
+}
+
+TEST_F(TuningScreen, ReadoutsAreWholeDecibelsAndOnlyWhileTheSignalIsOn) {
+  auto tuning = openTuning(mine);
+  tuning->lblDba->setText("--");
+  tuning->lblDba->setHidden(true);
+  tuning->dbaValue(72.5f);
+  settle(0.05);
+  EXPECT_EQ(tuning->lblDba->text(), "--") << "off: nothing changes";
+  tuning->lblDba->setHidden(false);
+  tuning->dbaValue(-0.7f);
+  tuning->dbcValue(85.9f);
+  settle(0.05);
+  EXPECT_EQ(tuning->lblDba->text(), "0");
+  EXPECT_EQ(tuning->lblDbc->text(), "85");
+  tuning->dbaValue(std::nanf(""));
+  settle(0.05);
+  EXPECT_EQ(tuning->lblDba->text(), "-130") << "no level reads as the chart's floor";
+}
+
+TEST_F(TuningScreen, SavingAPredefinedProfileStoresItOnceAtTheEnd) {
+  auto front = service().internalPredefinedProfiles()[1];
+  auto tuning = openTuning(front);
+  tuning->saveProfile();
+  settle();
+  nav()->presentedViewController()->dismissViewControllerAnimated(false);
+  tuning->saveProfile();
+  settle();
+  ASSERT_EQ(service().profiles().size(), 2u);
+  EXPECT_EQ(service().profiles()[0], mine);
+  EXPECT_EQ(service().profiles()[1], front);
+}
+
+TEST_F(TuningScreen, RouteChangesThatBringOrTakeADeviceLeaveTheScreenAndOverridesDoNot) {
+  auto tuning = openTuning(mine);
+  auto& session = AVAudioSession::sharedInstance();
+  for (auto reason : {AVAudioSessionRouteChangeReasonOverride, AVAudioSessionRouteChangeReasonWakeFromSleep}) {
+    session.postRouteChange(reason, "");
+    settle();
+    EXPECT_EQ(top(), tuning) << reason;
+  }
+  session.postRouteChange(AVAudioSessionRouteChangeReasonNewDeviceAvailable, "");
+  settle();
+  EXPECT_NE(top(), tuning);
+}
+
+TEST_F(TuningScreen, RemovingDeletesTheProfileAndLeavesAndLeavingKeepsTheChangesInMemory) {
+  auto tuning = openTuning(mine);
+  dragBand(tuning, 4, -30);
+  const int64_t changed = mine->tuneBands()[4]->fixValue();
+  nav()->popViewControllerAnimated(false);
+  settle();
+  EXPECT_EQ(mine->tuneBands()[4]->fixValue(), changed) << "leaving does not restore the corrections";
+  EXPECT_EQ((*SpectrumWrapper::spectrumObject()->currentCalibrationValues())[4]["volume"], changed);
+  auto predefined = openTuning(service().internalPredefinedProfiles()[0]);
+  predefined->removeProfile();
+  settle();
+  EXPECT_EQ(service().profiles().size(), 1u) << "a predefined profile is not stored";
+  EXPECT_NE(top(), predefined);
+  auto again = openTuning(mine);
+  again->removeProfile();
+  settle();
+  EXPECT_TRUE(service().profiles().empty());
+  EXPECT_EQ(top(), screen());
+}
+
+// A phone of 375 × 667 points (1334 pixels) is not below the 6-class.
+class TuningScreenOnALargerPhone : public ProfileScreensHarness {
+ protected:
+  void SetUp() override {
+    ProfileScreensHarness::SetUp();
+    launchApp({667, 375});
+  }
+};
+
+TEST_F(TuningScreenOnALargerPhone, TheStoryboardsSpacingsStay) {
+  auto tuning = openTuning(profileFor(1, "p", DeviceInputDescription::withPort(*phoneMicrophonePort())));
+  EXPECT_EQ(tuning->lcTopConstraint->constant(), 20);
+  EXPECT_EQ(tuning->lcButtonTopConstraint->constant(), 30);
+  EXPECT_EQ(tuning->lcBottomConstraint->constant(), 30);
+}
+
+}  // namespace

@@ -1,0 +1,441 @@
+// The UI kit's lists, scrolling and stacking, alerts, text fields, navigation items, named colours
+// and template images, and the constraint solver's order of what places a view.
+#include <gtest/gtest.h>
+
+#include "platform/foundation/NSException.h"
+#include "platform/graphics/UIImage.h"
+#include "platform/uikit/UIAlertController.h"
+#include "platform/uikit/UIColorNamed.h"
+#include "platform/uikit/UICompositor.h"
+#include "platform/uikit/UIImageView.h"
+#include "platform/uikit/UIKeyInput.h"
+#include "platform/uikit/UINavigationController.h"
+#include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UIScrollView.h"
+#include "platform/uikit/UIStackView.h"
+#include "platform/uikit/UITableView.h"
+#include "platform/uikit/UIWindow.h"
+#include "tests/support/ManualClock.h"
+
+namespace {
+
+using C = NSLayoutConstraint;
+
+template <class T>
+std::shared_ptr<T> constrained(const UIViewRef& parent, std::shared_ptr<T> view) {
+  view->setTranslatesAutoresizingMaskIntoConstraints(false);
+  parent->addSubview(view);
+  return view;
+}
+
+// Touches in window coordinates.
+void drag(UIWindow& window, CGPoint from, CGPoint to) {
+  window.touchDown(from);
+  window.touchMove({(from.x + to.x) / 2, (from.y + to.y) / 2});
+  window.touchMove(to);
+  window.touchUp(to);
+}
+void tap(UIWindow& window, const UIViewRef& view) {
+  window.layoutPass();
+  const CGRect f = view->convertRectToView(view->bounds(), nullptr);
+  const CGPoint c{CGRectGetMidX(f), CGRectGetMidY(f)};
+  window.touchDown(c);
+  window.touchUp(c);
+}
+
+// ---- The solver ----
+
+TEST(ConstraintOrder, AViewsOwnConstraintsAndIntrinsicSizeComeBeforeWhatSiblingsSayAboutIt) {
+  auto root = std::make_shared<UIView>(CGRectMake(0, 0, 300, 200));
+  // A label pinned at its bottom, with a stretchy view tied to its top: the label keeps its
+  // natural height and the other view stretches, whatever the frames were before.
+  auto label = constrained(root, std::make_shared<UILabel>());
+  label->setText("Title");
+  auto stretchy = constrained(root, std::make_shared<UIView>());
+  C::activateConstraints({
+      label->bottomAnchor().constraintEqualToAnchor(root->bottomAnchor(), -20),
+      label->leadingAnchor().constraintEqualToAnchor(root->leadingAnchor()),
+      stretchy->topAnchor().constraintEqualToAnchor(root->topAnchor(), 10),
+      stretchy->bottomAnchor().constraintEqualToAnchor(label->topAnchor(), -5),
+      stretchy->leadingAnchor().constraintEqualToAnchor(root->leadingAnchor()),
+      stretchy->widthAnchor().constraintEqualToConstant(40),
+  });
+  root->layoutIfNeeded();
+  const double natural = label->intrinsicContentSize().height;
+  ASSERT_GT(natural, 0);
+  EXPECT_EQ(label->frame().size.height, natural);
+  EXPECT_EQ(label->frame().origin.y, 180 - natural);
+  EXPECT_EQ(stretchy->frame(), CGRectMake(0, 10, 40, 180 - natural - 5 - 10));
+  // The label's width is its own as well, though a sibling is tied to its trailing edge.
+  auto follower = constrained(root, std::make_shared<UIView>());
+  C::activateConstraints({follower->leadingAnchor().constraintEqualToAnchor(label->trailingAnchor(), 6),
+                          follower->widthAnchor().constraintEqualToConstant(10),
+                          follower->heightAnchor().constraintEqualToConstant(10),
+                          follower->topAnchor().constraintEqualToAnchor(root->topAnchor())});
+  root->layoutIfNeeded();
+  EXPECT_EQ(label->frame().size.width, label->intrinsicContentSize().width);
+  EXPECT_EQ(follower->frame().origin.x, label->frame().size.width + 6);
+}
+
+TEST(ConstraintOrder, ConstraintsToAnEnclosingViewLeaveItsSuperviewUntouched) {
+  auto root = std::make_shared<UIView>(CGRectMake(0, 0, 300, 200));
+  auto box = std::make_shared<UIView>(CGRectMake(10, 10, 100, 100));
+  root->addSubview(box);
+  root->layoutIfNeeded();
+  auto inner = constrained(box, std::make_shared<UIView>());
+  box->layoutIfNeeded();
+  ASSERT_FALSE(root->needsLayout());
+  C::activateConstraints({inner->topAnchor().constraintEqualToAnchor(box->topAnchor()),
+                          inner->bottomAnchor().constraintEqualToAnchor(box->bottomAnchor())});
+  EXPECT_TRUE(box->needsLayout()) << "the box lays its subview out again";
+  EXPECT_FALSE(root->needsLayout()) << "the box itself does not move";
+}
+
+// ---- Scroll and stack views ----
+
+TEST(ScrollAndStack, AStackPinnedInAScrollViewSetsTheContentSizeAndScrollsByDragging) {
+  auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 300, 200));
+  auto scroll = std::make_shared<UIScrollView>(CGRectMake(0, 0, 200, 100));
+  window->addSubview(scroll);
+  auto stack = constrained(scroll, std::make_shared<UIStackView>());
+  auto height = stack->heightAnchor().constraintEqualToConstant(100);
+  C::activateConstraints({stack->topAnchor().constraintEqualToAnchor(scroll->topAnchor()),
+                          stack->leadingAnchor().constraintEqualToAnchor(scroll->leadingAnchor()),
+                          stack->trailingAnchor().constraintEqualToAnchor(scroll->trailingAnchor()),
+                          stack->bottomAnchor().constraintEqualToAnchor(scroll->bottomAnchor()), height});
+  std::vector<UIViewRef> items;
+  for (int i = 0; i < 5; ++i) {
+    auto item = std::make_shared<UIView>();
+    item->widthAnchor().constraintEqualToConstant(60)->setActive(true);
+    stack->addArrangedSubview(item);
+    items.push_back(item);
+  }
+  window->layoutPass();
+  EXPECT_EQ(stack->frame(), CGRectMake(0, 0, 300, 100)) << "as wide as its items, not as the scroll view";
+  EXPECT_EQ(scroll->contentSize(), CGSizeMake(300, 100));
+  EXPECT_EQ(items[3]->frame(), CGRectMake(180, 0, 60, 100));
+  // A drag to the left shows the end of the content, and no further.
+  drag(*window, {150, 50}, {50, 50});
+  EXPECT_EQ(scroll->contentOffset(), CGPointMake(100, 0));
+  drag(*window, {150, 50}, {10, 50});
+  EXPECT_EQ(scroll->contentOffset(), CGPointMake(100, 0)) << "clamped at the end";
+  // A hidden item takes no room.
+  items[0]->setHidden(true);
+  stack->invalidateIntrinsicContentSize();
+  window->layoutPass();
+  EXPECT_EQ(scroll->contentSize().width, 240);
+  EXPECT_EQ(items[1]->frame().origin.x, 0);
+}
+
+TEST(ScrollAndStack, ViewsWithoutALengthShareWhatIsLeft) {
+  auto stack = std::make_shared<UIStackView>(CGRectMake(0, 0, 100, 20));
+  stack->setSpacing(10);
+  auto fixed = std::make_shared<UIView>(), a = std::make_shared<UIView>(), b = std::make_shared<UIView>();
+  fixed->widthAnchor().constraintEqualToConstant(30)->setActive(true);
+  for (const auto& v : {fixed, a, b}) stack->addArrangedSubview(v);
+  stack->layoutIfNeeded();
+  EXPECT_EQ(a->frame(), CGRectMake(40, 0, 25, 20));
+  EXPECT_EQ(b->frame(), CGRectMake(75, 0, 25, 20));
+  EXPECT_EQ(stack->intrinsicContentSize().width, 50) << "the known length and the spacings";
+}
+
+// ---- Tables ----
+
+class Rows : public UITableViewDataSource, public UITableViewDelegate {
+ public:
+  std::vector<int64_t> rowsPerSection{3, 2};
+  std::vector<NSIndexPath> selected;
+  std::vector<std::pair<std::shared_ptr<UIView>, int64_t>> shownHeaders;
+  int cellsAsked = 0;
+  bool customHeaders = false;
+  int64_t numberOfSectionsInTableView(UITableView&) override { return int64_t(rowsPerSection.size()); }
+  int64_t tableViewNumberOfRowsInSection(UITableView&, int64_t section) override { return rowsPerSection[size_t(section)]; }
+  std::shared_ptr<UITableViewCell> tableViewCellForRowAtIndexPath(UITableView& t, const NSIndexPath& p) override {
+    ++cellsAsked;
+    auto cell = t.dequeueReusableCellWithIdentifier("row", p);
+    cell->setTag(int(p.section * 100 + p.row));
+    return cell;
+  }
+  std::optional<std::string> tableViewTitleForHeaderInSection(UITableView&, int64_t section) override {
+    return "Section " + std::to_string(section);
+  }
+  double tableViewHeightForRowAtIndexPath(UITableView&, const NSIndexPath& p) override { return p.section == 0 ? 40 : 20; }
+  double tableViewHeightForHeaderInSection(UITableView&, int64_t) override { return 30; }
+  std::shared_ptr<UIView> tableViewViewForHeaderInSection(UITableView&, int64_t) override {
+    return customHeaders ? std::make_shared<UIView>() : nullptr;
+  }
+  void tableViewWillDisplayHeaderView(UITableView&, const std::shared_ptr<UIView>& v, int64_t s) override {
+    shownHeaders.emplace_back(v, s);
+  }
+  void tableViewDidSelectRowAtIndexPath(UITableView& t, const NSIndexPath& p) override {
+    selected.push_back(p);
+    t.deselectRowAtIndexPath(p, true);
+  }
+};
+
+struct TableFixture : ::testing::Test {
+  std::shared_ptr<UIWindow> window = std::make_shared<UIWindow>(CGRectMake(0, 0, 200, 120));
+  std::shared_ptr<UITableView> table = std::make_shared<UITableView>(CGRectMake(0, 0, 200, 120));
+  std::shared_ptr<Rows> rows = std::make_shared<Rows>();
+  int made = 0;
+  void SetUp() override {
+    window->addSubview(table);
+    table->registerCellFactory("row", [this] {
+      ++made;
+      return std::make_shared<UITableViewCell>("row");
+    });
+    table->setDataSource(rows);
+    table->setDelegate(rows);
+    table->reloadData();
+    window->layoutPass();
+  }
+};
+
+TEST_F(TableFixture, SectionsStackHeadersAndRowsAndOnlyTheRowsInViewHaveCells) {
+  EXPECT_EQ(table->numberOfSections(), 2);
+  EXPECT_EQ(table->rectForHeaderInSection(1), CGRectMake(0, 150, 200, 30));
+  EXPECT_EQ(table->rectForRowAtIndexPath({1, 1}), CGRectMake(0, 200, 200, 20));
+  EXPECT_EQ(table->contentSize(), CGSizeMake(200, 220));
+  EXPECT_EQ(table->indexPathsForVisibleRows().size(), 3u) << "three rows of section 0 meet the 120 points in view";
+  EXPECT_EQ(table->cellForRowAtIndexPath({1, 0}), nullptr);
+  // The standard header carries the data source's title and is shown to the delegate first.
+  ASSERT_EQ(rows->shownHeaders.size(), 1u);
+  auto standard = std::dynamic_pointer_cast<UITableViewHeaderFooterView>(rows->shownHeaders[0].first);
+  ASSERT_TRUE(standard);
+  EXPECT_EQ(standard->textLabel()->text(), "Section 0");
+  // Scrolling to the end recycles the cells that left and reuses them for the rows that came.
+  table->scrollToRowAtIndexPath({1, 1});
+  EXPECT_EQ(table->contentOffset().y, 100);
+  EXPECT_TRUE(table->cellForRowAtIndexPath({1, 1}));
+  EXPECT_FALSE(table->cellForRowAtIndexPath({0, 0}));
+  EXPECT_EQ(table->indexPathsForVisibleRows().size(), 4u);
+  EXPECT_EQ(made, 4) << "the rows that came in view reused the cell of the one that left";
+  EXPECT_EQ(table->cellForRowAtIndexPath({1, 1})->tag(), 101);
+  EXPECT_EQ(table->indexPathForCell(*table->cellForRowAtIndexPath({1, 0})), (NSIndexPath{1, 0}));
+}
+
+TEST_F(TableFixture, ATapSelectsTheRowAndADragScrollsInstead) {
+  tap(*window, table->cellForRowAtIndexPath({0, 1}));
+  ASSERT_EQ(rows->selected.size(), 1u);
+  EXPECT_EQ(rows->selected[0], (NSIndexPath{0, 1}));
+  EXPECT_FALSE(table->cellForRowAtIndexPath({0, 1})->isSelected()) << "the delegate deselected it";
+  drag(*window, {100, 100}, {100, 40});
+  EXPECT_EQ(rows->selected.size(), 1u) << "a drag selects nothing";
+  EXPECT_EQ(table->contentOffset().y, 60);
+}
+
+TEST_F(TableFixture, ReloadAsksAgainAndAnUnknownIdentifierRaises) {
+  rows->rowsPerSection = {0, 1};
+  rows->customHeaders = true;
+  rows->shownHeaders.clear();
+  table->reloadData();
+  window->layoutPass();
+  EXPECT_EQ(table->numberOfRowsInSection(0), 0);
+  EXPECT_EQ(table->rectForHeaderInSection(1), CGRectMake(0, 30, 200, 30)) << "an empty section keeps its header";
+  ASSERT_EQ(rows->shownHeaders.size(), 2u);
+  EXPECT_FALSE(std::dynamic_pointer_cast<UITableViewHeaderFooterView>(rows->shownHeaders[0].first));
+  EXPECT_THROW(table->dequeueReusableCellWithIdentifier("nothing", {0, 0}), NSException);
+}
+
+// ---- Text fields and the keyboard ----
+
+TEST(TextField, TypingGoesToTheFieldBeingEditedAndTheClearButtonEmptiesIt) {
+  auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 300, 100));
+  auto first = std::make_shared<UITextField>(CGRectMake(10, 10, 200, 30));
+  auto second = std::make_shared<UITextField>(CGRectMake(10, 50, 200, 30));
+  window->addSubview(first);
+  window->addSubview(second);
+  first->setClearButtonMode(UITextFieldViewMode::WhileEditing);
+  int changes = 0;
+  first->addAction([&](UIControl&) { ++changes; }, UIControlEventEditingChanged);
+  UIKeyInput::typeText("ignored");  // no field is being edited
+  EXPECT_EQ(first->text(), "");
+  tap(*window, first);
+  EXPECT_TRUE(first->isEditing());
+  UIKeyInput::typeText("Mic\nrophone é");
+  EXPECT_EQ(first->text(), "Microphone é") << "one line: the line break is not taken";
+  UIKeyInput::typeBackspace();
+  EXPECT_EQ(first->text(), "Microphone ") << "a two-byte character goes at once";
+  EXPECT_EQ(changes, 2);
+  EXPECT_TRUE(first->isClearButtonShown());
+  // Another field takes the keyboard over.
+  tap(*window, second);
+  EXPECT_FALSE(first->isEditing());
+  EXPECT_FALSE(first->isClearButtonShown());
+  UIKeyInput::typeText("x");
+  EXPECT_EQ(second->text(), "x");
+  // The clear button empties the field.
+  tap(*window, first);
+  const CGRect clear = first->convertRectToView(first->clearButtonRect(), nullptr);
+  window->touchDown({CGRectGetMidX(clear), CGRectGetMidY(clear)});
+  window->touchUp({CGRectGetMidX(clear), CGRectGetMidY(clear)});
+  EXPECT_EQ(first->text(), "");
+  // Typing stops at the longest text a field takes.
+  UIKeyInput::typeText(std::string(UITextField::kMaxTextBytes, 'a'));
+  UIKeyInput::typeText("b");
+  EXPECT_EQ(first->text().size(), UITextField::kMaxTextBytes);
+  first->resignFirstResponder();
+  EXPECT_EQ(UIKeyInput::firstResponder(), nullptr);
+}
+
+// ---- Alerts ----
+
+class AlertFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UIScreen::mainScreen().configure({568, 320}, 2);
+    window = std::make_shared<UIWindow>();
+    root = std::make_shared<Screen>();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+  }
+  struct Screen : UIViewController {
+    int disappeared = 0;
+    void viewDidDisappear(bool) override { ++disappeared; }
+  };
+  testsupport::ManualClock clock;
+  std::shared_ptr<UIWindow> window;
+  std::shared_ptr<Screen> root;
+};
+
+TEST_F(AlertFixture, AnActionDismissesTheAlertAndThenRunsItsHandlerOverAScreenThatStaysShown) {
+  auto alert = UIAlertController::alertControllerWithTitle("Title", "Message", UIAlertControllerStyle::Alert);
+  std::vector<std::string> ran;
+  bool presentedWhenRun = true;
+  alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default, [&](UIAlertAction& a) {
+    ran.push_back(a.title());
+    presentedWhenRun = root->presentedViewController() != nullptr;
+  }));
+  alert->addAction(UIAlertAction::actionWithTitle("Cancel", UIAlertActionStyle::Cancel));
+  EXPECT_THROW(alert->addAction(UIAlertAction::actionWithTitle("Again", UIAlertActionStyle::Cancel)), NSException);
+  root->presentViewController(alert, true);
+  clock.step(0.5);
+  window->layoutPass();
+  EXPECT_FALSE(root->view()->isHidden()) << "the screen stays visible under the alert";
+  EXPECT_EQ(root->disappeared, 0);
+  auto ok = alert->buttonForAction(*alert->actions()[0]);
+  auto cancel = alert->buttonForAction(*alert->actions()[1]);
+  ASSERT_TRUE(ok && cancel);
+  EXPECT_LT(cancel->convertRectToView(cancel->bounds(), nullptr).origin.x,
+            ok->convertRectToView(ok->bounds(), nullptr).origin.x)
+      << "two short actions share a row, cancel at the left";
+  tap(*window, ok);
+  EXPECT_TRUE(ran.empty()) << "the handler waits for the alert to go";
+  clock.step(0.5);
+  EXPECT_EQ(ran, std::vector<std::string>{"OK"});
+  EXPECT_FALSE(presentedWhenRun) << "so that a handler can present the next alert";
+  EXPECT_EQ(alert->view()->superview(), nullptr);
+}
+
+TEST_F(AlertFixture, LongTitlesStackAndTheFirstTextFieldTakesTheKeyboard) {
+  auto alert = UIAlertController::alertControllerWithTitle("Name it", std::nullopt, UIAlertControllerStyle::Alert);
+  alert->addTextFieldWithConfigurationHandler([](UITextField& f) { f.setPlaceholder("Profile name"); });
+  alert->addAction(UIAlertAction::actionWithTitle("A rather long first choice", UIAlertActionStyle::Default));
+  alert->addAction(UIAlertAction::actionWithTitle("Another long second choice", UIAlertActionStyle::Default));
+  root->presentViewController(alert, true);
+  clock.step(0.5);
+  window->layoutPass();
+  auto a = alert->buttonForAction(*alert->actions()[0]), b = alert->buttonForAction(*alert->actions()[1]);
+  EXPECT_LT(a->convertRectToView(a->bounds(), nullptr).origin.y, b->convertRectToView(b->bounds(), nullptr).origin.y);
+  ASSERT_EQ(alert->textFields().size(), 1u);
+  EXPECT_TRUE(alert->textFields()[0]->isEditing());
+  UIKeyInput::typeText("Studio");
+  EXPECT_EQ(alert->textFields()[0]->text(), "Studio");
+  const CGRect card = alert->cardView()->frame();
+  EXPECT_NEAR(CGRectGetMidX(card), 284, 1) << "an alert stands in the middle";
+  alert->performAction(alert->actions()[1]);
+  clock.step(0.5);
+  EXPECT_FALSE(alert->textFields()[0]->isEditing());
+}
+
+TEST_F(AlertFixture, ATapOutsideAnActionSheetIsItsCancelActionAndImagesGoByKey) {
+  auto sheet = UIAlertController::alertControllerWithTitle("Choose", std::nullopt, UIAlertControllerStyle::ActionSheet);
+  std::string chosen;
+  auto mic = UIAlertAction::actionWithTitle("Mic", UIAlertActionStyle::Default, [&](UIAlertAction&) { chosen = "mic"; });
+  auto image = UIImage::imageNamed("btnMenu");
+  mic->setValue(image, "image");
+  EXPECT_EQ(mic->image(), image);
+  EXPECT_THROW(mic->setValue(image, "tint"), NSException);
+  sheet->addAction(mic);
+  sheet->addAction(UIAlertAction::actionWithTitle("Cancel", UIAlertActionStyle::Cancel,
+                                                  [&](UIAlertAction&) { chosen = "cancel"; }));
+  EXPECT_THROW(sheet->addTextFieldWithConfigurationHandler(nullptr), NSException);
+  EXPECT_EQ(sheet->popoverPresentationController(), nullptr) << "phone screens present sheets from the bottom";
+  root->presentViewController(sheet, true);
+  clock.step(0.5);
+  window->layoutPass();
+  EXPECT_GT(CGRectGetMaxY(sheet->cardView()->frame()), 200) << "at the bottom";
+  EXPECT_EQ(sheet->buttonForAction(*mic)->currentImage(), image);
+  window->touchDown({20, 20});
+  window->touchUp({20, 20});
+  clock.step(0.5);
+  EXPECT_EQ(chosen, "cancel");
+}
+
+// ---- Navigation items ----
+
+TEST(NavigationItem, TheBarShowsTheTopControllersTitleAndRightButtonWhichPassesItselfAsSender) {
+  testsupport::ManualClock clock;
+  auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 568, 320));
+  auto first = std::make_shared<UIViewController>();
+  auto nav = UINavigationController::initWithRootViewController(first);
+  window->setRootViewController(nav);
+  window->makeKeyAndVisible();
+  EXPECT_TRUE(nav->rightBarButton()->isHidden());
+  auto second = std::make_shared<UIViewController>();
+  second->setTitle("Profiles");
+  std::shared_ptr<UIBarButtonItem> sender;
+  auto item = UIBarButtonItem::itemWithSystemItem(UIBarButtonSystemItem::Add, [&](const auto& s) { sender = s; });
+  second->navigationItem()->setRightBarButtonItem(item);
+  nav->pushViewController(second, false);
+  ASSERT_FALSE(nav->rightBarButton()->isHidden());
+  EXPECT_EQ(nav->rightBarButton()->currentTitle(), "+");
+  tap(*window, nav->rightBarButton());
+  EXPECT_EQ(sender, item);
+  item->setEnabled(false);
+  sender.reset();
+  item->performAction();
+  EXPECT_EQ(sender, nullptr);
+  nav->popViewControllerAnimated(false);
+  EXPECT_TRUE(nav->rightBarButton()->isHidden());
+}
+
+// ---- Colours and images ----
+
+TEST(NamedColors, TheCatalogueGivesItsColoursAndNothingForOtherNames) {
+  auto red = UIColorNamed("brandRed");
+  ASSERT_TRUE(red);
+  EXPECT_GT(red->red(), 0.8);
+  EXPECT_EQ(UIColorNamed("noSuchColour"), nullptr);
+  EXPECT_EQ(*UIColorFromHexText("#FF000080"), UIColor(1, 0, 0, 128 / 255.0));
+  for (const char* bad : {"FF0000", "#FF00", "#GG0000", "#FF0000FFF"}) EXPECT_EQ(UIColorFromHexText(bad), nullptr) << bad;
+}
+
+TEST(TemplateImages, ATemplateImageIsDrawnInTheTintColour) {
+  auto logo = UIImage::imageNamed("micLogo");
+  ASSERT_TRUE(logo);
+  auto view = std::make_shared<UIImageView>(CGRectMake(0, 0, 24, 24));
+  view->setImage(logo->imageWithRenderingMode(UIImageRenderingMode::AlwaysTemplate));
+  view->setTintColor(UIColor::colorWithRed(1, 0, 0, 1));
+  auto image = UICompositor::render(view, 2);
+  ASSERT_TRUE(image);
+  int red = 0, other = 0;
+  for (int y = 0; y < image->height(); ++y)
+    for (int x = 0; x < image->width(); ++x) {
+      auto p = image->pixel(x, y);
+      if (p.a < 200) continue;
+      (p.r > 200 && p.g < 40 && p.b < 40) ? ++red : ++other;
+    }
+  EXPECT_GT(red, 50);
+  EXPECT_EQ(other, 0) << "every opaque pixel takes the tint";
+  // The same image drawn as it is stays white.
+  view->setImage(logo);
+  image = UICompositor::render(view, 2);
+  bool white = false;
+  for (int y = 0; y < image->height() && !white; ++y)
+    for (int x = 0; x < image->width(); ++x)
+      if (auto p = image->pixel(x, y); p.a > 200 && p.r > 200 && p.g > 200) white = true;
+  EXPECT_TRUE(white);
+}
+
+}  // namespace
