@@ -203,6 +203,13 @@ void RCNConfigDBManager::createOrOpenDatabase() {
       self.addSkipBackupAttributeToItemAtPath(path);
       return;
     }
+    if (self.failedForLock()) {
+      // Another connection held the file all through the wait: that says nothing of its contents,
+      // and deleting it would lose this program's rows and the other writer's. The connection
+      // stays open; its statements succeed once the other writer lets go.
+      self.logDatabaseError();
+      return;
+    }
     // The file is damaged or not ours: start again with an empty one.
     self.removeDatabase(path);
     ZIRLogError(kRCNLoggerService, "I-RCN000010", "Failed to create table.");
@@ -242,6 +249,7 @@ bool RCNConfigDBManager::openDatabase(const std::string& path) {
     return false;
   }
   sqlite3_extended_result_codes(database_, 1);
+  sqlite3_busy_timeout(database_, kRCNDatabaseBusyTimeoutMilliseconds);
   ::chmod(path.c_str(), 0600);
   return true;
 }
@@ -257,8 +265,10 @@ bool RCNConfigDBManager::hasExpectedSchema() {
   // A damaged file may still take the statements above; its pages are checked here.
   sqlite3_stmt* check = prepareSQL("PRAGMA quick_check");
   if (!check) return false;
-  bool intact = sqlite3_step(check) == SQLITE_ROW && columnText(check, 0) == std::optional<std::string>("ok");
+  const int rc = sqlite3_step(check);
+  bool intact = rc == SQLITE_ROW && columnText(check, 0) == std::optional<std::string>("ok");
   sqlite3_finalize(check);
+  if (!intact && failedForLock()) return false;  // not checked, not damaged
   if (!intact) {
     ZIRLogError(kRCNLoggerService, "I-RCN000015", "Error message: %s. Error code: %d.",
                 "the database file failed its integrity check", SQLITE_CORRUPT);
@@ -369,6 +379,11 @@ bool RCNConfigDBManager::bindStringsToStatement(sqlite3_stmt* statement, const s
 bool RCNConfigDBManager::bindStringToStatement(sqlite3_stmt* statement, int index, const std::string& value) {
   return sqlite3_bind_text(statement, index, value.c_str(), static_cast<int>(value.size()), SQLITE_TRANSIENT) ==
          SQLITE_OK;
+}
+
+bool RCNConfigDBManager::failedForLock() const {
+  const int primary = errorCode() & 0xff;
+  return database_ && (primary == SQLITE_BUSY || primary == SQLITE_LOCKED);
 }
 
 std::string RCNConfigDBManager::errorMessage() const {

@@ -12,7 +12,8 @@
 // are called only from work already on the queue.
 //
 // Reading the file is reading foreign bytes: a file SQLite cannot use, or one whose tables do not
-// have this program's columns, is deleted and created anew (and then counts as a new database);
+// have this program's columns, is deleted and created anew (and then counts as a new database),
+// but a file another connection keeps locked past kRCNDatabaseBusyTimeoutMilliseconds is kept;
 // rows of the wrong shape are skipped, values above kRCNMaxStoredValueBytes are skipped, at most
 // kRCNMaxRowsPerLoad rows are read per table, and stored JSON is parsed within
 // kRCNStoredJSONLimits (limits in RCNConfigConstants.h).
@@ -153,6 +154,8 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   std::string errorMessage() const;
   int errorCode() const;
   void logDatabaseError() const;
+  // Whether the connection's last failure was another connection holding the file.
+  bool failedForLock() const;
   // Logs the statement and the connection's error, finalises the statement; answers returnValue.
   bool logErrorWithSQL(const char* sql, sqlite3_stmt* statement, bool returnValue) const;
 

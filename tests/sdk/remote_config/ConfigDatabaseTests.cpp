@@ -343,3 +343,26 @@ TEST_F(ConfigDatabase, RemovingTheDatabaseClosesItAndDeletesTheFile) {
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_FALSE(insert(*manager, row("bundle", "ns:app", "k", "v"), RCNDBSourceFetched));
 }
+
+TEST_F(ConfigDatabase, AFileAnotherConnectionHoldsLockedIsNotTakenForDamaged) {
+  {
+    auto manager = open();
+    EXPECT_TRUE(insert(*manager, row("bundle", "ns:app", "k", "kept"), RCNDBSourceActive));
+  }
+  // Another process is writing: it holds the file's exclusive lock all through this opening.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  auto manager = open();
+  EXPECT_TRUE(logs.contains("I-RCN000015] Error message: database is locked."));
+  EXPECT_FALSE(logs.contains("I-RCN000010] Failed to create table."));
+  EXPECT_FALSE(manager->isNewDatabase());
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  // The file and its rows are still there, and the connection writes once the other lets go.
+  EXPECT_EQ(countRows(path, "SELECT count(*) FROM main_active"), 1);
+  EXPECT_TRUE(insert(*manager, row("bundle", "ns:app", "k2", "later"), RCNDBSourceActive));
+  EXPECT_EQ(countRows(path, "SELECT count(*) FROM main_active"), 2);
+  manager.reset();
+  EXPECT_EQ(textOf(load(*open()).active["ns:app"]["k"]), "kept");
+}
