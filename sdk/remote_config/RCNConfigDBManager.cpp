@@ -874,7 +874,9 @@ std::optional<std::vector<Bytes>> RCNConfigDBManager::loadExperimentTableFromKey
 bool RCNConfigDBManager::insertOrUpdatePersonalizationConfig(const Value& dataValue, int source) {
   std::optional<Bytes> json;
   try {
-    const std::string text = value::toJSON(dataValue, /*pretty=*/true);
+    // Compact: indented, a dictionary nested deep within a small answer would grow past what a
+    // load reads back (kRCNMaxStoredValueBytes) and be lost at the next launch.
+    const std::string text = value::toJSON(dataValue, /*pretty=*/false);
     json = Bytes(text.begin(), text.end());
   } catch (const std::exception&) {
     ZIRLogError(kRCNLoggerService, "I-RCN000075", "Invalid Personalization payload to be serialized.");
@@ -914,6 +916,11 @@ void RCNConfigDBManager::loadPersonalizationWithCompletionHandler(LoadPersonaliz
       if (auto bytes = self.loadPersonalizationTableFromKey(key)) {
         auto parsed = zod_parseJSONWithLimits(*bytes, kRCNStoredJSONLimits);
         if (parsed && parsed->is_object()) return *parsed;
+        if (!bytes->empty()) {
+          ZIRLogError(kRCNLoggerService, "I-RCN000015", "Error message: %s. Error code: %d.",
+                      ns::format("the personalization row of key %d is not a JSON dictionary", key).c_str(),
+                      SQLITE_MISMATCH);
+        }
       }
       return Value(Value::object());
     };
@@ -934,7 +941,9 @@ std::optional<Bytes> RCNConfigDBManager::loadPersonalizationTableFromKey(int key
   std::vector<Bytes> rows;
   int rc;
   while ((rc = sqlite3_step(statement)) == SQLITE_ROW && rows.size() < 2) {
-    rows.push_back(columnBlob(statement, 0).value_or(Bytes()));
+    auto bytes = columnBlob(statement, 0);
+    if (!bytes) logOversizedValue("personalization");
+    rows.push_back(bytes.value_or(Bytes()));
   }
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) return logErrorWithSQL(sql, statement, false), std::nullopt;
   sqlite3_finalize(statement);

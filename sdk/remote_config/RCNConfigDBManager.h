@@ -134,7 +134,7 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
                                            DispatchQueueRef completionQueue = nullptr);
   std::optional<std::vector<Bytes>> loadExperimentTableFromKey(const std::string& key);  // direct
 
-  // Personalization: the dictionary of a source (0 active, 2 fetched) as pretty-printed JSON.
+  // Personalization: the dictionary of a source (0 active, 2 fetched) as compact JSON.
   // Runs on the database queue and waits.
   bool insertOrUpdatePersonalizationConfig(const Value& dataValue, int source);
   // Answers on the main queue unless another completion queue is given (async).

@@ -237,9 +237,17 @@ TEST_F(ConfigDatabase, PersonalizationKeepsOneRowPerSource) {
   auto [fetched, active] = loadPersonalization(*manager);
   EXPECT_EQ(fetched, (Value{{"p", 2}}));
   EXPECT_EQ(active, (Value{{"q", 3}}));
-  // A row that is not a JSON dictionary reads as an empty one.
+  // A row that is not a JSON dictionary reads as an empty one, and says so.
   runSQL(path, "UPDATE personalization SET value = x'5b315d' WHERE key = 0");
   EXPECT_EQ(loadPersonalization(*manager).second, Value::object());
+  EXPECT_TRUE(logs.contains("the personalization row of key 0 is not a JSON dictionary"));
+  // Written compactly: a dictionary nested deep takes no more room than in the answer it came in.
+  Value deep = Value::array({1, 2});
+  for (int level = 0; level < 40; ++level) deep = Value::array({deep});
+  EXPECT_TRUE(manager->insertOrUpdatePersonalizationConfig(Value{{"p", deep}}, RCNDBSourceFetched));
+  EXPECT_EQ(countRows(path, "SELECT length(value) FROM personalization WHERE key = 2"),
+            static_cast<int64_t>(value::toJSON(Value{{"p", deep}}).size()));
+  EXPECT_EQ(loadPersonalization(*manager).first, (Value{{"p", deep}}));
 }
 
 TEST_F(ConfigDatabase, ExperimentPayloadsAndTheirMetadataRow) {

@@ -147,3 +147,25 @@ TEST_F(RemoteConfigAnswers, WithoutAnInstallationTokenNothingIsSent) {
   EXPECT_FALSE(rc->settings()->isFetchInProgress());
   EXPECT_EQ(rc->lastFetchStatus(), Status::NoFetchYet);  // failures before sending change no metadata
 }
+
+TEST_F(RemoteConfigAnswers, PersonalizationWithinTheAnswerLimitsIsStoredSoThatItReadsBack) {
+  auto rc = configure();
+  // Small in the answer, but every item sits deep in the nesting: written with an indentation per
+  // level, it would be many times its size.
+  nlohmann::json deep = nlohmann::json::array();
+  for (int i = 0; i < 90000; ++i) deep.push_back(1);
+  for (int level = 0; level < 55; ++level) deep = nlohmann::json::array({deep});
+  const nlohmann::json metadata = {{"k", {{"choiceId", "c1"}, {"arms", deep}}}};
+  server->script({RemoteConfigServer::update({{"k", "v"}}, "etag-1", nlohmann::json::array(), metadata)});
+  ASSERT_EQ(fetch(*rc).status, Status::Success);
+  ASSERT_TRUE(activate(*rc).changed);
+  const Value stored = storedState(*rc);
+  EXPECT_EQ(stored["fetchedPersonalization"], metadata);
+  EXPECT_EQ(stored["activePersonalization"], metadata);
+  // A relaunch finds both again.
+  auto relaunched = relaunchInThisProcess();
+  const Value reread = storedState(*relaunched);
+  EXPECT_EQ(reread["fetchedPersonalization"], metadata);
+  EXPECT_EQ(reread["activePersonalization"], metadata);
+  EXPECT_EQ(*RCNConfigContent::sharedInstance()->activePersonalization(), metadata);
+}
