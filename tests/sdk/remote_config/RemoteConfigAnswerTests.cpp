@@ -169,3 +169,56 @@ TEST_F(RemoteConfigAnswers, PersonalizationWithinTheAnswerLimitsIsStoredSoThatIt
   EXPECT_EQ(reread["activePersonalization"], metadata);
   EXPECT_EQ(*RCNConfigContent::sharedInstance()->activePersonalization(), metadata);
 }
+
+TEST_F(RemoteConfigAnswers, AnOriginThatNeverAnswersTimesOutWhileReadsGoOn) {
+  auto rc = configureWithGoodState();
+  rc->setConfigSettings(ZIRRemoteConfigSettings{0, 1});
+  server->hold();  // the request is taken in and never answered
+  auto out = std::make_shared<FetchAndActivateOutcome>();
+  rc->fetchAndActivateWithCompletionHandler([out](ZIRRemoteConfigFetchAndActivateStatus status, NSErrorRef error) {
+    out->status = status;
+    out->error = error;
+    out->done = true;
+  });
+  // The installations service answers on the main queue: the wait serves it.
+  ASSERT_TRUE(testsupport::waitFor([&] { return server->requestCount() >= 2; }, 15));
+  // While the request hangs, values, defaults and facts still answer.
+  EXPECT_EQ(text(rc->configValueForKey("k")), "good");
+  EXPECT_EQ(text(rc->configValueForKey("d")), "default");
+  ASSERT_TRUE(testsupport::waitFor([out] { return out->done; }, 30));
+  EXPECT_EQ(out->status, ZIRRemoteConfigFetchAndActivateStatus::Error);
+  ASSERT_TRUE(out->error);
+  EXPECT_EQ(out->error->code(), kZIRRemoteConfigErrorInternalError);
+  drainQueues();
+  EXPECT_EQ(rc->lastFetchStatus(), Status::Failure);
+  EXPECT_FALSE(rc->settings()->isFetchInProgress());
+  EXPECT_EQ(text(rc->configValueForKey("k")), "good");
+  server->release();
+}
+
+TEST_F(RemoteConfigAnswers, AnAppThatGoesAwayWhileAFetchHangsLeavesTheStoreWhole) {
+  auto rc = configureWithGoodState();
+  const Value before = storedState(*rc);
+  server->hold();
+  auto out = std::make_shared<FetchOutcome>();
+  rc->fetchWithExpirationDuration(0, [out](Status status, NSErrorRef error) {
+    out->status = status;
+    out->error = error;
+    out->done = true;
+  });
+  ASSERT_TRUE(testsupport::waitFor([&] { return server->requestCount() >= 2; }, 15));
+  // The app and its instances go; the request is cancelled with their session.
+  std::weak_ptr<ZIRRemoteConfig> gone = rc;
+  rc.reset();
+  drainQueues();
+  ZAVAda::resetForTesting();
+  server->release();
+  EXPECT_TRUE(testsupport::waitFor([&] { return gone.expired(); }, 15));
+  // A relaunch finds the last good state.
+  auto relaunched = relaunchInThisProcess();
+  Value after = storedState(*relaunched);
+  EXPECT_EQ(after["fetched"], before["fetched"]);
+  EXPECT_EQ(after["active"], before["active"]);
+  EXPECT_EQ(after["lastFetchStatus"], before["lastFetchStatus"]);
+  EXPECT_EQ(text(relaunched->configValueForKey("k")), "good");
+}
