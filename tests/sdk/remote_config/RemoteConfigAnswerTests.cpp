@@ -2,6 +2,7 @@
 // JSON, fields of the wrong kind, answers beyond the reader's limits, transport failures.
 #include <gtest/gtest.h>
 
+#include "platform/foundation/NSString.h"
 #include "tests/sdk/remote_config/RemoteConfigTestSupport.h"
 
 using namespace rc_test;
@@ -118,6 +119,21 @@ TEST_F(RemoteConfigAnswers, AnswersBeyondTheReadersLimitsAreRefused) {
   auto tooLarge = fetch(*rc, 0);
   EXPECT_EQ(tooLarge.status, Status::Failure);
   EXPECT_NE(tooLarge.error->localizedDescription().find("larger than the limit"), std::string::npos);
+  EXPECT_EQ(storedState(*rc), before);
+}
+
+TEST_F(RemoteConfigAnswers, MoreEntriesThanTheStoreReadsBackAreRefused) {
+  auto rc = configureWithGoodState();
+  const Value before = storedState(*rc);
+  // Small enough for the reader, but a launch would read back only the first rows of the table.
+  std::string answer = R"({"state":"UPDATE","entries":{)";
+  for (size_t i = 0; i <= kRCNMaxRowsPerLoad; ++i) answer += (i ? ",\"" : "\"") + std::to_string(i) + "\":\"\"";
+  server->script({RemoteConfigServer::raw(200, answer + "}}")});
+  auto result = fetch(*rc, 0);
+  EXPECT_EQ(result.status, Status::Failure);
+  ASSERT_TRUE(result.error);
+  EXPECT_EQ(result.error->localizedDescription(),
+            ns::format("RCN Fetch failure: malformed answer: \"entries\" holds more than %zu values.", kRCNMaxRowsPerLoad));
   EXPECT_EQ(storedState(*rc), before);
 }
 
