@@ -238,3 +238,18 @@ TEST_F(RemoteConfigAnswers, AnAppThatGoesAwayWhileAFetchHangsLeavesTheStoreWhole
   EXPECT_EQ(after["lastFetchStatus"], before["lastFetchStatus"]);
   EXPECT_EQ(text(relaunched->configValueForKey("k")), "good");
 }
+
+TEST_F(RemoteConfigAnswers, AnETagThatIsNotUTF8IsKeptWithoutHarmingTheRecord) {
+  auto rc = configure();
+  server->script({RemoteConfigServer::update({{"k", "v"}}, std::string("etag-\xff\xfe-\xc3"))});
+  ASSERT_EQ(fetch(*rc).status, Status::Success);
+  ASSERT_TRUE(activate(*rc).changed);
+  const Value before = storedState(*rc);
+  // Whatever becomes of the header's bytes, the rest of the record is saved and read back.
+  auto relaunched = relaunchInThisProcess();
+  const Value after = storedState(*relaunched);
+  EXPECT_GT(after["lastFetchTime"].get<double>(), 0);
+  EXPECT_EQ(after["lastApplyTime"], before["lastApplyTime"]);
+  EXPECT_EQ(after["lastETagUpdateTime"], before["lastETagUpdateTime"]);
+  EXPECT_FALSE(activate(*relaunched).changed);
+}
