@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -24,7 +25,7 @@ constexpr const char* kDatabaseFolder = "Deruru/RemoteConfig";
 // stands for the platform's complete file protection.
 constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
 
-// The tables and their columns, in schema order; a file whose tables differ is not ours.
+// The tables and their columns, in schema order; a file whose tables do not begin with them is not ours.
 struct TableSchema {
   const char* name;
   const char* create;
@@ -284,7 +285,9 @@ bool RCNConfigDBManager::hasExpectedSchema() {
     while ((rc = sqlite3_step(info)) == SQLITE_ROW) columns.push_back(columnText(info, 1).value_or(""));
     sqlite3_finalize(info);
     if (rc != SQLITE_DONE) return false;
-    if (columns != table.columns) {
+    // Columns a later version appended are left alone: every statement here names its columns.
+    if (columns.size() < table.columns.size() ||
+        !std::equal(table.columns.begin(), table.columns.end(), columns.begin())) {
       ZIRLogError(kRCNLoggerService, "I-RCN000015", "Error message: %s. Error code: %d.",
                   ns::format("table %s does not have the expected columns", table.name).c_str(), SQLITE_SCHEMA);
       return false;

@@ -12,7 +12,7 @@
 // are called only from work already on the queue.
 //
 // Reading the file is reading foreign bytes: a file SQLite cannot use, or one whose tables do not
-// have this program's columns, is deleted and created anew (and then counts as a new database),
+// begin with this program's columns, is deleted and created anew (and then counts as a new database),
 // but a file another connection keeps locked past kRCNDatabaseBusyTimeoutMilliseconds is kept;
 // rows of the wrong shape are skipped, values above kRCNMaxStoredValueBytes are skipped, at most
 // kRCNMaxRowsPerLoad rows are read per table, and stored JSON is parsed within

@@ -374,3 +374,17 @@ TEST_F(ConfigDatabase, AFileAnotherConnectionHoldsLockedIsNotTakenForDamaged) {
   manager.reset();
   EXPECT_EQ(textOf(load(*open()).active["ns:app"]["k"]), "kept");
 }
+
+TEST_F(ConfigDatabase, TablesWithFurtherColumnsOfALaterVersionAreKept) {
+  open().reset();
+  // A later version added a column; this one names its columns in every statement.
+  runSQL(path, "ALTER TABLE main_active ADD COLUMN added_later TEXT;"
+               "INSERT INTO main_active (bundle_identifier, namespace, key, value, added_later) "
+               "VALUES ('bundle', 'ns:app', 'k', x'6b657074', 'x');");
+  auto manager = open();
+  EXPECT_FALSE(logs.contains("I-RCN000010] Failed to create table."));
+  EXPECT_FALSE(manager->isNewDatabase());
+  EXPECT_EQ(textOf(load(*manager).active["ns:app"]["k"]), "kept");
+  EXPECT_TRUE(insert(*manager, row("bundle", "ns:app", "j", "new"), RCNDBSourceActive));
+  EXPECT_EQ(countRows(path, "SELECT count(*) FROM main_active"), 2);
+}
