@@ -55,5 +55,8 @@ inline constexpr ZODJSONLimits kRCNStoredJSONLimits{8u << 20, 64};
 inline constexpr size_t kRCNMaxStoredValueBytes = 8u << 20;
 // Rows read from one table in one load; further rows are ignored with an error line.
 inline constexpr size_t kRCNMaxRowsPerLoad = 200000;
+// How long a statement waits for another connection (another instance of the app on the same
+// home) to let go of the database file before it fails with "database is locked".
+inline constexpr int kRCNDatabaseBusyTimeoutMilliseconds = 2000;
 // A defaults property-list file: at most 8 MiB (nesting is bounded by the property-list reader).
 inline constexpr size_t kRCNMaxDefaultsFileBytes = 8u << 20;

@@ -72,9 +72,13 @@ void RCNConfigContent::loadConfigFromMainTable() {
       bundleIdentifier_, [weakSelf](bool, RCNConfigLayer fetched, RCNConfigLayer active, RCNConfigLayer defaults) {
         if (auto self = weakSelf.lock()) self->applyLoadedLayers(std::move(fetched), std::move(active), std::move(defaults));
       });
-  DBManager_->loadPersonalizationWithCompletionHandler([weakSelf](bool, Value fetched, Value active) {
-    if (auto self = weakSelf.lock()) self->applyLoadedPersonalization(fetched, active);
-  });
+  // Both loads answer on a global queue rather than the main one: the first read waits for them
+  // on the remote-configuration queue, and the main thread may itself be waiting for that queue.
+  DBManager_->loadPersonalizationWithCompletionHandler(
+      [weakSelf](bool, Value fetched, Value active) {
+        if (auto self = weakSelf.lock()) self->applyLoadedPersonalization(fetched, active);
+      },
+      DispatchQueue::global(DispatchQoS::Default));
 }
 
 void RCNConfigContent::applyLoadedLayers(RCNConfigLayer fetched, RCNConfigLayer active, RCNConfigLayer defaults) {
@@ -95,17 +99,22 @@ void RCNConfigContent::applyLoadedLayers(RCNConfigLayer fetched, RCNConfigLayer 
 }
 
 void RCNConfigContent::applyLoadedPersonalization(const Value& fetched, const Value& active) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!fetchedPersonalizationWrittenBeforeLoad_) fetchedPersonalization_ = std::make_shared<const Value>(fetched);
-  if (!activePersonalizationWrittenBeforeLoad_) activePersonalization_ = std::make_shared<const Value>(active);
-  personalizationLoaded_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!fetchedPersonalizationWrittenBeforeLoad_) fetchedPersonalization_ = std::make_shared<const Value>(fetched);
+    if (!activePersonalizationWrittenBeforeLoad_) activePersonalization_ = std::make_shared<const Value>(active);
+    personalizationLoaded_ = true;
+  }
+  loaded_.notify_all();
 }
 
 bool RCNConfigContent::checkAndWaitForInitialDatabaseLoad() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (isConfigLoadFromDBCompleted_) return true;
+  // Both loads: an activation must copy the stored fetched personalization, not the empty one
+  // that stands in for it until its load arrives.
   if (loaded_.wait_for(lock, std::chrono::duration<double>(loadTimeoutSeconds_),
-                       [this] { return valuesLoaded_; })) {
+                       [this] { return valuesLoaded_ && personalizationLoaded_; })) {
     isConfigLoadFromDBCompleted_ = true;
     return true;
   }
@@ -309,10 +318,9 @@ void RCNConfigContent::updateConfigContentWithResponse(const Value& response, co
 
 void RCNConfigContent::handleNoChangeStateForConfigNamespace(const std::string& namespace_) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!fetchedConfig_.count(namespace_)) {
-    fetchedConfig_[namespace_] = RCNNamespaceConfig();
-    if (!valuesLoaded_) writtenBeforeLoad_[RCNDBSourceFetched].insert(namespace_);
-  }
+  // The stored rows stay as they are, so a load that arrives later may still fill the map with
+  // them: the empty map made here is not a write it must leave alone.
+  if (!fetchedConfig_.count(namespace_)) fetchedConfig_[namespace_] = RCNNamespaceConfig();
 }
 
 void RCNConfigContent::handleEmptyConfigStateForConfigNamespace(const std::string& namespace_) {
@@ -348,6 +356,7 @@ void RCNConfigContent::handleUpdatePersonalization(const Value& metadata) {
 }
 
 void RCNConfigContent::activatePersonalization() {
+  checkAndWaitForInitialDatabaseLoad();
   std::shared_ptr<const Value> active;
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -24,7 +25,7 @@ constexpr const char* kDatabaseFolder = "Deruru/RemoteConfig";
 // stands for the platform's complete file protection.
 constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
 
-// The tables and their columns, in schema order; a file whose tables differ is not ours.
+// The tables and their columns, in schema order; a file whose tables do not begin with them is not ours.
 struct TableSchema {
   const char* name;
   const char* create;
@@ -203,6 +204,13 @@ void RCNConfigDBManager::createOrOpenDatabase() {
       self.addSkipBackupAttributeToItemAtPath(path);
       return;
     }
+    if (self.failedForLock()) {
+      // Another connection held the file all through the wait: that says nothing of its contents,
+      // and deleting it would lose this program's rows and the other writer's. The connection
+      // stays open; its statements succeed once the other writer lets go.
+      self.logDatabaseError();
+      return;
+    }
     // The file is damaged or not ours: start again with an empty one.
     self.removeDatabase(path);
     ZIRLogError(kRCNLoggerService, "I-RCN000010", "Failed to create table.");
@@ -242,6 +250,7 @@ bool RCNConfigDBManager::openDatabase(const std::string& path) {
     return false;
   }
   sqlite3_extended_result_codes(database_, 1);
+  sqlite3_busy_timeout(database_, kRCNDatabaseBusyTimeoutMilliseconds);
   ::chmod(path.c_str(), 0600);
   return true;
 }
@@ -257,8 +266,10 @@ bool RCNConfigDBManager::hasExpectedSchema() {
   // A damaged file may still take the statements above; its pages are checked here.
   sqlite3_stmt* check = prepareSQL("PRAGMA quick_check");
   if (!check) return false;
-  bool intact = sqlite3_step(check) == SQLITE_ROW && columnText(check, 0) == std::optional<std::string>("ok");
+  const int rc = sqlite3_step(check);
+  bool intact = rc == SQLITE_ROW && columnText(check, 0) == std::optional<std::string>("ok");
   sqlite3_finalize(check);
+  if (!intact && failedForLock()) return false;  // not checked, not damaged
   if (!intact) {
     ZIRLogError(kRCNLoggerService, "I-RCN000015", "Error message: %s. Error code: %d.",
                 "the database file failed its integrity check", SQLITE_CORRUPT);
@@ -274,7 +285,9 @@ bool RCNConfigDBManager::hasExpectedSchema() {
     while ((rc = sqlite3_step(info)) == SQLITE_ROW) columns.push_back(columnText(info, 1).value_or(""));
     sqlite3_finalize(info);
     if (rc != SQLITE_DONE) return false;
-    if (columns != table.columns) {
+    // Columns a later version appended are left alone: every statement here names its columns.
+    if (columns.size() < table.columns.size() ||
+        !std::equal(table.columns.begin(), table.columns.end(), columns.begin())) {
       ZIRLogError(kRCNLoggerService, "I-RCN000015", "Error message: %s. Error code: %d.",
                   ns::format("table %s does not have the expected columns", table.name).c_str(), SQLITE_SCHEMA);
       return false;
@@ -369,6 +382,11 @@ bool RCNConfigDBManager::bindStringsToStatement(sqlite3_stmt* statement, const s
 bool RCNConfigDBManager::bindStringToStatement(sqlite3_stmt* statement, int index, const std::string& value) {
   return sqlite3_bind_text(statement, index, value.c_str(), static_cast<int>(value.size()), SQLITE_TRANSIENT) ==
          SQLITE_OK;
+}
+
+bool RCNConfigDBManager::failedForLock() const {
+  const int primary = errorCode() & 0xff;
+  return database_ && (primary == SQLITE_BUSY || primary == SQLITE_LOCKED);
 }
 
 std::string RCNConfigDBManager::errorMessage() const {
@@ -809,8 +827,10 @@ void RCNConfigDBManager::replaceExperimentPayloads(std::vector<Bytes> payloads) 
   });
 }
 
-void RCNConfigDBManager::loadExperimentWithCompletionHandler(LoadExperimentCompletion handler) {
-  async([handler = std::move(handler)](RCNConfigDBManager& self) {
+void RCNConfigDBManager::loadExperimentWithCompletionHandler(LoadExperimentCompletion handler,
+                                                             DispatchQueueRef completionQueue) {
+  if (!completionQueue) completionQueue = DispatchQueue::main();
+  async([handler = std::move(handler), completionQueue](RCNConfigDBManager& self) {
     Value payloads = Value::array();
     if (auto rows = self.loadExperimentTableFromKey(RCNExperimentTableKeyPayload)) {
       for (auto& bytes : *rows) payloads.push_back(value::data(bytes));
@@ -824,7 +844,7 @@ void RCNConfigDBManager::loadExperimentWithCompletionHandler(LoadExperimentCompl
     Value result = Value::object();
     result[RCNExperimentTableKeyPayload] = std::move(payloads);
     result[RCNExperimentTableKeyMetadata] = std::move(metadata);
-    DispatchQueue::main()->async([handler, result = std::move(result)] { handler(true, result); });
+    completionQueue->async([handler, result = std::move(result)] { handler(true, result); });
   });
 }
 
@@ -857,7 +877,9 @@ std::optional<std::vector<Bytes>> RCNConfigDBManager::loadExperimentTableFromKey
 bool RCNConfigDBManager::insertOrUpdatePersonalizationConfig(const Value& dataValue, int source) {
   std::optional<Bytes> json;
   try {
-    const std::string text = value::toJSON(dataValue, /*pretty=*/true);
+    // Compact: indented, a dictionary nested deep within a small answer would grow past what a
+    // load reads back (kRCNMaxStoredValueBytes) and be lost at the next launch.
+    const std::string text = value::toJSON(dataValue, /*pretty=*/false);
     json = Bytes(text.begin(), text.end());
   } catch (const std::exception&) {
     ZIRLogError(kRCNLoggerService, "I-RCN000075", "Invalid Personalization payload to be serialized.");
@@ -889,19 +911,26 @@ bool RCNConfigDBManager::insertOrUpdatePersonalizationConfig(const Value& dataVa
   return success;
 }
 
-void RCNConfigDBManager::loadPersonalizationWithCompletionHandler(LoadPersonalizationCompletion handler) {
-  async([handler = std::move(handler)](RCNConfigDBManager& self) {
+void RCNConfigDBManager::loadPersonalizationWithCompletionHandler(LoadPersonalizationCompletion handler,
+                                                                  DispatchQueueRef completionQueue) {
+  if (!completionQueue) completionQueue = DispatchQueue::main();
+  async([handler = std::move(handler), completionQueue](RCNConfigDBManager& self) {
     auto dictionaryOf = [&](int key) {
       if (auto bytes = self.loadPersonalizationTableFromKey(key)) {
         auto parsed = zod_parseJSONWithLimits(*bytes, kRCNStoredJSONLimits);
         if (parsed && parsed->is_object()) return *parsed;
+        if (!bytes->empty()) {
+          ZIRLogError(kRCNLoggerService, "I-RCN000015", "Error message: %s. Error code: %d.",
+                      ns::format("the personalization row of key %d is not a JSON dictionary", key).c_str(),
+                      SQLITE_MISMATCH);
+        }
       }
       return Value(Value::object());
     };
     Value active = dictionaryOf(RCNDBSourceActive);
     Value fetched = dictionaryOf(RCNDBSourceFetched);
     if (!handler) return;
-    DispatchQueue::main()->async([handler, fetched = std::move(fetched), active = std::move(active)] {
+    completionQueue->async([handler, fetched = std::move(fetched), active = std::move(active)] {
       handler(true, fetched, active);
     });
   });
@@ -915,7 +944,9 @@ std::optional<Bytes> RCNConfigDBManager::loadPersonalizationTableFromKey(int key
   std::vector<Bytes> rows;
   int rc;
   while ((rc = sqlite3_step(statement)) == SQLITE_ROW && rows.size() < 2) {
-    rows.push_back(columnBlob(statement, 0).value_or(Bytes()));
+    auto bytes = columnBlob(statement, 0);
+    if (!bytes) logOversizedValue("personalization");
+    rows.push_back(bytes.value_or(Bytes()));
   }
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) return logErrorWithSQL(sql, statement, false), std::nullopt;
   sqlite3_finalize(statement);

@@ -12,7 +12,8 @@
 // are called only from work already on the queue.
 //
 // Reading the file is reading foreign bytes: a file SQLite cannot use, or one whose tables do not
-// have this program's columns, is deleted and created anew (and then counts as a new database);
+// begin with this program's columns, is deleted and created anew (and then counts as a new database),
+// but a file another connection keeps locked past kRCNDatabaseBusyTimeoutMilliseconds is kept;
 // rows of the wrong shape are skipped, values above kRCNMaxStoredValueBytes are skipped, at most
 // kRCNMaxRowsPerLoad rows are read per table, and stored JSON is parsed within
 // kRCNStoredJSONLimits (limits in RCNConfigConstants.h).
@@ -127,14 +128,18 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   void deleteExperimentTableForKey(const std::string& key);                                    // async
   // Deletes every payload row and inserts the given payloads in one transaction (async).
   void replaceExperimentPayloads(std::vector<Bytes> payloads);
-  // Answers {"experiment_payload": [data...], "experiment_metadata": {...}} (async).
-  void loadExperimentWithCompletionHandler(LoadExperimentCompletion handler);
+  // Answers {"experiment_payload": [data...], "experiment_metadata": {...}} (async), on the main
+  // queue unless another completion queue is given.
+  void loadExperimentWithCompletionHandler(LoadExperimentCompletion handler,
+                                           DispatchQueueRef completionQueue = nullptr);
   std::optional<std::vector<Bytes>> loadExperimentTableFromKey(const std::string& key);  // direct
 
-  // Personalization: the dictionary of a source (0 active, 2 fetched) as pretty-printed JSON.
+  // Personalization: the dictionary of a source (0 active, 2 fetched) as compact JSON.
   // Runs on the database queue and waits.
   bool insertOrUpdatePersonalizationConfig(const Value& dataValue, int source);
-  void loadPersonalizationWithCompletionHandler(LoadPersonalizationCompletion handler);  // async
+  // Answers on the main queue unless another completion queue is given (async).
+  void loadPersonalizationWithCompletionHandler(LoadPersonalizationCompletion handler,
+                                                DispatchQueueRef completionQueue = nullptr);
   std::optional<Bytes> loadPersonalizationTableFromKey(int key);                          // direct
 
   // Closes the connection and deletes the file (direct / sync).
@@ -149,6 +154,8 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   std::string errorMessage() const;
   int errorCode() const;
   void logDatabaseError() const;
+  // Whether the connection's last failure was another connection holding the file.
+  bool failedForLock() const;
   // Logs the statement and the connection's error, finalises the statement; answers returnValue.
   bool logErrorWithSQL(const char* sql, sqlite3_stmt* statement, bool returnValue) const;
 

@@ -4,7 +4,10 @@
 // at activation hands them to the experiment controller under the origin "frc".
 //
 // One per remote-configuration instance, used on the remote-configuration queue; the stored
-// payloads arrive from the database's load on the main queue and are applied under a lock.
+// payloads arrive from the database's load on a global queue and are applied under a lock. The
+// experiment update of an activation waits for them (at most the content's 30 s), so that an
+// activation at launch hands over the stored payloads and start time, not empty ones.
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -20,8 +23,11 @@ inline constexpr const char* kRCNExperimentLastStartTimeKey = "last_experiment_s
 
 class RCNConfigExperiment : public std::enable_shared_from_this<RCNConfigExperiment> {
  public:
+  static constexpr double kLoadTimeoutSeconds = 30;
+
   static std::shared_ptr<RCNConfigExperiment> initWithDBManager(
-      std::shared_ptr<RCNConfigDBManager> DBManager, std::shared_ptr<ZIRExperimentController> experimentController);
+      std::shared_ptr<RCNConfigDBManager> DBManager, std::shared_ptr<ZIRExperimentController> experimentController,
+      double loadTimeoutSeconds = kLoadTimeoutSeconds);
 
   // Reads the stored payloads and metadata (applied when the database answers).
   void loadExperimentFromTable();
@@ -38,13 +44,18 @@ class RCNConfigExperiment : public std::enable_shared_from_this<RCNConfigExperim
 
  private:
   RCNConfigExperiment(std::shared_ptr<RCNConfigDBManager> DBManager,
-                      std::shared_ptr<ZIRExperimentController> experimentController);
+                      std::shared_ptr<ZIRExperimentController> experimentController, double loadTimeoutSeconds);
   void applyLoadedExperiments(const Value& result);
+  // Waits for the stored payloads and metadata, at most the load time-out (logged when it passes).
+  void waitForLoad();
   double lastStartTime() const;
 
   std::shared_ptr<RCNConfigDBManager> DBManager_;
   std::shared_ptr<ZIRExperimentController> experimentController_;
-  mutable std::mutex mutex_;  // guards the two fields below
+  double loadTimeoutSeconds_;
+  mutable std::mutex mutex_;  // guards the fields below
+  std::condition_variable loadedCondition_;
+  bool loaded_ = false;  // the stored payloads and metadata have arrived (or there is no database)
   std::vector<Bytes> experimentPayloads_;
   Value experimentMetadata_ = Value::object();
   // What changed before the stored payloads and metadata arrived, which the load leaves alone.

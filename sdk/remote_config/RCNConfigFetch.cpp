@@ -309,6 +309,10 @@ std::optional<std::string> RCNConfigFetch::validateFetchResponse(const Value& re
   if (isPresent(response, kRCNFetchResponseKeyEntries)) {
     const Value& entries = response[kRCNFetchResponseKeyEntries];
     if (!entries.is_object()) return std::string("\"entries\" is not a dictionary");
+    // Each entry becomes a row of the value tables; a launch reads back at most this many.
+    if (entries.size() > kRCNMaxRowsPerLoad) {
+      return ns::format("\"entries\" holds more than %zu values", kRCNMaxRowsPerLoad);
+    }
     for (const auto& [key, value] : entries.items()) {
       if (!value.is_string()) return ns::format("the value of entry \"%s\" is not text", key.c_str());
     }

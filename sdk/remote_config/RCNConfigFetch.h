@@ -10,7 +10,8 @@
 // is gone; completions run on the main queue.
 //
 // A fetch answer is foreign bytes: it is read within kRCNFetchResponseLimits, and an answer whose
-// fields have the wrong kind is refused before anything is changed (see validateFetchResponse).
+// fields have the wrong kind, or with more entries than a launch reads back from the store
+// (kRCNMaxRowsPerLoad), is refused before anything is changed (see validateFetchResponse).
 #include <functional>
 #include <memory>
 #include <mutex>

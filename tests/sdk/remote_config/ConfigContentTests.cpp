@@ -179,3 +179,18 @@ TEST_F(ConfigContent, ALateInitialLoadFillsOnlyWhatWasNotWrittenMeanwhile) {
   manager->waitForQueuedWork();
   EXPECT_EQ(textOf(reloaded()->defaultConfig()[kNamespace]["k"]), "new");
 }
+
+TEST_F(ConfigContent, ANoChangeAnswerBeforeALateLoadKeepsTheStoredFetchedValues) {
+  update(Value{{"state", "UPDATE"}, {"entries", {{"f", "stored fetched"}}}});
+  manager->waitForQueuedWork();
+
+  HeldDatabase held(manager);
+  auto late = RCNConfigContent::initWithDBManager(manager, /*loadTimeoutSeconds=*/0.05);
+  // "Nothing changed" leaves the stored fetched rows alone, so the load that arrives later fills
+  // the namespace with them: memory and rows agree.
+  late->updateConfigContentWithResponse(Value{{"state", "NO_CHANGE"}}, kNamespace);
+  held.release();
+  ASSERT_TRUE(testsupport::waitFor([&] { return late->checkAndWaitForInitialDatabaseLoad(); }, 10));
+  EXPECT_EQ(textOf(late->fetchedConfig()[kNamespace]["f"]), "stored fetched");
+  EXPECT_EQ(textOf(reloaded()->fetchedConfig()[kNamespace]["f"]), "stored fetched");
+}

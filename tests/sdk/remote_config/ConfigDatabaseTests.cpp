@@ -4,8 +4,10 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "platform/foundation/NSPathUtilities.h"
 #include "sdk/remote_config/RCNConfigDBManager.h"
@@ -60,13 +62,16 @@ class ConfigDatabase : public ::testing::Test {
   struct Layers {
     RCNConfigLayer fetched, active, defaults;
   };
+  // The value load answers on a global queue.
   Layers load(RCNConfigDBManager& manager, const std::string& bundle = "bundle") {
-    auto out = std::make_shared<std::optional<Layers>>();
+    auto out = std::make_shared<std::promise<Layers>>();
     manager.loadMainWithBundleIdentifier(bundle, [out](bool, RCNConfigLayer f, RCNConfigLayer a, RCNConfigLayer d) {
-      *out = Layers{std::move(f), std::move(a), std::move(d)};
+      out->set_value(Layers{std::move(f), std::move(a), std::move(d)});
     });
-    EXPECT_TRUE(testsupport::waitFor([out] { return out->has_value(); }, 10));
-    return out->value_or(Layers{});
+    auto answer = out->get_future();
+    const bool answered = answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(answered);
+    return answered ? answer.get() : Layers{};
   }
 
   bool insert(RCNConfigDBManager& manager, const Value& values, RCNDBSource source) {
@@ -232,9 +237,17 @@ TEST_F(ConfigDatabase, PersonalizationKeepsOneRowPerSource) {
   auto [fetched, active] = loadPersonalization(*manager);
   EXPECT_EQ(fetched, (Value{{"p", 2}}));
   EXPECT_EQ(active, (Value{{"q", 3}}));
-  // A row that is not a JSON dictionary reads as an empty one.
+  // A row that is not a JSON dictionary reads as an empty one, and says so.
   runSQL(path, "UPDATE personalization SET value = x'5b315d' WHERE key = 0");
   EXPECT_EQ(loadPersonalization(*manager).second, Value::object());
+  EXPECT_TRUE(logs.contains("the personalization row of key 0 is not a JSON dictionary"));
+  // Written compactly: a dictionary nested deep takes no more room than in the answer it came in.
+  Value deep = Value::array({1, 2});
+  for (int level = 0; level < 40; ++level) deep = Value::array({deep});
+  EXPECT_TRUE(manager->insertOrUpdatePersonalizationConfig(Value{{"p", deep}}, RCNDBSourceFetched));
+  EXPECT_EQ(countRows(path, "SELECT length(value) FROM personalization WHERE key = 2"),
+            static_cast<int64_t>(value::toJSON(Value{{"p", deep}}).size()));
+  EXPECT_EQ(loadPersonalization(*manager).first, (Value{{"p", deep}}));
 }
 
 TEST_F(ConfigDatabase, ExperimentPayloadsAndTheirMetadataRow) {
@@ -337,4 +350,41 @@ TEST_F(ConfigDatabase, RemovingTheDatabaseClosesItAndDeletesTheFile) {
   manager->removeDatabaseOnDatabaseQueueAtPath(path);
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_FALSE(insert(*manager, row("bundle", "ns:app", "k", "v"), RCNDBSourceFetched));
+}
+
+TEST_F(ConfigDatabase, AFileAnotherConnectionHoldsLockedIsNotTakenForDamaged) {
+  {
+    auto manager = open();
+    EXPECT_TRUE(insert(*manager, row("bundle", "ns:app", "k", "kept"), RCNDBSourceActive));
+  }
+  // Another process is writing: it holds the file's exclusive lock all through this opening.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  auto manager = open();
+  EXPECT_TRUE(logs.contains("I-RCN000015] Error message: database is locked."));
+  EXPECT_FALSE(logs.contains("I-RCN000010] Failed to create table."));
+  EXPECT_FALSE(manager->isNewDatabase());
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  // The file and its rows are still there, and the connection writes once the other lets go.
+  EXPECT_EQ(countRows(path, "SELECT count(*) FROM main_active"), 1);
+  EXPECT_TRUE(insert(*manager, row("bundle", "ns:app", "k2", "later"), RCNDBSourceActive));
+  EXPECT_EQ(countRows(path, "SELECT count(*) FROM main_active"), 2);
+  manager.reset();
+  EXPECT_EQ(textOf(load(*open()).active["ns:app"]["k"]), "kept");
+}
+
+TEST_F(ConfigDatabase, TablesWithFurtherColumnsOfALaterVersionAreKept) {
+  open().reset();
+  // A later version added a column; this one names its columns in every statement.
+  runSQL(path, "ALTER TABLE main_active ADD COLUMN added_later TEXT;"
+               "INSERT INTO main_active (bundle_identifier, namespace, key, value, added_later) "
+               "VALUES ('bundle', 'ns:app', 'k', x'6b657074', 'x');");
+  auto manager = open();
+  EXPECT_FALSE(logs.contains("I-RCN000010] Failed to create table."));
+  EXPECT_FALSE(manager->isNewDatabase());
+  EXPECT_EQ(textOf(load(*manager).active["ns:app"]["k"]), "kept");
+  EXPECT_TRUE(insert(*manager, row("bundle", "ns:app", "j", "new"), RCNDBSourceActive));
+  EXPECT_EQ(countRows(path, "SELECT count(*) FROM main_active"), 2);
 }

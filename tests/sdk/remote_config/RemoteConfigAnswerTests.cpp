@@ -2,6 +2,7 @@
 // JSON, fields of the wrong kind, answers beyond the reader's limits, transport failures.
 #include <gtest/gtest.h>
 
+#include "platform/foundation/NSString.h"
 #include "tests/sdk/remote_config/RemoteConfigTestSupport.h"
 
 using namespace rc_test;
@@ -121,6 +122,21 @@ TEST_F(RemoteConfigAnswers, AnswersBeyondTheReadersLimitsAreRefused) {
   EXPECT_EQ(storedState(*rc), before);
 }
 
+TEST_F(RemoteConfigAnswers, MoreEntriesThanTheStoreReadsBackAreRefused) {
+  auto rc = configureWithGoodState();
+  const Value before = storedState(*rc);
+  // Small enough for the reader, but a launch would read back only the first rows of the table.
+  std::string answer = R"({"state":"UPDATE","entries":{)";
+  for (size_t i = 0; i <= kRCNMaxRowsPerLoad; ++i) answer += (i ? ",\"" : "\"") + std::to_string(i) + "\":\"\"";
+  server->script({RemoteConfigServer::raw(200, answer + "}}")});
+  auto result = fetch(*rc, 0);
+  EXPECT_EQ(result.status, Status::Failure);
+  ASSERT_TRUE(result.error);
+  EXPECT_EQ(result.error->localizedDescription(),
+            ns::format("RCN Fetch failure: malformed answer: \"entries\" holds more than %zu values.", kRCNMaxRowsPerLoad));
+  EXPECT_EQ(storedState(*rc), before);
+}
+
 TEST_F(RemoteConfigAnswers, ATransportFailureIsAFailureWithItsDescription) {
   auto rc = configureWithGoodState();
   server.reset();  // nobody listens on the port any more
@@ -146,4 +162,94 @@ TEST_F(RemoteConfigAnswers, WithoutAnInstallationTokenNothingIsSent) {
   EXPECT_EQ(server->requestCount(), 0u);
   EXPECT_FALSE(rc->settings()->isFetchInProgress());
   EXPECT_EQ(rc->lastFetchStatus(), Status::NoFetchYet);  // failures before sending change no metadata
+}
+
+TEST_F(RemoteConfigAnswers, PersonalizationWithinTheAnswerLimitsIsStoredSoThatItReadsBack) {
+  auto rc = configure();
+  // Small in the answer, but every item sits deep in the nesting: written with an indentation per
+  // level, it would be many times its size.
+  nlohmann::json deep = nlohmann::json::array();
+  for (int i = 0; i < 90000; ++i) deep.push_back(1);
+  for (int level = 0; level < 55; ++level) deep = nlohmann::json::array({deep});
+  const nlohmann::json metadata = {{"k", {{"choiceId", "c1"}, {"arms", deep}}}};
+  server->script({RemoteConfigServer::update({{"k", "v"}}, "etag-1", nlohmann::json::array(), metadata)});
+  ASSERT_EQ(fetch(*rc).status, Status::Success);
+  ASSERT_TRUE(activate(*rc).changed);
+  const Value stored = storedState(*rc);
+  EXPECT_EQ(stored["fetchedPersonalization"], metadata);
+  EXPECT_EQ(stored["activePersonalization"], metadata);
+  // A relaunch finds both again.
+  auto relaunched = relaunchInThisProcess();
+  const Value reread = storedState(*relaunched);
+  EXPECT_EQ(reread["fetchedPersonalization"], metadata);
+  EXPECT_EQ(reread["activePersonalization"], metadata);
+  EXPECT_EQ(*RCNConfigContent::sharedInstance()->activePersonalization(), metadata);
+}
+
+TEST_F(RemoteConfigAnswers, AnOriginThatNeverAnswersTimesOutWhileReadsGoOn) {
+  auto rc = configureWithGoodState();
+  rc->setConfigSettings(ZIRRemoteConfigSettings{0, 1});
+  server->hold();  // the request is taken in and never answered
+  auto out = std::make_shared<FetchAndActivateOutcome>();
+  rc->fetchAndActivateWithCompletionHandler([out](ZIRRemoteConfigFetchAndActivateStatus status, NSErrorRef error) {
+    out->status = status;
+    out->error = error;
+    out->done = true;
+  });
+  // The installations service answers on the main queue: the wait serves it.
+  ASSERT_TRUE(testsupport::waitFor([&] { return server->requestCount() >= 2; }, 15));
+  // While the request hangs, values, defaults and facts still answer.
+  EXPECT_EQ(text(rc->configValueForKey("k")), "good");
+  EXPECT_EQ(text(rc->configValueForKey("d")), "default");
+  ASSERT_TRUE(testsupport::waitFor([out] { return out->done; }, 30));
+  EXPECT_EQ(out->status, ZIRRemoteConfigFetchAndActivateStatus::Error);
+  ASSERT_TRUE(out->error);
+  EXPECT_EQ(out->error->code(), kZIRRemoteConfigErrorInternalError);
+  drainQueues();
+  EXPECT_EQ(rc->lastFetchStatus(), Status::Failure);
+  EXPECT_FALSE(rc->settings()->isFetchInProgress());
+  EXPECT_EQ(text(rc->configValueForKey("k")), "good");
+  server->release();
+}
+
+TEST_F(RemoteConfigAnswers, AnAppThatGoesAwayWhileAFetchHangsLeavesTheStoreWhole) {
+  auto rc = configureWithGoodState();
+  const Value before = storedState(*rc);
+  server->hold();
+  auto out = std::make_shared<FetchOutcome>();
+  rc->fetchWithExpirationDuration(0, [out](Status status, NSErrorRef error) {
+    out->status = status;
+    out->error = error;
+    out->done = true;
+  });
+  ASSERT_TRUE(testsupport::waitFor([&] { return server->requestCount() >= 2; }, 15));
+  // The app and its instances go; the request is cancelled with their session.
+  std::weak_ptr<ZIRRemoteConfig> gone = rc;
+  rc.reset();
+  drainQueues();
+  ZAVAda::resetForTesting();
+  server->release();
+  EXPECT_TRUE(testsupport::waitFor([&] { return gone.expired(); }, 15));
+  // A relaunch finds the last good state.
+  auto relaunched = relaunchInThisProcess();
+  Value after = storedState(*relaunched);
+  EXPECT_EQ(after["fetched"], before["fetched"]);
+  EXPECT_EQ(after["active"], before["active"]);
+  EXPECT_EQ(after["lastFetchStatus"], before["lastFetchStatus"]);
+  EXPECT_EQ(text(relaunched->configValueForKey("k")), "good");
+}
+
+TEST_F(RemoteConfigAnswers, AnETagThatIsNotUTF8IsKeptWithoutHarmingTheRecord) {
+  auto rc = configure();
+  server->script({RemoteConfigServer::update({{"k", "v"}}, std::string("etag-\xff\xfe-\xc3"))});
+  ASSERT_EQ(fetch(*rc).status, Status::Success);
+  ASSERT_TRUE(activate(*rc).changed);
+  const Value before = storedState(*rc);
+  // Whatever becomes of the header's bytes, the rest of the record is saved and read back.
+  auto relaunched = relaunchInThisProcess();
+  const Value after = storedState(*relaunched);
+  EXPECT_GT(after["lastFetchTime"].get<double>(), 0);
+  EXPECT_EQ(after["lastApplyTime"], before["lastApplyTime"]);
+  EXPECT_EQ(after["lastETagUpdateTime"], before["lastETagUpdateTime"]);
+  EXPECT_FALSE(activate(*relaunched).changed);
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "platform/foundation/NSDate.h"
@@ -657,4 +658,51 @@ TEST_F(RemoteConfigApi, InstancesAskedForFromManyThreadsAreOnePerNamespace) {
   }
   auto provider = RURIdeziroveType::instanceForProtocol<ZIRRemoteConfigProvider>(app->container());
   EXPECT_EQ(provider->instances().size(), 5u);  // the four and the default namespace
+}
+
+TEST_F(RemoteConfigApi, ReadsFromManyThreadsDuringFetchesAndActivationsSeeWholeValues) {
+  auto rc = configure();
+  rc->setConfigSettings(ZIRRemoteConfigSettings{0, 60});
+  rc->setDefaults({{"k", "default"}, {"d", "default"}});
+  std::atomic<bool> stop{false};
+  std::atomic<int> reads{0};
+  std::mutex seenMutex;
+  std::set<std::string> seen;
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t) {
+    readers.emplace_back([&] {
+      while (!stop) {
+        const std::string k = text(rc->configValueForKey("k"));
+        const std::string d = text(rc->configValueForKey("d"));
+        const size_t keys = rc->allKeysFromSource(ZIRRemoteConfigSource::Remote).size();
+        (void)rc->keysWithPrefix(std::string("k"));
+        (void)rc->lastFetchStatus();
+        {
+          std::lock_guard<std::mutex> lock(seenMutex);
+          seen.insert("k=" + k);
+          seen.insert("d=" + d);
+          seen.insert("keys=" + std::to_string(keys));
+        }
+        ++reads;
+      }
+    });
+  }
+  for (int round = 1; round <= 5; ++round) {
+    const std::string v = "v" + std::to_string(round);
+    server->script({RemoteConfigServer::update({{"k", v}, {"d", v}}, "etag-" + v)});
+    EXPECT_EQ(fetchAndActivate(*rc).status, ZIRRemoteConfigFetchAndActivateStatus::SuccessFetchedFromRemote);
+    rc->setDefaults({{"k", "default"}, {"d", "default " + v}});
+  }
+  EXPECT_TRUE(testsupport::waitFor([&] { return reads.load() > 20; }, 30));
+  stop = true;
+  for (auto& reader : readers) reader.join();
+  // Every read found a value some step wrote, never a torn or missing one.
+  std::set<std::string> possible = {"k=default", "d=default", "keys=0", "keys=2"};
+  for (int r = 1; r <= 5; ++r) {
+    const std::string v = "v" + std::to_string(r);
+    possible.insert({"k=" + v, "d=" + v, "d=default " + v});
+  }
+  for (const auto& state : seen) EXPECT_TRUE(possible.count(state)) << state;
+  EXPECT_EQ(text(rc->configValueForKey("k")), "v5");
+  EXPECT_EQ(text(rc->configValueForKey("d")), "v5");
 }

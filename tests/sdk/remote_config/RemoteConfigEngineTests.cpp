@@ -6,6 +6,7 @@
 
 #include "tests/sdk/measurement/RecordingAnalytics.h"
 #include "tests/sdk/remote_config/RemoteConfigTestSupport.h"
+#include "tests/support/ManualClock.h"
 
 using namespace rc_test;
 using testsupport::RecordingAnalytics;
@@ -35,6 +36,10 @@ const nlohmann::json kPersonalization = {
 class RemoteConfigWithEngine : public RemoteConfigFixture {
  protected:
   void registerAnalytics() override { analytics = RecordingAnalyticsLibrary::install(); }
+  // The engine of a relaunched process still holds the conditional user properties it had.
+  void reregisterAnalytics() override {
+    ZAVAda::registerInternalLibrary<RecordingAnalyticsLibrary>("test-analytics");
+  }
   std::shared_ptr<RecordingAnalytics> analytics;
 };
 
@@ -79,6 +84,29 @@ TEST_F(RemoteConfigWithEngine, ExperimentsBecomeConditionalUserPropertiesAtActiv
   ASSERT_EQ(analytics->clears().size(), 2u);
   EXPECT_EQ(analytics->clears()[0].eventName, "_exp_clear");
   EXPECT_EQ(analytics->eventsNamed("_exp_clear").size(), 2u);
+}
+
+TEST_F(RemoteConfigWithEngine, AnActivationAtLaunchKeepsTheRunningExperimentsOfTheStoredPayloads) {
+  testsupport::ManualClock clock;
+  auto rc = configure();
+  server->script({RemoteConfigServer::update({{"k", "v"}}, "e1", nlohmann::json::array({kExperimentOne, kExperimentTwo})),
+                  RemoteConfigServer::update({{"k", "w"}}, "e2", nlohmann::json::array({kExperimentOne, kExperimentTwo}))});
+  ASSERT_EQ(fetch(*rc).status, Status::Success);
+  ASSERT_TRUE(activate(*rc).changed);
+  clock.advance(10);
+  ASSERT_EQ(fetch(*rc, 0).status, Status::Success);  // the same experiments, fetched, not activated
+  const auto running = analytics->running("frc");
+  ASSERT_EQ(running.size(), 2u);
+
+  // Relaunched, the application activates before its main loop runs: the stored payloads are
+  // still the running experiments, so nothing is cleared or set again.
+  rc = relaunchInThisProcess();
+  clock.advance(10);
+  // Activation completes once the experiment controller has updated the experiments.
+  ASSERT_TRUE(activateBeforeTheMainLoopRuns(*rc).changed);
+  EXPECT_EQ(analytics->running("frc"), running);
+  EXPECT_TRUE(analytics->clears().empty());
+  EXPECT_EQ(analytics->sets().size(), 2u);
 }
 
 TEST_F(RemoteConfigWithEngine, ANewVariantStartedBeforeTheLastStartIsNotSet) {

@@ -8,6 +8,7 @@
 
 #include "platform/foundation/NSPathUtilities.h"
 #include "tests/sdk/remote_config/RemoteConfigTestSupport.h"
+#include "tests/support/ManualClock.h"
 
 using namespace rc_test;
 using testsupport::RemoteConfigServer;
@@ -86,6 +87,35 @@ TEST_F(RemoteConfigRestart, AfterMalformedAnswersTheStoredContentIsTheLastGoodOn
   for (const char* moved : {"lastETagUpdateTime", "lastFetchTime", "successFetchTimes"}) unchanged.erase(moved);
   EXPECT_EQ(after, unchanged);
   restartAndCompare({{"default", storedState(*rc)}});
+}
+
+TEST_F(RemoteConfigRestart, AnActivationAtLaunchFindsTheStoredPersonalizationAndExperimentStartTime) {
+  // Relaunched in this process, so that the main run loop is held back until the activation has
+  // completed, as in an application that activates at launch.
+  testsupport::ManualClock clock;
+  const nlohmann::json personalization = {{"a", {{"choiceId", "c2"}}}};
+  auto rc = configure();
+  server->script({RemoteConfigServer::update({{"a", "1"}}, "etag-1", nlohmann::json::array({kExperimentA})),
+                  RemoteConfigServer::update({{"a", "2"}}, "etag-2", nlohmann::json::array({kExperimentA, kExperimentB}),
+                                             personalization)});
+  ASSERT_EQ(fetch(*rc).status, Status::Success);
+  ASSERT_TRUE(activate(*rc).changed);
+  clock.advance(10);
+  ASSERT_EQ(fetch(*rc, 0).status, Status::Success);  // fetched, not activated
+  const double startOfA = 1709287200;                // 2024-03-01T10:00:00Z
+  const double startOfB = 1711965600;                // 2024-04-01T10:00:00Z
+  ASSERT_EQ(storedState(*rc)["experimentMetadata"], (Value{{"last_experiment_start_time", startOfA}}));
+
+  rc = relaunchInThisProcess();
+  clock.advance(10);
+  auto activated = activateBeforeTheMainLoopRuns(*rc);
+  EXPECT_TRUE(activated.changed);
+  EXPECT_FALSE(activated.error);
+  const Value after = storedState(*rc);
+  EXPECT_EQ(after["activePersonalization"], personalization);
+  EXPECT_EQ(after["experimentMetadata"], (Value{{"last_experiment_start_time", startOfB}}));
+  EXPECT_EQ(after["experimentPayloads"], Value::array({kExperimentA.dump(), kExperimentB.dump()}));
+  EXPECT_EQ(text(rc->configValueForKey("a")), "2");
 }
 
 // Runs only as the second process of the tests above.

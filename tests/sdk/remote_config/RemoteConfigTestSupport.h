@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -194,6 +196,35 @@ class RemoteConfigFixture : public ::testing::Test {
 
   // Registers an analytics provider; none in the tests without a measurement engine.
   virtual void registerAnalytics() {}
+  // Registers it again after a relaunch in this process; the engine keeps what it held.
+  virtual void reregisterAnalytics() {}
+
+  // Forgets every process-wide object and configures the default app again on the same home, as
+  // a relaunched process would, without serving the main run loop: whatever the relaunch hands
+  // to the main queue has not run when this returns.
+  std::shared_ptr<ZIRRemoteConfig> relaunchInThisProcess(
+      const std::string& namespace_ = kZIRRemoteConfigDefaultNamespace) {
+    drainQueues();
+    resetProcessState();
+    RARUruzariduzura::load();
+    ZIRRemoteConfigComponent::load();
+    ZIRExperimentController::load();
+    reregisterAnalytics();
+    return configure(kZAVAdaDefaultAppName, namespace_);
+  }
+
+  // Activates and waits for the completion (which runs on a global queue) without serving the
+  // main run loop, as an application that activates at launch, before its main loop runs.
+  ActivateOutcome activateBeforeTheMainLoopRuns(ZIRRemoteConfig& rc) {
+    auto result = std::make_shared<std::promise<ActivateOutcome>>();
+    rc.activateWithCompletion([result](bool changed, NSErrorRef error) {
+      result->set_value(ActivateOutcome{true, changed, error});
+    });
+    auto future = result->get_future();
+    const bool done = future.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    EXPECT_TRUE(done);
+    return done ? future.get() : ActivateOutcome{};
+  }
 
   std::shared_ptr<ZIRRemoteConfig> configure(const std::string& name = kZAVAdaDefaultAppName,
                                              const std::string& namespace_ = kZIRRemoteConfigDefaultNamespace) {
