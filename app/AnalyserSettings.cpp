@@ -40,8 +40,18 @@ void setLaunchDefaultFFTSize(int32_t size) { launchDefault = size; }
 void resetLaunchDefaultForTesting() { launchDefault.reset(); }
 
 int32_t fftSizeInUse(const std::string& key) {
-  int64_t stored = NSUserDefaults::standardUserDefaults()->integerForKey(key);
-  return isUsableFFTSize(stored) ? static_cast<int32_t>(stored) : launchDefaultFFTSize();
+  const int64_t size = NSUserDefaults::standardUserDefaults()->integerForKey(key);
+  return isUsableFFTSize(size) ? static_cast<int32_t>(size) : launchDefaultFFTSize();
+}
+
+std::string stored(const std::string& key) {
+  return NSUserDefaults::standardUserDefaults()->stringForKey(key).value_or("");
+}
+
+void store(const std::string& key, const std::string& value) {
+  const auto defaults = NSUserDefaults::standardUserDefaults();
+  defaults->setObject(Value(value), key);
+  defaults->synchronize();
 }
 
 }  // namespace settings

@@ -50,4 +50,9 @@ void resetLaunchDefaultForTesting();
 // The size the chart uses for the key: the stored one when usable, else the launch default.
 int32_t fftSizeInUse(const std::string& key);
 
+// A stored string setting; a value of another type reads as its text (numbers) or as nothing.
+std::string stored(const std::string& key);
+// Stores a string setting and writes the defaults out at once.
+void store(const std::string& key, const std::string& value);
+
 }  // namespace settings

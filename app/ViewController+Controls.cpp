@@ -11,11 +11,6 @@
 namespace {
 
 std::shared_ptr<NSUserDefaults> defaults() { return NSUserDefaults::standardUserDefaults(); }
-std::string stored(const char* key) { return defaults()->stringForKey(key).value_or(""); }
-void store(const char* key, const std::string& value) {
-  defaults()->setObject(Value(value), key);
-  defaults()->synchronize();
-}
 std::string L(const std::string& key) { return NSBundle::mainBundle().localizedStringForKey(key, "", ""); }
 double screenWidth() { return UIScreen::mainScreen().bounds().size.width; }
 
@@ -51,22 +46,22 @@ void ViewController::btnStartStopTap(const std::shared_ptr<UIButton>& sender) {
 void ViewController::changeGraphType(const std::shared_ptr<UIButton>&) {
   vlxEventTracer::addEvent("Change_Graph_Tap");
   if (currentType() != "octave") {
-    const std::string now = stored(settings::kFFTWindow);
+    const std::string now = settings::stored(settings::kFFTWindow);
     for (const auto& step : kWindowCycle) {
       if (now != step.now) continue;
       spectrumView->setMathParams(MathParams{step.number, settings::fftSizeInUse(settings::kFFTSize)});
-      store(settings::kFFTWindow, step.next);
+      settings::store(settings::kFFTWindow, step.next);
       btnGraph->setTitle1(L("WINDOW"), step.next);
       return;
     }
     return;  // a name outside the cycle changes nothing
   }
-  if (stored(settings::kOctaveGraphType) == "line") {
-    store(settings::kOctaveGraphType, "bars");
+  if (settings::stored(settings::kOctaveGraphType) == "line") {
+    settings::store(settings::kOctaveGraphType, "bars");
     spectrumView->setGraphType(1);
     btnGraph->setTitle1(L("GRAPH"), L("Bars"));
   } else {
-    store(settings::kOctaveGraphType, "line");
+    settings::store(settings::kOctaveGraphType, "line");
     spectrumView->setGraphType(0);
     spectrumView->setNeedSpline(true);
     btnGraph->setTitle1(L("GRAPH"), L("Line"));
@@ -76,28 +71,28 @@ void ViewController::changeGraphType(const std::shared_ptr<UIButton>&) {
 void ViewController::changeOctaveMode(const std::shared_ptr<UIButton>&) {
   vlxEventTracer::addEvent("Change_Octave_Mode_Tap");
   if (currentType() == "octave") {
-    const std::string now = stored(settings::kOctaveType);
+    const std::string now = settings::stored(settings::kOctaveType);
     if (now == "octave3") {
-      store(settings::kOctaveType, "octave6");
+      settings::store(settings::kOctaveType, "octave6");
       spectrumView->setScaleType(4);
       btnOctaves->setTitle1(L("OCTAVE"), L("1/6"));
     } else if (now == "octave6") {
-      store(settings::kOctaveType, "octaveFull");
+      settings::store(settings::kOctaveType, "octaveFull");
       spectrumView->setScaleType(2);
       btnOctaves->setTitle1(L("OCTAVE"), L("Full"));
     } else {
-      store(settings::kOctaveType, "octave3");
+      settings::store(settings::kOctaveType, "octave3");
       spectrumView->setScaleType(3);
       btnOctaves->setTitle1(L("OCTAVE"), L("1/3"));
     }
     return;
   }
-  if (stored(settings::kFFTScale) == "linear") {
-    store(settings::kFFTScale, "logarithm");
+  if (settings::stored(settings::kFFTScale) == "linear") {
+    settings::store(settings::kFFTScale, "logarithm");
     spectrumView->setScaleType(1);
     btnOctaves->setTitle1(L("SCALE"), L("Logarithm"));
   } else {
-    store(settings::kFFTScale, "linear");
+    settings::store(settings::kFFTScale, "linear");
     spectrumView->setScaleType(0);
     btnOctaves->setTitle1(L("SCALE"), L("Linear"));
   }
@@ -147,37 +142,37 @@ void ViewController::changePeakMode(const std::shared_ptr<UIButton>&) {
   vlxEventTracer::addEvent("Change_Peak_Mode_Tap");
   const std::string type = currentType();
   if (type == "octave") {
-    if (stored(settings::kOctaveHoldPeaks) == "Hold") {
-      store(settings::kOctaveHoldPeaks, "Off");
+    if (settings::stored(settings::kOctaveHoldPeaks) == "Hold") {
+      settings::store(settings::kOctaveHoldPeaks, "Off");
       spectrumView->setHoldMaximus(false);
       btnHold->setTitle1(L("PEAKS"), L("Off"));
     } else {
-      store(settings::kOctaveHoldPeaks, "Hold");
+      settings::store(settings::kOctaveHoldPeaks, "Hold");
       spectrumView->setHoldMaximus(true);
       btnHold->setTitle1(L("PEAKS"), L("Hold"));
     }
     return;
   }
   if (type == "sonogram") {
-    const std::string now = stored(settings::kSpectrogramPalette);
+    const std::string now = settings::stored(settings::kSpectrogramPalette);
     if (now == "bw") {
-      store(settings::kSpectrogramPalette, "lava");
+      settings::store(settings::kSpectrogramPalette, "lava");
       spectrumView->setSonogramColors(getLavaSonogramColors());
       btnHold->setTitle1(L("PALETTE"), L("Lava"));
     } else if (now == "lava") {
-      store(settings::kSpectrogramPalette, "heat");
+      settings::store(settings::kSpectrogramPalette, "heat");
       spectrumView->setSonogramColors(getHeatSonogramColors());
       btnHold->setTitle1(L("PALETTE"), L("Heat"));
     } else {
-      store(settings::kSpectrogramPalette, "bw");
+      settings::store(settings::kSpectrogramPalette, "bw");
       spectrumView->setSonogramColors(getBWSonogramColors());
       btnHold->setTitle1(L("PALETTE"), L("B&W"));
     }
     return;
   }
-  const std::string now = stored(settings::kFFTHoldPeaks);
+  const std::string now = settings::stored(settings::kFFTHoldPeaks);
   const std::string next = now == "Off" ? "Max" : now == "Max" ? "MaxMin" : now == "MaxMin" ? "Line" : "Off";
-  store(settings::kFFTHoldPeaks, next);
+  settings::store(settings::kFFTHoldPeaks, next);
   applyFFTHoldPeaks(next);
   applyChartLineStyle();
 }

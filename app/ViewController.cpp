@@ -23,14 +23,6 @@ namespace {
 
 std::shared_ptr<NSUserDefaults> defaults() { return NSUserDefaults::standardUserDefaults(); }
 
-// A stored string setting; a value of another type reads as its text (numbers) or as nothing.
-std::string stored(const char* key) { return defaults()->stringForKey(key).value_or(""); }
-
-void store(const char* key, const std::string& value) {
-  defaults()->setObject(Value(value), key);
-  defaults()->synchronize();
-}
-
 // Button titles are keys of the default string table, shown as they are where there is no entry.
 std::string L(const std::string& key) { return NSBundle::mainBundle().localizedStringForKey(key, "", ""); }
 
@@ -67,7 +59,7 @@ std::shared_ptr<ViewController> ViewController::self() {
   return std::static_pointer_cast<ViewController>(shared_from_this());
 }
 
-std::string ViewController::currentType() const { return stored(settings::kCurrentType); }
+std::string ViewController::currentType() const { return settings::stored(settings::kCurrentType); }
 
 std::vector<SonogramColorStop> ViewController::getBWSonogramColors() {
   return palette(UIColor::colorWithRed(0.1, 0.1, 0.1, 1), UIColor::colorWithRed(0.5, 0.5, 0.5, 1),
@@ -212,17 +204,17 @@ void ViewController::viewDidDisappear(bool animated) {
 // ---- Modes ----
 
 void ViewController::switchToOctaveMode() {
-  store(settings::kCurrentType, "octave");
+  settings::store(settings::kCurrentType, "octave");
   initWithOctaveSavedValues();
 }
 
 void ViewController::switchToFFTMode() {
-  store(settings::kCurrentType, "fft");
+  settings::store(settings::kCurrentType, "fft");
   initWithFFTSavedValues();
 }
 
 void ViewController::switchToSpectrographMode() {
-  store(settings::kCurrentType, "sonogram");
+  settings::store(settings::kCurrentType, "sonogram");
   initWithSpectrographSavedValues();
 }
 
@@ -241,7 +233,7 @@ void ViewController::initWithOctaveSavedValues() {
   const int32_t size = settings::fftSizeInUse(settings::kOctaveFFTSize);
   spectrumView->setMathParams(MathParams{0, size});
 
-  if (stored(settings::kOctaveGraphType) == "bars") {
+  if (settings::stored(settings::kOctaveGraphType) == "bars") {
     spectrumView->setGraphType(1);
     btnGraph->setTitle1(L("GRAPH"), L("Bars"));
   } else {
@@ -250,14 +242,14 @@ void ViewController::initWithOctaveSavedValues() {
     btnGraph->setTitle1(L("GRAPH"), L("Line"));
   }
   btnFFT->setTitle1(L("FFT SIZE"), std::to_string(size));
-  if (stored(settings::kOctaveHoldPeaks) == "Hold") {
+  if (settings::stored(settings::kOctaveHoldPeaks) == "Hold") {
     spectrumView->setHoldMaximus(true);
     btnHold->setTitle1(L("PEAKS"), L("Hold"));
   } else {
     spectrumView->setHoldMaximus(false);
     btnHold->setTitle1(L("PEAKS"), L("Off"));
   }
-  const std::string octave = stored(settings::kOctaveType);
+  const std::string octave = settings::stored(settings::kOctaveType);
   if (octave == "octave3") {
     spectrumView->setScaleType(3);
     btnOctaves->setTitle1(L("OCTAVE"), L("1/3"));
@@ -273,7 +265,7 @@ void ViewController::initWithOctaveSavedValues() {
 // The stored window, when it is one of the six: window number with the stored frame size, and
 // the title. Any other name leaves both as they were.
 void ViewController::applyFFTWindowFromStore() {
-  const std::string name = stored(settings::kFFTWindow);
+  const std::string name = settings::stored(settings::kFFTWindow);
   if (auto number = windowNumber(name)) {
     spectrumView->setMathParams(MathParams{*number, settings::fftSizeInUse(settings::kFFTSize)});
     btnGraph->setTitle1(L("WINDOW"), name);
@@ -281,7 +273,7 @@ void ViewController::applyFFTWindowFromStore() {
 }
 
 void ViewController::applyFFTScaleFromStore() {
-  if (stored(settings::kFFTScale) == "linear") {
+  if (settings::stored(settings::kFFTScale) == "linear") {
     spectrumView->setScaleType(0);
     btnOctaves->setTitle1(L("SCALE"), L("Linear"));
   } else {
@@ -312,12 +304,12 @@ void ViewController::initWithFFTSavedValues() {
   spectrumView->setGraphMode();
   applyFFTWindowFromStore();
   btnFFT->setTitle1(L("FFT SIZE"), std::to_string(settings::fftSizeInUse(settings::kFFTSize)));
-  applyFFTHoldPeaks(stored(settings::kFFTHoldPeaks));
+  applyFFTHoldPeaks(settings::stored(settings::kFFTHoldPeaks));
   applyFFTScaleFromStore();
 }
 
 void ViewController::initWithSpectrographSavedValues() {
-  store(settings::kCurrentType, "sonogram");
+  settings::store(settings::kCurrentType, "sonogram");
   spectrumView->setSonogramMode(CGSizeMake(0, 10));
   showGraphControls(false);
   // The sonogram hides the maximise button: a chart left maximised would keep the bottom bar, with
@@ -327,7 +319,7 @@ void ViewController::initWithSpectrographSavedValues() {
   }
   lblCurrentReadings->setHidden(true);
   lblMaxMin->setHidden(true);
-  const std::string name = stored(settings::kSpectrogramPalette);
+  const std::string name = settings::stored(settings::kSpectrogramPalette);
   if (name == "bw") {
     spectrumView->setSonogramColors(getBWSonogramColors());
     btnHold->setTitle1(L("PALETTE"), L("B&W"));

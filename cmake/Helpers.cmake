@@ -60,13 +60,15 @@ function(sa_add_subdirs)
   endforeach()
 endfunction()
 
-# sa_fuzz_target(name SOURCES ... DEPS ...): a fuzz target in tests/fuzz/<name>/, whose source defines
-# LLVMFuzzerTestOneInput. In the test build it is linked with our own driver and runs as a ctest case
-# that feeds it every seed of tests/fuzz/<name>/corpus/ once (plus the seeds an executable
+# sa_fuzz_target(name SOURCES ... DEPS ... [SEED_INPUTS ...]): a fuzz target in tests/fuzz/<name>/, whose
+# source defines LLVMFuzzerTestOneInput. In the test build it is linked with our own driver and runs as a
+# ctest case that feeds it every seed of tests/fuzz/<name>/corpus/ once (plus the seeds an executable
 # tests/fuzz/<name>/make-seeds script writes at build time), so that a crash found once stays found.
+# SEED_INPUTS names the files the make-seeds script reads, so that its seeds are written again when
+# they change.
 # In the fuzz build (SA_FUZZ, clang) it is linked with libFuzzer and mutates for as long as asked.
 function(sa_fuzz_target name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;SEED_INPUTS" ${ARGN})
   set(dir ${CMAKE_CURRENT_SOURCE_DIR}/${name})
   list(TRANSFORM ARG_SOURCES PREPEND ${dir}/)
   set(exe fuzz_${name})
@@ -86,7 +88,7 @@ function(sa_fuzz_target name)
       COMMAND ${CMAKE_COMMAND} -E make_directory ${generated}
       COMMAND ${dir}/make-seeds ${generated}
       COMMAND ${CMAKE_COMMAND} -E touch ${generated}/.stamp
-      DEPENDS ${dir}/make-seeds
+      DEPENDS ${dir}/make-seeds ${ARG_SEED_INPUTS}
       COMMENT "Writing the generated seeds of ${name}")
     add_custom_target(${exe}_seeds DEPENDS ${generated}/.stamp)
     add_dependencies(${exe} ${exe}_seeds)

@@ -3,43 +3,11 @@
 // change them:
 //   g++ -std=c++20 scripts/make-side-menu-images.cpp $(pkg-config --cflags --libs cairo) -o /tmp/make-side-menu-images
 //   /tmp/make-side-menu-images resources
-// Every image is drawn at two pixels per point ("@2x").
-#include <cairo.h>
-
-#include <cmath>
-#include <cstdio>
-#include <functional>
 #include <string>
 
+#include "image-drawing.h"
+
 namespace {
-
-constexpr double kScale = 2;
-
-void rgb(cairo_t* cr, unsigned hex, double alpha = 1) {
-  cairo_set_source_rgba(cr, ((hex >> 16) & 0xff) / 255.0, ((hex >> 8) & 0xff) / 255.0, (hex & 0xff) / 255.0, alpha);
-}
-
-void roundedRect(cairo_t* cr, double x, double y, double w, double h, double r) {
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x + w - r, y + r, r, -M_PI / 2, 0);
-  cairo_arc(cr, x + w - r, y + h - r, r, 0, M_PI / 2);
-  cairo_arc(cr, x + r, y + h - r, r, M_PI / 2, M_PI);
-  cairo_arc(cr, x + r, y + r, r, M_PI, 3 * M_PI / 2);
-  cairo_close_path(cr);
-}
-
-bool write(const std::string& dir, const std::string& name, double w, double h, const std::function<void(cairo_t*)>& draw) {
-  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(w * kScale), int(h * kScale));
-  cairo_t* cr = cairo_create(s);
-  cairo_scale(cr, kScale, kScale);
-  draw(cr);
-  cairo_destroy(cr);
-  std::string path = dir + "/" + name + "@2x.png";
-  bool ok = cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
-  cairo_surface_destroy(s);
-  std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.c_str());
-  return ok;
-}
 
 constexpr unsigned kIconNormal = 0xB4B2E0;
 constexpr unsigned kIconSelected = 0x31F1E8;
@@ -86,12 +54,7 @@ void iconHelp(cairo_t* cr, unsigned color) {
   cairo_set_line_width(cr, 1.8);
   cairo_arc(cr, 12, 12, 9.5, 0, 2 * M_PI);
   cairo_stroke(cr);
-  cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
-  cairo_set_font_size(cr, 13);
-  cairo_text_extents_t e;
-  cairo_text_extents(cr, "?", &e);
-  cairo_move_to(cr, 12 - e.width / 2 - e.x_bearing, 12 - e.height / 2 - e.y_bearing);
-  cairo_show_text(cr, "?");
+  questionMark(cr, 12, 12);
 }
 
 }  // namespace
@@ -141,12 +104,7 @@ int main(int argc, char** argv) {
 
   // Close (the dB chart page): a cross on the round glass plate of the screen's buttons.
   ok &= write(dir, "btnClose", 44, 44, [](cairo_t* cr) {
-    cairo_arc(cr, 22, 22, 19, 0, 2 * M_PI);
-    rgb(cr, 0x14122E, 0.78);
-    cairo_fill_preserve(cr);
-    rgb(cr, 0x9C80EF, 0.9);
-    cairo_set_line_width(cr, 1.5);
-    cairo_stroke(cr);
+    plate(cr, 44, 0x9C80EF);
     rgb(cr, 0xFEFEFF);
     cairo_set_line_width(cr, 2.2);
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);

@@ -13,6 +13,7 @@
 //   - "Save" in the navigation bar.
 #include "app/storyboards/AppSettingsStoryboard.h"
 
+#include "app/storyboards/StoryboardSupport.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/UIColorNamed.h"
 #include "platform/uikit/UIScreen.h"
@@ -23,19 +24,14 @@
 
 namespace {
 
+using storyboard::constrained;
+
 using C = NSLayoutConstraint;
 
 constexpr double kMargin = 16;
 constexpr double kReadoutWidth = 62;
 constexpr double kReadoutHeight = 40;
 constexpr double kRoundButton = 40;
-
-template <class T>
-std::shared_ptr<T> constrained(const UIViewRef& parent, std::shared_ptr<T> view) {
-  view->setTranslatesAutoresizingMaskIntoConstraints(false);
-  parent->addSubview(view);
-  return view;
-}
 
 std::shared_ptr<UILabel> label(const char* font, double size, UIColorRef color, const std::string& text = "") {
   auto l = std::make_shared<UILabel>();

@@ -19,6 +19,7 @@
 #include "app/UIColorExtension.h"
 #include "app/ViewController.h"
 #include "app/storyboards/SideMenuStoryboards.h"
+#include "app/storyboards/StoryboardSupport.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/UIColorNamed.h"
 #include "platform/uikit/UINavigationController.h"
@@ -26,6 +27,9 @@
 #include "platform/uikit/UIStoryboard.h"
 
 namespace {
+
+using storyboard::constrained;
+using storyboard::roundButton;
 
 constexpr double kColumnWidth = 50;      // the right column of round buttons
 constexpr double kRoundButton = 44;
@@ -36,20 +40,6 @@ constexpr double kLabelHeight = 28;
 constexpr double kReadoutStrip = 38;     // the readouts' strip above the chart
 
 using C = NSLayoutConstraint;
-
-template <class T>
-std::shared_ptr<T> constrained(const UIViewRef& parent, std::shared_ptr<T> view) {
-  view->setTranslatesAutoresizingMaskIntoConstraints(false);
-  parent->addSubview(view);
-  return view;
-}
-
-std::shared_ptr<UIButton> roundButton(const char* image, const char* selectedImage = nullptr) {
-  auto button = std::make_shared<UIButton>();
-  button->setImage(UIImage::imageNamed(image), UIControlStateNormal);
-  if (selectedImage) button->setImage(UIImage::imageNamed(selectedImage), UIControlStateSelected);
-  return button;
-}
 
 template <class Label>
 std::shared_ptr<Label> readout(std::shared_ptr<Label> label, uint32_t color, const char* font, double size) {

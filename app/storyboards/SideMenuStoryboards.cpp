@@ -15,11 +15,15 @@
 #include "app/SideMenuController.h"
 #include "app/UIColorExtension.h"
 #include "app/dbaHelpVC.h"
+#include "app/storyboards/StoryboardSupport.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/UILabel.h"
 #include "platform/uikit/UIScreen.h"
 
 namespace {
+
+using storyboard::constrained;
+using storyboard::roundButton;
 
 using C = NSLayoutConstraint;
 
@@ -29,13 +33,6 @@ constexpr double kEntryHeight = 44;
 constexpr double kEntryGap = 4;
 constexpr double kRoundButton = 44;   // as on the analyser screen
 constexpr double kButtonColumn = 50;
-
-template <class T>
-std::shared_ptr<T> constrained(const UIViewRef& parent, std::shared_ptr<T> view) {
-  view->setTranslatesAutoresizingMaskIntoConstraints(false);
-  parent->addSubview(view);
-  return view;
-}
 
 std::shared_ptr<UIButton> menuEntry(const char* icon) {
   auto button = std::make_shared<UIButton>();
@@ -127,12 +124,6 @@ std::shared_ptr<UIView> screenBackground() {
   root->setBackgroundColor(UIColorExtension::colorWithHex(0x0B0A1A));
   root->layer()->setContents(UIImage::imageNamed("mainBackground"));
   return root;
-}
-
-std::shared_ptr<UIButton> roundButton(const char* image) {
-  auto button = std::make_shared<UIButton>();
-  button->setImage(UIImage::imageNamed(image), UIControlStateNormal);
-  return button;
 }
 
 void buildHelpView(UIViewController& controller) {

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "analysis/BufferManager.h"
 #include "analysis/Calibration.h"
 #include "analysis/FrequencyWeighting.h"
+#include "bench/support/RepeatedRuns.h"
 
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 namespace {
@@ -143,69 +143,36 @@ void BM_FFTWBareRealFFT(benchmark::State& state, int size) {
 }  // namespace
 
 // Prints the results, then per size the ratio of the full frame (linear scale) and of the
-// analysis FFT to FFTW's bare transform, beside the targets. The machine may be shared: unless
-// told otherwise every benchmark runs five times for at least 0.2 s each, the repetitions of all
-// benchmarks interleaved at random, and the ratios compare the fastest run of each (the run least
-// disturbed by others).
+// analysis FFT to FFTW's bare transform, beside the targets, from the fastest run of each.
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  auto given = [&](const char* option) {
-    for (int i = 1; i < argc; ++i) if (std::string(argv[i]).rfind(option, 0) == 0) return true;
-    return false;
-  };
-  std::string repetitions = "--benchmark_repetitions=5", interleave = "--benchmark_enable_random_interleaving=true",
-              aggregates = "--benchmark_report_aggregates_only=true", minTime = "--benchmark_min_time=0.2";
-  if (!given("--benchmark_repetitions")) args.push_back(repetitions.data());
-  if (!given("--benchmark_min_time")) args.push_back(minTime.data());
-  if (!given("--benchmark_enable_random_interleaving")) args.push_back(interleave.data());
-  if (!given("--benchmark_report_aggregates_only")) args.push_back(aggregates.data());
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  if (!benchsupport::initializeRepeatedRuns(argc, argv)) return 1;
 
-  auto fastest = [](const std::vector<double>& v) { return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end()); };
   // Sizes 256 … 16,384; the frame also on scale type 3 (third octaves).
   for (int n = 256; n <= 16384; n *= 2) {
     for (int scale : {0, 3}) {
       benchmark::RegisterBenchmark(("BM_FrameAnalysis/" + std::to_string(n) + "/" + std::to_string(scale)).c_str(),
                                    [n, scale](benchmark::State& state) { BM_FrameAnalysis(state, n, scale); })
-          ->ComputeStatistics("min", fastest);
+          ->ComputeStatistics("min", benchsupport::fastest);
     }
     benchmark::RegisterBenchmark(("BM_FFTHelper/" + std::to_string(n)).c_str(),
                                  [n](benchmark::State& state) { BM_FFTHelper(state, n); })
-        ->ComputeStatistics("min", fastest);
+        ->ComputeStatistics("min", benchsupport::fastest);
     benchmark::RegisterBenchmark(("BM_FFTWBareRealFFT/" + std::to_string(n)).c_str(),
                                  [n](benchmark::State& state) { BM_FFTWBareRealFFT(state, n); })
-        ->ComputeStatistics("min", fastest);
+        ->ComputeStatistics("min", benchsupport::fastest);
   }
 
-  class Collector : public benchmark::ConsoleReporter {
-   public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-      ConsoleReporter::ReportRuns(runs);
-      for (const Run& run : runs) {
-        // The "min" aggregate when there are repetitions, else the single run.
-        if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "min") continue;
-        times[run.run_name.str()] = run.GetAdjustedCPUTime();
-      }
-    }
-    std::map<std::string, double> times;
-  } reporter;
+  benchsupport::FastestTimes reporter(benchsupport::FastestTimes::Clock::cpu);
   benchmark::RunSpecifiedBenchmarks(&reporter);
-
-  auto find = [&](const std::string& name) -> double {
-    auto it = reporter.times.find(name);
-    return it == reporter.times.end() ? 0.0 : it->second;
-  };
   // Targets: the frame within 25, 8 and 5 times the bare transform at 256, 2,048 and 16,384
   // points; the analysis FFT within twice it at every size.
   auto frameTarget = [](int n) { return n == 256 ? 25.0 : n == 2048 ? 8.0 : n == 16384 ? 5.0 : 0.0; };
   std::printf("\n%8s %12s %14s %12s %11s %7s %12s %7s\n", "N", "frame(ns)", "FFTHelper(ns)", "FFTW(ns)",
               "frame/FFTW", "target", "helper/FFTW", "target");
   for (int n = 256; n <= 16384; n *= 2) {
-    const double frame = find("BM_FrameAnalysis/" + std::to_string(n) + "/0");
-    const double helper = find("BM_FFTHelper/" + std::to_string(n));
-    const double bare = find("BM_FFTWBareRealFFT/" + std::to_string(n));
+    const double frame = reporter.time("BM_FrameAnalysis/" + std::to_string(n) + "/0");
+    const double helper = reporter.time("BM_FFTHelper/" + std::to_string(n));
+    const double bare = reporter.time("BM_FFTWBareRealFFT/" + std::to_string(n));
     if (bare <= 0.0) continue;
     char target[16] = "";
     if (frameTarget(n) > 0) std::snprintf(target, sizeof target, "%.0f", frameTarget(n));

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/RepeatedRuns.h"
 #include "sdk/database/core/FImmutableSortedDictionary.h"
 
 namespace {
@@ -107,9 +108,7 @@ void StdMap_Walk(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-double fastest(const std::vector<double>& v) { return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end()); }
-
-#define SIZES ->Arg(10)->Arg(25)->Arg(26)->Arg(1000)->Arg(100000)->ComputeStatistics("min", fastest)
+#define SIZES ->Arg(10)->Arg(25)->Arg(26)->Arg(1000)->Arg(100000)->ComputeStatistics("min", benchsupport::fastest)
 BENCHMARK(Persistent_Insert) SIZES;
 BENCHMARK(StdMap_Insert) SIZES;
 BENCHMARK(Persistent_Lookup) SIZES;
@@ -119,17 +118,10 @@ BENCHMARK(StdMap_Remove) SIZES;
 BENCHMARK(Persistent_Walk) SIZES;
 BENCHMARK(StdMap_Walk) SIZES;
 
-// Collects the per-run times next to the console output, to print the ratios at the end: the
-// "min" aggregate when the benchmarks repeat, else the single run.
-class RatioReporter : public benchmark::ConsoleReporter {
+// The usual table and the real times of the fastest runs, then the ratios.
+class RatioReporter : public benchsupport::FastestTimes {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "min") continue;
-      if (run.iterations > 0) times_[run.run_name.str()] = run.GetAdjustedRealTime();
-    }
-  }
+  RatioReporter() : FastestTimes(Clock::real) {}
   void printRatios() const {
     // Targets: insert within 8, remove within 10 times std::map at 1,000 and 100,000 entries;
     // lookup within 3 times at 100,000.
@@ -142,42 +134,23 @@ class RatioReporter : public benchmark::ConsoleReporter {
     };
     for (const char* op : {"Insert", "Lookup", "Remove", "Walk"}) {
       for (const char* n : {"10", "25", "26", "1000", "100000"}) {
-        auto p = times_.find(std::string("Persistent_") + op + "/" + n);
-        auto s = times_.find(std::string("StdMap_") + op + "/" + n);
-        if (p == times_.end() || s == times_.end() || s->second <= 0) continue;
+        const double p = time(std::string("Persistent_") + op + "/" + n);
+        const double s = time(std::string("StdMap_") + op + "/" + n);
+        if (p <= 0 || s <= 0) continue;
         char line[160];
         const char* goal = target(op, n);
         std::snprintf(line, sizeof line, "ratio %-6s n=%-6s persistent/std::map = %6.2f%s%s\n", op, n,
-                      p->second / s->second, *goal ? "   target " : "", goal);
+                      p / s, *goal ? "   target " : "", goal);
         GetOutputStream() << line;
       }
     }
   }
-
- private:
-  std::map<std::string, double> times_;
 };
 
 }  // namespace
 
-// The machine may be shared: unless told otherwise every benchmark runs five times for at least
-// 0.2 s each, the repetitions of all benchmarks interleaved at random, and the ratios compare the
-// fastest runs.
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  auto given = [&](const char* option) {
-    for (int i = 1; i < argc; ++i) if (std::string(argv[i]).rfind(option, 0) == 0) return true;
-    return false;
-  };
-  std::string repetitions = "--benchmark_repetitions=5", interleave = "--benchmark_enable_random_interleaving=true",
-              aggregates = "--benchmark_report_aggregates_only=true", minTime = "--benchmark_min_time=0.2";
-  if (!given("--benchmark_repetitions")) args.push_back(repetitions.data());
-  if (!given("--benchmark_min_time")) args.push_back(minTime.data());
-  if (!given("--benchmark_enable_random_interleaving")) args.push_back(interleave.data());
-  if (!given("--benchmark_report_aggregates_only")) args.push_back(aggregates.data());
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  if (!benchsupport::initializeRepeatedRuns(argc, argv)) return 1;
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.printRatios();

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/graphics/CairoPaths.h"
+
 namespace {
 enum Kind { kMove, kLine, kClose, kRect, kRoundedRect };
 }
@@ -38,14 +40,7 @@ void UIBezierPath::addTo(CGContextRef c) const {
       case kClose: cairo_close_path(cr); break;
       case kRect: cairo_rectangle(cr, e.rect.origin.x, e.rect.origin.y, e.rect.size.width, e.rect.size.height); break;
       case kRoundedRect: {
-        double x = e.rect.origin.x, y = e.rect.origin.y, w = e.rect.size.width, h = e.rect.size.height;
-        double r = e.radius;
-        cairo_new_sub_path(cr);
-        cairo_arc(cr, x + w - r, y + r, r, -M_PI / 2, 0);
-        cairo_arc(cr, x + w - r, y + h - r, r, 0, M_PI / 2);
-        cairo_arc(cr, x + r, y + h - r, r, M_PI / 2, M_PI);
-        cairo_arc(cr, x + r, y + r, r, M_PI, 3 * M_PI / 2);
-        cairo_close_path(cr);
+        cairoAddRoundedRect(cr, e.rect.origin.x, e.rect.origin.y, e.rect.size.width, e.rect.size.height, e.radius);
         break;
       }
     }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/foundation/NSLog.h"
+#include "platform/graphics/CairoPaths.h"
 #include "platform/graphics/UIFont.h"
 
 namespace {
@@ -184,12 +185,7 @@ void roundedBox(cairo_t* cr, const litehtml::position& p, const litehtml::border
     cairo_rectangle(cr, x, y, w, h);
     return;
   }
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x + w - tr, y + tr, tr, -M_PI / 2, 0);
-  cairo_arc(cr, x + w - br, y + h - br, br, 0, M_PI / 2);
-  cairo_arc(cr, x + bl, y + h - bl, bl, M_PI / 2, M_PI);
-  cairo_arc(cr, x + tl, y + tl, tl, M_PI, 3 * M_PI / 2);
-  cairo_close_path(cr);
+  cairoAddRoundedRect(cr, x, y, w, h, tl, tr, br, bl);
 }
 
 void setColor(cairo_t* cr, const litehtml::web_color& c) {

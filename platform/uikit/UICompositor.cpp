@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/graphics/CairoPaths.h"
 #include "platform/graphics/UIImage.h"
 #include <cstring>
 
@@ -60,13 +61,7 @@ void shape(cairo_t* cr, const CGRect& b, double radius) {
     cairo_rectangle(cr, b.origin.x, b.origin.y, b.size.width, b.size.height);
     return;
   }
-  double x = b.origin.x, y = b.origin.y, w = b.size.width, h = b.size.height;
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x + w - radius, y + radius, radius, -M_PI / 2, 0);
-  cairo_arc(cr, x + w - radius, y + h - radius, radius, 0, M_PI / 2);
-  cairo_arc(cr, x + radius, y + h - radius, radius, M_PI / 2, M_PI);
-  cairo_arc(cr, x + radius, y + radius, radius, M_PI, 3 * M_PI / 2);
-  cairo_close_path(cr);
+  cairoAddRoundedRect(cr, b.origin.x, b.origin.y, b.size.width, b.size.height, radius);
 }
 
 // The layer's shadow, under the view: its path's rectangle, offset, in the shadow colour, with a

@@ -25,6 +25,21 @@ std::string numberText(const Value& number) {
 
 Bytes textBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
+// Where a copy into toSource from a source that exists or not may go: the source its values then
+// have, or nothing (said in the log) when there is nothing to copy or no such destination.
+std::optional<ZIRRemoteConfigSource> copyDestination(bool fromExists, RCNDBSource toSource) {
+  if (!fromExists) {
+    ZIRLogError(kRCNLoggerService, "I-RCN000007", "The source dictionary to copy from does not exist.");
+    return std::nullopt;
+  }
+  if (toSource != RCNDBSourceActive && toSource != RCNDBSourceDefault) {
+    ZIRLogWarning(kRCNLoggerService, "I-RCN000008",
+                  "This shouldn't happen. Destination dictionary should never be pending type.");
+    return std::nullopt;
+  }
+  return toSource == RCNDBSourceDefault ? ZIRRemoteConfigSource::Default : ZIRRemoteConfigSource::Remote;
+}
+
 }  // namespace
 
 // ---- Creation and the initial load ----
@@ -231,23 +246,15 @@ std::optional<Bytes> RCNConfigContent::defaultValueBytes(const Value& v) {
 void RCNConfigContent::copyFromDictionary(const Value& fromDictionary, RCNDBSource toSource,
                                           const std::string& namespace_) {
   checkAndWaitForInitialDatabaseLoad();
-  if (fromDictionary.is_null()) {
-    ZIRLogError(kRCNLoggerService, "I-RCN000007", "The source dictionary to copy from does not exist.");
-    return;
-  }
-  if (toSource != RCNDBSourceActive && toSource != RCNDBSourceDefault) {
-    ZIRLogWarning(kRCNLoggerService, "I-RCN000008",
-                  "This shouldn't happen. Destination dictionary should never be pending type.");
-    return;
-  }
-  const auto source = toSource == RCNDBSourceDefault ? ZIRRemoteConfigSource::Default : ZIRRemoteConfigSource::Remote;
+  const auto source = copyDestination(!fromDictionary.is_null(), toSource);
+  if (!source) return;
   RCNNamespaceConfig values;
   if (fromDictionary.is_object()) {
     auto entry = fromDictionary.find(namespace_);
     if (entry != fromDictionary.end() && entry->is_object()) {
       for (const auto& [key, value] : entry->items()) {
         if (auto bytes = defaultValueBytes(value)) {
-          values[key] = ZIRRemoteConfigValue::initWithData(std::move(*bytes), source);
+          values[key] = ZIRRemoteConfigValue::initWithData(std::move(*bytes), *source);
         }
       }
     }
@@ -258,21 +265,13 @@ void RCNConfigContent::copyFromDictionary(const Value& fromDictionary, RCNDBSour
 void RCNConfigContent::copyFromLayer(const std::optional<RCNConfigLayer>& fromLayer, RCNDBSource toSource,
                                      const std::string& namespace_) {
   checkAndWaitForInitialDatabaseLoad();
-  if (!fromLayer) {
-    ZIRLogError(kRCNLoggerService, "I-RCN000007", "The source dictionary to copy from does not exist.");
-    return;
-  }
-  if (toSource != RCNDBSourceActive && toSource != RCNDBSourceDefault) {
-    ZIRLogWarning(kRCNLoggerService, "I-RCN000008",
-                  "This shouldn't happen. Destination dictionary should never be pending type.");
-    return;
-  }
-  const auto source = toSource == RCNDBSourceDefault ? ZIRRemoteConfigSource::Default : ZIRRemoteConfigSource::Remote;
+  const auto source = copyDestination(fromLayer.has_value(), toSource);
+  if (!source) return;
   RCNNamespaceConfig values;
   auto entry = fromLayer->find(namespace_);
   if (entry != fromLayer->end()) {
     for (const auto& [key, value] : entry->second) {
-      values[key] = ZIRRemoteConfigValue::initWithData(value->dataValue(), source);
+      values[key] = ZIRRemoteConfigValue::initWithData(value->dataValue(), *source);
     }
   }
   replaceNamespace(toSource, namespace_, std::move(values));

@@ -1,17 +1,14 @@
 // End to end: a tone played into the private audio server's null sink is captured from the sink's
 // monitor by a chart container's engine, and the container reports it.
 #include <gtest/gtest.h>
-#include <pulse/error.h>
-#include <pulse/simple.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <thread>
 
 #include "analysis/UISpectrumContainerView.h"
 #include "platform/audio/AVAudioSession.h"
 #include "platform/graphics/EAGLContext.h"
+#include "tests/support/TonePlayer.h"
 #include "tests/support/WaitFor.h"
 
 namespace {
@@ -41,43 +38,6 @@ class Readings : public DataProvideDelegate {
   void currentLeftPaddingChanged(float) override {}
 };
 
-// Plays a sine on its own thread into a sink until destroyed.
-class TonePlayer {
- public:
-  TonePlayer(const std::string& sink, double frequency, double amplitude) {
-    pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32LE, 44100, 1};
-    int error = 0;
-    stream_ = pa_simple_new(nullptr, "chart-capture-test", PA_STREAM_PLAYBACK, sink.c_str(), "tone", &sampleSpec, nullptr,
-                            nullptr, &error);
-    if (!stream_) {
-      error_ = pa_strerror(error);
-      return;
-    }
-    thread_ = std::thread([this, frequency, amplitude] {
-      std::vector<float> block(1024);
-      uint64_t n = 0;
-      while (!stop_.load()) {
-        for (auto& s : block) s = static_cast<float>(amplitude * std::sin(2 * M_PI * frequency * double(n++) / 44100));
-        int error = 0;
-        if (pa_simple_write(stream_, block.data(), block.size() * sizeof(float), &error) < 0) break;
-      }
-    });
-  }
-  ~TonePlayer() {
-    stop_.store(true);
-    if (thread_.joinable()) thread_.join();
-    if (stream_) pa_simple_free(stream_);
-  }
-  bool ok() const { return stream_ != nullptr; }
-  const std::string& error() const { return error_; }
-
- private:
-  pa_simple* stream_ = nullptr;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
-  std::string error_;
-};
-
 TEST(ChartCaptureTest, ToneOnTheSinkIsReportedAtOneKilohertz) {
   const char* server = std::getenv("PULSE_SERVER");
   if (!server || !*server) GTEST_SKIP() << "no private audio server (PULSE_SERVER is not set)";
@@ -86,7 +46,7 @@ TEST(ChartCaptureTest, ToneOnTheSinkIsReportedAtOneKilohertz) {
 
   EAGLContext::setAvailableForTesting(false);  // the analysis runs without drawing
   AVAudioSession::sharedInstance().setInputSpec("pulse:" + sink + ".monitor");
-  TonePlayer player(sink, 1000, 0.1);  // -20 dBFS
+  testsupport::TonePlayer player(sink, 1000, 0.1);  // -20 dBFS
   ASSERT_TRUE(player.ok()) << player.error();
 
   auto container = UISpectrumContainerView::create(CGRectMake(0, 0, 568, 320));

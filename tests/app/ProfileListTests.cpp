@@ -131,7 +131,7 @@ TEST_F(ProfileList, AProfileOfAnInputThatIsNotConnectedIsDimmedAndCannotBeEnable
 }
 
 TEST_F(ProfileList, TheEnabledProfileIsInTheBrandColourAndTheListFollowsChangesMadeElsewhere) {
-  auto mic = DeviceInputDescription::withPort(*phoneMicrophonePort());
+  auto mic = DeviceInputDescription::withPort(*profilestest::phoneMicrophone());
   auto mine = profileFor(20, "Mine", mic, std::vector<int64_t>(11, 2));
   service().addProfile(mine);
   auto list = openList();
@@ -153,7 +153,7 @@ TEST_F(ProfileList, TheEnabledProfileIsInTheBrandColourAndTheListFollowsChangesM
 }
 
 TEST_F(ProfileList, TheEditButtonOpensTheTuningScreen) {
-  auto mine = profileFor(30, "Mine", DeviceInputDescription::withPort(*phoneMicrophonePort()));
+  auto mine = profileFor(30, "Mine", DeviceInputDescription::withPort(*profilestest::phoneMicrophone()));
   service().addProfile(mine);
   auto list = openList();
   tap(row(list, 1, 0)->btnEdit);
@@ -170,7 +170,8 @@ TEST_F(ProfileList, TheEditButtonOpensTheTuningScreen) {
 }
 
 TEST_F(ProfileList, AddingAProfileForTheOnlyExternalInputAsksForItsNameAndOpensIt) {
-  setPorts({phoneMicrophonePort(), testPort("wired", "Headset Microphone", AVAudioSessionPortHeadsetMic)});
+  setPorts({profilestest::phoneMicrophone(),
+            profilestest::port("wired", "Headset Microphone", AVAudioSessionPortHeadsetMic)});
   auto list = openList();
   nav()->rightBarButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
   settle();
@@ -188,8 +189,8 @@ TEST_F(ProfileList, AddingAProfileForTheOnlyExternalInputAsksForItsNameAndOpensI
 }
 
 TEST_F(ProfileList, SeveralInputsAreOfferedInASheetAndCancellingTheNamePushesNothing) {
-  setPorts({phoneMicrophonePort(),
-            testPort("usb", "USB Interface", AVAudioSessionPortUSBAudio, {{"Input 1", ""}, {"Input 2", ""}})});
+  setPorts({profilestest::phoneMicrophone(),
+            profilestest::port("usb", "USB Interface", AVAudioSessionPortUSBAudio, {{"Input 1", ""}, {"Input 2", ""}})});
   auto list = openList();
   nav()->rightBarButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
   settle();
@@ -212,7 +213,7 @@ TEST_F(ProfileList, SeveralInputsAreOfferedInASheetAndCancellingTheNamePushesNot
 }
 
 TEST_F(ProfileList, WithOnlyAirPodsConnectedThereIsNothingToAddAProfileFor) {
-  setPorts({phoneMicrophonePort(), testPort("bt", "AirPods Pro", AVAudioSessionPortBluetoothHFP)});
+  setPorts({profilestest::phoneMicrophone(), profilestest::port("bt", "AirPods Pro", AVAudioSessionPortBluetoothHFP)});
   openList();
   nav()->rightBarButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
   settle(0.1);

@@ -10,21 +10,6 @@
 #include "profiles/DeviceInputsService.h"
 #include "profiles/InputProfilesService.h"
 
-AVAudioSessionPortDescriptionRef testPort(const std::string& uid, const std::string& name, const std::string& type,
-                                          std::vector<std::pair<std::string, std::string>> sources) {
-  std::vector<AVAudioSessionDataSourceDescriptionRef> list;
-  int64_t id = 1;
-  for (const auto& [s, o] : sources) list.push_back(std::make_shared<AVAudioSessionDataSourceDescription>(id++, s, o));
-  return std::make_shared<AVAudioSessionPortDescription>(uid, name, type, std::move(list));
-}
-
-AVAudioSessionPortDescriptionRef phoneMicrophonePort() {
-  return testPort("built-in-mic", "iPhone Microphone", AVAudioSessionPortBuiltInMic,
-                  {{"Bottom", AVAudioSessionOrientationBottom},
-                   {"Front", AVAudioSessionOrientationFront},
-                   {"Back", AVAudioSessionOrientationBack}});
-}
-
 InputProfileRef profileFor(int64_t id, const std::string& name, DeviceInputDescriptionRef device,
                            std::vector<int64_t> corrections, int64_t gain) {
   auto p = std::make_shared<InputProfile>(id, name, std::move(device));
@@ -39,7 +24,7 @@ void ProfileScreensHarness::SetUp() {
   DeviceInputsService::resetForTesting();
   vlxSpectrum::resetForTesting();
   StatusOverlay::resetForTesting();
-  setPorts({phoneMicrophonePort()});
+  setPorts({profilestest::phoneMicrophone()});
 }
 
 void ProfileScreensHarness::TearDown() {

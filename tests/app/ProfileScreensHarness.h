@@ -10,6 +10,7 @@
 #include "profiles/InputProfilesTableViewController.h"
 #include "profiles/MicProfileSetupViewController.h"
 #include "tests/app/AppHarness.h"
+#include "tests/profiles/TestPorts.h"
 #include "tests/support/ManualClock.h"
 
 class ProfileScreensHarness : public AppHarness {
@@ -33,9 +34,6 @@ class ProfileScreensHarness : public AppHarness {
   testsupport::ManualClock clock;
 };
 
-// Ports of the session's test hook.
-AVAudioSessionPortDescriptionRef testPort(const std::string& uid, const std::string& name, const std::string& type,
-                                          std::vector<std::pair<std::string, std::string>> sources = {});
-AVAudioSessionPortDescriptionRef phoneMicrophonePort();
+// A profile for the input with the corrections (in the default band order) and main gain.
 InputProfileRef profileFor(int64_t id, const std::string& name, DeviceInputDescriptionRef device,
                            std::vector<int64_t> corrections = std::vector<int64_t>(11, 0), int64_t gain = 0);

@@ -4,13 +4,9 @@
 // type; their going is a route change that closes the tuning screen of that input; and a profile
 // enabled from the list moves the shared chart's levels by its corrections on a known tone.
 #include <gtest/gtest.h>
-#include <pulse/error.h>
-#include <pulse/simple.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <thread>
 
 #include "analysis/SpectrumWrapper.h"
 #include "analysis/vlxSpectrum.h"
@@ -28,6 +24,7 @@
 #include "profiles/MicProfileSetupViewController.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/PrivateAudioServer.h"
+#include "tests/support/TonePlayer.h"
 #include "tests/support/WaitFor.h"
 
 namespace {
@@ -44,38 +41,6 @@ std::string pactl(const std::string& arguments) {
   while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
   return out;
 }
-
-// Plays a sine into a sink on its own thread until destroyed.
-class TonePlayer {
- public:
-  TonePlayer(const std::string& sink, double frequency, double amplitude) {
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 44100, 1};
-    int error = 0;
-    stream_ = pa_simple_new(nullptr, "profiles-test", PA_STREAM_PLAYBACK, sink.c_str(), "tone", &spec, nullptr, nullptr,
-                            &error);
-    if (!stream_) return;
-    thread_ = std::thread([this, frequency, amplitude] {
-      std::vector<float> block(1024);
-      uint64_t n = 0;
-      while (!stop_.load()) {
-        for (auto& s : block) s = float(amplitude * std::sin(2 * M_PI * frequency * double(n++) / 44100));
-        int error = 0;
-        if (pa_simple_write(stream_, block.data(), block.size() * sizeof(float), &error) < 0) break;
-      }
-    });
-  }
-  ~TonePlayer() {
-    stop_.store(true);
-    if (thread_.joinable()) thread_.join();
-    if (stream_) pa_simple_free(stream_);
-  }
-  bool ok() const { return stream_ != nullptr; }
-
- private:
-  pa_simple* stream_ = nullptr;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
-};
 
 class Levels : public FFTValuesDelegate {
  public:
@@ -199,7 +164,7 @@ TEST_F(ProfilesOnAnAudioServer, UnpluggingTheTuningScreensInputClosesIt) {
 TEST_F(ProfilesOnAnAudioServer, AProfileEnabledFromTheListMovesTheSharedChartsLevelsByItsCorrections) {
   load("module-remap-source master=profiles_sink.monitor source_name=test_mic "
        "\"source_properties=\\\"device.form_factor=internal device.description='Test Microphone'\\\"\"");
-  TonePlayer tone("profiles_sink", 1000, 0.1);
+  testsupport::TonePlayer tone("profiles_sink", 1000, 0.1);
   ASSERT_TRUE(tone.ok());
   launch();
   auto micPort = input("pulse:test_mic");

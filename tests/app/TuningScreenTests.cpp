@@ -20,7 +20,7 @@ class TuningScreen : public ProfileScreensHarness {
   void SetUp() override {
     ProfileScreensHarness::SetUp();
     launchApp();
-    mine = profileFor(40, "Bench mic", DeviceInputDescription::withPort(*phoneMicrophonePort()),
+    mine = profileFor(40, "Bench mic", DeviceInputDescription::withPort(*profilestest::phoneMicrophone()),
                       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0);
     InputProfilesService::sharedService().addProfile(mine);
   }
@@ -210,7 +210,7 @@ class TuningScreenOnALargerPhone : public ProfileScreensHarness {
 };
 
 TEST_F(TuningScreenOnALargerPhone, TheStoryboardsSpacingsStay) {
-  auto tuning = openTuning(profileFor(1, "p", DeviceInputDescription::withPort(*phoneMicrophonePort())));
+  auto tuning = openTuning(profileFor(1, "p", DeviceInputDescription::withPort(*profilestest::phoneMicrophone())));
   EXPECT_EQ(tuning->lcTopConstraint->constant(), 20);
   EXPECT_EQ(tuning->lcButtonTopConstraint->constant(), 30);
   EXPECT_EQ(tuning->lcBottomConstraint->constant(), 30);

@@ -1,5 +1,6 @@
 #include "tests/fuzz/FuzzSupport.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -29,6 +30,11 @@ const std::string& privateHome() {
     std::atexit(removeHome);
   }
   return *gHome;
+}
+
+void broken(const char* what) {
+  std::fprintf(stderr, "invariant broken: %s\n", what);
+  std::abort();
 }
 
 }  // namespace fuzzsupport

@@ -13,22 +13,6 @@
 
 namespace profilestest {
 
-AVAudioSessionPortDescriptionRef port(const std::string& uid, const std::string& name, const std::string& type,
-                                      std::vector<std::pair<std::string, std::string>> sources) {
-  std::vector<AVAudioSessionDataSourceDescriptionRef> list;
-  int64_t id = 1;
-  for (const auto& [sourceName, orientation] : sources)
-    list.push_back(std::make_shared<AVAudioSessionDataSourceDescription>(id++, sourceName, orientation));
-  return std::make_shared<AVAudioSessionPortDescription>(uid, name, type, std::move(list));
-}
-
-AVAudioSessionPortDescriptionRef phoneMicrophone() {
-  return port("built-in-mic", "iPhone Microphone", AVAudioSessionPortBuiltInMic,
-              {{"Bottom", AVAudioSessionOrientationBottom},
-               {"Front", AVAudioSessionOrientationFront},
-               {"Back", AVAudioSessionOrientationBack}});
-}
-
 InputProfileRef profileWith(int64_t id, const std::string& name, DeviceInputDescriptionRef device,
                             const std::vector<int64_t>& corrections, std::optional<int64_t> mainGain) {
   std::vector<SoundTuneBandModelRef> bands;

@@ -13,15 +13,11 @@
 #include "platform/audio/TestAudioInput.h"
 #include "profiles/DeviceInputDescription.h"
 #include "profiles/InputProfile.h"
+#include "tests/profiles/TestPorts.h"
 
 namespace profilestest {
 
 using Ports = std::vector<AVAudioSessionPortDescriptionRef>;
-
-AVAudioSessionPortDescriptionRef port(const std::string& uid, const std::string& name, const std::string& type,
-                                      std::vector<std::pair<std::string, std::string>> sources = {});
-// The phone's built-in microphone: data sources Bottom, Front and Back (ids 1, 2, 3), in that order.
-AVAudioSessionPortDescriptionRef phoneMicrophone();
 
 // A profile for the input with the corrections (eleven, in the default band order) and main gain.
 InputProfileRef profileWith(int64_t id, const std::string& name, DeviceInputDescriptionRef device,

@@ -1,20 +1,12 @@
 // Query parameters in wire form, as the local cache stores them and the connection sends them:
 // read with fromQueryObject, written back out and read again.
-#include <cstdio>
-#include <cstdlib>
-
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/Value.h"
 #include "sdk/database/core/FPath.h"
 #include "sdk/database/core/FQueryParams.h"
 #include "tests/fuzz/FuzzSupport.h"
 
-namespace {
-[[noreturn]] void broken(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
-}  // namespace
+using fuzzsupport::broken;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto parsed = value::parseJSON(fuzzsupport::asText(data, size), true);

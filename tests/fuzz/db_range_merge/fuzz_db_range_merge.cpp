@@ -1,9 +1,6 @@
 // Range merges as the connection builds them from a server message: optional start and end path
 // texts and update data, applied to the cached node.
 // Input: a JSON array [start path text or null, end path text or null, existing value, update value].
-#include <cstdio>
-#include <cstdlib>
-
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/Value.h"
 #include "sdk/database/core/FPath.h"
@@ -12,12 +9,9 @@
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
 #include "tests/fuzz/FuzzSupport.h"
 
-namespace {
+using fuzzsupport::broken;
 
-[[noreturn]] void broken(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
+namespace {
 
 FPathRef pathOrNull(const Value& v) { return v.is_string() ? FPath::pathWithString(v.get<std::string>()) : nullptr; }
 

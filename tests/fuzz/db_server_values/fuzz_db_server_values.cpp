@@ -1,7 +1,5 @@
 // Server-value placeholders resolved for the local copy of a write, as the repository does.
 // Input: a JSON array [written value, existing value, clock seconds]; the last two may be absent.
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "platform/foundation/NSException.h"
@@ -13,14 +11,13 @@
 #include "sdk/database/snapshot/FChildrenNode.h"
 #include "sdk/database/snapshot/FLeafNode.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
+#include "tests/fuzz/DatabaseFuzzSupport.h"
 #include "tests/fuzz/FuzzSupport.h"
 
-namespace {
+using fuzzsupport::broken;
+using fuzzsupport::holdsPlaceholder;
 
-[[noreturn]] void broken(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
+namespace {
 
 FNodeRef nodeOrNull(const Value& v) {
   try {
@@ -28,20 +25,6 @@ FNodeRef nodeOrNull(const Value& v) {
   } catch (const NSException&) {
     return nullptr;
   }
-}
-
-// YES when a mapping with ".sv" appears anywhere in the value (walked without recursion).
-bool holdsPlaceholder(const Value& root) {
-  std::vector<const Value*> pending{&root};
-  while (!pending.empty()) {
-    const Value* v = pending.back();
-    pending.pop_back();
-    if (v->is_object() && v->contains(".sv")) return true;
-    if (v->is_structured()) {
-      for (const auto& element : *v) pending.push_back(&element);
-    }
-  }
-  return false;
 }
 
 // A resolved node holds no placeholder: it hashes, sizes and compound-hashes without complaint.

@@ -5,8 +5,6 @@
 // Input: the first line is a path text, taken byte for byte; the rest is a JSON value in which
 // "%xx" within strings and keys stands for the byte xx, so that texts that are not UTF-8 (which
 // JSON cannot carry) reach the checks as values handed in by code would.
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -19,14 +17,13 @@
 #include "sdk/database/core/FValidation.h"
 #include "sdk/database/snapshot/FChildrenNode.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
+#include "tests/fuzz/DatabaseFuzzSupport.h"
 #include "tests/fuzz/FuzzSupport.h"
 
-namespace {
+using fuzzsupport::broken;
+using fuzzsupport::holdsPlaceholder;
 
-[[noreturn]] void broken(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
+namespace {
 
 // Runs a check that may refuse its input with a named exception; YES when it accepted it.
 template <class F>
@@ -77,20 +74,6 @@ void decodeBytes(Value& root) {
       for (auto it = v->begin(); it != v->end(); ++it) pending.push_back(&it.value());
     }
   }
-}
-
-// YES when a mapping with ".sv" appears anywhere in the value (walked without recursion).
-bool holdsPlaceholder(const Value& root) {
-  std::vector<const Value*> pending{&root};
-  while (!pending.empty()) {
-    const Value* v = pending.back();
-    pending.pop_back();
-    if (v->is_object() && v->contains(".sv")) return true;
-    if (v->is_structured()) {
-      for (const auto& element : *v) pending.push_back(&element);
-    }
-  }
-  return false;
 }
 
 // Every walk of a node; the ones that need resolved leaves only when the node has no placeholder.

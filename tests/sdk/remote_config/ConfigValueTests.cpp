@@ -7,6 +7,7 @@
 #include "sdk/remote_config/RCNDevice.h"
 #include "sdk/remote_config/ZIRRemoteConfigValue.h"
 #include "sdk/utilities/ZODAppEnvironmentUtil.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace {
 
@@ -18,28 +19,15 @@ ZIRRemoteConfigValueRef valueOf(const std::string& text) {
 class PreferredLanguages {
  public:
   explicit PreferredLanguages(const std::string& languages) {
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) {
-      const char* old = std::getenv(name);
-      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-    }
-    ::unsetenv("LC_ALL");
-    ::unsetenv("LC_MESSAGES");
-    ::setenv("LANG", "en_US.UTF-8", 1);
-    ::setenv("LANGUAGE", languages.c_str(), 1);
+    environment_.set("LC_ALL", std::nullopt);
+    environment_.set("LC_MESSAGES", std::nullopt);
+    environment_.set("LANG", "en_US.UTF-8");
+    environment_.set("LANGUAGE", languages);
   }
-  void change(const std::string& languages) { ::setenv("LANGUAGE", languages.c_str(), 1); }
-  ~PreferredLanguages() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
-  }
+  void change(const std::string& languages) { environment_.set("LANGUAGE", languages); }
 
  private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  testsupport::ScopedEnvironment environment_;
 };
 
 }  // namespace

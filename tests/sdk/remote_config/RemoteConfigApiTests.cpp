@@ -16,6 +16,7 @@
 #include "sdk/utilities/ZODAppEnvironmentUtil.h"
 #include "tests/sdk/remote_config/RemoteConfigTestSupport.h"
 #include "tests/support/ManualClock.h"
+#include "tests/support/ScopedEnvironment.h"
 
 using namespace rc_test;
 using testsupport::RemoteConfigServer;
@@ -23,34 +24,6 @@ using Status = ZIRRemoteConfigFetchStatus;
 using Source = ZIRRemoteConfigSource;
 
 namespace {
-
-// Sets environment variables for the life of a scope.
-class ScopedEnvironment {
- public:
-  void set(const std::string& name, const std::optional<std::string>& value) {
-    if (!saved_.count(name)) {
-      const char* old = std::getenv(name.c_str());
-      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
-    if (value) {
-      ::setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(name.c_str());
-    }
-  }
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
-  }
-
- private:
-  std::map<std::string, std::optional<std::string>> saved_;
-};
 
 // The back-off's random half step: +1 (odd draw) or -1 (even draw), fixed for a scope.
 class FixedBackoffSign {
@@ -379,7 +352,7 @@ TEST_F(RemoteConfigApi, FailuresBeforeAnySuccessAreNotThrottled) {
 }
 
 TEST_F(RemoteConfigApi, AChangedDeviceContextForcesAFetchThroughIntervalAndThrottling) {
-  ScopedEnvironment environment;
+  testsupport::ScopedEnvironment environment;
   environment.set("LC_ALL", std::nullopt);
   environment.set("LC_MESSAGES", std::nullopt);
   environment.set("LANG", "en_US.UTF-8");
