@@ -227,7 +227,7 @@ class TuningScreenOnASmallerPhone : public ProfileScreensHarness {
 };
 
 TEST_F(TuningScreenOnASmallerPhone, TheBandSlidersHaveRoomToMove) {
-  auto profile = profileFor(2, "p", DeviceInputDescription::withPort(*phoneMicrophonePort()));
+  auto profile = profileFor(2, "p", DeviceInputDescription::withPort(*profilestest::phoneMicrophone()));
   InputProfilesService::sharedService().addProfile(profile);
   auto tuning = openTuning(profile);
   layout();
