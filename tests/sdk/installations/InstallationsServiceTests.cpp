@@ -439,6 +439,26 @@ TEST_F(InstallationsService, DeleteClearsAnUndecodableRecord) {
   EXPECT_EQ(second.size(), 22u);
 }
 
+// A get answers before the registration it started in the background is done. Once nothing holds
+// the service any more, that registration is stored: the fixture relies on this to keep a test's
+// leftover work out of the next test's home.
+TEST_F(InstallationsService, ARegistrationStartedByAGetIsStoredBeforeTheServiceIsGone) {
+  auto service = configure();
+  const std::string fid = installationID(*service).value;
+  ASSERT_EQ(fid.size(), 22u);
+  service.reset();
+  ZAVAda::resetAppsForTesting();
+  ASSERT_TRUE(waitUntilServicesAreGone());
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 1u);
+
+  // A later process finds the identifier registered: its token needs no second registration.
+  service = configure();
+  auto token = authToken(*service);
+  ASSERT_FALSE(token.error) << token.error->description();
+  EXPECT_EQ(installationID(*service).value, fid);
+  EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 1u);
+}
+
 TEST_F(InstallationsService, InvalidOptionsRaiseWithTheMissingNames) {
   DEVEduzove options(kAppID, "1");
   options.setAPIKey(std::string(""));

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSNotificationCenter.h"
@@ -52,6 +53,7 @@ class InstallationsFixture : public ::testing::Test {
   void TearDown() override {
     observer.reset();
     ZAVAda::resetForTesting();
+    EXPECT_TRUE(waitUntilServicesAreGone()) << "a service of this test still had work running";
     NSBundle::mainBundle().setInfoValueForTesting(kRARUruzariduzuraAPIOriginInfoKey, Value());
   }
 
@@ -62,7 +64,29 @@ class InstallationsFixture : public ::testing::Test {
     } else {
       ZAVAda::configureWithName(name, options);
     }
-    return RARUruzariduzura::installationsWithApp(*ZAVAda::appNamed(name));
+    auto service = RARUruzariduzura::installationsWithApp(*ZAVAda::appNamed(name));
+    if (service) made_.push_back(service->installationsIDController());
+    return service;
+  }
+
+  // A service goes on working after the call that started it has answered: a get starts the
+  // registration in the background, and its record is saved when the server has answered. The
+  // keychain and user defaults are those of the current home when a write runs, so work left over
+  // from one test would land in the next test's home and overwrite what that test stored. Serves
+  // the main queue until no service made by configure() is held by anything (no request, no
+  // continuation, no write of it left to run); the caller has released its own references and the
+  // apps first. False if one is still held when the deadline passes.
+  bool waitUntilServicesAreGone(double timeoutSeconds = 30) {
+    const bool gone = testsupport::waitFor(
+        [this] {
+          for (const auto& controller : made_) {
+            if (!controller.expired()) return false;
+          }
+          return true;
+        },
+        timeoutSeconds);
+    if (gone) made_.clear();
+    return gone;
   }
 
   Outcome<std::string> installationID(RARUruzariduzura& service) {
@@ -107,6 +131,9 @@ class InstallationsFixture : public ::testing::Test {
   NSObserverTokenRef observer;
   int changes = 0;
   Value lastChangeInfo;
+
+ private:
+  std::vector<std::weak_ptr<RARUruzariduzuraIDController>> made_;
 };
 
 }  // namespace installations_test
