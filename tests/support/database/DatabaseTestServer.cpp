@@ -272,8 +272,16 @@ void DatabaseTestServer::process(uint64_t linkId, const Value& frame) {
     answer(linkId, request, "ok");
     return;
   }
-  if (isDenied(path)) {
-    answer(linkId, request, "permission_denied", Value("Permission denied at " + path));
+  // A merge is refused when any location it writes is.
+  std::string deniedPath = isDenied(path) ? path : std::string();
+  if (deniedPath.empty() && (action == "m" || action == "om") && body.contains("d") && body["d"].is_object()) {
+    for (auto it = body["d"].begin(); it != body["d"].end() && deniedPath.empty(); ++it) {
+      const std::string written = FPath::pathWithString(path)->child(*FPath::pathWithString(it.key()))->toString();
+      if (isDenied(written)) deniedPath = written;
+    }
+  }
+  if (!deniedPath.empty()) {
+    answer(linkId, request, "permission_denied", Value("Permission denied at " + deniedPath));
     return;
   }
   try {
@@ -346,6 +354,12 @@ void DatabaseTestServer::process(uint64_t linkId, const Value& frame) {
 Value DatabaseTestServer::valueAt(const std::string& path) const {
   Value result;
   run([&] { result = nodeAt(path)->valForExport(true); });
+  return result;
+}
+
+Value DatabaseTestServer::queryValueAt(const std::string& path, const Value& params) const {
+  Value result;
+  run([&] { result = queryResult(path, params)->valForExport(true); });
   return result;
 }
 
