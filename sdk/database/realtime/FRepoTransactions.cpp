@@ -212,8 +212,9 @@ void FRepo::sendTransactionQueue(const TransactionQueue& queue, const FPathRef& 
             transaction->setAbortStatus(status, reason);
           }
         }
-        self->rerunTransactionsForPath(path);
+        // The acknowledgements' events go out before the rerun raises its own.
         self->eventRaiser_->raiseEvents(events);
+        self->rerunTransactionsForPath(path);
       });
 }
 
