@@ -5,8 +5,9 @@
 // with "datastale" and any request at or below a denied path (or merge writing there) with
 // "permission_denied"; answers listens with the data (filtered by the query's index, range and
 // limit) before its "ok", and pushes every later change to every listen it touches; keeps each
-// link's onDisconnect requests and applies them when the link goes; answers one-time reads. Tests can drop every link, refuse
-// new ones, hold requests unprocessed, set the server's clock offset and send raw frames.
+// link's onDisconnect requests and applies them when the link goes; answers one-time reads. Tests
+// can drop every link, refuse new ones, hold requests unprocessed, set the server's clock offset
+// and send raw frames.
 //
 // Threads: the server works on its own serial queue; the test calls below are safe from any
 // thread and wait for the server's queue, so that what they set holds for every later frame.
