@@ -273,7 +273,11 @@ FViewCacheRef FViewProcessor::ackUserWriteOn(const FViewCacheRef& viewCache, con
   const bool filterServerNode = serverSnap->isFiltered();
   if (affectedTree->value()) {
     if ((ackPath->isEmpty() && serverSnap->isFullyInitialized()) || serverSnap->isCompleteForPath(*ackPath)) {
-      return applyServerOverwriteTo(viewCache, ackPath, serverSnap->node()->getChild(ackPath), writesCache,
+      // Below a child the server's data is applied for the whole child, as a merge does: the write
+      // may have given the user children where the server holds a plain value, and patching the
+      // shown child at the write's path alone would leave nothing there instead of that value.
+      const FPathRef applyPath = ackPath->length() > 1 ? keyPath(*ackPath->getFront()) : ackPath;
+      return applyServerOverwriteTo(viewCache, applyPath, serverSnap->node()->getChild(applyPath), writesCache,
                                     completeCache, filterServerNode, accumulator);
     }
     if (ackPath->isEmpty()) {

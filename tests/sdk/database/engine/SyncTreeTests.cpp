@@ -355,3 +355,22 @@ TEST_F(SyncTreeFixture, ServerChildrenReplacingALeafChangeTheValueEvenUnderAPend
       path("b"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":"x"})")));
   EXPECT_EQ(describe(events), (Strings{"value / null"}));
 }
+
+TEST_F(SyncTreeFixture, AcknowledgingAWriteBelowWhatTheServerHoldsAsALeafShowsTheLeafAgain) {
+  // A write below a location is acknowledged while the server holds a plain value there (a later
+  // write of the same put replaced it): the location shows the server's value, not nothing.
+  auto value = valueRegistration(1);
+  auto children = allChildRegistration(2);
+  tree->addEventRegistration(value, defaultQuery("r"));
+  tree->addEventRegistration(children, defaultQuery("r"));
+  tree->applyServerOverwriteAtPath(path("r"), node(R"({"a":1,"x":{"n":0}})"));
+  answer("/r {}", "ok");
+  tree->applyUserOverwriteAtPath(path("r/x/n"), node("2"), 1, true);
+  tree->applyUserMergeAtPath(path("r"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a/m/k":3})")), 2);
+  tree->applyServerOverwriteAtPath(path("r/x"), node("1"));
+  tree->applyServerOverwriteAtPath(path("r/a"), node("1"));
+  EXPECT_EQ(describe(tree->ackUserWriteWithWriteId(1, false, true, clock)),
+            (Strings{"changed /r/x 1 prev=a", R"(value /r {"a":{"m":{"k":3}},"x":1})"}));
+  EXPECT_EQ(describe(tree->ackUserWriteWithWriteId(2, false, true, clock)),
+            (Strings{"changed /r/a 1", R"(value /r {"a":1,"x":1})"}));
+}
