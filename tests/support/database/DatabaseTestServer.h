@@ -76,6 +76,9 @@ class DatabaseTestServer : public std::enable_shared_from_this<DatabaseTestServe
   // The URL of every connection attempt, in order.
   std::vector<std::string> connectionAttempts() const;
   size_t openLinkCount() const;
+  // How many calls the server has made to the clients' transports (opened, frame, closed): with
+  // requests(), tells a test whether anything still travels between the clients and the server.
+  size_t deliveries() const;
   // The listens of the open links: {"p", "q", "t"?}.
   std::vector<Value> activeListens() const;
 
@@ -128,6 +131,7 @@ class DatabaseTestServer : public std::enable_shared_from_this<DatabaseTestServe
   std::vector<std::string> attempts_;
   std::map<std::string, int> stalePuts_;  // path -> conditional puts still to make stale
   int staleChanges_ = 0;
+  size_t deliveries_ = 0;
 };
 
 }  // namespace testsupport
