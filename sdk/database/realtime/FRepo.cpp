@@ -314,6 +314,10 @@ void FRepo::callOnComplete(const WriteCallback& callback, const std::string& sta
 
 void FRepo::ackWrite(int64_t writeId, const FPathRef& path, const std::string& status) {
   if (status == kStatusWriteCanceled) return;  // already gone from the sync tree
+  // A purge may have removed the write after the server answered it, while the answer waited in
+  // the connection for a listen's data: nothing is left to acknowledge, and the caller still gets
+  // the server's answer.
+  if (!serverSyncTree_->pendingWriteTree()->writeForId(writeId)) return;
   FEventList events = serverSyncTree_->ackUserWriteWithWriteId(writeId, status != kStatusOk, true, *serverClock());
   // Raised before a rerun raises its own events, which describe a later state.
   eventRaiser_->raiseEvents(events);

@@ -439,3 +439,48 @@ TEST_F(TransactionTest, ARefusedWriteThatRerunsAWaitingTransactionRevertsForList
                                     R"(value {"m":"x","n":2})", R"(value {"n":2})", R"(value {"n":3})"}));
   server_->holdRequests(false, "p");
 }
+
+TEST_F(TransactionTest, ATransactionTheServerCommittedBeforeAPurgeStillCompletesOnce) {
+  // The server's "ok" waits in the connection while a listen is unanswered; a purge in between
+  // has already removed the transaction's write locally.
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  server_->holdRequests(true, "q");
+  auto values = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("watched"), values);
+  auto runs = std::make_shared<std::atomic<int>>(0);
+  auto results = std::make_shared<Recorder>();
+  database->referenceWithPath("counter")->runTransactionBlock(increment(runs), recordResult(results));
+  ASSERT_TRUE(waitFor([&] { return server_->valueAt("/counter") == Value(1); }));
+  settle();
+  database->purgeOutstandingWrites();
+  settle();
+  EXPECT_TRUE(results->all().empty());
+  server_->holdRequests(false, "q");
+  ASSERT_TRUE(waitFor([&] { return results->size() == 1; }));
+  settle();
+  EXPECT_EQ(results->all(), (Strings{"none YES 1"}));
+  EXPECT_FALSE(transactionsPending(database));
+}
+
+TEST_F(TransactionTest, ATransactionTheServerRefusedBeforeAPurgeStillCompletesOnceWithTheRefusal) {
+  server_->denyPath("/counter");
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  server_->holdRequests(true, "q");
+  auto values = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("watched"), values);
+  auto runs = std::make_shared<std::atomic<int>>(0);
+  auto results = std::make_shared<Recorder>();
+  database->referenceWithPath("counter")->runTransactionBlock(increment(runs), recordResult(results));
+  ASSERT_TRUE(waitFor([&] { return puts("/counter").size() == 1; }));
+  settle();
+  database->purgeOutstandingWrites();
+  settle();
+  EXPECT_TRUE(results->all().empty());
+  server_->holdRequests(false, "q");
+  ASSERT_TRUE(waitFor([&] { return results->size() == 1; }));
+  settle();
+  EXPECT_EQ(results->all(), (Strings{"Permission denied at /counter NO null"}));
+  EXPECT_FALSE(transactionsPending(database));
+}
