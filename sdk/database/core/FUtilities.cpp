@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 #include <map>
+#include <mutex>
 
 #include "platform/foundation/NSString.h"
 #include "platform/security/Crypto.h"
@@ -284,7 +285,27 @@ const FUtilities::KeyComparator& FUtilities::stringComparator() {
   return comparator;
 }
 
+namespace {
+std::mutex& randomSourceMutex() {
+  static std::mutex* mutex = new std::mutex();
+  return *mutex;
+}
+std::function<double()>& randomSourceForTests() {
+  static auto* source = new std::function<double()>();
+  return *source;
+}
+}  // namespace
+
+void FUtilities::setRandomDoubleSourceForTests(std::function<double()> source) {
+  std::lock_guard<std::mutex> lock(randomSourceMutex());
+  randomSourceForTests() = std::move(source);
+}
+
 double FUtilities::randomDouble() {
+  {
+    std::lock_guard<std::mutex> lock(randomSourceMutex());
+    if (randomSourceForTests()) return randomSourceForTests()();
+  }
   std::vector<uint8_t> bytes = security::randomBytes(4);
   uint32_t r = 0;
   for (uint8_t b : bytes) r = (r << 8) | b;

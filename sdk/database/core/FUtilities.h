@@ -80,6 +80,9 @@ class FUtilities {
   static const KeyComparator& stringComparator();
   // Uniform in [0, 1): a random 32-bit integer times 2^-32.
   static double randomDouble();
+  // Tests put a repeatable source in place of the random one (the jitter of reconnection waits),
+  // so that a run can be replayed exactly; nullptr puts the random source back. Any thread.
+  static void setRandomDoubleSourceForTests(std::function<double()> source);
 
  private:
   FUtilities() = default;

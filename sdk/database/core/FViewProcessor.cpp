@@ -160,11 +160,18 @@ FViewCacheRef FViewProcessor::applyServerOverwriteTo(const FViewCacheRef& viewCa
     FIndexedNodeRef newServerNode = oldServerSnap->indexedNode()->updateChild(*childKey, newChild);
     newServerCache = serverFilter->updateFullNode(oldServerSnap->indexedNode(), newServerNode, nullptr);
   } else {
-    if (!oldServerSnap->isCompleteForPath(*changePath) && changePath->length() > 1) {
-      return viewCache;  // a deep update below a child the server cache does not hold
-    }
     FPathRef childChangePath = changePath->popFront();
-    FNodeRef childNode = oldServerSnap->node()->getImmediateChild(*childKey)->updateChild(childChangePath, changedSnap);
+    FNodeRef childNode;
+    if (!oldServerSnap->isCompleteForPath(*changePath) && changePath->length() > 1) {
+      // A deep update below a child the server cache does not hold. When a view that loads all
+      // the data holds the location, its data (the change included) tells the whole child, which
+      // may now belong in this view: a window that once had data of its own is kept up to date
+      // by that view's listen alone.
+      if (!completeCache || !completeCache->getChild(changePath)->isEqual(*changedSnap)) return viewCache;
+      childNode = completeCache->getImmediateChild(*childKey);
+    } else {
+      childNode = oldServerSnap->node()->getImmediateChild(*childKey)->updateChild(childChangePath, changedSnap);
+    }
     if (*childKey == ".priority") {
       newServerCache = serverFilter->updatePriority(childNode, oldServerSnap->indexedNode());
     } else {
@@ -256,8 +263,16 @@ FViewCacheRef FViewProcessor::applyServerMergeTo(const FViewCacheRef& viewCache,
     if (serverNode->hasChild(key)) return;
     FCompoundWrite childMerge(childTree);
     const bool unknownDeepMerge = !serverSnap->isCompleteForChild(key) && !childMerge.rootWrite();
-    if (unknownDeepMerge) return;
-    FNodeRef newChild = childMerge.applyToNode(serverNode->getImmediateChild(key));
+    FNodeRef newChild;
+    if (unknownDeepMerge) {
+      // As for a deep overwrite: the complete data of the location, when a view holds it, tells
+      // the whole child.
+      FNodeRef completeChild = completeCache ? completeCache->getImmediateChild(key) : nullptr;
+      if (!completeChild || !childMerge.applyToNode(completeChild)->isEqual(*completeChild)) return;
+      newChild = completeChild;
+    } else {
+      newChild = childMerge.applyToNode(serverNode->getImmediateChild(key));
+    }
     current = applyServerOverwriteTo(current, keyPath(key), newChild, writesCache, completeCache, filterServerNode,
                                      accumulator);
   });
@@ -273,7 +288,11 @@ FViewCacheRef FViewProcessor::ackUserWriteOn(const FViewCacheRef& viewCache, con
   const bool filterServerNode = serverSnap->isFiltered();
   if (affectedTree->value()) {
     if ((ackPath->isEmpty() && serverSnap->isFullyInitialized()) || serverSnap->isCompleteForPath(*ackPath)) {
-      return applyServerOverwriteTo(viewCache, ackPath, serverSnap->node()->getChild(ackPath), writesCache,
+      // Below a child the server's data is applied for the whole child, as a merge does: the write
+      // may have given the user children where the server holds a plain value, and patching the
+      // shown child at the write's path alone would leave nothing there instead of that value.
+      const FPathRef applyPath = ackPath->length() > 1 ? keyPath(*ackPath->getFront()) : ackPath;
+      return applyServerOverwriteTo(viewCache, applyPath, serverSnap->node()->getChild(applyPath), writesCache,
                                     completeCache, filterServerNode, accumulator);
     }
     if (ackPath->isEmpty()) {

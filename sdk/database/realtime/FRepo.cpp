@@ -314,9 +314,14 @@ void FRepo::callOnComplete(const WriteCallback& callback, const std::string& sta
 
 void FRepo::ackWrite(int64_t writeId, const FPathRef& path, const std::string& status) {
   if (status == kStatusWriteCanceled) return;  // already gone from the sync tree
+  // A purge may have removed the write after the server answered it, while the answer waited in
+  // the connection for a listen's data: nothing is left to acknowledge, and the caller still gets
+  // the server's answer.
+  if (!serverSyncTree_->pendingWriteTree()->writeForId(writeId)) return;
   FEventList events = serverSyncTree_->ackUserWriteWithWriteId(writeId, status != kStatusOk, true, *serverClock());
-  if (!events.empty()) rerunTransactionsForPath(path);
+  // Raised before a rerun raises its own events, which describe a later state.
   eventRaiser_->raiseEvents(events);
+  if (!events.empty()) rerunTransactionsForPath(path);
 }
 
 void FRepo::warnIfWriteFailedAtPath(const FPathRef& path, const std::string& status, const std::string& message) {
@@ -392,7 +397,6 @@ void FRepo::onDisconnectCancel(const FPathRef& path, WriteCallback callback) {
 void FRepo::runOnDisconnectEvents() {
   FFLogDebug("I-RDB038019", "Running onDisconnectEvents");
   const Value serverValues = FServerValues::generateServerValues(*serverClock());
-  FEventList events;
   // The store may not change while it is walked: the paths and nodes are collected first.
   std::vector<std::pair<FPathRef, FNodeRef>> writes;
   onDisconnect_->forEachTreeAtPath(FPath::empty(), [&](const FPathRef& path, const FNodeRef& node) {
@@ -402,12 +406,11 @@ void FRepo::runOnDisconnectEvents() {
     LazyExistingValueProvider existing(
         [&] { return serverSyncTree_->calcCompleteEventCacheAtPath(path, std::vector<int64_t>{}); });
     FNodeRef resolved = FServerValues::resolveDeferredValueSnapshot(node, existing, serverValues);
-    FEventList applied = serverSyncTree_->applyServerOverwriteAtPath(path, resolved);
-    events.insert(events.end(), applied.begin(), applied.end());
+    // Each write's events go out before the aborts and reruns it causes raise theirs.
+    eventRaiser_->raiseEvents(serverSyncTree_->applyServerOverwriteAtPath(path, resolved));
     rerunTransactionsForPath(abortTransactionsAtPath(path, "set"));
   }
   onDisconnect_ = std::make_shared<FSparseSnapshotTree>();
-  eventRaiser_->raiseEvents(events);
 }
 
 // -- Reads and listeners --------------------------------------------------------------------------
@@ -521,8 +524,10 @@ void FRepo::onDataUpdate(FPersistentConnection&, const std::string& pathString, 
   } else {
     events = serverSyncTree_->applyServerOverwriteAtPath(path, FSnapshotUtilities::nodeFrom(message));
   }
-  if (!events.empty()) rerunTransactionsForPath(path);
+  // Raised before a rerun raises its own events, which describe a later state: listeners would
+  // otherwise end on the older one.
   eventRaiser_->raiseEvents(events);
+  if (!events.empty()) rerunTransactionsForPath(path);
 }
 
 void FRepo::onRangeMerge(const std::vector<FRangeMerge>& ranges, const std::string& pathString,
@@ -531,8 +536,10 @@ void FRepo::onRangeMerge(const std::vector<FRangeMerge>& ranges, const std::stri
   FPathRef path = FPath::pathWithString(pathString);
   FEventList events = tagId ? serverSyncTree_->applyTaggedServerRangeMergeAtPath(path, ranges, *tagId)
                             : serverSyncTree_->applyServerRangeMergeAtPath(path, ranges);
-  if (!events.empty()) rerunTransactionsForPath(path);
+  // Raised before a rerun raises its own events, which describe a later state: listeners would
+  // otherwise end on the older one.
   eventRaiser_->raiseEvents(events);
+  if (!events.empty()) rerunTransactionsForPath(path);
 }
 
 void FRepo::onConnect(FPersistentConnection&) { updateInfo("connected", Value(true)); }

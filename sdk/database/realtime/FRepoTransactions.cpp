@@ -185,8 +185,11 @@ void FRepo::sendTransactionQueue(const TransactionQueue& queue, const FPathRef& 
           std::vector<DispatchBlock> callbacks;
           for (const FTupleTransactionRef& transaction : queue) {
             transaction->status = FTransactionCompleted;
-            append(events, self->serverSyncTree_->ackUserWriteWithWriteId(*transaction->currentWriteId, false, false,
-                                                                          *self->serverClock()));
+            // A purge may have removed the write while this answer waited in the connection.
+            if (self->serverSyncTree_->pendingWriteTree()->writeForId(*transaction->currentWriteId)) {
+              append(events, self->serverSyncTree_->ackUserWriteWithWriteId(*transaction->currentWriteId, false,
+                                                                            false, *self->serverClock()));
+            }
             if (transaction->onComplete) {
               auto ref = std::make_shared<const ZIRDatabaseReference>(self, transaction->path);
               auto snapshot = std::make_shared<const ZIRDataSnapshot>(
@@ -212,8 +215,9 @@ void FRepo::sendTransactionQueue(const TransactionQueue& queue, const FPathRef& 
             transaction->setAbortStatus(status, reason);
           }
         }
-        self->rerunTransactionsForPath(path);
+        // The acknowledgements' events go out before the rerun raises its own.
         self->eventRaiser_->raiseEvents(events);
+        self->rerunTransactionsForPath(path);
       });
 }
 
@@ -249,12 +253,15 @@ void FRepo::rerunTransactionQueue(const TransactionQueue& queue, const FPathRef&
     bool abortTransaction = false;
     FEventList events;
     auto revert = [&] {
+      // A purge has already removed the write of a transaction it cancelled, also when the
+      // server's answer that came after it set another abort status.
+      if (!serverSyncTree_->pendingWriteTree()->writeForId(*transaction->currentWriteId)) return;
       append(events, serverSyncTree_->ackUserWriteWithWriteId(*transaction->currentWriteId, true, false,
                                                               *serverClock()));
     };
     if (transaction->status == FTransactionNeedsAbort) {
       abortTransaction = true;
-      if (transaction->abortStatus != kStatusWriteCanceled) revert();  // a purge already removed it
+      revert();
     } else if (transaction->status == FTransactionRun) {
       if (transaction->retryCount >= kTransactionMaxRetries) {
         abortTransaction = true;

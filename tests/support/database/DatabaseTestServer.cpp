@@ -116,11 +116,13 @@ std::shared_ptr<FTransportFactory> DatabaseTestServer::transportFactory() {
 uint64_t DatabaseTestServer::openLink(const std::string& url, std::shared_ptr<FTransportDelegate> delegate) {
   attempts_.push_back(url);
   if (!accepting_) {
+    ++deliveries_;
     delegate->onTransportClosed();
     return 0;
   }
   const uint64_t id = nextLinkId_++;
   links_[id].delegate = delegate;
+  ++deliveries_;
   delegate->onTransportOpened();
   Value handshake{{"ts", Clock::now() * 1000.0 + serverTimeOffsetMs_}, {"s", "session-" + std::to_string(id)}};
   if (handshakeHost_) handshake["h"] = *handshakeHost_;
@@ -133,6 +135,7 @@ void DatabaseTestServer::closeLink(uint64_t linkId) {
   if (it == links_.end()) return;
   Link link = std::move(it->second);
   links_.erase(it);
+  ++deliveries_;
   link.delegate->onTransportClosed();
   applyOnDisconnect(link);
 }
@@ -155,6 +158,7 @@ void DatabaseTestServer::receive(uint64_t linkId, const std::string& text) {
 void DatabaseTestServer::send(uint64_t linkId, const Value& frame) {
   auto it = links_.find(linkId);
   if (it == links_.end()) return;
+  ++deliveries_;
   it->second.delegate->onTransportMessage(frame.dump());
 }
 
@@ -272,8 +276,16 @@ void DatabaseTestServer::process(uint64_t linkId, const Value& frame) {
     answer(linkId, request, "ok");
     return;
   }
-  if (isDenied(path)) {
-    answer(linkId, request, "permission_denied", Value("Permission denied at " + path));
+  // A merge is refused when any location it writes is.
+  std::string deniedPath = isDenied(path) ? path : std::string();
+  if (deniedPath.empty() && (action == "m" || action == "om") && body.contains("d") && body["d"].is_object()) {
+    for (auto it = body["d"].begin(); it != body["d"].end() && deniedPath.empty(); ++it) {
+      const std::string written = FPath::pathWithString(path)->child(*FPath::pathWithString(it.key()))->toString();
+      if (isDenied(written)) deniedPath = written;
+    }
+  }
+  if (!deniedPath.empty()) {
+    answer(linkId, request, "permission_denied", Value("Permission denied at " + deniedPath));
     return;
   }
   try {
@@ -349,6 +361,12 @@ Value DatabaseTestServer::valueAt(const std::string& path) const {
   return result;
 }
 
+Value DatabaseTestServer::queryValueAt(const std::string& path, const Value& params) const {
+  Value result;
+  run([&] { result = queryResult(path, params)->valForExport(true); });
+  return result;
+}
+
 void DatabaseTestServer::setValue(const std::string& path, const Value& value) {
   run([&] { change(path, FSnapshotUtilities::nodeFrom(value), Value()); });
 }
@@ -421,7 +439,10 @@ void DatabaseTestServer::setHandshakeHost(std::optional<std::string> host) {
 
 void DatabaseTestServer::sendRawFrame(const std::string& frame) {
   run([&] {
-    for (auto& [id, link] : links_) link.delegate->onTransportMessage(frame);
+    for (auto& [id, link] : links_) {
+      ++deliveries_;
+      link.delegate->onTransportMessage(frame);
+    }
   });
 }
 
@@ -464,6 +485,12 @@ std::vector<std::string> DatabaseTestServer::connectionAttempts() const {
   std::vector<std::string> out;
   run([&] { out = attempts_; });
   return out;
+}
+
+size_t DatabaseTestServer::deliveries() const {
+  size_t result = 0;
+  run([&] { result = deliveries_; });
+  return result;
 }
 
 size_t DatabaseTestServer::openLinkCount() const {

@@ -2,11 +2,12 @@
 // An in-process database server for tests, reached through the client's transport interface
 // (sdk/database/realtime/FTransport.h) with the frames that FPersistentConnection.h lists. It keeps
 // one tree of data; acknowledges puts and merges, refusing a put whose hash no longer matches
-// with "datastale" and any request at or below a denied path with "permission_denied"; answers
-// listens with the data (filtered by the query's index, range and limit) before its "ok", and
-// pushes every later change to every listen it touches; keeps each link's onDisconnect requests
-// and applies them when the link goes; answers one-time reads. Tests can drop every link, refuse
-// new ones, hold requests unprocessed, set the server's clock offset and send raw frames.
+// with "datastale" and any request at or below a denied path (or merge writing there) with
+// "permission_denied"; answers listens with the data (filtered by the query's index, range and
+// limit) before its "ok", and pushes every later change to every listen it touches; keeps each
+// link's onDisconnect requests and applies them when the link goes; answers one-time reads. Tests
+// can drop every link, refuse new ones, hold requests unprocessed, set the server's clock offset
+// and send raw frames.
 //
 // Threads: the server works on its own serial queue; the test calls below are safe from any
 // thread and wait for the server's queue, so that what they set holds for every later frame.
@@ -36,10 +37,13 @@ class DatabaseTestServer : public std::enable_shared_from_this<DatabaseTestServe
 
   // The data: plain values as the client would write them (priorities as ".priority").
   Value valueAt(const std::string& path) const;
+  // What a listen of the query (path and wire parameters) holds now: the data at the path,
+  // filtered by the query's index, range and limit.
+  Value queryValueAt(const std::string& path, const Value& params) const;
   // Sets the value as another client's write would, and pushes it to the listens it touches.
   void setValue(const std::string& path, const Value& value);
 
-  // Requests at or below the path are refused with "permission_denied".
+  // Requests at or below the path, and merges that write there, are refused with "permission_denied".
   void denyPath(const std::string& path);
   void allowPath(const std::string& path);
   // Answers "auth" requests with this failure status instead of "ok" (nullopt: accept).
@@ -72,6 +76,9 @@ class DatabaseTestServer : public std::enable_shared_from_this<DatabaseTestServe
   // The URL of every connection attempt, in order.
   std::vector<std::string> connectionAttempts() const;
   size_t openLinkCount() const;
+  // How many calls the server has made to the clients' transports (opened, frame, closed): with
+  // requests(), tells a test whether anything still travels between the clients and the server.
+  size_t deliveries() const;
   // The listens of the open links: {"p", "q", "t"?}.
   std::vector<Value> activeListens() const;
 
@@ -124,6 +131,7 @@ class DatabaseTestServer : public std::enable_shared_from_this<DatabaseTestServe
   std::vector<std::string> attempts_;
   std::map<std::string, int> stalePuts_;  // path -> conditional puts still to make stale
   int staleChanges_ = 0;
+  size_t deliveries_ = 0;
 };
 
 }  // namespace testsupport

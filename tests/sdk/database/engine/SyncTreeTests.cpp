@@ -355,3 +355,45 @@ TEST_F(SyncTreeFixture, ServerChildrenReplacingALeafChangeTheValueEvenUnderAPend
       path("b"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":"x"})")));
   EXPECT_EQ(describe(events), (Strings{"value / null"}));
 }
+
+TEST_F(SyncTreeFixture, AcknowledgingAWriteBelowWhatTheServerHoldsAsALeafShowsTheLeafAgain) {
+  // A write below a location is acknowledged while the server holds a plain value there (a later
+  // write of the same put replaced it): the location shows the server's value, not nothing.
+  auto value = valueRegistration(1);
+  auto children = allChildRegistration(2);
+  tree->addEventRegistration(value, defaultQuery("r"));
+  tree->addEventRegistration(children, defaultQuery("r"));
+  tree->applyServerOverwriteAtPath(path("r"), node(R"({"a":1,"x":{"n":0}})"));
+  answer("/r {}", "ok");
+  tree->applyUserOverwriteAtPath(path("r/x/n"), node("2"), 1, true);
+  tree->applyUserMergeAtPath(path("r"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a/m/k":3})")), 2);
+  tree->applyServerOverwriteAtPath(path("r/x"), node("1"));
+  tree->applyServerOverwriteAtPath(path("r/a"), node("1"));
+  EXPECT_EQ(describe(tree->ackUserWriteWithWriteId(1, false, true, clock)),
+            (Strings{"changed /r/x 1 prev=a", R"(value /r {"a":{"m":{"k":3}},"x":1})"}));
+  EXPECT_EQ(describe(tree->ackUserWriteWithWriteId(2, false, true, clock)),
+            (Strings{"changed /r/a 1", R"(value /r {"a":1,"x":1})"}));
+}
+
+TEST_F(SyncTreeFixture, AChildMadeByADeepWriteEntersAWindowBelowADefaultListener) {
+  // The window first had a listen of its own, then a default listener came: the default listen's
+  // data reaches it, also where a child it does not hold comes into being by a write below it.
+  auto lastTwo = valueRegistration(1);
+  tree->addEventRegistration(lastTwo, query("r", params()->limitToLast(2)));
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"a":1,"b":2})"), 1);
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("r"));
+  EXPECT_EQ(takeListens(), (Strings{R"(listen /r {"l":2,"vf":"r"} tag=1)", "listen /r {} tag=-",
+                                    R"(unlisten /r {"l":2,"vf":"r"} tag=1)"}));
+  tree->applyServerOverwriteAtPath(path("r"), node(R"({"0":0,"a":1,"b":2})"));
+  answer("/r {}", "ok");
+  // The window's own data, sent before its listen was withdrawn, arrives late.
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"a":1,"b":2})"), 1);
+  EXPECT_EQ(describeFor(tree->applyServerOverwriteAtPath(path("r/c/n"), node("3")), lastTwo),
+            (Strings{R"(value /r {"b":2,"c":{"n":3}})"}));
+  EXPECT_EQ(describeFor(tree->applyServerMergeAtPath(path("r"), FCompoundWrite::compoundWriteWithValueDictionary(
+                                                                    Value::parse(R"({"d/n":4})"))),
+                        lastTwo),
+            (Strings{R"(value /r {"c":{"n":3},"d":{"n":4}})"}));
+  // Below a child outside the window nothing changes for it.
+  EXPECT_EQ(describeFor(tree->applyServerOverwriteAtPath(path("r/a/n"), node("5")), lastTwo), Strings{});
+}

@@ -209,6 +209,27 @@ TEST_F(RepoTest, PurgingCancelsPendingWritesWhichRevertLocally) {
   EXPECT_EQ(values->all(), (Strings{R"(value "server")", R"(value "local")", R"(value "server")"}));
 }
 
+TEST_F(RepoTest, AWriteTheServerAcceptedBeforeAPurgeStillCompletesOnceWithItsAnswer) {
+  // The server's "ok" waits in the connection while a listen is unanswered; a purge in between
+  // has already removed the write locally.
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  server_->holdRequests(true, "q");
+  auto values = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("watched"), values);
+  auto done = std::make_shared<Recorder>();
+  database->referenceWithPath("written")->setValue(Value(1), recordCompletion(done));
+  ASSERT_TRUE(waitFor([&] { return server_->valueAt("/written") == Value(1); }));
+  settle();
+  database->purgeOutstandingWrites();
+  settle();
+  EXPECT_TRUE(done->all().empty());
+  server_->holdRequests(false, "q");
+  ASSERT_TRUE(waitFor([&] { return done->size() == 1; }));
+  settle();
+  EXPECT_EQ(done->all(), (Strings{"done none"}));
+}
+
 TEST_F(RepoTest, GoingOfflineKeepsWritesPendingAndGoingOnlineSendsThem) {
   auto database = makeDatabase();
   waitUntilConnected(database);

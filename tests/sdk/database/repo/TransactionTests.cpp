@@ -377,3 +377,110 @@ TEST_F(TransactionTest, WithPersistenceOnlyTheFirstTransactionLogsTheNote) {
   EXPECT_EQ(runs->load(), 2);
   EXPECT_FALSE(log.contains("I-RDB038020"));
 }
+
+TEST_F(TransactionTest, ServerDataThatRerunsAWaitingTransactionReachesListenersBeforeTheRerunsResult) {
+  server_->setValue("/r/b", Value{{"n", 0}});
+  auto database = makeDatabase();
+  auto values = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("r/b"), values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+
+  // A hidden transaction at /r/b waits for its put; one below it waits to be sent, and reruns on
+  // every change there. Its block writes how often it has run.
+  server_->holdRequests(true, "p");
+  database->referenceWithPath("r/b")->runTransactionBlock(
+      [](const ZIRMutableDataRef& data) { return ZIRTransactionResult::successWithValue(data); }, nullptr,
+      /*localEvents=*/false);
+  ASSERT_TRUE(waitFor([&] { return puts("/r/b").size() == 1; }));
+  auto runs = std::make_shared<std::atomic<int>>(0);
+  database->referenceWithPath("r/b/n")->runTransactionBlock([runs](const ZIRMutableDataRef& data) {
+    data->setValue(Value(++*runs));
+    return ZIRTransactionResult::successWithValue(data);
+  });
+  ASSERT_TRUE(waitFor([&] { return values->last() == R"(value {"n":1})"; }));
+
+  // Another client's change shows with the first result and reruns the block: the listener must
+  // see the rerun's result last.
+  server_->setValue("/r/b/m", Value("x"));
+  ASSERT_TRUE(waitFor([&] { return runs->load() == 2; }));
+  settle();
+  EXPECT_EQ(values->all(), (Strings{R"(value {"n":0})", R"(value {"n":1})", R"(value {"m":"x","n":1})",
+                                    R"(value {"m":"x","n":2})"}));
+  server_->holdRequests(false, "p");
+}
+
+TEST_F(TransactionTest, ARefusedWriteThatRerunsAWaitingTransactionRevertsForListenersBeforeTheRerunsResult) {
+  server_->setValue("/r/b", Value{{"n", 0}});
+  server_->denyPath("/r/b/m");
+  auto database = makeDatabase();
+  auto values = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("r/b"), values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  server_->holdRequests(true, "p");
+  database->referenceWithPath("r/b")->runTransactionBlock(
+      [](const ZIRMutableDataRef& data) { return ZIRTransactionResult::successWithValue(data); }, nullptr,
+      /*localEvents=*/false);
+  ASSERT_TRUE(waitFor([&] { return puts("/r/b").size() == 1; }));
+  auto runs = std::make_shared<std::atomic<int>>(0);
+  database->referenceWithPath("r/b/n")->runTransactionBlock([runs](const ZIRMutableDataRef& data) {
+    data->setValue(Value(++*runs));
+    return ZIRTransactionResult::successWithValue(data);
+  });
+  ASSERT_TRUE(waitFor([&] { return values->last() == R"(value {"n":1})"; }));
+
+  // The update reruns the block at once; its refusal reverts it and reruns the block again.
+  auto done = std::make_shared<Recorder>();
+  database->referenceWithPath("r/b")->updateChildValues(Value{{"m", "x"}}, recordCompletion(done));
+  ASSERT_TRUE(waitFor([&] { return done->size() == 1 && runs->load() == 3; }))
+      << runs->load() << " " << ::testing::PrintToString(done->all()) << ::testing::PrintToString(values->all());
+  settle();
+  EXPECT_EQ(done->all(), (Strings{"done Permission denied at /r/b/m"}));
+  EXPECT_EQ(values->all(), (Strings{R"(value {"n":0})", R"(value {"n":1})", R"(value {"m":"x","n":1})",
+                                    R"(value {"m":"x","n":2})", R"(value {"n":2})", R"(value {"n":3})"}));
+  server_->holdRequests(false, "p");
+}
+
+TEST_F(TransactionTest, ATransactionTheServerCommittedBeforeAPurgeStillCompletesOnce) {
+  // The server's "ok" waits in the connection while a listen is unanswered; a purge in between
+  // has already removed the transaction's write locally.
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  server_->holdRequests(true, "q");
+  auto values = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("watched"), values);
+  auto runs = std::make_shared<std::atomic<int>>(0);
+  auto results = std::make_shared<Recorder>();
+  database->referenceWithPath("counter")->runTransactionBlock(increment(runs), recordResult(results));
+  ASSERT_TRUE(waitFor([&] { return server_->valueAt("/counter") == Value(1); }));
+  settle();
+  database->purgeOutstandingWrites();
+  settle();
+  EXPECT_TRUE(results->all().empty());
+  server_->holdRequests(false, "q");
+  ASSERT_TRUE(waitFor([&] { return results->size() == 1; }));
+  settle();
+  EXPECT_EQ(results->all(), (Strings{"none YES 1"}));
+  EXPECT_FALSE(transactionsPending(database));
+}
+
+TEST_F(TransactionTest, ATransactionTheServerRefusedBeforeAPurgeStillCompletesOnceWithTheRefusal) {
+  server_->denyPath("/counter");
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  server_->holdRequests(true, "q");
+  auto values = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("watched"), values);
+  auto runs = std::make_shared<std::atomic<int>>(0);
+  auto results = std::make_shared<Recorder>();
+  database->referenceWithPath("counter")->runTransactionBlock(increment(runs), recordResult(results));
+  ASSERT_TRUE(waitFor([&] { return puts("/counter").size() == 1; }));
+  settle();
+  database->purgeOutstandingWrites();
+  settle();
+  EXPECT_TRUE(results->all().empty());
+  server_->holdRequests(false, "q");
+  ASSERT_TRUE(waitFor([&] { return results->size() == 1; }));
+  settle();
+  EXPECT_EQ(results->all(), (Strings{"Permission denied at /counter NO null"}));
+  EXPECT_FALSE(transactionsPending(database));
+}

@@ -1,0 +1,556 @@
+// Several clients on one in-process server, driven at random through the public objects: sets,
+// updates, removals, transactions, writes the server refuses, writes of "another client" made on
+// the server itself, value and child listeners on default, limited and ranged queries that come
+// and go, keep-synced queries, one-time reads, onDisconnect writes, purges, going offline and
+// online, and links the server drops or refuses. Once everything is back online and has settled:
+// every listener's last value (and the children its child events built up, in order) equals what
+// the server holds for its query, and every completion was called exactly once.
+//
+// Nothing waits on real time: the test lets everything in flight settle after each step (or burst
+// of steps), steps the manual clock, and gives the reconnection jitter a source seeded by the
+// seed. A seed that fails is printed with the steps it took; SA_DB_RANDOM_SEEDS="first:count" and
+// SA_DB_RANDOM_STEPS=n run other seeds and lengths (the suite runs a few).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include "platform/foundation/Clock.h"
+#include "sdk/database/snapshot/FIndexedNode.h"
+#include "sdk/database/snapshot/FSnapshotUtilities.h"
+#include "tests/sdk/database/repo/RepoTestSupport.h"
+#include "tests/support/ManualClock.h"
+
+using namespace repotest;
+
+namespace {
+
+std::vector<int> seedsToRun() {
+  int first = 1;
+  int count = 5;
+  if (const char* text = std::getenv("SA_DB_RANDOM_SEEDS")) {
+    std::sscanf(text, "%d:%d", &first, &count);
+  }
+  std::vector<int> seeds;
+  for (int i = 0; i < count; ++i) seeds.push_back(first + i);
+  return seeds;
+}
+
+int stepsToRun() {
+  const char* text = std::getenv("SA_DB_RANDOM_STEPS");
+  return text ? std::atoi(text) : 150;
+}
+
+const std::vector<std::string> kKeys = {"a", "b", "c", "1", "2", "10"};
+
+// What one listener has seen: the last value, or the children that its child events built up.
+struct ListenerState {
+  std::mutex mutex;
+  std::optional<Value> lastValue;
+  std::vector<std::string> lastOrder;  // the keys of the last value's children, in the query's order
+  std::map<std::string, Value> children;
+  std::vector<std::string> problems;
+  std::vector<std::string> trace;  // the events, for a failure's message
+
+  void problem(std::string text) { problems.push_back(std::move(text) + " (event " + std::to_string(trace.size()) + ")"); }
+  std::string traceText() const {
+    std::string text;
+    for (const std::string& line : trace) text += "  " + line + "\n";
+    return text;
+  }
+  void note(const std::string& event, const std::string& key, const Value& value,
+            const std::optional<std::string>& previous) {
+    trace.push_back(event + " " + key + " " + value::toJSON(value) + (previous ? " prev=" + *previous : ""));
+  }
+};
+
+struct Listener {
+  size_t client = 0;
+  std::string name;
+  ZIRDatabaseQueryRef query;
+  bool childEvents = false;
+  std::vector<ZIRDatabaseHandle> handles;
+  std::shared_ptr<ListenerState> state = std::make_shared<ListenerState>();
+  bool removed = false;
+};
+
+struct Client {
+  std::shared_ptr<ZIRDatabase> database;
+  bool offline = false;
+  std::set<size_t> keptSynced;
+};
+
+// Completion counts by operation number, from any thread.
+class Completions {
+ public:
+  int expect(std::string what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    names_.push_back(std::move(what));
+    counts_.push_back(0);
+    return static_cast<int>(counts_.size()) - 1;
+  }
+  void called(int id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    counts_[static_cast<size_t>(id)] += 1;
+  }
+  bool allCalled() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::all_of(counts_.begin(), counts_.end(), [](int n) { return n >= 1; });
+  }
+  std::vector<std::string> notExactlyOnce() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> out;
+    for (size_t i = 0; i < counts_.size(); ++i) {
+      if (counts_[i] != 1) out.push_back(names_[i] + " called " + std::to_string(counts_[i]) + " times");
+    }
+    return out;
+  }
+  int total() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int n = 0;
+    for (int c : counts_) n += c;
+    return n;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> names_;
+  std::vector<int> counts_;
+};
+
+class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    RepoTest::SetUp();
+    random_.seed(static_cast<uint32_t>(GetParam()));
+    // The jitter of the reconnection waits decides which of them a step of the clock ends.
+    auto jitter = std::make_shared<std::mt19937>(static_cast<uint32_t>(GetParam()));
+    FUtilities::setRandomDoubleSourceForTests(
+        [jitter] { return std::uniform_real_distribution<double>(0.0, 1.0)(*jitter); });
+  }
+  void TearDown() override {
+    RepoTest::TearDown();
+    FUtilities::setRandomDoubleSourceForTests(nullptr);
+  }
+
+  int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
+  bool chance(int percent) { return pick(100) < percent; }
+  const std::string& anyKey() { return kKeys[static_cast<size_t>(pick(static_cast<int>(kKeys.size())))]; }
+
+  Value leaf() {
+    if (chance(70)) return Value(pick(10));
+    return Value("s" + std::to_string(pick(4)));
+  }
+  Value child() {
+    const int kind = pick(10);
+    if (kind < 4) return leaf();
+    if (kind < 5) return Value();
+    Value object = Value::object();
+    if (chance(80)) object["n"] = pick(10);
+    if (chance(50)) object["m"] = "s" + std::to_string(pick(4));
+    if (object.empty()) object["n"] = 0;
+    return object;
+  }
+  Value location() {
+    Value object = Value::object();
+    for (const std::string& key : kKeys) {
+      if (chance(50)) object[key] = child();
+    }
+    return object;
+  }
+  // A path to write at, with a value that suits it.
+  std::pair<std::string, Value> anyWrite() {
+    switch (pick(6)) {
+      case 0: return {"/r", location()};
+      case 1:
+      case 2: return {"/r/" + anyKey(), child()};
+      case 3: return {"/r/" + anyKey() + "/n", Value(pick(10))};
+      case 4: return {"/r/" + anyKey() + "/m", Value("s" + std::to_string(pick(4)))};
+      default: return {"/r/" + anyKey() + "/n", Value()};
+    }
+  }
+
+  // The queries listened to; each built afresh through the public builders.
+  static constexpr int kQueryCount = 10;
+  ZIRDatabaseQueryRef query(const std::shared_ptr<ZIRDatabase>& database, int which, std::string& name) {
+    auto r = database->referenceWithPath("r");
+    switch (which) {
+      case 0: name = "/r"; return r;
+      case 1: name = "/r/a"; return r->child("a");
+      case 2: name = "/r by n first 2"; return r->queryOrderedByChild("n")->queryLimitedToFirst(2);
+      case 3: name = "/r by value 3..7"; return r->queryOrderedByValue()->queryStartingAtValue(Value(3))->queryEndingAtValue(Value(7));
+      case 4: name = "/r last 3"; return r->queryLimitedToLast(3);
+      case 5: name = "/r by key from b first 2"; return r->queryOrderedByKey()->queryStartingAtValue(Value("b"))->queryLimitedToFirst(2);
+      case 6: name = "/"; return database->reference();
+      case 7: name = "/r by n 2..6 last 2"; return r->queryOrderedByChild("n")->queryStartingAtValue(Value(2))->queryEndingAtValue(Value(6))->queryLimitedToLast(2);
+      case 8: name = "/r/a/n"; return r->child("a/n");
+      default: name = "/r by n"; return r->queryOrderedByChild("n");
+    }
+  }
+
+  void log(const std::string& line) { steps_ << line << "\n"; }
+
+  ZIRDatabaseReferenceCompletion writeCompletion(const std::string& what) {
+    const int id = completions_->expect(what);
+    auto completions = completions_;
+    return [completions, id](const NSErrorRef&, const ZIRDatabaseReferenceRef&) { completions->called(id); };
+  }
+
+  void addListener(size_t clientIndex) {
+    Listener listener;
+    listener.client = clientIndex;
+    listener.query = query(clients_[clientIndex].database, pick(kQueryCount), listener.name);
+    listener.childEvents = chance(40);
+    auto state = listener.state;
+    const std::string name = listener.name;
+    auto cancelled = [state, name](const NSErrorRef& error) {
+      std::lock_guard<std::mutex> lock(state->mutex);
+      state->problem("cancelled: " + errorText(error));
+    };
+    if (!listener.childEvents) {
+      listener.handles.push_back(listener.query->observeEventType(
+          ZIRDataEventTypeValue,
+          [state](const ZIRDataSnapshotRef& snapshot) {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->lastValue = snapshot->valueInExportFormat();
+            state->lastOrder.clear();
+            for (const auto& child : snapshot->children()) state->lastOrder.push_back(child->key().value_or(""));
+            state->note("value", "", *state->lastValue, std::nullopt);
+          },
+          cancelled));
+    } else {
+      // The previous keys of one change's events name the order after the whole change (added
+      // ones before moved ones), so the children are kept by key; their order is checked once
+      // things have settled.
+      listener.handles.push_back(listener.query->observeEventTypeAndPreviousSiblingKey(
+          ZIRDataEventTypeChildAdded,
+          [state](const ZIRDataSnapshotRef& snapshot, const std::optional<std::string>& previous) {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            const std::string key = snapshot->key().value_or("");
+            state->note("added", key, snapshot->valueInExportFormat(), previous);
+            if (state->children.count(key)) state->problem("added " + key + " twice");
+            if (previous && !state->children.count(*previous)) state->problem("added " + key + " after an unknown child");
+            state->children[key] = snapshot->valueInExportFormat();
+          },
+          cancelled));
+      listener.handles.push_back(listener.query->observeEventType(
+          ZIRDataEventTypeChildRemoved, [state](const ZIRDataSnapshotRef& snapshot) {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            const std::string key = snapshot->key().value_or("");
+            state->note("removed", key, snapshot->valueInExportFormat(), std::nullopt);
+            auto found = state->children.find(key);
+            if (found == state->children.end()) {
+              state->problem("removed the unknown " + key);
+              return;
+            }
+            if (found->second != snapshot->valueInExportFormat()) {
+              state->problem("removed " + key + " with a value it did not have");
+            }
+            state->children.erase(found);
+          }));
+      for (const auto& [type, name] : {std::pair{ZIRDataEventTypeChildMoved, "moved"},
+                                       std::pair{ZIRDataEventTypeChildChanged, "changed"}}) {
+        listener.handles.push_back(listener.query->observeEventTypeAndPreviousSiblingKey(
+            type, [state, name = std::string(name)](const ZIRDataSnapshotRef& snapshot,
+                                                    const std::optional<std::string>& previous) {
+              std::lock_guard<std::mutex> lock(state->mutex);
+              const std::string key = snapshot->key().value_or("");
+              state->note(name, key, snapshot->valueInExportFormat(), previous);
+              if (!state->children.count(key)) state->problem(name + " the unknown " + key);
+              if (previous && !state->children.count(*previous)) {
+                state->problem(name + " " + key + " after an unknown child");
+              }
+              state->children[key] = snapshot->valueInExportFormat();
+            }));
+      }
+    }
+    log("client " + std::to_string(clientIndex) + " listens to " + listener.name +
+        (listener.childEvents ? " (children)" : " (value)"));
+    listeners_.push_back(std::move(listener));
+  }
+
+  void step(int number) {
+    const size_t c = static_cast<size_t>(pick(static_cast<int>(clients_.size())));
+    Client& client = clients_[c];
+    auto root = client.database->reference();
+    const std::string who = "#" + std::to_string(number) + " client " + std::to_string(c) + ": ";
+    const int kind = pick(100);
+    if (kind < 18 || kind >= 89) {
+      auto [path, value] = anyWrite();
+      log(who + "set " + path + " " + json(value));
+      client.database->referenceWithPath(path)->setValue(value, writeCompletion(who + "set " + path));
+    } else if (kind < 26) {
+      Value children = Value::object();
+      const int n = 1 + pick(3);
+      for (int i = 0; i < n; ++i) {
+        const std::string key = anyKey();
+        if (children.contains(key) || children.contains(key + "/n")) continue;  // no path above another
+        if (chance(50)) {
+          children[key] = child();
+        } else {
+          children[key + "/n"] = chance(80) ? Value(pick(10)) : Value();
+        }
+      }
+      log(who + "update /r " + json(children));
+      client.database->referenceWithPath("r")->updateChildValues(children, writeCompletion(who + "update /r"));
+    } else if (kind < 30) {
+      const std::string path = "/r/" + anyKey();
+      log(who + "remove " + path);
+      client.database->referenceWithPath(path)->removeValue(writeCompletion(who + "remove " + path));
+    } else if (kind < 38) {
+      const std::string path = chance(50) ? "/r/" + anyKey() : "/r/" + anyKey() + "/n";
+      const bool aborts = chance(15);
+      const bool local = chance(80);
+      log(who + "transaction " + path + (aborts ? " (aborts)" : "") + (local ? "" : " (not local)"));
+      const int id = completions_->expect(who + "transaction " + path);
+      auto completions = completions_;
+      client.database->referenceWithPath(path)->runTransactionBlock(
+          [aborts](const ZIRMutableDataRef& data) -> ZIRTransactionResultRef {
+            if (aborts) return ZIRTransactionResult::abort();
+            const Value current = data->value();
+            data->setValue(current.is_number_integer() ? Value(current.get<int64_t>() + 1) : Value(1));
+            return ZIRTransactionResult::successWithValue(data);
+          },
+          [completions, id](const NSErrorRef&, bool, const ZIRDataSnapshotRef&) { completions->called(id); }, local);
+    } else if (kind < 40) {
+      const std::string path = "/d/" + anyKey();
+      log(who + "set the refused " + path);
+      client.database->referenceWithPath(path)->setValue(leaf(), writeCompletion(who + "refused set " + path));
+    } else if (kind < 47) {
+      auto [path, value] = anyWrite();
+      log("#" + std::to_string(number) + " server sets " + path + " " + json(value));
+      server_->setValue(path, value);
+    } else if (kind < 55) {
+      addListener(c);
+    } else if (kind < 59) {
+      std::vector<size_t> live;
+      for (size_t i = 0; i < listeners_.size(); ++i) {
+        if (!listeners_[i].removed) live.push_back(i);
+      }
+      if (live.empty()) return;
+      Listener& listener = listeners_[live[static_cast<size_t>(pick(static_cast<int>(live.size())))]];
+      log(who + "stops listening to " + listener.name + " of client " + std::to_string(listener.client));
+      for (ZIRDatabaseHandle handle : listener.handles) listener.query->removeObserverWithHandle(handle);
+      listener.removed = true;
+    } else if (kind < 61) {
+      const size_t which = static_cast<size_t>(pick(kQueryCount));
+      std::string name;
+      auto q = query(client.database, static_cast<int>(which), name);
+      const bool keep = !client.keptSynced.count(which);
+      log(who + (keep ? "keeps " : "stops keeping ") + name + " synced");
+      q->keepSynced(keep);
+      if (keep) {
+        client.keptSynced.insert(which);
+      } else {
+        client.keptSynced.erase(which);
+      }
+    } else if (kind < 65) {
+      std::string name;
+      auto q = query(client.database, pick(kQueryCount), name);
+      log(who + "reads " + name + " once");
+      const int id = completions_->expect(who + "read " + name);
+      auto completions = completions_;
+      q->getData([completions, id](const NSErrorRef&, const ZIRDataSnapshotRef&) { completions->called(id); });
+    } else if (kind < 71) {
+      client.offline = !client.offline;
+      log(who + (client.offline ? "goes offline" : "goes online"));
+      if (client.offline) {
+        client.database->goOffline();
+      } else {
+        client.database->goOnline();
+      }
+    } else if (kind < 74) {
+      log("#" + std::to_string(number) + " the server drops every link");
+      server_->dropConnections();
+    } else if (kind < 76) {
+      refusing_ = !refusing_;
+      log("#" + std::to_string(number) + (refusing_ ? " the server refuses links" : " the server accepts links"));
+      server_->setAcceptingConnections(!refusing_);
+    } else if (kind < 82) {
+      if (inBurst_) return;
+      const double seconds = 0.5 + pick(40) / 10.0;
+      log("#" + std::to_string(number) + " time passes: " + std::to_string(seconds) + " s");
+      advanceClock(seconds);
+    } else if (kind < 87) {
+      const std::string path = "/r/" + anyKey();
+      auto ref = client.database->referenceWithPath(path);
+      switch (pick(3)) {
+        case 0: {
+          Value value = child();
+          log(who + "on disconnect sets " + path + " " + json(value));
+          ref->onDisconnectSetValue(value, writeCompletion(who + "onDisconnect set " + path));
+          break;
+        }
+        case 1: {
+          const int n = pick(10);
+          log(who + "on disconnect updates " + path + " n=" + std::to_string(n));
+          ref->onDisconnectUpdateChildValues(Value{{"n", n}}, writeCompletion(who + "onDisconnect update " + path));
+          break;
+        }
+        default:
+          log(who + "cancels on disconnect at " + path);
+          ref->cancelDisconnectOperations(writeCompletion(who + "onDisconnect cancel " + path));
+      }
+    } else if (kind < 89) {
+      log(who + "purges its outstanding writes");
+      client.database->purgeOutstandingWrites();
+    }
+  }
+
+  // Runs the server, the work queue and the callbacks until nothing travels between the clients
+  // and the server and nothing reaches the listeners any more. Every input of the work queue and
+  // of the server's queue then comes from the other queue or from this thread, one at a time, so
+  // that a seed always takes the same course.
+  void quiesce() {
+    size_t quietRounds = 0;
+    std::tuple<size_t, size_t, size_t, int, size_t> last{SIZE_MAX, 0, 0, 0, 0};
+    for (int round = 0; round < 1000 && quietRounds < 3; ++round) {
+      settle();
+      size_t events = 0;
+      for (const Listener& listener : listeners_) {
+        std::lock_guard<std::mutex> lock(listener.state->mutex);
+        events += listener.state->trace.size();
+      }
+      std::tuple<size_t, size_t, size_t, int, size_t> now{server_->requests().size(), server_->deliveries(),
+                                                          server_->connectionAttempts().size(),
+                                                          completions_->total(), events};
+      quietRounds = now == last ? quietRounds + 1 : 0;
+      last = now;
+    }
+  }
+
+  // Moves the clock on and waits until the timers it made due have run on the work queue: a
+  // marker due at the same instant is handed to the queue after them.
+  void advanceClock(double seconds) {
+    auto marker = std::make_shared<std::atomic<bool>>(false);
+    ZIRDatabaseQuery::sharedQueue()->after(seconds, [marker] { *marker = true; });
+    Clock::advance(seconds);
+    ASSERT_TRUE(waitFor([&] { return marker->load(); }, 20.0)) << "the timers never ran";
+    quiesce();
+  }
+
+  bool allConnected() {
+    bool all = true;
+    for (Client& client : clients_) all = all && connected(client.database);
+    return all;
+  }
+
+  void bringEverythingBack() {
+    server_->setAcceptingConnections(true);
+    refusing_ = false;
+    for (Client& client : clients_) {
+      if (client.offline) client.database->goOnline();
+      client.offline = false;
+    }
+    quiesce();
+    // Back-off waits end as the clock passes them.
+    for (int i = 0; i < 40 && !allConnected(); ++i) advanceClock(31.0);
+    ASSERT_TRUE(allConnected()) << steps_.str();
+    // Writes, transactions and reads complete; reads that waited offline fail on the clock.
+    for (int i = 0; i < 120 && !completions_->allCalled(); ++i) advanceClock(4.0);
+    ASSERT_TRUE(completions_->allCalled()) << ::testing::PrintToString(completions_->notExactlyOnce()) << "\n"
+                                          << steps_.str();
+    quiesce();
+  }
+
+  // The children of a query's value on the server, in the query's order.
+  static std::vector<std::pair<std::string, Value>> orderedChildren(const Value& value, const FIndexRef& index) {
+    std::vector<std::pair<std::string, Value>> out;
+    FNodeRef node = FSnapshotUtilities::nodeFrom(value);
+    if (node->isLeafNode()) return out;
+    FIndexedNode::indexedNodeWithNode(node, index)
+        ->enumerateChildrenReverse(false, [&](const std::string& key, const FNodeRef& child, bool*) {
+          out.emplace_back(key, child->valForExport(true));
+        });
+    return out;
+  }
+
+  void checkListeners() {
+    for (const Listener& listener : listeners_) {
+      if (listener.removed) continue;
+      const FQuerySpecRef spec = listener.query->querySpec();
+      const Value expected = server_->queryValueAt(spec->path()->toString(), spec->params()->wireProtocolParams());
+      std::lock_guard<std::mutex> lock(listener.state->mutex);
+      const std::string label = listener.name + " of client " + std::to_string(listener.client);
+      EXPECT_TRUE(listener.state->problems.empty())
+          << label << ": " << ::testing::PrintToString(listener.state->problems) << "\n"
+          << listener.state->traceText() << "\n"
+          << steps_.str();
+      if (listener.childEvents) {
+        std::map<std::string, Value> want;
+        for (auto& [key, value] : orderedChildren(expected, spec->index())) want[key] = value;
+        EXPECT_EQ(::testing::PrintToString(listener.state->children), ::testing::PrintToString(want))
+            << label << " (children)\n"
+            << listener.state->traceText() << "\n"
+            << steps_.str();
+      } else {
+        ASSERT_TRUE(listener.state->lastValue.has_value()) << label << " never had a value\n" << steps_.str();
+        EXPECT_EQ(json(*listener.state->lastValue), json(expected)) << label << "\n" << steps_.str();
+        std::vector<std::string> order;
+        for (auto& [key, value] : orderedChildren(expected, spec->index())) order.push_back(key);
+        EXPECT_EQ(listener.state->lastOrder, order) << label << " (order)\n" << steps_.str();
+      }
+    }
+  }
+
+  std::mt19937 random_;
+  std::vector<Client> clients_;
+  std::vector<Listener> listeners_;
+  std::shared_ptr<Completions> completions_ = std::make_shared<Completions>();
+  bool refusing_ = false;
+  // Steps issued together from inside the work queue: the clients' calls queue up behind each
+  // other while the server already acts on its part; no time passes within a burst.
+  bool inBurst_ = false;
+  std::ostringstream steps_;
+};
+
+}  // namespace
+
+TEST_P(RandomEndToEndTest, ListenersEndOnTheServersDataAndEveryCompletionRunsOnce) {
+  testsupport::ManualClock clock;
+  server_->denyPath("/d");
+  server_->setValue("/r", location());
+  const int clientCount = 2 + pick(2);
+  for (int i = 0; i < clientCount; ++i) {
+    Client client;
+    client.database = makeDatabase({.name = "random-" + std::to_string(GetParam()) + "-" + std::to_string(i)});
+    clients_.push_back(std::move(client));
+  }
+  log("seed " + std::to_string(GetParam()) + ", " + std::to_string(clientCount) + " clients");
+  for (size_t c = 0; c < clients_.size(); ++c) addListener(c);
+
+  // Mostly one step at a time, each followed by quiet; sometimes a burst of steps issued together
+  // from the work queue, so that they overlap with each other's traffic.
+  quiesce();
+  const int steps = stepsToRun();
+  for (int i = 0; i < steps;) {
+    if (chance(25)) {
+      const int count = 2 + pick(3);
+      log("burst of " + std::to_string(count));
+      inBurst_ = true;
+      ZIRDatabaseQuery::sharedQueue()->sync([&] {
+        for (int j = 0; j < count && i < steps; ++j) step(i++);
+      });
+      inBurst_ = false;
+    } else {
+      step(i++);
+    }
+    if (HasFatalFailure()) return;
+    quiesce();
+  }
+
+  bringEverythingBack();
+  if (HasFatalFailure()) return;
+  checkListeners();
+  EXPECT_TRUE(completions_->notExactlyOnce().empty())
+      << ::testing::PrintToString(completions_->notExactlyOnce()) << "\n"
+      << steps_.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, RandomEndToEndTest, ::testing::ValuesIn(seedsToRun()));
