@@ -9,7 +9,8 @@ FCompoundWrite::FCompoundWrite(FNodeTreeRef writeTree)
     : writeTree_(writeTree ? std::move(writeTree) : FNodeTree::empty()) {}
 
 const FCompoundWriteRef& FCompoundWrite::emptyWrite() {
-  static const FCompoundWriteRef instance = std::make_shared<const FCompoundWrite>(FNodeTree::empty());
+  static const FCompoundWriteRef& instance =
+      *new FCompoundWriteRef(std::make_shared<const FCompoundWrite>(FNodeTree::empty()));
   return instance;
 }
 

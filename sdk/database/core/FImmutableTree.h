@@ -32,11 +32,12 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
       : value_(std::move(value)), children_(children ? std::move(children) : emptyChildren()) {}
 
   static const ChildrenRef& emptyChildren() {
-    static const ChildrenRef instance = Children::dictionaryWithComparator(FUtilities::stringComparator());
+    static const ChildrenRef& instance =
+        *new ChildrenRef(Children::dictionaryWithComparator(FUtilities::stringComparator()));
     return instance;
   }
   static const Ref& empty() {
-    static const Ref instance = std::make_shared<const FImmutableTree>(std::nullopt, emptyChildren());
+    static const Ref& instance = *new Ref(std::make_shared<const FImmutableTree>(std::nullopt, emptyChildren()));
     return instance;
   }
 

@@ -91,7 +91,7 @@ class FLLRBEmptyNode final : public FLLRBNode<K, V> {
 
   // The one shared empty node, standing for every absent subtree.
   static const Ref& emptyNode() {
-    static const Ref instance = std::make_shared<const FLLRBEmptyNode>();
+    static const Ref& instance = *new Ref(std::make_shared<const FLLRBEmptyNode>());
     return instance;
   }
 

@@ -7,12 +7,14 @@ FOperationSource::FOperationSource(bool fromUser, bool fromServer, FQueryParamsR
     : fromUser_(fromUser), fromServer_(fromServer), isTagged_(tagged), queryParams_(std::move(queryParams)) {}
 
 const FOperationSourceRef& FOperationSource::userInstance() {
-  static const FOperationSourceRef instance = std::make_shared<const FOperationSource>(true, false, nullptr, false);
+  static const FOperationSourceRef& instance =
+      *new FOperationSourceRef(std::make_shared<const FOperationSource>(true, false, nullptr, false));
   return instance;
 }
 
 const FOperationSourceRef& FOperationSource::serverInstance() {
-  static const FOperationSourceRef instance = std::make_shared<const FOperationSource>(false, true, nullptr, false);
+  static const FOperationSourceRef& instance =
+      *new FOperationSourceRef(std::make_shared<const FOperationSource>(false, true, nullptr, false));
   return instance;
 }
 

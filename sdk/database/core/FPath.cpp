@@ -32,7 +32,7 @@ FPath::FPath(Pieces pieces, int64_t pieceNum)
 FPathRef FPath::pathWithString(std::string_view text) { return std::make_shared<const FPath>(text); }
 
 const FPathRef& FPath::empty() {
-  static const FPathRef instance = std::make_shared<const FPath>("");
+  static const FPathRef& instance = *new FPathRef(std::make_shared<const FPath>(""));
   return instance;
 }
 

@@ -59,7 +59,7 @@ bool equalNodes(const FNodeRef& a, const FNodeRef& b) {
 FQueryParams::FQueryParams() : index_(FPriorityIndex::priorityIndex()) {}
 
 const FQueryParamsRef& FQueryParams::defaultInstance() {
-  static const FQueryParamsRef instance = std::make_shared<const FQueryParams>();
+  static const FQueryParamsRef& instance = *new FQueryParamsRef(std::make_shared<const FQueryParams>());
   return instance;
 }
 

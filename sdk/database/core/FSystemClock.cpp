@@ -3,7 +3,8 @@
 #include "platform/foundation/Clock.h"
 
 const std::shared_ptr<const FSystemClock>& FSystemClock::clock() {
-  static const std::shared_ptr<const FSystemClock> instance = std::make_shared<const FSystemClock>();
+  static const std::shared_ptr<const FSystemClock>& instance =
+      *new std::shared_ptr<const FSystemClock>(std::make_shared<const FSystemClock>());
   return instance;
 }
 

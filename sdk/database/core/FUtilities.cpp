@@ -147,11 +147,11 @@ std::string FUtilities::extractPathFromUrlString(std::string_view url) {
 }
 
 const std::string& FUtilities::getJavascriptType(const Value& value) {
-  static const std::string kObject = "object";
-  static const std::string kString = "string";
-  static const std::string kBoolean = "boolean";
-  static const std::string kNumber = "number";
-  static const std::string kNull = "null";
+  static const std::string& kObject = *new std::string("object");
+  static const std::string& kString = *new std::string("string");
+  static const std::string& kBoolean = *new std::string("boolean");
+  static const std::string& kNumber = *new std::string("number");
+  static const std::string& kNull = *new std::string("null");
   if (value.is_object()) return kObject;
   if (value.is_string()) return kString;
   if (value.is_boolean()) return kBoolean;

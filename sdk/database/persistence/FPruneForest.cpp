@@ -11,7 +11,7 @@ const FPruneForest::Tree::Predicate& FPruneForest::keepPredicate() {
 }
 
 const FPruneForestRef& FPruneForest::empty() {
-  static const FPruneForestRef instance = std::make_shared<const FPruneForest>(Tree::empty());
+  static const FPruneForestRef& instance = *new FPruneForestRef(std::make_shared<const FPruneForest>(Tree::empty()));
   return instance;
 }
 

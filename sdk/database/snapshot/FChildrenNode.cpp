@@ -55,7 +55,7 @@ FChildrenNode::~FChildrenNode() {
 }
 
 const FNodeRef& FEmptyNode::emptyNode() {
-  static const FNodeRef instance = std::make_shared<const FChildrenNode>();
+  static const FNodeRef& instance = *new FNodeRef(std::make_shared<const FChildrenNode>());
   return instance;
 }
 
@@ -358,7 +358,7 @@ void FChildrenNode::enumerateChildrenAndPriorityUsingBlock(const FNodeChildBlock
     enumerateChildrenUsingBlock(block);
     return;
   }
-  static const std::string kPriorityKey = ".priority";
+  static const std::string& kPriorityKey = *new std::string(".priority");
   bool passedPriority = false;
   children_->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeRef& child, bool* stop) {
     if (!passedPriority && FUtilities::compareKey(key, kPriorityKey) > 0) {
@@ -373,7 +373,7 @@ void FChildrenNode::enumerateChildrenAndPriorityUsingBlock(const FNodeChildBlock
 // The maximum node.
 
 const FNodeRef& FMaxNode::maxNode() {
-  static const FNodeRef instance = std::make_shared<const FMaxNode>();
+  static const FNodeRef& instance = *new FNodeRef(std::make_shared<const FMaxNode>());
   return instance;
 }
 

@@ -22,8 +22,10 @@ std::function<int(const FNamedNodeRef&, const FNamedNodeRef&)> FIndex::namedNode
 
 // Key index.
 
+// The shared indexes, like the database's other shared constants, are made once and never destroyed:
+// work still running on the database's worker thread while the process exits may use them.
 const FIndexRef& FKeyIndex::keyIndex() {
-  static const FIndexRef instance = std::make_shared<const FKeyIndex>();
+  static const FIndexRef& instance = *new FIndexRef(std::make_shared<const FKeyIndex>());
   return instance;
 }
 
@@ -45,7 +47,7 @@ uint64_t FKeyIndex::hash() const { return std::hash<std::string>()(".key"); }
 // Priority index.
 
 const FIndexRef& FPriorityIndex::priorityIndex() {
-  static const FIndexRef instance = std::make_shared<const FPriorityIndex>();
+  static const FIndexRef& instance = *new FIndexRef(std::make_shared<const FPriorityIndex>());
   return instance;
 }
 
@@ -75,7 +77,7 @@ bool FPriorityIndex::isEqual(const FIndex& other) const {
 // Value index.
 
 const FIndexRef& FValueIndex::valueIndex() {
-  static const FIndexRef instance = std::make_shared<const FValueIndex>();
+  static const FIndexRef& instance = *new FIndexRef(std::make_shared<const FValueIndex>());
   return instance;
 }
 

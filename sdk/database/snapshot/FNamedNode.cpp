@@ -14,12 +14,13 @@ FNamedNode::FNamedNode(const std::string& name, FNodeRef node) : node_(std::move
 }
 
 const FNamedNodeRef& FNamedNode::min() {
-  static const FNamedNodeRef instance = nodeWithName(FUtilities::minName(), FEmptyNode::emptyNode());
+  static const FNamedNodeRef& instance =
+      *new FNamedNodeRef(nodeWithName(FUtilities::minName(), FEmptyNode::emptyNode()));
   return instance;
 }
 
 const FNamedNodeRef& FNamedNode::max() {
-  static const FNamedNodeRef instance = nodeWithName(FUtilities::maxName(), FMaxNode::maxNode());
+  static const FNamedNodeRef& instance = *new FNamedNodeRef(nodeWithName(FUtilities::maxName(), FMaxNode::maxNode()));
   return instance;
 }
 
