@@ -38,6 +38,8 @@ AVAudioSessionPortDescriptionRef AVAudioSessionPortForSource(const PulseSourceIn
   if (s.isMonitor) return nullptr;
   std::vector<AVAudioSessionDataSourceDescriptionRef> sources;
   AVAudioSessionDataSourceDescriptionRef active;
+  const std::string type = AVAudioSessionPortTypeForSource(s);
+  const std::string portName = s.description.empty() ? s.name : s.description;
   if (s.portNames.size() > 1) {
     for (size_t i = 0; i < s.portNames.size(); ++i) {
       const std::string description = i < s.portDescriptions.size() ? s.portDescriptions[i] : "";
@@ -46,10 +48,20 @@ AVAudioSessionPortDescriptionRef AVAudioSessionPortForSource(const PulseSourceIn
       if (s.portNames[i] == s.activePort) active = source;
       sources.push_back(std::move(source));
     }
+  } else if (type == AVAudioSessionPortBuiltInMic) {
+    // A built-in microphone is always told apart by its data source: an input without one is
+    // named as an external microphone. So the one microphone of a source with a single port (or
+    // none) is its data source, named by that port, else by the source itself.
+    std::string name = portName;
+    if (!s.portNames.empty()) {
+      const std::string description = s.portDescriptions.empty() ? "" : s.portDescriptions[0];
+      name = description.empty() ? s.portNames[0] : description;
+    }
+    active = std::make_shared<AVAudioSessionDataSourceDescription>(0, name, "");
+    sources.push_back(active);
   }
-  auto port = std::make_shared<AVAudioSessionPortDescription>(kServerPrefix + s.name,
-                                                               s.description.empty() ? s.name : s.description,
-                                                               AVAudioSessionPortTypeForSource(s), std::move(sources));
+  auto port = std::make_shared<AVAudioSessionPortDescription>(kServerPrefix + s.name, portName, type,
+                                                               std::move(sources));
   if (active) port->setActiveDataSource(active);
   return port;
 }

@@ -11,8 +11,11 @@
 //   microphone.
 // - A source with several ports (internal microphone, headset jack, ...) has one data source per
 //   port, in the server's order, identified by its index and named by the port's description; the
-//   active port is the selected one. A source with one port or none has no data sources. The
-//   server reports no orientation, so data sources have none.
+//   active port is the selected one. A built-in microphone with one port or none has one data
+//   source (index 0), named by its port's description, else the port's name, else the source's
+//   description: the application tells built-in microphones by their data sources. Other sources
+//   with one port or none have no data sources. The server reports no orientation, so data
+//   sources have none.
 #include <string>
 
 #include "platform/audio/AVAudioSession.h"

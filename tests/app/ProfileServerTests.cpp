@@ -140,6 +140,33 @@ TEST_F(ProfilesOnAnAudioServer, SourcesAddedWhileRunningAreInputsOfTheirTypeAndT
   EXPECT_EQ(input("pulse:test_headset"), nullptr);
 }
 
+TEST_F(ProfilesOnAnAudioServer, ABuiltInSourceWithoutSeveralPortsIsNamedAsTheBuiltInMicrophone) {
+  // A source with no ports, as a laptop's one microphone may be.
+  load("module-null-source source_name=test_null \"description='Laptop Microphone'\"");
+  launch();
+  auto port = input("pulse:test_null");
+  ASSERT_TRUE(port);
+  ASSERT_EQ(port->portType(), AVAudioSessionPortBuiltInMic);
+  auto mic = DeviceInputDescription::withPort(*port);
+  EXPECT_EQ(mic->shortTitle(), "Laptop Microphone");
+  // Its profile enabled, the current-input bar names the microphone, not an external one.
+  InputProfilesService::sharedService().enableProfile(std::make_shared<InputProfile>(4, "Laptop", mic), "test");
+  settle(0.3);
+  EXPECT_FALSE(screen()->vInputPlank->isHidden());
+  EXPECT_EQ(screen()->vInputPlank->currentTitle(), "LAPTOP MICROPHONE");
+  EXPECT_EQ(AVAudioSession::sharedInstance().preferredInput()->UID(), "pulse:test_null");
+  // Its predefined profile is the built-in microphone's, with the table of a microphone of no
+  // known orientation.
+  bool found = false;
+  for (const auto& profile : InputProfilesService::sharedService().internalPredefinedProfiles()) {
+    if (!profile->inputDevice()->isEqual(mic.get())) continue;
+    found = true;
+    EXPECT_TRUE(profile->inputDevice()->inputDeviceConnected());
+    EXPECT_EQ(profile->mainGain()->fixValue(), -4);
+  }
+  EXPECT_TRUE(found);
+}
+
 TEST_F(ProfilesOnAnAudioServer, UnpluggingTheTuningScreensInputClosesIt) {
   const std::string headset = load("module-remap-source master=profiles_sink.monitor source_name=test_headset "
                                    "source_properties=device.form_factor=headset");

@@ -66,6 +66,38 @@ TEST(SourcePorts, MonitorsAreNoInputsAndOnlySourcesWithSeveralPortsHaveDataSourc
   EXPECT_EQ(two->preferredDataSource(), nullptr);
 }
 
+TEST(SourcePorts, ABuiltInMicrophoneWithOnePortOrNoneIsItsOneDataSource) {
+  // The usual laptop microphone: one source with one port.
+  auto one = AVAudioSessionPortForSource(
+      source("laptop", "pci", "internal", {"analog-input-internal-mic"}, "analog-input-internal-mic"));
+  ASSERT_TRUE(one);
+  EXPECT_EQ(one->portType(), AVAudioSessionPortBuiltInMic);
+  ASSERT_EQ(one->dataSources().size(), 1u);
+  EXPECT_EQ(one->dataSources()[0]->dataSourceName(), "Internal Microphone") << "named by the port's description";
+  EXPECT_EQ(one->dataSources()[0]->dataSourceID(), 0);
+  EXPECT_EQ(one->dataSources()[0]->orientation(), "");
+  EXPECT_EQ(one->selectedDataSource(), one->dataSources()[0]);
+
+  auto undescribed = AVAudioSessionPortForSource(source("dmic", "", "", {"mic1"}, "mic1"));
+  ASSERT_EQ(undescribed->dataSources().size(), 1u);
+  EXPECT_EQ(undescribed->dataSources()[0]->dataSourceName(), "mic1") << "else by the port's name";
+
+  auto none = AVAudioSessionPortForSource(source("virtual"));
+  ASSERT_EQ(none->dataSources().size(), 1u);
+  EXPECT_EQ(none->dataSources()[0]->dataSourceName(), "Description of virtual") << "else by the source";
+  EXPECT_EQ(none->portName(), "Description of virtual");
+
+  // External inputs with one port stay without data sources.
+  for (const auto& s : {source("usb", "usb", "", {"analog-input-mic"}, "analog-input-mic"), source("headset", "", "headset"),
+                        source("line", "pci", "", {"analog-input-linein"}, "analog-input-linein"),
+                        source("bt", "bluetooth", "headset")}) {
+    auto port = AVAudioSessionPortForSource(s);
+    ASSERT_TRUE(port);
+    EXPECT_NE(port->portType(), AVAudioSessionPortBuiltInMic) << s.name;
+    EXPECT_TRUE(port->dataSources().empty()) << s.name;
+  }
+}
+
 TEST(SourcePorts, AFileIsABuiltInMicrophoneWhoseDataSourceIsTheFile) {
   auto port = AVAudioSessionPortForFileInput("file:/music/take one.wav");
   EXPECT_EQ(port->UID(), "file:/music/take one.wav");
