@@ -402,7 +402,9 @@ void FRepo::runOnDisconnectEvents() {
   onDisconnect_->forEachTreeAtPath(FPath::empty(), [&](const FPathRef& path, const FNodeRef& node) {
     writes.emplace_back(path, node);
   });
-  for (const auto& [path, node] : writes) {
+  for (const auto& write : writes) {
+    const FPathRef& path = write.first;
+    const FNodeRef& node = write.second;
     LazyExistingValueProvider existing(
         [&] { return serverSyncTree_->calcCompleteEventCacheAtPath(path, std::vector<int64_t>{}); });
     FNodeRef resolved = FServerValues::resolveDeferredValueSnapshot(node, existing, serverValues);

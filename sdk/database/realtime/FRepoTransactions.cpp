@@ -17,7 +17,6 @@ namespace {
 
 constexpr const char* kStatusOk = "ok";
 constexpr const char* kStatusDataStale = "datastale";
-constexpr const char* kStatusWriteCanceled = "write_canceled";
 constexpr const char* kStatusSet = "set";
 constexpr const char* kStatusMaxRetry = "maxretry";
 
