@@ -19,10 +19,10 @@ namespace testsupport {
 class TonePlayer {
  public:
   TonePlayer(const std::string& sink, double frequency, double amplitude) {
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 44100, 1};
+    pa_sample_spec format{PA_SAMPLE_FLOAT32LE, 44100, 1};
     int error = 0;
-    stream_ = pa_simple_new(nullptr, "sa-test-tone", PA_STREAM_PLAYBACK, sink.c_str(), "tone", &spec, nullptr, nullptr,
-                            &error);
+    stream_ = pa_simple_new(nullptr, "sa-test-tone", PA_STREAM_PLAYBACK, sink.c_str(), "tone", &format, nullptr,
+                            nullptr, &error);
     if (!stream_) {
       error_ = pa_strerror(error);
       return;

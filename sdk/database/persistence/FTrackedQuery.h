@@ -1,7 +1,7 @@
 #pragma once
-// One query whose server data the local cache keeps: its id, its query spec, when it was last
-// used (seconds since 1970, on the tracked-query manager's clock), whether its data was loaded
-// completely and whether a listener or a read uses it now. A query that loads all data is always
+// One query whose server data the local cache keeps: its id, its location and parameters, when it
+// was last used (seconds since 1970, on the tracked-query manager's clock), whether its data was
+// loaded completely and whether a listener or a read uses it now. A query that loads all data is always
 // tracked as the default query of its path. Immutable; changes return a new record.
 #include <cstdint>
 #include <memory>

@@ -424,49 +424,49 @@ ZIRDataSnapshotRef FRepo::snapshotForQuery(const std::shared_ptr<const ZIRDataba
 }
 
 void FRepo::applyGetResult(const std::shared_ptr<const ZIRDatabaseQuery>& query, const FNodeRef& node) {
-  const FQuerySpecRef spec = query->querySpec();
-  if (spec->loadsAllData()) {
-    eventRaiser_->raiseEvents(serverSyncTree_->applyServerOverwriteAtPath(spec->path(), node));
+  const FQuerySpecRef querySpec = query->querySpec();
+  if (querySpec->loadsAllData()) {
+    eventRaiser_->raiseEvents(serverSyncTree_->applyServerOverwriteAtPath(querySpec->path(), node));
     return;
   }
   // The answer of a limited or ranged read is that query's data only: laid over the whole
   // location it would remove every child outside the window from memory, from the cache and from
   // the location's listeners. A view of the very query takes it as that query's data; otherwise
   // it only updates the query's own cache.
-  if (std::optional<uint64_t> tag = serverSyncTree_->tagForQuery(spec)) {
-    eventRaiser_->raiseEvents(serverSyncTree_->applyTaggedQueryOverwriteAtPath(spec->path(), node, *tag));
+  if (std::optional<uint64_t> tag = serverSyncTree_->tagForQuery(querySpec)) {
+    eventRaiser_->raiseEvents(serverSyncTree_->applyTaggedQueryOverwriteAtPath(querySpec->path(), node, *tag));
   } else if (persistenceManager_) {
-    persistenceManager_->updateServerCacheWithNode(node, spec);
+    persistenceManager_->updateServerCacheWithNode(node, querySpec);
   }
 }
 
 void FRepo::answerGetFromCache(const std::shared_ptr<const ZIRDatabaseQuery>& query, const GetCallback& completion,
                                const std::optional<std::string>& reason) {
-  const FQuerySpecRef spec = query->querySpec();
-  FFLogDebug("I-RDB038024", "getValue for query %s falling back to disk cache", spec->path()->toString().c_str());
-  if (FNodeRef cached = serverSyncTree_->persistenceServerCache(spec)) {
+  const FQuerySpecRef querySpec = query->querySpec();
+  FFLogDebug("I-RDB038024", "getValue for query %s falling back to disk cache", querySpec->path()->toString().c_str());
+  if (FNodeRef cached = serverSyncTree_->persistenceServerCache(querySpec)) {
     completion(nullptr, snapshotForQuery(query, cached));
     return;
   }
   Value userInfo{{NSLocalizedFailureReasonErrorKey, reason.value_or("")},
                  {NSLocalizedDescriptionKey,
-                  "Unable to get latest value for query " + spec->description() +
+                  "Unable to get latest value for query " + querySpec->description() +
                       ", client offline with no active listeners and no matching disk cache entries"}};
   completion(NSError::errorWithDomain("com.zirezize.core", 1, userInfo), nullptr);
 }
 
 void FRepo::getData(const std::shared_ptr<const ZIRDatabaseQuery>& query, GetCallback completion) {
-  const FQuerySpecRef spec = query->querySpec();
-  if (FNodeRef node = serverSyncTree_->getServerValue(spec)) {
+  const FQuerySpecRef querySpec = query->querySpec();
+  if (FNodeRef node = serverSyncTree_->getServerValue(querySpec)) {
     completion(nullptr, snapshotForQuery(query, node));
     return;
   }
-  if (persistenceManager_) persistenceManager_->setQueryActive(spec);
+  if (persistenceManager_) persistenceManager_->setQueryActive(querySpec);
   std::weak_ptr<FRepo> weak = weak_from_this();
   connection_->getDataAtPath(
-      spec->path()->toString(), spec->params()->wireProtocolParams(),
-      [weak, query, spec, completion](const std::string& status, const std::optional<Value>& data,
-                                      const std::optional<std::string>& reason) {
+      querySpec->path()->toString(), querySpec->params()->wireProtocolParams(),
+      [weak, query, querySpec, completion](const std::string& status, const std::optional<Value>& data,
+                                           const std::optional<std::string>& reason) {
         std::shared_ptr<FRepo> self = weak.lock();
         if (!self) return;
         std::optional<std::string> failure = status == kStatusOk ? std::nullopt : std::optional<std::string>(status);
@@ -478,7 +478,7 @@ void FRepo::getData(const std::shared_ptr<const ZIRDatabaseQuery>& query, GetCal
             self->applyGetResult(query, node);
           } catch (const std::exception& e) {
             FFLogError("I-RDB038027", "The server's answer to a read at %s cannot be used (%s).",
-                       spec->path()->toString().c_str(), e.what());
+                       querySpec->path()->toString().c_str(), e.what());
             failure = "invalid_data";
             failureReason = e.what();
             node.reset();
@@ -486,7 +486,7 @@ void FRepo::getData(const std::shared_ptr<const ZIRDatabaseQuery>& query, GetCal
           if (node) completion(nullptr, self->snapshotForQuery(query, node));
         }
         if (failure) self->answerGetFromCache(query, completion, failureReason);
-        if (self->persistenceManager_) self->persistenceManager_->setQueryInactive(spec);
+        if (self->persistenceManager_) self->persistenceManager_->setQueryInactive(querySpec);
       });
 }
 

@@ -79,16 +79,16 @@ ZIRDatabaseHandle ZIRDatabaseQuery::observeEventTypeAndPreviousSiblingKey(ZIRDat
     registration = std::make_shared<const FChildEventRegistration>(repo_, handle, std::move(callbacks),
                                                                    std::move(cancelBlock));
   }
-  sharedQueue()->async([repo = repo_, registration, spec = querySpec()] {
-    repo->addEventRegistration(registration, spec);
+  sharedQueue()->async([repo = repo_, registration, query = querySpec()] {
+    repo->addEventRegistration(registration, query);
   });
   return handle;
 }
 
 void ZIRDatabaseQuery::removeObserverWithHandle(ZIRDatabaseHandle handle) const {
   auto registration = std::make_shared<const FValueEventRegistration>(repo_, handle, nullptr, nullptr);
-  sharedQueue()->async([repo = repo_, registration, spec = querySpec()] {
-    repo->removeEventRegistration(registration, spec);
+  sharedQueue()->async([repo = repo_, registration, query = querySpec()] {
+    repo->removeEventRegistration(registration, query);
   });
 }
 
@@ -98,7 +98,7 @@ void ZIRDatabaseQuery::keepSynced(bool synced) const {
   if (isInfoPath(*path_)) {
     NSException::raise(NSInvalidArgumentException, "Can't keep query on .info tree synced (this already is the case).");
   }
-  sharedQueue()->async([repo = repo_, spec = querySpec(), synced] { repo->keepQuery(spec, synced); });
+  sharedQueue()->async([repo = repo_, query = querySpec(), synced] { repo->keepQuery(query, synced); });
 }
 
 void ZIRDatabaseQuery::getData(GetDataBlock completion) const {

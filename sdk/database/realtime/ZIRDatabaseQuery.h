@@ -10,7 +10,7 @@
 // "InvalidPathValidation" for an invalid child path of queryOrderedByChild.
 //
 // Shared freely between threads as std::shared_ptr<const ZIRDatabaseQuery>. Everything the engine
-// itself needs (the constructor, repo, path, spec) is defined in this header: the engine's
+// itself needs (the constructor, repo, path, query parameters) is defined in this header: the engine's
 // registrations make references without linking the public layer.
 #include <cstdint>
 #include <functional>

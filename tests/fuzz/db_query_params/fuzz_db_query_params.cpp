@@ -30,9 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!again->isEqual(*params) || !params->isEqual(*again)) broken("wire form reads back equal");
   if (again->hash() != params->hash()) broken("equal parameters hash alike");
   if (again->wireProtocolParams() != wire) broken("wire form is stable");
-  const FQuerySpec spec(FPath::pathWithString("a/b"), params);
-  const FQuerySpec sameSpec(FPath::pathWithString("/a/b/"), again);
-  if (!spec.isEqual(sameSpec) || spec.hash() != sameSpec.hash()) broken("equal specs hash alike");
-  (void)spec.description();
+  const FQuerySpec query(FPath::pathWithString("a/b"), params);
+  const FQuerySpec sameQuery(FPath::pathWithString("/a/b/"), again);
+  if (!query.isEqual(sameQuery) || query.hash() != sameQuery.hash()) broken("equal queries hash alike");
+  (void)query.description();
   return 0;
 }

@@ -474,8 +474,9 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
   void checkListeners() {
     for (const Listener& listener : listeners_) {
       if (listener.removed) continue;
-      const FQuerySpecRef spec = listener.query->querySpec();
-      const Value expected = server_->queryValueAt(spec->path()->toString(), spec->params()->wireProtocolParams());
+      const FQuerySpecRef querySpec = listener.query->querySpec();
+      const Value expected =
+          server_->queryValueAt(querySpec->path()->toString(), querySpec->params()->wireProtocolParams());
       std::lock_guard<std::mutex> lock(listener.state->mutex);
       const std::string label = listener.name + " of client " + std::to_string(listener.client);
       EXPECT_TRUE(listener.state->problems.empty())
@@ -484,7 +485,7 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
           << steps_.str();
       if (listener.childEvents) {
         std::map<std::string, Value> want;
-        for (auto& [key, value] : orderedChildren(expected, spec->index())) want[key] = value;
+        for (auto& [key, value] : orderedChildren(expected, querySpec->index())) want[key] = value;
         EXPECT_EQ(::testing::PrintToString(listener.state->children), ::testing::PrintToString(want))
             << label << " (children)\n"
             << listener.state->traceText() << "\n"
@@ -493,7 +494,7 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
         ASSERT_TRUE(listener.state->lastValue.has_value()) << label << " never had a value\n" << steps_.str();
         EXPECT_EQ(json(*listener.state->lastValue), json(expected)) << label << "\n" << steps_.str();
         std::vector<std::string> order;
-        for (auto& [key, value] : orderedChildren(expected, spec->index())) order.push_back(key);
+        for (auto& [key, value] : orderedChildren(expected, querySpec->index())) order.push_back(key);
         EXPECT_EQ(listener.state->lastOrder, order) << label << " (order)\n" << steps_.str();
       }
     }
