@@ -1,33 +1,34 @@
 #include "platform/uikit/UIColorNamed.h"
 
 #include <cctype>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/PlistValue.h"
 
 namespace {
 
-constexpr std::uintmax_t kMaxCatalogueBytes = 256 * 1024;
+constexpr size_t kMaxCatalogueBytes = 256 * 1024;
 
 std::map<std::string, UIColorRef> readCatalogue(const std::string& path) {
   std::map<std::string, UIColorRef> colors;
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  if (ec || size > kMaxCatalogueBytes) {
-    NSLog("Colors.plist cannot be read (%s)", ec ? ec.message().c_str() : "larger than 256 KiB");
-    return colors;
+  std::string bytes;
+  switch (ns::readFile(path, kMaxCatalogueBytes, &bytes)) {
+    case ns::FileRead::Read:
+      break;
+    case ns::FileRead::TooLarge:
+      NSLog("Colors.plist cannot be read (larger than 256 KiB)");
+      return colors;
+    case ns::FileRead::Missing:
+    case ns::FileRead::Unreadable:
+      NSLog("The colour catalogue %s cannot be read", path.c_str());
+      return colors;
   }
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
   std::string error;
-  auto plist = ns::plistParse(bytes.str(), &error);
+  auto plist = ns::plistParse(bytes, &error);
   if (!plist || !plist->is_object()) {
     NSLog("Colors.plist is not a dictionary of colours: %s", error.c_str());
     return colors;

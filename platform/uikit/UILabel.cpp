@@ -10,6 +10,9 @@ UILabel::UILabel(const CGRect& frame) : UIView(frame), font_(UIFont::systemFontO
 }
 
 void UILabel::setText(std::optional<std::string> text) {
+  // Readouts set their text at every frame, mostly to what it already is: that redraws nothing
+  // and lays nothing out again.
+  if (!attributedText_ && text == text_) return;
   text_ = std::move(text);
   attributedText_.reset();
   setNeedsDisplay();
