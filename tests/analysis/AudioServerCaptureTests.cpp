@@ -24,10 +24,29 @@ using capturetest::peakFrequency;
 using capturetest::tempPath;
 using capturetest::writeSine;
 
+// The null sink of the test run's audio server.
+std::string testSinkName() {
+  const char* sink = std::getenv("SA_TEST_PULSE_SINK");
+  return sink ? sink : "sa_test_sink";
+}
+
+// Waits up to 15 s until the window's peak lies within a bin of `hz`; returns the last peak found
+// (0 when no window was ready).
+double waitForPeakNear(BufferManager* m, double hz) {
+  double peak = 0;
+  NSRunLoop::main().runUntil(
+      [&] {
+        if (m->mFFTFramesReady.load() <= 0) return false;
+        peak = peakFrequency(m);
+        return std::fabs(peak - hz) <= 44100.0 / 4096;
+      },
+      15.0);
+  return peak;
+}
+
 TEST(PulseCapture, ASinePlayedIntoTheNullSinkIsFoundAt1kHz) {
   if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
-  const char* sink = std::getenv("SA_TEST_PULSE_SINK");
-  const std::string sinkName = sink ? sink : "sa_test_sink";
+  const std::string sinkName = testSinkName();
   std::string path = writeSine(tempPath("tone"), 44100, 10.0, 1000, 0.1);  // -20 dBFS
   AVAudioSession::sharedInstance().setInputSpec("pulse:" + sinkName + ".monitor");
   auto engine = SAudioController::create();
@@ -40,15 +59,8 @@ TEST(PulseCapture, ASinePlayedIntoTheNullSinkIsFoundAt1kHz) {
   pid_t player = 0;
   ASSERT_EQ(posix_spawnp(&player, "paplay", nullptr, nullptr, argv, environ), 0);
   BufferManager* m = engine->getBufferManagerInstance();
-  double peak = 0;
   // Real audio needs real time: wait until the window holds the tone.
-  NSRunLoop::main().runUntil(
-      [&] {
-        if (m->mFFTFramesReady.load() <= 0) return false;
-        peak = peakFrequency(m);
-        return std::fabs(peak - 1000.0) <= 44100.0 / 4096;
-      },
-      15.0);
+  const double peak = waitForPeakNear(m, 1000.0);
   EXPECT_NEAR(peak, 1000.0, 44100.0 / 4096);
   engine.reset();
   kill(player, SIGTERM);
@@ -58,8 +70,7 @@ TEST(PulseCapture, ASinePlayedIntoTheNullSinkIsFoundAt1kHz) {
 
 TEST(PulsePlayback, TheFilePlayersToneReachesTheNullSink) {
   if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
-  const char* sink = std::getenv("SA_TEST_PULSE_SINK");
-  const std::string sinkName = sink ? sink : "sa_test_sink";
+  const std::string sinkName = testSinkName();
   auto& session = AVAudioSession::sharedInstance();
   session.setInputBackend(nullptr);
   session.setOutputBackend(nullptr);  // the server's default sink
@@ -80,15 +91,8 @@ TEST(PulsePlayback, TheFilePlayersToneReachesTheNullSink) {
   ASSERT_EQ(playerEngine->startIOUnit(), noErr);
 
   BufferManager* m = listener->getBufferManagerInstance();
-  double peak = 0;
   // Real playback needs real time: wait until the monitor's window holds the tone.
-  NSRunLoop::main().runUntil(
-      [&] {
-        if (m->mFFTFramesReady.load() <= 0) return false;
-        peak = peakFrequency(m);
-        return std::fabs(peak - 1500.0) <= 44100.0 / 4096;
-      },
-      15.0);
+  const double peak = waitForPeakNear(m, 1500.0);
   EXPECT_NEAR(peak, 1500.0, 44100.0 / 4096);
   playerEngine.reset();
   listener.reset();

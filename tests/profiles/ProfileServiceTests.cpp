@@ -225,26 +225,21 @@ TEST_F(NamingDialog, ATypedNameIsTakenAndCancelMakesNothing) {
   auto headset = std::make_shared<DeviceInputDescription>("wired", "Headset", AVAudioSessionPortHeadsetMic);
   int calls = 0;
   InputProfileRef made;
-  service().createNewProfileForInputDescription(headset, screen, [&](InputProfileRef p) {
+  auto record = [&](InputProfileRef p) {
     ++calls;
     made = p;
-  });
+  };
+  service().createNewProfileForInputDescription(headset, screen, record);
   clock.step(0.5);
   EXPECT_EQ(dialog()->textFields()[0]->text(), "") << "a wired headset leaves the field empty";
   UIKeyInput::typeText("Studio headset");
   press("Save");
   ASSERT_EQ(calls, 1);
   EXPECT_EQ(made->displayName(), "Studio headset");
-  service().createNewProfileForInputDescription(headset, nullptr, [&](InputProfileRef p) {
-    ++calls;
-    made = p;
-  });
+  service().createNewProfileForInputDescription(headset, nullptr, record);
   clock.step(0.5);
   EXPECT_FALSE(dialog()) << "without a controller and an application window nothing is shown";
-  service().createNewProfileForInputDescription(headset, screen, [&](InputProfileRef p) {
-    ++calls;
-    made = p;
-  });
+  service().createNewProfileForInputDescription(headset, screen, record);
   clock.step(0.5);
   press("Cancel");
   EXPECT_EQ(calls, 2);

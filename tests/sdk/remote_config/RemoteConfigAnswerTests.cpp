@@ -216,12 +216,7 @@ TEST_F(RemoteConfigAnswers, AnAppThatGoesAwayWhileAFetchHangsLeavesTheStoreWhole
   auto rc = configureWithGoodState();
   const Value before = storedState(*rc);
   server->hold();
-  auto out = std::make_shared<FetchOutcome>();
-  rc->fetchWithExpirationDuration(0, [out](Status status, NSErrorRef error) {
-    out->status = status;
-    out->error = error;
-    out->done = true;
-  });
+  auto out = startFetch(*rc, 0);
   ASSERT_TRUE(testsupport::waitFor([&] { return server->requestCount() >= 2; }, 15));
   // The app and its instances go; the request is cancelled with their session.
   std::weak_ptr<ZIRRemoteConfig> gone = rc;

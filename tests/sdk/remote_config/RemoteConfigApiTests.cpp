@@ -405,12 +405,7 @@ TEST_F(RemoteConfigApi, FetchAndActivateReportsItsOutcome) {
 TEST_F(RemoteConfigApi, ASecondFetchWhileOneIsUnderWayDoesNotDisturbIt) {
   auto rc = configure();
   server->hold();
-  auto first = std::make_shared<FetchOutcome>();
-  rc->fetchWithExpirationDuration(0, [first](Status status, NSErrorRef error) {
-    first->done = true;
-    first->status = status;
-    first->error = error;
-  });
+  auto first = startFetch(*rc, 0);
   ASSERT_TRUE(testsupport::waitFor([&] { return server->requestCount() >= 1; }, 15));
   // No fetch has succeeded yet: the duplicate is refused.
   auto duplicate = fetch(*rc, 0);
@@ -424,11 +419,7 @@ TEST_F(RemoteConfigApi, ASecondFetchWhileOneIsUnderWayDoesNotDisturbIt) {
 
   // After a success the duplicate gets the last status.
   server->hold();
-  auto second = std::make_shared<FetchOutcome>();
-  rc->fetchWithExpirationDuration(0, [second](Status status, NSErrorRef) {
-    second->done = true;
-    second->status = status;
-  });
+  auto second = startFetch(*rc, 0);
   ASSERT_TRUE(testsupport::waitFor([&] { return server->requestCount() >= 2; }, 15));
   auto again = fetch(*rc, 0);
   EXPECT_EQ(again.status, Status::Success);
@@ -442,12 +433,7 @@ TEST_F(RemoteConfigApi, ReadingOrReplacingTheSettingsLetsARunningFetchFinish) {
   auto rc = configure();
   server->script({RemoteConfigServer::update({{"k", "fetched"}}, "etag-1")});
   server->hold();
-  auto running = std::make_shared<FetchOutcome>();
-  rc->fetchWithExpirationDuration(0, [running](Status status, NSErrorRef error) {
-    running->done = true;
-    running->status = status;
-    running->error = error;
-  });
+  auto running = startFetch(*rc, 0);
   ASSERT_TRUE(testsupport::waitFor([&] { return server->requestCount() >= 1; }, 15));
   auto sessionBefore = rc->configFetch()->currentNetworkSession();
 

@@ -239,7 +239,9 @@ class RemoteConfigFixture : public ::testing::Test {
     return ZIRRemoteConfig::remoteConfigWithFIRNamespace(namespace_, ZAVAda::appNamed(name));
   }
 
-  FetchOutcome fetch(ZIRRemoteConfig& rc, std::optional<double> expiration = std::nullopt) {
+  // Starts a fetch (with `expiration`, or else the settings' interval); the outcome is filled in
+  // when it completes.
+  static std::shared_ptr<FetchOutcome> startFetch(ZIRRemoteConfig& rc, std::optional<double> expiration = std::nullopt) {
     auto out = std::make_shared<FetchOutcome>();
     auto done = [out](ZIRRemoteConfigFetchStatus status, NSErrorRef error) {
       out->done = true;
@@ -251,6 +253,11 @@ class RemoteConfigFixture : public ::testing::Test {
     } else {
       rc.fetchWithCompletionHandler(done);
     }
+    return out;
+  }
+
+  FetchOutcome fetch(ZIRRemoteConfig& rc, std::optional<double> expiration = std::nullopt) {
+    auto out = startFetch(rc, expiration);
     EXPECT_TRUE(testsupport::waitFor([out] { return out->done; }, 30));
     drainQueues();
     return *out;

@@ -140,6 +140,12 @@ class RepoTest : public ::testing::Test {
         },
         [recorder](const NSErrorRef& error) { recorder->add("cancel " + errorText(error)); });
   }
+  // A recorder of the value events at `path` of the database, as recordValues writes them.
+  static RecorderRef watchValues(const std::shared_ptr<ZIRDatabase>& database, const std::string& path) {
+    auto values = std::make_shared<Recorder>();
+    recordValues(database->referenceWithPath(path), values);
+    return values;
+  }
   // "added <key> <json> prev=<key>" and so on for each child event.
   static void recordChildren(const ZIRDatabaseQueryRef& query, const RecorderRef& recorder) {
     const std::pair<ZIRDataEventType, const char*> types[] = {{ZIRDataEventTypeChildAdded, "added"},

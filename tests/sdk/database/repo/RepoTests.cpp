@@ -60,6 +60,13 @@ size_t countRequests(DatabaseTestServer& server, const std::string& action, cons
   return n;
 }
 
+// A one-time read's callback that records "<error or none> <json or ->".
+auto recordRead(const RecorderRef& answers) {
+  return [answers](const NSErrorRef& error, const ZIRDataSnapshotRef& snapshot) {
+    answers->add(errorText(error) + " " + (snapshot ? json(snapshot->value()) : "-"));
+  };
+}
+
 }  // namespace
 
 // -- The ".info" location and the server clock --------------------------------------------------
@@ -67,8 +74,7 @@ size_t countRequests(DatabaseTestServer& server, const std::string& action, cons
 TEST_F(RepoTest, InfoConnectedIsFalseFromTheStartAndTrueOnceTheConnectionIsUp) {
   server_->setAcceptingConnections(false);
   auto database = makeDatabase();
-  auto events = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath(".info/connected"), events);
+  auto events = watchValues(database, ".info/connected");
   ASSERT_TRUE(waitFor([&] { return events->size() == 1; }));
   EXPECT_EQ(events->all(), (Strings{"value false"}));
 
@@ -82,8 +88,7 @@ TEST_F(RepoTest, InfoConnectedIsFalseFromTheStartAndTrueOnceTheConnectionIsUp) {
 
 TEST_F(RepoTest, AnInfoLocationNeverSetIsNotAnsweredUntilItIsWritten) {
   auto database = makeDatabase({.online = false});
-  auto events = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath(".info/neverSet"), events);
+  auto events = watchValues(database, ".info/neverSet");
   settle();
   EXPECT_TRUE(events->all().empty());
   onWorkQueue([&] { database->repo()->updateInfo("neverSet", Value(5)); });
@@ -94,8 +99,7 @@ TEST_F(RepoTest, AnInfoLocationNeverSetIsNotAnsweredUntilItIsWritten) {
 TEST_F(RepoTest, TheServerTimeOffsetMovesServerTimeAndTimestampsAhead) {
   server_->setServerTimeOffsetMs(5000);
   auto database = makeDatabase();
-  auto offsets = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath(".info/serverTimeOffset"), offsets);
+  auto offsets = watchValues(database, ".info/serverTimeOffset");
   ASSERT_TRUE(waitFor([&] { return !offsets->all().empty(); }, 20.0));
   const double ahead = database->repo()->serverTime() - Clock::now();
   EXPECT_NEAR(ahead, 5.0, 1.5);  // less the handshake's travel time
@@ -121,14 +125,12 @@ TEST_F(RepoTest, TheServerTimeOffsetMovesServerTimeAndTimestampsAhead) {
 TEST_F(RepoTest, AnIncrementAddsToTheValueShownAtTheLocation) {
   server_->setValue("/count", Value(10));
   auto database = makeDatabase();
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("count"), values);
+  auto values = watchValues(database, "count");
   ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
   server_->holdRequests(true, "p");
   database->referenceWithPath("count")->setValue(Value{{".sv", Value{{"increment", 5}}}});
   database->referenceWithPath("fresh")->setValue(Value{{".sv", Value{{"increment", 5}}}});
-  auto fresh = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("fresh"), fresh);
+  auto fresh = watchValues(database, "fresh");
   ASSERT_TRUE(waitFor([&] { return values->size() == 2 && fresh->size() == 1; }));
   EXPECT_EQ(values->last(), "value 15");
   EXPECT_EQ(fresh->last(), "value 5");  // nothing known there: the increment itself
@@ -215,8 +217,7 @@ TEST_F(RepoTest, AWriteTheServerAcceptedBeforeAPurgeStillCompletesOnceWithItsAns
   auto database = makeDatabase();
   waitUntilConnected(database);
   server_->holdRequests(true, "q");
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("watched"), values);
+  auto values = watchValues(database, "watched");
   auto done = std::make_shared<Recorder>();
   database->referenceWithPath("written")->setValue(Value(1), recordCompletion(done));
   ASSERT_TRUE(waitFor([&] { return server_->valueAt("/written") == Value(1); }));
@@ -392,13 +393,10 @@ TEST_F(RepoTest, CancellingOnDisconnectAtAParentForgetsTheWritesBelow) {
 TEST_F(RepoTest, AReadOfDataAListenerHoldsAnswersAtOnceWithoutTheServer) {
   server_->setValue("/held", Value{{"x", 1}});
   auto database = makeDatabase();
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("held"), values);
+  auto values = watchValues(database, "held");
   ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
   auto answers = std::make_shared<Recorder>();
-  database->referenceWithPath("held/x")->getData([answers](const NSErrorRef& error, const ZIRDataSnapshotRef& snapshot) {
-    answers->add(errorText(error) + " " + (snapshot ? json(snapshot->value()) : "-"));
-  });
+  database->referenceWithPath("held/x")->getData(recordRead(answers));
   ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }));
   EXPECT_EQ(answers->all(), (Strings{"none 1"}));
   EXPECT_TRUE(server_->requestsWithAction("g").empty());
@@ -408,9 +406,7 @@ TEST_F(RepoTest, AReadGoesToTheServerWhenNoListenerHoldsTheData) {
   server_->setValue("/remote", Value{{"y", 2}});
   auto database = makeDatabase();
   auto answers = std::make_shared<Recorder>();
-  database->referenceWithPath("remote")->getData([answers](const NSErrorRef& error, const ZIRDataSnapshotRef& snapshot) {
-    answers->add(errorText(error) + " " + (snapshot ? json(snapshot->value()) : "-"));
-  });
+  database->referenceWithPath("remote")->getData(recordRead(answers));
   ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
   EXPECT_EQ(answers->all(), (Strings{R"(none {"y":2})"}));
   EXPECT_EQ(server_->requestsWithAction("g").size(), 1u);
@@ -451,13 +447,9 @@ TEST_F(RepoTest, ALimitedReadIsNotShownToTheLocationsListenersAsTheWholeLocation
   waitUntilConnected(database);
   // The location's listener is waiting for its data when the read of the first two arrives.
   server_->holdRequests(true, "q");
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("list"), values);
+  auto values = watchValues(database, "list");
   auto answers = std::make_shared<Recorder>();
-  database->referenceWithPath("list")->queryOrderedByKey()->queryLimitedToFirst(2)->getData(
-      [answers](const NSErrorRef& error, const ZIRDataSnapshotRef& snapshot) {
-        answers->add(errorText(error) + " " + (snapshot ? json(snapshot->value()) : "-"));
-      });
+  database->referenceWithPath("list")->queryOrderedByKey()->queryLimitedToFirst(2)->getData(recordRead(answers));
   ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
   EXPECT_EQ(answers->all(), (Strings{R"(none {"a":1,"b":2})"}));
   settle();
@@ -479,10 +471,7 @@ TEST_F(RepoTest, ALimitedReadKeepsTheLocationsCachedChildren) {
   settle();
 
   auto answers = std::make_shared<Recorder>();
-  list->queryOrderedByKey()->queryLimitedToFirst(2)->getData(
-      [answers](const NSErrorRef& error, const ZIRDataSnapshotRef& snapshot) {
-        answers->add(errorText(error) + " " + (snapshot ? json(snapshot->value()) : "-"));
-      });
+  list->queryOrderedByKey()->queryLimitedToFirst(2)->getData(recordRead(answers));
   ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
   EXPECT_EQ(answers->all(), (Strings{R"(none {"a":1,"b":2})"}));
   Value cached;

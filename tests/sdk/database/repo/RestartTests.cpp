@@ -108,8 +108,7 @@ TEST_F(RestartTest, AStoredWriteThatDoesNotDecodeIsReportedAndTheOthersAreRestor
 
   LoggedLines log;
   auto database = makeDatabase({.name = kDamagedRecordName, .online = true, .persistence = true});
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("notes"), values);
+  auto values = watchValues(database, "notes");
   ASSERT_TRUE(waitFor([&] { return server_->valueAt("/notes/a") == Value("first, edited"); }, 20.0));
   EXPECT_TRUE(log.contains("cannot be read"));
   EXPECT_EQ(server_->valueAt("/notes"), Value::parse(R"({"a": "first, edited"})"));
@@ -131,8 +130,7 @@ TEST_F(RestartTest, ADamagedCacheFolderIsRepairedOrSetAsideAndTheClientRuns) {
   }
   LoggedLines log;
   auto database = makeDatabase({.name = kDamagedFolderName, .online = true, .persistence = true});
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("fresh"), values);
+  auto values = watchValues(database, "fresh");
   database->referenceWithPath("fresh")->setValue(Value("works"));
   ASSERT_TRUE(waitFor([&] { return server_->valueAt("/fresh") == Value("works"); }, 20.0));
   EXPECT_TRUE(log.contains("is damaged"));

@@ -33,6 +33,27 @@ class TransactionTest : public RepoTest {
                     (snapshot ? json(snapshot->value()) : std::string("-")));
     };
   }
+  // Runs increment(runs, step) at `path`; returns the recorder of its completion.
+  static RecorderRef runIncrement(const std::shared_ptr<ZIRDatabase>& database, const char* path,
+                                  std::shared_ptr<std::atomic<int>> runs, int64_t step = 1) {
+    auto results = std::make_shared<Recorder>();
+    database->referenceWithPath(path)->runTransactionBlock(increment(std::move(runs), step), recordResult(results));
+    return results;
+  }
+  // A transaction at `path` that leaves the data as it is, its result hidden from local listeners.
+  static void runHiddenUnchanged(const std::shared_ptr<ZIRDatabase>& database, const char* path) {
+    database->referenceWithPath(path)->runTransactionBlock(
+        [](const ZIRMutableDataRef& data) { return ZIRTransactionResult::successWithValue(data); }, nullptr,
+        /*localEvents=*/false);
+  }
+  // A transaction at `path` whose block writes how often it has run.
+  static void runWritingRunCount(const std::shared_ptr<ZIRDatabase>& database, const char* path,
+                                 std::shared_ptr<std::atomic<int>> runs) {
+    database->referenceWithPath(path)->runTransactionBlock([runs](const ZIRMutableDataRef& data) {
+      data->setValue(Value(++*runs));
+      return ZIRTransactionResult::successWithValue(data);
+    });
+  }
   std::vector<Value> puts(const std::string& path) {
     std::vector<Value> out;
     for (const Value& request : server_->requestsWithAction("p")) {
@@ -60,8 +81,7 @@ TEST_F(TransactionTest, ACommittedTransactionReachesTheServerAndTheCompletion) {
   server_->setValue("/counter", Value(5));
   auto database = makeDatabase();
   auto runs = std::make_shared<std::atomic<int>>(0);
-  auto results = std::make_shared<Recorder>();
-  database->referenceWithPath("counter")->runTransactionBlock(increment(runs), recordResult(results));
+  auto results = runIncrement(database, "counter", runs);
   ASSERT_TRUE(waitFor([&] { return results->size() == 1; }, 20.0));
   EXPECT_EQ(results->all(), (Strings{"none YES 6"}));
   EXPECT_EQ(server_->valueAt("/counter"), Value(6));
@@ -103,13 +123,11 @@ TEST_F(TransactionTest, AnUpdateBlockThatThrowsCountsAsAnAbort) {
 TEST_F(TransactionTest, StaleDataRerunsTheBlockOnTheNewValue) {
   server_->setValue("/counter", Value(1));
   auto database = makeDatabase();
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("counter"), values);
+  auto values = watchValues(database, "counter");
   ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
   server_->makeConditionalPutsStale("/counter", 1);  // another client makes it 2 first
   auto runs = std::make_shared<std::atomic<int>>(0);
-  auto results = std::make_shared<Recorder>();
-  database->referenceWithPath("counter")->runTransactionBlock(increment(runs), recordResult(results));
+  auto results = runIncrement(database, "counter", runs);
   ASSERT_TRUE(waitFor([&] { return results->size() == 1; }));
   EXPECT_EQ(results->all(), (Strings{"none YES 3"}));
   EXPECT_EQ(runs->load(), 2);
@@ -123,12 +141,10 @@ TEST_F(TransactionTest, DataThatStaysStaleStopsTheTransactionAfterTwentyFiveSend
   server_->setValue("/hot", Value(0));
   server_->makeConditionalPutsStale("/hot", 1000);
   auto database = makeDatabase();
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("hot"), values);
+  auto values = watchValues(database, "hot");
   ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
   auto runs = std::make_shared<std::atomic<int>>(0);
-  auto results = std::make_shared<Recorder>();
-  database->referenceWithPath("hot")->runTransactionBlock(increment(runs, 100), recordResult(results));
+  auto results = runIncrement(database, "hot", runs, 100);
   ASSERT_TRUE(waitFor([&] { return results->size() == 1; }, 30.0));
   EXPECT_EQ(runs->load(), 25);
   EXPECT_EQ(puts("/hot").size(), 25u);
@@ -143,12 +159,10 @@ TEST_F(TransactionTest, ARefusedTransactionIsRevertedWithTheServersError) {
   server_->setValue("/locked", Value(1));
   server_->denyPath("/locked/inner");
   auto database = makeDatabase();
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("locked"), values);
+  auto values = watchValues(database, "locked");
   ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
   auto runs = std::make_shared<std::atomic<int>>(0);
-  auto results = std::make_shared<Recorder>();
-  database->referenceWithPath("locked/inner")->runTransactionBlock(increment(runs), recordResult(results));
+  auto results = runIncrement(database, "locked/inner", runs);
   ASSERT_TRUE(waitFor([&] { return results->size() == 1; }));
   EXPECT_EQ(results->all(), (Strings{"Permission denied at /locked/inner NO null"}));
   settle();
@@ -158,8 +172,7 @@ TEST_F(TransactionTest, ARefusedTransactionIsRevertedWithTheServersError) {
 TEST_F(TransactionTest, ATransactionBelowAnUnansweredOneWaitsAndThenBothGoAsOnePutOldestFirst) {
   server_->setValue("/a", Value{{"n", 1}});
   auto database = makeDatabase();
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("a"), values);
+  auto values = watchValues(database, "a");
   ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
 
   server_->holdRequests(true, "p");
@@ -196,8 +209,7 @@ TEST_F(TransactionTest, ATransactionBelowAnUnansweredOneWaitsAndThenBothGoAsOneP
 TEST_F(TransactionTest, ASetCutsInAbortingUnsentTransactionsAtOnceAndSentOnesOnlyIfTheirPutFails) {
   server_->setValue("/t", Value{{"x", 1}});
   auto database = makeDatabase();
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("t"), values);
+  auto values = watchValues(database, "t");
   ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
 
   server_->holdRequests(true, "p");
@@ -229,8 +241,7 @@ TEST_F(TransactionTest, ASetCutsInAbortingUnsentTransactionsAtOnceAndSentOnesOnl
 TEST_F(TransactionTest, ASetBelowAWaitingTransactionAbortsItToo) {
   server_->setValue("/up", Value{{"x", 1}});
   auto database = makeDatabase();
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("up"), values);
+  auto values = watchValues(database, "up");
   ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
   server_->holdRequests(true, "p");
   auto first = std::make_shared<Recorder>();
@@ -254,13 +265,11 @@ TEST_F(TransactionTest, ASetBelowAWaitingTransactionAbortsItToo) {
 TEST_F(TransactionTest, ASentTransactionThatASetMarkedAbortsWhenItsPutComesBackStale) {
   server_->setValue("/t", Value(1));
   auto database = makeDatabase();
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("t"), values);
+  auto values = watchValues(database, "t");
   ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
   server_->holdRequests(true, "p");
   auto runs = std::make_shared<std::atomic<int>>(0);
-  auto results = std::make_shared<Recorder>();
-  database->referenceWithPath("t")->runTransactionBlock(increment(runs), recordResult(results));
+  auto results = runIncrement(database, "t", runs);
   ASSERT_TRUE(waitFor([&] { return puts("/t").size() == 1; }));
   // Two sets in a row: the second finds the transaction already marked and must keep it queued.
   database->referenceWithPath("t")->setValue(Value("first set"));
@@ -302,8 +311,7 @@ TEST_F(TransactionTest, APurgeCancelsSentAndUnsentTransactionsOnceEach) {
 TEST_F(TransactionTest, ResultsHiddenFromLocalListenersStayHiddenThroughRerunsAndRebuilds) {
   server_->setValue("/h", Value(1));
   auto database = makeDatabase();
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("h"), values);
+  auto values = watchValues(database, "h");
   ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
 
   server_->holdRequests(true, "p");
@@ -381,22 +389,16 @@ TEST_F(TransactionTest, WithPersistenceOnlyTheFirstTransactionLogsTheNote) {
 TEST_F(TransactionTest, ServerDataThatRerunsAWaitingTransactionReachesListenersBeforeTheRerunsResult) {
   server_->setValue("/r/b", Value{{"n", 0}});
   auto database = makeDatabase();
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("r/b"), values);
+  auto values = watchValues(database, "r/b");
   ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
 
   // A hidden transaction at /r/b waits for its put; one below it waits to be sent, and reruns on
   // every change there. Its block writes how often it has run.
   server_->holdRequests(true, "p");
-  database->referenceWithPath("r/b")->runTransactionBlock(
-      [](const ZIRMutableDataRef& data) { return ZIRTransactionResult::successWithValue(data); }, nullptr,
-      /*localEvents=*/false);
+  runHiddenUnchanged(database, "r/b");
   ASSERT_TRUE(waitFor([&] { return puts("/r/b").size() == 1; }));
   auto runs = std::make_shared<std::atomic<int>>(0);
-  database->referenceWithPath("r/b/n")->runTransactionBlock([runs](const ZIRMutableDataRef& data) {
-    data->setValue(Value(++*runs));
-    return ZIRTransactionResult::successWithValue(data);
-  });
+  runWritingRunCount(database, "r/b/n", runs);
   ASSERT_TRUE(waitFor([&] { return values->last() == R"(value {"n":1})"; }));
 
   // Another client's change shows with the first result and reruns the block: the listener must
@@ -413,19 +415,13 @@ TEST_F(TransactionTest, ARefusedWriteThatRerunsAWaitingTransactionRevertsForList
   server_->setValue("/r/b", Value{{"n", 0}});
   server_->denyPath("/r/b/m");
   auto database = makeDatabase();
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("r/b"), values);
+  auto values = watchValues(database, "r/b");
   ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
   server_->holdRequests(true, "p");
-  database->referenceWithPath("r/b")->runTransactionBlock(
-      [](const ZIRMutableDataRef& data) { return ZIRTransactionResult::successWithValue(data); }, nullptr,
-      /*localEvents=*/false);
+  runHiddenUnchanged(database, "r/b");
   ASSERT_TRUE(waitFor([&] { return puts("/r/b").size() == 1; }));
   auto runs = std::make_shared<std::atomic<int>>(0);
-  database->referenceWithPath("r/b/n")->runTransactionBlock([runs](const ZIRMutableDataRef& data) {
-    data->setValue(Value(++*runs));
-    return ZIRTransactionResult::successWithValue(data);
-  });
+  runWritingRunCount(database, "r/b/n", runs);
   ASSERT_TRUE(waitFor([&] { return values->last() == R"(value {"n":1})"; }));
 
   // The update reruns the block at once; its refusal reverts it and reruns the block again.
@@ -446,11 +442,9 @@ TEST_F(TransactionTest, ATransactionTheServerCommittedBeforeAPurgeStillCompletes
   auto database = makeDatabase();
   waitUntilConnected(database);
   server_->holdRequests(true, "q");
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("watched"), values);
+  auto values = watchValues(database, "watched");
   auto runs = std::make_shared<std::atomic<int>>(0);
-  auto results = std::make_shared<Recorder>();
-  database->referenceWithPath("counter")->runTransactionBlock(increment(runs), recordResult(results));
+  auto results = runIncrement(database, "counter", runs);
   ASSERT_TRUE(waitFor([&] { return server_->valueAt("/counter") == Value(1); }));
   settle();
   database->purgeOutstandingWrites();
@@ -468,11 +462,9 @@ TEST_F(TransactionTest, ATransactionTheServerRefusedBeforeAPurgeStillCompletesOn
   auto database = makeDatabase();
   waitUntilConnected(database);
   server_->holdRequests(true, "q");
-  auto values = std::make_shared<Recorder>();
-  recordValues(database->referenceWithPath("watched"), values);
+  auto values = watchValues(database, "watched");
   auto runs = std::make_shared<std::atomic<int>>(0);
-  auto results = std::make_shared<Recorder>();
-  database->referenceWithPath("counter")->runTransactionBlock(increment(runs), recordResult(results));
+  auto results = runIncrement(database, "counter", runs);
   ASSERT_TRUE(waitFor([&] { return puts("/counter").size() == 1; }));
   settle();
   database->purgeOutstandingWrites();
