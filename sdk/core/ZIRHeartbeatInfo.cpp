@@ -1,6 +1,5 @@
 #include "sdk/core/ZIRHeartbeatInfo.h"
 
-#include <fstream>
 #include <mutex>
 #include <optional>
 
@@ -19,14 +18,12 @@ std::mutex& storageMutex() {
 }
 
 Value readStorage(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Value::object();
-  std::string text(ZIRHeartbeatInfo::kMaxStorageBytes + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<size_t>(in.gcount()));
+  std::string text;
+  const ns::FileRead read = ns::readFile(path, ZIRHeartbeatInfo::kMaxStorageBytes, &text);
+  if (read == ns::FileRead::Missing || read == ns::FileRead::Unreadable) return Value::object();
   std::string error;
   std::optional<Value> parsed;
-  if (text.size() > ZIRHeartbeatInfo::kMaxStorageBytes) {
+  if (read == ns::FileRead::TooLarge) {
     error = "larger than " + std::to_string(ZIRHeartbeatInfo::kMaxStorageBytes) + " bytes";
   } else {
     parsed = value::parseJSON(text, false, &error);
@@ -36,7 +33,6 @@ Value readStorage(const std::string& path) {
     // Unreadable dates count as none; the file is kept aside rather than overwritten.
     ZIRLogWarning(ZIRLoggerCore, "I-COR000030", "Heartbeat storage could not be read (%s).",
                   error.c_str());
-    in.close();
     ns::moveAside(path);
     return Value::object();
   }

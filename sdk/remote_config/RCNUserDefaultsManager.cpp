@@ -24,6 +24,13 @@ SharedSuite& sharedSuite() {
   return *suite;
 }
 
+// The instance record held in an app record, or an empty dictionary.
+Value instanceRecordIn(const Value& app, const std::string& instanceNamespace) {
+  auto it = app.find(instanceNamespace);
+  if (it == app.end() || !it->is_object()) return Value::object();
+  return *it;
+}
+
 }  // namespace
 
 RCNUserDefaultsManager::RCNUserDefaultsManager(std::string appName, std::string bundleIdentifier,
@@ -66,18 +73,13 @@ Value RCNUserDefaultsManager::appUserDefaults() const {
   return *record;
 }
 
-Value RCNUserDefaultsManager::instanceUserDefaults() const {
-  Value app = appUserDefaults();
-  auto it = app.find(namespace_);
-  if (it == app.end() || !it->is_object()) return Value::object();
-  return *it;
-}
+Value RCNUserDefaultsManager::instanceUserDefaults() const { return instanceRecordIn(appUserDefaults(), namespace_); }
 
 template <class F>
 void RCNUserDefaultsManager::changeInstanceRecord(F&& change) {
   std::lock_guard<std::mutex> lock(sharedSuite().mutex);
   Value app = appUserDefaults();
-  Value instance = instanceUserDefaults();
+  Value instance = instanceRecordIn(app, namespace_);
   change(instance);
   app[namespace_] = std::move(instance);
   userDefaults_->setObject(app, appName_);

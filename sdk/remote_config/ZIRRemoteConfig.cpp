@@ -1,12 +1,8 @@
 #include "sdk/remote_config/ZIRRemoteConfig.h"
 
-#include <sys/stat.h>
-
-#include <fstream>
-#include <sstream>
-
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSDate.h"
+#include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/PlistValue.h"
 #include "sdk/core/RURIdeziroveContainer.h"
@@ -304,14 +300,11 @@ void ZIRRemoteConfig::setDefaultsFromPlistFileName(const std::optional<std::stri
   }
   std::string error;
   std::optional<Value> defaults;
-  struct stat st {};
-  if (::stat(path->c_str(), &st) != 0 || static_cast<size_t>(st.st_size) > kRCNMaxDefaultsFileBytes) {
+  std::string bytes;
+  if (ns::readFile(*path, kRCNMaxDefaultsFileBytes, &bytes) != ns::FileRead::Read) {
     error = ns::format("the file cannot be read or is larger than %zu bytes", kRCNMaxDefaultsFileBytes);
   } else {
-    std::ifstream in(*path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    defaults = defaultsFromPlistData(bytes.str(), &error);
+    defaults = defaultsFromPlistData(bytes, &error);
   }
   if (!defaults) {
     ZIRLogError(kRCNLoggerService, "I-RCN000077", "The plist file '%s' could not be read as defaults by Remote Config: %s.",

@@ -97,42 +97,7 @@ std::string FUtilities::decodePath(std::string_view pathString) {
   return out.empty() ? "/" : out;
 }
 
-std::string FUtilities::jsonText(const Value& root) {
-  struct Open {
-    const Value* container;
-    Value::const_iterator next;
-    bool first;
-  };
-  std::string out;
-  std::vector<Open> open;
-  auto write = [&](const Value& v) {
-    if (v.is_object() || v.is_array()) {
-      out += v.is_object() ? '{' : '[';
-      open.push_back({&v, v.cbegin(), true});
-    } else {
-      out += value::toJSON(v);
-    }
-  };
-  write(root);
-  while (!open.empty()) {
-    Open& top = open.back();
-    if (top.next == top.container->cend()) {
-      out += top.container->is_object() ? '}' : ']';
-      open.pop_back();
-      continue;
-    }
-    if (!top.first) out += ',';
-    top.first = false;
-    if (top.container->is_object()) {
-      out += value::toJSON(Value(top.next.key()));
-      out += ':';
-    }
-    const Value& element = *top.next;
-    ++top.next;
-    write(element);  // may grow `open`: `top` is not used after this
-  }
-  return out;
-}
+std::string FUtilities::jsonText(const Value& root) { return value::toJSON(root); }
 
 std::string FUtilities::extractPathFromUrlString(std::string_view url) {
   std::string_view rest = url;

@@ -39,8 +39,8 @@ class FUtilities {
   // Pieces of at most `maxSize` UTF-16 units; a surrogate pair is never cut in two.
   static std::vector<std::string> splitString(std::string_view str, uint32_t maxSize);
   static std::string decodePath(std::string_view pathString);
-  // The compact JSON text of a value, as value::toJSON writes it, but written without recursion:
-  // the database's values (a path, an update key and a value below them) nest thousands of levels.
+  // The compact JSON text of a value (value::toJSON, which writes without recursion: the
+  // database's values, a path, an update key and a value below them, nest thousands of levels).
   static std::string jsonText(const Value& value);
   static std::string extractPathFromUrlString(std::string_view url);
   // The database and the location a database URL names (defined with the repository info, in

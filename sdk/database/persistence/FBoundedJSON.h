@@ -8,11 +8,10 @@
 #include <string_view>
 
 #include "platform/foundation/Value.h"
+#include "sdk/utilities/ZODBoundedJSON.h"
 
-struct FJSONLimits {
-  size_t maxBytes;  // the text's length
-  int maxDepth;     // nesting of arrays and objects; the top level counts 1
-};
+// maxBytes: the text's length; maxDepth: nesting of arrays and objects, the top level counting 1.
+using FJSONLimits = ZODJSONLimits;
 
 // The parsed value, or nullopt with *error set: too long, nested too deeply, or not JSON.
 // Scalars at the top level are accepted.

@@ -1,8 +1,6 @@
 // Typed views of configuration values, the settings value, and the device facts of a fetch.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "platform/foundation/NSBundle.h"
 #include "sdk/remote_config/RCNDevice.h"
 #include "sdk/remote_config/ZIRRemoteConfigValue.h"
@@ -158,16 +156,12 @@ TEST(DeviceFacts, TheDeviceContextChangesWithTheAppTheSystemAndTheLanguage) {
 }
 
 TEST(DeviceFacts, TheCountryComesFromTheLocaleInLowerCase) {
-  const char* old = std::getenv("LC_ALL");
-  const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
-  ::setenv("LC_ALL", "de_AT.UTF-8", 1);
-  EXPECT_EQ(ZIRRemoteConfigDeviceCountry(), std::string("at"));
-  ::setenv("LC_ALL", "fr", 1);  // a locale without a region
-  EXPECT_FALSE(ZIRRemoteConfigDeviceCountry());
-  if (saved) {
-    ::setenv("LC_ALL", saved->c_str(), 1);
-  } else {
-    ::unsetenv("LC_ALL");
+  {
+    testsupport::ScopedEnvironment environment;
+    environment.set("LC_ALL", "de_AT.UTF-8");
+    EXPECT_EQ(ZIRRemoteConfigDeviceCountry(), std::string("at"));
+    environment.set("LC_ALL", "fr");  // a locale without a region
+    EXPECT_FALSE(ZIRRemoteConfigDeviceCountry());
   }
   EXPECT_EQ(ZIRRemoteConfigSDKVersion(), "ZIRRemoteConfig_VERSION");
 }
