@@ -189,6 +189,7 @@ bool SDLWindowHost::pumpEvents() {
       case SDL_KEYDOWN:
         if (e.key.keysym.sym == SDLK_BACKSPACE) deliver([] { UIKeyInput::typeBackspace(); });
         else if (e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) deliver([] { UIKeyInput::typeReturn(); });
+        else if (e.key.keysym.sym == SDLK_ESCAPE) deliver([] { UIKeyInput::typeEscape(); });
         break;
       default: break;
     }
