@@ -196,6 +196,9 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
     float value = 0;  // level in dB or frequency in Hz
     double x = 0;     // level labels: tick y in x's place is not used; see `y`
     double y = 0;
+    // Where the text's top-left corner is drawn: at its place on the scale, moved inward only as
+    // far as it takes to keep the text whole inside the view when its place lies inside it.
+    CGPoint origin{0, 0};
   };
   struct ScaleLine {
     CGPoint from, to;  // flipped coordinates (y up from the bottom edge) for grid and frame
