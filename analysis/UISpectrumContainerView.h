@@ -100,6 +100,10 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   // ---- Modes ----
   void setGraphMode();
   void setSonogramMode(CGSize paddings);
+  // Forgets what the plot shows (the spectrum view's series and held peaks, the sonogram's
+  // columns) and draws it empty in the current mode; the next frame draws afresh. A screen that
+  // changes the mode while the chart is stopped shows the new mode empty, not the old picture.
+  void clearChart();
 
   // ---- Processing ----
   // `recordUrl` empty: no metering recorder is made.
