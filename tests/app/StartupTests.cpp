@@ -11,34 +11,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/foundation/NSBundle.h"
 #include "tests/support/PrivateXServer.h"
+#include "tests/support/WaitFor.h"
 
 extern char** environ;
 
 namespace {
 
 using testsupport::PrivateXServer;
-
-// Waits (another process does the work) until the condition holds or the deadline passes.
-bool eventually(const std::function<bool()>& condition, double seconds = 60) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return condition();
-}
 
 // The application started on a display, its standard error kept in a file.
 class App {
@@ -87,7 +75,7 @@ class App {
   // Asks it to end as the desktop's close does (SDL turns the signal into a quit event).
   bool stop() {
     ::kill(pid_, SIGTERM);
-    if (!eventually([&] { return hasExited(); }, 60)) return false;
+    if (!testsupport::waitPolling([&] { return hasExited(); }, 60, 0.05)) return false;
     return WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
   }
   std::string errors() const {
@@ -136,9 +124,11 @@ TEST(WindowedStartUp, TheWindowOpensOnTheOneDisplayConnectionOnAServerThatResets
     ASSERT_FALSE(x.display().empty()) << "Xvfb did not start";
     App app(x.display());
     ASSERT_GT(app.pid(), 0);
-    ASSERT_TRUE(eventually([&] { return app.hasExited() || !connectionsOf(x, app.pid()).empty(); }))
+    auto connected = [&] { return app.hasExited() || !connectionsOf(x, app.pid()).empty(); };
+    ASSERT_TRUE(testsupport::waitPolling(connected, 60, 0.05))
         << "the application never connected";
-    ASSERT_TRUE(eventually([&] { return app.hasExited() || hasWindow(x.display(), app.pid()); }))
+    auto shown = [&] { return app.hasExited() || hasWindow(x.display(), app.pid()); };
+    ASSERT_TRUE(testsupport::waitPolling(shown, 60, 0.1))
         << "no window appeared";
     ASSERT_FALSE(app.hasExited()) << "the application ended without a window:\n" << app.errors();
     const auto connections = connectionsOf(x, app.pid());
