@@ -15,6 +15,7 @@
 
 #include "platform/foundation/NSLog.h"
 #include "platform/graphics/CairoPaths.h"
+#include "platform/graphics/PNGFile.h"
 #include "platform/graphics/UIFont.h"
 
 namespace {
@@ -523,18 +524,10 @@ class PageContainer : public litehtml::document_container {
     if (!path) return nullptr;
     auto known = images_.find(*path);
     if (known != images_.end()) return known->second;
-    cairo_surface_t* surface = nullptr;
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(*path, ec)) {
-      surface = cairo_image_surface_create_from_png(path->c_str());
-      if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS ||
-          int64_t(cairo_image_surface_get_width(surface)) * cairo_image_surface_get_height(surface) >
-              HTMLPageRenderer::kMaxImagePixels) {
-        cairo_surface_destroy(surface);
-        surface = nullptr;
-      }
-    }
-    if (!surface) NSLog("HTMLPageRenderer: image %s not loaded", src);
+    // The size is checked from the file's header before anything is decoded.
+    std::string error;
+    cairo_surface_t* surface = png::readSurface(*path, &error, HTMLPageRenderer::kMaxImagePixels);
+    if (!surface) NSLog("HTMLPageRenderer: image %s not loaded: %s", src, error.c_str());
     images_[*path] = surface;
     return surface;
   }

@@ -7,7 +7,8 @@
 //
 // Limits, for pages that come from files: the text at most kMaxPageBytes, elements nested at
 // most kMaxNesting deep (deeper pages are refused before layout, which recurses per level), a
-// linked style sheet at most kMaxStyleSheetBytes, an image at most kMaxImagePixels. A page that is
+// linked style sheet at most kMaxStyleSheetBytes, an image at most kMaxImagePixels (checked from
+// its header before it is decoded) and as PNGFile.h allows. A page that is
 // not valid HTML is laid out as far as the parser can make sense of it, as browsers do.
 // Main thread only (one page at a time per instance).
 #include <cstdint>

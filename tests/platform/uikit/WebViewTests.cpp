@@ -13,6 +13,7 @@
 #include "platform/uikit/UIWebView.h"
 #include "platform/uikit/UIWindow.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/PNGBuilder.h"
 #include "tests/support/TestHome.h"
 #include "tests/support/WaitFor.h"
 
@@ -125,6 +126,19 @@ TEST_F(WebViewTest, APageThatCannotBeLoadedLeavesTheViewEmptyAndIsLogged) {
   load("file://" + page("b.html", "<p>b</p>"));
   EXPECT_EQ(loads->failures.size(), 3u);
   EXPECT_TRUE(web->hasPage());
+}
+
+// An image whose header declares 16,384 x 16,384 pixels (a gigabyte decoded, from a few tens of
+// kilobytes) is left out before it is decoded, with the reason logged; the rest of the page shows.
+TEST_F(WebViewTest, AnImageDeclaringMorePixelsThanTheLimitIsLeftOutBeforeItIsDecoded) {
+  std::ofstream((dir / "huge.png").string(), std::ios::binary) << testsupport::blackPNG(16384, 16384);
+  std::ofstream((dir / "small.png").string(), std::ios::binary) << testsupport::blackPNG(40, 40);
+  testsupport::LogCapture log;
+  load("file://" + page("images.html", "<h1 style='color:#39F2E3'>Pictures</h1><img src='huge.png'><img src='small.png'>"));
+  ASSERT_TRUE(web->hasPage());
+  EXPECT_GT(look(web).cyan, 10);
+  EXPECT_TRUE(log.contains("image huge.png not loaded: the image is 16384 x 16384 pixels"));
+  EXPECT_FALSE(log.contains("small.png"));
 }
 
 TEST_F(WebViewTest, TextThatIsNotValidHTMLIsShownAsFarAsTheParserMakesSenseOfIt) {
