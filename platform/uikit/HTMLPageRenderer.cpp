@@ -3,6 +3,7 @@
 #include <cairo.h>
 #include <litehtml.h>
 #include <pango/pangocairo.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -219,6 +220,13 @@ class PageContainer : public litehtml::document_container {
   std::string title;
   CGSize viewport{0, 0};
   std::optional<std::string> clickedLink;
+
+  // A new page reads its style sheets afresh.
+  void startPage(const std::string& directory) {
+    baseDirectory = directory;
+    importedSheets_.clear();
+    sheetsLeft_ = HTMLPageRenderer::kMaxStyleSheets;
+  }
 
   // ---- Fonts and text ----
   litehtml::uint_ptr create_font(const litehtml::tchar_t* faceName, int size, int weight, litehtml::font_style italic,
@@ -439,6 +447,10 @@ class PageContainer : public litehtml::document_container {
     auto path = localPath(url, baseurl.empty() ? baseDirectory : baseurl);
     if (!path) return;
     std::string error;
+    if (!mayReadStyleSheet(*path, &error)) {
+      NSLog("HTMLPageRenderer: style sheet %s not loaded: %s", url.c_str(), error.c_str());
+      return;
+    }
     text = readFile(*path, HTMLPageRenderer::kMaxStyleSheetBytes, &error);
     if (!error.empty()) NSLog("HTMLPageRenderer: style sheet %s not loaded: %s", url.c_str(), error.c_str());
     baseurl = std::filesystem::path(*path).parent_path().string();
@@ -532,10 +544,32 @@ class PageContainer : public litehtml::document_container {
     return surface;
   }
 
+  // The engine parses an imported sheet (and its imports) as soon as it has the text, recursing
+  // once per level: a sheet that imports itself, directly or through others, would recurse until
+  // the stack ends. Each file is read once per page, known by its device and inode so that other
+  // names and links for it count as the same, and the page reads kMaxStyleSheets in all, which
+  // bounds the depth of any chain of imports too.
+  bool mayReadStyleSheet(const std::string& path, std::string* why) {
+    struct stat file {};
+    if (::stat(path.c_str(), &file) != 0) return true;  // the read reports what is wrong
+    if (!importedSheets_.emplace(file.st_dev, file.st_ino).second) {
+      *why = "the page has read it already (an import cycle or a repeated import)";
+      return false;
+    }
+    if (sheetsLeft_ <= 0) {
+      *why = "the page reads more than " + std::to_string(HTMLPageRenderer::kMaxStyleSheets) + " style sheets";
+      return false;
+    }
+    --sheetsLeft_;
+    return true;
+  }
+
   PangoFontMap* fontMap_;
   PangoContext* pango_;
   std::vector<Clip> clips_;
   std::map<std::string, cairo_surface_t*> images_;
+  std::set<std::pair<dev_t, ino_t>> importedSheets_;
+  int sheetsLeft_ = HTMLPageRenderer::kMaxStyleSheets;
 };
 
 // ---- The renderer ----
@@ -568,7 +602,7 @@ bool HTMLPageRenderer::load(const std::string& html, const std::string& baseDire
     if (error) *error = "the page nests elements more than " + std::to_string(kMaxNesting) + " deep";
     return false;
   }
-  impl_->container.baseDirectory = baseDirectory;
+  impl_->container.startPage(baseDirectory);
   // The engine reads a C string: a page with a zero byte ends there, as its text would.
   impl_->document = litehtml::document::createFromUTF8(html.c_str(), &impl_->container, &impl_->context);
   if (!impl_->document) {
