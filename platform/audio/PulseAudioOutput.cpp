@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/audio/AudioCallbackGuard.h"
-#include "platform/audio/PulseAudioInput.h"
+#include "platform/audio/PulseAudioConnection.h"
 #include "platform/foundation/NSLog.h"
 
 namespace {
