@@ -215,9 +215,11 @@ pa_threaded_mainloop* sharedMainloop() {
 }
 
 pa_context* sharedContext() {
+  // The caller holds the main loop's lock. A reconnection replaces the context only with both
+  // that lock and the connection's mutex held, so the lock alone is enough to read it; taking
+  // the mutex here, under the main loop's lock, would invert ensureConnected's order.
   Connection& c = Connection::shared();
-  std::lock_guard<std::mutex> guard(c.mutex);
-  return c.context;
+  return c.context && c.ready ? c.context : nullptr;
 }
 
 std::string defaultSourceName() {

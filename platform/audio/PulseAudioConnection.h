@@ -38,9 +38,11 @@ bool isConnected();
 std::vector<PulseSourceInfo> listSources();
 // The server's default source name; empty when unknown.
 std::string defaultSourceName();
-// The process-wide connection's main loop and context, for the playback streams; null before the
-// first connection. The context may be used only with the main loop's lock held.
+// The process-wide connection's main loop, for the playback streams; null before the first
+// connection. Once started it stays valid.
 pa_threaded_mainloop* sharedMainloop();
+// The connection's context while it is ready, else null. Call it with the main loop's lock held
+// and use the context only while still holding it: a reconnection may replace it otherwise.
 pa_context* sharedContext();
 
 // The connection's state, for the capture streams. `mutex` guards (re)connection from client
