@@ -5,7 +5,7 @@
 // hook on the manual clock, and, in the last test, come and go on an audio server of the test's own.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "overlays/StatusOverlay.h"
@@ -176,21 +176,17 @@ TEST_F(AutomaticProfileLogic, TheScreenStopsObservingAnnouncementsWhenItGoes) {
   settle(2);  // the start-up step of this set-up runs here, not in a later test of the same process
 }
 
-// Sources coming and going on an audio server of the test's own, while the application captures
-// from it.
-class AutomaticProfileLogicOnAnAudioServer : public AppHarness {
+// A headset coming and going on an audio server of the test's own, while the application captures
+// from it. The manual clock decides when the start-up step runs; the server's changes arrive when
+// they arrive.
+class AutomaticProfileLogicOnAnAudioServer : public AutomaticProfileLogic {
  protected:
   void SetUp() override {
     if (!testsupport::PrivateAudioServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
-    AppHarness::SetUp();
+    AutomaticProfileLogic::SetUp();
+    AVAudioSession::sharedInstance().setPortsForTesting(std::nullopt);
     AVAudioSession::sharedInstance().setInputBackend(nullptr);
     AVAudioSession::sharedInstance().setInputSpec("pulse");
-    InputProfilesService::resetForTesting();
-    DeviceInputsService::resetForTesting();
-    StatusOverlay::resetForTesting();
-    // Route changes a test before this one left on the main queue reach no service of this one.
-    for (int i = 0; i < 100 && NSRunLoop::main().runOnce() > 0; ++i) {
-    }
     server = std::make_unique<testsupport::PrivateAudioServer>("automatic_sink");
     std::string error;
     ASSERT_TRUE(server->start(&error)) << error;
@@ -198,95 +194,78 @@ class AutomaticProfileLogicOnAnAudioServer : public AppHarness {
   }
   void TearDown() override {
     if (!server) return;
-    StatusOverlay::resetForTesting();
-    AppHarness::TearDown();
-    InputProfilesService::resetForTesting();
-    DeviceInputsService::resetForTesting();
-    AVAudioSession::sharedInstance().setPreferredInput(nullptr, nullptr);
+    AutomaticProfileLogic::TearDown();
     server.reset();
   }
-  static std::string pactl(const std::string& arguments) {
-    std::string out;
-    if (FILE* p = popen(("pactl " + arguments + " 2>&1").c_str(), "r")) {
-      char buffer[256];
-      while (fgets(buffer, sizeof buffer, p)) out += buffer;
-      pclose(p);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-    return out;
+  // Serves the main loop until the condition holds (the server's changes come from its thread),
+  // then lets the screens settle.
+  bool settleUntil(const std::function<bool()>& condition) {
+    const bool held = testsupport::waitFor(condition, 10);
+    settle();
+    return held;
   }
-  void settle(double seconds) {
-    NSRunLoop::main().runFor(seconds);
-    layout();
-    layout();
+  std::string plugInHeadset() {
+    return server->pactl("load-module module-remap-source master=automatic_sink.monitor source_name=test_headset "
+                         "\"source_properties=\\\"device.form_factor=headset device.description='Test Headset'\\\"\"");
   }
 
   std::unique_ptr<testsupport::PrivateAudioServer> server;
 };
 
-TEST_F(AutomaticProfileLogicOnAnAudioServer, AHeadsetOnTheServerIsAnnouncedAtStartUpAndWhenItIsPluggedInAgain) {
-  const std::string headsetModule = "module-remap-source master=automatic_sink.monitor source_name=test_headset "
-                                    "\"source_properties=\\\"device.form_factor=headset "
-                                    "device.description='Test Headset'\\\"\"";
-  std::string headset = pactl("load-module " + headsetModule);
-  launch();
-  auto& inputs = DeviceInputsService::sharedService();
-  auto& profiles = InputProfilesService::sharedService();
+TEST_F(AutomaticProfileLogicOnAnAudioServer, AHeadsetPluggedInIsAnnouncedAndItsGoingIsHandled) {
+  launchApp();
+  settle(2);
+  EXPECT_EQ(alertOver(screen()), nullptr) << "no external microphone at start-up";
+  EXPECT_EQ(profiles().selectedProfileId(), std::nullopt)
+      << "the server reports no microphone facing down, so there is no default profile";
   auto nav = screen()->navigationController();
 
-  // Connected at start-up: announced by the start-up step.
-  ASSERT_TRUE(testsupport::waitFor([&] { return alertOver(screen()) != nullptr; }, 10)) << "module " << headset;
-  settle(0.5);  // the popup has appeared and laid out its buttons
+  // Plugged in: the route change announces it.
+  testing::internal::CaptureStdout();
+  std::string headset = plugInHeadset();
+  const bool announced = settleUntil([&] { return alertOver(screen()) != nullptr; });
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(announced) << "module " << headset;
+  EXPECT_NE(out.find("headphone plugged in\n"), std::string::npos) << out;
   auto alert = alertOver(screen());
   EXPECT_EQ(alert->alertTitle(), "Test Headset connected");
-  ASSERT_EQ(inputs.connectedExternalInputs().size(), 1u);
-  EXPECT_EQ(inputs.connectedExternalInputs()[0]->portId(), "pulse:test_headset");
-  EXPECT_EQ(profiles.selectedProfileId(), std::nullopt) << "the popup decides, not the start-up step";
+  EXPECT_EQ(titles(alert), (std::vector<std::string>{"Create a new profile", "Use the built-in microphone"}));
+  ASSERT_EQ(inputs().connectedExternalInputs().size(), 1u);
+  EXPECT_EQ(inputs().connectedExternalInputs()[0]->portId(), "pulse:test_headset");
 
   // A new profile for it: named, stored and opened in the tuning screen, which enables it.
-  tap(alert->buttonForAction(*alert->actions()[0]));
-  ASSERT_TRUE(testsupport::waitFor([&] {
-    auto dialog = alertOver(screen());
-    return dialog && dialog != alert && !dialog->textFields().empty();
-  }, 10));
-  settle(0.5);
+  choose(alert, 0);
   auto dialog = alertOver(screen());
-  tap(dialog->buttonForAction(*dialog->actions()[0]));
-  ASSERT_TRUE(testsupport::waitFor(
-      [&] { return std::dynamic_pointer_cast<MicProfileSetupViewController>(nav->topViewController()) != nullptr; }, 10));
-  ASSERT_EQ(profiles.profiles().size(), 1u);
-  auto created = profiles.profiles()[0];
+  ASSERT_TRUE(dialog && dialog != alert && !dialog->textFields().empty()) << "the naming dialog";
+  choose(dialog, 0);
+  ASSERT_TRUE(std::dynamic_pointer_cast<MicProfileSetupViewController>(top()));
+  ASSERT_EQ(profiles().profiles().size(), 1u);
+  auto created = profiles().profiles()[0];
   EXPECT_EQ(created->inputDevice()->portId(), "pulse:test_headset");
-  EXPECT_TRUE(testsupport::waitFor([&] { return profiles.selectedProfileId() == created->profileId(); }, 10));
+  EXPECT_EQ(profiles().selectedProfileId(), created->profileId());
 
-  // Unplugged: the route change is handled (there is no built-in default to fall back to on this
-  // server, which reports no microphone facing down), the tuning screen of the gone input closes,
-  // and nothing is announced.
+  // Unplugged: handled (no built-in default to fall back to on this server), the tuning screen of
+  // the gone input closes, and nothing is announced.
   testing::internal::CaptureStdout();
-  pactl("unload-module " + headset);
-  const bool handled = testsupport::waitFor([&] { return inputs.connectedExternalInputs().empty(); }, 10);
-  const bool closed = testsupport::waitFor([&] { return nav->topViewController() == screen(); }, 10);
-  settle(0.3);
-  const std::string pulled = testing::internal::GetCapturedStdout();
+  server->pactl("unload-module " + headset);
+  const bool handled = settleUntil([&] { return inputs().connectedExternalInputs().empty(); });
+  const bool closed = settleUntil([&] { return top() == screen(); });
+  out = testing::internal::GetCapturedStdout();
   EXPECT_TRUE(handled);
   EXPECT_TRUE(closed);
-  EXPECT_NE(pulled.find("headphone pulled out\n"), std::string::npos) << pulled;
+  EXPECT_NE(out.find("headphone pulled out\n"), std::string::npos) << out;
   EXPECT_EQ(alertOver(screen()), nullptr);
-  EXPECT_EQ(profiles.selectedProfileId(), created->profileId());
+  EXPECT_EQ(profiles().selectedProfileId(), created->profileId());
 
-  // Plugged in again while the analyser runs: the route change announces it, and the popup offers
-  // the profile made for it.
-  testing::internal::CaptureStdout();
-  headset = pactl("load-module " + headsetModule);
-  const bool announced = testsupport::waitFor([&] { return alertOver(screen()) != nullptr; }, 10);
-  const std::string plugged = testing::internal::GetCapturedStdout();
-  ASSERT_TRUE(announced) << "module " << headset;
-  EXPECT_NE(plugged.find("headphone plugged in\n"), std::string::npos) << plugged;
-  settle(0.5);
+  // Plugged in again: the popup offers the profile made for it.
+  headset = plugInHeadset();
+  ASSERT_TRUE(settleUntil([&] { return alertOver(screen()) != nullptr; })) << "module " << headset;
   alert = alertOver(screen());
-  EXPECT_EQ(alert->alertTitle(), "Test Headset connected");
   ASSERT_EQ(titles(alert).size(), 3u);
   EXPECT_EQ(titles(alert)[2], "Use " + created->displayName());
+  choose(alert, 2);
+  EXPECT_EQ(profiles().selectedProfileId(), created->profileId());
+  EXPECT_FALSE(screen()->vInputPlank->isHidden());
 }
 
 }  // namespace
