@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -79,6 +80,18 @@ PrivateAudioServer::~PrivateAudioServer() {
   kill();
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
+}
+
+std::string PrivateAudioServer::pactl(const std::string& arguments) const {
+  std::string out;
+  const std::string command = "PULSE_SERVER='" + address_ + "' pactl " + arguments + " 2>&1";
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
+    ::pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
 }
 
 bool PrivateAudioServer::answers() const {

@@ -29,6 +29,10 @@ class PrivateAudioServer {
   void freeze();
   void thaw();
 
+  // Runs pactl against this server through the shell (arguments are shell words); returns its
+  // output without the trailing newline (a module's index for load-module).
+  std::string pactl(const std::string& arguments) const;
+
   const std::string& address() const { return address_; }  // "unix:<socket>"
   const std::string& sinkName() const { return sinkName_; }
   std::string monitorName() const { return sinkName_ + ".monitor"; }
