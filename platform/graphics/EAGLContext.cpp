@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -99,6 +100,7 @@ struct EAGLContext::Impl {
   EGLContext context = EGL_NO_CONTEXT;
   EGLSurface surface = EGL_NO_SURFACE;
   std::map<GLuint, std::weak_ptr<CAEAGLLayer>> drawables;
+  std::vector<uint8_t> row;  // one row, for turning the read-back image upside down
 };
 
 bool EAGLContext::isAvailable() {
@@ -195,14 +197,19 @@ bool EAGLContext::presentRenderbuffer(GLenum target) {
   auto& out = layer->mutablePresented();
   out.width = width;
   out.height = height;
-  size_t row = static_cast<size_t>(width) * 4;
-  std::vector<uint8_t> bottomUp(row * static_cast<size_t>(height));
+  // GL gives the rows bottom first. They are read straight into the layer's image, whose storage
+  // is kept from present to present, and turned upside down in place.
+  const size_t row = static_cast<size_t>(width) * 4;
+  out.rgba.resize(row * static_cast<size_t>(height));
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  if (!bottomUp.empty()) glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
-  out.rgba.resize(bottomUp.size());
-  for (int y = 0; y < height; ++y) {
-    std::memcpy(out.rgba.data() + static_cast<size_t>(y) * row,
-                bottomUp.data() + static_cast<size_t>(height - 1 - y) * row, row);
+  if (!out.rgba.empty()) glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, out.rgba.data());
+  impl_->row.resize(row);
+  for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+    uint8_t* a = out.rgba.data() + static_cast<size_t>(top) * row;
+    uint8_t* b = out.rgba.data() + static_cast<size_t>(bottom) * row;
+    std::memcpy(impl_->row.data(), a, row);
+    std::memcpy(a, b, row);
+    std::memcpy(b, impl_->row.data(), row);
   }
   ++out.count;
   return true;

@@ -5,9 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/NSLog.h"
 #include "platform/uikit/UICompositor.h"
@@ -122,6 +123,13 @@ void copyRect(const CGBitmapContext& frame, const SDL_Rect& r, uint8_t* out, int
   for (int y = 0; y < r.h; ++y) {
     const auto* in = reinterpret_cast<const uint32_t*>(src + static_cast<size_t>(r.y + y) * srcStride) + r.x;
     auto* row = reinterpret_cast<uint32_t*>(out + static_cast<size_t>(y) * pitch);
+    // Windows are opaque almost everywhere: a row without a translucent pixel is copied as it is.
+    uint32_t allAlpha = 0xff000000u;
+    for (int x = 0; x < r.w; ++x) allAlpha &= in[x];
+    if (allAlpha == 0xff000000u) {
+      std::memcpy(row, in, static_cast<size_t>(r.w) * 4);
+      continue;
+    }
     for (int x = 0; x < r.w; ++x) {
       const uint32_t p = in[x];
       const uint32_t a = p >> 24;

@@ -33,25 +33,35 @@ void displayTree(const UIViewRef& view, std::set<const UIView*>* marked = nullpt
 
 // The GL layer's last presented pixels as a Cairo image. The bytes are taken as premultiplied, as
 // the phone's compositor takes a GL layer's contents.
-cairo_surface_t* surfaceFromPresented(const CAEAGLLayer::Presented& p) {
-  if (p.width <= 0 || p.height <= 0 || p.rgba.size() < static_cast<size_t>(p.width) * p.height * 4) return nullptr;
-  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, p.width, p.height);
-  if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(s);
-    return nullptr;
-  }
+void convertPresented(const CAEAGLLayer::Presented& p, cairo_surface_t* s) {
   cairo_surface_flush(s);
   unsigned char* data = cairo_image_surface_get_data(s);
-  int stride = cairo_image_surface_get_stride(s);
+  const int stride = cairo_image_surface_get_stride(s);
   for (int y = 0; y < p.height; ++y) {
     auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
     const uint8_t* src = p.rgba.data() + static_cast<size_t>(y) * p.width * 4;
     for (int x = 0; x < p.width; ++x) {
-      const uint8_t* px = src + x * 4;
-      row[x] = (uint32_t(px[3]) << 24) | (uint32_t(px[0]) << 16) | (uint32_t(px[1]) << 8) | px[2];
+      // Bytes R, G, B, A read as one little-endian word are A<<24 | B<<16 | G<<8 | R; Cairo's pixel
+      // is A<<24 | R<<16 | G<<8 | B: red and blue change places.
+      uint32_t v;
+      std::memcpy(&v, src + static_cast<size_t>(x) * 4, 4);
+      row[x] = (v & 0xff00ff00u) | ((v >> 16) & 0xffu) | ((v & 0xffu) << 16);
     }
   }
   cairo_surface_mark_dirty(s);
+}
+
+cairo_surface_t* surfaceFromPresented(const CAEAGLLayer::Presented& p, cairo_surface_t* reuse = nullptr) {
+  if (p.width <= 0 || p.height <= 0 || p.rgba.size() < static_cast<size_t>(p.width) * p.height * 4) return nullptr;
+  cairo_surface_t* s = reuse;
+  if (!s) {
+    s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, p.width, p.height);
+    if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
+      cairo_surface_destroy(s);
+      return nullptr;
+    }
+  }
+  convertPresented(p, s);
   return s;
 }
 
@@ -111,8 +121,15 @@ cairo_surface_t* glSurface(const std::shared_ptr<CAEAGLLayer>& gl, GLImages* cac
                     cairo_image_surface_get_width(entry.surface) == gl->presented().width &&
                     cairo_image_surface_get_height(entry.surface) == gl->presented().height;
   if (!same) {
-    if (entry.surface) cairo_surface_destroy(entry.surface);
-    entry.surface = surfaceFromPresented(gl->presented());
+    // A new present of the same size is converted into the image kept for the layer.
+    const bool sameSize = entry.surface && entry.layer.lock() == gl &&
+                          cairo_image_surface_get_width(entry.surface) == gl->presented().width &&
+                          cairo_image_surface_get_height(entry.surface) == gl->presented().height;
+    if (entry.surface && !sameSize) {
+      cairo_surface_destroy(entry.surface);
+      entry.surface = nullptr;
+    }
+    entry.surface = surfaceFromPresented(gl->presented(), entry.surface);
     entry.layer = gl;
     entry.count = gl->presented().count;
   }

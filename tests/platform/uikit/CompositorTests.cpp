@@ -7,7 +7,9 @@
 #include <cstring>
 #include <functional>
 
+#include "platform/uikit/UIButton.h"
 #include "platform/uikit/UICompositor.h"
+#include "platform/uikit/UILabel.h"
 #include "platform/uikit/UIWindow.h"
 
 namespace {
@@ -180,3 +182,39 @@ TEST_F(CompositorTest, ANewSizeRepaintsTheWholeFrame) {
 }
 
 }  // namespace
+
+// Layout asks labels and buttons for their natural size on every pass; the measured size is kept,
+// and anything that changes it is measured anew.
+TEST(MeasuredTextSizes, FollowEveryChangeOfTextFontAndState) {
+  auto label = std::make_shared<UILabel>();
+  label->setText("12.5 dB");
+  const CGSize small = label->intrinsicContentSize();
+  EXPECT_GT(small.width, 0);
+  EXPECT_EQ(label->intrinsicContentSize(), small);
+  label->setText("12.5 dB-A and more");
+  EXPECT_GT(label->intrinsicContentSize().width, small.width);
+  label->setText("12.5 dB");
+  EXPECT_EQ(label->intrinsicContentSize(), small);
+  label->setFont(UIFont::systemFontOfSize(30));
+  EXPECT_GT(label->intrinsicContentSize().height, small.height);
+  label->setText(std::nullopt);
+  EXPECT_EQ(label->intrinsicContentSize(), (CGSize{0, 0}));
+
+  auto button = UIButton::buttonWithType(UIButtonType::Custom);
+  button->setTitle("Bars", UIControlStateNormal);
+  const CGSize bars = button->intrinsicContentSize();
+  EXPECT_GT(bars.width, 0);
+  button->setTitle("Bars and more", UIControlStateNormal);
+  EXPECT_GT(button->intrinsicContentSize().width, bars.width);
+  button->setTitle("Bars", UIControlStateNormal);
+  EXPECT_EQ(button->intrinsicContentSize(), bars);
+  button->titleLabel()->setFont(UIFont::systemFontOfSize(40));  // the label's font, set directly
+  EXPECT_GT(button->intrinsicContentSize().width, bars.width);
+  button->titleLabel()->setFont(UIFont::systemFontOfSize(18));
+  EXPECT_EQ(button->intrinsicContentSize(), bars);
+  button->setTitle("Line, selected", UIControlStateSelected);
+  button->setSelected(true);
+  EXPECT_GT(button->intrinsicContentSize().width, bars.width);
+  button->setSelected(false);
+  EXPECT_EQ(button->intrinsicContentSize(), bars);
+}
