@@ -136,34 +136,45 @@ cairo_surface_t* glSurface(const std::shared_ptr<CAEAGLLayer>& gl, GLImages* cac
   return entry.surface;
 }
 
+// Which views of a walk paint themselves: those whose place in the painting order (the order of
+// the walk, the hidden ones left out) lies in [from, to). Views outside still apply their clipping
+// to the ones inside. Splitting a walk so is exact only where no view outside the range with
+// alpha below 1 has views inside it (its group would be split).
+struct PaintRange {
+  size_t next = 0;
+  size_t from = 0, to = SIZE_MAX;
+};
+
 // Paints the view in its own bounds coordinates (the caller has set up the matrix), at the size
 // it shows now (an animated size is shown stretched to the in-between size).
-void paintView(cairo_t* cr, const UIView& view, double alpha, GLImages* glImages) {
+void paintView(cairo_t* cr, const UIView& view, double alpha, GLImages* glImages, PaintRange* range = nullptr) {
   CGRect b = view.bounds();
   b.size = view.presentationSize();
+  const size_t order = range ? range->next++ : 0;
+  const bool self = !range || (order >= range->from && order < range->to);
   const double radius = view.layer()->cornerRadius();
-  paintShadow(cr, *view.layer());
-  bool group = alpha < 1;
+  if (self) paintShadow(cr, *view.layer());
+  bool group = self && alpha < 1;
   if (group) cairo_push_group(cr);
   if (view.clipsToBounds() || view.layer()->masksToBounds()) {
     shape(cr, b, radius);
     cairo_clip(cr);
   }
-  if (auto bg = view.backgroundColor(); bg && bg->alpha() > 0) {
+  if (auto bg = view.backgroundColor(); self && bg && bg->alpha() > 0) {
     auto c = bg->components();
     cairo_set_source_rgba(cr, c[0], c[1], c[2], c[3]);
     shape(cr, b, radius);
     cairo_fill(cr);
   }
-  if (auto contents = view.layer()->contents(); contents && contents->surface()) {
+  if (auto contents = view.layer()->contents(); self && contents && contents->surface()) {
     paintImage(cr, contents->surface(), b, CAIRO_FILTER_GOOD);
   }
   if (auto gl = std::dynamic_pointer_cast<CAEAGLLayer>(view.layer())) {
     if (cairo_surface_t* image = glSurface(gl, glImages)) {
-      paintImage(cr, image, b);
+      if (self) paintImage(cr, image, b);
       if (!glImages) cairo_surface_destroy(image);
     }
-  } else if (const CGBitmapContext* backing = view.backingStore()) {
+  } else if (const CGBitmapContext* backing = view.backingStore(); self && backing) {
     paintImage(cr, backing->surface(), b);
   }
   for (const auto& child : view.subviews()) {
@@ -179,7 +190,7 @@ void paintView(cairo_t* cr, const UIView& view, double alpha, GLImages* glImages
     cairo_matrix_init(&m, t.a, t.b, t.c, t.d, t.tx, t.ty);
     cairo_transform(cr, &m);
     cairo_translate(cr, -cb.origin.x - cb.size.width / 2, -cb.origin.y - cb.size.height / 2);
-    paintView(cr, *child, childAlpha, glImages);
+    paintView(cr, *child, childAlpha, glImages, range);
     cairo_restore(cr);
   }
   if (group) {
@@ -196,6 +207,7 @@ struct ViewRecord {
   std::array<double, 6> matrix{};
   CGRect bounds{};
   double alpha = 1, effectiveAlpha = 1;
+  double parentAlpha = 1;  // the alpha of everything above it in the tree, multiplied
   std::optional<std::array<double, 4>> background;
   std::shared_ptr<const UIImage> contents;  // held, so that a new image never takes its address
   uint64_t presents = 0;                    // GL layers: how many presents
@@ -249,8 +261,9 @@ UICompositor::PixelRect unite(const UICompositor::PixelRect& a, const UIComposit
 // The records of every painted view, walking the tree as paintView does.
 void collect(const UIViewRef& view, cairo_matrix_t m, double alpha, double effective,
              const UICompositor::PixelRect& clip, const std::set<const UIView*>& marked,
-             std::map<const UIView*, ViewRecord>& out) {
+             std::map<const UIView*, ViewRecord>& out, double parentAlpha = 1) {
   ViewRecord r;
+  r.parentAlpha = parentAlpha;
   r.view = view;
   CGRect b = view->bounds();
   b.size = view->presentationSize();
@@ -298,7 +311,7 @@ void collect(const UIViewRef& view, cairo_matrix_t m, double alpha, double effec
     cairo_matrix_init(&tm, t.a, t.b, t.c, t.d, t.tx, t.ty);
     cairo_matrix_multiply(&cm, &tm, &cm);
     cairo_matrix_translate(&cm, -cb.origin.x - cb.size.width / 2, -cb.origin.y - cb.size.height / 2);
-    collect(child, cm, childAlpha, effective * childAlpha, childClip, marked, out);
+    collect(child, cm, childAlpha, effective * childAlpha, childClip, marked, out, effective);
   }
 }
 
@@ -333,9 +346,23 @@ std::vector<UICompositor::PixelRect> merged(std::vector<UICompositor::PixelRect>
 
 }  // namespace
 
+// What lies under a GL view: the frame's pixels in the view's box as the views before it in the
+// painting order left them. While nothing under the box changes, a new present of the view is
+// shown by putting these back and painting the view and what lies over it, instead of painting
+// every layer of the box again.
+struct Underlay {
+  const UIView* view = nullptr;
+  std::weak_ptr<const UIView> owner;
+  UICompositor::PixelRect box;
+  size_t order = 0;
+  std::vector<uint32_t> pixels;
+  bool valid = false;
+};
+
 struct UICompositor::State {
   std::map<const UIView*, ViewRecord> previous;
   GLImages glImages;
+  Underlay underlay;
   ~State() {
     for (auto& [layer, image] : glImages) {
       if (image.surface) cairo_surface_destroy(image.surface);
@@ -345,6 +372,36 @@ struct UICompositor::State {
 
 UICompositor::UICompositor() : state_(std::make_unique<State>()) {}
 UICompositor::~UICompositor() = default;
+
+namespace {
+
+bool covers(const std::vector<UICompositor::PixelRect>& rects, const UICompositor::PixelRect& box) {
+  for (const auto& r : rects) {
+    if (intersect(r, box) == box) return true;
+  }
+  return false;
+}
+
+bool overlaps(const std::vector<UICompositor::PixelRect>& rects, const UICompositor::PixelRect& box) {
+  for (const auto& r : rects) {
+    if (intersect(r, box).width > 0) return true;
+  }
+  return false;
+}
+
+void copyBox(const CGBitmapContext& frame, const UICompositor::PixelRect& box, std::vector<uint32_t>& pixels, bool out) {
+  auto* data = cairo_image_surface_get_data(frame.surface());
+  const int stride = cairo_image_surface_get_stride(frame.surface());
+  if (out) pixels.resize(static_cast<size_t>(box.width) * box.height);
+  for (int y = 0; y < box.height; ++y) {
+    auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(box.y + y) * stride) + box.x;
+    uint32_t* kept = pixels.data() + static_cast<size_t>(y) * box.width;
+    if (out) std::memcpy(kept, row, static_cast<size_t>(box.width) * 4);
+    else std::memcpy(row, kept, static_cast<size_t>(box.width) * 4);
+  }
+}
+
+}  // namespace
 
 const std::vector<UICompositor::PixelRect>& UICompositor::update(const UIViewRef& root, double scale) {
   damage_.clear();
@@ -362,21 +419,31 @@ const std::vector<UICompositor::PixelRect>& UICompositor::update(const UIViewRef
     full_ = true;
     if (!frame_) {
       state_->previous.clear();
+      state_->underlay = {};
       return damage_;
     }
   }
   const PixelRect all{0, 0, w, h};
+  const bool painted = !root->isHidden() && root->alpha() > 0;
 
   // This frame's records against the last frame's: a view painted differently, or no longer
-  // painted, damages where it was and where it is.
+  // painted, damages where it was and where it is. A GL view that only presented anew, over an
+  // underlay still valid, is set apart.
   std::map<const UIView*, ViewRecord> now;
-  if (!root->isHidden() && root->alpha() > 0) {
+  if (painted) {
     cairo_matrix_t m;
     cairo_matrix_init_scale(&m, scale, scale);
     cairo_matrix_translate(&m, -b.origin.x, -b.origin.y);
     collect(root, m, root->alpha(), root->alpha(), all, marked, now);
   }
+  Underlay& under = state_->underlay;
+  if (under.valid) {
+    auto it = now.find(under.view);
+    under.valid = it != now.end() && it->second.view.lock() == under.owner.lock() && it->second.box == under.box &&
+                  it->second.order == under.order && it->second.parentAlpha == 1;
+  }
   std::vector<PixelRect> rects;
+  std::optional<PixelRect> presentedOverUnderlay;
   if (full_) {
     rects.push_back(all);
   } else {
@@ -392,6 +459,12 @@ const std::vector<UICompositor::PixelRect>& UICompositor::update(const UIViewRef
         add(record.box);
         if (old != state_->previous.end()) add(old->second.box);
       } else if (record.marked || !record.samePaint(old->second)) {
+        ViewRecord unchanged = old->second;
+        unchanged.presents = record.presents;
+        if (under.valid && view == under.view && !record.marked && record.samePaint(unchanged)) {
+          presentedOverUnderlay = record.box;
+          continue;
+        }
         add(record.box);
         add(old->second.box);
       }
@@ -400,25 +473,78 @@ const std::vector<UICompositor::PixelRect>& UICompositor::update(const UIViewRef
       if (!now.count(view)) add(record.box);
     }
     rects = merged(std::move(rects), all);
+    // Anything else repainted under the box puts the view's box through the whole repaint.
+    if (presentedOverUnderlay && overlaps(rects, *presentedOverUnderlay)) {
+      rects.push_back(*presentedOverUnderlay);
+      rects = merged(std::move(rects), all);
+      presentedOverUnderlay.reset();
+    }
   }
+  // The GL view whose underlay the repaint keeps: the largest one it repaints whole (none while
+  // the kept underlay is still to be used in this frame).
+  const ViewRecord* keep = nullptr;
+  if (painted && !rects.empty() && !presentedOverUnderlay) {
+    for (const auto& [view, record] : now) {
+      if (!record.gl || record.parentAlpha != 1 || record.box.width <= 0 || record.box.height <= 0) continue;
+      if (intersect(record.box, all) != record.box || !covers(rects, record.box)) continue;
+      if (!keep || static_cast<long>(record.box.width) * record.box.height > static_cast<long>(keep->box.width) * keep->box.height)
+        keep = &record;
+    }
+  }
+  if (!rects.empty() && !keep && overlaps(rects, under.box)) under.valid = false;
+  const std::optional<ViewRecord> kept = keep ? std::optional<ViewRecord>(*keep) : std::nullopt;
+  const UIView* keptView = keep ? keep->view.lock().get() : nullptr;
   state_->previous = std::move(now);
   full_ = false;
-  if (rects.empty()) return damage_;
+  if (rects.empty() && !presentedOverUnderlay) return damage_;
 
-  // Repaint the damaged rectangles: cleared, then the whole tree painted through them.
   for (auto& [layer, image] : state_->glImages) image.used = false;
   cairo_t* cr = frame_->context()->cairo();
-  cairo_save(cr);
-  cairo_identity_matrix(cr);
-  for (const auto& r : rects) cairo_rectangle(cr, r.x, r.y, r.width, r.height);
-  cairo_clip(cr);
-  cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
-  cairo_paint(cr);
-  cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-  cairo_scale(cr, scale, scale);
-  cairo_translate(cr, -b.origin.x, -b.origin.y);
-  if (!root->isHidden() && root->alpha() > 0) paintView(cr, *root, root->alpha(), &state_->glImages);
-  cairo_restore(cr);
+  auto paint = [&](const std::vector<PixelRect>& clip, bool clear, PaintRange* range) {
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    for (const auto& r : clip) cairo_rectangle(cr, r.x, r.y, r.width, r.height);
+    cairo_clip(cr);
+    if (clear) {
+      cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+      cairo_paint(cr);
+      cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+    }
+    cairo_scale(cr, scale, scale);
+    cairo_translate(cr, -b.origin.x, -b.origin.y);
+    if (painted) paintView(cr, *root, root->alpha(), &state_->glImages, range);
+    cairo_restore(cr);
+  };
+  if (!rects.empty()) {
+    // The damaged rectangles: cleared, then the whole tree painted through them; when they hold a
+    // GL view whole, in two passes, keeping what lies under it between them.
+    if (kept) {
+      const ViewRecord& k = *kept;
+      PaintRange below{0, 0, k.order};
+      paint(rects, true, &below);
+      cairo_surface_flush(frame_->surface());
+      under.view = keptView;
+      under.owner = k.view;
+      under.box = k.box;
+      under.order = k.order;
+      copyBox(*frame_, k.box, under.pixels, true);
+      under.valid = true;
+      cairo_surface_mark_dirty(frame_->surface());
+      PaintRange above{0, k.order, SIZE_MAX};
+      paint(rects, false, &above);
+    } else {
+      paint(rects, true, nullptr);
+    }
+  }
+  if (presentedOverUnderlay) {
+    // A new present over an unchanged underlay: the underlay back, then the view and what lies over it.
+    cairo_surface_flush(frame_->surface());
+    copyBox(*frame_, under.box, under.pixels, false);
+    cairo_surface_mark_dirty(frame_->surface());
+    PaintRange above{0, under.order, SIZE_MAX};
+    paint({under.box}, false, &above);
+    rects.push_back(under.box);
+  }
   cairo_surface_flush(frame_->surface());
   // Converted GL images of layers that were not painted (gone, hidden) are let go.
   for (auto it = state_->glImages.begin(); it != state_->glImages.end();) {

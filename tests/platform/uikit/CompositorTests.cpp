@@ -218,3 +218,53 @@ TEST(MeasuredTextSizes, FollowEveryChangeOfTextFontAndState) {
   button->setSelected(false);
   EXPECT_EQ(button->intrinsicContentSize(), bars);
 }
+
+// A GL view that presents anew over unchanged views is shown from what was kept under it; any
+// change under it, over it or of it is painted through whole again, and the next present uses
+// what lies under it now.
+TEST_F(CompositorTest, PresentsOverWhatLiesUnderAGLViewFollowEveryChangeAroundIt) {
+  auto under = std::make_shared<UIView>(CGRectMake(0, 35, 30, 20));
+  under->setBackgroundColor(UIColor::colorWithRed(0.2, 0.8, 0.4, 1));
+  window->insertSubview(under, 0);
+  auto over = std::make_shared<FilledView>(CGRectMake(40, 60, 30, 15));
+  window->addSubview(over);
+  step();
+  for (int i = 0; i < 3; ++i) {
+    gl->present(static_cast<uint8_t>(40 * i), static_cast<uint8_t>(100 + 50 * i));
+    auto damage = step();
+    EXPECT_TRUE(inside(damage, {9, 79, 102, 62})) << area(damage);
+  }
+  under->setBackgroundColor(UIColor::colorWithRed(0.9, 0.1, 0.1, 1));  // under the GL view
+  step();
+  gl->present(10, 90);
+  step();
+  over->b = 1;  // over the GL view
+  over->setNeedsDisplay();
+  step();
+  gl->present(250, 250);
+  step();
+  gl->present(0, 0);  // all transparent: only what lies under it shows
+  step();
+  // In a container that fades, the GL view's pixels are composed with the container's.
+  auto fading = std::make_shared<UIView>(CGRectMake(0, 30, 70, 45));
+  window->addSubview(fading);
+  gl->setFrame(CGRectMake(5, 10, 50, 30));
+  fading->addSubview(gl);
+  step();
+  gl->present(120, 200);
+  step();
+  fading->setAlpha(0.5);
+  step();
+  gl->present(200, 120);
+  step();
+  fading->setAlpha(1);
+  step();
+  gl->present(60, 255);
+  step();
+  fading->setFrame(CGRectMake(10, 32, 70, 45));
+  gl->present(61, 255);
+  step();
+  gl->present(62, 255);
+  EXPECT_FALSE(step().empty());
+  EXPECT_TRUE(step().empty());
+}
