@@ -31,22 +31,28 @@ void displayTree(const UIViewRef& view, std::set<const UIView*>* marked = nullpt
   for (const auto& child : children) displayTree(child, marked);
 }
 
+// Bytes R, G, B, A read as one little-endian word are A<<24 | B<<16 | G<<8 | R; Cairo's pixel is
+// A<<24 | R<<16 | G<<8 | B: red and blue change places. (A loop the compiler turns into vector
+// code: nothing it writes can change what it reads or how far it goes.)
+void swapRedAndBlue(const uint8_t* __restrict src, uint32_t* __restrict dst, int count) {
+  for (int x = 0; x < count; ++x) {
+    uint32_t v;
+    std::memcpy(&v, src + static_cast<size_t>(x) * 4, 4);
+    dst[x] = (v & 0xff00ff00u) | ((v >> 16) & 0xffu) | ((v & 0xffu) << 16);
+  }
+}
+
 // The GL layer's last presented pixels as a Cairo image. The bytes are taken as premultiplied, as
 // the phone's compositor takes a GL layer's contents.
 void convertPresented(const CAEAGLLayer::Presented& p, cairo_surface_t* s) {
   cairo_surface_flush(s);
   unsigned char* data = cairo_image_surface_get_data(s);
   const int stride = cairo_image_surface_get_stride(s);
-  for (int y = 0; y < p.height; ++y) {
-    auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
-    const uint8_t* src = p.rgba.data() + static_cast<size_t>(y) * p.width * 4;
-    for (int x = 0; x < p.width; ++x) {
-      // Bytes R, G, B, A read as one little-endian word are A<<24 | B<<16 | G<<8 | R; Cairo's pixel
-      // is A<<24 | R<<16 | G<<8 | B: red and blue change places.
-      uint32_t v;
-      std::memcpy(&v, src + static_cast<size_t>(x) * 4, 4);
-      row[x] = (v & 0xff00ff00u) | ((v >> 16) & 0xffu) | ((v & 0xffu) << 16);
-    }
+  const int width = p.width, height = p.height;
+  const uint8_t* rgba = p.rgba.data();
+  for (int y = 0; y < height; ++y) {
+    swapRedAndBlue(rgba + static_cast<size_t>(y) * width * 4, reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride),
+                   width);
   }
   cairo_surface_mark_dirty(s);
 }
