@@ -108,7 +108,9 @@ void UISpectrumView::drawView() {
 
 void UISpectrumView::drawGraph() {
   glClearColor(0, 0, 0, 0);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  // The depth buffer is attached but nothing tests against it: clearing it would be work whose
+  // result nothing reads.
+  glClear(GL_COLOR_BUFFER_BIT);
   glDisable(GL_TEXTURE_2D);
   glDisableClientState(GL_TEXTURE_COORD_ARRAY);
   glEnableClientState(GL_VERTEX_ARRAY);

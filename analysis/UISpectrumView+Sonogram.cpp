@@ -158,8 +158,9 @@ void UISpectrumView::renderFFTToTex() {
 }
 
 void UISpectrumView::drawSpectrogram() {
+  // The colour buffer is cleared once, after the new column is in: clearing it before as well, or
+  // the depth buffer nothing tests against, would be work whose result nothing reads.
   glClearColor(0, 0, 0, 0);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   if (sonogramData) renderFFTToTex();
   glClear(GL_COLOR_BUFFER_BIT);
   glEnable(GL_TEXTURE_2D);
