@@ -100,7 +100,7 @@ struct EAGLContext::Impl {
   EGLContext context = EGL_NO_CONTEXT;
   EGLSurface surface = EGL_NO_SURFACE;
   std::map<GLuint, std::weak_ptr<CAEAGLLayer>> drawables;
-  std::vector<uint8_t> row;  // one row, for turning the read-back image upside down
+  std::vector<uint8_t> readBack;  // the last read-back image, bottom row first
 };
 
 bool EAGLContext::isAvailable() {
@@ -197,19 +197,17 @@ bool EAGLContext::presentRenderbuffer(GLenum target) {
   auto& out = layer->mutablePresented();
   out.width = width;
   out.height = height;
-  // GL gives the rows bottom first. They are read straight into the layer's image, whose storage
-  // is kept from present to present, and turned upside down in place.
+  // GL gives the rows bottom first: they are read into storage kept for the next present and
+  // copied into the layer's image (also kept) top first.
   const size_t row = static_cast<size_t>(width) * 4;
-  out.rgba.resize(row * static_cast<size_t>(height));
+  const size_t size = row * static_cast<size_t>(height);
+  impl_->readBack.resize(size);
+  out.rgba.resize(size);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  if (!out.rgba.empty()) glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, out.rgba.data());
-  impl_->row.resize(row);
-  for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
-    uint8_t* a = out.rgba.data() + static_cast<size_t>(top) * row;
-    uint8_t* b = out.rgba.data() + static_cast<size_t>(bottom) * row;
-    std::memcpy(impl_->row.data(), a, row);
-    std::memcpy(a, b, row);
-    std::memcpy(b, impl_->row.data(), row);
+  if (size > 0) glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, impl_->readBack.data());
+  for (int y = 0; y < height; ++y) {
+    std::memcpy(out.rgba.data() + static_cast<size_t>(y) * row,
+                impl_->readBack.data() + static_cast<size_t>(height - 1 - y) * row, row);
   }
   ++out.count;
   return true;
