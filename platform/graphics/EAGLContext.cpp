@@ -2,6 +2,7 @@
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -47,6 +48,13 @@ Display& display() {
   static Display d;
   static std::once_flag once;
   std::call_once(once, [] {
+    // GL views keep large images (read-backs, presented and composed frames, textures) that come
+    // and go with every layout and change of mode. glibc maps an allocation that large and gives
+    // it back when freed, but after the first such free it raises that threshold, and from then on
+    // the images are carved from the heap, where what they leave when freed is mostly kept: the
+    // process grew by a third over a minute of mode changes. A fixed threshold keeps the images
+    // mapped, and the memory goes back when they do.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
         eglGetProcAddress("eglGetPlatformDisplayEXT"));
     if (getPlatformDisplay) {
