@@ -4,6 +4,7 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,7 @@ struct SDLWindowHost::Impl {
   // desktop window's surface and shown.
   UICompositor compositor;
   bool presentAll = true;  // the desktop window needs the whole frame (new, exposed, resized)
+  std::chrono::steady_clock::time_point lastFrame{};
   int windowW = 0, windowH = 0;
   double scale = 1;
   bool initialised = false;
@@ -164,6 +166,11 @@ void SDLWindowHost::present() {
   auto window = impl_->window.lock();
   if (!window || !impl_->sdlWindow) return;
   if (!impl_->visible) return;  // nothing to show while hidden or minimised
+  // A desktop display shows at most about 60 frames a second: composing more often shows nothing
+  // more (the main loop comes by about a hundred times a second).
+  const auto now = std::chrono::steady_clock::now();
+  if (now - impl_->lastFrame < std::chrono::microseconds(16000) && !impl_->presentAll) return;
+  impl_->lastFrame = now;
   const auto& damage = impl_->compositor.update(window);
   const CGBitmapContext* frame = impl_->compositor.frame();
   if (!frame) return;
