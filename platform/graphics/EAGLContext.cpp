@@ -26,7 +26,7 @@ std::atomic<int> availabilityOverride{-1};  // -1 none, 0 off, 1 on
 // default; the views' frames are small, and waking and waiting for those threads costs more CPU
 // than drawing in the calling thread (a tenth of the live window's cost in every mode). Set before
 // main, while the process has one thread; a value the user gives wins, and GPU drivers ignore it.
-const bool kRasteriseInTheCallingThread = [] {
+[[maybe_unused]] const bool kRasteriseInTheCallingThread = [] {
   setenv("LP_NUM_THREADS", "0", 0);
   return true;
 }();
