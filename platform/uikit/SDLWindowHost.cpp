@@ -25,7 +25,7 @@ struct SDLWindowHost::Impl {
   std::chrono::steady_clock::time_point lastFrame{};
   int windowW = 0, windowH = 0;
   double scale = 1;
-  bool initialised = false;
+  bool ownsDisplay = false;  // open() opened the display itself: close() lets go of it
   bool visible = true;
 };
 
@@ -39,6 +39,9 @@ void deliver(F&& f) {
     NSLog("SDLWindowHost: a touch handler raised: %s", e.what());
   }
 }
+
+// Whether openDisplay succeeded and closeDisplay has not run since (main thread only).
+bool displayOpen = false;
 
 void stopVideo() {
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -79,10 +82,18 @@ bool startVideo(std::string* why) {
 
 }  // namespace
 
-bool SDLWindowHost::displayAvailable(std::string* why) {
-  if (!startVideo(why)) return false;
+bool SDLWindowHost::openDisplay(std::string* why) {
+  if (displayOpen) return true;
+  displayOpen = startVideo(why);
+  return displayOpen;
+}
+
+bool SDLWindowHost::isDisplayOpen() { return displayOpen; }
+
+void SDLWindowHost::closeDisplay() {
+  if (!displayOpen) return;
+  displayOpen = false;
   stopVideo();
-  return true;
 }
 
 SDLWindowHost::SDLWindowHost() : impl_(std::make_unique<Impl>()) {}
@@ -97,8 +108,10 @@ bool SDLWindowHost::open(const std::shared_ptr<UIWindow>& window, const std::str
   // servers, clashes with the GL context the views render with. A user's own setting still wins.
   SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
   SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
-  if (!startVideo(error)) return false;
-  impl_->initialised = true;
+  if (!isDisplayOpen()) {
+    if (!openDisplay(error)) return false;
+    impl_->ownsDisplay = true;
+  }
   CGRect b = window->bounds();
   impl_->scale = window->contentScaleFactor();
   impl_->windowW = static_cast<int>(std::lround(b.size.width * impl_->scale));
@@ -254,6 +267,7 @@ bool SDLWindowHost::pumpEvents() {
       case SDL_KEYDOWN:
         if (e.key.keysym.sym == SDLK_BACKSPACE) deliver([] { UIKeyInput::typeBackspace(); });
         else if (e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) deliver([] { UIKeyInput::typeReturn(); });
+        else if (e.key.keysym.sym == SDLK_ESCAPE) deliver([] { UIKeyInput::typeEscape(); });
         break;
       default: break;
     }
@@ -265,6 +279,6 @@ void SDLWindowHost::close() {
   if (impl_->sdlWindow) SDL_DestroyWindow(impl_->sdlWindow);
   impl_->sdlWindow = nullptr;
   impl_->presentAll = true;
-  if (impl_->initialised) stopVideo();
-  impl_->initialised = false;
+  if (impl_->ownsDisplay) closeDisplay();
+  impl_->ownsDisplay = false;
 }
