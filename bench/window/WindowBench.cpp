@@ -11,7 +11,7 @@
 // drawn), so a run that gets no audio cannot pass as a cheap one.
 //
 // Needs the services of scripts/test-services (scripts/run-bench starts them): SA_TEST_X_DISPLAY
-// and PULSE_SERVER. Options: --seconds S (each measured run, 15), --runs N (per mode, 3),
+// and PULSE_SERVER. Options: --seconds S (each measured run, 12), --runs N (per mode, 4),
 // --switch-seconds S (the mode-change phase, 60), --modes octave,fft,sonogram, --app PATH (another
 // build of the analyser, to measure a baseline the same way).
 #include <X11/Xlib.h>
@@ -278,8 +278,8 @@ class Analyser {
 };
 
 struct Options {
-  double seconds = 15;
-  int runs = 3;
+  double seconds = 12;
+  int runs = 4;
   double switchSeconds = 60;
   std::vector<std::string> modes{"octave", "fft", "sonogram"};
   std::string app = SA_APP_BINARY;
