@@ -137,8 +137,9 @@ void UISpectrumView::drawGraph() {
       py = p.y;
     }
   }
-  // The container sets the cross's colour and width before turning it on; until then it is not drawn.
-  if (graphType_ != 1 && needPeakMarker && peakMarkerColor && peakMarkerWidth) {
+  // The container sets the cross's colour and width before turning it on; until then it is not
+  // drawn. An empty trace has no peak to mark.
+  if (graphType_ != 1 && needPeakMarker && peakMarkerColor && peakMarkerWidth && !l_mainData.empty()) {
     glLineWidth(*peakMarkerWidth);
     setColor(peakMarkerColor);
     drawVertices(GL_LINES, {px, 0, px, static_cast<float>(backingHeight), 0, py, static_cast<float>(backingWidth), py});

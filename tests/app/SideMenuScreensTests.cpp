@@ -331,12 +331,13 @@ TEST_F(StoppedModeChangeTest, AModeChosenAfterStopShowsAnEmptyChartOfThatMode) {
   choose(entries()->btnOctave);
   expectStoppedAndEmpty("octave");
 
-  // And back to the sonogram: its old columns are gone too; then the FFT plot (the aim off: its
-  // cross marks a peak, and an empty chart has none).
+  // And back to the sonogram: its old columns are gone too; then the FFT plot with the aim on:
+  // its cross marks the peak of the trace, and an empty chart has none to mark.
   choose(entries()->btnSpectrograph.lock());
   expectStoppedAndEmpty("sonogram");
-  if (screen()->btnAim->isSelected()) screen()->btnAimTap(screen()->btnAim);  // hidden over the sonogram
+  if (!screen()->btnAim->isSelected()) screen()->btnAimTap(screen()->btnAim);  // hidden over the sonogram
   choose(entries()->btnFFT);
+  ASSERT_TRUE(screen()->btnAim->isSelected());
   expectStoppedAndEmpty("fft");
 }
 
