@@ -79,6 +79,22 @@ UISpectrumContainerView::ScalePlan UISpectrumContainerView::computeScale(const C
     }
   }
 
+  // Where each label's text goes.
+  const NSTextAttributes vertical = verticalAttrsDictionary();
+  for (auto& label : plan.levelLabels) {
+    const CGSize size = NSStringSizeWithAttributes(label.text, vertical);
+    const double top = label.y - size.height / 2;
+    const bool inside = label.y >= 0 && label.y <= H;
+    label.origin = {L - size.width - 6, inside ? keepInside(top, size.height, H) : top};
+  }
+  const NSTextAttributes horizontal = horizontalAttrsDictionary();
+  for (auto& label : plan.frequencyLabels) {
+    const CGSize size = NSStringSizeWithAttributes(label.text, horizontal);
+    const double left = label.x - size.width / 2;
+    const bool inside = label.x >= 0 && label.x <= W;  // 50k, beyond the axis, stays clipped away
+    label.origin = {inside ? keepInside(left, size.width, W) : left, label.y};
+  }
+
   // 4. Level grid (flipped: y up from the bottom edge, the chart's bottom at 20).
   if (levelsUsable) {
     const double s = dBStep / 3;
@@ -151,14 +167,12 @@ void UISpectrumContainerView::drawScale(const CGRect& rect) {
 
   const NSTextAttributes vertical = verticalAttrsDictionary();
   for (const auto& label : plan.levelLabels) {
-    const CGSize size = NSStringSizeWithAttributes(label.text, vertical);
-    NSStringDrawAtPointInContext(c, label.text, {L - size.width - 6, label.y - size.height / 2}, vertical);
+    NSStringDrawAtPointInContext(c, label.text, label.origin, vertical);
     strokeLine({L, label.y}, {L - 3, label.y}, subAxisColor, subAxisWidth);
   }
   const NSTextAttributes horizontal = horizontalAttrsDictionary();
   for (const auto& label : plan.frequencyLabels) {
-    const CGSize size = NSStringSizeWithAttributes(label.text, horizontal);
-    NSStringDrawAtPointInContext(c, label.text, {label.x - size.width / 2, label.y}, horizontal);
+    NSStringDrawAtPointInContext(c, label.text, label.origin, horizontal);
     strokeLine({label.x, H - 20}, {label.x, H - 17}, subAxisColor, subAxisWidth);
   }
 

@@ -168,12 +168,22 @@ void UIAlertController::loadView() {
 
 void UIAlertController::viewDidAppear(bool animated) {
   UIViewController::viewDidAppear(animated);
-  if (!textFields_.empty()) textFields_.front()->becomeFirstResponder();
+  if (textFields_.empty()) return;
+  // The field takes the keyboard in place on the card, where the keys it is sent reach the alert.
+  view()->layoutIfNeeded();
+  textFields_.front()->becomeFirstResponder();
 }
 
 void UIAlertController::viewWillDisappear(bool animated) {
   UIViewController::viewWillDisappear(animated);
   for (const auto& field : textFields_) field->resignFirstResponder();
+}
+
+bool UIAlertController::performKeyCommand(UIKeyCommand key) {
+  const auto style = key == UIKeyCommand::Return ? UIAlertActionStyle::Default : UIAlertActionStyle::Cancel;
+  auto action = std::find_if(actions_.begin(), actions_.end(), [style](const auto& a) { return a->style() == style; });
+  if (action != actions_.end()) performAction(*action);
+  return true;  // the keys belong to the alert: its field goes on being edited when nothing happened
 }
 
 // Builds (once) and places the card's labels, fields and buttons for the view's current size.
