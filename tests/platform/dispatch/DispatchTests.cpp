@@ -365,28 +365,32 @@ TEST(Dispatch, ABatchRunsInOrderAfterWhatWasQueuedBeforeItEachBlockLikeATask) {
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
   EXPECT_TRUE(log.contains("batched block exploded"));
 
-  // On a concurrent queue the blocks stay separate tasks: they may run side by side.
-  std::atomic<int> running{0};
-  std::atomic<int> most{0};
-  DispatchSemaphore release;
+  // On a concurrent queue the blocks stay separate tasks: they may run side by side. Each block
+  // holds what it uses, so nothing is destroyed under a pool thread still leaving the group.
+  struct Shared {
+    std::atomic<int> running{0};
+    std::atomic<int> most{0};
+    DispatchSemaphore release;
+  };
+  auto shared = std::make_shared<Shared>();
   auto group = DispatchGroup::create();
   std::vector<DispatchBlock> side;
   for (int i = 0; i < 2; ++i) {
     group->enter();
-    side.emplace_back([&] {
-      int now = ++running;
-      int seen = most.load();
-      while (now > seen && !most.compare_exchange_weak(seen, now)) {
+    side.emplace_back([shared, group] {
+      const int now = ++shared->running;
+      int seen = shared->most.load();
+      while (now > seen && !shared->most.compare_exchange_weak(seen, now)) {
       }
-      if (now == 2) release.signal(), release.signal();
-      release.wait(10);
-      --running;
+      if (now == 2) shared->release.signal(), shared->release.signal();
+      shared->release.wait(10);
+      --shared->running;
       group->leave();
     });
   }
   DispatchQueue::global()->asyncBatch(std::move(side));
   EXPECT_TRUE(group->wait(20));
-  EXPECT_EQ(most.load(), 2);
+  EXPECT_EQ(shared->most.load(), 2);
 }
 
 }  // namespace
