@@ -218,6 +218,7 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   ScalePlan computeScale(const CGRect& rect);
 
  private:
+  void placeLabelTexts(ScalePlan& plan, double W, double H) const;
   std::shared_ptr<UISpectrumContainerView> self();
 
   std::vector<float> l_fftData;

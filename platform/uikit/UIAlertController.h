@@ -98,6 +98,9 @@ class UIAlertController : public UIViewController {
 
  private:
   void layoutCard();
+  double addTextsAndFields(double width);
+  std::shared_ptr<UIButton> makeActionButton(const UIAlertActionRef& action);
+  double addButtons(double y, double width);
   void placeCards();
   std::optional<std::string> title_, message_;
   UIAlertControllerStyle style_;

@@ -13,7 +13,7 @@
 
 #include "platform/audio/AVAudioRecorder.h"
 #include "platform/audio/AVAudioSession.h"
-#include "platform/audio/PulseAudioInput.h"
+#include "platform/audio/PulseAudioConnection.h"
 #include "platform/audio/TestAudioInput.h"
 #include "tests/support/PrivateAudioServer.h"
 
