@@ -210,7 +210,7 @@ FNodeRef childrenWithTies(int count, std::mt19937& random) {
   };
   FNodeRef all = empty();
   for (int i = 0; i < count; ++i) {
-    char key[8];
+    char key[16];
     std::snprintf(key, sizeof key, "c%02d", i);
     if (random() % 4 == 0) all = all->updateImmediateChild(key, child(pick(values), Value(7)));
     all = all->updateImmediateChild(key, child(pick(values), pick(priorities)));
