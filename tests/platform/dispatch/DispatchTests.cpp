@@ -291,3 +291,106 @@ TEST(Dispatch, OnceRunsExactlyOnceAcrossThreads) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Dispatch, ABlockDeferredToTheEndOfATaskRunsBeforeItsSyncCallerGoesOn) {
+  auto queue = DispatchQueue::serial("test.defer");
+  std::vector<std::string> order;  // written on the queue only
+  bool outside = true;
+  EXPECT_TRUE(queue->sync([&] {
+    order.push_back("body start");
+    EXPECT_TRUE(DispatchQueue::deferToEndOfCurrentTask([&] {
+      order.push_back("first deferred");
+      // Still a task of the queue, and may defer once more: that one joins the end.
+      if (!queue->isCurrent()) order.push_back("not current");
+      DispatchQueue::deferToEndOfCurrentTask([&] { order.push_back("deferred by a deferred block"); });
+    }));
+    DispatchQueue::deferToEndOfCurrentTask([&] { order.push_back("second deferred"); });
+    order.push_back("body end");
+  }));
+  // The sync returned only after every deferred block ran.
+  EXPECT_EQ(order, (std::vector<std::string>{"body start", "body end", "first deferred", "second deferred",
+                                             "deferred by a deferred block"}));
+  // No task on this thread: nothing is kept.
+  EXPECT_FALSE(DispatchQueue::deferToEndOfCurrentTask([&] { outside = false; }));
+  queue->sync([] {});
+  EXPECT_TRUE(outside);
+}
+
+TEST(Dispatch, ABlockDeferredByATaskRunsBeforeTheQueuesNextTaskAndAThrowingOneIsLogged) {
+  testsupport::LogCapture log;
+  auto queue = DispatchQueue::serial("test.defer-order");
+  std::vector<int> order;
+  queue->async([&] {
+    DispatchQueue::deferToEndOfCurrentTask([] { throw std::runtime_error("deferred exploded"); });
+    DispatchQueue::deferToEndOfCurrentTask([&] { order.push_back(2); });
+    order.push_back(1);
+  });
+  queue->async([&] { order.push_back(3); });
+  queue->sync([] {});
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(log.contains("deferred exploded"));
+
+  // A nested task (a sync onto a concurrent queue runs in the caller's thread) ends first.
+  std::vector<std::string> nested;
+  queue->sync([&] {
+    DispatchQueue::global()->sync([&] {
+      DispatchQueue::deferToEndOfCurrentTask([&] { nested.push_back("inner deferred"); });
+      nested.push_back("inner body");
+    });
+    nested.push_back("outer body");
+  });
+  EXPECT_EQ(nested, (std::vector<std::string>{"inner body", "inner deferred", "outer body"}));
+}
+
+TEST(Dispatch, ABatchRunsInOrderAfterWhatWasQueuedBeforeItEachBlockLikeATask) {
+  testsupport::LogCapture log;
+  auto queue = DispatchQueue::serial("test.batch");
+  std::vector<int> order;
+  queue->async([&] { order.push_back(0); });
+  std::vector<DispatchBlock> batch;
+  batch.emplace_back([&] { order.push_back(1); });
+  batch.emplace_back([] { throw std::runtime_error("batched block exploded"); });
+  batch.emplace_back([&] {
+    order.push_back(queue->isCurrent() && DispatchQueue::current() == queue ? 2 : -2);
+    // A block of a batch defers to its own end, as a task of its own would.
+    DispatchQueue::deferToEndOfCurrentTask([&] { order.push_back(3); });
+  });
+  batch.emplace_back([&] { order.push_back(4); });
+  queue->asyncBatch(std::move(batch));
+  queue->async([&] { order.push_back(5); });
+  queue->asyncBatch({});
+  queue->sync([] {});
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  EXPECT_TRUE(log.contains("batched block exploded"));
+
+  // On a concurrent queue the blocks stay separate tasks: they may run side by side. Each block
+  // holds what it uses, so nothing is destroyed under a pool thread still leaving the group.
+  struct Shared {
+    std::atomic<int> running{0};
+    std::atomic<int> most{0};
+    DispatchSemaphore release;
+  };
+  auto shared = std::make_shared<Shared>();
+  auto group = DispatchGroup::create();
+  std::vector<DispatchBlock> side;
+  for (int i = 0; i < 2; ++i) {
+    group->enter();
+    side.emplace_back([shared, group] {
+      const int now = ++shared->running;
+      int seen = shared->most.load();
+      while (now > seen && !shared->most.compare_exchange_weak(seen, now)) {
+      }
+      if (now == 2) shared->release.signal(), shared->release.signal();
+      shared->release.wait(10);
+      --shared->running;
+      group->leave();
+    });
+  }
+  DispatchQueue::global()->asyncBatch(std::move(side));
+  EXPECT_TRUE(group->wait(20));
+  EXPECT_EQ(shared->most.load(), 2);
+}
+
+}  // namespace

@@ -404,6 +404,35 @@ TEST_F(TransactionTest, ServerDataThatRerunsAWaitingTransactionReachesListenersB
   server_->holdRequests(false, "p");
 }
 
+TEST_F(TransactionTest, WhatAnUpdateBlockQueuesOnTheCallbackQueueComesAfterTheEventsRaisedBeforeIt) {
+  // The server's change raises a value event and reruns the block in one go on the work queue;
+  // the block queues a line onto the callback queue itself. The event was raised first, so its
+  // listener must hear it first.
+  server_->setValue("/r/b", Value{{"n", 0}});
+  auto database = makeDatabase();
+  auto lines = watchValues(database, "r/b");
+  ASSERT_TRUE(waitFor([&] { return lines->size() == 1; }, 20.0));
+  server_->holdRequests(true, "p");
+  runHiddenUnchanged(database, "r/b");
+  ASSERT_TRUE(waitFor([&] { return puts("/r/b").size() == 1; }));
+  auto runs = std::make_shared<std::atomic<int>>(0);
+  DispatchQueueRef callbacks = callbacks_;
+  database->referenceWithPath("r/b/n")->runTransactionBlock([runs, lines, callbacks](const ZIRMutableDataRef& data) {
+    const int run = ++*runs;
+    callbacks->async([lines, run] { lines->add("block ran " + std::to_string(run)); });
+    data->setValue(Value(run));
+    return ZIRTransactionResult::successWithValue(data);
+  });
+  ASSERT_TRUE(waitFor([&] { return lines->contains(R"(value {"n":1})"); }));
+
+  server_->setValue("/r/b/m", Value("x"));
+  ASSERT_TRUE(waitFor([&] { return runs->load() == 2; }));
+  settle();
+  EXPECT_EQ(lines->all(), (Strings{R"(value {"n":0})", "block ran 1", R"(value {"n":1})", R"(value {"m":"x","n":1})",
+                                   "block ran 2", R"(value {"m":"x","n":2})"}));
+  server_->holdRequests(false, "p");
+}
+
 TEST_F(TransactionTest, ARefusedWriteThatRerunsAWaitingTransactionRevertsForListenersBeforeTheRerunsResult) {
   server_->setValue("/r/b", Value{{"n", 0}});
   server_->denyPath("/r/b/m");
