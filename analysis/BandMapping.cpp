@@ -16,7 +16,7 @@ constexpr float kNoBucket = -10000.0f;
 // The highest of n levels, ignoring levels that are not a number (they never raise the bucket:
 // their y compares false); minus infinity for none. The highest value does not depend on the
 // order it is looked for in, so eight lanes look at once.
-SA_VECTOR_CLONES float highestOf(const float* levels, size_t n) {
+SA_VECTOR_CLONES float highestLevel(const float* levels, size_t n) {
   typedef float Lanes __attribute__((vector_size(32)));
   constexpr float kNone = -std::numeric_limits<float>::infinity();
   size_t i = 0;
@@ -32,6 +32,45 @@ SA_VECTOR_CLONES float highestOf(const float* levels, size_t n) {
   }
   for (; i < n; ++i) highest = levels[i] > highest ? levels[i] : highest;
   return highest;
+}
+
+// The first index of the highest level above floor, or -1. Each of eight lanes scans every eighth
+// element as the one scan would (strictly greater replaces), so it holds the first index of its own
+// highest; the first index of the highest overall is the smallest index among the lanes that hold
+// that value.
+SA_VECTOR_CLONES int64_t firstIndexOfHighest(const float* levels, size_t n, float floor) {
+  typedef float Lanes __attribute__((vector_size(32)));
+  typedef int32_t Indices __attribute__((vector_size(32)));
+  float best = floor;
+  int64_t index = -1;
+  size_t i = 0;
+  if (n >= 16 && n <= static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    Lanes bestLanes = floor - Lanes{};
+    Indices bestIndex = -1 - Indices{};
+    Indices position = {0, 1, 2, 3, 4, 5, 6, 7};
+    for (; i + 8 <= n; i += 8) {
+      Lanes v;
+      std::memcpy(&v, levels + i, sizeof v);
+      const Indices greater = v > bestLanes;
+      bestLanes = greater ? v : bestLanes;
+      bestIndex = greater ? position : bestIndex;
+      position += 8;
+    }
+    for (int lane = 0; lane < 8; ++lane) {
+      if (bestIndex[lane] < 0) continue;
+      if (bestLanes[lane] > best || (bestLanes[lane] == best && (index < 0 || bestIndex[lane] < index))) {
+        best = bestLanes[lane];
+        index = bestIndex[lane];
+      }
+    }
+  }
+  for (; i < n; ++i) {
+    if (levels[i] > best) {
+      best = levels[i];
+      index = static_cast<int64_t>(i);
+    }
+  }
+  return index;
 }
 
 const std::vector<Octave>& emptyTable() {
@@ -65,6 +104,10 @@ Value peakRecord(float volume, float frequency) {
 }  // namespace
 
 BandMapping::BandMapping(TableLoader loader) : loader_(loader ? loader : &Octave::parseOctavesResources) {}
+
+int64_t BandMapping::indexOfHighest(std::span<const float> levels, float floor) {
+  return firstIndexOfHighest(levels.data(), levels.size(), floor);
+}
 
 const std::vector<Octave>& BandMapping::octavesForScaleType(int32_t scaleType) {
   const char* name = tableNameForScaleType(scaleType);
@@ -267,7 +310,7 @@ void BandMapping::vertexArrayFromData(std::span<const float> series, int32_t min
   size_t from = static_cast<size_t>(layout.firstDrawn);
   for (size_t k = 0; k < pointCount; ++k) {
     const size_t end = static_cast<size_t>(layout.pointIndex[k]);
-    const float skipped = yForValue(highestOf(series.data() + from, end - from));
+    const float skipped = yForValue(highestLevel(series.data() + from, end - from));
     const float bucket = kNoBucket < skipped ? skipped : kNoBucket;
     const float y = yForValue(series[end]);
     points.push_back({layout.pointX[k], y < bucket ? bucket : y});
@@ -275,6 +318,16 @@ void BandMapping::vertexArrayFromData(std::span<const float> series, int32_t min
   }
   if (bands) points.push_back({static_cast<float>(backingWidth_), yForValue(series[static_cast<size_t>(m - 1)])});
 }
+
+namespace {
+// The number of even x from 0 below lastX: the samples of a spline before its last support point
+// (the direct count for any width a view can have).
+size_t splineStepsBelow(double lastX) {
+  size_t steps = lastX > 0.0 && lastX < 0x1p30 ? static_cast<size_t>(std::ceil(lastX / 2.0)) : 0;
+  while (static_cast<double>(2 * static_cast<int64_t>(steps)) < lastX) ++steps;
+  return steps;
+}
+}  // namespace
 
 void BandMapping::splineVertexArrayFromData(std::span<const float> series, std::vector<DisplayPoint>& points) {
   points.clear();
@@ -286,9 +339,7 @@ void BandMapping::splineVertexArrayFromData(std::span<const float> series, std::
   spline_.setPoints(splineInput_);
   // Every 2 pixels from 0 while left of the last support point, then that point itself.
   const double lastX = supportPoints_.back().x;
-  // The number of even x from 0 below lastX (the direct count for any width a view can have).
-  size_t steps = lastX > 0.0 && lastX < 0x1p30 ? static_cast<size_t>(std::ceil(lastX / 2.0)) : 0;
-  while (static_cast<double>(2 * static_cast<int64_t>(steps)) < lastX) ++steps;
+  const size_t steps = splineStepsBelow(lastX);
   splineYs_.resize(steps);
   spline_.interpolateEvery(2.0, splineYs_);
   points.resize(steps + 1);

@@ -90,6 +90,10 @@ class BandMapping {
   void vertexArrayFromData(std::span<const float> series, int32_t minDiff, std::vector<DisplayPoint>& points);
   // A natural cubic spline through the series' points 10 pixels apart, sampled every 2 pixels.
   void splineVertexArrayFromData(std::span<const float> series, std::vector<DisplayPoint>& points);
+  // The first index of the highest level above `floor` (not a number never counts), -1 for none:
+  // what a scan that takes an element only when it is strictly greater than the best so far,
+  // starting from `floor`, ends with.
+  static int64_t indexOfHighest(std::span<const float> levels, float floor);
 
   // Pixels per unit of the horizontal axis.
   float getScale() const;

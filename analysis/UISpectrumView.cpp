@@ -204,28 +204,49 @@ std::vector<float> UISpectrumView::processData(std::span<const float> levels) {
 void UISpectrumView::processAndSendFullOctaveOutput(std::span<const float> levels) {
   std::array<float, BandMapping::kFullOctaveCount> output{};
   bands_.fullOctaveOutput(levels, output);
-  if (auto delegate = maximusDelegate.lock()) delegate->setFullOctaveOutput(std::vector<float>(output.begin(), output.end()));
+  // The list is the view's own, refilled every frame (a receiver that keeps it copies it).
+  fullOctaveLevels_.assign(output.begin(), output.end());
+  if (auto delegate = maximusDelegate.lock()) delegate->setFullOctaveOutput(fullOctaveLevels_);
+}
+
+UISpectrumView::Peak UISpectrumView::localMaximumOf(std::span<const float> values) {
+  // The first of equal highest values wins; a series with nothing above -10,000 dB has no peak.
+  constexpr float kFloor = -10000.0f;
+  const int64_t index = BandMapping::indexOfHighest(values, kFloor);
+  const float best = index < 0 ? kFloor : values[static_cast<size_t>(index)];
+  if (bands_.isBandScale()) {
+    const auto& table = bands_.getCurrentOctaves();
+    if (index < 0 || table.empty()) return {1.0f, 100.0f};
+    // A series longer than the table has no band to name for its last elements.
+    float frequency = static_cast<size_t>(index) < table.size() ? table[static_cast<size_t>(index)].midFreq() : 0.0f;
+    return {best, frequency};
+  }
+  float factor = values.empty() ? 0.0f : static_cast<float>(22050.0 / static_cast<double>(values.size()));
+  return {best, static_cast<float>(index) * factor};
 }
 
 Value UISpectrumView::getLocalMaximumOf(std::span<const float> values) {
-  float best = -10000.0f;
-  int64_t index = -1;
-  for (size_t i = 0; i < values.size(); ++i) {
-    if (values[i] > best) {
-      best = values[i];
-      index = static_cast<int64_t>(i);
+  const Peak peak = localMaximumOf(values);
+  return Value{{"volume", peak.volume}, {"frequency", peak.frequency}};
+}
+
+namespace {
+// A peak list of one record, refilled in place: a record already in the list only has its two
+// numbers replaced, so a frame allocates nothing for it.
+void setPeakRecord(std::vector<Value>& list, float volume, float frequency) {
+  if (list.size() == 1 && list[0].is_object() && list[0].size() == 2) {
+    auto v = list[0].find("volume");
+    auto f = list[0].find("frequency");
+    if (v != list[0].end() && f != list[0].end()) {
+      *v = static_cast<double>(volume);
+      *f = static_cast<double>(frequency);
+      return;
     }
   }
-  if (bands_.isBandScale()) {
-    const auto& table = bands_.getCurrentOctaves();
-    if (index < 0 || table.empty()) return Value{{"volume", 1.0f}, {"frequency", 100.0f}};
-    // A series longer than the table has no band to name for its last elements.
-    float frequency = static_cast<size_t>(index) < table.size() ? table[static_cast<size_t>(index)].midFreq() : 0.0f;
-    return Value{{"volume", best}, {"frequency", frequency}};
-  }
-  float factor = values.empty() ? 0.0f : static_cast<float>(22050.0 / static_cast<double>(values.size()));
-  return Value{{"volume", best}, {"frequency", static_cast<float>(index) * factor}};
+  list.clear();
+  list.push_back(Value{{"volume", volume}, {"frequency", frequency}});
 }
+}  // namespace
 
 void UISpectrumView::invalidate() {
   BufferManager* manager = frameSource();
@@ -280,12 +301,21 @@ void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
   }
   isMaxReady = true;
 
-  l_localMaximus.clear();
-  l_holdedMaximus.clear();
-  l_holdedMinimus.clear();
-  l_localMaximus.push_back(getLocalMaximumOf(l_fftData));
-  if (holdMaximum_) l_holdedMaximus.push_back(getLocalMaximumOf(l_maxData));
-  if (holdMinimum_) l_holdedMinimus.push_back(getLocalMaximumOf(l_minData));
+  // Each list holds one record after a frame (the held ones only while their hold is on).
+  const Peak current = localMaximumOf(l_fftData);
+  setPeakRecord(l_localMaximus, current.volume, current.frequency);
+  if (holdMaximum_) {
+    const Peak held = localMaximumOf(l_maxData);
+    setPeakRecord(l_holdedMaximus, held.volume, held.frequency);
+  } else {
+    l_holdedMaximus.clear();
+  }
+  if (holdMinimum_) {
+    const Peak held = localMaximumOf(l_minData);
+    setPeakRecord(l_holdedMinimus, held.volume, held.frequency);
+  } else {
+    l_holdedMinimus.clear();
+  }
 
   if (needDrawPlot) drawView();
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -316,4 +317,47 @@ TEST(BandMapping, FullOctaveOutputIsEachBandsMean) {
       ASSERT_EQ(std::memcmp(&octaves[k], &expected, sizeof expected), 0) << "n " << n << " band " << k;
     }
   }
+}
+
+// The peak search looks at eight elements at once; it must end where the one scan from the floor
+// ends, which takes an element only when it is strictly greater than the best so far: the first of
+// equal highest levels (0 and -0 are equal), never a level that is not a number, none at or below
+// the floor.
+TEST(BandMapping, IndexOfHighestIsTheOneScansIndex) {
+  auto scan = [](std::span<const float> levels, float floor) {
+    float best = floor;
+    int64_t index = -1;
+    for (size_t i = 0; i < levels.size(); ++i) {
+      if (levels[i] > best) {
+        best = levels[i];
+        index = static_cast<int64_t>(i);
+      }
+    }
+    return index;
+  };
+  uint32_t seed = 5;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  const float specials[] = {NAN, INFINITY, -INFINITY, 0.0f, -0.0f, -10000.0f, -20000.0f};
+  size_t found = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const size_t n = round % 50 == 0 ? 8192 : next() % 80;
+    std::vector<float> levels(n);
+    // Few distinct values, so that equal highest levels are common.
+    const bool coarse = round % 3 == 0;
+    for (float& v : levels) v = coarse ? static_cast<float>(next() % 5) - 30.0f : -150.0f + static_cast<float>(next() % 15000) / 100.0f;
+    for (int k = 0; k < round % 4 && n > 0; ++k) levels[next() % n] = specials[next() % std::size(specials)];
+    if (round % 17 == 0) std::fill(levels.begin(), levels.end(), round % 2 ? -10000.0f : NAN);
+    if (round % 23 == 0 && n > 0) {
+      std::fill(levels.begin(), levels.end(), 0.0f);
+      levels[next() % n] = -0.0f;
+    }
+    const float floor = round % 5 == 0 ? -std::numeric_limits<float>::infinity() : -10000.0f;
+    const int64_t expected = scan(levels, floor);
+    ASSERT_EQ(BandMapping::indexOfHighest(levels, floor), expected) << "round " << round << " n " << n;
+    found += expected >= 0;
+  }
+  EXPECT_GT(found, 2000u);
 }
