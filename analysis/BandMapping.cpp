@@ -1,6 +1,7 @@
 #include "analysis/BandMapping.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -346,6 +347,64 @@ void BandMapping::splineVertexArrayFromData(std::span<const float> series, std::
   for (size_t k = 0; k < steps; ++k) points[k] = {static_cast<float>(2 * static_cast<int64_t>(k)), splineYs_[k]};
   const float endX = static_cast<float>(lastX);
   points[steps] = {endX, static_cast<float>(spline_.interpolate(endX))};
+}
+
+void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> series) {
+  const size_t count = series.size();
+  auto oneByOne = [&] {
+    for (const SplineSeries& one : series) splineVertexArrayFromData(one.series, *one.points);
+  };
+  if (count == 0 || count > FixedKnotSplines::kMaxSeries) return oneByOne();
+  for (size_t s = 0; s < count; ++s) vertexArrayFromData(series[s].series, 10, batchSupport_[s]);
+  // The support x depend only on the series length: series of one length share them.
+  const std::vector<DisplayPoint>& first = batchSupport_[0];
+  const size_t knots = first.size();
+  for (size_t s = 1; s < count; ++s) {
+    const std::vector<DisplayPoint>& other = batchSupport_[s];
+    if (other.size() != knots) return oneByOne();
+    for (size_t i = 0; i < knots; ++i) {
+      if (!(other[i].x == first[i].x)) return oneByOne();
+    }
+  }
+  bool same = splineKnots_.size() == knots && splines_.knots().size() == knots;
+  for (size_t i = 0; same && i < knots; ++i) same = std::bit_cast<uint32_t>(splineKnots_[i]) == std::bit_cast<uint32_t>(first[i].x);
+  if (!same) {
+    splineKnots_.resize(knots);
+    knotScratch_.resize(knots);
+    for (size_t i = 0; i < knots; ++i) {
+      splineKnots_[i] = first[i].x;
+      knotScratch_[i] = first[i].x;
+    }
+    // Every 2 pixels from 0 while left of the last support point, then that point itself.
+    const double lastX = knots > 0 ? knotScratch_.back() : 0.0;
+    const size_t steps = splineStepsBelow(lastX);
+    sampleScratch_.resize(steps + 1);
+    for (size_t k = 0; k < steps; ++k) sampleScratch_[k] = static_cast<double>(k) * 2.0;
+    sampleScratch_[steps] = lastX;
+    if (!splines_.setKnots(knotScratch_, sampleScratch_)) {
+      splineKnots_.clear();
+      return oneByOne();
+    }
+  }
+  // A spline merges its points' y as 0 + y (a single point per x).
+  for (size_t s = 0; s < count; ++s) {
+    const std::vector<DisplayPoint>& support = batchSupport_[s];
+    for (size_t i = 0; i < knots; ++i) splines_.setY(s, i, 0.0 + static_cast<double>(support[i].y));
+  }
+  const std::vector<double>& sampleXs = splines_.samples();
+  const size_t samples = sampleXs.size();
+  std::array<float*, FixedKnotSplines::kMaxSeries> outputs{};
+  for (size_t s = 0; s < count; ++s) {
+    batchYs_[s].resize(samples);
+    outputs[s] = batchYs_[s].data();
+  }
+  splines_.evaluate(count, std::span<float* const>(outputs.data(), count));
+  for (size_t s = 0; s < count; ++s) {
+    std::vector<DisplayPoint>& points = *series[s].points;
+    points.resize(samples);
+    const float* ys = batchYs_[s].data();
+    for (size_t k = 0; k < samples; ++k) points[k] = {static_cast<float>(sampleXs[k]), ys[k]};
+  }
 }
 
 float BandMapping::getScale() const {

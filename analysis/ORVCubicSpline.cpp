@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 
 uint64_t ORVCubicSpline::nextRevision() {
   static std::atomic<uint64_t> counter{0};
@@ -194,4 +196,145 @@ void ORVCubicSpline::interpolateAscending(std::span<const double> xs, std::span<
       ys[start + k] = low[k] == high[k] ? low[k] : static_cast<float>(interpolate(xs[start + k]));
     }
   }
+}
+
+namespace {
+typedef double KnotLanes __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kMaxSeries)));
+typedef float KnotFloatLanes __attribute__((vector_size(sizeof(float) * FixedKnotSplines::kMaxSeries)));
+typedef int64_t KnotBits __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kMaxSeries)));
+constexpr size_t kLanes = FixedKnotSplines::kMaxSeries;
+
+// Each lane through single precision and back, as the coefficients are read.
+#define THROUGH_FLOAT(v) __builtin_convertvector(__builtin_convertvector((v), KnotFloatLanes), KnotLanes)
+
+// The per-frame steps of the splines, all series side by side, lane s of every array of lanes
+// (kLanes doubles per knot) being series s. x-only arrays as FixedKnotSplines keeps them. Written
+// with the vectors local to one function: passed by value, their ABI would depend on the
+// instruction set.
+SA_VECTOR_CLONES void solveAndSample(size_t n, const double* h, const double* threeOverH, const double* threeH,
+                                     const double* l, const double* mu, const double* yLanes, double* zLanes,
+                                     double* bLanes, double* cLanes, double* dLanes, size_t count,
+                                     const uint32_t* sampleSegment, const double* sampleT, const double* sampleT3,
+                                     size_t seriesCount, float* const* samples) {
+  auto load = [](KnotLanes& v, const double* at) { std::memcpy(&v, at, sizeof v); };
+  auto store = [](double* at, const KnotLanes& v) { std::memcpy(at, &v, sizeof v); };
+  // Forward elimination: only z depends on the y.
+  KnotLanes zPrevious = {};
+  store(zLanes, zPrevious);
+  for (size_t i = 1; i + 1 < n; ++i) {
+    KnotLanes yPrevious, y, yNext;
+    load(yPrevious, yLanes + (i - 1) * kLanes);
+    load(y, yLanes + i * kLanes);
+    load(yNext, yLanes + (i + 1) * kLanes);
+    const KnotLanes alpha = threeOverH[i] * (yNext - y) - threeOverH[i - 1] * (y - yPrevious);
+    zPrevious = (alpha - h[i - 1] * zPrevious) / l[i];
+    store(zLanes + i * kLanes, zPrevious);
+  }
+  // Back substitution, the coefficients read back through single precision as setPoints does.
+  const KnotLanes zero = {};
+  store(bLanes + (n - 1) * kLanes, zero);
+  store(cLanes + (n - 1) * kLanes, zero);
+  store(dLanes + (n - 1) * kLanes, zero);
+  KnotFloatLanes cNext = {};
+  for (size_t jj = n - 1; jj-- > 0;) {
+    KnotLanes z, y, yNext;
+    load(z, zLanes + jj * kLanes);
+    load(y, yLanes + jj * kLanes);
+    load(yNext, yLanes + (jj + 1) * kLanes);
+    const KnotLanes c = z - mu[jj] * __builtin_convertvector(cNext, KnotLanes);
+    const KnotFloatLanes cThis = __builtin_convertvector(c, KnotFloatLanes);
+    const KnotFloatLanes sum = cNext + 2.0f * cThis;
+    const KnotFloatLanes difference = cNext - cThis;
+    const KnotLanes b = (yNext - y) / h[jj] - h[jj] * __builtin_convertvector(sum, KnotLanes) / 3.0;
+    const KnotLanes d = __builtin_convertvector(difference, KnotLanes) / threeH[jj];
+    store(bLanes + jj * kLanes, THROUGH_FLOAT(b));
+    store(cLanes + jj * kLanes, THROUGH_FLOAT(c));
+    store(dLanes + jj * kLanes, THROUGH_FLOAT(d));
+    cNext = cThis;
+  }
+  // The samples as interpolateEvery finds them: the sum with t·t·t, checked against its bound, and
+  // interpolate's own sum where the two could round to different floats.
+  const KnotBits magnitude = std::numeric_limits<int64_t>::max() - KnotBits{};
+  for (size_t k = 0; k < count; ++k) {
+    const size_t i = sampleSegment[k];
+    const double t = sampleT[k];
+    KnotLanes y0, b, c, d;
+    load(y0, yLanes + i * kLanes);
+    load(b, bLanes + i * kLanes);
+    load(c, cLanes + i * kLanes);
+    load(d, dLanes + i * kLanes);
+    const KnotLanes cubicTerm = d * sampleT3[k];
+    const KnotLanes y = y0 + b * t + c * t * t + cubicTerm;
+    const KnotLanes bound = reinterpret_cast<KnotLanes>(reinterpret_cast<KnotBits>(cubicTerm) & magnitude) * 0x1p-49 +
+                            reinterpret_cast<KnotLanes>(reinterpret_cast<KnotBits>(y) & magnitude) * 0x1p-50;
+    const KnotFloatLanes low = __builtin_convertvector(y - bound, KnotFloatLanes);
+    const KnotFloatLanes high = __builtin_convertvector(y + bound, KnotFloatLanes);
+    for (size_t s = 0; s < seriesCount; ++s) {
+      samples[s][k] = low[s] == high[s]
+                          ? low[s]
+                          : static_cast<float>(y0[s] + b[s] * t + c[s] * t * t + d[s] * std::pow(t, 3.0));
+    }
+  }
+}
+#undef THROUGH_FLOAT
+}  // namespace
+
+bool FixedKnotSplines::setKnots(std::span<const double> knotXs, std::span<const double> sampleXs) {
+  x_.clear();
+  sampleX_.clear();
+  sampleT_.clear();
+  const size_t n = knotXs.size();
+  if (n < 2) return false;
+  for (size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(knotXs[i]) || (i > 0 && !(knotXs[i - 1] < knotXs[i]))) return false;
+  }
+  for (size_t k = 0; k < sampleXs.size(); ++k) {
+    if (!std::isfinite(sampleXs[k]) || (k > 0 && sampleXs[k] < sampleXs[k - 1])) return false;
+  }
+  x_.assign(knotXs.begin(), knotXs.end());
+  // The x-only steps of ORVCubicSpline::setPoints, in its order.
+  h_.assign(n - 1, 0.0);
+  threeOverH_.assign(n - 1, 0.0);
+  threeH_.assign(n - 1, 0.0);
+  for (size_t i = 0; i + 1 < n; ++i) {
+    h_[i] = x_[i + 1] - x_[i];
+    threeOverH_[i] = 3.0 / h_[i];
+    threeH_[i] = 3.0 * h_[i];
+  }
+  l_.assign(n, 0.0);
+  mu_.assign(n, 0.0);
+  for (size_t i = 1; i + 1 < n; ++i) {
+    l_[i] = 2.0 * (x_[i + 1] - x_[i - 1]) - h_[i - 1] * mu_[i - 1];
+    mu_[i] = h_[i] / l_[i];
+  }
+  // Each sample's segment is interpolate's: the last knot at or left of it, the first for those
+  // left of every knot.
+  sampleX_.assign(sampleXs.begin(), sampleXs.end());
+  sampleSegment_.resize(sampleXs.size());
+  sampleT_.resize(sampleXs.size());
+  sampleT3_.resize(sampleXs.size());
+  size_t segment = 0;
+  for (size_t k = 0; k < sampleXs.size(); ++k) {
+    while (segment + 1 < n && x_[segment + 1] <= sampleXs[k]) ++segment;
+    const double t = sampleXs[k] - x_[segment];
+    sampleSegment_[k] = static_cast<uint32_t>(segment);
+    sampleT_[k] = t;
+    sampleT3_[k] = t * t * t;
+  }
+  const Lanes zero{};
+  y_.assign(n, zero);
+  z_.assign(n, zero);
+  b_.assign(n, zero);
+  c_.assign(n, zero);
+  d_.assign(n, zero);
+  return true;
+}
+
+void FixedKnotSplines::evaluate(size_t seriesCount, std::span<float* const> samples) {
+  const size_t n = x_.size();
+  if (n < 2) return;
+  seriesCount = std::min({seriesCount, kMaxSeries, samples.size()});
+  solveAndSample(n, h_.data(), threeOverH_.data(), threeH_.data(), l_.data(), mu_.data(), y_[0].data(),
+                 z_[0].data(), b_[0].data(), c_[0].data(), d_[0].data(), sampleT_.size(), sampleSegment_.data(),
+                 sampleT_.data(), sampleT3_.data(), seriesCount, samples.data());
 }

@@ -291,9 +291,10 @@ void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
   }
 
   if (needSpline && graphType_ == 0) {
-    bands_.splineVertexArrayFromData(l_fftData, l_mainData);
-    bands_.splineVertexArrayFromData(l_maxData, l_maxesData);
-    bands_.splineVertexArrayFromData(l_minData, l_minsData);
+    // The three series have one length, so their splines share their support x and one solve.
+    const BandMapping::SplineSeries series[] = {
+        {l_fftData, &l_mainData}, {l_maxData, &l_maxesData}, {l_minData, &l_minsData}};
+    bands_.splineVertexArraysFromData(series);
   } else {
     bands_.vertexArrayFromData(l_fftData, 2, l_mainData);
     bands_.vertexArrayFromData(l_maxData, 2, l_maxesData);

@@ -361,3 +361,58 @@ TEST(BandMapping, IndexOfHighestIsTheOneScansIndex) {
   }
   EXPECT_GT(found, 2000u);
 }
+
+// The current trace and the held series are smoothed together; each must get the points its own
+// splineVertexArrayFromData gives, to the last bit, whatever the scale, size, range and levels, with
+// the shared set-up kept while the support x stay and made again when they change.
+TEST(BandMapping, SeriesSmoothedTogetherGetTheirOwnSplinePoints) {
+  uint32_t seed = 404;
+  auto uniform = [&seed](float low, float high) {
+    seed = seed * 1664525u + 1013904223u;
+    return low + (high - low) * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+  };
+  BandMapping together, alone;
+  const AreaParams areas[] = {{-130.0f, -10.0f}, {-90.0f, 20.0f}, {0.0f, 50.0f}, {-10.0f, -130.0f}};
+  size_t compared = 0;
+  for (int round = 0; round < 300; ++round) {
+    const int32_t scale = round % 5;
+    // The same layout for a few rounds running, so that the kept set-up is used too.
+    if (round % 3 == 0) {
+      const int32_t width = round % 27 == 0 ? 0 : static_cast<int32_t>(uniform(50.0f, 1200.0f));
+      const int32_t height = round % 13 == 0 ? 0 : static_cast<int32_t>(uniform(50.0f, 700.0f));
+      for (BandMapping* mapping : {&together, &alone}) {
+        mapping->setBackingSize(width, height);
+        mapping->setAreaParams(areas[(round / 3) % 4]);
+      }
+    }
+    together.setScaleType(scale);
+    alone.setScaleType(scale);
+    const size_t n = scale >= 2 ? static_cast<size_t>(uniform(1.0f, 70.0f)) : size_t{1} << (7 + (round / 5) % 7);
+    const size_t seriesCount = 1 + round % 3;
+    std::vector<std::vector<float>> series(seriesCount, std::vector<float>(n));
+    for (auto& one : series) {
+      for (float& v : one) v = uniform(-150.0f, 0.0f);
+    }
+    if (round % 6 == 0) series[0][n / 2] = NAN;
+    if (round % 7 == 0) series.back()[n / 3] = INFINITY;
+    if (round % 8 == 0) series[0][n - 1] = -INFINITY;
+    if (round % 10 == 0) series.back()[0] = -0.0f;
+    if (round % 11 == 0 && seriesCount > 1) series[1].resize(n + 1, -60.0f);  // not one length: each alone
+    std::vector<std::vector<DisplayPoint>> points(seriesCount, std::vector<DisplayPoint>(3, {1.0f, 1.0f}));
+    std::vector<BandMapping::SplineSeries> jobs;
+    for (size_t s = 0; s < seriesCount; ++s) jobs.push_back({series[s], &points[s]});
+    together.splineVertexArraysFromData(jobs);
+    for (size_t s = 0; s < seriesCount; ++s) {
+      std::vector<DisplayPoint> expected;
+      alone.splineVertexArrayFromData(series[s], expected);
+      ASSERT_EQ(points[s].size(), expected.size()) << "round " << round << " series " << s;
+      for (size_t k = 0; k < expected.size(); ++k) {
+        ASSERT_TRUE(std::memcmp(&points[s][k], &expected[k], sizeof(DisplayPoint)) == 0 ||
+                    (points[s][k].x == expected[k].x && std::isnan(points[s][k].y) && std::isnan(expected[k].y)))
+            << "round " << round << " series " << s << " point " << k;
+        ++compared;
+      }
+    }
+  }
+  EXPECT_GT(compared, 50000u);
+}
