@@ -393,16 +393,13 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
   }
   const std::vector<double>& sampleXs = splines_.samples();
   const size_t samples = sampleXs.size();
-  std::array<float*, FixedKnotSplines::kMaxSeries> outputs{};
-  for (size_t s = 0; s < count; ++s) {
-    batchYs_[s].resize(samples);
-    outputs[s] = batchYs_[s].data();
-  }
-  splines_.evaluate(count, std::span<float* const>(outputs.data(), count));
+  const size_t pitch = splines_.samplePitch();
+  batchYs_.resize(count * pitch);
+  splines_.evaluate(count, batchYs_);
   for (size_t s = 0; s < count; ++s) {
     std::vector<DisplayPoint>& points = *series[s].points;
     points.resize(samples);
-    const float* ys = batchYs_[s].data();
+    const float* ys = batchYs_.data() + s * pitch;
     for (size_t k = 0; k < samples; ++k) points[k] = {static_cast<float>(sampleXs[k]), ys[k]};
   }
 }

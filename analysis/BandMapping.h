@@ -164,7 +164,7 @@ class BandMapping {
   std::vector<float> splineKnots_;  // the support x it was set up for
   std::vector<double> knotScratch_, sampleScratch_;
   std::array<std::vector<DisplayPoint>, FixedKnotSplines::kMaxSeries> batchSupport_;
-  std::array<std::vector<float>, FixedKnotSplines::kMaxSeries> batchYs_;
+  std::vector<float> batchYs_;  // the samples of every series, one after another
   // The layouts of the last few combinations (a frame uses two: traces and spline support).
   static constexpr size_t kKeptLayouts = 4;
   std::vector<VertexLayout> layouts_;

@@ -202,20 +202,19 @@ namespace {
 typedef double KnotLanes __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kMaxSeries)));
 typedef float KnotFloatLanes __attribute__((vector_size(sizeof(float) * FixedKnotSplines::kMaxSeries)));
 typedef int64_t KnotBits __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kMaxSeries)));
+typedef int32_t KnotFloatMask __attribute__((vector_size(sizeof(float) * FixedKnotSplines::kMaxSeries)));
 constexpr size_t kLanes = FixedKnotSplines::kMaxSeries;
 
 // Each lane through single precision and back, as the coefficients are read.
 #define THROUGH_FLOAT(v) __builtin_convertvector(__builtin_convertvector((v), KnotFloatLanes), KnotLanes)
 
-// The per-frame steps of the splines, all series side by side, lane s of every array of lanes
-// (kLanes doubles per knot) being series s. x-only arrays as FixedKnotSplines keeps them. Written
-// with the vectors local to one function: passed by value, their ABI would depend on the
-// instruction set.
-SA_VECTOR_CLONES void solveAndSample(size_t n, const double* h, const double* threeOverH, const double* threeH,
-                                     const double* l, const double* mu, const double* yLanes, double* zLanes,
-                                     double* bLanes, double* cLanes, double* dLanes, size_t count,
-                                     const uint32_t* sampleSegment, const double* sampleT, const double* sampleT3,
-                                     size_t seriesCount, float* const* samples) {
+// The solve for the coefficients of every series, side by side, lane s of every array of lanes
+// (kLanes doubles per knot) being series s, so that the serial chains of the series run together.
+// x-only arrays as FixedKnotSplines keeps them. The vectors stay local to the functions: passed by
+// value, their ABI would depend on the instruction set.
+SA_VECTOR_CLONES void solve(size_t n, const double* h, const double* threeOverH, const double* threeH, const double* l,
+                            const double* mu, const double* yLanes, double* zLanes, double* bLanes, double* cLanes,
+                            double* dLanes) {
   auto load = [](KnotLanes& v, const double* at) { std::memcpy(&v, at, sizeof v); };
   auto store = [](double* at, const KnotLanes& v) { std::memcpy(at, &v, sizeof v); };
   // Forward elimination: only z depends on the y.
@@ -252,28 +251,76 @@ SA_VECTOR_CLONES void solveAndSample(size_t n, const double* h, const double* th
     store(dLanes + jj * kLanes, THROUGH_FLOAT(d));
     cNext = cThis;
   }
-  // The samples as interpolateEvery finds them: the sum with t·t·t, checked against its bound, and
-  // interpolate's own sum where the two could round to different floats.
-  const KnotBits magnitude = std::numeric_limits<int64_t>::max() - KnotBits{};
-  for (size_t k = 0; k < count; ++k) {
-    const size_t i = sampleSegment[k];
-    const double t = sampleT[k];
-    KnotLanes y0, b, c, d;
-    load(y0, yLanes + i * kLanes);
-    load(b, bLanes + i * kLanes);
-    load(c, cLanes + i * kLanes);
-    load(d, dLanes + i * kLanes);
-    const KnotLanes cubicTerm = d * sampleT3[k];
-    const KnotLanes y = y0 + b * t + c * t * t + cubicTerm;
-    const KnotLanes bound = reinterpret_cast<KnotLanes>(reinterpret_cast<KnotBits>(cubicTerm) & magnitude) * 0x1p-49 +
-                            reinterpret_cast<KnotLanes>(reinterpret_cast<KnotBits>(y) & magnitude) * 0x1p-50;
-    const KnotFloatLanes low = __builtin_convertvector(y - bound, KnotFloatLanes);
-    const KnotFloatLanes high = __builtin_convertvector(y + bound, KnotFloatLanes);
-    for (size_t s = 0; s < seriesCount; ++s) {
-      samples[s][k] = low[s] == high[s]
-                          ? low[s]
-                          : static_cast<float>(y0[s] + b[s] * t + c[s] * t * t + d[s] * std::pow(t, 3.0));
+}
+
+typedef double SampleBlock __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kSampleBlock)));
+typedef float SampleFloats __attribute__((vector_size(sizeof(float) * FixedKnotSplines::kSampleBlock)));
+typedef int64_t SampleBits __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kSampleBlock)));
+typedef int32_t SampleMask __attribute__((vector_size(sizeof(float) * FixedKnotSplines::kSampleBlock)));
+constexpr size_t kBlock = FixedKnotSplines::kSampleBlock;
+
+// The samples as interpolateEvery finds them: the sum with t·t·t, checked against its bound, and
+// interpolate's own sum where the two could round to different floats. A segment's samples go
+// kBlock at a time; a block's lanes past the segment's last sample compute nothing of use and are
+// written over by the next segment (or fall into the padding after the last sample).
+//
+// The first pass writes the fast floats and only notes whether any sample disagreed with its bound
+// (almost never: a sum within about 2^-49 of a float rounding boundary, or one that is not a
+// number); only then does a second pass (Fix) look for those samples block by block and recompute
+// them as interpolate does.
+template <bool Fix>
+[[gnu::always_inline]] inline bool sampleSegmentsPass(size_t n, const uint32_t* segmentFirst, const double* sampleT,
+                                                      const double* sampleT3, const double* yLanes,
+                                                      const double* bLanes, const double* cLanes,
+                                                      const double* dLanes, size_t seriesCount, float* samples,
+                                                      size_t pitch) {
+  const SampleBits magnitude = std::numeric_limits<int64_t>::max() - SampleBits{};
+  SampleMask lane;
+  for (size_t j = 0; j < kBlock; ++j) lane[j] = static_cast<int32_t>(j);
+  SampleMask disagreed = {};
+  for (size_t i = 0; i < n; ++i) {
+    const size_t end = segmentFirst[i + 1];
+    for (size_t k0 = segmentFirst[i]; k0 < end; k0 += kBlock) {
+      SampleBlock t, t3;
+      std::memcpy(&t, sampleT + k0, sizeof t);
+      std::memcpy(&t3, sampleT3 + k0, sizeof t3);
+      const SampleMask valid = lane < static_cast<int32_t>(std::min(end - k0, kBlock));
+      for (size_t s = 0; s < seriesCount; ++s) {
+        const double y0 = yLanes[i * kLanes + s], b = bLanes[i * kLanes + s], c = cLanes[i * kLanes + s],
+                     d = dLanes[i * kLanes + s];
+        const SampleBlock cubicTerm = d * t3;
+        const SampleBlock y = y0 + b * t + c * t * t + cubicTerm;
+        const SampleBlock bound =
+            reinterpret_cast<SampleBlock>(reinterpret_cast<SampleBits>(cubicTerm) & magnitude) * 0x1p-49 +
+            reinterpret_cast<SampleBlock>(reinterpret_cast<SampleBits>(y) & magnitude) * 0x1p-50;
+        const SampleFloats low = __builtin_convertvector(y - bound, SampleFloats);
+        const SampleFloats high = __builtin_convertvector(y + bound, SampleFloats);
+        const SampleMask differ = (low != high) & valid;
+        if constexpr (!Fix) {
+          std::memcpy(samples + s * pitch + k0, &low, sizeof low);
+          disagreed |= differ;
+        } else {
+          float* out = samples + s * pitch + k0;
+          for (size_t j = 0; j < kBlock; ++j) {
+            if (differ[j]) out[j] = static_cast<float>(y0 + b * t[j] + c * t[j] * t[j] + d * std::pow(t[j], 3.0));
+          }
+        }
+      }
     }
+  }
+  bool any = false;
+  for (size_t j = 0; j < kBlock; ++j) any |= disagreed[j] != 0;
+  return any;
+}
+
+SA_VECTOR_CLONES void sampleSegments(size_t n, const uint32_t* segmentFirst, const double* sampleT,
+                                     const double* sampleT3, const double* yLanes, const double* bLanes,
+                                     const double* cLanes, const double* dLanes, size_t seriesCount, float* samples,
+                                     size_t pitch) {
+  if (sampleSegmentsPass<false>(n, segmentFirst, sampleT, sampleT3, yLanes, bLanes, cLanes, dLanes, seriesCount,
+                                samples, pitch)) [[unlikely]] {
+    sampleSegmentsPass<true>(n, segmentFirst, sampleT, sampleT3, yLanes, bLanes, cLanes, dLanes, seriesCount,
+                             samples, pitch);
   }
 }
 #undef THROUGH_FLOAT
@@ -282,7 +329,6 @@ SA_VECTOR_CLONES void solveAndSample(size_t n, const double* h, const double* th
 bool FixedKnotSplines::setKnots(std::span<const double> knotXs, std::span<const double> sampleXs) {
   x_.clear();
   sampleX_.clear();
-  sampleT_.clear();
   const size_t n = knotXs.size();
   if (n < 2) return false;
   for (size_t i = 0; i < n; ++i) {
@@ -309,18 +355,21 @@ bool FixedKnotSplines::setKnots(std::span<const double> knotXs, std::span<const 
   }
   // Each sample's segment is interpolate's: the last knot at or left of it, the first for those
   // left of every knot.
+  // Padded by a block, which sampling may read past the last sample.
+  const size_t count = sampleXs.size();
   sampleX_.assign(sampleXs.begin(), sampleXs.end());
-  sampleSegment_.resize(sampleXs.size());
-  sampleT_.resize(sampleXs.size());
-  sampleT3_.resize(sampleXs.size());
+  sampleT_.assign(count + kSampleBlock, 0.0);
+  sampleT3_.assign(count + kSampleBlock, 0.0);
+  segmentFirst_.assign(n + 1, static_cast<uint32_t>(count));
   size_t segment = 0;
-  for (size_t k = 0; k < sampleXs.size(); ++k) {
-    while (segment + 1 < n && x_[segment + 1] <= sampleXs[k]) ++segment;
+  segmentFirst_[0] = 0;
+  for (size_t k = 0; k < count; ++k) {
+    while (segment + 1 < n && x_[segment + 1] <= sampleXs[k]) segmentFirst_[++segment] = static_cast<uint32_t>(k);
     const double t = sampleXs[k] - x_[segment];
-    sampleSegment_[k] = static_cast<uint32_t>(segment);
     sampleT_[k] = t;
     sampleT3_[k] = t * t * t;
   }
+  while (segment + 1 < n) segmentFirst_[++segment] = static_cast<uint32_t>(count);
   const Lanes zero{};
   y_.assign(n, zero);
   z_.assign(n, zero);
@@ -330,11 +379,12 @@ bool FixedKnotSplines::setKnots(std::span<const double> knotXs, std::span<const 
   return true;
 }
 
-void FixedKnotSplines::evaluate(size_t seriesCount, std::span<float* const> samples) {
+void FixedKnotSplines::evaluate(size_t seriesCount, std::span<float> samples) {
   const size_t n = x_.size();
-  if (n < 2) return;
-  seriesCount = std::min({seriesCount, kMaxSeries, samples.size()});
-  solveAndSample(n, h_.data(), threeOverH_.data(), threeH_.data(), l_.data(), mu_.data(), y_[0].data(),
-                 z_[0].data(), b_[0].data(), c_[0].data(), d_[0].data(), sampleT_.size(), sampleSegment_.data(),
-                 sampleT_.data(), sampleT3_.data(), seriesCount, samples.data());
+  seriesCount = std::min(seriesCount, kMaxSeries);
+  if (n < 2 || samples.size() < seriesCount * samplePitch()) return;
+  solve(n, h_.data(), threeOverH_.data(), threeH_.data(), l_.data(), mu_.data(), y_[0].data(), z_[0].data(),
+        b_[0].data(), c_[0].data(), d_[0].data());
+  sampleSegments(n, segmentFirst_.data(), sampleT_.data(), sampleT3_.data(), y_[0].data(), b_[0].data(),
+                 c_[0].data(), d_[0].data(), seriesCount, samples.data(), samplePitch());
 }

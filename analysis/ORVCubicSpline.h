@@ -75,18 +75,22 @@ class FixedKnotSplines {
 
   // Knot y of series s (0 ≤ s < kMaxSeries) and knot i.
   void setY(size_t s, size_t i, double y) { y_[i][s] = y; }
-  // Solves for the coefficients of the first `seriesCount` series and writes each one's samples to
-  // samples[s] (samples().size() floats each).
-  void evaluate(size_t seriesCount, std::span<float* const> samples);
+  // Solves for the coefficients of the first `seriesCount` series and writes sample k of series s
+  // to samples[s * samplePitch() + k]; `samples` holds seriesCount * samplePitch() floats (what lies
+  // between one series' last sample and the next series is of no use).
+  void evaluate(size_t seriesCount, std::span<float> samples);
+  // Samples are computed kSampleBlock at a time.
+  static constexpr size_t kSampleBlock = 8;
+  size_t samplePitch() const { return sampleX_.size() + kSampleBlock; }
 
   using Lanes = std::array<double, kMaxSeries>;
 
  private:
   // Per knot, from the x alone.
   std::vector<double> x_, h_, threeOverH_, threeH_, l_, mu_;
-  // Per sample: its segment, t = x − knot x and t·t·t.
-  std::vector<uint32_t> sampleSegment_;
+  // Per sample: t = x − its segment's knot x, and t·t·t; per segment (knot), its first sample.
   std::vector<double> sampleX_, sampleT_, sampleT3_;
+  std::vector<uint32_t> segmentFirst_;
   // Per knot, one lane per series.
   std::vector<Lanes> y_, z_, b_, c_, d_;
 };

@@ -278,17 +278,16 @@ TEST(FixedKnotSplines, EverySeriesGivesItsOwnSplinesFloatsExactly) {
           splines.setY(s, i, y);
         }
       }
-      std::vector<std::vector<float>> out(series, std::vector<float>(samples.size()));
-      std::vector<float*> outputs;
-      for (auto& o : out) outputs.push_back(o.data());
-      splines.evaluate(series, outputs);
+      std::vector<float> out(series * splines.samplePitch());
+      splines.evaluate(series, out);
       for (size_t s = 0; s < series; ++s) {
         const ORVCubicSpline spline(points[s]);
         for (size_t k = 0; k < samples.size(); ++k) {
           const float exact = static_cast<float>(spline.interpolate(samples[k]));
-          ASSERT_TRUE(sameBits(out[s][k], exact) || (std::isnan(out[s][k]) && std::isnan(exact)))
-              << "round " << round << " frame " << frame << " series " << s << " x " << samples[k] << ": "
-              << out[s][k] << " vs " << exact;
+          const float got = out[s * splines.samplePitch() + k];
+          ASSERT_TRUE(sameBits(got, exact) || (std::isnan(got) && std::isnan(exact)))
+              << "round " << round << " frame " << frame << " series " << s << " x " << samples[k] << ": " << got
+              << " vs " << exact;
           ++compared;
         }
       }
