@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 constexpr double k12200Sq = 148840000.0;  // 12200²
@@ -153,6 +154,45 @@ void WeightingTable::prepare(size_t n) {
   }
 }
 
+namespace {
+
+typedef double FourSums __attribute__((vector_size(4 * sizeof(double))));  // A, B, C, Z
+typedef uint64_t FourBits __attribute__((vector_size(4 * sizeof(double))));
+
+// The fast steps of the four sums, bin after bin from `from`, as long as every step may take its
+// fast term: u = sum + power × gain, rounded to float. u is never within kMidpointGuard units of
+// a float midpoint here and lies in the normal float range (or is 0), so rounding to nearest is
+// adding half a float unit to its bits and clearing the bits below the float's precision; a carry
+// into the exponent is the right result too. That keeps the step from one sum to the next an
+// addition and two integer operations, where a conversion to float and back took two conversions.
+// Returns the bin at which it stopped: the end, or a bin whose step must take finishStep (a level
+// or gain out of the fast range, u near a midpoint, or u beyond the largest float).
+SA_VECTOR_CLONES size_t fastSteps(const double* powers, const double* gains, const float* levels,
+                                  const uint8_t* fastWeights, size_t from, size_t n, double* sums) {
+  constexpr uint64_t kLowBits = (uint64_t{1} << 29) - 1;
+  constexpr uint64_t kHalf = uint64_t{1} << 28;
+  constexpr double kFloatMax = 3.4028234663852886e38;
+  FourSums sum;
+  std::memcpy(&sum, sums, sizeof sum);
+  size_t i = from;
+  for (; i < n; ++i) {
+    if (!(inFastRange(levels[i]) && fastWeights[i])) break;
+    FourSums gain;
+    std::memcpy(&gain, gains + 4 * i, sizeof gain);
+    const FourSums u = sum + powers[i] * gain;
+    const FourBits bits = reinterpret_cast<FourBits>(u);
+    const auto near = ((bits & kLowBits) - (kHalf - kMidpointGuard)) < 2 * kMidpointGuard;
+    const auto beyond = (u <= kFloatMax) == 0;  // also not a number
+    const auto stop = near | beyond;
+    if ((stop[0] | stop[1] | stop[2] | stop[3]) != 0) [[unlikely]] break;
+    sum = reinterpret_cast<FourSums>((bits + kHalf) & ~kLowBits);
+  }
+  std::memcpy(sums, &sum, sizeof sum);
+  return i;
+}
+
+}  // namespace
+
 WeightedTotals WeightingTable::totals(std::span<const float> levels) {
   prepare(levels.size());
   const size_t n = levels.size();
@@ -161,34 +201,21 @@ WeightedTotals WeightingTable::totals(std::span<const float> levels) {
 
   const double* const gains = gains_.data();
   const uint8_t* const fastWeights = fastWeights_.data();
-  // The sums are floats, held in doubles between the steps.
-  double sumA = 0.0, sumB = 0.0, sumC = 0.0, sumZ = 0.0;
-  for (size_t i = 0; i < n; ++i) {
+  // The sums are floats, held in doubles between the steps: A, B, C, Z.
+  alignas(32) double sums[kWeightings] = {0.0, 0.0, 0.0, 0.0};
+  size_t i = 0;
+  while (i < n) {
+    i = fastSteps(powers, gains, levels.data(), fastWeights, i, n, sums);
+    if (i == n) break;
+    // This bin's steps as the exact path takes them (u not a number when there is no fast term).
     const float level = levels[i];
-    const double* const gain = gains + kWeightings * i;
-    // Without a fast term (level or gains out of range) u is not a number: every step is exact.
     const double power = inFastRange(level) && fastWeights[i] ? powers[i] : NAN;
-    const double uA = sumA + power * gain[0];
-    const double uB = sumB + power * gain[1];
-    const double uC = sumC + power * gain[2];
-    const double uZ = sumZ + power * gain[3];
-    // Each next sum depends only on its u; the check decides a branch that is almost never taken,
-    // so the chain from one sum to the next stays three instructions long.
-    if (nearFloatMidpoint(uA) | nearFloatMidpoint(uB) | nearFloatMidpoint(uC) | nearFloatMidpoint(uZ) |
-        (power != power)) [[unlikely]] {
-      sumA = finishStep(sumA, uA, level, 0, i);
-      sumB = finishStep(sumB, uB, level, 1, i);
-      sumC = finishStep(sumC, uC, level, 2, i);
-      sumZ = finishStep(sumZ, uZ, level, 3, i);
-    } else {
-      sumA = static_cast<float>(uA);
-      sumB = static_cast<float>(uB);
-      sumC = static_cast<float>(uC);
-      sumZ = static_cast<float>(uZ);
-    }
+    const double* const gain = gains + kWeightings * i;
+    for (size_t w = 0; w < kWeightings; ++w) sums[w] = finishStep(sums[w], sums[w] + power * gain[w], level, w, i);
+    ++i;
   }
-  return WeightedTotals{static_cast<float>(10.0 * std::log10(static_cast<float>(sumA))),
-                        static_cast<float>(10.0 * std::log10(static_cast<float>(sumB))),
-                        static_cast<float>(10.0 * std::log10(static_cast<float>(sumC))),
-                        static_cast<float>(10.0 * std::log10(static_cast<float>(sumZ)))};
+  return WeightedTotals{static_cast<float>(10.0 * std::log10(static_cast<float>(sums[0]))),
+                        static_cast<float>(10.0 * std::log10(static_cast<float>(sums[1]))),
+                        static_cast<float>(10.0 * std::log10(static_cast<float>(sums[2]))),
+                        static_cast<float>(10.0 * std::log10(static_cast<float>(sums[3])))};
 }
