@@ -5,12 +5,25 @@
 #include "analysis/BufferManager.h"
 #include "analysis/FrequencyWeighting.h"
 #include "analysis/SAudioController.h"
+#include "platform/accelerate/VectorClones.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSRunLoop.h"
 
 namespace {
 // One request for all views: the first view that then runs a frame with held series resets them.
 bool resetMaxMinRequested = false;
+
+// The held maximum takes an element that is greater, the held minimum one it is not smaller than
+// (so a level that is not a number replaces the minimum but never the maximum); as selections
+// rather than branches, so that the loop vectorises.
+SA_VECTOR_CLONES void holdExtremes(const float* __restrict series, float* __restrict maximum,
+                                   float* __restrict minimum, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    const float level = series[i];
+    maximum[i] = maximum[i] < level ? level : maximum[i];
+    minimum[i] = minimum[i] < level ? minimum[i] : level;
+  }
+}
 }  // namespace
 
 std::shared_ptr<UISpectrumView> UISpectrumView::create(const CGRect& frame) {
@@ -284,10 +297,7 @@ void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
     l_maxData.assign(l_fftData.size(), -130.0f);
     l_minData.assign(l_fftData.size(), 10.0f);
   } else {
-    for (size_t i = 0; i < l_fftData.size(); ++i) {
-      if (l_maxData[i] < l_fftData[i]) l_maxData[i] = l_fftData[i];
-      if (!(l_minData[i] < l_fftData[i])) l_minData[i] = l_fftData[i];
-    }
+    holdExtremes(l_fftData.data(), l_maxData.data(), l_minData.data(), l_fftData.size());
   }
 
   if (needSpline && graphType_ == 0) {
