@@ -74,6 +74,28 @@ SA_VECTOR_CLONES int64_t firstIndexOfHighest(const float* levels, size_t n, floa
   return index;
 }
 
+// highestLevel of a run, the short runs of a thinned trace without the call.
+inline float highestInRun(const float* levels, size_t n) {
+  if (n >= 16) return highestLevel(levels, n);
+  float highest = -std::numeric_limits<float>::infinity();
+  for (size_t i = 0; i < n; ++i) highest = levels[i] > highest ? levels[i] : highest;
+  return highest;
+}
+
+// The heights of the points of a kept layout: the highest level of the elements thinned away
+// before each point and the point's own level, both through the vertical mapping (yForValue's
+// arithmetic, for a positive, finite range), the point taking the greater. A loop of its own so
+// that the divisions go eight at a time.
+SA_VECTOR_CLONES void pointHeights(const float* runHighest, const float* own, size_t count, double minimum,
+                                   double height, double range, float* heights) {
+  for (size_t k = 0; k < count; ++k) {
+    const float skipped = static_cast<float>((static_cast<double>(runHighest[k]) - minimum) * height / range);
+    const float bucket = kNoBucket < skipped ? skipped : kNoBucket;
+    const float y = static_cast<float>((static_cast<double>(own[k]) - minimum) * height / range);
+    heights[k] = y < bucket ? bucket : y;
+  }
+}
+
 const std::vector<Octave>& emptyTable() {
   static const std::vector<Octave> empty;
   return empty;
@@ -304,20 +326,27 @@ void BandMapping::vertexArrayFromData(std::span<const float> series, int32_t min
     return;
   }
   const VertexLayout& layout = vertexLayout(m, minDiff);
-  points.clear();
   const bool bands = isBandScale();
-  if (bands) points.push_back({0.0f, yForValue(series[0])});
   const size_t pointCount = layout.pointIndex.size();
+  // Per point, the highest level of the elements thinned away before it and its own level.
+  runHighest_.resize(pointCount);
+  ownLevels_.resize(pointCount);
+  heights_.resize(pointCount);
+  const float* const levels = series.data();
   size_t from = static_cast<size_t>(layout.firstDrawn);
   for (size_t k = 0; k < pointCount; ++k) {
     const size_t end = static_cast<size_t>(layout.pointIndex[k]);
-    const float skipped = yForValue(highestLevel(series.data() + from, end - from));
-    const float bucket = kNoBucket < skipped ? skipped : kNoBucket;
-    const float y = yForValue(series[end]);
-    points.push_back({layout.pointX[k], y < bucket ? bucket : y});
+    runHighest_[k] = highestInRun(levels + from, end - from);
+    ownLevels_[k] = levels[end];
     from = end + 1;
   }
-  if (bands) points.push_back({static_cast<float>(backingWidth_), yForValue(series[static_cast<size_t>(m - 1)])});
+  pointHeights(runHighest_.data(), ownLevels_.data(), pointCount, static_cast<double>(areaParams_.minVal),
+               static_cast<double>(backingHeight_), range, heights_.data());
+  points.resize(pointCount + (bands ? 2 : 0));
+  DisplayPoint* out = points.data();
+  if (bands) *out++ = {0.0f, yForValue(series[0])};
+  for (size_t k = 0; k < pointCount; ++k) out[k] = {layout.pointX[k], heights_[k]};
+  if (bands) points.back() = {static_cast<float>(backingWidth_), yForValue(series[static_cast<size_t>(m - 1)])};
 }
 
 namespace {

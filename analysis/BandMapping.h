@@ -154,7 +154,8 @@ class BandMapping {
   AreaParams areaParams_;
   float markerPosition_ = -1.0f;
   float currentSelectedX_ = 0.0f;
-  // Kept between frames so that smoothing allocates nothing once sized.
+  // Kept between frames so that the display points and smoothing allocate nothing once sized.
+  std::vector<float> runHighest_, ownLevels_, heights_;
   std::vector<DisplayPoint> supportPoints_;
   std::vector<ORVCubicSpline::Point> splineInput_;
   std::vector<float> splineYs_;
