@@ -90,13 +90,6 @@ namespace {
   return p * std::bit_cast<double>((kBits + 1023) << 52);
 }
 
-// 10^(level / 10) of every level, in a loop that vectorises (values out of the fast range are
-// meaningless and never used).
-SA_VECTOR_CLONES void powersOfLevels(const float* levels, double* powers, size_t n) {
-  constexpr double kLn10Over10 = 0.23025850929940458;  // ln(10) / 10
-  for (size_t i = 0; i < n; ++i) powers[i] = exponential(static_cast<double>(levels[i]) * kLn10Over10);
-}
-
 // Why the fast step gives the exact step's sum.
 //
 // The exact step rounds u = sum + pow(10, (level + weight) × 0.1) to double, then to float. The
@@ -117,6 +110,16 @@ constexpr float kHighest = 300.0f;
 constexpr uint64_t kMidpointGuard = 2048;
 
 bool inFastRange(float value) { return value >= kLowest && value <= kHighest; }
+
+// 10^(level / 10) of every level, in a loop that vectorises; then not a number where the bin has no
+// fast term (its level or one of its gains is out of the fast range).
+SA_VECTOR_CLONES void powersOfLevels(const float* levels, const uint8_t* fastWeights, double* powers, size_t n) {
+  constexpr double kLn10Over10 = 0.23025850929940458;  // ln(10) / 10
+  for (size_t i = 0; i < n; ++i) powers[i] = exponential(static_cast<double>(levels[i]) * kLn10Over10);
+  for (size_t i = 0; i < n; ++i) {
+    if (!(inFastRange(levels[i]) && fastWeights[i])) [[unlikely]] powers[i] = NAN;
+  }
+}
 
 // Whether u lies within kMidpointGuard units in the last place of a midpoint between two floats:
 // its 29 bits below a float's precision are then close to 1 followed by 28 zeros.
@@ -159,23 +162,22 @@ namespace {
 typedef double FourSums __attribute__((vector_size(4 * sizeof(double))));  // A, B, C, Z
 typedef uint64_t FourBits __attribute__((vector_size(4 * sizeof(double))));
 
-// The fast steps of the four sums, bin after bin from `from`, as long as every step may take its
-// fast term: u = sum + power × gain, rounded to float. u is never within kMidpointGuard units of
-// a float midpoint here and lies in the normal float range (or is 0), so rounding to nearest is
-// adding half a float unit to its bits and clearing the bits below the float's precision; a carry
-// into the exponent is the right result too. That keeps the step from one sum to the next an
-// addition and two integer operations, where a conversion to float and back took two conversions.
-// Returns the bin at which it stopped: the end, or a bin whose step must take finishStep (a level
-// or gain out of the fast range, u near a midpoint, or u beyond the largest float).
+// The fast steps of the four sums, bin after bin from `from` up to `end`, as long as every step may
+// take its fast term: u = sum + power × gain, rounded to float. u is never within kMidpointGuard
+// units of a float midpoint here and lies in the normal float range (or is 0), so rounding to
+// nearest is adding half a float unit to its bits and clearing the bits below the float's
+// precision; a carry into the exponent is the right result too. Returns the bin at which it
+// stopped: `end`, or a bin whose step must take finishStep (a level or gain out of the fast range,
+// u near a midpoint, or u beyond the largest float).
 SA_VECTOR_CLONES size_t fastSteps(const double* powers, const double* gains, const float* levels,
-                                  const uint8_t* fastWeights, size_t from, size_t n, double* sums) {
+                                  const uint8_t* fastWeights, size_t from, size_t end, double* sums) {
   constexpr uint64_t kLowBits = (uint64_t{1} << 29) - 1;
   constexpr uint64_t kHalf = uint64_t{1} << 28;
   constexpr double kFloatMax = 3.4028234663852886e38;
   FourSums sum;
   std::memcpy(&sum, sums, sizeof sum);
   size_t i = from;
-  for (; i < n; ++i) {
+  for (; i < end; ++i) {
     if (!(inFastRange(levels[i]) && fastWeights[i])) break;
     FourSums gain;
     std::memcpy(&gain, gains + 4 * i, sizeof gain);
@@ -191,13 +193,79 @@ SA_VECTOR_CLONES size_t fastSteps(const double* powers, const double* gains, con
   return i;
 }
 
+// The same steps while every sum is above 0 and stays within its binade, [2^e, 2^(e+1)).
+//
+// There the floats are the multiples of one unit, 2^(e-23), and the sum is one of them; so the
+// float nearest to sum + term is sum plus the term rounded to the nearest multiple of the unit
+// (a tie is never decided here: the term is then within the guard of a midpoint, as above). In
+// units that rounding is the term times a power of two, rounded to an integer, and the sum is an
+// integer below 2^24: the step from one sum to the next is an exact addition of integers, and the
+// rounding of each term is work off that chain. The guard is the same distance, kMidpointGuard
+// units of a double near the sum, which is 2^-18 of a float unit. A step that would leave the
+// binade, or whose term is near a midpoint or not a fast one, stops the loop; the caller takes it
+// as before and comes back with the sums in their new binades.
+SA_VECTOR_CLONES size_t gridSteps(const double* powers, const double* gains, const float* levels,
+                                  const uint8_t* fastWeights, size_t from, size_t end, double* sums) {
+  constexpr uint64_t kExponent = uint64_t{0x7FF} << 52;
+  constexpr uint64_t kMagnitude = ~(uint64_t{1} << 63);
+  constexpr double kRoundToInteger = 0x1p52;  // adding and taking it away rounds 0 ≤ r < 2^51 to an integer
+  constexpr double kUnits = 0x1p24;           // units in a binade
+  constexpr double kHalfUnit = 0.5 - 0x1p-18;  // a term's fraction of a unit must be this far from a half
+  FourSums sum;
+  std::memcpy(&sum, sums, sizeof sum);
+  const FourSums binade = reinterpret_cast<FourSums>(reinterpret_cast<FourBits>(sum) & kExponent);  // 2^e
+  const FourSums unit = binade * 0x1p-23;
+  const FourSums perUnit = 0x1p23 / binade;  // powers of two: both exact
+  FourSums units = sum * perUnit;            // an integer from 2^23 to 2^24 − 1
+  // One step: the term in units, rounded to an integer; the next sum in units; whether the step may
+  // be taken (false for anything not a number, such as a bin without a fast term).
+#define GRID_STEP(bin, next, fine)                                                                           \
+  FourSums next;                                                                                           \
+  FourBits fine;                                                                                           \
+  {                                                                                                        \
+    FourSums gain;                                                                                         \
+    std::memcpy(&gain, gains + 4 * (bin), sizeof gain);                                                    \
+    const FourSums term = powers[bin] * gain * perUnit;                                                    \
+    const FourSums rounded = (term + kRoundToInteger) - kRoundToInteger;                                   \
+    const FourSums fraction = reinterpret_cast<FourSums>(reinterpret_cast<FourBits>(term - rounded) & kMagnitude); \
+    next = units + rounded;                                                                                \
+    fine = reinterpret_cast<FourBits>((fraction < kHalfUnit) & (next < kUnits));                           \
+  }
+  size_t i = from;
+  // Eight bins at a time, their checks gathered and looked at once; a block with a step that may
+  // not be taken is done again bin by bin up to that step.
+  constexpr size_t kBlock = 8;
+  for (; i + kBlock <= end; i += kBlock) {
+    const FourSums start = units;
+    FourBits allFine = ~FourBits{};
+    for (size_t j = 0; j < kBlock; ++j) {
+      GRID_STEP(i + j, next, fine)
+      allFine &= fine;
+      units = next;
+    }
+    if ((allFine[0] & allFine[1] & allFine[2] & allFine[3]) == 0) [[unlikely]] {
+      units = start;
+      break;
+    }
+  }
+  for (; i < end; ++i) {
+    GRID_STEP(i, next, fine)
+    if ((fine[0] & fine[1] & fine[2] & fine[3]) == 0) break;
+    units = next;
+  }
+#undef GRID_STEP
+  sum = units * unit;
+  std::memcpy(sums, &sum, sizeof sum);
+  return i;
+}
+
 }  // namespace
 
 WeightedTotals WeightingTable::totals(std::span<const float> levels) {
   prepare(levels.size());
   const size_t n = levels.size();
   double* const powers = powers_.data();
-  powersOfLevels(levels.data(), powers, n);
+  powersOfLevels(levels.data(), fastWeights_.data(), powers, n);
 
   const double* const gains = gains_.data();
   const uint8_t* const fastWeights = fastWeights_.data();
@@ -205,11 +273,15 @@ WeightedTotals WeightingTable::totals(std::span<const float> levels) {
   alignas(32) double sums[kWeightings] = {0.0, 0.0, 0.0, 0.0};
   size_t i = 0;
   while (i < n) {
-    i = fastSteps(powers, gains, levels.data(), fastWeights, i, n, sums);
-    if (i == n) break;
+    // A sum of 0 has no binade: such a bin takes the rounding step.
+    const bool positive = sums[0] > 0.0 && sums[1] > 0.0 && sums[2] > 0.0 && sums[3] > 0.0;
+    const size_t end = positive ? n : i + 1;
+    i = positive ? gridSteps(powers, gains, levels.data(), fastWeights, i, end, sums)
+                 : fastSteps(powers, gains, levels.data(), fastWeights, i, end, sums);
+    if (i == end) continue;
     // This bin's steps as the exact path takes them (u not a number when there is no fast term).
     const float level = levels[i];
-    const double power = inFastRange(level) && fastWeights[i] ? powers[i] : NAN;
+    const double power = powers[i];
     const double* const gain = gains + kWeightings * i;
     for (size_t w = 0; w < kWeightings; ++w) sums[w] = finishStep(sums[w], sums[w] + power * gain[w], level, w, i);
     ++i;
