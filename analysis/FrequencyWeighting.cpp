@@ -111,13 +111,18 @@ constexpr uint64_t kMidpointGuard = 2048;
 
 bool inFastRange(float value) { return value >= kLowest && value <= kHighest; }
 
-// 10^(level / 10) of every level, in a loop that vectorises; then not a number where the bin has no
-// fast term (its level or one of its gains is out of the fast range).
-SA_VECTOR_CLONES void powersOfLevels(const float* levels, const uint8_t* fastWeights, double* powers, size_t n) {
+// 10^(level / 10) of every level, in a loop that vectorises; not a number where the bin has no fast
+// term: its level is out of the fast range, or one of its gains is (its mask is then not a number,
+// and 0 otherwise, which adds nothing).
+SA_VECTOR_CLONES void powersOfLevels(const float* levels, const double* masks, double* powers, size_t n) {
   constexpr double kLn10Over10 = 0.23025850929940458;  // ln(10) / 10
-  for (size_t i = 0; i < n; ++i) powers[i] = exponential(static_cast<double>(levels[i]) * kLn10Over10);
+  constexpr uint64_t kNotANumber = 0x7FF8000000000000;
   for (size_t i = 0; i < n; ++i) {
-    if (!(inFastRange(levels[i]) && fastWeights[i])) [[unlikely]] powers[i] = NAN;
+    const double level = levels[i];
+    const double power = exponential(level * kLn10Over10) + masks[i];
+    // Chosen by bits rather than by a branch, so that the loop stays one run of vector operations.
+    const uint64_t keep = 0 - (static_cast<uint64_t>(level >= kLowest) & static_cast<uint64_t>(level <= kHighest));
+    powers[i] = std::bit_cast<double>((std::bit_cast<uint64_t>(power) & keep) | (kNotANumber & ~keep));
   }
 }
 
@@ -140,8 +145,7 @@ double WeightingTable::finishStep(double sum, double u, float level, size_t w, s
 void WeightingTable::prepare(size_t n) {
   if (weights_[0].size() == n) return;
   powers_.resize(n);
-  fastWeights_.resize(n);
-  std::fill(fastWeights_.begin(), fastWeights_.end(), uint8_t{1});
+  weightMasks_.assign(n, 0.0);
   float (*const weightings[kWeightings])(float) = {&FrequencyWeighting::aWeight, &FrequencyWeighting::bWeight,
                                                    &FrequencyWeighting::cWeight, &FrequencyWeighting::zWeight};
   gains_.resize(kWeightings * n);
@@ -152,7 +156,7 @@ void WeightingTable::prepare(size_t n) {
       weights_[w][i] = weight;
       gains_[kWeightings * i + w] = std::pow(10.0, static_cast<double>(weight) * 0.1);
       const bool silent = std::isinf(weight) && weight < 0;  // gain exactly 0
-      if (!silent && !inFastRange(weight)) fastWeights_[i] = 0;
+      if (!silent && !inFastRange(weight)) weightMasks_[i] = NAN;
     }
   }
 }
@@ -169,8 +173,7 @@ typedef uint64_t FourBits __attribute__((vector_size(4 * sizeof(double))));
 // precision; a carry into the exponent is the right result too. Returns the bin at which it
 // stopped: `end`, or a bin whose step must take finishStep (a level or gain out of the fast range,
 // u near a midpoint, or u beyond the largest float).
-SA_VECTOR_CLONES size_t fastSteps(const double* powers, const double* gains, const float* levels,
-                                  const uint8_t* fastWeights, size_t from, size_t end, double* sums) {
+SA_VECTOR_CLONES size_t fastSteps(const double* powers, const double* gains, size_t from, size_t end, double* sums) {
   constexpr uint64_t kLowBits = (uint64_t{1} << 29) - 1;
   constexpr uint64_t kHalf = uint64_t{1} << 28;
   constexpr double kFloatMax = 3.4028234663852886e38;
@@ -178,7 +181,6 @@ SA_VECTOR_CLONES size_t fastSteps(const double* powers, const double* gains, con
   std::memcpy(&sum, sums, sizeof sum);
   size_t i = from;
   for (; i < end; ++i) {
-    if (!(inFastRange(levels[i]) && fastWeights[i])) break;
     FourSums gain;
     std::memcpy(&gain, gains + 4 * i, sizeof gain);
     const FourSums u = sum + powers[i] * gain;
@@ -204,8 +206,7 @@ SA_VECTOR_CLONES size_t fastSteps(const double* powers, const double* gains, con
 // units of a double near the sum, which is 2^-18 of a float unit. A step that would leave the
 // binade, or whose term is near a midpoint or not a fast one, stops the loop; the caller takes it
 // as before and comes back with the sums in their new binades.
-SA_VECTOR_CLONES size_t gridSteps(const double* powers, const double* gains, const float* levels,
-                                  const uint8_t* fastWeights, size_t from, size_t end, double* sums) {
+SA_VECTOR_CLONES size_t gridSteps(const double* powers, const double* gains, size_t from, size_t end, double* sums) {
   constexpr uint64_t kExponent = uint64_t{0x7FF} << 52;
   constexpr uint64_t kMagnitude = ~(uint64_t{1} << 63);
   constexpr double kRoundToInteger = 0x1p52;  // adding and taking it away rounds 0 ≤ r < 2^51 to an integer
@@ -265,10 +266,9 @@ WeightedTotals WeightingTable::totals(std::span<const float> levels) {
   prepare(levels.size());
   const size_t n = levels.size();
   double* const powers = powers_.data();
-  powersOfLevels(levels.data(), fastWeights_.data(), powers, n);
+  powersOfLevels(levels.data(), weightMasks_.data(), powers, n);
 
   const double* const gains = gains_.data();
-  const uint8_t* const fastWeights = fastWeights_.data();
   // The sums are floats, held in doubles between the steps: A, B, C, Z.
   alignas(32) double sums[kWeightings] = {0.0, 0.0, 0.0, 0.0};
   size_t i = 0;
@@ -276,8 +276,7 @@ WeightedTotals WeightingTable::totals(std::span<const float> levels) {
     // A sum of 0 has no binade: such a bin takes the rounding step.
     const bool positive = sums[0] > 0.0 && sums[1] > 0.0 && sums[2] > 0.0 && sums[3] > 0.0;
     const size_t end = positive ? n : i + 1;
-    i = positive ? gridSteps(powers, gains, levels.data(), fastWeights, i, end, sums)
-                 : fastSteps(powers, gains, levels.data(), fastWeights, i, end, sums);
+    i = positive ? gridSteps(powers, gains, i, end, sums) : fastSteps(powers, gains, i, end, sums);
     if (i == end) continue;
     // This bin's steps as the exact path takes them (u not a number when there is no fast term).
     const float level = levels[i];
