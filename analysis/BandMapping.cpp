@@ -96,6 +96,14 @@ SA_VECTOR_CLONES void pointHeights(const float* runHighest, const float* own, si
   }
 }
 
+// Points from their x and y, in a loop that vectorises.
+SA_VECTOR_CLONES void pairUp(const float* xs, const float* ys, size_t n, DisplayPoint* points) {
+  for (size_t k = 0; k < n; ++k) {
+    points[k].x = xs[k];
+    points[k].y = ys[k];
+  }
+}
+
 const std::vector<Octave>& emptyTable() {
   static const std::vector<Octave> empty;
   return empty;
@@ -414,22 +422,22 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
       splineKnots_.clear();
       return oneByOne();
     }
+    splineSampleXs_.resize(steps + 1);
+    for (size_t k = 0; k <= steps; ++k) splineSampleXs_[k] = static_cast<float>(sampleScratch_[k]);
   }
   // A spline merges its points' y as 0 + y (a single point per x).
   for (size_t s = 0; s < count; ++s) {
     const std::vector<DisplayPoint>& support = batchSupport_[s];
     for (size_t i = 0; i < knots; ++i) splines_.setY(s, i, 0.0 + static_cast<double>(support[i].y));
   }
-  const std::vector<double>& sampleXs = splines_.samples();
-  const size_t samples = sampleXs.size();
+  const size_t samples = splineSampleXs_.size();
   const size_t pitch = splines_.samplePitch();
   batchYs_.resize(count * pitch);
   splines_.evaluate(count, batchYs_);
   for (size_t s = 0; s < count; ++s) {
     std::vector<DisplayPoint>& points = *series[s].points;
     points.resize(samples);
-    const float* ys = batchYs_.data() + s * pitch;
-    for (size_t k = 0; k < samples; ++k) points[k] = {static_cast<float>(sampleXs[k]), ys[k]};
+    pairUp(splineSampleXs_.data(), batchYs_.data() + s * pitch, samples, points.data());
   }
 }
 

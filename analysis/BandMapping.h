@@ -162,7 +162,8 @@ class BandMapping {
   ORVCubicSpline spline_;
   // The shared set-up of splineVertexArraysFromData, kept while the support x stay the same.
   FixedKnotSplines splines_;
-  std::vector<float> splineKnots_;  // the support x it was set up for
+  std::vector<float> splineKnots_;    // the support x it was set up for
+  std::vector<float> splineSampleXs_;  // the x of its samples, as the points carry them
   std::vector<double> knotScratch_, sampleScratch_;
   std::array<std::vector<DisplayPoint>, FixedKnotSplines::kMaxSeries> batchSupport_;
   std::vector<float> batchYs_;  // the samples of every series, one after another
