@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 
 uint64_t ORVCubicSpline::nextRevision() {
   static std::atomic<uint64_t> counter{0};
@@ -201,8 +200,6 @@ void ORVCubicSpline::interpolateAscending(std::span<const double> xs, std::span<
 namespace {
 typedef double KnotLanes __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kMaxSeries)));
 typedef float KnotFloatLanes __attribute__((vector_size(sizeof(float) * FixedKnotSplines::kMaxSeries)));
-typedef int64_t KnotBits __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kMaxSeries)));
-typedef int32_t KnotFloatMask __attribute__((vector_size(sizeof(float) * FixedKnotSplines::kMaxSeries)));
 constexpr size_t kLanes = FixedKnotSplines::kMaxSeries;
 
 // Each lane through single precision and back, as the coefficients are read.
@@ -255,72 +252,30 @@ SA_VECTOR_CLONES void solve(size_t n, const double* h, const double* threeOverH,
 
 typedef double SampleBlock __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kSampleBlock)));
 typedef float SampleFloats __attribute__((vector_size(sizeof(float) * FixedKnotSplines::kSampleBlock)));
-typedef int64_t SampleBits __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kSampleBlock)));
-typedef int32_t SampleMask __attribute__((vector_size(sizeof(float) * FixedKnotSplines::kSampleBlock)));
 constexpr size_t kBlock = FixedKnotSplines::kSampleBlock;
 
-// The samples as interpolateEvery finds them: the sum with t·t·t, checked against its bound, and
-// interpolate's own sum where the two could round to different floats. A segment's samples go
-// kBlock at a time; a block's lanes past the segment's last sample compute nothing of use and are
-// written over by the next segment (or fall into the padding after the last sample).
-//
-// The first pass writes the fast floats and only notes whether any sample disagreed with its bound
-// (almost never: a sum within about 2^-49 of a float rounding boundary, or one that is not a
-// number); only then does a second pass (Fix) look for those samples block by block and recompute
-// them as interpolate does.
-template <bool Fix>
-[[gnu::always_inline]] inline bool sampleSegmentsPass(size_t n, const uint32_t* segmentFirst, const double* sampleT,
-                                                      const double* sampleT3, const double* yLanes,
-                                                      const double* bLanes, const double* cLanes,
-                                                      const double* dLanes, size_t seriesCount, float* samples,
-                                                      size_t pitch) {
-  const SampleBits magnitude = std::numeric_limits<int64_t>::max() - SampleBits{};
-  SampleMask lane;
-  for (size_t j = 0; j < kBlock; ++j) lane[j] = static_cast<int32_t>(j);
-  SampleMask disagreed = {};
+// The samples, each interpolate's own sum in its order, y0 + b·t + c·t·t + d·t³, with t and t³
+// (pow(t, 3)) kept from the set-up: the same operations on the same numbers, so the same floats. A
+// segment's samples go kBlock at a time; a block's lanes past the segment's last sample compute
+// nothing of use and are written over by the next segment (or fall into the padding after the
+// last sample).
+SA_VECTOR_CLONES void sampleSegments(size_t n, const uint32_t* segmentFirst, const double* sampleT,
+                                     const double* sampleCube, const double* yLanes, const double* bLanes,
+                                     const double* cLanes, const double* dLanes, size_t seriesCount, float* samples,
+                                     size_t pitch) {
   for (size_t i = 0; i < n; ++i) {
     const size_t end = segmentFirst[i + 1];
     for (size_t k0 = segmentFirst[i]; k0 < end; k0 += kBlock) {
-      SampleBlock t, t3;
+      SampleBlock t, cube;
       std::memcpy(&t, sampleT + k0, sizeof t);
-      std::memcpy(&t3, sampleT3 + k0, sizeof t3);
-      const SampleMask valid = lane < static_cast<int32_t>(std::min(end - k0, kBlock));
+      std::memcpy(&cube, sampleCube + k0, sizeof cube);
       for (size_t s = 0; s < seriesCount; ++s) {
         const double y0 = yLanes[i * kLanes + s], b = bLanes[i * kLanes + s], c = cLanes[i * kLanes + s],
                      d = dLanes[i * kLanes + s];
-        const SampleBlock cubicTerm = d * t3;
-        const SampleBlock y = y0 + b * t + c * t * t + cubicTerm;
-        const SampleBlock bound =
-            reinterpret_cast<SampleBlock>(reinterpret_cast<SampleBits>(cubicTerm) & magnitude) * 0x1p-49 +
-            reinterpret_cast<SampleBlock>(reinterpret_cast<SampleBits>(y) & magnitude) * 0x1p-50;
-        const SampleFloats low = __builtin_convertvector(y - bound, SampleFloats);
-        const SampleFloats high = __builtin_convertvector(y + bound, SampleFloats);
-        const SampleMask differ = (low != high) & valid;
-        if constexpr (!Fix) {
-          std::memcpy(samples + s * pitch + k0, &low, sizeof low);
-          disagreed |= differ;
-        } else {
-          float* out = samples + s * pitch + k0;
-          for (size_t j = 0; j < kBlock; ++j) {
-            if (differ[j]) out[j] = static_cast<float>(y0 + b * t[j] + c * t[j] * t[j] + d * std::pow(t[j], 3.0));
-          }
-        }
+        const SampleFloats y = __builtin_convertvector(y0 + b * t + c * t * t + d * cube, SampleFloats);
+        std::memcpy(samples + s * pitch + k0, &y, sizeof y);
       }
     }
-  }
-  bool any = false;
-  for (size_t j = 0; j < kBlock; ++j) any |= disagreed[j] != 0;
-  return any;
-}
-
-SA_VECTOR_CLONES void sampleSegments(size_t n, const uint32_t* segmentFirst, const double* sampleT,
-                                     const double* sampleT3, const double* yLanes, const double* bLanes,
-                                     const double* cLanes, const double* dLanes, size_t seriesCount, float* samples,
-                                     size_t pitch) {
-  if (sampleSegmentsPass<false>(n, segmentFirst, sampleT, sampleT3, yLanes, bLanes, cLanes, dLanes, seriesCount,
-                                samples, pitch)) [[unlikely]] {
-    sampleSegmentsPass<true>(n, segmentFirst, sampleT, sampleT3, yLanes, bLanes, cLanes, dLanes, seriesCount,
-                             samples, pitch);
   }
 }
 #undef THROUGH_FLOAT
@@ -359,7 +314,7 @@ bool FixedKnotSplines::setKnots(std::span<const double> knotXs, std::span<const 
   const size_t count = sampleXs.size();
   sampleX_.assign(sampleXs.begin(), sampleXs.end());
   sampleT_.assign(count + kSampleBlock, 0.0);
-  sampleT3_.assign(count + kSampleBlock, 0.0);
+  sampleCube_.assign(count + kSampleBlock, 0.0);
   segmentFirst_.assign(n + 1, static_cast<uint32_t>(count));
   size_t segment = 0;
   segmentFirst_[0] = 0;
@@ -367,7 +322,7 @@ bool FixedKnotSplines::setKnots(std::span<const double> knotXs, std::span<const 
     while (segment + 1 < n && x_[segment + 1] <= sampleXs[k]) segmentFirst_[++segment] = static_cast<uint32_t>(k);
     const double t = sampleXs[k] - x_[segment];
     sampleT_[k] = t;
-    sampleT3_[k] = t * t * t;
+    sampleCube_[k] = std::pow(t, 3.0);
   }
   while (segment + 1 < n) segmentFirst_[++segment] = static_cast<uint32_t>(count);
   const Lanes zero{};
@@ -385,6 +340,6 @@ void FixedKnotSplines::evaluate(size_t seriesCount, std::span<float> samples) {
   if (n < 2 || samples.size() < seriesCount * samplePitch()) return;
   solve(n, h_.data(), threeOverH_.data(), threeH_.data(), l_.data(), mu_.data(), y_[0].data(), z_[0].data(),
         b_[0].data(), c_[0].data(), d_[0].data());
-  sampleSegments(n, segmentFirst_.data(), sampleT_.data(), sampleT3_.data(), y_[0].data(), b_[0].data(),
+  sampleSegments(n, segmentFirst_.data(), sampleT_.data(), sampleCube_.data(), y_[0].data(), b_[0].data(),
                  c_[0].data(), d_[0].data(), seriesCount, samples.data(), samplePitch());
 }

@@ -60,9 +60,9 @@ class ORVCubicSpline {
 //
 // A chart's traces rebuild their splines every frame through knots whose x only change with the
 // chart's layout: everything that depends only on the x (segment widths, the elimination factors of
-// the tridiagonal system, which segment each sample falls in and its offset in it) is worked out
-// once in setKnots, and the series of one frame share every step, side by side in the lanes of a
-// vector, so that the serial chains of the solve run together.
+// the tridiagonal system, which segment each sample falls in, its offset t in it and t³) is worked
+// out once in setKnots, and the series of one frame share every step, side by side in the lanes of
+// a vector, so that the serial chains of the solve run together.
 class FixedKnotSplines {
  public:
   static constexpr size_t kMaxSeries = 4;
@@ -88,8 +88,8 @@ class FixedKnotSplines {
  private:
   // Per knot, from the x alone.
   std::vector<double> x_, h_, threeOverH_, threeH_, l_, mu_;
-  // Per sample: t = x − its segment's knot x, and t·t·t; per segment (knot), its first sample.
-  std::vector<double> sampleX_, sampleT_, sampleT3_;
+  // Per sample: t = x − its segment's knot x, and pow(t, 3); per segment (knot), its first sample.
+  std::vector<double> sampleX_, sampleT_, sampleCube_;
   std::vector<uint32_t> segmentFirst_;
   // Per knot, one lane per series.
   std::vector<Lanes> y_, z_, b_, c_, d_;
