@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/audio/AVAudioSession.h"
+#include "platform/audio/AudioCallbackGuard.h"
 #include "platform/dispatch/Dispatch.h"
 
 namespace {
@@ -29,7 +30,11 @@ struct Connection {
   }
 };
 
-void postOnMain(std::function<void()> block) { DispatchQueue::main()->async(std::move(block)); }
+// Called from PulseAudio's callbacks (C frames below): posting allocates, and nothing may throw
+// out of a callback, so a failure to post is logged and dropped.
+void postOnMain(std::function<void()> block) noexcept {
+  audio::runGuarded("Posting a PulseAudio event", [&] { DispatchQueue::main()->async(std::move(block)); });
+}
 
 // How long a connection or a stream may take to get ready. A server that accepts the socket but
 // never answers would otherwise hold the caller (often the main thread) for good.
@@ -208,18 +213,21 @@ std::vector<PulseSourceInfo> listSources() {
             pa_threaded_mainloop_signal(Connection::shared().mainloop, 0);
             return;
           }
-          PulseSourceInfo s;
-          s.name = info->name ? info->name : "";
-          s.description = info->description ? info->description : s.name;
-          s.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
-          if (const char* bus = pa_proplist_gets(info->proplist, "device.bus")) s.bus = bus;
-          if (const char* ff = pa_proplist_gets(info->proplist, "device.form_factor")) s.formFactor = ff;
-          for (uint32_t i = 0; i < info->n_ports; ++i) {
-            s.portNames.push_back(info->ports[i]->name ? info->ports[i]->name : "");
-            s.portDescriptions.push_back(info->ports[i]->description ? info->ports[i]->description : "");
-          }
-          if (info->active_port && info->active_port->name) s.activePort = info->active_port->name;
-          out->push_back(std::move(s));
+          // A source that cannot be copied (no memory) is left out of the list.
+          audio::runGuarded("Listing a PulseAudio source", [&] {
+            PulseSourceInfo s;
+            s.name = info->name ? info->name : "";
+            s.description = info->description ? info->description : s.name;
+            s.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+            if (const char* bus = pa_proplist_gets(info->proplist, "device.bus")) s.bus = bus;
+            if (const char* ff = pa_proplist_gets(info->proplist, "device.form_factor")) s.formFactor = ff;
+            for (uint32_t i = 0; i < info->n_ports; ++i) {
+              s.portNames.push_back(info->ports[i]->name ? info->ports[i]->name : "");
+              s.portDescriptions.push_back(info->ports[i]->description ? info->ports[i]->description : "");
+            }
+            if (info->active_port && info->active_port->name) s.activePort = info->active_port->name;
+            out->push_back(std::move(s));
+          });
         },
         &result);
   });
@@ -245,7 +253,9 @@ std::string defaultSourceName() {
     return pa_context_get_server_info(
         ctx,
         [](pa_context*, const pa_server_info* info, void* userdata) {
-          if (info && info->default_source_name) *static_cast<std::string*>(userdata) = info->default_source_name;
+          audio::runGuarded("Reading the PulseAudio server's information", [&] {
+            if (info && info->default_source_name) *static_cast<std::string*>(userdata) = info->default_source_name;
+          });
           pa_threaded_mainloop_signal(Connection::shared().mainloop, 0);
         },
         &name);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/audio/AudioCallbackGuard.h"
 #include "platform/audio/PulseAudioInput.h"
 #include "platform/foundation/NSLog.h"
 
@@ -35,7 +36,8 @@ struct PulseAudioOutput::Stream : AudioOutputStream {
     pa_threaded_mainloop_unlock(mainloop);
   }
 
-  static void onWrite(pa_stream* s, size_t requested, void* userdata) {
+  // PulseAudio's thread, from C: nothing may throw out of here (see renderGuarded).
+  static void onWrite(pa_stream* s, size_t requested, void* userdata) noexcept {
     auto* self = static_cast<Stream*>(userdata);
     const size_t frameBytes = sizeof(float) * self->channels;
     while (requested >= frameBytes) {
@@ -50,12 +52,19 @@ struct PulseAudioOutput::Stream : AudioOutputStream {
       auto* out = static_cast<float*>(data);
       for (uint32_t done = 0; done < frames;) {
         const uint32_t n = std::min(frames - done, self->framesPerPull);
-        self->source->renderOutput(out + size_t(done) * self->channels, n);
+        self->renderGuarded(out + size_t(done) * self->channels, n);
         done += n;
       }
       if (pa_stream_write(s, data, frames * frameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
       requested -= frames * frameBytes;
     }
+  }
+
+  // A source that throws leaves its frames as silence: the stream keeps its timing and the next
+  // pull asks again.
+  void renderGuarded(float* interleaved, uint32_t frames) noexcept {
+    if (!audio::runGuarded("A PulseAudio playback source", [&] { source->renderOutput(interleaved, frames); }))
+      std::fill(interleaved, interleaved + size_t(frames) * channels, 0.0f);
   }
 };
 

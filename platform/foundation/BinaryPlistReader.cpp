@@ -16,6 +16,7 @@ constexpr double kReferenceDate = 978307200.0;
 // What one decoded value is reckoned to take besides its text or bytes (the value, its slot in a
 // list or dictionary, allocation overhead).
 constexpr size_t kValueCost = 64;
+const std::string kTooManyValues = "the property list expands to more than " + std::to_string(kMaxPlistValues) + " values";
 
 class Reader {
  public:
@@ -73,8 +74,14 @@ class Reader {
 
   size_t limit() const { return tableOffset_; }
 
-  // Counts what the decoded value will take; false once the total passes the limit.
-  bool charge(uint64_t bytes) {
+  // Counts what the decoded value will take, in reckoned bytes and in values; false once either
+  // total passes its limit.
+  bool charge(uint64_t bytes, uint64_t values = 0) {
+    if (values > valuesLeft_) {
+      valuesLeft_ = 0;
+      return bad(kTooManyValues.c_str());
+    }
+    valuesLeft_ -= values;
     if (bytes > budget_) {
       budget_ = 0;
       return bad("the property list expands to more than its size limit");
@@ -112,20 +119,20 @@ class Reader {
     if (index >= count_) return bad("a reference points outside the object table");
     if (auto done = shared_.find(index); done != shared_.end()) {
       // Decoded before: the copy costs what the first decode did.
-      if (!charge(done->second.second)) return false;
-      out = done->second.first;
+      if (!charge(done->second.bytes, done->second.values)) return false;
+      out = done->second.value;
       return true;
     }
-    const size_t budgetBefore = budget_;
+    const size_t budgetBefore = budget_, valuesBefore = valuesLeft_;
     if (!decode(index, out, depth)) return false;
     if (references_[index] > 1 && (out.is_array() || out.is_object() || out.is_string() || out.is_binary())) {
-      shared_.emplace(index, std::make_pair(out, budgetBefore - budget_));
+      shared_.emplace(index, Shared{out, budgetBefore - budget_, valuesBefore - valuesLeft_});
     }
     return true;
   }
 
   bool decode(uint64_t index, Value& out, int depth) {
-    if (!charge(kValueCost)) return false;
+    if (!charge(kValueCost, 1)) return false;
     const uint64_t off = be(tableOffset_ + index * offsetSize_, offsetSize_);
     if (off < 8 || off >= limit()) return bad("an object offset is out of range");
     size_t at = static_cast<size_t>(off);
@@ -248,8 +255,14 @@ class Reader {
   std::vector<bool> inProgress_;
   std::vector<uint8_t> references_;  // 0, 1 or "2 and more" per object
   // Objects referenced more than once, as decoded, with what decoding them cost.
-  std::unordered_map<uint64_t, std::pair<Value, size_t>> shared_;
+  struct Shared {
+    Value value;
+    size_t bytes;
+    size_t values;
+  };
+  std::unordered_map<uint64_t, Shared> shared_;
   size_t budget_ = kMaxPlistDecodedBytes;
+  size_t valuesLeft_ = kMaxPlistValues;
   std::string why_;
 };
 
