@@ -1,4 +1,5 @@
 # make run   : install what is missing, build Release and run the analyser
+#              (SA_AUTOMATIC_PROFILE_LOGIC=ON builds it with the automatic profile logic)
 # make test  : install what is missing, build with the sanitizers, start the test services, run ctest
 # make bench : build Release and run the benchmarks
 # make fuzz  : build the fuzz targets with clang's libFuzzer and mutate each for FUZZ_SECONDS (60);
@@ -8,13 +9,15 @@
 deps:
 	@./scripts/install-deps
 
+SA_AUTOMATIC_PROFILE_LOGIC ?= OFF
+
 # The application alone: `make run` builds nothing it does not start.
 build-app: deps
-	@cmake --preset release >/dev/null
+	@cmake --preset release -DSA_AUTOMATIC_PROFILE_LOGIC=$(SA_AUTOMATIC_PROFILE_LOGIC) >/dev/null
 	@cmake --build --preset release --target spectrum-analyser
 
 build-release: deps
-	@cmake --preset release >/dev/null
+	@cmake --preset release -DSA_AUTOMATIC_PROFILE_LOGIC=$(SA_AUTOMATIC_PROFILE_LOGIC) >/dev/null
 	@cmake --build --preset release
 
 build-test: deps

@@ -168,7 +168,9 @@ void ViewController::viewDidLoad() {
         screen->lblFloatingLeft->setText("Peak: --");
       });
 
-  // 10. The input's default profile (a step of the automatic profile logic, switched off).
+  // 10. The automatic profile logic (a build setting, off by default): the popup for a newly
+  // connected microphone over this screen, and the input's default profile.
+  newInputObserver_ = InputsPopup::observeNewInputDevices(shared_from_this());
   InputsPopup::initiateDefaultProfile(shared_from_this());
 }
 

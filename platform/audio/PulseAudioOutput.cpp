@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/audio/AudioCallbackGuard.h"
-#include "platform/audio/PulseAudioInput.h"
+#include "platform/audio/PulseAudioConnection.h"
 #include "platform/foundation/NSLog.h"
 
 namespace {
@@ -84,8 +84,7 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
   std::string error;
   if (!pulse::ensureConnected(&error)) return fail(kNoServerStatus);
   pa_threaded_mainloop* mainloop = pulse::sharedMainloop();
-  pa_context* context = pulse::sharedContext();
-  if (!mainloop || !context) return fail(kNoServerStatus);
+  if (!mainloop) return fail(kNoServerStatus);
 
   pa_sample_spec sampleSpec;
   sampleSpec.format = PA_SAMPLE_FLOAT32NE;
@@ -102,7 +101,8 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
   stream->framesPerPull = framesPerPull;
 
   pa_threaded_mainloop_lock(mainloop);
-  if (pa_context_get_state(context) != PA_CONTEXT_READY) {
+  pa_context* context = pulse::sharedContext();
+  if (!context || pa_context_get_state(context) != PA_CONTEXT_READY) {
     pa_threaded_mainloop_unlock(mainloop);
     return fail(kNoServerStatus);
   }
@@ -125,19 +125,27 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
     pa_threaded_mainloop_unlock(mainloop);
     return fail(kNoServerStatus);
   }
-  for (;;) {
-    pa_stream_state_t state = pa_stream_get_state(stream->stream);
-    if (state == PA_STREAM_READY) break;
-    if (!PA_STREAM_IS_GOOD(state)) {
-      NSLog("PulseAudio playback failed: %s", pa_strerror(pa_context_errno(context)));
-      pa_stream_set_write_callback(stream->stream, nullptr, nullptr);
-      pa_stream_set_state_callback(stream->stream, nullptr, nullptr);
-      pa_stream_unref(stream->stream);
-      stream->stream = nullptr;
-      pa_threaded_mainloop_unlock(mainloop);
-      return fail(kNoServerStatus);
-    }
-    pa_threaded_mainloop_wait(mainloop);
+  // A server that accepts the stream but never answers must not hold the caller for good.
+  bool timedOut = false;
+  const bool ready = pulse::waitWithTimeout(
+      mainloop,
+      [&]() -> std::optional<bool> {
+        const pa_stream_state_t state = pa_stream_get_state(stream->stream);
+        if (state == PA_STREAM_READY) return true;
+        if (!PA_STREAM_IS_GOOD(state)) return false;
+        return std::nullopt;
+      },
+      &timedOut);
+  if (!ready) {
+    NSLog("PulseAudio playback failed: %s",
+          timedOut ? "the audio server does not answer" : pa_strerror(pa_context_errno(context)));
+    pa_stream_set_write_callback(stream->stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream->stream, nullptr, nullptr);
+    pa_stream_disconnect(stream->stream);
+    pa_stream_unref(stream->stream);
+    stream->stream = nullptr;
+    pa_threaded_mainloop_unlock(mainloop);
+    return fail(kNoServerStatus);
   }
   pa_threaded_mainloop_unlock(mainloop);
   if (status) *status = noErr;

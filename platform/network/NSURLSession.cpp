@@ -234,6 +234,114 @@ NSErrorRef errorForCurlCode(CURLcode code, const std::string& url, const char* d
   }
 }
 
+// Only http and https go out, and plain http only to this machine: checked before anything goes
+// on the wire.
+NSErrorRef schemeOrHostRefusal(const std::string& url) {
+  CURLU* parsed = curl_url();
+  if (!parsed || curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+    if (parsed) curl_url_cleanup(parsed);
+    return urlError(NSURLErrorBadURL, "unsupported URL", url);
+  }
+  char* scheme = nullptr;
+  char* host = nullptr;
+  curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0);
+  curl_url_get(parsed, CURLUPART_HOST, &host, 0);
+  std::string schemeText = scheme ? scheme : "";
+  std::string hostText = host ? host : "";
+  curl_free(scheme);
+  curl_free(host);
+  curl_url_cleanup(parsed);
+  std::transform(schemeText.begin(), schemeText.end(), schemeText.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (schemeText != "http" && schemeText != "https") {
+    return urlError(NSURLErrorUnsupportedURL, "unsupported URL", url);
+  }
+  if (schemeText == "http" && !isLoopbackHost(hostText)) {
+    return urlError(NSURLErrorAppTransportSecurityRequiresSecureConnection,
+                    "The resource could not be loaded because a secure connection is required.", url);
+  }
+  return nullptr;
+}
+
+// The request's own timeout, else the session's; never zero or less.
+double requestTimeout(const NSURLRequest& request, const NSURLSessionConfiguration& configuration) {
+  double timeout = request.timeoutInterval();
+  if (timeout == NSURLRequestDefaultTimeoutInterval) timeout = configuration.timeoutIntervalForRequest;
+  if (timeout <= 0) timeout = NSURLRequestDefaultTimeoutInterval;
+  return timeout;
+}
+
+// What every transfer sets: where it goes, the protocols it may use (redirects to https only),
+// decoding, the callbacks that collect the answer and watch for cancellation, and the timeout.
+void setTransferOptions(CurlOptions& options, const std::string& url, char* errorBuffer, Transfer& transfer,
+                        double timeoutSeconds) {
+  options.set(CURLOPT_URL, url.c_str());
+  options.set(CURLOPT_ERRORBUFFER, errorBuffer);
+  options.set(CURLOPT_NOSIGNAL, 1L);
+  options.set(CURLOPT_PROTOCOLS_STR, "http,https");
+  options.set(CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  options.set(CURLOPT_FOLLOWLOCATION, 1L);
+  options.set(CURLOPT_MAXREDIRS, 10L);
+  options.set(CURLOPT_ACCEPT_ENCODING, "");  // decode gzip and deflate answers
+  options.set(CURLOPT_WRITEFUNCTION, writeBody);
+  options.set(CURLOPT_WRITEDATA, &transfer);
+  options.set(CURLOPT_HEADERFUNCTION, writeHeader);
+  options.set(CURLOPT_HEADERDATA, &transfer);
+  options.set(CURLOPT_XFERINFOFUNCTION, progress);
+  options.set(CURLOPT_XFERINFODATA, &transfer);
+  options.set(CURLOPT_NOPROGRESS, 0L);
+  options.set(CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutSeconds * 1000));
+}
+
+// curl copies the method and the body, so neither needs to outlive the call.
+void setMethodAndBody(CurlOptions& options, const std::string& method, const Bytes& body) {
+  if (method == "GET") {
+    options.set(CURLOPT_HTTPGET, 1L);
+  } else if (method == "HEAD") {
+    options.set(CURLOPT_NOBODY, 1L);
+  } else {
+    if (method != "POST") options.set(CURLOPT_CUSTOMREQUEST, method.c_str());
+    if (!body.empty() || method == "POST") {
+      options.set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      options.set(CURLOPT_COPYPOSTFIELDS, body.empty() ? "" : reinterpret_cast<const char*>(body.data()));
+    }
+  }
+}
+
+// Headers in the order they were set, then the session's additional ones not set already. The
+// caller frees the list after the transfer.
+curl_slist* requestHeaderList(const NSURLRequest& request, const NSURLSessionConfiguration& configuration,
+                              const std::string& method) {
+  curl_slist* headerList = nullptr;
+  for (const auto& [name, value] : request.allHTTPHeaderFields()) {
+    headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
+  }
+  for (const auto& [name, value] : configuration.HTTPAdditionalHeaders) {
+    if (!request.valueForHTTPHeaderField(name)) {
+      headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
+    }
+  }
+  headerList = curl_slist_append(headerList, "Expect:");  // no interim 100 answers
+  if (!request.valueForHTTPHeaderField("Content-Type") && method != "GET") {
+    headerList = curl_slist_append(headerList, "Content-Type:");  // curl's form default is wrong
+  }
+  return headerList;
+}
+
+// Why a finished transfer hands over no answer, in the order that matters to the caller: a
+// cancellation, an answer over the limit, a callback that failed, then curl's own error.
+NSErrorRef transferError(CURLcode rc, bool cancelled, const Transfer& transfer, const std::string& url,
+                         const std::string& detail) {
+  if (rc == CURLE_ABORTED_BY_CALLBACK || cancelled) return urlError(NSURLErrorCancelled, "cancelled", url);
+  if (transfer.tooLarge) {
+    return urlError(NSURLErrorDataLengthExceedsMaximum,
+                    "The answer is larger than " + std::to_string(transfer.maximumBody) + " bytes.", url);
+  }
+  if (transfer.callbackFailure) return callbackFailureError(transfer.callbackFailure, url);
+  if (rc != CURLE_OK) return errorForCurlCode(rc, url, detail.c_str());
+  return nullptr;
+}
+
 }  // namespace
 
 bool NSHTTPHeaderNameEquals(const std::string& a, const std::string& b) {
@@ -352,36 +460,10 @@ void NSURLSessionDataTask::run() {
     complete({}, nullptr, urlError(NSURLErrorCancelled, "cancelled", url));
     return;
   }
-  // Scheme and host checks before anything goes on the wire.
-  CURLU* parsed = curl_url();
-  if (!parsed || curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
-    if (parsed) curl_url_cleanup(parsed);
-    complete({}, nullptr, urlError(NSURLErrorBadURL, "unsupported URL", url));
+  if (NSErrorRef refused = schemeOrHostRefusal(url)) {
+    complete({}, nullptr, refused);
     return;
   }
-  char* scheme = nullptr;
-  char* host = nullptr;
-  curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0);
-  curl_url_get(parsed, CURLUPART_HOST, &host, 0);
-  std::string schemeText = scheme ? scheme : "";
-  std::string hostText = host ? host : "";
-  curl_free(scheme);
-  curl_free(host);
-  curl_url_cleanup(parsed);
-  std::transform(schemeText.begin(), schemeText.end(), schemeText.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (schemeText != "http" && schemeText != "https") {
-    complete({}, nullptr, urlError(NSURLErrorUnsupportedURL, "unsupported URL", url));
-    return;
-  }
-  if (schemeText == "http" && !isLoopbackHost(hostText)) {
-    complete({}, nullptr,
-             urlError(NSURLErrorAppTransportSecurityRequiresSecureConnection,
-                      "The resource could not be loaded because a secure connection is required.",
-                      url));
-    return;
-  }
-
   const NSURLSessionTestSeams seams = currentSeams();
   if (NSErrorRef refused = requestRefusal(request_, configuration_, seams)) {
     complete({}, nullptr, refused);
@@ -400,56 +482,10 @@ void NSURLSessionDataTask::run() {
   transfer.insideCallbackForTesting = seams.insideCurlCallback;
   char errorBuffer[CURL_ERROR_SIZE] = {0};
   CurlOptions options(curl, seams.refusedCurlOption);
-
-  options.set(CURLOPT_URL, url.c_str());
-  options.set(CURLOPT_ERRORBUFFER, errorBuffer);
-  options.set(CURLOPT_NOSIGNAL, 1L);
-  options.set(CURLOPT_PROTOCOLS_STR, "http,https");
-  options.set(CURLOPT_REDIR_PROTOCOLS_STR, "https");
-  options.set(CURLOPT_FOLLOWLOCATION, 1L);
-  options.set(CURLOPT_MAXREDIRS, 10L);
-  options.set(CURLOPT_ACCEPT_ENCODING, "");  // decode gzip and deflate answers
-  options.set(CURLOPT_WRITEFUNCTION, writeBody);
-  options.set(CURLOPT_WRITEDATA, &transfer);
-  options.set(CURLOPT_HEADERFUNCTION, writeHeader);
-  options.set(CURLOPT_HEADERDATA, &transfer);
-  options.set(CURLOPT_XFERINFOFUNCTION, progress);
-  options.set(CURLOPT_XFERINFODATA, &transfer);
-  options.set(CURLOPT_NOPROGRESS, 0L);
-
-  double timeout = request_.timeoutInterval();
-  if (timeout == NSURLRequestDefaultTimeoutInterval) timeout = configuration_.timeoutIntervalForRequest;
-  if (timeout <= 0) timeout = NSURLRequestDefaultTimeoutInterval;
-  options.set(CURLOPT_TIMEOUT_MS, static_cast<long>(timeout * 1000));
-
+  setTransferOptions(options, url, errorBuffer, transfer, requestTimeout(request_, configuration_));
   const std::string method = request_.HTTPMethod().empty() ? "GET" : request_.HTTPMethod();
-  const Bytes& body = request_.HTTPBody();
-  if (method == "GET") {
-    options.set(CURLOPT_HTTPGET, 1L);
-  } else if (method == "HEAD") {
-    options.set(CURLOPT_NOBODY, 1L);
-  } else {
-    if (method != "POST") options.set(CURLOPT_CUSTOMREQUEST, method.c_str());
-    if (!body.empty() || method == "POST") {
-      options.set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-      options.set(CURLOPT_COPYPOSTFIELDS, body.empty() ? "" : reinterpret_cast<const char*>(body.data()));
-    }
-  }
-
-  // Headers in the order they were set, then the session's additional ones not set already.
-  curl_slist* headerList = nullptr;
-  for (const auto& [name, value] : request_.allHTTPHeaderFields()) {
-    headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
-  }
-  for (const auto& [name, value] : configuration_.HTTPAdditionalHeaders) {
-    if (!request_.valueForHTTPHeaderField(name)) {
-      headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
-    }
-  }
-  headerList = curl_slist_append(headerList, "Expect:");  // no interim 100 answers
-  if (!request_.valueForHTTPHeaderField("Content-Type") && method != "GET") {
-    headerList = curl_slist_append(headerList, "Content-Type:");  // curl's form default is wrong
-  }
+  setMethodAndBody(options, method, request_.HTTPBody());
+  curl_slist* headerList = requestHeaderList(request_, configuration_, method);
   options.set(CURLOPT_HTTPHEADER, headerList);
   if (NSErrorRef refused = options.error(url)) {
     curl_slist_free_all(headerList);
@@ -468,22 +504,8 @@ void NSURLSessionDataTask::run() {
   std::string detail = errorBuffer;
   curl_easy_cleanup(curl);
 
-  if (rc == CURLE_ABORTED_BY_CALLBACK || cancelled_) {
-    complete({}, nullptr, urlError(NSURLErrorCancelled, "cancelled", url));
-    return;
-  }
-  if (transfer.tooLarge) {
-    complete({}, nullptr,
-             urlError(NSURLErrorDataLengthExceedsMaximum,
-                      "The answer is larger than " + std::to_string(transfer.maximumBody) + " bytes.", url));
-    return;
-  }
-  if (transfer.callbackFailure) {
-    complete({}, nullptr, callbackFailureError(transfer.callbackFailure, url));
-    return;
-  }
-  if (rc != CURLE_OK) {
-    complete({}, nullptr, errorForCurlCode(rc, url, detail.c_str()));
+  if (NSErrorRef failed = transferError(rc, cancelled_, transfer, url, detail)) {
+    complete({}, nullptr, failed);
     return;
   }
   auto response = std::make_shared<const NSHTTPURLResponse>(finalURL, status,

@@ -14,7 +14,7 @@
 #include "overlays/StatusOverlay.h"
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/AudioInputBackend.h"
-#include "platform/audio/PulseAudioInput.h"
+#include "platform/audio/PulseAudioConnection.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UINavigationController.h"
@@ -30,19 +30,6 @@
 #include "tests/support/WaitFor.h"
 
 namespace {
-
-// Runs pactl against the test's server through the shell; returns its output (a module's index for
-// load-module).
-std::string pactl(const std::string& arguments) {
-  std::string out;
-  if (FILE* p = popen(("pactl " + arguments + " 2>&1").c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, p)) out += buffer;
-    pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
 
 class Levels : public FFTValuesDelegate {
  public:
@@ -81,7 +68,7 @@ class ProfilesOnAnAudioServer : public AppHarness {
   }
   // Loads a module; returns its index.
   std::string load(const std::string& module) {
-    const std::string index = pactl("load-module " + module);
+    const std::string index = server->pactl("load-module " + module);
     EXPECT_FALSE(index.empty() || !std::isdigit(static_cast<unsigned char>(index[0]))) << index;
     return index;
   }
@@ -136,7 +123,7 @@ TEST_F(ProfilesOnAnAudioServer, SourcesAddedWhileRunningAreInputsOfTheirTypeAndT
   EXPECT_EQ(reasons.size(), before + 1) << "only the source that came after the sink changed the route";
   EXPECT_EQ(reasons.back(), AVAudioSessionRouteChangeReasonNewDeviceAvailable);
   // The headset goes.
-  pactl("unload-module " + headset);
+  server->pactl("unload-module " + headset);
   ASSERT_TRUE(testsupport::waitFor([&] { return sawReason(AVAudioSessionRouteChangeReasonOldDeviceUnavailable); }, 10));
   EXPECT_EQ(input("pulse:test_headset"), nullptr);
 }
@@ -193,7 +180,7 @@ TEST_F(ProfilesOnAnAudioServer, UnpluggingTheTuningScreensInputClosesIt) {
   ASSERT_TRUE(AVAudioSession::sharedInstance().preferredInput());
   EXPECT_EQ(AVAudioSession::sharedInstance().preferredInput()->UID(), "pulse:test_headset");
   EXPECT_EQ(nav->topViewController(), tuning);
-  pactl("unload-module " + headset);
+  server->pactl("unload-module " + headset);
   EXPECT_TRUE(testsupport::waitFor([&] { return nav->topViewController() != tuning; }, 10));
 }
 

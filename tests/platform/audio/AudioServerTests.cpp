@@ -14,6 +14,7 @@
 
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/AudioUnit.h"
+#include "platform/audio/PulseAudioConnection.h"
 #include "platform/audio/PulseAudioInput.h"
 #include "platform/audio/PulseAudioOutput.h"
 #include "tests/support/WaitFor.h"
