@@ -4,10 +4,15 @@
 # make bench : build Release and run the benchmarks
 # make fuzz  : build the fuzz targets with clang's libFuzzer and mutate each for FUZZ_SECONDS (60);
 #              FUZZ_TARGET=name runs one
-.PHONY: run test tsan bench fuzz deps build-release build-test build-tsan build-fuzz clean
+.PHONY: run test tsan bench fuzz deps build-app build-release build-test build-tsan build-fuzz clean
 
 deps:
 	@./scripts/install-deps
+
+# The application alone: `make run` builds nothing it does not start.
+build-app: deps
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release --target spectrum-analyser
 
 build-release: deps
 	@cmake --preset release >/dev/null
@@ -17,7 +22,7 @@ build-test: deps
 	@cmake --preset test >/dev/null
 	@cmake --build --preset test
 
-run: build-release
+run: build-app
 	@./scripts/run-app $(ARGS)
 
 test: build-test

@@ -2,10 +2,11 @@
 function(sa_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   if(NOT ARG_SOURCES)
-    # A folder whose sources have not been written yet still gives a target to link.
-    set(placeholder ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
-    file(WRITE ${placeholder} "")
-    set(ARG_SOURCES ${placeholder})
+    # A folder of headers only (an interface the program calls but does not implement).
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${SA_ROOT})
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    return()
   endif()
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${SA_ROOT})

@@ -180,6 +180,10 @@ void RCNConfigDBManager::waitForQueuedWork() {
   databaseOperationQueue_->sync([] {});
 }
 
+void RCNConfigDBManager::afterQueuedWork(std::function<void(uint64_t failedStatements)> work) {
+  async([work = std::move(work)](RCNConfigDBManager& self) { work(self.failedStatements_.load()); });
+}
+
 bool RCNConfigDBManager::isNewDatabase() {
   // The flag is set by the opening, which is the queue's first task.
   waitForQueuedWork();
@@ -351,10 +355,12 @@ sqlite3_stmt* RCNConfigDBManager::prepareSQL(const std::string& sql) {
 bool RCNConfigDBManager::executeQuery(const std::string& sql) {
   char* error = nullptr;
   if (!database_) {
+    ++failedStatements_;
     ZIRLogError(kRCNLoggerService, "I-RCN000012", "Failed to execute query with error %s.", "no open database");
     return false;
   }
   if (sqlite3_exec(database_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    ++failedStatements_;
     ZIRLogError(kRCNLoggerService, "I-RCN000012", "Failed to execute query with error %s.", error ? error : "");
     sqlite3_free(error);
     return false;
@@ -402,6 +408,7 @@ void RCNConfigDBManager::logDatabaseError() const {
 }
 
 bool RCNConfigDBManager::logErrorWithSQL(const char* sql, sqlite3_stmt* statement, bool returnValue) const {
+  ++failedStatements_;
   if (sql) ZIRLogError(kRCNLoggerService, "I-RCN000016", "Failed with SQL: %s.", sql);
   logDatabaseError();
   if (statement) sqlite3_finalize(statement);

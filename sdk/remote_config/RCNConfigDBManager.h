@@ -164,6 +164,10 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   bool isNewDatabase();
   // Waits until every task queued so far has run (tests and shutdown).
   void waitForQueuedWork();
+  // Runs `work` on the queue after every task queued so far, with the number of statements that
+  // have failed on this manager until then; the counts before and after a group of writes tell
+  // whether all of them were stored (async).
+  void afterQueuedWork(std::function<void(uint64_t failedStatements)> work);
 
   const DispatchQueueRef& databaseOperationQueue() const { return databaseOperationQueue_; }
 
@@ -186,4 +190,5 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   sqlite3* database_ = nullptr;  // touched only on the queue
   DispatchQueueRef databaseOperationQueue_;
   std::atomic<bool> isNewDatabase_{false};
+  mutable std::atomic<uint64_t> failedStatements_{0};  // every failure logged by a statement
 };
