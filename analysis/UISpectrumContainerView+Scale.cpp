@@ -33,6 +33,26 @@ void UISpectrumContainerView::drawRect(const CGRect& rect) {
   }
 }
 
+// Where each label's text goes: level labels right-aligned left of the plot, frequency labels
+// centred under their place, each kept whole inside the view when its place lies inside it.
+void UISpectrumContainerView::placeLabelTexts(ScalePlan& plan, double W, double H) const {
+  const double L = currentLeftPadding_;
+  const NSTextAttributes vertical = verticalAttrsDictionary();
+  for (auto& label : plan.levelLabels) {
+    const CGSize size = NSStringSizeWithAttributes(label.text, vertical);
+    const double top = label.y - size.height / 2;
+    const bool inside = label.y >= 0 && label.y <= H;
+    label.origin = {L - size.width - 6, inside ? keepInside(top, size.height, H) : top};
+  }
+  const NSTextAttributes horizontal = horizontalAttrsDictionary();
+  for (auto& label : plan.frequencyLabels) {
+    const CGSize size = NSStringSizeWithAttributes(label.text, horizontal);
+    const double left = label.x - size.width / 2;
+    const bool inside = label.x >= 0 && label.x <= W;  // 50k, beyond the axis, stays clipped away
+    label.origin = {inside ? keepInside(left, size.width, W) : left, label.y};
+  }
+}
+
 UISpectrumContainerView::ScalePlan UISpectrumContainerView::computeScale(const CGRect& rect) {
   ScalePlan plan;
   const double W = rect.size.width, H = rect.size.height;
@@ -78,6 +98,8 @@ UISpectrumContainerView::ScalePlan UISpectrumContainerView::computeScale(const C
       addFrequencyLabel(table[i].midFreq(), roundCoord(L + (i + 0.5) * (W - L) / n));
     }
   }
+
+  placeLabelTexts(plan, W, H);
 
   // 4. Level grid (flipped: y up from the bottom edge, the chart's bottom at 20).
   if (levelsUsable) {
@@ -151,14 +173,12 @@ void UISpectrumContainerView::drawScale(const CGRect& rect) {
 
   const NSTextAttributes vertical = verticalAttrsDictionary();
   for (const auto& label : plan.levelLabels) {
-    const CGSize size = NSStringSizeWithAttributes(label.text, vertical);
-    NSStringDrawAtPointInContext(c, label.text, {L - size.width - 6, label.y - size.height / 2}, vertical);
+    NSStringDrawAtPointInContext(c, label.text, label.origin, vertical);
     strokeLine({L, label.y}, {L - 3, label.y}, subAxisColor, subAxisWidth);
   }
   const NSTextAttributes horizontal = horizontalAttrsDictionary();
   for (const auto& label : plan.frequencyLabels) {
-    const CGSize size = NSStringSizeWithAttributes(label.text, horizontal);
-    NSStringDrawAtPointInContext(c, label.text, {label.x - size.width / 2, label.y}, horizontal);
+    NSStringDrawAtPointInContext(c, label.text, label.origin, horizontal);
     strokeLine({label.x, H - 20}, {label.x, H - 17}, subAxisColor, subAxisWidth);
   }
 

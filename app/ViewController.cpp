@@ -203,19 +203,24 @@ void ViewController::viewDidDisappear(bool animated) {
 
 // ---- Modes ----
 
+// A mode chosen in the menu starts with an empty chart: one that is stopped shows the new mode
+// empty until it runs again, not the old mode's picture on the new axes.
 void ViewController::switchToOctaveMode() {
   settings::store(settings::kCurrentType, "octave");
   initWithOctaveSavedValues();
+  spectrumView->clearChart();
 }
 
 void ViewController::switchToFFTMode() {
   settings::store(settings::kCurrentType, "fft");
   initWithFFTSavedValues();
+  spectrumView->clearChart();
 }
 
 void ViewController::switchToSpectrographMode() {
   settings::store(settings::kCurrentType, "sonogram");
   initWithSpectrographSavedValues();
+  spectrumView->clearChart();
 }
 
 void ViewController::showGraphControls(bool show) {

@@ -9,6 +9,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/foundation/ApplicationName.h"
+
 namespace {
 
 struct Display {
@@ -105,7 +107,7 @@ bool EAGLContext::isAvailable() {
   int forced = availabilityOverride.load();
   if (forced == 0) return false;
   if (forced < 0) {
-    const char* off = std::getenv("SPECTRUM_ANALYSER_NO_GL");
+    const char* off = std::getenv(kNoGLEnvironmentVariable);
     if (off && *off && std::strcmp(off, "0") != 0) return false;
   }
   return display().ok;

@@ -19,7 +19,7 @@ struct SDLWindowHost::Impl {
   int textureW = 0, textureH = 0;
   int windowW = 0, windowH = 0;
   double scale = 1;
-  bool initialised = false;
+  bool ownsDisplay = false;  // open() opened the display itself: close() lets go of it
   bool visible = true;
 };
 
@@ -33,6 +33,9 @@ void deliver(F&& f) {
     NSLog("SDLWindowHost: a touch handler raised: %s", e.what());
   }
 }
+
+// Whether openDisplay succeeded and closeDisplay has not run since (main thread only).
+bool displayOpen = false;
 
 void stopVideo() {
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -73,10 +76,18 @@ bool startVideo(std::string* why) {
 
 }  // namespace
 
-bool SDLWindowHost::displayAvailable(std::string* why) {
-  if (!startVideo(why)) return false;
+bool SDLWindowHost::openDisplay(std::string* why) {
+  if (displayOpen) return true;
+  displayOpen = startVideo(why);
+  return displayOpen;
+}
+
+bool SDLWindowHost::isDisplayOpen() { return displayOpen; }
+
+void SDLWindowHost::closeDisplay() {
+  if (!displayOpen) return;
+  displayOpen = false;
   stopVideo();
-  return true;
 }
 
 SDLWindowHost::SDLWindowHost() : impl_(std::make_unique<Impl>()) {}
@@ -91,8 +102,10 @@ bool SDLWindowHost::open(const std::shared_ptr<UIWindow>& window, const std::str
   // servers, clashes with the GL context the views render with. A user's own setting still wins.
   SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
   SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
-  if (!startVideo(error)) return false;
-  impl_->initialised = true;
+  if (!isDisplayOpen()) {
+    if (!openDisplay(error)) return false;
+    impl_->ownsDisplay = true;
+  }
   CGRect b = window->bounds();
   impl_->scale = window->contentScaleFactor();
   impl_->windowW = static_cast<int>(std::lround(b.size.width * impl_->scale));
@@ -189,6 +202,7 @@ bool SDLWindowHost::pumpEvents() {
       case SDL_KEYDOWN:
         if (e.key.keysym.sym == SDLK_BACKSPACE) deliver([] { UIKeyInput::typeBackspace(); });
         else if (e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) deliver([] { UIKeyInput::typeReturn(); });
+        else if (e.key.keysym.sym == SDLK_ESCAPE) deliver([] { UIKeyInput::typeEscape(); });
         break;
       default: break;
     }
@@ -203,6 +217,6 @@ void SDLWindowHost::close() {
   impl_->texture = nullptr;
   impl_->renderer = nullptr;
   impl_->sdlWindow = nullptr;
-  if (impl_->initialised) stopVideo();
-  impl_->initialised = false;
+  if (impl_->ownsDisplay) closeDisplay();
+  impl_->ownsDisplay = false;
 }

@@ -27,6 +27,7 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Value.h"
+#include "sdk/remote_config/RCNSQLiteStatement.h"
 #include "sdk/remote_config/ZIRRemoteConfigValue.h"
 
 struct sqlite3;
@@ -179,6 +180,16 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   bool hasExpectedSchema();
   void migrateV1NamespaceToV2Namespace();
   void addSkipBackupAttributeToItemAtPath(const std::string& path);
+  // The statements of this manager's own operations own their sqlite3_stmt: a failure logs as
+  // logErrorWithSQL does and finalises through the owner, and every other path finalises when the
+  // statement goes.
+  RCNSQLiteStatement prepare(const std::string& sql);
+  // Binds the strings as UTF-8 text, parameters 1, 2, ...; a failure logs and finalises.
+  bool bindStrings(RCNSQLiteStatement& statement, const std::vector<std::string>& strings);
+  // Steps once; anything but SQLITE_DONE logs with the SQL and finalises. Answers whether it was done.
+  bool stepToDone(const char* sql, RCNSQLiteStatement& statement);
+  // Logs the SQL (when given) and the connection's error, finalises the statement; answers false.
+  bool fail(const char* sql, RCNSQLiteStatement& statement) const;
   // Runs the work on the queue in one transaction, rolled back when the work answers false.
   bool inTransaction(const std::function<bool()>& work);
   bool deleteMainTableRecordsDirect(const std::string& namespace_, const std::string& bundleIdentifier,

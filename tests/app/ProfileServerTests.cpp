@@ -14,7 +14,7 @@
 #include "overlays/StatusOverlay.h"
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/AudioInputBackend.h"
-#include "platform/audio/PulseAudioInput.h"
+#include "platform/audio/PulseAudioConnection.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UINavigationController.h"

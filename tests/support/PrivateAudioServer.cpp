@@ -126,6 +126,14 @@ bool PrivateAudioServer::start(std::string* error) {
   return false;
 }
 
+void PrivateAudioServer::freeze() {
+  if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
+void PrivateAudioServer::thaw() {
+  if (pid_ > 0) ::kill(pid_, SIGCONT);
+}
+
 void PrivateAudioServer::kill() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGKILL);

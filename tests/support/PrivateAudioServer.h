@@ -24,6 +24,10 @@ class PrivateAudioServer {
   // Kills the server at once (as a crash would) and waits for it to end.
   void kill();
   bool isRunning() const { return pid_ > 0; }
+  // Stops the server's process where it stands (its socket stays open, nothing answers) and lets
+  // it go on again.
+  void freeze();
+  void thaw();
 
   const std::string& address() const { return address_; }  // "unix:<socket>"
   const std::string& sinkName() const { return sinkName_; }
