@@ -481,6 +481,49 @@ TEST_F(RepoTest, ALimitedReadKeepsTheLocationsCachedChildren) {
   EXPECT_EQ(cached, Value::parse(R"({"a": 1, "b": 2, "c": 3, "d": 4})"));
 }
 
+TEST_F(RepoTest, ALimitedReadWithPersistenceGivesALaterListenerOfTheQueryItsWindowAtOnce) {
+  server_->setValue("/lq", Value{{"a", 1}, {"b", 2}, {"c", 3}});
+  auto database = makeDatabase({.name = "limited-read", .persistence = true});
+  auto last = database->referenceWithPath("lq")->queryOrderedByKey()->queryLimitedToLast(1);
+  auto answers = std::make_shared<Recorder>();
+  last->getData(recordRead(answers));
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
+  EXPECT_EQ(answers->all(), (Strings{R"(none {"c":3})"}));
+
+  auto values = std::make_shared<Recorder>();
+  recordValues(last, values);
+  ASSERT_TRUE(waitFor([&] { return values->contains(R"(value {"c":3})"); }));
+  // The listen has been answered: whatever it brought has been shown.
+  ASSERT_TRUE(waitFor([&] { return server_->activeListens().size() == 1; }));
+  settle();
+  EXPECT_EQ(values->all(), (Strings{R"(value {"c":3})"}));
+}
+
+TEST_F(RepoTest, ALimitedReadWithPersistenceAnswersOfflineAfterARestart) {
+  server_->setValue("/lq", Value{{"a", 1}, {"b", 2}, {"c", 3}});
+  const DatabaseOptions online{.name = "limited-restart", .online = true, .persistence = true};
+  {
+    auto first = makeDatabase(online);
+    auto answers = std::make_shared<Recorder>();
+    first->referenceWithPath("lq")->queryOrderedByKey()->queryLimitedToLast(1)->getData(recordRead(answers));
+    ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
+    EXPECT_EQ(answers->all(), (Strings{R"(none {"c":3})"}));
+    settle();
+    FRepoManager::disposeRepos(first->config());
+  }
+  auto offline = makeDatabase({.name = "limited-restart", .online = false, .persistence = true});
+  auto last = offline->referenceWithPath("lq")->queryOrderedByKey()->queryLimitedToLast(1);
+  auto answers = std::make_shared<Recorder>();
+  last->getData(recordRead(answers));
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
+  EXPECT_EQ(answers->all(), (Strings{R"(none {"c":3})"}));
+  auto values = std::make_shared<Recorder>();
+  recordValues(last, values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }));
+  settle();
+  EXPECT_EQ(values->all(), (Strings{R"(value {"c":3})"}));
+}
+
 // -- Restoring persisted writes -----------------------------------------------------------------
 
 namespace {
