@@ -87,6 +87,29 @@ std::vector<FChange> FViewProcessor::maybeAddValueFromOldViewCache(const FViewCa
   return changes;
 }
 
+std::optional<FPathRef> FViewProcessor::replacedLeafAbove(const FViewCache& viewCache, const FPathRef& changePath,
+                                                          const FWriteTreeRef& writesCache) {
+  // Below a leaf the event cache holds nothing, so the first leaf on the way down is the only one.
+  const FCacheNodeRef& serverSnap = viewCache.cachedServerSnap();
+  FNodeRef shown = viewCache.cachedEventSnap()->node();
+  FPathRef at = FPath::empty();
+  for (FPathRef rest = changePath; !rest->isEmpty() && !shown->isEmpty(); rest = rest->popFront()) {
+    if (shown->isLeafNode()) {
+      if (at->isEmpty()) {
+        FNodeRef completeServer = viewCache.completeServerSnap();
+        if (completeServer && !completeServer->isLeafNode() && !serverSnap->isFiltered()) return at;
+      } else if (!writesCache.shadowingWriteAtPath(at) && !serverSnap->node()->getChild(at)->isLeafNode()) {
+        return at;
+      }
+      return std::nullopt;
+    }
+    const std::string key = *rest->getFront();
+    at = at->childFromString(key);
+    shown = shown->getImmediateChild(key);
+  }
+  return std::nullopt;
+}
+
 FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCacheRef& viewCache,
                                                                  const FPathRef& changePath,
                                                                  const FWriteTreeRefPtr& writesCache,
@@ -94,14 +117,20 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
                                                                  FChildChangeAccumulator& accumulator) const {
   const FCacheNodeRef& oldEventSnap = viewCache->cachedEventSnap();
   std::optional<std::string> childKey = changePath->getFront();
+  // Set when the child under childKey is to be recomputed whole from the server's data and the
+  // writes, rather than patched at the change path.
+  bool recomputeChild = false;
   if (writesCache->shadowingWriteAtPath(changePath)) {
     // A user write hides the change; but when the server's data below a leaf the user is shown
-    // replaced that leaf with children, the location's value itself changed: recompute it all.
-    FNodeRef completeServer = viewCache->completeServerSnap();
-    const bool leafReplaced = childKey && oldEventSnap->node()->isLeafNode() && completeServer &&
-                              !completeServer->isLeafNode() && !viewCache->cachedServerSnap()->isFiltered();
-    if (!leafReplaced) return viewCache;
-    childKey.reset();
+    // replaced that leaf with children, the leaf's location itself changed: recompute it, all of
+    // the view when the leaf is the view's own node, else the child of the view it lies in.
+    std::optional<FPathRef> leafPath = replacedLeafAbove(*viewCache, changePath, *writesCache);
+    if (!leafPath) return viewCache;
+    if ((*leafPath)->isEmpty()) {
+      childKey.reset();
+    } else {
+      recomputeChild = true;
+    }
   }
   FIndexedNodeRef newEventCache;
   if (!childKey) {
@@ -124,9 +153,10 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
     newEventCache = updatedPriority ? filter_->updatePriority(updatedPriority, oldEventSnap->indexedNode())
                                     : oldEventSnap->indexedNode();
   } else {
-    FPathRef childChangePath = changePath->popFront();
+    // A child recomputed whole is compared whole: at the change path itself it may look the same.
+    FPathRef childChangePath = recomputeChild ? FPath::empty() : changePath->popFront();
     FNodeRef newEventChild;
-    if (oldEventSnap->isCompleteForChild(*childKey)) {
+    if (oldEventSnap->isCompleteForChild(*childKey) && !recomputeChild) {
       FNodeRef eventChildUpdate = writesCache->calculateEventCacheAfterServerOverwriteWithChildPath(
           changePath, oldEventSnap->node(), viewCache->cachedServerSnap()->node());
       newEventChild = oldEventSnap->node()->getImmediateChild(*childKey);

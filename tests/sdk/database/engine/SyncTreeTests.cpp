@@ -397,3 +397,20 @@ TEST_F(SyncTreeFixture, AChildMadeByADeepWriteEntersAWindowBelowADefaultListener
   // Below a child outside the window nothing changes for it.
   EXPECT_EQ(describeFor(tree->applyServerOverwriteAtPath(path("r/a/n"), node("5")), lastTwo), Strings{});
 }
+
+TEST_F(SyncTreeFixture, ServerChildrenReplacingALeafBelowTheViewUnderAPendingRemovalShowWithTheRemoval) {
+  // The leaf is a child of one view and a grandchild of the other; the pending removal below it
+  // hides the server's change at its own path, not the leaf turning into children.
+  auto root = valueRegistration(1);
+  auto lfp = valueRegistration(2);
+  tree->addEventRegistration(root, defaultQuery("/"));
+  tree->addEventRegistration(lfp, defaultQuery("lfp"));
+  tree->applyServerOverwriteAtPath(FPath::empty(), node(R"({"lfp":{"a":8,"k":1}})"));
+  answer("/ {}", "ok");
+  EXPECT_TRUE(tree->applyUserOverwriteAtPath(path("lfp/a/n"), empty(), 1, true).empty());
+  EXPECT_EQ(describe(tree->applyServerOverwriteAtPath(path("lfp/a/n"), node("8"))),
+            (Strings{R"(value /lfp {"k":1})", R"(value / {"lfp":{"k":1}})"}));
+  // The server takes the removal: nothing changes any more.
+  EXPECT_EQ(describe(tree->applyServerOverwriteAtPath(path("lfp/a/n"), empty())), Strings{});
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
+}

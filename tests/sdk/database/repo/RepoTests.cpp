@@ -253,6 +253,43 @@ TEST_F(RepoTest, GoingOfflineKeepsWritesPendingAndGoingOnlineSendsThem) {
   waitUntilConnected(database);
 }
 
+// -- Pending writes while the server's data changes ---------------------------------------------
+
+TEST_F(RepoTest, ServerChildrenReplacingALeafBelowAPendingRemovalShowWithTheRemovalLaidOverThem) {
+  server_->setValue("/lfp", Value{{"a", 8}, {"k", 1}});
+  auto database = makeDatabase();
+  auto lfp = database->referenceWithPath("lfp");
+  auto values = std::make_shared<Recorder>();
+  auto children = std::make_shared<Recorder>();
+  recordValues(lfp, values);
+  recordChildren(lfp, children);
+  auto root = watchValues(database, "/");  // the leaf lies two keys below this one
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1 && root->size() == 1; }, 20.0));
+  EXPECT_EQ(values->all(), (Strings{R"(value {"a":8,"k":1})"}));
+
+  server_->holdRequests(true, "p");
+  auto done = std::make_shared<Recorder>();
+  lfp->child("a/n")->setValue(Value(), recordCompletion(done));
+  settle();
+  EXPECT_EQ(values->all(), (Strings{R"(value {"a":8,"k":1})"}));  // nothing below a plain value to remove
+
+  // Another client's write turns the leaf into children while this client's removal is unanswered.
+  server_->setValue("/lfp/a/n", Value(8));
+  ASSERT_TRUE(waitFor([&] { return values->size() == 2 && root->size() == 2; }))
+      << ::testing::PrintToString(values->all()) << ::testing::PrintToString(root->all());
+  EXPECT_EQ(values->last(), R"(value {"k":1})");
+  EXPECT_EQ(root->last(), R"(value {"lfp":{"k":1}})");
+  EXPECT_EQ(children->all(), (Strings{"added a 8", "added k 1 prev=a", "removed a 8"}));
+
+  server_->holdRequests(false, "p");
+  ASSERT_TRUE(waitFor([&] { return done->size() == 1; }));
+  settle();
+  EXPECT_EQ(done->all(), (Strings{"done none"}));
+  EXPECT_EQ(server_->valueAt("/lfp"), (Value{{"k", 1}}));
+  EXPECT_EQ(values->all(), (Strings{R"(value {"a":8,"k":1})", R"(value {"k":1})"}));
+  EXPECT_EQ(root->size(), 2u);
+}
+
 // -- Listeners ----------------------------------------------------------------------------------
 
 TEST_F(RepoTest, ChildEventsComeRemovedAddedMovedChangedThenValue) {
