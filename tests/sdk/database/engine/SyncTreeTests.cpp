@@ -414,3 +414,39 @@ TEST_F(SyncTreeFixture, ServerChildrenReplacingALeafBelowTheViewUnderAPendingRem
   EXPECT_EQ(describe(tree->applyServerOverwriteAtPath(path("lfp/a/n"), empty())), Strings{});
   EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
 }
+
+TEST_F(SyncTreeFixture, AcknowledgementsShowTheServersDataWithTheRemainingWritesLaidOverInTheOrderMade) {
+  // The server takes each write before its acknowledgement comes; between them the listener shows
+  // what the writes showed, priority included. A removal that empties the location before a new
+  // child comes drops the priority, on the server as here; one that comes after the new child
+  // does not.
+  auto shown = [&](const char* at) {
+    return value::toJSON(tree->calcCompleteEventCacheAtPath(path(at), std::vector<int64_t>{})->valForExport(true));
+  };
+  for (bool removalFirst : {false, true}) {
+    SCOPED_TRACE(removalFirst ? "removal first" : "new child first");
+    const char* at = removalFirst ? "q" : "p";
+    const std::string base = at;
+    auto value = valueRegistration(removalFirst ? 2 : 1);
+    tree->addEventRegistration(value, defaultQuery(at));
+    answer(("/" + base + " {}").c_str(), "ok");
+    const int64_t first = removalFirst ? 10 : 1;
+    std::vector<std::pair<std::string, FNodeRef>> writes{{base, node(R"({".priority":2,"x":1})")},
+                                                         {base + "/y", node("1")},
+                                                         {base + "/x", empty()}};
+    if (removalFirst) std::swap(writes[1], writes[2]);
+    FNodeRef server = empty();
+    for (size_t i = 0; i < writes.size(); ++i) {
+      tree->applyUserOverwriteAtPath(path(writes[i].first.c_str()), writes[i].second, first + int64_t(i), true);
+    }
+    const std::string expected = removalFirst ? R"({"y":1})" : R"({".priority":2,"y":1})";
+    EXPECT_EQ(shown(at), expected);
+    for (size_t i = 0; i < writes.size(); ++i) {
+      server = server->updateChild(FPath::relativePathFrom(*path(at), *path(writes[i].first.c_str())), writes[i].second);
+      EXPECT_TRUE(tree->applyServerOverwriteAtPath(path(at), server).empty());
+      EXPECT_EQ(describe(tree->ackUserWriteWithWriteId(first + int64_t(i), false, true, clock)), Strings{}) << i;
+      EXPECT_EQ(shown(at), expected) << i;
+    }
+    EXPECT_EQ(value::toJSON(server->valForExport(true)), expected);
+  }
+}

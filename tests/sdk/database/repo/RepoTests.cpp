@@ -255,6 +255,38 @@ TEST_F(RepoTest, GoingOfflineKeepsWritesPendingAndGoingOnlineSendsThem) {
 
 // -- Pending writes while the server's data changes ---------------------------------------------
 
+TEST_F(RepoTest, APriorityStaysWhenTheOnlyChildIsReplacedBeforeTheFirstWriteIsAcknowledged) {
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  auto p = database->referenceWithPath("p");
+  auto values = std::make_shared<Recorder>();
+  p->observeEventType(ZIRDataEventTypeValue, [values](const ZIRDataSnapshotRef& snapshot) {
+    values->add("value " + json(snapshot->valueInExportFormat()));
+  });
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }));
+  const auto shown = [](const char* text) { return "value " + json(Value::parse(text)); };
+
+  server_->holdRequests(true, "p");
+  auto done = std::make_shared<Recorder>();
+  p->setValueAndPriority(Value{{"x", 1}}, Value(2), recordCompletion(done));
+  p->child("y")->setValue(Value(1), recordCompletion(done));
+  p->child("x")->removeValue(recordCompletion(done));
+  settle();
+  const Strings written{"value null", shown(R"({".priority":2,"x":1})"), shown(R"({".priority":2,"x":1,"y":1})"),
+                        shown(R"({".priority":2,"y":1})")};
+  EXPECT_EQ(values->all(), written);
+
+  // The server takes the writes in order and acknowledges each: none of the acknowledgements
+  // changes what the listener shows, since the server's data with the remaining writes laid over
+  // it is what the writes showed.
+  server_->holdRequests(false, "p");
+  ASSERT_TRUE(waitFor([&] { return done->size() == 3; }));
+  settle();
+  EXPECT_EQ(done->all(), (Strings{"done none", "done none", "done none"}));
+  EXPECT_EQ(server_->valueAt("/p"), Value::parse(R"({".priority":2,"y":1})"));
+  EXPECT_EQ(values->all(), written);
+}
+
 TEST_F(RepoTest, ServerChildrenReplacingALeafBelowAPendingRemovalShowWithTheRemovalLaidOverThem) {
   server_->setValue("/lfp", Value{{"a", 8}, {"k", 1}});
   auto database = makeDatabase();
