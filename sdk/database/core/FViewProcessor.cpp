@@ -160,6 +160,13 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
       FNodeRef eventChildUpdate = writesCache->calculateEventCacheAfterServerOverwriteWithChildPath(
           changePath, oldEventSnap->node(), viewCache->cachedServerSnap()->node());
       newEventChild = oldEventSnap->node()->getImmediateChild(*childKey);
+      const FCacheNodeRef& serverSnap = viewCache->cachedServerSnap();
+      if (newEventChild->isLeafNode() && !childChangePath->isEmpty() && serverSnap->isFiltered() &&
+          !serverSnap->node()->hasChild(*childKey)) {
+        // The server replaced the plain value with children that took the child out of the window
+        // its filtered data holds: nothing of the value is left to lay the change over.
+        newEventChild = FEmptyNode::emptyNode();
+      }
       if (eventChildUpdate) newEventChild = newEventChild->updateChild(childChangePath, eventChildUpdate);
     } else {
       newEventChild = writesCache->calculateCompleteChild(*childKey, *viewCache->cachedServerSnap());

@@ -450,3 +450,18 @@ TEST_F(SyncTreeFixture, AcknowledgementsShowTheServersDataWithTheRemainingWrites
     EXPECT_EQ(value::toJSON(server->valForExport(true)), expected);
   }
 }
+
+TEST_F(SyncTreeFixture, ALeafOfAWindowReplacedByChildrenOutsideTheWindowLeavesIt) {
+  // The window's server data holds only its own children; a change below one of them that moves
+  // it out is untagged (another listen brought it), so the child is gone from that data.
+  auto ranged = valueRegistration(1);
+  auto children = allChildRegistration(2);
+  auto spec = query("r", params()->orderBy(FValueIndex::valueIndex())->startAt(node("3"))->endAt(node("7")));
+  tree->addEventRegistration(ranged, spec);
+  tree->addEventRegistration(children, spec);
+  const uint64_t tag = *tree->tagForQuery(spec);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"1":{".value":6,".priority":1},"b":4})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+  EXPECT_EQ(describe(tree->applyServerOverwriteAtPath(path("r/1/n"), node("1"))),
+            (Strings{"removed /r/1 6", R"(value /r {"b":4})"}));
+}
