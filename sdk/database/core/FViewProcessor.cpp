@@ -132,6 +132,13 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
       recomputeChild = true;
     }
   }
+  if (childKey && !recomputeChild && viewCache->completeServerSnap() && !viewCache->cachedServerSnap()->isFiltered() &&
+      writesCache->hasWritesDependingOnOrder()) {
+    // While a pending removal or priority write lies here, whether a location is emptied on the
+    // way (and so loses its priority) depends on every child the server holds there: a change to
+    // one child may change what the others' writes do, so all of it is recomputed.
+    childKey.reset();
+  }
   FIndexedNodeRef newEventCache;
   if (!childKey) {
     FNodeRef node;

@@ -193,6 +193,14 @@ FNodeRef FWriteTree::applyVisibleWrites(const FCompoundWriteRef& writesBelow, co
   return applyWritesInOrder(allWrites_, defaultFilter(), path, node);
 }
 
+bool FWriteTree::hasWritesDependingOnOrderAt(const FPathRef& path) const {
+  if (visibleWritesDependingOnOrder_ == 0) return false;
+  return std::any_of(allWrites_.begin(), allWrites_.end(), [&](const FWriteRecordRef& record) {
+    return record->visible() && (path->contains(*record->path()) || record->path()->contains(*path)) &&
+           dependsOnOrder(*record);
+  });
+}
+
 bool FWriteTree::dependsOnOrder(const FWriteRecord& record) {
   auto dependsOnOrder = [](const FPath& path, const FNodeRef& node) {
     return node->isEmpty() || path.getBack() == std::optional<std::string>(".priority");

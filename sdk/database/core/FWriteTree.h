@@ -76,6 +76,9 @@ class FWriteTree : public std::enable_shared_from_this<FWriteTree> {
   static const Filter& defaultFilter();
   static FCompoundWriteRef layerTreeFromWrites(const std::vector<FWriteRecordRef>& writes, const Filter& filter,
                                                const FPathRef& treeRoot);
+  // Whether a visible write at, above or below the path depends on the order in which the writes
+  // are laid over the data.
+  bool hasWritesDependingOnOrderAt(const FPathRef& path) const;
   // Whether what the record shows depends on when it is laid over the data: a removal may empty a
   // location for a moment, which drops its priority, or remove what an earlier write put below a
   // leaf, which had replaced the leaf's value; a priority holds only on a location that has data

@@ -465,3 +465,28 @@ TEST_F(SyncTreeFixture, ALeafOfAWindowReplacedByChildrenOutsideTheWindowLeavesIt
   EXPECT_EQ(describe(tree->applyServerOverwriteAtPath(path("r/1/n"), node("1"))),
             (Strings{"removed /r/1 6", R"(value /r {"b":4})"}));
 }
+
+TEST_F(SyncTreeFixture, AServerChildArrivingWhileARemovalWaitsDecidesWhetherTheLocationKeepsItsPriority) {
+  // Removing the only child empties the location on the way, which drops its priority; once the
+  // server holds another child there, the removal no longer empties it.
+  auto exported = [](const FEventList& events) {
+    Strings out;
+    for (const auto& event : events) {
+      auto data = std::static_pointer_cast<const FDataEvent>(event);
+      if (data->eventType() == FEventTypeValue) out.push_back(value::toJSON(data->snapshot()->valueInExportFormat()));
+    }
+    return out;
+  };
+  tree->addEventRegistration(valueRegistration(1), defaultQuery("r"));
+  tree->applyServerOverwriteAtPath(path("r"), node(R"({".priority":1,"a":9})"));
+  answer("/r {}", "ok");
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("r/a"), empty(), 1, true)), (Strings{"null"}));
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("r/b"), node("2"), 2, true)), (Strings{R"({"b":2})"}));
+  EXPECT_EQ(exported(tree->applyServerOverwriteAtPath(path("r/c"), node("5"))),
+            (Strings{R"({".priority":1,"b":2,"c":5})"}));
+  // The server takes the writes after that child: nothing changes any more.
+  EXPECT_TRUE(tree->applyServerOverwriteAtPath(path("r/a"), empty()).empty());
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
+  EXPECT_TRUE(tree->applyServerOverwriteAtPath(path("r/b"), node("2")).empty());
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(2, false, true, clock).empty());
+}
