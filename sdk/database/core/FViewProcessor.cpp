@@ -274,14 +274,18 @@ FViewCacheRef FViewProcessor::applyUserMergeTo(const FViewCacheRef& viewCache, c
     std::optional<std::string> front = writePath->getFront();
     return front && viewCache->cachedEventSnap()->isCompleteForChild(*front);
   };
+  // Within each pass what the merge sets goes before what it removes: the merge is one change, and
+  // a location it leaves with data must not be empty on the way (which would drop its priority).
   FViewCacheRef current = viewCache;
   for (bool firstPass : {true, false}) {
-    changedChildren->enumerateWrites([&](const FPathRef& relative, const FNodeRef& node, bool*) {
-      FPathRef writePath = path->child(*relative);
-      if (completeInOriginal(writePath) == firstPass) {
-        current = applyUserOverwriteTo(current, writePath, node, writesCache, completeCache, accumulator);
-      }
-    });
+    for (bool removals : {false, true}) {
+      changedChildren->enumerateWrites([&](const FPathRef& relative, const FNodeRef& node, bool*) {
+        FPathRef writePath = path->child(*relative);
+        if (completeInOriginal(writePath) == firstPass && node->isEmpty() == removals) {
+          current = applyUserOverwriteTo(current, writePath, node, writesCache, completeCache, accumulator);
+        }
+      });
+    }
   }
   return current;
 }
@@ -297,9 +301,16 @@ FViewCacheRef FViewProcessor::applyServerMergeTo(const FViewCacheRef& viewCache,
   const FNodeRef& serverNode = serverSnap->node();
   FViewCacheRef current = viewCache;
   const auto& children = actualMerge->writeTree()->children();
+  // The merge is one change: the children it keeps or changes go first, those it removes last, so
+  // that a location it leaves with data is never empty on the way (which would drop its priority).
+  std::vector<std::string> removed;
   children->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeTreeRef& childTree, bool*) {
     if (!serverNode->hasChild(key)) return;
     FNodeRef newChild = FCompoundWrite(childTree).applyToNode(serverNode->getImmediateChild(key));
+    if (newChild->isEmpty()) {
+      removed.push_back(key);
+      return;
+    }
     current = applyServerOverwriteTo(current, keyPath(key), newChild, writesCache, completeCache, filterServerNode,
                                      accumulator);
   });
@@ -320,6 +331,10 @@ FViewCacheRef FViewProcessor::applyServerMergeTo(const FViewCacheRef& viewCache,
     current = applyServerOverwriteTo(current, keyPath(key), newChild, writesCache, completeCache, filterServerNode,
                                      accumulator);
   });
+  for (const std::string& key : removed) {
+    current = applyServerOverwriteTo(current, keyPath(key), FEmptyNode::emptyNode(), writesCache, completeCache,
+                                     filterServerNode, accumulator);
+  }
   return current;
 }
 

@@ -490,3 +490,26 @@ TEST_F(SyncTreeFixture, AServerChildArrivingWhileARemovalWaitsDecidesWhetherTheL
   EXPECT_TRUE(tree->applyServerOverwriteAtPath(path("r/b"), node("2")).empty());
   EXPECT_TRUE(tree->ackUserWriteWithWriteId(2, false, true, clock).empty());
 }
+
+TEST_F(SyncTreeFixture, AMergeThatReplacesTheOnlyChildKeepsTheLocationsPriority) {
+  // A merge is one change: removing the only child before adding the new one would empty the
+  // location on the way and drop its priority, from the user's merge and from the server's.
+  auto exported = [](const FEventList& events) {
+    Strings out;
+    for (const auto& event : events) {
+      auto data = std::static_pointer_cast<const FDataEvent>(event);
+      if (data->eventType() == FEventTypeValue) out.push_back(value::toJSON(data->snapshot()->valueInExportFormat()));
+    }
+    return out;
+  };
+  tree->addEventRegistration(valueRegistration(1), defaultQuery("r"));
+  tree->applyServerOverwriteAtPath(path("r"), node(R"({".priority":2,"a":1})"));
+  answer("/r {}", "ok");
+  auto replace = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":null,"b":1})"));
+  EXPECT_EQ(exported(tree->applyUserMergeAtPath(path("r"), replace, 1)), (Strings{R"({".priority":2,"b":1})"}));
+  EXPECT_TRUE(tree->applyServerMergeAtPath(path("r"), replace).empty());
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
+  // The server's merge alone, another client's.
+  auto back = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":3,"b":null})"));
+  EXPECT_EQ(exported(tree->applyServerMergeAtPath(path("r"), back)), (Strings{R"({".priority":2,"a":3})"}));
+}

@@ -287,6 +287,30 @@ TEST_F(RepoTest, APriorityStaysWhenTheOnlyChildIsReplacedBeforeTheFirstWriteIsAc
   EXPECT_EQ(values->all(), written);
 }
 
+TEST_F(RepoTest, AnUpdateReplacingTheOnlyChildKeepsThePriorityForTheWriterAndTheOtherListeners) {
+  server_->setValue("/u", Value::parse(R"({".priority":2,"a":1})"));
+  auto writer = makeDatabase({.name = "writer"});
+  auto reader = makeDatabase({.name = "reader"});
+  auto seen = [](const std::shared_ptr<ZIRDatabase>& database) {
+    auto values = std::make_shared<Recorder>();
+    database->referenceWithPath("u")->observeEventType(ZIRDataEventTypeValue, [values](const ZIRDataSnapshotRef& snapshot) {
+      values->add(json(snapshot->valueInExportFormat()));
+    });
+    return values;
+  };
+  auto writerValues = seen(writer);
+  auto readerValues = seen(reader);
+  ASSERT_TRUE(waitFor([&] { return writerValues->size() == 1 && readerValues->size() == 1; }, 20.0));
+  auto done = std::make_shared<Recorder>();
+  writer->referenceWithPath("u")->updateChildValues(Value::parse(R"({"a":null,"b":1})"), recordCompletion(done));
+  ASSERT_TRUE(waitFor([&] { return done->size() == 1 && readerValues->size() == 2; }));
+  settle();
+  const Strings expected{json(Value::parse(R"({".priority":2,"a":1})")), json(Value::parse(R"({".priority":2,"b":1})"))};
+  EXPECT_EQ(writerValues->all(), expected);
+  EXPECT_EQ(readerValues->all(), expected);
+  EXPECT_EQ(server_->valueAt("/u"), Value::parse(R"({".priority":2,"b":1})"));
+}
+
 TEST_F(RepoTest, ServerChildrenReplacingALeafBelowAPendingRemovalShowWithTheRemovalLaidOverThem) {
   server_->setValue("/lfp", Value{{"a", 8}, {"k", 1}});
   auto database = makeDatabase();
