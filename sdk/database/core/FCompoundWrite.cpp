@@ -111,7 +111,9 @@ namespace {
 // The writes of the tree laid over the node at the path: those that set data, or (removals) those
 // that remove it. Priorities are left to applyPriorities.
 FNodeRef applyWrites(const FNodeTreeRef& tree, const FPathRef& path, FNodeRef node, bool removals) {
-  if (const auto& value = tree->value()) return (*value)->isEmpty() == removals ? node->updateChild(path, *value) : node;
+  if (const auto& value = tree->value()) {
+    return (*value)->isEmpty() == removals ? node->updateChild(path, *value) : node;
+  }
   tree->children()->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeTreeRef& child, bool*) {
     if (key != ".priority") node = applyWrites(child, path->childFromString(key), node, removals);
   });

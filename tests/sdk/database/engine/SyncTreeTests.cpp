@@ -442,7 +442,8 @@ TEST_F(SyncTreeFixture, AcknowledgementsShowTheServersDataWithTheRemainingWrites
     const std::string expected = removalFirst ? R"({"y":1})" : R"({".priority":2,"y":1})";
     EXPECT_EQ(shown(at), expected);
     for (size_t i = 0; i < writes.size(); ++i) {
-      server = server->updateChild(FPath::relativePathFrom(*path(at), *path(writes[i].first.c_str())), writes[i].second);
+      const FPathRef below = FPath::relativePathFrom(*path(at), *path(writes[i].first.c_str()));
+      server = server->updateChild(below, writes[i].second);
       EXPECT_TRUE(tree->applyServerOverwriteAtPath(path(at), server).empty());
       EXPECT_EQ(describe(tree->ackUserWriteWithWriteId(first + int64_t(i), false, true, clock)), Strings{}) << i;
       EXPECT_EQ(shown(at), expected) << i;

@@ -218,7 +218,8 @@ TEST(WriteTreeTest, WritesThatEmptyALocationOnTheWayAreLaidOverTheServerDataInTh
   EXPECT_EQ(seen(*childFirst), R"({".priority":2,"y":1})");
   // Every other way of asking lays them in the same order.
   FCacheNode serverCache(indexed(server), true, false);
-  EXPECT_EQ(exported(childFirst->calculateCompleteChildAtPath(FPath::empty(), "p", serverCache)), R"({".priority":2,"y":1})");
+  EXPECT_EQ(exported(childFirst->calculateCompleteChildAtPath(FPath::empty(), "p", serverCache)),
+            R"({".priority":2,"y":1})");
   EXPECT_EQ(exported(childFirst->calculateEventCacheAfterServerOverwriteAtPath(FPath::empty(), path("p"), empty(),
                                                                                node(server))),
             R"({".priority":2,"y":1})");

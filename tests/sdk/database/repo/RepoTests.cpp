@@ -293,9 +293,9 @@ TEST_F(RepoTest, AnUpdateReplacingTheOnlyChildKeepsThePriorityForTheWriterAndThe
   auto reader = makeDatabase({.name = "reader"});
   auto seen = [](const std::shared_ptr<ZIRDatabase>& database) {
     auto values = std::make_shared<Recorder>();
-    database->referenceWithPath("u")->observeEventType(ZIRDataEventTypeValue, [values](const ZIRDataSnapshotRef& snapshot) {
-      values->add(json(snapshot->valueInExportFormat()));
-    });
+    database->referenceWithPath("u")->observeEventType(
+        ZIRDataEventTypeValue,
+        [values](const ZIRDataSnapshotRef& snapshot) { values->add(json(snapshot->valueInExportFormat())); });
     return values;
   };
   auto writerValues = seen(writer);
@@ -305,7 +305,8 @@ TEST_F(RepoTest, AnUpdateReplacingTheOnlyChildKeepsThePriorityForTheWriterAndThe
   writer->referenceWithPath("u")->updateChildValues(Value::parse(R"({"a":null,"b":1})"), recordCompletion(done));
   ASSERT_TRUE(waitFor([&] { return done->size() == 1 && readerValues->size() == 2; }));
   settle();
-  const Strings expected{json(Value::parse(R"({".priority":2,"a":1})")), json(Value::parse(R"({".priority":2,"b":1})"))};
+  const Strings expected{json(Value::parse(R"({".priority":2,"a":1})")),
+                         json(Value::parse(R"({".priority":2,"b":1})"))};
   EXPECT_EQ(writerValues->all(), expected);
   EXPECT_EQ(readerValues->all(), expected);
   EXPECT_EQ(server_->valueAt("/u"), Value::parse(R"({".priority":2,"b":1})"));
