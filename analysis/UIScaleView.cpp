@@ -66,3 +66,8 @@ std::vector<float> UIScaleView::linearLabelFrequencies(float step, int32_t count
 }
 
 double UIScaleView::roundCoord(double value) { return std::round(value); }
+
+double UIScaleView::keepInside(double start, double length, double extent) {
+  if (start + length > extent) start = extent - length;
+  return start < 0 ? 0 : start;
+}

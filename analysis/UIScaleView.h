@@ -34,6 +34,11 @@ class UIScaleView : public UIView {
   // Rounding of every scale coordinate: to the nearest integer, halves away from zero.
   static double roundCoord(double value);
 
+  // Where a label's text `length` long starts (its left or top edge) when it is wanted at `start`
+  // along a view `extent` long: moved inward only as far as it takes to lie whole inside the view;
+  // a text longer than the view starts at the view's edge.
+  static double keepInside(double start, double length, double extent);
+
   // The most labels or grid lines one scale draws; an absurd range or count cannot make a
   // drawing pass run away.
   static constexpr int kMaxMarks = 2000;

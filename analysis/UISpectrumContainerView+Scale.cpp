@@ -33,6 +33,65 @@ void UISpectrumContainerView::drawRect(const CGRect& rect) {
   }
 }
 
+// Where each label's text goes: level labels right-aligned left of the plot, frequency labels
+// centred under their place, each kept whole inside the view when its place lies inside it.
+void UISpectrumContainerView::placeLabelTexts(ScalePlan& plan, double W, double H) const {
+  const double L = currentLeftPadding_;
+  const NSTextAttributes vertical = verticalAttrsDictionary();
+  for (auto& label : plan.levelLabels) {
+    const CGSize size = NSStringSizeWithAttributes(label.text, vertical);
+    const double top = label.y - size.height / 2;
+    const bool inside = label.y >= 0 && label.y <= H;
+    label.origin = {L - size.width - 6, inside ? keepInside(top, size.height, H) : top};
+  }
+  const NSTextAttributes horizontal = horizontalAttrsDictionary();
+  for (auto& label : plan.frequencyLabels) {
+    const CGSize size = NSStringSizeWithAttributes(label.text, horizontal);
+    const double left = label.x - size.width / 2;
+    const bool inside = label.x >= 0 && label.x <= W;  // 50k, beyond the axis, stays clipped away
+    label.origin = {inside ? keepInside(left, size.width, W) : left, label.y};
+  }
+}
+
+// The frequency grid: every 1-9 of each decade on a log scale, a third of a label step on a linear
+// one, and a line per band on the octave scales (every third stronger, but for sixth octaves).
+void UISpectrumContainerView::addFrequencyGrid(ScalePlan& plan, double W, double H, double xScale, double fStep) const {
+  const double L = currentLeftPadding_;
+  const double a = static_cast<float>(axisWidth);
+  auto addFrequencyLine = [&](double x, double width, bool antialias) {
+    plan.frequencyGrid.push_back({{x, 20}, {x, H}, width, antialias});
+  };
+  if (scaleType_ == 1) {
+    for (double m = 1; m <= 22050; m *= 10) {
+      for (int c = 1; c <= 9; ++c) {
+        const double f = m * c;
+        if (f < 30) continue;
+        addFrequencyLine(roundCoord((std::log10(f) - kLog30) * xScale + L), subAxisWidth, true);
+      }
+    }
+  } else if (scaleType_ == 0) {
+    const double s = fStep / 3;
+    if (s > 0) {
+      const double f0 = horizontalLabelsCount >= 3 ? fStep * std::ceil(30 / fStep) : 30;
+      const double e0 = horizontalLabelsCount >= 3 ? s * std::ceil(30 / s) : f0;
+      for (int k = 0; k < kMaxMarks; ++k) {
+        const double e = e0 + s * k;
+        if (e > 22050) break;
+        addFrequencyLine(roundCoord(xScale * e + L), subAxisWidth, true);
+      }
+    }
+  } else if (scaleType_ >= 2 && scaleType_ <= 4 && spectrumView_) {
+    const auto& table = spectrumView_->getCurrentOctaves();
+    const double n = static_cast<double>(table.size());
+    const bool sixth = spectrumView_->scaleType() == 4;
+    for (size_t i = 0; i < table.size(); ++i) {
+      const double x = roundCoord(L + a / 2 + (i + 0.5) * (W - L - a) / n);
+      const bool strong = (i + 1) % 3 == 0 && !sixth;
+      addFrequencyLine(x, strong ? subAxisWidth : subAxisWidth / 2, strong);
+    }
+  }
+}
+
 UISpectrumContainerView::ScalePlan UISpectrumContainerView::computeScale(const CGRect& rect) {
   ScalePlan plan;
   const double W = rect.size.width, H = rect.size.height;
@@ -79,6 +138,8 @@ UISpectrumContainerView::ScalePlan UISpectrumContainerView::computeScale(const C
     }
   }
 
+  placeLabelTexts(plan, W, H);
+
   // 4. Level grid (flipped: y up from the bottom edge, the chart's bottom at 20).
   if (levelsUsable) {
     const double s = dBStep / 3;
@@ -91,39 +152,7 @@ UISpectrumContainerView::ScalePlan UISpectrumContainerView::computeScale(const C
     }
   }
 
-  // 5. Frequency grid.
-  auto addFrequencyLine = [&](double x, double width, bool antialias) {
-    plan.frequencyGrid.push_back({{x, 20}, {x, H}, width, antialias});
-  };
-  if (scaleType_ == 1) {
-    for (double m = 1; m <= 22050; m *= 10) {
-      for (int c = 1; c <= 9; ++c) {
-        const double f = m * c;
-        if (f < 30) continue;
-        addFrequencyLine(roundCoord((std::log10(f) - kLog30) * xScale + L), subAxisWidth, true);
-      }
-    }
-  } else if (scaleType_ == 0) {
-    const double s = fStep / 3;
-    if (s > 0) {
-      const double f0 = horizontalLabelsCount >= 3 ? fStep * std::ceil(30 / fStep) : 30;
-      const double e0 = horizontalLabelsCount >= 3 ? s * std::ceil(30 / s) : f0;
-      for (int k = 0; k < kMaxMarks; ++k) {
-        const double e = e0 + s * k;
-        if (e > 22050) break;
-        addFrequencyLine(roundCoord(xScale * e + L), subAxisWidth, true);
-      }
-    }
-  } else if (scaleType_ >= 2 && scaleType_ <= 4 && spectrumView_) {
-    const auto& table = spectrumView_->getCurrentOctaves();
-    const double n = static_cast<double>(table.size());
-    const bool sixth = spectrumView_->scaleType() == 4;
-    for (size_t i = 0; i < table.size(); ++i) {
-      const double x = roundCoord(L + a / 2 + (i + 0.5) * (W - L - a) / n);
-      const bool strong = (i + 1) % 3 == 0 && !sixth;
-      addFrequencyLine(x, strong ? subAxisWidth : subAxisWidth / 2, strong);
-    }
-  }
+  addFrequencyGrid(plan, W, H, xScale, fStep);
 
   // 6. Frame: bottom, left, right, top.
   plan.frame.push_back({{L - halfA, 20}, {W + halfA, 20}, a, true});
@@ -151,14 +180,12 @@ void UISpectrumContainerView::drawScale(const CGRect& rect) {
 
   const NSTextAttributes vertical = verticalAttrsDictionary();
   for (const auto& label : plan.levelLabels) {
-    const CGSize size = NSStringSizeWithAttributes(label.text, vertical);
-    NSStringDrawAtPointInContext(c, label.text, {L - size.width - 6, label.y - size.height / 2}, vertical);
+    NSStringDrawAtPointInContext(c, label.text, label.origin, vertical);
     strokeLine({L, label.y}, {L - 3, label.y}, subAxisColor, subAxisWidth);
   }
   const NSTextAttributes horizontal = horizontalAttrsDictionary();
   for (const auto& label : plan.frequencyLabels) {
-    const CGSize size = NSStringSizeWithAttributes(label.text, horizontal);
-    NSStringDrawAtPointInContext(c, label.text, {label.x - size.width / 2, label.y}, horizontal);
+    NSStringDrawAtPointInContext(c, label.text, label.origin, horizontal);
     strokeLine({label.x, H - 20}, {label.x, H - 17}, subAxisColor, subAxisWidth);
   }
 

@@ -234,6 +234,20 @@ void UISpectrumContainerView::setSonogramMode(CGSize paddings) {
   sonogramScaleView_->setHidden(false);
 }
 
+void UISpectrumContainerView::clearChart() {
+  if (!spectrumView_) return;
+  UISpectrumView& plot = *spectrumView_;
+  for (auto* series : {&plot.l_fftData, &plot.l_maxData, &plot.l_minData}) series->clear();
+  for (auto* points : {&plot.l_mainData, &plot.l_maxesData, &plot.l_minsData}) points->clear();
+  plot.l_localMaximus.clear();
+  plot.l_holdedMaximus.clear();
+  plot.l_holdedMinimus.clear();
+  plot.isMaxReady = false;
+  plot.sonogramData.reset();  // no last frame to add as a column
+  if (plot.context && EAGLContext::setCurrentContext(plot.context)) plot.clearTextures();
+  plot.drawView();
+}
+
 // ---- Processing ----
 
 void UISpectrumContainerView::startAnimation(const std::string& recordUrl) {

@@ -100,6 +100,10 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   // ---- Modes ----
   void setGraphMode();
   void setSonogramMode(CGSize paddings);
+  // Forgets what the plot shows (the spectrum view's series and held peaks, the sonogram's
+  // columns) and draws it empty in the current mode; the next frame draws afresh. A screen that
+  // changes the mode while the chart is stopped shows the new mode empty, not the old picture.
+  void clearChart();
 
   // ---- Processing ----
   // `recordUrl` empty: no metering recorder is made.
@@ -196,6 +200,9 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
     float value = 0;  // level in dB or frequency in Hz
     double x = 0;     // level labels: tick y in x's place is not used; see `y`
     double y = 0;
+    // Where the text's top-left corner is drawn: at its place on the scale, moved inward only as
+    // far as it takes to keep the text whole inside the view when its place lies inside it.
+    CGPoint origin{0, 0};
   };
   struct ScaleLine {
     CGPoint from, to;  // flipped coordinates (y up from the bottom edge) for grid and frame
@@ -211,6 +218,8 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   ScalePlan computeScale(const CGRect& rect);
 
  private:
+  void placeLabelTexts(ScalePlan& plan, double W, double H) const;
+  void addFrequencyGrid(ScalePlan& plan, double W, double H, double xScale, double fStep) const;
   std::shared_ptr<UISpectrumContainerView> self();
 
   std::vector<float> l_fftData;

@@ -21,6 +21,13 @@ std::vector<UISpectrumSonogramScaleView::Label> UISpectrumSonogramScaleView::com
       labels.push_back({formatLabel(f), f, roundCoord(height - f * scale)});
     }
   }
+  const NSTextAttributes attributes = container->verticalAttrsDictionary();
+  for (auto& label : labels) {
+    const CGSize size = NSStringSizeWithAttributes(label.text, attributes);
+    const double top = label.y - size.height / 2;
+    const bool inside = label.y >= 0 && label.y <= height;  // 50k, above the top, stays clipped away
+    label.origin = {45 - size.width - 6, inside ? keepInside(top, size.height, height) : top};
+  }
   return labels;
 }
 
@@ -30,8 +37,7 @@ void UISpectrumSonogramScaleView::drawRect(const CGRect& rect) {
   if (!container || !c) return;
   const NSTextAttributes attributes = container->verticalAttrsDictionary();
   for (const auto& label : computeLabels(rect.size.height)) {
-    const CGSize size = NSStringSizeWithAttributes(label.text, attributes);
-    NSStringDrawAtPointInContext(c, label.text, {45 - size.width - 6, label.y - size.height / 2}, attributes);
+    NSStringDrawAtPointInContext(c, label.text, label.origin, attributes);
     CGContextSetStrokeColorWithColor(c, container->subAxisColor);
     CGContextSetLineWidth(c, container->subAxisWidth);
     CGContextBeginPath(c);

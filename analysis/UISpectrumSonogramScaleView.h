@@ -20,6 +20,9 @@ class UISpectrumSonogramScaleView : public UIScaleView {
     std::string text;
     float frequency = 0;
     double y = 0;  // the label's centre line and tick, view coordinates (y down)
+    // Where the text's top-left corner is drawn: beside its tick, moved inward only as far as it
+    // takes to keep the text whole inside the scale when its tick lies inside it.
+    CGPoint origin{0, 0};
   };
   // The labels of a scale `height` points tall, from the container's settings; empty without one.
   std::vector<Label> computeLabels(double height) const;

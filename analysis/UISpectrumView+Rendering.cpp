@@ -1,5 +1,6 @@
 // The GL drawing of graph mode: framebuffer, projection, line traces with fills, octave bars with
 // the highlighted bar and hold plates, the peak cross and the touch marker.
+#include <algorithm>
 #include <cmath>
 
 #include "analysis/UISpectrumView.h"
@@ -107,7 +108,9 @@ void UISpectrumView::drawView() {
 
 void UISpectrumView::drawGraph() {
   glClearColor(0, 0, 0, 0);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  // The depth buffer is attached but nothing tests against it: clearing it would be work whose
+  // result nothing reads.
+  glClear(GL_COLOR_BUFFER_BIT);
   glDisable(GL_TEXTURE_2D);
   glDisableClientState(GL_TEXTURE_COORD_ARRAY);
   glEnableClientState(GL_VERTEX_ARRAY);
@@ -134,8 +137,9 @@ void UISpectrumView::drawGraph() {
       py = p.y;
     }
   }
-  // The container sets the cross's colour and width before turning it on; until then it is not drawn.
-  if (graphType_ != 1 && needPeakMarker && peakMarkerColor && peakMarkerWidth) {
+  // The container sets the cross's colour and width before turning it on; until then it is not
+  // drawn. An empty trace has no peak to mark.
+  if (graphType_ != 1 && needPeakMarker && peakMarkerColor && peakMarkerWidth && !l_mainData.empty()) {
     glLineWidth(*peakMarkerWidth);
     setColor(peakMarkerColor);
     drawVertices(GL_LINES, {px, 0, px, static_cast<float>(backingHeight), 0, py, static_cast<float>(backingWidth), py});
@@ -163,11 +167,74 @@ void UISpectrumView::drawArray(std::span<const DisplayPoint> points, bool fill, 
   drawVertices(GL_LINE_STRIP, vertices);
 }
 
+namespace {
+
+// The triangles of the area between a trace and the bottom edge (or a lower trace), which cover
+// the pixels the plain strip (each point's lower and upper end, point after point) covers, and
+// each pixel as many times. The rasteriser is slow on the strip's long, two-pixel-wide triangles:
+// each group of kGroup segments becomes a rectangle up to its lowest upper point (from its
+// highest lower point) and the slivers between that rectangle and the traces. Rectangle and
+// slivers meet on horizontal and vertical lines, which the rasteriser splits between them
+// exactly; the traces' own edges are the strip's. A group whose traces cross, go below their
+// lower end or back in x, or hold a non-finite value is drawn as the strip's own triangles.
+constexpr size_t kGroup = 16;
+
+void addTriangle(std::vector<float>& out, float x0, float y0, float x1, float y1, float x2, float y2) {
+  out.insert(out.end(), {x0, y0, x1, y1, x2, y2});
+}
+
+void fillTriangles(std::span<const DisplayPoint> upper, const std::vector<DisplayPoint>* lower, std::vector<float>& out) {
+  const size_t n = upper.size();
+  auto low = [&](size_t i) { return lower && i < lower->size() ? (*lower)[i].y : 0.0f; };
+  out.reserve(n * 12);
+  for (size_t first = 0; first + 1 < n; first += kGroup) {
+    const size_t last = std::min(first + kGroup, n - 1);  // the group's points: first .. last
+    float top = INFINITY, bottom = -INFINITY;
+    bool simple = true;
+    for (size_t i = first; i <= last && simple; ++i) {
+      const float u = upper[i].y, l = low(i), x = upper[i].x;
+      simple = std::isfinite(u) && std::isfinite(l) && std::isfinite(x) && l <= u && (i == first || x > upper[i - 1].x);
+      top = std::min(top, u);
+      bottom = std::max(bottom, l);
+    }
+    if (!simple || bottom > top) {
+      // The strip's triangles for these segments, each in the strip's own vertex order.
+      for (size_t i = first; i < last; ++i) {
+        const float x0 = upper[i].x, x1 = upper[i + 1].x;
+        addTriangle(out, x0, low(i), x0, upper[i].y, x1, low(i + 1));
+        addTriangle(out, x0, upper[i].y, x1, low(i + 1), x1, upper[i + 1].y);
+      }
+      continue;
+    }
+    const float left = upper[first].x, right = upper[last].x;
+    if (top > bottom) {
+      addTriangle(out, left, bottom, left, top, right, bottom);
+      addTriangle(out, left, top, right, bottom, right, top);
+    }
+    for (size_t i = first; i < last; ++i) {
+      const float x0 = upper[i].x, x1 = upper[i + 1].x;
+      const float u0 = upper[i].y, u1 = upper[i + 1].y, l0 = low(i), l1 = low(i + 1);
+      if (u0 > top || u1 > top) {
+        addTriangle(out, x0, top, x0, u0, x1, top);
+        addTriangle(out, x0, u0, x1, top, x1, u1);
+      }
+      if (l0 < bottom || l1 < bottom) {
+        addTriangle(out, x0, l0, x0, bottom, x1, l1);
+        addTriangle(out, x0, bottom, x1, l1, x1, bottom);
+      }
+    }
+  }
+}
+
+}  // namespace
+
 void UISpectrumView::fillArray(std::span<const DisplayPoint> upper, const std::vector<DisplayPoint>* lower,
                                const UIColorRef& color) {
   if (upper.empty()) return;
   setColor(color);
-  drawVertices(GL_TRIANGLE_STRIP, triangulateVertexArray(upper, lower));
+  std::vector<float> triangles;
+  fillTriangles(upper, lower, triangles);
+  drawVertices(GL_TRIANGLES, triangles);
 }
 
 std::vector<float> UISpectrumView::triangulateVertexArray(std::span<const DisplayPoint> upper,

@@ -1,5 +1,7 @@
-// The sonogram: a ring of one-texel-wide textures, one per column of 3 pixels, newest at the right
-// edge. Adding a column re-uses the oldest texture, so scrolling never copies older columns.
+// The sonogram: a ring of columns of 3 pixels, newest at the right edge, kept as the texel columns
+// of one texture. Adding a column overwrites the oldest one in place, so scrolling never copies
+// older columns, and the whole ring is drawn as two quads: the columns from the texture's first
+// to the newest, and the older ones after it, to their left.
 #include <algorithm>
 #include <cmath>
 
@@ -60,20 +62,23 @@ void UISpectrumView::setupViewForSpectrum() {
   glEnableClientState(GL_VERTEX_ARRAY);
   glEnableClientState(GL_TEXTURE_COORD_ARRAY);
   currentTexCount = static_cast<int32_t>(std::ceil(backingWidth / 3.0));
-  std::vector<GLuint> names(static_cast<size_t>(std::max(0, currentTexCount)));
-  if (!names.empty()) glGenTextures(static_cast<GLsizei>(names.size()), names.data());
-  SpectrumLinkedTexture* last = nullptr;
-  for (GLuint name : names) {
-    auto* node = new SpectrumLinkedTexture{name, nullptr};
-    if (last) last->next = node;
-    else firstTex = node;
-    last = node;
-  }
+  // OpenGL ES 1.1 textures have power-of-two sizes; the columns past the ring's are never drawn.
+  ringTextureWidth = currentTexCount > 0 ? getTexBufferSizeForHeight(currentTexCount) : 0;
+  newestColumn = 0;
   clearTexBuffer();
-  for (auto* node = firstTex; node; node = node->next) {
-    glBindTexture(GL_TEXTURE_2D, node->texture);
+  if (currentTexCount > 0) {
+    glGenTextures(1, &ringTexture);
+    glBindTexture(GL_TEXTURE_2D, ringTexture);
+    // Each texel column is stretched over 3 pixels: nearest in both directions keeps neighbouring
+    // columns apart, as separate textures kept them.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, texBitBufferSize, 0, GL_RGBA, GL_UNSIGNED_BYTE, texBitBuffer.data());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, ringTextureWidth, texBitBufferSize, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    for (int32_t column = 0; column < currentTexCount; ++column) {
+      glTexSubImage2D(GL_TEXTURE_2D, 0, column, 0, 1, texBitBufferSize, GL_RGBA, GL_UNSIGNED_BYTE, texBitBuffer.data());
+    }
   }
   glEnable(GL_TEXTURE_2D);
   glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
@@ -92,9 +97,10 @@ void UISpectrumView::clearTexBuffer() {
 void UISpectrumView::clearTextures() {
   if (!isSpectrogramInited) return;
   clearTexBuffer();
-  for (auto* node = firstTex; node; node = node->next) {
-    glBindTexture(GL_TEXTURE_2D, node->texture);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, texBitBufferSize, 0, GL_RGBA, GL_UNSIGNED_BYTE, texBitBuffer.data());
+  if (!ringTexture) return;
+  glBindTexture(GL_TEXTURE_2D, ringTexture);
+  for (int32_t column = 0; column < currentTexCount; ++column) {
+    glTexSubImage2D(GL_TEXTURE_2D, 0, column, 0, 1, texBitBufferSize, GL_RGBA, GL_UNSIGNED_BYTE, texBitBuffer.data());
   }
 }
 
@@ -102,23 +108,16 @@ void UISpectrumView::freeSpectrumObjects() {
   if (!isSpectrogramInited) return;
   texBitBuffer.clear();
   texBitBuffer.shrink_to_fit();
-  while (firstTex) {
-    SpectrumLinkedTexture* next = firstTex->next;
-    glDeleteTextures(1, &firstTex->texture);
-    delete firstTex;
-    firstTex = next;
-  }
+  if (ringTexture) glDeleteTextures(1, &ringTexture);
+  ringTexture = 0;
+  ringTextureWidth = 0;
+  newestColumn = 0;
   isSpectrogramInited = false;
 }
 
 void UISpectrumView::cycleSpectrum() {
-  if (!firstTex || !firstTex->next) return;  // a ring of one column has nothing to rotate
-  SpectrumLinkedTexture* beforeLast = firstTex;
-  while (beforeLast->next->next) beforeLast = beforeLast->next;
-  SpectrumLinkedTexture* last = beforeLast->next;
-  beforeLast->next = nullptr;
-  last->next = firstTex;  // the node is moved, not freed and remade: same texture, new place
-  firstTex = last;
+  // The oldest column (the one after the newest, round the ring) becomes the newest.
+  if (currentTexCount > 1) newestColumn = (newestColumn + 1) % currentTexCount;
 }
 
 void UISpectrumView::renderFFTToTex() {
@@ -151,34 +150,48 @@ void UISpectrumView::renderFFTToTex() {
       texBitBuffer[static_cast<size_t>(r)] = colorForLevel(v);
     }
   }
-  if (firstTex) {
-    glBindTexture(GL_TEXTURE_2D, firstTex->texture);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, texBitBufferSize, 0, GL_RGBA, GL_UNSIGNED_BYTE, texBitBuffer.data());
+  if (ringTexture) {
+    glBindTexture(GL_TEXTURE_2D, ringTexture);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, newestColumn, 0, 1, texBitBufferSize, GL_RGBA, GL_UNSIGNED_BYTE,
+                    texBitBuffer.data());
   }
 }
 
 void UISpectrumView::drawSpectrogram() {
+  // The colour buffer is cleared once, after the new column is in: clearing it before as well, or
+  // the depth buffer nothing tests against, would be work whose result nothing reads.
   glClearColor(0, 0, 0, 0);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   if (sonogramData) renderFFTToTex();
   glClear(GL_COLOR_BUFFER_BIT);
   glEnable(GL_TEXTURE_2D);
+  if (!ringTexture) {
+    glFlush();
+    return;
+  }
   glPushMatrix();
   glTranslatef(static_cast<GLfloat>(backingWidth), 0, 0);
+  // Column c of the texture is drawn (newest − c) columns left of the right edge: the columns up to
+  // the newest end at the edge, the ones after it (older) end where those begin.
   const GLfloat S = static_cast<GLfloat>(texBitBufferSize);
-  const GLfloat quad[] = {0, 0, kColumnWidth, 0, 0, S, kColumnWidth, S};
-  const GLshort texCoords[] = {0, 0, 1, 0, 0, 1, 1, 1};
-  glVertexPointer(2, GL_FLOAT, 0, quad);
-  glTexCoordPointer(2, GL_SHORT, 0, texCoords);
+  const GLfloat tw = static_cast<GLfloat>(ringTextureWidth);
+  const GLfloat newer = static_cast<GLfloat>(newestColumn + 1);  // texture columns 0 .. newest
+  const GLfloat all = static_cast<GLfloat>(currentTexCount);
+  const GLfloat xSplit = -kColumnWidth * newer, xLeft = -kColumnWidth * all;
+  const GLfloat quads[] = {
+      xSplit, 0, 0, 0, xSplit, S, 0, S,           // columns 0 .. newest
+      xLeft, 0, xSplit, 0, xLeft, S, xSplit, S,   // columns newest + 1 .. last
+  };
+  const GLfloat texCoords[] = {
+      0, 0, newer / tw, 0, 0, 1, newer / tw, 1,
+      newer / tw, 0, all / tw, 0, newer / tw, 1, all / tw, 1,
+  };
+  glVertexPointer(2, GL_FLOAT, 0, quads);
+  glTexCoordPointer(2, GL_FLOAT, 0, texCoords);
   glEnableClientState(GL_VERTEX_ARRAY);
   glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-  glPushMatrix();
-  for (auto* node = firstTex; node; node = node->next) {
-    glTranslatef(-kColumnWidth, 0, 0);
-    glBindTexture(GL_TEXTURE_2D, node->texture);
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-  }
-  glPopMatrix();
+  glBindTexture(GL_TEXTURE_2D, ringTexture);
+  glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+  if (newestColumn + 1 < currentTexCount) glDrawArrays(GL_TRIANGLE_STRIP, 4, 4);
   glPopMatrix();
   glFlush();
 }

@@ -47,12 +47,6 @@ struct SonogramColorStop {
   UIColorRef color;
 };
 
-// One node of the sonogram's texture ring: newest column first, `next` towards older ones.
-struct SpectrumLinkedTexture {
-  GLuint texture = 0;
-  SpectrumLinkedTexture* next = nullptr;
-};
-
 class UISpectrumView : public UIView {
  public:
   // initWithFrame: followed by initHelper. The view works without GL: then it analyses and reports
@@ -186,7 +180,11 @@ class UISpectrumView : public UIView {
   float l_markerPosition = -1;
   float l_currentSelectedX = 0;
   bool isMaxReady = false;
-  SpectrumLinkedTexture* firstTex = nullptr;
+  // The sonogram's ring: one texture holding every column, one texel wide each (currentTexCount of
+  // them; the texture's width is the next power of two), and the column drawn at the right edge.
+  GLuint ringTexture = 0;
+  int32_t ringTextureWidth = 0;
+  int32_t newestColumn = 0;
   std::vector<uint32_t> texBitBuffer;
   int32_t texBitBufferSize = 0;
   int32_t currentTexCount = 0;
@@ -196,6 +194,7 @@ class UISpectrumView : public UIView {
   WeightingTable weighting_;
   CalibrationTable corrections_;
   std::vector<float> frameSpectrum_, frameLevels_;  // per-frame buffers, reused
+  std::vector<float> fullOctaveLevels_;              // the list setFullOctaveOutput receives
 
   // The layer the renderbuffer storage comes from.
   std::shared_ptr<CAEAGLLayer> eaglLayer() const;
@@ -204,6 +203,12 @@ class UISpectrumView : public UIView {
   std::shared_ptr<CALayer> makeLayer() const override;
 
  private:
+  struct Peak {
+    float volume;
+    float frequency;
+  };
+  // The peak search of getLocalMaximumOf, without the record.
+  Peak localMaximumOf(std::span<const float> values);
   bool makeCurrent();
   BandMapping bands_;
   MathParams mathParams_{0, 512};

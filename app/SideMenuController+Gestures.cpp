@@ -5,6 +5,7 @@
 
 #include "app/SideMenuController.h"
 #include "app/SideMenuControllerPanGestureRecognizer.h"
+#include "app/SideMenuView.h"
 
 std::shared_ptr<UIPanGestureRecognizer> SideMenuController::panGestureRecognizer() {
   if (!panGestureRecognizer_) {

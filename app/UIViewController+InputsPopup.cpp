@@ -7,6 +7,7 @@
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIStoryboard.h"
+#include "profiles/AutomaticProfileLogic.h"
 #include "profiles/DeviceInputsService.h"
 #include "profiles/InputProfilesService.h"
 #include "profiles/MicProfileSetupViewController.h"
@@ -23,6 +24,16 @@ void initiateDefaultProfile(const UIViewControllerRef&) {
     auto& profiles = InputProfilesService::sharedService();
     if (auto profile = profiles.defaultConnectedProfile()) profiles.enableProfile(profile, ProfileEnableSource::initial);
   });
+}
+
+NSObserverTokenRef observeNewInputDevices(const UIViewControllerRef& controller) {
+  if constexpr (!kAutomaticProfileLogicEnabled) return nullptr;
+  if (!controller) return nullptr;
+  std::weak_ptr<UIViewController> weak = controller;
+  return NSNotificationCenter::defaultCenter().addObserverForName(
+      DeviceInputsService::kNewExternalInput, nullptr, DispatchQueue::main(), [weak](const NSNotification& n) {
+        if (auto screen = weak.lock()) newInputDeviceDetected(screen, n);
+      });
 }
 
 namespace {

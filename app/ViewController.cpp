@@ -168,7 +168,9 @@ void ViewController::viewDidLoad() {
         screen->lblFloatingLeft->setText("Peak: --");
       });
 
-  // 10. The input's default profile (a step of the automatic profile logic, switched off).
+  // 10. The automatic profile logic (a build setting, off by default): the popup for a newly
+  // connected microphone over this screen, and the input's default profile.
+  newInputObserver_ = InputsPopup::observeNewInputDevices(shared_from_this());
   InputsPopup::initiateDefaultProfile(shared_from_this());
 }
 
@@ -203,19 +205,24 @@ void ViewController::viewDidDisappear(bool animated) {
 
 // ---- Modes ----
 
+// A mode chosen in the menu starts with an empty chart: one that is stopped shows the new mode
+// empty until it runs again, not the old mode's picture on the new axes.
 void ViewController::switchToOctaveMode() {
   settings::store(settings::kCurrentType, "octave");
   initWithOctaveSavedValues();
+  spectrumView->clearChart();
 }
 
 void ViewController::switchToFFTMode() {
   settings::store(settings::kCurrentType, "fft");
   initWithFFTSavedValues();
+  spectrumView->clearChart();
 }
 
 void ViewController::switchToSpectrographMode() {
   settings::store(settings::kCurrentType, "sonogram");
   initWithSpectrographSavedValues();
+  spectrumView->clearChart();
 }
 
 void ViewController::showGraphControls(bool show) {

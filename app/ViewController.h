@@ -119,4 +119,6 @@ class ViewController : public UIViewController, public DataProvideDelegate {
   void applyFFTScaleFromStore();
   void applyChartLineStyle();
   NSObserverTokenRef audioInputObserver_;
+  // The announcements of a new microphone, observed while the automatic profile logic is on.
+  NSObserverTokenRef newInputObserver_;
 };

@@ -44,10 +44,14 @@ int main(int argc, char** argv) {
   AppDelegate::registerClass();
   UIScreen::mainScreen().configure(options->screen, options->scale);
 
-  // A window needs a display that shows it; without one the run tours the screen headless.
+  // A window needs a display that shows it; without one the run tours the screen headless. The
+  // display opened here stays open for the window (see SDLWindowHost::openDisplay).
   const bool wantWindow = !options->input && !options->headless;
   std::string noDisplay;
-  const bool live = wantWindow && SDLWindowHost::displayAvailable(&noDisplay);
+  const bool live = wantWindow && SDLWindowHost::openDisplay(&noDisplay);
+  struct DisplayCloser {
+    ~DisplayCloser() { SDLWindowHost::closeDisplay(); }
+  } closeDisplayOnReturn;
   if (wantWindow && !live)
     std::fprintf(stderr, "spectrum-analyser: %s; analysing the demo input without a window\n", noDisplay.c_str());
   auto& session = AVAudioSession::sharedInstance();

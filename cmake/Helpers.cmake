@@ -2,14 +2,47 @@
 function(sa_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   if(NOT ARG_SOURCES)
-    # A folder whose sources have not been written yet still gives a target to link.
-    set(placeholder ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
-    file(WRITE ${placeholder} "")
-    set(ARG_SOURCES ${placeholder})
+    # A folder of headers only (an interface the program calls but does not implement).
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${SA_ROOT})
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    return()
   endif()
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${SA_ROOT})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# sa_profile_logic_library(name SOURCES ... SETTING_SOURCES ... DEPS ... [LOGIC_DEPS ...]): a library
+# in the two builds of the automatic profile logic: `name` with the logic off, and `name`_automatic
+# with it on, made when the application is built with it (SA_AUTOMATIC_PROFILE_LOGIC) and for the
+# tests of the logic. Only SETTING_SOURCES, the sources that read the setting
+# (profiles/AutomaticProfileLogic.h), are compiled for each build; the others are compiled once,
+# into the object library `name`_common that both builds hold, and never see the setting.
+# LOGIC_DEPS are libraries made the same way: each build links the same build of them.
+function(sa_profile_logic_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;SETTING_SOURCES;DEPS;LOGIC_DEPS" ${ARGN})
+  add_library(${name}_common OBJECT ${ARG_SOURCES})
+  target_include_directories(${name}_common PUBLIC ${SA_ROOT})
+  set(common_deps ${ARG_LOGIC_DEPS})
+  list(TRANSFORM common_deps APPEND _common)
+  target_link_libraries(${name}_common PUBLIC ${ARG_DEPS} ${common_deps})
+  set(builds 0)
+  if(SA_AUTOMATIC_PROFILE_LOGIC OR SA_BUILD_TESTS)
+    list(APPEND builds 1)
+  endif()
+  foreach(enabled IN LISTS builds)
+    set(target ${name})
+    set(logic_deps ${ARG_LOGIC_DEPS})
+    if(enabled)
+      set(target ${name}_automatic)
+      list(TRANSFORM logic_deps APPEND _automatic)
+    endif()
+    add_library(${target} STATIC $<TARGET_OBJECTS:${name}_common> ${ARG_SETTING_SOURCES})
+    target_include_directories(${target} PUBLIC ${SA_ROOT})
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS} ${logic_deps})
+    target_compile_definitions(${target} PUBLIC SA_AUTOMATIC_PROFILE_LOGIC=${enabled})
+  endforeach()
 endfunction()
 
 # sa_test(name [AUDIO_SERVER] [IN_ONE_PROCESS] SOURCES ... DEPS ...): a GoogleTest program, each
@@ -32,6 +65,9 @@ function(sa_test name)
   if(ARG_AUDIO_SERVER)
     target_sources(${name} PRIVATE ${SA_ROOT}/tests/support/audio-server/UsesSharedAudioServer.cpp)
     list(APPEND properties RESOURCE_LOCK pulse_sink)
+  endif()
+  if(SA_TSAN AND name IN_LIST SA_TSAN_TESTS)
+    list(APPEND properties LABELS tsan)
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-*DISABLED_*"
                        PROPERTIES ${properties} ${ARG_PROPERTIES})

@@ -7,6 +7,7 @@
 
 #include "overlays/StatusOverlay.h"
 #include "platform/dispatch/Dispatch.h"
+#include "profiles/AutomaticProfileLogic.h"
 #include "profiles/InputProfilesService.h"
 #include "profiles/ProfilesSupport.h"
 

@@ -7,9 +7,10 @@
 // It also carries the automatic profile logic: a handler of the session's route changes and the
 // announcement of a newly connected external microphone ("DeviceInputsService.NewExternalInput",
 // posted from the main queue with the description under "externalInput"). With the logic switched
-// off (kAutomaticProfileLogicEnabled) the service observes no route change and
-// checkCurrentInputsForExternalMic answers NO at once; everything else works. When the logic is
-// on, route changes are handled on the main thread whatever thread posts them.
+// off (the build's setting, profiles/AutomaticProfileLogic.h) the service observes no route change
+// and checkCurrentInputsForExternalMic answers NO at once; everything else works. When the logic
+// is on, the service observes the session's route changes from its creation and handles them on
+// the main thread whatever thread posts them.
 //
 // Diagnostic lines go to standard output. Main thread only.
 #include <memory>

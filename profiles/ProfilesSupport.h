@@ -1,17 +1,11 @@
 #pragma once
-// Small things the input-profile code shares: the build setting of the automatic profile logic,
-// localised texts, colours, the hash that names predefined profiles, the usage events of the
-// profile screens and whole-decibel readouts.
+// Small things the input-profile code shares: localised texts, colours, the hash that names
+// predefined profiles, the usage events of the profile screens and whole-decibel readouts.
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "platform/graphics/UIColor.h"
-
-// The automatic profile logic (route-change observation by the device inputs service, the check
-// for an external microphone, the default profile at start-up and the new-input popup) is built
-// in and switched off by this constant.
-inline constexpr bool kAutomaticProfileLogicEnabled = false;
 
 namespace tarn {
 

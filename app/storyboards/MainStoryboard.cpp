@@ -52,15 +52,9 @@ std::shared_ptr<Label> readout(std::shared_ptr<Label> label, uint32_t color, con
   return label;
 }
 
-void buildAnalyzerView(UIViewController& controller) {
-  auto& vc = dynamic_cast<ViewController&>(controller);
-  auto vcRef = std::static_pointer_cast<ViewController>(vc.shared_from_this());
-  auto root = std::make_shared<UIView>(UIScreen::mainScreen().bounds());
-  root->setBackgroundColor(UIColorExtension::colorWithHex(0x0B0A1A));
-  vc.setView(root);
-  vc.mainView = root;
-
-  // The chart.
+// The chart, and the two bottom bars whose bottom constraints maximising moves: the strip behind
+// and the holder of the buttons (answered).
+std::shared_ptr<UIView> addChartAndBottomBars(ViewController& vc, const UIViewRef& root) {
   auto chart = constrained(root, UISpectrumContainerView::create(root->bounds()));
   vc.spectrumView = chart;
 
@@ -91,8 +85,11 @@ void buildAnalyzerView(UIViewController& controller) {
       chartBottom,
       chart->bottomAnchor().constraintLessThanOrEqualToAnchor(root->bottomAnchor()),  // ...but not off screen
   });
+  return bar;
+}
 
-  // The bottom bar's buttons.
+// Start/stop and the four setting buttons, left to right along the bar.
+void addBottomBarButtons(ViewController& vc, const std::shared_ptr<ViewController>& vcRef, const UIViewRef& bar) {
   auto startStop = constrained(bar, roundButton("btnStart", "btnStop"));
   vc.btnStartStop = startStop;
   startStop->addTarget(vcRef, &ViewController::btnStartStopTap, UIControlEventTouchUpInside);
@@ -121,8 +118,10 @@ void buildAnalyzerView(UIViewController& controller) {
     });
     previous = button;
   }
+}
 
-  // The right column.
+// The side-menu, aim and maximise buttons, top down in the right column.
+void addRightColumn(ViewController& vc, const std::shared_ptr<ViewController>& vcRef, const UIViewRef& root) {
   auto menu = constrained(root, roundButton("btnMenu"));
   menu->addTarget(vcRef, &ViewController::showRightMenu, UIControlEventTouchUpInside);
   auto aim = constrained(root, roundButton("btnAim", "btnAimSelected"));
@@ -143,9 +142,12 @@ void buildAnalyzerView(UIViewController& controller) {
     });
     above = button;
   }
+}
 
-  // The readouts above the chart's top-left corner. The dB-A label's leading edge follows the
-  // chart's left padding (lcVolumeBackground, set from the chart's reports).
+// The readouts above the chart's top-left corner. The dB-A label's leading edge follows the
+// chart's left padding (lcVolumeBackground, set from the chart's reports).
+void addReadouts(ViewController& vc, const std::shared_ptr<ViewController>& vcRef, const UIViewRef& root,
+                 const UIViewRef& chart) {
   auto dba = constrained(root, readout(std::make_shared<UILabel>(), 0xFFFD00, "Avenir-Heavy", 15));
   vc.lblFloatingRight = dba;
   dba->setText("-- dB-A");
@@ -184,6 +186,19 @@ void buildAnalyzerView(UIViewController& controller) {
       maxMin->widthAnchor().constraintEqualToConstant(180),
       maxMin->heightAnchor().constraintEqualToConstant(kLabelHeight),
   });
+}
+
+void buildAnalyzerView(UIViewController& controller) {
+  auto& vc = dynamic_cast<ViewController&>(controller);
+  auto vcRef = std::static_pointer_cast<ViewController>(vc.shared_from_this());
+  auto root = std::make_shared<UIView>(UIScreen::mainScreen().bounds());
+  root->setBackgroundColor(UIColorExtension::colorWithHex(0x0B0A1A));
+  vc.setView(root);
+  vc.mainView = root;
+  auto bar = addChartAndBottomBars(vc, root);
+  addBottomBarButtons(vc, vcRef, bar);
+  addRightColumn(vc, vcRef, root);
+  addReadouts(vc, vcRef, root, vc.spectrumView);
 }
 
 UIStoryboardDefinition mainStoryboard() {

@@ -13,6 +13,7 @@
 #include "app/HelpVC.h"
 #include "app/RightMenuVC.h"
 #include "app/SideMenuController.h"
+#include "app/SideMenuSegues.h"
 #include "app/UIColorExtension.h"
 #include "app/dbaHelpVC.h"
 #include "app/storyboards/StoryboardSupport.h"

@@ -16,15 +16,15 @@ Value hundredThousandLeaves() {
   for (int r = 0; r < 1000; ++r) {
     Value record = Value::object();
     for (int f = 0; f < 100; ++f) {
-      const std::string key = "f" + std::to_string(f);
+      const std::string key = std::string("f").append(std::to_string(f));
       switch (f % 4) {
         case 0: record[key] = r * 100 + f; break;
         case 1: record[key] = (r + f) * 0.5; break;
         case 2: record[key] = (f % 8) == 2; break;
-        default: record[key] = "value-" + std::to_string(r) + "-" + std::to_string(f); break;
+        default: record[key] = std::string("value-").append(std::to_string(r)).append("-").append(std::to_string(f)); break;
       }
     }
-    root["r" + std::to_string(r)] = std::move(record);
+    root[std::string("r").append(std::to_string(r))] = std::move(record);
   }
   return root;
 }

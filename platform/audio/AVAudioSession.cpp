@@ -11,6 +11,7 @@
 #include "platform/audio/AVAudioSessionPorts.h"
 #include "platform/audio/AudioOutputBackend.h"
 #include "platform/audio/FileAudioInput.h"
+#include "platform/audio/PulseAudioConnection.h"
 #include "platform/audio/PulseAudioInput.h"
 #include "platform/audio/PulseAudioOutput.h"
 #include "platform/audio/TestAudioInput.h"

@@ -19,7 +19,7 @@
 #include <string>
 
 #include "platform/audio/AVAudioSession.h"
-#include "platform/audio/PulseAudioInput.h"
+#include "platform/audio/PulseAudioConnection.h"
 
 std::string AVAudioSessionPortTypeForSource(const PulseSourceInfo& source);
 // The port of a file played as if it were the microphone (UID "file:<path>"): a built-in

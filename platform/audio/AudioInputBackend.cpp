@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/audio/AudioCallbackGuard.h"
+
 namespace {
 // The backend whose delivery is running on this thread, so that removeSink from inside a
 // delivery does not wait for itself.
@@ -70,7 +72,10 @@ void AudioInputBackend::deliver(const float* samples, uint32_t frames) {
     ts.mFlags = kAudioTimeStampSampleTimeValid | kAudioTimeStampHostTimeValid;
     deliverySeq_.fetch_add(1);
     for (auto& slot : sinks_) {
-      if (AudioInputSink* sink = slot.load()) sink->audioInputDidCapture(samples, n, ts);
+      // A sink that throws misses this delivery; the others still get it, and the sequence
+      // number stays even between deliveries (removeSink waits on it).
+      if (AudioInputSink* sink = slot.load())
+        audio::runGuarded("An audio input sink", [&] { sink->audioInputDidCapture(samples, n, ts); });
     }
     deliverySeq_.fetch_add(1);
     sampleTime_ += n;

@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/audio/PulseAudioInput.h"
+#include "platform/audio/AudioCallbackGuard.h"
+#include "platform/audio/PulseAudioConnection.h"
 #include "platform/foundation/NSLog.h"
 
 namespace {
@@ -35,7 +36,8 @@ struct PulseAudioOutput::Stream : AudioOutputStream {
     pa_threaded_mainloop_unlock(mainloop);
   }
 
-  static void onWrite(pa_stream* s, size_t requested, void* userdata) {
+  // PulseAudio's thread, from C: nothing may throw out of here (see renderGuarded).
+  static void onWrite(pa_stream* s, size_t requested, void* userdata) noexcept {
     auto* self = static_cast<Stream*>(userdata);
     const size_t frameBytes = sizeof(float) * self->channels;
     while (requested >= frameBytes) {
@@ -50,12 +52,19 @@ struct PulseAudioOutput::Stream : AudioOutputStream {
       auto* out = static_cast<float*>(data);
       for (uint32_t done = 0; done < frames;) {
         const uint32_t n = std::min(frames - done, self->framesPerPull);
-        self->source->renderOutput(out + size_t(done) * self->channels, n);
+        self->renderGuarded(out + size_t(done) * self->channels, n);
         done += n;
       }
       if (pa_stream_write(s, data, frames * frameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
       requested -= frames * frameBytes;
     }
+  }
+
+  // A source that throws leaves its frames as silence: the stream keeps its timing and the next
+  // pull asks again.
+  void renderGuarded(float* interleaved, uint32_t frames) noexcept {
+    if (!audio::runGuarded("A PulseAudio playback source", [&] { source->renderOutput(interleaved, frames); }))
+      std::fill(interleaved, interleaved + size_t(frames) * channels, 0.0f);
   }
 };
 
@@ -75,8 +84,7 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
   std::string error;
   if (!pulse::ensureConnected(&error)) return fail(kNoServerStatus);
   pa_threaded_mainloop* mainloop = pulse::sharedMainloop();
-  pa_context* context = pulse::sharedContext();
-  if (!mainloop || !context) return fail(kNoServerStatus);
+  if (!mainloop) return fail(kNoServerStatus);
 
   pa_sample_spec sampleSpec;
   sampleSpec.format = PA_SAMPLE_FLOAT32NE;
@@ -93,7 +101,8 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
   stream->framesPerPull = framesPerPull;
 
   pa_threaded_mainloop_lock(mainloop);
-  if (pa_context_get_state(context) != PA_CONTEXT_READY) {
+  pa_context* context = pulse::sharedContext();
+  if (!context || pa_context_get_state(context) != PA_CONTEXT_READY) {
     pa_threaded_mainloop_unlock(mainloop);
     return fail(kNoServerStatus);
   }
@@ -116,19 +125,27 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
     pa_threaded_mainloop_unlock(mainloop);
     return fail(kNoServerStatus);
   }
-  for (;;) {
-    pa_stream_state_t state = pa_stream_get_state(stream->stream);
-    if (state == PA_STREAM_READY) break;
-    if (!PA_STREAM_IS_GOOD(state)) {
-      NSLog("PulseAudio playback failed: %s", pa_strerror(pa_context_errno(context)));
-      pa_stream_set_write_callback(stream->stream, nullptr, nullptr);
-      pa_stream_set_state_callback(stream->stream, nullptr, nullptr);
-      pa_stream_unref(stream->stream);
-      stream->stream = nullptr;
-      pa_threaded_mainloop_unlock(mainloop);
-      return fail(kNoServerStatus);
-    }
-    pa_threaded_mainloop_wait(mainloop);
+  // A server that accepts the stream but never answers must not hold the caller for good.
+  bool timedOut = false;
+  const bool ready = pulse::waitWithTimeout(
+      mainloop,
+      [&]() -> std::optional<bool> {
+        const pa_stream_state_t state = pa_stream_get_state(stream->stream);
+        if (state == PA_STREAM_READY) return true;
+        if (!PA_STREAM_IS_GOOD(state)) return false;
+        return std::nullopt;
+      },
+      &timedOut);
+  if (!ready) {
+    NSLog("PulseAudio playback failed: %s",
+          timedOut ? "the audio server does not answer" : pa_strerror(pa_context_errno(context)));
+    pa_stream_set_write_callback(stream->stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream->stream, nullptr, nullptr);
+    pa_stream_disconnect(stream->stream);
+    pa_stream_unref(stream->stream);
+    stream->stream = nullptr;
+    pa_threaded_mainloop_unlock(mainloop);
+    return fail(kNoServerStatus);
   }
   pa_threaded_mainloop_unlock(mainloop);
   if (status) *status = noErr;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class DispatchQueue;
 using DispatchQueueRef = std::shared_ptr<DispatchQueue>;
@@ -37,6 +38,16 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   virtual bool sync(DispatchBlock block) = 0;
   // Runs the block after `seconds` on the platform clock (see Clock.h: steppable in tests).
   void after(double seconds, DispatchBlock block);
+  // Queues the blocks to run one after another, each as a task of its own would (its exceptions
+  // caught and logged, the next one run regardless), with one hand-off to the queue for all of
+  // them. A concurrent queue gets them as separate tasks, free to run side by side as before.
+  void asyncBatch(std::vector<DispatchBlock> blocks);
+
+  // Runs `block` on the calling thread as soon as the task that thread is running ends (after its
+  // body, before a sync caller waiting for the task goes on); blocks deferred during one task run
+  // in the order deferred, each guarded like a task. False, with the block dropped unrun, when the
+  // thread is running no task.
+  static bool deferToEndOfCurrentTask(DispatchBlock block);
 
  protected:
   DispatchQueue(std::string label, bool serial) : label_(std::move(label)), serial_(serial) {}

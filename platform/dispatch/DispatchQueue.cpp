@@ -20,6 +20,8 @@ namespace {
 // caller was inside of. A sync onto any serial queue of that chain could never finish.
 thread_local DispatchQueue* tCurrent = nullptr;
 thread_local std::vector<const DispatchQueue*> tChain;
+// The blocks deferred to the end of the innermost task this thread runs (null outside a task).
+thread_local std::vector<DispatchBlock>* tDeferred = nullptr;
 
 using Chain = std::vector<const DispatchQueue*>;
 
@@ -125,13 +127,13 @@ class SerialQueue final : public DispatchQueue {
     std::thread thread;
   };
 
+  // Nothing of the queue is touched once the lock is let go: the worker may run the item at
+  // once, and if it held the last reference the queue (and then its worker's state) is gone.
   void enqueue(Item item) {
-    {
-      std::lock_guard<std::mutex> lock(impl_->mutex);
-      impl_->items.push_back(std::move(item));
-      if (!impl_->thread.joinable() && !impl_->stop) {
-        impl_->thread = std::thread(&SerialQueue::work, impl_);
-      }
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->items.push_back(std::move(item));
+    if (!impl_->thread.joinable() && !impl_->stop) {
+      impl_->thread = std::thread(&SerialQueue::work, impl_);
     }
     impl_->cv.notify_one();
   }
@@ -370,19 +372,58 @@ void DispatchQueue::after(double seconds, DispatchBlock block) {
   AfterTimer::shared().add(Clock::monotonic() + seconds, shared_from_this(), std::move(block));
 }
 
-void DispatchQueue::runTask(const DispatchBlock& block) {
-  DispatchQueue* savedCurrent = tCurrent;
-  tCurrent = this;
-  tChain.push_back(this);
+namespace {
+
+void runGuarded(const std::string& label, const DispatchBlock& block) {
   try {
     if (block) block();
   } catch (const NSException& e) {
-    NSLog("DispatchQueue %s: a task threw %s: %s", label_.c_str(), e.name().c_str(), e.reason().c_str());
+    NSLog("DispatchQueue %s: a task threw %s: %s", label.c_str(), e.name().c_str(), e.reason().c_str());
   } catch (const std::exception& e) {
-    NSLog("DispatchQueue %s: a task threw: %s", label_.c_str(), e.what());
+    NSLog("DispatchQueue %s: a task threw: %s", label.c_str(), e.what());
   } catch (...) {
-    NSLog("DispatchQueue %s: a task threw an unknown exception", label_.c_str());
+    NSLog("DispatchQueue %s: a task threw an unknown exception", label.c_str());
   }
+}
+
+}  // namespace
+
+void DispatchQueue::runTask(const DispatchBlock& block) {
+  DispatchQueue* savedCurrent = tCurrent;
+  std::vector<DispatchBlock>* savedDeferred = tDeferred;
+  std::vector<DispatchBlock> deferred;
+  tCurrent = this;
+  tChain.push_back(this);
+  tDeferred = &deferred;
+  runGuarded(label_, block);
+  // A deferred block may defer more: they join the end of the list.
+  for (size_t i = 0; i < deferred.size(); ++i) {
+    DispatchBlock next = std::move(deferred[i]);
+    runGuarded(label_, next);
+  }
+  tDeferred = savedDeferred;
   tChain.pop_back();
   tCurrent = savedCurrent;
+}
+
+bool DispatchQueue::deferToEndOfCurrentTask(DispatchBlock block) {
+  if (!tDeferred) return false;
+  tDeferred->push_back(std::move(block));
+  return true;
+}
+
+void DispatchQueue::asyncBatch(std::vector<DispatchBlock> blocks) {
+  if (blocks.empty()) return;
+  if (!serial_) {
+    for (DispatchBlock& block : blocks) async(std::move(block));
+    return;
+  }
+  if (blocks.size() == 1) {
+    async(std::move(blocks.front()));
+    return;
+  }
+  // The task keeps the queue alive while it waits and runs (as every queued task does).
+  async([this, blocks = std::move(blocks)] {
+    for (const DispatchBlock& block : blocks) runTask(block);
+  });
 }

@@ -16,6 +16,7 @@ constexpr double kReferenceDate = 978307200.0;
 // What one decoded value is reckoned to take besides its text or bytes (the value, its slot in a
 // list or dictionary, allocation overhead).
 constexpr size_t kValueCost = 64;
+const std::string kTooManyValues = "the property list expands to more than " + std::to_string(kMaxPlistValues) + " values";
 
 class Reader {
  public:
@@ -73,8 +74,14 @@ class Reader {
 
   size_t limit() const { return tableOffset_; }
 
-  // Counts what the decoded value will take; false once the total passes the limit.
-  bool charge(uint64_t bytes) {
+  // Counts what the decoded value will take, in reckoned bytes and in values; false once either
+  // total passes its limit.
+  bool charge(uint64_t bytes, uint64_t values = 0) {
+    if (values > valuesLeft_) {
+      valuesLeft_ = 0;
+      return bad(kTooManyValues.c_str());
+    }
+    valuesLeft_ -= values;
     if (bytes > budget_) {
       budget_ = 0;
       return bad("the property list expands to more than its size limit");
@@ -112,20 +119,21 @@ class Reader {
     if (index >= count_) return bad("a reference points outside the object table");
     if (auto done = shared_.find(index); done != shared_.end()) {
       // Decoded before: the copy costs what the first decode did.
-      if (!charge(done->second.second)) return false;
-      out = done->second.first;
+      if (!charge(done->second.bytes, done->second.values)) return false;
+      out = done->second.value;
       return true;
     }
-    const size_t budgetBefore = budget_;
+    const size_t budgetBefore = budget_, valuesBefore = valuesLeft_;
     if (!decode(index, out, depth)) return false;
     if (references_[index] > 1 && (out.is_array() || out.is_object() || out.is_string() || out.is_binary())) {
-      shared_.emplace(index, std::make_pair(out, budgetBefore - budget_));
+      shared_.emplace(index, Shared{out, budgetBefore - budget_, valuesBefore - valuesLeft_});
     }
     return true;
   }
 
+  // Decodes the object at `index` (never decoded before) by the kind its marker's high nibble names.
   bool decode(uint64_t index, Value& out, int depth) {
-    if (!charge(kValueCost)) return false;
+    if (!charge(kValueCost, 1)) return false;
     const uint64_t off = be(tableOffset_ + index * offsetSize_, offsetSize_);
     if (off < 8 || off >= limit()) return bad("an object offset is out of range");
     size_t at = static_cast<size_t>(off);
@@ -133,113 +141,150 @@ class Reader {
     const uint8_t type = marker >> 4, info = marker & 0x0F;
     switch (type) {
       case 0x0:
-        if (info == 0x8 || info == 0x9) {
-          out = (info == 0x9);
-          return true;
-        }
-        return bad("the property list holds null or an unknown simple value");
-      case 0x1: {
-        if (info > 4) return bad("an integer has an impossible size");
-        size_t n = size_t{1} << info;
-        if (at + n > limit()) return bad("an integer runs past the end");
-        // 16-byte integers keep their low 8 bytes; 8-byte integers are signed.
-        uint64_t v = be(at + (n == 16 ? 8 : 0), n == 16 ? 8 : n);
-        out = static_cast<int64_t>(v);
-        return true;
-      }
-      case 0x2: {
-        if (info == 2) {
-          if (at + 4 > limit()) return bad("a real runs past the end");
-          uint32_t raw = static_cast<uint32_t>(be(at, 4));
-          float f;
-          std::memcpy(&f, &raw, 4);
-          out = static_cast<double>(f);
-          return true;
-        }
-        if (info == 3) {
-          if (at + 8 > limit()) return bad("a real runs past the end");
-          uint64_t raw = be(at, 8);
-          double d;
-          std::memcpy(&d, &raw, 8);
-          out = d;
-          return true;
-        }
-        return bad("a real has an impossible size");
-      }
-      case 0x3: {
-        if (info != 3 || at + 8 > limit()) return bad("a date is malformed");
-        uint64_t raw = be(at, 8);
-        double d;
-        std::memcpy(&d, &raw, 8);
-        out = value::date(d + kReferenceDate);
-        return true;
-      }
-      case 0x4: {
-        uint64_t len;
-        if (!length(at, info, len)) return false;
-        if (len > limit() - at) return bad("data runs past the end");
-        if (!charge(len)) return false;
-        out = value::data(b_.substr(at, static_cast<size_t>(len)));
-        return true;
-      }
-      case 0x5: {
-        uint64_t len;
-        if (!length(at, info, len)) return false;
-        if (len > limit() - at) return bad("a string runs past the end");
-        if (!charge(len)) return false;
-        out = std::string(b_.substr(at, static_cast<size_t>(len)));
-        return true;
-      }
-      case 0x6: {
-        uint64_t len;
-        if (!length(at, info, len)) return false;
-        if (len > (limit() - at) / 2) return bad("a string runs past the end");
-        if (!charge(3 * len)) return false;  // each unit is at most three bytes of UTF-8
-        std::u16string units(static_cast<size_t>(len), u'\0');
-        for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(be(at + 2 * i, 2));
-        out = fromUTF16(units);
-        return true;
-      }
-      case 0x8: {
-        size_t n = size_t{info} + 1;
-        if (at + n > limit()) return bad("a reference value runs past the end");
-        out = plistUID(be(at, n));
-        return true;
-      }
+        return simpleValue(info, out);
+      case 0x1:
+        return integer(at, info, out);
+      case 0x2:
+        return real(at, info, out);
+      case 0x3:
+        return date(at, info, out);
+      case 0x4:
+        return data(at, info, out);
+      case 0x5:
+        return asciiString(at, info, out);
+      case 0x6:
+        return utf16String(at, info, out);
+      case 0x8:
+        return uid(at, info, out);
       case 0xA:
       case 0xC:
-      case 0xD: {
-        uint64_t len;
-        if (!length(at, info, len)) return false;
-        const uint64_t refs = type == 0xD ? 2 * len : len;
-        if (len > limit() || refs > (limit() - at) / refSize_) return bad("a container runs past the end");
-        if (depth >= static_cast<int>(kMaxPlistDepth)) return bad("the property list nests too deeply");
-        if (inProgress_[index]) return bad("a container contains itself");
-        inProgress_[index] = true;
-        bool ok = true;
-        if (type == 0xD) {
-          out = Value::object();
-          for (uint64_t i = 0; ok && i < len; ++i) {
-            Value key, item;
-            ok = object(be(at + i * refSize_, refSize_), key, depth + 1) &&
-                 (key.is_string() || bad("a dictionary key is not a string")) &&
-                 object(be(at + (len + i) * refSize_, refSize_), item, depth + 1);
-            if (ok) out[key.get<std::string>()] = std::move(item);
-          }
-        } else {
-          out = Value::array();
-          for (uint64_t i = 0; ok && i < len; ++i) {
-            Value item;
-            ok = object(be(at + i * refSize_, refSize_), item, depth + 1);
-            if (ok) out.push_back(std::move(item));
-          }
-        }
-        inProgress_[index] = false;
-        return ok;
-      }
+      case 0xD:
+        return container(index, type, at, info, out, depth);
       default:
         return bad("the property list holds a value of an unknown kind");
     }
+  }
+
+  bool simpleValue(uint8_t info, Value& out) {
+    if (info == 0x8 || info == 0x9) {
+      out = (info == 0x9);
+      return true;
+    }
+    return bad("the property list holds null or an unknown simple value");
+  }
+
+  bool integer(size_t at, uint8_t info, Value& out) {
+    if (info > 4) return bad("an integer has an impossible size");
+    size_t n = size_t{1} << info;
+    if (at + n > limit()) return bad("an integer runs past the end");
+    // 16-byte integers keep their low 8 bytes; 8-byte integers are signed.
+    uint64_t v = be(at + (n == 16 ? 8 : 0), n == 16 ? 8 : n);
+    out = static_cast<int64_t>(v);
+    return true;
+  }
+
+  bool real(size_t at, uint8_t info, Value& out) {
+    if (info == 2) {
+      if (at + 4 > limit()) return bad("a real runs past the end");
+      uint32_t raw = static_cast<uint32_t>(be(at, 4));
+      float f;
+      std::memcpy(&f, &raw, 4);
+      out = static_cast<double>(f);
+      return true;
+    }
+    if (info == 3) {
+      if (at + 8 > limit()) return bad("a real runs past the end");
+      uint64_t raw = be(at, 8);
+      double d;
+      std::memcpy(&d, &raw, 8);
+      out = d;
+      return true;
+    }
+    return bad("a real has an impossible size");
+  }
+
+  bool date(size_t at, uint8_t info, Value& out) {
+    if (info != 3 || at + 8 > limit()) return bad("a date is malformed");
+    uint64_t raw = be(at, 8);
+    double d;
+    std::memcpy(&d, &raw, 8);
+    out = value::date(d + kReferenceDate);
+    return true;
+  }
+
+  bool data(size_t at, uint8_t info, Value& out) {
+    uint64_t len;
+    if (!length(at, info, len)) return false;
+    if (len > limit() - at) return bad("data runs past the end");
+    if (!charge(len)) return false;
+    out = value::data(b_.substr(at, static_cast<size_t>(len)));
+    return true;
+  }
+
+  bool asciiString(size_t at, uint8_t info, Value& out) {
+    uint64_t len;
+    if (!length(at, info, len)) return false;
+    if (len > limit() - at) return bad("a string runs past the end");
+    if (!charge(len)) return false;
+    out = std::string(b_.substr(at, static_cast<size_t>(len)));
+    return true;
+  }
+
+  bool utf16String(size_t at, uint8_t info, Value& out) {
+    uint64_t len;
+    if (!length(at, info, len)) return false;
+    if (len > (limit() - at) / 2) return bad("a string runs past the end");
+    if (!charge(3 * len)) return false;  // each unit is at most three bytes of UTF-8
+    std::u16string units(static_cast<size_t>(len), u'\0');
+    for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(be(at + 2 * i, 2));
+    out = fromUTF16(units);
+    return true;
+  }
+
+  bool uid(size_t at, uint8_t info, Value& out) {
+    size_t n = size_t{info} + 1;
+    if (at + n > limit()) return bad("a reference value runs past the end");
+    out = plistUID(be(at, n));
+    return true;
+  }
+
+  // An array or set (0xA, 0xC) or a dictionary (0xD): `len` references, or `len` keys then `len`
+  // values. The object is marked while its items decode, so that one containing itself is refused.
+  bool container(uint64_t index, uint8_t type, size_t at, uint8_t info, Value& out, int depth) {
+    uint64_t len;
+    if (!length(at, info, len)) return false;
+    const uint64_t refs = type == 0xD ? 2 * len : len;
+    if (len > limit() || refs > (limit() - at) / refSize_) return bad("a container runs past the end");
+    if (depth >= static_cast<int>(kMaxPlistDepth)) return bad("the property list nests too deeply");
+    if (inProgress_[index]) return bad("a container contains itself");
+    inProgress_[index] = true;
+    const bool ok = type == 0xD ? dictionaryItems(at, len, out, depth) : arrayItems(at, len, out, depth);
+    inProgress_[index] = false;
+    return ok;
+  }
+
+  bool dictionaryItems(size_t at, uint64_t len, Value& out, int depth) {
+    bool ok = true;
+    out = Value::object();
+    for (uint64_t i = 0; ok && i < len; ++i) {
+      Value key, item;
+      ok = object(be(at + i * refSize_, refSize_), key, depth + 1) &&
+           (key.is_string() || bad("a dictionary key is not a string")) &&
+           object(be(at + (len + i) * refSize_, refSize_), item, depth + 1);
+      if (ok) out[key.get<std::string>()] = std::move(item);
+    }
+    return ok;
+  }
+
+  bool arrayItems(size_t at, uint64_t len, Value& out, int depth) {
+    bool ok = true;
+    out = Value::array();
+    for (uint64_t i = 0; ok && i < len; ++i) {
+      Value item;
+      ok = object(be(at + i * refSize_, refSize_), item, depth + 1);
+      if (ok) out.push_back(std::move(item));
+    }
+    return ok;
   }
 
   std::string_view b_;
@@ -248,8 +293,14 @@ class Reader {
   std::vector<bool> inProgress_;
   std::vector<uint8_t> references_;  // 0, 1 or "2 and more" per object
   // Objects referenced more than once, as decoded, with what decoding them cost.
-  std::unordered_map<uint64_t, std::pair<Value, size_t>> shared_;
+  struct Shared {
+    Value value;
+    size_t bytes;
+    size_t values;
+  };
+  std::unordered_map<uint64_t, Shared> shared_;
   size_t budget_ = kMaxPlistDecodedBytes;
+  size_t valuesLeft_ = kMaxPlistValues;
   std::string why_;
 };
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "platform/foundation/ApplicationName.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/PlistValue.h"
@@ -37,7 +38,7 @@ BundleState& bundleState() {
 
 std::string currentBundlePath(BundleState& s) {
   if (!s.testingPath.empty()) return s.testingPath;
-  if (const char* env = std::getenv("SPECTRUM_ANALYSER_RESOURCES"); env && *env) return env;
+  if (const char* env = std::getenv(kResourcesEnvironmentVariable); env && *env) return env;
   return SA_DEFAULT_RESOURCES_DIR;
 }
 

@@ -49,10 +49,10 @@ std::string offsetText(long offset, int count) {
   long h = a / 3600, m = (a % 3600) / 60;
   if (count >= 5) {
     if (offset == 0) return "Z";
-    return std::string(1, sign) + padded(h, 2) + ":" + padded(m, 2);
+    return std::string(1, sign).append(padded(h, 2)).append(":").append(padded(m, 2));
   }
-  if (count == 4) return "GMT" + std::string(1, sign) + padded(h, 2) + ":" + padded(m, 2);
-  return std::string(1, sign) + padded(h, 2) + padded(m, 2);
+  if (count == 4) return std::string("GMT").append(1, sign).append(padded(h, 2)).append(":").append(padded(m, 2));
+  return std::string(1, sign).append(padded(h, 2)).append(padded(m, 2));
 }
 
 std::string field(char c, int count, const Broken& b) {

@@ -11,15 +11,16 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/foundation/ApplicationName.h"
 #include "platform/foundation/NSLog.h"
 
 namespace fs = std::filesystem;
 
 std::string NSHomeDirectory() {
-  if (const char* h = std::getenv("SPECTRUM_ANALYSER_HOME"); h && *h) return h;
-  if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x) return std::string(x) + "/spectrum-analyser";
+  if (const char* h = std::getenv(kHomeEnvironmentVariable); h && *h) return h;
+  if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x) return std::string(x) + "/" + kApplicationName;
   const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : "/tmp") + "/.local/share/spectrum-analyser";
+  return std::string(home && *home ? home : "/tmp") + "/.local/share/" + kApplicationName;
 }
 
 std::string NSLibraryDirectory() { return NSHomeDirectory() + "/Library"; }

@@ -13,6 +13,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/foundation/ApplicationName.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSPathUtilities.h"
@@ -28,7 +29,7 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr auto kWriteDelay = std::chrono::milliseconds(200);
 constexpr auto kWriteCap = std::chrono::milliseconds(1000);
 
-constexpr const char* kFallbackSuite = "spectrum-analyser";
+constexpr const char* kFallbackSuite = kApplicationName;
 
 bool containsNull(const Value& v) {
   if (v.is_null()) return true;

@@ -64,10 +64,18 @@ plist_t dateToPlist(double since1970) {
   return plist_new_date(sec, usec);
 }
 
-// Counts what a decoded value will take against kMaxPlistDecodedBytes.
+// Counts what a decoded value will take against kMaxPlistDecodedBytes, and its values (an array,
+// a dictionary, a key, a leaf: `values` each) against kMaxPlistValues.
 struct Budget {
   size_t left = kMaxPlistDecodedBytes;
-  bool charge(size_t bytes, std::string* error) {
+  size_t valuesLeft = kMaxPlistValues;
+  bool charge(size_t bytes, std::string* error, size_t values = 1) {
+    if (values > valuesLeft) {
+      valuesLeft = 0;
+      setError(error, "the property list expands to more than " + std::to_string(kMaxPlistValues) + " values");
+      return false;
+    }
+    valuesLeft -= values;
     if (bytes > left) {
       left = 0;
       setError(error, "the property list expands to more than its size limit");
@@ -108,7 +116,7 @@ bool toValue(plist_t node, Value& out, size_t depth, Budget& budget, std::string
     case PLIST_KEY: {
       uint64_t len = 0;
       const char* s = plist_get_node_type(node) == PLIST_STRING ? plist_get_string_ptr(node, &len) : nullptr;
-      if (s && !budget.charge(len, error)) return false;
+      if (s && !budget.charge(len, error, 0)) return false;
       if (s) {
         out = Value(std::string(s, len));
       } else {
@@ -122,7 +130,7 @@ bool toValue(plist_t node, Value& out, size_t depth, Budget& budget, std::string
     case PLIST_DATA: {
       uint64_t len = 0;
       const char* p = plist_get_data_ptr(node, &len);
-      if (!budget.charge(len, error)) return false;
+      if (!budget.charge(len, error, 0)) return false;
       out = value::data(std::string_view(p ? p : "", p ? len : 0));
       return true;
     }
@@ -160,7 +168,8 @@ bool toValue(plist_t node, Value& out, size_t depth, Budget& budget, std::string
           break;
         }
         Value item;
-        if (!toValue(val, item, depth + 1, budget, error)) {
+        // The key is a value of its own, as it is in a binary list.
+        if (!budget.charge(0, error) || !toValue(val, item, depth + 1, budget, error)) {
           std::free(key);
           ok = false;
           break;

@@ -15,12 +15,18 @@ namespace ns {
 inline constexpr std::uint64_t kUIDSubtype = 0x55;
 
 // Limits of every property list read (user defaults, bundle and service-info lists, keyed
-// archives): the bytes read, the nesting of arrays and dictionaries, and the estimated memory the
-// decoded value may take. A binary list may reference one object from many places; each place
-// gets a copy, so a small file could otherwise expand without bound.
+// archives): the bytes read, the nesting of arrays and dictionaries, the estimated memory the
+// decoded value may take, and the number of values it holds (every array, dictionary, key and
+// leaf; each copy of a shared object counts). A binary list may reference one object from many
+// places; each place gets a copy, so a small file could otherwise expand without bound.
 inline constexpr size_t kMaxPlistBytes = 32 << 20;
 inline constexpr size_t kMaxPlistDepth = 512;
 inline constexpr size_t kMaxPlistDecodedBytes = 64 << 20;
+// Writing a list back (libplist's binary writer) slows with the square of its values past some
+// ten thousand, and a user-defaults file is written after every change; a defaults file of the
+// application holds tens of values and a profiles archive a few hundred per profile, so the limit
+// leaves a hundredfold room.
+inline constexpr size_t kMaxPlistValues = 1 << 16;
 Value plistUID(uint64_t uid);
 bool isPlistUID(const Value& v);
 uint64_t plistUIDValue(const Value& v);  // 0 when v is not a UID

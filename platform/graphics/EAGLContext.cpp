@@ -2,12 +2,16 @@
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <vector>
+
+#include "platform/foundation/ApplicationName.h"
 
 namespace {
 
@@ -19,6 +23,15 @@ struct Display {
 };
 
 std::atomic<int> availabilityOverride{-1};  // -1 none, 0 off, 1 on
+
+// Mesa's software rasteriser, where there is no GPU, hands each frame to a thread per core by
+// default; the views' frames are small, and waking and waiting for those threads costs more CPU
+// than drawing in the calling thread (a tenth of the live window's cost in every mode). Set before
+// main, while the process has one thread; a value the user gives wins, and GPU drivers ignore it.
+[[maybe_unused]] const bool kRasteriseInTheCallingThread = [] {
+  setenv("LP_NUM_THREADS", "0", 0);
+  return true;
+}();
 
 // The extension's entry points, resolved once.
 struct OESProcs {
@@ -46,6 +59,13 @@ Display& display() {
   static Display d;
   static std::once_flag once;
   std::call_once(once, [] {
+    // GL views keep large images (read-backs, presented and composed frames, textures) that come
+    // and go with every layout and change of mode. glibc maps an allocation that large and gives
+    // it back when freed, but after the first such free it raises that threshold, and from then on
+    // the images are carved from the heap, where what they leave when freed is mostly kept: the
+    // process grew by a third over a minute of mode changes. A fixed threshold keeps the images
+    // mapped, and the memory goes back when they do.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
         eglGetProcAddress("eglGetPlatformDisplayEXT"));
     if (getPlatformDisplay) {
@@ -99,13 +119,14 @@ struct EAGLContext::Impl {
   EGLContext context = EGL_NO_CONTEXT;
   EGLSurface surface = EGL_NO_SURFACE;
   std::map<GLuint, std::weak_ptr<CAEAGLLayer>> drawables;
+  std::vector<uint8_t> readBack;  // the last read-back image, bottom row first
 };
 
 bool EAGLContext::isAvailable() {
   int forced = availabilityOverride.load();
   if (forced == 0) return false;
   if (forced < 0) {
-    const char* off = std::getenv("SPECTRUM_ANALYSER_NO_GL");
+    const char* off = std::getenv(kNoGLEnvironmentVariable);
     if (off && *off && std::strcmp(off, "0") != 0) return false;
   }
   return display().ok;
@@ -195,14 +216,17 @@ bool EAGLContext::presentRenderbuffer(GLenum target) {
   auto& out = layer->mutablePresented();
   out.width = width;
   out.height = height;
-  size_t row = static_cast<size_t>(width) * 4;
-  std::vector<uint8_t> bottomUp(row * static_cast<size_t>(height));
+  // GL gives the rows bottom first: they are read into storage kept for the next present and
+  // copied into the layer's image (also kept) top first.
+  const size_t row = static_cast<size_t>(width) * 4;
+  const size_t size = row * static_cast<size_t>(height);
+  impl_->readBack.resize(size);
+  out.rgba.resize(size);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  if (!bottomUp.empty()) glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
-  out.rgba.resize(bottomUp.size());
+  if (size > 0) glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, impl_->readBack.data());
   for (int y = 0; y < height; ++y) {
     std::memcpy(out.rgba.data() + static_cast<size_t>(y) * row,
-                bottomUp.data() + static_cast<size_t>(height - 1 - y) * row, row);
+                impl_->readBack.data() + static_cast<size_t>(height - 1 - y) * row, row);
   }
   ++out.count;
   return true;

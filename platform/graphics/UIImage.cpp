@@ -6,6 +6,8 @@
 #include <filesystem>
 
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSLog.h"
+#include "platform/graphics/PNGFile.h"
 
 UIImage::UIImage(cairo_surface_t* surface, double scale) : surface_(surface), scale_(scale) {}
 UIImage::~UIImage() { cairo_surface_destroy(surface_); }
@@ -13,9 +15,10 @@ UIImage::~UIImage() { cairo_surface_destroy(surface_); }
 UIImageRef UIImage::imageWithContentsOfFile(const std::string& path) {
   std::error_code ec;
   if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return nullptr;
-  cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
-  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(surface);
+  std::string error;
+  cairo_surface_t* surface = png::readSurface(path, &error);
+  if (!surface) {
+    NSLog("UIImage: %s not loaded: %s", path.c_str(), error.c_str());
     return nullptr;
   }
   double scale = path.find("@2x.") != std::string::npos ? 2 : path.find("@3x.") != std::string::npos ? 3 : 1;

@@ -17,7 +17,8 @@ enum class UIImageRenderingMode { Automatic, AlwaysOriginal, AlwaysTemplate };
 
 class UIImage {
  public:
-  // None when the file is missing or not a readable PNG.
+  // None when the file is missing or not a readable PNG, or is past the limits of PNGFile.h (the
+  // reason is logged).
   static UIImageRef imageWithContentsOfFile(const std::string& path);
   // A name from the main bundle's resources ("icon" or "icon.png"); a "name@2x.png" file is
   // preferred and gives an image of scale 2. None when no such resource exists.

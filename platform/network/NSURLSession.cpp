@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <exception>
 
 #include "platform/foundation/NSLog.h"
+#include "platform/network/ResponseHeaderCollector.h"
 
 namespace {
 
@@ -28,58 +31,172 @@ bool isLoopbackHost(std::string host) {
   return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
 
+// The running libcurl's version: 7.85 is the first to take the protocol lists as text
+// (CURLOPT_PROTOCOLS_STR); an older library refuses them, and the transfer would run unguarded.
+constexpr unsigned kMinimumCurlVersion = 0x075500;
+
+std::mutex& seamsMutex() {
+  static auto* m = new std::mutex();
+  return *m;
+}
+NSURLSessionTestSeams& seamsSlot() {
+  static auto* s = new NSURLSessionTestSeams();
+  return *s;
+}
+NSURLSessionTestSeams currentSeams() {
+  std::lock_guard<std::mutex> lock(seamsMutex());
+  return seamsSlot();
+}
+
+// Looked up once: the library does not change while the process runs.
+unsigned runningCurlVersion(const NSURLSessionTestSeams& seams) {
+  static const unsigned version = curl_version_info(CURLVERSION_NOW)->version_num;
+  return seams.curlVersion ? seams.curlVersion : version;
+}
+
+NSErrorRef unsupportedLibraryError(const NSURLSessionTestSeams& seams, const std::string& url) {
+  const unsigned v = runningCurlVersion(seams);
+  if (v >= kMinimumCurlVersion) return nullptr;
+  return urlError(NSURLErrorUnknown,
+                  "The request was not sent: libcurl " + std::to_string(v >> 16) + "." +
+                      std::to_string((v >> 8) & 0xFF) + "." + std::to_string(v & 0xFF) +
+                      " cannot restrict the protocols a request may use; 7.85 or later is needed.",
+                  url);
+}
+
+// A header value must stay on its line: CR or LF would start further header lines, and NUL would
+// cut the value short where curl reads it as a C string.
+bool isSafeHeaderValue(const std::string& value) {
+  return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
+
+// A header name or a method is a token: printable characters without spaces or separators.
+bool isToken(const std::string& text) {
+  if (text.empty()) return false;
+  for (unsigned char c : text) {
+    if (c <= 0x20 || c >= 0x7F || std::strchr("()<>@,;:\\\"/[]?={}", c)) return false;
+  }
+  return true;
+}
+
+// Why the request cannot be sent as it stands, checked before anything goes on the wire.
+NSErrorRef unsafeRequestError(const NSURLRequest& request, const NSURLSessionConfiguration& configuration) {
+  const std::string& url = request.URL();
+  if (!request.HTTPMethod().empty() && !isToken(request.HTTPMethod())) {
+    return urlError(NSURLErrorUnknown, "The request was not sent: its method is not a single word.", url);
+  }
+  for (const NSHTTPHeaderList* list : {&request.allHTTPHeaderFields(), &configuration.HTTPAdditionalHeaders}) {
+    for (const auto& [name, value] : *list) {
+      if (!isToken(name)) {
+        return urlError(NSURLErrorUnknown, "The request was not sent: a header field name is empty or holds "
+                        "spaces, separators or control characters.", url);
+      }
+      if (!isSafeHeaderValue(value)) {
+        return urlError(NSURLErrorUnknown, "The request was not sent: the value of header field \"" + name +
+                        "\" holds a line break or a NUL character.", url);
+      }
+    }
+  }
+  return nullptr;
+}
+
+NSErrorRef requestRefusal(const NSURLRequest& request, const NSURLSessionConfiguration& configuration,
+                          const NSURLSessionTestSeams& seams) {
+  if (NSErrorRef error = unsupportedLibraryError(seams, request.URL())) return error;
+  return unsafeRequestError(request, configuration);
+}
+
+// Sets the options of one transfer and keeps the first one the library refused: a refused option
+// (the protocol restriction, the body limit's callback) would leave the transfer unguarded, so the
+// request is then not sent at all.
+class CurlOptions {
+ public:
+  CurlOptions(CURL* curl, int refusedForTesting) : curl_(curl), refusedForTesting_(refusedForTesting) {}
+  template <class T>
+  void set(CURLoption option, T value) {
+    if (failed_ != CURLE_OK) return;
+    CURLcode rc = curl_easy_setopt(curl_, option, value);
+    if (option == refusedForTesting_) rc = CURLE_UNKNOWN_OPTION;
+    if (rc != CURLE_OK) {
+      failed_ = rc;
+      failedOption_ = option;
+    }
+  }
+  NSErrorRef error(const std::string& url) const {
+    if (failed_ == CURLE_OK) return nullptr;
+    const curl_easyoption* known = curl_easy_option_by_id(failedOption_);
+    return urlError(NSURLErrorUnknown,
+                    std::string("The request was not sent: libcurl refused the option ") +
+                        (known ? known->name : std::to_string(failedOption_).c_str()) + ": " +
+                        curl_easy_strerror(failed_),
+                    url);
+  }
+
+ private:
+  CURL* curl_;
+  int refusedForTesting_;
+  CURLcode failed_ = CURLE_OK;
+  CURLoption failedOption_ = CURLOPT_LASTENTRY;
+};
+
 struct Transfer {
   Bytes body;
-  NSHTTPHeaderList headers;
+  net::ResponseHeaderCollector headers;
   std::atomic<bool>* cancelled = nullptr;
   size_t maximumBody = 0;
   bool tooLarge = false;
+  std::function<void()> insideCallbackForTesting;
+  // What a callback threw; the transfer ended there.
+  std::exception_ptr callbackFailure;
 };
+
+// curl calls back from C: an exception must not unwind through its frames. One that a callback
+// throws is kept and ends the transfer (0 means "stop" to both the body and the header callback).
+template <class Body>
+size_t guardedCallback(Transfer& t, Body&& body) noexcept {
+  try {
+    if (t.insideCallbackForTesting) t.insideCallbackForTesting();
+    return body();
+  } catch (...) {
+    t.callbackFailure = std::current_exception();
+    return 0;
+  }
+}
+
+NSErrorRef callbackFailureError(const std::exception_ptr& failure, const std::string& url) {
+  std::string what = "an unknown exception";
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    what = e.what();
+  } catch (...) {
+  }
+  return urlError(NSURLErrorUnknown, "The answer could not be handled: " + what, url);
+}
 
 size_t writeBody(char* ptr, size_t size, size_t nmemb, void* userdata) {
   auto* t = static_cast<Transfer*>(userdata);
-  size_t n = size * nmemb;
-  // The body arrives decoded: the limit holds for what a compressed answer expands to.
-  if (n > t->maximumBody - t->body.size()) {
-    t->tooLarge = true;
-    return 0;  // ends the transfer
-  }
-  t->body.insert(t->body.end(), reinterpret_cast<uint8_t*>(ptr), reinterpret_cast<uint8_t*>(ptr) + n);
-  return n;
-}
-
-std::string trimmed(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
+  return guardedCallback(*t, [&]() -> size_t {
+    size_t n = size * nmemb;
+    // The body arrives decoded: the limit holds for what a compressed answer expands to.
+    if (n > t->maximumBody - t->body.size()) {
+      t->tooLarge = true;
+      return 0;  // ends the transfer
+    }
+    t->body.insert(t->body.end(), reinterpret_cast<uint8_t*>(ptr), reinterpret_cast<uint8_t*>(ptr) + n);
+    return n;
+  });
 }
 
 size_t writeHeader(char* ptr, size_t size, size_t nmemb, void* userdata) {
   auto* t = static_cast<Transfer*>(userdata);
-  size_t n = size * nmemb;
-  std::string line(ptr, n);
-  if (line.rfind("HTTP/", 0) == 0) {
-    // A new response (after a redirect or an interim answer): only the last one counts.
-    t->headers.clear();
-    return n;
-  }
-  auto colon = line.find(':');
-  if (colon == std::string::npos) return n;
-  std::string name = trimmed(line.substr(0, colon));
-  std::string value = trimmed(line.substr(colon + 1));
-  if (name.empty()) return n;
-  for (auto& h : t->headers) {
-    if (NSHTTPHeaderNameEquals(h.first, name)) {
-      h.second = value;
-      return n;
-    }
-  }
-  t->headers.emplace_back(name, value);
-  return n;
+  return guardedCallback(*t, [&]() -> size_t {
+    t->headers.addLine(std::string_view(ptr, size * nmemb));
+    return size * nmemb;
+  });
 }
 
-int progress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int progress(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept {
   auto* t = static_cast<Transfer*>(userdata);
   return t->cancelled->load() ? 1 : 0;
 }
@@ -115,6 +232,114 @@ NSErrorRef errorForCurlCode(CURLcode code, const std::string& url, const char* d
     default:
       return urlError(NSURLErrorUnknown, text, url);
   }
+}
+
+// Only http and https go out, and plain http only to this machine: checked before anything goes
+// on the wire.
+NSErrorRef schemeOrHostRefusal(const std::string& url) {
+  CURLU* parsed = curl_url();
+  if (!parsed || curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+    if (parsed) curl_url_cleanup(parsed);
+    return urlError(NSURLErrorBadURL, "unsupported URL", url);
+  }
+  char* scheme = nullptr;
+  char* host = nullptr;
+  curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0);
+  curl_url_get(parsed, CURLUPART_HOST, &host, 0);
+  std::string schemeText = scheme ? scheme : "";
+  std::string hostText = host ? host : "";
+  curl_free(scheme);
+  curl_free(host);
+  curl_url_cleanup(parsed);
+  std::transform(schemeText.begin(), schemeText.end(), schemeText.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (schemeText != "http" && schemeText != "https") {
+    return urlError(NSURLErrorUnsupportedURL, "unsupported URL", url);
+  }
+  if (schemeText == "http" && !isLoopbackHost(hostText)) {
+    return urlError(NSURLErrorAppTransportSecurityRequiresSecureConnection,
+                    "The resource could not be loaded because a secure connection is required.", url);
+  }
+  return nullptr;
+}
+
+// The request's own timeout, else the session's; never zero or less.
+double requestTimeout(const NSURLRequest& request, const NSURLSessionConfiguration& configuration) {
+  double timeout = request.timeoutInterval();
+  if (timeout == NSURLRequestDefaultTimeoutInterval) timeout = configuration.timeoutIntervalForRequest;
+  if (timeout <= 0) timeout = NSURLRequestDefaultTimeoutInterval;
+  return timeout;
+}
+
+// What every transfer sets: where it goes, the protocols it may use (redirects to https only),
+// decoding, the callbacks that collect the answer and watch for cancellation, and the timeout.
+void setTransferOptions(CurlOptions& options, const std::string& url, char* errorBuffer, Transfer& transfer,
+                        double timeoutSeconds) {
+  options.set(CURLOPT_URL, url.c_str());
+  options.set(CURLOPT_ERRORBUFFER, errorBuffer);
+  options.set(CURLOPT_NOSIGNAL, 1L);
+  options.set(CURLOPT_PROTOCOLS_STR, "http,https");
+  options.set(CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  options.set(CURLOPT_FOLLOWLOCATION, 1L);
+  options.set(CURLOPT_MAXREDIRS, 10L);
+  options.set(CURLOPT_ACCEPT_ENCODING, "");  // decode gzip and deflate answers
+  options.set(CURLOPT_WRITEFUNCTION, writeBody);
+  options.set(CURLOPT_WRITEDATA, &transfer);
+  options.set(CURLOPT_HEADERFUNCTION, writeHeader);
+  options.set(CURLOPT_HEADERDATA, &transfer);
+  options.set(CURLOPT_XFERINFOFUNCTION, progress);
+  options.set(CURLOPT_XFERINFODATA, &transfer);
+  options.set(CURLOPT_NOPROGRESS, 0L);
+  options.set(CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutSeconds * 1000));
+}
+
+// curl copies the method and the body, so neither needs to outlive the call.
+void setMethodAndBody(CurlOptions& options, const std::string& method, const Bytes& body) {
+  if (method == "GET") {
+    options.set(CURLOPT_HTTPGET, 1L);
+  } else if (method == "HEAD") {
+    options.set(CURLOPT_NOBODY, 1L);
+  } else {
+    if (method != "POST") options.set(CURLOPT_CUSTOMREQUEST, method.c_str());
+    if (!body.empty() || method == "POST") {
+      options.set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      options.set(CURLOPT_COPYPOSTFIELDS, body.empty() ? "" : reinterpret_cast<const char*>(body.data()));
+    }
+  }
+}
+
+// Headers in the order they were set, then the session's additional ones not set already. The
+// caller frees the list after the transfer.
+curl_slist* requestHeaderList(const NSURLRequest& request, const NSURLSessionConfiguration& configuration,
+                              const std::string& method) {
+  curl_slist* headerList = nullptr;
+  for (const auto& [name, value] : request.allHTTPHeaderFields()) {
+    headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
+  }
+  for (const auto& [name, value] : configuration.HTTPAdditionalHeaders) {
+    if (!request.valueForHTTPHeaderField(name)) {
+      headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
+    }
+  }
+  headerList = curl_slist_append(headerList, "Expect:");  // no interim 100 answers
+  if (!request.valueForHTTPHeaderField("Content-Type") && method != "GET") {
+    headerList = curl_slist_append(headerList, "Content-Type:");  // curl's form default is wrong
+  }
+  return headerList;
+}
+
+// Why a finished transfer hands over no answer, in the order that matters to the caller: a
+// cancellation, an answer over the limit, a callback that failed, then curl's own error.
+NSErrorRef transferError(CURLcode rc, bool cancelled, const Transfer& transfer, const std::string& url,
+                         const std::string& detail) {
+  if (rc == CURLE_ABORTED_BY_CALLBACK || cancelled) return urlError(NSURLErrorCancelled, "cancelled", url);
+  if (transfer.tooLarge) {
+    return urlError(NSURLErrorDataLengthExceedsMaximum,
+                    "The answer is larger than " + std::to_string(transfer.maximumBody) + " bytes.", url);
+  }
+  if (transfer.callbackFailure) return callbackFailureError(transfer.callbackFailure, url);
+  if (rc != CURLE_OK) return errorForCurlCode(rc, url, detail.c_str());
+  return nullptr;
 }
 
 }  // namespace
@@ -159,6 +384,11 @@ std::optional<std::string> NSHTTPURLResponse::valueForHTTPHeaderField(const std:
     if (NSHTTPHeaderNameEquals(h.first, field)) return h.second;
   }
   return std::nullopt;
+}
+
+void NSURLSessionSetTestSeams(NSURLSessionTestSeams seams) {
+  std::lock_guard<std::mutex> lock(seamsMutex());
+  seamsSlot() = std::move(seams);
 }
 
 NSURLSessionConfiguration NSURLSessionConfiguration::defaultSessionConfiguration() { return {}; }
@@ -230,33 +460,13 @@ void NSURLSessionDataTask::run() {
     complete({}, nullptr, urlError(NSURLErrorCancelled, "cancelled", url));
     return;
   }
-  // Scheme and host checks before anything goes on the wire.
-  CURLU* parsed = curl_url();
-  if (!parsed || curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
-    if (parsed) curl_url_cleanup(parsed);
-    complete({}, nullptr, urlError(NSURLErrorBadURL, "unsupported URL", url));
+  if (NSErrorRef refused = schemeOrHostRefusal(url)) {
+    complete({}, nullptr, refused);
     return;
   }
-  char* scheme = nullptr;
-  char* host = nullptr;
-  curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0);
-  curl_url_get(parsed, CURLUPART_HOST, &host, 0);
-  std::string schemeText = scheme ? scheme : "";
-  std::string hostText = host ? host : "";
-  curl_free(scheme);
-  curl_free(host);
-  curl_url_cleanup(parsed);
-  std::transform(schemeText.begin(), schemeText.end(), schemeText.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (schemeText != "http" && schemeText != "https") {
-    complete({}, nullptr, urlError(NSURLErrorUnsupportedURL, "unsupported URL", url));
-    return;
-  }
-  if (schemeText == "http" && !isLoopbackHost(hostText)) {
-    complete({}, nullptr,
-             urlError(NSURLErrorAppTransportSecurityRequiresSecureConnection,
-                      "The resource could not be loaded because a secure connection is required.",
-                      url));
+  const NSURLSessionTestSeams seams = currentSeams();
+  if (NSErrorRef refused = requestRefusal(request_, configuration_, seams)) {
+    complete({}, nullptr, refused);
     return;
   }
 
@@ -269,59 +479,20 @@ void NSURLSessionDataTask::run() {
   Transfer transfer;
   transfer.cancelled = &cancelled_;
   transfer.maximumBody = configuration_.maximumResponseBodyBytes;
+  transfer.insideCallbackForTesting = seams.insideCurlCallback;
   char errorBuffer[CURL_ERROR_SIZE] = {0};
-
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");  // decode gzip and deflate answers
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, writeHeader);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
-  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
-  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-
-  double timeout = request_.timeoutInterval();
-  if (timeout == NSURLRequestDefaultTimeoutInterval) timeout = configuration_.timeoutIntervalForRequest;
-  if (timeout <= 0) timeout = NSURLRequestDefaultTimeoutInterval;
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout * 1000));
-
+  CurlOptions options(curl, seams.refusedCurlOption);
+  setTransferOptions(options, url, errorBuffer, transfer, requestTimeout(request_, configuration_));
   const std::string method = request_.HTTPMethod().empty() ? "GET" : request_.HTTPMethod();
-  const Bytes& body = request_.HTTPBody();
-  if (method == "GET") {
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-  } else if (method == "HEAD") {
-    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-  } else {
-    if (method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
-    if (!body.empty() || method == "POST") {
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-      curl_easy_setopt(curl, CURLOPT_COPYPOSTFIELDS,
-                       body.empty() ? "" : reinterpret_cast<const char*>(body.data()));
-    }
+  setMethodAndBody(options, method, request_.HTTPBody());
+  curl_slist* headerList = requestHeaderList(request_, configuration_, method);
+  options.set(CURLOPT_HTTPHEADER, headerList);
+  if (NSErrorRef refused = options.error(url)) {
+    curl_slist_free_all(headerList);
+    curl_easy_cleanup(curl);
+    complete({}, nullptr, refused);
+    return;
   }
-
-  // Headers in the order they were set, then the session's additional ones not set already.
-  curl_slist* headerList = nullptr;
-  for (const auto& [name, value] : request_.allHTTPHeaderFields()) {
-    headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
-  }
-  for (const auto& [name, value] : configuration_.HTTPAdditionalHeaders) {
-    if (!request_.valueForHTTPHeaderField(name)) {
-      headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
-    }
-  }
-  headerList = curl_slist_append(headerList, "Expect:");  // no interim 100 answers
-  if (!request_.valueForHTTPHeaderField("Content-Type") && method != "GET") {
-    headerList = curl_slist_append(headerList, "Content-Type:");  // curl's form default is wrong
-  }
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
 
   CURLcode rc = curl_easy_perform(curl);
   long status = 0;
@@ -333,22 +504,12 @@ void NSURLSessionDataTask::run() {
   std::string detail = errorBuffer;
   curl_easy_cleanup(curl);
 
-  if (rc == CURLE_ABORTED_BY_CALLBACK || cancelled_) {
-    complete({}, nullptr, urlError(NSURLErrorCancelled, "cancelled", url));
-    return;
-  }
-  if (transfer.tooLarge) {
-    complete({}, nullptr,
-             urlError(NSURLErrorDataLengthExceedsMaximum,
-                      "The answer is larger than " + std::to_string(transfer.maximumBody) + " bytes.", url));
-    return;
-  }
-  if (rc != CURLE_OK) {
-    complete({}, nullptr, errorForCurlCode(rc, url, detail.c_str()));
+  if (NSErrorRef failed = transferError(rc, cancelled_, transfer, url, detail)) {
+    complete({}, nullptr, failed);
     return;
   }
   auto response = std::make_shared<const NSHTTPURLResponse>(finalURL, status,
-                                                            std::move(transfer.headers));
+                                                            transfer.headers.takeFields());
   complete(std::move(transfer.body), response, nullptr);
 }
 

@@ -2,6 +2,13 @@
 // URL requests, HTTP responses and sessions over libcurl. A data task runs on its own worker
 // thread and hands (data, response, error) to the session's delegate queue. Requests are never
 // cached; gzip and deflate responses are decoded; plain http is allowed only for loopback hosts.
+//
+// What is refused before anything is sent: a header field whose value holds CR, LF or NUL (or whose
+// name is no plain token), which would otherwise become extra header lines; a method that is no
+// token; and every request when the running libcurl is older than 7.85 or refuses an option the
+// task sets (the protocol restriction and its redirect guard among them), since the transfer would
+// then run without the guard. An exception thrown inside curl's callbacks ends the transfer with
+// an error instead of unwinding through curl.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -154,6 +161,18 @@ class NSURLSessionDataTask : public std::enable_shared_from_this<NSURLSessionDat
   std::atomic<bool> cancelled_{false};
 };
 using NSURLSessionDataTaskRef = std::shared_ptr<NSURLSessionDataTask>;
+
+// For tests only: stand-ins for what a test cannot make the installed library do on demand. A task
+// reads them once when it starts; the defaults (zero, empty) leave the real library alone.
+struct NSURLSessionTestSeams {
+  // The running libcurl's version as curl numbers it (0x075400 is 7.84.0).
+  unsigned curlVersion = 0;
+  // A CURLoption whose setting fails as it would on a library that lacks it.
+  int refusedCurlOption = 0;
+  // Runs inside curl's header and body callbacks before they handle their bytes; may throw.
+  std::function<void()> insideCurlCallback;
+};
+void NSURLSessionSetTestSeams(NSURLSessionTestSeams seams);
 
 class NSURLSession : public std::enable_shared_from_this<NSURLSession> {
  public:

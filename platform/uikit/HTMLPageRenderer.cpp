@@ -3,6 +3,7 @@
 #include <cairo.h>
 #include <litehtml.h>
 #include <pango/pangocairo.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -15,6 +16,7 @@
 
 #include "platform/foundation/NSLog.h"
 #include "platform/graphics/CairoPaths.h"
+#include "platform/graphics/PNGFile.h"
 #include "platform/graphics/UIFont.h"
 
 namespace {
@@ -218,6 +220,13 @@ class PageContainer : public litehtml::document_container {
   std::string title;
   CGSize viewport{0, 0};
   std::optional<std::string> clickedLink;
+
+  // A new page reads its style sheets afresh.
+  void startPage(const std::string& directory) {
+    baseDirectory = directory;
+    importedSheets_.clear();
+    sheetsLeft_ = HTMLPageRenderer::kMaxStyleSheets;
+  }
 
   // ---- Fonts and text ----
   litehtml::uint_ptr create_font(const litehtml::tchar_t* faceName, int size, int weight, litehtml::font_style italic,
@@ -438,6 +447,10 @@ class PageContainer : public litehtml::document_container {
     auto path = localPath(url, baseurl.empty() ? baseDirectory : baseurl);
     if (!path) return;
     std::string error;
+    if (!mayReadStyleSheet(*path, &error)) {
+      NSLog("HTMLPageRenderer: style sheet %s not loaded: %s", url.c_str(), error.c_str());
+      return;
+    }
     text = readFile(*path, HTMLPageRenderer::kMaxStyleSheetBytes, &error);
     if (!error.empty()) NSLog("HTMLPageRenderer: style sheet %s not loaded: %s", url.c_str(), error.c_str());
     baseurl = std::filesystem::path(*path).parent_path().string();
@@ -523,26 +536,40 @@ class PageContainer : public litehtml::document_container {
     if (!path) return nullptr;
     auto known = images_.find(*path);
     if (known != images_.end()) return known->second;
-    cairo_surface_t* surface = nullptr;
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(*path, ec)) {
-      surface = cairo_image_surface_create_from_png(path->c_str());
-      if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS ||
-          int64_t(cairo_image_surface_get_width(surface)) * cairo_image_surface_get_height(surface) >
-              HTMLPageRenderer::kMaxImagePixels) {
-        cairo_surface_destroy(surface);
-        surface = nullptr;
-      }
-    }
-    if (!surface) NSLog("HTMLPageRenderer: image %s not loaded", src);
+    // The size is checked from the file's header before anything is decoded.
+    std::string error;
+    cairo_surface_t* surface = png::readSurface(*path, &error, HTMLPageRenderer::kMaxImagePixels);
+    if (!surface) NSLog("HTMLPageRenderer: image %s not loaded: %s", src, error.c_str());
     images_[*path] = surface;
     return surface;
+  }
+
+  // The engine parses an imported sheet (and its imports) as soon as it has the text, recursing
+  // once per level: a sheet that imports itself, directly or through others, would recurse until
+  // the stack ends. Each file is read once per page, known by its device and inode so that other
+  // names and links for it count as the same, and the page reads kMaxStyleSheets in all, which
+  // bounds the depth of any chain of imports too.
+  bool mayReadStyleSheet(const std::string& path, std::string* why) {
+    struct stat file {};
+    if (::stat(path.c_str(), &file) != 0) return true;  // the read reports what is wrong
+    if (!importedSheets_.emplace(file.st_dev, file.st_ino).second) {
+      *why = "the page has read it already (an import cycle or a repeated import)";
+      return false;
+    }
+    if (sheetsLeft_ <= 0) {
+      *why = "the page reads more than " + std::to_string(HTMLPageRenderer::kMaxStyleSheets) + " style sheets";
+      return false;
+    }
+    --sheetsLeft_;
+    return true;
   }
 
   PangoFontMap* fontMap_;
   PangoContext* pango_;
   std::vector<Clip> clips_;
   std::map<std::string, cairo_surface_t*> images_;
+  std::set<std::pair<dev_t, ino_t>> importedSheets_;
+  int sheetsLeft_ = HTMLPageRenderer::kMaxStyleSheets;
 };
 
 // ---- The renderer ----
@@ -575,7 +602,7 @@ bool HTMLPageRenderer::load(const std::string& html, const std::string& baseDire
     if (error) *error = "the page nests elements more than " + std::to_string(kMaxNesting) + " deep";
     return false;
   }
-  impl_->container.baseDirectory = baseDirectory;
+  impl_->container.startPage(baseDirectory);
   // The engine reads a C string: a page with a zero byte ends there, as its text would.
   impl_->document = litehtml::document::createFromUTF8(html.c_str(), &impl_->container, &impl_->context);
   if (!impl_->document) {

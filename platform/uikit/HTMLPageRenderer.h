@@ -7,8 +7,11 @@
 //
 // Limits, for pages that come from files: the text at most kMaxPageBytes, elements nested at
 // most kMaxNesting deep (deeper pages are refused before layout, which recurses per level), a
-// linked style sheet at most kMaxStyleSheetBytes, an image at most kMaxImagePixels. A page that is
-// not valid HTML is laid out as far as the parser can make sense of it, as browsers do.
+// style sheet at most kMaxStyleSheetBytes, at most kMaxStyleSheets sheets read for a page in all
+// (linked and imported, so no chain of imports is deeper) and each file at most once (which ends
+// every import cycle), an image at most kMaxImagePixels (checked from its header before it is
+// decoded) and as PNGFile.h allows. A page that is not valid HTML is laid out as far as the parser
+// can make sense of it, as browsers do.
 // Main thread only (one page at a time per instance).
 #include <cstdint>
 #include <functional>
@@ -25,6 +28,8 @@ class HTMLPageRenderer {
   static constexpr size_t kMaxPageBytes = 2 << 20;
   static constexpr int kMaxNesting = 200;
   static constexpr size_t kMaxStyleSheetBytes = 512 << 10;
+  // The help pages read one sheet; a page of the bundle would hardly read more than a few.
+  static constexpr int kMaxStyleSheets = 16;
   static constexpr int64_t kMaxImagePixels = 4096 * 4096;
 
   HTMLPageRenderer();

@@ -3,9 +3,13 @@
 #include <SDL.h>
 #include <cairo.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/NSLog.h"
 #include "platform/uikit/UICompositor.h"
@@ -14,12 +18,14 @@
 struct SDLWindowHost::Impl {
   std::weak_ptr<UIWindow> window;
   SDL_Window* sdlWindow = nullptr;
-  SDL_Renderer* renderer = nullptr;
-  SDL_Texture* texture = nullptr;
-  int textureW = 0, textureH = 0;
+  // Frames are composed incrementally and only their changed rectangles are copied into the
+  // desktop window's surface and shown.
+  UICompositor compositor;
+  bool presentAll = true;  // the desktop window needs the whole frame (new, exposed, resized)
+  std::chrono::steady_clock::time_point lastFrame{};
   int windowW = 0, windowH = 0;
   double scale = 1;
-  bool initialised = false;
+  bool ownsDisplay = false;  // open() opened the display itself: close() lets go of it
   bool visible = true;
 };
 
@@ -33,6 +39,9 @@ void deliver(F&& f) {
     NSLog("SDLWindowHost: a touch handler raised: %s", e.what());
   }
 }
+
+// Whether openDisplay succeeded and closeDisplay has not run since (main thread only).
+bool displayOpen = false;
 
 void stopVideo() {
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -73,10 +82,18 @@ bool startVideo(std::string* why) {
 
 }  // namespace
 
-bool SDLWindowHost::displayAvailable(std::string* why) {
-  if (!startVideo(why)) return false;
+bool SDLWindowHost::openDisplay(std::string* why) {
+  if (displayOpen) return true;
+  displayOpen = startVideo(why);
+  return displayOpen;
+}
+
+bool SDLWindowHost::isDisplayOpen() { return displayOpen; }
+
+void SDLWindowHost::closeDisplay() {
+  if (!displayOpen) return;
+  displayOpen = false;
   stopVideo();
-  return true;
 }
 
 SDLWindowHost::SDLWindowHost() : impl_(std::make_unique<Impl>()) {}
@@ -91,8 +108,10 @@ bool SDLWindowHost::open(const std::shared_ptr<UIWindow>& window, const std::str
   // servers, clashes with the GL context the views render with. A user's own setting still wins.
   SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
   SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
-  if (!startVideo(error)) return false;
-  impl_->initialised = true;
+  if (!isDisplayOpen()) {
+    if (!openDisplay(error)) return false;
+    impl_->ownsDisplay = true;
+  }
   CGRect b = window->bounds();
   impl_->scale = window->contentScaleFactor();
   impl_->windowW = static_cast<int>(std::lround(b.size.width * impl_->scale));
@@ -104,44 +123,99 @@ bool SDLWindowHost::open(const std::shared_ptr<UIWindow>& window, const std::str
     close();
     return false;
   }
-  impl_->renderer = SDL_CreateRenderer(impl_->sdlWindow, -1, 0);
-  if (!impl_->renderer) {
-    if (error) *error = SDL_GetError();
-    close();
-    return false;
-  }
   impl_->window = window;
   SDL_StartTextInput();  // typed text reaches the text field being edited (UIKeyInput)
   return true;
 }
 
+namespace {
+// Writes a rectangle of the composed frame (premultiplied ARGB) as it shows over black: opaque
+// pixels as they are, the others scaled by their alpha. `out` points at the rectangle's first
+// pixel, rows `pitch` bytes apart.
+void copyRect(const CGBitmapContext& frame, const SDL_Rect& r, uint8_t* out, int pitch) {
+  const auto* src = cairo_image_surface_get_data(frame.surface());
+  const int srcStride = cairo_image_surface_get_stride(frame.surface());
+  for (int y = 0; y < r.h; ++y) {
+    const auto* in = reinterpret_cast<const uint32_t*>(src + static_cast<size_t>(r.y + y) * srcStride) + r.x;
+    auto* row = reinterpret_cast<uint32_t*>(out + static_cast<size_t>(y) * pitch);
+    // Windows are opaque almost everywhere: a row without a translucent pixel is copied as it is.
+    uint32_t allAlpha = 0xff000000u;
+    for (int x = 0; x < r.w; ++x) allAlpha &= in[x];
+    if (allAlpha == 0xff000000u) {
+      std::memcpy(row, in, static_cast<size_t>(r.w) * 4);
+      continue;
+    }
+    for (int x = 0; x < r.w; ++x) {
+      const uint32_t p = in[x];
+      const uint32_t a = p >> 24;
+      if (a == 255) {
+        row[x] = p;
+      } else {
+        auto scaled = [a](uint32_t c) { return (c * a + 127) / 255; };
+        row[x] = 0xff000000u | (scaled((p >> 16) & 0xff) << 16) | (scaled((p >> 8) & 0xff) << 8) | scaled(p & 0xff);
+      }
+    }
+  }
+}
+
+// Into the window's surface: directly when it keeps pixels as the frame does (X servers of 24 and
+// 32 bits do), else through SDL's conversion.
+void presentRect(const CGBitmapContext& frame, SDL_Surface* surface, const SDL_Rect& r) {
+  auto* pixels = static_cast<uint8_t*>(surface->pixels);
+  const SDL_PixelFormat* f = surface->format;
+  if (f->BytesPerPixel == 4 && f->Rmask == 0x00ff0000u && f->Gmask == 0x0000ff00u && f->Bmask == 0x000000ffu) {
+    copyRect(frame, r, pixels + static_cast<size_t>(r.y) * surface->pitch + static_cast<size_t>(r.x) * 4, surface->pitch);
+    return;
+  }
+  std::vector<uint8_t> argb(static_cast<size_t>(r.w) * r.h * 4);
+  copyRect(frame, r, argb.data(), r.w * 4);
+  SDL_ConvertPixels(r.w, r.h, SDL_PIXELFORMAT_ARGB8888, argb.data(), r.w * 4, f->format,
+                    pixels + static_cast<size_t>(r.y) * surface->pitch + static_cast<size_t>(r.x) * f->BytesPerPixel,
+                    surface->pitch);
+}
+}  // namespace
+
 void SDLWindowHost::present() {
   auto window = impl_->window.lock();
-  if (!window || !impl_->renderer) return;
+  if (!window || !impl_->sdlWindow) return;
   if (!impl_->visible) return;  // nothing to show while hidden or minimised
-  auto frame = UICompositor::render(window);
+  // A desktop display shows at most about 60 frames a second: composing more often shows nothing
+  // more (the main loop comes by about a hundred times a second).
+  const auto now = std::chrono::steady_clock::now();
+  if (now - impl_->lastFrame < std::chrono::microseconds(16000) && !impl_->presentAll) return;
+  impl_->lastFrame = now;
+  const auto& damage = impl_->compositor.update(window);
+  const CGBitmapContext* frame = impl_->compositor.frame();
   if (!frame) return;
   if (frame->width() != impl_->windowW || frame->height() != impl_->windowH) {
     // The window changed size (the interface turned): the desktop window follows.
     impl_->windowW = frame->width();
     impl_->windowH = frame->height();
     SDL_SetWindowSize(impl_->sdlWindow, impl_->windowW, impl_->windowH);
+    impl_->presentAll = true;
   }
-  if (!impl_->texture || impl_->textureW != frame->width() || impl_->textureH != frame->height()) {
-    if (impl_->texture) SDL_DestroyTexture(impl_->texture);
-    impl_->texture = SDL_CreateTexture(impl_->renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
-                                       frame->width(), frame->height());
-    impl_->textureW = frame->width();
-    impl_->textureH = frame->height();
-    if (!impl_->texture) return;
-  }
-  cairo_surface_flush(frame->surface());
-  SDL_UpdateTexture(impl_->texture, nullptr, cairo_image_surface_get_data(frame->surface()),
-                    cairo_image_surface_get_stride(frame->surface()));
-  SDL_SetRenderDrawColor(impl_->renderer, 0, 0, 0, 255);
-  SDL_RenderClear(impl_->renderer);
-  SDL_RenderCopy(impl_->renderer, impl_->texture, nullptr, nullptr);
-  SDL_RenderPresent(impl_->renderer);
+  if (damage.empty() && !impl_->presentAll) return;
+  SDL_Surface* surface = SDL_GetWindowSurface(impl_->sdlWindow);
+  if (!surface) return;
+  std::vector<SDL_Rect> rects;
+  auto add = [&](int x, int y, int w, int h) {
+    SDL_Rect r{std::max(0, x), std::max(0, y), 0, 0};
+    r.w = std::min({x + w, surface->w, frame->width()}) - r.x;
+    r.h = std::min({y + h, surface->h, frame->height()}) - r.y;
+    if (r.w > 0 && r.h > 0) rects.push_back(r);
+  };
+  // A surface of another size than the frame (a resize on its way) is filled as far as it goes,
+  // and the whole frame is shown again once the sizes agree.
+  const bool whole = impl_->presentAll;
+  if (whole) add(0, 0, surface->w, surface->h);
+  else for (const auto& d : damage) add(d.x, d.y, d.width, d.height);
+  impl_->presentAll = surface->w != frame->width() || surface->h != frame->height();
+  if (rects.empty()) return;
+  if (SDL_MUSTLOCK(surface)) SDL_LockSurface(surface);
+  for (const auto& r : rects) presentRect(*frame, surface, r);
+  if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+  if (whole) SDL_UpdateWindowSurface(impl_->sdlWindow);
+  else SDL_UpdateWindowSurfaceRects(impl_->sdlWindow, rects.data(), static_cast<int>(rects.size()));
 }
 
 bool SDLWindowHost::pumpEvents() {
@@ -165,7 +239,11 @@ bool SDLWindowHost::pumpEvents() {
           case SDL_WINDOWEVENT_MINIMIZED: setVisible(false); break;
           case SDL_WINDOWEVENT_SHOWN:
           case SDL_WINDOWEVENT_RESTORED:
-          case SDL_WINDOWEVENT_EXPOSED: setVisible(true); break;
+          case SDL_WINDOWEVENT_EXPOSED:
+            impl_->presentAll = true;  // the desktop window's content is to be shown again whole
+            setVisible(true);
+            break;
+          case SDL_WINDOWEVENT_SIZE_CHANGED: impl_->presentAll = true; break;
           case SDL_WINDOWEVENT_CLOSE: running = false; break;
           default: break;
         }
@@ -189,6 +267,7 @@ bool SDLWindowHost::pumpEvents() {
       case SDL_KEYDOWN:
         if (e.key.keysym.sym == SDLK_BACKSPACE) deliver([] { UIKeyInput::typeBackspace(); });
         else if (e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) deliver([] { UIKeyInput::typeReturn(); });
+        else if (e.key.keysym.sym == SDLK_ESCAPE) deliver([] { UIKeyInput::typeEscape(); });
         break;
       default: break;
     }
@@ -197,12 +276,9 @@ bool SDLWindowHost::pumpEvents() {
 }
 
 void SDLWindowHost::close() {
-  if (impl_->texture) SDL_DestroyTexture(impl_->texture);
-  if (impl_->renderer) SDL_DestroyRenderer(impl_->renderer);
   if (impl_->sdlWindow) SDL_DestroyWindow(impl_->sdlWindow);
-  impl_->texture = nullptr;
-  impl_->renderer = nullptr;
   impl_->sdlWindow = nullptr;
-  if (impl_->initialised) stopVideo();
-  impl_->initialised = false;
+  impl_->presentAll = true;
+  if (impl_->ownsDisplay) closeDisplay();
+  impl_->ownsDisplay = false;
 }

@@ -14,18 +14,27 @@
 
 class SDLWindowHost {
  public:
-  // Whether a desktop display is reachable: DISPLAY or WAYLAND_DISPLAY names a server that answers
-  // and SDL shows windows on it. SDL's offscreen and dummy drivers (its fallbacks when no server
-  // answers, or a user's SDL_VIDEODRIVER) show nothing and count as no display. False with the
-  // reason in words in *why.
-  static bool displayAvailable(std::string* why = nullptr);
+  // Opens the desktop display for the process and keeps it open until closeDisplay: DISPLAY or
+  // WAYLAND_DISPLAY names a server that answers and SDL shows windows on it. SDL's offscreen and
+  // dummy drivers (its fallbacks when no server answers, or a user's SDL_VIDEODRIVER) show nothing
+  // and count as no display. False with the reason in words in *why; true at once when the
+  // display is open already.
+  // Start-up opens the display once, to learn whether there is one, and the window then opens on
+  // that same connection: an X server whose only client leaves resets itself and refuses the next
+  // client for a moment, so letting go in between could lose the window.
+  static bool openDisplay(std::string* why = nullptr);
+  static bool isDisplayOpen();
+  // Lets go of the display (nothing when it is not open). Windows still open stop showing.
+  static void closeDisplay();
 
   SDLWindowHost();
   ~SDLWindowHost();
   SDLWindowHost(const SDLWindowHost&) = delete;
   SDLWindowHost& operator=(const SDLWindowHost&) = delete;
 
-  // Opens a desktop window of the window's size in points; false (with the reason) when it cannot.
+  // Opens a desktop window of the window's size in points, on the open display (opening it first
+  // when it is not, and then closing it again with the window); false (with the reason) when it
+  // cannot.
   bool open(const std::shared_ptr<UIWindow>& window, const std::string& title, std::string* error = nullptr);
   // Composites the window and shows the frame.
   void present();

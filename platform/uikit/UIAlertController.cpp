@@ -168,12 +168,22 @@ void UIAlertController::loadView() {
 
 void UIAlertController::viewDidAppear(bool animated) {
   UIViewController::viewDidAppear(animated);
-  if (!textFields_.empty()) textFields_.front()->becomeFirstResponder();
+  if (textFields_.empty()) return;
+  // The field takes the keyboard in place on the card, where the keys it is sent reach the alert.
+  view()->layoutIfNeeded();
+  textFields_.front()->becomeFirstResponder();
 }
 
 void UIAlertController::viewWillDisappear(bool animated) {
   UIViewController::viewWillDisappear(animated);
   for (const auto& field : textFields_) field->resignFirstResponder();
+}
+
+bool UIAlertController::performKeyCommand(UIKeyCommand key) {
+  const auto style = key == UIKeyCommand::Return ? UIAlertActionStyle::Default : UIAlertActionStyle::Cancel;
+  auto action = std::find_if(actions_.begin(), actions_.end(), [style](const auto& a) { return a->style() == style; });
+  if (action != actions_.end()) performAction(*action);
+  return true;  // the keys belong to the alert: its field goes on being edited when nothing happened
 }
 
 // Builds (once) and places the card's labels, fields and buttons for the view's current size.
@@ -204,9 +214,14 @@ void UIAlertController::layoutCard() {
     cancelCard_.reset();
   }
   buttons_.clear();
+  cardHeight_ = addButtons(addTextsAndFields(width), width);
+  placeCards();
+}
 
+// The title, the message and the text fields from the card's top; answers where the buttons begin.
+double UIAlertController::addTextsAndFields(double width) {
+  const bool sheet = style_ == UIAlertControllerStyle::ActionSheet;
   const double inner = std::max(0.0, width - 2 * kMargin);
-  const UIColorRef tint = root->tintColor();
   double y = 0;
   const bool hasText = (title_ && !title_->empty()) || (message_ && !message_->empty());
   if (hasText) y += sheet ? 14 : 20;
@@ -231,34 +246,42 @@ void UIAlertController::layoutCard() {
     y += kFieldHeight + 8;
   }
   if (!textFields_.empty()) y += 8;
+  return y;
+}
 
-  auto makeButton = [&](const UIAlertActionRef& action) {
-    auto button = std::make_shared<UIButton>();
-    const bool cancel = action->style() == UIAlertActionStyle::Cancel;
-    button->setTitle(action->title(), UIControlStateNormal);
-    button->titleLabel()->setFont(UIFont::fontWithName(cancel ? "Avenir-Heavy" : "Avenir-Medium", sheet ? 18 : 17));
-    button->setTitleColor(action->style() == UIAlertActionStyle::Destructive ? UIColor::colorWithRed(1, 0.27, 0.23, 1)
-                                                                              : tint,
-                          UIControlStateNormal);
-    button->setTitleColor(UIColor::colorWithWhite(1, 0.3), UIControlStateDisabled);
-    button->setEnabled(action->isEnabled());
-    if (auto image = action->image()) {
-      button->setImage(image, UIControlStateNormal);
-      button->setTitleEdgeInsets(UIEdgeInsetsMake(0, 10, 0, 0));
-    }
-    std::weak_ptr<UIAlertController> weak = std::static_pointer_cast<UIAlertController>(shared_from_this());
-    std::weak_ptr<UIAlertAction> weakAction = action;
-    button->addAction(
-        [weak, weakAction](UIControl&) {
-          auto self = weak.lock();
-          auto a = weakAction.lock();
-          if (self && a) self->performAction(a);
-        },
-        UIControlEventTouchUpInside);
-    buttons_.emplace_back(action, button);
-    return button;
-  };
+// The button of an action, in its style's font and colour, that performs it when tapped.
+std::shared_ptr<UIButton> UIAlertController::makeActionButton(const UIAlertActionRef& action) {
+  const bool sheet = style_ == UIAlertControllerStyle::ActionSheet;
+  auto button = std::make_shared<UIButton>();
+  const bool cancel = action->style() == UIAlertActionStyle::Cancel;
+  button->setTitle(action->title(), UIControlStateNormal);
+  button->titleLabel()->setFont(UIFont::fontWithName(cancel ? "Avenir-Heavy" : "Avenir-Medium", sheet ? 18 : 17));
+  button->setTitleColor(action->style() == UIAlertActionStyle::Destructive ? UIColor::colorWithRed(1, 0.27, 0.23, 1)
+                                                                            : view()->tintColor(),
+                        UIControlStateNormal);
+  button->setTitleColor(UIColor::colorWithWhite(1, 0.3), UIControlStateDisabled);
+  button->setEnabled(action->isEnabled());
+  if (auto image = action->image()) {
+    button->setImage(image, UIControlStateNormal);
+    button->setTitleEdgeInsets(UIEdgeInsetsMake(0, 10, 0, 0));
+  }
+  std::weak_ptr<UIAlertController> weak = std::static_pointer_cast<UIAlertController>(shared_from_this());
+  std::weak_ptr<UIAlertAction> weakAction = action;
+  button->addAction(
+      [weak, weakAction](UIControl&) {
+        auto self = weak.lock();
+        auto a = weakAction.lock();
+        if (self && a) self->performAction(a);
+      },
+      UIControlEventTouchUpInside);
+  buttons_.emplace_back(action, button);
+  return button;
+}
 
+// The action buttons from y down, and a sheet's cancel button on a card of its own; answers the
+// card's height.
+double UIAlertController::addButtons(double y, double width) {
+  const bool sheet = style_ == UIAlertControllerStyle::ActionSheet;
   std::vector<UIAlertActionRef> ordered;
   UIAlertActionRef cancelAction;
   for (const auto& a : actions_) {
@@ -283,7 +306,7 @@ void UIAlertController::layoutCard() {
     line->setFrame(CGRectMake(0, y, width, 0.5));
     card_->addSubview(line);
     for (int i = 0; i < 2; ++i) {
-      auto button = makeButton(ordered[size_t(i)]);
+      auto button = makeActionButton(ordered[size_t(i)]);
       button->setFrame(CGRectMake(i * width / 2, y + 0.5, width / 2, rowHeight));
       card_->addSubview(button);
     }
@@ -299,7 +322,7 @@ void UIAlertController::layoutCard() {
         card_->addSubview(line);
         y += 0.5;
       }
-      auto button = makeButton(ordered[i]);
+      auto button = makeActionButton(ordered[i]);
       button->setFrame(CGRectMake(0, y, width, rowHeight));
       card_->addSubview(button);
       y += rowHeight;
@@ -310,13 +333,12 @@ void UIAlertController::layoutCard() {
     cancelCard_->setBackgroundColor(cardColor());
     cancelCard_->layer()->setCornerRadius(kCorner);
     cancelCard_->setClipsToBounds(true);
-    auto button = makeButton(cancelAction);
+    auto button = makeActionButton(cancelAction);
     button->setFrame(CGRectMake(0, 0, width, kSheetButtonHeight));
     cancelCard_->addSubview(button);
-    root->addSubview(cancelCard_);
+    view()->addSubview(cancelCard_);
   }
-  cardHeight_ = y;
-  placeCards();
+  return y;
 }
 
 // Puts the card (and a sheet's cancel card) in place for the view's current size.

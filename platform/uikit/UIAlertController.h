@@ -7,7 +7,9 @@
 // A tap on an action's button dismisses the controller and, once it is gone, runs the action's
 // handler (so a handler may present the next controller). A tap outside an action sheet's buttons
 // counts as its cancel action, when it has one. The first text field takes the keyboard when the
-// alert has appeared. Main thread only.
+// alert has appeared; while one of its fields is being edited, Return does what the default button
+// does (the first action of the default style) and Escape what the cancel action does; either does
+// nothing where the alert has no such action, and the field keeps the keyboard. Main thread only.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -92,9 +94,13 @@ class UIAlertController : public UIViewController {
   void loadView() override;
   void viewDidAppear(bool animated) override;
   void viewWillDisappear(bool animated) override;
+  bool performKeyCommand(UIKeyCommand key) override;
 
  private:
   void layoutCard();
+  double addTextsAndFields(double width);
+  std::shared_ptr<UIButton> makeActionButton(const UIAlertActionRef& action);
+  double addButtons(double y, double width);
   void placeCards();
   std::optional<std::string> title_, message_;
   UIAlertControllerStyle style_;

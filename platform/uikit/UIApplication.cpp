@@ -25,6 +25,16 @@ UIApplicationRunner& runner() {
   static UIApplicationRunner r;
   return r;
 }
+
+// How start-up ends on an exception nobody caught: the platform's last words, then status 1.
+void reportUncaught(const std::exception& e) {
+  if (auto* named = dynamic_cast<const NSException*>(&e)) {
+    std::fprintf(stderr, "*** Terminating app due to uncaught exception '%s', reason: '%s'\n", named->name().c_str(),
+                 named->reason().c_str());
+  } else {
+    std::fprintf(stderr, "*** Terminating app due to uncaught exception: %s\n", e.what());
+  }
+}
 }  // namespace
 
 UIApplication::UIApplication() {
@@ -125,29 +135,42 @@ void UIApplicationRegisterDelegateClass(const std::string& name, UIApplicationDe
 
 void UIApplicationSetRunner(UIApplicationRunner r) { runner() = std::move(r); }
 
+std::string UIApplicationDisplayName() {
+  auto name = NSBundle::mainBundle().objectForInfoDictionaryKey("CFBundleDisplayName");
+  if (!name) return "Application";
+  if (!name->is_string()) {
+    NSException::raise(NSInvalidArgumentException, "The Info.plist value of CFBundleDisplayName is not text (it is %s)",
+                       name->type_name());
+  }
+  return name->get<std::string>();
+}
+
 int UIApplicationRunDefault(UIApplication& application) {
-  auto window = application.keyWindow();
   auto& loop = NSRunLoop::main();
-  if (window && SDLWindowHost::displayAvailable()) {
-    SDLWindowHost host;
-    host.onVisibilityChanged = [&application](bool visible) {
-      if (visible) application.enterForeground();
-      else application.enterBackground();
-    };
-    std::string error;
-    if (host.open(window, NSBundle::mainBundle().objectForInfoDictionaryKey("CFBundleDisplayName")
-                              .value_or(Value("Application")).get<std::string>(), &error)) {
-      while (!application.stopRequested() && host.pumpEvents()) {
-        loop.runOnce();
-        host.present();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-      return 0;
-    }
-    std::fprintf(stderr, "no window (%s)\n", error.c_str());
+  if (!SDLWindowHost::isDisplayOpen()) {
+    while (!application.stopRequested()) loop.runFor(0.25);
+    return 0;
+  }
+  // Start-up chose the desktop window: from here the run shows it or ends with the reason, it
+  // never goes on without one.
+  const std::string title = UIApplicationDisplayName();
+  auto window = application.keyWindow();
+  SDLWindowHost host;
+  host.onVisibilityChanged = [&application](bool visible) {
+    if (visible) application.enterForeground();
+    else application.enterBackground();
+  };
+  std::string error;
+  if (!window) error = "the application has no window to show";
+  if (!window || !host.open(window, title, &error)) {
+    std::fprintf(stderr, "UIApplicationMain: cannot open the window: %s\n", error.c_str());
     return 1;
   }
-  while (!application.stopRequested()) loop.runFor(0.25);
+  while (!application.stopRequested() && host.pumpEvents()) {
+    loop.runOnce();
+    host.present();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   return 0;
 }
 
@@ -168,17 +191,17 @@ int UIApplicationMain(int argc, char** argv, const std::string& principalClassNa
     }
     application.setDelegate(factory->second());
     application.launchWithMainStoryboard(Value::object());
-  } catch (const NSException& e) {
-    std::fprintf(stderr, "*** Terminating app due to uncaught exception '%s', reason: '%s'\n", e.name().c_str(),
-                 e.reason().c_str());
-    application.setDelegate(nullptr);
-    return 1;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "*** Terminating app due to uncaught exception: %s\n", e.what());
+    reportUncaught(e);
     application.setDelegate(nullptr);
     return 1;
   }
-  int status = runner() ? runner()(application) : UIApplicationRunDefault(application);
+  int status = 1;
+  try {
+    status = runner() ? runner()(application) : UIApplicationRunDefault(application);
+  } catch (const std::exception& e) {
+    reportUncaught(e);
+  }
   application.terminate();
   // The delegate holds the window and through it every view (GL views included): they go now,
   // while the libraries they use still stand, not among the process's static destructors.

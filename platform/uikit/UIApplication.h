@@ -2,8 +2,8 @@
 // The application object and its delegate's life cycle. UIApplicationMain makes the application
 // and its delegate (a class registered by name), the window with the main storyboard's initial
 // controller (Info.plist "UIMainStoryboardFile"), calls the delegate's launch, shows the window and
-// then hands the main thread to the runner: by default the desktop window (when there is a
-// display), otherwise the main run loop until the application stops.
+// then hands the main thread to the runner: by default the desktop window (when start-up opened
+// the display), otherwise the main run loop until the application stops.
 //
 // Life cycle: Inactive while launching, then Active. Hiding or minimising the desktop window sends
 // the application to the background (willResignActive, didEnterBackground); showing it again
@@ -102,10 +102,17 @@ void UIApplicationRegisterDelegateClass(const std::string& name, UIApplicationDe
 // What runs the main thread after launch; returns the process's exit status.
 using UIApplicationRunner = std::function<int(UIApplication&)>;
 void UIApplicationSetRunner(UIApplicationRunner runner);
-// The default runner: a desktop window when a display is reachable, else the main run loop until
-// the application is asked to stop.
+// The default runner. When start-up opened the desktop display (SDLWindowHost::openDisplay) it
+// shows the key window there until the window is closed or the application is asked to stop; a
+// window that cannot open (or no window at all) ends the run at once with status 1 and the reason
+// on stderr. Without an open display it runs the main run loop until the application is asked to
+// stop.
 int UIApplicationRunDefault(UIApplication& application);
+// The name the desktop window shows: Info.plist "CFBundleDisplayName", "Application" without one.
+// Raises NSInvalidArgumentException naming the key when the value is not text.
+std::string UIApplicationDisplayName();
 
 // The entry: see the file comment. `principalClassName` empty means the application class.
-// Returns the runner's status, or 1 when start-up fails (the reason is printed to stderr).
+// Returns the runner's status, or 1 when start-up fails or the runner raises (the reason is
+// printed to stderr).
 int UIApplicationMain(int argc, char** argv, const std::string& principalClassName, const std::string& delegateClassName);

@@ -111,8 +111,14 @@ NSAttributedString UIButton::titleText(double width) const {
 }
 
 CGSize UIButton::titleSize() const {
-  if (!currentAttributedTitle() && (!currentTitle() || currentTitle()->empty())) return {0, 0};
-  return titleText(0).size();
+  NSAttributedStringRef attributed = currentAttributedTitle();
+  std::optional<std::string> title = currentTitle();
+  if (!attributed && (!title || title->empty())) return {0, 0};
+  UIFontRef font = titleLabel_->font();
+  if (!titleSize_ || titleSize_->attributed != attributed || titleSize_->title != title || titleSize_->font != font) {
+    titleSize_ = TitleSize{attributed, title, font, titleText(0).size()};
+  }
+  return titleSize_->size;
 }
 
 CGSize UIButton::imageSize() const {

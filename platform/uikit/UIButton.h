@@ -83,4 +83,13 @@ class UIButton : public UIControl {
   UIEdgeInsets titleEdgeInsets_{}, imageEdgeInsets_{}, contentEdgeInsets_{};
   UIControlContentHorizontalAlignment horizontalAlignment_ = UIControlContentHorizontalAlignment::Center;
   std::shared_ptr<UILabel> titleLabel_;
+  // The title's measured size and what it was measured from: layout asks for it on every pass,
+  // and measuring text is the dear part of a pass.
+  struct TitleSize {
+    NSAttributedStringRef attributed;
+    std::optional<std::string> title;
+    UIFontRef font;
+    CGSize size{};
+  };
+  mutable std::optional<TitleSize> titleSize_;
 };

@@ -27,3 +27,7 @@ void UIKeyInput::typeBackspace() {
 void UIKeyInput::typeReturn() {
   if (auto input = firstResponder()) input->returnKeyPressed();
 }
+
+void UIKeyInput::typeEscape() {
+  if (auto input = firstResponder()) input->escapeKeyPressed();
+}

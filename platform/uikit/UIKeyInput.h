@@ -5,12 +5,16 @@
 #include <memory>
 #include <string>
 
+// The keys a controller may act on while a text field of its view is being edited.
+enum class UIKeyCommand { Return, Escape };
+
 class UIKeyInput {
  public:
   virtual ~UIKeyInput() = default;
   virtual void insertText(const std::string& text) = 0;
   virtual void deleteBackward() = 0;
   virtual void returnKeyPressed() {}
+  virtual void escapeKeyPressed() {}
   // The input stops being the first responder (another one takes over, or it resigns).
   virtual void keyInputWillEnd() {}
 
@@ -23,4 +27,5 @@ class UIKeyInput {
   static void typeText(const std::string& text);
   static void typeBackspace();
   static void typeReturn();
+  static void typeEscape();
 };

@@ -16,6 +16,7 @@ void UILabel::setText(std::optional<std::string> text) {
   text_ = std::move(text);
   attributedText_.reset();
   setNeedsDisplay();
+  intrinsicSize_.reset();
   invalidateIntrinsicContentSize();
 }
 
@@ -23,12 +24,14 @@ void UILabel::setAttributedText(NSAttributedStringRef text) {
   attributedText_ = std::move(text);
   text_ = attributedText_ ? std::optional<std::string>(attributedText_->string()) : std::nullopt;
   setNeedsDisplay();
+  intrinsicSize_.reset();
   invalidateIntrinsicContentSize();
 }
 
 void UILabel::setFont(UIFontRef font) {
   font_ = font ? std::move(font) : UIFont::systemFontOfSize(17);
   setNeedsDisplay();
+  intrinsicSize_.reset();
   invalidateIntrinsicContentSize();
 }
 
@@ -45,6 +48,7 @@ void UILabel::setTextAlignment(NSTextAlignment alignment) {
 void UILabel::setNumberOfLines(int lines) {
   numberOfLines_ = std::max(0, lines);
   setNeedsDisplay();
+  intrinsicSize_.reset();
   invalidateIntrinsicContentSize();
 }
 
@@ -101,4 +105,7 @@ CGSize UILabel::sizeThatFits(CGSize size) const {
   return {std::ceil(s.width), std::ceil(s.height)};
 }
 
-CGSize UILabel::intrinsicContentSize() const { return sizeThatFits({0, 0}); }
+CGSize UILabel::intrinsicContentSize() const {
+  if (!intrinsicSize_) intrinsicSize_ = sizeThatFits({0, 0});
+  return *intrinsicSize_;
+}

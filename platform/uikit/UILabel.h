@@ -51,4 +51,7 @@ class UILabel : public UIView {
   int numberOfLines_ = 1;
   bool adjustsFontSize_ = false;
   double minimumScaleFactor_ = 0;
+  // The text's natural size, measured once per text, font and line setting: every layout pass asks
+  // for it, and measuring text is the dear part of a pass.
+  mutable std::optional<CGSize> intrinsicSize_;
 };

@@ -7,6 +7,7 @@
 
 #include "platform/graphics/NSAttributedString.h"
 #include "platform/graphics/UIBezierPath.h"
+#include "platform/uikit/UIViewController.h"
 
 namespace {
 constexpr double kPadding = 8;
@@ -99,9 +100,21 @@ void UITextField::deleteBackward() {
   changed();
 }
 
+std::shared_ptr<UIViewController> UITextField::holdingController() const {
+  for (auto view = std::const_pointer_cast<UIView>(shared_from_this()); view; view = view->superview()) {
+    if (auto controller = view->viewController()) return controller;
+  }
+  return nullptr;
+}
+
 void UITextField::returnKeyPressed() {
+  if (auto controller = holdingController(); controller && controller->performKeyCommand(UIKeyCommand::Return)) return;
   sendActionsForControlEvents(UIControlEventEditingDidEndOnExit);
   resignFirstResponder();
+}
+
+void UITextField::escapeKeyPressed() {
+  if (auto controller = holdingController()) controller->performKeyCommand(UIKeyCommand::Escape);
 }
 
 bool UITextField::isClearButtonShown() const {

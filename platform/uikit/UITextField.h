@@ -48,7 +48,10 @@ class UITextField : public UIControl, public UIKeyInput {
   // UIKeyInput.
   void insertText(const std::string& text) override;
   void deleteBackward() override;
+  // Return: offered to the controller holding the field first; when it does not take it, sends
+  // UIControlEventEditingDidEndOnExit and ends editing. Escape: offered to that controller only.
   void returnKeyPressed() override;
+  void escapeKeyPressed() override;
   void keyInputWillEnd() override;
 
   void drawRect(const CGRect& rect) override;
@@ -57,6 +60,8 @@ class UITextField : public UIControl, public UIKeyInput {
 
  private:
   void changed();
+  // The controller whose view holds the field (the nearest one up its superviews), if any.
+  std::shared_ptr<UIViewController> holdingController() const;
   std::string text_;
   std::string placeholder_;
   UIFontRef font_;

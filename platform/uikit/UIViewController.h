@@ -16,6 +16,7 @@
 
 #include "platform/foundation/Value.h"
 #include "platform/uikit/UINavigationItem.h"
+#include "platform/uikit/UIKeyInput.h"
 #include "platform/uikit/UIView.h"
 
 class NSCoder;
@@ -64,6 +65,10 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   virtual void viewWillLayoutSubviews() {}
   virtual void viewDidLayoutSubviews() {}
   virtual void didReceiveMemoryWarning() {}
+  // A key typed while a text field of this controller's view is being edited, offered to the
+  // controller before the field: true when the controller took it (the field then does nothing
+  // more). By default it takes none.
+  virtual bool performKeyCommand(UIKeyCommand key) { return false; }
 
   // Appearance transitions, used by containers and presentation: begin calls viewWill…, end
   // calls viewDid…; repeated calls for the state already reached are ignored.

@@ -66,7 +66,7 @@ void ZAVAda::configure() {
     std::string reason =
         "`ZAVAda configure` could not find a valid service-info property list "
         "(ZodoreVaradiv-Udav.plist) in the application bundle.";
-    if (error) reason += " " + error->localizedDescription();
+    if (error) reason.append(" ").append(error->localizedDescription());
     NSException::raise(kZirezizeCoreErrorDomain, "%s", reason.c_str());
   }
   configureWithOptions(options);

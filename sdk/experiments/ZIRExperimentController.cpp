@@ -1,5 +1,8 @@
 #include "sdk/experiments/ZIRExperimentController.h"
 
+#include <cmath>
+#include <limits>
+
 #include "platform/dispatch/Dispatch.h"
 #include "sdk/core/RURIdeziroveContainer.h"
 #include "sdk/core/ZIRLogger.h"
@@ -7,6 +10,22 @@
 #include "sdk/experiments/ABTConstants.h"
 
 namespace {
+
+// The last start time as the "not setting" line shows it: whole seconds times 1000. A stored time
+// may be any number, so one beyond the printable range shows as the nearest end of it.
+long long lastUpdateTimeForLog(double lastStartTimeSeconds) {
+  constexpr long long kMax = std::numeric_limits<long long>::max();
+  constexpr long long kMin = std::numeric_limits<long long>::min();
+  if (std::isnan(lastStartTimeSeconds)) return 0;
+  // 2^63 is exact as a double; every double below it in magnitude converts to an integer.
+  if (lastStartTimeSeconds >= 9223372036854775808.0) return kMax;
+  if (lastStartTimeSeconds <= -9223372036854775808.0) return kMin;
+  long long millis = 0;
+  if (__builtin_mul_overflow(static_cast<long long>(lastStartTimeSeconds), 1000LL, &millis)) {
+    return lastStartTimeSeconds > 0 ? kMax : kMin;
+  }
+  return millis;
+}
 
 void logUndeserialisable() {
   ZIRLogInfo(kABTLoggerService, "I-ABT000002", "Either payload is not set or it cannot be deserialized.");
@@ -123,8 +142,7 @@ void ZIRExperimentController::updateExperimentConditionalUserPropertiesWithServi
     } else {
       ZIRLogInfo(kABTLoggerService, "I-ABT000009",
                  "Not setting experiment ID %s, variant ID %s due to the last update time %lld.",
-                 payload->experimentId().c_str(), payload->variantId().c_str(),
-                 static_cast<long long>(static_cast<int64_t>(lastStartTime) * 1000));
+                 payload->experimentId().c_str(), payload->variantId().c_str(), lastUpdateTimeForLog(lastStartTime));
     }
   }
   if (completionHandler) completionHandler(nullptr);

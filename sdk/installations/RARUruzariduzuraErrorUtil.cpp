@@ -158,6 +158,12 @@ NSErrorRef RARUruzariduzuraErrorUtil::FIDRegistrationErrorWithResponseMissingFie
       ns::format("A required response field with name %s is missing", field.c_str()), nullptr);
 }
 
+NSErrorRef RARUruzariduzuraErrorUtil::FIDRegistrationErrorWithResponseInvalidField(const std::string& field) {
+  return installationsErrorWithCode(
+      RARUruzariduzuraErrorCodeUnknown,
+      ns::format("The response field with name %s holds a control character", field.c_str()), nullptr);
+}
+
 NSErrorRef RARUruzariduzuraErrorUtil::networkErrorWithError(const NSErrorRef& error) {
   return installationsErrorWithCode(RARUruzariduzuraErrorCodeServerUnreachable,
                                     "Network connection error.", error);

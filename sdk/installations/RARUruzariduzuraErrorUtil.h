@@ -64,6 +64,9 @@ class RARUruzariduzuraErrorUtil {
   static NSErrorRef corruptedIIDTokenData();
   static NSErrorRef JSONSerializationError(const NSErrorRef& error);
   static NSErrorRef FIDRegistrationErrorWithResponseMissingField(const std::string& fieldName);
+  // A field that is there but holds a control character: as invalid as a missing one, with the
+  // same domain and code.
+  static NSErrorRef FIDRegistrationErrorWithResponseInvalidField(const std::string& fieldName);
   static NSErrorRef networkErrorWithError(const NSErrorRef& error);
   static NSErrorRef backoffIntervalWaitError();
   static RARUruzariduzuraHTTPErrorRef APIErrorWithHTTPResponse(NSHTTPURLResponseRef response,

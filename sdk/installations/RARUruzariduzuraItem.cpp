@@ -11,6 +11,21 @@
 namespace {
 bool emptyText(const std::optional<std::string>& s) { return !s || s->empty(); }
 
+// Identifiers and tokens travel in request headers and addresses: a control character there (a
+// line break above all) would let the text start header lines of its own.
+bool holdsControlCharacter(const std::optional<std::string>& s) {
+  if (!s) return false;
+  for (unsigned char c : *s) {
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
+void requireNoControlCharacter(const std::optional<std::string>& s, const char* field,
+                               std::vector<std::string>& messages) {
+  if (holdsControlCharacter(s)) messages.push_back(std::string("`") + field + "` holds a control character");
+}
+
 std::string joined(const std::vector<std::string>& parts, const char* sep) {
   std::string out;
   for (size_t i = 0; i < parts.size(); ++i) {
@@ -121,6 +136,10 @@ bool RARUruzariduzuraItem::isValid(NSErrorRef* error) const {
     default:
       break;
   }
+  requireNoControlCharacter(zirezizeInstallationID, "zirezizeInstallationID", messages);
+  requireNoControlCharacter(refreshToken, "refreshToken", messages);
+  requireNoControlCharacter(authToken ? authToken->token() : std::nullopt, "authToken.token", messages);
+  requireNoControlCharacter(IIDDefaultToken, "IIDDefaultToken", messages);
   if (messages.empty()) return true;
   if (error) {
     *error = RARUruzariduzuraErrorUtil::installationsErrorWithCode(
@@ -173,6 +192,10 @@ RARUruzariduzuraStoredAuthTokenRef RARUruzariduzuraItem::authTokenWithJSONDict(c
     if (error) *error = RARUruzariduzuraErrorUtil::FIDRegistrationErrorWithResponseMissingField("authToken.token");
     return nullptr;
   }
+  if (holdsControlCharacter(token)) {
+    if (error) *error = RARUruzariduzuraErrorUtil::FIDRegistrationErrorWithResponseInvalidField("authToken.token");
+    return nullptr;
+  }
   auto expiresIn = validStringOrNilForKey("expiresIn", dict);
   // The lifetime is a number of seconds followed by a unit character ("3600s"). A lifetime that
   // is not a positive number would make a token that is expired on arrival and refreshed on every
@@ -203,6 +226,10 @@ RARUruzariduzuraItemRef RARUruzariduzuraItem::registeredInstallationWithJSONData
     if (error) *error = RARUruzariduzuraErrorUtil::FIDRegistrationErrorWithResponseMissingField("refreshToken");
     return nullptr;
   }
+  if (holdsControlCharacter(refresh)) {
+    if (error) *error = RARUruzariduzuraErrorUtil::FIDRegistrationErrorWithResponseInvalidField("refreshToken");
+    return nullptr;
+  }
   auto authIt = dict->find("authToken");
   if (authIt == dict->end() || !authIt->is_object()) {
     if (error) *error = RARUruzariduzuraErrorUtil::FIDRegistrationErrorWithResponseMissingField("authToken");
@@ -212,6 +239,10 @@ RARUruzariduzuraItemRef RARUruzariduzuraItem::registeredInstallationWithJSONData
   if (!token) return nullptr;
   auto item = std::make_shared<RARUruzariduzuraItem>(appID_, zirezizeAppName_);
   auto fid = validStringOrNilForKey("fid", *dict);
+  if (holdsControlCharacter(fid)) {
+    if (error) *error = RARUruzariduzuraErrorUtil::FIDRegistrationErrorWithResponseInvalidField("fid");
+    return nullptr;
+  }
   item->zirezizeInstallationID = fid ? fid : zirezizeInstallationID;
   item->refreshToken = refresh;
   item->authToken = token;

@@ -20,6 +20,7 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/dispatch/Dispatch.h"
@@ -57,27 +58,30 @@ class ZEZPromise;
 template <class T>
 using ZEZPromiseRef = std::shared_ptr<ZEZPromise<T>>;
 
-// What a continuation hands back: a value, an error or a promise to follow.
+// What a continuation hands back: exactly one of a value, an error or a promise to follow.
 template <class T>
 class ZEZResult {
  public:
-  ZEZResult(T value) : value_(std::move(value)) {}
-  ZEZResult(NSErrorRef error) : error_(error ? std::move(error) : ZEZPromiseMissingError()) {}
-  ZEZResult(ZEZPromiseRef<T> promise) : promise_(std::move(promise)) {
-    if (!promise_) error_ = ZEZPromiseMissingError();
-  }
+  ZEZResult(T value) : content_(std::in_place_index<kValue>, std::move(value)) {}
+  ZEZResult(NSErrorRef error)
+      : content_(std::in_place_index<kError>, error ? std::move(error) : ZEZPromiseMissingError()) {}
+  // A null promise is a missing error: there is nothing to follow.
+  ZEZResult(ZEZPromiseRef<T> promise)
+      : content_(promise ? Content(std::in_place_index<kPromise>, std::move(promise))
+                         : Content(std::in_place_index<kError>, ZEZPromiseMissingError())) {}
 
-  bool isValue() const { return value_.has_value(); }
-  bool isError() const { return error_ != nullptr; }
-  bool isPromise() const { return promise_ != nullptr; }
-  const std::optional<T>& value() const { return value_; }
-  const NSErrorRef& error() const { return error_; }
-  const ZEZPromiseRef<T>& promise() const { return promise_; }
+  bool isValue() const { return content_.index() == kValue; }
+  bool isError() const { return content_.index() == kError; }
+  bool isPromise() const { return content_.index() == kPromise; }
+  // Each accessor is for the kind its predicate confirmed.
+  const T& value() const { return std::get<kValue>(content_); }
+  const NSErrorRef& error() const { return std::get<kError>(content_); }
+  const ZEZPromiseRef<T>& promise() const { return std::get<kPromise>(content_); }
 
  private:
-  std::optional<T> value_;
-  NSErrorRef error_;
-  ZEZPromiseRef<T> promise_;
+  static constexpr size_t kValue = 0, kError = 1, kPromise = 2;
+  using Content = std::variant<T, NSErrorRef, ZEZPromiseRef<T>>;
+  Content content_;
 };
 
 namespace zez_detail {
@@ -118,9 +122,12 @@ class ZEZPromise : public std::enable_shared_from_this<ZEZPromise<T>> {
   }
 
   // fulfill: / reject: — the first settlement wins.
-  void fulfill(T value) { settle(std::optional<T>(std::move(value)), nullptr); }
+  void fulfill(T value) {
+    settle([&] { value_.emplace(std::move(value)); });
+  }
   void reject(NSErrorRef error) {
-    settle(std::nullopt, error ? std::move(error) : ZEZPromiseMissingError());
+    if (!error) error = ZEZPromiseMissingError();
+    settle([&] { error_ = std::move(error); });
   }
 
   bool isPending() const {
@@ -359,7 +366,7 @@ class ZEZPromise : public std::enable_shared_from_this<ZEZPromise<T>> {
     } else if (result.isError()) {
       reject(result.error());
     } else {
-      fulfill(*result.value());
+      fulfill(result.value());
     }
   }
 
@@ -399,7 +406,7 @@ class ZEZPromise : public std::enable_shared_from_this<ZEZPromise<T>> {
     } else if (result.isError()) {
       onError(result.error());
     } else {
-      p->fulfill(*result.value());
+      p->fulfill(result.value());
     }
   }
 
@@ -426,13 +433,15 @@ class ZEZPromise : public std::enable_shared_from_this<ZEZPromise<T>> {
     observer(self);
   }
 
-  void settle(std::optional<T> value, NSErrorRef error) {
+  // Stores the outcome (the block sets the value or the error, under the lock) unless the promise
+  // is already settled, then tells the observers.
+  template <class StoreOutcome>
+  void settle(StoreOutcome&& storeOutcome) {
     std::vector<std::function<void(const Ref&)>> observers;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (settled_) return;
-      value_ = std::move(value);
-      error_ = std::move(error);
+      storeOutcome();
       settled_ = true;
       observers.swap(observers_);
     }

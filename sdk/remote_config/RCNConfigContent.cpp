@@ -15,8 +15,10 @@ std::mutex gSharedMutex;
 std::shared_ptr<RCNConfigContent> gShared;
 
 std::string numberText(const Value& number) {
-  if (number.is_number_integer()) return std::to_string(number.get<int64_t>());
+  // Unsigned first: an unsigned number also counts as an integer, and above the signed range its
+  // signed reading is negative.
   if (number.is_number_unsigned()) return std::to_string(number.get<uint64_t>());
+  if (number.is_number_integer()) return std::to_string(number.get<int64_t>());
   // The shortest text that reads back as the same double ("2.5", "0.1", "3").
   char buffer[64];
   auto result = std::to_chars(buffer, buffer + sizeof buffer, number.get<double>());

@@ -27,6 +27,7 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Value.h"
+#include "sdk/remote_config/RCNSQLiteStatement.h"
 #include "sdk/remote_config/ZIRRemoteConfigValue.h"
 
 struct sqlite3;
@@ -164,6 +165,10 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   bool isNewDatabase();
   // Waits until every task queued so far has run (tests and shutdown).
   void waitForQueuedWork();
+  // Runs `work` on the queue after every task queued so far, with the number of statements that
+  // have failed on this manager until then; the counts before and after a group of writes tell
+  // whether all of them were stored (async).
+  void afterQueuedWork(std::function<void(uint64_t failedStatements)> work);
 
   const DispatchQueueRef& databaseOperationQueue() const { return databaseOperationQueue_; }
 
@@ -175,6 +180,16 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   bool hasExpectedSchema();
   void migrateV1NamespaceToV2Namespace();
   void addSkipBackupAttributeToItemAtPath(const std::string& path);
+  // The statements of this manager's own operations own their sqlite3_stmt: a failure logs as
+  // logErrorWithSQL does and finalises through the owner, and every other path finalises when the
+  // statement goes.
+  RCNSQLiteStatement prepare(const std::string& sql);
+  // Binds the strings as UTF-8 text, parameters 1, 2, ...; a failure logs and finalises.
+  bool bindStrings(RCNSQLiteStatement& statement, const std::vector<std::string>& strings);
+  // Steps once; anything but SQLITE_DONE logs with the SQL and finalises. Answers whether it was done.
+  bool stepToDone(const char* sql, RCNSQLiteStatement& statement);
+  // Logs the SQL (when given) and the connection's error, finalises the statement; answers false.
+  bool fail(const char* sql, RCNSQLiteStatement& statement) const;
   // Runs the work on the queue in one transaction, rolled back when the work answers false.
   bool inTransaction(const std::function<bool()>& work);
   bool deleteMainTableRecordsDirect(const std::string& namespace_, const std::string& bundleIdentifier,
@@ -186,4 +201,5 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   sqlite3* database_ = nullptr;  // touched only on the queue
   DispatchQueueRef databaseOperationQueue_;
   std::atomic<bool> isNewDatabase_{false};
+  mutable std::atomic<uint64_t> failedStatements_{0};  // every failure logged by a statement
 };

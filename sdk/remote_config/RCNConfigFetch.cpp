@@ -391,6 +391,8 @@ void RCNConfigFetch::handleResponse(const Bytes& data, const NSHTTPURLResponseRe
         break;
     }
     const std::optional<Value>& parsed = answer.response;
+    // The tag and the fetch time of the answer are stored behind the rows it writes.
+    settings_->beginAnswer();
     if (parsed) {
       content_->updateConfigContentWithResponse(*parsed, ZIRNamespace_);
       if (namespacePart(ZIRNamespace_) == kZIRRemoteConfigDefaultNamespace && experiment_) {
@@ -404,7 +406,12 @@ void RCNConfigFetch::handleResponse(const Bytes& data, const NSHTTPURLResponseRe
     const std::optional<std::string> stored = settings_->lastETag();
     if (!stored || stored != etag) settings_->setLastETag(etag);
     settings_->updateMetadataWithFetchSuccessStatus(true);
-    reportCompletionOnHandler(completionHandler, ZIRRemoteConfigFetchStatus::Success, nullptr);
+    // The completion follows the answer into storage, so that a process that ends when it gets the
+    // completion keeps the answer.
+    std::weak_ptr<RCNConfigFetch> weakSelf = weak_from_this();
+    settings_->endAnswer([weakSelf, completionHandler] {
+      if (!weakSelf.expired()) reportCompletionOnHandler(completionHandler, ZIRRemoteConfigFetchStatus::Success, nullptr);
+    });
     return;
   }
 

@@ -65,6 +65,9 @@ RCNConfigSettings::RCNConfigSettings(std::shared_ptr<RCNConfigDBManager> manager
     ZIRLogNotice(kRCNLoggerService, "I-RCN000072", "New config database created. Resetting user defaults.");
     userDefaultsManager_->resetUserDefaults();
   }
+  fetchFacts_->facts.etag = userDefaultsManager_->lastETag();
+  fetchFacts_->facts.etagUpdateTime = userDefaultsManager_->lastETagUpdateTime();
+  fetchFacts_->facts.fetchTime = userDefaultsManager_->lastFetchTime();
   isFetchInProgress_ = false;
 }
 
@@ -252,17 +255,101 @@ void RCNConfigSettings::setMinimumFetchInterval(double seconds) { minimumFetchIn
 
 void RCNConfigSettings::setFetchTimeout(double seconds) { fetchTimeout_ = seconds <= 0 ? 60 : seconds; }
 
-std::optional<std::string> RCNConfigSettings::lastETag() const { return userDefaultsManager_->lastETag(); }
+std::optional<std::string> RCNConfigSettings::lastETag() const {
+  std::lock_guard<std::mutex> lock(fetchFacts_->mutex);
+  return fetchFacts_->facts.etag;
+}
 
 void RCNConfigSettings::setLastETag(const std::optional<std::string>& etag) {
   setLastETagUpdateTime(ns::timeIntervalSince1970());
-  userDefaultsManager_->setLastETag(etag);
+  if (!etag) return;  // an answer without a tag keeps the stored one
+  {
+    std::lock_guard<std::mutex> lock(fetchFacts_->mutex);
+    fetchFacts_->facts.etag = etag;
+  }
+  if (answerOpen_) {
+    answerChangedETag_ = true;
+  } else {
+    userDefaultsManager_->setLastETag(etag);
+  }
 }
 
-double RCNConfigSettings::lastETagUpdateTime() const { return userDefaultsManager_->lastETagUpdateTime(); }
+double RCNConfigSettings::lastETagUpdateTime() const {
+  std::lock_guard<std::mutex> lock(fetchFacts_->mutex);
+  return fetchFacts_->facts.etagUpdateTime;
+}
 
-void RCNConfigSettings::setLastETagUpdateTime(double time) { userDefaultsManager_->setLastETagUpdateTime(time); }
+void RCNConfigSettings::setLastETagUpdateTime(double time) {
+  if (time == 0) return;  // as the user defaults keep it
+  {
+    std::lock_guard<std::mutex> lock(fetchFacts_->mutex);
+    fetchFacts_->facts.etagUpdateTime = time;
+  }
+  if (answerOpen_) {
+    answerChangedETagUpdateTime_ = true;
+  } else {
+    userDefaultsManager_->setLastETagUpdateTime(time);
+  }
+}
 
-double RCNConfigSettings::lastFetchTimeInterval() const { return userDefaultsManager_->lastFetchTime(); }
+double RCNConfigSettings::lastFetchTimeInterval() const {
+  std::lock_guard<std::mutex> lock(fetchFacts_->mutex);
+  return fetchFacts_->facts.fetchTime;
+}
 
-void RCNConfigSettings::updateLastFetchTimeInterval(double time) { userDefaultsManager_->setLastFetchTime(time); }
+void RCNConfigSettings::updateLastFetchTimeInterval(double time) {
+  {
+    std::lock_guard<std::mutex> lock(fetchFacts_->mutex);
+    fetchFacts_->facts.fetchTime = time;
+  }
+  if (answerOpen_) {
+    answerChangedFetchTime_ = true;
+  } else {
+    userDefaultsManager_->setLastFetchTime(time);
+  }
+}
+
+void RCNConfigSettings::beginAnswer() {
+  answerOpen_ = true;
+  answerChangedETag_ = answerChangedETagUpdateTime_ = answerChangedFetchTime_ = false;
+  failedStatementsBeforeAnswer_ = std::make_shared<uint64_t>(0);
+  if (DBManager_) {
+    DBManager_->afterQueuedWork([before = failedStatementsBeforeAnswer_](uint64_t failed) { *before = failed; });
+  }
+}
+
+void RCNConfigSettings::endAnswer(std::function<void()> stored) {
+  answerOpen_ = false;
+  const bool changedETag = answerChangedETag_, changedETagUpdateTime = answerChangedETagUpdateTime_,
+             changedFetchTime = answerChangedFetchTime_;
+  FetchFacts facts;
+  {
+    std::lock_guard<std::mutex> lock(fetchFacts_->mutex);
+    facts = fetchFacts_->facts;
+  }
+  auto store = [userDefaults = userDefaultsManager_, facts, changedETag, changedETagUpdateTime, changedFetchTime] {
+    if (changedETag) userDefaults->setLastETag(facts.etag);
+    if (changedETagUpdateTime) userDefaults->setLastETagUpdateTime(facts.etagUpdateTime);
+    if (changedFetchTime) userDefaults->setLastFetchTime(facts.fetchTime);
+  };
+  if (!DBManager_) {
+    store();
+    if (stored) stored();
+    return;
+  }
+  DBManager_->afterQueuedWork([before = failedStatementsBeforeAnswer_, state = fetchFacts_, facts, store,
+                               stored = std::move(stored), ns = ZIRNamespace_](uint64_t failed) {
+    if (failed == *before) {
+      store();
+    } else {
+      // The database keeps the template it had, and the user defaults the facts that describe it.
+      // This process goes on with the answer it holds in memory, but without its tag: a tag sent
+      // for a template that is not stored could be answered "no change".
+      ZIRLogError(kRCNLoggerService, "I-RCN000079",
+                  "The fetched config of %s could not be stored; it is fetched whole next time.", ns.c_str());
+      std::lock_guard<std::mutex> lock(state->mutex);
+      if (state->facts.etag == facts.etag) state->facts.etag.reset();
+    }
+    if (stored) stored();
+  });
+}

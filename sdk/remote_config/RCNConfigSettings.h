@@ -11,6 +11,7 @@
 // end time live only in memory, as do the minimum interval and time-out.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -59,13 +60,22 @@ class RCNConfigSettings {
   double fetchTimeout() const { return fetchTimeout_; }
   void setFetchTimeout(double seconds);  // 0 or less becomes 60
 
-  // Kept in the user defaults.
+  // Kept in the user defaults (read from them at creation).
   std::optional<std::string> lastETag() const;
   void setLastETag(const std::optional<std::string>& etag);  // stamps the update time first
   double lastETagUpdateTime() const;
   void setLastETagUpdateTime(double time);
   double lastFetchTimeInterval() const;
   void updateLastFetchTimeInterval(double time);
+
+  // The entity tag and the fetch times describe the fetched template the database holds, so those
+  // of an answer are stored only behind its rows. Between beginAnswer() and endAnswer() the three
+  // setters above change them for this process only; endAnswer() stores what changed in the user
+  // defaults on the database queue once the answer's writes have run, and only when none of them
+  // failed (the tag is then forgotten, so that the next fetch brings the whole template to store
+  // again). `stored` runs after that, on the database queue. Outside an answer they store at once.
+  void beginAnswer();
+  void endAnswer(std::function<void()> stored);
 
   bool isFetchInProgress() const { return isFetchInProgress_.load(); }
   void setIsFetchInProgress(bool inProgress) { isFetchInProgress_ = inProgress; }
@@ -120,4 +130,24 @@ class RCNConfigSettings {
   std::string bundleIdentifier_;
   double exponentialBackoffRetryInterval_ = 0;
   double exponentialBackoffThrottleEndTime_ = 0;
+
+  // The user-defaults facts as this process uses them; shared with the store task of an answer.
+  struct FetchFacts {
+    std::optional<std::string> etag;
+    double etagUpdateTime = 0;
+    double fetchTime = 0;
+  };
+  struct FetchFactsState {
+    std::mutex mutex;
+    FetchFacts facts;
+  };
+  std::shared_ptr<FetchFactsState> fetchFacts_ = std::make_shared<FetchFactsState>();
+  // Touched on the remote-configuration queue only: whether an answer is open, which facts it
+  // changed, and the failed-statement count of the database before its writes (filled in on the
+  // database queue, read there by the store task).
+  bool answerOpen_ = false;
+  bool answerChangedETag_ = false;
+  bool answerChangedETagUpdateTime_ = false;
+  bool answerChangedFetchTime_ = false;
+  std::shared_ptr<uint64_t> failedStatementsBeforeAnswer_;
 };

@@ -9,7 +9,7 @@ void RCNPersonalization::logArmActive(const std::string& key, const RCNConfigAnd
   auto metadata = metadataObject->find(key);
   if (metadata == metadataObject->end() || !metadata->is_object()) return;
   auto choiceId = metadata->find("choiceId");
-  if (choiceId == metadata->end() || !choiceId->is_string()) return;
+  if (choiceId == metadata->end() || choiceId->is_null()) return;
 
   // Every parameter of the assignment event must be there; a half-filled event is not logged.
   auto personalizationId = metadata->find("personalizationId");
@@ -17,11 +17,11 @@ void RCNPersonalization::logArmActive(const std::string& key, const RCNConfigAnd
   auto group = metadata->find("group");
   auto armValue = entry->second->stringValue();
   if (personalizationId == metadata->end() || !personalizationId->is_string() || armIndex == metadata->end() ||
-      !armIndex->is_number() || group == metadata->end() || !group->is_string() || !armValue) {
+      armIndex->is_null() || group == metadata->end() || !group->is_string() || !armValue) {
     return;
   }
 
-  const std::string& choice = choiceId->get_ref<const std::string&>();
+  const Value& choice = *choiceId;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto logged = loggedChoiceIds_.find(key);

@@ -19,15 +19,16 @@ class RCNPersonalization {
   explicit RCNPersonalization(std::shared_ptr<VIVUzizaderoInterop> analytics) : analytics_(std::move(analytics)) {}
 
   // Logs "personalization_assignment" and "_fpc" for the key's choice, unless this very choice
-  // (the same choice of the same received template) was logged for the key already. A key whose
-  // metadata lacks a text "choiceId", "personalizationId" or "group", or a number "armIndex", or
+  // (the same choice of the same received template) was logged for the key already. "choiceId"
+  // and "armIndex" are logged as the answer gives them, whatever their JSON kind; a key whose
+  // metadata lacks either of them (or has null), lacks a text "personalizationId" or "group", or
   // whose value is not text, logs nothing.
   void logArmActive(const std::string& key, const RCNConfigAndMetadata& config);
 
  private:
   struct LoggedChoice {
     std::shared_ptr<const Value> metadata;  // the template the choice came with
-    std::string choiceId;
+    Value choiceId;
   };
 
   std::shared_ptr<VIVUzizaderoInterop> analytics_;

@@ -8,6 +8,7 @@
 #include "analysis/UISpectrumSonogramScaleView.h"
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/TestAudioInput.h"
+#include "platform/graphics/CGContext.h"
 #include "platform/graphics/EAGLContext.h"
 #include "platform/uikit/UIScreen.h"
 
@@ -259,6 +260,101 @@ TEST_F(ContainerScaleTest, SonogramModeDrawsOnlyTheScaleView) {
     for (int dy = -4; dy <= 4; ++dy) bright += drawn->pixel(x, y + dy).r > 200;
   }
   EXPECT_GT(bright, 5);
+}
+
+// ---- Labels kept whole inside their view ----
+
+// The ink of a rectangle of an image (the sum of its coverage), in pixels' worth.
+double ink(const CGBitmapContext& image, double x0, double y0, double x1, double y1) {
+  double sum = 0;
+  for (int y = int(std::floor(y0)); y < int(std::ceil(y1)); ++y)
+    for (int x = int(std::floor(x0)); x < int(std::ceil(x1)); ++x) sum += image.pixel(x, y).a / 255.0;
+  return sum;
+}
+// The ink of the text drawn whole, alone.
+double wholeInk(const std::string& text, const NSTextAttributes& attributes) {
+  const CGSize size = NSStringSizeWithAttributes(text, attributes);
+  auto image = CGBitmapContext::create(int(size.width) + 10, int(size.height) + 10);
+  NSStringDrawAtPointInContext(image->context(), text, {5, 5}, attributes);
+  return ink(*image, 0, 0, image->width(), image->height());
+}
+
+// The log axis's "20k" stands 7 points from the right edge and is wider than twice that: its text
+// moves in until its right end meets the edge, and no further; its tick stays at 20 kHz, and every
+// label whose text fits, as well as "50k" beyond the axis, keeps its place.
+TEST_F(ContainerScaleTest, TheLastLogLabelMovesInJustEnoughToStayWholeAndTheOthersKeepTheirPlaces) {
+  const double W = 568, H = 320, L = container->currentLeftPadding();
+  const auto attributes = container->horizontalAttrsDictionary();
+  auto p = plan();
+  ASSERT_EQ(p.frequencyLabels[8].text, "20k");
+  for (const auto& label : p.frequencyLabels) {
+    const double tw = NSStringSizeWithAttributes(label.text, attributes).width;
+    EXPECT_EQ(label.origin.y, H - 14) << label.text;
+    if (label.text == "20k") {
+      EXPECT_EQ(label.x, std::round((std::log10(20000.0) - std::log10(30.0)) * (W - L) / std::log10(735.0) + L));
+      ASSERT_GT(label.x + tw / 2, W) << "the text at its place would be cut";
+      EXPECT_DOUBLE_EQ(label.origin.x + tw, W);
+    } else {
+      EXPECT_DOUBLE_EQ(label.origin.x, label.x - tw / 2) << label.text;
+    }
+  }
+
+  container->displayIfNeeded();
+  const CGBitmapContext* image = container->backingStore();
+  ASSERT_NE(image, nullptr);
+  const auto& label = p.frequencyLabels[8];
+  const double whole = wholeInk("20k", attributes);
+  EXPECT_NEAR(ink(*image, label.origin.x - 3, H - 14, W, H), whole, whole * 0.03) << "all of \"20k\" is drawn";
+  // The tick stays under 20 kHz.
+  EXPECT_GT(image->pixel(int(label.x), int(H - 19)).a, 0);
+}
+
+// A level label at the very top of the chart (two labels: the step is the whole range) moves down
+// until it is whole; the bottom one keeps its place.
+TEST_F(ContainerScaleTest, ALevelLabelAtTheTopMovesDownJustEnough) {
+  container->verticalLabelsCount = 2;
+  auto p = plan();
+  ASSERT_EQ(p.levelLabels.size(), 2u);
+  const auto attributes = container->verticalAttrsDictionary();
+  const CGSize bottom = NSStringSizeWithAttributes(p.levelLabels[0].text, attributes);
+  EXPECT_DOUBLE_EQ(p.levelLabels[0].origin.y, 300 - bottom.height / 2);
+  EXPECT_EQ(p.levelLabels[1].y, 0);
+  EXPECT_DOUBLE_EQ(p.levelLabels[1].origin.y, 0);
+  EXPECT_DOUBLE_EQ(p.levelLabels[1].origin.x, container->currentLeftPadding() - 6 -
+                                                  NSStringSizeWithAttributes("-10", attributes).width);
+}
+
+// The log-scale sonogram's "20k" stands 4 points under the top: its text moves down until its top
+// meets the scale's top; "50k" above the top stays clipped away, the others keep their places.
+TEST_F(ContainerScaleTest, TheSonogramsTopLabelMovesDownJustEnoughToStayWhole) {
+  container->setSonogramMode(CGSizeMake(0, 10));
+  container->layoutIfNeeded();
+  auto scale = container->sonogramScaleView();
+  const double H = scale->bounds().size.height;
+  ASSERT_GT(H, 100);
+  const auto attributes = container->verticalAttrsDictionary();
+  const auto labels = scale->computeLabels(H);
+  ASSERT_EQ(labels.size(), 7u);
+  for (const auto& label : labels) {
+    const CGSize size = NSStringSizeWithAttributes(label.text, attributes);
+    EXPECT_DOUBLE_EQ(label.origin.x, 45 - size.width - 6) << label.text;
+    if (label.text == "20k") {
+      ASSERT_LT(label.y - size.height / 2, 0) << "the text at its place would be cut";
+      EXPECT_DOUBLE_EQ(label.origin.y, 0);
+    } else {
+      EXPECT_DOUBLE_EQ(label.origin.y, label.y - size.height / 2) << label.text;
+    }
+  }
+  EXPECT_LT(labels.back().origin.y + 20, 0) << "50k stays above the top";
+
+  scale->displayIfNeeded();
+  const CGBitmapContext* image = scale->backingStore();
+  ASSERT_NE(image, nullptr);
+  const auto& top = labels[5];
+  ASSERT_EQ(top.text, "20k");
+  const CGSize size = NSStringSizeWithAttributes("20k", attributes);
+  const double whole = wholeInk("20k", attributes);
+  EXPECT_NEAR(ink(*image, 0, 0, 42, size.height + 2), whole, whole * 0.03) << "all of \"20k\" is drawn";
 }
 
 TEST(SonogramScaleViewTest, DrawsNothingWithoutAContainer) {

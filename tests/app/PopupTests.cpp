@@ -4,6 +4,8 @@
 
 #include "app/UIViewController+InputsPopup.h"
 #include "overlays/StatusOverlay.h"
+#include "platform/audio/AVAudioSession.h"
+#include "platform/foundation/NSNotificationCenter.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIKeyInput.h"
 #include "profiles/DeviceInputsService.h"
@@ -111,6 +113,25 @@ TEST_F(NewInputPopup, TheStartUpStepChangesNothingWhileTheAutomaticLogicIsOff) {
   settle(3);
   EXPECT_EQ(service().selectedProfileId(), std::nullopt);
   EXPECT_TRUE(screen()->vInputPlank->isHidden()) << "no profile was enabled at start-up";
+}
+
+TEST_F(NewInputPopup, WhileTheAutomaticLogicIsOffNeitherARouteChangeNorAnAnnouncementShowsThePopup) {
+  setPorts({profilestest::phoneMicrophone(), profilestest::port("usb", "USB Mic", AVAudioSessionPortUSBAudio)});
+  auto& inputs = DeviceInputsService::sharedService();
+  NSNotificationCenter::defaultCenter().postNotificationName(
+      AVAudioSessionRouteChangeNotification, nullptr,
+      Value{{AVAudioSessionRouteChangeReasonKey, int64_t(AVAudioSessionRouteChangeReasonNewDeviceAvailable)}});
+  settle(3);
+  EXPECT_TRUE(inputs.connectedExternalInputs().empty()) << "the service observes no route change";
+  // An announcement made all the same is not observed by the analyser screen.
+  NSNotification n;
+  n.name = DeviceInputsService::kNewExternalInput;
+  n.userObjects[DeviceInputsService::kExternalInputKey] = wired;
+  NSNotificationCenter::defaultCenter().postNotification(n);
+  settle();
+  EXPECT_EQ(screen()->presentedViewController(), nullptr);
+  EXPECT_TRUE(events().empty());
+  EXPECT_TRUE(screen()->vInputPlank->isHidden());
 }
 
 }  // namespace

@@ -18,23 +18,30 @@ InputProfileRef profileFor(int64_t id, const std::string& name, DeviceInputDescr
   return p;
 }
 
-void ProfileScreensHarness::SetUp() {
-  AppHarness::SetUp();
+void resetProfileServices() {
   InputProfilesService::resetForTesting();
   DeviceInputsService::resetForTesting();
   vlxSpectrum::resetForTesting();
   StatusOverlay::resetForTesting();
+}
+
+void endProfileServices(const std::function<void()>& tearDownApplication) {
+  // The overlay goes before the application's windows, the services after them.
+  StatusOverlay::resetForTesting();
+  tearDownApplication();
+  resetProfileServices();
+  AVAudioSession::sharedInstance().setPreferredInput(nullptr, nullptr);
+}
+
+void ProfileScreensHarness::SetUp() {
+  AppHarness::SetUp();
+  resetProfileServices();
   setPorts({profilestest::phoneMicrophone()});
 }
 
 void ProfileScreensHarness::TearDown() {
   settle(0.1);
-  StatusOverlay::resetForTesting();
-  AppHarness::TearDown();
-  vlxSpectrum::resetForTesting();
-  InputProfilesService::resetForTesting();
-  DeviceInputsService::resetForTesting();
-  AVAudioSession::sharedInstance().setPreferredInput(nullptr, nullptr);
+  endProfileServices([this] { AppHarness::TearDown(); });
   AVAudioSession::sharedInstance().setPortsForTesting(std::nullopt);
 }
 

@@ -3,6 +3,7 @@
 // audio session's inputs described through its test hook (by default a phone's built-in
 // microphone with bottom, front and back data sources). Helpers open the profile list from the
 // current-input bar and a profile in the tuning screen, as a user would.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,13 @@ class ProfileScreensHarness : public AppHarness {
 
   testsupport::ManualClock clock;
 };
+
+// The profile and input services, the shared chart and the status overlay made fresh: what every
+// test of the profile screens starts with.
+void resetProfileServices();
+// Ends a test of the profile screens: the overlay, the application (the harness's own tear-down,
+// given), the fresh services, and no preferred input left behind.
+void endProfileServices(const std::function<void()>& tearDownApplication);
 
 // A profile for the input with the corrections (in the default band order) and main gain.
 InputProfileRef profileFor(int64_t id, const std::string& name, DeviceInputDescriptionRef device,

@@ -7,13 +7,14 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 #include "analysis/SpectrumWrapper.h"
 #include "analysis/vlxSpectrum.h"
 #include "overlays/StatusOverlay.h"
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/AudioInputBackend.h"
-#include "platform/audio/PulseAudioInput.h"
+#include "platform/audio/PulseAudioConnection.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UINavigationController.h"
@@ -23,24 +24,12 @@
 #include "profiles/InputProfilesTableViewController.h"
 #include "profiles/MicProfileSetupViewController.h"
 #include "tests/app/AppHarness.h"
+#include "tests/app/ProfileScreensHarness.h"
 #include "tests/support/PrivateAudioServer.h"
 #include "tests/support/TonePlayer.h"
 #include "tests/support/WaitFor.h"
 
 namespace {
-
-// Runs pactl against the test's server through the shell; returns its output (a module's index for
-// load-module).
-std::string pactl(const std::string& arguments) {
-  std::string out;
-  if (FILE* p = popen(("pactl " + arguments + " 2>&1").c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, p)) out += buffer;
-    pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
 
 class Levels : public FFTValuesDelegate {
  public:
@@ -60,10 +49,7 @@ class ProfilesOnAnAudioServer : public AppHarness {
     // Capture from the server, as the application does.
     AVAudioSession::sharedInstance().setInputBackend(nullptr);
     AVAudioSession::sharedInstance().setInputSpec("pulse");
-    InputProfilesService::resetForTesting();
-    DeviceInputsService::resetForTesting();
-    vlxSpectrum::resetForTesting();
-    StatusOverlay::resetForTesting();
+    resetProfileServices();
     server = std::make_unique<testsupport::PrivateAudioServer>("profiles_sink");
     std::string error;
     ASSERT_TRUE(server->start(&error)) << error;
@@ -77,17 +63,12 @@ class ProfilesOnAnAudioServer : public AppHarness {
   void TearDown() override {
     if (!server) return;
     observer.reset();
-    StatusOverlay::resetForTesting();
-    AppHarness::TearDown();
-    vlxSpectrum::resetForTesting();
-    InputProfilesService::resetForTesting();
-    DeviceInputsService::resetForTesting();
-    AVAudioSession::sharedInstance().setPreferredInput(nullptr, nullptr);
+    endProfileServices([this] { AppHarness::TearDown(); });
     server.reset();
   }
   // Loads a module; returns its index.
   std::string load(const std::string& module) {
-    const std::string index = pactl("load-module " + module);
+    const std::string index = server->pactl("load-module " + module);
     EXPECT_FALSE(index.empty() || !std::isdigit(static_cast<unsigned char>(index[0]))) << index;
     return index;
   }
@@ -97,10 +78,13 @@ class ProfilesOnAnAudioServer : public AppHarness {
     return nullptr;
   }
   bool sawReason(int64_t reason) { return std::find(reasons.begin(), reasons.end(), reason) != reasons.end(); }
-  void settle(double seconds) {
-    NSRunLoop::main().runFor(seconds);
-    layout();
-    layout();
+  // Serves the main run loop, laying the screens out, until the condition holds.
+  bool settleUntil(const std::function<bool()>& condition, double timeoutSeconds = 10) {
+    return testsupport::waitFor([&] {
+      layout();
+      layout();
+      return condition();
+    }, timeoutSeconds);
   }
 
   std::unique_ptr<testsupport::PrivateAudioServer> server;
@@ -129,13 +113,17 @@ TEST_F(ProfilesOnAnAudioServer, SourcesAddedWhileRunningAreInputsOfTheirTypeAndT
   ASSERT_EQ(selectable.size(), 1u);
   EXPECT_EQ(selectable[0]->displayName(), "Test Headset");
   EXPECT_EQ(DeviceInputsService::sharedService().builtInInputs().size(), 1u);
-  // A new output brings only a monitor: no input changed, no route change.
+  // A new output brings only a monitor: no input changed, no route change. The server reports its
+  // events in order, so once a source loaded after it has arrived, the sink's turn has passed.
   const size_t before = reasons.size();
   load("module-null-sink sink_name=another_sink");
-  settle(1.0);
-  EXPECT_EQ(reasons.size(), before);
+  load("module-null-source source_name=after_the_sink");
+  ASSERT_TRUE(testsupport::waitFor([&] { return input("pulse:after_the_sink") != nullptr; }, 10));
+  ASSERT_TRUE(testsupport::waitFor([&] { return reasons.size() > before; }, 10));
+  EXPECT_EQ(reasons.size(), before + 1) << "only the source that came after the sink changed the route";
+  EXPECT_EQ(reasons.back(), AVAudioSessionRouteChangeReasonNewDeviceAvailable);
   // The headset goes.
-  pactl("unload-module " + headset);
+  server->pactl("unload-module " + headset);
   ASSERT_TRUE(testsupport::waitFor([&] { return sawReason(AVAudioSessionRouteChangeReasonOldDeviceUnavailable); }, 10));
   EXPECT_EQ(input("pulse:test_headset"), nullptr);
 }
@@ -151,7 +139,11 @@ TEST_F(ProfilesOnAnAudioServer, ABuiltInSourceWithoutSeveralPortsIsNamedAsTheBui
   EXPECT_EQ(mic->shortTitle(), "Laptop Microphone");
   // Its profile enabled, the current-input bar names the microphone, not an external one.
   InputProfilesService::sharedService().enableProfile(std::make_shared<InputProfile>(4, "Laptop", mic), "test");
-  settle(0.3);
+  settleUntil([&] {
+    auto preferred = AVAudioSession::sharedInstance().preferredInput();
+    return !screen()->vInputPlank->isHidden() && screen()->vInputPlank->currentTitle() == "LAPTOP MICROPHONE" &&
+           preferred && preferred->UID() == "pulse:test_null";
+  });
   EXPECT_FALSE(screen()->vInputPlank->isHidden());
   EXPECT_EQ(screen()->vInputPlank->currentTitle(), "LAPTOP MICROPHONE");
   EXPECT_EQ(AVAudioSession::sharedInstance().preferredInput()->UID(), "pulse:test_null");
@@ -181,10 +173,14 @@ TEST_F(ProfilesOnAnAudioServer, UnpluggingTheTuningScreensInputClosesIt) {
   nav->pushViewController(tuning, false);
   // Its set-up selects the headset: the application's own choice is an override and leaves it open.
   ASSERT_TRUE(testsupport::waitFor([&] { return sawReason(AVAudioSessionRouteChangeReasonOverride); }, 10));
-  settle(0.3);
+  settleUntil([] {
+    auto preferred = AVAudioSession::sharedInstance().preferredInput();
+    return preferred && preferred->UID() == "pulse:test_headset";
+  });
+  ASSERT_TRUE(AVAudioSession::sharedInstance().preferredInput());
   EXPECT_EQ(AVAudioSession::sharedInstance().preferredInput()->UID(), "pulse:test_headset");
   EXPECT_EQ(nav->topViewController(), tuning);
-  pactl("unload-module " + headset);
+  server->pactl("unload-module " + headset);
   EXPECT_TRUE(testsupport::waitFor([&] { return nav->topViewController() != tuning; }, 10));
 }
 
@@ -234,7 +230,10 @@ TEST_F(ProfilesOnAnAudioServer, AProfileEnabledFromTheListMovesTheSharedChartsLe
   ASSERT_GT(baseline, -100) << "the tone is heard";
 
   screen()->vInputPlank->sendActionsForControlEvents(UIControlEventTouchUpInside);
-  settle(0.5);
+  settleUntil([&] {
+    return std::dynamic_pointer_cast<InputProfilesTableViewController>(
+               screen()->navigationController()->topViewController()) != nullptr;
+  });
   auto list = std::dynamic_pointer_cast<InputProfilesTableViewController>(screen()->navigationController()->topViewController());
   ASSERT_TRUE(list);
   list->tableView->scrollToRowAtIndexPath({1, 0});

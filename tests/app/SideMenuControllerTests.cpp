@@ -7,6 +7,9 @@
 
 #include "app/SideMenuController.h"
 #include "app/SideMenuControllerPanGestureRecognizer.h"
+#include "app/SideMenuSegues.h"
+#include "app/SideMenuTransition.h"
+#include "app/SideMenuView.h"
 #include "platform/foundation/Clock.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIScreen.h"

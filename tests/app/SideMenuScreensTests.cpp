@@ -1,10 +1,12 @@
 // The application's side menu, help screens and store page: the main storyboard's scene graph, the
 // menu's selection and taps, the help screen made at launch, the dB chart page, pages that are
 // missing, and the store that is not there.
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 
+#include "analysis/UISpectrumView.h"
 #include "app/AEProductController.h"
 #include "app/HelpVC.h"
 #include "app/RightMenuVC.h"
@@ -14,6 +16,7 @@
 #include "app/vlxEventTracer.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSObjCRuntime.h"
+#include "platform/graphics/EAGLContext.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIStoryboard.h"
 #include "platform/uikit/UIWindow.h"
@@ -253,6 +256,89 @@ TEST_F(SideMenuScreensTest, TheDBAHelpButtonPresentsTheChartPageAndItsCloseButto
   tap(screen()->btnDBAHelp.lock());
   EXPECT_NE(screen()->presentedViewController(), page);
   clock.step(0.4);
+}
+
+// ---- A mode chosen while the chart is stopped ----
+
+class StoppedModeChangeTest : public SideMenuScreensTest {
+ protected:
+  void SetUp() override {
+    SideMenuScreensTest::SetUp();
+    if (!EAGLContext::isAvailable()) GTEST_SKIP() << "no GL on this machine";
+  }
+  std::shared_ptr<UISpectrumView> plot() const { return screen()->spectrumView->spectrumView(); }
+  // Plays a 1 kHz tone into the input, a block at a time, while the chart runs.
+  void play(double seconds) {
+    std::vector<float> block(1024);
+    for (int i = 0; i < int(seconds * 43); ++i) {
+      for (auto& v : block) v = float(0.3 * std::sin(2 * M_PI * 1000 * double(phase_++) / 44100));
+      input->pushSamples(block);
+      clock.step(1.0 / 43);
+    }
+  }
+  // The pixels of the plot's last picture that hold anything.
+  int drawnPixels() const {
+    const auto& picture = plot()->eaglLayer()->presented();
+    int count = 0;
+    for (size_t i = 3; i < picture.rgba.size(); i += 4) count += picture.rgba[i] != 0;
+    return count;
+  }
+  void stop() {
+    tap(screen()->btnStartStop);
+    ASSERT_FALSE(screen()->btnStartStop->isSelected());
+  }
+  void choose(const std::shared_ptr<UIButton>& entry) {
+    openMenu();
+    tap(entry);
+    settle();
+  }
+  // Still stopped, nothing drawn, and nothing drawn later either.
+  void expectStoppedAndEmpty(const char* mode) {
+    SCOPED_TRACE(mode);
+    EXPECT_EQ(defaults()->stringForKey("CURRENT_TYPE"), mode);
+    EXPECT_FALSE(screen()->btnStartStop->isSelected());
+    EXPECT_FALSE(screen()->spectrumView->isStarted());
+    EXPECT_FALSE(plot()->isAnimating());
+    EXPECT_EQ(drawnPixels(), 0) << "the old mode's picture on the new mode's axes";
+    clock.step(0.5);
+    layout();
+    EXPECT_EQ(drawnPixels(), 0);
+  }
+  uint64_t phase_ = 0;
+};
+
+// After Stop the chart stays stopped, and a mode chosen in the menu shows an empty chart of that
+// mode: not the FFT line under the octave labels, not the sonogram's columns as hundreds of thin
+// bars, not old columns in the sonogram.
+TEST_F(StoppedModeChangeTest, AModeChosenAfterStopShowsAnEmptyChartOfThatMode) {
+  defaults()->setObject(Value("fft"), "CURRENT_TYPE");
+  launch({568, 320}, true);
+  play(1.5);
+  ASSERT_GT(drawnPixels(), 1000) << "the FFT plot of the tone";
+  stop();
+  choose(entries()->btnOctave);
+  EXPECT_EQ(screen()->spectrumView->scaleType(), 3);
+  expectStoppedAndEmpty("octave");
+
+  // Running again draws the new mode; the sonogram after Stop goes to bars that stay empty.
+  tap(screen()->btnStartStop);
+  play(1.0);
+  EXPECT_GT(drawnPixels(), 1000) << "the octave bars of the tone";
+  choose(entries()->btnSpectrograph.lock());
+  play(1.5);
+  ASSERT_GT(drawnPixels(), 1000) << "the sonogram's columns";
+  stop();
+  choose(entries()->btnOctave);
+  expectStoppedAndEmpty("octave");
+
+  // And back to the sonogram: its old columns are gone too; then the FFT plot with the aim on:
+  // its cross marks the peak of the trace, and an empty chart has none to mark.
+  choose(entries()->btnSpectrograph.lock());
+  expectStoppedAndEmpty("sonogram");
+  if (!screen()->btnAim->isSelected()) screen()->btnAimTap(screen()->btnAim);  // hidden over the sonogram
+  choose(entries()->btnFFT);
+  ASSERT_TRUE(screen()->btnAim->isSelected());
+  expectStoppedAndEmpty("fft");
 }
 
 TEST_F(SideMenuScreensTest, AMenuThatLoadsWithoutAStoredModeSelectsTheSpectrograph) {

@@ -20,6 +20,7 @@
 
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "tests/support/WaitFor.h"
 
 extern char** environ;
 
@@ -29,12 +30,7 @@ const char* display() { return std::getenv("SA_TEST_X_DISPLAY"); }
 
 // Waits (really: another process does the work) until the condition holds or the deadline passes.
 bool eventually(const std::function<bool()>& condition, double seconds = 30) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return condition();
+  return testsupport::waitPolling(condition, seconds, 0.1);
 }
 
 std::string run(const std::string& command) {

@@ -247,4 +247,29 @@ TEST_F(NamingDialog, ATypedNameIsTakenAndCancelMakesNothing) {
   EXPECT_EQ(service().profiles().size(), 1u);
 }
 
+TEST_F(NamingDialog, ReturnSavesTheTypedNameAndEscapeCancels) {
+  auto headset = std::make_shared<DeviceInputDescription>("wired", "Headset", AVAudioSessionPortHeadsetMic);
+  std::vector<InputProfileRef> made;
+  auto record = [&](InputProfileRef p) { made.push_back(p); };
+  service().createNewProfileForInputDescription(headset, screen, record);
+  clock.step(0.5);
+  UIKeyInput::typeText("Desk headset");
+  UIKeyInput::typeReturn();
+  clock.step(0.5);
+  EXPECT_FALSE(dialog()) << "Return is Save: the dialog goes";
+  ASSERT_EQ(made.size(), 1u);
+  ASSERT_TRUE(made[0]);
+  EXPECT_EQ(made[0]->displayName(), "Desk headset");
+
+  service().createNewProfileForInputDescription(headset, screen, record);
+  clock.step(0.5);
+  UIKeyInput::typeText("Not this one");
+  UIKeyInput::typeEscape();
+  clock.step(0.5);
+  EXPECT_FALSE(dialog()) << "Escape is Cancel: the dialog goes";
+  ASSERT_EQ(made.size(), 2u);
+  EXPECT_EQ(made[1], nullptr);
+  EXPECT_EQ(service().profiles().size(), 1u);
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -81,6 +82,18 @@ PrivateAudioServer::~PrivateAudioServer() {
   std::filesystem::remove_all(dir_, ec);
 }
 
+std::string PrivateAudioServer::pactl(const std::string& arguments) const {
+  std::string out;
+  const std::string command = "PULSE_SERVER='" + address_ + "' pactl " + arguments + " 2>&1";
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
+    ::pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
 bool PrivateAudioServer::answers() const {
   const pid_t pid = spawn({"pactl", "info"}, {"PULSE_SERVER=" + address_}, true);
   if (pid <= 0) return false;
@@ -124,6 +137,14 @@ bool PrivateAudioServer::start(std::string* error) {
   }
   kill();
   return false;
+}
+
+void PrivateAudioServer::freeze() {
+  if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
+void PrivateAudioServer::thaw() {
+  if (pid_ > 0) ::kill(pid_, SIGCONT);
 }
 
 void PrivateAudioServer::kill() {

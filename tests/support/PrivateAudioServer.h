@@ -24,6 +24,14 @@ class PrivateAudioServer {
   // Kills the server at once (as a crash would) and waits for it to end.
   void kill();
   bool isRunning() const { return pid_ > 0; }
+  // Stops the server's process where it stands (its socket stays open, nothing answers) and lets
+  // it go on again.
+  void freeze();
+  void thaw();
+
+  // Runs pactl against this server through the shell (arguments are shell words); returns its
+  // output without the trailing newline (a module's index for load-module).
+  std::string pactl(const std::string& arguments) const;
 
   const std::string& address() const { return address_; }  // "unix:<socket>"
   const std::string& sinkName() const { return sinkName_; }

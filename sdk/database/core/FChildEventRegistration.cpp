@@ -2,6 +2,7 @@
 
 #include "sdk/database/core/FCancelEvent.h"
 #include "sdk/database/core/FDataEvent.h"
+#include "sdk/database/core/FEventRaiser.h"
 #include "sdk/database/core/FFLog.h"
 
 FChildEventRegistration::FChildEventRegistration(const std::shared_ptr<FRepo>& repo, uint64_t handle,
@@ -28,7 +29,7 @@ void FChildEventRegistration::fireEvent(const FEventRef& event, const DispatchQu
     FFLogDebug("I-RDB061001", "Raising cancel value event on %s", cancel->path()->toString().c_str());
     if (!cancelCallback_) return;
     FCancelEventCallback callback = cancelCallback_;
-    queue->async([callback, error = cancel->error()] { callback(error); });
+    FEventRaiser::handOff(queue, [callback, error = cancel->error()] { callback(error); });
     return;
   }
   if (!callbacks_) return;
@@ -38,7 +39,9 @@ void FChildEventRegistration::fireEvent(const FEventRef& event, const DispatchQu
   auto found = callbacks_->find(data->eventType());
   if (found == callbacks_->end() || !found->second) return;
   FChildEventCallback callback = found->second;
-  queue->async([callback, snapshot = data->snapshot(), prevName = data->prevName()] { callback(snapshot, prevName); });
+  FEventRaiser::handOff(queue, [callback, snapshot = data->snapshot(), prevName = data->prevName()] {
+    callback(snapshot, prevName);
+  });
 }
 
 std::shared_ptr<const FCancelEvent> FChildEventRegistration::createCancelEventFromError(const NSErrorRef& error,

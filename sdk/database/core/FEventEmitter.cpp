@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/foundation/NSException.h"
+#include "sdk/database/core/FEventRaiser.h"
 #include "sdk/database/core/FEventRegistration.h"
 #include "sdk/database/core/FUtilities.h"
 #include "sdk/database/realtime/ZIRDatabaseQuery.h"
@@ -66,5 +67,5 @@ void FEventEmitter::removeEventListenerWithHandle(uint64_t handle, const std::st
 void FEventEmitter::triggerListener(const FEventListener& listener, const Value& data) const {
   if (!listener.userCallback) return;
   auto callback = listener.userCallback;
-  queue_->async([callback, data] { callback(data); });
+  FEventRaiser::handOff(queue_, [callback, data] { callback(data); });
 }

@@ -2,6 +2,12 @@
 // Delivers events and completion callbacks to user code: every callback is scheduled
 // asynchronously on the callback queue, never run on the caller's thread. On a serial queue the
 // callbacks run in the order they were raised. Lives as long as its repository.
+//
+// The hand-offs made while a queue's task runs (the database's work queue) are collected and made
+// when that task ends, the callbacks bound for one queue in one batch: a serial callback queue
+// wakes once for them instead of once per callback, and still runs each, in the order raised, on
+// its own thread, exactly where it would have run had each been queued at once (nothing else can
+// be queued by that task in between, and code that could is preceded by handOffPending()).
 #include <functional>
 #include <vector>
 
@@ -20,6 +26,13 @@ class FEventRaiser {
   void raiseCallback(DispatchBlock callback) const;
   void raiseCallbacks(const std::vector<DispatchBlock>& callbacks) const;
   static void raiseCallbacks(const std::vector<DispatchBlock>& callbacks, const DispatchQueueRef& queue);
+
+  // Schedules one callback on `queue` (what the registrations do for each event): at once outside
+  // a task, else with the other hand-offs of the running task when it ends.
+  static void handOff(const DispatchQueueRef& queue, DispatchBlock callback);
+  // Makes the hand-offs collected so far in the running task now: before the task runs code that
+  // may itself queue work onto a callback queue (a user's transaction block).
+  static void handOffPending();
 
  private:
   DispatchQueueRef queue_;

@@ -92,23 +92,29 @@ FIndexedNodeRef FLimitedFilter::updateFullNode(const FIndexedNodeRef& oldSnap, c
   } else {
     FNamedNodeRef firstPost = reverse_ ? rangedFilter_->endPost() : rangedFilter_->startPost();
     FNamedNodeRef lastPost = reverse_ ? rangedFilter_->startPost() : rangedFilter_->endPost();
+    // A window of at most `limit` children: when that is less than half of the node, the window is
+    // built from the children it keeps, and the walk ends at the first child after the start that
+    // is not kept. The walk goes in the window's order, so every child after that one lies past
+    // the window's last place or past the last post and would be dropped too.
+    const bool buildFromKept = limit_ < newNode->numChildren() - limit_;
     bool foundStart = false;
     int64_t count = 0;
     std::vector<FNamedNodeRef> kept;
     std::vector<std::string> dropped;
-    newSnap->enumerateChildrenReverse(reverse_, [&](const std::string& key, const FNodeRef& child, bool*) {
+    newSnap->enumerateChildrenReverse(reverse_, [&](const std::string& key, const FNodeRef& child, bool* stop) {
       if (!foundStart && index_->compare(firstPost->name(), *firstPost->node(), key, *child, reverse_) <= 0) {
         foundStart = true;
       }
       if (foundStart && count < limit_ && index_->compare(key, *child, lastPost->name(), *lastPost->node(), reverse_) <= 0) {
         ++count;
         kept.push_back(FNamedNode::nodeWithName(key, child));
-      } else {
+      } else if (!buildFromKept) {
         dropped.push_back(key);
+      } else if (foundStart) {
+        *stop = true;
       }
     });
-    if (kept.size() < dropped.size()) {
-      // A small window of a large node: build it from the kept children.
+    if (buildFromKept) {
       filtered = FIndexedNode::indexedNodeWithNode(FEmptyNode::emptyNode(), index_);
       for (const FNamedNodeRef& named : kept) filtered = filtered->updateChild(named->name(), named->node());
     } else {

@@ -91,7 +91,7 @@ FQueryParamsRef FQueryParams::limitToFirst(int64_t limit) const {
   auto copy = mutableCopy();
   copy->limitSet_ = true;
   copy->limit_ = limit;
-  copy->viewFrom_ = "l";
+  copy->viewFrom_.emplace(1, 'l');
   return copy;
 }
 
@@ -99,7 +99,7 @@ FQueryParamsRef FQueryParams::limitToLast(int64_t limit) const {
   auto copy = mutableCopy();
   copy->limitSet_ = true;
   copy->limit_ = limit;
-  copy->viewFrom_ = "r";
+  copy->viewFrom_.emplace(1, 'r');
   return copy;
 }
 

@@ -158,9 +158,9 @@ void FValidation::validateFromValidRootPathString(std::string_view from, std::st
   if (start != std::string_view::npos && pathString.compare(start, 5, ".info") == 0) {
     const size_t end = start + 5;
     if (end == pathString.size()) {
-      candidate = "/";
+      candidate.assign(1, '/');
     } else if (pathString[end] == '/') {
-      candidate = "/" + std::string(pathString.substr(end + 1));
+      candidate.assign(1, '/').append(pathString.substr(end + 1));
     }
   }
   validateFromValidPathString(from, candidate);

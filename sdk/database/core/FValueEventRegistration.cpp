@@ -2,6 +2,7 @@
 
 #include "sdk/database/core/FCancelEvent.h"
 #include "sdk/database/core/FDataEvent.h"
+#include "sdk/database/core/FEventRaiser.h"
 #include "sdk/database/core/FFLog.h"
 
 FValueEventRegistration::FValueEventRegistration(const std::shared_ptr<FRepo>& repo, uint64_t handle,
@@ -20,14 +21,14 @@ void FValueEventRegistration::fireEvent(const FEventRef& event, const DispatchQu
     FFLogDebug("I-RDB065001", "Raising cancel value event on %s", cancel->path()->toString().c_str());
     if (!cancelCallback_) return;
     FCancelEventCallback callback = cancelCallback_;
-    queue->async([callback, error = cancel->error()] { callback(error); });
+    FEventRaiser::handOff(queue, [callback, error = cancel->error()] { callback(error); });
     return;
   }
   if (!callback_) return;
   auto data = std::static_pointer_cast<const FDataEvent>(event);
   FFLogDebug("I-RDB065002", "Raising value event on %s", data->snapshot()->key().value_or("(null)").c_str());
   FValueEventCallback callback = callback_;
-  queue->async([callback, snapshot = data->snapshot()] { callback(snapshot); });
+  FEventRaiser::handOff(queue, [callback, snapshot = data->snapshot()] { callback(snapshot); });
 }
 
 std::shared_ptr<const FCancelEvent> FValueEventRegistration::createCancelEventFromError(const NSErrorRef& error,

@@ -467,17 +467,18 @@ Value FPersistentConnection::dumpListens() const {
 
 // -- Writes ---------------------------------------------------------------------------------------
 
-void FPersistentConnection::putData(const Value& data, const std::string& pathString,
-                                    const std::optional<std::string>& hash, StatusCallback callback) {
-  Value body{{"p", pathString}, {"d", data}};
+void FPersistentConnection::putData(Value data, std::string pathString, const std::optional<std::string>& hash,
+                                    StatusCallback callback) {
+  // The body takes the data and the path over rather than copying them.
+  Value body = Value::object();
+  body["d"] = std::move(data);
   if (hash) body["h"] = *hash;
   const uint64_t id = nextPutId_++;
-  outstandingPuts_[id] = OutstandingPut{"p", std::move(body), std::move(callback), false};
-  if (canSendWrites()) {
-    sendPut(id);
-  } else {
-    FFLogDebug("I-RDB083017", "Buffering put: %s", pathString.c_str());
-  }
+  if (!canSendWrites()) FFLogDebug("I-RDB083017", "Buffering put: %s", pathString.c_str());
+  body["p"] = std::move(pathString);
+  outstandingPuts_.emplace_hint(outstandingPuts_.end(), id,
+                                OutstandingPut{"p", std::move(body), std::move(callback), false});
+  if (canSendWrites()) sendPut(id);
 }
 
 void FPersistentConnection::mergeData(const Value& data, const std::string& pathString, StatusCallback callback) {

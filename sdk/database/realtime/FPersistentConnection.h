@@ -92,7 +92,7 @@ class FPersistentConnection : public std::enable_shared_from_this<FPersistentCon
               ListenCallback onComplete);
   void unlisten(const FQuerySpecRef& query, std::optional<uint64_t> tagId);
 
-  void putData(const Value& data, const std::string& pathString, const std::optional<std::string>& hash,
+  void putData(Value data, std::string pathString, const std::optional<std::string>& hash,
                StatusCallback callback);
   void mergeData(const Value& data, const std::string& pathString, StatusCallback callback);
   void onDisconnectPutData(const Value& data, const FPathRef& path, StatusCallback callback);

@@ -246,7 +246,7 @@ void FRepo::restoreWrites() {
 // -- Writes ---------------------------------------------------------------------------------------
 
 void FRepo::set(const FPathRef& path, const FNodeRef& node, WriteCallback callback) {
-  const Value value = node->valForExport(true);
+  Value value = node->valForExport(true);
   FFLogDebug("I-RDB038003", "Setting: %s with %s pri: %s", path->toString().c_str(), json(value).c_str(),
              json(node->getPriority()->val()).c_str());
   const Value serverValues = FServerValues::generateServerValues(*serverClock());
@@ -258,7 +258,7 @@ void FRepo::set(const FPathRef& path, const FNodeRef& node, WriteCallback callba
   eventRaiser_->raiseEvents(serverSyncTree_->applyUserOverwriteAtPath(path, newNode, writeId, true));
 
   std::weak_ptr<FRepo> weak = weak_from_this();
-  connection_->putData(value, path->toString(), std::nullopt,
+  connection_->putData(std::move(value), path->toString(), std::nullopt,
                        [weak, path, writeId, callback](const std::string& status,
                                                        const std::optional<std::string>& reason) {
                          std::shared_ptr<FRepo> self = weak.lock();

@@ -27,6 +27,9 @@ void append(FEventList& events, const FEventList& more) { events.insert(events.e
 // registered forever behind an exception.
 ZIRTransactionResultRef runUpdateBlock(const FTupleTransaction& transaction, const ZIRMutableDataRef& data) {
   if (!transaction.update) return ZIRTransactionResult::abort();
+  // The block is user code on the work queue: what it queues onto a callback queue comes after the
+  // events and callbacks raised before it.
+  FEventRaiser::handOffPending();
   try {
     ZIRTransactionResultRef result = transaction.update(data);
     return result ? result : ZIRTransactionResult::abort();

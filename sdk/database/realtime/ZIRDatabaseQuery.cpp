@@ -2,6 +2,7 @@
 
 #include "platform/foundation/NSException.h"
 #include "sdk/database/core/FChildEventRegistration.h"
+#include "sdk/database/core/FEventRaiser.h"
 #include "sdk/database/core/FLimitedFilter.h"
 #include "sdk/database/core/FValidation.h"
 #include "sdk/database/core/FValueEventRegistration.h"
@@ -109,7 +110,7 @@ void ZIRDatabaseQuery::getData(GetDataBlock completion) const {
   // events the answer raised.
   sharedQueue()->async([self, repo = repo_, completion, callbackQueue] {
     repo->getData(self, [completion, callbackQueue](const NSErrorRef& error, const ZIRDataSnapshotRef& snapshot) {
-      if (completion) callbackQueue->async([completion, error, snapshot] { completion(error, snapshot); });
+      if (completion) FEventRaiser::handOff(callbackQueue, [completion, error, snapshot] { completion(error, snapshot); });
     });
   });
 }

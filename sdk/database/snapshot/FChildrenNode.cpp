@@ -21,8 +21,23 @@ FChildrenDictionaryRef FChildrenNode::emptyChildren() {
 
 FChildrenNode::FChildrenNode() : children_(emptyChildren()) {}
 
+namespace {
+
+bool carriesPriority(const FNode& child) { return !child.getPriority()->isEmpty(); }
+
+int32_t countChildrenWithPriority(const FChildrenDictionary& children) {
+  int32_t count = 0;
+  children.enumerateKeysAndObjectsUsingBlock([&](const std::string&, const FNodeRef& child, bool*) {
+    if (carriesPriority(*child)) ++count;
+  });
+  return count;
+}
+
+}  // namespace
+
 FChildrenNode::FChildrenNode(FChildrenDictionaryRef children) : children_(std::move(children)) {
   if (!children_) children_ = emptyChildren();
+  childrenWithPriority_ = countChildrenWithPriority(*children_);
 }
 
 FChildrenNode::FChildrenNode(FNodeRef priority, FChildrenDictionaryRef children)
@@ -31,7 +46,11 @@ FChildrenNode::FChildrenNode(FNodeRef priority, FChildrenDictionaryRef children)
   if (children_->isEmpty() && priority_ && !priority_->isEmpty()) {
     NSException::raise(NSInvalidArgumentException, "Can't create empty node with priority!");
   }
+  childrenWithPriority_ = countChildrenWithPriority(*children_);
 }
+
+FChildrenNode::FChildrenNode(FNodeRef priority, FChildrenDictionaryRef children, KnownCount childrenWithPriority)
+    : children_(std::move(children)), priority_(std::move(priority)), childrenWithPriority_(childrenWithPriority.value) {}
 
 FChildrenNode::~FChildrenNode() {
   // Releasing the children can release child nodes, whose destructors would release theirs: one
@@ -63,7 +82,7 @@ FNodeRef FChildrenNode::getPriority() const { return priority_ ? priority_ : FEm
 
 FNodeRef FChildrenNode::updatePriority(const FNodeRef& priority) const {
   if (children_->isEmpty()) return FEmptyNode::emptyNode();
-  return std::make_shared<const FChildrenNode>(priority, children_);
+  return std::make_shared<const FChildrenNode>(priority, children_, KnownCount(childrenWithPriority_));
 }
 
 FNodeRef FChildrenNode::getImmediateChild(const std::string& key) const {
@@ -99,7 +118,14 @@ FNodeRef FChildrenNode::updateImmediateChild(const std::string& key, const FNode
   FChildrenDictionaryRef newChildren =
       newChild->isEmpty() ? children_->removeKey(key) : children_->insertKey(key, newChild);
   if (newChildren->isEmpty()) return FEmptyNode::emptyNode();
-  return std::make_shared<const FChildrenNode>(getPriority(), newChildren);
+  int32_t withPriority = childrenWithPriority_;
+  if (withPriority > 0) {
+    // Only then can the replaced child have carried one.
+    auto old = children_->get(key);
+    if (old && carriesPriority(**old)) --withPriority;
+  }
+  if (!newChild->isEmpty() && carriesPriority(*newChild)) ++withPriority;
+  return std::make_shared<const FChildrenNode>(getPriority(), newChildren, KnownCount(withPriority));
 }
 
 FNodeRef FChildrenNode::updateChild(const FPathRef& path, const FNodeRef& newChild) const {

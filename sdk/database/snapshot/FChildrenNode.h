@@ -18,6 +18,13 @@ class FChildrenNode : public FNode {
   // Raises NSInvalidArgumentException "Can't create empty node with priority!" for no children
   // with a non-empty priority.
   FChildrenNode(FNodeRef priority, FChildrenDictionaryRef children);
+  // Made only by this class, which already knows how many of the children carry a priority.
+  class KnownCount {
+    friend class FChildrenNode;
+    explicit KnownCount(int32_t value) : value(value) {}
+    int32_t value;
+  };
+  FChildrenNode(FNodeRef priority, FChildrenDictionaryRef children, KnownCount childrenWithPriority);
   // Releases the subtree one level at a time from a loop, however deep it is.
   ~FChildrenNode() override;
 
@@ -48,6 +55,9 @@ class FChildrenNode : public FNode {
 
   FNamedNodeRef firstChild() const;
   FNamedNodeRef lastChild() const;
+  // How many children carry a priority. Kept up to date by every update, so that a view ordered
+  // by priority learns without walking the children whether their key order is already its order.
+  int32_t numChildrenWithPriority() const { return childrenWithPriority_; }
   // The children in key order with the priority visited, under ".priority", just before the
   // first child key that sorts after ".priority" (not at all when none does).
   void enumerateChildrenAndPriorityUsingBlock(const FNodeChildBlock& block) const;
@@ -60,6 +70,7 @@ class FChildrenNode : public FNode {
 
   FChildrenDictionaryRef children_;
   FNodeRef priority_;  // null when absent
+  int32_t childrenWithPriority_ = 0;
   mutable std::once_flag hashOnce_;
   mutable std::atomic<bool> hashed_{false};  // lazyHash_ is filled
   mutable std::string lazyHash_;

@@ -30,20 +30,29 @@ FNamedNodeSetRef FIndexedNode::indexed() const {
   return built_.load(std::memory_order_acquire) ? indexed_ : nullptr;
 }
 
+bool FIndexedNode::sawIndexedValue() const {
+  if (index_->isEqual(*FPriorityIndex::priorityIndex())) {
+    // A node counts its children with a priority as it is built and updated: no walk needed.
+    const auto* children = dynamic_cast<const FChildrenNode*>(node_.get());
+    return children && children->numChildrenWithPriority() > 0;
+  }
+  bool saw = false;
+  node_->enumerateChildrenUsingBlock([&](const std::string&, const FNodeRef& child, bool* stop) {
+    if (index_->isDefinedOn(*child)) {
+      saw = true;
+      *stop = true;
+    }
+  });
+  return saw;
+}
+
 const FNamedNodeSetRef& FIndexedNode::ensureIndexed() const {
   std::call_once(indexOnce_, [this] {
     if (!indexed_) {
       if (index_->isEqual(*FKeyIndex::keyIndex())) {
         indexed_ = fallbackIndex();
       } else {
-        bool sawIndexedValue = false;
-        node_->enumerateChildrenUsingBlock([&](const std::string&, const FNodeRef& child, bool* stop) {
-          if (index_->isDefinedOn(*child)) {
-            sawIndexedValue = true;
-            *stop = true;
-          }
-        });
-        if (sawIndexedValue) {
+        if (sawIndexedValue()) {
           std::vector<std::pair<FNamedNodeRef, FSetPlaceholder>> members;
           members.reserve(static_cast<size_t>(node_->numChildren()));
           node_->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {

@@ -40,6 +40,8 @@ class FIndexedNode {
 
  private:
   const FNamedNodeSetRef& ensureIndexed() const;
+  // Whether the index has a value on at least one child (else the key order is the index order).
+  bool sawIndexedValue() const;
 
   FNodeRef node_;
   FIndexRef index_;

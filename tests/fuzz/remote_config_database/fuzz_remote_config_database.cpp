@@ -1,18 +1,39 @@
 // Bytes as the remote-configuration database file: the store opens it (deleting and creating it
-// again when it is damaged or foreign), and every table is read as the content, the settings and
-// the experiments read it at start.
+// again when it is damaged or foreign), every table is read as the content, the settings and the
+// experiments read it at start, and the stored payloads and last start time go through an
+// activation's experiment update.
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "platform/foundation/NSRunLoop.h"
+#include "sdk/experiments/ABTConditionalUserPropertyController.h"
 #include "sdk/experiments/ABTExperimentPayload.h"
+#include "sdk/experiments/ZIRExperimentController.h"
 #include "sdk/remote_config/RCNConfigDBManager.h"
+#include "sdk/remote_config/RCNConfigExperiment.h"
 #include "sdk/remote_config/RCNConfigSettings.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {
 constexpr const char* kBundle = "com.tarn.spectrum-analyser";
 constexpr const char* kNamespace = "zirezize:__ZAVADA_DEFAULT";
+
+// An analytics engine without running experiments, so that every stored payload is weighed
+// against the stored last start time.
+class ForgetfulAnalytics : public VIVUzizaderoInterop {
+ public:
+  void setConditionalUserProperty(const Value& property) override { (void)value::toJSON(property); }
+  void clearConditionalUserProperty(const std::string&, const std::string&, const std::string&, const Value&) override {}
+  std::optional<std::vector<Value>> conditionalUserProperties(const std::string&, const std::string&) override {
+    return std::vector<Value>();
+  }
+  int64_t maxUserProperties(const std::string&) override { return 25; }
+  void logEventWithOrigin(const std::string&, const std::string&, const Value& parameters) override {
+    (void)value::toJSON(parameters);
+  }
+  void getUserPropertiesWithCallback(std::function<void(const Value&)> callback) override { callback(Value::object()); }
+};
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -55,6 +76,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     settings.updateMetadataTable();
   }
   NSRunLoop::main().runUntil([&] { return answered->load() == 3; }, 60);
+
+  ABTConditionalUserPropertyController::resetSharedInstanceForTesting();
+  auto experiment = RCNConfigExperiment::initWithDBManager(
+      manager, std::make_shared<ZIRExperimentController>(std::make_shared<ForgetfulAnalytics>()));
+  std::promise<void> activated;
+  experiment->updateExperimentsWithHandler([&activated](NSErrorRef) { activated.set_value(); });
+  activated.get_future().wait();
   manager->waitForQueuedWork();
   return 0;
 }

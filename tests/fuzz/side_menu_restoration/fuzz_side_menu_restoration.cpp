@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/SideMenuController.h"
+#include "app/SideMenuView.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIStateRestoration.h"
 #include "tests/fuzz/FuzzSupport.h"

@@ -8,13 +8,16 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/AudioUnit.h"
+#include "platform/audio/PulseAudioConnection.h"
 #include "platform/audio/PulseAudioInput.h"
 #include "platform/audio/PulseAudioOutput.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
 
@@ -133,6 +136,52 @@ TEST(PulsePlayback, AnOutputOnlyUnitIsHeardOnTheServersSink) {
   EXPECT_NEAR(found, 1250.0, 10.0);
   AudioComponentInstanceDispose(tone.unit);
   AudioComponentInstanceDispose(recorder.unit);
+}
+
+// PulseAudio calls the stream callbacks from C: what the code behind them throws must stop there.
+// A source that throws is played as silence and asked again; the process goes on.
+TEST(PulsePlayback, ASourceThatThrowsIsPlayedAsSilenceAndAskedAgain) {
+  if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
+  auto output = PulseAudioOutput::sharedIfReachable();
+  ASSERT_NE(output, nullptr);
+  struct Throwing : AudioOutputSource {
+    std::atomic<int> pulls{0};
+    void renderOutput(float* interleaved, uint32_t frames) override {
+      ++pulls;
+      for (uint32_t i = 0; i < frames; ++i) interleaved[i] = 0.5f;  // half written when it throws
+      throw std::runtime_error("a render callback failed");
+    }
+  } source;
+  OSStatus status = noErr;
+  auto stream = output->openStream(&source, 1, 512, &status);
+  ASSERT_TRUE(stream) << status;
+  EXPECT_TRUE(testsupport::waitFor([&] { return source.pulls.load() >= 5; }, 10)) << source.pulls.load();
+  stream.reset();  // returns: no pull is stuck
+}
+
+// A capture sink that throws misses that delivery; the other sinks get theirs, and removing the
+// sinks does not wait for a delivery that never ended.
+TEST(PulseCapture, ASinkThatThrowsMissesItsDeliveryAndTheOthersGoOn) {
+  if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
+  const char* sinkEnv = std::getenv("SA_TEST_PULSE_SINK");
+  const std::string sink = sinkEnv ? sinkEnv : "sa_test_sink";
+  struct Counting : AudioInputSink {
+    std::atomic<int> deliveries{0};
+    bool throws = false;
+    void audioInputDidCapture(const float*, uint32_t, const AudioTimeStamp&) override {
+      ++deliveries;
+      if (throws) throw std::runtime_error("an analysis step failed");
+    }
+  } thrower, listener;
+  thrower.throws = true;
+  auto input = PulseAudioInput::create(sink + ".monitor");
+  ASSERT_EQ(input->addSink(&thrower), noErr);
+  ASSERT_EQ(input->addSink(&listener), noErr);
+  EXPECT_TRUE(testsupport::waitFor([&] { return thrower.deliveries.load() >= 5 && listener.deliveries.load() >= 5; }, 10))
+      << thrower.deliveries.load() << " " << listener.deliveries.load();
+  input->removeSink(&thrower);
+  input->removeSink(&listener);
+  EXPECT_EQ(input->sinkCount(), 0);
 }
 
 }  // namespace

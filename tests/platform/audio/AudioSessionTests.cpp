@@ -7,14 +7,21 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/audio/AVAudioRecorder.h"
 #include "platform/audio/AVAudioSession.h"
-#include "platform/audio/PulseAudioInput.h"
+#include "platform/audio/PulseAudioConnection.h"
+#include "platform/audio/PulseAudioOutput.h"
 #include "platform/audio/TestAudioInput.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/PrivateAudioServer.h"
 
 namespace {
@@ -127,6 +134,55 @@ TEST(AudioSession, ASourceTheServerDoesNotHaveIsRefusedAndNamesTheOnesItHas) {
             "no audio source \"no_such_source\" on the audio server ('!dev')");
   server.kill();
   EXPECT_EQ(backend->addSink(&sink), kAudioUnitErr_NoConnection);
+}
+
+// A server that takes a playback stream and then never answers: opening the stream ends with an
+// error once the stream's ready timeout passes, not when the client library's own request timeout
+// (half a minute) gives up, and says why.
+TEST(AudioSession, APlaybackStreamOnAServerThatStopsAnsweringFailsAtTheReadyTimeoutAndSaysWhy) {
+  if (!testsupport::PrivateAudioServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
+  testsupport::PrivateAudioServer server("frozen_sink");
+  std::string error;
+  ASSERT_TRUE(server.start(&error)) << error;
+  auto output = PulseAudioOutput::sharedIfReachable();
+  ASSERT_NE(output, nullptr);
+  struct Silence : AudioOutputSource {
+    void renderOutput(float* interleaved, uint32_t frames) override {
+      std::fill(interleaved, interleaved + frames * 2, 0.0f);
+    }
+  } silence;
+  struct Outcome {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    bool opened = false;
+    OSStatus status = noErr;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  testsupport::LogCapture log;
+  server.freeze();
+  std::thread opener([&output, &silence, outcome] {
+    OSStatus status = noErr;
+    auto stream = output->openStream(&silence, 2, 256, &status);
+    std::lock_guard<std::mutex> lock(outcome->mutex);
+    outcome->opened = stream != nullptr;
+    outcome->status = status;
+    outcome->done = true;
+    outcome->changed.notify_all();
+  });
+  bool done;
+  {
+    std::unique_lock<std::mutex> lock(outcome->mutex);
+    // Well past the three seconds a stream may take to get ready, even on a loaded machine.
+    done = outcome->changed.wait_for(lock, std::chrono::seconds(60), [&] { return outcome->done; });
+  }
+  server.thaw();  // lets a stream that waited on the server end, so that the thread can be joined
+  opener.join();
+  EXPECT_TRUE(done) << "opening the stream waited for the frozen server";
+  EXPECT_FALSE(outcome->opened);
+  EXPECT_EQ(outcome->status, kAudioUnitErr_NoConnection);
+  EXPECT_TRUE(log.contains("PulseAudio playback failed: the audio server does not answer"))
+      << ::testing::PrintToString(log.lines());
 }
 
 TEST(AudioSession, PreferredDataSourceMustBelongToThePort) {

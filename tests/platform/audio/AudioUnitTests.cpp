@@ -6,6 +6,7 @@
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/AudioUnit.h"
 #include "platform/audio/TestAudioInput.h"
+#include "tests/support/RemoteIOUnit.h"
 
 namespace {
 
@@ -29,22 +30,8 @@ OSStatus captureCallback(void* refCon, AudioUnitRenderActionFlags* flags, const 
 }
 
 AudioUnit makeUnit(Capture* capture, uint32_t maxFrames = 512) {
-  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_System, 0, 0};
-  AudioUnit unit = nullptr;
-  EXPECT_EQ(AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &unit), noErr);
-  uint32_t one = 1;
-  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &one, 4), noErr);
-  auto f = MakeFloatNonInterleavedFormat(1);
-  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &f, sizeof f), noErr);
-  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0, &f, sizeof f), noErr);
-  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, &maxFrames, 4),
-            noErr);
-  capture->unit = unit;
-  AURenderCallbackStruct cb{captureCallback, capture};
-  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &cb, sizeof cb),
-            noErr);
-  EXPECT_EQ(AudioUnitInitialize(unit), noErr);
-  return unit;
+  capture->unit = testsupport::makeRemoteIOUnit(captureCallback, capture, {.input = true, .output = std::nullopt, .channels = 1, .maxFrames = maxFrames});
+  return capture->unit;
 }
 
 class RemoteIOTest : public ::testing::Test {

@@ -16,6 +16,7 @@
 #include "platform/audio/AudioUnit.h"
 #include "platform/audio/TestAudioInput.h"
 #include "platform/audio/TestAudioOutput.h"
+#include "tests/support/RemoteIOUnit.h"
 
 namespace {
 
@@ -42,23 +43,9 @@ OSStatus playerCallback(void* refCon, AudioUnitRenderActionFlags* flags, const A
 }
 
 AudioUnit makeUnit(Player* player, bool input, bool output, uint32_t channels, uint32_t maxFrames = 512) {
-  AudioComponentDescription d{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO, kAudioUnitManufacturer_System, 0, 0};
-  AudioUnit unit = nullptr;
-  EXPECT_EQ(AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &d), &unit), noErr);
-  uint32_t in = input, out = output;
-  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &in, 4), noErr);
-  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0, &out, 4), noErr);
-  auto f = MakeFloatNonInterleavedFormat(channels);
-  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1, &f, sizeof f), noErr);
-  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0, &f, sizeof f), noErr);
-  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, &maxFrames, 4),
-            noErr);
-  player->unit = unit;
-  AURenderCallbackStruct cb{playerCallback, player};
-  EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &cb, sizeof cb),
-            noErr);
-  EXPECT_EQ(AudioUnitInitialize(unit), noErr);
-  return unit;
+  player->unit = testsupport::makeRemoteIOUnit(
+      playerCallback, player, {.input = input, .output = output, .channels = channels, .maxFrames = maxFrames});
+  return player->unit;
 }
 
 class PlaybackTest : public ::testing::Test {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -167,6 +169,26 @@ TEST(Dispatch, SemaphoresCountAndTimeOut) {
   EXPECT_FALSE(signalled.wait(0));  // one signal, one wait
 }
 
+// A waiter that has returned may destroy what it waited on at once: the thread that woke it must
+// not touch it afterwards (the thread sanitizer reports any such touch).
+TEST(Dispatch, ASemaphoreOrGroupMayBeDestroyedAsSoonAsItsWaiterReturns) {
+  for (int i = 0; i < 100; ++i) {
+    auto semaphore = std::make_unique<DispatchSemaphore>();
+    std::thread signaller([s = semaphore.get()] { s->signal(); });
+    ASSERT_TRUE(semaphore->wait(10));
+    semaphore.reset();  // the signaller may still be inside signal()
+    signaller.join();
+  }
+  for (int i = 0; i < 100; ++i) {
+    auto group = DispatchGroup::create();
+    group->enter();
+    std::thread leaver([g = group.get()] { g->leave(); });
+    ASSERT_TRUE(group->wait(10));
+    group.reset();  // the leaver may still be inside leave()
+    leaver.join();
+  }
+}
+
 TEST(Dispatch, GroupNotifiesOnceEveryTaskHasLeft) {
   auto group = DispatchGroup::create();
   auto worker = DispatchQueue::global(DispatchQoS::Utility);
@@ -258,6 +280,38 @@ TEST(SerialQueue, EndsCleanlyWhenDestroyedFromItsOwnTaskAndRunsWorkLeftBehind) {
   idle.reset();
 }
 
+TEST(SerialQueue, MayBeDestroyedByTheTaskItWasJustGiven) {
+  // The caller hands its only reference to the queue over inside the task and touches nothing of
+  // the queue afterwards: async() must not touch the queue once the task is queued, for the
+  // worker may already have run it and ended the queue. The window is short, so several threads
+  // hand queues over many times at once.
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 200;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kRounds; ++i) {
+        auto queue = DispatchQueue::serial("test.handed-over");
+        std::weak_ptr<DispatchQueue> weak = queue;
+        auto ran = std::make_shared<DispatchSemaphore>();
+        DispatchQueue* raw = queue.get();
+        raw->async([queue = std::move(queue), ran]() mutable {
+          queue.reset();
+          ran->signal();
+        });
+        if (!ran->wait(10)) ++failures;
+        // The queue ends on its own worker right after the task.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!weak.expired() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        if (!weak.expired()) ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
 TEST(GlobalQueue, RunsTasksConcurrentlyAndKnowsItIsCurrent) {
   auto global = DispatchQueue::global(DispatchQoS::Default);
   EXPECT_EQ(global, DispatchQueue::global());
@@ -288,6 +342,109 @@ TEST(Dispatch, OnceRunsExactlyOnceAcrossThreads) {
   for (int i = 0; i < 8; ++i) threads.emplace_back([&] { dispatch_once(token, [&] { ++runs; }); });
   for (auto& t : threads) t.join();
   EXPECT_EQ(runs.load(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Dispatch, ABlockDeferredToTheEndOfATaskRunsBeforeItsSyncCallerGoesOn) {
+  auto queue = DispatchQueue::serial("test.defer");
+  std::vector<std::string> order;  // written on the queue only
+  bool outside = true;
+  EXPECT_TRUE(queue->sync([&] {
+    order.push_back("body start");
+    EXPECT_TRUE(DispatchQueue::deferToEndOfCurrentTask([&] {
+      order.push_back("first deferred");
+      // Still a task of the queue, and may defer once more: that one joins the end.
+      if (!queue->isCurrent()) order.push_back("not current");
+      DispatchQueue::deferToEndOfCurrentTask([&] { order.push_back("deferred by a deferred block"); });
+    }));
+    DispatchQueue::deferToEndOfCurrentTask([&] { order.push_back("second deferred"); });
+    order.push_back("body end");
+  }));
+  // The sync returned only after every deferred block ran.
+  EXPECT_EQ(order, (std::vector<std::string>{"body start", "body end", "first deferred", "second deferred",
+                                             "deferred by a deferred block"}));
+  // No task on this thread: nothing is kept.
+  EXPECT_FALSE(DispatchQueue::deferToEndOfCurrentTask([&] { outside = false; }));
+  queue->sync([] {});
+  EXPECT_TRUE(outside);
+}
+
+TEST(Dispatch, ABlockDeferredByATaskRunsBeforeTheQueuesNextTaskAndAThrowingOneIsLogged) {
+  testsupport::LogCapture log;
+  auto queue = DispatchQueue::serial("test.defer-order");
+  std::vector<int> order;
+  queue->async([&] {
+    DispatchQueue::deferToEndOfCurrentTask([] { throw std::runtime_error("deferred exploded"); });
+    DispatchQueue::deferToEndOfCurrentTask([&] { order.push_back(2); });
+    order.push_back(1);
+  });
+  queue->async([&] { order.push_back(3); });
+  queue->sync([] {});
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(log.contains("deferred exploded"));
+
+  // A nested task (a sync onto a concurrent queue runs in the caller's thread) ends first.
+  std::vector<std::string> nested;
+  queue->sync([&] {
+    DispatchQueue::global()->sync([&] {
+      DispatchQueue::deferToEndOfCurrentTask([&] { nested.push_back("inner deferred"); });
+      nested.push_back("inner body");
+    });
+    nested.push_back("outer body");
+  });
+  EXPECT_EQ(nested, (std::vector<std::string>{"inner body", "inner deferred", "outer body"}));
+}
+
+TEST(Dispatch, ABatchRunsInOrderAfterWhatWasQueuedBeforeItEachBlockLikeATask) {
+  testsupport::LogCapture log;
+  auto queue = DispatchQueue::serial("test.batch");
+  std::vector<int> order;
+  queue->async([&] { order.push_back(0); });
+  std::vector<DispatchBlock> batch;
+  batch.emplace_back([&] { order.push_back(1); });
+  batch.emplace_back([] { throw std::runtime_error("batched block exploded"); });
+  batch.emplace_back([&] {
+    order.push_back(queue->isCurrent() && DispatchQueue::current() == queue ? 2 : -2);
+    // A block of a batch defers to its own end, as a task of its own would.
+    DispatchQueue::deferToEndOfCurrentTask([&] { order.push_back(3); });
+  });
+  batch.emplace_back([&] { order.push_back(4); });
+  queue->asyncBatch(std::move(batch));
+  queue->async([&] { order.push_back(5); });
+  queue->asyncBatch({});
+  queue->sync([] {});
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  EXPECT_TRUE(log.contains("batched block exploded"));
+
+  // On a concurrent queue the blocks stay separate tasks: they may run side by side. Each block
+  // holds what it uses, so nothing is destroyed under a pool thread still leaving the group.
+  struct Shared {
+    std::atomic<int> running{0};
+    std::atomic<int> most{0};
+    DispatchSemaphore release;
+  };
+  auto shared = std::make_shared<Shared>();
+  auto group = DispatchGroup::create();
+  std::vector<DispatchBlock> side;
+  for (int i = 0; i < 2; ++i) {
+    group->enter();
+    side.emplace_back([shared, group] {
+      const int now = ++shared->running;
+      int seen = shared->most.load();
+      while (now > seen && !shared->most.compare_exchange_weak(seen, now)) {
+      }
+      if (now == 2) shared->release.signal(), shared->release.signal();
+      shared->release.wait(10);
+      --shared->running;
+      group->leave();
+    });
+  }
+  DispatchQueue::global()->asyncBatch(std::move(side));
+  EXPECT_TRUE(group->wait(20));
+  EXPECT_EQ(shared->most.load(), 2);
 }
 
 }  // namespace

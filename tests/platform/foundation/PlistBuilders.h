@@ -46,6 +46,29 @@ inline std::string referenceBomb(size_t depth, size_t fanout) {
   return bplist(objects);
 }
 
+// A dictionary whose one key names the first of a line of arrays: each holds the next as many
+// times as `fanouts` says, the last holds the integer 7 that many times. A hundred-odd bytes that
+// expand to the product of the fanouts equal integers.
+inline std::string equalIntegers(const std::vector<size_t>& fanouts) {
+  std::vector<std::string> objects = {std::string("\xD1", 1) + ref(1) + ref(2), "\x59" "equalizer"};
+  for (size_t i = 0; i < fanouts.size(); ++i) {
+    std::string a(1, static_cast<char>(0xA0 | fanouts[i]));
+    for (size_t k = 0; k < fanouts[i]; ++k) a += ref(objects.size() + 1);
+    objects.push_back(a);
+  }
+  objects.push_back("\x10\x07");
+  return bplist(objects);
+}
+
+// One array that references a single integer `count` times (count below 2^32). The integer comes
+// first so that both offsets fit in two bytes.
+inline std::string flatArray(size_t count) {
+  std::string a = "\xAF\x12";
+  for (int i = 3; i >= 0; --i) a += static_cast<char>((count >> (8 * i)) & 0xFF);
+  for (size_t k = 0; k < count; ++k) a += ref(0);
+  return bplist({"\x10\x07", a}, 1);
+}
+
 // XML nested `depth` arrays deep inside the plist element.
 inline std::string deepXML(size_t depth, const std::string& inside = "") {
   std::string x = "<?xml version=\"1.0\"?><plist version=\"1.0\">";

@@ -90,6 +90,42 @@ TEST(Plist, SharedObjectsAreDecodedOnceAndTheExpandedSizeIsCapped) {
   EXPECT_EQ((*small)[1][0][1].get<std::string>().size(), 1024u);
 }
 
+// A list small on disk may still name half a million values (each copy of a shared object counts):
+// such a list is refused where it is read, since writing it again is slow (libplist's binary
+// writer) and a defaults file is written at every change.
+TEST(Plist, AListOfMoreValuesThanTheLimitIsRefused) {
+  std::string error;
+  const std::string bomb = equalIntegers({2, 8, 8, 8, 8, 8, 8});  // 2^19 equal integers
+  EXPECT_LT(bomb.size(), 200u);
+  EXPECT_FALSE(ns::plistParse(bomb, &error));
+  EXPECT_NE(error.find("more than 65536 values"), std::string::npos) << error;
+  ASSERT_TRUE(ns::plistParse(equalIntegers({2, 8, 8})));
+
+  // At the edge: the array counts as one value and each item as one more.
+  ASSERT_EQ(ns::kMaxPlistValues, 65536u);
+  auto full = ns::plistParse(flatArray(ns::kMaxPlistValues - 1), &error);
+  ASSERT_TRUE(full) << error;
+  EXPECT_EQ(full->size(), ns::kMaxPlistValues - 1);
+  EXPECT_FALSE(ns::plistParse(flatArray(ns::kMaxPlistValues), &error));
+
+  // The same for XML, where dictionary keys count too.
+  auto xml = [](size_t items) {
+    std::string x = "<plist><array>";
+    for (size_t i = 0; i < items; ++i) x += "<true/>";
+    return x + "</array></plist>";
+  };
+  EXPECT_TRUE(ns::plistParse(xml(ns::kMaxPlistValues - 1), &error)) << error;
+  EXPECT_FALSE(ns::plistParse(xml(ns::kMaxPlistValues), &error));
+  std::string keyed = "<plist><dict>";
+  for (size_t i = 0; i < ns::kMaxPlistValues / 2; ++i) keyed += "<key>k" + std::to_string(i) + "</key><true/>";
+  EXPECT_FALSE(ns::plistParse(keyed + "</dict></plist>", &error));
+
+  // And what the reader would refuse is not written.
+  EXPECT_TRUE(ns::plistSerialize(Value(std::vector<Value>(ns::kMaxPlistValues - 1, 7))));
+  EXPECT_FALSE(ns::plistSerialize(Value(std::vector<Value>(ns::kMaxPlistValues, 7)), true, &error));
+  EXPECT_NE(error.find("more than 65536 values"), std::string::npos) << error;
+}
+
 TEST(Plist, XMLNestedTooDeeplyIsRefusedBeforeItIsBuilt) {
   std::string error;
   for (size_t depth : {size_t{ns::kMaxPlistDepth + 1}, size_t{175000}}) {

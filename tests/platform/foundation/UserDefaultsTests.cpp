@@ -224,6 +224,27 @@ TEST(UserDefaults, FilesPastTheReadersLimitsAreKeptAsideNotExpanded) {
   }
 }
 
+// A hundred-odd bytes that name half a million equal integers: refused and kept aside like any
+// other unreadable file, rather than taken in and written again (slowly) at every change.
+TEST(UserDefaults, AFileOfHalfAMillionValuesIsKeptAside) {
+  NSUserDefaults::resetForTesting();
+  testsupport::useFreshApplicationHome();
+  const std::string path = NSPreferencesDirectory() + "/test.values.plist";
+  const std::string bomb = plist_test::equalIntegers({2, 8, 8, 8, 8, 8, 8});
+  writeAll(path, bomb);
+  LogCapture log;
+  auto d = NSUserDefaults::suiteNamed("test.values");
+  EXPECT_TRUE(d->dictionaryRepresentation().empty());
+  EXPECT_TRUE(log.contains(path));
+  EXPECT_TRUE(log.contains("values"));
+  EXPECT_EQ(readAll(path + ".corrupt-1"), bomb);
+  // The suite starts afresh and saves what it is given.
+  d->setInteger(3, "after");
+  ASSERT_TRUE(d->synchronize());
+  NSUserDefaults::resetForTesting();
+  EXPECT_EQ(NSUserDefaults::suiteNamed("test.values")->integerForKey("after"), 3);
+}
+
 TEST(UserDefaults, ValuesTheReaderWouldRefuseAreNotWritten) {
   NSUserDefaults::resetForTesting();
   testsupport::useFreshApplicationHome();

@@ -8,9 +8,12 @@
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/EAGLContext.h"
 #include "platform/graphics/NSStringDrawing.h"
+#include "platform/graphics/PNGFile.h"
 #include "platform/graphics/UIBezierPath.h"
 #include "platform/graphics/UIFont.h"
 #include "platform/graphics/UIImage.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/PNGBuilder.h"
 
 namespace {
 
@@ -138,6 +141,46 @@ TEST(Image, PngRoundTripAndUnreadableFiles) {
   std::string error;
   EXPECT_FALSE(bitmap->writePNG((dir / "no/such/dir/x.png").string(), &error));
   EXPECT_FALSE(error.empty());
+  std::filesystem::remove_all(dir);
+}
+
+// A PNG of a few tens of kilobytes may declare 16,384 x 16,384 pixels, a gigabyte once decoded: the
+// size in its header is checked against the limit before anything is decoded, and the reason is
+// logged.
+TEST(Image, APNGDeclaringMorePixelsThanTheLimitIsRefusedBeforeItIsDecoded) {
+  auto dir = std::filesystem::temp_directory_path() / ("gfx-big-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  auto write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream((dir / name).string(), std::ios::binary) << bytes;
+    return (dir / name).string();
+  };
+  const std::string huge = testsupport::blackPNG(16384, 16384);
+  EXPECT_LT(huge.size(), 40000u);
+  const std::string path = write("huge.png", huge);
+  {
+    testsupport::LogCapture log;
+    EXPECT_EQ(UIImage::imageWithContentsOfFile(path), nullptr);
+    EXPECT_TRUE(log.contains("16384 x 16384 pixels"));
+    EXPECT_TRUE(log.contains("at most 16777216"));
+  }
+  std::string error;
+  EXPECT_EQ(png::readSurface(path, &error), nullptr);
+  EXPECT_NE(error.find("four bytes a pixel"), std::string::npos) << error;
+
+  // The limit itself still loads, as does a screen-sized image; a pixel row more does not.
+  auto edge = UIImage::imageWithContentsOfFile(write("edge.png", testsupport::blackPNG(4096, 4096)));
+  ASSERT_TRUE(edge);
+  EXPECT_EQ(edge->pixelWidth(), 4096);
+  EXPECT_TRUE(UIImage::imageWithContentsOfFile(write("screen@2x.png", testsupport::blackPNG(1136, 640))));
+  EXPECT_EQ(UIImage::imageWithContentsOfFile(write("past.png", testsupport::blackPNG(4096, 4097))), nullptr);
+  EXPECT_EQ(UIImage::imageWithContentsOfFile(write("wide.png", testsupport::blackPNG(0x7FFFFFFF, 1))), nullptr);
+
+  auto size = png::headerSize(huge);
+  ASSERT_TRUE(size);
+  EXPECT_EQ(size->width, 16384);
+  EXPECT_EQ(size->height, 16384);
+  EXPECT_FALSE(png::headerSize(huge.substr(0, 23)));
+  EXPECT_FALSE(png::headerSize("GIF89a and more bytes than a PNG header"));
   std::filesystem::remove_all(dir);
 }
 

@@ -1,16 +1,20 @@
 #include "platform/network/NSURLSession.h"
 
 #include <arpa/inet.h>
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <future>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "platform/network/Gzip.h"
+#include "platform/network/ResponseHeaderCollector.h"
 #include "platform/network/SCNetworkReachability.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -29,7 +33,7 @@ struct Outcome {
 // Runs the request and waits (real time) for its completion.
 Outcome perform(const std::shared_ptr<NSURLSession>& session, const NSURLRequest& request,
                 NSURLSessionDataTaskRef* taskOut = nullptr,
-                const std::function<void()>& afterResume = nullptr) {
+                const std::function<void()>& afterResume = nullptr, int timeoutSeconds = 20) {
   auto done = std::make_shared<std::promise<Outcome>>();
   auto queue = session->delegateQueue();
   auto task = session->dataTaskWithRequest(
@@ -41,7 +45,7 @@ Outcome perform(const std::shared_ptr<NSURLSession>& session, const NSURLRequest
   auto future = done->get_future();
   task->resume();
   if (afterResume) afterResume();
-  if (future.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+  if (future.wait_for(std::chrono::seconds(timeoutSeconds)) != std::future_status::ready) {
     ADD_FAILURE() << "no completion";
     return {};
   }
@@ -362,3 +366,210 @@ TEST(SCNetworkReachabilityTest, LoopbackIsAlwaysReachable) {
 }
 
 }  // namespace
+
+// ---- What is refused before anything is sent ----
+
+// Holds the test seams for one test and puts the real library back afterwards.
+class NSURLSessionGuards : public ::testing::Test {
+ protected:
+  void TearDown() override { NSURLSessionSetTestSeams({}); }
+
+  static void pretendCurlVersion(unsigned version) {
+    NSURLSessionTestSeams seams;
+    seams.curlVersion = version;
+    NSURLSessionSetTestSeams(seams);
+  }
+  static void refuseCurlOption(int option) {
+    NSURLSessionTestSeams seams;
+    seams.refusedCurlOption = option;
+    NSURLSessionSetTestSeams(seams);
+  }
+  static void runInsideCurlCallbacks(std::function<void()> probe) {
+    NSURLSessionTestSeams seams;
+    seams.insideCurlCallback = std::move(probe);
+    NSURLSessionSetTestSeams(seams);
+  }
+
+  std::shared_ptr<NSURLSession> session = NSURLSession::sessionWithConfiguration(
+      NSURLSessionConfiguration::ephemeralSessionConfiguration());
+};
+
+TEST_F(NSURLSessionGuards, HeaderValuesWithLineBreaksOrNulAreRefusedBeforeAnythingIsSent) {
+  LoopbackServer server;
+  server.script("POST", "/v1/token", {ScriptedResponse::json(200, "{}")});
+  const std::string hostile[] = {"FIS_v2 rt-x\r\nX-Injected: 1", "at-y\nX-Injected-By-LF: 1", "lone\rreturn",
+                                 std::string("cut\0X-After-Nul: 1", 18)};
+  for (const std::string& value : hostile) {
+    NSURLRequest request(server.baseURL() + "/v1/token");
+    request.setHTTPMethod("POST");
+    request.setValue(value, "Authorization");
+    Outcome out = perform(session, request);
+    ASSERT_TRUE(out.error) << value;
+    EXPECT_EQ(out.error->domain(), NSURLErrorDomain);
+    EXPECT_EQ(out.error->code(), NSURLErrorUnknown);
+    EXPECT_NE(out.error->localizedDescription().find("\"Authorization\""), std::string::npos)
+        << out.error->localizedDescription();
+    EXPECT_FALSE(out.response);
+    EXPECT_TRUE(out.onDelegateQueue);
+  }
+  // The same for the session's own header fields, for names that would split the line, and for a
+  // method that would.
+  auto configuration = NSURLSessionConfiguration::ephemeralSessionConfiguration();
+  configuration.HTTPAdditionalHeaders = {{"X-Client", "app\r\nX-Injected: 1"}};
+  Outcome additional = perform(NSURLSession::sessionWithConfiguration(configuration),
+                               NSURLRequest(server.baseURL() + "/v1/token"));
+  ASSERT_TRUE(additional.error);
+  for (const std::string name : {"X-Name\r\nX-Injected", "Two Words", "X-Colon:", ""}) {
+    NSURLRequest request(server.baseURL() + "/v1/token");
+    request.setValue("1", name);
+    Outcome out = perform(session, request);
+    EXPECT_TRUE(out.error) << name;
+  }
+  NSURLRequest method(server.baseURL() + "/v1/token");
+  method.setHTTPMethod("GET /other HTTP/1.1\r\nX-Injected: 1\r\nX:");
+  EXPECT_TRUE(perform(session, method).error);
+  EXPECT_TRUE(server.requests().empty()) << "a refused request reached the server";
+
+  // A value may hold a colon, a tab and any other text on its one line.
+  NSURLRequest fine(server.baseURL() + "/v1/token");
+  fine.setHTTPMethod("POST");
+  fine.setValue("FIS_v2 rt:x\tz", "Authorization");
+  Outcome ok = perform(session, fine);
+  ASSERT_FALSE(ok.error) << ok.error->description();
+  auto logged = server.requestsFor("POST", "/v1/token");
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].header("Authorization"), "FIS_v2 rt:x\tz");
+  for (const auto& [name, value] : logged[0].headers) EXPECT_EQ(name.find("Injected"), std::string::npos) << name;
+}
+
+TEST_F(NSURLSessionGuards, NothingIsSentWhenTheRunningLibraryCannotRestrictProtocols) {
+  LoopbackServer server;
+  server.script("GET", "/x", {ScriptedResponse::json(200, "{}")});
+  pretendCurlVersion(0x075400);  // 7.84.0: no protocol lists as text
+  Outcome old = perform(session, NSURLRequest(server.baseURL() + "/x"));
+  ASSERT_TRUE(old.error);
+  EXPECT_EQ(old.error->code(), NSURLErrorUnknown);
+  EXPECT_NE(old.error->localizedDescription().find("7.84.0"), std::string::npos)
+      << old.error->localizedDescription();
+  EXPECT_TRUE(server.requests().empty());
+
+  pretendCurlVersion(0x075500);  // 7.85.0, the first that can
+  Outcome current = perform(session, NSURLRequest(server.baseURL() + "/x"));
+  ASSERT_FALSE(current.error) << current.error->description();
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST_F(NSURLSessionGuards, NothingIsSentWhenTheLibraryRefusesAnOptionThatGuardsTheTransfer) {
+  LoopbackServer server;
+  server.script("GET", "/x", {ScriptedResponse::json(200, "{}")});
+  const std::pair<int, const char*> guards[] = {{CURLOPT_PROTOCOLS_STR, "PROTOCOLS_STR"},
+                                                {CURLOPT_REDIR_PROTOCOLS_STR, "REDIR_PROTOCOLS_STR"},
+                                                {CURLOPT_WRITEFUNCTION, "WRITEFUNCTION"},
+                                                {CURLOPT_HTTPHEADER, "HTTPHEADER"}};
+  for (const auto& [option, name] : guards) {
+    refuseCurlOption(option);
+    Outcome out = perform(session, NSURLRequest(server.baseURL() + "/x"));
+    ASSERT_TRUE(out.error) << name;
+    EXPECT_EQ(out.error->code(), NSURLErrorUnknown);
+    EXPECT_NE(out.error->localizedDescription().find(name), std::string::npos)
+        << out.error->localizedDescription();
+  }
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(NSURLSessionGuards, AnExceptionInsideCurlsCallbacksEndsTheTransferWithAnError) {
+  LoopbackServer server;
+  server.script("GET", "/big", {ScriptedResponse::json(200, std::string(1 << 20, 'b'))});
+  // The first call is the status line; by the fortieth the body is arriving (a megabyte comes in
+  // many pieces). Neither kind of exception may unwind through curl.
+  for (int throwAt : {1, 40}) {
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    runInsideCurlCallbacks([calls, throwAt] {
+      if (++*calls == throwAt) throw std::runtime_error("simulated allocation failure");
+    });
+    Outcome out = perform(session, NSURLRequest(server.baseURL() + "/big"));
+    ASSERT_TRUE(out.error) << throwAt;
+    EXPECT_EQ(out.error->code(), NSURLErrorUnknown);
+    EXPECT_NE(out.error->localizedDescription().find("simulated allocation failure"), std::string::npos)
+        << out.error->localizedDescription();
+    EXPECT_TRUE(out.data.empty());
+  }
+  runInsideCurlCallbacks([] { throw 42; });
+  Outcome unknown = perform(session, NSURLRequest(server.baseURL() + "/big"));
+  ASSERT_TRUE(unknown.error);
+  EXPECT_NE(unknown.error->localizedDescription().find("unknown exception"), std::string::npos);
+
+  // The session goes on working.
+  NSURLSessionSetTestSeams({});
+  Outcome after = perform(session, NSURLRequest(server.baseURL() + "/big"));
+  ASSERT_FALSE(after.error) << after.error->description();
+  EXPECT_EQ(after.data.size(), size_t{1} << 20);
+}
+
+// ---- Answer header fields ----
+
+TEST(ResponseHeaderCollector, ARepeatedFieldKeepsItsPlaceAndItsLastValue) {
+  net::ResponseHeaderCollector c;
+  c.addLine("HTTP/1.1 301 Moved\r\n");
+  c.addLine("Location: https://elsewhere\r\n");
+  c.addLine("HTTP/1.1 200 OK\r\n");  // after the redirect only the last answer counts
+  c.addLine("X-First:  one \r\n");
+  c.addLine("Set-Cookie: a\r\n");
+  c.addLine("x-first: two\r\n");
+  c.addLine("no colon here\r\n");
+  c.addLine(" : empty name\r\n");
+  c.addLine("X-Empty:\n");
+  c.addLine("\r\n");
+  const NSHTTPHeaderList expected = {{"X-First", "two"}, {"Set-Cookie", "a"}, {"X-Empty", ""}};
+  EXPECT_EQ(c.fields(), expected);
+  EXPECT_EQ(c.takeFields(), expected);
+  EXPECT_TRUE(c.fields().empty());
+}
+
+// 51,000 short fields fit under curl's cap on an answer's header lines. Compared each with every
+// earlier one they took over a billion comparisons (seconds of CPU); looked up by hash, about one
+// per repeated name.
+TEST(ResponseHeaderCollector, ManyFieldsCostWorkLinearInTheirNumber) {
+  constexpr size_t kFields = 51000;
+  const std::string alphabet = "0123456789abcdefghijklmnopqrstuvwxyz!#$%&'*+-.^_`|~";
+  auto name = [&](size_t i) {
+    return std::string{alphabet[i % 51], alphabet[(i / 51) % 51], alphabet[i / (51 * 51)]};
+  };
+  net::ResponseHeaderCollector c;
+  c.addLine("HTTP/1.1 200 OK\r\n");
+  for (size_t i = 0; i < kFields; ++i) c.addLine(name(i) + ":\n");
+  for (size_t i = 0; i < kFields; i += 10) c.addLine(name(i) + ": again\n");  // repeats, last value wins
+  ASSERT_EQ(c.fields().size(), kFields);
+  EXPECT_EQ(c.fields()[10].first, name(10));
+  EXPECT_EQ(c.fields()[10].second, "again");
+  EXPECT_EQ(c.fields()[11].second, "");
+  EXPECT_LE(c.nameComparisons(), 2 * (kFields + kFields / 10));
+}
+
+// Through the session on the real path: the fields all arrive. An answer past curl's cap fails
+// with an error instead of being read.
+TEST(NSURLSessionTest, AnAnswerOfFiftyOneThousandHeaderFieldsIsRead) {
+  const std::string alphabet = "0123456789abcdefghijklmnopqrstuvwxyz!#$%&'*+-.^_`|~";
+  auto headerLines = [&](size_t count) {
+    std::string lines;
+    for (size_t i = 0; i < count; ++i) {
+      lines += std::string{alphabet[i % 51], alphabet[(i / 51) % 51], alphabet[i / (51 * 51)]} + ":\n";
+    }
+    return lines;
+  };
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\nX-Twice: 1\r\n";
+  RawOneShotServer server(head + headerLines(51000) + "x-twice: 2\r\n\r\nok");
+  auto session = NSURLSession::sessionWithConfiguration(
+      NSURLSessionConfiguration::ephemeralSessionConfiguration());
+  // A generous deadline: the answer is large, and sanitizer builds on a loaded machine are slow.
+  Outcome out = perform(session, NSURLRequest(server.url("/many")), nullptr, nullptr, 120);
+  ASSERT_FALSE(out.error) << out.error->description();
+  EXPECT_EQ(text(out.data), "ok");
+  EXPECT_EQ(out.response->allHeaderFields().size(), 51000u + 3);
+  EXPECT_EQ(out.response->valueForHTTPHeaderField("X-TWICE"), "2");
+
+  RawOneShotServer tooMany(head + headerLines(80000) + "\r\nok");
+  Outcome refused = perform(session, NSURLRequest(tooMany.url("/too-many")), nullptr, nullptr, 120);
+  ASSERT_TRUE(refused.error);
+  EXPECT_FALSE(refused.response);
+}

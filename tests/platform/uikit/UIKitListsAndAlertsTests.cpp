@@ -348,6 +348,73 @@ TEST_F(AlertFixture, LongTitlesStackAndTheFirstTextFieldTakesTheKeyboard) {
   EXPECT_FALSE(alert->textFields()[0]->isEditing());
 }
 
+// The keyboard in a dialog with a text field: Return is the default button, Escape the cancel
+// action, whichever order the actions were added in; a dialog without one of them keeps its field
+// being edited.
+TEST_F(AlertFixture, ReturnIsTheDefaultButtonAndEscapeTheCancelActionOfADialogWithAField) {
+  auto present = [&](std::vector<UIAlertActionRef> actions) {
+    auto alert = UIAlertController::alertControllerWithTitle("Name it", std::nullopt, UIAlertControllerStyle::Alert);
+    alert->addTextFieldWithConfigurationHandler(nullptr);
+    for (const auto& a : actions) alert->addAction(a);
+    root->presentViewController(alert, true);
+    clock.step(0.5);
+    window->layoutPass();
+    return alert;
+  };
+  std::vector<std::string> ran;
+  auto action = [&](const char* title, UIAlertActionStyle style) {
+    return UIAlertAction::actionWithTitle(title, style, [&ran](UIAlertAction& a) { ran.push_back(a.title()); });
+  };
+
+  auto alert = present({action("Cancel", UIAlertActionStyle::Cancel), action("Delete", UIAlertActionStyle::Destructive),
+                        action("Save", UIAlertActionStyle::Default)});
+  UIKeyInput::typeText("Studio");
+  UIKeyInput::typeReturn();
+  clock.step(0.5);
+  EXPECT_EQ(ran, std::vector<std::string>{"Save"});
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+  EXPECT_EQ(alert->textFields()[0]->text(), "Studio");
+
+  ran.clear();
+  present({action("Save", UIAlertActionStyle::Default), action("Cancel", UIAlertActionStyle::Cancel)});
+  UIKeyInput::typeEscape();
+  clock.step(0.5);
+  EXPECT_EQ(ran, std::vector<std::string>{"Cancel"});
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+
+  // No cancel action: Escape does nothing. A disabled default: Return does nothing. Either way the
+  // dialog stays and its field keeps the keyboard.
+  ran.clear();
+  auto save = action("Save", UIAlertActionStyle::Default);
+  save->setEnabled(false);
+  alert = present({save, action("Delete", UIAlertActionStyle::Destructive)});
+  UIKeyInput::typeEscape();
+  UIKeyInput::typeReturn();
+  clock.step(0.5);
+  EXPECT_TRUE(ran.empty());
+  EXPECT_EQ(root->presentedViewController(), alert);
+  EXPECT_TRUE(alert->textFields()[0]->isEditing());
+  UIKeyInput::typeText("x");
+  EXPECT_EQ(alert->textFields()[0]->text(), "x");
+  alert->performAction(alert->actions()[1]);
+  clock.step(0.5);
+  EXPECT_EQ(ran, std::vector<std::string>{"Delete"});
+}
+
+// A field outside any dialog: Escape does nothing, Return ends the editing with its event.
+TEST_F(AlertFixture, ReturnEndsEditingOfAFieldOnAScreen) {
+  auto field = std::make_shared<UITextField>(CGRectMake(10, 10, 200, 30));
+  root->view()->addSubview(field);
+  int onExit = 0;
+  field->addAction([&](UIControl&) { ++onExit; }, UIControlEventEditingDidEndOnExit);
+  ASSERT_TRUE(field->becomeFirstResponder());
+  UIKeyInput::typeEscape();
+  EXPECT_TRUE(field->isEditing());
+  UIKeyInput::typeReturn();
+  EXPECT_EQ(onExit, 1);
+  EXPECT_FALSE(field->isEditing());
+}
+
 TEST_F(AlertFixture, ATapOutsideAnActionSheetIsItsCancelActionAndImagesGoByKey) {
   auto sheet = UIAlertController::alertControllerWithTitle("Choose", std::nullopt, UIAlertControllerStyle::ActionSheet);
   std::string chosen;

@@ -2,7 +2,12 @@
 // recording analytics interop.
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "platform/foundation/NSDate.h"
+#include "sdk/core/ZIRLogger.h"
 #include "sdk/experiments/ABTConditionalUserPropertyController.h"
 #include "sdk/experiments/ABTConstants.h"
 #include "sdk/experiments/ZIRExperimentController.h"
@@ -120,6 +125,42 @@ TEST_F(ExperimentController, APayloadThatStartedAtOrBeforeTheLastStartIsNotSet) 
   EXPECT_EQ(controller->latestExperimentStartTimestampBetweenTimestamp(kMarch1 + 86400 * 10,
                                                                       {payload("a", "1", "2024-03-05T10:00:00.000Z")}),
             kMarch1 + 86400 * 10);
+}
+
+TEST_F(ExperimentController, ALastStartTimeBeyondAnyClockIsLoggedWithoutOverflow) {
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  ZIRLoggerInitializeWithArguments({"-ZIRDebugEnabled"});
+  zir_logger::setSinkForTesting([&](ZIRLoggerLevel, const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex);
+    lines.push_back(line);
+  });
+  auto notSetLine = [&](const std::string& experiment) {
+    zir_logger::flush();
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::string prefix = "Not setting experiment ID " + experiment + ", variant ID 1 due to the last update time ";
+    for (const auto& line : lines) {
+      const size_t at = line.find(prefix);
+      if (at != std::string::npos) return line.substr(at + prefix.size());
+    }
+    return std::string("(no line)");
+  };
+  // A stored time far beyond the range of the logged milliseconds, and the time that a start of
+  // 2^63-1 ms leaves behind (its milliseconds overflow), log the nearest number that can be printed.
+  EXPECT_FALSE(update({payload("exp_1", "1", "2024-03-01T10:00:00.000Z")}, 1e30));
+  EXPECT_EQ(notSetLine("exp_1"), "9223372036854775807.");
+  const std::string json = R"({"experimentId":"exp_2","variantId":"1","experimentStartTimeMillis":9223372036854775807})";
+  const Bytes latest(json.begin(), json.end());
+  const double lastStart = controller->latestExperimentStartTimestampBetweenTimestamp(0, {latest});
+  EXPECT_GT(lastStart, 9.2e15);
+  EXPECT_FALSE(update({latest}, lastStart));
+  EXPECT_EQ(notSetLine("exp_2"), "9223372036854775807.");
+  // An ordinary time is whole seconds times 1000.
+  EXPECT_FALSE(update({payload("exp_4", "1", "2024-03-01T10:00:00.000Z")}, kMarch1 + 0.75));
+  EXPECT_EQ(notSetLine("exp_4"), "1709287200000.");
+  EXPECT_TRUE(analytics->sets().empty());
+  zir_logger::setSinkForTesting(nullptr);
+  ZIRLoggerInitializeWithArguments({"-ZIRDebugDisabled"});
 }
 
 TEST_F(ExperimentController, AtTheLimitTheOverflowPolicyDecides) {

@@ -151,6 +151,68 @@ TEST(InstallationItem, ExpiresInMustBeAPositiveLifetime) {
   EXPECT_EQ(generated->expirationDate(), 7);
 }
 
+// A token or identifier goes into request headers and addresses: one holding a control character
+// (a line break would start a header line of the server's choosing) is as invalid an answer as one
+// without the field, and fails with the same kind of error.
+TEST(InstallationItem, AnswersWithControlCharactersInATokenOrIdentifierAreRefused) {
+  auto sent = makeItem(RARUruzariduzuraStatusUnregistered);
+  auto bytes = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
+  NSErrorRef missing;
+  ASSERT_FALSE(sent->registeredInstallationWithJSONData(bytes(R"({"authToken":{}})"), 0, &missing));
+  const std::string registrations[] = {
+      R"({"refreshToken":"rt-x\r\nX-Injected: 1","authToken":{"token":"t","expiresIn":"9s"}})",
+      R"({"refreshToken":"r","authToken":{"token":"at-y\nX-Injected-By-LF: 1","expiresIn":"9s"}})",
+      R"({"fid":"dServer\r\nX-Injected: 1","refreshToken":"r","authToken":{"token":"t","expiresIn":"9s"}})",
+      R"({"refreshToken":"nul\u0000after","authToken":{"token":"t","expiresIn":"9s"}})",
+      R"({"refreshToken":"r","authToken":{"token":"tab\tinside","expiresIn":"9s"}})",
+      R"({"refreshToken":"r","authToken":{"token":"del\u007f","expiresIn":"9s"}})",
+  };
+  for (const std::string& answer : registrations) {
+    NSErrorRef error;
+    EXPECT_FALSE(sent->registeredInstallationWithJSONData(bytes(answer), 0, &error)) << answer;
+    ASSERT_TRUE(error) << answer;
+    EXPECT_EQ(error->domain(), missing->domain());
+    EXPECT_EQ(error->code(), missing->code());
+    EXPECT_NE(reasonOf(error).find("control character"), std::string::npos) << reasonOf(error);
+  }
+  NSErrorRef error;
+  EXPECT_FALSE(RARUruzariduzuraItem::authTokenWithGenerateTokenAPIJSONData(
+      bytes(R"({"token":"at-y\nX-Injected-By-LF: 1","expiresIn":"3600s"})"), 0, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), missing->domain());
+  EXPECT_EQ(error->code(), missing->code());
+  EXPECT_EQ(reasonOf(error), "The response field with name authToken.token holds a control character");
+  // Printable text of any script is no control character.
+  EXPECT_TRUE(sent->registeredInstallationWithJSONData(
+      bytes(R"({"fid":"dServer","refreshToken":"r: ü","authToken":{"token":"t=é","expiresIn":"9s"}})"), 0, &error));
+}
+
+TEST(InstallationItem, ARecordHoldingAControlCharacterIsInvalid) {
+  const auto registered = [] {
+    auto item = makeItem(RARUruzariduzuraStatusRegistered);
+    item->refreshToken = "refresh";
+    item->authToken = std::make_shared<RARUruzariduzuraStoredAuthToken>(1, "token", 100.0);
+    return item;
+  };
+  ASSERT_TRUE(registered()->isValid());
+  NSErrorRef error;
+  auto refresh = registered();
+  refresh->refreshToken = "rt-x\r\nX-Injected: 1";
+  EXPECT_FALSE(refresh->isValid(&error));
+  EXPECT_EQ(reasonOf(error), "RARUruzariduzuraItem validation errors: `refreshToken` holds a control character");
+  auto token = registered();
+  token->authToken->setToken("at-y\nX-Injected-By-LF: 1");
+  EXPECT_FALSE(token->isValid(&error));
+  EXPECT_EQ(reasonOf(error), "RARUruzariduzuraItem validation errors: `authToken.token` holds a control character");
+  auto fid = makeItem(RARUruzariduzuraStatusUnregistered);
+  fid->zirezizeInstallationID = "fid\n";
+  EXPECT_FALSE(fid->isValid(&error));
+  auto legacy = makeItem(RARUruzariduzuraStatusUnregistered);
+  legacy->IIDDefaultToken = std::string("legacy\0token", 12);
+  EXPECT_FALSE(legacy->isValid(&error));
+  EXPECT_EQ(reasonOf(error), "RARUruzariduzuraItem validation errors: `IIDDefaultToken` holds a control character");
+}
+
 class InstallationStore : public ::testing::Test {
  protected:
   std::shared_ptr<RARUruzariduzuraStore> makeStore() {

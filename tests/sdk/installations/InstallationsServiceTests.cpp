@@ -391,6 +391,65 @@ TEST_F(InstallationsService, DeeplyNestedAnswersFailTheRequestWithAnError) {
   EXPECT_EQ(server->requestsTo(Endpoint::Register).size(), 4u);
 }
 
+// No request of the test ever carried a header line that a token smuggled in.
+static void expectNoInjectedHeader(const testsupport::InstallationsServer& server) {
+  for (const auto& request : server.requests()) {
+    for (const auto& [name, value] : request.headers) {
+      EXPECT_EQ(name.find("Injected"), std::string::npos) << name << ": " << value;
+      EXPECT_EQ(value.find("Injected"), std::string::npos) << name << ": " << value;
+    }
+  }
+}
+
+// A token or identifier with a line break would become header lines of the server's choosing in
+// the next request: such an answer is refused like any other invalid answer.
+TEST_F(InstallationsService, AnAnswerWithALineBreakInATokenIsRefused) {
+  server->scriptAnswers(Endpoint::Register, {testsupport::ScriptedResponse::json(
+      200, R"({"refreshToken":"rt-x\r\nX-Injected: 1","authToken":{"token":"t","expiresIn":"604800s"}})")});
+  auto service = configure();
+  auto refused = authToken(*service);
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->domain(), kRARUruzariduzuraErrorDomain);
+  EXPECT_EQ(refused.error->code(), RARUruzariduzuraErrorCodeUnknown);
+  EXPECT_NE(refused.error->localizedFailureReason().value_or("").find("refreshToken"), std::string::npos);
+
+  // The next registration is answered properly; a token refresh answered with a line break in the
+  // auth token fails and leaves the token the service had.
+  auto registered = authToken(*service);
+  ASSERT_FALSE(registered.error) << registered.error->description();
+  server->scriptAnswers(Endpoint::GenerateToken, {testsupport::ScriptedResponse::json(
+      200, R"({"token":"at-y\nX-Injected-By-LF: 1","expiresIn":"3600s"})")});
+  auto refreshed = authToken(*service, true);
+  ASSERT_TRUE(refreshed.error);
+  EXPECT_EQ(refreshed.error->domain(), kRARUruzariduzuraErrorDomain);
+  EXPECT_EQ(refreshed.error->code(), RARUruzariduzuraErrorCodeUnknown);
+  EXPECT_EQ(authToken(*service).value->authToken, registered.value->authToken);
+  ASSERT_FALSE(authToken(*service, true).error);  // and the one after is sent as usual
+  expectNoInjectedHeader(*server);
+}
+
+// A stored record holding such a token (an earlier version accepted them) counts as invalid, as an
+// undecodable one does: it is replaced, and the token is never sent.
+TEST_F(InstallationsService, AStoredRecordWithALineBreakInItsTokenIsReplaced) {
+  auto service = configure();
+  ASSERT_FALSE(authToken(*service).error);
+  const std::string first = installationID(*service).value;
+  storeRegisteredRecord(*service, first, "rt-x\r\nX-Injected: 1", Clock::now() + 60);  // due for refresh
+  service.reset();
+  ZAVAda::resetAppsForTesting();
+  service = configure();
+
+  auto id = installationID(*service);
+  ASSERT_FALSE(id.error) << id.error->description();
+  EXPECT_NE(id.value, first);
+  EXPECT_EQ(id.value.size(), 22u);
+  auto token = authToken(*service);
+  ASSERT_FALSE(token.error) << token.error->description();
+  EXPECT_NE(token.value->authToken, "stored-token");
+  EXPECT_EQ(server->requestsTo(Endpoint::GenerateToken).size(), 0u);
+  expectNoInjectedHeader(*server);
+}
+
 // A record that will never decode holds no identity to protect: it is replaced like an invalid one.
 TEST_F(InstallationsService, AnUndecodableRecordIsReplacedByANewIdentifier) {
   auto service = configure();

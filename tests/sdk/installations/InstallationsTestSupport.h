@@ -28,6 +28,11 @@ inline DEVEduzove testOptions() {
   return options;
 }
 
+// How long a call may take before the test gives up on it. Only a hang comes near it: a call takes
+// well under a second, but a sanitizer build on a machine whose every core is busy several times
+// over can make one that decodes a hostile record take over fifteen.
+inline constexpr double kCallDeadlineSeconds = 60;
+
 // Waits for a completion on the main run loop and hands its results back.
 template <class T>
 struct Outcome {
@@ -96,7 +101,7 @@ class InstallationsFixture : public ::testing::Test {
       out->value = fid.value_or("");
       out->error = error;
     });
-    EXPECT_TRUE(testsupport::waitFor([out] { return out->done; }, 15));
+    EXPECT_TRUE(testsupport::waitFor([out] { return out->done; }, kCallDeadlineSeconds));
     return *out;
   }
 
@@ -107,7 +112,7 @@ class InstallationsFixture : public ::testing::Test {
       out->value = token;
       out->error = error;
     });
-    EXPECT_TRUE(testsupport::waitFor([out] { return out->done; }, 15));
+    EXPECT_TRUE(testsupport::waitFor([out] { return out->done; }, kCallDeadlineSeconds));
     return *out;
   }
 
@@ -117,7 +122,7 @@ class InstallationsFixture : public ::testing::Test {
       out->done = true;
       out->error = error;
     });
-    EXPECT_TRUE(testsupport::waitFor([out] { return out->done; }, 15));
+    EXPECT_TRUE(testsupport::waitFor([out] { return out->done; }, kCallDeadlineSeconds));
     if (done) *done = out->done;
     return out->error;
   }

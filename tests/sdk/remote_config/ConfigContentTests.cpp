@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <limits>
 
 #include "sdk/remote_config/RCNConfigConstants.h"
 #include "sdk/remote_config/RCNConfigContent.h"
@@ -79,6 +80,26 @@ TEST_F(ConfigContent, DefaultsKeepTextsNumbersBooleansDataAndDatesOnly) {
   EXPECT_EQ(layer["a"]->source(), ZIRRemoteConfigSource::Default);
   // The rows mirror the layer.
   EXPECT_EQ(reloaded()->defaultConfig()[kNamespace].size(), 5u);
+}
+
+TEST_F(ConfigContent, IntegerDefaultsKeepTheirDecimalTextAtTheEdgesOfBothKinds) {
+  Value defaults = {{kNamespace,
+                     {{"uint64-max", std::numeric_limits<uint64_t>::max()},
+                      {"just-above-int64", static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + 1},
+                      {"int64-max", std::numeric_limits<int64_t>::max()},
+                      {"int64-min", std::numeric_limits<int64_t>::min()},
+                      {"minus-one", -1},
+                      {"zero", 0u}}}};
+  content->copyFromDictionary(defaults, RCNDBSourceDefault, kNamespace);
+  for (const auto& layer : {content->defaultConfig()[kNamespace], reloaded()->defaultConfig()[kNamespace]}) {
+    EXPECT_EQ(textOf(layer.at("uint64-max")), "18446744073709551615");
+    EXPECT_EQ(textOf(layer.at("just-above-int64")), "9223372036854775808");
+    EXPECT_EQ(textOf(layer.at("int64-max")), "9223372036854775807");
+    EXPECT_EQ(textOf(layer.at("int64-min")), "-9223372036854775808");
+    EXPECT_EQ(textOf(layer.at("minus-one")), "-1");
+    EXPECT_EQ(textOf(layer.at("zero")), "0");
+  }
+  EXPECT_EQ(content->defaultConfig()[kNamespace].at("uint64-max")->numberValue(), 18446744073709551615.0);
 }
 
 TEST_F(ConfigContent, RefusesAMissingSourceAndTheFetchedLayerAsDestination) {

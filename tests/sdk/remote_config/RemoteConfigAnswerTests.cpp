@@ -2,6 +2,8 @@
 // JSON, fields of the wrong kind, answers beyond the reader's limits, transport failures.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include "platform/foundation/NSString.h"
 #include "tests/sdk/remote_config/RemoteConfigTestSupport.h"
 
@@ -247,4 +249,36 @@ TEST_F(RemoteConfigAnswers, AnETagThatIsNotUTF8IsKeptWithoutHarmingTheRecord) {
   EXPECT_EQ(after["lastApplyTime"], before["lastApplyTime"]);
   EXPECT_EQ(after["lastETagUpdateTime"], before["lastETagUpdateTime"]);
   EXPECT_FALSE(activate(*relaunched).changed);
+}
+
+TEST_F(RemoteConfigAnswers, AnAnswerTheStoreCannotKeepLeavesTheStoredTagAndIsFetchedWholeAgain) {
+  auto rc = configureWithGoodState();
+  const auto stored = rc->settings()->userDefaultsManager();
+  const double goodFetchTime = stored->lastFetchTime();
+  // Another connection holds the database file through the next answer: none of its rows commit.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(RCNConfigDBManager::remoteConfigPathForDatabase().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  server->script({RemoteConfigServer::update({{"k", "new"}}, "etag-new")});
+  ASSERT_EQ(fetch(*rc, 0).status, Status::Success);
+  EXPECT_TRUE(logs->contains("I-RCN000079]"));
+  // The user defaults still describe the rows the database kept.
+  EXPECT_EQ(stored->lastETag(), std::string("etag-good"));
+  EXPECT_EQ(stored->lastFetchTime(), goodFetchTime);
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  // This process goes on with the answer it holds.
+  ASSERT_TRUE(activate(*rc).changed);
+  EXPECT_EQ(text(rc->configValueForKey("k")), "new");
+
+  // The next fetch sends no tag, so the whole template comes again, and is stored this time.
+  server->script({RemoteConfigServer::update({{"k", "new"}}, "etag-new")});
+  ASSERT_EQ(fetch(*rc, 0).status, Status::Success);
+  ASSERT_EQ(server->requestCount(), 3u);
+  EXPECT_FALSE(server->requests()[2].raw.header("if-none-match"));
+  EXPECT_EQ(stored->lastETag(), std::string("etag-new"));
+  rc = relaunchInThisProcess();
+  const Value after = storedState(*rc);
+  EXPECT_EQ(after["fetched"], (Value{{"k", "new"}}));
+  EXPECT_EQ(after["lastETag"], "etag-new");
 }

@@ -4,6 +4,9 @@
 // properties travel with the request.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "tests/sdk/measurement/RecordingAnalytics.h"
 #include "tests/sdk/remote_config/RemoteConfigTestSupport.h"
 #include "tests/support/ManualClock.h"
@@ -179,6 +182,41 @@ TEST_F(RemoteConfigWithEngine, APersonalizedParameterIsLoggedOncePerChoiceAndTem
   ASSERT_EQ(assignments.size(), 3u);
   EXPECT_EQ(assignments[2].parameters["arm_value"], "hi");
   EXPECT_EQ(analytics->eventsNamed("_fpc").back().parameters, (Value{{"_fpid", "c2"}}));
+}
+
+TEST_F(RemoteConfigWithEngine, TheChoiceAndArmIndexAreLoggedAsTheAnswerGivesThem) {
+  auto rc = configure();
+  const nlohmann::json personalization = {
+      {"text-arm", {{"choiceId", "c5"}, {"personalizationId", "p1"}, {"armIndex", "3"}, {"group", "P13N"}}},
+      {"number-choice", {{"choiceId", 42}, {"personalizationId", "p2"}, {"armIndex", 1}, {"group", "P13N"}}},
+      {"object-choice",
+       {{"choiceId", {{"id", "c7"}}}, {"personalizationId", "p3"}, {"armIndex", {1, 2}}, {"group", "BASELINE"}}},
+      {"null-choice", {{"choiceId", nullptr}, {"personalizationId", "p4"}, {"armIndex", 0}, {"group", "P13N"}}},
+      {"null-arm", {{"choiceId", "c8"}, {"personalizationId", "p5"}, {"armIndex", nullptr}, {"group", "P13N"}}}};
+  server->script({RemoteConfigServer::update(
+      {{"text-arm", "a"}, {"number-choice", "b"}, {"object-choice", "c"}, {"null-choice", "d"}, {"null-arm", "e"}},
+      "e1", std::nullopt, personalization)});
+  ASSERT_EQ(fetch(*rc).status, Status::Success);
+  ASSERT_TRUE(activate(*rc).changed);
+  for (int i = 0; i < 2; ++i) {
+    for (const char* key : {"text-arm", "number-choice", "object-choice", "null-choice", "null-arm"}) {
+      rc->configValueForKey(key);
+    }
+  }
+  drainQueues();
+  std::map<std::string, Value> armIndexByKey;
+  for (const auto& event : analytics->eventsNamed("personalization_assignment")) {
+    EXPECT_FALSE(armIndexByKey.count(event.parameters["arm_key"])) << "logged twice";
+    armIndexByKey[event.parameters["arm_key"]] = event.parameters["arm_index"];
+  }
+  EXPECT_EQ(armIndexByKey, (std::map<std::string, Value>{
+                               {"text-arm", "3"}, {"number-choice", 1}, {"object-choice", Value::array({1, 2})}}));
+  std::vector<Value> choices;
+  for (const auto& event : analytics->eventsNamed("_fpc")) choices.push_back(event.parameters["_fpid"]);
+  EXPECT_EQ(choices.size(), 3u);
+  for (const Value& expected : {Value("c5"), Value(42), Value{{"id", "c7"}}}) {
+    EXPECT_NE(std::find(choices.begin(), choices.end(), expected), choices.end()) << expected.dump();
+  }
 }
 
 TEST_F(RemoteConfigWithEngine, OnlyTheDefaultAppSpeaksToTheEngine) {

@@ -3,8 +3,12 @@
 // home; the second reads its own state back and compares.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include <unistd.h>
 
 #include "platform/foundation/NSPathUtilities.h"
 #include "tests/sdk/remote_config/RemoteConfigTestSupport.h"
@@ -20,6 +24,31 @@ constexpr const char* kDottedNamespace = "config.v2";
 constexpr const char* kChildTest = "RemoteConfigRestart.DISABLED_ASecondProcessFindsTheStoredState";
 
 std::string expectationPath() { return NSHomeDirectory() + "/expected-state.json"; }
+
+// A process that ends abruptly during a fetch: where it ends is named in this variable.
+constexpr const char* kEndedChildTest = "RemoteConfigRestart.DISABLED_AProcessEndsAbruptlyDuringAFetch";
+constexpr const char* kEndPointVariable = "SA_TEST_FETCH_END_POINT";
+// The answer has been handled and its rows are still queued for the database.
+constexpr const char* kEndBeforeCommit = "before-the-rows-are-committed";
+// In the fetch's completion.
+constexpr const char* kEndAtCompletion = "at-the-completion";
+constexpr size_t kLargeTemplateKeys = 2000;
+
+nlohmann::json largeTemplate() {
+  nlohmann::json entries = nlohmann::json::object();
+  for (size_t i = 0; i < kLargeTemplateKeys; ++i) {
+    char key[32];
+    std::snprintf(key, sizeof key, "key-%04zu", i);
+    entries[key] = std::string("value of ") + key + std::string(64, 'x');
+  }
+  return entries;
+}
+
+[[noreturn]] void endProcessNow(const char* point) {
+  std::printf("ended %s\n", point);
+  std::fflush(stdout);
+  std::_Exit(0);
+}
 
 const nlohmann::json kExperimentA = {{"experimentId", "exp_a"}, {"variantId", "1"},
                                      {"experimentStartTime", "2024-03-01T10:00:00.000Z"}};
@@ -116,6 +145,80 @@ TEST_F(RemoteConfigRestart, AnActivationAtLaunchFindsTheStoredPersonalizationAnd
   EXPECT_EQ(after["experimentMetadata"], (Value{{"last_experiment_start_time", startOfB}}));
   EXPECT_EQ(after["experimentPayloads"], Value::array({kExperimentA.dump(), kExperimentB.dump()}));
   EXPECT_EQ(text(rc->configValueForKey("a")), "2");
+}
+
+// A process ends at the worst moment of a fetch of a large template: the next one must find the
+// rows of the answer together with its tag and fetch time, or neither.
+class RemoteConfigAfterAnEndedProcess : public RemoteConfigRestart {
+ protected:
+  void runChildEndingAt(const char* point) {
+    auto child = testsupport::runTestInChildProcess(
+        kEndedChildTest, {{testsupport::kSharedHomeVariable, NSHomeDirectory()}, {kEndPointVariable, point}});
+    ASSERT_EQ(child.exitCode, 0) << child.output;
+    ASSERT_NE(child.output.find(std::string("ended ") + point), std::string::npos) << child.output;
+  }
+};
+
+TEST_F(RemoteConfigAfterAnEndedProcess, BeforeTheRowsAreCommittedNeitherTheRowsNorTheirTagAndTimeAreKept) {
+  runChildEndingAt(kEndBeforeCommit);
+  auto rc = configure();
+  const Value state = storedState(*rc);
+  EXPECT_EQ(state["fetched"], Value());
+  EXPECT_EQ(state["lastETag"], Value());
+  EXPECT_EQ(state["lastFetchTime"], 0);
+  EXPECT_EQ(state["lastETagUpdateTime"], 0);
+  EXPECT_EQ(state["experimentPayloads"], Value::array());
+
+  // So the next fetch goes to the service without a tag, and the template arrives whole.
+  server->script({RemoteConfigServer::update(largeTemplate(), "etag-large")});
+  ASSERT_EQ(fetch(*rc).status, Status::Success);
+  ASSERT_EQ(server->requestCount(), 1u);
+  EXPECT_FALSE(server->requests()[0].raw.header("if-none-match"));
+  ASSERT_TRUE(activate(*rc).changed);
+  EXPECT_EQ(rc->allKeysFromSource(ZIRRemoteConfigSource::Remote).size(), kLargeTemplateKeys);
+}
+
+TEST_F(RemoteConfigAfterAnEndedProcess, AtTheCompletionTheRowsAreKeptWithTheirTagAndTime) {
+  runChildEndingAt(kEndAtCompletion);
+  auto rc = configure();
+  const Value state = storedState(*rc);
+  EXPECT_EQ(state["fetched"].size(), kLargeTemplateKeys);
+  EXPECT_TRUE(state["fetched"] == largeTemplate());
+  EXPECT_EQ(state["lastETag"], "etag-large");
+  EXPECT_GT(state["lastFetchTime"].get<double>(), 0);
+  EXPECT_GT(state["lastETagUpdateTime"].get<double>(), 0);
+  EXPECT_EQ(state["experimentPayloads"], Value::array({kExperimentA.dump()}));
+
+  // Inside the interval the kept answer serves, and it can be activated.
+  EXPECT_EQ(fetch(*rc).status, Status::Success);
+  EXPECT_EQ(server->requestCount(), 0u);
+  ASSERT_TRUE(activate(*rc).changed);
+  EXPECT_EQ(text(rc->configValueForKey("key-1999")), largeTemplate()["key-1999"].get<std::string>());
+}
+
+// Runs only as the child of the tests above: fetches the large template and ends without any
+// clean-up, at the point the parent names.
+TEST_F(RemoteConfigRestart, DISABLED_AProcessEndsAbruptlyDuringAFetch) {
+  const char* point = std::getenv(kEndPointVariable);
+  ASSERT_TRUE(point) << "run by the tests of an ended process only";
+  auto rc = configure();
+  rc->allKeysFromSource(ZIRRemoteConfigSource::Remote);  // the stored content has been read
+  drainQueues();
+  server->script({RemoteConfigServer::update(largeTemplate(), "etag-large", nlohmann::json::array({kExperimentA}))});
+  if (std::string(point) == kEndAtCompletion) {
+    rc->fetchWithCompletionHandler([](ZIRRemoteConfigFetchStatus, NSErrorRef) { endProcessNow(kEndAtCompletion); });
+    EXPECT_TRUE(testsupport::waitFor([] { return false; }, 60)) << "the fetch did not complete";
+    return;
+  }
+  ASSERT_EQ(std::string(point), kEndBeforeCommit);
+  // The database queue is held from here on: nothing queued after this task runs.
+  RCNConfigDBManager::sharedInstance()->databaseOperationQueue()->async([] {
+    for (;;) pause();
+  });
+  startFetch(*rc);
+  // The status changes when the answer has been handled on the remote-configuration queue.
+  ASSERT_TRUE(testsupport::waitFor([&] { return rc->lastFetchStatus() == Status::Success; }, 60));
+  endProcessNow(kEndBeforeCommit);
 }
 
 // Runs only as the second process of the tests above.

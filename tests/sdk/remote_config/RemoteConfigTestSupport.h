@@ -256,9 +256,14 @@ class RemoteConfigFixture : public ::testing::Test {
     return out;
   }
 
+  // How long a test waits for a completion before it fails: the largest answers take seconds to
+  // parse and store under the sanitizers on a loaded two-core machine. A wait ends as soon as the
+  // completion has run.
+  static constexpr double kCompletionWaitSeconds = 120;
+
   FetchOutcome fetch(ZIRRemoteConfig& rc, std::optional<double> expiration = std::nullopt) {
     auto out = startFetch(rc, expiration);
-    EXPECT_TRUE(testsupport::waitFor([out] { return out->done; }, 30));
+    EXPECT_TRUE(testsupport::waitFor([out] { return out->done; }, kCompletionWaitSeconds));
     drainQueues();
     return *out;
   }
@@ -271,7 +276,7 @@ class RemoteConfigFixture : public ::testing::Test {
       result->error = error;
       *out = true;
     });
-    EXPECT_TRUE(testsupport::waitFor([out] { return out->load(); }, 30));
+    EXPECT_TRUE(testsupport::waitFor([out] { return out->load(); }, kCompletionWaitSeconds));
     result->done = true;
     drainQueues();
     return *result;
@@ -284,7 +289,7 @@ class RemoteConfigFixture : public ::testing::Test {
       out->status = status;
       out->error = error;
     });
-    EXPECT_TRUE(testsupport::waitFor([out] { return out->done; }, 30));
+    EXPECT_TRUE(testsupport::waitFor([out] { return out->done; }, kCompletionWaitSeconds));
     drainQueues();
     return *out;
   }

@@ -223,15 +223,31 @@ int heightOf(const Node& n) { return n.isEmpty() ? 0 : 1 + std::max(heightOf(*n.
 // rebuild the path bottom up. Either way a change makes the nodes of one path and a few
 // neighbours, the tree stays a valid left-leaning red-black tree, and no older version changes,
 // not even a colour.
-TEST(SortedDictionaryRandomised, ChangesCopyOnePathAndKeepOldVersions) {
+// The key ranges run as cases of their own, so that ctest runs them side by side. They draw from
+// one random sequence, range after range, as they did when they ran in one test: a later range
+// first draws what the earlier ranges drew, without building their trees.
+constexpr int kCopyRanges[] = {40, 400, 5000};
+constexpr int kCopySteps = 2000;
+
+class SortedDictionaryCopyRange : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(SortedDictionaryCopyRange, ChangesCopyOnePathAndKeepOldVersions) {
   std::mt19937 rng(4242);
-  for (int keyRange : {40, 400, 5000}) {
+  for (size_t earlier = 0; earlier < GetParam(); ++earlier) {
+    std::uniform_int_distribution<int> keyDist(0, kCopyRanges[earlier]);
+    for (int step = 0; step < kCopySteps; ++step) {
+      keyDist(rng);
+      rng();
+    }
+  }
+  const int keyRange = kCopyRanges[GetParam()];
+  {
     std::uniform_int_distribution<int> keyDist(0, keyRange);
     auto d = std::static_pointer_cast<const Tree>(Tree::fromDictionary(std::map<int, int>{{1, 1}}, intCompare));
     Node::Ref reference = d->root();
     std::map<int, int> model{{1, 1}};
     std::vector<std::pair<std::shared_ptr<const Tree>, std::string>> versions;
-    for (int step = 0; step < 2000; ++step) {
+    for (int step = 0; step < kCopySteps; ++step) {
       const int key = keyDist(rng);
       const bool insert = (step / 500) % 2 == 0 ? rng() % 100 < 70 : rng() % 100 < 35;
       const auto before = d;
@@ -259,6 +275,15 @@ TEST(SortedDictionaryRandomised, ChangesCopyOnePathAndKeepOldVersions) {
     }
     for (const auto& [version, shape] : versions) ASSERT_EQ(shapeOf(version->root()), shape);
   }
+}
+
+INSTANTIATE_TEST_SUITE_P(SortedDictionaryRandomised, SortedDictionaryCopyRange,
+                         ::testing::Range<size_t>(0, std::size(kCopyRanges)),
+                         [](const ::testing::TestParamInfo<size_t>& info) {
+                           return "keys0to" + std::to_string(kCopyRanges[info.param]);
+                         });
+
+TEST(SortedDictionaryRandomised, NodesOwnInsertAndRemoveLeaveTheNodeTheyAreAskedOf) {
   // The nodes' own insert and remove (the protocol operations) leave the node they are asked of.
   Node::Ref root = FLLRBEmptyNode<int, int>::emptyNode();
   Node::Ref copying = root;

@@ -1,6 +1,10 @@
 // Folding child changes, generating ordered events, and raising them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <mutex>
+#include <stdexcept>
+
 #include "CountingQueue.h"
 #include "EngineTestSupport.h"
 #include "platform/foundation/NSException.h"
@@ -146,4 +150,78 @@ TEST(EventRaiserTest, SchedulesEachCallbackInOrderAndNothingForNoEvents) {
   EXPECT_EQ(queue->drain(), 3u);
   EXPECT_EQ(calls, 111);
   EXPECT_THROW(FEventRaiser(nullptr), NSException);
+}
+
+namespace {
+// A value event for `registration` whose snapshot holds `json`.
+FEventList valueEvent(const FEventRegistrationRef& registration, const char* json) {
+  FEventGenerator generator(defaultQuery("a"));
+  return generator.generateEventsForChanges({FChange(FEventTypeValue, indexed(json))}, indexed(json), {registration});
+}
+}  // namespace
+
+TEST(EventRaiserTest, WhatATaskRaisesIsHandedOffOnceWhenTheTaskEndsInTheOrderRaised) {
+  auto callbacks = CountingQueue::make();
+  auto work = DispatchQueue::serial("test.work");
+  FEventRaiser raiser(callbacks);
+  std::vector<std::string> seen;
+  auto registration = std::make_shared<const FValueEventRegistration>(
+      nullptr, 7, [&](const ZIRDataSnapshotRef& snapshot) { seen.push_back(value::toJSON(snapshot->value())); },
+      nullptr);
+  size_t queuedDuringTheTask = 99;
+  work->sync([&] {
+    raiser.raiseEvents(valueEvent(registration, "1"));
+    raiser.raiseCallback([&] { seen.push_back("callback"); });
+    raiser.raiseEvents(valueEvent(registration, "2"));
+    raiser.raiseCallbacks({[&] { seen.push_back("callback 2"); }});
+    queuedDuringTheTask = callbacks->pending.size();
+  });
+  EXPECT_EQ(queuedDuringTheTask, 0u);
+  // One hand-off for the four, made before the sync caller went on.
+  ASSERT_EQ(callbacks->pending.size(), 1u);
+  callbacks->drain();
+  EXPECT_EQ(seen, (Strings{"1", "callback", "2", "callback 2"}));
+
+  // Outside a task each is handed off at once.
+  seen.clear();
+  raiser.raiseEvents(valueEvent(registration, "3"));
+  raiser.raiseCallback([&] { seen.push_back("callback 3"); });
+  EXPECT_EQ(callbacks->pending.size(), 2u);
+  callbacks->drain();
+  EXPECT_EQ(seen, (Strings{"3", "callback 3"}));
+}
+
+TEST(EventRaiserTest, CallbacksRunOnTheirQueueAfterWhatCameBeforeAndBeforeWhatTheTaskQueuesAfterAHandOff) {
+  auto work = DispatchQueue::serial("test.work");
+  auto callbacks = DispatchQueue::serial("test.callbacks");
+  auto other = DispatchQueue::serial("test.other");
+  FEventRaiser raiser(callbacks);
+  std::mutex mutex;
+  std::vector<std::string> seen;
+  auto record = [&](const std::string& line, const DispatchQueueRef& expected) {
+    return [&, line, expected] {
+      std::lock_guard<std::mutex> lock(mutex);
+      seen.push_back(expected->isCurrent() ? line : line + " on the wrong queue");
+    };
+  };
+  callbacks->async(record("queued before", callbacks));
+  work->sync([&] {
+    raiser.raiseCallback(record("first", callbacks));
+    raiser.raiseCallback([] { throw std::runtime_error("a callback threw"); });
+    FEventRaiser::raiseCallbacks({record("elsewhere", other)}, other);
+    raiser.raiseCallback(record("second", callbacks));
+    // Code about to queue onto the callback queue itself hands off what is pending first.
+    FEventRaiser::handOffPending();
+    callbacks->async(record("queued by the task", callbacks));
+    raiser.raiseCallback(record("third", callbacks));
+  });
+  callbacks->sync([] {});
+  other->sync([] {});
+  std::lock_guard<std::mutex> lock(mutex);
+  Strings onCallbacks;
+  for (const std::string& line : seen) {
+    if (line != "elsewhere") onCallbacks.push_back(line);
+  }
+  EXPECT_EQ(onCallbacks, (Strings{"queued before", "first", "second", "queued by the task", "third"}));
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "elsewhere"), 1);
 }

@@ -14,12 +14,12 @@
 #include "sdk/database/snapshot/FChildrenNode.h"
 #include "sdk/database/snapshot/FIndexedNode.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
+#include "tests/support/database/DatabaseTestValues.h"
 
 namespace enginetest {
 
-inline FNodeRef node(const char* json) { return FSnapshotUtilities::nodeFrom(Value::parse(json)); }
-inline FNodeRef node(const Value& value) { return FSnapshotUtilities::nodeFrom(value); }
-inline FPathRef path(const char* text) { return FPath::pathWithString(text); }
+using testsupport::node;
+using testsupport::path;
 inline FIndexedNodeRef indexed(const char* json) { return FIndexedNode::indexedNodeWithNode(node(json)); }
 inline FIndexedNodeRef indexed(const char* json, const FIndexRef& index) {
   return FIndexedNode::indexedNodeWithNode(node(json), index);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "EngineTestSupport.h"
 #include "platform/foundation/NSException.h"
@@ -10,6 +11,7 @@
 #include "sdk/database/core/FRangedFilter.h"
 #include "sdk/database/core/FWriteTree.h"
 #include "sdk/database/core/FWriteTreeCompleteChildSource.h"
+#include "sdk/database/snapshot/FNamedNode.h"
 
 using namespace enginetest;
 
@@ -142,6 +144,154 @@ TEST(LimitedFilterTest, FullUpdateKeepsTheFirstChildrenOfTheRangeInQueryOrder) {
   EXPECT_TRUE(first.updateFullNode(old, indexed("5", index), nullptr)->node()->isEmpty());
   EXPECT_TRUE(first.updateFullNode(old, indexed("{}", index), nullptr)->node()->isEmpty());
   EXPECT_EQ(first.updatePriority(node("1"), source), source);
+}
+
+namespace {
+
+// The window of a limited query worked out the plain way: every child sorted in the query's order,
+// those within the bounds, then the first (or, counted from the end, the last) `limit` of them.
+// The children come back in the query's order.
+std::vector<FNamedNodeRef> plainWindow(const FNode& all, const FQueryParams& params) {
+  const FIndexRef& index = params.index();
+  FRangedFilter range(params);
+  std::vector<FNamedNodeRef> inRange;
+  all.enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+    if (range.matchesKey(key, *child)) inRange.push_back(FNamedNode::nodeWithName(key, child));
+  });
+  auto before = [&](const FNamedNodeRef& a, const FNamedNodeRef& b) { return index->compareNamedNode(*a, *b) < 0; };
+  std::sort(inRange.begin(), inRange.end(), before);
+  const auto limit = static_cast<size_t>(std::min<int64_t>(params.limit(), static_cast<int64_t>(inRange.size())));
+  if (params.isViewFromLeft()) return {inRange.begin(), inRange.begin() + static_cast<std::ptrdiff_t>(limit)};
+  return {inRange.end() - static_cast<std::ptrdiff_t>(limit), inRange.end()};
+}
+
+FNodeRef nodeOf(const std::vector<FNamedNodeRef>& children) {
+  FNodeRef out = empty();
+  for (const FNamedNodeRef& named : children) out = out->updateImmediateChild(named->name(), named->node());
+  return out;
+}
+
+Strings namesOf(const std::vector<FNamedNodeRef>& children) {
+  Strings out;
+  for (const FNamedNodeRef& named : children) out.push_back(named->name());
+  return out;
+}
+
+// The changes from `before` to `after`, in the form describe() gives them.
+Strings plainDifference(const FNodeRef& before, const FNodeRef& after) {
+  Strings out;
+  before->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+    if (!after->hasChild(key)) out.push_back("removed " + key + " " + json(child));
+  });
+  after->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+    FNodeRef old = before->getImmediateChild(key);
+    if (old->isEmpty()) {
+      out.push_back("added " + key + " " + json(child));
+    } else if (!old->isEqual(*child)) {
+      out.push_back("changed " + key + " " + json(child) + "<-" + json(old));
+    }
+  });
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Children with few distinct sort values, so that many tie and fall back to their keys; some
+// carry a priority. The node is built one update at a time, some children first written with a
+// priority that a later write takes away, and some written and removed again.
+FNodeRef childrenWithTies(int count, std::mt19937& random) {
+  const std::vector<Value> values{Value(1), Value(2), Value(2), Value(3), Value("x"), Value{{"s", 1}}, Value{{"s", 2}}};
+  const std::vector<Value> priorities{Value(), Value(), Value(), Value(1), Value(2), Value("p")};
+  auto pick = [&](const std::vector<Value>& from) { return from[random() % from.size()]; };
+  auto child = [&](const Value& value, const Value& priority) {
+    if (priority.is_null()) return node(value);
+    Value withPriority = value.is_object() ? value : Value{{".value", value}};
+    withPriority[".priority"] = priority;
+    return node(withPriority);
+  };
+  FNodeRef all = empty();
+  for (int i = 0; i < count; ++i) {
+    char key[16];
+    std::snprintf(key, sizeof key, "c%02d", i);
+    if (random() % 4 == 0) all = all->updateImmediateChild(key, child(pick(values), Value(7)));
+    all = all->updateImmediateChild(key, child(pick(values), pick(priorities)));
+    if (random() % 5 == 0) {
+      all = all->updateImmediateChild(std::string(key) + "gone", child(Value(1), Value(9)));
+      all = all->updateImmediateChild(std::string(key) + "gone", empty());
+    }
+  }
+  return all;
+}
+
+// A random part of the children: what an earlier window may have held.
+FNodeRef someOf(const FNodeRef& all, std::mt19937& random) {
+  FNodeRef part = empty();
+  all->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+    if (random() % 3 == 0) part = part->updateImmediateChild(key, random() % 4 == 0 ? node("\"old\"") : child);
+  });
+  return part;
+}
+
+}  // namespace
+
+TEST(LimitedFilterTest, FullUpdateKeepsTheSameWindowAsSortingEveryChildForEveryLimitAndBound) {
+  struct Bounds {
+    const char* start;
+    const char* startKey;
+    const char* end;
+  };
+  struct Ordering {
+    FIndexRef index;
+    std::vector<Bounds> bounds;
+  };
+  const std::vector<Ordering> orderings{
+      {FPriorityIndex::priorityIndex(), {{nullptr, nullptr, nullptr}, {"1", nullptr, nullptr}, {nullptr, nullptr, "2"},
+                                         {"1", "c05", "\"p\""}}},
+      {FValueIndex::valueIndex(), {{nullptr, nullptr, nullptr}, {"2", nullptr, nullptr}, {"2", "c04", "3"},
+                                   {nullptr, nullptr, "2"}}},
+      {FKeyIndex::keyIndex(), {{nullptr, nullptr, nullptr}, {"\"c03\"", nullptr, "\"c09\""}}},
+      {std::make_shared<const FPathIndex>(path("s")), {{nullptr, nullptr, nullptr}, {"2", nullptr, nullptr},
+                                                        {"1", "c02", "1"}}},
+  };
+  std::mt19937 random(20240611);
+  for (int count : {0, 1, 2, 3, 4, 7, 8, 9, 25, 60}) {
+    for (const Ordering& ordering : orderings) {
+      const FNodeRef all = childrenWithTies(count, random);
+      const FNodeRef before = someOf(all, random);
+      std::vector<int64_t> limits{1, 2, count / 2 - 1, count / 2, count / 2 + 1, count - 1, count, count + 1};
+      for (int64_t limit : limits) {
+        if (limit < 1) continue;
+        for (const Bounds& bounds : ordering.bounds) {
+          for (bool fromStart : {true, false}) {
+            FQueryParamsRef params = FQueryParams::defaultInstance()->orderBy(ordering.index);
+            if (bounds.start) {
+              params = params->startAt(node(bounds.start),
+                                       bounds.startKey ? std::optional<std::string>(bounds.startKey) : std::nullopt);
+            }
+            if (bounds.end) params = params->endAt(node(bounds.end));
+            params = fromStart ? params->limitToFirst(limit) : params->limitToLast(limit);
+            SCOPED_TRACE(ordering.index->description() + " children " + std::to_string(count) + " limit " +
+                         std::to_string(limit) + (fromStart ? " first" : " last") + " start " +
+                         (bounds.start ? bounds.start : "-") + " end " + (bounds.end ? bounds.end : "-"));
+
+            FLimitedFilter filter(*params);
+            FChildChangeAccumulator accumulator;
+            auto result = filter.updateFullNode(FIndexedNode::indexedNodeWithNode(before, ordering.index),
+                                                FIndexedNode::indexedNodeWithNode(all, ordering.index), &accumulator);
+            const std::vector<FNamedNodeRef> window = plainWindow(*all, *params);
+            const FNodeRef expected = nodeOf(window);
+            EXPECT_TRUE(result->node()->isEqual(*expected)) << json(result->node()) << " not " << json(expected);
+            EXPECT_EQ(describe(accumulator), plainDifference(before, expected));
+            // The window reads in the query's order, as the events for it are made.
+            Strings order;
+            result->enumerateChildrenReverse(false, [&](const std::string& key, const FNodeRef&, bool*) {
+              order.push_back(key);
+            });
+            EXPECT_EQ(order, namesOf(window));
+          }
+        }
+      }
+    }
+  }
 }
 
 TEST(LimitedFilterTest, ALimitOutsideOneToInt32MaxIsRefusedBeforeAFilterExists) {

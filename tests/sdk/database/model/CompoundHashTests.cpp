@@ -10,9 +10,10 @@
 #include "sdk/database/core/FPath.h"
 #include "sdk/database/snapshot/FChildrenNode.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
+#include "tests/support/database/DatabaseTestValues.h"
 
 namespace {
-FNodeRef node(const Value& v) { return FSnapshotUtilities::nodeFrom(v); }
+using testsupport::node;
 std::string sha1Base64(const std::string& text) {
   auto d = security::sha1(text);
   return ns::base64Encode(std::vector<uint8_t>(d.begin(), d.end()));
@@ -24,7 +25,7 @@ TEST(CompoundHashTest, SmallNodes) {
   EXPECT_TRUE(empty->posts().empty());
   EXPECT_EQ(empty->hashes(), std::vector<std::string>{""});
 
-  auto leaf = FCompoundHash::fromNode(node("abc"));
+  auto leaf = FCompoundHash::fromNode(node(Value("abc")));
   ASSERT_EQ(leaf->posts().size(), 1u);
   EXPECT_TRUE(leaf->posts()[0]->isEmpty());
   EXPECT_EQ(leaf->hashes(), (std::vector<std::string>{sha1Base64(R"((string:"abc"))"), ""}));

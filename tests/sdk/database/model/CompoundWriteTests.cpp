@@ -6,10 +6,11 @@
 #include "sdk/database/snapshot/FLeafNode.h"
 #include "sdk/database/snapshot/FNamedNode.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
+#include "tests/support/database/DatabaseTestValues.h"
 
 namespace {
-FNodeRef node(const char* json) { return FSnapshotUtilities::nodeFrom(Value::parse(json)); }
-FPathRef path(const char* text) { return FPath::pathWithString(text); }
+using testsupport::node;
+using testsupport::path;
 const FCompoundWriteRef& empty() { return FCompoundWrite::emptyWrite(); }
 }  // namespace
 

@@ -5,9 +5,10 @@
 #include "sdk/database/core/FQueryParams.h"
 #include "sdk/database/core/FUtilities.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
+#include "tests/support/database/DatabaseTestValues.h"
 
 namespace {
-FNodeRef node(const Value& v) { return FSnapshotUtilities::nodeFrom(v); }
+using testsupport::node;
 const FQueryParamsRef& defaults() { return FQueryParams::defaultInstance(); }
 }  // namespace
 
@@ -15,7 +16,7 @@ TEST(QueryParamsTest, WireFormOfLimitsAndBounds) {
   auto last = defaults()->limitToLast(3)->startAt(node(5));
   EXPECT_FALSE(last->isViewFromLeft());
   EXPECT_EQ(last->wireProtocolParams(), Value::parse(R"({"l":3,"vf":"r","sp":5})"));
-  EXPECT_EQ(defaults()->limitTo(2)->startAt(node("a"))->wireProtocolParams()["vf"], Value("l"));
+  EXPECT_EQ(defaults()->limitTo(2)->startAt(node(Value("a")))->wireProtocolParams()["vf"], Value("l"));
   EXPECT_EQ(defaults()->limitTo(2)->wireProtocolParams()["vf"], Value("r"));
 
   auto start = defaults()->startAt(node(1));
@@ -34,7 +35,7 @@ TEST(QueryParamsTest, WireFormOfLimitsAndBounds) {
 TEST(QueryParamsTest, RoundTrip) {
   for (const auto& params :
        {defaults()->limitToLast(3)->startAt(node(5)), defaults()->limitTo(7),
-        defaults()->orderBy(FValueIndex::valueIndex())->startAt(node("a"), "x")->endAt(node("z")),
+        defaults()->orderBy(FValueIndex::valueIndex())->startAt(node(Value("a")), "x")->endAt(node(Value("z"))),
         defaults()->orderBy(FIndex::indexFromQueryDefinition("score/n"))->limitToFirst(1)}) {
     auto back = FQueryParams::fromQueryObject(params->wireProtocolParams());
     EXPECT_TRUE(back->isEqual(*params)) << params->description();

@@ -4,10 +4,11 @@
 #include "sdk/database/core/FRangeMerge.h"
 #include "sdk/database/snapshot/FChildrenNode.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
+#include "tests/support/database/DatabaseTestValues.h"
 
 namespace {
-FNodeRef node(const char* json) { return FSnapshotUtilities::nodeFrom(Value::parse(json)); }
-FPathRef path(const char* text) { return FPath::pathWithString(text); }
+using testsupport::node;
+using testsupport::path;
 }  // namespace
 
 TEST(RangeMergeTest, UnboundedReplacesEverything) {

@@ -8,10 +8,11 @@
 #include "sdk/database/snapshot/FChildrenNode.h"
 #include "sdk/database/snapshot/FLeafNode.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
+#include "tests/support/database/DatabaseTestValues.h"
 
 namespace {
 
-FNodeRef node(const Value& v) { return FSnapshotUtilities::nodeFrom(v); }
+using testsupport::node;
 const Value kServerValues = FServerValues::generateServerValues(1234.5678);
 
 // The resolved plain value of an increment over an existing leaf (or nothing).
@@ -62,7 +63,7 @@ TEST(ServerValuesTest, IncrementOverflowBecomesDouble) {
 }
 
 TEST(ServerValuesTest, IncrementReplacesNonNumbers) {
-  EXPECT_EQ(*incremented(5, node("text")), Value(5));
+  EXPECT_EQ(*incremented(5, node(Value("text"))), Value(5));
   EXPECT_EQ(*incremented(5, node(Value::parse(R"({"a":1})"))), Value(5));
   EXPECT_EQ(*incremented(5, nullptr), Value(5));
   EXPECT_EQ(*incremented(5, FEmptyNode::emptyNode()), Value(5));

@@ -15,12 +15,12 @@
 #include "sdk/database/core/FQueryParams.h"
 #include "sdk/database/snapshot/FChildrenNode.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
+#include "tests/support/database/DatabaseTestValues.h"
 
 namespace persistencetest {
 
-inline FNodeRef node(const char* json) { return FSnapshotUtilities::nodeFrom(Value::parse(json)); }
-inline FNodeRef node(const Value& value) { return FSnapshotUtilities::nodeFrom(value); }
-inline FPathRef path(const char* text) { return FPath::pathWithString(text); }
+using testsupport::node;
+using testsupport::path;
 inline FQuerySpecRef defaultQuery(const char* at) { return FQuerySpec::defaultQueryAtPath(path(at)); }
 // A query of the given wire parameters at the path.
 inline FQuerySpecRef query(const char* at, const char* wireParams) {

@@ -146,6 +146,16 @@ class RepoTest : public ::testing::Test {
     recordValues(database->referenceWithPath(path), values);
     return values;
   }
+  // The server holds `value` at `path`; a new database records the values at `path` into `values`.
+  // Answers the database once it has recorded the server's value, else none (the test fails).
+  std::shared_ptr<ZIRDatabase> databaseSeeing(const std::string& path, const Value& value, RecorderRef& values) {
+    server_->setValue("/" + path, value);
+    auto database = makeDatabase();
+    values = watchValues(database, path);
+    const bool seen = waitFor([&] { return values->size() == 1; }, 20.0);
+    EXPECT_TRUE(seen) << "the value at /" << path << " never arrived";
+    return seen ? database : nullptr;
+  }
   // "added <key> <json> prev=<key>" and so on for each child event.
   static void recordChildren(const ZIRDatabaseQueryRef& query, const RecorderRef& recorder) {
     const std::pair<ZIRDataEventType, const char*> types[] = {{ZIRDataEventTypeChildAdded, "added"},

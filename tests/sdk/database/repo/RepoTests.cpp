@@ -123,10 +123,9 @@ TEST_F(RepoTest, TheServerTimeOffsetMovesServerTimeAndTimestampsAhead) {
 }
 
 TEST_F(RepoTest, AnIncrementAddsToTheValueShownAtTheLocation) {
-  server_->setValue("/count", Value(10));
-  auto database = makeDatabase();
-  auto values = watchValues(database, "count");
-  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  RecorderRef values;
+  auto database = databaseSeeing("count", Value(10), values);
+  ASSERT_TRUE(database);
   server_->holdRequests(true, "p");
   database->referenceWithPath("count")->setValue(Value{{".sv", Value{{"increment", 5}}}});
   database->referenceWithPath("fresh")->setValue(Value{{".sv", Value{{"increment", 5}}}});
@@ -485,10 +484,9 @@ TEST_F(RepoTest, CancellingOnDisconnectAtAParentForgetsTheWritesBelow) {
 // -- One-time reads -----------------------------------------------------------------------------
 
 TEST_F(RepoTest, AReadOfDataAListenerHoldsAnswersAtOnceWithoutTheServer) {
-  server_->setValue("/held", Value{{"x", 1}});
-  auto database = makeDatabase();
-  auto values = watchValues(database, "held");
-  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  RecorderRef values;
+  auto database = databaseSeeing("held", Value{{"x", 1}}, values);
+  ASSERT_TRUE(database);
   auto answers = std::make_shared<Recorder>();
   database->referenceWithPath("held/x")->getData(recordRead(answers));
   ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }));

@@ -121,10 +121,9 @@ TEST_F(TransactionTest, AnUpdateBlockThatThrowsCountsAsAnAbort) {
 }
 
 TEST_F(TransactionTest, StaleDataRerunsTheBlockOnTheNewValue) {
-  server_->setValue("/counter", Value(1));
-  auto database = makeDatabase();
-  auto values = watchValues(database, "counter");
-  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  RecorderRef values;
+  auto database = databaseSeeing("counter", Value(1), values);
+  ASSERT_TRUE(database);
   server_->makeConditionalPutsStale("/counter", 1);  // another client makes it 2 first
   auto runs = std::make_shared<std::atomic<int>>(0);
   auto results = runIncrement(database, "counter", runs);
@@ -170,10 +169,9 @@ TEST_F(TransactionTest, ARefusedTransactionIsRevertedWithTheServersError) {
 }
 
 TEST_F(TransactionTest, ATransactionBelowAnUnansweredOneWaitsAndThenBothGoAsOnePutOldestFirst) {
-  server_->setValue("/a", Value{{"n", 1}});
-  auto database = makeDatabase();
-  auto values = watchValues(database, "a");
-  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  RecorderRef values;
+  auto database = databaseSeeing("a", Value{{"n", 1}}, values);
+  ASSERT_TRUE(database);
 
   server_->holdRequests(true, "p");
   auto results = std::make_shared<Recorder>();
@@ -207,10 +205,9 @@ TEST_F(TransactionTest, ATransactionBelowAnUnansweredOneWaitsAndThenBothGoAsOneP
 }
 
 TEST_F(TransactionTest, ASetCutsInAbortingUnsentTransactionsAtOnceAndSentOnesOnlyIfTheirPutFails) {
-  server_->setValue("/t", Value{{"x", 1}});
-  auto database = makeDatabase();
-  auto values = watchValues(database, "t");
-  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  RecorderRef values;
+  auto database = databaseSeeing("t", Value{{"x", 1}}, values);
+  ASSERT_TRUE(database);
 
   server_->holdRequests(true, "p");
   auto sentResult = std::make_shared<Recorder>();
@@ -239,10 +236,9 @@ TEST_F(TransactionTest, ASetCutsInAbortingUnsentTransactionsAtOnceAndSentOnesOnl
 }
 
 TEST_F(TransactionTest, ASetBelowAWaitingTransactionAbortsItToo) {
-  server_->setValue("/up", Value{{"x", 1}});
-  auto database = makeDatabase();
-  auto values = watchValues(database, "up");
-  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  RecorderRef values;
+  auto database = databaseSeeing("up", Value{{"x", 1}}, values);
+  ASSERT_TRUE(database);
   server_->holdRequests(true, "p");
   auto first = std::make_shared<Recorder>();
   auto waiting = std::make_shared<Recorder>();
@@ -263,10 +259,9 @@ TEST_F(TransactionTest, ASetBelowAWaitingTransactionAbortsItToo) {
 }
 
 TEST_F(TransactionTest, ASentTransactionThatASetMarkedAbortsWhenItsPutComesBackStale) {
-  server_->setValue("/t", Value(1));
-  auto database = makeDatabase();
-  auto values = watchValues(database, "t");
-  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  RecorderRef values;
+  auto database = databaseSeeing("t", Value(1), values);
+  ASSERT_TRUE(database);
   server_->holdRequests(true, "p");
   auto runs = std::make_shared<std::atomic<int>>(0);
   auto results = runIncrement(database, "t", runs);
@@ -309,10 +304,9 @@ TEST_F(TransactionTest, APurgeCancelsSentAndUnsentTransactionsOnceEach) {
 }
 
 TEST_F(TransactionTest, ResultsHiddenFromLocalListenersStayHiddenThroughRerunsAndRebuilds) {
-  server_->setValue("/h", Value(1));
-  auto database = makeDatabase();
-  auto values = watchValues(database, "h");
-  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  RecorderRef values;
+  auto database = databaseSeeing("h", Value(1), values);
+  ASSERT_TRUE(database);
 
   server_->holdRequests(true, "p");
   auto runs = std::make_shared<std::atomic<int>>(0);
@@ -387,10 +381,9 @@ TEST_F(TransactionTest, WithPersistenceOnlyTheFirstTransactionLogsTheNote) {
 }
 
 TEST_F(TransactionTest, ServerDataThatRerunsAWaitingTransactionReachesListenersBeforeTheRerunsResult) {
-  server_->setValue("/r/b", Value{{"n", 0}});
-  auto database = makeDatabase();
-  auto values = watchValues(database, "r/b");
-  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+  RecorderRef values;
+  auto database = databaseSeeing("r/b", Value{{"n", 0}}, values);
+  ASSERT_TRUE(database);
 
   // A hidden transaction at /r/b waits for its put; one below it waits to be sent, and reruns on
   // every change there. Its block writes how often it has run.
@@ -408,6 +401,35 @@ TEST_F(TransactionTest, ServerDataThatRerunsAWaitingTransactionReachesListenersB
   settle();
   EXPECT_EQ(values->all(), (Strings{R"(value {"n":0})", R"(value {"n":1})", R"(value {"m":"x","n":1})",
                                     R"(value {"m":"x","n":2})"}));
+  server_->holdRequests(false, "p");
+}
+
+TEST_F(TransactionTest, WhatAnUpdateBlockQueuesOnTheCallbackQueueComesAfterTheEventsRaisedBeforeIt) {
+  // The server's change raises a value event and reruns the block in one go on the work queue;
+  // the block queues a line onto the callback queue itself. The event was raised first, so its
+  // listener must hear it first.
+  server_->setValue("/r/b", Value{{"n", 0}});
+  auto database = makeDatabase();
+  auto lines = watchValues(database, "r/b");
+  ASSERT_TRUE(waitFor([&] { return lines->size() == 1; }, 20.0));
+  server_->holdRequests(true, "p");
+  runHiddenUnchanged(database, "r/b");
+  ASSERT_TRUE(waitFor([&] { return puts("/r/b").size() == 1; }));
+  auto runs = std::make_shared<std::atomic<int>>(0);
+  DispatchQueueRef callbacks = callbacks_;
+  database->referenceWithPath("r/b/n")->runTransactionBlock([runs, lines, callbacks](const ZIRMutableDataRef& data) {
+    const int run = ++*runs;
+    callbacks->async([lines, run] { lines->add("block ran " + std::to_string(run)); });
+    data->setValue(Value(run));
+    return ZIRTransactionResult::successWithValue(data);
+  });
+  ASSERT_TRUE(waitFor([&] { return lines->contains(R"(value {"n":1})"); }));
+
+  server_->setValue("/r/b/m", Value("x"));
+  ASSERT_TRUE(waitFor([&] { return runs->load() == 2; }));
+  settle();
+  EXPECT_EQ(lines->all(), (Strings{R"(value {"n":0})", "block ran 1", R"(value {"n":1})", R"(value {"m":"x","n":1})",
+                                   "block ran 2", R"(value {"m":"x","n":2})"}));
   server_->holdRequests(false, "p");
 }
 

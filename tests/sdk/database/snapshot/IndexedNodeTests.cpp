@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -94,4 +95,52 @@ TEST(IndexedNodeTest, ConcurrentReadersShareOneOrder) {
   for (const auto& s : seen) EXPECT_EQ(s, seen[0]);
   EXPECT_EQ(n->firstChild()->name(), "k499");
   EXPECT_EQ(seen[0]->count(), 500u);
+}
+
+TEST(IndexedNodeTest, TheChildrenWithAPriorityAreCountedThroughEveryKindOfUpdate) {
+  // The count decides, without a walk, whether a priority order must be built: one too low would
+  // show children with a priority in key order.
+  auto recount = [](const FNodeRef& n) {
+    int32_t count = 0;
+    n->enumerateChildrenUsingBlock([&](const std::string&, const FNodeRef& child, bool*) {
+      if (!child->getPriority()->isEmpty()) ++count;
+    });
+    return count;
+  };
+  auto countOf = [](const FNodeRef& n) { return static_cast<const FChildrenNode&>(*n).numChildrenWithPriority(); };
+
+  EXPECT_EQ(countOf(node(R"({"a":{".value":1,".priority":2},"b":2,"c":{"x":1,".priority":"p"}})")), 2);
+  EXPECT_EQ(countOf(FEmptyNode::emptyNode()), 0);
+  // A leaf that takes a child keeps its own priority, which is not a child's.
+  EXPECT_EQ(countOf(leaf(1, 5)->updateImmediateChild("a", leaf(2))), 0);
+  EXPECT_EQ(countOf(leaf(1)->updateImmediateChild("a", leaf(2, 3))), 1);
+
+  std::mt19937 random(7);
+  FNodeRef n = FEmptyNode::emptyNode();
+  for (int step = 0; step < 2000; ++step) {
+    const std::string key = "k" + std::to_string(random() % 12);
+    switch (random() % 5) {
+      case 0: n = n->updateImmediateChild(key, leaf(1, static_cast<int>(random() % 3))); break;
+      case 1: n = n->updateImmediateChild(key, leaf(1)); break;
+      case 2: n = n->updateImmediateChild(key, FEmptyNode::emptyNode()); break;
+      case 3: n = n->updateChild(FPath::pathWithString(key + "/.priority"), leaf(4)); break;
+      default: n = n->updatePriority(random() % 2 ? leaf(9) : FEmptyNode::emptyNode()); break;
+    }
+    if (n->isLeafNode()) continue;
+    ASSERT_EQ(countOf(n), recount(n)) << "step " << step;
+  }
+}
+
+TEST(IndexedNodeTest, TheKeyOrderIsUsedAgainOnceNoChildHasAPriority) {
+  auto n = FIndexedNode::indexedNodeWithNode(node(R"({"a":1,"b":2,"c":3})"));
+  auto withPriority = n->updateChild("a", leaf(1, 9));
+  EXPECT_EQ(orderOf(*withPriority), (std::vector<std::string>{"b", "c", "a"}));
+  // The write that takes the priority away leaves a node whose priority order is its key order.
+  auto without = FIndexedNode::indexedNodeWithNode(withPriority->node()->updateImmediateChild("a", leaf(1)));
+  EXPECT_EQ(orderOf(*without), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(without->indexed(), FIndexedNode::fallbackIndex());
+  // A child with a priority that arrives by a deep write is seen too.
+  auto deep = FIndexedNode::indexedNodeWithNode(n->node()->updateChild(FPath::pathWithString("a/.priority"), leaf(1)));
+  EXPECT_EQ(orderOf(*deep), (std::vector<std::string>{"b", "c", "a"}));
+  EXPECT_NE(deep->indexed(), FIndexedNode::fallbackIndex());
 }

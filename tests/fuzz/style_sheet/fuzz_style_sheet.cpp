@@ -1,0 +1,36 @@
+// A style sheet from a file, as the help page links it ("help.css" next to the page): read, its
+// imports followed (it may import itself under any name), the page laid out and drawn with it.
+#include <cairo.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/foundation/NSLog.h"
+#include "platform/uikit/HTMLPageRenderer.h"
+#include "tests/fuzz/FuzzSupport.h"
+
+namespace {
+constexpr const char* kPage =
+    "<html><head><title>Help</title><link rel='stylesheet' href='help.css'></head><body>"
+    "<h1 id='top'>Help</h1><p class='subtitle'>The analyser</p><h2>Levels</h2>"
+    "<p>Text with <b>bold</b>, <i>italic</i> and <a href='#top'>a link</a>.</p>"
+    "<ul><li>one</li><li>two</li></ul><table><tr><td>a</td><td>b</td></tr></table></body></html>";
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const auto quiet = ns::setLogSink([](const std::string&) {});
+  (void)quiet;
+  static cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 568, 320);
+  static const std::string folder = fuzzsupport::privateHome() + "/help";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/help.css", std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  HTMLPageRenderer renderer;
+  if (!renderer.load(kPage, folder)) return 0;
+  renderer.layout({568, 320});
+  cairo_t* cr = cairo_create(surface);
+  renderer.draw(cr, {0, 0}, {568, 320});
+  cairo_destroy(cr);
+  (void)renderer.linkAt({20, 100});
+  return 0;
+}

@@ -1,0 +1,270 @@
+// The incremental compositor: after every kind of change a view tree goes through, the kept frame
+// equals a whole render of the tree pixel for pixel, and only the changed rectangles were repainted.
+#include <gtest/gtest.h>
+
+#include <cairo.h>
+
+#include <cstring>
+#include <functional>
+
+#include "platform/uikit/UIButton.h"
+#include "platform/uikit/UICompositor.h"
+#include "platform/uikit/UILabel.h"
+#include "platform/uikit/UIWindow.h"
+
+namespace {
+
+// Fills itself with its colour, drawn anew only when marked for display.
+class FilledView : public UIView {
+ public:
+  using UIView::UIView;
+  void drawRect(const CGRect& rect) override {
+    CGContextRef c = UIGraphicsGetCurrentContext();
+    cairo_t* cr = c->cairo();
+    cairo_set_source_rgba(cr, r, g, b, 1);
+    cairo_rectangle(cr, rect.origin.x + 1, rect.origin.y + 1, rect.size.width - 2, rect.size.height - 2);
+    cairo_fill(cr);
+  }
+  double r = 1, g = 0, b = 0;
+};
+
+// A view whose GL layer's presented pixels the test writes itself (no GL needed).
+class PresentingView : public UIView {
+ public:
+  using UIView::UIView;
+  void present(uint8_t red, uint8_t alpha) {
+    auto gl = std::static_pointer_cast<CAEAGLLayer>(layer());
+    auto& p = gl->mutablePresented();
+    p.width = static_cast<int>(bounds().size.width * 2);
+    p.height = static_cast<int>(bounds().size.height * 2);
+    p.rgba.assign(static_cast<size_t>(p.width) * p.height * 4, 0);
+    for (size_t i = 0; i < p.rgba.size(); i += 4) {
+      p.rgba[i] = red;
+      p.rgba[i + 3] = alpha;
+    }
+    ++p.count;
+  }
+
+ protected:
+  std::shared_ptr<CALayer> makeLayer() const override { return std::make_shared<CAEAGLLayer>(); }
+};
+
+long area(const std::vector<UICompositor::PixelRect>& rects) {
+  long sum = 0;
+  for (const auto& r : rects) sum += static_cast<long>(r.width) * r.height;
+  return sum;
+}
+
+bool inside(const std::vector<UICompositor::PixelRect>& rects, const UICompositor::PixelRect& bound) {
+  for (const auto& r : rects) {
+    if (r.x < bound.x || r.y < bound.y || r.x + r.width > bound.x + bound.width || r.y + r.height > bound.y + bound.height)
+      return false;
+  }
+  return true;
+}
+
+class CompositorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window = std::make_shared<UIWindow>(CGRectMake(0, 0, 120, 80));
+    window->setBackgroundColor(UIColor::colorWithRed(0.1, 0.2, 0.3, 1));
+    filled = std::make_shared<FilledView>(CGRectMake(5, 5, 20, 20));
+    plain = std::make_shared<UIView>(CGRectMake(30, 5, 20, 20));
+    plain->setBackgroundColor(UIColor::colorWithRed(0, 1, 0, 0.6));
+    clipper = std::make_shared<UIView>(CGRectMake(60, 5, 30, 30));
+    clipper->setBackgroundColor(UIColor::colorWithRed(0.5, 0.5, 0.5, 1));
+    child = std::make_shared<UIView>(CGRectMake(20, 20, 25, 25));  // reaches out of its parent
+    child->setBackgroundColor(UIColor::colorWithRed(1, 1, 0, 1));
+    clipper->addSubview(child);
+    gl = std::make_shared<PresentingView>(CGRectMake(5, 40, 50, 30));
+    gl->present(200, 255);
+    for (auto& v : std::vector<UIViewRef>{filled, plain, clipper, gl}) window->addSubview(v);
+  }
+
+  // Updates the compositor and checks its frame against a whole render; the repainted rectangles.
+  std::vector<UICompositor::PixelRect> step() {
+    std::vector<UICompositor::PixelRect> damage = compositor.update(window, 2);
+    auto whole = UICompositor::render(window, 2);
+    const CGBitmapContext* kept = compositor.frame();
+    EXPECT_TRUE(whole && kept);
+    if (!whole || !kept) return damage;
+    EXPECT_EQ(kept->width(), whole->width());
+    EXPECT_EQ(kept->height(), whole->height());
+    cairo_surface_flush(whole->surface());
+    const auto* a = cairo_image_surface_get_data(kept->surface());
+    const auto* b = cairo_image_surface_get_data(whole->surface());
+    const int stride = cairo_image_surface_get_stride(whole->surface());
+    long differing = 0;
+    for (int y = 0; y < whole->height(); ++y) {
+      differing += std::memcmp(a + y * stride, b + y * stride, static_cast<size_t>(whole->width()) * 4) != 0;
+    }
+    EXPECT_EQ(differing, 0) << "rows that differ from a whole render";
+    return damage;
+  }
+
+  std::shared_ptr<UIWindow> window;
+  std::shared_ptr<FilledView> filled;
+  UIViewRef plain, clipper, child;
+  std::shared_ptr<PresentingView> gl;
+  UICompositor compositor;
+};
+
+TEST_F(CompositorTest, FirstFrameIsWholeAndAnUnchangedTreeRepaintsNothing) {
+  auto damage = step();
+  ASSERT_EQ(damage.size(), 1u);
+  EXPECT_EQ(damage[0], (UICompositor::PixelRect{0, 0, 240, 160}));
+  EXPECT_TRUE(step().empty());
+  EXPECT_TRUE(step().empty());
+  compositor.invalidate();
+  EXPECT_EQ(area(step()), 240 * 160);
+}
+
+TEST_F(CompositorTest, ContentChangesRepaintOnlyTheirViews) {
+  step();
+  // Marked for display and drawn anew.
+  filled->g = 1;
+  filled->setNeedsDisplay();
+  auto damage = step();
+  EXPECT_TRUE(inside(damage, {9, 9, 42, 42})) << area(damage);
+  EXPECT_FALSE(damage.empty());
+  // A GL layer that presented.
+  gl->present(30, 128);
+  damage = step();
+  EXPECT_TRUE(inside(damage, {9, 79, 102, 62})) << area(damage);
+  // A background colour.
+  plain->setBackgroundColor(UIColor::colorWithRed(0, 0, 1, 1));
+  damage = step();
+  EXPECT_TRUE(inside(damage, {59, 9, 42, 42})) << area(damage);
+  EXPECT_TRUE(step().empty());
+}
+
+TEST_F(CompositorTest, GeometryVisibilityAndOrderChangesRepaintWhereViewsWereAndAre) {
+  step();
+  plain->setFrame(CGRectMake(70, 45, 20, 20));  // moved over empty background
+  auto damage = step();
+  EXPECT_LT(area(damage), 240 * 160 / 3);
+  filled->setHidden(true);
+  step();
+  filled->setHidden(false);
+  filled->setNeedsDisplay();
+  step();
+  clipper->setAlpha(0.4);  // the child's pixels change with it
+  step();
+  child->setTransform(CGAffineTransformMakeRotation(0.3));
+  step();
+  clipper->setClipsToBounds(true);  // the child's part outside disappears
+  damage = step();
+  EXPECT_FALSE(damage.empty());
+  window->bringSubviewToFront(clipper);
+  window->bringSubviewToFront(plain);  // now over the clipped container
+  plain->setFrame(CGRectMake(80, 20, 20, 20));
+  step();
+  child->removeFromSuperview();
+  step();
+  auto added = std::make_shared<UIView>(CGRectMake(95, 50, 20, 20));
+  added->setBackgroundColor(UIColor::colorWithRed(1, 0, 1, 1));
+  window->addSubview(added);
+  damage = step();
+  EXPECT_TRUE(inside(damage, {189, 99, 42, 42})) << area(damage);
+  added->layer()->setCornerRadius(6);
+  step();
+  added->layer()->setShadowPath(CGRectMake(0, 0, 20, 20));
+  added->layer()->setShadowOpacity(0.8);
+  step();
+  EXPECT_TRUE(step().empty());
+}
+
+TEST_F(CompositorTest, ANewSizeRepaintsTheWholeFrame) {
+  step();
+  window->setFrame(CGRectMake(0, 0, 100, 90));
+  auto damage = step();
+  EXPECT_EQ(area(damage), 200 * 180);
+}
+
+}  // namespace
+
+// Layout asks labels and buttons for their natural size on every pass; the measured size is kept,
+// and anything that changes it is measured anew.
+TEST(MeasuredTextSizes, FollowEveryChangeOfTextFontAndState) {
+  auto label = std::make_shared<UILabel>();
+  label->setText("12.5 dB");
+  const CGSize small = label->intrinsicContentSize();
+  EXPECT_GT(small.width, 0);
+  EXPECT_EQ(label->intrinsicContentSize(), small);
+  label->setText("12.5 dB-A and more");
+  EXPECT_GT(label->intrinsicContentSize().width, small.width);
+  label->setText("12.5 dB");
+  EXPECT_EQ(label->intrinsicContentSize(), small);
+  label->setFont(UIFont::systemFontOfSize(30));
+  EXPECT_GT(label->intrinsicContentSize().height, small.height);
+  label->setText(std::nullopt);
+  EXPECT_EQ(label->intrinsicContentSize(), (CGSize{0, 0}));
+
+  auto button = UIButton::buttonWithType(UIButtonType::Custom);
+  button->setTitle("Bars", UIControlStateNormal);
+  const CGSize bars = button->intrinsicContentSize();
+  EXPECT_GT(bars.width, 0);
+  button->setTitle("Bars and more", UIControlStateNormal);
+  EXPECT_GT(button->intrinsicContentSize().width, bars.width);
+  button->setTitle("Bars", UIControlStateNormal);
+  EXPECT_EQ(button->intrinsicContentSize(), bars);
+  button->titleLabel()->setFont(UIFont::systemFontOfSize(40));  // the label's font, set directly
+  EXPECT_GT(button->intrinsicContentSize().width, bars.width);
+  button->titleLabel()->setFont(UIFont::systemFontOfSize(18));
+  EXPECT_EQ(button->intrinsicContentSize(), bars);
+  button->setTitle("Line, selected", UIControlStateSelected);
+  button->setSelected(true);
+  EXPECT_GT(button->intrinsicContentSize().width, bars.width);
+  button->setSelected(false);
+  EXPECT_EQ(button->intrinsicContentSize(), bars);
+}
+
+// A GL view that presents anew over unchanged views is shown from what was kept under it; any
+// change under it, over it or of it is painted through whole again, and the next present uses
+// what lies under it now.
+TEST_F(CompositorTest, PresentsOverWhatLiesUnderAGLViewFollowEveryChangeAroundIt) {
+  auto under = std::make_shared<UIView>(CGRectMake(0, 35, 30, 20));
+  under->setBackgroundColor(UIColor::colorWithRed(0.2, 0.8, 0.4, 1));
+  window->insertSubview(under, 0);
+  auto over = std::make_shared<FilledView>(CGRectMake(40, 60, 30, 15));
+  window->addSubview(over);
+  step();
+  for (int i = 0; i < 3; ++i) {
+    gl->present(static_cast<uint8_t>(40 * i), static_cast<uint8_t>(100 + 50 * i));
+    auto damage = step();
+    EXPECT_TRUE(inside(damage, {9, 79, 102, 62})) << area(damage);
+  }
+  under->setBackgroundColor(UIColor::colorWithRed(0.9, 0.1, 0.1, 1));  // under the GL view
+  step();
+  gl->present(10, 90);
+  step();
+  over->b = 1;  // over the GL view
+  over->setNeedsDisplay();
+  step();
+  gl->present(250, 250);
+  step();
+  gl->present(0, 0);  // all transparent: only what lies under it shows
+  step();
+  // In a container that fades, the GL view's pixels are composed with the container's.
+  auto fading = std::make_shared<UIView>(CGRectMake(0, 30, 70, 45));
+  window->addSubview(fading);
+  gl->setFrame(CGRectMake(5, 10, 50, 30));
+  fading->addSubview(gl);
+  step();
+  gl->present(120, 200);
+  step();
+  fading->setAlpha(0.5);
+  step();
+  gl->present(200, 120);
+  step();
+  fading->setAlpha(1);
+  step();
+  gl->present(60, 255);
+  step();
+  fading->setFrame(CGRectMake(10, 32, 70, 45));
+  gl->present(61, 255);
+  step();
+  gl->present(62, 255);
+  EXPECT_FALSE(step().empty());
+  EXPECT_TRUE(step().empty());
+}
