@@ -126,9 +126,7 @@ class UITableView : public UIScrollView {
   void setDelegate(const std::shared_ptr<UITableViewDelegate>& delegate);
 
   double rowHeight() const { return rowHeight_; }
-  void setRowHeight(double height);
   double sectionHeaderHeight() const { return sectionHeaderHeight_; }
-  void setSectionHeaderHeight(double height);
 
   // registerClass:forCellReuseIdentifier: — how a cell of the identifier is made when the pool has
   // none.
