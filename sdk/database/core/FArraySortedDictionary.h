@@ -129,6 +129,12 @@ class FArraySortedDictionary : public FImmutableSortedDictionary<K, V> {
     return (*values_)[static_cast<size_t>(found)];
   }
 
+  const V* lookup(const K& key) const override {
+    int64_t found = findKey(key);
+    if (found == kNotFound) return nullptr;
+    return &(*values_)[static_cast<size_t>(found)];
+  }
+
   std::optional<K> getPredecessorKey(const K& key) const override {
     int64_t found = findKey(key);
     if (found == kNotFound) {
