@@ -1,6 +1,7 @@
 #include "analysis/BandMapping.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -16,7 +17,7 @@ constexpr float kNoBucket = -10000.0f;
 // The highest of n levels, ignoring levels that are not a number (they never raise the bucket:
 // their y compares false); minus infinity for none. The highest value does not depend on the
 // order it is looked for in, so eight lanes look at once.
-SA_VECTOR_CLONES float highestOf(const float* levels, size_t n) {
+SA_VECTOR_CLONES float highestLevel(const float* levels, size_t n) {
   typedef float Lanes __attribute__((vector_size(32)));
   constexpr float kNone = -std::numeric_limits<float>::infinity();
   size_t i = 0;
@@ -32,6 +33,75 @@ SA_VECTOR_CLONES float highestOf(const float* levels, size_t n) {
   }
   for (; i < n; ++i) highest = levels[i] > highest ? levels[i] : highest;
   return highest;
+}
+
+// The first index of the highest level above floor, or -1. Each of eight lanes scans every eighth
+// element as the one scan would (strictly greater replaces), so it holds the first index of its own
+// highest; the first index of the highest overall is the smallest index among the lanes that hold
+// that value.
+SA_VECTOR_CLONES int64_t firstIndexOfHighest(const float* levels, size_t n, float floor) {
+  typedef float Lanes __attribute__((vector_size(32)));
+  typedef int32_t Indices __attribute__((vector_size(32)));
+  float best = floor;
+  int64_t index = -1;
+  size_t i = 0;
+  if (n >= 16 && n <= static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    Lanes bestLanes = floor - Lanes{};
+    Indices bestIndex = -1 - Indices{};
+    Indices position = {0, 1, 2, 3, 4, 5, 6, 7};
+    for (; i + 8 <= n; i += 8) {
+      Lanes v;
+      std::memcpy(&v, levels + i, sizeof v);
+      const Indices greater = v > bestLanes;
+      bestLanes = greater ? v : bestLanes;
+      bestIndex = greater ? position : bestIndex;
+      position += 8;
+    }
+    for (int lane = 0; lane < 8; ++lane) {
+      if (bestIndex[lane] < 0) continue;
+      if (bestLanes[lane] > best || (bestLanes[lane] == best && (index < 0 || bestIndex[lane] < index))) {
+        best = bestLanes[lane];
+        index = bestIndex[lane];
+      }
+    }
+  }
+  for (; i < n; ++i) {
+    if (levels[i] > best) {
+      best = levels[i];
+      index = static_cast<int64_t>(i);
+    }
+  }
+  return index;
+}
+
+// highestLevel of a run, the short runs of a thinned trace without the call.
+inline float highestInRun(const float* levels, size_t n) {
+  if (n >= 16) return highestLevel(levels, n);
+  float highest = -std::numeric_limits<float>::infinity();
+  for (size_t i = 0; i < n; ++i) highest = levels[i] > highest ? levels[i] : highest;
+  return highest;
+}
+
+// The heights of the points of a kept layout: the highest level of the elements thinned away
+// before each point and the point's own level, both through the vertical mapping (yForValue's
+// arithmetic, for a positive, finite range), the point taking the greater. A loop of its own so
+// that the divisions go eight at a time.
+SA_VECTOR_CLONES void pointHeights(const float* runHighest, const float* own, size_t count, double minimum,
+                                   double height, double range, float* heights) {
+  for (size_t k = 0; k < count; ++k) {
+    const float skipped = static_cast<float>((static_cast<double>(runHighest[k]) - minimum) * height / range);
+    const float bucket = kNoBucket < skipped ? skipped : kNoBucket;
+    const float y = static_cast<float>((static_cast<double>(own[k]) - minimum) * height / range);
+    heights[k] = y < bucket ? bucket : y;
+  }
+}
+
+// Points from their x and y, in a loop that vectorises.
+SA_VECTOR_CLONES void pairUp(const float* xs, const float* ys, size_t n, DisplayPoint* points) {
+  for (size_t k = 0; k < n; ++k) {
+    points[k].x = xs[k];
+    points[k].y = ys[k];
+  }
 }
 
 const std::vector<Octave>& emptyTable() {
@@ -65,6 +135,10 @@ Value peakRecord(float volume, float frequency) {
 }  // namespace
 
 BandMapping::BandMapping(TableLoader loader) : loader_(loader ? loader : &Octave::parseOctavesResources) {}
+
+int64_t BandMapping::indexOfHighest(std::span<const float> levels, float floor) {
+  return firstIndexOfHighest(levels.data(), levels.size(), floor);
+}
 
 const std::vector<Octave>& BandMapping::octavesForScaleType(int32_t scaleType) {
   const char* name = tableNameForScaleType(scaleType);
@@ -260,21 +334,38 @@ void BandMapping::vertexArrayFromData(std::span<const float> series, int32_t min
     return;
   }
   const VertexLayout& layout = vertexLayout(m, minDiff);
-  points.clear();
   const bool bands = isBandScale();
-  if (bands) points.push_back({0.0f, yForValue(series[0])});
   const size_t pointCount = layout.pointIndex.size();
+  // Per point, the highest level of the elements thinned away before it and its own level.
+  runHighest_.resize(pointCount);
+  ownLevels_.resize(pointCount);
+  heights_.resize(pointCount);
+  const float* const levels = series.data();
   size_t from = static_cast<size_t>(layout.firstDrawn);
   for (size_t k = 0; k < pointCount; ++k) {
     const size_t end = static_cast<size_t>(layout.pointIndex[k]);
-    const float skipped = yForValue(highestOf(series.data() + from, end - from));
-    const float bucket = kNoBucket < skipped ? skipped : kNoBucket;
-    const float y = yForValue(series[end]);
-    points.push_back({layout.pointX[k], y < bucket ? bucket : y});
+    runHighest_[k] = highestInRun(levels + from, end - from);
+    ownLevels_[k] = levels[end];
     from = end + 1;
   }
-  if (bands) points.push_back({static_cast<float>(backingWidth_), yForValue(series[static_cast<size_t>(m - 1)])});
+  pointHeights(runHighest_.data(), ownLevels_.data(), pointCount, static_cast<double>(areaParams_.minVal),
+               static_cast<double>(backingHeight_), range, heights_.data());
+  points.resize(pointCount + (bands ? 2 : 0));
+  DisplayPoint* out = points.data();
+  if (bands) *out++ = {0.0f, yForValue(series[0])};
+  for (size_t k = 0; k < pointCount; ++k) out[k] = {layout.pointX[k], heights_[k]};
+  if (bands) points.back() = {static_cast<float>(backingWidth_), yForValue(series[static_cast<size_t>(m - 1)])};
 }
+
+namespace {
+// The number of even x from 0 below lastX: the samples of a spline before its last support point
+// (the direct count for any width a view can have).
+size_t splineStepsBelow(double lastX) {
+  size_t steps = lastX > 0.0 && lastX < 0x1p30 ? static_cast<size_t>(std::ceil(lastX / 2.0)) : 0;
+  while (static_cast<double>(2 * static_cast<int64_t>(steps)) < lastX) ++steps;
+  return steps;
+}
+}  // namespace
 
 void BandMapping::splineVertexArrayFromData(std::span<const float> series, std::vector<DisplayPoint>& points) {
   points.clear();
@@ -286,15 +377,68 @@ void BandMapping::splineVertexArrayFromData(std::span<const float> series, std::
   spline_.setPoints(splineInput_);
   // Every 2 pixels from 0 while left of the last support point, then that point itself.
   const double lastX = supportPoints_.back().x;
-  // The number of even x from 0 below lastX (the direct count for any width a view can have).
-  size_t steps = lastX > 0.0 && lastX < 0x1p30 ? static_cast<size_t>(std::ceil(lastX / 2.0)) : 0;
-  while (static_cast<double>(2 * static_cast<int64_t>(steps)) < lastX) ++steps;
+  const size_t steps = splineStepsBelow(lastX);
   splineYs_.resize(steps);
   spline_.interpolateEvery(2.0, splineYs_);
   points.resize(steps + 1);
   for (size_t k = 0; k < steps; ++k) points[k] = {static_cast<float>(2 * static_cast<int64_t>(k)), splineYs_[k]};
   const float endX = static_cast<float>(lastX);
   points[steps] = {endX, static_cast<float>(spline_.interpolate(endX))};
+}
+
+void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> series) {
+  const size_t count = series.size();
+  auto oneByOne = [&] {
+    for (const SplineSeries& one : series) splineVertexArrayFromData(one.series, *one.points);
+  };
+  if (count == 0 || count > FixedKnotSplines::kMaxSeries) return oneByOne();
+  for (size_t s = 0; s < count; ++s) vertexArrayFromData(series[s].series, 10, batchSupport_[s]);
+  // The support x depend only on the series length: series of one length share them.
+  const std::vector<DisplayPoint>& first = batchSupport_[0];
+  const size_t knots = first.size();
+  for (size_t s = 1; s < count; ++s) {
+    const std::vector<DisplayPoint>& other = batchSupport_[s];
+    if (other.size() != knots) return oneByOne();
+    for (size_t i = 0; i < knots; ++i) {
+      if (!(other[i].x == first[i].x)) return oneByOne();
+    }
+  }
+  bool same = splineKnots_.size() == knots && splines_.knots().size() == knots;
+  for (size_t i = 0; same && i < knots; ++i) same = std::bit_cast<uint32_t>(splineKnots_[i]) == std::bit_cast<uint32_t>(first[i].x);
+  if (!same) {
+    splineKnots_.resize(knots);
+    knotScratch_.resize(knots);
+    for (size_t i = 0; i < knots; ++i) {
+      splineKnots_[i] = first[i].x;
+      knotScratch_[i] = first[i].x;
+    }
+    // Every 2 pixels from 0 while left of the last support point, then that point itself.
+    const double lastX = knots > 0 ? knotScratch_.back() : 0.0;
+    const size_t steps = splineStepsBelow(lastX);
+    sampleScratch_.resize(steps + 1);
+    for (size_t k = 0; k < steps; ++k) sampleScratch_[k] = static_cast<double>(k) * 2.0;
+    sampleScratch_[steps] = lastX;
+    if (!splines_.setKnots(knotScratch_, sampleScratch_)) {
+      splineKnots_.clear();
+      return oneByOne();
+    }
+    splineSampleXs_.resize(steps + 1);
+    for (size_t k = 0; k <= steps; ++k) splineSampleXs_[k] = static_cast<float>(sampleScratch_[k]);
+  }
+  // A spline merges its points' y as 0 + y (a single point per x).
+  for (size_t s = 0; s < count; ++s) {
+    const std::vector<DisplayPoint>& support = batchSupport_[s];
+    for (size_t i = 0; i < knots; ++i) splines_.setY(s, i, 0.0 + static_cast<double>(support[i].y));
+  }
+  const size_t samples = splineSampleXs_.size();
+  const size_t pitch = splines_.samplePitch();
+  batchYs_.resize(count * pitch);
+  splines_.evaluate(count, batchYs_);
+  for (size_t s = 0; s < count; ++s) {
+    std::vector<DisplayPoint>& points = *series[s].points;
+    points.resize(samples);
+    pairUp(splineSampleXs_.data(), batchYs_.data() + s * pitch, samples, points.data());
+  }
 }
 
 float BandMapping::getScale() const {

@@ -90,6 +90,19 @@ class BandMapping {
   void vertexArrayFromData(std::span<const float> series, int32_t minDiff, std::vector<DisplayPoint>& points);
   // A natural cubic spline through the series' points 10 pixels apart, sampled every 2 pixels.
   void splineVertexArrayFromData(std::span<const float> series, std::vector<DisplayPoint>& points);
+  // splineVertexArrayFromData of several series at once, each into its own points (the same points
+  // to the last bit). Series of one length share their support x, and with them the spline's set-up
+  // and solve: the current trace and the held series of a frame take little more than one.
+  struct SplineSeries {
+    std::span<const float> series;
+    std::vector<DisplayPoint>* points;
+  };
+  void splineVertexArraysFromData(std::span<const SplineSeries> series);
+
+  // The first index of the highest level above `floor` (not a number never counts), -1 for none:
+  // what a scan that takes an element only when it is strictly greater than the best so far,
+  // starting from `floor`, ends with.
+  static int64_t indexOfHighest(std::span<const float> levels, float floor);
 
   // Pixels per unit of the horizontal axis.
   float getScale() const;
@@ -141,11 +154,19 @@ class BandMapping {
   AreaParams areaParams_;
   float markerPosition_ = -1.0f;
   float currentSelectedX_ = 0.0f;
-  // Kept between frames so that smoothing allocates nothing once sized.
+  // Kept between frames so that the display points and smoothing allocate nothing once sized.
+  std::vector<float> runHighest_, ownLevels_, heights_;
   std::vector<DisplayPoint> supportPoints_;
   std::vector<ORVCubicSpline::Point> splineInput_;
   std::vector<float> splineYs_;
   ORVCubicSpline spline_;
+  // The shared set-up of splineVertexArraysFromData, kept while the support x stay the same.
+  FixedKnotSplines splines_;
+  std::vector<float> splineKnots_;    // the support x it was set up for
+  std::vector<float> splineSampleXs_;  // the x of its samples, as the points carry them
+  std::vector<double> knotScratch_, sampleScratch_;
+  std::array<std::vector<DisplayPoint>, FixedKnotSplines::kMaxSeries> batchSupport_;
+  std::vector<float> batchYs_;  // the samples of every series, one after another
   // The layouts of the last few combinations (a frame uses two: traces and spline support).
   static constexpr size_t kKeptLayouts = 4;
   std::vector<VertexLayout> layouts_;

@@ -16,6 +16,19 @@ SA_VECTOR_CLONES void multiplyInPlace(float* samples, const float* weights, uint
   for (uint32_t i = 0; i < n; ++i) samples[i] *= weights[i];
 }
 
+// The power of every bin with the floor added, in one pass: each part scaled, the squared magnitude
+// and the floor, the same float operations in the same order as scaling both parts (vDSP_vsmul),
+// taking the squared magnitudes (vDSP_zvmags) and adding the floor (vDSP_vsadd) one after another,
+// without writing and reading the parts and the powers back in between.
+SA_VECTOR_CLONES void scaledPowers(const float* __restrict realp, const float* __restrict imagp, float scale,
+                                   float floor, float* __restrict powers, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) {
+    const float re = realp[i] * scale;
+    const float im = imagp[i] * scale;
+    powers[i] = (re * re + im * im) + floor;
+  }
+}
+
 // Bits needed to hold n - 1: ceil(log2 n) for n ≥ 2.
 uint32_t bitsFor(uint32_t n) {
   uint32_t bits = 0;
@@ -102,12 +115,9 @@ void FFTHelper::ComputeFFT(float* inputSamples, float* output, MathParams params
   const vDSP_Length half = halfLength_;
   vDSP_ctoz(reinterpret_cast<const DSPComplex*>(inputSamples), 2, &split, 1, half);
   vDSP_fft_zrip(fftSetup_, &split, 1, log2N_, kFFTDirection_Forward);
-  vDSP_vsmul(split.realp, 1, &scale_, split.realp, 1, half);
-  vDSP_vsmul(split.imagp, 1, &scale_, split.imagp, 1, half);
   // The first imaginary part holds the packed Nyquist term; it is dropped so bin 0 is DC alone.
   split.imagp[0] = 0.0f;
-  vDSP_zvmags(&split, 1, output, 1, half);
-  vDSP_vsadd(output, 1, &kPowerFloor, output, 1, half);
+  scaledPowers(split.realp, split.imagp, scale_, kPowerFloor, output, half);
   const float reference = 1.0f;
   vDSP_vdbcon(output, 1, &reference, output, 1, half, 0);
 

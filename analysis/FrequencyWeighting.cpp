@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 constexpr double k12200Sq = 148840000.0;  // 12200²
@@ -89,13 +90,6 @@ namespace {
   return p * std::bit_cast<double>((kBits + 1023) << 52);
 }
 
-// 10^(level / 10) of every level, in a loop that vectorises (values out of the fast range are
-// meaningless and never used).
-SA_VECTOR_CLONES void powersOfLevels(const float* levels, double* powers, size_t n) {
-  constexpr double kLn10Over10 = 0.23025850929940458;  // ln(10) / 10
-  for (size_t i = 0; i < n; ++i) powers[i] = exponential(static_cast<double>(levels[i]) * kLn10Over10);
-}
-
 // Why the fast step gives the exact step's sum.
 //
 // The exact step rounds u = sum + pow(10, (level + weight) × 0.1) to double, then to float. The
@@ -117,6 +111,21 @@ constexpr uint64_t kMidpointGuard = 2048;
 
 bool inFastRange(float value) { return value >= kLowest && value <= kHighest; }
 
+// 10^(level / 10) of every level, in a loop that vectorises; not a number where the bin has no fast
+// term: its level is out of the fast range, or one of its gains is (its mask is then not a number,
+// and 0 otherwise, which adds nothing).
+SA_VECTOR_CLONES void powersOfLevels(const float* levels, const double* masks, double* powers, size_t n) {
+  constexpr double kLn10Over10 = 0.23025850929940458;  // ln(10) / 10
+  constexpr uint64_t kNotANumber = 0x7FF8000000000000;
+  for (size_t i = 0; i < n; ++i) {
+    const double level = levels[i];
+    const double power = exponential(level * kLn10Over10) + masks[i];
+    // Chosen by bits rather than by a branch, so that the loop stays one run of vector operations.
+    const uint64_t keep = 0 - (static_cast<uint64_t>(level >= kLowest) & static_cast<uint64_t>(level <= kHighest));
+    powers[i] = std::bit_cast<double>((std::bit_cast<uint64_t>(power) & keep) | (kNotANumber & ~keep));
+  }
+}
+
 // Whether u lies within kMidpointGuard units in the last place of a midpoint between two floats:
 // its 29 bits below a float's precision are then close to 1 followed by 28 zeros.
 inline bool nearFloatMidpoint(double u) {
@@ -136,8 +145,7 @@ double WeightingTable::finishStep(double sum, double u, float level, size_t w, s
 void WeightingTable::prepare(size_t n) {
   if (weights_[0].size() == n) return;
   powers_.resize(n);
-  fastWeights_.resize(n);
-  std::fill(fastWeights_.begin(), fastWeights_.end(), uint8_t{1});
+  weightMasks_.assign(n, 0.0);
   float (*const weightings[kWeightings])(float) = {&FrequencyWeighting::aWeight, &FrequencyWeighting::bWeight,
                                                    &FrequencyWeighting::cWeight, &FrequencyWeighting::zWeight};
   gains_.resize(kWeightings * n);
@@ -148,47 +156,137 @@ void WeightingTable::prepare(size_t n) {
       weights_[w][i] = weight;
       gains_[kWeightings * i + w] = std::pow(10.0, static_cast<double>(weight) * 0.1);
       const bool silent = std::isinf(weight) && weight < 0;  // gain exactly 0
-      if (!silent && !inFastRange(weight)) fastWeights_[i] = 0;
+      if (!silent && !inFastRange(weight)) weightMasks_[i] = NAN;
     }
   }
 }
+
+namespace {
+
+typedef double FourSums __attribute__((vector_size(4 * sizeof(double))));  // A, B, C, Z
+typedef uint64_t FourBits __attribute__((vector_size(4 * sizeof(double))));
+
+// The fast steps of the four sums, bin after bin from `from` up to `end`, as long as every step may
+// take its fast term: u = sum + power × gain, rounded to float. u is never within kMidpointGuard
+// units of a float midpoint here and lies in the normal float range (or is 0), so rounding to
+// nearest is adding half a float unit to its bits and clearing the bits below the float's
+// precision; a carry into the exponent is the right result too. Returns the bin at which it
+// stopped: `end`, or a bin whose step must take finishStep (a level or gain out of the fast range,
+// u near a midpoint, or u beyond the largest float).
+SA_VECTOR_CLONES size_t fastSteps(const double* powers, const double* gains, size_t from, size_t end, double* sums) {
+  constexpr uint64_t kLowBits = (uint64_t{1} << 29) - 1;
+  constexpr uint64_t kHalf = uint64_t{1} << 28;
+  constexpr double kFloatMax = 3.4028234663852886e38;
+  FourSums sum;
+  std::memcpy(&sum, sums, sizeof sum);
+  size_t i = from;
+  for (; i < end; ++i) {
+    FourSums gain;
+    std::memcpy(&gain, gains + 4 * i, sizeof gain);
+    const FourSums u = sum + powers[i] * gain;
+    const FourBits bits = reinterpret_cast<FourBits>(u);
+    const auto near = ((bits & kLowBits) - (kHalf - kMidpointGuard)) < 2 * kMidpointGuard;
+    const auto beyond = (u <= kFloatMax) == 0;  // also not a number
+    const auto stop = near | beyond;
+    if ((stop[0] | stop[1] | stop[2] | stop[3]) != 0) [[unlikely]] break;
+    sum = reinterpret_cast<FourSums>((bits + kHalf) & ~kLowBits);
+  }
+  std::memcpy(sums, &sum, sizeof sum);
+  return i;
+}
+
+// The same steps while every sum is above 0 and stays within its binade, [2^e, 2^(e+1)).
+//
+// There the floats are the multiples of one unit, 2^(e-23), and the sum is one of them; so the
+// float nearest to sum + term is sum plus the term rounded to the nearest multiple of the unit
+// (a tie is never decided here: the term is then within the guard of a midpoint, as above). In
+// units that rounding is the term times a power of two, rounded to an integer, and the sum is an
+// integer below 2^24: the step from one sum to the next is an exact addition of integers, and the
+// rounding of each term is work off that chain. The guard is the same distance, kMidpointGuard
+// units of a double near the sum, which is 2^-18 of a float unit. A step that would leave the
+// binade, or whose term is near a midpoint or not a fast one, stops the loop; the caller takes it
+// as before and comes back with the sums in their new binades.
+SA_VECTOR_CLONES size_t gridSteps(const double* powers, const double* gains, size_t from, size_t end, double* sums) {
+  constexpr uint64_t kExponent = uint64_t{0x7FF} << 52;
+  constexpr uint64_t kMagnitude = ~(uint64_t{1} << 63);
+  constexpr double kRoundToInteger = 0x1p52;  // adding and taking it away rounds 0 ≤ r < 2^51 to an integer
+  constexpr double kUnits = 0x1p24;           // units in a binade
+  constexpr double kHalfUnit = 0.5 - 0x1p-18;  // a term's fraction of a unit must be this far from a half
+  FourSums sum;
+  std::memcpy(&sum, sums, sizeof sum);
+  const FourSums binade = reinterpret_cast<FourSums>(reinterpret_cast<FourBits>(sum) & kExponent);  // 2^e
+  const FourSums unit = binade * 0x1p-23;
+  const FourSums perUnit = 0x1p23 / binade;  // powers of two: both exact
+  FourSums units = sum * perUnit;            // an integer from 2^23 to 2^24 − 1
+  // One step: the term in units, rounded to an integer; the next sum in units; whether the step may
+  // be taken (false for anything not a number, such as a bin without a fast term).
+#define GRID_STEP(bin, next, fine)                                                                           \
+  FourSums next;                                                                                           \
+  FourBits fine;                                                                                           \
+  {                                                                                                        \
+    FourSums gain;                                                                                         \
+    std::memcpy(&gain, gains + 4 * (bin), sizeof gain);                                                    \
+    const FourSums term = powers[bin] * gain * perUnit;                                                    \
+    const FourSums rounded = (term + kRoundToInteger) - kRoundToInteger;                                   \
+    const FourSums fraction = reinterpret_cast<FourSums>(reinterpret_cast<FourBits>(term - rounded) & kMagnitude); \
+    next = units + rounded;                                                                                \
+    fine = reinterpret_cast<FourBits>((fraction < kHalfUnit) & (next < kUnits));                           \
+  }
+  size_t i = from;
+  // Eight bins at a time, their checks gathered and looked at once; a block with a step that may
+  // not be taken is done again bin by bin up to that step.
+  constexpr size_t kBlock = 8;
+  for (; i + kBlock <= end; i += kBlock) {
+    const FourSums start = units;
+    FourBits allFine = ~FourBits{};
+    for (size_t j = 0; j < kBlock; ++j) {
+      GRID_STEP(i + j, next, fine)
+      allFine &= fine;
+      units = next;
+    }
+    if ((allFine[0] & allFine[1] & allFine[2] & allFine[3]) == 0) [[unlikely]] {
+      units = start;
+      break;
+    }
+  }
+  for (; i < end; ++i) {
+    GRID_STEP(i, next, fine)
+    if ((fine[0] & fine[1] & fine[2] & fine[3]) == 0) break;
+    units = next;
+  }
+#undef GRID_STEP
+  sum = units * unit;
+  std::memcpy(sums, &sum, sizeof sum);
+  return i;
+}
+
+}  // namespace
 
 WeightedTotals WeightingTable::totals(std::span<const float> levels) {
   prepare(levels.size());
   const size_t n = levels.size();
   double* const powers = powers_.data();
-  powersOfLevels(levels.data(), powers, n);
+  powersOfLevels(levels.data(), weightMasks_.data(), powers, n);
 
   const double* const gains = gains_.data();
-  const uint8_t* const fastWeights = fastWeights_.data();
-  // The sums are floats, held in doubles between the steps.
-  double sumA = 0.0, sumB = 0.0, sumC = 0.0, sumZ = 0.0;
-  for (size_t i = 0; i < n; ++i) {
+  // The sums are floats, held in doubles between the steps: A, B, C, Z.
+  alignas(32) double sums[kWeightings] = {0.0, 0.0, 0.0, 0.0};
+  size_t i = 0;
+  while (i < n) {
+    // A sum of 0 has no binade: such a bin takes the rounding step.
+    const bool positive = sums[0] > 0.0 && sums[1] > 0.0 && sums[2] > 0.0 && sums[3] > 0.0;
+    const size_t end = positive ? n : i + 1;
+    i = positive ? gridSteps(powers, gains, i, end, sums) : fastSteps(powers, gains, i, end, sums);
+    if (i == end) continue;
+    // This bin's steps as the exact path takes them (u not a number when there is no fast term).
     const float level = levels[i];
+    const double power = powers[i];
     const double* const gain = gains + kWeightings * i;
-    // Without a fast term (level or gains out of range) u is not a number: every step is exact.
-    const double power = inFastRange(level) && fastWeights[i] ? powers[i] : NAN;
-    const double uA = sumA + power * gain[0];
-    const double uB = sumB + power * gain[1];
-    const double uC = sumC + power * gain[2];
-    const double uZ = sumZ + power * gain[3];
-    // Each next sum depends only on its u; the check decides a branch that is almost never taken,
-    // so the chain from one sum to the next stays three instructions long.
-    if (nearFloatMidpoint(uA) | nearFloatMidpoint(uB) | nearFloatMidpoint(uC) | nearFloatMidpoint(uZ) |
-        (power != power)) [[unlikely]] {
-      sumA = finishStep(sumA, uA, level, 0, i);
-      sumB = finishStep(sumB, uB, level, 1, i);
-      sumC = finishStep(sumC, uC, level, 2, i);
-      sumZ = finishStep(sumZ, uZ, level, 3, i);
-    } else {
-      sumA = static_cast<float>(uA);
-      sumB = static_cast<float>(uB);
-      sumC = static_cast<float>(uC);
-      sumZ = static_cast<float>(uZ);
-    }
+    for (size_t w = 0; w < kWeightings; ++w) sums[w] = finishStep(sums[w], sums[w] + power * gain[w], level, w, i);
+    ++i;
   }
-  return WeightedTotals{static_cast<float>(10.0 * std::log10(static_cast<float>(sumA))),
-                        static_cast<float>(10.0 * std::log10(static_cast<float>(sumB))),
-                        static_cast<float>(10.0 * std::log10(static_cast<float>(sumC))),
-                        static_cast<float>(10.0 * std::log10(static_cast<float>(sumZ)))};
+  return WeightedTotals{static_cast<float>(10.0 * std::log10(static_cast<float>(sums[0]))),
+                        static_cast<float>(10.0 * std::log10(static_cast<float>(sums[1]))),
+                        static_cast<float>(10.0 * std::log10(static_cast<float>(sums[2]))),
+                        static_cast<float>(10.0 * std::log10(static_cast<float>(sums[3])))};
 }

@@ -60,7 +60,7 @@ class WeightingTable {
   [[gnu::noinline]] double finishStep(double sum, double u, float level, size_t w, size_t i);
   std::vector<float> weights_[kWeightings];  // the weighting gain of each bin, dB
   std::vector<double> gains_;                // 10^(weight / 10), the four of a bin together
-  std::vector<uint8_t> fastWeights_;         // 1 where all four gains allow the fast step
+  std::vector<double> weightMasks_;          // 0 where all four gains allow the fast step, else NaN
   std::vector<double> powers_;               // 10^(level / 10) of the frame's bins
   size_t exactSteps_ = 0;
 };

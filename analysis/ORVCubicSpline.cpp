@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 uint64_t ORVCubicSpline::nextRevision() {
   static std::atomic<uint64_t> counter{0};
@@ -194,4 +195,151 @@ void ORVCubicSpline::interpolateAscending(std::span<const double> xs, std::span<
       ys[start + k] = low[k] == high[k] ? low[k] : static_cast<float>(interpolate(xs[start + k]));
     }
   }
+}
+
+namespace {
+typedef double KnotLanes __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kMaxSeries)));
+typedef float KnotFloatLanes __attribute__((vector_size(sizeof(float) * FixedKnotSplines::kMaxSeries)));
+constexpr size_t kLanes = FixedKnotSplines::kMaxSeries;
+
+// Each lane through single precision and back, as the coefficients are read.
+#define THROUGH_FLOAT(v) __builtin_convertvector(__builtin_convertvector((v), KnotFloatLanes), KnotLanes)
+
+// The solve for the coefficients of every series, side by side, lane s of every array of lanes
+// (kLanes doubles per knot) being series s, so that the serial chains of the series run together.
+// x-only arrays as FixedKnotSplines keeps them. The vectors stay local to the functions: passed by
+// value, their ABI would depend on the instruction set.
+SA_VECTOR_CLONES void solve(size_t n, const double* h, const double* threeOverH, const double* threeH, const double* l,
+                            const double* mu, const double* yLanes, double* zLanes, double* bLanes, double* cLanes,
+                            double* dLanes) {
+  auto load = [](KnotLanes& v, const double* at) { std::memcpy(&v, at, sizeof v); };
+  auto store = [](double* at, const KnotLanes& v) { std::memcpy(at, &v, sizeof v); };
+  // Forward elimination: only z depends on the y.
+  KnotLanes zPrevious = {};
+  store(zLanes, zPrevious);
+  for (size_t i = 1; i + 1 < n; ++i) {
+    KnotLanes yPrevious, y, yNext;
+    load(yPrevious, yLanes + (i - 1) * kLanes);
+    load(y, yLanes + i * kLanes);
+    load(yNext, yLanes + (i + 1) * kLanes);
+    const KnotLanes alpha = threeOverH[i] * (yNext - y) - threeOverH[i - 1] * (y - yPrevious);
+    zPrevious = (alpha - h[i - 1] * zPrevious) / l[i];
+    store(zLanes + i * kLanes, zPrevious);
+  }
+  // Back substitution, the coefficients read back through single precision as setPoints does.
+  const KnotLanes zero = {};
+  store(bLanes + (n - 1) * kLanes, zero);
+  store(cLanes + (n - 1) * kLanes, zero);
+  store(dLanes + (n - 1) * kLanes, zero);
+  KnotFloatLanes cNext = {};
+  for (size_t jj = n - 1; jj-- > 0;) {
+    KnotLanes z, y, yNext;
+    load(z, zLanes + jj * kLanes);
+    load(y, yLanes + jj * kLanes);
+    load(yNext, yLanes + (jj + 1) * kLanes);
+    const KnotLanes c = z - mu[jj] * __builtin_convertvector(cNext, KnotLanes);
+    const KnotFloatLanes cThis = __builtin_convertvector(c, KnotFloatLanes);
+    const KnotFloatLanes sum = cNext + 2.0f * cThis;
+    const KnotFloatLanes difference = cNext - cThis;
+    const KnotLanes b = (yNext - y) / h[jj] - h[jj] * __builtin_convertvector(sum, KnotLanes) / 3.0;
+    const KnotLanes d = __builtin_convertvector(difference, KnotLanes) / threeH[jj];
+    store(bLanes + jj * kLanes, THROUGH_FLOAT(b));
+    store(cLanes + jj * kLanes, THROUGH_FLOAT(c));
+    store(dLanes + jj * kLanes, THROUGH_FLOAT(d));
+    cNext = cThis;
+  }
+}
+
+typedef double SampleBlock __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kSampleBlock)));
+typedef float SampleFloats __attribute__((vector_size(sizeof(float) * FixedKnotSplines::kSampleBlock)));
+constexpr size_t kBlock = FixedKnotSplines::kSampleBlock;
+
+// The samples, each interpolate's own sum in its order, y0 + b·t + c·t·t + d·t³, with t and t³
+// (pow(t, 3)) kept from the set-up: the same operations on the same numbers, so the same floats. A
+// segment's samples go kBlock at a time; a block's lanes past the segment's last sample compute
+// nothing of use and are written over by the next segment (or fall into the padding after the
+// last sample).
+SA_VECTOR_CLONES void sampleSegments(size_t n, const uint32_t* segmentFirst, const double* sampleT,
+                                     const double* sampleCube, const double* yLanes, const double* bLanes,
+                                     const double* cLanes, const double* dLanes, size_t seriesCount, float* samples,
+                                     size_t pitch) {
+  for (size_t i = 0; i < n; ++i) {
+    const size_t end = segmentFirst[i + 1];
+    for (size_t k0 = segmentFirst[i]; k0 < end; k0 += kBlock) {
+      SampleBlock t, cube;
+      std::memcpy(&t, sampleT + k0, sizeof t);
+      std::memcpy(&cube, sampleCube + k0, sizeof cube);
+      for (size_t s = 0; s < seriesCount; ++s) {
+        const double y0 = yLanes[i * kLanes + s], b = bLanes[i * kLanes + s], c = cLanes[i * kLanes + s],
+                     d = dLanes[i * kLanes + s];
+        const SampleFloats y = __builtin_convertvector(y0 + b * t + c * t * t + d * cube, SampleFloats);
+        std::memcpy(samples + s * pitch + k0, &y, sizeof y);
+      }
+    }
+  }
+}
+#undef THROUGH_FLOAT
+}  // namespace
+
+bool FixedKnotSplines::setKnots(std::span<const double> knotXs, std::span<const double> sampleXs) {
+  x_.clear();
+  sampleX_.clear();
+  const size_t n = knotXs.size();
+  if (n < 2) return false;
+  for (size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(knotXs[i]) || (i > 0 && !(knotXs[i - 1] < knotXs[i]))) return false;
+  }
+  for (size_t k = 0; k < sampleXs.size(); ++k) {
+    if (!std::isfinite(sampleXs[k]) || (k > 0 && sampleXs[k] < sampleXs[k - 1])) return false;
+  }
+  x_.assign(knotXs.begin(), knotXs.end());
+  // The x-only steps of ORVCubicSpline::setPoints, in its order.
+  h_.assign(n - 1, 0.0);
+  threeOverH_.assign(n - 1, 0.0);
+  threeH_.assign(n - 1, 0.0);
+  for (size_t i = 0; i + 1 < n; ++i) {
+    h_[i] = x_[i + 1] - x_[i];
+    threeOverH_[i] = 3.0 / h_[i];
+    threeH_[i] = 3.0 * h_[i];
+  }
+  l_.assign(n, 0.0);
+  mu_.assign(n, 0.0);
+  for (size_t i = 1; i + 1 < n; ++i) {
+    l_[i] = 2.0 * (x_[i + 1] - x_[i - 1]) - h_[i - 1] * mu_[i - 1];
+    mu_[i] = h_[i] / l_[i];
+  }
+  // Each sample's segment is interpolate's: the last knot at or left of it, the first for those
+  // left of every knot.
+  // Padded by a block, which sampling may read past the last sample.
+  const size_t count = sampleXs.size();
+  sampleX_.assign(sampleXs.begin(), sampleXs.end());
+  sampleT_.assign(count + kSampleBlock, 0.0);
+  sampleCube_.assign(count + kSampleBlock, 0.0);
+  segmentFirst_.assign(n + 1, static_cast<uint32_t>(count));
+  size_t segment = 0;
+  segmentFirst_[0] = 0;
+  for (size_t k = 0; k < count; ++k) {
+    while (segment + 1 < n && x_[segment + 1] <= sampleXs[k]) segmentFirst_[++segment] = static_cast<uint32_t>(k);
+    const double t = sampleXs[k] - x_[segment];
+    sampleT_[k] = t;
+    sampleCube_[k] = std::pow(t, 3.0);
+  }
+  while (segment + 1 < n) segmentFirst_[++segment] = static_cast<uint32_t>(count);
+  const Lanes zero{};
+  y_.assign(n, zero);
+  z_.assign(n, zero);
+  b_.assign(n, zero);
+  c_.assign(n, zero);
+  d_.assign(n, zero);
+  return true;
+}
+
+void FixedKnotSplines::evaluate(size_t seriesCount, std::span<float> samples) {
+  const size_t n = x_.size();
+  seriesCount = std::min(seriesCount, kMaxSeries);
+  if (n < 2 || samples.size() < seriesCount * samplePitch()) return;
+  solve(n, h_.data(), threeOverH_.data(), threeH_.data(), l_.data(), mu_.data(), y_[0].data(), z_[0].data(),
+        b_[0].data(), c_[0].data(), d_[0].data());
+  sampleSegments(n, segmentFirst_.data(), sampleT_.data(), sampleCube_.data(), y_[0].data(), b_[0].data(),
+                 c_[0].data(), d_[0].data(), seriesCount, samples.data(), samplePitch());
 }

@@ -2,6 +2,8 @@
 // A natural cubic spline through points: on the segment that starts at point j,
 // y = y_j + b_j·t + c_j·t² + d_j·t³ with t = x − x_j. Used for calibration curves and to smooth
 // the chart's line traces.
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -49,4 +51,46 @@ class ORVCubicSpline {
   std::vector<double> h_, alpha_, mu_, z_;  // scratch kept between rebuilds
   std::vector<double> readB_, readC_, readD_;  // b, c, d as every use reads them: through float
   uint64_t revision_ = nextRevision();
+};
+
+// Natural cubic splines through one fixed, strictly increasing set of knot x, for up to kMaxSeries
+// sets of knot y at once, each sampled at one fixed ascending set of x. Every sample is the float
+// ORVCubicSpline would give, static_cast<float>(interpolate(x)) after setPoints with the same
+// points, to the last bit: the arithmetic is the same, step for step.
+//
+// A chart's traces rebuild their splines every frame through knots whose x only change with the
+// chart's layout: everything that depends only on the x (segment widths, the elimination factors of
+// the tridiagonal system, which segment each sample falls in, its offset t in it and t³) is worked
+// out once in setKnots, and the series of one frame share every step, side by side in the lanes of
+// a vector, so that the serial chains of the solve run together.
+class FixedKnotSplines {
+ public:
+  static constexpr size_t kMaxSeries = 4;
+
+  // False (and nothing kept) unless there are at least two knots, strictly increasing and finite,
+  // and the samples are finite and ascending.
+  bool setKnots(std::span<const double> knotXs, std::span<const double> sampleXs);
+  const std::vector<double>& knots() const { return x_; }
+  const std::vector<double>& samples() const { return sampleX_; }
+
+  // Knot y of series s (0 ≤ s < kMaxSeries) and knot i.
+  void setY(size_t s, size_t i, double y) { y_[i][s] = y; }
+  // Solves for the coefficients of the first `seriesCount` series and writes sample k of series s
+  // to samples[s * samplePitch() + k]; `samples` holds seriesCount * samplePitch() floats (what lies
+  // between one series' last sample and the next series is of no use).
+  void evaluate(size_t seriesCount, std::span<float> samples);
+  // Samples are computed kSampleBlock at a time.
+  static constexpr size_t kSampleBlock = 8;
+  size_t samplePitch() const { return sampleX_.size() + kSampleBlock; }
+
+  using Lanes = std::array<double, kMaxSeries>;
+
+ private:
+  // Per knot, from the x alone.
+  std::vector<double> x_, h_, threeOverH_, threeH_, l_, mu_;
+  // Per sample: t = x − its segment's knot x, and pow(t, 3); per segment (knot), its first sample.
+  std::vector<double> sampleX_, sampleT_, sampleCube_;
+  std::vector<uint32_t> segmentFirst_;
+  // Per knot, one lane per series.
+  std::vector<Lanes> y_, z_, b_, c_, d_;
 };

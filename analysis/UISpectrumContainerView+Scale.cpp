@@ -53,6 +53,45 @@ void UISpectrumContainerView::placeLabelTexts(ScalePlan& plan, double W, double 
   }
 }
 
+// The frequency grid: every 1-9 of each decade on a log scale, a third of a label step on a linear
+// one, and a line per band on the octave scales (every third stronger, but for sixth octaves).
+void UISpectrumContainerView::addFrequencyGrid(ScalePlan& plan, double W, double H, double xScale, double fStep) const {
+  const double L = currentLeftPadding_;
+  const double a = static_cast<float>(axisWidth);
+  auto addFrequencyLine = [&](double x, double width, bool antialias) {
+    plan.frequencyGrid.push_back({{x, 20}, {x, H}, width, antialias});
+  };
+  if (scaleType_ == 1) {
+    for (double m = 1; m <= 22050; m *= 10) {
+      for (int c = 1; c <= 9; ++c) {
+        const double f = m * c;
+        if (f < 30) continue;
+        addFrequencyLine(roundCoord((std::log10(f) - kLog30) * xScale + L), subAxisWidth, true);
+      }
+    }
+  } else if (scaleType_ == 0) {
+    const double s = fStep / 3;
+    if (s > 0) {
+      const double f0 = horizontalLabelsCount >= 3 ? fStep * std::ceil(30 / fStep) : 30;
+      const double e0 = horizontalLabelsCount >= 3 ? s * std::ceil(30 / s) : f0;
+      for (int k = 0; k < kMaxMarks; ++k) {
+        const double e = e0 + s * k;
+        if (e > 22050) break;
+        addFrequencyLine(roundCoord(xScale * e + L), subAxisWidth, true);
+      }
+    }
+  } else if (scaleType_ >= 2 && scaleType_ <= 4 && spectrumView_) {
+    const auto& table = spectrumView_->getCurrentOctaves();
+    const double n = static_cast<double>(table.size());
+    const bool sixth = spectrumView_->scaleType() == 4;
+    for (size_t i = 0; i < table.size(); ++i) {
+      const double x = roundCoord(L + a / 2 + (i + 0.5) * (W - L - a) / n);
+      const bool strong = (i + 1) % 3 == 0 && !sixth;
+      addFrequencyLine(x, strong ? subAxisWidth : subAxisWidth / 2, strong);
+    }
+  }
+}
+
 UISpectrumContainerView::ScalePlan UISpectrumContainerView::computeScale(const CGRect& rect) {
   ScalePlan plan;
   const double W = rect.size.width, H = rect.size.height;
@@ -113,39 +152,7 @@ UISpectrumContainerView::ScalePlan UISpectrumContainerView::computeScale(const C
     }
   }
 
-  // 5. Frequency grid.
-  auto addFrequencyLine = [&](double x, double width, bool antialias) {
-    plan.frequencyGrid.push_back({{x, 20}, {x, H}, width, antialias});
-  };
-  if (scaleType_ == 1) {
-    for (double m = 1; m <= 22050; m *= 10) {
-      for (int c = 1; c <= 9; ++c) {
-        const double f = m * c;
-        if (f < 30) continue;
-        addFrequencyLine(roundCoord((std::log10(f) - kLog30) * xScale + L), subAxisWidth, true);
-      }
-    }
-  } else if (scaleType_ == 0) {
-    const double s = fStep / 3;
-    if (s > 0) {
-      const double f0 = horizontalLabelsCount >= 3 ? fStep * std::ceil(30 / fStep) : 30;
-      const double e0 = horizontalLabelsCount >= 3 ? s * std::ceil(30 / s) : f0;
-      for (int k = 0; k < kMaxMarks; ++k) {
-        const double e = e0 + s * k;
-        if (e > 22050) break;
-        addFrequencyLine(roundCoord(xScale * e + L), subAxisWidth, true);
-      }
-    }
-  } else if (scaleType_ >= 2 && scaleType_ <= 4 && spectrumView_) {
-    const auto& table = spectrumView_->getCurrentOctaves();
-    const double n = static_cast<double>(table.size());
-    const bool sixth = spectrumView_->scaleType() == 4;
-    for (size_t i = 0; i < table.size(); ++i) {
-      const double x = roundCoord(L + a / 2 + (i + 0.5) * (W - L - a) / n);
-      const bool strong = (i + 1) % 3 == 0 && !sixth;
-      addFrequencyLine(x, strong ? subAxisWidth : subAxisWidth / 2, strong);
-    }
-  }
+  addFrequencyGrid(plan, W, H, xScale, fStep);
 
   // 6. Frame: bottom, left, right, top.
   plan.frame.push_back({{L - halfA, 20}, {W + halfA, 20}, a, true});

@@ -219,6 +219,7 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
 
  private:
   void placeLabelTexts(ScalePlan& plan, double W, double H) const;
+  void addFrequencyGrid(ScalePlan& plan, double W, double H, double xScale, double fStep) const;
   std::shared_ptr<UISpectrumContainerView> self();
 
   std::vector<float> l_fftData;

@@ -5,12 +5,25 @@
 #include "analysis/BufferManager.h"
 #include "analysis/FrequencyWeighting.h"
 #include "analysis/SAudioController.h"
+#include "platform/accelerate/VectorClones.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSRunLoop.h"
 
 namespace {
 // One request for all views: the first view that then runs a frame with held series resets them.
 bool resetMaxMinRequested = false;
+
+// The held maximum takes an element that is greater, the held minimum one it is not smaller than
+// (so a level that is not a number replaces the minimum but never the maximum); as selections
+// rather than branches, so that the loop vectorises.
+SA_VECTOR_CLONES void holdExtremes(const float* __restrict series, float* __restrict maximum,
+                                   float* __restrict minimum, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    const float level = series[i];
+    maximum[i] = maximum[i] < level ? level : maximum[i];
+    minimum[i] = minimum[i] < level ? minimum[i] : level;
+  }
+}
 }  // namespace
 
 std::shared_ptr<UISpectrumView> UISpectrumView::create(const CGRect& frame) {
@@ -204,28 +217,49 @@ std::vector<float> UISpectrumView::processData(std::span<const float> levels) {
 void UISpectrumView::processAndSendFullOctaveOutput(std::span<const float> levels) {
   std::array<float, BandMapping::kFullOctaveCount> output{};
   bands_.fullOctaveOutput(levels, output);
-  if (auto delegate = maximusDelegate.lock()) delegate->setFullOctaveOutput(std::vector<float>(output.begin(), output.end()));
+  // The list is the view's own, refilled every frame (a receiver that keeps it copies it).
+  fullOctaveLevels_.assign(output.begin(), output.end());
+  if (auto delegate = maximusDelegate.lock()) delegate->setFullOctaveOutput(fullOctaveLevels_);
+}
+
+UISpectrumView::Peak UISpectrumView::localMaximumOf(std::span<const float> values) {
+  // The first of equal highest values wins; a series with nothing above -10,000 dB has no peak.
+  constexpr float kFloor = -10000.0f;
+  const int64_t index = BandMapping::indexOfHighest(values, kFloor);
+  const float best = index < 0 ? kFloor : values[static_cast<size_t>(index)];
+  if (bands_.isBandScale()) {
+    const auto& table = bands_.getCurrentOctaves();
+    if (index < 0 || table.empty()) return {1.0f, 100.0f};
+    // A series longer than the table has no band to name for its last elements.
+    float frequency = static_cast<size_t>(index) < table.size() ? table[static_cast<size_t>(index)].midFreq() : 0.0f;
+    return {best, frequency};
+  }
+  float factor = values.empty() ? 0.0f : static_cast<float>(22050.0 / static_cast<double>(values.size()));
+  return {best, static_cast<float>(index) * factor};
 }
 
 Value UISpectrumView::getLocalMaximumOf(std::span<const float> values) {
-  float best = -10000.0f;
-  int64_t index = -1;
-  for (size_t i = 0; i < values.size(); ++i) {
-    if (values[i] > best) {
-      best = values[i];
-      index = static_cast<int64_t>(i);
+  const Peak peak = localMaximumOf(values);
+  return Value{{"volume", peak.volume}, {"frequency", peak.frequency}};
+}
+
+namespace {
+// A peak list of one record, refilled in place: a record already in the list only has its two
+// numbers replaced, so a frame allocates nothing for it.
+void setPeakRecord(std::vector<Value>& list, float volume, float frequency) {
+  if (list.size() == 1 && list[0].is_object() && list[0].size() == 2) {
+    auto v = list[0].find("volume");
+    auto f = list[0].find("frequency");
+    if (v != list[0].end() && f != list[0].end()) {
+      *v = static_cast<double>(volume);
+      *f = static_cast<double>(frequency);
+      return;
     }
   }
-  if (bands_.isBandScale()) {
-    const auto& table = bands_.getCurrentOctaves();
-    if (index < 0 || table.empty()) return Value{{"volume", 1.0f}, {"frequency", 100.0f}};
-    // A series longer than the table has no band to name for its last elements.
-    float frequency = static_cast<size_t>(index) < table.size() ? table[static_cast<size_t>(index)].midFreq() : 0.0f;
-    return Value{{"volume", best}, {"frequency", frequency}};
-  }
-  float factor = values.empty() ? 0.0f : static_cast<float>(22050.0 / static_cast<double>(values.size()));
-  return Value{{"volume", best}, {"frequency", static_cast<float>(index) * factor}};
+  list.clear();
+  list.push_back(Value{{"volume", volume}, {"frequency", frequency}});
 }
+}  // namespace
 
 void UISpectrumView::invalidate() {
   BufferManager* manager = frameSource();
@@ -263,16 +297,14 @@ void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
     l_maxData.assign(l_fftData.size(), -130.0f);
     l_minData.assign(l_fftData.size(), 10.0f);
   } else {
-    for (size_t i = 0; i < l_fftData.size(); ++i) {
-      if (l_maxData[i] < l_fftData[i]) l_maxData[i] = l_fftData[i];
-      if (!(l_minData[i] < l_fftData[i])) l_minData[i] = l_fftData[i];
-    }
+    holdExtremes(l_fftData.data(), l_maxData.data(), l_minData.data(), l_fftData.size());
   }
 
   if (needSpline && graphType_ == 0) {
-    bands_.splineVertexArrayFromData(l_fftData, l_mainData);
-    bands_.splineVertexArrayFromData(l_maxData, l_maxesData);
-    bands_.splineVertexArrayFromData(l_minData, l_minsData);
+    // The three series have one length, so their splines share their support x and one solve.
+    const BandMapping::SplineSeries series[] = {
+        {l_fftData, &l_mainData}, {l_maxData, &l_maxesData}, {l_minData, &l_minsData}};
+    bands_.splineVertexArraysFromData(series);
   } else {
     bands_.vertexArrayFromData(l_fftData, 2, l_mainData);
     bands_.vertexArrayFromData(l_maxData, 2, l_maxesData);
@@ -280,12 +312,21 @@ void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
   }
   isMaxReady = true;
 
-  l_localMaximus.clear();
-  l_holdedMaximus.clear();
-  l_holdedMinimus.clear();
-  l_localMaximus.push_back(getLocalMaximumOf(l_fftData));
-  if (holdMaximum_) l_holdedMaximus.push_back(getLocalMaximumOf(l_maxData));
-  if (holdMinimum_) l_holdedMinimus.push_back(getLocalMaximumOf(l_minData));
+  // Each list holds one record after a frame (the held ones only while their hold is on).
+  const Peak current = localMaximumOf(l_fftData);
+  setPeakRecord(l_localMaximus, current.volume, current.frequency);
+  if (holdMaximum_) {
+    const Peak held = localMaximumOf(l_maxData);
+    setPeakRecord(l_holdedMaximus, held.volume, held.frequency);
+  } else {
+    l_holdedMaximus.clear();
+  }
+  if (holdMinimum_) {
+    const Peak held = localMaximumOf(l_minData);
+    setPeakRecord(l_holdedMinimus, held.volume, held.frequency);
+  } else {
+    l_holdedMinimus.clear();
+  }
 
   if (needDrawPlot) drawView();
 

@@ -194,6 +194,7 @@ class UISpectrumView : public UIView {
   WeightingTable weighting_;
   CalibrationTable corrections_;
   std::vector<float> frameSpectrum_, frameLevels_;  // per-frame buffers, reused
+  std::vector<float> fullOctaveLevels_;              // the list setFullOctaveOutput receives
 
   // The layer the renderbuffer storage comes from.
   std::shared_ptr<CAEAGLLayer> eaglLayer() const;
@@ -202,6 +203,12 @@ class UISpectrumView : public UIView {
   std::shared_ptr<CALayer> makeLayer() const override;
 
  private:
+  struct Peak {
+    float volume;
+    float frequency;
+  };
+  // The peak search of getLocalMaximumOf, without the record.
+  Peak localMaximumOf(std::span<const float> values);
   bool makeCurrent();
   BandMapping bands_;
   MathParams mathParams_{0, 512};

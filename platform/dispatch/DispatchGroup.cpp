@@ -35,8 +35,9 @@ void DispatchGroup::leave() {
     }
     if (--state_->count > 0) return;
     ready.swap(state_->notifications);
+    // Before the unlock: a waiter that sees the group empty may destroy it at once.
+    state_->cv.notify_all();
   }
-  state_->cv.notify_all();
   for (auto& [queue, block] : ready) queue->async(std::move(block));
 }
 

@@ -127,13 +127,13 @@ class SerialQueue final : public DispatchQueue {
     std::thread thread;
   };
 
+  // Nothing of the queue is touched once the lock is let go: the worker may run the item at
+  // once, and if it held the last reference the queue (and then its worker's state) is gone.
   void enqueue(Item item) {
-    {
-      std::lock_guard<std::mutex> lock(impl_->mutex);
-      impl_->items.push_back(std::move(item));
-      if (!impl_->thread.joinable() && !impl_->stop) {
-        impl_->thread = std::thread(&SerialQueue::work, impl_);
-      }
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->items.push_back(std::move(item));
+    if (!impl_->thread.joinable() && !impl_->stop) {
+      impl_->thread = std::thread(&SerialQueue::work, impl_);
     }
     impl_->cv.notify_one();
   }

@@ -17,10 +17,10 @@ DispatchSemaphore::DispatchSemaphore(long value) : state_(std::make_unique<State
 DispatchSemaphore::~DispatchSemaphore() = default;
 
 void DispatchSemaphore::signal() {
-  {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    ++state_->value;
-  }
+  // Notified before the lock is let go: a waiter that sees the count may return and destroy the
+  // semaphore at once, so nothing of it may be touched after the unlock.
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  ++state_->value;
   state_->cv.notify_one();
 }
 

@@ -106,7 +106,8 @@ struct NSTimer::State {
   bool repeats = false;
   std::atomic<bool> valid{true};
   // Released on invalidate, so a block that captures its owner does not keep it alive; a copy
-  // is taken for each fire so the block may invalidate its own timer.
+  // is taken for each fire so the block may invalidate its own timer. The mutex guards only the
+  // pointer: no block is run or destroyed while it is held.
   std::mutex blockMutex;
   std::shared_ptr<std::function<void(NSTimer&)>> block;
 };
@@ -137,11 +138,17 @@ NSTimerRef NSTimer::scheduledTimerWithTimeInterval(double interval, bool repeats
 
 void NSTimer::invalidate() {
   if (!state_) return;
+  // Letting go of the block may end an owner that held the only other reference to this timer.
+  const NSTimerRef self = weak_from_this().lock();
   state_->valid.store(false);
+  std::shared_ptr<std::function<void(NSTimer&)>> block;
   {
     std::lock_guard<std::mutex> lock(state_->blockMutex);
-    state_->block.reset();
+    block.swap(state_->block);
   }
+  // Released outside the lock: the block may hold the last reference to an owner whose
+  // destructor invalidates this timer again.
+  block.reset();
   NSTimerRef keep;  // released after the lock: the timer may be destroyed with it
   LoopState& s = loopState();
   {
@@ -161,13 +168,14 @@ double NSTimer::timeInterval() const { return state_ ? state_->interval : 0; }
 
 void NSTimer::fire() {
   if (!isValid()) return;
+  // Keeps the timer alive while its block runs, even if the block invalidates it, and until the
+  // copy of the block below (perhaps the last reference to the timer's owner) is let go of.
+  NSTimerRef self = shared_from_this();
   std::shared_ptr<std::function<void(NSTimer&)>> block;
   {
     std::lock_guard<std::mutex> lock(state_->blockMutex);
     block = state_->block;
   }
-  // Keeps the timer alive while its block runs, even if the block invalidates it.
-  NSTimerRef self = shared_from_this();
   if (block && *block) {
     try {
       (*block)(*this);

@@ -407,105 +407,86 @@ void copyBox(const CGBitmapContext& frame, const UICompositor::PixelRect& box, s
   }
 }
 
-}  // namespace
+using ViewRecords = std::map<const UIView*, ViewRecord>;
+using PixelRect = UICompositor::PixelRect;
 
-const std::vector<UICompositor::PixelRect>& UICompositor::update(const UIViewRef& root, double scale) {
-  damage_.clear();
-  if (!root) return damage_;
-  if (!(scale > 0)) scale = root->contentScaleFactor();
-  root->layoutIfNeeded();
-  std::set<const UIView*> marked;
-  displayTree(root, &marked);
-  const CGRect b = root->bounds();
-  const int w = static_cast<int>(std::lround(b.size.width * scale));
-  const int h = static_cast<int>(std::lround(b.size.height * scale));
-  if (!frame_ || frame_->width() != w || frame_->height() != h || scale_ != scale) {
-    frame_ = CGBitmapContext::create(w, h, scale);
-    scale_ = scale;
-    full_ = true;
-    if (!frame_) {
-      state_->previous.clear();
-      state_->underlay = {};
-      return damage_;
-    }
-  }
-  const PixelRect all{0, 0, w, h};
-  const bool painted = !root->isHidden() && root->alpha() > 0;
-
-  // This frame's records against the last frame's: a view painted differently, or no longer
-  // painted, damages where it was and where it is. A GL view that only presented anew, over an
-  // underlay still valid, is set apart.
-  std::map<const UIView*, ViewRecord> now;
-  if (painted) {
-    cairo_matrix_t m;
-    cairo_matrix_init_scale(&m, scale, scale);
-    cairo_matrix_translate(&m, -b.origin.x, -b.origin.y);
-    collect(root, m, root->alpha(), root->alpha(), all, marked, now);
-  }
-  Underlay& under = state_->underlay;
-  if (under.valid) {
-    auto it = now.find(under.view);
-    under.valid = it != now.end() && it->second.view.lock() == under.owner.lock() && it->second.box == under.box &&
-                  it->second.order == under.order && it->second.parentAlpha == 1;
-  }
+// The rectangles a frame repaints, from this frame's records against the last frame's: a view
+// painted differently, or no longer painted, damages where it was and where it is. A GL view that
+// only presented anew, over an underlay still valid, is set apart in *presentedOverUnderlay unless
+// something else is repainted under it.
+std::vector<PixelRect> damagedRects(const ViewRecords& now, const ViewRecords& previous, const Underlay& under,
+                                    const PixelRect& all, std::optional<PixelRect>* presentedOverUnderlay) {
   std::vector<PixelRect> rects;
-  std::optional<PixelRect> presentedOverUnderlay;
-  if (full_) {
-    rects.push_back(all);
-  } else {
-    auto add = [&](const PixelRect& r) {
-      PixelRect inside = intersect(r, all);
-      if (inside.width > 0) rects.push_back(inside);
-    };
-    for (const auto& [view, record] : now) {
-      auto old = state_->previous.find(view);
-      const bool known = old != state_->previous.end() && !old->second.view.expired() &&
-                         old->second.view.lock() == record.view.lock();
-      if (!known) {
-        add(record.box);
-        if (old != state_->previous.end()) add(old->second.box);
-      } else if (record.marked || !record.samePaint(old->second)) {
-        ViewRecord unchanged = old->second;
-        unchanged.presents = record.presents;
-        if (under.valid && view == under.view && !record.marked && record.samePaint(unchanged)) {
-          presentedOverUnderlay = record.box;
-          continue;
-        }
-        add(record.box);
-        add(old->second.box);
+  auto add = [&](const PixelRect& r) {
+    PixelRect inside = intersect(r, all);
+    if (inside.width > 0) rects.push_back(inside);
+  };
+  for (const auto& [view, record] : now) {
+    auto old = previous.find(view);
+    const bool known =
+        old != previous.end() && !old->second.view.expired() && old->second.view.lock() == record.view.lock();
+    if (!known) {
+      add(record.box);
+      if (old != previous.end()) add(old->second.box);
+    } else if (record.marked || !record.samePaint(old->second)) {
+      ViewRecord unchanged = old->second;
+      unchanged.presents = record.presents;
+      if (under.valid && view == under.view && !record.marked && record.samePaint(unchanged)) {
+        *presentedOverUnderlay = record.box;
+        continue;
       }
+      add(record.box);
+      add(old->second.box);
     }
-    for (const auto& [view, record] : state_->previous) {
-      if (!now.count(view)) add(record.box);
-    }
+  }
+  for (const auto& [view, record] : previous) {
+    if (!now.count(view)) add(record.box);
+  }
+  rects = merged(std::move(rects), all);
+  // Anything else repainted under the box puts the view's box through the whole repaint.
+  if (*presentedOverUnderlay && overlaps(rects, **presentedOverUnderlay)) {
+    rects.push_back(**presentedOverUnderlay);
     rects = merged(std::move(rects), all);
-    // Anything else repainted under the box puts the view's box through the whole repaint.
-    if (presentedOverUnderlay && overlaps(rects, *presentedOverUnderlay)) {
-      rects.push_back(*presentedOverUnderlay);
-      rects = merged(std::move(rects), all);
-      presentedOverUnderlay.reset();
-    }
+    presentedOverUnderlay->reset();
   }
-  // The GL view whose underlay the repaint keeps: the largest one it repaints whole (none while
-  // the kept underlay is still to be used in this frame).
-  const ViewRecord* keep = nullptr;
-  if (painted && !rects.empty() && !presentedOverUnderlay) {
-    for (const auto& [view, record] : now) {
-      if (!record.gl || record.parentAlpha != 1 || record.box.width <= 0 || record.box.height <= 0) continue;
-      if (intersect(record.box, all) != record.box || !covers(rects, record.box)) continue;
-      if (!keep || static_cast<long>(record.box.width) * record.box.height > static_cast<long>(keep->box.width) * keep->box.height)
-        keep = &record;
-    }
-  }
-  if (!rects.empty() && !keep && overlaps(rects, under.box)) under.valid = false;
-  const std::optional<ViewRecord> kept = keep ? std::optional<ViewRecord>(*keep) : std::nullopt;
-  const UIView* keptView = keep ? keep->view.lock().get() : nullptr;
-  state_->previous = std::move(now);
-  full_ = false;
-  if (rects.empty() && !presentedOverUnderlay) return damage_;
+  return rects;
+}
 
-  for (auto& [layer, image] : state_->glImages) image.used = false;
-  cairo_t* cr = frame_->context()->cairo();
+// The GL view whose underlay a repaint keeps: the largest one it repaints whole.
+const ViewRecord* underlayToKeep(const ViewRecords& now, const std::vector<PixelRect>& rects, const PixelRect& all) {
+  const ViewRecord* keep = nullptr;
+  for (const auto& [view, record] : now) {
+    if (!record.gl || record.parentAlpha != 1 || record.box.width <= 0 || record.box.height <= 0) continue;
+    if (intersect(record.box, all) != record.box || !covers(rects, record.box)) continue;
+    if (!keep || static_cast<long>(record.box.width) * record.box.height > static_cast<long>(keep->box.width) * keep->box.height)
+      keep = &record;
+  }
+  return keep;
+}
+
+// Converted GL images of layers that were not painted (gone, hidden) are let go.
+void releaseUnusedGLImages(GLImages& images) {
+  for (auto it = images.begin(); it != images.end();) {
+    if (it->second.used) {
+      ++it;
+      continue;
+    }
+    if (it->second.surface) cairo_surface_destroy(it->second.surface);
+    it = images.erase(it);
+  }
+}
+
+// Repaints the damaged rectangles of the frame: cleared, then the whole tree painted through them.
+// When they hold the kept GL view whole, in two passes, keeping what lies under it between them;
+// a new present over an unchanged underlay puts the underlay back and paints the view and what
+// lies over it (its box joins the rectangles).
+void repaint(CGBitmapContext& frame, UICompositor::State& state, const UIViewRef& root, double scale, bool painted,
+             std::vector<PixelRect>& rects, const ViewRecord* kept, const UIView* keptView,
+             const std::optional<PixelRect>& presentedOverUnderlay) {
+  Underlay& under = state.underlay;
+  const CGRect b = root->bounds();
+  for (auto& [layer, image] : state.glImages) image.used = false;
+  cairo_t* cr = frame.context()->cairo();
   auto paint = [&](const std::vector<PixelRect>& clip, bool clear, PaintRange* range) {
     cairo_save(cr);
     cairo_identity_matrix(cr);
@@ -518,25 +499,22 @@ const std::vector<UICompositor::PixelRect>& UICompositor::update(const UIViewRef
     }
     cairo_scale(cr, scale, scale);
     cairo_translate(cr, -b.origin.x, -b.origin.y);
-    if (painted) paintView(cr, *root, root->alpha(), &state_->glImages, range);
+    if (painted) paintView(cr, *root, root->alpha(), &state.glImages, range);
     cairo_restore(cr);
   };
   if (!rects.empty()) {
-    // The damaged rectangles: cleared, then the whole tree painted through them; when they hold a
-    // GL view whole, in two passes, keeping what lies under it between them.
     if (kept) {
-      const ViewRecord& k = *kept;
-      PaintRange below{0, 0, k.order};
+      PaintRange below{0, 0, kept->order};
       paint(rects, true, &below);
-      cairo_surface_flush(frame_->surface());
+      cairo_surface_flush(frame.surface());
       under.view = keptView;
-      under.owner = k.view;
-      under.box = k.box;
-      under.order = k.order;
-      copyBox(*frame_, k.box, under.pixels, true);
+      under.owner = kept->view;
+      under.box = kept->box;
+      under.order = kept->order;
+      copyBox(frame, kept->box, under.pixels, true);
       under.valid = true;
-      cairo_surface_mark_dirty(frame_->surface());
-      PaintRange above{0, k.order, SIZE_MAX};
+      cairo_surface_mark_dirty(frame.surface());
+      PaintRange above{0, kept->order, SIZE_MAX};
       paint(rects, false, &above);
     } else {
       paint(rects, true, nullptr);
@@ -544,23 +522,70 @@ const std::vector<UICompositor::PixelRect>& UICompositor::update(const UIViewRef
   }
   if (presentedOverUnderlay) {
     // A new present over an unchanged underlay: the underlay back, then the view and what lies over it.
-    cairo_surface_flush(frame_->surface());
-    copyBox(*frame_, under.box, under.pixels, false);
-    cairo_surface_mark_dirty(frame_->surface());
+    cairo_surface_flush(frame.surface());
+    copyBox(frame, under.box, under.pixels, false);
+    cairo_surface_mark_dirty(frame.surface());
     PaintRange above{0, under.order, SIZE_MAX};
     paint({under.box}, false, &above);
     rects.push_back(under.box);
   }
-  cairo_surface_flush(frame_->surface());
-  // Converted GL images of layers that were not painted (gone, hidden) are let go.
-  for (auto it = state_->glImages.begin(); it != state_->glImages.end();) {
-    if (it->second.used) {
-      ++it;
-      continue;
-    }
-    if (it->second.surface) cairo_surface_destroy(it->second.surface);
-    it = state_->glImages.erase(it);
+  cairo_surface_flush(frame.surface());
+  releaseUnusedGLImages(state.glImages);
+}
+
+}  // namespace
+
+bool UICompositor::ensureFrame(int width, int height, double scale) {
+  if (frame_ && frame_->width() == width && frame_->height() == height && scale_ == scale) return true;
+  frame_ = CGBitmapContext::create(width, height, scale);
+  scale_ = scale;
+  full_ = true;
+  if (frame_) return true;
+  state_->previous.clear();
+  state_->underlay = {};
+  return false;
+}
+
+const std::vector<UICompositor::PixelRect>& UICompositor::update(const UIViewRef& root, double scale) {
+  damage_.clear();
+  if (!root) return damage_;
+  if (!(scale > 0)) scale = root->contentScaleFactor();
+  root->layoutIfNeeded();
+  std::set<const UIView*> marked;
+  displayTree(root, &marked);
+  const CGRect b = root->bounds();
+  const int w = static_cast<int>(std::lround(b.size.width * scale));
+  const int h = static_cast<int>(std::lround(b.size.height * scale));
+  if (!ensureFrame(w, h, scale)) return damage_;
+  const PixelRect all{0, 0, w, h};
+  const bool painted = !root->isHidden() && root->alpha() > 0;
+
+  ViewRecords now;
+  if (painted) {
+    cairo_matrix_t m;
+    cairo_matrix_init_scale(&m, scale, scale);
+    cairo_matrix_translate(&m, -b.origin.x, -b.origin.y);
+    collect(root, m, root->alpha(), root->alpha(), all, marked, now);
   }
+  Underlay& under = state_->underlay;
+  if (under.valid) {
+    auto it = now.find(under.view);
+    under.valid = it != now.end() && it->second.view.lock() == under.owner.lock() && it->second.box == under.box &&
+                  it->second.order == under.order && it->second.parentAlpha == 1;
+  }
+  std::optional<PixelRect> presentedOverUnderlay;
+  std::vector<PixelRect> rects =
+      full_ ? std::vector<PixelRect>{all} : damagedRects(now, state_->previous, under, all, &presentedOverUnderlay);
+  // None is kept while the kept underlay is still to be used in this frame.
+  const ViewRecord* keep =
+      painted && !rects.empty() && !presentedOverUnderlay ? underlayToKeep(now, rects, all) : nullptr;
+  if (!rects.empty() && !keep && overlaps(rects, under.box)) under.valid = false;
+  const std::optional<ViewRecord> kept = keep ? std::optional<ViewRecord>(*keep) : std::nullopt;
+  const UIView* keptView = keep ? keep->view.lock().get() : nullptr;
+  state_->previous = std::move(now);
+  full_ = false;
+  if (rects.empty() && !presentedOverUnderlay) return damage_;
+  repaint(*frame_, *state_, root, scale, painted, rects, kept ? &*kept : nullptr, keptView, presentedOverUnderlay);
   damage_ = std::move(rects);
   return damage_;
 }

@@ -46,6 +46,9 @@ class UICompositor {
   struct State;
 
  private:
+  // A frame of the size and scale, made anew (and the next update whole) when they changed; false
+  // when none can be made.
+  bool ensureFrame(int width, int height, double scale);
   std::unique_ptr<CGBitmapContext> frame_;
   double scale_ = 0;
   bool full_ = true;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -316,4 +317,102 @@ TEST(BandMapping, FullOctaveOutputIsEachBandsMean) {
       ASSERT_EQ(std::memcmp(&octaves[k], &expected, sizeof expected), 0) << "n " << n << " band " << k;
     }
   }
+}
+
+// The peak search looks at eight elements at once; it must end where the one scan from the floor
+// ends, which takes an element only when it is strictly greater than the best so far: the first of
+// equal highest levels (0 and -0 are equal), never a level that is not a number, none at or below
+// the floor.
+TEST(BandMapping, IndexOfHighestIsTheOneScansIndex) {
+  auto scan = [](std::span<const float> levels, float floor) {
+    float best = floor;
+    int64_t index = -1;
+    for (size_t i = 0; i < levels.size(); ++i) {
+      if (levels[i] > best) {
+        best = levels[i];
+        index = static_cast<int64_t>(i);
+      }
+    }
+    return index;
+  };
+  uint32_t seed = 5;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  const float specials[] = {NAN, INFINITY, -INFINITY, 0.0f, -0.0f, -10000.0f, -20000.0f};
+  size_t found = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const size_t n = round % 50 == 0 ? 8192 : next() % 80;
+    std::vector<float> levels(n);
+    // Few distinct values, so that equal highest levels are common.
+    const bool coarse = round % 3 == 0;
+    for (float& v : levels) v = coarse ? static_cast<float>(next() % 5) - 30.0f : -150.0f + static_cast<float>(next() % 15000) / 100.0f;
+    for (int k = 0; k < round % 4 && n > 0; ++k) levels[next() % n] = specials[next() % std::size(specials)];
+    if (round % 17 == 0) std::fill(levels.begin(), levels.end(), round % 2 ? -10000.0f : NAN);
+    if (round % 23 == 0 && n > 0) {
+      std::fill(levels.begin(), levels.end(), 0.0f);
+      levels[next() % n] = -0.0f;
+    }
+    const float floor = round % 5 == 0 ? -std::numeric_limits<float>::infinity() : -10000.0f;
+    const int64_t expected = scan(levels, floor);
+    ASSERT_EQ(BandMapping::indexOfHighest(levels, floor), expected) << "round " << round << " n " << n;
+    found += expected >= 0;
+  }
+  EXPECT_GT(found, 2000u);
+}
+
+// The current trace and the held series are smoothed together; each must get the points its own
+// splineVertexArrayFromData gives, to the last bit, whatever the scale, size, range and levels, with
+// the shared set-up kept while the support x stay and made again when they change.
+TEST(BandMapping, SeriesSmoothedTogetherGetTheirOwnSplinePoints) {
+  uint32_t seed = 404;
+  auto uniform = [&seed](float low, float high) {
+    seed = seed * 1664525u + 1013904223u;
+    return low + (high - low) * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+  };
+  BandMapping together, alone;
+  const AreaParams areas[] = {{-130.0f, -10.0f}, {-90.0f, 20.0f}, {0.0f, 50.0f}, {-10.0f, -130.0f}};
+  size_t compared = 0;
+  for (int round = 0; round < 300; ++round) {
+    const int32_t scale = round % 5;
+    // The same layout for a few rounds running, so that the kept set-up is used too.
+    if (round % 3 == 0) {
+      const int32_t width = round % 27 == 0 ? 0 : static_cast<int32_t>(uniform(50.0f, 1200.0f));
+      const int32_t height = round % 13 == 0 ? 0 : static_cast<int32_t>(uniform(50.0f, 700.0f));
+      for (BandMapping* mapping : {&together, &alone}) {
+        mapping->setBackingSize(width, height);
+        mapping->setAreaParams(areas[(round / 3) % 4]);
+      }
+    }
+    together.setScaleType(scale);
+    alone.setScaleType(scale);
+    const size_t n = scale >= 2 ? static_cast<size_t>(uniform(1.0f, 70.0f)) : size_t{1} << (7 + (round / 5) % 7);
+    const size_t seriesCount = 1 + round % 3;
+    std::vector<std::vector<float>> series(seriesCount, std::vector<float>(n));
+    for (auto& one : series) {
+      for (float& v : one) v = uniform(-150.0f, 0.0f);
+    }
+    if (round % 6 == 0) series[0][n / 2] = NAN;
+    if (round % 7 == 0) series.back()[n / 3] = INFINITY;
+    if (round % 8 == 0) series[0][n - 1] = -INFINITY;
+    if (round % 10 == 0) series.back()[0] = -0.0f;
+    if (round % 11 == 0 && seriesCount > 1) series[1].resize(n + 1, -60.0f);  // not one length: each alone
+    std::vector<std::vector<DisplayPoint>> points(seriesCount, std::vector<DisplayPoint>(3, {1.0f, 1.0f}));
+    std::vector<BandMapping::SplineSeries> jobs;
+    for (size_t s = 0; s < seriesCount; ++s) jobs.push_back({series[s], &points[s]});
+    together.splineVertexArraysFromData(jobs);
+    for (size_t s = 0; s < seriesCount; ++s) {
+      std::vector<DisplayPoint> expected;
+      alone.splineVertexArrayFromData(series[s], expected);
+      ASSERT_EQ(points[s].size(), expected.size()) << "round " << round << " series " << s;
+      for (size_t k = 0; k < expected.size(); ++k) {
+        ASSERT_TRUE(std::memcmp(&points[s][k], &expected[k], sizeof(DisplayPoint)) == 0 ||
+                    (points[s][k].x == expected[k].x && std::isnan(points[s][k].y) && std::isnan(expected[k].y)))
+            << "round " << round << " series " << s << " point " << k;
+        ++compared;
+      }
+    }
+  }
+  EXPECT_GT(compared, 50000u);
 }

@@ -11,42 +11,7 @@
 #include "analysis/BufferManager.h"
 #include "analysis/DCRejectionFilter.h"
 #include "tests/support/LogCapture.h"
-
-// Counts the allocations of the calling thread, so a test can show that a path allocates nothing.
-// Every form of the global operator new is replaced (all on malloc, all deletes on free), so the
-// pairs stay consistent for AddressSanitizer too.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-thread_local long tAllocations = 0;
-void* countedAllocation(size_t size, size_t alignment = 0) {
-  ++tAllocations;
-  if (size == 0) size = 1;
-  if (alignment > alignof(std::max_align_t)) return std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
-  return std::malloc(size);
-}
-}  // namespace
-void* operator new(size_t size) {
-  if (void* p = countedAllocation(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](size_t size) { return operator new(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size); }
-void* operator new(size_t size, std::align_val_t a) {
-  if (void* p = countedAllocation(size, static_cast<size_t>(a))) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](size_t size, std::align_val_t a) { return operator new(size, a); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t, std::align_val_t) noexcept { std::free(p); }
+#include "tests/support/allocations/AllocationCounter.h"
 
 namespace {
 std::vector<float> ramp(float start, size_t count) {
@@ -167,18 +132,18 @@ TEST(BufferManager, RenderPathAndFrameComputationAllocateNothing) {
   std::vector<float> delivery(220, 0.25f), output(2048);
   manager.CopyAudioToFFTInput(delivery.data(), 220);
   manager.ComputeFFTOutput(output.data(), MathParams{1, 4096});  // first use of a window table
-  const long probe = tAllocations;
+  const long probe = testsupport::allocationsOnThisThread();
   std::vector<float>* volatile scratch = new std::vector<float>(16);
   delete scratch;
-  ASSERT_GT(tAllocations, probe) << "the allocation counter must see allocations";
-  const long before = tAllocations;
+  ASSERT_GT(testsupport::allocationsOnThisThread(), probe) << "the allocation counter must see allocations";
+  const long before = testsupport::allocationsOnThisThread();
   for (int i = 0; i < 50; ++i) {
     filter.FilterInPlace(delivery.data(), 220);
     manager.CopyAudioToFFTInput(delivery.data(), 220);
   }
   manager.ComputeFFTOutput(output.data(), MathParams{1, 4096});
   manager.ComputeFFTOutput(output.data(), MathParams{1, 4096});
-  EXPECT_EQ(tAllocations - before, 0);
+  EXPECT_EQ(testsupport::allocationsOnThisThread() - before, 0);
 }
 
 // A producer delivers a running count while the reader takes frames: every frame must be N

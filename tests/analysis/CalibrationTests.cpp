@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -231,6 +232,79 @@ TEST(ORVCubicSpline, AscendingEvaluationGivesInterpolatesFloatsExactly) {
   std::vector<float> ys(2);
   none.interpolateAscending(xs, ys);  // without points interpolate hands back x
   EXPECT_EQ(ys, (std::vector<float>{-1.0f, 2.5f}));
+}
+
+// Splines that keep their knot x and get new y every frame, several series side by side, must
+// give each series' ORVCubicSpline floats to the last bit: below the first knot, on the knots,
+// between them and beyond the last, whatever the y (not a number, infinities and -0 included).
+TEST(FixedKnotSplines, EverySeriesGivesItsOwnSplinesFloatsExactly) {
+  uint32_t seed = 29;
+  FixedKnotSplines splines;
+  size_t compared = 0;
+  for (int round = 0; round < 200; ++round) {
+    const size_t count = 2 + nextRandom(seed) % 120;
+    const double scale = round % 3 == 0 ? 1e4 : (round % 3 == 1 ? 600.0 : 3.0);
+    std::vector<double> knots(count);
+    double x = uniform(seed, -scale, scale);
+    for (double& knot : knots) {
+      x += round % 7 == 0 ? 1.0 + std::floor(uniform(seed, 0.0, 3.0)) : uniform(seed, 0.01, scale / 20);
+      knot = x;
+    }
+    std::vector<double> samples;
+    for (double at = knots.front() - uniform(seed, 0.0, scale / 4); at < knots.back() + scale / 4;
+         at += round % 4 == 0 ? 2.0 : uniform(seed, 0.0, scale / 40)) {
+      samples.push_back(at);
+      if (round % 5 == 0) samples.push_back(at);  // the same x twice
+    }
+    samples.push_back(knots.back() + scale);
+    std::sort(samples.begin(), samples.end());
+    if (round % 6 == 0) {  // every knot itself
+      samples.insert(samples.end(), knots.begin(), knots.end());
+      std::sort(samples.begin(), samples.end());
+    }
+    ASSERT_TRUE(splines.setKnots(knots, samples));
+    // Several frames on the same knots, each with new y for up to four series.
+    for (int frame = 0; frame < 3; ++frame) {
+      const size_t series = 1 + nextRandom(seed) % FixedKnotSplines::kMaxSeries;
+      std::vector<std::vector<ORVCubicSpline::Point>> points(series);
+      for (size_t s = 0; s < series; ++s) {
+        for (size_t i = 0; i < count; ++i) {
+          double y = uniform(seed, -scale, scale);
+          if (nextRandom(seed) % 200 == 0) {
+            const double specials[] = {NAN, INFINITY, -INFINITY, -0.0, 0.0};
+            y = specials[nextRandom(seed) % 5];
+          }
+          points[s].push_back({knots[i], y});
+          splines.setY(s, i, y);
+        }
+      }
+      std::vector<float> out(series * splines.samplePitch());
+      splines.evaluate(series, out);
+      for (size_t s = 0; s < series; ++s) {
+        const ORVCubicSpline spline(points[s]);
+        for (size_t k = 0; k < samples.size(); ++k) {
+          const float exact = static_cast<float>(spline.interpolate(samples[k]));
+          const float got = out[s * splines.samplePitch() + k];
+          ASSERT_TRUE(sameBits(got, exact) || (std::isnan(got) && std::isnan(exact)))
+              << "round " << round << " frame " << frame << " series " << s << " x " << samples[k] << ": " << got
+              << " vs " << exact;
+          ++compared;
+        }
+      }
+    }
+  }
+  EXPECT_GT(compared, 100000u);
+
+  // Knots that ORVCubicSpline would have to sort or merge, or that are not numbers, are refused.
+  const std::vector<double> fine = {0.0, 1.0, 2.0};
+  EXPECT_TRUE(splines.setKnots(fine, std::vector<double>{-1.0, 0.5, 3.0}));
+  EXPECT_FALSE(splines.setKnots(std::vector<double>{1.0}, std::vector<double>{0.0}));
+  EXPECT_FALSE(splines.setKnots(std::vector<double>{0.0, 2.0, 1.0}, std::vector<double>{0.0}));
+  EXPECT_FALSE(splines.setKnots(std::vector<double>{0.0, 1.0, 1.0}, std::vector<double>{0.0}));
+  EXPECT_FALSE(splines.setKnots(std::vector<double>{0.0, NAN, 2.0}, std::vector<double>{0.0}));
+  EXPECT_FALSE(splines.setKnots(fine, std::vector<double>{2.0, 1.0}));
+  EXPECT_FALSE(splines.setKnots(fine, std::vector<double>{INFINITY}));
+  EXPECT_TRUE(splines.knots().empty());
 }
 
 TEST(CalibrationTable, KeepsTheCorrectionsOfEveryBinUntilTheCalibrationChanges) {

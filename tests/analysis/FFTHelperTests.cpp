@@ -178,3 +178,45 @@ TEST(SpectrumAverager, MeansEqualDividingEveryTermInSlotOrder) {
     }
   }
 }
+
+// ComputeFFT scales, squares and floors the bins in one pass; its output must be, to the last bit,
+// that of the steps taken one after another through the platform's vector calls, frame after frame
+// (the averaging included), for every window and size.
+TEST(FFTHelper, OutputIsTheStepByStepComputationBitForBit) {
+  uint32_t seed = 17;
+  for (uint32_t n : {256u, 2048u, 16384u}) {
+    FFTHelper helper(n);
+    const uint32_t half = n / 2;
+    FFTSetup setup = vDSP_create_fftsetup(helper.log2N(), kFFTRadix2);
+    ASSERT_NE(setup, nullptr);
+    std::vector<float> realp(half), imagp(half), expected(half), output(half);
+    SpectrumAverager averager(static_cast<int32_t>(half), FFTHelper::kAveragedFrames);
+    for (int frame = 0; frame < 18; ++frame) {
+      const int32_t window = frame % 7;
+      std::vector<float> samples(n);
+      for (float& x : samples) {
+        seed = seed * 1664525u + 1013904223u;
+        x = (static_cast<float>(seed >> 8) / static_cast<float>(1u << 24) - 0.5f) * (frame % 3 == 0 ? 2.0f : 0.01f);
+      }
+      std::vector<float> reference = samples;
+      for (uint32_t i = 0; i < n; ++i) reference[i] *= FFTHelper::WindowWeight(i, n, window);
+      DSPSplitComplex split{realp.data(), imagp.data()};
+      vDSP_ctoz(reinterpret_cast<const DSPComplex*>(reference.data()), 2, &split, 1, half);
+      vDSP_fft_zrip(setup, &split, 1, helper.log2N(), kFFTDirection_Forward);
+      const float scale = helper.scale();
+      vDSP_vsmul(split.realp, 1, &scale, split.realp, 1, half);
+      vDSP_vsmul(split.imagp, 1, &scale, split.imagp, 1, half);
+      split.imagp[0] = 0.0f;
+      vDSP_zvmags(&split, 1, expected.data(), 1, half);
+      vDSP_vsadd(expected.data(), 1, &FFTHelper::kPowerFloor, expected.data(), 1, half);
+      const float one = 1.0f;
+      vDSP_vdbcon(expected.data(), 1, &one, expected.data(), 1, half, 0);
+      averager.AddSpectrum(expected.data());
+      averager.GetMean(expected.data());
+
+      helper.ComputeFFT(samples.data(), output.data(), MathParams{window, static_cast<int32_t>(n)});
+      ASSERT_EQ(std::memcmp(output.data(), expected.data(), half * sizeof(float)), 0) << "n " << n << " frame " << frame;
+    }
+    vDSP_destroy_fftsetup(setup);
+  }
+}

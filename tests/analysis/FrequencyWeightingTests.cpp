@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -118,4 +119,36 @@ TEST(FrequencyWeighting, TableTakesTheExactStepWhereTheRoundingIsInDoubt) {
   const size_t before = table.exactSteps();
   expectSameTotals(table.totals(levels), FrequencyWeighting::weightedTotals(levels), "midpoint");
   EXPECT_EQ(table.exactSteps(), before + 1);
+}
+
+// Within a binade the steps add whole float units; every sum that crosses into the next binade,
+// every term near half a unit and every bin without a fast term must still give the exact totals.
+TEST(FrequencyWeighting, TableTotalsStayExactAcrossBinadesAndWideLevels) {
+  WeightingTable table;
+  uint32_t seed = 99;
+  auto uniform = [&seed](float low, float high) {
+    seed = seed * 1664525u + 1013904223u;
+    return low + (high - low) * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+  };
+  for (int round = 0; round < 120; ++round) {
+    const size_t n = static_cast<size_t>(uniform(2.0f, 3000.0f));
+    std::vector<float> levels(n);
+    // Rising, falling and jumping levels over the whole fast range and beyond it, so that the sums
+    // cross many binades, some terms dwarf the sum and some vanish beside it.
+    const float slope = uniform(-0.2f, 0.2f);
+    float level = uniform(-180.0f, 120.0f);
+    for (float& v : levels) {
+      level = std::clamp(level + slope + uniform(-3.0f, 3.0f), -200.0f, 310.0f);
+      v = uniform(0.0f, 1.0f) < 0.02f ? uniform(-190.0f, 305.0f) : level;
+    }
+    expectSameTotals(table.totals(levels), FrequencyWeighting::weightedTotals(levels), "round " + std::to_string(round));
+  }
+  // The flat sum reaches 1 and stays there while tiny terms vanish beside it; bin 11 then adds
+  // exactly half a float unit of that binade: a midpoint only the exact step decides.
+  std::vector<float> levels(64, -150.0f);
+  levels[0] = 0.0f;
+  levels[11] = static_cast<float>(10.0 * std::log10(std::ldexp(1.0, -24)));
+  WeightingTable midpoint;
+  expectSameTotals(midpoint.totals(levels), FrequencyWeighting::weightedTotals(levels), "midpoint in a binade");
+  EXPECT_EQ(midpoint.exactSteps(), 1u);
 }

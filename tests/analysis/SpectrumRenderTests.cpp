@@ -1,10 +1,14 @@
 // GL drawing of the spectrum view checked by reading back the presented pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
+#include "analysis/BufferManager.h"
+#include "analysis/Calibration.h"
 #include "analysis/UISpectrumView.h"
 #include "platform/uikit/UIScreen.h"
+#include "tests/support/allocations/AllocationCounter.h"
 
 namespace {
 
@@ -332,6 +336,86 @@ TEST(SpectrumWithoutGL, HeldSeriesAreRecreatedThenFollowTheFrames) {
   view->setHoldMaximum(false);
   view->processSpectrum(spectrum);
   EXPECT_TRUE(view->l_holdedMaximus.empty());
+}
+
+// Receives the reports as a screen would and keeps what it needs without allocating.
+class PeakKeepingDelegate : public MaximusDelegate {
+ public:
+  int frames = 0;
+  float peak = 0, heldMax = 0, heldMin = 0, dba = 0, firstOctave = 0;
+  void setMaximus(const std::vector<Value>& maximus, const std::vector<Value>& holdedMax,
+                  const std::vector<Value>& holdedMin, float a, float, float, float) override {
+    ++frames;
+    peak = maximus.at(0).at("volume").get<float>();
+    heldMax = holdedMax.empty() ? NAN : holdedMax[0].at("volume").get<float>();
+    heldMin = holdedMin.empty() ? NAN : holdedMin[0].at("volume").get<float>();
+    dba = a;
+  }
+  void setFullOctaveOutput(const std::vector<float>& levels) override { firstOctave = levels.at(0); }
+};
+
+// A frame reuses every list it fills (series, held series, display points, peak records, the
+// full-octave list it reports): once they have their sizes, a real frame, taken from the buffer
+// manager and reported to the delegate, allocates nothing, with both holds on, on every scale and
+// trace. Drawing is off: the frame's analysis is counted, not GL.
+TEST(SpectrumFrame, ARealFrameWithHoldsOnAllocatesNothing) {
+  EAGLContext::setAvailableForTesting(false);
+  auto view = UISpectrumView::create(CGRectMake(0, 0, 568, 280));
+  EAGLContext::setAvailableForTesting(true);
+  view->stopAnimation();
+  view->backingWidth = 1136;  // the chart's pixels, as GL would give them
+  view->backingHeight = 560;
+  view->needDrawPlot = false;
+  view->setHoldMaximum(true);
+  view->setHoldMinimum(true);
+  view->currentCalibration = std::make_shared<LinearCalibration>(
+      Value::array({Value{{"frequency", 20}, {"volume", -1.5}}, Value{{"frequency", 20000}, {"volume", 3}}}));
+  auto delegate = std::make_shared<PeakKeepingDelegate>();
+  view->maximusDelegate = delegate;
+  BufferManager manager(2048);
+  view->setBufferManager(&manager);
+  std::vector<float> delivery(1838);
+  double phase = 0;
+  auto frame = [&] {
+    for (float& sample : delivery) {
+      sample = static_cast<float>(0.1 * std::sin(phase) + 0.01 * std::sin(7.3 * phase));
+      phase += 2 * M_PI * 997.0 / 44100.0;
+    }
+    manager.CopyAudioToFFTInput(delivery.data(), static_cast<uint32_t>(delivery.size()));
+    view->invalidate();
+  };
+  const long probe = testsupport::allocationsOnThisThread();
+  std::vector<float>* volatile scratch = new std::vector<float>(16);
+  delete scratch;
+  ASSERT_GT(testsupport::allocationsOnThisThread(), probe) << "the allocation counter must see allocations";
+
+  struct Mode {
+    int32_t scale, graph;
+    bool spline;
+  };
+  for (const Mode mode : {Mode{0, 0, true}, Mode{1, 0, true}, Mode{0, 0, false}, Mode{3, 1, true},
+                          Mode{4, 0, true}, Mode{2, 1, false}}) {
+    view->setScaleType(mode.scale);
+    view->setGraphType(mode.graph);
+    view->needSpline = mode.spline;
+    for (int i = 0; i < 3; ++i) frame();  // the held series re-created at the new length, then running
+    const int framesBefore = delegate->frames;
+    const long before = testsupport::allocationsOnThisThread();
+    for (int i = 0; i < 5; ++i) frame();
+    EXPECT_EQ(testsupport::allocationsOnThisThread() - before, 0)
+        << "scale " << mode.scale << " graph " << mode.graph << " spline " << mode.spline;
+    // The frames ran and their reports follow the series.
+    ASSERT_EQ(delegate->frames, framesBefore + 5);
+    EXPECT_FALSE(view->l_mainData.empty());
+    EXPECT_FALSE(view->l_maxesData.empty());
+    EXPECT_FALSE(view->l_minsData.empty());
+    EXPECT_EQ(delegate->peak, *std::max_element(view->l_fftData.begin(), view->l_fftData.end()));
+    EXPECT_EQ(delegate->heldMax, *std::max_element(view->l_maxData.begin(), view->l_maxData.end()));
+    EXPECT_EQ(delegate->heldMin, *std::max_element(view->l_minData.begin(), view->l_minData.end()));
+    EXPECT_EQ(view->l_localMaximus[0], view->getLocalMaximumOf(view->l_fftData));
+    EXPECT_TRUE(std::isfinite(delegate->dba));
+  }
+  view->setBufferManager(nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -167,6 +169,26 @@ TEST(Dispatch, SemaphoresCountAndTimeOut) {
   EXPECT_FALSE(signalled.wait(0));  // one signal, one wait
 }
 
+// A waiter that has returned may destroy what it waited on at once: the thread that woke it must
+// not touch it afterwards (the thread sanitizer reports any such touch).
+TEST(Dispatch, ASemaphoreOrGroupMayBeDestroyedAsSoonAsItsWaiterReturns) {
+  for (int i = 0; i < 100; ++i) {
+    auto semaphore = std::make_unique<DispatchSemaphore>();
+    std::thread signaller([s = semaphore.get()] { s->signal(); });
+    ASSERT_TRUE(semaphore->wait(10));
+    semaphore.reset();  // the signaller may still be inside signal()
+    signaller.join();
+  }
+  for (int i = 0; i < 100; ++i) {
+    auto group = DispatchGroup::create();
+    group->enter();
+    std::thread leaver([g = group.get()] { g->leave(); });
+    ASSERT_TRUE(group->wait(10));
+    group.reset();  // the leaver may still be inside leave()
+    leaver.join();
+  }
+}
+
 TEST(Dispatch, GroupNotifiesOnceEveryTaskHasLeft) {
   auto group = DispatchGroup::create();
   auto worker = DispatchQueue::global(DispatchQoS::Utility);
@@ -256,6 +278,38 @@ TEST(SerialQueue, EndsCleanlyWhenDestroyedFromItsOwnTaskAndRunsWorkLeftBehind) {
   auto idle = DispatchQueue::serial("test.idle");
   EXPECT_TRUE(idle->sync([] {}));
   idle.reset();
+}
+
+TEST(SerialQueue, MayBeDestroyedByTheTaskItWasJustGiven) {
+  // The caller hands its only reference to the queue over inside the task and touches nothing of
+  // the queue afterwards: async() must not touch the queue once the task is queued, for the
+  // worker may already have run it and ended the queue. The window is short, so several threads
+  // hand queues over many times at once.
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 200;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < kRounds; ++i) {
+        auto queue = DispatchQueue::serial("test.handed-over");
+        std::weak_ptr<DispatchQueue> weak = queue;
+        auto ran = std::make_shared<DispatchSemaphore>();
+        DispatchQueue* raw = queue.get();
+        raw->async([queue = std::move(queue), ran]() mutable {
+          queue.reset();
+          ran->signal();
+        });
+        if (!ran->wait(10)) ++failures;
+        // The queue ends on its own worker right after the task.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!weak.expired() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        if (!weak.expired()) ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
 }
 
 TEST(GlobalQueue, RunsTasksConcurrentlyAndKnowsItIsCurrent) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -73,6 +74,69 @@ TEST(RunLoop, OneShotTimerFiresOnceAndATimerMayInvalidateItselfFromItsBlock) {
   EXPECT_EQ(oneShot, 1);
   EXPECT_FALSE(once->isValid());
   EXPECT_EQ(selfStopping, 3);
+}
+
+// An owner that ends its timer when it ends, kept alive only by the timer's block: invalidating
+// the timer releases the block, which ends the owner, which invalidates the same timer again.
+struct TimerOwner {
+  NSTimer* timer = nullptr;
+  std::shared_ptr<std::atomic<bool>> ended;
+  ~TimerOwner() {
+    if (timer) timer->invalidate();
+    ended->store(true);
+  }
+};
+
+// Invalidates the timer on a thread of its own and waits a bounded time for it: a hang is reported
+// as a failure (the stuck thread is left behind) instead of holding up the whole run.
+bool invalidateReturnsInTime(NSTimer* timer) {
+  auto returned = std::make_shared<std::atomic<bool>>(false);
+  std::thread([timer, returned] {
+    timer->invalidate();
+    returned->store(true);
+  }).detach();
+  return testsupport::waitFor([&] { return returned->load(); }, 20.0);
+}
+
+TEST(RunLoop, InvalidatingATimerWhoseBlockHoldsItsOwnerEndsTheOwnerWithoutHanging) {
+  testsupport::ManualClock clock;
+  // Someone else still holds the timer.
+  {
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    auto owner = std::make_shared<TimerOwner>();
+    owner->ended = ended;
+    NSTimerRef timer = NSTimer::scheduledTimerWithTimeInterval(0.1, true, [owner](NSTimer&) {});
+    owner->timer = timer.get();
+    owner.reset();  // the timer's block now holds the last reference to the owner
+    ASSERT_TRUE(invalidateReturnsInTime(timer.get())) << "invalidate() hung";
+    EXPECT_TRUE(ended->load());
+    EXPECT_FALSE(timer->isValid());
+  }
+  // Only the run loop holds the timer: it must outlive the invalidate() that lets it go.
+  {
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    auto owner = std::make_shared<TimerOwner>();
+    owner->ended = ended;
+    NSTimer* timer =
+        NSTimer::scheduledTimerWithTimeInterval(0.1, true, [owner](NSTimer&) {}).get();
+    owner->timer = timer;
+    owner.reset();
+    ASSERT_TRUE(invalidateReturnsInTime(timer)) << "invalidate() hung";
+    EXPECT_TRUE(ended->load());
+  }
+  // A one-shot timer whose block holds the last reference to its owner ends it after firing.
+  {
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    auto owner = std::make_shared<TimerOwner>();
+    owner->ended = ended;
+    int fired = 0;
+    owner->timer =
+        NSTimer::scheduledTimerWithTimeInterval(0.1, false, [owner, &fired](NSTimer&) { ++fired; }).get();
+    owner.reset();
+    testsupport::stepMainRunLoop(0.2);
+    EXPECT_EQ(fired, 1);
+    EXPECT_TRUE(ended->load());
+  }
 }
 
 TEST(RunLoop, ATimerBlockThatThrowsIsLoggedAndTheLoopGoesOn) {
