@@ -39,7 +39,7 @@ FCompoundWriteRef FCompoundWrite::addWrite(const FNodeRef& node, const FPathRef&
     return std::make_shared<const FCompoundWrite>(std::make_shared<const FNodeTree>(node));
   }
   // Usually no earlier write covers the path: the new write goes in with one walk down the path.
-  auto subtree = std::make_shared<const FNodeTree>(node);
+  auto subtree = FNodeTree::make(node);
   if (FNodeTreeRef tree = writeTree_->setTreeUnlessValueOnPath(subtree, *path)) {
     return std::make_shared<const FCompoundWrite>(std::move(tree));
   }

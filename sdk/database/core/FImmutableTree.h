@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sdk/database/core/FImmutableSortedDictionary.h"
+#include "sdk/database/core/FNodeAllocator.h"
 #include "sdk/database/core/FPath.h"
 #include "sdk/database/core/FTuplePathValue.h"
 #include "sdk/database/core/FUtilities.h"
@@ -31,13 +32,20 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
   FImmutableTree(std::optional<T> value, ChildrenRef children)
       : value_(std::move(value)), children_(children ? std::move(children) : emptyChildren()) {}
 
+  // A new tree node. Its block comes from the node allocator: a write makes a few and lets as many
+  // of the previous version go, on the same thread.
+  template <typename... Args>
+  static Ref make(Args&&... args) {
+    return std::allocate_shared<const FImmutableTree>(FNodeAllocator<FImmutableTree>(), std::forward<Args>(args)...);
+  }
+
   static const ChildrenRef& emptyChildren() {
     static const ChildrenRef& instance =
         *new ChildrenRef(Children::dictionaryWithComparator(FUtilities::stringComparator()));
     return instance;
   }
   static const Ref& empty() {
-    static const Ref& instance = *new Ref(std::make_shared<const FImmutableTree>(std::nullopt, emptyChildren()));
+    static const Ref& instance = *new Ref(make(std::nullopt, emptyChildren()));
     return instance;
   }
 
@@ -273,16 +281,16 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
   // The modifications walk the path's keys by position (keys[i] onwards is the rest of the path).
   using Keys = std::vector<std::string>;
   Ref setValueFrom(std::optional<T> value, const Keys& keys, size_t i) const {
-    if (i >= keys.size()) return std::make_shared<const FImmutableTree>(std::move(value), children_);
+    if (i >= keys.size()) return make(std::move(value), children_);
     const FImmutableTree* child = childAt(keys[i]);
     if (!child) child = empty().get();
     Ref newChild = child->setValueFrom(std::move(value), keys, i + 1);
-    return std::make_shared<const FImmutableTree>(value_, children_->insertKey(keys[i], newChild));
+    return make(value_, children_->insertKey(keys[i], newChild));
   }
   Ref removeValueFrom(const Keys& keys, size_t i) const {
     if (i >= keys.size()) {
       if (children_->isEmpty()) return empty();
-      return std::make_shared<const FImmutableTree>(std::nullopt, children_);
+      return make(std::nullopt, children_);
     }
     const FImmutableTree* child = childAt(keys[i]);
     if (!child) return self();
@@ -290,7 +298,7 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
     ChildrenRef newChildren = newChild->isEmpty() ? children_->removeKey(keys[i])
                                                   : children_->insertKey(keys[i], newChild);
     if (!value_ && newChildren->isEmpty()) return empty();
-    return std::make_shared<const FImmutableTree>(value_, std::move(newChildren));
+    return make(value_, std::move(newChildren));
   }
   Ref setTreeFrom(const Ref& tree, const Keys& keys, size_t i, bool unlessValue = false) const {
     if (unlessValue && value_) return nullptr;
@@ -301,12 +309,12 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
     if (!newChild) return nullptr;
     ChildrenRef newChildren = newChild->isEmpty() ? children_->removeKey(keys[i])
                                                   : children_->insertKey(keys[i], newChild);
-    return std::make_shared<const FImmutableTree>(value_, std::move(newChildren));
+    return make(value_, std::move(newChildren));
   }
   // Trees made outside a shared_ptr (on the stack) answer a copy where the receiver is meant.
   Ref self() const {
     if (Ref r = this->weak_from_this().lock()) return r;
-    return std::make_shared<const FImmutableTree>(value_, children_);
+    return make(value_, children_);
   }
   static FPathRef appendKey(const FPathRef& path, const std::string& key) {
     auto pieces = std::make_shared<std::vector<std::string>>(path->keys());
