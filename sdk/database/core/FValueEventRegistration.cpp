@@ -27,8 +27,10 @@ void FValueEventRegistration::fireEvent(const FEventRef& event, const DispatchQu
   if (!callback_) return;
   auto data = std::static_pointer_cast<const FDataEvent>(event);
   FFLogDebug("I-RDB065002", "Raising value event on %s", data->snapshot()->key().value_or("(null)").c_str());
-  FValueEventCallback callback = callback_;
-  FEventRaiser::handOff(queue, [callback, snapshot = data->snapshot()] { callback(snapshot); });
+  // The block holds the registration rather than a copy of its callback: copying the callback
+  // copies every closure it wraps, one allocation each, for every event.
+  auto self = std::static_pointer_cast<const FValueEventRegistration>(shared_from_this());
+  FEventRaiser::handOff(queue, [self = std::move(self), snapshot = data->snapshot()] { self->callback_(snapshot); });
 }
 
 std::shared_ptr<const FCancelEvent> FValueEventRegistration::createCancelEventFromError(const NSErrorRef& error,
