@@ -10,8 +10,8 @@
 #include <filesystem>
 
 #include "sdk/database/core/FFLog.h"
+#include "sdk/database/core/FRepoInfo.h"
 #include "sdk/database/persistence/FLevelDBRecordFormat.h"
-#include "sdk/database/realtime/FRepoInfo.h"
 
 using namespace fleveldb;
 
