@@ -106,23 +106,46 @@ FCompoundWriteRef FCompoundWrite::childCompoundWriteAtPath(const FPathRef& path)
   return std::make_shared<const FCompoundWrite>(writeTree_->subtreeAtPath(*path));
 }
 
+namespace {
+
+// The writes of the tree laid over the node at the path: those that set data, or (removals) those
+// that remove it. Priorities are left to applyPriorities.
+FNodeRef applyWrites(const FNodeTreeRef& tree, const FPathRef& path, FNodeRef node, bool removals) {
+  if (const auto& value = tree->value()) {
+    return (*value)->isEmpty() == removals ? node->updateChild(path, *value) : node;
+  }
+  tree->children()->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeTreeRef& child, bool*) {
+    if (key != ".priority") node = applyWrites(child, path->childFromString(key), node, removals);
+  });
+  return node;
+}
+
+// The priorities the tree writes, each on a location that still has data once the rest is written.
+FNodeRef applyPriorities(const FNodeTreeRef& tree, const FPathRef& path, FNodeRef node) {
+  if (tree->value()) return node;
+  FNodeRef priorityWrite;
+  tree->children()->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeTreeRef& child, bool*) {
+    if (key == ".priority") {
+      priorityWrite = child->value() ? *child->value() : nullptr;
+    } else {
+      node = applyPriorities(child, path->childFromString(key), node);
+    }
+  });
+  if (priorityWrite && !node->getChild(path)->isEmpty()) {
+    node = node->updateChild(path->childFromString(".priority"), priorityWrite);
+  }
+  return node;
+}
+
+}  // namespace
+
 FNodeRef FCompoundWrite::applySubtreeWrite(const FNodeTreeRef& tree, const FPathRef& path, const FNodeRef& node) {
   if (const auto& value = tree->value()) return node->updateChild(path, *value);
-  FNodeRef priorityWrite;
-  FNodeRef result = node;
-  tree->children()->enumerateKeysAndObjectsUsingBlock(
-      [&](const std::string& key, const FNodeTreeRef& child, bool*) {
-        if (key == ".priority") {
-          // Applied last: a priority only holds on a location that still has data.
-          priorityWrite = child->value() ? *child->value() : nullptr;
-        } else {
-          result = applySubtreeWrite(child, path->childFromString(key), result);
-        }
-      });
-  if (priorityWrite && !result->getChild(path)->isEmpty()) {
-    result = result->updateChild(path->childFromString(".priority"), priorityWrite);
-  }
-  return result;
+  // The writes are one change: what they set goes in before what they remove, so that a location
+  // they leave with data is never empty on the way, which would drop its priority.
+  FNodeRef result = applyWrites(tree, path, node, false);
+  result = applyWrites(tree, path, result, true);
+  return applyPriorities(tree, path, result);
 }
 
 void FCompoundWrite::enumerateWrites(

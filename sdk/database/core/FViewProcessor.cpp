@@ -87,6 +87,29 @@ std::vector<FChange> FViewProcessor::maybeAddValueFromOldViewCache(const FViewCa
   return changes;
 }
 
+std::optional<FPathRef> FViewProcessor::replacedLeafAbove(const FViewCache& viewCache, const FPathRef& changePath,
+                                                          const FWriteTreeRef& writesCache) {
+  // Below a leaf the event cache holds nothing, so the first leaf on the way down is the only one.
+  const FCacheNodeRef& serverSnap = viewCache.cachedServerSnap();
+  FNodeRef shown = viewCache.cachedEventSnap()->node();
+  FPathRef at = FPath::empty();
+  for (FPathRef rest = changePath; !rest->isEmpty() && !shown->isEmpty(); rest = rest->popFront()) {
+    if (shown->isLeafNode()) {
+      if (at->isEmpty()) {
+        FNodeRef completeServer = viewCache.completeServerSnap();
+        if (completeServer && !completeServer->isLeafNode() && !serverSnap->isFiltered()) return at;
+      } else if (!writesCache.shadowingWriteAtPath(at) && !serverSnap->node()->getChild(at)->isLeafNode()) {
+        return at;
+      }
+      return std::nullopt;
+    }
+    const std::string key = *rest->getFront();
+    at = at->childFromString(key);
+    shown = shown->getImmediateChild(key);
+  }
+  return std::nullopt;
+}
+
 FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCacheRef& viewCache,
                                                                  const FPathRef& changePath,
                                                                  const FWriteTreeRefPtr& writesCache,
@@ -94,13 +117,26 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
                                                                  FChildChangeAccumulator& accumulator) const {
   const FCacheNodeRef& oldEventSnap = viewCache->cachedEventSnap();
   std::optional<std::string> childKey = changePath->getFront();
+  // Set when the child under childKey is to be recomputed whole from the server's data and the
+  // writes, rather than patched at the change path.
+  bool recomputeChild = false;
   if (writesCache->shadowingWriteAtPath(changePath)) {
     // A user write hides the change; but when the server's data below a leaf the user is shown
-    // replaced that leaf with children, the location's value itself changed: recompute it all.
-    FNodeRef completeServer = viewCache->completeServerSnap();
-    const bool leafReplaced = childKey && oldEventSnap->node()->isLeafNode() && completeServer &&
-                              !completeServer->isLeafNode() && !viewCache->cachedServerSnap()->isFiltered();
-    if (!leafReplaced) return viewCache;
+    // replaced that leaf with children, the leaf's location itself changed: recompute it, all of
+    // the view when the leaf is the view's own node, else the child of the view it lies in.
+    std::optional<FPathRef> leafPath = replacedLeafAbove(*viewCache, changePath, *writesCache);
+    if (!leafPath) return viewCache;
+    if ((*leafPath)->isEmpty()) {
+      childKey.reset();
+    } else {
+      recomputeChild = true;
+    }
+  }
+  if (childKey && !recomputeChild && viewCache->completeServerSnap() && !viewCache->cachedServerSnap()->isFiltered() &&
+      writesCache->hasWritesDependingOnOrder()) {
+    // While a pending removal or priority write lies here, whether a location is emptied on the
+    // way (and so loses its priority) depends on every child the server holds there: a change to
+    // one child may change what the others' writes do, so all of it is recomputed.
     childKey.reset();
   }
   FIndexedNodeRef newEventCache;
@@ -124,12 +160,20 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
     newEventCache = updatedPriority ? filter_->updatePriority(updatedPriority, oldEventSnap->indexedNode())
                                     : oldEventSnap->indexedNode();
   } else {
-    FPathRef childChangePath = changePath->popFront();
+    // A child recomputed whole is compared whole: at the change path itself it may look the same.
+    FPathRef childChangePath = recomputeChild ? FPath::empty() : changePath->popFront();
     FNodeRef newEventChild;
-    if (oldEventSnap->isCompleteForChild(*childKey)) {
+    if (oldEventSnap->isCompleteForChild(*childKey) && !recomputeChild) {
       FNodeRef eventChildUpdate = writesCache->calculateEventCacheAfterServerOverwriteWithChildPath(
           changePath, oldEventSnap->node(), viewCache->cachedServerSnap()->node());
       newEventChild = oldEventSnap->node()->getImmediateChild(*childKey);
+      const FCacheNodeRef& serverSnap = viewCache->cachedServerSnap();
+      if (newEventChild->isLeafNode() && !childChangePath->isEmpty() && serverSnap->isFiltered() &&
+          !serverSnap->node()->hasChild(*childKey)) {
+        // The server replaced the plain value with children that took the child out of the window
+        // its filtered data holds: nothing of the value is left to lay the change over.
+        newEventChild = FEmptyNode::emptyNode();
+      }
       if (eventChildUpdate) newEventChild = newEventChild->updateChild(childChangePath, eventChildUpdate);
     } else {
       newEventChild = writesCache->calculateCompleteChild(*childKey, *viewCache->cachedServerSnap());
@@ -230,14 +274,18 @@ FViewCacheRef FViewProcessor::applyUserMergeTo(const FViewCacheRef& viewCache, c
     std::optional<std::string> front = writePath->getFront();
     return front && viewCache->cachedEventSnap()->isCompleteForChild(*front);
   };
+  // Within each pass what the merge sets goes before what it removes: the merge is one change, and
+  // a location it leaves with data must not be empty on the way (which would drop its priority).
   FViewCacheRef current = viewCache;
   for (bool firstPass : {true, false}) {
-    changedChildren->enumerateWrites([&](const FPathRef& relative, const FNodeRef& node, bool*) {
-      FPathRef writePath = path->child(*relative);
-      if (completeInOriginal(writePath) == firstPass) {
-        current = applyUserOverwriteTo(current, writePath, node, writesCache, completeCache, accumulator);
-      }
-    });
+    for (bool removals : {false, true}) {
+      changedChildren->enumerateWrites([&](const FPathRef& relative, const FNodeRef& node, bool*) {
+        FPathRef writePath = path->child(*relative);
+        if (completeInOriginal(writePath) == firstPass && node->isEmpty() == removals) {
+          current = applyUserOverwriteTo(current, writePath, node, writesCache, completeCache, accumulator);
+        }
+      });
+    }
   }
   return current;
 }
@@ -253,9 +301,16 @@ FViewCacheRef FViewProcessor::applyServerMergeTo(const FViewCacheRef& viewCache,
   const FNodeRef& serverNode = serverSnap->node();
   FViewCacheRef current = viewCache;
   const auto& children = actualMerge->writeTree()->children();
+  // The merge is one change: the children it keeps or changes go first, those it removes last, so
+  // that a location it leaves with data is never empty on the way (which would drop its priority).
+  std::vector<std::string> removed;
   children->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeTreeRef& childTree, bool*) {
     if (!serverNode->hasChild(key)) return;
     FNodeRef newChild = FCompoundWrite(childTree).applyToNode(serverNode->getImmediateChild(key));
+    if (newChild->isEmpty()) {
+      removed.push_back(key);
+      return;
+    }
     current = applyServerOverwriteTo(current, keyPath(key), newChild, writesCache, completeCache, filterServerNode,
                                      accumulator);
   });
@@ -276,6 +331,10 @@ FViewCacheRef FViewProcessor::applyServerMergeTo(const FViewCacheRef& viewCache,
     current = applyServerOverwriteTo(current, keyPath(key), newChild, writesCache, completeCache, filterServerNode,
                                      accumulator);
   });
+  for (const std::string& key : removed) {
+    current = applyServerOverwriteTo(current, keyPath(key), FEmptyNode::emptyNode(), writesCache, completeCache,
+                                     filterServerNode, accumulator);
+  }
   return current;
 }
 

@@ -5,6 +5,7 @@
 // user operations touch only the event cache. Holds nothing but its node filter: each call is a
 // pure function of its arguments. Used on the work queue.
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "sdk/database/core/FChange.h"
@@ -57,6 +58,11 @@ class FViewProcessor {
                                                    const FWriteTreeRefPtr& writesCache,
                                                    const FCompleteChildSource& source,
                                                    FChildChangeAccumulator& accumulator) const;
+  // Where a change at the path, hidden by a write, still changes what the user sees: the location
+  // above the path (the view's own included) that the user is shown as a leaf while the server
+  // now holds children there and no write fixes it. Null when there is none.
+  static std::optional<FPathRef> replacedLeafAbove(const FViewCache& viewCache, const FPathRef& changePath,
+                                                   const FWriteTreeRef& writesCache);
   static std::vector<FChange> maybeAddValueFromOldViewCache(const FViewCache& oldViewCache,
                                                             const FViewCache& newViewCache,
                                                             std::vector<FChange> changes);

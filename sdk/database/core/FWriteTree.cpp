@@ -14,13 +14,17 @@ FWriteTreeRefPtr FWriteTree::childWritesForPath(const FPathRef& path) const {
 
 void FWriteTree::addOverwriteAtPath(const FPathRef& path, const FNodeRef& newData, int64_t writeId, bool isVisible) {
   allWrites_.push_back(std::make_shared<const FWriteRecord>(path, newData, writeId, isVisible));
-  if (isVisible) visibleWrites_ = visibleWrites_->addWrite(newData, path);
+  if (isVisible) {
+    visibleWrites_ = visibleWrites_->addWrite(newData, path);
+    if (dependsOnOrder(*allWrites_.back())) ++visibleWritesDependingOnOrder_;
+  }
   lastWriteId_ = writeId;
 }
 
 void FWriteTree::addMergeAtPath(const FPathRef& path, const FCompoundWriteRef& changedChildren, int64_t writeId) {
   allWrites_.push_back(std::make_shared<const FWriteRecord>(path, changedChildren, writeId));
   visibleWrites_ = visibleWrites_->addCompoundWrite(*changedChildren, path);
+  if (dependsOnOrder(*allWrites_.back())) ++visibleWritesDependingOnOrder_;
   lastWriteId_ = writeId;
 }
 
@@ -42,6 +46,7 @@ bool FWriteTree::removeWriteId(int64_t writeId) {
   const auto removedIndex = static_cast<size_t>(found - allWrites_.begin());
   allWrites_.erase(found);
   if (!removed->visible()) return false;
+  if (dependsOnOrder(*removed)) --visibleWritesDependingOnOrder_;
 
   // A later visible write that covers the removed one hid it completely: nothing changes. Any
   // other visible write that it touches (one below it, or one at or above it that it was laid
@@ -73,6 +78,7 @@ std::vector<FWriteRecordRef> FWriteTree::removeAllWrites() {
   std::vector<FWriteRecordRef> removed;
   removed.swap(allWrites_);
   visibleWrites_ = FCompoundWrite::emptyWrite();
+  visibleWritesDependingOnOrder_ = 0;
   return removed;
 }
 
@@ -92,7 +98,7 @@ FNodeRef FWriteTree::calculateCompleteEventCacheAtPath(const FPathRef& treePath,
     FCompoundWriteRef subMerge = visibleWrites_->childCompoundWriteAtPath(treePath);
     if (subMerge->isEmpty()) return completeServerCache;
     if (!completeServerCache && !subMerge->hasCompleteWriteAtPath(FPath::empty())) return nullptr;
-    return subMerge->applyToNode(completeServerCache ? completeServerCache : FEmptyNode::emptyNode());
+    return applyVisibleWrites(subMerge, treePath, completeServerCache ? completeServerCache : FEmptyNode::emptyNode());
   }
   FCompoundWriteRef merge = visibleWrites_->childCompoundWriteAtPath(treePath);
   if (!includeHiddenWrites && merge->isEmpty()) return completeServerCache;
@@ -107,8 +113,12 @@ FNodeRef FWriteTree::calculateCompleteEventCacheAtPath(const FPathRef& treePath,
     }
     return record.path()->contains(*treePath) || treePath->contains(*record.path());
   };
-  FCompoundWriteRef mergeAtPath = layerTreeFromWrites(allWrites_, filter, treePath);
-  return mergeAtPath->applyToNode(completeServerCache ? completeServerCache : FEmptyNode::emptyNode());
+  const FNodeRef& base = completeServerCache ? completeServerCache : FEmptyNode::emptyNode();
+  const bool ordered = std::any_of(allWrites_.begin(), allWrites_.end(), [&](const FWriteRecordRef& record) {
+    return filter(*record) && dependsOnOrder(*record);
+  });
+  if (ordered) return applyWritesInOrder(allWrites_, filter, treePath, base);
+  return layerTreeFromWrites(allWrites_, filter, treePath)->applyToNode(base);
 }
 
 FNodeRef FWriteTree::calculateCompleteEventChildrenAtPath(const FPathRef& treePath,
@@ -124,7 +134,8 @@ FNodeRef FWriteTree::calculateCompleteEventChildrenAtPath(const FPathRef& treePa
   }
   FCompoundWriteRef merge = visibleWrites_->childCompoundWriteAtPath(treePath);
   completeServerChildren->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
-    FNodeRef node = merge->childCompoundWriteAtPath(FPath::empty()->childFromString(key))->applyToNode(child);
+    const FPathRef childPath = FPath::empty()->childFromString(key);
+    FNodeRef node = applyVisibleWrites(merge->childCompoundWriteAtPath(childPath), treePath->child(*childPath), child);
     completeChildren = completeChildren->updateImmediateChild(key, node);
   });
   for (const FNamedNodeRef& named : merge->completeChildren()) {
@@ -141,7 +152,7 @@ FNodeRef FWriteTree::calculateEventCacheAfterServerOverwriteAtPath(const FPathRe
   FCompoundWriteRef childMerge = visibleWrites_->childCompoundWriteAtPath(path);
   FNodeRef serverChild = existingServerSnap->getChild(childPath);
   if (childMerge->isEmpty()) return serverChild;
-  return childMerge->applyToNode(serverChild);
+  return applyVisibleWrites(childMerge, path, serverChild);
 }
 
 FNodeRef FWriteTree::calculateCompleteChildAtPath(const FPathRef& treePath, const std::string& childKey,
@@ -150,7 +161,7 @@ FNodeRef FWriteTree::calculateCompleteChildAtPath(const FPathRef& treePath, cons
   if (FNodeRef shadowing = visibleWrites_->completeNodeAtPath(path)) return shadowing;
   if (!existingServerCache.isCompleteForChild(childKey)) return nullptr;
   FCompoundWriteRef childMerge = visibleWrites_->childCompoundWriteAtPath(path);
-  return childMerge->applyToNode(existingServerCache.node()->getImmediateChild(childKey));
+  return applyVisibleWrites(childMerge, path, existingServerCache.node()->getImmediateChild(childKey));
 }
 
 FNamedNodeRef FWriteTree::calculateNextNodeAfterPost(const FNamedNodeRef& post, const FPathRef& treePath,
@@ -160,7 +171,7 @@ FNamedNodeRef FWriteTree::calculateNextNodeAfterPost(const FNamedNodeRef& post, 
   FNodeRef toIterate = merge->completeNodeAtPath(FPath::empty());
   if (!toIterate) {
     if (!completeServerData) return nullptr;
-    toIterate = merge->applyToNode(completeServerData);
+    toIterate = applyVisibleWrites(merge, treePath, completeServerData);
   }
   std::optional<std::string> nextKey;
   FNodeRef nextNode;
@@ -173,6 +184,55 @@ FNamedNodeRef FWriteTree::calculateNextNodeAfterPost(const FNamedNodeRef& post, 
   });
   if (!nextKey) return nullptr;
   return FNamedNode::nodeWithName(*nextKey, nextNode);
+}
+
+FNodeRef FWriteTree::applyVisibleWrites(const FCompoundWriteRef& writesBelow, const FPathRef& path,
+                                        const FNodeRef& node) const {
+  if (writesBelow->isEmpty()) return node;
+  if (visibleWritesDependingOnOrder_ == 0) return writesBelow->applyToNode(node);
+  return applyWritesInOrder(allWrites_, defaultFilter(), path, node);
+}
+
+bool FWriteTree::hasWritesDependingOnOrderAt(const FPathRef& path) const {
+  if (visibleWritesDependingOnOrder_ == 0) return false;
+  return std::any_of(allWrites_.begin(), allWrites_.end(), [&](const FWriteRecordRef& record) {
+    return record->visible() && (path->contains(*record->path()) || record->path()->contains(*path)) &&
+           dependsOnOrder(*record);
+  });
+}
+
+bool FWriteTree::dependsOnOrder(const FWriteRecord& record) {
+  auto dependsOnOrder = [](const FPath& path, const FNodeRef& node) {
+    return node->isEmpty() || path.getBack() == std::optional<std::string>(".priority");
+  };
+  if (record.isOverwrite()) return dependsOnOrder(*record.path(), record.overwrite());
+  bool result = false;
+  record.compoundWrite()->enumerateWrites([&](const FPathRef& relative, const FNodeRef& node, bool* stop) {
+    if (dependsOnOrder(*record.path()->child(*relative), node)) {
+      result = true;
+      *stop = true;
+    }
+  });
+  return result;
+}
+
+FNodeRef FWriteTree::applyWritesInOrder(const std::vector<FWriteRecordRef>& writes, const Filter& filter,
+                                        const FPathRef& treeRoot, FNodeRef node) {
+  for (const FWriteRecordRef& record : writes) {
+    if (!filter(*record)) continue;
+    const FPathRef& writePath = record->path();
+    if (treeRoot->contains(*writePath)) {
+      FPathRef relative = FPath::relativePathFrom(*treeRoot, *writePath);
+      node = record->isOverwrite()
+                 ? node->updateChild(relative, record->overwrite())
+                 : FCompoundWrite::applySubtreeWrite(record->compoundWrite()->writeTree(), relative, node);
+    } else if (writePath->contains(*treeRoot)) {
+      FPathRef relative = FPath::relativePathFrom(*writePath, *treeRoot);
+      node = record->isOverwrite() ? record->overwrite()->getChild(relative)
+                                   : record->compoundWrite()->childCompoundWriteAtPath(relative)->applyToNode(node);
+    }
+  }
+  return node;
 }
 
 bool FWriteTree::recordContainsPath(const FWriteRecord& record, const FPath& path) {

@@ -76,9 +76,29 @@ class FWriteTree : public std::enable_shared_from_this<FWriteTree> {
   static const Filter& defaultFilter();
   static FCompoundWriteRef layerTreeFromWrites(const std::vector<FWriteRecordRef>& writes, const Filter& filter,
                                                const FPathRef& treeRoot);
+  // Whether a visible write at, above or below the path depends on the order in which the writes
+  // are laid over the data.
+  bool hasWritesDependingOnOrderAt(const FPathRef& path) const;
+  // Whether what the record shows depends on when it is laid over the data: a removal may empty a
+  // location for a moment, which drops its priority, or remove what an earlier write put below a
+  // leaf, which had replaced the leaf's value; a priority holds only on a location that has data
+  // at that moment.
+  static bool dependsOnOrder(const FWriteRecord& record);
+  // The records that the filter takes, laid over the node at the tree root one after the other in
+  // the order they were made.
+  static FNodeRef applyWritesInOrder(const std::vector<FWriteRecordRef>& writes, const Filter& filter,
+                                     const FPathRef& treeRoot, FNodeRef node);
 
  private:
+  // The visible writes at and below the path (writesBelow, taken from the visible compound write)
+  // laid over the node at the path. The compound write holds one value per location and so has
+  // lost the order of writes to sibling locations; that order matters only while a visible write
+  // depends on it, and then the records themselves are laid over the node in order.
+  FNodeRef applyVisibleWrites(const FCompoundWriteRef& writesBelow, const FPathRef& path, const FNodeRef& node) const;
+
   std::vector<FWriteRecordRef> allWrites_;
   int64_t lastWriteId_ = -1;
   FCompoundWriteRef visibleWrites_;
+  // How many visible records depend on the order in which writes are laid over the data.
+  size_t visibleWritesDependingOnOrder_ = 0;
 };

@@ -35,3 +35,5 @@ FNodeRef FWriteTreeRef::calculateCompleteChild(const std::string& childKey, cons
 FWriteTreeRefPtr FWriteTreeRef::childWriteTreeRef(const std::string& childKey) const {
   return std::make_shared<const FWriteTreeRef>(path_->childFromString(childKey), writeTree_);
 }
+
+bool FWriteTreeRef::hasWritesDependingOnOrder() const { return writeTree_->hasWritesDependingOnOrderAt(path_); }

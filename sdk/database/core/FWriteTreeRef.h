@@ -26,6 +26,9 @@ class FWriteTreeRef {
                                            bool reverse, const FIndexRef& index) const;
   FNodeRef calculateCompleteChild(const std::string& childKey, const FCacheNode& existingServerCache) const;
   FWriteTreeRefPtr childWriteTreeRef(const std::string& childKey) const;
+  // Whether a visible write at, above or below the bound path depends on the order in which the
+  // writes are laid over the server's data.
+  bool hasWritesDependingOnOrder() const;
 
  private:
   FPathRef path_;

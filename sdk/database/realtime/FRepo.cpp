@@ -436,6 +436,11 @@ void FRepo::applyGetResult(const std::shared_ptr<const ZIRDatabaseQuery>& query,
   if (std::optional<uint64_t> tag = serverSyncTree_->tagForQuery(querySpec)) {
     eventRaiser_->raiseEvents(serverSyncTree_->applyTaggedQueryOverwriteAtPath(querySpec->path(), node, *tag));
   } else if (persistenceManager_) {
+    // Storing marks the query complete, and a complete limited query is read back by its keys
+    // alone: without the answer's keys it would read back as complete and empty.
+    std::set<std::string> keys;
+    node->enumerateChildrenUsingBlock([&keys](const std::string& key, const FNodeRef&, bool*) { keys.insert(key); });
+    persistenceManager_->setTrackedQueryKeys(keys, querySpec);
     persistenceManager_->updateServerCacheWithNode(node, querySpec);
   }
 }

@@ -241,17 +241,25 @@ void DatabaseTestServer::change(const std::string& path, const FNodeRef& node, c
   }
 }
 
+FNodeRef DatabaseTestServer::applyUpdate(FNodeRef node, const Value& children) {
+  // One change: what it writes goes in before what it removes, so that a location it leaves with
+  // data is never empty on the way (which would drop its priority).
+  for (bool removals : {false, true}) {
+    for (auto it = children.begin(); it != children.end(); ++it) {
+      FNodeRef child = FSnapshotUtilities::nodeFrom(it.value());
+      if (child->isEmpty() == removals) node = node->updateChild(FPath::pathWithString(it.key()), child);
+    }
+  }
+  return node;
+}
+
 void DatabaseTestServer::applyOnDisconnect(const Link& link) {
   for (const auto& [action, body] : link.onDisconnect) {
     const std::string path = body["p"].get<std::string>();
     if (action == "o") {
       change(path, FSnapshotUtilities::nodeFrom(body["d"]), Value());
     } else {
-      FNodeRef updated = nodeAt(path);
-      for (auto it = body["d"].begin(); it != body["d"].end(); ++it) {
-        updated = updated->updateChild(FPath::pathWithString(it.key()), FSnapshotUtilities::nodeFrom(it.value()));
-      }
-      change(path, updated, body["d"]);
+      change(path, applyUpdate(nodeAt(path), body["d"]), body["d"]);
     }
   }
 }
@@ -326,11 +334,7 @@ void DatabaseTestServer::process(uint64_t linkId, const Value& frame) {
       answer(linkId, request, "ok");
     } else if (action == "m") {
       const Value& children = body["d"];
-      FNodeRef updated = nodeAt(path);
-      for (auto it = children.begin(); it != children.end(); ++it) {
-        updated = updated->updateChild(FPath::pathWithString(it.key()), FSnapshotUtilities::nodeFrom(it.value()));
-      }
-      change(path, updated, children);
+      change(path, applyUpdate(nodeAt(path), children), children);
       answer(linkId, request, "ok");
     } else if (action == "o" || action == "om") {
       link.onDisconnect.emplace_back(action, body);
@@ -408,25 +412,41 @@ void DatabaseTestServer::holdRequests(bool holding, const std::string& action) {
     } else {
       heldActions_.erase(action);
     }
-    if (holding) return;
-    std::vector<uint64_t> ids;
-    for (const auto& [id, link] : links_) ids.push_back(id);
-    for (uint64_t id : ids) {
-      auto it = links_.find(id);
-      if (it == links_.end()) continue;
-      std::vector<Value> held;
-      held.swap(it->second.held);
-      for (const Value& frame : held) {
-        auto link = links_.find(id);
-        if (link == links_.end()) break;
-        if (isHeld(frame)) {
-          link->second.held.push_back(frame);
-        } else {
-          process(id, frame);
-        }
+    if (!holding) processReleased();
+  });
+}
+
+void DatabaseTestServer::holdRequests(bool holding, const std::vector<std::string>& actions) {
+  run([&] {
+    for (const std::string& action : actions) {
+      if (holding) {
+        heldActions_.insert(action);
+      } else {
+        heldActions_.erase(action);
       }
     }
+    if (!holding) processReleased();
   });
+}
+
+void DatabaseTestServer::processReleased() {
+  std::vector<uint64_t> ids;
+  for (const auto& [id, link] : links_) ids.push_back(id);
+  for (uint64_t id : ids) {
+    auto it = links_.find(id);
+    if (it == links_.end()) continue;
+    std::vector<Value> held;
+    held.swap(it->second.held);
+    for (const Value& frame : held) {
+      auto link = links_.find(id);
+      if (link == links_.end()) break;
+      if (isHeld(frame)) {
+        link->second.held.push_back(frame);
+      } else {
+        process(id, frame);
+      }
+    }
+  }
 }
 
 void DatabaseTestServer::setServerTimeOffsetMs(double offset) {

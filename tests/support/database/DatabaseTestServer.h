@@ -56,6 +56,9 @@ class DatabaseTestServer : public std::enable_shared_from_this<DatabaseTestServe
   // While holding, requests (of one action, or all for "") wait unprocessed; resuming processes
   // the waiting ones in order.
   void holdRequests(bool holding, const std::string& action = "");
+  // The same for several actions at once; resuming processes the waiting ones of all of them in
+  // the order they came.
+  void holdRequests(bool holding, const std::vector<std::string>& actions);
   // The handshake reports the local clock plus this many milliseconds.
   void setServerTimeOffsetMs(double offset);
   // The handshake names this host (nullopt: none).
@@ -109,12 +112,16 @@ class DatabaseTestServer : public std::enable_shared_from_this<DatabaseTestServe
   void send(uint64_t linkId, const Value& frame);
   bool isDenied(const std::string& path) const;
   bool isHeld(const Value& frame) const;
+  // Processes, in order, the waiting requests that are no longer held.
+  void processReleased();
   FNodeRef nodeAt(const std::string& path) const;
   FNodeRef queryResult(const std::string& path, const Value& params) const;
   // Applies a change at `path` and pushes it to every listen it touches; `merge` holds the
   // changed children of a merge (null for an overwrite).
   void change(const std::string& path, const FNodeRef& node, const Value& merge);
   void applyOnDisconnect(const Link& link);
+  // The node with an update's children (relative path texts to values) written.
+  static FNodeRef applyUpdate(FNodeRef node, const Value& children);
 
   DispatchQueueRef queue_;
   FNodeRef root_;

@@ -397,3 +397,120 @@ TEST_F(SyncTreeFixture, AChildMadeByADeepWriteEntersAWindowBelowADefaultListener
   // Below a child outside the window nothing changes for it.
   EXPECT_EQ(describeFor(tree->applyServerOverwriteAtPath(path("r/a/n"), node("5")), lastTwo), Strings{});
 }
+
+TEST_F(SyncTreeFixture, ServerChildrenReplacingALeafBelowTheViewUnderAPendingRemovalShowWithTheRemoval) {
+  // The leaf is a child of one view and a grandchild of the other; the pending removal below it
+  // hides the server's change at its own path, not the leaf turning into children.
+  auto root = valueRegistration(1);
+  auto lfp = valueRegistration(2);
+  tree->addEventRegistration(root, defaultQuery("/"));
+  tree->addEventRegistration(lfp, defaultQuery("lfp"));
+  tree->applyServerOverwriteAtPath(FPath::empty(), node(R"({"lfp":{"a":8,"k":1}})"));
+  answer("/ {}", "ok");
+  EXPECT_TRUE(tree->applyUserOverwriteAtPath(path("lfp/a/n"), empty(), 1, true).empty());
+  EXPECT_EQ(describe(tree->applyServerOverwriteAtPath(path("lfp/a/n"), node("8"))),
+            (Strings{R"(value /lfp {"k":1})", R"(value / {"lfp":{"k":1}})"}));
+  // The server takes the removal: nothing changes any more.
+  EXPECT_EQ(describe(tree->applyServerOverwriteAtPath(path("lfp/a/n"), empty())), Strings{});
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
+}
+
+TEST_F(SyncTreeFixture, AcknowledgementsShowTheServersDataWithTheRemainingWritesLaidOverInTheOrderMade) {
+  // The server takes each write before its acknowledgement comes; between them the listener shows
+  // what the writes showed, priority included. A removal that empties the location before a new
+  // child comes drops the priority, on the server as here; one that comes after the new child
+  // does not.
+  auto shown = [&](const char* at) {
+    return value::toJSON(tree->calcCompleteEventCacheAtPath(path(at), std::vector<int64_t>{})->valForExport(true));
+  };
+  for (bool removalFirst : {false, true}) {
+    SCOPED_TRACE(removalFirst ? "removal first" : "new child first");
+    const char* at = removalFirst ? "q" : "p";
+    const std::string base = at;
+    auto value = valueRegistration(removalFirst ? 2 : 1);
+    tree->addEventRegistration(value, defaultQuery(at));
+    answer(("/" + base + " {}").c_str(), "ok");
+    const int64_t first = removalFirst ? 10 : 1;
+    std::vector<std::pair<std::string, FNodeRef>> writes{{base, node(R"({".priority":2,"x":1})")},
+                                                         {base + "/y", node("1")},
+                                                         {base + "/x", empty()}};
+    if (removalFirst) std::swap(writes[1], writes[2]);
+    FNodeRef server = empty();
+    for (size_t i = 0; i < writes.size(); ++i) {
+      tree->applyUserOverwriteAtPath(path(writes[i].first.c_str()), writes[i].second, first + int64_t(i), true);
+    }
+    const std::string expected = removalFirst ? R"({"y":1})" : R"({".priority":2,"y":1})";
+    EXPECT_EQ(shown(at), expected);
+    for (size_t i = 0; i < writes.size(); ++i) {
+      const FPathRef below = FPath::relativePathFrom(*path(at), *path(writes[i].first.c_str()));
+      server = server->updateChild(below, writes[i].second);
+      EXPECT_TRUE(tree->applyServerOverwriteAtPath(path(at), server).empty());
+      EXPECT_EQ(describe(tree->ackUserWriteWithWriteId(first + int64_t(i), false, true, clock)), Strings{}) << i;
+      EXPECT_EQ(shown(at), expected) << i;
+    }
+    EXPECT_EQ(value::toJSON(server->valForExport(true)), expected);
+  }
+}
+
+TEST_F(SyncTreeFixture, ALeafOfAWindowReplacedByChildrenOutsideTheWindowLeavesIt) {
+  // The window's server data holds only its own children; a change below one of them that moves
+  // it out is untagged (another listen brought it), so the child is gone from that data.
+  auto ranged = valueRegistration(1);
+  auto children = allChildRegistration(2);
+  auto spec = query("r", params()->orderBy(FValueIndex::valueIndex())->startAt(node("3"))->endAt(node("7")));
+  tree->addEventRegistration(ranged, spec);
+  tree->addEventRegistration(children, spec);
+  const uint64_t tag = *tree->tagForQuery(spec);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"1":{".value":6,".priority":1},"b":4})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+  EXPECT_EQ(describe(tree->applyServerOverwriteAtPath(path("r/1/n"), node("1"))),
+            (Strings{"removed /r/1 6", R"(value /r {"b":4})"}));
+}
+
+TEST_F(SyncTreeFixture, AServerChildArrivingWhileARemovalWaitsDecidesWhetherTheLocationKeepsItsPriority) {
+  // Removing the only child empties the location on the way, which drops its priority; once the
+  // server holds another child there, the removal no longer empties it.
+  auto exported = [](const FEventList& events) {
+    Strings out;
+    for (const auto& event : events) {
+      auto data = std::static_pointer_cast<const FDataEvent>(event);
+      if (data->eventType() == FEventTypeValue) out.push_back(value::toJSON(data->snapshot()->valueInExportFormat()));
+    }
+    return out;
+  };
+  tree->addEventRegistration(valueRegistration(1), defaultQuery("r"));
+  tree->applyServerOverwriteAtPath(path("r"), node(R"({".priority":1,"a":9})"));
+  answer("/r {}", "ok");
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("r/a"), empty(), 1, true)), (Strings{"null"}));
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("r/b"), node("2"), 2, true)), (Strings{R"({"b":2})"}));
+  EXPECT_EQ(exported(tree->applyServerOverwriteAtPath(path("r/c"), node("5"))),
+            (Strings{R"({".priority":1,"b":2,"c":5})"}));
+  // The server takes the writes after that child: nothing changes any more.
+  EXPECT_TRUE(tree->applyServerOverwriteAtPath(path("r/a"), empty()).empty());
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
+  EXPECT_TRUE(tree->applyServerOverwriteAtPath(path("r/b"), node("2")).empty());
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(2, false, true, clock).empty());
+}
+
+TEST_F(SyncTreeFixture, AMergeThatReplacesTheOnlyChildKeepsTheLocationsPriority) {
+  // A merge is one change: removing the only child before adding the new one would empty the
+  // location on the way and drop its priority, from the user's merge and from the server's.
+  auto exported = [](const FEventList& events) {
+    Strings out;
+    for (const auto& event : events) {
+      auto data = std::static_pointer_cast<const FDataEvent>(event);
+      if (data->eventType() == FEventTypeValue) out.push_back(value::toJSON(data->snapshot()->valueInExportFormat()));
+    }
+    return out;
+  };
+  tree->addEventRegistration(valueRegistration(1), defaultQuery("r"));
+  tree->applyServerOverwriteAtPath(path("r"), node(R"({".priority":2,"a":1})"));
+  answer("/r {}", "ok");
+  auto replace = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":null,"b":1})"));
+  EXPECT_EQ(exported(tree->applyUserMergeAtPath(path("r"), replace, 1)), (Strings{R"({".priority":2,"b":1})"}));
+  EXPECT_TRUE(tree->applyServerMergeAtPath(path("r"), replace).empty());
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
+  // The server's merge alone, another client's.
+  auto back = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":3,"b":null})"));
+  EXPECT_EQ(exported(tree->applyServerMergeAtPath(path("r"), back)), (Strings{R"({".priority":2,"a":3})"}));
+}

@@ -200,3 +200,64 @@ TEST(WriteTreeTest, NextNodeAfterAPostSeesTheWritesOverServerData) {
   EXPECT_EQ(json(ref->shadowingWriteAtPath(path("b"))), "2");
   EXPECT_EQ(ref->childWriteTreeRef("b")->path()->toString(), "/list/b");
 }
+
+namespace {
+std::string exported(const FNodeRef& n) { return n ? value::toJSON(n->valForExport(true)) : "none"; }
+}  // namespace
+
+TEST(WriteTreeTest, WritesThatEmptyALocationOnTheWayAreLaidOverTheServerDataInTheOrderMade) {
+  const char* server = R"({"p":{".priority":2,"x":1}})";
+  auto seen = [&](const FWriteTree& writes) {
+    return exported(writes.calculateCompleteEventCacheAtPath(path("p"), node(server)->getChild(path("p")),
+                                                             std::nullopt, false));
+  };
+  // The new child comes first: p never empties and keeps its priority.
+  auto childFirst = tree();
+  childFirst->addOverwriteAtPath(path("p/y"), node("1"), 1, true);
+  childFirst->addOverwriteAtPath(path("p/x"), empty(), 2, true);
+  EXPECT_EQ(seen(*childFirst), R"({".priority":2,"y":1})");
+  // Every other way of asking lays them in the same order.
+  FCacheNode serverCache(indexed(server), true, false);
+  EXPECT_EQ(exported(childFirst->calculateCompleteChildAtPath(FPath::empty(), "p", serverCache)),
+            R"({".priority":2,"y":1})");
+  EXPECT_EQ(exported(childFirst->calculateEventCacheAfterServerOverwriteAtPath(FPath::empty(), path("p"), empty(),
+                                                                               node(server))),
+            R"({".priority":2,"y":1})");
+  EXPECT_EQ(exported(childFirst->calculateCompleteEventChildrenAtPath(FPath::empty(), node(server))),
+            R"({"p":{".priority":2,"y":1}})");
+  EXPECT_EQ(exported(childFirst->calculateCompleteEventCacheAtPath(FPath::empty(), node(server), std::vector<int64_t>{},
+                                                                   true)),
+            R"({"p":{".priority":2,"y":1}})");
+  // Removed first, p is empty for a moment and loses its priority, as the server's data will.
+  auto removalFirst = tree();
+  removalFirst->addOverwriteAtPath(path("p/x"), empty(), 1, true);
+  removalFirst->addMergeAtPath(path("p"), merge(R"({"y":1})"), 2);
+  EXPECT_EQ(seen(*removalFirst), R"({"y":1})");
+  EXPECT_EQ(exported(removalFirst->calculateCompleteEventCacheAtPath(path("p"), node(server)->getChild(path("p")),
+                                                                     std::vector<int64_t>{}, true)),
+            R"({"y":1})");
+  // Once the removal is gone the remaining writes are laid over as one again.
+  EXPECT_TRUE(removalFirst->removeWriteId(1));
+  EXPECT_EQ(seen(*removalFirst), R"({".priority":2,"x":1,"y":1})");
+}
+
+TEST(WriteTreeTest, ARemovalAfterAWriteBelowALeafLeavesNothingThere) {
+  // The first write turned the leaf into children; removing them leaves nothing, not the leaf.
+  auto writes = tree();
+  writes->addOverwriteAtPath(path("a/n"), node("1"), 1, true);
+  writes->addOverwriteAtPath(path("a/n"), empty(), 2, true);
+  EXPECT_EQ(seenAt(*writes, "a", "8"), "null");
+  EXPECT_EQ(seenAt(*writes, "", R"({"a":8,"k":1})"), R"({"k":1})");
+}
+
+TEST(WriteTreeTest, APriorityWrittenWhileTheLocationIsEmptyDoesNotHold) {
+  auto before = tree();
+  before->addOverwriteAtPath(path("p/.priority"), node("3"), 1, true);
+  before->addOverwriteAtPath(path("p/a"), node("1"), 2, true);
+  EXPECT_EQ(exported(before->calculateCompleteEventCacheAtPath(path("p"), empty(), std::nullopt, false)), R"({"a":1})");
+  auto after = tree();
+  after->addOverwriteAtPath(path("p/a"), node("1"), 1, true);
+  after->addOverwriteAtPath(path("p/.priority"), node("3"), 2, true);
+  EXPECT_EQ(exported(after->calculateCompleteEventCacheAtPath(path("p"), empty(), std::nullopt, false)),
+            R"({".priority":3,"a":1})");
+}

@@ -53,6 +53,21 @@ TEST(CompoundWriteTest, ApplyingPriorities) {
   EXPECT_EQ(merge->applyToNode(node(R"({"a":{"y":0},"c":3})"))->val(), Value::parse(R"({"a":{"x":1,"y":0},"b":2,"c":3})"));
 }
 
+TEST(CompoundWriteTest, WritesAreOneChangeSoALocationTheyLeaveWithDataKeepsItsPriority) {
+  // The removal sorts before the new child: applied first it would empty the location on the way.
+  auto replace = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":null,"b":1})"));
+  EXPECT_EQ(replace->applyToNode(node(R"({".priority":2,"a":1})"))->valForExport(true),
+            Value::parse(R"({".priority":2,"b":1})"));
+  // Deeper too, and a location left with nothing still loses its priority.
+  auto deep = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"p/a":null,"p/b":1,"q/x":null})"));
+  EXPECT_EQ(deep->applyToNode(node(R"({"p":{".priority":3,"a":1},"q":{".priority":4,"x":1}})"))->valForExport(true),
+            Value::parse(R"({"p":{".priority":3,"b":1}})"));
+  // Removing the only child of a plain value's replacement leaves nothing, whatever the order.
+  EXPECT_TRUE(FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":null})"))
+                  ->applyToNode(node(R"({".priority":2,"a":1})"))
+                  ->isEmpty());
+}
+
 TEST(CompoundWriteTest, ChildrenAndChildWrites) {
   auto w = empty()->addWrite(node("1"), path("a"))->addWrite(node("2"), path("b/c"));
   auto children = w->completeChildren();

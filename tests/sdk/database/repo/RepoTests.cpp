@@ -252,6 +252,100 @@ TEST_F(RepoTest, GoingOfflineKeepsWritesPendingAndGoingOnlineSendsThem) {
   waitUntilConnected(database);
 }
 
+// -- Pending writes while the server's data changes ---------------------------------------------
+
+TEST_F(RepoTest, APriorityStaysWhenTheOnlyChildIsReplacedBeforeTheFirstWriteIsAcknowledged) {
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  auto p = database->referenceWithPath("p");
+  auto values = std::make_shared<Recorder>();
+  p->observeEventType(ZIRDataEventTypeValue, [values](const ZIRDataSnapshotRef& snapshot) {
+    values->add("value " + json(snapshot->valueInExportFormat()));
+  });
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }));
+  const auto shown = [](const char* text) { return "value " + json(Value::parse(text)); };
+
+  server_->holdRequests(true, "p");
+  auto done = std::make_shared<Recorder>();
+  p->setValueAndPriority(Value{{"x", 1}}, Value(2), recordCompletion(done));
+  p->child("y")->setValue(Value(1), recordCompletion(done));
+  p->child("x")->removeValue(recordCompletion(done));
+  settle();
+  const Strings written{"value null", shown(R"({".priority":2,"x":1})"), shown(R"({".priority":2,"x":1,"y":1})"),
+                        shown(R"({".priority":2,"y":1})")};
+  EXPECT_EQ(values->all(), written);
+
+  // The server takes the writes in order and acknowledges each: none of the acknowledgements
+  // changes what the listener shows, since the server's data with the remaining writes laid over
+  // it is what the writes showed.
+  server_->holdRequests(false, "p");
+  ASSERT_TRUE(waitFor([&] { return done->size() == 3; }));
+  settle();
+  EXPECT_EQ(done->all(), (Strings{"done none", "done none", "done none"}));
+  EXPECT_EQ(server_->valueAt("/p"), Value::parse(R"({".priority":2,"y":1})"));
+  EXPECT_EQ(values->all(), written);
+}
+
+TEST_F(RepoTest, AnUpdateReplacingTheOnlyChildKeepsThePriorityForTheWriterAndTheOtherListeners) {
+  server_->setValue("/u", Value::parse(R"({".priority":2,"a":1})"));
+  auto writer = makeDatabase({.name = "writer"});
+  auto reader = makeDatabase({.name = "reader"});
+  auto seen = [](const std::shared_ptr<ZIRDatabase>& database) {
+    auto values = std::make_shared<Recorder>();
+    database->referenceWithPath("u")->observeEventType(
+        ZIRDataEventTypeValue,
+        [values](const ZIRDataSnapshotRef& snapshot) { values->add(json(snapshot->valueInExportFormat())); });
+    return values;
+  };
+  auto writerValues = seen(writer);
+  auto readerValues = seen(reader);
+  ASSERT_TRUE(waitFor([&] { return writerValues->size() == 1 && readerValues->size() == 1; }, 20.0));
+  auto done = std::make_shared<Recorder>();
+  writer->referenceWithPath("u")->updateChildValues(Value::parse(R"({"a":null,"b":1})"), recordCompletion(done));
+  ASSERT_TRUE(waitFor([&] { return done->size() == 1 && readerValues->size() == 2; }));
+  settle();
+  const Strings expected{json(Value::parse(R"({".priority":2,"a":1})")),
+                         json(Value::parse(R"({".priority":2,"b":1})"))};
+  EXPECT_EQ(writerValues->all(), expected);
+  EXPECT_EQ(readerValues->all(), expected);
+  EXPECT_EQ(server_->valueAt("/u"), Value::parse(R"({".priority":2,"b":1})"));
+}
+
+TEST_F(RepoTest, ServerChildrenReplacingALeafBelowAPendingRemovalShowWithTheRemovalLaidOverThem) {
+  server_->setValue("/lfp", Value{{"a", 8}, {"k", 1}});
+  auto database = makeDatabase();
+  auto lfp = database->referenceWithPath("lfp");
+  auto values = std::make_shared<Recorder>();
+  auto children = std::make_shared<Recorder>();
+  recordValues(lfp, values);
+  recordChildren(lfp, children);
+  auto root = watchValues(database, "/");  // the leaf lies two keys below this one
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1 && root->size() == 1; }, 20.0));
+  EXPECT_EQ(values->all(), (Strings{R"(value {"a":8,"k":1})"}));
+
+  server_->holdRequests(true, "p");
+  auto done = std::make_shared<Recorder>();
+  lfp->child("a/n")->setValue(Value(), recordCompletion(done));
+  settle();
+  EXPECT_EQ(values->all(), (Strings{R"(value {"a":8,"k":1})"}));  // nothing below a plain value to remove
+
+  // Another client's write turns the leaf into children while this client's removal is unanswered.
+  server_->setValue("/lfp/a/n", Value(8));
+  ASSERT_TRUE(waitFor([&] { return values->size() == 2 && root->size() == 2; }))
+      << ::testing::PrintToString(values->all()) << ::testing::PrintToString(root->all());
+  EXPECT_EQ(values->last(), R"(value {"k":1})");
+  EXPECT_EQ(root->last(), R"(value {"lfp":{"k":1}})");
+  EXPECT_EQ(children->all(), (Strings{"added a 8", "added k 1 prev=a", "removed a 8"}));
+
+  server_->holdRequests(false, "p");
+  ASSERT_TRUE(waitFor([&] { return done->size() == 1; }));
+  settle();
+  EXPECT_EQ(done->all(), (Strings{"done none"}));
+  EXPECT_EQ(server_->valueAt("/lfp"), (Value{{"k", 1}}));
+  EXPECT_EQ(values->all(), (Strings{R"(value {"a":8,"k":1})", R"(value {"k":1})"}));
+  EXPECT_EQ(root->size(), 2u);
+}
+
 // -- Listeners ----------------------------------------------------------------------------------
 
 TEST_F(RepoTest, ChildEventsComeRemovedAddedMovedChangedThenValue) {
@@ -477,6 +571,49 @@ TEST_F(RepoTest, ALimitedReadKeepsTheLocationsCachedChildren) {
     cached = database->repo()->serverSyncTree()->persistenceServerCache(list->querySpec())->val();
   });
   EXPECT_EQ(cached, Value::parse(R"({"a": 1, "b": 2, "c": 3, "d": 4})"));
+}
+
+TEST_F(RepoTest, ALimitedReadWithPersistenceGivesALaterListenerOfTheQueryItsWindowAtOnce) {
+  server_->setValue("/lq", Value{{"a", 1}, {"b", 2}, {"c", 3}});
+  auto database = makeDatabase({.name = "limited-read", .persistence = true});
+  auto last = database->referenceWithPath("lq")->queryOrderedByKey()->queryLimitedToLast(1);
+  auto answers = std::make_shared<Recorder>();
+  last->getData(recordRead(answers));
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
+  EXPECT_EQ(answers->all(), (Strings{R"(none {"c":3})"}));
+
+  auto values = std::make_shared<Recorder>();
+  recordValues(last, values);
+  ASSERT_TRUE(waitFor([&] { return values->contains(R"(value {"c":3})"); }));
+  // The listen has been answered: whatever it brought has been shown.
+  ASSERT_TRUE(waitFor([&] { return server_->activeListens().size() == 1; }));
+  settle();
+  EXPECT_EQ(values->all(), (Strings{R"(value {"c":3})"}));
+}
+
+TEST_F(RepoTest, ALimitedReadWithPersistenceAnswersOfflineAfterARestart) {
+  server_->setValue("/lq", Value{{"a", 1}, {"b", 2}, {"c", 3}});
+  const DatabaseOptions online{.name = "limited-restart", .online = true, .persistence = true};
+  {
+    auto first = makeDatabase(online);
+    auto answers = std::make_shared<Recorder>();
+    first->referenceWithPath("lq")->queryOrderedByKey()->queryLimitedToLast(1)->getData(recordRead(answers));
+    ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
+    EXPECT_EQ(answers->all(), (Strings{R"(none {"c":3})"}));
+    settle();
+    FRepoManager::disposeRepos(first->config());
+  }
+  auto offline = makeDatabase({.name = "limited-restart", .online = false, .persistence = true});
+  auto last = offline->referenceWithPath("lq")->queryOrderedByKey()->queryLimitedToLast(1);
+  auto answers = std::make_shared<Recorder>();
+  last->getData(recordRead(answers));
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
+  EXPECT_EQ(answers->all(), (Strings{R"(none {"c":3})"}));
+  auto values = std::make_shared<Recorder>();
+  recordValues(last, values);
+  ASSERT_TRUE(waitFor([&] { return values->size() == 1; }));
+  settle();
+  EXPECT_EQ(values->all(), (Strings{R"(value {"c":3})"}));
 }
 
 // -- Restoring persisted writes -----------------------------------------------------------------
