@@ -1,9 +1,9 @@
-#include "sdk/database/core/FValueEventRegistration.h"
+#include "sdk/database/realtime/FValueEventRegistration.h"
 
 #include "sdk/database/core/FCancelEvent.h"
-#include "sdk/database/core/FDataEvent.h"
 #include "sdk/database/core/FEventRaiser.h"
 #include "sdk/database/core/FFLog.h"
+#include "sdk/database/realtime/FDataEvent.h"
 
 FValueEventRegistration::FValueEventRegistration(const std::shared_ptr<FRepo>& repo, uint64_t handle,
                                                  FValueEventCallback callback, FCancelEventCallback cancelCallback)

@@ -1,9 +1,9 @@
-#include "sdk/database/core/FChildEventRegistration.h"
+#include "sdk/database/realtime/FChildEventRegistration.h"
 
 #include "sdk/database/core/FCancelEvent.h"
-#include "sdk/database/core/FDataEvent.h"
 #include "sdk/database/core/FEventRaiser.h"
 #include "sdk/database/core/FFLog.h"
+#include "sdk/database/realtime/FDataEvent.h"
 
 FChildEventRegistration::FChildEventRegistration(const std::shared_ptr<FRepo>& repo, uint64_t handle,
                                                  std::optional<FChildEventCallbacks> callbacks,
