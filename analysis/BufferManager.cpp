@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/foundation/NSLog.h"
 
@@ -28,7 +29,9 @@ void copyRelaxed(const std::atomic<float>* source, float* destination, uint64_t 
 
 // A snapshot whose samples the render thread overwrote while they were copied is taken again;
 // with a ring four frames deep that needs more than three frames delivered during one copy.
-constexpr int kSnapshotAttempts = 8;
+// After this many tries in a row the reader gives up its time slice before each further try:
+// a copy is lapped only when the reader was descheduled in the middle of it.
+constexpr int kSnapshotAttemptsBeforeYielding = 8;
 }  // namespace
 
 std::unique_ptr<BufferManager> BufferManager::create(uint32_t frameLength) {
@@ -85,7 +88,11 @@ void BufferManager::CopyLatestFrame(float* destination) const {
   if (!destination) return;
   const uint64_t n = mFFTInputBufferLen;
   const uint64_t ringSize = ringMask_ + 1;
-  for (int attempt = 0; attempt < kSnapshotAttempts; ++attempt) {
+  // The reader never hands over a window mixed from two slides: it tries until a copy was not
+  // overwritten meanwhile. That ends, since the render thread is paced by the audio clock and a
+  // copy of one frame takes far less time than the three frames it would take to lap it.
+  for (int attempt = 0;; ++attempt) {
+    if (attempt >= kSnapshotAttemptsBeforeYielding) std::this_thread::yield();
     const uint64_t end = writePos_.load(std::memory_order_acquire);
     const uint64_t fillStart = std::min(fillStart_.load(std::memory_order_acquire), end);
     const uint64_t filled = std::min<uint64_t>(end - fillStart, n);
@@ -102,7 +109,6 @@ void BufferManager::CopyLatestFrame(float* destination) const {
     // A sample at position p is overwritten once the writer claims past p + ringSize.
     if (claimPos_.load(std::memory_order_relaxed) <= first + ringSize) return;
   }
-  // The writer lapped every attempt; hand over what the last attempt copied.
 }
 
 void BufferManager::ComputeFFTOutput(float* output, MathParams params) {

@@ -2,6 +2,8 @@
 // The array form of the sorted dictionary: two parallel lists, searched linearly, copied whole on
 // every modification. The cluster never makes one of more than 25 entries; the 26th key moves the
 // map to the tree form, which never turns back into an array.
+#include <concepts>
+
 #include "sdk/database/core/FImmutableSortedDictionary.h"
 
 // Hands out the keys of a key list from a start position, forward or backward. Shares the list.
@@ -83,10 +85,16 @@ class FArraySortedDictionary : public FImmutableSortedDictionary<K, V> {
   Ref insertKey(const K& key, const V& value) const override {
     int64_t found = findKey(key);
     if (found != kNotFound) {
-      auto keys = std::make_shared<std::vector<K>>(*keys_);
       auto values = std::make_shared<std::vector<V>>(*values_);
-      (*keys)[static_cast<size_t>(found)] = key;
       (*values)[static_cast<size_t>(found)] = value;
+      // A new value under the very same key leaves the key list as it is: it is shared, not copied.
+      if constexpr (std::equality_comparable<K>) {
+        if ((*keys_)[static_cast<size_t>(found)] == key) {
+          return std::make_shared<const FArraySortedDictionary>(comparator_, keys_, std::move(values));
+        }
+      }
+      auto keys = std::make_shared<std::vector<K>>(*keys_);
+      (*keys)[static_cast<size_t>(found)] = key;
       return std::make_shared<const FArraySortedDictionary>(comparator_, std::move(keys),
                                                             std::move(values));
     }
@@ -127,6 +135,12 @@ class FArraySortedDictionary : public FImmutableSortedDictionary<K, V> {
     int64_t found = findKey(key);
     if (found == kNotFound) return std::nullopt;
     return (*values_)[static_cast<size_t>(found)];
+  }
+
+  const V* lookup(const K& key) const override {
+    int64_t found = findKey(key);
+    if (found == kNotFound) return nullptr;
+    return &(*values_)[static_cast<size_t>(found)];
   }
 
   std::optional<K> getPredecessorKey(const K& key) const override {

@@ -38,14 +38,15 @@ FCompoundWriteRef FCompoundWrite::addWrite(const FNodeRef& node, const FPathRef&
   if (path->isEmpty()) {
     return std::make_shared<const FCompoundWrite>(std::make_shared<const FNodeTree>(node));
   }
-  auto rootMost = writeTree_->findRootMostValueAndPath(*path);
-  if (rootMost) {
-    FPathRef relative = FPath::relativePathFrom(*rootMost->path, *path);
-    FNodeRef updated = rootMost->value->updateChild(relative, node);
-    return std::make_shared<const FCompoundWrite>(writeTree_->setValue(updated, *rootMost->path));
+  // Usually no earlier write covers the path: the new write goes in with one walk down the path.
+  auto subtree = FNodeTree::make(node);
+  if (FNodeTreeRef tree = writeTree_->setTreeUnlessValueOnPath(subtree, *path)) {
+    return std::make_shared<const FCompoundWrite>(std::move(tree));
   }
-  auto subtree = std::make_shared<const FNodeTree>(node);
-  return std::make_shared<const FCompoundWrite>(writeTree_->setTree(subtree, *path));
+  auto rootMost = writeTree_->findRootMostValueAndPath(*path);
+  FPathRef relative = FPath::relativePathFrom(*rootMost->path, *path);
+  FNodeRef updated = rootMost->value->updateChild(relative, node);
+  return std::make_shared<const FCompoundWrite>(writeTree_->setValue(updated, *rootMost->path));
 }
 
 FCompoundWriteRef FCompoundWrite::addWriteAtKey(const FNodeRef& node, std::string_view key) const {

@@ -6,7 +6,7 @@
 #include "sdk/database/core/FEventRaiser.h"
 #include "sdk/database/core/FEventRegistration.h"
 #include "sdk/database/core/FUtilities.h"
-#include "sdk/database/realtime/ZIRDatabaseQuery.h"
+#include "sdk/database/core/FWorkQueue.h"
 
 FEventEmitter::FEventEmitter(std::vector<std::string> allowedEvents, DispatchQueueRef queue)
     : allowedEvents_(std::move(allowedEvents)), queue_(std::move(queue)) {
@@ -27,14 +27,14 @@ uint64_t FEventEmitter::observeEventType(const std::string& eventType, std::func
   validateEventType(eventType);
   FEventListener listener{std::move(block), FUtilities::LUIDGenerator()};
   auto self = shared_from_this();
-  ZIRDatabaseQuery::sharedQueue()->async([self, listener, eventType] { self->addEventListener(listener, eventType); });
+  FWorkQueue::sharedQueue()->async([self, listener, eventType] { self->addEventListener(listener, eventType); });
   return listener.handle;
 }
 
 void FEventEmitter::removeObserverForEventType(const std::string& eventType, uint64_t handle) {
   validateEventType(eventType);
   auto self = shared_from_this();
-  ZIRDatabaseQuery::sharedQueue()->async(
+  FWorkQueue::sharedQueue()->async(
       [self, handle, eventType] { self->removeEventListenerWithHandle(handle, eventType); });
 }
 

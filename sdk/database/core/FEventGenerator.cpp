@@ -29,21 +29,33 @@ FEventList FEventGenerator::generateEventsForChanges(const std::vector<FChange>&
 void FEventGenerator::generateEvents(FEventList& events, FEventType type, const std::vector<FChange>& changes,
                                      const FIndexedNodeRef& eventCache,
                                      const std::vector<FEventRegistrationRef>& eventRegistrations) const {
-  std::vector<const FChange*> filtered;
+  // Most operations change one child or only the value: a single change of the type needs no
+  // list to sort.
+  const FChange* only = nullptr;
+  size_t count = 0;
   for (const FChange& change : changes) {
-    if (change.type() == type) filtered.push_back(&change);
+    if (change.type() != type) continue;
+    only = &change;
+    ++count;
   }
-  if (filtered.size() > 1) {
-    for (const FChange* change : filtered) {
-      if (!change->childKey()) {
-        NSException::raise("InternalInconsistencyError", "Should only compare child_ events");
-      }
+  if (count == 0) return;
+  if (count == 1) {
+    for (const FEventRegistrationRef& registration : eventRegistrations) {
+      if (registration->responseTo(type)) events.push_back(generateEventForChange(*only, registration, eventCache));
     }
-    const FIndex& index = *query_->index();
-    std::stable_sort(filtered.begin(), filtered.end(), [&index](const FChange* a, const FChange* b) {
-      return index.compare(*a->childKey(), *a->indexedNode()->node(), *b->childKey(), *b->indexedNode()->node()) < 0;
-    });
+    return;
   }
+  std::vector<const FChange*> filtered;
+  filtered.reserve(count);
+  for (const FChange& change : changes) {
+    if (change.type() != type) continue;
+    if (!change.childKey()) NSException::raise("InternalInconsistencyError", "Should only compare child_ events");
+    filtered.push_back(&change);
+  }
+  const FIndex& index = *query_->index();
+  std::stable_sort(filtered.begin(), filtered.end(), [&index](const FChange* a, const FChange* b) {
+    return index.compare(*a->childKey(), *a->indexedNode()->node(), *b->childKey(), *b->indexedNode()->node()) < 0;
+  });
   for (const FChange* change : filtered) {
     for (const FEventRegistrationRef& registration : eventRegistrations) {
       if (registration->responseTo(type)) events.push_back(generateEventForChange(*change, registration, eventCache));

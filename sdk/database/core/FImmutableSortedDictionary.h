@@ -57,6 +57,8 @@ class FImmutableSortedDictionary
   virtual Ref insertKey(const K& key, const V& value) const { mustOverride("insertKey:withValue:"); }
   virtual Ref removeKey(const K& key) const { mustOverride("removeKey:"); }
   virtual std::optional<V> get(const K& key) const { mustOverride("get:"); }
+  // The value stored for key, or null: read in place, without a copy, while the dictionary lives.
+  virtual const V* lookup(const K& key) const { mustOverride("lookup:"); }
   // The key just before `key` (which must be present); nullopt for the first key.
   virtual std::optional<K> getPredecessorKey(const K& key) const { mustOverride("getPredecessorKey:"); }
   virtual bool isEmpty() const { mustOverride("isEmpty"); }

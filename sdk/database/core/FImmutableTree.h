@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sdk/database/core/FImmutableSortedDictionary.h"
+#include "sdk/database/core/FNodeAllocator.h"
 #include "sdk/database/core/FPath.h"
 #include "sdk/database/core/FTuplePathValue.h"
 #include "sdk/database/core/FUtilities.h"
@@ -31,13 +32,20 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
   FImmutableTree(std::optional<T> value, ChildrenRef children)
       : value_(std::move(value)), children_(children ? std::move(children) : emptyChildren()) {}
 
+  // A new tree node. Its block comes from the node allocator: a write makes a few and lets as many
+  // of the previous version go, on the same thread.
+  template <typename... Args>
+  static Ref make(Args&&... args) {
+    return std::allocate_shared<const FImmutableTree>(FNodeAllocator<FImmutableTree>(), std::forward<Args>(args)...);
+  }
+
   static const ChildrenRef& emptyChildren() {
     static const ChildrenRef& instance =
         *new ChildrenRef(Children::dictionaryWithComparator(FUtilities::stringComparator()));
     return instance;
   }
   static const Ref& empty() {
-    static const Ref& instance = *new Ref(std::make_shared<const FImmutableTree>(std::nullopt, emptyChildren()));
+    static const Ref& instance = *new Ref(make(std::nullopt, emptyChildren()));
     return instance;
   }
 
@@ -47,15 +55,18 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
 
   std::optional<FTuplePathValue<T>> findRootMostMatchingPath(const FPath& path,
                                                             const Predicate& predicate) const {
-    if (value_ && predicate(*value_)) return FTuplePathValue<T>{FPath::empty(), *value_};
-    std::optional<std::string> front = path.getFront();
-    if (!front) return std::nullopt;
-    Ref child = childFor(*front);
-    if (!child) return std::nullopt;
-    auto found = child->findRootMostMatchingPath(*path.popFront(), predicate);
-    if (!found) return std::nullopt;
-    FPath frontPath(std::make_shared<const std::vector<std::string>>(1, *front), 0);
-    return FTuplePathValue<T>{frontPath.child(*found->path), std::move(found->value)};
+    // Walked by position in the path's keys; the path of the answer is made only when one is found.
+    const auto& keys = *path.pieces();
+    const auto start = static_cast<size_t>(path.pieceNum());
+    const FImmutableTree* node = this;
+    for (size_t i = start;; ++i) {
+      if (node->value_ && predicate(*node->value_)) {
+        return FTuplePathValue<T>{prefixOf(path, i - start), *node->value_};
+      }
+      if (i >= keys.size()) return std::nullopt;
+      node = node->childAt(keys[i]);
+      if (!node) return std::nullopt;
+    }
   }
   std::optional<FTuplePathValue<T>> findRootMostValueAndPath(const FPath& path) const {
     return findRootMostMatchingPath(path, [](const T&) { return true; });
@@ -65,18 +76,13 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
     return rootMostValueOnPath(path, [](const T&) { return true; });
   }
   std::optional<T> rootMostValueOnPath(const FPath& path, const Predicate& predicate) const {
+    const auto& keys = *path.pieces();
     const FImmutableTree* node = this;
-    FPathRef rest;
-    const FPath* current = &path;
-    while (true) {
+    for (auto i = static_cast<size_t>(path.pieceNum());; ++i) {
       if (node->value_ && predicate(*node->value_)) return node->value_;
-      std::optional<std::string> front = current->getFront();
-      if (!front) return std::nullopt;
-      Ref child = node->childFor(*front);
-      if (!child) return std::nullopt;
-      rest = current->popFront();
-      current = rest.get();
-      node = child.get();
+      if (i >= keys.size()) return std::nullopt;
+      node = node->childAt(keys[i]);
+      if (!node) return std::nullopt;
     }
   }
 
@@ -87,12 +93,10 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
   std::optional<T> leafMostValueOnPath(const FPath& path, const Predicate& predicate) const {
     std::optional<T> result = value_;
     const FImmutableTree* node = this;
-    Ref holder;
-    for (const std::string& key : path.keys()) {
-      Ref child = node->childFor(key);
-      if (!child) break;
-      holder = child;
-      node = holder.get();
+    const auto& keys = *path.pieces();
+    for (auto i = static_cast<size_t>(path.pieceNum()); i < keys.size(); ++i) {
+      node = node->childAt(keys[i]);
+      if (!node) break;
       if (node->value_ && predicate(*node->value_)) result = node->value_;
     }
     return result;
@@ -111,55 +115,41 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
   }
 
   Ref subtreeAtPath(const FPath& path) const {
-    std::optional<std::string> front = path.getFront();
-    if (!front) return self();
-    Ref child = childFor(*front);
-    if (!child) return empty();
-    return child->subtreeAtPath(*path.popFront());
+    const auto& keys = *path.pieces();
+    auto i = static_cast<size_t>(path.pieceNum());
+    if (i >= keys.size()) return self();
+    const Ref* child = children_->lookup(keys[i]);
+    for (++i; child && i < keys.size(); ++i) child = (*child)->children_->lookup(keys[i]);
+    return child ? *child : empty();
   }
 
   // Setting nullopt never drops the child key, so it may leave an empty child in place.
   Ref setValue(std::optional<T> value, const FPath& path) const {
-    std::optional<std::string> front = path.getFront();
-    if (!front) return std::make_shared<const FImmutableTree>(std::move(value), children_);
-    Ref child = childFor(*front);
-    if (!child) child = empty();
-    Ref newChild = child->setValue(std::move(value), *path.popFront());
-    return std::make_shared<const FImmutableTree>(value_, children_->insertKey(*front, newChild));
+    return setValueFrom(std::move(value), *path.pieces(), static_cast<size_t>(path.pieceNum()));
   }
 
   Ref removeValueAtPath(const FPath& path) const {
-    std::optional<std::string> front = path.getFront();
-    if (!front) {
-      if (children_->isEmpty()) return empty();
-      return std::make_shared<const FImmutableTree>(std::nullopt, children_);
-    }
-    Ref child = childFor(*front);
-    if (!child) return self();
-    Ref newChild = child->removeValueAtPath(*path.popFront());
-    ChildrenRef newChildren = newChild->isEmpty() ? children_->removeKey(*front)
-                                                  : children_->insertKey(*front, newChild);
-    if (!value_ && newChildren->isEmpty()) return empty();
-    return std::make_shared<const FImmutableTree>(value_, std::move(newChildren));
+    return removeValueFrom(*path.pieces(), static_cast<size_t>(path.pieceNum()));
   }
 
   std::optional<T> valueAtPath(const FPath& path) const {
-    std::optional<std::string> front = path.getFront();
-    if (!front) return value_;
-    Ref child = childFor(*front);
-    if (!child) return std::nullopt;
-    return child->valueAtPath(*path.popFront());
+    const auto& keys = *path.pieces();
+    const FImmutableTree* node = this;
+    for (auto i = static_cast<size_t>(path.pieceNum()); i < keys.size(); ++i) {
+      node = node->childAt(keys[i]);
+      if (!node) return std::nullopt;
+    }
+    return node->value_;
   }
 
   Ref setTree(const Ref& tree, const FPath& path) const {
-    std::optional<std::string> front = path.getFront();
-    if (!front) return tree;
-    Ref child = childFor(*front);
-    if (!child) child = empty();
-    Ref newChild = child->setTree(tree, *path.popFront());
-    ChildrenRef newChildren = newChild->isEmpty() ? children_->removeKey(*front)
-                                                  : children_->insertKey(*front, newChild);
-    return std::make_shared<const FImmutableTree>(value_, std::move(newChildren));
+    return setTreeFrom(tree, *path.pieces(), static_cast<size_t>(path.pieceNum()));
+  }
+  // setTree, when no node on the path (its end included) holds a value; otherwise null. The test
+  // is made on the way down, before anything is built, so a caller that must treat a value on the
+  // path differently walks the path once, not twice, when there is none.
+  Ref setTreeUnlessValueOnPath(const Ref& tree, const FPath& path) const {
+    return setTreeFrom(tree, *path.pieces(), static_cast<size_t>(path.pieceNum()), true);
   }
 
   // Post-order fold: each node's block gets the results of its children (nullopt records nothing).
@@ -272,13 +262,59 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
 
  private:
   Ref childFor(const std::string& key) const {
-    std::optional<Ref> child = children_->get(key);
+    const Ref* child = children_->lookup(key);
     return child ? *child : nullptr;
+  }
+  // The child under key, or null; alive as long as this tree is.
+  const FImmutableTree* childAt(const std::string& key) const {
+    const Ref* child = children_->lookup(key);
+    return child ? child->get() : nullptr;
+  }
+  // The first `length` keys of the path.
+  static FPathRef prefixOf(const FPath& path, size_t length) {
+    if (length == 0) return FPath::empty();
+    const auto first = path.pieces()->begin() + path.pieceNum();
+    return std::make_shared<const FPath>(
+        std::make_shared<const std::vector<std::string>>(first, first + static_cast<std::ptrdiff_t>(length)), 0);
+  }
+
+  // The modifications walk the path's keys by position (keys[i] onwards is the rest of the path).
+  using Keys = std::vector<std::string>;
+  Ref setValueFrom(std::optional<T> value, const Keys& keys, size_t i) const {
+    if (i >= keys.size()) return make(std::move(value), children_);
+    const FImmutableTree* child = childAt(keys[i]);
+    if (!child) child = empty().get();
+    Ref newChild = child->setValueFrom(std::move(value), keys, i + 1);
+    return make(value_, children_->insertKey(keys[i], newChild));
+  }
+  Ref removeValueFrom(const Keys& keys, size_t i) const {
+    if (i >= keys.size()) {
+      if (children_->isEmpty()) return empty();
+      return make(std::nullopt, children_);
+    }
+    const FImmutableTree* child = childAt(keys[i]);
+    if (!child) return self();
+    Ref newChild = child->removeValueFrom(keys, i + 1);
+    ChildrenRef newChildren = newChild->isEmpty() ? children_->removeKey(keys[i])
+                                                  : children_->insertKey(keys[i], newChild);
+    if (!value_ && newChildren->isEmpty()) return empty();
+    return make(value_, std::move(newChildren));
+  }
+  Ref setTreeFrom(const Ref& tree, const Keys& keys, size_t i, bool unlessValue = false) const {
+    if (unlessValue && value_) return nullptr;
+    if (i >= keys.size()) return tree;
+    const FImmutableTree* child = childAt(keys[i]);
+    if (!child) child = empty().get();
+    Ref newChild = child->setTreeFrom(tree, keys, i + 1, unlessValue);
+    if (!newChild) return nullptr;
+    ChildrenRef newChildren = newChild->isEmpty() ? children_->removeKey(keys[i])
+                                                  : children_->insertKey(keys[i], newChild);
+    return make(value_, std::move(newChildren));
   }
   // Trees made outside a shared_ptr (on the stack) answer a copy where the receiver is meant.
   Ref self() const {
     if (Ref r = this->weak_from_this().lock()) return r;
-    return std::make_shared<const FImmutableTree>(value_, children_);
+    return make(value_, children_);
   }
   static FPathRef appendKey(const FPathRef& path, const std::string& key) {
     auto pieces = std::make_shared<std::vector<std::string>>(path->keys());

@@ -6,9 +6,17 @@ FIndexedFilter::FIndexedFilter(FIndexRef index) : index_(std::move(index)) {}
 
 FIndexedNodeRef FIndexedFilter::updateChildIn(const FIndexedNodeRef& oldSnap, const std::string& childKey,
                                               const FNodeRef& newChild, const FPathRef& affectedPath,
-                                              const FCompleteChildSource&, FChildChangeAccumulator* accumulator) const {
+                                              const FCompleteChildSource& source,
+                                              FChildChangeAccumulator* accumulator) const {
+  return updateChildIn(oldSnap, childKey, newChild, affectedPath, source, accumulator,
+                       oldSnap->node()->getImmediateChild(childKey));
+}
+
+FIndexedNodeRef FIndexedFilter::updateChildIn(const FIndexedNodeRef& oldSnap, const std::string& childKey,
+                                              const FNodeRef& newChild, const FPathRef& affectedPath,
+                                              const FCompleteChildSource&, FChildChangeAccumulator* accumulator,
+                                              const FNodeRef& oldChild) const {
   const FNodeRef& oldNode = oldSnap->node();
-  FNodeRef oldChild = oldNode->getImmediateChild(childKey);
   if (oldChild->getChild(affectedPath)->isEqual(*newChild->getChild(affectedPath)) &&
       oldChild->isEmpty() == newChild->isEmpty()) {
     // A deep change that leaves the child as it was changes nothing.
@@ -16,7 +24,7 @@ FIndexedNodeRef FIndexedFilter::updateChildIn(const FIndexedNodeRef& oldSnap, co
   }
   if (accumulator) {
     if (newChild->isEmpty()) {
-      if (oldNode->hasChild(childKey)) {
+      if (!oldChild->isEmpty()) {  // the old node had the child
         accumulator->trackChildChange(
             FChange(FEventTypeChildRemoved, FIndexedNode::indexedNodeWithNode(oldChild), childKey));
       }

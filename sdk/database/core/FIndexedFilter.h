@@ -10,6 +10,9 @@ class FIndexedFilter : public FNodeFilter {
   FIndexedNodeRef updateChildIn(const FIndexedNodeRef& oldSnap, const std::string& childKey, const FNodeRef& newChild,
                                 const FPathRef& affectedPath, const FCompleteChildSource& source,
                                 FChildChangeAccumulator* accumulator) const override;
+  FIndexedNodeRef updateChildIn(const FIndexedNodeRef& oldSnap, const std::string& childKey, const FNodeRef& newChild,
+                                const FPathRef& affectedPath, const FCompleteChildSource& source,
+                                FChildChangeAccumulator* accumulator, const FNodeRef& oldChild) const override;
   FIndexedNodeRef updateFullNode(const FIndexedNodeRef& oldSnap, const FIndexedNodeRef& newSnap,
                                  FChildChangeAccumulator* accumulator) const override;
   FIndexedNodeRef updatePriority(const FNodeRef& priority, const FIndexedNodeRef& oldSnap) const override;

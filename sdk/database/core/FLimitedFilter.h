@@ -21,6 +21,7 @@ class FLimitedFilter : public FNodeFilter {
   bool reverse() const { return reverse_; }
   const std::shared_ptr<const FRangedFilter>& rangedFilter() const { return rangedFilter_; }
 
+  using FNodeFilter::updateChildIn;
   FIndexedNodeRef updateChildIn(const FIndexedNodeRef& oldSnap, const std::string& childKey, const FNodeRef& newChild,
                                 const FPathRef& affectedPath, const FCompleteChildSource& source,
                                 FChildChangeAccumulator* accumulator) const override;

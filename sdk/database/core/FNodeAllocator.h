@@ -4,10 +4,17 @@
 // it replaces give as many back; the cache hands them round without a trip through malloc's bins.
 //
 // Any thread may free a block any thread allocated: a freed block joins the freeing thread's cache
-// (at most kCachedBlocks of them; beyond that it goes back to the global allocator), and each
-// thread returns its cache when it ends. Nothing is shared between threads, so nothing is locked.
+// (at most kCachedBlocks of them), and each thread returns its cache when it ends. Where one thread
+// makes the nodes and another drops the last versions that use them (a listener's snapshots are
+// let go on the callback queue), the freeing thread's cache fills and the making thread's runs dry:
+// blocks beyond a full cache are gathered in chains of kChainBlocks and left in a depot shared by
+// all threads, from which a thread with an empty cache takes a whole chain. The depot is locked
+// once per chain, never per block; it keeps at most kDepotChains chains, and what it cannot keep
+// goes back to the global allocator.
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <new>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -27,10 +34,13 @@ template <size_t Size, size_t Align>
 class FBlockCache {
  public:
   static constexpr uint32_t kCachedBlocks = 512;
+  static constexpr uint32_t kChainBlocks = 256;
+  static constexpr uint32_t kDepotChains = 32;
 
   static void* allocate() {
     if (!threadEnded()) {
       FBlockCache& cache = local();
+      if (!cache.head_) cache.takeChain();
       if (Block* block = cache.head_) {
         unpoison(block);
         cache.head_ = block->next;
@@ -44,14 +54,15 @@ class FBlockCache {
   static void deallocate(void* p) {
     if (!threadEnded()) {
       FBlockCache& cache = local();
+      Block* block = static_cast<Block*>(p);
       if (cache.count_ < kCachedBlocks) {
-        Block* block = static_cast<Block*>(p);
-        block->next = cache.head_;
-        poison(block);
-        cache.head_ = block;
+        push(cache.head_, block);
         ++cache.count_;
         return;
       }
+      push(cache.outgoing_, block);
+      if (++cache.outgoingCount_ == kChainBlocks) cache.leaveChain();
+      return;
     }
     ::operator delete(p, std::align_val_t{Align});
   }
@@ -62,13 +73,69 @@ class FBlockCache {
   };
   static_assert(Size >= sizeof(Block), "a block holds the link of the cache");
 
+  // The chains every thread of this block size shares; never destroyed, as threads may still free
+  // blocks while the process ends.
+  struct Depot {
+    std::mutex mutex;
+    Block* chains[kDepotChains] = {};
+    uint32_t count = 0;
+    // The count as last set under the lock: a thread whose cache is empty while the depot is too
+    // (a thread that frees as much as it allocates) looks here rather than take the lock.
+    std::atomic<uint32_t> available{0};
+  };
+  static Depot& depot() {
+    static Depot* instance = new Depot();
+    return *instance;
+  }
+
   ~FBlockCache() {
-    while (Block* block = head_) {
+    releaseAll(head_);
+    releaseAll(outgoing_);
+    threadEnded() = true;  // blocks freed later in the thread's end go straight back
+  }
+
+  static void push(Block*& list, Block* block) {
+    block->next = list;
+    poison(block);
+    list = block;
+  }
+  static void releaseAll(Block*& list) {
+    while (Block* block = list) {
       unpoison(block);
-      head_ = block->next;
+      list = block->next;
       ::operator delete(block, std::align_val_t{Align});
     }
-    threadEnded() = true;  // blocks freed later in the thread's end go straight back
+  }
+
+  // Hands the full outgoing chain to the depot, or back to the global allocator when it is full.
+  void leaveChain() {
+    Block* chain = outgoing_;
+    outgoing_ = nullptr;
+    outgoingCount_ = 0;
+    {
+      Depot& shared = depot();
+      std::lock_guard<std::mutex> lock(shared.mutex);
+      if (shared.count < kDepotChains) {
+        shared.chains[shared.count++] = chain;
+        shared.available.store(shared.count, std::memory_order_relaxed);
+        return;
+      }
+    }
+    releaseAll(chain);
+  }
+  // Refills the empty cache with a chain from the depot, when it has one.
+  void takeChain() {
+    Block* chain = nullptr;
+    {
+      Depot& shared = depot();
+      if (shared.available.load(std::memory_order_relaxed) == 0) return;
+      std::lock_guard<std::mutex> lock(shared.mutex);
+      if (shared.count == 0) return;
+      chain = shared.chains[--shared.count];
+      shared.available.store(shared.count, std::memory_order_relaxed);
+    }
+    head_ = chain;
+    count_ = kChainBlocks;
   }
 
   static FBlockCache& local() {
@@ -99,6 +166,8 @@ class FBlockCache {
 
   Block* head_ = nullptr;
   uint32_t count_ = 0;
+  Block* outgoing_ = nullptr;  // freed beyond a full cache, bound for the depot
+  uint32_t outgoingCount_ = 0;
 };
 
 }  // namespace fdetail

@@ -21,6 +21,15 @@ class FNodeFilter : public std::enable_shared_from_this<FNodeFilter> {
                                         const FNodeRef& newChild, const FPathRef& affectedPath,
                                         const FCompleteChildSource& source,
                                         FChildChangeAccumulator* accumulator) const = 0;
+  // The same for a caller that has already looked up the old node's child under childKey
+  // (oldChild: the old node's getImmediateChild of it): the result is the same, one lookup fewer.
+  virtual FIndexedNodeRef updateChildIn(const FIndexedNodeRef& oldSnap, const std::string& childKey,
+                                        const FNodeRef& newChild, const FPathRef& affectedPath,
+                                        const FCompleteChildSource& source, FChildChangeAccumulator* accumulator,
+                                        const FNodeRef& oldChild) const {
+    (void)oldChild;
+    return updateChildIn(oldSnap, childKey, newChild, affectedPath, source, accumulator);
+  }
   // updateFullNode:withNewNode:accumulator:
   virtual FIndexedNodeRef updateFullNode(const FIndexedNodeRef& oldSnap, const FIndexedNodeRef& newSnap,
                                          FChildChangeAccumulator* accumulator) const = 0;

@@ -113,6 +113,8 @@ FPathRef FPath::selfOrCopy() const {
 
 FPathRef FPath::popFront() const {
   if (isEmpty()) return selfOrCopy();
+  // A path of one key leaves the root, which is shared: nothing to make.
+  if (length() == 1) return empty();
   return std::make_shared<const FPath>(pieces_, pieceNum_ + 1);
 }
 

@@ -33,6 +33,14 @@ FIndexedNodeRef FRangedFilter::updateChildIn(const FIndexedNodeRef& oldSnap, con
   return indexedFilter_->updateChildIn(oldSnap, childKey, child, affectedPath, source, accumulator);
 }
 
+FIndexedNodeRef FRangedFilter::updateChildIn(const FIndexedNodeRef& oldSnap, const std::string& childKey,
+                                             const FNodeRef& newChild, const FPathRef& affectedPath,
+                                             const FCompleteChildSource& source, FChildChangeAccumulator* accumulator,
+                                             const FNodeRef& oldChild) const {
+  const FNodeRef& child = matchesKey(childKey, *newChild) ? newChild : FEmptyNode::emptyNode();
+  return indexedFilter_->updateChildIn(oldSnap, childKey, child, affectedPath, source, accumulator, oldChild);
+}
+
 FIndexedNodeRef FRangedFilter::updateFullNode(const FIndexedNodeRef& oldSnap, const FIndexedNodeRef& newSnap,
                                               FChildChangeAccumulator* accumulator) const {
   FIndexedNodeRef filtered;

@@ -20,6 +20,9 @@ class FRangedFilter : public FNodeFilter {
   FIndexedNodeRef updateChildIn(const FIndexedNodeRef& oldSnap, const std::string& childKey, const FNodeRef& newChild,
                                 const FPathRef& affectedPath, const FCompleteChildSource& source,
                                 FChildChangeAccumulator* accumulator) const override;
+  FIndexedNodeRef updateChildIn(const FIndexedNodeRef& oldSnap, const std::string& childKey, const FNodeRef& newChild,
+                                const FPathRef& affectedPath, const FCompleteChildSource& source,
+                                FChildChangeAccumulator* accumulator, const FNodeRef& oldChild) const override;
   FIndexedNodeRef updateFullNode(const FIndexedNodeRef& oldSnap, const FIndexedNodeRef& newSnap,
                                  FChildChangeAccumulator* accumulator) const override;
   FIndexedNodeRef updatePriority(const FNodeRef&, const FIndexedNodeRef& oldSnap) const override { return oldSnap; }

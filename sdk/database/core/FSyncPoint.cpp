@@ -23,11 +23,17 @@ FEventList FSyncPoint::applyOperation(const FOperation& operation, const FWriteT
     return applyOperationToView(operation, view, writesCache, optCompleteServerCache);
   }
   FEventList events;
-  // A copy: applying never adds or removes views, but the list must not be walked while it could.
-  std::vector<std::pair<FQueryParamsRef, FViewRef>> views = views_;
-  for (const auto& entry : views) {
-    FEventList viewEvents = applyOperationToView(operation, entry.second, writesCache, optCompleteServerCache);
-    events.insert(events.end(), viewEvents.begin(), viewEvents.end());
+  // Applying never adds or removes views; walked by position all the same, which stays valid
+  // whatever happens to the list.
+  for (size_t i = 0; i < views_.size(); ++i) {
+    const FViewRef view = views_[i].second;
+    FEventList viewEvents = applyOperationToView(operation, view, writesCache, optCompleteServerCache);
+    if (events.empty()) {
+      events = std::move(viewEvents);
+    } else {
+      events.insert(events.end(), std::make_move_iterator(viewEvents.begin()),
+                    std::make_move_iterator(viewEvents.end()));
+    }
   }
   return events;
 }

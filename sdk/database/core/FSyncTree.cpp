@@ -34,7 +34,13 @@ FNodeRef serverCacheAfter(const FOperation& operation, const FNodeRef& serverCac
   return serverCache;
 }
 
-void append(FEventList& events, const FEventList& more) { events.insert(events.end(), more.begin(), more.end()); }
+void append(FEventList& events, FEventList&& more) {
+  if (events.empty()) {
+    events = std::move(more);
+  } else {
+    events.insert(events.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+  }
+}
 
 // The children's results of a fold, in ascending key order.
 template <typename T>
@@ -216,8 +222,9 @@ FEventList FSyncTree::applyOperationHelper(const FOperation& operation, const Sy
   if (!serverCache && syncPoint) serverCache = (*syncPoint)->completeServerCacheAtPath(FPath::empty());
   FEventList events;
   const std::string childKey = *operation.path()->getFront();
-  FOperationRef childOperation = operation.operationForChild(childKey);
+  // The operation for the child is made only where a subtree of sync points can take it.
   std::optional<SyncPointTree::Ref> childTree = syncPointTree->children()->get(childKey);
+  FOperationRef childOperation = childTree ? operation.operationForChild(childKey) : nullptr;
   if (childTree && childOperation) {
     FNodeRef childServerCache = serverCache ? serverCache->getImmediateChild(childKey) : nullptr;
     append(events, applyOperationHelper(*childOperation, *childTree, childServerCache,

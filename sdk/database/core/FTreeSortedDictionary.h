@@ -172,6 +172,11 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
     return node->value_;
   }
 
+  const V* lookup(const K& key) const override {
+    const ValueNode* node = find(key);
+    return node ? &node->value_ : nullptr;
+  }
+
   std::optional<K> getPredecessorKey(const K& key) const override {
     const auto& cmp = *comparator_;
     const FLLRBNode<K, V>* node = root_.get();

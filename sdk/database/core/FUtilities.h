@@ -44,7 +44,7 @@ class FUtilities {
   static std::string jsonText(const Value& value);
   static std::string extractPathFromUrlString(std::string_view url);
   // The database and the location a database URL names (defined with the repository info, in
-  // sdk/database/realtime). Raises "Failed to parse database URL" for a URL that cannot be read
+  // FParsedUrl.cpp). Raises "Failed to parse database URL" for a URL that cannot be read
   // and for a namespace holding "/", ".." or NUL.
   static std::shared_ptr<const FParsedUrl> parseUrl(std::string_view url);
   // "object", "string", "boolean", "number" or "null"; one shared string per name.

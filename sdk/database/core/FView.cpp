@@ -78,7 +78,7 @@ FEventList FView::initialEvents(const FEventRegistrationRef& registration) const
 
 FEventList FView::generateEventsForChanges(const std::vector<FChange>& changes, const FIndexedNodeRef& eventCache,
                                            const FEventRegistrationRef& registration) const {
-  std::vector<FEventRegistrationRef> registrations =
-      registration ? std::vector<FEventRegistrationRef>{registration} : eventRegistrations_;
-  return eventGenerator_.generateEventsForChanges(changes, eventCache, registrations);
+  // Generating events never changes the view's registrations, so the list is read where it is.
+  if (!registration) return eventGenerator_.generateEventsForChanges(changes, eventCache, eventRegistrations_);
+  return eventGenerator_.generateEventsForChanges(changes, eventCache, std::vector<FEventRegistrationRef>{registration});
 }

@@ -260,7 +260,7 @@ FViewCacheRef FViewProcessor::applyUserOverwriteTo(const FViewCacheRef& viewCach
   }
   if (oldChild->isEqual(*newChild)) return viewCache;
   FIndexedNodeRef newEventSnap = filter_->updateChildIn(oldEventSnap->indexedNode(), *childKey, newChild,
-                                                        childChangePath, source, &accumulator);
+                                                        childChangePath, source, &accumulator, oldChild);
   return viewCache->updateEventSnap(newEventSnap, oldEventSnap->isFullyInitialized(), filter_->filtersNodes());
 }
 

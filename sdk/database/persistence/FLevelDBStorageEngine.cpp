@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -15,96 +14,14 @@
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSString.h"
-#include "sdk/database/core/FQueryParams.h"
 #include "sdk/database/core/FFLog.h"
 #include "sdk/database/core/FValidation.h"
-#include "sdk/database/realtime/FRepoInfo.h"
+#include "sdk/database/persistence/FLevelDBRecordFormat.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
 
+using namespace fleveldb;
+
 namespace {
-
-constexpr const char* kVersionKey = "meta:version";
-constexpr const char* kLegacyMigratedKey = "meta:legacyMigrated";
-constexpr const char* kFormatVersion = "1";
-constexpr const char* kWritePrefix = "w:";
-constexpr const char* kServerPrefix = "s:";
-constexpr const char* kQueryPrefix = "q:";
-constexpr const char* kKeysPrefix = "k:";
-constexpr const char* kQuarantinePrefix = "x:";
-constexpr const char* kPriorityKey = ".priority";
-
-std::string hex16(uint64_t value) {
-  char text[17];
-  std::snprintf(text, sizeof text, "%016" PRIx64, value);
-  return text;
-}
-
-std::optional<uint64_t> parseHex16(std::string_view text) {
-  if (text.size() != 16) return std::nullopt;
-  uint64_t value = 0;
-  for (char c : text) {
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    if (digit < 0) return std::nullopt;
-    value = value * 16 + static_cast<uint64_t>(digit);
-  }
-  return value;
-}
-
-constexpr uint64_t kSignBit = 0x8000000000000000ULL;
-
-std::string serverKey(const FPath& path) { return kServerPrefix + path.toStringWithTrailingSlash(true); }
-
-std::string queryKey(uint64_t queryId) { return kQueryPrefix + hex16(queryId); }
-
-std::string keysPrefix(uint64_t queryId) { return kKeysPrefix + hex16(queryId) + ":"; }
-
-// The smallest key after every key that starts with the prefix.
-std::string prefixEnd(const std::string& prefix) {
-  std::string end = prefix;
-  while (!end.empty()) {
-    auto last = static_cast<unsigned char>(end.back());
-    if (last < 0xFF) {
-      end.back() = static_cast<char>(last + 1);
-      return end;
-    }
-    end.pop_back();
-  }
-  return end;
-}
-
-bool startsWith(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
-// The keys of the server cache record's path, from the text after "s:".
-std::vector<std::string> keysOfServerKey(const std::string& key) {
-  std::vector<std::string> keys;
-  for (std::string& piece : ns::split(std::string_view(key).substr(2), "/")) {
-    if (!piece.empty()) keys.push_back(std::move(piece));
-  }
-  return keys;
-}
-
-FPathRef pathOfKeys(std::vector<std::string> keys) {
-  return std::make_shared<const FPath>(std::make_shared<const std::vector<std::string>>(std::move(keys)), 0);
-}
-
-// A record key or path as a log line shows it: a long one is cut at a character boundary.
-std::string shown(const std::string& text) {
-  constexpr size_t kMaxShownBytes = 200;
-  if (text.size() <= kMaxShownBytes) return text;
-  size_t cut = kMaxShownBytes;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return text.substr(0, cut) + "...";
-}
-
-const std::string& tooManyKeys() {
-  static const std::string text =
-      ns::format("its path has more than %u keys", static_cast<unsigned>(FValidation::kMaxPathDepth));
-  return text;
-}
 
 // Why a record of the server cache cannot take its place in a node, or nothing: its path (the
 // keys after "s:") holds only valid keys, but for a last ".priority" (the priority of an interior
@@ -155,18 +72,6 @@ bool folderHoldsTablesWithoutCurrent(const std::string& folder) {
   return false;
 }
 
-// Renames the folder to "<folder>.damaged-<n>" with the first free n; the new path or "".
-std::string moveFolderAside(const std::string& folder) {
-  for (int n = 1; n < 1000; ++n) {
-    std::string target = folder + ".damaged-" + std::to_string(n);
-    std::error_code ec;
-    if (std::filesystem::exists(target, ec)) continue;
-    std::filesystem::rename(folder, target, ec);
-    return ec ? std::string() : target;
-  }
-  return "";
-}
-
 }  // namespace
 
 // Pending changes of one logical update: the batch that applies them at once, what they do to
@@ -203,6 +108,17 @@ bool FLevelDBStorageEngine::isSafeRelativePath(const std::string& path) {
 
 std::string FLevelDBStorageEngine::writeRecordKey(int64_t writeId) {
   return kWritePrefix + hex16(static_cast<uint64_t>(writeId) ^ kSignBit);
+}
+
+std::string FLevelDBStorageEngine::moveFolderAside(const std::string& folder) {
+  for (int n = 1; n < 1000; ++n) {
+    std::string target = folder + ".damaged-" + std::to_string(n);
+    std::error_code ec;
+    if (std::filesystem::exists(target, ec)) continue;
+    std::filesystem::rename(folder, target, ec);
+    return ec ? std::string() : target;
+  }
+  return "";
 }
 
 FLevelDBStorageEngine::FLevelDBStorageEngine(const std::string& path) {
@@ -688,191 +604,4 @@ void FLevelDBStorageEngine::pruneCache(const FPruneForestRef& forest, const FPat
     FFLogDebug("I-RDB076012", "Pruned %" PRIu64 " records of the server cache; %" PRIu64 " bytes remain.", pruned,
                   serverCacheSize_);
   }
-}
-
-// -- Tracked queries ------------------------------------------------------------------------------
-
-std::vector<FTrackedQueryRef> FLevelDBStorageEngine::loadTrackedQueries() {
-  std::vector<FTrackedQueryRef> queries;
-  std::vector<std::tuple<std::string, std::string, std::string>> damaged;
-  scanPrefix(kQueryPrefix, [&](const std::string& key, const std::string& text) {
-    std::string error;
-    std::optional<Value> record = FReadBoundedJSON(text, kTrackedQueryRecordLimits, &error);
-    std::optional<uint64_t> keyId = parseHex16(std::string_view(key).substr(2));
-    if (!record) {
-      damaged.emplace_back(key, text, error);
-      return true;
-    }
-    const Value& r = *record;
-    if (!keyId || !r.is_object() || !r.contains("id") || !r["id"].is_number_unsigned() ||
-        r["id"].get<uint64_t>() != *keyId || !r.contains("path") || !r["path"].is_string() || !r.contains("params") ||
-        !r.contains("lastUse") || !r["lastUse"].is_number() || !r.contains("complete") || !r["complete"].is_boolean() ||
-        !r.contains("active") || !r["active"].is_boolean()) {
-      damaged.emplace_back(key, text, "it is not a tracked query record of this id");
-      return true;
-    }
-    if (FValidation::pathKeyCount(r["path"].get_ref<const std::string&>()) > FValidation::kMaxPathDepth) {
-      damaged.emplace_back(key, text, tooManyKeys());
-      return true;
-    }
-    try {
-      // Stored parameters are input like any other: ones that do not parse drop the query.
-      FQueryParamsRef params = FQueryParams::fromQueryObject(r["params"]);
-      auto query = std::make_shared<const FQuerySpec>(FPath::pathWithString(r["path"].get<std::string>()), params);
-      queries.push_back(std::make_shared<const FTrackedQuery>(*keyId, query, r["lastUse"].get<double>(),
-                                                               r["complete"].get<bool>(), r["active"].get<bool>()));
-    } catch (const std::exception& e) {
-      damaged.emplace_back(key, text, std::string("its query does not parse: ") + e.what());
-    }
-    return true;
-  });
-  for (const auto& [key, text, reason] : damaged) {
-    quarantine(key, text, "a tracked query: " + reason);
-    if (std::optional<uint64_t> id = parseHex16(std::string_view(key).substr(2))) removeTrackedQuery(*id);
-  }
-  return queries;
-}
-
-void FLevelDBStorageEngine::saveTrackedQuery(const FTrackedQueryRef& query) {
-  Value record{{"id", query->queryId()},
-               {"path", query->query()->path()->toString()},
-               {"params", query->query()->params()->wireProtocolParams()},
-               {"lastUse", query->lastUse()},
-               {"complete", query->isComplete()},
-               {"active", query->isActive()}};
-  std::string error;
-  std::optional<std::string> text = FWriteJSON(record, &error);
-  if (!text || text->size() > kTrackedQueryRecordLimits.maxBytes) {
-    FFLogError("I-RDB076013", "The tracked query %" PRIu64 " cannot be stored in the local cache (%s).",
-               query->queryId(), text ? "larger than the limit of 1 MiB" : error.c_str());
-    return;
-  }
-  leveldb::WriteBatch batch;
-  batch.Put(queryKey(query->queryId()), *text);
-  write(batch, "a tracked query");
-}
-
-void FLevelDBStorageEngine::removeTrackedQuery(uint64_t queryId) {
-  leveldb::WriteBatch batch;
-  batch.Delete(queryKey(queryId));
-  scanPrefix(keysPrefix(queryId), [&](const std::string& key, const std::string&) {
-    batch.Delete(key);
-    return true;
-  });
-  write(batch, "the removal of a tracked query");
-}
-
-void FLevelDBStorageEngine::setTrackedQueryKeys(const std::set<std::string>& keys, uint64_t queryId) {
-  leveldb::WriteBatch batch;
-  const std::string prefix = keysPrefix(queryId);
-  scanPrefix(prefix, [&](const std::string& key, const std::string&) {
-    batch.Delete(key);
-    return true;
-  });
-  for (const std::string& key : keys) batch.Put(prefix + key, "");
-  write(batch, "the keys of a tracked query");
-}
-
-void FLevelDBStorageEngine::updateTrackedQueryKeys(const std::set<std::string>& added,
-                                                   const std::set<std::string>& removed, uint64_t queryId) {
-  leveldb::WriteBatch batch;
-  const std::string prefix = keysPrefix(queryId);
-  for (const std::string& key : removed) batch.Delete(prefix + key);
-  for (const std::string& key : added) batch.Put(prefix + key, "");
-  write(batch, "the keys of a tracked query");
-}
-
-std::set<std::string> FLevelDBStorageEngine::trackedQueryKeysForQuery(uint64_t queryId) {
-  std::set<std::string> keys;
-  std::vector<std::pair<std::string, std::string>> damaged;
-  const std::string prefix = keysPrefix(queryId);
-  scanPrefix(prefix, [&](const std::string& key, const std::string& value) {
-    // A child key names one child: one holding "/" would be read as a path below the query.
-    std::string child = key.substr(prefix.size());
-    if (FValidation::isValidKey(child)) {
-      keys.insert(std::move(child));
-    } else {
-      damaged.emplace_back(key, value);
-    }
-    return true;
-  });
-  for (const auto& [key, value] : damaged) quarantine(key, value, "a tracked query key: it is not a valid key");
-  return keys;
-}
-
-// -- Migration ------------------------------------------------------------------------------------
-
-void FLevelDBStorageEngine::runLegacyMigration(const FRepoInfo& repoInfo) {
-  if (!db_ || get(kLegacyMigratedKey)) return;
-  const std::string legacyName = repoInfo.host() + "_" + repoInfo.ns();
-  auto markDone = [&] {
-    leveldb::WriteBatch batch;
-    batch.Put(kLegacyMigratedKey, "1");
-    write(batch, "the migration mark");
-  };
-  if (!isSafeRelativePath(legacyName)) {
-    markDone();
-    return;
-  }
-  const std::string legacyFolder = storageRoot() + "/" + legacyName;
-  std::error_code ec;
-  if (legacyFolder == folder_ || !std::filesystem::exists(legacyFolder + "/CURRENT", ec)) {
-    markDone();
-    return;
-  }
-
-  leveldb::Options options;
-  options.paranoid_checks = true;
-  leveldb::DB* opened = nullptr;
-  leveldb::Status status = leveldb::DB::Open(options, legacyFolder, &opened);
-  if (!status.ok()) {
-    FFLogError("I-RDB076014", "The older pending-writes store at %s cannot be opened (%s); its writes are not "
-               "moved and it is left as it is.", legacyFolder.c_str(), status.ToString().c_str());
-    return;
-  }
-  std::unique_ptr<leveldb::DB> legacy(opened);
-
-  int64_t lastId = INT64_MIN;
-  for (const FWriteRecordRef& write : userWrites()) lastId = std::max(lastId, write->writeId());
-
-  leveldb::WriteBatch batch;
-  size_t moved = 0;
-  size_t unreadable = 0;
-  std::unique_ptr<leveldb::Iterator> it(legacy->NewIterator(leveldb::ReadOptions()));
-  for (it->Seek(kWritePrefix); it->Valid() && it->key().starts_with(kWritePrefix); it->Next()) {
-    std::string key = it->key().ToString();
-    std::string reason;
-    std::optional<FWriteRecordRef> record = decodeWrite(key, it->value().ToString(), &reason);
-    if (!record) {
-      ++unreadable;
-      FFLogError("I-RDB076015", "The write %s of the older pending-writes store at %s cannot be read (%s).",
-                 key.c_str(), legacyFolder.c_str(), reason.c_str());
-      continue;
-    }
-    int64_t id = (*record)->writeId();
-    if (get(writeRecordKey(id)) || id <= lastId) id = lastId == INT64_MAX ? lastId : lastId + 1;
-    lastId = std::max(lastId, id);
-    Value stored{{"id", id}, {"path", (*record)->path()->toString()}};
-    if ((*record)->isOverwrite()) {
-      stored["o"] = (*record)->overwrite()->valForExport(true);
-    } else {
-      stored["m"] = (*record)->compoundWrite()->valForExport(true);
-    }
-    batch.Put(writeRecordKey(id), stored.dump());
-    ++moved;
-  }
-  bool readAll = it->status().ok();
-  it.reset();
-  legacy.reset();
-  batch.Put(kLegacyMigratedKey, "1");
-  if (!write(batch, "the writes of the older pending-writes store")) return;
-
-  if (readAll && unreadable == 0) {
-    std::filesystem::remove_all(legacyFolder, ec);
-  } else {
-    std::string aside = moveFolderAside(legacyFolder);
-    FFLogError("I-RDB076016", "Some writes of the older pending-writes store could not be read; the store was "
-               "moved to %s with its bytes kept.", aside.empty() ? legacyFolder.c_str() : aside.c_str());
-  }
-  FFLogDebug("I-RDB076017", "Moved %zu writes of the older pending-writes store into %s.", moved, folder_.c_str());
 }

@@ -34,6 +34,9 @@
 // Server data deeper than 1,000 keys is not written either: it stays in memory only, logged.
 // A server cache record is checked on its own when it is read, so that a bad one is set aside
 // alone rather than spoiling every read of a path above it.
+//
+// The key layout is in FLevelDBRecordFormat.h; the tracked queries and the migration of the older
+// store are defined in FLevelDBTrackedQueries.cpp and FLevelDBLegacyMigration.cpp.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -105,6 +108,10 @@ class FLevelDBStorageEngine : public FStorageEngine {
 
  private:
   struct Overlay;
+
+  // Renames a damaged folder to "<folder>.damaged-<n>" with the first free n, keeping its bytes;
+  // the new path or "" when the move failed.
+  static std::string moveFolderAside(const std::string& folder);
 
   void open();
   bool openDatabase(std::string* error, bool* corrupt);

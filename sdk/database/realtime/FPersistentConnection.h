@@ -31,6 +31,9 @@
 // may hold): walks along paths take a call per key. A read whose answer nests deeper fails with
 // "invalid_data". A frame that is malformed, or whose delivery to the delegate throws, is logged
 // and dropped; the connection carries on.
+//
+// The outgoing writes (puts, merges, onDisconnect requests, purge) are defined in
+// FPersistentConnectionWrites.cpp.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -43,11 +46,11 @@
 #include "platform/foundation/Value.h"
 #include "sdk/database/core/FQueryParams.h"
 #include "sdk/database/core/FRangeMerge.h"
+#include "sdk/database/core/FRepoInfo.h"
 #include "sdk/database/core/FSyncTreeHash.h"
 #include "sdk/database/core/FTupleCallbackStatus.h"
 #include "sdk/database/core/FTupleOnDisconnect.h"
 #include "sdk/database/persistence/FBoundedJSON.h"
-#include "sdk/database/realtime/FRepoInfo.h"
 #include "sdk/database/realtime/FRetryHelper.h"
 #include "sdk/database/realtime/FTransport.h"
 #include "sdk/database/realtime/ZIRDatabaseConfig.h"
@@ -183,6 +186,8 @@ class FPersistentConnection : public std::enable_shared_from_this<FPersistentCon
   // Delivers to the delegate, logging and dropping whatever the delivery throws.
   void deliver(const char* what, const std::string& path, const std::function<void(FPersistentConnectionDelegate&)>& call);
   static void callSafely(const char* what, const std::function<void()>& call);
+  // The reason text of an answer or a push: its data when that is a string.
+  static std::optional<std::string> reasonOf(const Value& data);
 
   FRepoInfoRef repoInfo_;
   DispatchQueueRef queue_;

@@ -11,7 +11,7 @@
 // repository cannot deadlock against it.
 #include <memory>
 
-#include "sdk/database/realtime/FRepoInfo.h"
+#include "sdk/database/core/FRepoInfo.h"
 #include "sdk/database/realtime/ZIRDatabaseConfig.h"
 
 class FRepo;

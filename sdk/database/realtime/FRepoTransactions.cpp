@@ -8,8 +8,8 @@
 #include "sdk/core/ZIRLogger.h"
 #include "sdk/database/core/FFLog.h"
 #include "sdk/database/core/FServerValues.h"
-#include "sdk/database/core/FValueEventRegistration.h"
 #include "sdk/database/realtime/FRepo.h"
+#include "sdk/database/realtime/FValueEventRegistration.h"
 #include "sdk/database/snapshot/FChildrenNode.h"
 #include "sdk/database/snapshot/FIndexedNode.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/dispatch/Dispatch.h"
-#include "sdk/database/realtime/FRepoInfo.h"
+#include "sdk/database/core/FRepoInfo.h"
 #include "sdk/database/realtime/ZIRDatabaseConfig.h"
 #include "sdk/database/realtime/ZIRDatabaseReference.h"
 

@@ -1,12 +1,12 @@
 #include "sdk/database/realtime/ZIRDatabaseQuery.h"
 
 #include "platform/foundation/NSException.h"
-#include "sdk/database/core/FChildEventRegistration.h"
 #include "sdk/database/core/FEventRaiser.h"
 #include "sdk/database/core/FLimitedFilter.h"
 #include "sdk/database/core/FValidation.h"
-#include "sdk/database/core/FValueEventRegistration.h"
+#include "sdk/database/realtime/FChildEventRegistration.h"
 #include "sdk/database/realtime/FRepo.h"
+#include "sdk/database/realtime/FValueEventRegistration.h"
 #include "sdk/database/realtime/ZIRDatabaseReference.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
 

@@ -9,9 +9,7 @@
 // that is not a string, or a bound that is not a number, string, boolean or null;
 // "InvalidPathValidation" for an invalid child path of queryOrderedByChild.
 //
-// Shared freely between threads as std::shared_ptr<const ZIRDatabaseQuery>. Everything the engine
-// itself needs (the constructor, repo, path, query parameters) is defined in this header: the engine's
-// registrations make references without linking the public layer.
+// Shared freely between threads as std::shared_ptr<const ZIRDatabaseQuery>.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,6 +21,7 @@
 #include "platform/foundation/Value.h"
 #include "sdk/database/core/FPath.h"
 #include "sdk/database/core/FQueryParams.h"
+#include "sdk/database/core/FWorkQueue.h"
 
 class FRepo;
 class ZIRDatabaseQuery;
@@ -51,10 +50,7 @@ class ZIRDatabaseQuery : public std::enable_shared_from_this<ZIRDatabaseQuery> {
   using GetDataBlock = std::function<void(const NSErrorRef& error, const ZIRDataSnapshotRef& snapshot)>;
 
   // The database client's one serial work queue, made once on first use.
-  static DispatchQueueRef sharedQueue() {
-    static const DispatchQueueRef queue = DispatchQueue::serial("ZirezizeWorker");
-    return queue;
-  }
+  static DispatchQueueRef sharedQueue() { return FWorkQueue::sharedQueue(); }
 
   ZIRDatabaseQuery(std::shared_ptr<FRepo> repo, FPathRef path, FQueryParamsRef params = nullptr,
                    bool orderByCalled = false)

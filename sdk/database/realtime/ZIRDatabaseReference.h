@@ -5,9 +5,6 @@
 // raising the database's validation exceptions for a path or value that cannot be written, and
 // then hands the work to the database's serial work queue; completions run on the configuration's
 // callback queue.
-//
-// The engine's listeners make references for their snapshots (constructor, key, parent): that part
-// is defined in this header, so the engine does not link the public layer.
 #include <functional>
 #include <memory>
 #include <optional>

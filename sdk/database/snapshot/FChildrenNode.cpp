@@ -87,7 +87,7 @@ FNodeRef FChildrenNode::updatePriority(const FNodeRef& priority) const {
 
 FNodeRef FChildrenNode::getImmediateChild(const std::string& key) const {
   if (key == ".priority") return getPriority();
-  auto child = children_->get(key);
+  const FNodeRef* child = children_->lookup(key);
   return child ? *child : FEmptyNode::emptyNode();
 }
 
@@ -283,6 +283,10 @@ int FChildrenNode::compare(const FNode& other) const {
 }
 
 bool FChildrenNode::isEqual(const FNode& other) const {
+  // The usual answers, without the list of the walk below: the same node, or one that is no
+  // children node (a leaf).
+  if (this == &other) return true;
+  if (other.kind() != Kind::Children) return false;
   // Pairs of nodes still to compare, walked from a loop rather than by a call per level.
   std::vector<std::pair<const FNode*, const FNode*>> pending{{this, &other}};
   while (!pending.empty()) {

@@ -7,10 +7,10 @@
 // the depth limits) are written by make-seeds.
 #include "platform/dispatch/Dispatch.h"
 #include "sdk/database/core/FCompoundWrite.h"
-#include "sdk/database/core/FDataEvent.h"
 #include "sdk/database/core/FSyncTree.h"
-#include "sdk/database/core/FValueEventRegistration.h"
+#include "sdk/database/realtime/FDataEvent.h"
 #include "sdk/database/realtime/FPersistentConnection.h"
+#include "sdk/database/realtime/FValueEventRegistration.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
 #include "tests/fuzz/FuzzSupport.h"
 

@@ -12,9 +12,9 @@
 
 #include "sdk/database/core/FSyncTree.h"
 #include "sdk/database/core/FSyncTreeHash.h"
-#include "sdk/database/core/FValueEventRegistration.h"
 #include "sdk/database/persistence/FLevelDBStorageEngine.h"
 #include "sdk/database/persistence/FPersistenceManager.h"
+#include "sdk/database/realtime/FValueEventRegistration.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
 #include "tests/fuzz/FuzzSupport.h"
 

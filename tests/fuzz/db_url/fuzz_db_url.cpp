@@ -2,8 +2,8 @@
 // database and a location or raises the named failure; nothing else may happen.
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSURLComponents.h"
+#include "sdk/database/core/FRepoInfo.h"
 #include "sdk/database/core/FUtilities.h"
-#include "sdk/database/realtime/FRepoInfo.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

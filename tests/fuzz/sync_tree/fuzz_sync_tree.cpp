@@ -12,11 +12,11 @@
 
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/Value.h"
-#include "sdk/database/core/FChildEventRegistration.h"
-#include "sdk/database/core/FDataEvent.h"
 #include "sdk/database/core/FListenContainer.h"
 #include "sdk/database/core/FSyncTree.h"
-#include "sdk/database/core/FValueEventRegistration.h"
+#include "sdk/database/realtime/FChildEventRegistration.h"
+#include "sdk/database/realtime/FDataEvent.h"
+#include "sdk/database/realtime/FValueEventRegistration.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
 #include "tests/fuzz/FuzzSupport.h"
 

@@ -391,3 +391,42 @@ TEST(NodeAllocator, ReusesBlocksOnTheirThreadAndReturnsThemWhenTheThreadEnds) {
   Block* several = allocator.allocate(3);  // arrays bypass the caches
   allocator.deallocate(several, 3);
 }
+
+// Where one thread makes nodes and another lets the last versions go, the blocks the freeing
+// thread cannot keep reach a thread whose cache is empty in whole chains, usable in full; what no
+// chain holds goes back when its thread ends.
+TEST(NodeAllocator, BlocksFreedBeyondACacheReachAThreadWithAnEmptyOne) {
+  struct Block {
+    char bytes[184];  // a size no other test allocates, so the shared chains are this test's own
+  };
+  using Cache = fdetail::FBlockCache<sizeof(Block), alignof(Block)>;
+  constexpr size_t kCached = Cache::kCachedBlocks;
+  constexpr size_t kChain = Cache::kChainBlocks;
+  constexpr size_t kChains = 3;
+  std::vector<Block*> blocks;
+  std::thread maker([&] {
+    FNodeAllocator<Block> mine;
+    for (size_t i = 0; i < kCached + kChains * kChain + kChain / 2; ++i) blocks.push_back(mine.allocate(1));
+  });
+  maker.join();
+  std::thread freer([&] {
+    FNodeAllocator<Block> theirs;
+    for (Block* block : blocks) theirs.deallocate(block, 1);
+  });
+  freer.join();  // its cache and its last, partial chain go back to the global allocator
+
+  const std::set<Block*> chained(blocks.begin() + kCached, blocks.begin() + kCached + kChains * kChain);
+  std::thread taker([&] {
+    FNodeAllocator<Block> empty;
+    std::vector<Block*> taken;
+    for (size_t i = 0; i < kChains * kChain; ++i) {
+      Block* block = empty.allocate(1);
+      std::memset(block, 0x3c, sizeof(Block));  // every block of a chain is the caller's in full
+      taken.push_back(block);
+    }
+    // Every chain the depot held was handed out whole before any block came from the heap.
+    EXPECT_EQ(std::set<Block*>(taken.begin(), taken.end()), chained);
+    for (Block* block : taken) empty.deallocate(block, 1);
+  });
+  taker.join();
+}

@@ -55,6 +55,10 @@ TEST(SortedDictionaryForms, ArrayBecomesTreeAtTheTwentySixthKey) {
   EXPECT_TRUE(isArray(replaced));
   EXPECT_EQ(replaced->count(), 25);
   EXPECT_EQ(*replaced->get(10), -1);
+  std::vector<int> replacedKeys;
+  replaced->enumerateKeysAndObjectsUsingBlock([&](const int& k, const int&, bool*) { replacedKeys.push_back(k); });
+  EXPECT_EQ(replacedKeys, range(0, 25));
+  EXPECT_EQ(*d->get(10), 1000);  // the version replaced keeps its value
   auto grown = d->insertKey(25, 2500);
   EXPECT_TRUE(isTree(grown));
   EXPECT_EQ(grown->count(), 26);

@@ -11,8 +11,8 @@
 
 #include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "sdk/database/core/FRepoInfo.h"
 #include "sdk/database/persistence/FLevelDBStorageEngine.h"
-#include "sdk/database/realtime/FRepoInfo.h"
 #include "tests/sdk/database/persistence/PersistenceTestSupport.h"
 #include "tests/support/ChildProcess.h"
 

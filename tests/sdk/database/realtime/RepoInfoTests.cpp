@@ -5,8 +5,8 @@
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSURLComponents.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "sdk/database/core/FRepoInfo.h"
 #include "sdk/database/core/FUtilities.h"
-#include "sdk/database/realtime/FRepoInfo.h"
 #include "sdk/database/realtime/ZIRDatabaseConfig.h"
 
 namespace {

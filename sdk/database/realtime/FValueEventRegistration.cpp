@@ -1,9 +1,9 @@
-#include "sdk/database/core/FValueEventRegistration.h"
+#include "sdk/database/realtime/FValueEventRegistration.h"
 
 #include "sdk/database/core/FCancelEvent.h"
-#include "sdk/database/core/FDataEvent.h"
 #include "sdk/database/core/FEventRaiser.h"
 #include "sdk/database/core/FFLog.h"
+#include "sdk/database/realtime/FDataEvent.h"
 
 FValueEventRegistration::FValueEventRegistration(const std::shared_ptr<FRepo>& repo, uint64_t handle,
                                                  FValueEventCallback callback, FCancelEventCallback cancelCallback)
@@ -27,8 +27,10 @@ void FValueEventRegistration::fireEvent(const FEventRef& event, const DispatchQu
   if (!callback_) return;
   auto data = std::static_pointer_cast<const FDataEvent>(event);
   FFLogDebug("I-RDB065002", "Raising value event on %s", data->snapshot()->key().value_or("(null)").c_str());
-  FValueEventCallback callback = callback_;
-  FEventRaiser::handOff(queue, [callback, snapshot = data->snapshot()] { callback(snapshot); });
+  // The block holds the registration rather than a copy of its callback: copying the callback
+  // copies every closure it wraps, one allocation each, for every event.
+  auto self = std::static_pointer_cast<const FValueEventRegistration>(shared_from_this());
+  FEventRaiser::handOff(queue, [self = std::move(self), snapshot = data->snapshot()] { self->callback_(snapshot); });
 }
 
 std::shared_ptr<const FCancelEvent> FValueEventRegistration::createCancelEventFromError(const NSErrorRef& error,

@@ -1,4 +1,4 @@
-#include "sdk/database/core/FDataEvent.h"
+#include "sdk/database/realtime/FDataEvent.h"
 
 #include "platform/foundation/NSString.h"
 

@@ -1,4 +1,4 @@
-#include "sdk/database/realtime/FRepoInfo.h"
+#include "sdk/database/core/FRepoInfo.h"
 
 #include <functional>
 

@@ -1,9 +1,9 @@
-#include "sdk/database/core/FChildEventRegistration.h"
+#include "sdk/database/realtime/FChildEventRegistration.h"
 
 #include "sdk/database/core/FCancelEvent.h"
-#include "sdk/database/core/FDataEvent.h"
 #include "sdk/database/core/FEventRaiser.h"
 #include "sdk/database/core/FFLog.h"
+#include "sdk/database/realtime/FDataEvent.h"
 
 FChildEventRegistration::FChildEventRegistration(const std::shared_ptr<FRepo>& repo, uint64_t handle,
                                                  std::optional<FChildEventCallbacks> callbacks,
@@ -38,9 +38,11 @@ void FChildEventRegistration::fireEvent(const FEventRef& event, const DispatchQu
              data->path()->toString().c_str());
   auto found = callbacks_->find(data->eventType());
   if (found == callbacks_->end() || !found->second) return;
-  FChildEventCallback callback = found->second;
-  FEventRaiser::handOff(queue, [callback, snapshot = data->snapshot(), prevName = data->prevName()] {
-    callback(snapshot, prevName);
+  // The block holds the registration and the event rather than a copy of the callback: copying
+  // the callback copies every closure it wraps, one allocation each, for every event.
+  auto self = std::static_pointer_cast<const FChildEventRegistration>(shared_from_this());
+  FEventRaiser::handOff(queue, [self = std::move(self), data = std::move(data)] {
+    self->callbacks_->find(data->eventType())->second(data->snapshot(), data->prevName());
   });
 }
 

@@ -5,8 +5,8 @@
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSURLComponents.h"
 #include "sdk/core/ZIRLogger.h"
+#include "sdk/database/core/FRepoInfo.h"
 #include "sdk/database/core/FUtilities.h"
-#include "sdk/database/realtime/FRepoInfo.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // an optional cancel callback. The repository is held weakly, as by child registrations.
 #include <functional>
 
-#include "sdk/database/core/FChildEventRegistration.h"
+#include "sdk/database/realtime/FChildEventRegistration.h"
 
 using FValueEventCallback = std::function<void(const ZIRDataSnapshotRef&)>;
 

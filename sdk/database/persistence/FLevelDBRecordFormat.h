@@ -1,0 +1,51 @@
+#pragma once
+// The record layout of the leveldb storage engine (described in FLevelDBStorageEngine.h): the key
+// prefixes, how ids and paths become keys and back, and the texts its readers log. Shared by the
+// engine's files: the records and user writes, the server cache, the tracked queries and the
+// migration of the older store.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sdk/database/core/FPath.h"
+
+namespace fleveldb {
+
+inline constexpr const char* kVersionKey = "meta:version";
+inline constexpr const char* kLegacyMigratedKey = "meta:legacyMigrated";
+inline constexpr const char* kFormatVersion = "1";
+inline constexpr const char* kWritePrefix = "w:";
+inline constexpr const char* kServerPrefix = "s:";
+inline constexpr const char* kQueryPrefix = "q:";
+inline constexpr const char* kKeysPrefix = "k:";
+inline constexpr const char* kQuarantinePrefix = "x:";
+inline constexpr const char* kPriorityKey = ".priority";
+
+// Flipped in a write id's key so that negative ids sort before positive ones.
+inline constexpr uint64_t kSignBit = 0x8000000000000000ULL;
+
+// 16 lowercase hex digits.
+std::string hex16(uint64_t value);
+// The value of exactly 16 lowercase hex digits; nullopt for anything else.
+std::optional<uint64_t> parseHex16(std::string_view text);
+
+std::string serverKey(const FPath& path);
+std::string queryKey(uint64_t queryId);
+std::string keysPrefix(uint64_t queryId);
+
+// The smallest key after every key that starts with the prefix.
+std::string prefixEnd(const std::string& prefix);
+bool startsWith(const std::string& text, const std::string& prefix);
+
+// The keys of the server cache record's path, from the text after "s:".
+std::vector<std::string> keysOfServerKey(const std::string& key);
+FPathRef pathOfKeys(std::vector<std::string> keys);
+
+// A record key or path as a log line shows it: a long one is cut at a character boundary.
+std::string shown(const std::string& text);
+// The reason given for a record whose path is longer than a path may be.
+const std::string& tooManyKeys();
+
+}  // namespace fleveldb
