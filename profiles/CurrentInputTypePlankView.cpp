@@ -1,23 +1,15 @@
 #include "profiles/CurrentInputTypePlankView.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 
 #include <cairo.h>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NSRunLoop.h"
+#include "platform/foundation/NSString.h"
 #include "platform/graphics/NSAttributedString.h"
 #include "profiles/InputProfilesService.h"
-
-namespace {
-// Upper case of the ASCII letters (titles are names of ports and data sources).
-std::string upper(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
-  return s;
-}
-}  // namespace
 
 std::shared_ptr<CurrentInputTypePlankView> CurrentInputTypePlankView::initWithFrame(const CGRect& frame) {
   auto bar = std::make_shared<CurrentInputTypePlankView>(frame);
@@ -51,7 +43,7 @@ void CurrentInputTypePlankView::updateProfileTitle(const NSNotification& notific
   setHidden(false);
   auto profile = notification.userObject<InputProfile>(InputProfilesService::kNewProfileKey);
   if (!profile || !profile->inputDevice()) return;
-  setTitle(upper(profile->inputDevice()->shortTitle()), UIControlStateNormal);
+  setTitle(ns::uppercase(profile->inputDevice()->shortTitle()), UIControlStateNormal);
 }
 
 namespace {

@@ -33,9 +33,7 @@ class AVAudioRecorder : public AudioInputSink {
   static std::shared_ptr<AVAudioRecorder> create(const std::string& url, const Value& settings, NSErrorRef* error);
   ~AVAudioRecorder() override;
 
-  const std::string& url() const { return url_; }
   void setDelegate(std::weak_ptr<AVAudioRecorderDelegate> delegate) { delegate_ = std::move(delegate); }
-  bool isMeteringEnabled() const { return meteringEnabled_.load(); }
   void setMeteringEnabled(bool enabled) { meteringEnabled_.store(enabled); }
 
   // Creates the file. False when it cannot be written.

@@ -132,14 +132,12 @@ bool AVAudioSession::setPreferredSampleRate(double rate, NSErrorRef* error) {
   preferredSampleRate_ = rate;
   return true;
 }
-double AVAudioSession::preferredSampleRate() const { std::lock_guard<std::mutex> l(mutex_); return preferredSampleRate_; }
 
 bool AVAudioSession::setActive(bool active, NSErrorRef*) {
   std::lock_guard<std::mutex> lock(mutex_);
   active_ = active;
   return true;
 }
-bool AVAudioSession::isActive() const { std::lock_guard<std::mutex> l(mutex_); return active_; }
 
 std::string AVAudioSession::effectiveSpecLocked() const {
   if (preferredInput_ && startsWith(preferredInput_->UID(), "pulse:")) return preferredInput_->UID();

@@ -150,9 +150,7 @@ class AVAudioSession {
   double preferredIOBufferDuration() const;
   // Only 44,100 Hz can be delivered; another rate is recorded as preferred but sampleRate stays.
   bool setPreferredSampleRate(double rate, NSErrorRef* error);
-  double preferredSampleRate() const;
   bool setActive(bool active, NSErrorRef* error);
-  bool isActive() const;
   double sampleRate() const { return kAudioSampleRate; }
   // Frames per capture delivery that the preferred buffer duration asks for.
   uint32_t preferredFramesPerBuffer() const;

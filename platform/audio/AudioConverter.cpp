@@ -70,15 +70,6 @@ OSStatus AudioConverterDispose(AudioConverterRef c) {
   return noErr;
 }
 
-OSStatus AudioConverterReset(AudioConverterRef c) {
-  if (!c) return kAudio_ParamError;
-  if (c->state) src_reset(c->state);
-  c->input = nullptr;
-  c->inputFrames = 0;
-  c->inputEnded = false;
-  return noErr;
-}
-
 OSStatus AudioConverterSetProperty(AudioConverterRef c, AudioConverterPropertyID id, uint32_t size,
                                    const void* data) {
   if (!c) return kAudio_ParamError;

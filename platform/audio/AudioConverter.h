@@ -26,7 +26,6 @@ OSStatus AudioConverterNew(const AudioStreamBasicDescription* inSourceFormat,
                            const AudioStreamBasicDescription* inDestinationFormat,
                            AudioConverterRef* outAudioConverter);
 OSStatus AudioConverterDispose(AudioConverterRef inAudioConverter);
-OSStatus AudioConverterReset(AudioConverterRef inAudioConverter);
 // Only the decompression magic cookie is settable (linear PCM needs none; it is kept and ignored).
 OSStatus AudioConverterSetProperty(AudioConverterRef inAudioConverter, AudioConverterPropertyID inPropertyID,
                                    uint32_t inPropertyDataSize, const void* inPropertyData);

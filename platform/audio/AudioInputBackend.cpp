@@ -54,12 +54,6 @@ int AudioInputBackend::sinkCount() const {
   return n;
 }
 
-bool AudioInputBackend::hasSink(const AudioInputSink* sink) const {
-  for (auto& slot : sinks_)
-    if (slot.load() == sink) return true;
-  return false;
-}
-
 void AudioInputBackend::deliver(const float* samples, uint32_t frames) {
   if (!samples) return;
   const AudioInputBackend* outer = tlsDelivering;

@@ -42,7 +42,6 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
   // called from inside a delivery of this backend (then the current delivery may still finish).
   void removeSink(AudioInputSink* sink);
   int sinkCount() const;
-  bool hasSink(const AudioInputSink* sink) const;
 
   // Render thread: the status a unit's render of this input returns (noErr normally).
   virtual OSStatus renderStatus() const { return noErr; }
@@ -55,7 +54,6 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
   void deliver(const float* samples, uint32_t frames);
   // Render thread: hands `frames` zero samples (a gap in the capture) to every sink.
   void deliverSilence(uint32_t frames);
-  bool captureStarted() const { return started_; }
 
  private:
   std::array<std::atomic<AudioInputSink*>, kMaxSinks> sinks_{};

@@ -30,7 +30,6 @@ void ClockAudioOutput::run() {
     std::this_thread::sleep_until(next);
     if (stop_.load()) break;
     source_->renderOutput(scratch_.data(), framesPerPull_);
-    pulled_.fetch_add(framesPerPull_);
     // After a long stall (a suspended machine, a debugger) start afresh instead of catching up
     // with a burst of pulls.
     if (clock::now() - next > period * 16) next = clock::now();

@@ -13,7 +13,6 @@ class ClockAudioOutput : public AudioOutputStream {
  public:
   static std::unique_ptr<ClockAudioOutput> open(AudioOutputSource* source, uint32_t channels, uint32_t framesPerPull);
   ~ClockAudioOutput() override;
-  uint64_t pulledFrames() const { return pulled_.load(); }
 
  private:
   ClockAudioOutput(AudioOutputSource* source, uint32_t channels, uint32_t framesPerPull);
@@ -23,6 +22,5 @@ class ClockAudioOutput : public AudioOutputStream {
   uint32_t framesPerPull_;
   std::vector<float> scratch_;
   std::atomic<bool> stop_{false};
-  std::atomic<uint64_t> pulled_{0};
   std::thread thread_;
 };

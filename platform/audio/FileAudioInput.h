@@ -15,7 +15,6 @@ class FileAudioInput : public AudioInputBackend {
   static std::shared_ptr<FileAudioInput> create(const std::string& path, OSStatus* status = nullptr);
   ~FileAudioInput() override;
   std::string identifier() const override { return "file:" + path_; }
-  const std::string& path() const { return path_; }
   // What the capture thread does for each delivery, without the pacing: fills `frames` mono samples
   // at 44,100 Hz from the file (looping at its end), zeros after a read error; returns the frames
   // the file gave. Not while capture runs (the capture thread owns the reader then).

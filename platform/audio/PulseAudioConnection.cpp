@@ -165,16 +165,6 @@ bool ensureConnected(std::string* error) {
   return true;
 }
 
-bool isConnected() {
-  Connection& c = Connection::shared();
-  std::lock_guard<std::mutex> guard(c.mutex);
-  if (!c.mainloop) return false;
-  pa_threaded_mainloop_lock(c.mainloop);
-  bool ready = c.context && c.ready;
-  pa_threaded_mainloop_unlock(c.mainloop);
-  return ready;
-}
-
 std::vector<PulseSourceInfo> listSources() {
   std::vector<PulseSourceInfo> result;
   if (!ensureConnected()) return result;

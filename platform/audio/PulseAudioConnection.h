@@ -33,7 +33,6 @@ struct PulseSourceInfo {
 namespace pulse {
 // Connects when not connected. False (with a reason) when no server answers.
 bool ensureConnected(std::string* error = nullptr);
-bool isConnected();
 // The sources of the server, in the server's order; empty when no server answers.
 std::vector<PulseSourceInfo> listSources();
 // The server's default source name; empty when unknown.

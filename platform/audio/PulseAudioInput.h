@@ -13,7 +13,6 @@ class PulseAudioInput : public AudioInputBackend {
   static std::shared_ptr<PulseAudioInput> create(std::string sourceName);
   ~PulseAudioInput() override;
   std::string identifier() const override;
-  const std::string& sourceName() const { return sourceName_; }
 
  protected:
   OSStatus startCapture() override;

@@ -59,9 +59,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   bool serial_;
 };
 
-// Free-function spellings.
-inline void dispatch_async(const DispatchQueueRef& q, DispatchBlock b) { q->async(std::move(b)); }
-inline bool dispatch_sync(const DispatchQueueRef& q, DispatchBlock b) { return q->sync(std::move(b)); }
+// The free-function spelling of after.
 inline void dispatch_after(double seconds, const DispatchQueueRef& q, DispatchBlock b) {
   q->after(seconds, std::move(b));
 }

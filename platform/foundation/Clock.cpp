@@ -30,8 +30,7 @@ struct ClockState {
   // that was stepped ahead is switched off again.
   double monotonicOffset = 0;
 
-  // Listeners are called with this held, so removeListener() returning means the listener is not
-  // running on another thread; it is recursive so a listener may remove itself.
+  // Listeners are called with this held; it is recursive so a listener may add another.
   std::recursive_mutex listenerMutex;
   std::map<int, std::shared_ptr<Clock::Listener>> listeners;
   int nextId = 1;
@@ -137,8 +136,3 @@ int Clock::addListener(Listener listener) {
   return id;
 }
 
-void Clock::removeListener(int id) {
-  ClockState& s = state();
-  std::lock_guard<std::recursive_mutex> lock(s.listenerMutex);
-  s.listeners.erase(id);
-}

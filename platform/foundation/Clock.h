@@ -20,5 +20,4 @@ class Clock {
   // Called after every advance; used by the run loop and the dispatch timer thread.
   using Listener = std::function<void()>;
   static int addListener(Listener listener);
-  static void removeListener(int id);
 };

@@ -26,7 +26,6 @@ std::string NSHomeDirectory() {
 std::string NSLibraryDirectory() { return NSHomeDirectory() + "/Library"; }
 std::string NSPreferencesDirectory() { return NSLibraryDirectory() + "/Preferences"; }
 std::string NSApplicationSupportDirectory() { return NSLibraryDirectory() + "/Application Support"; }
-std::string NSCachesDirectory() { return NSLibraryDirectory() + "/Caches"; }
 std::string NSDocumentDirectory() { return NSHomeDirectory() + "/Documents"; }
 std::string NSTemporaryDirectory() { return NSHomeDirectory() + "/tmp/"; }
 std::string NSKeychainDirectory() { return NSLibraryDirectory() + "/Keychains"; }

@@ -10,7 +10,6 @@ std::string NSHomeDirectory();
 std::string NSLibraryDirectory();
 std::string NSPreferencesDirectory();
 std::string NSApplicationSupportDirectory();
-std::string NSCachesDirectory();
 std::string NSDocumentDirectory();
 std::string NSTemporaryDirectory();
 std::string NSKeychainDirectory();

@@ -164,7 +164,6 @@ void NSTimer::invalidate() {
 
 bool NSTimer::isValid() const { return state_ && state_->valid.load(); }
 
-double NSTimer::timeInterval() const { return state_ ? state_->interval : 0; }
 
 void NSTimer::fire() {
   if (!isValid()) return;

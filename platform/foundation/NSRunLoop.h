@@ -15,7 +15,6 @@ class NSTimer : public std::enable_shared_from_this<NSTimer> {
                                                    std::function<void(NSTimer&)> block);
   void invalidate();
   bool isValid() const;
-  double timeInterval() const;
   void fire();  // fires now without changing the schedule
   ~NSTimer();
 

@@ -170,13 +170,6 @@ std::string lowercase(std::string_view text) {
   return out;
 }
 
-std::string trim(std::string_view text) {
-  size_t b = 0, e = text.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
-  return std::string(text.substr(b, e - b));
-}
-
 std::vector<std::string> split(std::string_view text, std::string_view sep) {
   std::vector<std::string> out;
   if (sep.empty()) {

@@ -36,7 +36,6 @@ int64_t integerValue(std::string_view text);
 
 std::string uppercase(std::string_view text);  // ASCII letters
 std::string lowercase(std::string_view text);
-std::string trim(std::string_view text);      // white space and new lines at both ends
 std::vector<std::string> split(std::string_view text, std::string_view separator);
 std::string replaceAll(std::string_view text, std::string_view from, std::string_view to);
 bool hasPrefix(std::string_view text, std::string_view prefix);

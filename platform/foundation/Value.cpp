@@ -37,8 +37,6 @@ double dateSeconds(const Value& v) {
   return d;
 }
 
-bool isNumber(const Value& v) { return v.is_number(); }
-
 namespace {
 
 // Builds the value from the parser's events, refusing nesting deeper than kMaxJSONDepth as soon

@@ -27,8 +27,6 @@ Value date(double secondsSince1970);
 bool isDate(const Value& v);
 double dateSeconds(const Value& v);  // 0 when v is not a date
 
-bool isNumber(const Value& v);  // integer, unsigned or double (not boolean)
-
 // The deepest nesting of arrays and objects parseJSON accepts: text nested deeper is refused
 // before a value is built, so that every recursive walk of a parsed Value (writing, comparing,
 // copying, redacting) stays far inside any thread's stack. The database nests values up to 1,000

@@ -24,8 +24,6 @@ class CALayer {
   void setOpaque(bool opaque) { opaque_ = opaque; }
   double cornerRadius() const { return cornerRadius_; }
   void setCornerRadius(double radius) { cornerRadius_ = radius; }
-  bool masksToBounds() const { return masksToBounds_; }
-  void setMasksToBounds(bool masks) { masksToBounds_ = masks; }
   // An image shown as the layer's content, stretched over its bounds, under the view's own
   // drawing and subviews (the layer's "contents"). None: no image.
   std::shared_ptr<const UIImage> contents() const { return contents_; }
@@ -50,7 +48,6 @@ class CALayer {
   double contentsScale_ = 1;
   bool opaque_ = false;
   double cornerRadius_ = 0;
-  bool masksToBounds_ = false;
   std::shared_ptr<const UIImage> contents_;
   UIColorRef shadowColor_ = UIColor::blackColor();
   double shadowOpacity_ = 0;

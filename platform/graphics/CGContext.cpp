@@ -43,20 +43,11 @@ void CGContextSaveGState(CGContextRef c) { if (c) c->save(); }
 void CGContextRestoreGState(CGContextRef c) { if (c) c->restore(); }
 void CGContextScaleCTM(CGContextRef c, double sx, double sy) { if (c) cairo_scale(c->cairo(), sx, sy); }
 void CGContextTranslateCTM(CGContextRef c, double tx, double ty) { if (c) cairo_translate(c->cairo(), tx, ty); }
-void CGContextConcatCTM(CGContextRef c, const CGAffineTransform& t) {
-  if (!c) return;
-  cairo_matrix_t m;
-  cairo_matrix_init(&m, t.a, t.b, t.c, t.d, t.tx, t.ty);
-  cairo_transform(c->cairo(), &m);
-}
 void CGContextSetLineWidth(CGContextRef c, double width) {
   if (c && std::isfinite(width) && width >= 0) cairo_set_line_width(c->cairo(), width);
 }
 void CGContextSetStrokeColorWithColor(CGContextRef c, const UIColorRef& color) { if (c) c->state().stroke = color; }
 void CGContextSetFillColorWithColor(CGContextRef c, const UIColorRef& color) { if (c) c->state().fill = color; }
-void CGContextSetRGBStrokeColor(CGContextRef c, double r, double g, double b, double a) {
-  CGContextSetStrokeColorWithColor(c, UIColor::colorWithRed(r, g, b, a));
-}
 void CGContextSetRGBFillColor(CGContextRef c, double r, double g, double b, double a) {
   CGContextSetFillColorWithColor(c, UIColor::colorWithRed(r, g, b, a));
 }
@@ -72,7 +63,6 @@ void CGContextAddLineToPoint(CGContextRef c, double x, double y) {
 void CGContextAddRect(CGContextRef c, const CGRect& r) {
   if (c) cairo_rectangle(c->cairo(), r.origin.x, r.origin.y, r.size.width, r.size.height);
 }
-void CGContextClosePath(CGContextRef c) { if (c) cairo_close_path(c->cairo()); }
 void CGContextStrokePath(CGContextRef c) {
   if (!c) return;
   setSource(c, c->state().stroke);
@@ -91,12 +81,6 @@ void CGContextFillRect(CGContextRef c, const CGRect& rect) {
   cairo_new_path(c->cairo());
   CGContextAddRect(c, rect);
   CGContextFillPath(c);
-}
-void CGContextStrokeRect(CGContextRef c, const CGRect& rect) {
-  if (!c) return;
-  cairo_new_path(c->cairo());
-  CGContextAddRect(c, rect);
-  CGContextStrokePath(c);
 }
 void CGContextClearRect(CGContextRef c, const CGRect& rect) {
   if (!c) return;

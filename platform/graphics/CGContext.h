@@ -49,22 +49,18 @@ void CGContextSaveGState(CGContextRef c);
 void CGContextRestoreGState(CGContextRef c);
 void CGContextScaleCTM(CGContextRef c, double sx, double sy);
 void CGContextTranslateCTM(CGContextRef c, double tx, double ty);
-void CGContextConcatCTM(CGContextRef c, const CGAffineTransform& t);
 void CGContextSetLineWidth(CGContextRef c, double width);
 void CGContextSetStrokeColorWithColor(CGContextRef c, const UIColorRef& color);
 void CGContextSetFillColorWithColor(CGContextRef c, const UIColorRef& color);
-void CGContextSetRGBStrokeColor(CGContextRef c, double r, double g, double b, double a);
 void CGContextSetRGBFillColor(CGContextRef c, double r, double g, double b, double a);
 void CGContextSetShouldAntialias(CGContextRef c, bool antialias);
 void CGContextBeginPath(CGContextRef c);
 void CGContextMoveToPoint(CGContextRef c, double x, double y);
 void CGContextAddLineToPoint(CGContextRef c, double x, double y);
 void CGContextAddRect(CGContextRef c, const CGRect& rect);
-void CGContextClosePath(CGContextRef c);
 void CGContextStrokePath(CGContextRef c);  // strokes and empties the path
 void CGContextFillPath(CGContextRef c);    // fills (non-zero) and empties the path
 void CGContextFillRect(CGContextRef c, const CGRect& rect);
-void CGContextStrokeRect(CGContextRef c, const CGRect& rect);
 // Makes the rectangle fully transparent.
 void CGContextClearRect(CGContextRef c, const CGRect& rect);
 

@@ -51,8 +51,6 @@ inline double CGRectGetMaxX(const CGRect& r) { auto s = CGRectStandardize(r); re
 inline double CGRectGetMaxY(const CGRect& r) { auto s = CGRectStandardize(r); return s.origin.y + s.size.height; }
 inline double CGRectGetMidX(const CGRect& r) { return (CGRectGetMinX(r) + CGRectGetMaxX(r)) / 2; }
 inline double CGRectGetMidY(const CGRect& r) { return (CGRectGetMinY(r) + CGRectGetMaxY(r)) / 2; }
-inline double CGRectGetWidth(const CGRect& r) { return std::fabs(r.size.width); }
-inline double CGRectGetHeight(const CGRect& r) { return std::fabs(r.size.height); }
 // Half-open on the maximum edges: a point on the right or bottom edge is outside.
 bool CGRectContainsPoint(const CGRect& r, const CGPoint& p);
 bool CGRectIsEmpty(const CGRect& r);

@@ -45,8 +45,6 @@ struct OESProcs {
   PFNGLFRAMEBUFFERRENDERBUFFEROESPROC framebufferRenderbuffer = nullptr;
   PFNGLGETRENDERBUFFERPARAMETERIVOESPROC getRenderbufferParameteriv = nullptr;
   PFNGLCHECKFRAMEBUFFERSTATUSOESPROC checkFramebufferStatus = nullptr;
-  PFNGLISRENDERBUFFEROESPROC isRenderbuffer = nullptr;
-  PFNGLISFRAMEBUFFEROESPROC isFramebuffer = nullptr;
 };
 OESProcs procs;
 
@@ -102,8 +100,6 @@ Display& display() {
     resolve(procs.framebufferRenderbuffer, "glFramebufferRenderbufferOES");
     resolve(procs.getRenderbufferParameteriv, "glGetRenderbufferParameterivOES");
     resolve(procs.checkFramebufferStatus, "glCheckFramebufferStatusOES");
-    resolve(procs.isRenderbuffer, "glIsRenderbufferOES");
-    resolve(procs.isFramebuffer, "glIsFramebufferOES");
     d.ok = procs.genFramebuffers && procs.bindFramebuffer && procs.deleteFramebuffers && procs.genRenderbuffers &&
            procs.bindRenderbuffer && procs.deleteRenderbuffers && procs.renderbufferStorage &&
            procs.framebufferRenderbuffer && procs.getRenderbufferParameteriv && procs.checkFramebufferStatus;
@@ -134,18 +130,11 @@ bool EAGLContext::isAvailable() {
 
 void EAGLContext::setAvailableForTesting(bool available) { availabilityOverride = available ? 1 : 0; }
 
-std::string EAGLContext::rendererName() {
-  if (!current) return {};
-  const GLubyte* name = glGetString(GL_RENDERER);
-  return name ? reinterpret_cast<const char*>(name) : "";
-}
-
 EAGLContextRef EAGLContext::initWithAPI(EAGLRenderingAPI api) {
   if (api != kEAGLRenderingAPIOpenGLES1 || !isAvailable()) return nullptr;
   Display& d = display();
   EAGLContextRef context(new EAGLContext());
   context->impl_ = std::make_unique<Impl>();
-  context->api_ = api;
   const EGLint attributes[] = {EGL_CONTEXT_CLIENT_VERSION, 1, EGL_NONE};
   context->impl_->context = eglCreateContext(d.display, d.config, EGL_NO_CONTEXT, attributes);
   if (context->impl_->context == EGL_NO_CONTEXT) return nullptr;
@@ -268,11 +257,5 @@ void glGetRenderbufferParameterivOES(GLenum target, GLenum pname, GLint* params)
 GLenum glCheckFramebufferStatusOES(GLenum target) {
   if (procs.checkFramebufferStatus && current) return procs.checkFramebufferStatus(target);
   return 0;
-}
-GLboolean glIsRenderbufferOES(GLuint renderbuffer) {
-  return procs.isRenderbuffer && current ? procs.isRenderbuffer(renderbuffer) : GL_FALSE;
-}
-GLboolean glIsFramebufferOES(GLuint framebuffer) {
-  return procs.isFramebuffer && current ? procs.isFramebuffer(framebuffer) : GL_FALSE;
 }
 }

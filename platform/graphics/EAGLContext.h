@@ -28,11 +28,6 @@ class EAGLContext {
   // (the environment variable SPECTRUM_ANALYSER_NO_GL, or setAvailableForTesting(false)).
   static bool isAvailable();
   static void setAvailableForTesting(bool available);
-  // The renderer's name ("llvmpipe ..."), empty without GL.
-  static std::string rendererName();
-
-  EAGLRenderingAPI API() const { return api_; }
-
   // renderbufferStorage:fromDrawable: — allocates the bound renderbuffer's colour storage with the
   // layer's pixel size and remembers the layer as the renderbuffer's drawable.
   bool renderbufferStorage(GLenum target, const std::shared_ptr<CAEAGLLayer>& drawable);
@@ -48,5 +43,4 @@ class EAGLContext {
   EAGLContext() = default;
   struct Impl;
   std::unique_ptr<Impl> impl_;
-  EAGLRenderingAPI api_ = kEAGLRenderingAPIOpenGLES1;
 };

@@ -34,7 +34,3 @@ bool UIColor::getRed(double* red, double* green, double* blue, double* alpha) co
   if (alpha) *alpha = alpha_;
   return true;
 }
-
-UIColorRef UIColor::colorWithAlphaComponent(double alpha) const {
-  return colorWithRed(red_, green_, blue_, alpha);
-}

@@ -23,7 +23,6 @@ class UIColor {
   bool getRed(double* red, double* green, double* blue, double* alpha) const;
   // The colour's components as handed to GL and Cairo: red, green, blue, alpha.
   std::array<double, 4> components() const { return {red_, green_, blue_, alpha_}; }
-  UIColorRef colorWithAlphaComponent(double alpha) const;
 
   double red() const { return red_; }
   double green() const { return green_; }

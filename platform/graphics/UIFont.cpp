@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <sstream>
 
 namespace {
 std::string lower(std::string s) {
@@ -42,22 +41,3 @@ UIFontRef UIFont::fontWithName(const std::string& name, double pointSize) {
 }
 
 UIFontRef UIFont::systemFontOfSize(double pointSize) { return fontWithName("System", pointSize); }
-
-std::string UIFont::pangoDescription() const {
-  std::ostringstream out;
-  out << family_;
-  switch (weight_) {
-    case 200: out << " Ultra-Light"; break;
-    case 300: out << " Light"; break;
-    case 500: out << " Medium"; break;
-    case 600: out << " Semi-Bold"; break;
-    case 700: out << " Bold"; break;
-    case 900: out << " Heavy"; break;
-    default: break;
-  }
-  if (italic_) out << " Italic";
-  // Pango sizes are in points at 96 dpi by default; the contexts here are set to 72 dpi so that one
-  // point of font size is one unit of the drawing space, as on the phone.
-  out << " " << pointSize_;
-  return out.str();
-}

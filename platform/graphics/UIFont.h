@@ -16,8 +16,6 @@ class UIFont {
 
   const std::string& fontName() const { return name_; }
   double pointSize() const { return pointSize_; }
-  // The Pango font description this font draws with, e.g. "DejaVu Sans Light 12".
-  std::string pangoDescription() const;
   const std::string& family() const { return family_; }
   int weight() const { return weight_; }  // Pango weight (100..1000)
   bool italic() const { return italic_; }

@@ -131,11 +131,6 @@ void UIImage::drawInRect(const CGRect& rect, double alpha) const {
   cairo_restore(cr);
 }
 
-void UIImage::drawAtPoint(CGPoint point) const {
-  CGSize s = size();
-  drawInRect(CGRectMake(point.x, point.y, s.width, s.height));
-}
-
 void UIImage::drawInRectWithTint(const CGRect& rect, const UIColorRef& tint, double alpha) const {
   CGContextRef c = UIGraphicsGetCurrentContext();
   if (renderingMode_ != UIImageRenderingMode::AlwaysTemplate || !tint || !c) {

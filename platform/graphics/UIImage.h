@@ -30,7 +30,6 @@ class UIImage {
   UIImageRef resizableImageWithCapInsets(const UIEdgeInsets& capInsets,
                                          UIImageResizingMode mode = UIImageResizingMode::Tile) const;
   const UIEdgeInsets& capInsets() const { return capInsets_; }
-  UIImageResizingMode resizingMode() const { return resizingMode_; }
   bool isResizable() const { return resizable_; }
   // imageWithRenderingMode: — a copy drawn in the given mode.
   UIImageRef imageWithRenderingMode(UIImageRenderingMode mode) const;
@@ -38,7 +37,6 @@ class UIImage {
 
   ~UIImage();
   CGSize size() const;  // points: pixels divided by the scale
-  double scale() const { return scale_; }
   int pixelWidth() const;
   int pixelHeight() const;
   cairo_surface_t* surface() const { return surface_; }
@@ -46,7 +44,6 @@ class UIImage {
   // Draws the image into the rectangle of the current context: stretched as a whole, or for a
   // resizable image as nine parts with the caps kept at their size.
   void drawInRect(const CGRect& rect, double alpha = 1) const;
-  void drawAtPoint(CGPoint point) const;
   // Draws as the rendering mode says: a template image with the tint colour (its pixels' alpha as
   // the shape), any other image as it is. A template drawn without a tint is drawn as it is.
   void drawInRectWithTint(const CGRect& rect, const UIColorRef& tint, double alpha = 1) const;

@@ -402,13 +402,12 @@ NSURLSessionConfiguration NSURLSessionConfiguration::ephemeralSessionConfigurati
 // ---- Task ----
 
 NSURLSessionDataTask::NSURLSessionDataTask(std::weak_ptr<NSURLSession> session, NSURLRequest request,
-                                           NSURLSessionCompletion completion, uint64_t identifier,
+                                           NSURLSessionCompletion completion,
                                            DispatchQueueRef delegateQueue,
                                            NSURLSessionConfiguration configuration)
     : session_(std::move(session)),
       request_(std::move(request)),
       completion_(std::move(completion)),
-      identifier_(identifier),
       delegateQueue_(std::move(delegateQueue)),
       configuration_(std::move(configuration)) {}
 
@@ -545,16 +544,10 @@ std::shared_ptr<NSURLSession> NSURLSession::sessionWithConfiguration(
   return std::make_shared<NSURLSession>(std::move(configuration), std::move(delegateQueue));
 }
 
-std::shared_ptr<NSURLSession> NSURLSession::sharedSession() {
-  static std::shared_ptr<NSURLSession>* shared = new std::shared_ptr<NSURLSession>(
-      sessionWithConfiguration(NSURLSessionConfiguration::defaultSessionConfiguration()));
-  return *shared;
-}
-
 NSURLSessionDataTaskRef NSURLSession::dataTaskWithRequest(const NSURLRequest& request,
                                                           NSURLSessionCompletion completion) {
   return std::make_shared<NSURLSessionDataTask>(weak_from_this(), request, std::move(completion),
-                                                nextIdentifier_++, delegateQueue_, configuration_);
+                                                delegateQueue_, configuration_);
 }
 
 void NSURLSession::reapFinishedWorkers() {

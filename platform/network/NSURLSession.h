@@ -62,7 +62,6 @@ class NSURLRequest {
       : URL_(std::move(url)), cachePolicy_(cachePolicy), timeoutInterval_(timeoutInterval) {}
 
   const std::string& URL() const { return URL_; }
-  void setURL(std::string url) { URL_ = std::move(url); }
   const std::string& HTTPMethod() const { return HTTPMethod_; }
   void setHTTPMethod(std::string method) { HTTPMethod_ = std::move(method); }
   const Bytes& HTTPBody() const { return HTTPBody_; }
@@ -71,7 +70,6 @@ class NSURLRequest {
   double timeoutInterval() const { return timeoutInterval_; }
   void setTimeoutInterval(double seconds) { timeoutInterval_ = seconds; }
   CachePolicy cachePolicy() const { return cachePolicy_; }
-  void setCachePolicy(CachePolicy p) { cachePolicy_ = p; }
 
   // The header fields in the order they were first set.
   const NSHTTPHeaderList& allHTTPHeaderFields() const { return headers_; }
@@ -136,13 +134,11 @@ class NSURLSessionDataTask : public std::enable_shared_from_this<NSURLSessionDat
   // Stops the task; its completion reports NSURLErrorCancelled (unless it already completed).
   void cancel();
   State state() const { return state_.load(); }
-  uint64_t taskIdentifier() const { return identifier_; }
-  const NSURLRequest& originalRequest() const { return request_; }
 
   struct Private;
   NSURLSessionDataTask(std::weak_ptr<NSURLSession> session, NSURLRequest request,
-                       NSURLSessionCompletion completion, uint64_t identifier,
-                       DispatchQueueRef delegateQueue, NSURLSessionConfiguration configuration);
+                       NSURLSessionCompletion completion, DispatchQueueRef delegateQueue,
+                       NSURLSessionConfiguration configuration);
   ~NSURLSessionDataTask();
 
  private:
@@ -153,7 +149,6 @@ class NSURLSessionDataTask : public std::enable_shared_from_this<NSURLSessionDat
   std::weak_ptr<NSURLSession> session_;
   NSURLRequest request_;
   NSURLSessionCompletion completion_;
-  uint64_t identifier_;
   DispatchQueueRef delegateQueue_;
   NSURLSessionConfiguration configuration_;
   std::mutex completionMutex_;
@@ -179,7 +174,6 @@ class NSURLSession : public std::enable_shared_from_this<NSURLSession> {
   // A session; completions run on delegateQueue, or on a serial queue of the session's own.
   static std::shared_ptr<NSURLSession> sessionWithConfiguration(
       NSURLSessionConfiguration configuration, DispatchQueueRef delegateQueue = nullptr);
-  static std::shared_ptr<NSURLSession> sharedSession();
 
   // A suspended task; resume() starts it.
   NSURLSessionDataTaskRef dataTaskWithRequest(const NSURLRequest& request,
@@ -212,5 +206,4 @@ class NSURLSession : public std::enable_shared_from_this<NSURLSession> {
     std::weak_ptr<NSURLSessionDataTask> task;
   };
   std::vector<Worker> workers_;
-  std::atomic<uint64_t> nextIdentifier_{1};
 };

@@ -20,7 +20,6 @@ class SCNetworkReachability {
   // Current flags, read from the system's interfaces at each call.
   uint32_t flags() const;
   bool isReachable() const { return (flags() & kSCNetworkReachabilityFlagsReachable) != 0; }
-  const std::string& host() const { return host_; }
 
   // Whether any interface other than loopback is up, running and has an address.
   static bool hasNonLoopbackInterface();

@@ -38,12 +38,6 @@ void NSLayoutConstraint::activateConstraints(const std::vector<NSLayoutConstrain
   }
 }
 
-void NSLayoutConstraint::deactivateConstraints(const std::vector<NSLayoutConstraintRef>& constraints) {
-  for (const auto& c : constraints) {
-    if (c) c->setActive(false);
-  }
-}
-
 // The views whose frames the constraint may move are laid out again: each item's superview solves
 // it. An item that contains the other is not moved by the constraint (a view is placed by its
 // superview and siblings, never by its subviews), so its superview is left alone.
@@ -105,10 +99,6 @@ NSLayoutConstraintRef NSLayoutAnchor::constraintEqualToAnchor(const NSLayoutAnch
 NSLayoutConstraintRef NSLayoutAnchor::constraintLessThanOrEqualToAnchor(const NSLayoutAnchor& other, double constant) const {
   return make(NSLayoutRelation::LessThanOrEqual, &other, 1, constant);
 }
-NSLayoutConstraintRef NSLayoutAnchor::constraintGreaterThanOrEqualToAnchor(const NSLayoutAnchor& other,
-                                                                           double constant) const {
-  return make(NSLayoutRelation::GreaterThanOrEqual, &other, 1, constant);
-}
 NSLayoutConstraintRef NSLayoutAnchor::constraintEqualToAnchorMultiplier(const NSLayoutAnchor& other, double multiplier,
                                                                         double constant) const {
   return make(NSLayoutRelation::Equal, &other, multiplier, constant);
@@ -120,9 +110,6 @@ NSLayoutConstraintRef NSLayoutAnchor::constraintLessThanOrEqualToAnchorMultiplie
 }
 NSLayoutConstraintRef NSLayoutAnchor::constraintEqualToConstant(double constant) const {
   return make(NSLayoutRelation::Equal, nullptr, 0, constant);
-}
-NSLayoutConstraintRef NSLayoutAnchor::constraintLessThanOrEqualToConstant(double constant) const {
-  return make(NSLayoutRelation::LessThanOrEqual, nullptr, 0, constant);
 }
 NSLayoutConstraintRef NSLayoutAnchor::constraintGreaterThanOrEqualToConstant(double constant) const {
   return make(NSLayoutRelation::GreaterThanOrEqual, nullptr, 0, constant);

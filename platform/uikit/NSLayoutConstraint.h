@@ -33,7 +33,6 @@ class NSLayoutConstraint : public std::enable_shared_from_this<NSLayoutConstrain
                                                   NSLayoutRelation relation, const std::shared_ptr<UIView>& second,
                                                   NSLayoutAttribute secondAttribute, double multiplier, double constant);
   static void activateConstraints(const std::vector<NSLayoutConstraintRef>& constraints);
-  static void deactivateConstraints(const std::vector<NSLayoutConstraintRef>& constraints);
 
   std::shared_ptr<UIView> firstItem() const { return first_.lock(); }
   std::shared_ptr<UIView> secondItem() const { return second_.lock(); }
@@ -70,17 +69,13 @@ class NSLayoutAnchor {
   NSLayoutAnchor(std::weak_ptr<UIView> view, NSLayoutAttribute attribute) : view_(std::move(view)), attribute_(attribute) {}
   NSLayoutConstraintRef constraintEqualToAnchor(const NSLayoutAnchor& other, double constant = 0) const;
   NSLayoutConstraintRef constraintLessThanOrEqualToAnchor(const NSLayoutAnchor& other, double constant = 0) const;
-  NSLayoutConstraintRef constraintGreaterThanOrEqualToAnchor(const NSLayoutAnchor& other, double constant = 0) const;
   // Dimension anchors (width, height) also relate to a multiple of another dimension or to a constant.
   NSLayoutConstraintRef constraintEqualToAnchorMultiplier(const NSLayoutAnchor& other, double multiplier,
                                                           double constant = 0) const;
   NSLayoutConstraintRef constraintLessThanOrEqualToAnchorMultiplier(const NSLayoutAnchor& other, double multiplier,
                                                                     double constant = 0) const;
   NSLayoutConstraintRef constraintEqualToConstant(double constant) const;
-  NSLayoutConstraintRef constraintLessThanOrEqualToConstant(double constant) const;
   NSLayoutConstraintRef constraintGreaterThanOrEqualToConstant(double constant) const;
-
-  NSLayoutAttribute attribute() const { return attribute_; }
 
  private:
   NSLayoutConstraintRef make(NSLayoutRelation relation, const NSLayoutAnchor* other, double multiplier,

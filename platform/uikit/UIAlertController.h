@@ -57,7 +57,6 @@ using UIAlertActionRef = std::shared_ptr<UIAlertAction>;
 // sheets from the bottom, so no controller has one; the type exists for callers that ask.
 class UIPopoverPresentationController {
  public:
-  std::shared_ptr<UIBarButtonItem> barButtonItem() const { return barButtonItem_.lock(); }
   void setBarButtonItem(const std::shared_ptr<UIBarButtonItem>& item) { barButtonItem_ = item; }
 
  private:
@@ -72,7 +71,6 @@ class UIAlertController : public UIViewController {
   UIAlertController(std::optional<std::string> title, std::optional<std::string> message, UIAlertControllerStyle style);
 
   const std::optional<std::string>& alertTitle() const { return title_; }
-  const std::optional<std::string>& message() const { return message_; }
   UIAlertControllerStyle preferredStyle() const { return style_; }
 
   // Actions in the order added (an action sheet shows its cancel action last, apart).

@@ -68,7 +68,6 @@ class UIApplication {
   void enterForeground();
   // The delegate's and the observers' last call; the runner should return after it.
   void terminate();
-  bool isTerminated() const { return terminated_; }
   // Asks the runner to end (the desktop window's close does the same).
   void requestStop();
   bool stopRequested() const { return stopRequested_; }

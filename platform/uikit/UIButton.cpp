@@ -76,11 +76,6 @@ void UIButton::setTitleEdgeInsets(const UIEdgeInsets& insets) {
   titleEdgeInsets_ = insets;
   setNeedsDisplay();
 }
-void UIButton::setImageEdgeInsets(const UIEdgeInsets& insets) {
-  if (insets == imageEdgeInsets_) return;
-  imageEdgeInsets_ = insets;
-  setNeedsDisplay();
-}
 void UIButton::setContentEdgeInsets(const UIEdgeInsets& insets) {
   if (insets == contentEdgeInsets_) return;
   contentEdgeInsets_ = insets;
@@ -129,7 +124,7 @@ CGSize UIButton::imageSize() const {
 CGRect UIButton::contentRectForBounds(const CGRect& b) const { return UIEdgeInsetsInsetRect(b, contentEdgeInsets_); }
 
 // The image and the title sit side by side (image first), the pair aligned as the content
-// alignment says; each is then moved by its own insets.
+// alignment says; the title keeps within its own insets.
 CGRect UIButton::imageRectForContentRect(const CGRect& content) const {
   CGSize image = imageSize(), title = titleSize();
   double total = image.width + title.width;
@@ -139,10 +134,7 @@ CGRect UIButton::imageRectForContentRect(const CGRect& content) const {
     case UIControlContentHorizontalAlignment::Right: x += content.size.width - total; break;
     default: break;
   }
-  CGRect r = CGRectMake(x, content.origin.y + (content.size.height - image.height) / 2, image.width, image.height);
-  r.origin.x += imageEdgeInsets_.left - imageEdgeInsets_.right;
-  r.origin.y += imageEdgeInsets_.top - imageEdgeInsets_.bottom;
-  return r;
+  return CGRectMake(x, content.origin.y + (content.size.height - image.height) / 2, image.width, image.height);
 }
 
 CGRect UIButton::titleRectForContentRect(const CGRect& content) const {

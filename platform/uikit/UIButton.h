@@ -22,8 +22,6 @@ class UIButton : public UIControl {
   static std::shared_ptr<UIButton> buttonWithType(UIButtonType type);
   explicit UIButton(const CGRect& frame = CGRectZero, UIButtonType type = UIButtonType::Custom);
 
-  UIButtonType buttonType() const { return type_; }
-
   void setTitle(std::optional<std::string> title, uint32_t state);
   std::optional<std::string> titleForState(uint32_t state) const;
   void setTitleColor(UIColorRef color, uint32_t state);
@@ -43,8 +41,6 @@ class UIButton : public UIControl {
 
   UIEdgeInsets titleEdgeInsets() const { return titleEdgeInsets_; }
   void setTitleEdgeInsets(const UIEdgeInsets& insets);
-  UIEdgeInsets imageEdgeInsets() const { return imageEdgeInsets_; }
-  void setImageEdgeInsets(const UIEdgeInsets& insets);
   UIEdgeInsets contentEdgeInsets() const { return contentEdgeInsets_; }
   void setContentEdgeInsets(const UIEdgeInsets& insets);
   UIControlContentHorizontalAlignment contentHorizontalAlignment() const { return horizontalAlignment_; }
@@ -80,7 +76,7 @@ class UIButton : public UIControl {
   std::map<uint32_t, NSAttributedStringRef> attributedTitles_;
   std::map<uint32_t, UIImageRef> images_;
   std::map<uint32_t, UIImageRef> backgroundImages_;
-  UIEdgeInsets titleEdgeInsets_{}, imageEdgeInsets_{}, contentEdgeInsets_{};
+  UIEdgeInsets titleEdgeInsets_{}, contentEdgeInsets_{};
   UIControlContentHorizontalAlignment horizontalAlignment_ = UIControlContentHorizontalAlignment::Center;
   std::shared_ptr<UILabel> titleLabel_;
   // The title's measured size and what it was measured from: layout asks for it on every pass,

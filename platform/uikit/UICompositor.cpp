@@ -162,7 +162,7 @@ void paintView(cairo_t* cr, const UIView& view, double alpha, GLImages* glImages
   if (self) paintShadow(cr, *view.layer());
   bool group = self && alpha < 1;
   if (group) cairo_push_group(cr);
-  if (view.clipsToBounds() || view.layer()->masksToBounds()) {
+  if (view.clipsToBounds()) {
     shape(cr, b, radius);
     cairo_clip(cr);
   }
@@ -299,7 +299,7 @@ void collect(const UIViewRef& view, cairo_matrix_t m, double alpha, double effec
   }
   r.marked = marked.count(view.get()) > 0;
   r.cornerRadius = layer.cornerRadius();
-  r.clips = view->clipsToBounds() || layer.masksToBounds();
+  r.clips = view->clipsToBounds();
   r.order = out.size();
   const UICompositor::PixelRect childClip = r.clips ? intersect(clip, deviceBox(m, b)) : clip;
   out[view.get()] = std::move(r);

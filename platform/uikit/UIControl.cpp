@@ -28,23 +28,9 @@ uint32_t UIControl::state() const {
   return s;
 }
 
-void UIControl::addAction(std::function<void(UIControl&)> action, uint32_t events, const void* owner) {
+void UIControl::addAction(std::function<void(UIControl&)> action, uint32_t events) {
   if (!action || events == 0) return;
-  actions_.push_back({std::move(action), events, owner});
-}
-
-void UIControl::removeTarget(const void* owner, uint32_t events) {
-  for (auto& e : actions_) {
-    if (!owner || e.owner == owner) e.events &= ~events;
-  }
-  actions_.erase(std::remove_if(actions_.begin(), actions_.end(), [](const Entry& e) { return e.events == 0; }),
-                 actions_.end());
-}
-
-uint32_t UIControl::allControlEvents() const {
-  uint32_t all = 0;
-  for (const auto& e : actions_) all |= e.events;
-  return all;
+  actions_.push_back({std::move(action), events});
 }
 
 void UIControl::sendActionsForControlEvents(uint32_t events) {

@@ -56,7 +56,7 @@ class UIControl : public UIView {
             ((*t).*action)(typed);
           }
         },
-        events, target.get());
+        events);
   }
   template <class T>
   void addTarget(const std::shared_ptr<T>& target, void (T::*action)(), uint32_t events) {
@@ -65,15 +65,10 @@ class UIControl : public UIView {
         [weak, action](UIControl&) {
           if (auto t = weak.lock()) ((*t).*action)();
         },
-        events, target.get());
+        events);
   }
-  // An action block for the events; `owner` identifies it for removeTarget (may be null).
-  void addAction(std::function<void(UIControl&)> action, uint32_t events, const void* owner = nullptr);
-  // removeTarget:action:forControlEvents: — removes the owner's actions for those events (a null
-  // owner: every action for them).
-  void removeTarget(const void* owner, uint32_t events);
-  // The events some action is registered for.
-  uint32_t allControlEvents() const;
+  // An action block for the events.
+  void addAction(std::function<void(UIControl&)> action, uint32_t events);
   // Runs the actions registered for any of the events.
   void sendActionsForControlEvents(uint32_t events);
 
@@ -82,7 +77,6 @@ class UIControl : public UIView {
   virtual bool continueTrackingWithTouch(const UITouch& touch, const UIEvent* event);
   virtual void endTrackingWithTouch(const UITouch* touch, const UIEvent* event);
   virtual void cancelTrackingWithEvent(const UIEvent* event);
-  bool isTracking() const { return tracking_; }
   bool isTouchInside() const { return touchInside_; }
 
   void touchesBegan(const UITouchSet& touches, const UIEvent* event) override;
@@ -98,7 +92,6 @@ class UIControl : public UIView {
   struct Entry {
     std::function<void(UIControl&)> action;
     uint32_t events;
-    const void* owner;
   };
   std::vector<Entry> actions_;
   bool enabled_ = true, selected_ = false, highlighted_ = false;

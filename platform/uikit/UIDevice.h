@@ -38,9 +38,6 @@ class UIDevice {
   void setValue(const Value& value, const std::string& key);
 
   UIUserInterfaceIdiom userInterfaceIdiom() const { return idiom_; }
-  void setUserInterfaceIdiom(UIUserInterfaceIdiom idiom) { idiom_ = idiom; }
-  std::string systemName() const { return "Linux"; }
-  std::string model() const { return "Desktop"; }
 
   // Back to the state of a new process, with the orientation of the main screen (tests).
   void resetForTesting();

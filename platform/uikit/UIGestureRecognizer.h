@@ -74,7 +74,6 @@ class UIGestureRecognizer : public std::enable_shared_from_this<UIGestureRecogni
   std::shared_ptr<UIView> view() const { return view_.lock(); }
   // Where the touch is now, in a view's coordinates (the window's for none).
   CGPoint locationInView(const UIView* view) const;
-  int numberOfTouches() const { return touch_ ? 1 : 0; }
 
   // Touch handling (subclasses override, calling the base first).
   virtual void touchesBegan(const UITouchSet& touches, const UIEvent* event);

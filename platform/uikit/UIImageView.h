@@ -15,7 +15,6 @@ class UIImageView : public UIView {
 
   UIImageRef image() const { return image_; }
   void setImage(UIImageRef image);
-  UIViewContentMode contentMode() const { return contentMode_; }
   void setContentMode(UIViewContentMode mode);
 
   // Where the image is drawn in the bounds (a zero rectangle without an image).

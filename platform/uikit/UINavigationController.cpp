@@ -11,12 +11,6 @@ std::shared_ptr<UINavigationController> UINavigationController::initWithRootView
   return nav;
 }
 
-UIViewControllerRef UINavigationController::visibleViewController() const {
-  auto top = topViewController();
-  if (top && top->presentedViewController()) return top->presentedViewController();
-  return top;
-}
-
 void UINavigationController::loadView() {
   auto root = std::make_shared<UIView>(UIScreen::mainScreen().bounds());
   root->setBackgroundColor(UIColor::blackColor());
@@ -90,7 +84,7 @@ void UINavigationController::updateBar() {
   if (!bar_) return;
   bar_->setHidden(barHidden_);
   auto top = topViewController();
-  barTitle_->setText(top ? top->navigationItem()->title().value_or(top->title()) : "");
+  barTitle_->setText(top ? top->title() : "");
   backButton_->setHidden(stack_.size() < 2);
   auto item = top ? top->navigationItem()->rightBarButtonItem() : nullptr;
   rightButton_->setHidden(!item);

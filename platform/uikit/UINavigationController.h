@@ -15,11 +15,8 @@ class UINavigationController : public UIViewController {
   static std::shared_ptr<UINavigationController> initWithRootViewController(const UIViewControllerRef& root);
   UINavigationController() = default;
 
-  const std::vector<UIViewControllerRef>& viewControllers() const { return stack_; }
   void setViewControllers(const std::vector<UIViewControllerRef>& controllers, bool animated = false);
   UIViewControllerRef topViewController() const { return stack_.empty() ? nullptr : stack_.back(); }
-  // The presented controller of the top one, else the top one.
-  UIViewControllerRef visibleViewController() const;
 
   void pushViewController(const UIViewControllerRef& controller, bool animated);
   // Pops the top controller (never the root); returns it, none when only the root is left.
@@ -32,11 +29,8 @@ class UINavigationController : public UIViewController {
 
   bool isNavigationBarHidden() const { return barHidden_; }
   void setNavigationBarHidden(bool hidden, bool animated = false);
-  std::shared_ptr<UIView> navigationBar() const { return bar_; }
   // The bar's button for the top controller's right bar button item (hidden when it has none).
   std::shared_ptr<UIButton> rightBarButton() const { return rightButton_; }
-  // Shows the top controller's navigation item again (after it changed).
-  void updateNavigationBar() { updateBar(); }
   static constexpr double kNavigationBarHeight = 44;
 
   void loadView() override;

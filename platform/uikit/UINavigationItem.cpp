@@ -17,10 +17,6 @@ std::shared_ptr<UIBarButtonItem> UIBarButtonItem::itemWithTitle(std::string titl
   return std::make_shared<UIBarButtonItem>(std::move(title), nullptr, std::nullopt, std::move(action));
 }
 
-std::shared_ptr<UIBarButtonItem> UIBarButtonItem::itemWithImage(UIImageRef image, Action action) {
-  return std::make_shared<UIBarButtonItem>(std::string(), std::move(image), std::nullopt, std::move(action));
-}
-
 std::shared_ptr<UIBarButtonItem> UIBarButtonItem::itemWithSystemItem(UIBarButtonSystemItem systemItem, Action action) {
   return std::make_shared<UIBarButtonItem>(std::string(systemTitle(systemItem)), nullptr, systemItem, std::move(action));
 }

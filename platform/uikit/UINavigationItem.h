@@ -17,7 +17,6 @@ class UIBarButtonItem : public std::enable_shared_from_this<UIBarButtonItem> {
  public:
   using Action = std::function<void(const std::shared_ptr<UIBarButtonItem>& sender)>;
   static std::shared_ptr<UIBarButtonItem> itemWithTitle(std::string title, Action action);
-  static std::shared_ptr<UIBarButtonItem> itemWithImage(UIImageRef image, Action action);
   static std::shared_ptr<UIBarButtonItem> itemWithSystemItem(UIBarButtonSystemItem item, Action action);
   UIBarButtonItem(std::string title, UIImageRef image, std::optional<UIBarButtonSystemItem> systemItem, Action action)
       : title_(std::move(title)), image_(std::move(image)), systemItem_(systemItem), action_(std::move(action)) {}
@@ -40,12 +39,9 @@ class UIBarButtonItem : public std::enable_shared_from_this<UIBarButtonItem> {
 
 class UINavigationItem {
  public:
-  const std::optional<std::string>& title() const { return title_; }
-  void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
   std::shared_ptr<UIBarButtonItem> rightBarButtonItem() const { return right_; }
   void setRightBarButtonItem(std::shared_ptr<UIBarButtonItem> item) { right_ = std::move(item); }
 
  private:
-  std::optional<std::string> title_;
   std::shared_ptr<UIBarButtonItem> right_;
 };

@@ -15,12 +15,9 @@ class UIStackView : public UIView {
   UIStackView() = default;
   explicit UIStackView(const CGRect& frame) : UIView(frame) {}
 
-  UILayoutConstraintAxis axis() const { return axis_; }
   void setAxis(UILayoutConstraintAxis axis);
-  double spacing() const { return spacing_; }
   void setSpacing(double spacing);
 
-  const std::vector<UIViewRef>& arrangedSubviews() const { return arranged_; }
   // Adds the view as the last arranged view (and as a subview); it is laid out by the stack from
   // now on, so it stops translating its autoresizing mask.
   void addArrangedSubview(const UIViewRef& view);

@@ -82,7 +82,6 @@ class UIStoryboard : public std::enable_shared_from_this<UIStoryboard> {
   // name is registered, as the platform does for a missing resource.
   static std::shared_ptr<UIStoryboard> storyboardWithName(const std::string& name);
 
-  const std::string& name() const { return name_; }
   // The initial scene's controller; none when the storyboard names no initial scene.
   UIViewControllerRef instantiateInitialViewController();
   // Raises NSInvalidArgumentException for an identifier the storyboard does not contain.

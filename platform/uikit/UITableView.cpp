@@ -125,18 +125,6 @@ void UITableView::setDelegate(const std::shared_ptr<UITableViewDelegate>& delega
   setNeedsLayout();
 }
 
-void UITableView::setRowHeight(double height) {
-  rowHeight_ = clean(height);
-  measured_ = false;
-  setNeedsLayout();
-}
-
-void UITableView::setSectionHeaderHeight(double height) {
-  sectionHeaderHeight_ = clean(height);
-  measured_ = false;
-  setNeedsLayout();
-}
-
 double UITableView::clean(double height) const { return std::isfinite(height) && height > 0 ? height : 0; }
 
 void UITableView::registerCellFactory(const std::string& identifier, CellFactory factory) {

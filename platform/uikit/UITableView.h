@@ -26,7 +26,6 @@ class UITableViewCell;
 struct NSIndexPath {
   int64_t section = 0;
   int64_t row = 0;
-  static NSIndexPath indexPathForRow(int64_t row, int64_t section) { return {section, row}; }
   bool operator==(const NSIndexPath&) const = default;
   auto operator<=>(const NSIndexPath&) const = default;
 };
@@ -70,15 +69,11 @@ class UITableViewCell : public UIView {
   const std::shared_ptr<UIView>& contentView() const { return contentView_; }
   bool isSelected() const { return selected_; }
   virtual void setSelected(bool selected, bool animated = false);
-  bool isHighlighted() const { return highlighted_; }
   virtual void setHighlighted(bool highlighted, bool animated = false);
   // Drawn under the content while selected or highlighted; none: nothing is drawn.
-  UIColorRef selectedBackgroundColor() const { return selectedBackgroundColor_; }
   void setSelectedBackgroundColor(UIColorRef color);
   // The line under the row (none: no line), inset from the left edge.
-  UIColorRef separatorColor() const { return separatorColor_; }
   void setSeparatorColor(UIColorRef color);
-  double separatorInset() const { return separatorInset_; }
   void setSeparatorInset(double inset);
 
   // Called when the storyboard has built the cell (outlets connected).
@@ -106,7 +101,6 @@ class UITableViewCell : public UIView {
 class UITableViewHeaderFooterView : public UIView {
  public:
   explicit UITableViewHeaderFooterView(std::string reuseIdentifier = "");
-  const std::string& reuseIdentifier() const { return reuseIdentifier_; }
   const std::shared_ptr<UIView>& contentView() const { return contentView_; }
   const std::shared_ptr<UILabel>& textLabel() const { return textLabel_; }
   void layoutSubviews() override;
@@ -132,9 +126,7 @@ class UITableView : public UIScrollView {
   void setDelegate(const std::shared_ptr<UITableViewDelegate>& delegate);
 
   double rowHeight() const { return rowHeight_; }
-  void setRowHeight(double height);
   double sectionHeaderHeight() const { return sectionHeaderHeight_; }
-  void setSectionHeaderHeight(double height);
 
   // registerClass:forCellReuseIdentifier: — how a cell of the identifier is made when the pool has
   // none.
@@ -162,7 +154,6 @@ class UITableView : public UIScrollView {
   std::shared_ptr<UIView> headerViewForSection(int64_t section) const;
   std::vector<NSIndexPath> indexPathsForVisibleRows() const;
 
-  std::optional<NSIndexPath> indexPathForSelectedRow() const { return selected_; }
   void selectRowAtIndexPath(const NSIndexPath& indexPath, bool animated);
   void deselectRowAtIndexPath(const NSIndexPath& indexPath, bool animated);
   // Brings the row into view.

@@ -29,9 +29,7 @@ class UITextField : public UIControl, public UIKeyInput {
   void setText(std::string text);
   const std::string& placeholder() const { return placeholder_; }
   void setPlaceholder(std::string placeholder);
-  UIFontRef font() const { return font_; }
   void setFont(UIFontRef font);
-  UIColorRef textColor() const { return textColor_; }
   void setTextColor(UIColorRef color);
   UITextFieldViewMode clearButtonMode() const { return clearButtonMode_; }
   void setClearButtonMode(UITextFieldViewMode mode);

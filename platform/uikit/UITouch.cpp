@@ -3,11 +3,9 @@
 #include "platform/uikit/UIWindow.h"
 
 UITouch::UITouch(const std::shared_ptr<UIWindow>& window, CGPoint windowLocation, double timestamp)
-    : window_(window), location_(windowLocation), previous_(windowLocation), timestamp_(timestamp) {}
+    : window_(window), location_(windowLocation), timestamp_(timestamp) {}
 
-void UITouch::update(UITouchPhase phase, CGPoint windowLocation, double timestamp) {
-  phase_ = phase;
-  previous_ = location_;
+void UITouch::update(CGPoint windowLocation, double timestamp) {
   location_ = windowLocation;
   timestamp_ = timestamp;
 }
@@ -21,4 +19,3 @@ CGPoint fromWindow(const std::shared_ptr<UIWindow>& window, CGPoint p, const UIV
 }  // namespace
 
 CGPoint UITouch::locationInView(const UIView* view) const { return fromWindow(window_.lock(), location_, view); }
-CGPoint UITouch::previousLocationInView(const UIView* view) const { return fromWindow(window_.lock(), previous_, view); }

@@ -58,7 +58,7 @@ void UIView::setBounds(const CGRect& boundsIn) {
   if (resized) {
     needsLayout_ = true;
     needsDisplay_ = true;
-    if (autoresizesSubviews_) autoresizeSubviews(old);
+    autoresizeSubviews(old);
   }
   syncLayer();
 }
@@ -102,12 +102,6 @@ void UIView::invalidateIntrinsicContentSize() {
 
 CGSize UIView::sizeThatFits(CGSize) const { return bounds_.size; }
 
-void UIView::sizeToFit() {
-  CGSize s = sizeThatFits(bounds_.size);
-  CGRect f = frame();
-  setFrame(CGRectMake(f.origin.x, f.origin.y, s.width, s.height));
-}
-
 std::vector<NSLayoutConstraintRef> UIView::constraints() const { return constraints_; }
 
 void UIView::addConstraintReference(const NSLayoutConstraintRef& constraint) {
@@ -146,13 +140,6 @@ void markTree(UIView& view) {
 void UIView::setTintColor(UIColorRef color) {
   tintColor_ = std::move(color);
   markTree(*this);
-}
-
-void UIView::setContentScaleFactor(double scale) {
-  if (!(scale > 0) || !std::isfinite(scale)) return;
-  contentScaleFactor_ = scale;
-  needsDisplay_ = true;
-  syncLayer();
 }
 
 std::shared_ptr<CALayer> UIView::makeLayer() const { return std::make_shared<CALayer>(); }
@@ -330,15 +317,6 @@ CGRect UIView::convertRectToView(const CGRect& rectIn, const UIView* view) const
                   convertPointToView({CGRectGetMaxX(r), r.origin.y}, view),
                   convertPointToView({r.origin.x, CGRectGetMaxY(r)}, view),
                   convertPointToView({CGRectGetMaxX(r), CGRectGetMaxY(r)}, view)};
-  return boundingBox(p);
-}
-
-CGRect UIView::convertRectFromView(const CGRect& rectIn, const UIView* view) const {
-  CGRect r = CGRectStandardize(rectIn);
-  CGPoint p[4] = {convertPointFromView(r.origin, view),
-                  convertPointFromView({CGRectGetMaxX(r), r.origin.y}, view),
-                  convertPointFromView({r.origin.x, CGRectGetMaxY(r)}, view),
-                  convertPointFromView({CGRectGetMaxX(r), CGRectGetMaxY(r)}, view)};
   return boundingBox(p);
 }
 

@@ -98,7 +98,6 @@ class UIView : public std::enable_shared_from_this<UIView> {
 
   // Pixels per point of the view's content (the main screen's scale by default).
   double contentScaleFactor() const { return contentScaleFactor_; }
-  void setContentScaleFactor(double scale);
 
   // The backing layer, made on first use by layerClass().
   std::shared_ptr<CALayer> layer() const;
@@ -125,14 +124,10 @@ class UIView : public std::enable_shared_from_this<UIView> {
   virtual CGSize intrinsicContentSize() const { return {UIViewNoIntrinsicMetric, UIViewNoIntrinsicMetric}; }
   // Tells the layout that intrinsicContentSize changed.
   void invalidateIntrinsicContentSize();
-  // sizeThatFits: — the base answers the current size; sizeToFit sets the size to it.
+  // sizeThatFits: — the base answers the current size.
   virtual CGSize sizeThatFits(CGSize size) const;
-  void sizeToFit();
 
-  uint32_t autoresizingMask() const { return autoresizingMask_; }
   void setAutoresizingMask(uint32_t mask) { autoresizingMask_ = mask; }
-  bool autoresizesSubviews() const { return autoresizesSubviews_; }
-  void setAutoresizesSubviews(bool autoresizes) { autoresizesSubviews_ = autoresizes; }
   bool translatesAutoresizingMaskIntoConstraints() const { return translatesMask_; }
   void setTranslatesAutoresizingMaskIntoConstraints(bool translates);
 
@@ -145,8 +140,6 @@ class UIView : public std::enable_shared_from_this<UIView> {
   // Layout anchors (NSLayoutConstraint.h).
   NSLayoutAnchor leadingAnchor() { return {weak_from_this(), NSLayoutAttribute::Leading}; }
   NSLayoutAnchor trailingAnchor() { return {weak_from_this(), NSLayoutAttribute::Trailing}; }
-  NSLayoutAnchor leftAnchor() { return {weak_from_this(), NSLayoutAttribute::Left}; }
-  NSLayoutAnchor rightAnchor() { return {weak_from_this(), NSLayoutAttribute::Right}; }
   NSLayoutAnchor topAnchor() { return {weak_from_this(), NSLayoutAttribute::Top}; }
   NSLayoutAnchor bottomAnchor() { return {weak_from_this(), NSLayoutAttribute::Bottom}; }
   NSLayoutAnchor widthAnchor() { return {weak_from_this(), NSLayoutAttribute::Width}; }
@@ -177,8 +170,6 @@ class UIView : public std::enable_shared_from_this<UIView> {
                                  std::function<void(bool)> completion = {});
   // Changes made in the block are not animated, even inside an animation block.
   static void performWithoutAnimation(const std::function<void()>& block);
-  static bool areAnimationsEnabled();
-  static void setAnimationsEnabled(bool enabled);
   // What is on screen now: the animated values at the clock's present time (the model values
   // when nothing is animating).
   CGPoint presentationCenter() const;
@@ -192,7 +183,6 @@ class UIView : public std::enable_shared_from_this<UIView> {
 
   // Display.
   void setNeedsDisplay() { needsDisplay_ = true; }
-  void setNeedsDisplayInRect(const CGRect&) { needsDisplay_ = true; }
   bool needsDisplay() const { return needsDisplay_; }
   // Draws the content into the current context (bounds coordinates, y down).
   virtual void drawRect(const CGRect& rect);
@@ -205,7 +195,6 @@ class UIView : public std::enable_shared_from_this<UIView> {
   CGPoint convertPointToView(CGPoint point, const UIView* view) const;
   CGPoint convertPointFromView(CGPoint point, const UIView* view) const;
   CGRect convertRectToView(const CGRect& rect, const UIView* view) const;
-  CGRect convertRectFromView(const CGRect& rect, const UIView* view) const;
   // From this view's bounds coordinates to its superview's, and back.
   CGPoint pointToSuperview(CGPoint point) const;
   CGPoint pointFromSuperview(CGPoint point) const;
@@ -249,7 +238,6 @@ class UIView : public std::enable_shared_from_this<UIView> {
   std::vector<std::shared_ptr<UIGestureRecognizer>> gestureRecognizers_;
   std::weak_ptr<UIViewController> viewController_;
   uint32_t autoresizingMask_ = UIViewAutoresizingNone;
-  bool autoresizesSubviews_ = true;
   bool translatesMask_ = true;
 
   CGPoint center_{};

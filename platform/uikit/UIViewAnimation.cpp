@@ -14,7 +14,6 @@ using uikit_detail::AnimationContext;
 using uikit_detail::Track;
 
 AnimationContext* current = nullptr;  // main thread only
-bool animationsEnabled = true;
 int withoutAnimation = 0;
 
 // Progress 0..1 along the timing curve for the elapsed fraction t in 0..1.
@@ -66,7 +65,7 @@ void run(double duration, double delay, uint32_t options, bool spring, double da
   context.spring = spring;
   context.damping = damping;
   AnimationContext* outer = current;
-  current = context.duration > 0 && animationsEnabled && withoutAnimation == 0 ? &context : nullptr;
+  current = context.duration > 0 && withoutAnimation == 0 ? &context : nullptr;
   try {
     if (animations) animations();
   } catch (...) {
@@ -112,9 +111,6 @@ void UIView::performWithoutAnimation(const std::function<void()>& block) {
   current = outer;
   --withoutAnimation;
 }
-
-bool UIView::areAnimationsEnabled() { return animationsEnabled; }
-void UIView::setAnimationsEnabled(bool enabled) { animationsEnabled = enabled; }
 
 void UIView::applyCenter(CGPoint center) {
   if (current && center != center_) {

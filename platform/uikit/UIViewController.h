@@ -34,8 +34,6 @@ enum UIInterfaceOrientationMask : uint32_t {
   UIInterfaceOrientationMaskAll = (1 << 1) | (1 << 2) | (1 << 3) | (1 << 4),
 };
 
-enum class UIStatusBarStyle { Default, LightContent, DarkContent };
-
 // How a presented controller covers the window: FullScreen hides the presenter (it disappears);
 // OverFullScreen lays the presented view over it, the presenter staying on screen and visible
 // (alerts); it fades in and out instead of sliding.
@@ -62,8 +60,8 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   virtual void viewDidAppear(bool animated) {}
   virtual void viewWillDisappear(bool animated) {}
   virtual void viewDidDisappear(bool animated) {}
-  virtual void viewWillLayoutSubviews() {}
-  virtual void viewDidLayoutSubviews() {}
+  // The desktop never runs short of memory the way a phone does, so nothing sends this; screens
+  // that have nothing to free keep the base's empty answer.
   virtual void didReceiveMemoryWarning() {}
   // A key typed while a text field of this controller's view is being edited, offered to the
   // controller before the field: true when the controller took it (the field then does nothing
@@ -75,7 +73,6 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   void beginAppearanceTransition(bool isAppearing, bool animated);
   void endAppearanceTransition();
   enum class Appearance { Disappeared, Appearing, Appeared, Disappearing };
-  Appearance appearance() const { return appearance_; }
   // Whether the view is on screen (appeared or appearing).
   bool isVisible() const { return appearance_ == Appearance::Appeared || appearance_ == Appearance::Appearing; }
   // Containers that forward appearance themselves answer false; the base forwards to children
@@ -84,7 +81,6 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
 
   // ---- Containment ----
   std::shared_ptr<UIViewController> parentViewController() const { return parent_.lock(); }
-  const std::vector<UIViewControllerRef>& childViewControllers() const { return children_; }
   // addChildViewController: — calls willMoveToParentViewController on the child; the caller adds
   // the child's view and then calls didMoveToParentViewController.
   void addChildViewController(const UIViewControllerRef& child);
@@ -129,17 +125,15 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   // What the navigation bar shows for this controller (made on first use).
   const std::shared_ptr<UINavigationItem>& navigationItem();
   virtual uint32_t supportedInterfaceOrientations() const { return UIInterfaceOrientationMaskAll; }
-  virtual UIStatusBarStyle preferredStatusBarStyle() const { return UIStatusBarStyle::Default; }
-  virtual bool prefersStatusBarHidden() const { return false; }
+  // The desktop window has no status bar: nothing asks a controller for a status-bar style or
+  // visibility, so there are no such hooks (a container's childViewControllerForStatusBarStyle
+  // answers only its own callers).
   const std::string& restorationIdentifier() const { return restorationIdentifier_; }
   void setRestorationIdentifier(std::string identifier) { restorationIdentifier_ = std::move(identifier); }
   // State restoration (UIStateRestoration.h): the controller writes what it wants back in a later
   // run and reads it back. The base keeps nothing.
   virtual void encodeRestorableStateWithCoder(NSCoder& coder) {}
   virtual void decodeRestorableStateWithCoder(NSCoder& coder) {}
-
-  // Used by containers when they change a child's parent.
-  void setParentViewController(const UIViewControllerRef& parent) { parent_ = parent; }
 
  private:
   void forwardAppearance(bool begin, bool isAppearing, bool animated);

@@ -84,12 +84,6 @@ void UIWebView::loadHTMLString(const std::string& html, const std::string& baseD
   showPage(html, baseDirectory, request_->URL());
 }
 
-void UIWebView::stopLoading() {
-  if (!loading_) return;
-  ++generation_;
-  loading_ = false;
-}
-
 void UIWebView::finishLoad(uint64_t generation) {
   if (generation != generation_ || !loading_ || !request_) return;
   loading_ = false;

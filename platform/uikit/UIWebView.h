@@ -41,7 +41,6 @@ class UIWebView : public UIView {
   void loadRequest(const NSURLRequest& request);
   // Shows the text as a page whose relative links are in `baseDirectory`.
   void loadHTMLString(const std::string& html, const std::string& baseDirectory);
-  void stopLoading();
   bool isLoading() const { return loading_; }
   // The request of the page shown or being loaded; none before the first load.
   const std::optional<NSURLRequest>& request() const { return request_; }

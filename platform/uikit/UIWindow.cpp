@@ -53,7 +53,7 @@ void UIWindow::touchDown(CGPoint location, double timestamp) {
   if (touch_) touchCancel(timestamp);
   auto self = std::static_pointer_cast<UIWindow>(shared_from_this());
   auto touch = std::make_shared<UITouch>(self, location, timestamp);
-  UIEvent event(timestamp, {touch});
+  UIEvent event;
   auto target = hitTest(location, &event);
   if (!target) return;
   touch->setView(target);
@@ -64,8 +64,8 @@ void UIWindow::touchDown(CGPoint location, double timestamp) {
 void UIWindow::touchMove(CGPoint location, double timestamp) {
   if (!touch_) return;
   auto touch = touch_;
-  touch->update(UITouchPhase::Moved, location, timestamp);
-  UIEvent event(timestamp, {touch});
+  touch->update(location, timestamp);
+  UIEvent event;
   gestures_.moved(touch, event);
 }
 
@@ -73,8 +73,8 @@ void UIWindow::touchUp(CGPoint location, double timestamp) {
   if (!touch_) return;
   auto touch = touch_;
   touch_.reset();
-  touch->update(UITouchPhase::Ended, location, timestamp);
-  UIEvent event(timestamp, {touch});
+  touch->update(location, timestamp);
+  UIEvent event;
   gestures_.ended(touch, event);
 }
 
@@ -82,7 +82,7 @@ void UIWindow::touchCancel(double timestamp) {
   if (!touch_) return;
   auto touch = touch_;
   touch_.reset();
-  touch->update(UITouchPhase::Cancelled, touch->windowLocation(), timestamp);
-  UIEvent event(timestamp, {touch});
+  touch->update(touch->windowLocation(), timestamp);
+  UIEvent event;
   gestures_.cancelled(touch, event);
 }

@@ -51,11 +51,6 @@ std::shared_ptr<void> RURIdeziroveContainer::instanceForProtocol(const ZIRProtoc
   return instance;
 }
 
-bool RURIdeziroveContainer::hasComponentForProtocol(const ZIRProtocol& protocol) const {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  return components_.count(protocol.type) != 0;
-}
-
 void RURIdeziroveContainer::removeAllCachedInstances() {
   std::map<std::type_index, std::shared_ptr<void>> dropped;
   {

@@ -27,8 +27,6 @@ class RURIdeziroveContainer {
   // The instance providing the protocol, created on first request and kept when cacheable; null
   // when no component provides it or its callback made none.
   std::shared_ptr<void> instanceForProtocol(const ZIRProtocol& protocol);
-  // Whether a component for the protocol is registered.
-  bool hasComponentForProtocol(const ZIRProtocol& protocol) const;
   // Drops every cached instance (when the app is deleted).
   void removeAllCachedInstances();
   // Number of cached instances (diagnostics and tests).

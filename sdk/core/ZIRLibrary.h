@@ -18,7 +18,6 @@ struct ZIRProtocol {
     return ZIRProtocol{std::type_index(typeid(P)), demangle(typeid(P).name())};
   }
   static std::string demangle(const char* mangled);
-  bool operator==(const ZIRProtocol& other) const { return type == other.type; }
 };
 
 // When a component is created.

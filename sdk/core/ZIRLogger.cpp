@@ -154,16 +154,6 @@ void ZIRLogMessage(ZIRLoggerLevel level, const std::string& service,
   });
 }
 
-void ZIRLogBasic(ZIRLoggerLevel level, const std::string& service, const std::string& messageCode,
-                 const char* format, ...) {
-  if (!ZIRIsLoggableLevel(level)) return;
-  va_list ap;
-  va_start(ap, format);
-  std::string message = vformat(format, ap);
-  va_end(ap);
-  ZIRLogMessage(level, service, messageCode, message);
-}
-
 #define ZIR_LOG_LEVEL_IMPL(Name, Level)                                                   \
   void Name(const std::string& service, const std::string& messageCode, const char* format, \
             ...) {                                                                          \

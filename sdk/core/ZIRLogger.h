@@ -43,9 +43,6 @@ bool ZIRLoggerForcesSTDERR();
 // Whether a message code has the form "I-" + area letters + six digits.
 bool ZIRIsValidMessageCode(const std::string& code);
 
-// One log line at a level, when that level is enabled. printf-style format.
-void ZIRLogBasic(ZIRLoggerLevel level, const std::string& service, const std::string& messageCode,
-                 const char* format, ...) __attribute__((format(printf, 4, 5)));
 void ZIRLogMessage(ZIRLoggerLevel level, const std::string& service,
                    const std::string& messageCode, const std::string& message);
 

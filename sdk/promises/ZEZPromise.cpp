@@ -23,11 +23,6 @@ DispatchQueueRef ZEZPromiseDefaultQueue() {
   return defaultQueue();
 }
 
-void ZEZPromiseSetDefaultQueue(DispatchQueueRef queue) {
-  std::lock_guard<std::mutex> lock(queueMutex());
-  defaultQueue() = std::move(queue);
-}
-
 NSErrorRef ZEZPromiseValidationError() {
   return NSError::errorWithDomain(ZEZPromiseErrorDomain, ZEZPromiseErrorCodeValidationFailure);
 }

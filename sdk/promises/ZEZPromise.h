@@ -32,13 +32,10 @@ inline constexpr int64_t ZEZPromiseErrorCodeValidationFailure = 2;
 inline constexpr int64_t ZEZPromiseErrorCodeException = 3;
 
 // The value of a promise that carries nothing but its success.
-struct NSNull {
-  friend bool operator==(const NSNull&, const NSNull&) { return true; }
-};
+struct NSNull {};
 
-// The queue that callbacks given without a queue run on. The main queue unless changed.
+// The queue that callbacks given without a queue run on: the main queue.
 DispatchQueueRef ZEZPromiseDefaultQueue();
-void ZEZPromiseSetDefaultQueue(DispatchQueueRef queue);
 
 // The queue itself, or the default queue for a null one.
 inline DispatchQueueRef ZEZPromiseQueueOrDefault(const DispatchQueueRef& queue) {

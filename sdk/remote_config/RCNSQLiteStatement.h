@@ -23,7 +23,6 @@ class RCNSQLiteStatement {
   RCNSQLiteStatement& operator=(const RCNSQLiteStatement&) = delete;
 
   explicit operator bool() const { return statement_ != nullptr; }
-  sqlite3_stmt* get() const { return statement_; }
   void finalize();
 
   // One step: SQLITE_ROW, SQLITE_DONE or the error code.

@@ -7,9 +7,3 @@ std::string ZODAppEnvironmentUtil::systemVersion() {
   if (uname(&u) != 0) return "";
   return u.release;
 }
-
-std::string ZODAppEnvironmentUtil::deviceModel() {
-  struct utsname u {};
-  if (uname(&u) != 0) return "";
-  return u.machine;
-}

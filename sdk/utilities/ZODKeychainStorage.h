@@ -31,10 +31,6 @@ class ZODKeychainStorage : public std::enable_shared_from_this<ZODKeychainStorag
   ZEZPromiseRef<NSNull> removeObjectForKey(const std::string& key,
                                            const std::optional<std::string>& accessGroup);
 
-  const std::string& service() const { return service_; }
-  // The queue that continuations of this store's promises run on (tests may wait on it).
-  DispatchQueueRef keychainQueue() const { return keychainQueue_; }
-
   explicit ZODKeychainStorage(std::string service);
 
  private:

@@ -14,30 +14,9 @@ std::shared_ptr<NSUserDefaults> ZODUserDefaults::defaults() const {
 std::optional<Value> ZODUserDefaults::objectForKey(const std::string& key) const {
   return defaults()->objectForKey(key);
 }
-std::optional<std::string> ZODUserDefaults::stringForKey(const std::string& key) const {
-  return defaults()->stringForKey(key);
-}
-int64_t ZODUserDefaults::integerForKey(const std::string& key) const {
-  return defaults()->integerForKey(key);
-}
-double ZODUserDefaults::doubleForKey(const std::string& key) const {
-  return defaults()->doubleForKey(key);
-}
 bool ZODUserDefaults::boolForKey(const std::string& key) const { return defaults()->boolForKey(key); }
-std::optional<Value> ZODUserDefaults::arrayForKey(const std::string& key) const {
-  return defaults()->arrayForKey(key);
-}
-std::optional<Value> ZODUserDefaults::dictionaryForKey(const std::string& key) const {
-  return defaults()->dictionaryForKey(key);
-}
 void ZODUserDefaults::setObject(const Value& value, const std::string& key) {
   defaults()->setObject(value, key);
-}
-void ZODUserDefaults::setInteger(int64_t value, const std::string& key) {
-  defaults()->setInteger(value, key);
-}
-void ZODUserDefaults::setDouble(double value, const std::string& key) {
-  defaults()->setDouble(value, key);
 }
 void ZODUserDefaults::setBool(bool value, const std::string& key) { defaults()->setBool(value, key); }
 void ZODUserDefaults::removeObjectForKey(const std::string& key) {

@@ -13,16 +13,9 @@ class ZODUserDefaults {
   explicit ZODUserDefaults(const std::string& suiteName);
 
   std::optional<Value> objectForKey(const std::string& key) const;
-  std::optional<std::string> stringForKey(const std::string& key) const;
-  int64_t integerForKey(const std::string& key) const;
-  double doubleForKey(const std::string& key) const;
   bool boolForKey(const std::string& key) const;
-  std::optional<Value> arrayForKey(const std::string& key) const;
-  std::optional<Value> dictionaryForKey(const std::string& key) const;
 
   void setObject(const Value& value, const std::string& key);
-  void setInteger(int64_t value, const std::string& key);
-  void setDouble(double value, const std::string& key);
   void setBool(bool value, const std::string& key);
   void removeObjectForKey(const std::string& key);
   bool synchronize();

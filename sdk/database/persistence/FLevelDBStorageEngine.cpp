@@ -257,14 +257,6 @@ void FLevelDBStorageEngine::quarantine(const std::string& key, const std::string
   }
 }
 
-std::optional<Value> FLevelDBStorageEngine::readRecord(const std::string& key, const std::string& value,
-                                                       const FJSONLimits& limits, const char* what) {
-  std::string error;
-  std::optional<Value> parsed = FReadBoundedJSON(value, limits, &error);
-  if (!parsed) quarantine(key, value, std::string(what) + ": " + error);
-  return parsed;
-}
-
 // -- User writes ----------------------------------------------------------------------------------
 
 void FLevelDBStorageEngine::saveWrite(int64_t writeId, const Value& record) {

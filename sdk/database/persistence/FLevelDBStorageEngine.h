@@ -121,8 +121,6 @@ class FLevelDBStorageEngine : public FStorageEngine {
   void scanPrefix(const std::string& prefix,
                   const std::function<bool(const std::string& key, const std::string& value)>& visit);
   void quarantine(const std::string& key, const std::string& value, const std::string& reason);
-  std::optional<Value> readRecord(const std::string& key, const std::string& value, const FJSONLimits& limits,
-                                  const char* what);
   std::optional<FWriteRecordRef> decodeWrite(const std::string& key, const std::string& value, std::string* reason);
   void saveWrite(int64_t writeId, const Value& record);
 

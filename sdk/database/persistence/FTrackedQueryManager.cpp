@@ -118,13 +118,6 @@ bool FTrackedQueryManager::includedInDefaultCompleteQuery(const FPath& path) con
       .has_value();
 }
 
-bool FTrackedQueryManager::isQueryComplete(const FQuerySpecRef& query) const {
-  if (includedInDefaultCompleteQuery(*query->path())) return true;
-  if (query->loadsAllData()) return false;
-  FTrackedQueryRef tracked = findTrackedQuery(query);
-  return tracked && tracked->isComplete();
-}
-
 bool FTrackedQueryManager::hasActiveDefaultQueryAtPath(const FPath& path) const {
   std::optional<QueriesAtPath> atPath = trackedQueryTree_->valueAtPath(path);
   if (!atPath) return false;
@@ -158,10 +151,6 @@ std::vector<FTrackedQueryRef> FTrackedQueryManager::queriesMatching(
     }
   });
   return found;
-}
-
-std::vector<FTrackedQueryRef> FTrackedQueryManager::allTrackedQueries() const {
-  return queriesMatching([](const FTrackedQuery&) { return true; });
 }
 
 uint64_t FTrackedQueryManager::numberOfPrunableQueries() const {

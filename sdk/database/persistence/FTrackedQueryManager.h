@@ -38,7 +38,6 @@ class FTrackedQueryManager {
   // one is made at the path.
   void ensureCompleteTrackedQueryAtPath(const FPathRef& path);
 
-  bool isQueryComplete(const FQuerySpecRef& query) const;
   // Whether a complete default query is tracked at the path or above it.
   bool includedInDefaultCompleteQuery(const FPath& path) const;
   bool hasActiveDefaultQueryAtPath(const FPath& path) const;
@@ -50,9 +49,6 @@ class FTrackedQueryManager {
   // Forgets the least recently used inactive queries that the policy lets go and returns the
   // forest that removes their data while keeping the data of every query that stays.
   FPruneForestRef pruneOldQueries(const FCachePolicy& policy);
-
-  // Every tracked query (tests, diagnostics).
-  std::vector<FTrackedQueryRef> allTrackedQueries() const;
 
  private:
   // The tracked queries at one path, by the wire form of their parameters.

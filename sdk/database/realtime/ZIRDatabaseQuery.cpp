@@ -93,7 +93,6 @@ void ZIRDatabaseQuery::removeObserverWithHandle(ZIRDatabaseHandle handle) const 
   });
 }
 
-void ZIRDatabaseQuery::removeAllObservers() const { removeObserverWithHandle(kFEventRegistrationAllHandles); }
 
 void ZIRDatabaseQuery::keepSynced(bool synced) const {
   if (isInfoPath(*path_)) {

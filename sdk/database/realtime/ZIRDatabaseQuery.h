@@ -74,7 +74,6 @@ class ZIRDatabaseQuery : public std::enable_shared_from_this<ZIRDatabaseQuery> {
                                                           SnapshotWithPreviousKeyBlock block,
                                                           CancelBlock cancelBlock = nullptr) const;
   void removeObserverWithHandle(ZIRDatabaseHandle handle) const;
-  void removeAllObservers() const;
   // Keeps the query's data synchronised (and cached) without a listener. Raises
   // NSInvalidArgumentException under ".info".
   void keepSynced(bool synced) const;
