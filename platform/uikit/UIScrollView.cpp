@@ -60,7 +60,7 @@ void UIScrollView::layoutSubviews() {
 }
 
 void UIScrollView::touchesBegan(const UITouchSet& touches, const UIEvent*) {
-  if (touches.empty() || !scrollEnabled_) return;
+  if (touches.empty()) return;
   tracking_ = true;
   dragging_ = false;
   touchStart_ = touches.front()->locationInView(nullptr);

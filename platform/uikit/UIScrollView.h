@@ -24,8 +24,6 @@ class UIScrollView : public UIView {
   void setContentOffset(CGPoint offset);
   // The largest offset on each axis (0 when the content fits).
   CGPoint maximumContentOffset() const;
-  bool isScrollEnabled() const { return scrollEnabled_; }
-  void setScrollEnabled(bool enabled) { scrollEnabled_ = enabled; }
   // Whether a drag is moving the content now.
   bool isDragging() const { return dragging_; }
 
@@ -46,7 +44,6 @@ class UIScrollView : public UIView {
 
  private:
   CGSize contentSize_{0, 0};
-  bool scrollEnabled_ = true;
   bool tracking_ = false, dragging_ = false;
   CGPoint touchStart_{}, offsetStart_{};
 };

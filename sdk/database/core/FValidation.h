@@ -84,15 +84,6 @@ class FValidation {
   }
   static bool validatePriorityValue(const Value& value);
 
-  template <class Callback>
-  static void handleErrorWithUserCallback(const NSErrorRef& error, const Callback& callback) {
-    if (callback) callback(error, nullptr);
-  }
-  template <class Callback>
-  static void handleErrorWithSuccessCallback(const NSErrorRef& error, const Callback& callback) {
-    if (callback) callback(error);
-  }
-
   // YES when the value has containers nested more than `maxDepth` levels deep (a container at the
   // top is level 1). Walks without recursion, so any depth is safe to ask about.
   static bool valueDepthExceeds(const Value& value, size_t maxDepth);
