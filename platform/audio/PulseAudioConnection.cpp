@@ -229,4 +229,16 @@ std::string defaultSourceName() {
   return name;
 }
 
+bool waitForStreamReady(pa_threaded_mainloop* mainloop, pa_stream* stream, bool* timedOut) {
+  return waitWithTimeout(
+      mainloop,
+      [stream]() -> std::optional<bool> {
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_READY) return true;
+        if (!PA_STREAM_IS_GOOD(state)) return false;
+        return std::nullopt;
+      },
+      timedOut);
+}
+
 }  // namespace pulse

@@ -18,6 +18,7 @@
 
 struct pa_threaded_mainloop;
 struct pa_context;
+struct pa_stream;
 
 struct PulseSourceInfo {
   std::string name;         // the server's source name: the port's UID
@@ -66,6 +67,8 @@ constexpr int kReadyTimeoutMilliseconds = 3000;
 // (false), or kReadyTimeoutMilliseconds pass (false, *timedOut set).
 bool waitWithTimeout(pa_threaded_mainloop* mainloop, const std::function<std::optional<bool>()>& ready,
                      bool* timedOut);
+// waitWithTimeout until `stream` is ready (true) or has failed (false).
+bool waitForStreamReady(pa_threaded_mainloop* mainloop, pa_stream* stream, bool* timedOut);
 
 // Called from PulseAudio's callbacks (C frames below): posting allocates, and nothing may throw
 // out of a callback, so a failure to post is logged and dropped.

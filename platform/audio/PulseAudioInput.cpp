@@ -14,7 +14,6 @@ constexpr OSStatus kNoServerStatus = kAudioUnitErr_NoConnection;
 
 using pulse::Connection;
 using pulse::postOnMain;
-using pulse::waitWithTimeout;
 
 }  // namespace
 
@@ -86,15 +85,7 @@ OSStatus PulseAudioInput::startCapture() {
   if (pa_stream_connect_record(stream->stream, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0)
     return discard(pa_context_errno(c.context) == PA_ERR_NOENTITY ? kAudioHardwareBadDeviceError : kNoServerStatus);
   bool timedOut = false;
-  const bool ready = waitWithTimeout(
-      c.mainloop,
-      [&]() -> std::optional<bool> {
-        const pa_stream_state_t state = pa_stream_get_state(stream->stream);
-        if (state == PA_STREAM_READY) return true;
-        if (!PA_STREAM_IS_GOOD(state)) return false;
-        return std::nullopt;
-      },
-      &timedOut);
+  const bool ready = pulse::waitForStreamReady(c.mainloop, stream->stream, &timedOut);
   if (!ready) {
     // No such source (the server's answer) is worth telling apart: the source may be named wrong.
     const bool noSuchSource = !timedOut && pa_context_errno(c.context) == PA_ERR_NOENTITY;

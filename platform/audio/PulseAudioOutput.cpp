@@ -127,15 +127,7 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
   }
   // A server that accepts the stream but never answers must not hold the caller for good.
   bool timedOut = false;
-  const bool ready = pulse::waitWithTimeout(
-      mainloop,
-      [&]() -> std::optional<bool> {
-        const pa_stream_state_t state = pa_stream_get_state(stream->stream);
-        if (state == PA_STREAM_READY) return true;
-        if (!PA_STREAM_IS_GOOD(state)) return false;
-        return std::nullopt;
-      },
-      &timedOut);
+  const bool ready = pulse::waitForStreamReady(mainloop, stream->stream, &timedOut);
   if (!ready) {
     NSLog("PulseAudio playback failed: %s",
           timedOut ? "the audio server does not answer" : pa_strerror(pa_context_errno(context)));

@@ -457,27 +457,29 @@ TEST_F(SyncTreeFixture, ALeafOfAWindowReplacedByChildrenOutsideTheWindowLeavesIt
   // it out is untagged (another listen brought it), so the child is gone from that data.
   auto ranged = valueRegistration(1);
   auto children = allChildRegistration(2);
-  auto spec = query("r", params()->orderBy(FValueIndex::valueIndex())->startAt(node("3"))->endAt(node("7")));
-  tree->addEventRegistration(ranged, spec);
-  tree->addEventRegistration(children, spec);
-  const uint64_t tag = *tree->tagForQuery(spec);
+  auto window = query("r", params()->orderBy(FValueIndex::valueIndex())->startAt(node("3"))->endAt(node("7")));
+  tree->addEventRegistration(ranged, window);
+  tree->addEventRegistration(children, window);
+  const uint64_t tag = *tree->tagForQuery(window);
   tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"1":{".value":6,".priority":1},"b":4})"), tag);
   tree->applyTaggedListenCompleteAtPath(path("r"), tag);
   EXPECT_EQ(describe(tree->applyServerOverwriteAtPath(path("r/1/n"), node("1"))),
             (Strings{"removed /r/1 6", R"(value /r {"b":4})"}));
 }
 
+// The values that value events carry, in export form (with priorities).
+static Strings exported(const FEventList& events) {
+  Strings out;
+  for (const auto& event : events) {
+    auto data = std::static_pointer_cast<const FDataEvent>(event);
+    if (data->eventType() == FEventTypeValue) out.push_back(value::toJSON(data->snapshot()->valueInExportFormat()));
+  }
+  return out;
+}
+
 TEST_F(SyncTreeFixture, AServerChildArrivingWhileARemovalWaitsDecidesWhetherTheLocationKeepsItsPriority) {
   // Removing the only child empties the location on the way, which drops its priority; once the
   // server holds another child there, the removal no longer empties it.
-  auto exported = [](const FEventList& events) {
-    Strings out;
-    for (const auto& event : events) {
-      auto data = std::static_pointer_cast<const FDataEvent>(event);
-      if (data->eventType() == FEventTypeValue) out.push_back(value::toJSON(data->snapshot()->valueInExportFormat()));
-    }
-    return out;
-  };
   tree->addEventRegistration(valueRegistration(1), defaultQuery("r"));
   tree->applyServerOverwriteAtPath(path("r"), node(R"({".priority":1,"a":9})"));
   answer("/r {}", "ok");
@@ -495,14 +497,6 @@ TEST_F(SyncTreeFixture, AServerChildArrivingWhileARemovalWaitsDecidesWhetherTheL
 TEST_F(SyncTreeFixture, AMergeThatReplacesTheOnlyChildKeepsTheLocationsPriority) {
   // A merge is one change: removing the only child before adding the new one would empty the
   // location on the way and drop its priority, from the user's merge and from the server's.
-  auto exported = [](const FEventList& events) {
-    Strings out;
-    for (const auto& event : events) {
-      auto data = std::static_pointer_cast<const FDataEvent>(event);
-      if (data->eventType() == FEventTypeValue) out.push_back(value::toJSON(data->snapshot()->valueInExportFormat()));
-    }
-    return out;
-  };
   tree->addEventRegistration(valueRegistration(1), defaultQuery("r"));
   tree->applyServerOverwriteAtPath(path("r"), node(R"({".priority":2,"a":1})"));
   answer("/r {}", "ok");
