@@ -48,6 +48,13 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   // in the order deferred, each guarded like a task. False, with the block dropped unrun, when the
   // thread is running no task.
   static bool deferToEndOfCurrentTask(DispatchBlock block);
+  // Runs `block` on the calling thread, a serial queue's own worker, once that queue has no task
+  // waiting to run right after the current one: at the end of a run of tasks queued back to back,
+  // but always before a sync caller waiting for a task goes on (before that task starts and after
+  // it ends) and never more than about a millisecond after it was deferred. Blocks run in the order
+  // deferred, each guarded like a task. False, with the block dropped unrun, when the thread is not
+  // a serial queue's worker running a task: the caller then defers to the end of its task instead.
+  static bool deferWhileBusy(DispatchBlock block);
 
  protected:
   DispatchQueue(std::string label, bool serial) : label_(std::move(label)), serial_(serial) {}

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
@@ -22,6 +23,16 @@ thread_local DispatchQueue* tCurrent = nullptr;
 thread_local std::vector<const DispatchQueue*> tChain;
 // The blocks deferred to the end of the innermost task this thread runs (null outside a task).
 thread_local std::vector<DispatchBlock>* tDeferred = nullptr;
+
+// The blocks a serial queue's worker holds until its queue has no task waiting right behind the
+// one it ran (null on every other thread, and on a worker between tasks).
+struct BusyDeferral {
+  std::vector<DispatchBlock> blocks;
+  std::chrono::steady_clock::time_point since;  // when the first of them was deferred
+};
+thread_local BusyDeferral* tBusy = nullptr;
+// Held back at most this long, so that a queue that never runs dry still hands them on.
+constexpr std::chrono::microseconds kBusyDeferralLimit{1000};
 
 using Chain = std::vector<const DispatchQueue*>;
 
@@ -139,8 +150,10 @@ class SerialQueue final : public DispatchQueue {
   }
 
   static void work(std::shared_ptr<Impl> impl) {
+    BusyDeferral busy;
     for (;;) {
       Item item;
+      bool nextWaits = false;  // an async task is queued right behind this one
       {
         std::unique_lock<std::mutex> lock(impl->mutex);
         impl->cv.wait(lock, [&] { return impl->stop || !impl->items.empty(); });
@@ -149,12 +162,33 @@ class SerialQueue final : public DispatchQueue {
         impl->items.pop_front();
       }
       auto* queue = static_cast<SerialQueue*>(item.keep.get());
+      tBusy = &busy;
       withChain(std::move(item.chain), [&] { queue->runTask(item.block); });
+      tBusy = nullptr;
+      if (!busy.blocks.empty()) {
+        if (!item.done) {
+          std::lock_guard<std::mutex> lock(impl->mutex);
+          nextWaits = !impl->items.empty() && !impl->items.front().done;
+        }
+        // A sync caller goes on only after them, and a sync task finds none held back when it
+        // starts (the check above sees it queued next).
+        if (!nextWaits || std::chrono::steady_clock::now() - busy.since >= kBusyDeferralLimit) {
+          runBusyDeferred(*queue, busy);
+        }
+      }
       if (item.done) item.done->signal();
       item.block = nullptr;
       // May destroy the queue (on this thread): nothing of it is touched after this line.
       item.keep.reset();
     }
+  }
+
+  static void runBusyDeferred(SerialQueue& queue, BusyDeferral& busy) {
+    // Taken out first; they run outside any task of the queue's run, so what one of them defers
+    // runs at the end of its own block.
+    std::vector<DispatchBlock> blocks;
+    blocks.swap(busy.blocks);
+    for (const DispatchBlock& block : blocks) queue.runTask(block);
   }
 
   std::shared_ptr<Impl> impl_;
@@ -409,6 +443,13 @@ void DispatchQueue::runTask(const DispatchBlock& block) {
 bool DispatchQueue::deferToEndOfCurrentTask(DispatchBlock block) {
   if (!tDeferred) return false;
   tDeferred->push_back(std::move(block));
+  return true;
+}
+
+bool DispatchQueue::deferWhileBusy(DispatchBlock block) {
+  if (!tBusy) return false;
+  if (tBusy->blocks.empty()) tBusy->since = std::chrono::steady_clock::now();
+  tBusy->blocks.push_back(std::move(block));
   return true;
 }
 

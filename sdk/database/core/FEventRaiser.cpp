@@ -29,7 +29,7 @@ FEventRaiser::FEventRaiser(DispatchQueueRef queue) : queue_(std::move(queue)) {
 
 void FEventRaiser::handOff(const DispatchQueueRef& queue, DispatchBlock callback) {
   if (!tPending.madeAtTaskEnd) {
-    if (!DispatchQueue::deferToEndOfCurrentTask(handOffAtTaskEnd)) {
+    if (!DispatchQueue::deferWhileBusy(handOffAtTaskEnd) && !DispatchQueue::deferToEndOfCurrentTask(handOffAtTaskEnd)) {
       queue->async(std::move(callback));
       return;
     }

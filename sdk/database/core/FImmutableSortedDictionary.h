@@ -55,6 +55,12 @@ class FImmutableSortedDictionary
   // The operations each representation supplies. Asked of the abstract base they raise
   // NSInternalInconsistencyException "You must override <name> in a subclass".
   virtual Ref insertKey(const K& key, const V& value) const { mustOverride("insertKey:withValue:"); }
+  // insertKey, unless the key is there with a value `refuse` answers true for: then null, and
+  // nothing is made.
+  virtual Ref insertKeyUnless(const K& key, const V& value, const std::function<bool(const V&)>& refuse) const {
+    if (const V* old = lookup(key); old && refuse(*old)) return nullptr;
+    return insertKey(key, value);
+  }
   virtual Ref removeKey(const K& key) const { mustOverride("removeKey:"); }
   virtual std::optional<V> get(const K& key) const { mustOverride("get:"); }
   // The value stored for key, or null: read in place, without a copy, while the dictionary lives.

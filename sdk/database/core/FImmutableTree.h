@@ -303,6 +303,16 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
   Ref setTreeFrom(const Ref& tree, const Keys& keys, size_t i, bool unlessValue = false) const {
     if (unlessValue && value_) return nullptr;
     if (i >= keys.size()) return tree;
+    if (unlessValue && i + 1 == keys.size() && !tree->isEmpty()) {
+      // The last key: the tree replaces whatever child is there, unless that child holds a value.
+      // One walk of the children finds the child and puts the tree in its place.
+      static const std::function<bool(const Ref&)> holdsValue = [](const Ref& child) {
+        return child->value_.has_value();
+      };
+      ChildrenRef newChildren = children_->insertKeyUnless(keys[i], tree, holdsValue);
+      if (!newChildren) return nullptr;
+      return make(value_, std::move(newChildren));
+    }
     const FImmutableTree* child = childAt(keys[i]);
     if (!child) child = empty().get();
     Ref newChild = child->setTreeFrom(tree, keys, i + 1, unlessValue);

@@ -389,6 +389,13 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
   }
   // insertKey:forValue:withComparator: of node h (any node): the fresh node that replaces it.
   static Ref inserted(const FLLRBNode<K, V>& h, const K& key, const V& value, const Comparator& comparator) {
+    return insertedUnless<false>(h, key, value, comparator, nullptr);
+  }
+  // The same, except that where the key is found with a value `refuse` answers true for, null comes
+  // back and nothing was made (every node of the path is made on the way back up).
+  template <bool kMayRefuse = true>
+  static Ref insertedUnless(const FLLRBNode<K, V>& h, const K& key, const V& value, const Comparator& comparator,
+                            const std::function<bool(const V&)>* refuse) {
     if (h.count_ == 0) return makeFresh(key, value, true, emptyRef(), emptyRef(), 1);
     const FLLRBValueNode& v = static_cast<const FLLRBValueNode&>(h);
     prefetchChildren(&v);
@@ -397,13 +404,22 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
     // away in memory).
     Ref n;
     if (r == 0) {
+      if constexpr (kMayRefuse) {
+        if ((*refuse)(v.value_)) return nullptr;
+      }
       n = makeFresh(v.key_, value, v.red_, v.left_, v.right_, v.count_);  // the stored key object stays
     } else if (r < 0) {
-      Ref child = inserted(*v.left_, key, value, comparator);
+      Ref child = insertedUnless<kMayRefuse>(*v.left_, key, value, comparator, refuse);
+      if constexpr (kMayRefuse) {
+        if (!child) return nullptr;
+      }
       const int32_t count = v.count_ - v.left_->count_ + child->count_;
       n = makeFresh(v.key_, v.value_, v.red_, std::move(child), v.right_, count);
     } else {
-      Ref child = inserted(*v.right_, key, value, comparator);
+      Ref child = insertedUnless<kMayRefuse>(*v.right_, key, value, comparator, refuse);
+      if constexpr (kMayRefuse) {
+        if (!child) return nullptr;
+      }
       const int32_t count = v.count_ - v.right_->count_ + child->count_;
       n = makeFresh(v.key_, v.value_, v.red_, v.left_, std::move(child), count);
     }

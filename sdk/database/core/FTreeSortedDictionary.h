@@ -157,6 +157,16 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
     return make(comparator_, std::move(root));
   }
 
+  // One walk down the tree: the insert stops where it finds the key with a refused value, before
+  // it has made any node.
+  Ref insertKeyUnless(const K& key, const V& value, const std::function<bool(const V&)>& refuse) const override {
+    NodeRef root = ValueNode::insertedUnless(*root_, key, value, *comparator_, &refuse);
+    if (!root) return nullptr;
+    ValueNode::edit(root)->red_ = false;
+    ValueNode::publish(root);
+    return make(comparator_, std::move(root));
+  }
+
   // The removal rebuilds the path to the key and comes back with a black root; it hands back the
   // old root itself when the key is not there.
   Ref removeKey(const K& key) const override {

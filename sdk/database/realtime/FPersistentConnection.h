@@ -137,7 +137,11 @@ class FPersistentConnection : public std::enable_shared_from_this<FPersistentCon
   };
   struct OutstandingPut {
     std::string action;  // "p" or "m"
-    Value body;
+    // What the request carries; its body is built when it is sent, so that writes made offline
+    // cost no message until there is a connection to send them on.
+    Value data;
+    std::string path;
+    std::optional<std::string> hash;
     StatusCallback callback;
     bool sent = false;
   };

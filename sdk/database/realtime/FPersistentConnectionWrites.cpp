@@ -12,21 +12,17 @@ constexpr const char* kWriteCanceled = "write_canceled";
 
 void FPersistentConnection::putData(Value data, std::string pathString, const std::optional<std::string>& hash,
                                     StatusCallback callback) {
-  // The body takes the data and the path over rather than copying them.
-  Value body = Value::object();
-  body["d"] = std::move(data);
-  if (hash) body["h"] = *hash;
   const uint64_t id = nextPutId_++;
   if (!canSendWrites()) FFLogDebug("I-RDB083017", "Buffering put: %s", pathString.c_str());
-  body["p"] = std::move(pathString);
-  outstandingPuts_.emplace_hint(outstandingPuts_.end(), id,
-                                OutstandingPut{"p", std::move(body), std::move(callback), false});
+  outstandingPuts_.emplace_hint(
+      outstandingPuts_.end(), id,
+      OutstandingPut{"p", std::move(data), std::move(pathString), hash, std::move(callback), false});
   if (canSendWrites()) sendPut(id);
 }
 
 void FPersistentConnection::mergeData(const Value& data, const std::string& pathString, StatusCallback callback) {
   const uint64_t id = nextPutId_++;
-  outstandingPuts_[id] = OutstandingPut{"m", Value{{"p", pathString}, {"d", data}}, std::move(callback), false};
+  outstandingPuts_[id] = OutstandingPut{"m", data, pathString, std::nullopt, std::move(callback), false};
   if (canSendWrites()) {
     sendPut(id);
   } else {
@@ -38,7 +34,11 @@ void FPersistentConnection::sendPut(uint64_t putId) {
   auto it = outstandingPuts_.find(putId);
   if (it == outstandingPuts_.end() || !canSendWrites()) return;
   it->second.sent = true;
-  sendRequest(it->second.action, it->second.body, [this, putId](const std::string& status, const Value& data) {
+  Value body = Value::object();
+  body["p"] = it->second.path;
+  body["d"] = it->second.data;
+  if (it->second.hash) body["h"] = *it->second.hash;
+  sendRequest(it->second.action, body, [this, putId](const std::string& status, const Value& data) {
     auto found = outstandingPuts_.find(putId);
     if (found == outstandingPuts_.end()) return;  // purged meanwhile
     StatusCallback callback = std::move(found->second.callback);

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -396,6 +398,63 @@ TEST(Dispatch, ABlockDeferredByATaskRunsBeforeTheQueuesNextTaskAndAThrowingOneIs
     nested.push_back("outer body");
   });
   EXPECT_EQ(nested, (std::vector<std::string>{"inner body", "inner deferred", "outer body"}));
+}
+
+TEST(Dispatch, ABlockHeldWhileTheQueueIsBusyRunsBeforeAnySyncCallerGoesOnAndIsNeverLost) {
+  auto queue = DispatchQueue::serial("test.defer-busy");
+  std::mutex mutex;
+  std::vector<std::string> order;
+  auto note = [&](const std::string& what) {
+    std::lock_guard<std::mutex> lock(mutex);
+    order.push_back(what);
+  };
+  auto position = [&](const std::string& what) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return std::find(order.begin(), order.end(), what) - order.begin();
+  };
+  // The worker is held at a gate while a run of tasks and a sync caller queue up behind it.
+  DispatchSemaphore gate(0);
+  queue->async([&] { gate.wait(10); });
+  queue->async([&] {
+    note("first task");
+    EXPECT_TRUE(DispatchQueue::deferWhileBusy([&] { note("held by the first task"); }));
+  });
+  queue->async([&] {
+    note("second task");
+    EXPECT_TRUE(DispatchQueue::deferWhileBusy([&] { note("held by the second task"); }));
+  });
+  std::thread caller([&] {
+    queue->sync([&] {
+      note("sync task");
+      EXPECT_TRUE(DispatchQueue::deferWhileBusy([&] { note("held by the sync task"); }));
+    });
+    note("sync caller goes on");
+  });
+  // Lets the caller queue its task (if it has not yet, the order below holds all the same).
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  gate.signal();
+  caller.join();
+  // Whether the first task's block waited for the second task depends on the clock (it is held a
+  // millisecond at most); what never varies: each runs after its task, in the order held, all of
+  // them before the sync task starts or its caller goes on.
+  EXPECT_LT(position("first task"), position("held by the first task"));
+  EXPECT_LT(position("held by the first task"), position("held by the second task"));
+  EXPECT_LT(position("held by the second task"), position("sync task"));
+  EXPECT_LT(position("sync task"), position("held by the sync task"));
+  EXPECT_LT(position("held by the sync task"), position("sync caller goes on"));
+
+  // A block held by the last task of a run runs when the queue runs dry: nobody has to sync.
+  std::atomic<bool> ran{false};
+  queue->async([&] { DispatchQueue::deferWhileBusy([&] { ran = true; }); });
+  EXPECT_TRUE(testsupport::waitFor([&] { return ran.load(); }));
+  // No serial queue's worker on this thread: the block is refused and never runs.
+  bool outside = false;
+  EXPECT_FALSE(DispatchQueue::deferWhileBusy([&] { outside = true; }));
+  bool onGlobal = true;
+  DispatchQueue::global()->sync([&] { onGlobal = DispatchQueue::deferWhileBusy([] {}); });
+  EXPECT_FALSE(onGlobal);
+  queue->sync([] {});
+  EXPECT_FALSE(outside);
 }
 
 TEST(Dispatch, ABatchRunsInOrderAfterWhatWasQueuedBeforeItEachBlockLikeATask) {

@@ -86,9 +86,21 @@ TEST(SortedDictionaryRandomised, AgreesWithStdMapAndKeepsEveryVersion) {
     const int key = keyDist(rng);
     // Mostly inserts early on, mostly removes later, so the size goes up and down through 25/26.
     const int insertShare = step < 2000 ? 70 : (step < 4000 ? 40 : 60);
-    if (opDist(rng) < insertShare) {
+    const int op = opDist(rng);
+    if (op < insertShare && op % 2 == 0) {
       d = d->insertKey(key, step);
       model[key] = step;
+    } else if (op < insertShare) {
+      // The conditional insert refuses a key that holds an odd value, and then makes nothing.
+      auto refused = d->insertKeyUnless(key, step, [](const int& old) { return old % 2 != 0; });
+      auto found = model.find(key);
+      if (found != model.end() && found->second % 2 != 0) {
+        ASSERT_EQ(refused, nullptr) << "step " << step;
+      } else {
+        ASSERT_NE(refused, nullptr) << "step " << step;
+        d = refused;
+        model[key] = step;
+      }
     } else {
       auto before = d;
       d = d->removeKey(key);
