@@ -10,12 +10,17 @@
 
 #include "platform/foundation/NSLog.h"
 #include "platform/network/ResponseHeaderCollector.h"
+#include "platform/security/Crypto.h"
 
 namespace {
 
 void ensureCurlInitialised() {
   static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(once, [] {
+    // libcurl starts the crypto library: it must come up kept for the life of the process.
+    security::keepCryptoLibraryForTheProcess();
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+  });
 }
 
 NSErrorRef urlError(int64_t code, const std::string& description, const std::string& url) {

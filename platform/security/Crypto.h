@@ -8,6 +8,14 @@
 
 namespace security {
 
+// Keeps the crypto library's process-wide state until the process is gone. Left to itself the
+// library frees that state in an exit handler, while threads that used it may still be running or
+// ending (a dispatch queue's worker whose last task drew random bytes, a transfer thread): a thread
+// that ends then runs the library's per-thread clean-up against locks already freed. Every function
+// here calls it before using the library, and whatever starts the library by another way (libcurl)
+// calls it first.
+void keepCryptoLibraryForTheProcess();
+
 // Cryptographically random bytes.
 std::vector<uint8_t> randomBytes(size_t count);
 // A uniform random integer in [0, upperBound); upperBound 0 gives 0. Tests can inject a source.

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <set>
 #include <string>
 
 #include "platform/foundation/NSString.h"
 #include "platform/security/Crypto.h"
+
+extern char** environ;
 
 namespace {
 
@@ -70,6 +74,19 @@ TEST(Crypto, RandomValuesHaveTheirShapeAndTheUniformSourceCanBeInjected) {
   security::setRandomUniformSourceForTesting([](uint32_t bound) { return bound - 1; });
   EXPECT_EQ(security::randomUniform(10), 9u);
   security::setRandomUniformSourceForTesting(nullptr);
+}
+
+// A worker that used the library may still be running, or ending, while the process exits: the
+// library's state must outlive the exit handlers (the probe program tells by its exit status).
+TEST(Crypto, TheLibraryIsStillThereForAWorkerThatEndsWhileTheProcessExits) {
+  char program[] = SA_CRYPTO_AT_EXIT_PROBE;
+  char* argv[] = {program, nullptr};
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, program, nullptr, nullptr, argv, environ), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "the probe was killed by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "3: the library's exit clean-up ran before the worker ended";
 }
 
 }  // namespace
