@@ -190,8 +190,13 @@ void UISpectrumView::drawSpectrogram() {
   glEnableClientState(GL_VERTEX_ARRAY);
   glEnableClientState(GL_TEXTURE_COORD_ARRAY);
   glBindTexture(GL_TEXTURE_2D, ringTexture);
+  // The quads meet at one edge and cover each pixel once, over the cleared (transparent) buffer:
+  // the blend (ONE, ONE_MINUS_SRC_ALPHA) would give the texture's pixels unchanged, so they are
+  // written without reading what lies under them.
+  glDisable(GL_BLEND);
   glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
   if (newestColumn + 1 < currentTexCount) glDrawArrays(GL_TRIANGLE_STRIP, 4, 4);
+  glEnable(GL_BLEND);
   glPopMatrix();
   glFlush();
 }

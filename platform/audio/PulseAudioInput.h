@@ -21,5 +21,8 @@ class PulseAudioInput : public AudioInputBackend {
   explicit PulseAudioInput(std::string sourceName);
   struct Stream;
   std::string sourceName_;
+  // Frames per delivery: the session's preferred length when the capture started (written and
+  // read with the connection's lock held).
+  uint32_t deliveryFrames_ = 1;
   std::unique_ptr<Stream> stream_;
 };

@@ -187,7 +187,7 @@ NSLayoutRelation flipped(NSLayoutRelation r) {
 // The terms of one axis for `view`, each "attribute(view) relation value".
 std::vector<Term> termsFor(const UIView& view, const UIView& space, bool isHorizontal) {
   std::vector<Term> terms;
-  for (const auto& c : view.constraints()) {
+  for (const auto& c : view.constraintsForReading()) {
     if (!c->isActive()) continue;
     auto first = c->firstItem(), second = c->secondItem();
     bool required = c->priority() >= UILayoutPriorityRequired;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/accelerate/VectorClones.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/uikit/UICompositor.h"
 #include "platform/uikit/UIKeyInput.h"
@@ -129,6 +130,18 @@ bool SDLWindowHost::open(const std::shared_ptr<UIWindow>& window, const std::str
 }
 
 namespace {
+// Copies a row and tells whether all of it is opaque (the alpha bits of every pixel set), in one
+// pass over the row.
+SA_VECTOR_CLONES bool copyOpaqueRow(const uint32_t* __restrict in, uint32_t* __restrict out, int count) {
+  uint32_t allAlpha = 0xff000000u;
+  for (int x = 0; x < count; ++x) {
+    const uint32_t p = in[x];
+    out[x] = p;
+    allAlpha &= p;
+  }
+  return allAlpha == 0xff000000u;
+}
+
 // Writes a rectangle of the composed frame (premultiplied ARGB) as it shows over black: opaque
 // pixels as they are, the others scaled by their alpha. `out` points at the rectangle's first
 // pixel, rows `pitch` bytes apart.
@@ -138,13 +151,9 @@ void copyRect(const CGBitmapContext& frame, const SDL_Rect& r, uint8_t* out, int
   for (int y = 0; y < r.h; ++y) {
     const auto* in = reinterpret_cast<const uint32_t*>(src + static_cast<size_t>(r.y + y) * srcStride) + r.x;
     auto* row = reinterpret_cast<uint32_t*>(out + static_cast<size_t>(y) * pitch);
-    // Windows are opaque almost everywhere: a row without a translucent pixel is copied as it is.
-    uint32_t allAlpha = 0xff000000u;
-    for (int x = 0; x < r.w; ++x) allAlpha &= in[x];
-    if (allAlpha == 0xff000000u) {
-      std::memcpy(row, in, static_cast<size_t>(r.w) * 4);
-      continue;
-    }
+    // Windows are opaque almost everywhere: a row without a translucent pixel is copied as it is
+    // (and one with some is written again, scaled).
+    if (copyOpaqueRow(in, row, r.w)) continue;
     for (int x = 0; x < r.w; ++x) {
       const uint32_t p = in[x];
       const uint32_t a = p >> 24;

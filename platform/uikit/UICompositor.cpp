@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 
+#include "platform/accelerate/VectorClones.h"
 #include "platform/graphics/CairoPaths.h"
 #include "platform/graphics/UIImage.h"
 
@@ -176,8 +177,13 @@ void paintView(cairo_t* cr, const UIView& view, double alpha, GLImages* glImages
     paintImage(cr, contents->surface(), b, CAIRO_FILTER_GOOD);
   }
   if (auto gl = std::dynamic_pointer_cast<CAEAGLLayer>(view.layer())) {
-    if (cairo_surface_t* image = glSurface(gl, glImages)) {
-      if (self) paintImage(cr, image, b);
+    if (!self) {
+      // Not painted in this pass: its kept image stays (converted when it is painted next).
+      if (glImages) {
+        if (auto it = glImages->find(gl.get()); it != glImages->end()) it->second.used = true;
+      }
+    } else if (cairo_surface_t* image = glSurface(gl, glImages)) {
+      paintImage(cr, image, b);
       if (!glImages) cairo_surface_destroy(image);
     }
   } else if (const CGBitmapContext* backing = view.backingStore(); self && backing) {
@@ -410,6 +416,81 @@ void copyBox(const CGBitmapContext& frame, const UICompositor::PixelRect& box, s
 using ViewRecords = std::map<const UIView*, ViewRecord>;
 using PixelRect = UICompositor::PixelRect;
 
+// One row of a GL image (RGBA bytes, taken as premultiplied) over the pixels under it, as Cairo
+// composes the image with its OVER operator: per channel, the image's value plus the one under
+// it times the image's transparency (rounded as Cairo rounds), held at 255. In one pass, instead
+// of putting back what lies under the image, converting the image, then blending it.
+SA_VECTOR_CLONES void overRow(const uint8_t* __restrict rgba, const uint32_t* __restrict under, uint32_t* __restrict out,
+                              int count) {
+  for (int x = 0; x < count; ++x) {
+    const uint8_t* s = rgba + static_cast<size_t>(x) * 4;
+    const uint32_t d = under[x];
+    const uint32_t keep = 255u - s[3];
+    auto channel = [keep](uint32_t source, uint32_t dest) {
+      const uint32_t t = dest * keep + 0x80u;
+      const uint32_t v = source + ((t + (t >> 8)) >> 8);
+      return v < 255u ? v : 255u;
+    };
+    out[x] = channel(s[3], d >> 24) << 24 | channel(s[0], (d >> 16) & 0xffu) << 16 | channel(s[1], (d >> 8) & 0xffu) << 8 |
+             channel(s[2], d & 0xffu);
+  }
+}
+
+// Where a GL view's presented image lands in the frame when it can be composed by overRow: the
+// view paints nothing but the image (no shadow, background, contents or transparency), one image
+// pixel per device pixel at a whole-pixel offset, inside the frame and its box, and no clipping
+// view above it (a rounded or turned one) cuts into it. None otherwise.
+std::optional<PixelRect> directImageRect(const ViewRecord& record, const UIView& view, const CAEAGLLayer& gl,
+                                         const ViewRecords& records, const PixelRect& all) {
+  const auto& p = gl.presented();
+  const auto& m = record.matrix;  // xx, yx, xy, yy, x0, y0
+  if (p.width <= 0 || p.height <= 0 || p.rgba.size() < static_cast<size_t>(p.width) * p.height * 4) return std::nullopt;
+  if (record.alpha != 1 || record.effectiveAlpha != 1 || record.parentAlpha != 1 || record.background ||
+      record.contents || record.shadow != std::array<double, 10>{} || (record.clips && record.cornerRadius != 0))
+    return std::nullopt;
+  if (m[1] != 0 || m[2] != 0 || m[0] * record.bounds.size.width != p.width || m[3] * record.bounds.size.height != p.height)
+    return std::nullopt;
+  const double x = m[0] * record.bounds.origin.x + m[4], y = m[3] * record.bounds.origin.y + m[5];
+  if (x != std::floor(x) || y != std::floor(y) || std::fabs(x) > 1e6 || std::fabs(y) > 1e6) return std::nullopt;
+  const PixelRect image{static_cast<int>(x), static_cast<int>(y), p.width, p.height};
+  if (intersect(image, all) != image || intersect(image, record.box) != image) return std::nullopt;
+  for (auto up = view.superview(); up; up = up->superview()) {
+    if (!up->clipsToBounds()) continue;
+    auto it = records.find(up.get());
+    if (it == records.end()) return std::nullopt;
+    const ViewRecord& a = it->second;
+    const auto& am = a.matrix;
+    if (a.cornerRadius != 0 || am[1] != 0 || am[2] != 0 || !(am[0] > 0) || !(am[3] > 0)) return std::nullopt;
+    const double x0 = am[0] * a.bounds.origin.x + am[4], y0 = am[3] * a.bounds.origin.y + am[5];
+    const double x1 = x0 + am[0] * a.bounds.size.width, y1 = y0 + am[3] * a.bounds.size.height;
+    if (!(x0 <= image.x && y0 <= image.y && x1 >= image.x + image.width && y1 >= image.y + image.height))
+      return std::nullopt;
+  }
+  return image;
+}
+
+// The kept underlay back in its box, with the GL image composed over it where it lands.
+void composeOverUnderlay(const CGBitmapContext& frame, const Underlay& under, const CAEAGLLayer::Presented& p,
+                         const PixelRect& image) {
+  auto* data = cairo_image_surface_get_data(frame.surface());
+  const int stride = cairo_image_surface_get_stride(frame.surface());
+  const PixelRect& box = under.box;
+  const size_t row = static_cast<size_t>(p.width) * 4;
+  for (int y = 0; y < box.height; ++y) {
+    auto* out = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(box.y + y) * stride) + box.x;
+    const uint32_t* kept = under.pixels.data() + static_cast<size_t>(y) * box.width;
+    const int iy = box.y + y - image.y;
+    if (iy < 0 || iy >= image.height) {
+      std::memcpy(out, kept, static_cast<size_t>(box.width) * 4);
+      continue;
+    }
+    const int left = image.x - box.x, right = left + image.width;
+    std::memcpy(out, kept, static_cast<size_t>(left) * 4);
+    overRow(p.rgba.data() + static_cast<size_t>(iy) * row, kept + left, out + left, image.width);
+    std::memcpy(out + right, kept + right, static_cast<size_t>(box.width - right) * 4);
+  }
+}
+
 // The rectangles a frame repaints, from this frame's records against the last frame's: a view
 // painted differently, or no longer painted, damages where it was and where it is. A GL view that
 // only presented anew, over an underlay still valid, is set apart in *presentedOverUnderlay unless
@@ -484,6 +565,19 @@ void repaint(CGBitmapContext& frame, UICompositor::State& state, const UIViewRef
              std::vector<PixelRect>& rects, const ViewRecord* kept, const UIView* keptView,
              const std::optional<PixelRect>& presentedOverUnderlay) {
   Underlay& under = state.underlay;
+  const PixelRect all{0, 0, frame.width(), frame.height()};
+  // The underlay's GL view composed straight over it when it can be; true when it was.
+  auto composeDirect = [&]() {
+    auto record = state.previous.find(under.view);
+    auto view = under.owner.lock();
+    if (record == state.previous.end() || !view) return false;
+    auto gl = std::dynamic_pointer_cast<CAEAGLLayer>(view->layer());
+    if (!gl) return false;
+    auto image = directImageRect(record->second, *view, *gl, state.previous, all);
+    if (!image) return false;
+    composeOverUnderlay(frame, under, gl->presented(), *image);
+    return true;
+  };
   const CGRect b = root->bounds();
   for (auto& [layer, image] : state.glImages) image.used = false;
   cairo_t* cr = frame.context()->cairo();
@@ -513,8 +607,9 @@ void repaint(CGBitmapContext& frame, UICompositor::State& state, const UIViewRef
       under.order = kept->order;
       copyBox(frame, kept->box, under.pixels, true);
       under.valid = true;
+      const bool direct = composeDirect();
       cairo_surface_mark_dirty(frame.surface());
-      PaintRange above{0, kept->order, SIZE_MAX};
+      PaintRange above{0, direct ? kept->order + 1 : kept->order, SIZE_MAX};
       paint(rects, false, &above);
     } else {
       paint(rects, true, nullptr);
@@ -523,9 +618,10 @@ void repaint(CGBitmapContext& frame, UICompositor::State& state, const UIViewRef
   if (presentedOverUnderlay) {
     // A new present over an unchanged underlay: the underlay back, then the view and what lies over it.
     cairo_surface_flush(frame.surface());
-    copyBox(frame, under.box, under.pixels, false);
+    const bool direct = composeDirect();
+    if (!direct) copyBox(frame, under.box, under.pixels, false);
     cairo_surface_mark_dirty(frame.surface());
-    PaintRange above{0, under.order, SIZE_MAX};
+    PaintRange above{0, direct ? under.order + 1 : under.order, SIZE_MAX};
     paint({under.box}, false, &above);
     rects.push_back(under.box);
   }

@@ -313,10 +313,21 @@ CGRect boundingBox(const CGPoint (&p)[4]) {
 
 CGRect UIView::convertRectToView(const CGRect& rectIn, const UIView* view) const {
   CGRect r = CGRectStandardize(rectIn);
-  CGPoint p[4] = {convertPointToView(r.origin, view),
-                  convertPointToView({CGRectGetMaxX(r), r.origin.y}, view),
-                  convertPointToView({r.origin.x, CGRectGetMaxY(r)}, view),
-                  convertPointToView({CGRectGetMaxX(r), CGRectGetMaxY(r)}, view)};
+  CGPoint p[4] = {r.origin, {CGRectGetMaxX(r), r.origin.y}, {r.origin.x, CGRectGetMaxY(r)},
+                  {CGRectGetMaxX(r), CGRectGetMaxY(r)}};
+  // Each corner as convertPointToView converts it, the chains looked up once for all four.
+  if (view != this) {
+    const auto chain = ancestry();
+    for (auto& q : p) {
+      for (size_t i = 0; i + 1 < chain.size(); ++i) q = chain[i]->pointToSuperview(q);
+    }
+    if (view) {
+      const auto target = view->ancestry();
+      for (auto& q : p) {
+        for (size_t i = target.size() - 1; i-- > 0;) q = target[i]->pointFromSuperview(q);
+      }
+    }
+  }
   return boundingBox(p);
 }
 

@@ -148,6 +148,9 @@ class UIView : public std::enable_shared_from_this<UIView> {
   NSLayoutAnchor centerYAnchor() { return {weak_from_this(), NSLayoutAttribute::CenterY}; }
   // The active constraints that name this view (as first or second item).
   std::vector<NSLayoutConstraintRef> constraints() const;
+  // The same list without a copy, for a reader that changes no constraint while it reads (the
+  // layout pass reads it for every view on every frame).
+  const std::vector<NSLayoutConstraintRef>& constraintsForReading() const { return constraints_; }
 
   // ---- Animations ----
   // animateWithDuration:delay:options:animations:completion: — runs `animations` at once; the

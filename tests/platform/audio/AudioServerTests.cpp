@@ -184,4 +184,29 @@ TEST(PulseCapture, ASinkThatThrowsMissesItsDeliveryAndTheOthersGoOn) {
   EXPECT_EQ(input->sinkCount(), 0);
 }
 
+// The server sends the capture in fragments longer than a delivery: every delivery is still at most
+// the session's preferred length.
+TEST(PulseCapture, DeliveriesKeepTheSessionsPreferredLength) {
+  if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
+  const char* sinkEnv = std::getenv("SA_TEST_PULSE_SINK");
+  const std::string sink = sinkEnv ? sinkEnv : "sa_test_sink";
+  NSErrorRef error;
+  ASSERT_TRUE(AVAudioSession::sharedInstance().setPreferredIOBufferDuration(0.005, &error));
+  const uint32_t preferred = AVAudioSession::sharedInstance().preferredFramesPerBuffer();
+  struct Recording : AudioInputSink {
+    std::atomic<int> deliveries{0};
+    std::atomic<uint32_t> longest{0};
+    void audioInputDidCapture(const float*, uint32_t frames, const AudioTimeStamp&) override {
+      if (frames > longest.load()) longest.store(frames);
+      ++deliveries;
+    }
+  } recording;
+  auto input = PulseAudioInput::create(sink + ".monitor");
+  ASSERT_EQ(input->addSink(&recording), noErr);
+  EXPECT_TRUE(testsupport::waitFor([&] { return recording.deliveries.load() >= 100; }, 10)) << recording.deliveries.load();
+  input->removeSink(&recording);
+  EXPECT_GT(recording.longest.load(), 0u);
+  EXPECT_LE(recording.longest.load(), preferred);
+}
+
 }  // namespace

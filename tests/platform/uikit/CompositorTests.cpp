@@ -44,6 +44,21 @@ class PresentingView : public UIView {
     }
     ++p.count;
   }
+  // Pixels that differ one from the next: every alpha, colours above their alpha among them.
+  void presentPattern(unsigned seed) {
+    auto gl = std::static_pointer_cast<CAEAGLLayer>(layer());
+    auto& p = gl->mutablePresented();
+    p.width = static_cast<int>(bounds().size.width * 2);
+    p.height = static_cast<int>(bounds().size.height * 2);
+    p.rgba.resize(static_cast<size_t>(p.width) * p.height * 4);
+    for (size_t i = 0; i < p.rgba.size() / 4; ++i) {
+      p.rgba[i * 4] = static_cast<uint8_t>(i * 7 + seed);
+      p.rgba[i * 4 + 1] = static_cast<uint8_t>(i * 13);
+      p.rgba[i * 4 + 2] = static_cast<uint8_t>(i * 29 + seed * 3);
+      p.rgba[i * 4 + 3] = static_cast<uint8_t>(i + seed);
+    }
+    ++p.count;
+  }
 
  protected:
   std::shared_ptr<CALayer> makeLayer() const override { return std::make_shared<CAEAGLLayer>(); }
@@ -171,6 +186,66 @@ TEST_F(CompositorTest, GeometryVisibilityAndOrderChangesRepaintWhereViewsWereAnd
   added->layer()->setShadowPath(CGRectMake(0, 0, 20, 20));
   added->layer()->setShadowOpacity(0.8);
   step();
+  EXPECT_TRUE(step().empty());
+}
+
+// A translucent gradient: what lies under a GL view differs from pixel to pixel.
+class GradientView : public UIView {
+ public:
+  using UIView::UIView;
+  void drawRect(const CGRect& rect) override {
+    cairo_t* cr = UIGraphicsGetCurrentContext()->cairo();
+    cairo_pattern_t* g = cairo_pattern_create_linear(rect.origin.x, rect.origin.y, rect.origin.x + rect.size.width,
+                                                     rect.origin.y + rect.size.height);
+    cairo_pattern_add_color_stop_rgba(g, 0, 1, 0, 0, 0.3);
+    cairo_pattern_add_color_stop_rgba(g, 1, 0, 0.5, 1, 1);
+    cairo_set_source(cr, g);
+    cairo_paint(cr);
+    cairo_pattern_destroy(g);
+  }
+};
+
+TEST_F(CompositorTest, GLPixelsOfEveryAlphaComposeAsAWholeRenderWhereverTheViewLies) {
+  auto under = std::make_shared<GradientView>(CGRectMake(0, 30, 70, 50));
+  window->insertSubview(under, 0);
+  auto over = std::make_shared<FilledView>(CGRectMake(10, 5, 8, 8));  // a child over the GL image
+  gl->addSubview(over);
+  step();
+  unsigned seed = 0;
+  auto presents = [&] {
+    for (int i = 0; i < 3; ++i) {
+      gl->presentPattern(seed += 37);
+      EXPECT_FALSE(step().empty());
+    }
+  };
+  presents();
+  under->setNeedsDisplay();  // repainted under the GL view as it presents
+  gl->presentPattern(seed += 37);
+  step();
+  presents();
+  // At half a device pixel.
+  gl->setFrame(CGRectMake(5.25, 40, 50, 30));
+  presents();
+  gl->setFrame(CGRectMake(5, 40, 50, 30));
+  presents();
+  // With a background of its own.
+  gl->setBackgroundColor(UIColor::colorWithRed(0, 0, 1, 0.5));
+  presents();
+  gl->setBackgroundColor(nullptr);
+  presents();
+  // In a container whose rounded corners, then straight edges, cut into it.
+  auto box = std::make_shared<UIView>(CGRectMake(0, 30, 60, 50));
+  window->addSubview(box);
+  gl->setFrame(CGRectMake(0, 0, 50, 30));
+  box->addSubview(gl);
+  box->setClipsToBounds(true);
+  box->layer()->setCornerRadius(12);
+  presents();
+  box->layer()->setCornerRadius(0);
+  box->setFrame(CGRectMake(0, 30, 40, 20));
+  presents();
+  box->setFrame(CGRectMake(0, 30, 60, 50));
+  presents();
   EXPECT_TRUE(step().empty());
 }
 
