@@ -153,7 +153,6 @@ class SerialQueue final : public DispatchQueue {
     BusyDeferral busy;
     for (;;) {
       Item item;
-      bool nextWaits = false;  // an async task is queued right behind this one
       {
         std::unique_lock<std::mutex> lock(impl->mutex);
         impl->cv.wait(lock, [&] { return impl->stop || !impl->items.empty(); });
@@ -166,6 +165,7 @@ class SerialQueue final : public DispatchQueue {
       withChain(std::move(item.chain), [&] { queue->runTask(item.block); });
       tBusy = nullptr;
       if (!busy.blocks.empty()) {
+        bool nextWaits = false;  // an async task is queued right behind this one
         if (!item.done) {
           std::lock_guard<std::mutex> lock(impl->mutex);
           nextWaits = !impl->items.empty() && !impl->items.front().done;

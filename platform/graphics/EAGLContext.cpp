@@ -180,7 +180,8 @@ bool EAGLContext::renderbufferStorage(GLenum target, const std::shared_ptr<CAEAG
   GLint bound = 0;
   glGetIntegerv(GL_RENDERBUFFER_BINDING_OES, &bound);
   if (bound == 0) return false;
-  while (glGetError() != GL_NO_ERROR) {
+  // Errors queued before the read would read as its own (a few at most: one per error flag).
+  for (int i = 0; i < 8 && glGetError() != GL_NO_ERROR; ++i) {
   }
   procs.renderbufferStorage(GL_RENDERBUFFER_OES, GL_RGBA8_OES, drawable->drawableWidth(), drawable->drawableHeight());
   if (glGetError() != GL_NO_ERROR) return false;
@@ -215,7 +216,8 @@ bool EAGLContext::presentRenderbuffer(GLenum target) {
   const size_t size = row * static_cast<size_t>(height);
   out.rgba.resize(size);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  while (glGetError() != GL_NO_ERROR) {
+  // Errors queued before the read would read as its own (a few at most: one per error flag).
+  for (int i = 0; i < 8 && glGetError() != GL_NO_ERROR; ++i) {
   }
   if (size > 0) glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, out.rgba.data());
   if (size > 0 && glGetError() != GL_NO_ERROR) {

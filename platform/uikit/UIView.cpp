@@ -282,14 +282,22 @@ std::vector<const UIView*> UIView::ancestry() const {
   return chain;
 }
 
-CGPoint UIView::convertPointToView(CGPoint point, const UIView* view) const {
-  if (view == this) return point;
+void UIView::convertPointsToView(CGPoint* points, size_t count, const UIView* view) const {
+  if (view == this) return;
   // Up to the root; roots of different trees share one (screen) space.
-  auto chain = ancestry();
-  for (size_t i = 0; i + 1 < chain.size(); ++i) point = chain[i]->pointToSuperview(point);
-  if (!view) return point;
-  auto target = view->ancestry();
-  for (size_t i = target.size() - 1; i-- > 0;) point = target[i]->pointFromSuperview(point);
+  const auto chain = ancestry();
+  for (size_t k = 0; k < count; ++k) {
+    for (size_t i = 0; i + 1 < chain.size(); ++i) points[k] = chain[i]->pointToSuperview(points[k]);
+  }
+  if (!view) return;
+  const auto target = view->ancestry();
+  for (size_t k = 0; k < count; ++k) {
+    for (size_t i = target.size() - 1; i-- > 0;) points[k] = target[i]->pointFromSuperview(points[k]);
+  }
+}
+
+CGPoint UIView::convertPointToView(CGPoint point, const UIView* view) const {
+  convertPointsToView(&point, 1, view);
   return point;
 }
 
@@ -315,19 +323,7 @@ CGRect UIView::convertRectToView(const CGRect& rectIn, const UIView* view) const
   CGRect r = CGRectStandardize(rectIn);
   CGPoint p[4] = {r.origin, {CGRectGetMaxX(r), r.origin.y}, {r.origin.x, CGRectGetMaxY(r)},
                   {CGRectGetMaxX(r), CGRectGetMaxY(r)}};
-  // Each corner as convertPointToView converts it, the chains looked up once for all four.
-  if (view != this) {
-    const auto chain = ancestry();
-    for (auto& q : p) {
-      for (size_t i = 0; i + 1 < chain.size(); ++i) q = chain[i]->pointToSuperview(q);
-    }
-    if (view) {
-      const auto target = view->ancestry();
-      for (auto& q : p) {
-        for (size_t i = target.size() - 1; i-- > 0;) q = target[i]->pointFromSuperview(q);
-      }
-    }
-  }
+  convertPointsToView(p, 4, view);
   return boundingBox(p);
 }
 

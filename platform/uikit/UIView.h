@@ -227,6 +227,8 @@ class UIView : public std::enable_shared_from_this<UIView> {
  private:
   void syncLayer() const;
   std::vector<const UIView*> ancestry() const;  // self first, root last
+  // Converts `count` points in place, as convertPointToView does, the chains looked up once.
+  void convertPointsToView(CGPoint* points, size_t count, const UIView* view) const;
 
   void applyCenter(CGPoint center);
   void applySize(CGSize size);
