@@ -425,20 +425,63 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
     splineSampleXs_.resize(steps + 1);
     for (size_t k = 0; k <= steps; ++k) splineSampleXs_[k] = static_cast<float>(sampleScratch_[k]);
   }
-  // A spline merges its points' y as 0 + y (a single point per x).
+  // The points are a function of the support points alone (their x are the knots, the samples
+  // follow from the last of them): a series whose support is the one its points were last made
+  // from, to the bit, gets those points again. A held series stops changing once nothing exceeds
+  // it, and then costs a comparison instead of its spline. Each series left takes a lane of the
+  // spline, in turn.
+  std::array<size_t, FixedKnotSplines::kMaxSeries> laneSeries{};
+  size_t lanes = 0;
   for (size_t s = 0; s < count; ++s) {
     const std::vector<DisplayPoint>& support = batchSupport_[s];
-    for (size_t i = 0; i < knots; ++i) splines_.setY(s, i, 0.0 + static_cast<double>(support[i].y));
+    if (KeptSpline* kept = keptSplineOf(series[s].points); kept && sameDisplayPoints(kept->support, support)) {
+      *series[s].points = kept->points;
+      continue;
+    }
+    // A spline merges its points' y as 0 + y (a single point per x).
+    for (size_t i = 0; i < knots; ++i) splines_.setY(lanes, i, 0.0 + static_cast<double>(support[i].y));
+    laneSeries[lanes++] = s;
   }
+  if (lanes == 0) return;
   const size_t samples = splineSampleXs_.size();
   const size_t pitch = splines_.samplePitch();
-  batchYs_.resize(count * pitch);
-  splines_.evaluate(count, batchYs_);
-  for (size_t s = 0; s < count; ++s) {
+  batchYs_.resize(lanes * pitch);
+  splines_.evaluate(lanes, batchYs_);
+  for (size_t lane = 0; lane < lanes; ++lane) {
+    const size_t s = laneSeries[lane];
     std::vector<DisplayPoint>& points = *series[s].points;
     points.resize(samples);
-    pairUp(splineSampleXs_.data(), batchYs_.data() + s * pitch, samples, points.data());
+    pairUp(splineSampleXs_.data(), batchYs_.data() + lane * pitch, samples, points.data());
+    KeptSpline& kept = keepSplineOf(series[s].points);
+    kept.support = batchSupport_[s];
+    kept.points = points;
   }
+}
+
+bool BandMapping::sameDisplayPoints(std::span<const DisplayPoint> a, std::span<const DisplayPoint> b) {
+  static_assert(sizeof(DisplayPoint) == 2 * sizeof(float), "display points compare as their bits");
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size_bytes()) == 0);
+}
+
+BandMapping::KeptSpline* BandMapping::keptSplineOf(const std::vector<DisplayPoint>* owner) {
+  for (KeptSpline& kept : keptSplines_) {
+    if (kept.owner == owner) return &kept;
+  }
+  return nullptr;
+}
+
+BandMapping::KeptSpline& BandMapping::keepSplineOf(const std::vector<DisplayPoint>* owner) {
+  if (KeptSpline* kept = keptSplineOf(owner)) return *kept;
+  for (KeptSpline& kept : keptSplines_) {
+    if (kept.owner == nullptr) {
+      kept.owner = owner;
+      return kept;
+    }
+  }
+  KeptSpline& reused = keptSplines_[nextKeptSpline_];
+  nextKeptSpline_ = (nextKeptSpline_ + 1) % keptSplines_.size();
+  reused.owner = owner;
+  return reused;
 }
 
 float BandMapping::getScale() const {

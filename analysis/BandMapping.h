@@ -167,6 +167,18 @@ class BandMapping {
   std::vector<double> knotScratch_, sampleScratch_;
   std::array<std::vector<DisplayPoint>, FixedKnotSplines::kMaxSeries> batchSupport_;
   std::vector<float> batchYs_;  // the samples of every series, one after another
+  // The last points made for each series' points (one per destination), with the support they
+  // were made from.
+  struct KeptSpline {
+    const std::vector<DisplayPoint>* owner = nullptr;
+    std::vector<DisplayPoint> support;
+    std::vector<DisplayPoint> points;
+  };
+  std::array<KeptSpline, FixedKnotSplines::kMaxSeries> keptSplines_;
+  size_t nextKeptSpline_ = 0;
+  KeptSpline* keptSplineOf(const std::vector<DisplayPoint>* owner);
+  KeptSpline& keepSplineOf(const std::vector<DisplayPoint>* owner);
+  static bool sameDisplayPoints(std::span<const DisplayPoint> a, std::span<const DisplayPoint> b);
   // The layouts of the last few combinations (a frame uses two: traces and spline support).
   static constexpr size_t kKeptLayouts = 4;
   std::vector<VertexLayout> layouts_;

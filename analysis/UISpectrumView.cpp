@@ -191,12 +191,14 @@ void UISpectrumView::setHoldMaximum(bool hold) {
   holdMaximum_ = hold;
   isMaxReady = false;
   l_maxData.clear();
+  l_maxesData.clear();
 }
 
 void UISpectrumView::setHoldMinimum(bool hold) {
   holdMinimum_ = hold;
   isMaxReady = false;
   l_minData.clear();
+  l_minsData.clear();
 }
 
 void UISpectrumView::resetMaxMinData() { resetMaxMinRequested = true; }
@@ -300,15 +302,19 @@ void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
     holdExtremes(l_fftData.data(), l_maxData.data(), l_minData.data(), l_fftData.size());
   }
 
+  // A held series' points are drawn only while its hold is on (they are emptied when it turns on,
+  // with the series itself), so they are made only then.
   if (needSpline && graphType_ == 0) {
-    // The three series have one length, so their splines share their support x and one solve.
-    const BandMapping::SplineSeries series[] = {
-        {l_fftData, &l_mainData}, {l_maxData, &l_maxesData}, {l_minData, &l_minsData}};
-    bands_.splineVertexArraysFromData(series);
+    // The series have one length, so their splines share their support x and one solve.
+    BandMapping::SplineSeries series[3] = {{l_fftData, &l_mainData}};
+    size_t count = 1;
+    if (holdMaximum_) series[count++] = {l_maxData, &l_maxesData};
+    if (holdMinimum_) series[count++] = {l_minData, &l_minsData};
+    bands_.splineVertexArraysFromData(std::span<const BandMapping::SplineSeries>(series, count));
   } else {
     bands_.vertexArrayFromData(l_fftData, 2, l_mainData);
-    bands_.vertexArrayFromData(l_maxData, 2, l_maxesData);
-    bands_.vertexArrayFromData(l_minData, 2, l_minsData);
+    if (holdMaximum_) bands_.vertexArrayFromData(l_maxData, 2, l_maxesData);
+    if (holdMinimum_) bands_.vertexArrayFromData(l_minData, 2, l_minsData);
   }
   isMaxReady = true;
 

@@ -416,3 +416,55 @@ TEST(BandMapping, SeriesSmoothedTogetherGetTheirOwnSplinePoints) {
   }
   EXPECT_GT(compared, 50000u);
 }
+
+// Held series stop changing while the current trace goes on; a series whose support is unchanged
+// gets its last points again. Every frame each destination must still hold what a fresh spline of
+// its series gives: when only some series changed, when the scale or size changed under an
+// unchanged series, when a destination was cleared or written by someone else between frames, and
+// when a series leaves the batch (its hold turned off) and comes back.
+TEST(BandMapping, SeriesThatStopChangingKeepExactlyTheirSplinePoints) {
+  uint32_t seed = 77;
+  auto uniform = [&seed](float low, float high) {
+    seed = seed * 1664525u + 1013904223u;
+    return low + (high - low) * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+  };
+  BandMapping together, alone;
+  const size_t n = 1024;
+  std::vector<float> current(n), maxima(n, -150.0f), minima(n, 0.0f);
+  std::vector<DisplayPoint> mainPoints, maxPoints, minPoints;
+  size_t compared = 0;
+  for (int frame = 0; frame < 240; ++frame) {
+    if (frame % 40 == 0) {
+      const int32_t width = 300 + 17 * frame;
+      for (BandMapping* mapping : {&together, &alone}) {
+        mapping->setBackingSize(width, 400);
+        mapping->setAreaParams({-130.0f, -10.0f});
+        mapping->setScaleType(frame % 80 == 0 ? 0 : 1);
+      }
+    }
+    for (float& v : current) v = uniform(-140.0f, -20.0f);
+    // The held series move on some frames only, and then in a few bins.
+    if (frame % 7 == 0 || frame < 3) {
+      for (size_t i = 0; i < n; ++i) {
+        maxima[i] = std::max(maxima[i], current[i]);
+        minima[i] = std::min(minima[i], current[i]);
+      }
+    }
+    if (frame % 11 == 5) maxPoints.clear();
+    if (frame % 13 == 6 && !minPoints.empty()) minPoints[minPoints.size() / 2].y += 5.0f;
+    const bool holdMax = frame % 50 < 40, holdMin = frame % 30 >= 4;
+    std::vector<BandMapping::SplineSeries> jobs{{current, &mainPoints}};
+    if (holdMax) jobs.push_back({maxima, &maxPoints});
+    if (holdMin) jobs.push_back({minima, &minPoints});
+    together.splineVertexArraysFromData(jobs);
+    for (const BandMapping::SplineSeries& job : jobs) {
+      std::vector<DisplayPoint> expected;
+      alone.splineVertexArrayFromData(job.series, expected);
+      ASSERT_EQ(job.points->size(), expected.size()) << "frame " << frame;
+      ASSERT_EQ(std::memcmp(job.points->data(), expected.data(), expected.size() * sizeof(DisplayPoint)), 0)
+          << "frame " << frame;
+      compared += expected.size();
+    }
+  }
+  EXPECT_GT(compared, 100000u);
+}
