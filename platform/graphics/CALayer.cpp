@@ -1,6 +1,7 @@
 #include "platform/graphics/CALayer.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 int toPixels(double points, double scale) {
@@ -12,3 +13,20 @@ int toPixels(double points, double scale) {
 
 int CAEAGLLayer::drawableWidth() const { return toPixels(bounds().size.width, contentsScale()); }
 int CAEAGLLayer::drawableHeight() const { return toPixels(bounds().size.height, contentsScale()); }
+
+void CAEAGLLayer::upright() const {
+  Presented& p = presented_;
+  if (!p.bottomFirst) return;
+  p.bottomFirst = false;
+  const size_t row = static_cast<size_t>(p.width) * 4;
+  if (p.width <= 0 || p.height <= 1 || p.rgba.size() < row * static_cast<size_t>(p.height)) return;
+  // Row pairs swapped through a buffer of one row.
+  std::vector<uint8_t> spare(row);
+  for (int y = 0; y < p.height / 2; ++y) {
+    uint8_t* top = p.rgba.data() + static_cast<size_t>(y) * row;
+    uint8_t* bottom = p.rgba.data() + static_cast<size_t>(p.height - 1 - y) * row;
+    std::memcpy(spare.data(), top, row);
+    std::memcpy(top, bottom, row);
+    std::memcpy(bottom, spare.data(), row);
+  }
+}

@@ -62,17 +62,35 @@ class CAEAGLLayer : public CALayer {
   int drawableWidth() const;
   int drawableHeight() const;
 
-  // The last presented image: rows from the top, RGBA bytes (premultiplied by the blending the
-  // drawing used, as the phone's compositor takes it).
+  // The last presented image: RGBA bytes (premultiplied by the blending the drawing used, as the
+  // phone's compositor takes it), rows from the top unless bottomFirst.
   struct Presented {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> rgba;
     uint64_t count = 0;  // how many presents so far
+    bool bottomFirst = false;
+    // The bytes of row y counted from the top.
+    const uint8_t* row(int y) const {
+      return rgba.data() + static_cast<size_t>(bottomFirst ? height - 1 - y : y) * static_cast<size_t>(width) * 4;
+    }
   };
-  const Presented& presented() const { return presented_; }
-  Presented& mutablePresented() { return presented_; }
+  // The image with its rows from the top (turned so first when it was read bottom first).
+  const Presented& presented() const {
+    upright();
+    return presented_;
+  }
+  Presented& mutablePresented() {
+    upright();
+    return presented_;
+  }
+  // The image as it was read: GL reads rows bottom first, and the compositor takes them in either
+  // order, so the image is turned only for those who need it upright. Main thread only, as the
+  // lazily turning accessors above.
+  const Presented& presentedAsRead() const { return presented_; }
+  Presented& presentedForReadBack() { return presented_; }
 
  private:
-  Presented presented_;
+  void upright() const;
+  mutable Presented presented_;
 };

@@ -94,10 +94,17 @@ void CGContextClearRect(CGContextRef c, const CGRect& rect) {
 }
 
 std::unique_ptr<CGBitmapContext> CGBitmapContext::create(int widthPx, int heightPx, double scale) {
+  return createForData(nullptr, widthPx, heightPx, 0, scale);
+}
+
+std::unique_ptr<CGBitmapContext> CGBitmapContext::createForData(uint8_t* pixels, int widthPx, int heightPx, int stride,
+                                                                double scale) {
   if (widthPx <= 0 || heightPx <= 0 || widthPx > 32767 || heightPx > 32767) return nullptr;
   if (!(scale > 0) || !std::isfinite(scale)) return nullptr;
+  if (pixels && (stride % 4 != 0 || stride / 4 < widthPx)) return nullptr;
   std::unique_ptr<CGBitmapContext> bitmap(new CGBitmapContext());
-  bitmap->surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, widthPx, heightPx);
+  bitmap->surface_ = pixels ? cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_ARGB32, widthPx, heightPx, stride)
+                            : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, widthPx, heightPx);
   if (cairo_surface_status(bitmap->surface_) != CAIRO_STATUS_SUCCESS) return nullptr;
   bitmap->width_ = widthPx;
   bitmap->height_ = heightPx;

@@ -70,6 +70,11 @@ class CGBitmapContext {
  public:
   // None for a size that is not positive or too large to allocate.
   static std::unique_ptr<CGBitmapContext> create(int widthPx, int heightPx, double scale = 1);
+  // Over pixels the caller owns and keeps alive while the context lives: Cairo's premultiplied
+  // ARGB32, rows `stride` bytes apart (a multiple of 4, at least the width's 4 bytes a pixel).
+  // None for a size or stride that cannot be.
+  static std::unique_ptr<CGBitmapContext> createForData(uint8_t* pixels, int widthPx, int heightPx, int stride,
+                                                        double scale = 1);
   ~CGBitmapContext();
 
   CGContextRef context() { return context_.get(); }

@@ -116,7 +116,6 @@ struct EAGLContext::Impl {
   EGLContext context = EGL_NO_CONTEXT;
   EGLSurface surface = EGL_NO_SURFACE;
   std::map<GLuint, std::weak_ptr<CAEAGLLayer>> drawables;
-  std::vector<uint8_t> rowBuffer;  // one row, for turning a read-back image the right way up
 };
 
 bool EAGLContext::isAvailable() {
@@ -204,16 +203,15 @@ bool EAGLContext::presentRenderbuffer(GLenum target) {
   procs.getRenderbufferParameteriv(GL_RENDERBUFFER_OES, GL_RENDERBUFFER_WIDTH_OES, &width);
   procs.getRenderbufferParameteriv(GL_RENDERBUFFER_OES, GL_RENDERBUFFER_HEIGHT_OES, &height);
   if (procs.checkFramebufferStatus(GL_FRAMEBUFFER_OES) != GL_FRAMEBUFFER_COMPLETE_OES) return false;
-  auto& out = layer->mutablePresented();
+  auto& out = layer->presentedForReadBack();
   const bool sameSize = out.width == width && out.height == height;
   out.width = width;
   out.height = height;
   // GL gives the rows bottom first: they are read straight into the layer's image (kept from
-  // present to present) and turned top first there, row pairs swapped through a one-row buffer.
-  // A read that fails writes nothing: the image stays the last one, the right way up (or, when
-  // the size changed, becomes transparent).
-  const size_t row = static_cast<size_t>(width) * 4;
-  const size_t size = row * static_cast<size_t>(height);
+  // present to present) and left so; the compositor takes them in that order, and the layer turns
+  // them only for a reader that wants them from the top. A read that fails writes nothing: the
+  // image stays the last one (or, when the size changed, becomes transparent).
+  const size_t size = static_cast<size_t>(width) * 4 * static_cast<size_t>(height);
   out.rgba.resize(size);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   // Errors queued before the read would read as its own (a few at most: one per error flag).
@@ -223,15 +221,7 @@ bool EAGLContext::presentRenderbuffer(GLenum target) {
   if (size > 0 && glGetError() != GL_NO_ERROR) {
     if (!sameSize) std::fill(out.rgba.begin(), out.rgba.end(), 0);
   } else if (size > 0) {
-    impl_->rowBuffer.resize(row);
-    uint8_t* spare = impl_->rowBuffer.data();
-    for (int y = 0; y < height / 2; ++y) {
-      uint8_t* top = out.rgba.data() + static_cast<size_t>(y) * row;
-      uint8_t* bottom = out.rgba.data() + static_cast<size_t>(height - 1 - y) * row;
-      std::memcpy(spare, top, row);
-      std::memcpy(top, bottom, row);
-      std::memcpy(bottom, spare, row);
-    }
+    out.bottomFirst = true;
   }
   ++out.count;
   return true;

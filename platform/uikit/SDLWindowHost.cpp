@@ -167,12 +167,18 @@ void copyRect(const CGBitmapContext& frame, const SDL_Rect& r, uint8_t* out, int
   }
 }
 
-// Into the window's surface: directly when it keeps pixels as the frame does (X servers of 24 and
-// 32 bits do), else through SDL's conversion.
+// Whether the window's surface keeps pixels as the frame does (X servers of 24 and 32 bits do).
+bool keepsFramePixels(const SDL_Surface* surface) {
+  const SDL_PixelFormat* f = surface->format;
+  return f->BytesPerPixel == 4 && f->Rmask == 0x00ff0000u && f->Gmask == 0x0000ff00u && f->Bmask == 0x000000ffu;
+}
+
+// Into the window's surface: directly when it keeps pixels as the frame does, else through SDL's
+// conversion.
 void presentRect(const CGBitmapContext& frame, SDL_Surface* surface, const SDL_Rect& r) {
   auto* pixels = static_cast<uint8_t*>(surface->pixels);
   const SDL_PixelFormat* f = surface->format;
-  if (f->BytesPerPixel == 4 && f->Rmask == 0x00ff0000u && f->Gmask == 0x0000ff00u && f->Bmask == 0x000000ffu) {
+  if (keepsFramePixels(surface)) {
     copyRect(frame, r, pixels + static_cast<size_t>(r.y) * surface->pitch + static_cast<size_t>(r.x) * 4, surface->pitch);
     return;
   }
@@ -193,6 +199,16 @@ void SDLWindowHost::present() {
   const auto now = std::chrono::steady_clock::now();
   if (now - impl_->lastFrame < std::chrono::microseconds(16000) && !impl_->presentAll) return;
   impl_->lastFrame = now;
+  // An opaque frame is composed straight into the window's surface, where it persists from frame
+  // to frame (until a resize makes SDL replace the surface), instead of being copied there: what
+  // the copy writes for an opaque pixel is the pixel as it is.
+  SDL_Surface* target = SDL_GetWindowSurface(impl_->sdlWindow);
+  void* targetPixels = target ? target->pixels : nullptr;
+  if (target && keepsFramePixels(target) && !SDL_MUSTLOCK(target)) {
+    impl_->compositor.setTarget({static_cast<uint8_t*>(targetPixels), target->w, target->h, target->pitch});
+  } else {
+    impl_->compositor.setTarget({});
+  }
   const auto& damage = impl_->compositor.update(window);
   const CGBitmapContext* frame = impl_->compositor.frame();
   if (!frame) return;
@@ -202,10 +218,32 @@ void SDLWindowHost::present() {
     impl_->windowH = frame->height();
     SDL_SetWindowSize(impl_->sdlWindow, impl_->windowW, impl_->windowH);
     impl_->presentAll = true;
+    if (impl_->compositor.framesIntoTarget()) {
+      // The resize may have replaced the surface composed into: nothing is read from it, and the
+      // next frame is composed whole into the surface of the new size.
+      impl_->compositor.setTarget({});
+      return;
+    }
   }
   if (damage.empty() && !impl_->presentAll) return;
   SDL_Surface* surface = SDL_GetWindowSurface(impl_->sdlWindow);
   if (!surface) return;
+  if (impl_->compositor.framesIntoTarget()) {
+    if (surface != target || surface->pixels != targetPixels) {  // not expected: nothing resized since
+      impl_->compositor.setTarget({});
+      impl_->presentAll = true;
+      return;
+    }
+    // The frame is in the surface already: it is only shown.
+    if (impl_->presentAll) SDL_UpdateWindowSurface(impl_->sdlWindow);
+    else {
+      std::vector<SDL_Rect> rects;
+      for (const auto& d : damage) rects.push_back({d.x, d.y, d.width, d.height});
+      SDL_UpdateWindowSurfaceRects(impl_->sdlWindow, rects.data(), static_cast<int>(rects.size()));
+    }
+    impl_->presentAll = false;
+    return;
+  }
   std::vector<SDL_Rect> rects;
   auto add = [&](int x, int y, int w, int h) {
     SDL_Rect r{std::max(0, x), std::max(0, y), 0, 0};
@@ -252,7 +290,11 @@ bool SDLWindowHost::pumpEvents() {
             impl_->presentAll = true;  // the desktop window's content is to be shown again whole
             setVisible(true);
             break;
-          case SDL_WINDOWEVENT_SIZE_CHANGED: impl_->presentAll = true; break;
+          case SDL_WINDOWEVENT_SIZE_CHANGED:
+            // SDL replaces the window's surface at its next use: the frame composed into it goes.
+            impl_->compositor.setTarget({});
+            impl_->presentAll = true;
+            break;
           case SDL_WINDOWEVENT_CLOSE: running = false; break;
           default: break;
         }
@@ -285,6 +327,7 @@ bool SDLWindowHost::pumpEvents() {
 }
 
 void SDLWindowHost::close() {
+  impl_->compositor.setTarget({});  // the window's surface goes with it
   if (impl_->sdlWindow) SDL_DestroyWindow(impl_->sdlWindow);
   impl_->sdlWindow = nullptr;
   impl_->presentAll = true;

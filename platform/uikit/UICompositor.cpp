@@ -50,10 +50,8 @@ void convertPresented(const CAEAGLLayer::Presented& p, cairo_surface_t* s) {
   unsigned char* data = cairo_image_surface_get_data(s);
   const int stride = cairo_image_surface_get_stride(s);
   const int width = p.width, height = p.height;
-  const uint8_t* rgba = p.rgba.data();
   for (int y = 0; y < height; ++y) {
-    swapRedAndBlue(rgba + static_cast<size_t>(y) * width * 4, reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride),
-                   width);
+    swapRedAndBlue(p.row(y), reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride), width);
   }
   cairo_surface_mark_dirty(s);
 }
@@ -121,24 +119,21 @@ using GLImages = std::map<const CAEAGLLayer*, GLImage>;
 // The GL layer's presented pixels for Cairo: converted anew, or (with a cache) converted once per
 // present. The caller destroys what it gets when there is no cache.
 cairo_surface_t* glSurface(const std::shared_ptr<CAEAGLLayer>& gl, GLImages* cache) {
-  if (!cache) return surfaceFromPresented(gl->presented());
+  const CAEAGLLayer::Presented& p = gl->presentedAsRead();
+  if (!cache) return surfaceFromPresented(p);
   GLImage& entry = (*cache)[gl.get()];
   entry.used = true;
-  const bool same = entry.surface && entry.layer.lock() == gl && entry.count == gl->presented().count &&
-                    cairo_image_surface_get_width(entry.surface) == gl->presented().width &&
-                    cairo_image_surface_get_height(entry.surface) == gl->presented().height;
-  if (!same) {
+  const bool sameSize = entry.surface && entry.layer.lock() == gl && cairo_image_surface_get_width(entry.surface) == p.width &&
+                        cairo_image_surface_get_height(entry.surface) == p.height;
+  if (!sameSize || entry.count != p.count) {
     // A new present of the same size is converted into the image kept for the layer.
-    const bool sameSize = entry.surface && entry.layer.lock() == gl &&
-                          cairo_image_surface_get_width(entry.surface) == gl->presented().width &&
-                          cairo_image_surface_get_height(entry.surface) == gl->presented().height;
     if (entry.surface && !sameSize) {
       cairo_surface_destroy(entry.surface);
       entry.surface = nullptr;
     }
-    entry.surface = surfaceFromPresented(gl->presented(), entry.surface);
+    entry.surface = surfaceFromPresented(p, entry.surface);
     entry.layer = gl;
-    entry.count = gl->presented().count;
+    entry.count = p.count;
   }
   return entry.surface;
 }
@@ -301,7 +296,7 @@ void collect(const UIViewRef& view, cairo_matrix_t m, double alpha, double effec
   r.contents = layer.contents();
   if (auto gl = dynamic_cast<const CAEAGLLayer*>(&layer)) {
     r.gl = true;
-    r.presents = gl->presented().count;
+    r.presents = gl->presentedAsRead().count;
   }
   r.marked = marked.count(view.get()) > 0;
   r.cornerRadius = layer.cornerRadius();
@@ -416,24 +411,53 @@ void copyBox(const CGBitmapContext& frame, const UICompositor::PixelRect& box, s
 using ViewRecords = std::map<const UIView*, ViewRecord>;
 using PixelRect = UICompositor::PixelRect;
 
-// One row of a GL image (RGBA bytes, taken as premultiplied) over the pixels under it, as Cairo
-// composes the image with its OVER operator: per channel, the image's value plus the one under
-// it times the image's transparency (rounded as Cairo rounds), held at 255. In one pass, instead
-// of putting back what lies under the image, converting the image, then blending it.
+// Pixels of a GL image (RGBA bytes, taken as premultiplied) over the pixels under them, as Cairo
+// composes the image with its OVER operator: per channel, the image's value plus the one under it
+// times the image's transparency (rounded as Cairo rounds), held at 255. Two channels at a time,
+// each in 16 bits of a word (red and blue, alpha and green), where neither the product and its
+// rounding nor the sum can reach into the next; a loop the compiler turns into vector code.
+inline void overPixels(const uint8_t* __restrict rgba, const uint32_t* __restrict under, uint32_t* __restrict out,
+                       int count) {
+  constexpr uint32_t kLow = 0x00ff00ffu, kHalf = 0x00800080u, kCarry = 0x01000100u;
+  for (int x = 0; x < count; ++x) {
+    uint32_t s;  // A<<24 | B<<16 | G<<8 | R
+    std::memcpy(&s, rgba + static_cast<size_t>(x) * 4, 4);
+    const uint32_t d = under[x];  // A<<24 | R<<16 | G<<8 | B
+    const uint32_t keep = 255u - (s >> 24);
+    uint32_t rb = (d & kLow) * keep + kHalf;
+    rb = ((rb + ((rb >> 8) & kLow)) >> 8) & kLow;
+    uint32_t ag = ((d >> 8) & kLow) * keep + kHalf;
+    ag = ((ag + ((ag >> 8) & kLow)) >> 8) & kLow;
+    rb += ((s & 0xffu) << 16) | ((s >> 16) & 0xffu);
+    ag += (s >> 8) & kLow;
+    // A channel past 255 (bit 8 of its half set) is held at 255.
+    uint32_t carry = rb & kCarry;
+    rb = (rb | (carry - (carry >> 8))) & kLow;
+    carry = ag & kCarry;
+    ag = (ag | (carry - (carry >> 8))) & kLow;
+    out[x] = rb | ag << 8;
+  }
+}
+
+// One row of a GL image over the pixels under it, in one pass, instead of putting back what lies
+// under the image, converting the image, then blending it. The charts' images are mostly empty:
+// a run of pixels whose bytes are all 0 leaves what lies under it as it is (the blend gives
+// exactly that), and is copied.
 SA_VECTOR_CLONES void overRow(const uint8_t* __restrict rgba, const uint32_t* __restrict under, uint32_t* __restrict out,
                               int count) {
-  for (int x = 0; x < count; ++x) {
-    const uint8_t* s = rgba + static_cast<size_t>(x) * 4;
-    const uint32_t d = under[x];
-    const uint32_t keep = 255u - s[3];
-    auto channel = [keep](uint32_t source, uint32_t dest) {
-      const uint32_t t = dest * keep + 0x80u;
-      const uint32_t v = source + ((t + (t >> 8)) >> 8);
-      return v < 255u ? v : 255u;
-    };
-    out[x] = channel(s[3], d >> 24) << 24 | channel(s[0], (d >> 16) & 0xffu) << 16 | channel(s[1], (d >> 8) & 0xffu) << 8 |
-             channel(s[2], d & 0xffu);
+  constexpr int kRun = 32;
+  int x = 0;
+  for (; x + kRun <= count; x += kRun) {
+    uint32_t any = 0;
+    for (int k = 0; k < kRun; ++k) {
+      uint32_t v;
+      std::memcpy(&v, rgba + static_cast<size_t>(x + k) * 4, 4);
+      any |= v;
+    }
+    if (any == 0) std::memcpy(out + x, under + x, kRun * 4);
+    else overPixels(rgba + static_cast<size_t>(x) * 4, under + x, out + x, kRun);
   }
+  overPixels(rgba + static_cast<size_t>(x) * 4, under + x, out + x, count - x);
 }
 
 // Where a GL view's presented image lands in the frame when it can be composed by overRow: the
@@ -442,7 +466,7 @@ SA_VECTOR_CLONES void overRow(const uint8_t* __restrict rgba, const uint32_t* __
 // view above it (a rounded or turned one) cuts into it. None otherwise.
 std::optional<PixelRect> directImageRect(const ViewRecord& record, const UIView& view, const CAEAGLLayer& gl,
                                          const ViewRecords& records, const PixelRect& all) {
-  const auto& p = gl.presented();
+  const auto& p = gl.presentedAsRead();
   const auto& m = record.matrix;  // xx, yx, xy, yy, x0, y0
   if (p.width <= 0 || p.height <= 0 || p.rgba.size() < static_cast<size_t>(p.width) * p.height * 4) return std::nullopt;
   if (record.alpha != 1 || record.effectiveAlpha != 1 || record.parentAlpha != 1 || record.background ||
@@ -475,7 +499,6 @@ void composeOverUnderlay(const CGBitmapContext& frame, const Underlay& under, co
   auto* data = cairo_image_surface_get_data(frame.surface());
   const int stride = cairo_image_surface_get_stride(frame.surface());
   const PixelRect& box = under.box;
-  const size_t row = static_cast<size_t>(p.width) * 4;
   for (int y = 0; y < box.height; ++y) {
     auto* out = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(box.y + y) * stride) + box.x;
     const uint32_t* kept = under.pixels.data() + static_cast<size_t>(y) * box.width;
@@ -486,7 +509,7 @@ void composeOverUnderlay(const CGBitmapContext& frame, const Underlay& under, co
     }
     const int left = image.x - box.x, right = left + image.width;
     std::memcpy(out, kept, static_cast<size_t>(left) * 4);
-    overRow(p.rgba.data() + static_cast<size_t>(iy) * row, kept + left, out + left, image.width);
+    overRow(p.row(iy), kept + left, out + left, image.width);
     std::memcpy(out + right, kept + right, static_cast<size_t>(box.width - right) * 4);
   }
 }
@@ -545,6 +568,35 @@ const ViewRecord* underlayToKeep(const ViewRecords& now, const std::vector<Pixel
   return keep;
 }
 
+// Whether a view's rectangle, as painted (axis-aligned, not rounded), covers the whole frame.
+bool coversFrame(const ViewRecord& r, const PixelRect& all) {
+  const auto& m = r.matrix;  // xx, yx, xy, yy, x0, y0
+  if (r.cornerRadius != 0 || m[1] != 0 || m[2] != 0 || !(m[0] > 0) || !(m[3] > 0)) return false;
+  const double x0 = m[0] * r.bounds.origin.x + m[4], y0 = m[3] * r.bounds.origin.y + m[5];
+  const double x1 = x0 + m[0] * r.bounds.size.width, y1 = y0 + m[3] * r.bounds.size.height;
+  return x0 <= all.x && y0 <= all.y && x1 >= all.x + all.width && y1 >= all.y + all.height;
+}
+
+// Whether every pixel of the frame comes out opaque: some view, at full alpha down the tree, paints
+// an opaque background over all of it, and no clipping view above it cuts into that. Whatever is
+// painted over it is painted with Cairo's OVER, which keeps an opaque pixel opaque.
+bool paintsOpaque(const ViewRecords& records, const PixelRect& all) {
+  for (const auto& [view, r] : records) {
+    if (!r.background || (*r.background)[3] != 1 || r.alpha != 1 || r.effectiveAlpha != 1 || !coversFrame(r, all))
+      continue;
+    auto owner = r.view.lock();
+    if (!owner) continue;
+    bool cut = false;
+    for (auto up = owner->superview(); up && !cut; up = up->superview()) {
+      if (!up->clipsToBounds()) continue;
+      auto it = records.find(up.get());
+      cut = it == records.end() || !coversFrame(it->second, all);
+    }
+    if (!cut) return true;
+  }
+  return false;
+}
+
 // Converted GL images of layers that were not painted (gone, hidden) are let go.
 void releaseUnusedGLImages(GLImages& images) {
   for (auto it = images.begin(); it != images.end();) {
@@ -575,7 +627,7 @@ void repaint(CGBitmapContext& frame, UICompositor::State& state, const UIViewRef
     if (!gl) return false;
     auto image = directImageRect(record->second, *view, *gl, state.previous, all);
     if (!image) return false;
-    composeOverUnderlay(frame, under, gl->presented(), *image);
+    composeOverUnderlay(frame, under, gl->presentedAsRead(), *image);
     return true;
   };
   const CGRect b = root->bounds();
@@ -631,9 +683,22 @@ void repaint(CGBitmapContext& frame, UICompositor::State& state, const UIViewRef
 
 }  // namespace
 
-bool UICompositor::ensureFrame(int width, int height, double scale) {
-  if (frame_ && frame_->width() == width && frame_->height() == height && scale_ == scale) return true;
-  frame_ = CGBitmapContext::create(width, height, scale);
+void UICompositor::setTarget(const Target& target) {
+  if (target == target_) return;
+  // The pixels composed into last may be going away: nothing is read from them again.
+  if (inTarget_) frame_.reset();
+  inTarget_ = false;
+  target_ = target;
+}
+
+bool UICompositor::ensureFrame(int width, int height, double scale, bool intoTarget) {
+  intoTarget = intoTarget && target_.pixels && target_.width == width && target_.height == height;
+  if (frame_ && frame_->width() == width && frame_->height() == height && scale_ == scale && inTarget_ == intoTarget)
+    return true;
+  frame_.reset();
+  if (intoTarget) frame_ = CGBitmapContext::createForData(target_.pixels, width, height, target_.stride, scale);
+  inTarget_ = frame_ != nullptr;
+  if (!frame_) frame_ = CGBitmapContext::create(width, height, scale);
   scale_ = scale;
   full_ = true;
   if (frame_) return true;
@@ -652,17 +717,17 @@ const std::vector<UICompositor::PixelRect>& UICompositor::update(const UIViewRef
   const CGRect b = root->bounds();
   const int w = static_cast<int>(std::lround(b.size.width * scale));
   const int h = static_cast<int>(std::lround(b.size.height * scale));
-  if (!ensureFrame(w, h, scale)) return damage_;
   const PixelRect all{0, 0, w, h};
   const bool painted = !root->isHidden() && root->alpha() > 0;
 
   ViewRecords now;
-  if (painted) {
+  if (painted && w > 0 && h > 0) {
     cairo_matrix_t m;
     cairo_matrix_init_scale(&m, scale, scale);
     cairo_matrix_translate(&m, -b.origin.x, -b.origin.y);
     collect(root, m, root->alpha(), root->alpha(), all, marked, now);
   }
+  if (!ensureFrame(w, h, scale, target_.pixels && paintsOpaque(now, all))) return damage_;
   Underlay& under = state_->underlay;
   if (under.valid) {
     auto it = now.find(under.view);

@@ -43,13 +43,30 @@ class UICompositor {
   // The next update repaints the whole frame.
   void invalidate() { full_ = true; }
 
+  // Pixels of the caller's to compose into in place of a frame of the compositor's own (Cairo's
+  // premultiplied ARGB32, rows `stride` bytes apart). An update composes into them when its frame
+  // has their size and comes out opaque in every pixel (a view paints an opaque background over
+  // all of it), as a desktop window that shows its frame over black wants; into a frame of its
+  // own otherwise. Pixels it did not compose into last are repainted whole. The caller keeps them
+  // alive, and writes nothing into them, until it sets another target (none: `Target{}`).
+  struct Target {
+    uint8_t* pixels = nullptr;
+    int width = 0, height = 0, stride = 0;
+    bool operator==(const Target&) const = default;
+  };
+  void setTarget(const Target& target);
+  // Whether the kept frame is the target's pixels.
+  bool framesIntoTarget() const { return frame_ && inTarget_; }
+
   struct State;
 
  private:
   // A frame of the size and scale, made anew (and the next update whole) when they changed; false
   // when none can be made.
-  bool ensureFrame(int width, int height, double scale);
+  bool ensureFrame(int width, int height, double scale, bool intoTarget);
   std::unique_ptr<CGBitmapContext> frame_;
+  Target target_;
+  bool inTarget_ = false;  // frame_ is over target_'s pixels
   double scale_ = 0;
   bool full_ = true;
   std::vector<PixelRect> damage_;

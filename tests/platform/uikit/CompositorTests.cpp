@@ -4,8 +4,10 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
+#include <vector>
 
 #include "platform/uikit/UIButton.h"
 #include "platform/uikit/UICompositor.h"
@@ -50,14 +52,45 @@ class PresentingView : public UIView {
     auto& p = gl->mutablePresented();
     p.width = static_cast<int>(bounds().size.width * 2);
     p.height = static_cast<int>(bounds().size.height * 2);
-    p.rgba.resize(static_cast<size_t>(p.width) * p.height * 4);
-    for (size_t i = 0; i < p.rgba.size() / 4; ++i) {
-      p.rgba[i * 4] = static_cast<uint8_t>(i * 7 + seed);
-      p.rgba[i * 4 + 1] = static_cast<uint8_t>(i * 13);
-      p.rgba[i * 4 + 2] = static_cast<uint8_t>(i * 29 + seed * 3);
-      p.rgba[i * 4 + 3] = static_cast<uint8_t>(i + seed);
-    }
+    p.rgba = pattern(seed);
     ++p.count;
+  }
+  // The same, stored as GL reads it back: rows bottom first.
+  void presentPatternBottomFirst(unsigned seed) {
+    presentPattern(seed);
+    auto& p = eaglLayer().presentedForReadBack();
+    const size_t row = static_cast<size_t>(p.width) * 4;
+    for (int y = 0; y < p.height / 2; ++y) {
+      std::swap_ranges(p.rgba.begin() + static_cast<long>(y * row), p.rgba.begin() + static_cast<long>((y + 1) * row),
+                       p.rgba.end() - static_cast<long>((y + 1) * row));
+    }
+    p.bottomFirst = true;
+  }
+  // Mostly empty, as a chart's image is: runs of pixels whose bytes are all 0, of many lengths and
+  // starting anywhere, between runs of the pattern.
+  void presentSparsePattern(unsigned seed) {
+    presentPattern(seed);
+    auto& p = eaglLayer().mutablePresented();
+    size_t i = 0, run = seed % 5;
+    bool empty = true;
+    while (i < p.rgba.size() / 4) {
+      const size_t end = std::min(p.rgba.size() / 4, i + run);
+      if (empty) std::fill(p.rgba.begin() + static_cast<long>(i * 4), p.rgba.begin() + static_cast<long>(end * 4), 0);
+      i = end;
+      empty = !empty;
+      run = (run * 7 + 13) % 97;
+    }
+  }
+  CAEAGLLayer& eaglLayer() { return *std::static_pointer_cast<CAEAGLLayer>(layer()); }
+  std::vector<uint8_t> pattern(unsigned seed) const {
+    std::vector<uint8_t> rgba(static_cast<size_t>(bounds().size.width * 2) * static_cast<size_t>(bounds().size.height * 2) * 4);
+    for (size_t i = 0; i < rgba.size() / 4; ++i) {
+      rgba[i * 4] = static_cast<uint8_t>(i * 7 + seed);
+      rgba[i * 4 + 1] = static_cast<uint8_t>(i * 13);
+      rgba[i * 4 + 2] = static_cast<uint8_t>(i * 29 + seed * 3);
+      rgba[i * 4 + 3] = static_cast<uint8_t>(i + seed);
+    }
+    return rgba;
   }
 
  protected:
@@ -108,10 +141,11 @@ class CompositorTest : public ::testing::Test {
     cairo_surface_flush(whole->surface());
     const auto* a = cairo_image_surface_get_data(kept->surface());
     const auto* b = cairo_image_surface_get_data(whole->surface());
-    const int stride = cairo_image_surface_get_stride(whole->surface());
+    const int strideA = cairo_image_surface_get_stride(kept->surface());
+    const int strideB = cairo_image_surface_get_stride(whole->surface());
     long differing = 0;
-    for (int y = 0; y < whole->height(); ++y) {
-      differing += std::memcmp(a + y * stride, b + y * stride, static_cast<size_t>(whole->width()) * 4) != 0;
+    for (int y = 0; y < whole->height() && y < kept->height(); ++y) {
+      differing += std::memcmp(a + y * strideA, b + y * strideB, static_cast<size_t>(whole->width()) * 4) != 0;
     }
     EXPECT_EQ(differing, 0) << "rows that differ from a whole render";
     return damage;
@@ -246,6 +280,117 @@ TEST_F(CompositorTest, GLPixelsOfEveryAlphaComposeAsAWholeRenderWhereverTheViewL
   presents();
   box->setFrame(CGRectMake(0, 30, 60, 50));
   presents();
+  EXPECT_TRUE(step().empty());
+}
+
+TEST_F(CompositorTest, GLImagesReadBottomFirstComposeAsTheSameImageFromTheTop) {
+  auto under = std::make_shared<GradientView>(CGRectMake(0, 30, 70, 50));
+  window->insertSubview(under, 0);
+  gl->setFrame(CGRectMake(5, 40, 50.5, 30.5));  // 101 x 61 pixels: a row in the middle stays
+  step();
+  for (unsigned seed : {3u, 40u, 77u}) {
+    gl->presentPatternBottomFirst(seed);
+    EXPECT_FALSE(step().empty());  // the pass over the underlay, against a whole render
+    const CGBitmapContext* kept = compositor.frame();
+    ASSERT_TRUE(kept);
+    const auto* data = cairo_image_surface_get_data(kept->surface());
+    std::vector<uint8_t> composed(data, data + static_cast<size_t>(cairo_image_surface_get_stride(kept->surface())) * kept->height());
+    // The image turned for a reader that wants its rows from the top, then composed: the same frame.
+    const auto& upright = gl->eaglLayer().presented();
+    EXPECT_FALSE(upright.bottomFirst);
+    EXPECT_TRUE(upright.rgba == gl->pattern(seed));
+    ++gl->eaglLayer().mutablePresented().count;
+    step();
+    data = cairo_image_surface_get_data(compositor.frame()->surface());
+    EXPECT_EQ(std::memcmp(data, composed.data(), composed.size()), 0);
+  }
+  // Drawn through Cairo (half a pixel off the grid) from rows bottom first.
+  gl->setFrame(CGRectMake(5.25, 40, 50.5, 30.5));
+  gl->presentPatternBottomFirst(5);
+  step();
+}
+
+TEST_F(CompositorTest, MostlyEmptyGLImagesComposeAsAWholeRender) {
+  auto under = std::make_shared<GradientView>(CGRectMake(0, 30, 70, 50));
+  window->insertSubview(under, 0);
+  gl->setFrame(CGRectMake(5, 40, 55.5, 30));  // rows of 111 pixels
+  step();
+  for (unsigned seed = 0; seed < 6; ++seed) {
+    gl->presentSparsePattern(seed);
+    EXPECT_FALSE(step().empty());
+  }
+}
+
+TEST_F(CompositorTest, AFrameComposedIntoTheCallersPixelsIsTheFrameAWholeRenderGives) {
+  // Rows longer than the frame's, their ends and the pixels themselves holding what was there.
+  const int width = 240, height = 160, pad = 3, stride = (width + pad) * 4;
+  std::vector<uint32_t> pixels(static_cast<size_t>(width + pad) * height, 0x12345678u);
+  const UICompositor::Target target{reinterpret_cast<uint8_t*>(pixels.data()), width, height, stride};
+  compositor.setTarget(target);
+  auto under = std::make_shared<GradientView>(CGRectMake(0, 30, 70, 50));
+  window->insertSubview(under, 0);
+  EXPECT_EQ(area(step()), width * height);
+  EXPECT_TRUE(compositor.framesIntoTarget()) << "the window's opaque background covers the frame";
+  EXPECT_EQ(cairo_image_surface_get_data(compositor.frame()->surface()), target.pixels);
+  auto changes = [&] {
+    for (unsigned seed : {11u, 12u}) {
+      gl->presentPattern(seed);
+      EXPECT_FALSE(step().empty());
+    }
+    filled->setNeedsDisplay();
+    plain->setFrame(CGRectMake(31, 6, 21, 19));
+    EXPECT_FALSE(step().empty());
+  };
+  changes();
+  EXPECT_TRUE(compositor.framesIntoTarget());
+  for (int y = 0; y < height; ++y) {
+    for (int x = width; x < width + pad; ++x) EXPECT_EQ(pixels[static_cast<size_t>(y) * (width + pad) + x], 0x12345678u);
+  }
+  // A frame that could come out translucent anywhere is composed apart, whole.
+  window->setBackgroundColor(UIColor::colorWithRed(0.1, 0.2, 0.3, 0.5));
+  EXPECT_EQ(area(step()), width * height);
+  EXPECT_FALSE(compositor.framesIntoTarget());
+  changes();
+  EXPECT_FALSE(compositor.framesIntoTarget());
+  // An opaque view over all of it, then cut by a clipping parent, then rounded, then whole again.
+  auto parent = std::make_shared<UIView>(CGRectMake(0, 0, 120, 80));
+  auto cover = std::make_shared<UIView>(CGRectMake(-1, -1, 122, 82));
+  cover->setBackgroundColor(UIColor::colorWithRed(0.9, 0.8, 0.7, 1));
+  parent->addSubview(cover);
+  window->insertSubview(parent, 0);
+  EXPECT_EQ(area(step()), width * height);
+  EXPECT_TRUE(compositor.framesIntoTarget());
+  changes();
+  EXPECT_TRUE(compositor.framesIntoTarget());
+  parent->setClipsToBounds(true);
+  parent->setFrame(CGRectMake(0, 0, 120, 79.5));
+  EXPECT_EQ(area(step()), width * height);
+  EXPECT_FALSE(compositor.framesIntoTarget());
+  parent->setFrame(CGRectMake(0, 0, 120, 80));
+  step();
+  EXPECT_TRUE(compositor.framesIntoTarget());
+  cover->layer()->setCornerRadius(4);
+  step();
+  EXPECT_FALSE(compositor.framesIntoTarget());
+  cover->layer()->setCornerRadius(0);
+  step();
+  EXPECT_TRUE(compositor.framesIntoTarget());
+  // Other pixels: composed into them whole; a target of another size than the frame is not used.
+  std::vector<uint32_t> other(static_cast<size_t>(width) * height, 0);
+  compositor.setTarget({reinterpret_cast<uint8_t*>(other.data()), width, height, width * 4});
+  EXPECT_EQ(area(step()), width * height);
+  EXPECT_EQ(cairo_image_surface_get_data(compositor.frame()->surface()), reinterpret_cast<uint8_t*>(other.data()));
+  compositor.setTarget({reinterpret_cast<uint8_t*>(other.data()), width - 2, height, width * 4});
+  EXPECT_EQ(area(step()), width * height);
+  EXPECT_FALSE(compositor.framesIntoTarget());
+  changes();
+  // Into those pixels again, then into none: composed whole where it goes each time.
+  compositor.setTarget({reinterpret_cast<uint8_t*>(other.data()), width, height, width * 4});
+  EXPECT_EQ(area(step()), width * height);
+  EXPECT_TRUE(compositor.framesIntoTarget());
+  compositor.setTarget({});
+  EXPECT_EQ(area(step()), width * height);
+  EXPECT_FALSE(compositor.framesIntoTarget());
   EXPECT_TRUE(step().empty());
 }
 
