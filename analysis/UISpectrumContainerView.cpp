@@ -326,12 +326,19 @@ void UISpectrumContainerView::provideData() {
     if (!(maxima[i] > l_fftData[i])) maxima[i] = l_fftData[i];
   }
 
-  std::vector<Value> list;
-  list.reserve(half);
-  for (size_t i = 0; i < half; ++i) {
-    list.push_back(Value{{"frequency", FrequencyWeighting::binFrequency(i, half)}, {"volume", maxima[i]}});
+  // The list is the container's own, kept from tick to tick (a receiver that keeps it copies it):
+  // a bin's frequency depends only on the bin count, so a tick with the same count only replaces
+  // the levels in the records it already has, and builds nothing.
+  if (providedList_.size() != half) {
+    providedList_.clear();
+    providedList_.reserve(half);
+    for (size_t i = 0; i < half; ++i) {
+      providedList_.push_back(Value{{"frequency", FrequencyWeighting::binFrequency(i, half)}, {"volume", maxima[i]}});
+    }
+  } else {
+    for (size_t i = 0; i < half; ++i) providedList_[i]["volume"] = static_cast<double>(maxima[i]);
   }
-  target->provideData(list);
+  target->provideData(providedList_);
 }
 
 // ---- Calibration and file input ----

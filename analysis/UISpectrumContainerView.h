@@ -223,6 +223,8 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   std::shared_ptr<UISpectrumContainerView> self();
 
   std::vector<float> l_fftData;
+  // The list the data tick hands its delegate: one {frequency, volume} record per bin.
+  std::vector<Value> providedList_;
   std::shared_ptr<NSTimer> dataProvideTimer_;
   double dataProvideInterval_ = 0;
   double dataProvideStarted_ = 0;

@@ -2,6 +2,7 @@
 // the highlighted bar and hold plates, the peak cross and the touch marker.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "analysis/UISpectrumView.h"
 #include "platform/foundation/Clock.h"
@@ -13,10 +14,18 @@ void setColor(const UIColorRef& color) {
   glColor4f(static_cast<GLfloat>(c[0]), static_cast<GLfloat>(c[1]), static_cast<GLfloat>(c[2]), static_cast<GLfloat>(c[3]));
 }
 
-void drawVertices(GLenum mode, const std::vector<float>& vertices) {
+void drawVertices(GLenum mode, std::span<const float> vertices) {
   if (vertices.size() < 2) return;
   glVertexPointer(2, GL_FLOAT, 0, vertices.data());
   glDrawArrays(mode, 0, static_cast<GLsizei>(vertices.size() / 2));
+}
+
+// A trace's points, drawn as they are stored: GL reads x and y of each, a point's size apart.
+void drawPoints(GLenum mode, std::span<const DisplayPoint> points) {
+  static_assert(offsetof(DisplayPoint, x) == 0 && offsetof(DisplayPoint, y) == sizeof(float));
+  if (points.empty()) return;
+  glVertexPointer(2, GL_FLOAT, sizeof(DisplayPoint), points.data());
+  glDrawArrays(mode, 0, static_cast<GLsizei>(points.size()));
 }
 }  // namespace
 
@@ -142,13 +151,15 @@ void UISpectrumView::drawGraph() {
   if (graphType_ != 1 && needPeakMarker && peakMarkerColor && peakMarkerWidth && !l_mainData.empty()) {
     glLineWidth(*peakMarkerWidth);
     setColor(peakMarkerColor);
-    drawVertices(GL_LINES, {px, 0, px, static_cast<float>(backingHeight), 0, py, static_cast<float>(backingWidth), py});
+    const float cross[] = {px, 0, px, static_cast<float>(backingHeight), 0, py, static_cast<float>(backingWidth), py};
+    drawVertices(GL_LINES, cross);
   }
   if (l_markerPosition >= 0) {
     glLineWidth(markerWidth);
     setColor(markerColor);
-    float m = l_markerPosition;
-    drawVertices(GL_LINES, {m, 0, m, static_cast<float>(backingHeight)});
+    const float m = l_markerPosition;
+    const float marker[] = {m, 0, m, static_cast<float>(backingHeight)};
+    drawVertices(GL_LINES, marker);
   }
 }
 
@@ -158,13 +169,7 @@ void UISpectrumView::drawArray(std::span<const DisplayPoint> points, bool fill, 
   if (fill) fillArray(points, nullptr, fillColor);
   glLineWidth(lineWidth);
   setColor(lineColor);
-  std::vector<float> vertices;
-  vertices.reserve(points.size() * 2);
-  for (const auto& p : points) {
-    vertices.push_back(p.x);
-    vertices.push_back(p.y);
-  }
-  drawVertices(GL_LINE_STRIP, vertices);
+  drawPoints(GL_LINE_STRIP, points);
 }
 
 namespace {
@@ -186,6 +191,7 @@ void addTriangle(std::vector<float>& out, float x0, float y0, float x1, float y1
 void fillTriangles(std::span<const DisplayPoint> upper, const std::vector<DisplayPoint>* lower, std::vector<float>& out) {
   const size_t n = upper.size();
   auto low = [&](size_t i) { return lower && i < lower->size() ? (*lower)[i].y : 0.0f; };
+  out.clear();
   out.reserve(n * 12);
   for (size_t first = 0; first + 1 < n; first += kGroup) {
     const size_t last = std::min(first + kGroup, n - 1);  // the group's points: first .. last
@@ -232,9 +238,8 @@ void UISpectrumView::fillArray(std::span<const DisplayPoint> upper, const std::v
                                const UIColorRef& color) {
   if (upper.empty()) return;
   setColor(color);
-  std::vector<float> triangles;
-  fillTriangles(upper, lower, triangles);
-  drawVertices(GL_TRIANGLES, triangles);
+  fillTriangles(upper, lower, fillVertices_);
+  drawVertices(GL_TRIANGLES, fillVertices_);
 }
 
 std::vector<float> UISpectrumView::triangulateVertexArray(std::span<const DisplayPoint> upper,
@@ -275,7 +280,13 @@ void UISpectrumView::drawBars(std::span<const DisplayPoint> P, const UIColorRef&
   }
   lastHighlightedBar_ = s;
 
-  std::vector<float> barTriangles, highlight, plates;
+  // Refilled every frame; their storage stays from frame to frame.
+  std::vector<float>& barTriangles = fillVertices_;
+  std::vector<float>& highlight = highlightVertices_;
+  std::vector<float>& plates = plateVertices_;
+  barTriangles.clear();
+  highlight.clear();
+  plates.clear();
   barTriangles.reserve(nb * 12);
   for (size_t k = 0; k < nb; ++k) {
     const DisplayPoint p = P[k + 1];

@@ -221,4 +221,6 @@ class UISpectrumView : public UIView {
   BufferManager* bufferManager_ = nullptr;
   std::shared_ptr<SAudioController> audioController_;
   size_t lastHighlightedBar_ = 0;
+  // The vertices a frame's fills and bars are built in, kept so that a frame allocates none.
+  std::vector<float> fillVertices_, highlightVertices_, plateVertices_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "platform/foundation/NSException.h"
 #include "platform/uikit/UIView.h"
@@ -42,6 +43,7 @@ void NSLayoutConstraint::activateConstraints(const std::vector<NSLayoutConstrain
 // it. An item that contains the other is not moved by the constraint (a view is placed by its
 // superview and siblings, never by its subviews), so its superview is left alone.
 void NSLayoutConstraint::markViews() const {
+  UIView::layoutInputsChanged();
   auto first = first_.lock(), second = second_.lock();
   for (const auto& [v, other] : {std::pair{first, second}, std::pair{second, first}}) {
     if (!v) continue;
@@ -232,9 +234,11 @@ std::vector<Term> termsFor(const UIView& view, const UIView& space, bool isHoriz
   return terms;
 }
 
-// Solves one axis: returns (min, size).
+// Solves one axis: returns (min, size). The intrinsic length is asked for only when the view's own
+// constraints leave the axis free: measuring a label's or a button's text is the costly part.
+template <typename IntrinsicLength>
 std::pair<double, double> solveAxis(const std::vector<Term>& terms, double currentMin, double currentSize,
-                                    double intrinsic) {
+                                    const IntrinsicLength& intrinsicLength) {
   std::optional<double> known[4];  // by Kind
   auto count = [&] { return int(known[0].has_value()) + int(known[1].has_value()) + int(known[2].has_value()) + int(known[3].has_value()); };
   auto& kMin = known[int(Kind::Min)];
@@ -253,7 +257,9 @@ std::pair<double, double> solveAxis(const std::vector<Term>& terms, double curre
   };
   take(true, true);
   take(false, true);
-  if (count() < 2 && !kSize && intrinsic >= 0) kSize = intrinsic;
+  if (count() < 2 && !kSize) {
+    if (const double intrinsic = intrinsicLength(); intrinsic >= 0) kSize = intrinsic;
+  }
   take(true, false);
   take(false, false);
   const bool minFixed = kMin.has_value(), maxFixed = kMax.has_value(), centerFixed = kCenter.has_value();
@@ -326,9 +332,15 @@ bool NSLayoutSolveSubviews(UIView& superview) {
     bool passChanged = false;
     for (const auto& v : constrained) {
       CGRect f = v->frame();
-      CGSize intrinsic = v->intrinsicContentSize();
-      auto [x, w] = solveAxis(termsFor(*v, superview, true), f.origin.x, f.size.width, intrinsic.width);
-      auto [y, h] = solveAxis(termsFor(*v, superview, false), f.origin.y, f.size.height, intrinsic.height);
+      std::optional<CGSize> intrinsic;
+      auto intrinsicSize = [&]() -> const CGSize& {
+        if (!intrinsic) intrinsic = v->intrinsicContentSize();
+        return *intrinsic;
+      };
+      auto [x, w] = solveAxis(termsFor(*v, superview, true), f.origin.x, f.size.width,
+                              [&] { return intrinsicSize().width; });
+      auto [y, h] = solveAxis(termsFor(*v, superview, false), f.origin.y, f.size.height,
+                              [&] { return intrinsicSize().height; });
       CGRect solved = CGRectMake(x, y, w, h);
       if (!(solved == f)) {
         v->setFrame(solved);

@@ -16,8 +16,15 @@ void UILabel::setText(std::optional<std::string> text) {
   text_ = std::move(text);
   attributedText_.reset();
   setNeedsDisplay();
+  // A size nobody read since it last changed (a label whose constraints fix its size) placed no
+  // view: the solve need not run again for it.
+  const bool sizeWasRead = intrinsicSize_.has_value();
   intrinsicSize_.reset();
-  invalidateIntrinsicContentSize();
+  if (sizeWasRead) {
+    invalidateIntrinsicContentSize();
+  } else {
+    invalidateUnreadIntrinsicContentSize();
+  }
 }
 
 void UILabel::setAttributedText(NSAttributedStringRef text) {

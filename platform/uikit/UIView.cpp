@@ -1,12 +1,20 @@
 #include "platform/uikit/UIView.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "platform/foundation/NSException.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIViewAnimationState.h"
 #include "platform/uikit/UIWindow.h"
+
+namespace {
+// Starts above 0, the count of a view that was never solved.
+std::atomic<uint64_t> layoutInputs{1};
+}  // namespace
+
+void UIView::layoutInputsChanged() { layoutInputs.fetch_add(1, std::memory_order_relaxed); }
 
 UIView::UIView() : contentScaleFactor_(UIScreen::mainScreen().scale()) {}
 
@@ -53,6 +61,7 @@ void UIView::setBounds(const CGRect& boundsIn) {
   CGRect b = CGRectStandardize(boundsIn);
   CGSize old = bounds_.size;
   bool resized = b.size != bounds_.size;
+  if (resized || b.origin != bounds_.origin) layoutInputsChanged();
   if (resized) applySize(b.size);
   bounds_ = b;
   if (resized) {
@@ -91,11 +100,17 @@ void UIView::autoresizeSubviews(CGSize oldSize) {
 }
 
 void UIView::setTranslatesAutoresizingMaskIntoConstraints(bool translates) {
+  if (translates != translatesMask_) layoutInputsChanged();
   translatesMask_ = translates;
   if (auto parent = superview()) parent->setNeedsLayout();
 }
 
 void UIView::invalidateIntrinsicContentSize() {
+  layoutInputsChanged();
+  invalidateUnreadIntrinsicContentSize();
+}
+
+void UIView::invalidateUnreadIntrinsicContentSize() {
   if (auto parent = superview()) parent->setNeedsLayout();
   setNeedsLayout();
 }
@@ -107,10 +122,12 @@ std::vector<NSLayoutConstraintRef> UIView::constraints() const { return constrai
 void UIView::addConstraintReference(const NSLayoutConstraintRef& constraint) {
   if (std::find(constraints_.begin(), constraints_.end(), constraint) == constraints_.end()) {
     constraints_.push_back(constraint);
+    layoutInputsChanged();
   }
 }
 
 void UIView::removeConstraintReference(const NSLayoutConstraint* constraint) {
+  layoutInputsChanged();
   constraints_.erase(std::remove_if(constraints_.begin(), constraints_.end(),
                                     [constraint](const NSLayoutConstraintRef& c) { return c.get() == constraint; }),
                      constraints_.end());
@@ -192,6 +209,7 @@ void UIView::insertSubview(const UIViewRef& view, size_t index) {
   index = std::min(index, subviews_.size());
   subviews_.insert(subviews_.begin() + static_cast<std::ptrdiff_t>(index), view);
   view->superview_ = weak_from_this();
+  layoutInputsChanged();
   view->needsLayout_ = true;
   view->didMoveToSuperview();
   needsLayout_ = true;
@@ -204,6 +222,7 @@ void UIView::bringSubviewToFront(const UIViewRef& view) {
   if (it == subviews_.end()) return;
   subviews_.erase(it);
   subviews_.push_back(view);
+  layoutInputsChanged();
 }
 
 void UIView::removeFromSuperview() {
@@ -214,12 +233,18 @@ void UIView::removeFromSuperview() {
   auto& list = parent->subviews_;
   list.erase(std::remove(list.begin(), list.end(), keep), list.end());
   superview_.reset();
+  layoutInputsChanged();
   didMoveToSuperview();
 }
 
 void UIView::layoutIfNeeded() {
   UIViewRef keep = shared_from_this();
-  NSLayoutSolveSubviews(*this);
+  const uint64_t inputs = layoutInputs.load(std::memory_order_relaxed);
+  if (solvedAt_ != inputs) {
+    // A solve that moved a view changed the count: the next pass solves again until nothing moves.
+    NSLayoutSolveSubviews(*this);
+    solvedAt_ = layoutInputs.load(std::memory_order_relaxed) == inputs ? inputs : 0;
+  }
   if (needsLayout_) {
     needsLayout_ = false;
     layoutSubviews();

@@ -74,7 +74,11 @@ class UIView : public std::enable_shared_from_this<UIView> {
   void setTransform(const CGAffineTransform& transform);
 
   bool isHidden() const { return hidden_; }
-  void setHidden(bool hidden) { hidden_ = hidden; }
+  // A stack view's size follows which of its views are shown: a change is an input of the layout.
+  void setHidden(bool hidden) {
+    if (hidden != hidden_) layoutInputsChanged();
+    hidden_ = hidden;
+  }
   double alpha() const { return alpha_; }
   void setAlpha(double alpha);  // clamped to 0..1; non-finite gives 1
   UIColorRef backgroundColor() const { return backgroundColor_; }
@@ -117,13 +121,23 @@ class UIView : public std::enable_shared_from_this<UIView> {
   void setNeedsLayout() { needsLayout_ = true; }
   bool needsLayout() const { return needsLayout_; }
   // Solves the constraints of the subviews, lays out this view when marked (layoutSubviews), then
-  // its subviews, depth first.
+  // its subviews, depth first. The solve is skipped while nothing it reads has changed anywhere
+  // since it last left every frame as it was (see layoutInputsChanged).
   void layoutIfNeeded();
+  // Counts a change of anything a constraint solve reads: a view's centre, bounds, transform,
+  // visibility or place in a tree, a constraint, or an intrinsic size that was read. Constraints
+  // may tie views of different subtrees together, so one count serves every view.
+  static void layoutInputsChanged();
   virtual void layoutSubviews() {}
   // The size the view's content asks for; UIViewNoIntrinsicMetric in a component it leaves free.
   virtual CGSize intrinsicContentSize() const { return {UIViewNoIntrinsicMetric, UIViewNoIntrinsicMetric}; }
   // Tells the layout that intrinsicContentSize changed.
   void invalidateIntrinsicContentSize();
+ protected:
+  // What invalidateIntrinsicContentSize does for a view whose last intrinsic size nobody read:
+  // the view and its superview are laid out again, and no constraint solve needs to run again.
+  void invalidateUnreadIntrinsicContentSize();
+ public:
   // sizeThatFits: — the base answers the current size.
   virtual CGSize sizeThatFits(CGSize size) const;
 
@@ -244,6 +258,8 @@ class UIView : public std::enable_shared_from_this<UIView> {
   std::weak_ptr<UIViewController> viewController_;
   uint32_t autoresizingMask_ = UIViewAutoresizingNone;
   bool translatesMask_ = true;
+  // The count of layout inputs at this view's last solve that changed no frame; 0: solve again.
+  uint64_t solvedAt_ = 0;
 
   CGPoint center_{};
   CGRect bounds_{};

@@ -117,6 +117,7 @@ void UIView::applyCenter(CGPoint center) {
     if (!animations_) animations_ = std::make_unique<Animations>();
     animations_->center = Track<CGPoint>{presentationCenter(), center, *current};
   }
+  if (center != center_) layoutInputsChanged();
   center_ = center;
 }
 
@@ -141,6 +142,7 @@ void UIView::setTransform(const CGAffineTransform& transform) {
     if (!animations_) animations_ = std::make_unique<Animations>();
     animations_->transform = Track<CGAffineTransform>{presentationTransform(), transform, *current};
   }
+  if (!(transform == transform_)) layoutInputsChanged();
   transform_ = transform;
 }
 
@@ -190,4 +192,5 @@ bool UIView::hasRunningAnimations() const {
 
 void UIView::removeAllAnimations() { animations_.reset(); }
 
-UIView::~UIView() = default;
+// A view that goes takes its subtree's place in the trees (and its constraints) with it.
+UIView::~UIView() { layoutInputsChanged(); }

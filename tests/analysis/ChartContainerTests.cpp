@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "analysis/BufferManager.h"
+#include "analysis/FrequencyWeighting.h"
 #include "analysis/NoAudioInputView.h"
 #include "analysis/SAudioController.h"
 #include "analysis/UISpectrumContainerView.h"
@@ -328,6 +329,20 @@ TEST_F(ContainerTest, DataTickSendsRunningMaximaOfEveryBin) {
   EXPECT_FLOAT_EQ(maxima[bin1k], loudFrame[bin1k]);
   EXPECT_FLOAT_EQ(recorder->lastProvided[bin1k]["volume"].get<float>(), loudFrame[bin1k]);
   for (size_t i = 0; i < half; ++i) ASSERT_GE(maxima[i], loudFrame[i]) << i;
+
+  // Maxima started afresh from a quiet frame: the tick's list carries them, record for record, and
+  // no level of an earlier tick.
+  UISpectrumContainerView::resetProvidedLevelMaxima();
+  while (manager()->mFFTFramesReady.load() > 0) container->provideData();
+  UISpectrumContainerView::resetProvidedLevelMaxima();
+  feed(2, 1000, 0.001);
+  container->provideData();
+  ASSERT_LT(maxima[bin1k], loudFrame[bin1k] - 20);
+  ASSERT_EQ(recorder->lastProvided.size(), half);
+  for (size_t i = 0; i < half; ++i) {
+    const Value expected{{"frequency", FrequencyWeighting::binFrequency(i, half)}, {"volume", maxima[i]}};
+    ASSERT_EQ(recorder->lastProvided[i], expected) << i;
+  }
 }
 
 TEST_F(ContainerTest, DataTickSizesItsBufferFromTheFrameItTakes) {

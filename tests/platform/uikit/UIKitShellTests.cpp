@@ -10,8 +10,10 @@
 #include "platform/uikit/UIButton.h"
 #include "platform/uikit/UICompositor.h"
 #include "platform/uikit/UIDevice.h"
+#include "platform/uikit/UILabel.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UIStackView.h"
 #include "platform/uikit/UIStoryboard.h"
 #include "platform/uikit/UIWindow.h"
 #include "tests/support/ManualClock.h"
@@ -77,6 +79,74 @@ TEST(Constraints, InequalitiesClampAndOptionalEqualitiesGiveWay) {
   barBottom->setConstant(-100);  // the bar leaves the screen; the chart stops at the bottom
   root->layoutIfNeeded();
   EXPECT_EQ(chart->frame().size.height, 300);
+}
+
+// A solve is skipped while nothing it reads has changed: each change below marks nothing for
+// layout where it happens, yet the views placed by it follow at the next layout pass.
+TEST(Constraints, AViewFollowsEveryChangeItsConstraintsReadEvenWithoutAMarkForLayout) {
+  auto root = std::make_shared<UIView>(CGRectMake(0, 0, 400, 300));
+  auto left = std::make_shared<UIView>(CGRectMake(0, 0, 200, 300));
+  auto right = std::make_shared<UIView>(CGRectMake(200, 0, 200, 300));
+  root->addSubview(left);
+  root->addSubview(right);
+  auto anchor = std::make_shared<UIView>(CGRectMake(10, 20, 30, 40));  // placed by its frame
+  left->addSubview(anchor);
+  auto follower = constrained(right);
+  auto label = std::make_shared<UILabel>();
+  label->setTranslatesAutoresizingMaskIntoConstraints(false);
+  right->addSubview(label);
+  auto stack = std::make_shared<UIStackView>();
+  stack->setTranslatesAutoresizingMaskIntoConstraints(false);
+  right->addSubview(stack);
+  auto first = std::make_shared<UIView>(), second = std::make_shared<UIView>();
+  stack->addArrangedSubview(first);
+  stack->addArrangedSubview(second);
+  C::activateConstraints({
+      // Tied to a view of the other subtree, in window coordinates.
+      follower->leadingAnchor().constraintEqualToAnchor(anchor->trailingAnchor(), 5),
+      follower->topAnchor().constraintEqualToAnchor(anchor->topAnchor()),
+      follower->widthAnchor().constraintEqualToConstant(10),
+      follower->heightAnchor().constraintEqualToConstant(10),
+      // Sized by its text.
+      label->leadingAnchor().constraintEqualToAnchor(right->leadingAnchor()),
+      label->topAnchor().constraintEqualToAnchor(right->topAnchor(), 100),
+      // As long as the views it shows.
+      stack->leadingAnchor().constraintEqualToAnchor(right->leadingAnchor()),
+      stack->topAnchor().constraintEqualToAnchor(right->topAnchor(), 200),
+      stack->heightAnchor().constraintEqualToConstant(10),
+      first->widthAnchor().constraintEqualToConstant(30),
+      second->widthAnchor().constraintEqualToConstant(50),
+  });
+  label->setText("short");
+  root->layoutIfNeeded();
+  root->layoutIfNeeded();
+  EXPECT_EQ(follower->frame(), CGRectMake(-155, 20, 10, 10));
+  EXPECT_EQ(stack->frame().size.width, 80);
+  const double shortWidth = label->frame().size.width;
+  ASSERT_GT(shortWidth, 0);
+
+  anchor->setFrame(CGRectMake(60, 70, 30, 40));
+  root->layoutIfNeeded();
+  EXPECT_EQ(follower->frame(), CGRectMake(-105, 70, 10, 10));
+  left->setTransform(CGAffineTransformMakeTranslation(0, 5));
+  root->layoutIfNeeded();
+  EXPECT_EQ(follower->frame(), CGRectMake(-105, 75, 10, 10));
+  right->setBounds(CGRectMake(-20, 0, 200, 300));  // scrolled: the anchor is 20 further left in it
+  root->layoutIfNeeded();
+  EXPECT_EQ(follower->frame(), CGRectMake(-125, 75, 10, 10));
+
+  label->setText("a much longer text than before");
+  root->layoutIfNeeded();
+  EXPECT_GT(label->frame().size.width, shortWidth);
+
+  second->setHidden(true);
+  root->layoutIfNeeded();
+  EXPECT_EQ(stack->frame().size.width, 30);
+
+  anchor->removeFromSuperview();  // moved out of the translated subtree
+  root->addSubview(anchor);
+  root->layoutIfNeeded();
+  EXPECT_EQ(follower->frame(), CGRectMake(-125, 70, 10, 10));
 }
 
 TEST(Autoresizing, FlexibleSizesAndMarginsFollowTheSuperview) {
