@@ -142,9 +142,9 @@ SA_VECTOR_CLONES bool copyOpaqueRow(const uint32_t* __restrict in, uint32_t* __r
   return allAlpha == 0xff000000u;
 }
 
-// Writes a rectangle of the composed frame (premultiplied ARGB) as it shows over black: opaque
-// pixels as they are, the others scaled by their alpha. `out` points at the rectangle's first
-// pixel, rows `pitch` bytes apart.
+// Writes a rectangle of the composed frame (premultiplied ARGB) as it shows over black: a
+// premultiplied pixel's colour already is its colour over black, so only its alpha becomes opaque.
+// `out` points at the rectangle's first pixel, rows `pitch` bytes apart.
 void copyRect(const CGBitmapContext& frame, const SDL_Rect& r, uint8_t* out, int pitch) {
   const auto* src = cairo_image_surface_get_data(frame.surface());
   const int srcStride = cairo_image_surface_get_stride(frame.surface());
@@ -152,18 +152,9 @@ void copyRect(const CGBitmapContext& frame, const SDL_Rect& r, uint8_t* out, int
     const auto* in = reinterpret_cast<const uint32_t*>(src + static_cast<size_t>(r.y + y) * srcStride) + r.x;
     auto* row = reinterpret_cast<uint32_t*>(out + static_cast<size_t>(y) * pitch);
     // Windows are opaque almost everywhere: a row without a translucent pixel is copied as it is
-    // (and one with some is written again, scaled).
+    // (and one with some is written again, made opaque).
     if (copyOpaqueRow(in, row, r.w)) continue;
-    for (int x = 0; x < r.w; ++x) {
-      const uint32_t p = in[x];
-      const uint32_t a = p >> 24;
-      if (a == 255) {
-        row[x] = p;
-      } else {
-        auto scaled = [a](uint32_t c) { return (c * a + 127) / 255; };
-        row[x] = 0xff000000u | (scaled((p >> 16) & 0xff) << 16) | (scaled((p >> 8) & 0xff) << 8) | scaled(p & 0xff);
-      }
-    }
+    for (int x = 0; x < r.w; ++x) row[x] = 0xff000000u | in[x];
   }
 }
 

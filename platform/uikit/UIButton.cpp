@@ -68,6 +68,7 @@ UIImageRef UIButton::imageForState(uint32_t state) const { return lookup(images_
 void UIButton::setBackgroundImage(UIImageRef image, uint32_t state) {
   backgroundImages_[state] = std::move(image);
   setNeedsDisplay();
+  invalidateIntrinsicContentSize();  // the button is at least as large as its background image
 }
 UIImageRef UIButton::backgroundImageForState(uint32_t state) const { return lookup(backgroundImages_, state); }
 

@@ -147,6 +147,22 @@ TEST(Constraints, AViewFollowsEveryChangeItsConstraintsReadEvenWithoutAMarkForLa
   root->addSubview(anchor);
   root->layoutIfNeeded();
   EXPECT_EQ(follower->frame(), CGRectMake(-125, 70, 10, 10));
+
+  // A button is at least as large as its background image.
+  auto button = UIButton::buttonWithType(UIButtonType::Custom);
+  button->setTranslatesAutoresizingMaskIntoConstraints(false);
+  right->addSubview(button);
+  C::activateConstraints({button->leadingAnchor().constraintEqualToAnchor(right->leadingAnchor()),
+                          button->topAnchor().constraintEqualToAnchor(right->topAnchor(), 250)});
+  root->layoutIfNeeded();
+  root->layoutIfNeeded();  // settled: a pass after one that moved nothing solves nothing
+  const CGSize bare = button->frame().size;
+  auto bitmap = CGBitmapContext::create(64, 24);
+  const std::string path = ::testing::TempDir() + "/button-background.png";
+  ASSERT_TRUE(bitmap->writePNG(path));
+  button->setBackgroundImage(UIImage::imageWithContentsOfFile(path), UIControlStateNormal);
+  root->layoutIfNeeded();
+  EXPECT_EQ(button->frame().size, CGSizeMake(std::max(bare.width, 64.0), std::max(bare.height, 24.0)));
 }
 
 TEST(Autoresizing, FlexibleSizesAndMarginsFollowTheSuperview) {

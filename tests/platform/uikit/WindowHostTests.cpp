@@ -140,6 +140,10 @@ TEST_F(WindowHostTest, TheDesktopWindowShowsEveryFrameComposedIntoItsSurfaceOrCo
   EXPECT_EQ(presentUntilShown(), 0);
   solid->setFrame(CGRectMake(60, 2, 31, 29));
   EXPECT_EQ(presentUntilShown(), 0);
+  // Translucent where nothing opaque lies under it: each pixel shows as it would over black, its
+  // premultiplied colour, not darkened a second time by its alpha.
+  back->setBackgroundColor(UIColor::colorWithRed(0.2, 0.9, 0.6, 0.5));
+  EXPECT_EQ(presentUntilShown(), 0);
 }
 
 }  // namespace
