@@ -215,22 +215,6 @@ bool FUtilities::tryParseString(std::string_view str, int64_t* integer) {
   return true;
 }
 
-const std::shared_ptr<const std::string>& FUtilities::sharedMinName() {
-  static const std::shared_ptr<const std::string> instance =
-      std::make_shared<const std::string>("[MIN_NAME]");
-  return instance;
-}
-
-const std::shared_ptr<const std::string>& FUtilities::sharedMaxName() {
-  static const std::shared_ptr<const std::string> instance =
-      std::make_shared<const std::string>("[MAX_NAME]");
-  return instance;
-}
-
-const std::string& FUtilities::minName() { return *sharedMinName(); }
-
-const std::string& FUtilities::maxName() { return *sharedMaxName(); }
-
 int FUtilities::compareKey(const std::string& a, const std::string& b) {
   if (&a == &b) return 0;
   if (isMinName(a) || isMaxName(b)) return -1;
