@@ -137,6 +137,12 @@ class FArraySortedDictionary : public FImmutableSortedDictionary<K, V> {
     return (*values_)[static_cast<size_t>(found)];
   }
 
+  // The list of values is made unconst by every modification (the empty lists hold no value).
+  const V* lookupOwned(const K& key) const override {
+    if (values_.use_count() != 1) return nullptr;
+    return lookup(key);
+  }
+
   const V* lookup(const K& key) const override {
     int64_t found = findKey(key);
     if (found == kNotFound) return nullptr;

@@ -10,7 +10,7 @@ FCompoundWrite::FCompoundWrite(FNodeTreeRef writeTree)
 
 const FCompoundWriteRef& FCompoundWrite::emptyWrite() {
   static const FCompoundWriteRef& instance =
-      *new FCompoundWriteRef(std::make_shared<const FCompoundWrite>(FNodeTree::empty()));
+      *new FCompoundWriteRef(std::make_shared<FCompoundWrite>(FNodeTree::empty()));
   return instance;
 }
 
@@ -19,34 +19,48 @@ FCompoundWriteRef FCompoundWrite::compoundWriteWithValueDictionary(const Value& 
   if (values.is_object()) {
     for (auto it = values.begin(); it != values.end(); ++it) {
       FNodeRef node = FSnapshotUtilities::nodeFrom(it.value());
-      tree = tree->setTree(std::make_shared<const FNodeTree>(node), *FPath::pathWithString(it.key()));
+      tree = tree->setTree(FNodeTree::make(node), *FPath::pathWithString(it.key()));
     }
   }
-  return std::make_shared<const FCompoundWrite>(tree);
+  return std::make_shared<FCompoundWrite>(tree);
 }
 
 FCompoundWriteRef FCompoundWrite::compoundWriteWithNodeDictionary(
     const std::vector<std::pair<std::string, FNodeRef>>& nodes) {
   FNodeTreeRef tree = FNodeTree::empty();
   for (const auto& [pathText, node] : nodes) {
-    tree = tree->setTree(std::make_shared<const FNodeTree>(node), *FPath::pathWithString(pathText));
+    tree = tree->setTree(FNodeTree::make(node), *FPath::pathWithString(pathText));
   }
-  return std::make_shared<const FCompoundWrite>(tree);
+  return std::make_shared<FCompoundWrite>(tree);
 }
 
 FCompoundWriteRef FCompoundWrite::addWrite(const FNodeRef& node, const FPathRef& path) const {
   if (path->isEmpty()) {
-    return std::make_shared<const FCompoundWrite>(std::make_shared<const FNodeTree>(node));
+    return std::make_shared<FCompoundWrite>(FNodeTree::make(node));
   }
   // Usually no earlier write covers the path: the new write goes in with one walk down the path.
   auto subtree = FNodeTree::make(node);
   if (FNodeTreeRef tree = writeTree_->setTreeUnlessValueOnPath(subtree, *path)) {
-    return std::make_shared<const FCompoundWrite>(std::move(tree));
+    return std::make_shared<FCompoundWrite>(std::move(tree));
   }
   auto rootMost = writeTree_->findRootMostValueAndPath(*path);
   FPathRef relative = FPath::relativePathFrom(*rootMost->path, *path);
   FNodeRef updated = rootMost->value->updateChild(relative, node);
-  return std::make_shared<const FCompoundWrite>(writeTree_->setValue(updated, *rootMost->path));
+  return std::make_shared<FCompoundWrite>(writeTree_->setValue(updated, *rootMost->path));
+}
+
+void FCompoundWrite::addWriteInPlace(FCompoundWriteRef& slot, const FNodeRef& node, const FPathRef& path) {
+  if (slot.use_count() != 1 || path->isEmpty()) {
+    slot = slot->addWrite(node, path);
+    return;
+  }
+  // Made unconst by every factory of this file, the only ones.
+  auto* write = const_cast<FCompoundWrite*>(slot.get());
+  if (FNodeTree::setTreeInPlaceUnlessValueOnPath(write->writeTree_, FNodeTree::make(node), *path)) return;
+  auto rootMost = write->writeTree_->findRootMostValueAndPath(*path);
+  FPathRef relative = FPath::relativePathFrom(*rootMost->path, *path);
+  FNodeRef updated = rootMost->value->updateChild(relative, node);
+  write->writeTree_ = write->writeTree_->setValue(updated, *rootMost->path);
 }
 
 FCompoundWriteRef FCompoundWrite::addWriteAtKey(const FNodeRef& node, std::string_view key) const {
@@ -63,7 +77,7 @@ FCompoundWriteRef FCompoundWrite::addCompoundWrite(const FCompoundWrite& other, 
 
 FCompoundWriteRef FCompoundWrite::removeWriteAtPath(const FPathRef& path) const {
   if (path->isEmpty()) return emptyWrite();
-  return std::make_shared<const FCompoundWrite>(writeTree_->setTree(FNodeTree::empty(), *path));
+  return std::make_shared<FCompoundWrite>(writeTree_->setTree(FNodeTree::empty(), *path));
 }
 
 bool FCompoundWrite::hasCompleteWriteAtPath(const FPathRef& path) const {
@@ -94,7 +108,7 @@ std::unordered_map<std::string, FCompoundWriteRef> FCompoundWrite::childCompound
   std::unordered_map<std::string, FCompoundWriteRef> children;
   writeTree_->children()->enumerateKeysAndObjectsUsingBlock(
       [&](const std::string& key, const FNodeTreeRef& child, bool*) {
-        children.emplace(key, std::make_shared<const FCompoundWrite>(child));
+        children.emplace(key, std::make_shared<FCompoundWrite>(child));
       });
   return children;
 }
@@ -102,9 +116,9 @@ std::unordered_map<std::string, FCompoundWriteRef> FCompoundWrite::childCompound
 FCompoundWriteRef FCompoundWrite::childCompoundWriteAtPath(const FPathRef& path) const {
   if (path->isEmpty()) return shared_from_this();
   if (FNodeRef complete = completeNodeAtPath(path)) {
-    return std::make_shared<const FCompoundWrite>(std::make_shared<const FNodeTree>(complete));
+    return std::make_shared<FCompoundWrite>(FNodeTree::make(complete));
   }
-  return std::make_shared<const FCompoundWrite>(writeTree_->subtreeAtPath(*path));
+  return std::make_shared<FCompoundWrite>(writeTree_->subtreeAtPath(*path));
 }
 
 namespace {

@@ -30,6 +30,10 @@ class FCompoundWrite : public std::enable_shared_from_this<FCompoundWrite> {
   const FNodeTreeRef& writeTree() const { return writeTree_; }
 
   FCompoundWriteRef addWrite(const FNodeRef& node, const FPathRef& path) const;
+  // addWrite into the compound write held by `slot`: in place where the slot is its only reference
+  // (its owner keeps it alone, on one thread: the pending writes), changing the nodes of the path
+  // that no other version shares; otherwise the slot takes the new compound write.
+  static void addWriteInPlace(FCompoundWriteRef& slot, const FNodeRef& node, const FPathRef& path);
   FCompoundWriteRef addWriteAtKey(const FNodeRef& node, std::string_view key) const;
   FCompoundWriteRef addCompoundWrite(const FCompoundWrite& other, const FPathRef& path) const;
   FCompoundWriteRef removeWriteAtPath(const FPathRef& path) const;

@@ -61,6 +61,22 @@ class FImmutableSortedDictionary
     if (const V* old = lookup(key); old && refuse(*old)) return nullptr;
     return insertKey(key, value);
   }
+  // insertKeyUnless into the dictionary held by `slot`, in place where the slot is its only
+  // reference (and the form supports it), otherwise by replacing the slot's dictionary with the
+  // new one. NO, with nothing changed, when refused. For a dictionary that one owner keeps alone
+  // and changes often: the pending writes.
+  static bool insertKeyUnlessInPlace(Ref& slot, const K& key, const V& value,
+                                     const std::function<bool(const V&)>& refuse) {
+    if (slot.use_count() == 1 && slot->insertInPlaceUnless(key, value, refuse)) return true;
+    Ref replaced = slot->insertKeyUnless(key, value, refuse);
+    if (!replaced) return false;
+    slot = std::move(replaced);
+    return true;
+  }
+  // The value stored for key when the dictionary alone reaches it (no other dictionary shares the
+  // part of it that holds the value), so that the holder of the only reference to the dictionary
+  // may change it in place; otherwise null.
+  virtual const V* lookupOwned(const K&) const { return nullptr; }
   virtual Ref removeKey(const K& key) const { mustOverride("removeKey:"); }
   virtual std::optional<V> get(const K& key) const { mustOverride("get:"); }
   // The value stored for key, or null: read in place, without a copy, while the dictionary lives.
@@ -106,6 +122,9 @@ class FImmutableSortedDictionary
  protected:
   FImmutableSortedDictionary() = default;
   Ref self() const { return this->shared_from_this(); }
+  // The insert of insertKeyUnlessInPlace, called only through the dictionary's only reference:
+  // YES when done in place; NO when refused or not supported, with nothing changed either way.
+  virtual bool insertInPlaceUnless(const K&, const V&, const std::function<bool(const V&)>&) const { return false; }
 
  private:
   [[noreturn]] static void mustOverride(const char* name) {

@@ -33,10 +33,11 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
       : value_(std::move(value)), children_(children ? std::move(children) : emptyChildren()) {}
 
   // A new tree node. Its block comes from the node allocator: a write makes a few and lets as many
-  // of the previous version go, on the same thread.
+  // of the previous version go, on the same thread. The node is made unconst, so that the holder
+  // of its only reference may change it in place (setTreeInPlaceUnlessValueOnPath).
   template <typename... Args>
   static Ref make(Args&&... args) {
-    return std::allocate_shared<const FImmutableTree>(FNodeAllocator<FImmutableTree>(), std::forward<Args>(args)...);
+    return std::allocate_shared<FImmutableTree>(FNodeAllocator<FImmutableTree>(), std::forward<Args>(args)...);
   }
 
   static const ChildrenRef& emptyChildren() {
@@ -150,6 +151,15 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
   // path differently walks the path once, not twice, when there is none.
   Ref setTreeUnlessValueOnPath(const Ref& tree, const FPath& path) const {
     return setTreeFrom(tree, *path.pieces(), static_cast<size_t>(path.pieceNum()), true);
+  }
+
+  // setTreeUnlessValueOnPath on the tree held by `slot`, which the caller holds alone (one owner
+  // keeps the tree and no other thread sees it: the pending writes). The nodes of the path that no
+  // other reference reaches, the tree nodes and their children's nodes, change in place; from the
+  // first one shared with another version down, the path is copied as setTree does, and the copy
+  // takes its place. NO, with nothing changed, where a node on the path holds a value.
+  static bool setTreeInPlaceUnlessValueOnPath(Ref& slot, const Ref& tree, const FPath& path) {
+    return setTreeInPlaceFrom(slot, tree, *path.pieces(), static_cast<size_t>(path.pieceNum()));
   }
 
   // Post-order fold: each node's block gets the results of its children (nullopt records nothing).
@@ -306,10 +316,7 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
     if (unlessValue && i + 1 == keys.size() && !tree->isEmpty()) {
       // The last key: the tree replaces whatever child is there, unless that child holds a value.
       // One walk of the children finds the child and puts the tree in its place.
-      static const std::function<bool(const Ref&)> holdsValue = [](const Ref& child) {
-        return child->value_.has_value();
-      };
-      ChildrenRef newChildren = children_->insertKeyUnless(keys[i], tree, holdsValue);
+      ChildrenRef newChildren = children_->insertKeyUnless(keys[i], tree, holdsValue());
       if (!newChildren) return nullptr;
       return make(value_, std::move(newChildren));
     }
@@ -321,6 +328,35 @@ class FImmutableTree : public std::enable_shared_from_this<FImmutableTree<T>> {
                                                   : children_->insertKey(keys[i], newChild);
     return make(value_, std::move(newChildren));
   }
+  static bool setTreeInPlaceFrom(Ref& slot, const Ref& tree, const Keys& keys, size_t i) {
+    if (slot.use_count() != 1 || i >= keys.size() || tree->isEmpty()) {
+      Ref replaced = slot->setTreeFrom(tree, keys, i, true);
+      if (!replaced) return false;
+      slot = std::move(replaced);
+      return true;
+    }
+    auto* node = const_cast<FImmutableTree*>(slot.get());
+    if (node->value_) return false;
+    if (i + 1 == keys.size()) {
+      return Children::insertKeyUnlessInPlace(node->children_, keys[i], tree, holdsValue());
+    }
+    if (node->children_.use_count() == 1) {
+      if (const Ref* owned = node->children_->lookupOwned(keys[i])) {
+        return setTreeInPlaceFrom(const_cast<Ref&>(*owned), tree, keys, i + 1);
+      }
+    }
+    const FImmutableTree* child = node->childAt(keys[i]);
+    if (!child) child = empty().get();
+    Ref newChild = child->setTreeFrom(tree, keys, i + 1, true);
+    if (!newChild) return false;
+    node->children_ = node->children_->insertKey(keys[i], newChild);
+    return true;
+  }
+  static const std::function<bool(const Ref&)>& holdsValue() {
+    static const std::function<bool(const Ref&)> instance = [](const Ref& child) { return child->value_.has_value(); };
+    return instance;
+  }
+
   // Trees made outside a shared_ptr (on the stack) answer a copy where the receiver is meant.
   Ref self() const {
     if (Ref r = this->weak_from_this().lock()) return r;

@@ -8,7 +8,10 @@
 // colour flip changes the nodes it has just made instead of copying them again); a node of the
 // older tree is copied only where the change must alter it: the nodes of the path, and a sibling
 // whose colour the rebalancing flips. The new nodes are published when the operation returns, and
-// from then on never change, so trees are shared freely across threads.
+// from then on never change, so trees are shared freely across threads. The one exception is the
+// insert in place of a tree that a single owner holds alone (FTreeSortedDictionary's, for the
+// pending writes): it changes the nodes that no other reference reaches, which no other version
+// of the tree and no other thread can see.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -325,9 +328,12 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
     return node;
   }
   // Makes the value node in the slot one this operation may change: a fresh copy replaces an older
-  // node; a fresh node stays.
+  // node; a fresh node stays, and so does a node the slot alone holds (only an insert in place,
+  // below, meets one: the other operations leave every older node held by the older tree too).
   static FLLRBValueNode* own(Ref& slot) {
-    if (!slot->fresh_) {
+    if (!slot->fresh_ && slot.use_count() == 1) {
+      slot->fresh_ = true;
+    } else if (!slot->fresh_) {
       const FLLRBValueNode* v = node(slot);
       slot = makeFresh(v->key_, v->value_, v->red_, v->left_, v->right_, v->count_);
     }
@@ -425,6 +431,37 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
     }
     fixUpIn(n);
     return n;
+  }
+
+  // insertedUnless into the tree held by `slot`, changing in place the nodes that the slot alone
+  // reaches (the caller holds the slot alone: the tree is one no other version shares). Walking
+  // down, the first node that another reference holds too is copied with the path below it as
+  // insertedUnless does; above it the nodes of the path are changed where they are, so an insert
+  // into a tree kept by one owner makes one node. NO, with nothing changed, where `refuse` answers
+  // true for the value found at the key. The changed nodes are marked fresh: publish them.
+  static bool insertInPlaceUnless(Ref& slot, const K& key, const V& value, const Comparator& comparator,
+                                  const std::function<bool(const V&)>& refuse) {
+    if (slot.use_count() != 1) {  // shared, or the empty node
+      Ref n = insertedUnless<true>(*slot, key, value, comparator, &refuse);
+      if (!n) return false;
+      slot = std::move(n);
+      return true;
+    }
+    FLLRBValueNode* v = edit(slot);
+    prefetchChildren(v);
+    const int r = comparator(key, v->key_);
+    if (r == 0) {
+      if (refuse(v->value_)) return false;
+      v->value_ = value;
+    } else {
+      Ref& child = r < 0 ? v->left_ : v->right_;
+      const int32_t before = child->count_;
+      if (!insertInPlaceUnless(child, key, value, comparator, refuse)) return false;
+      v->count_ += child->count_ - before;
+    }
+    v->fresh_ = true;
+    fixUpIn(slot);
+    return true;
   }
 
   // ---- Removal: a 2-3 tree deletion, bottom up ----

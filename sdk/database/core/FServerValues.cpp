@@ -43,6 +43,17 @@ ValueProviderRef DeferredValueProvider::getChild(const std::string& key) const {
   return std::make_shared<const DeferredValueProvider>(reader_, path_->childFromString(key));
 }
 
+bool FServerValues::holdsServerValue(const FNode& node) {
+  const FNodeRef& priority = node.getPriority();
+  if (priority->isLeafNode() && isServerValue(static_cast<const FLeafNode&>(*priority).value())) return true;
+  if (node.isLeafNode()) return isServerValue(static_cast<const FLeafNode&>(node).value());
+  bool holds = false;
+  node.enumerateChildrenUsingBlock([&](const std::string&, const FNodeRef& child, bool* stop) {
+    if (holdsServerValue(*child)) holds = *stop = true;
+  });
+  return holds;
+}
+
 Value FServerValues::generateServerValues(const FClock& clock) { return generateServerValues(clock.currentTime()); }
 
 Value FServerValues::generateServerValues(double currentTimeSeconds) {

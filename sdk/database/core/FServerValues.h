@@ -51,6 +51,9 @@ class DeferredValueProvider : public ValueProvider {
 class FServerValues {
  public:
   // {"timestamp": the clock's time in milliseconds, truncated toward zero to an integer}.
+  // Whether a value or a priority anywhere in the node is a server value placeholder: only then
+  // does resolving the node read the server values.
+  static bool holdsServerValue(const FNode& node);
   static Value generateServerValues(const FClock& clock);
   static Value generateServerValues(double currentTimeSeconds);
 

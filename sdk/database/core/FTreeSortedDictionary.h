@@ -86,8 +86,7 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
   static Ref fromDictionary(const Map& map, Comparator comparator) {
     auto entries = Base::sortedEntries(map, comparator);
     NodeRef root = rootFrom12List(entries);
-    return std::make_shared<const FTreeSortedDictionary>(
-        std::make_shared<const Comparator>(std::move(comparator)), std::move(root));
+    return make(std::make_shared<const Comparator>(std::move(comparator)), std::move(root));
   }
 
   // A perfectly balanced black tree of entries[start, start + length); null for no entries.
@@ -167,6 +166,19 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
     return make(comparator_, std::move(root));
   }
 
+  // The value nodes of the path to the key, when each is held by its parent alone.
+  const V* lookupOwned(const K& key) const override {
+    const auto& cmp = *comparator_;
+    const NodeRef* slot = &root_;
+    while ((*slot)->count_ != 0 && slot->use_count() == 1) {
+      const ValueNode* v = static_cast<const ValueNode*>(slot->get());
+      const int r = cmp(key, v->key_);
+      if (r == 0) return &v->value_;
+      slot = r < 0 ? &v->left_ : &v->right_;
+    }
+    return nullptr;
+  }
+
   // The removal rebuilds the path to the key and comes back with a black root; it hands back the
   // old root itself when the key is not there.
   Ref removeKey(const K& key) const override {
@@ -244,6 +256,16 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
   const NodeRef& root() const { return root_; }
 
  private:
+  // The dictionary is held by its only reference: the nodes it alone reaches change in place (the
+  // dictionary is made unconst, by make, so that it may).
+  bool insertInPlaceUnless(const K& key, const V& value, const std::function<bool(const V&)>& refuse) const override {
+    NodeRef& root = const_cast<FTreeSortedDictionary*>(this)->root_;
+    if (!ValueNode::insertInPlaceUnless(root, key, value, *comparator_, refuse)) return false;
+    ValueNode::edit(root)->red_ = false;
+    ValueNode::publish(root);
+    return true;
+  }
+
   // A dictionary over a new root, from the nodes' allocator (one is made per insert and remove).
   static Ref make(const ComparatorRef& comparator, NodeRef root) {
     return std::allocate_shared<FTreeSortedDictionary>(FNodeAllocator<FTreeSortedDictionary>(), comparator,

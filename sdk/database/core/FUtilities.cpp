@@ -1,5 +1,6 @@
 #include "sdk/database/core/FUtilities.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <map>
@@ -41,6 +42,19 @@ void utf8Sequence(std::string_view s, size_t i, size_t* bytes, size_t* units) {
 // two different such texts can tie; their bytes then decide, so that different keys never compare
 // equal (one child would silently take the place of the other).
 int literalCompare(const std::string& a, const std::string& b) {
+  // Where the texts first differ in two ASCII bytes, the bytes decide: the same bytes before them
+  // decode alike in both (an ASCII byte never continues a sequence), and ASCII code units order
+  // as their bytes. Keys are mostly ASCII, and the trees compare keys on every step down.
+  const size_t shorter = std::min(a.size(), b.size());
+  size_t at = 0;
+  while (at < shorter && a[at] == b[at]) ++at;
+  if (at < shorter) {
+    const auto x = static_cast<unsigned char>(a[at]);
+    const auto y = static_cast<unsigned char>(b[at]);
+    if (x < 0x80 && y < 0x80) return x < y ? -1 : 1;
+  } else if (a.size() == b.size()) {
+    return 0;
+  }
   const int c = ns::utf16Compare(a, b);
   if (c != 0 || a == b) return c;
   return a < b ? -1 : 1;
@@ -200,22 +214,6 @@ bool FUtilities::tryParseString(std::string_view str, int64_t* integer) {
   if (integer) *integer = value;
   return true;
 }
-
-const std::shared_ptr<const std::string>& FUtilities::sharedMinName() {
-  static const std::shared_ptr<const std::string> instance =
-      std::make_shared<const std::string>("[MIN_NAME]");
-  return instance;
-}
-
-const std::shared_ptr<const std::string>& FUtilities::sharedMaxName() {
-  static const std::shared_ptr<const std::string> instance =
-      std::make_shared<const std::string>("[MAX_NAME]");
-  return instance;
-}
-
-const std::string& FUtilities::minName() { return *sharedMinName(); }
-
-const std::string& FUtilities::maxName() { return *sharedMaxName(); }
 
 int FUtilities::compareKey(const std::string& a, const std::string& b) {
   if (&a == &b) return 0;

@@ -64,10 +64,17 @@ class FUtilities {
   // The sentinel keys. They are recognised by identity: only a reference to these very objects
   // acts as a sentinel in compareKey; a copy of the text is an ordinary key. Holders that must keep
   // a sentinel keep a pointer to (or the shared_ptr from sharedMinName/sharedMaxName of) the object.
-  static const std::string& minName();
-  static const std::string& maxName();
-  static const std::shared_ptr<const std::string>& sharedMinName();
-  static const std::shared_ptr<const std::string>& sharedMaxName();
+  // Inline: the key order asks for both sentinels on every comparison.
+  static const std::string& minName() { return *sharedMinName(); }
+  static const std::string& maxName() { return *sharedMaxName(); }
+  static const std::shared_ptr<const std::string>& sharedMinName() {
+    static const std::shared_ptr<const std::string> instance = std::make_shared<const std::string>("[MIN_NAME]");
+    return instance;
+  }
+  static const std::shared_ptr<const std::string>& sharedMaxName() {
+    static const std::shared_ptr<const std::string> instance = std::make_shared<const std::string>("[MAX_NAME]");
+    return instance;
+  }
   static bool isMinName(const std::string& key) { return &key == &minName(); }
   static bool isMaxName(const std::string& key) { return &key == &maxName(); }
 

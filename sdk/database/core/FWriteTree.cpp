@@ -15,7 +15,9 @@ FWriteTreeRefPtr FWriteTree::childWritesForPath(const FPathRef& path) const {
 void FWriteTree::addOverwriteAtPath(const FPathRef& path, const FNodeRef& newData, int64_t writeId, bool isVisible) {
   allWrites_.push_back(std::make_shared<const FWriteRecord>(path, newData, writeId, isVisible));
   if (isVisible) {
-    visibleWrites_ = visibleWrites_->addWrite(newData, path);
+    // The visible writes are this tree's alone unless a caller still holds them: a new write
+    // changes them in place then, without copying the path to it.
+    FCompoundWrite::addWriteInPlace(visibleWrites_, newData, path);
     if (dependsOnOrder(*allWrites_.back())) ++visibleWritesDependingOnOrder_;
   }
   lastWriteId_ = writeId;

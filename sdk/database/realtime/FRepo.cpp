@@ -249,7 +249,9 @@ void FRepo::set(const FPathRef& path, const FNodeRef& node, WriteCallback callba
   Value value = node->valForExport(true);
   FFLogDebug("I-RDB038003", "Setting: %s with %s pri: %s", path->toString().c_str(), json(value).c_str(),
              json(node->getPriority()->val()).c_str());
-  const Value serverValues = FServerValues::generateServerValues(*serverClock());
+  // Without a placeholder in the node the resolution reads no server value: none is made.
+  const Value serverValues =
+      FServerValues::holdsServerValue(*node) ? FServerValues::generateServerValues(*serverClock()) : Value();
   LazyExistingValueProvider existing(
       [&] { return serverSyncTree_->calcCompleteEventCacheAtPath(path, std::vector<int64_t>{}); });
   FNodeRef newNode = FServerValues::resolveDeferredValueSnapshot(node, existing, serverValues);

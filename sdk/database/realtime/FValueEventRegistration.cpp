@@ -3,6 +3,7 @@
 #include "sdk/database/core/FCancelEvent.h"
 #include "sdk/database/core/FEventRaiser.h"
 #include "sdk/database/core/FFLog.h"
+#include "sdk/database/core/FNodeAllocator.h"
 #include "sdk/database/realtime/FDataEvent.h"
 
 FValueEventRegistration::FValueEventRegistration(const std::shared_ptr<FRepo>& repo, uint64_t handle,
@@ -10,8 +11,12 @@ FValueEventRegistration::FValueEventRegistration(const std::shared_ptr<FRepo>& r
     : callback_(std::move(callback)), cancelCallback_(std::move(cancelCallback)), handle_(handle), repo_(repo) {}
 
 FEventRef FValueEventRegistration::createEventFrom(const FChange& change, const FQuerySpecRef& query) const {
-  auto ref = std::make_shared<const ZIRDatabaseReference>(repo_.lock(), query->path());
-  auto snapshot = std::make_shared<const ZIRDataSnapshot>(ref, change.indexedNode());
+  // The reference and the snapshot are let go on the callback queue: from the node allocator, their
+  // blocks come back to this thread in chains instead of through the other thread's heap.
+  auto ref = std::allocate_shared<const ZIRDatabaseReference>(FNodeAllocator<ZIRDatabaseReference>(), repo_.lock(),
+                                                              query->path());
+  auto snapshot =
+      std::allocate_shared<const ZIRDataSnapshot>(FNodeAllocator<ZIRDataSnapshot>(), ref, change.indexedNode());
   return std::make_shared<const FDataEvent>(FEventTypeValue, shared_from_this(), snapshot);
 }
 

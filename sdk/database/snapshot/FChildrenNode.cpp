@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/foundation/NSException.h"
+#include "sdk/database/core/FNodeAllocator.h"
 #include "sdk/database/core/FPath.h"
 #include "sdk/database/core/FStringUtilities.h"
 #include "sdk/database/core/FTransformedEnumerator.h"
@@ -125,7 +126,10 @@ FNodeRef FChildrenNode::updateImmediateChild(const std::string& key, const FNode
     if (old && carriesPriority(**old)) --withPriority;
   }
   if (!newChild->isEmpty() && carriesPriority(*newChild)) ++withPriority;
-  return std::make_shared<const FChildrenNode>(getPriority(), newChildren, KnownCount(withPriority));
+  // From the node allocator, as the dictionary's nodes: a listener's versions are let go on the
+  // callback queue, and the depot brings their blocks back to the thread that makes the next.
+  return std::allocate_shared<const FChildrenNode>(FNodeAllocator<FChildrenNode>(), getPriority(), newChildren,
+                                                   KnownCount(withPriority));
 }
 
 FNodeRef FChildrenNode::updateChild(const FPathRef& path, const FNodeRef& newChild) const {

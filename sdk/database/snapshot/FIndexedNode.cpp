@@ -3,15 +3,27 @@
 #include <vector>
 
 #include "platform/foundation/NSException.h"
+#include "sdk/database/core/FNodeAllocator.h"
 #include "sdk/database/core/FUtilities.h"
 #include "sdk/database/snapshot/FChildrenNode.h"
 
+namespace {
+
+// Indexed nodes come from the node allocator: the event cache makes one per change, and the
+// listener's snapshot that holds it is let go on the callback queue.
+template <typename... Args>
+FIndexedNodeRef makeIndexed(Args&&... args) {
+  return std::allocate_shared<const FIndexedNode>(FNodeAllocator<FIndexedNode>(), std::forward<Args>(args)...);
+}
+
+}  // namespace
+
 FIndexedNodeRef FIndexedNode::indexedNodeWithNode(const FNodeRef& node) {
-  return std::make_shared<const FIndexedNode>(node, FPriorityIndex::priorityIndex());
+  return makeIndexed(node, FPriorityIndex::priorityIndex());
 }
 
 FIndexedNodeRef FIndexedNode::indexedNodeWithNode(const FNodeRef& node, const FIndexRef& index) {
-  return std::make_shared<const FIndexedNode>(node, index);
+  return makeIndexed(node, index);
 }
 
 FIndexedNode::FIndexedNode(FNodeRef node, FIndexRef index, FNamedNodeSetRef indexed)
@@ -73,18 +85,18 @@ FIndexedNodeRef FIndexedNode::updateChild(const std::string& key, const FNodeRef
   FNodeRef newNode = node_->updateImmediateChild(key, newChild);
   const FNamedNodeSetRef current = indexed();
   if (current == fallbackIndex() && !index_->isDefinedOn(*newChild)) {
-    return std::make_shared<const FIndexedNode>(newNode, index_, fallbackIndex());
+    return makeIndexed(newNode, index_, fallbackIndex());
   }
   if (current && current != fallbackIndex()) {
     FNamedNodeSetRef updated = current->removeObject(FNamedNode::nodeWithName(key, node_->getImmediateChild(key)));
     if (!newChild->isEmpty()) updated = updated->addObject(FNamedNode::nodeWithName(key, newChild));
-    return std::make_shared<const FIndexedNode>(newNode, index_, updated);
+    return makeIndexed(newNode, index_, updated);
   }
-  return std::make_shared<const FIndexedNode>(newNode, index_);
+  return makeIndexed(newNode, index_);
 }
 
 FIndexedNodeRef FIndexedNode::updatePriority(const FNodeRef& priority) const {
-  return std::make_shared<const FIndexedNode>(node_->updatePriority(priority), index_, indexed());
+  return makeIndexed(node_->updatePriority(priority), index_, indexed());
 }
 
 FNamedNodeRef FIndexedNode::firstChild() const {

@@ -82,7 +82,7 @@ TEST(SortedDictionaryRandomised, AgreesWithStdMapAndKeepsEveryVersion) {
   std::vector<std::pair<Dict::Ref, std::map<int, int>>> versions;
   versions.emplace_back(d, model);
 
-  for (int step = 0; step < 6000; ++step) {
+  for (int step = 0; step < 3000; ++step) {
     const int key = keyDist(rng);
     // Mostly inserts early on, mostly removes later, so the size goes up and down through 25/26.
     const int insertShare = step < 2000 ? 70 : (step < 4000 ? 40 : 60);
@@ -294,6 +294,39 @@ INSTANTIATE_TEST_SUITE_P(SortedDictionaryRandomised, SortedDictionaryCopyRange,
                          [](const ::testing::TestParamInfo<size_t>& info) {
                            return "keys0to" + std::to_string(kCopyRanges[info.param]);
                          });
+
+// An insert in place changes the nodes only the one reference reaches: every version another
+// reference still holds (a copy of the dictionary, or of a node inside it) stays as it was, the
+// tree keeps its shape and sizes, and a refused insert changes nothing.
+TEST(SortedDictionaryRandomised, InsertsInPlaceLeaveEveryVersionHeldElsewhereAsItWas) {
+  std::mt19937 rng(777);
+  std::uniform_int_distribution<int> keyDist(0, 3000);
+  const std::function<bool(const int&)> refuseOdd = [](const int& v) { return v % 2 != 0; };
+  Dict::Ref d = Dict::dictionaryWithComparator(intCompare);
+  std::map<int, int> model;
+  std::vector<std::pair<Dict::Ref, std::map<int, int>>> versions;
+  std::vector<std::pair<Node::Ref, std::string>> subtrees;  // nodes held apart from any dictionary
+  for (int step = 0; step < 6000; ++step) {
+    const int key = keyDist(rng);
+    const int value = static_cast<int>(rng() % 1000);
+    const auto found = model.find(key);
+    const bool refused = found != model.end() && found->second % 2 != 0;
+    ASSERT_EQ(Dict::insertKeyUnlessInPlace(d, key, value, refuseOdd), !refused) << "step " << step;
+    if (!refused) model[key] = value;
+    if (step % 61 == 0 || step < 40) expectMatches(d, model);
+    if (::testing::Test::HasFatalFailure()) FAIL() << "step " << step;
+    if (step % 97 == 0) versions.emplace_back(d, model);
+    if (step % 89 == 0) {
+      if (auto tree = std::dynamic_pointer_cast<const Tree>(d)) {
+        const Node::Ref held = rng() % 2 ? tree->root()->left() : tree->root()->right();
+        subtrees.emplace_back(held, shapeOf(held));
+      }
+    }
+  }
+  expectMatches(d, model);
+  for (const auto& [version, versionModel] : versions) expectMatches(version, versionModel);
+  for (const auto& [subtree, shape] : subtrees) ASSERT_EQ(shapeOf(subtree), shape);
+}
 
 TEST(SortedDictionaryRandomised, NodesOwnInsertAndRemoveLeaveTheNodeTheyAreAskedOf) {
   // The nodes' own insert and remove (the protocol operations) leave the node they are asked of.

@@ -204,3 +204,24 @@ TEST(StringUtilities, Sha1EncodingAndSanitising) {
   EXPECT_EQ(FStringUtilities::urlDecoded("%ff+"), "%ff ");  // not UTF-8 once decoded
   EXPECT_EQ(FStringUtilities::sanitizedForUserAgent("a/b_c"), "a|b|c");
 }
+
+// The comparators decide by bytes where two texts first differ in ASCII bytes, and by UTF-16 code
+// units otherwise: over texts mixing ASCII, multi-byte characters, supplementary characters and
+// bytes that are not UTF-8, they order exactly as the UTF-16 comparison does, tied texts apart.
+TEST(KeyOrder, AgreesWithUTF16OrderOverMixedTexts) {
+  const std::vector<std::string> pieces = {"a", "b", "z", "0", "9", "-", "\xC3\xA9", "\xEE\x80\x80", "\xF0\x9F\x98\x80",
+                                           "\xC3", "\xA9", "\xFF", "\xE2\x82"};
+  std::vector<std::string> texts = {""};
+  for (const std::string& first : pieces) {
+    texts.push_back("k" + first);
+    for (const std::string& second : pieces) texts.push_back("k" + first + second);
+  }
+  for (const std::string& a : texts) {
+    for (const std::string& b : texts) {
+      int expected = ns::utf16Compare(a, b);
+      if (expected == 0 && a != b) expected = a < b ? -1 : 1;
+      ASSERT_EQ(FUtilities::stringComparator()(a, b), expected) << testing::PrintToString(a) << " " << testing::PrintToString(b);
+      ASSERT_EQ(FUtilities::compareKey(a, b), expected);
+    }
+  }
+}

@@ -22,6 +22,32 @@ std::string seenAt(const FWriteTree& writes, const char* at, const char* server 
 
 }  // namespace
 
+// A new write changes the visible writes in place while the tree holds them alone: what a caller
+// kept of them (the compound write, or a child of it) answers as before, and writes under a value
+// already written and at a child written before still layer as they did.
+TEST(WriteTreeTest, AWriteLeavesTheVisibleWritesACallerKeptAsTheyWere) {
+  auto writes = tree();
+  for (int i = 0; i < 60; ++i) writes->addOverwriteAtPath(path(("loc/c" + std::to_string(i)).c_str()), node(std::to_string(i).c_str()), i + 1, true);
+  const FCompoundWriteRef kept = writes->visibleWrites();
+  const FCompoundWriteRef keptChild = kept->childCompoundWriteAtPath(path("loc"));
+  const std::string keptSeen = json(kept->completeNodeAtPath(path("loc/c7")));
+  writes->addOverwriteAtPath(path("loc/c7"), node("\"seven\""), 61, true);
+  writes->addOverwriteAtPath(path("loc/new"), node("{\"a\":1}"), 62, true);
+  writes->addOverwriteAtPath(path("loc/new/b"), node("2"), 63, true);  // under a value written before
+  EXPECT_EQ(keptSeen, "7");
+  EXPECT_EQ(json(kept->completeNodeAtPath(path("loc/c7"))), "7");
+  EXPECT_EQ(kept->completeNodeAtPath(path("loc/new")), nullptr);
+  EXPECT_EQ(keptChild->completeNodeAtPath(path("new")), nullptr);
+  EXPECT_EQ(json(keptChild->completeNodeAtPath(path("c7"))), "7");
+  EXPECT_EQ(seenAt(*writes, "loc/c7"), "\"seven\"");
+  EXPECT_EQ(seenAt(*writes, "loc/new"), "{\"a\":1,\"b\":2}");
+  EXPECT_EQ(seenAt(*writes, "loc/c59"), "59");
+  // Held alone again, the visible writes take further writes in place and keep every one of them.
+  for (int i = 0; i < 60; ++i) writes->addOverwriteAtPath(path(("loc/c" + std::to_string(i)).c_str()), node(std::to_string(100 + i).c_str()), 64 + i, true);
+  for (int i = 0; i < 60; ++i) EXPECT_EQ(seenAt(*writes, ("loc/c" + std::to_string(i)).c_str()), std::to_string(100 + i));
+  EXPECT_EQ(json(kept->completeNodeAtPath(path("loc/c59"))), "59");
+}
+
 TEST(WriteTreeTest, RemovingAHiddenWriteChangesNothingVisible) {
   auto writes = tree();
   writes->addOverwriteAtPath(path("a"), node("1"), 1, true);
