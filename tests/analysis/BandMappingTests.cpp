@@ -204,6 +204,15 @@ TEST(BandMapping, MarkerSnapsToTheNearestPointAndHidesAtTheLeftEdge) {
 
 namespace {
 
+// Reproducible uniform floats in [low, high), from a linear congruential generator.
+struct UniformFloats {
+  uint32_t seed;
+  float operator()(float low, float high) {
+    seed = seed * 1664525u + 1013904223u;
+    return low + (high - low) * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+  }
+};
+
 // The thinning as written out element by element, from the mapping's own positions and heights.
 std::vector<DisplayPoint> thinnedElementByElement(const BandMapping& mapping, std::span<const float> series,
                                                   int32_t minDiff) {
@@ -243,11 +252,7 @@ bool samePoints(const std::vector<DisplayPoint>& a, const std::vector<DisplayPoi
 // highest level of each thinned run; they must be the element-by-element thinning's to the last
 // bit, whatever the levels (NaN and infinities included) and the vertical mapping.
 TEST(BandMapping, KeptLayoutsGiveTheElementByElementPoints) {
-  uint32_t seed = 77;
-  auto uniform = [&seed](float low, float high) {
-    seed = seed * 1664525u + 1013904223u;
-    return low + (high - low) * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
-  };
+  UniformFloats uniform{77u};
   BandMapping mapping;
   const AreaParams areas[] = {{-130.0f, -10.0f}, {-90.0f, 20.0f}, {0.0f, 50.0f}, {-10.0f, -130.0f}, {-50.0f, -50.0f}};
   size_t compared = 0;
@@ -366,11 +371,7 @@ TEST(BandMapping, IndexOfHighestIsTheOneScansIndex) {
 // splineVertexArrayFromData gives, to the last bit, whatever the scale, size, range and levels, with
 // the shared set-up kept while the support x stay and made again when they change.
 TEST(BandMapping, SeriesSmoothedTogetherGetTheirOwnSplinePoints) {
-  uint32_t seed = 404;
-  auto uniform = [&seed](float low, float high) {
-    seed = seed * 1664525u + 1013904223u;
-    return low + (high - low) * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
-  };
+  UniformFloats uniform{404u};
   BandMapping together, alone;
   const AreaParams areas[] = {{-130.0f, -10.0f}, {-90.0f, 20.0f}, {0.0f, 50.0f}, {-10.0f, -130.0f}};
   size_t compared = 0;
@@ -423,11 +424,7 @@ TEST(BandMapping, SeriesSmoothedTogetherGetTheirOwnSplinePoints) {
 // unchanged series, when a destination was cleared or written by someone else between frames, and
 // when a series leaves the batch (its hold turned off) and comes back.
 TEST(BandMapping, SeriesThatStopChangingKeepExactlyTheirSplinePoints) {
-  uint32_t seed = 77;
-  auto uniform = [&seed](float low, float high) {
-    seed = seed * 1664525u + 1013904223u;
-    return low + (high - low) * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
-  };
+  UniformFloats uniform{77u};
   BandMapping together, alone;
   const size_t n = 1024;
   std::vector<float> current(n), maxima(n, -150.0f), minima(n, 0.0f);
