@@ -66,6 +66,9 @@ void UIButton::setImage(UIImageRef image, uint32_t state) {
 UIImageRef UIButton::imageForState(uint32_t state) const { return lookup(images_, state); }
 
 void UIButton::setBackgroundImage(UIImageRef image, uint32_t state) {
+  // Setting the image a state already has changes nothing; a layout pass that sets it again must
+  // not mark the button for another pass (and another drawing) every frame.
+  if (auto it = backgroundImages_.find(state); it != backgroundImages_.end() && it->second == image) return;
   backgroundImages_[state] = std::move(image);
   setNeedsDisplay();
   invalidateIntrinsicContentSize();  // the button is at least as large as its background image

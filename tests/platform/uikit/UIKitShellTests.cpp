@@ -160,9 +160,16 @@ TEST(Constraints, AViewFollowsEveryChangeItsConstraintsReadEvenWithoutAMarkForLa
   auto bitmap = CGBitmapContext::create(64, 24);
   const std::string path = ::testing::TempDir() + "/button-background.png";
   ASSERT_TRUE(bitmap->writePNG(path));
-  button->setBackgroundImage(UIImage::imageWithContentsOfFile(path), UIControlStateNormal);
+  const UIImageRef background = UIImage::imageWithContentsOfFile(path);
+  button->setBackgroundImage(background, UIControlStateNormal);
   root->layoutIfNeeded();
   EXPECT_EQ(button->frame().size, CGSizeMake(std::max(bare.width, 64.0), std::max(bare.height, 24.0)));
+  // A button that sets its background in each layout pass settles: the same image again marks
+  // nothing for layout (or the window would lay out and draw it again every frame).
+  root->layoutIfNeeded();
+  button->setBackgroundImage(background, UIControlStateNormal);
+  EXPECT_FALSE(button->needsLayout());
+  EXPECT_FALSE(right->needsLayout());
 }
 
 TEST(Autoresizing, FlexibleSizesAndMarginsFollowTheSuperview) {
