@@ -130,31 +130,20 @@ bool SDLWindowHost::open(const std::shared_ptr<UIWindow>& window, const std::str
 }
 
 namespace {
-// Copies a row and tells whether all of it is opaque (the alpha bits of every pixel set), in one
-// pass over the row.
-SA_VECTOR_CLONES bool copyOpaqueRow(const uint32_t* __restrict in, uint32_t* __restrict out, int count) {
-  uint32_t allAlpha = 0xff000000u;
-  for (int x = 0; x < count; ++x) {
-    const uint32_t p = in[x];
-    out[x] = p;
-    allAlpha &= p;
-  }
-  return allAlpha == 0xff000000u;
+// One row of the frame made opaque: a premultiplied pixel's colour already is its colour over
+// black, so only its alpha changes (an opaque pixel stays as it is).
+SA_VECTOR_CLONES void copyRowOverBlack(const uint32_t* __restrict in, uint32_t* __restrict out, int count) {
+  for (int x = 0; x < count; ++x) out[x] = 0xff000000u | in[x];
 }
 
-// Writes a rectangle of the composed frame (premultiplied ARGB) as it shows over black: a
-// premultiplied pixel's colour already is its colour over black, so only its alpha becomes opaque.
-// `out` points at the rectangle's first pixel, rows `pitch` bytes apart.
+// Writes a rectangle of the composed frame (premultiplied ARGB) as it shows over black. `out`
+// points at the rectangle's first pixel, rows `pitch` bytes apart.
 void copyRect(const CGBitmapContext& frame, const SDL_Rect& r, uint8_t* out, int pitch) {
   const auto* src = cairo_image_surface_get_data(frame.surface());
   const int srcStride = cairo_image_surface_get_stride(frame.surface());
   for (int y = 0; y < r.h; ++y) {
     const auto* in = reinterpret_cast<const uint32_t*>(src + static_cast<size_t>(r.y + y) * srcStride) + r.x;
-    auto* row = reinterpret_cast<uint32_t*>(out + static_cast<size_t>(y) * pitch);
-    // Windows are opaque almost everywhere: a row without a translucent pixel is copied as it is
-    // (and one with some is written again, made opaque).
-    if (copyOpaqueRow(in, row, r.w)) continue;
-    for (int x = 0; x < r.w; ++x) row[x] = 0xff000000u | in[x];
+    copyRowOverBlack(in, reinterpret_cast<uint32_t*>(out + static_cast<size_t>(y) * pitch), r.w);
   }
 }
 

@@ -460,6 +460,15 @@ SA_VECTOR_CLONES void overRow(const uint8_t* __restrict rgba, const uint32_t* __
   overPixels(rgba + static_cast<size_t>(x) * 4, under + x, out + x, count - x);
 }
 
+// Whether a view's rectangle, as painted (axis-aligned, not rounded), covers all of `rect`.
+bool covers(const ViewRecord& r, const PixelRect& rect) {
+  const auto& m = r.matrix;  // xx, yx, xy, yy, x0, y0
+  if (r.cornerRadius != 0 || m[1] != 0 || m[2] != 0 || !(m[0] > 0) || !(m[3] > 0)) return false;
+  const double x0 = m[0] * r.bounds.origin.x + m[4], y0 = m[3] * r.bounds.origin.y + m[5];
+  const double x1 = x0 + m[0] * r.bounds.size.width, y1 = y0 + m[3] * r.bounds.size.height;
+  return x0 <= rect.x && y0 <= rect.y && x1 >= rect.x + rect.width && y1 >= rect.y + rect.height;
+}
+
 // Where a GL view's presented image lands in the frame when it can be composed by overRow: the
 // view paints nothing but the image (no shadow, background, contents or transparency), one image
 // pixel per device pixel at a whole-pixel offset, inside the frame and its box, and no clipping
@@ -481,14 +490,7 @@ std::optional<PixelRect> directImageRect(const ViewRecord& record, const UIView&
   for (auto up = view.superview(); up; up = up->superview()) {
     if (!up->clipsToBounds()) continue;
     auto it = records.find(up.get());
-    if (it == records.end()) return std::nullopt;
-    const ViewRecord& a = it->second;
-    const auto& am = a.matrix;
-    if (a.cornerRadius != 0 || am[1] != 0 || am[2] != 0 || !(am[0] > 0) || !(am[3] > 0)) return std::nullopt;
-    const double x0 = am[0] * a.bounds.origin.x + am[4], y0 = am[3] * a.bounds.origin.y + am[5];
-    const double x1 = x0 + am[0] * a.bounds.size.width, y1 = y0 + am[3] * a.bounds.size.height;
-    if (!(x0 <= image.x && y0 <= image.y && x1 >= image.x + image.width && y1 >= image.y + image.height))
-      return std::nullopt;
+    if (it == records.end() || !covers(it->second, image)) return std::nullopt;
   }
   return image;
 }
@@ -568,21 +570,12 @@ const ViewRecord* underlayToKeep(const ViewRecords& now, const std::vector<Pixel
   return keep;
 }
 
-// Whether a view's rectangle, as painted (axis-aligned, not rounded), covers the whole frame.
-bool coversFrame(const ViewRecord& r, const PixelRect& all) {
-  const auto& m = r.matrix;  // xx, yx, xy, yy, x0, y0
-  if (r.cornerRadius != 0 || m[1] != 0 || m[2] != 0 || !(m[0] > 0) || !(m[3] > 0)) return false;
-  const double x0 = m[0] * r.bounds.origin.x + m[4], y0 = m[3] * r.bounds.origin.y + m[5];
-  const double x1 = x0 + m[0] * r.bounds.size.width, y1 = y0 + m[3] * r.bounds.size.height;
-  return x0 <= all.x && y0 <= all.y && x1 >= all.x + all.width && y1 >= all.y + all.height;
-}
-
 // Whether every pixel of the frame comes out opaque: some view, at full alpha down the tree, paints
 // an opaque background over all of it, and no clipping view above it cuts into that. Whatever is
 // painted over it is painted with Cairo's OVER, which keeps an opaque pixel opaque.
 bool paintsOpaque(const ViewRecords& records, const PixelRect& all) {
   for (const auto& [view, r] : records) {
-    if (!r.background || (*r.background)[3] != 1 || r.alpha != 1 || r.effectiveAlpha != 1 || !coversFrame(r, all))
+    if (!r.background || (*r.background)[3] != 1 || r.alpha != 1 || r.effectiveAlpha != 1 || !covers(r, all))
       continue;
     auto owner = r.view.lock();
     if (!owner) continue;
@@ -590,7 +583,7 @@ bool paintsOpaque(const ViewRecords& records, const PixelRect& all) {
     for (auto up = owner->superview(); up && !cut; up = up->superview()) {
       if (!up->clipsToBounds()) continue;
       auto it = records.find(up.get());
-      cut = it == records.end() || !coversFrame(it->second, all);
+      cut = it == records.end() || !covers(it->second, all);
     }
     if (!cut) return true;
   }
