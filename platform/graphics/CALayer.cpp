@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 int toPixels(double points, double scale) {
@@ -16,10 +17,16 @@ int CAEAGLLayer::drawableHeight() const { return toPixels(bounds().size.height, 
 
 void CAEAGLLayer::upright() const {
   Presented& p = presented_;
+  if (!p.bottomFirst && !p.bgra) return;
+  const size_t row = static_cast<size_t>(p.width) * 4;
+  const bool whole = p.width > 0 && p.height > 0 && p.rgba.size() >= row * static_cast<size_t>(p.height);
+  if (whole && p.bgra) {
+    for (size_t i = 0; i < row * static_cast<size_t>(p.height); i += 4) std::swap(p.rgba[i], p.rgba[i + 2]);
+  }
+  p.bgra = false;
   if (!p.bottomFirst) return;
   p.bottomFirst = false;
-  const size_t row = static_cast<size_t>(p.width) * 4;
-  if (p.width <= 0 || p.height <= 1 || p.rgba.size() < row * static_cast<size_t>(p.height)) return;
+  if (!whole || p.height <= 1) return;
   // Row pairs swapped through a buffer of one row.
   std::vector<uint8_t> spare(row);
   for (int y = 0; y < p.height / 2; ++y) {

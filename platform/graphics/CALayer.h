@@ -63,19 +63,22 @@ class CAEAGLLayer : public CALayer {
   int drawableHeight() const;
 
   // The last presented image: RGBA bytes (premultiplied by the blending the drawing used, as the
-  // phone's compositor takes it), rows from the top unless bottomFirst.
+  // phone's compositor takes it), rows from the top unless bottomFirst, and in the order B, G, R, A
+  // when bgra (as a GL view draws it when the renderer can; the compositor takes either).
   struct Presented {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> rgba;
     uint64_t count = 0;  // how many presents so far
     bool bottomFirst = false;
+    bool bgra = false;
     // The bytes of row y counted from the top.
     const uint8_t* row(int y) const {
       return rgba.data() + static_cast<size_t>(bottomFirst ? height - 1 - y : y) * static_cast<size_t>(width) * 4;
     }
   };
-  // The image with its rows from the top (turned so first when it was read bottom first).
+  // The image with its rows from the top, in RGBA order (turned and reordered first when it was
+  // read otherwise).
   const Presented& presented() const {
     upright();
     return presented_;
@@ -85,7 +88,8 @@ class CAEAGLLayer : public CALayer {
     return presented_;
   }
   // The image as it was read: GL reads rows bottom first, and the compositor takes them in either
-  // order, so the image is turned only for those who need it upright. Main thread only, as the
+  // order and either byte order, so the image is turned and reordered only for those who need it
+  // upright and in RGBA. Main thread only, as the
   // lazily turning accessors above.
   const Presented& presentedAsRead() const { return presented_; }
   Presented& presentedForReadBack() { return presented_; }

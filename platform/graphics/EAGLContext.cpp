@@ -46,6 +46,8 @@ struct OESProcs {
   PFNGLFRAMEBUFFERRENDERBUFFEROESPROC framebufferRenderbuffer = nullptr;
   PFNGLGETRENDERBUFFERPARAMETERIVOESPROC getRenderbufferParameteriv = nullptr;
   PFNGLCHECKFRAMEBUFFERSTATUSOESPROC checkFramebufferStatus = nullptr;
+  PFNGLFRAMEBUFFERTEXTURE2DOESPROC framebufferTexture2D = nullptr;
+  PFNGLGETFRAMEBUFFERATTACHMENTPARAMETERIVOESPROC getFramebufferAttachmentParameteriv = nullptr;
 };
 OESProcs procs;
 
@@ -101,6 +103,8 @@ Display& display() {
     resolve(procs.framebufferRenderbuffer, "glFramebufferRenderbufferOES");
     resolve(procs.getRenderbufferParameteriv, "glGetRenderbufferParameterivOES");
     resolve(procs.checkFramebufferStatus, "glCheckFramebufferStatusOES");
+    resolve(procs.framebufferTexture2D, "glFramebufferTexture2DOES");
+    resolve(procs.getFramebufferAttachmentParameteriv, "glGetFramebufferAttachmentParameterivOES");
     d.ok = procs.genFramebuffers && procs.bindFramebuffer && procs.deleteFramebuffers && procs.genRenderbuffers &&
            procs.bindRenderbuffer && procs.deleteRenderbuffers && procs.renderbufferStorage &&
            procs.framebufferRenderbuffer && procs.getRenderbufferParameteriv && procs.checkFramebufferStatus;
@@ -112,11 +116,59 @@ thread_local EAGLContextRef current;
 
 }  // namespace
 
+// A layer's colour storage. Mesa's software rasteriser has a much faster path for simple drawing
+// (flat colours, blended or not) into an image whose pixels are B, G, R, A, which OpenGL ES 1.1
+// renderbuffers cannot have; a texture can (EXT_texture_format_BGRA8888). Where the driver allows
+// it, the framebuffer draws into such a texture in place of the renderbuffer's storage, which is
+// still allocated (nothing draws into it) so that every query of the renderbuffer answers as
+// before. The read-back then copies B, G, R, A as they lie, which is Cairo's own pixel order.
+namespace {
+struct Drawable {
+  std::weak_ptr<CAEAGLLayer> layer;
+  GLuint texture = 0;  // 0: the renderbuffer's own storage is drawn into
+};
+}  // namespace
+
 struct EAGLContext::Impl {
   EGLContext context = EGL_NO_CONTEXT;
   EGLSurface surface = EGL_NO_SURFACE;
-  std::map<GLuint, std::weak_ptr<CAEAGLLayer>> drawables;
+  std::map<GLuint, Drawable> drawables;
+  int bgraTextures = -1;  // whether B, G, R, A textures can be drawn into and read back; -1 unknown
 };
+
+struct EAGLContextAccess {
+  static std::map<GLuint, Drawable>* drawables(const EAGLContextRef& context) {
+    return context && context->impl_ ? &context->impl_->drawables : nullptr;
+  }
+};
+
+namespace {
+
+bool hasExtension(const char* name) {
+  const auto* all = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+  if (!all) return false;
+  const std::string list = std::string(" ") + all + " ";
+  return list.find(std::string(" ") + name + " ") != std::string::npos;
+}
+
+// The colour texture standing in for a drawable renderbuffer of the current context, or 0.
+GLuint colorTextureOf(GLuint renderbuffer) {
+  auto* drawables = EAGLContextAccess::drawables(current);
+  if (!drawables) return 0;
+  auto it = drawables->find(renderbuffer);
+  return it == drawables->end() ? 0 : it->second.texture;
+}
+
+void forgetColorTexture(GLuint renderbuffer) {
+  auto* drawables = EAGLContextAccess::drawables(current);
+  if (!drawables) return;
+  auto it = drawables->find(renderbuffer);
+  if (it == drawables->end() || it->second.texture == 0) return;
+  glDeleteTextures(1, &it->second.texture);
+  it->second.texture = 0;
+}
+
+}  // namespace
 
 bool EAGLContext::isAvailable() {
   int forced = availabilityOverride.load();
@@ -182,9 +234,33 @@ bool EAGLContext::renderbufferStorage(GLenum target, const std::shared_ptr<CAEAG
   // Errors queued before the read would read as its own (a few at most: one per error flag).
   for (int i = 0; i < 8 && glGetError() != GL_NO_ERROR; ++i) {
   }
-  procs.renderbufferStorage(GL_RENDERBUFFER_OES, GL_RGBA8_OES, drawable->drawableWidth(), drawable->drawableHeight());
+  const int width = drawable->drawableWidth(), height = drawable->drawableHeight();
+  procs.renderbufferStorage(GL_RENDERBUFFER_OES, GL_RGBA8_OES, width, height);
   if (glGetError() != GL_NO_ERROR) return false;
-  impl_->drawables[static_cast<GLuint>(bound)] = drawable;
+  Drawable& record = impl_->drawables[static_cast<GLuint>(bound)];
+  record.layer = drawable;
+  if (impl_->bgraTextures < 0) {
+    impl_->bgraTextures = procs.framebufferTexture2D && procs.getFramebufferAttachmentParameteriv &&
+                          hasExtension("GL_EXT_texture_format_BGRA8888") && hasExtension("GL_EXT_read_format_bgra");
+  }
+  if (impl_->bgraTextures == 1) {
+    // The texture keeps its name when the size changes, so a framebuffer it is attached to keeps it.
+    GLint previous = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+    if (record.texture == 0) glGenTextures(1, &record.texture);
+    glBindTexture(GL_TEXTURE_2D, record.texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_BGRA_EXT, width, height, 0, GL_BGRA_EXT, GL_UNSIGNED_BYTE, nullptr);
+    const bool made = glGetError() == GL_NO_ERROR;
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
+    if (!made) {
+      // Drawn into the renderbuffer, as a driver without the texture format would.
+      glDeleteTextures(1, &record.texture);
+      record.texture = 0;
+      impl_->bgraTextures = 0;
+    }
+  }
   return true;
 }
 
@@ -194,7 +270,7 @@ bool EAGLContext::presentRenderbuffer(GLenum target) {
   glGetIntegerv(GL_RENDERBUFFER_BINDING_OES, &bound);
   auto it = impl_->drawables.find(static_cast<GLuint>(bound));
   if (it == impl_->drawables.end()) return false;
-  auto layer = it->second.lock();
+  auto layer = it->second.layer.lock();
   if (!layer) {
     impl_->drawables.erase(it);
     return false;
@@ -203,6 +279,16 @@ bool EAGLContext::presentRenderbuffer(GLenum target) {
   procs.getRenderbufferParameteriv(GL_RENDERBUFFER_OES, GL_RENDERBUFFER_WIDTH_OES, &width);
   procs.getRenderbufferParameteriv(GL_RENDERBUFFER_OES, GL_RENDERBUFFER_HEIGHT_OES, &height);
   if (procs.checkFramebufferStatus(GL_FRAMEBUFFER_OES) != GL_FRAMEBUFFER_COMPLETE_OES) return false;
+  // Read in the order the framebuffer draws in: its own texture's B, G, R, A, else R, G, B, A.
+  bool bgra = false;
+  if (it->second.texture != 0) {
+    GLint type = 0, name = 0;
+    procs.getFramebufferAttachmentParameteriv(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES,
+                                              GL_FRAMEBUFFER_ATTACHMENT_OBJECT_TYPE_OES, &type);
+    procs.getFramebufferAttachmentParameteriv(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES,
+                                              GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME_OES, &name);
+    bgra = type == GL_TEXTURE && static_cast<GLuint>(name) == it->second.texture;
+  }
   auto& out = layer->presentedForReadBack();
   const bool sameSize = out.width == width && out.height == height;
   out.width = width;
@@ -217,11 +303,15 @@ bool EAGLContext::presentRenderbuffer(GLenum target) {
   // Errors queued before the read would read as its own (a few at most: one per error flag).
   for (int i = 0; i < 8 && glGetError() != GL_NO_ERROR; ++i) {
   }
-  if (size > 0) glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, out.rgba.data());
+  if (size > 0) glReadPixels(0, 0, width, height, bgra ? GL_BGRA_EXT : GL_RGBA, GL_UNSIGNED_BYTE, out.rgba.data());
   if (size > 0 && glGetError() != GL_NO_ERROR) {
-    if (!sameSize) std::fill(out.rgba.begin(), out.rgba.end(), 0);
+    if (!sameSize) {
+      std::fill(out.rgba.begin(), out.rgba.end(), 0);
+      out.bgra = false;
+    }
   } else if (size > 0) {
     out.bottomFirst = true;
+    out.bgra = bgra;
   }
   ++out.count;
   return true;
@@ -248,13 +338,25 @@ void glBindRenderbufferOES(GLenum target, GLuint renderbuffer) {
   if (procs.bindRenderbuffer && current) procs.bindRenderbuffer(target, renderbuffer);
 }
 void glDeleteRenderbuffersOES(GLsizei n, const GLuint* renderbuffers) {
-  if (procs.deleteRenderbuffers && current) procs.deleteRenderbuffers(n, renderbuffers);
+  if (!procs.deleteRenderbuffers || !current) return;
+  for (GLsizei i = 0; i < n; ++i) forgetColorTexture(renderbuffers[i]);
+  procs.deleteRenderbuffers(n, renderbuffers);
 }
 void glRenderbufferStorageOES(GLenum target, GLenum internalformat, GLsizei width, GLsizei height) {
-  if (procs.renderbufferStorage && current) procs.renderbufferStorage(target, internalformat, width, height);
+  if (!procs.renderbufferStorage || !current) return;
+  // Storage given directly is the renderbuffer's own, not a layer's: it is drawn into itself.
+  GLint bound = 0;
+  glGetIntegerv(GL_RENDERBUFFER_BINDING_OES, &bound);
+  forgetColorTexture(static_cast<GLuint>(bound));
+  procs.renderbufferStorage(target, internalformat, width, height);
 }
 void glFramebufferRenderbufferOES(GLenum target, GLenum attachment, GLenum renderbuffertarget, GLuint renderbuffer) {
-  if (procs.framebufferRenderbuffer && current) procs.framebufferRenderbuffer(target, attachment, renderbuffertarget, renderbuffer);
+  if (!procs.framebufferRenderbuffer || !current) return;
+  if (const GLuint texture = attachment == GL_COLOR_ATTACHMENT0_OES ? colorTextureOf(renderbuffer) : 0) {
+    procs.framebufferTexture2D(target, attachment, GL_TEXTURE_2D, texture, 0);
+    return;
+  }
+  procs.framebufferRenderbuffer(target, attachment, renderbuffertarget, renderbuffer);
 }
 void glGetRenderbufferParameterivOES(GLenum target, GLenum pname, GLint* params) {
   if (procs.getRenderbufferParameteriv && current) procs.getRenderbufferParameteriv(target, pname, params);

@@ -41,6 +41,7 @@ class EAGLContext {
 
  private:
   EAGLContext() = default;
+  friend struct EAGLContextAccess;
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

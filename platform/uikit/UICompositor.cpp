@@ -51,7 +51,10 @@ void convertPresented(const CAEAGLLayer::Presented& p, cairo_surface_t* s) {
   const int stride = cairo_image_surface_get_stride(s);
   const int width = p.width, height = p.height;
   for (int y = 0; y < height; ++y) {
-    swapRedAndBlue(p.row(y), reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride), width);
+    auto* out = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
+    // Bytes B, G, R, A are Cairo's pixel already.
+    if (p.bgra) std::memcpy(out, p.row(y), static_cast<size_t>(width) * 4);
+    else swapRedAndBlue(p.row(y), out, width);
   }
   cairo_surface_mark_dirty(s);
 }
@@ -411,24 +414,27 @@ void copyBox(const CGBitmapContext& frame, const UICompositor::PixelRect& box, s
 using ViewRecords = std::map<const UIView*, ViewRecord>;
 using PixelRect = UICompositor::PixelRect;
 
-// Pixels of a GL image (RGBA bytes, taken as premultiplied) over the pixels under them, as Cairo
-// composes the image with its OVER operator: per channel, the image's value plus the one under it
-// times the image's transparency (rounded as Cairo rounds), held at 255. Two channels at a time,
-// each in 16 bits of a word (red and blue, alpha and green), where neither the product and its
-// rounding nor the sum can reach into the next; a loop the compiler turns into vector code.
+// Pixels of a GL image (RGBA bytes, or BGRA when Bgra; taken as premultiplied) over the pixels
+// under them, as Cairo composes the image with its OVER operator: per channel, the image's value
+// plus the one under it times the image's transparency (rounded as Cairo rounds), held at 255. Two
+// channels at a time, each in 16 bits of a word (red and blue, alpha and green), where neither the
+// product and its rounding nor the sum can reach into the next; a loop the compiler turns into
+// vector code.
+template <bool Bgra>
 inline void overPixels(const uint8_t* __restrict rgba, const uint32_t* __restrict under, uint32_t* __restrict out,
                        int count) {
   constexpr uint32_t kLow = 0x00ff00ffu, kHalf = 0x00800080u, kCarry = 0x01000100u;
   for (int x = 0; x < count; ++x) {
-    uint32_t s;  // A<<24 | B<<16 | G<<8 | R
+    uint32_t s;  // A<<24 | B<<16 | G<<8 | R, or A<<24 | R<<16 | G<<8 | B when Bgra
     std::memcpy(&s, rgba + static_cast<size_t>(x) * 4, 4);
+    if constexpr (!Bgra) s = (s & 0xff00ff00u) | ((s >> 16) & 0xffu) | ((s & 0xffu) << 16);
     const uint32_t d = under[x];  // A<<24 | R<<16 | G<<8 | B
     const uint32_t keep = 255u - (s >> 24);
     uint32_t rb = (d & kLow) * keep + kHalf;
     rb = ((rb + ((rb >> 8) & kLow)) >> 8) & kLow;
     uint32_t ag = ((d >> 8) & kLow) * keep + kHalf;
     ag = ((ag + ((ag >> 8) & kLow)) >> 8) & kLow;
-    rb += ((s & 0xffu) << 16) | ((s >> 16) & 0xffu);
+    rb += s & kLow;
     ag += (s >> 8) & kLow;
     // A channel past 255 (bit 8 of its half set) is held at 255.
     uint32_t carry = rb & kCarry;
@@ -442,22 +448,37 @@ inline void overPixels(const uint8_t* __restrict rgba, const uint32_t* __restric
 // One row of a GL image over the pixels under it, in one pass, instead of putting back what lies
 // under the image, converting the image, then blending it. The charts' images are mostly empty:
 // a run of pixels whose bytes are all 0 leaves what lies under it as it is (the blend gives
-// exactly that), and is copied.
-SA_VECTOR_CLONES void overRow(const uint8_t* __restrict rgba, const uint32_t* __restrict under, uint32_t* __restrict out,
-                              int count) {
+// exactly that), and is copied. Their filled areas are mostly opaque: a run whose every alpha is
+// 255 hides what lies under it (the blend gives the image's own pixels), and a run of B, G, R, A
+// pixels, Cairo's own order, is copied from the image.
+template <bool Bgra>
+inline __attribute__((always_inline)) void overRow(const uint8_t* __restrict rgba, const uint32_t* __restrict under,
+                                                   uint32_t* __restrict out, int count) {
   constexpr int kRun = 32;
   int x = 0;
   for (; x + kRun <= count; x += kRun) {
-    uint32_t any = 0;
+    uint32_t any = 0, all = ~0u;
     for (int k = 0; k < kRun; ++k) {
       uint32_t v;
       std::memcpy(&v, rgba + static_cast<size_t>(x + k) * 4, 4);
       any |= v;
+      all &= v;
     }
     if (any == 0) std::memcpy(out + x, under + x, kRun * 4);
-    else overPixels(rgba + static_cast<size_t>(x) * 4, under + x, out + x, kRun);
+    else if (Bgra && (all >> 24) == 0xffu) std::memcpy(out + x, rgba + static_cast<size_t>(x) * 4, kRun * 4);
+    else overPixels<Bgra>(rgba + static_cast<size_t>(x) * 4, under + x, out + x, kRun);
   }
-  overPixels(rgba + static_cast<size_t>(x) * 4, under + x, out + x, count - x);
+  overPixels<Bgra>(rgba + static_cast<size_t>(x) * 4, under + x, out + x, count - x);
+}
+
+// One body, compiled for each CPU the vector clones name, per byte order.
+SA_VECTOR_CLONES void overRowRgba(const uint8_t* __restrict rgba, const uint32_t* __restrict under,
+                                  uint32_t* __restrict out, int count) {
+  overRow<false>(rgba, under, out, count);
+}
+SA_VECTOR_CLONES void overRowBgra(const uint8_t* __restrict bgra, const uint32_t* __restrict under,
+                                  uint32_t* __restrict out, int count) {
+  overRow<true>(bgra, under, out, count);
 }
 
 // Whether a view's rectangle, as painted (axis-aligned, not rounded), covers all of `rect`.
@@ -511,7 +532,8 @@ void composeOverUnderlay(const CGBitmapContext& frame, const Underlay& under, co
     }
     const int left = image.x - box.x, right = left + image.width;
     std::memcpy(out, kept, static_cast<size_t>(left) * 4);
-    overRow(p.row(iy), kept + left, out + left, image.width);
+    if (p.bgra) overRowBgra(p.row(iy), kept + left, out + left, image.width);
+    else overRowRgba(p.row(iy), kept + left, out + left, image.width);
     std::memcpy(out + right, kept + right, static_cast<size_t>(box.width - right) * 4);
   }
 }

@@ -226,6 +226,66 @@ TEST(GL, RendersIntoALayerAndPresentsItsPixels) {
   EXPECT_EQ(EAGLContext::currentContext(), nullptr);
 }
 
+TEST(GL, ALayersStorageFollowsItsSizeAndStorageGivenDirectlyIsDrawnIntoItself) {
+  if (!EAGLContext::isAvailable()) GTEST_SKIP() << "no GL on this machine";
+  auto context = EAGLContext::initWithAPI(kEAGLRenderingAPIOpenGLES1);
+  ASSERT_TRUE(context);
+  ASSERT_TRUE(EAGLContext::setCurrentContext(context));
+  auto layer = std::make_shared<CAEAGLLayer>();
+  layer->setBounds(CGRectMake(0, 0, 4, 3));
+  layer->setContentsScale(2);
+  GLuint fb = 0, rb = 0;
+  glGenFramebuffersOES(1, &fb);
+  glGenRenderbuffersOES(1, &rb);
+  glBindFramebufferOES(GL_FRAMEBUFFER_OES, fb);
+  glBindRenderbufferOES(GL_RENDERBUFFER_OES, rb);
+  ASSERT_TRUE(context->renderbufferStorage(GL_RENDERBUFFER_OES, layer));
+  glFramebufferRenderbufferOES(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES, GL_RENDERBUFFER_OES, rb);
+  // The colour `top` with a bottom row of `bottom`, read back upright in R, G, B, A.
+  bool readAsBgra = false;
+  auto drawAndRead = [&](int width, int height, const float* top, const float* bottom) {
+    EXPECT_EQ(glCheckFramebufferStatusOES(GL_FRAMEBUFFER_OES), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE_OES));
+    glViewport(0, 0, width, height);
+    glClearColor(top[0], top[1], top[2], top[3]);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 0, width, 1);
+    glClearColor(bottom[0], bottom[1], bottom[2], bottom[3]);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    EXPECT_TRUE(context->presentRenderbuffer(GL_RENDERBUFFER_OES));
+    readAsBgra = layer->presentedAsRead().bgra;
+    const auto& p = layer->presented();
+    EXPECT_EQ(p.width, width);
+    EXPECT_EQ(p.height, height);
+    auto at = [&](int x, int y) {
+      const size_t i = (static_cast<size_t>(y) * static_cast<size_t>(p.width) + static_cast<size_t>(x)) * 4;
+      return std::vector<int>{p.rgba[i], p.rgba[i + 1], p.rgba[i + 2], p.rgba[i + 3]};
+    };
+    auto bytes = [](const float* c) {
+      return std::vector<int>{int(c[0] * 255), int(c[1] * 255), int(c[2] * 255), int(c[3] * 255)};
+    };
+    if (p.width != width || p.height != height) return;
+    EXPECT_EQ(at(0, 0), bytes(top));
+    EXPECT_EQ(at(width - 1, height - 2), bytes(top));
+    EXPECT_EQ(at(width - 1, height - 1), bytes(bottom));
+  };
+  const float red[] = {1, 0, 0, 1}, green[] = {0, 1, 0, 1}, blue[] = {0, 0, 1, 1}, clear[] = {0, 0, 0, 0};
+  drawAndRead(8, 6, red, green);
+  // A new size for the same renderbuffer, attached as it was: the framebuffer draws at that size.
+  layer->setBounds(CGRectMake(0, 0, 5, 2));
+  ASSERT_TRUE(context->renderbufferStorage(GL_RENDERBUFFER_OES, layer));
+  drawAndRead(10, 4, blue, red);
+  // Storage of its own, attached anew: drawn into and read from the renderbuffer.
+  glRenderbufferStorageOES(GL_RENDERBUFFER_OES, GL_RGBA8_OES, 3, 5);
+  glFramebufferRenderbufferOES(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES, GL_RENDERBUFFER_OES, rb);
+  drawAndRead(3, 5, green, clear);
+  EXPECT_FALSE(readAsBgra);
+  glDeleteRenderbuffersOES(1, &rb);
+  glDeleteFramebuffersOES(1, &fb);
+  EAGLContext::setCurrentContext(nullptr);
+}
+
 TEST(GL, SwitchedOffGivesNoContextInsteadOfFailing) {
   EAGLContext::setAvailableForTesting(false);
   EXPECT_FALSE(EAGLContext::isAvailable());

@@ -81,6 +81,43 @@ class PresentingView : public UIView {
       run = (run * 7 + 13) % 97;
     }
   }
+  // Runs of empty, of opaque and of patterned pixels, of many lengths and starting anywhere, as a
+  // chart's image with its filled areas has them.
+  void presentRunsPattern(unsigned seed) {
+    presentPattern(seed);
+    auto& p = eaglLayer().mutablePresented();
+    size_t i = 0, run = seed % 5, kind = seed % 3;
+    while (i < p.rgba.size() / 4) {
+      const size_t end = std::min(p.rgba.size() / 4, i + run);
+      for (size_t k = i; k < end; ++k) {
+        if (kind == 0) std::fill(p.rgba.begin() + static_cast<long>(k * 4), p.rgba.begin() + static_cast<long>(k * 4 + 4), 0);
+        if (kind == 1) p.rgba[k * 4 + 3] = 255;
+      }
+      i = end;
+      kind = (kind + 1) % 3;
+      run = (run * 7 + 13) % 97;
+    }
+  }
+  // The image presented last, stored instead as GL reads it back from a B, G, R, A framebuffer:
+  // rows bottom first, blue and red changed places. The compositor must see the same pixels.
+  void representAsReadBgra() {
+    const std::vector<uint8_t> upright = eaglLayer().presented().rgba;
+    auto& p = eaglLayer().presentedForReadBack();
+    const size_t row = static_cast<size_t>(p.width) * 4;
+    for (int y = 0; y < p.height; ++y) {
+      const uint8_t* from = upright.data() + static_cast<size_t>(p.height - 1 - y) * row;
+      uint8_t* to = p.rgba.data() + static_cast<size_t>(y) * row;
+      for (size_t x = 0; x < row; x += 4) {
+        to[x] = from[x + 2];
+        to[x + 1] = from[x + 1];
+        to[x + 2] = from[x];
+        to[x + 3] = from[x + 3];
+      }
+    }
+    p.bottomFirst = true;
+    p.bgra = true;
+    ++p.count;
+  }
   CAEAGLLayer& eaglLayer() { return *std::static_pointer_cast<CAEAGLLayer>(layer()); }
   std::vector<uint8_t> pattern(unsigned seed) const {
     std::vector<uint8_t> rgba(static_cast<size_t>(bounds().size.width * 2) * static_cast<size_t>(bounds().size.height * 2) * 4);
@@ -318,6 +355,36 @@ TEST_F(CompositorTest, MostlyEmptyGLImagesComposeAsAWholeRender) {
   for (unsigned seed = 0; seed < 6; ++seed) {
     gl->presentSparsePattern(seed);
     EXPECT_FALSE(step().empty());
+  }
+}
+
+TEST_F(CompositorTest, GLImagesReadInEitherByteOrderComposeAsTheSameFrame) {
+  auto under = std::make_shared<GradientView>(CGRectMake(0, 30, 70, 50));
+  window->insertSubview(under, 0);
+  step();
+  auto frameBytes = [&] {
+    const CGBitmapContext* kept = compositor.frame();
+    const auto* data = cairo_image_surface_get_data(kept->surface());
+    return std::vector<uint8_t>(data, data + static_cast<size_t>(cairo_image_surface_get_stride(kept->surface())) * kept->height());
+  };
+  // Straight over its underlay (rows of 111 pixels, runs of 32 at every offset), then through Cairo
+  // at half a device pixel.
+  for (double x : {5.0, 5.25}) {
+    gl->setFrame(CGRectMake(x, 40, 55.5, 30.5));
+    step();
+    for (unsigned seed = 0; seed < 6; ++seed) {
+      gl->presentRunsPattern(seed);
+      const std::vector<uint8_t> pixels = gl->eaglLayer().presented().rgba;
+      EXPECT_FALSE(step().empty());
+      const std::vector<uint8_t> composed = frameBytes();
+      gl->representAsReadBgra();
+      EXPECT_FALSE(step().empty());
+      EXPECT_TRUE(frameBytes() == composed) << "seed " << seed << " at x " << x;
+      // A reader that wants the image upright gets it in R, G, B, A again.
+      const auto& upright = gl->eaglLayer().presented();
+      EXPECT_FALSE(upright.bottomFirst || upright.bgra);
+      EXPECT_TRUE(upright.rgba == pixels);
+    }
   }
 }
 
