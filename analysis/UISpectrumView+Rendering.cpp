@@ -63,13 +63,40 @@ bool UISpectrumView::createFramebuffer() {
     NSLog("failed to make complete framebuffer object %x", status);
     return false;
   }
+  // The same colour storage without the depth buffer, for batches of flat, axis-aligned rectangles
+  // (the clear, the fills' rectangles, the bars): without a depth buffer the software rasteriser
+  // draws those on a much faster path, to the same pixels. Everything else (smoothed lines,
+  // slanted slivers, the sonogram) goes through the framebuffer with it, where that path is never
+  // taken: on it the coverage of smoothed lines along the view's edge comes out differently.
+  glGenFramebuffersOES(1, &flatFramebuffer);
+  glBindFramebufferOES(GL_FRAMEBUFFER_OES, flatFramebuffer);
+  glFramebufferRenderbufferOES(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES, GL_RENDERBUFFER_OES, viewRenderbuffer);
+  if (glCheckFramebufferStatusOES(GL_FRAMEBUFFER_OES) != GL_FRAMEBUFFER_COMPLETE_OES) {
+    glDeleteFramebuffersOES(1, &flatFramebuffer);
+    flatFramebuffer = 0;
+  }
+  glBindFramebufferOES(GL_FRAMEBUFFER_OES, viewFramebuffer);
+  boundFramebuffer_ = viewFramebuffer;
   return true;
+}
+
+void UISpectrumView::useFlatFramebuffer(bool flat) {
+  const GLuint wanted = flat && flatFramebuffer ? flatFramebuffer : viewFramebuffer;
+  if (wanted == boundFramebuffer_) return;
+  // A change of framebuffer ends the rasteriser's batch: each goes on its own path.
+  glBindFramebufferOES(GL_FRAMEBUFFER_OES, wanted);
+  boundFramebuffer_ = wanted;
 }
 
 void UISpectrumView::destroyFramebuffer() {
   if (!context) return;
   glDeleteFramebuffersOES(1, &viewFramebuffer);
   viewFramebuffer = 0;
+  if (flatFramebuffer) {
+    glDeleteFramebuffersOES(1, &flatFramebuffer);
+    flatFramebuffer = 0;
+  }
+  boundFramebuffer_ = 0;
   glDeleteRenderbuffersOES(1, &viewRenderbuffer);
   viewRenderbuffer = 0;
   if (depthRenderbuffer) {
@@ -100,6 +127,7 @@ void UISpectrumView::drawView() {
   // Without GL (or before the framebuffer exists) a frame is analysed but not drawn.
   if (!makeCurrent() || viewFramebuffer == 0) return;
   glBindFramebufferOES(GL_FRAMEBUFFER_OES, viewFramebuffer);
+  boundFramebuffer_ = viewFramebuffer;
   glBindRenderbufferOES(GL_RENDERBUFFER_OES, viewRenderbuffer);
   if (spectrumMode != 0) {
     if (!isSpectrogramInited) setupViewForSpectrum();
@@ -119,6 +147,7 @@ void UISpectrumView::drawGraph() {
   glClearColor(0, 0, 0, 0);
   // The depth buffer is attached but nothing tests against it: clearing it would be work whose
   // result nothing reads.
+  useFlatFramebuffer(true);
   glClear(GL_COLOR_BUFFER_BIT);
   glDisable(GL_TEXTURE_2D);
   glDisableClientState(GL_TEXTURE_COORD_ARRAY);
@@ -148,6 +177,7 @@ void UISpectrumView::drawGraph() {
   }
   // The container sets the cross's colour and width before turning it on; until then it is not
   // drawn. An empty trace has no peak to mark.
+  useFlatFramebuffer(false);
   if (graphType_ != 1 && needPeakMarker && peakMarkerColor && peakMarkerWidth && !l_mainData.empty()) {
     glLineWidth(*peakMarkerWidth);
     setColor(peakMarkerColor);
@@ -167,6 +197,7 @@ void UISpectrumView::drawArray(std::span<const DisplayPoint> points, bool fill, 
                                const UIColorRef& lineColor, const UIColorRef& fillColor) {
   if (points.empty()) return;
   if (fill) fillArray(points, nullptr, fillColor);
+  useFlatFramebuffer(false);
   glLineWidth(lineWidth);
   setColor(lineColor);
   drawPoints(GL_LINE_STRIP, points);
@@ -182,15 +213,20 @@ namespace {
 // slivers meet on horizontal and vertical lines, which the rasteriser splits between them
 // exactly; the traces' own edges are the strip's. A group whose traces cross, go below their
 // lower end or back in x, or hold a non-finite value is drawn as the strip's own triangles.
+// The rectangles go to `rects` (each as two triangles in the order the software rasteriser
+// recognises as an axis-aligned rectangle), everything else to `out`.
 constexpr size_t kGroup = 16;
 
 void addTriangle(std::vector<float>& out, float x0, float y0, float x1, float y1, float x2, float y2) {
   out.insert(out.end(), {x0, y0, x1, y1, x2, y2});
 }
 
-void fillTriangles(std::span<const DisplayPoint> upper, const std::vector<DisplayPoint>* lower, std::vector<float>& out) {
+void fillTriangles(std::span<const DisplayPoint> upper, const std::vector<DisplayPoint>* lower, std::vector<float>& rects,
+                   std::vector<float>& out) {
   const size_t n = upper.size();
   auto low = [&](size_t i) { return lower && i < lower->size() ? (*lower)[i].y : 0.0f; };
+  rects.clear();
+  rects.reserve(n / kGroup * 12 + 12);
   out.clear();
   out.reserve(n * 12);
   for (size_t first = 0; first + 1 < n; first += kGroup) {
@@ -214,8 +250,8 @@ void fillTriangles(std::span<const DisplayPoint> upper, const std::vector<Displa
     }
     const float left = upper[first].x, right = upper[last].x;
     if (top > bottom) {
-      addTriangle(out, left, bottom, left, top, right, bottom);
-      addTriangle(out, left, top, right, bottom, right, top);
+      addTriangle(rects, left, bottom, left, top, right, top);
+      addTriangle(rects, right, top, right, bottom, left, bottom);
     }
     for (size_t i = first; i < last; ++i) {
       const float x0 = upper[i].x, x1 = upper[i + 1].x;
@@ -238,7 +274,12 @@ void UISpectrumView::fillArray(std::span<const DisplayPoint> upper, const std::v
                                const UIColorRef& color) {
   if (upper.empty()) return;
   setColor(color);
-  fillTriangles(upper, lower, fillVertices_);
+  fillTriangles(upper, lower, fillRectVertices_, fillVertices_);
+  // The rectangles go as a batch of their own, on the flat framebuffer (see createFramebuffer),
+  // before the slivers. They cover no pixel in common, so the order changes nothing drawn.
+  useFlatFramebuffer(true);
+  drawVertices(GL_TRIANGLES, fillRectVertices_);
+  useFlatFramebuffer(false);
   drawVertices(GL_TRIANGLES, fillVertices_);
 }
 
@@ -299,6 +340,7 @@ void UISpectrumView::drawBars(std::span<const DisplayPoint> P, const UIColorRef&
       plates.insert(plates.end(), {left, q, right, q});
     }
   }
+  useFlatFramebuffer(true);
   setColor(barColor);
   drawVertices(GL_TRIANGLES, barTriangles);
   if (!highlight.empty()) {
@@ -306,6 +348,7 @@ void UISpectrumView::drawBars(std::span<const DisplayPoint> P, const UIColorRef&
     drawVertices(GL_TRIANGLES, highlight);
   }
   if (needPlanches && !plates.empty()) {
+    useFlatFramebuffer(false);
     setColor(planchesColor);
     drawVertices(GL_LINES, plates);
   }

@@ -106,6 +106,7 @@ class UISpectrumView : public UIView {
   void drawRect(const CGRect& rect) override;
   bool createFramebuffer();
   void destroyFramebuffer();
+  void useFlatFramebuffer(bool flat);  // binds the flat framebuffer, or the one with the depth buffer
   void setupView();
   void drawView();
   void drawGraph();
@@ -174,6 +175,8 @@ class UISpectrumView : public UIView {
   int32_t backingWidth = 0, backingHeight = 0;
   EAGLContextRef context;
   GLuint viewFramebuffer = 0, viewRenderbuffer = 0, depthRenderbuffer = 0;
+  GLuint flatFramebuffer = 0;  // the colour storage alone, for flat rectangles (see createFramebuffer)
+  GLuint boundFramebuffer_ = 0;
   std::vector<DisplayPoint> l_mainData, l_maxesData, l_minsData;
   std::vector<Value> l_localMaximus, l_holdedMaximus, l_holdedMinimus;
   std::vector<float> l_maxData, l_minData, l_fftData;
@@ -222,5 +225,5 @@ class UISpectrumView : public UIView {
   std::shared_ptr<SAudioController> audioController_;
   size_t lastHighlightedBar_ = 0;
   // The vertices a frame's fills and bars are built in, kept so that a frame allocates none.
-  std::vector<float> fillVertices_, highlightVertices_, plateVertices_;
+  std::vector<float> fillVertices_, fillRectVertices_, highlightVertices_, plateVertices_;
 };
