@@ -158,11 +158,13 @@ void UISpectrumView::renderFFTToTex() {
 }
 
 void UISpectrumView::drawSpectrogram() {
-  // The colour buffer is cleared once, after the new column is in: clearing it before as well, or
-  // the depth buffer nothing tests against, would be work whose result nothing reads.
   glClearColor(0, 0, 0, 0);
   if (sonogramData) renderFFTToTex();
-  glClear(GL_COLOR_BUFFER_BIT);
+  // The ring's quads cover the whole view (ceil(W/3) columns of 3 pixels, a texture at least as
+  // high as the view) and are written without blending: a clear under them would be overwritten.
+  const bool covered = ringTexture && kColumnWidth * static_cast<float>(currentTexCount) >= static_cast<float>(backingWidth) &&
+                       texBitBufferSize >= backingHeight;
+  if (!covered) glClear(GL_COLOR_BUFFER_BIT);
   glEnable(GL_TEXTURE_2D);
   if (!ringTexture) {
     glFlush();
@@ -194,8 +196,12 @@ void UISpectrumView::drawSpectrogram() {
   // the blend (ONE, ONE_MINUS_SRC_ALPHA) would give the texture's pixels unchanged, so they are
   // written without reading what lies under them.
   glDisable(GL_BLEND);
+  // The texels as they are: the palette's colours, whatever colour the traces left current (and
+  // the rasteriser's code for a plain copy is cheaper than for a product with the colour).
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
   glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
   if (newestColumn + 1 < currentTexCount) glDrawArrays(GL_TRIANGLE_STRIP, 4, 4);
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
   glEnable(GL_BLEND);
   glPopMatrix();
   glFlush();
