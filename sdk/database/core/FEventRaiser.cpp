@@ -6,7 +6,10 @@
 
 namespace {
 
-constexpr size_t kHandOffSlice = 256;
+// A slice is short enough that the callback queue delivers a value listener's events while the
+// versions of the data they carry are still in the work queue's cache: it lets them go once
+// delivered (see FValueEventRegistration).
+constexpr size_t kHandOffSlice = 64;
 
 // The hand-offs of the task this thread runs, in the order they were made.
 struct PendingHandOffs {

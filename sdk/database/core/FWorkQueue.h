@@ -7,4 +7,6 @@
 class FWorkQueue {
  public:
   static DispatchQueueRef sharedQueue();
+  // Whether the calling thread runs a task of the work queue (without a copy of its reference).
+  static bool isCurrent();
 };

@@ -4,6 +4,7 @@
 #include "sdk/database/core/FEventRaiser.h"
 #include "sdk/database/core/FFLog.h"
 #include "sdk/database/core/FNodeAllocator.h"
+#include "sdk/database/core/FWorkQueue.h"
 #include "sdk/database/realtime/FDataEvent.h"
 
 FValueEventRegistration::FValueEventRegistration(const std::shared_ptr<FRepo>& repo, uint64_t handle,
@@ -17,8 +18,19 @@ FEventRef FValueEventRegistration::createEventFrom(const FChange& change, const 
                                                               query->path());
   auto snapshot =
       std::allocate_shared<const ZIRDataSnapshot>(FNodeAllocator<ZIRDataSnapshot>(), ref, change.indexedNode());
-  return std::make_shared<const FDataEvent>(FEventTypeValue, shared_from_this(), snapshot);
+  return std::allocate_shared<const FDataEvent>(FNodeAllocator<FDataEvent>(), FEventTypeValue, shared_from_this(),
+                                                snapshot);
 }
+
+namespace {
+
+constexpr size_t kReleaseStride = 16;
+
+const FValueEventRegistration& registrationOf(const FDataEvent& event) {
+  return static_cast<const FValueEventRegistration&>(*event.eventRegistration());
+}
+
+}  // namespace
 
 void FValueEventRegistration::fireEvent(const FEventRef& event, const DispatchQueueRef& queue) const {
   if (event->isCancelEvent()) {
@@ -32,10 +44,64 @@ void FValueEventRegistration::fireEvent(const FEventRef& event, const DispatchQu
   if (!callback_) return;
   auto data = std::static_pointer_cast<const FDataEvent>(event);
   FFLogDebug("I-RDB065002", "Raising value event on %s", data->snapshot()->key().value_or("(null)").c_str());
-  // The block holds the registration rather than a copy of its callback: copying the callback
-  // copies every closure it wraps, one allocation each, for every event.
-  auto self = std::static_pointer_cast<const FValueEventRegistration>(shared_from_this());
-  FEventRaiser::handOff(queue, [self = std::move(self), snapshot = data->snapshot()] { self->callback_(snapshot); });
+  // The block holds the event alone, which holds the registration (this) and the snapshot: the
+  // registration's callback is not copied (that copies every closure it wraps, one allocation
+  // each), and no reference is taken here to be dropped on the other thread.
+  if (!FWorkQueue::isCurrent()) {
+    FEventRaiser::handOff(queue, [data = std::move(data)] { registrationOf(*data).callback_(data->snapshot()); });
+    return;
+  }
+  held_.push_back(data->snapshot()->indexedNode());
+  // The count of delivered events is written by the other thread: read once in a while only.
+  if ((heldFrom_ + held_.size()) % kReleaseStride == 0) releaseDelivered();
+  FEventRaiser::handOff(queue, [data = std::move(data)]() mutable {
+    // Counted even when the callback throws, or the work queue would hold this data for good.
+    struct Delivery {
+      std::shared_ptr<const FDataEvent>& event;
+      ~Delivery() { registrationOf(*event).delivered(event); }
+    } delivery{data};
+    registrationOf(*data).callback_(data->snapshot());
+  });
+}
+
+namespace {
+
+// The registrations whose held events this callback thread has delivered since it last told the
+// work queue; told once the callback queue has nothing more to run right away.
+thread_local std::vector<std::shared_ptr<const FValueEventRegistration>> tDelivered;
+
+void tellWorkQueue() {
+  std::vector<std::shared_ptr<const FValueEventRegistration>> registrations;
+  registrations.swap(tDelivered);
+  FWorkQueue::sharedQueue()->async([registrations = std::move(registrations)] {
+    for (const auto& registration : registrations) registration->releaseDelivered();
+  });
+}
+
+}  // namespace
+
+void FValueEventRegistration::delivered(std::shared_ptr<const FDataEvent>& event) const {
+  // Without a later event of this registration the work queue would hold the data until the next
+  // one: it is told when this queue runs out of callbacks (or at the end of this task on a queue
+  // that cannot say). The list keeps the registration alive once the event is let go.
+  bool tellNow = false;
+  if (tDelivered.empty() || tDelivered.back().get() != this) {
+    const bool first = tDelivered.empty();
+    tDelivered.push_back(std::static_pointer_cast<const FValueEventRegistration>(event->eventRegistration()));
+    tellNow = first && !DispatchQueue::deferWhileBusy(tellWorkQueue) &&
+              !DispatchQueue::deferToEndOfCurrentTask(tellWorkQueue);
+  }
+  event.reset();  // the snapshot's reference to the data; the work queue holds another
+  delivered_.fetch_add(1, std::memory_order_release);
+  if (tellNow) tellWorkQueue();
+}
+
+void FValueEventRegistration::releaseDelivered() const {
+  const uint64_t delivered = delivered_.load(std::memory_order_acquire);
+  while (heldFrom_ < delivered && !held_.empty()) {
+    held_.pop_front();
+    ++heldFrom_;
+  }
 }
 
 std::shared_ptr<const FCancelEvent> FValueEventRegistration::createCancelEventFromError(const NSErrorRef& error,

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSException.h"
@@ -13,6 +14,7 @@
 #include "sdk/core/ZIRLogger.h"
 #include "sdk/database/persistence/FLevelDBStorageEngine.h"
 #include "sdk/database/persistence/FPersistenceManager.h"
+#include "sdk/database/snapshot/FIndexedNode.h"
 #include "tests/sdk/database/persistence/PersistenceTestSupport.h"
 #include "tests/sdk/database/repo/RepoTestSupport.h"
 #include "tests/support/LogCapture.h"
@@ -407,6 +409,25 @@ TEST_F(RepoTest, ARangedQuerySeesOnlyChildrenInItsRange) {
   settle();
   EXPECT_EQ(values->all().back(), R"(value {"thu":20,"wed":25})");
   EXPECT_EQ(values->size(), 3u);
+}
+
+TEST_F(RepoTest, TheDataOfADeliveredValueEventGoesOnceANewerValueReplacesIt) {
+  // The work queue keeps each value event's data until the callback queue has delivered it; what
+  // it keeps must go once delivered, also after a callback that throws, not at the next event.
+  auto database = makeDatabase({.online = false});
+  auto location = database->referenceWithPath("location");
+  auto versions = std::make_shared<std::vector<std::weak_ptr<const FIndexedNode>>>();
+  location->observeEventType(ZIRDataEventTypeValue, [versions](const ZIRDataSnapshotRef& snapshot) {
+    versions->push_back(snapshot->indexedNode());  // the callback queue's alone, read after a settle
+    if (versions->size() <= 2) throw std::runtime_error("a listener that fails");
+  });
+  for (int set = 0; set < 5; ++set) {
+    location->setValue(Value{{"a", set}, {"b", set * 2}});
+    settle();
+    ASSERT_EQ(versions->size(), static_cast<size_t>(set + 1));
+    EXPECT_FALSE(versions->back().expired()) << "the location's current value";
+    for (int older = 0; older < set; ++older) EXPECT_TRUE((*versions)[older].expired()) << older << " after " << set;
+  }
 }
 
 TEST_F(RepoTest, RemovingAListenerStopsItsEventsAndWithdrawsTheListen) {
