@@ -184,20 +184,29 @@ TEST(Image, APNGDeclaringMorePixelsThanTheLimitIsRefusedBeforeItIsDecoded) {
   std::filesystem::remove_all(dir);
 }
 
+// A layer of 4 x 3 points at 2 pixels per point, and a framebuffer and a renderbuffer, both bound,
+// for the current context.
+struct LayerTarget {
+  std::shared_ptr<CAEAGLLayer> layer = std::make_shared<CAEAGLLayer>();
+  GLuint fb = 0, rb = 0;
+  LayerTarget() {
+    layer->setBounds(CGRectMake(0, 0, 4, 3));
+    layer->setContentsScale(2);
+    glGenFramebuffersOES(1, &fb);
+    glGenRenderbuffersOES(1, &rb);
+    glBindFramebufferOES(GL_FRAMEBUFFER_OES, fb);
+    glBindRenderbufferOES(GL_RENDERBUFFER_OES, rb);
+  }
+};
+
 TEST(GL, RendersIntoALayerAndPresentsItsPixels) {
   if (!EAGLContext::isAvailable()) GTEST_SKIP() << "no GL on this machine";
   auto context = EAGLContext::initWithAPI(kEAGLRenderingAPIOpenGLES1);
   ASSERT_TRUE(context);
   EXPECT_EQ(EAGLContext::initWithAPI(kEAGLRenderingAPIOpenGLES2), nullptr);
   ASSERT_TRUE(EAGLContext::setCurrentContext(context));
-  auto layer = std::make_shared<CAEAGLLayer>();
-  layer->setBounds(CGRectMake(0, 0, 4, 3));
-  layer->setContentsScale(2);
-  GLuint fb = 0, rb = 0;
-  glGenFramebuffersOES(1, &fb);
-  glGenRenderbuffersOES(1, &rb);
-  glBindFramebufferOES(GL_FRAMEBUFFER_OES, fb);
-  glBindRenderbufferOES(GL_RENDERBUFFER_OES, rb);
+  LayerTarget target;
+  auto& [layer, fb, rb] = target;
   EXPECT_FALSE(context->presentRenderbuffer(GL_RENDERBUFFER_OES));  // no storage from a layer yet
   ASSERT_TRUE(context->renderbufferStorage(GL_RENDERBUFFER_OES, layer));
   glFramebufferRenderbufferOES(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES, GL_RENDERBUFFER_OES, rb);
@@ -231,14 +240,8 @@ TEST(GL, ALayersStorageFollowsItsSizeAndStorageGivenDirectlyIsDrawnIntoItself) {
   auto context = EAGLContext::initWithAPI(kEAGLRenderingAPIOpenGLES1);
   ASSERT_TRUE(context);
   ASSERT_TRUE(EAGLContext::setCurrentContext(context));
-  auto layer = std::make_shared<CAEAGLLayer>();
-  layer->setBounds(CGRectMake(0, 0, 4, 3));
-  layer->setContentsScale(2);
-  GLuint fb = 0, rb = 0;
-  glGenFramebuffersOES(1, &fb);
-  glGenRenderbuffersOES(1, &rb);
-  glBindFramebufferOES(GL_FRAMEBUFFER_OES, fb);
-  glBindRenderbufferOES(GL_RENDERBUFFER_OES, rb);
+  LayerTarget target;
+  auto& [layer, fb, rb] = target;
   ASSERT_TRUE(context->renderbufferStorage(GL_RENDERBUFFER_OES, layer));
   glFramebufferRenderbufferOES(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES, GL_RENDERBUFFER_OES, rb);
   // The colour `top` with a bottom row of `bottom`, read back upright in R, G, B, A.
