@@ -119,6 +119,10 @@ template <typename Real, typename Bits, size_t W>
 constexpr float kLowest = -185.0f;
 constexpr float kHighest = 300.0f;
 constexpr uint64_t kMidpointGuard = 2048;
+// The bins gridSteps takes at a time, and the runs of rounding steps after it stopped (totals).
+constexpr size_t kGridBlock = 8;
+constexpr size_t kFirstRoundingRun = 16;
+constexpr size_t kLastRoundingRun = 256;
 
 bool inFastRange(float value) { return value >= kLowest && value <= kHighest; }
 
@@ -273,7 +277,7 @@ SA_VECTOR_CLONES size_t gridSteps(const double* powers, const double* gains, siz
   // running totals (the same sum in any order) rather than one after another, and since the sum
   // only grows it stays inside the binade at every step when it does at the block's end. A block
   // with a step that may not be taken is done again bin by bin up to that step.
-  constexpr size_t kBlock = 8;
+  constexpr size_t kBlock = kGridBlock;
 #define GRID_TERM(bin, rounded, fine)                                                                          \
   FourSums rounded;                                                                                          \
   FourBits fine;                                                                                             \
@@ -324,11 +328,24 @@ WeightedTotals WeightingTable::totals(std::span<const float> levels) {
   // The sums are floats, held in doubles between the steps: A, B, C, Z.
   alignas(32) double sums[kWeightings] = {0.0, 0.0, 0.0, 0.0};
   size_t i = 0;
+  // Where the sums still grow fast (the first bins, the bins up to a loud one) some sum leaves its
+  // binade every few bins, and each time the grid steps stop, redo their block and start again,
+  // which costs more than the rounding steps of those bins. After the grid steps stopped, the
+  // bins up to gridFrom take the rounding steps (the same sums), for a run that doubles while the
+  // grid steps stop again at once.
+  size_t gridFrom = 0;
+  size_t roundingRun = kFirstRoundingRun;
   while (i < n) {
     // A sum of 0 has no binade: such a bin takes the rounding step.
     const bool positive = sums[0] > 0.0 && sums[1] > 0.0 && sums[2] > 0.0 && sums[3] > 0.0;
-    const size_t end = positive ? n : i + 1;
-    i = positive ? gridSteps(powers, gains, i, end, sums) : fastSteps(powers, gains, i, end, sums);
+    const bool grid = positive && i >= gridFrom;
+    const size_t end = grid ? n : positive ? std::min(n, gridFrom) : i + 1;
+    const size_t from = i;
+    i = grid ? gridSteps(powers, gains, i, end, sums) : fastSteps(powers, gains, i, end, sums);
+    if (grid && i < end) {
+      roundingRun = i - from < kGridBlock ? std::min(2 * roundingRun, kLastRoundingRun) : kFirstRoundingRun;
+      gridFrom = i + 1 + roundingRun;
+    }
     if (i == end) continue;
     // This bin's steps as the exact path takes them (u not a number when there is no fast term).
     const float level = levels[i];
