@@ -120,7 +120,7 @@ constexpr float kLowest = -185.0f;
 constexpr float kHighest = 300.0f;
 constexpr uint64_t kMidpointGuard = 2048;
 // The bins gridSteps takes at a time, and the runs of rounding steps after it stopped (totals).
-constexpr size_t kGridBlock = 8;
+constexpr size_t kGridBlock = 16;
 constexpr size_t kFirstRoundingRun = 16;
 constexpr size_t kLastRoundingRun = 256;
 
@@ -254,26 +254,31 @@ SA_VECTOR_CLONES size_t gridSteps(const double* powers, const double* gains, siz
   FourSums sum;
   std::memcpy(&sum, sums, sizeof sum);
   const FourSums binade = reinterpret_cast<FourSums>(reinterpret_cast<FourBits>(sum) & kExponent);  // 2^e
+  // The steps below are those in units (the term times 2^23 / 2^e, rounded to an integer, and so
+  // on) with every number scaled by the unit, 2^(e-23): scaling by a power of two is exact for the
+  // normal numbers all of them are, so the comparisons decide the same and the sums are the same
+  // multiples of the unit, without a multiplication by 2^23 / 2^e per term.
   const FourSums unit = binade * 0x1p-23;
-  const FourSums perUnit = 0x1p23 / binade;  // powers of two: both exact
-  FourSums units = sum * perUnit;            // an integer from 2^23 to 2^24 − 1
-  // One step: the term in units, rounded to an integer; the next sum in units; whether the step may
-  // be taken (false for anything not a number, such as a bin without a fast term).
+  const FourSums roundAt = kRoundToInteger * unit;  // adding and taking it away rounds to a multiple of the unit
+  const FourSums halfAt = kHalfUnit * unit;
+  const FourSums top = kUnits * unit;  // 2^(e+1)
+  // One step: the term rounded to a multiple of the unit; the next sum; whether the step may be
+  // taken (false for anything not a number, such as a bin without a fast term).
 #define GRID_STEP(bin, next, fine)                                                                           \
   FourSums next;                                                                                           \
   FourBits fine;                                                                                           \
   {                                                                                                        \
     FourSums gain;                                                                                         \
     std::memcpy(&gain, gains + 4 * (bin), sizeof gain);                                                    \
-    const FourSums term = powers[bin] * gain * perUnit;                                                    \
-    const FourSums rounded = (term + kRoundToInteger) - kRoundToInteger;                                   \
+    const FourSums term = powers[bin] * gain;                                                              \
+    const FourSums rounded = (term + roundAt) - roundAt;                                                   \
     const FourSums fraction = reinterpret_cast<FourSums>(reinterpret_cast<FourBits>(term - rounded) & kMagnitude); \
-    next = units + rounded;                                                                                \
-    fine = reinterpret_cast<FourBits>((fraction < kHalfUnit) & (next < kUnits));                           \
+    next = sum + rounded;                                                                                  \
+    fine = reinterpret_cast<FourBits>((fraction < halfAt) & (next < top));                                 \
   }
   size_t i = from;
-  // Eight bins at a time. A term's rounding does not depend on the sum, and the rounded terms are
-  // whole units, none negative: their additions are exact, so the block's terms go into two
+  // kGridBlock bins at a time. A term's rounding does not depend on the sum, and the rounded terms
+  // are whole units, none negative: their additions are exact, so the block's terms go into two
   // running totals (the same sum in any order) rather than one after another, and since the sum
   // only grows it stays inside the binade at every step when it does at the block's end. A block
   // with a step that may not be taken is done again bin by bin up to that step.
@@ -284,10 +289,10 @@ SA_VECTOR_CLONES size_t gridSteps(const double* powers, const double* gains, siz
   {                                                                                                          \
     FourSums gain;                                                                                           \
     std::memcpy(&gain, gains + 4 * (bin), sizeof gain);                                                      \
-    const FourSums term = powers[bin] * gain * perUnit;                                                      \
-    rounded = (term + kRoundToInteger) - kRoundToInteger;                                                    \
+    const FourSums term = powers[bin] * gain;                                                                \
+    rounded = (term + roundAt) - roundAt;                                                                    \
     const FourSums fraction = reinterpret_cast<FourSums>(reinterpret_cast<FourBits>(term - rounded) & kMagnitude); \
-    fine = reinterpret_cast<FourBits>(fraction < kHalfUnit);                                                 \
+    fine = reinterpret_cast<FourBits>(fraction < halfAt);                                                    \
   }
   for (; i + kBlock <= end; i += kBlock) {
     FourSums even = {}, odd = {};
@@ -299,19 +304,18 @@ SA_VECTOR_CLONES size_t gridSteps(const double* powers, const double* gains, siz
       odd += r1;
       allFine &= f0 & f1;
     }
-    const FourSums next = units + (even + odd);
-    allFine &= reinterpret_cast<FourBits>(next < kUnits);
+    const FourSums next = sum + (even + odd);
+    allFine &= reinterpret_cast<FourBits>(next < top);
     if ((allFine[0] & allFine[1] & allFine[2] & allFine[3]) == 0) [[unlikely]] break;
-    units = next;
+    sum = next;
   }
 #undef GRID_TERM
   for (; i < end; ++i) {
     GRID_STEP(i, next, fine)
     if ((fine[0] & fine[1] & fine[2] & fine[3]) == 0) break;
-    units = next;
+    sum = next;
   }
 #undef GRID_STEP
-  sum = units * unit;
   std::memcpy(sums, &sum, sizeof sum);
   return i;
 }
