@@ -411,15 +411,19 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
   // The support x depend only on the series length: series of one length share them.
   const std::vector<DisplayPoint>& first = batchSupport_[0];
   const size_t knots = first.size();
+  // (Each comparison loop looks at every knot rather than stopping at the first difference, so
+  // that it goes eight knots at a time: they nearly always agree.)
   for (size_t s = 1; s < count; ++s) {
     const std::vector<DisplayPoint>& other = batchSupport_[s];
     if (other.size() != knots) return oneByOne();
-    for (size_t i = 0; i < knots; ++i) {
-      if (!(other[i].x == first[i].x)) return oneByOne();
-    }
+    bool sameX = true;
+    for (size_t i = 0; i < knots; ++i) sameX &= other[i].x == first[i].x;
+    if (!sameX) return oneByOne();
   }
   bool same = splineKnots_.size() == knots && splines_.knots().size() == knots;
-  for (size_t i = 0; same && i < knots; ++i) same = std::bit_cast<uint32_t>(splineKnots_[i]) == std::bit_cast<uint32_t>(first[i].x);
+  if (same) {
+    for (size_t i = 0; i < knots; ++i) same &= std::bit_cast<uint32_t>(splineKnots_[i]) == std::bit_cast<uint32_t>(first[i].x);
+  }
   if (!same) {
     splineKnots_.resize(knots);
     knotScratch_.resize(knots);
