@@ -392,19 +392,38 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
     for (const SplineSeries& one : series) splineVertexArrayFromData(one.series, *one.points);
   };
   if (count == 0 || count > FixedKnotSplines::kMaxSeries) return oneByOne();
-  for (size_t s = 0; s < count; ++s) vertexArrayFromData(series[s].series, 10, batchSupport_[s]);
+  // The support of a series is a function of the series and the settings alone: a series that is,
+  // to the bit, the one its support was last made from, with the same settings, has that support
+  // again. A held series stops changing once nothing exceeds it, and then costs a comparison.
+  const std::array<uint32_t, 5> settings = supportKey();
+  std::array<bool, FixedKnotSplines::kMaxSeries> sameSeries{};
+  for (size_t s = 0; s < count; ++s) {
+    const std::span<const float> values = series[s].series;
+    const KeptSpline* kept = keptSplineOf(series[s].points);
+    sameSeries[s] = kept && kept->hasSeries && kept->settings == settings && kept->series.size() == values.size() &&
+                    (values.empty() || std::memcmp(kept->series.data(), values.data(), values.size_bytes()) == 0);
+    if (sameSeries[s]) {
+      batchSupport_[s].assign(kept->support.begin(), kept->support.end());
+    } else {
+      vertexArrayFromData(values, 10, batchSupport_[s]);
+    }
+  }
   // The support x depend only on the series length: series of one length share them.
   const std::vector<DisplayPoint>& first = batchSupport_[0];
   const size_t knots = first.size();
+  // (Each comparison loop looks at every knot rather than stopping at the first difference, so
+  // that it goes eight knots at a time: they nearly always agree.)
   for (size_t s = 1; s < count; ++s) {
     const std::vector<DisplayPoint>& other = batchSupport_[s];
     if (other.size() != knots) return oneByOne();
-    for (size_t i = 0; i < knots; ++i) {
-      if (!(other[i].x == first[i].x)) return oneByOne();
-    }
+    bool sameX = true;
+    for (size_t i = 0; i < knots; ++i) sameX &= other[i].x == first[i].x;
+    if (!sameX) return oneByOne();
   }
   bool same = splineKnots_.size() == knots && splines_.knots().size() == knots;
-  for (size_t i = 0; same && i < knots; ++i) same = std::bit_cast<uint32_t>(splineKnots_[i]) == std::bit_cast<uint32_t>(first[i].x);
+  if (same) {
+    for (size_t i = 0; i < knots; ++i) same &= std::bit_cast<uint32_t>(splineKnots_[i]) == std::bit_cast<uint32_t>(first[i].x);
+  }
   if (!same) {
     splineKnots_.resize(knots);
     knotScratch_.resize(knots);
@@ -436,6 +455,8 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
     const std::vector<DisplayPoint>& support = batchSupport_[s];
     if (KeptSpline* kept = keptSplineOf(series[s].points); kept && sameDisplayPoints(kept->support, support)) {
       *series[s].points = kept->points;
+      if (!sameSeries[s]) keepSeries(*kept, series[s].series, settings);
+      kept->freshInARow = 0;
       continue;
     }
     // A spline merges its points' y as 0 + y (a single point per x).
@@ -453,9 +474,30 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
     points.resize(samples);
     pairUp(splineSampleXs_.data(), batchYs_.data() + lane * pitch, samples, points.data());
     KeptSpline& kept = keepSplineOf(series[s].points);
-    kept.support = batchSupport_[s];
-    kept.points = points;
+    // A series that needs a new spline frame after frame (the current trace) is kept only now and
+    // then: copies that no later frame uses would cost about as much as the comparisons save. One
+    // that is not kept is looked for in vain and computed afresh, which gives the same points.
+    ++kept.freshInARow;
+    if (kept.freshInARow <= 2 || kept.freshInARow % kKeepEvery == 0) {
+      kept.support = batchSupport_[s];
+      kept.points = points;
+      keepSeries(kept, series[s].series, settings);
+    } else {
+      kept.support.clear();
+      kept.hasSeries = false;
+    }
   }
+}
+
+std::array<uint32_t, 5> BandMapping::supportKey() const {
+  return {static_cast<uint32_t>(backingWidth_), static_cast<uint32_t>(backingHeight_), static_cast<uint32_t>(scaleType_),
+          std::bit_cast<uint32_t>(areaParams_.minVal), std::bit_cast<uint32_t>(areaParams_.maxVal)};
+}
+
+void BandMapping::keepSeries(KeptSpline& kept, std::span<const float> values, const std::array<uint32_t, 5>& settings) {
+  kept.series.assign(values.begin(), values.end());
+  kept.settings = settings;
+  kept.hasSeries = true;
 }
 
 bool BandMapping::sameDisplayPoints(std::span<const DisplayPoint> a, std::span<const DisplayPoint> b) {
@@ -481,6 +523,7 @@ BandMapping::KeptSpline& BandMapping::keepSplineOf(const std::vector<DisplayPoin
   KeptSpline& reused = keptSplines_[nextKeptSpline_];
   nextKeptSpline_ = (nextKeptSpline_ + 1) % keptSplines_.size();
   reused.owner = owner;
+  reused.freshInARow = 0;
   return reused;
 }
 

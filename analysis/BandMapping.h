@@ -173,11 +173,22 @@ class BandMapping {
     const std::vector<DisplayPoint>* owner = nullptr;
     std::vector<DisplayPoint> support;
     std::vector<DisplayPoint> points;
+    // The series the support was made from, and the settings it was made with (see SupportKey).
+    std::vector<float> series;
+    std::array<uint32_t, 5> settings{};
+    bool hasSeries = false;
+    // Splines computed for this destination since its kept points were last used.
+    uint32_t freshInARow = 0;
   };
+  static constexpr uint32_t kKeepEvery = 4;
+  // What a series' spline support depends on besides the series: the width, the height, the scale
+  // and the vertical range (their bits).
+  std::array<uint32_t, 5> supportKey() const;
   std::array<KeptSpline, FixedKnotSplines::kMaxSeries> keptSplines_;
   size_t nextKeptSpline_ = 0;
   KeptSpline* keptSplineOf(const std::vector<DisplayPoint>* owner);
   KeptSpline& keepSplineOf(const std::vector<DisplayPoint>* owner);
+  static void keepSeries(KeptSpline& kept, std::span<const float> values, const std::array<uint32_t, 5>& settings);
   static bool sameDisplayPoints(std::span<const DisplayPoint> a, std::span<const DisplayPoint> b);
   // The layouts of the last few combinations (a frame uses two: traces and spline support).
   static constexpr size_t kKeptLayouts = 4;

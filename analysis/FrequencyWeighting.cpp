@@ -68,26 +68,37 @@ namespace {
 // 9 fitted to it over that range (a Chebyshev fit, close to the best of its degree), times 2^k
 // put together from its bits. The weighted totals need no more: their steps bound this error and
 // take the exact power function where it could matter.
-[[gnu::always_inline]] inline double exponential(double a) {
+//
+// Written once for a double and for vectors of them, each lane taking the double's operations; W
+// arguments at a time, every step taken for all W before the next, so that their chains overlap.
+template <typename Real, typename Bits, size_t W>
+[[gnu::always_inline]] inline void exponentialsOf(Real (&a)[W]) {
   constexpr double kInvLn2 = 1.4426950408889634;
   constexpr double kLn2High = 0x1.62e42fee00000p-1;
   constexpr double kLn2Low = 0x1.a39ef35793c76p-33;
   constexpr double kRound = 0x1.8p52;  // adding it rounds to an integer held in the low bits
-  const double shifted = a * kInvLn2 + kRound;
-  const double k = shifted - kRound;
-  const uint64_t kBits = std::bit_cast<uint64_t>(shifted) - std::bit_cast<uint64_t>(kRound);
-  const double r = (a - k * kLn2High) - k * kLn2Low;
-  double p = 0x1.72e107c874de9p-19;
-  p = p * r + 0x1.a17df0d914d6cp-16;
-  p = p * r + 0x1.a01994c849582p-13;
-  p = p * r + 0x1.6c162bb7d965cp-10;
-  p = p * r + 0x1.11111123bf154p-7;
-  p = p * r + 0x1.55555588b8403p-5;
-  p = p * r + 0x1.5555555550d88p-3;
-  p = p * r + 0x1.ffffffffe74f1p-2;
-  p = p * r + 0x1.0000000000006p+0;
-  p = p * r + 0x1.000000000003dp+0;
-  return p * std::bit_cast<double>((kBits + 1023) << 52);
+  constexpr double kPolynomial[] = {0x1.72e107c874de9p-19, 0x1.a17df0d914d6cp-16, 0x1.a01994c849582p-13,
+                                    0x1.6c162bb7d965cp-10, 0x1.11111123bf154p-7,  0x1.55555588b8403p-5,
+                                    0x1.5555555550d88p-3,  0x1.ffffffffe74f1p-2,  0x1.0000000000006p+0,
+                                    0x1.000000000003dp+0};
+  Real r[W], p[W];
+  Bits scale[W];
+  for (size_t j = 0; j < W; ++j) {
+    const Real shifted = a[j] * kInvLn2 + kRound;
+    const Real k = shifted - kRound;
+    scale[j] = (__builtin_bit_cast(Bits, shifted) - __builtin_bit_cast(uint64_t, kRound) + 1023) << 52;
+    r[j] = (a[j] - k * kLn2High) - k * kLn2Low;
+    p[j] = kPolynomial[0] + Real{};
+  }
+  for (size_t c = 1; c < std::size(kPolynomial); ++c) {
+    for (size_t j = 0; j < W; ++j) p[j] = p[j] * r[j] + kPolynomial[c];
+  }
+  for (size_t j = 0; j < W; ++j) a[j] = p[j] * __builtin_bit_cast(Real, scale[j]);
+}
+[[gnu::always_inline]] inline double exponential(double a) {
+  double value[1] = {a};
+  exponentialsOf<double, uint64_t>(value);
+  return value[0];
 }
 
 // Why the fast step gives the exact step's sum.
@@ -108,21 +119,49 @@ namespace {
 constexpr float kLowest = -185.0f;
 constexpr float kHighest = 300.0f;
 constexpr uint64_t kMidpointGuard = 2048;
+// The bins gridSteps takes at a time, and the runs of rounding steps after it stopped (totals).
+constexpr size_t kGridBlock = 16;
+constexpr size_t kFirstRoundingRun = 16;
+constexpr size_t kLastRoundingRun = 256;
 
 bool inFastRange(float value) { return value >= kLowest && value <= kHighest; }
 
-// 10^(level / 10) of every level, in a loop that vectorises; not a number where the bin has no fast
-// term: its level is out of the fast range, or one of its gains is (its mask is then not a number,
-// and 0 otherwise, which adds nothing).
+// exponential of kPowerLanes levels at once: the chain of the polynomial is long, and many of them
+// side by side keep the vector units busy while each waits.
+typedef double PowerLanes __attribute__((vector_size(4 * sizeof(double))));
+typedef uint64_t PowerBits __attribute__((vector_size(4 * sizeof(double))));
+typedef float PowerLevels __attribute__((vector_size(4 * sizeof(float))));
+constexpr size_t kPowerVectors = 4;
+constexpr size_t kPowerLanes = 4 * kPowerVectors;
+
+// 10^(level / 10) of every level; not a number where the bin has no fast term: its level is out of
+// the fast range, or one of its gains is (its mask is then not a number, and 0 otherwise, which
+// adds nothing). Each power is exponential's of its own level, whichever way it is computed.
 SA_VECTOR_CLONES void powersOfLevels(const float* levels, const double* masks, double* powers, size_t n) {
   constexpr double kLn10Over10 = 0.23025850929940458;  // ln(10) / 10
   constexpr uint64_t kNotANumber = 0x7FF8000000000000;
-  for (size_t i = 0; i < n; ++i) {
-    const double level = levels[i];
-    const double power = exponential(level * kLn10Over10) + masks[i];
-    // Chosen by bits rather than by a branch, so that the loop stays one run of vector operations.
+  size_t i = 0;
+  for (; i + kPowerLanes <= n; i += kPowerLanes) {
+    PowerLanes values[kPowerVectors];
+    for (size_t j = 0; j < kPowerVectors; ++j) {
+      PowerLevels single;
+      std::memcpy(&single, levels + i + 4 * j, sizeof single);
+      values[j] = __builtin_convertvector(single, PowerLanes) * kLn10Over10;
+    }
+    exponentialsOf<PowerLanes, PowerBits>(values);
+    for (size_t j = 0; j < kPowerVectors; ++j) {
+      PowerLanes mask;
+      std::memcpy(&mask, masks + i + 4 * j, sizeof mask);
+      const PowerLanes power = values[j] + mask;
+      std::memcpy(powers + i + 4 * j, &power, sizeof power);
+    }
+  }
+  for (; i < n; ++i) powers[i] = exponential(static_cast<double>(levels[i]) * kLn10Over10) + masks[i];
+  // Chosen by bits rather than by a branch, so that the loop stays one run of vector operations.
+  for (i = 0; i < n; ++i) {
+    const float level = levels[i];
     const uint64_t keep = 0 - (static_cast<uint64_t>(level >= kLowest) & static_cast<uint64_t>(level <= kHighest));
-    powers[i] = std::bit_cast<double>((std::bit_cast<uint64_t>(power) & keep) | (kNotANumber & ~keep));
+    powers[i] = std::bit_cast<double>((std::bit_cast<uint64_t>(powers[i]) & keep) | (kNotANumber & ~keep));
   }
 }
 
@@ -215,47 +254,68 @@ SA_VECTOR_CLONES size_t gridSteps(const double* powers, const double* gains, siz
   FourSums sum;
   std::memcpy(&sum, sums, sizeof sum);
   const FourSums binade = reinterpret_cast<FourSums>(reinterpret_cast<FourBits>(sum) & kExponent);  // 2^e
+  // The steps below are those in units (the term times 2^23 / 2^e, rounded to an integer, and so
+  // on) with every number scaled by the unit, 2^(e-23): scaling by a power of two is exact for the
+  // normal numbers all of them are, so the comparisons decide the same and the sums are the same
+  // multiples of the unit, without a multiplication by 2^23 / 2^e per term.
   const FourSums unit = binade * 0x1p-23;
-  const FourSums perUnit = 0x1p23 / binade;  // powers of two: both exact
-  FourSums units = sum * perUnit;            // an integer from 2^23 to 2^24 − 1
-  // One step: the term in units, rounded to an integer; the next sum in units; whether the step may
-  // be taken (false for anything not a number, such as a bin without a fast term).
+  const FourSums roundAt = kRoundToInteger * unit;  // adding and taking it away rounds to a multiple of the unit
+  const FourSums halfAt = kHalfUnit * unit;
+  const FourSums top = kUnits * unit;  // 2^(e+1)
+  // One step: the term rounded to a multiple of the unit; the next sum; whether the step may be
+  // taken (false for anything not a number, such as a bin without a fast term).
 #define GRID_STEP(bin, next, fine)                                                                           \
   FourSums next;                                                                                           \
   FourBits fine;                                                                                           \
   {                                                                                                        \
     FourSums gain;                                                                                         \
     std::memcpy(&gain, gains + 4 * (bin), sizeof gain);                                                    \
-    const FourSums term = powers[bin] * gain * perUnit;                                                    \
-    const FourSums rounded = (term + kRoundToInteger) - kRoundToInteger;                                   \
+    const FourSums term = powers[bin] * gain;                                                              \
+    const FourSums rounded = (term + roundAt) - roundAt;                                                   \
     const FourSums fraction = reinterpret_cast<FourSums>(reinterpret_cast<FourBits>(term - rounded) & kMagnitude); \
-    next = units + rounded;                                                                                \
-    fine = reinterpret_cast<FourBits>((fraction < kHalfUnit) & (next < kUnits));                           \
+    next = sum + rounded;                                                                                  \
+    fine = reinterpret_cast<FourBits>((fraction < halfAt) & (next < top));                                 \
   }
   size_t i = from;
-  // Eight bins at a time, their checks gathered and looked at once; a block with a step that may
-  // not be taken is done again bin by bin up to that step.
-  constexpr size_t kBlock = 8;
-  for (; i + kBlock <= end; i += kBlock) {
-    const FourSums start = units;
-    FourBits allFine = ~FourBits{};
-    for (size_t j = 0; j < kBlock; ++j) {
-      GRID_STEP(i + j, next, fine)
-      allFine &= fine;
-      units = next;
-    }
-    if ((allFine[0] & allFine[1] & allFine[2] & allFine[3]) == 0) [[unlikely]] {
-      units = start;
-      break;
-    }
+  // kGridBlock bins at a time. A term's rounding does not depend on the sum, and the rounded terms
+  // are whole units, none negative: their additions are exact, so the block's terms go into two
+  // running totals (the same sum in any order) rather than one after another, and since the sum
+  // only grows it stays inside the binade at every step when it does at the block's end. A block
+  // with a step that may not be taken is done again bin by bin up to that step.
+  constexpr size_t kBlock = kGridBlock;
+#define GRID_TERM(bin, rounded, fine)                                                                          \
+  FourSums rounded;                                                                                          \
+  FourBits fine;                                                                                             \
+  {                                                                                                          \
+    FourSums gain;                                                                                           \
+    std::memcpy(&gain, gains + 4 * (bin), sizeof gain);                                                      \
+    const FourSums term = powers[bin] * gain;                                                                \
+    rounded = (term + roundAt) - roundAt;                                                                    \
+    const FourSums fraction = reinterpret_cast<FourSums>(reinterpret_cast<FourBits>(term - rounded) & kMagnitude); \
+    fine = reinterpret_cast<FourBits>(fraction < halfAt);                                                    \
   }
+  for (; i + kBlock <= end; i += kBlock) {
+    FourSums even = {}, odd = {};
+    FourBits allFine = ~FourBits{};
+    for (size_t j = 0; j < kBlock; j += 2) {
+      GRID_TERM(i + j, r0, f0)
+      GRID_TERM(i + j + 1, r1, f1)
+      even += r0;
+      odd += r1;
+      allFine &= f0 & f1;
+    }
+    const FourSums next = sum + (even + odd);
+    allFine &= reinterpret_cast<FourBits>(next < top);
+    if ((allFine[0] & allFine[1] & allFine[2] & allFine[3]) == 0) [[unlikely]] break;
+    sum = next;
+  }
+#undef GRID_TERM
   for (; i < end; ++i) {
     GRID_STEP(i, next, fine)
     if ((fine[0] & fine[1] & fine[2] & fine[3]) == 0) break;
-    units = next;
+    sum = next;
   }
 #undef GRID_STEP
-  sum = units * unit;
   std::memcpy(sums, &sum, sizeof sum);
   return i;
 }
@@ -272,11 +332,24 @@ WeightedTotals WeightingTable::totals(std::span<const float> levels) {
   // The sums are floats, held in doubles between the steps: A, B, C, Z.
   alignas(32) double sums[kWeightings] = {0.0, 0.0, 0.0, 0.0};
   size_t i = 0;
+  // Where the sums still grow fast (the first bins, the bins up to a loud one) some sum leaves its
+  // binade every few bins, and each time the grid steps stop, redo their block and start again,
+  // which costs more than the rounding steps of those bins. After the grid steps stopped, the
+  // bins up to gridFrom take the rounding steps (the same sums), for a run that doubles while the
+  // grid steps stop again at once.
+  size_t gridFrom = 0;
+  size_t roundingRun = kFirstRoundingRun;
   while (i < n) {
     // A sum of 0 has no binade: such a bin takes the rounding step.
     const bool positive = sums[0] > 0.0 && sums[1] > 0.0 && sums[2] > 0.0 && sums[3] > 0.0;
-    const size_t end = positive ? n : i + 1;
-    i = positive ? gridSteps(powers, gains, i, end, sums) : fastSteps(powers, gains, i, end, sums);
+    const bool grid = positive && i >= gridFrom;
+    const size_t end = grid ? n : positive ? std::min(n, gridFrom) : i + 1;
+    const size_t from = i;
+    i = grid ? gridSteps(powers, gains, i, end, sums) : fastSteps(powers, gains, i, end, sums);
+    if (grid && i < end) {
+      roundingRun = i - from < kGridBlock ? std::min(2 * roundingRun, kLastRoundingRun) : kFirstRoundingRun;
+      gridFrom = i + 1 + roundingRun;
+    }
     if (i == end) continue;
     // This bin's steps as the exact path takes them (u not a number when there is no fast term).
     const float level = levels[i];

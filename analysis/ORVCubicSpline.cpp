@@ -198,20 +198,24 @@ void ORVCubicSpline::interpolateAscending(std::span<const double> xs, std::span<
 }
 
 namespace {
-typedef double KnotLanes __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kMaxSeries)));
-typedef float KnotFloatLanes __attribute__((vector_size(sizeof(float) * FixedKnotSplines::kMaxSeries)));
 constexpr size_t kLanes = FixedKnotSplines::kMaxSeries;
+typedef double KnotLanes __attribute__((vector_size(sizeof(double) * kLanes)));
+typedef float KnotFloatLanes __attribute__((vector_size(sizeof(float) * kLanes)));
+typedef double TwoKnotLanes __attribute__((vector_size(sizeof(double) * 2)));
+typedef float TwoKnotFloatLanes __attribute__((vector_size(sizeof(float) * 2)));
 
 // Each lane through single precision and back, as the coefficients are read.
 #define THROUGH_FLOAT(v) __builtin_convertvector(__builtin_convertvector((v), KnotFloatLanes), KnotLanes)
 
-// The solve for the coefficients of every series, side by side, lane s of every array of lanes
-// (kLanes doubles per knot) being series s, so that the serial chains of the series run together.
-// x-only arrays as FixedKnotSplines keeps them. The vectors stay local to the functions: passed by
-// value, their ABI would depend on the instruction set.
-SA_VECTOR_CLONES void solve(size_t n, const double* h, const double* threeOverH, const double* threeH, const double* l,
-                            const double* mu, const double* yLanes, double* zLanes, double* bLanes, double* cLanes,
-                            double* dLanes) {
+// The solve for the coefficients of the first series (as many as KnotLanes holds), side by side,
+// lane s of every array of lanes (kLanes doubles per knot) being series s, so that the serial
+// chains of the series run together. x-only arrays as FixedKnotSplines keeps them. The vectors stay
+// local to the functions: passed by value, their ABI would depend on the instruction set. Each
+// lane takes the same operations however many there are; the lanes past them are left as they were.
+template <typename KnotLanes, typename KnotFloatLanes>
+[[gnu::always_inline]] inline void solveLanes(size_t n, const double* h, const double* threeOverH, const double* threeH,
+                                              const double* l, const double* mu, const double* yLanes, double* zLanes,
+                                              double* bLanes, double* cLanes, double* dLanes) {
   auto load = [](KnotLanes& v, const double* at) { std::memcpy(&v, at, sizeof v); };
   auto store = [](double* at, const KnotLanes& v) { std::memcpy(at, &v, sizeof v); };
   // Forward elimination: only z depends on the y.
@@ -250,6 +254,21 @@ SA_VECTOR_CLONES void solve(size_t n, const double* h, const double* threeOverH,
   }
 }
 
+// All kLanes series, and the first two alone: the divisions dominate the solve, and a division of
+// two lanes takes the divider half as long as one of four, so one or two series (the current trace
+// while the held series keep their points) take the narrower one.
+SA_VECTOR_CLONES void solve(size_t n, const double* h, const double* threeOverH, const double* threeH, const double* l,
+                            const double* mu, const double* yLanes, double* zLanes, double* bLanes, double* cLanes,
+                            double* dLanes) {
+  solveLanes<KnotLanes, KnotFloatLanes>(n, h, threeOverH, threeH, l, mu, yLanes, zLanes, bLanes, cLanes, dLanes);
+}
+SA_VECTOR_CLONES void solveTwo(size_t n, const double* h, const double* threeOverH, const double* threeH,
+                               const double* l, const double* mu, const double* yLanes, double* zLanes, double* bLanes,
+                               double* cLanes, double* dLanes) {
+  solveLanes<TwoKnotLanes, TwoKnotFloatLanes>(n, h, threeOverH, threeH, l, mu, yLanes, zLanes, bLanes, cLanes, dLanes);
+}
+#undef THROUGH_FLOAT
+
 typedef double SampleBlock __attribute__((vector_size(sizeof(double) * FixedKnotSplines::kSampleBlock)));
 typedef float SampleFloats __attribute__((vector_size(sizeof(float) * FixedKnotSplines::kSampleBlock)));
 constexpr size_t kBlock = FixedKnotSplines::kSampleBlock;
@@ -278,7 +297,6 @@ SA_VECTOR_CLONES void sampleSegments(size_t n, const uint32_t* segmentFirst, con
     }
   }
 }
-#undef THROUGH_FLOAT
 }  // namespace
 
 bool FixedKnotSplines::setKnots(std::span<const double> knotXs, std::span<const double> sampleXs) {
@@ -338,8 +356,8 @@ void FixedKnotSplines::evaluate(size_t seriesCount, std::span<float> samples) {
   const size_t n = x_.size();
   seriesCount = std::min(seriesCount, kMaxSeries);
   if (n < 2 || samples.size() < seriesCount * samplePitch()) return;
-  solve(n, h_.data(), threeOverH_.data(), threeH_.data(), l_.data(), mu_.data(), y_[0].data(), z_[0].data(),
-        b_[0].data(), c_[0].data(), d_[0].data());
+  (seriesCount <= 2 ? solveTwo : solve)(n, h_.data(), threeOverH_.data(), threeH_.data(), l_.data(), mu_.data(),
+                                        y_[0].data(), z_[0].data(), b_[0].data(), c_[0].data(), d_[0].data());
   sampleSegments(n, segmentFirst_.data(), sampleT_.data(), sampleCube_.data(), y_[0].data(), b_[0].data(),
                  c_[0].data(), d_[0].data(), seriesCount, samples.data(), samplePitch());
 }

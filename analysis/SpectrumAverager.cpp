@@ -14,11 +14,14 @@ namespace {
 constexpr size_t kLanes = SpectrumAverager::kBlockBins;
 typedef float Lanes __attribute__((vector_size(sizeof(float) * SpectrumAverager::kBlockBins)));
 
-// Per bin of each block: Σ over slots j in order of its value (÷ count when `Divide`), from 0.
+// Per bin of each block: Σ over slots j in order of its value (÷ count when `Divide`), from 0, or
+// from `prefix` (the sums of slots 0 … first − 1; none when first is 0) on from slot `first`. The
+// sums as they stand after slot save − 1 (when first < save ≤ filled) are written to `saved`.
 // Four blocks at a time: each sum waits for the addition before it, so four run side by side.
 template <bool Divide>
 [[gnu::always_inline]] inline void sumBlocks(const float* storage, size_t blocks, size_t slotCount, size_t filled,
-                                             float count, float* sums) {
+                                             float count, const float* prefix, size_t first, size_t save,
+                                             float* saved, float* sums) {
   const Lanes divisor = count - Lanes{};
   // Adds the term at `at` to sum (a macro-free helper would hand a vector back by value).
   auto add = [&divisor](Lanes& sum, const float* at) {
@@ -26,18 +29,41 @@ template <bool Divide>
     std::memcpy(&v, at, sizeof v);
     sum += Divide ? v / divisor : v;
   };
+  auto start = [prefix](Lanes& sum, size_t block) {
+    if (prefix) {
+      std::memcpy(&sum, prefix + block * kLanes, sizeof sum);
+    } else {
+      sum = Lanes{};
+    }
+  };
+  const bool saving = save > first && save <= filled;
+  const size_t saveAt = saving ? save : filled;
   const size_t blockSize = slotCount * kLanes;
   size_t block = 0;
   for (; block + 4 <= blocks; block += 4) {
     const float* values = storage + block * blockSize;
-    Lanes s0 = {}, s1 = {}, s2 = {}, s3 = {};
-    for (size_t j = 0; j < filled; ++j) {
-      const float* at = values + j * kLanes;
-      add(s0, at);
-      add(s1, at + blockSize);
-      add(s2, at + 2 * blockSize);
-      add(s3, at + 3 * blockSize);
+    Lanes s0, s1, s2, s3;
+    start(s0, block);
+    start(s1, block + 1);
+    start(s2, block + 2);
+    start(s3, block + 3);
+    auto addSlots = [&](size_t from, size_t to) {
+      for (size_t j = from; j < to; ++j) {
+        const float* at = values + j * kLanes;
+        add(s0, at);
+        add(s1, at + blockSize);
+        add(s2, at + 2 * blockSize);
+        add(s3, at + 3 * blockSize);
+      }
+    };
+    addSlots(first, saveAt);
+    if (saving) {
+      std::memcpy(saved + block * kLanes, &s0, sizeof s0);
+      std::memcpy(saved + (block + 1) * kLanes, &s1, sizeof s1);
+      std::memcpy(saved + (block + 2) * kLanes, &s2, sizeof s2);
+      std::memcpy(saved + (block + 3) * kLanes, &s3, sizeof s3);
     }
+    addSlots(saveAt, filled);
     std::memcpy(sums + block * kLanes, &s0, sizeof s0);
     std::memcpy(sums + (block + 1) * kLanes, &s1, sizeof s1);
     std::memcpy(sums + (block + 2) * kLanes, &s2, sizeof s2);
@@ -45,20 +71,23 @@ template <bool Divide>
   }
   for (; block < blocks; ++block) {
     const float* values = storage + block * blockSize;
-    Lanes sum = {};
-    for (size_t j = 0; j < filled; ++j) add(sum, values + j * kLanes);
+    Lanes sum;
+    start(sum, block);
+    for (size_t j = first; j < saveAt; ++j) add(sum, values + j * kLanes);
+    if (saving) std::memcpy(saved + block * kLanes, &sum, sizeof sum);
+    for (size_t j = saveAt; j < filled; ++j) add(sum, values + j * kLanes);
     std::memcpy(sums + block * kLanes, &sum, sizeof sum);
   }
 }
 
 SA_VECTOR_CLONES void sumBlocksDivided(const float* storage, size_t blocks, size_t slotCount, size_t filled,
-                                       float* sums) {
-  sumBlocks<false>(storage, blocks, slotCount, filled, 1.0f, sums);
+                                       const float* prefix, size_t first, size_t save, float* saved, float* sums) {
+  sumBlocks<false>(storage, blocks, slotCount, filled, 1.0f, prefix, first, save, saved, sums);
 }
 
 SA_VECTOR_CLONES void sumBlocksDividing(const float* storage, size_t blocks, size_t slotCount, size_t filled,
                                         float count, float* sums) {
-  sumBlocks<true>(storage, blocks, slotCount, filled, count, sums);
+  sumBlocks<true>(storage, blocks, slotCount, filled, count, nullptr, 0, 0, nullptr, sums);
 }
 
 // Slot `slot` of every block takes the spectrum's values (÷ count when `divide`); bins past the
@@ -94,12 +123,15 @@ SpectrumAverager::SpectrumAverager(int32_t binCount, int32_t slotCount)
   }
   blocks_ = (static_cast<size_t>(binCount) + kLanes - 1) / kLanes;
   storage_ = std::make_unique<float[]>(blocks_ * kLanes * static_cast<size_t>(slotCount));
+  prefix_ = std::make_unique<float[]>(blocks_ * kLanes);
 }
 
 void SpectrumAverager::AddSpectrum(const float* spectrum) {
   if (!spectrum) return;
   storeSlot(spectrum, static_cast<size_t>(binCount_), static_cast<size_t>(slotCount_), static_cast<size_t>(writeIndex_),
             storedDivided_, static_cast<float>(slotCount_), storage_.get());
+  // The kept sums cover the slots before prefixSlots_: writing one of them spoils them.
+  if (writeIndex_ < prefixSlots_) prefixSlots_ = 0;
   writeIndex_ = writeIndex_ + 1 >= slotCount_ ? 0 : writeIndex_ + 1;
   if (filled_ < slotCount_) {
     ++filled_;
@@ -107,11 +139,12 @@ void SpectrumAverager::AddSpectrum(const float* spectrum) {
       // From now on every mean divides by slotCount: divide the stored spectra once.
       divideAll(storage_.get(), static_cast<float>(slotCount_), blocks_ * kLanes * static_cast<size_t>(slotCount_));
       storedDivided_ = true;
+      prefixSlots_ = 0;
     }
   }
 }
 
-void SpectrumAverager::GetMean(float* output) const {
+void SpectrumAverager::GetMean(float* output) {
   if (!output) return;
   if (filled_ < 1) {
     std::fill_n(output, binCount_, 0.0f);
@@ -123,17 +156,26 @@ void SpectrumAverager::GetMean(float* output) const {
   const size_t filled = static_cast<size_t>(filled_);
   const size_t whole = static_cast<size_t>(binCount_) / kLanes;
   const float count = static_cast<float>(filled_);
-  auto sum = [&](const float* storage, size_t blocks, float* sums) {
+  // A full ring's sums start from the kept sums of the slots that have not been written since, and
+  // keep the sums up to the slot written last: the next spectrum goes to the slot after it, so the
+  // next mean has those slots' sums already. The same additions in the same order, so the same sums.
+  const size_t first = storedDivided_ ? static_cast<size_t>(prefixSlots_) : 0;
+  const size_t save = storedDivided_ ? static_cast<size_t>(writeIndex_) : 0;
+  const float* prefix = first > 0 ? prefix_.get() : nullptr;
+  auto sum = [&](size_t from, size_t blocks, float* sums) {
+    const float* storage = storage_.get() + from * slots * kLanes;
     if (storedDivided_) {
-      sumBlocksDivided(storage, blocks, slots, filled, sums);
+      sumBlocksDivided(storage, blocks, slots, filled, prefix ? prefix + from * kLanes : nullptr, first, save,
+                       prefix_.get() + from * kLanes, sums);
     } else {
       sumBlocksDividing(storage, blocks, slots, filled, count, sums);
     }
   };
-  sum(storage_.get(), whole, output);
+  sum(0, whole, output);
   if (whole < blocks_) {
     float last[kLanes];
-    sum(storage_.get() + whole * slots * kLanes, 1, last);
+    sum(whole, 1, last);
     std::copy_n(last, static_cast<size_t>(binCount_) - whole * kLanes, output + whole * kLanes);
   }
+  if (storedDivided_ && save > first) prefixSlots_ = static_cast<int32_t>(save);
 }

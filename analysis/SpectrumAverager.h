@@ -23,8 +23,9 @@ class SpectrumAverager {
   // Copies binCount floats into the slot at the write index, the oldest slot once the ring is full.
   void AddSpectrum(const float* spectrum);
   // Per bin, the mean of the filled slots (each term divided before it is added, in slot order);
-  // zeros while no spectrum has been added.
-  void GetMean(float* output) const;
+  // zeros while no spectrum has been added. Keeps the sums of the slots the next spectrum leaves
+  // alone, so that the next mean starts from them.
+  void GetMean(float* output);
 
   int32_t binCount() const { return binCount_; }
   int32_t slotCount() const { return slotCount_; }
@@ -40,4 +41,8 @@ class SpectrumAverager {
   int32_t filled_ = 0;
   // The stored values are the spectra divided by slotCount (set when the ring becomes full).
   bool storedDivided_ = false;
+  // Per bin, the sum of slots 0 … prefixSlots_ − 1 as the mean adds them (valid while none of those
+  // slots has been written since), kept by GetMean.
+  std::unique_ptr<float[]> prefix_;
+  int32_t prefixSlots_ = 0;
 };

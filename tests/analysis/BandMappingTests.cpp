@@ -421,8 +421,9 @@ TEST(BandMapping, SeriesSmoothedTogetherGetTheirOwnSplinePoints) {
 // Held series stop changing while the current trace goes on; a series whose support is unchanged
 // gets its last points again. Every frame each destination must still hold what a fresh spline of
 // its series gives: when only some series changed, when the scale or size changed under an
-// unchanged series, when a destination was cleared or written by someone else between frames, and
-// when a series leaves the batch (its hold turned off) and comes back.
+// unchanged series, when a destination was cleared or written by someone else between frames,
+// when a series leaves the batch (its hold turned off) and comes back, and when the vertical range
+// or the height changed under an unchanged series.
 TEST(BandMapping, SeriesThatStopChangingKeepExactlyTheirSplinePoints) {
   UniformFloats uniform{77u};
   BandMapping together, alone;
@@ -437,6 +438,13 @@ TEST(BandMapping, SeriesThatStopChangingKeepExactlyTheirSplinePoints) {
         mapping->setBackingSize(width, 400);
         mapping->setAreaParams({-130.0f, -10.0f});
         mapping->setScaleType(frame % 80 == 0 ? 0 : 1);
+      }
+    }
+    // The vertical range and the height change the support of an unchanged series as well.
+    if (frame % 40 == 20 || frame % 40 == 30) {
+      for (BandMapping* mapping : {&together, &alone}) {
+        mapping->setAreaParams(frame % 40 == 20 ? AreaParams{-120.0f, 0.0f} : AreaParams{-120.0f, -5.0f});
+        mapping->setBackingSize(mapping->backingWidth(), frame % 40 == 20 ? 400 : 380);
       }
     }
     for (float& v : current) v = uniform(-140.0f, -20.0f);
