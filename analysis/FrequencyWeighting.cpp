@@ -262,20 +262,6 @@ SA_VECTOR_CLONES size_t gridSteps(const double* powers, const double* gains, siz
   const FourSums roundAt = kRoundToInteger * unit;  // adding and taking it away rounds to a multiple of the unit
   const FourSums halfAt = kHalfUnit * unit;
   const FourSums top = kUnits * unit;  // 2^(e+1)
-  // One step: the term rounded to a multiple of the unit; the next sum; whether the step may be
-  // taken (false for anything not a number, such as a bin without a fast term).
-#define GRID_STEP(bin, next, fine)                                                                           \
-  FourSums next;                                                                                           \
-  FourBits fine;                                                                                           \
-  {                                                                                                        \
-    FourSums gain;                                                                                         \
-    std::memcpy(&gain, gains + 4 * (bin), sizeof gain);                                                    \
-    const FourSums term = powers[bin] * gain;                                                              \
-    const FourSums rounded = (term + roundAt) - roundAt;                                                   \
-    const FourSums fraction = reinterpret_cast<FourSums>(reinterpret_cast<FourBits>(term - rounded) & kMagnitude); \
-    next = sum + rounded;                                                                                  \
-    fine = reinterpret_cast<FourBits>((fraction < halfAt) & (next < top));                                 \
-  }
   size_t i = from;
   // kGridBlock bins at a time. A term's rounding does not depend on the sum, and the rounded terms
   // are whole units, none negative: their additions are exact, so the block's terms go into two
@@ -294,6 +280,12 @@ SA_VECTOR_CLONES size_t gridSteps(const double* powers, const double* gains, siz
     const FourSums fraction = reinterpret_cast<FourSums>(reinterpret_cast<FourBits>(term - rounded) & kMagnitude); \
     fine = reinterpret_cast<FourBits>(fraction < halfAt);                                                    \
   }
+  // One step: the term rounded to a multiple of the unit; the next sum; whether the step may be
+  // taken (false for anything not a number, such as a bin without a fast term).
+#define GRID_STEP(bin, next, fine)        \
+  GRID_TERM(bin, next##Rounded, fine)     \
+  const FourSums next = sum + next##Rounded; \
+  fine &= reinterpret_cast<FourBits>(next < top);
   for (; i + kBlock <= end; i += kBlock) {
     FourSums even = {}, odd = {};
     FourBits allFine = ~FourBits{};
@@ -309,13 +301,13 @@ SA_VECTOR_CLONES size_t gridSteps(const double* powers, const double* gains, siz
     if ((allFine[0] & allFine[1] & allFine[2] & allFine[3]) == 0) [[unlikely]] break;
     sum = next;
   }
-#undef GRID_TERM
   for (; i < end; ++i) {
     GRID_STEP(i, next, fine)
     if ((fine[0] & fine[1] & fine[2] & fine[3]) == 0) break;
     sum = next;
   }
 #undef GRID_STEP
+#undef GRID_TERM
   std::memcpy(sums, &sum, sizeof sum);
   return i;
 }
