@@ -160,13 +160,12 @@ void UISpectrumView::renderFFTToTex() {
 void UISpectrumView::drawSpectrogram() {
   glClearColor(0, 0, 0, 0);
   if (sonogramData) renderFFTToTex();
+  glEnable(GL_TEXTURE_2D);
   // The ring's quads cover the whole view (ceil(W/3) columns of 3 pixels, a texture at least as
   // high as the view) and are written without blending: a clear under them would be overwritten.
-  const bool covered = ringTexture && kColumnWidth * static_cast<float>(currentTexCount) >= static_cast<float>(backingWidth) &&
-                       texBitBufferSize >= backingHeight;
-  if (!covered) glClear(GL_COLOR_BUFFER_BIT);
-  glEnable(GL_TEXTURE_2D);
+  // Only a view without a ring is cleared.
   if (!ringTexture) {
+    glClear(GL_COLOR_BUFFER_BIT);
     glFlush();
     return;
   }
