@@ -51,6 +51,12 @@ bool chainContains(const DispatchQueue* q) {
 // Runs `body` with the thread's chain replaced by `chain`, then puts the old one back.
 template <class F>
 void withChain(Chain chain, F&& body) {
+  if (chain.empty() && tChain.empty()) {
+    // A task queued by async on a worker between tasks: the thread's own empty list serves, and
+    // keeps its storage from one task to the next.
+    body();
+    return;
+  }
   Chain saved = std::move(tChain);
   tChain = std::move(chain);
   body();
