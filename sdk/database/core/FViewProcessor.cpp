@@ -66,7 +66,7 @@ FViewProcessorResult FViewProcessor::applyOperationOn(const FViewCacheRef& oldVi
       NSException::raise(NSInternalInconsistencyException, "Unknown operation encountered %ld.",
                          static_cast<long>(operation.type()));
   }
-  std::vector<FChange> changes = maybeAddValueFromOldViewCache(*oldViewCache, *newViewCache, accumulator.changes());
+  std::vector<FChange> changes = maybeAddValueFromOldViewCache(*oldViewCache, *newViewCache, accumulator.takeChanges());
   return FViewProcessorResult{newViewCache, std::move(changes)};
 }
 

@@ -75,6 +75,46 @@ TEST(IndexedFilterTest, FullUpdateReportsTheDifference) {
   EXPECT_EQ(describe(accumulator), (Strings{"added c 4", "changed b 3<-2", "removed a 1"}));
 }
 
+TEST(ChildChangeAccumulatorTest, FoldsAFewChildrenAndManyAlikeAndHandsThemOnInKeyOrder) {
+  // A few changes are kept in a short list, more move to a map: the folds, the order handed on
+  // and the emptying by takeChanges must not depend on which.
+  auto change = [](FEventType type, const char* key, const char* value) {
+    return FChange(type, FIndexedNode::indexedNodeWithNode(node(value)), key);
+  };
+  auto lines = [](const std::vector<FChange>& changes) {
+    Strings out;
+    for (const FChange& c : changes) out.push_back(std::string(typeName(c.type())) + " " + *c.childKey() + " " + json(c.indexedNode()->node()));
+    return out;
+  };
+  for (int extra : {0, 6}) {
+    SCOPED_TRACE(extra);
+    FChildChangeAccumulator accumulator;
+    accumulator.trackChildChange(change(FEventTypeChildAdded, "m", "1"));
+    accumulator.trackChildChange(change(FEventTypeChildAdded, "c", "2"));
+    accumulator.trackChildChange(change(FEventTypeChildRemoved, "x", "3"));
+    Strings expected{"added c 5", "added m 1", "changed x 4"};
+    for (int i = 0; i < extra; ++i) {
+      const std::string key = "k" + std::to_string(extra - i);
+      accumulator.trackChildChange(change(FEventTypeChildAdded, key.c_str(), "0"));
+      expected.push_back("added " + key + " 0");
+    }
+    accumulator.trackChildChange(change(FEventTypeChildChanged, "c", "5"));  // added, then changed: added
+    accumulator.trackChildChange(change(FEventTypeChildAdded, "x", "4"));    // removed, then added: changed
+    accumulator.trackChildChange(change(FEventTypeChildAdded, "a", "6"));
+    accumulator.trackChildChange(change(FEventTypeChildRemoved, "a", "6"));  // added, then removed: nothing
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines(accumulator.changes()), expected);
+    EXPECT_EQ(lines(accumulator.takeChanges()), expected);
+    EXPECT_TRUE(accumulator.changes().empty());
+    EXPECT_THROW(
+        {
+          accumulator.trackChildChange(change(FEventTypeChildAdded, "z", "1"));
+          accumulator.trackChildChange(change(FEventTypeChildAdded, "z", "1"));
+        },
+        NSException);
+  }
+}
+
 TEST(RangedFilterTest, BoundsAreInclusive) {
   auto params = FQueryParams::defaultInstance()->orderBy(FValueIndex::valueIndex())->startAt(node("2"))->endAt(node("5"));
   FRangedFilter filter(*params);
