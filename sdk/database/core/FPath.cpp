@@ -1,5 +1,7 @@
 #include "sdk/database/core/FPath.h"
 
+#include <algorithm>
+
 #include "platform/foundation/NSException.h"
 #include "sdk/database/core/FUtilities.h"
 
@@ -130,8 +132,17 @@ std::vector<std::string> FPath::keys() const {
   return std::vector<std::string>(pieces_->begin() + pieceNum_, pieces_->end());
 }
 
+// A new list of this path's keys with room for `more` after them: the keys are copied once into
+// storage of the final size, not grown past it.
+std::shared_ptr<std::vector<std::string>> FPath::keysWithRoomFor(size_t more) const {
+  auto pieces = std::make_shared<std::vector<std::string>>();
+  pieces->reserve(length() + more);
+  if (!isEmpty()) pieces->insert(pieces->end(), pieces_->begin() + pieceNum_, pieces_->end());
+  return pieces;
+}
+
 FPathRef FPath::child(const FPath& childPath) const {
-  auto pieces = std::make_shared<std::vector<std::string>>(keys());
+  auto pieces = keysWithRoomFor(static_cast<size_t>(childPath.length()));
   for (size_t i = static_cast<size_t>(childPath.pieceNum_); i < childPath.pieces_->size(); ++i) {
     pieces->push_back((*childPath.pieces_)[i]);
   }
@@ -139,7 +150,8 @@ FPathRef FPath::child(const FPath& childPath) const {
 }
 
 FPathRef FPath::childFromString(std::string_view childPathString) const {
-  auto pieces = std::make_shared<std::vector<std::string>>(keys());
+  const auto slashes = static_cast<size_t>(std::count(childPathString.begin(), childPathString.end(), '/'));
+  auto pieces = keysWithRoomFor(slashes + 1);
   appendPieces(*pieces, childPathString);
   return std::make_shared<const FPath>(std::move(pieces), 0);
 }

@@ -62,6 +62,7 @@ class FPath : public std::enable_shared_from_this<FPath> {
 
  private:
   FPathRef selfOrCopy() const;
+  std::shared_ptr<std::vector<std::string>> keysWithRoomFor(size_t more) const;
 
   Pieces pieces_;
   int64_t pieceNum_;
