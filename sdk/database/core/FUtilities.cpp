@@ -217,6 +217,14 @@ bool FUtilities::tryParseString(std::string_view str, int64_t* integer) {
 
 int FUtilities::compareKey(const std::string& a, const std::string& b) {
   if (&a == &b) return 0;
+  // Most keys start with a letter: such a key is neither int-like (which takes a digit or a minus
+  // first) nor one of the two bounds (which begin with a bracket), so its text decides.
+  auto plain = [](const std::string& key) {
+    if (key.empty()) return false;
+    const char c = key[0];
+    return (c < '0' || c > '9') && c != '-' && c != '[';
+  };
+  if (plain(a) && plain(b)) return literalCompare(a, b);
   if (isMinName(a) || isMaxName(b)) return -1;
   if (isMinName(b) || isMaxName(a)) return 1;
   int64_t ia = 0;
