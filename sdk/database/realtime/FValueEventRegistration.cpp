@@ -44,23 +44,25 @@ void FValueEventRegistration::fireEvent(const FEventRef& event, const DispatchQu
   if (!callback_) return;
   auto data = std::static_pointer_cast<const FDataEvent>(event);
   FFLogDebug("I-RDB065002", "Raising value event on %s", data->snapshot()->key().value_or("(null)").c_str());
-  // The block holds the event alone, which holds the registration (this) and the snapshot: the
-  // registration's callback is not copied (that copies every closure it wraps, one allocation
-  // each), and no reference is taken here to be dropped on the other thread.
+  // The block holds the event alone (or, on the work queue, the registration and the held
+  // event): the registration's callback is not copied (that copies every closure it wraps, one
+  // allocation each).
   if (!FWorkQueue::isCurrent()) {
     FEventRaiser::handOff(queue, [data = std::move(data)] { registrationOf(*data).callback_(data->snapshot()); });
     return;
   }
-  held_.push_back(data->snapshot()->indexedNode());
+  HeldEvent& held = held_.emplace_back(std::move(data));
   // The count of delivered events is written by the other thread: read once in a while only.
-  if ((heldFrom_ + held_.size()) % kReleaseStride == 0) releaseDelivered();
-  FEventRaiser::handOff(queue, [data = std::move(data)]() mutable {
-    // Counted even when the callback throws, or the work queue would hold this data for good.
+  if (++heldCount_ % kReleaseStride == 0) releaseDelivered();
+  auto self = std::static_pointer_cast<const FValueEventRegistration>(shared_from_this());
+  FEventRaiser::handOff(queue, [self = std::move(self), entry = &held] {
+    // Marked even when the callback throws, or the work queue would hold this event for good.
     struct Delivery {
-      std::shared_ptr<const FDataEvent>& event;
-      ~Delivery() { registrationOf(*event).delivered(event); }
-    } delivery{data};
-    registrationOf(*data).callback_(data->snapshot());
+      const FValueEventRegistration& registration;
+      HeldEvent& held;
+      ~Delivery() { registration.delivered(held); }
+    } delivery{*self, *entry};
+    self->callback_(entry->event->snapshot());
   });
 }
 
@@ -80,28 +82,23 @@ void tellWorkQueue() {
 
 }  // namespace
 
-void FValueEventRegistration::delivered(std::shared_ptr<const FDataEvent>& event) const {
-  // Without a later event of this registration the work queue would hold the data until the next
+void FValueEventRegistration::delivered(HeldEvent& held) const {
+  // Without a later event of this registration the work queue would hold the event until the next
   // one: it is told when this queue runs out of callbacks (or at the end of this task on a queue
-  // that cannot say). The list keeps the registration alive once the event is let go.
+  // that cannot say). The list keeps the registration alive for that.
   bool tellNow = false;
   if (tDelivered.empty() || tDelivered.back().get() != this) {
     const bool first = tDelivered.empty();
-    tDelivered.push_back(std::static_pointer_cast<const FValueEventRegistration>(event->eventRegistration()));
+    tDelivered.push_back(std::static_pointer_cast<const FValueEventRegistration>(shared_from_this()));
     tellNow = first && !DispatchQueue::deferWhileBusy(tellWorkQueue) &&
               !DispatchQueue::deferToEndOfCurrentTask(tellWorkQueue);
   }
-  event.reset();  // the snapshot's reference to the data; the work queue holds another
-  delivered_.fetch_add(1, std::memory_order_release);
+  held.delivered.store(true, std::memory_order_release);  // the entry is not touched after this
   if (tellNow) tellWorkQueue();
 }
 
 void FValueEventRegistration::releaseDelivered() const {
-  const uint64_t delivered = delivered_.load(std::memory_order_acquire);
-  while (heldFrom_ < delivered && !held_.empty()) {
-    held_.pop_front();
-    ++heldFrom_;
-  }
+  while (!held_.empty() && held_.front().delivered.load(std::memory_order_acquire)) held_.pop_front();
 }
 
 std::shared_ptr<const FCancelEvent> FValueEventRegistration::createCancelEventFromError(const NSErrorRef& error,

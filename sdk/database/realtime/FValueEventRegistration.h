@@ -32,12 +32,19 @@ class FValueEventRegistration : public FEventRegistration {
   bool matches(const FEventRegistration& other) const override;
   uint64_t handle() const override { return handle_; }
 
-  // On the work queue: lets go of the data of the events the callback queue has delivered.
+  // On the work queue: lets go of the events the callback queue has delivered.
   void releaseDelivered() const;
 
  private:
-  // On the callback queue, after a held event's callback: lets the event go and counts it.
-  void delivered(std::shared_ptr<const FDataEvent>& event) const;
+  // An event fired on the work queue, held there until the callback queue has delivered it.
+  struct HeldEvent {
+    explicit HeldEvent(std::shared_ptr<const FDataEvent> e) : event(std::move(e)) {}
+    std::shared_ptr<const FDataEvent> event;
+    std::atomic<bool> delivered{false};  // set by the callback queue, last of all it does here
+  };
+
+  // On the callback queue, after a held event's callback: marks it delivered.
+  void delivered(HeldEvent& held) const;
 
   FValueEventCallback callback_;
   FCancelEventCallback cancelCallback_;
@@ -46,14 +53,16 @@ class FValueEventRegistration : public FEventRegistration {
 
   // Each version of the data a value event carries is made on the work queue, and once its event
   // is delivered and a newer version replaced it, nothing holds it any more. Dropped on the
-  // callback queue, that version's nodes would be released there: every reference count it drops
-  // is on a node the work queue has just written (the newer versions share all but one path with
-  // it), so each one moves a cache line from one core to the other and back. The work queue holds
-  // the data of every event it fires on its own thread until the event is delivered, and lets it
-  // go there: the callback queue only drops the snapshot's reference, never the last one.
-  // held_ and heldFrom_ are the work queue's alone; delivered_ counts the held events whose
-  // snapshot the callback queue has let go.
-  mutable std::deque<FIndexedNodeRef> held_;
-  mutable uint64_t heldFrom_ = 0;  // how many held events were let go before held_.front()
-  mutable std::atomic<uint64_t> delivered_{0};
+  // callback queue, the event would be released there: its snapshot, the snapshot's reference and
+  // that version's nodes, every reference count of which was just written by the work queue (the
+  // newer versions share all but one path with it, the reference shares the repository and the
+  // path with every other), so each one moves a cache line from one core to the other and back,
+  // and their blocks return to the work queue's allocator through the other thread. The work
+  // queue holds every event it fires on its own thread until the event is delivered, and lets it
+  // go there: the callback queue only reads it and marks it delivered. The blocks it runs keep
+  // the registration (and so this list) alive; an entry is let go only once marked, in order, so
+  // that a callback queue that runs blocks side by side never meets an entry let go under it.
+  // held_ and heldCount_ are the work queue's alone; an entry does not move while it is held.
+  mutable std::deque<HeldEvent> held_;
+  mutable uint64_t heldCount_ = 0;  // events held so far, for the stride of releaseDelivered
 };

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 #include <stdexcept>
 
 #include "platform/foundation/Clock.h"
@@ -428,6 +429,40 @@ TEST_F(RepoTest, TheDataOfADeliveredValueEventGoesOnceANewerValueReplacesIt) {
     EXPECT_FALSE(versions->back().expired()) << "the location's current value";
     for (int older = 0; older < set; ++older) EXPECT_TRUE((*versions)[older].expired()) << older << " after " << set;
   }
+}
+
+TEST_F(RepoTest, AValueEventHeldUpOnACallbackQueueOfManyThreadsStaysWholeUntilItsCallbackEnds) {
+  // The work queue keeps each value event it fires until the callback queue has delivered it. On
+  // a queue that runs callbacks side by side, events delivered after one still running must not
+  // take it with them when they are let go.
+  callbacks_ = DispatchQueue::global();
+  auto database = makeDatabase({.online = false});
+  auto location = database->referenceWithPath("location");
+  struct Seen {
+    std::mutex mutex;
+    Strings values;
+    DispatchSemaphore release;
+  };
+  auto seen = std::make_shared<Seen>();
+  location->observeEventType(ZIRDataEventTypeValue, [seen](const ZIRDataSnapshotRef& snapshot) {
+    if (snapshot->value() == Value{{"n", 0}}) seen->release.wait(20.0);  // the first set's event
+    const std::string value = json(snapshot->value());
+    std::lock_guard<std::mutex> lock(seen->mutex);
+    seen->values.push_back(value);
+  });
+  constexpr int kSets = 41;
+  for (int set = 0; set < kSets; ++set) location->setValue(Value{{"n", set}});
+  auto count = [&] {
+    std::lock_guard<std::mutex> lock(seen->mutex);
+    return seen->values.size();
+  };
+  ASSERT_TRUE(waitFor([&] { return count() == kSets - 1; }, 20.0)) << "the later callbacks ran";
+  onWorkQueue([] {});  // the work queue has let go of what it was told was delivered
+  onWorkQueue([] {});
+  seen->release.signal();
+  ASSERT_TRUE(waitFor([&] { return count() == kSets; }, 20.0));
+  std::lock_guard<std::mutex> lock(seen->mutex);
+  EXPECT_EQ(seen->values.back(), R"({"n":0})") << "the first event, delivered last, kept its snapshot";
 }
 
 TEST_F(RepoTest, RemovingAListenerStopsItsEventsAndWithdrawsTheListen) {
