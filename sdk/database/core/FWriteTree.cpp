@@ -14,18 +14,26 @@ FWriteTreeRefPtr FWriteTree::childWritesForPath(const FPathRef& path) const {
 
 void FWriteTree::addOverwriteAtPath(const FPathRef& path, const FNodeRef& newData, int64_t writeId, bool isVisible) {
   allWrites_.push_back(std::make_shared<const FWriteRecord>(path, newData, writeId, isVisible));
-  if (isVisible) {
-    // The visible writes are this tree's alone unless a caller still holds them: a new write
-    // changes them in place then, without copying the path to it.
-    FCompoundWrite::addWriteInPlace(visibleWrites_, newData, path);
-    if (dependsOnOrder(*allWrites_.back())) ++visibleWritesDependingOnOrder_;
-  }
+  if (isVisible && dependsOnOrder(*allWrites_.back())) ++visibleWritesDependingOnOrder_;
   lastWriteId_ = writeId;
 }
 
+void FWriteTree::layPendingWrites() const {
+  for (; laid_ < allWrites_.size(); ++laid_) {
+    const FWriteRecord& record = *allWrites_[laid_];
+    // The visible writes are this tree's alone unless a caller still holds them: a write changes
+    // them in place then, without copying the path to it.
+    if (record.visible() && record.isOverwrite()) {
+      FCompoundWrite::addWriteInPlace(visibleWrites_, record.overwrite(), record.path());
+    }
+  }
+}
+
 void FWriteTree::addMergeAtPath(const FPathRef& path, const FCompoundWriteRef& changedChildren, int64_t writeId) {
+  layPendingWrites();
   allWrites_.push_back(std::make_shared<const FWriteRecord>(path, changedChildren, writeId));
   visibleWrites_ = visibleWrites_->addCompoundWrite(*changedChildren, path);
+  laid_ = allWrites_.size();
   if (dependsOnOrder(*allWrites_.back())) ++visibleWritesDependingOnOrder_;
   lastWriteId_ = writeId;
 }
@@ -38,6 +46,7 @@ FWriteRecordRef FWriteTree::writeForId(int64_t writeId) const {
 }
 
 bool FWriteTree::removeWriteId(int64_t writeId) {
+  layPendingWrites();
   auto found = std::find_if(allWrites_.begin(), allWrites_.end(),
                             [writeId](const FWriteRecordRef& record) { return record->writeId() == writeId; });
   if (found == allWrites_.end()) {
@@ -47,6 +56,7 @@ bool FWriteTree::removeWriteId(int64_t writeId) {
   const FWriteRecordRef removed = *found;
   const auto removedIndex = static_cast<size_t>(found - allWrites_.begin());
   allWrites_.erase(found);
+  laid_ = allWrites_.size();
   if (!removed->visible()) return false;
   if (dependsOnOrder(*removed)) --visibleWritesDependingOnOrder_;
 
@@ -80,29 +90,30 @@ std::vector<FWriteRecordRef> FWriteTree::removeAllWrites() {
   std::vector<FWriteRecordRef> removed;
   removed.swap(allWrites_);
   visibleWrites_ = FCompoundWrite::emptyWrite();
+  laid_ = 0;
   visibleWritesDependingOnOrder_ = 0;
   return removed;
 }
 
 FNodeRef FWriteTree::completeWriteDataAtPath(const FPathRef& path) const {
-  return visibleWrites_->completeNodeAtPath(path);
+  return visibleWrites()->completeNodeAtPath(path);
 }
 
 FNodeRef FWriteTree::shadowingWriteAtPath(const FPathRef& path) const {
-  return visibleWrites_->completeNodeAtPath(path);
+  return visibleWrites()->completeNodeAtPath(path);
 }
 
 FNodeRef FWriteTree::calculateCompleteEventCacheAtPath(const FPathRef& treePath, const FNodeRef& completeServerCache,
                                                        const std::optional<std::vector<int64_t>>& excludeWriteIds,
                                                        bool includeHiddenWrites) const {
   if (!excludeWriteIds && !includeHiddenWrites) {
-    if (FNodeRef shadowing = visibleWrites_->completeNodeAtPath(treePath)) return shadowing;
-    FCompoundWriteRef subMerge = visibleWrites_->childCompoundWriteAtPath(treePath);
+    if (FNodeRef shadowing = visibleWrites()->completeNodeAtPath(treePath)) return shadowing;
+    FCompoundWriteRef subMerge = visibleWrites()->childCompoundWriteAtPath(treePath);
     if (subMerge->isEmpty()) return completeServerCache;
     if (!completeServerCache && !subMerge->hasCompleteWriteAtPath(FPath::empty())) return nullptr;
     return applyVisibleWrites(subMerge, treePath, completeServerCache ? completeServerCache : FEmptyNode::emptyNode());
   }
-  FCompoundWriteRef merge = visibleWrites_->childCompoundWriteAtPath(treePath);
+  FCompoundWriteRef merge = visibleWrites()->childCompoundWriteAtPath(treePath);
   if (!includeHiddenWrites && merge->isEmpty()) return completeServerCache;
   if (!includeHiddenWrites && !completeServerCache && !merge->hasCompleteWriteAtPath(FPath::empty())) {
     return nullptr;
@@ -126,7 +137,7 @@ FNodeRef FWriteTree::calculateCompleteEventCacheAtPath(const FPathRef& treePath,
 FNodeRef FWriteTree::calculateCompleteEventChildrenAtPath(const FPathRef& treePath,
                                                           const FNodeRef& completeServerChildren) const {
   FNodeRef completeChildren = FEmptyNode::emptyNode();
-  if (FNodeRef topLevelSet = visibleWrites_->completeNodeAtPath(treePath)) {
+  if (FNodeRef topLevelSet = visibleWrites()->completeNodeAtPath(treePath)) {
     if (!topLevelSet->isLeafNode()) {
       topLevelSet->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
         completeChildren = completeChildren->updateImmediateChild(key, child);
@@ -134,7 +145,7 @@ FNodeRef FWriteTree::calculateCompleteEventChildrenAtPath(const FPathRef& treePa
     }
     return completeChildren;
   }
-  FCompoundWriteRef merge = visibleWrites_->childCompoundWriteAtPath(treePath);
+  FCompoundWriteRef merge = visibleWrites()->childCompoundWriteAtPath(treePath);
   completeServerChildren->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
     const FPathRef childPath = FPath::empty()->childFromString(key);
     FNodeRef node = applyVisibleWrites(merge->childCompoundWriteAtPath(childPath), treePath->child(*childPath), child);
@@ -150,8 +161,8 @@ FNodeRef FWriteTree::calculateEventCacheAfterServerOverwriteAtPath(const FPathRe
                                                                    const FNodeRef& existingEventSnap,
                                                                    const FNodeRef& existingServerSnap) const {
   FPathRef path = treePath->child(*childPath);
-  if (visibleWrites_->hasCompleteWriteAtPath(path)) return nullptr;
-  FCompoundWriteRef childMerge = visibleWrites_->childCompoundWriteAtPath(path);
+  if (visibleWrites()->hasCompleteWriteAtPath(path)) return nullptr;
+  FCompoundWriteRef childMerge = visibleWrites()->childCompoundWriteAtPath(path);
   FNodeRef serverChild = existingServerSnap->getChild(childPath);
   if (childMerge->isEmpty()) return serverChild;
   return applyVisibleWrites(childMerge, path, serverChild);
@@ -160,16 +171,16 @@ FNodeRef FWriteTree::calculateEventCacheAfterServerOverwriteAtPath(const FPathRe
 FNodeRef FWriteTree::calculateCompleteChildAtPath(const FPathRef& treePath, const std::string& childKey,
                                                   const FCacheNode& existingServerCache) const {
   FPathRef path = treePath->childFromString(childKey);
-  if (FNodeRef shadowing = visibleWrites_->completeNodeAtPath(path)) return shadowing;
+  if (FNodeRef shadowing = visibleWrites()->completeNodeAtPath(path)) return shadowing;
   if (!existingServerCache.isCompleteForChild(childKey)) return nullptr;
-  FCompoundWriteRef childMerge = visibleWrites_->childCompoundWriteAtPath(path);
+  FCompoundWriteRef childMerge = visibleWrites()->childCompoundWriteAtPath(path);
   return applyVisibleWrites(childMerge, path, existingServerCache.node()->getImmediateChild(childKey));
 }
 
 FNamedNodeRef FWriteTree::calculateNextNodeAfterPost(const FNamedNodeRef& post, const FPathRef& treePath,
                                                      const FNodeRef& completeServerData, bool reverse,
                                                      const FIndexRef& index) const {
-  FCompoundWriteRef merge = visibleWrites_->childCompoundWriteAtPath(treePath);
+  FCompoundWriteRef merge = visibleWrites()->childCompoundWriteAtPath(treePath);
   FNodeRef toIterate = merge->completeNodeAtPath(FPath::empty());
   if (!toIterate) {
     if (!completeServerData) return nullptr;
@@ -251,6 +262,7 @@ bool FWriteTree::recordContainsPath(const FWriteRecord& record, const FPath& pat
 
 void FWriteTree::resetTree() {
   visibleWrites_ = layerTreeFromWrites(allWrites_, defaultFilter(), FPath::empty());
+  laid_ = allWrites_.size();
   lastWriteId_ = allWrites_.empty() ? -1 : allWrites_.back()->writeId();
 }
 

@@ -33,7 +33,11 @@ class FWriteTree : public std::enable_shared_from_this<FWriteTree> {
 
   const std::vector<FWriteRecordRef>& allWrites() const { return allWrites_; }
   int64_t lastWriteId() const { return lastWriteId_; }
-  const FCompoundWriteRef& visibleWrites() const { return visibleWrites_; }
+  // Every visible write laid over the others in order, at the root.
+  const FCompoundWriteRef& visibleWrites() const {
+    if (laid_ != allWrites_.size()) layPendingWrites();
+    return visibleWrites_;
+  }
 
   // A reference to this tree bound to the path.
   FWriteTreeRefPtr childWritesForPath(const FPathRef& path) const;
@@ -96,9 +100,18 @@ class FWriteTree : public std::enable_shared_from_this<FWriteTree> {
   // depends on it, and then the records themselves are laid over the node in order.
   FNodeRef applyVisibleWrites(const FCompoundWriteRef& writesBelow, const FPathRef& path, const FNodeRef& node) const;
 
+  // Lays the visible overwrites made since visibleWrites_ was last brought up to date into it.
+  void layPendingWrites() const;
+
   std::vector<FWriteRecordRef> allWrites_;
   int64_t lastWriteId_ = -1;
-  FCompoundWriteRef visibleWrites_;
+  // An overwrite is laid into the visible compound write when something next asks for it, not
+  // when it is made: a run of writes that nothing reads in between (a user writing while offline,
+  // every write waiting for the server) costs one record each, and the compound write, once asked
+  // for, is the same as if each had been laid at once (they are laid in order, in place). The
+  // first laid_ records of allWrites_ are in visibleWrites_; only overwrites wait beyond them.
+  mutable FCompoundWriteRef visibleWrites_;
+  mutable size_t laid_ = 0;
   // How many visible records depend on the order in which writes are laid over the data.
   size_t visibleWritesDependingOnOrder_ = 0;
 };
