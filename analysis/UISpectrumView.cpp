@@ -267,22 +267,22 @@ void UISpectrumView::invalidate() {
   BufferManager* manager = frameSource();
   if (!manager || manager->mFFTFramesReady.load() == 0) return;
   const uint32_t n = manager->mFFTInputBufferLen / 2;
-  // Reused from frame to frame: once sized, a frame allocates nothing here.
-  frameSpectrum_.assign(n, 0.0f);
+  // Reused from frame to frame: once sized, a frame allocates nothing here. Every element is
+  // written by the transform below, so the old values need no clearing.
+  frameSpectrum_.resize(n);
   manager->ComputeFFTOutput(frameSpectrum_.data(), mathParams_);
   processSpectrum(frameSpectrum_);
 }
 
 void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
   const size_t n = spectrum.size();
-  // Calibrated levels; they also become the sonogram's next column.
-  frameLevels_.resize(n);
-  std::span<float> levels(frameLevels_);
+  // Calibrated levels, made where the sonogram takes them as its next column.
+  if (!sonogramData) sonogramData.emplace();
+  sonogramData->resize(n);
+  std::span<float> levels(*sonogramData);
   const std::span<const float> corrections = corrections_.corrections(currentCalibration.get(), n);
   for (size_t i = 0; i < n; ++i) levels[i] = spectrum[i] + corrections[i] + calibrationOffset;
   lastTotals = weighting_.totals(levels);
-  if (!sonogramData) sonogramData.emplace();
-  sonogramData->assign(levels.begin(), levels.end());
 
   bands_.setBackingSize(backingWidth, backingHeight);
   bands_.processData(levels, l_fftData);

@@ -196,7 +196,7 @@ class UISpectrumView : public UIView {
   WeightedTotals lastTotals;
   WeightingTable weighting_;
   CalibrationTable corrections_;
-  std::vector<float> frameSpectrum_, frameLevels_;  // per-frame buffers, reused
+  std::vector<float> frameSpectrum_;                 // the frame's averaged spectrum, reused
   std::vector<float> fullOctaveLevels_;              // the list setFullOctaveOutput receives
 
   // The layer the renderbuffer storage comes from.
