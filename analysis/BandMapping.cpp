@@ -424,24 +424,28 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
   // again. A held series stops changing once nothing exceeds it, and then costs a comparison.
   const std::array<uint32_t, 5> settings = supportKey();
   std::array<bool, FixedKnotSplines::kMaxSeries> sameSeries{};
+  // Each series' support: its kept support where that is still its own (read in place), else made
+  // afresh in batchSupport_.
+  std::array<std::span<const DisplayPoint>, FixedKnotSplines::kMaxSeries> supports{};
   for (size_t s = 0; s < count; ++s) {
     const std::span<const float> values = series[s].series;
     const KeptSpline* kept = keptSplineOf(series[s].points);
     sameSeries[s] = kept && kept->hasSeries && kept->settings == settings && kept->series.size() == values.size() &&
                     (values.empty() || std::memcmp(kept->series.data(), values.data(), values.size_bytes()) == 0);
     if (sameSeries[s]) {
-      batchSupport_[s].assign(kept->support.begin(), kept->support.end());
+      supports[s] = kept->support;
     } else {
       vertexArrayFromData(values, 10, batchSupport_[s]);
+      supports[s] = batchSupport_[s];
     }
   }
   // The support x depend only on the series length: series of one length share them.
-  const std::vector<DisplayPoint>& first = batchSupport_[0];
+  const std::span<const DisplayPoint> first = supports[0];
   const size_t knots = first.size();
   // (Each comparison loop looks at every knot rather than stopping at the first difference, so
   // that it goes eight knots at a time: they nearly always agree.)
   for (size_t s = 1; s < count; ++s) {
-    const std::vector<DisplayPoint>& other = batchSupport_[s];
+    const std::span<const DisplayPoint> other = supports[s];
     if (other.size() != knots) return oneByOne();
     bool sameX = true;
     for (size_t i = 0; i < knots; ++i) sameX &= other[i].x == first[i].x;
@@ -479,8 +483,10 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
   std::array<size_t, FixedKnotSplines::kMaxSeries> laneSeries{};
   size_t lanes = 0;
   for (size_t s = 0; s < count; ++s) {
-    const std::vector<DisplayPoint>& support = batchSupport_[s];
-    if (KeptSpline* kept = keptSplineOf(series[s].points); kept && sameDisplayPoints(kept->support, support)) {
+    const std::span<const DisplayPoint> support = supports[s];
+    // (A series that is its kept series has its kept support: nothing to compare.)
+    if (KeptSpline* kept = keptSplineOf(series[s].points);
+        kept && (sameSeries[s] || sameDisplayPoints(kept->support, support))) {
       *series[s].points = kept->points;
       if (!sameSeries[s]) keepSeries(*kept, series[s].series, settings);
       kept->freshInARow = 0;
@@ -506,7 +512,7 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
     // that is not kept is looked for in vain and computed afresh, which gives the same points.
     ++kept.freshInARow;
     if (kept.freshInARow <= 2 || kept.freshInARow % kKeepEvery == 0) {
-      kept.support = batchSupport_[s];
+      kept.support.assign(supports[s].begin(), supports[s].end());  // batchSupport_[s]: computed above
       kept.points = points;
       keepSeries(kept, series[s].series, settings);
     } else {
