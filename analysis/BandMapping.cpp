@@ -96,6 +96,20 @@ SA_VECTOR_CLONES void pointHeights(const float* runHighest, const float* own, si
   }
 }
 
+// Whether the points of a and b have equal x, point by point (as floats compare: not a number
+// equals nothing), and whether the knots are the points' x to the bit. They look at every point
+// rather than stopping at the first difference, so that they vectorise: they nearly always agree.
+SA_VECTOR_CLONES bool sameXs(const DisplayPoint* a, const DisplayPoint* b, size_t n) {
+  int same = 1;
+  for (size_t i = 0; i < n; ++i) same &= a[i].x == b[i].x;
+  return same != 0;
+}
+SA_VECTOR_CLONES bool knotsAreXs(const float* knots, const DisplayPoint* points, size_t n) {
+  int same = 1;
+  for (size_t i = 0; i < n; ++i) same &= std::bit_cast<uint32_t>(knots[i]) == std::bit_cast<uint32_t>(points[i].x);
+  return same != 0;
+}
+
 // Points from their x and y, in a loop that vectorises.
 SA_VECTOR_CLONES void pairUp(const float* xs, const float* ys, size_t n, DisplayPoint* points) {
   for (size_t k = 0; k < n; ++k) {
@@ -442,19 +456,12 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
   // The support x depend only on the series length: series of one length share them.
   const std::span<const DisplayPoint> first = supports[0];
   const size_t knots = first.size();
-  // (Each comparison loop looks at every knot rather than stopping at the first difference, so
-  // that it goes eight knots at a time: they nearly always agree.)
   for (size_t s = 1; s < count; ++s) {
     const std::span<const DisplayPoint> other = supports[s];
-    if (other.size() != knots) return oneByOne();
-    bool sameX = true;
-    for (size_t i = 0; i < knots; ++i) sameX &= other[i].x == first[i].x;
-    if (!sameX) return oneByOne();
+    if (other.size() != knots || !sameXs(other.data(), first.data(), knots)) return oneByOne();
   }
-  bool same = splineKnots_.size() == knots && splines_.knots().size() == knots;
-  if (same) {
-    for (size_t i = 0; i < knots; ++i) same &= std::bit_cast<uint32_t>(splineKnots_[i]) == std::bit_cast<uint32_t>(first[i].x);
-  }
+  const bool same = splineKnots_.size() == knots && splines_.knots().size() == knots &&
+                    knotsAreXs(splineKnots_.data(), first.data(), knots);
   if (!same) {
     splineKnots_.resize(knots);
     knotScratch_.resize(knots);
