@@ -235,10 +235,22 @@ void BandMapping::processData(std::span<const float> levels, std::vector<float>&
 }
 
 size_t BandMapping::fullOctaveOutput(std::span<const float> levels, std::array<float, kFullOctaveCount>& output) {
-  const std::vector<Octave>& table = octavesForScaleType(2);
-  const size_t bands = std::min(table.size(), kFullOctaveCount);
-  output.fill(0.0f);
   const int64_t n = static_cast<int64_t>(levels.size());
+  if (fullOctaveBins_ != n) {
+    const std::vector<Octave>& table = octavesForScaleType(2);
+    fullOctaveBands_ = std::min(table.size(), kFullOctaveCount);
+    fullOctaveWidest_ = 0;
+    fullOctaveRanges_.fill({});
+    for (size_t k = 0; n > 0 && k < fullOctaveBands_; ++k) {
+      const BinRange range = binRange(n, table[k].lowFreq(), table[k].highFreq());
+      fullOctaveRanges_[k] = {range.lo, range.hi};
+      const auto& widest = fullOctaveRanges_[fullOctaveWidest_];
+      if (range.hi - range.lo > widest.hi - widest.lo) fullOctaveWidest_ = k;
+    }
+    fullOctaveBins_ = n;
+  }
+  const size_t bands = fullOctaveBands_;
+  output.fill(0.0f);
   if (n == 0) {
     for (size_t k = 0; k < bands; ++k) output[k] = 0.0f + kFullOctaveOffsets[k];
     return bands;
@@ -247,12 +259,9 @@ size_t BandMapping::fullOctaveOutput(std::span<const float> levels, std::array<f
   // each waiting for the one before; the widest band's chain runs beside the chains of the other
   // bands, one after another, in the same loop, so the two take the time of one.
   std::array<BinRange, kFullOctaveCount> ranges{};
+  for (size_t k = 0; k < bands; ++k) ranges[k] = {fullOctaveRanges_[k].lo, fullOctaveRanges_[k].hi};
   std::array<float, kFullOctaveCount> sums{};
-  size_t widest = 0;
-  for (size_t k = 0; k < bands; ++k) {
-    ranges[k] = binRange(n, table[k].lowFreq(), table[k].highFreq());
-    if (ranges[k].hi - ranges[k].lo > ranges[widest].hi - ranges[widest].lo) widest = k;
-  }
+  const size_t widest = fullOctaveWidest_;
   const float* x = levels.data();
   float wide = 0.0f;
   int64_t next = ranges[widest].lo;
