@@ -212,6 +212,8 @@ class UISpectrumView : public UIView {
   };
   // The peak search of getLocalMaximumOf, without the record.
   Peak localMaximumOf(std::span<const float> values);
+  // The same once the search found `index` (BandMapping::indexOfHighest's, from -10,000 dB).
+  Peak peakAt(std::span<const float> values, int64_t index);
   bool makeCurrent();
   BandMapping bands_;
   MathParams mathParams_{0, 512};
