@@ -77,6 +77,13 @@ SA_VECTOR_CLONES void holdExtremesAndPeaks(const float* __restrict series, float
   for (int k = 0; k < 3; ++k) peaks[k] = index[k];
 }
 
+// Each level, its correction and the offset added in that order (a function of its own, so that
+// the loop gets the wider vector units' copies too; the spectrum may be the levels themselves).
+SA_VECTOR_CLONES void calibratedLevels(const float* spectrum, const float* corrections, float offset, float* levels,
+                                       size_t n) {
+  for (size_t i = 0; i < n; ++i) levels[i] = spectrum[i] + corrections[i] + offset;
+}
+
 // The level below which a series has no peak.
 constexpr float kPeakFloor = -10000.0f;
 }  // namespace
@@ -338,7 +345,7 @@ void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
   sonogramData->resize(n);
   std::span<float> levels(*sonogramData);
   const std::span<const float> corrections = corrections_.corrections(currentCalibration.get(), n);
-  for (size_t i = 0; i < n; ++i) levels[i] = spectrum[i] + corrections[i] + calibrationOffset;
+  calibratedLevels(spectrum.data(), corrections.data(), calibrationOffset, levels.data(), n);
   lastTotals = weighting_.totals(levels);
 
   bands_.setBackingSize(backingWidth, backingHeight);
