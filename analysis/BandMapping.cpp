@@ -96,6 +96,20 @@ SA_VECTOR_CLONES void pointHeights(const float* runHighest, const float* own, si
   }
 }
 
+// Whether the points of a and b have equal x, point by point (as floats compare: not a number
+// equals nothing), and whether the knots are the points' x to the bit. They look at every point
+// rather than stopping at the first difference, so that they vectorise: they nearly always agree.
+SA_VECTOR_CLONES bool sameXs(const DisplayPoint* a, const DisplayPoint* b, size_t n) {
+  int same = 1;
+  for (size_t i = 0; i < n; ++i) same &= a[i].x == b[i].x;
+  return same != 0;
+}
+SA_VECTOR_CLONES bool knotsAreXs(const float* knots, const DisplayPoint* points, size_t n) {
+  int same = 1;
+  for (size_t i = 0; i < n; ++i) same &= std::bit_cast<uint32_t>(knots[i]) == std::bit_cast<uint32_t>(points[i].x);
+  return same != 0;
+}
+
 // Points from their x and y, in a loop that vectorises.
 SA_VECTOR_CLONES void pairUp(const float* xs, const float* ys, size_t n, DisplayPoint* points) {
   for (size_t k = 0; k < n; ++k) {
@@ -171,6 +185,29 @@ BinRange binRange(int64_t n, float lowFreq, float highFreq) {
           clampedIndex(std::ceil(binsPerHz * static_cast<double>(highFreq)), -1, n - 1)};
 }
 
+// Adds a[0 … n − 1] to sumA and b[0 … n − 1] to sumB, each in order: two chains of additions,
+// side by side, four steps of each at a time.
+void sumTwoRuns(const float* a, const float* b, int64_t n, float& sumA, float& sumB) {
+  float u = sumA, v = sumB;
+  int64_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    u += a[i];
+    v += b[i];
+    u += a[i + 1];
+    v += b[i + 1];
+    u += a[i + 2];
+    v += b[i + 2];
+    u += a[i + 3];
+    v += b[i + 3];
+  }
+  for (; i < n; ++i) {
+    u += a[i];
+    v += b[i];
+  }
+  sumA = u;
+  sumB = v;
+}
+
 // The mean of a band from the float sum of its levels in bin order.
 float meanOfSum(float sum, BinRange range) {
   if (range.lo > range.hi || sum == 0.0f) return 0.0f;
@@ -198,10 +235,22 @@ void BandMapping::processData(std::span<const float> levels, std::vector<float>&
 }
 
 size_t BandMapping::fullOctaveOutput(std::span<const float> levels, std::array<float, kFullOctaveCount>& output) {
-  const std::vector<Octave>& table = octavesForScaleType(2);
-  const size_t bands = std::min(table.size(), kFullOctaveCount);
-  output.fill(0.0f);
   const int64_t n = static_cast<int64_t>(levels.size());
+  if (fullOctaveBins_ != n) {
+    const std::vector<Octave>& table = octavesForScaleType(2);
+    fullOctaveBands_ = std::min(table.size(), kFullOctaveCount);
+    fullOctaveWidest_ = 0;
+    fullOctaveRanges_.fill({});
+    for (size_t k = 0; n > 0 && k < fullOctaveBands_; ++k) {
+      const BinRange range = binRange(n, table[k].lowFreq(), table[k].highFreq());
+      fullOctaveRanges_[k] = {range.lo, range.hi};
+      const auto& widest = fullOctaveRanges_[fullOctaveWidest_];
+      if (range.hi - range.lo > widest.hi - widest.lo) fullOctaveWidest_ = k;
+    }
+    fullOctaveBins_ = n;
+  }
+  const size_t bands = fullOctaveBands_;
+  output.fill(0.0f);
   if (n == 0) {
     for (size_t k = 0; k < bands; ++k) output[k] = 0.0f + kFullOctaveOffsets[k];
     return bands;
@@ -210,26 +259,27 @@ size_t BandMapping::fullOctaveOutput(std::span<const float> levels, std::array<f
   // each waiting for the one before; the widest band's chain runs beside the chains of the other
   // bands, one after another, in the same loop, so the two take the time of one.
   std::array<BinRange, kFullOctaveCount> ranges{};
+  for (size_t k = 0; k < bands; ++k) ranges[k] = {fullOctaveRanges_[k].lo, fullOctaveRanges_[k].hi};
   std::array<float, kFullOctaveCount> sums{};
-  size_t widest = 0;
-  for (size_t k = 0; k < bands; ++k) {
-    ranges[k] = binRange(n, table[k].lowFreq(), table[k].highFreq());
-    if (ranges[k].hi - ranges[k].lo > ranges[widest].hi - ranges[widest].lo) widest = k;
-  }
+  const size_t widest = fullOctaveWidest_;
   const float* x = levels.data();
   float wide = 0.0f;
   int64_t next = ranges[widest].lo;
-  const int64_t wideEnd = ranges[widest].hi;
+  const int64_t wideEnd = std::max(ranges[widest].hi + 1, next);  // one past its last bin
   for (size_t k = 0; k < bands; ++k) {
     if (k == widest) continue;
     float sum = 0.0f;
-    for (int64_t i = ranges[k].lo; i <= ranges[k].hi; ++i) {
-      sum += x[i];
-      if (next <= wideEnd) wide += x[next++];
-    }
+    const int64_t end = std::max(ranges[k].hi + 1, ranges[k].lo);
+    int64_t i = ranges[k].lo;
+    // The steps that advance both chains, in a loop without a branch in it.
+    const int64_t together = std::min(end - i, wideEnd - next);
+    sumTwoRuns(x + i, x + next, together, sum, wide);
+    i += together;
+    next += together;
+    for (; i < end; ++i) sum += x[i];
     sums[k] = sum;
   }
-  while (next <= wideEnd) wide += x[next++];
+  for (; next < wideEnd; ++next) wide += x[next];
   if (bands > 0) sums[widest] = wide;
   for (size_t k = 0; k < bands; ++k) output[k] = meanOfSum(sums[k], ranges[k]) + kFullOctaveOffsets[k];
   return bands;
@@ -397,33 +447,30 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
   // again. A held series stops changing once nothing exceeds it, and then costs a comparison.
   const std::array<uint32_t, 5> settings = supportKey();
   std::array<bool, FixedKnotSplines::kMaxSeries> sameSeries{};
+  // Each series' support: its kept support where that is still its own (read in place), else made
+  // afresh in batchSupport_.
+  std::array<std::span<const DisplayPoint>, FixedKnotSplines::kMaxSeries> supports{};
   for (size_t s = 0; s < count; ++s) {
     const std::span<const float> values = series[s].series;
     const KeptSpline* kept = keptSplineOf(series[s].points);
     sameSeries[s] = kept && kept->hasSeries && kept->settings == settings && kept->series.size() == values.size() &&
                     (values.empty() || std::memcmp(kept->series.data(), values.data(), values.size_bytes()) == 0);
     if (sameSeries[s]) {
-      batchSupport_[s].assign(kept->support.begin(), kept->support.end());
+      supports[s] = kept->support;
     } else {
       vertexArrayFromData(values, 10, batchSupport_[s]);
+      supports[s] = batchSupport_[s];
     }
   }
   // The support x depend only on the series length: series of one length share them.
-  const std::vector<DisplayPoint>& first = batchSupport_[0];
+  const std::span<const DisplayPoint> first = supports[0];
   const size_t knots = first.size();
-  // (Each comparison loop looks at every knot rather than stopping at the first difference, so
-  // that it goes eight knots at a time: they nearly always agree.)
   for (size_t s = 1; s < count; ++s) {
-    const std::vector<DisplayPoint>& other = batchSupport_[s];
-    if (other.size() != knots) return oneByOne();
-    bool sameX = true;
-    for (size_t i = 0; i < knots; ++i) sameX &= other[i].x == first[i].x;
-    if (!sameX) return oneByOne();
+    const std::span<const DisplayPoint> other = supports[s];
+    if (other.size() != knots || !sameXs(other.data(), first.data(), knots)) return oneByOne();
   }
-  bool same = splineKnots_.size() == knots && splines_.knots().size() == knots;
-  if (same) {
-    for (size_t i = 0; i < knots; ++i) same &= std::bit_cast<uint32_t>(splineKnots_[i]) == std::bit_cast<uint32_t>(first[i].x);
-  }
+  const bool same = splineKnots_.size() == knots && splines_.knots().size() == knots &&
+                    knotsAreXs(splineKnots_.data(), first.data(), knots);
   if (!same) {
     splineKnots_.resize(knots);
     knotScratch_.resize(knots);
@@ -452,8 +499,10 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
   std::array<size_t, FixedKnotSplines::kMaxSeries> laneSeries{};
   size_t lanes = 0;
   for (size_t s = 0; s < count; ++s) {
-    const std::vector<DisplayPoint>& support = batchSupport_[s];
-    if (KeptSpline* kept = keptSplineOf(series[s].points); kept && sameDisplayPoints(kept->support, support)) {
+    const std::span<const DisplayPoint> support = supports[s];
+    // (A series that is its kept series has its kept support: nothing to compare.)
+    if (KeptSpline* kept = keptSplineOf(series[s].points);
+        kept && (sameSeries[s] || sameDisplayPoints(kept->support, support))) {
       *series[s].points = kept->points;
       if (!sameSeries[s]) keepSeries(*kept, series[s].series, settings);
       kept->freshInARow = 0;
@@ -479,7 +528,7 @@ void BandMapping::splineVertexArraysFromData(std::span<const SplineSeries> serie
     // that is not kept is looked for in vain and computed afresh, which gives the same points.
     ++kept.freshInARow;
     if (kept.freshInARow <= 2 || kept.freshInARow % kKeepEvery == 0) {
-      kept.support = batchSupport_[s];
+      kept.support.assign(supports[s].begin(), supports[s].end());  // batchSupport_[s]: computed above
       kept.points = points;
       keepSeries(kept, series[s].series, settings);
     } else {

@@ -190,6 +190,16 @@ class BandMapping {
   KeptSpline& keepSplineOf(const std::vector<DisplayPoint>* owner);
   static void keepSeries(KeptSpline& kept, std::span<const float> values, const std::array<uint32_t, 5>& settings);
   static bool sameDisplayPoints(std::span<const DisplayPoint> a, std::span<const DisplayPoint> b);
+  // The full-octave bands' bins for a spectrum of fullOctaveBins_ bins (none yet: -1): they depend
+  // only on the bin count, the table being read once.
+  struct FullOctaveBins {
+    int64_t lo = 0;
+    int64_t hi = -1;
+  };
+  int64_t fullOctaveBins_ = -1;
+  size_t fullOctaveBands_ = 0;
+  size_t fullOctaveWidest_ = 0;
+  std::array<FullOctaveBins, kFullOctaveCount> fullOctaveRanges_{};
   // The layouts of the last few combinations (a frame uses two: traces and spline support).
   static constexpr size_t kKeptLayouts = 4;
   std::vector<VertexLayout> layouts_;

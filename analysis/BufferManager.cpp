@@ -27,6 +27,59 @@ void copyRelaxed(const std::atomic<float>* source, float* destination, uint64_t 
   for (uint64_t i = 4 * blocks; i < n; ++i) destination[i] = source[i].load(std::memory_order_relaxed);
 }
 
+template <bool Weighted>
+inline float weighed(float x, const float* weights, uint64_t position) {
+  return Weighted ? x * weights[position] : x;
+}
+
+// Window position p of a frame kept as its even and odd samples.
+inline void putSplit(float* even, float* odd, uint64_t p, float x) {
+  if (p % 2 == 0) {
+    even[p / 2] = x;
+  } else {
+    odd[p / 2] = x;
+  }
+}
+
+// The same loads into window positions at, at + 1, … of a frame kept as its even samples (`even`,
+// sample 2j at j) and odd samples (`odd`), each times its weight when there are weights: the FFT's
+// split input, without a copy of the frame in between. Eight loads before their stores.
+template <bool Weighted>
+void copyRelaxedSplit(const std::atomic<float>* source, uint64_t at, uint64_t n, float* even, float* odd,
+                      const float* weights) {
+  uint64_t i = 0;
+  if (n > 0 && at % 2 != 0) {
+    odd[at / 2] = weighed<Weighted>(source[0].load(std::memory_order_relaxed), weights, at);
+    i = 1;
+  }
+  for (; i + 8 <= n; i += 8) {
+    const std::atomic<float>* s = source + i;
+    const float a0 = s[0].load(std::memory_order_relaxed);
+    const float a1 = s[1].load(std::memory_order_relaxed);
+    const float a2 = s[2].load(std::memory_order_relaxed);
+    const float a3 = s[3].load(std::memory_order_relaxed);
+    const float a4 = s[4].load(std::memory_order_relaxed);
+    const float a5 = s[5].load(std::memory_order_relaxed);
+    const float a6 = s[6].load(std::memory_order_relaxed);
+    const float a7 = s[7].load(std::memory_order_relaxed);
+    const uint64_t p = at + i;  // even
+    float* e = even + p / 2;
+    float* o = odd + p / 2;
+    e[0] = weighed<Weighted>(a0, weights, p);
+    o[0] = weighed<Weighted>(a1, weights, p + 1);
+    e[1] = weighed<Weighted>(a2, weights, p + 2);
+    o[1] = weighed<Weighted>(a3, weights, p + 3);
+    e[2] = weighed<Weighted>(a4, weights, p + 4);
+    o[2] = weighed<Weighted>(a5, weights, p + 5);
+    e[3] = weighed<Weighted>(a6, weights, p + 6);
+    o[3] = weighed<Weighted>(a7, weights, p + 7);
+  }
+  for (; i < n; ++i) {
+    const uint64_t p = at + i;
+    putSplit(even, odd, p, weighed<Weighted>(source[i].load(std::memory_order_relaxed), weights, p));
+  }
+}
+
 // A snapshot whose samples the render thread overwrote while they were copied is taken again;
 // with a ring four frames deep that needs more than three frames delivered during one copy.
 // After this many tries in a row the reader gives up its time slice before each further try:
@@ -53,7 +106,6 @@ BufferManager::BufferManager(uint32_t frameLength)
   const size_t ringSize = static_cast<size_t>(frameLength) * kRingFrames;
   mFFTInputBuffer = std::make_unique<std::atomic<float>[]>(ringSize);
   for (size_t i = 0; i < ringSize; ++i) mFFTInputBuffer[i].store(0.0f, std::memory_order_relaxed);
-  mSwapBuffer = std::make_unique<float[]>(frameLength);
   mFFTHelper = std::make_unique<FFTHelper>(frameLength);
   mFFTDataWanted.fetch_add(1, std::memory_order_seq_cst);
 }
@@ -84,8 +136,8 @@ uint32_t BufferManager::mFFTInputBufferFrameIndex() const {
   return static_cast<uint32_t>(std::min<uint64_t>(written, mFFTInputBufferLen));
 }
 
-void BufferManager::CopyLatestFrame(float* destination) const {
-  if (!destination) return;
+template <typename CopyRun, typename ZeroFrom>
+void BufferManager::takeSnapshot(CopyRun copyRun, ZeroFrom zeroFrom) const {
   const uint64_t n = mFFTInputBufferLen;
   const uint64_t ringSize = ringMask_ + 1;
   // The reader never hands over a window mixed from two slides: it tries until a copy was not
@@ -102,19 +154,43 @@ void BufferManager::CopyLatestFrame(float* destination) const {
     const uint64_t offset = first & ringMask_;
     const uint64_t run = std::min(filled, ringSize - offset);
     const std::atomic<float>* ring = mFFTInputBuffer.get();
-    copyRelaxed(ring + offset, destination, run);
-    copyRelaxed(ring, destination + run, filled - run);
-    std::fill(destination + filled, destination + n, 0.0f);
+    copyRun(ring + offset, 0, run);
+    copyRun(ring, run, filled - run);
+    zeroFrom(filled);
     std::atomic_thread_fence(std::memory_order_acquire);
     // A sample at position p is overwritten once the writer claims past p + ringSize.
     if (claimPos_.load(std::memory_order_relaxed) <= first + ringSize) return;
   }
 }
 
+void BufferManager::CopyLatestFrame(float* destination) const {
+  if (!destination) return;
+  takeSnapshot([destination](const std::atomic<float>* source, uint64_t at,
+                             uint64_t count) { copyRelaxed(source, destination + at, count); },
+               [this, destination](uint64_t filled) { std::fill(destination + filled, destination + mFFTInputBufferLen, 0.0f); });
+}
+
 void BufferManager::ComputeFFTOutput(float* output, MathParams params) {
   if (!output) return;
-  CopyLatestFrame(mSwapBuffer.get());
-  mFFTHelper->ComputeFFT(mSwapBuffer.get(), output, params);
+  // The snapshot goes straight into the FFT's split input, windowed on the way: the same products
+  // as windowing a copy of the frame in place and splitting it, without that copy.
+  FFTHelper& fft = *mFFTHelper;
+  float* const even = fft.splitReal();
+  float* const odd = fft.splitImag();
+  const float* const weights = fft.windowWeights(params);
+  const uint64_t n = mFFTInputBufferLen;
+  takeSnapshot(
+      [=](const std::atomic<float>* source, uint64_t at, uint64_t count) {
+        if (weights) {
+          copyRelaxedSplit<true>(source, at, count, even, odd, weights);
+        } else {
+          copyRelaxedSplit<false>(source, at, count, even, odd, nullptr);
+        }
+      },
+      [=](uint64_t filled) {
+        for (uint64_t p = filled; p < n; ++p) putSplit(even, odd, p, weights ? 0.0f * weights[p] : 0.0f);
+      });
+  fft.ComputeFFTOfSplit(output);
   mFFTFramesReady.fetch_sub(1, std::memory_order_seq_cst);
 }
 

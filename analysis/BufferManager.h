@@ -72,6 +72,10 @@ class BufferManager {
   std::atomic<uint64_t> writePos_{0};
   std::atomic<uint64_t> fillStart_{0};  // ring position of the last reset
   std::atomic<bool> mFFTInputFrozen{false};
-  std::unique_ptr<float[]> mSwapBuffer;  // the reader's private snapshot, windowed by the FFT
+  // Copies the latest window, as CopyLatestFrame describes it, until a copy was not overwritten
+  // meanwhile: copyRun(source, at, count) copies `count` ring samples from `source` to window
+  // positions at, at + 1, …; zeroFrom(filled) clears the positions from `filled` on.
+  template <typename CopyRun, typename ZeroFrom>
+  void takeSnapshot(CopyRun copyRun, ZeroFrom zeroFrom) const;
   std::unique_ptr<FFTHelper> mFFTHelper;
 };

@@ -95,25 +95,34 @@ float FFTHelper::WindowWeight(uint32_t i, uint32_t length, int32_t window) {
   return static_cast<float>(weight);
 }
 
-void FFTHelper::ApplyWindow(float* samples, MathParams params) {
-  if (!samples) return;
+const float* FFTHelper::windowWeights(MathParams params) {
   const uint32_t length = 2 * halfLength_;
   const int32_t window = params.window;
-  if (window < 1 || window > 6 || window == 3) return;  // every weight is 1
+  if (window < 1 || window > 6 || window == 3) return nullptr;  // every weight is 1
   if (window != windowTableNumber_) {
     for (uint32_t i = 0; i < length; ++i) windowTable_[i] = WindowWeight(i, length, window);
     windowTableNumber_ = window;
   }
-  multiplyInPlace(samples, windowTable_.get(), length);
+  return windowTable_.get();
+}
+
+void FFTHelper::ApplyWindow(float* samples, MathParams params) {
+  if (!samples) return;
+  if (const float* weights = windowWeights(params)) multiplyInPlace(samples, weights, 2 * halfLength_);
 }
 
 void FFTHelper::ComputeFFT(float* inputSamples, float* output, MathParams params) {
   if (!inputSamples || !output) return;
   ApplyWindow(inputSamples, params);
+  DSPSplitComplex split{realp_.get(), imagp_.get()};
+  vDSP_ctoz(reinterpret_cast<const DSPComplex*>(inputSamples), 2, &split, 1, halfLength_);
+  ComputeFFTOfSplit(output);
+}
 
+void FFTHelper::ComputeFFTOfSplit(float* output) {
+  if (!output) return;
   DSPSplitComplex split{realp_.get(), imagp_.get()};
   const vDSP_Length half = halfLength_;
-  vDSP_ctoz(reinterpret_cast<const DSPComplex*>(inputSamples), 2, &split, 1, half);
   vDSP_fft_zrip(fftSetup_, &split, 1, log2N_, kFFTDirection_Forward);
   // The first imaginary part holds the packed Nyquist term; it is dropped so bin 0 is DC alone.
   split.imagp[0] = 0.0f;

@@ -35,6 +35,16 @@ class FFTHelper {
 
   // Multiplies sample i (0 ≤ i < N) by WindowWeight(i, N, params.window).
   void ApplyWindow(float* samples, MathParams params);
+  // The N weights ApplyWindow multiplies by, or null for a window that weighs every sample 1 (and
+  // is not applied at all).
+  const float* windowWeights(MathParams params);
+  // The rest of ComputeFFT once its input is in the split buffers: splitReal()[j] holding sample 2j
+  // and splitImag()[j] sample 2j + 1, each windowed as ApplyWindow would (N/2 floats each). A
+  // caller that gathers its samples from elsewhere writes them there directly instead of into a
+  // frame of its own. Null output: nothing happens.
+  float* splitReal() { return realp_.get(); }
+  float* splitImag() { return imagp_.get(); }
+  void ComputeFFTOfSplit(float* output);
 
   // Weight of sample i of a frame of `length` samples for window number `window`; numbers outside
   // 1 to 6, and 3, weigh every sample 1.

@@ -136,7 +136,8 @@ constexpr size_t kPowerLanes = 4 * kPowerVectors;
 
 // 10^(level / 10) of every level; not a number where the bin has no fast term: its level is out of
 // the fast range, or one of its gains is (its mask is then not a number, and 0 otherwise, which
-// adds nothing). Each power is exponential's of its own level, whichever way it is computed.
+// adds nothing; no masks: every mask is 0). Each power is exponential's of its own level, whichever
+// way it is computed.
 SA_VECTOR_CLONES void powersOfLevels(const float* levels, const double* masks, double* powers, size_t n) {
   constexpr double kLn10Over10 = 0.23025850929940458;  // ln(10) / 10
   constexpr uint64_t kNotANumber = 0x7FF8000000000000;
@@ -150,13 +151,19 @@ SA_VECTOR_CLONES void powersOfLevels(const float* levels, const double* masks, d
     }
     exponentialsOf<PowerLanes, PowerBits>(values);
     for (size_t j = 0; j < kPowerVectors; ++j) {
-      PowerLanes mask;
-      std::memcpy(&mask, masks + i + 4 * j, sizeof mask);
-      const PowerLanes power = values[j] + mask;
+      PowerLanes power = values[j];
+      if (masks) {
+        PowerLanes mask;
+        std::memcpy(&mask, masks + i + 4 * j, sizeof mask);
+        power = power + mask;
+      }
       std::memcpy(powers + i + 4 * j, &power, sizeof power);
     }
   }
-  for (; i < n; ++i) powers[i] = exponential(static_cast<double>(levels[i]) * kLn10Over10) + masks[i];
+  for (; i < n; ++i) {
+    powers[i] = exponential(static_cast<double>(levels[i]) * kLn10Over10);
+    if (masks) powers[i] = powers[i] + masks[i];
+  }
   // Chosen by bits rather than by a branch, so that the loop stays one run of vector operations.
   for (i = 0; i < n; ++i) {
     const float level = levels[i];
@@ -185,6 +192,7 @@ void WeightingTable::prepare(size_t n) {
   if (weights_[0].size() == n) return;
   powers_.resize(n);
   weightMasks_.assign(n, 0.0);
+  anyMasked_ = false;
   float (*const weightings[kWeightings])(float) = {&FrequencyWeighting::aWeight, &FrequencyWeighting::bWeight,
                                                    &FrequencyWeighting::cWeight, &FrequencyWeighting::zWeight};
   gains_.resize(kWeightings * n);
@@ -195,7 +203,10 @@ void WeightingTable::prepare(size_t n) {
       weights_[w][i] = weight;
       gains_[kWeightings * i + w] = std::pow(10.0, static_cast<double>(weight) * 0.1);
       const bool silent = std::isinf(weight) && weight < 0;  // gain exactly 0
-      if (!silent && !inFastRange(weight)) weightMasks_[i] = NAN;
+      if (!silent && !inFastRange(weight)) {
+        weightMasks_[i] = NAN;
+        anyMasked_ = true;
+      }
     }
   }
 }
@@ -318,7 +329,9 @@ WeightedTotals WeightingTable::totals(std::span<const float> levels) {
   prepare(levels.size());
   const size_t n = levels.size();
   double* const powers = powers_.data();
-  powersOfLevels(levels.data(), weightMasks_.data(), powers, n);
+  // (Masks of 0 add nothing to a power, which is a number or infinity: without a mask that is not
+  // a number, the frame does not read them.)
+  powersOfLevels(levels.data(), anyMasked_ ? weightMasks_.data() : nullptr, powers, n);
 
   const double* const gains = gains_.data();
   // The sums are floats, held in doubles between the steps: A, B, C, Z.

@@ -61,6 +61,7 @@ class WeightingTable {
   std::vector<float> weights_[kWeightings];  // the weighting gain of each bin, dB
   std::vector<double> gains_;                // 10^(weight / 10), the four of a bin together
   std::vector<double> weightMasks_;          // 0 where all four gains allow the fast step, else NaN
+  bool anyMasked_ = false;                   // whether some mask is not a number
   std::vector<double> powers_;               // 10^(level / 10) of the frame's bins
   size_t exactSteps_ = 0;
 };

@@ -282,17 +282,20 @@ SA_VECTOR_CLONES void sampleSegments(size_t n, const uint32_t* segmentFirst, con
                                      const double* sampleCube, const double* yLanes, const double* bLanes,
                                      const double* cLanes, const double* dLanes, size_t seriesCount, float* samples,
                                      size_t pitch) {
+  // (Series by series within a segment, so that a series' four coefficients are loaded once for
+  // all the segment's blocks.)
   for (size_t i = 0; i < n; ++i) {
-    const size_t end = segmentFirst[i + 1];
-    for (size_t k0 = segmentFirst[i]; k0 < end; k0 += kBlock) {
-      SampleBlock t, cube;
-      std::memcpy(&t, sampleT + k0, sizeof t);
-      std::memcpy(&cube, sampleCube + k0, sizeof cube);
-      for (size_t s = 0; s < seriesCount; ++s) {
-        const double y0 = yLanes[i * kLanes + s], b = bLanes[i * kLanes + s], c = cLanes[i * kLanes + s],
-                     d = dLanes[i * kLanes + s];
+    const size_t begin = segmentFirst[i], end = segmentFirst[i + 1];
+    for (size_t s = 0; s < seriesCount; ++s) {
+      const double y0 = yLanes[i * kLanes + s], b = bLanes[i * kLanes + s], c = cLanes[i * kLanes + s],
+                   d = dLanes[i * kLanes + s];
+      float* const out = samples + s * pitch;
+      for (size_t k0 = begin; k0 < end; k0 += kBlock) {
+        SampleBlock t, cube;
+        std::memcpy(&t, sampleT + k0, sizeof t);
+        std::memcpy(&cube, sampleCube + k0, sizeof cube);
         const SampleFloats y = __builtin_convertvector(y0 + b * t + c * t * t + d * cube, SampleFloats);
-        std::memcpy(samples + s * pitch + k0, &y, sizeof y);
+        std::memcpy(out + k0, &y, sizeof y);
       }
     }
   }

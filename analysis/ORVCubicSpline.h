@@ -80,7 +80,7 @@ class FixedKnotSplines {
   // between one series' last sample and the next series is of no use).
   void evaluate(size_t seriesCount, std::span<float> samples);
   // Samples are computed kSampleBlock at a time.
-  static constexpr size_t kSampleBlock = 8;
+  static constexpr size_t kSampleBlock = 4;
   size_t samplePitch() const { return sampleX_.size() + kSampleBlock; }
 
   using Lanes = std::array<double, kMaxSeries>;

@@ -1,6 +1,8 @@
 #include "analysis/UISpectrumView.h"
 
 #include <cmath>
+#include <cstring>
+#include <limits>
 
 #include "analysis/BufferManager.h"
 #include "analysis/FrequencyWeighting.h"
@@ -15,15 +17,75 @@ bool resetMaxMinRequested = false;
 
 // The held maximum takes an element that is greater, the held minimum one it is not smaller than
 // (so a level that is not a number replaces the minimum but never the maximum); as selections
-// rather than branches, so that the loop vectorises.
-SA_VECTOR_CLONES void holdExtremes(const float* __restrict series, float* __restrict maximum,
-                                   float* __restrict minimum, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
+// rather than branches, so that the loop vectorises. In the same pass, the first index of the
+// highest element above `floor` (not a number never counts; -1 for none) of the series and of the
+// held maximum and minimum as they stand after it: peaks[0], [1], [2]. Each of eight lanes scans
+// every eighth element as a scan that takes an element only when it is strictly greater than the
+// best so far would, and the first index of the highest overall is the smallest index among the
+// lanes that hold it (BandMapping::indexOfHighest's indices, one pass instead of four).
+SA_VECTOR_CLONES void holdExtremesAndPeaks(const float* __restrict series, float* __restrict maximum,
+                                           float* __restrict minimum, size_t n, float floor, int64_t* peaks) {
+  typedef float Lanes __attribute__((vector_size(32)));
+  typedef int32_t Indices __attribute__((vector_size(32)));
+  float best[3] = {floor, floor, floor};
+  int64_t index[3] = {-1, -1, -1};
+  size_t i = 0;
+  if (n >= 16 && n <= static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+    Lanes bestLanes[3] = {floor - Lanes{}, floor - Lanes{}, floor - Lanes{}};
+    Indices bestIndex[3] = {-1 - Indices{}, -1 - Indices{}, -1 - Indices{}};
+    Indices position = {0, 1, 2, 3, 4, 5, 6, 7};
+    for (; i + 8 <= n; i += 8) {
+      Lanes level, high, low;
+      std::memcpy(&level, series + i, sizeof level);
+      std::memcpy(&high, maximum + i, sizeof high);
+      std::memcpy(&low, minimum + i, sizeof low);
+      high = high < level ? level : high;
+      low = low < level ? low : level;
+      std::memcpy(maximum + i, &high, sizeof high);
+      std::memcpy(minimum + i, &low, sizeof low);
+      const Lanes values[3] = {level, high, low};
+      for (int k = 0; k < 3; ++k) {
+        const Indices greater = values[k] > bestLanes[k];
+        bestLanes[k] = greater ? values[k] : bestLanes[k];
+        bestIndex[k] = greater ? position : bestIndex[k];
+      }
+      position += 8;
+    }
+    for (int k = 0; k < 3; ++k) {
+      for (int lane = 0; lane < 8; ++lane) {
+        if (bestIndex[k][lane] < 0) continue;
+        if (bestLanes[k][lane] > best[k] ||
+            (bestLanes[k][lane] == best[k] && (index[k] < 0 || bestIndex[k][lane] < index[k]))) {
+          best[k] = bestLanes[k][lane];
+          index[k] = bestIndex[k][lane];
+        }
+      }
+    }
+  }
+  for (; i < n; ++i) {
     const float level = series[i];
     maximum[i] = maximum[i] < level ? level : maximum[i];
     minimum[i] = minimum[i] < level ? minimum[i] : level;
+    const float values[3] = {level, maximum[i], minimum[i]};
+    for (int k = 0; k < 3; ++k) {
+      if (values[k] > best[k]) {
+        best[k] = values[k];
+        index[k] = static_cast<int64_t>(i);
+      }
+    }
   }
+  for (int k = 0; k < 3; ++k) peaks[k] = index[k];
 }
+
+// Each level, its correction and the offset added in that order (a function of its own, so that
+// the loop gets the wider vector units' copies too; the spectrum may be the levels themselves).
+SA_VECTOR_CLONES void calibratedLevels(const float* spectrum, const float* corrections, float offset, float* levels,
+                                       size_t n) {
+  for (size_t i = 0; i < n; ++i) levels[i] = spectrum[i] + corrections[i] + offset;
+}
+
+// The level below which a series has no peak.
+constexpr float kPeakFloor = -10000.0f;
 }  // namespace
 
 std::shared_ptr<UISpectrumView> UISpectrumView::create(const CGRect& frame) {
@@ -226,9 +288,11 @@ void UISpectrumView::processAndSendFullOctaveOutput(std::span<const float> level
 
 UISpectrumView::Peak UISpectrumView::localMaximumOf(std::span<const float> values) {
   // The first of equal highest values wins; a series with nothing above -10,000 dB has no peak.
-  constexpr float kFloor = -10000.0f;
-  const int64_t index = BandMapping::indexOfHighest(values, kFloor);
-  const float best = index < 0 ? kFloor : values[static_cast<size_t>(index)];
+  return peakAt(values, BandMapping::indexOfHighest(values, kPeakFloor));
+}
+
+UISpectrumView::Peak UISpectrumView::peakAt(std::span<const float> values, int64_t index) {
+  const float best = index < 0 ? kPeakFloor : values[static_cast<size_t>(index)];
   if (bands_.isBandScale()) {
     const auto& table = bands_.getCurrentOctaves();
     if (index < 0 || table.empty()) return {1.0f, 100.0f};
@@ -267,22 +331,22 @@ void UISpectrumView::invalidate() {
   BufferManager* manager = frameSource();
   if (!manager || manager->mFFTFramesReady.load() == 0) return;
   const uint32_t n = manager->mFFTInputBufferLen / 2;
-  // Reused from frame to frame: once sized, a frame allocates nothing here.
-  frameSpectrum_.assign(n, 0.0f);
+  // Reused from frame to frame: once sized, a frame allocates nothing here. Every element is
+  // written by the transform below, so the old values need no clearing.
+  frameSpectrum_.resize(n);
   manager->ComputeFFTOutput(frameSpectrum_.data(), mathParams_);
   processSpectrum(frameSpectrum_);
 }
 
 void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
   const size_t n = spectrum.size();
-  // Calibrated levels; they also become the sonogram's next column.
-  frameLevels_.resize(n);
-  std::span<float> levels(frameLevels_);
-  const std::span<const float> corrections = corrections_.corrections(currentCalibration.get(), n);
-  for (size_t i = 0; i < n; ++i) levels[i] = spectrum[i] + corrections[i] + calibrationOffset;
-  lastTotals = weighting_.totals(levels);
+  // Calibrated levels, made where the sonogram takes them as its next column.
   if (!sonogramData) sonogramData.emplace();
-  sonogramData->assign(levels.begin(), levels.end());
+  sonogramData->resize(n);
+  std::span<float> levels(*sonogramData);
+  const std::span<const float> corrections = corrections_.corrections(currentCalibration.get(), n);
+  calibratedLevels(spectrum.data(), corrections.data(), calibrationOffset, levels.data(), n);
+  lastTotals = weighting_.totals(levels);
 
   bands_.setBackingSize(backingWidth, backingHeight);
   bands_.processData(levels, l_fftData);
@@ -295,11 +359,15 @@ void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
       if (i < l_minData.size()) l_minData[i] = 10.0f;
     }
   }
+  // The peaks of the three series, when the pass that holds the extremes finds them on its way.
+  int64_t peaks[3] = {-1, -1, -1};
+  bool peaksFound = false;
   if (l_fftData.size() != l_maxData.size() || l_fftData.size() != l_minData.size()) {
     l_maxData.assign(l_fftData.size(), -130.0f);
     l_minData.assign(l_fftData.size(), 10.0f);
   } else {
-    holdExtremes(l_fftData.data(), l_maxData.data(), l_minData.data(), l_fftData.size());
+    holdExtremesAndPeaks(l_fftData.data(), l_maxData.data(), l_minData.data(), l_fftData.size(), kPeakFloor, peaks);
+    peaksFound = true;
   }
 
   // A held series' points are drawn only while its hold is on (they are emptied when it turns on,
@@ -318,17 +386,21 @@ void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
   }
   isMaxReady = true;
 
-  // Each list holds one record after a frame (the held ones only while their hold is on).
-  const Peak current = localMaximumOf(l_fftData);
+  // Each list holds one record after a frame (the held ones only while their hold is on). (The
+  // series are as the pass above left them: the smoothing only reads them.)
+  auto peakOf = [&](const std::vector<float>& values, int64_t found) {
+    return peaksFound ? peakAt(values, found) : localMaximumOf(values);
+  };
+  const Peak current = peakOf(l_fftData, peaks[0]);
   setPeakRecord(l_localMaximus, current.volume, current.frequency);
   if (holdMaximum_) {
-    const Peak held = localMaximumOf(l_maxData);
+    const Peak held = peakOf(l_maxData, peaks[1]);
     setPeakRecord(l_holdedMaximus, held.volume, held.frequency);
   } else {
     l_holdedMaximus.clear();
   }
   if (holdMinimum_) {
-    const Peak held = localMaximumOf(l_minData);
+    const Peak held = peakOf(l_minData, peaks[2]);
     setPeakRecord(l_holdedMinimus, held.volume, held.frequency);
   } else {
     l_holdedMinimus.clear();

@@ -196,7 +196,7 @@ class UISpectrumView : public UIView {
   WeightedTotals lastTotals;
   WeightingTable weighting_;
   CalibrationTable corrections_;
-  std::vector<float> frameSpectrum_, frameLevels_;  // per-frame buffers, reused
+  std::vector<float> frameSpectrum_;                 // the frame's averaged spectrum, reused
   std::vector<float> fullOctaveLevels_;              // the list setFullOctaveOutput receives
 
   // The layer the renderbuffer storage comes from.
@@ -212,6 +212,8 @@ class UISpectrumView : public UIView {
   };
   // The peak search of getLocalMaximumOf, without the record.
   Peak localMaximumOf(std::span<const float> values);
+  // The same once the search found `index` (BandMapping::indexOfHighest's, from -10,000 dB).
+  Peak peakAt(std::span<const float> values, int64_t index);
   bool makeCurrent();
   BandMapping bands_;
   MathParams mathParams_{0, 512};

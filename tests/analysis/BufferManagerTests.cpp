@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <numeric>
 #include <thread>
@@ -231,4 +232,32 @@ TEST(BufferManager, SnapshotIsTheLatestSamplesWhereverTheWindowWrapsTheRing) {
     }
   }
   EXPECT_GT(all.size(), 4u * 256u * 2u);  // round the ring more than twice
+}
+
+// The frame's spectrum goes from the ring straight into the transform's split input, windowed on the
+// way: it must be, to the bit, the spectrum of the window as CopyLatestFrame sees it, windowed and
+// transformed by a helper of its own, for every window, while the window still fills (its zeros
+// weighed too) and wherever the ring wraps (at odd positions as well as even ones).
+TEST(BufferManager, FrameSpectrumIsTheHelpersSpectrumOfTheSnapshotBitForBit) {
+  BufferManager manager(256);
+  FFTHelper reference(256);
+  std::vector<float> output(128), expected(128);
+  uint32_t seed = 5;
+  int frames = 0;
+  for (uint32_t size : {37u, 101u, 64u, 3u, 199u, 255u, 1u, 250u, 129u, 77u, 256u, 13u, 240u, 100u, 5u, 300u}) {
+    std::vector<float> delivery(size);
+    for (float& x : delivery) {
+      seed = seed * 1664525u + 1013904223u;
+      x = static_cast<float>(seed >> 8) / static_cast<float>(1u << 24) - 0.5f;
+    }
+    manager.CopyAudioToFFTInput(delivery.data(), size);
+    // The same window each time, so that both averagers see the same frames in the same order.
+    const MathParams params{frames % 7, 256};
+    std::vector<float> window = latest(manager);
+    reference.ComputeFFT(window.data(), expected.data(), params);
+    manager.ComputeFFTOutput(output.data(), params);
+    ASSERT_EQ(std::memcmp(output.data(), expected.data(), output.size() * sizeof(float)), 0)
+        << "frame " << frames << " window " << params.window;
+    ++frames;
+  }
 }

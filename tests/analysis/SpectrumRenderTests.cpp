@@ -419,3 +419,34 @@ TEST(SpectrumFrame, ARealFrameWithHoldsOnAllocatesNothing) {
 }
 
 }  // namespace
+
+// The pass that holds the maximum and minimum also finds the peaks of the three series: each record
+// must be its own series' peak (its first highest element, frequency included), although the three
+// lie at different bins, for series searched eight elements at a time, with a tail, and too short
+// for that.
+TEST(SpectrumFrame, EverySeriesGetsItsOwnPeakRecord) {
+  EAGLContext::setAvailableForTesting(false);
+  auto view = UISpectrumView::create(CGRectMake(0, 0, 568, 280));
+  EAGLContext::setAvailableForTesting(true);
+  view->stopAnimation();
+  view->backingWidth = 1136;
+  view->backingHeight = 560;
+  view->needDrawPlot = false;
+  view->setHoldMaximum(true);
+  view->setHoldMinimum(true);
+  uint32_t seed = 99;
+  for (size_t n : {size_t{256}, size_t{250}, size_t{13}}) {
+    std::vector<float> spectrum(n);
+    for (int frame = 0; frame < 6; ++frame) {
+      for (float& level : spectrum) {
+        seed = seed * 1664525u + 1013904223u;
+        level = -100.0f + 80.0f * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+      }
+      view->processSpectrum(spectrum);
+      ASSERT_EQ(view->l_maxData.size(), n);
+      EXPECT_EQ(view->l_localMaximus.at(0), view->getLocalMaximumOf(view->l_fftData)) << n << " " << frame;
+      EXPECT_EQ(view->l_holdedMaximus.at(0), view->getLocalMaximumOf(view->l_maxData)) << n << " " << frame;
+      EXPECT_EQ(view->l_holdedMinimus.at(0), view->getLocalMaximumOf(view->l_minData)) << n << " " << frame;
+    }
+  }
+}
