@@ -12,6 +12,16 @@
 
 namespace {
 
+// A spectrum view that draws nothing (made while GL is unavailable) and runs no animation: the
+// analysis and the frame's bookkeeping alone.
+std::shared_ptr<UISpectrumView> viewWithoutGL(const CGRect& frame) {
+  EAGLContext::setAvailableForTesting(false);
+  auto view = UISpectrumView::create(frame);
+  EAGLContext::setAvailableForTesting(true);
+  view->stopAnimation();
+  return view;
+}
+
 struct Pixel {
   int r, g, b, a;
 };
@@ -229,10 +239,7 @@ TEST(SonogramColours, TextureHeightsAndPaletteEdges) {
   EXPECT_EQ(UISpectrumView::getTexBufferSizeForHeight(256), 256);
   EXPECT_EQ(UISpectrumView::getTexBufferSizeForHeight(257), 512);
 
-  EAGLContext::setAvailableForTesting(false);
-  auto view = UISpectrumView::create(CGRectMake(0, 0, 10, 10));
-  EAGLContext::setAvailableForTesting(true);
-  view->stopAnimation();
+  auto view = viewWithoutGL(CGRectMake(0, 0, 10, 10));
   // Texel = alpha << 24 | red << 16 | green << 8 | blue, components truncated.
   view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 1)}, {1, UIColor::colorWithRed(1, 0.5, 0, 1)}};
   EXPECT_EQ(view->colorForLevel(1), 0xFFFF7F00u);
@@ -254,10 +261,7 @@ TEST(SonogramColours, TextureHeightsAndPaletteEdges) {
 }
 
 TEST(SonogramColours, AOnePixelHighViewColoursItsRowFromTheFirstBin) {
-  EAGLContext::setAvailableForTesting(false);
-  auto view = UISpectrumView::create(CGRectMake(0, 0, 10, 10));
-  EAGLContext::setAvailableForTesting(true);
-  view->stopAnimation();
+  auto view = viewWithoutGL(CGRectMake(0, 0, 10, 10));
   view->backingHeight = 1;
   view->texBitBufferSize = 2;
   view->texBitBuffer.assign(2, 0);
@@ -290,10 +294,7 @@ class RecordingDelegate : public MaximusDelegate {
 
 TEST(SpectrumWithoutGL, AnalysesAndReportsEveryFrameWithoutDrawing) {
   UIScreen::mainScreen().configure({568, 320}, 1);
-  EAGLContext::setAvailableForTesting(false);
-  auto view = UISpectrumView::create(CGRectMake(0, 0, 100, 50));
-  EAGLContext::setAvailableForTesting(true);
-  view->stopAnimation();
+  auto view = viewWithoutGL(CGRectMake(0, 0, 100, 50));
   EXPECT_EQ(view->context, nullptr);
   auto delegate = std::make_shared<RecordingDelegate>();
   view->maximusDelegate = delegate;
@@ -311,10 +312,7 @@ TEST(SpectrumWithoutGL, AnalysesAndReportsEveryFrameWithoutDrawing) {
 }
 
 TEST(SpectrumWithoutGL, HeldSeriesAreRecreatedThenFollowTheFrames) {
-  EAGLContext::setAvailableForTesting(false);
-  auto view = UISpectrumView::create(CGRectMake(0, 0, 100, 50));
-  EAGLContext::setAvailableForTesting(true);
-  view->stopAnimation();
+  auto view = viewWithoutGL(CGRectMake(0, 0, 100, 50));
   view->setHoldMaximum(true);
   view->setHoldMinimum(true);
   std::vector<float> spectrum(8, -50.0f);
@@ -359,10 +357,7 @@ class PeakKeepingDelegate : public MaximusDelegate {
 // manager and reported to the delegate, allocates nothing, with both holds on, on every scale and
 // trace. Drawing is off: the frame's analysis is counted, not GL.
 TEST(SpectrumFrame, ARealFrameWithHoldsOnAllocatesNothing) {
-  EAGLContext::setAvailableForTesting(false);
-  auto view = UISpectrumView::create(CGRectMake(0, 0, 568, 280));
-  EAGLContext::setAvailableForTesting(true);
-  view->stopAnimation();
+  auto view = viewWithoutGL(CGRectMake(0, 0, 568, 280));
   view->backingWidth = 1136;  // the chart's pixels, as GL would give them
   view->backingHeight = 560;
   view->needDrawPlot = false;
@@ -425,10 +420,7 @@ TEST(SpectrumFrame, ARealFrameWithHoldsOnAllocatesNothing) {
 // lie at different bins, for series searched eight elements at a time, with a tail, and too short
 // for that.
 TEST(SpectrumFrame, EverySeriesGetsItsOwnPeakRecord) {
-  EAGLContext::setAvailableForTesting(false);
-  auto view = UISpectrumView::create(CGRectMake(0, 0, 568, 280));
-  EAGLContext::setAvailableForTesting(true);
-  view->stopAnimation();
+  auto view = viewWithoutGL(CGRectMake(0, 0, 568, 280));
   view->backingWidth = 1136;
   view->backingHeight = 560;
   view->needDrawPlot = false;
