@@ -60,6 +60,7 @@ void appendChildResults(std::vector<T>& out, const std::unordered_map<std::strin
 FSyncTree::FSyncTree(FSyncPersistenceRef persistenceManager, FListenProvider listenProvider)
     : syncPointTree_(SyncPointTree::empty()),
       pendingWriteTree_(std::make_shared<FWriteTree>()),
+      rootWrites_(pendingWriteTree_->childWritesForPath(FPath::empty())),
       listenProvider_(std::move(listenProvider)),
       persistenceManager_(std::move(persistenceManager)) {}
 
@@ -210,7 +211,7 @@ FEventList FSyncTree::applyTaggedOperation(const FOperation& operation, const FP
 // Pushing operations down the tree of sync points
 
 FEventList FSyncTree::applyOperationToSyncPoints(const FOperationRef& operation) {
-  return applyOperationHelper(*operation, syncPointTree_, nullptr, pendingWriteTree_->childWritesForPath(FPath::empty()));
+  return applyOperationHelper(*operation, syncPointTree_, nullptr, rootWrites_);
 }
 
 FEventList FSyncTree::applyOperationHelper(const FOperation& operation, const SyncPointTree::Ref& syncPointTree,

@@ -110,6 +110,9 @@ class FSyncTree : public std::enable_shared_from_this<FSyncTree> {
 
   SyncPointTree::Ref syncPointTree_;
   std::shared_ptr<FWriteTree> pendingWriteTree_;
+  // The pending writes bound to the root, where every operation starts its walk (it keeps the
+  // children it was last asked for).
+  FWriteTreeRefPtr rootWrites_;
   std::unordered_map<uint64_t, FQuerySpecRef> tagToQueryMap_;
   std::unordered_map<FQuerySpecRef, uint64_t, FQuerySpecHash, FQuerySpecEqual> queryToTagMap_;
   FListenProvider listenProvider_;

@@ -33,7 +33,12 @@ FNodeRef FWriteTreeRef::calculateCompleteChild(const std::string& childKey, cons
 }
 
 FWriteTreeRefPtr FWriteTreeRef::childWriteTreeRef(const std::string& childKey) const {
-  return std::make_shared<const FWriteTreeRef>(path_->childFromString(childKey), writeTree_);
+  if (lastChild_) {
+    const FPath& childPath = *lastChild_->path_;
+    if (childPath.length() == path_->length() + 1 && childPath.pieces()->back() == childKey) return lastChild_;
+  }
+  lastChild_ = std::make_shared<const FWriteTreeRef>(path_->childFromString(childKey), writeTree_);
+  return lastChild_;
 }
 
 bool FWriteTreeRef::hasWritesDependingOnOrder() const { return writeTree_->hasWritesDependingOnOrderAt(path_); }

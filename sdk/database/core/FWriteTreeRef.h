@@ -1,7 +1,8 @@
 #pragma once
 // A write tree bound to one path, so that a view asks its questions without knowing where it
 // sits. Every operation forwards to the write tree with the bound path. Holds the tree strongly;
-// made per operation on the work queue.
+// used on the work queue only. The last child asked for is kept: an operation walks down the
+// same few keys to its sync points again and again, and the bound path and tree never change.
 #include <memory>
 #include <string>
 
@@ -33,4 +34,5 @@ class FWriteTreeRef {
  private:
   FPathRef path_;
   std::shared_ptr<const FWriteTree> writeTree_;
+  mutable FWriteTreeRefPtr lastChild_;
 };
