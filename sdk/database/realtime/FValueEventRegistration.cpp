@@ -54,15 +54,18 @@ void FValueEventRegistration::fireEvent(const FEventRef& event, const DispatchQu
   HeldEvent& held = held_.emplace_back(std::move(data));
   // The count of delivered events is written by the other thread: read once in a while only.
   if (++heldCount_ % kReleaseStride == 0) releaseDelivered();
-  auto self = std::static_pointer_cast<const FValueEventRegistration>(shared_from_this());
-  FEventRaiser::handOff(queue, [self = std::move(self), entry = &held] {
+  // The block holds the entry's address alone: the held event holds the registration until it is
+  // delivered, and a pointer is kept in the block itself, where a reference count would be another
+  // allocation and a count that both threads write.
+  FEventRaiser::handOff(queue, [entry = &held] {
+    const FValueEventRegistration& registration = registrationOf(*entry->event);
     // Marked even when the callback throws, or the work queue would hold this event for good.
     struct Delivery {
       const FValueEventRegistration& registration;
       HeldEvent& held;
       ~Delivery() { registration.delivered(held); }
-    } delivery{*self, *entry};
-    self->callback_(entry->event->snapshot());
+    } delivery{registration, *entry};
+    registration.callback_(entry->event->snapshot());
   });
 }
 

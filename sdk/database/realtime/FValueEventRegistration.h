@@ -59,8 +59,8 @@ class FValueEventRegistration : public FEventRegistration {
   // path with every other), so each one moves a cache line from one core to the other and back,
   // and their blocks return to the work queue's allocator through the other thread. The work
   // queue holds every event it fires on its own thread until the event is delivered, and lets it
-  // go there: the callback queue only reads it and marks it delivered. The blocks it runs keep
-  // the registration (and so this list) alive; an entry is let go only once marked, in order, so
+  // go there: the callback queue only reads it and marks it delivered. A held event keeps the
+  // registration (and so this list) alive until it is let go; an entry is let go only once marked, in order, so
   // that a callback queue that runs blocks side by side never meets an entry let go under it.
   // held_ and heldCount_ are the work queue's alone; an entry does not move while it is held.
   mutable std::deque<HeldEvent> held_;
