@@ -7,8 +7,10 @@
 // An insert or a remove makes its new nodes first and rebalances them in place (a rotation or a
 // colour flip changes the nodes it has just made instead of copying them again); a node of the
 // older tree is copied only where the change must alter it: the nodes of the path, and a sibling
-// whose colour the rebalancing flips. The new nodes are published when the operation returns, and
-// from then on never change, so trees are shared freely across threads. The one exception is the
+// whose colour the rebalancing flips. The operation knows the nodes it has made by their single
+// reference: every node of the older tree it reaches is held by the older tree as well. The new
+// nodes are published when the operation returns, and from then on never change, so trees are
+// shared freely across threads. The one exception is the
 // insert in place of a tree that a single owner holds alone (FTreeSortedDictionary's, for the
 // pending writes): it changes the nodes that no other reference reaches, which no other version
 // of the tree and no other thread can see.
@@ -80,9 +82,6 @@ class FLLRBNode {
   // a count of 0 is how they recognise it.
   int32_t count_ = 0;
   bool red_ = false;
-  // Set only while the insert or remove that made the node is still running (the node is not yet
-  // published and may be changed in place); never set on a node another thread can see.
-  mutable bool fresh_ = false;
 };
 
 template <typename K, typename V>
@@ -133,13 +132,14 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
   using typename FLLRBNode<K, V>::Comparator;
   using typename FLLRBNode<K, V>::TraversalBlock;
 
-  // A missing colour makes a red node; a missing child is the empty node.
+  // A missing colour makes a red node; a missing child, or any empty one, is the one empty node
+  // (the tree's descents know the end of a path by its address).
   FLLRBValueNode(K key, V value, std::optional<bool> color = std::nullopt, Ref left = nullptr,
                  Ref right = nullptr)
       : key_(std::move(key)),
         value_(std::move(value)),
-        left_(left ? std::move(left) : FLLRBEmptyNode<K, V>::emptyNode()),
-        right_(right ? std::move(right) : FLLRBEmptyNode<K, V>::emptyNode()) {
+        left_(left && left->count_ != 0 ? std::move(left) : FLLRBEmptyNode<K, V>::emptyNode()),
+        right_(right && right->count_ != 0 ? std::move(right) : FLLRBEmptyNode<K, V>::emptyNode()) {
     this->red_ = color.value_or(true);
     recount();
   }
@@ -162,9 +162,7 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
   }
 
   Ref insertKey(const K& key, const V& value, const Comparator& comparator) const override {
-    Ref n = inserted(*this, key, value, comparator);
-    publish(n);
-    return n;
+    return inserted(*this, key, value, comparator);
   }
 
   // A removal that finds nothing to remove leaves the subtree as it is (an equal copy of it).
@@ -292,11 +290,14 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
   // ---- The tree's own operations: field reads without virtual calls ----
   //
   // Insertion follows the steps of insertKey, fixUp, rotateLeft, rotateRight and colorFlip above
-  // and gives trees of the same shape, but changes the nodes it has made (marked fresh) instead of
+  // and gives trees of the same shape, but changes the nodes it has made (fresh nodes) instead of
   // copying them again. A node of the older tree is never changed: `own` puts a fresh copy in its
-  // place first. Each step works on a slot (the reference that holds a subtree: a parent's child
-  // field or the new root) and leaves the new subtree in it, so references move instead of being
-  // copied. `publish` clears the marks. (Removal, further below, makes its nodes final at once.)
+  // place first. A fresh node is known by its reference count of one: it is held only by the slot
+  // it was made for, while each older node the operation reaches is held by its older parent too
+  // (the older tree lives while the operation runs) besides the new node that shares it. Each step
+  // works on a slot (the reference that holds a subtree: a parent's child field or the new root)
+  // and leaves the new subtree in it, so references move instead of being copied. (Removal,
+  // further below, makes its nodes final at once.)
 
   static bool isEmptyNode(const Ref& n) { return n->count_ == 0; }
   static bool isRedNode(const Ref& n) { return n->red_; }
@@ -313,8 +314,15 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
 
   // Asks for both children while the comparator runs on this node; one is the next on the path.
   static void prefetchChildren(const FLLRBValueNode* v) {
-    __builtin_prefetch(v->left_.get());
-    __builtin_prefetch(v->right_.get());
+    prefetchNode(v->left_.get());
+    prefetchNode(v->right_.get());
+  }
+  // Fetches the start of a node: with small keys and values its key and child pointers are in its
+  // first 64 bytes, which can straddle two cache lines.
+  static void prefetchNode(const FLLRBNode<K, V>* n) {
+    const char* p = reinterpret_cast<const char*>(n);
+    __builtin_prefetch(p);
+    __builtin_prefetch(p + 63);
   }
 
   // Every value node comes from the node allocator's per-thread cache.
@@ -323,29 +331,25 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
     return std::allocate_shared<FLLRBValueNode>(FNodeAllocator<FLLRBValueNode>(), std::forward<Args>(args)...);
   }
   static Ref makeFresh(const K& key, const V& value, bool red, Ref left, Ref right, int32_t count) {
-    auto node = allocate(key, value, red, std::move(left), std::move(right), count);
-    node->fresh_ = true;
-    return node;
+    return allocate(key, value, red, std::move(left), std::move(right), count);
   }
-  // Makes the value node in the slot one this operation may change: a fresh copy replaces an older
-  // node; a fresh node stays, and so does a node the slot alone holds (only an insert in place,
-  // below, meets one: the other operations leave every older node held by the older tree too).
+  // A fresh node without children (the caller sets them) left in `out`, which held nothing.
+  [[gnu::always_inline]] static FLLRBValueNode* makeFreshIn(Ref& out, const K& key, const V& value, bool red,
+                                                            int32_t count) {
+    std::shared_ptr<FLLRBValueNode> node = allocate(key, value, red, Ref(), Ref(), count);
+    FLLRBValueNode* made = node.get();
+    out = std::move(node);
+    return made;
+  }
+  // Makes the value node in the slot one this operation may change: a fresh copy replaces a node
+  // that another reference holds too; a node the slot alone holds stays (a fresh node, or, in an
+  // insert in place below, a node of the tree its single owner holds alone).
   static FLLRBValueNode* own(Ref& slot) {
-    if (!slot->fresh_ && slot.use_count() == 1) {
-      slot->fresh_ = true;
-    } else if (!slot->fresh_) {
+    if (slot.use_count() != 1) {
       const FLLRBValueNode* v = node(slot);
       slot = makeFresh(v->key_, v->value_, v->red_, v->left_, v->right_, v->count_);
     }
     return edit(slot);
-  }
-  // Clears the marks of the nodes this operation made: they are reached from the new root through
-  // made nodes only, since an older node never points to a newer one.
-  static void publish(const Ref& n) {
-    if (!n->fresh_) return;
-    n->fresh_ = false;
-    publish(node(n)->left_);
-    publish(node(n)->right_);
   }
 
   // The steps below take a slot holding a fresh value node and leave the node that replaces it.
@@ -394,8 +398,44 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
     if (isRedNode(node(slot)->left_) && isRedNode(node(slot)->right_)) colorFlipIn(slot);
   }
   // insertKey:forValue:withComparator: of node h (any node): the fresh node that replaces it.
-  static Ref inserted(const FLLRBNode<K, V>& h, const K& key, const V& value, const Comparator& comparator) {
-    return insertedUnless<false>(h, key, value, comparator, nullptr);
+  template <typename Compare>
+  static Ref inserted(const FLLRBNode<K, V>& h, const K& key, const V& value, const Compare& comparator) {
+    Ref n;
+    insertInto(n, h, key, value, comparator);
+    return n;
+  }
+  // The same, leaving the fresh node in `out`. Each node of the path is made on the way down and
+  // the step below leaves the new child straight in its field: no node is handed back up through
+  // a temporary (a reference written in two halves and read back whole stalls the processor).
+  template <typename Compare>
+  static void insertInto(Ref& out, const FLLRBNode<K, V>& h, const K& key, const V& value, const Compare& comparator) {
+    if (h.count_ == 0) {
+      FLLRBValueNode* n = makeFreshIn(out, key, value, true, 1);
+      n->left_ = emptyRef();
+      n->right_ = emptyRef();
+      return;
+    }
+    const FLLRBValueNode& v = static_cast<const FLLRBValueNode&>(h);
+    prefetchChildren(&v);
+    const int r = comparator(key, v.key_);
+    if (r == 0) {
+      out = makeFresh(v.key_, value, v.red_, v.left_, v.right_, v.count_);  // the stored key object stays
+      fixUpIn(out);
+      return;
+    }
+    // The new size comes from the changed child's (the child left alone is not read: it can be far
+    // away in memory).
+    FLLRBValueNode* n = makeFreshIn(out, v.key_, v.value_, v.red_, 0);
+    if (r < 0) {
+      n->right_ = v.right_;
+      insertInto(n->left_, *v.left_, key, value, comparator);
+      n->count_ = v.count_ - v.left_->count_ + n->left_->count_;
+    } else {
+      n->left_ = v.left_;
+      insertInto(n->right_, *v.right_, key, value, comparator);
+      n->count_ = v.count_ - v.right_->count_ + n->right_->count_;
+    }
+    fixUpIn(out);
   }
   // The same, except that where the key is found with a value `refuse` answers true for, null comes
   // back and nothing was made (every node of the path is made on the way back up).
@@ -438,7 +478,7 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
   // down, the first node that another reference holds too is copied with the path below it as
   // insertedUnless does; above it the nodes of the path are changed where they are, so an insert
   // into a tree kept by one owner makes one node. NO, with nothing changed, where `refuse` answers
-  // true for the value found at the key. The changed nodes are marked fresh: publish them.
+  // true for the value found at the key.
   static bool insertInPlaceUnless(Ref& slot, const K& key, const V& value, const Comparator& comparator,
                                   const std::function<bool(const V&)>& refuse) {
     if (slot.use_count() != 1) {  // shared, or the empty node
@@ -459,7 +499,6 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
       if (!insertInPlaceUnless(child, key, value, comparator, refuse)) return false;
       v->count_ += child->count_ - before;
     }
-    v->fresh_ = true;
     fixUpIn(slot);
     return true;
   }

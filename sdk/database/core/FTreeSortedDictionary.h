@@ -74,12 +74,14 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
   using typename Base::Ref;
   using NodeRef = typename FLLRBNode<K, V>::Ref;
   using ValueNode = FLLRBValueNode<K, V>;
+  using CompareFunction = int (*)(const K&, const K&);
 
   explicit FTreeSortedDictionary(ComparatorRef comparator)
       : FTreeSortedDictionary(std::move(comparator), FLLRBEmptyNode<K, V>::emptyNode()) {}
   FTreeSortedDictionary(ComparatorRef comparator, NodeRef root)
       : comparator_(std::move(comparator)),
-        root_(root ? std::move(root) : FLLRBEmptyNode<K, V>::emptyNode()) {}
+        rawCompare_(rawFunction(comparator_)),
+        root_(root && root->count_ != 0 ? std::move(root) : FLLRBEmptyNode<K, V>::emptyNode()) {}
 
   // The balanced build from an unordered map (any range of key/value pairs).
   template <typename Map>
@@ -148,11 +150,15 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
   }
 
   // The new root is black. It is one of the nodes the insert made, so it is recoloured in place
-  // rather than copied once more; the nodes are published when the dictionary is made.
+  // rather than copied once more.
   Ref insertKey(const K& key, const V& value) const override {
-    NodeRef root = ValueNode::inserted(*root_, key, value, *comparator_);
+    NodeRef root;
+    if (rawCompare_) {
+      ValueNode::insertInto(root, *root_, key, value, rawCompare_);
+    } else {
+      ValueNode::insertInto(root, *root_, key, value, *comparator_);
+    }
     ValueNode::edit(root)->red_ = false;
-    ValueNode::publish(root);
     return make(comparator_, std::move(root));
   }
 
@@ -162,7 +168,6 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
     NodeRef root = ValueNode::insertedUnless(*root_, key, value, *comparator_, &refuse);
     if (!root) return nullptr;
     ValueNode::edit(root)->red_ = false;
-    ValueNode::publish(root);
     return make(comparator_, std::move(root));
   }
 
@@ -262,7 +267,6 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
     NodeRef& root = const_cast<FTreeSortedDictionary*>(this)->root_;
     if (!ValueNode::insertInPlaceUnless(root, key, value, *comparator_, refuse)) return false;
     ValueNode::edit(root)->red_ = false;
-    ValueNode::publish(root);
     return true;
   }
 
@@ -274,16 +278,25 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
 
   // The node of key, or null. Reads the nodes' fields directly (a lookup makes no virtual call).
   const ValueNode* find(const K& key) const {
-    const auto& cmp = *comparator_;
+    if (rawCompare_) return findWith(key, rawCompare_);
+    return findWith(key, *comparator_);
+  }
+  // The descent of find with the comparator as given. A large tree's lower levels are far away in
+  // memory, so a step reads no more of a node than its key and child pointers (the end of a path
+  // is known by the address of the one empty node, not by reading a size), and both children
+  // are on their way while the comparator runs.
+  template <typename Compare>
+  const ValueNode* findWith(const K& key, const Compare& cmp) const {
+    const FLLRBNode<K, V>* const empty = FLLRBEmptyNode<K, V>::emptyNode().get();
     const FLLRBNode<K, V>* node = root_.get();
-    while (node->count_ != 0) {
+    while (node != empty) {
       const ValueNode* v = static_cast<const ValueNode*>(node);
-      // Both children are fetched while the comparator runs; one of them is the next node.
-      __builtin_prefetch(v->left_.get());
-      __builtin_prefetch(v->right_.get());
+      const FLLRBNode<K, V>* const children[2] = {v->left_.get(), v->right_.get()};
+      ValueNode::prefetchNode(children[0]);
+      ValueNode::prefetchNode(children[1]);
       const int r = cmp(key, v->key_);
       if (r == 0) return v;
-      node = r < 0 ? v->left_.get() : v->right_.get();
+      node = children[r > 0];
     }
     return nullptr;
   }
@@ -306,6 +319,15 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
                                                                    reverse);
   }
 
+  // The comparator's function when it is a plain function: called directly, not through the
+  // std::function (one indirect call per node instead of two).
+  static CompareFunction rawFunction(const ComparatorRef& comparator) {
+    if (!comparator) return nullptr;
+    const CompareFunction* f = comparator->template target<CompareFunction>();
+    return f ? *f : nullptr;
+  }
+
   ComparatorRef comparator_;
+  CompareFunction rawCompare_;
   NodeRef root_;
 };

@@ -321,6 +321,27 @@ TEST(SortedDictionaryTree, NodeDescriptionsAndCheckFailures) {
   EXPECT_THROW(unbalanced->check(), NSException);
 }
 
+// Nodes made by hand with an empty node of their own, not the shared one: the tree's lookups,
+// inserts and removals still end their paths there rather than read it as a value node.
+TEST(SortedDictionaryTree, NodesMadeWithAnotherEmptyNodeEndThePath) {
+  using Node = FLLRBValueNode<int, int>;
+  const FLLRBNode<int, int>::Ref other = std::make_shared<const FLLRBEmptyNode<int, int>>();
+  auto low = Node::make(1, 10, false, other, other);
+  auto high = Node::make(3, 30, false, other, other);
+  auto tree = std::make_shared<const IntTree>(std::make_shared<const IntDict::Comparator>(intCompare),
+                                              Node::make(2, 20, false, low, high));
+  EXPECT_EQ(*tree->get(1), 10);
+  EXPECT_EQ(*tree->get(3), 30);
+  EXPECT_FALSE(tree->get(0).has_value());
+  EXPECT_FALSE(tree->get(4).has_value());
+  auto more = tree->insertKey(4, 40)->removeKey(1);
+  EXPECT_EQ(more->description(), "{ 2: 20, 3: 30, 4: 40 }");
+  auto empty = std::make_shared<const IntTree>(std::make_shared<const IntDict::Comparator>(intCompare), other);
+  EXPECT_TRUE(empty->isEmpty());
+  EXPECT_FALSE(empty->get(1).has_value());
+  EXPECT_EQ(*empty->insertKey(1, 10)->get(1), 10);
+}
+
 TEST(SortedDictionaryTree, InsertingAnExistingKeyKeepsCount) {
   auto d = intDict(40);
   auto replaced = d->insertKey(17, 1);
