@@ -1,6 +1,7 @@
 #include "analysis/BufferManager.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -41,6 +42,8 @@ inline void putSplit(float* even, float* odd, uint64_t p, float x) {
   }
 }
 
+typedef float Four __attribute__((vector_size(4 * sizeof(float))));
+
 // The same loads into window positions at, at + 1, … of a frame kept as its even samples (`even`,
 // sample 2j at j) and odd samples (`odd`), each times its weight when there are weights: the FFT's
 // split input, without a copy of the frame in between. Eight loads before their stores.
@@ -63,16 +66,14 @@ void copyRelaxedSplit(const std::atomic<float>* source, uint64_t at, uint64_t n,
     const float a6 = s[6].load(std::memory_order_relaxed);
     const float a7 = s[7].load(std::memory_order_relaxed);
     const uint64_t p = at + i;  // even
-    float* e = even + p / 2;
-    float* o = odd + p / 2;
-    e[0] = weighed<Weighted>(a0, weights, p);
-    o[0] = weighed<Weighted>(a1, weights, p + 1);
-    e[1] = weighed<Weighted>(a2, weights, p + 2);
-    o[1] = weighed<Weighted>(a3, weights, p + 3);
-    e[2] = weighed<Weighted>(a4, weights, p + 4);
-    o[2] = weighed<Weighted>(a5, weights, p + 5);
-    e[3] = weighed<Weighted>(a6, weights, p + 6);
-    o[3] = weighed<Weighted>(a7, weights, p + 7);
+    // Each half put together in a register and stored at once: two stores instead of eight (the
+    // stores, one a cycle, were what the copy waited for).
+    const Four e = {weighed<Weighted>(a0, weights, p), weighed<Weighted>(a2, weights, p + 2),
+                    weighed<Weighted>(a4, weights, p + 4), weighed<Weighted>(a6, weights, p + 6)};
+    const Four o = {weighed<Weighted>(a1, weights, p + 1), weighed<Weighted>(a3, weights, p + 3),
+                    weighed<Weighted>(a5, weights, p + 5), weighed<Weighted>(a7, weights, p + 7)};
+    std::memcpy(even + p / 2, &e, sizeof e);
+    std::memcpy(odd + p / 2, &o, sizeof o);
   }
   for (; i < n; ++i) {
     const uint64_t p = at + i;
