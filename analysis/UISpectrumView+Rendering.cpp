@@ -20,6 +20,17 @@ void drawVertices(GLenum mode, std::span<const float> vertices) {
   glDrawArrays(mode, 0, static_cast<GLsizei>(vertices.size() / 2));
 }
 
+// Flat shapes in one colour. An opaque colour blended (SRC_ALPHA, ONE_MINUS_SRC_ALPHA) over
+// anything gives the colour itself: it is written without the blend, which spares the rasteriser
+// reading what lies under every pixel.
+void drawOpaqueOrBlended(GLenum mode, std::span<const float> vertices, const UIColorRef& color) {
+  setColor(color);
+  const bool opaque = color && color->components()[3] == 1.0;
+  if (opaque) glDisable(GL_BLEND);
+  drawVertices(mode, vertices);
+  if (opaque) glEnable(GL_BLEND);
+}
+
 // A trace's points, drawn as they are stored: GL reads x and y of each, a point's size apart.
 void drawPoints(GLenum mode, std::span<const DisplayPoint> points) {
   static_assert(offsetof(DisplayPoint, x) == 0 && offsetof(DisplayPoint, y) == sizeof(float));
@@ -273,14 +284,13 @@ void fillTriangles(std::span<const DisplayPoint> upper, const std::vector<Displa
 void UISpectrumView::fillArray(std::span<const DisplayPoint> upper, const std::vector<DisplayPoint>* lower,
                                const UIColorRef& color) {
   if (upper.empty()) return;
-  setColor(color);
   fillTriangles(upper, lower, fillRectVertices_, fillVertices_);
   // The rectangles go as a batch of their own, on the flat framebuffer (see createFramebuffer),
   // before the slivers. They cover no pixel in common, so the order changes nothing drawn.
   useFlatFramebuffer(true);
-  drawVertices(GL_TRIANGLES, fillRectVertices_);
+  drawOpaqueOrBlended(GL_TRIANGLES, fillRectVertices_, color);
   useFlatFramebuffer(false);
-  drawVertices(GL_TRIANGLES, fillVertices_);
+  drawOpaqueOrBlended(GL_TRIANGLES, fillVertices_, color);
 }
 
 std::vector<float> UISpectrumView::triangulateVertexArray(std::span<const DisplayPoint> upper,
@@ -341,12 +351,8 @@ void UISpectrumView::drawBars(std::span<const DisplayPoint> P, const UIColorRef&
     }
   }
   useFlatFramebuffer(true);
-  setColor(barColor);
-  drawVertices(GL_TRIANGLES, barTriangles);
-  if (!highlight.empty()) {
-    setColor(maxBarColor);
-    drawVertices(GL_TRIANGLES, highlight);
-  }
+  drawOpaqueOrBlended(GL_TRIANGLES, barTriangles, barColor);
+  if (!highlight.empty()) drawOpaqueOrBlended(GL_TRIANGLES, highlight, maxBarColor);
   if (needPlanches && !plates.empty()) {
     useFlatFramebuffer(false);
     setColor(planchesColor);

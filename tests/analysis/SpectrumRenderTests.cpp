@@ -80,6 +80,42 @@ TEST_F(SpectrumRenderTest, LineTraceIsDrawnInTheMainColourAndFilledWhenAsked) {
   EXPECT_EQ(at(50, 40).a, 0);
 }
 
+// Opaque bars and fills are written without the blend; translucent ones are still blended over
+// the cleared view (their colour times their alpha, and alpha times alpha), never written as they
+// are.
+TEST_F(SpectrumRenderTest, TranslucentBarsAndFillsAreBlendedOverTheClearedView) {
+  view->needFill = true;
+  view->mainFillColor = UIColor::colorWithRed(0, 0, 1, 0.5);
+  view->l_mainData = flat(25.5f);
+  view->drawView();
+  Pixel fill = at(50, 10);
+  EXPECT_NEAR(fill.b, 128, 2);
+  EXPECT_NEAR(fill.a, 64, 2);
+  EXPECT_EQ(fill.r, 0);
+
+  view->setScaleType(2);
+  view->setGraphType(1);
+  view->barsColor = UIColor::colorWithRed(0, 0, 1, 0.5);
+  view->maxBarColor = UIColor::colorWithRed(1, 0, 0, 0.5);
+  view->l_mainData = {{0, 10}, {16.7f, 10}, {50, 30}, {83.3f, 20}, {100, 20}};
+  view->drawView();
+  Pixel bar = at(16, 5), highest = at(50, 15);
+  EXPECT_NEAR(bar.b, 128, 2);
+  EXPECT_NEAR(bar.a, 64, 2);
+  EXPECT_NEAR(highest.r, 128, 2);
+  EXPECT_NEAR(highest.a, 64, 2);
+
+  // The same bars opaque: their colours as they are.
+  view->barsColor = UIColor::colorWithRed(0, 0, 1, 1);
+  view->maxBarColor = UIColor::colorWithRed(1, 0, 0, 1);
+  view->drawView();
+  bar = at(16, 5), highest = at(50, 15);
+  EXPECT_EQ(bar.b, 255);
+  EXPECT_EQ(bar.a, 255);
+  EXPECT_EQ(highest.r, 255);
+  EXPECT_EQ(highest.a, 255);
+}
+
 TEST_F(SpectrumRenderTest, BothHoldsWithFillFillOnlyBetweenTheHeldTraces) {
   view->setHoldMaximum(true);
   view->setHoldMinimum(true);
