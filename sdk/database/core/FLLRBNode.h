@@ -439,7 +439,6 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
   }
   // The same, except that where the key is found with a value `refuse` answers true for, null comes
   // back and nothing was made (every node of the path is made on the way back up).
-  template <bool kMayRefuse = true>
   static Ref insertedUnless(const FLLRBNode<K, V>& h, const K& key, const V& value, const Comparator& comparator,
                             const std::function<bool(const V&)>* refuse) {
     if (h.count_ == 0) return makeFresh(key, value, true, emptyRef(), emptyRef(), 1);
@@ -450,22 +449,16 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
     // away in memory).
     Ref n;
     if (r == 0) {
-      if constexpr (kMayRefuse) {
-        if ((*refuse)(v.value_)) return nullptr;
-      }
+      if ((*refuse)(v.value_)) return nullptr;
       n = makeFresh(v.key_, value, v.red_, v.left_, v.right_, v.count_);  // the stored key object stays
     } else if (r < 0) {
-      Ref child = insertedUnless<kMayRefuse>(*v.left_, key, value, comparator, refuse);
-      if constexpr (kMayRefuse) {
-        if (!child) return nullptr;
-      }
+      Ref child = insertedUnless(*v.left_, key, value, comparator, refuse);
+      if (!child) return nullptr;
       const int32_t count = v.count_ - v.left_->count_ + child->count_;
       n = makeFresh(v.key_, v.value_, v.red_, std::move(child), v.right_, count);
     } else {
-      Ref child = insertedUnless<kMayRefuse>(*v.right_, key, value, comparator, refuse);
-      if constexpr (kMayRefuse) {
-        if (!child) return nullptr;
-      }
+      Ref child = insertedUnless(*v.right_, key, value, comparator, refuse);
+      if (!child) return nullptr;
       const int32_t count = v.count_ - v.right_->count_ + child->count_;
       n = makeFresh(v.key_, v.value_, v.red_, v.left_, std::move(child), count);
     }
@@ -482,7 +475,7 @@ class FLLRBValueNode final : public FLLRBNode<K, V> {
   static bool insertInPlaceUnless(Ref& slot, const K& key, const V& value, const Comparator& comparator,
                                   const std::function<bool(const V&)>& refuse) {
     if (slot.use_count() != 1) {  // shared, or the empty node
-      Ref n = insertedUnless<true>(*slot, key, value, comparator, &refuse);
+      Ref n = insertedUnless(*slot, key, value, comparator, &refuse);
       if (!n) return false;
       slot = std::move(n);
       return true;
