@@ -101,6 +101,7 @@ void UISpectrumView::useFlatFramebuffer(bool flat) {
 
 void UISpectrumView::destroyFramebuffer() {
   if (!context) return;
+  freeScrollImage();  // made for the framebuffer's size
   glDeleteFramebuffersOES(1, &viewFramebuffer);
   viewFramebuffer = 0;
   if (flatFramebuffer) {
@@ -149,6 +150,7 @@ void UISpectrumView::drawView() {
     drawSpectrogram();
     sonogramLastUpdateTime = Clock::monotonic();
   } else {
+    shownColumn = -1;  // the graph is drawn over the sonogram's image
     drawGraph();
   }
   context->presentRenderbuffer(GL_RENDERBUFFER_OES);

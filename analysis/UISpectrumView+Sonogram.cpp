@@ -1,7 +1,9 @@
 // The sonogram: a ring of columns of 3 pixels, newest at the right edge, kept as the texel columns
 // of one texture. Adding a column overwrites the oldest one in place, so scrolling never copies
 // older columns, and the whole ring is drawn as two quads: the columns from the texture's first
-// to the newest, and the older ones after it, to their left.
+// to the newest, and the older ones after it, to their left. While the framebuffer still holds the
+// last image, a new column moves that image a column to the left by copies and only the new
+// column is drawn (see scrollShownColumns).
 #include <algorithm>
 #include <cmath>
 
@@ -65,6 +67,7 @@ void UISpectrumView::setupViewForSpectrum() {
   // OpenGL ES 1.1 textures have power-of-two sizes; the columns past the ring's are never drawn.
   ringTextureWidth = currentTexCount > 0 ? getTexBufferSizeForHeight(currentTexCount) : 0;
   newestColumn = 0;
+  shownColumn = -1;
   clearTexBuffer();
   if (currentTexCount > 0) {
     glGenTextures(1, &ringTexture);
@@ -97,6 +100,7 @@ void UISpectrumView::clearTexBuffer() {
 void UISpectrumView::clearTextures() {
   if (!isSpectrogramInited) return;
   clearTexBuffer();
+  shownColumn = -1;
   if (!ringTexture) return;
   glBindTexture(GL_TEXTURE_2D, ringTexture);
   for (int32_t column = 0; column < currentTexCount; ++column) {
@@ -104,7 +108,16 @@ void UISpectrumView::clearTextures() {
   }
 }
 
+void UISpectrumView::freeScrollImage() {
+  if (scrollFramebuffer) glDeleteFramebuffersOES(1, &scrollFramebuffer);
+  if (scrollTexture) glDeleteTextures(1, &scrollTexture);
+  scrollFramebuffer = 0;
+  scrollTexture = 0;
+  shownColumn = -1;
+}
+
 void UISpectrumView::freeSpectrumObjects() {
+  freeScrollImage();
   if (!isSpectrogramInited) return;
   texBitBuffer.clear();
   texBitBuffer.shrink_to_fit();
@@ -157,6 +170,59 @@ void UISpectrumView::renderFFTToTex() {
   }
 }
 
+// Moves the framebuffer's image of the ring one column to the left, as the next image has it,
+// when the framebuffer still holds the image of the column before the newest. The copies go from
+// framebuffer to texture as they lie, which the software rasteriser does as a plain copy of rows,
+// where drawing the ring's quads costs several nanoseconds a pixel: the image is copied to the
+// scroll texture, shifted, and back. Only the newest column is then left to draw. False (nothing
+// moved) when the image cannot be reused or copied: the whole ring is drawn then.
+bool UISpectrumView::scrollShownColumns() {
+  const int32_t W = backingWidth, H = backingHeight;
+  const auto shift = static_cast<GLint>(kColumnWidth);
+  if (shownColumn < 0 || currentTexCount < 2 || (shownColumn + 1) % currentTexCount != newestColumn) return false;
+  if (W <= shift || H <= 0) return false;
+  // The image can be copied back only into a colour texture (the layer's, see EAGLContext).
+  GLint type = 0, colorTexture = 0;
+  glGetFramebufferAttachmentParameterivOES(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES,
+                                           GL_FRAMEBUFFER_ATTACHMENT_OBJECT_TYPE_OES, &type);
+  glGetFramebufferAttachmentParameterivOES(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES,
+                                           GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME_OES, &colorTexture);
+  if (type != GL_TEXTURE || colorTexture == 0) return false;
+  // Errors queued before would read as the copies' own (a few at most: one per error flag).
+  for (int i = 0; i < 8 && glGetError() != GL_NO_ERROR; ++i) {
+  }
+  if (!scrollTexture) {
+    glGenTextures(1, &scrollTexture);
+    glBindTexture(GL_TEXTURE_2D, scrollTexture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    // The layer's own pixel order, so that the copies convert nothing.
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_BGRA_EXT, W, H, 0, GL_BGRA_EXT, GL_UNSIGNED_BYTE, nullptr);
+    glGenFramebuffersOES(1, &scrollFramebuffer);
+    glBindFramebufferOES(GL_FRAMEBUFFER_OES, scrollFramebuffer);
+    glFramebufferTexture2DOES(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES, GL_TEXTURE_2D, scrollTexture, 0);
+    const bool complete = glGetError() == GL_NO_ERROR &&
+                          glCheckFramebufferStatusOES(GL_FRAMEBUFFER_OES) == GL_FRAMEBUFFER_COMPLETE_OES;
+    glBindFramebufferOES(GL_FRAMEBUFFER_OES, viewFramebuffer);
+    if (!complete) {
+      freeScrollImage();
+      return false;
+    }
+  }
+  glBindTexture(GL_TEXTURE_2D, scrollTexture);
+  glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, shift, 0, W - shift, H);
+  glBindFramebufferOES(GL_FRAMEBUFFER_OES, scrollFramebuffer);
+  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(colorTexture));
+  glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, W - shift, H);
+  glBindFramebufferOES(GL_FRAMEBUFFER_OES, viewFramebuffer);
+  if (glGetError() != GL_NO_ERROR) {
+    // What the framebuffer holds now is not known: it is drawn whole, and never reused again.
+    freeScrollImage();
+    return false;
+  }
+  return true;
+}
+
 void UISpectrumView::drawSpectrogram() {
   glClearColor(0, 0, 0, 0);
   if (sonogramData) renderFFTToTex();
@@ -169,6 +235,8 @@ void UISpectrumView::drawSpectrogram() {
     glFlush();
     return;
   }
+  // With a new column the image before moves a column to the left, where it can be had by a copy.
+  const bool scrolled = sonogramData && scrollShownColumns();
   glPushMatrix();
   glTranslatef(static_cast<GLfloat>(backingWidth), 0, 0);
   // Column c of the texture is drawn (newest − c) columns left of the right edge: the columns up to
@@ -198,10 +266,21 @@ void UISpectrumView::drawSpectrogram() {
   // The texels as they are: the palette's colours, whatever colour the traces left current (and
   // the rasteriser's code for a plain copy is cheaper than for a product with the colour).
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
-  glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-  if (newestColumn + 1 < currentTexCount) glDrawArrays(GL_TRIANGLE_STRIP, 4, 4);
+  if (scrolled) {
+    // Only the newest column, at the edge: the same quad as for the whole ring, cut to that
+    // column, so its pixels are those the whole ring's draw gives.
+    const auto shift = static_cast<GLint>(kColumnWidth);
+    glScissor(backingWidth - shift, 0, shift, backingHeight);
+    glEnable(GL_SCISSOR_TEST);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glDisable(GL_SCISSOR_TEST);
+  } else {
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    if (newestColumn + 1 < currentTexCount) glDrawArrays(GL_TRIANGLE_STRIP, 4, 4);
+  }
   glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
   glEnable(GL_BLEND);
   glPopMatrix();
   glFlush();
+  shownColumn = newestColumn;
 }

@@ -131,6 +131,8 @@ class UISpectrumView : public UIView {
   void cycleSpectrum();
   void renderFFTToTex();
   void drawSpectrogram();
+  bool scrollShownColumns();
+  void freeScrollImage();
   // The packed texel of level v (0..1 after the square root) under the current palette.
   uint32_t colorForLevel(float v) const;
   static std::vector<SonogramColorStop> defaultSonogramColors();
@@ -188,6 +190,11 @@ class UISpectrumView : public UIView {
   GLuint ringTexture = 0;
   int32_t ringTextureWidth = 0;
   int32_t newestColumn = 0;
+  // The framebuffer's last image of the ring, when it still holds it: the newest column it shows
+  // (-1: it holds something else). A copy of that image, shifted by a column, and the new column
+  // drawn at the edge give the next image (see scrollShownColumns).
+  int32_t shownColumn = -1;
+  GLuint scrollTexture = 0, scrollFramebuffer = 0;
   std::vector<uint32_t> texBitBuffer;
   int32_t texBitBufferSize = 0;
   int32_t currentTexCount = 0;

@@ -362,6 +362,16 @@ void glGetRenderbufferParameterivOES(GLenum target, GLenum pname, GLint* params)
   if (procs.getRenderbufferParameteriv && current) procs.getRenderbufferParameteriv(target, pname, params);
   else if (params) *params = 0;
 }
+void glFramebufferTexture2DOES(GLenum target, GLenum attachment, GLenum textarget, GLuint texture, GLint level) {
+  if (procs.framebufferTexture2D && current) procs.framebufferTexture2D(target, attachment, textarget, texture, level);
+}
+void glGetFramebufferAttachmentParameterivOES(GLenum target, GLenum attachment, GLenum pname, GLint* params) {
+  if (procs.getFramebufferAttachmentParameteriv && current) {
+    procs.getFramebufferAttachmentParameteriv(target, attachment, pname, params);
+  } else if (params) {
+    *params = 0;
+  }
+}
 GLenum glCheckFramebufferStatusOES(GLenum target) {
   if (procs.checkFramebufferStatus && current) return procs.checkFramebufferStatus(target);
   return 0;

@@ -242,6 +242,45 @@ TEST_F(SpectrumRenderTest, SonogramColumnsEnterAtTheRightAndScrollLeft) {
   EXPECT_EQ(opaquePixels(), 0);
 }
 
+// A new column moves the image drawn before by a column and draws only itself: the images must be
+// those the whole ring gives, round the ring and after a mode or scale change.
+TEST_F(SpectrumRenderTest, SonogramColumnsAddedOneByOneGiveTheWholeRingsImage) {
+  view->spectrumMode = 1;
+  view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 0)},
+                          {0.5f, UIColor::colorWithRed(0.2, 0.9, 0.1, 0.6)},
+                          {1, UIColor::colorWithRed(1, 0.3, 0.7, 1)}};
+  auto image = [&] { return view->eaglLayer()->presented().rgba; };
+  // Drawn again without a new column: the whole ring, as it stands.
+  auto wholeRing = [&] {
+    view->sonogramData.reset();
+    view->drawView();
+    return image();
+  };
+  int checked = 0;
+  for (int frame = 0; frame < 90; ++frame) {  // more than twice round the ring of 34 columns
+    std::vector<float> levels(64);
+    for (size_t i = 0; i < levels.size(); ++i) levels[i] = -80.0f + static_cast<float>((frame * 7 + i * 13) % 64);
+    view->sonogramData = levels;
+    view->drawView();
+    if (frame == 40) {
+      view->spectrumMode = 0;  // the graph draws over the sonogram's image; the ring is kept
+      view->drawView();
+      view->spectrumMode = 1;
+    }
+    if (frame == 60) view->setScaleType(1);  // every column blanked
+    if (frame % 5 == 4 || frame == 41 || frame == 61) {
+      const auto added = image();
+      ASSERT_TRUE(added == wholeRing()) << "frame " << frame;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 15);
+  const auto* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+  if (extensions && std::string(extensions).find("GL_EXT_texture_format_BGRA8888") != std::string::npos) {
+    EXPECT_NE(view->scrollTexture, 0u);  // the columns were added by moving the image
+  }
+}
+
 TEST_F(SpectrumRenderTest, SonogramRowsFollowTheLinearBins) {
   view->spectrumMode = 1;
   view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 1)}, {1, UIColor::colorWithRed(0, 0, 1, 1)}};
