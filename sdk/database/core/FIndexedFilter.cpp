@@ -39,6 +39,22 @@ FIndexedNodeRef FIndexedFilter::updateChildIn(const FIndexedNodeRef& oldSnap, co
   return oldSnap->updateChild(childKey, newChild);
 }
 
+FIndexedNodeRef FIndexedFilter::replaceChildIn(const FIndexedNodeRef& oldSnap, const std::string& childKey,
+                                               const FNodeRef& newChild, FChildChangeAccumulator* accumulator) const {
+  FNodeRef oldChild;
+  FIndexedNodeRef updated = oldSnap->updateChildUnlessEqual(childKey, newChild, oldChild);
+  if (!updated) return nullptr;
+  if (accumulator) {
+    if (oldChild->isEmpty()) {
+      accumulator->trackChildChange(FChange(FEventTypeChildAdded, FIndexedNode::indexedNodeWithNode(newChild), childKey));
+    } else {
+      accumulator->trackChildChange(FChange(FEventTypeChildChanged, FIndexedNode::indexedNodeWithNode(newChild),
+                                            childKey, FIndexedNode::indexedNodeWithNode(oldChild)));
+    }
+  }
+  return updated;
+}
+
 FIndexedNodeRef FIndexedFilter::updateFullNode(const FIndexedNodeRef& oldSnap, const FIndexedNodeRef& newSnap,
                                                FChildChangeAccumulator* accumulator) const {
   if (accumulator) {

@@ -33,9 +33,9 @@ FOverwrite::FOverwrite(FOperationSourceRef source, FPathRef path, FNodeRef snap)
 
 FOperationRef FOverwrite::operationForChild(const std::string& childKey) const {
   if (path_->isEmpty()) {
-    return std::make_shared<const FOverwrite>(source_, FPath::empty(), snap_->getImmediateChild(childKey));
+    return makeOperation<FOverwrite>(source_, FPath::empty(), snap_->getImmediateChild(childKey));
   }
-  return std::make_shared<const FOverwrite>(source_, path_->popFront(), snap_);
+  return makeOperation<FOverwrite>(source_, path_->popFront(), snap_);
 }
 
 std::string FOverwrite::description() const {
@@ -47,13 +47,13 @@ FMerge::FMerge(FOperationSourceRef source, FPathRef path, FCompoundWriteRef chil
     : source_(std::move(source)), path_(std::move(path)), children_(std::move(children)) {}
 
 FOperationRef FMerge::operationForChild(const std::string& childKey) const {
-  if (!path_->isEmpty()) return std::make_shared<const FMerge>(source_, path_->popFront(), children_);
+  if (!path_->isEmpty()) return makeOperation<FMerge>(source_, path_->popFront(), children_);
   FCompoundWriteRef childTree = children_->childCompoundWriteAtPath(FPath::pathWithString(childKey));
   if (childTree->isEmpty()) return nullptr;
   if (FNodeRef root = childTree->rootWrite()) {
-    return std::make_shared<const FOverwrite>(source_, FPath::empty(), root);
+    return makeOperation<FOverwrite>(source_, FPath::empty(), root);
   }
-  return std::make_shared<const FMerge>(source_, FPath::empty(), childTree);
+  return makeOperation<FMerge>(source_, FPath::empty(), childTree);
 }
 
 std::string FMerge::description() const {
@@ -65,10 +65,10 @@ FAckUserWrite::FAckUserWrite(FPathRef path, FAffectedTreeRef affectedTree, bool 
     : path_(std::move(path)), affectedTree_(std::move(affectedTree)), revert_(revert) {}
 
 FOperationRef FAckUserWrite::operationForChild(const std::string& childKey) const {
-  if (!path_->isEmpty()) return std::make_shared<const FAckUserWrite>(path_->popFront(), affectedTree_, revert_);
+  if (!path_->isEmpty()) return makeOperation<FAckUserWrite>(path_->popFront(), affectedTree_, revert_);
   if (affectedTree_->value()) return shared_from_this();
   FAffectedTreeRef childTree = affectedTree_->subtreeAtPath(*FPath::pathWithString(childKey));
-  return std::make_shared<const FAckUserWrite>(FPath::empty(), childTree, revert_);
+  return makeOperation<FAckUserWrite>(FPath::empty(), childTree, revert_);
 }
 
 std::string FAckUserWrite::description() const {
@@ -80,8 +80,8 @@ FListenComplete::FListenComplete(FOperationSourceRef source, FPathRef path)
     : source_(std::move(source)), path_(std::move(path)) {}
 
 FOperationRef FListenComplete::operationForChild(const std::string&) const {
-  if (path_->isEmpty()) return std::make_shared<const FListenComplete>(source_, FPath::empty());
-  return std::make_shared<const FListenComplete>(source_, path_->popFront());
+  if (path_->isEmpty()) return makeOperation<FListenComplete>(source_, FPath::empty());
+  return makeOperation<FListenComplete>(source_, path_->popFront());
 }
 
 std::string FListenComplete::description() const {

@@ -10,6 +10,7 @@
 
 #include "sdk/database/core/FCompoundWrite.h"
 #include "sdk/database/core/FImmutableTree.h"
+#include "sdk/database/core/FNodeAllocator.h"
 #include "sdk/database/core/FOperationSource.h"
 #include "sdk/database/core/FPath.h"
 #include "sdk/database/snapshot/FNode.h"
@@ -34,6 +35,13 @@ class FOperation : public std::enable_shared_from_this<FOperation> {
   virtual const FPathRef& path() const = 0;
   virtual std::string description() const = 0;
 };
+
+// An operation lives while one change walks the sync tree, which makes one per level on the work
+// queue: it comes from the node allocator's per-thread cache rather than the global heap.
+template <typename T, typename... Args>
+std::shared_ptr<const T> makeOperation(Args&&... args) {
+  return std::allocate_shared<const T>(FNodeAllocator<T>(), std::forward<Args>(args)...);
+}
 
 class FOverwrite : public FOperation {
  public:

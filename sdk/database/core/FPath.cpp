@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/foundation/NSException.h"
+#include "sdk/database/core/FNodeAllocator.h"
 #include "sdk/database/core/FUtilities.h"
 
 namespace {
@@ -117,7 +118,8 @@ FPathRef FPath::popFront() const {
   if (isEmpty()) return selfOrCopy();
   // A path of one key leaves the root, which is shared: nothing to make.
   if (length() == 1) return empty();
-  return std::make_shared<const FPath>(pieces_, pieceNum_ + 1);
+  // From the node allocator: a change walking the sync tree drops a path per level it goes down.
+  return std::allocate_shared<const FPath>(FNodeAllocator<FPath>(), pieces_, pieceNum_ + 1);
 }
 
 FPathRef FPath::parent() const {

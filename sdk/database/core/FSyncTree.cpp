@@ -73,13 +73,13 @@ FEventList FSyncTree::applyUserOverwriteAtPath(const FPathRef& path, const FNode
                                                bool isVisible) {
   pendingWriteTree_->addOverwriteAtPath(path, newData, writeId, isVisible);
   if (!isVisible) return {};
-  return applyOperationToSyncPoints(std::make_shared<const FOverwrite>(FOperationSource::userInstance(), path, newData));
+  return applyOperationToSyncPoints(makeOperation<FOverwrite>(FOperationSource::userInstance(), path, newData));
 }
 
 FEventList FSyncTree::applyUserMergeAtPath(const FPathRef& path, const FCompoundWriteRef& changedChildren,
                                            int64_t writeId) {
   pendingWriteTree_->addMergeAtPath(path, changedChildren, writeId);
-  return applyOperationToSyncPoints(std::make_shared<const FMerge>(FOperationSource::userInstance(), path, changedChildren));
+  return applyOperationToSyncPoints(makeOperation<FMerge>(FOperationSource::userInstance(), path, changedChildren));
 }
 
 FEventList FSyncTree::ackUserWriteWithWriteId(int64_t writeId, bool revert, bool persist, const FClock& clock) {
@@ -110,7 +110,7 @@ FEventList FSyncTree::ackUserWriteWithWriteId(int64_t writeId, bool revert, bool
       affectedTree = affectedTree->setValue(true, *relative);
     });
   }
-  return applyOperationToSyncPoints(std::make_shared<const FAckUserWrite>(write->path(), affectedTree, revert));
+  return applyOperationToSyncPoints(makeOperation<FAckUserWrite>(write->path(), affectedTree, revert));
 }
 
 FEventList FSyncTree::removeAllWrites() {
@@ -118,7 +118,7 @@ FEventList FSyncTree::removeAllWrites() {
   std::vector<FWriteRecordRef> removed = pendingWriteTree_->removeAllWrites();
   if (removed.empty()) return {};
   FAffectedTreeRef affectedTree = FAffectedTree::empty()->setValue(true, *FPath::empty());
-  return applyOperationToSyncPoints(std::make_shared<const FAckUserWrite>(FPath::empty(), affectedTree, true));
+  return applyOperationToSyncPoints(makeOperation<FAckUserWrite>(FPath::empty(), affectedTree, true));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -126,12 +126,12 @@ FEventList FSyncTree::removeAllWrites() {
 
 FEventList FSyncTree::applyServerOverwriteAtPath(const FPathRef& path, const FNodeRef& newData) {
   if (persistenceManager_) persistenceManager_->updateServerCacheWithNode(newData, FQuerySpec::defaultQueryAtPath(path));
-  return applyOperationToSyncPoints(std::make_shared<const FOverwrite>(FOperationSource::serverInstance(), path, newData));
+  return applyOperationToSyncPoints(makeOperation<FOverwrite>(FOperationSource::serverInstance(), path, newData));
 }
 
 FEventList FSyncTree::applyServerMergeAtPath(const FPathRef& path, const FCompoundWriteRef& changedChildren) {
   if (persistenceManager_) persistenceManager_->updateServerCacheWithMerge(changedChildren, path);
-  return applyOperationToSyncPoints(std::make_shared<const FMerge>(FOperationSource::serverInstance(), path, changedChildren));
+  return applyOperationToSyncPoints(makeOperation<FMerge>(FOperationSource::serverInstance(), path, changedChildren));
 }
 
 FEventList FSyncTree::applyServerRangeMergeAtPath(const FPathRef& path, const std::vector<FRangeMerge>& updates) {
@@ -146,7 +146,7 @@ FEventList FSyncTree::applyServerRangeMergeAtPath(const FPathRef& path, const st
 
 FEventList FSyncTree::applyListenCompleteAtPath(const FPathRef& path) {
   if (persistenceManager_) persistenceManager_->setQueryComplete(FQuerySpec::defaultQueryAtPath(path));
-  return applyOperationToSyncPoints(std::make_shared<const FListenComplete>(FOperationSource::serverInstance(), path));
+  return applyOperationToSyncPoints(makeOperation<FListenComplete>(FOperationSource::serverInstance(), path));
 }
 
 FPathRef FSyncTree::relativePathForTaggedData(const FQuerySpec& query, const FPathRef& path) {
@@ -162,7 +162,7 @@ FEventList FSyncTree::applyTaggedQueryOverwriteAtPath(const FPathRef& path, cons
     FQuerySpecRef queryToOverwrite = relativePath->isEmpty() ? query : FQuerySpec::defaultQueryAtPath(path);
     persistenceManager_->updateServerCacheWithNode(newData, queryToOverwrite);
   }
-  auto operation = std::make_shared<const FOverwrite>(FOperationSource::forServerTaggedQuery(query->params()), relativePath, newData);
+  auto operation = makeOperation<FOverwrite>(FOperationSource::forServerTaggedQuery(query->params()), relativePath, newData);
   return applyTaggedOperation(*operation, query->path());
 }
 
@@ -172,7 +172,7 @@ FEventList FSyncTree::applyTaggedQueryMergeAtPath(const FPathRef& path, const FC
   if (!query) return {};
   FPathRef relativePath = relativePathForTaggedData(*query, path);
   if (persistenceManager_) persistenceManager_->updateServerCacheWithMerge(changedChildren, path);
-  auto operation = std::make_shared<const FMerge>(FOperationSource::forServerTaggedQuery(query->params()), relativePath, changedChildren);
+  auto operation = makeOperation<FMerge>(FOperationSource::forServerTaggedQuery(query->params()), relativePath, changedChildren);
   return applyTaggedOperation(*operation, query->path());
 }
 
@@ -181,7 +181,7 @@ FEventList FSyncTree::applyTaggedListenCompleteAtPath(const FPathRef& path, uint
   if (!query) return {};
   FPathRef relativePath = relativePathForTaggedData(*query, path);
   if (persistenceManager_) persistenceManager_->setQueryComplete(query);
-  auto operation = std::make_shared<const FListenComplete>(FOperationSource::forServerTaggedQuery(query->params()), relativePath);
+  auto operation = makeOperation<FListenComplete>(FOperationSource::forServerTaggedQuery(query->params()), relativePath);
   return applyTaggedOperation(*operation, query->path());
 }
 

@@ -1,6 +1,7 @@
 #include "sdk/database/core/FViewProcessor.h"
 
 #include "platform/foundation/NSException.h"
+#include "sdk/database/core/FIndexedFilter.h"
 #include "sdk/database/core/FWriteTreeCompleteChildSource.h"
 #include "sdk/database/snapshot/FChildrenNode.h"
 
@@ -15,7 +16,8 @@ FPathRef keyPath(const std::string& key) { return FPath::empty()->childFromStrin
 
 }  // namespace
 
-FViewProcessor::FViewProcessor(FNodeFilterRef filter) : filter_(std::move(filter)) {}
+FViewProcessor::FViewProcessor(FNodeFilterRef filter)
+    : filter_(std::move(filter)), indexedFilter_(dynamic_cast<const FIndexedFilter*>(filter_.get())) {}
 
 FViewProcessorResult FViewProcessor::applyOperationOn(const FViewCacheRef& oldViewCache, const FOperation& operation,
                                                       const FWriteTreeRefPtr& writesCache,
@@ -235,6 +237,16 @@ FViewCacheRef FViewProcessor::applyUserOverwriteTo(const FViewCacheRef& viewCach
                                                    const FNodeRef& completeCache,
                                                    FChildChangeAccumulator& accumulator) const {
   const FCacheNodeRef& oldEventSnap = viewCache->cachedEventSnap();
+  if (indexedFilter_ && changePath->length() == 1 && !changedSnap->isEmpty()) {
+    // A child set whole where every child is kept: the walk that puts it in finds the old one.
+    std::string childKey = *changePath->getFront();
+    if (childKey != ".priority") {
+      FIndexedNodeRef newEventSnap = indexedFilter_->replaceChildIn(oldEventSnap->indexedNode(), childKey, changedSnap,
+                                                                    &accumulator);
+      if (!newEventSnap) return viewCache;
+      return viewCache->updateEventSnap(newEventSnap, oldEventSnap->isFullyInitialized(), filter_->filtersNodes());
+    }
+  }
   FWriteTreeCompleteChildSource source = sourceFor(writesCache, viewCache, completeCache);
   std::optional<std::string> childKey = changePath->getFront();
   if (!childKey) {

@@ -14,6 +14,8 @@
 #include "sdk/database/core/FViewCache.h"
 #include "sdk/database/core/FWriteTreeRef.h"
 
+class FIndexedFilter;
+
 struct FViewProcessorResult {
   FViewCacheRef viewCache;
   std::vector<FChange> changes;
@@ -68,4 +70,6 @@ class FViewProcessor {
                                                             std::vector<FChange> changes);
 
   FNodeFilterRef filter_;
+  // The filter when it is the plain indexed one (it keeps every child), else null.
+  const FIndexedFilter* indexedFilter_;
 };

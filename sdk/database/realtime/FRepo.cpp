@@ -249,12 +249,14 @@ void FRepo::set(const FPathRef& path, const FNodeRef& node, WriteCallback callba
   Value value = node->valForExport(true);
   FFLogDebug("I-RDB038003", "Setting: %s with %s pri: %s", path->toString().c_str(), json(value).c_str(),
              json(node->getPriority()->val()).c_str());
-  // Without a placeholder in the node the resolution reads no server value: none is made.
-  const Value serverValues =
-      FServerValues::holdsServerValue(*node) ? FServerValues::generateServerValues(*serverClock()) : Value();
-  LazyExistingValueProvider existing(
-      [&] { return serverSyncTree_->calcCompleteEventCacheAtPath(path, std::vector<int64_t>{}); });
-  FNodeRef newNode = FServerValues::resolveDeferredValueSnapshot(node, existing, serverValues);
+  // Without a placeholder in the node its resolution is the node itself: nothing is walked or made.
+  FNodeRef newNode = node;
+  if (FServerValues::holdsServerValue(*node)) {
+    const Value serverValues = FServerValues::generateServerValues(*serverClock());
+    LazyExistingValueProvider existing(
+        [&] { return serverSyncTree_->calcCompleteEventCacheAtPath(path, std::vector<int64_t>{}); });
+    newNode = FServerValues::resolveDeferredValueSnapshot(node, existing, serverValues);
+  }
   const int64_t writeId = nextWriteId();
   if (persistenceManager_) persistenceManager_->saveUserOverwrite(node, path, writeId);
   eventRaiser_->raiseEvents(serverSyncTree_->applyUserOverwriteAtPath(path, newNode, writeId, true));

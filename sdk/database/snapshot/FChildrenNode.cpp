@@ -132,6 +132,27 @@ FNodeRef FChildrenNode::updateImmediateChild(const std::string& key, const FNode
                                                    KnownCount(withPriority));
 }
 
+FNodeRef FChildrenNode::updateImmediateChildUnlessEqual(const std::string& key, const FNodeRef& newChild,
+                                                        FNodeRef& oldChild) const {
+  if (key == ".priority" || newChild->isEmpty()) {
+    oldChild = getImmediateChild(key);
+    if (oldChild->isEqual(*newChild)) return nullptr;
+    return updateImmediateChild(key, newChild);
+  }
+  const FNodeRef* found = nullptr;
+  FChildrenDictionaryRef newChildren = children_->insertKeyUnless(key, newChild, [&](const FNodeRef& stored) {
+    found = &stored;  // held by this node's dictionary, which outlives the call
+    return stored->isEqual(*newChild);
+  });
+  oldChild = found ? *found : FEmptyNode::emptyNode();
+  if (!newChildren) return nullptr;
+  int32_t withPriority = childrenWithPriority_;
+  if (found && carriesPriority(**found)) --withPriority;
+  if (carriesPriority(*newChild)) ++withPriority;
+  return std::allocate_shared<const FChildrenNode>(FNodeAllocator<FChildrenNode>(), getPriority(), newChildren,
+                                                   KnownCount(withPriority));
+}
+
 FNodeRef FChildrenNode::updateChild(const FPathRef& path, const FNodeRef& newChild) const {
   const auto front = path->getFront();
   if (!front) return newChild;

@@ -41,6 +41,10 @@ class FChildrenNode : public FNode {
   FNodeRef getChild(const FPathRef& path) const override;
   std::optional<std::string> predecessorChildKey(const std::string& key) const override;
   FNodeRef updateImmediateChild(const std::string& key, const FNodeRef& newChild) const override;
+  // updateImmediateChild, except that it makes nothing and answers null when the child stored
+  // under `key` is equal to `newChild`; either way `oldChild` is set to the stored child (the empty
+  // node when there is none). A non-empty child is put in with the same walk that finds the old one.
+  FNodeRef updateImmediateChildUnlessEqual(const std::string& key, const FNodeRef& newChild, FNodeRef& oldChild) const;
   FNodeRef updateChild(const FPathRef& path, const FNodeRef& newChild) const override;
   bool hasChild(const std::string& key) const override;
   bool isEmpty() const override { return children_->isEmpty(); }

@@ -82,13 +82,32 @@ const FNamedNodeSetRef& FIndexedNode::ensureIndexed() const {
 }
 
 FIndexedNodeRef FIndexedNode::updateChild(const std::string& key, const FNodeRef& newChild) const {
-  FNodeRef newNode = node_->updateImmediateChild(key, newChild);
+  return withUpdatedChild(key, newChild, node_->updateImmediateChild(key, newChild), nullptr);
+}
+
+FIndexedNodeRef FIndexedNode::updateChildUnlessEqual(const std::string& key, const FNodeRef& newChild,
+                                                     FNodeRef& oldChild) const {
+  FNodeRef newNode;
+  if (node_->kind() == FNode::Kind::Children) {
+    newNode = static_cast<const FChildrenNode&>(*node_).updateImmediateChildUnlessEqual(key, newChild, oldChild);
+    if (!newNode) return nullptr;
+  } else {
+    oldChild = node_->getImmediateChild(key);
+    if (oldChild->isEqual(*newChild)) return nullptr;
+    newNode = node_->updateImmediateChild(key, newChild);
+  }
+  return withUpdatedChild(key, newChild, std::move(newNode), oldChild);
+}
+
+FIndexedNodeRef FIndexedNode::withUpdatedChild(const std::string& key, const FNodeRef& newChild, FNodeRef newNode,
+                                               const FNodeRef& oldChild) const {
   const FNamedNodeSetRef current = indexed();
   if (current == fallbackIndex() && !index_->isDefinedOn(*newChild)) {
     return makeIndexed(newNode, index_, fallbackIndex());
   }
   if (current && current != fallbackIndex()) {
-    FNamedNodeSetRef updated = current->removeObject(FNamedNode::nodeWithName(key, node_->getImmediateChild(key)));
+    FNamedNodeSetRef updated =
+        current->removeObject(FNamedNode::nodeWithName(key, oldChild ? oldChild : node_->getImmediateChild(key)));
     if (!newChild->isEmpty()) updated = updated->addObject(FNamedNode::nodeWithName(key, newChild));
     return makeIndexed(newNode, index_, updated);
   }

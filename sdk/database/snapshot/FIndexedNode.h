@@ -29,6 +29,9 @@ class FIndexedNode {
 
   bool hasIndex(const FIndex& index) const { return index_->isEqual(index); }
   FIndexedNodeRef updateChild(const std::string& key, const FNodeRef& newChild) const;
+  // updateChild, or null, with nothing made, when the node's child under `key` is equal to
+  // `newChild`; `oldChild` is set to that child either way (see FChildrenNode).
+  FIndexedNodeRef updateChildUnlessEqual(const std::string& key, const FNodeRef& newChild, FNodeRef& oldChild) const;
   FIndexedNodeRef updatePriority(const FNodeRef& priority) const;
   FNamedNodeRef firstChild() const;
   FNamedNodeRef lastChild() const;
@@ -40,6 +43,10 @@ class FIndexedNode {
 
  private:
   const FNamedNodeSetRef& ensureIndexed() const;
+  // This node's index over newNode, this node with the child under `key` replaced by newChild;
+  // oldChild is that replaced child, or null to be looked up when the index needs it.
+  FIndexedNodeRef withUpdatedChild(const std::string& key, const FNodeRef& newChild, FNodeRef newNode,
+                                   const FNodeRef& oldChild) const;
   // Whether the index has a value on at least one child (else the key order is the index order).
   bool sawIndexedValue() const;
 

@@ -144,3 +144,42 @@ TEST(IndexedNodeTest, TheKeyOrderIsUsedAgainOnceNoChildHasAPriority) {
   EXPECT_EQ(orderOf(*deep), (std::vector<std::string>{"b", "c", "a"}));
   EXPECT_NE(deep->indexed(), FIndexedNode::fallbackIndex());
 }
+
+TEST(IndexedNodeTest, AnUpdateThatFindsTheOldChildOnItsWayMatchesTheLookupAndTheUpdate) {
+  // The view's cache takes a set through one walk that also hands back the replaced child: what it
+  // makes, what it reports as replaced and when it declines must be what a lookup and an update say.
+  auto countOf = [](const FNodeRef& n) {
+    return n->isLeafNode() ? 0 : static_cast<const FChildrenNode&>(*n).numChildrenWithPriority();
+  };
+  std::mt19937 random(11);
+  for (const FIndexRef& index : {FPriorityIndex::priorityIndex(), FKeyIndex::keyIndex()}) {
+    FIndexedNodeRef n = FIndexedNode::indexedNodeWithNode(FEmptyNode::emptyNode(), index);
+    for (int step = 0; step < 3000; ++step) {
+      const bool priority = step % 50 == 7 && !n->node()->isEmpty();
+      const std::string key = priority ? ".priority" : "k" + std::to_string(random() % 40);
+      FNodeRef child;
+      switch (priority ? 1 : random() % 4) {
+        case 0: child = leaf(static_cast<int>(random() % 3), static_cast<int>(random() % 3)); break;
+        case 1: child = leaf(static_cast<int>(random() % 3)); break;
+        case 2: child = FEmptyNode::emptyNode(); break;
+        default: child = node(R"({"x":1})"); break;
+      }
+      if (random() % 3 == 0) n->firstChild();  // builds the index's order now and then
+      if (step % 700 == 0) n = FIndexedNode::indexedNodeWithNode(leaf(5), index);
+      const FNodeRef before = n->node()->getImmediateChild(key);
+      FNodeRef oldChild;
+      FIndexedNodeRef updated = n->updateChildUnlessEqual(key, child, oldChild);
+      ASSERT_TRUE(oldChild->isEqual(*before)) << "step " << step;
+      if (before->isEqual(*child)) {
+        ASSERT_EQ(updated, nullptr) << "step " << step;
+        continue;
+      }
+      ASSERT_NE(updated, nullptr) << "step " << step;
+      FIndexedNodeRef expected = n->updateChild(key, child);
+      ASSERT_TRUE(updated->node()->isEqual(*expected->node())) << "step " << step;
+      ASSERT_EQ(countOf(updated->node()), countOf(expected->node())) << "step " << step;
+      ASSERT_EQ(orderOf(*updated), orderOf(*expected)) << "step " << step;
+      n = updated;
+    }
+  }
+}
