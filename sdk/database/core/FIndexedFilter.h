@@ -3,7 +3,7 @@
 // query's index.
 #include "sdk/database/core/FNodeFilter.h"
 
-class FIndexedFilter : public FNodeFilter {
+class FIndexedFilter final : public FNodeFilter {
  public:
   explicit FIndexedFilter(FIndexRef index);
 
