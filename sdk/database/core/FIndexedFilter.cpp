@@ -2,6 +2,25 @@
 
 #include "sdk/database/snapshot/FChildrenNode.h"
 
+namespace {
+
+// The child event of replacing oldChild by newChild (either may be empty) under childKey.
+void trackReplacement(FChildChangeAccumulator& accumulator, const std::string& childKey, const FNodeRef& oldChild,
+                      const FNodeRef& newChild) {
+  if (newChild->isEmpty()) {
+    if (!oldChild->isEmpty()) {  // the old node had the child
+      accumulator.trackChildChange(FChange(FEventTypeChildRemoved, FIndexedNode::indexedNodeWithNode(oldChild), childKey));
+    }
+  } else if (oldChild->isEmpty()) {
+    accumulator.trackChildChange(FChange(FEventTypeChildAdded, FIndexedNode::indexedNodeWithNode(newChild), childKey));
+  } else {
+    accumulator.trackChildChange(FChange(FEventTypeChildChanged, FIndexedNode::indexedNodeWithNode(newChild), childKey,
+                                         FIndexedNode::indexedNodeWithNode(oldChild)));
+  }
+}
+
+}  // namespace
+
 FIndexedFilter::FIndexedFilter(FIndexRef index) : index_(std::move(index)) {}
 
 FIndexedNodeRef FIndexedFilter::updateChildIn(const FIndexedNodeRef& oldSnap, const std::string& childKey,
@@ -22,19 +41,7 @@ FIndexedNodeRef FIndexedFilter::updateChildIn(const FIndexedNodeRef& oldSnap, co
     // A deep change that leaves the child as it was changes nothing.
     return oldSnap;
   }
-  if (accumulator) {
-    if (newChild->isEmpty()) {
-      if (!oldChild->isEmpty()) {  // the old node had the child
-        accumulator->trackChildChange(
-            FChange(FEventTypeChildRemoved, FIndexedNode::indexedNodeWithNode(oldChild), childKey));
-      }
-    } else if (oldChild->isEmpty()) {
-      accumulator->trackChildChange(FChange(FEventTypeChildAdded, FIndexedNode::indexedNodeWithNode(newChild), childKey));
-    } else {
-      accumulator->trackChildChange(FChange(FEventTypeChildChanged, FIndexedNode::indexedNodeWithNode(newChild),
-                                            childKey, FIndexedNode::indexedNodeWithNode(oldChild)));
-    }
-  }
+  if (accumulator) trackReplacement(*accumulator, childKey, oldChild, newChild);
   if (oldNode->isLeafNode() && newChild->isEmpty()) return oldSnap;
   return oldSnap->updateChild(childKey, newChild);
 }
@@ -44,14 +51,7 @@ FIndexedNodeRef FIndexedFilter::replaceChildIn(const FIndexedNodeRef& oldSnap, c
   FNodeRef oldChild;
   FIndexedNodeRef updated = oldSnap->updateChildUnlessEqual(childKey, newChild, oldChild);
   if (!updated) return nullptr;
-  if (accumulator) {
-    if (oldChild->isEmpty()) {
-      accumulator->trackChildChange(FChange(FEventTypeChildAdded, FIndexedNode::indexedNodeWithNode(newChild), childKey));
-    } else {
-      accumulator->trackChildChange(FChange(FEventTypeChildChanged, FIndexedNode::indexedNodeWithNode(newChild),
-                                            childKey, FIndexedNode::indexedNodeWithNode(oldChild)));
-    }
-  }
+  if (accumulator) trackReplacement(*accumulator, childKey, oldChild, newChild);
   return updated;
 }
 

@@ -126,10 +126,14 @@ FNodeRef FChildrenNode::updateImmediateChild(const std::string& key, const FNode
     if (old && carriesPriority(**old)) --withPriority;
   }
   if (!newChild->isEmpty() && carriesPriority(*newChild)) ++withPriority;
+  return withChildren(std::move(newChildren), withPriority);
+}
+
+FNodeRef FChildrenNode::withChildren(FChildrenDictionaryRef children, int32_t childrenWithPriority) const {
   // From the node allocator, as the dictionary's nodes: a listener's versions are let go on the
   // callback queue, and the depot brings their blocks back to the thread that makes the next.
-  return std::allocate_shared<const FChildrenNode>(FNodeAllocator<FChildrenNode>(), getPriority(), newChildren,
-                                                   KnownCount(withPriority));
+  return std::allocate_shared<const FChildrenNode>(FNodeAllocator<FChildrenNode>(), getPriority(), std::move(children),
+                                                   KnownCount(childrenWithPriority));
 }
 
 FNodeRef FChildrenNode::updateImmediateChildUnlessEqual(const std::string& key, const FNodeRef& newChild,
@@ -149,8 +153,7 @@ FNodeRef FChildrenNode::updateImmediateChildUnlessEqual(const std::string& key, 
   int32_t withPriority = childrenWithPriority_;
   if (found && carriesPriority(**found)) --withPriority;
   if (carriesPriority(*newChild)) ++withPriority;
-  return std::allocate_shared<const FChildrenNode>(FNodeAllocator<FChildrenNode>(), getPriority(), newChildren,
-                                                   KnownCount(withPriority));
+  return withChildren(std::move(newChildren), withPriority);
 }
 
 FNodeRef FChildrenNode::updateChild(const FPathRef& path, const FNodeRef& newChild) const {

@@ -69,6 +69,8 @@ class FChildrenNode : public FNode {
   FNodeRef childrenGetter(const std::string& key) const;
 
  private:
+  // A node with this node's priority over `children`, of which childrenWithPriority carry one.
+  FNodeRef withChildren(FChildrenDictionaryRef children, int32_t childrenWithPriority) const;
   // The hash of this node from the cached hashes of its children.
   void computeHash() const;
 
