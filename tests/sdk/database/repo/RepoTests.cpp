@@ -681,12 +681,21 @@ constexpr const char* kRestoreFolder = "restore/test.example.com_testns";
 // Hands the stored writes back in an order of its own, as a broken store could.
 class ReorderingEngine : public FLevelDBStorageEngine {
  public:
-  enum class Fault { Reverse, Duplicate };
+  enum class Fault { Reverse, Duplicate, IdsBeyondTheRange };
   ReorderingEngine(const std::string& folder, Fault fault) : FLevelDBStorageEngine(folder), fault_(fault) {}
   std::vector<FWriteRecordRef> userWrites() override {
     std::vector<FWriteRecordRef> writes = FLevelDBStorageEngine::userWrites();
     if (fault_ == Fault::Reverse) {
       std::reverse(writes.begin(), writes.end());
+    } else if (fault_ == Fault::IdsBeyondTheRange) {
+      // Below and above every id a client hands out: the first would read as "nothing seen yet",
+      // the last leaves no id after it.
+      auto at = [](const char* path, int64_t id) {
+        return std::make_shared<const FWriteRecord>(FPath::pathWithString(path),
+                                                    FSnapshotUtilities::nodeFrom(Value("beyond")), id, true);
+      };
+      writes.insert(writes.begin(), at("/lowest", INT64_MIN));
+      writes.push_back(at("/highest", INT64_MAX));
     } else if (!writes.empty()) {
       writes.push_back(writes.back());
     }
@@ -739,6 +748,47 @@ TEST_F(RepoTest, StoredWritesOutOfOrderStopTheStartUp) {
     FRepoManager::disposeRepos(database->config());
     settle();
   }
+}
+
+TEST_F(RepoTest, AStoredWriteWhoseIdLeavesNoRoomAfterItIsSkippedAndTheOthersAreRestoredInOrder) {
+  // From the leveldb store, which sets the record aside with its bytes...
+  storeWrites({{7, "/first"}, {9, "/second"}});
+  persistencetest::putRaw(FLevelDBStorageEngine::storageRoot() + "/" + kRestoreFolder,
+                          FLevelDBStorageEngine::writeRecordKey(INT64_MAX),
+                          R"({"id": 9223372036854775807, "path": "/highest", "o": "beyond"})");
+  {
+    LoggedLines log;
+    auto database = makeDatabase({.name = "restore", .online = false, .persistence = true});
+    auto values = watchValues(database, "second");
+    settle();
+    EXPECT_TRUE(log.contains("lies beyond the ids a client hands out"));
+    EXPECT_EQ(values->all(), (Strings{R"(value "w9")"}));
+    EXPECT_EQ(database->repo()->writeIdCounter(), 10);
+    database->referenceWithPath("third")->setValue(Value("w10"));
+    settle();
+    std::vector<int64_t> stored;
+    onWorkQueue([&] {
+      for (const FWriteRecordRef& write : database->repo()->persistenceManager()->userWrites()) {
+        stored.push_back(write->writeId());
+      }
+    });
+    EXPECT_EQ(stored, (std::vector<int64_t>{7, 9, 10}));
+    FRepoManager::disposeRepos(database->config());
+    settle();
+  }
+  EXPECT_EQ(persistencetest::rawRecords(FLevelDBStorageEngine::storageRoot() + "/" + kRestoreFolder, "x:").size(), 1u);
+
+  // ...and from a storage engine of the application's own, which hands back anything.
+  LoggedLines log;
+  auto engine = std::make_shared<ReorderingEngine>(kRestoreFolder, ReorderingEngine::Fault::IdsBeyondTheRange);
+  auto database = makeDatabase({.name = "beyond", .online = true, .persistence = true, .storageEngine = engine});
+  ASSERT_TRUE(waitFor([&] { return server_->valueAt("/third") == Value("w10"); }, 20.0));
+  EXPECT_TRUE(log.contains("Skipping the stored write -9223372036854775808 at /lowest"));
+  EXPECT_TRUE(log.contains("Skipping the stored write 9223372036854775807 at /highest"));
+  std::vector<std::string> puts;
+  for (const Value& put : server_->requestsWithAction("p")) puts.push_back(put["frame"]["b"]["p"].get<std::string>());
+  EXPECT_EQ(puts, (std::vector<std::string>{"/first", "/second", "/third"}));
+  EXPECT_EQ(database->repo()->writeIdCounter(), 11);
 }
 
 // -- Input that cannot be applied ---------------------------------------------------------------
