@@ -505,6 +505,10 @@ FNodeRef FSyncTree::getServerValue(const FQuerySpecRef& query) {
 FNodeRef FSyncTree::persistenceServerCache(const FQuerySpecRef& query) {
   if (!persistenceManager_) return nullptr;
   FCacheNodeRef cache = persistenceManager_->serverCacheForQuery(query);
-  if (!cache || cache->node()->isEmpty()) return nullptr;
-  return cache->node();
+  // Children stored for other queries say nothing of this one's answer: without data stored
+  // complete for the query, the reader is told that nothing matches.
+  if (!cache || !cache->isFullyInitialized() || cache->node()->isEmpty()) return nullptr;
+  // Complete data may hold more than the query selects (the whole location, for a window of it).
+  FIndexedNodeRef empty = FIndexedNode::indexedNodeWithNode(FEmptyNode::emptyNode(), query->index());
+  return query->params()->nodeFilter()->updateFullNode(empty, cache->indexedNode(), nullptr)->node();
 }

@@ -19,6 +19,7 @@
 #include "tests/sdk/database/persistence/PersistenceTestSupport.h"
 #include "tests/sdk/database/repo/RepoTestSupport.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ManualClock.h"
 
 using namespace repotest;
 using persistencetest::LoggedLines;
@@ -670,6 +671,70 @@ TEST_F(RepoTest, ALimitedReadWithPersistenceAnswersOfflineAfterARestart) {
   ASSERT_TRUE(waitFor([&] { return values->size() == 1; }));
   settle();
   EXPECT_EQ(values->all(), (Strings{R"(value {"c":3})"}));
+}
+
+TEST_F(RepoTest, AnOfflineReadAnswersWhatItsQuerySelectsOnlyFromDataStoredCompleteForIt) {
+  server_->setValue("/m", Value{{"a", 1}, {"b", 2}, {"c", 3}});
+  auto firstTwo = [](const std::shared_ptr<ZIRDatabase>& d) { return d->referenceWithPath("m")->queryLimitedToFirst(2); };
+  auto reads = [](const std::shared_ptr<ZIRDatabase>& d) {
+    auto m = d->referenceWithPath("m");
+    return std::vector<ZIRDatabaseQueryRef>{m->queryLimitedToLast(1), m->queryOrderedByKey()->queryStartingAtValue(Value("c")),
+                                            m->queryOrderedByKey()->queryStartingAtValue(Value("z")), m,
+                                            m->queryLimitedToFirst(2)};
+  };
+  // The connection gives an offline read up after 3 s of the clock.
+  testsupport::ManualClock clock;
+  auto readAll = [&](const std::shared_ptr<ZIRDatabase>& d) {
+    auto answers = std::make_shared<Recorder>();
+    for (const ZIRDatabaseQueryRef& query : reads(d)) {
+      // One at a time: the answers come in the order of the reads.
+      const size_t expected = answers->size() + 1;
+      query->getData(recordRead(answers));
+      settle();
+      clock.advance(3.0);
+      EXPECT_TRUE(waitFor([&] { return answers->size() == expected; }, 20.0));
+    }
+    return answers->all();
+  };
+  {
+    auto first = makeDatabase({.name = "windows", .online = true, .persistence = true});
+    auto answers = std::make_shared<Recorder>();
+    firstTwo(first)->getData(recordRead(answers));
+    ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
+    EXPECT_EQ(answers->all(), (Strings{R"(none {"a":1,"b":2})"}));
+    settle();
+    FRepoManager::disposeRepos(first->config());
+  }
+  {
+    // Only the first two are stored: no other query's answer is known.
+    auto offline = makeDatabase({.name = "windows", .online = false, .persistence = true});
+    Strings answers = readAll(offline);
+    ASSERT_EQ(answers.size(), 5u);
+    for (size_t i = 0; i < 4; ++i) {
+      EXPECT_NE(answers[i].find("Unable to get latest value for query FQuerySpec (path: /m"), std::string::npos)
+          << answers[i];
+      EXPECT_NE(answers[i].find("client offline with no active listeners and no matching disk cache entries -"),
+                std::string::npos)
+          << answers[i];
+    }
+    EXPECT_EQ(answers[4], R"(none {"a":1,"b":2})");
+    auto values = std::make_shared<Recorder>();
+    recordValues(firstTwo(offline), values);
+    ASSERT_TRUE(waitFor([&] { return values->size() == 1; }));
+    EXPECT_EQ(values->all(), (Strings{R"(value {"a":1,"b":2})"}));
+    FRepoManager::disposeRepos(offline->config());
+  }
+  {
+    auto online = makeDatabase({.name = "windows", .online = true, .persistence = true});
+    auto values = watchValues(online, "m");
+    ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+    settle();
+    FRepoManager::disposeRepos(online->config());
+  }
+  // The whole location is stored: each read gets its own window of it.
+  auto offline = makeDatabase({.name = "windows", .online = false, .persistence = true});
+  EXPECT_EQ(readAll(offline), (Strings{R"(none {"c":3})", R"(none {"c":3})", "none null", R"(none {"a":1,"b":2,"c":3})",
+                                       R"(none {"a":1,"b":2})"}));
 }
 
 // -- Restoring persisted writes -----------------------------------------------------------------
