@@ -357,6 +357,14 @@ FViewCacheRef FViewProcessor::ackUserWriteOn(const FViewCacheRef& viewCache, con
   if (writesCache->shadowingWriteAtPath(ackPath)) return viewCache;  // another pending write hides it
   const FCacheNodeRef& serverSnap = viewCache->cachedServerSnap();
   const bool filterServerNode = serverSnap->isFiltered();
+  if (filterServerNode && serverSnap->isFullyInitialized()) {
+    // A window's server data holds exactly the children in the window, the write's effect included
+    // (its data reaches the client before its answer): a child that the write alone showed and
+    // the window does not hold leaves, and one the window holds may take its place. Patching the
+    // write's own paths from the server's data would keep the first and miss the second.
+    FWriteTreeCompleteChildSource source = sourceFor(writesCache, viewCache, completeCache);
+    return generateEventCacheAfterServerEvent(viewCache, FPath::empty(), writesCache, source, accumulator);
+  }
   if (affectedTree->value()) {
     if ((ackPath->isEmpty() && serverSnap->isFullyInitialized()) || serverSnap->isCompleteForPath(*ackPath)) {
       // Below a child the server's data is applied for the whole child, as a merge does: the write

@@ -508,3 +508,23 @@ TEST_F(SyncTreeFixture, AMergeThatReplacesTheOnlyChildKeepsTheLocationsPriority)
   auto back = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":3,"b":null})"));
   EXPECT_EQ(exported(tree->applyServerMergeAtPath(path("r"), back)), (Strings{R"({".priority":2,"a":3})"}));
 }
+
+TEST_F(SyncTreeFixture, AnAcknowledgedWriteLeavesAWindowAsTheServersWindowHoldsIt) {
+  // The server's window arrives before the answer to the write (its data, and another client's
+  // later change, come first): once the write is answered, a child it alone showed leaves the
+  // window, and the child the server's window holds instead comes in. Both for a merge and a set.
+  auto window = query("r", params()->orderBy(FKeyIndex::keyIndex())->limitToFirst(2));
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"a":1,"c":3})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+
+  auto merge = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"b":2})"));
+  EXPECT_EQ(exported(tree->applyUserMergeAtPath(path("r"), merge, 1)), (Strings{R"({"a":1,"b":2})"}));
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("r/0"), node("0"), 2, true)), (Strings{R"({"0":0,"a":1})"}));
+  // The server took both, then another client removed them again.
+  EXPECT_TRUE(tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"a":1,"c":3})"), tag).empty());
+  EXPECT_EQ(exported(tree->ackUserWriteWithWriteId(1, false, true, clock)), Strings{});
+  EXPECT_EQ(exported(tree->ackUserWriteWithWriteId(2, false, true, clock)), (Strings{R"({"a":1,"c":3})"}));
+}
