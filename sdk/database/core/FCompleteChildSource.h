@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sdk/database/snapshot/FIndex.h"
+#include "sdk/database/snapshot/FNode.h"
 #include "sdk/database/snapshot/FNamedNode.h"
 
 class FCompleteChildSource {
@@ -24,4 +25,16 @@ class FNoCompleteChildSource : public FCompleteChildSource {
   static const std::shared_ptr<const FNoCompleteChildSource>& instance();
   FNodeRef completeChild(const std::string&) const override { return nullptr; }
   FNamedNodeRef childByIndex(const FIndexRef&, const FNamedNodeRef&, bool) const override { return nullptr; }
+};
+
+// Knows the complete server data of the location and nothing of user writes: for a view's server
+// cache, which holds what the server holds. Finding the next child walks the children once.
+class FServerDataCompleteChildSource : public FCompleteChildSource {
+ public:
+  explicit FServerDataCompleteChildSource(FNodeRef completeServerData) : data_(std::move(completeServerData)) {}
+  FNodeRef completeChild(const std::string& key) const override { return data_->getImmediateChild(key); }
+  FNamedNodeRef childByIndex(const FIndexRef& index, const FNamedNodeRef& child, bool reverse) const override;
+
+ private:
+  FNodeRef data_;
 };

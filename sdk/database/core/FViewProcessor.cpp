@@ -220,6 +220,12 @@ FViewCacheRef FViewProcessor::applyServerOverwriteTo(const FViewCacheRef& viewCa
     }
     if (*childKey == ".priority") {
       newServerCache = serverFilter->updatePriority(childNode, oldServerSnap->indexedNode());
+    } else if (completeCache && serverFilter->filtersNodes()) {
+      // A window's server data holds only the window: the location's complete data (a view that
+      // loads all of it holds it, this change included) tells which child takes the place of one
+      // that leaves it.
+      newServerCache = serverFilter->updateChildIn(oldServerSnap->indexedNode(), *childKey, childNode, childChangePath,
+                                                   FServerDataCompleteChildSource(completeCache), nullptr);
     } else {
       newServerCache = serverFilter->updateChildIn(oldServerSnap->indexedNode(), *childKey, childNode, childChangePath,
                                                    *FNoCompleteChildSource::instance(), nullptr);

@@ -528,3 +528,25 @@ TEST_F(SyncTreeFixture, AnAcknowledgedWriteLeavesAWindowAsTheServersWindowHoldsI
   EXPECT_EQ(exported(tree->ackUserWriteWithWriteId(1, false, true, clock)), Strings{});
   EXPECT_EQ(exported(tree->ackUserWriteWithWriteId(2, false, true, clock)), (Strings{R"({"a":1,"c":3})"}));
 }
+
+TEST_F(SyncTreeFixture, AWindowUnderADefaultListenerKeepsItsServerDataWhenAChildLeavesIt) {
+  // A window listened to on its own, then covered by a default listener's listen: its server data
+  // comes from the location's changes alone from then on, the window's data kept as it was. A child that leaves the window gives its
+  // place to the next child of the complete data, which an answered write then shows.
+  auto window = query("r", params()->orderBy(std::make_shared<const FPathIndex>(path("n")))->limitToFirst(2));
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"2":5,"c":6})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+  // The default view starts complete from the local cache; the server has nothing new to send.
+  persistence->serverCache = node(R"({"r":{"2":5,"10":{"n":0},"c":6}})");
+  persistence->setQueryComplete(defaultQuery("r"));
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("r"));
+  answer("/r {}", "ok");
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("r/c"), node(R"({"n":7})"), 1, true)).front(),
+            R"({"10":{"n":0},"2":5})");
+  tree->applyServerOverwriteAtPath(path("r/c"), node(R"({"n":7})"));
+  EXPECT_TRUE(describeFor(tree->ackUserWriteWithWriteId(1, false, true, clock), value).empty());
+  EXPECT_EQ(json(tree->getServerValue(window)), R"({"10":{"n":0},"2":5})");
+}
