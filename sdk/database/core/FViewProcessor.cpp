@@ -112,6 +112,22 @@ std::optional<FPathRef> FViewProcessor::replacedLeafAbove(const FViewCache& view
   return std::nullopt;
 }
 
+std::optional<FPathRef> FViewProcessor::emptiedLocationAbove(const FViewCache& viewCache, const FPathRef& changePath) {
+  const FCacheNodeRef& serverSnap = viewCache.cachedServerSnap();
+  FNodeRef server = serverSnap->node();
+  FNodeRef shown = viewCache.cachedEventSnap()->node();
+  FPathRef at = FPath::empty();
+  for (FPathRef rest = changePath; !rest->isEmpty() && !shown->isEmpty(); rest = rest->popFront()) {
+    if (serverSnap->isCompleteForPath(*at) && server->isEmpty() && !shown->getPriority()->isEmpty()) return at;
+    const std::string key = *rest->getFront();
+    if (key == ".priority") return std::nullopt;
+    at = at->childFromString(key);
+    server = server->getImmediateChild(key);
+    shown = shown->getImmediateChild(key);
+  }
+  return std::nullopt;
+}
+
 FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCacheRef& viewCache,
                                                                  const FPathRef& changePath,
                                                                  const FWriteTreeRefPtr& writesCache,
@@ -122,13 +138,18 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
   // Set when the child under childKey is to be recomputed whole from the server's data and the
   // writes, rather than patched at the change path.
   bool recomputeChild = false;
+  // A location above the change that the change emptied lost its priority, which the user may
+  // still be shown over writes below it: recompute that location, hidden change or not.
+  std::optional<FPathRef> recomputeAt = emptiedLocationAbove(*viewCache, changePath);
   if (writesCache->shadowingWriteAtPath(changePath)) {
     // A user write hides the change; but when the server's data below a leaf the user is shown
-    // replaced that leaf with children, the leaf's location itself changed: recompute it, all of
-    // the view when the leaf is the view's own node, else the child of the view it lies in.
-    std::optional<FPathRef> leafPath = replacedLeafAbove(*viewCache, changePath, *writesCache);
-    if (!leafPath) return viewCache;
-    if ((*leafPath)->isEmpty()) {
+    // replaced that leaf with children, the leaf's location itself changed: recompute it.
+    if (!recomputeAt) recomputeAt = replacedLeafAbove(*viewCache, changePath, *writesCache);
+    if (!recomputeAt) return viewCache;
+  }
+  // All of the view when the location is the view's own node, else the child of the view it lies in.
+  if (recomputeAt) {
+    if ((*recomputeAt)->isEmpty()) {
       childKey.reset();
     } else {
       recomputeChild = true;

@@ -65,6 +65,10 @@ class FViewProcessor {
   // now holds children there and no write fixes it. Null when there is none.
   static std::optional<FPathRef> replacedLeafAbove(const FViewCache& viewCache, const FPathRef& changePath,
                                                    const FWriteTreeRef& writesCache);
+  // A location above the path (the view's own included) that the server's data holds empty while
+  // the user is shown it with a priority: the server's change emptied it, and it lost its priority,
+  // unless a write gives it one again. The topmost such location, or null.
+  static std::optional<FPathRef> emptiedLocationAbove(const FViewCache& viewCache, const FPathRef& changePath);
   static std::vector<FChange> maybeAddValueFromOldViewCache(const FViewCache& oldViewCache,
                                                             const FViewCache& newViewCache,
                                                             std::vector<FChange> changes);

@@ -550,3 +550,23 @@ TEST_F(SyncTreeFixture, AWindowUnderADefaultListenerKeepsItsServerDataWhenAChild
   EXPECT_TRUE(describeFor(tree->ackUserWriteWithWriteId(1, false, true, clock), value).empty());
   EXPECT_EQ(json(tree->getServerValue(window)), R"({"10":{"n":0},"2":5})");
 }
+
+TEST_F(SyncTreeFixture, AServerChangeThatEmptiesALocationTakesItsPriorityAlsoUnderPendingWrites) {
+  // The server's location has no children left and so no priority; the writes below it that the
+  // user still sees do not bring that priority back, whether they hide the change or not.
+  tree->addEventRegistration(valueRegistration(1), defaultQuery("r"));
+  tree->applyServerOverwriteAtPath(path("r"), node(R"({".priority":"p2","x":1,"c":{".priority":1,"n":9}})"));
+  answer("/r {}", "ok");
+  tree->applyUserOverwriteAtPath(path("r/c/n"), node("8"), 1, true);
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("r/b/n"), node("1"), 2, true)),
+            (Strings{R"({".priority":"p2","b":{"n":1},"c":{".priority":1,"n":8},"x":1})"}));
+  // Hidden by the write at r/c/n, it empties r/c.
+  EXPECT_EQ(exported(tree->applyServerOverwriteAtPath(path("r/c/n"), empty())),
+            (Strings{R"({".priority":"p2","b":{"n":1},"c":{"n":8},"x":1})"}));
+  // It empties the view's own location.
+  EXPECT_EQ(exported(tree->applyServerOverwriteAtPath(path("r/x"), empty())), (Strings{R"({"b":{"n":1},"c":{"n":8}})"}));
+  tree->applyServerOverwriteAtPath(path("r/c/n"), node("8"));
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
+  tree->applyServerOverwriteAtPath(path("r/b/n"), node("1"));
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(2, false, true, clock).empty());
+}
