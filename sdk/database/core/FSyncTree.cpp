@@ -34,6 +34,19 @@ FNodeRef serverCacheAfter(const FOperation& operation, const FNodeRef& serverCac
   return serverCache;
 }
 
+// The complete server data of a sync point that an operation reaching it with an empty path
+// sees: a listen that completes there makes what its complete view holds complete, and the views
+// below it (which the operation reaches first) are worked out from that.
+FNodeRef completeServerCacheHere(const FOperation& operation, const FSyncPoint& syncPoint) {
+  if (FNodeRef complete = syncPoint.completeServerCacheAtPath(FPath::empty())) return complete;
+  if (operation.type() != FOperationTypeListenComplete || !operation.source()->fromServer() ||
+      operation.source()->isTagged()) {
+    return nullptr;
+  }
+  FViewRef view = syncPoint.completeView();
+  return view ? view->serverCache() : nullptr;
+}
+
 void append(FEventList& events, FEventList&& more) {
   if (events.empty()) {
     events = std::move(more);
@@ -241,7 +254,7 @@ FEventList FSyncTree::applyOperationDescendantsHelper(const FOperation& operatio
                                                       const SyncPointTree::Ref& syncPointTree, FNodeRef serverCache,
                                                       const FWriteTreeRefPtr& writesCache) {
   const std::optional<FSyncPointRef>& syncPoint = syncPointTree->value();
-  if (!serverCache && syncPoint) serverCache = (*syncPoint)->completeServerCacheAtPath(FPath::empty());
+  if (!serverCache && syncPoint) serverCache = completeServerCacheHere(operation, **syncPoint);
   FEventList events;
   syncPointTree->children()->enumerateKeysAndObjectsUsingBlock(
       [&](const std::string& childKey, const SyncPointTree::Ref& childTree, bool*) {

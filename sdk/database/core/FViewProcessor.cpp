@@ -62,7 +62,7 @@ FViewProcessorResult FViewProcessor::applyOperationOn(const FViewCacheRef& oldVi
       break;
     }
     case FOperationTypeListenComplete:
-      newViewCache = listenCompleteOldCache(oldViewCache, operation.path(), writesCache, accumulator);
+      newViewCache = listenCompleteOldCache(oldViewCache, operation.path(), writesCache, completeCache, accumulator);
       break;
     default:
       NSException::raise(NSInternalInconsistencyException, "Unknown operation encountered %ld.",
@@ -132,6 +132,7 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
                                                                  const FPathRef& changePath,
                                                                  const FWriteTreeRefPtr& writesCache,
                                                                  const FCompleteChildSource& source,
+                                                                 const FNodeRef& completeCache,
                                                                  FChildChangeAccumulator& accumulator) const {
   const FCacheNodeRef& oldEventSnap = viewCache->cachedEventSnap();
   std::optional<std::string> childKey = changePath->getFront();
@@ -165,7 +166,11 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
   FIndexedNodeRef newEventCache;
   if (!childKey) {
     FNodeRef node;
-    if (viewCache->cachedServerSnap()->isFiltered()) {
+    if (viewCache->cachedServerSnap()->isFiltered() && completeCache) {
+      // A window's server data holds the window alone; a write may bring in a child from outside
+      // it, which only the location's complete data (held by a view that loads all of it) tells.
+      node = writesCache->calculateCompleteEventCacheWithCompleteServerCache(completeCache);
+    } else if (viewCache->cachedServerSnap()->isFiltered()) {
       FNodeRef serverCache = viewCache->completeServerSnap();
       FNodeRef completeChildren =
           serverCache && serverCache->kind() == FNode::Kind::Children ? serverCache : FEmptyNode::emptyNode();
@@ -256,7 +261,7 @@ FViewCacheRef FViewProcessor::applyServerOverwriteTo(const FViewCacheRef& viewCa
       viewCache->updateServerSnap(newServerCache, oldServerSnap->isFullyInitialized() || changePath->isEmpty(),
                                   serverFilter->filtersNodes());
   FWriteTreeCompleteChildSource source = sourceFor(writesCache, newViewCache, completeCache);
-  return generateEventCacheAfterServerEvent(newViewCache, changePath, writesCache, source, accumulator);
+  return generateEventCacheAfterServerEvent(newViewCache, changePath, writesCache, source, completeCache, accumulator);
 }
 
 FViewCacheRef FViewProcessor::applyUserOverwriteTo(const FViewCacheRef& viewCache, const FPathRef& changePath,
@@ -390,7 +395,8 @@ FViewCacheRef FViewProcessor::ackUserWriteOn(const FViewCacheRef& viewCache, con
     // the window does not hold leaves, and one the window holds may take its place. Patching the
     // write's own paths from the server's data would keep the first and miss the second.
     FWriteTreeCompleteChildSource source = sourceFor(writesCache, viewCache, completeCache);
-    return generateEventCacheAfterServerEvent(viewCache, FPath::empty(), writesCache, source, accumulator);
+    return generateEventCacheAfterServerEvent(viewCache, FPath::empty(), writesCache, source, completeCache,
+                                              accumulator);
   }
   if (affectedTree->value()) {
     if ((ackPath->isEmpty() && serverSnap->isFullyInitialized()) || serverSnap->isCompleteForPath(*ackPath)) {
@@ -470,11 +476,13 @@ FViewCacheRef FViewProcessor::revertUserWriteOn(const FViewCacheRef& viewCache, 
 }
 
 FViewCacheRef FViewProcessor::listenCompleteOldCache(const FViewCacheRef& viewCache, const FPathRef& path,
-                                                     const FWriteTreeRefPtr& writesCache,
+                                                     const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
                                                      FChildChangeAccumulator& accumulator) const {
   const FCacheNodeRef& oldServerNode = viewCache->cachedServerSnap();
   FViewCacheRef newViewCache = viewCache->updateServerSnap(
       oldServerNode->indexedNode(), oldServerNode->isFullyInitialized() || path->isEmpty(), oldServerNode->isFiltered());
-  return generateEventCacheAfterServerEvent(newViewCache, path, writesCache, *FNoCompleteChildSource::instance(),
-                                            accumulator);
+  // A listen that loads all the data above a window completes it: the window is then worked out
+  // from that data, which may hold what the window's own data does not.
+  FWriteTreeCompleteChildSource source = sourceFor(writesCache, newViewCache, completeCache);
+  return generateEventCacheAfterServerEvent(newViewCache, path, writesCache, source, completeCache, accumulator);
 }

@@ -55,10 +55,13 @@ class FViewProcessor {
                                   const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
                                   FChildChangeAccumulator& accumulator) const;
   FViewCacheRef listenCompleteOldCache(const FViewCacheRef& viewCache, const FPathRef& path,
-                                       const FWriteTreeRefPtr& writesCache, FChildChangeAccumulator& accumulator) const;
+                                       const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
+                                       FChildChangeAccumulator& accumulator) const;
+  // completeCache: the location's complete server data when a view that loads all of it holds it
+  // (the change included), else null.
   FViewCacheRef generateEventCacheAfterServerEvent(const FViewCacheRef& viewCache, const FPathRef& changePath,
                                                    const FWriteTreeRefPtr& writesCache,
-                                                   const FCompleteChildSource& source,
+                                                   const FCompleteChildSource& source, const FNodeRef& completeCache,
                                                    FChildChangeAccumulator& accumulator) const;
   // Where a change at the path, hidden by a write, still changes what the user sees: the location
   // above the path (the view's own included) that the user is shown as a leaf while the server

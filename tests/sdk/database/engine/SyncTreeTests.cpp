@@ -570,3 +570,26 @@ TEST_F(SyncTreeFixture, AServerChangeThatEmptiesALocationTakesItsPriorityAlsoUnd
   tree->applyServerOverwriteAtPath(path("r/b/n"), node("1"));
   EXPECT_TRUE(tree->ackUserWriteWithWriteId(2, false, true, clock).empty());
 }
+
+TEST_F(SyncTreeFixture, AWindowIsWorkedOutAgainFromTheCompleteDataOfAListenThatCompletesAboveIt) {
+  // A pending write below a child the window's own data does not hold brings that child into the
+  // window, which the client cannot tell until it holds all the data of the location. A listen at
+  // the root then completes without sending anything (the cache it started from was the server's).
+  auto window = query("r", params()->orderBy(std::make_shared<const FPathIndex>(path("m")))
+                               ->startAt(node("\"s1\""))
+                               ->limitToFirst(2));
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"1":{"m":"s3"}})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+  EXPECT_TRUE(describeFor(tree->applyUserOverwriteAtPath(path("r/2/m"), node("\"s3\""), 1, true), value).empty());
+
+  persistence->serverCache = node(R"({"r":{"1":{"m":"s3"},"2":{"n":1},"3":{"m":"s0"}}})");
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("/"));
+  FEventList windowEvents;
+  for (const FEventRef& event : answer("/ {}", "ok")) {
+    if (std::static_pointer_cast<const FDataEvent>(event)->eventRegistration() == value) windowEvents.push_back(event);
+  }
+  EXPECT_EQ(exported(windowEvents), (Strings{R"({"1":{"m":"s3"},"2":{"m":"s3","n":1}})"}));
+}
