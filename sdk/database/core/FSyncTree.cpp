@@ -217,7 +217,15 @@ FEventList FSyncTree::applyTaggedServerRangeMergeAtPath(const FPathRef& path, co
 FEventList FSyncTree::applyTaggedOperation(const FOperation& operation, const FPathRef& queryPath) {
   std::optional<FSyncPointRef> syncPoint = syncPointTree_->valueAtPath(*queryPath);
   if (!syncPoint) return {};
-  return (*syncPoint)->applyOperation(operation, pendingWriteTree_->childWritesForPath(queryPath), nullptr);
+  // A view at or above the query's location that loads all of its data holds what the query's
+  // data is a part of (the link brings both in order, so it is as recent): the query's view is
+  // worked out with it, as for any other server data.
+  FNodeRef completeServerCache;
+  syncPointTree_->forEachOnPathWhileBlock(*queryPath, [&](const FPathRef& pathToSyncPoint, const FSyncPointRef& at) {
+    completeServerCache = at->completeServerCacheAtPath(FPath::relativePathFrom(*pathToSyncPoint, *queryPath));
+    return completeServerCache == nullptr;
+  });
+  return (*syncPoint)->applyOperation(operation, pendingWriteTree_->childWritesForPath(queryPath), completeServerCache);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -191,7 +191,13 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
     // A child recomputed whole is compared whole: at the change path itself it may look the same.
     FPathRef childChangePath = recomputeChild ? FPath::empty() : changePath->popFront();
     FNodeRef newEventChild;
-    if (oldEventSnap->isCompleteForChild(*childKey) && !recomputeChild) {
+    if (viewCache->cachedServerSnap()->isFiltered() && completeCache) {
+      // A window's server data need not hold the child (the change may have taken it out of the
+      // window): the location's complete data does, with the writes below it laid over.
+      const FCacheNode complete(FIndexedNode::indexedNodeWithNode(completeCache), true, false);
+      newEventChild = writesCache->calculateCompleteChild(*childKey, complete);
+      childChangePath = FPath::empty();
+    } else if (oldEventSnap->isCompleteForChild(*childKey) && !recomputeChild) {
       FNodeRef eventChildUpdate = writesCache->calculateEventCacheAfterServerOverwriteWithChildPath(
           changePath, oldEventSnap->node(), viewCache->cachedServerSnap()->node());
       newEventChild = oldEventSnap->node()->getImmediateChild(*childKey);

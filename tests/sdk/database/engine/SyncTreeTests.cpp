@@ -593,3 +593,49 @@ TEST_F(SyncTreeFixture, AWindowIsWorkedOutAgainFromTheCompleteDataOfAListenThatC
   }
   EXPECT_EQ(exported(windowEvents), (Strings{R"({"1":{"m":"s3"},"2":{"m":"s3","n":1}})"}));
 }
+
+// The value events of one registration, in export form.
+static Strings exportedFor(const FEventList& events, const FEventRegistrationRef& registration) {
+  FEventList mine;
+  for (const FEventRef& event : events) {
+    if (std::static_pointer_cast<const FDataEvent>(event)->eventRegistration() == registration) mine.push_back(event);
+  }
+  return exported(mine);
+}
+
+TEST_F(SyncTreeFixture, AChildThatAServerChangeTakesOutOfAWindowUnderAPendingWriteLeavesIt) {
+  // The window's own data no longer holds the child the server moved out of it; the data of the
+  // location, which a view of all of it holds, tells the child with the write below it laid over.
+  auto window = query("r", params()->orderBy(std::make_shared<const FPathIndex>(path("n")))->limitToFirst(2));
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"10":{"n":3},"a":{"n":4}})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+  persistence->serverCache = node(R"({"r":{"10":{"n":3},"a":{"n":4},"2":{"n":5}}})");
+  persistence->setQueryComplete(defaultQuery("r"));
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("r"));
+  answer("/r {}", "ok");
+  EXPECT_EQ(exportedFor(tree->applyUserOverwriteAtPath(path("r/10/m"), node("\"s1\""), 1, true), value),
+            (Strings{R"({"10":{"m":"s1","n":3},"a":{"n":4}})"}));
+  EXPECT_EQ(exportedFor(tree->applyServerOverwriteAtPath(path("r/10"), node(R"({"m":"s2","n":6})")), value),
+            (Strings{R"({"2":{"n":5},"a":{"n":4}})"}));
+}
+
+TEST_F(SyncTreeFixture, AWindowsOwnDataUnderAViewOfAllTheDataIsWorkedOutWithThatData) {
+  // Data for the window alone (the answer to a read of the query) arrives while a pending write
+  // below a child outside the window's data brings that child in: the view of all the data above
+  // tells that child.
+  auto window = query("r", params()->orderBy(FPriorityIndex::priorityIndex())->limitToFirst(2));
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("/"));
+  tree->applyServerOverwriteAtPath(path("/"), node(R"({"r":{"10":{"n":8},"b":{"n":6},"c":{".priority":1,"n":2}}})"));
+  answer("/ {}", "ok");
+  EXPECT_EQ(exportedFor(tree->applyUserOverwriteAtPath(path("r/2/m"), node("\"s1\""), 1, true), value),
+            (Strings{R"({"10":{"n":8},"2":{"m":"s1"}})"}));
+  EXPECT_TRUE(exportedFor(tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"10":{"n":8},"b":{"n":6}})"), tag),
+                          value)
+                  .empty());
+}
