@@ -18,6 +18,7 @@
 #include "platform/graphics/CairoPaths.h"
 #include "platform/graphics/PNGFile.h"
 #include "platform/graphics/UIFont.h"
+#include "platform/uikit/HTMLPageMeasure.h"
 
 namespace {
 
@@ -71,67 +72,6 @@ img { display: inline-block; }
 br { display: block; }
 center { text-align: center; }
 )CSS";
-
-// An upper bound of the element nesting that the HTML parser builds from the text: a stack of
-// open tag names, closed only by a matching end tag (implied closings and "/>" are not counted,
-// so the bound errs on the deep side). Comments and the text of script, style, textarea and
-// title are skipped. The parser's own work grows with the square of the nesting, so the bound
-// is taken before it runs.
-// Stops counting once the bound passes `limit`.
-size_t findNoCase(const std::string& text, const std::string& needle, size_t from) {
-  auto it = std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), needle.begin(), needle.end(),
-                        [](char a, char b) {
-                          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-                        });
-  return it == text.end() ? std::string::npos : static_cast<size_t>(it - text.begin());
-}
-
-int nestingUpperBound(const std::string& html, int limit) {
-  static const std::set<std::string> voids = {"area", "base", "br",   "col",   "embed",  "hr",    "img",
-                                              "input", "link", "meta", "param", "source", "track", "wbr"};
-  static const std::set<std::string> rawText = {"script", "style", "textarea", "title", "xmp", "plaintext"};
-  std::vector<std::string> open;
-  int deepest = 0;
-  const size_t n = html.size();
-  size_t i = 0;
-  auto lower = [](std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  };
-  while (i < n) {
-    size_t lt = html.find('<', i);
-    if (lt == std::string::npos || lt + 1 >= n) break;
-    i = lt + 1;
-    if (html.compare(lt, 4, "<!--") == 0) {
-      size_t end = html.find("-->", lt + 4);
-      i = end == std::string::npos ? n : end + 3;
-      continue;
-    }
-    bool closing = html[i] == '/';
-    if (closing) ++i;
-    size_t start = i;
-    while (i < n && (std::isalnum(static_cast<unsigned char>(html[i])) || html[i] == '-' || html[i] == ':')) ++i;
-    if (i == start || !std::isalpha(static_cast<unsigned char>(html[start]))) continue;  // not a tag
-    std::string name = lower(html.substr(start, i - start));
-    size_t gt = html.find('>', i);
-    i = gt == std::string::npos ? n : gt + 1;
-    if (closing) {
-      auto it = std::find(open.rbegin(), open.rend(), name);
-      if (it != open.rend()) open.erase(std::next(it).base(), open.end());
-      continue;
-    }
-    if (voids.count(name)) continue;
-    if (rawText.count(name)) {
-      size_t end = findNoCase(html, "</" + name, i);
-      i = end == std::string::npos ? n : end;
-      continue;
-    }
-    open.push_back(std::move(name));
-    deepest = std::max(deepest, static_cast<int>(open.size()));
-    if (deepest > limit) break;
-  }
-  return deepest;
-}
 
 std::string readFile(const std::string& path, size_t limit, std::string* error) {
   std::error_code ec;
@@ -589,7 +529,13 @@ HTMLPageRenderer::~HTMLPageRenderer() {
   if (impl_) impl_->document.reset();
 }
 
-int HTMLPageRenderer::nestingDepth(const std::string& html) { return nestingUpperBound(html, kMaxNesting); }
+int HTMLPageRenderer::nestingDepth(const std::string& html) {
+  return HTMLPageMeasure::of(html, kMaxNesting, kMaxAttributes).nesting;
+}
+
+int HTMLPageRenderer::mostAttributes(const std::string& html) {
+  return HTMLPageMeasure::of(html, kMaxNesting, kMaxAttributes).mostAttributes;
+}
 
 bool HTMLPageRenderer::load(const std::string& html, const std::string& baseDirectory, std::string* error) {
   clear();
@@ -597,9 +543,13 @@ bool HTMLPageRenderer::load(const std::string& html, const std::string& baseDire
     if (error) *error = "the page is larger than " + std::to_string(kMaxPageBytes) + " bytes";
     return false;
   }
-  if (int depth = nestingUpperBound(html, kMaxNesting); depth > kMaxNesting) {
-    (void)depth;
+  const auto measure = HTMLPageMeasure::of(html, kMaxNesting, kMaxAttributes);
+  if (measure.nesting > kMaxNesting) {
     if (error) *error = "the page nests elements more than " + std::to_string(kMaxNesting) + " deep";
+    return false;
+  }
+  if (measure.mostAttributes > kMaxAttributes) {
+    if (error) *error = "a tag of the page has more than " + std::to_string(kMaxAttributes) + " attributes";
     return false;
   }
   impl_->container.startPage(baseDirectory);
