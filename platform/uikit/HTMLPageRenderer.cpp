@@ -3,22 +3,21 @@
 #include <cairo.h>
 #include <litehtml.h>
 #include <pango/pangocairo.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <set>
 #include <vector>
 
 #include "platform/foundation/NSLog.h"
 #include "platform/graphics/CairoPaths.h"
 #include "platform/graphics/PNGFile.h"
 #include "platform/graphics/UIFont.h"
+#include "platform/uikit/HTMLPageElements.h"
+#include "platform/uikit/HTMLPageFiles.h"
 #include "platform/uikit/HTMLPageMeasure.h"
+#include "platform/uikit/HTMLStyleSheets.h"
 
 namespace {
 
@@ -72,40 +71,6 @@ img { display: inline-block; }
 br { display: block; }
 center { text-align: center; }
 )CSS";
-
-std::string readFile(const std::string& path, size_t limit, std::string* error) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    if (error) *error = "no such file";
-    return {};
-  }
-  auto size = std::filesystem::file_size(path, ec);
-  if (ec || size > limit) {
-    if (error) *error = ec ? ec.message() : "the file is larger than " + std::to_string(limit) + " bytes";
-    return {};
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::string text(static_cast<size_t>(size), '\0');
-  if (!in.read(text.data(), static_cast<std::streamsize>(size))) {
-    if (error) *error = "the file cannot be read";
-    return {};
-  }
-  if (error) error->clear();
-  return text;
-}
-
-// A reference relative to a directory, without its query and fragment; none for addresses of
-// other schemes.
-std::optional<std::string> localPath(const std::string& reference, const std::string& baseDirectory) {
-  std::string ref = reference.substr(0, reference.find_first_of("?#"));
-  if (ref.empty()) return std::nullopt;
-  if (ref.rfind("file://", 0) == 0) return ref.substr(7);
-  if (ref.rfind("file:", 0) == 0) return ref.substr(5);
-  auto colon = ref.find(':');
-  if (colon != std::string::npos && ref.find('/') > colon) return std::nullopt;  // another scheme
-  if (ref[0] == '/') return ref;
-  return (std::filesystem::path(baseDirectory) / ref).lexically_normal().string();
-}
 
 struct Font {
   PangoFontDescription* description = nullptr;
@@ -164,8 +129,7 @@ class PageContainer : public litehtml::document_container {
   // A new page reads its style sheets afresh.
   void startPage(const std::string& directory) {
     baseDirectory = directory;
-    importedSheets_.clear();
-    sheetsLeft_ = HTMLPageRenderer::kMaxStyleSheets;
+    sheets_.startPage(directory);
   }
 
   // ---- Fonts and text ----
@@ -383,24 +347,14 @@ class PageContainer : public litehtml::document_container {
   }
   void set_cursor(const litehtml::tchar_t*) override {}
   void import_css(litehtml::tstring& text, const litehtml::tstring& url, litehtml::tstring& baseurl) override {
-    text.clear();
-    auto path = localPath(url, baseurl.empty() ? baseDirectory : baseurl);
-    if (!path) return;
-    std::string error;
-    if (!mayReadStyleSheet(*path, &error)) {
-      NSLog("HTMLPageRenderer: style sheet %s not loaded: %s", url.c_str(), error.c_str());
-      return;
-    }
-    text = readFile(*path, HTMLPageRenderer::kMaxStyleSheetBytes, &error);
-    if (!error.empty()) NSLog("HTMLPageRenderer: style sheet %s not loaded: %s", url.c_str(), error.c_str());
-    baseurl = std::filesystem::path(*path).parent_path().string();
+    sheets_.readSheet(text, url, baseurl);
   }
   void get_client_rect(litehtml::position& client) const override {
     client = litehtml::position(0, 0, static_cast<int>(viewport.width), static_cast<int>(viewport.height));
   }
-  std::shared_ptr<litehtml::element> create_element(const litehtml::tchar_t*, const litehtml::string_map&,
-                                                    const std::shared_ptr<litehtml::document>&) override {
-    return nullptr;
+  std::shared_ptr<litehtml::element> create_element(const litehtml::tchar_t* tagName, const litehtml::string_map&,
+                                                    const std::shared_ptr<litehtml::document>& document) override {
+    return htmlpage::createElement(tagName, document);
   }
   void get_media_features(litehtml::media_features& media) const override {
     media.type = litehtml::media_type_screen;
@@ -472,7 +426,7 @@ class PageContainer : public litehtml::document_container {
   // An image next to the page, read once; none when it is missing, not a PNG or too large.
   cairo_surface_t* image(const char* src, const char* baseurl) {
     if (!src) return nullptr;
-    auto path = localPath(src, baseurl && *baseurl ? baseurl : baseDirectory);
+    auto path = htmlpage::localPath(src, sheets_.baseDirectory(baseurl ? baseurl : ""));
     if (!path) return nullptr;
     auto known = images_.find(*path);
     if (known != images_.end()) return known->second;
@@ -484,32 +438,11 @@ class PageContainer : public litehtml::document_container {
     return surface;
   }
 
-  // The engine parses an imported sheet (and its imports) as soon as it has the text, recursing
-  // once per level: a sheet that imports itself, directly or through others, would recurse until
-  // the stack ends. Each file is read once per page, known by its device and inode so that other
-  // names and links for it count as the same, and the page reads kMaxStyleSheets in all, which
-  // bounds the depth of any chain of imports too.
-  bool mayReadStyleSheet(const std::string& path, std::string* why) {
-    struct stat file {};
-    if (::stat(path.c_str(), &file) != 0) return true;  // the read reports what is wrong
-    if (!importedSheets_.emplace(file.st_dev, file.st_ino).second) {
-      *why = "the page has read it already (an import cycle or a repeated import)";
-      return false;
-    }
-    if (sheetsLeft_ <= 0) {
-      *why = "the page reads more than " + std::to_string(HTMLPageRenderer::kMaxStyleSheets) + " style sheets";
-      return false;
-    }
-    --sheetsLeft_;
-    return true;
-  }
-
   PangoFontMap* fontMap_;
   PangoContext* pango_;
   std::vector<Clip> clips_;
   std::map<std::string, cairo_surface_t*> images_;
-  std::set<std::pair<dev_t, ino_t>> importedSheets_;
-  int sheetsLeft_ = HTMLPageRenderer::kMaxStyleSheets;
+  HTMLStyleSheets sheets_;
 };
 
 // ---- The renderer ----

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/uikit/HTMLPageRenderer.h"
+#include "platform/uikit/HTMLStyleSheets.h"
 #include "tests/support/LogCapture.h"
 
 namespace {
@@ -65,6 +66,61 @@ TEST(HTMLPageMeasure, ATagWithMoreAttributesThanTheLimitIsRefusedBeforeItIsParse
   EXPECT_EQ(error, "a tag of the page has more than 128 attributes");
   // Many tags of a few attributes each are a page like any other.
   EXPECT_TRUE(renderer.load(repeated("<p class=a id=b title=c>x</p>", 2000), "/"));
+}
+
+// A folder of the test's own for a page's files, and the page's laid-out height: the pages give
+// their one block, #a, its height from their sheets.
+class PageFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = std::filesystem::path(std::getenv("SPECTRUM_ANALYSER_HOME")) / "page";
+    std::filesystem::create_directories(dir);
+  }
+  void file(const std::string& name, const std::string& bytes) {
+    std::ofstream((dir / name).string(), std::ios::binary) << bytes;
+  }
+  double height(const std::string& head) {
+    HTMLPageRenderer renderer;
+    std::string error;
+    EXPECT_TRUE(renderer.load("<html><head>" + head + "</head><body style='margin:0'><div id='a'></div></body></html>",
+                              dir.string(), &error))
+        << error;
+    renderer.layout({320, 100});
+    return renderer.contentSize().height;
+  }
+  std::filesystem::path dir;
+};
+
+TEST(StyleSheetComments, AreTakenOutToTheirEndOrToTheEndOfTheSheet) {
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a { b: c } /* note */ d { e: f }"), "a { b: c }  d { e: f }");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments(" /*"), " ");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("/*"), "");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a{} /* cut off"), "a{} ");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("/**/ /*"), " ");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("/*/ a{} */b"), "b");  // "/*/" does not end itself
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("/*/"), "");
+  // A '/' left before a '*' by the comment taken out between them opens another.
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("//**/*x*/y"), "y");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a/**//b"), "a/b");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("*/ a/b *"), "*/ a/b *");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments(""), "");
+}
+
+// A sheet with an unterminated comment near its start hung the page loader for good: the engine's
+// own comment stripping never ended. Linked, imported or inline, the page now loads, with the rules
+// before the comment.
+TEST_F(PageFiles, ASheetWithAnUnterminatedCommentLoadsWithTheRulesBeforeIt) {
+  file("space-comment.css", " /*");
+  EXPECT_EQ(height("<link rel='stylesheet' href='space-comment.css'>"), 0);
+  file("cut.css", "#a { height: 40px; }\n/* The sheet was cut off here, in its com");
+  EXPECT_EQ(height("<link rel='stylesheet' href='cut.css'>"), 40);
+  file("after-one.css", "/**/ /* and no end");
+  EXPECT_EQ(height("<link rel='stylesheet' href='after-one.css'>"), 0);
+  file("imports.css", "@import url(space-comment.css);\n#a { height: 30px; }");
+  EXPECT_EQ(height("<link rel='stylesheet' href='imports.css'>"), 30);
+  EXPECT_EQ(height("<style> /*</style>"), 0);
+  EXPECT_EQ(height("<style>#a { height: 20px } /* and no end</style>"), 20);
+  EXPECT_EQ(height("<style media='screen'>/**/#a { height: 10px }/**/</style>"), 10);
 }
 
 }  // namespace

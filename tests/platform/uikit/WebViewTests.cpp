@@ -143,8 +143,9 @@ TEST_F(WebViewTest, AnImageDeclaringMorePixelsThanTheLimitIsLeftOutBeforeItIsDec
 }
 
 // Style sheets that import each other: the engine parses an import as soon as it is read, one level
-// of recursion each, so a sheet importing itself ran the stack out. Each file is read once per page
-// and a page reads at most kMaxStyleSheets; what was read before the limit still applies.
+// of recursion each, so a sheet importing itself ran the stack out. A sheet already on the chain of
+// imports that leads to it is not read again, and a page reads at most kMaxStyleSheets; what was
+// read before the limit still applies.
 class StyleSheetImports : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -172,7 +173,7 @@ TEST_F(StyleSheetImports, ASheetImportingItselfOrACycleIsReadOnce) {
   sheet("help.css", "@import url(help.css);\n#a { height: 500px; }\n");
   testsupport::LogCapture log;
   EXPECT_EQ(heightOfPageLinking("help.css"), 500);
-  EXPECT_TRUE(log.contains("style sheet help.css not loaded: the page has read it already"));
+  EXPECT_TRUE(log.contains("style sheet help.css not loaded: it imports itself (through the sheets that import it)"));
 
   // Through another sheet, and through another name for the same file.
   sheet("a.css", "@import url('b.css');\n#a { height: 300px; }\n");
@@ -181,6 +182,38 @@ TEST_F(StyleSheetImports, ASheetImportingItselfOrACycleIsReadOnce) {
   std::filesystem::create_symlink(dir / "c.css", dir / "alias.css");
   sheet("c.css", "@import url(alias.css);\n@import url(c.css?again);\n#a { height: 40px; }\n");
   EXPECT_EQ(heightOfPageLinking("c.css"), 40);
+}
+
+// A imports B and C, and both import D: legal CSS, no cycle. D's rules come in with B and again
+// with C, as if each import were written out in its place, so D's height wins over B's.
+TEST_F(StyleSheetImports, ASheetImportedOnTwoBranchesIsReadForEach) {
+  sheet("diamond-a.css", "@import url(diamond-b.css);\n@import url(diamond-c.css);\n");
+  sheet("diamond-b.css", "@import url(diamond-d.css);\n#a { height: 20px; }\n");
+  sheet("diamond-c.css", "@import url(./diamond-d.css);\n");
+  sheet("diamond-d.css", "#a { height: 100px; }\n");
+  testsupport::LogCapture log;
+  EXPECT_EQ(heightOfPageLinking("diamond-a.css"), 100);
+  EXPECT_FALSE(log.contains("not loaded"));
+  // Linked twice by the page, a sheet is read twice too.
+  HTMLPageRenderer renderer;
+  ASSERT_TRUE(renderer.load("<link rel=stylesheet href=diamond-b.css><link rel=stylesheet href=diamond-d.css>"
+                            "<body style='margin:0'><div id='a'></div>",
+                            dir.string()));
+  renderer.layout({320, 100});
+  EXPECT_EQ(renderer.contentSize().height, 100);
+  // Each reading counts towards the limit: a sheet imported by 17 others, all linked from one, is
+  // read for the first 7 of them (1 + 2 x 7 = 15 sheets, then the 8th importer is the 16th).
+  std::string many;
+  for (int i = 0; i < 17; ++i) {
+    sheet("fan-" + std::to_string(i) + ".css", "@import url(fan-leaf.css);");
+    many += "@import url(fan-" + std::to_string(i) + ".css);\n";
+  }
+  sheet("fan.css", many);
+  sheet("fan-leaf.css", "#a { height: 60px; }");
+  EXPECT_EQ(heightOfPageLinking("fan.css"), 60);
+  EXPECT_TRUE(log.contains("style sheet fan-leaf.css not loaded: the page reads more than 16 style sheets"));
+  EXPECT_TRUE(log.contains("style sheet fan-8.css not loaded: the page reads more than 16 style sheets"));
+  EXPECT_FALSE(log.contains("style sheet fan-7.css not loaded"));
 }
 
 TEST_F(StyleSheetImports, AChainOfImportsEndsAtTheLimit) {
