@@ -7,15 +7,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <map>
 #include <vector>
 
 #include "platform/foundation/NSLog.h"
 #include "platform/graphics/CairoPaths.h"
-#include "platform/graphics/PNGFile.h"
 #include "platform/graphics/UIFont.h"
 #include "platform/uikit/HTMLPageElements.h"
 #include "platform/uikit/HTMLPageFiles.h"
+#include "platform/uikit/HTMLPageImages.h"
 #include "platform/uikit/HTMLPageMeasure.h"
 #include "platform/uikit/HTMLStyleSheets.h"
 
@@ -114,12 +113,7 @@ class PageContainer : public litehtml::document_container {
     pango_cairo_context_set_font_options(pango_, options);
     cairo_font_options_destroy(options);
   }
-  ~PageContainer() {
-    for (auto& [path, surface] : images_) {
-      if (surface) cairo_surface_destroy(surface);
-    }
-    g_object_unref(pango_);
-  }
+  ~PageContainer() { g_object_unref(pango_); }
 
   std::string baseDirectory;
   std::string title;
@@ -130,7 +124,10 @@ class PageContainer : public litehtml::document_container {
   void startPage(const std::string& directory) {
     baseDirectory = directory;
     sheets_.startPage(directory);
+    images_.startPage();
   }
+  // The page is gone: its images are let go of.
+  void endPage() { images_.startPage(); }
 
   // ---- Fonts and text ----
   litehtml::uint_ptr create_font(const litehtml::tchar_t* faceName, int size, int weight, litehtml::font_style italic,
@@ -423,26 +420,18 @@ class PageContainer : public litehtml::document_container {
     }
   }
 
-  // An image next to the page, read once; none when it is missing, not a PNG or too large.
+  // An image the page names, relative to the page or to the sheet that names it.
   cairo_surface_t* image(const char* src, const char* baseurl) {
     if (!src) return nullptr;
     auto path = htmlpage::localPath(src, sheets_.baseDirectory(baseurl ? baseurl : ""));
-    if (!path) return nullptr;
-    auto known = images_.find(*path);
-    if (known != images_.end()) return known->second;
-    // The size is checked from the file's header before anything is decoded.
-    std::string error;
-    cairo_surface_t* surface = png::readSurface(*path, &error, HTMLPageRenderer::kMaxImagePixels);
-    if (!surface) NSLog("HTMLPageRenderer: image %s not loaded: %s", src, error.c_str());
-    images_[*path] = surface;
-    return surface;
+    return path ? images_.image(*path, src) : nullptr;
   }
 
   PangoFontMap* fontMap_;
   PangoContext* pango_;
   std::vector<Clip> clips_;
-  std::map<std::string, cairo_surface_t*> images_;
   HTMLStyleSheets sheets_;
+  HTMLPageImages images_;
 };
 
 // ---- The renderer ----
@@ -497,6 +486,7 @@ bool HTMLPageRenderer::load(const std::string& html, const std::string& baseDire
 
 void HTMLPageRenderer::clear() {
   impl_->document.reset();
+  impl_->container.endPage();
   impl_->container.title.clear();
   impl_->container.clickedLink.reset();
   impl_->laidOutFor = {-1, -1};

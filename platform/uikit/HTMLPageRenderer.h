@@ -9,10 +9,12 @@
 // most kMaxNesting deep (deeper pages are refused before layout, which recurses per level), at
 // most kMaxAttributes attributes in one tag (both measured before the page is parsed), a
 // style sheet at most kMaxStyleSheetBytes, at most kMaxStyleSheets sheets read for a page in all
-// (linked and imported, so no chain of imports is deeper) and each file at most once (which ends
-// every import cycle), an image at most kMaxImagePixels (checked from its header before it is
-// decoded) and as PNGFile.h allows. A page that is not valid HTML is laid out as far as the parser
-// can make sense of it, as browsers do.
+// (linked and imported, so no chain of imports is deeper) and none on a chain of imports that
+// already holds it (which ends every import cycle; HTMLStyleSheets), an image at most
+// kMaxImagePixels and the page's images at most kMaxPageImagePixels in all, each file decoded
+// once for the page (checked from its header before it is decoded, and as PNGFile.h allows;
+// HTMLPageImages). A page that is not valid HTML is laid out as far as the parser can make sense
+// of it, as browsers do.
 // Main thread only (one page at a time per instance).
 #include <cstdint>
 #include <functional>
@@ -36,6 +38,9 @@ class HTMLPageRenderer {
   // The help pages read one sheet; a page of the bundle would hardly read more than a few.
   static constexpr int kMaxStyleSheets = 16;
   static constexpr int64_t kMaxImagePixels = 4096 * 4096;
+  // Decoded images take four bytes a pixel: twice the largest single image is 128 MB, room for
+  // 46 full-window backgrounds (1136 x 640), where the bundle's pages show a few small images.
+  static constexpr int64_t kMaxPageImagePixels = 2 * kMaxImagePixels;
 
   HTMLPageRenderer();
   ~HTMLPageRenderer();

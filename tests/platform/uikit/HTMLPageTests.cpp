@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/uikit/HTMLPageImages.h"
 #include "platform/uikit/HTMLPageRenderer.h"
 #include "platform/uikit/HTMLStyleSheets.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/PNGBuilder.h"
 
 namespace {
 
@@ -79,10 +81,10 @@ class PageFiles : public ::testing::Test {
   void file(const std::string& name, const std::string& bytes) {
     std::ofstream((dir / name).string(), std::ios::binary) << bytes;
   }
-  double height(const std::string& head) {
+  double height(const std::string& head, const std::string& body = "<div id='a'></div>") {
     HTMLPageRenderer renderer;
     std::string error;
-    EXPECT_TRUE(renderer.load("<html><head>" + head + "</head><body style='margin:0'><div id='a'></div></body></html>",
+    EXPECT_TRUE(renderer.load("<html><head>" + head + "</head><body style='margin:0'>" + body + "</body></html>",
                               dir.string(), &error))
         << error;
     renderer.layout({320, 100});
@@ -121,6 +123,71 @@ TEST_F(PageFiles, ASheetWithAnUnterminatedCommentLoadsWithTheRulesBeforeIt) {
   EXPECT_EQ(height("<style> /*</style>"), 0);
   EXPECT_EQ(height("<style>#a { height: 20px } /* and no end</style>"), 20);
   EXPECT_EQ(height("<style media='screen'>/**/#a { height: 10px }/**/</style>"), 10);
+}
+
+// A 2 KB PNG of 4096 x 4096 pixels decodes to 64 MB: a page naming it eight ways decoded it eight
+// times. A file is decoded once for the page, known by device and inode, and the page's images
+// are bounded in all.
+TEST_F(PageFiles, AnImageIsDecodedOncePerPageWhateverItsSpelling) {
+  file("big.png", testsupport::blackPNG(4096, 4096));
+  std::filesystem::create_symlink(dir / "big.png", dir / "alias.png");
+  std::filesystem::create_hard_link(dir / "big.png", dir / "hard.png");
+  const std::string d = dir.string();
+  HTMLPageImages images;
+  cairo_surface_t* first = images.image(d + "/big.png", "big.png");
+  ASSERT_NE(first, nullptr);
+  for (const std::string& spelling : {d + "//big.png", d + "/./big.png", d + "/../page/big.png", d + "/alias.png",
+                                      d + "/hard.png"}) {
+    EXPECT_EQ(images.image(spelling, spelling), first) << spelling;
+  }
+  EXPECT_EQ(images.pixelsDecoded(), 4096 * 4096);
+  // A new page decodes afresh.
+  images.startPage();
+  EXPECT_EQ(images.pixelsDecoded(), 0);
+  EXPECT_NE(images.image(d + "/hard.png", "hard.png"), nullptr);
+  EXPECT_EQ(images.pixelsDecoded(), 4096 * 4096);
+
+  // Through a page, with "file:" addresses too: each <img> takes the image's height, and the one
+  // decoding leaves the page room for another image as large (kMaxPageImagePixels).
+  file("other.png", testsupport::blackPNG(4096, 4096));
+  testsupport::LogCapture log;
+  std::string body;
+  for (const std::string& src : {std::string("big.png"), std::string("./big.png?again"), d + "//big.png", d + "/./big.png",
+                                 "file://" + d + "/big.png", "file:" + d + "/big.png", std::string("alias.png"),
+                                 std::string("hard.png#x")}) {
+    body += "<img style='display:block' src='" + src + "'>";
+  }
+  EXPECT_EQ(height("", body + "<img style='display:block' src='other.png'>"), 9 * 4096);
+  EXPECT_FALSE(log.contains("not loaded"));
+}
+
+TEST_F(PageFiles, ThePixelsOnePageDecodesAreBoundedInAll) {
+  ASSERT_EQ(HTMLPageRenderer::kMaxPageImagePixels, 2 * 4096 * 4096);
+  file("one.png", testsupport::blackPNG(4096, 4096));
+  file("two.png", testsupport::blackPNG(4096, 4096));
+  file("three.png", testsupport::blackPNG(4096, 4096));
+  file("small.png", testsupport::blackPNG(10, 10));
+  testsupport::LogCapture log;
+  // The first two fill the page's share; the third is left out before it is decoded, and said so.
+  EXPECT_EQ(height("", "<img style='display:block' src='one.png'><img style='display:block' src='two.png'>"
+                       "<img style='display:block' src='three.png'><img style='display:block' src='one.png'>"),
+            3 * 4096);
+  EXPECT_TRUE(log.contains("image three.png not loaded: the page's images would take more than 33554432 pixels in "
+                           "all (this one is 4096 x 4096)"));
+  EXPECT_FALSE(log.contains("one.png not loaded"));
+  EXPECT_FALSE(log.contains("two.png not loaded"));
+  // Nothing is left for even a small one; the next page has its share again.
+  EXPECT_EQ(height("", "<img style='display:block' src='one.png'><img style='display:block' src='two.png'>"
+                       "<img style='display:block' src='small.png'>"),
+            2 * 4096);
+  EXPECT_TRUE(log.contains("image small.png not loaded"));
+  EXPECT_EQ(height("", "<img style='display:block' src='three.png'>"), 4096);
+  // Backgrounds count alike.
+  HTMLPageImages images;
+  ASSERT_NE(images.image((dir / "one.png").string(), "one.png"), nullptr);
+  ASSERT_NE(images.image((dir / "two.png").string(), "two.png"), nullptr);
+  EXPECT_EQ(images.image((dir / "small.png").string(), "small.png"), nullptr);
+  EXPECT_EQ(images.pixelsDecoded(), 2 * 4096 * 4096);
 }
 
 }  // namespace
