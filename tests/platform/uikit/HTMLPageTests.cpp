@@ -190,4 +190,57 @@ TEST_F(PageFiles, ThePixelsOnePageDecodesAreBoundedInAll) {
   EXPECT_EQ(images.pixelsDecoded(), 2 * 4096 * 4096);
 }
 
+// The help page's "FFT SIZE" key label broke into two boxes although its style asks for nowrap:
+// the engine asked only the block around an inline element whether its lines may break.
+class NoWrapText : public ::testing::Test {
+ protected:
+  // The page laid out at a width; lines are 20 points high.
+  HTMLPageRenderer& page(const std::string& body, double width = 300) {
+    std::string error;
+    EXPECT_TRUE(renderer.load("<body style='margin:0; font-size:16px; line-height:20px'>" + body + "</body>", "/", &error))
+        << error;
+    renderer.layout({width, 100});
+    return renderer;
+  }
+  double height(const std::string& body, double width = 300) { return page(body, width).contentSize().height; }
+  HTMLPageRenderer renderer;
+};
+
+TEST_F(NoWrapText, AnInlineElementThatMustNotWrapStaysOnOneLine) {
+  EXPECT_EQ(height("<div style='width:40px'><span>FFT SIZE</span></div>"), 40);  // two words, two lines
+  EXPECT_EQ(height("<div style='width:40px'><span style='white-space:nowrap'>FFT SIZE</span></div>"), 20);
+  EXPECT_EQ(height("<div style='width:40px'><span style='white-space:nowrap'>FFT <b>SIZE</b> <i>KEY</i></span></div>"), 20);
+  EXPECT_EQ(height("<style>.key { white-space: nowrap; border: 1px solid red }</style>"
+                   "<div style='width:40px'><code class='key'>FFT SIZE</code></div>"),
+            22);
+  // Inside an element that does not wrap at all, nothing changes.
+  EXPECT_EQ(height("<div style='width:40px; white-space:nowrap'>A <span style='white-space:nowrap'>FFT SIZE</span> B</div>"), 20);
+  // Text around it still wraps.
+  EXPECT_EQ(height("<div style='width:40px'>FFT <span style='white-space:nowrap'>SIZE</span> KEY</div>"), 60);
+}
+
+TEST_F(NoWrapText, ATableColumnIsAsWideAsTheLabelThatMustNotWrap) {
+  // As on the help page: a key label beside a long description that takes whatever width it gets.
+  const std::string description = "<td style='padding:0; font-size:4px; line-height:5px'>" +
+                                  repeated("How many samples each analysis takes. ", 12) + "</td>";
+  EXPECT_EQ(height("<table style='border-spacing:0'><tr><td style='padding:0'><span>FFT SIZE</span></td>" + description +
+                   "</tr></table>"),
+            40);
+  EXPECT_LT(height("<table style='border-spacing:0'><tr><td style='padding:0'><span style='white-space:nowrap'>FFT "
+                   "SIZE</span></td>" +
+                   description + "</tr></table>"),
+            30);
+}
+
+TEST_F(NoWrapText, ALabelThatDoesNotFitMovesToTheNextLineWholeAndItsLinkStillFollows) {
+  // "cc" would fit at the end of the first line, "cc dd" does not: both go to the second.
+  page("<div style='width:100px; font-family:monospace; font-size:10px'>aaaaaaaa bb <a id='k' href='next.html' "
+       "style='white-space:nowrap'>cc dd</a> ee</div>");
+  EXPECT_EQ(renderer.contentSize().height, 40);
+  ASSERT_TRUE(renderer.anchorTop("k"));
+  EXPECT_EQ(*renderer.anchorTop("k"), 20);
+  EXPECT_EQ(renderer.linkAt({5, 30}), std::optional<std::string>("next.html"));
+  EXPECT_EQ(renderer.linkAt({5, 10}), std::nullopt);
+}
+
 }  // namespace
