@@ -125,6 +125,82 @@ TEST_F(PageFiles, ASheetWithAnUnterminatedCommentLoadsWithTheRulesBeforeIt) {
   EXPECT_EQ(height("<style media='screen'>/**/#a { height: 10px }/**/</style>"), 10);
 }
 
+// Style sheets that import each other: the engine parses an import as soon as it is read, one level
+// of recursion each, so a sheet importing itself ran the stack out. A sheet already on the chain of
+// imports that leads to it is not read again, and a page reads at most kMaxStyleSheets; what was
+// read before the limit still applies.
+class StyleSheetImports : public PageFiles {
+ protected:
+  void sheet(const std::string& name, const std::string& text) { file(name, text); }
+  // The page's laid-out height: the sheets give its one block its height.
+  double heightOfPageLinking(const std::string& sheetName) {
+    return height("<link rel='stylesheet' href='" + sheetName + "'>");
+  }
+};
+
+TEST_F(StyleSheetImports, ASheetImportingItselfOrACycleIsReadOnce) {
+  sheet("help.css", "@import url(help.css);\n#a { height: 500px; }\n");
+  testsupport::LogCapture log;
+  EXPECT_EQ(heightOfPageLinking("help.css"), 500);
+  EXPECT_TRUE(log.contains("style sheet help.css not loaded: it imports itself (through the sheets that import it)"));
+
+  // Through another sheet, and through another name for the same file.
+  sheet("a.css", "@import url('b.css');\n#a { height: 300px; }\n");
+  sheet("b.css", "@import url(\"./a.css\");\n#a { padding-top: 20px; }\n");
+  EXPECT_EQ(heightOfPageLinking("a.css"), 320);
+  std::filesystem::create_symlink(dir / "c.css", dir / "alias.css");
+  sheet("c.css", "@import url(alias.css);\n@import url(c.css?again);\n#a { height: 40px; }\n");
+  EXPECT_EQ(heightOfPageLinking("c.css"), 40);
+}
+
+// A imports B and C, and both import D: legal CSS, no cycle. D's rules come in with B and again
+// with C, as if each import were written out in its place, so D's height wins over B's.
+TEST_F(StyleSheetImports, ASheetImportedOnTwoBranchesIsReadForEach) {
+  sheet("diamond-a.css", "@import url(diamond-b.css);\n@import url(diamond-c.css);\n");
+  sheet("diamond-b.css", "@import url(diamond-d.css);\n#a { height: 20px; }\n");
+  sheet("diamond-c.css", "@import url(./diamond-d.css);\n");
+  sheet("diamond-d.css", "#a { height: 100px; }\n");
+  testsupport::LogCapture log;
+  EXPECT_EQ(heightOfPageLinking("diamond-a.css"), 100);
+  EXPECT_FALSE(log.contains("not loaded"));
+  // Linked twice by the page, a sheet is read twice too.
+  HTMLPageRenderer renderer;
+  ASSERT_TRUE(renderer.load("<link rel=stylesheet href=diamond-b.css><link rel=stylesheet href=diamond-d.css>"
+                            "<body style='margin:0'><div id='a'></div>",
+                            dir.string()));
+  renderer.layout({320, 100});
+  EXPECT_EQ(renderer.contentSize().height, 100);
+  // Each reading counts towards the limit: a sheet imported by 17 others, all linked from one, is
+  // read for the first 7 of them (1 + 2 x 7 = 15 sheets, then the 8th importer is the 16th).
+  std::string many;
+  for (int i = 0; i < 17; ++i) {
+    sheet("fan-" + std::to_string(i) + ".css", "@import url(fan-leaf.css);");
+    many += "@import url(fan-" + std::to_string(i) + ".css);\n";
+  }
+  sheet("fan.css", many);
+  sheet("fan-leaf.css", "#a { height: 60px; }");
+  EXPECT_EQ(heightOfPageLinking("fan.css"), 60);
+  EXPECT_TRUE(log.contains("style sheet fan-leaf.css not loaded: the page reads more than 16 style sheets"));
+  EXPECT_TRUE(log.contains("style sheet fan-8.css not loaded: the page reads more than 16 style sheets"));
+  EXPECT_FALSE(log.contains("style sheet fan-7.css not loaded"));
+}
+
+TEST_F(StyleSheetImports, AChainOfImportsEndsAtTheLimit) {
+  // chainN-0 imports chainN-1 and so on; only the last one gives the block its height.
+  auto chain = [&](int sheets) {
+    const std::string name = "chain" + std::to_string(sheets) + "-";
+    for (int i = 0; i + 1 < sheets; ++i) sheet(name + std::to_string(i) + ".css", "@import url(" + name + std::to_string(i + 1) + ".css);");
+    sheet(name + std::to_string(sheets - 1) + ".css", "#a { height: 200px; }");
+    return heightOfPageLinking(name + "0.css");
+  };
+  ASSERT_EQ(HTMLPageRenderer::kMaxStyleSheets, 16);
+  EXPECT_EQ(chain(16), 200);  // every sheet read
+  testsupport::LogCapture log;
+  EXPECT_EQ(chain(17), 0);  // the last one is not
+  EXPECT_TRUE(log.contains("style sheet chain17-16.css not loaded: the page reads more than 16 style sheets"));
+  EXPECT_EQ(chain(2000), 0);
+}
+
 // A 2 KB PNG of 4096 x 4096 pixels decodes to 64 MB: a page naming it eight ways decoded it eight
 // times. A file is decoded once for the page, known by device and inode, and the page's images
 // are bounded in all.
