@@ -115,14 +115,12 @@ class PageContainer : public litehtml::document_container {
   }
   ~PageContainer() { g_object_unref(pango_); }
 
-  std::string baseDirectory;
   std::string title;
   CGSize viewport{0, 0};
   std::optional<std::string> clickedLink;
 
-  // A new page reads its style sheets afresh.
+  // A new page, whose references are relative to `directory`, reads its sheets and images afresh.
   void startPage(const std::string& directory) {
-    baseDirectory = directory;
     sheets_.startPage(directory);
     images_.startPage();
   }
