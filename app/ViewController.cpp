@@ -226,8 +226,8 @@ void ViewController::switchToSpectrographMode() {
 }
 
 void ViewController::emptyChartForNewMode() {
-  if (!spectrumView->isStarted()) clearPictureReadouts();
-  spectrumView->clearChart();
+  if (spectrumView->isStarted()) spectrumView->clearChart();
+  else showEmptyChartIfStopped();
 }
 
 void ViewController::showEmptyChartIfStopped() {

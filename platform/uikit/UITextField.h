@@ -79,5 +79,5 @@ class UITextField : public UIControl, public UIKeyInput {
   UITextFieldViewMode clearButtonMode_ = UITextFieldViewMode::Never;
   bool editing_ = false;
   size_t caret_ = 0;       // a character boundary of text_
-  double scrollX_ = 0;     // how far a text wider than the field is scrolled while editing
+  double scrollX_ = 0;     // how far a text wider than the field is scrolled, as last drawn
 };
