@@ -272,4 +272,26 @@ TEST_F(NamingDialog, ReturnSavesTheTypedNameAndEscapeCancels) {
   EXPECT_EQ(service().profiles().size(), 1u);
 }
 
+// The name offered for a USB microphone is corrected anywhere in it, not only from its end.
+TEST_F(NamingDialog, TheOfferedNameIsCorrectedWhereTheCaretIsMovedAndReturnSavesIt) {
+  auto usb = std::make_shared<DeviceInputDescription>("usb", "USB Mic", AVAudioSessionPortUSBAudio);
+  InputProfileRef made;
+  service().createNewProfileForInputDescription(usb, screen, [&](InputProfileRef p) { made = p; });
+  clock.step(0.5);
+  ASSERT_TRUE(dialog());
+  for (int i = 0; i < 4; ++i) UIKeyInput::typeCaretMove(UITextCaretMove::Left);
+  UIKeyInput::typeText(" desk");
+  UIKeyInput::typeCaretMove(UITextCaretMove::Home);
+  for (int i = 0; i < 4; ++i) UIKeyInput::typeDelete();
+  UIKeyInput::typeCaretMove(UITextCaretMove::End);
+  UIKeyInput::typeBackspace();
+  UIKeyInput::typeBackspace();
+  UIKeyInput::typeText("ic");
+  EXPECT_EQ(dialog()->textFields()[0]->text(), "desk Mic");
+  UIKeyInput::typeReturn();
+  clock.step(0.5);
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made->displayName(), "desk Mic");
+}
+
 }  // namespace
