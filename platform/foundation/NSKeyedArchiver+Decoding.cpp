@@ -259,8 +259,9 @@ std::optional<int64_t> NSCoder::decodeInteger(const std::string& key) {
   if (!impl_ || !impl_->dec) return std::nullopt;
   const Value* v = impl_->lookup(key);
   if (!v) return std::nullopt;
-  if (isInteger(*v)) return v->get<int64_t>();
-  failWithError(typeError(key, "an integer"));
+  // An unsigned integer above the signed range has no value here: it is refused, not wrapped.
+  if (isInteger(*v) && !(v->is_number_unsigned() && v->get<uint64_t>() >> 63)) return v->get<int64_t>();
+  failWithError(typeError(key, "an integer within the signed 64-bit range"));
   return std::nullopt;
 }
 
@@ -326,10 +327,16 @@ NSCodingRef NSCoder::decodeObject(const std::string& key) {
   return impl_->dec->objectAt(ns::plistUIDValue(*v));
 }
 
-std::optional<std::vector<NSCodingRef>> NSCoder::decodeObjectList(const std::string& key) {
-  if (!impl_ || !impl_->dec) return std::nullopt;
-  DecodeContext& ctx = *impl_->dec;
-  const Value* v = impl_->lookup(key);
+namespace {
+
+// The objects of the list stored under the key. With `skipped`, an item that cannot be decoded is
+// left out, its error added there, and the decode goes on; without, it fails the decode. A field
+// that holds no list of objects, and an archive that expands past its limit, always fail it.
+std::optional<std::vector<NSCodingRef>> decodeList(NSCoder::Impl& impl, const std::string& key,
+                                                   std::vector<NSErrorRef>* skipped) {
+  if (!impl.dec || impl.dec->error) return std::nullopt;
+  DecodeContext& ctx = *impl.dec;
+  const Value* v = impl.lookup(key);
   if (!v) return std::nullopt;
   if (ns::isPlistUID(*v)) {
     uint64_t uid = ns::plistUIDValue(*v);
@@ -341,19 +348,39 @@ std::optional<std::vector<NSCodingRef>> NSCoder::decodeObjectList(const std::str
     if (cls && (*cls == "NSArray" || *cls == "NSMutableArray") && refs != e->end() && refs->is_array()) {
       std::vector<NSCodingRef> out;
       for (const auto& r : *refs) {
+        NSCodingRef item;
         if (!ns::isPlistUID(r) || ns::plistUIDValue(r) == 0) {
-          failWithError(corruptError("The list for key \"" + key + "\" holds something other than objects."));
-          return std::nullopt;
+          ctx.fail(corruptError("The list for key \"" + key + "\" holds something other than objects."));
+        } else {
+          item = ctx.objectAt(ns::plistUIDValue(r));
         }
-        auto item = ctx.objectAt(ns::plistUIDValue(r));
-        if (!item) return std::nullopt;  // the error is recorded
-        out.push_back(std::move(item));
+        if (item) {
+          out.push_back(std::move(item));
+          continue;
+        }
+        if (!skipped || ctx.exhausted) return std::nullopt;  // the error is recorded
+        skipped->push_back(ctx.error ? ctx.error : corruptError("An item of the list could not be decoded."));
+        ctx.error = nullptr;
       }
       return out;
     }
   }
-  failWithError(typeError(key, "a list of objects"));
+  ctx.fail(typeError(key, "a list of objects"));
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::vector<NSCodingRef>> NSCoder::decodeObjectList(const std::string& key) {
+  if (!impl_) return std::nullopt;
+  return decodeList(*impl_, key, nullptr);
+}
+
+std::optional<std::vector<NSCodingRef>> NSCoder::decodeObjectListSkippingDamaged(const std::string& key,
+                                                                                 std::vector<NSErrorRef>* skipped) {
+  if (!impl_) return std::nullopt;
+  std::vector<NSErrorRef> ignored;
+  return decodeList(*impl_, key, skipped ? skipped : &ignored);
 }
 
 std::optional<Value> NSCoder::decodeValue(const std::string& key) {

@@ -88,6 +88,7 @@ struct DecodeContext {
   };
   std::map<uint64_t, SharedValue> values;
   size_t budget = kMaxKeyedArchiveDecodedBytes;
+  bool exhausted = false;  // the budget ran out: nothing more can be decoded
   NSErrorRef error;
   int depth = 0;
 
@@ -98,6 +99,7 @@ struct DecodeContext {
   bool charge(size_t bytes) {
     if (bytes > budget) {
       budget = 0;
+      exhausted = true;
       fail(corruptError("The archive expands to more than its size limit."));
       return false;
     }
