@@ -8,16 +8,21 @@ const std::shared_ptr<const FNoCompleteChildSource>& FNoCompleteChildSource::ins
   return shared;
 }
 
-FNamedNodeRef FServerDataCompleteChildSource::childByIndex(const FIndexRef& index, const FNamedNodeRef& child,
-                                                           bool reverse) const {
+FNamedNodeRef FCompleteChildSource::childAfterPost(const FNode& node, const FNamedNode& post, bool reverse,
+                                                   const FIndex& index) {
   std::optional<std::string> nextKey;
   FNodeRef nextNode;
-  data_->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& node, bool*) {
-    if (index->compare(key, *node, child->name(), *child->node(), reverse) <= 0) return;
-    if (!nextKey || index->compare(key, *node, *nextKey, *nextNode, reverse) < 0) {
+  node.enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+    if (index.compare(key, *child, post.name(), *post.node(), reverse) <= 0) return;
+    if (!nextKey || index.compare(key, *child, *nextKey, *nextNode, reverse) < 0) {
       nextKey = key;
-      nextNode = node;
+      nextNode = child;
     }
   });
   return nextKey ? FNamedNode::nodeWithName(*nextKey, nextNode) : nullptr;
+}
+
+FNamedNodeRef FServerDataCompleteChildSource::childByIndex(const FIndexRef& index, const FNamedNodeRef& child,
+                                                           bool reverse) const {
+  return childAfterPost(*data_, *child, reverse, *index);
 }

@@ -15,6 +15,10 @@ class FCompleteChildSource {
   virtual FNodeRef completeChild(const std::string& key) const = 0;
   // The first complete child after `child` in the index's order (reversed with `reverse`), or null.
   virtual FNamedNodeRef childByIndex(const FIndexRef& index, const FNamedNodeRef& child, bool reverse) const = 0;
+
+  // The child of `node` that comes first after `post` in the index's order (reversed with
+  // `reverse`), or null: one walk over the children.
+  static FNamedNodeRef childAfterPost(const FNode& node, const FNamedNode& post, bool reverse, const FIndex& index);
 };
 
 using FCompleteChildSourceRef = std::shared_ptr<const FCompleteChildSource>;
