@@ -36,7 +36,9 @@ constexpr const char* kName = "restore";
 constexpr const char* kHost = "fuzz.example.com";
 constexpr const char* kNamespace = "ns";
 
-std::string currentFolder() { return FLevelDBStorageEngine::storageRoot() + "/" + kName + "/" + kHost + "_" + kNamespace; }
+std::string currentFolder() {
+  return FLevelDBStorageEngine::storageRoot() + "/" + kName + "/" + kHost + "_" + kNamespace;
+}
 std::string olderFolder() { return FLevelDBStorageEngine::storageRoot() + "/" + kHost + "_" + kNamespace; }
 
 std::unique_ptr<leveldb::DB> openRaw(const std::string& folder, bool create) {
@@ -135,12 +137,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto config = std::make_shared<ZIRDatabaseConfig>(kName);
   config->setCallbackQueue(callbacks);
   config->setPersistenceEnabled(true);
-  auto database = ZIRDatabase::createDatabaseForTests(std::make_shared<const FRepoInfo>(kHost, true, kNamespace), config);
+  auto database =
+      ZIRDatabase::createDatabaseForTests(std::make_shared<const FRepoInfo>(kHost, true, kNamespace), config);
   ZIRDatabaseQuery::sharedQueue()->sync([&] {
     std::shared_ptr<FRepo> repo = database->repo();
     if (!repo->persistenceManager()) return;
     for (const FWriteRecordRef& write : repo->persistenceManager()->userWrites()) {
-      if (write->writeId() >= repo->writeIdCounter()) fuzzsupport::broken("the next write id is not above a kept write");
+      if (write->writeId() >= repo->writeIdCounter()) {
+        fuzzsupport::broken("the next write id is not above a kept write");
+      }
     }
   });
   FRepoManager::disposeRepos(config);

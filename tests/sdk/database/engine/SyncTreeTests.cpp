@@ -531,8 +531,9 @@ TEST_F(SyncTreeFixture, AnAcknowledgedWriteLeavesAWindowAsTheServersWindowHoldsI
 
 TEST_F(SyncTreeFixture, AWindowUnderADefaultListenerKeepsItsServerDataWhenAChildLeavesIt) {
   // A window listened to on its own, then covered by a default listener's listen: its server data
-  // comes from the location's changes alone from then on, the window's data kept as it was. A child that leaves the window gives its
-  // place to the next child of the complete data, which an answered write then shows.
+  // comes from the location's changes alone from then on, the window's data kept as it was. A
+  // child that leaves the window gives its place to the next child of the complete data, which an
+  // answered write then shows.
   auto window = query("r", params()->orderBy(std::make_shared<const FPathIndex>(path("n")))->limitToFirst(2));
   auto value = valueRegistration(1);
   tree->addEventRegistration(value, window);
@@ -564,7 +565,8 @@ TEST_F(SyncTreeFixture, AServerChangeThatEmptiesALocationTakesItsPriorityAlsoUnd
   EXPECT_EQ(exported(tree->applyServerOverwriteAtPath(path("r/c/n"), empty())),
             (Strings{R"({".priority":"p2","b":{"n":1},"c":{"n":8},"x":1})"}));
   // It empties the view's own location.
-  EXPECT_EQ(exported(tree->applyServerOverwriteAtPath(path("r/x"), empty())), (Strings{R"({"b":{"n":1},"c":{"n":8}})"}));
+  EXPECT_EQ(exported(tree->applyServerOverwriteAtPath(path("r/x"), empty())),
+            (Strings{R"({"b":{"n":1},"c":{"n":8}})"}));
   tree->applyServerOverwriteAtPath(path("r/c/n"), node("8"));
   EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
   tree->applyServerOverwriteAtPath(path("r/b/n"), node("1"));

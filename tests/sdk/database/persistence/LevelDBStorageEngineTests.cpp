@@ -505,7 +505,8 @@ TEST(LevelDBStorageEngineMigration, OlderWritesAfterTheHighestIdGetIdsOfTheirOwn
     }
   }
   std::string folder = openEngine()->folder();
-  putRaw(folder, FLevelDBStorageEngine::writeRecordKey(INT64_MAX), R"({"id": 9223372036854775807, "path": "/x", "o": 1})");
+  putRaw(folder, FLevelDBStorageEngine::writeRecordKey(INT64_MAX),
+         R"({"id": 9223372036854775807, "path": "/x", "o": 1})");
   auto engine = openEngine();
   engine->runLegacyMigration(*repoInfo);
   std::vector<std::string> paths;

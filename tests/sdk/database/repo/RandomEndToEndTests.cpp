@@ -287,7 +287,9 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
       case 7: name = "/r by n 2..6 last 2"; return r->queryOrderedByChild("n")->queryStartingAtValue(Value(2))->queryEndingAtValue(Value(6))->queryLimitedToLast(2);
       case 8: name = "/r/a/n"; return r->child("a/n");
       case 9: name = "/r by priority first 3"; return r->queryOrderedByPriority()->queryLimitedToFirst(3);
-      case 10: name = "/r by m from s1 first 2"; return r->queryOrderedByChild("m")->queryStartingAtValue(Value("s1"))->queryLimitedToFirst(2);
+      case 10:
+        name = "/r by m from s1 first 2";
+        return r->queryOrderedByChild("m")->queryStartingAtValue(Value("s1"))->queryLimitedToFirst(2);
       case 11: name = "/r by n up to 4"; return r->queryOrderedByChild("n")->queryEndingAtValue(Value(4));
       default: name = "/r by n"; return r->queryOrderedByChild("n");
     }
@@ -445,7 +447,9 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
         } else {
           FCompoundWriteRef merge = write->compoundWrite();
           FPathRef at = write->path();
-          change = [merge, at](const FNodeRef& root) { return root->updateChild(at, merge->applyToNode(root->getChild(at))); };
+          change = [merge, at](const FNodeRef& root) {
+            return root->updateChild(at, merge->applyToNode(root->getChild(at)));
+          };
         }
         restored.emplace_back(write->writeId(), pending->add(path, std::move(change)));
       }
@@ -875,25 +879,25 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
   // the location is then complete once things have settled.
   bool holdsAllDataAt(size_t client, const FPath& path) {
     for (const Listener& listener : listeners_) {
-      const FQuerySpecRef spec = listener.query->querySpec();
-      if (!listener.removed && listener.client == client && spec->loadsAllData() && spec->path()->contains(path)) {
+      const FQuerySpecRef querySpec = listener.query->querySpec();
+      if (!listener.removed && listener.client == client && querySpec->loadsAllData() &&
+          querySpec->path()->contains(path)) {
         return true;
       }
     }
     for (size_t which : clients_[client].keptSynced) {
       std::string name;
-      const FQuerySpecRef spec = query(clients_[client].database, static_cast<int>(which), name)->querySpec();
-      if (spec->loadsAllData() && spec->path()->contains(path)) return true;
+      const FQuerySpecRef querySpec = query(clients_[client].database, static_cast<int>(which), name)->querySpec();
+      if (querySpec->loadsAllData() && querySpec->path()->contains(path)) return true;
     }
     return false;
   }
   // What a query selects of a location's data, as the server answers it.
-  static Value selected(const FQuerySpec& spec, const FNodeRef& node) {
-    if (spec.loadsAllData() || node->isLeafNode()) return node->valForExport(true);
-    FIndexedNodeRef none = FIndexedNode::indexedNodeWithNode(FEmptyNode::emptyNode(), spec.index());
-    return spec.params()->nodeFilter()->updateFullNode(none, FIndexedNode::indexedNodeWithNode(node, spec.index()), nullptr)
-        ->node()
-        ->valForExport(true);
+  static Value selected(const FQuerySpec& querySpec, const FNodeRef& node) {
+    if (querySpec.loadsAllData() || node->isLeafNode()) return node->valForExport(true);
+    FIndexedNodeRef none = FIndexedNode::indexedNodeWithNode(FEmptyNode::emptyNode(), querySpec.index());
+    FIndexedNodeRef all = FIndexedNode::indexedNodeWithNode(node, querySpec.index());
+    return querySpec.params()->nodeFilter()->updateFullNode(none, all, nullptr)->node()->valForExport(true);
   }
 
   // Between steps, once everything has settled: a client that is connected has nothing in flight

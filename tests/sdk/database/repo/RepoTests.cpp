@@ -675,10 +675,13 @@ TEST_F(RepoTest, ALimitedReadWithPersistenceAnswersOfflineAfterARestart) {
 
 TEST_F(RepoTest, AnOfflineReadAnswersWhatItsQuerySelectsOnlyFromDataStoredCompleteForIt) {
   server_->setValue("/m", Value{{"a", 1}, {"b", 2}, {"c", 3}});
-  auto firstTwo = [](const std::shared_ptr<ZIRDatabase>& d) { return d->referenceWithPath("m")->queryLimitedToFirst(2); };
+  auto firstTwo = [](const std::shared_ptr<ZIRDatabase>& d) {
+    return d->referenceWithPath("m")->queryLimitedToFirst(2);
+  };
   auto reads = [](const std::shared_ptr<ZIRDatabase>& d) {
     auto m = d->referenceWithPath("m");
-    return std::vector<ZIRDatabaseQueryRef>{m->queryLimitedToLast(1), m->queryOrderedByKey()->queryStartingAtValue(Value("c")),
+    return std::vector<ZIRDatabaseQueryRef>{m->queryLimitedToLast(1),
+                                            m->queryOrderedByKey()->queryStartingAtValue(Value("c")),
                                             m->queryOrderedByKey()->queryStartingAtValue(Value("z")), m,
                                             m->queryLimitedToFirst(2)};
   };
