@@ -508,3 +508,43 @@ TEST_F(SyncTreeFixture, AMergeThatReplacesTheOnlyChildKeepsTheLocationsPriority)
   auto back = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":3,"b":null})"));
   EXPECT_EQ(exported(tree->applyServerMergeAtPath(path("r"), back)), (Strings{R"({".priority":2,"a":3})"}));
 }
+
+TEST_F(SyncTreeFixture, AcknowledgingASetKeepsALaterUpdateThatWritesBelowIt) {
+  // The update writes below the set's path (a1/1/n), not at it: its value must survive the set
+  // leaving the pending writes, until the update itself is answered.
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, defaultQuery("a1"));
+  tree->applyServerOverwriteAtPath(path("a1"), node(R"({"1":{"n":1},"b":"s2"})"));
+  answer("/a1 {}", "ok");
+  FNodeRef set = node(R"({"m":"s2","n":5})");
+  tree->applyUserOverwriteAtPath(path("a1/1"), set, 1, true);
+  auto update = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"1/n":9,"b":0})"));
+  EXPECT_EQ(describeFor(tree->applyUserMergeAtPath(path("a1"), update, 2), value),
+            (Strings{R"(value /a1 {"1":{"m":"s2","n":9},"b":0})"}));
+  // The server takes the set and answers it; the update waits.
+  tree->applyServerOverwriteAtPath(path("a1/1"), set);
+  EXPECT_EQ(describeFor(tree->ackUserWriteWithWriteId(1, false, true, clock), value), Strings{});
+  EXPECT_EQ(json(tree->calcCompleteEventCacheAtPath(path("a1"), std::nullopt)), R"({"1":{"m":"s2","n":9},"b":0})");
+  // Refused instead, the set leaves the update's values over the server's data.
+  tree->applyUserOverwriteAtPath(path("a1/1"), node(R"({"m":"t","n":6})"), 3, true);
+  tree->applyUserMergeAtPath(path("a1"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"1/n":7})")), 4);
+  EXPECT_EQ(describeFor(tree->ackUserWriteWithWriteId(3, true, true, clock), value),
+            (Strings{R"(value /a1 {"1":{"m":"s2","n":7},"b":0})"}));
+}
+
+TEST_F(SyncTreeFixture, RefusingAWriteBelowALeafLeavesListenersAtEveryDepthAgreeing) {
+  // b = 5, then b/c = {"a":1} turns the leaf into children, then b/c is removed. Refused, the
+  // second write leaves b = 5 with a removal below a leaf, which changes nothing: b stays 5.
+  auto root = valueRegistration(1);
+  auto atB = valueRegistration(2);
+  tree->addEventRegistration(root, defaultQuery("/"));
+  tree->addEventRegistration(atB, defaultQuery("b"));
+  answer("/ {}", "ok");
+  tree->applyUserOverwriteAtPath(path("b"), node("5"), 1, true);
+  tree->applyUserOverwriteAtPath(path("b/c"), node(R"({"a":1})"), 2, true);
+  tree->applyUserOverwriteAtPath(path("b/c"), empty(), 3, true);
+  EXPECT_EQ(json(tree->calcCompleteEventCacheAtPath(path("b"), std::nullopt)), "null");
+  FEventList events = tree->ackUserWriteWithWriteId(2, true, true, clock);
+  EXPECT_EQ(describeFor(events, root), (Strings{R"(value / {"b":5})"}));
+  EXPECT_EQ(describeFor(events, atB), (Strings{"value /b 5"}));
+}
