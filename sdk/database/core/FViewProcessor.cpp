@@ -414,7 +414,9 @@ FViewCacheRef FViewProcessor::ackUserWriteOn(const FViewCacheRef& viewCache, con
                                              const FAffectedTreeRef& affectedTree, const FWriteTreeRefPtr& writesCache,
                                              const FNodeRef& completeCache,
                                              FChildChangeAccumulator& accumulator) const {
-  if (writesCache->shadowingWriteAtPath(ackPath)) return viewCache;  // another pending write hides it
+  // A later write at the acknowledged path does not make this a no-op: the write that went may
+  // have changed the locations above its path, as removals and writes below plain values do. The
+  // write tree has already left out the acknowledgements that change nothing.
   const FCacheNodeRef& serverSnap = viewCache->cachedServerSnap();
   const bool filterServerNode = serverSnap->isFiltered();
   if (affectedTree->value()) {

@@ -578,6 +578,25 @@ TEST_F(SyncTreeFixture, AcknowledgingAWriteBelowALeafUnderALaterRemovalShowsWhat
   EXPECT_EQ(describe(tree->ackUserWriteWithWriteId(1, false, true, clock)), (Strings{R"(value / {"b":7})"}));
 }
 
+TEST_F(SyncTreeFixture, AcknowledgingARemovalUnderALaterWriteShowsThePriorityItNoLongerDrops) {
+  // The removal below the plain value a changes nothing on the server; the update then gives a
+  // children, keeping its priority. Laid again over the server's data, the removal empties a and
+  // drops the priority; once it is answered it no longer does, though the update covers its path.
+  auto root = valueRegistration(1);
+  auto atA = valueRegistration(2);
+  tree->addEventRegistration(root, defaultQuery("/"));
+  tree->addEventRegistration(atA, defaultQuery("a"));
+  tree->applyServerOverwriteAtPath(FPath::empty(), node(R"({"a":{".priority":0,".value":3}})"));
+  answer("/ {}", "ok");
+  tree->applyUserOverwriteAtPath(path("a/d"), empty(), 1, true);
+  auto update = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"d":9})"));
+  EXPECT_EQ(exported(eventsOf(tree->applyUserMergeAtPath(path("a"), update, 2), atA)), (Strings{R"({".priority":0,"d":9})"}));
+  EXPECT_EQ(exported(eventsOf(tree->applyServerMergeAtPath(path("a"), update), atA)), (Strings{R"({"d":9})"}));
+  FEventList events = tree->ackUserWriteWithWriteId(1, false, true, clock);
+  EXPECT_EQ(exported(eventsOf(events, root)), (Strings{R"({"a":{".priority":0,"d":9}})"}));
+  EXPECT_EQ(exported(eventsOf(events, atA)), (Strings{R"({".priority":0,"d":9})"}));
+}
+
 TEST_F(SyncTreeFixture, AServerChangeThatGivesALocationAboveItAnotherPriorityShowsThereUnderPendingWrites) {
   // The server's removal of a's only child empties a, which loses its priority; the user's
   // pending child keeps a with data, now without a priority: at the view's own location and below.
