@@ -1,7 +1,5 @@
 #include "sdk/database/core/FViewProcessor.h"
 
-#include <algorithm>
-
 #include "platform/foundation/NSException.h"
 #include "sdk/database/core/FIndexedFilter.h"
 #include "sdk/database/core/FWriteTreeCompleteChildSource.h"
@@ -103,8 +101,10 @@ bool FViewProcessor::viewLocationUnsettled(const FViewCache& viewCache, const FW
     // The writes alone give the location: its kind and priority are theirs.
     return shown->isLeafNode() != written->isLeafNode() || !shown->getPriority()->isEqual(*written->getPriority());
   }
+  // (While writes that depend on their order remain, the acknowledgement or revert recomputed all
+  // of the view already.)
   const FNodeRef& server = serverSnap->node();
-  if (server->isLeafNode() || shown->isLeafNode() || writesCache.hasWritesDependingOnOrder()) return true;
+  if (server->isLeafNode() || shown->isLeafNode()) return true;
   // Writes that set data below the location leave its priority as the server has it.
   return !shown->isEmpty() && !shown->getPriority()->isEqual(*server->getPriority());
 }
@@ -460,7 +460,11 @@ FViewCacheRef FViewProcessor::revertUserWriteOn(const FViewCacheRef& viewCache, 
   const FIndexedNodeRef& oldEventCache = viewCache->cachedEventSnap()->indexedNode();
   FIndexedNodeRef newEventCache;
   std::optional<std::string> childKey = path->getFront();
-  if (!childKey || *childKey == ".priority") {
+  // While a pending removal or priority write lies here, whether it empties a location on the way
+  // (and drops its priority) may have turned on the write that went: all of the view is recomputed.
+  const bool orderMatters = serverSnap->isFullyInitialized() && !serverSnap->isFiltered() &&
+                            writesCache->hasWritesDependingOnOrder();
+  if (!childKey || *childKey == ".priority" || orderMatters) {
     FNodeRef newNode;
     if (serverSnap->isFullyInitialized()) {
       newNode = writesCache->calculateCompleteEventCacheWithCompleteServerCache(viewCache->completeServerSnap());
