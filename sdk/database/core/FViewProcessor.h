@@ -57,21 +57,33 @@ class FViewProcessor {
   FViewCacheRef listenCompleteOldCache(const FViewCacheRef& viewCache, const FPathRef& path,
                                        const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
                                        FChildChangeAccumulator& accumulator) const;
-  // completeCache: the location's complete server data when a view that loads all of it holds it
+  // oldServerNode is the view's server data before the change, or null when it did not change;
+  // completeCache the location's complete server data when a view that loads all of it holds it
   // (the change included), else null.
-  FViewCacheRef generateEventCacheAfterServerEvent(const FViewCacheRef& viewCache, const FPathRef& changePath,
+  FViewCacheRef generateEventCacheAfterServerEvent(const FViewCacheRef& viewCache, const FNodeRef& oldServerNode,
+                                                   const FPathRef& changePath,
                                                    const FWriteTreeRefPtr& writesCache,
                                                    const FCompleteChildSource& source, const FNodeRef& completeCache,
                                                    FChildChangeAccumulator& accumulator) const;
+  // After an acknowledgement or a revert below the view's location, which recomputed the children
+  // the write touched: whether the location itself may still show otherwise than the server's
+  // data with the remaining writes laid over it. The write that went may have emptied it on the
+  // way (which drops a priority) or given a plain value children, and nothing in the children
+  // says so.
+  static bool viewLocationUnsettled(const FViewCache& viewCache, const FWriteTreeRef& writesCache);
+  // The whole event cache again from the complete server data and the writes.
+  FViewCacheRef recomputeEventCache(const FViewCacheRef& viewCache, const FWriteTreeRefPtr& writesCache,
+                                    FChildChangeAccumulator& accumulator) const;
+  // The depth of the shallowest location strictly above the change path (0 for the view's own)
+  // that the change turned from a plain value into children or back, or gave another priority
+  // (emptied, it has none); null when the change left every location above it as it was.
+  static std::optional<size_t> shallowestReshapedAbove(const FNodeRef& oldNode, const FNodeRef& newNode,
+                                                       const FPathRef& changePath);
   // Where a change at the path, hidden by a write, still changes what the user sees: the location
   // above the path (the view's own included) that the user is shown as a leaf while the server
   // now holds children there and no write fixes it. Null when there is none.
   static std::optional<FPathRef> replacedLeafAbove(const FViewCache& viewCache, const FPathRef& changePath,
                                                    const FWriteTreeRef& writesCache);
-  // A location above the path (the view's own included) that the server's data holds empty while
-  // the user is shown it with a priority: the server's change emptied it, and it lost its priority,
-  // unless a write gives it one again. The topmost such location, or null.
-  static std::optional<FPathRef> emptiedLocationAbove(const FViewCache& viewCache, const FPathRef& changePath);
   static std::vector<FChange> maybeAddValueFromOldViewCache(const FViewCache& oldViewCache,
                                                             const FViewCache& newViewCache,
                                                             std::vector<FChange> changes);
