@@ -24,7 +24,22 @@ OpaqueAudioComponent gRemoteIO{{kAudioUnitType_Output, kAudioUnitSubType_RemoteI
 std::atomic<int> gLiveInstances{0};
 std::atomic<OSStatus> gFailNextNew{noErr};
 std::atomic<OSStatus> gFailNextInitialize{noErr};
-thread_local AudioUnit tlsRenderingUnit = nullptr;
+thread_local AudioUnit tlsRenderingUnit = nullptr;  // the innermost render cycle's unit
+
+// The render cycles running on this thread, innermost first (a callback may drive another unit),
+// so that a stop from inside a unit's callback is known as one however deep it comes. Each lives
+// on the stack of its runCycle.
+struct RenderFrame {
+  AudioUnit unit;
+  const RenderFrame* outer;
+};
+thread_local const RenderFrame* tlsRenderFrames = nullptr;
+
+bool renderingOnThisThread(AudioUnit unit) {
+  for (const RenderFrame* frame = tlsRenderFrames; frame; frame = frame->outer)
+    if (frame->unit == unit) return true;
+  return false;
+}
 
 bool matches(uint32_t want, uint32_t have) { return want == 0 || want == have; }
 
@@ -70,6 +85,8 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
     const uint32_t channels = outputClientFormat.mChannelsPerFrame;
     AudioUnit outer = tlsRenderingUnit;
     tlsRenderingUnit = this;
+    const RenderFrame frame{this, tlsRenderFrames};
+    tlsRenderFrames = &frame;
     outputList.mNumberBuffers = channels;
     for (uint32_t c = 0; c < channels; ++c) {
       outputList.mBuffers[c].mNumberChannels = 1;
@@ -89,6 +106,7 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
     }
     cycleInput = nullptr;
     cycleFrames = 0;
+    tlsRenderFrames = frame.outer;
     tlsRenderingUnit = outer;
     if (outputLive.load(std::memory_order_acquire) && outputRing) {
       for (uint32_t c = 0; c < channels; ++c) {
@@ -101,7 +119,8 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
 
   void audioInputDidCapture(const float* samples, uint32_t frames, const AudioTimeStamp& ts) override {
     uint32_t offset = 0;
-    while (offset < frames) {
+    // A callback that stopped its unit is not called again, not even for the rest of this delivery.
+    while (offset < frames && running.load(std::memory_order_acquire)) {
       const uint32_t n = std::min(frames - offset, maxFramesPerSlice);
       AudioTimeStamp cycleStamp = ts;
       cycleStamp.mSampleTime += offset;
@@ -132,8 +151,9 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
   }
 
   OSStatus stopLocked() {
-    // Removing the sink waits for a cycle in flight, and closing the output stream for a pull in
-    // flight, so the callback's context may be freed after.
+    // Removing the sink waits for a cycle in flight (also one whose callback already stopped the
+    // unit from inside), and closing the output stream for a pull in flight, so the callback's
+    // context may be freed after.
     if (backend) backend->removeSink(this);
     backend.reset();
     outputStream.reset();
@@ -164,7 +184,7 @@ OSStatus AudioComponentInstanceNew(AudioComponent inComponent, AudioComponentIns
 
 OSStatus AudioComponentInstanceDispose(AudioComponentInstance unit) {
   if (!unit) return kAudio_ParamError;
-  if (tlsRenderingUnit == unit) return kAudioUnitErr_CannotDoInCurrentContext;
+  if (renderingOnThisThread(unit)) return kAudioUnitErr_CannotDoInCurrentContext;
   {
     std::lock_guard<std::mutex> lock(unit->mutex);
     unit->stopLocked();
@@ -279,7 +299,7 @@ OSStatus AudioUnitInitialize(AudioUnit unit) {
 
 OSStatus AudioUnitUninitialize(AudioUnit unit) {
   if (!unit) return kAudio_ParamError;
-  if (tlsRenderingUnit == unit) return kAudioUnitErr_CannotDoInCurrentContext;
+  if (renderingOnThisThread(unit)) return kAudioUnitErr_CannotDoInCurrentContext;
   std::lock_guard<std::mutex> lock(unit->mutex);
   unit->stopLocked();
   unit->initialized = false;
@@ -344,11 +364,15 @@ OSStatus AudioOutputUnitStart(AudioUnit unit) {
 
 OSStatus AudioOutputUnitStop(AudioUnit unit) {
   if (!unit) return kAudio_ParamError;
-  if (tlsRenderingUnit == unit) {
-    // From inside the unit's own callback: leave the input without waiting for ourselves; the
-    // output stream pulls silence until the next stop, start or disposal closes it.
+  if (renderingOnThisThread(unit)) {
+    // From inside the unit's own callback, on the audio thread: real-time, so no lock, no
+    // allocation and no wait for ourselves. The unit's mutex is not taken (an owner stopping at the
+    // same moment holds it while it waits for this very cycle): `backend` is read only, and it
+    // stays set until that owner's wait is over. Leaving the input from inside its delivery is a
+    // compare-and-swap on the sink's slot. The owner's next stop, start or disposal still waits
+    // for this cycle to end; the output stream pulls silence until one of them closes it.
+    unit->running.store(false, std::memory_order_release);
     if (unit->backend) unit->backend->removeSink(unit);
-    unit->running.store(false);
     return noErr;
   }
   std::lock_guard<std::mutex> lock(unit->mutex);
