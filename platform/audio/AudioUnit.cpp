@@ -63,7 +63,11 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
   AURenderCallbackStruct callback;
   bool initialized = false;
   std::atomic<bool> running{false};
-  std::shared_ptr<AudioInputBackend> backend;
+  std::shared_ptr<AudioInputBackend> backend;  // main side only
+  // The input feeding a started capturing unit, for a render or a stop inside its callback (which
+  // may not touch `backend`): set before the unit joins the input, cleared once it has left and no
+  // delivery runs it any more, so while a callback runs it is the input delivering to it.
+  std::atomic<AudioInputBackend*> feedingInput{nullptr};
 
   // Render-cycle state, touched only by the thread that runs the cycles.
   std::vector<float> outputStorage;  // channels × maxFramesPerSlice, allocated by AudioUnitInitialize
@@ -155,6 +159,7 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
     // unit from inside), and closing the output stream for a pull in flight, so the callback's
     // context may be freed after.
     if (backend) backend->removeSink(this);
+    feedingInput.store(nullptr);
     backend.reset();
     outputStream.reset();
     outputLive.store(false);
@@ -331,6 +336,7 @@ OSStatus AudioOutputUnitStart(AudioUnit unit) {
       return status != noErr ? status : kAudioUnitErr_NoConnection;
     }
     unit->backend = backend;
+    unit->feedingInput.store(backend.get());
     status = backend->addSink(unit);
     if (status != noErr) {
       unit->backend.reset();
@@ -367,12 +373,13 @@ OSStatus AudioOutputUnitStop(AudioUnit unit) {
   if (renderingOnThisThread(unit)) {
     // From inside the unit's own callback, on the audio thread: real-time, so no lock, no
     // allocation and no wait for ourselves. The unit's mutex is not taken (an owner stopping at the
-    // same moment holds it while it waits for this very cycle): `backend` is read only, and it
-    // stays set until that owner's wait is over. Leaving the input from inside its delivery is a
-    // compare-and-swap on the sink's slot. The owner's next stop, start or disposal still waits
-    // for this cycle to end; the output stream pulls silence until one of them closes it.
+    // same moment holds it while it waits for this very cycle), and nothing the owner changes
+    // under it is touched: the feeding input is an atomic that stays set until that owner's wait
+    // is over. Leaving the input from inside its delivery is a compare-and-swap on the sink's slot.
+    // The owner's next stop, start or disposal still waits for this cycle to end; the output
+    // stream pulls silence until one of them closes it.
     unit->running.store(false, std::memory_order_release);
-    if (unit->backend) unit->backend->removeSink(unit);
+    if (AudioInputBackend* input = unit->feedingInput.load(std::memory_order_acquire)) input->removeSink(unit);
     return noErr;
   }
   std::lock_guard<std::mutex> lock(unit->mutex);
@@ -389,8 +396,8 @@ OSStatus AudioUnitRender(AudioUnit unit, AudioUnitRenderActionFlags* ioActionFla
   if (frames > unit->cycleFrames || ioData->mNumberBuffers == 0 ||
       ioData->mNumberBuffers > AudioBufferList::kMaxBuffers)
     return kAudio_ParamError;
-  if (unit->backend) {
-    if (OSStatus injected = unit->backend->renderStatus(); injected != noErr) return injected;
+  if (AudioInputBackend* input = unit->feedingInput.load(std::memory_order_acquire)) {
+    if (OSStatus injected = input->renderStatus(); injected != noErr) return injected;
   }
   for (uint32_t b = 0; b < ioData->mNumberBuffers; ++b) {
     AudioBuffer& buffer = ioData->mBuffers[b];
