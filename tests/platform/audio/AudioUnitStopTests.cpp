@@ -13,11 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/audio/AVAudioSession.h"
 #include "platform/audio/AudioUnit.h"
-#include "platform/audio/TestAudioInput.h"
-#include "platform/audio/TestAudioOutput.h"
 #include "tests/support/RemoteIOUnit.h"
+#include "tests/support/TestAudioBackends.h"
 #include "tests/support/WaitFor.h"
 
 using testsupport::waitFor;
@@ -70,19 +68,8 @@ OSStatus selfStoppingCallback(void* refCon, AudioUnitRenderActionFlags*, const A
   return noErr;
 }
 
-class RemoteIOStopTest : public ::testing::Test {
+class RemoteIOStopTest : public testsupport::TestAudioBackendsTest {
  protected:
-  void SetUp() override {
-    input = TestAudioInput::create();
-    output = TestAudioOutput::create();
-    AVAudioSession::sharedInstance().setInputBackend(input);
-    AVAudioSession::sharedInstance().setOutputBackend(output);
-  }
-  void TearDown() override {
-    AVAudioSession::sharedInstance().setInputBackend(nullptr);
-    AVAudioSession::sharedInstance().setOutputBackend(nullptr);
-  }
-
   // A started unit that captures (rendering on the test input's deliveries) or only plays
   // (rendering on the test output's pulls).
   AudioUnit startUnit(SelfStopper* s, bool capturing) {
@@ -99,8 +86,6 @@ class RemoteIOStopTest : public ::testing::Test {
     return std::thread([out = output] { out->pull(2 * kSliceFrames); });
   }
 
-  std::shared_ptr<TestAudioInput> input;
-  std::shared_ptr<TestAudioOutput> output;
 };
 
 // A stop inside the callback, then the owner's stop or disposal while that callback still runs:
