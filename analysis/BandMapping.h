@@ -127,6 +127,11 @@ class BandMapping {
   float markerPosition() const { return markerPosition_; }
   void setMarkerPosition(float x) { markerPosition_ = x; }
   float getCurrentX() const { return currentSelectedX_; }
+  // Forgets the marker: hidden, and at x = 0, where snapping it again keeps it hidden.
+  void removeMarker() {
+    markerPosition_ = -1.0f;
+    currentSelectedX_ = 0.0f;
+  }
 
  private:
   Value recordAt(float x, std::span<const float> data, size_t seriesLength);

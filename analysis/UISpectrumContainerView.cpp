@@ -248,6 +248,10 @@ void UISpectrumContainerView::clearChart() {
   plot.drawView();
 }
 
+void UISpectrumContainerView::removeMarker() {
+  if (spectrumView_) spectrumView_->removeMarker();
+}
+
 // ---- Processing ----
 
 void UISpectrumContainerView::startAnimation(const std::string& recordUrl) {

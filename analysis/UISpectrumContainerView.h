@@ -104,6 +104,9 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   // columns) and draws it empty in the current mode; the next frame draws afresh. A screen that
   // changes the mode while the chart is stopped shows the new mode empty, not the old picture.
   void clearChart();
+  // Takes the touch marker away, as before the first touch: the spectrum view shows none from its
+  // next drawing (clearChart, or a frame) until a touch places it again.
+  void removeMarker();
 
   // ---- Processing ----
   // `recordUrl` empty: no metering recorder is made.

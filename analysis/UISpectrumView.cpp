@@ -272,6 +272,12 @@ void UISpectrumView::setMarkerAt(float x) {
   l_markerPosition = bands_.markerPosition();
 }
 
+void UISpectrumView::removeMarker() {
+  bands_.removeMarker();
+  l_currentSelectedX = bands_.getCurrentX();
+  l_markerPosition = bands_.markerPosition();
+}
+
 std::vector<float> UISpectrumView::processData(std::span<const float> levels) {
   std::vector<float> series;
   bands_.processData(levels, series);

@@ -100,6 +100,9 @@ class UISpectrumView : public UIView {
   Value getValueMinimumByX(float x) { return bands_.getValueMinimumByX(x, l_minData, l_fftData.size()); }
   void setMarkerAt(float x);
   bool isMarkerVisible() const { return l_markerPosition > 0; }
+  // Takes the marker away until the next setMarkerAt with a position on the chart: no line is
+  // drawn, and the frames keep it hidden, as before the first touch.
+  void removeMarker();
 
   // ---- Rendering (graph and bars) ----
   void layoutSubviews() override;

@@ -66,6 +66,7 @@ void ViewController::changeGraphType(const std::shared_ptr<UIButton>&) {
     spectrumView->setNeedSpline(true);
     btnGraph->setTitle1(L("GRAPH"), L("Line"));
   }
+  showEmptyChartIfStopped();
 }
 
 void ViewController::changeOctaveMode(const std::shared_ptr<UIButton>&) {
@@ -85,6 +86,7 @@ void ViewController::changeOctaveMode(const std::shared_ptr<UIButton>&) {
       spectrumView->setScaleType(3);
       btnOctaves->setTitle1(L("OCTAVE"), L("1/3"));
     }
+    showEmptyChartIfStopped();
     return;
   }
   if (settings::stored(settings::kFFTScale) == "linear") {
@@ -96,6 +98,7 @@ void ViewController::changeOctaveMode(const std::shared_ptr<UIButton>&) {
     spectrumView->setScaleType(0);
     btnOctaves->setTitle1(L("SCALE"), L("Linear"));
   }
+  showEmptyChartIfStopped();
 }
 
 std::vector<int32_t> ViewController::fftSizeCycle(bool octave, double width) {

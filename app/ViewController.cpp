@@ -164,8 +164,8 @@ void ViewController::viewDidLoad() {
         auto screen = weak.lock();
         if (!screen || !screen->spectrumView || n.object != screen->spectrumView->audioController().get()) return;
         if (screen->spectrumView->audioInputProblem().empty()) return;
-        screen->lblFloatingRight->setText("-- dB-A");
-        screen->lblFloatingLeft->setText("Peak: --");
+        screen->lblFloatingRight->setText(kNoLevelReadout);
+        screen->lblFloatingLeft->setText(kNoPeakReadout);
       });
 
   // 10. The automatic profile logic (a build setting, off by default): the popup for a newly
@@ -206,23 +206,40 @@ void ViewController::viewDidDisappear(bool animated) {
 // ---- Modes ----
 
 // A mode chosen in the menu starts with an empty chart: one that is stopped shows the new mode
-// empty until it runs again, not the old mode's picture on the new axes.
+// empty until it runs again, not the old mode's picture on the new axes, nor its readouts.
 void ViewController::switchToOctaveMode() {
   settings::store(settings::kCurrentType, "octave");
   initWithOctaveSavedValues();
-  spectrumView->clearChart();
+  emptyChartForNewMode();
 }
 
 void ViewController::switchToFFTMode() {
   settings::store(settings::kCurrentType, "fft");
   initWithFFTSavedValues();
-  spectrumView->clearChart();
+  emptyChartForNewMode();
 }
 
 void ViewController::switchToSpectrographMode() {
   settings::store(settings::kCurrentType, "sonogram");
   initWithSpectrographSavedValues();
+  emptyChartForNewMode();
+}
+
+void ViewController::emptyChartForNewMode() {
+  if (spectrumView->isStarted()) spectrumView->clearChart();
+  else showEmptyChartIfStopped();
+}
+
+void ViewController::showEmptyChartIfStopped() {
+  if (spectrumView->isStarted()) return;
+  clearPictureReadouts();
   spectrumView->clearChart();
+}
+
+void ViewController::clearPictureReadouts() {
+  lblFloatingLeft->setText(kNoPeakReadout);
+  spectrumView->removeMarker();
+  onRemoveMarker();
 }
 
 void ViewController::showGraphControls(bool show) {

@@ -102,6 +102,9 @@ class ViewController : public UIViewController, public DataProvideDelegate {
   void currentLeftPaddingChanged(float padding) override;
   void fftValues(const std::vector<float>&) override {}
 
+  // What the dB-A and peak readouts show before a frame has measured anything.
+  static constexpr const char* kNoLevelReadout = "-- dB-A";
+  static constexpr const char* kNoPeakReadout = "Peak: --";
   // The dB-A label's number for the A-weighted total L and the recorder level P.
   static int dbaReadout(float level, int recorderPower);
   // The name of the nearest equal-tempered note ("A4" for 440 Hz); empty outside the table.
@@ -118,6 +121,18 @@ class ViewController : public UIViewController, public DataProvideDelegate {
   void applyFFTWindowFromStore();
   void applyFFTScaleFromStore();
   void applyChartLineStyle();
+  // A stopped chart keeps its last frame's picture, drawn for the settings of then. After a change
+  // of the axes or of the kind of picture (scale, octave bands, line or bars) no frame comes to
+  // draw it again, so a stopped chart shows the new setting empty instead, and the readouts that
+  // describe the old picture go with it. A running chart draws the new setting from its next frame
+  // and keeps everything.
+  void showEmptyChartIfStopped();
+  // A new mode's chart starts empty, running or not; stopped, without the old picture's readouts.
+  void emptyChartForNewMode();
+  // The readouts of the picture no longer shown: the peak reads as before the first frame, and the
+  // touch marker goes with its readings. The dB-A level stays: it is the sound's, whatever the
+  // picture.
+  void clearPictureReadouts();
   NSObserverTokenRef audioInputObserver_;
   // The announcements of a new microphone, observed while the automatic profile logic is on.
   NSObserverTokenRef newInputObserver_;

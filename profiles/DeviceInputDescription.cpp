@@ -215,13 +215,14 @@ NSErrorRef damaged(const std::string& reason) {
 }
 
 // A required text: present, a string, not longer than the limit.
-std::optional<std::string> requiredText(NSCoder& coder, const char* key) {
+std::optional<std::string> requiredText(NSCoder& coder, const char* key,
+                                        size_t limit = DeviceInputDescription::kMaxTextBytes) {
   if (coder.kindForKey(key) != NSCoder::Kind::String) {
     coder.failWithError(damaged(std::string("\"") + key + "\" is missing or is not a text."));
     return std::nullopt;
   }
   auto text = coder.decodeString(key);
-  if (text && text->size() > DeviceInputDescription::kMaxTextBytes) {
+  if (text && text->size() > limit) {
     coder.failWithError(damaged(std::string("\"") + key + "\" is longer than an input description's texts may be."));
     return std::nullopt;
   }
@@ -244,7 +245,7 @@ std::optional<std::string> optionalText(NSCoder& coder, const char* key, bool* o
 
 std::optional<DeviceInputDescription::Fields> DeviceInputDescription::decodeFields(NSCoder& coder) {
   Fields f;
-  auto portId = requiredText(coder, "portId");
+  auto portId = requiredText(coder, "portId", DeviceInputDescription::kMaxPortIdBytes);
   if (!portId) return std::nullopt;
   auto portName = requiredText(coder, "portName");
   if (!portName) return std::nullopt;

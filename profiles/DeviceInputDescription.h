@@ -7,10 +7,11 @@
 //
 // Descriptions are plain shared objects compared with isEqual (never by identity). They are
 // archived inside the profile archive under the class name "Tarn.DeviceInputDescription" with the
-// keys "portId", "portName", "portType" (required strings, at most kMaxTextBytes each),
-// "dataSourceName", "dataSourceOrientation" (optional strings) and "dataSourceId" (an optional
-// integer); an optional value of another type reads as none, a required one missing or of another
-// type makes the archive unreadable. Main thread only.
+// keys "portId" (a required string of at most kMaxPortIdBytes), "portName", "portType" (required
+// strings of at most kMaxTextBytes each), "dataSourceName", "dataSourceOrientation" (optional
+// strings, as long) and "dataSourceId" (an optional integer); an optional value of another type
+// reads as none, a required one missing or of another type makes the profile that holds it
+// unreadable. Main thread only.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -27,8 +28,11 @@ using DeviceInputDescriptionRef = std::shared_ptr<DeviceInputDescription>;
 class DeviceInputDescription : public NSCoding, public std::enable_shared_from_this<DeviceInputDescription> {
  public:
   static constexpr const char* kClassName = "Tarn.DeviceInputDescription";
-  // The longest text a decoded description may hold in one field (UTF-8 bytes).
+  // The longest text a decoded description may hold in one field (UTF-8 bytes): room for any name
+  // of an audio-session port, which are cut to kAVAudioSessionMaxPortNameBytes where they come in.
   static constexpr size_t kMaxTextBytes = 1024;
+  // The longest port id: any UID of an audio-session port (a file input's holds its path).
+  static constexpr size_t kMaxPortIdBytes = kAVAudioSessionMaxPortUIDBytes;
 
   // The designated initialiser; the connected marker starts false.
   DeviceInputDescription(std::string portId, std::string portName, std::string portType,

@@ -92,13 +92,23 @@ void InputProfilesService::load() {
   NSErrorRef error;
   std::optional<std::vector<InputProfileRef>> profiles;
   if (value::isData(*stored)) {
-    profiles = InputProfilesStorage::unarchiveProfiles(value::dataBytes(*stored), &error);
+    profiles = InputProfilesStorage::unarchiveProfiles(value::dataBytes(*stored), &error, &skippedReasons_);
   }
-  if (profiles) {
+  if (profiles && skippedReasons_.empty()) {
     profiles_ = std::move(*profiles);
     return;
   }
+  // What cannot be read is kept as it was stored, to be copied aside before it is written over.
   unreadableStored_ = *stored;
+  if (profiles) {
+    profiles_ = std::move(*profiles);
+    std::string reasons;
+    for (const auto& reason : skippedReasons_) reasons += (reasons.empty() ? "" : "; ") + reason;
+    NSLog("%zu of the stored input profiles cannot be read (%s); the other %zu are read. The stored value is kept "
+          "and copied aside before the profiles are next written.",
+          skippedReasons_.size(), reasons.c_str(), profiles_.size());
+    return;
+  }
   unreadableReason_ = value::isData(*stored) ? reasonOf(error) : "The stored value is not data.";
   NSLog("The stored input profiles cannot be read (%s); starting with none. The stored value is kept and copied "
         "aside before the profiles are next written.",
@@ -265,6 +275,8 @@ void InputProfilesService::createNewProfileForInputDescription(const DeviceInput
         auto alert = weakAlert.lock();
         std::string name = alert && !alert->textFields().empty() ? alert->textFields().front()->text() : "";
         if (name.empty()) name = input->displayName() + " " + ns::shortDateString(ns::timeIntervalSince1970());
+        // A stored name is read back only up to this length: a longer one is cut, at a character.
+        name = std::string(ns::prefixUTF8(ns::validUTF8(name), InputProfile::kMaxTextBytes));
         auto& service = InputProfilesService::sharedService();
         auto profile = std::make_shared<InputProfile>(service.newProfileId(), name, input);
         service.addProfile(profile);

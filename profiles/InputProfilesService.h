@@ -9,8 +9,9 @@
 // removes them.
 //
 // Stored profiles are never lost to a damaged archive: an archive that cannot be read counts as no
-// profiles (with a log line saying why), and before a write replaces it its bytes are copied
-// aside under kBackupKey (or kBackupKey plus ".2", ".3", ... when that is taken). A write that
+// profiles, and one whose profiles cannot all be read gives the others (with a log line saying
+// why); before a write replaces such an archive its bytes are copied aside under kBackupKey (or
+// kBackupKey plus ".2", ".3", ... when that is taken). A write that
 // fails is logged with its reason; the list in memory keeps the change.
 //
 // New profiles get the current time in whole seconds since 1970 as their id, moved on to the next
@@ -91,6 +92,8 @@ class InputProfilesService {
   int64_t newProfileId();
   // Why the stored archive could not be read at start (none when it could, or there was none).
   const std::optional<std::string>& unreadableArchiveReason() const { return unreadableReason_; }
+  // Why each stored profile that could not be read was left out at start, the others being read.
+  const std::vector<std::string>& skippedProfileReasons() const { return skippedReasons_; }
 
   // Forgets the service; the next sharedService reads the stored profiles again. Tests.
   static void resetForTesting();
@@ -106,4 +109,5 @@ class InputProfilesService {
   // The stored value that could not be read, kept until it is copied aside.
   std::optional<Value> unreadableStored_;
   std::optional<std::string> unreadableReason_;
+  std::vector<std::string> skippedReasons_;
 };

@@ -13,6 +13,11 @@ NSErrorRef unreadable(const std::string& reason) {
                                         {NSLocalizedFailureReasonErrorKey, reason}});
 }
 
+std::string reasonOf(const NSErrorRef& error) {
+  if (!error) return "unknown reason";
+  return error->localizedFailureReason().value_or(error->localizedDescription());
+}
+
 }  // namespace
 
 void InputProfilesStorage::encodeWithCoder(NSCoder& coder) const {
@@ -31,22 +36,25 @@ void InputProfilesStorage::registerCodingClasses() {
         coder.failWithError(unreadable("\"profiles\" is missing or is not a list."));
         return nullptr;
       }
-      auto items = coder.decodeObjectList("profiles");
+      std::vector<NSErrorRef> damaged;
+      auto items = coder.decodeObjectListSkippingDamaged("profiles", &damaged);
       if (!items) return nullptr;
-      if (items->size() > kMaxProfiles) {
+      if (items->size() + damaged.size() > kMaxProfiles) {
         coder.failWithError(unreadable("The archive holds more than " + std::to_string(kMaxProfiles) + " profiles."));
         return nullptr;
       }
       std::vector<InputProfileRef> profiles;
+      std::vector<std::string> skipped;
+      for (const auto& error : damaged) skipped.push_back(reasonOf(error));
       for (const auto& item : *items) {
-        auto profile = std::dynamic_pointer_cast<InputProfile>(item);
-        if (!profile) {
-          coder.failWithError(unreadable("\"profiles\" holds something other than profiles."));
-          return nullptr;
-        }
-        profiles.push_back(std::move(profile));
+        if (auto profile = std::dynamic_pointer_cast<InputProfile>(item))
+          profiles.push_back(std::move(profile));
+        else
+          skipped.push_back("\"profiles\" holds a \"" + item->className() + "\", not a profile.");
       }
-      return std::make_shared<InputProfilesStorage>(std::move(profiles));
+      auto storage = std::make_shared<InputProfilesStorage>(std::move(profiles));
+      storage->skipped_ = std::move(skipped);
+      return storage;
     });
   });
 }
@@ -55,11 +63,30 @@ std::optional<Bytes> InputProfilesStorage::archiveProfiles(const std::vector<Inp
                                                            NSErrorRef* error) {
   registerCodingClasses();
   InputProfilesStorage root(profiles);
-  return NSKeyedArchiver::archivedDataWithRootObject(root, error);
+  auto data = NSKeyedArchiver::archivedDataWithRootObject(root, error);
+  if (!data) return std::nullopt;
+  // An archive that would not read back whole (a text or a list beyond the reader's limits) is
+  // not handed out to be stored: the next launch would lose what it could not read.
+  NSErrorRef readError;
+  std::vector<std::string> skipped;
+  auto back = unarchiveProfiles(*data, &readError, &skipped);
+  std::string why;
+  if (!back) why = reasonOf(readError);
+  else if (!skipped.empty()) why = skipped.front();
+  else if (back->size() != root.profiles().size()) why = "Not every profile was archived.";
+  if (why.empty()) return data;
+  if (error) {
+    *error = NSError::errorWithDomain(
+        NSCocoaErrorDomain, NSCoderInvalidValueError,
+        Value{{NSLocalizedDescriptionKey, "The profiles cannot be stored."},
+              {NSLocalizedFailureReasonErrorKey, "They would not read back: " + why}});
+  }
+  return std::nullopt;
 }
 
 std::optional<std::vector<InputProfileRef>> InputProfilesStorage::unarchiveProfiles(const Bytes& data,
-                                                                                    NSErrorRef* error) {
+                                                                                    NSErrorRef* error,
+                                                                                    std::vector<std::string>* skipped) {
   registerCodingClasses();
   if (data.size() > kMaxArchiveBytes) {
     if (error) *error = unreadable("The archive is larger than " + std::to_string(kMaxArchiveBytes) + " bytes.");
@@ -83,5 +110,6 @@ std::optional<std::vector<InputProfileRef>> InputProfilesStorage::unarchiveProfi
     if (error) *error = unreadable("The archive's root is a \"" + root->className() + "\", not the profile storage.");
     return std::nullopt;
   }
+  if (skipped) *skipped = storage->skippedReasons();
   return storage->profiles();
 }

@@ -6,11 +6,16 @@
 // Reading bytes from the user defaults is reading foreign bytes, within these limits: at most
 // kMaxArchiveBytes of archive, at most kMaxProfiles profiles (and, per profile, the band and text
 // limits of InputProfile, SoundTuneBandModel and DeviceInputDescription), nesting as the keyed
-// unarchiver allows. Bytes beyond a limit, bytes that are not a keyed archive, an archive whose
-// root is another class, and an archive with one damaged profile all count as unreadable as a
-// whole: the caller gets none and an error saying why.
+// unarchiver allows. Bytes beyond a limit, bytes that are not a keyed archive and an archive whose
+// root is another class count as unreadable as a whole: the caller gets none and an error saying
+// why. A damaged profile costs only itself: it is left out, with the reason, and the others are
+// read.
+//
+// What is written reads back: the archive of profiles that would not all read back within these
+// limits is not made (the writer decodes what it wrote before handing it out).
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/foundation/NSError.h"
@@ -26,18 +31,23 @@ class InputProfilesStorage : public NSCoding {
   explicit InputProfilesStorage(std::vector<InputProfileRef> profiles) : profiles_(std::move(profiles)) {}
   const std::vector<InputProfileRef>& profiles() const { return profiles_; }
   void setProfiles(std::vector<InputProfileRef> profiles) { profiles_ = std::move(profiles); }
+  // Why each profile that could not be decoded was left out (decoding only; not archived).
+  const std::vector<std::string>& skippedReasons() const { return skipped_; }
 
   std::string className() const override { return kClassName; }
   void encodeWithCoder(NSCoder& coder) const override;
 
   // The archive of the profiles; none with the archiver's error when they cannot be archived.
   static std::optional<Bytes> archiveProfiles(const std::vector<InputProfileRef>& profiles, NSErrorRef* error);
-  // The profiles of an archive; none with an error when it is unreadable (see above).
-  static std::optional<std::vector<InputProfileRef>> unarchiveProfiles(const Bytes& data, NSErrorRef* error);
+  // The profiles of an archive, without the damaged ones, whose reasons go to *skipped; none with
+  // an error when the archive is unreadable (see above).
+  static std::optional<std::vector<InputProfileRef>> unarchiveProfiles(const Bytes& data, NSErrorRef* error,
+                                                                       std::vector<std::string>* skipped = nullptr);
 
   // Registers the decoders of every class the archive may hold (once; safe to call again).
   static void registerCodingClasses();
 
  private:
   std::vector<InputProfileRef> profiles_;
+  std::vector<std::string> skipped_;
 };

@@ -6,7 +6,7 @@
 // Archived as "Tarn.SoundTuneBandModel" / "Tarn.MainGainTuneModel" with the integer keys
 // "frequency", "fixValue" and "currentValue" (an absent key reads as 0). A decoded band must hold
 // integers, a frequency from 0 to kMaxFrequency Hz and a correction within ±kMaxCorrectionDb dB
-// (a current value within ±kMaxCurrentValue); anything else makes the record, and so the archive
+// (a current value within ±kMaxCurrentValue); anything else makes the record, and so the profile
 // holding it, unreadable. Main thread only.
 #include <cstdint>
 #include <memory>

@@ -150,14 +150,14 @@ void addReadouts(ViewController& vc, const std::shared_ptr<ViewController>& vcRe
                  const UIViewRef& chart) {
   auto dba = constrained(root, readout(std::make_shared<UILabel>(), 0xFFFD00, "Avenir-Heavy", 15));
   vc.lblFloatingRight = dba;
-  dba->setText("-- dB-A");
+  dba->setText(ViewController::kNoLevelReadout);
   vc.lcVolumeBackground = dba->leadingAnchor().constraintEqualToAnchor(chart->leadingAnchor(), 40);
   auto help = constrained(root, roundButton("btnHelp"));
   help->addTarget(vcRef, &ViewController::showdBAHelp, UIControlEventTouchUpInside);
   vc.btnDBAHelp = help;
   auto peak = constrained(root, readout(std::make_shared<UILabel>(), 0x31F1E8, "Avenir-Medium", 13));
   vc.lblFloatingLeft = peak;
-  peak->setText("Peak: --");
+  peak->setText(ViewController::kNoPeakReadout);
   auto current = constrained(root, readout(std::make_shared<UILabel>(), 0xFEFEFF, "Avenir-Medium", 13));
   vc.lblCurrentReadings = current;
   auto maxMin = constrained(root, readout(std::make_shared<UILabelWithMargin>(), 0xABE3FF, "Avenir-Medium", 12));

@@ -83,6 +83,14 @@ inline constexpr const char* AVAudioSessionOrientationRight = "Right";
 
 inline constexpr const char* AVAudioSessionErrorDomain = "AVAudioSessionErrorDomain";
 
+// The longest texts a port of the audio server or of a file input carries (UTF-8 bytes), so that
+// what keeps them (the input profiles archive a port's UID and names) can bound what it reads back.
+// Names (a source's or a server port's description, a file's name) are cut to fit at a character;
+// a UID is "pulse:" and the server's source name, a source whose name does not fit giving no port,
+// or "file:" and a path (at most PATH_MAX, 4096 bytes, to be opened at all).
+inline constexpr size_t kAVAudioSessionMaxPortNameBytes = 256;
+inline constexpr size_t kAVAudioSessionMaxPortUIDBytes = 4096 + 64;
+
 class AVAudioSessionDataSourceDescription {
  public:
   AVAudioSessionDataSourceDescription(int64_t id, std::string name, std::string orientation)

@@ -8,12 +8,19 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/NSString.h"
 
 namespace {
 
 bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
 constexpr const char* kServerPrefix = "pulse:";
+
+// A text of the server (or a file's name) as a port's name: well-formed and short enough to be
+// kept (the server's descriptions have no length limit of their own).
+std::string portName(std::string_view text) {
+  return std::string(ns::prefixUTF8(ns::validUTF8(text), kAVAudioSessionMaxPortNameBytes));
+}
 
 }  // namespace
 
@@ -29,22 +36,25 @@ std::string AVAudioSessionPortTypeForSource(const PulseSourceInfo& s) {
 AVAudioSessionPortDescriptionRef AVAudioSessionPortForFileInput(const std::string& uid) {
   std::string name = uid.rfind("file:", 0) == 0 ? uid.substr(5) : uid;
   if (auto slash = name.find_last_of('/'); slash != std::string::npos) name = name.substr(slash + 1);
-  auto source = std::make_shared<AVAudioSessionDataSourceDescription>(0, name.empty() ? "audio file" : name, "");
+  auto source = std::make_shared<AVAudioSessionDataSourceDescription>(0, name.empty() ? "audio file" : portName(name), "");
   return std::make_shared<AVAudioSessionPortDescription>(
       uid, "File", AVAudioSessionPortBuiltInMic, std::vector<AVAudioSessionDataSourceDescriptionRef>{source});
 }
 
 AVAudioSessionPortDescriptionRef AVAudioSessionPortForSource(const PulseSourceInfo& s) {
   if (s.isMonitor) return nullptr;
+  // The UID names the source to the server again: it is kept whole or not at all.
+  if (std::string(kServerPrefix).size() + s.name.size() > kAVAudioSessionMaxPortUIDBytes || !ns::isValidUTF8(s.name))
+    return nullptr;
   std::vector<AVAudioSessionDataSourceDescriptionRef> sources;
   AVAudioSessionDataSourceDescriptionRef active;
   const std::string type = AVAudioSessionPortTypeForSource(s);
-  const std::string portName = s.description.empty() ? s.name : s.description;
+  const std::string name = portName(s.description.empty() ? s.name : s.description);
   if (s.portNames.size() > 1) {
     for (size_t i = 0; i < s.portNames.size(); ++i) {
       const std::string description = i < s.portDescriptions.size() ? s.portDescriptions[i] : "";
       auto source = std::make_shared<AVAudioSessionDataSourceDescription>(
-          int64_t(i), description.empty() ? s.portNames[i] : description, "");
+          int64_t(i), portName(description.empty() ? s.portNames[i] : description), "");
       if (s.portNames[i] == s.activePort) active = source;
       sources.push_back(std::move(source));
     }
@@ -52,16 +62,15 @@ AVAudioSessionPortDescriptionRef AVAudioSessionPortForSource(const PulseSourceIn
     // A built-in microphone is always told apart by its data source: an input without one is
     // named as an external microphone. So the one microphone of a source with a single port (or
     // none) is its data source, named by that port, else by the source itself.
-    std::string name = portName;
+    std::string sourceName = name;
     if (!s.portNames.empty()) {
       const std::string description = s.portDescriptions.empty() ? "" : s.portDescriptions[0];
-      name = description.empty() ? s.portNames[0] : description;
+      sourceName = portName(description.empty() ? s.portNames[0] : description);
     }
-    active = std::make_shared<AVAudioSessionDataSourceDescription>(0, name, "");
+    active = std::make_shared<AVAudioSessionDataSourceDescription>(0, sourceName, "");
     sources.push_back(active);
   }
-  auto port = std::make_shared<AVAudioSessionPortDescription>(kServerPrefix + s.name, portName, type,
-                                                               std::move(sources));
+  auto port = std::make_shared<AVAudioSessionPortDescription>(kServerPrefix + s.name, name, type, std::move(sources));
   if (active) port->setActiveDataSource(active);
   return port;
 }

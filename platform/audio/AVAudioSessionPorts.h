@@ -16,6 +16,8 @@
 //   description: the application tells built-in microphones by their data sources. Other sources
 //   with one port or none have no data sources. The server reports no orientation, so data
 //   sources have none.
+// - Names are well-formed UTF-8 of at most kAVAudioSessionMaxPortNameBytes, cut at a character; a
+//   source whose name is longer than a UID may hold, or is not UTF-8, gives no port.
 #include <string>
 
 #include "platform/audio/AVAudioSession.h"

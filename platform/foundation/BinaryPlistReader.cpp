@@ -173,13 +173,26 @@ class Reader {
     return bad("the property list holds null or an unknown simple value");
   }
 
+  // 1-, 2- and 4-byte integers are unsigned, 8-byte ones signed; a 16-byte integer is how a value
+  // above the signed range is written (its high half zero), or a negative one sign-extended. A
+  // 16-byte integer beyond 64 bits has no value here and is refused rather than cut.
   bool integer(size_t at, uint8_t info, Value& out) {
     if (info > 4) return bad("an integer has an impossible size");
     size_t n = size_t{1} << info;
     if (at + n > limit()) return bad("an integer runs past the end");
-    // 16-byte integers keep their low 8 bytes; 8-byte integers are signed.
-    uint64_t v = be(at + (n == 16 ? 8 : 0), n == 16 ? 8 : n);
-    out = static_cast<int64_t>(v);
+    if (n < 16) {
+      out = static_cast<int64_t>(be(at, n));  // below 2^32, or the 8 bytes of a signed value
+      return true;
+    }
+    const uint64_t high = be(at, 8), low = be(at + 8, 8);
+    const bool topBit = low >> 63;
+    if (high == 0 && topBit) {
+      out = Value(low);  // unsigned, above the signed range
+    } else if ((high == 0 && !topBit) || (high == ~uint64_t{0} && topBit)) {
+      out = Value(static_cast<int64_t>(low));
+    } else {
+      return bad("an integer does not fit in 64 bits");
+    }
     return true;
   }
 
@@ -221,12 +234,20 @@ class Reader {
     return true;
   }
 
+  // The one-byte string type holds one character per byte: ASCII as written by the platform, and
+  // 8-bit text (bytes 0x80 to 0xFF) read as the Latin-1 characters they stand for, so that the
+  // text is kept whole and comes back the same when it is written (as UTF-16) and read again.
   bool asciiString(size_t at, uint8_t info, Value& out) {
     uint64_t len;
     if (!length(at, info, len)) return false;
     if (len > limit() - at) return bad("a string runs past the end");
     if (!charge(len)) return false;
-    out = std::string(b_.substr(at, static_cast<size_t>(len)));
+    const std::string_view bytes = b_.substr(at, static_cast<size_t>(len));
+    std::string text;
+    text.reserve(bytes.size());
+    for (char c : bytes) appendUTF8(text, static_cast<unsigned char>(c));
+    if (!charge(text.size() - bytes.size())) return false;
+    out = std::move(text);
     return true;
   }
 
@@ -237,12 +258,24 @@ class Reader {
     if (!charge(3 * len)) return false;  // each unit is at most three bytes of UTF-8
     std::u16string units(static_cast<size_t>(len), u'\0');
     for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(be(at + 2 * i, 2));
+    // Half of a surrogate pair is no character: it could only be read as another one.
+    for (size_t i = 0; i < units.size(); ++i) {
+      const bool leading = units[i] >= 0xD800 && units[i] <= 0xDBFF;
+      const bool trailing = units[i] >= 0xDC00 && units[i] <= 0xDFFF;
+      if (leading && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        ++i;
+      } else if (leading || trailing) {
+        return bad("a string holds half of a UTF-16 surrogate pair");
+      }
+    }
     out = fromUTF16(units);
     return true;
   }
 
+  // A UID of 1 to 8 bytes; a longer one would not fit the 64 bits a UID is kept in.
   bool uid(size_t at, uint8_t info, Value& out) {
     size_t n = size_t{info} + 1;
+    if (n > 8) return bad("a reference value is longer than 8 bytes");
     if (at + n > limit()) return bad("a reference value runs past the end");
     out = plistUID(be(at, n));
     return true;
@@ -268,8 +301,10 @@ class Reader {
     out = Value::object();
     for (uint64_t i = 0; ok && i < len; ++i) {
       Value key, item;
+      // Two equal keys would merge into one and lose a value.
       ok = object(be(at + i * refSize_, refSize_), key, depth + 1) &&
            (key.is_string() || bad("a dictionary key is not a string")) &&
+           (!out.contains(key.get_ref<const std::string&>()) || bad("a dictionary holds one key twice")) &&
            object(be(at + (len + i) * refSize_, refSize_), item, depth + 1);
       if (ok) out[key.get<std::string>()] = std::move(item);
     }

@@ -53,7 +53,8 @@ class NSCoder {
   void encodeValue(const Value& v, const std::string& key);  // plain values (dictionaries, lists…)
 
   // Decoding: each returns nullopt (and records an error) when the key holds another type;
-  // an absent key gives nullopt without an error. decodeObject checks the allowed classes.
+  // an absent key gives nullopt without an error. An integer above 2^63-1 is of another type for
+  // decodeInteger. decodeObject checks the allowed classes.
   bool containsValueForKey(const std::string& key) const;
   // The kind of the value stored under `key` (nullopt when absent), so that an optional field of
   // another type can be skipped without failing the decode. Lists and plain arrays are List;
@@ -67,6 +68,11 @@ class NSCoder {
   std::optional<Bytes> decodeData(const std::string& key);
   NSCodingRef decodeObject(const std::string& key);
   std::optional<std::vector<NSCodingRef>> decodeObjectList(const std::string& key);
+  // Like decodeObjectList, but an item that cannot be decoded costs only itself: it is left out,
+  // its error added to *skipped, and the decode goes on. A field that holds no list of objects, and
+  // an archive that expands past its limit, still fail the whole decode.
+  std::optional<std::vector<NSCodingRef>> decodeObjectListSkippingDamaged(const std::string& key,
+                                                                          std::vector<NSErrorRef>* skipped);
   std::optional<Value> decodeValue(const std::string& key);
 
   void failWithError(NSErrorRef error);

@@ -64,6 +64,42 @@ void appendUTF8(std::string& out, char32_t cp) {
   }
 }
 
+namespace {
+// Decodes one character at i like decodeOne; false (i moved past one byte) for a byte that does not
+// start a well-formed character, which decodeOne reports as a U+FFFD of one byte.
+bool decodeValid(std::string_view s, size_t& i, char32_t& cp) {
+  const size_t start = i;
+  cp = decodeOne(s, i);
+  return cp != 0xFFFD || i - start == 3;
+}
+}  // namespace
+
+bool isValidUTF8(std::string_view s) {
+  char32_t cp;
+  for (size_t i = 0; i < s.size();)
+    if (!decodeValid(s, i, cp)) return false;
+  return true;
+}
+
+std::string validUTF8(std::string_view s) {
+  if (isValidUTF8(s)) return std::string(s);
+  std::string out;
+  char32_t cp;
+  for (size_t i = 0; i < s.size();) {
+    decodeValid(s, i, cp);
+    appendUTF8(out, cp);
+  }
+  return out;
+}
+
+std::string_view prefixUTF8(std::string_view s, size_t maxBytes) {
+  if (s.size() <= maxBytes) return s;
+  size_t end = maxBytes;
+  // Step back over continuation bytes to the start of the character that would be cut (at most
+  // three: a character takes four bytes at most).
+  for (int k = 0; k < 3 && end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80; ++k) --end;
+  return s.substr(0, end);
+}
 
 size_t utf16Length(std::string_view s) {
   size_t n = 0;

@@ -19,6 +19,12 @@ std::u16string toUTF16(std::string_view utf8);
 std::string fromUTF16(std::u16string_view utf16);
 // Appends one code point as UTF-8.
 void appendUTF8(std::string& out, char32_t codePoint);
+// Whether the bytes are well-formed UTF-8 (no stray or overlong bytes, no surrogates).
+bool isValidUTF8(std::string_view text);
+// The text with every byte that does not start a well-formed character replaced by U+FFFD.
+std::string validUTF8(std::string_view text);
+// The longest start of a UTF-8 text that takes at most maxBytes bytes without cutting a character.
+std::string_view prefixUTF8(std::string_view text, size_t maxBytes);
 
 // Whether a code point is in the platform's alphanumeric character set: the Unicode letters,
 // marks and numbers (general categories L*, M* and N*) of every script, whatever the C locale.

@@ -39,6 +39,19 @@ bool containsNull(const Value& v) {
   return false;
 }
 
+// Whether a text or key anywhere in the value is not UTF-8: a property list holds characters, and
+// such bytes have none to be stored as (the platform's strings cannot hold them either).
+bool holdsBytesThatAreNoText(const Value& v) {
+  if (v.is_string()) return !ns::isValidUTF8(v.get_ref<const std::string&>());
+  if (v.is_object())
+    for (auto it = v.begin(); it != v.end(); ++it)
+      if (!ns::isValidUTF8(it.key()) || holdsBytesThatAreNoText(it.value())) return true;
+  if (v.is_array())
+    for (const auto& item : v)
+      if (holdsBytesThatAreNoText(item)) return true;
+  return false;
+}
+
 std::string numberText(const Value& v) {
   if (v.is_number_integer() && !v.is_number_unsigned()) return std::to_string(v.get<int64_t>());
   if (v.is_number_unsigned()) return std::to_string(v.get<uint64_t>());
@@ -341,6 +354,13 @@ void NSUserDefaults::setObject(const Value& value, const std::string& key) {
   if (containsNull(value)) {
     NSLog("User defaults cannot store the value for key \"%s\": it holds null; the old value is kept",
           key.c_str());
+    return;
+  }
+  // Stored, such a value would keep the whole suite from being written.
+  if (!ns::isValidUTF8(key) || holdsBytesThatAreNoText(value)) {
+    NSLog("User defaults cannot store the value for key \"%s\": it holds text that is not UTF-8; the old value is "
+          "kept",
+          ns::validUTF8(key).c_str());
     return;
   }
   {

@@ -32,7 +32,8 @@ class NSUserDefaults : public std::enable_shared_from_this<NSUserDefaults> {
   std::optional<Value> dictionaryForKey(const std::string& key) const;
   Value dictionaryRepresentation() const;
 
-  // A null Value removes the key.
+  // A null Value removes the key. A value holding null, or text (or a key) that is not UTF-8, is
+  // not stored: it is logged and the old value kept.
   void setObject(const Value& value, const std::string& key);
   void setInteger(int64_t value, const std::string& key);
   void setDouble(double value, const std::string& key);

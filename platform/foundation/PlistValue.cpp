@@ -1,6 +1,9 @@
 #include "platform/foundation/PlistValue.h"
 
 #include "platform/foundation/BinaryPlistReader.h"
+#include "platform/foundation/BinaryPlistWriter.h"
+#include "platform/foundation/NSString.h"
+#include "platform/foundation/PlistBudget.h"
 
 #include <plist/plist.h>
 
@@ -22,9 +25,6 @@ std::mutex& plistMutex() {
   static auto* m = new std::mutex();
   return *m;
 }
-
-// What one decoded value is reckoned to take besides its text or bytes.
-constexpr size_t kValueCost = 64;
 
 struct PlistFree {
   void operator()(void* p) const {
@@ -64,30 +64,21 @@ plist_t dateToPlist(double since1970) {
   return plist_new_date(sec, usec);
 }
 
-// Counts what a decoded value will take against kMaxPlistDecodedBytes, and its values (an array,
-// a dictionary, a key, a leaf: `values` each) against kMaxPlistValues.
-struct Budget {
-  size_t left = kMaxPlistDecodedBytes;
-  size_t valuesLeft = kMaxPlistValues;
-  bool charge(size_t bytes, std::string* error, size_t values = 1) {
-    if (values > valuesLeft) {
-      valuesLeft = 0;
-      setError(error, "the property list expands to more than " + std::to_string(kMaxPlistValues) + " values");
-      return false;
-    }
-    valuesLeft -= values;
-    if (bytes > left) {
-      left = 0;
-      setError(error, "the property list expands to more than its size limit");
-      return false;
-    }
-    left -= bytes;
-    return true;
-  }
-};
+// Whether an integer that libplist read from XML text was written with a minus sign. libplist keeps
+// every integer in 64 bits, negative ones as their two's complement, and notes apart only those
+// written above the signed range; no call of it tells, but its XML writer shows them unsigned.
+bool writtenNegative(plist_t node) {
+  char* xml = nullptr;
+  uint32_t len = 0;
+  plist_to_xml(node, &xml, &len);
+  const bool negative = xml && std::string_view(xml, len).find("<integer>-") != std::string_view::npos;
+  if (xml) plist_to_xml_free(xml);
+  return negative;
+}
 
-bool toValue(plist_t node, Value& out, size_t depth, Budget& budget, std::string* error) {
-  if (!budget.charge(kValueCost, error)) return false;
+// The value of a tree libplist read from XML text.
+bool toValue(plist_t node, Value& out, size_t depth, PlistBudget& budget, std::string* error) {
+  if (!budget.charge(kPlistValueCost, error)) return false;
   const plist_type type = plist_get_node_type(node);
   if ((type == PLIST_ARRAY || type == PLIST_DICT) && depth >= kMaxPlistDepth) {
     setError(error, "the property list nests too deeply");
@@ -103,7 +94,10 @@ bool toValue(plist_t node, Value& out, size_t depth, Budget& budget, std::string
     case PLIST_UINT: {
       uint64_t u = 0;
       plist_get_uint_val(node, &u);
-      out = Value(static_cast<int64_t>(u));
+      if ((u >> 63) && !writtenNegative(node))
+        out = Value(u);  // above the signed range
+      else
+        out = Value(static_cast<int64_t>(u));
       return true;
     }
     case PLIST_REAL: {
@@ -124,6 +118,11 @@ bool toValue(plist_t node, Value& out, size_t depth, Budget& budget, std::string
         plist_get_key_val(node, &k);
         out = Value(std::string(k ? k : ""));
         std::free(k);
+      }
+      // libplist passes bytes through as they stand; text that is not UTF-8 has no characters to keep.
+      if (!isValidUTF8(out.get_ref<const std::string&>())) {
+        setError(error, "the property list holds text that is not UTF-8");
+        return false;
       }
       return true;
     }
@@ -168,6 +167,12 @@ bool toValue(plist_t node, Value& out, size_t depth, Budget& budget, std::string
           break;
         }
         Value item;
+        if (!isValidUTF8(key ? key : "")) {
+          setError(error, "the property list holds a key that is not UTF-8");
+          std::free(key);
+          ok = false;
+          break;
+        }
         // The key is a value of its own, as it is in a binary list.
         if (!budget.charge(0, error) || !toValue(val, item, depth + 1, budget, error)) {
           std::free(key);
@@ -186,12 +191,29 @@ bool toValue(plist_t node, Value& out, size_t depth, Budget& budget, std::string
   }
 }
 
-plist_t fromValue(const Value& v, size_t depth, Budget& budget, std::string* error) {
+// Whether libplist can write the text into XML as it stands: it takes text as C strings (cut at a
+// NUL) and writes bytes as they are, while XML holds neither NUL nor bytes that are not UTF-8.
+bool xmlText(const std::string& text, std::string* error) {
+  if (text.find('\0') != std::string::npos) {
+    setError(error, "a text holds a NUL character, which an XML property list cannot hold");
+    return false;
+  }
+  if (!isValidUTF8(text)) {
+    setError(error, "a text is not well-formed UTF-8");
+    return false;
+  }
+  return true;
+}
+
+// libplist's tree for the XML writer. What it would write changed is refused: text it cannot
+// hold (above), integers above the signed range (written as negative ones) and UIDs (written as
+// dictionaries, and read back as such).
+plist_t fromValue(const Value& v, size_t depth, PlistBudget& budget, std::string* error) {
   // What the reader would reckon for this value: a list it would refuse is not written.
   size_t payload = 0;
   if (v.is_string()) payload = v.get_ref<const std::string&>().size();
   if (v.is_binary()) payload = v.get_binary().size();
-  if (!budget.charge(kValueCost + payload, error)) return nullptr;
+  if (!budget.charge(kPlistValueCost + payload, error)) return nullptr;
   if ((v.is_array() || v.is_object()) && depth >= kMaxPlistDepth) {
     setError(error, "the value nests too deeply for a property list");
     return nullptr;
@@ -202,13 +224,21 @@ plist_t fromValue(const Value& v, size_t depth, Budget& budget, std::string* err
     case Value::value_t::number_integer:
       return plist_new_uint(static_cast<uint64_t>(v.get<int64_t>()));
     case Value::value_t::number_unsigned:
+      if (v.get<uint64_t>() >> 63) {
+        setError(error, "an integer above 2^63-1 cannot be written to an XML property list");
+        return nullptr;
+      }
       return plist_new_uint(v.get<uint64_t>());
     case Value::value_t::number_float:
       return plist_new_real(v.get<double>());
     case Value::value_t::string:
+      if (!xmlText(v.get_ref<const std::string&>(), error)) return nullptr;
       return plist_new_string(v.get_ref<const std::string&>().c_str());
     case Value::value_t::binary: {
-      if (isPlistUID(v)) return plist_new_uid(plistUIDValue(v));
+      if (isPlistUID(v)) {
+        setError(error, "an XML property list cannot hold a UID");
+        return nullptr;
+      }
       if (value::isDate(v)) return dateToPlist(value::dateSeconds(v));
       const auto& bin = v.get_binary();
       return plist_new_data(reinterpret_cast<const char*>(bin.data()), bin.size());
@@ -228,8 +258,9 @@ plist_t fromValue(const Value& v, size_t depth, Budget& budget, std::string* err
     case Value::value_t::object: {
       plist_t dict = plist_new_dict();
       for (auto it = v.begin(); it != v.end(); ++it) {
-        plist_t child =
-            budget.charge(kValueCost + it.key().size(), error) ? fromValue(it.value(), depth + 1, budget, error) : nullptr;
+        plist_t child = xmlText(it.key(), error) && budget.charge(kPlistValueCost + it.key().size(), error)
+                            ? fromValue(it.value(), depth + 1, budget, error)
+                            : nullptr;
         if (!child) {
           plist_free(dict);
           return nullptr;
@@ -334,6 +365,83 @@ bool holdsNul(std::string_view text) {
   return false;
 }
 
+// Whether a decimal number (digits, no sign) is at most the limit, also given in digits.
+bool digitsAtMost(std::string_view digits, std::string_view limit) {
+  return digits.size() < limit.size() || (digits.size() == limit.size() && digits <= limit);
+}
+
+// Whether the text of an integer element is a decimal number of the 64-bit range (-2^63 to
+// 2^64-1), white space around it allowed; *why says what else it is.
+bool exactInteger(std::string_view text, std::string* why) {
+  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+  const bool negative = !text.empty() && text.front() == '-';
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    *why = "an integer that is not a decimal number";
+    return false;
+  }
+  if (text.size() > 1 && text.front() == '0') {
+    *why = "an integer that starts with a zero";  // which libplist would read as octal
+    return false;
+  }
+  if (!digitsAtMost(text, negative ? "9223372036854775808" : "18446744073709551615")) {
+    *why = "an integer beyond the 64-bit range";
+    return false;
+  }
+  return true;
+}
+
+// Whether every integer element of XML text reads as the number it shows. libplist reads the text
+// with the C library's base guessing ("010" as 8, "0x10" as 16), stops at the first other
+// character ("12abc" as 12, "1e3" as 1), and saturates or wraps numbers beyond 64 bits, all without
+// a word; so an integer must be a plain decimal number within the range. Comments, CDATA sections,
+// declarations and processing instructions are passed over as the parser passes them.
+bool xmlIntegersExact(std::string_view text, std::string* error) {
+  auto startsWith = [&](size_t at, std::string_view what) { return text.compare(at, what.size(), what) == 0; };
+  auto isNameEnd = [&](size_t at) {
+    return at >= text.size() || text[at] == '>' || text[at] == '/' || text[at] == ' ' || text[at] == '\t' ||
+           text[at] == '\r' || text[at] == '\n';
+  };
+  size_t i = 0;
+  while ((i = text.find('<', i)) != std::string_view::npos) {
+    std::string_view closer;
+    if (startsWith(i, "<!--")) closer = "-->";
+    else if (startsWith(i, "<![CDATA[")) closer = "]]>";
+    else if (startsWith(i, "<?")) closer = "?>";
+    else if (startsWith(i, "<!")) closer = ">";
+    if (!closer.empty()) {
+      const size_t end = text.find(closer, i + 2);
+      if (end == std::string_view::npos) return true;  // unterminated: the parser refuses it
+      i = end + closer.size();
+      continue;
+    }
+    if (!startsWith(i, "<integer") || !isNameEnd(i + 8)) {
+      ++i;
+      continue;
+    }
+    const size_t tagEnd = text.find('>', i);
+    if (tagEnd == std::string_view::npos) return true;
+    std::string why;
+    const size_t contentEnd = text.find('<', tagEnd + 1);
+    if (text[tagEnd - 1] == '/') {
+      why = "an empty integer element";
+    } else if (contentEnd == std::string_view::npos || !startsWith(contentEnd, "</integer") ||
+               !isNameEnd(contentEnd + 9)) {
+      why = "an integer element with markup inside";
+    } else {
+      exactInteger(text.substr(tagEnd + 1, contentEnd - tagEnd - 1), &why);
+    }
+    if (!why.empty()) {
+      setError(error, "the property list holds " + why);
+      return false;
+    }
+    i = contentEnd;
+  }
+  return true;
+}
+
 }  // namespace
 
 Value plistUID(uint64_t uid) {
@@ -375,6 +483,7 @@ std::optional<Value> plistParse(std::string_view bytes, std::string* error) {
     setError(error, "the property list nests too deeply");
     return std::nullopt;
   }
+  if (!xmlIntegersExact(bytes, error)) return std::nullopt;
   std::lock_guard<std::mutex> lock(plistMutex());
   plist_t root = nullptr;
   plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
@@ -384,31 +493,26 @@ std::optional<Value> plistParse(std::string_view bytes, std::string* error) {
     return std::nullopt;
   }
   Value out;
-  Budget budget;
+  PlistBudget budget;
   if (!toValue(root, out, 0, budget, error)) return std::nullopt;
   return out;
 }
 
 std::optional<std::string> plistSerialize(const Value& v, bool binary, std::string* error) {
+  if (binary) return writeBinaryPlist(v, error);
   std::lock_guard<std::mutex> lock(plistMutex());
-  Budget budget;
+  PlistBudget budget;
   PlistPtr root(fromValue(v, 0, budget, error));
   if (!root) return std::nullopt;
   char* out = nullptr;
   uint32_t len = 0;
-  if (binary)
-    plist_to_bin(static_cast<plist_t>(root.get()), &out, &len);
-  else
-    plist_to_xml(static_cast<plist_t>(root.get()), &out, &len);
+  plist_to_xml(static_cast<plist_t>(root.get()), &out, &len);
   if (!out) {
     setError(error, "the property list could not be written");
     return std::nullopt;
   }
   std::string result(out, len);
-  if (binary)
-    plist_to_bin_free(out);
-  else
-    plist_to_xml_free(out);
+  plist_to_xml_free(out);
   return result;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// Property lists as Values: XML or binary plist bytes to a Value and back, through libplist.
-// Integers stay integers, reals stay doubles, booleans stay booleans; data and dates use the
+// Property lists as Values: XML or binary plist bytes to a Value and back. Binary lists are read
+// and written by our own code (BinaryPlistReader.h, BinaryPlistWriter.h), XML ones through
+// libplist. Integers stay integers, reals stay doubles, booleans stay booleans; data and dates use the
 // binary forms of Value.h. A plist UID (used by keyed archives) is a binary value of subtype
 // kUIDSubtype holding the number as 8 little-endian bytes.
 #include <cstdint>
@@ -22,22 +23,29 @@ inline constexpr std::uint64_t kUIDSubtype = 0x55;
 inline constexpr size_t kMaxPlistBytes = 32 << 20;
 inline constexpr size_t kMaxPlistDepth = 512;
 inline constexpr size_t kMaxPlistDecodedBytes = 64 << 20;
-// Writing a list back (libplist's binary writer) slows with the square of its values past some
-// ten thousand, and a user-defaults file is written after every change; a defaults file of the
-// application holds tens of values and a profiles archive a few hundred per profile, so the limit
-// leaves a hundredfold room.
+// A list is written back whole after every change (a defaults file) or save (an archive): a
+// defaults file of the application holds tens of values and a profiles archive a few hundred per
+// profile, so the limit leaves a hundredfold room.
 inline constexpr size_t kMaxPlistValues = 1 << 16;
 Value plistUID(uint64_t uid);
 bool isPlistUID(const Value& v);
 uint64_t plistUIDValue(const Value& v);  // 0 when v is not a UID
 
 // Parses XML or binary plist bytes. nullopt (with *error set) when the bytes are not a plist,
-// are truncated or nest deeper than a sane limit.
+// are truncated or nest deeper than a sane limit, and when a value would not read as it was
+// written, so that a list read and written again never changes: a key or a text that is not UTF-8
+// (or, in XML, holds NUL), a dictionary holding a key twice, half of a UTF-16 surrogate pair, a
+// binary integer or UID beyond 64 bits, an XML integer that is not a plain decimal number of the
+// 64-bit range. Integers above 2^63-1 read as unsigned Values; the binary one-byte string type
+// holding 8-bit text reads as the Latin-1 characters it stands for.
 std::optional<Value> plistParse(std::string_view bytes, std::string* error = nullptr);
-// Serialises a Value as a binary (or XML) plist. Null cannot be stored in a plist: a null anywhere
-// in the value gives nullopt with *error set, as does a value the reader's limits would refuse
-// (nested deeper than kMaxPlistDepth, or reckoned past kMaxPlistDecodedBytes). Dates are stored to the microsecond within the
-// 32-bit seconds libplist holds (clamped beyond); a date that is not a number becomes 2001-01-01.
+// Serialises a Value as a binary (or XML) plist. The binary form holds every value exactly as
+// plistParse reads it back (BinaryPlistWriter.h). Either form refuses (nullopt with *error set) a
+// null anywhere in the value, text that is not UTF-8 and a value the reader's limits would refuse
+// (nested deeper than kMaxPlistDepth, or reckoned past kMaxPlistDecodedBytes). The XML form, written
+// by libplist, also refuses what it would write changed: text holding NUL, integers above 2^63-1
+// and UIDs; its dates are whole seconds within the 32 bits libplist holds (clamped beyond), and a
+// date that is not a number becomes 2001-01-01.
 std::optional<std::string> plistSerialize(const Value& v, bool binary = true,
                                           std::string* error = nullptr);
 

@@ -81,23 +81,21 @@ NSAttributes NSAttributedString::attributesAtIndex(size_t index) const {
   return out;
 }
 
-namespace {
-struct Layout {
+struct NSAttributedString::Layout {
   PangoLayout* layout = nullptr;
   ~Layout() {
     if (layout) g_object_unref(layout);
   }
 };
-}  // namespace
 
 // Builds the Pango layout: the first run's attributes are the defaults, later runs override their
 // ranges; the paragraph attributes are those in effect at the start of the text.
-static void build(Layout& out, cairo_t* cr, const std::string& text, const std::vector<NSAttributes>& attrs,
+static void build(PangoLayout*& out, cairo_t* cr, const std::string& text, const std::vector<NSAttributes>& attrs,
                   const std::vector<std::pair<size_t, size_t>>& ranges, double width) {
-  out.layout = pango_cairo_create_layout(cr);
-  pango_cairo_context_set_resolution(pango_layout_get_context(out.layout), kResolution);
-  pango_layout_context_changed(out.layout);
-  pango_layout_set_text(out.layout, text.c_str(), static_cast<int>(text.size()));
+  out = pango_cairo_create_layout(cr);
+  pango_cairo_context_set_resolution(pango_layout_get_context(out), kResolution);
+  pango_layout_context_changed(out);
+  pango_layout_set_text(out, text.c_str(), static_cast<int>(text.size()));
   PangoAttrList* list = pango_attr_list_new();
   NSAttributes paragraph;
   for (size_t i = 0; i < attrs.size(); ++i) {
@@ -129,45 +127,51 @@ static void build(Layout& out, cairo_t* cr, const std::string& text, const std::
       add(pango_attr_rise_new(static_cast<int>(*a.baselineOffset * PANGO_SCALE)));
     }
   }
-  pango_layout_set_attributes(out.layout, list);
+  pango_layout_set_attributes(out, list);
   pango_attr_list_unref(list);
   double spacing = paragraph.lineSpacing && std::isfinite(*paragraph.lineSpacing) ? std::max(0.0, *paragraph.lineSpacing) : 0;
-  pango_layout_set_spacing(out.layout, static_cast<int>(spacing * PANGO_SCALE));
+  pango_layout_set_spacing(out, static_cast<int>(spacing * PANGO_SCALE));
   if (width > 0 && std::isfinite(width)) {
-    pango_layout_set_width(out.layout, static_cast<int>(width * PANGO_SCALE));
-    pango_layout_set_wrap(out.layout, PANGO_WRAP_WORD_CHAR);
+    pango_layout_set_width(out, static_cast<int>(width * PANGO_SCALE));
+    pango_layout_set_wrap(out, PANGO_WRAP_WORD_CHAR);
   }
   PangoAlignment align = PANGO_ALIGN_LEFT;
   if (paragraph.alignment == NSTextAlignment::Center) align = PANGO_ALIGN_CENTER;
   if (paragraph.alignment == NSTextAlignment::Right) align = PANGO_ALIGN_RIGHT;
-  pango_layout_set_alignment(out.layout, align);
+  pango_layout_set_alignment(out, align);
 }
 
-CGSize NSAttributedString::size(double width) const {
+void NSAttributedString::buildLayout(Layout& layout, cairo_t* cr, double width) const {
   std::vector<NSAttributes> attrs;
   std::vector<std::pair<size_t, size_t>> ranges;
   for (const auto& r : runs_) {
     attrs.push_back(r.attributes);
     ranges.emplace_back(r.start, r.end);
   }
+  build(layout.layout, cr, text_, attrs, ranges, width);
+}
+
+CGSize NSAttributedString::size(double width) const {
   Layout l;
-  build(l, measuringContext(), text_, attrs, ranges, width);
+  buildLayout(l, measuringContext(), width);
   PangoRectangle logical;
   pango_layout_get_extents(l.layout, nullptr, &logical);
   return {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE};
 }
 
+double NSAttributedString::caretOffset(size_t utf16Index) const {
+  Layout l;
+  buildLayout(l, measuringContext(), 0);
+  PangoRectangle strong;
+  pango_layout_get_cursor_pos(l.layout, static_cast<int>(byteOffset(utf16Index)), &strong, nullptr);
+  return static_cast<double>(strong.x) / PANGO_SCALE;
+}
+
 void NSAttributedString::drawInContext(CGContextRef context, CGPoint point, double width) const {
   if (!context) return;
-  std::vector<NSAttributes> attrs;
-  std::vector<std::pair<size_t, size_t>> ranges;
-  for (const auto& r : runs_) {
-    attrs.push_back(r.attributes);
-    ranges.emplace_back(r.start, r.end);
-  }
   cairo_t* cr = context->cairo();
   Layout l;
-  build(l, cr, text_, attrs, ranges, width);
+  buildLayout(l, cr, width);
   cairo_save(cr);
   cairo_move_to(cr, point.x, point.y);
   pango_cairo_show_layout(cr, l.layout);

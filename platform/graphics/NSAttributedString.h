@@ -47,6 +47,9 @@ class NSAttributedString {
 
   // The size of the laid-out text in points; `width` > 0 wraps lines at that width.
   CGSize size(double width = 0) const;
+  // Where a caret standing before the UTF-16 index is drawn, in points from the left edge of the
+  // unwrapped layout (the end of the text for an index past it): the text field's caret.
+  double caretOffset(size_t utf16Index) const;
   // Draws with the layout's top-left corner at `point` in the current context; `width` > 0
   // wraps and aligns within that width.
   void drawAtPoint(CGPoint point, double width = 0) const;
@@ -58,6 +61,9 @@ class NSAttributedString {
     NSAttributes attributes;
   };
   size_t byteOffset(size_t utf16Index) const;
+  // The Pango layout of the text and its runs, made in `cr` (wrapped at `width` when > 0).
+  struct Layout;
+  void buildLayout(Layout& layout, cairo_t* cr, double width) const;
   std::string text_;
   std::vector<Run> runs_;
 };

@@ -3,21 +3,20 @@
 #include <cairo.h>
 #include <litehtml.h>
 #include <pango/pangocairo.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <set>
 #include <vector>
 
 #include "platform/foundation/NSLog.h"
 #include "platform/graphics/CairoPaths.h"
-#include "platform/graphics/PNGFile.h"
 #include "platform/graphics/UIFont.h"
+#include "platform/uikit/HTMLPageElements.h"
+#include "platform/uikit/HTMLPageFiles.h"
+#include "platform/uikit/HTMLPageImages.h"
+#include "platform/uikit/HTMLPageMeasure.h"
+#include "platform/uikit/HTMLStyleSheets.h"
 
 namespace {
 
@@ -72,101 +71,6 @@ br { display: block; }
 center { text-align: center; }
 )CSS";
 
-// An upper bound of the element nesting that the HTML parser builds from the text: a stack of
-// open tag names, closed only by a matching end tag (implied closings and "/>" are not counted,
-// so the bound errs on the deep side). Comments and the text of script, style, textarea and
-// title are skipped. The parser's own work grows with the square of the nesting, so the bound
-// is taken before it runs.
-// Stops counting once the bound passes `limit`.
-size_t findNoCase(const std::string& text, const std::string& needle, size_t from) {
-  auto it = std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), needle.begin(), needle.end(),
-                        [](char a, char b) {
-                          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-                        });
-  return it == text.end() ? std::string::npos : static_cast<size_t>(it - text.begin());
-}
-
-int nestingUpperBound(const std::string& html, int limit) {
-  static const std::set<std::string> voids = {"area", "base", "br",   "col",   "embed",  "hr",    "img",
-                                              "input", "link", "meta", "param", "source", "track", "wbr"};
-  static const std::set<std::string> rawText = {"script", "style", "textarea", "title", "xmp", "plaintext"};
-  std::vector<std::string> open;
-  int deepest = 0;
-  const size_t n = html.size();
-  size_t i = 0;
-  auto lower = [](std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  };
-  while (i < n) {
-    size_t lt = html.find('<', i);
-    if (lt == std::string::npos || lt + 1 >= n) break;
-    i = lt + 1;
-    if (html.compare(lt, 4, "<!--") == 0) {
-      size_t end = html.find("-->", lt + 4);
-      i = end == std::string::npos ? n : end + 3;
-      continue;
-    }
-    bool closing = html[i] == '/';
-    if (closing) ++i;
-    size_t start = i;
-    while (i < n && (std::isalnum(static_cast<unsigned char>(html[i])) || html[i] == '-' || html[i] == ':')) ++i;
-    if (i == start || !std::isalpha(static_cast<unsigned char>(html[start]))) continue;  // not a tag
-    std::string name = lower(html.substr(start, i - start));
-    size_t gt = html.find('>', i);
-    i = gt == std::string::npos ? n : gt + 1;
-    if (closing) {
-      auto it = std::find(open.rbegin(), open.rend(), name);
-      if (it != open.rend()) open.erase(std::next(it).base(), open.end());
-      continue;
-    }
-    if (voids.count(name)) continue;
-    if (rawText.count(name)) {
-      size_t end = findNoCase(html, "</" + name, i);
-      i = end == std::string::npos ? n : end;
-      continue;
-    }
-    open.push_back(std::move(name));
-    deepest = std::max(deepest, static_cast<int>(open.size()));
-    if (deepest > limit) break;
-  }
-  return deepest;
-}
-
-std::string readFile(const std::string& path, size_t limit, std::string* error) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    if (error) *error = "no such file";
-    return {};
-  }
-  auto size = std::filesystem::file_size(path, ec);
-  if (ec || size > limit) {
-    if (error) *error = ec ? ec.message() : "the file is larger than " + std::to_string(limit) + " bytes";
-    return {};
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::string text(static_cast<size_t>(size), '\0');
-  if (!in.read(text.data(), static_cast<std::streamsize>(size))) {
-    if (error) *error = "the file cannot be read";
-    return {};
-  }
-  if (error) error->clear();
-  return text;
-}
-
-// A reference relative to a directory, without its query and fragment; none for addresses of
-// other schemes.
-std::optional<std::string> localPath(const std::string& reference, const std::string& baseDirectory) {
-  std::string ref = reference.substr(0, reference.find_first_of("?#"));
-  if (ref.empty()) return std::nullopt;
-  if (ref.rfind("file://", 0) == 0) return ref.substr(7);
-  if (ref.rfind("file:", 0) == 0) return ref.substr(5);
-  auto colon = ref.find(':');
-  if (colon != std::string::npos && ref.find('/') > colon) return std::nullopt;  // another scheme
-  if (ref[0] == '/') return ref;
-  return (std::filesystem::path(baseDirectory) / ref).lexically_normal().string();
-}
-
 struct Font {
   PangoFontDescription* description = nullptr;
   unsigned decoration = 0;
@@ -209,24 +113,19 @@ class PageContainer : public litehtml::document_container {
     pango_cairo_context_set_font_options(pango_, options);
     cairo_font_options_destroy(options);
   }
-  ~PageContainer() {
-    for (auto& [path, surface] : images_) {
-      if (surface) cairo_surface_destroy(surface);
-    }
-    g_object_unref(pango_);
-  }
+  ~PageContainer() { g_object_unref(pango_); }
 
-  std::string baseDirectory;
   std::string title;
   CGSize viewport{0, 0};
   std::optional<std::string> clickedLink;
 
-  // A new page reads its style sheets afresh.
+  // A new page, whose references are relative to `directory`, reads its sheets and images afresh.
   void startPage(const std::string& directory) {
-    baseDirectory = directory;
-    importedSheets_.clear();
-    sheetsLeft_ = HTMLPageRenderer::kMaxStyleSheets;
+    sheets_.startPage(directory);
+    images_.startPage();
   }
+  // The page is gone: its images are let go of.
+  void endPage() { images_.startPage(); }
 
   // ---- Fonts and text ----
   litehtml::uint_ptr create_font(const litehtml::tchar_t* faceName, int size, int weight, litehtml::font_style italic,
@@ -443,24 +342,14 @@ class PageContainer : public litehtml::document_container {
   }
   void set_cursor(const litehtml::tchar_t*) override {}
   void import_css(litehtml::tstring& text, const litehtml::tstring& url, litehtml::tstring& baseurl) override {
-    text.clear();
-    auto path = localPath(url, baseurl.empty() ? baseDirectory : baseurl);
-    if (!path) return;
-    std::string error;
-    if (!mayReadStyleSheet(*path, &error)) {
-      NSLog("HTMLPageRenderer: style sheet %s not loaded: %s", url.c_str(), error.c_str());
-      return;
-    }
-    text = readFile(*path, HTMLPageRenderer::kMaxStyleSheetBytes, &error);
-    if (!error.empty()) NSLog("HTMLPageRenderer: style sheet %s not loaded: %s", url.c_str(), error.c_str());
-    baseurl = std::filesystem::path(*path).parent_path().string();
+    sheets_.readSheet(text, url, baseurl);
   }
   void get_client_rect(litehtml::position& client) const override {
     client = litehtml::position(0, 0, static_cast<int>(viewport.width), static_cast<int>(viewport.height));
   }
-  std::shared_ptr<litehtml::element> create_element(const litehtml::tchar_t*, const litehtml::string_map&,
-                                                    const std::shared_ptr<litehtml::document>&) override {
-    return nullptr;
+  std::shared_ptr<litehtml::element> create_element(const litehtml::tchar_t* tagName, const litehtml::string_map&,
+                                                    const std::shared_ptr<litehtml::document>& document) override {
+    return htmlpage::createElement(tagName, document);
   }
   void get_media_features(litehtml::media_features& media) const override {
     media.type = litehtml::media_type_screen;
@@ -529,47 +418,18 @@ class PageContainer : public litehtml::document_container {
     }
   }
 
-  // An image next to the page, read once; none when it is missing, not a PNG or too large.
+  // An image the page names, relative to the page or to the sheet that names it.
   cairo_surface_t* image(const char* src, const char* baseurl) {
     if (!src) return nullptr;
-    auto path = localPath(src, baseurl && *baseurl ? baseurl : baseDirectory);
-    if (!path) return nullptr;
-    auto known = images_.find(*path);
-    if (known != images_.end()) return known->second;
-    // The size is checked from the file's header before anything is decoded.
-    std::string error;
-    cairo_surface_t* surface = png::readSurface(*path, &error, HTMLPageRenderer::kMaxImagePixels);
-    if (!surface) NSLog("HTMLPageRenderer: image %s not loaded: %s", src, error.c_str());
-    images_[*path] = surface;
-    return surface;
-  }
-
-  // The engine parses an imported sheet (and its imports) as soon as it has the text, recursing
-  // once per level: a sheet that imports itself, directly or through others, would recurse until
-  // the stack ends. Each file is read once per page, known by its device and inode so that other
-  // names and links for it count as the same, and the page reads kMaxStyleSheets in all, which
-  // bounds the depth of any chain of imports too.
-  bool mayReadStyleSheet(const std::string& path, std::string* why) {
-    struct stat file {};
-    if (::stat(path.c_str(), &file) != 0) return true;  // the read reports what is wrong
-    if (!importedSheets_.emplace(file.st_dev, file.st_ino).second) {
-      *why = "the page has read it already (an import cycle or a repeated import)";
-      return false;
-    }
-    if (sheetsLeft_ <= 0) {
-      *why = "the page reads more than " + std::to_string(HTMLPageRenderer::kMaxStyleSheets) + " style sheets";
-      return false;
-    }
-    --sheetsLeft_;
-    return true;
+    auto path = htmlpage::localPath(src, sheets_.baseDirectory(baseurl ? baseurl : ""));
+    return path ? images_.image(*path, src) : nullptr;
   }
 
   PangoFontMap* fontMap_;
   PangoContext* pango_;
   std::vector<Clip> clips_;
-  std::map<std::string, cairo_surface_t*> images_;
-  std::set<std::pair<dev_t, ino_t>> importedSheets_;
-  int sheetsLeft_ = HTMLPageRenderer::kMaxStyleSheets;
+  HTMLStyleSheets sheets_;
+  HTMLPageImages images_;
 };
 
 // ---- The renderer ----
@@ -589,7 +449,13 @@ HTMLPageRenderer::~HTMLPageRenderer() {
   if (impl_) impl_->document.reset();
 }
 
-int HTMLPageRenderer::nestingDepth(const std::string& html) { return nestingUpperBound(html, kMaxNesting); }
+int HTMLPageRenderer::nestingDepth(const std::string& html) {
+  return HTMLPageMeasure::of(html, kMaxNesting, kMaxAttributes).nesting;
+}
+
+int HTMLPageRenderer::mostAttributes(const std::string& html) {
+  return HTMLPageMeasure::of(html, kMaxNesting, kMaxAttributes).mostAttributes;
+}
 
 bool HTMLPageRenderer::load(const std::string& html, const std::string& baseDirectory, std::string* error) {
   clear();
@@ -597,9 +463,13 @@ bool HTMLPageRenderer::load(const std::string& html, const std::string& baseDire
     if (error) *error = "the page is larger than " + std::to_string(kMaxPageBytes) + " bytes";
     return false;
   }
-  if (int depth = nestingUpperBound(html, kMaxNesting); depth > kMaxNesting) {
-    (void)depth;
+  const auto measure = HTMLPageMeasure::of(html, kMaxNesting, kMaxAttributes);
+  if (measure.nesting > kMaxNesting) {
     if (error) *error = "the page nests elements more than " + std::to_string(kMaxNesting) + " deep";
+    return false;
+  }
+  if (measure.mostAttributes > kMaxAttributes) {
+    if (error) *error = "a tag of the page has more than " + std::to_string(kMaxAttributes) + " attributes";
     return false;
   }
   impl_->container.startPage(baseDirectory);
@@ -614,6 +484,7 @@ bool HTMLPageRenderer::load(const std::string& html, const std::string& baseDire
 
 void HTMLPageRenderer::clear() {
   impl_->document.reset();
+  impl_->container.endPage();
   impl_->container.title.clear();
   impl_->container.clickedLink.reset();
   impl_->laidOutFor = {-1, -1};

@@ -6,12 +6,15 @@
 // next to it. The web view (UIWebView) shows a page through this class; it has no view of its own.
 //
 // Limits, for pages that come from files: the text at most kMaxPageBytes, elements nested at
-// most kMaxNesting deep (deeper pages are refused before layout, which recurses per level), a
+// most kMaxNesting deep (deeper pages are refused before layout, which recurses per level), at
+// most kMaxAttributes attributes in one tag (both measured before the page is parsed), a
 // style sheet at most kMaxStyleSheetBytes, at most kMaxStyleSheets sheets read for a page in all
-// (linked and imported, so no chain of imports is deeper) and each file at most once (which ends
-// every import cycle), an image at most kMaxImagePixels (checked from its header before it is
-// decoded) and as PNGFile.h allows. A page that is not valid HTML is laid out as far as the parser
-// can make sense of it, as browsers do.
+// (linked and imported, so no chain of imports is deeper) and none on a chain of imports that
+// already holds it (which ends every import cycle; HTMLStyleSheets), an image at most
+// kMaxImagePixels and the page's images at most kMaxPageImagePixels in all, each file decoded
+// once for the page (checked from its header before it is decoded, and as PNGFile.h allows;
+// HTMLPageImages). A page that is not valid HTML is laid out as far as the parser can make sense
+// of it, as browsers do.
 // Main thread only (one page at a time per instance).
 #include <cstdint>
 #include <functional>
@@ -27,10 +30,17 @@ class HTMLPageRenderer {
  public:
   static constexpr size_t kMaxPageBytes = 2 << 20;
   static constexpr int kMaxNesting = 200;
+  // The HTML parser compares each attribute with all before it in its tag. The help pages write
+  // two at most; at 128 a page of kMaxPageBytes made of such tags costs the parser about what
+  // parsing any page of that size does, where 20,000 in one tag took it more than a second.
+  static constexpr int kMaxAttributes = 128;
   static constexpr size_t kMaxStyleSheetBytes = 512 << 10;
   // The help pages read one sheet; a page of the bundle would hardly read more than a few.
   static constexpr int kMaxStyleSheets = 16;
   static constexpr int64_t kMaxImagePixels = 4096 * 4096;
+  // Decoded images take four bytes a pixel: twice the largest single image is 128 MB, room for
+  // 46 full-window backgrounds (1136 x 640), where the bundle's pages show a few small images.
+  static constexpr int64_t kMaxPageImagePixels = 2 * kMaxImagePixels;
 
   HTMLPageRenderer();
   ~HTMLPageRenderer();
@@ -38,8 +48,8 @@ class HTMLPageRenderer {
   HTMLPageRenderer& operator=(const HTMLPageRenderer&) = delete;
 
   // Parses the page; `baseDirectory` is where its relative links, images and style sheets are.
-  // False (with the reason) when the page is refused for its size or nesting; the renderer is
-  // then empty.
+  // False (with the reason) when the page is refused for its size, nesting or attributes; the
+  // renderer is then empty.
   bool load(const std::string& html, const std::string& baseDirectory, std::string* error = nullptr);
   void clear();
   bool hasPage() const;
@@ -60,10 +70,11 @@ class HTMLPageRenderer {
   // The page position (top) of the element with the id or anchor name, none when there is none.
   std::optional<double> anchorTop(const std::string& name);
 
-  // An upper bound of the element nesting the HTML parser builds from a page's text, counted up
-  // to just past kMaxNesting (the parser's work grows with the square of the nesting, so pages
-  // are measured before they are parsed).
+  // Upper bounds, taken before parsing (HTMLPageMeasure), of the element nesting the HTML parser
+  // builds from a page's text, counted up to just past kMaxNesting, and of the most attributes in
+  // one of its tags, counted up to just past kMaxAttributes.
   static int nestingDepth(const std::string& html);
+  static int mostAttributes(const std::string& html);
 
  private:
   struct Impl;

@@ -31,13 +31,35 @@ struct SDLWindowHost::Impl {
 };
 
 namespace {
-// Delivers one pointer event; a handler's exception must not end the window.
+// Delivers one pointer or key event; a handler's exception must not end the window.
 template <class F>
 void deliver(F&& f) {
   try {
     f();
   } catch (const std::exception& e) {
-    NSLog("SDLWindowHost: a touch handler raised: %s", e.what());
+    NSLog("SDLWindowHost: an input handler raised: %s", e.what());
+  }
+}
+
+// A key pressed (or repeated while held) that is not text: the editing keys of a text field, and
+// Return and Escape. Those two act on their first press only: a Return held down must not also
+// answer the dialog its first press brought up.
+void deliverKey(const SDL_KeyboardEvent& key) {
+  switch (key.keysym.sym) {
+    case SDLK_BACKSPACE: UIKeyInput::typeBackspace(); break;
+    case SDLK_DELETE: UIKeyInput::typeDelete(); break;
+    case SDLK_LEFT: UIKeyInput::typeCaretMove(UITextCaretMove::Left); break;
+    case SDLK_RIGHT: UIKeyInput::typeCaretMove(UITextCaretMove::Right); break;
+    case SDLK_HOME: UIKeyInput::typeCaretMove(UITextCaretMove::Home); break;
+    case SDLK_END: UIKeyInput::typeCaretMove(UITextCaretMove::End); break;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER:
+      if (!key.repeat) UIKeyInput::typeReturn();
+      break;
+    case SDLK_ESCAPE:
+      if (!key.repeat) UIKeyInput::typeEscape();
+      break;
+    default: break;
   }
 }
 
@@ -295,11 +317,7 @@ bool SDLWindowHost::pumpEvents() {
         }
         break;
       case SDL_TEXTINPUT: deliver([&] { UIKeyInput::typeText(e.text.text); }); break;
-      case SDL_KEYDOWN:
-        if (e.key.keysym.sym == SDLK_BACKSPACE) deliver([] { UIKeyInput::typeBackspace(); });
-        else if (e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) deliver([] { UIKeyInput::typeReturn(); });
-        else if (e.key.keysym.sym == SDLK_ESCAPE) deliver([] { UIKeyInput::typeEscape(); });
-        break;
+      case SDL_KEYDOWN: deliver([&] { deliverKey(e.key); }); break;
       default: break;
     }
   }

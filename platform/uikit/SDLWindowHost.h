@@ -1,11 +1,13 @@
 #pragma once
-// Shows a window's composited frames in a desktop window (SDL2) and turns the mouse into touches.
-// Only used when a display exists; without one frames go to PNG files instead.
+// Shows a window's composited frames in a desktop window (SDL2), turns the mouse into touches and
+// hands the keyboard to UIKeyInput: typed text, Backspace, Delete, Left, Right, Home, End, Return
+// and Escape (the last two once per press, not repeated while held). Only used when a display
+// exists; without one frames go to PNG files instead.
 //
 // The desktop window has the window's size in pixels (points times the screen's scale) and
 // follows it when it changes; mouse positions are divided by the scale. The desktop window being
 // hidden or minimised, and shown or restored again, is reported through onVisibilityChanged.
-// An exception from a touch handler is logged and the window goes on.
+// An exception from a touch or key handler is logged and the window goes on.
 #include <functional>
 #include <memory>
 #include <string>
@@ -38,7 +40,7 @@ class SDLWindowHost {
   bool open(const std::shared_ptr<UIWindow>& window, const std::string& title, std::string* error = nullptr);
   // Composites the window and shows the frame.
   void present();
-  // Handles pending desktop events (mouse as touch); false once the user closed the window.
+  // Handles pending desktop events (mouse as touch, keys); false once the user closed the window.
   bool pumpEvents();
   void close();
 

@@ -168,7 +168,11 @@ void UIAlertController::loadView() {
 
 void UIAlertController::viewDidAppear(bool animated) {
   UIViewController::viewDidAppear(animated);
-  if (textFields_.empty()) return;
+  if (textFields_.empty()) {
+    // The keys are the alert's now: a field under it would take Return and Escape for its screen.
+    UIKeyInput::setFirstResponder(nullptr);
+    return;
+  }
   // The field takes the keyboard in place on the card, where the keys it is sent reach the alert.
   view()->layoutIfNeeded();
   textFields_.front()->becomeFirstResponder();
@@ -179,10 +183,21 @@ void UIAlertController::viewWillDisappear(bool animated) {
   for (const auto& field : textFields_) field->resignFirstResponder();
 }
 
-bool UIAlertController::performKeyCommand(UIKeyCommand key) {
+UIAlertActionRef UIAlertController::actionForKey(UIKeyCommand key) const {
+  const bool alert = style_ == UIAlertControllerStyle::Alert;
+  if (key == UIKeyCommand::Return && !alert) return nullptr;
   const auto style = key == UIKeyCommand::Return ? UIAlertActionStyle::Default : UIAlertActionStyle::Cancel;
   auto action = std::find_if(actions_.begin(), actions_.end(), [style](const auto& a) { return a->style() == style; });
-  if (action != actions_.end()) performAction(*action);
+  if (action != actions_.end()) return *action;
+  // The one way out of an acknowledgement; a destructive action is never done by a key.
+  if (alert && actions_.size() == 1 && actions_.front()->style() != UIAlertActionStyle::Destructive) {
+    return actions_.front();
+  }
+  return nullptr;
+}
+
+bool UIAlertController::performKeyCommand(UIKeyCommand key) {
+  if (auto action = actionForKey(key)) performAction(action);
   return true;  // the keys belong to the alert: its field goes on being edited when nothing happened
 }
 

@@ -7,9 +7,12 @@
 // A tap on an action's button dismisses the controller and, once it is gone, runs the action's
 // handler (so a handler may present the next controller). A tap outside an action sheet's buttons
 // counts as its cancel action, when it has one. The first text field takes the keyboard when the
-// alert has appeared; while one of its fields is being edited, Return does what the default button
-// does (the first action of the default style) and Escape what the cancel action does; either does
-// nothing where the alert has no such action, and the field keeps the keyboard. Main thread only.
+// alert has appeared (an alert without fields takes it from any field being edited), so the keys
+// reach the alert in front, fields or not: Return does an alert's preferred action (the first of
+// the default style) and Escape the cancel action; an alert of one action that is not destructive
+// (an acknowledgement's OK) does that action for either key. An action sheet takes Escape as its
+// cancel action and Return as nothing, its actions being choices of equal standing. A key with no
+// action to do does nothing, and a field being edited keeps the keyboard. Main thread only.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -93,6 +96,8 @@ class UIAlertController : public UIViewController {
   void viewDidAppear(bool animated) override;
   void viewWillDisappear(bool animated) override;
   bool performKeyCommand(UIKeyCommand key) override;
+  // The action Return or Escape does (see above); none when the key does nothing here.
+  UIAlertActionRef actionForKey(UIKeyCommand key) const;
 
  private:
   void layoutCard();

@@ -1,10 +1,14 @@
 #include "platform/uikit/UITextField.h"
 
 #include <cairo.h>
+#include <pango/pango.h>
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
+#include <vector>
 
+#include "platform/foundation/NSString.h"
 #include "platform/graphics/NSAttributedString.h"
 #include "platform/graphics/UIBezierPath.h"
 #include "platform/uikit/UIViewController.h"
@@ -12,9 +16,10 @@
 namespace {
 constexpr double kPadding = 8;
 constexpr double kClearButton = 18;
+constexpr double kCaretWidth = 2;
 
 // The start of the last UTF-8 code point of a text (0 for an empty text).
-size_t lastCodePointStart(const std::string& s) {
+size_t lastCodePointStart(std::string_view s) {
   size_t i = s.size();
   while (i > 0) {
     --i;
@@ -22,14 +27,69 @@ size_t lastCodePointStart(const std::string& s) {
   }
   return i;
 }
+
+// The text as the field keeps it: UTF-8 throughout, each byte that does not belong to a
+// character (and each NUL, which would end the text for the layout) as U+FFFD.
+std::string validText(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    const gunichar c = g_utf8_get_char_validated(s.data() + i, static_cast<gssize>(s.size() - i));
+    if (c == 0 || c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
+    const size_t n = static_cast<size_t>(g_utf8_skip[static_cast<unsigned char>(s[i])]);
+    out.append(s.substr(i, n));
+    i += n;
+  }
+  return out;
+}
+
+// Where a caret may stand in a text the field keeps: the byte offsets, from 0 to the text's size,
+// between characters as the eye counts them (a letter with its combining accents is one, so is a
+// flag), which is how Left, Right and Delete step.
+std::vector<size_t> caretStops(const std::string& text) {
+  std::vector<size_t> starts;  // where each code point begins
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
+  }
+  std::vector<PangoLogAttr> attrs(starts.size() + 1);
+  pango_get_log_attrs(text.data(), static_cast<int>(text.size()), -1, pango_language_get_default(), attrs.data(),
+                      static_cast<int>(attrs.size()));
+  std::vector<size_t> stops{0};
+  for (size_t k = 1; k <= starts.size(); ++k) {
+    if (attrs[k].is_cursor_position || k == starts.size()) stops.push_back(k < starts.size() ? starts[k] : text.size());
+  }
+  return stops;
+}
+
+// The last stop before `at` (0 at the start) and the first stop after it (the end at the end).
+size_t stopBefore(const std::string& text, size_t at) {
+  const auto stops = caretStops(text);
+  auto it = std::lower_bound(stops.begin(), stops.end(), at);
+  return it == stops.begin() ? 0 : *(it - 1);
+}
+size_t stopAfter(const std::string& text, size_t at) {
+  const auto stops = caretStops(text);
+  auto it = std::upper_bound(stops.begin(), stops.end(), at);
+  return it == stops.end() ? text.size() : *it;
+}
+// `at` itself when a caret may stand there, else the nearest stop before or after it.
+size_t stopAtOrBefore(const std::string& text, size_t at) { return stopBefore(text, at + 1); }
+size_t stopAtOrAfter(const std::string& text, size_t at) { return at == 0 ? 0 : stopAfter(text, at - 1); }
 }  // namespace
 
 UITextField::UITextField(const CGRect& frame)
     : UIControl(frame), font_(UIFont::systemFontOfSize(15)), textColor_(UIColor::blackColor()) {}
 
-void UITextField::setText(std::string text) {
-  if (text.size() > kMaxTextBytes) text.resize(lastCodePointStart(text.substr(0, kMaxTextBytes + 1)));
+void UITextField::setText(std::string textIn) {
+  std::string text = validText(textIn);
+  if (text.size() > kMaxTextBytes) text.resize(lastCodePointStart(std::string_view(text).substr(0, kMaxTextBytes + 1)));
   text_ = std::move(text);
+  caret_ = text_.size();
   setNeedsDisplay();
 }
 
@@ -59,6 +119,7 @@ bool UITextField::becomeFirstResponder() {
   if (!isEnabled()) return false;
   UIKeyInput::setFirstResponder(std::dynamic_pointer_cast<UIKeyInput>(shared_from_this()));
   editing_ = true;
+  caret_ = text_.size();
   setNeedsDisplay();
   sendActionsForControlEvents(UIControlEventEditingDidBegin);
   return true;
@@ -84,20 +145,46 @@ void UITextField::changed() {
 
 void UITextField::insertText(const std::string& typed) {
   // One line: line breaks and other control characters are not taken.
-  std::string clean;
+  std::string kept;
   for (char c : typed) {
-    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) clean += c;
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) kept += c;
   }
+  const std::string clean = validText(kept);
   if (clean.empty()) return;
   if (text_.size() + clean.size() > kMaxTextBytes) return;
-  text_ += clean;
+  text_.insert(caret_, clean);
+  caret_ += clean.size();
+  // A letter typed before an accent takes the accent: the caret goes after both.
+  caret_ = stopAtOrAfter(text_, caret_);
   changed();
 }
 
 void UITextField::deleteBackward() {
-  if (text_.empty()) return;
-  text_.resize(lastCodePointStart(text_));
+  if (caret_ == 0) return;
+  // One code point, as before: an accent typed last comes off its letter alone.
+  const size_t start = lastCodePointStart(std::string_view(text_).substr(0, caret_));
+  text_.erase(start, caret_ - start);
+  caret_ = stopAtOrBefore(text_, start);
   changed();
+}
+
+void UITextField::deleteForward() {
+  if (caret_ >= text_.size()) return;
+  text_.erase(caret_, stopAfter(text_, caret_) - caret_);
+  changed();
+}
+
+void UITextField::moveCaret(UITextCaretMove move) {
+  size_t to = caret_;
+  switch (move) {
+    case UITextCaretMove::Left: to = stopBefore(text_, caret_); break;
+    case UITextCaretMove::Right: to = stopAfter(text_, caret_); break;
+    case UITextCaretMove::Home: to = 0; break;
+    case UITextCaretMove::End: to = text_.size(); break;
+  }
+  if (to == caret_) return;
+  caret_ = to;
+  setNeedsDisplay();
 }
 
 std::shared_ptr<UIViewController> UITextField::holdingController() const {
@@ -142,6 +229,7 @@ void UITextField::touchesEnded(const UITouchSet& touches, const UIEvent* event) 
   if (!isTouchInside()) return;
   if (clear) {
     text_.clear();
+    caret_ = 0;
     changed();
   }
   becomeFirstResponder();
@@ -183,8 +271,8 @@ void UITextField::drawRect(const CGRect&) {
   a.foregroundColor = empty ? UIColor::colorWithWhite(0.6, 1) : textColor_;
   NSAttributedString s(empty ? placeholder_ : text_, a);
   const CGSize size = s.size();
-  // A text wider than the field shows its end, where typing happens.
-  const double x = size.width > area.size.width ? CGRectGetMaxX(area) - size.width : area.origin.x;
+  const double caretX = empty ? 0 : s.caretOffset(ns::utf16Length(std::string_view(text_).substr(0, caret_)));
+  const double x = textOrigin(area, size.width, caretX);
   const double y = CGRectGetMidY(area) - size.height / 2;
   CGContextSaveGState(c);
   CGContextBeginPath(c);
@@ -192,9 +280,29 @@ void UITextField::drawRect(const CGRect&) {
   cairo_clip(c->cairo());
   if (!s.string().empty()) s.drawAtPoint({x, y});
   if (editing_) {
-    const double caretX = empty ? area.origin.x : std::min(x + size.width + 1, CGRectGetMaxX(area) - 1);
+    // Centred on the boundary between the characters it stands between.
+    const double left = std::max(area.origin.x, std::min(x + caretX - kCaretWidth / 2, CGRectGetMaxX(area) - kCaretWidth));
     CGContextSetFillColorWithColor(c, tintColor());
-    CGContextFillRect(c, CGRectMake(caretX, y, 2, size.height));
+    CGContextFillRect(c, CGRectMake(left, y, kCaretWidth, size.height));
   }
   CGContextRestoreGState(c);
+}
+
+double UITextField::textOrigin(const CGRect& area, double textWidth, double caretX) {
+  // Not editing: a text wider than the field shows its end, where typing happens (and where the
+  // scrolling starts from when editing begins).
+  if (!editing_) {
+    scrollX_ = std::max(0.0, textWidth - area.size.width);
+    return area.origin.x - scrollX_;
+  }
+  // Editing: room for the caret after the last character too, and the least scrolling that keeps
+  // the caret in view.
+  const double room = std::max(1.0, area.size.width - kCaretWidth);
+  if (textWidth <= room) {
+    scrollX_ = 0;
+    return area.origin.x;
+  }
+  scrollX_ = std::clamp(scrollX_, caretX - room, caretX);
+  scrollX_ = std::clamp(scrollX_, 0.0, textWidth - room);
+  return area.origin.x - scrollX_;
 }

@@ -63,9 +63,10 @@ class UIViewController : public std::enable_shared_from_this<UIViewController> {
   // The desktop never runs short of memory the way a phone does, so nothing sends this; screens
   // that have nothing to free keep the base's empty answer.
   virtual void didReceiveMemoryWarning() {}
-  // A key typed while a text field of this controller's view is being edited, offered to the
-  // controller before the field: true when the controller took it (the field then does nothing
-  // more). By default it takes none.
+  // Return or Escape typed while a text field of this controller's view is being edited, offered
+  // to the controller before the field: true when the controller took it (the field then does
+  // nothing more). While no field is being edited, the controller in front hears them here.
+  // By default it takes none.
   virtual bool performKeyCommand(UIKeyCommand key) { return false; }
 
   // Appearance transitions, used by containers and presentation: begin calls viewWill…, end

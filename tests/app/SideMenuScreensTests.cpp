@@ -1,6 +1,8 @@
 // The application's side menu, help screens and store page: the main storyboard's scene graph, the
 // menu's selection and taps, the help screen made at launch, the dB chart page, pages that are
-// missing, and the store that is not there.
+// missing, and the store that is not there. A mode or a setting of the axes changed while the chart
+// is stopped.
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -292,14 +294,29 @@ class StoppedModeChangeTest : public SideMenuScreensTest {
     tap(entry);
     settle();
   }
-  // Still stopped, nothing drawn, and nothing drawn later either.
+  // Still stopped, nothing drawn, and nothing drawn later either; no readout of the old picture.
   void expectStoppedAndEmpty(const char* mode) {
     SCOPED_TRACE(mode);
     EXPECT_EQ(defaults()->stringForKey("CURRENT_TYPE"), mode);
+    expectStoppedAndEmpty();
+  }
+  std::string peakReadout() const { return screen()->lblFloatingLeft->text().value_or(""); }
+  // The frequency the peak readout shows ("Peak: 1034Hz, -23 dB"); -1 when it shows none.
+  int peakReadoutHz() const {
+    const std::string text = peakReadout();
+    return text.rfind("Peak: ", 0) == 0 && text.size() > 6 && std::isdigit(static_cast<unsigned char>(text[6]))
+               ? std::stoi(text.substr(6))
+               : -1;
+  }
+  void expectStoppedAndEmpty() {
     EXPECT_FALSE(screen()->btnStartStop->isSelected());
     EXPECT_FALSE(screen()->spectrumView->isStarted());
     EXPECT_FALSE(plot()->isAnimating());
-    EXPECT_EQ(drawnPixels(), 0) << "the old mode's picture on the new mode's axes";
+    EXPECT_EQ(drawnPixels(), 0) << "the old picture on the new setting's axes";
+    EXPECT_EQ(peakReadout(), ViewController::kNoPeakReadout) << "the old picture's peak";
+    EXPECT_TRUE(screen()->lblCurrentReadings->isHidden()) << "the readings at the old picture's marker";
+    EXPECT_TRUE(screen()->lblMaxMin->isHidden());
+    EXPECT_FALSE(plot()->isMarkerVisible());
     clock.step(0.5);
     layout();
     EXPECT_EQ(drawnPixels(), 0);
@@ -339,6 +356,107 @@ TEST_F(StoppedModeChangeTest, AModeChosenAfterStopShowsAnEmptyChartOfThatMode) {
   choose(entries()->btnFFT);
   ASSERT_TRUE(screen()->btnAim->isSelected());
   expectStoppedAndEmpty("fft");
+}
+
+// ---- A setting changed while the chart is stopped ----
+
+class StoppedSettingChangeTest : public StoppedModeChangeTest {
+ protected:
+  // Starts the chart (the screen starts it when it appears; a stop before makes it wait for this).
+  void start() {
+    if (!screen()->btnStartStop->isSelected()) tap(screen()->btnStartStop);
+    ASSERT_TRUE(screen()->spectrumView->isStarted());
+  }
+  // Runs the tone until the chart shows it, with a marker placed on the chart, and stops.
+  void drawTheToneAndStop() {
+    start();
+    play(1.5);
+    ASSERT_GT(drawnPixels(), 1000) << "the picture of the tone";
+    tap(screen()->spectrumView);  // the marker in the middle of the plot, and its readings
+    play(0.2);
+    ASSERT_FALSE(screen()->lblCurrentReadings->isHidden());
+    ASSERT_TRUE(plot()->isMarkerVisible());
+    stop();
+  }
+};
+
+// FFT plot of a 1 kHz tone, stopped: SCALE turns the axis logarithmic, and the linear curve (its
+// peak at about 40 Hz of the new axis) and its readouts go. The window and the FFT size keep the
+// picture, which their axes still describe; running again draws the new axis.
+TEST_F(StoppedSettingChangeTest, TheScaleChangedWhileStoppedShowsAnEmptyPlotOfTheNewAxis) {
+  defaults()->setObject(Value("fft"), "CURRENT_TYPE");
+  defaults()->setObject(Value("linear"), "FFT_SCALE");
+  launch({568, 320}, true);
+  drawTheToneAndStop();
+  const int picture = drawnPixels();
+  const std::string peak = peakReadout();
+  ASSERT_NEAR(peakReadoutHz(), 1000, 90) << peak;
+  tap(screen()->btnGraph);  // the window
+  tap(screen()->btnFFT);
+  layout();
+  EXPECT_EQ(drawnPixels(), picture) << "the window and the FFT size keep the picture";
+  EXPECT_EQ(peakReadout(), peak);
+  EXPECT_FALSE(screen()->lblCurrentReadings->isHidden());
+
+  tap(screen()->btnOctaves);
+  EXPECT_EQ(screen()->spectrumView->scaleType(), 1);
+  expectStoppedAndEmpty();
+
+  // Running again draws the tone on the logarithmic axis, and the peak reads it again.
+  start();
+  play(1.0);
+  EXPECT_GT(drawnPixels(), 1000);
+  EXPECT_NEAR(peakReadoutHz(), 1000, 90) << peakReadout();
+  EXPECT_FALSE(plot()->isMarkerVisible()) << "the marker went with the picture it stood on";
+  // And back to the linear axis, stopped once more.
+  stop();
+  tap(screen()->btnOctaves);
+  EXPECT_EQ(screen()->spectrumView->scaleType(), 0);
+  expectStoppedAndEmpty();
+}
+
+// Octave bands, stopped: 1/3 -> 1/6 -> Full and Bars -> Line each show an empty chart of the new
+// setting, not the thirty third-octave bars under another title.
+TEST_F(StoppedSettingChangeTest, OctaveBandsAndGraphTypeChangedWhileStoppedShowAnEmptyChart) {
+  defaults()->setObject(Value("octave"), "CURRENT_TYPE");
+  defaults()->setObject(Value("octave3"), "OCTAVE_TYPE");
+  defaults()->setObject(Value("bars"), "OCTAVE_GRAPH_TYPE");
+  launch({568, 320}, true);
+  const std::tuple<const char*, std::shared_ptr<UIButtonWithTwoLabels>, int, int> changes[] = {
+      {"1/6", screen()->btnOctaves, 4, 1}, {"Full", screen()->btnOctaves, 2, 1}, {"Line", screen()->btnGraph, 2, 0}};
+  for (const auto& [title, button, scale, graph] : changes) {
+    SCOPED_TRACE(title);
+    drawTheToneAndStop();
+    tap(button);
+    EXPECT_EQ(screen()->spectrumView->scaleType(), scale);
+    EXPECT_EQ(screen()->spectrumView->graphType(), graph);
+    expectStoppedAndEmpty();
+  }
+}
+
+// Running, a change of scale or graph type keeps the held peaks, the marker and the readouts: the
+// next frame draws the new setting.
+TEST_F(StoppedSettingChangeTest, RunningTheChartKeepsItsHoldsMarkerAndReadoutsThroughAChange) {
+  defaults()->setObject(Value("octave"), "CURRENT_TYPE");
+  defaults()->setObject(Value("Hold"), "OCTAVE_HOLD_PEAKS");
+  defaults()->setObject(Value("bars"), "OCTAVE_GRAPH_TYPE");
+  launch({568, 320}, true);
+  start();
+  play(1.5);
+  tap(screen()->spectrumView);
+  play(0.2);
+  const std::string peak = peakReadout();
+  ASSERT_NE(peak, ViewController::kNoPeakReadout);
+  ASSERT_FALSE(plot()->l_maxData.empty());
+  for (const auto& button : {screen()->btnGraph, screen()->btnOctaves}) {
+    tap(button);
+    EXPECT_FALSE(plot()->l_maxData.empty()) << "the held peaks";
+    EXPECT_EQ(peakReadout(), peak);
+    EXPECT_FALSE(screen()->lblCurrentReadings->isHidden());
+    EXPECT_TRUE(plot()->isMarkerVisible());
+    play(0.2);
+    EXPECT_GT(drawnPixels(), 1000);
+  }
 }
 
 TEST_F(SideMenuScreensTest, AMenuThatLoadsWithoutAStoredModeSelectsTheSpectrograph) {

@@ -10,6 +10,7 @@
 #include "platform/audio/AVAudioSession.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/uikit/UIAlertController.h"
+#include "platform/uikit/UIKeyInput.h"
 #include "profiles/InputProfilesService.h"
 #include "tests/app/ProfileScreensHarness.h"
 
@@ -134,6 +135,21 @@ TEST_F(TuningScreen, SavingKeepsTheBandsAcrossARestart) {
   ASSERT_EQ(again.profiles().size(), 1u);
   EXPECT_EQ(again.profiles()[0]->tuneBands()[2]->fixValue(), b2);
   EXPECT_EQ(again.profiles()[0]->tuneBands()[8]->fixValue(), b8);
+}
+
+// The "Profile saved" alert has one OK, and no text field: Return and Escape both close it.
+TEST_F(TuningScreen, TheProfileSavedAlertClosesWithReturnOrEscape) {
+  openTuning(mine);
+  for (void (*key)() : {UIKeyInput::typeReturn, UIKeyInput::typeEscape}) {
+    tap(nav()->rightBarButton());  // Save
+    settle();
+    auto saved = std::dynamic_pointer_cast<UIAlertController>(nav()->presentedViewController());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->alertTitle(), "Profile saved");
+    key();
+    settle();
+    EXPECT_EQ(nav()->presentedViewController(), nullptr);
+  }
 }
 
 TEST_F(TuningScreen, ReadoutsAreWholeDecibelsAndOnlyWhileTheSignalIsOn) {

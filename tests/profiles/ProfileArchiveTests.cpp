@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
+#include "platform/audio/AVAudioSessionPorts.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "profiles/FakeDeviceInputDescription.h"
 #include "profiles/InputProfilesService.h"
@@ -100,7 +102,6 @@ TEST_F(ProfileArchive, AnArchivedTenBandProfileGainsIts20kHzBandAndMissingIntege
 
 TEST_F(ProfileArchive, UnreadableValuesGiveNoProfilesAndSayWhy) {
   const Bytes good = archive(threeProfiles());
-  NSErrorRef error;
   struct Case {
     const char* what;
     Value stored;
@@ -113,23 +114,8 @@ TEST_F(ProfileArchive, UnreadableValuesGiveNoProfilesAndSayWhy) {
       {"text, not data", Value("profiles")},
       {"bytes that are no archive", value::data(Bytes{'n', 'o', 't', 0, 1, 2})},
       {"an archive of another class", value::data(otherRoot)},
-      {"a profile without a name", value::data(editObjects(good, "Tarn.InputProfile", [](Value& e, int i) {
-         if (i == 1) e.erase("displayName");
-       }))},
-      {"a band beyond +100 dB", value::data(editObjects(good, "Tarn.SoundTuneBandModel", [](Value& e, int i) {
-         if (i == 12) e["fixValue"] = 101;
-       }))},
-      {"a main gain below -100 dB", value::data(editObjects(good, "Tarn.MainGainTuneModel", [](Value& e, int i) {
-         if (i == 0) e["fixValue"] = -101;
-       }))},
-      {"a correction that is not a number", value::data(editObjects(good, "Tarn.SoundTuneBandModel", [](Value& e, int i) {
-         if (i == 3) e["fixValue"] = std::numeric_limits<double>::infinity();
-       }))},
-      {"a fractional correction", value::data(editObjects(good, "Tarn.SoundTuneBandModel", [](Value& e, int i) {
-         if (i == 3) e["fixValue"] = 2.5;
-       }))},
-      {"a description without a port type", value::data(editObjects(good, "Tarn.DeviceInputDescription", [](Value& e, int) {
-         e.erase("portType");
+      {"a profile list that is no list", value::data(editObjects(good, "Tarn.InputProfilesStorage", [](Value& e, int) {
+         e["profiles"] = "not a list";
        }))},
       {"more data than an archive may hold", value::data(Bytes(InputProfilesStorage::kMaxArchiveBytes + 1, 0))},
   };
@@ -145,11 +131,74 @@ TEST_F(ProfileArchive, UnreadableValuesGiveNoProfilesAndSayWhy) {
   auto& fine = launchWithStored(value::data(good));
   EXPECT_EQ(fine.profiles().size(), 3u);
   EXPECT_FALSE(fine.unreadableArchiveReason());
+  EXPECT_TRUE(fine.skippedProfileReasons().empty());
+}
+
+// One profile that cannot be read costs only itself: the others are read, and the stored bytes
+// are kept aside before the next write replaces them.
+TEST_F(ProfileArchive, ADamagedProfileCostsOnlyItselfAndTheStoredBytesAreKeptAside) {
+  const Bytes good = archive(threeProfiles());
+  struct Case {
+    const char* what;
+    Bytes stored;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"a profile without a name", editObjects(good, "Tarn.InputProfile", [](Value& e, int i) {
+         if (i == 1) e.erase("displayName");
+       }), "displayName"},
+      {"a name longer than a profile's", editObjects(good, "Tarn.InputProfile", [](Value& e, int i) {
+         if (i == 1) e["displayName"] = std::string(InputProfile::kMaxTextBytes + 1, 'n');
+       }), "displayName"},
+      {"an id above 2^63-1", editObjects(good, "Tarn.InputProfile", [](Value& e, int i) {
+         if (i == 1) e["id"] = std::numeric_limits<uint64_t>::max();
+       }), "id"},
+      {"a band beyond +100 dB", editObjects(good, "Tarn.SoundTuneBandModel", [](Value& e, int i) {
+         if (i == 12) e["fixValue"] = 101;
+       }), "fixValue"},
+      {"a main gain below -100 dB", editObjects(good, "Tarn.MainGainTuneModel", [](Value& e, int i) {
+         if (i == 1) e["fixValue"] = -101;
+       }), "fixValue"},
+      {"a correction that is not a number", editObjects(good, "Tarn.SoundTuneBandModel", [](Value& e, int i) {
+         if (i == 13) e["fixValue"] = std::numeric_limits<double>::infinity();
+       }), "fixValue"},
+      {"a fractional correction", editObjects(good, "Tarn.SoundTuneBandModel", [](Value& e, int i) {
+         if (i == 13) e["fixValue"] = 2.5;
+       }), "fixValue"},
+      {"a port name longer than a description's", editObjects(good, "Tarn.DeviceInputDescription", [](Value& e, int i) {
+         if (i == 1) e["portName"] = std::string(DeviceInputDescription::kMaxTextBytes + 1, 'p');
+       }), "portName"},
+      {"a description without a port type", editObjects(good, "Tarn.DeviceInputDescription", [](Value& e, int i) {
+         if (i == 1) e.erase("portType");
+       }), "portType"},
+  };
+  for (const auto& c : cases) {
+    testsupport::LogCapture log;
+    auto& service = launchWithStored(value::data(c.stored));
+    ASSERT_EQ(service.profiles().size(), 2u) << c.what;
+    EXPECT_EQ(service.profiles()[0]->displayName(), "First") << c.what;
+    EXPECT_EQ(service.profiles()[1]->displayName(), "Third") << c.what;
+    EXPECT_FALSE(service.unreadableArchiveReason()) << c.what;
+    ASSERT_EQ(service.skippedProfileReasons().size(), 1u) << c.what;
+    EXPECT_NE(service.skippedProfileReasons()[0].find(c.reason), std::string::npos)
+        << c.what << ": " << service.skippedProfileReasons()[0];
+    EXPECT_TRUE(log.contains("1 of the stored input profiles cannot be read")) << c.what;
+    EXPECT_EQ(defaults()->objectForKey(InputProfilesService::kStorageKey), value::data(c.stored)) << c.what;
+
+    service.addProfile(profileWith(300, "Added", wiredMic(), std::vector<int64_t>(11, 2)));
+    EXPECT_EQ(defaults()->objectForKey(InputProfilesService::kBackupKey), value::data(c.stored)) << c.what;
+    relaunch();
+    auto& again = InputProfilesService::sharedService();
+    ASSERT_EQ(again.profiles().size(), 3u) << c.what;
+    EXPECT_EQ(again.profiles()[2]->displayName(), "Added");
+    EXPECT_TRUE(again.skippedProfileReasons().empty());
+    defaults()->removeObjectForKey(InputProfilesService::kBackupKey);
+  }
 }
 
 TEST_F(ProfileArchive, TheBytesOfAnUnreadableArchiveAreKeptAsideBeforeTheNextWrite) {
-  const Bytes damaged = editObjects(archive(threeProfiles()), "Tarn.InputProfile", [](Value& e, int i) {
-    if (i == 2) e["tuneBands"] = "not a list";
+  const Bytes damaged = editObjects(archive(threeProfiles()), "Tarn.InputProfilesStorage", [](Value& e, int) {
+    e.erase("profiles");
   });
   auto& service = launchWithStored(value::data(damaged));
   EXPECT_TRUE(service.profiles().empty());
@@ -167,6 +216,53 @@ TEST_F(ProfileArchive, TheBytesOfAnUnreadableArchiveAreKeptAsideBeforeTheNextWri
   later.addProfile(profileWith(201, "Newer", wiredMic(), std::vector<int64_t>(11, 1)));
   EXPECT_EQ(defaults()->objectForKey(InputProfilesService::kBackupKey), value::data(damaged));
   EXPECT_EQ(defaults()->objectForKey(std::string(InputProfilesService::kBackupKey) + ".2"), Value("garbage"));
+}
+
+// A microphone whose server names are longer than a stored description may hold: its profile is
+// stored and read back at the next launch, with the others.
+TEST_F(ProfileArchive, AProfileOfAMicrophoneWithLongServerNamesReadsBack) {
+  PulseSourceInfo source;
+  source.name = "alsa_input.usb-measurement";
+  source.description = std::string(3000, 'D');
+  source.bus = "usb";
+  source.portNames = {"analog-input-mic", "analog-input-linein"};
+  source.portDescriptions = {std::string(5000, 'M'), "Line In"};
+  source.activePort = "analog-input-mic";
+  auto port = AVAudioSessionPortForSource(source);
+  ASSERT_TRUE(port);
+  auto device = DeviceInputDescription::withPort(*port);
+  auto& service = InputProfilesService::sharedService();
+  service.addProfile(profileWith(1, "Kept", wiredMic(), std::vector<int64_t>(11, 0)));
+  const std::string name = device->displayName() + " 1/2/24";  // as the naming dialog makes it
+  service.addProfile(std::make_shared<InputProfile>(2, name, device));
+  relaunch();
+  auto& again = InputProfilesService::sharedService();
+  EXPECT_FALSE(again.unreadableArchiveReason());
+  EXPECT_TRUE(again.skippedProfileReasons().empty());
+  ASSERT_EQ(again.profiles().size(), 2u);
+  EXPECT_EQ(again.profiles()[0]->displayName(), "Kept");
+  EXPECT_EQ(again.profiles()[1]->displayName(), name);
+  EXPECT_EQ(again.profiles()[1]->inputDevice()->portName(), port->portName());
+  EXPECT_EQ(again.profiles()[1]->inputDevice()->dataSourceName(), port->selectedDataSource()->dataSourceName());
+}
+
+// What the writer stores, the reader reads: a list holding a profile the reader would refuse is
+// not stored, the write says why, and the stored list stays as it was.
+TEST_F(ProfileArchive, ProfilesThatWouldNotReadBackAreNotStoredAndTheWriteSaysWhy) {
+  auto& service = InputProfilesService::sharedService();
+  service.addProfile(profileWith(1, "Kept", wiredMic(), std::vector<int64_t>(11, 0)));
+  const auto before = defaults()->objectForKey(InputProfilesService::kStorageKey);
+  testsupport::LogCapture log;
+  service.addProfile(profileWith(2, std::string(InputProfile::kMaxTextBytes + 1, 'n'), wiredMic(),
+                                 std::vector<int64_t>(11, 0)));
+  EXPECT_EQ(service.profiles().size(), 2u) << "the list in memory keeps the change";
+  EXPECT_TRUE(log.contains("The input profiles were not stored: They would not read back"));
+  EXPECT_TRUE(log.contains("displayName"));
+  EXPECT_EQ(defaults()->objectForKey(InputProfilesService::kStorageKey), before);
+  relaunch();
+  auto& again = InputProfilesService::sharedService();
+  ASSERT_EQ(again.profiles().size(), 1u);
+  EXPECT_FALSE(again.unreadableArchiveReason());
 }
 
 // An input whose description cannot be archived.

@@ -247,6 +247,24 @@ TEST_F(NamingDialog, ATypedNameIsTakenAndCancelMakesNothing) {
   EXPECT_EQ(service().profiles().size(), 1u);
 }
 
+// An input whose names are as long as a stored description may hold: the name made from them and
+// the date is longer than a stored profile's, and is cut (at a character) so that it reads back.
+TEST_F(NamingDialog, ANameMadeFromLongInputNamesIsCutToWhatAStoredProfileReadsBack) {
+  // "Headset (" and the data source's name, whose é stands across the limit.
+  const std::string start = "Headset (" + std::string(InputProfile::kMaxTextBytes - 10, 's');
+  auto headset = std::make_shared<DeviceInputDescription>("wired", "Headset", AVAudioSessionPortHeadsetMic,
+                                                          start.substr(9) + "é!");
+  InputProfileRef made;
+  service().createNewProfileForInputDescription(headset, screen, [&](InputProfileRef p) { made = p; });
+  clock.step(0.5);
+  press("Save");
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made->displayName(), start) << "cut before the character that does not fit";
+  relaunch();
+  ASSERT_EQ(InputProfilesService::sharedService().profiles().size(), 1u) << "stored and read back";
+  EXPECT_EQ(InputProfilesService::sharedService().profiles()[0]->displayName(), made->displayName());
+}
+
 TEST_F(NamingDialog, ReturnSavesTheTypedNameAndEscapeCancels) {
   auto headset = std::make_shared<DeviceInputDescription>("wired", "Headset", AVAudioSessionPortHeadsetMic);
   std::vector<InputProfileRef> made;
@@ -270,6 +288,28 @@ TEST_F(NamingDialog, ReturnSavesTheTypedNameAndEscapeCancels) {
   ASSERT_EQ(made.size(), 2u);
   EXPECT_EQ(made[1], nullptr);
   EXPECT_EQ(service().profiles().size(), 1u);
+}
+
+// The name offered for a USB microphone is corrected anywhere in it, not only from its end.
+TEST_F(NamingDialog, TheOfferedNameIsCorrectedWhereTheCaretIsMovedAndReturnSavesIt) {
+  auto usb = std::make_shared<DeviceInputDescription>("usb", "USB Mic", AVAudioSessionPortUSBAudio);
+  InputProfileRef made;
+  service().createNewProfileForInputDescription(usb, screen, [&](InputProfileRef p) { made = p; });
+  clock.step(0.5);
+  ASSERT_TRUE(dialog());
+  for (int i = 0; i < 4; ++i) UIKeyInput::typeCaretMove(UITextCaretMove::Left);
+  UIKeyInput::typeText(" desk");
+  UIKeyInput::typeCaretMove(UITextCaretMove::Home);
+  for (int i = 0; i < 4; ++i) UIKeyInput::typeDelete();
+  UIKeyInput::typeCaretMove(UITextCaretMove::End);
+  UIKeyInput::typeBackspace();
+  UIKeyInput::typeBackspace();
+  UIKeyInput::typeText("ic");
+  EXPECT_EQ(dialog()->textFields()[0]->text(), "desk Mic");
+  UIKeyInput::typeReturn();
+  clock.step(0.5);
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made->displayName(), "desk Mic");
 }
 
 }  // namespace

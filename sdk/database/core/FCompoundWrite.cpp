@@ -68,10 +68,21 @@ FCompoundWriteRef FCompoundWrite::addWriteAtKey(const FNodeRef& node, std::strin
 }
 
 FCompoundWriteRef FCompoundWrite::addCompoundWrite(const FCompoundWrite& other, const FPathRef& path) const {
+  // The other's writes are one change, laid in as applyToNode lays them: what they set, then what
+  // they remove, then priorities. It matters where an earlier write here already fixes a location
+  // above them, whose node takes them one after the other: a removal first could empty a location
+  // they leave with data, and drop its priority.
+  enum Pass { kSets, kRemovals, kPriorities };
+  auto passOf = [](const FPath& relative, const FNodeRef& node) {
+    if (relative.getBack() == std::optional<std::string>(".priority")) return kPriorities;
+    return node->isEmpty() ? kRemovals : kSets;
+  };
   FCompoundWriteRef result = shared_from_this();
-  other.writeTree_->forEach([&](const FPathRef& relative, const FNodeRef& node) {
-    result = result->addWrite(node, path->child(*relative));
-  });
+  for (Pass pass : {kSets, kRemovals, kPriorities}) {
+    other.writeTree_->forEach([&](const FPathRef& relative, const FNodeRef& node) {
+      if (passOf(*relative, node) == pass) result = result->addWrite(node, path->child(*relative));
+    });
+  }
   return result;
 }
 

@@ -59,6 +59,10 @@ FViewProcessorResult FViewProcessor::applyOperationOn(const FViewCacheRef& oldVi
       } else {
         newViewCache = revertUserWriteOn(oldViewCache, ack.path(), writesCache, completeCache, accumulator);
       }
+      const bool recomputedWhole = ack.path()->isEmpty() && (ack.revert() || ack.affectedTree()->value());
+      if (!recomputedWhole && viewLocationUnsettled(*newViewCache, *writesCache)) {
+        newViewCache = recomputeEventCache(newViewCache, writesCache, accumulator);
+      }
       break;
     }
     case FOperationTypeListenComplete:
@@ -89,6 +93,31 @@ std::vector<FChange> FViewProcessor::maybeAddValueFromOldViewCache(const FViewCa
   return changes;
 }
 
+bool FViewProcessor::viewLocationUnsettled(const FViewCache& viewCache, const FWriteTreeRef& writesCache) {
+  const FCacheNodeRef& serverSnap = viewCache.cachedServerSnap();
+  if (!serverSnap->isFullyInitialized() || serverSnap->isFiltered()) return false;
+  const FNodeRef& shown = viewCache.cachedEventSnap()->node();
+  if (FNodeRef written = writesCache.shadowingWriteAtPath(FPath::empty())) {
+    // The writes alone give the location: its kind and priority are theirs.
+    return shown->isLeafNode() != written->isLeafNode() || !shown->getPriority()->isEqual(*written->getPriority());
+  }
+  // (While writes that depend on their order remain, the acknowledgement or revert recomputed all
+  // of the view already.)
+  const FNodeRef& server = serverSnap->node();
+  if (server->isLeafNode() || shown->isLeafNode()) return true;
+  // Writes that set data below the location leave its priority as the server has it.
+  return !shown->isEmpty() && !shown->getPriority()->isEqual(*server->getPriority());
+}
+
+FViewCacheRef FViewProcessor::recomputeEventCache(const FViewCacheRef& viewCache, const FWriteTreeRefPtr& writesCache,
+                                                  FChildChangeAccumulator& accumulator) const {
+  FNodeRef node = writesCache->calculateCompleteEventCacheWithCompleteServerCache(viewCache->completeServerSnap());
+  if (!node) return viewCache;
+  FIndexedNodeRef newEventCache = filter_->updateFullNode(
+      viewCache->cachedEventSnap()->indexedNode(), FIndexedNode::indexedNodeWithNode(node, filter_->index()), &accumulator);
+  return viewCache->updateEventSnap(newEventCache, true, filter_->filtersNodes());
+}
+
 std::optional<FPathRef> FViewProcessor::replacedLeafAbove(const FViewCache& viewCache, const FPathRef& changePath,
                                                           const FWriteTreeRef& writesCache) {
   // Below a leaf the event cache holds nothing, so the first leaf on the way down is the only one.
@@ -112,7 +141,25 @@ std::optional<FPathRef> FViewProcessor::replacedLeafAbove(const FViewCache& view
   return std::nullopt;
 }
 
+std::optional<size_t> FViewProcessor::shallowestReshapedAbove(const FNodeRef& oldNode, const FNodeRef& newNode,
+                                                              const FPathRef& changePath) {
+  FNodeRef before = oldNode;
+  FNodeRef after = newNode;
+  size_t depth = 0;
+  for (FPathRef rest = changePath; !rest->isEmpty(); rest = rest->popFront(), ++depth) {
+    if (before == after) return std::nullopt;  // shared: nothing changed from here down
+    if (before->isLeafNode() != after->isLeafNode() || !before->getPriority()->isEqual(*after->getPriority())) {
+      return depth;
+    }
+    const std::string key = *rest->getFront();
+    before = before->getImmediateChild(key);
+    after = after->getImmediateChild(key);
+  }
+  return std::nullopt;
+}
+
 FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCacheRef& viewCache,
+                                                                 const FNodeRef& oldServerNode,
                                                                  const FPathRef& changePath,
                                                                  const FWriteTreeRefPtr& writesCache,
                                                                  const FCompleteChildSource& source,
@@ -122,7 +169,27 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
   // Set when the child under childKey is to be recomputed whole from the server's data and the
   // writes, rather than patched at the change path.
   bool recomputeChild = false;
-  if (writesCache->shadowingWriteAtPath(changePath)) {
+  const FCacheNodeRef& serverSnap = viewCache->cachedServerSnap();
+  // A change that gave a location above it another kind or priority (a plain value given way to
+  // children, a location emptied with its priority) changes that location for the user too,
+  // whatever the writes below it: recompute from there, all of the view when it is the view's own
+  // location. (A window's server data holds its own children only: its changes go as they come.)
+  std::optional<size_t> reshaped;
+  if (oldServerNode && !serverSnap->isFiltered()) {
+    reshaped = shallowestReshapedAbove(oldServerNode, serverSnap->node(), changePath);
+    if (reshaped == 0u && !serverSnap->isFullyInitialized()) reshaped.reset();
+  }
+  // While a pending removal or priority write lies here, whether a location is emptied on the way
+  // (and so loses its priority) depends on every child the server holds there, those that writes
+  // hide included: a change to one child may change what the others' writes do, so all of it is
+  // recomputed.
+  const bool orderMatters = childKey && viewCache->completeServerSnap() && !serverSnap->isFiltered() &&
+                            writesCache->hasWritesDependingOnOrder();
+  if (orderMatters || reshaped == 0u) {
+    childKey.reset();
+  } else if (reshaped) {
+    recomputeChild = true;
+  } else if (writesCache->shadowingWriteAtPath(changePath)) {
     // A user write hides the change; but when the server's data below a leaf the user is shown
     // replaced that leaf with children, the leaf's location itself changed: recompute it, all of
     // the view when the leaf is the view's own node, else the child of the view it lies in.
@@ -133,13 +200,6 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
     } else {
       recomputeChild = true;
     }
-  }
-  if (childKey && !recomputeChild && viewCache->completeServerSnap() && !viewCache->cachedServerSnap()->isFiltered() &&
-      writesCache->hasWritesDependingOnOrder()) {
-    // While a pending removal or priority write lies here, whether a location is emptied on the
-    // way (and so loses its priority) depends on every child the server holds there: a change to
-    // one child may change what the others' writes do, so all of it is recomputed.
-    childKey.reset();
   }
   FIndexedNodeRef newEventCache;
   if (!childKey) {
@@ -169,7 +229,6 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
       FNodeRef eventChildUpdate = writesCache->calculateEventCacheAfterServerOverwriteWithChildPath(
           changePath, oldEventSnap->node(), viewCache->cachedServerSnap()->node());
       newEventChild = oldEventSnap->node()->getImmediateChild(*childKey);
-      const FCacheNodeRef& serverSnap = viewCache->cachedServerSnap();
       if (newEventChild->isLeafNode() && !childChangePath->isEmpty() && serverSnap->isFiltered() &&
           !serverSnap->node()->hasChild(*childKey)) {
         // The server replaced the plain value with children that took the child out of the window
@@ -229,7 +288,8 @@ FViewCacheRef FViewProcessor::applyServerOverwriteTo(const FViewCacheRef& viewCa
       viewCache->updateServerSnap(newServerCache, oldServerSnap->isFullyInitialized() || changePath->isEmpty(),
                                   serverFilter->filtersNodes());
   FWriteTreeCompleteChildSource source = sourceFor(writesCache, newViewCache, completeCache);
-  return generateEventCacheAfterServerEvent(newViewCache, changePath, writesCache, source, accumulator);
+  return generateEventCacheAfterServerEvent(newViewCache, oldServerSnap->node(), changePath, writesCache, source,
+                                            accumulator);
 }
 
 FViewCacheRef FViewProcessor::applyUserOverwriteTo(const FViewCacheRef& viewCache, const FPathRef& changePath,
@@ -354,7 +414,9 @@ FViewCacheRef FViewProcessor::ackUserWriteOn(const FViewCacheRef& viewCache, con
                                              const FAffectedTreeRef& affectedTree, const FWriteTreeRefPtr& writesCache,
                                              const FNodeRef& completeCache,
                                              FChildChangeAccumulator& accumulator) const {
-  if (writesCache->shadowingWriteAtPath(ackPath)) return viewCache;  // another pending write hides it
+  // A later write at the acknowledged path does not make this a no-op: the write that went may
+  // have changed the locations above its path, as removals and writes below plain values do. The
+  // write tree has already left out the acknowledgements that change nothing.
   const FCacheNodeRef& serverSnap = viewCache->cachedServerSnap();
   const bool filterServerNode = serverSnap->isFiltered();
   if (affectedTree->value()) {
@@ -398,7 +460,11 @@ FViewCacheRef FViewProcessor::revertUserWriteOn(const FViewCacheRef& viewCache, 
   const FIndexedNodeRef& oldEventCache = viewCache->cachedEventSnap()->indexedNode();
   FIndexedNodeRef newEventCache;
   std::optional<std::string> childKey = path->getFront();
-  if (!childKey || *childKey == ".priority") {
+  // While a pending removal or priority write lies here, whether it empties a location on the way
+  // (and drops its priority) may have turned on the write that went: all of the view is recomputed.
+  const bool orderMatters = serverSnap->isFullyInitialized() && !serverSnap->isFiltered() &&
+                            writesCache->hasWritesDependingOnOrder();
+  if (!childKey || *childKey == ".priority" || orderMatters) {
     FNodeRef newNode;
     if (serverSnap->isFullyInitialized()) {
       newNode = writesCache->calculateCompleteEventCacheWithCompleteServerCache(viewCache->completeServerSnap());
@@ -409,7 +475,9 @@ FViewCacheRef FViewProcessor::revertUserWriteOn(const FViewCacheRef& viewCache, 
     newEventCache = filter_->updateFullNode(oldEventCache, FIndexedNode::indexedNodeWithNode(newNode, filter_->index()),
                                             &accumulator);
   } else {
-    FPathRef childPath = path->popFront();
+    // The child is recomputed whole and so compared whole: the write that went may have changed
+    // it above its own path (a priority dropped when it emptied a location on the way).
+    const FPathRef& childPath = FPath::empty();
     FNodeRef newChild = writesCache->calculateCompleteChild(*childKey, *serverSnap);
     if (!newChild && serverSnap->isCompleteForChild(*childKey)) {
       newChild = oldEventCache->node()->getImmediateChild(*childKey);
@@ -440,6 +508,6 @@ FViewCacheRef FViewProcessor::listenCompleteOldCache(const FViewCacheRef& viewCa
   const FCacheNodeRef& oldServerNode = viewCache->cachedServerSnap();
   FViewCacheRef newViewCache = viewCache->updateServerSnap(
       oldServerNode->indexedNode(), oldServerNode->isFullyInitialized() || path->isEmpty(), oldServerNode->isFiltered());
-  return generateEventCacheAfterServerEvent(newViewCache, path, writesCache, *FNoCompleteChildSource::instance(),
+  return generateEventCacheAfterServerEvent(newViewCache, nullptr, path, writesCache, *FNoCompleteChildSource::instance(),
                                             accumulator);
 }

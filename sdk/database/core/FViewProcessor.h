@@ -56,10 +56,26 @@ class FViewProcessor {
                                   FChildChangeAccumulator& accumulator) const;
   FViewCacheRef listenCompleteOldCache(const FViewCacheRef& viewCache, const FPathRef& path,
                                        const FWriteTreeRefPtr& writesCache, FChildChangeAccumulator& accumulator) const;
-  FViewCacheRef generateEventCacheAfterServerEvent(const FViewCacheRef& viewCache, const FPathRef& changePath,
+  // oldServerNode is the view's server data before the change, or null when it did not change.
+  FViewCacheRef generateEventCacheAfterServerEvent(const FViewCacheRef& viewCache, const FNodeRef& oldServerNode,
+                                                   const FPathRef& changePath,
                                                    const FWriteTreeRefPtr& writesCache,
                                                    const FCompleteChildSource& source,
                                                    FChildChangeAccumulator& accumulator) const;
+  // After an acknowledgement or a revert below the view's location, which recomputed the children
+  // the write touched: whether the location itself may still show otherwise than the server's
+  // data with the remaining writes laid over it. The write that went may have emptied it on the
+  // way (which drops a priority) or given a plain value children, and nothing in the children
+  // says so.
+  static bool viewLocationUnsettled(const FViewCache& viewCache, const FWriteTreeRef& writesCache);
+  // The whole event cache again from the complete server data and the writes.
+  FViewCacheRef recomputeEventCache(const FViewCacheRef& viewCache, const FWriteTreeRefPtr& writesCache,
+                                    FChildChangeAccumulator& accumulator) const;
+  // The depth of the shallowest location strictly above the change path (0 for the view's own)
+  // that the change turned from a plain value into children or back, or gave another priority
+  // (emptied, it has none); null when the change left every location above it as it was.
+  static std::optional<size_t> shallowestReshapedAbove(const FNodeRef& oldNode, const FNodeRef& newNode,
+                                                       const FPathRef& changePath);
   // Where a change at the path, hidden by a write, still changes what the user sees: the location
   // above the path (the view's own included) that the user is shown as a leaf while the server
   // now holds children there and no write fixes it. Null when there is none.

@@ -60,17 +60,22 @@ bool FWriteTree::removeWriteId(int64_t writeId) {
   if (!removed->visible()) return false;
   if (dependsOnOrder(*removed)) --visibleWritesDependingOnOrder_;
 
-  // A later visible write that covers the removed one hid it completely: nothing changes. Any
-  // other visible write that it touches (one below it, or one at or above it that it was laid
-  // over) means the visible writes must be rebuilt so that those writes show again as they are.
+  // A later visible write that covers the removed one hid it completely: nothing changes. That
+  // holds only while no write depends on the order in which writes are laid (a removal, which
+  // the covering write may be too): a write changes more than its own location when it lands
+  // below a plain value, which gives way to children, and a removal after it then empties that
+  // location where without it the value stays; the removed write may also have emptied the
+  // locations above it on the way, or kept them from being emptied by a later removal, which
+  // drops a priority. The covering write undoes none of that. Any other visible write that the
+  // removed one touches (one that writes below it, or one at or above it that it was laid over)
+  // means the visible writes must be rebuilt so that those writes show again as they are.
+  const bool confinedToItsPaths = visibleWritesDependingOnOrder_ == 0 && !dependsOnOrder(*removed);
   bool overlapsOtherWrites = false;
   for (size_t i = allWrites_.size(); i-- > 0;) {
     const FWriteRecord& record = *allWrites_[i];
     if (!record.visible()) continue;
-    if (i >= removedIndex && recordContainsPath(record, *removed->path())) return false;
-    if (removed->path()->contains(*record.path()) || recordContainsPath(record, *removed->path())) {
-      overlapsOtherWrites = true;
-    }
+    if (i >= removedIndex && confinedToItsPaths && recordContainsPath(record, *removed->path())) return false;
+    if (!overlapsOtherWrites && recordsOverlap(*removed, record)) overlapsOtherWrites = true;
   }
   if (overlapsOtherWrites) {
     resetTree();
@@ -258,6 +263,30 @@ bool FWriteTree::recordContainsPath(const FWriteRecord& record, const FPath& pat
     }
   });
   return contains;
+}
+
+bool FWriteTree::recordsOverlap(const FWriteRecord& first, const FWriteRecord& second) {
+  // Cheap first: records on separate branches write nothing in common.
+  if (!first.path()->contains(*second.path()) && !second.path()->contains(*first.path())) return false;
+  bool overlap = false;
+  forEachWrittenPath(first, [&](const FPath& firstPath) {
+    forEachWrittenPath(second, [&](const FPath& secondPath) {
+      overlap = firstPath.contains(secondPath) || secondPath.contains(firstPath);
+      return !overlap;
+    });
+    return !overlap;
+  });
+  return overlap;
+}
+
+void FWriteTree::forEachWrittenPath(const FWriteRecord& record, const std::function<bool(const FPath&)>& block) {
+  if (record.isOverwrite()) {
+    block(*record.path());
+    return;
+  }
+  record.compoundWrite()->enumerateWrites([&](const FPathRef& relative, const FNodeRef&, bool* stop) {
+    if (!block(*record.path()->child(*relative))) *stop = true;
+  });
 }
 
 void FWriteTree::resetTree() {

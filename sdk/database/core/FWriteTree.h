@@ -45,8 +45,12 @@ class FWriteTree : public std::enable_shared_from_this<FWriteTree> {
   void addOverwriteAtPath(const FPathRef& path, const FNodeRef& newData, int64_t writeId, bool isVisible);
   void addMergeAtPath(const FPathRef& path, const FCompoundWriteRef& changedChildren, int64_t writeId);
   FWriteRecordRef writeForId(int64_t writeId) const;
-  // Removes the write; YES when what the user sees may have changed and must be recomputed. An id
-  // that is not held raises "ZirezizeDatabaseInternalError".
+  // Removes the write; YES when what the user sees may have changed and must be recomputed. NO
+  // only when the write was hidden, or a later write covers it while no write depends on the
+  // order the writes are laid in: a write can change more than its own location (data below a
+  // leaf replaces the leaf; a removal may empty the locations above it, and data may keep them
+  // from being emptied), which a later write there does not undo. An id that is not held raises
+  // "ZirezizeDatabaseInternalError".
   bool removeWriteId(int64_t writeId);
   // Every record, in order; the tree is left empty with lastWriteId unchanged.
   std::vector<FWriteRecordRef> removeAllWrites();
@@ -75,6 +79,9 @@ class FWriteTree : public std::enable_shared_from_this<FWriteTree> {
 
   // record:containsPath:
   static bool recordContainsPath(const FWriteRecord& record, const FPath& path);
+  // Whether a location one record writes lies at, above or below one the other writes: a merge
+  // writes at its paths below its own path, not at that path.
+  static bool recordsOverlap(const FWriteRecord& first, const FWriteRecord& second);
   void resetTree();
   // The filter of resetTree: the records that are visible.
   static const Filter& defaultFilter();
@@ -99,6 +106,9 @@ class FWriteTree : public std::enable_shared_from_this<FWriteTree> {
   // lost the order of writes to sibling locations; that order matters only while a visible write
   // depends on it, and then the records themselves are laid over the node in order.
   FNodeRef applyVisibleWrites(const FCompoundWriteRef& writesBelow, const FPathRef& path, const FNodeRef& node) const;
+
+  // Calls the block with each location the record writes until the block returns NO.
+  static void forEachWrittenPath(const FWriteRecord& record, const std::function<bool(const FPath&)>& block);
 
   // Lays the visible overwrites made since visibleWrites_ was last brought up to date into it.
   void layPendingWrites() const;

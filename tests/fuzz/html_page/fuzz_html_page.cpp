@@ -2,17 +2,45 @@
 // phone's widths, drawing at a few scroll offsets, and following links and anchors.
 #include <cairo.h>
 
+#include <filesystem>
 #include <string>
 
 #include "platform/uikit/HTMLPageRenderer.h"
 #include "tests/fuzz/FuzzSupport.h"
 
+namespace {
+
+// The page's folder: no style sheets, and images a page may name in several ways: "big.png" (4096
+// x 4096 pixels, the most one image may have) also as the link "alias.png" and the hard link
+// "hard.png"; "other.png" and "third.png", files of their own as large; "small.png".
+const std::string& pageFolder() {
+  static const std::string folder = [] {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(fuzzsupport::privateHome()) / "page";
+    fs::create_directories(dir);
+    auto write = [&](const char* name, int side) {
+      cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_A1, side, side);
+      cairo_surface_write_to_png(image, (dir / name).c_str());
+      cairo_surface_destroy(image);
+    };
+    write("big.png", 4096);
+    write("small.png", 8);
+    fs::create_symlink(dir / "big.png", dir / "alias.png");
+    fs::create_hard_link(dir / "big.png", dir / "hard.png");
+    fs::copy_file(dir / "big.png", dir / "other.png");
+    fs::copy_file(dir / "big.png", dir / "third.png");
+    return dir.string();
+  }();
+  return folder;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 568, 320);
   const std::string page(fuzzsupport::asText(data, size));
   HTMLPageRenderer renderer;
-  // Linked style sheets and images are looked for in a folder that holds none.
-  if (!renderer.load(page, fuzzsupport::privateHome() + "/no-such-folder")) return 0;
+  if (!renderer.load(page, pageFolder())) return 0;
   for (CGSize viewport : {CGSize{568, 320}, CGSize{320, 480}, CGSize{1, 0}}) {
     renderer.layout(viewport);
     const CGSize content = renderer.contentSize();

@@ -1,5 +1,6 @@
-// Keyed archives from the keychain: decoded with a class that reads every kind of field and with
-// the installation record's classes; whatever decodes is archived and decoded again.
+// Keyed archives from the keychain: decoded with a class that reads every kind of field (and a list
+// whose damaged items are left out) and with the installation record's classes; whatever decodes
+// is archived and decoded again.
 #include <cstdlib>
 #include <mutex>
 
@@ -20,6 +21,7 @@ struct Probe : NSCoding {
   std::optional<Value> plain;
   NSCodingRef child;
   std::vector<NSCodingRef> children;
+  std::vector<NSCodingRef> kept;  // a list whose damaged items are left out
 
   std::string className() const override { return kClassName; }
   void encodeWithCoder(NSCoder& c) const override {
@@ -34,6 +36,9 @@ struct Probe : NSCoding {
     std::vector<const NSCoding*> list;
     for (const auto& item : children) list.push_back(item.get());
     c.encodeObjectList(list, "list");
+    std::vector<const NSCoding*> keptList;
+    for (const auto& item : kept) keptList.push_back(item.get());
+    c.encodeObjectList(keptList, "kept");
   }
   static NSCodingRef decode(NSCoder& c) {
     auto p = std::make_shared<Probe>();
@@ -47,6 +52,10 @@ struct Probe : NSCoding {
     p->plain = c.decodeValue("$v");
     p->child = c.decodeObject("o");
     if (auto list = c.decodeObjectList("list")) p->children = *list;
+    std::vector<NSErrorRef> skipped;
+    if (auto kept = c.decodeObjectListSkippingDamaged("kept", &skipped)) p->kept = *kept;
+    for (const auto& e : skipped)
+      if (!e) fuzzsupport::broken("an item left out without an error");
     if (c.error()) return nullptr;
     return p;
   }

@@ -1,22 +1,36 @@
 // Binary and XML property lists from outside the program (user defaults, bundle and service-info
-// lists, keyed archives) into a Value, and written back as the program would write it.
+// lists, keyed archives) into a Value, and written back as the program would write it: what is
+// read writes back and reads again the same (or the write is refused with a reason), never a
+// changed copy.
 #include <cstdlib>
 
 #include "platform/foundation/PlistValue.h"
 #include "tests/fuzz/FuzzSupport.h"
+#include "tests/fuzz/PlistFuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string error;
   auto parsed = ns::plistParse(fuzzsupport::asText(data, size), &error);
   if (!parsed) {
-    if (error.empty()) std::abort();  // a refusal always says why
+    if (error.empty()) fuzzsupport::broken("a refusal without a reason");
     return 0;
   }
   (void)value::toJSON(*parsed);
-  (void)ns::plistSerialize(*parsed, false, &error);
-  // What was read is written as user defaults are (binary), and what is written reads back.
-  if (auto bytes = ns::plistSerialize(*parsed, true, &error)) {
-    if (!ns::plistParse(*bytes, &error)) std::abort();
+  error.clear();
+  if (auto xml = ns::plistSerialize(*parsed, false, &error)) {
+    if (!ns::plistParse(*xml, &error)) fuzzsupport::broken("the XML written does not read back");
+  } else if (error.empty()) {
+    fuzzsupport::broken("an XML write refused without a reason");
   }
+  // What was read is written as user defaults are (binary), and reads back the same.
+  error.clear();
+  auto bytes = ns::plistSerialize(*parsed, true, &error);
+  if (!bytes) {
+    if (error.empty()) fuzzsupport::broken("a binary write refused without a reason");
+    return 0;
+  }
+  auto again = ns::plistParse(*bytes, &error);
+  if (!again) fuzzsupport::broken("the binary list written does not read back");
+  if (!fuzzsupport::samePlistValue(*parsed, *again)) fuzzsupport::broken("a list read and written back changed");
   return 0;
 }

@@ -1,8 +1,9 @@
 // The user's stored profiles ("profilesStorage" in the standard user defaults) as a damaged disk,
 // another program or an older version might have left them. The profile service reads them at
-// launch within the archive's limits; what it cannot read counts as no profiles and is copied
-// aside before the next write, byte for byte. What it can read must archive again and read back the
-// same, and every profile must give its calibration values and names.
+// launch within the archive's limits; an archive it cannot read counts as no profiles, a profile it
+// cannot read costs only itself, and in both cases the stored bytes are copied aside before the
+// next write, byte for byte. What it can read must archive again and read back the same, and every
+// profile must give its calibration values and names.
 #include <cstdlib>
 
 #include "platform/audio/AVAudioSession.h"
@@ -24,6 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const auto profiles = service.profiles();
   if (service.unreadableArchiveReason() && !profiles.empty()) std::abort();
+  for (const auto& reason : service.skippedProfileReasons())
+    if (reason.empty()) fuzzsupport::broken("a profile left out without a reason");
+  const bool keptAside = service.unreadableArchiveReason() || !service.skippedProfileReasons().empty();
   for (const auto& p : profiles) {
     (void)p->calibrationValues();
     (void)p->matchesCalibrationValues(p->calibrationValues());
@@ -49,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The next write keeps an unreadable value aside, unchanged.
   service.addProfile(std::make_shared<InputProfile>(
       1, "fuzz", std::make_shared<DeviceInputDescription>("id", "name", AVAudioSessionPortUSBAudio)));
-  if (service.unreadableArchiveReason()) {
+  if (keptAside) {
     auto kept = defaults->objectForKey(InputProfilesService::kBackupKey);
     if (!kept || value::dataBytes(*kept) != stored) std::abort();
   }

@@ -1,5 +1,5 @@
 // A user-defaults file from disk: read, every value through the typed accessors, a change
-// written back and read again as the next launch would.
+// written back and read again as the next launch would, with every value as it was read.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +8,7 @@
 #include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "tests/fuzz/FuzzSupport.h"
+#include "tests/fuzz/PlistFuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzsupport::privateHome();
@@ -34,7 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   defaults->setBool(true, "fuzz.written");
   const bool written = defaults->synchronize();
   NSUserDefaults::resetForTesting();
-  if (written && !NSUserDefaults::suiteNamed("fuzz")->boolForKey("fuzz.written")) std::abort();
+  // A save keeps every value that was read as it was read.
+  if (written) {
+    Value reread = NSUserDefaults::suiteNamed("fuzz")->dictionaryRepresentation();
+    if (!reread.contains("fuzz.written") || !reread["fuzz.written"].is_boolean()) std::abort();
+    reread.erase("fuzz.written");
+    Value before = all;
+    before.erase("fuzz.written");
+    if (!fuzzsupport::samePlistValue(before, reread)) fuzzsupport::broken("a save changed a value that was read");
+  }
   NSUserDefaults::resetForTesting();
   std::filesystem::remove_all(dir, ec);
   return 0;

@@ -106,6 +106,34 @@ TEST(SourcePorts, AFileIsABuiltInMicrophoneWhoseDataSourceIsTheFile) {
   EXPECT_EQ(port->dataSources()[0]->dataSourceName(), "take one.wav");
 }
 
+// The server's descriptions have no length limit and are not checked to be UTF-8; what an input
+// profile keeps of a port must be short enough to be read back.
+TEST(SourcePorts, NamesFromTheServerAreCutToWellFormedTextOfBoundedLength) {
+  const std::string longest(kAVAudioSessionMaxPortNameBytes - 1, 'a');
+  auto card = source("card", "pci", "internal", {"analog-input-mic", "analog-input-linein"}, "analog-input-mic");
+  card.description = longest + "é and more";        // é would straddle the limit
+  card.portDescriptions = {std::string(5000, 'm'), "Line \xFF in"};
+  auto port = AVAudioSessionPortForSource(card);
+  ASSERT_TRUE(port);
+  EXPECT_EQ(port->portName(), longest) << "cut before the character that does not fit";
+  ASSERT_EQ(port->dataSources().size(), 2u);
+  EXPECT_EQ(port->dataSources()[0]->dataSourceName(), std::string(kAVAudioSessionMaxPortNameBytes, 'm'));
+  EXPECT_EQ(port->dataSources()[1]->dataSourceName(), "Line \uFFFD in");
+
+  auto single = source("mic", "pci", "internal", {"analog-input-mic"}, "analog-input-mic");
+  single.portDescriptions = {std::string(3000, 'x')};
+  ASSERT_EQ(AVAudioSessionPortForSource(single)->selectedDataSource()->dataSourceName().size(),
+            kAVAudioSessionMaxPortNameBytes);
+
+  // The UID names the source to the server again: one that does not fit is no input.
+  EXPECT_FALSE(AVAudioSessionPortForSource(source(std::string(kAVAudioSessionMaxPortUIDBytes, 's'))));
+  EXPECT_FALSE(AVAudioSessionPortForSource(source("bad\xFF")));
+  EXPECT_TRUE(AVAudioSessionPortForSource(source(std::string(kAVAudioSessionMaxPortUIDBytes - 6, 's'))));
+
+  auto file = AVAudioSessionPortForFileInput("file:/music/" + std::string(300, 'f') + ".wav");
+  EXPECT_EQ(file->dataSources()[0]->dataSourceName(), std::string(kAVAudioSessionMaxPortNameBytes, 'f'));
+}
+
 class SessionPorts : public ::testing::Test {
  protected:
   void TearDown() override {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <limits>
+#include <map>
 #include <random>
 
 #include "platform/foundation/NSKeyedArchiver.h"
@@ -224,4 +227,115 @@ TEST(KeyedArchiver, ListsReferencedOverAndOverAreCappedNotExpanded) {
       NSKeyedUnarchiver::unarchivedObjectOfClasses(kAllowed, archive(*node), &decodeError));
   ASSERT_TRUE(back) << decodeError->description();
   EXPECT_EQ(back->extra, node->extra);
+}
+
+TEST(KeyedArchiver, AnIntegerAboveTheSignedRangeIsRefusedNotWrapped) {
+  const Bytes good = archive(*sample());
+  auto tree = ns::plistParse(std::string_view(reinterpret_cast<const char*>(good.data()), good.size()));
+  ASSERT_TRUE(tree);
+  const uint64_t rootUID = ns::plistUIDValue((*tree)["$top"]["root"]);
+  (*tree)["$objects"][rootUID]["count"] = std::numeric_limits<uint64_t>::max();
+  auto bytes = ns::plistSerialize(*tree);
+  ASSERT_TRUE(bytes);
+  NSErrorRef error;
+  EXPECT_FALSE(NSKeyedUnarchiver::unarchivedObjectOfClasses(kAllowed, Bytes(bytes->begin(), bytes->end()), &error))
+      << "2^64-1 read as -1 would be written back as -1";
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->localizedFailureReason().value_or("").find("signed 64-bit range"), std::string::npos);
+}
+
+namespace {
+
+// A list of nodes whose damaged items are left out.
+struct Shelf : NSCoding {
+  std::vector<std::shared_ptr<Node>> items;
+  std::vector<NSErrorRef> skipped;
+  std::string className() const override { return "Test.Shelf"; }
+  void encodeWithCoder(NSCoder& c) const override {
+    std::vector<const NSCoding*> list;
+    for (const auto& n : items) list.push_back(n.get());
+    c.encodeObjectList(list, "items");
+  }
+  static NSCodingRef decode(NSCoder& c, bool skipping) {
+    auto shelf = std::make_shared<Shelf>();
+    auto list = skipping ? c.decodeObjectListSkippingDamaged("items", &shelf->skipped) : c.decodeObjectList("items");
+    if (!list) return nullptr;
+    for (auto& item : *list) shelf->items.push_back(std::dynamic_pointer_cast<Node>(item));
+    return shelf;
+  }
+};
+
+// The shelf of three nodes as an archive, with `edit` applied to its object table (the nodes'
+// entries by their names).
+Bytes shelfArchive(const std::function<void(Value& objects, const std::map<std::string, uint64_t>& nodes)>& edit) {
+  Shelf shelf;
+  for (const char* name : {"first", "second", "third"}) {
+    shelf.items.push_back(std::make_shared<Node>());
+    shelf.items.back()->name = name;
+  }
+  const Bytes good = archive(shelf);
+  auto tree = ns::plistParse(std::string_view(reinterpret_cast<const char*>(good.data()), good.size()));
+  Value& objects = (*tree)["$objects"];
+  std::map<std::string, uint64_t> nodes;
+  for (uint64_t i = 0; i < objects.size(); ++i) {
+    const Value& entry = objects[i];
+    if (entry.is_object() && entry.contains("name")) nodes[objects[ns::plistUIDValue(entry["name"])]] = i;
+  }
+  edit(objects, nodes);
+  std::string why;
+  auto bytes = ns::plistSerialize(*tree, true, &why);
+  EXPECT_TRUE(bytes) << why;
+  return bytes ? Bytes(bytes->begin(), bytes->end()) : Bytes{};
+}
+
+}  // namespace
+
+TEST(KeyedArchiver, ADamagedItemOfASkippingListCostsOnlyItself) {
+  const std::set<std::string> allowed = {"Test.Node", "Test.Shelf"};
+  auto decode = [&](const Bytes& data, bool skipping, NSErrorRef* error) {
+    NSRegisterCodingClass("Test.Shelf", [skipping](NSCoder& c) { return Shelf::decode(c, skipping); });
+    return std::dynamic_pointer_cast<Shelf>(NSKeyedUnarchiver::unarchivedObjectOfClasses(allowed, data, error));
+  };
+  const Bytes damaged = shelfArchive([](Value& objects, const auto& nodes) {
+    objects[nodes.at("second")]["count"] = "not a number";
+  });
+  NSErrorRef error;
+  auto shelf = decode(damaged, true, &error);
+  ASSERT_TRUE(shelf) << error->description();
+  ASSERT_EQ(shelf->items.size(), 2u);
+  EXPECT_EQ(shelf->items[0]->name, "first");
+  EXPECT_EQ(shelf->items[1]->name, "third");
+  ASSERT_EQ(shelf->skipped.size(), 1u);
+  EXPECT_NE(shelf->skipped[0]->localizedFailureReason().value_or("").find("\"count\""), std::string::npos);
+  EXPECT_FALSE(decode(damaged, false, &error)) << "the strict list fails as a whole";
+
+  // Items that are no objects, or point outside the table, are left out the same way.
+  const Bytes badReferences = shelfArchive([](Value& objects, const auto&) {
+    for (auto& entry : objects)
+      if (entry.is_object() && entry.contains("NS.objects") && entry["NS.objects"].size() == 3) {
+        entry["NS.objects"][0] = ns::plistUID(0);
+        entry["NS.objects"][2] = ns::plistUID(100000);
+      }
+  });
+  shelf = decode(badReferences, true, &error);
+  ASSERT_TRUE(shelf);
+  ASSERT_EQ(shelf->items.size(), 1u);
+  EXPECT_EQ(shelf->items[0]->name, "second");
+  EXPECT_EQ(shelf->skipped.size(), 2u);
+
+  // An item that expands past the decode's limit ends the whole decode: nothing after it could
+  // be read.
+  const Bytes bomb = shelfArchive([](Value& objects, const auto& nodes) {
+    const uint64_t arrayClass = objects.size();
+    objects.push_back({{"$classname", "NSArray"}, {"$classes", Value::array({"NSArray", "NSObject"})}});
+    const uint64_t first = objects.size();
+    for (uint64_t level = 0; level < 40; ++level)
+      objects.push_back({{"NS.objects", Value::array({ns::plistUID(first + level + 1), ns::plistUID(first + level + 1)})},
+                         {"$class", ns::plistUID(arrayClass)}});
+    objects.push_back("a leaf");
+    objects[nodes.at("second")]["$$extra"] = ns::plistUID(first);
+  });
+  EXPECT_FALSE(decode(bomb, true, &error));
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->localizedFailureReason().value_or("").find("expands"), std::string::npos);
 }

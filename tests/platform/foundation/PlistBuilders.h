@@ -33,6 +33,18 @@ inline std::string bplist(const std::vector<std::string>& objects, size_t top = 
 
 inline std::string ref(size_t i) { return {static_cast<char>(i >> 8), static_cast<char>(i & 0xFF)}; }
 
+// A binary list of one dictionary (fewer than 15 entries): keys[i] -> values[i], each an encoded
+// object.
+inline std::string dictionaryList(const std::vector<std::string>& keys, const std::vector<std::string>& values) {
+  std::string dict(1, static_cast<char>(0xD0 | keys.size()));
+  for (size_t i = 0; i < keys.size(); ++i) dict += ref(1 + i);
+  for (size_t i = 0; i < values.size(); ++i) dict += ref(1 + keys.size() + i);
+  std::vector<std::string> objects{dict};
+  objects.insert(objects.end(), keys.begin(), keys.end());
+  objects.insert(objects.end(), values.begin(), values.end());
+  return bplist(objects);
+}
+
 // Arrays 0..depth-1, each holding the next one `fanout` times; the last holds a 1 KB string.
 // Small on disk, astronomically large when every reference is expanded.
 inline std::string referenceBomb(size_t depth, size_t fanout) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -263,6 +264,53 @@ TEST(UserDefaults, ValuesTheReaderWouldRefuseAreNotWritten) {
   auto reopened = NSUserDefaults::suiteNamed("test.refused");
   EXPECT_TRUE(reopened->boolForKey("kept"));
   EXPECT_FALSE(reopened->objectForKey("large"));
+}
+
+// Values of a file another program wrote, which a save must keep as they were: keys that differ
+// only after a NUL, 8-bit text, integers above the signed range.
+TEST(UserDefaults, ASaveKeepsEveryValueOfTheFileAsItWasRead) {
+  using namespace std::string_literals;
+  NSUserDefaults::resetForTesting();
+  testsupport::useFreshApplicationHome();
+  const std::string path = NSPreferencesDirectory() + "/test.exact.plist";
+  writeAll(path, plist_test::dictionaryList({"\x56" "mode\0x"s, "\x54" "mode", "\x54" "name", "\x53" "big"},
+                                            {"\x51" "B", "\x51" "A", "\x54" "caf\xE9",
+                                             "\x14" + std::string(8, '\0') + std::string(8, '\xFF')}));
+  auto d = NSUserDefaults::suiteNamed("test.exact");
+  EXPECT_EQ(d->stringForKey("mode\0x"s), "B");
+  d->setBool(true, "changed");
+  ASSERT_TRUE(d->synchronize());
+  NSUserDefaults::resetForTesting();
+  auto reopened = NSUserDefaults::suiteNamed("test.exact");
+  EXPECT_EQ(reopened->stringForKey("mode\0x"s), "B");
+  EXPECT_EQ(reopened->stringForKey("mode"), "A");
+  EXPECT_EQ(reopened->stringForKey("name"), "café");
+  EXPECT_EQ(reopened->objectForKey("big"), Value(std::numeric_limits<uint64_t>::max()));
+  EXPECT_EQ(reopened->stringForKey("big"), "18446744073709551615");
+  EXPECT_TRUE(reopened->boolForKey("changed"));
+}
+
+// Bytes that are no text (a server's header, say) cannot be stored in a list; the value is refused
+// on its own, and the rest of the suite is still written.
+TEST(UserDefaults, TextThatIsNotUTF8IsRefusedAloneAndTheSuiteIsStillSaved) {
+  using namespace std::string_literals;
+  NSUserDefaults::resetForTesting();
+  testsupport::useFreshApplicationHome();
+  auto d = NSUserDefaults::suiteNamed("test.bytes");
+  d->setObject(Value("old"), "tag");
+  LogCapture log;
+  d->setObject(Value("etag-\xff\xfe"s), "tag");
+  d->setObject(Value::array({"fine", Value{{"k\xc3"s, 1}}}), "nested");
+  d->setObject(Value(1), "key-\xff"s);
+  EXPECT_TRUE(log.contains("it holds text that is not UTF-8"));
+  EXPECT_EQ(d->stringForKey("tag"), "old");
+  EXPECT_FALSE(d->objectForKey("nested"));
+  d->setInteger(7, "other");
+  ASSERT_TRUE(d->synchronize());
+  NSUserDefaults::resetForTesting();
+  auto reopened = NSUserDefaults::suiteNamed("test.bytes");
+  EXPECT_EQ(reopened->stringForKey("tag"), "old");
+  EXPECT_EQ(reopened->integerForKey("other"), 7);
 }
 
 TEST(UserDefaults, ReadsAnXmlPlistWrittenByHand) {

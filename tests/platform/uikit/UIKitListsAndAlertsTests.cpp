@@ -278,6 +278,152 @@ TEST(TextField, TypingGoesToTheFieldBeingEditedAndTheClearButtonEmptiesIt) {
   EXPECT_EQ(UIKeyInput::firstResponder(), nullptr);
 }
 
+// The columns (in points) where a field draws its caret, in the field's tint: none when it draws none.
+std::vector<double> caretColumns(const std::shared_ptr<UITextField>& field) {
+  auto image = UICompositor::render(field, 2);
+  std::vector<double> columns;
+  if (!image) return columns;
+  for (int x = 0; x < image->width(); ++x) {
+    int red = 0;
+    for (int y = 0; y < image->height(); ++y) {
+      auto p = image->pixel(x, y);
+      red += p.a > 200 && p.r > 200 && p.g < 60 && p.b < 60;
+    }
+    if (red >= 8) columns.push_back(x / 2.0);
+  }
+  return columns;
+}
+double caretLeft(const std::shared_ptr<UITextField>& field) {
+  auto columns = caretColumns(field);
+  return columns.empty() ? -1 : columns.front();
+}
+
+class CaretFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window = std::make_shared<UIWindow>(CGRectMake(0, 0, 300, 100));
+    field = std::make_shared<UITextField>(CGRectMake(10, 10, 200, 30));
+    field->setBackgroundColor(UIColor::blackColor());
+    field->setTextColor(UIColor::whiteColor());
+    field->setTintColor(UIColor::colorWithRed(1, 0, 0, 1));
+    window->addSubview(field);
+    field->addAction([this](UIControl&) { ++changes; }, UIControlEventEditingChanged);
+  }
+  void TearDown() override { field->resignFirstResponder(); }
+  void keys(std::initializer_list<UITextCaretMove> moves) {
+    for (auto move : moves) UIKeyInput::typeCaretMove(move);
+  }
+  std::shared_ptr<UIWindow> window;
+  std::shared_ptr<UITextField> field;
+  int changes = 0;
+};
+
+// Left, Right, Home and End move the caret; typing, Backspace and Delete edit where it stands,
+// and it is drawn there.
+TEST_F(CaretFixture, TheCaretMovesAndTypingBackspaceAndDeleteEditWhereItStands) {
+  tap(*window, field);
+  UIKeyInput::typeText("Microphne");
+  EXPECT_EQ(field->caretPosition(), 9u);
+  const double atEnd = caretLeft(field);
+  keys({UITextCaretMove::Left, UITextCaretMove::Left});
+  EXPECT_EQ(field->caretPosition(), 7u);
+  EXPECT_LT(caretLeft(field), atEnd - 5) << "drawn where it stands, not at the end";
+  UIKeyInput::typeText("o");
+  EXPECT_EQ(field->text(), "Microphone");
+  EXPECT_EQ(field->caretPosition(), 8u);
+  keys({UITextCaretMove::Home});
+  EXPECT_EQ(field->caretPosition(), 0u);
+  EXPECT_NEAR(caretLeft(field), 8, 1) << "at the start of the text, inside the padding";
+  UIKeyInput::typeBackspace();  // nothing before it
+  UIKeyInput::typeDelete();
+  EXPECT_EQ(field->text(), "icrophone");
+  UIKeyInput::typeText("M");
+  keys({UITextCaretMove::Right, UITextCaretMove::Right});
+  UIKeyInput::typeBackspace();
+  EXPECT_EQ(field->text(), "Mirophone");
+  EXPECT_EQ(field->caretPosition(), 2u);
+  keys({UITextCaretMove::End});
+  UIKeyInput::typeDelete();  // nothing after it
+  keys({UITextCaretMove::Right});
+  EXPECT_EQ(field->caretPosition(), field->text().size());
+  EXPECT_NEAR(caretLeft(field), atEnd, 3);
+  EXPECT_EQ(changes, 5) << "every edit, and no move, is a change";
+  // A new text, set or by editing anew, puts the caret at its end.
+  keys({UITextCaretMove::Home});
+  field->setText("Headset");
+  EXPECT_EQ(field->caretPosition(), 7u);
+  keys({UITextCaretMove::Home});
+  field->resignFirstResponder();
+  EXPECT_TRUE(caretColumns(field).empty()) << "no caret while not editing";
+  tap(*window, field);
+  EXPECT_EQ(field->caretPosition(), 7u);
+}
+
+// A letter and its combining accent, a flag, a character of four bytes: each is one step of the
+// caret and one Delete; Backspace still takes one code point, as the desktop's does. Bytes that are
+// not UTF-8 are taken as U+FFFD and step like any character.
+TEST_F(CaretFixture, TheCaretStepsOverWholeCharactersAsTheEyeCountsThem) {
+  tap(*window, field);
+  const std::string accented = "e\xCC\x81", flag = "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7", clef = "\xF0\x9D\x84\x9E";
+  UIKeyInput::typeText("a" + accented + flag + clef + "z");
+  const size_t a = 1, e = a + accented.size(), f = e + flag.size(), c = f + clef.size();
+  std::vector<size_t> seen;
+  for (int i = 0; i < 6; ++i) {
+    keys({UITextCaretMove::Left});
+    seen.push_back(field->caretPosition());
+  }
+  EXPECT_EQ(seen, (std::vector<size_t>{c, f, e, a, 0, 0}));
+  keys({UITextCaretMove::Right});
+  UIKeyInput::typeDelete();
+  EXPECT_EQ(field->text(), "a" + flag + clef + "z") << "the accent went with its letter";
+  UIKeyInput::typeDelete();
+  EXPECT_EQ(field->text(), "a" + clef + "z") << "both halves of the flag";
+  keys({UITextCaretMove::Right});
+  EXPECT_EQ(field->caretPosition(), 1 + clef.size());
+  UIKeyInput::typeBackspace();
+  EXPECT_EQ(field->text(), "az");
+  // A letter typed before an accent takes it: the caret stands after both.
+  field->setText(accented.substr(1));
+  tap(*window, field);
+  keys({UITextCaretMove::Home});
+  UIKeyInput::typeText("o");
+  EXPECT_EQ(field->caretPosition(), 1 + accented.size() - 1);
+  // Bytes that are no characters.
+  field->setText("x\xFF\xC3");
+  EXPECT_EQ(field->text(), "x\xEF\xBF\xBD\xEF\xBF\xBD");
+  keys({UITextCaretMove::Left});
+  EXPECT_EQ(field->caretPosition(), 4u);
+  UIKeyInput::typeText("\xE2\x82");  // cut short
+  EXPECT_EQ(field->text(), "x\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+// A text wider than the field scrolls to keep the caret in view: the start shows at Home, the end
+// at End; typing in the middle stops at the longest text the field takes.
+TEST_F(CaretFixture, AWideTextScrollsToKeepTheCaretInView) {
+  tap(*window, field);
+  std::string wide;
+  for (int i = 0; i < 8; ++i) wide += "Studio headset ";
+  UIKeyInput::typeText(wide);
+  const double right = caretLeft(field);
+  EXPECT_GT(right, 180) << "at the end, by the field's right edge";
+  EXPECT_LE(right, 200);
+  keys({UITextCaretMove::Home});
+  EXPECT_NEAR(caretLeft(field), 8, 1);
+  keys({UITextCaretMove::Right, UITextCaretMove::Right});
+  const double two = caretLeft(field);
+  EXPECT_GT(two, 12);
+  EXPECT_LT(two, 40) << "the start stays in view while the caret is in it";
+  keys({UITextCaretMove::End});
+  EXPECT_NEAR(caretLeft(field), right, 1);
+  keys({UITextCaretMove::Home});
+  UIKeyInput::typeText(std::string(UITextField::kMaxTextBytes - field->text().size(), 'x'));
+  EXPECT_EQ(field->text().size(), UITextField::kMaxTextBytes);
+  UIKeyInput::typeText("y");
+  EXPECT_EQ(field->text().size(), UITextField::kMaxTextBytes);
+  EXPECT_EQ(field->text().find('y'), std::string::npos);
+  EXPECT_EQ(field->text().substr(field->caretPosition()), wide) << "typed before the old text, which is kept";
+}
+
 // ---- Alerts ----
 
 class AlertFixture : public ::testing::Test {
@@ -399,6 +545,66 @@ TEST_F(AlertFixture, ReturnIsTheDefaultButtonAndEscapeTheCancelActionOfADialogWi
   alert->performAction(alert->actions()[1]);
   clock.step(0.5);
   EXPECT_EQ(ran, std::vector<std::string>{"Delete"});
+}
+
+// Every alert takes Return and Escape, with a text field or without: the preferred action and
+// the cancel action, the one action of an acknowledgement for either, never a destructive action
+// by a key. An action sheet takes Escape as its cancel action and Return as nothing.
+TEST_F(AlertFixture, ReturnAndEscapeReachTheAlertInFrontWithOrWithoutAField) {
+  std::vector<std::string> ran;
+  auto action = [&](const char* title, UIAlertActionStyle style) {
+    return UIAlertAction::actionWithTitle(title, style, [&ran](UIAlertAction& a) { ran.push_back(a.title()); });
+  };
+  // Presents from the controller in front, types the key, and answers the actions that ran.
+  auto press = [&](UIAlertControllerStyle style, std::vector<UIAlertActionRef> actions, void (*key)()) {
+    ran.clear();
+    auto alert = UIAlertController::alertControllerWithTitle("Profile saved", std::nullopt, style);
+    for (const auto& a : actions) alert->addAction(a);
+    UIViewControllerRef front = root;
+    while (front->presentedViewController()) front = front->presentedViewController();
+    front->presentViewController(alert, true);
+    clock.step(0.5);
+    window->layoutPass();
+    key();
+    clock.step(0.5);
+    if (front->presentedViewController() == alert) {  // left standing: taken away for the next case
+      alert->dismissViewControllerAnimated(false);
+      ran.push_back("(stayed)");
+    }
+    return ran;
+  };
+  using V = std::vector<std::string>;
+  const auto Alert = UIAlertControllerStyle::Alert, Sheet = UIAlertControllerStyle::ActionSheet;
+  const auto Default = UIAlertActionStyle::Default, Cancel = UIAlertActionStyle::Cancel,
+             Destructive = UIAlertActionStyle::Destructive;
+  EXPECT_EQ(press(Alert, {action("OK", Default)}, UIKeyInput::typeReturn), V{"OK"});
+  EXPECT_EQ(press(Alert, {action("OK", Default)}, UIKeyInput::typeEscape), V{"OK"});
+  EXPECT_EQ(press(Alert, {action("Done", Cancel)}, UIKeyInput::typeReturn), V{"Done"});
+  EXPECT_EQ(press(Alert, {action("Cancel", Cancel), action("Save", Default)}, UIKeyInput::typeReturn), V{"Save"});
+  EXPECT_EQ(press(Alert, {action("Save", Default), action("Cancel", Cancel)}, UIKeyInput::typeEscape), V{"Cancel"});
+  EXPECT_EQ(press(Alert, {action("Erase", Destructive)}, UIKeyInput::typeReturn), V{"(stayed)"});
+  EXPECT_EQ(press(Alert, {action("Erase", Destructive)}, UIKeyInput::typeEscape), V{"(stayed)"});
+  EXPECT_EQ(press(Alert, {action("Mic", Default), action("Line", Default)}, UIKeyInput::typeEscape), V{"(stayed)"});
+  EXPECT_EQ(press(Sheet, {action("Mic", Default), action("Cancel", Cancel)}, UIKeyInput::typeEscape), V{"Cancel"});
+  EXPECT_EQ(press(Sheet, {action("Mic", Default), action("Cancel", Cancel)}, UIKeyInput::typeReturn), V{"(stayed)"});
+  EXPECT_EQ(press(Sheet, {action("Mic", Default)}, UIKeyInput::typeEscape), V{"(stayed)"});
+
+  // The alert in front of a presented screen, over a field being edited: the keys are the alert's.
+  auto field = std::make_shared<UITextField>(CGRectMake(10, 10, 200, 30));
+  root->view()->addSubview(field);
+  ASSERT_TRUE(field->becomeFirstResponder());
+  int fieldReturns = 0;
+  field->addAction([&](UIControl&) { ++fieldReturns; }, UIControlEventEditingDidEndOnExit);
+  auto screen = std::make_shared<UIViewController>();
+  root->presentViewController(screen, false);
+  EXPECT_EQ(press(Alert, {action("OK", Default)}, UIKeyInput::typeReturn), V{"OK"});
+  EXPECT_EQ(fieldReturns, 0);
+  EXPECT_EQ(root->presentedViewController(), screen) << "only the alert went";
+  // With nothing in front that takes keys, they do nothing.
+  UIKeyInput::typeReturn();
+  UIKeyInput::typeEscape();
+  EXPECT_EQ(root->presentedViewController(), screen);
+  root->dismissViewControllerAnimated(false);
 }
 
 // A field outside any dialog: Escape does nothing, Return ends the editing with its event.

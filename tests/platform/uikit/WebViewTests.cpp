@@ -142,63 +142,6 @@ TEST_F(WebViewTest, AnImageDeclaringMorePixelsThanTheLimitIsLeftOutBeforeItIsDec
   EXPECT_FALSE(log.contains("small.png"));
 }
 
-// Style sheets that import each other: the engine parses an import as soon as it is read, one level
-// of recursion each, so a sheet importing itself ran the stack out. Each file is read once per page
-// and a page reads at most kMaxStyleSheets; what was read before the limit still applies.
-class StyleSheetImports : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir = std::filesystem::path(std::getenv("SPECTRUM_ANALYSER_HOME")) / "sheets";
-    std::filesystem::create_directories(dir);
-  }
-  void sheet(const std::string& name, const std::string& text) {
-    std::ofstream((dir / name).string(), std::ios::binary) << text;
-  }
-  // The page's laid-out height: the sheets give its one block its height.
-  double heightOfPageLinking(const std::string& sheetName) {
-    HTMLPageRenderer renderer;
-    std::string error;
-    EXPECT_TRUE(renderer.load("<html><head><link rel='stylesheet' href='" + sheetName +
-                                  "'></head><body style='margin:0'><div id='a'></div></body></html>",
-                              dir.string(), &error))
-        << error;
-    renderer.layout({320, 100});
-    return renderer.contentSize().height;
-  }
-  std::filesystem::path dir;
-};
-
-TEST_F(StyleSheetImports, ASheetImportingItselfOrACycleIsReadOnce) {
-  sheet("help.css", "@import url(help.css);\n#a { height: 500px; }\n");
-  testsupport::LogCapture log;
-  EXPECT_EQ(heightOfPageLinking("help.css"), 500);
-  EXPECT_TRUE(log.contains("style sheet help.css not loaded: the page has read it already"));
-
-  // Through another sheet, and through another name for the same file.
-  sheet("a.css", "@import url('b.css');\n#a { height: 300px; }\n");
-  sheet("b.css", "@import url(\"./a.css\");\n#a { padding-top: 20px; }\n");
-  EXPECT_EQ(heightOfPageLinking("a.css"), 320);
-  std::filesystem::create_symlink(dir / "c.css", dir / "alias.css");
-  sheet("c.css", "@import url(alias.css);\n@import url(c.css?again);\n#a { height: 40px; }\n");
-  EXPECT_EQ(heightOfPageLinking("c.css"), 40);
-}
-
-TEST_F(StyleSheetImports, AChainOfImportsEndsAtTheLimit) {
-  // chainN-0 imports chainN-1 and so on; only the last one gives the block its height.
-  auto chain = [&](int sheets) {
-    const std::string name = "chain" + std::to_string(sheets) + "-";
-    for (int i = 0; i + 1 < sheets; ++i) sheet(name + std::to_string(i) + ".css", "@import url(" + name + std::to_string(i + 1) + ".css);");
-    sheet(name + std::to_string(sheets - 1) + ".css", "#a { height: 200px; }");
-    return heightOfPageLinking(name + "0.css");
-  };
-  ASSERT_EQ(HTMLPageRenderer::kMaxStyleSheets, 16);
-  EXPECT_EQ(chain(16), 200);  // every sheet read
-  testsupport::LogCapture log;
-  EXPECT_EQ(chain(17), 0);  // the last one is not
-  EXPECT_TRUE(log.contains("style sheet chain17-16.css not loaded: the page reads more than 16 style sheets"));
-  EXPECT_EQ(chain(2000), 0);
-}
-
 TEST_F(WebViewTest, TextThatIsNotValidHTMLIsShownAsFarAsTheParserMakesSenseOfIt) {
   load("file://" + page("broken.html",
                         "<html><body style='color:#FFFFFF'><p>Unclosed <b>bold <div><table><tr><td>cell"

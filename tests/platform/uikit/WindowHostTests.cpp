@@ -1,13 +1,19 @@
 // The desktop window shows the frames the window composes, read back from an X server of the
 // test's own: composed straight into the window's surface while the frame is opaque, copied there
-// otherwise, through changes, resizes and switches between the two.
+// otherwise, through changes, resizes and switches between the two. The keyboard reaches the
+// field being edited and the alert in front.
 #include <gtest/gtest.h>
 
+// Before X11's headers, whose macros (Always, None) would replace names of the UI kit's.
+#include "platform/uikit/UIAlertController.h"
+
+#include <SDL.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <cairo.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -15,6 +21,7 @@
 #include "platform/uikit/SDLWindowHost.h"
 #include "platform/uikit/UICompositor.h"
 #include "platform/uikit/UIWindow.h"
+#include "tests/support/ManualClock.h"
 #include "tests/support/PrivateXServer.h"
 
 namespace {
@@ -144,6 +151,66 @@ TEST_F(WindowHostTest, TheDesktopWindowShowsEveryFrameComposedIntoItsSurfaceOrCo
   // premultiplied colour, not darkened a second time by its alpha.
   back->setBackgroundColor(UIColor::colorWithRed(0.2, 0.9, 0.6, 0.5));
   EXPECT_EQ(presentUntilShown(), 0);
+}
+
+// The desktop keyboard: typed text and the editing keys reach the field being edited; Return and
+// Escape reach the alert in front, once per press and not again while the key is held.
+TEST_F(WindowHostTest, TheKeyboardEditsTheFieldBeingEditedAndAnswersTheAlertInFront) {
+  testsupport::ManualClock clock;
+  window_ = std::make_shared<UIWindow>(CGRectMake(0, 0, 200, 60));
+  auto root = std::make_shared<UIViewController>();
+  window_->setRootViewController(root);
+  window_->makeKeyAndVisible();
+  auto field = std::make_shared<UITextField>(CGRectMake(10, 10, 180, 30));
+  root->view()->addSubview(field);
+  std::string error;
+  ASSERT_TRUE(host_.open(window_, "window host keys", &error)) << error;
+  ASSERT_TRUE(field->becomeFirstResponder());
+  auto key = [](SDL_Keycode code, bool repeat = false) {
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.state = SDL_PRESSED;
+    e.key.repeat = repeat ? 1 : 0;
+    e.key.keysym.sym = code;
+    ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
+  };
+  auto text = [](const char* typed) {
+    SDL_Event e{};
+    e.type = SDL_TEXTINPUT;
+    std::snprintf(e.text.text, sizeof e.text.text, "%s", typed);
+    ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
+  };
+  text("Mirophone");
+  key(SDLK_HOME);
+  key(SDLK_RIGHT);
+  key(SDLK_RIGHT, true);  // held: moves again
+  text("c");
+  key(SDLK_END);
+  key(SDLK_LEFT);
+  key(SDLK_DELETE);
+  key(SDLK_BACKSPACE);
+  EXPECT_TRUE(host_.pumpEvents());
+  EXPECT_EQ(field->text(), "Micropho");
+  EXPECT_EQ(field->caretPosition(), 8u);
+
+  // An alert without a field in front: a held Return does nothing more, a press answers it.
+  field->resignFirstResponder();
+  std::vector<std::string> ran;
+  auto alert = UIAlertController::alertControllerWithTitle("Profile saved", std::nullopt, UIAlertControllerStyle::Alert);
+  alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default,
+                                                  [&](UIAlertAction& a) { ran.push_back(a.title()); }));
+  root->presentViewController(alert, false);
+  key(SDLK_RETURN, true);
+  key(SDLK_ESCAPE, true);
+  EXPECT_TRUE(host_.pumpEvents());
+  clock.step(0.5);
+  EXPECT_TRUE(ran.empty());
+  EXPECT_EQ(root->presentedViewController(), alert);
+  key(SDLK_KP_ENTER);
+  EXPECT_TRUE(host_.pumpEvents());
+  clock.step(0.5);
+  EXPECT_EQ(ran, std::vector<std::string>{"OK"});
+  EXPECT_EQ(root->presentedViewController(), nullptr);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include "sdk/remote_config/RCNConfigConstants.h"
 #include "sdk/remote_config/RCNConfigContent.h"
+#include "sdk/remote_config/ZIRRemoteConfig.h"
+#include "tests/platform/foundation/PlistBuilders.h"
 #include "tests/sdk/remote_config/RemoteConfigTestSupport.h"
 
 using rc_test::LogLines;
@@ -100,6 +102,27 @@ TEST_F(ConfigContent, IntegerDefaultsKeepTheirDecimalTextAtTheEdgesOfBothKinds) 
     EXPECT_EQ(textOf(layer.at("zero")), "0");
   }
   EXPECT_EQ(content->defaultConfig()[kNamespace].at("uint64-max")->numberValue(), 18446744073709551615.0);
+}
+
+// A defaults file read as setDefaultsFromPlistFileName reads it: its integers above the signed
+// range keep their decimal text, in either form of the file.
+TEST_F(ConfigContent, ADefaultsFileKeepsIntegersAboveTheSignedRangeAsTheirDecimalText) {
+  const std::string xml =
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>big</key><integer>18446744073709551615</integer>"
+      "<key>small</key><integer>-1</integer></dict></plist>";
+  // The same as a binary list: 2^64-1 as a 16-byte integer, -1 as an 8-byte one.
+  const std::string binary =
+      plist_test::dictionaryList({"\x53" "big", "\x55" "small"}, {"\x14" + std::string(8, '\0') + std::string(8, '\xFF'),
+                                                               "\x13" + std::string(8, '\xFF')});
+  for (const std::string& file : {xml, binary}) {
+    std::string error;
+    auto defaults = ZIRRemoteConfig::defaultsFromPlistData(file, &error);
+    ASSERT_TRUE(defaults) << error;
+    content->copyFromDictionary(Value{{kNamespace, *defaults}}, RCNDBSourceDefault, kNamespace);
+    const auto layer = content->defaultConfig()[kNamespace];
+    EXPECT_EQ(textOf(layer.at("big")), "18446744073709551615");
+    EXPECT_EQ(textOf(layer.at("small")), "-1");
+  }
 }
 
 TEST_F(ConfigContent, RefusesAMissingSourceAndTheFetchedLayerAsDestination) {

@@ -373,6 +373,12 @@ TEST_F(SyncTreeFixture, AcknowledgingAWriteBelowWhatTheServerHoldsAsALeafShowsTh
             (Strings{"changed /r/x 1 prev=a", R"(value /r {"a":{"m":{"k":3}},"x":1})"}));
   EXPECT_EQ(describe(tree->ackUserWriteWithWriteId(2, false, true, clock)),
             (Strings{"changed /r/a 1", R"(value /r {"a":1,"x":1})"}));
+  // The same at the view's own location: the plain value is all the view shows.
+  tree->applyUserMergeAtPath(path("r"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"d/b":5})")), 3);
+  EXPECT_EQ(describe(tree->applyServerOverwriteAtPath(path("r"), node(R"("y")"))),
+            (Strings{"removed /r/a 1", "removed /r/x 1", R"(value /r {"d":{"b":5}})"}));
+  EXPECT_EQ(describe(tree->ackUserWriteWithWriteId(3, false, true, clock)),
+            (Strings{R"(removed /r/d {"b":5})", R"(value /r "y")"}));
 }
 
 TEST_F(SyncTreeFixture, AChildMadeByADeepWriteEntersAWindowBelowADefaultListener) {
@@ -476,6 +482,14 @@ static Strings exported(const FEventList& events) {
   }
   return out;
 }
+// The events of one registration.
+static FEventList eventsOf(const FEventList& events, const FEventRegistrationRef& registration) {
+  FEventList out;
+  for (const auto& event : events) {
+    if (std::static_pointer_cast<const FDataEvent>(event)->eventRegistration() == registration) out.push_back(event);
+  }
+  return out;
+}
 
 TEST_F(SyncTreeFixture, AServerChildArrivingWhileARemovalWaitsDecidesWhetherTheLocationKeepsItsPriority) {
   // Removing the only child empties the location on the way, which drops its priority; once the
@@ -507,4 +521,135 @@ TEST_F(SyncTreeFixture, AMergeThatReplacesTheOnlyChildKeepsTheLocationsPriority)
   // The server's merge alone, another client's.
   auto back = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":3,"b":null})"));
   EXPECT_EQ(exported(tree->applyServerMergeAtPath(path("r"), back)), (Strings{R"({".priority":2,"a":3})"}));
+}
+
+TEST_F(SyncTreeFixture, AcknowledgingASetKeepsALaterUpdateThatWritesBelowIt) {
+  // The update writes below the set's path (a1/1/n), not at it: its value must survive the set
+  // leaving the pending writes, until the update itself is answered.
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, defaultQuery("a1"));
+  tree->applyServerOverwriteAtPath(path("a1"), node(R"({"1":{"n":1},"b":"s2"})"));
+  answer("/a1 {}", "ok");
+  FNodeRef set = node(R"({"m":"s2","n":5})");
+  tree->applyUserOverwriteAtPath(path("a1/1"), set, 1, true);
+  auto update = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"1/n":9,"b":0})"));
+  EXPECT_EQ(describeFor(tree->applyUserMergeAtPath(path("a1"), update, 2), value),
+            (Strings{R"(value /a1 {"1":{"m":"s2","n":9},"b":0})"}));
+  // The server takes the set and answers it; the update waits.
+  tree->applyServerOverwriteAtPath(path("a1/1"), set);
+  EXPECT_EQ(describeFor(tree->ackUserWriteWithWriteId(1, false, true, clock), value), Strings{});
+  EXPECT_EQ(json(tree->calcCompleteEventCacheAtPath(path("a1"), std::nullopt)), R"({"1":{"m":"s2","n":9},"b":0})");
+  // Refused instead, the set leaves the update's values over the server's data.
+  tree->applyUserOverwriteAtPath(path("a1/1"), node(R"({"m":"t","n":6})"), 3, true);
+  tree->applyUserMergeAtPath(path("a1"), FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"1/n":7})")), 4);
+  EXPECT_EQ(describeFor(tree->ackUserWriteWithWriteId(3, true, true, clock), value),
+            (Strings{R"(value /a1 {"1":{"m":"s2","n":7},"b":0})"}));
+}
+
+TEST_F(SyncTreeFixture, RefusingAWriteBelowALeafLeavesListenersAtEveryDepthAgreeing) {
+  // b = 5, then b/c = {"a":1} turns the leaf into children, then b/c is removed. Refused, the
+  // second write leaves b = 5 with a removal below a leaf, which changes nothing: b stays 5.
+  auto root = valueRegistration(1);
+  auto atB = valueRegistration(2);
+  tree->addEventRegistration(root, defaultQuery("/"));
+  tree->addEventRegistration(atB, defaultQuery("b"));
+  answer("/ {}", "ok");
+  tree->applyUserOverwriteAtPath(path("b"), node("5"), 1, true);
+  tree->applyUserOverwriteAtPath(path("b/c"), node(R"({"a":1})"), 2, true);
+  tree->applyUserOverwriteAtPath(path("b/c"), empty(), 3, true);
+  EXPECT_EQ(json(tree->calcCompleteEventCacheAtPath(path("b"), std::nullopt)), "null");
+  FEventList events = tree->ackUserWriteWithWriteId(2, true, true, clock);
+  EXPECT_EQ(describeFor(events, root), (Strings{R"(value / {"b":5})"}));
+  EXPECT_EQ(describeFor(events, atB), (Strings{"value /b 5"}));
+}
+
+TEST_F(SyncTreeFixture, AcknowledgingAWriteBelowALeafUnderALaterRemovalShowsWhatTheServerNowHolds) {
+  // The set below the leaf b turned it into children and the later removal emptied it. The server
+  // takes the set, then another client makes b a plain value again: once the set is answered, the
+  // removal below that value changes nothing and the value shows.
+  auto root = valueRegistration(1);
+  tree->addEventRegistration(root, defaultQuery("/"));
+  tree->applyServerOverwriteAtPath(FPath::empty(), node(R"({"b":5})"));
+  answer("/ {}", "ok");
+  tree->applyUserOverwriteAtPath(path("b/c"), node(R"({"a":1})"), 1, true);
+  EXPECT_EQ(describe(tree->applyUserOverwriteAtPath(path("b/c"), empty(), 2, true)), (Strings{"value / null"}));
+  tree->applyServerOverwriteAtPath(path("b/c"), node(R"({"a":1})"));
+  EXPECT_EQ(describe(tree->applyServerOverwriteAtPath(path("b"), node("7"))), Strings{});
+  EXPECT_EQ(describe(tree->ackUserWriteWithWriteId(1, false, true, clock)), (Strings{R"(value / {"b":7})"}));
+}
+
+TEST_F(SyncTreeFixture, AcknowledgingARemovalUnderALaterWriteShowsThePriorityItNoLongerDrops) {
+  // The removal below the plain value a changes nothing on the server; the update then gives a
+  // children, keeping its priority. Laid again over the server's data, the removal empties a and
+  // drops the priority; once it is answered it no longer does, though the update covers its path.
+  auto root = valueRegistration(1);
+  auto atA = valueRegistration(2);
+  tree->addEventRegistration(root, defaultQuery("/"));
+  tree->addEventRegistration(atA, defaultQuery("a"));
+  tree->applyServerOverwriteAtPath(FPath::empty(), node(R"({"a":{".priority":0,".value":3}})"));
+  answer("/ {}", "ok");
+  tree->applyUserOverwriteAtPath(path("a/d"), empty(), 1, true);
+  auto update = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"d":9})"));
+  EXPECT_EQ(exported(eventsOf(tree->applyUserMergeAtPath(path("a"), update, 2), atA)), (Strings{R"({".priority":0,"d":9})"}));
+  EXPECT_EQ(exported(eventsOf(tree->applyServerMergeAtPath(path("a"), update), atA)), (Strings{R"({"d":9})"}));
+  FEventList events = tree->ackUserWriteWithWriteId(1, false, true, clock);
+  EXPECT_EQ(exported(eventsOf(events, root)), (Strings{R"({"a":{".priority":0,"d":9}})"}));
+  EXPECT_EQ(exported(eventsOf(events, atA)), (Strings{R"({".priority":0,"d":9})"}));
+}
+
+TEST_F(SyncTreeFixture, AServerChangeThatGivesALocationAboveItAnotherPriorityShowsThereUnderPendingWrites) {
+  // The server's removal of a's only child empties a, which loses its priority; the user's
+  // pending child keeps a with data, now without a priority: at the view's own location and below.
+  auto root = valueRegistration(1);
+  auto atA = valueRegistration(2);
+  tree->addEventRegistration(root, defaultQuery("/"));
+  tree->addEventRegistration(atA, defaultQuery("a"));
+  tree->applyServerOverwriteAtPath(FPath::empty(), node(R"({"a":{".priority":1,"x":1}})"));
+  answer("/ {}", "ok");
+  tree->applyUserOverwriteAtPath(path("a/y"), node("2"), 1, true);
+  FEventList events = tree->applyServerOverwriteAtPath(path("a/x"), empty());
+  EXPECT_EQ(exported(eventsOf(events, root)), (Strings{R"({"a":{"y":2}})"}));
+  EXPECT_EQ(exported(eventsOf(events, atA)), (Strings{R"({"y":2})"}));
+  // Hidden by a write, the change still empties the location above it on the server.
+  tree->applyServerOverwriteAtPath(path("b"), node(R"({".priority":3,"x":1})"));
+  tree->applyUserOverwriteAtPath(path("b/x"), node("5"), 2, true);
+  EXPECT_EQ(exported(eventsOf(tree->applyServerOverwriteAtPath(path("b/x"), empty()), root)),
+            (Strings{R"({"a":{"y":2},"b":{"x":5}})"}));
+  // While a removal waits, a change that a write hides decides whether the removal empties the
+  // location: with another child there, c keeps its priority.
+  tree->applyServerOverwriteAtPath(path("c"), node(R"({".priority":4,"a":1})"));
+  tree->applyUserOverwriteAtPath(path("c/a"), empty(), 3, true);
+  tree->applyUserOverwriteAtPath(path("c/x"), node("5"), 4, true);
+  EXPECT_EQ(exported(eventsOf(tree->applyServerOverwriteAtPath(path("c/x"), node("9")), root)),
+            (Strings{R"({"a":{"y":2},"b":{"x":5},"c":{".priority":4,"x":5}})"}));
+}
+
+TEST_F(SyncTreeFixture, RevertingARemovalGivesTheLocationAboveItItsPriorityBack) {
+  auto root = valueRegistration(1);
+  tree->addEventRegistration(root, defaultQuery("/"));
+  tree->applyServerOverwriteAtPath(FPath::empty(), node(R"({".priority":1,"x":1})"));
+  answer("/ {}", "ok");
+  // The removal emptied the view's own location on the way; the later child came after.
+  tree->applyUserOverwriteAtPath(path("x"), empty(), 1, true);
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("y"), node("2"), 2, true)), (Strings{R"({"y":2})"}));
+  EXPECT_EQ(exported(tree->ackUserWriteWithWriteId(1, true, true, clock)), (Strings{R"({".priority":1,"x":1,"y":2})"}));
+  // Below an earlier write that holds the location, and under a later write at the removal's own
+  // path, which does not undo what the removal did above it.
+  auto update = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"b":{".priority":5,"c":1}})"));
+  tree->applyUserMergeAtPath(FPath::empty(), update, 3);
+  tree->applyUserOverwriteAtPath(path("b/c"), empty(), 4, true);
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("b/c"), node("2"), 5, true)),
+            (Strings{R"({".priority":1,"b":{"c":2},"x":1,"y":2})"}));
+  EXPECT_EQ(exported(tree->ackUserWriteWithWriteId(4, true, true, clock)),
+            (Strings{R"({".priority":1,"b":{".priority":5,"c":2},"x":1,"y":2})"}));
+  // The other way round: a write that kept a location from being emptied by a later removal,
+  // reverted under a later write at its own path, takes the location's priority with it.
+  auto atP = valueRegistration(2);
+  tree->addEventRegistration(atP, defaultQuery("p"));
+  tree->applyServerOverwriteAtPath(path("p"), node(R"({".priority":2,"x":1})"));
+  tree->applyUserOverwriteAtPath(path("p/d"), node("1"), 6, true);
+  tree->applyUserOverwriteAtPath(path("p/x"), empty(), 7, true);
+  EXPECT_EQ(exported(eventsOf(tree->applyUserOverwriteAtPath(path("p/d"), node("7"), 8, true), atP)),
+            (Strings{R"({".priority":2,"d":7})"}));
+  EXPECT_EQ(exported(eventsOf(tree->ackUserWriteWithWriteId(6, true, true, clock), atP)), (Strings{R"({"d":7})"}));
 }

@@ -62,6 +62,10 @@ TEST(CompoundWriteTest, WritesAreOneChangeSoALocationTheyLeaveWithDataKeepsItsPr
   auto deep = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"p/a":null,"p/b":1,"q/x":null})"));
   EXPECT_EQ(deep->applyToNode(node(R"({"p":{".priority":3,"a":1},"q":{".priority":4,"x":1}})"))->valForExport(true),
             Value::parse(R"({"p":{".priority":3,"b":1}})"));
+  // Laid into an earlier write that holds the location, they go in the same order.
+  auto earlier = empty()->addWrite(node(R"({"b":{".priority":2,"a":7}})"), path("c"));
+  auto layered = earlier->addCompoundWrite(*replace, path("c/b"));
+  EXPECT_EQ(layered->completeNodeAtPath(path("c/b"))->valForExport(true), Value::parse(R"({".priority":2,"b":1})"));
   // Removing the only child of a plain value's replacement leaves nothing, whatever the order.
   EXPECT_TRUE(FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"a":null})"))
                   ->applyToNode(node(R"({".priority":2,"a":1})"))

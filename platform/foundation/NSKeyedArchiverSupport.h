@@ -1,0 +1,148 @@
+#pragma once
+// What the keyed archiver's two files share: NSKeyedArchiver.cpp encodes, NSKeyedArchiver+Decoding.cpp
+// decodes. The archive's constants, the state of one encode and of one decode, and the coder's
+// view of them. Not for other code.
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/PlistValue.h"
+
+namespace keyedarchive {
+
+// Objects and plain values nest at most this deep.
+inline constexpr int kMaxDepth = 256;
+// Dates are stored as seconds since 2001-01-01.
+inline constexpr double kReferenceDate = 978307200.0;
+// What one decoded plain value is reckoned to take besides its text or bytes.
+inline constexpr size_t kValueCost = 64;
+
+// The errors of a damaged archive (code 4864) and of a graph that cannot be archived (4866).
+NSErrorRef corruptError(const std::string& reason);
+NSErrorRef invalidValueError(const std::string& reason);
+
+// A field key starting with "$" is stored with one more "$".
+inline std::string storedKey(const std::string& key) { return !key.empty() && key[0] == '$' ? "$" + key : key; }
+
+// The state of one encode: the object table being built, the objects, texts and classes already
+// in it, and the first error.
+struct EncodeContext {
+  Value objects = Value::array({"$null"});
+  std::map<const NSCoding*, uint64_t> objectUIDs;
+  std::map<std::string, uint64_t> stringUIDs;
+  std::map<std::string, uint64_t> classUIDs;
+  NSErrorRef error;
+  int depth = 0;
+
+  uint64_t add(Value v) {
+    objects.push_back(std::move(v));
+    return objects.size() - 1;
+  }
+  uint64_t stringUID(const std::string& s) {
+    auto it = stringUIDs.find(s);
+    if (it != stringUIDs.end()) return it->second;
+    uint64_t uid = add(Value(s));
+    stringUIDs.emplace(s, uid);
+    return uid;
+  }
+  uint64_t classUID(const std::string& name) {
+    auto it = classUIDs.find(name);
+    if (it != classUIDs.end()) return it->second;
+    Value entry = Value::object();
+    entry["$classname"] = name;
+    entry["$classes"] = Value::array({name, "NSObject"});
+    uint64_t uid = add(std::move(entry));
+    classUIDs.emplace(name, uid);
+    return uid;
+  }
+  uint64_t dateUID(double since1970) {
+    Value entry = Value::object();
+    entry["NS.time"] = since1970 - kReferenceDate;
+    entry["$class"] = ns::plistUID(classUID("NSDate"));
+    return add(std::move(entry));
+  }
+  void fail(NSErrorRef e) {
+    if (!error) error = std::move(e);
+  }
+
+  uint64_t valueUID(const Value& v, int level);
+  uint64_t objectUID(const NSCoding* object);
+};
+
+// The state of one decode: the archive's object table, the classes allowed, the objects decoded
+// so far (each once), what the plain values may still take, and the first error.
+struct DecodeContext {
+  Value objects;
+  std::set<std::string> allowed;
+  std::map<std::string, std::string> classMap;
+  std::map<uint64_t, NSCodingRef> decoded;
+  std::set<uint64_t> inProgress;
+  // Plain lists and dictionaries already decoded: the value, the level it was decoded at (a copy
+  // is good for that level and those above it) and what decoding it cost.
+  struct SharedValue {
+    Value value;
+    int level;
+    size_t cost;
+  };
+  std::map<uint64_t, SharedValue> values;
+  size_t budget = kMaxKeyedArchiveDecodedBytes;
+  bool exhausted = false;  // the budget ran out: nothing more can be decoded
+  NSErrorRef error;
+  int depth = 0;
+
+  void fail(NSErrorRef e) {
+    if (!error) error = std::move(e);
+  }
+  // Counts what the decoded values take; false (with the error) once they pass the limit.
+  bool charge(size_t bytes) {
+    if (bytes > budget) {
+      budget = 0;
+      exhausted = true;
+      fail(corruptError("The archive expands to more than its size limit."));
+      return false;
+    }
+    budget -= bytes;
+    return true;
+  }
+  // The table entry a reference points at; null (with an error) for a reference out of range.
+  const Value* entry(uint64_t uid) {
+    if (uid >= objects.size()) {
+      fail(corruptError("A reference points outside the archive's object table."));
+      return nullptr;
+    }
+    return &objects[uid];
+  }
+  // The class name of an object entry, or nullopt when the entry is not an object.
+  std::optional<std::string> className(const Value& e) {
+    if (!e.is_object()) return std::nullopt;
+    auto cls = e.find("$class");
+    if (cls == e.end() || !ns::isPlistUID(*cls)) return std::nullopt;
+    uint64_t uid = ns::plistUIDValue(*cls);
+    if (uid >= objects.size()) return std::nullopt;
+    const Value& c = objects[uid];
+    if (!c.is_object()) return std::nullopt;
+    auto name = c.find("$classname");
+    if (name == c.end() || !name->is_string()) return std::nullopt;
+    return name->get<std::string>();
+  }
+
+  NSCodingRef objectAt(uint64_t uid);
+  bool valueAt(uint64_t uid, Value& out, int level);
+};
+
+}  // namespace keyedarchive
+
+struct NSCoder::Impl {
+  std::shared_ptr<keyedarchive::EncodeContext> enc;
+  Value fields = Value::object();  // the object being encoded
+  std::shared_ptr<keyedarchive::DecodeContext> dec;
+  const Value* decFields = nullptr;  // the object being decoded
+
+  const Value* lookup(const std::string& key) const {
+    if (!decFields || !decFields->is_object()) return nullptr;
+    auto it = decFields->find(keyedarchive::storedKey(key));
+    return it == decFields->end() ? nullptr : &*it;
+  }
+};

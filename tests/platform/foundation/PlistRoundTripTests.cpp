@@ -1,0 +1,155 @@
+// A property list read and written back holds what it held: every value is read exactly and
+// written unchanged, or the list is refused with a reason. Lists are built byte by byte, as another
+// program (or damage) may leave them.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "platform/foundation/PlistValue.h"
+#include "tests/platform/foundation/PlistBuilders.h"
+
+using namespace plist_test;
+using namespace std::string_literals;
+
+namespace {
+
+std::string xmlList(const std::string& inside) { return "<?xml version=\"1.0\"?><plist version=\"1.0\">" + inside + "</plist>"; }
+
+}  // namespace
+
+TEST(PlistRoundTrip, ValuesLibplistWouldCutAreReadExactlyAndWrittenBackUnchanged) {
+  const std::string stored = dictionaryList(
+      {"\x53k\0x"s, "\x51k", "\x54" "name", "\x53" "big", "\x53" "neg", "\x53" "uid", "\x53" "u16"},
+      {"\x51" "B",                                       // under "k\0x": a key holding a NUL
+       "\x51" "A",                                       // under "k"
+       "\x54" "caf\xE9",                                 // 8-bit text in the one-byte string type
+       "\x14" + std::string(8, '\0') + std::string(8, '\xFF'),  // 2^64-1, a 16-byte integer
+       "\x14" + std::string(8, '\xFF') + std::string(7, '\xFF') + "\xFE",  // -2, sign-extended
+       "\x87\x00\x00\x00\x01\x00\x00\x00\x05"s,          // a UID above 2^32
+       "\x62\x00" "a\x00\x00"s});                          // UTF-16 "a" and NUL
+  std::string error;
+  auto read = ns::plistParse(stored, &error);
+  ASSERT_TRUE(read) << error;
+  ASSERT_EQ(read->size(), 7u) << "no two keys merge";
+  EXPECT_EQ((*read)["k\0x"s], "B");
+  EXPECT_EQ((*read)["k"], "A");
+  EXPECT_EQ((*read)["name"], "café");
+  ASSERT_TRUE((*read)["big"].is_number_unsigned());
+  EXPECT_EQ((*read)["big"].get<uint64_t>(), std::numeric_limits<uint64_t>::max());
+  EXPECT_EQ((*read)["neg"], -2);
+  EXPECT_EQ(ns::plistUIDValue((*read)["uid"]), 0x100000005u);
+  EXPECT_EQ((*read)["u16"], "a\0"s);
+
+  auto written = ns::plistSerialize(*read, true, &error);
+  ASSERT_TRUE(written) << error;
+  auto back = ns::plistParse(*written, &error);
+  ASSERT_TRUE(back) << error;
+  EXPECT_EQ(*back, *read);
+  EXPECT_TRUE((*back)["big"].is_number_unsigned());
+  EXPECT_EQ(ns::plistSerialize(*back, true), written) << "writing again changes nothing";
+}
+
+TEST(PlistRoundTrip, BinaryValuesWithoutAnExactReadingAreRefusedWithAReason) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"a 16-byte integer beyond 64 bits", bplist({"\x14\x01" + std::string(15, '\0')}), "64 bits"},
+      {"a UID of nine bytes", bplist({"\x88" + std::string(9, '\x01')}), "longer than 8 bytes"},
+      {"a leading surrogate alone", bplist({"\x62\xD8\x00\x00" "a"s}), "surrogate"},
+      {"a trailing surrogate alone", bplist({"\x61\xDC\x00"s}), "surrogate"},
+      {"one key twice, in both string types", dictionaryList({"\x54" "caf\xE9", "\x64\x00" "c\x00" "a\x00" "f\x00\xE9"s},
+                                                             {"\x10\x01", "\x10\x02"}),
+       "one key twice"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(ns::plistParse(c.bytes, &error)) << c.what;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
+  }
+}
+
+TEST(PlistRoundTrip, XMLIntegersAreReadAsTheNumbersTheyShowOrRefused) {
+  auto read = ns::plistParse(xmlList("<array><integer>18446744073709551615</integer><integer>-1</integer>"
+                                     "<integer>9223372036854775808</integer><integer>-9223372036854775808</integer>"
+                                     "<integer> +12 </integer><integer>0</integer></array>"));
+  ASSERT_TRUE(read);
+  ASSERT_TRUE((*read)[0].is_number_unsigned());
+  EXPECT_EQ((*read)[0].get<uint64_t>(), std::numeric_limits<uint64_t>::max());
+  EXPECT_EQ((*read)[1], -1);
+  EXPECT_FALSE((*read)[1].is_number_unsigned());
+  EXPECT_EQ((*read)[2].get<uint64_t>(), uint64_t{1} << 63);
+  EXPECT_EQ((*read)[3], std::numeric_limits<int64_t>::min());
+  EXPECT_EQ((*read)[4], 12);
+  EXPECT_EQ((*read)[5], 0);
+  // Written as binary, read again: the same numbers.
+  EXPECT_EQ(ns::plistParse(*ns::plistSerialize(*read, true)), read);
+
+  // Text libplist would read as another number, without a word.
+  for (const char* text : {"010", "0x10", "12abc", "1e3", "99999999999999999999", "-99999999999999999999",
+                           "18446744073709551616", "-9223372036854775809", "", "-"}) {
+    std::string error;
+    EXPECT_FALSE(ns::plistParse(xmlList("<array><integer>"s + text + "</integer></array>"), &error)) << text;
+    EXPECT_NE(error.find("integer"), std::string::npos) << text << ": " << error;
+  }
+  std::string error;
+  EXPECT_FALSE(ns::plistParse(xmlList("<dict><key>n</key><integer/></dict>"), &error));
+  EXPECT_FALSE(ns::plistParse(xmlList("<integer>1<!-- -->2</integer>"), &error));
+  // An integer in a comment or a string is no integer element.
+  EXPECT_EQ(ns::plistParse(xmlList("<!-- <integer>010</integer> --><string>&lt;integer>010</string>")),
+            Value("<integer>010"));
+}
+
+TEST(PlistRoundTrip, XMLTextThatIsNotUTF8IsRefused) {
+  for (const std::string& inside : {"<string>caf\xE9</string>"s, "<dict><key>caf\xE9</key><true/></dict>"s}) {
+    std::string error;
+    EXPECT_FALSE(ns::plistParse(xmlList(inside), &error)) << inside;
+    EXPECT_NE(error.find("UTF-8"), std::string::npos) << error;
+  }
+  EXPECT_EQ(ns::plistParse(xmlList("<string>café</string>")), Value("café"));
+}
+
+TEST(PlistRoundTrip, WritersRefuseWhatTheyWouldWriteChanged) {
+  struct Case {
+    const char* what;
+    Value value;
+    bool binaryHoldsIt;
+  };
+  const Case cases[] = {
+      {"a text holding NUL", Value::array({"a\0b"s}), true},
+      {"a key holding NUL", Value{{"k\0x"s, 1}}, true},
+      {"an integer above 2^63-1", Value::array({std::numeric_limits<uint64_t>::max()}), true},
+      {"a UID", Value::array({ns::plistUID(7)}), true},
+      {"text that is not UTF-8", Value::array({"caf\xE9"s}), false},
+      {"a key that is not UTF-8", Value{{"caf\xE9"s, 1}}, false},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(ns::plistSerialize(c.value, false, &error)) << c.what;
+    EXPECT_FALSE(error.empty()) << c.what;
+    auto binary = ns::plistSerialize(c.value, true, &error);
+    EXPECT_EQ(binary.has_value(), c.binaryHoldsIt) << c.what << ": " << error;
+    if (binary) {
+      EXPECT_EQ(ns::plistParse(*binary), c.value) << c.what;
+    }
+  }
+}
+
+TEST(PlistRoundTrip, LongListsAndTextsUseWiderReferencesAndLengths) {
+  // Past 255 objects references take two bytes, past 65,535 bytes offsets take four; lengths of
+  // 15 and more follow their marker.
+  Value list = Value::array();
+  for (int i = 0; i < 300; ++i) list.push_back("text " + std::to_string(i) + std::string(static_cast<size_t>(i), 'x'));
+  list.push_back(std::string(70000, 'y'));
+  list.push_back("ünïcödé " + std::string(20, 'z'));
+  list.push_back(value::data(Bytes(40, 7)));
+  const Value v = {{"list", list}, {"n", -70000}, {"m", 70000}, {"x", 5000000000LL}, {"f", 0.25}};
+  std::string error;
+  auto bytes = ns::plistSerialize(v, true, &error);
+  ASSERT_TRUE(bytes) << error;
+  EXPECT_EQ(ns::plistParse(*bytes, &error), v) << error;
+}
