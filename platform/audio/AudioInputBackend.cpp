@@ -7,10 +7,21 @@
 #include "platform/audio/AudioCallbackGuard.h"
 
 namespace {
-// The backend whose delivery is running on this thread, so that removeSink from inside a
-// delivery does not wait for itself.
-thread_local const AudioInputBackend* tlsDelivering = nullptr;
+// The deliveries running on this thread, innermost first (a sink may push into another input),
+// so that removeSink from inside a delivery does not wait for itself. Each lives on the stack of
+// its deliver().
+struct DeliveryFrame {
+  const AudioInputBackend* backend;
+  const DeliveryFrame* outer;
+};
+thread_local const DeliveryFrame* tlsDeliveries = nullptr;
 constexpr float kSilence[256] = {};
+
+bool deliveringOnThisThread(const AudioInputBackend* backend) {
+  for (const DeliveryFrame* frame = tlsDeliveries; frame; frame = frame->outer)
+    if (frame->backend == backend) return true;
+  return false;
+}
 }  // namespace
 
 OSStatus AudioInputBackend::addSink(AudioInputSink* sink) {
@@ -31,17 +42,26 @@ OSStatus AudioInputBackend::addSink(AudioInputSink* sink) {
 
 void AudioInputBackend::removeSink(AudioInputSink* sink) {
   if (!sink) return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  bool found = false;
-  for (auto& slot : sinks_) {
-    if (slot.load() == sink) {
-      slot.store(nullptr);
-      found = true;
+  if (deliveringOnThisThread(this)) {
+    // The render thread, inside a delivery (a sink stopping itself): no lock, no wait. Only the
+    // slot still holding this sink is cleared; addSink fills only empty slots, so a slot taken
+    // meanwhile by another sink is left alone.
+    for (auto& slot : sinks_) {
+      AudioInputSink* expected = sink;
+      slot.compare_exchange_strong(expected, nullptr);
+    }
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& slot : sinks_) {
+      if (slot.load() == sink) slot.store(nullptr);
     }
   }
-  if (!found || tlsDelivering == this) return;
   // A delivery that started before the slot was cleared may still hold the sink: wait it out.
-  uint32_t seq = deliverySeq_.load();
+  // Also when the slot was found empty: the sink may have left from inside that very delivery and
+  // still be running. The wait holds no lock, so the delivery may remove sinks of its own meanwhile.
+  const uint32_t seq = deliverySeq_.load();
   if (seq & 1u) {
     while (deliverySeq_.load() == seq) std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
@@ -56,8 +76,8 @@ int AudioInputBackend::sinkCount() const {
 
 void AudioInputBackend::deliver(const float* samples, uint32_t frames) {
   if (!samples) return;
-  const AudioInputBackend* outer = tlsDelivering;
-  tlsDelivering = this;
+  const DeliveryFrame frame{this, tlsDeliveries};
+  tlsDeliveries = &frame;
   while (frames > 0) {
     uint32_t n = std::min(frames, kMaxDeliveryFrames);
     AudioTimeStamp ts;
@@ -76,7 +96,7 @@ void AudioInputBackend::deliver(const float* samples, uint32_t frames) {
     samples += n;
     frames -= n;
   }
-  tlsDelivering = outer;
+  tlsDeliveries = frame.outer;
 }
 
 void AudioInputBackend::deliverSilence(uint32_t frames) {

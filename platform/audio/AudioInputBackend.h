@@ -4,8 +4,9 @@
 // live engines share the one input without opening it twice.
 //
 // Deliveries run on the backend's render thread. The fan-out takes no lock and allocates nothing:
-// sinks live in a fixed table of atomic slots, and removeSink waits (on the caller's thread) until
-// a delivery that may still see the removed sink has finished.
+// sinks live in a fixed table of atomic slots, and removeSink waits (on the caller's thread, with
+// no lock held) until a delivery that may still see the removed sink has finished. A sink may
+// leave from inside a delivery (its own stop): that takes no lock and does not wait.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -38,8 +39,10 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
   // capture stream that could not start (the sink is then not added), or kAudio_MemFullError
   // when every slot is taken.
   OSStatus addSink(AudioInputSink* sink);
-  // Removes a sink. On return the sink is not running a delivery and will get none, unless this is
-  // called from inside a delivery of this backend (then the current delivery may still finish).
+  // Removes a sink. Called from outside a delivery of this backend: on return the sink is not
+  // running a delivery and will get none, also when it had already left from inside a delivery
+  // that is still running. Called from inside a delivery of this backend (on the render thread):
+  // takes no lock and does not wait, and the current delivery may still finish.
   void removeSink(AudioInputSink* sink);
   int sinkCount() const;
 
@@ -59,6 +62,6 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
   std::array<std::atomic<AudioInputSink*>, kMaxSinks> sinks_{};
   std::atomic<uint32_t> deliverySeq_{0};  // odd while a delivery runs
   double sampleTime_ = 0;                 // render thread only
-  mutable std::mutex mutex_;              // serialises addSink/removeSink; never taken by deliver
+  mutable std::mutex mutex_;  // serialises addSink/removeSink; never taken by deliver nor while waiting
   bool started_ = false;
 };

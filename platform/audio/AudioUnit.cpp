@@ -24,7 +24,22 @@ OpaqueAudioComponent gRemoteIO{{kAudioUnitType_Output, kAudioUnitSubType_RemoteI
 std::atomic<int> gLiveInstances{0};
 std::atomic<OSStatus> gFailNextNew{noErr};
 std::atomic<OSStatus> gFailNextInitialize{noErr};
-thread_local AudioUnit tlsRenderingUnit = nullptr;
+thread_local AudioUnit tlsRenderingUnit = nullptr;  // the innermost render cycle's unit
+
+// The render cycles running on this thread, innermost first (a callback may drive another unit),
+// so that a stop from inside a unit's callback is known as one however deep it comes. Each lives
+// on the stack of its runCycle.
+struct RenderFrame {
+  AudioUnit unit;
+  const RenderFrame* outer;
+};
+thread_local const RenderFrame* tlsRenderFrames = nullptr;
+
+bool renderingOnThisThread(AudioUnit unit) {
+  for (const RenderFrame* frame = tlsRenderFrames; frame; frame = frame->outer)
+    if (frame->unit == unit) return true;
+  return false;
+}
 
 bool matches(uint32_t want, uint32_t have) { return want == 0 || want == have; }
 
@@ -48,7 +63,11 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
   AURenderCallbackStruct callback;
   bool initialized = false;
   std::atomic<bool> running{false};
-  std::shared_ptr<AudioInputBackend> backend;
+  std::shared_ptr<AudioInputBackend> backend;  // main side only
+  // The input feeding a started capturing unit, for a render or a stop inside its callback (which
+  // may not touch `backend`): set before the unit joins the input, cleared once it has left and no
+  // delivery runs it any more, so while a callback runs it is the input delivering to it.
+  std::atomic<AudioInputBackend*> feedingInput{nullptr};
 
   // Render-cycle state, touched only by the thread that runs the cycles.
   std::vector<float> outputStorage;  // channels × maxFramesPerSlice, allocated by AudioUnitInitialize
@@ -70,6 +89,8 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
     const uint32_t channels = outputClientFormat.mChannelsPerFrame;
     AudioUnit outer = tlsRenderingUnit;
     tlsRenderingUnit = this;
+    const RenderFrame frame{this, tlsRenderFrames};
+    tlsRenderFrames = &frame;
     outputList.mNumberBuffers = channels;
     for (uint32_t c = 0; c < channels; ++c) {
       outputList.mBuffers[c].mNumberChannels = 1;
@@ -89,6 +110,7 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
     }
     cycleInput = nullptr;
     cycleFrames = 0;
+    tlsRenderFrames = frame.outer;
     tlsRenderingUnit = outer;
     if (outputLive.load(std::memory_order_acquire) && outputRing) {
       for (uint32_t c = 0; c < channels; ++c) {
@@ -101,7 +123,8 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
 
   void audioInputDidCapture(const float* samples, uint32_t frames, const AudioTimeStamp& ts) override {
     uint32_t offset = 0;
-    while (offset < frames) {
+    // A callback that stopped its unit is not called again, not even for the rest of this delivery.
+    while (offset < frames && running.load(std::memory_order_acquire)) {
       const uint32_t n = std::min(frames - offset, maxFramesPerSlice);
       AudioTimeStamp cycleStamp = ts;
       cycleStamp.mSampleTime += offset;
@@ -132,9 +155,11 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
   }
 
   OSStatus stopLocked() {
-    // Removing the sink waits for a cycle in flight, and closing the output stream for a pull in
-    // flight, so the callback's context may be freed after.
+    // Removing the sink waits for a cycle in flight (also one whose callback already stopped the
+    // unit from inside), and closing the output stream for a pull in flight, so the callback's
+    // context may be freed after.
     if (backend) backend->removeSink(this);
+    feedingInput.store(nullptr);
     backend.reset();
     outputStream.reset();
     outputLive.store(false);
@@ -164,7 +189,7 @@ OSStatus AudioComponentInstanceNew(AudioComponent inComponent, AudioComponentIns
 
 OSStatus AudioComponentInstanceDispose(AudioComponentInstance unit) {
   if (!unit) return kAudio_ParamError;
-  if (tlsRenderingUnit == unit) return kAudioUnitErr_CannotDoInCurrentContext;
+  if (renderingOnThisThread(unit)) return kAudioUnitErr_CannotDoInCurrentContext;
   {
     std::lock_guard<std::mutex> lock(unit->mutex);
     unit->stopLocked();
@@ -279,7 +304,7 @@ OSStatus AudioUnitInitialize(AudioUnit unit) {
 
 OSStatus AudioUnitUninitialize(AudioUnit unit) {
   if (!unit) return kAudio_ParamError;
-  if (tlsRenderingUnit == unit) return kAudioUnitErr_CannotDoInCurrentContext;
+  if (renderingOnThisThread(unit)) return kAudioUnitErr_CannotDoInCurrentContext;
   std::lock_guard<std::mutex> lock(unit->mutex);
   unit->stopLocked();
   unit->initialized = false;
@@ -311,6 +336,7 @@ OSStatus AudioOutputUnitStart(AudioUnit unit) {
       return status != noErr ? status : kAudioUnitErr_NoConnection;
     }
     unit->backend = backend;
+    unit->feedingInput.store(backend.get());
     status = backend->addSink(unit);
     if (status != noErr) {
       unit->backend.reset();
@@ -344,11 +370,16 @@ OSStatus AudioOutputUnitStart(AudioUnit unit) {
 
 OSStatus AudioOutputUnitStop(AudioUnit unit) {
   if (!unit) return kAudio_ParamError;
-  if (tlsRenderingUnit == unit) {
-    // From inside the unit's own callback: leave the input without waiting for ourselves; the
-    // output stream pulls silence until the next stop, start or disposal closes it.
-    if (unit->backend) unit->backend->removeSink(unit);
-    unit->running.store(false);
+  if (renderingOnThisThread(unit)) {
+    // From inside the unit's own callback, on the audio thread: real-time, so no lock, no
+    // allocation and no wait for ourselves. The unit's mutex is not taken (an owner stopping at the
+    // same moment holds it while it waits for this very cycle), and nothing the owner changes
+    // under it is touched: the feeding input is an atomic that stays set until that owner's wait
+    // is over. Leaving the input from inside its delivery is a compare-and-swap on the sink's slot.
+    // The owner's next stop, start or disposal still waits for this cycle to end; the output
+    // stream pulls silence until one of them closes it.
+    unit->running.store(false, std::memory_order_release);
+    if (AudioInputBackend* input = unit->feedingInput.load(std::memory_order_acquire)) input->removeSink(unit);
     return noErr;
   }
   std::lock_guard<std::mutex> lock(unit->mutex);
@@ -365,8 +396,8 @@ OSStatus AudioUnitRender(AudioUnit unit, AudioUnitRenderActionFlags* ioActionFla
   if (frames > unit->cycleFrames || ioData->mNumberBuffers == 0 ||
       ioData->mNumberBuffers > AudioBufferList::kMaxBuffers)
     return kAudio_ParamError;
-  if (unit->backend) {
-    if (OSStatus injected = unit->backend->renderStatus(); injected != noErr) return injected;
+  if (AudioInputBackend* input = unit->feedingInput.load(std::memory_order_acquire)) {
+    if (OSStatus injected = input->renderStatus(); injected != noErr) return injected;
   }
   for (uint32_t b = 0; b < ioData->mNumberBuffers; ++b) {
     AudioBuffer& buffer = ioData->mBuffers[b];

@@ -22,7 +22,8 @@ using AudioUnit = AudioComponentInstance;
 // remote I/O output unit exists. Null when nothing matches.
 AudioComponent AudioComponentFindNext(AudioComponent inComponent, const AudioComponentDescription* inDesc);
 OSStatus AudioComponentInstanceNew(AudioComponent inComponent, AudioComponentInstance* outInstance);
-// Stops and uninitialises the unit if needed, then frees it.
+// Stops and uninitialises the unit if needed (waiting for a callback in flight, as a stop does),
+// then frees it. Refused with kAudioUnitErr_CannotDoInCurrentContext inside the unit's callback.
 OSStatus AudioComponentInstanceDispose(AudioComponentInstance inInstance);
 
 OSStatus AudioUnitSetProperty(AudioUnit inUnit, AudioUnitPropertyID inID, AudioUnitScope inScope,
@@ -35,10 +36,14 @@ OSStatus AudioUnitInitialize(AudioUnit inUnit);
 OSStatus AudioUnitUninitialize(AudioUnit inUnit);
 
 // Joins the session's current input (input enabled) and opens the output (output enabled); fails
-// with kAudioUnitErr_NoConnection when neither is enabled. When AudioOutputUnitStop returns, the
-// unit's render callback is not running and is not called again (unless the stop comes from
-// inside that callback).
+// with kAudioUnitErr_NoConnection when neither is enabled.
 OSStatus AudioOutputUnitStart(AudioUnit inUnit);
+// From any thread but the unit's render thread: when it returns, the unit's render callback is not
+// running and is not called again, also when the callback stopped the unit itself a moment before
+// and has not returned yet. From inside the unit's own callback (allowed): real-time, taking no
+// lock and not waiting for itself; the callback is not called again once it returns, and a stop,
+// start, uninitialise or dispose from the owner still waits for it to return. The owner's stop and
+// the callback's stop may come at the same moment.
 OSStatus AudioOutputUnitStop(AudioUnit inUnit);
 
 // Only inside the unit's own render callback, for bus 1: copies the cycle's captured samples into

@@ -8,15 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/AsyncQueue.h"
+
 class DispatchQueue;
 using DispatchQueueRef = std::shared_ptr<DispatchQueue>;
 using DispatchBlock = std::function<void()>;
 
 enum class DispatchQoS { Background, Utility, Low, Default, UserInitiated, High };
 
-class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
+// A queue is the AsyncQueue that foundation's notification observers name.
+class DispatchQueue : public AsyncQueue, public std::enable_shared_from_this<DispatchQueue> {
  public:
-  virtual ~DispatchQueue() = default;
+  ~DispatchQueue() override = default;
 
   // A new serial queue with its own worker thread (started on first use, ended with the queue).
   static DispatchQueueRef serial(std::string label);
@@ -32,7 +35,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   // Whether the calling thread runs a task of this queue (for the main queue: is the main thread).
   virtual bool isCurrent() const = 0;
 
-  virtual void async(DispatchBlock block) = 0;
+  void async(DispatchBlock block) override = 0;
   // Runs the block on the queue and waits for it. A sync onto the serial queue the caller is
   // running on would deadlock: it is refused (logged, block not run) and false is returned.
   virtual bool sync(DispatchBlock block) = 0;

@@ -7,7 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NSLog.h"
 
 namespace {
@@ -18,7 +17,7 @@ namespace {
 struct Observer {
   std::string name;
   const void* object = nullptr;
-  std::shared_ptr<DispatchQueue> queue;
+  std::shared_ptr<AsyncQueue> queue;
   std::function<void(const NSNotification&)> block;
 
   std::mutex mutex;
@@ -97,7 +96,7 @@ NSNotificationCenter& NSNotificationCenter::defaultCenter() {
 }
 
 NSObserverTokenRef NSNotificationCenter::addObserverForName(
-    const std::string& name, const void* object, std::shared_ptr<DispatchQueue> queue,
+    const std::string& name, const void* object, std::shared_ptr<AsyncQueue> queue,
     std::function<void(const NSNotification&)> block) {
   auto observer = std::make_shared<Observer>();
   observer->name = name;

@@ -8,9 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/foundation/AsyncQueue.h"
 #include "platform/foundation/Value.h"
-
-class DispatchQueue;
 
 struct NSNotification {
   std::string name;
@@ -43,10 +42,11 @@ class NSNotificationCenter {
   NSNotificationCenter& operator=(const NSNotificationCenter&) = delete;
 
   // Observes `name` (empty: every name) from `object` (null: any sender). The block runs on the
-  // posting thread, or asynchronously on `queue` when one is given. Keep the returned token: the
-  // observation ends when it is destroyed or passed to removeObserver.
+  // posting thread, or asynchronously on `queue` when one is given (a dispatch queue, such as the
+  // main queue). Keep the returned token: the observation ends when it is destroyed or passed to
+  // removeObserver.
   [[nodiscard]] NSObserverTokenRef addObserverForName(
-      const std::string& name, const void* object, std::shared_ptr<DispatchQueue> queue,
+      const std::string& name, const void* object, std::shared_ptr<AsyncQueue> queue,
       std::function<void(const NSNotification&)> block);
   void removeObserver(const NSObserverTokenRef& token);
 

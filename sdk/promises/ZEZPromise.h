@@ -67,10 +67,9 @@ class ZEZResult {
       : content_(promise ? Content(std::in_place_index<kPromise>, std::move(promise))
                          : Content(std::in_place_index<kError>, ZEZPromiseMissingError())) {}
 
-  bool isValue() const { return content_.index() == kValue; }
   bool isError() const { return content_.index() == kError; }
   bool isPromise() const { return content_.index() == kPromise; }
-  // Each accessor is for the kind its predicate confirmed.
+  // Each accessor is for the kind its predicate confirmed; value() for a result that is neither.
   const T& value() const { return std::get<kValue>(content_); }
   const NSErrorRef& error() const { return std::get<kError>(content_); }
   const ZEZPromiseRef<T>& promise() const { return std::get<kPromise>(content_); }

@@ -22,6 +22,7 @@
 #include "tests/analysis/CaptureSupport.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManualClock.h"
+#include "tests/support/TestAudioBackends.h"
 
 namespace {
 
@@ -35,21 +36,7 @@ std::vector<float> latest(BufferManager* m) {
   return frame;
 }
 
-class EngineTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    input = TestAudioInput::create();
-    output = TestAudioOutput::create();
-    AVAudioSession::sharedInstance().setInputBackend(input);
-    AVAudioSession::sharedInstance().setOutputBackend(output);
-  }
-  void TearDown() override {
-    AVAudioSession::sharedInstance().setInputBackend(nullptr);
-    AVAudioSession::sharedInstance().setOutputBackend(nullptr);
-  }
-  std::shared_ptr<TestAudioInput> input;
-  std::shared_ptr<TestAudioOutput> output;
-};
+using EngineTest = testsupport::TestAudioBackendsTest;
 
 TEST_F(EngineTest, NewEngineIsMutedWithDefaultParamsAndNotStarted) {
   auto engine = SAudioController::create();

@@ -17,6 +17,7 @@
 #include "platform/audio/TestAudioInput.h"
 #include "platform/audio/TestAudioOutput.h"
 #include "tests/support/RemoteIOUnit.h"
+#include "tests/support/TestAudioBackends.h"
 
 namespace {
 
@@ -48,22 +49,13 @@ AudioUnit makeUnit(Player* player, bool input, bool output, uint32_t channels, u
   return player->unit;
 }
 
-class PlaybackTest : public ::testing::Test {
+class PlaybackTest : public testsupport::TestAudioBackendsTest {
  protected:
   void SetUp() override {
-    input = TestAudioInput::create();
-    output = TestAudioOutput::create();
-    AVAudioSession::sharedInstance().setInputBackend(input);
-    AVAudioSession::sharedInstance().setOutputBackend(output);
+    TestAudioBackendsTest::SetUp();
     NSErrorRef error;
     AVAudioSession::sharedInstance().setPreferredIOBufferDuration(0.005, &error);  // 221 frames per pull
   }
-  void TearDown() override {
-    AVAudioSession::sharedInstance().setInputBackend(nullptr);
-    AVAudioSession::sharedInstance().setOutputBackend(nullptr);
-  }
-  std::shared_ptr<TestAudioInput> input;
-  std::shared_ptr<TestAudioOutput> output;
 };
 
 TEST_F(PlaybackTest, AUnitWithoutInputRendersOnTheOutputsDemand) {

@@ -13,20 +13,16 @@
 namespace {
 
 // A queue that keeps its blocks until drain() runs them, so a test controls when delivery happens.
-class HeldQueue : public DispatchQueue {
+// It is foundation's own kind of queue, not a dispatch queue: the center needs nothing of the
+// dispatch library (which is built on foundation).
+class HeldQueue : public AsyncQueue {
  public:
-  HeldQueue() : DispatchQueue("held", true) {}
-  bool isCurrent() const override { return false; }
-  void async(DispatchBlock block) override {
+  void async(std::function<void()> block) override {
     std::lock_guard<std::mutex> lock(mutex_);
     blocks_.push_back(std::move(block));
   }
-  bool sync(DispatchBlock block) override {
-    block();
-    return true;
-  }
   size_t drain() {
-    std::deque<DispatchBlock> run;
+    std::deque<std::function<void()>> run;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       run.swap(blocks_);
@@ -37,7 +33,7 @@ class HeldQueue : public DispatchQueue {
 
  private:
   std::mutex mutex_;
-  std::deque<DispatchBlock> blocks_;
+  std::deque<std::function<void()>> blocks_;
 };
 
 }  // namespace

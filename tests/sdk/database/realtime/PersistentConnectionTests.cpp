@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <map>
 #include <mutex>
 
 #include "platform/foundation/Clock.h"
@@ -28,7 +27,7 @@ class RecordingDelegate : public FPersistentConnectionDelegate {
  public:
   void onDataUpdate(FPersistentConnection&, const std::string& path, const Value& message, bool isMerge,
                     std::optional<uint64_t> tagId) override {
-    if (path == throwAtPath) throw std::runtime_error("data outside its query");
+    if (path == throwAtPath()) throw std::runtime_error("data outside its query");
     Value event{{"event", isMerge ? "merge" : "data"}, {"path", path}, {"data", message}};
     if (tagId) event["tag"] = *tagId;
     record(event);
@@ -53,15 +52,24 @@ class RecordingDelegate : public FPersistentConnectionDelegate {
   }
   size_t count(const std::string& kind) const { return events(kind).size(); }
 
-  std::string throwAtPath;
+  // Data for this path makes onDataUpdate throw. Set by the test thread, read on the work queue.
+  void setThrowAtPath(std::string path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    throwAtPath_ = std::move(path);
+  }
 
  private:
+  std::string throwAtPath() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return throwAtPath_;
+  }
   void record(Value event) {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.push_back(std::move(event));
   }
   mutable std::mutex mutex_;
   std::vector<Value> events_;
+  std::string throwAtPath_;
 };
 
 class NodeHash : public FSyncTreeHash {
@@ -75,22 +83,73 @@ class NodeHash : public FSyncTreeHash {
   FNodeRef node_;
 };
 
-// Answers handed to callbacks, collected across threads.
-struct Answers {
-  std::mutex mutex;
-  std::vector<std::string> statuses;
-  std::vector<std::optional<std::string>> reasons;
-  void add(const std::string& status, const std::optional<std::string>& reason) {
-    std::lock_guard<std::mutex> lock(mutex);
-    statuses.push_back(status);
-    reasons.push_back(reason);
+// Answers handed to the connection's callbacks, collected across threads, in the order they came.
+// Every callback holds the Answers it writes into by a shared pointer: the connection lives until
+// TearDown, so a callback may still come after a failed wait has ended the test body, and what it
+// reaches must still be alive then (never a local of the test body's frame).
+class Answers {
+ public:
+  struct Answer {
+    std::string label;  // which request (tests that follow several)
+    std::string status;
+    std::optional<std::string> reason;
+    std::optional<Value> data;  // one-time reads
+  };
+
+  void add(Answer answer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answers_.push_back(std::move(answer));
   }
-  std::vector<std::string> all() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return statuses;
+  std::vector<Answer> all() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return answers_;
   }
-  size_t size() { return all().size(); }
+  size_t size() const { return all().size(); }
+  std::vector<std::string> statuses() const {
+    std::vector<std::string> out;
+    for (const Answer& a : all()) out.push_back(a.status);
+    return out;
+  }
+  // "label:status", with ":reason" after it when one was given and asked for.
+  std::vector<std::string> notes(bool withReasons = true) const {
+    std::vector<std::string> out;
+    for (const Answer& a : all())
+      out.push_back(a.label + ":" + a.status + (withReasons && a.reason ? ":" + *a.reason : ""));
+    return out;
+  }
+  // The answer of the request with this label; none before it came.
+  std::optional<Answer> find(const std::string& label) const {
+    for (const Answer& a : all())
+      if (a.label == label) return a;
+    return std::nullopt;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Answer> answers_;
 };
+using AnswersRef = std::shared_ptr<Answers>;
+
+AnswersRef makeAnswers() { return std::make_shared<Answers>(); }
+
+// Callbacks of each kind that add what they are handed to `answers`, under `label`.
+FPersistentConnection::StatusCallback onWritten(AnswersRef answers, std::string label = "") {
+  return [answers = std::move(answers), label = std::move(label)](const std::string& status,
+                                                                  const std::optional<std::string>& reason) {
+    answers->add({label, status, reason, std::nullopt});
+  };
+}
+FPersistentConnection::ListenCallback onListened(AnswersRef answers, std::string label = "") {
+  return [answers = std::move(answers), label = std::move(label)](const std::string& status) {
+    answers->add({label, status, std::nullopt, std::nullopt});
+  };
+}
+FPersistentConnection::GetCallback onRead(AnswersRef answers, std::string label = "") {
+  return [answers = std::move(answers), label = std::move(label)](
+             const std::string& status, const std::optional<Value>& data, const std::optional<std::string>& reason) {
+    answers->add({label, status, reason, data});
+  };
+}
 
 class PersistentConnectionTest : public ::testing::Test {
  protected:
@@ -118,11 +177,6 @@ class PersistentConnectionTest : public ::testing::Test {
   void openAndWaitUntilConnected() {
     open();
     ASSERT_TRUE(waitFor([&] { return connected(); }));
-  }
-  FPersistentConnection::StatusCallback collect(Answers& answers) {
-    return [&answers](const std::string& status, const std::optional<std::string>& reason) {
-      answers.add(status, reason);
-    };
   }
   // Moves the stepped clock and waits until every timer of the work queue that came due has run:
   // work already queued runs first (so timers it sets count from now), then a probe due at the
@@ -172,14 +226,14 @@ TEST_F(PersistentConnectionTest, WithoutATransportTheClientStaysOfflineAndKeepsI
   config_ = std::make_shared<ZIRDatabaseConfig>("default");
   connection_ = std::make_shared<FPersistentConnection>(repoInfo_, queue_, config_);
   connection_->setDelegate(delegate_);
-  Answers answers;
+  AnswersRef answers = makeAnswers();
   onQueue([&] {
     connection_->open();
-    connection_->putData(Value(1), "/a", std::nullopt, collect(answers));
+    connection_->putData(Value(1), "/a", std::nullopt, onWritten(answers));
   });
   EXPECT_FALSE(connected());
   onQueue([&] { connection_->purgeOutstandingWrites(); });
-  EXPECT_EQ(answers.all(), (std::vector<std::string>{"write_canceled"}));
+  EXPECT_EQ(answers->statuses(), (std::vector<std::string>{"write_canceled"}));
   EXPECT_TRUE(server_->connectionAttempts().empty());
 }
 
@@ -271,19 +325,19 @@ TEST_F(PersistentConnectionTest, InterruptClosesAndHoldsTheConnectionUntilEveryR
 TEST_F(PersistentConnectionTest, WritesWaitForTheConnectionAndAreSentInOrder) {
   testsupport::ManualClock clock;
   server_->setAcceptingConnections(false);
-  Answers answers;
+  AnswersRef answers = makeAnswers();
   onQueue([&] {
     connection_->open();
-    connection_->putData(Value(1), "/a", std::nullopt, collect(answers));
-    connection_->mergeData(Value{{"b", 2}, {"c/d", 3}}, "/m", collect(answers));
-    connection_->putData(Value("two"), "/a", std::nullopt, collect(answers));
+    connection_->putData(Value(1), "/a", std::nullopt, onWritten(answers));
+    connection_->mergeData(Value{{"b", 2}, {"c/d", 3}}, "/m", onWritten(answers));
+    connection_->putData(Value("two"), "/a", std::nullopt, onWritten(answers));
   });
   ASSERT_TRUE(waitFor([&] { return server_->connectionAttempts().size() == 1; }));
   EXPECT_TRUE(server_->requests().empty());
   server_->setAcceptingConnections(true);
   for (int i = 0; i < 40 && !connected(); ++i) stepClock(0.05);
-  ASSERT_TRUE(waitFor([&] { return answers.size() == 3; }));
-  ASSERT_EQ(answers.all(), (std::vector<std::string>{"ok", "ok", "ok"}));
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 3; }));
+  ASSERT_EQ(answers->statuses(), (std::vector<std::string>{"ok", "ok", "ok"}));
   EXPECT_EQ(server_->valueAt("/a"), Value("two"));
   EXPECT_EQ(server_->valueAt("/m"), Value::parse(R"({"b": 2, "c": {"d": 3}})"));
   std::vector<Value> puts = server_->requests();
@@ -296,13 +350,13 @@ TEST_F(PersistentConnectionTest, WritesWaitForTheConnectionAndAreSentInOrder) {
 TEST_F(PersistentConnectionTest, WritesSentButUnansweredWhenTheLinkDropsAreSentAgain) {
   openAndWaitUntilConnected();
   server_->holdRequests(true);
-  Answers answers;
-  onQueue([&] { connection_->putData(Value(7), "/x", std::nullopt, collect(answers)); });
+  AnswersRef answers = makeAnswers();
+  onQueue([&] { connection_->putData(Value(7), "/x", std::nullopt, onWritten(answers)); });
   ASSERT_TRUE(waitFor([&] { return server_->requestsWithAction("p").size() == 1; }));
   server_->dropConnections();  // the held put is lost with the link
   server_->holdRequests(false);
-  ASSERT_TRUE(waitFor([&] { return answers.size() == 1; }));
-  EXPECT_EQ(answers.all()[0], "ok");
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }));
+  EXPECT_EQ(answers->statuses()[0], "ok");
   EXPECT_EQ(server_->requestsWithAction("p").size(), 2u);
   EXPECT_EQ(server_->valueAt("/x"), Value(7));
 }
@@ -310,46 +364,39 @@ TEST_F(PersistentConnectionTest, WritesSentButUnansweredWhenTheLinkDropsAreSentA
 TEST_F(PersistentConnectionTest, PurgeCancelsEveryOutstandingWriteInRequestOrderAndQueuedOnDisconnects) {
   openAndWaitUntilConnected();
   server_->holdRequests(true);
-  std::mutex mutex;
-  std::vector<std::string> order;
-  auto note = [&](std::string name) {
-    return [&, name](const std::string& status, const std::optional<std::string>& reason) {
-      std::lock_guard<std::mutex> lock(mutex);
-      order.push_back(name + ":" + status + (reason ? ":" + *reason : ""));
-    };
-  };
+  AnswersRef answers = makeAnswers();
   onQueue([&] {
-    connection_->putData(Value(1), "/a", std::nullopt, note("put1"));
-    connection_->mergeData(Value{{"x", 1}}, "/b", note("merge2"));
-    connection_->onDisconnectPutData(Value(3), FPath::pathWithString("/c"), note("od3"));
-    connection_->putData(Value(4), "/d", std::nullopt, note("put4"));
+    connection_->putData(Value(1), "/a", std::nullopt, onWritten(answers, "put1"));
+    connection_->mergeData(Value{{"x", 1}}, "/b", onWritten(answers, "merge2"));
+    connection_->onDisconnectPutData(Value(3), FPath::pathWithString("/c"), onWritten(answers, "od3"));
+    connection_->putData(Value(4), "/d", std::nullopt, onWritten(answers, "put4"));
     connection_->purgeOutstandingWrites();
   });
-  EXPECT_EQ(order, (std::vector<std::string>{"put1:write_canceled", "merge2:write_canceled", "put4:write_canceled",
-                                             "od3:write_canceled"}));
+  EXPECT_EQ(answers->notes(), (std::vector<std::string>{"put1:write_canceled", "merge2:write_canceled",
+                                                        "put4:write_canceled", "od3:write_canceled"}));
   // Answers the server gives afterwards find nothing to call.
   server_->holdRequests(false);
   onQueue([] {});
   ASSERT_TRUE(waitFor([&] { return server_->valueAt("/d") == Value(4); }));
   onQueue([] {});
-  EXPECT_EQ(order.size(), 4u);
+  EXPECT_EQ(answers->size(), 4u);
 }
 
 TEST_F(PersistentConnectionTest, AStalePutAndADeniedPathAreRefusedWithTheServersStatus) {
   openAndWaitUntilConnected();
   server_->setValue("/counter", Value(1));
   server_->denyPath("/secret");
-  Answers answers;
+  AnswersRef answers = makeAnswers();
   const std::string currentHash = FSnapshotUtilities::nodeFrom(Value(1))->dataHash();
   const std::string staleHash = FSnapshotUtilities::nodeFrom(Value(0))->dataHash();
   onQueue([&] {
-    connection_->putData(Value(2), "/counter", staleHash, collect(answers));
-    connection_->putData(Value(2), "/counter", currentHash, collect(answers));
-    connection_->putData(Value(3), "/secret/x", std::nullopt, collect(answers));
+    connection_->putData(Value(2), "/counter", staleHash, onWritten(answers));
+    connection_->putData(Value(2), "/counter", currentHash, onWritten(answers));
+    connection_->putData(Value(3), "/secret/x", std::nullopt, onWritten(answers));
   });
-  ASSERT_TRUE(waitFor([&] { return answers.size() == 3; }));
-  EXPECT_EQ(answers.all(), (std::vector<std::string>{"datastale", "ok", "permission_denied"}));
-  EXPECT_EQ(answers.reasons[2], std::optional<std::string>("Permission denied at /secret/x"));
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 3; }));
+  EXPECT_EQ(answers->statuses(), (std::vector<std::string>{"datastale", "ok", "permission_denied"}));
+  EXPECT_EQ(answers->all()[2].reason, std::optional<std::string>("Permission denied at /secret/x"));
   EXPECT_EQ(server_->valueAt("/counter"), Value(2));
   EXPECT_TRUE(server_->valueAt("/secret").is_null());
 }
@@ -357,18 +404,18 @@ TEST_F(PersistentConnectionTest, AStalePutAndADeniedPathAreRefusedWithTheServers
 TEST_F(PersistentConnectionTest, OnDisconnectRequestsAreQueuedUntilConnectedAndRunByTheServerWhenTheLinkGoes) {
   testsupport::ManualClock clock;
   server_->setAcceptingConnections(false);
-  Answers answers;
+  AnswersRef answers = makeAnswers();
   onQueue([&] {
     connection_->open();
-    connection_->onDisconnectPutData(Value("gone"), FPath::pathWithString("/presence"), collect(answers));
-    connection_->onDisconnectMergeData(Value{{"a", 1}, {"b", 2}}, FPath::pathWithString("/m"), collect(answers));
-    connection_->onDisconnectCancelPath(FPath::pathWithString("/m"), collect(answers));
+    connection_->onDisconnectPutData(Value("gone"), FPath::pathWithString("/presence"), onWritten(answers));
+    connection_->onDisconnectMergeData(Value{{"a", 1}, {"b", 2}}, FPath::pathWithString("/m"), onWritten(answers));
+    connection_->onDisconnectCancelPath(FPath::pathWithString("/m"), onWritten(answers));
   });
   ASSERT_TRUE(waitFor([&] { return server_->connectionAttempts().size() == 1; }));
   server_->setAcceptingConnections(true);
   for (int i = 0; i < 40 && !connected(); ++i) stepClock(0.05);
-  ASSERT_TRUE(waitFor([&] { return answers.size() == 3; }));
-  ASSERT_EQ(answers.all(), (std::vector<std::string>{"ok", "ok", "ok"}));
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 3; }));
+  ASSERT_EQ(answers->statuses(), (std::vector<std::string>{"ok", "ok", "ok"}));
   server_->dropConnections();
   EXPECT_EQ(server_->valueAt("/presence"), Value("gone"));
   EXPECT_TRUE(server_->valueAt("/m").is_null());  // cancelled before the link went
@@ -380,17 +427,17 @@ TEST_F(PersistentConnectionTest, ListensCarryTagHashAndCompoundHashAndAreAnswere
   server_->setValue("/big", Value{{"text", std::string(2000, 'x')}});
   server_->setValue("/list", Value{{"a", 1}, {"b", 2}, {"c", 3}});
   openAndWaitUntilConnected();
-  Answers answers;
+  AnswersRef answers = makeAnswers();
   FNodeRef cached = FSnapshotUtilities::nodeFrom(Value{{"text", std::string(1500, 'y')}});
   onQueue([&] {
     connection_->listen(query("/big"), std::nullopt, std::make_shared<NodeHash>(cached),
-                        [&](const std::string& status) { answers.add(status, std::nullopt); });
+                        onListened(answers));
     connection_->listen(query("/list", R"({"l": 2, "vf": "r", "i": ".value"})"), 7,
                         std::make_shared<NodeHash>(FSnapshotUtilities::nodeFrom(Value())),
-                        [&](const std::string& status) { answers.add(status, std::nullopt); });
+                        onListened(answers));
   });
-  ASSERT_TRUE(waitFor([&] { return answers.size() == 2; }));
-  EXPECT_EQ(answers.all(), (std::vector<std::string>{"ok", "ok"}));
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 2; }));
+  EXPECT_EQ(answers->statuses(), (std::vector<std::string>{"ok", "ok"}));
 
   std::vector<Value> listens = server_->requestsWithAction("q");
   ASSERT_EQ(listens.size(), 2u);
@@ -424,18 +471,18 @@ TEST_F(PersistentConnectionTest, ListensCarryTagHashAndCompoundHashAndAreAnswere
 
 TEST_F(PersistentConnectionTest, ListensAreSentAgainAfterAReconnectAndRevokedOnesFail) {
   openAndWaitUntilConnected();
-  Answers answers;
+  AnswersRef answers = makeAnswers();
   onQueue([&] {
     connection_->listen(query("/a"), std::nullopt, nullptr,
-                        [&](const std::string& status) { answers.add(status, std::nullopt); });
+                        onListened(answers));
   });
-  ASSERT_TRUE(waitFor([&] { return answers.size() == 1; }));
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }));
   server_->dropConnections();
   ASSERT_TRUE(waitFor([&] { return server_->requestsWithAction("q").size() == 2; }));
-  ASSERT_TRUE(waitFor([&] { return answers.size() == 2; }));
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 2; }));
   server_->revokeListens("/a");
-  ASSERT_TRUE(waitFor([&] { return answers.size() == 3; }));
-  EXPECT_EQ(answers.all()[2], "permission_denied");
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 3; }));
+  EXPECT_EQ(answers->statuses()[2], "permission_denied");
   Value dump;
   onQueue([&] { dump = connection_->dumpListens(); });
   EXPECT_TRUE(dump.empty());
@@ -443,30 +490,19 @@ TEST_F(PersistentConnectionTest, ListensAreSentAgainAfterAReconnectAndRevokedOne
 
 TEST_F(PersistentConnectionTest, APutAnsweredWhileAListenIsUnansweredIsHeldBackUntilTheListenIsAnswered) {
   openAndWaitUntilConnected();
-  std::mutex mutex;
-  std::vector<std::string> order;
-  auto noted = [&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    return order;
-  };
+  AnswersRef answers = makeAnswers();
   server_->holdRequests(true, "q");
   onQueue([&] {
-    connection_->listen(query("/l"), std::nullopt, nullptr, [&](const std::string& status) {
-      std::lock_guard<std::mutex> lock(mutex);
-      order.push_back("listen:" + status);
-    });
-    connection_->putData(Value(1), "/p", std::nullopt, [&](const std::string& status, const std::optional<std::string>&) {
-      std::lock_guard<std::mutex> lock(mutex);
-      order.push_back("put:" + status);
-    });
+    connection_->listen(query("/l"), std::nullopt, nullptr, onListened(answers, "listen"));
+    connection_->putData(Value(1), "/p", std::nullopt, onWritten(answers, "put"));
   });
   // The server answers the put while the listen waits; the answer has reached the connection.
   ASSERT_TRUE(waitFor([&] { return server_->valueAt("/p") == Value(1); }));
   onQueue([] {});
-  EXPECT_TRUE(noted().empty());
+  EXPECT_EQ(answers->size(), 0u);
   server_->holdRequests(false, "q");
-  ASSERT_TRUE(waitFor([&] { return noted().size() == 2; }));
-  EXPECT_EQ(noted(), (std::vector<std::string>{"listen:ok", "put:ok"}));
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 2; }));
+  EXPECT_EQ(answers->notes(false), (std::vector<std::string>{"listen:ok", "put:ok"}));
 }
 
 // -- One-time reads -------------------------------------------------------------------------------
@@ -474,51 +510,39 @@ TEST_F(PersistentConnectionTest, APutAnsweredWhileAListenIsUnansweredIsHeldBackU
 TEST_F(PersistentConnectionTest, AOneTimeReadOfflineFailsAfterThreeSecondsOnTheSteppedClock) {
   testsupport::ManualClock clock;
   server_->setAcceptingConnections(false);
-  std::atomic<int> calls{0};
-  std::string status;
-  std::optional<std::string> reason;
-  bool hadData = true;
+  AnswersRef answers = makeAnswers();
   onQueue([&] {
     connection_->open();
-    connection_->getDataAtPath("/a", Value::object(),
-                               [&](const std::string& s, const std::optional<Value>& data, const std::optional<std::string>& r) {
-                                 status = s;
-                                 reason = r;
-                                 hadData = data.has_value();
-                                 ++calls;
-                               });
+    connection_->getDataAtPath("/a", Value::object(), onRead(answers));
   });
   stepClock(2.95);
-  EXPECT_EQ(calls.load(), 0);
+  EXPECT_EQ(answers->size(), 0u);
   stepClock(0.05);
-  ASSERT_EQ(calls.load(), 1);
-  EXPECT_EQ(status, "failed");
-  EXPECT_EQ(reason, std::optional<std::string>("Client is offline."));
-  EXPECT_FALSE(hadData);
+  ASSERT_EQ(answers->size(), 1u);
+  const Answers::Answer answer = answers->all()[0];
+  EXPECT_EQ(answer.status, "failed");
+  EXPECT_EQ(answer.reason, std::optional<std::string>("Client is offline."));
+  EXPECT_FALSE(answer.data.has_value());
 }
 
 TEST_F(PersistentConnectionTest, AOneTimeReadWhileConnectedGetsTheQuerysData) {
   server_->setValue("/list", Value{{"a", 3}, {"b", 1}, {"c", 2}});
   openAndWaitUntilConnected();
-  std::atomic<bool> done{false};
-  Value result;
+  AnswersRef answers = makeAnswers();
   onQueue([&] {
-    connection_->getDataAtPath("/list", Value::parse(R"({"l": 1, "vf": "l", "i": ".value"})"),
-                               [&](const std::string& s, const std::optional<Value>& data, const std::optional<std::string>&) {
-                                 EXPECT_EQ(s, "ok");
-                                 result = data.value_or(Value());
-                                 done = true;
-                               });
+    connection_->getDataAtPath("/list", Value::parse(R"({"l": 1, "vf": "l", "i": ".value"})"), onRead(answers));
   });
-  ASSERT_TRUE(waitFor([&] { return done.load(); }));
-  EXPECT_EQ(result, Value::parse(R"({"b": 1})"));
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }));
+  const Answers::Answer answer = answers->all()[0];
+  EXPECT_EQ(answer.status, "ok");
+  EXPECT_EQ(answer.data, std::optional<Value>(Value::parse(R"({"b": 1})")));
 }
 
 // -- Server input ---------------------------------------------------------------------------------
 
 TEST_F(PersistentConnectionTest, MalformedFramesAndInputThatThrowsWhileAppliedAreDroppedAndTheConnectionCarriesOn) {
   openAndWaitUntilConnected();
-  delegate_->throwAtPath = "/poison";
+  delegate_->setThrowAtPath("/poison");
   for (const std::string& frame : {std::string("not json"), std::string("[1,2]"), std::string(R"({"t": 5})"),
                                    std::string(R"({"t": "p", "a": "d"})"), std::string(R"({"t": "p", "a": "d", "b": {"p": 1}})"),
                                    std::string(R"({"t": "p", "a": "d", "b": {"p": "/x", "t": -1}})"),
@@ -536,9 +560,9 @@ TEST_F(PersistentConnectionTest, MalformedFramesAndInputThatThrowsWhileAppliedAr
   EXPECT_EQ(delegate_->events("data")[0]["path"], "/fine");
   EXPECT_EQ(delegate_->count("rangeMerge"), 1u);
   EXPECT_TRUE(connected());
-  Answers answers;
-  onQueue([&] { connection_->putData(Value(1), "/still", std::nullopt, collect(answers)); });
-  ASSERT_TRUE(waitFor([&] { return answers.size() == 1; }));
+  AnswersRef answers = makeAnswers();
+  onQueue([&] { connection_->putData(Value(1), "/still", std::nullopt, onWritten(answers)); });
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }));
 }
 
 namespace {
@@ -600,29 +624,19 @@ TEST_F(PersistentConnectionTest, ServerMessagesWithPathsOrDataDeeperThanTheLimit
 TEST_F(PersistentConnectionTest, AReadAnsweredWithDataDeeperThanANodeMayHoldFailsInsteadOfWaiting) {
   server_->setValue("/deep/a", nested(1000, 1));
   openAndWaitUntilConnected();
-  std::mutex mutex;
-  std::map<std::string, std::pair<std::string, bool>> answers;  // path: status, had data
-  std::optional<std::string> reason;
+  AnswersRef answers = makeAnswers();
   for (const char* at : {"/deep", "/deep/a"}) {
-    onQueue([&, path = std::string(at)] {
-      connection_->getDataAtPath(path, Value::object(),
-                                 [&, path](const std::string& status, const std::optional<Value>& data,
-                                           const std::optional<std::string>& r) {
-                                   std::lock_guard<std::mutex> lock(mutex);
-                                   answers[path] = {status, data.has_value()};
-                                   if (path == "/deep") reason = r;
-                                 });
-    });
+    onQueue([&, path = std::string(at)] { connection_->getDataAtPath(path, Value::object(), onRead(answers, path)); });
   }
-  ASSERT_TRUE(waitFor([&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    return answers.size() == 2;
-  }));
-  std::lock_guard<std::mutex> lock(mutex);
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 2; }));
   // A leaf 1,001 keys below "/deep" is too deep for one node; 1,000 below "/deep/a" is not.
-  EXPECT_EQ(answers["/deep"], (std::pair<std::string, bool>{"invalid_data", false}));
-  EXPECT_EQ(reason, std::optional<std::string>("The server's answer is nested more than 1000 levels deep."));
-  EXPECT_EQ(answers["/deep/a"], (std::pair<std::string, bool>{"ok", true}));
+  const std::optional<Answers::Answer> deep = answers->find("/deep"), deepA = answers->find("/deep/a");
+  ASSERT_TRUE(deep && deepA);
+  EXPECT_EQ(deep->status, "invalid_data");
+  EXPECT_FALSE(deep->data.has_value());
+  EXPECT_EQ(deep->reason, std::optional<std::string>("The server's answer is nested more than 1000 levels deep."));
+  EXPECT_EQ(deepA->status, "ok");
+  EXPECT_TRUE(deepA->data.has_value());
 }
 
 TEST_F(PersistentConnectionTest, AuthenticatesBeforeRestoringAndReconnectsWhenTheTokenIsRefused) {
