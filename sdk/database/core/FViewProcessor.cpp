@@ -175,21 +175,18 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
   // children, a location emptied with its priority) changes that location for the user too,
   // whatever the writes below it: recompute from there, all of the view when it is the view's own
   // location. (A window's server data holds its own children only: its changes go as they come.)
-  // (Read through has_value: compared with 0 directly, the optimiser of the sanitizer builds takes
-  // the disengaged value for an uninitialised one.)
-  std::optional<size_t> reshaped =
-      oldServerNode && !serverSnap->isFiltered()
-          ? shallowestReshapedAbove(oldServerNode, serverSnap->node(), changePath)
-          : std::nullopt;
-  const bool reshapedHere = reshaped.has_value() && *reshaped == 0 && serverSnap->isFullyInitialized();
-  if (reshaped.has_value() && *reshaped == 0 && !reshapedHere) reshaped.reset();
+  std::optional<size_t> reshaped;
+  if (oldServerNode && !serverSnap->isFiltered()) {
+    reshaped = shallowestReshapedAbove(oldServerNode, serverSnap->node(), changePath);
+    if (reshaped == 0u && !serverSnap->isFullyInitialized()) reshaped.reset();
+  }
   // While a pending removal or priority write lies here, whether a location is emptied on the way
   // (and so loses its priority) depends on every child the server holds there, those that writes
   // hide included: a change to one child may change what the others' writes do, so all of it is
   // recomputed.
   const bool orderMatters = childKey && viewCache->completeServerSnap() && !serverSnap->isFiltered() &&
                             writesCache->hasWritesDependingOnOrder();
-  if (orderMatters || reshapedHere) {
+  if (orderMatters || reshaped == 0u) {
     childKey.reset();
   } else if (reshaped) {
     recomputeChild = true;
