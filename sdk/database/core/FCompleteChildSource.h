@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sdk/database/snapshot/FIndex.h"
+#include "sdk/database/snapshot/FNode.h"
 #include "sdk/database/snapshot/FNamedNode.h"
 
 class FCompleteChildSource {
@@ -14,6 +15,10 @@ class FCompleteChildSource {
   virtual FNodeRef completeChild(const std::string& key) const = 0;
   // The first complete child after `child` in the index's order (reversed with `reverse`), or null.
   virtual FNamedNodeRef childByIndex(const FIndexRef& index, const FNamedNodeRef& child, bool reverse) const = 0;
+
+  // The child of `node` that comes first after `post` in the index's order (reversed with
+  // `reverse`), or null: one walk over the children.
+  static FNamedNodeRef childAfterPost(const FNode& node, const FNamedNode& post, bool reverse, const FIndex& index);
 };
 
 using FCompleteChildSourceRef = std::shared_ptr<const FCompleteChildSource>;
@@ -24,4 +29,16 @@ class FNoCompleteChildSource : public FCompleteChildSource {
   static const std::shared_ptr<const FNoCompleteChildSource>& instance();
   FNodeRef completeChild(const std::string&) const override { return nullptr; }
   FNamedNodeRef childByIndex(const FIndexRef&, const FNamedNodeRef&, bool) const override { return nullptr; }
+};
+
+// Knows the complete server data of the location and nothing of user writes: for a view's server
+// cache, which holds what the server holds. Finding the next child walks the children once.
+class FServerDataCompleteChildSource : public FCompleteChildSource {
+ public:
+  explicit FServerDataCompleteChildSource(FNodeRef completeServerData) : data_(std::move(completeServerData)) {}
+  FNodeRef completeChild(const std::string& key) const override { return data_->getImmediateChild(key); }
+  FNamedNodeRef childByIndex(const FIndexRef& index, const FNamedNodeRef& child, bool reverse) const override;
+
+ private:
+  FNodeRef data_;
 };

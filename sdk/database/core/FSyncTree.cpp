@@ -34,6 +34,19 @@ FNodeRef serverCacheAfter(const FOperation& operation, const FNodeRef& serverCac
   return serverCache;
 }
 
+// The complete server data of a sync point that an operation reaching it with an empty path
+// sees: a listen that completes there makes what its complete view holds complete, and the views
+// below it (which the operation reaches first) are worked out from that.
+FNodeRef completeServerCacheHere(const FOperation& operation, const FSyncPoint& syncPoint) {
+  if (FNodeRef complete = syncPoint.completeServerCacheAtPath(FPath::empty())) return complete;
+  if (operation.type() != FOperationTypeListenComplete || !operation.source()->fromServer() ||
+      operation.source()->isTagged()) {
+    return nullptr;
+  }
+  FViewRef view = syncPoint.completeView();
+  return view ? view->serverCache() : nullptr;
+}
+
 void append(FEventList& events, FEventList&& more) {
   if (events.empty()) {
     events = std::move(more);
@@ -204,7 +217,15 @@ FEventList FSyncTree::applyTaggedServerRangeMergeAtPath(const FPathRef& path, co
 FEventList FSyncTree::applyTaggedOperation(const FOperation& operation, const FPathRef& queryPath) {
   std::optional<FSyncPointRef> syncPoint = syncPointTree_->valueAtPath(*queryPath);
   if (!syncPoint) return {};
-  return (*syncPoint)->applyOperation(operation, pendingWriteTree_->childWritesForPath(queryPath), nullptr);
+  // A view at or above the query's location that loads all of its data holds what the query's
+  // data is a part of (the link brings both in order, so it is as recent): the query's view is
+  // worked out with it, as for any other server data.
+  FNodeRef completeServerCache;
+  syncPointTree_->forEachOnPathWhileBlock(*queryPath, [&](const FPathRef& pathToSyncPoint, const FSyncPointRef& at) {
+    completeServerCache = at->completeServerCacheAtPath(FPath::relativePathFrom(*pathToSyncPoint, *queryPath));
+    return completeServerCache == nullptr;
+  });
+  return (*syncPoint)->applyOperation(operation, pendingWriteTree_->childWritesForPath(queryPath), completeServerCache);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -241,7 +262,7 @@ FEventList FSyncTree::applyOperationDescendantsHelper(const FOperation& operatio
                                                       const SyncPointTree::Ref& syncPointTree, FNodeRef serverCache,
                                                       const FWriteTreeRefPtr& writesCache) {
   const std::optional<FSyncPointRef>& syncPoint = syncPointTree->value();
-  if (!serverCache && syncPoint) serverCache = (*syncPoint)->completeServerCacheAtPath(FPath::empty());
+  if (!serverCache && syncPoint) serverCache = completeServerCacheHere(operation, **syncPoint);
   FEventList events;
   syncPointTree->children()->enumerateKeysAndObjectsUsingBlock(
       [&](const std::string& childKey, const SyncPointTree::Ref& childTree, bool*) {
@@ -505,6 +526,10 @@ FNodeRef FSyncTree::getServerValue(const FQuerySpecRef& query) {
 FNodeRef FSyncTree::persistenceServerCache(const FQuerySpecRef& query) {
   if (!persistenceManager_) return nullptr;
   FCacheNodeRef cache = persistenceManager_->serverCacheForQuery(query);
-  if (!cache || cache->node()->isEmpty()) return nullptr;
-  return cache->node();
+  // Children stored for other queries say nothing of this one's answer: without data stored
+  // complete for the query, the reader is told that nothing matches.
+  if (!cache || !cache->isFullyInitialized() || cache->node()->isEmpty()) return nullptr;
+  // Complete data may hold more than the query selects (the whole location, for a window of it).
+  FIndexedNodeRef empty = FIndexedNode::indexedNodeWithNode(FEmptyNode::emptyNode(), query->index());
+  return query->params()->nodeFilter()->updateFullNode(empty, cache->indexedNode(), nullptr)->node();
 }

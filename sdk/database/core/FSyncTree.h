@@ -82,7 +82,8 @@ class FSyncTree : public std::enable_shared_from_this<FSyncTree> {
   FNodeRef calcCompleteEventCacheAtPath(const FPathRef& path, const std::optional<std::vector<int64_t>>& excludeWriteIds);
   // The complete event cache of the query's view at the query's own path, or null.
   FNodeRef getServerValue(const FQuerySpecRef& query);
-  // The persisted server data of the query, or null when there is none or it is empty.
+  // What the query selects (order, range and limit applied) of the persisted server data, when
+  // that data is stored complete for the query and is not empty; else null.
   FNodeRef persistenceServerCache(const FQuerySpecRef& query);
 
   // For inspection by the repository and tests.

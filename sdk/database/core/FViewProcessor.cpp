@@ -66,7 +66,7 @@ FViewProcessorResult FViewProcessor::applyOperationOn(const FViewCacheRef& oldVi
       break;
     }
     case FOperationTypeListenComplete:
-      newViewCache = listenCompleteOldCache(oldViewCache, operation.path(), writesCache, accumulator);
+      newViewCache = listenCompleteOldCache(oldViewCache, operation.path(), writesCache, completeCache, accumulator);
       break;
     default:
       NSException::raise(NSInternalInconsistencyException, "Unknown operation encountered %ld.",
@@ -163,6 +163,7 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
                                                                  const FPathRef& changePath,
                                                                  const FWriteTreeRefPtr& writesCache,
                                                                  const FCompleteChildSource& source,
+                                                                 const FNodeRef& completeCache,
                                                                  FChildChangeAccumulator& accumulator) const {
   const FCacheNodeRef& oldEventSnap = viewCache->cachedEventSnap();
   std::optional<std::string> childKey = changePath->getFront();
@@ -204,7 +205,11 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
   FIndexedNodeRef newEventCache;
   if (!childKey) {
     FNodeRef node;
-    if (viewCache->cachedServerSnap()->isFiltered()) {
+    if (viewCache->cachedServerSnap()->isFiltered() && completeCache) {
+      // A window's server data holds the window alone; a write may bring in a child from outside
+      // it, which only the location's complete data (held by a view that loads all of it) tells.
+      node = writesCache->calculateCompleteEventCacheWithCompleteServerCache(completeCache);
+    } else if (viewCache->cachedServerSnap()->isFiltered()) {
       FNodeRef serverCache = viewCache->completeServerSnap();
       FNodeRef completeChildren =
           serverCache && serverCache->kind() == FNode::Kind::Children ? serverCache : FEmptyNode::emptyNode();
@@ -225,7 +230,13 @@ FViewCacheRef FViewProcessor::generateEventCacheAfterServerEvent(const FViewCach
     // A child recomputed whole is compared whole: at the change path itself it may look the same.
     FPathRef childChangePath = recomputeChild ? FPath::empty() : changePath->popFront();
     FNodeRef newEventChild;
-    if (oldEventSnap->isCompleteForChild(*childKey) && !recomputeChild) {
+    if (serverSnap->isFiltered() && completeCache) {
+      // A window's server data need not hold the child (the change may have taken it out of the
+      // window): the location's complete data does, with the writes below it laid over.
+      const FCacheNode complete(FIndexedNode::indexedNodeWithNode(completeCache), true, false);
+      newEventChild = writesCache->calculateCompleteChild(*childKey, complete);
+      childChangePath = FPath::empty();
+    } else if (oldEventSnap->isCompleteForChild(*childKey) && !recomputeChild) {
       FNodeRef eventChildUpdate = writesCache->calculateEventCacheAfterServerOverwriteWithChildPath(
           changePath, oldEventSnap->node(), viewCache->cachedServerSnap()->node());
       newEventChild = oldEventSnap->node()->getImmediateChild(*childKey);
@@ -279,6 +290,12 @@ FViewCacheRef FViewProcessor::applyServerOverwriteTo(const FViewCacheRef& viewCa
     }
     if (*childKey == ".priority") {
       newServerCache = serverFilter->updatePriority(childNode, oldServerSnap->indexedNode());
+    } else if (completeCache && serverFilter->filtersNodes()) {
+      // A window's server data holds only the window: the location's complete data (a view that
+      // loads all of it holds it, this change included) tells which child takes the place of one
+      // that leaves it.
+      newServerCache = serverFilter->updateChildIn(oldServerSnap->indexedNode(), *childKey, childNode, childChangePath,
+                                                   FServerDataCompleteChildSource(completeCache), nullptr);
     } else {
       newServerCache = serverFilter->updateChildIn(oldServerSnap->indexedNode(), *childKey, childNode, childChangePath,
                                                    *FNoCompleteChildSource::instance(), nullptr);
@@ -289,7 +306,7 @@ FViewCacheRef FViewProcessor::applyServerOverwriteTo(const FViewCacheRef& viewCa
                                   serverFilter->filtersNodes());
   FWriteTreeCompleteChildSource source = sourceFor(writesCache, newViewCache, completeCache);
   return generateEventCacheAfterServerEvent(newViewCache, oldServerSnap->node(), changePath, writesCache, source,
-                                            accumulator);
+                                            completeCache, accumulator);
 }
 
 FViewCacheRef FViewProcessor::applyUserOverwriteTo(const FViewCacheRef& viewCache, const FPathRef& changePath,
@@ -419,6 +436,15 @@ FViewCacheRef FViewProcessor::ackUserWriteOn(const FViewCacheRef& viewCache, con
   // write tree has already left out the acknowledgements that change nothing.
   const FCacheNodeRef& serverSnap = viewCache->cachedServerSnap();
   const bool filterServerNode = serverSnap->isFiltered();
+  if (filterServerNode && serverSnap->isFullyInitialized()) {
+    // A window's server data holds exactly the children in the window, the write's effect included
+    // (its data reaches the client before its answer): a child that the write alone showed and
+    // the window does not hold leaves, and one the window holds may take its place. Patching the
+    // write's own paths from the server's data would keep the first and miss the second.
+    FWriteTreeCompleteChildSource source = sourceFor(writesCache, viewCache, completeCache);
+    return generateEventCacheAfterServerEvent(viewCache, nullptr, FPath::empty(), writesCache, source, completeCache,
+                                              accumulator);
+  }
   if (affectedTree->value()) {
     if ((ackPath->isEmpty() && serverSnap->isFullyInitialized()) || serverSnap->isCompleteForPath(*ackPath)) {
       // Below a child the server's data is applied for the whole child, as a merge does: the write
@@ -503,11 +529,14 @@ FViewCacheRef FViewProcessor::revertUserWriteOn(const FViewCacheRef& viewCache, 
 }
 
 FViewCacheRef FViewProcessor::listenCompleteOldCache(const FViewCacheRef& viewCache, const FPathRef& path,
-                                                     const FWriteTreeRefPtr& writesCache,
+                                                     const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
                                                      FChildChangeAccumulator& accumulator) const {
   const FCacheNodeRef& oldServerNode = viewCache->cachedServerSnap();
   FViewCacheRef newViewCache = viewCache->updateServerSnap(
       oldServerNode->indexedNode(), oldServerNode->isFullyInitialized() || path->isEmpty(), oldServerNode->isFiltered());
-  return generateEventCacheAfterServerEvent(newViewCache, nullptr, path, writesCache, *FNoCompleteChildSource::instance(),
+  // A listen that loads all the data above a window completes it: the window is then worked out
+  // from that data, which may hold what the window's own data does not.
+  FWriteTreeCompleteChildSource source = sourceFor(writesCache, newViewCache, completeCache);
+  return generateEventCacheAfterServerEvent(newViewCache, nullptr, path, writesCache, source, completeCache,
                                             accumulator);
 }

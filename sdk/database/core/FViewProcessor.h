@@ -55,12 +55,15 @@ class FViewProcessor {
                                   const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
                                   FChildChangeAccumulator& accumulator) const;
   FViewCacheRef listenCompleteOldCache(const FViewCacheRef& viewCache, const FPathRef& path,
-                                       const FWriteTreeRefPtr& writesCache, FChildChangeAccumulator& accumulator) const;
-  // oldServerNode is the view's server data before the change, or null when it did not change.
+                                       const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
+                                       FChildChangeAccumulator& accumulator) const;
+  // oldServerNode is the view's server data before the change, or null when it did not change;
+  // completeCache the location's complete server data when a view that loads all of it holds it
+  // (the change included), else null.
   FViewCacheRef generateEventCacheAfterServerEvent(const FViewCacheRef& viewCache, const FNodeRef& oldServerNode,
                                                    const FPathRef& changePath,
                                                    const FWriteTreeRefPtr& writesCache,
-                                                   const FCompleteChildSource& source,
+                                                   const FCompleteChildSource& source, const FNodeRef& completeCache,
                                                    FChildChangeAccumulator& accumulator) const;
   // After an acknowledgement or a revert below the view's location, which recomputed the children
   // the write touched: whether the location itself may still show otherwise than the server's

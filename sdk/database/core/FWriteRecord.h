@@ -6,6 +6,12 @@
 //
 // Write ids are handed out by the repository, unique and strictly increasing; the write tree, the
 // persistence layer and acknowledgements name a write by its id.
+//
+// A stored write comes back with the id it was stored under, and the repository's next ids follow
+// the last one restored: an id read from disk is taken only between kMinStoredWriteId and
+// kMaxStoredWriteId (isStorableWriteId), which leaves 2^62 ids above the highest (a million writes
+// a second for over 100,000 years) before the counter could overflow, and keeps the lowest clear
+// of the "nothing seen yet" mark that restoring starts from.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,6 +25,12 @@ using FWriteRecordRef = std::shared_ptr<const FWriteRecord>;
 
 class FWriteRecord {
  public:
+  static constexpr int64_t kMaxStoredWriteId = int64_t{1} << 62;
+  static constexpr int64_t kMinStoredWriteId = -kMaxStoredWriteId;
+  static constexpr bool isStorableWriteId(int64_t writeId) {
+    return writeId >= kMinStoredWriteId && writeId <= kMaxStoredWriteId;
+  }
+
   // An overwrite record. Raises NSInvalidArgumentException "Can't pass nil as overwrite parameter
   // to an overwrite write record" for a null node.
   FWriteRecord(FPathRef path, FNodeRef overwrite, int64_t writeId, bool visible);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/foundation/NSException.h"
+#include "sdk/database/core/FCompleteChildSource.h"
 #include "sdk/database/core/FWriteTreeRef.h"
 #include "sdk/database/snapshot/FChildrenNode.h"
 
@@ -191,17 +192,7 @@ FNamedNodeRef FWriteTree::calculateNextNodeAfterPost(const FNamedNodeRef& post, 
     if (!completeServerData) return nullptr;
     toIterate = applyVisibleWrites(merge, treePath, completeServerData);
   }
-  std::optional<std::string> nextKey;
-  FNodeRef nextNode;
-  toIterate->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
-    if (index->compare(key, *child, post->name(), *post->node(), reverse) <= 0) return;
-    if (!nextKey || index->compare(key, *child, *nextKey, *nextNode, reverse) < 0) {
-      nextKey = key;
-      nextNode = child;
-    }
-  });
-  if (!nextKey) return nullptr;
-  return FNamedNode::nodeWithName(*nextKey, nextNode);
+  return FCompleteChildSource::childAfterPost(*toIterate, *post, reverse, *index);
 }
 
 FNodeRef FWriteTree::applyVisibleWrites(const FCompoundWriteRef& writesBelow, const FPathRef& path,

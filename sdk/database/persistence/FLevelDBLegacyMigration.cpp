@@ -63,7 +63,16 @@ void FLevelDBStorageEngine::runLegacyMigration(const FRepoInfo& repoInfo) {
       continue;
     }
     int64_t id = (*record)->writeId();
-    if (get(writeRecordKey(id)) || id <= lastId) id = lastId == INT64_MAX ? lastId : lastId + 1;
+    if (get(writeRecordKey(id)) || id <= lastId) {
+      if (lastId >= FWriteRecord::kMaxStoredWriteId) {
+        // Another id would collide with one already given; the write stays in the older store.
+        ++unreadable;
+        FFLogError("I-RDB076020", "The write %s of the older pending-writes store at %s cannot be moved: no write id "
+                   "is left after %lld.", key.c_str(), legacyFolder.c_str(), static_cast<long long>(lastId));
+        continue;
+      }
+      id = lastId + 1;
+    }
     lastId = std::max(lastId, id);
     Value stored{{"id", id}, {"path", (*record)->path()->toString()}};
     if ((*record)->isOverwrite()) {
@@ -84,7 +93,7 @@ void FLevelDBStorageEngine::runLegacyMigration(const FRepoInfo& repoInfo) {
     std::filesystem::remove_all(legacyFolder, ec);
   } else {
     std::string aside = moveFolderAside(legacyFolder);
-    FFLogError("I-RDB076016", "Some writes of the older pending-writes store could not be read; the store was "
+    FFLogError("I-RDB076016", "Some writes of the older pending-writes store could not be moved; the store was "
                "moved to %s with its bytes kept.", aside.empty() ? legacyFolder.c_str() : aside.c_str());
   }
   FFLogDebug("I-RDB076017", "Moved %zu writes of the older pending-writes store into %s.", moved, folder_.c_str());

@@ -304,6 +304,10 @@ std::optional<FWriteRecordRef> FLevelDBStorageEngine::decodeWrite(const std::str
     return std::nullopt;
   }
   const int64_t writeId = static_cast<int64_t>(*keyBits ^ kSignBit);
+  if (!FWriteRecord::isStorableWriteId(writeId)) {
+    *reason = ns::format("its write id %lld lies beyond the ids a client hands out", static_cast<long long>(writeId));
+    return std::nullopt;
+  }
   std::string error;
   std::optional<Value> record = FReadBoundedJSON(value, kWriteRecordLimits, &error);
   if (!record) {

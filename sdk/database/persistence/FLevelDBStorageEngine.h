@@ -26,7 +26,8 @@
 //
 // Limits of the readers (anything larger or deeper is refused as damaged):
 //   user write records      64 MiB, nesting depth 1,010 (nodes are at most 1,000 deep), a path
-//                           of at most 1,000 keys, also with each merge key joined below it
+//                           of at most 1,000 keys, also with each merge key joined below it; a
+//                           write id between -2^62 and 2^62 (FWriteRecord::isStorableWriteId)
 //   server cache records     16 MiB, nesting depth 8, data at most 1,000 keys deep (its key's path
 //                           and the levels of its value; a last ".priority" key not counted)
 //   tracked query records     1 MiB, nesting depth 16, a path of at most 1,000 keys
@@ -73,7 +74,10 @@ class FLevelDBStorageEngine : public FStorageEngine {
   // Moves the writes of the older pending-writes store (the same records, kept before the
   // configuration name was part of the folder: "<root>/<host>_<namespace>") into this one, once:
   // each write keeps its id unless that id is taken here, then it follows the last id here. The
-  // older folder is removed afterwards. Does nothing when it ran before or there is no older store.
+  // older folder is removed afterwards. A write that cannot be read, or that no id is left for
+  // (the last id here is the highest a stored write may carry), is reported and not moved, and the
+  // older folder is then moved aside with its bytes kept. Does nothing when it ran before or there
+  // is no older store.
   void runLegacyMigration(const FRepoInfo& repoInfo);
 
   // Whether the database is open (false after close, or when the folder could not be opened).

@@ -199,6 +199,13 @@ void FRepo::restoreWrites() {
   int64_t lastWriteId = INT64_MIN;
   for (const FWriteRecordRef& write : writes) {
     const int64_t writeId = write->writeId();
+    // The ids after a restored write follow it: one without room above it is not restored (a
+    // storage engine of the application's own may hand back anything). It stays where it is stored.
+    if (!FWriteRecord::isStorableWriteId(writeId)) {
+      FFLogError("I-RDB038030", "Skipping the stored write %lld at %s: its id lies beyond the ids a client hands out.",
+                 static_cast<long long>(writeId), write->path()->toString().c_str());
+      continue;
+    }
     if (writeId <= lastWriteId) {
       NSException::raise(NSInternalInconsistencyException, "Restored writes were not in order!");
     }

@@ -523,6 +523,125 @@ TEST_F(SyncTreeFixture, AMergeThatReplacesTheOnlyChildKeepsTheLocationsPriority)
   EXPECT_EQ(exported(tree->applyServerMergeAtPath(path("r"), back)), (Strings{R"({".priority":2,"a":3})"}));
 }
 
+TEST_F(SyncTreeFixture, AnAcknowledgedWriteLeavesAWindowAsTheServersWindowHoldsIt) {
+  // The server's window arrives before the answer to the write (its data, and another client's
+  // later change, come first): once the write is answered, a child it alone showed leaves the
+  // window, and the child the server's window holds instead comes in. Both for a merge and a set.
+  auto window = query("r", params()->orderBy(FKeyIndex::keyIndex())->limitToFirst(2));
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"a":1,"c":3})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+
+  auto merge = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"b":2})"));
+  EXPECT_EQ(exported(tree->applyUserMergeAtPath(path("r"), merge, 1)), (Strings{R"({"a":1,"b":2})"}));
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("r/0"), node("0"), 2, true)), (Strings{R"({"0":0,"a":1})"}));
+  // The server took both, then another client removed them again.
+  EXPECT_TRUE(tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"a":1,"c":3})"), tag).empty());
+  EXPECT_EQ(exported(tree->ackUserWriteWithWriteId(1, false, true, clock)), Strings{});
+  EXPECT_EQ(exported(tree->ackUserWriteWithWriteId(2, false, true, clock)), (Strings{R"({"a":1,"c":3})"}));
+}
+
+TEST_F(SyncTreeFixture, AWindowUnderADefaultListenerKeepsItsServerDataWhenAChildLeavesIt) {
+  // A window listened to on its own, then covered by a default listener's listen: its server data
+  // comes from the location's changes alone from then on, the window's data kept as it was. A
+  // child that leaves the window gives its place to the next child of the complete data, which an
+  // answered write then shows.
+  auto window = query("r", params()->orderBy(std::make_shared<const FPathIndex>(path("n")))->limitToFirst(2));
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"2":5,"c":6})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+  // The default view starts complete from the local cache; the server has nothing new to send.
+  persistence->serverCache = node(R"({"r":{"2":5,"10":{"n":0},"c":6}})");
+  persistence->setQueryComplete(defaultQuery("r"));
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("r"));
+  answer("/r {}", "ok");
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("r/c"), node(R"({"n":7})"), 1, true)).front(),
+            R"({"10":{"n":0},"2":5})");
+  tree->applyServerOverwriteAtPath(path("r/c"), node(R"({"n":7})"));
+  EXPECT_TRUE(describeFor(tree->ackUserWriteWithWriteId(1, false, true, clock), value).empty());
+  EXPECT_EQ(json(tree->getServerValue(window)), R"({"10":{"n":0},"2":5})");
+}
+
+TEST_F(SyncTreeFixture, AServerChangeThatEmptiesALocationTakesItsPriorityAlsoUnderPendingWrites) {
+  // The server's location has no children left and so no priority; the writes below it that the
+  // user still sees do not bring that priority back, whether they hide the change or not.
+  tree->addEventRegistration(valueRegistration(1), defaultQuery("r"));
+  tree->applyServerOverwriteAtPath(path("r"), node(R"({".priority":"p2","x":1,"c":{".priority":1,"n":9}})"));
+  answer("/r {}", "ok");
+  tree->applyUserOverwriteAtPath(path("r/c/n"), node("8"), 1, true);
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("r/b/n"), node("1"), 2, true)),
+            (Strings{R"({".priority":"p2","b":{"n":1},"c":{".priority":1,"n":8},"x":1})"}));
+  // Hidden by the write at r/c/n, it empties r/c.
+  EXPECT_EQ(exported(tree->applyServerOverwriteAtPath(path("r/c/n"), empty())),
+            (Strings{R"({".priority":"p2","b":{"n":1},"c":{"n":8},"x":1})"}));
+  // It empties the view's own location.
+  EXPECT_EQ(exported(tree->applyServerOverwriteAtPath(path("r/x"), empty())),
+            (Strings{R"({"b":{"n":1},"c":{"n":8}})"}));
+  tree->applyServerOverwriteAtPath(path("r/c/n"), node("8"));
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
+  tree->applyServerOverwriteAtPath(path("r/b/n"), node("1"));
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(2, false, true, clock).empty());
+}
+
+TEST_F(SyncTreeFixture, AWindowIsWorkedOutAgainFromTheCompleteDataOfAListenThatCompletesAboveIt) {
+  // A pending write below a child the window's own data does not hold brings that child into the
+  // window, which the client cannot tell until it holds all the data of the location. A listen at
+  // the root then completes without sending anything (the cache it started from was the server's).
+  auto window = query("r", params()->orderBy(std::make_shared<const FPathIndex>(path("m")))
+                               ->startAt(node("\"s1\""))
+                               ->limitToFirst(2));
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"1":{"m":"s3"}})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+  EXPECT_TRUE(describeFor(tree->applyUserOverwriteAtPath(path("r/2/m"), node("\"s3\""), 1, true), value).empty());
+
+  persistence->serverCache = node(R"({"r":{"1":{"m":"s3"},"2":{"n":1},"3":{"m":"s0"}}})");
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("/"));
+  EXPECT_EQ(exported(eventsOf(answer("/ {}", "ok"), value)), (Strings{R"({"1":{"m":"s3"},"2":{"m":"s3","n":1}})"}));
+}
+
+TEST_F(SyncTreeFixture, AChildThatAServerChangeTakesOutOfAWindowUnderAPendingWriteLeavesIt) {
+  // The window's own data no longer holds the child the server moved out of it; the data of the
+  // location, which a view of all of it holds, tells the child with the write below it laid over.
+  auto window = query("r", params()->orderBy(std::make_shared<const FPathIndex>(path("n")))->limitToFirst(2));
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"10":{"n":3},"a":{"n":4}})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+  persistence->serverCache = node(R"({"r":{"10":{"n":3},"a":{"n":4},"2":{"n":5}}})");
+  persistence->setQueryComplete(defaultQuery("r"));
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("r"));
+  answer("/r {}", "ok");
+  EXPECT_EQ(exported(eventsOf(tree->applyUserOverwriteAtPath(path("r/10/m"), node("\"s1\""), 1, true), value)),
+            (Strings{R"({"10":{"m":"s1","n":3},"a":{"n":4}})"}));
+  EXPECT_EQ(exported(eventsOf(tree->applyServerOverwriteAtPath(path("r/10"), node(R"({"m":"s2","n":6})")), value)),
+            (Strings{R"({"2":{"n":5},"a":{"n":4}})"}));
+}
+
+TEST_F(SyncTreeFixture, AWindowsOwnDataUnderAViewOfAllTheDataIsWorkedOutWithThatData) {
+  // Data for the window alone (the answer to a read of the query) arrives while a pending write
+  // below a child outside the window's data brings that child in: the view of all the data above
+  // tells that child.
+  auto window = query("r", params()->orderBy(FPriorityIndex::priorityIndex())->limitToFirst(2));
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("/"));
+  tree->applyServerOverwriteAtPath(path("/"), node(R"({"r":{"10":{"n":8},"b":{"n":6},"c":{".priority":1,"n":2}}})"));
+  answer("/ {}", "ok");
+  EXPECT_EQ(exported(eventsOf(tree->applyUserOverwriteAtPath(path("r/2/m"), node("\"s1\""), 1, true), value)),
+            (Strings{R"({"10":{"n":8},"2":{"m":"s1"}})"}));
+  FEventList events = tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"10":{"n":8},"b":{"n":6}})"), tag);
+  EXPECT_TRUE(eventsOf(events, value).empty());
+}
+
 TEST_F(SyncTreeFixture, AcknowledgingASetKeepsALaterUpdateThatWritesBelowIt) {
   // The update writes below the set's path (a1/1/n), not at it: its value must survive the set
   // leaving the pending writes, until the update itself is answered.

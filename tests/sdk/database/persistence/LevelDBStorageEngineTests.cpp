@@ -469,3 +469,67 @@ TEST(LevelDBStorageEngineMigration, MovesTheOlderStoresWritesOnceAfterItsOwn) {
   engine->runLegacyMigration(*repoInfo);
   EXPECT_EQ(engine->userWrites().size(), 3u);
 }
+
+// -- Write ids beyond the range a client hands out ------------------------------------------------
+
+TEST(LevelDBStorageEngineDamage, AWriteIdBeyondTheRangeIsSetAsideAndTheOthersKeepTheirOrder) {
+  std::string folder;
+  {
+    auto engine = openEngine();
+    engine->saveUserOverwrite(node("\"lowest\""), path("/lowest"), FWriteRecord::kMinStoredWriteId);
+    engine->saveUserOverwrite(node("1"), path("/a"), 1);
+    engine->saveUserOverwrite(node("2"), path("/b"), 2);
+    engine->saveUserOverwrite(node("\"highest\""), path("/highest"), FWriteRecord::kMaxStoredWriteId);
+    folder = engine->folder();
+  }
+  for (int64_t id : {INT64_MIN, FWriteRecord::kMinStoredWriteId - 1, FWriteRecord::kMaxStoredWriteId + 1, INT64_MAX}) {
+    putRaw(folder, FLevelDBStorageEngine::writeRecordKey(id),
+           R"({"id": )" + std::to_string(id) + R"(, "path": "/beyond", "o": 1})");
+  }
+  LoggedLines log;
+  auto engine = openEngine();
+  EXPECT_EQ(writeIds(*engine), (std::vector<int64_t>{FWriteRecord::kMinStoredWriteId, 1, 2,
+                                                     FWriteRecord::kMaxStoredWriteId}));
+  EXPECT_TRUE(log.contains("lies beyond the ids a client hands out"));
+  engine->close();
+  EXPECT_EQ(rawRecords(folder, "x:").size(), 4u);
+}
+
+TEST(LevelDBStorageEngineMigration, OlderWritesAfterTheHighestIdGetIdsOfTheirOwnOrStayInTheOlderStore) {
+  // A write here whose id leaves none after it is set aside; the older writes keep theirs.
+  auto repoInfo = std::make_shared<const FRepoInfo>("test.example.com", true, "ns");
+  {
+    FLevelDBStorageEngine legacy("test.example.com_ns");
+    for (int64_t id : {1, 2, 3}) {
+      legacy.saveUserOverwrite(node(std::to_string(id).c_str()), path(("/legacy/" + std::to_string(id)).c_str()), id);
+    }
+  }
+  std::string folder = openEngine()->folder();
+  putRaw(folder, FLevelDBStorageEngine::writeRecordKey(INT64_MAX),
+         R"({"id": 9223372036854775807, "path": "/x", "o": 1})");
+  auto engine = openEngine();
+  engine->runLegacyMigration(*repoInfo);
+  std::vector<std::string> paths;
+  for (const FWriteRecordRef& write : engine->userWrites()) paths.push_back(write->path()->toString());
+  EXPECT_EQ(writeIds(*engine), (std::vector<int64_t>{1, 2, 3}));
+  EXPECT_EQ(paths, (std::vector<std::string>{"/legacy/1", "/legacy/2", "/legacy/3"}));
+
+  // The highest id a stored write may carry is here: no id is left for the older writes, which
+  // stay in the older store, moved aside with its bytes.
+  auto otherInfo = std::make_shared<const FRepoInfo>("other.example.com", true, "ns");
+  {
+    FLevelDBStorageEngine legacy("other.example.com_ns");
+    legacy.saveUserOverwrite(node("\"old\""), path("/legacy/a"), 3);
+    legacy.saveUserOverwrite(node("\"older\""), path("/legacy/b"), 8);
+  }
+  auto other = openEngine("default/other.example.com_ns");
+  other->saveUserOverwrite(node("\"mine\""), path("/mine"), FWriteRecord::kMaxStoredWriteId);
+  LoggedLines log;
+  other->runLegacyMigration(*otherInfo);
+  EXPECT_EQ(writeIds(*other), (std::vector<int64_t>{FWriteRecord::kMaxStoredWriteId}));
+  EXPECT_TRUE(log.contains("cannot be moved: no write id is left"));
+  const std::string older = FLevelDBStorageEngine::storageRoot() + "/other.example.com_ns";
+  EXPECT_FALSE(std::filesystem::exists(older));
+  ASSERT_TRUE(std::filesystem::exists(older + ".damaged-1"));
+  EXPECT_EQ(rawRecords(older + ".damaged-1", "w:").size(), 2u);
+}

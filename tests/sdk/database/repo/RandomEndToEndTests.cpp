@@ -2,16 +2,20 @@
 // driven at random through the public objects: sets (some with priorities), several writes at one
 // place made before any answer, updates, removals, transactions, writes the server refuses, writes
 // of "another client" made on the server itself, value and child listeners on default, limited and
-// ranged queries that come and go, keep-synced queries, one-time reads (some followed by a listener
-// of the same query), onDisconnect writes, purges, going offline and online, links the server
-// drops or refuses, and a server that holds every write for a while.
+// ranged queries (ordered by key, value, priority or a child's value) that come and go, keep-synced
+// queries, one-time reads (some followed by a listener of the same query), onDisconnect writes,
+// purges, going offline and online, links the server drops or refuses, a server that holds every
+// write for a while, and clients with a local cache that restart (online or offline) with the
+// writes they had not seen answered.
 //
 // Between steps, once everything has settled, the listeners of every connected client show the
-// server's data with that client's unanswered writes laid over it in the order they were made, and
-// a listener added right after a read of its query answered with data never starts with nothing.
+// server's data with that client's unanswered writes laid over it in the order they were made (a
+// window while writes wait only where the client holds all the data of its location), and a
+// listener added right after a read of its query answered with data never starts with nothing.
 // Once everything is back online and has settled: every listener's last value (priorities
 // included; and the children its child events built up, in order) equals what the server holds for
-// its query, and every completion was called exactly once.
+// its query, and every completion was called exactly once (a client that restarted may leave the
+// callbacks of its ended process uncalled; its restored writes are answered all the same).
 //
 // Nothing waits on real time: the test lets everything in flight settle after each step (or burst
 // of steps), steps the manual clock, and gives the reconnection jitter a source seeded by the
@@ -32,6 +36,8 @@
 
 #include "platform/foundation/Clock.h"
 #include "sdk/database/core/FCompoundWrite.h"
+#include "sdk/database/core/FNodeFilter.h"
+#include "sdk/database/snapshot/FChildrenNode.h"
 #include "sdk/database/snapshot/FIndexedNode.h"
 #include "sdk/database/snapshot/FSnapshotUtilities.h"
 #include "tests/sdk/database/repo/RepoTestSupport.h"
@@ -145,8 +151,14 @@ class PendingWrites {
 };
 
 struct Client {
+  size_t index = 0;
+  std::string name;
+  bool persistence = false;
   std::shared_ptr<ZIRDatabase> database;
   std::shared_ptr<PendingWrites> pending = std::make_shared<PendingWrites>();
+  // The writes restored from the local cache at a restart, by write id, with their entries in
+  // `pending`: they have no completion, and are answered once the sync tree no longer holds them.
+  std::vector<std::pair<int64_t, int>> restored;
   bool offline = false;
   std::set<size_t> keptSynced;
 };
@@ -154,25 +166,39 @@ struct Client {
 // Completion counts by operation number, from any thread.
 class Completions {
  public:
-  int expect(std::string what) {
+  int expect(std::string what, size_t client) {
     std::lock_guard<std::mutex> lock(mutex_);
     names_.push_back(std::move(what));
     counts_.push_back(0);
+    owners_.push_back(client);
+    abandoned_.push_back(false);
     return static_cast<int>(counts_.size()) - 1;
   }
   void called(int id) {
     std::lock_guard<std::mutex> lock(mutex_);
     counts_[static_cast<size_t>(id)] += 1;
   }
+  // The client ended (a restart): what it has not called back yet may never be called.
+  void abandon(size_t client) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < counts_.size(); ++i) {
+      if (owners_[i] == client && counts_[i] == 0) abandoned_[i] = true;
+    }
+  }
   bool allCalled() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return std::all_of(counts_.begin(), counts_.end(), [](int n) { return n >= 1; });
+    for (size_t i = 0; i < counts_.size(); ++i) {
+      if (counts_[i] == 0 && !abandoned_[i]) return false;
+    }
+    return true;
   }
   std::vector<std::string> notExactlyOnce() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> out;
     for (size_t i = 0; i < counts_.size(); ++i) {
-      if (counts_[i] != 1) out.push_back(names_[i] + " called " + std::to_string(counts_[i]) + " times");
+      if (counts_[i] > 1 || (counts_[i] == 0 && !abandoned_[i])) {
+        out.push_back(names_[i] + " called " + std::to_string(counts_[i]) + " times");
+      }
     }
     return out;
   }
@@ -187,6 +213,8 @@ class Completions {
   mutable std::mutex mutex_;
   std::vector<std::string> names_;
   std::vector<int> counts_;
+  std::vector<size_t> owners_;
+  std::vector<bool> abandoned_;
 };
 
 class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface<int> {
@@ -245,7 +273,7 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
   }
 
   // The queries listened to; each built afresh through the public builders.
-  static constexpr int kQueryCount = 11;
+  static constexpr int kQueryCount = 13;
   ZIRDatabaseQueryRef query(const std::shared_ptr<ZIRDatabase>& database, int which, std::string& name) {
     auto r = database->referenceWithPath("r");
     switch (which) {
@@ -259,6 +287,10 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
       case 7: name = "/r by n 2..6 last 2"; return r->queryOrderedByChild("n")->queryStartingAtValue(Value(2))->queryEndingAtValue(Value(6))->queryLimitedToLast(2);
       case 8: name = "/r/a/n"; return r->child("a/n");
       case 9: name = "/r by priority first 3"; return r->queryOrderedByPriority()->queryLimitedToFirst(3);
+      case 10:
+        name = "/r by m from s1 first 2";
+        return r->queryOrderedByChild("m")->queryStartingAtValue(Value("s1"))->queryLimitedToFirst(2);
+      case 11: name = "/r by n up to 4"; return r->queryOrderedByChild("n")->queryEndingAtValue(Value(4));
       default: name = "/r by n"; return r->queryOrderedByChild("n");
     }
   }
@@ -279,7 +311,7 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
   // The completion of a write the client shows at once: until it is called, the write is pending.
   ZIRDatabaseReferenceCompletion localWriteCompletion(Client& client, const std::string& what,
                                                      const std::string& path, PendingWrites::Change change) {
-    const int id = completions_->expect(what);
+    const int id = completions_->expect(what, client.index);
     const int pendingId = client.pending->add(path, std::move(change));
     auto completions = completions_;
     auto pending = client.pending;
@@ -288,8 +320,8 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
       completions->called(id);
     };
   }
-  ZIRDatabaseReferenceCompletion writeCompletion(const std::string& what) {
-    const int id = completions_->expect(what);
+  ZIRDatabaseReferenceCompletion writeCompletion(const std::string& what, size_t client) {
+    const int id = completions_->expect(what, client);
     auto completions = completions_;
     return [completions, id](const NSErrorRef&, const ZIRDatabaseReferenceRef&) { completions->called(id); };
   }
@@ -384,11 +416,76 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
     listeners_.push_back(std::move(listener));
   }
 
+  // The client's process ends and starts again on its local cache: its listeners, kept-synced
+  // queries and callbacks end with it; the writes it had not seen answered are restored from the
+  // cache and sent again. It starts online or offline.
+  void restart(Client& client, const std::string& who) {
+    const bool offline = chance(30);
+    log(who + "restarts" + (offline ? " offline" : ""));
+    for (Listener& listener : listeners_) {
+      if (listener.client == client.index) listener.removed = true;
+    }
+    completions_->abandon(client.index);
+    FRepoManager::disposeRepos(client.database->config());
+    settle();
+    client.database = makeDatabase({.name = client.name, .persistence = true});
+    if (offline) client.database->goOffline();
+    client.offline = offline;
+    client.keptSynced.clear();
+    client.pending = std::make_shared<PendingWrites>();
+    client.restored.clear();
+    auto pending = client.pending;
+    std::vector<std::pair<int64_t, int>> restored;
+    onWorkQueue([&] {
+      for (const FWriteRecordRef& write : client.database->repo()->serverSyncTree()->pendingWriteTree()->allWrites()) {
+        const std::string path = write->path()->toString();
+        PendingWrites::Change change;
+        if (write->isOverwrite()) {
+          FNodeRef node = write->overwrite();
+          FPathRef at = write->path();
+          change = [node, at](const FNodeRef& root) { return root->updateChild(at, node); };
+        } else {
+          FCompoundWriteRef merge = write->compoundWrite();
+          FPathRef at = write->path();
+          change = [merge, at](const FNodeRef& root) {
+            return root->updateChild(at, merge->applyToNode(root->getChild(at)));
+          };
+        }
+        restored.emplace_back(write->writeId(), pending->add(path, std::move(change)));
+      }
+    });
+    client.restored = std::move(restored);
+    if (!client.restored.empty()) log(who + "restored " + std::to_string(client.restored.size()) + " writes");
+  }
+  // The restored writes that the sync tree no longer holds have been answered.
+  void noteRestoredWritesAnswered() {
+    for (Client& client : clients_) {
+      if (client.restored.empty()) continue;
+      std::vector<std::pair<int64_t, int>> left;
+      onWorkQueue([&] {
+        auto writes = client.database->repo()->serverSyncTree()->pendingWriteTree();
+        for (const auto& [writeId, entry] : client.restored) {
+          if (writes->writeForId(writeId)) {
+            left.emplace_back(writeId, entry);
+          } else {
+            client.pending->answered(entry);
+          }
+        }
+      });
+      client.restored = std::move(left);
+    }
+  }
+
   void step(int number) {
     const size_t c = static_cast<size_t>(pick(static_cast<int>(clients_.size())));
     Client& client = clients_[c];
     auto root = client.database->reference();
     const std::string who = "#" + std::to_string(number) + " client " + std::to_string(c) + ": ";
+    if (!inBurst_ && client.persistence && chance(2)) {
+      restart(client, who);
+      if (chance(50)) addListener(c);
+      return;
+    }
     const int kind = pick(100);
     if (kind >= 95) {
       writesInARow(client, who);
@@ -434,7 +531,7 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
       const bool aborts = chance(15);
       const bool local = chance(80);
       log(who + "transaction " + path + (aborts ? " (aborts)" : "") + (local ? "" : " (not local)"));
-      const int id = completions_->expect(who + "transaction " + path);
+      const int id = completions_->expect(who + "transaction " + path, c);
       auto completions = completions_;
       auto pending = client.pending;
       pending->transaction(1);
@@ -503,7 +600,7 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
       // Now and then a listener of the query follows once the read has answered.
       const bool thenListen = !inBurst_ && chance(50);
       log(who + "reads " + name + " once" + (thenListen ? ", then listens" : ""));
-      const int id = completions_->expect(who + "read " + name);
+      const int id = completions_->expect(who + "read " + name, c);
       auto completions = completions_;
       auto answer = std::make_shared<std::optional<Value>>();
       auto answerMutex = std::make_shared<std::mutex>();
@@ -558,18 +655,18 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
         case 0: {
           Value value = child();
           log(who + "on disconnect sets " + path + " " + json(value));
-          ref->onDisconnectSetValue(value, writeCompletion(who + "onDisconnect set " + path));
+          ref->onDisconnectSetValue(value, writeCompletion(who + "onDisconnect set " + path, c));
           break;
         }
         case 1: {
           const int n = pick(10);
           log(who + "on disconnect updates " + path + " n=" + std::to_string(n));
-          ref->onDisconnectUpdateChildValues(Value{{"n", n}}, writeCompletion(who + "onDisconnect update " + path));
+          ref->onDisconnectUpdateChildValues(Value{{"n", n}}, writeCompletion(who + "onDisconnect update " + path, c));
           break;
         }
         default:
           log(who + "cancels on disconnect at " + path);
-          ref->cancelDisconnectOperations(writeCompletion(who + "onDisconnect cancel " + path));
+          ref->cancelDisconnectOperations(writeCompletion(who + "onDisconnect cancel " + path, c));
       }
     } else if (kind < 89) {
       log(who + "purges its outstanding writes");
@@ -682,6 +779,7 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
       quietRounds = now == last ? quietRounds + 1 : 0;
       last = now;
     }
+    noteRestoredWritesAnswered();
   }
 
   // Moves the clock on and waits until the timers it made due have run on the work queue: a
@@ -714,7 +812,11 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
     for (int i = 0; i < 40 && !allConnected(); ++i) advanceClock(31.0);
     ASSERT_TRUE(allConnected()) << steps_.str();
     // Writes, transactions and reads complete; reads that waited offline fail on the clock.
-    for (int i = 0; i < 120 && !completions_->allCalled(); ++i) advanceClock(4.0);
+    auto restoredLeft = [&] {
+      return std::any_of(clients_.begin(), clients_.end(), [](const Client& c) { return !c.restored.empty(); });
+    };
+    for (int i = 0; i < 120 && (!completions_->allCalled() || restoredLeft()); ++i) advanceClock(4.0);
+    ASSERT_FALSE(restoredLeft()) << "restored writes were never answered\n" << steps_.str();
     ASSERT_TRUE(completions_->allCalled()) << ::testing::PrintToString(completions_->notExactlyOnce()) << "\n"
                                           << steps_.str();
     quiesce();
@@ -773,12 +875,37 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
     }
   }
 
+  // Whether the client listens to (or keeps synced) all the data at or above the path: its view of
+  // the location is then complete once things have settled.
+  bool holdsAllDataAt(size_t client, const FPath& path) {
+    for (const Listener& listener : listeners_) {
+      const FQuerySpecRef querySpec = listener.query->querySpec();
+      if (!listener.removed && listener.client == client && querySpec->loadsAllData() &&
+          querySpec->path()->contains(path)) {
+        return true;
+      }
+    }
+    for (size_t which : clients_[client].keptSynced) {
+      std::string name;
+      const FQuerySpecRef querySpec = query(clients_[client].database, static_cast<int>(which), name)->querySpec();
+      if (querySpec->loadsAllData() && querySpec->path()->contains(path)) return true;
+    }
+    return false;
+  }
+  // What a query selects of a location's data, as the server answers it.
+  static Value selected(const FQuerySpec& querySpec, const FNodeRef& node) {
+    if (querySpec.loadsAllData() || node->isLeafNode()) return node->valForExport(true);
+    FIndexedNodeRef none = FIndexedNode::indexedNodeWithNode(FEmptyNode::emptyNode(), querySpec.index());
+    FIndexedNodeRef all = FIndexedNode::indexedNodeWithNode(node, querySpec.index());
+    return querySpec.params()->nodeFilter()->updateFullNode(none, all, nullptr)->node()->valForExport(true);
+  }
+
   // Between steps, once everything has settled: a client that is connected has nothing in flight
   // but the writes the server holds, so its listeners show the server's data with those writes laid
-  // over it in the order they were made. Only a query that loads all the data can be told while
-  // writes are pending (a window depends on children the client need not hold), and none while a
-  // transaction runs (its value is the client's). Fails the test on the first listener that does
-  // not agree.
+  // over it in the order they were made. While writes are pending, a window (a limited or ranged
+  // query) can be told only where the client holds all the data of its location (otherwise it
+  // depends on children the client need not hold); nothing can while a transaction runs (its value
+  // is the client's). Fails the test on the first listener that does not agree.
   bool connectedListenersAgree() {
     std::optional<Value> serverRoot;
     for (const Listener& listener : listeners_) {
@@ -790,10 +917,10 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
       std::optional<Value> expected;
       if (!client.pending->empty()) {
         const FQuerySpecRef querySpec = listener.query->querySpec();
-        if (!querySpec->loadsAllData()) continue;
+        if (!querySpec->loadsAllData() && !holdsAllDataAt(listener.client, *querySpec->path())) continue;
         if (!serverRoot) serverRoot = server_->valueAt("/");
         FNodeRef seen = client.pending->layOver(FSnapshotUtilities::nodeFrom(*serverRoot));
-        expected = seen->getChild(querySpec->path())->valForExport(true);
+        expected = selected(*querySpec, seen->getChild(querySpec->path()));
       }
       const std::string wrong = listenerMismatch(listener, false, expected);
       if (!wrong.empty()) {
@@ -825,8 +952,10 @@ TEST_P(RandomEndToEndTest, ListenersEndOnTheServersDataAndEveryCompletionRunsOnc
   const int clientCount = 2 + pick(2);
   for (int i = 0; i < clientCount; ++i) {
     Client client;
-    client.database = makeDatabase(
-        {.name = "random-" + std::to_string(GetParam()) + "-" + std::to_string(i), .persistence = i == 0 || chance(50)});
+    client.index = static_cast<size_t>(i);
+    client.name = "random-" + std::to_string(GetParam()) + "-" + std::to_string(i);
+    client.persistence = i == 0 || chance(50);
+    client.database = makeDatabase({.name = client.name, .persistence = client.persistence});
     clients_.push_back(std::move(client));
   }
   log("seed " + std::to_string(GetParam()) + ", " + std::to_string(clientCount) + " clients");

@@ -19,6 +19,7 @@
 #include "tests/sdk/database/persistence/PersistenceTestSupport.h"
 #include "tests/sdk/database/repo/RepoTestSupport.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ManualClock.h"
 
 using namespace repotest;
 using persistencetest::LoggedLines;
@@ -672,6 +673,73 @@ TEST_F(RepoTest, ALimitedReadWithPersistenceAnswersOfflineAfterARestart) {
   EXPECT_EQ(values->all(), (Strings{R"(value {"c":3})"}));
 }
 
+TEST_F(RepoTest, AnOfflineReadAnswersWhatItsQuerySelectsOnlyFromDataStoredCompleteForIt) {
+  server_->setValue("/m", Value{{"a", 1}, {"b", 2}, {"c", 3}});
+  auto firstTwo = [](const std::shared_ptr<ZIRDatabase>& d) {
+    return d->referenceWithPath("m")->queryLimitedToFirst(2);
+  };
+  auto reads = [](const std::shared_ptr<ZIRDatabase>& d) {
+    auto m = d->referenceWithPath("m");
+    return std::vector<ZIRDatabaseQueryRef>{m->queryLimitedToLast(1),
+                                            m->queryOrderedByKey()->queryStartingAtValue(Value("c")),
+                                            m->queryOrderedByKey()->queryStartingAtValue(Value("z")), m,
+                                            m->queryLimitedToFirst(2)};
+  };
+  // The connection gives an offline read up after 3 s of the clock.
+  testsupport::ManualClock clock;
+  auto readAll = [&](const std::shared_ptr<ZIRDatabase>& d) {
+    auto answers = std::make_shared<Recorder>();
+    for (const ZIRDatabaseQueryRef& query : reads(d)) {
+      // One at a time: the answers come in the order of the reads.
+      const size_t expected = answers->size() + 1;
+      query->getData(recordRead(answers));
+      settle();
+      clock.advance(3.0);
+      EXPECT_TRUE(waitFor([&] { return answers->size() == expected; }, 20.0));
+    }
+    return answers->all();
+  };
+  {
+    auto first = makeDatabase({.name = "windows", .online = true, .persistence = true});
+    auto answers = std::make_shared<Recorder>();
+    firstTwo(first)->getData(recordRead(answers));
+    ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }, 20.0));
+    EXPECT_EQ(answers->all(), (Strings{R"(none {"a":1,"b":2})"}));
+    settle();
+    FRepoManager::disposeRepos(first->config());
+  }
+  {
+    // Only the first two are stored: no other query's answer is known.
+    auto offline = makeDatabase({.name = "windows", .online = false, .persistence = true});
+    Strings answers = readAll(offline);
+    ASSERT_EQ(answers.size(), 5u);
+    for (size_t i = 0; i < 4; ++i) {
+      EXPECT_NE(answers[i].find("Unable to get latest value for query FQuerySpec (path: /m"), std::string::npos)
+          << answers[i];
+      EXPECT_NE(answers[i].find("client offline with no active listeners and no matching disk cache entries -"),
+                std::string::npos)
+          << answers[i];
+    }
+    EXPECT_EQ(answers[4], R"(none {"a":1,"b":2})");
+    auto values = std::make_shared<Recorder>();
+    recordValues(firstTwo(offline), values);
+    ASSERT_TRUE(waitFor([&] { return values->size() == 1; }));
+    EXPECT_EQ(values->all(), (Strings{R"(value {"a":1,"b":2})"}));
+    FRepoManager::disposeRepos(offline->config());
+  }
+  {
+    auto online = makeDatabase({.name = "windows", .online = true, .persistence = true});
+    auto values = watchValues(online, "m");
+    ASSERT_TRUE(waitFor([&] { return values->size() == 1; }, 20.0));
+    settle();
+    FRepoManager::disposeRepos(online->config());
+  }
+  // The whole location is stored: each read gets its own window of it.
+  auto offline = makeDatabase({.name = "windows", .online = false, .persistence = true});
+  EXPECT_EQ(readAll(offline), (Strings{R"(none {"c":3})", R"(none {"c":3})", "none null", R"(none {"a":1,"b":2,"c":3})",
+                                       R"(none {"a":1,"b":2})"}));
+}
+
 // -- Restoring persisted writes -----------------------------------------------------------------
 
 namespace {
@@ -681,12 +749,21 @@ constexpr const char* kRestoreFolder = "restore/test.example.com_testns";
 // Hands the stored writes back in an order of its own, as a broken store could.
 class ReorderingEngine : public FLevelDBStorageEngine {
  public:
-  enum class Fault { Reverse, Duplicate };
+  enum class Fault { Reverse, Duplicate, IdsBeyondTheRange };
   ReorderingEngine(const std::string& folder, Fault fault) : FLevelDBStorageEngine(folder), fault_(fault) {}
   std::vector<FWriteRecordRef> userWrites() override {
     std::vector<FWriteRecordRef> writes = FLevelDBStorageEngine::userWrites();
     if (fault_ == Fault::Reverse) {
       std::reverse(writes.begin(), writes.end());
+    } else if (fault_ == Fault::IdsBeyondTheRange) {
+      // Below and above every id a client hands out: the first would read as "nothing seen yet",
+      // the last leaves no id after it.
+      auto at = [](const char* path, int64_t id) {
+        return std::make_shared<const FWriteRecord>(FPath::pathWithString(path),
+                                                    FSnapshotUtilities::nodeFrom(Value("beyond")), id, true);
+      };
+      writes.insert(writes.begin(), at("/lowest", INT64_MIN));
+      writes.push_back(at("/highest", INT64_MAX));
     } else if (!writes.empty()) {
       writes.push_back(writes.back());
     }
@@ -739,6 +816,47 @@ TEST_F(RepoTest, StoredWritesOutOfOrderStopTheStartUp) {
     FRepoManager::disposeRepos(database->config());
     settle();
   }
+}
+
+TEST_F(RepoTest, AStoredWriteWhoseIdLeavesNoRoomAfterItIsSkippedAndTheOthersAreRestoredInOrder) {
+  // From the leveldb store, which sets the record aside with its bytes...
+  storeWrites({{7, "/first"}, {9, "/second"}});
+  persistencetest::putRaw(FLevelDBStorageEngine::storageRoot() + "/" + kRestoreFolder,
+                          FLevelDBStorageEngine::writeRecordKey(INT64_MAX),
+                          R"({"id": 9223372036854775807, "path": "/highest", "o": "beyond"})");
+  {
+    LoggedLines log;
+    auto database = makeDatabase({.name = "restore", .online = false, .persistence = true});
+    auto values = watchValues(database, "second");
+    settle();
+    EXPECT_TRUE(log.contains("lies beyond the ids a client hands out"));
+    EXPECT_EQ(values->all(), (Strings{R"(value "w9")"}));
+    EXPECT_EQ(database->repo()->writeIdCounter(), 10);
+    database->referenceWithPath("third")->setValue(Value("w10"));
+    settle();
+    std::vector<int64_t> stored;
+    onWorkQueue([&] {
+      for (const FWriteRecordRef& write : database->repo()->persistenceManager()->userWrites()) {
+        stored.push_back(write->writeId());
+      }
+    });
+    EXPECT_EQ(stored, (std::vector<int64_t>{7, 9, 10}));
+    FRepoManager::disposeRepos(database->config());
+    settle();
+  }
+  EXPECT_EQ(persistencetest::rawRecords(FLevelDBStorageEngine::storageRoot() + "/" + kRestoreFolder, "x:").size(), 1u);
+
+  // ...and from a storage engine of the application's own, which hands back anything.
+  LoggedLines log;
+  auto engine = std::make_shared<ReorderingEngine>(kRestoreFolder, ReorderingEngine::Fault::IdsBeyondTheRange);
+  auto database = makeDatabase({.name = "beyond", .online = true, .persistence = true, .storageEngine = engine});
+  ASSERT_TRUE(waitFor([&] { return server_->valueAt("/third") == Value("w10"); }, 20.0));
+  EXPECT_TRUE(log.contains("Skipping the stored write -9223372036854775808 at /lowest"));
+  EXPECT_TRUE(log.contains("Skipping the stored write 9223372036854775807 at /highest"));
+  std::vector<std::string> puts;
+  for (const Value& put : server_->requestsWithAction("p")) puts.push_back(put["frame"]["b"]["p"].get<std::string>());
+  EXPECT_EQ(puts, (std::vector<std::string>{"/first", "/second", "/third"}));
+  EXPECT_EQ(database->repo()->writeIdCounter(), 11);
 }
 
 // -- Input that cannot be applied ---------------------------------------------------------------
