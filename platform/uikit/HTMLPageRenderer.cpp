@@ -5,6 +5,7 @@
 #include <pango/pangocairo.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <vector>
@@ -82,16 +83,34 @@ struct Clip {
   litehtml::border_radiuses radius;
 };
 
-void roundedBox(cairo_t* cr, const litehtml::position& p, const litehtml::border_radiuses& r) {
-  double x = p.x, y = p.y, w = p.width, h = p.height;
-  auto clampR = [&](int v) { return std::clamp(static_cast<double>(v), 0.0, std::min(w, h) / 2); };
-  double tl = clampR(r.top_left_x), tr = clampR(r.top_right_x), br = clampR(r.bottom_right_x),
-         bl = clampR(r.bottom_left_x);
+// The engine's boxes are ints, and a style may put them at the ends of their range (a length of
+// 99999999999px): sums of them are taken in double, so that such a box is drawn off the page
+// instead of overflowing.
+struct Rect {
+  double x, y, width, height;
+  explicit Rect(const litehtml::position& p) : x(p.x), y(p.y), width(p.width), height(p.height) {}
+  Rect(double x, double y, double width, double height) : x(x), y(y), width(width), height(height) {}
+};
+
+// Corner radii top-left, top-right, bottom-right, bottom-left (the horizontal ones: corners are drawn round).
+using Radii = std::array<double, 4>;
+
+Radii radiiOf(const litehtml::border_radiuses& r) {
+  return {double(r.top_left_x), double(r.top_right_x), double(r.bottom_right_x), double(r.bottom_left_x)};
+}
+
+void roundedBox(cairo_t* cr, const Rect& p, const Radii& r) {
+  auto clampR = [&](double v) { return std::clamp(v, 0.0, std::max(0.0, std::min(p.width, p.height) / 2)); };
+  double tl = clampR(r[0]), tr = clampR(r[1]), br = clampR(r[2]), bl = clampR(r[3]);
   if (tl <= 0 && tr <= 0 && br <= 0 && bl <= 0) {
-    cairo_rectangle(cr, x, y, w, h);
+    cairo_rectangle(cr, p.x, p.y, p.width, p.height);
     return;
   }
-  cairoAddRoundedRect(cr, x, y, w, h, tl, tr, br, bl);
+  cairoAddRoundedRect(cr, p.x, p.y, p.width, p.height, tl, tr, br, bl);
+}
+
+void roundedBox(cairo_t* cr, const litehtml::position& p, const litehtml::border_radiuses& r) {
+  roundedBox(cr, Rect(p), radiiOf(r));
 }
 
 void setColor(cairo_t* cr, const litehtml::web_color& c) {
@@ -177,12 +196,12 @@ class PageContainer : public litehtml::document_container {
     cairo_save(cr);
     applyClips(cr);
     setColor(cr, color);
-    cairo_move_to(cr, pos.x, pos.y + font->ascent - baseline);
+    cairo_move_to(cr, pos.x, double(pos.y) + font->ascent - baseline);
     pango_cairo_show_layout(cr, layout);
     PangoRectangle logical;
     pango_layout_get_extents(layout, nullptr, &logical);
     double width = logical.width / double(PANGO_SCALE);
-    double y = pos.y + font->ascent;
+    double y = double(pos.y) + font->ascent;
     cairo_set_line_width(cr, 1);
     auto line = [&](double at) {
       cairo_move_to(cr, pos.x, std::floor(at) + 0.5);
@@ -297,16 +316,14 @@ class PageContainer : public litehtml::document_container {
     applyClips(cr);
     const bool uniform = b.left.width == b.top.width && b.top.width == b.right.width && b.right.width == b.bottom.width &&
                          visible(b.left) && visible(b.top) && visible(b.right) && visible(b.bottom);
+    const Rect outer(box);
+    const double top = b.top.width, right = b.right.width, bottom = b.bottom.width, left = b.left.width;
     if (uniform) {
       // One ring between the outer and the inner rounded box.
-      roundedBox(cr, box, b.radius);
-      litehtml::position inner(box.x + b.left.width, box.y + b.top.width, box.width - b.left.width - b.right.width,
-                               box.height - b.top.width - b.bottom.width);
-      litehtml::border_radiuses r = b.radius;
-      for (int* v : {&r.top_left_x, &r.top_left_y, &r.top_right_x, &r.top_right_y, &r.bottom_right_x,
-                     &r.bottom_right_y, &r.bottom_left_x, &r.bottom_left_y}) {
-        *v = std::max(0, *v - b.left.width);
-      }
+      roundedBox(cr, outer, radiiOf(b.radius));
+      const Rect inner(outer.x + left, outer.y + top, outer.width - left - right, outer.height - top - bottom);
+      Radii r = radiiOf(b.radius);
+      for (double& v : r) v = std::max(0.0, v - left);
       if (inner.width > 0 && inner.height > 0) roundedBox(cr, inner, r);
       cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
       setColor(cr, b.top.color);
@@ -318,10 +335,10 @@ class PageContainer : public litehtml::document_container {
         cairo_rectangle(cr, x, y, w, h);
         cairo_fill(cr);
       };
-      side(b.top, box.x, box.y, box.width, b.top.width);
-      side(b.bottom, box.x, box.bottom() - b.bottom.width, box.width, b.bottom.width);
-      side(b.left, box.x, box.y, b.left.width, box.height);
-      side(b.right, box.right() - b.right.width, box.y, b.right.width, box.height);
+      side(b.top, outer.x, outer.y, outer.width, top);
+      side(b.bottom, outer.x, outer.y + outer.height - bottom, outer.width, bottom);
+      side(b.left, outer.x, outer.y, left, outer.height);
+      side(b.right, outer.x + outer.width - right, outer.y, right, outer.height);
     }
     cairo_restore(cr);
   }
