@@ -24,7 +24,6 @@ OpaqueAudioComponent gRemoteIO{{kAudioUnitType_Output, kAudioUnitSubType_RemoteI
 std::atomic<int> gLiveInstances{0};
 std::atomic<OSStatus> gFailNextNew{noErr};
 std::atomic<OSStatus> gFailNextInitialize{noErr};
-thread_local AudioUnit tlsRenderingUnit = nullptr;  // the innermost render cycle's unit
 
 // The render cycles running on this thread, innermost first (a callback may drive another unit),
 // so that a stop from inside a unit's callback is known as one however deep it comes. Each lives
@@ -87,8 +86,6 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
   // when the output drives the cycle.
   void runCycle(const float* input, uint32_t n, const AudioTimeStamp& ts) {
     const uint32_t channels = outputClientFormat.mChannelsPerFrame;
-    AudioUnit outer = tlsRenderingUnit;
-    tlsRenderingUnit = this;
     const RenderFrame frame{this, tlsRenderFrames};
     tlsRenderFrames = &frame;
     outputList.mNumberBuffers = channels;
@@ -111,7 +108,6 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
     cycleInput = nullptr;
     cycleFrames = 0;
     tlsRenderFrames = frame.outer;
-    tlsRenderingUnit = outer;
     if (outputLive.load(std::memory_order_acquire) && outputRing) {
       for (uint32_t c = 0; c < channels; ++c) {
         const float* plane = outputStorage.data() + size_t(c) * maxFramesPerSlice;
@@ -390,7 +386,8 @@ OSStatus AudioUnitRender(AudioUnit unit, AudioUnitRenderActionFlags* ioActionFla
                          const AudioTimeStamp* inTimeStamp, uint32_t bus, uint32_t frames,
                          AudioBufferList* ioData) {
   if (!unit || !ioData || !inTimeStamp) return kAudio_ParamError;
-  if (tlsRenderingUnit != unit) return kAudioUnitErr_CannotDoInCurrentContext;
+  // Only the innermost cycle on this thread, the one whose callback is running, may render.
+  if (!tlsRenderFrames || tlsRenderFrames->unit != unit) return kAudioUnitErr_CannotDoInCurrentContext;
   if (bus != 1 || !unit->inputEnabled) return kAudioUnitErr_InvalidElement;
   if (!unit->cycleInput) return kAudioUnitErr_CannotDoInCurrentContext;
   if (frames > unit->cycleFrames || ioData->mNumberBuffers == 0 ||

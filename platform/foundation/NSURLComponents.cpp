@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/foundation/NSString.h"
+
 namespace {
 
 bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -19,42 +21,6 @@ bool isURLCharacter(char c) {
   return c != '\0' && std::strchr("-._~:/?#[]@!$&'()*+,;=%", c) != nullptr;
 }
 
-bool isValidUTF8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    size_t n = 0;
-    uint32_t cp = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      n = 1;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      n = 2;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      n = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    for (size_t k = 1; k <= n; ++k) {
-      if (i + k >= s.size()) return false;
-      auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-    i += n + 1;
-  }
-  return true;
-}
-
 // Percent-decodes a piece whose escapes were checked already; nullopt when the bytes that come
 // out are not UTF-8.
 std::optional<std::string> decode(std::string_view piece) {
@@ -68,7 +34,7 @@ std::optional<std::string> decode(std::string_view piece) {
       out.push_back(piece[i]);
     }
   }
-  if (!isValidUTF8(out)) return std::nullopt;
+  if (!ns::isValidUTF8(out)) return std::nullopt;
   return out;
 }
 

@@ -31,20 +31,8 @@ size_t lastCodePointStart(std::string_view s) {
 // The text as the field keeps it: UTF-8 throughout, each byte that does not belong to a
 // character (and each NUL, which would end the text for the layout) as U+FFFD.
 std::string validText(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    const gunichar c = g_utf8_get_char_validated(s.data() + i, static_cast<gssize>(s.size() - i));
-    if (c == 0 || c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) {
-      out += "\xEF\xBF\xBD";
-      ++i;
-      continue;
-    }
-    const size_t n = static_cast<size_t>(g_utf8_skip[static_cast<unsigned char>(s[i])]);
-    out.append(s.substr(i, n));
-    i += n;
-  }
+  std::string out = ns::validUTF8(s);
+  for (size_t at = out.find('\0'); at != std::string::npos; at = out.find('\0', at)) out.replace(at, 1, "\xEF\xBF\xBD");
   return out;
 }
 

@@ -4,6 +4,7 @@
 #include <regex>
 #include <vector>
 
+#include "platform/foundation/NSString.h"
 #include "platform/security/Crypto.h"
 #include "sdk/database/core/FWSUtilities.h"
 
@@ -18,41 +19,7 @@ int hexDigit(char c) {
 
 }  // namespace
 
-bool FStringUtilities::isValidUTF8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    size_t n;
-    uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      n = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      n = 3;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      n = 4;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k) {
-      auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-    i += n;
-  }
-  return true;
-}
+bool FStringUtilities::isValidUTF8(std::string_view s) { return ns::isValidUTF8(s); }
 
 std::string FStringUtilities::base64EncodedSha1(std::string_view str) {
   // Every byte counts: a text with a zero byte must not hash like its prefix.
