@@ -13,12 +13,12 @@ namespace {
 // engine hands base addresses only to the page's container, never to a file name of its own.
 constexpr std::string_view kReadingAddress = "style-sheet-reading:";
 
-std::string readError(ns::FileRead result) {
+std::string readError(ns::FileRead result, const std::string& why) {
   switch (result) {
     case ns::FileRead::Missing: return "no such file";
     case ns::FileRead::TooLarge:
       return "the file is larger than " + std::to_string(HTMLPageRenderer::kMaxStyleSheetBytes) + " bytes";
-    case ns::FileRead::Unreadable:
+    case ns::FileRead::Unreadable: return "the file cannot be read: " + why;
     case ns::FileRead::Read: break;
   }
   return "the file cannot be read";
@@ -70,9 +70,10 @@ void HTMLStyleSheets::readSheet(std::string& text, const std::string& url, std::
     }
     ++sheetsRead_;
   }
-  std::string bytes;
-  if (auto result = ns::readFile(*path, HTMLPageRenderer::kMaxStyleSheetBytes, &bytes); result != ns::FileRead::Read) {
-    return refuse(readError(result));
+  // Never waits: a FIFO or a device named as a sheet is refused unread (ns::readFile).
+  std::string bytes, why;
+  if (auto result = ns::readFile(*path, HTMLPageRenderer::kMaxStyleSheetBytes, &bytes, &why); result != ns::FileRead::Read) {
+    return refuse(readError(result, why));
   }
   text = withoutComments(bytes);
   readings_.push_back({file, importer, std::filesystem::path(*path).parent_path().string()});

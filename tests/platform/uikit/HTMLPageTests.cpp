@@ -11,6 +11,7 @@
 #include "platform/uikit/HTMLPageImages.h"
 #include "platform/uikit/HTMLPageRenderer.h"
 #include "platform/uikit/HTMLStyleSheets.h"
+#include "tests/support/FilesThatWait.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PNGBuilder.h"
 
@@ -264,6 +265,33 @@ TEST_F(PageFiles, ThePixelsOnePageDecodesAreBoundedInAll) {
   ASSERT_NE(images.image((dir / "two.png").string(), "two.png"), nullptr);
   EXPECT_EQ(images.image((dir / "small.png").string(), "small.png"), nullptr);
   EXPECT_EQ(images.pixelsDecoded(), 2 * 4096 * 4096);
+}
+
+// A page naming a FIFO as a sheet or an image held the main thread for good (opening a FIFO waits
+// for a writer), and so did /dev/stdin as an image (its header was read from whatever stdin is).
+// Whatever is not a regular file is refused unread, with the reason; the rest of the page applies.
+TEST_F(PageFiles, AFifoOrADeviceNamedAsASheetOrAnImageIsRefusedUnreadWithTheReason) {
+  ASSERT_TRUE(testsupport::makeFifo((dir / "pipe.css").string()));
+  ASSERT_TRUE(testsupport::makeFifo((dir / "pipe.png").string()));
+  testsupport::StdinThatNeverEnds stdinWaits;
+  ASSERT_TRUE(stdinWaits.ok());
+  testsupport::LogCapture log;
+  for (const std::string& sheet : {std::string("pipe.css"), (dir / "pipe.css").string(), std::string("/dev/stdin"),
+                                   std::string("/dev/zero")}) {
+    EXPECT_EQ(height("<link rel='stylesheet' href='" + sheet + "'><style>#a { height: 10px }</style>"), 10) << sheet;
+    EXPECT_TRUE(log.contains("style sheet " + sheet + " not loaded: the file cannot be read: not a regular file"))
+        << sheet;
+    file("imports.css", "@import url(" + sheet + ");\n#a { height: 30px; }");
+    EXPECT_EQ(height("<link rel='stylesheet' href='imports.css'>"), 30) << sheet;
+  }
+  for (const std::string& image : {std::string("pipe.png"), std::string("file://") + (dir / "pipe.png").string(),
+                                   std::string("/dev/stdin"), std::string("/dev/zero")}) {
+    EXPECT_EQ(height("", "<img style='display:block; width:8px; height:8px' src='" + image + "'><div id='a' "
+                         "style='height:4px; background-image:url(" + image + ")'></div>"),
+              12)
+        << image;
+    EXPECT_TRUE(log.contains("image " + image + " not loaded: not a regular file")) << image;
+  }
 }
 
 // The help page's "FFT SIZE" key label broke into two boxes although its style asks for nowrap:
