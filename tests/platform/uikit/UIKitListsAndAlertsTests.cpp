@@ -2,6 +2,8 @@
 // and template images, and the constraint solver's order of what places a view.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/foundation/NSException.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/UIAlertController.h"
@@ -395,6 +397,61 @@ TEST_F(CaretFixture, TheCaretStepsOverWholeCharactersAsTheEyeCountsThem) {
   EXPECT_EQ(field->caretPosition(), 4u);
   UIKeyInput::typeText("\xE2\x82");  // cut short
   EXPECT_EQ(field->text(), "x\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+// The columns (in pixels at a scale of 2) where a field not being edited draws ink of its text (white
+// over its black background).
+std::vector<int> inkColumns(const std::shared_ptr<UITextField>& field) {
+  auto image = UICompositor::render(field, 2);
+  std::vector<int> columns;
+  if (!image) return columns;
+  for (int x = 0; x < image->width(); ++x) {
+    for (int y = 0; y < image->height(); ++y) {
+      auto p = image->pixel(x, y);
+      if (p.a > 200 && p.r > 90 && p.g > 90 && p.b > 90) {
+        columns.push_back(x);
+        break;
+      }
+    }
+  }
+  return columns;
+}
+
+// At a scale of 2 the caret stood several pixels left of each boundary after a character the fonts
+// draw as a box (CJK text on a machine without a CJK font), covering the last character at the end
+// and standing inside a box after Left: it was measured at a scale of 1, where boxes are narrower.
+// Checked against the pixels drawn: the boundary after k characters lies between the last ink of
+// the first k characters drawn alone and the first ink after it in the whole text. U+0378 is no
+// character at all, a box on every machine; the CJK characters are boxes here and glyphs where a
+// CJK font is installed, and the boundaries are found the same way for either.
+TEST_F(CaretFixture, TheCaretStandsOnTheBoundaryAsDrawnAtAScaleOfTwoAfterMissingGlyphs) {
+  const std::vector<std::string> characters = {"a", "\xE4\xB8\xAD", "\xE6\x96\x87", "\xCD\xB8", "\xCD\xB8", "z",
+                                               "\xE5\xAD\x97"};
+  std::string text;
+  std::vector<int> lastInk = {-1};  // of the first k characters drawn alone
+  for (const auto& c : characters) {
+    text += c;
+    field->setText(text);
+    const auto ink = inkColumns(field);
+    ASSERT_FALSE(ink.empty());
+    ASSERT_GT(ink.back(), lastInk.back()) << "each character draws ink right of those before it";
+    lastInk.push_back(ink.back());
+  }
+  const auto ink = inkColumns(field);
+  tap(*window, field);
+  ASSERT_EQ(field->caretPosition(), text.size());
+  for (size_t k = characters.size(); k >= 1; --k) {
+    const auto caret = caretColumns(field);
+    ASSERT_FALSE(caret.empty()) << k;
+    // Its middle, in pixels: the caret is centred on the boundary.
+    const double middle = caret.front() * 2 + caret.size() / 2.0;
+    EXPECT_GE(middle, lastInk[k]) << "the caret after " << k << " characters stands on the ink before it";
+    if (k < characters.size()) {
+      const int nextInk = *std::upper_bound(ink.begin(), ink.end(), lastInk[k]);
+      EXPECT_LE(middle, nextInk + 1) << "the caret after " << k << " characters stands on the ink after it";
+    }
+    keys({UITextCaretMove::Left});
+  }
 }
 
 // A text wider than the field scrolls to keep the caret in view: the start shows at Home, the end
