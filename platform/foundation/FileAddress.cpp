@@ -1,13 +1,6 @@
 #include "platform/foundation/FileAddress.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdint>
-#include <cstring>
+#include "platform/foundation/NSPathUtilities.h"
 
 namespace ns {
 
@@ -73,53 +66,11 @@ std::optional<std::string> pathFromFileURL(std::string_view address, std::string
 }
 
 bool readFileContents(const std::string& path, size_t maxBytes, std::string* contents, std::string* error) {
-  auto failWith = [error](std::string message) {
-    if (error) *error = std::move(message);
+  std::string bytes, why;
+  if (readFile(path, maxBytes, &bytes, &why) != FileRead::Read) {
+    if (error) *error = std::move(why);
     return false;
-  };
-  if (path.find('\0') != std::string::npos) return failWith("the path holds a NUL byte");
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return failWith(errno == ENOENT ? "no such file" : std::strerror(errno));
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    const int e = errno;
-    ::close(fd);
-    return failWith(std::strerror(e));
   }
-  if (S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return failWith("is a directory");
-  }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return failWith("not a regular file");
-  }
-  if (uint64_t(st.st_size) > maxBytes) {
-    ::close(fd);
-    return failWith("larger than " + std::to_string(maxBytes) + " bytes");
-  }
-  std::string bytes;
-  bytes.resize(size_t(st.st_size));
-  size_t have = 0;
-  for (;;) {
-    if (have == bytes.size()) {
-      // The file may have grown since it was measured: one more byte tells.
-      if (bytes.size() >= maxBytes + 1) break;
-      bytes.resize(std::min(maxBytes + 1, bytes.size() + 4096));
-    }
-    const ssize_t n = ::read(fd, bytes.data() + have, bytes.size() - have);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int e = errno;
-      ::close(fd);
-      return failWith(std::strerror(e));
-    }
-    if (n == 0) break;
-    have += size_t(n);
-  }
-  ::close(fd);
-  if (have > maxBytes) return failWith("larger than " + std::to_string(maxBytes) + " bytes");
-  bytes.resize(have);
   if (contents) *contents = std::move(bytes);
   return true;
 }

@@ -15,8 +15,9 @@ namespace ns {
 // escape, an escaped NUL, or an empty path.
 std::optional<std::string> pathFromFileURL(std::string_view address, std::string* error = nullptr);
 
-// Reads a whole file of at most `maxBytes` bytes into *contents. False with *error in words
-// ("no such file", "is a directory", "permission denied", "larger than N bytes", ...) otherwise.
+// Reads a whole regular file of at most `maxBytes` bytes into *contents, never waiting on a FIFO or
+// device (ns::readFile). False with *error in words ("no such file", "is a directory", "not a
+// regular file", "Permission denied", "larger than N bytes", ...) otherwise.
 bool readFileContents(const std::string& path, size_t maxBytes, std::string* contents, std::string* error = nullptr);
 
 }  // namespace ns

@@ -59,19 +59,35 @@ std::string moveAside(const std::string& path) {
   return "";
 }
 
-FileRead readFile(const std::string& path, size_t maxBytes, std::string* bytes) {
+FileRead readFile(const std::string& path, size_t maxBytes, std::string* bytes, std::string* why) {
   bytes->clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::Missing : FileRead::Unreadable;
+  auto fail = [why](FileRead result, std::string reason) {
+    if (why) *why = std::move(reason);
+    return result;
+  };
+  if (path.find('\0') != std::string::npos) return fail(FileRead::Missing, "the path holds a NUL byte");
+  // O_NONBLOCK: opening a FIFO waits for a writer otherwise. O_NOCTTY: a terminal named here must
+  // not become the process's controlling terminal. What is opened is looked at through the
+  // descriptor itself, so a file swapped for a FIFO between a look and the open cannot slip in.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    const int e = errno;
+    if (e == ENOENT || e == ENOTDIR) return fail(FileRead::Missing, "no such file");
+    return fail(FileRead::Unreadable, std::strerror(e));
+  }
+  auto failClosing = [&](FileRead result, std::string reason) {
+    ::close(fd);
+    return fail(result, std::move(reason));
+  };
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return FileRead::Unreadable;
-  }
-  if (static_cast<uint64_t>(st.st_size) > maxBytes) {
-    ::close(fd);
-    return FileRead::TooLarge;
-  }
+  if (::fstat(fd, &st) != 0) return failClosing(FileRead::Unreadable, std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return failClosing(FileRead::Unreadable, "is a directory");
+  if (!S_ISREG(st.st_mode)) return failClosing(FileRead::Unreadable, "not a regular file");
+  // A regular file: blocking reads again (a file system that honours the flag must not answer
+  // "try again" halfway).
+  if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  const std::string tooLarge = "larger than " + std::to_string(maxBytes) + " bytes";
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) return failClosing(FileRead::TooLarge, tooLarge);
   // The size may change while reading: read at most one byte past the limit to notice.
   std::string out(static_cast<size_t>(st.st_size) + 1, '\0');
   size_t got = 0;
@@ -83,14 +99,13 @@ FileRead readFile(const std::string& path, size_t maxBytes, std::string* bytes) 
     const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
     if (n < 0) {
       if (errno == EINTR) continue;
-      ::close(fd);
-      return FileRead::Unreadable;
+      return failClosing(FileRead::Unreadable, std::strerror(errno));
     }
     if (n == 0) break;
     got += static_cast<size_t>(n);
   }
   ::close(fd);
-  if (got > maxBytes) return FileRead::TooLarge;
+  if (got > maxBytes) return fail(FileRead::TooLarge, tooLarge);
   out.resize(got);
   *bytes = std::move(out);
   return FileRead::Read;

@@ -21,10 +21,14 @@ bool createDirectory(const std::string& path);
 // returns the new path (empty on failure).
 std::string moveAside(const std::string& path);
 // How reading a whole file went: read, not there, there but not readable (no permission, a
-// folder, an I/O error), or larger than the reader's limit (nothing is kept then).
+// folder, a FIFO or device, an I/O error), or larger than the reader's limit (nothing is kept then).
 enum class FileRead { Read, Missing, Unreadable, TooLarge };
-// Reads the whole file into *bytes when it holds at most maxBytes; never reads more than that.
-FileRead readFile(const std::string& path, size_t maxBytes, std::string* bytes);
+// Reads the whole file into *bytes when it is a regular file of at most maxBytes; never reads
+// more than that, and never waits: a FIFO or a device named where a file is expected (a pipe
+// nobody writes to, /dev/stdin) is refused without being read, where opening or reading it could
+// block the caller for good. *why, when given, says in words why a file was not read ("no such
+// file", "is a directory", "not a regular file", "larger than N bytes", the system's reason).
+FileRead readFile(const std::string& path, size_t maxBytes, std::string* bytes, std::string* why = nullptr);
 // Writes the bytes to a temporary file next to `path` and renames it over `path`.
 bool writeFileAtomically(const std::string& path, const std::string& bytes, int mode = 0644);
 }  // namespace ns

@@ -151,17 +151,17 @@ void NSAttributedString::buildLayout(Layout& layout, cairo_t* cr, double width) 
   build(layout.layout, cr, text_, attrs, ranges, width);
 }
 
-CGSize NSAttributedString::size(double width) const {
+CGSize NSAttributedString::size(double width, CGContextRef context) const {
   Layout l;
-  buildLayout(l, measuringContext(), width);
+  buildLayout(l, context ? context->cairo() : measuringContext(), width);
   PangoRectangle logical;
   pango_layout_get_extents(l.layout, nullptr, &logical);
   return {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE};
 }
 
-double NSAttributedString::caretOffset(size_t utf16Index) const {
+double NSAttributedString::caretOffset(size_t utf16Index, CGContextRef context) const {
   Layout l;
-  buildLayout(l, measuringContext(), 0);
+  buildLayout(l, context ? context->cairo() : measuringContext(), 0);
   PangoRectangle strong;
   pango_layout_get_cursor_pos(l.layout, static_cast<int>(byteOffset(utf16Index)), &strong, nullptr);
   return static_cast<double>(strong.x) / PANGO_SCALE;

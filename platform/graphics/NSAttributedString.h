@@ -46,10 +46,16 @@ class NSAttributedString {
   NSAttributes attributesAtIndex(size_t index) const;
 
   // The size of the laid-out text in points; `width` > 0 wraps lines at that width.
-  CGSize size(double width = 0) const;
+  //
+  // Measured at a scale of 1 unless a context is given. Glyph advances depend on the scale the
+  // text is drawn at (hinting works in device pixels, and a character no font has is drawn as a
+  // box sized in them): whatever must line up with drawn text is measured in the context it is
+  // drawn into, as it stands when the text is drawn.
+  CGSize size(double width = 0, CGContextRef context = nullptr) const;
   // Where a caret standing before the UTF-16 index is drawn, in points from the left edge of the
-  // unwrapped layout (the end of the text for an index past it): the text field's caret.
-  double caretOffset(size_t utf16Index) const;
+  // unwrapped layout (the end of the text for an index past it): the text field's caret. Measured
+  // as size() is.
+  double caretOffset(size_t utf16Index, CGContextRef context = nullptr) const;
   // Draws with the layout's top-left corner at `point` in the current context; `width` > 0
   // wraps and aligns within that width.
   void drawAtPoint(CGPoint point, double width = 0) const;

@@ -49,19 +49,27 @@ std::optional<PixelSize> headerSize(std::string_view bytes) {
 }
 
 cairo_surface_t* readSurface(const std::string& path, std::string* error, int64_t maxPixels) {
-  std::string bytes;
-  switch (ns::readFile(path, kMaxFileBytes, &bytes)) {
+  std::string bytes, why;
+  switch (ns::readFile(path, kMaxFileBytes, &bytes, &why)) {
     case ns::FileRead::Read:
-      break;
+      return decodeSurface(bytes, error, maxPixels);
     case ns::FileRead::Missing:
       setError(error, "no such file");
       return nullptr;
     case ns::FileRead::Unreadable:
-      setError(error, "the file cannot be read");
+      setError(error, "the file cannot be read: " + why);
       return nullptr;
     case ns::FileRead::TooLarge:
       setError(error, "the file is larger than " + std::to_string(kMaxFileBytes) + " bytes");
       return nullptr;
+  }
+  return nullptr;
+}
+
+cairo_surface_t* decodeSurface(std::string_view bytes, std::string* error, int64_t maxPixels) {
+  if (bytes.size() > kMaxFileBytes) {
+    setError(error, "the file is larger than " + std::to_string(kMaxFileBytes) + " bytes");
+    return nullptr;
   }
   const auto size = headerSize(bytes);
   if (!size) {

@@ -29,7 +29,10 @@ struct PixelSize {
 std::optional<PixelSize> headerSize(std::string_view bytes);
 
 // The decoded image (the caller owns it), or null with *error saying why: the file is missing,
-// unreadable or too large, is no PNG, declares more than `maxPixels` pixels, or does not decode.
+// unreadable (a FIFO or a device is refused without waiting on it: ns::readFile) or too large, is
+// no PNG, declares more than `maxPixels` pixels, or does not decode.
 cairo_surface_t* readSurface(const std::string& path, std::string* error = nullptr, int64_t maxPixels = kMaxPixels);
+// The same for a file's bytes already read (at most kMaxFileBytes of them, as a file may hold).
+cairo_surface_t* decodeSurface(std::string_view bytes, std::string* error = nullptr, int64_t maxPixels = kMaxPixels);
 
 }  // namespace png

@@ -3,24 +3,11 @@
 #include <cairo.h>
 
 #include <algorithm>
-#include <fstream>
-#include <optional>
 
 #include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSPathUtilities.h"
 #include "platform/graphics/PNGFile.h"
 #include "platform/uikit/HTMLPageRenderer.h"
-
-namespace {
-
-// The size a PNG file's header declares, read without the rest of the file.
-std::optional<png::PixelSize> declaredSize(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  char header[24];
-  if (!in.read(header, sizeof header)) return std::nullopt;
-  return png::headerSize(std::string_view(header, sizeof header));
-}
-
-}  // namespace
 
 HTMLPageImages::~HTMLPageImages() { startPage(); }
 
@@ -52,15 +39,26 @@ cairo_surface_t* HTMLPageImages::decode(const std::string& path, const std::stri
   const int64_t left = HTMLPageRenderer::kMaxPageImagePixels - pixels_;
   std::string error;
   cairo_surface_t* surface = nullptr;
-  // An image within the limit of one but beyond what the page has left is refused as such; the
-  // decoder checks the header again, against both limits, for a file that changes meanwhile.
-  const auto size = declaredSize(path);
-  if (size && size->width > 0 && size->height > 0 && size->width <= HTMLPageRenderer::kMaxImagePixels / size->height &&
-      size->width * size->height > left) {
-    error = "the page's images would take more than " + std::to_string(HTMLPageRenderer::kMaxPageImagePixels) +
-            " pixels in all (this one is " + std::to_string(size->width) + " x " + std::to_string(size->height) + ")";
-  } else {
-    surface = png::readSurface(path, &error, std::min(HTMLPageRenderer::kMaxImagePixels, left));
+  // One bounded read that never waits (a FIFO or a device the page names is refused unread); the
+  // header and the decoder then look at the same bytes.
+  std::string bytes, why;
+  switch (ns::readFile(path, png::kMaxFileBytes, &bytes, &why)) {
+    case ns::FileRead::Read: {
+      // An image within the limit of one but beyond what the page has left is refused as such;
+      // the decoder checks the header again, against both limits.
+      const auto size = png::headerSize(bytes);
+      if (size && size->width > 0 && size->height > 0 && size->width <= HTMLPageRenderer::kMaxImagePixels / size->height &&
+          size->width * size->height > left) {
+        error = "the page's images would take more than " + std::to_string(HTMLPageRenderer::kMaxPageImagePixels) +
+                " pixels in all (this one is " + std::to_string(size->width) + " x " + std::to_string(size->height) + ")";
+      } else {
+        surface = png::decodeSurface(bytes, &error, std::min(HTMLPageRenderer::kMaxImagePixels, left));
+      }
+      break;
+    }
+    case ns::FileRead::Missing: error = "no such file"; break;
+    case ns::FileRead::TooLarge: error = "the file is larger than " + std::to_string(png::kMaxFileBytes) + " bytes"; break;
+    case ns::FileRead::Unreadable: error = why; break;
   }
   if (!surface) {
     NSLog("HTMLPageRenderer: image %s not loaded: %s", reference.c_str(), error.c_str());

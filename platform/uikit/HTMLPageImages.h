@@ -6,8 +6,9 @@
 // a "file:" address, a link): it is known by its device and inode. What one page decodes is
 // bounded in all: an image at most HTMLPageRenderer::kMaxImagePixels, and the page's images
 // together at most HTMLPageRenderer::kMaxPageImagePixels, both checked from a file's header
-// before it is decoded. An image that is missing, not a PNG or beyond a limit is left out, and
-// the reason logged once.
+// before it is decoded. An image that is missing, not a regular file (a FIFO or a device is
+// refused without being read, where reading could wait for good), not a PNG or beyond a limit is
+// left out, and the reason logged once.
 // Main thread only (one page at a time).
 #include <cstdint>
 #include <map>

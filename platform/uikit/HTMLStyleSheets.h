@@ -16,7 +16,8 @@
 // baseDirectory() turns any base address into the folder its references are relative to.
 //
 // Every sheet reaches the engine without its comments (withoutComments): the engine's own
-// stripping never ends on an unterminated comment near a sheet's start (" /*").
+// stripping never ends on an unterminated comment near a sheet's start (" /*"), and takes "/*" in
+// a string or url for a comment.
 // Main thread only (one page at a time).
 #include <cstddef>
 #include <optional>
@@ -40,9 +41,12 @@ class HTMLStyleSheets {
   // any other address), are relative to.
   std::string baseDirectory(const std::string& baseurl) const;
 
-  // The text with its comments taken out as CSS reads them: from "/*" to the next "*/", to the
-  // end when none comes. Taking one out never leaves a new "/*" behind ("/" "/**/" "*/" is read as
-  // the engine reads it, a second comment).
+  // The text with its comments taken out as CSS reads them: from "/*" to the next "*/" (to the
+  // end when none comes), but not inside a quoted string or an unquoted url(...), where "/*" is
+  // text. A comment keeps the tokens on either side of it apart: where they would join once it is
+  // gone ("1px/**/solid"; "/" "/**/" "*"), a space stands in its place. The result never holds
+  // "/*", which the engine would take for a comment wherever it stands: a '*' after a '/' in a
+  // string or url is written as the escape "a " (the same '*' to CSS).
   static std::string withoutComments(std::string_view css);
 
  private:

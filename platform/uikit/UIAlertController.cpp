@@ -108,6 +108,16 @@ void UIAlertController::addAction(const UIAlertActionRef& action) {
   if (isViewLoaded()) view()->setNeedsLayout();
 }
 
+void UIAlertController::setPreferredAction(const UIAlertActionRef& action) {
+  if (action && std::find(actions_.begin(), actions_.end(), action) == actions_.end()) {
+    NSException::raise(NSInternalInconsistencyException,
+                       "The preferred action of an alert controller must be one of its actions");
+  }
+  preferredAction_ = action;
+  contentDirty_ = true;
+  if (isViewLoaded()) view()->setNeedsLayout();
+}
+
 void UIAlertController::addTextFieldWithConfigurationHandler(const std::function<void(UITextField&)>& configure) {
   if (style_ != UIAlertControllerStyle::Alert) {
     NSException::raise(NSInternalInconsistencyException, "Text fields can only be added to an alert controller of style UIAlertControllerStyleAlert");
@@ -185,10 +195,16 @@ void UIAlertController::viewWillDisappear(bool animated) {
 
 UIAlertActionRef UIAlertController::actionForKey(UIKeyCommand key) const {
   const bool alert = style_ == UIAlertControllerStyle::Alert;
-  if (key == UIKeyCommand::Return && !alert) return nullptr;
-  const auto style = key == UIKeyCommand::Return ? UIAlertActionStyle::Default : UIAlertActionStyle::Cancel;
-  auto action = std::find_if(actions_.begin(), actions_.end(), [style](const auto& a) { return a->style() == style; });
-  if (action != actions_.end()) return *action;
+  if (key == UIKeyCommand::Return) {
+    if (!alert) return nullptr;
+    // Only a marked action is the alert's default: the first of the default style is merely the
+    // first choice offered.
+    if (preferredAction_) return preferredAction_;
+  } else {
+    auto cancel = std::find_if(actions_.begin(), actions_.end(),
+                               [](const auto& a) { return a->style() == UIAlertActionStyle::Cancel; });
+    if (cancel != actions_.end()) return *cancel;
+  }
   // The one way out of an acknowledgement; a destructive action is never done by a key.
   if (alert && actions_.size() == 1 && actions_.front()->style() != UIAlertActionStyle::Destructive) {
     return actions_.front();
@@ -270,7 +286,9 @@ std::shared_ptr<UIButton> UIAlertController::makeActionButton(const UIAlertActio
   auto button = std::make_shared<UIButton>();
   const bool cancel = action->style() == UIAlertActionStyle::Cancel;
   button->setTitle(action->title(), UIControlStateNormal);
-  button->titleLabel()->setFont(UIFont::fontWithName(cancel ? "Avenir-Heavy" : "Avenir-Medium", sheet ? 18 : 17));
+  // The preferred action's title is bold; without one, the cancel action's, as the platform draws them.
+  const bool bold = preferredAction_ ? action == preferredAction_ : cancel;
+  button->titleLabel()->setFont(UIFont::fontWithName(bold ? "Avenir-Heavy" : "Avenir-Medium", sheet ? 18 : 17));
   button->setTitleColor(action->style() == UIAlertActionStyle::Destructive ? UIColor::colorWithRed(1, 0.27, 0.23, 1)
                                                                             : view()->tintColor(),
                         UIControlStateNormal);

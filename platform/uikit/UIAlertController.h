@@ -8,11 +8,14 @@
 // handler (so a handler may present the next controller). A tap outside an action sheet's buttons
 // counts as its cancel action, when it has one. The first text field takes the keyboard when the
 // alert has appeared (an alert without fields takes it from any field being edited), so the keys
-// reach the alert in front, fields or not: Return does an alert's preferred action (the first of
-// the default style) and Escape the cancel action; an alert of one action that is not destructive
-// (an acknowledgement's OK) does that action for either key. An action sheet takes Escape as its
-// cancel action and Return as nothing, its actions being choices of equal standing. A key with no
-// action to do does nothing, and a field being edited keeps the keyboard. Main thread only.
+// reach the alert in front, fields or not: Return does an alert's preferred action, the one the
+// code marks (setPreferredAction) and none otherwise, whatever the styles of its actions: an
+// alert offering choices of equal standing ("Create a new profile", "Use the built-in
+// microphone") has no default to take. Escape does the cancel action. An alert of one action that
+// is not destructive (an acknowledgement's OK) does that action for either key. An action sheet
+// takes Escape as its cancel action and Return as nothing. A key with no action to do does
+// nothing, and a field being edited keeps the keyboard. The preferred action's title is drawn
+// bold (the cancel action's is when there is none). Main thread only.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -79,6 +82,10 @@ class UIAlertController : public UIViewController {
   // Actions in the order added (an action sheet shows its cancel action last, apart).
   void addAction(const UIAlertActionRef& action);
   const std::vector<UIAlertActionRef>& actions() const { return actions_; }
+  // The action Return does in an alert (see above); none unmarks it. It must be one of the
+  // controller's actions: another raises NSInternalInconsistencyException.
+  void setPreferredAction(const UIAlertActionRef& action);
+  const UIAlertActionRef& preferredAction() const { return preferredAction_; }
   // Alerts only: adds a text field, set up by the handler; raises for an action sheet.
   void addTextFieldWithConfigurationHandler(const std::function<void(UITextField&)>& configure);
   const std::vector<std::shared_ptr<UITextField>>& textFields() const { return textFields_; }
@@ -108,6 +115,7 @@ class UIAlertController : public UIViewController {
   std::optional<std::string> title_, message_;
   UIAlertControllerStyle style_;
   std::vector<UIAlertActionRef> actions_;
+  UIAlertActionRef preferredAction_;
   std::vector<std::shared_ptr<UITextField>> textFields_;
   std::vector<std::pair<UIAlertActionRef, std::shared_ptr<UIButton>>> buttons_;
   std::shared_ptr<UIView> card_, cancelCard_;

@@ -258,8 +258,11 @@ void UITextField::drawRect(const CGRect&) {
   const bool empty = text_.empty();
   a.foregroundColor = empty ? UIColor::colorWithWhite(0.6, 1) : textColor_;
   NSAttributedString s(empty ? placeholder_ : text_, a);
-  const CGSize size = s.size();
-  const double caretX = empty ? 0 : s.caretOffset(ns::utf16Length(std::string_view(text_).substr(0, caret_)));
+  // Measured in the context the text is drawn into: at a scale of 2 the advances differ from those
+  // at 1 (a character no font has is a box a few points wider), and the caret must stand on the
+  // boundary as drawn.
+  const CGSize size = s.size(0, c);
+  const double caretX = empty ? 0 : s.caretOffset(ns::utf16Length(std::string_view(text_).substr(0, caret_)), c);
   const double x = textOrigin(area, size.width, caretX);
   const double y = CGRectGetMidY(area) - size.height / 2;
   CGContextSaveGState(c);

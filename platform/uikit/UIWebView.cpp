@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UIApplication.h"
 
@@ -25,29 +25,19 @@ std::string fragmentOf(const std::string& address) {
   return hash == std::string::npos ? "" : address.substr(hash + 1);
 }
 
-// Reads a page with the size limit; the reason in *error when it cannot.
+// Reads a page with the size limit; the reason in *error when it cannot. A FIFO or a device named
+// as a page is refused unread: reading it could hold the main thread for good.
 std::optional<std::string> readPage(const std::string& path, std::string* error) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    *error = "no such page";
-    return std::nullopt;
+  std::string text, why;
+  switch (ns::readFile(path, HTMLPageRenderer::kMaxPageBytes, &text, &why)) {
+    case ns::FileRead::Read: return text;
+    case ns::FileRead::Missing: *error = "no such page"; break;
+    case ns::FileRead::TooLarge:
+      *error = "the page is larger than " + std::to_string(HTMLPageRenderer::kMaxPageBytes) + " bytes";
+      break;
+    case ns::FileRead::Unreadable: *error = "the page cannot be read: " + why; break;
   }
-  auto size = std::filesystem::file_size(path, ec);
-  if (ec) {
-    *error = ec.message();
-    return std::nullopt;
-  }
-  if (size > HTMLPageRenderer::kMaxPageBytes) {
-    *error = "the page is larger than " + std::to_string(HTMLPageRenderer::kMaxPageBytes) + " bytes";
-    return std::nullopt;
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::string text(static_cast<size_t>(size), '\0');
-  if (!in.read(text.data(), static_cast<std::streamsize>(size))) {
-    *error = "the page cannot be read";
-    return std::nullopt;
-  }
-  return text;
+  return std::nullopt;
 }
 
 }  // namespace

@@ -57,6 +57,26 @@ TEST_F(NewInputPopup, AWiredMicrophoneWithAProfileGetsTheThreeChoices) {
   EXPECT_EQ(events().back(), "microphone_popup_enable_defined_profile");
 }
 
+// The popup offers choices of equal standing and no cancel: neither Return nor Escape takes one
+// (Return took "Create a new profile" and opened the naming dialog). A tap still does.
+TEST_F(NewInputPopup, ReturnAndEscapeTakeNoChoice) {
+  service().addProfile(profileFor(1, "Stage", wired));
+  auto alert = show(wired);
+  ASSERT_TRUE(alert);
+  EXPECT_EQ(alert->preferredAction(), nullptr);
+  const auto enabled = service().selectedProfileId();
+  for (void (*key)() : {UIKeyInput::typeReturn, UIKeyInput::typeEscape, UIKeyInput::typeReturn}) {
+    key();
+    settle();
+    EXPECT_EQ(screen()->presentedViewController(), alert) << "the popup stays, and nothing is presented over it";
+  }
+  EXPECT_EQ(service().selectedProfileId(), enabled);
+  EXPECT_EQ(service().profiles().size(), 1u);
+  EXPECT_EQ(events(), std::vector<std::string>{"microphone_popup_shown"});
+  choose(alert, 2);
+  EXPECT_EQ(service().selectedProfileId(), 1);
+}
+
 TEST_F(NewInputPopup, AnAirPodsMicrophoneIsOfferedNoNewProfile) {
   auto airPods = std::make_shared<DeviceInputDescription>("bt", "Anna's AirPods", AVAudioSessionPortBluetoothHFP);
   auto alert = show(airPods);

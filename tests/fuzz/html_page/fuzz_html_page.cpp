@@ -1,6 +1,7 @@
 // An HTML page from a file into the web view's renderer: the limits, parsing, layout at the
 // phone's widths, drawing at a few scroll offsets, and following links and anchors.
 #include <cairo.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -12,7 +13,8 @@ namespace {
 
 // The page's folder: no style sheets, and images a page may name in several ways: "big.png" (4096
 // x 4096 pixels, the most one image may have) also as the link "alias.png" and the hard link
-// "hard.png"; "other.png" and "third.png", files of their own as large; "small.png".
+// "hard.png"; "other.png" and "third.png", files of their own as large; "small.png"; and
+// "pipe.png" and "pipe.css", FIFOs that nobody writes to.
 const std::string& pageFolder() {
   static const std::string folder = [] {
     namespace fs = std::filesystem;
@@ -29,6 +31,8 @@ const std::string& pageFolder() {
     fs::create_hard_link(dir / "big.png", dir / "hard.png");
     fs::copy_file(dir / "big.png", dir / "other.png");
     fs::copy_file(dir / "big.png", dir / "third.png");
+    ::mkfifo((dir / "pipe.png").c_str(), 0600);
+    ::mkfifo((dir / "pipe.css").c_str(), 0600);
     return dir.string();
   }();
   return folder;

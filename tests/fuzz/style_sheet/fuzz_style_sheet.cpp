@@ -1,12 +1,18 @@
 // A style sheet from a file, as the help page links it ("help.css" next to the page): read, its
-// imports followed (it may import itself under any name), the page laid out and drawn with it.
+// imports followed (it may import itself under any name, or "pipe.css", a FIFO next to it that
+// nobody writes to, or a device), the page laid out and drawn with it. The sheet the engine is
+// handed never holds a "/*" (the engine's own comment stripping would cut it wherever it stands).
 #include <cairo.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
 
 #include <filesystem>
 #include <fstream>
 
 #include "platform/foundation/NSLog.h"
 #include "platform/uikit/HTMLPageRenderer.h"
+#include "platform/uikit/HTMLStyleSheets.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {
@@ -21,8 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const auto quiet = ns::setLogSink([](const std::string&) {});
   (void)quiet;
   static cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 568, 320);
-  static const std::string folder = fuzzsupport::privateHome() + "/help";
-  std::filesystem::create_directories(folder);
+  static const std::string folder = [] {
+    const std::string dir = fuzzsupport::privateHome() + "/help";
+    std::filesystem::create_directories(dir);
+    ::mkfifo((dir + "/pipe.css").c_str(), 0600);
+    return dir;
+  }();
+  if (HTMLStyleSheets::withoutComments(fuzzsupport::asText(data, size)).find("/*") != std::string::npos) std::abort();
   std::ofstream(folder + "/help.css", std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   HTMLPageRenderer renderer;

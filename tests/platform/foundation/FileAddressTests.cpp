@@ -8,6 +8,7 @@
 
 #include "platform/foundation/FileAddress.h"
 #include "platform/foundation/NSPathUtilities.h"
+#include "tests/support/FilesThatWait.h"
 
 namespace {
 
@@ -59,6 +60,41 @@ TEST(FileAddress, BoundedReadsSayWhyAFileCannotBeRead) {
     EXPECT_FALSE(ns::readFileContents(path, 100, &contents, &error));
     EXPECT_EQ(error, "Permission denied");
   }
+}
+
+// A FIFO nobody writes to, or standard input that never ends, named where a file is expected:
+// opening the one waited for a writer, reading the other for input. Both readers refuse them
+// without waiting, as any file that is not a regular file.
+TEST(FileAddress, BoundedReadsRefuseAFifoOrADeviceWithoutWaitingOnIt) {
+  const std::string dir = NSTemporaryDirectory();
+  ASSERT_TRUE(ns::createDirectory(dir));
+  const std::string fifo = dir + "/pipe";
+  ASSERT_TRUE(testsupport::makeFifo(fifo));
+  testsupport::StdinThatNeverEnds stdinWaits;
+  ASSERT_TRUE(stdinWaits.ok());
+  for (const std::string& path : {fifo, std::string("/dev/stdin"), std::string("/dev/zero")}) {
+    std::string contents = "left over", error;
+    EXPECT_FALSE(ns::readFileContents(path, 100, &contents, &error)) << path;
+    EXPECT_EQ(error, "not a regular file") << path;
+    std::string bytes = "left over", why;
+    EXPECT_EQ(ns::readFile(path, 100, &bytes, &why), ns::FileRead::Unreadable) << path;
+    EXPECT_EQ(why, "not a regular file") << path;
+    EXPECT_TRUE(bytes.empty());
+  }
+  // Regular files still read whole, and the reasons of the other refusals are given too.
+  const std::string file = dir + "/regular.txt";
+  std::ofstream(file) << "abc";
+  std::string bytes, why;
+  EXPECT_EQ(ns::readFile(file, 3, &bytes, &why), ns::FileRead::Read);
+  EXPECT_EQ(bytes, "abc");
+  EXPECT_EQ(ns::readFile(file, 2, &bytes, &why), ns::FileRead::TooLarge);
+  EXPECT_EQ(why, "larger than 2 bytes");
+  EXPECT_EQ(ns::readFile(dir + "/absent", 2, &bytes, &why), ns::FileRead::Missing);
+  EXPECT_EQ(why, "no such file");
+  EXPECT_EQ(ns::readFile(dir, 2, &bytes, &why), ns::FileRead::Unreadable);
+  EXPECT_EQ(why, "is a directory");
+  EXPECT_EQ(ns::readFile(file + std::string(1, '\0') + "x", 100, &bytes, &why), ns::FileRead::Missing);
+  EXPECT_EQ(why, "the path holds a NUL byte");
 }
 
 }  // namespace

@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "platform/uikit/HTMLPageImages.h"
 #include "platform/uikit/HTMLPageRenderer.h"
 #include "platform/uikit/HTMLStyleSheets.h"
+#include "tests/support/FilesThatWait.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PNGBuilder.h"
 
@@ -101,11 +103,56 @@ TEST(StyleSheetComments, AreTakenOutToTheirEndOrToTheEndOfTheSheet) {
   EXPECT_EQ(HTMLStyleSheets::withoutComments("/**/ /*"), " ");
   EXPECT_EQ(HTMLStyleSheets::withoutComments("/*/ a{} */b"), "b");  // "/*/" does not end itself
   EXPECT_EQ(HTMLStyleSheets::withoutComments("/*/"), "");
-  // A '/' left before a '*' by the comment taken out between them opens another.
-  EXPECT_EQ(HTMLStyleSheets::withoutComments("//**/*x*/y"), "y");
+  // A '/' and a '*' that a comment stood between are two delimiters, not a comment: they stay
+  // apart. So do the two halves of a name or a number, and a name and its '('.
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("//**/*x*/y"), "/ *x*/y");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("1px/**/solid"), "1px solid");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("rgb/**/(1,2,3) #/**/fff [a|/* */=b]"), "rgb (1,2,3) # fff [a| =b]");
+  // Nothing is put where nothing would join.
   EXPECT_EQ(HTMLStyleSheets::withoutComments("a/**//b"), "a/b");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a/**/.x/**/{ }/**/b"), "a.x{ }b");
   EXPECT_EQ(HTMLStyleSheets::withoutComments("*/ a/b *"), "*/ a/b *");
   EXPECT_EQ(HTMLStyleSheets::withoutComments(""), "");
+}
+
+// "/*" in a quoted string or an unquoted url is text, as CSS reads it: it opens no comment. It
+// reaches the engine escaped (which reads "/*" as a comment wherever it stands), as the same text.
+TEST(StyleSheetComments, AreNotOpenedInsideStringsOrUrls) {
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a::before { content: \"/*\" } b { c: d }"),
+            "a::before { content: \"/\\2a \" } b { c: d }");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a { content: '/* x */' } /* y */b{}"), "a { content: '/\\2a  x */' } b{}");
+  // A quote of the other kind, or an escaped one, does not end a string; a newline does.
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a{content:\"'/*\\\"/*\"}"), "a{content:\"'/\\2a \\\"/\\2a \"}");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a{content:\"cut\n/* gone */b:c}"), "a{content:\"cut\nb:c}");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a{content:\"to the end /*"), "a{content:\"to the end /\\2a ");
+  // Unquoted urls, in any case; quoted ones are strings; a longer name ending in "url" is not one.
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a{b:url(x/*.png)/**/}"), "a{b:url(x/\\2a .png)}");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a{b:URL( //*y*/ )}"), "a{b:URL( //\\2a y*/ )}");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a{b:url( \"/*\" )/**/}"), "a{b:url( \"/\\2a \" )}");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a{b:myurl(/*x*/)}"), "a{b:myurl()}");
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a{b:url(\\)/*)}"), "a{b:url(\\)/\\2a )}");
+  // An escaped '/' outside strings is no comment's start; the '*' after it stays apart from it.
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a\\/*b"), "a\\/ *b");
+}
+
+// Random text of the characters that matter here: what the engine is handed never holds "/*",
+// reads the same when read again (no string, url or comment was made or unmade), and text
+// without a '/' (so without comments) comes through unchanged. A fixed seed: the same cases on
+// every run.
+TEST(StyleSheetComments, NeverLeaveACommentOpenerAndChangeNothingElseWithoutOne) {
+  std::mt19937 random(20240611);
+  const std::string alphabet = "/*\"'\\url(){} a\n";
+  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1), length(0, 40);
+  for (int n = 0; n < 20000; ++n) {
+    std::string css;
+    for (size_t i = length(random); i > 0; --i) css.push_back(alphabet[pick(random)]);
+    const std::string once = HTMLStyleSheets::withoutComments(css);
+    ASSERT_EQ(once.find("/*"), std::string::npos) << css;
+    ASSERT_EQ(HTMLStyleSheets::withoutComments(once), once) << css;
+    if (css.find('/') == std::string::npos) {
+      ASSERT_EQ(once, css);
+    }
+  }
 }
 
 // A sheet with an unterminated comment near its start hung the page loader for good: the engine's
@@ -123,6 +170,37 @@ TEST_F(PageFiles, ASheetWithAnUnterminatedCommentLoadsWithTheRulesBeforeIt) {
   EXPECT_EQ(height("<style> /*</style>"), 0);
   EXPECT_EQ(height("<style>#a { height: 20px } /* and no end</style>"), 20);
   EXPECT_EQ(height("<style media='screen'>/**/#a { height: 10px }/**/</style>"), 10);
+}
+
+// A sheet with "/*" in a string or a url lost every rule after it: the engine took it for a
+// comment. Linked or inline, the rules after it now apply, and the string shows as it is written.
+TEST_F(PageFiles, ACommentOpenerInAStringOrUrlLeavesTheRulesAfterItInForce) {
+  file("string.css", "#a::before { content: \"/*\" }\n#a { height: 40px; }");
+  EXPECT_EQ(height("<link rel='stylesheet' href='string.css'>"), 40);
+  file("url.css", "#a { background-image: url(x/*.png) }\n#a { height: 30px; }");
+  EXPECT_EQ(height("<link rel='stylesheet' href='url.css'>"), 30);
+  EXPECT_EQ(height("<style>#a::before { content: '/* not a comment' } #a { height: 20px }</style>"), 20);
+  // What the page draws: the content the sheet gives is the text "/*", drawn as the same text
+  // written in the page is.
+  auto draw = [&](const std::string& head, const std::string& body) {
+    HTMLPageRenderer renderer;
+    EXPECT_TRUE(renderer.load("<html><head>" + head + "</head><body>" + body + "</body></html>", dir.string()));
+    renderer.layout({200, 40});
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 200, 40);
+    cairo_t* cr = cairo_create(surface);
+    renderer.draw(cr, {0, 0}, {200, 40});
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    const auto* data = reinterpret_cast<const char*>(cairo_image_surface_get_data(surface));
+    std::string pixels(data, static_cast<size_t>(cairo_image_surface_get_stride(surface)) * 40);
+    cairo_surface_destroy(surface);
+    return pixels;
+  };
+  const std::string written = draw("", "<div>/* x */</div>");
+  EXPECT_NE(written, draw("", "<div></div>"));
+  EXPECT_EQ(draw("<style>div::before { content: \"/* x */\" }</style>", "<div></div>"), written);
+  file("before.css", "div::before { content: \"/* x */\" }");
+  EXPECT_EQ(draw("<link rel='stylesheet' href='before.css'>", "<div></div>"), written);
 }
 
 // Style sheets that import each other: the engine parses an import as soon as it is read, one level
@@ -264,6 +342,33 @@ TEST_F(PageFiles, ThePixelsOnePageDecodesAreBoundedInAll) {
   ASSERT_NE(images.image((dir / "two.png").string(), "two.png"), nullptr);
   EXPECT_EQ(images.image((dir / "small.png").string(), "small.png"), nullptr);
   EXPECT_EQ(images.pixelsDecoded(), 2 * 4096 * 4096);
+}
+
+// A page naming a FIFO as a sheet or an image held the main thread for good (opening a FIFO waits
+// for a writer), and so did /dev/stdin as an image (its header was read from whatever stdin is).
+// Whatever is not a regular file is refused unread, with the reason; the rest of the page applies.
+TEST_F(PageFiles, AFifoOrADeviceNamedAsASheetOrAnImageIsRefusedUnreadWithTheReason) {
+  ASSERT_TRUE(testsupport::makeFifo((dir / "pipe.css").string()));
+  ASSERT_TRUE(testsupport::makeFifo((dir / "pipe.png").string()));
+  testsupport::StdinThatNeverEnds stdinWaits;
+  ASSERT_TRUE(stdinWaits.ok());
+  testsupport::LogCapture log;
+  for (const std::string& sheet : {std::string("pipe.css"), (dir / "pipe.css").string(), std::string("/dev/stdin"),
+                                   std::string("/dev/zero")}) {
+    EXPECT_EQ(height("<link rel='stylesheet' href='" + sheet + "'><style>#a { height: 10px }</style>"), 10) << sheet;
+    EXPECT_TRUE(log.contains("style sheet " + sheet + " not loaded: the file cannot be read: not a regular file"))
+        << sheet;
+    file("imports.css", "@import url(" + sheet + ");\n#a { height: 30px; }");
+    EXPECT_EQ(height("<link rel='stylesheet' href='imports.css'>"), 30) << sheet;
+  }
+  for (const std::string& image : {std::string("pipe.png"), std::string("file://") + (dir / "pipe.png").string(),
+                                   std::string("/dev/stdin"), std::string("/dev/zero")}) {
+    EXPECT_EQ(height("", "<img style='display:block; width:8px; height:8px' src='" + image + "'><div id='a' "
+                         "style='height:4px; background-image:url(" + image + ")'></div>"),
+              12)
+        << image;
+    EXPECT_TRUE(log.contains("image " + image + " not loaded: not a regular file")) << image;
+  }
 }
 
 // The help page's "FFT SIZE" key label broke into two boxes although its style asks for nowrap:

@@ -2,6 +2,8 @@
 // and template images, and the constraint solver's order of what places a view.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/foundation/NSException.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/UIAlertController.h"
@@ -397,6 +399,61 @@ TEST_F(CaretFixture, TheCaretStepsOverWholeCharactersAsTheEyeCountsThem) {
   EXPECT_EQ(field->text(), "x\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
+// The columns (in pixels at a scale of 2) where a field not being edited draws ink of its text (white
+// over its black background).
+std::vector<int> inkColumns(const std::shared_ptr<UITextField>& field) {
+  auto image = UICompositor::render(field, 2);
+  std::vector<int> columns;
+  if (!image) return columns;
+  for (int x = 0; x < image->width(); ++x) {
+    for (int y = 0; y < image->height(); ++y) {
+      auto p = image->pixel(x, y);
+      if (p.a > 200 && p.r > 90 && p.g > 90 && p.b > 90) {
+        columns.push_back(x);
+        break;
+      }
+    }
+  }
+  return columns;
+}
+
+// At a scale of 2 the caret stood several pixels left of each boundary after a character the fonts
+// draw as a box (CJK text on a machine without a CJK font), covering the last character at the end
+// and standing inside a box after Left: it was measured at a scale of 1, where boxes are narrower.
+// Checked against the pixels drawn: the boundary after k characters lies between the last ink of
+// the first k characters drawn alone and the first ink after it in the whole text. U+0378 is no
+// character at all, a box on every machine; the CJK characters are boxes here and glyphs where a
+// CJK font is installed, and the boundaries are found the same way for either.
+TEST_F(CaretFixture, TheCaretStandsOnTheBoundaryAsDrawnAtAScaleOfTwoAfterMissingGlyphs) {
+  const std::vector<std::string> characters = {"a", "\xE4\xB8\xAD", "\xE6\x96\x87", "\xCD\xB8", "\xCD\xB8", "z",
+                                               "\xE5\xAD\x97"};
+  std::string text;
+  std::vector<int> lastInk = {-1};  // of the first k characters drawn alone
+  for (const auto& c : characters) {
+    text += c;
+    field->setText(text);
+    const auto ink = inkColumns(field);
+    ASSERT_FALSE(ink.empty());
+    ASSERT_GT(ink.back(), lastInk.back()) << "each character draws ink right of those before it";
+    lastInk.push_back(ink.back());
+  }
+  const auto ink = inkColumns(field);
+  tap(*window, field);
+  ASSERT_EQ(field->caretPosition(), text.size());
+  for (size_t k = characters.size(); k >= 1; --k) {
+    const auto caret = caretColumns(field);
+    ASSERT_FALSE(caret.empty()) << k;
+    // Its middle, in pixels: the caret is centred on the boundary.
+    const double middle = caret.front() * 2 + caret.size() / 2.0;
+    EXPECT_GE(middle, lastInk[k]) << "the caret after " << k << " characters stands on the ink before it";
+    if (k < characters.size()) {
+      const int nextInk = *std::upper_bound(ink.begin(), ink.end(), lastInk[k]);
+      EXPECT_LE(middle, nextInk + 1) << "the caret after " << k << " characters stands on the ink after it";
+    }
+    keys({UITextCaretMove::Left});
+  }
+}
+
 // A text wider than the field scrolls to keep the caret in view: the start shows at Home, the end
 // at End; typing in the middle stops at the longest text the field takes.
 TEST_F(CaretFixture, AWideTextScrollsToKeepTheCaretInView) {
@@ -494,14 +551,15 @@ TEST_F(AlertFixture, LongTitlesStackAndTheFirstTextFieldTakesTheKeyboard) {
   EXPECT_FALSE(alert->textFields()[0]->isEditing());
 }
 
-// The keyboard in a dialog with a text field: Return is the default button, Escape the cancel
-// action, whichever order the actions were added in; a dialog without one of them keeps its field
-// being edited.
-TEST_F(AlertFixture, ReturnIsTheDefaultButtonAndEscapeTheCancelActionOfADialogWithAField) {
-  auto present = [&](std::vector<UIAlertActionRef> actions) {
+// The keyboard in a dialog with a text field: Return is the action the code marks as preferred,
+// Escape the cancel action, whichever order the actions were added in; a dialog without one of
+// them keeps its field being edited.
+TEST_F(AlertFixture, ReturnIsThePreferredActionAndEscapeTheCancelActionOfADialogWithAField) {
+  auto present = [&](std::vector<UIAlertActionRef> actions, UIAlertActionRef preferred = nullptr) {
     auto alert = UIAlertController::alertControllerWithTitle("Name it", std::nullopt, UIAlertControllerStyle::Alert);
     alert->addTextFieldWithConfigurationHandler(nullptr);
     for (const auto& a : actions) alert->addAction(a);
+    alert->setPreferredAction(preferred);
     root->presentViewController(alert, true);
     clock.step(0.5);
     window->layoutPass();
@@ -512,14 +570,28 @@ TEST_F(AlertFixture, ReturnIsTheDefaultButtonAndEscapeTheCancelActionOfADialogWi
     return UIAlertAction::actionWithTitle(title, style, [&ran](UIAlertAction& a) { ran.push_back(a.title()); });
   };
 
-  auto alert = present({action("Cancel", UIAlertActionStyle::Cancel), action("Delete", UIAlertActionStyle::Destructive),
-                        action("Save", UIAlertActionStyle::Default)});
+  auto save = action("Save", UIAlertActionStyle::Default);
+  auto alert = present({action("Cancel", UIAlertActionStyle::Cancel), action("Delete", UIAlertActionStyle::Destructive), save},
+                       save);
   UIKeyInput::typeText("Studio");
   UIKeyInput::typeReturn();
   clock.step(0.5);
   EXPECT_EQ(ran, std::vector<std::string>{"Save"});
   EXPECT_EQ(root->presentedViewController(), nullptr);
   EXPECT_EQ(alert->textFields()[0]->text(), "Studio");
+
+  // Not marked, a default action is one choice among others: Return does nothing, and the field
+  // goes on being edited.
+  ran.clear();
+  alert = present({action("Save", UIAlertActionStyle::Default), action("Cancel", UIAlertActionStyle::Cancel)});
+  UIKeyInput::typeText("Desk");
+  UIKeyInput::typeReturn();
+  clock.step(0.5);
+  EXPECT_TRUE(ran.empty());
+  EXPECT_EQ(root->presentedViewController(), alert);
+  UIKeyInput::typeText(" mic");
+  EXPECT_EQ(alert->textFields()[0]->text(), "Desk mic");
+  alert->dismissViewControllerAnimated(false);
 
   ran.clear();
   present({action("Save", UIAlertActionStyle::Default), action("Cancel", UIAlertActionStyle::Cancel)});
@@ -531,9 +603,9 @@ TEST_F(AlertFixture, ReturnIsTheDefaultButtonAndEscapeTheCancelActionOfADialogWi
   // No cancel action: Escape does nothing. A disabled default: Return does nothing. Either way the
   // dialog stays and its field keeps the keyboard.
   ran.clear();
-  auto save = action("Save", UIAlertActionStyle::Default);
+  save = action("Save", UIAlertActionStyle::Default);
   save->setEnabled(false);
-  alert = present({save, action("Delete", UIAlertActionStyle::Destructive)});
+  alert = present({save, action("Delete", UIAlertActionStyle::Destructive)}, save);
   UIKeyInput::typeEscape();
   UIKeyInput::typeReturn();
   clock.step(0.5);
@@ -547,19 +619,23 @@ TEST_F(AlertFixture, ReturnIsTheDefaultButtonAndEscapeTheCancelActionOfADialogWi
   EXPECT_EQ(ran, std::vector<std::string>{"Delete"});
 }
 
-// Every alert takes Return and Escape, with a text field or without: the preferred action and
-// the cancel action, the one action of an acknowledgement for either, never a destructive action
-// by a key. An action sheet takes Escape as its cancel action and Return as nothing.
+// Every alert takes Return and Escape, with a text field or without: the action marked preferred
+// and the cancel action, the one action of an acknowledgement for either, never a destructive
+// action by a key unless it is the one marked. An alert of choices with none marked (the popup for
+// a new microphone: two actions of the default style, no cancel) takes Return as nothing, as it
+// takes Escape. An action sheet takes Escape as its cancel action and Return as nothing.
 TEST_F(AlertFixture, ReturnAndEscapeReachTheAlertInFrontWithOrWithoutAField) {
   std::vector<std::string> ran;
   auto action = [&](const char* title, UIAlertActionStyle style) {
     return UIAlertAction::actionWithTitle(title, style, [&ran](UIAlertAction& a) { ran.push_back(a.title()); });
   };
   // Presents from the controller in front, types the key, and answers the actions that ran.
-  auto press = [&](UIAlertControllerStyle style, std::vector<UIAlertActionRef> actions, void (*key)()) {
+  auto press = [&](UIAlertControllerStyle style, std::vector<UIAlertActionRef> actions, void (*key)(),
+                   int preferred = -1) {
     ran.clear();
     auto alert = UIAlertController::alertControllerWithTitle("Profile saved", std::nullopt, style);
     for (const auto& a : actions) alert->addAction(a);
+    if (preferred >= 0) alert->setPreferredAction(actions[size_t(preferred)]);
     UIViewControllerRef front = root;
     while (front->presentedViewController()) front = front->presentedViewController();
     front->presentViewController(alert, true);
@@ -580,13 +656,18 @@ TEST_F(AlertFixture, ReturnAndEscapeReachTheAlertInFrontWithOrWithoutAField) {
   EXPECT_EQ(press(Alert, {action("OK", Default)}, UIKeyInput::typeReturn), V{"OK"});
   EXPECT_EQ(press(Alert, {action("OK", Default)}, UIKeyInput::typeEscape), V{"OK"});
   EXPECT_EQ(press(Alert, {action("Done", Cancel)}, UIKeyInput::typeReturn), V{"Done"});
-  EXPECT_EQ(press(Alert, {action("Cancel", Cancel), action("Save", Default)}, UIKeyInput::typeReturn), V{"Save"});
+  EXPECT_EQ(press(Alert, {action("Cancel", Cancel), action("Save", Default)}, UIKeyInput::typeReturn), V{"(stayed)"});
+  EXPECT_EQ(press(Alert, {action("Cancel", Cancel), action("Save", Default)}, UIKeyInput::typeReturn, 1), V{"Save"});
+  EXPECT_EQ(press(Alert, {action("New", Default), action("Keep", Default)}, UIKeyInput::typeReturn), V{"(stayed)"});
+  EXPECT_EQ(press(Alert, {action("New", Default), action("Keep", Default)}, UIKeyInput::typeReturn, 1), V{"Keep"});
+  EXPECT_EQ(press(Alert, {action("Keep", Default), action("Erase", Destructive)}, UIKeyInput::typeReturn, 1), V{"Erase"});
   EXPECT_EQ(press(Alert, {action("Save", Default), action("Cancel", Cancel)}, UIKeyInput::typeEscape), V{"Cancel"});
   EXPECT_EQ(press(Alert, {action("Erase", Destructive)}, UIKeyInput::typeReturn), V{"(stayed)"});
   EXPECT_EQ(press(Alert, {action("Erase", Destructive)}, UIKeyInput::typeEscape), V{"(stayed)"});
   EXPECT_EQ(press(Alert, {action("Mic", Default), action("Line", Default)}, UIKeyInput::typeEscape), V{"(stayed)"});
   EXPECT_EQ(press(Sheet, {action("Mic", Default), action("Cancel", Cancel)}, UIKeyInput::typeEscape), V{"Cancel"});
   EXPECT_EQ(press(Sheet, {action("Mic", Default), action("Cancel", Cancel)}, UIKeyInput::typeReturn), V{"(stayed)"});
+  EXPECT_EQ(press(Sheet, {action("Mic", Default), action("Cancel", Cancel)}, UIKeyInput::typeReturn, 0), V{"(stayed)"});
   EXPECT_EQ(press(Sheet, {action("Mic", Default)}, UIKeyInput::typeEscape), V{"(stayed)"});
 
   // The alert in front of a presented screen, over a field being edited: the keys are the alert's.
@@ -605,6 +686,35 @@ TEST_F(AlertFixture, ReturnAndEscapeReachTheAlertInFrontWithOrWithoutAField) {
   UIKeyInput::typeEscape();
   EXPECT_EQ(root->presentedViewController(), screen);
   root->dismissViewControllerAnimated(false);
+}
+
+// The preferred action is one of the alert's own, and its title is the bold one (the cancel
+// action's is when none is marked).
+TEST_F(AlertFixture, ThePreferredActionIsOneOfTheAlertsOwnAndIsTheBoldOne) {
+  auto alert = UIAlertController::alertControllerWithTitle("Save?", std::nullopt, UIAlertControllerStyle::Alert);
+  auto cancel = UIAlertAction::actionWithTitle("Cancel", UIAlertActionStyle::Cancel);
+  auto save = UIAlertAction::actionWithTitle("Save", UIAlertActionStyle::Default);
+  EXPECT_THROW(alert->setPreferredAction(save), NSException) << "not added yet";
+  alert->addAction(cancel);
+  alert->addAction(save);
+  EXPECT_EQ(alert->preferredAction(), nullptr);
+  root->presentViewController(alert, true);
+  clock.step(0.5);
+  window->layoutPass();
+  auto font = [&](const UIAlertActionRef& a) { return alert->buttonForAction(*a)->titleLabel()->font()->fontName(); };
+  EXPECT_EQ(font(cancel), "Avenir-Heavy");
+  EXPECT_EQ(font(save), "Avenir-Medium");
+  alert->setPreferredAction(save);
+  EXPECT_EQ(alert->preferredAction(), save);
+  window->layoutPass();
+  EXPECT_EQ(font(cancel), "Avenir-Medium");
+  EXPECT_EQ(font(save), "Avenir-Heavy");
+  auto other = UIAlertAction::actionWithTitle("Other", UIAlertActionStyle::Default);
+  EXPECT_THROW(alert->setPreferredAction(other), NSException);
+  EXPECT_EQ(alert->preferredAction(), save);
+  alert->setPreferredAction(nullptr);
+  EXPECT_EQ(alert->actionForKey(UIKeyCommand::Return), nullptr);
+  alert->dismissViewControllerAnimated(false);
 }
 
 // A field outside any dialog: Escape does nothing, Return ends the editing with its event.

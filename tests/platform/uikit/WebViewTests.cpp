@@ -13,6 +13,7 @@
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWebView.h"
 #include "platform/uikit/UIWindow.h"
+#include "tests/support/FilesThatWait.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PNGBuilder.h"
 #include "tests/support/TestHome.h"
@@ -140,6 +141,37 @@ TEST_F(WebViewTest, AnImageDeclaringMorePixelsThanTheLimitIsLeftOutBeforeItIsDec
   EXPECT_GT(look(web).cyan, 10);
   EXPECT_TRUE(log.contains("image huge.png not loaded: the image is 16384 x 16384 pixels"));
   EXPECT_FALSE(log.contains("small.png"));
+}
+
+// A help page that is a FIFO or standard input, or that names them for its sheet and image: none
+// is waited on (the main thread would be held for good); each is refused with the reason, and a
+// page naming them shows the rest of itself.
+TEST_F(WebViewTest, AFifoOrADeviceAsThePageOrWhatItNamesIsRefusedWithoutWaiting) {
+  ASSERT_TRUE(testsupport::makeFifo((dir / "pipe.html").string()));
+  ASSERT_TRUE(testsupport::makeFifo((dir / "pipe.css").string()));
+  ASSERT_TRUE(testsupport::makeFifo((dir / "pipe.png").string()));
+  testsupport::StdinThatNeverEnds stdinWaits;
+  ASSERT_TRUE(stdinWaits.ok());
+  testsupport::LogCapture log;
+  for (const std::string& address : {"file://" + (dir / "pipe.html").string(), std::string("/dev/stdin")}) {
+    const size_t failed = loads->failures.size();
+    load(address);
+    ASSERT_EQ(loads->failures.size(), failed + 1) << address;
+    EXPECT_EQ(loads->failures.back()->userInfo()[NSLocalizedFailureReasonErrorKey],
+              "the page cannot be read: not a regular file");
+    EXPECT_TRUE(log.contains("UIWebView: cannot load " + address + ": the page cannot be read: not a regular file"));
+    EXPECT_FALSE(web->hasPage());
+  }
+  load("file://" + page("names-pipes.html",
+                        "<link rel='stylesheet' href='pipe.css'><link rel='stylesheet' href='/dev/stdin'>"
+                        "<h1 style='color:#39F2E3'>Still shown</h1><img src='pipe.png'><img src='/dev/stdin'>"));
+  ASSERT_TRUE(web->hasPage());
+  EXPECT_GT(look(web).cyan, 10);
+  for (const char* line : {"style sheet pipe.css not loaded: the file cannot be read: not a regular file",
+                           "style sheet /dev/stdin not loaded: the file cannot be read: not a regular file",
+                           "image pipe.png not loaded: not a regular file", "image /dev/stdin not loaded: not a regular file"}) {
+    EXPECT_TRUE(log.contains(line)) << line;
+  }
 }
 
 TEST_F(WebViewTest, TextThatIsNotValidHTMLIsShownAsFarAsTheParserMakesSenseOfIt) {
