@@ -197,9 +197,17 @@ UIAlertActionRef UIAlertController::actionForKey(UIKeyCommand key) const {
   const bool alert = style_ == UIAlertControllerStyle::Alert;
   if (key == UIKeyCommand::Return) {
     if (!alert) return nullptr;
-    // Only a marked action is the alert's default: the first of the default style is merely the
-    // first choice offered.
     if (preferredAction_) return preferredAction_;
+    // Unmarked, the default is the one choice the alert offers beside its way out (a dialog's Save
+    // beside Cancel). Of two choices or more ("Create a new profile", "Use the built-in
+    // microphone"), none is the default: the first is merely offered first.
+    UIAlertActionRef choice;
+    for (const auto& action : actions_) {
+      if (action->style() == UIAlertActionStyle::Cancel) continue;
+      if (choice) return nullptr;
+      choice = action;
+    }
+    if (choice && choice->style() != UIAlertActionStyle::Destructive) return choice;
   } else {
     auto cancel = std::find_if(actions_.begin(), actions_.end(),
                                [](const auto& a) { return a->style() == UIAlertActionStyle::Cancel; });

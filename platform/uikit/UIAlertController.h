@@ -9,9 +9,10 @@
 // counts as its cancel action, when it has one. The first text field takes the keyboard when the
 // alert has appeared (an alert without fields takes it from any field being edited), so the keys
 // reach the alert in front, fields or not: Return does an alert's preferred action, the one the
-// code marks (setPreferredAction) and none otherwise, whatever the styles of its actions: an
-// alert offering choices of equal standing ("Create a new profile", "Use the built-in
-// microphone") has no default to take. Escape does the cancel action. An alert of one action that
+// code marks (setPreferredAction), or else the alert's one choice beside its cancel action (the
+// Save of a dialog that offers Save and Cancel); an alert offering several choices of equal
+// standing ("Create a new profile", "Use the built-in microphone") and none marked has no default
+// to take. Escape does the cancel action. An alert of one action that
 // is not destructive (an acknowledgement's OK) does that action for either key. An action sheet
 // takes Escape as its cancel action and Return as nothing. A key with no action to do does
 // nothing, and a field being edited keeps the keyboard. The preferred action's title is drawn

@@ -265,22 +265,16 @@ TEST_F(NamingDialog, ANameMadeFromLongInputNamesIsCutToWhatAStoredProfileReadsBa
   EXPECT_EQ(InputProfilesService::sharedService().profiles()[0]->displayName(), made->displayName());
 }
 
-// The dialog marks no preferred action (Save and Cancel are its two choices): Return leaves it
-// standing with the name being typed, Escape is Cancel.
-TEST_F(NamingDialog, ReturnLeavesTheDialogSaveTakesTheTypedNameAndEscapeCancels) {
+TEST_F(NamingDialog, ReturnSavesTheTypedNameAndEscapeCancels) {
   auto headset = std::make_shared<DeviceInputDescription>("wired", "Headset", AVAudioSessionPortHeadsetMic);
   std::vector<InputProfileRef> made;
   auto record = [&](InputProfileRef p) { made.push_back(p); };
   service().createNewProfileForInputDescription(headset, screen, record);
   clock.step(0.5);
-  UIKeyInput::typeText("Desk");
+  UIKeyInput::typeText("Desk headset");
   UIKeyInput::typeReturn();
   clock.step(0.5);
-  ASSERT_TRUE(dialog()) << "Return does nothing here";
-  EXPECT_TRUE(made.empty());
-  UIKeyInput::typeText(" headset");
-  press("Save");
-  EXPECT_FALSE(dialog());
+  EXPECT_FALSE(dialog()) << "Return is Save: the dialog goes";
   ASSERT_EQ(made.size(), 1u);
   ASSERT_TRUE(made[0]);
   EXPECT_EQ(made[0]->displayName(), "Desk headset");
@@ -297,7 +291,7 @@ TEST_F(NamingDialog, ReturnLeavesTheDialogSaveTakesTheTypedNameAndEscapeCancels)
 }
 
 // The name offered for a USB microphone is corrected anywhere in it, not only from its end.
-TEST_F(NamingDialog, TheOfferedNameIsCorrectedWhereTheCaretIsMovedAndSaved) {
+TEST_F(NamingDialog, TheOfferedNameIsCorrectedWhereTheCaretIsMovedAndReturnSavesIt) {
   auto usb = std::make_shared<DeviceInputDescription>("usb", "USB Mic", AVAudioSessionPortUSBAudio);
   InputProfileRef made;
   service().createNewProfileForInputDescription(usb, screen, [&](InputProfileRef p) { made = p; });
@@ -312,7 +306,8 @@ TEST_F(NamingDialog, TheOfferedNameIsCorrectedWhereTheCaretIsMovedAndSaved) {
   UIKeyInput::typeBackspace();
   UIKeyInput::typeText("ic");
   EXPECT_EQ(dialog()->textFields()[0]->text(), "desk Mic");
-  press("Save");
+  UIKeyInput::typeReturn();
+  clock.step(0.5);
   ASSERT_TRUE(made);
   EXPECT_EQ(made->displayName(), "desk Mic");
 }

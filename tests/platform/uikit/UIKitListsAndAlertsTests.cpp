@@ -551,8 +551,8 @@ TEST_F(AlertFixture, LongTitlesStackAndTheFirstTextFieldTakesTheKeyboard) {
   EXPECT_FALSE(alert->textFields()[0]->isEditing());
 }
 
-// The keyboard in a dialog with a text field: Return is the action the code marks as preferred,
-// Escape the cancel action, whichever order the actions were added in; a dialog without one of
+// The keyboard in a dialog with a text field: Return is the action the code marks as preferred
+// (or the dialog's one choice beside Cancel), Escape the cancel action, whichever order the actions were added in; a dialog without one of
 // them keeps its field being edited.
 TEST_F(AlertFixture, ReturnIsThePreferredActionAndEscapeTheCancelActionOfADialogWithAField) {
   auto present = [&](std::vector<UIAlertActionRef> actions, UIAlertActionRef preferred = nullptr) {
@@ -580,10 +580,18 @@ TEST_F(AlertFixture, ReturnIsThePreferredActionAndEscapeTheCancelActionOfADialog
   EXPECT_EQ(root->presentedViewController(), nullptr);
   EXPECT_EQ(alert->textFields()[0]->text(), "Studio");
 
-  // Not marked, a default action is one choice among others: Return does nothing, and the field
-  // goes on being edited.
+  // Not marked, the one choice beside Cancel is the default; two choices leave Return nothing to
+  // do, and the field goes on being edited.
   ran.clear();
-  alert = present({action("Save", UIAlertActionStyle::Default), action("Cancel", UIAlertActionStyle::Cancel)});
+  present({action("Save", UIAlertActionStyle::Default), action("Cancel", UIAlertActionStyle::Cancel)});
+  UIKeyInput::typeText("Desk");
+  UIKeyInput::typeReturn();
+  clock.step(0.5);
+  EXPECT_EQ(ran, std::vector<std::string>{"Save"});
+  EXPECT_EQ(root->presentedViewController(), nullptr);
+  ran.clear();
+  alert = present({action("Save", UIAlertActionStyle::Default), action("Cancel", UIAlertActionStyle::Cancel),
+                   action("Save a copy", UIAlertActionStyle::Default)});
   UIKeyInput::typeText("Desk");
   UIKeyInput::typeReturn();
   clock.step(0.5);
@@ -620,10 +628,10 @@ TEST_F(AlertFixture, ReturnIsThePreferredActionAndEscapeTheCancelActionOfADialog
 }
 
 // Every alert takes Return and Escape, with a text field or without: the action marked preferred
-// and the cancel action, the one action of an acknowledgement for either, never a destructive
-// action by a key unless it is the one marked. An alert of choices with none marked (the popup for
-// a new microphone: two actions of the default style, no cancel) takes Return as nothing, as it
-// takes Escape. An action sheet takes Escape as its cancel action and Return as nothing.
+// (or, unmarked, the one choice beside the cancel action) and the cancel action, the one action of
+// an acknowledgement for either, never a destructive action by a key unless it is the one marked.
+// An alert of choices with none marked (the popup for a new microphone: two actions of the default
+// style, no cancel) takes Return as nothing, as it takes Escape. An action sheet takes Escape as its cancel action and Return as nothing.
 TEST_F(AlertFixture, ReturnAndEscapeReachTheAlertInFrontWithOrWithoutAField) {
   std::vector<std::string> ran;
   auto action = [&](const char* title, UIAlertActionStyle style) {
@@ -656,7 +664,9 @@ TEST_F(AlertFixture, ReturnAndEscapeReachTheAlertInFrontWithOrWithoutAField) {
   EXPECT_EQ(press(Alert, {action("OK", Default)}, UIKeyInput::typeReturn), V{"OK"});
   EXPECT_EQ(press(Alert, {action("OK", Default)}, UIKeyInput::typeEscape), V{"OK"});
   EXPECT_EQ(press(Alert, {action("Done", Cancel)}, UIKeyInput::typeReturn), V{"Done"});
-  EXPECT_EQ(press(Alert, {action("Cancel", Cancel), action("Save", Default)}, UIKeyInput::typeReturn), V{"(stayed)"});
+  EXPECT_EQ(press(Alert, {action("Cancel", Cancel), action("Save", Default)}, UIKeyInput::typeReturn), V{"Save"});
+  EXPECT_EQ(press(Alert, {action("Cancel", Cancel), action("Erase", Destructive)}, UIKeyInput::typeReturn),
+            V{"(stayed)"});
   EXPECT_EQ(press(Alert, {action("Cancel", Cancel), action("Save", Default)}, UIKeyInput::typeReturn, 1), V{"Save"});
   EXPECT_EQ(press(Alert, {action("New", Default), action("Keep", Default)}, UIKeyInput::typeReturn), V{"(stayed)"});
   EXPECT_EQ(press(Alert, {action("New", Default), action("Keep", Default)}, UIKeyInput::typeReturn, 1), V{"Keep"});
@@ -713,7 +723,7 @@ TEST_F(AlertFixture, ThePreferredActionIsOneOfTheAlertsOwnAndIsTheBoldOne) {
   EXPECT_THROW(alert->setPreferredAction(other), NSException);
   EXPECT_EQ(alert->preferredAction(), save);
   alert->setPreferredAction(nullptr);
-  EXPECT_EQ(alert->actionForKey(UIKeyCommand::Return), nullptr);
+  EXPECT_EQ(alert->actionForKey(UIKeyCommand::Return), save) << "unmarked, the one choice beside Cancel";
   alert->dismissViewControllerAnimated(false);
 }
 
