@@ -53,16 +53,27 @@ bool isSupportedClientFormat(const AudioStreamBasicDescription& f) {
 }  // namespace
 
 struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
-  std::mutex mutex;  // serialises the main-side calls; never taken on the render thread
+  // Two locks, neither ever taken inside one of this unit's own render cycles (a cycle's calls on
+  // its unit are lock-free or refused), taken in this order:
+  //   lifecycle:  serialises initialise, start, the owner's stop, uninitialise, dispose and a
+  //               change of the render callback; held while they wait for a cycle in flight.
+  //   properties: guards the settings below; held for a few copies only, never while waiting,
+  //               so a property call from any thread returns while an owner waits for a cycle.
+  std::mutex lifecycle;
+  std::mutex properties;
+  // The settings. A cycle reads them without a lock: they do not change while one may run. The
+  // I/O, formats and frame limit are refused while the unit is initialised, and cycles run only
+  // between a start and the stop that waits for them (uninitialising stops first); the callback
+  // is changed only by the owner, after waiting for a cycle in flight, and never while running.
   bool inputEnabled = false;  // input scope, element 1
   bool outputEnabled = true;  // output scope, element 0
   AudioStreamBasicDescription inputClientFormat = MakeFloatNonInterleavedFormat(2);   // output scope, el. 1
   AudioStreamBasicDescription outputClientFormat = MakeFloatNonInterleavedFormat(2);  // input scope, el. 0
   uint32_t maxFramesPerSlice = 4096;
   AURenderCallbackStruct callback;
-  bool initialized = false;
+  std::atomic<bool> initialized{false};  // written under both locks
   std::atomic<bool> running{false};
-  std::shared_ptr<AudioInputBackend> backend;  // main side only
+  std::shared_ptr<AudioInputBackend> backend;  // under `lifecycle`
   // The input feeding a started capturing unit, for a render or a stop inside its callback (which
   // may not touch `backend`): set before the unit joins the input, cleared once it has left and no
   // delivery runs it any more, so while a callback runs it is the input delivering to it.
@@ -99,9 +110,12 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
     AudioUnitRenderActionFlags flags = 0;
     OSStatus status = noErr;
     AudioTimeStamp cycleStamp = ts;
-    if (callback.inputProc)
-      status = callback.inputProc(callback.inputProcRefCon, &flags, &cycleStamp, 0, n, &outputList);
-    if (status != noErr || !callback.inputProc) {
+    // Read once: after a callback that stopped its unit returns, the owner may already be
+    // replacing it (the change waits for this cycle, which must not read it again after that).
+    const AURenderCallbackStruct cycleCallback = callback;
+    if (cycleCallback.inputProc)
+      status = cycleCallback.inputProc(cycleCallback.inputProcRefCon, &flags, &cycleStamp, 0, n, &outputList);
+    if (status != noErr || !cycleCallback.inputProc) {
       for (uint32_t c = 0; c < channels; ++c)
         std::memset(outputStorage.data() + size_t(c) * maxFramesPerSlice, 0, n * sizeof(float));
     }
@@ -150,10 +164,11 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
     if (got < wanted) std::memset(out + got, 0, (wanted - got) * sizeof(float));
   }
 
+  // With `lifecycle` held (and not `properties`), outside the unit's own cycles.
   OSStatus stopLocked() {
     // Removing the sink waits for a cycle in flight (also one whose callback already stopped the
     // unit from inside), and closing the output stream for a pull in flight, so the callback's
-    // context may be freed after.
+    // context may be freed, and the callback replaced, after.
     if (backend) backend->removeSink(this);
     feedingInput.store(nullptr);
     backend.reset();
@@ -187,19 +202,43 @@ OSStatus AudioComponentInstanceDispose(AudioComponentInstance unit) {
   if (!unit) return kAudio_ParamError;
   if (renderingOnThisThread(unit)) return kAudioUnitErr_CannotDoInCurrentContext;
   {
-    std::lock_guard<std::mutex> lock(unit->mutex);
+    std::lock_guard<std::mutex> lifecycle(unit->lifecycle);
     unit->stopLocked();
-    unit->initialized = false;
+    std::lock_guard<std::mutex> properties(unit->properties);
+    unit->initialized.store(false);
   }
   delete unit;
   gLiveInstances.fetch_sub(1);
   return noErr;
 }
 
+namespace {
+// Replaces the render callback. Refused while the unit runs, and from inside one of its own cycles
+// (the callback that runs would be replaced under itself). A callback that stopped its unit may
+// still be running: the change completes that stop first, waiting for the cycle to return.
+OSStatus setRenderCallback(AudioUnit unit, AudioUnitScope scope, AudioUnitElement element, const void* data,
+                           uint32_t size) {
+  if (!data || size != sizeof(AURenderCallbackStruct)) return kAudio_ParamError;
+  if (scope != kAudioUnitScope_Input) return kAudioUnitErr_InvalidScope;
+  if (element != 0) return kAudioUnitErr_InvalidElement;
+  if (renderingOnThisThread(unit)) return kAudioUnitErr_CannotDoInCurrentContext;
+  std::lock_guard<std::mutex> lifecycle(unit->lifecycle);
+  if (unit->running.load()) return kAudioUnitErr_CannotDoInCurrentContext;
+  unit->stopLocked();
+  std::lock_guard<std::mutex> properties(unit->properties);
+  std::memcpy(&unit->callback, data, sizeof unit->callback);
+  return noErr;
+}
+}  // namespace
+
 OSStatus AudioUnitSetProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope,
                               AudioUnitElement element, const void* data, uint32_t size) {
   if (!unit) return kAudio_ParamError;
-  std::lock_guard<std::mutex> lock(unit->mutex);
+  if (id == kAudioUnitProperty_SetRenderCallback) return setRenderCallback(unit, scope, element, data, size);
+  // Inside one of its own cycles the unit is initialised, so every setting below is refused before
+  // anything is written: the render thread takes no lock.
+  std::unique_lock<std::mutex> lock(unit->properties, std::defer_lock);
+  if (!renderingOnThisThread(unit)) lock.lock();
   switch (id) {
     case kAudioOutputUnitProperty_EnableIO: {
       if (!data || size != sizeof(uint32_t)) return kAudio_ParamError;
@@ -234,14 +273,6 @@ OSStatus AudioUnitSetProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitS
       unit->maxFramesPerSlice = std::min(value, kRemoteIOMaxFramesPerSliceLimit);
       return noErr;
     }
-    case kAudioUnitProperty_SetRenderCallback: {
-      if (!data || size != sizeof(AURenderCallbackStruct)) return kAudio_ParamError;
-      if (scope != kAudioUnitScope_Input) return kAudioUnitErr_InvalidScope;
-      if (element != 0) return kAudioUnitErr_InvalidElement;
-      if (unit->running.load()) return kAudioUnitErr_CannotDoInCurrentContext;
-      std::memcpy(&unit->callback, data, sizeof unit->callback);
-      return noErr;
-    }
     default:
       return kAudioUnitErr_InvalidProperty;
   }
@@ -250,7 +281,10 @@ OSStatus AudioUnitSetProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitS
 OSStatus AudioUnitGetProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitScope scope,
                               AudioUnitElement element, void* outData, uint32_t* ioSize) {
   if (!unit || !outData || !ioSize) return kAudio_ParamError;
-  std::lock_guard<std::mutex> lock(unit->mutex);
+  // Inside one of its own cycles the settings cannot change (see the instance): read without a
+  // lock, as the render thread must.
+  std::unique_lock<std::mutex> lock(unit->properties, std::defer_lock);
+  if (!renderingOnThisThread(unit)) lock.lock();
   auto put = [&](const void* value, uint32_t size) -> OSStatus {
     if (*ioSize < size) return kAudio_ParamError;
     std::memcpy(outData, value, size);
@@ -283,8 +317,11 @@ OSStatus AudioUnitGetProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitS
 
 OSStatus AudioUnitInitialize(AudioUnit unit) {
   if (!unit) return kAudio_ParamError;
-  std::lock_guard<std::mutex> lock(unit->mutex);
-  if (unit->initialized) return noErr;
+  // A unit whose cycle runs is initialised; the render thread takes no lock to say so.
+  if (renderingOnThisThread(unit)) return noErr;
+  std::lock_guard<std::mutex> lifecycle(unit->lifecycle);
+  std::lock_guard<std::mutex> properties(unit->properties);
+  if (unit->initialized.load()) return noErr;
   if (OSStatus failure = gFailNextInitialize.exchange(noErr); failure != noErr) return failure;
   const size_t planeSamples = size_t(unit->outputClientFormat.mChannelsPerFrame) * unit->maxFramesPerSlice;
   unit->outputStorage.assign(planeSamples, 0.0f);
@@ -294,16 +331,20 @@ OSStatus AudioUnitInitialize(AudioUnit unit) {
     unit->outputRing = std::make_unique<SpscRing>(
         size_t(unit->outputClientFormat.mChannelsPerFrame) * (4 * unit->maxFramesPerSlice + 8192));
   }
-  unit->initialized = true;
+  unit->initialized.store(true);
   return noErr;
 }
 
 OSStatus AudioUnitUninitialize(AudioUnit unit) {
   if (!unit) return kAudio_ParamError;
   if (renderingOnThisThread(unit)) return kAudioUnitErr_CannotDoInCurrentContext;
-  std::lock_guard<std::mutex> lock(unit->mutex);
+  std::lock_guard<std::mutex> lifecycle(unit->lifecycle);
   unit->stopLocked();
-  unit->initialized = false;
+  {
+    std::lock_guard<std::mutex> properties(unit->properties);
+    unit->initialized.store(false);
+  }
+  // No cycle runs any more: its buffers can go.
   std::vector<float>().swap(unit->outputStorage);
   std::vector<float>().swap(unit->interleaved);
   unit->outputRing.reset();
@@ -312,8 +353,11 @@ OSStatus AudioUnitUninitialize(AudioUnit unit) {
 
 OSStatus AudioOutputUnitStart(AudioUnit unit) {
   if (!unit) return kAudio_ParamError;
-  std::lock_guard<std::mutex> lock(unit->mutex);
-  if (!unit->initialized) return kAudioUnitErr_Uninitialized;
+  // From inside its own cycle a start would wait for that cycle (a capture's removal), or close
+  // the output stream that runs it from the stream's own thread: refused.
+  if (renderingOnThisThread(unit)) return kAudioUnitErr_CannotDoInCurrentContext;
+  std::lock_guard<std::mutex> lifecycle(unit->lifecycle);
+  if (!unit->initialized.load()) return kAudioUnitErr_Uninitialized;
   if (unit->running.load()) return noErr;
   // A unit that was stopped from inside its own callback may still hold its output stream.
   unit->stopLocked();
@@ -368,17 +412,19 @@ OSStatus AudioOutputUnitStop(AudioUnit unit) {
   if (!unit) return kAudio_ParamError;
   if (renderingOnThisThread(unit)) {
     // From inside the unit's own callback, on the audio thread: real-time, so no lock, no
-    // allocation and no wait for ourselves. The unit's mutex is not taken (an owner stopping at the
-    // same moment holds it while it waits for this very cycle), and nothing the owner changes
-    // under it is touched: the feeding input is an atomic that stays set until that owner's wait
-    // is over. Leaving the input from inside its delivery is a compare-and-swap on the sink's slot.
+    // allocation and no wait for ourselves. The unit's locks are not taken (an owner stopping at
+    // the same moment holds its lifecycle lock while it waits for this very cycle), and nothing the
+    // owner changes under them is touched: the feeding input is an atomic that stays set until
+    // that owner's wait is over. Leaving the input from inside its delivery is a compare-and-swap on the sink's slot.
     // The owner's next stop, start or disposal still waits for this cycle to end; the output
     // stream pulls silence until one of them closes it.
     unit->running.store(false, std::memory_order_release);
     if (AudioInputBackend* input = unit->feedingInput.load(std::memory_order_acquire)) input->removeSink(unit);
     return noErr;
   }
-  std::lock_guard<std::mutex> lock(unit->mutex);
+  // The wait for a cycle in flight holds only the lifecycle lock: the cycle's property calls, and
+  // anyone else's, go on meanwhile.
+  std::lock_guard<std::mutex> lifecycle(unit->lifecycle);
   return unit->stopLocked();
 }
 
@@ -411,11 +457,7 @@ OSStatus AudioUnitRender(AudioUnit unit, AudioUnitRenderActionFlags* ioActionFla
 namespace remoteio {
 int liveInstanceCount() { return gLiveInstances.load(); }
 bool isRunning(AudioUnit unit) { return unit && unit->running.load(); }
-bool isInitialized(AudioUnit unit) {
-  if (!unit) return false;
-  std::lock_guard<std::mutex> lock(unit->mutex);
-  return unit->initialized;
-}
+bool isInitialized(AudioUnit unit) { return unit && unit->initialized.load(); }
 void failNextInstanceNew(OSStatus status) { gFailNextNew.store(status); }
 void failNextInitialize(OSStatus status) { gFailNextInitialize.store(status); }
 }  // namespace remoteio

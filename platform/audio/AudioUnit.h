@@ -8,6 +8,18 @@
 // answers); without one it is discarded. A unit with output but no input renders on the
 // output stream's demand, or on a real-time clock when there is nowhere to play. Every call
 // returns a status; none throws.
+//
+// Threads. The owner's calls may come from any thread. Initialise, start, stop, uninitialise,
+// dispose and a change of the render callback are serialised by one lock of the unit, which they
+// hold while they wait for a render cycle in flight; property reads and the other settings take
+// a second lock, held only for a few copies and never while waiting, so they return while an owner
+// waits. Render cycles run on the input's delivery thread (a capturing or duplex unit) or on the
+// output stream's thread (a unit that only plays). Inside one of its own cycles the callback takes
+// no lock of its unit and never waits: it may read the unit's properties (none changes while a
+// cycle runs), render bus 1 and stop the unit; initialise answers noErr (the unit is
+// initialised); the settings fixed while initialised are refused with kAudioUnitErr_Initialized,
+// and start, uninitialise, dispose and a change of the render callback with
+// kAudioUnitErr_CannotDoInCurrentContext.
 #include <cstdint>
 
 #include "platform/audio/AudioTypes.h"
@@ -26,6 +38,10 @@ OSStatus AudioComponentInstanceNew(AudioComponent inComponent, AudioComponentIns
 // then frees it. Refused with kAudioUnitErr_CannotDoInCurrentContext inside the unit's callback.
 OSStatus AudioComponentInstanceDispose(AudioComponentInstance inInstance);
 
+// The I/O, stream formats and maximum frames per slice are fixed while the unit is initialised
+// (kAudioUnitErr_Initialized). The render callback is refused while the unit runs; when its
+// callback stopped it and may still be running, the change waits for that cycle first, as the
+// owner's stop does.
 OSStatus AudioUnitSetProperty(AudioUnit inUnit, AudioUnitPropertyID inID, AudioUnitScope inScope,
                               AudioUnitElement inElement, const void* inData, uint32_t inDataSize);
 OSStatus AudioUnitGetProperty(AudioUnit inUnit, AudioUnitPropertyID inID, AudioUnitScope inScope,
@@ -36,14 +52,17 @@ OSStatus AudioUnitInitialize(AudioUnit inUnit);
 OSStatus AudioUnitUninitialize(AudioUnit inUnit);
 
 // Joins the session's current input (input enabled) and opens the output (output enabled); fails
-// with kAudioUnitErr_NoConnection when neither is enabled.
+// with kAudioUnitErr_NoConnection when neither is enabled. After a stop from inside the callback
+// it first waits for that cycle to return. Refused inside the unit's own callback
+// (kAudioUnitErr_CannotDoInCurrentContext): a callback that stopped its unit cannot restart it.
 OSStatus AudioOutputUnitStart(AudioUnit inUnit);
 // From any thread but the unit's render thread: when it returns, the unit's render callback is not
 // running and is not called again, also when the callback stopped the unit itself a moment before
 // and has not returned yet. From inside the unit's own callback (allowed): real-time, taking no
 // lock and not waiting for itself; the callback is not called again once it returns, and a stop,
-// start, uninitialise or dispose from the owner still waits for it to return. The owner's stop and
-// the callback's stop may come at the same moment.
+// start, uninitialise, dispose or callback change from the owner still waits for it to return.
+// The owner's stop and the callback's stop may come at the same moment. While the owner's stop
+// waits it holds no lock that a property call takes.
 OSStatus AudioOutputUnitStop(AudioUnit inUnit);
 
 // Only inside the unit's own render callback, for bus 1: copies the cycle's captured samples into

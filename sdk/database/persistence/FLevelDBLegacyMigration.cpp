@@ -5,9 +5,8 @@
 #include <leveldb/iterator.h>
 #include <leveldb/write_batch.h>
 
-#include <algorithm>
-#include <climits>
 #include <filesystem>
+#include <optional>
 
 #include "sdk/database/core/FFLog.h"
 #include "sdk/database/core/FRepoInfo.h"
@@ -45,8 +44,11 @@ void FLevelDBStorageEngine::runLegacyMigration(const FRepoInfo& repoInfo) {
   }
   std::unique_ptr<leveldb::DB> legacy(opened);
 
-  int64_t lastId = INT64_MIN;
-  for (const FWriteRecordRef& write : userWrites()) lastId = std::max(lastId, write->writeId());
+  std::optional<int64_t> lastId;  // none while no write here can be read
+  for (const FWriteRecordRef& write : userWrites()) {
+    if (!lastId || write->writeId() > *lastId) lastId = write->writeId();
+  }
+  auto taken = [this](int64_t id) { return get(writeRecordKey(id)).has_value(); };
 
   leveldb::WriteBatch batch;
   size_t moved = 0;
@@ -62,18 +64,17 @@ void FLevelDBStorageEngine::runLegacyMigration(const FRepoInfo& repoInfo) {
                  key.c_str(), legacyFolder.c_str(), reason.c_str());
       continue;
     }
-    int64_t id = (*record)->writeId();
-    if (get(writeRecordKey(id)) || id <= lastId) {
-      if (lastId >= FWriteRecord::kMaxStoredWriteId) {
-        // Another id would collide with one already given; the write stays in the older store.
-        ++unreadable;
-        FFLogError("I-RDB076020", "The write %s of the older pending-writes store at %s cannot be moved: no write id "
-                   "is left after %lld.", key.c_str(), legacyFolder.c_str(), static_cast<long long>(lastId));
-        continue;
-      }
-      id = lastId + 1;
+    const std::optional<int64_t> movedId = idForMovedWrite((*record)->writeId(), lastId, taken);
+    if (!movedId) {
+      // Another id would collide with one already given; the write stays in the older store.
+      ++unreadable;
+      FFLogError("I-RDB076020", "The write %s of the older pending-writes store at %s cannot be moved: no write id "
+                 "is left after %lld.", key.c_str(), legacyFolder.c_str(),
+                 static_cast<long long>(lastId.value_or(FWriteRecord::kMaxStoredWriteId)));
+      continue;
     }
-    lastId = std::max(lastId, id);
+    const int64_t id = *movedId;
+    lastId = id;
     Value stored{{"id", id}, {"path", (*record)->path()->toString()}};
     if ((*record)->isOverwrite()) {
       stored["o"] = (*record)->overwrite()->valForExport(true);

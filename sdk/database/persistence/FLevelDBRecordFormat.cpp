@@ -5,6 +5,7 @@
 
 #include "platform/foundation/NSString.h"
 #include "sdk/database/core/FValidation.h"
+#include "sdk/database/core/FWriteRecord.h"
 
 namespace fleveldb {
 
@@ -25,6 +26,19 @@ std::optional<uint64_t> parseHex16(std::string_view text) {
     value = value * 16 + static_cast<uint64_t>(digit);
   }
   return value;
+}
+
+std::optional<int64_t> idForMovedWrite(int64_t id, std::optional<int64_t> lastId,
+                                       const std::function<bool(int64_t)>& taken) {
+  if ((!lastId || id > *lastId) && !taken(id)) return id;
+  // Counting starts inside the range a restore takes, and skips ids a record holds: one that
+  // could neither be read nor set aside keeps its bytes. Each id skipped is a record of the store.
+  int64_t next = lastId.value_or(FWriteRecord::kMinStoredWriteId - 1);
+  do {
+    if (next >= FWriteRecord::kMaxStoredWriteId) return std::nullopt;
+    ++next;
+  } while (taken(next));
+  return next;
 }
 
 std::string serverKey(const FPath& path) { return kServerPrefix + path.toStringWithTrailingSlash(true); }

@@ -4,6 +4,7 @@
 // engine's files: the records and user writes, the server cache, the tracked queries and the
 // migration of the older store.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +43,14 @@ bool startsWith(const std::string& text, const std::string& prefix);
 // The keys of the server cache record's path, from the text after "s:".
 std::vector<std::string> keysOfServerKey(const std::string& key);
 FPathRef pathOfKeys(std::vector<std::string> keys);
+
+// The id under which a write moved in from the older store is stored: its own id when no record
+// here holds it (`taken`) and it lies after `lastId`, the last id of a write here or given so far
+// (nullopt: none yet); otherwise the first id after `lastId` that no record holds, counting from
+// the lowest id a stored write may carry when there is no last id. nullopt when no id a stored
+// write may carry is left.
+std::optional<int64_t> idForMovedWrite(int64_t id, std::optional<int64_t> lastId,
+                                       const std::function<bool(int64_t)>& taken);
 
 // A record key or path as a log line shows it: a long one is cut at a character boundary.
 std::string shown(const std::string& text);

@@ -73,7 +73,9 @@ class FLevelDBStorageEngine : public FStorageEngine {
 
   // Moves the writes of the older pending-writes store (the same records, kept before the
   // configuration name was part of the folder: "<root>/<host>_<namespace>") into this one, once:
-  // each write keeps its id unless that id is taken here, then it follows the last id here. The
+  // each write keeps its id unless a record here holds it or it does not follow the last id here;
+  // then it takes the first id after that last one (the lowest id a stored write may carry when no
+  // write here can be read) that no record holds (fleveldb::idForMovedWrite). The
   // older folder is removed afterwards. A write that cannot be read, or that no id is left for
   // (the last id here is the highest a stored write may carry), is reported and not moved, and the
   // older folder is then moved aside with its bytes kept. Does nothing when it ran before or there

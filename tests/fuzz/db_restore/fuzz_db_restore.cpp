@@ -5,15 +5,17 @@
 // kMaxRecords lines are taken.
 //
 // Invariants: nothing crashes or overflows; the repository's next write id lies above every write
-// it keeps; and no record is lost: every record put in is still a write of this store, set aside
+// it keeps; no record is lost: every record put in is still a write of this store, set aside
 // in it, kept in the older store (or its copy moved aside), or reported as dropped because it could
-// not be applied.
+// not be applied; and a write moved in from the older store is never set aside here (its new id is
+// one a restore takes, its record one the reader reads).
 #include <charconv>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <leveldb/db.h>
 
@@ -49,15 +51,19 @@ std::unique_ptr<leveldb::DB> openRaw(const std::string& folder, bool create) {
   return std::unique_ptr<leveldb::DB>(db);
 }
 
-size_t countRecords(const std::string& folder, const std::string& prefix) {
+std::vector<std::string> keysWithPrefix(const std::string& folder, const std::string& prefix) {
   std::error_code ec;
-  if (!std::filesystem::exists(folder + "/CURRENT", ec)) return 0;
+  if (!std::filesystem::exists(folder + "/CURRENT", ec)) return {};
   auto db = openRaw(folder, false);
-  if (!db) return 0;
-  size_t n = 0;
+  if (!db) return {};
+  std::vector<std::string> keys;
   std::unique_ptr<leveldb::Iterator> it(db->NewIterator(leveldb::ReadOptions()));
-  for (it->Seek(prefix); it->Valid() && it->key().starts_with(prefix); it->Next()) ++n;
-  return n;
+  for (it->Seek(prefix); it->Valid() && it->key().starts_with(prefix); it->Next()) keys.push_back(it->key().ToString());
+  return keys;
+}
+
+size_t countRecords(const std::string& folder, const std::string& prefix) {
+  return keysWithPrefix(folder, prefix).size();
 }
 
 // Every folder of the older store: as it is, and the copies moved aside.
@@ -155,5 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t kept = countRecords(currentFolder(), "w:") + countRecords(currentFolder(), "x:") + dropped.count();
   for (const std::string& folder : olderFolders()) kept += countRecords(folder, "w:");
   if (kept < records[0].size() + records[1].size()) fuzzsupport::broken("a stored write was lost");
+  for (const std::string& aside : keysWithPrefix(currentFolder(), "x:w:")) {
+    if (!records[0].count(aside.substr(2))) fuzzsupport::broken("a write moved from the older store was set aside");
+  }
   return 0;
 }

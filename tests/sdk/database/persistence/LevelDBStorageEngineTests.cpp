@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "platform/foundation/NSPathUtilities.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "sdk/database/core/FRepoInfo.h"
+#include "sdk/database/persistence/FLevelDBRecordFormat.h"
 #include "sdk/database/persistence/FLevelDBStorageEngine.h"
 #include "tests/sdk/database/persistence/PersistenceTestSupport.h"
 #include "tests/support/ChildProcess.h"
@@ -532,4 +534,31 @@ TEST(LevelDBStorageEngineMigration, OlderWritesAfterTheHighestIdGetIdsOfTheirOwn
   EXPECT_FALSE(std::filesystem::exists(older));
   ASSERT_TRUE(std::filesystem::exists(older + ".damaged-1"));
   EXPECT_EQ(rawRecords(older + ".damaged-1", "w:").size(), 2u);
+}
+
+// The id a moved write gets, at the edges of the range a stored write may carry: never one the
+// next restore would set aside, and never one a record here already holds (such a record may be
+// one that could not be read nor set aside, whose bytes must not be written over).
+TEST(LevelDBStorageEngineMigration, AMovedWritesIdLiesInTheStorableRangeAndIsHeldByNoRecordHere) {
+  const int64_t kMin = FWriteRecord::kMinStoredWriteId;
+  const int64_t kMax = FWriteRecord::kMaxStoredWriteId;
+  auto takenIds = [](std::set<int64_t> ids) { return [ids](int64_t id) { return ids.count(id) > 0; }; };
+
+  // No readable write here, and the write's id is held by a record here: the first id of the
+  // range, or the first after it that no record holds.
+  EXPECT_EQ(fleveldb::idForMovedWrite(7, std::nullopt, takenIds({7})), kMin);
+  EXPECT_EQ(fleveldb::idForMovedWrite(7, std::nullopt, takenIds({7, kMin, kMin + 1})), kMin + 2);
+  EXPECT_EQ(fleveldb::idForMovedWrite(kMin, std::nullopt, takenIds({kMin})), kMin + 1);
+  // Free ids are kept, at both ends of the range too.
+  EXPECT_EQ(fleveldb::idForMovedWrite(7, std::nullopt, takenIds({})), 7);
+  EXPECT_EQ(fleveldb::idForMovedWrite(kMin, std::nullopt, takenIds({})), kMin);
+  EXPECT_EQ(fleveldb::idForMovedWrite(kMax, 5, takenIds({})), kMax);
+  // After the last id here: an id at or below it follows it, skipping ids records hold.
+  EXPECT_EQ(fleveldb::idForMovedWrite(3, 5, takenIds({})), 6);
+  EXPECT_EQ(fleveldb::idForMovedWrite(5, 5, takenIds({5, 6, 7})), 8);
+  EXPECT_EQ(fleveldb::idForMovedWrite(9, 5, takenIds({9})), 6);
+  // No id left after the last one.
+  EXPECT_EQ(fleveldb::idForMovedWrite(3, kMax, takenIds({})), std::nullopt);
+  EXPECT_EQ(fleveldb::idForMovedWrite(3, kMax - 1, takenIds({kMax})), std::nullopt);
+  EXPECT_EQ(fleveldb::idForMovedWrite(kMax, kMax - 1, takenIds({kMax})), std::nullopt);
 }
