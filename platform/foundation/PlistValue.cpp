@@ -205,15 +205,32 @@ bool xmlText(const std::string& text, std::string* error) {
   return true;
 }
 
+const std::string kXMLTooLong =
+    "the property list would take more than " + std::to_string(kMaxPlistBytes) + " bytes of XML";
+
+// What the XML writer has in hand: what the reader would reckon for the values so far, and the
+// least text they can take (their texts and keys, their data in base64), so that a list whose
+// text is sure to be longer than a reader takes is refused before libplist builds and writes it.
+struct XMLWrite {
+  PlistBudget budget;
+  size_t textAtLeast = 0;
+  bool add(size_t text, std::string* error) {
+    textAtLeast += text;
+    if (textAtLeast <= kMaxPlistBytes) return true;
+    setError(error, kXMLTooLong);
+    return false;
+  }
+};
+
 // libplist's tree for the XML writer. What it would write changed is refused: text it cannot
 // hold (above), integers above the signed range (written as negative ones) and UIDs (written as
 // dictionaries, and read back as such).
-plist_t fromValue(const Value& v, size_t depth, PlistBudget& budget, std::string* error) {
+plist_t fromValue(const Value& v, size_t depth, XMLWrite& write, std::string* error) {
   // What the reader would reckon for this value: a list it would refuse is not written.
-  size_t payload = 0;
-  if (v.is_string()) payload = v.get_ref<const std::string&>().size();
-  if (v.is_binary()) payload = v.get_binary().size();
-  if (!budget.charge(kPlistValueCost + payload, error)) return nullptr;
+  size_t payload = 0, text = 0;
+  if (v.is_string()) payload = text = v.get_ref<const std::string&>().size();
+  if (v.is_binary()) payload = v.get_binary().size(), text = payload / 3 * 4;
+  if (!write.budget.charge(kPlistValueCost + payload, error) || !write.add(text, error)) return nullptr;
   if ((v.is_array() || v.is_object()) && depth >= kMaxPlistDepth) {
     setError(error, "the value nests too deeply for a property list");
     return nullptr;
@@ -246,7 +263,7 @@ plist_t fromValue(const Value& v, size_t depth, PlistBudget& budget, std::string
     case Value::value_t::array: {
       plist_t arr = plist_new_array();
       for (const auto& item : v) {
-        plist_t child = fromValue(item, depth + 1, budget, error);
+        plist_t child = fromValue(item, depth + 1, write, error);
         if (!child) {
           plist_free(arr);
           return nullptr;
@@ -258,8 +275,10 @@ plist_t fromValue(const Value& v, size_t depth, PlistBudget& budget, std::string
     case Value::value_t::object: {
       plist_t dict = plist_new_dict();
       for (auto it = v.begin(); it != v.end(); ++it) {
-        plist_t child = xmlText(it.key(), error) && budget.charge(kPlistValueCost + it.key().size(), error)
-                            ? fromValue(it.value(), depth + 1, budget, error)
+        plist_t child = xmlText(it.key(), error) &&
+                                write.budget.charge(kPlistValueCost + it.key().size(), error) &&
+                                write.add(it.key().size(), error)
+                            ? fromValue(it.value(), depth + 1, write, error)
                             : nullptr;
         if (!child) {
           plist_free(dict);
@@ -501,8 +520,8 @@ std::optional<Value> plistParse(std::string_view bytes, std::string* error) {
 std::optional<std::string> plistSerialize(const Value& v, bool binary, std::string* error) {
   if (binary) return writeBinaryPlist(v, error);
   std::lock_guard<std::mutex> lock(plistMutex());
-  PlistBudget budget;
-  PlistPtr root(fromValue(v, 0, budget, error));
+  XMLWrite write;
+  PlistPtr root(fromValue(v, 0, write, error));
   if (!root) return std::nullopt;
   char* out = nullptr;
   uint32_t len = 0;
@@ -511,9 +530,14 @@ std::optional<std::string> plistSerialize(const Value& v, bool binary, std::stri
     setError(error, "the property list could not be written");
     return std::nullopt;
   }
-  std::string result(out, len);
-  plist_to_xml_free(out);
-  return result;
+  std::unique_ptr<char, void (*)(char*)> text(out, plist_to_xml_free);
+  // The tags and the indentation come on top of the least text reckoned above: a list the readers
+  // would refuse as too large is not handed out.
+  if (len > kMaxPlistBytes) {
+    setError(error, kXMLTooLong);
+    return std::nullopt;
+  }
+  return std::string(out, len);
 }
 
 }  // namespace ns

@@ -41,8 +41,9 @@ uint64_t plistUIDValue(const Value& v);  // 0 when v is not a UID
 std::optional<Value> plistParse(std::string_view bytes, std::string* error = nullptr);
 // Serialises a Value as a binary (or XML) plist. The binary form holds every value exactly as
 // plistParse reads it back (BinaryPlistWriter.h). Either form refuses (nullopt with *error set) a
-// null anywhere in the value, text that is not UTF-8 and a value the reader's limits would refuse
-// (nested deeper than kMaxPlistDepth, or reckoned past kMaxPlistDecodedBytes). The XML form, written
+// null anywhere in the value, text that is not UTF-8 and a value the readers' limits would refuse
+// (nested deeper than kMaxPlistDepth, reckoned past kMaxPlistDecodedBytes or kMaxPlistValues, or
+// written in more than kMaxPlistBytes: in XML every copy of a shared value is written out). The XML form, written
 // by libplist, also refuses what it would write changed: text holding NUL, integers above 2^63-1
 // and UIDs; its dates are whole seconds within the 32 bits libplist holds (clamped beyond), and a
 // date that is not a number becomes 2001-01-01.

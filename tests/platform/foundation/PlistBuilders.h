@@ -33,6 +33,46 @@ inline std::string bplist(const std::vector<std::string>& objects, size_t top = 
 
 inline std::string ref(size_t i) { return {static_cast<char>(i >> 8), static_cast<char>(i & 0xFF)}; }
 
+// The marker of a container or string of `count` items: in its low nibble, or 0xF and the count
+// as a two- or four-byte integer object.
+inline std::string marker(uint8_t type, size_t count) {
+  if (count < 15) return std::string(1, static_cast<char>((type << 4) | count));
+  std::string m(1, static_cast<char>((type << 4) | 0x0F));
+  const int n = count <= 0xFFFF ? 2 : 4;
+  m += static_cast<char>(n == 2 ? 0x11 : 0x12);
+  for (int i = n - 1; i >= 0; --i) m += static_cast<char>((count >> (8 * i)) & 0xFF);
+  return m;
+}
+
+// An array object `count` times referencing object `target`.
+inline std::string arrayOf(size_t count, size_t target) {
+  std::string a = marker(0xA, count);
+  for (size_t k = 0; k < count; ++k) a += ref(target);
+  return a;
+}
+
+// A one-byte string object of the given bytes (8-bit bytes stand for Latin-1 characters).
+inline std::string oneByteString(const std::string& bytes) { return marker(0x5, bytes.size()) + bytes; }
+
+// A UTF-16 string object of the given units.
+inline std::string utf16String(const std::u16string& units) {
+  std::string s = marker(0x6, units.size());
+  for (char16_t u : units) {
+    s += static_cast<char>(u >> 8);
+    s += static_cast<char>(u & 0xFF);
+  }
+  return s;
+}
+
+// Arrays nested as `fanouts` says (the first holds the second that many times, and so on), the
+// last holding the string object `leaf`: a small file whose one text is copied into every place.
+inline std::string sharedLeaf(const std::vector<size_t>& fanouts, const std::string& leaf) {
+  std::vector<std::string> objects;
+  for (size_t i = 0; i < fanouts.size(); ++i) objects.push_back(arrayOf(fanouts[i], i + 1));
+  objects.push_back(leaf);
+  return bplist(objects);
+}
+
 // A binary list of one dictionary (fewer than 15 entries): keys[i] -> values[i], each an encoded
 // object.
 inline std::string dictionaryList(const std::vector<std::string>& keys, const std::vector<std::string>& values) {

@@ -153,3 +153,36 @@ TEST(PlistRoundTrip, LongListsAndTextsUseWiderReferencesAndLengths) {
   ASSERT_TRUE(bytes) << error;
   EXPECT_EQ(ns::plistParse(*bytes, &error), v) << error;
 }
+
+// A few kilobytes whose one text is referenced from thousands of places read as tens of megabytes
+// of text. Written as XML each copy is written out; a list longer than the readers take is refused
+// with the reason, while the binary form writes the text once.
+TEST(PlistRoundTrip, WritersRefuseWhatTheReadersWouldRefuse) {
+  const std::string text(4400, 't');
+  const std::string tooLong = sharedLeaf({20, 20, 20}, oneByteString(text));  // 8,000 copies, 35 MB of XML
+  ASSERT_LT(tooLong.size(), 5000u);
+  std::string error;
+  auto read = ns::plistParse(tooLong, &error);
+  ASSERT_TRUE(read) << error;
+  EXPECT_FALSE(ns::plistSerialize(*read, false, &error));
+  EXPECT_NE(error.find(std::to_string(ns::kMaxPlistBytes) + " bytes"), std::string::npos) << error;
+  auto binary = ns::plistSerialize(*read, true, &error);
+  ASSERT_TRUE(binary) << error;
+  EXPECT_EQ(ns::plistParse(*binary), read);
+
+  // 400 copies are written as XML and read back the same.
+  auto fits = ns::plistParse(sharedLeaf({20, 20}, oneByteString(text)), &error);
+  ASSERT_TRUE(fits) << error;
+  auto xml = ns::plistSerialize(*fits, false, &error);
+  ASSERT_TRUE(xml) << error;
+  EXPECT_GT(xml->size(), 400 * text.size());
+  EXPECT_EQ(ns::plistParse(*xml, &error), fits) << error;
+
+  // One text longer than a list may be: neither form is written.
+  const Value huge = Value::array({std::string(ns::kMaxPlistBytes, 'x')});
+  for (bool binaryForm : {false, true}) {
+    error.clear();
+    EXPECT_FALSE(ns::plistSerialize(huge, binaryForm, &error)) << binaryForm;
+    EXPECT_NE(error.find(std::to_string(ns::kMaxPlistBytes) + " bytes"), std::string::npos) << error;
+  }
+}
