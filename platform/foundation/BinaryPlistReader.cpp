@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/PlistBudget.h"
 #include "platform/foundation/PlistValue.h"
 
 namespace ns {
@@ -13,9 +14,8 @@ namespace ns {
 namespace {
 
 constexpr double kReferenceDate = 978307200.0;
-// What one decoded value is reckoned to take besides its text or bytes (the value, its slot in a
-// list or dictionary, allocation overhead).
-constexpr size_t kValueCost = 64;
+// As the writers reckon a value (PlistBudget.h).
+constexpr size_t kValueCost = kPlistValueCost;
 const std::string kTooManyValues = "the property list expands to more than " + std::to_string(kMaxPlistValues) + " values";
 
 class Reader {
@@ -255,7 +255,9 @@ class Reader {
     uint64_t len;
     if (!length(at, info, len)) return false;
     if (len > (limit() - at) / 2) return bad("a string runs past the end");
-    if (!charge(3 * len)) return false;  // each unit is at most three bytes of UTF-8
+    // A text is reckoned at its UTF-8 size, whichever string type holds it, as the writers reckon
+    // it: every unit is at least one byte of it, the rest is counted once the text is known.
+    if (!charge(len)) return false;
     std::u16string units(static_cast<size_t>(len), u'\0');
     for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(be(at + 2 * i, 2));
     // Half of a surrogate pair is no character: it could only be read as another one.
@@ -268,7 +270,9 @@ class Reader {
         return bad("a string holds half of a UTF-16 surrogate pair");
       }
     }
-    out = fromUTF16(units);
+    std::string text = fromUTF16(units);
+    if (text.size() > units.size() && !charge(text.size() - units.size())) return false;
+    out = std::move(text);
     return true;
   }
 

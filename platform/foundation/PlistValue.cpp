@@ -173,8 +173,9 @@ bool toValue(plist_t node, Value& out, size_t depth, PlistBudget& budget, std::s
           ok = false;
           break;
         }
-        // The key is a value of its own, as it is in a binary list.
-        if (!budget.charge(0, error) || !toValue(val, item, depth + 1, budget, error)) {
+        // The key is a value of its own, reckoned as a text, as it is in a binary list.
+        if (!budget.charge(kPlistValueCost + std::strlen(key ? key : ""), error) ||
+            !toValue(val, item, depth + 1, budget, error)) {
           std::free(key);
           ok = false;
           break;

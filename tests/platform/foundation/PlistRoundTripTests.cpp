@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "platform/foundation/PlistBudget.h"
 #include "platform/foundation/PlistValue.h"
 #include "tests/platform/foundation/PlistBuilders.h"
 
@@ -185,4 +186,35 @@ TEST(PlistRoundTrip, WritersRefuseWhatTheReadersWouldRefuse) {
     EXPECT_FALSE(ns::plistSerialize(huge, binaryForm, &error)) << binaryForm;
     EXPECT_NE(error.find(std::to_string(ns::kMaxPlistBytes) + " bytes"), std::string::npos) << error;
   }
+}
+
+// The binary reader and writer reckon a value alike, whichever string type holds its texts: a
+// list of texts in both types reckoned at exactly the limit is read and written again; one byte
+// more is refused by the reader and the writer.
+TEST(PlistRoundTrip, ReaderAndWriterReckonTextsAlikeUpToTheLimit) {
+  const size_t copies = 4000;
+  const std::string latin1(8000, '\xE9');  // 16,000 bytes of UTF-8 each copy
+  const size_t shared = copies * (ns::kPlistValueCost + 2 * latin1.size());
+  // The top array, the array of copies and the UTF-16 text are reckoned at a value each.
+  const size_t rest = ns::kMaxPlistDecodedBytes - shared - 3 * ns::kPlistValueCost;
+  std::u16string units((rest - 2) / 3, u'\u20AC');  // three bytes of UTF-8 each
+  units.append(rest - 3 * units.size(), u'a');
+  auto list = [&](const std::u16string& last) {
+    return bplist({"\xA2"s + ref(1) + ref(3), arrayOf(copies, 2), oneByteString(latin1), utf16String(last)});
+  };
+  const std::string atTheLimit = list(units);
+  std::string error;
+  auto read = ns::plistParse(atTheLimit, &error);
+  ASSERT_TRUE(read) << error;
+  ASSERT_EQ(read->size(), 2u);
+  EXPECT_EQ((*read)[1].get_ref<const std::string&>().size(), rest);
+  auto written = ns::plistSerialize(*read, true, &error);
+  ASSERT_TRUE(written) << error;
+  EXPECT_EQ(ns::plistParse(*written), read);
+
+  EXPECT_FALSE(ns::plistParse(list(units + u"a"), &error));
+  EXPECT_NE(error.find("size limit"), std::string::npos) << error;
+  (*read)[1].get_ref<std::string&>() += "a";
+  EXPECT_FALSE(ns::plistSerialize(*read, true, &error));
+  EXPECT_NE(error.find("size limit"), std::string::npos) << error;
 }
