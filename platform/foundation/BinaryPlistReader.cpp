@@ -13,7 +13,6 @@ namespace ns {
 
 namespace {
 
-constexpr double kReferenceDate = 978307200.0;
 // As the writers reckon a value (PlistBudget.h).
 constexpr size_t kValueCost = kPlistValueCost;
 const std::string kTooManyValues = "the property list expands to more than " + std::to_string(kMaxPlistValues) + " values";
@@ -221,7 +220,7 @@ class Reader {
     uint64_t raw = be(at, 8);
     double d;
     std::memcpy(&d, &raw, 8);
-    out = value::date(d + kReferenceDate);
+    out = value::dateSinceReferenceDate(d);  // held as stored, bit for bit
     return true;
   }
 

@@ -16,8 +16,6 @@ namespace ns {
 
 namespace {
 
-constexpr double kReferenceDate = 978307200.0;
-
 void appendBigEndian(std::string& out, uint64_t v, size_t n) {
   for (size_t i = n; i-- > 0;) out += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
@@ -117,7 +115,7 @@ class Writer {
           leaf += static_cast<char>(0x80 | (n - 1));
           appendBigEndian(leaf, uid, n);
         } else if (value::isDate(v)) {
-          appendDouble(leaf, 0x33, value::dateSeconds(v) - kReferenceDate);
+          appendDouble(leaf, 0x33, value::dateSecondsSinceReferenceDate(v));
         } else {
           const auto& bytes = v.get_binary();
           appendMarker(leaf, 0x4, bytes.size());

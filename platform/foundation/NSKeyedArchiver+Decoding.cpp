@@ -132,7 +132,7 @@ bool DecodeContext::valueAt(uint64_t uid, Value& out, int level) {
       fail(corruptError("A date in the archive has no time."));
       return false;
     }
-    out = value::date(t->get<double>() + kReferenceDate);
+    out = value::dateSinceReferenceDate(t->get<double>());
     return true;
   }
   if (*cls == "NSData" || *cls == "NSMutableData") {

@@ -57,9 +57,9 @@ struct EncodeContext {
     classUIDs.emplace(name, uid);
     return uid;
   }
-  uint64_t dateUID(double since1970) {
+  uint64_t dateUID(double sinceReferenceDate) {
     Value entry = Value::object();
-    entry["NS.time"] = since1970 - kReferenceDate;
+    entry["NS.time"] = sinceReferenceDate;
     entry["$class"] = ns::plistUID(classUID("NSDate"));
     return add(std::move(entry));
   }
