@@ -1,7 +1,11 @@
 #pragma once
 // Property lists built byte by byte for tests: what a hostile or damaged file may hold.
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/PlistValue.h"
@@ -129,6 +133,88 @@ inline std::string deepXML(size_t depth, const std::string& inside = "") {
   for (size_t i = 0; i < depth; ++i) x += "</array>";
   return x + "</plist>";
 }
+
+// The objects of a binary property list as far as telling which bytes belong to which object
+// takes (a well-formed list, as the writer makes it): where each starts and ends, what it
+// references, its UID or its ASCII text.
+class BinaryObjects {
+ public:
+  explicit BinaryObjects(std::string_view b) : b_(b) {
+    const size_t t = b.size() - 32;
+    offsetSize_ = static_cast<uint8_t>(b[t + 6]);
+    refSize_ = static_cast<uint8_t>(b[t + 7]);
+    const uint64_t count = be(t + 8, 8);
+    top_ = be(t + 16, 8);
+    table_ = be(t + 24, 8);
+    for (uint64_t i = 0; i < count; ++i) starts_.push_back(be(table_ + i * offsetSize_, offsetSize_));
+    sorted_ = starts_;
+    std::sort(sorted_.begin(), sorted_.end());
+  }
+
+  uint64_t top() const { return top_; }
+  size_t count() const { return starts_.size(); }
+  // The bytes of object i: from its start to the next object's (or the offset table).
+  std::pair<size_t, size_t> range(uint64_t i) const {
+    auto next = std::upper_bound(sorted_.begin(), sorted_.end(), starts_[i]);
+    return {starts_[i], next == sorted_.end() ? table_ : *next};
+  }
+  // An array's items, or a dictionary's keys then values; none for other objects.
+  std::vector<uint64_t> references(uint64_t i) const {
+    std::vector<uint64_t> refs;
+    const size_t at = referencesStart(i, refs);
+    for (uint64_t k = 0; k < refs.size(); ++k) refs[k] = be(at + k * refSize_, refSize_);
+    return refs;
+  }
+  // Where the bytes of reference k of container i stand, to damage it.
+  size_t referenceOffset(uint64_t i, uint64_t k) const {
+    std::vector<uint64_t> refs;
+    return referencesStart(i, refs) + k * refSize_;
+  }
+  size_t referenceSize() const { return refSize_; }
+  std::optional<uint64_t> uid(uint64_t i) const {
+    const uint8_t marker = static_cast<uint8_t>(b_[starts_[i]]);
+    if (marker >> 4 != 0x8) return std::nullopt;
+    return be(starts_[i] + 1, (marker & 0x0F) + 1);
+  }
+  std::string text(uint64_t i) const {
+    const uint8_t marker = static_cast<uint8_t>(b_[starts_[i]]);
+    if (marker >> 4 != 0x5 || (marker & 0x0F) == 0x0F) return {};
+    return std::string(b_.substr(starts_[i] + 1, marker & 0x0F));
+  }
+  // The value stored under the key in dictionary i.
+  std::optional<uint64_t> valueFor(uint64_t i, const std::string& key) const {
+    const auto refs = references(i);
+    for (size_t k = 0; k < refs.size() / 2; ++k)
+      if (text(refs[k]) == key) return refs[refs.size() / 2 + k];
+    return std::nullopt;
+  }
+
+ private:
+  // Where the references of container i start, `refs` sized to their number (none for other objects).
+  size_t referencesStart(uint64_t i, std::vector<uint64_t>& refs) const {
+    size_t at = starts_[i];
+    const uint8_t marker = static_cast<uint8_t>(b_[at++]);
+    if (marker >> 4 != 0xA && marker >> 4 != 0xD) return at;
+    uint64_t n = marker & 0x0F;
+    if (n == 0x0F) {
+      const size_t bytes = size_t{1} << (static_cast<uint8_t>(b_[at]) & 0x0F);
+      n = be(at + 1, bytes);
+      at += 1 + bytes;
+    }
+    refs.resize(marker >> 4 == 0xD ? 2 * n : n);
+    return at;
+  }
+  uint64_t be(size_t at, size_t n) const {
+    uint64_t v = 0;
+    for (size_t k = 0; k < n; ++k) v = (v << 8) | static_cast<uint8_t>(b_[at + k]);
+    return v;
+  }
+
+  std::string_view b_;
+  size_t offsetSize_, refSize_;
+  uint64_t top_, table_;
+  std::vector<uint64_t> starts_, sorted_;
+};
 
 // A keyed archive whose root object (of the class) names in `field` the first of `depth` lists,
 // each listing the next one twice: a few kilobytes that would expand to 2^depth strings.
