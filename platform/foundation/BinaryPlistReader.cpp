@@ -335,18 +335,18 @@ class Reader {
   }
 
   bool dictionaryItems(size_t at, uint64_t len, Value& out, int depth) {
-    bool ok = true;
     out = Value::object();
-    for (uint64_t i = 0; ok && i < len; ++i) {
-      Value key, item;
+    auto& items = out.get_ref<Value::object_t&>();
+    for (uint64_t i = 0; i < len; ++i) {
+      Value key;
+      if (!object(be(at + i * refSize_, refSize_), key, depth + 1)) return false;
+      if (!key.is_string()) return bad("a dictionary key is not a string");
       // Two equal keys would merge into one and lose a value.
-      ok = object(be(at + i * refSize_, refSize_), key, depth + 1) &&
-           (key.is_string() || bad("a dictionary key is not a string")) &&
-           (!out.contains(key.get_ref<const std::string&>()) || bad("a dictionary holds one key twice")) &&
-           object(be(at + (len + i) * refSize_, refSize_), item, depth + 1);
-      if (ok) out[key.get<std::string>()] = std::move(item);
+      auto [item, added] = items.try_emplace(std::move(key.get_ref<std::string&>()));
+      if (!added) return bad("a dictionary holds one key twice");
+      if (!object(be(at + (len + i) * refSize_, refSize_), item->second, depth + 1)) return false;
     }
-    return ok;
+    return true;
   }
 
   bool arrayItems(size_t at, uint64_t len, Value& out, int depth) {
