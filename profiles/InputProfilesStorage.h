@@ -8,8 +8,8 @@
 // limits of InputProfile, SoundTuneBandModel and DeviceInputDescription), nesting as the keyed
 // unarchiver allows. Bytes beyond a limit, bytes that are not a keyed archive and an archive whose
 // root is another class count as unreadable as a whole: the caller gets none and an error saying
-// why. A damaged profile costs only itself: it is left out, with the reason, and the others are
-// read.
+// why. A damaged profile costs only itself, whether its fields hold what no profile holds or the
+// bytes of its objects are damaged: it is left out, with the reason, and the others are read.
 //
 // What is written reads back: the archive of profiles that would not all read back within these
 // limits is not made (the writer decodes what it wrote before handing it out).

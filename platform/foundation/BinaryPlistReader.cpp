@@ -6,44 +6,77 @@
 #include <vector>
 
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/PlistBudget.h"
 #include "platform/foundation/PlistValue.h"
 
 namespace ns {
 
 namespace {
 
-constexpr double kReferenceDate = 978307200.0;
-// What one decoded value is reckoned to take besides its text or bytes (the value, its slot in a
-// list or dictionary, allocation overhead).
-constexpr size_t kValueCost = 64;
+// As the writers reckon a value (PlistBudget.h).
+constexpr size_t kValueCost = kPlistValueCost;
 const std::string kTooManyValues = "the property list expands to more than " + std::to_string(kMaxPlistValues) + " values";
 
 class Reader {
  public:
   explicit Reader(std::string_view b) : b_(b) {}
 
-  std::optional<Value> run(std::string* error) {
+  // Checks the header and the trailer; the objects are checked as they are read.
+  bool open(std::string* error) {
     if (b_.size() < 8 + 32 || b_.substr(0, 6) != "bplist") return fail(error, "the binary property list is truncated");
     const size_t t = b_.size() - 32;
     offsetSize_ = static_cast<uint8_t>(b_[t + 6]);
     refSize_ = static_cast<uint8_t>(b_[t + 7]);
     count_ = be(t + 8, 8);
-    const uint64_t top = be(t + 16, 8);
+    top_ = be(t + 16, 8);
     tableOffset_ = be(t + 24, 8);
-    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8 || count_ == 0 || top >= count_ ||
+    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8 || count_ == 0 || top_ >= count_ ||
         tableOffset_ < 8 || tableOffset_ > t || count_ > (t - tableOffset_) / offsetSize_)
       return fail(error, "the binary property list's trailer is damaged");
     inProgress_.assign(count_, false);
     countReferences();
-    Value out;
-    if (!object(top, out, 0)) return fail(error, why_);
-    return out;
+    return true;
   }
 
+  uint64_t top() const { return top_; }
+  bool exhausted() const { return exhausted_; }
+
+  // The object at `index` with everything it holds. A failure costs this read only, unless it
+  // passed the limits: then every later read fails too.
+  bool read(uint64_t index, Value& out, std::string* error) {
+    if (exhausted_) return fail(error, exhaustedWhy_);
+    why_.clear();
+    if (!object(index, out, 0)) return fail(error, why_);
+    return true;
+  }
+
+  // The references of the array, set or dictionary at `index`, checked to lie within the data but
+  // not followed; the container counts as one value read.
+  bool container(uint64_t index, BinaryPlistObjects::Container& out, std::string* error) {
+    if (exhausted_) return fail(error, exhaustedWhy_);
+    why_.clear();
+    if (index >= count_) return fail(error, "a reference points outside the object table");
+    if (!charge(kValueCost, 1)) return fail(error, why_);
+    const uint64_t off = be(tableOffset_ + index * offsetSize_, offsetSize_);
+    if (off < 8 || off >= limit()) return fail(error, "an object offset is out of range");
+    size_t at = static_cast<size_t>(off);
+    const uint8_t marker = static_cast<uint8_t>(b_[at++]);
+    const uint8_t type = marker >> 4;
+    if (type != 0xA && type != 0xC && type != 0xD) return fail(error, "the object is not an array or a dictionary");
+    uint64_t len;
+    if (!length(at, marker & 0x0F, len)) return fail(error, why_);
+    const uint64_t refs = type == 0xD ? 2 * len : len;
+    if (len > limit() || refs > (limit() - at) / refSize_) return fail(error, "a container runs past the end");
+    out = BinaryPlistObjects::Container{type == 0xD, len, refs, at};
+    return true;
+  }
+
+  uint64_t reference(const BinaryPlistObjects::Container& c, uint64_t i) const { return be(c.at + i * refSize_, refSize_); }
+
  private:
-  std::optional<Value> fail(std::string* error, const std::string& what) {
+  bool fail(std::string* error, const std::string& what) {
     if (error) *error = what;
-    return std::nullopt;
+    return false;
   }
   bool bad(const char* what) {
     if (why_.empty()) why_ = what;
@@ -77,17 +110,18 @@ class Reader {
   // Counts what the decoded value will take, in reckoned bytes and in values; false once either
   // total passes its limit.
   bool charge(uint64_t bytes, uint64_t values = 0) {
-    if (values > valuesLeft_) {
-      valuesLeft_ = 0;
-      return bad(kTooManyValues.c_str());
-    }
+    if (values > valuesLeft_) return passedTheLimits(kTooManyValues);
     valuesLeft_ -= values;
-    if (bytes > budget_) {
-      budget_ = 0;
-      return bad("the property list expands to more than its size limit");
-    }
+    if (bytes > budget_) return passedTheLimits("the property list expands to more than its size limit");
     budget_ -= bytes;
     return true;
+  }
+  bool passedTheLimits(const std::string& why) {
+    budget_ = valuesLeft_ = 0;
+    exhausted_ = true;
+    exhaustedWhy_ = why;
+    why_ = why;  // whatever failed on the way, this is the reason
+    return false;
   }
 
   // How many containers reference each object, so that an object referenced more than once is
@@ -221,7 +255,7 @@ class Reader {
     uint64_t raw = be(at, 8);
     double d;
     std::memcpy(&d, &raw, 8);
-    out = value::date(d + kReferenceDate);
+    out = value::dateSinceReferenceDate(d);  // held as stored, bit for bit
     return true;
   }
 
@@ -255,7 +289,9 @@ class Reader {
     uint64_t len;
     if (!length(at, info, len)) return false;
     if (len > (limit() - at) / 2) return bad("a string runs past the end");
-    if (!charge(3 * len)) return false;  // each unit is at most three bytes of UTF-8
+    // A text is reckoned at its UTF-8 size, whichever string type holds it, as the writers reckon
+    // it: every unit is at least one byte of it, the rest is counted once the text is known.
+    if (!charge(len)) return false;
     std::u16string units(static_cast<size_t>(len), u'\0');
     for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(be(at + 2 * i, 2));
     // Half of a surrogate pair is no character: it could only be read as another one.
@@ -268,7 +304,9 @@ class Reader {
         return bad("a string holds half of a UTF-16 surrogate pair");
       }
     }
-    out = fromUTF16(units);
+    std::string text = fromUTF16(units);
+    if (text.size() > units.size() && !charge(text.size() - units.size())) return false;
+    out = std::move(text);
     return true;
   }
 
@@ -297,18 +335,18 @@ class Reader {
   }
 
   bool dictionaryItems(size_t at, uint64_t len, Value& out, int depth) {
-    bool ok = true;
     out = Value::object();
-    for (uint64_t i = 0; ok && i < len; ++i) {
-      Value key, item;
+    auto& items = out.get_ref<Value::object_t&>();
+    for (uint64_t i = 0; i < len; ++i) {
+      Value key;
+      if (!object(be(at + i * refSize_, refSize_), key, depth + 1)) return false;
+      if (!key.is_string()) return bad("a dictionary key is not a string");
       // Two equal keys would merge into one and lose a value.
-      ok = object(be(at + i * refSize_, refSize_), key, depth + 1) &&
-           (key.is_string() || bad("a dictionary key is not a string")) &&
-           (!out.contains(key.get_ref<const std::string&>()) || bad("a dictionary holds one key twice")) &&
-           object(be(at + (len + i) * refSize_, refSize_), item, depth + 1);
-      if (ok) out[key.get<std::string>()] = std::move(item);
+      auto [item, added] = items.try_emplace(std::move(key.get_ref<std::string&>()));
+      if (!added) return bad("a dictionary holds one key twice");
+      if (!object(be(at + (len + i) * refSize_, refSize_), item->second, depth + 1)) return false;
     }
-    return ok;
+    return true;
   }
 
   bool arrayItems(size_t at, uint64_t len, Value& out, int depth) {
@@ -324,7 +362,7 @@ class Reader {
 
   std::string_view b_;
   uint8_t offsetSize_ = 0, refSize_ = 0;
-  uint64_t count_ = 0, tableOffset_ = 0;
+  uint64_t count_ = 0, top_ = 0, tableOffset_ = 0;
   std::vector<bool> inProgress_;
   std::vector<uint8_t> references_;  // 0, 1 or "2 and more" per object
   // Objects referenced more than once, as decoded, with what decoding them cost.
@@ -336,13 +374,63 @@ class Reader {
   std::unordered_map<uint64_t, Shared> shared_;
   size_t budget_ = kMaxPlistDecodedBytes;
   size_t valuesLeft_ = kMaxPlistValues;
+  bool exhausted_ = false;
+  std::string exhaustedWhy_;
   std::string why_;
 };
 
 }  // namespace
 
 std::optional<Value> readBinaryPlist(std::string_view bytes, std::string* error) {
-  return Reader(bytes).run(error);
+  Reader reader(bytes);
+  Value out;
+  if (!reader.open(error) || !reader.read(reader.top(), out, error)) return std::nullopt;
+  return out;
+}
+
+struct BinaryPlistObjects::Impl {
+  explicit Impl(std::string_view bytes) : reader(bytes) {}
+  Reader reader;
+  // Objects whose read failed, with the reason: asked for again, they fail again at once.
+  std::unordered_map<uint64_t, std::string> failed;
+};
+
+BinaryPlistObjects::BinaryPlistObjects(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+BinaryPlistObjects::~BinaryPlistObjects() = default;
+
+std::unique_ptr<BinaryPlistObjects> BinaryPlistObjects::open(std::string_view bytes, std::string* error) {
+  auto impl = std::make_unique<Impl>(bytes);
+  if (!impl->reader.open(error)) return nullptr;
+  return std::unique_ptr<BinaryPlistObjects>(new BinaryPlistObjects(std::move(impl)));
+}
+
+uint64_t BinaryPlistObjects::top() const { return impl_->reader.top(); }
+
+bool BinaryPlistObjects::exhausted() const { return impl_->reader.exhausted(); }
+
+std::optional<Value> BinaryPlistObjects::object(uint64_t index, std::string* error) {
+  if (!impl_->failed.empty()) {
+    if (auto known = impl_->failed.find(index); known != impl_->failed.end()) {
+      if (error) *error = known->second;
+      return std::nullopt;
+    }
+  }
+  Value out;
+  std::string why;
+  if (impl_->reader.read(index, out, &why)) return out;
+  impl_->failed.emplace(index, why);
+  if (error) *error = std::move(why);
+  return std::nullopt;
+}
+
+std::optional<BinaryPlistObjects::Container> BinaryPlistObjects::container(uint64_t index, std::string* error) {
+  Container out;
+  if (!impl_->reader.container(index, out, error)) return std::nullopt;
+  return out;
+}
+
+uint64_t BinaryPlistObjects::reference(const Container& container, uint64_t i) const {
+  return i < container.references ? impl_->reader.reference(container, i) : ~uint64_t{0};
 }
 
 }  // namespace ns

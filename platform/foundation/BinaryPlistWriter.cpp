@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -14,8 +15,6 @@
 namespace ns {
 
 namespace {
-
-constexpr double kReferenceDate = 978307200.0;
 
 void appendBigEndian(std::string& out, uint64_t v, size_t n) {
   for (size_t i = n; i-- > 0;) out += static_cast<char>((v >> (8 * i)) & 0xFF);
@@ -108,8 +107,7 @@ class Writer {
         appendDouble(leaf, 0x23, v.get<double>());
         break;
       case Value::value_t::string:
-        if (!appendText(v.get_ref<const std::string&>(), leaf, payload)) return false;
-        break;
+        return addText(v.get_ref<const std::string&>(), index);
       case Value::value_t::binary:
         if (isPlistUID(v)) {
           const uint64_t uid = plistUIDValue(v);
@@ -117,7 +115,7 @@ class Writer {
           leaf += static_cast<char>(0x80 | (n - 1));
           appendBigEndian(leaf, uid, n);
         } else if (value::isDate(v)) {
-          appendDouble(leaf, 0x33, value::dateSeconds(v) - kReferenceDate);
+          appendDouble(leaf, 0x33, value::dateSecondsSinceReferenceDate(v));
         } else {
           const auto& bytes = v.get_binary();
           appendMarker(leaf, 0x4, bytes.size());
@@ -142,10 +140,9 @@ class Writer {
     for (auto it = v.begin(); it != v.end(); ++it) {
       uint64_t item;
       if (v.is_object()) {
-        std::string key;
-        size_t payload = 0;
-        if (!appendText(it.key(), key, payload) || !budget_.charge(kPlistValueCost + payload, error_)) return false;
-        refs.push_back(addLeaf(std::move(key)));
+        uint64_t key;
+        if (!addText(it.key(), key)) return false;
+        refs.push_back(key);
       }
       if (!add(it.value(), depth + 1, item)) return false;
       (v.is_object() ? values : refs).push_back(item);
@@ -157,20 +154,34 @@ class Writer {
   }
 
   // ASCII text (NUL characters included) as the one-byte string type, other text as UTF-16.
-  bool appendText(const std::string& text, std::string& out, size_t& reckoned) {
+  bool appendText(const std::string& text, std::string& out) {
     const bool ascii =
         std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii) {
       appendMarker(out, 0x5, text.size());
       out += text;
-      reckoned = text.size();
       return true;
     }
     if (!isValidUTF8(text)) return fail("a text is not well-formed UTF-8");
     const std::u16string units = toUTF16(text);
     appendMarker(out, 0x6, units.size());
     for (char16_t unit : units) appendBigEndian(out, unit, 2);
-    reckoned = 3 * units.size();  // as the reader reckons UTF-16
+    return true;
+  }
+
+  // A text (a value or a key) as a leaf, encoded once however often it stands in the value (the
+  // map views the value's own texts, which outlive the write). It is reckoned at its UTF-8 size
+  // whichever string type holds it, as the readers reckon what they read.
+  bool addText(const std::string& text, uint64_t& index) {
+    if (!budget_.charge(kPlistValueCost + text.size(), error_)) return false;
+    if (auto known = texts_.find(text); known != texts_.end()) {
+      index = known->second;
+      return true;
+    }
+    std::string leaf;
+    if (!appendText(text, leaf)) return false;
+    index = addLeaf(std::move(leaf));
+    texts_.emplace(text, index);
     return true;
   }
 
@@ -221,6 +232,7 @@ class Writer {
   PlistBudget budget_;
   std::vector<Object> objects_;
   std::unordered_map<std::string, uint64_t> leaves_;
+  std::unordered_map<std::string_view, uint64_t> texts_;
 };
 
 }  // namespace

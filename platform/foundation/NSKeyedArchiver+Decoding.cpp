@@ -33,6 +33,21 @@ NSErrorRef corruptError(const std::string& reason) {
   return NSError::errorWithDomain(NSCocoaErrorDomain, NSCoderReadCorruptError, info);
 }
 
+const Value* ObjectTable::at(uint64_t uid, std::string* why) {
+  if (!plist_) return &entries_[uid];
+  Slot& slot = slots_[uid];
+  if (slot.state == Slot::State::unread) {
+    auto entry = plist_->object(plist_->reference(table_, uid), &slot.why);
+    slot.state = entry ? Slot::State::read : Slot::State::damaged;
+    if (entry) slot.entry = std::move(*entry);
+  }
+  if (slot.state == Slot::State::damaged) {
+    if (why) *why = slot.why;
+    return nullptr;
+  }
+  return &slot.entry;
+}
+
 NSCodingRef DecodeContext::objectAt(uint64_t uid) {
   if (error || uid == 0) return nullptr;
   auto known = decoded.find(uid);
@@ -132,7 +147,7 @@ bool DecodeContext::valueAt(uint64_t uid, Value& out, int level) {
       fail(corruptError("A date in the archive has no time."));
       return false;
     }
-    out = value::date(t->get<double>() + kReferenceDate);
+    out = value::dateSinceReferenceDate(t->get<double>());
     return true;
   }
   if (*cls == "NSData" || *cls == "NSMutableData") {
@@ -223,8 +238,9 @@ std::optional<NSCoder::Kind> NSCoder::kindForKey(const std::string& key) const {
   uint64_t uid = ns::plistUIDValue(*v);
   if (uid == 0) return Kind::Null;
   DecodeContext& ctx = *impl_->dec;
-  if (uid >= ctx.objects.size()) return std::nullopt;
-  const Value& e = ctx.objects[uid];
+  const Value* entry = ctx.peek(uid);
+  if (!entry) return std::nullopt;
+  const Value& e = *entry;
   if (e.is_string()) return Kind::String;
   if (value::isData(e)) return Kind::Data;
   if (e.is_boolean()) return Kind::Bool;
@@ -290,7 +306,8 @@ std::optional<double> NSCoder::decodeDate(const std::string& key) {
   if (ns::isPlistUID(*v)) {
     uint64_t uid = ns::plistUIDValue(*v);
     if (uid == 0) return std::nullopt;
-    if (uid < impl_->dec->objects.size() && impl_->dec->className(impl_->dec->objects[uid]) == "NSDate") {
+    const Value* e = impl_->dec->peek(uid);
+    if (e && impl_->dec->className(*e) == "NSDate") {
       Value resolved;
       if (impl_->dec->valueAt(uid, resolved, 0)) return value::dateSeconds(resolved);
       return std::nullopt;
@@ -417,27 +434,73 @@ NSCodingRef NSKeyedUnarchiver::unarchivedObjectOfClasses(const std::set<std::str
     if (error) *error = std::move(e);
     return result;
   };
-  std::string why;
-  auto parsed = ns::plistParse(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), &why);
-  if (!parsed) return finish(nullptr, corruptError("The archive is not a readable property list (" + why + ")."));
-  if (!parsed->is_object()) return finish(nullptr, corruptError("The archive's top level is not a dictionary."));
-  auto archiver = parsed->find("$archiver");
-  if (archiver != parsed->end() && (!archiver->is_string() || archiver->get<std::string>() != "NSKeyedArchiver"))
-    return finish(nullptr, corruptError("The data is not a keyed archive."));
-  auto objects = parsed->find("$objects");
-  auto top = parsed->find("$top");
-  if (objects == parsed->end() || !objects->is_array() || objects->empty() || top == parsed->end() ||
-      !top->is_object())
-    return finish(nullptr, corruptError("The data is not a keyed archive."));
-  auto root = top->find("root");
-  if (root == top->end() || !ns::isPlistUID(*root))
-    return finish(nullptr, corruptError("The keyed archive has no root object."));
-
   auto ctx = std::make_shared<DecodeContext>();
-  ctx->objects = std::move(*objects);
   ctx->allowed = allowedClasses;
   ctx->classMap = classNameMap;
-  const uint64_t rootUID = ns::plistUIDValue(*root);
+  uint64_t rootUID = 0;
+  std::string why;
+  const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+  if (bytes.substr(0, 6) == "bplist" && bytes.size() <= ns::kMaxPlistBytes) {
+    // A binary archive's objects are read as the decode reaches them (see ObjectTable).
+    auto plist = ns::BinaryPlistObjects::open(bytes, &why);
+    if (!plist) return finish(nullptr, corruptError("The archive is not a readable property list (" + why + ")."));
+    auto top = plist->container(plist->top(), &why);
+    if (!top || !top->dictionary) {
+      if (plist->exhausted()) return finish(nullptr, corruptError("The archive is not a readable property list (" + why + ")."));
+      return finish(nullptr, corruptError("The archive's top level is not a dictionary."));
+    }
+    std::optional<ns::BinaryPlistObjects::Container> table;
+    std::optional<Value> topEntry;
+    std::set<std::string> keys;
+    for (uint64_t i = 0; i < top->count; ++i) {
+      auto key = plist->object(plist->reference(*top, i), &why);
+      if (!key || !key->is_string() || !keys.insert(key->get<std::string>()).second) {
+        if (key) why = key->is_string() ? "a dictionary holds one key twice" : "a dictionary key is not a string";
+        return finish(nullptr, corruptError("The archive is not a readable property list (" + why + ")."));
+      }
+      const std::string& name = key->get_ref<const std::string&>();
+      const uint64_t valueIndex = plist->reference(*top, top->count + i);
+      if (name == "$archiver") {
+        auto archiver = plist->object(valueIndex, &why);
+        if (!archiver || !archiver->is_string() || archiver->get<std::string>() != "NSKeyedArchiver")
+          return finish(nullptr, corruptError("The data is not a keyed archive."));
+      } else if (name == "$objects") {
+        table = plist->container(valueIndex, &why);
+        if (!table || table->dictionary || table->count == 0)
+          return finish(nullptr, corruptError("The data is not a keyed archive."));
+        // Each entry is a value of the list: a table of more could never be read whole.
+        if (table->count > ns::kMaxPlistValues)
+          return finish(nullptr, corruptError("The archive's object table holds more than " +
+                                              std::to_string(ns::kMaxPlistValues) + " entries."));
+      } else if (name == "$top") {
+        topEntry = plist->object(valueIndex, &why);
+        if (!topEntry || !topEntry->is_object()) return finish(nullptr, corruptError("The data is not a keyed archive."));
+      }
+    }
+    if (!table || !topEntry) return finish(nullptr, corruptError("The data is not a keyed archive."));
+    auto root = topEntry->find("root");
+    if (root == topEntry->end() || !ns::isPlistUID(*root))
+      return finish(nullptr, corruptError("The keyed archive has no root object."));
+    rootUID = ns::plistUIDValue(*root);
+    ctx->objects = ObjectTable(std::move(plist), *table);
+  } else {
+    auto parsed = ns::plistParse(bytes, &why);
+    if (!parsed) return finish(nullptr, corruptError("The archive is not a readable property list (" + why + ")."));
+    if (!parsed->is_object()) return finish(nullptr, corruptError("The archive's top level is not a dictionary."));
+    auto archiver = parsed->find("$archiver");
+    if (archiver != parsed->end() && (!archiver->is_string() || archiver->get<std::string>() != "NSKeyedArchiver"))
+      return finish(nullptr, corruptError("The data is not a keyed archive."));
+    auto objects = parsed->find("$objects");
+    auto top = parsed->find("$top");
+    if (objects == parsed->end() || !objects->is_array() || objects->empty() || top == parsed->end() ||
+        !top->is_object())
+      return finish(nullptr, corruptError("The data is not a keyed archive."));
+    auto root = top->find("root");
+    if (root == top->end() || !ns::isPlistUID(*root))
+      return finish(nullptr, corruptError("The keyed archive has no root object."));
+    rootUID = ns::plistUIDValue(*root);
+    ctx->objects = ObjectTable(std::move(*objects));
+  }
   if (rootUID == 0) {
     Value info = Value::object();
     info[NSLocalizedDescriptionKey] = "The data couldn't be read because it is missing.";

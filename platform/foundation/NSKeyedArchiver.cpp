@@ -32,7 +32,7 @@ uint64_t EncodeContext::valueUID(const Value& v, int level) {
   }
   if (v.is_null()) return 0;
   if (v.is_string()) return stringUID(v.get<std::string>());
-  if (value::isDate(v)) return dateUID(value::dateSeconds(v));
+  if (value::isDate(v)) return dateUID(value::dateSecondsSinceReferenceDate(v));
   if (v.is_binary()) return add(value::data(Bytes(v.get_binary().begin(), v.get_binary().end())));
   if (v.is_boolean() || v.is_number()) return add(v);
   if (v.is_array()) {
@@ -115,7 +115,7 @@ void NSCoder::encodeBool(bool v, const std::string& key) {
 
 void NSCoder::encodeDate(double secondsSince1970, const std::string& key) {
   if (!impl_ || !impl_->enc) return;
-  impl_->fields[storedKey(key)] = ns::plistUID(impl_->enc->dateUID(secondsSince1970));
+  impl_->fields[storedKey(key)] = ns::plistUID(impl_->enc->dateUID(secondsSince1970 - kReferenceDate));
 }
 
 void NSCoder::encodeData(const Bytes& v, const std::string& key) {

@@ -4,12 +4,18 @@
 // an allowed list and the type of every field, and refuses unknown classes, wrong types and
 // truncated or corrupt archives with an error, never a crash. The archive is a binary plist.
 //
+// A binary archive's object table is read entry by entry as the decode reaches it
+// (BinaryPlistReader.h), each entry checked then: an entry whose bytes are damaged fails only what
+// refers to it (in decodeObjectListSkippingDamaged, only that item), and one nothing refers to is
+// never read. Damage to the list's trailer or to its top level (the archive's own keys and the
+// table itself) makes the archive unreadable.
+//
 // Limits of decoding: the archive is read as a property list (PlistValue.h: its size, nesting and
-// expansion limits); objects and plain values nest at most 256 levels; an archived object
-// referenced from several places is decoded once and shared, a plain list or dictionary is
-// decoded once and copied into each place, and the plain values of one decode may take at most
-// kMaxKeyedArchiveDecodedBytes (reckoned), so that lists listing each other over and over cannot
-// expand without bound.
+// expansion limits, for all entries read together); objects and plain values nest at most 256
+// levels; an archived object referenced from several places is decoded once and shared, a plain
+// list or dictionary is decoded once and copied into each place, and the plain values of one
+// decode may take at most kMaxKeyedArchiveDecodedBytes (reckoned), so that lists listing each
+// other over and over cannot expand without bound.
 #include <functional>
 #include <map>
 #include <memory>

@@ -4,9 +4,12 @@
 // view of them. Not for other code.
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "platform/foundation/BinaryPlistReader.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/PlistValue.h"
 
@@ -57,9 +60,9 @@ struct EncodeContext {
     classUIDs.emplace(name, uid);
     return uid;
   }
-  uint64_t dateUID(double since1970) {
+  uint64_t dateUID(double sinceReferenceDate) {
     Value entry = Value::object();
-    entry["NS.time"] = since1970 - kReferenceDate;
+    entry["NS.time"] = sinceReferenceDate;
     entry["$class"] = ns::plistUID(classUID("NSDate"));
     return add(std::move(entry));
   }
@@ -71,10 +74,41 @@ struct EncodeContext {
   uint64_t objectUID(const NSCoding* object);
 };
 
+// The archive's object table ("$objects"). The entries of a binary archive are read from the
+// property list when the decode first reaches them, each checked then, so that a damaged entry
+// fails only what refers to it; an XML archive's are read whole beforehand.
+class ObjectTable {
+ public:
+  ObjectTable() = default;
+  explicit ObjectTable(Value entries) : entries_(std::move(entries)) {}
+  // The table of a binary archive; it holds at most kMaxPlistValues entries, as many as the whole
+  // list may hold values.
+  ObjectTable(std::unique_ptr<ns::BinaryPlistObjects> plist, ns::BinaryPlistObjects::Container table)
+      : plist_(std::move(plist)), table_(table), slots_(static_cast<size_t>(table.count)) {}
+
+  size_t size() const { return plist_ ? slots_.size() : entries_.size(); }
+  // The entry (uid below size()), or null with *why when it cannot be read. An entry is read once;
+  // one that could not be read fails again with the same reason.
+  const Value* at(uint64_t uid, std::string* why);
+  // Whether reading passed the property list's limits: nothing more can be read.
+  bool exhausted() const { return plist_ && plist_->exhausted(); }
+
+ private:
+  Value entries_;  // read beforehand
+  std::unique_ptr<ns::BinaryPlistObjects> plist_;
+  ns::BinaryPlistObjects::Container table_;
+  struct Slot {
+    enum class State : uint8_t { unread, read, damaged } state = State::unread;
+    Value entry;
+    std::string why;
+  };
+  std::vector<Slot> slots_;  // by uid
+};
+
 // The state of one decode: the archive's object table, the classes allowed, the objects decoded
 // so far (each once), what the plain values may still take, and the first error.
 struct DecodeContext {
-  Value objects;
+  ObjectTable objects;
   std::set<std::string> allowed;
   std::map<std::string, std::string> classMap;
   std::map<uint64_t, NSCodingRef> decoded;
@@ -106,27 +140,42 @@ struct DecodeContext {
     budget -= bytes;
     return true;
   }
-  // The table entry a reference points at; null (with an error) for a reference out of range.
+  // The table entry a reference points at; null (with an error) for a reference out of range or
+  // an entry that cannot be read.
   const Value* entry(uint64_t uid) {
     if (uid >= objects.size()) {
       fail(corruptError("A reference points outside the archive's object table."));
       return nullptr;
     }
-    return &objects[uid];
+    return readEntry(uid);
   }
+  // Like entry, but a reference out of range gives null without an error (an entry that cannot be
+  // read still records its error: whatever refers to it fails).
+  const Value* peek(uint64_t uid) { return uid < objects.size() ? readEntry(uid) : nullptr; }
   // The class name of an object entry, or nullopt when the entry is not an object.
   std::optional<std::string> className(const Value& e) {
     if (!e.is_object()) return std::nullopt;
     auto cls = e.find("$class");
     if (cls == e.end() || !ns::isPlistUID(*cls)) return std::nullopt;
-    uint64_t uid = ns::plistUIDValue(*cls);
-    if (uid >= objects.size()) return std::nullopt;
-    const Value& c = objects[uid];
-    if (!c.is_object()) return std::nullopt;
-    auto name = c.find("$classname");
-    if (name == c.end() || !name->is_string()) return std::nullopt;
+    const Value* c = peek(ns::plistUIDValue(*cls));
+    if (!c || !c->is_object()) return std::nullopt;
+    auto name = c->find("$classname");
+    if (name == c->end() || !name->is_string()) return std::nullopt;
     return name->get<std::string>();
   }
+  // The entry uid (below the table's size), recording why it cannot be read.
+  const Value* readEntry(uint64_t uid) {
+    std::string why;
+    if (const Value* e = objects.at(uid, &why)) return e;
+    if (objects.exhausted()) {
+      exhausted = true;
+      fail(corruptError("The archive expands to more than its size limit (" + why + ")."));
+    } else {
+      fail(corruptError("An object of the archive is damaged: " + why + "."));
+    }
+    return nullptr;
+  }
+
 
   NSCodingRef objectAt(uint64_t uid);
   bool valueAt(uint64_t uid, Value& out, int level);

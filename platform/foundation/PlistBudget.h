@@ -9,7 +9,9 @@
 namespace ns {
 
 // What one decoded value is reckoned to take besides its text or bytes (the value, its slot in a
-// list or dictionary, allocation overhead).
+// list or dictionary, allocation overhead). A text (a value or a dictionary key) is reckoned at its
+// UTF-8 size, whichever string type or form of list holds it, so that what one reader takes every
+// writer writes.
 inline constexpr size_t kPlistValueCost = 64;
 
 // Counts reckoned bytes against kMaxPlistDecodedBytes and values (an array, a dictionary, a key, a

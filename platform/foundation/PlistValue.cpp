@@ -2,15 +2,17 @@
 
 #include "platform/foundation/BinaryPlistReader.h"
 #include "platform/foundation/BinaryPlistWriter.h"
+#include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/PlistBudget.h"
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -37,31 +39,23 @@ void setError(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
 
-// libplist holds a date as the seconds since 2001 in a double and hands them out as the truncated
-// seconds with the magnitude of the fraction in microseconds.
+// libplist holds a date as the seconds since 2001 in a double and hands them out as the seconds in
+// 32 bits with the fraction in microseconds. A date read from XML text is whole seconds within
+// that range (xmlLeavesExact refuses any other), so it is read exactly.
 Value dateFromPlist(plist_t node) {
   int32_t sec = 0, usec = 0;
   plist_get_date_val(node, &sec, &usec);
-  double since2001 = sec < 0 ? sec - std::abs(usec) / 1e6 : sec + std::abs(usec) / 1e6;
-  return value::date(since2001 + 978307200.0);
+  return value::dateSinceReferenceDate(sec < 0 ? sec - std::abs(usec) / 1e6 : sec + std::abs(usec) / 1e6);
 }
 
-// libplist takes whole seconds as a 32-bit integer: a later or earlier date is clamped to the
-// range, and a date that is no number at all (a stored list may hold one) is written as the
-// reference date rather than converted unchecked.
-plist_t dateToPlist(double since1970) {
-  double since2001 = since1970 - 978307200.0;
+// XML text holds whole seconds, which libplist takes as a 32-bit integer: a date is written in the
+// whole seconds it holds (rounded down), a later or earlier one clamped to the range, and a date
+// that is no number at all (a stored list may hold one) as the reference date rather than
+// converted unchecked. A date read from XML text is written back as the same text.
+plist_t dateToPlist(double since2001) {
   if (std::isnan(since2001)) since2001 = 0;
-  if (since2001 > 2147483647.0) since2001 = 2147483647.0;
-  if (since2001 < -2147483648.0) since2001 = -2147483648.0;
-  double whole = std::floor(since2001);
-  auto usec = static_cast<int32_t>(std::llround((since2001 - whole) * 1e6));
-  auto sec = static_cast<int32_t>(whole);
-  if (usec >= 1000000) {
-    sec += 1;
-    usec -= 1000000;
-  }
-  return plist_new_date(sec, usec);
+  since2001 = std::clamp(std::floor(since2001), -2147483648.0, 2147483647.0);
+  return plist_new_date(static_cast<int32_t>(since2001), 0);
 }
 
 // Whether an integer that libplist read from XML text was written with a minus sign. libplist keeps
@@ -173,8 +167,9 @@ bool toValue(plist_t node, Value& out, size_t depth, PlistBudget& budget, std::s
           ok = false;
           break;
         }
-        // The key is a value of its own, as it is in a binary list.
-        if (!budget.charge(0, error) || !toValue(val, item, depth + 1, budget, error)) {
+        // The key is a value of its own, reckoned as a text, as it is in a binary list.
+        if (!budget.charge(kPlistValueCost + std::strlen(key ? key : ""), error) ||
+            !toValue(val, item, depth + 1, budget, error)) {
           std::free(key);
           ok = false;
           break;
@@ -205,15 +200,32 @@ bool xmlText(const std::string& text, std::string* error) {
   return true;
 }
 
+const std::string kXMLTooLong =
+    "the property list would take more than " + std::to_string(kMaxPlistBytes) + " bytes of XML";
+
+// What the XML writer has in hand: what the reader would reckon for the values so far, and the
+// least text they can take (their texts and keys, their data in base64), so that a list whose
+// text is sure to be longer than a reader takes is refused before libplist builds and writes it.
+struct XMLWrite {
+  PlistBudget budget;
+  size_t textAtLeast = 0;
+  bool add(size_t text, std::string* error) {
+    textAtLeast += text;
+    if (textAtLeast <= kMaxPlistBytes) return true;
+    setError(error, kXMLTooLong);
+    return false;
+  }
+};
+
 // libplist's tree for the XML writer. What it would write changed is refused: text it cannot
 // hold (above), integers above the signed range (written as negative ones) and UIDs (written as
 // dictionaries, and read back as such).
-plist_t fromValue(const Value& v, size_t depth, PlistBudget& budget, std::string* error) {
+plist_t fromValue(const Value& v, size_t depth, XMLWrite& write, std::string* error) {
   // What the reader would reckon for this value: a list it would refuse is not written.
-  size_t payload = 0;
-  if (v.is_string()) payload = v.get_ref<const std::string&>().size();
-  if (v.is_binary()) payload = v.get_binary().size();
-  if (!budget.charge(kPlistValueCost + payload, error)) return nullptr;
+  size_t payload = 0, text = 0;
+  if (v.is_string()) payload = text = v.get_ref<const std::string&>().size();
+  if (v.is_binary()) payload = v.get_binary().size(), text = payload / 3 * 4;
+  if (!write.budget.charge(kPlistValueCost + payload, error) || !write.add(text, error)) return nullptr;
   if ((v.is_array() || v.is_object()) && depth >= kMaxPlistDepth) {
     setError(error, "the value nests too deeply for a property list");
     return nullptr;
@@ -239,14 +251,14 @@ plist_t fromValue(const Value& v, size_t depth, PlistBudget& budget, std::string
         setError(error, "an XML property list cannot hold a UID");
         return nullptr;
       }
-      if (value::isDate(v)) return dateToPlist(value::dateSeconds(v));
+      if (value::isDate(v)) return dateToPlist(value::dateSecondsSinceReferenceDate(v));
       const auto& bin = v.get_binary();
       return plist_new_data(reinterpret_cast<const char*>(bin.data()), bin.size());
     }
     case Value::value_t::array: {
       plist_t arr = plist_new_array();
       for (const auto& item : v) {
-        plist_t child = fromValue(item, depth + 1, budget, error);
+        plist_t child = fromValue(item, depth + 1, write, error);
         if (!child) {
           plist_free(arr);
           return nullptr;
@@ -258,8 +270,10 @@ plist_t fromValue(const Value& v, size_t depth, PlistBudget& budget, std::string
     case Value::value_t::object: {
       plist_t dict = plist_new_dict();
       for (auto it = v.begin(); it != v.end(); ++it) {
-        plist_t child = xmlText(it.key(), error) && budget.charge(kPlistValueCost + it.key().size(), error)
-                            ? fromValue(it.value(), depth + 1, budget, error)
+        plist_t child = xmlText(it.key(), error) &&
+                                write.budget.charge(kPlistValueCost + it.key().size(), error) &&
+                                write.add(it.key().size(), error)
+                            ? fromValue(it.value(), depth + 1, write, error)
                             : nullptr;
         if (!child) {
           plist_free(dict);
@@ -393,12 +407,64 @@ bool exactInteger(std::string_view text, std::string* why) {
   return true;
 }
 
-// Whether every integer element of XML text reads as the number it shows. libplist reads the text
-// with the C library's base guessing ("010" as 8, "0x10" as 16), stops at the first other
+// The days from 1970-01-01 to the date of the proleptic Gregorian calendar.
+int64_t daysSince1970(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yearOfEra = year - era * 400;
+  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+// Whether the text of a date element is a date libplist reads as it shows: "YYYY-MM-DDTHH:MM:SSZ"
+// (white space around it allowed), a day and time of the calendar, within the 32-bit seconds since
+// 2001 libplist hands out; *why says what else it is. libplist reads other text as far as it can
+// and makes a date of whatever it got, without a word: an empty element is 1970, a fraction of a
+// second is dropped, the 30th of February is in March and a later year wraps to an earlier one.
+bool exactDate(std::string_view text, std::string* why) {
+  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+  static constexpr std::string_view kForm = "dddd-dd-ddTdd:dd:ddZ";
+  bool matches = text.size() == kForm.size();
+  for (size_t i = 0; matches && i < kForm.size(); ++i) {
+    matches = kForm[i] == 'd' ? text[i] >= '0' && text[i] <= '9' : text[i] == kForm[i];
+  }
+  if (!matches) {
+    *why = "a date that is not of the form YYYY-MM-DDTHH:MM:SSZ";
+    return false;
+  }
+  auto number = [&](size_t at, size_t digits) {
+    int64_t n = 0;
+    for (size_t i = at; i < at + digits; ++i) n = n * 10 + (text[i] - '0');
+    return n;
+  };
+  const int64_t year = number(0, 4), month = number(5, 2), day = number(8, 2);
+  const int64_t hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month < 1 || month > 12 || day < 1 || day > kDaysInMonth[month - 1] + (month == 2 && leap) || hour > 23 ||
+      minute > 59 || second > 59) {
+    *why = "a date that is not in the calendar";
+    return false;
+  }
+  const int64_t since2001 = daysSince1970(year, month, day) * 86400 + hour * 3600 + minute * 60 + second -
+                            static_cast<int64_t>(kTimeIntervalSince1970AtReferenceDate);
+  if (since2001 < INT32_MIN || since2001 > INT32_MAX) {
+    *why = "a date outside what an XML property list holds (1932-12-13T20:45:52Z to 2069-01-19T03:14:07Z)";
+    return false;
+  }
+  return true;
+}
+
+// Whether every integer and date element of XML text reads as what it shows. libplist reads an
+// integer with the C library's base guessing ("010" as 8, "0x10" as 16), stops at the first other
 // character ("12abc" as 12, "1e3" as 1), and saturates or wraps numbers beyond 64 bits, all without
-// a word; so an integer must be a plain decimal number within the range. Comments, CDATA sections,
-// declarations and processing instructions are passed over as the parser passes them.
-bool xmlIntegersExact(std::string_view text, std::string* error) {
+// a word; so an integer must be a plain decimal number within the range. Dates: see exactDate.
+// Comments, CDATA sections, declarations and processing instructions are passed over as the parser
+// passes them.
+bool xmlLeavesExact(std::string_view text, std::string* error) {
   auto startsWith = [&](size_t at, std::string_view what) { return text.compare(at, what.size(), what) == 0; };
   auto isNameEnd = [&](size_t at) {
     return at >= text.size() || text[at] == '>' || text[at] == '/' || text[at] == ' ' || text[at] == '\t' ||
@@ -417,7 +483,12 @@ bool xmlIntegersExact(std::string_view text, std::string* error) {
       i = end + closer.size();
       continue;
     }
-    if (!startsWith(i, "<integer") || !isNameEnd(i + 8)) {
+    std::string_view name, kind;
+    if (startsWith(i, "<integer") && isNameEnd(i + 8)) {
+      name = "integer", kind = "an integer";
+    } else if (startsWith(i, "<date") && isNameEnd(i + 5)) {
+      name = "date", kind = "a date";
+    } else {
       ++i;
       continue;
     }
@@ -426,12 +497,17 @@ bool xmlIntegersExact(std::string_view text, std::string* error) {
     std::string why;
     const size_t contentEnd = text.find('<', tagEnd + 1);
     if (text[tagEnd - 1] == '/') {
-      why = "an empty integer element";
-    } else if (contentEnd == std::string_view::npos || !startsWith(contentEnd, "</integer") ||
-               !isNameEnd(contentEnd + 9)) {
-      why = "an integer element with markup inside";
+      why = "an empty " + std::string(name) + " element";
+    } else if (contentEnd == std::string_view::npos || !startsWith(contentEnd, "</") ||
+               !startsWith(contentEnd + 2, name) || !isNameEnd(contentEnd + 2 + name.size())) {
+      why = std::string(kind) + " element with markup inside";
     } else {
-      exactInteger(text.substr(tagEnd + 1, contentEnd - tagEnd - 1), &why);
+      const std::string_view content = text.substr(tagEnd + 1, contentEnd - tagEnd - 1);
+      if (name == "integer") {
+        exactInteger(content, &why);
+      } else {
+        exactDate(content, &why);
+      }
     }
     if (!why.empty()) {
       setError(error, "the property list holds " + why);
@@ -483,7 +559,7 @@ std::optional<Value> plistParse(std::string_view bytes, std::string* error) {
     setError(error, "the property list nests too deeply");
     return std::nullopt;
   }
-  if (!xmlIntegersExact(bytes, error)) return std::nullopt;
+  if (!xmlLeavesExact(bytes, error)) return std::nullopt;
   std::lock_guard<std::mutex> lock(plistMutex());
   plist_t root = nullptr;
   plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
@@ -501,8 +577,8 @@ std::optional<Value> plistParse(std::string_view bytes, std::string* error) {
 std::optional<std::string> plistSerialize(const Value& v, bool binary, std::string* error) {
   if (binary) return writeBinaryPlist(v, error);
   std::lock_guard<std::mutex> lock(plistMutex());
-  PlistBudget budget;
-  PlistPtr root(fromValue(v, 0, budget, error));
+  XMLWrite write;
+  PlistPtr root(fromValue(v, 0, write, error));
   if (!root) return std::nullopt;
   char* out = nullptr;
   uint32_t len = 0;
@@ -511,9 +587,14 @@ std::optional<std::string> plistSerialize(const Value& v, bool binary, std::stri
     setError(error, "the property list could not be written");
     return std::nullopt;
   }
-  std::string result(out, len);
-  plist_to_xml_free(out);
-  return result;
+  std::unique_ptr<char, void (*)(char*)> text(out, plist_to_xml_free);
+  // The tags and the indentation come on top of the least text reckoned above: a list the readers
+  // would refuse as too large is not handed out.
+  if (len > kMaxPlistBytes) {
+    setError(error, kXMLTooLong);
+    return std::nullopt;
+  }
+  return std::string(out, len);
 }
 
 }  // namespace ns

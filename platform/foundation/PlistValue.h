@@ -36,16 +36,19 @@ uint64_t plistUIDValue(const Value& v);  // 0 when v is not a UID
 // written, so that a list read and written again never changes: a key or a text that is not UTF-8
 // (or, in XML, holds NUL), a dictionary holding a key twice, half of a UTF-16 surrogate pair, a
 // binary integer or UID beyond 64 bits, an XML integer that is not a plain decimal number of the
-// 64-bit range. Integers above 2^63-1 read as unsigned Values; the binary one-byte string type
+// 64-bit range, an XML date libplist would read as another date. Integers above 2^63-1 read as unsigned Values; the binary one-byte string type
 // holding 8-bit text reads as the Latin-1 characters it stands for.
 std::optional<Value> plistParse(std::string_view bytes, std::string* error = nullptr);
 // Serialises a Value as a binary (or XML) plist. The binary form holds every value exactly as
 // plistParse reads it back (BinaryPlistWriter.h). Either form refuses (nullopt with *error set) a
-// null anywhere in the value, text that is not UTF-8 and a value the reader's limits would refuse
-// (nested deeper than kMaxPlistDepth, or reckoned past kMaxPlistDecodedBytes). The XML form, written
+// null anywhere in the value, text that is not UTF-8 and a value the readers' limits would refuse
+// (nested deeper than kMaxPlistDepth, reckoned past kMaxPlistDecodedBytes or kMaxPlistValues, or
+// written in more than kMaxPlistBytes: in XML every copy of a shared value is written out). The XML form, written
 // by libplist, also refuses what it would write changed: text holding NUL, integers above 2^63-1
-// and UIDs; its dates are whole seconds within the 32 bits libplist holds (clamped beyond), and a
-// date that is not a number becomes 2001-01-01.
+// and UIDs; its dates are whole seconds within the 32 bits libplist holds (rounded down, clamped
+// beyond), and a date that is not a number becomes 2001-01-01. An XML date reads as the text shows
+// it ("YYYY-MM-DDTHH:MM:SSZ" within those 32 bits, else the list is refused) and is written back as
+// the same text; a binary date is written back with the bytes it was read from.
 std::optional<std::string> plistSerialize(const Value& v, bool binary = true,
                                           std::string* error = nullptr);
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/foundation/NSDate.h"
 #include "platform/foundation/NSString.h"
 
 namespace value {
@@ -19,7 +20,11 @@ Bytes dataBytes(const Value& v) {
   return Bytes(v.get_binary().begin(), v.get_binary().end());
 }
 
-Value date(double seconds) {
+Value date(double secondsSince1970) {
+  return dateSinceReferenceDate(secondsSince1970 - ns::kTimeIntervalSince1970AtReferenceDate);
+}
+
+Value dateSinceReferenceDate(double seconds) {
   Bytes raw(sizeof(double));
   std::memcpy(raw.data(), &seconds, sizeof(double));
   return Value::binary(std::move(raw), kDateSubtype);
@@ -31,6 +36,11 @@ bool isDate(const Value& v) {
 }
 
 double dateSeconds(const Value& v) {
+  if (!isDate(v)) return 0;
+  return dateSecondsSinceReferenceDate(v) + ns::kTimeIntervalSince1970AtReferenceDate;
+}
+
+double dateSecondsSinceReferenceDate(const Value& v) {
   if (!isDate(v)) return 0;
   double d;
   std::memcpy(&d, v.get_binary().data(), sizeof(double));

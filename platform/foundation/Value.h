@@ -15,7 +15,9 @@ using Bytes = std::vector<uint8_t>;
 namespace value {
 
 // Raw data is a binary value without subtype; a date is a binary value of subtype kDateSubtype
-// holding the seconds since 1970 as a little-endian IEEE double.
+// holding the seconds since the reference date 2001-01-01 as a little-endian IEEE double: the
+// number binary property lists and keyed archives store, so that a date read from one is written
+// back with the very bytes it was read from.
 inline constexpr std::uint64_t kDateSubtype = 0x44;
 
 Value data(const Bytes& bytes);
@@ -23,9 +25,12 @@ Value data(std::string_view bytes);
 bool isData(const Value& v);
 Bytes dataBytes(const Value& v);  // empty when v is not data
 
+// A date from seconds since 1970 (rounded once to the seconds since 2001 it is held as).
 Value date(double secondsSince1970);
+Value dateSinceReferenceDate(double secondsSince2001);
 bool isDate(const Value& v);
-double dateSeconds(const Value& v);  // 0 when v is not a date
+double dateSeconds(const Value& v);  // since 1970; 0 when v is not a date
+double dateSecondsSinceReferenceDate(const Value& v);  // as held; 0 when v is not a date
 
 // The deepest nesting of arrays and objects parseJSON accepts: text nested deeper is refused
 // before a value is built, so that every recursive walk of a parsed Value (writing, comparing,

@@ -9,19 +9,13 @@
 namespace fuzzsupport {
 
 // Whether two values read from property lists are the same: equal texts, data, UIDs, integers
-// (signed and unsigned apart) and booleans, reals equal to the bit (NaN to NaN), dates equal up
-// to the rounding of moving them between the list's reference date and 1970 and back.
+// (signed and unsigned apart) and booleans, reals equal to the bit (NaN to NaN), dates holding the
+// same bits (the seconds since 2001 the list stores, a NaN's payload and all).
 inline bool samePlistValue(const Value& a, const Value& b) {
   if (a.type() != b.type()) return false;
   if (a.is_number_float()) {
     const double x = a.get<double>(), y = b.get<double>();
     return (std::isnan(x) && std::isnan(y)) || std::memcmp(&x, &y, sizeof x) == 0;
-  }
-  if (value::isDate(a) || value::isDate(b)) {
-    if (!value::isDate(a) || !value::isDate(b)) return false;
-    const double x = value::dateSeconds(a), y = value::dateSeconds(b);
-    if (std::isnan(x) || std::isnan(y)) return std::isnan(x) && std::isnan(y);
-    return x == y || std::fabs(x - y) <= 1e-9 * std::fmax(1.0, std::fabs(x));
   }
   if (a.is_array() || a.is_object()) {
     if (a.size() != b.size()) return false;

@@ -1,5 +1,6 @@
 // A user-defaults file from disk: read, every value through the typed accessors, a change
-// written back and read again as the next launch would, with every value as it was read.
+// written back (a file that was read is always saved again) and read again as the next launch
+// would, with every value as it was read.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                               static_cast<std::streamsize>(size));
   NSUserDefaults::resetForTesting();
   auto defaults = NSUserDefaults::suiteNamed("fuzz");
+  // A file that cannot be read is moved aside; one that stays was read, and must be saved again.
+  const bool read = std::filesystem::exists(dir + "/fuzz.plist");
   const Value all = defaults->dictionaryRepresentation();
   if (!all.is_object()) std::abort();
   for (auto it = all.begin(); it != all.end(); ++it) {
@@ -34,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   defaults->setBool(true, "fuzz.written");
   const bool written = defaults->synchronize();
+  if (read && !written) fuzzsupport::broken("a file that was read could not be saved again");
   NSUserDefaults::resetForTesting();
   // A save keeps every value that was read as it was read.
   if (written) {

@@ -339,3 +339,159 @@ TEST(KeyedArchiver, ADamagedItemOfASkippingListCostsOnlyItself) {
   ASSERT_TRUE(error);
   EXPECT_NE(error->localizedFailureReason().value_or("").find("expands"), std::string::npos);
 }
+
+namespace {
+
+// The shelf archive's bytes with the entry of the node named `name` (its place among the list's
+// objects) handed to `damage` along with the objects' layout.
+Bytes damagedShelf(const Bytes& good, const std::string& name,
+                   const std::function<void(Bytes& bytes, const plist_test::BinaryObjects& objects, uint64_t entry)>& damage) {
+  const std::string_view view(reinterpret_cast<const char*>(good.data()), good.size());
+  const plist_test::BinaryObjects objects(view);
+  const auto table = objects.references(*objects.valueFor(objects.top(), "$objects"));
+  for (uint64_t entry : table) {
+    const auto nameRef = objects.valueFor(entry, "name");
+    if (!nameRef || !objects.uid(*nameRef) || objects.text(table[*objects.uid(*nameRef)]) != name) continue;
+    Bytes bytes = good;
+    damage(bytes, objects, entry);
+    return bytes;
+  }
+  ADD_FAILURE() << "no node named " << name;
+  return good;
+}
+
+// Sets reference k of container i to `target`.
+void setReference(Bytes& bytes, const plist_test::BinaryObjects& objects, uint64_t i, uint64_t k, uint64_t target) {
+  const size_t at = objects.referenceOffset(i, k), n = objects.referenceSize();
+  for (size_t b = 0; b < n; ++b) bytes[at + b] = static_cast<uint8_t>(target >> (8 * (n - 1 - b)));
+}
+
+}  // namespace
+
+namespace {
+
+// A shelf archive built object by object, whose list names `slots` entries of the object table
+// that are all one text of `textBytes` bytes: small on disk, while every entry read is a copy.
+Bytes shelfOfOneText(size_t slots, size_t textBytes) {
+  using namespace plist_test;
+  enum : size_t {
+    kTop, kArchiverKey, kTopKey, kObjectsKey, kArchiver, kTopDict, kRootKey, kRootUID, kObjects, kNull, kShelf,
+    kItemsKey, kListUID, kClassKey, kShelfClassUID, kShelfClass, kClassNameKey, kShelfName, kClassesKey, kNSObject,
+    kShelfClasses, kList, kObjectsField, kItems, kListClassUID, kListClass, kArrayName, kArrayClasses, kFirstUID
+  };
+  auto uid = [](uint64_t u) {
+    return u < 256 ? std::string{'\x80', static_cast<char>(u)}
+                   : std::string{'\x81', static_cast<char>(u >> 8), static_cast<char>(u & 0xFF)};
+  };
+  const size_t text = kFirstUID + slots;  // last, so that every other object starts early
+  std::vector<std::string> o(text + 1);
+  o[kTop] = marker(0xD, 3) + ref(kArchiverKey) + ref(kTopKey) + ref(kObjectsKey) + ref(kArchiver) + ref(kTopDict) +
+            ref(kObjects);
+  o[kArchiverKey] = oneByteString("$archiver");
+  o[kTopKey] = oneByteString("$top");
+  o[kObjectsKey] = oneByteString("$objects");
+  o[kArchiver] = oneByteString("NSKeyedArchiver");
+  o[kTopDict] = marker(0xD, 1) + ref(kRootKey) + ref(kRootUID);
+  o[kRootKey] = oneByteString("root");
+  o[kRootUID] = uid(1);
+  // The table: $null, the shelf, its class, the list, its class, then the slots.
+  o[kObjects] = marker(0xA, 5 + slots) + ref(kNull) + ref(kShelf) + ref(kShelfClass) + ref(kList) + ref(kListClass);
+  for (size_t i = 0; i < slots; ++i) o[kObjects] += ref(text);
+  o[kNull] = oneByteString("$null");
+  o[kShelf] = marker(0xD, 2) + ref(kItemsKey) + ref(kClassKey) + ref(kListUID) + ref(kShelfClassUID);
+  o[kItemsKey] = oneByteString("items");
+  o[kListUID] = uid(3);
+  o[kClassKey] = oneByteString("$class");
+  o[kShelfClassUID] = uid(2);
+  o[kShelfClass] = marker(0xD, 2) + ref(kClassNameKey) + ref(kClassesKey) + ref(kShelfName) + ref(kShelfClasses);
+  o[kClassNameKey] = oneByteString("$classname");
+  o[kShelfName] = oneByteString("Test.Shelf");
+  o[kClassesKey] = oneByteString("$classes");
+  o[kNSObject] = oneByteString("NSObject");
+  o[kShelfClasses] = marker(0xA, 2) + ref(kShelfName) + ref(kNSObject);
+  o[kList] = marker(0xD, 2) + ref(kObjectsField) + ref(kClassKey) + ref(kItems) + ref(kListClassUID);
+  o[kObjectsField] = oneByteString("NS.objects");
+  o[kItems] = marker(0xA, slots);
+  for (size_t i = 0; i < slots; ++i) o[kItems] += ref(kFirstUID + i);
+  o[kListClassUID] = uid(4);
+  o[kListClass] = marker(0xD, 2) + ref(kClassNameKey) + ref(kClassesKey) + ref(kArrayName) + ref(kArrayClasses);
+  o[kArrayName] = oneByteString("NSArray");
+  o[kArrayClasses] = marker(0xA, 2) + ref(kArrayName) + ref(kNSObject);
+  for (size_t i = 0; i < slots; ++i) o[kFirstUID + i] = uid(5 + i);
+  o[text] = oneByteString(std::string(textBytes, 't'));
+  const std::string bytes = bplist(o);
+  return Bytes(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+// The objects of a binary archive are read as the decode reaches them: a damaged one fails what
+// refers to it (in a skipping list, only that item), one nothing refers to costs nothing, and the
+// limits of the whole list still hold for everything read.
+TEST(KeyedArchiver, AnEntryTheListCannotReadFailsOnlyWhatRefersToIt) {
+  const std::set<std::string> allowed = {"Test.Node", "Test.Shelf"};
+  auto decode = [&](const Bytes& data, bool skipping, NSErrorRef* error) {
+    NSRegisterCodingClass("Test.Shelf", [skipping](NSCoder& c) { return Shelf::decode(c, skipping); });
+    return std::dynamic_pointer_cast<Shelf>(NSKeyedUnarchiver::unarchivedObjectOfClasses(allowed, data, error));
+  };
+  const Bytes good = shelfArchive([](Value&, const auto&) {});
+  using Objects = plist_test::BinaryObjects;
+  const struct {
+    const char* what;
+    std::function<void(Bytes&, const Objects&, uint64_t)> damage;
+    const char* reason;
+  } cases[] = {
+      {"a key that is no text", [](Bytes& b, const Objects& o, uint64_t e) { setReference(b, o, e, 0, o.references(e).back()); },
+       "a dictionary key is not a string"},
+      {"one key twice", [](Bytes& b, const Objects& o, uint64_t e) { setReference(b, o, e, 1, o.references(e)[0]); },
+       "one key twice"},
+      {"an entry holding itself", [](Bytes& b, const Objects& o, uint64_t e) {
+         const auto refs = o.references(e);
+         setReference(b, o, e, refs.size() - 1, e);
+       }, "contains itself"},
+      {"a reference past the objects", [](Bytes& b, const Objects& o, uint64_t e) {
+         const auto refs = o.references(e);
+         setReference(b, o, e, refs.size() - 1, o.count());
+       }, "outside the object table"},
+  };
+  for (const auto& c : cases) {
+    const Bytes damaged = damagedShelf(good, "second", c.damage);
+    NSErrorRef error;
+    auto shelf = decode(damaged, true, &error);
+    ASSERT_TRUE(shelf) << c.what << ": " << error->description();
+    ASSERT_EQ(shelf->items.size(), 2u) << c.what;
+    EXPECT_EQ(shelf->items[0]->name, "first");
+    EXPECT_EQ(shelf->items[1]->name, "third");
+    ASSERT_EQ(shelf->skipped.size(), 1u) << c.what;
+    const std::string reason = shelf->skipped[0]->localizedFailureReason().value_or("");
+    EXPECT_NE(reason.find("damaged"), std::string::npos) << c.what << ": " << reason;
+    EXPECT_NE(reason.find(c.reason), std::string::npos) << c.what << ": " << reason;
+    EXPECT_FALSE(decode(damaged, false, &error)) << c.what << ": the strict list fails as a whole";
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->localizedFailureReason().value_or("").find(c.reason), std::string::npos) << c.what;
+  }
+
+  // A damaged entry that nothing refers to.
+  const Bytes withSpare = shelfArchive([](Value& objects, const auto&) { objects.push_back({{"spare", 1}, {"other", 2}}); });
+  const std::string_view view(reinterpret_cast<const char*>(withSpare.data()), withSpare.size());
+  const Objects objects(view);
+  const uint64_t spare = objects.references(*objects.valueFor(objects.top(), "$objects")).back();
+  Bytes unreferenced = withSpare;
+  setReference(unreferenced, objects, spare, 1, objects.references(spare)[0]);
+  NSErrorRef error;
+  auto shelf = decode(unreferenced, false, &error);
+  ASSERT_TRUE(shelf) << error->description();
+  EXPECT_EQ(shelf->items.size(), 3u);
+
+  // One text behind many entries of the table, each an item of the list: every entry read is a
+  // copy and counts, and the list is refused once the copies pass the limits.
+  shelf = decode(shelfOfOneText(10, 1000), true, &error);
+  ASSERT_TRUE(shelf) << error->description();
+  EXPECT_TRUE(shelf->items.empty());
+  EXPECT_EQ(shelf->skipped.size(), 10u);
+  const Bytes spread = shelfOfOneText(2000, 65000);
+  ASSERT_LT(spread.size(), 100000u);
+  EXPECT_FALSE(decode(spread, true, &error));
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->localizedFailureReason().value_or("").find("expands"), std::string::npos) << error->description();
+}

@@ -1,7 +1,11 @@
 #pragma once
 // Property lists built byte by byte for tests: what a hostile or damaged file may hold.
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/PlistValue.h"
@@ -32,6 +36,46 @@ inline std::string bplist(const std::vector<std::string>& objects, size_t top = 
 }
 
 inline std::string ref(size_t i) { return {static_cast<char>(i >> 8), static_cast<char>(i & 0xFF)}; }
+
+// The marker of a container or string of `count` items: in its low nibble, or 0xF and the count
+// as a two- or four-byte integer object.
+inline std::string marker(uint8_t type, size_t count) {
+  if (count < 15) return std::string(1, static_cast<char>((type << 4) | count));
+  std::string m(1, static_cast<char>((type << 4) | 0x0F));
+  const int n = count <= 0xFFFF ? 2 : 4;
+  m += static_cast<char>(n == 2 ? 0x11 : 0x12);
+  for (int i = n - 1; i >= 0; --i) m += static_cast<char>((count >> (8 * i)) & 0xFF);
+  return m;
+}
+
+// An array object `count` times referencing object `target`.
+inline std::string arrayOf(size_t count, size_t target) {
+  std::string a = marker(0xA, count);
+  for (size_t k = 0; k < count; ++k) a += ref(target);
+  return a;
+}
+
+// A one-byte string object of the given bytes (8-bit bytes stand for Latin-1 characters).
+inline std::string oneByteString(const std::string& bytes) { return marker(0x5, bytes.size()) + bytes; }
+
+// A UTF-16 string object of the given units.
+inline std::string utf16String(const std::u16string& units) {
+  std::string s = marker(0x6, units.size());
+  for (char16_t u : units) {
+    s += static_cast<char>(u >> 8);
+    s += static_cast<char>(u & 0xFF);
+  }
+  return s;
+}
+
+// Arrays nested as `fanouts` says (the first holds the second that many times, and so on), the
+// last holding the string object `leaf`: a small file whose one text is copied into every place.
+inline std::string sharedLeaf(const std::vector<size_t>& fanouts, const std::string& leaf) {
+  std::vector<std::string> objects;
+  for (size_t i = 0; i < fanouts.size(); ++i) objects.push_back(arrayOf(fanouts[i], i + 1));
+  objects.push_back(leaf);
+  return bplist(objects);
+}
 
 // A binary list of one dictionary (fewer than 15 entries): keys[i] -> values[i], each an encoded
 // object.
@@ -89,6 +133,88 @@ inline std::string deepXML(size_t depth, const std::string& inside = "") {
   for (size_t i = 0; i < depth; ++i) x += "</array>";
   return x + "</plist>";
 }
+
+// The objects of a binary property list as far as telling which bytes belong to which object
+// takes (a well-formed list, as the writer makes it): where each starts and ends, what it
+// references, its UID or its ASCII text.
+class BinaryObjects {
+ public:
+  explicit BinaryObjects(std::string_view b) : b_(b) {
+    const size_t t = b.size() - 32;
+    offsetSize_ = static_cast<uint8_t>(b[t + 6]);
+    refSize_ = static_cast<uint8_t>(b[t + 7]);
+    const uint64_t count = be(t + 8, 8);
+    top_ = be(t + 16, 8);
+    table_ = be(t + 24, 8);
+    for (uint64_t i = 0; i < count; ++i) starts_.push_back(be(table_ + i * offsetSize_, offsetSize_));
+    sorted_ = starts_;
+    std::sort(sorted_.begin(), sorted_.end());
+  }
+
+  uint64_t top() const { return top_; }
+  size_t count() const { return starts_.size(); }
+  // The bytes of object i: from its start to the next object's (or the offset table).
+  std::pair<size_t, size_t> range(uint64_t i) const {
+    auto next = std::upper_bound(sorted_.begin(), sorted_.end(), starts_[i]);
+    return {starts_[i], next == sorted_.end() ? table_ : *next};
+  }
+  // An array's items, or a dictionary's keys then values; none for other objects.
+  std::vector<uint64_t> references(uint64_t i) const {
+    std::vector<uint64_t> refs;
+    const size_t at = referencesStart(i, refs);
+    for (uint64_t k = 0; k < refs.size(); ++k) refs[k] = be(at + k * refSize_, refSize_);
+    return refs;
+  }
+  // Where the bytes of reference k of container i stand, to damage it.
+  size_t referenceOffset(uint64_t i, uint64_t k) const {
+    std::vector<uint64_t> refs;
+    return referencesStart(i, refs) + k * refSize_;
+  }
+  size_t referenceSize() const { return refSize_; }
+  std::optional<uint64_t> uid(uint64_t i) const {
+    const uint8_t marker = static_cast<uint8_t>(b_[starts_[i]]);
+    if (marker >> 4 != 0x8) return std::nullopt;
+    return be(starts_[i] + 1, (marker & 0x0F) + 1);
+  }
+  std::string text(uint64_t i) const {
+    const uint8_t marker = static_cast<uint8_t>(b_[starts_[i]]);
+    if (marker >> 4 != 0x5 || (marker & 0x0F) == 0x0F) return {};
+    return std::string(b_.substr(starts_[i] + 1, marker & 0x0F));
+  }
+  // The value stored under the key in dictionary i.
+  std::optional<uint64_t> valueFor(uint64_t i, const std::string& key) const {
+    const auto refs = references(i);
+    for (size_t k = 0; k < refs.size() / 2; ++k)
+      if (text(refs[k]) == key) return refs[refs.size() / 2 + k];
+    return std::nullopt;
+  }
+
+ private:
+  // Where the references of container i start, `refs` sized to their number (none for other objects).
+  size_t referencesStart(uint64_t i, std::vector<uint64_t>& refs) const {
+    size_t at = starts_[i];
+    const uint8_t marker = static_cast<uint8_t>(b_[at++]);
+    if (marker >> 4 != 0xA && marker >> 4 != 0xD) return at;
+    uint64_t n = marker & 0x0F;
+    if (n == 0x0F) {
+      const size_t bytes = size_t{1} << (static_cast<uint8_t>(b_[at]) & 0x0F);
+      n = be(at + 1, bytes);
+      at += 1 + bytes;
+    }
+    refs.resize(marker >> 4 == 0xD ? 2 * n : n);
+    return at;
+  }
+  uint64_t be(size_t at, size_t n) const {
+    uint64_t v = 0;
+    for (size_t k = 0; k < n; ++k) v = (v << 8) | static_cast<uint8_t>(b_[at + k]);
+    return v;
+  }
+
+  std::string_view b_;
+  size_t offsetSize_, refSize_;
+  uint64_t top_, table_;
+  std::vector<uint64_t> starts_, sorted_;
+};
 
 // A keyed archive whose root object (of the class) names in `field` the first of `depth` lists,
 // each listing the next one twice: a few kilobytes that would expand to 2^depth strings.
