@@ -363,18 +363,23 @@ FViewCacheRef FViewProcessor::applyUserMergeTo(const FViewCacheRef& viewCache, c
     std::optional<std::string> front = writePath->getFront();
     return front && viewCache->cachedEventSnap()->isCompleteForChild(*front);
   };
-  // Within each pass what the merge sets goes before what it removes: the merge is one change, and
-  // a location it leaves with data must not be empty on the way (which would drop its priority).
+  // Within each pass what the merge sets goes before what it removes, and its priorities go after
+  // both passes: the merge is one change, laid as the write tree lays it (a location it leaves with
+  // data must not be empty on the way, which would drop its priority; a priority written beside
+  // data below its location must find that data there).
+  using Kind = FCompoundWrite::WriteKind;
+  const std::pair<bool, Kind> phases[] = {{true, Kind::kSet},       {true, Kind::kRemoval},  {false, Kind::kSet},
+                                          {false, Kind::kRemoval}, {true, Kind::kPriority}, {false, Kind::kPriority}};
   FViewCacheRef current = viewCache;
-  for (bool firstPass : {true, false}) {
-    for (bool removals : {false, true}) {
-      changedChildren->enumerateWrites([&](const FPathRef& relative, const FNodeRef& node, bool*) {
-        FPathRef writePath = path->child(*relative);
-        if (completeInOriginal(writePath) == firstPass && node->isEmpty() == removals) {
-          current = applyUserOverwriteTo(current, writePath, node, writesCache, completeCache, accumulator);
-        }
-      });
-    }
+  for (const auto& phase : phases) {
+    const bool firstPass = phase.first;
+    const Kind kind = phase.second;
+    changedChildren->enumerateWrites([&](const FPathRef& relative, const FNodeRef& node, bool*) {
+      FPathRef writePath = path->child(*relative);
+      if (completeInOriginal(writePath) == firstPass && FCompoundWrite::kindOfWrite(*relative, node) == kind) {
+        current = applyUserOverwriteTo(current, writePath, node, writesCache, completeCache, accumulator);
+      }
+    });
   }
   return current;
 }
@@ -390,11 +395,13 @@ FViewCacheRef FViewProcessor::applyServerMergeTo(const FViewCacheRef& viewCache,
   const FNodeRef& serverNode = serverSnap->node();
   FViewCacheRef current = viewCache;
   const auto& children = actualMerge->writeTree()->children();
-  // The merge is one change: the children it keeps or changes go first, those it removes last, so
-  // that a location it leaves with data is never empty on the way (which would drop its priority).
+  // The merge is one change: the children it keeps or changes go first, those it removes next, so
+  // that a location it leaves with data is never empty on the way (which would drop its priority),
+  // and the location's own priority last, once the data it is written beside is there.
+  const std::string priorityKey = ".priority";
   std::vector<std::string> removed;
   children->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeTreeRef& childTree, bool*) {
-    if (!serverNode->hasChild(key)) return;
+    if (key == priorityKey || !serverNode->hasChild(key)) return;
     FNodeRef newChild = FCompoundWrite(childTree).applyToNode(serverNode->getImmediateChild(key));
     if (newChild->isEmpty()) {
       removed.push_back(key);
@@ -404,7 +411,7 @@ FViewCacheRef FViewProcessor::applyServerMergeTo(const FViewCacheRef& viewCache,
                                      accumulator);
   });
   children->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeTreeRef& childTree, bool*) {
-    if (serverNode->hasChild(key)) return;
+    if (key == priorityKey || serverNode->hasChild(key)) return;
     FCompoundWrite childMerge(childTree);
     const bool unknownDeepMerge = !serverSnap->isCompleteForChild(key) && !childMerge.rootWrite();
     FNodeRef newChild;
@@ -422,6 +429,11 @@ FViewCacheRef FViewProcessor::applyServerMergeTo(const FViewCacheRef& viewCache,
   });
   for (const std::string& key : removed) {
     current = applyServerOverwriteTo(current, keyPath(key), FEmptyNode::emptyNode(), writesCache, completeCache,
+                                     filterServerNode, accumulator);
+  }
+  if (std::optional<FNodeTreeRef> priorityTree = children->get(priorityKey)) {
+    FNodeRef priority = FCompoundWrite(*priorityTree).applyToNode(serverNode->getPriority());
+    current = applyServerOverwriteTo(current, keyPath(priorityKey), priority, writesCache, completeCache,
                                      filterServerNode, accumulator);
   }
   return current;

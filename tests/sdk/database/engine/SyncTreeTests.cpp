@@ -772,3 +772,29 @@ TEST_F(SyncTreeFixture, RevertingARemovalGivesTheLocationAboveItItsPriorityBack)
             (Strings{R"({".priority":2,"d":7})"}));
   EXPECT_EQ(exported(eventsOf(tree->ackUserWriteWithWriteId(6, true, true, clock), atP)), (Strings{R"({"d":7})"}));
 }
+
+TEST_F(SyncTreeFixture, AnUpdateWritingAPriorityBesideTheDataBelowItShowsThatPriority) {
+  // The update is one change: its priorities land once its data is there, as the write tree (and
+  // the server) lay them, also where the location had no data before. From the user's update and
+  // from the server's, below the listener's location and at it.
+  auto atR = valueRegistration(1);
+  tree->addEventRegistration(atR, defaultQuery("r"));
+  tree->applyServerOverwriteAtPath(path("r"), node(R"({"a":"z","b":1})"));
+  answer("/r {}", "ok");
+  auto below = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"10/.priority":0,"10/2":0})"));
+  EXPECT_EQ(exported(tree->applyUserMergeAtPath(path("r/a"), below, 1)),
+            (Strings{R"({"a":{"10":{".priority":0,"2":0}},"b":1})"}));
+  EXPECT_EQ(json(tree->calcCompleteEventCacheAtPath(path("r/a/10/.priority"), std::nullopt)), "0");
+  EXPECT_TRUE(tree->applyServerMergeAtPath(path("r/a"), below).empty());
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
+
+  auto own = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({".priority":3,"x":2})"));
+  auto atP = valueRegistration(2);
+  tree->addEventRegistration(atP, defaultQuery("p"));
+  answer("/p {}", "ok");
+  EXPECT_EQ(exported(tree->applyUserMergeAtPath(path("p"), own, 2)), (Strings{R"({".priority":3,"x":2})"}));
+  auto atQ = valueRegistration(3);
+  tree->addEventRegistration(atQ, defaultQuery("q"));
+  answer("/q {}", "ok");
+  EXPECT_EQ(exported(tree->applyServerMergeAtPath(path("q"), own)), (Strings{R"({".priority":3,"x":2})"}));
+}
