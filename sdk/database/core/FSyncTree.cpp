@@ -219,10 +219,13 @@ FEventList FSyncTree::applyTaggedOperation(const FOperation& operation, const FP
   if (!syncPoint) return {};
   // A view at or above the query's location that loads all of its data holds what the query's
   // data is a part of (the link brings both in order, so it is as recent): the query's view is
-  // worked out with it, as for any other server data.
+  // worked out with it, as for any other server data. A window above does not: its data comes
+  // with its own listen, which the server may bring this change later.
   FNodeRef completeServerCache;
   syncPointTree_->forEachOnPathWhileBlock(*queryPath, [&](const FPathRef& pathToSyncPoint, const FSyncPointRef& at) {
-    completeServerCache = at->completeServerCacheAtPath(FPath::relativePathFrom(*pathToSyncPoint, *queryPath));
+    if (FViewRef complete = at->completeView()) {
+      completeServerCache = complete->completeServerCacheFor(FPath::relativePathFrom(*pathToSyncPoint, *queryPath));
+    }
     return completeServerCache == nullptr;
   });
   return (*syncPoint)->applyOperation(operation, pendingWriteTree_->childWritesForPath(queryPath), completeServerCache);

@@ -798,3 +798,27 @@ TEST_F(SyncTreeFixture, AnUpdateWritingAPriorityBesideTheDataBelowItShowsThatPri
   answer("/q {}", "ok");
   EXPECT_EQ(exported(tree->applyServerMergeAtPath(path("q"), own)), (Strings{R"({".priority":3,"x":2})"}));
 }
+
+TEST_F(SyncTreeFixture, AWindowsDataIsNotWorkedOutWithTheDataOfAnotherWindowAboveIt) {
+  // Each window's data comes with its own listen, and the server pushes a change to one listen
+  // after another: the window above holds the location as it was before the change until its own
+  // push arrives, which is no reason for the window below to show it.
+  auto above = query("/", params()->orderBy(FKeyIndex::keyIndex())->limitToFirst(1));
+  auto below = query("d", params()->orderBy(FKeyIndex::keyIndex())->startAt(node(R"("b")"))->limitToFirst(1));
+  auto aboveValue = valueRegistration(1);
+  auto belowValue = valueRegistration(2);
+  tree->addEventRegistration(aboveValue, above);
+  tree->addEventRegistration(belowValue, below);
+  const uint64_t aboveTag = *tree->tagForQuery(above);
+  const uint64_t belowTag = *tree->tagForQuery(below);
+  tree->applyTaggedQueryOverwriteAtPath(FPath::empty(), node(R"({"d":{"b":{"x":"y"},"c":1}})"), aboveTag);
+  tree->applyTaggedListenCompleteAtPath(FPath::empty(), aboveTag);
+  tree->applyTaggedQueryOverwriteAtPath(path("d"), node(R"({"b":{"x":"y"}})"), belowTag);
+  tree->applyTaggedListenCompleteAtPath(path("d"), belowTag);
+  EXPECT_EQ(exported(eventsOf(tree->applyTaggedQueryOverwriteAtPath(path("d"), node(R"({"b":{"x":"z"}})"), belowTag),
+                              belowValue)),
+            (Strings{R"({"b":{"x":"z"}})"}));
+  EXPECT_EQ(exported(tree->applyTaggedQueryOverwriteAtPath(FPath::empty(), node(R"({"d":{"b":{"x":"z"},"c":1}})"),
+                                                           aboveTag)),
+            (Strings{R"({"d":{"b":{"x":"z"},"c":1}})"}));
+}
