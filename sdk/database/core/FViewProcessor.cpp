@@ -66,7 +66,8 @@ FViewProcessorResult FViewProcessor::applyOperationOn(const FViewCacheRef& oldVi
       break;
     }
     case FOperationTypeListenComplete:
-      newViewCache = listenCompleteOldCache(oldViewCache, operation.path(), writesCache, completeCache, accumulator);
+      newViewCache = listenCompleteOldCache(oldViewCache, operation.path(), writesCache, completeCache,
+                                            !source.isTagged(), accumulator);
       break;
     default:
       NSException::raise(NSInternalInconsistencyException, "Unknown operation encountered %ld.",
@@ -542,10 +543,19 @@ FViewCacheRef FViewProcessor::revertUserWriteOn(const FViewCacheRef& viewCache, 
 
 FViewCacheRef FViewProcessor::listenCompleteOldCache(const FViewCacheRef& viewCache, const FPathRef& path,
                                                      const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
-                                                     FChildChangeAccumulator& accumulator) const {
+                                                     bool fromListenAbove, FChildChangeAccumulator& accumulator) const {
   const FCacheNodeRef& oldServerNode = viewCache->cachedServerSnap();
+  FIndexedNodeRef serverNode = oldServerNode->indexedNode();
+  if (fromListenAbove && path->isEmpty() && oldServerNode->isFiltered() && completeCache) {
+    // The server has confirmed the data of the location (with no data at all when the cache the
+    // listen reported was already its own): the window's server data is what its query selects of
+    // it. Left as it was, it could hold a child the server no longer has, which the next change
+    // worked out from it (a revert) would show again.
+    serverNode = filter_->updateFullNode(serverNode, FIndexedNode::indexedNodeWithNode(completeCache, filter_->index()),
+                                         nullptr);
+  }
   FViewCacheRef newViewCache = viewCache->updateServerSnap(
-      oldServerNode->indexedNode(), oldServerNode->isFullyInitialized() || path->isEmpty(), oldServerNode->isFiltered());
+      serverNode, oldServerNode->isFullyInitialized() || path->isEmpty(), oldServerNode->isFiltered());
   // A listen that loads all the data above a window completes it: the window is then worked out
   // from that data, which may hold what the window's own data does not.
   FWriteTreeCompleteChildSource source = sourceFor(writesCache, newViewCache, completeCache);

@@ -822,3 +822,50 @@ TEST_F(SyncTreeFixture, AWindowsDataIsNotWorkedOutWithTheDataOfAnotherWindowAbov
                                                            aboveTag)),
             (Strings{R"({"d":{"b":{"x":"z"},"c":1}})"}));
 }
+
+TEST_F(SyncTreeFixture, AListenOfAllTheDataReportsItsCacheOnlyWhenTheViewsBelowItHoldNothingElse) {
+  // The listen covers the views below it: the server, finding the reported cache its own, would
+  // send nothing, and leave them holding what it may no longer have.
+  auto window = query("r", params()->orderBy(std::make_shared<const FPathIndex>(path("n")))->limitToFirst(2));
+  tree->addEventRegistration(valueRegistration(1), window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"a":{"n":1},"b":{"n":2}})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("s/a"));
+  tree->applyServerOverwriteAtPath(path("s/a"), node(R"({"n":1})"));
+  answer("/s/a {}", "ok");
+
+  // Added while the link is down: its cache is what the client already knows of the root.
+  persistence->serverCache = node(R"({"r":{"a":{"n":1}},"s":{"a":{"n":1}}})");
+  tree->addEventRegistration(valueRegistration(3), defaultQuery("/"));
+  EXPECT_FALSE(containers.at("/ {}")->describesDataBelow());  // the window's child b is left out
+  tree->removeEventRegistration(nullptr, defaultQuery("/"), nullptr);
+  persistence->serverCache = node(R"({"r":{"a":{"n":1},"b":{"n":2}},"s":{"a":{"n":5}}})");
+  tree->addEventRegistration(valueRegistration(4), defaultQuery("/"));
+  auto root = containers.at("/ {}");
+  EXPECT_FALSE(root->describesDataBelow());  // s/a holds all of its data, another than the cache's
+  // Once the server's data is there, every view holds part of it.
+  tree->applyServerOverwriteAtPath(FPath::empty(), node(R"({"r":{"a":{"n":1},"b":{"n":2}},"s":{"a":{"n":5}}})"));
+  EXPECT_TRUE(root->describesDataBelow());
+  // A window's listen covers no other view.
+  EXPECT_TRUE(containers.at("/r {\"i\":\"n\",\"l\":2,\"vf\":\"l\"}")->describesDataBelow());
+}
+
+TEST_F(SyncTreeFixture, AListenCompletingAboveAWindowLeavesTheWindowsServerDataWhatItsQuerySelectsOfTheServers) {
+  // The listen reported a cache the server held already, so it completes with no data. The
+  // window's own data lacked the child that the server's data puts first in it: once the listen
+  // completes, a revert worked out from the window's data must not bring back the child that left.
+  auto window = query("r", params()->orderBy(std::make_shared<const FPathIndex>(path("n")))->limitToFirst(1));
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"b":{"n":2}})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+  persistence->serverCache = node(R"({"r":{"a":{"n":1},"b":{"n":2}}})");
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("/"));
+  EXPECT_TRUE(containers.at("/ {}")->describesDataBelow());
+  EXPECT_EQ(exported(eventsOf(answer("/ {}", "ok"), value)), (Strings{R"({"a":{"n":1}})"}));
+  tree->applyUserOverwriteAtPath(path("x"), node("1"), 1, true);
+  EXPECT_TRUE(eventsOf(tree->removeAllWrites(), value).empty());
+  EXPECT_EQ(json(tree->getServerValue(window)), R"({"a":{"n":1}})");
+}

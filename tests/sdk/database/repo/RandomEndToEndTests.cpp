@@ -6,7 +6,9 @@
 // queries, one-time reads (some followed by a listener of the same query), onDisconnect writes,
 // purges, going offline and online, links the server drops or refuses, a server that holds every
 // write for a while, and clients with a local cache that restart (online or offline) with the
-// writes they had not seen answered.
+// writes they had not seen answered. While its link is down a client often adds a listener of all
+// the data above the windows (whose listen, on reconnecting, replaces theirs), and another client
+// now and then takes away most or all of the children the windows show.
 //
 // Between steps, once everything has settled, the listeners of every connected client show the
 // server's data with that client's unanswered writes laid over it in the order they were made (a
@@ -274,6 +276,8 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
 
   // The queries listened to; each built afresh through the public builders.
   static constexpr int kQueryCount = 13;
+  static constexpr int kLocationQuery = 0;  // all of /r, where the windows are
+  static constexpr int kRootQuery = 6;
   ZIRDatabaseQueryRef query(const std::shared_ptr<ZIRDatabase>& database, int which, std::string& name) {
     auto r = database->referenceWithPath("r");
     switch (which) {
@@ -326,10 +330,21 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
     return [completions, id](const NSErrorRef&, const ZIRDatabaseReferenceRef&) { completions->called(id); };
   }
 
+  // Whether the client's link is up; in a burst, from the work queue it runs on.
+  bool linkUp(const Client& client) {
+    if (inBurst_) return client.database->repo()->connection()->isConnected();
+    return connected(client.database);
+  }
+
   void addListener(size_t clientIndex, std::optional<int> which = std::nullopt,
                    std::optional<Value> readJustBefore = std::nullopt) {
     Listener listener;
     listener.client = clientIndex;
+    if (!which && !linkUp(clients_[clientIndex]) && chance(50)) {
+      // While the link is down, often a listener of all the data above the windows: its listen,
+      // sent on reconnecting, covers theirs.
+      which = chance(50) ? kRootQuery : kLocationQuery;
+    }
     listener.query = query(clients_[clientIndex].database, which ? *which : pick(kQueryCount), listener.name);
     listener.childEvents = !readJustBefore && chance(40);
     auto state = listener.state;
@@ -555,6 +570,12 @@ class RandomEndToEndTest : public RepoTest, public ::testing::WithParamInterface
           value, localWriteCompletion(client, who + "refused set " + path, path, setAt(path, value)));
     } else if (kind < 47) {
       auto [path, value] = anyWrite();
+      if (chance(20)) {
+        // Another client takes away most or all of the children the windows show.
+        path = "/r";
+        value = Value::object();
+        if (chance(50)) value[anyKey()] = child();
+      }
       // Often where a client's write waits for its answer.
       std::vector<std::string> waiting;
       for (const Client& other : clients_) {

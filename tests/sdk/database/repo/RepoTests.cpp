@@ -528,6 +528,40 @@ TEST_F(RepoTest, RemovingAListenerStopsItsEventsAndWithdrawsTheListen) {
 
 // -- onDisconnect -------------------------------------------------------------------------------
 
+TEST_F(RepoTest, AListenerAddedWhileOfflineAboveOthersBringsThemTheServersDataOnReconnecting) {
+  // The window and the listener below are listened to on their own; the root's listener, added
+  // while offline, covers them, and its listen replaces theirs on reconnecting. Meanwhile the
+  // server lost the children they show, so that it holds what the client knows of the root.
+  server_->setValue("/r", Value{{"a", {{"n", 1}}}, {"b", {{"n", 2}}}, {"c", {{"n", 3}}}});
+  auto database = makeDatabase({.persistence = true});
+  auto window = std::make_shared<Recorder>();
+  auto below = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("r")->queryOrderedByChild("n")->queryLimitedToFirst(2), window);
+  recordValues(database->referenceWithPath("r/a"), below);
+  ASSERT_TRUE(waitFor([&] { return window->size() == 1 && below->size() == 1; }, 20.0));
+  database->goOffline();
+  ASSERT_TRUE(waitFor([&] { return !connected(database); }));
+  auto root = std::make_shared<Recorder>();
+  recordValues(database->reference(), root);
+  server_->setValue("/r", Value());
+  database->goOnline();
+  waitUntilConnected(database);
+  ASSERT_TRUE(waitFor([&] { return root->last() == "value null"; }));
+  settle();
+  EXPECT_EQ(window->last(), "value null");
+  EXPECT_EQ(below->last(), "value null");
+  // A write the client takes back (a purge) works the window out again from what it holds.
+  server_->holdRequests(true, "p");
+  database->referenceWithPath("w")->setValue(Value(1));
+  settle();
+  database->purgeOutstandingWrites();
+  settle();
+  server_->holdRequests(false, "p");
+  settle();
+  EXPECT_EQ(window->last(), "value null");
+  EXPECT_EQ(below->last(), "value null");
+}
+
 TEST_F(RepoTest, OnDisconnectWritesApplyLocallyWhenTheConnectionDropsAndOnlyOnce) {
   auto database = makeDatabase();
   waitUntilConnected(database);
