@@ -529,7 +529,10 @@ FViewCacheRef FViewProcessor::revertUserWriteOn(const FViewCacheRef& viewCache, 
     } else {
       newEventCache = oldEventCache;
     }
-    if (newEventCache->node()->isEmpty() && serverSnap->isFullyInitialized()) {
+    // A location left empty may be a plain value above what went: the server's, or one an earlier
+    // write of the location (or above it) gave, which is known before the server answers.
+    if (newEventCache->node()->isEmpty() &&
+        (serverSnap->isFullyInitialized() || writesCache->shadowingWriteAtPath(FPath::empty()))) {
       FNodeRef complete =
           writesCache->calculateCompleteEventCacheWithCompleteServerCache(viewCache->completeServerSnap());
       if (complete && complete->isLeafNode()) {

@@ -869,3 +869,16 @@ TEST_F(SyncTreeFixture, AListenCompletingAboveAWindowLeavesTheWindowsServerDataW
   EXPECT_TRUE(eventsOf(tree->removeAllWrites(), value).empty());
   EXPECT_EQ(json(tree->getServerValue(window)), R"({"a":{"n":1}})");
 }
+
+TEST_F(SyncTreeFixture, RevertingAWriteBelowAPlainValueAnEarlierWriteGaveShowsThatValueBeforeTheServerAnswers) {
+  // The listener's location is a plain value by an earlier write of a location above it, which
+  // the later write below it replaced with children: reverting the later write shows the plain
+  // value again, also while the server has not answered the listen yet.
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, defaultQuery("c"));
+  tree->applyUserOverwriteAtPath(FPath::empty(), node(R"({"b":"z","c":"z"})"), 1, true);
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("c/a"), node(R"("z")"), 2, true)), (Strings{R"({"a":"z"})"}));
+  EXPECT_EQ(exported(tree->ackUserWriteWithWriteId(2, true, true, clock)), (Strings{R"("z")"}));
+  tree->applyServerOverwriteAtPath(path("c"), empty());
+  EXPECT_TRUE(tree->applyListenCompleteAtPath(path("c")).empty());
+}
