@@ -5,7 +5,11 @@
 //     child updates of a node;
 //   - a listen on a query limited to 100 children over a location of 1,000, 10,000 and 100,000
 //     children that a listener already holds, until its events are delivered; and taking the
-//     first 100 children of a 100,000-child node in the same order on the bare data model.
+//     first 100 children of a 100,000-child node in the same order on the bare data model;
+//   - the check that a listen of all the data makes, when it is sent, of the views under it (that
+//     they hold nothing the cache it reports leaves out), for the root's listen over a location of
+//     100,000 children with three windows and a listener of one child below it; against the cold
+//     hash of the same data, which sending that listen computes anyway.
 // Every benchmark runs several times, interleaved; the figures after the table compare the
 // fastest run of each and stand beside their targets.
 //
@@ -25,6 +29,7 @@
 
 #include "bench/support/RepeatedRuns.h"
 #include "sdk/database/core/FEventRegistration.h"
+#include "sdk/database/core/FSyncTree.h"
 #include "sdk/database/realtime/FRepo.h"
 #include "sdk/database/realtime/FRepoManager.h"
 #include "sdk/database/realtime/ZIRDatabase.h"
@@ -199,6 +204,60 @@ void BM_Bare_First100Of100kChildren(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
+// A sync tree holding a location of 100,000 children under the root's view, with three windows
+// (the first 100, the last 100 by a child's value, and half of the children by that value) and a
+// listener of one child below it, and the hash object of the root's listen. The windows hold their
+// own copies of their data, as their own listens bring them: the check compares them child by
+// child.
+struct ListenedTree {
+  ListenedTree() {
+    FListenProvider provider;
+    provider.startListening = [this](const FQuerySpecRef& query, std::optional<uint64_t>, const FSyncTreeHashRef& hash,
+                                     const FListenProvider::Completion&) {
+      if (query->path()->isEmpty()) rootListen = hash;
+      return FEventList{};
+    };
+    provider.stopListening = [](const FQuerySpecRef&, std::optional<uint64_t>) {};
+    tree = std::make_shared<FSyncTree>(nullptr, provider);
+    const FPathRef big = FPath::pathWithString("/big");
+    auto byN = FQueryParams::defaultInstance()->orderBy(std::make_shared<const FPathIndex>(FPath::pathWithString("n")));
+    std::vector<FQuerySpecRef> windows;
+    for (const FQueryParamsRef& params : {FQueryParams::defaultInstance()->limitToFirst(kLimit), byN->limitToLast(kLimit),
+                                          byN->endAt(FSnapshotUtilities::nodeFrom(Value(49999)))}) {
+      windows.push_back(std::make_shared<const FQuerySpec>(big, params));
+      tree->keepQuery(windows.back(), true);
+    }
+    tree->keepQuery(FQuerySpec::defaultQueryAtPath(big->childFromString(childKey(50))), true);
+    tree->keepQuery(FQuerySpec::defaultQueryAtPath(FPath::empty()), true);
+    tree->applyServerOverwriteAtPath(big, childrenOfSize(100000));
+    for (const FQuerySpecRef& window : windows) {
+      FIndexedNodeRef none = FIndexedNode::indexedNodeWithNode(FEmptyNode::emptyNode(), window->index());
+      FIndexedNodeRef all = FIndexedNode::indexedNodeWithNode(childrenOfSize(100000), window->index());
+      FNodeRef answer = window->params()->nodeFilter()->updateFullNode(none, all, nullptr)->node();
+      tree->applyTaggedQueryOverwriteAtPath(big, answer, *tree->tagForQuery(window));
+    }
+  }
+  std::shared_ptr<FSyncTree> tree;
+  FSyncTreeHashRef rootListen;
+};
+
+void BM_Engine_ListenCheckOfTheViewsBelow(benchmark::State& state) {
+  ListenedTree listened;
+  bool agrees = true;
+  for (auto _ : state) agrees = agrees && listened.rootListen->describesDataBelow();
+  if (!agrees) state.SkipWithError("the views below disagree with the root's data");
+}
+
+void BM_Bare_ColdHashOf100kChildren(benchmark::State& state) {
+  const Value data = childrenOfSize(100000)->valForExport(true);
+  for (auto _ : state) {
+    state.PauseTiming();
+    FNodeRef fresh = FSnapshotUtilities::nodeFrom(data);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(fresh->dataHash());
+  }
+}
+
 class EngineReporter : public benchsupport::FastestTimes {
  public:
   EngineReporter() : FastestTimes(Clock::real) {}
@@ -235,6 +294,11 @@ class EngineReporter : public benchsupport::FastestTimes {
     const double bareSet = ms("BM_Bare_ChildUpdatesOfANode" + setRuns) / kSets;
     std::printf("  set under a value listener (CPU, all threads)     %9.3f us\n", engineSet * 1e3);
     std::printf("  bare data model set (child update of a node, CPU) %9.3f us\n", bareSet * 1e3);
+    const double check = ms("BM_Engine_ListenCheckOfTheViewsBelow/real_time");
+    const double coldHash = ms("BM_Bare_ColdHashOf100kChildren/real_time");
+    std::printf("  a listen's check of the views below it (100,000)  %9.3f ms\n", check);
+    std::printf("  cold hash of the same 100,000 children            %9.3f ms\n", coldHash);
+    if (check > 0 && coldHash > 0) std::printf("  check / cold hash                                  %9.2f\n", check / coldHash);
 
     std::printf("\n%-74s %8s %8s\n", "figure", "value", "target");
     const double small = ms("BM_Engine_ListenLimit100/1000/real_time");
@@ -278,6 +342,14 @@ int main(int argc, char** argv) {
   listen->Unit(benchmark::kMillisecond)->UseRealTime()->ComputeStatistics("min", benchsupport::fastest);
   benchmark::RegisterBenchmark("BM_Bare_First100Of100kChildren", BM_Bare_First100Of100kChildren)
       ->Unit(benchmark::kMicrosecond)
+      ->UseRealTime()
+      ->ComputeStatistics("min", benchsupport::fastest);
+  benchmark::RegisterBenchmark("BM_Engine_ListenCheckOfTheViewsBelow", BM_Engine_ListenCheckOfTheViewsBelow)
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime()
+      ->ComputeStatistics("min", benchsupport::fastest);
+  benchmark::RegisterBenchmark("BM_Bare_ColdHashOf100kChildren", BM_Bare_ColdHashOf100kChildren)
+      ->Unit(benchmark::kMillisecond)
       ->UseRealTime()
       ->ComputeStatistics("min", benchsupport::fastest);
 

@@ -68,22 +68,27 @@ FCompoundWriteRef FCompoundWrite::addWriteAtKey(const FNodeRef& node, std::strin
 }
 
 FCompoundWriteRef FCompoundWrite::addCompoundWrite(const FCompoundWrite& other, const FPathRef& path) const {
-  // The other's writes are one change, laid in as applyToNode lays them: what they set, then what
-  // they remove, then priorities. It matters where an earlier write here already fixes a location
-  // above them, whose node takes them one after the other: a removal first could empty a location
-  // they leave with data, and drop its priority.
-  enum Pass { kSets, kRemovals, kPriorities };
-  auto passOf = [](const FPath& relative, const FNodeRef& node) {
-    if (relative.getBack() == std::optional<std::string>(".priority")) return kPriorities;
-    return node->isEmpty() ? kRemovals : kSets;
-  };
+  // It matters where an earlier write here already fixes a location above the other's writes,
+  // whose node takes them one after the other: they go in as applyToNode lays them.
   FCompoundWriteRef result = shared_from_this();
-  for (Pass pass : {kSets, kRemovals, kPriorities}) {
-    other.writeTree_->forEach([&](const FPathRef& relative, const FNodeRef& node) {
-      if (passOf(*relative, node) == pass) result = result->addWrite(node, path->child(*relative));
+  other.enumerateWritesInApplyOrder([&](const FPathRef& relative, const FNodeRef& node) {
+    result = result->addWrite(node, path->child(*relative));
+  });
+  return result;
+}
+
+FCompoundWrite::WriteKind FCompoundWrite::kindOfWrite(const FPath& path, const FNodeRef& node) {
+  if (path.getBack() == std::optional<std::string>(".priority")) return WriteKind::kPriority;
+  return node->isEmpty() ? WriteKind::kRemoval : WriteKind::kSet;
+}
+
+void FCompoundWrite::enumerateWritesInApplyOrder(
+    const std::function<void(const FPathRef&, const FNodeRef&)>& block) const {
+  for (WriteKind kind : {WriteKind::kSet, WriteKind::kRemoval, WriteKind::kPriority}) {
+    writeTree_->forEach([&](const FPathRef& relative, const FNodeRef& node) {
+      if (kindOfWrite(*relative, node) == kind) block(relative, node);
     });
   }
-  return result;
 }
 
 FCompoundWriteRef FCompoundWrite::removeWriteAtPath(const FPathRef& path) const {

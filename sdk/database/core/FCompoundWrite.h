@@ -46,6 +46,15 @@ class FCompoundWrite : public std::enable_shared_from_this<FCompoundWrite> {
   static FNodeRef applySubtreeWrite(const FNodeTreeRef& tree, const FPathRef& path, const FNodeRef& node);
   // (path, node, stop flag), deeper writes first, siblings in plain string order.
   void enumerateWrites(const std::function<void(const FPathRef&, const FNodeRef&, bool* stop)>& block) const;
+  // What a write does when the writes are laid one by one: sets data, removes it, or writes the
+  // priority of a location (a path ending in ".priority").
+  enum class WriteKind { kSet, kRemoval, kPriority };
+  static WriteKind kindOfWrite(const FPath& path, const FNodeRef& node);
+  // (path, node) in the order applyToNode lays them, which whoever lays the writes one by one
+  // keeps: what they set, then what they remove, then the priorities. The writes are one change:
+  // a location they leave with data is never empty on the way (which would drop its priority),
+  // and a priority written beside data below its location lands once that data is there.
+  void enumerateWritesInApplyOrder(const std::function<void(const FPathRef&, const FNodeRef&)>& block) const;
   FNodeRef applyToNode(const FNodeRef& node) const;
   bool isEmpty() const { return writeTree_->isEmpty(); }
   FNodeRef rootWrite() const;

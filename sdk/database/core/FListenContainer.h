@@ -13,7 +13,9 @@
 class FListenContainer : public FSyncTreeHash {
  public:
   using Completion = FListenProvider::Completion;
-  FListenContainer(FViewRef view, Completion onComplete);
+  // `agreesWithViewsBelow` (none: always) answers, when the listen is sent, whether the views under
+  // the listen hold nothing but what the view's server cache holds.
+  FListenContainer(FViewRef view, Completion onComplete, std::function<bool()> agreesWithViewsBelow = nullptr);
 
   const FViewRef& view() const { return view_; }
   const Completion& onComplete() const { return onComplete_; }
@@ -23,8 +25,10 @@ class FListenContainer : public FSyncTreeHash {
   FCompoundHashRef compoundHash() const override;
   // YES when the server cache's estimated serialised size is above 1024 bytes.
   bool includeCompoundHash() const override;
+  bool describesDataBelow() const override;
 
  private:
   FViewRef view_;
   Completion onComplete_;
+  std::function<bool()> agreesWithViewsBelow_;
 };

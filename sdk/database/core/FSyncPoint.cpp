@@ -141,6 +141,26 @@ FNodeRef FSyncPoint::completeEventCacheAtPath(const FPathRef& path) const {
   return nullptr;
 }
 
+bool FSyncPoint::serverCachesAgreeWith(const FNodeRef& node) const {
+  for (const auto& entry : views_) {
+    const FCacheNodeRef& cache = entry.second->viewCache()->cachedServerSnap();
+    const FNodeRef& held = cache->node();
+    if ((cache->isFullyInitialized() && !cache->isFiltered()) || held->isLeafNode()) {
+      if (!held->isEqual(*node)) return false;
+      continue;
+    }
+    bool agrees = true;
+    held->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool* stop) {
+      if (!node->getImmediateChild(key)->isEqual(*child)) {
+        agrees = false;
+        *stop = true;
+      }
+    });
+    if (!agrees) return false;
+  }
+  return true;
+}
+
 FViewRef FSyncPoint::completeView() const {
   for (const auto& entry : views_) {
     if (entry.second->query()->loadsAllData()) return entry.second;

@@ -49,6 +49,11 @@ class FSyncPoint {
   // The views whose query does not load all data, in the order they were added.
   std::vector<FViewRef> queryViews() const;
   FNodeRef completeServerCacheAtPath(const FPathRef& path) const;
+  // Whether every view's server data is part of the node (the data of this path that a listen
+  // above reports to the server as what the client holds): a view that holds all the data of the
+  // path holds the node itself once its data is complete; any other, only children that the node
+  // holds alike.
+  bool serverCachesAgreeWith(const FNodeRef& node) const;
   FNodeRef completeEventCacheAtPath(const FPathRef& path) const;
   FViewRef viewForQuery(const FQuerySpecRef& query) const;
   bool viewExistsForQuery(const FQuerySpecRef& query) const { return viewForQuery(query) != nullptr; }

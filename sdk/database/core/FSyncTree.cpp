@@ -219,10 +219,13 @@ FEventList FSyncTree::applyTaggedOperation(const FOperation& operation, const FP
   if (!syncPoint) return {};
   // A view at or above the query's location that loads all of its data holds what the query's
   // data is a part of (the link brings both in order, so it is as recent): the query's view is
-  // worked out with it, as for any other server data.
+  // worked out with it, as for any other server data. A window above does not: its data comes
+  // with its own listen, which the server may bring this change later.
   FNodeRef completeServerCache;
   syncPointTree_->forEachOnPathWhileBlock(*queryPath, [&](const FPathRef& pathToSyncPoint, const FSyncPointRef& at) {
-    completeServerCache = at->completeServerCacheAtPath(FPath::relativePathFrom(*pathToSyncPoint, *queryPath));
+    if (FViewRef complete = at->completeView()) {
+      completeServerCache = complete->completeServerCacheFor(FPath::relativePathFrom(*pathToSyncPoint, *queryPath));
+    }
     return completeServerCache == nullptr;
   });
   return (*syncPoint)->applyOperation(operation, pendingWriteTree_->childWritesForPath(queryPath), completeServerCache);
@@ -382,7 +385,25 @@ std::shared_ptr<const FListenContainer> FSyncTree::createListenerForView(const F
     FFLogWarn("I-RDB038012", "Listener at %s failed: %s", query->path()->toString().c_str(), status.c_str());
     return self->removeEventRegistration(nullptr, query, error);
   };
-  return std::make_shared<const FListenContainer>(view, onComplete);
+  // A listen of all the data covers the views below it, whose own listens it replaces: the hash
+  // it sends must describe what they hold too, or the server's answer (no data, when the hash
+  // matches) would leave them with data the server may no longer have.
+  std::function<bool()> agreesWithViewsBelow;
+  if (!tag) {
+    agreesWithViewsBelow = [weakSelf, view] {
+      std::shared_ptr<FSyncTree> self = weakSelf.lock();
+      return !self || self->viewsAgreeWithListenedData(view->query()->path(), view->serverCache());
+    };
+  }
+  return std::make_shared<const FListenContainer>(view, onComplete, std::move(agreesWithViewsBelow));
+}
+
+bool FSyncTree::viewsAgreeWithListenedData(const FPathRef& path, const FNodeRef& node) const {
+  bool agrees = true;
+  syncPointTree_->subtreeAtPath(*path)->forEach([&](const FPathRef& relative, const FSyncPointRef& syncPoint) {
+    agrees = agrees && syncPoint->serverCachesAgreeWith(node->getChild(relative));
+  });
+  return agrees;
 }
 
 FQuerySpecRef FSyncTree::queryForListening(const FQuerySpecRef& query) {

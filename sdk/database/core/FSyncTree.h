@@ -106,6 +106,9 @@ class FSyncTree : public std::enable_shared_from_this<FSyncTree> {
   static FQuerySpecRef queryForListening(const FQuerySpecRef& query);
   void removeTags(const std::vector<FQuerySpecRef>& queries);
   std::vector<FViewRef> collectDistinctViewsForSubTree(const SyncPointTree::Ref& subtree) const;
+  // Whether the server data of every view at or below the path agrees with the node, which a
+  // listen of all the data at the path reports to the server as what the client holds there.
+  bool viewsAgreeWithListenedData(const FPathRef& path, const FNodeRef& node) const;
   // The query with a path that must lie within the query's path; raises otherwise.
   static FPathRef relativePathForTaggedData(const FQuerySpec& query, const FPathRef& path);
 

@@ -14,6 +14,11 @@ class FSyncTreeHash {
   virtual FCompoundHashRef compoundHash() const = 0;
   // Whether the compound hash is worth sending (the cached node is large).
   virtual bool includeCompoundHash() const = 0;
+  // Whether the hashes describe all the data the client holds under the listen. The server
+  // answers a listen whose hash matches its data with no data: where views under the listen hold
+  // data the hashed node leaves out (or holds otherwise), that answer would leave them as they
+  // are, so the listen carries no hash and the server sends its data.
+  virtual bool describesDataBelow() const { return true; }
 };
 
 using FSyncTreeHashRef = std::shared_ptr<const FSyncTreeHash>;

@@ -66,7 +66,8 @@ FViewProcessorResult FViewProcessor::applyOperationOn(const FViewCacheRef& oldVi
       break;
     }
     case FOperationTypeListenComplete:
-      newViewCache = listenCompleteOldCache(oldViewCache, operation.path(), writesCache, completeCache, accumulator);
+      newViewCache = listenCompleteOldCache(oldViewCache, operation.path(), writesCache, completeCache,
+                                            !source.isTagged(), accumulator);
       break;
     default:
       NSException::raise(NSInternalInconsistencyException, "Unknown operation encountered %ld.",
@@ -363,18 +364,23 @@ FViewCacheRef FViewProcessor::applyUserMergeTo(const FViewCacheRef& viewCache, c
     std::optional<std::string> front = writePath->getFront();
     return front && viewCache->cachedEventSnap()->isCompleteForChild(*front);
   };
-  // Within each pass what the merge sets goes before what it removes: the merge is one change, and
-  // a location it leaves with data must not be empty on the way (which would drop its priority).
+  // Within each pass what the merge sets goes before what it removes, and its priorities go after
+  // both passes: the merge is one change, laid as the write tree lays it (a location it leaves with
+  // data must not be empty on the way, which would drop its priority; a priority written beside
+  // data below its location must find that data there).
+  using Kind = FCompoundWrite::WriteKind;
+  const std::pair<bool, Kind> phases[] = {{true, Kind::kSet},       {true, Kind::kRemoval},  {false, Kind::kSet},
+                                          {false, Kind::kRemoval}, {true, Kind::kPriority}, {false, Kind::kPriority}};
   FViewCacheRef current = viewCache;
-  for (bool firstPass : {true, false}) {
-    for (bool removals : {false, true}) {
-      changedChildren->enumerateWrites([&](const FPathRef& relative, const FNodeRef& node, bool*) {
-        FPathRef writePath = path->child(*relative);
-        if (completeInOriginal(writePath) == firstPass && node->isEmpty() == removals) {
-          current = applyUserOverwriteTo(current, writePath, node, writesCache, completeCache, accumulator);
-        }
-      });
-    }
+  for (const auto& phase : phases) {
+    const bool firstPass = phase.first;
+    const Kind kind = phase.second;
+    changedChildren->enumerateWrites([&](const FPathRef& relative, const FNodeRef& node, bool*) {
+      FPathRef writePath = path->child(*relative);
+      if (completeInOriginal(writePath) == firstPass && FCompoundWrite::kindOfWrite(*relative, node) == kind) {
+        current = applyUserOverwriteTo(current, writePath, node, writesCache, completeCache, accumulator);
+      }
+    });
   }
   return current;
 }
@@ -390,11 +396,13 @@ FViewCacheRef FViewProcessor::applyServerMergeTo(const FViewCacheRef& viewCache,
   const FNodeRef& serverNode = serverSnap->node();
   FViewCacheRef current = viewCache;
   const auto& children = actualMerge->writeTree()->children();
-  // The merge is one change: the children it keeps or changes go first, those it removes last, so
-  // that a location it leaves with data is never empty on the way (which would drop its priority).
+  // The merge is one change: the children it keeps or changes go first, those it removes next, so
+  // that a location it leaves with data is never empty on the way (which would drop its priority),
+  // and the location's own priority last, once the data it is written beside is there.
+  const std::string priorityKey = ".priority";
   std::vector<std::string> removed;
   children->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeTreeRef& childTree, bool*) {
-    if (!serverNode->hasChild(key)) return;
+    if (key == priorityKey || !serverNode->hasChild(key)) return;
     FNodeRef newChild = FCompoundWrite(childTree).applyToNode(serverNode->getImmediateChild(key));
     if (newChild->isEmpty()) {
       removed.push_back(key);
@@ -404,7 +412,7 @@ FViewCacheRef FViewProcessor::applyServerMergeTo(const FViewCacheRef& viewCache,
                                      accumulator);
   });
   children->enumerateKeysAndObjectsUsingBlock([&](const std::string& key, const FNodeTreeRef& childTree, bool*) {
-    if (serverNode->hasChild(key)) return;
+    if (key == priorityKey || serverNode->hasChild(key)) return;
     FCompoundWrite childMerge(childTree);
     const bool unknownDeepMerge = !serverSnap->isCompleteForChild(key) && !childMerge.rootWrite();
     FNodeRef newChild;
@@ -422,6 +430,11 @@ FViewCacheRef FViewProcessor::applyServerMergeTo(const FViewCacheRef& viewCache,
   });
   for (const std::string& key : removed) {
     current = applyServerOverwriteTo(current, keyPath(key), FEmptyNode::emptyNode(), writesCache, completeCache,
+                                     filterServerNode, accumulator);
+  }
+  if (std::optional<FNodeTreeRef> priorityTree = children->get(priorityKey)) {
+    FNodeRef priority = FCompoundWrite(*priorityTree).applyToNode(serverNode->getPriority());
+    current = applyServerOverwriteTo(current, keyPath(priorityKey), priority, writesCache, completeCache,
                                      filterServerNode, accumulator);
   }
   return current;
@@ -516,7 +529,10 @@ FViewCacheRef FViewProcessor::revertUserWriteOn(const FViewCacheRef& viewCache, 
     } else {
       newEventCache = oldEventCache;
     }
-    if (newEventCache->node()->isEmpty() && serverSnap->isFullyInitialized()) {
+    // A location left empty may be a plain value above what went: the server's, or one an earlier
+    // write of the location (or above it) gave, which is known before the server answers.
+    if (newEventCache->node()->isEmpty() &&
+        (serverSnap->isFullyInitialized() || writesCache->shadowingWriteAtPath(FPath::empty()))) {
       FNodeRef complete =
           writesCache->calculateCompleteEventCacheWithCompleteServerCache(viewCache->completeServerSnap());
       if (complete && complete->isLeafNode()) {
@@ -530,10 +546,19 @@ FViewCacheRef FViewProcessor::revertUserWriteOn(const FViewCacheRef& viewCache, 
 
 FViewCacheRef FViewProcessor::listenCompleteOldCache(const FViewCacheRef& viewCache, const FPathRef& path,
                                                      const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
-                                                     FChildChangeAccumulator& accumulator) const {
+                                                     bool fromListenAbove, FChildChangeAccumulator& accumulator) const {
   const FCacheNodeRef& oldServerNode = viewCache->cachedServerSnap();
+  FIndexedNodeRef serverNode = oldServerNode->indexedNode();
+  if (fromListenAbove && path->isEmpty() && oldServerNode->isFiltered() && completeCache) {
+    // The server has confirmed the data of the location (with no data at all when the cache the
+    // listen reported was already its own): the window's server data is what its query selects of
+    // it. Left as it was, it could hold a child the server no longer has, which the next change
+    // worked out from it (a revert) would show again.
+    serverNode = filter_->updateFullNode(serverNode, FIndexedNode::indexedNodeWithNode(completeCache, filter_->index()),
+                                         nullptr);
+  }
   FViewCacheRef newViewCache = viewCache->updateServerSnap(
-      oldServerNode->indexedNode(), oldServerNode->isFullyInitialized() || path->isEmpty(), oldServerNode->isFiltered());
+      serverNode, oldServerNode->isFullyInitialized() || path->isEmpty(), oldServerNode->isFiltered());
   // A listen that loads all the data above a window completes it: the window is then worked out
   // from that data, which may hold what the window's own data does not.
   FWriteTreeCompleteChildSource source = sourceFor(writesCache, newViewCache, completeCache);

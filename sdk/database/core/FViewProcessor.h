@@ -54,9 +54,11 @@ class FViewProcessor {
   FViewCacheRef revertUserWriteOn(const FViewCacheRef& viewCache, const FPathRef& path,
                                   const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
                                   FChildChangeAccumulator& accumulator) const;
+  // fromListenAbove: the listen that completed is a plain one at or above the view's location
+  // (untagged), which makes completeCache the server's confirmed data there.
   FViewCacheRef listenCompleteOldCache(const FViewCacheRef& viewCache, const FPathRef& path,
                                        const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
-                                       FChildChangeAccumulator& accumulator) const;
+                                       bool fromListenAbove, FChildChangeAccumulator& accumulator) const;
   // oldServerNode is the view's server data before the change, or null when it did not change;
   // completeCache the location's complete server data when a view that loads all of it holds it
   // (the change included), else null.

@@ -574,7 +574,7 @@ void FLevelDBStorageEngine::updateServerCache(const FNodeRef& node, const FPathR
 }
 
 void FLevelDBStorageEngine::updateServerCacheWithMerge(const FCompoundWriteRef& merge, const FPathRef& path) {
-  merge->enumerateWrites([&](const FPathRef& relativePath, const FNodeRef& node, bool*) {
+  merge->enumerateWritesInApplyOrder([&](const FPathRef& relativePath, const FNodeRef& node) {
     overwriteServerCache(node, *path->child(*relativePath));
   });
 }

@@ -158,7 +158,7 @@ void FPersistenceManager::applyUserWrite(const FNodeRef& node, const FPathRef& p
 
 void FPersistenceManager::applyUserMerge(const FCompoundWriteRef& merge, const FPathRef& path) {
   std::vector<std::pair<FPathRef, FNodeRef>> writes;
-  merge->enumerateWrites([&](const FPathRef& relative, const FNodeRef& node, bool*) {
+  merge->enumerateWritesInApplyOrder([&](const FPathRef& relative, const FNodeRef& node) {
     writes.emplace_back(path->child(*relative), node);
   });
   for (const auto& [at, node] : writes) applyUserWrite(node, at);

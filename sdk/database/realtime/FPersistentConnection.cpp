@@ -402,7 +402,7 @@ void FPersistentConnection::sendListen(const ListenKey& key) {
   listen.answered = false;
   Value body{{"p", key.first}, {"q", listen.query->params()->wireProtocolParams()}};
   if (listen.tagId) body["t"] = *listen.tagId;
-  if (listen.hash) {
+  if (listen.hash && listen.hash->describesDataBelow()) {
     body["h"] = listen.hash->simpleHash();
     if (listen.hash->includeCompoundHash()) {
       FCompoundHashRef compound = listen.hash->compoundHash();

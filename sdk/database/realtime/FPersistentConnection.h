@@ -12,7 +12,7 @@
 // factory; without one the connection never connects. Frames are JSON objects:
 //   server handshake   {"t":"h","d":{"ts":<server time, ms>,"s":<session id>,"h":<host>}}
 //   client request     {"t":"q","r":<request number>,"a":<action>,"b":<body>}
-//                      actions: "q" listen {"p","q"(wire params),"t"(tag)?,"h"(hash),"ch"?}
+//                      actions: "q" listen {"p","q"(wire params),"t"(tag)?,"h"(hash)?,"ch"?}
 //                               "n" unlisten {"p","q","t"?}, "p" put {"p","d","h"?},
 //                               "m" merge {"p","d"}, "o" / "om" / "oc" onDisconnect put / merge /
 //                               cancel {"p","d"?}, "g" get {"p","q"}, "auth" {"cred"}, "unauth" {}
@@ -22,7 +22,8 @@
 //                               "rm" range merge {"p","d":[{"s"?,"e"?,"m"}],"t"?},
 //                               "c" listen revoked {"p","q"}, "ac" auth revoked {"s","d"?}
 // A listen carries the compound hash of the client's cached data as "ch": {"ps": the range ends
-// as wire-format path texts, "hs": the range hashes}, when the hash provider finds it worth it.
+// as wire-format path texts, "hs": the range hashes}, when the hash provider finds it worth it;
+// it carries neither hash when the provider says they do not describe the data held below it.
 //
 // Limits of the frame reader (anything longer or deeper is logged and dropped): 64 MiB per frame,
 // nesting depth 1,010. A pushed message is dropped, with an error logged, when its path has more

@@ -1,5 +1,6 @@
 #include "sdk/database/realtime/FRepo.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "platform/foundation/Clock.h"
@@ -412,6 +413,11 @@ void FRepo::runOnDisconnectEvents() {
   std::vector<std::pair<FPathRef, FNodeRef>> writes;
   onDisconnect_->forEachTreeAtPath(FPath::empty(), [&](const FPathRef& path, const FNodeRef& node) {
     writes.emplace_back(path, node);
+  });
+  // A priority kept apart from its location's data (an update that wrote both) lands once that
+  // data is there, as the server lays an update's priorities after its data.
+  std::stable_partition(writes.begin(), writes.end(), [](const std::pair<FPathRef, FNodeRef>& write) {
+    return write.first->getBack() != std::optional<std::string>(".priority");
   });
   for (const auto& write : writes) {
     const FPathRef& path = write.first;

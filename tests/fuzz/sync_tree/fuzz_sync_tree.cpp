@@ -41,8 +41,10 @@ struct Engine {
     provider.startListening = [this](const FQuerySpecRef& query, std::optional<uint64_t>, const FSyncTreeHashRef& hash,
                                      const FListenProvider::Completion& onComplete) {
       // The hashes are what the connection sends with the listen: compute them as it would.
-      (void)hash->simpleHash();
-      if (hash->includeCompoundHash()) (void)hash->compoundHash();
+      if (hash->describesDataBelow()) {
+        (void)hash->simpleHash();
+        if (hash->includeCompoundHash()) (void)hash->compoundHash();
+      }
       completions[query->description()] = onComplete;
       return FEventList{};
     };

@@ -243,11 +243,18 @@ void DatabaseTestServer::change(const std::string& path, const FNodeRef& node, c
 
 FNodeRef DatabaseTestServer::applyUpdate(FNodeRef node, const Value& children) {
   // One change: what it writes goes in before what it removes, so that a location it leaves with
-  // data is never empty on the way (which would drop its priority).
-  for (bool removals : {false, true}) {
+  // data is never empty on the way (which would drop its priority), and the priorities it writes
+  // go in last, once the data they are written beside is there.
+  enum Kind { kWrite, kRemoval, kPriority };
+  auto kindOf = [](const FPath& path, const FNodeRef& child) {
+    if (path.getBack() == std::optional<std::string>(".priority")) return kPriority;
+    return child->isEmpty() ? kRemoval : kWrite;
+  };
+  for (Kind kind : {kWrite, kRemoval, kPriority}) {
     for (auto it = children.begin(); it != children.end(); ++it) {
+      FPathRef path = FPath::pathWithString(it.key());
       FNodeRef child = FSnapshotUtilities::nodeFrom(it.value());
-      if (child->isEmpty() == removals) node = node->updateChild(FPath::pathWithString(it.key()), child);
+      if (kindOf(*path, child) == kind) node = node->updateChild(path, child);
     }
   }
   return node;

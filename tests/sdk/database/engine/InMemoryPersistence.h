@@ -97,9 +97,7 @@ class InMemoryPersistence : public FSyncPersistence {
   }
   void updateServerCacheWithMerge(const FCompoundWriteRef& merge, const FPathRef& path) override {
     log.push_back("server merge " + path->toString() + " " + merge->description());
-    merge->enumerateWrites([&](const FPathRef& relative, const FNodeRef& node, bool*) {
-      serverCache = serverCache->updateChild(path->child(*relative), node);
-    });
+    serverCache = serverCache->updateChild(path, merge->applyToNode(serverCache->getChild(path)));
   }
   void applyUserWrite(const FNodeRef& node, const FPathRef& path) override {
     log.push_back("applyUserWrite " + path->toString() + " " + value::toJSON(node->val()));
@@ -107,9 +105,7 @@ class InMemoryPersistence : public FSyncPersistence {
   }
   void applyUserMerge(const FCompoundWriteRef& merge, const FPathRef& path) override {
     log.push_back("applyUserMerge " + path->toString() + " " + merge->description());
-    merge->enumerateWrites([&](const FPathRef& relative, const FNodeRef& node, bool*) {
-      serverCache = serverCache->updateChild(path->child(*relative), node);
-    });
+    serverCache = serverCache->updateChild(path, merge->applyToNode(serverCache->getChild(path)));
   }
 
   // "/a {}" or "/a {"l":2,...}".

@@ -772,3 +772,113 @@ TEST_F(SyncTreeFixture, RevertingARemovalGivesTheLocationAboveItItsPriorityBack)
             (Strings{R"({".priority":2,"d":7})"}));
   EXPECT_EQ(exported(eventsOf(tree->ackUserWriteWithWriteId(6, true, true, clock), atP)), (Strings{R"({"d":7})"}));
 }
+
+TEST_F(SyncTreeFixture, AnUpdateWritingAPriorityBesideTheDataBelowItShowsThatPriority) {
+  // The update is one change: its priorities land once its data is there, as the write tree (and
+  // the server) lay them, also where the location had no data before. From the user's update and
+  // from the server's, below the listener's location and at it.
+  auto atR = valueRegistration(1);
+  tree->addEventRegistration(atR, defaultQuery("r"));
+  tree->applyServerOverwriteAtPath(path("r"), node(R"({"a":"z","b":1})"));
+  answer("/r {}", "ok");
+  auto below = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"10/.priority":0,"10/2":0})"));
+  EXPECT_EQ(exported(tree->applyUserMergeAtPath(path("r/a"), below, 1)),
+            (Strings{R"({"a":{"10":{".priority":0,"2":0}},"b":1})"}));
+  EXPECT_EQ(json(tree->calcCompleteEventCacheAtPath(path("r/a/10/.priority"), std::nullopt)), "0");
+  EXPECT_TRUE(tree->applyServerMergeAtPath(path("r/a"), below).empty());
+  EXPECT_TRUE(tree->ackUserWriteWithWriteId(1, false, true, clock).empty());
+
+  auto own = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({".priority":3,"x":2})"));
+  auto atP = valueRegistration(2);
+  tree->addEventRegistration(atP, defaultQuery("p"));
+  answer("/p {}", "ok");
+  EXPECT_EQ(exported(tree->applyUserMergeAtPath(path("p"), own, 2)), (Strings{R"({".priority":3,"x":2})"}));
+  auto atQ = valueRegistration(3);
+  tree->addEventRegistration(atQ, defaultQuery("q"));
+  answer("/q {}", "ok");
+  EXPECT_EQ(exported(tree->applyServerMergeAtPath(path("q"), own)), (Strings{R"({".priority":3,"x":2})"}));
+}
+
+TEST_F(SyncTreeFixture, AWindowsDataIsNotWorkedOutWithTheDataOfAnotherWindowAboveIt) {
+  // Each window's data comes with its own listen, and the server pushes a change to one listen
+  // after another: the window above holds the location as it was before the change until its own
+  // push arrives, which is no reason for the window below to show it.
+  auto above = query("/", params()->orderBy(FKeyIndex::keyIndex())->limitToFirst(1));
+  auto below = query("d", params()->orderBy(FKeyIndex::keyIndex())->startAt(node(R"("b")"))->limitToFirst(1));
+  auto aboveValue = valueRegistration(1);
+  auto belowValue = valueRegistration(2);
+  tree->addEventRegistration(aboveValue, above);
+  tree->addEventRegistration(belowValue, below);
+  const uint64_t aboveTag = *tree->tagForQuery(above);
+  const uint64_t belowTag = *tree->tagForQuery(below);
+  tree->applyTaggedQueryOverwriteAtPath(FPath::empty(), node(R"({"d":{"b":{"x":"y"},"c":1}})"), aboveTag);
+  tree->applyTaggedListenCompleteAtPath(FPath::empty(), aboveTag);
+  tree->applyTaggedQueryOverwriteAtPath(path("d"), node(R"({"b":{"x":"y"}})"), belowTag);
+  tree->applyTaggedListenCompleteAtPath(path("d"), belowTag);
+  EXPECT_EQ(exported(eventsOf(tree->applyTaggedQueryOverwriteAtPath(path("d"), node(R"({"b":{"x":"z"}})"), belowTag),
+                              belowValue)),
+            (Strings{R"({"b":{"x":"z"}})"}));
+  EXPECT_EQ(exported(tree->applyTaggedQueryOverwriteAtPath(FPath::empty(), node(R"({"d":{"b":{"x":"z"},"c":1}})"),
+                                                           aboveTag)),
+            (Strings{R"({"d":{"b":{"x":"z"},"c":1}})"}));
+}
+
+TEST_F(SyncTreeFixture, AListenOfAllTheDataReportsItsCacheOnlyWhenTheViewsBelowItHoldNothingElse) {
+  // The listen covers the views below it: the server, finding the reported cache its own, would
+  // send nothing, and leave them holding what it may no longer have.
+  auto window = query("r", params()->orderBy(std::make_shared<const FPathIndex>(path("n")))->limitToFirst(2));
+  tree->addEventRegistration(valueRegistration(1), window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"a":{"n":1},"b":{"n":2}})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("s/a"));
+  tree->applyServerOverwriteAtPath(path("s/a"), node(R"({"n":1})"));
+  answer("/s/a {}", "ok");
+
+  // Added while the link is down: its cache is what the client already knows of the root.
+  persistence->serverCache = node(R"({"r":{"a":{"n":1}},"s":{"a":{"n":1}}})");
+  tree->addEventRegistration(valueRegistration(3), defaultQuery("/"));
+  EXPECT_FALSE(containers.at("/ {}")->describesDataBelow());  // the window's child b is left out
+  tree->removeEventRegistration(nullptr, defaultQuery("/"), nullptr);
+  persistence->serverCache = node(R"({"r":{"a":{"n":1},"b":{"n":2}},"s":{"a":{"n":5}}})");
+  tree->addEventRegistration(valueRegistration(4), defaultQuery("/"));
+  auto root = containers.at("/ {}");
+  EXPECT_FALSE(root->describesDataBelow());  // s/a holds all of its data, another than the cache's
+  // Once the server's data is there, every view holds part of it.
+  tree->applyServerOverwriteAtPath(FPath::empty(), node(R"({"r":{"a":{"n":1},"b":{"n":2}},"s":{"a":{"n":5}}})"));
+  EXPECT_TRUE(root->describesDataBelow());
+  // A window's listen covers no other view.
+  EXPECT_TRUE(containers.at("/r {\"i\":\"n\",\"l\":2,\"vf\":\"l\"}")->describesDataBelow());
+}
+
+TEST_F(SyncTreeFixture, AListenCompletingAboveAWindowLeavesTheWindowsServerDataWhatItsQuerySelectsOfTheServers) {
+  // The listen reported a cache the server held already, so it completes with no data. The
+  // window's own data lacked the child that the server's data puts first in it: once the listen
+  // completes, a revert worked out from the window's data must not bring back the child that left.
+  auto window = query("r", params()->orderBy(std::make_shared<const FPathIndex>(path("n")))->limitToFirst(1));
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, window);
+  const uint64_t tag = *tree->tagForQuery(window);
+  tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"b":{"n":2}})"), tag);
+  tree->applyTaggedListenCompleteAtPath(path("r"), tag);
+  persistence->serverCache = node(R"({"r":{"a":{"n":1},"b":{"n":2}}})");
+  tree->addEventRegistration(valueRegistration(2), defaultQuery("/"));
+  EXPECT_TRUE(containers.at("/ {}")->describesDataBelow());
+  EXPECT_EQ(exported(eventsOf(answer("/ {}", "ok"), value)), (Strings{R"({"a":{"n":1}})"}));
+  tree->applyUserOverwriteAtPath(path("x"), node("1"), 1, true);
+  EXPECT_TRUE(eventsOf(tree->removeAllWrites(), value).empty());
+  EXPECT_EQ(json(tree->getServerValue(window)), R"({"a":{"n":1}})");
+}
+
+TEST_F(SyncTreeFixture, RevertingAWriteBelowAPlainValueAnEarlierWriteGaveShowsThatValueBeforeTheServerAnswers) {
+  // The listener's location is a plain value by an earlier write of a location above it, which
+  // the later write below it replaced with children: reverting the later write shows the plain
+  // value again, also while the server has not answered the listen yet.
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, defaultQuery("c"));
+  tree->applyUserOverwriteAtPath(FPath::empty(), node(R"({"b":"z","c":"z"})"), 1, true);
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(path("c/a"), node(R"("z")"), 2, true)), (Strings{R"({"a":"z"})"}));
+  EXPECT_EQ(exported(tree->ackUserWriteWithWriteId(2, true, true, clock)), (Strings{R"("z")"}));
+  tree->applyServerOverwriteAtPath(path("c"), empty());
+  EXPECT_TRUE(tree->applyListenCompleteAtPath(path("c")).empty());
+}

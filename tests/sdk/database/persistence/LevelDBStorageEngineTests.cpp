@@ -140,6 +140,18 @@ TEST(LevelDBStorageEngineServerCache, MergesReplaceOnlyTheirChildren) {
   EXPECT_EQ(exported(engine->serverCacheAtPath(path("/r"))), Value::parse(R"({"b": {"e": 4, "g": 6}, "d": 3, "f": 5})"));
 }
 
+TEST(LevelDBStorageEngineServerCache, AMergeIsStoredAsOneChangeWithItsPrioritiesLast) {
+  // What it sets goes in before what it removes (a location it leaves with data keeps its
+  // priority), and the priorities it writes go in once the data beside them is there.
+  auto engine = openEngine();
+  engine->updateServerCache(node(R"({".priority": 3, "a": 1})"), path("/p"), false);
+  engine->updateServerCacheWithMerge(FSnapshotUtilities::compoundWriteFromDictionary(
+                                         Value{{"a", nullptr}, {"b", 2}, {"q/.priority", 1}, {"q/x", 5}}, "update"),
+                                     path("/p"));
+  EXPECT_EQ(exported(engine->serverCacheAtPath(path("/p"))),
+            Value::parse(R"({".priority": 3, "b": 2, "q": {".priority": 1, "x": 5}})"));
+}
+
 TEST(LevelDBStorageEngineServerCache, TheEstimatedSizeFollowsEveryChangeAndIsTheSameAfterAReopen) {
   auto engine = openEngine();
   EXPECT_EQ(engine->serverCacheEstimatedSizeInBytes(), 0u);

@@ -115,6 +115,13 @@ TEST_F(PersistenceManagerTest, AnAcknowledgedWriteBecomesCompleteServerDataUnles
   EXPECT_EQ(exported(manager_->storageEngine()->serverCacheAtPath(path("/m"))), Value::parse(R"({"a": 1, "b": {"c": 2}})"));
 }
 
+TEST_F(PersistenceManagerTest, AnAcknowledgedUpdateBecomesServerDataWithThePrioritiesItWritesBesideItsData) {
+  manager_->applyUserMerge(
+      FSnapshotUtilities::compoundWriteFromDictionary(Value{{"10/.priority", 0}, {"10/2", 0}}, "update"), path("/a"));
+  EXPECT_EQ(exported(manager_->storageEngine()->serverCacheAtPath(path("/a"))),
+            Value::parse(R"({"10": {".priority": 0, "2": 0}})"));
+}
+
 TEST_F(PersistenceManagerTest, WritesCacheAndTrackedQueriesSurviveARestartAndActiveQueriesComeBackInactive) {
   manager_->saveUserOverwrite(node("1"), path("/a"), 3);
   manager_->saveUserMerge(FSnapshotUtilities::compoundWriteFromDictionary(Value{{"x", 2}}, "update"), path("/b"), 4);

@@ -74,13 +74,16 @@ class RecordingDelegate : public FPersistentConnectionDelegate {
 
 class NodeHash : public FSyncTreeHash {
  public:
-  explicit NodeHash(FNodeRef node) : node_(std::move(node)) {}
+  explicit NodeHash(FNodeRef node, bool describesDataBelow = true)
+      : node_(std::move(node)), describesDataBelow_(describesDataBelow) {}
   std::string simpleHash() const override { return node_->dataHash(); }
   FCompoundHashRef compoundHash() const override { return FCompoundHash::fromNode(node_); }
   bool includeCompoundHash() const override { return FSnapshotUtilities::estimateSerializedNodeSize(node_) > 1024; }
+  bool describesDataBelow() const override { return describesDataBelow_; }
 
  private:
   FNodeRef node_;
+  bool describesDataBelow_;
 };
 
 // Answers handed to the connection's callbacks, collected across threads, in the order they came.
@@ -467,6 +470,26 @@ TEST_F(PersistentConnectionTest, ListensCarryTagHashAndCompoundHashAndAreAnswere
   EXPECT_EQ(delegate_->events("data")[2]["path"], "/big/text");
   onQueue([&] { connection_->unlisten(query("/big"), std::nullopt); });
   ASSERT_TRUE(waitFor([&] { return server_->activeListens().size() == 1; }));
+}
+
+TEST_F(PersistentConnectionTest, AListenWhoseHashesDoNotDescribeTheDataBelowCarriesNoneAndGetsTheServersData) {
+  const Value big{{"text", std::string(2000, 'x')}};
+  server_->setValue("/same", big);
+  openAndWaitUntilConnected();
+  AnswersRef answers = makeAnswers();
+  // The cached node is the server's own: with its hashes the server would send nothing.
+  onQueue([&] {
+    connection_->listen(query("/same"), std::nullopt,
+                        std::make_shared<NodeHash>(FSnapshotUtilities::nodeFrom(big), false), onListened(answers));
+  });
+  ASSERT_TRUE(waitFor([&] { return answers->size() == 1; }));
+  std::vector<Value> listens = server_->requestsWithAction("q");
+  ASSERT_EQ(listens.size(), 1u);
+  EXPECT_FALSE(listens[0]["frame"]["b"].contains("h"));
+  EXPECT_FALSE(listens[0]["frame"]["b"].contains("ch"));
+  std::vector<Value> data = delegate_->events("data");
+  ASSERT_EQ(data.size(), 1u);
+  EXPECT_EQ(data[0]["path"], "/same");
 }
 
 TEST_F(PersistentConnectionTest, ListensAreSentAgainAfterAReconnectAndRevokedOnesFail) {

@@ -315,6 +315,52 @@ TEST_F(RepoTest, AnUpdateReplacingTheOnlyChildKeepsThePriorityForTheWriterAndThe
   EXPECT_EQ(server_->valueAt("/u"), Value::parse(R"({".priority":2,"b":1})"));
 }
 
+TEST_F(RepoTest, AnUpdateWritingAPriorityBesideDataBelowItShowsThePriorityToListenersReadsAndTheServerAlike) {
+  // The update writes the priority of a location that holds nothing yet, beside that location's
+  // data: the priority lands once the data is there, for the writer's listener at once, in the
+  // data the client reads for itself, after an unrelated refusal, for another client and on the
+  // server.
+  server_->setValue("/", Value{{"a", "z"}, {"b", 1}});
+  server_->denyPath("/b");
+  auto writer = makeDatabase({.name = "writer"});
+  auto reader = makeDatabase({.name = "reader"});
+  auto seen = [](const std::shared_ptr<ZIRDatabase>& database) {
+    auto values = std::make_shared<Recorder>();
+    database->reference()->observeEventType(ZIRDataEventTypeValue, [values](const ZIRDataSnapshotRef& snapshot) {
+      values->add(json(snapshot->valueInExportFormat()));
+    });
+    return values;
+  };
+  auto writerValues = seen(writer);
+  auto readerValues = seen(reader);
+  ASSERT_TRUE(waitFor([&] { return writerValues->size() == 1 && readerValues->size() == 1; }, 20.0));
+  const std::string withPriority = json(Value::parse(R"({"a":{"10":{".priority":0,"2":0}},"b":1})"));
+
+  server_->holdRequests(true, "m");
+  auto done = std::make_shared<Recorder>();
+  writer->referenceWithPath("a")->updateChildValues(Value{{"10/.priority", 0}, {"10/2", 0}}, recordCompletion(done));
+  settle();
+  EXPECT_EQ(writerValues->last(), withPriority);
+  FNodeRef read;
+  onWorkQueue([&] { read = writer->repo()->serverSyncTree()->calcCompleteEventCacheAtPath(FPath::pathWithString("/a/10"), std::vector<int64_t>{}); });
+  ASSERT_TRUE(read);
+  EXPECT_EQ(json(read->valForExport(true)), json(Value::parse(R"({".priority":0,"2":0})")));
+
+  auto refused = std::make_shared<Recorder>();
+  writer->referenceWithPath("b")->setValue(Value(2), recordCompletion(refused));
+  ASSERT_TRUE(waitFor([&] { return refused->size() == 1; }));
+  settle();
+  EXPECT_EQ(writerValues->last(), withPriority);
+
+  server_->holdRequests(false, "m");
+  ASSERT_TRUE(waitFor([&] { return done->size() == 1 && readerValues->size() == 2; }));
+  settle();
+  EXPECT_EQ(done->all(), Strings{"done none"});
+  EXPECT_EQ(json(server_->valueAt("/")), withPriority);
+  EXPECT_EQ(writerValues->last(), withPriority);
+  EXPECT_EQ(readerValues->last(), withPriority);
+}
+
 TEST_F(RepoTest, ServerChildrenReplacingALeafBelowAPendingRemovalShowWithTheRemovalLaidOverThem) {
   server_->setValue("/lfp", Value{{"a", 8}, {"k", 1}});
   auto database = makeDatabase();
@@ -482,6 +528,40 @@ TEST_F(RepoTest, RemovingAListenerStopsItsEventsAndWithdrawsTheListen) {
 
 // -- onDisconnect -------------------------------------------------------------------------------
 
+TEST_F(RepoTest, AListenerAddedWhileOfflineAboveOthersBringsThemTheServersDataOnReconnecting) {
+  // The window and the listener below are listened to on their own; the root's listener, added
+  // while offline, covers them, and its listen replaces theirs on reconnecting. Meanwhile the
+  // server lost the children they show, so that it holds what the client knows of the root.
+  server_->setValue("/r", Value{{"a", {{"n", 1}}}, {"b", {{"n", 2}}}, {"c", {{"n", 3}}}});
+  auto database = makeDatabase({.persistence = true});
+  auto window = std::make_shared<Recorder>();
+  auto below = std::make_shared<Recorder>();
+  recordValues(database->referenceWithPath("r")->queryOrderedByChild("n")->queryLimitedToFirst(2), window);
+  recordValues(database->referenceWithPath("r/a"), below);
+  ASSERT_TRUE(waitFor([&] { return window->size() == 1 && below->size() == 1; }, 20.0));
+  database->goOffline();
+  ASSERT_TRUE(waitFor([&] { return !connected(database); }));
+  auto root = std::make_shared<Recorder>();
+  recordValues(database->reference(), root);
+  server_->setValue("/r", Value());
+  database->goOnline();
+  waitUntilConnected(database);
+  ASSERT_TRUE(waitFor([&] { return root->last() == "value null"; }));
+  settle();
+  EXPECT_EQ(window->last(), "value null");
+  EXPECT_EQ(below->last(), "value null");
+  // A write the client takes back (a purge) works the window out again from what it holds.
+  server_->holdRequests(true, "p");
+  database->referenceWithPath("w")->setValue(Value(1));
+  settle();
+  database->purgeOutstandingWrites();
+  settle();
+  server_->holdRequests(false, "p");
+  settle();
+  EXPECT_EQ(window->last(), "value null");
+  EXPECT_EQ(below->last(), "value null");
+}
+
 TEST_F(RepoTest, OnDisconnectWritesApplyLocallyWhenTheConnectionDropsAndOnlyOnce) {
   auto database = makeDatabase();
   waitUntilConnected(database);
@@ -517,6 +597,24 @@ TEST_F(RepoTest, OnDisconnectWritesApplyLocallyWhenTheConnectionDropsAndOnlyOnce
   onWorkQueue([&] { database->repo()->runOnDisconnectEvents(); });
   settle();
   EXPECT_EQ(statusValues->last(), R"(value "back")");
+}
+
+TEST_F(RepoTest, AnOnDisconnectUpdateWritingAPriorityBesideItsDataAppliesLocallyAsTheServerAppliesIt) {
+  auto database = makeDatabase();
+  waitUntilConnected(database);
+  auto values = std::make_shared<Recorder>();
+  database->referenceWithPath("o")->observeEventType(ZIRDataEventTypeValue, [values](const ZIRDataSnapshotRef& snapshot) {
+    values->add(json(snapshot->valueInExportFormat()));
+  });
+  auto done = std::make_shared<Recorder>();
+  database->referenceWithPath("o")->onDisconnectUpdateChildValues(Value{{"10/.priority", 0}, {"10/2", 0}},
+                                                                  recordCompletion(done));
+  ASSERT_TRUE(waitFor([&] { return done->size() == 1 && values->size() == 1; }));
+  server_->setAcceptingConnections(false);
+  server_->dropConnections();
+  const std::string withPriority = json(Value::parse(R"({"10":{".priority":0,"2":0}})"));
+  EXPECT_TRUE(waitFor([&] { return values->last() == withPriority; })) << ::testing::PrintToString(values->all());
+  EXPECT_EQ(json(server_->valueAt("/o")), withPriority);
 }
 
 TEST_F(RepoTest, CancellingOnDisconnectAtAParentForgetsTheWritesBelow) {
