@@ -51,6 +51,10 @@ class FArraySortedDictionary : public FImmutableSortedDictionary<K, V> {
   template <typename Map>
   static Ref fromDictionary(const Map& map, Comparator comparator) {
     auto entries = Base::sortedEntries(map, comparator);
+    return fromSortedEntries(std::move(entries), std::move(comparator));
+  }
+
+  static Ref fromSortedEntries(std::vector<std::pair<K, V>> entries, Comparator comparator) {
     auto keys = std::make_shared<std::vector<K>>();
     auto values = std::make_shared<std::vector<V>>();
     keys->reserve(entries.size());
@@ -188,6 +192,21 @@ class FArraySortedDictionary : public FImmutableSortedDictionary<K, V> {
   KeyEnumerator keyEnumerator() const override {
     return std::make_shared<FArraySortedDictionaryEnumerator<K>>(keys_, 0, false);
   }
+  std::pair<const K*, const V*> entryAfter(const K& bound, bool reverse) const override {
+    const auto& keys = *keys_;
+    const auto& cmp = *comparator_;
+    if (reverse) {
+      for (size_t i = keys.size(); i-- > 0;) {
+        if (cmp(keys[i], bound) < 0) return {&keys[i], &(*values_)[i]};
+      }
+    } else {
+      for (size_t i = 0; i < keys.size(); ++i) {
+        if (cmp(keys[i], bound) > 0) return {&keys[i], &(*values_)[i]};
+      }
+    }
+    return {nullptr, nullptr};
+  }
+
   KeyEnumerator keyEnumeratorFrom(const K& key) const override {
     return std::make_shared<FArraySortedDictionaryEnumerator<K>>(keys_, findInsertPositionForKey(key),
                                                                  false);

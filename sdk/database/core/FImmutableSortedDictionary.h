@@ -51,6 +51,9 @@ class FImmutableSortedDictionary
   // NSInvalidArgumentException "Can't create FImmutableSortedDictionary with keys with same ordering!".
   template <typename Map>
   static Ref fromDictionary(const Map& map, Comparator comparator);
+  // The dictionary of `entries`, which the caller has sorted by `comparator` with no two keys the
+  // comparator does not strictly order: nothing is compared.
+  static Ref fromSortedEntries(std::vector<std::pair<K, V>> entries, Comparator comparator);
 
   // The operations each representation supplies. Asked of the abstract base they raise
   // NSInternalInconsistencyException "You must override <name> in a subclass".
@@ -83,6 +86,12 @@ class FImmutableSortedDictionary
   virtual const V* lookup(const K& key) const { mustOverride("lookup:"); }
   // The key just before `key` (which must be present); nullopt for the first key.
   virtual std::optional<K> getPredecessorKey(const K& key) const { mustOverride("getPredecessorKey:"); }
+  // The entry whose key comes first after `bound` (last before it, with `reverse`), in one descent;
+  // `bound` need not be a key here. {null, null} when there is none; the pointers live as long as
+  // the dictionary.
+  virtual std::pair<const K*, const V*> entryAfter(const K& bound, bool reverse) const {
+    mustOverride("entryAfter:reverse:");
+  }
   virtual bool isEmpty() const { mustOverride("isEmpty"); }
   virtual int32_t count() const { mustOverride("count"); }
   virtual std::optional<K> minKey() const { mustOverride("minKey"); }
@@ -170,6 +179,15 @@ typename FImmutableSortedDictionary<K, V>::Ref FImmutableSortedDictionary<K, V>:
     return FTreeSortedDictionary<K, V>::fromDictionary(map, std::move(comparator));
   }
   return FArraySortedDictionary<K, V>::fromDictionary(map, std::move(comparator));
+}
+
+template <typename K, typename V>
+typename FImmutableSortedDictionary<K, V>::Ref FImmutableSortedDictionary<K, V>::fromSortedEntries(
+    std::vector<std::pair<K, V>> entries, Comparator comparator) {
+  if (entries.size() > static_cast<size_t>(kArrayToTreeThreshold)) {
+    return FTreeSortedDictionary<K, V>::fromSortedEntries(entries, std::move(comparator));
+  }
+  return FArraySortedDictionary<K, V>::fromSortedEntries(std::move(entries), std::move(comparator));
 }
 
 template <typename K, typename V>

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sdk/database/core/FImmutableSortedDictionary.h"
 
@@ -24,6 +25,14 @@ class FImmutableSortedSet : public std::enable_shared_from_this<FImmutableSorted
   static Ref setWithKeysFromDictionary(const Map& map, Comparator comparator) {
     return std::make_shared<const FImmutableSortedSet>(
         Dictionary::fromDictionary(map, std::move(comparator)));
+  }
+  // The set of `members`, which the caller has sorted by `comparator` with no two alike.
+  static Ref setWithSortedMembers(std::vector<T> members, Comparator comparator) {
+    std::vector<std::pair<T, V>> entries;
+    entries.reserve(members.size());
+    for (T& member : members) entries.emplace_back(std::move(member), V{});
+    return std::make_shared<const FImmutableSortedSet>(
+        Dictionary::fromSortedEntries(std::move(entries), std::move(comparator)));
   }
   explicit FImmutableSortedSet(DictionaryRef dictionary) : dictionary_(std::move(dictionary)) {}
 
@@ -49,6 +58,9 @@ class FImmutableSortedSet : public std::enable_shared_from_this<FImmutableSorted
   std::optional<T> predecessorEntry(const T& member) const {
     return dictionary_->getPredecessorKey(member);
   }
+  // The first member after `bound` (the last before it, with `reverse`); `bound` need not be a
+  // member. Null when there is none; the pointer lives as long as the set.
+  const T* memberAfter(const T& bound, bool reverse) const { return dictionary_->entryAfter(bound, reverse).first; }
   uint64_t count() const { return static_cast<uint64_t>(dictionary_->count()); }
   bool isEmpty() const { return dictionary_->isEmpty(); }
 

@@ -91,6 +91,11 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
     return make(std::make_shared<const Comparator>(std::move(comparator)), std::move(root));
   }
 
+  static Ref fromSortedEntries(const std::vector<std::pair<K, V>>& entries, Comparator comparator) {
+    NodeRef root = rootFrom12List(entries);
+    return make(std::make_shared<const Comparator>(std::move(comparator)), std::move(root));
+  }
+
   // A perfectly balanced black tree of entries[start, start + length); null for no entries.
   static NodeRef buildBalancedTree(const std::vector<std::pair<K, V>>& entries, size_t start,
                                    size_t length) {
@@ -229,6 +234,25 @@ class FTreeSortedDictionary : public FImmutableSortedDictionary<K, V> {
     }
     throw NSException("NonexistentKey", "getPredecessorKey called with nonexistent key.",
                       Value{{"key", fobject::description(key)}});
+  }
+
+  std::pair<const K*, const V*> entryAfter(const K& bound, bool reverse) const override {
+    const auto& cmp = *comparator_;
+    const FLLRBNode<K, V>* node = root_.get();
+    const ValueNode* found = nullptr;
+    while (node->count_ != 0) {
+      const ValueNode* v = static_cast<const ValueNode*>(node);
+      const int r = cmp(v->key_, bound);
+      if (reverse ? r < 0 : r > 0) {
+        // A candidate: anything closer to the bound lies on the bound's side of it.
+        found = v;
+        node = reverse ? v->right_.get() : v->left_.get();
+      } else {
+        node = reverse ? v->left_.get() : v->right_.get();
+      }
+    }
+    if (!found) return {nullptr, nullptr};
+    return {&found->key_, &found->value_};
   }
 
   bool isEmpty() const override { return root_->isEmpty(); }

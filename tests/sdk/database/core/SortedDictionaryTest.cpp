@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -158,6 +159,56 @@ TEST(SortedDictionaryLookup, PredecessorKeys) {
     EXPECT_EQ(e.name(), "NonexistentKey");
     EXPECT_EQ(e.reason(), "getPredecessorKey called with nonexistent key.");
     EXPECT_EQ(e.userInfo()["key"], "3");
+  }
+}
+
+TEST(SortedDictionaryLookup, TheEntryAfterABoundThatNeedNotBeAKey) {
+  // Keys 0, 3, ..., in both forms; every bound from before the first key to after the last, keys
+  // and the gaps between them, both ways.
+  for (int n : {0, 1, 7, 25, 26, 100}) {
+    auto d = intDict(n, 3);
+    for (int bound = -2; bound <= n * 3 + 1; ++bound) {
+      auto [key, value] = d->entryAfter(bound, false);
+      const int next = bound < 0 ? 0 : (bound / 3 + 1) * 3;
+      if (next < n * 3) {
+        ASSERT_NE(key, nullptr) << n << " after " << bound;
+        EXPECT_EQ(*key, next);
+        EXPECT_EQ(*value, next / 3 * 100);
+      } else {
+        EXPECT_EQ(key, nullptr) << n << " after " << bound;
+      }
+      auto [before, beforeValue] = d->entryAfter(bound, true);
+      const int previous = bound <= 0 ? -1 : std::min((bound - 1) / 3 * 3, (n - 1) * 3);
+      if (previous >= 0 && n > 0) {
+        ASSERT_NE(before, nullptr) << n << " before " << bound;
+        EXPECT_EQ(*before, previous);
+        EXPECT_EQ(*beforeValue, previous / 3 * 100);
+      } else {
+        EXPECT_EQ(before, nullptr) << n << " before " << bound;
+      }
+    }
+  }
+}
+
+TEST(SortedDictionaryForms, BuildFromSortedEntriesMatchesTheBuildThatSorts) {
+  for (int n : {0, 3, 25, 26, 300}) {
+    std::vector<std::pair<int, int>> entries;
+    std::map<int, int> map;
+    for (int i = 0; i < n; ++i) {
+      entries.emplace_back(i * 2, i);
+      map[i * 2] = i;
+    }
+    auto sorted = IntDict::fromSortedEntries(entries, intCompare);
+    auto built = IntDict::fromDictionary(map, intCompare);
+    EXPECT_TRUE(sorted->isEqual(*built)) << n;
+    EXPECT_EQ(isTree(sorted), n > 25) << n;
+    if (isTree(sorted)) {
+      EXPECT_NO_THROW(std::static_pointer_cast<const IntTree>(sorted)->root()->check());
+    }
+    // It goes on as any other.
+    auto more = sorted->insertKey(-1, 7)->removeKey(0);
+    EXPECT_EQ(*more->minKey(), -1);
+    EXPECT_EQ(more->count(), n == 0 ? 1 : n);
   }
 }
 
