@@ -1,6 +1,6 @@
 #include "sdk/database/core/FCompleteChildSource.h"
 
-#include <optional>
+#include "sdk/database/snapshot/FChildrenNode.h"
 
 const std::shared_ptr<const FNoCompleteChildSource>& FNoCompleteChildSource::instance() {
   static const std::shared_ptr<const FNoCompleteChildSource>& shared =
@@ -9,20 +9,13 @@ const std::shared_ptr<const FNoCompleteChildSource>& FNoCompleteChildSource::ins
 }
 
 FNamedNodeRef FCompleteChildSource::childAfterPost(const FNode& node, const FNamedNode& post, bool reverse,
-                                                   const FIndex& index) {
-  std::optional<std::string> nextKey;
-  FNodeRef nextNode;
-  node.enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
-    if (index.compare(key, *child, post.name(), *post.node(), reverse) <= 0) return;
-    if (!nextKey || index.compare(key, *child, *nextKey, *nextNode, reverse) < 0) {
-      nextKey = key;
-      nextNode = child;
-    }
-  });
-  return nextKey ? FNamedNode::nodeWithName(*nextKey, nextNode) : nullptr;
+                                                   const FIndexRef& index) {
+  // A plain value has no children.
+  if (node.kind() != FNode::Kind::Children) return nullptr;
+  return static_cast<const FChildrenNode&>(node).childAfter(post, index, reverse);
 }
 
 FNamedNodeRef FServerDataCompleteChildSource::childByIndex(const FIndexRef& index, const FNamedNodeRef& child,
                                                            bool reverse) const {
-  return childAfterPost(*data_, *child, reverse, *index);
+  return childAfterPost(*data_, *child, reverse, index);
 }

@@ -17,8 +17,8 @@ class FCompleteChildSource {
   virtual FNamedNodeRef childByIndex(const FIndexRef& index, const FNamedNodeRef& child, bool reverse) const = 0;
 
   // The child of `node` that comes first after `post` in the index's order (reversed with
-  // `reverse`), or null: one walk over the children.
-  static FNamedNodeRef childAfterPost(const FNode& node, const FNamedNode& post, bool reverse, const FIndex& index);
+  // `reverse`), or null: one descent of the order the node keeps for the index.
+  static FNamedNodeRef childAfterPost(const FNode& node, const FNamedNode& post, bool reverse, const FIndexRef& index);
 };
 
 using FCompleteChildSourceRef = std::shared_ptr<const FCompleteChildSource>;
@@ -32,7 +32,7 @@ class FNoCompleteChildSource : public FCompleteChildSource {
 };
 
 // Knows the complete server data of the location and nothing of user writes: for a view's server
-// cache, which holds what the server holds. Finding the next child walks the children once.
+// cache, which holds what the server holds.
 class FServerDataCompleteChildSource : public FCompleteChildSource {
  public:
   explicit FServerDataCompleteChildSource(FNodeRef completeServerData) : data_(std::move(completeServerData)) {}

@@ -190,9 +190,15 @@ FNamedNodeRef FWriteTree::calculateNextNodeAfterPost(const FNamedNodeRef& post, 
   FNodeRef toIterate = merge->completeNodeAtPath(FPath::empty());
   if (!toIterate) {
     if (!completeServerData) return nullptr;
+    if (!merge->isEmpty() && completeServerData->kind() == FNode::Kind::Children &&
+        !index->isEqual(*FKeyIndex::keyIndex())) {
+      // The server's data keeps its order from one call to the next; the writes laid over it
+      // move only their own children in it.
+      static_cast<const FChildrenNode&>(*completeServerData).childrenInOrder(index);
+    }
     toIterate = applyVisibleWrites(merge, treePath, completeServerData);
   }
-  return FCompleteChildSource::childAfterPost(*toIterate, *post, reverse, *index);
+  return FCompleteChildSource::childAfterPost(*toIterate, *post, reverse, index);
 }
 
 FNodeRef FWriteTree::applyVisibleWrites(const FCompoundWriteRef& writesBelow, const FPathRef& path,

@@ -56,14 +56,17 @@ FChildrenNode::FChildrenNode(FNodeRef priority, FChildrenDictionaryRef children,
 FChildrenNode::~FChildrenNode() {
   // Releasing the children can release child nodes, whose destructors would release theirs: one
   // call deeper per level of the tree. Instead the outermost destructor on this thread takes the
-  // children of every node that comes free and releases them one after another.
+  // children of every node that comes free and releases them one after another. (The kept orders
+  // hold the same children: released while the queue is in place, they add to it too.)
   static thread_local std::vector<FChildrenDictionaryRef>* freeing = nullptr;
   if (freeing) {
+    deleteOrders(orders_.load(std::memory_order_acquire));
     freeing->push_back(std::move(children_));
     return;
   }
   std::vector<FChildrenDictionaryRef> queue;  // allocates only when a child node comes free
   freeing = &queue;
+  deleteOrders(orders_.load(std::memory_order_acquire));
   FChildrenDictionaryRef next = std::move(children_);
   for (;;) {
     next.reset();
@@ -83,7 +86,10 @@ FNodeRef FChildrenNode::getPriority() const { return priority_ ? priority_ : FEm
 
 FNodeRef FChildrenNode::updatePriority(const FNodeRef& priority) const {
   if (children_->isEmpty()) return FEmptyNode::emptyNode();
-  return std::make_shared<const FChildrenNode>(priority, children_, KnownCount(childrenWithPriority_));
+  auto made = std::make_shared<const FChildrenNode>(priority, children_, KnownCount(childrenWithPriority_));
+  // The same children in the same orders.
+  carryOrdersTo(*made, std::string(), nullptr, nullptr);
+  return made;
 }
 
 FNodeRef FChildrenNode::getImmediateChild(const std::string& key) const {
@@ -126,7 +132,11 @@ FNodeRef FChildrenNode::updateImmediateChild(const std::string& key, const FNode
     if (old && carriesPriority(**old)) --withPriority;
   }
   if (!newChild->isEmpty() && carriesPriority(*newChild)) ++withPriority;
-  return withChildren(std::move(newChildren), withPriority);
+  FNodeRef made = withChildren(std::move(newChildren), withPriority);
+  if (orders_.load(std::memory_order_acquire)) {
+    carryOrdersTo(static_cast<const FChildrenNode&>(*made), key, getImmediateChild(key), newChild);
+  }
+  return made;
 }
 
 FNodeRef FChildrenNode::withChildren(FChildrenDictionaryRef children, int32_t childrenWithPriority) const {
@@ -153,7 +163,72 @@ FNodeRef FChildrenNode::updateImmediateChildUnlessEqual(const std::string& key, 
   int32_t withPriority = childrenWithPriority_;
   if (found && carriesPriority(**found)) --withPriority;
   if (carriesPriority(*newChild)) ++withPriority;
-  return withChildren(std::move(newChildren), withPriority);
+  FNodeRef made = withChildren(std::move(newChildren), withPriority);
+  if (orders_.load(std::memory_order_acquire)) {
+    carryOrdersTo(static_cast<const FChildrenNode&>(*made), key, oldChild, newChild);
+  }
+  return made;
+}
+
+void FChildrenNode::carryOrdersTo(const FChildrenNode& made, const std::string& key, const FNodeRef& oldChild,
+                                  const FNodeRef& newChild) const {
+  // `made` is not shared yet: its list is made whole, in the same order as this one's, and then
+  // put in place.
+  KeptOrder* head = nullptr;
+  KeptOrder** tail = &head;
+  int carried = 0;
+  for (KeptOrder* order = orders_.load(std::memory_order_acquire); order && carried < kOrdersCarried;
+       order = order->next, ++carried) {
+    FNamedNodeSetRef children = order->children;
+    if (oldChild && !oldChild->isEmpty()) children = children->removeObject(FNamedNode::nodeWithName(key, oldChild));
+    if (newChild && !newChild->isEmpty()) children = children->addObject(FNamedNode::nodeWithName(key, newChild));
+    *tail = new KeptOrder{order->index, std::move(children), nullptr};
+    tail = &(*tail)->next;
+  }
+  made.orders_.store(head, std::memory_order_release);
+}
+
+void FChildrenNode::deleteOrders(KeptOrder* orders) {
+  while (orders) {
+    KeptOrder* next = orders->next;
+    delete orders;
+    orders = next;
+  }
+}
+
+FNamedNodeSetRef FChildrenNode::childrenInOrderIfKept(const FIndex& index) const {
+  for (KeptOrder* order = orders_.load(std::memory_order_acquire); order; order = order->next) {
+    if (order->index->isEqual(index)) return order->children;
+  }
+  return nullptr;
+}
+
+FNamedNodeSetRef FChildrenNode::childrenInOrder(const FIndexRef& index) const {
+  if (FNamedNodeSetRef kept = childrenInOrderIfKept(*index)) return kept;
+  FNamedNodeSetRef sorted = FNamedNodeSet::setWithSortedMembers(index->sortedChildren(*this), index->namedNodeComparator());
+  auto* entry = new KeptOrder{index, sorted, orders_.load(std::memory_order_acquire)};
+  do {
+    // Another thread may have put this order in while this one sorted.
+    for (KeptOrder* order = entry->next; order; order = order->next) {
+      if (order->index->isEqual(*index)) {
+        delete entry;
+        return order->children;
+      }
+    }
+  } while (!orders_.compare_exchange_weak(entry->next, entry, std::memory_order_acq_rel, std::memory_order_acquire));
+  return sorted;
+}
+
+FNamedNodeRef FChildrenNode::childAfter(const FNamedNode& post, const FIndexRef& index, bool reverse) const {
+  if (children_->isEmpty()) return nullptr;
+  if (index->isEqual(*FKeyIndex::keyIndex())) {
+    // The key order compares names alone.
+    auto [key, child] = children_->entryAfter(post.name(), reverse);
+    return key ? FNamedNode::nodeWithName(*key, *child) : nullptr;
+  }
+  FNamedNodeSetRef sorted = childrenInOrder(index);
+  const FNamedNodeRef* next = sorted->memberAfter(FNamedNode::nodeWithName(post.name(), post.node()), reverse);
+  return next ? *next : nullptr;
 }
 
 FNodeRef FChildrenNode::updateChild(const FPathRef& path, const FNodeRef& newChild) const {

@@ -5,10 +5,15 @@
 #include <mutex>
 
 #include "sdk/database/core/FImmutableSortedDictionary.h"
+#include "sdk/database/core/FImmutableSortedSet.h"
+#include "sdk/database/snapshot/FIndex.h"
 #include "sdk/database/snapshot/FNode.h"
 
 using FChildrenDictionary = FImmutableSortedDictionary<std::string, FNodeRef>;
 using FChildrenDictionaryRef = FChildrenDictionary::Ref;
+// Children as named nodes, sorted in an index's order.
+using FNamedNodeSet = FImmutableSortedSet<FNamedNodeRef>;
+using FNamedNodeSetRef = FNamedNodeSet::Ref;
 
 class FChildrenNode : public FNode {
  public:
@@ -68,11 +73,37 @@ class FChildrenNode : public FNode {
   // The stored child, or null.
   FNodeRef childrenGetter(const std::string& key) const;
 
+  // The children sorted in `index`'s order. Sorted when first asked of a node; a node made from
+  // this one by a child's update takes the orders this one has with that one child moved (in
+  // O(log n) each), so a location that windows keep asking of while it changes is sorted once.
+  // The key order is the children's own (see children()): asking for it is not meant.
+  FNamedNodeSetRef childrenInOrder(const FIndexRef& index) const;
+  // The order above when this node already has it, else null (nothing is sorted).
+  FNamedNodeSetRef childrenInOrderIfKept(const FIndex& index) const;
+  // The child that comes first after `post` in `index`'s order (last before it, with `reverse`),
+  // or null: one descent of the order's tree, or of the children's own for the key order.
+  FNamedNodeRef childAfter(const FNamedNode& post, const FIndexRef& index, bool reverse) const;
+
  private:
   // A node with this node's priority over `children`, of which childrenWithPriority carry one.
   FNodeRef withChildren(FChildrenDictionaryRef children, int32_t childrenWithPriority) const;
   // The hash of this node from the cached hashes of its children.
   void computeHash() const;
+  // One kept order. The list only grows, by a new head put in place with compare-and-swap; the
+  // entries never change once they are reachable and are deleted with the node.
+  struct KeptOrder {
+    FIndexRef index;
+    FNamedNodeSetRef children;
+    KeptOrder* next;
+  };
+  // At most this many orders are taken on to a node made by an update (the latest asked): each
+  // costs an update of its own.
+  static constexpr int kOrdersCarried = 4;
+  // Gives `made`, a node just made from this one whose child under `key` went from oldChild to
+  // newChild, the orders this node keeps with that child moved.
+  void carryOrdersTo(const FChildrenNode& made, const std::string& key, const FNodeRef& oldChild,
+                     const FNodeRef& newChild) const;
+  static void deleteOrders(KeptOrder* orders);
 
   FChildrenDictionaryRef children_;
   FNodeRef priority_;  // null when absent
@@ -80,6 +111,7 @@ class FChildrenNode : public FNode {
   mutable std::once_flag hashOnce_;
   mutable std::atomic<bool> hashed_{false};  // lazyHash_ is filled
   mutable std::string lazyHash_;
+  mutable std::atomic<KeptOrder*> orders_{nullptr};
 };
 
 // The shared empty node: an FChildrenNode with no children and no priority.

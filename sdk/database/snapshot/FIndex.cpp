@@ -1,5 +1,7 @@
 #include "sdk/database/snapshot/FIndex.h"
 
+#include <algorithm>
+
 #include "platform/foundation/NSException.h"
 #include "sdk/database/core/FPath.h"
 #include "sdk/database/core/FUtilities.h"
@@ -18,6 +20,18 @@ FNamedNodeRef FIndex::minPost() const { return FNamedNode::min(); }
 std::function<int(const FNamedNodeRef&, const FNamedNodeRef&)> FIndex::namedNodeComparator() const {
   FIndexRef index = shared_from_this();
   return [index](const FNamedNodeRef& a, const FNamedNodeRef& b) { return index->compareNamedNode(*a, *b); };
+}
+
+std::vector<FNamedNodeRef> FIndex::sortedChildren(const FNode& node) const {
+  std::vector<FNamedNodeRef> children;
+  children.reserve(static_cast<size_t>(node.numChildren()));
+  node.enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+    children.push_back(FNamedNode::nodeWithName(key, child));
+  });
+  // A merge sort stays within bounds whatever the comparisons answer.
+  std::stable_sort(children.begin(), children.end(),
+                   [this](const FNamedNodeRef& a, const FNamedNodeRef& b) { return compareNamedNode(*a, *b) < 0; });
+  return children;
 }
 
 // Key index.
@@ -108,19 +122,44 @@ FPathIndex::FPathIndex(FPathRef path) : path_(std::move(path)) {
     NSException::raise(NSInvalidArgumentException,
                        "Invalid path for PathIndex: " + (path_ ? path_->toString() : std::string("(null)")));
   }
+  if (path_->length() == 1) singleKey_ = *front;
 }
 
 int FPathIndex::compare(const std::string& key, const FNode& node, const std::string& otherKey,
                         const FNode& otherNode) const {
-  const int c = node.getChild(path_)->compare(*otherNode.getChild(path_));
+  const int c = valueAt(node)->compare(*valueAt(otherNode));
   if (c != 0) return c;
   return FUtilities::compareKey(key, otherKey);
 }
 
-bool FPathIndex::isDefinedOn(const FNode& node) const { return !node.getChild(path_)->isEmpty(); }
+FNodeRef FPathIndex::valueAt(const FNode& node) const {
+  // Most queries order by a child of each child: one lookup, without walking a path.
+  return singleKey_ ? node.getImmediateChild(*singleKey_) : node.getChild(path_);
+}
+
+std::vector<FNamedNodeRef> FPathIndex::sortedChildren(const FNode& node) const {
+  struct Child {
+    FNodeRef value;
+    FNamedNodeRef named;
+  };
+  std::vector<Child> children;
+  children.reserve(static_cast<size_t>(node.numChildren()));
+  node.enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+    children.push_back(Child{valueAt(*child), FNamedNode::nodeWithName(key, child)});
+  });
+  // The children are enumerated in key order, which breaks ties: a stable sort by value alone.
+  std::stable_sort(children.begin(), children.end(),
+                   [](const Child& a, const Child& b) { return a.value->compare(*b.value) < 0; });
+  std::vector<FNamedNodeRef> sorted;
+  sorted.reserve(children.size());
+  for (Child& child : children) sorted.push_back(std::move(child.named));
+  return sorted;
+}
+
+bool FPathIndex::isDefinedOn(const FNode& node) const { return !valueAt(node)->isEmpty(); }
 
 bool FPathIndex::indexedValueChangedBetween(const FNode& oldNode, const FNode& newNode) const {
-  return oldNode.getChild(path_)->compare(*newNode.getChild(path_)) != 0;
+  return valueAt(oldNode)->compare(*valueAt(newNode)) != 0;
 }
 
 FNamedNodeRef FPathIndex::maxPost() const {

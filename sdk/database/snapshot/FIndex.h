@@ -3,8 +3,10 @@
 // ordering falls back to the child key order on ties, so no two different children are equal.
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sdk/database/snapshot/FNamedNode.h"
 
@@ -40,6 +42,8 @@ class FIndex : public std::enable_shared_from_this<FIndex> {
 
   // A comparator of named nodes in this index, for sorted sets.
   std::function<int(const FNamedNodeRef&, const FNamedNodeRef&)> namedNodeComparator() const;
+  // The children of `node` in this index's order.
+  virtual std::vector<FNamedNodeRef> sortedChildren(const FNode& node) const;
 };
 
 class FKeyIndex : public FIndex {
@@ -112,7 +116,14 @@ class FPathIndex : public FIndex {
   std::string description() const override;
   bool isEqual(const FIndex& other) const override;
   uint64_t hash() const override;
+  // Reads each child's value at the path once, not once per comparison.
+  std::vector<FNamedNodeRef> sortedChildren(const FNode& node) const override;
 
  private:
+  // The value the index orders `node` by: its child at the path.
+  FNodeRef valueAt(const FNode& node) const;
+
   FPathRef path_;
+  // The path's key when it has only one.
+  std::optional<std::string> singleKey_;
 };

@@ -64,13 +64,13 @@ const FNamedNodeSetRef& FIndexedNode::ensureIndexed() const {
       if (index_->isEqual(*FKeyIndex::keyIndex())) {
         indexed_ = fallbackIndex();
       } else {
-        if (sawIndexedValue()) {
-          std::vector<std::pair<FNamedNodeRef, FSetPlaceholder>> members;
-          members.reserve(static_cast<size_t>(node_->numChildren()));
-          node_->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
-            members.emplace_back(FNamedNode::nodeWithName(key, child), FSetPlaceholder{});
-          });
-          indexed_ = FNamedNodeSet::setWithKeysFromDictionary(members, index_->namedNodeComparator());
+        const auto* children = dynamic_cast<const FChildrenNode*>(node_.get());
+        FNamedNodeSetRef kept = children ? children->childrenInOrderIfKept(*index_) : nullptr;
+        if (kept) {
+          // The node was sorted in this order already (a window asked it for the child after one).
+          indexed_ = std::move(kept);
+        } else if (sawIndexedValue()) {
+          indexed_ = FNamedNodeSet::setWithSortedMembers(index_->sortedChildren(*node_), index_->namedNodeComparator());
         } else {
           indexed_ = fallbackIndex();
         }

@@ -5,13 +5,10 @@
 #include <memory>
 #include <mutex>
 
-#include "sdk/database/core/FImmutableSortedSet.h"
-#include "sdk/database/snapshot/FIndex.h"
+#include "sdk/database/snapshot/FChildrenNode.h"
 
 class FIndexedNode;
 using FIndexedNodeRef = std::shared_ptr<const FIndexedNode>;
-using FNamedNodeSet = FImmutableSortedSet<FNamedNodeRef>;
-using FNamedNodeSetRef = FNamedNodeSet::Ref;
 
 class FIndexedNode {
  public:

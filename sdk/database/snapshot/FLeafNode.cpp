@@ -23,12 +23,15 @@ long double numeric(const Value& v) {
   return static_cast<long double>(v.get<double>());
 }
 
-int rankOf(const char* type) {
-  const auto& order = FLeafNode::valueTypeOrder();
-  for (size_t i = 0; i < order.size(); ++i) {
-    if (order[i] == type) return static_cast<int>(i);
-  }
-  return static_cast<int>(order.size());
+// The place of the value's type in valueTypeOrder(), read from the value itself (sorting an index
+// compares leaves many times); a type outside the order comes after it.
+enum Rank { kObject = 0, kBoolean = 1, kNumber = 2, kString = 3, kOutside = 4 };
+Rank rankOf(const Value& v) {
+  if (v.is_object()) return kObject;
+  if (v.is_boolean()) return kBoolean;
+  if (v.is_number()) return kNumber;
+  if (v.is_string()) return kString;
+  return kOutside;
 }
 
 }  // namespace
@@ -119,16 +122,13 @@ int FLeafNode::compare(const FNode& other) const {
 }
 
 int FLeafNode::compareToLeafNode(const FLeafNode& other) const {
-  const char* mine = fnode::typeName(value_);
-  const char* theirs = fnode::typeName(other.value_);
-  const int a = rankOf(mine), b = rankOf(theirs);
+  const Rank a = rankOf(value_), b = rankOf(other.value_);
   if (a != b) return a < b ? -1 : 1;
-  const std::string_view type = mine;
-  if (type == "object") return 0;
-  if (type == "string") {
+  if (a == kObject) return 0;
+  if (a == kString) {
     return ns::utf16Compare(value_.get_ref<const std::string&>(), other.value_.get_ref<const std::string&>());
   }
-  if (type == "boolean" || type == "number") {
+  if (a == kBoolean || a == kNumber) {
     // Integers beyond 2^53 stay exact when both sides are integers of the same signedness.
     if (value_.is_number_integer() && other.value_.is_number_integer() &&
         value_.is_number_unsigned() == other.value_.is_number_unsigned()) {

@@ -183,3 +183,116 @@ TEST(IndexedNodeTest, AnUpdateThatFindsTheOldChildOnItsWayMatchesTheLookupAndThe
     }
   }
 }
+
+namespace {
+
+// The child after `post` found by looking at every child.
+FNamedNodeRef childAfterByWalk(const FNode& node, const FNamedNode& post, const FIndex& index, bool reverse) {
+  FNamedNodeRef best;
+  node.enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+    if (index.compare(key, *child, post.name(), *post.node(), reverse) <= 0) return;
+    if (!best || index.compare(key, *child, best->name(), *best->node(), reverse) < 0) {
+      best = FNamedNode::nodeWithName(key, child);
+    }
+  });
+  return best;
+}
+
+std::string nameOf(const FNamedNodeRef& named) { return named ? named->name() : "(none)"; }
+
+}  // namespace
+
+TEST(ChildrenInOrderTest, TheChildAfterAPostIsTheOneAWalkFindsThroughEveryKindOfUpdate) {
+  // Windows ask a location for the child after their boundary as it changes: the order a node
+  // keeps, and hands on to the nodes its updates make, must answer what a walk over the children
+  // answers, for every ordering, every post (children, values between them, the ends) and both
+  // directions.
+  const std::vector<FIndexRef> indexes = {
+      FKeyIndex::keyIndex(), FPriorityIndex::priorityIndex(), FValueIndex::valueIndex(),
+      std::make_shared<const FPathIndex>(path("n")), std::make_shared<const FPathIndex>(path("a/b"))};
+  std::mt19937 random(23);
+  auto randomChild = [&]() -> FNodeRef {
+    switch (random() % 5) {
+      case 0: return leaf(static_cast<int>(random() % 4), static_cast<int>(random() % 3));
+      case 1: return leaf("s" + std::to_string(random() % 3));
+      case 2: return node(R"({"n":)" + std::to_string(random() % 4) + "}");
+      case 3: return node(R"({"a":{"b":)" + std::to_string(random() % 4) + R"(},"n":"x"})");
+      default: return leaf(true);
+    }
+  };
+  FNodeRef current = FEmptyNode::emptyNode();
+  for (int i = 0; i < 40; ++i) current = current->updateImmediateChild("k" + std::to_string(i), randomChild());
+  for (int step = 0; step < 400; ++step) {
+    ASSERT_EQ(current->kind(), FNode::Kind::Children);
+    const auto& children = static_cast<const FChildrenNode&>(*current);
+    for (const FIndexRef& index : indexes) {
+      std::vector<FNamedNodeRef> posts = {index->minPost(), index->maxPost(),
+                                          index->makePost(leaf(static_cast<int>(random() % 5)), "k1" + std::to_string(random() % 5))};
+      current->enumerateChildrenUsingBlock([&](const std::string& key, const FNodeRef& child, bool*) {
+        if (random() % 4 == 0) posts.push_back(FNamedNode::nodeWithName(key, child));
+      });
+      for (const FNamedNodeRef& post : posts) {
+        for (bool reverse : {false, true}) {
+          ASSERT_EQ(nameOf(children.childAfter(*post, index, reverse)),
+                    nameOf(childAfterByWalk(*current, *post, *index, reverse)))
+              << "step " << step << " index " << index->description() << " post " << post->description()
+              << (reverse ? " reverse" : "");
+        }
+      }
+    }
+    const std::string key = "k" + std::to_string(random() % 45);
+    FNodeRef next;
+    switch (random() % 6) {
+      case 0: next = current->updateImmediateChild(key, randomChild()); break;
+      case 1: next = current->updateImmediateChild(key, FEmptyNode::emptyNode()); break;
+      case 2: {
+        FNodeRef replaced;
+        next = static_cast<const FChildrenNode&>(*current).updateImmediateChildUnlessEqual(key, randomChild(), replaced);
+        if (!next) next = current;
+        break;
+      }
+      case 3: next = current->updateChild(FPath::pathWithString(key + "/a/b"), leaf(static_cast<int>(random() % 4))); break;
+      case 4: next = current->updateChild(FPath::pathWithString(key + "/.priority"), leaf(static_cast<int>(random() % 3))); break;
+      default: next = current->updatePriority(random() % 2 ? leaf(9) : FEmptyNode::emptyNode()); break;
+    }
+    if (next->isEmpty() || next->isLeafNode()) continue;
+    current = next;
+  }
+}
+
+TEST(ChildrenInOrderTest, AnOrderIsSortedOnceAndHandedOnToTheNodesUpdatesMake) {
+  Value v = Value::object();
+  for (int i = 0; i < 300; ++i) v["c" + std::to_string(i)] = Value{{"n", 300 - i}};
+  const FNodeRef data = FSnapshotUtilities::nodeFrom(v);
+  const auto& children = static_cast<const FChildrenNode&>(*data);
+  std::vector<FIndexRef> indexes;
+  for (const char* child : {"n", "m", "x", "y", "z"}) indexes.push_back(std::make_shared<const FPathIndex>(path(child)));
+  EXPECT_EQ(children.childrenInOrderIfKept(*indexes[0]), nullptr);  // nothing sorted before it is asked
+
+  // Threads that ask at once share one order per index.
+  std::vector<FNamedNodeSetRef> seen(8);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < seen.size(); ++t) {
+    threads.emplace_back([&, t] { seen[t] = children.childrenInOrder(indexes[t % 2]); });
+  }
+  for (auto& t : threads) t.join();
+  for (size_t t = 0; t < seen.size(); ++t) EXPECT_EQ(seen[t], seen[t % 2]);
+  EXPECT_EQ((*seen[0]->firstObject())->name(), "c299");
+
+  // An update moves its child in the orders it hands on: the four asked last, not the first.
+  const FNodeRef fresh = FSnapshotUtilities::nodeFrom(v);
+  for (const FIndexRef& index : indexes) static_cast<const FChildrenNode&>(*fresh).childrenInOrder(index);
+  FNodeRef updated = fresh->updateImmediateChild("c299", node(R"({"n":1000})"));
+  const auto& after = static_cast<const FChildrenNode&>(*updated);
+  EXPECT_EQ(after.childrenInOrderIfKept(*indexes[0]), nullptr);
+  for (size_t i = 1; i < indexes.size(); ++i) ASSERT_NE(after.childrenInOrderIfKept(*indexes[i]), nullptr) << i;
+  EXPECT_EQ(after.childrenInOrderIfKept(*indexes[1])->count(), 300u);
+  // The node's own priority leaves the orders as they are; a removal takes its child out.
+  FNodeRef removed = updated->updatePriority(leaf(3))->updateImmediateChild("c0", FEmptyNode::emptyNode());
+  const auto& last = static_cast<const FChildrenNode&>(*removed);
+  EXPECT_EQ(last.childrenInOrderIfKept(*indexes[2])->count(), 299u);
+  // A window that builds its view of the node takes the order the node keeps.
+  auto indexed = FIndexedNode::indexedNodeWithNode(removed, indexes[1]);
+  indexed->firstChild();
+  EXPECT_EQ(indexed->indexed(), last.childrenInOrderIfKept(*indexes[1]));
+}
