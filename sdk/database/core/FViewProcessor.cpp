@@ -1,5 +1,7 @@
 #include "sdk/database/core/FViewProcessor.h"
 
+#include <algorithm>
+
 #include "platform/foundation/NSException.h"
 #include "sdk/database/core/FIndexedFilter.h"
 #include "sdk/database/core/FWriteTreeCompleteChildSource.h"
@@ -450,13 +452,7 @@ FViewCacheRef FViewProcessor::ackUserWriteOn(const FViewCacheRef& viewCache, con
   const FCacheNodeRef& serverSnap = viewCache->cachedServerSnap();
   const bool filterServerNode = serverSnap->isFiltered();
   if (filterServerNode && serverSnap->isFullyInitialized()) {
-    // A window's server data holds exactly the children in the window, the write's effect included
-    // (its data reaches the client before its answer): a child that the write alone showed and
-    // the window does not hold leaves, and one the window holds may take its place. Patching the
-    // write's own paths from the server's data would keep the first and miss the second.
-    FWriteTreeCompleteChildSource source = sourceFor(writesCache, viewCache, completeCache);
-    return generateEventCacheAfterServerEvent(viewCache, nullptr, FPath::empty(), writesCache, source, completeCache,
-                                              accumulator);
+    return ackUserWriteInWindow(viewCache, ackPath, affectedTree, writesCache, completeCache, accumulator);
   }
   if (affectedTree->value()) {
     if ((ackPath->isEmpty() && serverSnap->isFullyInitialized()) || serverSnap->isCompleteForPath(*ackPath)) {
@@ -486,6 +482,54 @@ FViewCacheRef FViewProcessor::ackUserWriteOn(const FViewCacheRef& viewCache, con
   });
   return applyServerMergeTo(viewCache, ackPath, changedChildren, writesCache, completeCache, filterServerNode,
                             accumulator);
+}
+
+FViewCacheRef FViewProcessor::ackUserWriteInWindow(const FViewCacheRef& viewCache, const FPathRef& ackPath,
+                                                   const FAffectedTreeRef& affectedTree,
+                                                   const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
+                                                   FChildChangeAccumulator& accumulator) const {
+  // A window's server data holds exactly the children in the window, the write's effect included
+  // (its data reaches the client before its answer): a child that the write alone showed and the
+  // window does not hold leaves, and one the window holds may take its place. So each child the
+  // write set is worked out again from the server's data and the writes that remain, and the
+  // filter moves the window's boundary with the next child of that same data: what the user sees
+  // becomes what the query selects of it, at the cost of the children the write touched.
+  std::vector<std::string> keys;
+  bool wholeLocation = !viewCache->cachedEventSnap()->isFullyInitialized();
+  if (std::optional<std::string> front = ackPath->getFront()) {
+    keys.push_back(*front);
+  } else if (affectedTree->value()) {
+    wholeLocation = true;
+  } else {
+    affectedTree->children()->enumerateKeysAndObjectsUsingBlock(
+        [&](const std::string& key, const FAffectedTreeRef&, bool*) { keys.push_back(key); });
+  }
+  const std::string priorityKey = ".priority";
+  wholeLocation = wholeLocation || std::find(keys.begin(), keys.end(), priorityKey) != keys.end();
+  if (wholeLocation) {
+    // The write was of the location itself: all of it is worked out again.
+    FWriteTreeCompleteChildSource source = sourceFor(writesCache, viewCache, completeCache);
+    return generateEventCacheAfterServerEvent(viewCache, nullptr, FPath::empty(), writesCache, source, completeCache,
+                                              accumulator);
+  }
+  // The server's data of each child: the location's complete data when a view that loads all of
+  // it holds it, else the window's own (a child it does not hold is outside the window).
+  std::optional<FCacheNode> complete;
+  if (completeCache) complete.emplace(FIndexedNode::indexedNodeWithNode(completeCache, FKeyIndex::keyIndex()), true, false);
+  const FCacheNode& serverData = complete ? *complete : *viewCache->cachedServerSnap();
+  FViewCacheRef current = viewCache;
+  for (const std::string& key : keys) {
+    FNodeRef newChild = writesCache->calculateCompleteChild(key, serverData);
+    if (!newChild) newChild = FEmptyNode::emptyNode();
+    const FCacheNodeRef eventSnap = current->cachedEventSnap();  // `current` changes below
+    FWriteTreeCompleteChildSource source = sourceFor(writesCache, current, completeCache);
+    FIndexedNodeRef newEventSnap =
+        filter_->updateChildIn(eventSnap->indexedNode(), key, newChild, FPath::empty(), source, &accumulator);
+    if (newEventSnap != eventSnap->indexedNode()) {
+      current = current->updateEventSnap(newEventSnap, eventSnap->isFullyInitialized(), filter_->filtersNodes());
+    }
+  }
+  return current;
 }
 
 FViewCacheRef FViewProcessor::revertUserWriteOn(const FViewCacheRef& viewCache, const FPathRef& path,

@@ -51,6 +51,10 @@ class FViewProcessor {
   FViewCacheRef ackUserWriteOn(const FViewCacheRef& viewCache, const FPathRef& ackPath,
                                const FAffectedTreeRef& affectedTree, const FWriteTreeRefPtr& writesCache,
                                const FNodeRef& completeCache, FChildChangeAccumulator& accumulator) const;
+  // ackUserWriteOn for a window whose server data is loaded.
+  FViewCacheRef ackUserWriteInWindow(const FViewCacheRef& viewCache, const FPathRef& ackPath,
+                                     const FAffectedTreeRef& affectedTree, const FWriteTreeRefPtr& writesCache,
+                                     const FNodeRef& completeCache, FChildChangeAccumulator& accumulator) const;
   FViewCacheRef revertUserWriteOn(const FViewCacheRef& viewCache, const FPathRef& path,
                                   const FWriteTreeRefPtr& writesCache, const FNodeRef& completeCache,
                                   FChildChangeAccumulator& accumulator) const;

@@ -882,3 +882,69 @@ TEST_F(SyncTreeFixture, RevertingAWriteBelowAPlainValueAnEarlierWriteGaveShowsTh
   tree->applyServerOverwriteAtPath(path("c"), empty());
   EXPECT_TRUE(tree->applyListenCompleteAtPath(path("c")).empty());
 }
+
+TEST_F(SyncTreeFixture, AcknowledgementsUnderAWindowMoveOnlyTheChildrenTheirWritesSet) {
+  // A window of the first three of thirty children by "n", with a listener of all the data above
+  // it or on the window's own data. Each acknowledgement shows what the server's data and the
+  // remaining writes give, in child events of the children that move and no others: a child the
+  // write alone brought in leaves and the one it pushed out comes back; a write the server took as
+  // it was changes nothing.
+  for (bool withAllTheData : {true, false}) {
+    SCOPED_TRACE(withAllTheData ? "under a listener of all the data" : "on the window's own data");
+    persistence = std::make_shared<InMemoryPersistence>();
+    containers.clear();
+    SetUp();
+    Value all = Value::object();
+    for (int i = 0; i < 30; ++i) all[(i < 10 ? "c0" : "c") + std::to_string(i)] = Value{{"n", i}};
+    auto window = query("r", params()->orderBy(std::make_shared<const FPathIndex>(path("n")))->limitToFirst(3));
+    auto children = childRegistration(1, {FEventTypeChildAdded, FEventTypeChildRemoved, FEventTypeChildChanged});
+    tree->addEventRegistration(children, window);
+    std::optional<uint64_t> tag;
+    // What the server sends of a change: the location's data, or the window's when only it listens.
+    auto serverWindow = [&](const char* json) {
+      return withAllTheData ? FEventList{} : tree->applyTaggedQueryOverwriteAtPath(path("r"), node(json), *tag);
+    };
+    auto serverChild = [&](const char* at, const char* json) {
+      return withAllTheData ? tree->applyServerOverwriteAtPath(path(at), node(json)) : FEventList{};
+    };
+    if (withAllTheData) {
+      tree->addEventRegistration(valueRegistration(2), defaultQuery("r"));
+      tree->applyServerOverwriteAtPath(path("r"), FSnapshotUtilities::nodeFrom(all));
+      answer("/r {}", "ok");
+    } else {
+      tag = tree->tagForQuery(window);
+      ASSERT_TRUE(tag.has_value());
+      tree->applyTaggedQueryOverwriteAtPath(path("r"), node(R"({"c00":{"n":0},"c01":{"n":1},"c02":{"n":2}})"), *tag);
+      tree->applyTaggedListenCompleteAtPath(path("r"), *tag);
+    }
+    EXPECT_EQ(json(tree->getServerValue(window)), R"({"c00":{"n":0},"c01":{"n":1},"c02":{"n":2}})");
+
+    // Brought in by the write; the server takes it and another client moves it out at once.
+    EXPECT_EQ(describeFor(tree->applyUserOverwriteAtPath(path("r/c10"), node(R"({"n":-1})"), 1, true), children),
+              (Strings{R"(removed /r/c02 {"n":2})", R"(added /r/c10 {"n":-1})"}));
+    EXPECT_TRUE(describeFor(serverChild("r/c10", R"({"n":-1})"), children).empty());
+    EXPECT_TRUE(describeFor(serverChild("r/c10", R"({"n":50})"), children).empty());
+    EXPECT_TRUE(describeFor(serverWindow(R"({"c00":{"n":0},"c01":{"n":1},"c02":{"n":2}})"), children).empty());
+    EXPECT_EQ(describeFor(tree->ackUserWriteWithWriteId(1, false, true, clock), children),
+              (Strings{R"(removed /r/c10 {"n":-1})", R"(added /r/c02 {"n":2} prev=c01)"}));
+
+    // Taken as it was: the acknowledgement changes nothing.
+    EXPECT_EQ(describeFor(tree->applyUserOverwriteAtPath(path("r/c05"), node(R"({"n":1.5})"), 2, true), children),
+              (Strings{R"(removed /r/c02 {"n":2})", R"(added /r/c05 {"n":1.5} prev=c01)"}));
+    serverChild("r/c05", R"({"n":1.5})");
+    serverWindow(R"({"c00":{"n":0},"c01":{"n":1},"c05":{"n":1.5}})");
+    EXPECT_TRUE(describeFor(tree->ackUserWriteWithWriteId(2, false, true, clock), children).empty());
+
+    // A removal: the next child takes the place, at once where the client holds all the data,
+    // else when the server's window brings it; the answer changes nothing.
+    const Strings removed{R"(removed /r/c00 {"n":0})"};
+    const Strings next{R"(added /r/c02 {"n":2} prev=c05)"};
+    Strings shown = describeFor(tree->applyUserOverwriteAtPath(path("r/c00"), empty(), 3, true), children);
+    EXPECT_EQ(shown, withAllTheData ? (Strings{removed[0], next[0]}) : removed);
+    serverChild("r/c00", "null");
+    EXPECT_EQ(describeFor(serverWindow(R"({"c01":{"n":1},"c02":{"n":2},"c05":{"n":1.5}})"), children),
+              withAllTheData ? Strings{} : next);
+    EXPECT_TRUE(describeFor(tree->ackUserWriteWithWriteId(3, false, true, clock), children).empty());
+    EXPECT_EQ(json(tree->getServerValue(window)), R"({"c01":{"n":1},"c02":{"n":2},"c05":{"n":1.5}})");
+  }
+}
