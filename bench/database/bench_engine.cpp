@@ -6,6 +6,10 @@
 //   - a listen on a query limited to 100 children over a location of 1,000, 10,000 and 100,000
 //     children that a listener already holds, until its events are delivered; and taking the
 //     first 100 children of a 100,000-child node in the same order on the bare data model;
+//   - 1,000 child sets under a location of 1,000 and 10,000 children, each applied by the server
+//     and then acknowledged, under a window of the first 100 children (by key, or by a child's
+//     value), with and without a value listener of the whole location; against the same sets
+//     under a value listener alone;
 //   - the check that a listen of all the data makes, when it is sent, of the views under it (that
 //     they hold nothing the cache it reports leaves out), for the root's listen over a location of
 //     100,000 children with three windows and a listener of one child below it; against the cold
@@ -30,6 +34,7 @@
 #include "bench/support/RepeatedRuns.h"
 #include "sdk/database/core/FEventRegistration.h"
 #include "sdk/database/core/FSyncTree.h"
+#include "sdk/database/core/FSystemClock.h"
 #include "sdk/database/realtime/FRepo.h"
 #include "sdk/database/realtime/FRepoManager.h"
 #include "sdk/database/realtime/ZIRDatabase.h"
@@ -49,9 +54,16 @@ constexpr int kSizes[] = {1000, 10000, 100000};
 constexpr int kSetRuns = 20;
 
 // Targets: a limited listen over 100,000 children within twice its time over 1,000; a set under a
-// value listener within five times the bare data model's update.
+// value listener within five times the bare data model's update; acknowledged sets under a window
+// over 10,000 children within twice their time over 1,000 and within three times the same sets
+// under a value listener alone over 10,000.
 constexpr double kListenGrowthTarget = 2.0;
 constexpr double kSetCostTarget = 5.0;
+constexpr double kAckGrowthTarget = 2.0;
+constexpr double kAckCostTarget = 3.0;
+constexpr int kAckedSets = 1000;
+constexpr int kAckSizes[] = {1000, 10000};
+constexpr int kAckRuns = 10;
 
 std::string childKey(int i) {
   char key[16];
@@ -190,6 +202,105 @@ void BM_Engine_ListenLimit100(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
+// The shapes of the acknowledged-set benchmark: which listeners watch the location.
+enum AckShape : int64_t { kValueAlone, kWindowByKey, kWindowByKeyAndValue, kWindowByChild, kWindowByChildAndValue };
+const char* ackShapeName(int64_t shape) {
+  switch (shape) {
+    case kValueAlone: return "value listener alone";
+    case kWindowByKey: return "window by key";
+    case kWindowByKeyAndValue: return "window by key + value listener";
+    case kWindowByChild: return "window by child";
+    case kWindowByChildAndValue: return "window by child + value listener";
+  }
+  return "?";
+}
+
+// Each set goes through the public API; the server's answers come as the connection hands them
+// to the repository: the new data (the window's own, tagged, when no listener loads all of the
+// location, and then only for a child in the server's window), then the acknowledgement. Timed in
+// CPU time of the process, as the sets above, from the first set until the last event is
+// delivered.
+void BM_Engine_AcknowledgedSets(benchmark::State& state) {
+  const auto shape = static_cast<AckShape>(state.range(0));
+  const int size = static_cast<int>(state.range(1));
+  const bool window = shape != kValueAlone;
+  const bool valueListener = shape == kValueAlone || shape == kWindowByKeyAndValue || shape == kWindowByChildAndValue;
+  const bool byChild = shape == kWindowByChild || shape == kWindowByChildAndValue;
+  bool missing = false;
+  for (auto _ : state) {
+    auto db = std::make_unique<BenchDatabase>(uniqueName("acks-"));
+    std::shared_ptr<FRepo> repo = db->database->repo();
+    auto location = db->database->referenceWithPath("big");
+    auto values = std::make_shared<std::atomic<int>>(0);
+    auto windowEvents = std::make_shared<std::atomic<int>>(0);
+    if (valueListener) {
+      location->observeEventType(ZIRDataEventTypeValue, [values](const ZIRDataSnapshotRef&) { ++*values; });
+      db->settle();
+      db->serverSends(location->path(), childrenOfSize(size));
+    }
+    ZIRDatabaseQueryRef windowQuery =
+        (byChild ? location->queryOrderedByChild("n") : location->queryOrderedByKey())->queryLimitedToFirst(kLimit);
+    if (window) {
+      windowQuery->observeEventType(ZIRDataEventTypeValue,
+                                    [windowEvents](const ZIRDataSnapshotRef&) { ++*windowEvents; });
+      db->settle();
+    }
+    std::optional<uint64_t> tag;
+    ZIRDatabaseQuery::sharedQueue()->sync([&] { tag = repo->serverSyncTree()->tagForQuery(windowQuery->querySpec()); });
+    if (window && !valueListener && !tag) {
+      state.SkipWithError("the window has no listen of its own");
+      return;
+    }
+    if (window && !valueListener) {
+      // The window's own listen: the server answers with the first 100 children and then "ok".
+      Value first = Value::object();
+      for (int i = 0; i < kLimit; ++i) first[childKey(i)] = Value{{"n", i}};
+      ZIRDatabaseQuery::sharedQueue()->sync([&] {
+        repo->eventRaiser()->raiseEvents(repo->serverSyncTree()->applyTaggedQueryOverwriteAtPath(
+            location->path(), FSnapshotUtilities::nodeFrom(first), *tag));
+        repo->eventRaiser()->raiseEvents(repo->serverSyncTree()->applyTaggedListenCompleteAtPath(location->path(), *tag));
+      });
+      db->settle();
+    }
+    const int valuesBefore = values->load();
+    const int windowBefore = windowEvents->load();
+    // The children set, spread over the location; each keeps its place in both orders.
+    std::vector<std::pair<ZIRDatabaseReferenceRef, Value>> sets;
+    for (int j = 0; j < kAckedSets; ++j) {
+      const int i = static_cast<int>(static_cast<int64_t>(j) * size / kAckedSets);
+      sets.emplace_back(location->child(childKey(i)), Value{{"n", i}, {"v", j + 1}});
+    }
+
+    const double start = processCpuSeconds();
+    for (int j = 0; j < kAckedSets; ++j) {
+      const auto& [child, value] = sets[static_cast<size_t>(j)];
+      child->setValue(value);
+      const int index = static_cast<int>(static_cast<int64_t>(j) * size / kAckedSets);
+      const bool inServerWindow = index < kLimit;
+      ZIRDatabaseQuery::sharedQueue()->async([&, child, value, inServerWindow] {
+        const int64_t writeId = repo->writeIdCounter() - 1;
+        const std::string path = child->path()->toString();
+        if (valueListener) {
+          repo->onDataUpdate(*repo->connection(), path, value, false, std::nullopt);
+        } else if (inServerWindow) {
+          repo->onDataUpdate(*repo->connection(), path, value, false, tag);
+        }
+        repo->eventRaiser()->raiseEvents(
+            repo->serverSyncTree()->ackUserWriteWithWriteId(writeId, false, true, *FSystemClock::clock()));
+      });
+    }
+    db->settle();
+    state.SetIterationTime(processCpuSeconds() - start);
+
+    // Every set changes the location; a window raises a value event for every set in it.
+    missing = missing || (valueListener && values->load() - valuesBefore < kAckedSets) ||
+              (window && windowEvents->load() == windowBefore);
+    db.reset();
+  }
+  if (missing) state.SkipWithError("an event is missing");
+  state.SetItemsProcessed(state.iterations() * kAckedSets);
+}
+
 void BM_Bare_First100Of100kChildren(benchmark::State& state) {
   const FNodeRef data = childrenOfSize(100000);
   for (auto _ : state) {
@@ -293,6 +404,14 @@ class EngineReporter : public benchsupport::FastestTimes {
     const double engineSet = ms("BM_Engine_ChildSetsWithAValueListener" + setRuns) / kSets;
     const double bareSet = ms("BM_Bare_ChildUpdatesOfANode" + setRuns) / kSets;
     std::printf("  set under a value listener (CPU, all threads)     %9.3f us\n", engineSet * 1e3);
+    for (int64_t shape : {kValueAlone, kWindowByKey, kWindowByKeyAndValue, kWindowByChild, kWindowByChildAndValue}) {
+      for (int size : kAckSizes) {
+        const double t = ms("BM_Engine_AcknowledgedSets/" + std::to_string(shape) + "/" + std::to_string(size) +
+                            "/iterations:1/repeats:" + std::to_string(kAckRuns) + "/manual_time");
+        std::printf("  acknowledged set, %-33s %6d children %9.3f us\n", ackShapeName(shape), size,
+                    t * 1e3 / kAckedSets);
+      }
+    }
     std::printf("  bare data model set (child update of a node, CPU) %9.3f us\n", bareSet * 1e3);
     const double check = ms("BM_Engine_ListenCheckOfTheViewsBelow/real_time");
     const double coldHash = ms("BM_Bare_ColdHashOf100kChildren/real_time");
@@ -305,6 +424,18 @@ class EngineReporter : public benchsupport::FastestTimes {
     const double large = ms("BM_Engine_ListenLimit100/100000/real_time");
     printRow("listen with limit 100: time over 100,000 children / over 1,000", small, large, kListenGrowthTarget);
     printRow("set under a value listener / bare data model set", bareSet, engineSet, kSetCostTarget);
+    const std::string ackRuns = "/iterations:1/repeats:" + std::to_string(kAckRuns) + "/manual_time";
+    auto acks = [&](int64_t shape, int size) {
+      return ms("BM_Engine_AcknowledgedSets/" + std::to_string(shape) + "/" + std::to_string(size) + ackRuns);
+    };
+    const double valueAlone = acks(kValueAlone, 10000);
+    for (int64_t shape : {kWindowByKey, kWindowByKeyAndValue, kWindowByChild, kWindowByChildAndValue}) {
+      const std::string name = ackShapeName(shape);
+      printRow(("acknowledged sets, " + name + ": 10,000 children / 1,000").c_str(), acks(shape, 1000),
+               acks(shape, 10000), kAckGrowthTarget);
+      printRow(("acknowledged sets, " + name + ": / value listener alone (10,000)").c_str(), valueAlone,
+               acks(shape, 10000), kAckCostTarget);
+    }
     std::fflush(stdout);
   }
 
@@ -336,6 +467,15 @@ int main(int argc, char** argv) {
       ->UseManualTime()
       ->Iterations(1)
       ->Repetitions(kSetRuns)
+      ->ComputeStatistics("min", benchsupport::fastest);
+  auto* acks = benchmark::RegisterBenchmark("BM_Engine_AcknowledgedSets", BM_Engine_AcknowledgedSets);
+  for (int64_t shape : {kValueAlone, kWindowByKey, kWindowByKeyAndValue, kWindowByChild, kWindowByChildAndValue}) {
+    for (int size : kAckSizes) acks->Args({shape, size});
+  }
+  acks->Unit(benchmark::kMillisecond)
+      ->UseManualTime()
+      ->Iterations(1)
+      ->Repetitions(kAckRuns)
       ->ComputeStatistics("min", benchsupport::fastest);
   auto* listen = benchmark::RegisterBenchmark("BM_Engine_ListenLimit100", BM_Engine_ListenLimit100);
   for (int size : kSizes) listen->Arg(size);
