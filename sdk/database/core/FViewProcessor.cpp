@@ -98,12 +98,15 @@ std::vector<FChange> FViewProcessor::maybeAddValueFromOldViewCache(const FViewCa
 
 bool FViewProcessor::viewLocationUnsettled(const FViewCache& viewCache, const FWriteTreeRef& writesCache) {
   const FCacheNodeRef& serverSnap = viewCache.cachedServerSnap();
-  if (!serverSnap->isFullyInitialized() || serverSnap->isFiltered()) return false;
+  if (serverSnap->isFiltered()) return false;
   const FNodeRef& shown = viewCache.cachedEventSnap()->node();
   if (FNodeRef written = writesCache.shadowingWriteAtPath(FPath::empty())) {
-    // The writes alone give the location: its kind and priority are theirs.
+    // The writes alone give the location: its kind and priority are theirs, whether or not the
+    // server's data is known yet (a revert before the listen is answered recomputed only the
+    // child the write went to, and the write may have emptied the location on the way).
     return shown->isLeafNode() != written->isLeafNode() || !shown->getPriority()->isEqual(*written->getPriority());
   }
+  if (!serverSnap->isFullyInitialized()) return false;
   // (While writes that depend on their order remain, the acknowledgement or revert recomputed all
   // of the view already.)
   const FNodeRef& server = serverSnap->node();

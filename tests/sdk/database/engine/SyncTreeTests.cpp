@@ -948,3 +948,19 @@ TEST_F(SyncTreeFixture, AcknowledgementsUnderAWindowMoveOnlyTheChildrenTheirWrit
     EXPECT_EQ(json(tree->getServerValue(window)), R"({"c01":{"n":1},"c02":{"n":2},"c05":{"n":1.5}})");
   }
 }
+
+TEST_F(SyncTreeFixture, RevertingAWriteThatEmptiedALocationAnEarlierWriteGaveShowsItsPriorityBeforeTheServerAnswers) {
+  // The set gives the listener's whole location, priority included; the update empties it on the
+  // way, which drops the priority. Reverting the update shows the priority again, also while the
+  // server has not answered the listen yet, and the server's answer (which the set hides) changes
+  // nothing.
+  auto value = valueRegistration(1);
+  tree->addEventRegistration(value, defaultQuery("/"));
+  const char* written = R"({".priority":2,"a":{"c":{"c":9}}})";
+  EXPECT_EQ(exported(tree->applyUserOverwriteAtPath(FPath::empty(), node(written), 1, true)), (Strings{written}));
+  auto removal = FCompoundWrite::compoundWriteWithValueDictionary(Value::parse(R"({"c":null})"));
+  EXPECT_EQ(exported(tree->applyUserMergeAtPath(path("a"), removal, 2)), (Strings{"null"}));
+  EXPECT_EQ(exported(tree->ackUserWriteWithWriteId(2, true, true, clock)), (Strings{written}));
+  EXPECT_TRUE(tree->applyServerOverwriteAtPath(FPath::empty(), node(R"({"b":{"c":{"b":4}}})")).empty());
+  EXPECT_TRUE(answer("/ {}", "ok").empty());
+}
