@@ -164,7 +164,10 @@ FQueryParamsRef FQueryParams::fromQueryObject(const Value& dict) {
       const std::string shown = vf.is_string() ? vf.get<std::string>() : FValidation::describeValue(vf);
       NSException::raise(NSInvalidArgumentException, "Unknown view from paramter: " + shown);
     }
-    params->viewFrom_ = vf.get<std::string>();
+    // The side a window is counted from means nothing without a limit: the query selects the same
+    // children, its wire form leaves it out, and a query read back from that form must be the
+    // same query (the local cache finds its stored queries by equality).
+    if (params->limitSet_) params->viewFrom_ = vf.get<std::string>();
   }
   if (dict.contains("i")) params->index_ = FIndex::indexFromQueryDefinition(stringField(dict, "i"));
   return params;

@@ -42,6 +42,13 @@ TEST(QueryParamsTest, RoundTrip) {
     EXPECT_EQ(back->hash(), params->hash());
   }
   EXPECT_EQ(FQueryParams::fromQueryObject(Value::object()), defaults());
+  // A side to count from without a limit selects nothing different: it is not kept, so the query
+  // reads back from its wire form as the same query.
+  auto sideWithoutLimit = FQueryParams::fromQueryObject(Value::parse(R"({"vf":"r","sp":5})"));
+  auto back = FQueryParams::fromQueryObject(sideWithoutLimit->wireProtocolParams());
+  EXPECT_TRUE(back->isEqual(*sideWithoutLimit));
+  EXPECT_EQ(back->hash(), sideWithoutLimit->hash());
+  EXPECT_TRUE(sideWithoutLimit->isEqual(*FQueryParams::fromQueryObject(Value::parse(R"({"sp":5})"))));
   // "sn" without "sp" is ignored.
   auto noStart = FQueryParams::fromQueryObject(Value::parse(R"({"sn":"k"})"));
   EXPECT_FALSE(noStart->hasStart());
