@@ -144,11 +144,12 @@ std::string HTMLStyleSheets::withoutComments(std::string_view css) {
   while (i < css.size()) {
     const char c = css[i];
     // An escape is two characters, whatever the second is: "\"" does not end a string, "\/" is no
-    // comment's '/'.
+    // comment's '/'. CSS reads CR LF as one line end (as it reads CR and form feed alone), so a
+    // backslash before CR LF continues a string over both: the LF must not end it.
     if (c == '\\' && i + 1 < css.size()) {
-      put(c);
-      put(css[i + 1]);
-      i += 2;
+      const size_t length = css[i + 1] == '\r' && i + 2 < css.size() && css[i + 2] == '\n' ? 3 : 2;
+      for (size_t k = 0; k < length; ++k) put(css[i + k]);
+      i += length;
       continue;
     }
     switch (in) {

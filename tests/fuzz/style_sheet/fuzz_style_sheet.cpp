@@ -1,7 +1,9 @@
 // A style sheet from a file, as the help page links it ("help.css" next to the page): read, its
 // imports followed (it may import itself under any name, or "pipe.css", a FIFO next to it that
 // nobody writes to, or a device), the page laid out and drawn with it. The sheet the engine is
-// handed never holds a "/*" (the engine's own comment stripping would cut it wherever it stands).
+// handed never holds a "/*" (the engine's own comment stripping would cut it wherever it stands),
+// and is the same whichever line ends the sheet was saved with (CSS reads CR LF, CR and form feed
+// as LF before anything else).
 #include <cairo.h>
 #include <sys/stat.h>
 
@@ -21,6 +23,15 @@ constexpr const char* kPage =
     "<h1 id='top'>Help</h1><p class='subtitle'>The analyser</p><h2>Levels</h2>"
     "<p>Text with <b>bold</b>, <i>italic</i> and <a href='#top'>a link</a>.</p>"
     "<ul><li>one</li><li>two</li></ul><table><tr><td>a</td><td>b</td></tr></table></body></html>";
+// The sheet with every CR LF, CR and form feed read as LF.
+std::string withLF(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out.push_back(text[i] == '\r' || text[i] == '\f' ? '\n' : text[i]);
+  }
+  return out;
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -33,7 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ::mkfifo((dir + "/pipe.css").c_str(), 0600);
     return dir;
   }();
-  if (HTMLStyleSheets::withoutComments(fuzzsupport::asText(data, size)).find("/*") != std::string::npos) std::abort();
+  const std::string_view sheet = fuzzsupport::asText(data, size);
+  const std::string stripped = HTMLStyleSheets::withoutComments(sheet);
+  if (stripped.find("/*") != std::string::npos) fuzzsupport::broken("a comment opener reached the engine");
+  if (withLF(stripped) != HTMLStyleSheets::withoutComments(withLF(sheet)))
+    fuzzsupport::broken("the sheet reads differently with other line ends");
   std::ofstream(folder + "/help.css", std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   HTMLPageRenderer renderer;

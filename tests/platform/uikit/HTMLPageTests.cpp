@@ -135,6 +135,24 @@ TEST(StyleSheetComments, AreNotOpenedInsideStringsOrUrls) {
   EXPECT_EQ(HTMLStyleSheets::withoutComments("a\\/*b"), "a\\/ *b");
 }
 
+// A backslash before a line end continues a string over it, and CSS reads CR LF as one line end,
+// as it reads CR and form feed alone: a sheet saved with CR LF line ends reads as the same sheet
+// with LF ones. The text after the continuation stays in the string; a comment later on that line
+// is still a comment.
+TEST(StyleSheetComments, AStringContinuedOverAnyLineEndKeepsItsText) {
+  for (const std::string end : {"\n", "\r\n", "\r", "\f"}) {
+    SCOPED_TRACE(testing::PrintToString(end));
+    EXPECT_EQ(HTMLStyleSheets::withoutComments("a{content:\"x\\" + end + "/* not a comment */\"} /* c */b{}"),
+              "a{content:\"x\\" + end + "/\\2a  not a comment */\"} b{}");
+    EXPECT_EQ(HTMLStyleSheets::withoutComments("\"\\" + end + "\";/**/x"), "\"\\" + end + "\";x");
+  }
+  // The six bytes that showed it: the string ends at its second quote, not at the LF.
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("\"\\\r\n\";/* c */"), "\"\\\r\n\";");
+  // Outside a string a backslash and a line end are two delimiters: nothing to continue, and the
+  // line end is kept as it stands.
+  EXPECT_EQ(HTMLStyleSheets::withoutComments("a\\\r\n/* c */b"), "a\\\r\nb");
+}
+
 // Random text of the characters that matter here: what the engine is handed never holds "/*",
 // reads the same when read again (no string, url or comment was made or unmade), and text
 // without a '/' (so without comments) comes through unchanged. A fixed seed: the same cases on
@@ -152,6 +170,29 @@ TEST(StyleSheetComments, NeverLeaveACommentOpenerAndChangeNothingElseWithoutOne)
     if (css.find('/') == std::string::npos) {
       ASSERT_EQ(once, css);
     }
+  }
+}
+
+// CSS reads CR LF, CR and form feed as LF before anything else: a sheet comes through the same
+// whichever line ends it was saved with. Random text of the characters that matter, with a fixed
+// seed.
+TEST(StyleSheetComments, ReadTheSameWhicheverLineEndsTheSheetWasSavedWith) {
+  auto withLF = [](const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+      out.push_back(text[i] == '\r' || text[i] == '\f' ? '\n' : text[i]);
+    }
+    return out;
+  };
+  std::mt19937 random(20261209);
+  const std::string alphabet = "/*\"'\\url(){} a\n\r\r\n\f";
+  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1), length(0, 40);
+  for (int n = 0; n < 20000; ++n) {
+    std::string css;
+    for (size_t i = length(random); i > 0; --i) css.push_back(alphabet[pick(random)]);
+    ASSERT_EQ(withLF(HTMLStyleSheets::withoutComments(css)), HTMLStyleSheets::withoutComments(withLF(css)))
+        << testing::PrintToString(css);
   }
 }
 
