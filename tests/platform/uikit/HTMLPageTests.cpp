@@ -4,6 +4,7 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -185,13 +186,19 @@ TEST(StyleSheetComments, ReadTheSameWhicheverLineEndsTheSheetWasSavedWith) {
     }
     return out;
   };
+  // A comment taken out from between a CR and a LF leaves one line end where there were two: only
+  // the count of blank lines may differ.
+  auto runsAsOne = [](std::string text) {
+    text.erase(std::unique(text.begin(), text.end(), [](char a, char b) { return a == '\n' && b == '\n'; }), text.end());
+    return text;
+  };
   std::mt19937 random(20261209);
   const std::string alphabet = "/*\"'\\url(){} a\n\r\r\n\f";
   std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1), length(0, 40);
   for (int n = 0; n < 20000; ++n) {
     std::string css;
     for (size_t i = length(random); i > 0; --i) css.push_back(alphabet[pick(random)]);
-    ASSERT_EQ(withLF(HTMLStyleSheets::withoutComments(css)), HTMLStyleSheets::withoutComments(withLF(css)))
+    ASSERT_EQ(runsAsOne(withLF(HTMLStyleSheets::withoutComments(css))), runsAsOne(HTMLStyleSheets::withoutComments(withLF(css))))
         << testing::PrintToString(css);
   }
 }
