@@ -333,12 +333,7 @@ void SAudioController::handleRouteChange(const NSNotification& notification) {
   NSLog("%s", previous.c_str());
   NSLog("New route:\n");
   NSLog("%s", session.currentRoute().description().c_str());
-  // The application chose another input: a running capture moves to it (a unit takes its input when
-  // it starts).
-  if (reason == AVAudioSessionRouteChangeReasonOverride && !auFilePlayer_ && rioUnit_ && remoteio::isRunning(rioUnit_)) {
-    AudioOutputUnitStop(rioUnit_);
-    startIOUnit();
-  }
+  // Nothing more: the session moves every running capture to the input it routes to.
 }
 
 void SAudioController::handleMediaServerReset(const NSNotification&) {

@@ -27,6 +27,14 @@ NSErrorRef sessionError(int64_t code, const std::string& description) {
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
+// The server source an input name reads ("" for the default source); none for an input that is
+// not the server's.
+std::optional<std::string> serverSourceOf(const std::string& input) {
+  if (input == "pulse") return std::string();
+  if (startsWith(input, "pulse:")) return input.substr(6);
+  return std::nullopt;
+}
+
 }  // namespace
 
 AVAudioSessionPortDescription::AVAudioSessionPortDescription(
@@ -168,10 +176,6 @@ std::shared_ptr<AudioInputBackend> AVAudioSession::backendForSpecLocked(const st
   std::shared_ptr<AudioInputBackend> backend;
   if (input == "test") {
     backend = TestAudioInput::create("test");
-  } else if (input == "pulse") {
-    backend = PulseAudioInput::create("");
-  } else if (startsWith(input, "pulse:")) {
-    backend = PulseAudioInput::create(input.substr(6));
   } else if (startsWith(input, "file:")) {
     // Not logged here: every unit that starts asks again, and the caller says once, in words,
     // what is wrong (describeInputProblem).
@@ -204,12 +208,40 @@ std::shared_ptr<AudioOutputBackend> AVAudioSession::outputBackend() {
 }
 
 std::shared_ptr<AudioInputBackend> AVAudioSession::inputBackend(OSStatus* status) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (overrideBackend_) {
-    if (status) *status = noErr;
-    return overrideBackend_;
+  std::lock_guard<std::mutex> routing(routingMutex_);
+  std::shared_ptr<PulseAudioInput> capture;
+  std::string source;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (overrideBackend_) {
+      if (status) *status = noErr;
+      return overrideBackend_;
+    }
+    const std::string input = effectiveSpecLocked();
+    const auto server = serverSourceOf(input);
+    if (!server) return backendForSpecLocked(input, status);
+    if (!serverCapture_) serverCapture_ = PulseAudioInput::create(*server);
+    capture = serverCapture_;
+    source = *server;
   }
-  return backendForSpecLocked(effectiveSpecLocked(), status);
+  // A unit that starts joins the server's one capture, which reads the input in effect now (the
+  // server may have moved it away since, or another input may have been named).
+  const OSStatus moved = capture->moveToSource(source);
+  if (status) *status = moved;
+  return moved == noErr ? capture : nullptr;
+}
+
+OSStatus AVAudioSession::moveServerCapture() {
+  std::shared_ptr<PulseAudioInput> capture;
+  std::optional<std::string> source;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    capture = serverCapture_;
+    if (!overrideBackend_) source = serverSourceOf(effectiveSpecLocked());
+  }
+  // Units on a file or the test input do not capture from the server: nothing moves for them.
+  if (!capture || !source) return noErr;
+  return capture->moveToSource(*source);
 }
 
 namespace {
@@ -365,6 +397,7 @@ bool AVAudioSession::setPreferredInput(const AVAudioSessionPortDescriptionRef& p
       return false;
     }
   }
+  std::lock_guard<std::mutex> routing(routingMutex_);
   const std::string previous = currentRoute().description();
   applyServerDataSource(port);
   std::string route;
@@ -375,14 +408,30 @@ bool AVAudioSession::setPreferredInput(const AVAudioSessionPortDescriptionRef& p
       route.append(std::to_string(source->dataSourceID()));
     }
   }
-  bool changed = false;
+  AVAudioSessionPortDescriptionRef preferredBefore;
+  std::string chosenBefore;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    preferredBefore = preferredInput_;
+    chosenBefore = chosenRoute_;
     preferredInput_ = port;
-    changed = route != chosenRoute_;
     chosenRoute_ = route;
   }
-  if (changed) postRouteChangeOnMain(AVAudioSessionRouteChangeReasonOverride, previous);
+  // Every capture of the process follows the choice, the units running now included: also when
+  // the same input is chosen again, for the server may have moved the capture away meanwhile.
+  if (const OSStatus status = moveServerCapture(); status != noErr) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      preferredInput_ = preferredBefore;
+      chosenRoute_ = chosenBefore;
+    }
+    if (error) {
+      const std::string name = port ? port->portName() : std::string("the default input");
+      *error = sessionError(status, "The capture cannot move to " + name + ": " + AudioStatusDescription(status) + ".");
+    }
+    return false;
+  }
+  if (route != chosenBefore) postRouteChangeOnMain(AVAudioSessionRouteChangeReasonOverride, previous);
   return true;
 }
 
@@ -427,9 +476,9 @@ void AVAudioSession::postRouteChange(AVAudioSessionRouteChangeReason reason, con
 
 void AVAudioSession::postMediaServicesReset() {
   {
-    // The old server's streams are gone: the next unit opens a new one.
+    // The old server's stream is gone: the next unit opens a new one.
     std::lock_guard<std::mutex> lock(mutex_);
-    std::erase_if(backends_, [](auto& b) { return startsWith(b->identifier(), "pulse"); });
+    serverCapture_.reset();
   }
   NSNotificationCenter::defaultCenter().postNotificationName(AVAudioSessionMediaServicesWereResetNotification,
                                                              notificationObject(), Value::object());

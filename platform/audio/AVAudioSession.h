@@ -12,6 +12,13 @@
 // Inputs: each source of the PulseAudio server is an input port (AVAudioSessionPorts.h says how its
 // type, name and data sources are found); monitors of outputs are not inputs.
 //
+// The route is one for the whole process, as on the phone: every unit that captures from the
+// server shares one capture stream, which reads the input chosen now. Choosing an input moves that
+// stream, with the units already running on it, and a unit that starts later joins it. When the
+// chosen input goes away (its source is removed, or the server restarts without it), the server
+// moves the stream to its default source and the session forgets the choice: it no longer reports
+// that input as preferred or current, so choosing it again when it returns is a change.
+//
 // Route changes are posted as AVAudioSessionRouteChangeNotification on the main queue, with the
 // session as the sender: an input appearing on the server (reason 1, new device available), an
 // input going away (reason 2, old device unavailable), and the application's own choice of another
@@ -29,6 +36,7 @@
 
 class AudioInputBackend;
 class AudioOutputBackend;
+class PulseAudioInput;
 
 inline constexpr const char* AVAudioSessionInterruptionNotification = "AVAudioSessionInterruptionNotification";
 inline constexpr const char* AVAudioSessionRouteChangeNotification = "AVAudioSessionRouteChangeNotification";
@@ -167,8 +175,11 @@ class AVAudioSession {
   std::vector<AVAudioSessionPortDescriptionRef> availableInputs();
   // The port must be one of availableInputs (matched by UID); null clears the preference. A port
   // of the audio server with a preferred data source also switches the source's active port on the
-  // server. When the input or its data source differs from the one chosen before, an override
-  // route change (reason 4) follows on the main queue.
+  // server. The server's capture, with every unit running on it, moves to the input now in effect
+  // (also when it is the one chosen before: the server may have moved the capture away); when it
+  // cannot, the choice is refused (false, error) and the one before stays. When the input or its
+  // data source differs from the one chosen before, an override route change (reason 4) follows
+  // on the main queue.
   bool setPreferredInput(const AVAudioSessionPortDescriptionRef& port, NSErrorRef* error);
   AVAudioSessionPortDescriptionRef preferredInput() const;
 
@@ -178,7 +189,8 @@ class AVAudioSession {
   // Overrides every other choice while set; null returns to them.
   void setInputBackend(std::shared_ptr<AudioInputBackend> backend);
   // The backend of the current input, created on first use; null with *status set when it cannot
-  // be opened (no audio server, unreadable file, unknown input name).
+  // be opened (no audio server, unreadable file, unknown input name) or, for the server's shared
+  // capture, when it cannot move to the current input (that source is missing).
   std::shared_ptr<AudioInputBackend> inputBackend(OSStatus* status = nullptr);
 
   // Whether the current input can capture, and if not why. Unusable cannot change by waiting: an
@@ -215,8 +227,12 @@ class AVAudioSession {
   // Main thread: the audio server says a source appeared (`appeared`) or went. The inputs are
   // listed again and compared with the last listing: new inputs are posted as a route change of
   // reason 1, inputs gone as reason 2, and nothing is posted when no input changed (a monitor of a
-  // new output, for example).
+  // new output, for example). A chosen input that is gone is no longer chosen (the capture
+  // follows the input then in effect) before anything is posted.
   void serverSourcesChanged(bool appeared);
+  // Main thread: the connection to the audio server was made again after it was lost (a server
+  // that restarted). The new server's inputs are compared with the old one's as above.
+  void serverReconnected();
 
   // Posts the session's notifications on the calling thread (the backends call these through the
   // main queue; tests call them directly).
@@ -227,6 +243,12 @@ class AVAudioSession {
  private:
   AVAudioSession() = default;
   std::shared_ptr<AudioInputBackend> backendForSpecLocked(const std::string& input, OSStatus* status);
+  // Lists the inputs again and posts how they changed since the last listing; `appeared` is the
+  // server's word when there is no listing to compare with (none: nothing is posted then).
+  void relistInputs(std::optional<bool> appeared);
+  // With routingMutex_ held: moves the server's capture (if one was opened) to the input now in
+  // effect, when that is one of the server's.
+  OSStatus moveServerCapture();
   // Switches the server source's active port to the port's preferred data source (server ports).
   void applyServerDataSource(const AVAudioSessionPortDescriptionRef& port);
   // Posts a route change of the reason from the main queue, with the current route as the
@@ -245,7 +267,14 @@ class AVAudioSession {
   AVAudioSessionPortDescriptionRef preferredInput_;
   std::shared_ptr<AudioInputBackend> overrideBackend_;
   std::shared_ptr<AudioOutputBackend> overrideOutput_;
-  // Backends already opened, by identifier; kept so that every unit on one input shares a stream.
+  // Serialises what changes which source the server's capture reads (choosing an input, an input
+  // going away, a unit starting), so that the last change is the one in effect. Taken before
+  // mutex_ and held while the capture moves (the server is waited for), never under mutex_.
+  std::mutex routingMutex_;
+  // The server's capture: every unit that captures from the server shares it.
+  std::shared_ptr<PulseAudioInput> serverCapture_;
+  // The other backends already opened (files, the test input), by identifier; kept so that every
+  // unit on one input shares a stream.
   std::vector<std::shared_ptr<AudioInputBackend>> backends_;
   // Ports handed out, reused while the input they describe is unchanged.
   std::vector<AVAudioSessionPortDescriptionRef> knownPorts_;

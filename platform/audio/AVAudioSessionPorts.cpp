@@ -145,7 +145,11 @@ void AVAudioSession::postRouteChangeOnMain(AVAudioSessionRouteChangeReason reaso
   });
 }
 
-void AVAudioSession::serverSourcesChanged(bool appeared) {
+void AVAudioSession::serverSourcesChanged(bool appeared) { relistInputs(appeared); }
+
+void AVAudioSession::serverReconnected() { relistInputs(std::nullopt); }
+
+void AVAudioSession::relistInputs(std::optional<bool> appeared) {
   std::optional<std::vector<std::string>> before;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -160,14 +164,32 @@ void AVAudioSession::serverSourcesChanged(bool appeared) {
   std::vector<std::string> now;
   for (const auto& port : availableInputs()) now.push_back(port->UID());
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    listedInputUIDs_ = now;
+    // A chosen source of the server that is gone is chosen no more, before anyone hears of the
+    // change: the route then reports the input in effect, which the capture moves to, and choosing
+    // that source again when it returns is a change.
+    std::lock_guard<std::mutex> routing(routingMutex_);
+    bool chosenWent = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      listedInputUIDs_ = now;
+      if (preferredInput_ && preferredInput_->UID().rfind(kServerPrefix, 0) == 0 &&
+          std::find(now.begin(), now.end(), preferredInput_->UID()) == now.end()) {
+        preferredInput_.reset();
+        chosenRoute_.clear();
+        chosenWent = true;
+      }
+    }
+    if (chosenWent) {
+      if (const OSStatus status = moveServerCapture(); status != noErr)
+        NSLog("The capture did not move to the input in effect: %s", AudioStatusDescription(status).c_str());
+    }
   }
   if (!before) {
     // No listing to compare with: the server's word is all there is.
-    postRouteChange(appeared ? AVAudioSessionRouteChangeReasonNewDeviceAvailable
-                             : AVAudioSessionRouteChangeReasonOldDeviceUnavailable,
-                    previous);
+    if (appeared)
+      postRouteChange(*appeared ? AVAudioSessionRouteChangeReasonNewDeviceAvailable
+                                : AVAudioSessionRouteChangeReasonOldDeviceUnavailable,
+                      previous);
     return;
   }
   const std::set<std::string> old(before->begin(), before->end()), fresh(now.begin(), now.end());

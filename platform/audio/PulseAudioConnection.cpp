@@ -125,6 +125,8 @@ bool ensureConnected(std::string* error) {
     pa_context_unref(c.context);
     c.context = nullptr;
   }
+  // A server that answered before was lost: what the new one has is compared with what it had.
+  const bool reconnecting = c.everReady;
   pa_proplist* props = pa_proplist_new();
   pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, kApplicationName);
   c.context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(c.mainloop), kApplicationName, props);
@@ -162,6 +164,7 @@ bool ensureConnected(std::string* error) {
   if (pa_operation* op = pa_context_subscribe(c.context, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr))
     pa_operation_unref(op);
   pa_threaded_mainloop_unlock(c.mainloop);
+  if (reconnecting) postOnMain([] { AVAudioSession::sharedInstance().serverReconnected(); });
   return true;
 }
 

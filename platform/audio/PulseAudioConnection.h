@@ -3,7 +3,8 @@
 // capture, playback and the audio session. It runs one threaded main loop; that loop's thread is
 // the render thread of every PulseAudio stream. The server is the one PULSE_SERVER names, else the
 // user's default; it is never spawned. A server that goes away is posted on the main queue as the
-// session's media-services reset; sources appearing or going, as a change of the session's inputs.
+// session's media-services reset; sources appearing or going, and the sources of a server connected
+// to again after one was lost, as a change of the session's inputs.
 //
 // Threads: every function may be called from any thread. The connection is kept for the life of
 // the process (its thread may deliver to sinks right up to exit), so its main loop, once started,

@@ -28,90 +28,156 @@ using pulse::postOnMain;
 
 struct PulseAudioInput::Stream {
   pa_stream* stream = nullptr;
-  PulseAudioInput* owner = nullptr;
-  bool wasReady = false;  // main loop thread (or with its lock held)
+  std::string source;          // what it was connected to ("" for the default source)
+  bool wasReady = false;       // main loop thread (or with its lock held)
+  bool movedByServer = false;  // main loop thread (or with its lock held)
   static void onState(pa_stream* s, void* userdata);
+  // The server moved the stream to another source (the one it read went away, or the default
+  // source changed): it no longer reads what it was connected to.
+  static void onMoved(pa_stream*, void* userdata) { static_cast<Stream*>(userdata)->movedByServer = true; }
+  // Whether it reads `wanted` ("" for the default source) now.
+  bool reads(const std::string& wanted) const {
+    if (pa_stream_get_state(stream) != PA_STREAM_READY) return false;
+    if (wanted.empty()) return source.empty() && !movedByServer;
+    const char* device = pa_stream_get_device_name(stream);
+    return device && wanted == device;
+  }
 };
+
+void PulseAudioInput::onRead(pa_stream* s, size_t, void* userdata) {
+  auto* self = static_cast<PulseAudioInput*>(userdata);
+  const void* data = nullptr;
+  size_t bytes = 0;
+  while (pa_stream_readable_size(s) > 0) {
+    if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0) break;
+    self->deliverCaptured(data ? static_cast<const float*>(data) : nullptr, uint32_t(bytes / sizeof(float)));
+    pa_stream_drop(s);
+  }
+}
 
 std::shared_ptr<PulseAudioInput> PulseAudioInput::create(std::string sourceName) {
   return std::shared_ptr<PulseAudioInput>(new PulseAudioInput(std::move(sourceName)));
 }
 
 std::string PulseAudioInput::identifier() const {
+  std::lock_guard<std::mutex> lock(nameMutex_);
   return sourceName_.empty() ? std::string("pulse") : "pulse:" + sourceName_;
 }
 
-OSStatus PulseAudioInput::startCapture() {
-  // Failures are the caller's to report (once, in words): a chart that waits for its server
-  // tries again every second.
-  if (!pulse::ensureConnected()) return kNoServerStatus;
+void PulseAudioInput::deliverCaptured(const float* samples, uint32_t frames) {
+  for (uint32_t done = 0; done < frames;) {
+    const uint32_t n = std::min(frames - done, deliveryFrames_);
+    if (samples) deliver(samples + done, n);
+    else deliverSilence(n);  // a hole in the capture
+    done += n;
+  }
+}
+
+std::unique_ptr<PulseAudioInput::Stream> PulseAudioInput::openStream(const std::string& source, OSStatus* status) {
   Connection& c = Connection::shared();
+  *status = noErr;
+  if (!c.context || !c.ready) {
+    *status = kNoServerStatus;
+    return nullptr;
+  }
   pa_sample_spec sampleSpec;
   sampleSpec.format = PA_SAMPLE_FLOAT32NE;
   sampleSpec.rate = uint32_t(kAudioSampleRate);
   sampleSpec.channels = 1;
   pa_buffer_attr attr;
   std::memset(&attr, 0xff, sizeof attr);  // (uint32_t)-1: server defaults
-  const uint32_t deliveryFrames = AVAudioSession::sharedInstance().preferredFramesPerBuffer();
   const uint32_t fragmentFrames =
-      std::max(deliveryFrames, static_cast<uint32_t>(std::lround(kFragmentSeconds * kAudioSampleRate)));
+      std::max(deliveryFrames_, static_cast<uint32_t>(std::lround(kFragmentSeconds * kAudioSampleRate)));
   attr.fragsize = fragmentFrames * static_cast<uint32_t>(sizeof(float));
 
-  pa_threaded_mainloop_lock(c.mainloop);
-  deliveryFrames_ = deliveryFrames;
-  if (!c.context || !c.ready) {
-    pa_threaded_mainloop_unlock(c.mainloop);
-    return kNoServerStatus;
-  }
   auto stream = std::make_unique<Stream>();
-  stream->owner = this;
+  stream->source = source;
   stream->stream = pa_stream_new(c.context, "capture", &sampleSpec, nullptr);
   if (!stream->stream) {
-    pa_threaded_mainloop_unlock(c.mainloop);
-    return kNoServerStatus;
+    *status = kNoServerStatus;
+    return nullptr;
   }
   pa_stream_set_state_callback(stream->stream, &Stream::onState, stream.get());
-  pa_stream_set_read_callback(
-      stream->stream,
-      [](pa_stream* s, size_t, void* userdata) {
-        auto* self = static_cast<PulseAudioInput*>(userdata);
-        const void* data = nullptr;
-        size_t bytes = 0;
-        while (pa_stream_readable_size(s) > 0) {
-          if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0) break;
-          const uint32_t frames = uint32_t(bytes / sizeof(float));
-          for (uint32_t done = 0; done < frames;) {
-            const uint32_t n = std::min(frames - done, self->deliveryFrames_);
-            if (data) self->deliver(static_cast<const float*>(data) + done, n);
-            else self->deliverSilence(n);  // a hole in the capture
-            done += n;
-          }
-          pa_stream_drop(s);
-        }
-      },
-      this);
-  const char* device = sourceName_.empty() ? nullptr : sourceName_.c_str();
-  auto discard = [&](OSStatus status) {
-    pa_stream_set_read_callback(stream->stream, nullptr, nullptr);
-    pa_stream_set_state_callback(stream->stream, nullptr, nullptr);
-    pa_stream_disconnect(stream->stream);
-    pa_stream_unref(stream->stream);
-    pa_threaded_mainloop_unlock(c.mainloop);
-    return status;
-  };
-  if (pa_stream_connect_record(stream->stream, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0)
-    return discard(pa_context_errno(c.context) == PA_ERR_NOENTITY ? kAudioHardwareBadDeviceError : kNoServerStatus);
+  pa_stream_set_moved_callback(stream->stream, &Stream::onMoved, stream.get());
+  // No read callback yet: what it captures waits in the stream until it takes over.
+  const char* device = source.empty() ? nullptr : source.c_str();
+  if (pa_stream_connect_record(stream->stream, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+    *status = pa_context_errno(c.context) == PA_ERR_NOENTITY ? kAudioHardwareBadDeviceError : kNoServerStatus;
+    closeStream(*stream);
+    return nullptr;
+  }
   bool timedOut = false;
-  const bool ready = pulse::waitForStreamReady(c.mainloop, stream->stream, &timedOut);
-  if (!ready) {
+  if (!pulse::waitForStreamReady(c.mainloop, stream->stream, &timedOut)) {
     // No such source (the server's answer) is worth telling apart: the source may be named wrong.
     const bool noSuchSource = !timedOut && pa_context_errno(c.context) == PA_ERR_NOENTITY;
-    return discard(noSuchSource ? kAudioHardwareBadDeviceError : kNoServerStatus);
+    *status = noSuchSource ? kAudioHardwareBadDeviceError : kNoServerStatus;
+    closeStream(*stream);
+    return nullptr;
   }
   stream->wasReady = true;
+  return stream;
+}
+
+void PulseAudioInput::closeStream(Stream& stream) {
+  if (!stream.stream) return;
+  pa_stream_set_read_callback(stream.stream, nullptr, nullptr);
+  pa_stream_set_state_callback(stream.stream, nullptr, nullptr);
+  pa_stream_set_moved_callback(stream.stream, nullptr, nullptr);
+  pa_stream_disconnect(stream.stream);
+  pa_stream_unref(stream.stream);
+  stream.stream = nullptr;
+}
+
+void PulseAudioInput::takeOver(std::unique_ptr<Stream> stream) {
+  // The main loop is locked: no read callback runs between the two, so the old stream's last
+  // delivery is over before the new one's first, and the sinks see one input throughout.
+  if (stream_) closeStream(*stream_);
+  pa_stream_set_read_callback(stream->stream, &PulseAudioInput::onRead, this);
   stream_ = std::move(stream);
+}
+
+OSStatus PulseAudioInput::startCapture() {
+  // Failures are the caller's to report (once, in words): a chart that waits for its server
+  // tries again every second. The session is asked before any lock of this input is taken.
+  const uint32_t deliveryFrames = AVAudioSession::sharedInstance().preferredFramesPerBuffer();
+  std::lock_guard<std::mutex> moving(moveMutex_);
+  if (!pulse::ensureConnected()) return kNoServerStatus;
+  Connection& c = Connection::shared();
+  pa_threaded_mainloop_lock(c.mainloop);
+  deliveryFrames_ = deliveryFrames;
+  OSStatus status = noErr;
+  std::string source;
+  {
+    std::lock_guard<std::mutex> lock(nameMutex_);
+    source = sourceName_;
+  }
+  if (auto stream = openStream(source, &status)) takeOver(std::move(stream));
   pa_threaded_mainloop_unlock(c.mainloop);
-  return noErr;
+  return status;
+}
+
+OSStatus PulseAudioInput::moveToSource(const std::string& sourceName) {
+  std::lock_guard<std::mutex> moving(moveMutex_);
+  auto name = [&] {
+    std::lock_guard<std::mutex> lock(nameMutex_);
+    sourceName_ = sourceName;
+  };
+  // Not capturing yet: the capture starts on this source.
+  if (!stream_) {
+    name();
+    return noErr;
+  }
+  // A stream of a connection that was lost is replaced by one of the new connection.
+  if (!pulse::ensureConnected()) return kNoServerStatus;
+  Connection& c = Connection::shared();
+  pa_threaded_mainloop_lock(c.mainloop);
+  OSStatus status = noErr;
+  if (!stream_->reads(sourceName)) {
+    if (auto stream = openStream(sourceName, &status)) takeOver(std::move(stream));
+  }
+  if (status == noErr) name();
+  pa_threaded_mainloop_unlock(c.mainloop);
+  return status;
 }
 
 void PulseAudioInput::Stream::onState(pa_stream* s, void* userdata) {
@@ -131,10 +197,7 @@ PulseAudioInput::~PulseAudioInput() {
   if (!stream_) return;
   Connection& c = Connection::shared();
   pa_threaded_mainloop_lock(c.mainloop);
-  pa_stream_set_read_callback(stream_->stream, nullptr, nullptr);
-  pa_stream_set_state_callback(stream_->stream, nullptr, nullptr);
-  pa_stream_disconnect(stream_->stream);
-  pa_stream_unref(stream_->stream);
+  closeStream(*stream_);
   pa_threaded_mainloop_unlock(c.mainloop);
 }
 

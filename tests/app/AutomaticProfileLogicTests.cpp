@@ -5,7 +5,11 @@
 // hook on the manual clock, and, in the last test, come and go on an audio server of the test's own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <thread>
 
 #include "overlays/StatusOverlay.h"
@@ -205,6 +209,36 @@ class AutomaticProfileLogicOnAnAudioServer : public AutomaticProfileLogic {
     settle();
     return held;
   }
+  // The source each capture stream of the application reads, by name (the server's own streams,
+  // such as a remapped source's, are not the application's).
+  std::vector<std::string> capturedSources() {
+    std::map<std::string, std::string> names;  // index -> name
+    std::istringstream sources(server->pactl("list short sources"));
+    for (std::string line; std::getline(sources, line);) {
+      std::istringstream fields(line);
+      std::string index, name;
+      if (fields >> index >> name) names[index] = name;
+    }
+    std::vector<std::string> read;
+    std::istringstream outputs(server->pactl("list short source-outputs"));
+    for (std::string line; std::getline(outputs, line);) {
+      std::istringstream fields(line);
+      std::string index, source, client, driver;
+      if (fields >> index >> source >> client >> driver && driver == "protocol-native.c") read.push_back(names[source]);
+    }
+    return read;
+  }
+  // Whether the application captures, and every capture stream of it reads that source.
+  // The server is asked every tenth of a second; the application runs meanwhile.
+  bool everyCaptureReads(const std::string& source) {
+    auto next = std::chrono::steady_clock::now();
+    return settleUntil([&] {
+      if (std::chrono::steady_clock::now() < next) return false;
+      next = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+      const auto read = capturedSources();
+      return !read.empty() && std::all_of(read.begin(), read.end(), [&](const auto& s) { return s == source; });
+    });
+  }
   std::string plugInHeadset() {
     return server->pactl("load-module module-remap-source master=automatic_sink.monitor source_name=test_headset "
                          "\"source_properties=\\\"device.form_factor=headset device.description='Test Headset'\\\"\"");
@@ -244,6 +278,7 @@ TEST_F(AutomaticProfileLogicOnAnAudioServer, AHeadsetPluggedInIsAnnouncedAndItsG
   auto created = profiles().profiles()[0];
   EXPECT_EQ(created->inputDevice()->portId(), "pulse:test_headset");
   EXPECT_EQ(profiles().selectedProfileId(), created->profileId());
+  EXPECT_TRUE(everyCaptureReads("test_headset")) << testing::PrintToString(capturedSources());
 
   // Unplugged: handled (no built-in default to fall back to on this server), the tuning screen of
   // the gone input closes, and nothing is announced.
@@ -257,6 +292,7 @@ TEST_F(AutomaticProfileLogicOnAnAudioServer, AHeadsetPluggedInIsAnnouncedAndItsG
   EXPECT_NE(out.find("headphone pulled out\n"), std::string::npos) << out;
   EXPECT_EQ(alertOver(screen()), nullptr);
   EXPECT_EQ(profiles().selectedProfileId(), created->profileId());
+  EXPECT_TRUE(everyCaptureReads("automatic_sink.monitor")) << testing::PrintToString(capturedSources());
 
   // Plugged in again: the popup offers the profile made for it.
   headset = plugInHeadset();
@@ -267,6 +303,8 @@ TEST_F(AutomaticProfileLogicOnAnAudioServer, AHeadsetPluggedInIsAnnouncedAndItsG
   choose(alert, 2);
   EXPECT_EQ(profiles().selectedProfileId(), created->profileId());
   EXPECT_FALSE(screen()->vInputPlank->isHidden());
+  // Chosen again, it is what every capture of the application reads again.
+  EXPECT_TRUE(everyCaptureReads("test_headset")) << testing::PrintToString(capturedSources());
 }
 
 }  // namespace

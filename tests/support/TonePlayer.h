@@ -1,5 +1,6 @@
 #pragma once
-// A sine played into an audio server's sink, for tests that capture what the sink's monitor hears.
+// A sine played into an audio server's sink, for tests that capture what the sink's monitor hears,
+// and the loudest frequency of what they captured.
 // Header only: the tests that include it link libpulse-simple themselves, so the rest of the
 // test support needs no audio client library.
 #include <pulse/error.h>
@@ -55,5 +56,23 @@ class TonePlayer {
   std::atomic<bool> stop_{false};
   std::string error_;
 };
+
+// The loudest frequency of `samples` at 44.1 kHz (a plain DFT scan in 10 Hz steps over 100..5000 Hz).
+inline double dominantFrequency(const std::vector<float>& samples) {
+  double bestHz = 0, bestPower = -1;
+  for (double hz = 100; hz <= 5000; hz += 10) {
+    double re = 0, im = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+      const double phase = 2 * M_PI * hz * double(i) / 44100.0;
+      re += samples[i] * std::cos(phase);
+      im += samples[i] * std::sin(phase);
+    }
+    if (re * re + im * im > bestPower) {
+      bestPower = re * re + im * im;
+      bestHz = hz;
+    }
+  }
+  return bestHz;
+}
 
 }  // namespace testsupport

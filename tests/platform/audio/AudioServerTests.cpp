@@ -17,6 +17,7 @@
 #include "platform/audio/PulseAudioConnection.h"
 #include "platform/audio/PulseAudioInput.h"
 #include "platform/audio/PulseAudioOutput.h"
+#include "tests/support/TonePlayer.h"
 #include "tests/support/WaitFor.h"
 
 namespace {
@@ -33,24 +34,6 @@ TEST(PulseAudioSession, TheTestServersMonitorIsNoInput) {
   for (const auto& source : pulse::listSources()) monitorListed |= source.name == "sa_test_sink.monitor";
   ASSERT_TRUE(monitorListed) << "the server has the monitor";
   for (auto& port : s.availableInputs()) EXPECT_NE(port->UID(), "pulse:sa_test_sink.monitor");
-}
-
-// The loudest frequency of `samples` (a plain DFT scan in 10 Hz steps over 100..5000 Hz).
-double dominantFrequency(const std::vector<float>& samples) {
-  double bestHz = 0, bestPower = -1;
-  for (double hz = 100; hz <= 5000; hz += 10) {
-    double re = 0, im = 0;
-    for (size_t i = 0; i < samples.size(); ++i) {
-      const double phase = 2 * M_PI * hz * double(i) / 44100.0;
-      re += samples[i] * std::cos(phase);
-      im += samples[i] * std::sin(phase);
-    }
-    if (re * re + im * im > bestPower) {
-      bestPower = re * re + im * im;
-      bestHz = hz;
-    }
-  }
-  return bestHz;
 }
 
 struct Tone {
@@ -130,7 +113,7 @@ TEST(PulsePlayback, AnOutputOnlyUnitIsHeardOnTheServersSink) {
     double energy = 0;
     for (float v : tail) energy += double(v) * v;
     if (energy / double(tail.size()) < 1e-4) continue;  // not heard yet
-    found = dominantFrequency(tail);
+    found = testsupport::dominantFrequency(tail);
     if (std::fabs(found - 1250.0) <= 10) break;
   }
   EXPECT_NEAR(found, 1250.0, 10.0);

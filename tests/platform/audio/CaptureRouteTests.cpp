@@ -1,0 +1,251 @@
+// The route is one for the whole process: every unit that captures from the audio server reads the
+// input chosen now, the units already running included, and a chosen input that goes away is
+// chosen no more, so that choosing it again when it returns moves the capture back to it. On an
+// audio server of the test's own with two microphones that hear different tones, before and after
+// the server restarts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/audio/AVAudioSession.h"
+#include "platform/audio/AudioUnit.h"
+#include "platform/audio/PulseAudioConnection.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "tests/support/PrivateAudioServer.h"
+#include "tests/support/RemoteIOUnit.h"
+#include "tests/support/TonePlayer.h"
+#include "tests/support/WaitFor.h"
+
+namespace {
+
+constexpr double kBuiltInHz = 1000;  // what the built-in microphone hears
+constexpr double kUSBHz = 440;       // what the USB microphone hears
+
+// A capturing unit that keeps the last tenth of a second it captured.
+class Recorder {
+ public:
+  Recorder() {
+    unit_ = testsupport::makeRemoteIOUnit(&Recorder::render, this, {.input = true, .output = false, .channels = 1});
+  }
+  ~Recorder() {
+    AudioOutputUnitStop(unit_);
+    AudioUnitUninitialize(unit_);
+    AudioComponentInstanceDispose(unit_);
+  }
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  OSStatus start() { return AudioOutputUnitStart(unit_); }
+  void stop() {
+    AudioOutputUnitStop(unit_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    recent_.clear();
+  }
+  // The loudest frequency of the last tenth of a second captured; 0 before that much came.
+  double hearing() {
+    std::vector<float> recent;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      recent = recent_;
+    }
+    return recent.size() < kKeep ? 0 : testsupport::dominantFrequency(recent);
+  }
+
+ private:
+  static constexpr size_t kKeep = 4410;
+  static OSStatus render(void* refCon, AudioUnitRenderActionFlags* flags, const AudioTimeStamp* ts, uint32_t,
+                         uint32_t frames, AudioBufferList* io) {
+    auto* self = static_cast<Recorder*>(refCon);
+    const OSStatus status = AudioUnitRender(self->unit_, flags, ts, 1, frames, io);
+    if (status != noErr) return status;
+    const auto* samples = static_cast<const float*>(io->mBuffers[0].mData);
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    self->recent_.insert(self->recent_.end(), samples, samples + frames);
+    if (self->recent_.size() > kKeep) self->recent_.erase(self->recent_.begin(), self->recent_.end() - kKeep);
+    return noErr;
+  }
+  AudioUnit unit_ = nullptr;
+  std::mutex mutex_;
+  std::vector<float> recent_;
+};
+
+class CaptureFollowsTheChosenInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testsupport::PrivateAudioServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
+    session().setPortsForTesting(std::nullopt);
+    session().setInputBackend(nullptr);
+    session().setInputSpec("pulse");
+    server = std::make_unique<testsupport::PrivateAudioServer>("builtin_sink");
+    startServer();
+    resetObserver = NSNotificationCenter::defaultCenter().addObserverForName(
+        AVAudioSessionMediaServicesWereResetNotification, nullptr, nullptr, [this](const NSNotification&) { ++resets; });
+  }
+  void TearDown() override {
+    resetObserver.reset();
+    builtInTone.reset();
+    usbTone.reset();
+    server.reset();
+  }
+
+  static AVAudioSession& session() { return AVAudioSession::sharedInstance(); }
+
+  // The server with a built-in microphone (its default source) that hears 1 kHz and a USB
+  // microphone, plugged in, that hears 440 Hz: each a source remapped from the monitor of a sink
+  // that a tone plays into.
+  void startServer() {
+    std::string error;
+    ASSERT_TRUE(server->start(&error)) << error;
+    ASSERT_TRUE(pulse::ensureConnected(&error)) << error;
+    addMicrophones();
+  }
+  void addMicrophones() {
+    load("module-null-sink sink_name=usb_sink");
+    load("module-remap-source master=builtin_sink.monitor source_name=test_builtin "
+         "\"source_properties=\\\"device.form_factor=internal device.description='Built-in Microphone'\\\"\"");
+    server->pactl("set-default-source test_builtin");
+    builtInTone = std::make_unique<testsupport::TonePlayer>("builtin_sink", kBuiltInHz, 0.3);
+    usbTone = std::make_unique<testsupport::TonePlayer>("usb_sink", kUSBHz, 0.3);
+    ASSERT_TRUE(builtInTone->ok()) << builtInTone->error();
+    ASSERT_TRUE(usbTone->ok()) << usbTone->error();
+    plugInUSB();
+  }
+  std::string load(const std::string& module) {
+    const std::string index = server->pactl("load-module " + module);
+    EXPECT_FALSE(index.empty() || !std::isdigit(static_cast<unsigned char>(index[0]))) << module << ": " << index;
+    return index;
+  }
+  void plugInUSB() {
+    usbModule = load("module-remap-source master=usb_sink.monitor source_name=test_usb "
+                     "\"source_properties=\\\"device.bus=usb device.description='USB Audio CODEC'\\\"\"");
+  }
+  void unplugUSB() { server->pactl("unload-module " + usbModule); }
+
+  // The input of that UID once the session lists it (the server's news comes from its thread).
+  AVAudioSessionPortDescriptionRef input(const std::string& uid) {
+    AVAudioSessionPortDescriptionRef found;
+    testsupport::waitFor([&] {
+      for (const auto& port : session().availableInputs())
+        if (port->UID() == uid) found = port;
+      return found != nullptr;
+    }, 10);
+    return found;
+  }
+  // Whether the session has heard that the input of that UID went (and has handled it).
+  bool gone(const std::string& uid) {
+    return testsupport::waitFor([&] {
+      const auto inputs = session().availableInputs();
+      const bool listed = std::any_of(inputs.begin(), inputs.end(), [&](const auto& p) { return p->UID() == uid; });
+      auto preferred = session().preferredInput();
+      return !listed && !(preferred && preferred->UID() == uid);
+    }, 10);
+  }
+  // Whether every recorder hears `hz` (within the scan's step), waiting for the capture to settle.
+  bool allHear(std::vector<Recorder*> recorders, double hz) {
+    return testsupport::waitFor([&] {
+      return std::all_of(recorders.begin(), recorders.end(),
+                         [&](Recorder* r) { return std::abs(r->hearing() - hz) <= 20; });
+    }, 10);
+  }
+  std::string heard(std::vector<Recorder*> recorders) {
+    std::string text;
+    for (auto* r : recorders) text += std::to_string(r->hearing()) + " Hz ";
+    return text;
+  }
+  std::string currentInput() {
+    auto route = session().currentRoute();
+    return route.inputs.empty() ? "" : route.inputs.front()->UID();
+  }
+
+  // A unit capturing from the start, a second that starts once the USB microphone is chosen: both
+  // hear what the chosen microphone hears, through its going and its coming back.
+  void checkReplugging(Recorder& early, Recorder& late) {
+    NSErrorRef error;
+    ASSERT_EQ(early.start(), noErr);
+    ASSERT_TRUE(allHear({&early}, kBuiltInHz)) << heard({&early});
+
+    auto usb = input("pulse:test_usb");
+    ASSERT_TRUE(usb);
+    ASSERT_TRUE(session().setPreferredInput(usb, &error)) << (error ? error->localizedDescription() : "");
+    ASSERT_EQ(late.start(), noErr);
+    EXPECT_TRUE(allHear({&early, &late}, kUSBHz)) << "chosen: " << heard({&early, &late});
+    EXPECT_EQ(currentInput(), "pulse:test_usb");
+
+    // Unplugged: the capture moves to the built-in microphone, which the route now reports.
+    unplugUSB();
+    ASSERT_TRUE(gone("pulse:test_usb"));
+    EXPECT_EQ(session().preferredInput(), nullptr);
+    EXPECT_EQ(currentInput(), "pulse:test_builtin");
+    EXPECT_TRUE(allHear({&early, &late}, kBuiltInHz)) << "unplugged: " << heard({&early, &late});
+
+    // Plugged in again and chosen again: a change, and both units hear it again.
+    std::vector<int64_t> reasons;
+    auto observer = NSNotificationCenter::defaultCenter().addObserverForName(
+        AVAudioSessionRouteChangeNotification, nullptr, nullptr, [&](const NSNotification& n) {
+          reasons.push_back(n.userInfo[AVAudioSessionRouteChangeReasonKey].get<int64_t>());
+        });
+    plugInUSB();
+    usb = input("pulse:test_usb");
+    ASSERT_TRUE(usb);
+    ASSERT_TRUE(session().setPreferredInput(usb, &error)) << (error ? error->localizedDescription() : "");
+    EXPECT_TRUE(allHear({&early, &late}, kUSBHz)) << "chosen again: " << heard({&early, &late});
+    EXPECT_EQ(currentInput(), "pulse:test_usb");
+    EXPECT_TRUE(testsupport::waitFor([&] {
+      return std::count(reasons.begin(), reasons.end(), AVAudioSessionRouteChangeReasonOverride) == 1;
+    }, 5)) << "choosing an input that came back is a change";
+  }
+
+  std::unique_ptr<testsupport::PrivateAudioServer> server;
+  std::unique_ptr<testsupport::TonePlayer> builtInTone, usbTone;
+  std::string usbModule;
+  NSObserverTokenRef resetObserver;
+  int resets = 0;
+};
+
+TEST_F(CaptureFollowsTheChosenInput, EveryCaptureReadsTheChosenInputThroughItsGoingAndComingBack) {
+  Recorder early, late;
+  checkReplugging(early, late);
+
+  // Choosing the built-in microphone moves both units back; choosing nothing leaves them on the
+  // server's default source, the same microphone here.
+  NSErrorRef error;
+  auto builtIn = input("pulse:test_builtin");
+  ASSERT_TRUE(builtIn);
+  ASSERT_TRUE(session().setPreferredInput(builtIn, &error));
+  EXPECT_TRUE(allHear({&early, &late}, kBuiltInHz)) << heard({&early, &late});
+  ASSERT_TRUE(session().setPreferredInput(nullptr, &error));
+  EXPECT_TRUE(allHear({&early, &late}, kBuiltInHz)) << heard({&early, &late});
+}
+
+TEST_F(CaptureFollowsTheChosenInput, EveryCaptureReadsTheChosenInputAfterTheServerRestarts) {
+  Recorder early, late;
+  NSErrorRef error;
+  auto usb = input("pulse:test_usb");
+  ASSERT_TRUE(usb);
+  ASSERT_TRUE(session().setPreferredInput(usb, &error));
+  ASSERT_EQ(early.start(), noErr);
+  ASSERT_TRUE(allHear({&early}, kUSBHz)) << heard({&early});
+
+  // The server restarts without the USB microphone: the capture is lost (the session says so), and
+  // the choice of a microphone the new server does not have is forgotten once it answers.
+  builtInTone.reset();
+  usbTone.reset();
+  server->kill();
+  ASSERT_TRUE(testsupport::waitFor([&] { return resets > 0; }, 10)) << "the lost server is a media-services reset";
+  early.stop();
+  std::string failure;
+  ASSERT_TRUE(server->start(&failure)) << failure;
+  ASSERT_TRUE(pulse::ensureConnected(&failure)) << failure;
+  EXPECT_TRUE(testsupport::waitFor([&] { return session().preferredInput() == nullptr; }, 10))
+      << "a microphone the restarted server lacks is chosen no more";
+
+  // As an engine does after a reset, the unit starts again; then the same as on the first server.
+  addMicrophones();
+  checkReplugging(early, late);
+}
+
+}  // namespace
