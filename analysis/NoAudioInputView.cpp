@@ -25,9 +25,10 @@ NSTextAttributes NoAudioInputView::reasonAttributes() const {
 
 NoAudioInputView::Line NoAudioInputView::titleLine() const {
   const CGRect b = bounds();
-  const CGSize size = NSStringSizeWithAttributes(kTitle, titleAttributes());
+  const double scale = contentScaleFactor();
+  const CGSize size = NSStringSizeWithAttributesAtScale(kTitle, titleAttributes(), scale);
   const double gap = reason_.empty() ? 0 : 4;
-  const double below = reason_.empty() ? 0 : NSStringSizeWithAttributes(reason_, reasonAttributes()).height;
+  const double below = reason_.empty() ? 0 : NSStringSizeWithAttributesAtScale(reason_, reasonAttributes(), scale).height;
   const double top = (b.size.height - (size.height + gap + below)) / 2;
   return {kTitle, {std::max(0.0, (b.size.width - size.width) / 2), top}, size};
 }
@@ -35,7 +36,7 @@ NoAudioInputView::Line NoAudioInputView::titleLine() const {
 NoAudioInputView::Line NoAudioInputView::reasonLine() const {
   if (reason_.empty()) return {};
   const Line title = titleLine();
-  const CGSize size = NSStringSizeWithAttributes(reason_, reasonAttributes());
+  const CGSize size = NSStringSizeWithAttributesAtScale(reason_, reasonAttributes(), contentScaleFactor());
   // A reason wider than the chart starts at its left edge and is cut at the right one.
   return {reason_, {std::max(0.0, (bounds().size.width - size.width) / 2), title.origin.y + title.size.height + 4}, size};
 }

@@ -19,7 +19,8 @@ class NoAudioInputView : public UIView {
 
   void drawRect(const CGRect& rect) override;
 
-  // Where the two lines go in a view of this size (tests read it; drawRect draws exactly these).
+  // Where the two lines go in a view of this size (tests read it; drawRect draws exactly these),
+  // measured at the view's contentScaleFactor, the scale its backing is drawn at.
   struct Line {
     std::string text;
     CGPoint origin;  // top-left corner of the line box

@@ -35,18 +35,19 @@ void UISpectrumContainerView::drawRect(const CGRect& rect) {
 
 // Where each label's text goes: level labels right-aligned left of the plot, frequency labels
 // centred under their place, each kept whole inside the view when its place lies inside it.
+// Measured at the view's scale, which its backing is drawn at: the widths at a scale of 1 differ.
 void UISpectrumContainerView::placeLabelTexts(ScalePlan& plan, double W, double H) const {
   const double L = currentLeftPadding_;
   const NSTextAttributes vertical = verticalAttrsDictionary();
   for (auto& label : plan.levelLabels) {
-    const CGSize size = NSStringSizeWithAttributes(label.text, vertical);
+    const CGSize size = NSStringSizeWithAttributesAtScale(label.text, vertical, contentScaleFactor());
     const double top = label.y - size.height / 2;
     const bool inside = label.y >= 0 && label.y <= H;
     label.origin = {L - size.width - 6, inside ? keepInside(top, size.height, H) : top};
   }
   const NSTextAttributes horizontal = horizontalAttrsDictionary();
   for (auto& label : plan.frequencyLabels) {
-    const CGSize size = NSStringSizeWithAttributes(label.text, horizontal);
+    const CGSize size = NSStringSizeWithAttributesAtScale(label.text, horizontal, contentScaleFactor());
     const double left = label.x - size.width / 2;
     const bool inside = label.x >= 0 && label.x <= W;  // 50k, beyond the axis, stays clipped away
     label.origin = {inside ? keepInside(left, size.width, W) : left, label.y};

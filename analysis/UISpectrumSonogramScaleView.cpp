@@ -23,7 +23,7 @@ std::vector<UISpectrumSonogramScaleView::Label> UISpectrumSonogramScaleView::com
   }
   const NSTextAttributes attributes = container->verticalAttrsDictionary();
   for (auto& label : labels) {
-    const CGSize size = NSStringSizeWithAttributes(label.text, attributes);
+    const CGSize size = NSStringSizeWithAttributesAtScale(label.text, attributes, contentScaleFactor());
     const double top = label.y - size.height / 2;
     const bool inside = label.y >= 0 && label.y <= height;  // 50k, above the top, stays clipped away
     label.origin = {45 - size.width - 6, inside ? keepInside(top, size.height, height) : top};

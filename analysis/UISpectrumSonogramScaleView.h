@@ -25,6 +25,7 @@ class UISpectrumSonogramScaleView : public UIScaleView {
     CGPoint origin{0, 0};
   };
   // The labels of a scale `height` points tall, from the container's settings; empty without one.
+  // Their texts are measured at this view's contentScaleFactor, the scale it draws them at.
   std::vector<Label> computeLabels(double height) const;
 
   void drawRect(const CGRect& rect) override;

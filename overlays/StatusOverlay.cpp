@@ -43,7 +43,7 @@ class OverlayView : public UIView {
   // The box in the view's middle, sized to the mark and the text.
   CGRect box() const {
     const bool hasText = status && !status->empty();
-    const CGSize t = hasText ? text().size(kMaxTextWidth) : CGSize{0, 0};
+    const CGSize t = hasText ? text().sizeAtScale(kMaxTextWidth, contentScaleFactor()) : CGSize{0, 0};
     const double w = std::max(kMinBox, std::ceil(t.width) + 32);
     const double h = std::max(kMinBox, kMark + 40 + (hasText ? std::ceil(t.height) + 12 : 0));
     const CGRect b = bounds();
@@ -58,7 +58,7 @@ class OverlayView : public UIView {
     UIBezierPath::bezierPathWithRoundedRect(r, 14)->fill();
     const bool hasText = status && !status->empty();
     const NSAttributedString t = text();
-    const CGSize ts = hasText ? t.size(kMaxTextWidth) : CGSize{0, 0};
+    const CGSize ts = hasText ? t.size(kMaxTextWidth, c) : CGSize{0, 0};
     const double contentHeight = kMark + (hasText ? 12 + ts.height : 0);
     const double markY = CGRectGetMidY(r) - contentHeight / 2 + kMark / 2;
     const double cx = CGRectGetMidX(r);
@@ -105,7 +105,7 @@ class OverlayView : public UIView {
       case StatusOverlay::Kind::None: break;
     }
     cairo_restore(cr);
-    if (hasText) t.drawAtPoint({cx - kMaxTextWidth / 2, markY + kMark / 2 + 12}, kMaxTextWidth);
+    if (hasText) t.drawInContext(c, {cx - kMaxTextWidth / 2, markY + kMark / 2 + 12}, kMaxTextWidth);
   }
 };
 

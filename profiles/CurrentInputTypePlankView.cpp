@@ -78,8 +78,8 @@ void CurrentInputTypePlankView::drawRect(const CGRect&) {
       CGRectMake(content.origin.x, content.origin.y,
                  std::max(0.0, content.size.width - imageSize.width - (image ? kImageGap : 0)), content.size.height),
       insets);
-  const CGSize size = text.size();
   CGContextRef c = UIGraphicsGetCurrentContext();
+  const CGSize size = text.size(0, c);
   CGContextSaveGState(c);
   CGContextBeginPath(c);
   CGContextAddRect(c, area);

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "platform/foundation/NSString.h"
+#include "platform/graphics/TextMeasuring.h"
 
 namespace {
 constexpr double kResolution = 72.0;  // one point of font size is one unit of drawing space
@@ -29,18 +30,6 @@ PangoFontDescription* describe(const UIFontRef& fontIn) {
 }
 
 uint16_t channel(double v) { return static_cast<uint16_t>(std::lround(std::clamp(v, 0.0, 1.0) * 65535)); }
-
-cairo_t* measuringContext() {
-  thread_local struct Holder {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
-    cairo_t* cr = cairo_create(surface);
-    ~Holder() {
-      cairo_destroy(cr);
-      cairo_surface_destroy(surface);
-    }
-  } holder;
-  return holder.cr;
-}
 }  // namespace
 
 NSAttributedString::NSAttributedString(std::string text, const NSAttributes& attributes) : text_(std::move(text)) {
@@ -151,17 +140,32 @@ void NSAttributedString::buildLayout(Layout& layout, cairo_t* cr, double width) 
   build(layout.layout, cr, text_, attrs, ranges, width);
 }
 
+// Where a measure is made: in the drawing context when one is given, else at the default scale.
+static cairo_t* measuringContext(CGContextRef context) {
+  return context ? context->cairo() : textmeasuring::contextAtScale(NSStringDefaultMeasuringScale());
+}
+
+static CGSize logicalSize(PangoLayout* layout) {
+  PangoRectangle logical;
+  pango_layout_get_extents(layout, nullptr, &logical);
+  return {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE};
+}
+
 CGSize NSAttributedString::size(double width, CGContextRef context) const {
   Layout l;
-  buildLayout(l, context ? context->cairo() : measuringContext(), width);
-  PangoRectangle logical;
-  pango_layout_get_extents(l.layout, nullptr, &logical);
-  return {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE};
+  buildLayout(l, measuringContext(context), width);
+  return logicalSize(l.layout);
+}
+
+CGSize NSAttributedString::sizeAtScale(double width, double scale) const {
+  Layout l;
+  buildLayout(l, textmeasuring::contextAtScale(scale), width);
+  return logicalSize(l.layout);
 }
 
 double NSAttributedString::caretOffset(size_t utf16Index, CGContextRef context) const {
   Layout l;
-  buildLayout(l, context ? context->cairo() : measuringContext(), 0);
+  buildLayout(l, measuringContext(context), 0);
   PangoRectangle strong;
   pango_layout_get_cursor_pos(l.layout, static_cast<int>(byteOffset(utf16Index)), &strong, nullptr);
   return static_cast<double>(strong.x) / PANGO_SCALE;

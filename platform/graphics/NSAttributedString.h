@@ -47,11 +47,16 @@ class NSAttributedString {
 
   // The size of the laid-out text in points; `width` > 0 wraps lines at that width.
   //
-  // Measured at a scale of 1 unless a context is given. Glyph advances depend on the scale the
-  // text is drawn at (hinting works in device pixels, and a character no font has is drawn as a
-  // box sized in them): whatever must line up with drawn text is measured in the context it is
-  // drawn into, as it stands when the text is drawn.
+  // Glyph advances depend on the scale the text is drawn at (hinting works in device pixels, and a
+  // character no font has is drawn as a box sized in them), and so do where lines wrap. Whatever
+  // must hold or line up with drawn text is measured at the scale it is drawn at: in the context it
+  // is drawn into, as it stands when the text is drawn; outside drawing, at the scale of the view
+  // that will draw it (sizeAtScale with its contentScaleFactor). Without a context, size() measures
+  // at the default measuring scale (NSStringDrawing.h: the main screen's).
   CGSize size(double width = 0, CGContextRef context = nullptr) const;
+  // The size measured at `scale` pixels a point (one that is not positive and finite counts as the
+  // default measuring scale).
+  CGSize sizeAtScale(double width, double scale) const;
   // Where a caret standing before the UTF-16 index is drawn, in points from the left edge of the
   // unwrapped layout (the end of the text for an index past it): the text field's caret. Measured
   // as size() is.

@@ -3,6 +3,11 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
+#include <atomic>
+#include <cmath>
+
+#include "platform/graphics/TextMeasuring.h"
+
 namespace {
 // One point of font size is one unit of the drawing space, as on the phone.
 constexpr double kResolution = 72.0;
@@ -30,18 +35,40 @@ PangoLayout* makeLayout(cairo_t* cr, const std::string& text, const NSTextAttrib
   return layout;
 }
 
-cairo_t* measuringContext() {
+std::atomic<double> gDefaultMeasuringScale{1};
+
+bool usableScale(double scale) { return scale > 0 && std::isfinite(scale); }
+}  // namespace
+
+void NSStringSetDefaultMeasuringScale(double scale) {
+  gDefaultMeasuringScale.store(usableScale(scale) ? scale : 1, std::memory_order_relaxed);
+}
+
+double NSStringDefaultMeasuringScale() { return gDefaultMeasuringScale.load(std::memory_order_relaxed); }
+
+cairo_t* textmeasuring::contextAtScale(double scale) {
+  // One 1 x 1 surface a thread, its user space scaled anew for each measure: Pango hints in the
+  // device space of the context a layout is made in, so this measures as drawing at `scale` does.
   thread_local struct Holder {
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
     cairo_t* cr = cairo_create(surface);
-    ~Holder() { cairo_destroy(cr); cairo_surface_destroy(surface); }
+    ~Holder() {
+      cairo_destroy(cr);
+      cairo_surface_destroy(surface);
+    }
   } holder;
+  cairo_identity_matrix(holder.cr);
+  const double s = usableScale(scale) ? scale : NSStringDefaultMeasuringScale();
+  cairo_scale(holder.cr, s, s);
   return holder.cr;
 }
-}  // namespace
 
 CGSize NSStringSizeWithAttributes(const std::string& text, const NSTextAttributes& attributes) {
-  PangoLayout* layout = makeLayout(measuringContext(), text, attributes);
+  return NSStringSizeWithAttributesAtScale(text, attributes, NSStringDefaultMeasuringScale());
+}
+
+CGSize NSStringSizeWithAttributesAtScale(const std::string& text, const NSTextAttributes& attributes, double scale) {
+  PangoLayout* layout = makeLayout(textmeasuring::contextAtScale(scale), text, attributes);
   PangoRectangle logical;
   pango_layout_get_extents(layout, nullptr, &logical);
   g_object_unref(layout);

@@ -340,7 +340,8 @@ double UIAlertController::addButtons(double y, double width) {
   auto fitsHalf = [&](const UIAlertActionRef& a) {
     NSAttributes attributes;
     attributes.font = UIFont::fontWithName("Avenir-Heavy", 17);
-    return NSAttributedString(a->title(), attributes).size().width <= width / 2 - 16;
+    const double scale = view()->contentScaleFactor();  // the buttons draw at the screen's scale, as it does
+    return NSAttributedString(a->title(), attributes).sizeAtScale(0, scale).width <= width / 2 - 16;
   };
   if (!sheet && ordered.size() == 2 && fitsHalf(ordered[0]) && fitsHalf(ordered[1])) {
     auto line = hairline();

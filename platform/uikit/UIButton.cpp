@@ -92,14 +92,14 @@ void UIButton::setContentHorizontalAlignment(UIControlContentHorizontalAlignment
   setNeedsDisplay();
 }
 
-NSAttributedString UIButton::titleText(double width) const {
+NSAttributedString UIButton::titleText(double width, CGContextRef context) const {
   if (auto attributed = currentAttributedTitle()) return *attributed;
   NSAttributes a;
   a.font = titleLabel_->font();
   a.foregroundColor = titleColorForState(state());
   NSAttributedString s(currentTitle().value_or(""), a);
   if (titleLabel_->adjustsFontSizeToFitWidth() && width > 0) {
-    double natural = s.size().width;
+    double natural = (context ? s.size(0, context) : s.sizeAtScale(0, contentScaleFactor())).width;
     if (natural > width) {
       double floor = titleLabel_->minimumScaleFactor() > 0 ? titleLabel_->minimumScaleFactor() : 0.1;
       a.font = UIFont::fontWithName(a.font->fontName(), a.font->pointSize() * std::max(width / natural, floor));
@@ -114,8 +114,10 @@ CGSize UIButton::titleSize() const {
   std::optional<std::string> title = currentTitle();
   if (!attributed && (!title || title->empty())) return {0, 0};
   UIFontRef font = titleLabel_->font();
-  if (!titleSize_ || titleSize_->attributed != attributed || titleSize_->title != title || titleSize_->font != font) {
-    titleSize_ = TitleSize{attributed, title, font, titleText(0).size()};
+  const double scale = contentScaleFactor();
+  if (!titleSize_ || titleSize_->attributed != attributed || titleSize_->title != title || titleSize_->font != font ||
+      titleSize_->scale != scale) {
+    titleSize_ = TitleSize{attributed, title, font, scale, titleText(0, nullptr).sizeAtScale(0, scale)};
   }
   return titleSize_->size;
 }
@@ -165,10 +167,10 @@ void UIButton::drawRect(const CGRect&) {
   if (auto image = currentImage()) image->drawInRectWithTint(imageRectForContentRect(content), tintColor(), alpha);
   if (currentAttributedTitle() || (currentTitle() && !currentTitle()->empty())) {
     CGRect r = titleRectForContentRect(content);
-    NSAttributedString text = titleText(r.size.width);
-    CGSize size = text.size();
-    // Centred on the title rectangle vertically (a multi-line title by its whole block).
     CGContextRef c = UIGraphicsGetCurrentContext();
+    NSAttributedString text = titleText(r.size.width, c);
+    CGSize size = text.size(0, c);
+    // Centred on the title rectangle vertically (a multi-line title by its whole block).
     CGContextSaveGState(c);
     if (c) {
       // Clip to the content so a long title does not draw over the button's edges.

@@ -3,7 +3,9 @@
 // edge insets for title, image and content, horizontal alignment of the content, and its title
 // label's font. It draws itself: the background image stretched over the bounds, then the image
 // and the title side by side in the content rectangle. A value set for a state is used for that
-// state, else the selected value when selected, else the normal one.
+// state, else the selected value when selected, else the normal one. The title is measured at the
+// scale it is drawn at: in the drawing context when drawing, else at the button's
+// contentScaleFactor.
 #include <map>
 #include <memory>
 #include <optional>
@@ -65,7 +67,9 @@ class UIButton : public UIControl {
  private:
   template <class T>
   T lookup(const std::map<uint32_t, T>& values, uint32_t state) const;
-  NSAttributedString titleText(double width) const;
+  // The title as drawn in a title rectangle of the width (shrunk when the title label says so),
+  // measured in `context` when one is given, else at the button's scale.
+  NSAttributedString titleText(double width, CGContextRef context) const;
   CGSize titleSize() const;
   CGSize imageSize() const;
   void refreshLabel();
@@ -79,12 +83,13 @@ class UIButton : public UIControl {
   UIEdgeInsets titleEdgeInsets_{}, contentEdgeInsets_{};
   UIControlContentHorizontalAlignment horizontalAlignment_ = UIControlContentHorizontalAlignment::Center;
   std::shared_ptr<UILabel> titleLabel_;
-  // The title's measured size and what it was measured from: layout asks for it on every pass,
-  // and measuring text is the dear part of a pass.
+  // The title's measured size and what it was measured from (the scale too): layout asks for it on
+  // every pass, and measuring text is the dear part of a pass.
   struct TitleSize {
     NSAttributedStringRef attributed;
     std::optional<std::string> title;
     UIFontRef font;
+    double scale = 0;
     CGSize size{};
   };
   mutable std::optional<TitleSize> titleSize_;

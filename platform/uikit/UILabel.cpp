@@ -69,7 +69,11 @@ void UILabel::setMinimumScaleFactor(double factor) {
   setNeedsDisplay();
 }
 
-NSAttributedString UILabel::layoutText(double width) const {
+CGSize UILabel::measure(const NSAttributedString& text, double wrapWidth, CGContextRef context) const {
+  return context ? text.size(wrapWidth, context) : text.sizeAtScale(wrapWidth, contentScaleFactor());
+}
+
+NSAttributedString UILabel::layoutText(double width, CGContextRef context) const {
   if (attributedText_) return *attributedText_;
   NSAttributes a;
   a.font = font_;
@@ -77,7 +81,7 @@ NSAttributedString UILabel::layoutText(double width) const {
   a.alignment = alignment_;
   NSAttributedString s(text_.value_or(""), a);
   if (adjustsFontSize_ && numberOfLines_ == 1 && width > 0) {
-    double natural = s.size().width;
+    double natural = measure(s, 0, context).width;
     if (natural > width) {
       double factor = std::max(width / natural, minimumScaleFactor_ > 0 ? minimumScaleFactor_ : 0.1);
       a.font = UIFont::fontWithName(font_->fontName(), font_->pointSize() * factor);
@@ -89,9 +93,10 @@ NSAttributedString UILabel::layoutText(double width) const {
 
 void UILabel::drawTextInRect(const CGRect& rect) {
   if (!text_ || text_->empty() || rect.size.width <= 0 || rect.size.height <= 0) return;
-  NSAttributedString s = layoutText(rect.size.width);
+  CGContextRef c = UIGraphicsGetCurrentContext();
+  NSAttributedString s = layoutText(rect.size.width, c);
   double wrap = numberOfLines_ == 1 ? 0 : rect.size.width;
-  CGSize size = s.size(wrap);
+  CGSize size = measure(s, wrap, c);
   double x = rect.origin.x;
   NSTextAlignment align = s.attributesAtIndex(0).alignment.value_or(alignment_);
   if (wrap == 0) {
@@ -100,7 +105,7 @@ void UILabel::drawTextInRect(const CGRect& rect) {
   }
   // Centred vertically, as the platform's label draws one block of text.
   double y = rect.origin.y + (rect.size.height - size.height) / 2;
-  s.drawAtPoint({x, y}, wrap);
+  s.drawInContext(c, {x, y}, wrap);
 }
 
 void UILabel::drawRect(const CGRect&) { drawTextInRect(bounds()); }
@@ -108,7 +113,7 @@ void UILabel::drawRect(const CGRect&) { drawTextInRect(bounds()); }
 CGSize UILabel::sizeThatFits(CGSize size) const {
   if (!text_ || text_->empty()) return {0, 0};
   double wrap = numberOfLines_ == 1 ? 0 : size.width;
-  CGSize s = layoutText(0).size(wrap);
+  CGSize s = measure(layoutText(0), wrap, nullptr);
   return {std::ceil(s.width), std::ceil(s.height)};
 }
 

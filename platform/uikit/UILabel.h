@@ -2,7 +2,8 @@
 // A label: one text (plain or attributed) drawn with a font, colour and alignment, centred
 // vertically in its bounds. One line by default (numberOfLines 0: as many as the width needs);
 // with adjustsFontSizeToFitWidth a line too wide is drawn smaller, down to minimumScaleFactor.
-// Subclasses change where the text goes by overriding drawTextInRect.
+// Subclasses change where the text goes by overriding drawTextInRect. Text is measured at the scale
+// it is drawn at: in the drawing context when drawing, else at the label's contentScaleFactor.
 #include <optional>
 #include <string>
 
@@ -39,8 +40,9 @@ class UILabel : public UIView {
   CGSize intrinsicContentSize() const override;
   CGSize sizeThatFits(CGSize size) const override;
 
-  // The text as it would be drawn in a rectangle of the width (the font shrunk when it must be).
-  NSAttributedString layoutText(double width) const;
+  // The text as it would be drawn in a rectangle of the width (the font shrunk when it must be),
+  // measured in `context` when one is given, else at the label's scale.
+  NSAttributedString layoutText(double width, CGContextRef context = nullptr) const;
 
  private:
   std::optional<std::string> text_;
@@ -51,7 +53,10 @@ class UILabel : public UIView {
   int numberOfLines_ = 1;
   bool adjustsFontSize_ = false;
   double minimumScaleFactor_ = 0;
-  // The text's natural size, measured once per text, font and line setting: every layout pass asks
-  // for it, and measuring text is the dear part of a pass.
+  // The text's size measured as drawn: in the context when one is given, else at the label's scale.
+  CGSize measure(const NSAttributedString& text, double wrapWidth, CGContextRef context) const;
+  // The text's natural size, measured once per text, font and line setting (at the label's scale,
+  // which a view keeps for its life): every layout pass asks for it, and measuring text is the
+  // dear part of a pass.
   mutable std::optional<CGSize> intrinsicSize_;
 };

@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/graphics/NSStringDrawing.h"
+
 // A landscape phone of 568 × 320 points at two pixels per point, the analyser's reference device.
-UIScreen::UIScreen() : size_{568, 320}, scale_(2), landscape_(true) {}
+// Text measured with no context or view at hand is measured at the screen's scale, the one views
+// draw at unless they say otherwise.
+UIScreen::UIScreen() : size_{568, 320}, scale_(2), landscape_(true) { NSStringSetDefaultMeasuringScale(scale_); }
 
 UIScreen& UIScreen::mainScreen() {
   static UIScreen screen;
@@ -31,4 +35,5 @@ void UIScreen::configure(CGSize pointSize, double scale) {
   size_ = {w, h};
   scale_ = scale > 0 && std::isfinite(scale) ? scale : 1;
   landscape_ = w > h;
+  NSStringSetDefaultMeasuringScale(scale_);
 }

@@ -14,7 +14,8 @@ class UIScreen {
   CGRect nativeBounds() const;  // pixels, portrait
   // Sets the device profile: its size in points as held at launch and its scale. A scale that is
   // not positive becomes 1; sizes are made non-negative. The interface orientation becomes the
-  // one of the size (landscape when wider than high).
+  // one of the size (landscape when wider than high). The scale becomes the one text is measured
+  // at where no context or view says otherwise (NSStringSetDefaultMeasuringScale).
   void configure(CGSize pointSize, double scale);
   // Whether the interface is in landscape; set by UIDevice when the orientation changes.
   bool isLandscape() const { return landscape_; }

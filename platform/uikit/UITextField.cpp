@@ -226,7 +226,7 @@ void UITextField::touchesEnded(const UITouchSet& touches, const UIEvent* event) 
 CGSize UITextField::intrinsicContentSize() const {
   NSAttributes a;
   a.font = font_;
-  const double h = NSAttributedString("Ag", a).size().height;
+  const double h = NSAttributedString("Ag", a).sizeAtScale(0, contentScaleFactor()).height;
   return {UIViewNoIntrinsicMetric, std::ceil(h + 2 * kPadding)};
 }
 

@@ -20,6 +20,7 @@
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "tests/support/ManualClock.h"
+#include "tests/support/TextInk.h"
 
 namespace {
 
@@ -448,6 +449,36 @@ TEST_F(ContainerTest, NoAudioInputIsShownOverTheChartWhichKeepsDrawingUntilTheIn
   feed(2);
   clock.step(0.2);
   EXPECT_GT(recorder->count("maximusArray"), 0u) << "frames are analysed again";
+}
+
+// The reason is centred by the width it is drawn with on the screen (two pixels a point): a reason
+// of CJK characters, an emoji and a character no font has is wider there than at a scale of 1.
+TEST(NoAudioInputLines, TheReasonIsCentredByTheWidthItIsDrawnWith) {
+  UIScreen::mainScreen().configure({568, 320}, 2);
+  // "a中文z中🦋", U+10FFFD, "b", twice.
+  const std::string mixed = "a\xE4\xB8\xAD\xE6\x96\x87z\xE4\xB8\xAD\xF0\x9F\xA6\x8B\xF4\x8F\xBF\xBD" "b";
+  const std::string reason = mixed + " " + mixed;
+  auto view = std::make_shared<NoAudioInputView>(CGRectMake(0, 0, 400, 200));
+  view->setReason(reason);
+  const auto line = view->reasonLine();
+  NSAttributes a;
+  a.font = UIFont::systemFontOfSize(11);  // the reason's font
+  a.foregroundColor = UIColor::whiteColor();
+  const NSAttributedString text(reason, a);
+  auto bitmap = CGBitmapContext::create(1, 1, 2);
+  const double drawnWidth = text.size(0, bitmap->context()).width;
+  EXPECT_EQ(line.size.width, drawnWidth) << "measured as drawn at the view's scale";
+
+  auto image = UICompositor::render(view, 2);
+  ASSERT_TRUE(image);
+  // The reason's light ink over the dimmed plot, on the reason's rows only.
+  auto light = [](const CGBitmapContext::RGBA& p) { return p.r >= 100; };
+  const textink::Ink drawn = textink::inkIn(*image, 0, int(line.origin.y * 2), image->width(),
+                                            int(std::ceil(line.size.height * 2)), light);
+  const textink::Ink whole = textink::unclippedInk(text, 2);
+  ASSERT_FALSE(whole.empty());
+  EXPECT_NEAR(drawn.columns.size(), whole.columns.size(), 1);
+  EXPECT_NEAR(drawn.columns.first, (400 - drawnWidth) + whole.columns.first, 1.5) << "centred in the view";
 }
 
 TEST_F(ContainerTest, StartAndStopMarkTheContainer) {

@@ -10,9 +10,11 @@
 #include "platform/audio/AVAudioSession.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/uikit/UIAlertController.h"
+#include "platform/uikit/UICompositor.h"
 #include "platform/uikit/UIKeyInput.h"
 #include "profiles/InputProfilesService.h"
 #include "tests/app/ProfileScreensHarness.h"
+#include "tests/support/TextInk.h"
 
 namespace {
 
@@ -69,6 +71,31 @@ TEST_F(TuningScreen, ItFillsItselfFromTheProfileAndEnablesIt) {
   EXPECT_EQ(tuning->lcTopConstraint->constant(), 8);
   EXPECT_EQ(tuning->lcButtonTopConstraint->constant(), 16);
   EXPECT_EQ(tuning->lcBottomConstraint->constant(), 16);
+}
+
+// A profile named with CJK characters, an emoji and a character no font has shows its whole name in
+// the screen's title: the label takes the width the name is drawn with on the screen (two pixels a
+// point), not the narrower width it has at one.
+TEST_F(TuningScreen, ANameOfCJKAnEmojiAndACharacterNoFontHasShowsWholeInTheTitle) {
+  // "a中文z中🦋", U+10FFFD, "b".
+  const std::string name = "a\xE4\xB8\xAD\xE6\x96\x87z\xE4\xB8\xAD\xF0\x9F\xA6\x8B\xF4\x8F\xBF\xBD" "b";
+  auto named = profileFor(41, name, DeviceInputDescription::withPort(*profilestest::phoneMicrophone()));
+  service().addProfile(named);
+  auto tuning = openTuning(named);
+  layout();
+  auto title = tuning->lblCurrentInput;
+  ASSERT_EQ(title->text(), name);
+  ASSERT_EQ(title->contentScaleFactor(), 2);
+  NSAttributes a;
+  a.font = title->font();
+  a.foregroundColor = UIColor::whiteColor();
+  const textink::Ink whole = textink::unclippedInk(NSAttributedString(name, a), 2);
+  ASSERT_FALSE(whole.empty());
+  EXPECT_GE(title->bounds().size.width * 2, whole.columns.last + 1) << "the label is as wide as the name's ink";
+  auto image = UICompositor::render(title, 2);
+  ASSERT_TRUE(image);
+  const textink::Ink drawn = textink::inkIn(*image, 0, 0, image->width(), image->height(), textink::opaqueInk);
+  EXPECT_NEAR(drawn.columns.size(), whole.columns.size(), 1) << "the name is drawn whole, its last letter too";
 }
 
 TEST_F(TuningScreen, DraggingABandSliderChangesTheCorrectionAndTheLiveLevelsAtOnce) {

@@ -5,8 +5,12 @@
 #include <fstream>
 #include <unistd.h>
 
+#include <limits>
+#include <utility>
+
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/EAGLContext.h"
+#include "platform/graphics/NSAttributedString.h"
 #include "platform/graphics/NSStringDrawing.h"
 #include "platform/graphics/PNGFile.h"
 #include "platform/graphics/UIBezierPath.h"
@@ -88,6 +92,62 @@ TEST(Text, MeasuresByFontSizeAndDrawsInItsColour) {
     }
   EXPECT_GT(red, 30);
   EXPECT_EQ(other, 0);
+}
+
+// Text is measured at a scale as it is drawn into a context at that scale: CJK characters (boxes
+// without a CJK font), an emoji and a character no font has are wider or narrower at 2 than at 1.
+// The default scale is the one set (the screen sets it), 1 until then.
+class TextMeasuredAtAScale : public ::testing::Test {
+ protected:
+  void TearDown() override { NSStringSetDefaultMeasuringScale(1); }
+  // "a中文z中🦋", U+10FFFD, "b".
+  const std::string mixed = "a\xE4\xB8\xAD\xE6\x96\x87z\xE4\xB8\xAD\xF0\x9F\xA6\x8B\xF4\x8F\xBF\xBD" "b";
+  const UIFontRef font = UIFont::fontWithName("Avenir-Medium", 17);
+  NSAttributedString text() const {
+    NSAttributes a;
+    a.font = font;
+    return NSAttributedString(mixed, a);
+  }
+  static std::pair<double, double> pair(CGSize s) { return {s.width, s.height}; }
+  // The size measured in a bitmap context at the scale, as drawing into it lays the text out.
+  std::pair<double, double> drawnAt(double scale, double wrapWidth = 0) const {
+    auto bitmap = CGBitmapContext::create(1, 1, scale);
+    return pair(text().size(wrapWidth, bitmap->context()));
+  }
+};
+
+TEST_F(TextMeasuredAtAScale, MeasuresAsTheTextIsLaidOutInAContextAtThatScale) {
+  ASSERT_NE(drawnAt(1).first, drawnAt(2).first) << "the text's width depends on the scale";
+  for (double scale : {1.0, 2.0, 3.0}) {
+    EXPECT_EQ(pair(text().sizeAtScale(0, scale)), drawnAt(scale)) << scale;
+    EXPECT_EQ(pair(text().sizeAtScale(60, scale)), drawnAt(scale, 60)) << "wrapped, at " << scale;
+    EXPECT_EQ(pair(NSStringSizeWithAttributesAtScale(mixed, {font, nullptr, 0}, scale)), drawnAt(scale)) << scale;
+  }
+  EXPECT_GT(text().sizeAtScale(60, 2).height, text().sizeAtScale(0, 2).height) << "wrapped into lines";
+}
+
+TEST_F(TextMeasuredAtAScale, WithoutAContextOrAScaleTheDefaultScaleIsUsed) {
+  NSStringSetDefaultMeasuringScale(2);
+  EXPECT_EQ(NSStringDefaultMeasuringScale(), 2);
+  EXPECT_EQ(pair(text().size()), drawnAt(2));
+  EXPECT_EQ(pair(NSStringSizeWithAttributes(mixed, {font, nullptr, 0})), drawnAt(2));
+  auto bitmap = CGBitmapContext::create(1, 1, 2);
+  for (size_t i = 0; i <= text().length(); ++i) {
+    EXPECT_EQ(text().caretOffset(i), text().caretOffset(i, bitmap->context())) << "the caret before " << i;
+  }
+  // A scale that is none measures at the default one.
+  for (double none : {0.0, -2.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+    EXPECT_EQ(pair(text().sizeAtScale(0, none)), drawnAt(2)) << none;
+    EXPECT_EQ(pair(NSStringSizeWithAttributesAtScale(mixed, {font, nullptr, 0}, none)), drawnAt(2)) << none;
+  }
+  NSStringSetDefaultMeasuringScale(3);
+  EXPECT_EQ(pair(text().size()), drawnAt(3));
+  // A default scale that is none is 1.
+  for (double none : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN()}) {
+    NSStringSetDefaultMeasuringScale(none);
+    EXPECT_EQ(NSStringDefaultMeasuringScale(), 1) << none;
+    EXPECT_EQ(pair(text().size()), drawnAt(1)) << none;
+  }
 }
 
 TEST(Context, StrokesFillsClearsAndRoundedRects) {

@@ -551,6 +551,35 @@ TEST_F(AlertFixture, LongTitlesStackAndTheFirstTextFieldTakesTheKeyboard) {
   EXPECT_FALSE(alert->textFields()[0]->isEditing());
 }
 
+// Two actions share a row only when both titles fit half of it as they are drawn on the screen: a
+// title of CJK characters, emoji and characters no font has that fits at a scale of 1 but not at 2
+// would be cut in a half-width button.
+TEST_F(AlertFixture, TwoActionsShareARowOnlyWhenBothTitlesFitHalfOfItAsDrawnOnTheScreen) {
+  const std::vector<std::string> characters = {"a", "\xE4\xB8\xAD", "\xE6\x96\x87", "z", "\xF0\x9F\xA6\x8B",
+                                               "\xF4\x8F\xBF\xBD", "b"};
+  NSAttributes attributes;
+  attributes.font = UIFont::fontWithName("Avenir-Heavy", 17);  // the widest an action's title is drawn
+  auto widthAt = [&](const std::string& text, double scale) {
+    auto bitmap = CGBitmapContext::create(1, 1, scale);
+    return NSAttributedString(text, attributes).size(0, bitmap->context()).width;
+  };
+  const double half = 270 / 2 - 16;  // half the alert, less the button's margins
+  std::string title;
+  for (size_t i = 0; widthAt(title, 2) <= half; ++i) title += characters[i % characters.size()];
+  ASSERT_LE(widthAt(title, 1), half) << "a title that fits half the row at a scale of 1 only";
+  auto alert = UIAlertController::alertControllerWithTitle("Pick", std::nullopt, UIAlertControllerStyle::Alert);
+  alert->addAction(UIAlertAction::actionWithTitle(title, UIAlertActionStyle::Default));
+  alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default));
+  root->presentViewController(alert, true);
+  clock.step(0.5);
+  window->layoutPass();
+  auto a = alert->buttonForAction(*alert->actions()[0]), b = alert->buttonForAction(*alert->actions()[1]);
+  ASSERT_TRUE(a && b);
+  EXPECT_LT(a->convertRectToView(a->bounds(), nullptr).origin.y, b->convertRectToView(b->bounds(), nullptr).origin.y)
+      << "the actions stack, each as wide as the alert";
+  EXPECT_GE(a->bounds().size.width, widthAt(title, 2));
+}
+
 // The keyboard in a dialog with a text field: Return is the action the code marks as preferred
 // (or the dialog's one choice beside Cancel), Escape the cancel action, whichever order the actions were added in; a dialog without one of
 // them keeps its field being edited.
