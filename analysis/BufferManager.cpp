@@ -115,21 +115,23 @@ BufferManager::~BufferManager() = default;
 
 void BufferManager::CopyAudioToFFTInput(const float* samples, uint32_t frameCount) {
   if (!samples || frameCount == 0) return;
+  // A frozen window is about to go with its chain: nothing it holds is new.
+  if (mFFTInputFrozen.load(std::memory_order_acquire)) return;
   const uint64_t n = mFFTInputBufferLen;
   const uint64_t start = writePos_.load(std::memory_order_relaxed);  // only this thread writes it
-  if (!mFFTInputFrozen.load(std::memory_order_acquire)) {
-    // Only the last N samples of a long delivery can be part of any window.
-    const uint64_t count = std::min<uint64_t>(frameCount, n);
-    const float* source = samples + (frameCount - count);
-    const uint64_t end = start + count;
-    claimPos_.store(end, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    for (uint64_t i = 0; i < count; ++i) {
-      mFFTInputBuffer[(start + i) & ringMask_].store(source[i], std::memory_order_relaxed);
-    }
-    writePos_.store(end, std::memory_order_release);
+  // Only the last N samples of a long delivery can be part of any window.
+  const uint64_t count = std::min<uint64_t>(frameCount, n);
+  const float* source = samples + (frameCount - count);
+  const uint64_t end = start + count;
+  claimPos_.store(end, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  for (uint64_t i = 0; i < count; ++i) {
+    mFFTInputBuffer[(start + i) & ringMask_].store(source[i], std::memory_order_relaxed);
   }
-  if (mFFTInputBufferFrameIndex() >= n) mFFTFramesReady.fetch_add(1, std::memory_order_seq_cst);
+  writePos_.store(end, std::memory_order_release);
+  // A reader lowering the counter at the same moment can only leave it lower than the bound.
+  if (mFFTInputBufferFrameIndex() >= n && mFFTFramesReady.load(std::memory_order_relaxed) < kMaxFramesReady)
+    mFFTFramesReady.fetch_add(1, std::memory_order_seq_cst);
 }
 
 uint32_t BufferManager::mFFTInputBufferFrameIndex() const {
@@ -197,6 +199,8 @@ void BufferManager::ComputeFFTOutput(float* output, MathParams params) {
 
 void BufferManager::ResetFFTInput() {
   fillStart_.store(writePos_.load(std::memory_order_acquire), std::memory_order_release);
+  // The windows counted before are gone: what the reader would take now is zeros, not a level.
+  mFFTFramesReady.store(0, std::memory_order_seq_cst);
 }
 
 void BufferManager::FreezeFFTInput() { mFFTInputFrozen.store(true, std::memory_order_release); }

@@ -3,7 +3,13 @@
 //
 // The render thread appends every delivery to a single-producer ring (CopyAudioToFFTInput) and
 // raises the ready counter once a full frame of N samples has arrived; it takes no lock, allocates
-// nothing and never touches the reader's memory. The main thread (ComputeFFTOutput) takes a private
+// nothing and never touches the reader's memory.
+//
+// A frame is ready only when it was measured: its N samples all came in since the capture last
+// started, and at least one of them is newer than the frames already taken. The counter is reset
+// with the window, and it counts at most kMaxFramesReady windows ahead, so a reader never takes
+// a window refilled from zeros after a restart, nor, when deliveries stop, the last window again
+// and again as if it were still current. The main thread (ComputeFFTOutput) takes a private
 // snapshot of the latest N samples, checks that the render thread did not overwrite them while it
 // copied (retrying if it did), and windows and transforms only that copy: samples still in the
 // sliding window never carry a previous frame's window weighting.
@@ -29,19 +35,20 @@ class BufferManager {
 
   // Render thread only. Appends `frameCount` samples to the sliding window of the latest N samples;
   // a delivery longer than N keeps its last N samples. Once the window is full every delivery raises
-  // mFFTFramesReady by one. A null pointer or zero count changes nothing.
+  // mFFTFramesReady by one, up to kMaxFramesReady. A null pointer or zero count, and any delivery
+  // after FreezeFFTInput, changes nothing.
   void CopyAudioToFFTInput(const float* samples, uint32_t frameCount);
 
   // Main thread. Writes the averaged dB spectrum of the latest window to `output` (N/2 floats) with
   // the window of `params`, then lowers mFFTFramesReady by one. A null output does nothing.
   void ComputeFFTOutput(float* output, MathParams params);
 
-  // Main thread, while the render thread is stopped: the window becomes all zeros and filling starts
-  // again at position 0. The ready counter keeps its value.
+  // Main thread, while the render thread is stopped: the window becomes all zeros, filling starts
+  // again at position 0 and no frame is ready until N new samples have come.
   void ResetFFTInput();
 
-  // After this, deliveries no longer change the window (the counter is still raised while the window
-  // is full). Called before the capture chain is stopped and rebuilt.
+  // After this, deliveries no longer change the window nor make a frame ready. Called before the
+  // capture chain is stopped and rebuilt.
   void FreezeFFTInput();
 
   // The latest window as the reader sees it (N floats): while the window is still filling, the
@@ -50,14 +57,21 @@ class BufferManager {
 
   // Fill position: samples received since construction or the last reset, at most N.
   uint32_t mFFTInputBufferFrameIndex() const;
+  // Samples taken into the window since construction (not moved back by a reset): a reader that
+  // sees it unchanged knows that nothing was delivered meanwhile.
+  uint64_t samplesReceived() const { return writePos_.load(std::memory_order_acquire); }
   bool isFrozen() const { return mFFTInputFrozen.load(std::memory_order_acquire); }
   FFTHelper& fftHelper() { return *mFFTHelper; }
 
   // N, the frame length; readers size their output as N/2 floats.
   const uint32_t mFFTInputBufferLen;
-  // Complete windows delivered minus frames taken. Raised by the render thread, lowered by
-  // ComputeFFTOutput; readers check it for non-zero before they take a frame.
+  // Complete windows delivered minus frames taken, at most kMaxFramesReady. Raised by the render
+  // thread, lowered by ComputeFFTOutput, cleared by ResetFFTInput; readers check it for non-zero
+  // before they take a frame.
   std::atomic<int32_t> mFFTFramesReady{0};
+  // One frame for each of the two readers that may take one in the same moment (a chart's frame
+  // timer and its container's data timer): more would be old windows taken again.
+  static constexpr int32_t kMaxFramesReady = 2;
   // Set to 1 at construction and never changed; the render callbacks copy only while non-zero.
   std::atomic<int32_t> mFFTDataWanted{0};
 

@@ -8,6 +8,7 @@
 #include "analysis/DCRejectionFilter.h"
 #include "platform/audio/AVAudioSession.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSRunLoop.h"
 
@@ -41,6 +42,7 @@ std::shared_ptr<SAudioController> SAudioController::create() {
 
 SAudioController::~SAudioController() {
   cancelInputRetry();
+  stopInputWatch();
   interruptionObserver_.reset();
   routeChangeObserver_.reset();
   mediaResetObserver_.reset();
@@ -88,6 +90,7 @@ void SAudioController::disposeMicUnit() {
 
 void SAudioController::teardownChain() {
   cancelInputRetry();     // the unit it would start goes now
+  stopInputWatch();
   auFilePlayer_.reset();  // its destructor disposes of its unit first
   disposeMicUnit();
   *callbackData_ = CallbackData{};
@@ -192,7 +195,13 @@ bool SAudioController::setupFileIOUnit(NSErrorRef* error) {
 }
 
 OSStatus SAudioController::startIOUnit() {
-  if (auFilePlayer_) return auFilePlayer_->play();
+  if (auFilePlayer_) {
+    const OSStatus status = auFilePlayer_->play();
+    // The file is the input: one that cannot play gives nothing to measure.
+    setAudioInputProblem(status == noErr ? "" : "the audio file cannot be played (" + FormatOSStatus(status) + ")",
+                         false);
+    return status;
+  }
   OSStatus status = AudioOutputUnitStart(rioUnit_);
   // A chart restarts its engine at every layout: the same failure, while the input is still
   // missing for that reason, is not logged again.
@@ -207,8 +216,10 @@ void SAudioController::noteCaptureStart(OSStatus status) {
   if (status == noErr) {
     cancelInputRetry();
     setAudioInputProblem("", false);
+    startInputWatch();
     return;
   }
+  stopInputWatch();
   if (!rioUnit_) {
     // The chain could not be set up (logged by setupMicIOUnit); waiting will not change that.
     cancelInputRetry();
@@ -246,6 +257,43 @@ void SAudioController::cancelInputRetry() {
   inputRetryTimer_.reset();
 }
 
+void SAudioController::startInputWatch() {
+  if (inputWatchTimer_) return;
+  watchedSamples_ = bufferManager_ ? bufferManager_->samplesReceived() : 0;
+  lastDeliverySeen_ = Clock::monotonic();
+  deliveredSinceStart_ = false;
+  std::weak_ptr<SAudioController> weak = weak_from_this();
+  inputWatchTimer_ = NSTimer::scheduledTimerWithTimeInterval(kInputWatchInterval, true, [weak](NSTimer& timer) {
+    if (auto self = weak.lock()) {
+      self->watchInput();
+    } else {
+      timer.invalidate();
+    }
+  });
+}
+
+void SAudioController::stopInputWatch() {
+  if (!inputWatchTimer_) return;
+  inputWatchTimer_->invalidate();
+  inputWatchTimer_.reset();
+}
+
+void SAudioController::watchInput() {
+  // Measured on this thread's clock between looks, not by counting looks: a main thread that was
+  // busy for a while finds the samples that came meanwhile at its next look.
+  const uint64_t samples = bufferManager_ ? bufferManager_->samplesReceived() : watchedSamples_;
+  const double now = Clock::monotonic();
+  if (samples != watchedSamples_) {
+    watchedSamples_ = samples;
+    lastDeliverySeen_ = now;
+    deliveredSinceStart_ = true;
+    if (audioInputProblem_ == kInputDeliversNothing) setAudioInputProblem("", false);
+  } else if (now - lastDeliverySeen_ >= (deliveredSinceStart_ ? kInputSilenceLimit : kFirstInputLimit) &&
+             audioInputProblem_.empty()) {
+    setAudioInputProblem(kInputDeliversNothing, false);
+  }
+}
+
 void SAudioController::setAudioInputProblem(const std::string& problem, bool retrying) {
   if (problem == audioInputProblem_) return;
   const bool wasMissing = !audioInputProblem_.empty();
@@ -260,6 +308,7 @@ void SAudioController::setAudioInputProblem(const std::string& problem, bool ret
 
 OSStatus SAudioController::stopIOUnit() {
   cancelInputRetry();  // a stopped chart does not wait for its input
+  stopInputWatch();    // nor expects any
   OSStatus status = noErr;
   if (auFilePlayer_) {
     auFilePlayer_->stop();
@@ -305,6 +354,11 @@ void SAudioController::handleInterruption(const NSNotification& notification) {
 }
 
 void SAudioController::handleRouteChange(const NSNotification& notification) {
+  // The capture may read another source now, whose first samples may take a while.
+  if (inputWatchTimer_) {
+    deliveredSinceStart_ = false;
+    lastDeliverySeen_ = Clock::monotonic();
+  }
   if (stopAllActions_.load()) return;
   AVAudioSession& session = AVAudioSession::sharedInstance();
   int64_t reason = 0;

@@ -73,11 +73,23 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   static constexpr const char* kAudioInputDidChangeNotification = "SAudioControllerAudioInputDidChange";
   // How often an engine without its input tries again.
   static constexpr double kInputRetryInterval = 1.0;
-  // Empty once the microphone chain captured (or a file chain replaced it); otherwise why its last
-  // start found no input, in words with the platform's status in parentheses. When the cause can
-  // pass (the audio server does not answer, the source is not there) the engine tries again every
+  // How long a running microphone chain may go without a delivered sample before it counts as
+  // having no input, and how often that is looked at. A capture just started, or moved by a route
+  // change, is given longer for its first samples: a source the server wakes for it may take a
+  // second or two to deliver.
+  static constexpr double kInputSilenceLimit = 2.0;
+  static constexpr double kFirstInputLimit = 4.0;
+  static constexpr double kInputWatchInterval = 0.25;
+  // What audioInputProblem says of a running capture that delivers nothing.
+  static constexpr const char* kInputDeliversNothing = "the audio input delivers nothing";
+  // Empty while the microphone chain captures (or a file chain replaced it); otherwise why it has
+  // no input, in words with the platform's status in parentheses: its last start failed, or it
+  // runs but nothing has been delivered for kInputSilenceLimit seconds (kInputDeliversNothing,
+  // which goes once samples come again). When a start failed for a cause that can pass (the audio
+  // server does not answer, the source is not there) the engine tries again every
   // kInputRetryInterval seconds on the main run loop until capture runs or the unit is stopped; a
-  // lost audio server (the media-services reset) leads here too.
+  // lost audio server (the media-services reset) leads here too. Whatever the reason, no frame of
+  // the chain is a measurement while it is set.
   const std::string& audioInputProblem() const { return audioInputProblem_; }
   bool hasAudioInput() const { return audioInputProblem_.empty(); }
   bool isWaitingForAudioInput() const { return inputRetryTimer_ != nullptr; }
@@ -116,6 +128,10 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   void setAudioInputProblem(const std::string& problem, bool retrying);
   void retryAudioInput();
   void cancelInputRetry();
+  // While the microphone unit runs: whether samples still come (see kInputSilenceLimit).
+  void startInputWatch();
+  void stopInputWatch();
+  void watchInput();
 
   AudioUnit rioUnit_ = nullptr;
   std::unique_ptr<BufferManager> bufferManager_;
@@ -132,4 +148,8 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   std::string audioInputProblem_;  // main thread
   OSStatus failedStartStatus_ = noErr;
   std::shared_ptr<NSTimer> inputRetryTimer_;
+  std::shared_ptr<NSTimer> inputWatchTimer_;
+  uint64_t watchedSamples_ = 0;   // the buffer manager's count at the last look that saw it change
+  double lastDeliverySeen_ = 0;   // when that was, or when the watch began (Clock::monotonic)
+  bool deliveredSinceStart_ = false;  // since the start or the last route change
 };

@@ -12,7 +12,7 @@ void UISpectrumContainerView::touchToDelegate(const UITouch& touch) {
   if (spectrumView_->isHoldMaximum()) readings.push_back(spectrumView_->getValueMaximumByX(px));
   if (spectrumView_->isHoldMinimum()) readings.push_back(spectrumView_->getValueMinimumByX(px));
   spectrumView_->setMarkerAt(px);
-  if (auto target = delegate.lock()) target->onTouch(readings);
+  if (auto target = delegate_.lock()) target->onTouch(readings);
 }
 
 void UISpectrumContainerView::touchesBegan(const UITouchSet& touches, const UIEvent*) {
@@ -24,12 +24,12 @@ void UISpectrumContainerView::touchesMoved(const UITouchSet& touches, const UIEv
   if (touches.empty() || !touches.front()) return;
   touchToDelegate(*touches.front());
   if (spectrumView_ && !spectrumView_->isMarkerVisible()) {
-    if (auto target = delegate.lock()) target->onRemoveMarker();
+    if (auto target = delegate_.lock()) target->onRemoveMarker();
   }
 }
 
 void UISpectrumContainerView::touchesEnded(const UITouchSet&, const UIEvent*) {
-  if (auto target = delegate.lock()) target->onTouchEnd();
+  if (auto target = delegate_.lock()) target->onTouchEnd();
 }
 
 std::optional<std::vector<Value>> UISpectrumContainerView::getCurrentValues() {

@@ -111,11 +111,39 @@ std::string UISpectrumContainerView::audioInputProblem() const {
   return controller ? controller->audioInputProblem() : std::string();
 }
 
+bool UISpectrumContainerView::hasAudioInput() const {
+  // Asked for every frame: no copy of the reason.
+  const SAudioController* controller = spectrumView_ ? spectrumView_->audioController().get() : nullptr;
+  return !controller || controller->hasAudioInput();
+}
+
 void UISpectrumContainerView::updateAudioInputState() {
-  if (!noAudioInputView_) return;
   const std::string problem = audioInputProblem();
-  noAudioInputView_->setReason(problem);
-  noAudioInputView_->setHidden(problem.empty());
+  if (noAudioInputView_) {
+    noAudioInputView_->setReason(problem);
+    noAudioInputView_->setHidden(problem.empty());
+  }
+  if (problem.empty()) {
+    toldLevelsUnavailable_ = false;
+  } else if (!toldLevelsUnavailable_) {
+    toldLevelsUnavailable_ = true;
+    tellLevelsUnavailable();
+  }
+}
+
+void UISpectrumContainerView::tellLevelsUnavailable() {
+  if (auto target = delegate_.lock()) target->levelsUnavailable();
+  if (auto levels = fftDelegate_.lock()) levels->levelsUnavailable();
+}
+
+void UISpectrumContainerView::setDelegate(const std::shared_ptr<DataProvideDelegate>& delegate) {
+  delegate_ = delegate;
+  if (delegate && !hasAudioInput()) delegate->levelsUnavailable();
+}
+
+void UISpectrumContainerView::setFftDelegate(const std::shared_ptr<FFTValuesDelegate>& delegate) {
+  fftDelegate_ = delegate;
+  if (delegate && !hasAudioInput()) delegate->levelsUnavailable();
 }
 
 // ---- Settings ----
@@ -308,8 +336,8 @@ void UISpectrumContainerView::setDataProvideInterval(double seconds) {
 }
 
 void UISpectrumContainerView::provideData() {
-  auto target = delegate.lock();
-  if (!target || !spectrumView_) return;
+  auto target = delegate_.lock();
+  if (!target || !spectrumView_ || !hasAudioInput()) return;
   auto controller = audioController();
   if (!controller) return;
   BufferManager* manager = controller->getBufferManagerInstance();
@@ -389,7 +417,9 @@ float UISpectrumContainerView::getCurrentPositionPercent() const {
 void UISpectrumContainerView::setMaximus(const std::vector<Value>& maximus, const std::vector<Value>& holdedMax,
                                          const std::vector<Value>& holdedMin, float dba, float dbb, float dbc,
                                          float dbz) {
-  if (auto target = delegate.lock()) {
+  // A frame of a chain without input is no measurement: its receivers show that there is none.
+  if (!hasAudioInput()) return;
+  if (auto target = delegate_.lock()) {
     target->selectedValues(getCurrentValues());
     target->maximusArray(maximus, holdedMax, holdedMin);
     target->dbaValue(dba);
@@ -397,15 +427,16 @@ void UISpectrumContainerView::setMaximus(const std::vector<Value>& maximus, cons
     target->dbcValue(dbc);
     target->dbzValue(dbz);
   }
-  if (auto levels = fftDelegate.lock()) {
+  if (auto levels = fftDelegate_.lock()) {
     levels->dbaValue(dba);
     levels->dbcValue(dbc);
   }
 }
 
 void UISpectrumContainerView::setFullOctaveOutput(const std::vector<float>& levels) {
-  if (auto target = delegate.lock()) target->fftValues(levels);
-  if (auto listener = fftDelegate.lock()) listener->fftValues(levels);
+  if (!hasAudioInput()) return;
+  if (auto target = delegate_.lock()) target->fftValues(levels);
+  if (auto listener = fftDelegate_.lock()) listener->fftValues(levels);
 }
 
 // ---- Layout ----
@@ -419,7 +450,7 @@ CGRect UISpectrumContainerView::getUpdatedSpectrumRect() {
     // A container narrower than its axes gets an empty chart rather than a negative width.
     const double k = u > 0 ? std::trunc(u / 30) : 0;
     currentLeftPadding_ = static_cast<float>(u - 30 * k + 45);
-    if (auto target = delegate.lock()) target->currentLeftPaddingChanged(currentLeftPadding_);
+    if (auto target = delegate_.lock()) target->currentLeftPaddingChanged(currentLeftPadding_);
     const double height = roundCoord(H - 20 - a);
     return CGRectMake(currentLeftPadding_ + roundCoord(a / 2), a / 2, 30 * k, height > 0 ? height : 0);
   }

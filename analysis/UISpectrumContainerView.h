@@ -35,6 +35,9 @@ class FFTValuesDelegate {
   // Optional: the A- and C-weighted totals of a frame.
   virtual void dbaValue(float /*value*/) {}
   virtual void dbcValue(float /*value*/) {}
+  // The chart measures nothing now (its input is gone or delivers nothing): no level it reported
+  // holds any more, and none comes until it measures again. Also sent to a receiver set while so.
+  virtual void levelsUnavailable() {}
 };
 
 // Everything a chart reports to the screen that shows it. Per frame, after fftValues:
@@ -140,8 +143,10 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   // ---- The engine's input ----
   // Why the chart's engine has no audio input (empty while it has one). While there is a reason
   // the chart shows "No audio input" and the reason over its dimmed plot (noAudioInputView), and
-  // keeps drawing; the engine picks its input up again by itself.
+  // keeps drawing; the engine picks its input up again by itself. Meanwhile the chart reports no
+  // levels: its receivers are told levelsUnavailable once, and no frame reaches them.
   std::string audioInputProblem() const;
+  bool hasAudioInput() const;
   const std::shared_ptr<NoAudioInputView>& noAudioInputView() const { return noAudioInputView_; }
   // Shows or hides noAudioInputView for the engine's current state (run on every change the
   // engine posts, and at layout).
@@ -167,6 +172,12 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   // ---- Properties ----
   const std::shared_ptr<UISpectrumSonogramScaleView>& sonogramScaleView() const { return sonogramScaleView_; }
   const std::shared_ptr<UISpectrumView>& spectrumView() const { return spectrumView_; }
+  // The screen the chart reports to, and a receiver of its levels alone (held weakly). A receiver
+  // set while the chart has no input is told so at once.
+  std::weak_ptr<DataProvideDelegate> delegate() const { return delegate_; }
+  void setDelegate(const std::shared_ptr<DataProvideDelegate>& delegate);
+  std::weak_ptr<FFTValuesDelegate> fftDelegate() const { return fftDelegate_; }
+  void setFftDelegate(const std::shared_ptr<FFTValuesDelegate>& delegate);
   // The spectrum view's audio engine; none without a view.
   std::shared_ptr<SAudioController> audioController() const;
   bool needShowScale() const { return needShowScale_; }
@@ -174,8 +185,6 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   CGSize paddings() const { return paddings_; }
   void setPaddings(CGSize paddings) { paddings_ = paddings; }
   float currentLeftPadding() const { return currentLeftPadding_; }
-  std::weak_ptr<DataProvideDelegate> delegate;
-  std::weak_ptr<FFTValuesDelegate> fftDelegate;
 
   // Style (the axes read them when they draw).
   UIColorRef axisColor, subAxisColor, subAxisColorHorizontal, axisLabelsColor, axisVerticalLabelsColor;
@@ -224,6 +233,12 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   void placeLabelTexts(ScalePlan& plan, double W, double H) const;
   void addFrequencyGrid(ScalePlan& plan, double W, double H, double xScale, double fStep) const;
   std::shared_ptr<UISpectrumContainerView> self();
+  void tellLevelsUnavailable();
+
+  std::weak_ptr<DataProvideDelegate> delegate_;
+  std::weak_ptr<FFTValuesDelegate> fftDelegate_;
+  // Whether the receivers were told that the chart measures nothing, since it last measured.
+  bool toldLevelsUnavailable_ = false;
 
   std::vector<float> l_fftData;
   // The list the data tick hands its delegate: one {frequency, volume} record per bin.

@@ -35,11 +35,13 @@ std::optional<double> number(const Value& record, const char* key) {
   return it->get<double>();
 }
 
-// "%d Hz, %d dB" with the record's whole (truncated) frequency and level; none without both.
-std::optional<std::string> readingText(const Value& record) {
-  auto f = number(record, "frequency"), v = number(record, "volume");
-  if (!f || !v) return std::nullopt;
-  return ns::format("%d Hz, %d dB", static_cast<int>(readableFrequency(*f)), static_cast<int>(readableLevel(*v)));
+constexpr const char* kNoLevel = "--";
+
+// The touch readout for a whole frequency and, when there is one, a whole level.
+std::string readingText(std::optional<int> frequency, std::optional<int> level) {
+  const std::string hz = frequency ? std::to_string(*frequency) : kNoLevel;
+  const std::string db = level ? std::to_string(*level) : kNoLevel;
+  return hz + " Hz, " + db + " dB";
 }
 
 }  // namespace
@@ -69,12 +71,24 @@ void ViewController::maximusArray(const std::vector<Value>& maximus, const std::
   lblFloatingLeft->setText(ns::format("Peak: %04.fHz, %.f dB", readableFrequency(*f), readableLevel(*v)));
 }
 
+// "%d Hz, %d dB" with the record's whole (truncated) frequency and level; nothing without both. While
+// the chart measures nothing the place touched is named with no level.
+void ViewController::showReading(const Value& record) {
+  auto f = number(record, "frequency"), v = number(record, "volume");
+  if (!f || !v) return;
+  readingFrequency_ = static_cast<int>(readableFrequency(*f));
+  const bool measured = spectrumView->hasAudioInput();
+  lblCurrentReadings->setText(
+      readingText(readingFrequency_, measured ? std::optional<int>(static_cast<int>(readableLevel(*v))) : std::nullopt));
+}
+
 void ViewController::onTouch(const std::vector<Value>& values) {
   lblCurrentReadings->setHidden(false);
   spectrumView->setNeedPeakMarker(false);
   btnAim->setSelected(false);
   if (values.empty()) return;
-  if (auto text = readingText(values.front())) lblCurrentReadings->setText(*text);
+  showReading(values.front());
+  if (!spectrumView->hasAudioInput()) showHeldLevelsUnavailable();
 }
 
 void ViewController::onRemoveMarker() {
@@ -82,13 +96,26 @@ void ViewController::onRemoveMarker() {
   lblMaxMin->setHidden(true);
 }
 
+void ViewController::levelsUnavailable() {
+  lblFloatingRight->setText(kNoLevelReadout);
+  lblFloatingLeft->setText(kNoPeakReadout);
+  if (lblCurrentReadings->isHidden()) return;
+  lblCurrentReadings->setText(readingText(readingFrequency_, std::nullopt));
+  showHeldLevelsUnavailable();
+}
+
+void ViewController::showHeldLevelsUnavailable() {
+  if (lblMaxMin->isHidden()) return;
+  auto plot = spectrumView->spectrumView();
+  const bool minimum = plot && plot->isHoldMinimum();
+  lblMaxMin->setText(minimum ? "Min: -- dB, Max: -- dB" : "Max: -- dB");
+}
+
 void ViewController::selectedValues(const std::optional<std::vector<Value>>& valuesIn) {
   if (lblCurrentReadings->isHidden()) return;
   static const std::vector<Value> none;
   const std::vector<Value>& values = valuesIn ? *valuesIn : none;
-  if (!values.empty()) {
-    if (auto text = readingText(values.front())) lblCurrentReadings->setText(*text);
-  }
+  if (!values.empty()) showReading(values.front());
   if (values.size() < 2) {
     lblMaxMin->setHidden(true);
     return;

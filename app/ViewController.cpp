@@ -1,7 +1,6 @@
 // The analyser screen's set-up, its three modes and restores, and its small actions.
 #include "app/ViewController.h"
 
-#include "analysis/SAudioController.h"
 #include "app/AnalyserSettings.h"
 #include "app/AppDelegate.h"
 #include "app/SideMenuController.h"
@@ -156,18 +155,6 @@ void ViewController::viewDidLoad() {
         vInputPlank->widthAnchor().constraintLessThanOrEqualToAnchorMultiplier(view()->widthAnchor(), 0.5),
     });
   }
-  // Readouts of an input that is gone would stand as if they were current: while the chart has no
-  // audio input (it says so over the plot) they read as before the first frame.
-  std::weak_ptr<ViewController> weak = self();
-  audioInputObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(
-      SAudioController::kAudioInputDidChangeNotification, nullptr, nullptr, [weak](const NSNotification& n) {
-        auto screen = weak.lock();
-        if (!screen || !screen->spectrumView || n.object != screen->spectrumView->audioController().get()) return;
-        if (screen->spectrumView->audioInputProblem().empty()) return;
-        screen->lblFloatingRight->setText(kNoLevelReadout);
-        screen->lblFloatingLeft->setText(kNoPeakReadout);
-      });
-
   // 10. The automatic profile logic (a build setting, off by default): the popup for a newly
   // connected microphone over this screen, and the input's default profile.
   newInputObserver_ = InputsPopup::observeNewInputDevices(shared_from_this());
@@ -188,7 +175,7 @@ void ViewController::applyChartLineStyle() {
 
 void ViewController::viewWillAppear(bool animated) {
   UIViewController::viewWillAppear(animated);
-  spectrumView->delegate = std::static_pointer_cast<DataProvideDelegate>(self());
+  spectrumView->setDelegate(std::static_pointer_cast<DataProvideDelegate>(self()));
   // The profile screens show the navigation bar; the analyser fills the screen without it.
   if (auto nav = navigationController()) nav->setNavigationBarHidden(true, animated);
 }

@@ -101,8 +101,11 @@ class ViewController : public UIViewController, public DataProvideDelegate {
   void selectedValues(const std::optional<std::vector<Value>>& values) override;
   void currentLeftPaddingChanged(float padding) override;
   void fftValues(const std::vector<float>&) override {}
+  // The chart measures nothing (it says why over its plot): every level shown reads "--" until it
+  // measures again, the touch and max/min readouts included.
+  void levelsUnavailable() override;
 
-  // What the dB-A and peak readouts show before a frame has measured anything.
+  // What the dB-A and peak readouts show while no frame has measured anything.
   static constexpr const char* kNoLevelReadout = "-- dB-A";
   static constexpr const char* kNoPeakReadout = "Peak: --";
   // The dB-A label's number for the A-weighted total L and the recorder level P.
@@ -121,6 +124,10 @@ class ViewController : public UIViewController, public DataProvideDelegate {
   void applyFFTWindowFromStore();
   void applyFFTScaleFromStore();
   void applyChartLineStyle();
+  // The touch readout for a reading (its level "--" while the chart measures nothing).
+  void showReading(const Value& record);
+  // The max/min readout, while shown, with "--" for its levels.
+  void showHeldLevelsUnavailable();
   // A stopped chart keeps its last frame's picture, drawn for the settings of then. After a change
   // of the axes or of the kind of picture (scale, octave bands, line or bars) no frame comes to
   // draw it again, so a stopped chart shows the new setting empty instead, and the readouts that
@@ -133,7 +140,8 @@ class ViewController : public UIViewController, public DataProvideDelegate {
   // touch marker goes with its readings. The dB-A level stays: it is the sound's, whatever the
   // picture.
   void clearPictureReadouts();
-  NSObserverTokenRef audioInputObserver_;
+  // The frequency the touch readout names (whole Hz), kept to name it without a level.
+  std::optional<int> readingFrequency_;
   // The announcements of a new microphone, observed while the automatic profile logic is on.
   NSObserverTokenRef newInputObserver_;
 };

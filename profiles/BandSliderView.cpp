@@ -46,6 +46,8 @@ void BandSliderView::showCurrentValue(int64_t value) {
   lblCurrentValue_->setText(std::to_string(value));
 }
 
+void BandSliderView::showNoCurrentValue() { lblCurrentValue_->setText("--"); }
+
 void BandSliderView::setCurrentValueHidden(bool hidden) { lblCurrentValue_->setHidden(hidden); }
 
 void BandSliderView::setSliderCorrection(int64_t correction) {
@@ -81,7 +83,7 @@ bool BandSliderView::setUpSubviews() {
     lblCurrentValue_->layer()->setCornerRadius(4);
     lblCurrentValue_->setClipsToBounds(true);
     lblCurrentValue_->setHidden(true);
-    lblCurrentValue_->setText("0");
+    lblCurrentValue_->setText("--");  // no level until one is measured
     pin(lblCurrentValue_);
     NSLayoutConstraint::activateConstraints({
         lblCurrentValue_->topAnchor().constraintEqualToAnchor(topAnchor(), 12),

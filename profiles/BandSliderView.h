@@ -42,6 +42,8 @@ class BandSliderView : public UIView {
   virtual std::string bandTitle() const;
   // Shows a measured level while the level label is visible.
   void showCurrentValue(int64_t value);
+  // The level label reads "--": nothing is measured.
+  void showNoCurrentValue();
   void setCurrentValueHidden(bool hidden);
   // Puts the slider at a correction's place; the band is not touched.
   void setSliderCorrection(int64_t correction);

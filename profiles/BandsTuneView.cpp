@@ -42,6 +42,11 @@ void BandsTuneView::setCurrentValues(const std::vector<int64_t>& values) {
   for (size_t i = 0; i < sliders.size() && i <= 9 && i < values.size(); ++i) sliders[i]->showCurrentValue(values[i]);
 }
 
+void BandsTuneView::showNoCurrentValues() {
+  const auto sliders = bandSliders();
+  for (size_t i = 0; i < sliders.size() && i <= 9; ++i) sliders[i]->showNoCurrentValue();
+}
+
 void BandsTuneView::reloadSliders() {
   for (const auto& v : std::vector<UIViewRef>(bandsStackView_->subviews())) {
     bandsStackView_->removeArrangedSubview(v);

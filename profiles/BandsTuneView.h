@@ -41,6 +41,8 @@ class BandsTuneView : public UIView, public BandSliderViewDelegate {
 
   // Levels for the first ten band sliders, in order.
   void setCurrentValues(const std::vector<int64_t>& values);
+  // The level labels setCurrentValues fills read "--" (nothing measured).
+  void showNoCurrentValues();
   // Builds the sliders anew from the bands (see the file comment).
   void reloadSliders();
   // Hands the sliders' corrections and gain to the shared chart.

@@ -63,8 +63,7 @@ void MicProfileSetupViewController::readSignalAction(const std::shared_ptr<UIBut
   bandsView->setValuesFieldsIsHidden(!on);
   lblDba->setHidden(!on);
   if (auto chart = SpectrumWrapper::spectrumObject()) {
-    if (on) chart->fftDelegate = std::static_pointer_cast<FFTValuesDelegate>(self());
-    else chart->fftDelegate.reset();
+    chart->setFftDelegate(on ? std::static_pointer_cast<FFTValuesDelegate>(self()) : nullptr);
   }
 }
 
@@ -93,6 +92,18 @@ void MicProfileSetupViewController::fftValues(const std::vector<float>& levels) 
   std::weak_ptr<MicProfileSetupViewController> weak = self();
   DispatchQueue::main()->async([weak, whole] {
     if (auto screen = weak.lock()) screen->bandsView->setCurrentValues(whole);
+  });
+}
+
+void MicProfileSetupViewController::levelsUnavailable() {
+  // Through the main queue, as the levels are: a level already on its way is not shown after this.
+  std::weak_ptr<MicProfileSetupViewController> weak = self();
+  DispatchQueue::main()->async([weak] {
+    auto screen = weak.lock();
+    if (!screen) return;
+    screen->lblDba->setText(kNoLevel);
+    screen->lblDbc->setText(kNoLevel);
+    screen->bandsView->showNoCurrentValues();
   });
 }
 

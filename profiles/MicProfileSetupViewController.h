@@ -53,6 +53,9 @@ class MicProfileSetupViewController : public UIViewController, public FFTValuesD
   void fftValues(const std::vector<float>& levels) override;
   void dbaValue(float value) override;
   void dbcValue(float value) override;
+  // The shared chart measures nothing: the dB-A, dB-C and band levels read kNoLevel until it does.
+  void levelsUnavailable() override;
+  static constexpr const char* kNoLevel = "--";
 
  private:
   std::shared_ptr<MicProfileSetupViewController> self();

@@ -209,26 +209,73 @@ std::shared_ptr<AudioOutputBackend> AVAudioSession::outputBackend() {
 
 std::shared_ptr<AudioInputBackend> AVAudioSession::inputBackend(OSStatus* status) {
   std::lock_guard<std::mutex> routing(routingMutex_);
-  std::shared_ptr<PulseAudioInput> capture;
-  std::string source;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (overrideBackend_) {
-      if (status) *status = noErr;
-      return overrideBackend_;
+  std::shared_ptr<AudioInputBackend> backend;
+  const OSStatus followed = followInputInEffectLocked(true, &backend);
+  if (status) *status = followed;
+  return backend;
+}
+
+OSStatus AVAudioSession::followInputInEffectLocked(bool start, std::shared_ptr<AudioInputBackend>* backend) {
+  if (backend) backend->reset();
+  for (;;) {
+    std::shared_ptr<PulseAudioInput> capture;
+    std::string source, chosen;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (overrideBackend_) {
+        if (backend) *backend = overrideBackend_;
+        return noErr;
+      }
+      const std::string input = effectiveSpecLocked();
+      const auto server = serverSourceOf(input);
+      if (!server || (!serverCapture_ && !start)) {
+        // Units on a file or the test input do not capture from the server; without a capture
+        // of the server nothing moves.
+        if (!start) return noErr;
+        OSStatus status = noErr;
+        auto other = backendForSpecLocked(input, &status);
+        if (backend) *backend = other;
+        return status;
+      }
+      if (!serverCapture_) serverCapture_ = PulseAudioInput::create(*server);
+      capture = serverCapture_;
+      source = *server;
+      if (preferredInput_ && preferredInput_->UID() == input) chosen = input;
     }
-    const std::string input = effectiveSpecLocked();
-    const auto server = serverSourceOf(input);
-    if (!server) return backendForSpecLocked(input, status);
-    if (!serverCapture_) serverCapture_ = PulseAudioInput::create(*server);
-    capture = serverCapture_;
-    source = *server;
+    // The server's one capture reads the input in effect now: the server may have moved it away
+    // since, or another input may have been named.
+    OSStatus status = capture->moveToSource(source);
+    if (status == noErr && start) status = capture->startCapturing();
+    // A chosen source the server does not have is gone, whether or not the news of its going has
+    // reached the main thread yet: it is chosen no more, and the input then in effect is read.
+    if (status == kAudioHardwareBadDeviceError && !chosen.empty() && forgetChoice(chosen)) continue;
+    if (backend && status == noErr) *backend = capture;
+    return status;
   }
-  // A unit that starts joins the server's one capture, which reads the input in effect now (the
-  // server may have moved it away since, or another input may have been named).
-  const OSStatus moved = capture->moveToSource(source);
-  if (status) *status = moved;
-  return moved == noErr ? capture : nullptr;
+}
+
+bool AVAudioSession::forgetChoice(const std::string& uid) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!preferredInput_ || preferredInput_->UID() != uid) return false;
+  preferredInput_.reset();
+  chosenRoute_.clear();
+  return true;
+}
+
+void AVAudioSession::serverCaptureLeftItsSource() {
+  OSStatus status = noErr;
+  {
+    std::lock_guard<std::mutex> routing(routingMutex_);
+    status = followInputInEffectLocked(false, nullptr);
+  }
+  // The input in effect is a source the server does not have: as when the server ends a capture,
+  // the engines on it start again, and wait for the source saying that it is gone.
+  if (status == kAudioHardwareBadDeviceError) {
+    NSLog("The audio source %s is gone", inputSpec().c_str());
+    postMediaServicesReset();
+  } else if (status != noErr) {
+    NSLog("The capture did not move to the input in effect: %s", AudioStatusDescription(status).c_str());
+  }
 }
 
 OSStatus AVAudioSession::moveServerCapture() {

@@ -15,9 +15,17 @@
 // The route is one for the whole process, as on the phone: every unit that captures from the
 // server shares one capture stream, which reads the input chosen now. Choosing an input moves that
 // stream, with the units already running on it, and a unit that starts later joins it. When the
-// chosen input goes away (its source is removed, or the server restarts without it), the server
-// moves the stream to its default source and the session forgets the choice: it no longer reports
-// that input as preferred or current, so choosing it again when it returns is a change.
+// chosen input goes away (its source is removed, or the server restarts without it), the session
+// forgets the choice and the stream reads the input then in effect: the session no longer reports
+// that input as preferred or current, so choosing it again when it returns is a change. A unit
+// that starts after the source went but before the session heard of it does the same: it finds
+// the chosen source gone, forgets it and joins the input then in effect.
+//
+// A source named by the input name (SA_AUDIO_INPUT, setInputSpec) is not a choice but the input
+// itself: while it is gone, units capture nothing. A running capture that loses it (the server
+// moves it elsewhere, or ends it) is posted as a media-services reset, after which every engine
+// starts again and fails, saying that the source is missing, until it returns; a unit started
+// meanwhile fails the same way.
 //
 // Route changes are posted as AVAudioSessionRouteChangeNotification on the main queue, with the
 // session as the sender: an input appearing on the server (reason 1, new device available), an
@@ -233,6 +241,11 @@ class AVAudioSession {
   // Main thread: the connection to the audio server was made again after it was lost (a server
   // that restarted). The new server's inputs are compared with the old one's as above.
   void serverReconnected();
+  // Main thread: the server moved the capture off the named source it read (the source went away,
+  // or someone moved the stream), so it delivers nothing. The capture is moved to the input in
+  // effect, a chosen source that is gone being chosen no more; when that input is a source the
+  // server does not have, the loss is posted as a media-services reset.
+  void serverCaptureLeftItsSource();
 
   // Posts the session's notifications on the calling thread (the backends call these through the
   // main queue; tests call them directly).
@@ -249,6 +262,13 @@ class AVAudioSession {
   // With routingMutex_ held: moves the server's capture (if one was opened) to the input now in
   // effect, when that is one of the server's.
   OSStatus moveServerCapture();
+  // With routingMutex_ held: as moveServerCapture, but a chosen source that the server does not
+  // have is chosen no more, and the capture reads the input then in effect. `start`: also makes
+  // the server's capture when there is none and starts it, and *backend is the input in effect's
+  // backend (null when it cannot capture). Returns noErr or why the input in effect cannot be read.
+  OSStatus followInputInEffectLocked(bool start, std::shared_ptr<AudioInputBackend>* backend);
+  // Forgets the chosen input if it is still the one of that UID; whether it was.
+  bool forgetChoice(const std::string& uid);
   // Switches the server source's active port to the port's preferred data source (server ports).
   void applyServerDataSource(const AVAudioSessionPortDescriptionRef& port);
   // Posts a route change of the reason from the main queue, with the current route as the

@@ -180,7 +180,9 @@ void AVAudioSession::relistInputs(std::optional<bool> appeared) {
       }
     }
     if (chosenWent) {
-      if (const OSStatus status = moveServerCapture(); status != noErr)
+      // A source named as the input that is gone too is the capture's own news: it has left it.
+      const OSStatus status = followInputInEffectLocked(false, nullptr);
+      if (status != noErr && status != kAudioHardwareBadDeviceError)
         NSLog("The capture did not move to the input in effect: %s", AudioStatusDescription(status).c_str());
     }
   }

@@ -31,13 +31,21 @@ OSStatus AudioInputBackend::addSink(AudioInputSink* sink) {
     if (slot.load() == sink) return noErr;
   auto free = std::find_if(sinks_.begin(), sinks_.end(), [](auto& s) { return s.load() == nullptr; });
   if (free == sinks_.end()) return kAudio_MemFullError;
-  if (!started_) {
-    OSStatus status = startCapture();
-    if (status != noErr) return status;
-    started_ = true;
-  }
+  if (OSStatus status = startCapturingLocked(); status != noErr) return status;
   free->store(sink);
   return noErr;
+}
+
+OSStatus AudioInputBackend::startCapturing() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return startCapturingLocked();
+}
+
+OSStatus AudioInputBackend::startCapturingLocked() {
+  if (started_) return noErr;
+  OSStatus status = startCapture();
+  if (status == noErr) started_ = true;
+  return status;
 }
 
 void AudioInputBackend::removeSink(AudioInputSink* sink) {

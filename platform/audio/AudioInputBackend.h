@@ -39,6 +39,9 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
   // capture stream that could not start (the sink is then not added), or kAudio_MemFullError
   // when every slot is taken.
   OSStatus addSink(AudioInputSink* sink);
+  // Starts the capture stream now, before any sink (nothing when it runs already): noErr, or why
+  // it could not start. Once started it runs for the life of the backend.
+  OSStatus startCapturing();
   // Removes a sink. Called from outside a delivery of this backend: on return the sink is not
   // running a delivery and will get none, also when it had already left from inside a delivery
   // that is still running. Called from inside a delivery of this backend (on the render thread):
@@ -59,6 +62,7 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
   void deliverSilence(uint32_t frames);
 
  private:
+  OSStatus startCapturingLocked();
   std::array<std::atomic<AudioInputSink*>, kMaxSinks> sinks_{};
   std::atomic<uint32_t> deliverySeq_{0};  // odd while a delivery runs
   double sampleTime_ = 0;                 // render thread only

@@ -27,14 +27,22 @@ using pulse::postOnMain;
 }  // namespace
 
 struct PulseAudioInput::Stream {
+  PulseAudioInput* owner = nullptr;
   pa_stream* stream = nullptr;
   std::string source;          // what it was connected to ("" for the default source)
-  bool wasReady = false;       // main loop thread (or with its lock held)
-  bool movedByServer = false;  // main loop thread (or with its lock held)
+  // The rest: main loop thread (or with its lock held).
+  bool wasReady = false;
+  bool movedByServer = false;
+  // It was connected to a named source and reads another now: what it captures is not the input.
+  bool offSource = false;
   static void onState(pa_stream* s, void* userdata);
   // The server moved the stream to another source (the one it read went away, or the default
   // source changed): it no longer reads what it was connected to.
-  static void onMoved(pa_stream*, void* userdata) { static_cast<Stream*>(userdata)->movedByServer = true; }
+  static void onMoved(pa_stream*, void* userdata) {
+    auto* self = static_cast<Stream*>(userdata);
+    self->movedByServer = true;
+    self->owner->checkSource(*self);
+  }
   // Whether it reads `wanted` ("" for the default source) now.
   bool reads(const std::string& wanted) const {
     if (pa_stream_get_state(stream) != PA_STREAM_READY) return false;
@@ -46,13 +54,27 @@ struct PulseAudioInput::Stream {
 
 void PulseAudioInput::onRead(pa_stream* s, size_t, void* userdata) {
   auto* self = static_cast<PulseAudioInput*>(userdata);
+  // Only the delivering stream reads; one that left its source is emptied, not heard.
+  const bool heard = self->stream_ && !self->stream_->offSource;
   const void* data = nullptr;
   size_t bytes = 0;
   while (pa_stream_readable_size(s) > 0) {
     if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0) break;
-    self->deliverCaptured(data ? static_cast<const float*>(data) : nullptr, uint32_t(bytes / sizeof(float)));
+    if (heard) self->deliverCaptured(data ? static_cast<const float*>(data) : nullptr, uint32_t(bytes / sizeof(float)));
     pa_stream_drop(s);
   }
+}
+
+void PulseAudioInput::checkSource(Stream& stream) {
+  // A stream that does not deliver (yet) is checked when it takes over; one on the default source
+  // follows the server's default wherever it is.
+  if (stream_.get() != &stream || stream.source.empty() || !stream.movedByServer) return;
+  const char* device = pa_stream_get_device_name(stream.stream);
+  const bool off = !device || stream.source != device;
+  if (off == stream.offSource) return;
+  stream.offSource = off;
+  // The session decides, on the main thread, what the capture reads now.
+  if (off) postOnMain([] { AVAudioSession::sharedInstance().serverCaptureLeftItsSource(); });
 }
 
 std::shared_ptr<PulseAudioInput> PulseAudioInput::create(std::string sourceName) {
@@ -91,6 +113,7 @@ std::unique_ptr<PulseAudioInput::Stream> PulseAudioInput::openStream(const std::
   attr.fragsize = fragmentFrames * static_cast<uint32_t>(sizeof(float));
 
   auto stream = std::make_unique<Stream>();
+  stream->owner = this;
   stream->source = source;
   stream->stream = pa_stream_new(c.context, "capture", &sampleSpec, nullptr);
   if (!stream->stream) {
@@ -134,6 +157,7 @@ void PulseAudioInput::takeOver(std::unique_ptr<Stream> stream) {
   if (stream_) closeStream(*stream_);
   pa_stream_set_read_callback(stream->stream, &PulseAudioInput::onRead, this);
   stream_ = std::move(stream);
+  checkSource(*stream_);  // the server may have moved it while it was made ready
 }
 
 OSStatus PulseAudioInput::startCapture() {

@@ -5,7 +5,9 @@
 //
 // The source it reads can change while it captures (moveToSource): the audio session keeps one
 // such input for the whole process and moves it with the route, as the phone moves every capture
-// of an application to the input it chose.
+// of an application to the input it chose. A capture of a named source never hands on what
+// another source hears: when the server moves it elsewhere it delivers nothing until it is moved
+// (AVAudioSession::serverCaptureLeftItsSource decides where).
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,6 +48,10 @@ class PulseAudioInput : public AudioInputBackend {
   // The connection's thread: what the server captured, handed on in deliveries of the session's
   // preferred length (null samples: a hole in the capture, handed on as silence).
   static void onRead(pa_stream* stream, size_t bytes, void* userdata);
+  // With the main loop locked: whether the delivering stream still reads the named source it was
+  // connected to. The server moves a stream whose source goes away to another; such a stream
+  // delivers nothing from then on, and the audio session is told (on the main thread).
+  void checkSource(Stream& stream);
   void deliverCaptured(const float* samples, uint32_t frames);
 
   // Serialises starting and moving the capture (taken before the connection's locks, never with

@@ -27,7 +27,7 @@ std::vector<float> latest(const BufferManager& manager) {
 }
 }  // namespace
 
-TEST(BufferManager, SlidingWindowFillsThenSlidesAndCountsEveryDelivery) {
+TEST(BufferManager, SlidingWindowFillsThenSlidesAndCountsDeliveriesUpToTheBound) {
   BufferManager manager(512);
   EXPECT_EQ(manager.mFFTDataWanted.load(), 1);
   EXPECT_EQ(manager.mFFTFramesReady.load(), 0);
@@ -47,14 +47,25 @@ TEST(BufferManager, SlidingWindowFillsThenSlidesAndCountsEveryDelivery) {
   EXPECT_EQ(manager.mFFTFramesReady.load(), 2);
   EXPECT_EQ(latest(manager), ramp(256, 512));  // the latest 512 samples, oldest first
 
+  // Windows beyond the bound are not counted: taking more would take the latest window again.
   manager.CopyAudioToFFTInput(ramp(1000, 512).data(), 512);  // exactly N replaces the window
   EXPECT_EQ(latest(manager), ramp(1000, 512));
-  EXPECT_EQ(manager.mFFTFramesReady.load(), 3);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), BufferManager::kMaxFramesReady);
+  EXPECT_EQ(manager.samplesReceived(), 1280u);
 
   manager.CopyAudioToFFTInput(nullptr, 256);
   manager.CopyAudioToFFTInput(ramp(0, 4).data(), 0);
-  EXPECT_EQ(manager.mFFTFramesReady.load(), 3);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 2);
   EXPECT_EQ(latest(manager), ramp(1000, 512));
+  EXPECT_EQ(manager.samplesReceived(), 1280u);
+
+  // Taken and delivered again: one new window is one frame.
+  std::vector<float> spectrum(256);
+  manager.ComputeFFTOutput(spectrum.data(), MathParams{0, 512});
+  manager.ComputeFFTOutput(spectrum.data(), MathParams{0, 512});
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 0);
+  manager.CopyAudioToFFTInput(ramp(2000, 64).data(), 64);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 1);
 }
 
 TEST(BufferManager, DeliveryLongerThanTheFrameKeepsItsLastSamples) {
@@ -67,29 +78,32 @@ TEST(BufferManager, DeliveryLongerThanTheFrameKeepsItsLastSamples) {
   EXPECT_EQ(manager.mFFTFramesReady.load(), 2);
 }
 
-TEST(BufferManager, ResetZeroesTheWindowAndKeepsTheCounterFreezeStopsChanges) {
+// After a reset no frame is ready until a whole window of new samples has come: a reader never
+// takes the zeros a restart refills from as a level. A frozen window counts nothing either.
+TEST(BufferManager, ResetZeroesTheWindowAndTheCounterFreezeStopsChanges) {
   BufferManager manager(256);
   manager.CopyAudioToFFTInput(ramp(1, 256).data(), 256);
   manager.CopyAudioToFFTInput(ramp(300, 128).data(), 128);
   ASSERT_EQ(manager.mFFTFramesReady.load(), 2);
 
   manager.ResetFFTInput();
-  EXPECT_EQ(manager.mFFTFramesReady.load(), 2);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 0);
   EXPECT_EQ(manager.mFFTInputBufferFrameIndex(), 0u);
   EXPECT_EQ(latest(manager), std::vector<float>(256, 0.0f));
   manager.CopyAudioToFFTInput(ramp(7, 100).data(), 100);  // refilling starts at position 0
   std::vector<float> expected(256, 0.0f);
   std::iota(expected.begin(), expected.begin() + 100, 7.0f);
   EXPECT_EQ(latest(manager), expected);
-  EXPECT_EQ(manager.mFFTFramesReady.load(), 2);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 0) << "a window partly zeros is no frame";
   manager.CopyAudioToFFTInput(ramp(107, 156).data(), 156);
   EXPECT_EQ(latest(manager), ramp(7, 256));
-  EXPECT_EQ(manager.mFFTFramesReady.load(), 3);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 1);
 
   manager.FreezeFFTInput();
   manager.CopyAudioToFFTInput(ramp(9000, 64).data(), 64);
   EXPECT_EQ(latest(manager), ramp(7, 256));
-  EXPECT_EQ(manager.mFFTFramesReady.load(), 4);  // a full window still counts
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 1);
+  EXPECT_EQ(manager.samplesReceived(), 640u);
 }
 
 TEST(BufferManager, RefusedFrameLengthsGiveNoManagerAndALogLine) {

@@ -51,7 +51,7 @@ TEST(ChartCaptureTest, ToneOnTheSinkIsReportedAtOneKilohertz) {
 
   auto container = UISpectrumContainerView::create(CGRectMake(0, 0, 568, 320));
   auto readings = std::make_shared<Readings>();
-  container->delegate = readings;
+  container->setDelegate(readings);
   container->setMathParams({0, 4096});  // no window, as a new chart has
   container->startAnimation("");
 

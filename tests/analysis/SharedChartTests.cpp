@@ -93,7 +93,7 @@ TEST_F(SharedChart, ItsCalibrationComesBackUnchangedAndLeavesOtherChartsAlone) {
 TEST_F(SharedChart, TheOverallGainMovesEveryLevelOfThisChartOnly) {
   auto chart = SpectrumWrapper::spectrumObject();
   auto levels = std::make_shared<Levels>();
-  chart->fftDelegate = levels;
+  chart->setFftDelegate(levels);
   auto frame = [&] {
     BufferManager* bm = chart->audioController()->getBufferManagerInstance();
     std::vector<float> samples(bm->mFFTInputBufferLen);

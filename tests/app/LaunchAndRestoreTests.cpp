@@ -120,7 +120,7 @@ TEST_F(LaunchTest, FirstLaunchWritesEveryDefaultAndComesUpInThirdOctaveBarsWithT
   // Shown, the chart runs and the start/stop button says so; the screen is the chart's delegate.
   EXPECT_TRUE(chart->isStarted());
   EXPECT_TRUE(s->btnStartStop->isSelected());
-  EXPECT_EQ(chart->delegate.lock().get(), static_cast<DataProvideDelegate*>(s.get()));
+  EXPECT_EQ(chart->delegate().lock().get(), static_cast<DataProvideDelegate*>(s.get()));
   EXPECT_EQ(delegate->analyzerVC(), s);
 }
 

@@ -205,7 +205,7 @@ TEST_F(ProfilesOnAnAudioServer, AProfileEnabledFromTheListMovesTheSharedChartsLe
 
   auto chart = SpectrumWrapper::spectrumObject();
   auto levels = std::make_shared<Levels>();
-  chart->fftDelegate = levels;
+  chart->setFftDelegate(levels);
   // The 1 kHz octave's level, averaged over half a second of frames.
   auto level = [&] {
     double sum = 0;

@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "analysis/SAudioController.h"
 #include "analysis/SpectrumWrapper.h"
 #include "analysis/vlxSpectrum.h"
 #include "platform/audio/AVAudioSession.h"
@@ -135,7 +136,7 @@ TEST_F(TuningScreen, DraggingABandSliderChangesTheCorrectionAndTheLiveLevelsAtOn
   tap(tuning->btnStartSignal);
   EXPECT_TRUE(tuning->lblDba->isHidden());
   EXPECT_TRUE(tuning->bandsView->bandSliders()[5]->lblCurrentValue()->isHidden());
-  EXPECT_EQ(SpectrumWrapper::spectrumObject()->fftDelegate.lock(), nullptr);
+  EXPECT_EQ(SpectrumWrapper::spectrumObject()->fftDelegate().lock(), nullptr);
 }
 
 TEST_F(TuningScreen, SavingKeepsTheBandsAcrossARestart) {
@@ -195,6 +196,52 @@ TEST_F(TuningScreen, ReadoutsAreWholeDecibelsAndOnlyWhileTheSignalIsOn) {
   tuning->dbaValue(std::nanf(""));
   settle(0.05);
   EXPECT_EQ(tuning->lblDba->text(), "-130") << "no level reads as the chart's floor";
+}
+
+// While the shared chart measures nothing, every live level of the screen reads "--": when its
+// input stops delivering, when its server is lost and the new one does not answer, and when the
+// signal is turned on in the meantime. The levels come back with the input.
+TEST_F(TuningScreen, TheLiveLevelsReadNoLevelWhileTheSharedChartMeasuresNothing) {
+  auto tuning = openTuning(mine);
+  const auto bands = tuning->bandsView->bandSliders();
+  auto expectLevels = [&](bool measured, const char* when) {
+    SCOPED_TRACE(when);
+    for (const auto& label : {tuning->lblDba, tuning->lblDbc})
+      EXPECT_EQ(label->text() == "--", !measured) << label->text().value_or("<none>");
+    for (size_t band = 0; band < bands.size(); ++band) {
+      const auto shown = bands[band]->lblCurrentValue()->text();
+      EXPECT_EQ(shown == "--", !measured || band >= 10) << band << ": " << shown.value_or("<none>");
+    }
+  };
+  tap(tuning->btnStartSignal);
+  expectLevels(false, "on, before the first frame");
+  play(1.0);
+  expectLevels(true, "playing");
+
+  clock.step(SAudioController::kInputSilenceLimit + 0.5);
+  expectLevels(false, "the input delivers nothing");
+  play(1.0);
+  expectLevels(true, "delivering again");
+
+  auto silent = TestAudioInput::create("lost");
+  silent->setStartError(kAudioUnitErr_NoConnection);
+  AVAudioSession::sharedInstance().setInputBackend(silent);
+  AVAudioSession::sharedInstance().postMediaServicesReset();
+  clock.step(0.1);
+  expectLevels(false, "the server lost");
+
+  // Off, the input back and lost again, on: the screen hears of it as it turns on.
+  tap(tuning->btnStartSignal);
+  AVAudioSession::sharedInstance().setInputBackend(input);
+  AVAudioSession::sharedInstance().postMediaServicesReset();
+  play(1.0);
+  tuning->lblDba->setText("71");  // what an earlier frame would have left
+  AVAudioSession::sharedInstance().setInputBackend(silent);
+  AVAudioSession::sharedInstance().postMediaServicesReset();
+  clock.step(0.1);
+  tap(tuning->btnStartSignal);
+  clock.step(0.01);
+  expectLevels(false, "turned on while the server is lost");
 }
 
 TEST_F(TuningScreen, SavingAPredefinedProfileStoresItOnceAtTheEnd) {

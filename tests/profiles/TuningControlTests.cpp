@@ -155,9 +155,9 @@ TEST_F(BandSliders, DraggingWritesTheCorrectionIntoTheBandTheLabelAndTheDelegate
   EXPECT_EQ(band->fixValue(), 0);
   EXPECT_EQ(view->lblFixValue()->text(), "0");
   EXPECT_EQ(recorder->corrections.back(), 0);
-  // The level label shows levels only while it is visible.
+  // The level label shows levels only while it is visible, and no level before one is measured.
   view->showCurrentValue(72);
-  EXPECT_EQ(view->lblCurrentValue()->text(), "0");
+  EXPECT_EQ(view->lblCurrentValue()->text(), "--");
   view->setCurrentValueHidden(false);
   view->showCurrentValue(72);
   EXPECT_EQ(view->lblCurrentValue()->text(), "72");
@@ -228,11 +228,13 @@ TEST_F(TuningView, LevelsFillTheFirstTenSlidersWhileTheirLabelsShow) {
   auto sliders = view->bandSliders();
   EXPECT_EQ(sliders[0]->lblCurrentValue()->text(), "60");
   EXPECT_EQ(sliders[9]->lblCurrentValue()->text(), "69");
-  EXPECT_EQ(sliders[10]->lblCurrentValue()->text(), "0") << "the 20 kHz band never shows a level";
+  EXPECT_EQ(sliders[10]->lblCurrentValue()->text(), "--") << "the 20 kHz band never shows a level";
   EXPECT_TRUE(view->mainGainView()->lblCurrentValue()->isHidden());
   view->setCurrentValues({1, 2});
   EXPECT_EQ(sliders[1]->lblCurrentValue()->text(), "2");
   EXPECT_EQ(sliders[2]->lblCurrentValue()->text(), "62") << "a shorter list fills only its entries";
+  view->showNoCurrentValues();
+  for (const auto& slider : sliders) EXPECT_EQ(slider->lblCurrentValue()->text(), "--");
   view->setSlidersEnabled(false);
   EXPECT_FALSE(sliders[3]->isUserInteractionEnabled());
   EXPECT_TRUE(view->mainGainView()->isUserInteractionEnabled());

@@ -18,12 +18,13 @@
 #include "tests/support/PrivateAudioServer.h"
 #include "tests/support/RemoteIOUnit.h"
 #include "tests/support/TonePlayer.h"
+#include "tests/support/TwoMicrophoneServer.h"
 #include "tests/support/WaitFor.h"
 
 namespace {
 
-constexpr double kBuiltInHz = 1000;  // what the built-in microphone hears
-constexpr double kUSBHz = 440;       // what the USB microphone hears
+constexpr double kBuiltInHz = testsupport::TwoMicrophoneServer::kBuiltInHz;
+constexpr double kUSBHz = testsupport::TwoMicrophoneServer::kUSBHz;
 
 // A capturing unit that keeps the last tenth of a second it captured.
 class Recorder {
@@ -80,50 +81,26 @@ class CaptureFollowsTheChosenInput : public ::testing::Test {
     session().setPortsForTesting(std::nullopt);
     session().setInputBackend(nullptr);
     session().setInputSpec("pulse");
-    server = std::make_unique<testsupport::PrivateAudioServer>("builtin_sink");
+    server = std::make_unique<testsupport::TwoMicrophoneServer>();
     startServer();
     resetObserver = NSNotificationCenter::defaultCenter().addObserverForName(
         AVAudioSessionMediaServicesWereResetNotification, nullptr, nullptr, [this](const NSNotification&) { ++resets; });
   }
   void TearDown() override {
     resetObserver.reset();
-    builtInTone.reset();
-    usbTone.reset();
     server.reset();
   }
 
   static AVAudioSession& session() { return AVAudioSession::sharedInstance(); }
 
-  // The server with a built-in microphone (its default source) that hears 1 kHz and a USB
-  // microphone, plugged in, that hears 440 Hz: each a source remapped from the monitor of a sink
-  // that a tone plays into.
   void startServer() {
+    server->start();
     std::string error;
-    ASSERT_TRUE(server->start(&error)) << error;
     ASSERT_TRUE(pulse::ensureConnected(&error)) << error;
-    addMicrophones();
   }
-  void addMicrophones() {
-    load("module-null-sink sink_name=usb_sink");
-    load("module-remap-source master=builtin_sink.monitor source_name=test_builtin "
-         "\"source_properties=\\\"device.form_factor=internal device.description='Built-in Microphone'\\\"\"");
-    server->pactl("set-default-source test_builtin");
-    builtInTone = std::make_unique<testsupport::TonePlayer>("builtin_sink", kBuiltInHz, 0.3);
-    usbTone = std::make_unique<testsupport::TonePlayer>("usb_sink", kUSBHz, 0.3);
-    ASSERT_TRUE(builtInTone->ok()) << builtInTone->error();
-    ASSERT_TRUE(usbTone->ok()) << usbTone->error();
-    plugInUSB();
-  }
-  std::string load(const std::string& module) {
-    const std::string index = server->pactl("load-module " + module);
-    EXPECT_FALSE(index.empty() || !std::isdigit(static_cast<unsigned char>(index[0]))) << module << ": " << index;
-    return index;
-  }
-  void plugInUSB() {
-    usbModule = load("module-remap-source master=usb_sink.monitor source_name=test_usb "
-                     "\"source_properties=\\\"device.bus=usb device.description='USB Audio CODEC'\\\"\"");
-  }
-  void unplugUSB() { server->pactl("unload-module " + usbModule); }
+  void addMicrophones() { server->addMicrophones(); }
+  void plugInUSB() { server->plugInUSB(); }
+  void unplugUSB() { server->unplugUSB(); }
 
   // The input of that UID once the session lists it (the server's news comes from its thread).
   AVAudioSessionPortDescriptionRef input(const std::string& uid) {
@@ -199,9 +176,7 @@ class CaptureFollowsTheChosenInput : public ::testing::Test {
     }, 5)) << "choosing an input that came back is a change";
   }
 
-  std::unique_ptr<testsupport::PrivateAudioServer> server;
-  std::unique_ptr<testsupport::TonePlayer> builtInTone, usbTone;
-  std::string usbModule;
+  std::unique_ptr<testsupport::TwoMicrophoneServer> server;
   NSObserverTokenRef resetObserver;
   int resets = 0;
 };
@@ -232,13 +207,11 @@ TEST_F(CaptureFollowsTheChosenInput, EveryCaptureReadsTheChosenInputAfterTheServ
 
   // The server restarts without the USB microphone: the capture is lost (the session says so), and
   // the choice of a microphone the new server does not have is forgotten once it answers.
-  builtInTone.reset();
-  usbTone.reset();
   server->kill();
   ASSERT_TRUE(testsupport::waitFor([&] { return resets > 0; }, 10)) << "the lost server is a media-services reset";
   early.stop();
   std::string failure;
-  ASSERT_TRUE(server->start(&failure)) << failure;
+  ASSERT_TRUE(server->restart(&failure)) << failure;
   ASSERT_TRUE(pulse::ensureConnected(&failure)) << failure;
   EXPECT_TRUE(testsupport::waitFor([&] { return session().preferredInput() == nullptr; }, 10))
       << "a microphone the restarted server lacks is chosen no more";

@@ -1,0 +1,244 @@
+// What the analyser screen shows while its chart measures nothing. Whatever keeps a start from its
+// input, and an input that stops delivering, the chart says why over its plot and every level on
+// the screen reads "--" beside it: the dB-A, peak, touch and max/min readouts. That holds however
+// many windows the chart had counted before it stopped, and until it measures again.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <optional>
+
+#include "analysis/NoAudioInputView.h"
+#include "analysis/SAudioController.h"
+#include "analysis/UISpectrumView.h"
+#include "platform/audio/AVAudioSession.h"
+#include "platform/audio/AudioUnit.h"
+#include "tests/app/AppHarness.h"
+#include "tests/support/ManualClock.h"
+
+namespace {
+
+class NoMeasurement : public AppHarness {
+ public:
+  // What the failures below use.
+  using AppHarness::input;
+  void press(const std::shared_ptr<UIView>& button) { tap(button); }
+
+ protected:
+  void SetUp() override {
+    AppHarness::SetUp();
+    clock.emplace();
+    launch();
+    s = screen();
+    ASSERT_TRUE(s);
+    chart = s->spectrumView;
+  }
+  void TearDown() override {
+    AppHarness::TearDown();
+    clock.reset();
+  }
+
+  std::string text(const std::shared_ptr<UILabel>& label) { return label->text().value_or("<none>"); }
+  // Plays a 1 kHz tone into `into` (the test input by default) in real time for the seconds given.
+  void play(double seconds, TestAudioInput* into = nullptr) {
+    TestAudioInput& target = into ? *into : *input;
+    std::vector<float> block(441);
+    for (int i = 0; i < int(seconds * 100); ++i) {
+      for (auto& x : block) x = float(0.1 * std::sin(2 * M_PI * 1000 * double(phase++) / 44100));
+      target.pushSamples(block);
+      clock->step(0.01);
+    }
+  }
+  // Windows delivered without a frame taken: what a chart counted while its timers were busy.
+  void deliverUnread(int windows) {
+    std::vector<float> block(chart->mathParams().frameSize > 0 ? size_t(chart->mathParams().frameSize) : 512, 0.05f);
+    for (int i = 0; i < windows; ++i) input->pushSamples(block);
+  }
+  // Every readout showing a measured level: dB-A, peak, and the touch and max/min readouts.
+  void showEveryReadout() {
+    play(1.0);
+    tap(chart);
+    play(0.5);
+    ASSERT_NE(text(s->lblFloatingRight), ViewController::kNoLevelReadout);
+    ASSERT_NE(text(s->lblFloatingLeft), ViewController::kNoPeakReadout);
+    ASSERT_FALSE(s->lblCurrentReadings->isHidden());
+    ASSERT_FALSE(s->lblMaxMin->isHidden());
+    ASSERT_EQ(text(s->lblCurrentReadings).find("--"), std::string::npos) << text(s->lblCurrentReadings);
+    ASSERT_EQ(text(s->lblMaxMin).find("--"), std::string::npos) << text(s->lblMaxMin);
+  }
+
+ public:
+  void restart() {
+    tap(s->btnStartStop);
+    ASSERT_FALSE(chart->isStarted());
+    tap(s->btnStartStop);
+    ASSERT_TRUE(chart->isStarted());
+  }
+  // The notice over the plot, and "--" for every level beside it.
+  void expectNoLevels(const std::string& why) {
+    SCOPED_TRACE(why);
+    EXPECT_FALSE(chart->audioInputProblem().empty());
+    EXPECT_FALSE(chart->noAudioInputView()->isHidden());
+    EXPECT_EQ(text(s->lblFloatingRight), "-- dB-A");
+    EXPECT_EQ(text(s->lblFloatingLeft), "Peak: --");
+    const std::string reading = text(s->lblCurrentReadings);
+    EXPECT_NE(reading.find(" Hz, -- dB"), std::string::npos) << reading;
+    EXPECT_NE(std::isdigit(static_cast<unsigned char>(reading[0])), 0) << "the place touched is still named: " << reading;
+    EXPECT_EQ(text(s->lblMaxMin), "Max: -- dB");
+  }
+
+  std::optional<testsupport::ManualClock> clock;
+  std::shared_ptr<ViewController> s;
+  std::shared_ptr<UISpectrumContainerView> chart;
+  uint64_t phase = 0;
+};
+
+// An input as a server that does not answer, or a source that is not there, leaves it.
+std::shared_ptr<TestAudioInput> failingInput(OSStatus status) {
+  auto failing = TestAudioInput::create("failing");
+  failing->setStartError(status);
+  return failing;
+}
+
+struct StartFailure {
+  const char* name;
+  // Makes the chart's next start fail (and starts it, when the failure comes with a start of its own).
+  std::function<void(NoMeasurement&)> fail;
+};
+
+void PrintTo(const StartFailure& failure, std::ostream* os) { *os << failure.name; }
+
+class EveryFailedStart : public NoMeasurement, public ::testing::WithParamInterface<StartFailure> {};
+
+TEST_P(EveryFailedStart, LeavesNoLevelBesideTheNotice) {
+  showEveryReadout();
+  // Windows counted but never taken: before, a restart took them, refilled from zeros, as levels.
+  deliverUnread(8);
+  GetParam().fail(*this);
+  clock->step(0.5);
+  expectNoLevels(GetParam().name);
+  // More time and timer ticks change nothing.
+  clock->step(1.5);
+  expectNoLevels(std::string(GetParam().name) + ", later");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NoMeasurement, EveryFailedStart,
+    ::testing::Values(
+        StartFailure{"the audio server does not answer",
+                     [](NoMeasurement& t) {
+                       AVAudioSession::sharedInstance().setInputBackend(failingInput(kAudioUnitErr_NoConnection));
+                       t.restart();
+                     }},
+        StartFailure{"the source is not on the server",
+                     [](NoMeasurement& t) {
+                       AVAudioSession::sharedInstance().setInputBackend(failingInput(kAudioHardwareBadDeviceError));
+                       t.restart();
+                     }},
+        StartFailure{"the input names a file that is not there",
+                     [](NoMeasurement& t) {
+                       auto& session = AVAudioSession::sharedInstance();
+                       session.setInputBackend(nullptr);
+                       session.setInputSpec("file:/nonexistent/no-such-recording.wav");
+                       t.restart();
+                     }},
+        StartFailure{"every place on the input is taken",
+                     [](NoMeasurement& t) {
+                       t.press(t.s->btnStartStop);
+                       struct Idle : AudioInputSink {
+                         void audioInputDidCapture(const float*, uint32_t, const AudioTimeStamp&) override {}
+                       };
+                       static Idle idle[AudioInputBackend::kMaxSinks];
+                       for (auto& sink : idle) t.input->addSink(&sink);
+                       t.press(t.s->btnStartStop);
+                       for (auto& sink : idle) t.input->removeSink(&sink);
+                     }},
+        StartFailure{"the capture unit cannot be made",
+                     [](NoMeasurement& t) {
+                       remoteio::failNextInstanceNew(kAudio_MemFullError);
+                       t.press(t.s->btnFFT);  // a new frame size: the chain is built again
+                     }},
+        StartFailure{"the capture unit cannot be initialised",
+                     [](NoMeasurement& t) {
+                       remoteio::failNextInitialize(kAudioUnitErr_FormatNotSupported);
+                       t.press(t.s->btnFFT);
+                     }},
+        StartFailure{"the server is lost and the new one does not answer",
+                     [](NoMeasurement& t) {
+                       AVAudioSession::sharedInstance().setInputBackend(failingInput(kAudioUnitErr_NoConnection));
+                       AVAudioSession::sharedInstance().postMediaServicesReset();
+                     }},
+        StartFailure{"an interruption ends while the input is gone",
+                     [](NoMeasurement& t) {
+                       auto& session = AVAudioSession::sharedInstance();
+                       session.postInterruption(AVAudioSessionInterruptionTypeBegan);
+                       session.setInputBackend(failingInput(kAudioHardwareBadDeviceError));
+                       session.postInterruption(AVAudioSessionInterruptionTypeEnded);
+                     }},
+        StartFailure{"the input delivers nothing after the start",
+                     [](NoMeasurement& t) {
+                       t.restart();
+                       t.clock->step(SAudioController::kFirstInputLimit + 0.5);
+                     }},
+        StartFailure{"the input stops delivering while the chart runs",
+                     [](NoMeasurement& t) { t.clock->step(SAudioController::kInputSilenceLimit + 0.5); }}),
+    [](const ::testing::TestParamInfo<StartFailure>& info) {
+      std::string name;
+      for (const char* c = info.param.name; *c; ++c)
+        if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+      return name;
+    });
+
+// The stall the chart reports goes with the samples' return, and the levels with it.
+TEST_F(NoMeasurement, AnInputThatDeliversAgainIsMeasuredAgain) {
+  showEveryReadout();
+  clock->step(SAudioController::kInputSilenceLimit + 0.5);
+  expectNoLevels("stalled");
+  EXPECT_EQ(chart->audioInputProblem(), SAudioController::kInputDeliversNothing);
+  play(1.0);
+  EXPECT_TRUE(chart->audioInputProblem().empty());
+  EXPECT_TRUE(chart->noAudioInputView()->isHidden());
+  EXPECT_EQ(text(s->lblFloatingRight).find("--"), std::string::npos) << text(s->lblFloatingRight);
+  EXPECT_EQ(text(s->lblFloatingLeft).find("--"), std::string::npos) << text(s->lblFloatingLeft);
+  EXPECT_EQ(text(s->lblCurrentReadings).find("--"), std::string::npos) << text(s->lblCurrentReadings);
+}
+
+// A chart stopped by the user is not an input gone: its last readings, measured, stay.
+TEST_F(NoMeasurement, AStoppedChartKeepsItsLastMeasuredReadings) {
+  showEveryReadout();
+  const std::string dba = text(s->lblFloatingRight), peak = text(s->lblFloatingLeft);
+  tap(s->btnStartStop);
+  clock->step(SAudioController::kFirstInputLimit + 1);
+  EXPECT_TRUE(chart->noAudioInputView()->isHidden());
+  EXPECT_EQ(text(s->lblFloatingRight), dba);
+  EXPECT_EQ(text(s->lblFloatingLeft), peak);
+}
+
+// A restarted chart measures nothing until a whole window of new samples has come: not the zeros it
+// refills from, nor a window counted before the stop.
+TEST_F(NoMeasurement, ARestartShowsNoLevelUntilAWholeNewWindowCame) {
+  showEveryReadout();
+  deliverUnread(8);
+  tap(s->btnStartStop);
+  s->dbaValue(-200);  // a marker that any later report would overwrite
+  const std::string marked = text(s->lblFloatingRight);
+  tap(s->btnStartStop);
+  clock->step(0.5);
+  EXPECT_EQ(text(s->lblFloatingRight), marked) << "no frame of zeros or of old windows was reported";
+  play(0.1);  // 4,410 samples: a 512-sample window several times over
+  EXPECT_NE(text(s->lblFloatingRight), marked);
+}
+
+// Touching the chart while it measures nothing names the place touched, with no level.
+TEST_F(NoMeasurement, ATouchWhileNothingIsMeasuredNamesThePlaceWithoutALevel) {
+  play(1.0);
+  AVAudioSession::sharedInstance().setInputBackend(failingInput(kAudioUnitErr_NoConnection));
+  restart();
+  ASSERT_FALSE(chart->noAudioInputView()->isHidden());
+  ASSERT_TRUE(s->lblCurrentReadings->isHidden());
+  tap(chart);
+  EXPECT_FALSE(s->lblCurrentReadings->isHidden());
+  EXPECT_NE(text(s->lblCurrentReadings).find(" Hz, -- dB"), std::string::npos) << text(s->lblCurrentReadings);
+}
+
+}  // namespace
