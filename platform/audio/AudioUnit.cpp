@@ -24,6 +24,7 @@ OpaqueAudioComponent gRemoteIO{{kAudioUnitType_Output, kAudioUnitSubType_RemoteI
 std::atomic<int> gLiveInstances{0};
 std::atomic<OSStatus> gFailNextNew{noErr};
 std::atomic<OSStatus> gFailNextInitialize{noErr};
+std::atomic<OSStatus> gFailNextStart{noErr};
 
 // The render cycles running on this thread, innermost first (a callback may drive another unit),
 // so that a stop from inside a unit's callback is known as one however deep it comes. Each lives
@@ -359,6 +360,7 @@ OSStatus AudioOutputUnitStart(AudioUnit unit) {
   std::lock_guard<std::mutex> lifecycle(unit->lifecycle);
   if (!unit->initialized.load()) return kAudioUnitErr_Uninitialized;
   if (unit->running.load()) return noErr;
+  if (OSStatus failure = gFailNextStart.exchange(noErr); failure != noErr) return failure;
   // A unit that was stopped from inside its own callback may still hold its output stream.
   unit->stopLocked();
   if (!unit->inputEnabled && !unit->outputEnabled) return kAudioUnitErr_NoConnection;
@@ -460,4 +462,5 @@ bool isRunning(AudioUnit unit) { return unit && unit->running.load(); }
 bool isInitialized(AudioUnit unit) { return unit && unit->initialized.load(); }
 void failNextInstanceNew(OSStatus status) { gFailNextNew.store(status); }
 void failNextInitialize(OSStatus status) { gFailNextInitialize.store(status); }
+void failNextStart(OSStatus status) { gFailNextStart.store(status); }
 }  // namespace remoteio

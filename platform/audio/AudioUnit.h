@@ -79,7 +79,9 @@ namespace remoteio {
 int liveInstanceCount();
 bool isRunning(AudioUnit unit);
 bool isInitialized(AudioUnit unit);
-// The next AudioComponentInstanceNew / AudioUnitInitialize fails once with the status.
+// The next AudioComponentInstanceNew / AudioUnitInitialize / AudioOutputUnitStart fails once with
+// the status.
 void failNextInstanceNew(OSStatus status);
 void failNextInitialize(OSStatus status);
+void failNextStart(OSStatus status);
 }  // namespace remoteio

@@ -353,6 +353,22 @@ TEST_F(FilePlayerTest, PlaysTheFileIntoTheBufferManagerAndStopsAtTheEndOnTheMain
   EXPECT_NE(engine->rioUnit(), nullptr);
 }
 
+// The file is the chain's input: a player that cannot play leaves the engine without one, and a
+// player that plays gives it back.
+TEST_F(FilePlayerTest, AFileThatCannotPlayIsNoInput) {
+  auto engine = SAudioController::create();
+  engine->setFileUrl(path);
+  NSErrorRef error;
+  ASSERT_TRUE(engine->setupFileIOUnit(&error)) << (error ? error->description() : "");
+  remoteio::failNextStart(kAudioUnitErr_NoConnection);
+  EXPECT_EQ(engine->startIOUnit(), kAudioUnitErr_NoConnection);
+  EXPECT_FALSE(engine->hasAudioInput());
+  EXPECT_NE(engine->audioInputProblem().find("the audio file cannot be played"), std::string::npos)
+      << engine->audioInputProblem();
+  EXPECT_EQ(engine->startIOUnit(), noErr);
+  EXPECT_TRUE(engine->hasAudioInput());
+}
+
 TEST_F(FilePlayerTest, LoopingContinuesFromTheStart) {
   CallbackData data;
   auto manager = BufferManager::create(512);

@@ -163,6 +163,12 @@ INSTANTIATE_TEST_SUITE_P(
                        remoteio::failNextInitialize(kAudioUnitErr_FormatNotSupported);
                        t.press(t.s->btnFFT);
                      }},
+        StartFailure{"the capture unit does not start",
+                     [](NoMeasurement& t) {
+                       t.press(t.s->btnStartStop);
+                       remoteio::failNextStart(kAudioUnitErr_CannotDoInCurrentContext);
+                       t.press(t.s->btnStartStop);
+                     }},
         StartFailure{"the server is lost and the new one does not answer",
                      [](NoMeasurement& t) {
                        AVAudioSession::sharedInstance().setInputBackend(failingInput(kAudioUnitErr_NoConnection));
