@@ -228,14 +228,7 @@ void SAudioController::noteCaptureStart(OSStatus status) {
   }
   const bool retry = AVAudioSession::isTransientInputFailure(status);
   if (retry && !inputRetryTimer_) {
-    std::weak_ptr<SAudioController> weak = weak_from_this();
-    inputRetryTimer_ = NSTimer::scheduledTimerWithTimeInterval(kInputRetryInterval, true, [weak](NSTimer& timer) {
-      if (auto self = weak.lock()) {
-        self->retryAudioInput();
-      } else {
-        timer.invalidate();
-      }
-    });
+    inputRetryTimer_ = repeatingTimer(kInputRetryInterval, &SAudioController::retryAudioInput);
   } else if (!retry) {
     cancelInputRetry();
   }
@@ -262,10 +255,15 @@ void SAudioController::startInputWatch() {
   watchedSamples_ = bufferManager_ ? bufferManager_->samplesReceived() : 0;
   lastDeliverySeen_ = Clock::monotonic();
   deliveredSinceStart_ = false;
+  inputWatchTimer_ = repeatingTimer(kInputWatchInterval, &SAudioController::watchInput);
+}
+
+std::shared_ptr<NSTimer> SAudioController::repeatingTimer(double interval, void (SAudioController::*action)()) {
+  // The timer holds the engine weakly and ends itself once the engine is gone.
   std::weak_ptr<SAudioController> weak = weak_from_this();
-  inputWatchTimer_ = NSTimer::scheduledTimerWithTimeInterval(kInputWatchInterval, true, [weak](NSTimer& timer) {
+  return NSTimer::scheduledTimerWithTimeInterval(interval, true, [weak, action](NSTimer& timer) {
     if (auto self = weak.lock()) {
-      self->watchInput();
+      ((*self).*action)();
     } else {
       timer.invalidate();
     }

@@ -132,6 +132,8 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   void startInputWatch();
   void stopInputWatch();
   void watchInput();
+  // A repeating main-run-loop timer that calls `action` on this engine while it lives.
+  std::shared_ptr<NSTimer> repeatingTimer(double interval, void (SAudioController::*action)());
 
   AudioUnit rioUnit_ = nullptr;
   std::unique_ptr<BufferManager> bufferManager_;

@@ -56,13 +56,8 @@ class ChartInputRoute : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!testsupport::PrivateAudioServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
-    session().setPortsForTesting(std::nullopt);
-    session().setInputBackend(nullptr);
-    session().setInputSpec("pulse");
     server = std::make_unique<TwoMicrophoneServer>();
     server->start();
-    std::string error;
-    ASSERT_TRUE(pulse::ensureConnected(&error)) << error;
     UIScreen::mainScreen().configure({568, 320}, 1);
     EAGLContext::setAvailableForTesting(false);  // the analysis runs without drawing GL
     problemsObserver = NSNotificationCenter::defaultCenter().addObserverForName(

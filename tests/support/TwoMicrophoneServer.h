@@ -2,13 +2,16 @@
 // An audio server of a test's own with two microphones that hear different tones: a built-in one
 // (the server's default source) that hears 1 kHz and a USB one, which the test plugs in and
 // unplugs, that hears 440 Hz. Each is a source remapped from the monitor of a sink a tone plays
-// into. Header only, as TonePlayer.h: the tests that include it link libpulse-simple.
+// into. Header only, as TonePlayer.h: the tests that include it link libpulse-simple and the
+// platform's audio library.
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <memory>
 #include <string>
 
+#include "platform/audio/AVAudioSession.h"
+#include "platform/audio/PulseAudioConnection.h"
 #include "tests/support/PrivateAudioServer.h"
 #include "tests/support/TonePlayer.h"
 
@@ -23,11 +26,18 @@ class TwoMicrophoneServer {
 
   TwoMicrophoneServer() : server_("builtin_sink") {}
 
-  // Starts the server with both microphones, the USB one plugged in (a failure is the test's).
+  // Starts the server with both microphones, the USB one plugged in, and points the process's audio
+  // session at it alone (no test ports, no test input, the server's default source), connected.
+  // A failure is the test's.
   void start() {
+    auto& session = AVAudioSession::sharedInstance();
+    session.setPortsForTesting(std::nullopt);
+    session.setInputBackend(nullptr);
+    session.setInputSpec("pulse");
     std::string error;
     ASSERT_TRUE(server_.start(&error)) << error;
     addMicrophones();
+    ASSERT_TRUE(pulse::ensureConnected(&error)) << error;
   }
   // The microphones again, on a server that was started again.
   void addMicrophones() {

@@ -78,11 +78,8 @@ class CaptureFollowsTheChosenInput : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!testsupport::PrivateAudioServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
-    session().setPortsForTesting(std::nullopt);
-    session().setInputBackend(nullptr);
-    session().setInputSpec("pulse");
     server = std::make_unique<testsupport::TwoMicrophoneServer>();
-    startServer();
+    server->start();
     resetObserver = NSNotificationCenter::defaultCenter().addObserverForName(
         AVAudioSessionMediaServicesWereResetNotification, nullptr, nullptr, [this](const NSNotification&) { ++resets; });
   }
@@ -93,11 +90,6 @@ class CaptureFollowsTheChosenInput : public ::testing::Test {
 
   static AVAudioSession& session() { return AVAudioSession::sharedInstance(); }
 
-  void startServer() {
-    server->start();
-    std::string error;
-    ASSERT_TRUE(pulse::ensureConnected(&error)) << error;
-  }
   void addMicrophones() { server->addMicrophones(); }
   void plugInUSB() { server->plugInUSB(); }
   void unplugUSB() { server->unplugUSB(); }
