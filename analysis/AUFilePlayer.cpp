@@ -220,14 +220,17 @@ uint32_t AUFilePlayer::fillBuffer(AudioBufferList* ioData, uint32_t inNumberFram
   return frames;
 }
 
-OSStatus AUFilePlayer::filePlayerRenderCallback(void* inRefCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*,
-                                                uint32_t, uint32_t inNumberFrames, AudioBufferList* ioData) {
+OSStatus AUFilePlayer::filePlayerRenderCallback(void* inRefCon, AudioUnitRenderActionFlags*,
+                                                const AudioTimeStamp* inTimeStamp, uint32_t, uint32_t inNumberFrames,
+                                                AudioBufferList* ioData) {
   auto* player = static_cast<AUFilePlayer*>(inRefCon);
   if (!player || !ioData || ioData->mNumberBuffers == 0) return kAudio_ParamError;
   const uint32_t frames = player->fillBuffer(ioData, inNumberFrames);
   BufferManager* manager = player->callbackData_.bufferManager;
-  if (frames > 0 && manager && manager->mFFTDataWanted.load() != 0)
+  if (frames > 0 && manager && manager->mFFTDataWanted.load() != 0) {
+    manager->BeginDelivery(inTimeStamp, inNumberFrames);
     manager->CopyAudioToFFTInput(static_cast<const float*>(ioData->mBuffers[0].mData), inNumberFrames);
+  }
   return noErr;
 }
 

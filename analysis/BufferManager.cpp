@@ -86,6 +86,13 @@ void copyRelaxedSplit(const std::atomic<float>* source, uint64_t at, uint64_t n,
 // After this many tries in a row the reader gives up its time slice before each further try:
 // a copy is lapped only when the reader was descheduled in the middle of it.
 constexpr int kSnapshotAttemptsBeforeYielding = 8;
+
+// Inputs are numbered across every buffer manager of the process, so that a reader that changes
+// buffer manager also sees another input.
+uint64_t nextMeasurement() {
+  static std::atomic<uint64_t> last{0};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 }  // namespace
 
 std::unique_ptr<BufferManager> BufferManager::create(uint32_t frameLength) {
@@ -108,6 +115,7 @@ BufferManager::BufferManager(uint32_t frameLength)
   mFFTInputBuffer = std::make_unique<std::atomic<float>[]>(ringSize);
   for (size_t i = 0; i < ringSize; ++i) mFFTInputBuffer[i].store(0.0f, std::memory_order_relaxed);
   mFFTHelper = std::make_unique<FFTHelper>(frameLength);
+  measurement_.store(nextMeasurement(), std::memory_order_release);
   mFFTDataWanted.fetch_add(1, std::memory_order_seq_cst);
 }
 
@@ -139,8 +147,31 @@ uint32_t BufferManager::mFFTInputBufferFrameIndex() const {
   return static_cast<uint32_t>(std::min<uint64_t>(written, mFFTInputBufferLen));
 }
 
+bool BufferManager::BeginDelivery(const AudioTimeStamp* timeStamp, uint32_t frameCount) {
+  if (mFFTInputFrozen.load(std::memory_order_acquire)) return false;
+  bool fresh = newInputRequested_.exchange(false, std::memory_order_acq_rel);
+  if (timeStamp && (timeStamp->mFlags & kAudioTimeStampSampleTimeValid)) {
+    if (haveNextSampleTime_ && timeStamp->mSampleTime != nextSampleTime_) fresh = true;
+    nextSampleTime_ = timeStamp->mSampleTime + frameCount;
+    haveNextSampleTime_ = true;
+  }
+  // A window that holds nothing yet is the new input's already: its number stays.
+  if (fresh && writePos_.load(std::memory_order_relaxed) != fillStart_.load(std::memory_order_relaxed))
+    beginNewInput();
+  return fresh;
+}
+
+void BufferManager::RequestNewInput() { newInputRequested_.store(true, std::memory_order_release); }
+
+void BufferManager::beginNewInput() {
+  // In this order: a reader that sees the new number sees the window's new start too.
+  fillStart_.store(writePos_.load(std::memory_order_acquire), std::memory_order_release);
+  mFFTFramesReady.store(0, std::memory_order_seq_cst);
+  measurement_.store(nextMeasurement(), std::memory_order_release);
+}
+
 template <typename CopyRun, typename ZeroFrom>
-void BufferManager::takeSnapshot(CopyRun copyRun, ZeroFrom zeroFrom) const {
+uint64_t BufferManager::takeSnapshot(CopyRun copyRun, ZeroFrom zeroFrom) const {
   const uint64_t n = mFFTInputBufferLen;
   const uint64_t ringSize = ringMask_ + 1;
   // The reader never hands over a window mixed from two slides: it tries until a copy was not
@@ -162,7 +193,7 @@ void BufferManager::takeSnapshot(CopyRun copyRun, ZeroFrom zeroFrom) const {
     zeroFrom(filled);
     std::atomic_thread_fence(std::memory_order_acquire);
     // A sample at position p is overwritten once the writer claims past p + ringSize.
-    if (claimPos_.load(std::memory_order_relaxed) <= first + ringSize) return;
+    if (claimPos_.load(std::memory_order_relaxed) <= first + ringSize) return filled;
   }
 }
 
@@ -173,8 +204,9 @@ void BufferManager::CopyLatestFrame(float* destination) const {
                [this, destination](uint64_t filled) { std::fill(destination + filled, destination + mFFTInputBufferLen, 0.0f); });
 }
 
-void BufferManager::ComputeFFTOutput(float* output, MathParams params) {
-  if (!output) return;
+bool BufferManager::ComputeFFTOutput(float* output, MathParams params) {
+  if (!output) return false;
+  const uint64_t measurement = measurement_.load(std::memory_order_acquire);
   // The snapshot goes straight into the FFT's split input, windowed on the way: the same products
   // as windowing a copy of the frame in place and splitting it, without that copy.
   FFTHelper& fft = *mFFTHelper;
@@ -182,7 +214,7 @@ void BufferManager::ComputeFFTOutput(float* output, MathParams params) {
   float* const odd = fft.splitImag();
   const float* const weights = fft.windowWeights(params);
   const uint64_t n = mFFTInputBufferLen;
-  takeSnapshot(
+  const uint64_t filled = takeSnapshot(
       [=](const std::atomic<float>* source, uint64_t at, uint64_t count) {
         if (weights) {
           copyRelaxedSplit<true>(source, at, count, even, odd, weights);
@@ -193,14 +225,28 @@ void BufferManager::ComputeFFTOutput(float* output, MathParams params) {
       [=](uint64_t filled) {
         for (uint64_t p = filled; p < n; ++p) putSplit(even, odd, p, weights ? 0.0f * weights[p] : 0.0f);
       });
+  // The frame is taken, whatever it turns out to be; a new input that cleared the count meanwhile
+  // is not taken from.
+  for (int32_t ready = mFFTFramesReady.load(std::memory_order_seq_cst);
+       ready > 0 && !mFFTFramesReady.compare_exchange_weak(ready, ready - 1, std::memory_order_seq_cst);) {
+  }
+  // A window still filling is part zeros, and one taken while a new input began may be part of
+  // either: neither is a measurement of the input captured now.
+  if (filled < n || measurement_.load(std::memory_order_acquire) != measurement) return false;
+  // The first frame of an input is averaged with none from before it.
+  if (measurement != averagedMeasurement_) {
+    fft.ResetAverage();
+    averagedMeasurement_ = measurement;
+  }
   fft.ComputeFFTOfSplit(output);
-  mFFTFramesReady.fetch_sub(1, std::memory_order_seq_cst);
+  return true;
 }
 
 void BufferManager::ResetFFTInput() {
-  fillStart_.store(writePos_.load(std::memory_order_acquire), std::memory_order_release);
-  // The windows counted before are gone: what the reader would take now is zeros, not a level.
-  mFFTFramesReady.store(0, std::memory_order_seq_cst);
+  // The windows counted before are gone: what the reader would take now is zeros, not a level. The
+  // first delivery from here on is a new input's, also to the filter before this window.
+  beginNewInput();
+  newInputRequested_.store(true, std::memory_order_release);
 }
 
 void BufferManager::FreezeFFTInput() { mFFTInputFrozen.store(true, std::memory_order_release); }

@@ -5,11 +5,13 @@
 // raises the ready counter once a full frame of N samples has arrived; it takes no lock, allocates
 // nothing and never touches the reader's memory.
 //
-// A frame is ready only when it was measured: its N samples all came in since the capture last
-// started, and at least one of them is newer than the frames already taken. The counter is reset
-// with the window, and it counts at most kMaxFramesReady windows ahead, so a reader never takes
-// a window refilled from zeros after a restart, nor, when deliveries stop, the last window again
-// and again as if it were still current. The main thread (ComputeFFTOutput) takes a private
+// A frame is ready only when it was measured: its N samples all came in since the current input
+// began (the capture started, or what it delivers stopped continuing what it delivered before),
+// and at least one of them is newer than the frames already taken. The counter is reset with the
+// window, and it counts at most kMaxFramesReady windows ahead, so a reader never takes a window
+// refilled from zeros after a restart, nor, when deliveries stop, the last window again and again
+// as if it were still current. The spectrum average starts afresh with the first frame of each
+// input, so no frame carries sound from before it. The main thread (ComputeFFTOutput) takes a private
 // snapshot of the latest N samples, checks that the render thread did not overwrite them while it
 // copied (retrying if it did), and windows and transforms only that copy: samples still in the
 // sliding window never carry a previous frame's window weighting.
@@ -19,6 +21,7 @@
 
 #include "analysis/FFTHelper.h"
 #include "analysis/MathParams.h"
+#include "platform/audio/AudioTypes.h"
 
 class BufferManager {
  public:
@@ -39,13 +42,34 @@ class BufferManager {
   // after FreezeFFTInput, changes nothing.
   void CopyAudioToFFTInput(const float* samples, uint32_t frameCount);
 
+  // Render thread, before a delivery's samples are filtered and handed to CopyAudioToFFTInput:
+  // whether they begin a new input rather than continue what came before. They do when they are
+  // the first after ResetFFTInput or RequestNewInput, or when their time stamp does not follow on
+  // from the delivery before (the capture moved to another source, or samples were lost). The
+  // window then starts again with them, and the spectrum average with its next frame. A null time
+  // stamp, or one without a valid sample time, continues.
+  bool BeginDelivery(const AudioTimeStamp* timeStamp, uint32_t frameCount);
+  // Any thread: the next delivery begins a new input (the capture delivered nothing for so long
+  // that what it delivers next is not the continuation of what it delivered before).
+  void RequestNewInput();
+
   // Main thread. Writes the averaged dB spectrum of the latest window to `output` (N/2 floats) with
-  // the window of `params`, then lowers mFFTFramesReady by one. A null output does nothing.
-  void ComputeFFTOutput(float* output, MathParams params);
+  // the window of `params`, then lowers mFFTFramesReady by one (not below zero). Returns false, with
+  // `output` untouched, when there is no whole window of the current input to take: the window is
+  // still filling, or a new input began while it was being taken. A null output does nothing.
+  bool ComputeFFTOutput(float* output, MathParams params);
 
   // Main thread, while the render thread is stopped: the window becomes all zeros, filling starts
-  // again at position 0 and no frame is ready until N new samples have come.
+  // again at position 0 and no frame is ready until N new samples have come; they begin a new
+  // input, as BeginDelivery describes.
   void ResetFFTInput();
+
+  // The input the window is filled from: a number that no other input of any buffer manager of the
+  // process had, given at construction and whenever a new input begins. A reader that showed
+  // frames of another knows that they are not of the input captured now.
+  uint64_t measurement() const { return measurement_.load(std::memory_order_acquire); }
+  // The input of the last frame ComputeFFTOutput produced (0 before the first).
+  uint64_t frameMeasurement() const { return averagedMeasurement_; }
 
   // After this, deliveries no longer change the window nor make a frame ready. Called before the
   // capture chain is stopped and rebuilt.
@@ -66,7 +90,7 @@ class BufferManager {
   // N, the frame length; readers size their output as N/2 floats.
   const uint32_t mFFTInputBufferLen;
   // Complete windows delivered minus frames taken, at most kMaxFramesReady. Raised by the render
-  // thread, lowered by ComputeFFTOutput, cleared by ResetFFTInput; readers check it for non-zero
+  // thread, lowered by ComputeFFTOutput, cleared whenever a new input begins; readers check it for non-zero
   // before they take a frame.
   std::atomic<int32_t> mFFTFramesReady{0};
   // One frame for each of the two readers that may take one in the same moment (a chart's frame
@@ -84,12 +108,22 @@ class BufferManager {
   // publishes it in writePos_ after; the reader compares both around its copy.
   std::atomic<uint64_t> claimPos_{0};
   std::atomic<uint64_t> writePos_{0};
-  std::atomic<uint64_t> fillStart_{0};  // ring position of the last reset
+  std::atomic<uint64_t> fillStart_{0};  // ring position where the current input began
   std::atomic<bool> mFFTInputFrozen{false};
+  std::atomic<uint64_t> measurement_{0};
+  std::atomic<bool> newInputRequested_{true};
+  // Render thread: the sample time at which the next delivery continues the last one.
+  double nextSampleTime_ = 0;
+  bool haveNextSampleTime_ = false;
+  // Main thread: the input whose frames the spectrum average holds.
+  uint64_t averagedMeasurement_ = 0;
+  // The window starts again at the current write position, as a new input's.
+  void beginNewInput();
   // Copies the latest window, as CopyLatestFrame describes it, until a copy was not overwritten
   // meanwhile: copyRun(source, at, count) copies `count` ring samples from `source` to window
   // positions at, at + 1, …; zeroFrom(filled) clears the positions from `filled` on.
+  // Returns how many of the window's N positions hold samples of the input (the rest are zeros).
   template <typename CopyRun, typename ZeroFrom>
-  void takeSnapshot(CopyRun copyRun, ZeroFrom zeroFrom) const;
+  uint64_t takeSnapshot(CopyRun copyRun, ZeroFrom zeroFrom) const;
   std::unique_ptr<FFTHelper> mFFTHelper;
 };

@@ -12,6 +12,11 @@ class DCRejectionFilter {
 
   // Filters `frameCount` samples in place; a null pointer is ignored.
   void FilterInPlace(float* samples, uint32_t frameCount);
+  // Forgets the samples filtered so far, as at construction: for samples that do not continue them.
+  void Reset() {
+    lastOutput_ = 0.0f;
+    lastInput_ = 0.0f;
+  }
 
   float lastOutput() const { return lastOutput_; }
   float lastInput() const { return lastInput_; }

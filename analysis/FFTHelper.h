@@ -45,6 +45,8 @@ class FFTHelper {
   float* splitReal() { return realp_.get(); }
   float* splitImag() { return imagp_.get(); }
   void ComputeFFTOfSplit(float* output);
+  // Forgets the frames averaged so far: the next output is the next frame's own spectrum.
+  void ResetAverage() { averager_->Clear(); }
 
   // Weight of sample i of a frame of `length` samples for window number `window`; numbers outside
   // 1 to 6, and 3, weigh every sample 1.

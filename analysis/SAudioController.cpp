@@ -203,10 +203,9 @@ OSStatus SAudioController::startIOUnit() {
     return status;
   }
   OSStatus status = AudioOutputUnitStart(rioUnit_);
-  // A chart restarts its engine at every layout: the same failure, while the input is still
-  // missing for that reason, is not logged again.
-  if (status != noErr && !(status == failedStartStatus_ && !audioInputProblem_.empty()))
-    NSLog("couldn't start AURemoteIO: %d", int(status));
+  // A chart restarts its engine at every layout: the same failure is logged once, until a start
+  // succeeds.
+  if (status != noErr && status != failedStartStatus_) NSLog("couldn't start AURemoteIO: %d", int(status));
   failedStartStatus_ = status;
   noteCaptureStart(status);
   return status;
@@ -215,10 +214,13 @@ OSStatus SAudioController::startIOUnit() {
 void SAudioController::noteCaptureStart(OSStatus status) {
   if (status == noErr) {
     cancelInputRetry();
-    setAudioInputProblem("", false);
+    failedStartStatus_ = noErr;  // a failure after this is news again
+    // An input that delivered nothing when the chain stopped is back only once samples come.
+    if (!inputStalledAtStop_ || !audioInputProblem_.empty()) setAudioInputProblem("", false);
     startInputWatch();
     return;
   }
+  inputStalledAtStop_ = false;  // the input is missing for another reason now
   stopInputWatch();
   if (!rioUnit_) {
     // The chain could not be set up (logged by setupMicIOUnit); waiting will not change that.
@@ -255,7 +257,18 @@ void SAudioController::startInputWatch() {
   watchedSamples_ = bufferManager_ ? bufferManager_->samplesReceived() : 0;
   lastDeliverySeen_ = Clock::monotonic();
   deliveredSinceStart_ = false;
+  firstInputLimit_ = kFirstInputLimit;
   inputWatchTimer_ = repeatingTimer(kInputWatchInterval, &SAudioController::watchInput);
+  if (inputStalledAtStop_) {
+    // It delivered nothing when the chain stopped (and nothing since it last started): a capture
+    // that runs delivers within a few milliseconds, so the start says at once whether it still
+    // delivers nothing.
+    firstInputLimit_ = kStalledInputRecheck;
+    std::weak_ptr<SAudioController> weak = weak_from_this();
+    stalledRecheckTimer_ = NSTimer::scheduledTimerWithTimeInterval(kStalledInputRecheck, false, [weak](NSTimer&) {
+      if (auto self = weak.lock(); self && self->inputWatchTimer_) self->watchInput();
+    });
+  }
 }
 
 std::shared_ptr<NSTimer> SAudioController::repeatingTimer(double interval, void (SAudioController::*action)()) {
@@ -271,10 +284,19 @@ std::shared_ptr<NSTimer> SAudioController::repeatingTimer(double interval, void 
 }
 
 void SAudioController::stopInputWatch() {
+  if (stalledRecheckTimer_) {
+    stalledRecheckTimer_->invalidate();
+    stalledRecheckTimer_.reset();
+  }
   if (!inputWatchTimer_) return;
   inputWatchTimer_->invalidate();
   inputWatchTimer_.reset();
 }
+
+namespace {
+// A timer set for an instant finds the clock there give or take a rounding.
+constexpr double kTimerSlack = 1e-6;
+}  // namespace
 
 void SAudioController::watchInput() {
   // Measured on this thread's clock between looks, not by counting looks: a main thread that was
@@ -284,23 +306,29 @@ void SAudioController::watchInput() {
   if (samples != watchedSamples_) {
     watchedSamples_ = samples;
     lastDeliverySeen_ = now;
+    // Back: from a stall while running, or from the one the start found at the stop before it.
+    if (inputStalledAtStop_ || audioInputProblem_ == kInputDeliversNothing) setAudioInputProblem("", false);
     deliveredSinceStart_ = true;
-    if (audioInputProblem_ == kInputDeliversNothing) setAudioInputProblem("", false);
-  } else if (now - lastDeliverySeen_ >= (deliveredSinceStart_ ? kInputSilenceLimit : kFirstInputLimit) &&
-             audioInputProblem_.empty()) {
+    inputStalledAtStop_ = false;
+  } else if (audioInputProblem_.empty() &&
+             now - lastDeliverySeen_ + kTimerSlack >= (deliveredSinceStart_ ? kInputSilenceLimit : firstInputLimit_)) {
     setAudioInputProblem(kInputDeliversNothing, false);
+    // What it delivers when it comes back is measured from then on, with nothing from before.
+    if (bufferManager_) bufferManager_->RequestNewInput();
   }
 }
 
 void SAudioController::setAudioInputProblem(const std::string& problem, bool retrying) {
-  if (problem == audioInputProblem_) return;
-  const bool wasMissing = !audioInputProblem_.empty();
-  audioInputProblem_ = problem;
-  if (!problem.empty()) {
+  // Logged once for each stretch without input, however often a stop takes the problem away and a
+  // start finds it again.
+  if (!problem.empty() && problem != loggedProblem_) {
     NSLog("No audio input: %s%s", problem.c_str(), retrying ? "; trying again every second" : "");
-  } else if (wasMissing) {
+  } else if (problem.empty() && !loggedProblem_.empty()) {
     NSLog("Audio input is back");
   }
+  loggedProblem_ = problem;
+  if (problem == audioInputProblem_) return;
+  audioInputProblem_ = problem;
   NSNotificationCenter::defaultCenter().postNotificationName(kAudioInputDidChangeNotification, this);
 }
 
@@ -313,9 +341,18 @@ OSStatus SAudioController::stopIOUnit() {
   } else {
     status = AudioOutputUnitStop(rioUnit_);  // without a unit: a parameter error, logged below
   }
-  // The unit is stopped and no callback runs any more: the input can be reset safely.
+  // The unit is stopped and no callback runs any more: the input can be reset safely. What the
+  // next start captures is a new input, measured with nothing from before the stop.
   if (bufferManager_) bufferManager_->ResetFFTInput();
   if (status != noErr) NSLog("couldn't stop AURemoteIO: %d", int(status));
+  // A stopped chain watches no input, so it makes no claim about it: whatever the reason it had
+  // none goes with the stop, and the next start finds out again (at once, as its unit starts or,
+  // for an input that delivered nothing, as samples come or do not).
+  inputStalledAtStop_ = inputStalledAtStop_ || audioInputProblem_ == kInputDeliversNothing;
+  if (!audioInputProblem_.empty()) {
+    audioInputProblem_.clear();  // not logged: the input is not back
+    NSNotificationCenter::defaultCenter().postNotificationName(kAudioInputDidChangeNotification, this);
+  }
   return status;
 }
 
@@ -490,6 +527,9 @@ OSStatus SAudioController::micRenderCallback(void* inRefCon, AudioUnitRenderActi
   }
   auto* samples = static_cast<float*>(ioData->mBuffers[0].mData);
   if (cd->bufferManager && cd->dcRejectionFilter) {
+    // Samples that do not continue the ones before (the first after a start, another source, a
+    // gap) are filtered as if nothing came before them, and begin the window anew.
+    if (cd->bufferManager->BeginDelivery(inTimeStamp, inNumberFrames)) cd->dcRejectionFilter->Reset();
     cd->dcRejectionFilter->FilterInPlace(samples, inNumberFrames);
     if (cd->bufferManager->mFFTDataWanted.load() != 0) cd->bufferManager->CopyAudioToFFTInput(samples, inNumberFrames);
   }

@@ -80,16 +80,19 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   static constexpr double kInputSilenceLimit = 2.0;
   static constexpr double kFirstInputLimit = 4.0;
   static constexpr double kInputWatchInterval = 0.25;
+  // How soon a start looks again at an input that delivered nothing when the chain stopped.
+  static constexpr double kStalledInputRecheck = 0.1;
   // What audioInputProblem says of a running capture that delivers nothing.
   static constexpr const char* kInputDeliversNothing = "the audio input delivers nothing";
-  // Empty while the microphone chain captures (or a file chain replaced it); otherwise why it has
-  // no input, in words with the platform's status in parentheses: its last start failed, or it
-  // runs but nothing has been delivered for kInputSilenceLimit seconds (kInputDeliversNothing,
-  // which goes once samples come again). When a start failed for a cause that can pass (the audio
-  // server does not answer, the source is not there) the engine tries again every
-  // kInputRetryInterval seconds on the main run loop until capture runs or the unit is stopped; a
-  // lost audio server (the media-services reset) leads here too. Whatever the reason, no frame of
-  // the chain is a measurement while it is set.
+  // Empty while the microphone chain captures (or a file chain replaced it) and while it is
+  // stopped; otherwise why it has no input, in words with the platform's status in parentheses:
+  // its last start failed, or it runs but nothing has been delivered for kInputSilenceLimit
+  // seconds (kInputDeliversNothing, which goes once samples come again; a start after a stop that
+  // found it so says it again within kStalledInputRecheck unless samples come). When a start
+  // failed for a cause that can pass (the audio server does not answer, the source is not there)
+  // the engine tries again every kInputRetryInterval seconds on the main run loop until capture
+  // runs or the unit is stopped; a lost audio server (the media-services reset) leads here too.
+  // Whatever the reason, no frame of the chain is a measurement while it is set.
   const std::string& audioInputProblem() const { return audioInputProblem_; }
   bool hasAudioInput() const { return audioInputProblem_.empty(); }
   bool isWaitingForAudioInput() const { return inputRetryTimer_ != nullptr; }
@@ -154,4 +157,9 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   uint64_t watchedSamples_ = 0;   // the buffer manager's count at the last look that saw it change
   double lastDeliverySeen_ = 0;   // when that was, or when the watch began (Clock::monotonic)
   bool deliveredSinceStart_ = false;  // since the start or the last route change
+  double firstInputLimit_ = kFirstInputLimit;  // the limit until then
+  // The input delivered nothing when the chain last stopped, and has delivered nothing since.
+  bool inputStalledAtStop_ = false;
+  std::shared_ptr<NSTimer> stalledRecheckTimer_;
+  std::string loggedProblem_;         // the last problem logged, until the input is back
 };

@@ -179,3 +179,12 @@ void SpectrumAverager::GetMean(float* output) {
   }
   if (storedDivided_ && save > first) prefixSlots_ = static_cast<int32_t>(save);
 }
+
+void SpectrumAverager::Clear() {
+  // The slots keep their values: a mean reads only the filled ones, and each is written in full
+  // before it is filled again.
+  writeIndex_ = 0;
+  filled_ = 0;
+  storedDivided_ = false;
+  prefixSlots_ = 0;
+}

@@ -26,6 +26,8 @@ class SpectrumAverager {
   // zeros while no spectrum has been added. Keeps the sums of the slots the next spectrum leaves
   // alone, so that the next mean starts from them.
   void GetMean(float* output);
+  // Empties the ring: the next mean is of the spectra added from now on alone.
+  void Clear();
 
   int32_t binCount() const { return binCount_; }
   int32_t slotCount() const { return slotCount_; }

@@ -123,12 +123,24 @@ void UISpectrumContainerView::updateAudioInputState() {
     noAudioInputView_->setReason(problem);
     noAudioInputView_->setHidden(problem.empty());
   }
-  if (problem.empty()) {
-    toldLevelsUnavailable_ = false;
-  } else if (!toldLevelsUnavailable_) {
-    toldLevelsUnavailable_ = true;
-    tellLevelsUnavailable();
-  }
+  // An input back (or a chart stopped) gives no level: the receivers' levels come with a frame.
+  if (!problem.empty()) levelsGone();
+}
+
+void UISpectrumContainerView::levelsGone() {
+  if (spectrumView_) spectrumView_->forgetCurrentLevels();
+  if (toldLevelsUnavailable_) return;
+  toldLevelsUnavailable_ = true;
+  tellLevelsUnavailable();
+}
+
+void UISpectrumContainerView::measurementRestarted() { levelsGone(); }
+
+bool UISpectrumContainerView::acceptFrame() {
+  // A frame of a chain without input is no measurement: its receivers show that there is none.
+  if (!hasAudioInput()) return false;
+  toldLevelsUnavailable_ = false;
+  return true;
 }
 
 void UISpectrumContainerView::tellLevelsUnavailable() {
@@ -138,12 +150,12 @@ void UISpectrumContainerView::tellLevelsUnavailable() {
 
 void UISpectrumContainerView::setDelegate(const std::shared_ptr<DataProvideDelegate>& delegate) {
   delegate_ = delegate;
-  if (delegate && !hasAudioInput()) delegate->levelsUnavailable();
+  if (delegate && !hasCurrentLevels()) delegate->levelsUnavailable();
 }
 
 void UISpectrumContainerView::setFftDelegate(const std::shared_ptr<FFTValuesDelegate>& delegate) {
   fftDelegate_ = delegate;
-  if (delegate && !hasAudioInput()) delegate->levelsUnavailable();
+  if (delegate && !hasCurrentLevels()) delegate->levelsUnavailable();
 }
 
 // ---- Settings ----
@@ -347,7 +359,7 @@ void UISpectrumContainerView::provideData() {
   // have rebuilt its chain with another length, and the FFT writes N/2 values.
   const size_t half = manager->mFFTInputBufferLen / 2;
   if (l_fftData.size() != half) l_fftData.assign(half, 0.0f);
-  manager->ComputeFFTOutput(l_fftData.data(), mathParams_);
+  if (!manager->ComputeFFTOutput(l_fftData.data(), mathParams_)) return;
 
   auto& maxima = levelMaxima();
   if (!levelMaximaExist || maxima.size() != half) {
@@ -417,8 +429,7 @@ float UISpectrumContainerView::getCurrentPositionPercent() const {
 void UISpectrumContainerView::setMaximus(const std::vector<Value>& maximus, const std::vector<Value>& holdedMax,
                                          const std::vector<Value>& holdedMin, float dba, float dbb, float dbc,
                                          float dbz) {
-  // A frame of a chain without input is no measurement: its receivers show that there is none.
-  if (!hasAudioInput()) return;
+  if (!acceptFrame()) return;
   if (auto target = delegate_.lock()) {
     target->selectedValues(getCurrentValues());
     target->maximusArray(maximus, holdedMax, holdedMin);
@@ -434,7 +445,7 @@ void UISpectrumContainerView::setMaximus(const std::vector<Value>& maximus, cons
 }
 
 void UISpectrumContainerView::setFullOctaveOutput(const std::vector<float>& levels) {
-  if (!hasAudioInput()) return;
+  if (!acceptFrame()) return;
   if (auto target = delegate_.lock()) target->fftValues(levels);
   if (auto listener = fftDelegate_.lock()) listener->fftValues(levels);
 }

@@ -139,14 +139,20 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   void setMaximus(const std::vector<Value>& maximus, const std::vector<Value>& holdedMax,
                   const std::vector<Value>& holdedMin, float dba, float dbb, float dbc, float dbz) override;
   void setFullOctaveOutput(const std::vector<float>& levels) override;
+  void measurementRestarted() override;
 
   // ---- The engine's input ----
-  // Why the chart's engine has no audio input (empty while it has one). While there is a reason
-  // the chart shows "No audio input" and the reason over its dimmed plot (noAudioInputView), and
-  // keeps drawing; the engine picks its input up again by itself. Meanwhile the chart reports no
-  // levels: its receivers are told levelsUnavailable once, and no frame reaches them.
+  // Why the chart's engine has no audio input (empty while it has one, and while it is stopped).
+  // While there is a reason the chart shows "No audio input" and the reason over its dimmed plot
+  // (noAudioInputView), and keeps drawing; the engine picks its input up again by itself.
+  // Meanwhile no frame reaches the receivers.
   std::string audioInputProblem() const;
   bool hasAudioInput() const;
+  // Whether the levels the chart last reported are of the input it measures now. Not while it has
+  // no input, nor from a start (or a move of the capture to another source) until its first frame:
+  // then the plot shows no current level and the receivers were told levelsUnavailable, once. A
+  // chart stopped keeps what it had.
+  bool hasCurrentLevels() const { return !toldLevelsUnavailable_ && hasAudioInput(); }
   const std::shared_ptr<NoAudioInputView>& noAudioInputView() const { return noAudioInputView_; }
   // Shows or hides noAudioInputView for the engine's current state (run on every change the
   // engine posts, and at layout).
@@ -173,7 +179,7 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   const std::shared_ptr<UISpectrumSonogramScaleView>& sonogramScaleView() const { return sonogramScaleView_; }
   const std::shared_ptr<UISpectrumView>& spectrumView() const { return spectrumView_; }
   // The screen the chart reports to, and a receiver of its levels alone (held weakly). A receiver
-  // set while the chart has no input is told so at once.
+  // set while the chart has no current levels is told so at once.
   std::weak_ptr<DataProvideDelegate> delegate() const { return delegate_; }
   void setDelegate(const std::shared_ptr<DataProvideDelegate>& delegate);
   std::weak_ptr<FFTValuesDelegate> fftDelegate() const { return fftDelegate_; }
@@ -234,10 +240,14 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   void addFrequencyGrid(ScalePlan& plan, double W, double H, double xScale, double fStep) const;
   std::shared_ptr<UISpectrumContainerView> self();
   void tellLevelsUnavailable();
+  // The levels shown are not of the input measured now: the plot and the receivers drop them.
+  void levelsGone();
+  // Whether a frame may reach the receivers; one that does makes their levels current again.
+  bool acceptFrame();
 
   std::weak_ptr<DataProvideDelegate> delegate_;
   std::weak_ptr<FFTValuesDelegate> fftDelegate_;
-  // Whether the receivers were told that the chart measures nothing, since it last measured.
+  // Whether the receivers were told that the chart has no current levels, since its last frame.
   bool toldLevelsUnavailable_ = false;
 
   std::vector<float> l_fftData;

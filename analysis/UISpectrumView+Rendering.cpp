@@ -46,7 +46,11 @@ void UISpectrumView::layoutSubviews() {
   freeSpectrumObjects();
   createFramebuffer();  // a failure here leaves the view running with whatever GL state results
   setupView();
+  // Redrawn as it is: only a new frame adds a column to the sonogram.
+  std::optional<std::vector<float>> column;
+  column.swap(sonogramData);
   drawView();
+  sonogramData.swap(column);
 }
 
 void UISpectrumView::drawRect(const CGRect& rect) { CGContextClearRect(UIGraphicsGetCurrentContext(), rect); }
@@ -313,15 +317,19 @@ void UISpectrumView::drawBars(std::span<const DisplayPoint> P, const UIColorRef&
                               std::span<const DisplayPoint> planches, const UIColorRef& planchesColor) {
   lastHighlightedBar_ = 0;
   // A closing point at each end and at least one band between them; anything shorter has no bar.
-  const size_t m = P.size();
+  // Without bars (nothing measured since the start) the hold plates are drawn alone, where the
+  // held series' bands are.
+  const bool withBars = P.size() >= 3;
+  const std::span<const DisplayPoint> at = withBars || !needPlanches ? P : planches;
+  const size_t m = at.size();
   if (m < 3) return;
   const size_t nb = m - 2;
   const float g = static_cast<float>(getBarSpace());
   const float w = (static_cast<float>(backingWidth) - static_cast<float>(m - 3) * g) / static_cast<float>(nb);
 
   size_t s = 0;
-  float best = std::trunc(P[0].y);
-  for (size_t i = 1; i <= m - 2; ++i) {
+  float best = std::trunc(at[0].y);
+  for (size_t i = 1; withBars && i <= m - 2; ++i) {
     if (l_markerPosition > 0 && P[i].x == l_markerPosition) {
       s = i;
       break;
@@ -342,11 +350,11 @@ void UISpectrumView::drawBars(std::span<const DisplayPoint> P, const UIColorRef&
   plates.clear();
   barTriangles.reserve(nb * 12);
   for (size_t k = 0; k < nb; ++k) {
-    const DisplayPoint p = P[k + 1];
+    const DisplayPoint p = at[k + 1];
     float left = std::max(0.0f, std::ceil(p.x - w / 2));
     float right = std::min(static_cast<float>(backingWidth), std::floor(p.x + w / 2));
     std::vector<float>& target = (k + 1 == s) ? highlight : barTriangles;
-    target.insert(target.end(), {left, 0, left, p.y, right, p.y, right, p.y, right, 0, left, 0});
+    if (withBars) target.insert(target.end(), {left, 0, left, p.y, right, p.y, right, p.y, right, 0, left, 0});
     if (needPlanches && k + 1 < planches.size()) {
       float q = planches[k + 1].y;
       plates.insert(plates.end(), {left, q, right, q});

@@ -182,6 +182,8 @@ void UISpectrumView::startAnimation() {
     if (auto self = weak.lock()) self->invalidate();
   });
   if (audioController_) audioController_->startIOUnit();
+  // A start is a new input: what the view showed before it goes now, not with the first frame.
+  if (BufferManager* manager = frameSource()) noteMeasurement(manager->measurement());
 }
 
 void UISpectrumView::stopAnimation() {
@@ -335,13 +337,35 @@ void setPeakRecord(std::vector<Value>& list, float volume, float frequency) {
 
 void UISpectrumView::invalidate() {
   BufferManager* manager = frameSource();
-  if (!manager || manager->mFFTFramesReady.load() == 0) return;
+  if (!manager) return;
+  // The capture began anew (another source, or its samples came back after a gap): what is shown
+  // goes at once, not when the new input's first whole window is in.
+  noteMeasurement(manager->measurement());
+  if (manager->mFFTFramesReady.load() == 0) return;
   const uint32_t n = manager->mFFTInputBufferLen / 2;
   // Reused from frame to frame: once sized, a frame allocates nothing here. Every element is
   // written by the transform below, so the old values need no clearing.
   frameSpectrum_.resize(n);
-  manager->ComputeFFTOutput(frameSpectrum_.data(), mathParams_);
+  if (!manager->ComputeFFTOutput(frameSpectrum_.data(), mathParams_)) return;
+  noteMeasurement(manager->frameMeasurement());
   processSpectrum(frameSpectrum_);
+}
+
+void UISpectrumView::noteMeasurement(uint64_t measurement) {
+  if (measurement == shownMeasurement_) return;
+  shownMeasurement_ = measurement;
+  forgetCurrentLevels();
+  if (auto delegate = maximusDelegate.lock()) delegate->measurementRestarted();
+}
+
+void UISpectrumView::forgetCurrentLevels() {
+  if (l_fftData.empty() && l_mainData.empty() && l_localMaximus.empty() && !sonogramData) return;
+  l_fftData.clear();
+  l_mainData.clear();
+  l_localMaximus.clear();
+  fullOctaveLevels_.clear();
+  sonogramData.reset();  // no column of them is added again
+  if (needDrawPlot) drawView();
 }
 
 void UISpectrumView::processSpectrum(std::span<const float> spectrum) {

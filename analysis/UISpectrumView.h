@@ -39,6 +39,9 @@ class MaximusDelegate {
                           const std::vector<Value>& holdedMin, float dba, float dbb, float dbc, float dbz) = 0;
   // setFullOctaveOutput: — the ten full-octave levels.
   virtual void setFullOctaveOutput(const std::vector<float>& levels) = 0;
+  // The input the view measures began anew (the capture started, or moved to another source):
+  // the levels it reported before are not of it, and none of it comes before its first frame.
+  virtual void measurementRestarted() {}
 };
 
 // One stop of the sonogram palette: a level on the 0..1 scale and its colour.
@@ -81,6 +84,11 @@ class UISpectrumView : public UIView {
   void pauseFileRecord();
   // Steps 3 to 15 of a frame, from the frame's averaged dB spectrum (n = N/2 bins).
   void processSpectrum(std::span<const float> spectrum);
+  // Takes the current levels off the plot (the series, its peak, the sonogram's next column) and
+  // draws it without them; the held maximum and minimum stay. The next frame shows levels again.
+  void forgetCurrentLevels();
+  // The input of the levels the view shows (see BufferManager::measurement; 0 before the first).
+  uint64_t shownMeasurement() const { return shownMeasurement_; }
   void resetMaxMinData();
   Value getLocalMaximumOf(std::span<const float> values);
   float getCurrentX() const { return bands_.getCurrentX(); }
@@ -225,6 +233,10 @@ class UISpectrumView : public UIView {
   // The same once the search found `index` (BandMapping::indexOfHighest's, from -10,000 dB).
   Peak peakAt(std::span<const float> values, int64_t index);
   bool makeCurrent();
+  // When the frames come from another input than the levels shown, those levels go
+  // (forgetCurrentLevels) and the delegate is told (measurementRestarted).
+  void noteMeasurement(uint64_t measurement);
+  uint64_t shownMeasurement_ = 0;
   BandMapping bands_;
   MathParams mathParams_{0, 512};
   int32_t scaleType_ = 0;

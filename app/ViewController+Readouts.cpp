@@ -72,12 +72,12 @@ void ViewController::maximusArray(const std::vector<Value>& maximus, const std::
 }
 
 // "%d Hz, %d dB" with the record's whole (truncated) frequency and level; nothing without both. While
-// the chart measures nothing the place touched is named with no level.
+// the chart has no current level the place touched is named with no level.
 void ViewController::showReading(const Value& record) {
   auto f = number(record, "frequency"), v = number(record, "volume");
   if (!f || !v) return;
   readingFrequency_ = static_cast<int>(readableFrequency(*f));
-  const bool measured = spectrumView->hasAudioInput();
+  const bool measured = spectrumView->hasCurrentLevels();
   lblCurrentReadings->setText(
       readingText(readingFrequency_, measured ? std::optional<int>(static_cast<int>(readableLevel(*v))) : std::nullopt));
 }
@@ -88,7 +88,7 @@ void ViewController::onTouch(const std::vector<Value>& values) {
   btnAim->setSelected(false);
   if (values.empty()) return;
   showReading(values.front());
-  if (!spectrumView->hasAudioInput()) showHeldLevelsUnavailable();
+  if (!spectrumView->hasCurrentLevels()) showHeldLevelsUnavailable();
 }
 
 void ViewController::onRemoveMarker() {

@@ -62,6 +62,8 @@ void MicProfileSetupViewController::readSignalAction(const std::shared_ptr<UIBut
   const bool on = sender->isSelected();
   bandsView->setValuesFieldsIsHidden(!on);
   lblDba->setHidden(!on);
+  // The levels shown when it last listened are not of now: none shows until the chart's next frame.
+  if (on) levelsUnavailable();
   if (auto chart = SpectrumWrapper::spectrumObject()) {
     chart->setFftDelegate(on ? std::static_pointer_cast<FFTValuesDelegate>(self()) : nullptr);
   }

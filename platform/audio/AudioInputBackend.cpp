@@ -84,6 +84,7 @@ int AudioInputBackend::sinkCount() const {
 
 void AudioInputBackend::deliver(const float* samples, uint32_t frames) {
   if (!samples) return;
+  if (timelineBroken_.exchange(false, std::memory_order_acq_rel)) sampleTime_ += kTimelineBreakFrames;
   const DeliveryFrame frame{this, tlsDeliveries};
   tlsDeliveries = &frame;
   while (frames > 0) {

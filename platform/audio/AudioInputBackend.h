@@ -29,6 +29,8 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
   static constexpr int kMaxSinks = 32;
   // The longest delivery handed to a sink; longer captures are split.
   static constexpr uint32_t kMaxDeliveryFrames = 4096;
+  // How far the sample time jumps where deliveries stop continuing each other (breakTimeline).
+  static constexpr double kTimelineBreakFrames = kAudioSampleRate;
 
   virtual ~AudioInputBackend() = default;
 
@@ -60,12 +62,18 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
   void deliver(const float* samples, uint32_t frames);
   // Render thread: hands `frames` zero samples (a gap in the capture) to every sink.
   void deliverSilence(uint32_t frames);
+  // Any thread: what is delivered from now on does not continue what was delivered before (the
+  // capture reads another source). The next delivery's sample time jumps ahead by
+  // kTimelineBreakFrames instead of following on, as a device's does after a change of route, so
+  // that a sink which looks for gaps in the time stamps sees one.
+  void breakTimeline() { timelineBroken_.store(true, std::memory_order_release); }
 
  private:
   OSStatus startCapturingLocked();
   std::array<std::atomic<AudioInputSink*>, kMaxSinks> sinks_{};
   std::atomic<uint32_t> deliverySeq_{0};  // odd while a delivery runs
   double sampleTime_ = 0;                 // render thread only
+  std::atomic<bool> timelineBroken_{false};
   mutable std::mutex mutex_;  // serialises addSink/removeSink; never taken by deliver nor while waiting
   bool started_ = false;
 };

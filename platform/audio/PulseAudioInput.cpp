@@ -41,6 +41,8 @@ struct PulseAudioInput::Stream {
   static void onMoved(pa_stream*, void* userdata) {
     auto* self = static_cast<Stream*>(userdata);
     self->movedByServer = true;
+    // What it reads from here on is another source's sound.
+    if (self->owner->stream_.get() == self) self->owner->breakTimeline();
     self->owner->checkSource(*self);
   }
   // Whether it reads `wanted` ("" for the default source) now.
@@ -155,6 +157,8 @@ void PulseAudioInput::takeOver(std::unique_ptr<Stream> stream) {
   // The main loop is locked: no read callback runs between the two, so the old stream's last
   // delivery is over before the new one's first, and the sinks see one input throughout.
   if (stream_) closeStream(*stream_);
+  // The new stream's sound does not continue the old one's.
+  breakTimeline();
   pa_stream_set_read_callback(stream->stream, &PulseAudioInput::onRead, this);
   stream_ = std::move(stream);
   checkSource(*stream_);  // the server may have moved it while it was made ready

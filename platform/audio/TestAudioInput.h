@@ -16,6 +16,8 @@ class TestAudioInput : public AudioInputBackend {
   // Runs one render cycle of `samples.size()` frames through every sink, on the calling thread.
   void pushSamples(const std::vector<float>& samples);
   void pushSamples(const float* samples, uint32_t frames);
+  // The next push does not continue the ones before, as the first from another source.
+  void startNewTimeline() { breakTimeline(); }
 
   // The status that AudioUnitRender of units fed by this input returns (noErr: render normally).
   void setRenderError(OSStatus status) { renderError_.store(status); }

@@ -267,11 +267,140 @@ TEST(BufferManager, FrameSpectrumIsTheHelpersSpectrumOfTheSnapshotBitForBit) {
     manager.CopyAudioToFFTInput(delivery.data(), size);
     // The same window each time, so that both averagers see the same frames in the same order.
     const MathParams params{frames % 7, 256};
+    if (manager.mFFTInputBufferFrameIndex() < 256) {
+      // A window still filling is part zeros: no frame.
+      EXPECT_FALSE(manager.ComputeFFTOutput(output.data(), params));
+      continue;
+    }
     std::vector<float> window = latest(manager);
     reference.ComputeFFT(window.data(), expected.data(), params);
-    manager.ComputeFFTOutput(output.data(), params);
+    ASSERT_TRUE(manager.ComputeFFTOutput(output.data(), params));
     ASSERT_EQ(std::memcmp(output.data(), expected.data(), output.size() * sizeof(float)), 0)
         << "frame " << frames << " window " << params.window;
     ++frames;
   }
+  EXPECT_GT(frames, 10);
+}
+
+namespace {
+
+// Delivers samples as a render callback does: BeginDelivery with the delivery's time stamp, then the
+// copy. Returns whether the delivery began a new input.
+bool deliver(BufferManager& manager, const std::vector<float>& samples, double sampleTime) {
+  AudioTimeStamp stamp;
+  stamp.mSampleTime = sampleTime;
+  stamp.mFlags = kAudioTimeStampSampleTimeValid;
+  const bool fresh = manager.BeginDelivery(&stamp, uint32_t(samples.size()));
+  manager.CopyAudioToFFTInput(samples.data(), uint32_t(samples.size()));
+  return fresh;
+}
+
+std::vector<float> tone(double hz, size_t count, uint64_t first) {
+  std::vector<float> v(count);
+  for (size_t i = 0; i < count; ++i) v[i] = float(0.3 * std::sin(2 * M_PI * hz * double(first + i) / 44100));
+  return v;
+}
+
+enum class NewInput { Reset, Request, TimeJump };
+
+void PrintTo(NewInput cause, std::ostream* os) {
+  *os << (cause == NewInput::Reset ? "reset" : cause == NewInput::Request ? "request" : "time jump");
+}
+
+class BufferManagerNewInput : public ::testing::TestWithParam<NewInput> {};
+
+}  // namespace
+
+// Whatever begins a new input (a stop and start, a capture that came back after delivering nothing,
+// a capture moved to another source), the first frame after it is that of a new buffer manager
+// given the same samples: no sample, and no averaged frame, from before it.
+TEST_P(BufferManagerNewInput, TheFirstFrameAfterItIsANewManagersBitForBit) {
+  BufferManager manager(512);
+  const MathParams params{1, 512};
+  std::vector<float> output(256), expected(256);
+  double time = 1000;
+  uint64_t phase = 0;
+  // A 1 kHz tone long enough to fill the average.
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_EQ(deliver(manager, tone(1000, 256, phase), time), i == 0) << i;
+    phase += 256;
+    time += 256;
+    if (manager.mFFTFramesReady.load() > 0) {
+      EXPECT_TRUE(manager.ComputeFFTOutput(output.data(), params));
+    }
+  }
+  const uint64_t toneInput = manager.measurement();
+  EXPECT_EQ(manager.frameMeasurement(), toneInput);
+
+  switch (GetParam()) {
+    case NewInput::Reset:
+      manager.ResetFFTInput();
+      EXPECT_NE(manager.measurement(), toneInput);
+      break;
+    case NewInput::Request:
+      manager.RequestNewInput();
+      break;
+    case NewInput::TimeJump:
+      time += 44100;
+      break;
+  }
+  // Another tone from here, in deliveries of another size.
+  const std::vector<float> first = tone(3000, 384, 0), second = tone(3000, 128, 384);
+  EXPECT_TRUE(deliver(manager, first, time));
+  const uint64_t newInput = manager.measurement();
+  EXPECT_NE(newInput, toneInput);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 0) << "no frame before a whole window of the new input";
+  EXPECT_FALSE(manager.ComputeFFTOutput(output.data(), params));
+  EXPECT_FALSE(deliver(manager, second, time + 384)) << "what continues it is the same input";
+  ASSERT_EQ(manager.mFFTFramesReady.load(), 1);
+  ASSERT_TRUE(manager.ComputeFFTOutput(output.data(), params));
+  EXPECT_EQ(manager.measurement(), newInput);
+  EXPECT_EQ(manager.frameMeasurement(), newInput);
+
+  BufferManager reference(512);
+  deliver(reference, first, 0);
+  deliver(reference, second, 384);
+  ASSERT_TRUE(reference.ComputeFFTOutput(expected.data(), params));
+  EXPECT_EQ(std::memcmp(output.data(), expected.data(), output.size() * sizeof(float)), 0);
+  EXPECT_EQ(manager.fftHelper().averager().filledCount(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCause, BufferManagerNewInput,
+                         ::testing::Values(NewInput::Reset, NewInput::Request, NewInput::TimeJump),
+                         [](const ::testing::TestParamInfo<NewInput>& info) {
+                           return info.param == NewInput::Reset     ? "Reset"
+                                  : info.param == NewInput::Request ? "Request"
+                                                                    : "TimeJump";
+                         });
+
+// A new input that begins between a reader's look at the count and its take: the take gives no
+// frame, the count stays at zero (not below), and the new input's first window counts as before.
+TEST(BufferManager, ATakeOvertakenByANewInputGivesNoFrameAndCountsNothing) {
+  BufferManager manager(256);
+  std::vector<float> output(128);
+  deliver(manager, tone(1000, 256, 0), 0);
+  ASSERT_EQ(manager.mFFTFramesReady.load(), 1);
+  AudioTimeStamp jump;
+  jump.mSampleTime = 99999;
+  jump.mFlags = kAudioTimeStampSampleTimeValid;
+  EXPECT_TRUE(manager.BeginDelivery(&jump, 0));
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 0);
+  EXPECT_FALSE(manager.ComputeFFTOutput(output.data(), MathParams{0, 256}));
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 0);
+  deliver(manager, tone(1000, 256, 0), 99999);
+  EXPECT_EQ(manager.mFFTFramesReady.load(), 1);
+  EXPECT_TRUE(manager.ComputeFFTOutput(output.data(), MathParams{0, 256}));
+  // Time stamps without a sample time say nothing of continuity; a frozen window begins nothing.
+  AudioTimeStamp none;
+  EXPECT_FALSE(manager.BeginDelivery(&none, 256));
+  EXPECT_FALSE(manager.BeginDelivery(nullptr, 256));
+  const uint64_t input = manager.measurement();
+  manager.FreezeFFTInput();
+  manager.RequestNewInput();
+  EXPECT_FALSE(manager.BeginDelivery(&jump, 256));
+  EXPECT_EQ(manager.measurement(), input);
+  // Every buffer manager's inputs are numbered apart from every other's.
+  BufferManager other(256);
+  EXPECT_NE(other.measurement(), input);
+  EXPECT_NE(other.measurement(), 0u);
 }

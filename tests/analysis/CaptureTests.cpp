@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "analysis/AUFilePlayer.h"
@@ -224,23 +225,43 @@ TEST_F(EngineTest, AnInputThatCannotStartIsReportedOnceAndTriedAgainUntilItStart
   EXPECT_EQ(changes, 1) << "the same problem is not posted again";
   EXPECT_EQ(linesWith(log, "No audio input"), 1u) << ::testing::PrintToString(log.lines());
   EXPECT_EQ(linesWith(log, "couldn't start AURemoteIO"), 1u);
-  engine->stopIOUnit();  // a layout restarts the chart: the same failure is not logged again
+  // A stopped engine watches no input and so says nothing of it, nor waits for it.
+  engine->stopIOUnit();
+  EXPECT_TRUE(engine->hasAudioInput());
+  EXPECT_FALSE(engine->isWaitingForAudioInput());
+  EXPECT_EQ(changes, 2);
+  clock.step(2 * SAudioController::kInputRetryInterval);
+  EXPECT_EQ(input->startCount(), starts + 3) << "a stopped engine does not try";
+  // A layout restarts the chart: the start says again, at once, that there is no input, but the
+  // same failure is not logged again.
   EXPECT_EQ(engine->startIOUnit(), kAudioUnitErr_NoConnection);
+  EXPECT_FALSE(engine->hasAudioInput());
   EXPECT_EQ(linesWith(log, "couldn't start AURemoteIO"), 1u);
+  EXPECT_EQ(linesWith(log, "No audio input"), 1u);
   EXPECT_TRUE(engine->isWaitingForAudioInput());
-  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(changes, 3);
 
   input->setStartError(noErr);  // the server is back
   clock.step(SAudioController::kInputRetryInterval);
   EXPECT_TRUE(engine->hasAudioInput());
   EXPECT_FALSE(engine->isWaitingForAudioInput());
-  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(changes, 4);
   EXPECT_EQ(linesWith(log, "Audio input is back"), 1u);
   input->pushSamples(std::vector<float>(512, 0.2f));
   EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1) << "capturing again";
   const int after = input->startCount();
   clock.step(3 * SAudioController::kInputRetryInterval);
   EXPECT_EQ(input->startCount(), after) << "no more tries once it runs";
+
+  // Once it ran, the same failure again is news again.
+  engine->stopIOUnit();
+  auto away = TestAudioInput::create("away");
+  away->setStartError(kAudioUnitErr_NoConnection);
+  AVAudioSession::sharedInstance().setInputBackend(away);
+  EXPECT_EQ(engine->startIOUnit(), kAudioUnitErr_NoConnection);
+  EXPECT_EQ(linesWith(log, "couldn't start AURemoteIO"), 2u) << ::testing::PrintToString(log.lines());
+  EXPECT_EQ(linesWith(log, "No audio input: away: audio server unavailable"), 1u);
+  engine->stopIOUnit();
 }
 
 TEST_F(EngineTest, AStoppedEngineStopsTryingAndAProblemThatCannotPassIsNotRetried) {
@@ -432,3 +453,144 @@ TEST(VirtualFileInput, CapturesTheFileInRealTime) {
 }
 
 }  // namespace
+
+namespace {
+
+// A tone with a DC offset, so that the filter's state carries it from one delivery to the next.
+std::vector<float> offsetTone(double hz, size_t count, uint64_t& phase) {
+  std::vector<float> v(count);
+  for (auto& x : v) x = float(0.2 + 0.3 * std::sin(2 * M_PI * hz * double(phase++) / 44100));
+  return v;
+}
+
+// One way a capture starts or comes to read another input, applied to a running engine on the
+// test input; it returns the input the engine reads afterwards.
+struct InputChange {
+  const char* name;
+  std::function<TestAudioInput*(SAudioController&, TestAudioInput&, testsupport::ManualClock&)> apply;
+};
+
+void PrintTo(const InputChange& change, std::ostream* os) { *os << change.name; }
+
+class EveryInputChange : public EngineTest, public ::testing::WithParamInterface<InputChange> {};
+
+}  // namespace
+
+// However the capture starts or changes input, its first frame afterwards is the one a new engine
+// would compute from the same deliveries: nothing of the sound before it (not in the window, the
+// filter's state or the spectrum average), and no frame at all before a whole window of it.
+TEST_P(EveryInputChange, TheFirstFrameAfterItCarriesNothingFromBefore) {
+  testsupport::ManualClock clock;
+  auto engine = SAudioController::create();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  const MathParams params{1, 512};
+  std::vector<float> output(256), expected(256);
+  uint64_t phase = 0;
+  for (int i = 0; i < 40; ++i) {
+    input->pushSamples(offsetTone(1000, 256, phase));
+    BufferManager* m = engine->getBufferManagerInstance();
+    if (m->mFFTFramesReady.load() > 0) {
+      ASSERT_TRUE(m->ComputeFFTOutput(output.data(), params));
+    }
+  }
+  ASSERT_EQ(engine->getBufferManagerInstance()->fftHelper().averager().filledCount(), 15);
+
+  TestAudioInput* now = GetParam().apply(*engine, *input, clock);
+  ASSERT_TRUE(now);
+  ASSERT_TRUE(engine->hasAudioInput()) << engine->audioInputProblem();
+  BufferManager* m = engine->getBufferManagerInstance();
+  ASSERT_TRUE(m);
+  const uint64_t before = m->frameMeasurement();
+
+  uint64_t newPhase = 7;
+  const std::vector<float> first = offsetTone(3000, 384, newPhase), second = offsetTone(3000, 128, newPhase);
+  now->pushSamples(first);
+  EXPECT_EQ(m->mFFTFramesReady.load(), 0) << "no frame before a whole window of the new input";
+  EXPECT_FALSE(m->ComputeFFTOutput(output.data(), params));
+  now->pushSamples(second);
+  ASSERT_EQ(m->mFFTFramesReady.load(), 1);
+  ASSERT_TRUE(m->ComputeFFTOutput(output.data(), params));
+  EXPECT_NE(m->frameMeasurement(), before);
+
+  // What a new engine's chain makes of the same deliveries.
+  BufferManager reference(512);
+  DCRejectionFilter filter;
+  for (std::vector<float> delivery : {first, second}) {
+    filter.FilterInPlace(delivery.data(), uint32_t(delivery.size()));
+    reference.CopyAudioToFFTInput(delivery.data(), uint32_t(delivery.size()));
+  }
+  ASSERT_TRUE(reference.ComputeFFTOutput(expected.data(), params));
+  EXPECT_EQ(std::memcmp(output.data(), expected.data(), output.size() * sizeof(float)), 0);
+  EXPECT_EQ(m->fftHelper().averager().filledCount(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EngineTest, EveryInputChange,
+    ::testing::Values(
+        InputChange{"a stop and a start",
+                    [](SAudioController& engine, TestAudioInput& input, testsupport::ManualClock&) {
+                      engine.stopIOUnit();
+                      EXPECT_EQ(engine.startIOUnit(), noErr);
+                      return &input;
+                    }},
+        InputChange{"an interruption that ends",
+                    [](SAudioController&, TestAudioInput& input, testsupport::ManualClock&) {
+                      AVAudioSession::sharedInstance().postInterruption(AVAudioSessionInterruptionTypeBegan);
+                      AVAudioSession::sharedInstance().postInterruption(AVAudioSessionInterruptionTypeEnded);
+                      return &input;
+                    }},
+        InputChange{"a retry that picks the input up",
+                    [](SAudioController& engine, TestAudioInput&, testsupport::ManualClock& clock) {
+                      // Stopped, then started while the server does not answer.
+                      engine.stopIOUnit();
+                      static std::shared_ptr<TestAudioInput> waited;
+                      waited = TestAudioInput::create("waited");
+                      waited->setStartError(kAudioUnitErr_NoConnection);
+                      AVAudioSession::sharedInstance().setInputBackend(waited);
+                      EXPECT_NE(engine.startIOUnit(), noErr);
+                      waited->setStartError(noErr);
+                      clock.step(SAudioController::kInputRetryInterval + 0.1);
+                      EXPECT_FALSE(engine.isWaitingForAudioInput());
+                      return waited.get();
+                    }},
+        InputChange{"a server that comes back",
+                    [](SAudioController& engine, TestAudioInput&, testsupport::ManualClock& clock) {
+                      static std::shared_ptr<TestAudioInput> next;
+                      next = TestAudioInput::create("next");
+                      next->setStartError(kAudioUnitErr_NoConnection);
+                      AVAudioSession::sharedInstance().setInputBackend(next);
+                      AVAudioSession::sharedInstance().postMediaServicesReset();
+                      clock.step(0.01);
+                      EXPECT_FALSE(engine.hasAudioInput());
+                      next->setStartError(noErr);
+                      clock.step(SAudioController::kInputRetryInterval);
+                      return next.get();
+                    }},
+        InputChange{"the capture moved to another source",
+                    [](SAudioController&, TestAudioInput& input, testsupport::ManualClock&) {
+                      input.startNewTimeline();
+                      return &input;
+                    }},
+        InputChange{"samples lost in the capture",
+                    [](SAudioController&, TestAudioInput& input, testsupport::ManualClock&) {
+                      input.setRenderError(kAudioUnitErr_CannotDoInCurrentContext);
+                      input.pushSamples(std::vector<float>(300, 0.9f));
+                      input.setRenderError(noErr);
+                      return &input;
+                    }},
+        InputChange{"an input that delivered nothing delivers again",
+                    [](SAudioController& engine, TestAudioInput& input, testsupport::ManualClock& clock) {
+                      clock.step(SAudioController::kInputSilenceLimit + 0.5);
+                      EXPECT_EQ(engine.audioInputProblem(), SAudioController::kInputDeliversNothing);
+                      // Samples come again: the engine says so at its next look.
+                      input.pushSamples(std::vector<float>(64, 0.0f));
+                      clock.step(SAudioController::kInputWatchInterval);
+                      EXPECT_TRUE(engine.hasAudioInput());
+                      return &input;
+                    }}),
+    [](const ::testing::TestParamInfo<InputChange>& info) {
+      std::string name;
+      for (const char* c = info.param.name; *c; ++c)
+        if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+      return name;
+    });

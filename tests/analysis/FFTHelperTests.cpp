@@ -225,3 +225,39 @@ TEST(FFTHelper, OutputIsTheStepByStepComputationBitForBit) {
     vDSP_destroy_fftsetup(setup);
   }
 }
+
+// A cleared ring averages what comes after the clear alone, to the last bit as a new ring does,
+// whether it was filling, full, or full and turning with the sums kept from its last mean.
+TEST(SpectrumAverager, AClearedRingAveragesOnlyWhatComesAfterIt) {
+  uint32_t seed = 11;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return -140.0f + 150.0f * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+  };
+  for (int32_t slots : {1, 2, 15}) {
+    for (int32_t bins : {7, 33}) {
+      for (int32_t before : {0, 1, slots, 2 * slots + 3}) {
+        SpectrumAverager cleared(bins, slots), fresh(bins, slots);
+        std::vector<float> spectrum(static_cast<size_t>(bins)), mean(spectrum.size()), expected(spectrum.size());
+        for (int32_t frame = 0; frame < before; ++frame) {
+          for (float& v : spectrum) v = next();
+          cleared.AddSpectrum(spectrum.data());
+          cleared.GetMean(mean.data());
+        }
+        cleared.Clear();
+        EXPECT_EQ(cleared.filledCount(), 0);
+        cleared.GetMean(mean.data());
+        EXPECT_EQ(mean, std::vector<float>(spectrum.size(), 0.0f)) << "an empty ring's mean";
+        for (int32_t frame = 0; frame < 2 * slots + 2; ++frame) {
+          for (float& v : spectrum) v = next();
+          cleared.AddSpectrum(spectrum.data());
+          fresh.AddSpectrum(spectrum.data());
+          cleared.GetMean(mean.data());
+          fresh.GetMean(expected.data());
+          ASSERT_EQ(std::memcmp(mean.data(), expected.data(), mean.size() * sizeof(float)), 0)
+              << "slots " << slots << " bins " << bins << " cleared after " << before << ", frame " << frame;
+        }
+      }
+    }
+  }
+}

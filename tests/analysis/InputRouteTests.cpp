@@ -29,6 +29,8 @@ class Readings : public DataProvideDelegate {
   double peakHz = 0;
   int unavailable = 0;
   int levelsBesideTheNotice = 0;
+  // Every frame's full-octave levels, in the order reported.
+  std::vector<std::vector<float>> octaves;
 
   void provideData(const std::vector<Value>&) override {}
   void maximusArray(const std::vector<Value>& peaks, const std::vector<Value>&, const std::vector<Value>&) override {
@@ -45,7 +47,7 @@ class Readings : public DataProvideDelegate {
   void dbzValue(float) override {}
   void selectedValues(const std::optional<std::vector<Value>>&) override {}
   void currentLeftPaddingChanged(float) override {}
-  void fftValues(const std::vector<float>&) override {}
+  void fftValues(const std::vector<float>& levels) override { octaves.push_back(levels); }
   void levelsUnavailable() override {
     ++unavailable;
     peakHz = 0;
@@ -82,7 +84,7 @@ class ChartInputRoute : public ::testing::Test {
   // A running FFT chart fine enough to tell 440 Hz from 1 kHz, reporting to `readings`.
   void startChart() {
     chart = UISpectrumContainerView::create(CGRectMake(0, 0, 568, 320));
-    chart->setMathParams({0, 4096});
+    chart->setMathParams({1, 4096});  // Hanning: the two tones far apart in every band
     readings->chart = chart;
     chart->setDelegate(readings);
     chart->startAnimation("");
@@ -98,6 +100,24 @@ class ChartInputRoute : public ::testing::Test {
       return found != nullptr;
     }, 10);
     return found;
+  }
+
+  // The 500 Hz octave band (354 to 708 Hz, where the USB microphone's 440 Hz lies) of the frame
+  // reported last, once the average holds nothing but what the chart hears now.
+  float steady500HzBand() {
+    testsupport::waitFor([] { return false; }, 1.0);
+    return readings->octaves.empty() ? 0.0f : readings->octaves.back()[k500HzBand];
+  }
+  static constexpr size_t k500HzBand = 4;
+  // Chooses the USB microphone and starts the chart on it; *level is its steady 500 Hz band.
+  void startChartOnTheChosenUSBMicrophone(float* level) {
+    auto usb = usbPort();
+    ASSERT_TRUE(usb);
+    NSErrorRef error;
+    ASSERT_TRUE(session().setPreferredInput(usb, &error)) << (error ? error->localizedDescription() : "");
+    startChart();
+    ASSERT_TRUE(hears(TwoMicrophoneServer::kUSBHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+    *level = steady500HzBand();
   }
 
   std::unique_ptr<TwoMicrophoneServer> server;
@@ -139,12 +159,8 @@ TEST_F(ChartInputRoute, ANamedSourceThatGoesIsNoInputRunningOrRestartedUntilItRe
 // thread: the start finds the source gone, forgets the choice and measures the input then in
 // effect at once, saying nothing of the microphone that went.
 TEST_F(ChartInputRoute, AStartWhileTheRemovalIsOnItsWayTakesTheInputInEffectAtOnce) {
-  auto usb = usbPort();
-  ASSERT_TRUE(usb);
-  NSErrorRef error;
-  ASSERT_TRUE(session().setPreferredInput(usb, &error)) << (error ? error->localizedDescription() : "");
-  startChart();
-  ASSERT_TRUE(hears(TwoMicrophoneServer::kUSBHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+  float usbLevel = 0;
+  ASSERT_NO_FATAL_FAILURE(startChartOnTheChosenUSBMicrophone(&usbLevel));
 
   chart->stopAnimation();
   server->unplugUSB();
@@ -152,7 +168,10 @@ TEST_F(ChartInputRoute, AStartWhileTheRemovalIsOnItsWayTakesTheInputInEffectAtOn
   // its answer (the capture knows it has left the source), while the main loop, not served until
   // the start, has had none.
   pulse::listSources();
+  const size_t reportedBefore = readings->octaves.size();
   chart->startAnimation("");
+  // The start's own: nothing measured yet.
+  const int unavailableAtStart = readings->unavailable;
   EXPECT_TRUE(chart->hasAudioInput()) << chart->audioInputProblem();
   EXPECT_EQ(session().preferredInput(), nullptr) << "a chosen input that has gone is chosen no more";
 
@@ -160,7 +179,37 @@ TEST_F(ChartInputRoute, AStartWhileTheRemovalIsOnItsWayTakesTheInputInEffectAtOn
   testsupport::waitFor([] { return false; }, 1.0);  // the news arrives meanwhile
   EXPECT_TRUE(chart->hasAudioInput()) << chart->audioInputProblem();
   EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
-  EXPECT_EQ(readings->unavailable, 0);
+  EXPECT_EQ(readings->unavailable, unavailableAtStart);
+  // From its first reading the chart measures the built-in microphone alone: not an average that
+  // still holds the USB microphone's 440 Hz from before the stop.
+  const float builtInLevel = steady500HzBand();
+  ASSERT_GT(usbLevel - builtInLevel, 20) << "the two microphones are told apart";
+  ASSERT_GT(readings->octaves.size(), reportedBefore);
+  for (size_t i = reportedBefore; i < readings->octaves.size(); ++i)
+    EXPECT_LT(readings->octaves[i][k500HzBand], builtInLevel + 6) << "reading " << i - reportedBefore;
+}
+
+// The chosen microphone is unplugged while the chart runs: the capture moves to the built-in one
+// at once, and the chart begins measuring anew. Each reading is of one microphone alone: never an
+// average of frames of both.
+TEST_F(ChartInputRoute, AMicrophoneUnpluggedWhileRunningIsFollowedWithoutAReadingOfBoth) {
+  float usbLevel = 0;
+  ASSERT_NO_FATAL_FAILURE(startChartOnTheChosenUSBMicrophone(&usbLevel));
+  const size_t reportedBefore = readings->octaves.size();
+  const int unavailable = readings->unavailable;
+
+  server->unplugUSB();
+  ASSERT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+  const float builtInLevel = steady500HzBand();
+  ASSERT_GT(usbLevel - builtInLevel, 20) << "the two microphones are told apart";
+  EXPECT_GT(readings->unavailable, unavailable) << "the move began a new measurement";
+  EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
+  for (size_t i = reportedBefore; i < readings->octaves.size(); ++i) {
+    const float level = readings->octaves[i][k500HzBand];
+    EXPECT_TRUE(level > usbLevel - 6 || level < builtInLevel + 6)
+        << "reading " << i - reportedBefore << " mixes the two: " << level << " dB between " << builtInLevel
+        << " and " << usbLevel;
+  }
 }
 
 // A server that stops delivering (its process frozen, its socket open) is no input until it
@@ -178,6 +227,42 @@ TEST_F(ChartInputRoute, AServerThatStopsDeliveringIsNoInputUntilItDeliversAgain)
   EXPECT_TRUE(notice);
   EXPECT_GE(unavailable, 1);
   EXPECT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+  EXPECT_EQ(readings->levelsBesideTheNotice, 0);
+}
+
+// A stopped chart makes no claim about an input it no longer watches: the stall's notice goes with
+// the stop, and comes back at once with a start while the server is still frozen, but not with a
+// start after it delivers again.
+TEST_F(ChartInputRoute, AStoppedChartSaysNothingOfAServerThatStoppedDelivering) {
+  startChart();
+  ASSERT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+  server->server().freeze();
+  const bool said = testsupport::waitFor(
+      [&] { return chart->audioInputProblem() == SAudioController::kInputDeliversNothing; }, 10);
+  chart->stopAnimation();
+  const bool hiddenWhenStopped = chart->noAudioInputView()->isHidden();
+  const bool claimWhenStopped = !chart->hasAudioInput();
+  testsupport::waitFor([] { return false; }, SAudioController::kInputSilenceLimit + 0.5);
+  const bool hiddenLater = chart->noAudioInputView()->isHidden();
+  chart->startAnimation("");
+  const bool saidAgain = testsupport::waitFor(
+      [&] { return chart->audioInputProblem() == SAudioController::kInputDeliversNothing; }, 1.0);
+  chart->stopAnimation();
+  server->server().thaw();
+  ASSERT_TRUE(said) << chart->audioInputProblem();
+  EXPECT_TRUE(hiddenWhenStopped);
+  EXPECT_FALSE(claimWhenStopped);
+  EXPECT_TRUE(hiddenLater);
+  EXPECT_TRUE(saidAgain) << "a start while it still delivers nothing";
+  EXPECT_FALSE(readings->peakHz > 0) << "no level beside it";
+
+  testsupport::waitFor([] { return false; }, 1.0);  // the server delivers again
+  EXPECT_TRUE(chart->noAudioInputView()->isHidden());
+  problems.clear();
+  chart->startAnimation("");
+  EXPECT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+  testsupport::waitFor([] { return false; }, 0.5);
+  EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
   EXPECT_EQ(readings->levelsBesideTheNotice, 0);
 }
 

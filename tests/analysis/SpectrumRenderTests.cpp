@@ -194,6 +194,26 @@ TEST_F(SpectrumRenderTest, BarsHighlightTheHighestBarAndDrawPlates) {
   EXPECT_EQ(at(83, 35).a, 0);
 }
 
+// Before the first frame of a start there are no bars, but the held maxima stand: their plates
+// are drawn where the bands are.
+TEST_F(SpectrumRenderTest, BarsWithoutACurrentSeriesStillDrawTheHoldPlates) {
+  view->setScaleType(2);
+  view->setGraphType(1);
+  view->barsColor = UIColor::colorWithRed(0, 0, 1, 1);
+  view->planchesColor = UIColor::colorWithRed(0, 1, 0, 1);
+  view->setHoldMaximum(true);
+  view->isMaxReady = true;
+  view->l_maxesData = {{0, 40}, {16.7f, 40.5f}, {50, 40.5f}, {83.3f, 40.5f}, {100, 40}};
+  view->l_mainData.clear();
+  view->drawView();
+  for (int x : {16, 50, 83}) {
+    EXPECT_GT(at(x, 40).g, 150) << x;
+    EXPECT_EQ(at(x, 5).a, 0) << "no bar at " << x;
+  }
+  EXPECT_EQ(at(33, 40).a, 0) << "the plates are as wide as the bars would be";
+  EXPECT_EQ(view->lastHighlightedBar(), 0u);
+}
+
 TEST_F(SpectrumRenderTest, BarsWithFewerThanThreePointsDrawNothing) {
   view->setScaleType(3);
   view->setGraphType(1);
@@ -291,6 +311,22 @@ TEST_F(SpectrumRenderTest, SonogramRowsFollowTheLinearBins) {
   EXPECT_EQ(at(98, 49).r, 255);  // blue colour in the first channel
   EXPECT_EQ(at(98, 0).r, 0);
   EXPECT_EQ(at(98, 0).a, 255);
+}
+
+// A layout draws the sonogram as it stands: only a frame adds a column, so the last frame's column
+// is not added a second time (after a start, when it is not of the input measured).
+TEST_F(SpectrumRenderTest, ALayoutAddsNoColumnToTheSonogram) {
+  view->spectrumMode = 1;
+  view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 0)}, {1, UIColor::colorWithRed(1, 0, 0, 1)}};
+  view->sonogramData = std::vector<float>(256, 0.0f);
+  view->drawView();
+  ASSERT_GT(opaquePixels(), 0);
+  view->setFrame(CGRectMake(0, 0, 120, 50));
+  view->layoutIfNeeded();
+  EXPECT_EQ(opaquePixels(), 0) << "the ring made at the new size holds no column yet";
+  ASSERT_TRUE(view->sonogramData);
+  view->drawView();  // the next frame's column
+  EXPECT_EQ(at(118, 25).b, 255);
 }
 
 TEST_F(SpectrumRenderTest, LayoutRebuildsTheFramebufferAndRingAtTheNewSize) {
@@ -409,6 +445,32 @@ TEST(SpectrumWithoutGL, HeldSeriesAreRecreatedThenFollowTheFrames) {
   view->setHoldMaximum(false);
   view->processSpectrum(spectrum);
   EXPECT_TRUE(view->l_holdedMaximus.empty());
+}
+
+// The current levels go from the plot (series, points, peak, the sonogram's next column); the held
+// maximum and minimum stay and go on holding from the next frame.
+TEST(SpectrumWithoutGL, ForgettingTheCurrentLevelsKeepsTheHolds) {
+  auto view = viewWithoutGL(CGRectMake(0, 0, 100, 50));
+  view->setHoldMaximum(true);
+  view->setHoldMinimum(true);
+  std::vector<float> spectrum(8, -50.0f);
+  view->processSpectrum(spectrum);
+  spectrum[3] = -20.0f;
+  view->processSpectrum(spectrum);
+  ASSERT_EQ(view->l_maxData[3], -20.0f);
+  view->forgetCurrentLevels();
+  EXPECT_TRUE(view->l_fftData.empty());
+  EXPECT_TRUE(view->l_mainData.empty());
+  EXPECT_TRUE(view->l_localMaximus.empty());
+  EXPECT_FALSE(view->sonogramData);
+  EXPECT_EQ(view->l_maxData[3], -20.0f);
+  EXPECT_EQ(view->l_minData[0], -50.0f);
+  EXPECT_FALSE(view->l_maxesData.empty());
+  std::fill(spectrum.begin(), spectrum.end(), -70.0f);
+  view->processSpectrum(spectrum);
+  EXPECT_EQ(view->l_fftData.size(), 8u);
+  EXPECT_EQ(view->l_maxData[3], -20.0f) << "the hold from before goes on";
+  EXPECT_EQ(view->l_minData[0], -70.0f);
 }
 
 // Receives the reports as a screen would and keeps what it needs without allocating.

@@ -9,6 +9,7 @@
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
 #include "sdk/core/ZAVAda.h"
+#include "tests/support/ManualClock.h"
 #include "tests/support/TestHome.h"
 
 void AppHarness::SetUp() {
@@ -56,6 +57,23 @@ void AppHarness::launch(CGSize size, bool withGL) {
 
 std::shared_ptr<ViewController> AppHarness::screen() const {
   return delegate ? std::dynamic_pointer_cast<ViewController>(delegate->analyzerVC()) : nullptr;
+}
+
+void AppHarness::measureAFrame() {
+  auto s = screen();
+  ASSERT_TRUE(s);
+  const int32_t frameSize = s->spectrumView->mathParams().frameSize;
+  // Two windows at a time, as a capture delivers them: the chart's data timer takes frames too, so
+  // each of the two timers finds one. Time is stepped, not waited: on a loaded machine the timers
+  // still come in their order.
+  testsupport::ManualClock clock;
+  const std::vector<float> block(size_t(std::max(frameSize, 512)), 0.1f);
+  for (int i = 0; i < 5 && !s->spectrumView->hasCurrentLevels(); ++i) {
+    input->pushSamples(block);
+    input->pushSamples(block);
+    clock.step(0.1);
+  }
+  ASSERT_TRUE(s->spectrumView->hasCurrentLevels());
 }
 
 void AppHarness::layout() {

@@ -28,6 +28,9 @@ class AppHarness : public ::testing::Test {
   void tap(const std::shared_ptr<UIView>& view);
   // Runs one layout pass of the window.
   void layout();
+  // The chart takes a frame of the test input, as a running chart does: the levels it reports are
+  // current from then on (the main run loop is stepped on a manual clock meanwhile).
+  void measureAFrame();
 
   std::shared_ptr<AppDelegate> delegate;
   std::shared_ptr<TestAudioInput> input;

@@ -77,6 +77,7 @@ TEST_F(LaunchTest, ALostAudioServerClearsTheReadoutsWhileTheChartSaysNoAudioInpu
   testsupport::ManualClock clock;
   launch();
   auto chart = screen()->spectrumView;
+  measureAFrame();
   screen()->dbaValue(-30);
   screen()->maximusArray({Value{{"frequency", 1000.0}, {"volume", -20.0}}}, {}, {});
   ASSERT_NE(screen()->lblFloatingRight->text(), "-- dB-A");

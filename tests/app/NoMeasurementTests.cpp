@@ -221,18 +221,22 @@ TEST_F(NoMeasurement, AStoppedChartKeepsItsLastMeasuredReadings) {
 }
 
 // A restarted chart measures nothing until a whole window of new samples has come: not the zeros it
-// refills from, nor a window counted before the stop.
+// refills from, nor a window counted before the stop. What it showed before the start goes with
+// the start, without a notice: the chart has an input, it has just not measured it yet.
 TEST_F(NoMeasurement, ARestartShowsNoLevelUntilAWholeNewWindowCame) {
   showEveryReadout();
   deliverUnread(8);
   tap(s->btnStartStop);
-  s->dbaValue(-200);  // a marker that any later report would overwrite
-  const std::string marked = text(s->lblFloatingRight);
   tap(s->btnStartStop);
+  EXPECT_EQ(text(s->lblFloatingRight), "-- dB-A");
+  EXPECT_EQ(text(s->lblFloatingLeft), "Peak: --");
+  EXPECT_TRUE(chart->noAudioInputView()->isHidden());
+  EXPECT_TRUE(chart->spectrumView()->l_fftData.empty()) << "the plot shows no level of before the start";
   clock->step(0.5);
-  EXPECT_EQ(text(s->lblFloatingRight), marked) << "no frame of zeros or of old windows was reported";
+  EXPECT_EQ(text(s->lblFloatingRight), "-- dB-A") << "no frame of zeros or of old windows was reported";
   play(0.1);  // 4,410 samples: a 512-sample window several times over
-  EXPECT_NE(text(s->lblFloatingRight), marked);
+  EXPECT_NE(text(s->lblFloatingRight), "-- dB-A");
+  EXPECT_FALSE(chart->spectrumView()->l_fftData.empty());
 }
 
 // Touching the chart while it measures nothing names the place touched, with no level.
@@ -245,6 +249,88 @@ TEST_F(NoMeasurement, ATouchWhileNothingIsMeasuredNamesThePlaceWithoutALevel) {
   tap(chart);
   EXPECT_FALSE(s->lblCurrentReadings->isHidden());
   EXPECT_NE(text(s->lblCurrentReadings).find(" Hz, -- dB"), std::string::npos) << text(s->lblCurrentReadings);
+}
+
+// What a start shows first, with the sound heard since it began: its first readings are of that
+// sound alone, and until then the readouts read "--".
+class FirstReadings : public NoMeasurement {
+ protected:
+  struct Readings {
+    std::string dba, peak;
+  };
+  // Stops and starts the chart, then plays `hz` (0: silence) for a second, 10 ms at a time: the
+  // first readings the screen shows after the start, and the last.
+  std::pair<Readings, Readings> restartAndPlay(double hz) {
+    restart();
+    EXPECT_EQ(text(s->lblFloatingRight), "-- dB-A");
+    EXPECT_EQ(text(s->lblFloatingLeft), "Peak: --");
+    std::optional<Readings> first;
+    std::vector<float> block(441);
+    for (int i = 0; i < 100; ++i) {
+      for (auto& x : block) x = hz > 0 ? float(0.1 * std::sin(2 * M_PI * hz * double(phase++) / 44100)) : 0.0f;
+      input->pushSamples(block);
+      clock->step(0.01);
+      if (!first && text(s->lblFloatingRight) != "-- dB-A") {
+        first = Readings{text(s->lblFloatingRight), text(s->lblFloatingLeft)};
+        EXPECT_NE(first->peak, "Peak: --") << "the readouts come with one frame";
+        // One whole window after the start, never later (512 samples here: 20 ms).
+        EXPECT_LE(i, 4);
+      }
+    }
+    EXPECT_TRUE(first) << "a reading came";
+    return {first.value_or(Readings{}), Readings{text(s->lblFloatingRight), text(s->lblFloatingLeft)}};
+  }
+  static std::string frequencyOf(const std::string& peak) { return peak.substr(0, peak.find(',')); }
+};
+
+TEST_F(FirstReadings, AStartOnSilenceAfterAToneReadsSilenceFirst) {
+  play(1.0);
+  const auto [first, last] = restartAndPlay(0);
+  EXPECT_EQ(first.dba, last.dba);
+  EXPECT_EQ(first.peak, last.peak);
+}
+
+TEST_F(FirstReadings, AStartAfterTheToneChangedNamesTheNewToneFirst) {
+  play(1.0);
+  const std::string before = frequencyOf(text(s->lblFloatingLeft));
+  const auto [first, last] = restartAndPlay(2000);
+  ASSERT_NE(frequencyOf(last.peak), before) << "the two tones are told apart";
+  EXPECT_EQ(frequencyOf(first.peak), frequencyOf(last.peak)) << first.peak << " then " << last.peak;
+}
+
+// A stopped chart watches no input and says nothing of it: the notice goes with the stop, whatever
+// its reason, and the readouts keep what the run measured last ("--": it measured nothing at its
+// end). A start says it again at once while the input still delivers nothing, and not at all once
+// it delivers.
+TEST_F(NoMeasurement, AStoppedChartShowsNoNoticeAndAStartShowsItAgainAtOnceIfStillMissing) {
+  showEveryReadout();
+  clock->step(SAudioController::kInputSilenceLimit + 0.5);
+  expectNoLevels("stalled");
+  tap(s->btnStartStop);
+  ASSERT_FALSE(chart->isStarted());
+  auto stoppedShowsNothing = [&](const char* when) {
+    SCOPED_TRACE(when);
+    EXPECT_TRUE(chart->noAudioInputView()->isHidden());
+    EXPECT_TRUE(chart->audioInputProblem().empty());
+    EXPECT_EQ(text(s->lblFloatingRight), "-- dB-A");
+    EXPECT_EQ(text(s->lblFloatingLeft), "Peak: --");
+  };
+  stoppedShowsNothing("stopped");
+  clock->step(SAudioController::kFirstInputLimit + 1);
+  stoppedShowsNothing("stopped, later");
+
+  tap(s->btnStartStop);
+  clock->step(SAudioController::kStalledInputRecheck + 0.05);
+  expectNoLevels("started while it still delivers nothing");
+
+  tap(s->btnStartStop);
+  tap(s->btnStartStop);
+  for (int i = 0; i < 40; ++i) {
+    play(0.05);
+    ASSERT_TRUE(chart->noAudioInputView()->isHidden()) << "no notice for an input that delivers, at " << i;
+  }
+  EXPECT_TRUE(chart->audioInputProblem().empty());
+  EXPECT_NE(text(s->lblFloatingRight), "-- dB-A");
 }
 
 }  // namespace

@@ -56,6 +56,7 @@ TEST_F(ReadoutsTest, PeakLabelPadsTheFrequencyAndRoundsBoth) {
 }
 
 TEST_F(ReadoutsTest, TouchShowsTheReadingAndTurnsTheAimOff) {
+  measureAFrame();
   ASSERT_TRUE(s->btnAim->isSelected());
   s->onTouch({record(440.9, -20.7), record(1, 1)});
   EXPECT_FALSE(s->lblCurrentReadings->isHidden());
@@ -67,6 +68,7 @@ TEST_F(ReadoutsTest, TouchShowsTheReadingAndTurnsTheAimOff) {
 }
 
 TEST_F(ReadoutsTest, SelectedValuesShowMaxAndMinOnlyWhileAReadingIsShown) {
+  measureAFrame();
   s->selectedValues(std::vector<Value>{record(50, -10), record(50, -5), record(50, -70)});
   EXPECT_TRUE(s->lblMaxMin->isHidden());  // the touch readout is hidden: nothing changes
   EXPECT_EQ(s->lblCurrentReadings->text(), std::nullopt);

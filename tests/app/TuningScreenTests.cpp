@@ -244,6 +244,29 @@ TEST_F(TuningScreen, TheLiveLevelsReadNoLevelWhileTheSharedChartMeasuresNothing)
   expectLevels(false, "turned on while the server is lost");
 }
 
+// The levels the screen showed when it last listened are not of now: turned on again, it shows
+// none until the shared chart's next frame, and then that frame's. The shared chart itself measures
+// on (it was never stopped): its first frame is current.
+TEST_F(TuningScreen, TurnedOnAgainItShowsNoLevelUntilTheChartsNextFrame) {
+  auto tuning = openTuning(mine);
+  const auto bands = tuning->bandsView->bandSliders();
+  tap(tuning->btnStartSignal);
+  play(1.0);
+  ASSERT_NE(tuning->lblDba->text(), "--");
+  ASSERT_NE(bands[5]->lblCurrentValue()->text(), "--");
+  clock.step(0.2);  // the chart takes the windows counted so far; no sample comes from here
+  tap(tuning->btnStartSignal);
+  tap(tuning->btnStartSignal);
+  clock.step(0.2);
+  EXPECT_EQ(tuning->lblDba->text(), "--");
+  EXPECT_EQ(tuning->lblDbc->text(), "--");
+  for (size_t band = 0; band < bands.size(); ++band)
+    EXPECT_EQ(bands[band]->lblCurrentValue()->text(), "--") << band;
+  play(0.1);
+  EXPECT_NE(tuning->lblDba->text(), "--");
+  EXPECT_NE(bands[5]->lblCurrentValue()->text(), "--");
+}
+
 TEST_F(TuningScreen, SavingAPredefinedProfileStoresItOnceAtTheEnd) {
   auto front = service().internalPredefinedProfiles()[1];
   auto tuning = openTuning(front);
