@@ -124,16 +124,18 @@ void UISpectrumContainerView::updateAudioInputState() {
     noAudioInputView_->setHidden(problem.empty());
   }
   // An input back (or a chart stopped) gives no level: the receivers' levels come with a frame.
-  if (!problem.empty()) levelsGone();
+  if (problem.empty()) return;
+  if (spectrumView_) spectrumView_->forgetCurrentLevels();
+  levelsGone();
 }
 
 void UISpectrumContainerView::levelsGone() {
-  if (spectrumView_) spectrumView_->forgetCurrentLevels();
   if (toldLevelsUnavailable_) return;
   toldLevelsUnavailable_ = true;
   tellLevelsUnavailable();
 }
 
+// The view has taken its own current levels off already.
 void UISpectrumContainerView::measurementRestarted() { levelsGone(); }
 
 bool UISpectrumContainerView::acceptFrame() {

@@ -240,7 +240,7 @@ class UISpectrumContainerView : public UIScaleView, public MaximusDelegate {
   void addFrequencyGrid(ScalePlan& plan, double W, double H, double xScale, double fStep) const;
   std::shared_ptr<UISpectrumContainerView> self();
   void tellLevelsUnavailable();
-  // The levels shown are not of the input measured now: the plot and the receivers drop them.
+  // The levels shown are not of the input measured now: the receivers are told, once until a frame.
   void levelsGone();
   // Whether a frame may reach the receivers; one that does makes their levels current again.
   bool acceptFrame();
