@@ -70,6 +70,11 @@ class BufferManager {
   uint64_t measurement() const { return measurement_.load(std::memory_order_acquire); }
   // The input of the last frame ComputeFFTOutput produced (0 before the first).
   uint64_t frameMeasurement() const { return averagedMeasurement_; }
+  // Main thread, before the first delivery: this window is filled from the input that another
+  // buffer manager numbered `measurement`, whose chain this one's replaced for a new setting (the
+  // microphone and the sound are the same). It takes that number, so that a reader sees the same
+  // input go on; its frames are still made only of the samples delivered to it.
+  void ContinueMeasurement(uint64_t measurement) { measurement_.store(measurement, std::memory_order_release); }
 
   // After this, deliveries no longer change the window nor make a frame ready. Called before the
   // capture chain is stopped and rebuilt.

@@ -190,11 +190,13 @@ bool SAudioController::setupFileIOUnit(NSErrorRef* error) {
   *callbackData_ = data;
   callbackData_->rioUnit = nullptr;
   auFilePlayer_ = std::move(player);
+  noteInputChanged();
   setAudioInputProblem("", false);  // the file is the input now
   return true;
 }
 
 OSStatus SAudioController::startIOUnit() {
+  captureStarted_ = true;
   if (auFilePlayer_) {
     const OSStatus status = auFilePlayer_->play();
     // The file is the input: one that cannot play gives nothing to measure.
@@ -203,8 +205,8 @@ OSStatus SAudioController::startIOUnit() {
     return status;
   }
   OSStatus status = AudioOutputUnitStart(rioUnit_);
-  // A chart restarts its engine at every layout: the same failure is logged once, until a start
-  // succeeds.
+  // A chart may be stopped and started again and again: the same failure is logged once, until a
+  // start succeeds.
   if (status != noErr && status != failedStartStatus_) NSLog("couldn't start AURemoteIO: %d", int(status));
   failedStartStatus_ = status;
   noteCaptureStart(status);
@@ -215,8 +217,10 @@ void SAudioController::noteCaptureStart(OSStatus status) {
   if (status == noErr) {
     cancelInputRetry();
     failedStartStatus_ = noErr;  // a failure after this is news again
-    // An input that delivered nothing when the chain stopped is back only once samples come.
-    if (!inputStalledAtStop_ || !audioInputProblem_.empty()) setAudioInputProblem("", false);
+    // A start that failed before is mended now. An input that delivers nothing (one that stalled
+    // before the stop, or a running one whose chain was built again) is back only once samples
+    // come: the watch says so.
+    if (!inputStalledAtStop_ && audioInputProblem_ != kInputDeliversNothing) setAudioInputProblem("", false);
     startInputWatch();
     return;
   }
@@ -257,13 +261,11 @@ void SAudioController::startInputWatch() {
   watchedSamples_ = bufferManager_ ? bufferManager_->samplesReceived() : 0;
   lastDeliverySeen_ = Clock::monotonic();
   deliveredSinceStart_ = false;
-  firstInputLimit_ = kFirstInputLimit;
   inputWatchTimer_ = repeatingTimer(kInputWatchInterval, &SAudioController::watchInput);
   if (inputStalledAtStop_) {
     // It delivered nothing when the chain stopped (and nothing since it last started): a capture
     // that runs delivers within a few milliseconds, so the start says at once whether it still
     // delivers nothing.
-    firstInputLimit_ = kStalledInputRecheck;
     std::weak_ptr<SAudioController> weak = weak_from_this();
     stalledRecheckTimer_ = NSTimer::scheduledTimerWithTimeInterval(kStalledInputRecheck, false, [weak](NSTimer&) {
       if (auto self = weak.lock(); self && self->inputWatchTimer_) self->watchInput();
@@ -298,6 +300,15 @@ namespace {
 constexpr double kTimerSlack = 1e-6;
 }  // namespace
 
+void SAudioController::noteInputChanged() {
+  inputStalledAtStop_ = false;
+  // A running capture may read another source now, whose first samples may take a while.
+  if (inputWatchTimer_) {
+    deliveredSinceStart_ = false;
+    lastDeliverySeen_ = Clock::monotonic();
+  }
+}
+
 void SAudioController::watchInput() {
   // Measured on this thread's clock between looks, not by counting looks: a main thread that was
   // busy for a while finds the samples that came meanwhile at its next look.
@@ -310,8 +321,13 @@ void SAudioController::watchInput() {
     if (inputStalledAtStop_ || audioInputProblem_ == kInputDeliversNothing) setAudioInputProblem("", false);
     deliveredSinceStart_ = true;
     inputStalledAtStop_ = false;
-  } else if (audioInputProblem_.empty() &&
-             now - lastDeliverySeen_ + kTimerSlack >= (deliveredSinceStart_ ? kInputSilenceLimit : firstInputLimit_)) {
+    return;
+  }
+  // The quick recheck is for the input that stalled, until it delivers: never for another one.
+  const double limit = deliveredSinceStart_  ? kInputSilenceLimit
+                       : inputStalledAtStop_ ? kStalledInputRecheck
+                                             : kFirstInputLimit;
+  if (audioInputProblem_.empty() && now - lastDeliverySeen_ + kTimerSlack >= limit) {
     setAudioInputProblem(kInputDeliversNothing, false);
     // What it delivers when it comes back is measured from then on, with nothing from before.
     if (bufferManager_) bufferManager_->RequestNewInput();
@@ -333,6 +349,7 @@ void SAudioController::setAudioInputProblem(const std::string& problem, bool ret
 }
 
 OSStatus SAudioController::stopIOUnit() {
+  captureStarted_ = false;
   cancelInputRetry();  // a stopped chart does not wait for its input
   stopInputWatch();    // nor expects any
   OSStatus status = noErr;
@@ -363,6 +380,28 @@ void SAudioController::reinitIOUnit() {
   setupIOUnit();
 }
 
+void SAudioController::applyMathParams(MathParams params) {
+  const bool capturing = captureStarted_;
+  if (auFilePlayer_) {
+    // The microphone chain takes the file's place: another input, as after a stop and a start.
+    stopIOUnit();
+    mathParams_ = params;
+    reinitIOUnit();
+    if (capturing) startIOUnit();
+    return;
+  }
+  mathParams_ = params;
+  // Neither stopped nor torn down as a whole: the input, its watch and what is said of it go on.
+  const uint64_t measurement = bufferManager_ ? bufferManager_->measurement() : 0;
+  if (bufferManager_) bufferManager_->FreezeFFTInput();
+  cancelInputRetry();  // a start that is being retried is tried with the new unit below
+  setupMicIOUnit();    // the old unit goes before its buffers
+  if (bufferManager_ && measurement != 0) bufferManager_->ContinueMeasurement(measurement);
+  // The watch counts the new buffer manager's deliveries from here.
+  watchedSamples_ = bufferManager_ ? bufferManager_->samplesReceived() : 0;
+  if (capturing) startIOUnit();
+}
+
 void SAudioController::handleInterruption(const NSNotification& notification) {
   if (stopAllActions_.load()) return;
   try {
@@ -389,11 +428,9 @@ void SAudioController::handleInterruption(const NSNotification& notification) {
 }
 
 void SAudioController::handleRouteChange(const NSNotification& notification) {
-  // The capture may read another source now, whose first samples may take a while.
-  if (inputWatchTimer_) {
-    deliveredSinceStart_ = false;
-    lastDeliverySeen_ = Clock::monotonic();
-  }
+  // The session moves every capture to the input it routes to, running or not, so the capture may
+  // read another source from now on (the one chosen while the chart was stopped, too).
+  noteInputChanged();
   if (stopAllActions_.load()) return;
   AVAudioSession& session = AVAudioSession::sharedInstance();
   int64_t reason = 0;
@@ -438,9 +475,11 @@ void SAudioController::handleMediaServerReset(const NSNotification&) {
 }
 
 void SAudioController::rebuildAfterMediaReset() {
+  noteInputChanged();  // the server that comes back is another one
   teardownChain();
   setupAudioChain();
-  startIOUnit();
+  // A chart that was stopped stays stopped: it captures nothing and says nothing of its input.
+  if (captureStarted_) startIOUnit();
   audioChainIsBeingReconstructed_.store(false);
 }
 

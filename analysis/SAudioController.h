@@ -55,6 +55,14 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   bool setupFileIOUnit(NSErrorRef* error = nullptr);
   void setupMicIOUnit();
   void reinitIOUnit();
+  // A setting of the chain changed (its frame size or window): the chain is built again with
+  // `params`, and started again when it was capturing (a stopped engine stays stopped). The input
+  // is the one it had, so it goes on as the same measurement: the buffer manager keeps its number
+  // (BufferManager::ContinueMeasurement), whether there is input is not said again (no notice
+  // comes or goes for it), and the input watch goes on where it was. The first frame of the new
+  // chain is made only of samples delivered after the change. A file chain is replaced by the
+  // microphone chain, as reinitIOUnit does, and that is a new input.
+  void applyMathParams(MathParams params);
   void setupAudioChain();
   void setupIOUnit();
   OSStatus startIOUnit();
@@ -80,7 +88,10 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   static constexpr double kInputSilenceLimit = 2.0;
   static constexpr double kFirstInputLimit = 4.0;
   static constexpr double kInputWatchInterval = 0.25;
-  // How soon a start looks again at an input that delivered nothing when the chain stopped.
+  // How soon a start looks again at an input that delivered nothing when the chain stopped. It
+  // holds for that start's first samples only, and only while the input is the one that stalled:
+  // a route change (another microphone chosen or plugged in, even while stopped), a file chain in
+  // its place or a server that came back gives the next start kFirstInputLimit again.
   static constexpr double kStalledInputRecheck = 0.1;
   // What audioInputProblem says of a running capture that delivers nothing.
   static constexpr const char* kInputDeliversNothing = "the audio input delivers nothing";
@@ -133,6 +144,8 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   void cancelInputRetry();
   // While the microphone unit runs: whether samples still come (see kInputSilenceLimit).
   void startInputWatch();
+  // Another input from here on: what the engine knew of the one before (that it stalled) goes.
+  void noteInputChanged();
   void stopInputWatch();
   void watchInput();
   // A repeating main-run-loop timer that calls `action` on this engine while it lives.
@@ -157,9 +170,12 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   uint64_t watchedSamples_ = 0;   // the buffer manager's count at the last look that saw it change
   double lastDeliverySeen_ = 0;   // when that was, or when the watch began (Clock::monotonic)
   bool deliveredSinceStart_ = false;  // since the start or the last route change
-  double firstInputLimit_ = kFirstInputLimit;  // the limit until then
-  // The input delivered nothing when the chain last stopped, and has delivered nothing since.
+  // The input delivered nothing when the chain last stopped, and has delivered nothing since; it
+  // is still the input that stalled (see kStalledInputRecheck).
   bool inputStalledAtStop_ = false;
+  // startIOUnit was called and stopIOUnit not since: the chart wants capture, whether or not the
+  // unit could start. A chain built again runs again only then.
+  bool captureStarted_ = false;
   std::shared_ptr<NSTimer> stalledRecheckTimer_;
   std::string loggedProblem_;         // the last problem logged, until the input is back
 };

@@ -474,7 +474,10 @@ CGRect UISpectrumContainerView::getUpdatedSpectrumRect() {
 
 void UISpectrumContainerView::layoutSubviews() {
   setNeedsDisplay();
-  if (spectrumView_) spectrumView_->stopAnimation();
+  // A started chart goes on through a layout: its capture is the same input, and a stop and start
+  // here would begin the measurement afresh (the readouts would read "--" for a whole window). A
+  // chart not started is stopped (the view runs from its creation until then).
+  if (spectrumView_ && !isStarted_) spectrumView_->stopAnimation();
   const CGRect r = getUpdatedSpectrumRect();
   if (spectrumView_) spectrumView_->setFrame(r);
   if (sonogramScaleView_) sonogramScaleView_->setFrame(r);
@@ -482,7 +485,7 @@ void UISpectrumContainerView::layoutSubviews() {
     noAudioInputView_->setFrame(r);
     noAudioInputView_->setNeedsDisplay();
   }
-  if (isStarted_ && spectrumView_) spectrumView_->startAnimation();
+  if (isStarted_ && spectrumView_ && !spectrumView_->isAnimating()) spectrumView_->startAnimation();
   updateAudioInputState();
   setNeedsDisplay();
 }

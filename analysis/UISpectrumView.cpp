@@ -177,13 +177,18 @@ void UISpectrumView::initHelper() {
 
 void UISpectrumView::startAnimation() {
   stopAnimation();
+  scheduleFrameTimer();
+  if (audioController_) audioController_->startIOUnit();
+  // A start is a new input: what the view showed before it goes now, not with the first frame.
+  if (BufferManager* manager = frameSource()) noteMeasurement(manager->measurement());
+}
+
+void UISpectrumView::scheduleFrameTimer() {
+  if (animationTimer) animationTimer->invalidate();
   std::weak_ptr<UISpectrumView> weak = std::static_pointer_cast<UISpectrumView>(shared_from_this());
   animationTimer = NSTimer::scheduledTimerWithTimeInterval(animationInterval_, true, [weak](NSTimer&) {
     if (auto self = weak.lock()) self->invalidate();
   });
-  if (audioController_) audioController_->startIOUnit();
-  // A start is a new input: what the view showed before it goes now, not with the first frame.
-  if (BufferManager* manager = frameSource()) noteMeasurement(manager->measurement());
 }
 
 void UISpectrumView::stopAnimation() {
@@ -224,20 +229,15 @@ void UISpectrumView::setAnimationInterval(double interval) {
   // A period that is not a positive number would make the timer spin or never fire.
   if (!(interval > 0) || !std::isfinite(interval)) return;
   animationInterval_ = interval;
-  if (animationTimer) {
-    stopAnimation();
-    startAnimation();
-  }
+  // Only the frame timer changes pace: the capture goes on, and so does what it measures.
+  if (animationTimer) scheduleFrameTimer();
 }
 
 void UISpectrumView::setMathParams(MathParams params) {
   mathParams_ = params;
-  if (!audioController_) return;
-  // A new frame size needs a chain with buffers of that length: the engine is rebuilt.
-  audioController_->stopIOUnit();
-  audioController_->setMathParams(params);
-  audioController_->reinitIOUnit();
-  audioController_->startIOUnit();
+  // A new frame size needs a chain with buffers of that length: the engine builds it again. The
+  // input is the same, so what the view shows stays until the first frame at the new setting.
+  if (audioController_) audioController_->applyMathParams(params);
 }
 
 void UISpectrumView::setScaleType(int32_t scaleType) {

@@ -61,10 +61,13 @@ class UISpectrumView : public UIView {
   void initHelper();
 
   // ---- Frame timer and pipeline ----
+  // Starts the frame timer and the engine's capture, as a new input: a stop and a start begin the
+  // measurement afresh (what the view showed goes at once).
   void startAnimation();
   void stopAnimation();
   void pauseAnimation() { stopAnimation(); }
   double animationInterval() const { return animationInterval_; }
+  // A running view's frame timer takes the new pace at once; the capture is not touched.
   void setAnimationInterval(double interval);
   bool isAnimating() const { return animationTimer != nullptr; }
   // The frame timer's action: one frame of the pipeline when the buffer manager has one ready.
@@ -153,6 +156,9 @@ class UISpectrumView : public UIView {
   AreaParams areaParams() const { return bands_.areaParams(); }
   void setAreaParams(AreaParams params) { bands_.setAreaParams(params); }
   MathParams mathParams() const { return mathParams_; }
+  // Stores the window and frame size and has the engine build its chain with them
+  // (SAudioController::applyMathParams): a running chart goes on measuring the same input, and
+  // shows what it showed until the first frame at the new setting.
   void setMathParams(MathParams params);
   uint64_t spectrumMode = 0;
   int32_t scaleType() const { return scaleType_; }
@@ -233,6 +239,8 @@ class UISpectrumView : public UIView {
   // The same once the search found `index` (BandMapping::indexOfHighest's, from -10,000 dB).
   Peak peakAt(std::span<const float> values, int64_t index);
   bool makeCurrent();
+  // (Re)starts the frame timer at animationInterval_, leaving the engine as it is.
+  void scheduleFrameTimer();
   // When the frames come from another input than the levels shown, those levels go
   // (forgetCurrentLevels) and the delegate is told (measurementRestarted).
   void noteMeasurement(uint64_t measurement);

@@ -463,6 +463,38 @@ std::vector<float> offsetTone(double hz, size_t count, uint64_t& phase) {
   return v;
 }
 
+// The first frame a new engine's chain makes of `deliveries`, each filtered as the capture filters
+// it, at the frame size and window of `params` (empty when they make no whole window).
+std::vector<float> firstFrameOfANewChain(const std::vector<std::vector<float>>& deliveries, MathParams params) {
+  BufferManager manager(uint32_t(params.frameSize));
+  DCRejectionFilter filter;
+  for (std::vector<float> delivery : deliveries) {
+    filter.FilterInPlace(delivery.data(), uint32_t(delivery.size()));
+    manager.CopyAudioToFFTInput(delivery.data(), uint32_t(delivery.size()));
+  }
+  std::vector<float> frame(size_t(params.frameSize / 2));
+  if (!manager.ComputeFFTOutput(frame.data(), params)) frame.clear();
+  return frame;
+}
+
+// Delivers a new tone to `into` in two parts, the first a quarter of a window short of a whole
+// window of `m`: `m` has no frame after the first, and after the second one frame, the one a new
+// chain makes of the same deliveries, averaged with nothing before it.
+void expectTheFirstFrameIsANewChains(TestAudioInput& into, BufferManager& m, MathParams params) {
+  const size_t n = m.mFFTInputBufferLen;
+  uint64_t phase = 7;
+  const std::vector<float> first = offsetTone(3000, n - n / 4, phase), second = offsetTone(3000, n / 4, phase);
+  std::vector<float> output(n / 2);
+  into.pushSamples(first);
+  EXPECT_EQ(m.mFFTFramesReady.load(), 0) << "no frame before a whole window";
+  EXPECT_FALSE(m.ComputeFFTOutput(output.data(), params));
+  into.pushSamples(second);
+  ASSERT_EQ(m.mFFTFramesReady.load(), 1);
+  ASSERT_TRUE(m.ComputeFFTOutput(output.data(), params));
+  EXPECT_EQ(output, firstFrameOfANewChain({first, second}, params));
+  EXPECT_EQ(m.fftHelper().averager().filledCount(), 1);
+}
+
 // One way a capture starts or comes to read another input, applied to a running engine on the
 // test input; it returns the input the engine reads afterwards.
 struct InputChange {
@@ -484,7 +516,7 @@ TEST_P(EveryInputChange, TheFirstFrameAfterItCarriesNothingFromBefore) {
   auto engine = SAudioController::create();
   ASSERT_EQ(engine->startIOUnit(), noErr);
   const MathParams params{1, 512};
-  std::vector<float> output(256), expected(256);
+  std::vector<float> output(256);
   uint64_t phase = 0;
   for (int i = 0; i < 40; ++i) {
     input->pushSamples(offsetTone(1000, 256, phase));
@@ -501,27 +533,8 @@ TEST_P(EveryInputChange, TheFirstFrameAfterItCarriesNothingFromBefore) {
   BufferManager* m = engine->getBufferManagerInstance();
   ASSERT_TRUE(m);
   const uint64_t before = m->frameMeasurement();
-
-  uint64_t newPhase = 7;
-  const std::vector<float> first = offsetTone(3000, 384, newPhase), second = offsetTone(3000, 128, newPhase);
-  now->pushSamples(first);
-  EXPECT_EQ(m->mFFTFramesReady.load(), 0) << "no frame before a whole window of the new input";
-  EXPECT_FALSE(m->ComputeFFTOutput(output.data(), params));
-  now->pushSamples(second);
-  ASSERT_EQ(m->mFFTFramesReady.load(), 1);
-  ASSERT_TRUE(m->ComputeFFTOutput(output.data(), params));
+  expectTheFirstFrameIsANewChains(*now, *m, params);
   EXPECT_NE(m->frameMeasurement(), before);
-
-  // What a new engine's chain makes of the same deliveries.
-  BufferManager reference(512);
-  DCRejectionFilter filter;
-  for (std::vector<float> delivery : {first, second}) {
-    filter.FilterInPlace(delivery.data(), uint32_t(delivery.size()));
-    reference.CopyAudioToFFTInput(delivery.data(), uint32_t(delivery.size()));
-  }
-  ASSERT_TRUE(reference.ComputeFFTOutput(expected.data(), params));
-  EXPECT_EQ(std::memcmp(output.data(), expected.data(), output.size() * sizeof(float)), 0);
-  EXPECT_EQ(m->fftHelper().averager().filledCount(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -594,3 +607,167 @@ INSTANTIATE_TEST_SUITE_P(
         if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
       return name;
     });
+
+namespace {
+
+// `seconds` of a quiet tone into `input`, 10 ms at a time, with the main run loop stepped along.
+void deliverFor(TestAudioInput& input, testsupport::ManualClock& clock, double seconds) {
+  uint64_t phase = 0;
+  for (int i = 0; i < int(seconds * 100 + 0.5); ++i) {
+    input.pushSamples(offsetTone(440, 441, phase));
+    clock.step(0.01);
+  }
+}
+
+}  // namespace
+
+// A new frame size or window builds the chain again, but the microphone and the sound are the
+// same: the input keeps its number, nothing is said of it again, and the first frame of the new
+// chain is the one a new engine computes from the deliveries after the change. A stopped engine
+// stays stopped, and its next start is a new input.
+TEST_F(EngineTest, ANewSettingGoesOnMeasuringTheSameInputFromTheSamplesAfterIt) {
+  testsupport::ManualClock clock;
+  int posted = 0;
+  auto observer = NSNotificationCenter::defaultCenter().addObserverForName(
+      SAudioController::kAudioInputDidChangeNotification, nullptr, nullptr, [&](const NSNotification&) { ++posted; });
+  auto engine = SAudioController::create();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  uint64_t phase = 0;
+  std::vector<float> output(512);
+  for (int i = 0; i < 40; ++i) {
+    input->pushSamples(offsetTone(1000, 256, phase));
+    BufferManager* m = engine->getBufferManagerInstance();
+    if (m->mFFTFramesReady.load() > 0) {
+      ASSERT_TRUE(m->ComputeFFTOutput(output.data(), {0, 512}));
+    }
+  }
+  const uint64_t measured = engine->getBufferManagerInstance()->frameMeasurement();
+  ASSERT_NE(measured, 0u);
+
+  const MathParams params{1, 1024};
+  engine->applyMathParams(params);
+  EXPECT_EQ(engine->mathParams().window, 1);
+  BufferManager* m = engine->getBufferManagerInstance();
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->mFFTInputBufferLen, 1024u);
+  EXPECT_TRUE(remoteio::isRunning(engine->rioUnit())) << "a capturing engine captures again";
+  EXPECT_EQ(input->sinkCount(), 1) << "the old unit left the input";
+  EXPECT_EQ(m->measurement(), measured) << "the same input";
+  EXPECT_TRUE(engine->hasAudioInput());
+
+  expectTheFirstFrameIsANewChains(*input, *m, params);
+  EXPECT_EQ(m->frameMeasurement(), measured);
+  clock.step(1.0);
+  EXPECT_TRUE(engine->hasAudioInput()) << engine->audioInputProblem();
+  EXPECT_EQ(posted, 0) << "nothing was said of the input";
+
+  engine->stopIOUnit();
+  engine->applyMathParams({0, 512});
+  EXPECT_FALSE(remoteio::isRunning(engine->rioUnit())) << "a stopped engine stays stopped";
+  EXPECT_EQ(input->sinkCount(), 0);
+  clock.step(SAudioController::kFirstInputLimit + 1);
+  EXPECT_TRUE(engine->hasAudioInput()) << "a stopped engine says nothing of its input";
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  m = engine->getBufferManagerInstance();
+  input->pushSamples(offsetTone(3000, 512, phase));
+  ASSERT_TRUE(m->ComputeFFTOutput(output.data(), {0, 512}));
+  EXPECT_NE(m->frameMeasurement(), measured) << "a start after a stop is a new input";
+}
+
+// The quick recheck a start makes of an input that stalled before the stop is for that start's
+// first samples: once they came, a change of input has the first-input limit, as it has without
+// the stall before.
+TEST_F(EngineTest, AfterAStartThatFoundAStallAChangeOfInputHasTheFirstInputLimit) {
+  for (bool stalledBefore : {false, true}) {
+    SCOPED_TRACE(stalledBefore ? "after a stall" : "without a stall");
+    testsupport::ManualClock clock;
+    auto engine = SAudioController::create();
+    ASSERT_EQ(engine->startIOUnit(), noErr);
+    deliverFor(*input, clock, 0.5);
+    if (stalledBefore) {
+      clock.step(2.5);
+      ASSERT_EQ(engine->audioInputProblem(), SAudioController::kInputDeliversNothing);
+    }
+    engine->stopIOUnit();
+    ASSERT_EQ(engine->startIOUnit(), noErr);
+    deliverFor(*input, clock, 1.0);
+    ASSERT_TRUE(engine->hasAudioInput()) << engine->audioInputProblem();
+    AVAudioSession::sharedInstance().postRouteChange(AVAudioSessionRouteChangeReasonNewDeviceAvailable, "previous");
+    clock.step(SAudioController::kFirstInputLimit - SAudioController::kInputWatchInterval);
+    EXPECT_TRUE(engine->hasAudioInput()) << engine->audioInputProblem();
+    clock.step(2 * SAudioController::kInputWatchInterval);
+    EXPECT_EQ(engine->audioInputProblem(), SAudioController::kInputDeliversNothing);
+    engine->stopIOUnit();
+  }
+}
+
+// What the engine remembers of an input that stalled belongs to that input: a start on another
+// one has the first-input limit. The input that stalled is still looked at again at once.
+TEST_F(EngineTest, AStartOnAnotherInputThanTheOneThatStalledHasTheFirstInputLimit) {
+  const std::string file = capturetest::writeSine(tempPath("other-input"), 44100, 0.2, 1000, 0.5);
+  struct Change {
+    const char* name;
+    bool anotherInput;
+    std::function<void(SAudioController&)> apply;
+  };
+  const Change changes[] = {
+      {"none: the input that stalled", false, [](SAudioController&) {}},
+      {"a new frame size", false, [](SAudioController& engine) { engine.applyMathParams({0, 1024}); }},
+      {"another microphone chosen", true,
+       [](SAudioController&) {
+         AVAudioSession::sharedInstance().postRouteChange(AVAudioSessionRouteChangeReasonOverride, "previous");
+       }},
+      {"the file chain in the microphone's place, and the microphone back", true,
+       [&file](SAudioController& engine) {
+         engine.setFileUrl(file);
+         NSErrorRef error;
+         ASSERT_TRUE(engine.setupFileIOUnit(&error)) << (error ? error->description() : "");
+         ASSERT_EQ(engine.startIOUnit(), noErr);
+         engine.stopIOUnit();
+         engine.reinitIOUnit();
+       }},
+  };
+  for (const Change& change : changes) {
+    SCOPED_TRACE(change.name);
+    testsupport::ManualClock clock;
+    auto engine = SAudioController::create();
+    ASSERT_EQ(engine->startIOUnit(), noErr);
+    deliverFor(*input, clock, 0.5);
+    clock.step(2.5);
+    ASSERT_EQ(engine->audioInputProblem(), SAudioController::kInputDeliversNothing);
+    engine->stopIOUnit();
+    change.apply(*engine);
+    ASSERT_EQ(engine->startIOUnit(), noErr);
+    clock.step(SAudioController::kStalledInputRecheck + 0.05);
+    if (!change.anotherInput) {
+      EXPECT_EQ(engine->audioInputProblem(), SAudioController::kInputDeliversNothing) << "looked at again at once";
+    } else {
+      EXPECT_TRUE(engine->hasAudioInput()) << engine->audioInputProblem();
+      clock.step(SAudioController::kFirstInputLimit - 0.5);
+      EXPECT_TRUE(engine->hasAudioInput()) << engine->audioInputProblem();
+      clock.step(0.5);
+      EXPECT_EQ(engine->audioInputProblem(), SAudioController::kInputDeliversNothing);
+    }
+    engine->stopIOUnit();
+  }
+  std::filesystem::remove(file);
+}
+
+// A chart the user stopped stays stopped when the audio server comes back: it captures nothing
+// and says nothing of its input until it is started.
+TEST_F(EngineTest, AMediaResetLeavesAStoppedEngineStopped) {
+  testsupport::ManualClock clock;
+  auto engine = SAudioController::create();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  engine->stopIOUnit();
+  AVAudioSession::sharedInstance().postMediaServicesReset();
+  clock.step(0.01);
+  EXPECT_FALSE(engine->audioChainIsBeingReconstructed());
+  EXPECT_FALSE(remoteio::isRunning(engine->rioUnit()));
+  EXPECT_EQ(input->sinkCount(), 0);
+  clock.step(SAudioController::kFirstInputLimit + 1);
+  EXPECT_TRUE(engine->hasAudioInput());
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  input->pushSamples(std::vector<float>(512, 0.2f));
+  EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
+}

@@ -154,10 +154,15 @@ TEST_F(SpectrumEngineTest, StoppingTheViewStopsItsEngineAndItsFrames) {
   view->invalidate();
   tick();
   EXPECT_TRUE(delegate->reports.empty());
-  // Started again, the frames flow again; a new interval restarts both timer and engine.
+  // Started again, the frames flow again. A new interval changes the timer's pace alone: the
+  // capture goes on, as the same input.
   view->startAnimation();
+  const uint64_t measured = engine->getBufferManagerInstance()->measurement();
   view->setAnimationInterval(0.1);
+  EXPECT_TRUE(view->isAnimating());
+  EXPECT_DOUBLE_EQ(view->animationInterval(), 0.1);
   EXPECT_TRUE(remoteio::isRunning(engine->rioUnit()));
+  EXPECT_EQ(engine->getBufferManagerInstance()->measurement(), measured);
   input->pushSamples(sine(512, 1000, 0.5));
   tick();
   EXPECT_EQ(delegate->reports.size(), 1u);

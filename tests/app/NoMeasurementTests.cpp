@@ -298,6 +298,181 @@ TEST_F(FirstReadings, AStartAfterTheToneChangedNamesTheNewToneFirst) {
   EXPECT_EQ(frequencyOf(first.peak), frequencyOf(last.peak)) << first.peak << " then " << last.peak;
 }
 
+// A setting changed on a running chart (the FFT size, the window) builds its capture chain again,
+// and a layout (the maximise button) moves it; neither is a new input. The chart shows what it
+// measured until its first frame at the new setting, and that frame is of the sound after the
+// change alone. (A stop and a start still begin afresh: see ARestartShowsNoLevel… above.)
+class SettingChanges : public NoMeasurement {
+ protected:
+  struct Shown {
+    std::string dba, peak, reading, maxMin;
+    bool operator==(const Shown&) const = default;
+  };
+  Shown shown() {
+    return {text(s->lblFloatingRight), text(s->lblFloatingLeft), text(s->lblCurrentReadings), text(s->lblMaxMin)};
+  }
+  // The chart shows levels: every readout has one, the plot has its series, and no notice is up.
+  void expectLevels(const std::string& when) {
+    SCOPED_TRACE(when);
+    const Shown now = shown();
+    EXPECT_EQ(now.dba.find("--"), std::string::npos) << now.dba;
+    EXPECT_EQ(now.peak.find("--"), std::string::npos) << now.peak;
+    if (!s->lblCurrentReadings->isHidden()) {
+      EXPECT_EQ(now.reading.find("--"), std::string::npos) << now.reading;
+    }
+    if (!s->lblMaxMin->isHidden()) {
+      EXPECT_EQ(now.maxMin.find("--"), std::string::npos) << now.maxMin;
+    }
+    EXPECT_TRUE(chart->hasCurrentLevels());
+    EXPECT_FALSE(chart->spectrumView()->l_fftData.empty()) << "the plot shows its series";
+    EXPECT_FALSE(chart->spectrumView()->l_mainData.empty()) << "the plot shows its series";
+    EXPECT_TRUE(chart->noAudioInputView()->isHidden());
+  }
+  void playTone(double hz, double seconds) {
+    std::vector<float> block(441);
+    for (int i = 0; i < int(seconds * 100 + 0.5); ++i) {
+      for (auto& x : block) x = float(0.1 * std::sin(2 * M_PI * hz * double(phase++) / 44100));
+      input->pushSamples(block);
+      clock->step(0.01);
+    }
+  }
+  static std::string frequencyOf(const std::string& peak) { return peak.substr(0, peak.find(',')); }
+
+  // Taps `button` while `tone` plays and then plays the other tone: every 10 ms the chart shows the
+  // readings it showed before the tap, until its first frame at the new setting, which is of the
+  // new tone alone and has the frame size now in use.
+  void tapAndFollow(const std::shared_ptr<UIView>& button, const std::string& what) {
+    SCOPED_TRACE(what);
+    const Shown before = shown();
+    tap(button);
+    EXPECT_EQ(shown(), before) << "the tap itself changes no reading";
+    expectLevels("at the tap");
+    tone = tone == 1000 ? 2000 : 1000;
+    const size_t bins = size_t(chart->spectrumView()->mathParams().frameSize / 2);
+    std::optional<Shown> first;
+    for (int i = 0; i < 60 && !first; ++i) {
+      playTone(tone, 0.01);
+      expectLevels("10 ms step " + std::to_string(i));
+      if (shown() == before) continue;
+      first = shown();
+      ASSERT_TRUE(chart->spectrumView()->sonogramData);
+      EXPECT_EQ(chart->spectrumView()->sonogramData->size(), bins) << "a frame at the new setting";
+    }
+    ASSERT_TRUE(first) << "a reading at the new setting came";
+    playTone(tone, 1.0);
+    EXPECT_EQ(frequencyOf(first->peak), frequencyOf(text(s->lblFloatingLeft)))
+        << "the first reading after the tap is of the sound after it: " << first->peak << " then "
+        << text(s->lblFloatingLeft);
+    EXPECT_NE(frequencyOf(first->peak), frequencyOf(before.peak)) << "the two tones are told apart";
+  }
+
+  void SetUp() override {
+    NoMeasurement::SetUp();
+    playTone(tone, 1.0);
+    tap(chart);  // the touch and max/min readouts too
+    playTone(tone, 0.5);
+    expectLevels("before the first tap");
+  }
+  double tone = 1000;
+};
+
+TEST_F(SettingChanges, EveryFFTSizeKeepsTheOctaveChartUntilItsFirstFrame) {
+  ASSERT_EQ(defaults()->stringForKey("CURRENT_TYPE").value_or(""), "octave");
+  const size_t cycle = ViewController::fftSizeCycle(true, 568).size();
+  for (size_t i = 0; i < cycle; ++i) {
+    tapAndFollow(s->btnFFT, "FFT SIZE, tap " + std::to_string(i + 1));
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST_F(SettingChanges, EveryFFTSizeAndWindowKeepsTheFFTPlotUntilItsFirstFrame) {
+  s->switchToFFTMode();
+  playTone(tone, 1.0);
+  tap(chart);
+  playTone(tone, 0.5);
+  expectLevels("in FFT mode");
+  for (size_t i = 0; i < ViewController::fftSizeCycle(false, 568).size(); ++i) {
+    tapAndFollow(s->btnFFT, "FFT SIZE, tap " + std::to_string(i + 1));
+    if (HasFatalFailure()) return;
+  }
+  for (int i = 0; i < 6; ++i) {
+    tapAndFollow(s->btnGraph, "WINDOW, tap " + std::to_string(i + 1));
+    if (HasFatalFailure()) return;
+  }
+}
+
+// The maximise button lays the chart out again, twice: its capture goes on, and so do its readings.
+TEST_F(SettingChanges, MaximisingLaysTheChartOutWithoutAGapInItsReadings) {
+  auto maximise = s->btnMaximizeMinimize.lock();
+  ASSERT_TRUE(maximise);
+  const uint64_t measured = chart->spectrumView()->shownMeasurement();
+  for (int i = 0; i < 2; ++i) {
+    tap(maximise);
+    for (int step = 0; step < 50; ++step) {
+      playTone(tone, 0.01);
+      layout();
+      expectLevels("tap " + std::to_string(i + 1) + ", 10 ms step " + std::to_string(step));
+    }
+  }
+  EXPECT_EQ(chart->spectrumView()->shownMeasurement(), measured);
+}
+
+// An input that delivers nothing still delivers nothing with another setting: the notice stays
+// up through the taps (it neither goes nor comes again), and goes when samples come.
+TEST_F(SettingChanges, TheNoticeOfAStalledInputStaysUpThroughEveryTap) {
+  s->switchToFFTMode();
+  playTone(tone, 1.0);
+  tap(chart);
+  playTone(tone, 0.5);
+  expectLevels("in FFT mode");
+  clock->step(SAudioController::kInputSilenceLimit + 0.5);
+  expectNoLevels("stalled");
+  const auto engine = chart->audioController();
+  int posted = 0;
+  auto observer = NSNotificationCenter::defaultCenter().addObserverForName(
+      SAudioController::kAudioInputDidChangeNotification, nullptr, nullptr, [&](const NSNotification& n) {
+        if (n.object == engine.get()) ++posted;
+      });
+  for (const auto& button : {s->btnFFT, s->btnGraph, s->btnFFT}) {
+    tap(button);
+    EXPECT_EQ(posted, 0) << "the notice neither went nor came";
+    for (int step = 0; step < 20; ++step) {
+      clock->step(0.01);
+      ASSERT_FALSE(chart->noAudioInputView()->isHidden()) << "10 ms step " << step;
+    }
+    expectNoLevels("after a tap");
+  }
+  EXPECT_EQ(posted, 0);
+  EXPECT_EQ(chart->audioInputProblem(), SAudioController::kInputDeliversNothing);
+  playTone(tone, 1.0);
+  EXPECT_EQ(posted, 1);
+  expectLevels("delivering again");
+  ASSERT_TRUE(chart->spectrumView()->sonogramData);
+  EXPECT_EQ(chart->spectrumView()->sonogramData->size(), size_t(chart->spectrumView()->mathParams().frameSize / 2));
+}
+
+// A stopped chart stays stopped through a setting: it captures nothing, says nothing of its input
+// and keeps the readings its run measured; its next start begins afresh.
+TEST_F(SettingChanges, ASettingOnAStoppedChartStartsNoCapture) {
+  tap(s->btnStartStop);
+  ASSERT_FALSE(chart->isStarted());
+  const int sinks = input->sinkCount();
+  const Shown last = shown();
+  s->switchToFFTMode();
+  tap(s->btnFFT);
+  tap(s->btnGraph);
+  EXPECT_EQ(input->sinkCount(), sinks) << "no capture for a stopped chart";
+  EXPECT_FALSE(remoteio::isRunning(chart->audioController()->rioUnit()));
+  clock->step(SAudioController::kFirstInputLimit + 1);
+  EXPECT_TRUE(chart->noAudioInputView()->isHidden());
+  EXPECT_TRUE(chart->audioInputProblem().empty());
+  EXPECT_EQ(text(s->lblFloatingRight), last.dba);
+  tap(s->btnStartStop);
+  EXPECT_EQ(text(s->lblFloatingRight), "-- dB-A") << "a start is a new input";
+  playTone(tone, 0.5);
+  expectLevels("started");
+}
+
 // A stopped chart watches no input and says nothing of it: the notice goes with the stop, whatever
 // its reason, and the readouts keep what the run measured last ("--": it measured nothing at its
 // end). A start says it again at once while the input still delivers nothing, and not at all once
