@@ -383,8 +383,8 @@ void SAudioController::reinitIOUnit() {
 void SAudioController::applyMathParams(MathParams params) {
   const bool capturing = captureStarted_;
   if (auFilePlayer_) {
-    // The microphone chain takes the file's place: another input, as after a stop and a start.
-    stopIOUnit();
+    // The microphone chain takes the file's place (reinitIOUnit stops the file first): another
+    // input, as after a stop and a start.
     mathParams_ = params;
     reinitIOUnit();
     if (capturing) startIOUnit();

@@ -39,12 +39,15 @@ class NoMeasurement : public AppHarness {
   }
 
   std::string text(const std::shared_ptr<UILabel>& label) { return label->text().value_or("<none>"); }
-  // Plays a 1 kHz tone into `into` (the test input by default) in real time for the seconds given.
-  void play(double seconds, TestAudioInput* into = nullptr) {
+  // "Peak: 1001Hz" of a peak readout.
+  static std::string frequencyOf(const std::string& peak) { return peak.substr(0, peak.find(',')); }
+  // Plays a tone of `hz` into `into` (the test input by default) in real time for the seconds
+  // given, 10 ms at a time.
+  void play(double seconds, TestAudioInput* into = nullptr, double hz = 1000) {
     TestAudioInput& target = into ? *into : *input;
     std::vector<float> block(441);
-    for (int i = 0; i < int(seconds * 100); ++i) {
-      for (auto& x : block) x = float(0.1 * std::sin(2 * M_PI * 1000 * double(phase++) / 44100));
+    for (int i = 0; i < int(seconds * 100 + 0.5); ++i) {
+      for (auto& x : block) x = float(0.1 * std::sin(2 * M_PI * hz * double(phase++) / 44100));
       target.pushSamples(block);
       clock->step(0.01);
     }
@@ -280,7 +283,6 @@ class FirstReadings : public NoMeasurement {
     EXPECT_TRUE(first) << "a reading came";
     return {first.value_or(Readings{}), Readings{text(s->lblFloatingRight), text(s->lblFloatingLeft)}};
   }
-  static std::string frequencyOf(const std::string& peak) { return peak.substr(0, peak.find(',')); }
 };
 
 TEST_F(FirstReadings, AStartOnSilenceAfterAToneReadsSilenceFirst) {
@@ -328,15 +330,6 @@ class SettingChanges : public NoMeasurement {
     EXPECT_FALSE(chart->spectrumView()->l_mainData.empty()) << "the plot shows its series";
     EXPECT_TRUE(chart->noAudioInputView()->isHidden());
   }
-  void playTone(double hz, double seconds) {
-    std::vector<float> block(441);
-    for (int i = 0; i < int(seconds * 100 + 0.5); ++i) {
-      for (auto& x : block) x = float(0.1 * std::sin(2 * M_PI * hz * double(phase++) / 44100));
-      input->pushSamples(block);
-      clock->step(0.01);
-    }
-  }
-  static std::string frequencyOf(const std::string& peak) { return peak.substr(0, peak.find(',')); }
 
   // Taps `button` while `tone` plays and then plays the other tone: every 10 ms the chart shows the
   // readings it showed before the tap, until its first frame at the new setting, which is of the
@@ -351,7 +344,7 @@ class SettingChanges : public NoMeasurement {
     const size_t bins = size_t(chart->spectrumView()->mathParams().frameSize / 2);
     std::optional<Shown> first;
     for (int i = 0; i < 60 && !first; ++i) {
-      playTone(tone, 0.01);
+      play(0.01, nullptr, tone);
       expectLevels("10 ms step " + std::to_string(i));
       if (shown() == before) continue;
       first = shown();
@@ -359,19 +352,23 @@ class SettingChanges : public NoMeasurement {
       EXPECT_EQ(chart->spectrumView()->sonogramData->size(), bins) << "a frame at the new setting";
     }
     ASSERT_TRUE(first) << "a reading at the new setting came";
-    playTone(tone, 1.0);
+    play(1.0, nullptr, tone);
     EXPECT_EQ(frequencyOf(first->peak), frequencyOf(text(s->lblFloatingLeft)))
         << "the first reading after the tap is of the sound after it: " << first->peak << " then "
         << text(s->lblFloatingLeft);
     EXPECT_NE(frequencyOf(first->peak), frequencyOf(before.peak)) << "the two tones are told apart";
   }
 
+  // Plays the tone until every readout shows a level, the touch and max/min readouts included.
+  void measureWithAMarker(const std::string& when) {
+    play(1.0, nullptr, tone);
+    tap(chart);
+    play(0.5, nullptr, tone);
+    expectLevels(when);
+  }
   void SetUp() override {
     NoMeasurement::SetUp();
-    playTone(tone, 1.0);
-    tap(chart);  // the touch and max/min readouts too
-    playTone(tone, 0.5);
-    expectLevels("before the first tap");
+    measureWithAMarker("before the first tap");
   }
   double tone = 1000;
 };
@@ -387,10 +384,7 @@ TEST_F(SettingChanges, EveryFFTSizeKeepsTheOctaveChartUntilItsFirstFrame) {
 
 TEST_F(SettingChanges, EveryFFTSizeAndWindowKeepsTheFFTPlotUntilItsFirstFrame) {
   s->switchToFFTMode();
-  playTone(tone, 1.0);
-  tap(chart);
-  playTone(tone, 0.5);
-  expectLevels("in FFT mode");
+  measureWithAMarker("in FFT mode");
   for (size_t i = 0; i < ViewController::fftSizeCycle(false, 568).size(); ++i) {
     tapAndFollow(s->btnFFT, "FFT SIZE, tap " + std::to_string(i + 1));
     if (HasFatalFailure()) return;
@@ -409,7 +403,7 @@ TEST_F(SettingChanges, MaximisingLaysTheChartOutWithoutAGapInItsReadings) {
   for (int i = 0; i < 2; ++i) {
     tap(maximise);
     for (int step = 0; step < 50; ++step) {
-      playTone(tone, 0.01);
+      play(0.01, nullptr, tone);
       layout();
       expectLevels("tap " + std::to_string(i + 1) + ", 10 ms step " + std::to_string(step));
     }
@@ -421,10 +415,7 @@ TEST_F(SettingChanges, MaximisingLaysTheChartOutWithoutAGapInItsReadings) {
 // up through the taps (it neither goes nor comes again), and goes when samples come.
 TEST_F(SettingChanges, TheNoticeOfAStalledInputStaysUpThroughEveryTap) {
   s->switchToFFTMode();
-  playTone(tone, 1.0);
-  tap(chart);
-  playTone(tone, 0.5);
-  expectLevels("in FFT mode");
+  measureWithAMarker("in FFT mode");
   clock->step(SAudioController::kInputSilenceLimit + 0.5);
   expectNoLevels("stalled");
   const auto engine = chart->audioController();
@@ -444,7 +435,7 @@ TEST_F(SettingChanges, TheNoticeOfAStalledInputStaysUpThroughEveryTap) {
   }
   EXPECT_EQ(posted, 0);
   EXPECT_EQ(chart->audioInputProblem(), SAudioController::kInputDeliversNothing);
-  playTone(tone, 1.0);
+  play(1.0, nullptr, tone);
   EXPECT_EQ(posted, 1);
   expectLevels("delivering again");
   ASSERT_TRUE(chart->spectrumView()->sonogramData);
@@ -469,7 +460,7 @@ TEST_F(SettingChanges, ASettingOnAStoppedChartStartsNoCapture) {
   EXPECT_EQ(text(s->lblFloatingRight), last.dba);
   tap(s->btnStartStop);
   EXPECT_EQ(text(s->lblFloatingRight), "-- dB-A") << "a start is a new input";
-  playTone(tone, 0.5);
+  play(0.5, nullptr, tone);
   expectLevels("started");
 }
 
