@@ -1,7 +1,9 @@
 #include "analysis/BufferManager.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <thread>
 
@@ -115,7 +117,8 @@ BufferManager::BufferManager(uint32_t frameLength)
   mFFTInputBuffer = std::make_unique<std::atomic<float>[]>(ringSize);
   for (size_t i = 0; i < ringSize; ++i) mFFTInputBuffer[i].store(0.0f, std::memory_order_relaxed);
   mFFTHelper = std::make_unique<FFTHelper>(frameLength);
-  measurement_.store(nextMeasurement(), std::memory_order_release);
+  ownMeasurement_ = nextMeasurement();
+  measurement_.store(ownMeasurement_, std::memory_order_release);
   mFFTDataWanted.fetch_add(1, std::memory_order_seq_cst);
 }
 
@@ -148,20 +151,76 @@ uint32_t BufferManager::mFFTInputBufferFrameIndex() const {
 }
 
 bool BufferManager::BeginDelivery(const AudioTimeStamp* timeStamp, uint32_t frameCount) {
-  if (mFFTInputFrozen.load(std::memory_order_acquire)) return false;
-  bool fresh = newInputRequested_.exchange(false, std::memory_order_acq_rel);
-  if (timeStamp && (timeStamp->mFlags & kAudioTimeStampSampleTimeValid)) {
-    if (haveNextSampleTime_ && timeStamp->mSampleTime != nextSampleTime_) fresh = true;
-    nextSampleTime_ = timeStamp->mSampleTime + frameCount;
-    haveNextSampleTime_ = true;
+  const bool timed = timeStamp && (timeStamp->mFlags & kAudioTimeStampSampleTimeValid);
+  // Only this thread writes the sample times: relaxed loads read its own last stores.
+  const bool followsOn = !timed || !haveNextSampleTime_.load(std::memory_order_relaxed) ||
+                         timeStamp->mSampleTime == nextSampleTime_.load(std::memory_order_relaxed);
+  if (timed) {
+    nextSampleTime_.store(timeStamp->mSampleTime + frameCount, std::memory_order_relaxed);
+    haveNextSampleTime_.store(true, std::memory_order_relaxed);
   }
+  if (mFFTInputFrozen.load(std::memory_order_acquire)) {
+    // The window no longer changes, but a chain that takes its place must not carry on an input
+    // that ended here.
+    if (!followsOn) newInputPending_.store(true, std::memory_order_release);
+    return false;
+  }
+  framesDelivered_.fetch_add(frameCount, std::memory_order_release);
+  if (!firstDeliveryDone_) {
+    firstDeliveryDone_ = true;
+    checkFirstDelivery(timed ? timeStamp->mSampleTime : std::numeric_limits<double>::quiet_NaN());
+  }
+  const bool fresh = newInputRequested_.exchange(false, std::memory_order_acq_rel) || !followsOn;
+  if (fresh) newInputPending_.store(false, std::memory_order_release);
   // A window that holds nothing yet is the new input's already: its number stays.
   if (fresh && writePos_.load(std::memory_order_relaxed) != fillStart_.load(std::memory_order_relaxed))
     beginNewInput();
   return fresh;
 }
 
-void BufferManager::RequestNewInput() { newInputRequested_.store(true, std::memory_order_release); }
+namespace {
+// Whether a chain's first delivery at `first` continues an input whose next delivery was due at
+// `expected`. Unknown times say nothing against it.
+bool continuesAt(double first, double expected) {
+  return std::isnan(first) || std::isnan(expected) || first == expected;
+}
+}  // namespace
+
+void BufferManager::checkFirstDelivery(double sampleTime) {
+  firstSampleTime_.store(sampleTime, std::memory_order_relaxed);
+  firstDeliverySeen_.store(true, std::memory_order_seq_cst);
+  if (!continuationOffered_.load(std::memory_order_seq_cst)) return;
+  // Its window is empty: the input only needs a number of its own.
+  if (!continuesAt(sampleTime, offeredSampleTime_.load(std::memory_order_relaxed)))
+    measurement_.store(nextMeasurement(), std::memory_order_release);
+}
+
+std::optional<BufferManager::Continuation> BufferManager::continuation() const {
+  if (newInputPending_.load(std::memory_order_acquire)) return std::nullopt;
+  double next = std::numeric_limits<double>::quiet_NaN();
+  if (haveNextSampleTime_.load(std::memory_order_acquire)) {
+    next = nextSampleTime_.load(std::memory_order_relaxed);
+  } else if (continuationOffered_.load(std::memory_order_acquire)) {
+    next = offeredSampleTime_.load(std::memory_order_relaxed);  // none came: still the one expected
+  }
+  return Continuation{measurement(), next};
+}
+
+void BufferManager::ContinueMeasurement(const Continuation& previous) {
+  offeredSampleTime_.store(previous.nextSampleTime, std::memory_order_relaxed);
+  continuationOffered_.store(true, std::memory_order_seq_cst);
+  if (firstDeliverySeen_.load(std::memory_order_seq_cst) &&
+      !continuesAt(firstSampleTime_.load(std::memory_order_relaxed), previous.nextSampleTime))
+    return;
+  // Only the number it was made with is replaced: one that a new input gave it meanwhile stays.
+  uint64_t own = ownMeasurement_;
+  measurement_.compare_exchange_strong(own, previous.measurement, std::memory_order_acq_rel);
+}
+
+void BufferManager::RequestNewInput() {
+  newInputPending_.store(true, std::memory_order_release);
+  newInputRequested_.store(true, std::memory_order_release);
+}
 
 void BufferManager::beginNewInput() {
   // In this order: a reader that sees the new number sees the window's new start too.
@@ -246,6 +305,7 @@ void BufferManager::ResetFFTInput() {
   // The windows counted before are gone: what the reader would take now is zeros, not a level. The
   // first delivery from here on is a new input's, also to the filter before this window.
   beginNewInput();
+  newInputPending_.store(true, std::memory_order_release);
   newInputRequested_.store(true, std::memory_order_release);
 }
 

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "analysis/FFTHelper.h"
 #include "analysis/MathParams.h"
@@ -70,14 +71,30 @@ class BufferManager {
   uint64_t measurement() const { return measurement_.load(std::memory_order_acquire); }
   // The input of the last frame ComputeFFTOutput produced (0 before the first).
   uint64_t frameMeasurement() const { return averagedMeasurement_; }
-  // Main thread, before the first delivery: this window is filled from the input that another
-  // buffer manager numbered `measurement`, whose chain this one's replaced for a new setting (the
-  // microphone and the sound are the same). It takes that number, so that a reader sees the same
-  // input go on; its frames are still made only of the samples delivered to it.
-  void ContinueMeasurement(uint64_t measurement) { measurement_.store(measurement, std::memory_order_release); }
+  // How a buffer manager whose chain replaces this one's for a new setting (the microphone and the
+  // sound are the same) goes on with the same input: its number, and the sample time at which a
+  // delivery continues the last one this window had (NaN when there was none and none was
+  // expected).
+  struct Continuation {
+    uint64_t measurement = 0;
+    double nextSampleTime = 0;
+  };
+  // Main thread, once no delivery reaches this buffer manager any more (its unit is stopped): its
+  // continuation, or none when its input was about to end: a new input was asked for
+  // (RequestNewInput, ResetFFTInput) and had not begun, or a delivery after FreezeFFTInput did not
+  // follow on from the one before.
+  std::optional<Continuation> continuation() const;
+  // Main thread: this window is filled from the input `previous` describes, its chain having
+  // taken the other's place on the input from one delivery to the next. It takes that number, so
+  // that a reader sees the same input go on, unless its own first delivery (whether it came before
+  // this call or comes after it) does not follow on exactly from the other's last: then, and when
+  // a new input began here meanwhile, it keeps a number of its own. Its frames are made only of
+  // the samples delivered to it either way.
+  void ContinueMeasurement(const Continuation& previous);
 
-  // After this, deliveries no longer change the window nor make a frame ready. Called before the
-  // capture chain is stopped and rebuilt.
+  // After this, deliveries no longer change the window nor make a frame ready; their time stamps
+  // are still followed, so that continuation() knows whether they went on from the last one.
+  // Called before the capture chain is stopped and rebuilt.
   void FreezeFFTInput();
 
   // The latest window as the reader sees it (N floats): while the window is still filling, the
@@ -89,6 +106,10 @@ class BufferManager {
   // Samples taken into the window since construction (not moved back by a reset): a reader that
   // sees it unchanged knows that nothing was delivered meanwhile.
   uint64_t samplesReceived() const { return writePos_.load(std::memory_order_acquire); }
+  // Frames whose delivery began here (BeginDelivery) since construction, not frozen, whether or
+  // not they reached the window (the first ones of an input may not): a reader that sees it
+  // unchanged knows that nothing was delivered meanwhile.
+  uint64_t framesDelivered() const { return framesDelivered_.load(std::memory_order_acquire); }
   bool isFrozen() const { return mFFTInputFrozen.load(std::memory_order_acquire); }
   FFTHelper& fftHelper() { return *mFFTHelper; }
 
@@ -114,12 +135,30 @@ class BufferManager {
   std::atomic<uint64_t> claimPos_{0};
   std::atomic<uint64_t> writePos_{0};
   std::atomic<uint64_t> fillStart_{0};  // ring position where the current input began
+  std::atomic<uint64_t> framesDelivered_{0};
   std::atomic<bool> mFFTInputFrozen{false};
   std::atomic<uint64_t> measurement_{0};
   std::atomic<bool> newInputRequested_{true};
-  // Render thread: the sample time at which the next delivery continues the last one.
-  double nextSampleTime_ = 0;
-  bool haveNextSampleTime_ = false;
+  // A new input was asked for or seen while frozen and has not begun: the number is about to change.
+  std::atomic<bool> newInputPending_{false};
+  // The sample time at which the next delivery continues the last one. Written by the render
+  // thread; read by the main thread only once deliveries have stopped (continuation()).
+  std::atomic<double> nextSampleTime_{0};
+  std::atomic<bool> haveNextSampleTime_{false};
+  // The number given at construction: the one a continuation replaces.
+  uint64_t ownMeasurement_ = 0;
+  // The first delivery's sample time (NaN: none valid), and whether it came; the continuation
+  // offered by the main thread, and whether it was. Each side writes its own and then reads the
+  // other's, both sequentially consistent, so at least one of them sees both and checks the first
+  // delivery against the continuation.
+  bool firstDeliveryDone_ = false;  // render thread
+  std::atomic<double> firstSampleTime_{0};
+  std::atomic<bool> firstDeliverySeen_{false};
+  std::atomic<double> offeredSampleTime_{0};
+  std::atomic<bool> continuationOffered_{false};
+  // Render thread, at the first delivery: a continuation offered that it does not follow on from
+  // gives this input a number of its own.
+  void checkFirstDelivery(double sampleTime);
   // Main thread: the input whose frames the spectrum average holds.
   uint64_t averagedMeasurement_ = 0;
   // The window starts again at the current write position, as a new input's.

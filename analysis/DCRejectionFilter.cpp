@@ -1,7 +1,9 @@
 #include "analysis/DCRejectionFilter.h"
 
-void DCRejectionFilter::FilterInPlace(float* samples, uint32_t frameCount) {
-  if (!samples) return;
+#include <algorithm>
+
+uint32_t DCRejectionFilter::FilterInPlace(float* samples, uint32_t frameCount) {
+  if (!samples) return 0;
   float lastIn = lastInput_;
   float lastOut = lastOutput_;
   for (uint32_t i = 0; i < frameCount; ++i) {
@@ -13,4 +15,7 @@ void DCRejectionFilter::FilterInPlace(float* samples, uint32_t frameCount) {
   }
   lastInput_ = lastIn;
   lastOutput_ = lastOut;
+  const uint32_t settling = std::min(settlingLeft_, frameCount);
+  settlingLeft_ -= settling;
+  return settling;
 }

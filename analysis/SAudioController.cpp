@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "analysis/BufferManager.h"
 #include "analysis/CAXException.h"
@@ -80,13 +81,15 @@ void SAudioController::setupIOUnit() {
   setupMicIOUnit();
 }
 
-void SAudioController::disposeMicUnit() {
-  if (!rioUnit_) return;
-  AudioOutputUnitStop(rioUnit_);
-  AudioUnitUninitialize(rioUnit_);
-  AudioComponentInstanceDispose(rioUnit_);
-  rioUnit_ = nullptr;
+void SAudioController::disposeUnit(AudioUnit& unit) {
+  if (!unit) return;
+  AudioOutputUnitStop(unit);
+  AudioUnitUninitialize(unit);
+  AudioComponentInstanceDispose(unit);
+  unit = nullptr;
 }
+
+void SAudioController::disposeMicUnit() { disposeUnit(rioUnit_); }
 
 void SAudioController::teardownChain() {
   cancelInputRetry();     // the unit it would start goes now
@@ -204,7 +207,12 @@ OSStatus SAudioController::startIOUnit() {
                          false);
     return status;
   }
-  OSStatus status = AudioOutputUnitStart(rioUnit_);
+  return startIOUnitInPlaceOf(nullptr, nullptr);
+}
+
+OSStatus SAudioController::startIOUnitInPlaceOf(AudioUnit running, bool* inPlace) {
+  captureStarted_ = true;
+  OSStatus status = AudioOutputUnitStartInPlaceOf(rioUnit_, running, inPlace);
   // A chart may be stopped and started again and again: the same failure is logged once, until a
   // start succeeds.
   if (status != noErr && status != failedStartStatus_) NSLog("couldn't start AURemoteIO: %d", int(status));
@@ -217,6 +225,10 @@ void SAudioController::noteCaptureStart(OSStatus status) {
   if (status == noErr) {
     cancelInputRetry();
     failedStartStatus_ = noErr;  // a failure after this is news again
+    // Another source may have been chosen while the chain was stopped, in a way no route change
+    // told of (the desktop's default input): the capture now running says which it reads.
+    if (inputStalledAtStop_ && AVAudioSession::sharedInstance().currentInputUID() != stalledInput_)
+      inputStalledAtStop_ = false;
     // A start that failed before is mended now. An input that delivers nothing (one that stalled
     // before the stop, or a running one whose chain was built again) is back only once samples
     // come: the watch says so.
@@ -258,7 +270,7 @@ void SAudioController::cancelInputRetry() {
 
 void SAudioController::startInputWatch() {
   if (inputWatchTimer_) return;
-  watchedSamples_ = bufferManager_ ? bufferManager_->samplesReceived() : 0;
+  watchedSamples_ = bufferManager_ ? bufferManager_->framesDelivered() : 0;
   lastDeliverySeen_ = Clock::monotonic();
   deliveredSinceStart_ = false;
   inputWatchTimer_ = repeatingTimer(kInputWatchInterval, &SAudioController::watchInput);
@@ -312,7 +324,7 @@ void SAudioController::noteInputChanged() {
 void SAudioController::watchInput() {
   // Measured on this thread's clock between looks, not by counting looks: a main thread that was
   // busy for a while finds the samples that came meanwhile at its next look.
-  const uint64_t samples = bufferManager_ ? bufferManager_->samplesReceived() : watchedSamples_;
+  const uint64_t samples = bufferManager_ ? bufferManager_->framesDelivered() : watchedSamples_;
   const double now = Clock::monotonic();
   if (samples != watchedSamples_) {
     watchedSamples_ = samples;
@@ -352,6 +364,10 @@ OSStatus SAudioController::stopIOUnit() {
   captureStarted_ = false;
   cancelInputRetry();  // a stopped chart does not wait for its input
   stopInputWatch();    // nor expects any
+  // The source that delivers nothing, asked while its capture still runs: a start looks again
+  // quickly only if it captures that source.
+  if (audioInputProblem_ == kInputDeliversNothing && !auFilePlayer_)
+    stalledInput_ = AVAudioSession::sharedInstance().currentInputUID();
   OSStatus status = noErr;
   if (auFilePlayer_) {
     auFilePlayer_->stop();
@@ -392,15 +408,37 @@ void SAudioController::applyMathParams(MathParams params) {
   }
   mathParams_ = params;
   // Neither stopped nor torn down as a whole: the input, its watch and what is said of it go on.
-  const uint64_t measurement = bufferManager_ ? bufferManager_->measurement() : 0;
+  // The old window takes nothing more from here, but still follows the deliveries' times.
   if (bufferManager_) bufferManager_->FreezeFFTInput();
   cancelInputRetry();  // a start that is being retried is tried with the new unit below
-  setupMicIOUnit();    // the old unit goes before its buffers
-  if (bufferManager_ && measurement != 0) bufferManager_->ContinueMeasurement(measurement);
-  // The watch counts the new buffer manager's deliveries from here.
-  watchedSamples_ = bufferManager_ ? bufferManager_->samplesReceived() : 0;
-  if (capturing) startIOUnit();
+  // The old chain listens until the new one takes its place on the input, from one delivery to
+  // the next: the input's stream goes on, and every delivery reaches one chain or the other.
+  DetachedChain old = detachMicChain();
+  setupMicIOUnit();
+  bool inPlace = false;
+  if (capturing) startIOUnitInPlaceOf(old.unit, &inPlace);
+  disposeUnit(old.unit);  // no delivery reaches the old chain once this returns
+  // Its input goes on here, unless it was ending (a new input asked for, a jump in the times) or
+  // the new chain reads another one.
+  if (inPlace && bufferManager_ && old.bufferManager) {
+    if (auto continuation = old.bufferManager->continuation()) bufferManager_->ContinueMeasurement(*continuation);
+  }
+  // The watch counts the new buffer manager's deliveries, all of which came since the change.
+  watchedSamples_ = 0;
 }
+
+SAudioController::DetachedChain SAudioController::detachMicChain() {
+  DetachedChain chain;
+  chain.unit = rioUnit_;
+  rioUnit_ = nullptr;
+  chain.bufferManager = std::move(bufferManager_);
+  chain.filter = std::move(dcRejectionFilter_);
+  // The old unit's callback keeps its own context; the new chain gets a fresh one.
+  chain.callbackData = std::exchange(callbackData_, std::make_unique<CallbackData>());
+  return chain;
+}
+
+SAudioController::DetachedChain::~DetachedChain() { disposeUnit(unit); }
 
 void SAudioController::handleInterruption(const NSNotification& notification) {
   if (stopAllActions_.load()) return;
@@ -569,8 +607,10 @@ OSStatus SAudioController::micRenderCallback(void* inRefCon, AudioUnitRenderActi
     // Samples that do not continue the ones before (the first after a start, another source, a
     // gap) are filtered as if nothing came before them, and begin the window anew.
     if (cd->bufferManager->BeginDelivery(inTimeStamp, inNumberFrames)) cd->dcRejectionFilter->Reset();
-    cd->dcRejectionFilter->FilterInPlace(samples, inNumberFrames);
-    if (cd->bufferManager->mFFTDataWanted.load() != 0) cd->bufferManager->CopyAudioToFFTInput(samples, inNumberFrames);
+    // The filter's own start is no sound: the window begins once it has settled.
+    const uint32_t settling = cd->dcRejectionFilter->FilterInPlace(samples, inNumberFrames);
+    if (cd->bufferManager->mFFTDataWanted.load() != 0)
+      cd->bufferManager->CopyAudioToFFTInput(samples + settling, inNumberFrames - settling);
   }
   if (cd->muteAudio && cd->muteAudio->load(std::memory_order_relaxed)) silence();
   return noErr;

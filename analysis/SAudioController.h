@@ -56,12 +56,14 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   void setupMicIOUnit();
   void reinitIOUnit();
   // A setting of the chain changed (its frame size or window): the chain is built again with
-  // `params`, and started again when it was capturing (a stopped engine stays stopped). The input
-  // is the one it had, so it goes on as the same measurement: the buffer manager keeps its number
-  // (BufferManager::ContinueMeasurement), whether there is input is not said again (no notice
-  // comes or goes for it), and the input watch goes on where it was. The first frame of the new
-  // chain is made only of samples delivered after the change. A file chain is replaced by the
-  // microphone chain, as reinitIOUnit does, and that is a new input.
+  // `params`, and when it was capturing its new unit takes the old one's place on the input from
+  // one delivery to the next, so the input's capture goes on (a stopped engine stays stopped). The
+  // input is the one it had, so it goes on as the same measurement: the buffer manager keeps its
+  // number (BufferManager::ContinueMeasurement) unless that input was ending at the change (a new
+  // one asked for after a stall, a jump in the time stamps), whether there is input is not said
+  // again (no notice comes or goes for it), and the input watch goes on where it was. The first
+  // frame of the new chain is made only of samples delivered after the change. A file chain is
+  // replaced by the microphone chain, as reinitIOUnit does, and that is a new input.
   void applyMathParams(MathParams params);
   void setupAudioChain();
   void setupIOUnit();
@@ -90,8 +92,9 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   static constexpr double kInputWatchInterval = 0.25;
   // How soon a start looks again at an input that delivered nothing when the chain stopped. It
   // holds for that start's first samples only, and only while the input is the one that stalled:
-  // a route change (another microphone chosen or plugged in, even while stopped), a file chain in
-  // its place or a server that came back gives the next start kFirstInputLimit again.
+  // a start that captures another source (however it was chosen: a route change, the desktop's
+  // default input changed while stopped), a file chain in its place or a server that came back
+  // gives the next start kFirstInputLimit again.
   static constexpr double kStalledInputRecheck = 0.1;
   // What audioInputProblem says of a running capture that delivers nothing.
   static constexpr const char* kInputDeliversNothing = "the audio input delivers nothing";
@@ -134,8 +137,25 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   // Drops the file player, stops and disposes of the microphone unit, clears the callback
   // context, then deletes the buffer manager and the filter.
   void teardownChain();
+  // Stops, uninitialises and disposes of a unit (waiting for a callback in flight); none: nothing.
+  static void disposeUnit(AudioUnit& unit);
   void disposeMicUnit();
+  // A microphone chain taken out of the engine while its replacement is built: its unit goes on
+  // capturing until it is disposed of, before its buffers and callback context go.
+  struct DetachedChain {
+    AudioUnit unit = nullptr;
+    std::unique_ptr<BufferManager> bufferManager;
+    std::unique_ptr<DCRejectionFilter> filter;
+    std::unique_ptr<CallbackData> callbackData;
+    DetachedChain() = default;
+    DetachedChain(DetachedChain&&) = default;
+    ~DetachedChain();
+  };
+  DetachedChain detachMicChain();
   void rebuildAfterMediaReset();
+  // Starts the microphone unit as startIOUnit does, in the place of `running` (a unit of the chain
+  // it replaces, none: a plain start) on the input; *inPlace says whether it took that place.
+  OSStatus startIOUnitInPlaceOf(AudioUnit running, bool* inPlace);
   // Records the result of starting the microphone unit: clears the problem, or sets it and, for a
   // cause that can pass, keeps trying.
   void noteCaptureStart(OSStatus status);
@@ -167,12 +187,14 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   OSStatus failedStartStatus_ = noErr;
   std::shared_ptr<NSTimer> inputRetryTimer_;
   std::shared_ptr<NSTimer> inputWatchTimer_;
-  uint64_t watchedSamples_ = 0;   // the buffer manager's count at the last look that saw it change
+  uint64_t watchedSamples_ = 0;   // the buffer manager's frames delivered at the last look that saw them change
   double lastDeliverySeen_ = 0;   // when that was, or when the watch began (Clock::monotonic)
   bool deliveredSinceStart_ = false;  // since the start or the last route change
   // The input delivered nothing when the chain last stopped, and has delivered nothing since; it
   // is still the input that stalled (see kStalledInputRecheck).
   bool inputStalledAtStop_ = false;
+  // The session's UID of the input that delivered nothing at the stop (AVAudioSession::currentInputUID).
+  std::string stalledInput_;
   // startIOUnit was called and stopIOUnit not since: the chart wants capture, whether or not the
   // unit could start. A chain built again runs again only then.
   bool captureStarted_ = false;

@@ -86,6 +86,7 @@ bool AVAudioRecorder::record() {
   if (backend_->addSink(this) != noErr) {
     writerStop_.store(true);
     writer_.join();
+    backend_->stopCapturingIfIdle();  // started for this recorder alone
     backend_.reset();
     return false;
   }

@@ -487,21 +487,30 @@ AVAudioSessionPortDescriptionRef AVAudioSession::preferredInput() const {
   return preferredInput_;
 }
 
-AVAudioSessionRouteDescription AVAudioSession::currentRoute() {
-  AVAudioSessionRouteDescription route;
-  auto inputs = availableInputs();
+std::string AVAudioSession::currentInputUID() {
   std::string current;
+  std::shared_ptr<PulseAudioInput> capture;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     // The chosen input is the route's; else the input that captures.
     if (preferredInput_) current = preferredInput_->UID();
     else if (overrideBackend_) current = overrideBackend_->identifier();
     else current = effectiveSpecLocked();
+    capture = serverCapture_;
   }
   if (current == "pulse") {
-    std::string name = pulse::defaultSourceName();
+    // The server's default source: the one its running capture was given, else the one it would give.
+    std::string name = capture ? capture->capturedSourceName() : std::string();
+    if (name.empty()) name = pulse::defaultSourceName();
     if (!name.empty()) current = "pulse:" + name;
   }
+  return current;
+}
+
+AVAudioSessionRouteDescription AVAudioSession::currentRoute() {
+  AVAudioSessionRouteDescription route;
+  auto inputs = availableInputs();
+  const std::string current = currentInputUID();
   for (auto& p : inputs)
     if (p->UID() == current) route.inputs.push_back(p);
   route.outputs.push_back(std::make_shared<AVAudioSessionPortDescription>("speaker", "Speaker", AVAudioSessionPortBuiltInSpeaker));

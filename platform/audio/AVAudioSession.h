@@ -180,6 +180,11 @@ class AVAudioSession {
   uint32_t preferredFramesPerBuffer() const;
 
   AVAudioSessionRouteDescription currentRoute();
+  // The UID of the input the session's capture reads now (the input currentRoute names), without
+  // listing the inputs: the chosen input's, else that of the input named, the server's default
+  // source being the one the running capture reads, else the server's default now ("pulse" when
+  // no server tells). A test backend or file input set by setInputBackend gives its identifier.
+  std::string currentInputUID();
   std::vector<AVAudioSessionPortDescriptionRef> availableInputs();
   // The port must be one of availableInputs (matched by UID); null clears the preference. A port
   // of the audio server with a preferred data source also switches the source's active port on the
@@ -198,7 +203,9 @@ class AVAudioSession {
   void setInputBackend(std::shared_ptr<AudioInputBackend> backend);
   // The backend of the current input, created on first use; null with *status set when it cannot
   // be opened (no audio server, unreadable file, unknown input name) or, for the server's shared
-  // capture, when it cannot move to the current input (that source is missing).
+  // capture, when it cannot move to the current input (that source is missing). The server's
+  // capture is started for the caller's sink, which is expected to join it at once; a caller
+  // whose sink does not join stops it again (AudioInputBackend::stopCapturingIfIdle).
   std::shared_ptr<AudioInputBackend> inputBackend(OSStatus* status = nullptr);
 
   // Whether the current input can capture, and if not why. Unusable cannot change by waiting: an

@@ -27,6 +27,26 @@ bool deliveringOnThisThread(const AudioInputBackend* backend) {
 OSStatus AudioInputBackend::addSink(AudioInputSink* sink) {
   if (!sink) return kAudio_ParamError;
   std::lock_guard<std::mutex> lock(mutex_);
+  return addSinkLocked(sink);
+}
+
+OSStatus AudioInputBackend::replaceSink(AudioInputSink* current, AudioInputSink* replacement) {
+  if (!replacement) return kAudio_ParamError;
+  std::lock_guard<std::mutex> lock(mutex_);
+  // One that listens already is not put in a second slot (it would get every delivery twice).
+  for (auto& slot : sinks_)
+    if (slot.load() == replacement) return noErr;
+  if (current) {
+    for (auto& slot : sinks_) {
+      AudioInputSink* expected = current;
+      // A delivery reads each slot once: it hands its samples to one of the two.
+      if (slot.compare_exchange_strong(expected, replacement)) return noErr;
+    }
+  }
+  return addSinkLocked(replacement);
+}
+
+OSStatus AudioInputBackend::addSinkLocked(AudioInputSink* sink) {
   for (auto& slot : sinks_)
     if (slot.load() == sink) return noErr;
   auto free = std::find_if(sinks_.begin(), sinks_.end(), [](auto& s) { return s.load() == nullptr; });
@@ -46,6 +66,23 @@ OSStatus AudioInputBackend::startCapturingLocked() {
   OSStatus status = startCapture();
   if (status == noErr) started_ = true;
   return status;
+}
+
+void AudioInputBackend::stopCapturingIfIdle() {
+  if (deliveringOnThisThread(this)) return;  // the stream cannot end under its own delivery
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopCapturingIfIdleLocked();
+}
+
+void AudioInputBackend::stopCapturingIfIdleLocked() {
+  if (!started_ || sinkCount() > 0) return;
+  stopCapture();
+  started_ = false;
+}
+
+bool AudioInputBackend::isCapturing() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return started_;
 }
 
 void AudioInputBackend::removeSink(AudioInputSink* sink) {
@@ -73,6 +110,8 @@ void AudioInputBackend::removeSink(AudioInputSink* sink) {
   if (seq & 1u) {
     while (deliverySeq_.load() == seq) std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
+  // Nobody listens any more (unless a sink joined meanwhile): the stream goes.
+  stopCapturingIfIdle();
 }
 
 int AudioInputBackend::sinkCount() const {

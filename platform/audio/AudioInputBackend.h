@@ -1,7 +1,10 @@
 #pragma once
 // A capture source and its fan-out. One backend object owns one capture stream; every started
 // remote I/O unit (and every recorder) that listens to the same input is a sink of it, so several
-// live engines share the one input without opening it twice.
+// live engines share the one input without opening it twice. The stream runs only while someone
+// listens: it starts with the first sink and stops when the last one leaves, so an application
+// that has stopped measuring holds no microphone. A chain that replaces another without a gap
+// takes the other's place (replaceSink), and the stream goes on.
 //
 // Deliveries run on the backend's render thread. The fan-out takes no lock and allocates nothing:
 // sinks live in a fixed table of atomic slots, and removeSink waits (on the caller's thread, with
@@ -41,15 +44,28 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
   // capture stream that could not start (the sink is then not added), or kAudio_MemFullError
   // when every slot is taken.
   OSStatus addSink(AudioInputSink* sink);
+  // `replacement` listens in the place of `current`: they swap in one slot, so that from one
+  // delivery to the next every delivery that would have reached `current` reaches `replacement`
+  // instead, none reaching both and none neither, and the capture stream goes on. A delivery to
+  // `current` may still be running on return (removeSink(current) waits for it). When `current`
+  // does not listen, as addSink(replacement).
+  OSStatus replaceSink(AudioInputSink* current, AudioInputSink* replacement);
   // Starts the capture stream now, before any sink (nothing when it runs already): noErr, or why
-  // it could not start. Once started it runs for the life of the backend.
+  // it could not start. A caller whose sink then does not join calls stopCapturingIfIdle.
   OSStatus startCapturing();
+  // Stops the capture stream when no sink listens (nothing otherwise). Not from inside a delivery.
+  void stopCapturingIfIdle();
   // Removes a sink. Called from outside a delivery of this backend: on return the sink is not
   // running a delivery and will get none, also when it had already left from inside a delivery
-  // that is still running. Called from inside a delivery of this backend (on the render thread):
-  // takes no lock and does not wait, and the current delivery may still finish.
+  // that is still running; the capture stream stops when no sink is left. Called from inside a
+  // delivery of this backend (on the render thread): takes no lock and does not wait, and the
+  // current delivery may still finish; the stream of a capture left without sinks that way stops
+  // at the next removal from outside (a unit's owner stops or disposes of it after its callback
+  // stopped it) or stopCapturingIfIdle.
   void removeSink(AudioInputSink* sink);
   int sinkCount() const;
+  // Whether the capture stream runs.
+  bool isCapturing() const;
 
   // Render thread: the status a unit's render of this input returns (noErr normally).
   virtual OSStatus renderStatus() const { return noErr; }
@@ -58,6 +74,10 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
   AudioInputBackend() = default;
   // Called under the add/remove mutex when the first sink arrives.
   virtual OSStatus startCapture() = 0;
+  // Called under the add/remove mutex, outside any delivery of this backend, when the last sink
+  // has left: ends the capture stream, so that nothing is captured for nobody; a later
+  // startCapture begins a new one. No delivery runs once it returns.
+  virtual void stopCapture() = 0;
   // Render thread: hands `frames` samples to every sink, in pieces of at most kMaxDeliveryFrames.
   void deliver(const float* samples, uint32_t frames);
   // Render thread: hands `frames` zero samples (a gap in the capture) to every sink.
@@ -70,6 +90,8 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
 
  private:
   OSStatus startCapturingLocked();
+  OSStatus addSinkLocked(AudioInputSink* sink);
+  void stopCapturingIfIdleLocked();
   std::array<std::atomic<AudioInputSink*>, kMaxSinks> sinks_{};
   std::atomic<uint32_t> deliverySeq_{0};  // odd while a delivery runs
   double sampleTime_ = 0;                 // render thread only

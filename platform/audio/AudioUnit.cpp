@@ -352,12 +352,11 @@ OSStatus AudioUnitUninitialize(AudioUnit unit) {
   return noErr;
 }
 
-OSStatus AudioOutputUnitStart(AudioUnit unit) {
-  if (!unit) return kAudio_ParamError;
-  // From inside its own cycle a start would wait for that cycle (a capture's removal), or close
-  // the output stream that runs it from the stream's own thread: refused.
-  if (renderingOnThisThread(unit)) return kAudioUnitErr_CannotDoInCurrentContext;
-  std::lock_guard<std::mutex> lifecycle(unit->lifecycle);
+namespace {
+// With `unit`'s lifecycle lock held (and `replaced`'s, when there is one): the start of
+// AudioOutputUnitStart, joining the input in `replaced`'s place when that runs on it.
+OSStatus startLocked(AudioUnit unit, AudioUnit replaced, bool* inPlace) {
+  if (inPlace) *inPlace = false;
   if (!unit->initialized.load()) return kAudioUnitErr_Uninitialized;
   if (unit->running.load()) return noErr;
   if (OSStatus failure = gFailNextStart.exchange(noErr); failure != noErr) return failure;
@@ -379,10 +378,14 @@ OSStatus AudioOutputUnitStart(AudioUnit unit) {
     }
     unit->backend = backend;
     unit->feedingInput.store(backend.get());
-    status = backend->addSink(unit);
+    const bool takesPlace = replaced && replaced->running.load() && replaced->backend == backend;
+    status = takesPlace ? backend->replaceSink(replaced, unit) : backend->addSink(unit);
+    if (status == noErr && inPlace) *inPlace = takesPlace;
     if (status != noErr) {
       unit->backend.reset();
       unit->stopLocked();
+      // The session started the capture for this unit; with nobody else on it, it ends again.
+      backend->stopCapturingIfIdle();
       return status;
     }
   }
@@ -408,6 +411,32 @@ OSStatus AudioOutputUnitStart(AudioUnit unit) {
     }
   }
   return noErr;
+}
+}  // namespace
+
+OSStatus AudioOutputUnitStart(AudioUnit unit) {
+  if (!unit) return kAudio_ParamError;
+  // From inside its own cycle a start would wait for that cycle (a capture's removal), or close
+  // the output stream that runs it from the stream's own thread: refused.
+  if (renderingOnThisThread(unit)) return kAudioUnitErr_CannotDoInCurrentContext;
+  std::lock_guard<std::mutex> lifecycle(unit->lifecycle);
+  return startLocked(unit, nullptr, nullptr);
+}
+
+OSStatus AudioOutputUnitStartInPlaceOf(AudioUnit unit, AudioUnit running, bool* inPlace) {
+  if (inPlace) *inPlace = false;
+  if (!running || running == unit) return AudioOutputUnitStart(unit);
+  if (!unit) {
+    AudioOutputUnitStop(running);
+    return kAudio_ParamError;
+  }
+  if (renderingOnThisThread(unit) || renderingOnThisThread(running)) return kAudioUnitErr_CannotDoInCurrentContext;
+  std::scoped_lock lifecycles(unit->lifecycle, running->lifecycle);
+  const OSStatus status = startLocked(unit, running, inPlace);
+  // The unit it replaced has left the input (a delivery to it may still run: the stop waits), or
+  // still listens when the new one could not start: a start in its place stops it either way.
+  running->stopLocked();
+  return status;
 }
 
 OSStatus AudioOutputUnitStop(AudioUnit unit) {

@@ -56,6 +56,12 @@ OSStatus AudioUnitUninitialize(AudioUnit inUnit);
 // it first waits for that cycle to return. Refused inside the unit's own callback
 // (kAudioUnitErr_CannotDoInCurrentContext): a callback that stopped its unit cannot restart it.
 OSStatus AudioOutputUnitStart(AudioUnit inUnit);
+// Starts `unit` in the place of `running`, a started unit: when both capture from the session's
+// current input, `unit` takes `running`'s place on it between one delivery and the next (none
+// lost, none reaching both), so that the input's capture goes on without a stop; *inPlace (may be
+// null) is then set. Otherwise `unit` starts as with AudioOutputUnitStart. Either way `running`
+// is stopped on return (as with AudioOutputUnitStop), also when `unit` could not start.
+OSStatus AudioOutputUnitStartInPlaceOf(AudioUnit unit, AudioUnit running, bool* inPlace);
 // From any thread but the unit's render thread: when it returns, the unit's render callback is not
 // running and is not called again, also when the callback stopped the unit itself a moment before
 // and has not returned yet. From inside the unit's own callback (allowed): real-time, taking no

@@ -89,8 +89,14 @@ uint32_t FileAudioInput::readSamples(float* samples, uint32_t frames) {
 }
 
 OSStatus FileAudioInput::startCapture() {
+  stop_.store(false);
   thread_ = std::thread([this] { run(); });
   return noErr;
+}
+
+void FileAudioInput::stopCapture() {
+  stop_.store(true);
+  if (thread_.joinable()) thread_.join();
 }
 
 void FileAudioInput::run() {

@@ -22,6 +22,8 @@ class FileAudioInput : public AudioInputBackend {
 
  protected:
   OSStatus startCapture() override;
+  // Ends the playing thread; the next start plays on from where it stopped.
+  void stopCapture() override;
 
  private:
   explicit FileAudioInput(std::string path);

@@ -3,6 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -21,6 +22,12 @@ constexpr OSStatus kNoServerStatus = kAudioUnitErr_NoConnection;
 // length, so that render cycles, and what they compute, stay as the session asks.
 constexpr double kFragmentSeconds = 1.0 / 60;
 
+// A running capture that hands out nothing for this long has a source that stopped producing (it
+// was suspended, its device stalled): what it hands out next does not continue what came before,
+// and its time stamps jump, as a device's do. Far longer than the longest wait between the
+// fragments of a source that runs (a server that gathers a large quantum delivers every 0.2 s).
+constexpr auto kCaptureGap = std::chrono::milliseconds(500);
+
 using pulse::Connection;
 using pulse::postOnMain;
 
@@ -35,6 +42,8 @@ struct PulseAudioInput::Stream {
   bool movedByServer = false;
   // It was connected to a named source and reads another now: what it captures is not the input.
   bool offSource = false;
+  // When it last handed samples on (none yet: the take-over broke the timeline already).
+  std::optional<std::chrono::steady_clock::time_point> lastDelivery;
   static void onState(pa_stream* s, void* userdata);
   // The server moved the stream to another source (the one it read went away, or the default
   // source changed): it no longer reads what it was connected to.
@@ -58,6 +67,12 @@ void PulseAudioInput::onRead(pa_stream* s, size_t, void* userdata) {
   auto* self = static_cast<PulseAudioInput*>(userdata);
   // Only the delivering stream reads; one that left its source is emptied, not heard.
   const bool heard = self->stream_ && !self->stream_->offSource;
+  if (heard) {
+    const auto now = std::chrono::steady_clock::now();
+    auto& last = self->stream_->lastDelivery;
+    if (last && now - *last > kCaptureGap) self->breakTimeline();
+    last = now;
+  }
   const void* data = nullptr;
   size_t bytes = 0;
   while (pa_stream_readable_size(s) > 0) {
@@ -182,6 +197,31 @@ OSStatus PulseAudioInput::startCapture() {
   if (auto stream = openStream(source, &status)) takeOver(std::move(stream));
   pa_threaded_mainloop_unlock(c.mainloop);
   return status;
+}
+
+std::string PulseAudioInput::capturedSourceName() const {
+  pa_threaded_mainloop* mainloop = pulse::sharedMainloop();
+  if (!mainloop || pa_threaded_mainloop_in_thread(mainloop)) return {};
+  // The stream changes only with the main loop's lock held (and moveMutex_): the lock suffices.
+  pa_threaded_mainloop_lock(mainloop);
+  std::string name;
+  if (stream_ && stream_->stream && pa_stream_get_state(stream_->stream) == PA_STREAM_READY) {
+    if (const char* device = pa_stream_get_device_name(stream_->stream)) name = device;
+  }
+  pa_threaded_mainloop_unlock(mainloop);
+  return name;
+}
+
+void PulseAudioInput::stopCapture() {
+  std::lock_guard<std::mutex> moving(moveMutex_);
+  if (!stream_) return;
+  pa_threaded_mainloop* mainloop = pulse::sharedMainloop();  // there since the stream was made
+  // The connection's own thread holds its lock already (and runs the deliveries): never from it.
+  if (pa_threaded_mainloop_in_thread(mainloop)) return;
+  pa_threaded_mainloop_lock(mainloop);
+  closeStream(*stream_);
+  stream_.reset();
+  pa_threaded_mainloop_unlock(mainloop);
 }
 
 OSStatus PulseAudioInput::moveToSource(const std::string& sourceName) {

@@ -32,9 +32,14 @@ class PulseAudioInput : public AudioInputBackend {
   // noErr, or why the new source cannot be read (the capture then reads, and is named after, what
   // it read before).
   OSStatus moveToSource(const std::string& sourceName);
+  // Any thread but the connection's: the server's name of the source the running capture reads
+  // (for the default source, the one the server gave it); empty when it does not run.
+  std::string capturedSourceName() const;
 
  protected:
   OSStatus startCapture() override;
+  // Closes the stream: the server holds no capture of this application for it any more.
+  void stopCapture() override;
 
  private:
   explicit PulseAudioInput(std::string sourceName);

@@ -24,17 +24,20 @@ class TestAudioInput : public AudioInputBackend {
   OSStatus renderStatus() const override { return renderError_.load(); }
 
   int startCount() const { return startCount_; }
+  int stopCount() const { return stopCount_; }
   // While set, starting the capture fails with this status (as a capture whose server is away
   // does); noErr lets it start again.
   void setStartError(OSStatus status) { startError_.store(status); }
 
  protected:
   OSStatus startCapture() override;
+  void stopCapture() override { ++stopCount_; }
 
  private:
   explicit TestAudioInput(std::string identifier) : identifier_(std::move(identifier)) {}
   std::string identifier_;
   std::atomic<OSStatus> renderError_{noErr};
   int startCount_ = 0;
+  int stopCount_ = 0;
   std::atomic<OSStatus> startError_{noErr};
 };

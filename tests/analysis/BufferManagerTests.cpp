@@ -404,3 +404,144 @@ TEST(BufferManager, ATakeOvertakenByANewInputGivesNoFrameAndCountsNothing) {
   EXPECT_NE(other.measurement(), input);
   EXPECT_NE(other.measurement(), 0u);
 }
+
+// A chain built again for a new setting goes on with the input of the one it replaces, but only
+// when that input was not ending, and only when its own deliveries continue that input's: its
+// first one follows on exactly from the other's last.
+TEST(BufferManager, AReplacingWindowTakesTheInputOnlyWhereItsDeliveriesContinueIt) {
+  auto running = [] {
+    auto manager = std::make_unique<BufferManager>(256);
+    deliver(*manager, tone(1000, 256, 0), 1000);
+    deliver(*manager, tone(1000, 256, 256), 1256);
+    manager->FreezeFFTInput();
+    return manager;
+  };
+  {
+    SCOPED_TRACE("the old window's deliveries went on, frozen, and the new one's follow on");
+    auto old = running();
+    deliver(*old, tone(1000, 220, 512), 1512);
+    const auto continuation = old->continuation();
+    ASSERT_TRUE(continuation);
+    EXPECT_EQ(continuation->measurement, old->measurement());
+    EXPECT_EQ(continuation->nextSampleTime, 1732);
+    BufferManager next(512);
+    next.ContinueMeasurement(*continuation);
+    EXPECT_EQ(next.measurement(), old->measurement()) << "taken at once, before any delivery";
+    deliver(next, tone(1000, 220, 732), 1732);
+    EXPECT_EQ(next.measurement(), old->measurement()) << "its first delivery follows on";
+  }
+  {
+    SCOPED_TRACE("the new window's first deliveries came before the call");
+    auto old = running();
+    BufferManager next(512);
+    deliver(*old, tone(1000, 220, 512), 1512);
+    deliver(next, tone(1000, 220, 732), 1732);
+    deliver(next, tone(1000, 220, 952), 1952);
+    next.ContinueMeasurement(*old->continuation());
+    EXPECT_EQ(next.measurement(), old->measurement());
+  }
+  {
+    SCOPED_TRACE("samples went to neither: the new window's first delivery is later than the old one's next");
+    auto old = running();
+    BufferManager next(512);
+    const uint64_t own = next.measurement();
+    next.ContinueMeasurement(*old->continuation());
+    EXPECT_EQ(next.measurement(), old->measurement());
+    deliver(next, tone(1000, 220, 512 + 44100), 1512 + 44100);
+    EXPECT_NE(next.measurement(), old->measurement()) << "the first delivery did not follow on";
+    EXPECT_NE(next.measurement(), own);
+    BufferManager late(512);
+    deliver(late, tone(1000, 220, 512 + 44100), 1512 + 44100);
+    late.ContinueMeasurement(*old->continuation());
+    EXPECT_NE(late.measurement(), old->measurement()) << "the same, with the delivery before the call";
+    BufferManager earlier(512);
+    deliver(earlier, tone(1000, 220, 292), 1292);
+    earlier.ContinueMeasurement(*old->continuation());
+    EXPECT_NE(earlier.measurement(), old->measurement()) << "a first delivery of another timeline";
+  }
+  {
+    SCOPED_TRACE("the new window began a new input of its own before the call");
+    auto old = running();
+    BufferManager next(512);
+    deliver(next, tone(1000, 256, 512), 1512);
+    deliver(next, tone(1000, 256, 768), 99999);
+    const uint64_t begun = next.measurement();
+    next.ContinueMeasurement(*old->continuation());
+    EXPECT_EQ(next.measurement(), begun);
+  }
+  {
+    SCOPED_TRACE("the old window's input was ending");
+    auto jumped = running();
+    deliver(*jumped, tone(1000, 220, 512), 50000);  // frozen, but its times are still followed
+    EXPECT_FALSE(jumped->continuation()) << "a jump after the freeze";
+    auto requested = running();
+    requested->RequestNewInput();
+    EXPECT_FALSE(requested->continuation()) << "a new input asked for (a stall)";
+    auto reset = std::make_unique<BufferManager>(256);
+    deliver(*reset, tone(1000, 256, 0), 0);
+    reset->ResetFFTInput();
+    EXPECT_FALSE(reset->continuation()) << "a stop";
+    deliver(*reset, tone(1000, 256, 0), 5000);
+    EXPECT_TRUE(reset->continuation()) << "the new input began";
+  }
+  {
+    SCOPED_TRACE("a chain replaced before any delivery passes on what it was to continue");
+    auto old = running();
+    BufferManager middle(512);
+    middle.ContinueMeasurement(*old->continuation());
+    middle.FreezeFFTInput();
+    const auto passed = middle.continuation();
+    ASSERT_TRUE(passed);
+    EXPECT_EQ(passed->measurement, old->measurement());
+    EXPECT_EQ(passed->nextSampleTime, 1512);
+    BufferManager last(1024);
+    last.ContinueMeasurement(*passed);
+    deliver(last, tone(1000, 220, 512), 1512);
+    EXPECT_EQ(last.measurement(), old->measurement());
+  }
+}
+
+// The render thread's first delivery and the main thread's offer of a continuation meet in every
+// order: whichever comes second checks the first delivery against the offer, so a continuous
+// input always keeps its number and one with a gap never does.
+TEST(BufferManager, TheFirstDeliveryAndTheContinuationAgreeWhicheverComesFirst) {
+  for (bool gap : {false, true}) {
+    int kept = 0;
+    for (int i = 0; i < 300; ++i) {
+      auto old = std::make_unique<BufferManager>(256);
+      deliver(*old, tone(1000, 256, 0), 0);
+      old->FreezeFFTInput();
+      const auto continuation = old->continuation();
+      ASSERT_TRUE(continuation);
+      BufferManager next(256);
+      std::atomic<bool> go{false};
+      std::thread render([&] {
+        while (!go.load()) {
+        }
+        deliver(next, tone(1000, 128, 256), gap ? 256 + 4096 : 256);
+      });
+      go.store(true);
+      next.ContinueMeasurement(*continuation);
+      render.join();
+      kept += next.measurement() == continuation->measurement;
+    }
+    EXPECT_EQ(kept, gap ? 0 : 300) << (gap ? "with a gap" : "continuous");
+  }
+}
+
+TEST(DCRejectionFilter, SaysHowManyLeadingSamplesItIsStillSettlingOn) {
+  DCRejectionFilter filter;
+  std::vector<float> samples(300, 0.5f);
+  EXPECT_EQ(filter.FilterInPlace(samples.data(), 300), 300u);
+  EXPECT_EQ(filter.FilterInPlace(samples.data(), 300), DCRejectionFilter::kSettlingFrames - 300);
+  EXPECT_EQ(filter.FilterInPlace(samples.data(), 300), 0u);
+  EXPECT_EQ(filter.FilterInPlace(nullptr, 300), 0u);
+  filter.Reset();
+  EXPECT_EQ(filter.settlingLeft(), DCRejectionFilter::kSettlingFrames);
+  EXPECT_EQ(filter.FilterInPlace(samples.data(), 10), 10u);
+  // By the end of its settling, a step's transient is below what a frame resolves.
+  DCRejectionFilter step;
+  std::vector<float> ones(DCRejectionFilter::kSettlingFrames + 1, 1.0f);
+  step.FilterInPlace(ones.data(), uint32_t(ones.size()));
+  EXPECT_LT(std::abs(ones.back()), 1e-4f);
+}

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/BufferManager.h"
+#include "analysis/DCRejectionFilter.h"
 
 namespace capturetest {
 
@@ -32,6 +33,10 @@ inline std::string writeSine(const std::string& path, int rate, double seconds, 
   sf_close(f);
   return path;
 }
+
+// How many samples a new input needs before its first whole window of `window` samples: the
+// capture leaves out those its DC filter settles on first.
+inline size_t firstWindow(size_t window) { return DCRejectionFilter::kSettlingFrames + window; }
 
 // The frequency of the loudest bin of the buffer manager's averaged spectrum.
 inline double peakFrequency(BufferManager* m) {

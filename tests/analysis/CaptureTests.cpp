@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "analysis/AUFilePlayer.h"
@@ -27,6 +28,7 @@
 
 namespace {
 
+using capturetest::firstWindow;
 using capturetest::peakFrequency;
 using capturetest::tempPath;
 using capturetest::writeSine;
@@ -60,17 +62,18 @@ TEST_F(EngineTest, NewEngineIsMutedWithDefaultParamsAndNotStarted) {
 TEST_F(EngineTest, CapturedSamplesAreDcFilteredIntoTheBufferManager) {
   auto engine = SAudioController::create();
   ASSERT_EQ(engine->startIOUnit(), noErr);
-  std::vector<float> in(512);
+  std::vector<float> in(firstWindow(512));
   for (size_t i = 0; i < in.size(); ++i) in[i] = 0.5f + 0.25f * std::sin(0.1f * float(i));
   input->pushSamples(std::vector<float>(in.begin(), in.begin() + 256));
   input->pushSamples(std::vector<float>(in.begin() + 256, in.end()));
   BufferManager* m = engine->getBufferManagerInstance();
   EXPECT_EQ(m->mFFTFramesReady.load(), 1);
+  // The window holds the filtered samples after the filter settled on the first ones.
   std::vector<float> expected = in;
   DCRejectionFilter reference;
-  reference.FilterInPlace(expected.data(), 512);
+  EXPECT_EQ(reference.FilterInPlace(expected.data(), uint32_t(expected.size())), DCRejectionFilter::kSettlingFrames);
   auto got = latest(m);
-  for (size_t i = 0; i < 512; ++i) ASSERT_FLOAT_EQ(got[i], expected[i]) << i;
+  for (size_t i = 0; i < 512; ++i) ASSERT_FLOAT_EQ(got[i], expected[DCRejectionFilter::kSettlingFrames + i]) << i;
   // Stopping resets the input window to zeros.
   EXPECT_EQ(engine->stopIOUnit(), noErr);
   EXPECT_EQ(m->mFFTInputBufferFrameIndex(), 0u);
@@ -83,7 +86,7 @@ TEST_F(EngineTest, TwoEnginesEachFillTheirOwnBufferFromOneInput) {
   ASSERT_EQ(a->startIOUnit(), noErr);
   ASSERT_EQ(b->startIOUnit(), noErr);
   EXPECT_EQ(input->startCount(), 1);
-  input->pushSamples(std::vector<float>(512, 0.3f));
+  input->pushSamples(std::vector<float>(firstWindow(512), 0.3f));
   EXPECT_EQ(a->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
   EXPECT_EQ(b->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
   // Each engine's context points at its own buffers.
@@ -105,7 +108,7 @@ TEST_F(EngineTest, RenderErrorHandsNothingOn) {
   EXPECT_EQ(engine->getBufferManagerInstance()->mFFTInputBufferFrameIndex(), 0u);
   EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 0);
   input->setRenderError(noErr);
-  input->pushSamples(std::vector<float>(512, 0.9f));
+  input->pushSamples(std::vector<float>(firstWindow(512), 0.9f));
   EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
 }
 
@@ -191,7 +194,7 @@ TEST_F(EngineTest, MediaResetRebuildsOnTheMainThread) {
   EXPECT_EQ(remoteio::liveInstanceCount(), units) << "the old unit was disposed of";
   EXPECT_TRUE(remoteio::isRunning(engine->rioUnit()));
   EXPECT_EQ(input->sinkCount(), 1);
-  input->pushSamples(std::vector<float>(512, 0.2f));
+  input->pushSamples(std::vector<float>(firstWindow(512), 0.2f));
   EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
 }
 
@@ -247,7 +250,7 @@ TEST_F(EngineTest, AnInputThatCannotStartIsReportedOnceAndTriedAgainUntilItStart
   EXPECT_FALSE(engine->isWaitingForAudioInput());
   EXPECT_EQ(changes, 4);
   EXPECT_EQ(linesWith(log, "Audio input is back"), 1u);
-  input->pushSamples(std::vector<float>(512, 0.2f));
+  input->pushSamples(std::vector<float>(firstWindow(512), 0.2f));
   EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1) << "capturing again";
   const int after = input->startCount();
   clock.step(3 * SAudioController::kInputRetryInterval);
@@ -306,7 +309,7 @@ TEST_F(EngineTest, ALostServerLeavesTheEngineWithoutInputUntilTheServerReturns) 
   EXPECT_TRUE(engine->hasAudioInput());
   EXPECT_EQ(input->sinkCount(), 0);
   EXPECT_EQ(next->sinkCount(), 1);
-  next->pushSamples(std::vector<float>(512, 0.2f));
+  next->pushSamples(std::vector<float>(firstWindow(512), 0.2f));
   EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
 }
 
@@ -334,7 +337,7 @@ TEST_F(FilePlayerTest, MissingFileReturnsAnErrorAndKeepsTheMicrophone) {
   EXPECT_EQ(error->code(), kAudio_FileNotFoundError);
   EXPECT_EQ(engine->auFilePlayer(), nullptr);
   EXPECT_EQ(engine->getBufferManagerInstance(), before);
-  input->pushSamples(std::vector<float>(512, 0.1f));
+  input->pushSamples(std::vector<float>(firstWindow(512), 0.1f));
   EXPECT_EQ(before->mFFTFramesReady.load(), 1) << "the microphone chain still runs";
 }
 
@@ -469,21 +472,24 @@ std::vector<float> firstFrameOfANewChain(const std::vector<std::vector<float>>& 
   BufferManager manager(uint32_t(params.frameSize));
   DCRejectionFilter filter;
   for (std::vector<float> delivery : deliveries) {
-    filter.FilterInPlace(delivery.data(), uint32_t(delivery.size()));
-    manager.CopyAudioToFFTInput(delivery.data(), uint32_t(delivery.size()));
+    const uint32_t settling = filter.FilterInPlace(delivery.data(), uint32_t(delivery.size()));
+    manager.CopyAudioToFFTInput(delivery.data() + settling, uint32_t(delivery.size()) - settling);
   }
   std::vector<float> frame(size_t(params.frameSize / 2));
   if (!manager.ComputeFFTOutput(frame.data(), params)) frame.clear();
   return frame;
 }
 
-// Delivers a new tone to `into` in two parts, the first a quarter of a window short of a whole
-// window of `m`: `m` has no frame after the first, and after the second one frame, the one a new
-// chain makes of the same deliveries, averaged with nothing before it.
-void expectTheFirstFrameIsANewChains(TestAudioInput& into, BufferManager& m, MathParams params) {
+// Delivers a new tone to `into` in two parts, the first a quarter of a window short of the
+// samples a new input takes for its first whole window of `m`: `m` has no frame after the first,
+// and after the second one frame, the one a new chain makes of the same deliveries, averaged with
+// nothing before it.
+// `delivered`: the new input's samples that `into` already delivered (zeros).
+void expectTheFirstFrameIsANewChains(TestAudioInput& into, BufferManager& m, MathParams params, size_t delivered = 0) {
   const size_t n = m.mFFTInputBufferLen;
   uint64_t phase = 7;
-  const std::vector<float> first = offsetTone(3000, n - n / 4, phase), second = offsetTone(3000, n / 4, phase);
+  const std::vector<float> first = offsetTone(3000, firstWindow(n) - n / 4 - delivered, phase);
+  const std::vector<float> second = offsetTone(3000, n / 4, phase);
   std::vector<float> output(n / 2);
   into.pushSamples(first);
   EXPECT_EQ(m.mFFTFramesReady.load(), 0) << "no frame before a whole window";
@@ -491,7 +497,7 @@ void expectTheFirstFrameIsANewChains(TestAudioInput& into, BufferManager& m, Mat
   into.pushSamples(second);
   ASSERT_EQ(m.mFFTFramesReady.load(), 1);
   ASSERT_TRUE(m.ComputeFFTOutput(output.data(), params));
-  EXPECT_EQ(output, firstFrameOfANewChain({first, second}, params));
+  EXPECT_EQ(output, firstFrameOfANewChain({std::vector<float>(delivered, 0.0f), first, second}, params));
   EXPECT_EQ(m.fftHelper().averager().filledCount(), 1);
 }
 
@@ -500,6 +506,7 @@ void expectTheFirstFrameIsANewChains(TestAudioInput& into, BufferManager& m, Mat
 struct InputChange {
   const char* name;
   std::function<TestAudioInput*(SAudioController&, TestAudioInput&, testsupport::ManualClock&)> apply;
+  size_t delivered = 0;  // zeros of the new input that the change itself delivers
 };
 
 void PrintTo(const InputChange& change, std::ostream* os) { *os << change.name; }
@@ -533,7 +540,7 @@ TEST_P(EveryInputChange, TheFirstFrameAfterItCarriesNothingFromBefore) {
   BufferManager* m = engine->getBufferManagerInstance();
   ASSERT_TRUE(m);
   const uint64_t before = m->frameMeasurement();
-  expectTheFirstFrameIsANewChains(*now, *m, params);
+  expectTheFirstFrameIsANewChains(*now, *m, params, GetParam().delivered);
   EXPECT_NE(m->frameMeasurement(), before);
 }
 
@@ -600,7 +607,8 @@ INSTANTIATE_TEST_SUITE_P(
                       clock.step(SAudioController::kInputWatchInterval);
                       EXPECT_TRUE(engine.hasAudioInput());
                       return &input;
-                    }}),
+                    },
+                    64}),
     [](const ::testing::TestParamInfo<InputChange>& info) {
       std::string name;
       for (const char* c = info.param.name; *c; ++c)
@@ -669,7 +677,7 @@ TEST_F(EngineTest, ANewSettingGoesOnMeasuringTheSameInputFromTheSamplesAfterIt) 
   EXPECT_TRUE(engine->hasAudioInput()) << "a stopped engine says nothing of its input";
   ASSERT_EQ(engine->startIOUnit(), noErr);
   m = engine->getBufferManagerInstance();
-  input->pushSamples(offsetTone(3000, 512, phase));
+  input->pushSamples(offsetTone(3000, firstWindow(512), phase));
   ASSERT_TRUE(m->ComputeFFTOutput(output.data(), {0, 512}));
   EXPECT_NE(m->frameMeasurement(), measured) << "a start after a stop is a new input";
 }
@@ -717,6 +725,17 @@ TEST_F(EngineTest, AStartOnAnotherInputThanTheOneThatStalledHasTheFirstInputLimi
        [](SAudioController&) {
          AVAudioSession::sharedInstance().postRouteChange(AVAudioSessionRouteChangeReasonOverride, "previous");
        }},
+      {"another source captured with no route change told (the desktop's default input)", true,
+       [](SAudioController&) {
+         static std::shared_ptr<TestAudioInput> other;
+         other = TestAudioInput::create("test:other");
+         AVAudioSession::sharedInstance().setInputBackend(other);
+       }},
+      {"the audio server reset", true,
+       [](SAudioController&) {
+         AVAudioSession::sharedInstance().postMediaServicesReset();
+         NSRunLoop::main().runFor(0.01);  // the rebuild runs on the main queue
+       }},
       {"the file chain in the microphone's place, and the microphone back", true,
        [&file](SAudioController& engine) {
          engine.setFileUrl(file);
@@ -749,6 +768,7 @@ TEST_F(EngineTest, AStartOnAnotherInputThanTheOneThatStalledHasTheFirstInputLimi
       EXPECT_EQ(engine->audioInputProblem(), SAudioController::kInputDeliversNothing);
     }
     engine->stopIOUnit();
+    AVAudioSession::sharedInstance().setInputBackend(input);
   }
   std::filesystem::remove(file);
 }
@@ -768,6 +788,208 @@ TEST_F(EngineTest, AMediaResetLeavesAStoppedEngineStopped) {
   clock.step(SAudioController::kFirstInputLimit + 1);
   EXPECT_TRUE(engine->hasAudioInput());
   ASSERT_EQ(engine->startIOUnit(), noErr);
-  input->pushSamples(std::vector<float>(512, 0.2f));
+  input->pushSamples(std::vector<float>(firstWindow(512), 0.2f));
   EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
+}
+
+namespace {
+
+// A tone of `hz` at 0.1 with no offset, continuing at `phase`.
+std::vector<float> plainTone(double hz, size_t count, uint64_t& phase) {
+  std::vector<float> v(count);
+  for (auto& x : v) x = float(0.1 * std::sin(2 * M_PI * hz * double(phase++) / 44100));
+  return v;
+}
+
+// The mean level (dB) of the upper half of a spectrum: leakage and transients, never the tone.
+double upperBandLevel(const std::vector<float>& spectrum) {
+  double sum = 0;
+  for (size_t i = spectrum.size() / 2; i < spectrum.size(); ++i) sum += spectrum[i];
+  return sum / double(spectrum.size() - spectrum.size() / 2);
+}
+
+// Pushes 220-frame deliveries of a 1 kHz tone until the engine's buffer manager has a frame; true
+// with *frame its spectrum (rectangular window).
+bool firstFrameOf(SAudioController& engine, TestAudioInput& input, uint64_t& phase, std::vector<float>* frame) {
+  for (int i = 0; i < 200; ++i) {
+    input.pushSamples(plainTone(1000, 220, phase));
+    BufferManager* m = engine.getBufferManagerInstance();
+    frame->resize(m->mFFTInputBufferLen / 2);
+    if (m->mFFTFramesReady.load() > 0 && m->ComputeFFTOutput(frame->data(), {0, int32_t(m->mFFTInputBufferLen)}))
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// A meter listens only while it measures: a stopped engine leaves its input, whose capture then
+// stops; a start begins it again. A new setting builds the chain again on the running capture,
+// which neither stops nor starts for it, and a stopped engine's setting starts nothing.
+TEST_F(EngineTest, OnlyARunningEngineKeepsItsInputCapturing) {
+  auto engine = SAudioController::create();
+  EXPECT_FALSE(input->isCapturing()) << "made, not started";
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  EXPECT_TRUE(input->isCapturing());
+  EXPECT_EQ(input->startCount(), 1);
+  engine->applyMathParams({1, 1024});
+  engine->applyMathParams({0, 8192});
+  EXPECT_TRUE(input->isCapturing());
+  EXPECT_EQ(input->startCount(), 1) << "the capture went on through the settings";
+  EXPECT_EQ(input->stopCount(), 0);
+  EXPECT_EQ(input->sinkCount(), 1);
+
+  engine->stopIOUnit();
+  EXPECT_FALSE(input->isCapturing()) << "a stopped engine holds no capture";
+  EXPECT_EQ(input->stopCount(), 1);
+  engine->applyMathParams({0, 512});
+  EXPECT_FALSE(input->isCapturing()) << "nor does its new setting";
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  EXPECT_TRUE(input->isCapturing());
+  EXPECT_EQ(input->startCount(), 2);
+
+  // With two engines on the input the capture runs until both stopped; dropping one is a stop.
+  auto other = SAudioController::create();
+  ASSERT_EQ(other->startIOUnit(), noErr);
+  engine->stopIOUnit();
+  EXPECT_TRUE(input->isCapturing());
+  other.reset();
+  EXPECT_FALSE(input->isCapturing());
+  EXPECT_EQ(input->startCount(), 2);
+  EXPECT_EQ(input->stopCount(), 2);
+}
+
+// The capture runs while a sink listens: the last one to leave stops it, also when sinks leave
+// all at once, and a capture started ahead of a sink that never joined stops when asked idle.
+TEST_F(EngineTest, TheLastSinkToLeaveStopsTheCapture) {
+  struct Idle : AudioInputSink {
+    void audioInputDidCapture(const float*, uint32_t, const AudioTimeStamp&) override {}
+  };
+  std::vector<Idle> idle(AudioInputBackend::kMaxSinks);
+  for (auto& sink : idle) ASSERT_EQ(input->addSink(&sink), noErr);
+  EXPECT_EQ(input->startCount(), 1);
+  for (size_t i = 0; i + 1 < idle.size(); ++i) input->removeSink(&idle[i]);
+  EXPECT_TRUE(input->isCapturing());
+  input->removeSink(&idle.back());
+  EXPECT_FALSE(input->isCapturing());
+  EXPECT_EQ(input->stopCount(), 1);
+  input->removeSink(&idle.back());
+  EXPECT_EQ(input->stopCount(), 1) << "stopped once";
+  ASSERT_EQ(input->startCapturing(), noErr);
+  EXPECT_TRUE(input->isCapturing());
+  Idle joined;
+  ASSERT_EQ(input->addSink(&joined), noErr);
+  input->stopCapturingIfIdle();
+  EXPECT_TRUE(input->isCapturing()) << "a sink listens";
+  input->removeSink(&joined);
+  ASSERT_EQ(input->startCapturing(), noErr);
+  input->stopCapturingIfIdle();
+  EXPECT_FALSE(input->isCapturing()) << "started for a sink that never came";
+  EXPECT_EQ(input->stopCount(), 3);
+}
+
+// A setting changed while the input's number was about to change is not the same input: the
+// stall that ended, and a jump in the times right at the change, each begin a new one.
+TEST_F(EngineTest, ASettingChangedAsTheInputEndsBeginsANewInput) {
+  {
+    SCOPED_TRACE("the input delivered nothing, and comes back after the change");
+    testsupport::ManualClock clock;
+    auto engine = SAudioController::create();
+    ASSERT_EQ(engine->startIOUnit(), noErr);
+    deliverFor(*input, clock, 0.5);
+    const uint64_t measured = engine->getBufferManagerInstance()->measurement();
+    clock.step(SAudioController::kInputSilenceLimit + 0.5);
+    ASSERT_EQ(engine->audioInputProblem(), SAudioController::kInputDeliversNothing);
+    engine->applyMathParams({0, 1024});
+    EXPECT_EQ(engine->audioInputProblem(), SAudioController::kInputDeliversNothing) << "still nothing";
+    deliverFor(*input, clock, 0.5);
+    EXPECT_TRUE(engine->hasAudioInput());
+    EXPECT_NE(engine->getBufferManagerInstance()->measurement(), measured) << "what came back is a new input";
+    engine->stopIOUnit();
+  }
+  for (bool moved : {true, false}) {
+    SCOPED_TRACE(moved ? "the capture moved to another source as the chain was built again" : "the input goes on");
+    auto engine = SAudioController::create();
+    ASSERT_EQ(engine->startIOUnit(), noErr);
+    uint64_t phase = 0;
+    input->pushSamples(plainTone(1000, 2048, phase));
+    const uint64_t measured = engine->getBufferManagerInstance()->measurement();
+    engine->applyMathParams({0, 1024});
+    EXPECT_EQ(engine->getBufferManagerInstance()->measurement(), measured) << "the same input so far";
+    if (moved) input->startNewTimeline();
+    input->pushSamples(plainTone(1000, 220, phase));
+    engine->applyMathParams({1, 1024});
+    engine->applyMathParams({1, 2048});
+    input->pushSamples(plainTone(1000, 4096, phase));
+    if (moved) {
+      EXPECT_NE(engine->getBufferManagerInstance()->measurement(), measured) << "its first samples are another's";
+    } else {
+      EXPECT_EQ(engine->getBufferManagerInstance()->measurement(), measured);
+    }
+  }
+}
+
+// The chain is built again while the render thread delivers: whichever chain each delivery
+// reaches, the input is never taken for a new one, and frames come at the new setting.
+TEST_F(EngineTest, ASettingChangedWhileSamplesFlowKeepsTheInput) {
+  auto engine = SAudioController::create();
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  uint64_t phase = 0;
+  input->pushSamples(plainTone(1000, 1024, phase));
+  const uint64_t measured = engine->getBufferManagerInstance()->measurement();
+  std::atomic<bool> stop{false};
+  std::thread render([&] {
+    uint64_t at = phase;
+    while (!stop.load()) input->pushSamples(plainTone(1000, 220, at));
+  });
+  int kept = 0;
+  for (int i = 0; i < 100; ++i) {
+    engine->applyMathParams({i % 2, i % 3 == 0 ? 512 : 1024});
+    kept += engine->getBufferManagerInstance()->measurement() == measured;
+  }
+  const auto framesAfter = [&] { return engine->getBufferManagerInstance()->mFFTFramesReady.load() > 0; };
+  for (int i = 0; i < 10000 && !framesAfter(); ++i) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  stop.store(true);
+  render.join();
+  EXPECT_EQ(kept, 100);
+  EXPECT_EQ(engine->getBufferManagerInstance()->measurement(), measured);
+  EXPECT_TRUE(framesAfter());
+}
+
+// The first frame of a new chain, or of a new input, shows the sound alone: the DC filter starting
+// from rest puts a transient of its own into the first samples, and those are left out, so the
+// frame is the one a long-running chain takes of the same samples. A rectangular window hides no
+// transient: it would show as a column lit up to the top of the spectrograph.
+TEST_F(EngineTest, TheFirstFrameOfANewChainOrInputIsOfTheSoundAlone) {
+  auto engine = SAudioController::create();
+  engine->applyMathParams({0, 512});
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  uint64_t phase = 0;
+  std::vector<float> frame;
+  ASSERT_TRUE(firstFrameOf(*engine, *input, phase, &frame));
+  // A long-running filter over the whole tone: the reference for any window of it.
+  std::vector<float> settled;
+  for (uint64_t i = 0; i < 44100 * 4; ++i) settled.push_back(float(0.1 * std::sin(2 * M_PI * 1000 * double(i) / 44100)));
+  DCRejectionFilter reference;
+  reference.FilterInPlace(settled.data(), uint32_t(settled.size()));
+  double worst = 0;
+  for (int i = 0; i < 24; ++i) {
+    // Another setting (a new chain), or a new input: every few tries, at every phase of the tone.
+    if (i % 3 == 2) {
+      input->startNewTimeline();
+    } else {
+      engine->applyMathParams({0, 512});
+    }
+    input->pushSamples(plainTone(1000, 17 * size_t(i + 1), phase));  // moves the phase on
+    ASSERT_TRUE(firstFrameOf(*engine, *input, phase, &frame)) << i;
+    ASSERT_EQ(engine->getBufferManagerInstance()->fftHelper().averager().filledCount(), 1);
+    // The same 512 samples out of the long-running filter.
+    ASSERT_LE(phase, settled.size());
+    BufferManager alone(512);
+    alone.CopyAudioToFFTInput(settled.data() + phase - 512, 512);
+    std::vector<float> expected(256);
+    ASSERT_TRUE(alone.ComputeFFTOutput(expected.data(), {0, 512}));
+    worst = std::max(worst, std::abs(upperBandLevel(frame) - upperBandLevel(expected)));
+  }
+  EXPECT_LT(worst, 0.5) << "dB between a first frame's upper band and a long-running chain's";
 }

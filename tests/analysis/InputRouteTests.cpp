@@ -231,12 +231,12 @@ TEST_F(ChartInputRoute, AServerThatStopsDeliveringIsNoInputUntilItDeliversAgain)
 }
 
 // A stopped chart makes no claim about an input it no longer watches: the stall's notice goes with
-// the stop, and comes back at once with a start while the server is still frozen, but not with a
-// start after it delivers again.
-TEST_F(ChartInputRoute, AStoppedChartSaysNothingOfAServerThatStoppedDelivering) {
+// the stop, and comes back at once with a start while the microphone still delivers nothing, but
+// not with a start after it delivers again.
+TEST_F(ChartInputRoute, AStoppedChartSaysNothingOfAMicrophoneThatStoppedDelivering) {
   startChart();
   ASSERT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
-  server->server().freeze();
+  server->stallBuiltIn(true);
   const bool said = testsupport::waitFor(
       [&] { return chart->audioInputProblem() == SAudioController::kInputDeliversNothing; }, 10);
   chart->stopAnimation();
@@ -248,15 +248,15 @@ TEST_F(ChartInputRoute, AStoppedChartSaysNothingOfAServerThatStoppedDelivering) 
   const bool saidAgain = testsupport::waitFor(
       [&] { return chart->audioInputProblem() == SAudioController::kInputDeliversNothing; }, 1.0);
   chart->stopAnimation();
-  server->server().thaw();
+  server->stallBuiltIn(false);
   ASSERT_TRUE(said) << chart->audioInputProblem();
   EXPECT_TRUE(hiddenWhenStopped);
   EXPECT_FALSE(claimWhenStopped);
   EXPECT_TRUE(hiddenLater);
-  EXPECT_TRUE(saidAgain) << "a start while it still delivers nothing";
+  EXPECT_TRUE(saidAgain) << "a start while it still delivers nothing: " << chart->audioInputProblem();
   EXPECT_FALSE(readings->peakHz > 0) << "no level beside it";
 
-  testsupport::waitFor([] { return false; }, 1.0);  // the server delivers again
+  testsupport::waitFor([] { return false; }, 1.0);  // the microphone delivers again
   EXPECT_TRUE(chart->noAudioInputView()->isHidden());
   problems.clear();
   chart->startAnimation("");
@@ -264,6 +264,87 @@ TEST_F(ChartInputRoute, AStoppedChartSaysNothingOfAServerThatStoppedDelivering) 
   testsupport::waitFor([] { return false; }, 0.5);
   EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
   EXPECT_EQ(readings->levelsBesideTheNotice, 0);
+}
+
+// A microphone that stops delivering for a moment, too short for the notice, resumes as a new
+// input: no window is made of the sound before the pause and the sound after it.
+TEST_F(ChartInputRoute, AMicrophoneThatPausesBrieflyResumesAsANewMeasurement) {
+  startChart();
+  ASSERT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+  const uint64_t before = chart->spectrumView()->shownMeasurement();
+  const int unavailable = readings->unavailable;
+  server->stallBuiltIn(true);
+  testsupport::waitFor([] { return false; }, 1.0);
+  server->stallBuiltIn(false);
+  EXPECT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+  EXPECT_TRUE(testsupport::waitFor([&] { return chart->spectrumView()->shownMeasurement() != before; }, 2.0))
+      << "the sound after the pause was measured as the one before";
+  EXPECT_GT(readings->unavailable, unavailable);
+  EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
+}
+
+// The quick look again is for the microphone that stalled. Another one made the desktop's default
+// input while the chart was stopped (no route change tells the chart of that) is given the time a
+// new input has for its first samples, also when it takes a while to deliver them.
+TEST_F(ChartInputRoute, AStartOnAnotherDefaultMicrophoneThanTheOneThatStalledWaitsForItsFirstSamples) {
+  startChart();
+  ASSERT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+  server->stallBuiltIn(true);
+  ASSERT_TRUE(testsupport::waitFor(
+      [&] { return chart->audioInputProblem() == SAudioController::kInputDeliversNothing; }, 10))
+      << chart->audioInputProblem();
+  chart->stopAnimation();
+  server->stallUSB(true);  // it is waking up: nothing yet
+  server->server().pactl(std::string("set-default-source ") + TwoMicrophoneServer::kUSB);
+  problems.clear();
+  chart->startAnimation("");
+  testsupport::waitFor([] { return false; }, 1.0);
+  const bool quiet = chart->hasAudioInput() && problems.empty();
+  server->stallUSB(false);
+  server->stallBuiltIn(false);
+  EXPECT_TRUE(quiet) << ::testing::PrintToString(problems);
+  EXPECT_TRUE(hears(TwoMicrophoneServer::kUSBHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+  EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
+}
+
+// A meter listens only while it measures: a stopped chart holds no capture stream on the server
+// (the desktop does not show the microphone in use), a start opens one, and a new setting or a
+// second chart goes on with that one. However quickly the chart is stopped and started, there is
+// at most one, and none once it is stopped.
+TEST_F(ChartInputRoute, OnlyAChartThatRunsHoldsACaptureStreamAndOnlyOne) {
+  auto streams = [&] { return server->clientCaptureStreams(); };
+  auto settlesAt = [&](size_t count) { return testsupport::waitFor([&] { return streams().size() == count; }, 1.0); };
+  startChart();
+  ASSERT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+  ASSERT_EQ(streams().size(), 1u);
+  const std::string stream = streams().front();
+
+  chart->setMathParams({1, 8192});
+  chart->setMathParams({6, 8192});
+  chart->setMathParams({0, 1024});
+  EXPECT_EQ(streams(), std::vector<std::string>{stream}) << "the settings keep the stream";
+  auto other = UISpectrumContainerView::create(CGRectMake(0, 0, 568, 320));
+  other->startAnimation("");
+  EXPECT_EQ(streams(), std::vector<std::string>{stream}) << "a second chart shares it";
+  other->stopAnimation();
+  EXPECT_EQ(streams(), std::vector<std::string>{stream}) << "the first chart still listens";
+
+  chart->stopAnimation();
+  EXPECT_TRUE(settlesAt(0)) << "a stopped chart holds no stream: " << ::testing::PrintToString(streams());
+  chart->setMathParams({1, 4096});
+  EXPECT_TRUE(streams().empty()) << "a setting of a stopped chart opens none";
+  chart->startAnimation("");
+  EXPECT_EQ(streams().size(), 1u);
+  EXPECT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+
+  for (int i = 0; i < 20; ++i) {
+    chart->stopAnimation();
+    chart->startAnimation("");
+    EXPECT_LE(streams().size(), 1u) << "burst " << i;
+  }
+  chart->stopAnimation();
+  EXPECT_TRUE(settlesAt(0)) << ::testing::PrintToString(streams());
+  other.reset();
 }
 
 }  // namespace

@@ -16,8 +16,11 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/NSRunLoop.h"
 #include "platform/uikit/UIScreen.h"
+#include "tests/analysis/CaptureSupport.h"
 
 namespace {
+
+using capturetest::firstWindow;
 
 std::vector<float> sine(size_t count, double hz, double amplitude) {
   std::vector<float> samples(count);
@@ -90,7 +93,7 @@ TEST_F(SpectrumEngineTest, EveryViewRunsItsOwnEngineFromItsCreation) {
 TEST_F(SpectrumEngineTest, APushedSineIsReportedAtItsFrequencyWithTheWeightedTotals) {
   tick();
   EXPECT_TRUE(delegate->reports.empty()) << "no frame, no report";
-  input->pushSamples(sine(512, 1000, 0.5));
+  input->pushSamples(sine(firstWindow(512), 1000, 0.5));
   tick();
   ASSERT_EQ(delegate->reports.size(), 1u);
   EXPECT_EQ(delegate->octaveReports, 1);
@@ -115,7 +118,7 @@ TEST_F(SpectrumEngineTest, APushedSineIsReportedAtItsFrequencyWithTheWeightedTot
   auto quietDelegate = std::make_shared<ReportingDelegate>();
   quietView->maximusDelegate = quietDelegate;
   view->stopAnimation();
-  input->pushSamples(sine(512, 1000, 0.05));
+  input->pushSamples(sine(firstWindow(512), 1000, 0.05));
   tick();
   ASSERT_EQ(quietDelegate->reports.size(), 1u);
   EXPECT_NEAR(loud.dba - quietDelegate->reports[0].dba, 20.0f, 0.5f);
@@ -136,7 +139,7 @@ TEST_F(SpectrumEngineTest, ANewFrameSizeRebuildsTheEnginesBufferManager) {
   EXPECT_TRUE(remoteio::isRunning(engine->rioUnit())) << "the rebuilt chain is started again";
   EXPECT_EQ(input->sinkCount(), 1) << "the old unit left the input";
   // The rebuilt chain feeds the view: a 2048-point frame gives 1024 bins 10.8 Hz apart.
-  input->pushSamples(sine(2048, 1000, 0.5));
+  input->pushSamples(sine(firstWindow(2048), 1000, 0.5));
   tick();
   ASSERT_EQ(delegate->reports.size(), 1u);
   EXPECT_EQ(view->l_fftData.size(), 1024u);
@@ -149,7 +152,7 @@ TEST_F(SpectrumEngineTest, StoppingTheViewStopsItsEngineAndItsFrames) {
   EXPECT_FALSE(view->isAnimating());
   EXPECT_FALSE(remoteio::isRunning(engine->rioUnit()));
   EXPECT_EQ(input->sinkCount(), 0);
-  input->pushSamples(sine(512, 1000, 0.5));
+  input->pushSamples(sine(firstWindow(512), 1000, 0.5));
   EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 0);
   view->invalidate();
   tick();
@@ -163,7 +166,7 @@ TEST_F(SpectrumEngineTest, StoppingTheViewStopsItsEngineAndItsFrames) {
   EXPECT_DOUBLE_EQ(view->animationInterval(), 0.1);
   EXPECT_TRUE(remoteio::isRunning(engine->rioUnit()));
   EXPECT_EQ(engine->getBufferManagerInstance()->measurement(), measured);
-  input->pushSamples(sine(512, 1000, 0.5));
+  input->pushSamples(sine(firstWindow(512), 1000, 0.5));
   tick();
   EXPECT_EQ(delegate->reports.size(), 1u);
 }
@@ -180,11 +183,11 @@ TEST_F(SpectrumEngineTest, StopAllActionsReachesTheEngine) {
   EXPECT_FALSE(engine->stopAllActions());
   session.postInterruption(AVAudioSessionInterruptionTypeBegan);
   EXPECT_FALSE(remoteio::isRunning(engine->rioUnit()));
-  input->pushSamples(sine(512, 1000, 0.5));
+  input->pushSamples(sine(firstWindow(512), 1000, 0.5));
   tick();
   EXPECT_TRUE(delegate->reports.empty()) << "an interrupted engine delivers no frames";
   session.postInterruption(AVAudioSessionInterruptionTypeEnded);
-  input->pushSamples(sine(512, 1000, 0.5));
+  input->pushSamples(sine(firstWindow(512), 1000, 0.5));
   tick();
   EXPECT_EQ(delegate->reports.size(), 1u);
 }
@@ -210,7 +213,7 @@ TEST_F(SpectrumEngineTest, ABufferManagerOfTheCallersOwnReplacesTheEngines) {
   auto own = BufferManager::create(256);
   view->setBufferManager(own.get());
   EXPECT_EQ(view->frameSource(), own.get());
-  input->pushSamples(sine(512, 1000, 0.5));  // fills the engine's buffers, which are not read now
+  input->pushSamples(sine(firstWindow(512), 1000, 0.5));  // fills the engine's buffers, which are not read now
   tick();
   EXPECT_TRUE(delegate->reports.empty());
   auto s = sine(256, 3000, 0.5);

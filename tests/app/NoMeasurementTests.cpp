@@ -411,6 +411,33 @@ TEST_F(SettingChanges, MaximisingLaysTheChartOutWithoutAGapInItsReadings) {
   EXPECT_EQ(chart->spectrumView()->shownMeasurement(), measured);
 }
 
+// A meter listens only while it measures: the stop button leaves the input, so that nothing of
+// the application captures; the setting buttons of a running chart keep its capture going (no
+// stop, no new start), and those of a stopped one start none.
+TEST_F(SettingChanges, OnlyARunningChartKeepsTheInputCapturing) {
+  ASSERT_TRUE(input->isCapturing());
+  const int starts = input->startCount();
+  s->switchToFFTMode();
+  tap(s->btnFFT);
+  tap(s->btnGraph);
+  tap(s->btnFFT);
+  EXPECT_TRUE(input->isCapturing());
+  EXPECT_EQ(input->startCount(), starts) << "the settings kept the capture";
+  const int stops = input->stopCount();
+  tap(s->btnStartStop);
+  ASSERT_FALSE(chart->isStarted());
+  EXPECT_FALSE(input->isCapturing()) << "a stopped chart holds the microphone";
+  EXPECT_EQ(input->stopCount(), stops + 1);
+  tap(s->btnFFT);
+  tap(s->btnGraph);
+  EXPECT_FALSE(input->isCapturing());
+  tap(s->btnStartStop);
+  EXPECT_TRUE(input->isCapturing());
+  EXPECT_EQ(input->startCount(), starts + 1);
+  play(1.0, nullptr, tone);
+  expectLevels("measuring again");
+}
+
 // An input that delivers nothing still delivers nothing with another setting: the notice stays
 // up through the taps (it neither goes nor comes again), and goes when samples come.
 TEST_F(SettingChanges, TheNoticeOfAStalledInputStaysUpThroughEveryTap) {

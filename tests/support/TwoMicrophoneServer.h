@@ -8,7 +8,9 @@
 
 #include <cctype>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/PulseAudioConnection.h"
@@ -58,6 +60,24 @@ class TwoMicrophoneServer {
   }
   // Returns once the server has removed the source; its news may still be on the way to the client.
   void unplugUSB() { server_.pactl("unload-module " + usbModule_); }
+  // A microphone that stops delivering, or delivers again: its sink is suspended (the server
+  // answers, but the source hands out nothing), or resumed.
+  void stallBuiltIn(bool stalled) { server_.pactl(std::string("suspend-sink builtin_sink ") + (stalled ? "1" : "0")); }
+  void stallUSB(bool stalled) { server_.pactl(std::string("suspend-sink usb_sink ") + (stalled ? "1" : "0")); }
+  // The indexes of the capture streams that clients hold on the server (the remapped
+  // microphones' own streams, which belong to no client, are not counted).
+  std::vector<std::string> clientCaptureStreams() const {
+    std::vector<std::string> indexes;
+    std::istringstream lines(server_.pactl("list short source-outputs"));
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream fields(line);
+      std::string index, source, client;
+      if (std::getline(fields, index, '\t') && std::getline(fields, source, '\t') &&
+          std::getline(fields, client, '\t') && client != "-")
+        indexes.push_back(index);
+    }
+    return indexes;
+  }
   // Kills the server (the tones' streams go first).
   void kill() {
     builtInTone_.reset();

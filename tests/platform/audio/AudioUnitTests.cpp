@@ -1,6 +1,9 @@
 // The remote I/O unit over the hand-driven test input: property checks, render cycles, fan-out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "platform/audio/AVAudioSession.h"
@@ -119,6 +122,86 @@ TEST_F(RemoteIOTest, OneInputFansOutToEveryStartedUnit) {
   EXPECT_EQ(input->sinkCount(), 1);
   AudioComponentInstanceDispose(ub);
   EXPECT_EQ(input->sinkCount(), 0);
+}
+
+// A unit started in the place of a running one takes over its deliveries from one to the next:
+// the capture goes on without a stop, and the one it replaced is stopped.
+TEST_F(RemoteIOTest, AUnitStartedInTheRunningOnesPlaceTakesOverItsInput) {
+  Capture a, b, c;
+  AudioUnit ua = makeUnit(&a), ub = makeUnit(&b), uc = makeUnit(&c);
+  ASSERT_EQ(AudioOutputUnitStart(ua), noErr);
+  input->pushSamples(std::vector<float>(100, 0.25f));
+  bool inPlace = false;
+  ASSERT_EQ(AudioOutputUnitStartInPlaceOf(ub, ua, &inPlace), noErr);
+  EXPECT_TRUE(inPlace);
+  EXPECT_FALSE(remoteio::isRunning(ua));
+  EXPECT_TRUE(remoteio::isRunning(ub));
+  EXPECT_EQ(input->sinkCount(), 1);
+  EXPECT_EQ(input->startCount(), 1);
+  EXPECT_EQ(input->stopCount(), 0) << "the capture went on";
+  input->pushSamples(std::vector<float>(50, 0.5f));
+  EXPECT_EQ(a.received.size(), 100u);
+  EXPECT_EQ(b.received.size(), 50u);
+  // In the place of a stopped unit, or of none, it is a plain start.
+  ASSERT_EQ(AudioOutputUnitStartInPlaceOf(uc, ua, &inPlace), noErr);
+  EXPECT_FALSE(inPlace);
+  EXPECT_EQ(input->sinkCount(), 2);
+  AudioOutputUnitStop(uc);
+  // The one replaced on another input than the session's now: the new one joins the session's.
+  auto other = TestAudioInput::create("other");
+  AVAudioSession::sharedInstance().setInputBackend(other);
+  ASSERT_EQ(AudioOutputUnitStartInPlaceOf(uc, ub, &inPlace), noErr);
+  EXPECT_FALSE(inPlace);
+  EXPECT_FALSE(remoteio::isRunning(ub));
+  EXPECT_EQ(input->sinkCount(), 0);
+  EXPECT_FALSE(input->isCapturing());
+  EXPECT_EQ(other->sinkCount(), 1);
+  // Without a unit to start, the running one is still stopped.
+  EXPECT_EQ(AudioOutputUnitStartInPlaceOf(nullptr, uc, &inPlace), kAudio_ParamError);
+  EXPECT_FALSE(remoteio::isRunning(uc));
+  EXPECT_FALSE(other->isCapturing());
+  for (AudioUnit unit : {ua, ub, uc}) AudioComponentInstanceDispose(unit);
+}
+
+// While another thread delivers flat out, units take each other's place again and again: every
+// delivery reaches exactly one of them, in order, and the capture never stops.
+TEST_F(RemoteIOTest, TakingOverWhileDeliveriesRunLosesAndDoublesNone) {
+  Capture a, b;
+  AudioUnit ua = makeUnit(&a), ub = makeUnit(&b);
+  ASSERT_EQ(AudioOutputUnitStart(ua), noErr);
+  std::atomic<bool> stop{false};
+  std::atomic<uint32_t> pushed{0};
+  std::thread render([&] {
+    std::vector<float> block(64);
+    float next = 0;
+    // At most 20,000 blocks: the running count stays exact in a float.
+    while (!stop.load() && pushed.load() < 20000) {
+      for (float& x : block) x = next++;
+      input->pushSamples(block);
+      pushed.fetch_add(1);
+    }
+  });
+  AudioUnit running = ua, idle = ub;
+  for (int i = 0; i < 200; ++i) {
+    while (pushed.load() < uint32_t(i) * 3) std::this_thread::yield();
+    bool inPlace = false;
+    ASSERT_EQ(AudioOutputUnitStartInPlaceOf(idle, running, &inPlace), noErr);
+    ASSERT_TRUE(inPlace);
+    std::swap(running, idle);
+  }
+  stop.store(true);
+  render.join();
+  AudioOutputUnitStop(running);
+  EXPECT_EQ(input->stopCount(), 1) << "the capture ran until the last unit stopped";
+  // Every sample once, in order, across the two.
+  std::vector<float> all(a.received);
+  all.insert(all.end(), b.received.begin(), b.received.end());
+  std::sort(all.begin(), all.end());
+  ASSERT_EQ(all.size(), size_t(pushed.load()) * 64);
+  for (size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], float(i)) << i;
+  for (const Capture* c : {&a, &b})
+    EXPECT_TRUE(std::is_sorted(c->received.begin(), c->received.end()));
+  for (AudioUnit unit : {ua, ub}) AudioComponentInstanceDispose(unit);
 }
 
 TEST_F(RemoteIOTest, InjectedRenderErrorReachesTheCallback) {
