@@ -46,6 +46,8 @@ void UISpectrumView::layoutSubviews() {
   freeSpectrumObjects();
   createFramebuffer();  // a failure here leaves the view running with whatever GL state results
   setupView();
+  // Before anything is drawn into the new framebuffer: what was measured, at its size.
+  fitDisplayPointsToBacking();
   // Redrawn as it is: only a new frame adds a column to the sonogram.
   std::optional<std::vector<float>> column;
   column.swap(sonogramData);
@@ -142,6 +144,9 @@ void UISpectrumView::setupView() {
 void UISpectrumView::drawView() {
   // Without GL (or before the framebuffer exists) a frame is analysed but not drawn.
   if (!makeCurrent() || viewFramebuffer == 0) return;
+  // Whatever asks for the drawing (a frame, a layout, levels forgotten, a chart cleared), the points
+  // are those of the framebuffer's size. (A frame has made them at that size already.)
+  fitDisplayPointsToBacking();
   glBindFramebufferOES(GL_FRAMEBUFFER_OES, viewFramebuffer);
   boundFramebuffer_ = viewFramebuffer;
   glBindRenderbufferOES(GL_RENDERBUFFER_OES, viewRenderbuffer);

@@ -8,6 +8,10 @@
 // timer; the frames come from that engine's buffer manager.
 //
 // Coordinates of all drawing are renderbuffer pixels, x from the left edge, y from the bottom.
+// The display points, the peak cross, the bars and the marker are kept in the pixels of the
+// renderbuffer they are drawn into: a layout that gives the view another size makes them again
+// from the series measured so far before anything is drawn, so no picture shows one size's
+// geometry in another's frame.
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -116,6 +120,8 @@ class UISpectrumView : public UIView {
   void removeMarker();
 
   // ---- Rendering (graph and bars) ----
+  // Makes the framebuffer at the view's new size and draws what the view shows at that size: the
+  // series measured so far (the sonogram without a new column).
   void layoutSubviews() override;
   void drawRect(const CGRect& rect) override;
   bool createFramebuffer();
@@ -239,6 +245,13 @@ class UISpectrumView : public UIView {
   // The same once the search found `index` (BandMapping::indexOfHighest's, from -10,000 dB).
   Peak peakAt(std::span<const float> values, int64_t index);
   bool makeCurrent();
+  // The display points of the current series and of the held ones (while their hold is on), made
+  // from the series for the size the band mapping has.
+  void makeDisplayPoints();
+  // When the band mapping's size is not the framebuffer's (a layout made the framebuffer anew),
+  // makes the display points again at the framebuffer's size, and moves a marker to the same
+  // place on the new horizontal axis. Nothing when the sizes agree.
+  void fitDisplayPointsToBacking();
   // (Re)starts the frame timer at animationInterval_, leaving the engine as it is.
   void scheduleFrameTimer();
   // When the frames come from another input than the levels shown, those levels go

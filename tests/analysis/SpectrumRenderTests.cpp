@@ -344,6 +344,197 @@ TEST_F(SpectrumRenderTest, LayoutRebuildsTheFramebufferAndRingAtTheNewSize) {
   EXPECT_EQ(view->eaglLayer()->presented().width, 568);
 }
 
+// ---- A layout of a view that has measured ----
+
+// A view laid out at another size draws, at once, what it measured at the new size: the picture of
+// the layout is the one the next frame of the same levels gives there (series, held series, the
+// peak cross, the bars and their highlight, the marker), and the peak stands where the vertical
+// mapping puts the peak's level at the new height. Never the old size's picture in the new
+// framebuffer, and never an empty one.
+struct PlotStyle {
+  const char* name;
+  int32_t scaleType, graphType;
+  bool spline, fill;
+};
+void PrintTo(const PlotStyle& style, std::ostream* os) { *os << style.name; }
+
+class LayoutOfAMeasuredPlot : public ::testing::TestWithParam<PlotStyle> {
+ protected:
+  static constexpr float kMinimum = -130, kMaximum = -10;
+  void SetUp() override {
+    UIScreen::mainScreen().configure({568, 320}, 1);
+    EAGLContext::setAvailableForTesting(true);
+    if (!EAGLContext::isAvailable()) GTEST_SKIP() << "no GL on this machine";
+    view = UISpectrumView::create(CGRectMake(0, 0, 300, 140));
+    view->stopAnimation();
+    ASSERT_EQ(view->backingHeight, 140);
+    const PlotStyle& style = GetParam();
+    view->setAreaParams(AreaParams{kMinimum, kMaximum});
+    view->setScaleType(style.scaleType);
+    view->setGraphType(style.graphType);
+    view->needSpline = style.spline;
+    view->needFill = style.fill;
+    view->setHoldMaximum(true);
+    view->setHoldMinimum(true);
+    view->mainChartColor = UIColor::colorWithRed(1, 1, 0, 1);
+    view->supportChartColor = UIColor::colorWithRed(0, 0.5, 1, 1);
+    view->markerColor = UIColor::colorWithRed(1, 1, 1, 1);
+    view->peakMarkerColor = UIColor::colorWithRed(0, 1, 0, 1);
+    view->peakMarkerWidth = 1.0f;
+    view->needPeakMarker = true;
+    view->barsColor = UIColor::colorWithRed(0, 0, 1, 1);
+    view->maxBarColor = UIColor::colorWithRed(1, 0, 0, 1);
+    // Frames of a tone near 1 kHz over a floor, louder and quieter, so that the held maximum and
+    // minimum differ from the current levels (the first frame only makes the held series); the
+    // marker in the middle of the plot.
+    for (float peak : {-45.0f, -30.0f, -50.0f, -38.0f}) {
+      last = std::vector<float>(1024, peak - 60);
+      for (size_t i = 0; i < last.size(); ++i) last[i] += static_cast<float>((i * 7) % 11);
+      for (size_t i = 44; i <= 48; ++i) last[i] = peak - 6.0f * std::abs(static_cast<float>(i) - 46.0f);
+      view->processSpectrum(last);
+    }
+    view->setMarkerAt(150);
+    view->drawView();
+    ASSERT_TRUE(view->isMarkerVisible());
+  }
+  void TearDown() override { view.reset(); }
+
+  std::vector<uint8_t> image() const { return view->eaglLayer()->presented().rgba; }
+  int opaquePixels() const {
+    int count = 0;
+    const auto& rgba = view->eaglLayer()->presented().rgba;
+    for (size_t i = 3; i < rgba.size(); i += 4) count += rgba[i] != 0;
+    return count;
+  }
+  // The highest point's height of a trace.
+  static float top(const std::vector<DisplayPoint>& points) {
+    float y = -1;
+    for (const auto& p : points) y = std::max(y, p.y);
+    return y;
+  }
+  // Where a level stands at the framebuffer's height, worked out here from the range.
+  float heightOf(float level) const {
+    return (level - kMinimum) * static_cast<float>(view->backingHeight) / (kMaximum - kMinimum);
+  }
+  float peakLevel() const { return view->l_localMaximus.at(0).at("volume").get<float>(); }
+  // The row (from the bottom) of the peak cross's horizontal line, and how many of its pixels show
+  // it: the row with the most green (the cross's colour, which nothing else drawn has; a smoothed
+  // line straddling two rows shows in both, weaker).
+  std::pair<int, int> peakLineRow() const {
+    const auto& p = view->eaglLayer()->presented();
+    std::pair<int, int> best{-1, 0};
+    int bestGreen = 0;
+    for (int y = 0; y < p.height; ++y) {
+      int count = 0, green = 0;
+      const uint8_t* row = p.row(p.height - 1 - y);
+      for (int x = 0; x < p.width; ++x) {
+        const int r = row[4 * x], g = row[4 * x + 1], b = row[4 * x + 2];
+        if (g < 40 || 3 * r > g || 3 * b > g) continue;
+        ++count;
+        green += g;
+      }
+      if (green > bestGreen) {
+        bestGreen = green;
+        best = {y, count};
+      }
+    }
+    return best;
+  }
+  // The top row (from the bottom) of the tallest bar: the highest row with three more rows drawn
+  // under it in one column (the white marker line aside; a hold plate lying on a bar's top counts
+  // as its top).
+  int tallestBarTop() const {
+    const auto& p = view->eaglLayer()->presented();
+    auto drawn = [&](int x, int y) {
+      const uint8_t* px = p.row(p.height - 1 - y) + 4 * x;
+      return px[3] > 200 && !(px[0] > 200 && px[1] > 200 && px[2] > 200);
+    };
+    int best = -1;
+    for (int x = 0; x < p.width; ++x) {
+      for (int y = p.height - 1; y >= 3; --y) {
+        if (drawn(x, y) && drawn(x, y - 1) && drawn(x, y - 2) && drawn(x, y - 3)) {
+          best = std::max(best, y);
+          break;
+        }
+      }
+    }
+    return best;
+  }
+
+  std::shared_ptr<UISpectrumView> view;
+  std::vector<float> last;
+};
+
+TEST_P(LayoutOfAMeasuredPlot, DrawsWhatItMeasuredAtTheNewSizeAtOnce) {
+  const float markerFrequency = view->getFreqForX(view->l_markerPosition);
+  for (const CGSize size : {CGSize{300, 200}, CGSize{300, 90}, CGSize{420, 90}, CGSize{240, 140}}) {
+    SCOPED_TRACE(testing::Message() << size.width << " x " << size.height);
+    view->setFrame(CGRectMake(0, 0, size.width, size.height));
+    view->layoutIfNeeded();
+    ASSERT_EQ(view->backingWidth, static_cast<int>(size.width));
+    ASSERT_EQ(view->backingHeight, static_cast<int>(size.height));
+    const auto laidOut = image();
+    const auto main = view->l_mainData, maxes = view->l_maxesData, mins = view->l_minsData;
+    const float marker = view->l_markerPosition;
+    ASSERT_GT(opaquePixels(), 1000) << "the plot is not empty";
+
+    // The peak and the held series at the new height. (A spline rises and falls between its
+    // points as it pleases: the picture of the next frame below is its check.)
+    const float peakHeight = GetParam().spline ? top(main) : heightOf(peakLevel());
+    if (!GetParam().spline) {
+      EXPECT_NEAR(top(main), peakHeight, 0.5);
+      EXPECT_NEAR(top(maxes), heightOf(view->l_holdedMaximus.at(0).at("volume").get<float>()), 0.5);
+      EXPECT_NEAR(top(mins), heightOf(view->l_holdedMinimus.at(0).at("volume").get<float>()), 0.5);
+    }
+    ASSERT_TRUE(view->isMarkerVisible());
+    EXPECT_TRUE(std::any_of(main.begin(), main.end(), [&](const DisplayPoint& p) { return p.x == marker; }))
+        << "the marker stands on a point of the trace";
+    const float spacing = static_cast<float>(view->backingWidth) / (GetParam().scaleType >= 2 ? 30.0f : 100.0f);
+    EXPECT_NEAR(view->getFreqForX(marker) , markerFrequency,
+                std::abs(view->getFreqForX(marker + spacing) - view->getFreqForX(marker)))
+        << "the marker stays at its place on the axis";
+    if (view->isBarsType()) {
+      EXPECT_NEAR(tallestBarTop(), peakHeight, 1.5) << "the tallest bar reaches the peak's level";
+    } else if (peakHeight < static_cast<float>(view->backingHeight)) {
+      const auto [row, count] = peakLineRow();
+      EXPECT_GT(count, view->backingWidth / 2) << "the peak line across the plot";
+      EXPECT_NEAR(row, peakHeight, 1.5) << "the peak line at the peak's level";
+    }
+
+    // The next frame of the same levels draws the same picture.
+    view->processSpectrum(last);
+    EXPECT_EQ(top(view->l_mainData), top(main));
+    EXPECT_EQ(view->l_markerPosition, marker);
+    EXPECT_TRUE(image() == laidOut) << "the layout drew what the next frame draws at the new size";
+  }
+}
+
+// Levels forgotten while the view is laid out (the input went away, as the container finds when it
+// lays the view out): the held series stay, and are drawn at the new size. A trace's heights grow
+// with the height alone, the spline's with them.
+TEST_P(LayoutOfAMeasuredPlot, ForgottenLevelsLeaveTheHoldsAtTheNewSize) {
+  const float heldMaximum = top(view->l_maxesData), heldMinimum = top(view->l_minsData);
+  ASSERT_GT(heldMaximum, heldMinimum);
+  view->setFrame(CGRectMake(0, 0, 300, 200));
+  view->forgetCurrentLevels();  // before the view's own layout
+  view->layoutIfNeeded();
+  EXPECT_TRUE(view->l_mainData.empty());
+  EXPECT_NEAR(top(view->l_maxesData), heldMaximum * 200 / 140, 0.5);
+  EXPECT_NEAR(top(view->l_minsData), heldMinimum * 200 / 140, 0.5);
+  EXPECT_GT(opaquePixels(), 0) << "the held series are drawn";
+  view->forgetCurrentLevels();  // again after it: nothing more to forget, the holds stay
+  EXPECT_NEAR(top(view->l_maxesData), heldMaximum * 200 / 140, 0.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SpectrumRender, LayoutOfAMeasuredPlot,
+    ::testing::Values(PlotStyle{"LinearLines", 0, 0, false, false}, PlotStyle{"LinearLinesFilled", 0, 0, false, true},
+                      PlotStyle{"LogarithmicSpline", 1, 0, true, false},
+                      PlotStyle{"LogarithmicSplineFilled", 1, 0, true, true},
+                      PlotStyle{"ThirdOctaveBars", 3, 1, false, true}, PlotStyle{"SixthOctaveBars", 4, 1, false, false},
+                      PlotStyle{"ThirdOctaveSpline", 3, 0, true, true}),
+    [](const ::testing::TestParamInfo<PlotStyle>& info) { return info.param.name; });
+
 TEST(SonogramColours, TextureHeightsAndPaletteEdges) {
   EXPECT_EQ(UISpectrumView::getTexBufferSizeForHeight(0), 2);
   EXPECT_EQ(UISpectrumView::getTexBufferSizeForHeight(2), 2);
