@@ -42,12 +42,15 @@ void drawPoints(GLenum mode, std::span<const DisplayPoint> points) {
 
 void UISpectrumView::layoutSubviews() {
   if (!makeCurrent()) return;
+  // A layout is no new sound: the sonogram's columns go into the ring made at the new size.
+  std::optional<KeptColumns> columns = spectrumMode != 0 ? keepColumns() : std::nullopt;
   destroyFramebuffer();
   freeSpectrumObjects();
   createFramebuffer();  // a failure here leaves the view running with whatever GL state results
   setupView();
   // Before anything is drawn into the new framebuffer: what was measured, at its size.
   fitDisplayPointsToBacking();
+  if (columns) buildRing(&*columns);
   // Redrawn as it is: only a new frame adds a column to the sonogram.
   std::optional<std::vector<float>> column;
   column.swap(sonogramData);
@@ -153,6 +156,15 @@ void UISpectrumView::drawView() {
   if (spectrumMode != 0) {
     if (!isSpectrogramInited) setupViewForSpectrum();
     if (sonogramLastUpdateTime && Clock::monotonic() - *sonogramLastUpdateTime <= sonogramMinimumUpdateInterval) {
+      // Too soon for a column. A framebuffer that holds no image of the ring (one made anew by a
+      // layout, or the graph's picture) gets the ring as it stands, so that no empty or foreign
+      // picture is shown until the next column.
+      if (shownColumn < 0) {
+        std::optional<std::vector<float>> column;
+        column.swap(sonogramData);
+        drawSpectrogram();
+        sonogramData.swap(column);
+      }
       context->presentRenderbuffer(GL_RENDERBUFFER_OES);
       return;
     }

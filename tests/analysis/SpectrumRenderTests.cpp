@@ -8,6 +8,7 @@
 #include "analysis/Calibration.h"
 #include "analysis/UISpectrumView.h"
 #include "platform/uikit/UIScreen.h"
+#include "tests/support/ManualClock.h"
 #include "tests/support/allocations/AllocationCounter.h"
 
 namespace {
@@ -314,19 +315,23 @@ TEST_F(SpectrumRenderTest, SonogramRowsFollowTheLinearBins) {
 }
 
 // A layout draws the sonogram as it stands: only a frame adds a column, so the last frame's column
-// is not added a second time (after a start, when it is not of the input measured).
+// is not added a second time (after a start, when it is not of the input measured). The columns
+// drawn before are kept, at the new right edge.
 TEST_F(SpectrumRenderTest, ALayoutAddsNoColumnToTheSonogram) {
   view->spectrumMode = 1;
   view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 0)}, {1, UIColor::colorWithRed(1, 0, 0, 1)}};
   view->sonogramData = std::vector<float>(256, 0.0f);
   view->drawView();
-  ASSERT_GT(opaquePixels(), 0);
+  ASSERT_EQ(opaquePixels(), 3 * 50);
   view->setFrame(CGRectMake(0, 0, 120, 50));
   view->layoutIfNeeded();
-  EXPECT_EQ(opaquePixels(), 0) << "the ring made at the new size holds no column yet";
+  EXPECT_EQ(opaquePixels(), 3 * 50) << "the one column drawn, and no other";
+  EXPECT_EQ(at(118, 25).b, 255) << "at the new right edge";
   ASSERT_TRUE(view->sonogramData);
   view->drawView();  // the next frame's column
   EXPECT_EQ(at(118, 25).b, 255);
+  EXPECT_EQ(at(115, 25).b, 255) << "the column before, one column left";
+  EXPECT_EQ(opaquePixels(), 2 * 3 * 50);
 }
 
 TEST_F(SpectrumRenderTest, LayoutRebuildsTheFramebufferAndRingAtTheNewSize) {
@@ -534,6 +539,73 @@ INSTANTIATE_TEST_SUITE_P(
                       PlotStyle{"ThirdOctaveBars", 3, 1, false, true}, PlotStyle{"SixthOctaveBars", 4, 1, false, false},
                       PlotStyle{"ThirdOctaveSpline", 3, 0, true, true}),
     [](const ::testing::TestParamInfo<PlotStyle>& info) { return info.param.name; });
+
+// The sonogram's columns through a layout: the newest at the new right edge and the older ones left
+// of it (as many as the new width holds), each row showing the level it showed, stretched to the
+// new height.
+TEST_F(SpectrumRenderTest, ALayoutKeepsTheSonogramsColumnsStretchedToTheNewHeight) {
+  view->spectrumMode = 1;
+  view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 0)}, {1, UIColor::colorWithRed(1, 0, 0, 1)}};
+  std::vector<float> upperHalfLoud(50, -100.0f);
+  std::fill(upperHalfLoud.begin() + 25, upperHalfLoud.end(), 0.0f);  // rows 25 .. 49 of 50
+  const std::vector<float> quiet(50, -100.0f);
+  for (const std::vector<float>& column : {upperHalfLoud, quiet, upperHalfLoud}) {
+    view->sonogramData = column;
+    view->drawView();
+  }
+  ASSERT_EQ(at(98, 40).b, 255);
+  ASSERT_EQ(at(98, 10).a, 0);
+  auto loudFrom = [&](int x) {  // the lowest loud row of a column
+    for (int y = 0; y < view->backingHeight; ++y) {
+      if (at(x, y).b == 255) return y;
+    }
+    return -1;
+  };
+  ASSERT_EQ(loudFrom(98), 25);
+
+  view->setFrame(CGRectMake(0, 0, 100, 99));
+  view->layoutIfNeeded();
+  EXPECT_NEAR(loudFrom(98), 49, 1) << "half way up the new height";
+  EXPECT_EQ(at(98, 98).b, 255);
+  EXPECT_EQ(at(98, 0).a, 0);
+  EXPECT_EQ(loudFrom(95), -1) << "the quiet column";
+  EXPECT_NEAR(loudFrom(92), 49, 1);
+  EXPECT_EQ(loudFrom(89), -1) << "nothing older";
+
+  view->setFrame(CGRectMake(0, 0, 7, 99));  // room for three columns, of which the first is cut
+  view->layoutIfNeeded();
+  EXPECT_NEAR(loudFrom(5), 49, 1);
+  EXPECT_EQ(loudFrom(2), -1);
+  EXPECT_NEAR(loudFrom(0), 49, 1) << "the oldest, at the left edge";
+
+  view->setFrame(CGRectMake(0, 0, 60, 20));
+  view->layoutIfNeeded();
+  EXPECT_NEAR(loudFrom(58), 10, 1);
+  EXPECT_EQ(loudFrom(55), -1);
+  EXPECT_NEAR(loudFrom(52), 10, 1);
+  EXPECT_EQ(loudFrom(49), -1) << "the columns the narrower ring had no room for are gone";
+}
+
+// A sonogram that takes a column only now and then still shows its columns after a layout made
+// its framebuffer anew, before the next column is due.
+TEST_F(SpectrumRenderTest, ASonogramBetweenItsColumnsShowsThemAfterALayout) {
+  testsupport::ManualClock clock;
+  view->spectrumMode = 1;
+  view->sonogramMinimumUpdateInterval = 1.0;
+  view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 0)}, {1, UIColor::colorWithRed(1, 0, 0, 1)}};
+  view->sonogramData = std::vector<float>(64, 0.0f);
+  view->drawView();
+  ASSERT_EQ(opaquePixels(), 3 * 50);
+  clock.advance(0.2);
+  view->setFrame(CGRectMake(0, 0, 100, 80));
+  view->layoutIfNeeded();
+  EXPECT_EQ(opaquePixels(), 3 * 80) << "the column, at the new height";
+  view->drawView();  // a frame too soon for its column
+  EXPECT_EQ(opaquePixels(), 3 * 80);
+  clock.advance(1.0);
+  view->drawView();
+  EXPECT_EQ(opaquePixels(), 2 * 3 * 80) << "the next column, when it is due";
+}
 
 TEST(SonogramColours, TextureHeightsAndPaletteEdges) {
   EXPECT_EQ(UISpectrumView::getTexBufferSizeForHeight(0), 2);
