@@ -42,10 +42,15 @@ void drawPoints(GLenum mode, std::span<const DisplayPoint> points) {
 
 void UISpectrumView::layoutSubviews() {
   if (!makeCurrent()) return;
+  // A layout is no new sound: the sonogram's columns go into the ring made at the new size.
+  std::optional<KeptColumns> columns = spectrumMode != 0 ? keepColumns() : std::nullopt;
   destroyFramebuffer();
   freeSpectrumObjects();
   createFramebuffer();  // a failure here leaves the view running with whatever GL state results
   setupView();
+  // Before anything is drawn into the new framebuffer: what was measured, at its size.
+  fitDisplayPointsToBacking();
+  if (columns) buildRing(&*columns);
   // Redrawn as it is: only a new frame adds a column to the sonogram.
   std::optional<std::vector<float>> column;
   column.swap(sonogramData);
@@ -142,12 +147,24 @@ void UISpectrumView::setupView() {
 void UISpectrumView::drawView() {
   // Without GL (or before the framebuffer exists) a frame is analysed but not drawn.
   if (!makeCurrent() || viewFramebuffer == 0) return;
+  // Whatever asks for the drawing (a frame, a layout, levels forgotten, a chart cleared), the points
+  // are those of the framebuffer's size. (A frame has made them at that size already.)
+  fitDisplayPointsToBacking();
   glBindFramebufferOES(GL_FRAMEBUFFER_OES, viewFramebuffer);
   boundFramebuffer_ = viewFramebuffer;
   glBindRenderbufferOES(GL_RENDERBUFFER_OES, viewRenderbuffer);
   if (spectrumMode != 0) {
     if (!isSpectrogramInited) setupViewForSpectrum();
     if (sonogramLastUpdateTime && Clock::monotonic() - *sonogramLastUpdateTime <= sonogramMinimumUpdateInterval) {
+      // Too soon for a column. A framebuffer that holds no image of the ring (one made anew by a
+      // layout, or the graph's picture) gets the ring as it stands, so that no empty or foreign
+      // picture is shown until the next column.
+      if (shownColumn < 0) {
+        std::optional<std::vector<float>> column;
+        column.swap(sonogramData);
+        drawSpectrogram();
+        sonogramData.swap(column);
+      }
       context->presentRenderbuffer(GL_RENDERBUFFER_OES);
       return;
     }

@@ -17,6 +17,14 @@ uint32_t packColor(double r, double g, double b, double a) {
   return (byte(a) << 24) + (byte(r) << 16) + (byte(g) << 8) + byte(b);
 }
 
+// Keeps a column's texels in the ring's copy (whose size the ring was made with: a column it has
+// no room for is not kept).
+void storeColumn(std::vector<uint32_t>& ring, int32_t column, const std::vector<uint32_t>& texels) {
+  const size_t at = static_cast<size_t>(std::max(column, 0)) * texels.size();
+  if (at + texels.size() > ring.size()) return;
+  std::copy(texels.begin(), texels.end(), ring.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
 // Sonogram levels of silence or of a broken frame are not numbers (−inf, NaN); they count as the
 // bottom of the range so they show as the palette's lowest colour, not as an error colour.
 float finiteLevel(float level) {
@@ -58,7 +66,36 @@ uint32_t UISpectrumView::colorForLevel(float v) const {
   return packColor(0, 0, 0, 1);
 }
 
-void UISpectrumView::setupViewForSpectrum() {
+void UISpectrumView::setupViewForSpectrum() { buildRing(nullptr); }
+
+std::optional<UISpectrumView::KeptColumns> UISpectrumView::keepColumns() {
+  const size_t pitch = static_cast<size_t>(std::max(texBitBufferSize, 0));
+  if (!isSpectrogramInited || currentTexCount <= 0 || pitch == 0 ||
+      ringTexels.size() < static_cast<size_t>(currentTexCount) * pitch) {
+    return std::nullopt;
+  }
+  KeptColumns kept;
+  kept.texels = std::move(ringTexels);
+  ringTexels.clear();
+  kept.count = currentTexCount;
+  kept.newest = std::clamp(newestColumn, 0, currentTexCount - 1);
+  kept.rows = std::clamp(backingHeight, 0, texBitBufferSize);
+  kept.pitch = texBitBufferSize;
+  return kept;
+}
+
+namespace {
+// The row of a column `rows` high that row r of a column `newRows` high shows: both span the same
+// levels from the first row to the last (the bottom and top of the frequency axis on either
+// scale), so the ends stay the ends.
+int32_t stretchedRow(int32_t r, int32_t newRows, int32_t rows) {
+  if (rows <= 1 || newRows <= 1) return 0;
+  const double at = static_cast<double>(r) * static_cast<double>(rows - 1) / static_cast<double>(newRows - 1);
+  return std::clamp(static_cast<int32_t>(std::lround(at)), 0, rows - 1);
+}
+}  // namespace
+
+void UISpectrumView::buildRing(const KeptColumns* kept) {
   texBitBufferSize = getTexBufferSizeForHeight(backingHeight);
   texBitBuffer.assign(static_cast<size_t>(texBitBufferSize), 0u);
   glEnableClientState(GL_VERTEX_ARRAY);
@@ -69,6 +106,24 @@ void UISpectrumView::setupViewForSpectrum() {
   newestColumn = 0;
   shownColumn = -1;
   clearTexBuffer();
+  const size_t pitch = static_cast<size_t>(texBitBufferSize);
+  ringTexels.resize(static_cast<size_t>(std::max(currentTexCount, 0)) * pitch);
+  for (int32_t column = 0; column < currentTexCount; ++column) {
+    std::copy(texBitBuffer.begin(), texBitBuffer.end(), ringTexels.begin() + static_cast<std::ptrdiff_t>(column * pitch));
+  }
+  if (kept && kept->count > 0 && currentTexCount > 0) {
+    // The newest kept column at the right edge and the older ones left of it, as many as the new
+    // ring holds; the columns left of the oldest show the background, as in a ring not yet full.
+    const int32_t count = std::min(kept->count, currentTexCount);
+    const int32_t rows = std::min(backingHeight, texBitBufferSize);
+    for (int32_t age = 0; age < count; ++age) {
+      const int32_t from = ((kept->newest - age) % kept->count + kept->count) % kept->count;
+      const uint32_t* source = kept->texels.data() + static_cast<size_t>(from) * static_cast<size_t>(kept->pitch);
+      uint32_t* target = ringTexels.data() + static_cast<size_t>(count - 1 - age) * pitch;
+      for (int32_t r = 0; r < rows; ++r) target[r] = source[stretchedRow(r, rows, kept->rows)];
+    }
+    newestColumn = count - 1;
+  }
   if (currentTexCount > 0) {
     glGenTextures(1, &ringTexture);
     glBindTexture(GL_TEXTURE_2D, ringTexture);
@@ -80,7 +135,8 @@ void UISpectrumView::setupViewForSpectrum() {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, ringTextureWidth, texBitBufferSize, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
     for (int32_t column = 0; column < currentTexCount; ++column) {
-      glTexSubImage2D(GL_TEXTURE_2D, 0, column, 0, 1, texBitBufferSize, GL_RGBA, GL_UNSIGNED_BYTE, texBitBuffer.data());
+      glTexSubImage2D(GL_TEXTURE_2D, 0, column, 0, 1, texBitBufferSize, GL_RGBA, GL_UNSIGNED_BYTE,
+                      ringTexels.data() + static_cast<size_t>(column) * pitch);
     }
   }
   glEnable(GL_TEXTURE_2D);
@@ -104,6 +160,7 @@ void UISpectrumView::clearTextures() {
   if (!ringTexture) return;
   glBindTexture(GL_TEXTURE_2D, ringTexture);
   for (int32_t column = 0; column < currentTexCount; ++column) {
+    storeColumn(ringTexels, column, texBitBuffer);
     glTexSubImage2D(GL_TEXTURE_2D, 0, column, 0, 1, texBitBufferSize, GL_RGBA, GL_UNSIGNED_BYTE, texBitBuffer.data());
   }
 }
@@ -121,6 +178,8 @@ void UISpectrumView::freeSpectrumObjects() {
   if (!isSpectrogramInited) return;
   texBitBuffer.clear();
   texBitBuffer.shrink_to_fit();
+  ringTexels.clear();
+  ringTexels.shrink_to_fit();
   if (ringTexture) glDeleteTextures(1, &ringTexture);
   ringTexture = 0;
   ringTextureWidth = 0;
@@ -164,6 +223,7 @@ void UISpectrumView::renderFFTToTex() {
     }
   }
   if (ringTexture) {
+    storeColumn(ringTexels, newestColumn, texBitBuffer);
     glBindTexture(GL_TEXTURE_2D, ringTexture);
     glTexSubImage2D(GL_TEXTURE_2D, 0, newestColumn, 0, 1, texBitBufferSize, GL_RGBA, GL_UNSIGNED_BYTE,
                     texBitBuffer.data());

@@ -368,6 +368,39 @@ void UISpectrumView::forgetCurrentLevels() {
   if (needDrawPlot) drawView();
 }
 
+void UISpectrumView::makeDisplayPoints() {
+  // A held series' points are drawn only while its hold is on (they are emptied when it turns on,
+  // with the series itself), so they are made only then.
+  if (needSpline && graphType_ == 0) {
+    // The series have one length, so their splines share their support x and one solve.
+    BandMapping::SplineSeries series[3] = {{l_fftData, &l_mainData}};
+    size_t count = 1;
+    if (holdMaximum_) series[count++] = {l_maxData, &l_maxesData};
+    if (holdMinimum_) series[count++] = {l_minData, &l_minsData};
+    bands_.splineVertexArraysFromData(std::span<const BandMapping::SplineSeries>(series, count));
+  } else {
+    bands_.vertexArrayFromData(l_fftData, 2, l_mainData);
+    if (holdMaximum_) bands_.vertexArrayFromData(l_maxData, 2, l_maxesData);
+    if (holdMinimum_) bands_.vertexArrayFromData(l_minData, 2, l_minsData);
+  }
+}
+
+void UISpectrumView::fitDisplayPointsToBacking() {
+  const int32_t oldWidth = bands_.backingWidth();
+  if (oldWidth == backingWidth && bands_.backingHeight() == backingHeight) return;
+  bands_.setBackingSize(backingWidth, backingHeight);
+  // The levels are the ones measured: only where they stand changes. (The peak cross and the bars
+  // are found from these points when they are drawn.)
+  makeDisplayPoints();
+  if (oldWidth <= 0 || backingWidth == oldWidth) return;
+  // Every horizontal axis stretches with the width (x is a fraction of it on each scale), so the
+  // marker's place at the new width is its old one stretched, snapped to the new points as a
+  // frame would snap it.
+  const float stretch = static_cast<float>(backingWidth) / static_cast<float>(oldWidth);
+  if (l_markerPosition > 0) l_markerPosition *= stretch;
+  setMarkerAt(getCurrentX() * stretch);
+}
+
 void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
   const size_t n = spectrum.size();
   // Calibrated levels, made where the sonogram takes them as its next column.
@@ -400,20 +433,7 @@ void UISpectrumView::processSpectrum(std::span<const float> spectrum) {
     peaksFound = true;
   }
 
-  // A held series' points are drawn only while its hold is on (they are emptied when it turns on,
-  // with the series itself), so they are made only then.
-  if (needSpline && graphType_ == 0) {
-    // The series have one length, so their splines share their support x and one solve.
-    BandMapping::SplineSeries series[3] = {{l_fftData, &l_mainData}};
-    size_t count = 1;
-    if (holdMaximum_) series[count++] = {l_maxData, &l_maxesData};
-    if (holdMinimum_) series[count++] = {l_minData, &l_minsData};
-    bands_.splineVertexArraysFromData(std::span<const BandMapping::SplineSeries>(series, count));
-  } else {
-    bands_.vertexArrayFromData(l_fftData, 2, l_mainData);
-    if (holdMaximum_) bands_.vertexArrayFromData(l_maxData, 2, l_maxesData);
-    if (holdMinimum_) bands_.vertexArrayFromData(l_minData, 2, l_minsData);
-  }
+  makeDisplayPoints();
   isMaxReady = true;
 
   // Each list holds one record after a frame (the held ones only while their hold is on). (The

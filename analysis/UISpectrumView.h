@@ -8,6 +8,10 @@
 // timer; the frames come from that engine's buffer manager.
 //
 // Coordinates of all drawing are renderbuffer pixels, x from the left edge, y from the bottom.
+// The display points, the peak cross, the bars and the marker are kept in the pixels of the
+// renderbuffer they are drawn into: a layout that gives the view another size makes them again
+// from the series measured so far (and the sonogram's ring keeps its columns, stretched to the new
+// height) before anything is drawn, so no picture shows one size's geometry in another's frame.
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -116,6 +120,8 @@ class UISpectrumView : public UIView {
   void removeMarker();
 
   // ---- Rendering (graph and bars) ----
+  // Makes the framebuffer at the view's new size and draws what the view shows at that size: the
+  // series measured so far, and the sonogram's columns, none added.
   void layoutSubviews() override;
   void drawRect(const CGRect& rect) override;
   bool createFramebuffer();
@@ -137,6 +143,7 @@ class UISpectrumView : public UIView {
   size_t lastHighlightedBar() const { return lastHighlightedBar_; }
 
   // ---- Sonogram ----
+  // Makes the ring for the framebuffer's size, every column showing the background.
   void setupViewForSpectrum();
   static int32_t getTexBufferSizeForHeight(int32_t height);
   void clearTexBuffer();
@@ -214,6 +221,9 @@ class UISpectrumView : public UIView {
   GLuint scrollTexture = 0, scrollFramebuffer = 0;
   std::vector<uint32_t> texBitBuffer;
   int32_t texBitBufferSize = 0;
+  // The ring's texels as the texture holds them, column after column (texBitBufferSize each): what
+  // a layout stretches into the ring made at the new size.
+  std::vector<uint32_t> ringTexels;
   int32_t currentTexCount = 0;
   std::optional<std::vector<float>> sonogramData;
   std::optional<double> sonogramLastUpdateTime;  // monotonic clock, seconds
@@ -239,6 +249,23 @@ class UISpectrumView : public UIView {
   // The same once the search found `index` (BandMapping::indexOfHighest's, from -10,000 dB).
   Peak peakAt(std::span<const float> values, int64_t index);
   bool makeCurrent();
+  // The display points of the current series and of the held ones (while their hold is on), made
+  // from the series for the size the band mapping has.
+  void makeDisplayPoints();
+  // When the band mapping's size is not the framebuffer's (a layout made the framebuffer anew),
+  // makes the display points again at the framebuffer's size, and moves a marker to the same
+  // place on the new horizontal axis. Nothing when the sizes agree.
+  void fitDisplayPointsToBacking();
+  // The sonogram's columns as the ring held them before a layout (taken from it, which leaves it
+  // empty; none when it has no ring), with the ring's size and its newest column.
+  struct KeptColumns {
+    std::vector<uint32_t> texels;  // as ringTexels
+    int32_t count = 0, newest = 0, rows = 0, pitch = 0;
+  };
+  std::optional<KeptColumns> keepColumns();
+  // The ring for the framebuffer's size (see setupViewForSpectrum), holding the kept columns, the
+  // newest at the right edge and each older one left of it, their rows stretched to the new height.
+  void buildRing(const KeptColumns* kept);
   // (Re)starts the frame timer at animationInterval_, leaving the engine as it is.
   void scheduleFrameTimer();
   // When the frames come from another input than the levels shown, those levels go

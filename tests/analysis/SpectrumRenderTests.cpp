@@ -8,6 +8,7 @@
 #include "analysis/Calibration.h"
 #include "analysis/UISpectrumView.h"
 #include "platform/uikit/UIScreen.h"
+#include "tests/support/ManualClock.h"
 #include "tests/support/allocations/AllocationCounter.h"
 
 namespace {
@@ -314,19 +315,23 @@ TEST_F(SpectrumRenderTest, SonogramRowsFollowTheLinearBins) {
 }
 
 // A layout draws the sonogram as it stands: only a frame adds a column, so the last frame's column
-// is not added a second time (after a start, when it is not of the input measured).
+// is not added a second time (after a start, when it is not of the input measured). The columns
+// drawn before are kept, at the new right edge.
 TEST_F(SpectrumRenderTest, ALayoutAddsNoColumnToTheSonogram) {
   view->spectrumMode = 1;
   view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 0)}, {1, UIColor::colorWithRed(1, 0, 0, 1)}};
   view->sonogramData = std::vector<float>(256, 0.0f);
   view->drawView();
-  ASSERT_GT(opaquePixels(), 0);
+  ASSERT_EQ(opaquePixels(), 3 * 50);
   view->setFrame(CGRectMake(0, 0, 120, 50));
   view->layoutIfNeeded();
-  EXPECT_EQ(opaquePixels(), 0) << "the ring made at the new size holds no column yet";
+  EXPECT_EQ(opaquePixels(), 3 * 50) << "the one column drawn, and no other";
+  EXPECT_EQ(at(118, 25).b, 255) << "at the new right edge";
   ASSERT_TRUE(view->sonogramData);
   view->drawView();  // the next frame's column
   EXPECT_EQ(at(118, 25).b, 255);
+  EXPECT_EQ(at(115, 25).b, 255) << "the column before, one column left";
+  EXPECT_EQ(opaquePixels(), 2 * 3 * 50);
 }
 
 TEST_F(SpectrumRenderTest, LayoutRebuildsTheFramebufferAndRingAtTheNewSize) {
@@ -342,6 +347,264 @@ TEST_F(SpectrumRenderTest, LayoutRebuildsTheFramebufferAndRingAtTheNewSize) {
   EXPECT_EQ(view->currentTexCount, 190);
   EXPECT_EQ(view->texBitBufferSize, 512);
   EXPECT_EQ(view->eaglLayer()->presented().width, 568);
+}
+
+// ---- A layout of a view that has measured ----
+
+// A view laid out at another size draws, at once, what it measured at the new size: the picture of
+// the layout is the one the next frame of the same levels gives there (series, held series, the
+// peak cross, the bars and their highlight, the marker), and the peak stands where the vertical
+// mapping puts the peak's level at the new height. Never the old size's picture in the new
+// framebuffer, and never an empty one.
+struct PlotStyle {
+  const char* name;
+  int32_t scaleType, graphType;
+  bool spline, fill;
+};
+void PrintTo(const PlotStyle& style, std::ostream* os) { *os << style.name; }
+
+class LayoutOfAMeasuredPlot : public ::testing::TestWithParam<PlotStyle> {
+ protected:
+  static constexpr float kMinimum = -130, kMaximum = -10;
+  void SetUp() override {
+    UIScreen::mainScreen().configure({568, 320}, 1);
+    EAGLContext::setAvailableForTesting(true);
+    if (!EAGLContext::isAvailable()) GTEST_SKIP() << "no GL on this machine";
+    view = UISpectrumView::create(CGRectMake(0, 0, 300, 140));
+    view->stopAnimation();
+    ASSERT_EQ(view->backingHeight, 140);
+    const PlotStyle& style = GetParam();
+    view->setAreaParams(AreaParams{kMinimum, kMaximum});
+    view->setScaleType(style.scaleType);
+    view->setGraphType(style.graphType);
+    view->needSpline = style.spline;
+    view->needFill = style.fill;
+    view->setHoldMaximum(true);
+    view->setHoldMinimum(true);
+    view->mainChartColor = UIColor::colorWithRed(1, 1, 0, 1);
+    view->supportChartColor = UIColor::colorWithRed(0, 0.5, 1, 1);
+    view->markerColor = UIColor::colorWithRed(1, 1, 1, 1);
+    view->peakMarkerColor = UIColor::colorWithRed(0, 1, 0, 1);
+    view->peakMarkerWidth = 1.0f;
+    view->needPeakMarker = true;
+    view->barsColor = UIColor::colorWithRed(0, 0, 1, 1);
+    view->maxBarColor = UIColor::colorWithRed(1, 0, 0, 1);
+    // Frames of a tone near 1 kHz over a floor, louder and quieter, so that the held maximum and
+    // minimum differ from the current levels (the first frame only makes the held series); the
+    // marker in the middle of the plot.
+    for (float peak : {-45.0f, -30.0f, -50.0f, -38.0f}) {
+      last = std::vector<float>(1024, peak - 60);
+      for (size_t i = 0; i < last.size(); ++i) last[i] += static_cast<float>((i * 7) % 11);
+      for (size_t i = 44; i <= 48; ++i) last[i] = peak - 6.0f * std::abs(static_cast<float>(i) - 46.0f);
+      view->processSpectrum(last);
+    }
+    view->setMarkerAt(150);
+    view->drawView();
+    ASSERT_TRUE(view->isMarkerVisible());
+  }
+  void TearDown() override { view.reset(); }
+
+  std::vector<uint8_t> image() const { return view->eaglLayer()->presented().rgba; }
+  int opaquePixels() const {
+    int count = 0;
+    const auto& rgba = view->eaglLayer()->presented().rgba;
+    for (size_t i = 3; i < rgba.size(); i += 4) count += rgba[i] != 0;
+    return count;
+  }
+  // The highest point's height of a trace.
+  static float top(const std::vector<DisplayPoint>& points) {
+    float y = -1;
+    for (const auto& p : points) y = std::max(y, p.y);
+    return y;
+  }
+  // Where a level stands at the framebuffer's height, worked out here from the range.
+  float heightOf(float level) const {
+    return (level - kMinimum) * static_cast<float>(view->backingHeight) / (kMaximum - kMinimum);
+  }
+  float peakLevel() const { return view->l_localMaximus.at(0).at("volume").get<float>(); }
+  // The row (from the bottom) of the peak cross's horizontal line, and how many of its pixels show
+  // it: the row with the most green (the cross's colour, which nothing else drawn has; a smoothed
+  // line straddling two rows shows in both, weaker).
+  std::pair<int, int> peakLineRow() const {
+    const auto& p = view->eaglLayer()->presented();
+    std::pair<int, int> best{-1, 0};
+    int bestGreen = 0;
+    for (int y = 0; y < p.height; ++y) {
+      int count = 0, green = 0;
+      const uint8_t* row = p.row(p.height - 1 - y);
+      for (int x = 0; x < p.width; ++x) {
+        const int r = row[4 * x], g = row[4 * x + 1], b = row[4 * x + 2];
+        if (g < 40 || 3 * r > g || 3 * b > g) continue;
+        ++count;
+        green += g;
+      }
+      if (green > bestGreen) {
+        bestGreen = green;
+        best = {y, count};
+      }
+    }
+    return best;
+  }
+  // The top row (from the bottom) of the tallest bar: the highest row with three more rows drawn
+  // under it in one column (the white marker line aside; a hold plate lying on a bar's top counts
+  // as its top).
+  int tallestBarTop() const {
+    const auto& p = view->eaglLayer()->presented();
+    auto drawn = [&](int x, int y) {
+      const uint8_t* px = p.row(p.height - 1 - y) + 4 * x;
+      return px[3] > 200 && !(px[0] > 200 && px[1] > 200 && px[2] > 200);
+    };
+    int best = -1;
+    for (int x = 0; x < p.width; ++x) {
+      for (int y = p.height - 1; y >= 3; --y) {
+        if (drawn(x, y) && drawn(x, y - 1) && drawn(x, y - 2) && drawn(x, y - 3)) {
+          best = std::max(best, y);
+          break;
+        }
+      }
+    }
+    return best;
+  }
+
+  std::shared_ptr<UISpectrumView> view;
+  std::vector<float> last;
+};
+
+TEST_P(LayoutOfAMeasuredPlot, DrawsWhatItMeasuredAtTheNewSizeAtOnce) {
+  const float markerFrequency = view->getFreqForX(view->l_markerPosition);
+  for (const CGSize size : {CGSize{300, 200}, CGSize{300, 90}, CGSize{420, 90}, CGSize{240, 140}}) {
+    SCOPED_TRACE(testing::Message() << size.width << " x " << size.height);
+    view->setFrame(CGRectMake(0, 0, size.width, size.height));
+    view->layoutIfNeeded();
+    ASSERT_EQ(view->backingWidth, static_cast<int>(size.width));
+    ASSERT_EQ(view->backingHeight, static_cast<int>(size.height));
+    const auto laidOut = image();
+    const auto main = view->l_mainData, maxes = view->l_maxesData, mins = view->l_minsData;
+    const float marker = view->l_markerPosition;
+    ASSERT_GT(opaquePixels(), 1000) << "the plot is not empty";
+
+    // The peak and the held series at the new height. (A spline rises and falls between its
+    // points as it pleases: the picture of the next frame below is its check.)
+    const float peakHeight = GetParam().spline ? top(main) : heightOf(peakLevel());
+    if (!GetParam().spline) {
+      EXPECT_NEAR(top(main), peakHeight, 0.5);
+      EXPECT_NEAR(top(maxes), heightOf(view->l_holdedMaximus.at(0).at("volume").get<float>()), 0.5);
+      EXPECT_NEAR(top(mins), heightOf(view->l_holdedMinimus.at(0).at("volume").get<float>()), 0.5);
+    }
+    ASSERT_TRUE(view->isMarkerVisible());
+    EXPECT_TRUE(std::any_of(main.begin(), main.end(), [&](const DisplayPoint& p) { return p.x == marker; }))
+        << "the marker stands on a point of the trace";
+    const float spacing = static_cast<float>(view->backingWidth) / (GetParam().scaleType >= 2 ? 30.0f : 100.0f);
+    EXPECT_NEAR(view->getFreqForX(marker) , markerFrequency,
+                std::abs(view->getFreqForX(marker + spacing) - view->getFreqForX(marker)))
+        << "the marker stays at its place on the axis";
+    if (view->isBarsType()) {
+      EXPECT_NEAR(tallestBarTop(), peakHeight, 1.5) << "the tallest bar reaches the peak's level";
+    } else if (peakHeight < static_cast<float>(view->backingHeight)) {
+      const auto [row, count] = peakLineRow();
+      EXPECT_GT(count, view->backingWidth / 2) << "the peak line across the plot";
+      EXPECT_NEAR(row, peakHeight, 1.5) << "the peak line at the peak's level";
+    }
+
+    // The next frame of the same levels draws the same picture.
+    view->processSpectrum(last);
+    EXPECT_EQ(top(view->l_mainData), top(main));
+    EXPECT_EQ(view->l_markerPosition, marker);
+    EXPECT_TRUE(image() == laidOut) << "the layout drew what the next frame draws at the new size";
+  }
+}
+
+// Levels forgotten while the view is laid out (the input went away, as the container finds when it
+// lays the view out): the held series stay, and are drawn at the new size. A trace's heights grow
+// with the height alone, the spline's with them.
+TEST_P(LayoutOfAMeasuredPlot, ForgottenLevelsLeaveTheHoldsAtTheNewSize) {
+  const float heldMaximum = top(view->l_maxesData), heldMinimum = top(view->l_minsData);
+  ASSERT_GT(heldMaximum, heldMinimum);
+  view->setFrame(CGRectMake(0, 0, 300, 200));
+  view->forgetCurrentLevels();  // before the view's own layout
+  view->layoutIfNeeded();
+  EXPECT_TRUE(view->l_mainData.empty());
+  EXPECT_NEAR(top(view->l_maxesData), heldMaximum * 200 / 140, 0.5);
+  EXPECT_NEAR(top(view->l_minsData), heldMinimum * 200 / 140, 0.5);
+  EXPECT_GT(opaquePixels(), 0) << "the held series are drawn";
+  view->forgetCurrentLevels();  // again after it: nothing more to forget, the holds stay
+  EXPECT_NEAR(top(view->l_maxesData), heldMaximum * 200 / 140, 0.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SpectrumRender, LayoutOfAMeasuredPlot,
+    ::testing::Values(PlotStyle{"LinearLines", 0, 0, false, false}, PlotStyle{"LinearLinesFilled", 0, 0, false, true},
+                      PlotStyle{"LogarithmicSpline", 1, 0, true, false},
+                      PlotStyle{"LogarithmicSplineFilled", 1, 0, true, true},
+                      PlotStyle{"ThirdOctaveBars", 3, 1, false, true}, PlotStyle{"SixthOctaveBars", 4, 1, false, false},
+                      PlotStyle{"ThirdOctaveSpline", 3, 0, true, true}),
+    [](const ::testing::TestParamInfo<PlotStyle>& info) { return info.param.name; });
+
+// The sonogram's columns through a layout: the newest at the new right edge and the older ones left
+// of it (as many as the new width holds), each row showing the level it showed, stretched to the
+// new height.
+TEST_F(SpectrumRenderTest, ALayoutKeepsTheSonogramsColumnsStretchedToTheNewHeight) {
+  view->spectrumMode = 1;
+  view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 0)}, {1, UIColor::colorWithRed(1, 0, 0, 1)}};
+  std::vector<float> upperHalfLoud(50, -100.0f);
+  std::fill(upperHalfLoud.begin() + 25, upperHalfLoud.end(), 0.0f);  // rows 25 .. 49 of 50
+  const std::vector<float> quiet(50, -100.0f);
+  for (const std::vector<float>& column : {upperHalfLoud, quiet, upperHalfLoud}) {
+    view->sonogramData = column;
+    view->drawView();
+  }
+  ASSERT_EQ(at(98, 40).b, 255);
+  ASSERT_EQ(at(98, 10).a, 0);
+  auto loudFrom = [&](int x) {  // the lowest loud row of a column
+    for (int y = 0; y < view->backingHeight; ++y) {
+      if (at(x, y).b == 255) return y;
+    }
+    return -1;
+  };
+  ASSERT_EQ(loudFrom(98), 25);
+
+  view->setFrame(CGRectMake(0, 0, 100, 99));
+  view->layoutIfNeeded();
+  EXPECT_NEAR(loudFrom(98), 49, 1) << "half way up the new height";
+  EXPECT_EQ(at(98, 98).b, 255);
+  EXPECT_EQ(at(98, 0).a, 0);
+  EXPECT_EQ(loudFrom(95), -1) << "the quiet column";
+  EXPECT_NEAR(loudFrom(92), 49, 1);
+  EXPECT_EQ(loudFrom(89), -1) << "nothing older";
+
+  view->setFrame(CGRectMake(0, 0, 7, 99));  // room for three columns, of which the first is cut
+  view->layoutIfNeeded();
+  EXPECT_NEAR(loudFrom(5), 49, 1);
+  EXPECT_EQ(loudFrom(2), -1);
+  EXPECT_NEAR(loudFrom(0), 49, 1) << "the oldest, at the left edge";
+
+  view->setFrame(CGRectMake(0, 0, 60, 20));
+  view->layoutIfNeeded();
+  EXPECT_NEAR(loudFrom(58), 10, 1);
+  EXPECT_EQ(loudFrom(55), -1);
+  EXPECT_NEAR(loudFrom(52), 10, 1);
+  EXPECT_EQ(loudFrom(49), -1) << "the columns the narrower ring had no room for are gone";
+}
+
+// A sonogram that takes a column only now and then still shows its columns after a layout made
+// its framebuffer anew, before the next column is due.
+TEST_F(SpectrumRenderTest, ASonogramBetweenItsColumnsShowsThemAfterALayout) {
+  testsupport::ManualClock clock;
+  view->spectrumMode = 1;
+  view->sonogramMinimumUpdateInterval = 1.0;
+  view->sonogramColors = {{0, UIColor::colorWithRed(0, 0, 0, 0)}, {1, UIColor::colorWithRed(1, 0, 0, 1)}};
+  view->sonogramData = std::vector<float>(64, 0.0f);
+  view->drawView();
+  ASSERT_EQ(opaquePixels(), 3 * 50);
+  clock.advance(0.2);
+  view->setFrame(CGRectMake(0, 0, 100, 80));
+  view->layoutIfNeeded();
+  EXPECT_EQ(opaquePixels(), 3 * 80) << "the column, at the new height";
+  view->drawView();  // a frame too soon for its column
+  EXPECT_EQ(opaquePixels(), 3 * 80);
+  clock.advance(1.0);
+  view->drawView();
+  EXPECT_EQ(opaquePixels(), 2 * 3 * 80) << "the next column, when it is due";
 }
 
 TEST(SonogramColours, TextureHeightsAndPaletteEdges) {

@@ -4,6 +4,7 @@
 // many windows the chart had counted before it stopped, and until it measures again.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <optional>
@@ -13,6 +14,8 @@
 #include "analysis/UISpectrumView.h"
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/AudioUnit.h"
+#include "platform/graphics/EAGLContext.h"
+#include "platform/uikit/UIScreen.h"
 #include "tests/app/AppHarness.h"
 #include "tests/support/ManualClock.h"
 
@@ -25,10 +28,13 @@ class NoMeasurement : public AppHarness {
   void press(const std::shared_ptr<UIView>& button) { tap(button); }
 
  protected:
+  // Whether the chart draws with GL (off: it analyses and reports without drawing).
+  virtual bool drawsWithGL() const { return false; }
   void SetUp() override {
     AppHarness::SetUp();
+    if (drawsWithGL() && !EAGLContext::isAvailable()) GTEST_SKIP() << "no GL on this machine";
     clock.emplace();
-    launch();
+    launch({568, 320}, drawsWithGL());
     s = screen();
     ASSERT_TRUE(s);
     chart = s->spectrumView;
@@ -436,6 +442,164 @@ TEST_F(SettingChanges, OnlyARunningChartKeepsTheInputCapturing) {
   EXPECT_EQ(input->startCount(), starts + 1);
   play(1.0, nullptr, tone);
   expectLevels("measuring again");
+}
+
+// The maximise button, drawn: every frame after each of its layouts shows the plot for the new
+// layout, made from what the chart measured (no frame of the old size's picture, and no empty
+// plot), however far the next frame of the capture is: the curve, the held maximum and minimum,
+// the peak line and the bars stand where the axes the container draws put the levels the
+// readouts give, and the marker stays on the trace.
+class MaximisedPlot : public SettingChanges {
+ protected:
+  bool drawsWithGL() const override { return true; }
+  UISpectrumView& plot() { return *chart->spectrumView(); }
+  static float top(const std::vector<DisplayPoint>& points) {
+    float y = -1;
+    for (const auto& p : points) y = std::max(y, p.y);
+    return y;
+  }
+  static float volume(const std::vector<Value>& records) { return records.at(0).at("volume").get<float>(); }
+  // Where the plot's vertical mapping puts a level, at the framebuffer's height.
+  float heightOf(float level) {
+    const AreaParams range = plot().areaParams();
+    return (level - range.minVal) * static_cast<float>(plot().backingHeight) / (range.maxVal - range.minVal);
+  }
+  // The row of the plot's picture (from its top) where the container's axis puts a level: between
+  // its first and last level labels, in the plot's pixels.
+  double axisRowOf(double level) {
+    const auto labels = chart->computeScale(chart->bounds()).levelLabels;
+    EXPECT_GE(labels.size(), 2u);
+    if (labels.size() < 2) return -1;
+    const auto& low = labels.front();
+    const auto& high = labels.back();
+    const double y = low.y + (level - low.value) * (high.y - low.y) / (high.value - low.value);
+    return (y - plot().frame().origin.y) * UIScreen::mainScreen().scale();
+  }
+  // The level of the peak readout ("Peak: 1001Hz, -27 dB").
+  double readoutLevel() {
+    const std::string peak = text(s->lblFloatingLeft);
+    const size_t comma = peak.find(", ");
+    EXPECT_NE(comma, std::string::npos) << peak;
+    return comma == std::string::npos ? NAN : std::stod(peak.substr(comma + 2));
+  }
+  const CAEAGLLayer::Presented& picture() { return plot().eaglLayer()->presented(); }
+  // A pixel of the picture drawn, not the marker's line (the chart's marker colour, pale yellow).
+  static bool drawn(const uint8_t* px) { return px[3] > 200 && !(px[0] > 200 && px[1] > 200 && px[2] > 100); }
+  // The row (from the top) that holds the most of the peak line's colour (cyan), and how many.
+  std::pair<int, int> peakLineRow() {
+    const auto& p = picture();
+    std::pair<int, int> best{-1, 0};
+    for (int y = 0; y < p.height; ++y) {
+      int count = 0;
+      for (int x = 0; x < p.width; ++x) {
+        const uint8_t* px = p.row(y) + 4 * x;
+        count += px[1] > 120 && px[2] > 120 && 2 * px[0] < px[1];
+      }
+      if (count > best.second) best = {y, count};
+    }
+    return best;
+  }
+  // The row (from the top) of the tallest bar's top: the highest drawn pixel with three more drawn
+  // under it (a hold plate is a thinner line; one lying on a bar's top counts as its top).
+  int tallestBarRow() {
+    const auto& p = picture();
+    int best = p.height;
+    for (int x = 0; x < p.width; ++x) {
+      for (int y = 0; y + 3 < std::min(best, p.height); ++y) {
+        if (drawn(p.row(y) + 4 * x) && drawn(p.row(y + 1) + 4 * x) && drawn(p.row(y + 2) + 4 * x) &&
+            drawn(p.row(y + 3) + 4 * x)) {
+          best = y;
+          break;
+        }
+      }
+    }
+    return best;
+  }
+  int drawnPixels() {
+    const auto& p = picture();
+    int count = 0;
+    for (size_t i = 3; i < p.rgba.size(); i += 4) count += p.rgba[i] != 0;
+    return count;
+  }
+
+  // What the plot shows now is drawn for its layout now.
+  void expectDrawnForTheLayout(const std::string& when) {
+    SCOPED_TRACE(when);
+    UISpectrumView& view = plot();
+    const double scale = UIScreen::mainScreen().scale();
+    const CGSize size = view.bounds().size;
+    ASSERT_EQ(view.backingWidth, std::lround(size.width * scale));
+    ASSERT_EQ(view.backingHeight, std::lround(size.height * scale));
+    ASSERT_EQ(picture().width, view.backingWidth) << "the picture is of the plot's size";
+    ASSERT_EQ(picture().height, view.backingHeight) << "the picture is of the plot's size";
+    ASSERT_GT(drawnPixels(), 5000) << "the plot is not empty";
+    // The points: the trace's peak and the held series' at the heights of their levels.
+    EXPECT_NEAR(top(view.l_mainData), heightOf(volume(view.l_localMaximus)), 0.5) << "the trace";
+    EXPECT_NEAR(top(view.l_maxesData), heightOf(volume(view.l_holdedMaximus)), 0.5) << "the held maximum";
+    if (view.isHoldMinimum()) {
+      EXPECT_NEAR(top(view.l_minsData), heightOf(volume(view.l_holdedMinimus)), 0.5) << "the held minimum";
+    }
+    ASSERT_TRUE(view.isMarkerVisible());
+    const float marker = view.l_markerPosition;
+    EXPECT_TRUE(std::any_of(view.l_mainData.begin(), view.l_mainData.end(),
+                            [&](const DisplayPoint& p) { return p.x == marker; }))
+        << "the marker stands on a point of the trace";
+    // The pixels: the peak line, or the tallest bar's top, where the axis puts the readout's level
+    // (within the half dB the readout rounds to and the point the plot's edge lies inside the axes).
+    const double expected = axisRowOf(readoutLevel());
+    if (view.isBarsType()) {
+      EXPECT_NEAR(tallestBarRow(), expected, 2 * scale) << "the tallest bar's top against the axis";
+    } else {
+      const auto [row, count] = peakLineRow();
+      EXPECT_GT(count, view.backingWidth / 2) << "the peak line across the plot";
+      EXPECT_NEAR(row, expected, 2 * scale) << "the peak line against the axis";
+    }
+  }
+
+  // Plays until the plot shows the tone with a marker and the aim's peak line, then taps maximise
+  // and restores, reading the plot at the tap and every 10 ms of the stepped clock after it.
+  void maximiseAndRestore() {
+    measureWithAMarker("before the taps");
+    tap(s->btnAim);  // the touch turned the aim off
+    ASSERT_TRUE(s->btnAim->isSelected());
+    play(0.5, nullptr, tone);
+    const uint64_t measured = plot().shownMeasurement();
+    expectDrawnForTheLayout("before the taps");
+    if (HasFatalFailure()) return;
+    auto maximise = s->btnMaximizeMinimize.lock();
+    ASSERT_TRUE(maximise);
+    for (const char* tapped : {"maximised", "restored"}) {
+      const double height = plot().bounds().size.height;
+      tap(maximise);
+      ASSERT_NE(plot().bounds().size.height, height) << tapped;
+      expectDrawnForTheLayout(std::string(tapped) + ", at the tap");
+      for (int step = 0; step < 40 && !HasFatalFailure(); ++step) {
+        play(0.01, nullptr, tone);
+        layout();
+        expectDrawnForTheLayout(std::string(tapped) + ", 10 ms step " + std::to_string(step));
+        expectLevels(std::string(tapped) + ", 10 ms step " + std::to_string(step));
+      }
+    }
+    EXPECT_EQ(plot().shownMeasurement(), measured) << "the same measurement throughout";
+    EXPECT_TRUE(chart->isStarted());
+  }
+};
+
+TEST_F(MaximisedPlot, TheFFTPlotAt8192IsDrawnForEachLayoutFromItsFirstFrame) {
+  s->switchToFFTMode();
+  for (int i = 0; i < 8 && plot().mathParams().frameSize != 8192; ++i) tap(s->btnFFT);
+  ASSERT_EQ(plot().mathParams().frameSize, 8192);
+  for (int i = 0; i < 4 && !(plot().isHoldMaximum() && plot().isHoldMinimum()); ++i) tap(s->btnHold);
+  ASSERT_TRUE(plot().isHoldMaximum() && plot().isHoldMinimum());
+  ASSERT_TRUE(plot().needFill);
+  maximiseAndRestore();
+}
+
+TEST_F(MaximisedPlot, TheOctaveBarsAreDrawnForEachLayoutFromItsFirstFrame) {
+  ASSERT_EQ(defaults()->stringForKey("CURRENT_TYPE").value_or(""), "octave");
+  ASSERT_TRUE(plot().isBarsType());
+  ASSERT_TRUE(plot().isHoldMaximum());
+  maximiseAndRestore();
 }
 
 // An input that delivers nothing still delivers nothing with another setting: the notice stays
