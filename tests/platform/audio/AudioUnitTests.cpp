@@ -204,6 +204,31 @@ TEST_F(RemoteIOTest, TakingOverWhileDeliveriesRunLosesAndDoublesNone) {
   for (AudioUnit unit : {ua, ub}) AudioComponentInstanceDispose(unit);
 }
 
+// A unit whose callback stops it leaves the input from inside the delivery, where the capture
+// cannot end; it ends at the owner's stop, which the unit's own stop always leads to.
+TEST_F(RemoteIOTest, ACaptureLeftFromInsideItsDeliveryEndsAtTheOwnersStop) {
+  struct SelfStop {
+    AudioUnit unit = nullptr;
+    int cycles = 0;
+  } context;
+  AURenderCallback stopItself = [](void* refCon, AudioUnitRenderActionFlags*, const AudioTimeStamp*, uint32_t,
+                                   uint32_t, AudioBufferList*) -> OSStatus {
+    auto* c = static_cast<SelfStop*>(refCon);
+    ++c->cycles;
+    return AudioOutputUnitStop(c->unit);
+  };
+  context.unit = testsupport::makeRemoteIOUnit(stopItself, &context, {.input = true, .output = std::nullopt, .channels = 1, .maxFrames = 512});
+  ASSERT_EQ(AudioOutputUnitStart(context.unit), noErr);
+  input->pushSamples(std::vector<float>(64, 0.1f));
+  EXPECT_EQ(context.cycles, 1);
+  EXPECT_EQ(input->sinkCount(), 0);
+  EXPECT_TRUE(input->isCapturing()) << "not ended under its own delivery";
+  EXPECT_EQ(AudioOutputUnitStop(context.unit), noErr);
+  EXPECT_FALSE(input->isCapturing());
+  EXPECT_EQ(input->stopCount(), 1);
+  AudioComponentInstanceDispose(context.unit);
+}
+
 TEST_F(RemoteIOTest, InjectedRenderErrorReachesTheCallback) {
   Capture c;
   AudioUnit unit = makeUnit(&c);
