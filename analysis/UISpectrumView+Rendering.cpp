@@ -48,10 +48,9 @@ void UISpectrumView::layoutSubviews() {
   freeSpectrumObjects();
   createFramebuffer();  // a failure here leaves the view running with whatever GL state results
   setupView();
-  // Before anything is drawn into the new framebuffer: what was measured, at its size.
-  fitDisplayPointsToBacking();
   if (columns) buildRing(&*columns);
-  // Redrawn as it is: only a new frame adds a column to the sonogram.
+  // Redrawn as it is, at the new size (drawView fits the display points to it first): only a new
+  // frame adds a column to the sonogram.
   std::optional<std::vector<float>> column;
   column.swap(sonogramData);
   drawView();
