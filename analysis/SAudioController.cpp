@@ -213,26 +213,42 @@ OSStatus SAudioController::startIOUnit() {
 OSStatus SAudioController::startIOUnitInPlaceOf(AudioUnit running, bool* inPlace) {
   captureStarted_ = true;
   OSStatus status = AudioOutputUnitStartInPlaceOf(rioUnit_, running, inPlace);
-  // A chart may be stopped and started again and again: the same failure is logged once, until a
-  // start succeeds.
-  if (status != noErr && status != failedStartStatus_) NSLog("couldn't start AURemoteIO: %d", int(status));
-  failedStartStatus_ = status;
-  noteCaptureStart(status);
+  noteStartResult(status);
   return status;
+}
+
+void SAudioController::noteStartResult(OSStatus status) {
+  // A chart may be stopped and started again and again: the same failure is logged once, until
+  // the input has delivered.
+  if (status != noErr && status != failedStartStatus_) NSLog("couldn't start AURemoteIO: %d", int(status));
+  if (status != noErr) failedStartStatus_ = status;
+  noteCaptureStart(status);
+}
+
+bool SAudioController::unitStoppedByItsInput(OSStatus* status) const {
+  uint32_t running = 1;
+  uint32_t size = sizeof running;
+  if (!rioUnit_ || AudioUnitGetProperty(rioUnit_, kAudioOutputUnitProperty_IsRunning, kAudioUnitScope_Global, 0,
+                                        &running, &size) != noErr || running)
+    return false;
+  OSStatus failure = noErr;
+  size = sizeof failure;
+  AudioUnitGetProperty(rioUnit_, kAudioUnitProperty_LastRenderError, kAudioUnitScope_Global, 0, &failure, &size);
+  *status = failure != noErr ? failure : kAudioUnitErr_NoConnection;
+  return true;
 }
 
 void SAudioController::noteCaptureStart(OSStatus status) {
   if (status == noErr) {
     cancelInputRetry();
-    failedStartStatus_ = noErr;  // a failure after this is news again
     // Another source may have been chosen while the chain was stopped, in a way no route change
-    // told of (the desktop's default input): the capture now running says which it reads.
+    // told of (the desktop's default input): the capture says which it reads.
     if (inputStalledAtStop_ && AVAudioSession::sharedInstance().currentInputUID() != stalledInput_)
       inputStalledAtStop_ = false;
-    // A start that failed before is mended now. An input that delivers nothing (one that stalled
-    // before the stop, or a running one whose chain was built again) is back only once samples
-    // come: the watch says so.
-    if (!inputStalledAtStop_ && audioInputProblem_ != kInputDeliversNothing) setAudioInputProblem("", false);
+    // The unit runs, but its input has not shown yet that it captures: the audio server answers a
+    // start later, and may not after all. Whatever was said of the input (a start that failed, an
+    // input that delivers nothing) stays until samples come; the watch says so, or that the start
+    // failed after all.
     startInputWatch();
     return;
   }
@@ -273,6 +289,7 @@ void SAudioController::startInputWatch() {
   watchedSamples_ = bufferManager_ ? bufferManager_->framesDelivered() : 0;
   lastDeliverySeen_ = Clock::monotonic();
   deliveredSinceStart_ = false;
+  watchedInput_ = AVAudioSession::sharedInstance().currentInputUID();
   inputWatchTimer_ = repeatingTimer(kInputWatchInterval, &SAudioController::watchInput);
   if (inputStalledAtStop_) {
     // It delivered nothing when the chain stopped (and nothing since it last started): a capture
@@ -318,10 +335,20 @@ void SAudioController::noteInputChanged() {
   if (inputWatchTimer_) {
     deliveredSinceStart_ = false;
     lastDeliverySeen_ = Clock::monotonic();
+    watchedInput_ = AVAudioSession::sharedInstance().currentInputUID();
   }
 }
 
 void SAudioController::watchInput() {
+  // An input that turned out not to capture after the start, or that ended for good, stopped the
+  // unit: as after a start that failed, the engine says why and tries again.
+  if (OSStatus failure = noErr; unitStoppedByItsInput(&failure)) {
+    noteStartResult(failure);
+    return;
+  }
+  // The capture reads another source than at the last look (the server moved it, the desktop's
+  // default input changed): that one has not been watched yet.
+  if (AVAudioSession::sharedInstance().currentInputUID() != watchedInput_) noteInputChanged();
   // Measured on this thread's clock between looks, not by counting looks: a main thread that was
   // busy for a while finds the samples that came meanwhile at its next look.
   const uint64_t samples = bufferManager_ ? bufferManager_->framesDelivered() : watchedSamples_;
@@ -329,8 +356,10 @@ void SAudioController::watchInput() {
   if (samples != watchedSamples_) {
     watchedSamples_ = samples;
     lastDeliverySeen_ = now;
-    // Back: from a stall while running, or from the one the start found at the stop before it.
-    if (inputStalledAtStop_ || audioInputProblem_ == kInputDeliversNothing) setAudioInputProblem("", false);
+    // Back: from a start that failed, from a stall while running, or from the one the start found
+    // at the stop before it.
+    if (!audioInputProblem_.empty()) setAudioInputProblem("", false);
+    failedStartStatus_ = noErr;  // a failure after this is news again
     deliveredSinceStart_ = true;
     inputStalledAtStop_ = false;
     return;
@@ -339,7 +368,8 @@ void SAudioController::watchInput() {
   const double limit = deliveredSinceStart_  ? kInputSilenceLimit
                        : inputStalledAtStop_ ? kStalledInputRecheck
                                              : kFirstInputLimit;
-  if (audioInputProblem_.empty() && now - lastDeliverySeen_ + kTimerSlack >= limit) {
+  // What a start that failed said no longer holds once the unit runs that long without samples.
+  if (audioInputProblem_ != kInputDeliversNothing && now - lastDeliverySeen_ + kTimerSlack >= limit) {
     setAudioInputProblem(kInputDeliversNothing, false);
     // What it delivers when it comes back is measured from then on, with nothing from before.
     if (bufferManager_) bufferManager_->RequestNewInput();
@@ -364,10 +394,14 @@ OSStatus SAudioController::stopIOUnit() {
   captureStarted_ = false;
   cancelInputRetry();  // a stopped chart does not wait for its input
   stopInputWatch();    // nor expects any
-  // The source that delivers nothing, asked while its capture still runs: a start looks again
-  // quickly only if it captures that source.
-  if (audioInputProblem_ == kInputDeliversNothing && !auFilePlayer_)
-    stalledInput_ = AVAudioSession::sharedInstance().currentInputUID();
+  // The source that delivers nothing is the one the watch saw deliver nothing: a start looks again
+  // quickly only if it captures that source. A capture the server has moved to another source
+  // since (the desktop's default input changed) reads one that was not watched.
+  bool stalledHere = false;
+  if (audioInputProblem_ == kInputDeliversNothing && !auFilePlayer_) {
+    stalledInput_ = watchedInput_;
+    stalledHere = AVAudioSession::sharedInstance().currentInputUID() == watchedInput_;
+  }
   OSStatus status = noErr;
   if (auFilePlayer_) {
     auFilePlayer_->stop();
@@ -381,7 +415,7 @@ OSStatus SAudioController::stopIOUnit() {
   // A stopped chain watches no input, so it makes no claim about it: whatever the reason it had
   // none goes with the stop, and the next start finds out again (at once, as its unit starts or,
   // for an input that delivered nothing, as samples come or do not).
-  inputStalledAtStop_ = inputStalledAtStop_ || audioInputProblem_ == kInputDeliversNothing;
+  if (audioInputProblem_ == kInputDeliversNothing && !auFilePlayer_) inputStalledAtStop_ = stalledHere;
   if (!audioInputProblem_.empty()) {
     audioInputProblem_.clear();  // not logged: the input is not back
     NSNotificationCenter::defaultCenter().postNotificationName(kAudioInputDidChangeNotification, this);

@@ -156,9 +156,13 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   // Starts the microphone unit as startIOUnit does, in the place of `running` (a unit of the chain
   // it replaces, none: a plain start) on the input; *inPlace says whether it took that place.
   OSStatus startIOUnitInPlaceOf(AudioUnit running, bool* inPlace);
-  // Records the result of starting the microphone unit: clears the problem, or sets it and, for a
-  // cause that can pass, keeps trying.
+  // Records the result of starting the microphone unit: watches the input of a unit that runs, or
+  // says why there is none and, for a cause that can pass, keeps trying.
   void noteCaptureStart(OSStatus status);
+  // noteCaptureStart, logging a failure once until the input delivers.
+  void noteStartResult(OSStatus status);
+  // Whether the microphone unit was stopped by its input after its start (*status: why).
+  bool unitStoppedByItsInput(OSStatus* status) const;
   void setAudioInputProblem(const std::string& problem, bool retrying);
   void retryAudioInput();
   void cancelInputRetry();
@@ -195,6 +199,8 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   bool inputStalledAtStop_ = false;
   // The session's UID of the input that delivered nothing at the stop (AVAudioSession::currentInputUID).
   std::string stalledInput_;
+  // The input the watch looks at (AVAudioSession::currentInputUID at its last look).
+  std::string watchedInput_;
   // startIOUnit was called and stopIOUnit not since: the chart wants capture, whether or not the
   // unit could start. A chain built again runs again only then.
   bool captureStarted_ = false;

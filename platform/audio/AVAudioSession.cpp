@@ -242,13 +242,20 @@ OSStatus AVAudioSession::followInputInEffectLocked(bool start, std::shared_ptr<A
       source = *server;
       if (preferredInput_ && preferredInput_->UID() == input) chosen = input;
     }
+    // A chosen source that the server's last list no longer has is gone, whether or not the news
+    // of its going has reached the main thread yet: it is chosen no more, and the input then in
+    // effect is read. (One that goes after that list fails the capture, and is forgotten then.)
+    bool known = false;
+    const auto sources = chosen.empty() ? std::vector<PulseSourceInfo>() : pulse::listSources(&known);
+    if (known) {
+      const bool listed =
+          std::any_of(sources.begin(), sources.end(), [&](const PulseSourceInfo& s) { return s.name == source; });
+      if (!listed && forgetChoice(chosen)) continue;
+    }
     // The server's one capture reads the input in effect now: the server may have moved it away
     // since, or another input may have been named.
     OSStatus status = capture->moveToSource(source);
     if (status == noErr && start) status = capture->startCapturing();
-    // A chosen source the server does not have is gone, whether or not the news of its going has
-    // reached the main thread yet: it is chosen no more, and the input then in effect is read.
-    if (status == kAudioHardwareBadDeviceError && !chosen.empty() && forgetChoice(chosen)) continue;
     if (backend && status == noErr) *backend = capture;
     return status;
   }
@@ -263,19 +270,28 @@ bool AVAudioSession::forgetChoice(const std::string& uid) {
 }
 
 void AVAudioSession::serverCaptureLeftItsSource() {
-  OSStatus status = noErr;
-  {
-    std::lock_guard<std::mutex> routing(routingMutex_);
-    status = followInputInEffectLocked(false, nullptr);
-  }
-  // The input in effect is a source the server does not have: as when the server ends a capture,
-  // the engines on it start again, and wait for the source saying that it is gone.
-  if (status == kAudioHardwareBadDeviceError) {
-    NSLog("The audio source %s is gone", inputSpec().c_str());
-    postMediaServicesReset();
-  } else if (status != noErr) {
+  std::lock_guard<std::mutex> routing(routingMutex_);
+  // When the input in effect is a source the server does not have, the capture fails for it: the
+  // units on it stop, and their engines wait for the source, saying that it is gone.
+  if (const OSStatus status = followInputInEffectLocked(false, nullptr); status != noErr)
     NSLog("The capture did not move to the input in effect: %s", AudioStatusDescription(status).c_str());
+}
+
+bool AVAudioSession::serverCaptureFailed(PulseAudioInput& capture, OSStatus status, const std::string& source) {
+  std::lock_guard<std::mutex> routing(routingMutex_);
+  std::string chosen;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (serverCapture_.get() != &capture) return false;
+    if (preferredInput_ && preferredInput_->UID() == "pulse:" + source) chosen = preferredInput_->UID();
   }
+  if (status == kAudioHardwareBadDeviceError && !source.empty()) NSLog("The audio source %s is gone", source.c_str());
+  // A chosen source the server does not have is gone: it is chosen no more, and the capture reads
+  // the input then in effect, its units with it.
+  if (status != kAudioHardwareBadDeviceError || chosen.empty() || !forgetChoice(chosen)) return false;
+  if (const OSStatus moved = followInputInEffectLocked(false, nullptr); moved != noErr)
+    NSLog("The capture did not move to the input in effect: %s", AudioStatusDescription(moved).c_str());
+  return true;
 }
 
 OSStatus AVAudioSession::moveServerCapture() {
@@ -350,10 +366,14 @@ AVAudioSession::InputCheck AVAudioSession::checkInput() {
   if (!isKnownInputKind(input)) return refuse(InputCheck::Unusable, kAudio_ParamError, describeInputProblem(kAudio_ParamError));
   if (startsWith(input, "pulse")) {
     std::string error;
-    if (!pulse::ensureConnected(&error))
+    if (!pulse::ensureConnected(&error)) {
+      // A connection just begun has not been refused: the chart says so if it is.
+      if (pulse::connectionFailure().empty()) return check;
       return refuse(InputCheck::Unavailable, kAudioUnitErr_NoConnection,
                     AudioStatusDescription(kAudioUnitErr_NoConnection) + ": " + error);
+    }
     if (input == "pulse") return check;  // a default source that is missing may still appear
+    if (!pulse::sourcesKnown()) return check;  // the server has not listed its sources yet
     const std::string name = input.substr(6);
     const auto sources = pulse::listSources();
     std::string names;
@@ -422,15 +442,16 @@ std::vector<AVAudioSessionPortDescriptionRef> AVAudioSession::availableInputs() 
   }
   if (startsWith(input, "pulse") || std::getenv("PULSE_SERVER")) {
     std::vector<std::string> uids;
-    for (const auto& s : pulse::listSources()) {
+    bool known = false;
+    for (const auto& s : pulse::listSources(&known)) {
       if (auto port = AVAudioSessionPortForSource(s)) {
         uids.push_back(port->UID());
         keep(std::move(port));
       }
     }
-    // The first listing is what the server's later changes are reckoned from.
+    // The first listing of the server is what its later changes are reckoned from.
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!listedInputUIDs_) listedInputUIDs_ = std::move(uids);
+    if (!listedInputUIDs_ && known) listedInputUIDs_ = std::move(uids);
   }
   return ports;
 }

@@ -211,8 +211,10 @@ class AVAudioSession {
   // Whether the current input can capture, and if not why. Unusable cannot change by waiting: an
   // input name of an unknown kind, a file that does not exist, is a directory or is not audio, a
   // source the audio server does not have. Unavailable may: the audio server does not answer (a
-  // chart then shows that it has no input and picks the server up when it answers). Connects to
-  // the audio server when the input is one of its sources.
+  // chart then shows that it has no input and picks the server up when it answers). Begins
+  // connecting to the audio server when the input is one of its sources, and tells from what the
+  // connection knows now, never waiting for the server: a server that has not answered yet, or a
+  // source before the server's list of them came, is not refused.
   struct InputCheck {
     enum Result { Ready, Unavailable, Unusable };
     Result result = Ready;
@@ -251,8 +253,13 @@ class AVAudioSession {
   // Main thread: the server moved the capture off the named source it read (the source went away,
   // or someone moved the stream), so it delivers nothing. The capture is moved to the input in
   // effect, a chosen source that is gone being chosen no more; when that input is a source the
-  // server does not have, the loss is posted as a media-services reset.
+  // server does not have, the capture fails (serverCaptureFailed) and its units stop, saying so.
   void serverCaptureLeftItsSource();
+  // Main thread: the server's capture could not read `source` (`status`: kAudioHardwareBadDeviceError,
+  // the server has no such source; kAudioUnitErr_NoConnection, no server answers). When that is the
+  // chosen input, it is chosen no more and the capture, with every unit on it, reads the input then
+  // in effect (true: handled). Otherwise false: the capture fails, and its units stop.
+  bool serverCaptureFailed(PulseAudioInput& capture, OSStatus status, const std::string& source);
 
   // Posts the session's notifications on the calling thread (the backends call these through the
   // main queue; tests call them directly).

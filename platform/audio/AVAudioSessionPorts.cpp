@@ -80,34 +80,37 @@ namespace pulse {
 bool setSourceActivePort(const std::string& source, const std::string& port, std::string* error) {
   if (!ensureConnected(error)) return false;
   pa_threaded_mainloop* mainloop = sharedMainloop();
-  if (!mainloop) {
-    if (error) *error = "no audio server";
-    return false;
-  }
-  struct Result {
-    pa_threaded_mainloop* mainloop;
-    bool done = false;
-    bool ok = false;
-  } result{mainloop};
+  struct Request {
+    std::string source, port;
+  };
   pa_threaded_mainloop_lock(mainloop);
   pa_context* context = sharedContext();
+  auto* request = new Request{source, port};
   pa_operation* op = context ? pa_context_set_source_port_by_name(
                                    context, source.c_str(), port.c_str(),
-                                   [](pa_context*, int success, void* userdata) {
-                                     auto* r = static_cast<Result*>(userdata);
-                                     r->ok = success != 0;
-                                     r->done = true;
-                                     pa_threaded_mainloop_signal(r->mainloop, 0);
+                                   [](pa_context* c, int success, void* userdata) {
+                                     auto* r = static_cast<Request*>(userdata);
+                                     if (!success)
+                                       NSLog("The audio server did not switch \"%s\" to \"%s\": %s", r->source.c_str(),
+                                             r->port.c_str(), pa_strerror(pa_context_errno(c)));
                                    },
-                                   &result)
+                                   request)
                              : nullptr;
   if (op) {
-    while (!result.done && pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(mainloop);
+    // Freed once the request is done, or cancelled with its connection (which never answers it).
+    pa_operation_set_state_callback(
+        op,
+        [](pa_operation* o, void* userdata) {
+          if (pa_operation_get_state(o) != PA_OPERATION_RUNNING) delete static_cast<Request*>(userdata);
+        },
+        request);
     pa_operation_unref(op);
+  } else {
+    delete request;
+    if (error) *error = context ? pa_strerror(pa_context_errno(context)) : "no audio server";
   }
-  if (!result.ok && error) *error = context ? pa_strerror(pa_context_errno(context)) : "no audio server";
   pa_threaded_mainloop_unlock(mainloop);
-  return result.ok;
+  return op != nullptr;
 }
 
 }  // namespace pulse

@@ -31,7 +31,8 @@ AVAudioSessionPortDescriptionRef AVAudioSessionPortForFileInput(const std::strin
 AVAudioSessionPortDescriptionRef AVAudioSessionPortForSource(const PulseSourceInfo& source);
 
 namespace pulse {
-// Makes `port` the active port of the source (both by their server names). False with the
-// server's reason when it refuses or no server answers.
+// Asks the server to make `port` the active port of the source (both by their server names), and
+// returns without waiting: false with the reason when no connection is ready. A refusal of the
+// server is logged when it answers.
 bool setSourceActivePort(const std::string& source, const std::string& port, std::string* error = nullptr);
 }  // namespace pulse

@@ -114,6 +114,26 @@ void AudioInputBackend::removeSink(AudioInputSink* sink) {
   stopCapturingIfIdle();
 }
 
+void AudioInputBackend::failCapture(OSStatus status, const std::function<bool()>& stillFailing) {
+  if (deliveringOnThisThread(this)) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!started_ || (stillFailing && !stillFailing())) return;
+  std::array<AudioInputSink*, kMaxSinks> failed{};
+  size_t count = 0;
+  for (auto& slot : sinks_)
+    if (AudioInputSink* sink = slot.exchange(nullptr)) failed[count++] = sink;
+  // A delivery that started before the slots were cleared may still hold a sink: wait it out (a
+  // delivery takes no lock) before the sinks hear that there is no more.
+  const uint32_t seq = deliverySeq_.load();
+  if (seq & 1u) {
+    while (deliverySeq_.load() == seq) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  stopCapture();
+  started_ = false;
+  // Still under the lock: an owner removing its sink meanwhile waits, so every sink here lives.
+  for (size_t i = 0; i < count; ++i) failed[i]->audioInputDidFail(status);
+}
+
 int AudioInputBackend::sinkCount() const {
   int n = 0;
   for (auto& slot : sinks_)

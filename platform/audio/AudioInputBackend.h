@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +26,10 @@ class AudioInputSink {
   // Render thread: one delivery of mono samples at 44,100 Hz. Must not lock or allocate.
   virtual void audioInputDidCapture(const float* samples, uint32_t frames,
                                     const AudioTimeStamp& timeStamp) = 0;
+  // The capture could not start, or ended for good (AudioInputBackend::failCapture): the sink was
+  // taken off and gets nothing more. Called with the backend's add/remove lock held, so the sink's
+  // owner cannot be removing it meanwhile: must not lock, wait or call the backend.
+  virtual void audioInputDidFail(OSStatus) {}
 };
 
 class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend> {
@@ -69,6 +74,14 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
 
   // Render thread: the status a unit's render of this input returns (noErr normally).
   virtual OSStatus renderStatus() const { return noErr; }
+
+  // Not from inside a delivery. A capture whose stream is started asynchronously learns later that
+  // it cannot run (its server does not answer, its source is not there), or that it has ended: every
+  // sink is taken off and told why (AudioInputSink::audioInputDidFail), and the capture stream
+  // stops, so that a start afterwards begins a new one. Nothing is done when it does not run, or
+  // when `stillFailing` (asked under the add/remove lock; none: always) says the failure is old
+  // news (the capture was stopped and started since).
+  void failCapture(OSStatus status, const std::function<bool()>& stillFailing = nullptr);
 
  protected:
   AudioInputBackend() = default;

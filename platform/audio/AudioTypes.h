@@ -40,6 +40,7 @@ constexpr OSStatus kAudioUnitErr_NoConnection = -10876;
 constexpr OSStatus kAudioUnitErr_FormatNotSupported = -10868;
 constexpr OSStatus kAudioUnitErr_Uninitialized = -10867;
 constexpr OSStatus kAudioUnitErr_InvalidScope = -10866;
+constexpr OSStatus kAudioUnitErr_PropertyNotWritable = -10865;
 constexpr OSStatus kAudioUnitErr_CannotDoInCurrentContext = -10863;
 constexpr OSStatus kAudioUnitErr_InvalidPropertyValue = -10851;
 constexpr OSStatus kAudioUnitErr_Initialized = -10849;  // property fixed while initialised
@@ -125,7 +126,9 @@ constexpr AudioUnitScope kAudioUnitScope_Output = 2;
 
 constexpr AudioUnitPropertyID kAudioUnitProperty_StreamFormat = 8;
 constexpr AudioUnitPropertyID kAudioUnitProperty_MaximumFramesPerSlice = 14;
+constexpr AudioUnitPropertyID kAudioUnitProperty_LastRenderError = 22;
 constexpr AudioUnitPropertyID kAudioUnitProperty_SetRenderCallback = 23;
+constexpr AudioUnitPropertyID kAudioOutputUnitProperty_IsRunning = 2001;
 constexpr AudioUnitPropertyID kAudioOutputUnitProperty_EnableIO = 2003;
 
 using AURenderCallback = OSStatus (*)(void* inRefCon, AudioUnitRenderActionFlags* ioActionFlags,

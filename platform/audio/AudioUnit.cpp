@@ -74,6 +74,8 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
   AURenderCallbackStruct callback;
   std::atomic<bool> initialized{false};  // written under both locks
   std::atomic<bool> running{false};
+  // Why the input stopped the unit after its start (noErr: it did not).
+  std::atomic<OSStatus> inputFailure{noErr};
   std::shared_ptr<AudioInputBackend> backend;  // under `lifecycle`
   // The input feeding a started capturing unit, for a render or a stop inside its callback (which
   // may not touch `backend`): set before the unit joins the input, cleared once it has left and no
@@ -142,6 +144,13 @@ struct OpaqueAudioComponentInstance : AudioInputSink, AudioOutputSource {
       runCycle(samples + offset, n, cycleStamp);
       offset += n;
     }
+  }
+
+  // The input could not start after all, or ended: the unit no longer runs. Lock-free (the input
+  // holds its own lock); the owner's next stop, start or disposal lets go of the input and output.
+  void audioInputDidFail(OSStatus status) override {
+    inputFailure.store(status);
+    running.store(false, std::memory_order_release);
   }
 
   // The output stream's thread. A unit without input renders here, on the output's demand; a
@@ -241,6 +250,9 @@ OSStatus AudioUnitSetProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitS
   std::unique_lock<std::mutex> lock(unit->properties, std::defer_lock);
   if (!renderingOnThisThread(unit)) lock.lock();
   switch (id) {
+    case kAudioOutputUnitProperty_IsRunning:
+    case kAudioUnitProperty_LastRenderError:
+      return kAudioUnitErr_PropertyNotWritable;
     case kAudioOutputUnitProperty_EnableIO: {
       if (!data || size != sizeof(uint32_t)) return kAudio_ParamError;
       if (unit->initialized) return kAudioUnitErr_Initialized;
@@ -311,6 +323,14 @@ OSStatus AudioUnitGetProperty(AudioUnit unit, AudioUnitPropertyID id, AudioUnitS
       return put(&unit->maxFramesPerSlice, sizeof(uint32_t));
     case kAudioUnitProperty_SetRenderCallback:
       return put(&unit->callback, sizeof(AURenderCallbackStruct));
+    case kAudioOutputUnitProperty_IsRunning: {
+      const uint32_t value = unit->running.load(std::memory_order_acquire) ? 1 : 0;
+      return put(&value, sizeof value);
+    }
+    case kAudioUnitProperty_LastRenderError: {
+      const OSStatus value = unit->inputFailure.load();
+      return put(&value, sizeof value);
+    }
     default:
       return kAudioUnitErr_InvalidProperty;
   }
@@ -360,8 +380,10 @@ OSStatus startLocked(AudioUnit unit, AudioUnit replaced, bool* inPlace) {
   if (!unit->initialized.load()) return kAudioUnitErr_Uninitialized;
   if (unit->running.load()) return noErr;
   if (OSStatus failure = gFailNextStart.exchange(noErr); failure != noErr) return failure;
-  // A unit that was stopped from inside its own callback may still hold its output stream.
+  // A unit that was stopped from inside its own callback, or by its input, may still hold its
+  // input and output.
   unit->stopLocked();
+  unit->inputFailure.store(noErr);
   if (!unit->inputEnabled && !unit->outputEnabled) return kAudioUnitErr_NoConnection;
   OSStatus status = noErr;
   unit->running.store(true);

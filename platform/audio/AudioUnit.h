@@ -39,7 +39,8 @@ OSStatus AudioComponentInstanceNew(AudioComponent inComponent, AudioComponentIns
 OSStatus AudioComponentInstanceDispose(AudioComponentInstance inInstance);
 
 // The I/O, stream formats and maximum frames per slice are fixed while the unit is initialised
-// (kAudioUnitErr_Initialized). The render callback is refused while the unit runs; when its
+// (kAudioUnitErr_Initialized). Whether it runs (kAudioOutputUnitProperty_IsRunning, a uint32_t) and
+// why its input stopped it (kAudioUnitProperty_LastRenderError, an OSStatus) are only read. The render callback is refused while the unit runs; when its
 // callback stopped it and may still be running, the change waits for that cycle first, as the
 // owner's stop does.
 OSStatus AudioUnitSetProperty(AudioUnit inUnit, AudioUnitPropertyID inID, AudioUnitScope inScope,
@@ -55,6 +56,10 @@ OSStatus AudioUnitUninitialize(AudioUnit inUnit);
 // with kAudioUnitErr_NoConnection when neither is enabled. After a stop from inside the callback
 // it first waits for that cycle to return. Refused inside the unit's own callback
 // (kAudioUnitErr_CannotDoInCurrentContext): a callback that stopped its unit cannot restart it.
+// Waits for no audio server: an input whose server answers later may turn out not to capture
+// after all (no server answers in time, the source is not there), or end for good. The unit then
+// stops by itself: kAudioOutputUnitProperty_IsRunning reads 0, and kAudioUnitProperty_LastRenderError
+// the reason, until the next start.
 OSStatus AudioOutputUnitStart(AudioUnit inUnit);
 // Starts `unit` in the place of `running`, a started unit: when both capture from the session's
 // current input, `unit` takes `running`'s place on it between one delivery and the next (none

@@ -2,6 +2,11 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/AudioCallbackGuard.h"
 #include "platform/dispatch/Dispatch.h"
@@ -9,74 +14,214 @@
 
 namespace pulse {
 
-Connection& Connection::shared() {
-  static Connection* c = new Connection();
-  return *c;
-}
-
-void postOnMain(std::function<void()> block) noexcept {
-  audio::runGuarded("Posting a PulseAudio event", [&] { DispatchQueue::main()->async(std::move(block)); });
-}
-
-bool waitWithTimeout(pa_threaded_mainloop* mainloop, const std::function<std::optional<bool>()>& ready,
-                     bool* timedOut) {
-  *timedOut = false;
-  bool expired = false;
-  struct Alarm {
-    pa_threaded_mainloop* mainloop;
-    bool* expired;
-  } alarm{mainloop, &expired};
-  pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop);
-  timeval when;
-  pa_timeval_add(pa_gettimeofday(&when), pa_usec_t(kReadyTimeoutMilliseconds) * PA_USEC_PER_MSEC);
-  pa_time_event* event = api->time_new(
-      api, &when,
-      [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
-        auto* a = static_cast<Alarm*>(userdata);
-        *a->expired = true;
-        pa_threaded_mainloop_signal(a->mainloop, 0);
-      },
-      &alarm);
-  std::optional<bool> result;
-  while (!(result = ready())) {
-    if (expired) {
-      *timedOut = true;
-      result = false;
-      break;
-    }
-    pa_threaded_mainloop_wait(mainloop);
-  }
-  if (event) api->time_free(event);
-  return *result;
-}
+struct ResponseTimer {
+  pa_time_event* event = nullptr;
+};
 
 namespace {
 
+enum class State { Idle, Connecting, Ready, Failed };
+
+// What a listing of the server is to be followed by on the main queue.
+enum Posts : unsigned { kPostAppeared = 1, kPostRemoved = 2, kPostReconnected = 4 };
+
+// One answer of the server to "what sources do you have, and which is the default": two requests,
+// complete once both are answered.
+struct Listing {
+  std::vector<PulseSourceInfo> sources;
+  std::string defaultSource;
+  int outstanding = 2;
+  bool failed = false;
+  unsigned posts = 0;
+};
+
+struct Connection {
+  std::mutex startMutex;  // creating the main loop
+  std::atomic<pa_threaded_mainloop*> mainloop{nullptr};
+
+  // With the main loop's lock held.
+  pa_context* context = nullptr;
+  State state = State::Idle;
+  bool everReady = false;  // a server answered before: what a new one has is compared with it
+  ResponseTimer* connectTimer = nullptr;
+  std::vector<ConnectionClient*> clients;
+  std::unique_ptr<Listing> listing;  // the one in flight
+  bool relist = false;               // an event came while it was: another follows it
+  unsigned pendingPosts = 0;         // what the next listing is to be followed by
+
+  // What readers read without the main loop: the last answer, and why there is no connection.
+  std::mutex cacheMutex;
+  std::vector<PulseSourceInfo> sources;
+  std::string defaultSource;
+  bool known = false;
+  std::string failure;
+  std::atomic<bool> ready{false};
+
+  static Connection& shared() {
+    static Connection* c = new Connection();  // lives as long as the process
+    return *c;
+  }
+};
+
+pa_mainloop_api* api() { return pa_threaded_mainloop_get_api(Connection::shared().mainloop.load()); }
+
+void setFailure(std::string reason) {
+  Connection& c = Connection::shared();
+  std::lock_guard<std::mutex> lock(c.cacheMutex);
+  c.failure = std::move(reason);
+  c.sources.clear();
+  c.defaultSource.clear();
+  c.known = false;
+}
+
+// Main loop locked: the connection is gone (lost, refused, or dropped for not answering). Its
+// clients let go of its streams; `disconnect` when the context still lives (not from inside its
+// own failure).
+void drop(const std::string& reason, bool disconnect) {
+  Connection& c = Connection::shared();
+  pa_context* context = c.context;
+  c.context = nullptr;
+  c.state = State::Failed;
+  c.ready.store(false);
+  freeResponseTimer(c.connectTimer);
+  // Its requests in flight are cancelled with the context: their callbacks never run.
+  c.listing.reset();
+  c.relist = false;
+  c.pendingPosts = 0;
+  setFailure(reason);
+  const auto clients = c.clients;
+  for (ConnectionClient* client : clients) client->connectionLost(kAudioUnitErr_NoConnection);
+  if (!context) return;
+  pa_context_set_state_callback(context, nullptr, nullptr);
+  pa_context_set_subscribe_callback(context, nullptr, nullptr);
+  if (disconnect) pa_context_disconnect(context);
+  pa_context_unref(context);
+}
+
+void requestListing();
+
+void finishListing(Listing* listing) {
+  Connection& c = Connection::shared();
+  if (c.listing.get() != listing) return;
+  if (!listing->failed) {
+    std::lock_guard<std::mutex> lock(c.cacheMutex);
+    c.sources = std::move(listing->sources);
+    c.defaultSource = std::move(listing->defaultSource);
+    c.known = true;
+  }
+  // The session reads what changed from the listing now in memory.
+  const unsigned posts = listing->posts;
+  if (posts & kPostReconnected) postOnMain([] { AVAudioSession::sharedInstance().serverReconnected(); });
+  if (posts & kPostRemoved) postOnMain([] { AVAudioSession::sharedInstance().serverSourcesChanged(false); });
+  if (posts & kPostAppeared) postOnMain([] { AVAudioSession::sharedInstance().serverSourcesChanged(true); });
+  c.listing.reset();
+  if (c.relist || c.pendingPosts) requestListing();
+}
+
+void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
+  auto* listing = static_cast<Listing*>(userdata);
+  audio::runGuarded("Reading the PulseAudio server's information", [&] {
+    if (info && info->default_source_name) listing->defaultSource = info->default_source_name;
+  });
+  if (!info) listing->failed = true;
+  if (--listing->outstanding == 0) finishListing(listing);
+}
+
+void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+  auto* listing = static_cast<Listing*>(userdata);
+  if (eol) {
+    if (eol < 0) listing->failed = true;
+    if (--listing->outstanding == 0) finishListing(listing);
+    return;
+  }
+  if (!info) return;
+  // A source that cannot be copied (no memory) is left out of the list.
+  audio::runGuarded("Listing a PulseAudio source", [&] {
+    PulseSourceInfo s;
+    s.name = info->name ? info->name : "";
+    s.description = info->description ? info->description : s.name;
+    s.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+    if (const char* bus = pa_proplist_gets(info->proplist, "device.bus")) s.bus = bus;
+    if (const char* ff = pa_proplist_gets(info->proplist, "device.form_factor")) s.formFactor = ff;
+    for (uint32_t i = 0; i < info->n_ports; ++i) {
+      s.portNames.push_back(info->ports[i]->name ? info->ports[i]->name : "");
+      s.portDescriptions.push_back(info->ports[i]->description ? info->ports[i]->description : "");
+    }
+    if (info->active_port && info->active_port->name) s.activePort = info->active_port->name;
+    listing->sources.push_back(std::move(s));
+  });
+}
+
+// Main loop locked, the connection ready: asks the server for its sources and default source.
+void requestListing() {
+  Connection& c = Connection::shared();
+  if (!c.context || c.state != State::Ready) return;
+  auto listing = std::make_unique<Listing>();
+  listing->posts = c.pendingPosts;
+  c.pendingPosts = 0;
+  c.relist = false;
+  Listing* raw = listing.get();
+  c.listing = std::move(listing);
+  for (pa_operation* op : {pa_context_get_server_info(c.context, onServerInfo, raw),
+                           pa_context_get_source_info_list(c.context, onSourceInfo, raw)}) {
+    if (op) {
+      pa_operation_unref(op);
+    } else {
+      raw->failed = true;
+      --raw->outstanding;
+    }
+  }
+  if (raw->outstanding == 0) finishListing(raw);
+}
+
 void onSubscription(pa_context*, pa_subscription_event_type_t type, uint32_t, void*) {
+  Connection& c = Connection::shared();
   const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
   const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-  if (facility != PA_SUBSCRIPTION_EVENT_SOURCE) return;
-  // The session lists the inputs again and posts what changed for them (monitors are no inputs).
-  if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
-    postOnMain([] { AVAudioSession::sharedInstance().serverSourcesChanged(true); });
-  } else if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
-    postOnMain([] { AVAudioSession::sharedInstance().serverSourcesChanged(false); });
+  // Sources coming and going are told to the session (which lists the inputs again and posts what
+  // changed for them; monitors are no inputs) once the listing that shows them is in memory. A
+  // source that changed (its active port) and the server's default source are only kept.
+  if (facility == PA_SUBSCRIPTION_EVENT_SOURCE) {
+    if (kind == PA_SUBSCRIPTION_EVENT_NEW) c.pendingPosts |= kPostAppeared;
+    if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) c.pendingPosts |= kPostRemoved;
+  } else if (facility != PA_SUBSCRIPTION_EVENT_SERVER) {
+    return;
+  }
+  if (c.listing) {
+    c.relist = true;
+  } else {
+    requestListing();
   }
 }
 
-void onContextState(pa_context* context, void* userdata) {
-  auto* c = static_cast<Connection*>(userdata);
+void onContextState(pa_context* context, void*) {
+  Connection& c = Connection::shared();
+  if (context != c.context) return;
   switch (pa_context_get_state(context)) {
-    case PA_CONTEXT_READY:
-      c->ready = true;
-      c->everReady = true;
-      pa_threaded_mainloop_signal(c->mainloop, 0);
+    case PA_CONTEXT_READY: {
+      c.state = State::Ready;
+      c.ready.store(true);
+      freeResponseTimer(c.connectTimer);
+      {
+        std::lock_guard<std::mutex> lock(c.cacheMutex);
+        c.failure.clear();
+      }
+      // A server that answered before was lost: what the new one has is compared with what it had.
+      if (c.everReady) c.pendingPosts |= kPostReconnected;
+      c.everReady = true;
+      pa_context_set_subscribe_callback(context, onSubscription, nullptr);
+      if (pa_operation* op = pa_context_subscribe(
+              context, pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER), nullptr, nullptr))
+        pa_operation_unref(op);
+      requestListing();
+      const auto clients = c.clients;
+      for (ConnectionClient* client : clients) client->connectionReady();
       break;
+    }
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED: {
-      const bool wasReady = c->ready;
-      c->ready = false;
-      pa_threaded_mainloop_signal(c->mainloop, 0);
+      const bool wasReady = c.state == State::Ready;
+      drop(wasReady ? "the audio server went away" : pa_strerror(pa_context_errno(context)), false);
       // A server that went away is the platform's media-services reset: engines rebuild.
       if (wasReady) postOnMain([] { AVAudioSession::sharedInstance().postMediaServicesReset(); });
       break;
@@ -86,162 +231,206 @@ void onContextState(pa_context* context, void* userdata) {
   }
 }
 
-// Runs an introspection operation and waits for it; `start` returns the operation.
-template <class Start>
-void runOperation(Start start) {
+// Begins connecting from any thread.
+void kick() {
   Connection& c = Connection::shared();
-  pa_threaded_mainloop_lock(c.mainloop);
-  if (c.context && c.ready) {
-    if (pa_operation* op = start(c.context)) {
-      while (pa_operation_get_state(op) == PA_OPERATION_RUNNING && c.ready)
-        pa_threaded_mainloop_wait(c.mainloop);
-      pa_operation_unref(op);
-    }
+  pa_threaded_mainloop* mainloop = sharedMainloop();
+  if (!mainloop || c.ready.load()) return;
+  if (pa_threaded_mainloop_in_thread(mainloop)) {
+    connect();  // the connection's own thread holds the lock already
+    return;
   }
-  pa_threaded_mainloop_unlock(c.mainloop);
+  pa_threaded_mainloop_lock(mainloop);
+  connect();
+  pa_threaded_mainloop_unlock(mainloop);
+}
+
+struct Zombie {
+  ResponseTimer* timer = nullptr;
+};
+
+// A stream let go of before the server made it ready: disconnected once it is, freed once it ends.
+void onZombieState(pa_stream* stream, void* userdata) {
+  auto* zombie = static_cast<Zombie*>(userdata);
+  switch (pa_stream_get_state(stream)) {
+    case PA_STREAM_READY:
+      freeResponseTimer(zombie->timer);
+      pa_stream_disconnect(stream);
+      break;
+    case PA_STREAM_FAILED:
+    case PA_STREAM_TERMINATED:
+      freeResponseTimer(zombie->timer);
+      pa_stream_set_state_callback(stream, nullptr, nullptr);
+      pa_stream_unref(stream);
+      delete zombie;
+      break;
+    default:
+      break;
+  }
 }
 
 }  // namespace
 
-bool ensureConnected(std::string* error) {
-  Connection& c = Connection::shared();
-  std::lock_guard<std::mutex> guard(c.mutex);
-  if (!c.mainloop) {
-    c.mainloop = pa_threaded_mainloop_new();
-    if (!c.mainloop || pa_threaded_mainloop_start(c.mainloop) < 0) {
-      if (error) *error = "cannot start the PulseAudio main loop";
-      if (c.mainloop) pa_threaded_mainloop_free(c.mainloop);
-      c.mainloop = nullptr;
-      return false;
-    }
-  }
-  pa_threaded_mainloop_lock(c.mainloop);
-  if (c.context && c.ready) {
-    pa_threaded_mainloop_unlock(c.mainloop);
-    return true;
-  }
-  if (c.context) {
-    pa_context_disconnect(c.context);
-    pa_context_unref(c.context);
-    c.context = nullptr;
-  }
-  // A server that answered before was lost: what the new one has is compared with what it had.
-  const bool reconnecting = c.everReady;
-  pa_proplist* props = pa_proplist_new();
-  pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, kApplicationName);
-  c.context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(c.mainloop), kApplicationName, props);
-  pa_proplist_free(props);
-  c.ready = false;
-  ++c.generation;
-  pa_context_set_state_callback(c.context, onContextState, &c);
-  if (pa_context_connect(c.context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-    if (error) *error = pa_strerror(pa_context_errno(c.context));
-    pa_context_unref(c.context);
-    c.context = nullptr;
-    pa_threaded_mainloop_unlock(c.mainloop);
-    return false;
-  }
-  bool timedOut = false;
-  const bool ready = waitWithTimeout(
-      c.mainloop,
-      [&]() -> std::optional<bool> {
-        const pa_context_state_t state = pa_context_get_state(c.context);
-        if (state == PA_CONTEXT_READY) return true;
-        if (!PA_CONTEXT_IS_GOOD(state)) return false;
-        return std::nullopt;
-      },
-      &timedOut);
-  if (!ready) {
-    if (error) *error = timedOut ? "the audio server does not answer" : pa_strerror(pa_context_errno(c.context));
-    pa_context_set_state_callback(c.context, nullptr, nullptr);
-    pa_context_disconnect(c.context);
-    pa_context_unref(c.context);
-    c.context = nullptr;
-    pa_threaded_mainloop_unlock(c.mainloop);
-    return false;
-  }
-  pa_context_set_subscribe_callback(c.context, onSubscription, nullptr);
-  if (pa_operation* op = pa_context_subscribe(c.context, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr))
-    pa_operation_unref(op);
-  pa_threaded_mainloop_unlock(c.mainloop);
-  if (reconnecting) postOnMain([] { AVAudioSession::sharedInstance().serverReconnected(); });
-  return true;
-}
-
-std::vector<PulseSourceInfo> listSources() {
-  std::vector<PulseSourceInfo> result;
-  if (!ensureConnected()) return result;
-  runOperation([&](pa_context* ctx) {
-    return pa_context_get_source_info_list(
-        ctx,
-        [](pa_context*, const pa_source_info* info, int eol, void* userdata) {
-          auto* out = static_cast<std::vector<PulseSourceInfo>*>(userdata);
-          if (eol || !info) {
-            pa_threaded_mainloop_signal(Connection::shared().mainloop, 0);
-            return;
-          }
-          // A source that cannot be copied (no memory) is left out of the list.
-          audio::runGuarded("Listing a PulseAudio source", [&] {
-            PulseSourceInfo s;
-            s.name = info->name ? info->name : "";
-            s.description = info->description ? info->description : s.name;
-            s.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
-            if (const char* bus = pa_proplist_gets(info->proplist, "device.bus")) s.bus = bus;
-            if (const char* ff = pa_proplist_gets(info->proplist, "device.form_factor")) s.formFactor = ff;
-            for (uint32_t i = 0; i < info->n_ports; ++i) {
-              s.portNames.push_back(info->ports[i]->name ? info->ports[i]->name : "");
-              s.portDescriptions.push_back(info->ports[i]->description ? info->ports[i]->description : "");
-            }
-            if (info->active_port && info->active_port->name) s.activePort = info->active_port->name;
-            out->push_back(std::move(s));
-          });
-        },
-        &result);
-  });
-  return result;
+void postOnMain(std::function<void()> block) noexcept {
+  audio::runGuarded("Posting a PulseAudio event", [&] { DispatchQueue::main()->async(std::move(block)); });
 }
 
 pa_threaded_mainloop* sharedMainloop() {
   Connection& c = Connection::shared();
-  std::lock_guard<std::mutex> guard(c.mutex);
-  return c.mainloop;
+  if (pa_threaded_mainloop* m = c.mainloop.load()) return m;
+  std::lock_guard<std::mutex> guard(c.startMutex);
+  if (pa_threaded_mainloop* m = c.mainloop.load()) return m;
+  pa_threaded_mainloop* m = pa_threaded_mainloop_new();
+  if (!m) return nullptr;
+  if (pa_threaded_mainloop_start(m) < 0) {
+    pa_threaded_mainloop_free(m);
+    return nullptr;
+  }
+  c.mainloop.store(m);
+  return m;
 }
 
-pa_context* sharedContext() {
-  // The caller holds the main loop's lock. A reconnection replaces the context only with both
-  // that lock and the connection's mutex held, so the lock alone is enough to read it; taking
-  // the mutex here, under the main loop's lock, would invert ensureConnected's order.
+bool ensureConnected(std::string* error) {
   Connection& c = Connection::shared();
-  return c.context && c.ready ? c.context : nullptr;
+  if (!sharedMainloop()) {
+    if (error) *error = "cannot start the PulseAudio main loop";
+    return false;
+  }
+  kick();
+  if (c.ready.load()) return true;
+  if (error) {
+    std::lock_guard<std::mutex> lock(c.cacheMutex);
+    *error = c.failure.empty() ? "connecting to the audio server" : c.failure;
+  }
+  return false;
+}
+
+std::vector<PulseSourceInfo> listSources(bool* known) {
+  kick();
+  Connection& c = Connection::shared();
+  std::lock_guard<std::mutex> lock(c.cacheMutex);
+  if (known) *known = c.known;
+  return c.sources;
 }
 
 std::string defaultSourceName() {
-  std::string name;
-  if (!ensureConnected()) return name;
-  runOperation([&](pa_context* ctx) {
-    return pa_context_get_server_info(
-        ctx,
-        [](pa_context*, const pa_server_info* info, void* userdata) {
-          audio::runGuarded("Reading the PulseAudio server's information", [&] {
-            if (info && info->default_source_name) *static_cast<std::string*>(userdata) = info->default_source_name;
-          });
-          pa_threaded_mainloop_signal(Connection::shared().mainloop, 0);
-        },
-        &name);
-  });
-  return name;
+  kick();
+  Connection& c = Connection::shared();
+  std::lock_guard<std::mutex> lock(c.cacheMutex);
+  return c.defaultSource;
 }
 
-bool waitForStreamReady(pa_threaded_mainloop* mainloop, pa_stream* stream, bool* timedOut) {
-  return waitWithTimeout(
-      mainloop,
-      [stream]() -> std::optional<bool> {
-        const pa_stream_state_t state = pa_stream_get_state(stream);
-        if (state == PA_STREAM_READY) return true;
-        if (!PA_STREAM_IS_GOOD(state)) return false;
-        return std::nullopt;
+bool sourcesKnown() {
+  Connection& c = Connection::shared();
+  std::lock_guard<std::mutex> lock(c.cacheMutex);
+  return c.known;
+}
+
+bool sourceMissing(const std::string& name) {
+  Connection& c = Connection::shared();
+  std::lock_guard<std::mutex> lock(c.cacheMutex);
+  return c.known && std::none_of(c.sources.begin(), c.sources.end(), [&](const PulseSourceInfo& s) { return s.name == name; });
+}
+
+std::string connectionFailure() {
+  Connection& c = Connection::shared();
+  std::lock_guard<std::mutex> lock(c.cacheMutex);
+  return c.failure;
+}
+
+void addClient(ConnectionClient* client) {
+  auto& clients = Connection::shared().clients;
+  if (std::find(clients.begin(), clients.end(), client) == clients.end()) clients.push_back(client);
+}
+
+void removeClient(ConnectionClient* client) {
+  auto& clients = Connection::shared().clients;
+  clients.erase(std::remove(clients.begin(), clients.end(), client), clients.end());
+}
+
+pa_context* sharedContext() {
+  Connection& c = Connection::shared();
+  return c.state == State::Ready ? c.context : nullptr;
+}
+
+bool connecting() { return Connection::shared().state == State::Connecting; }
+
+void connect() {
+  Connection& c = Connection::shared();
+  if (c.state == State::Connecting || c.state == State::Ready) return;
+  pa_proplist* props = pa_proplist_new();
+  pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, kApplicationName);
+  pa_context* context = pa_context_new_with_proplist(api(), kApplicationName, props);
+  pa_proplist_free(props);
+  if (!context) {
+    drop("cannot make a PulseAudio context", false);
+    return;
+  }
+  c.context = context;
+  c.state = State::Connecting;
+  // A server that accepts the connection but never answers must not leave it waiting for good.
+  c.connectTimer = armResponseTimer();
+  pa_context_set_state_callback(context, onContextState, nullptr);
+  // A refusal may come at once, through the state callback, which has dropped the context then.
+  if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 && c.context == context)
+    drop(pa_strerror(pa_context_errno(context)), false);
+}
+
+void dropUnresponsive() {
+  if (!Connection::shared().context) return;
+  drop("the audio server does not answer", true);
+}
+
+ResponseTimer* armResponseTimer() {
+  auto* timer = new ResponseTimer();
+  timeval when;
+  pa_timeval_add(pa_gettimeofday(&when), pa_usec_t(kReadyTimeoutMilliseconds) * PA_USEC_PER_MSEC);
+  timer->event = api()->time_new(
+      api(), &when,
+      [](pa_mainloop_api* a, pa_time_event* event, const timeval*, void* userdata) {
+        // The owner frees the timer itself (it may do so from inside dropUnresponsive).
+        static_cast<ResponseTimer*>(userdata)->event = nullptr;
+        a->time_free(event);
+        dropUnresponsive();
       },
-      timedOut);
+      timer);
+  if (!timer->event) {
+    delete timer;
+    return nullptr;
+  }
+  return timer;
+}
+
+void freeResponseTimer(ResponseTimer*& timer) {
+  if (!timer) return;
+  if (timer->event) api()->time_free(timer->event);
+  delete timer;
+  timer = nullptr;
+}
+
+void releaseStream(pa_stream* stream) {
+  if (!stream) return;
+  pa_stream_set_read_callback(stream, nullptr, nullptr);
+  pa_stream_set_write_callback(stream, nullptr, nullptr);
+  pa_stream_set_moved_callback(stream, nullptr, nullptr);
+  pa_stream_set_state_callback(stream, nullptr, nullptr);
+  switch (pa_stream_get_state(stream)) {
+    case PA_STREAM_READY:
+      // Sent, not waited for: the server ends it when it gets to it.
+      pa_stream_disconnect(stream);
+      pa_stream_unref(stream);
+      break;
+    case PA_STREAM_CREATING: {
+      // It cannot be disconnected before the server has made it: that is done when it has.
+      auto* zombie = new Zombie();
+      zombie->timer = armResponseTimer();
+      pa_stream_set_state_callback(stream, onZombieState, zombie);
+      break;
+    }
+    default:
+      pa_stream_unref(stream);
+      break;
+  }
 }
 
 }  // namespace pulse

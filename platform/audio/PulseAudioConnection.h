@@ -6,16 +6,24 @@
 // session's media-services reset; sources appearing or going, and the sources of a server connected
 // to again after one was lost, as a change of the session's inputs.
 //
-// Threads: every function may be called from any thread. The connection is kept for the life of
-// the process (its thread may deliver to sinks right up to exit), so its main loop, once started,
-// stays valid; its context may be replaced on reconnection and may be used only with the main
-// loop's lock held.
+// Nothing here waits for the server. Connecting, listing, opening and closing streams are asked of
+// it, and its answers are handled on the connection's thread as they come: what the process knows
+// of the server's sources and of its default source is kept from those answers and from the
+// server's events, and read from memory. A server that has not made a connection or a stream ready
+// within kReadyTimeoutMilliseconds is taken for hung: the connection is dropped as if the server
+// had gone (when the server gets to it, it frees everything this process had opened there), and
+// the next request connects anew.
+//
+// Threads: every function may be called from any thread unless it says otherwise. The connection
+// is kept for the life of the process (its thread may deliver to sinks right up to exit), so its
+// main loop, once started, stays valid; its context is replaced on every connection and may be
+// used only with the main loop's lock held.
 #include <cstdint>
 #include <functional>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/audio/AudioTypes.h"
 
 struct pa_threaded_mainloop;
 struct pa_context;
@@ -33,45 +41,71 @@ struct PulseSourceInfo {
 };
 
 namespace pulse {
-// Connects when not connected. False (with a reason) when no server answers.
-bool ensureConnected(std::string* error = nullptr);
-// The sources of the server, in the server's order; empty when no server answers.
-std::vector<PulseSourceInfo> listSources();
-// The server's default source name; empty when unknown.
-std::string defaultSourceName();
-// The process-wide connection's main loop, for the playback streams; null before the first
-// connection. Once started it stays valid.
-pa_threaded_mainloop* sharedMainloop();
-// The connection's context while it is ready, else null. Call it with the main loop's lock held
-// and use the context only while still holding it: a reconnection may replace it otherwise.
-pa_context* sharedContext();
 
-// The connection's state, for the capture streams. `mutex` guards (re)connection from client
-// threads: `mainloop` and `context` change with it held (and `context` with the main loop's lock
-// too); `ready` is read and written with the main loop's lock held.
-struct Connection {
-  std::mutex mutex;
-  pa_threaded_mainloop* mainloop = nullptr;
-  pa_context* context = nullptr;
-  bool ready = false;
-  bool everReady = false;
-  uint64_t generation = 0;  // bumped on every new context
-
-  static Connection& shared();
-};
-
-// How long a connection or a stream may take to get ready. A server that accepts the socket but
-// never answers would otherwise hold the caller (often the main thread) for good.
+// How long a connection or a stream may take to get ready before the server is taken for hung.
 constexpr int kReadyTimeoutMilliseconds = 3000;
 
-// Waits, with the main loop's lock held, until `ready` says it is done (true) or has failed
-// (false), or kReadyTimeoutMilliseconds pass (false, *timedOut set).
-bool waitWithTimeout(pa_threaded_mainloop* mainloop, const std::function<std::optional<bool>()>& ready,
-                     bool* timedOut);
-// waitWithTimeout until `stream` is ready (true) or has failed (false).
-bool waitForStreamReady(pa_threaded_mainloop* mainloop, pa_stream* stream, bool* timedOut);
+// The connection's main loop, started on first use (no server is asked for that); null when it
+// cannot start. Once started it stays valid.
+pa_threaded_mainloop* sharedMainloop();
+
+// Whether the connection is ready now. When it is not, a connection is begun unless one is
+// underway, and *error says why there is none: the last attempt's failure, or that one is underway.
+bool ensureConnected(std::string* error = nullptr);
+
+// The sources of the server, in the server's order, as its last answer gave them; empty while no
+// connection is ready or before its first answer (*known says which). Begins a connection as
+// ensureConnected does.
+std::vector<PulseSourceInfo> listSources(bool* known = nullptr);
+// The server's default source name as its last answer gave it; empty when unknown.
+std::string defaultSourceName();
+// Whether listSources holds the answer of the ready connection (not merely nothing yet).
+bool sourcesKnown();
+// Why the last connection ended or could not be made; empty while one is ready or none was tried.
+std::string connectionFailure();
+// Whether the server's last answer lists its sources without one named `name` (not merely nothing
+// known yet). Begins no connection.
+bool sourceMissing(const std::string& name);
+
+// Told, on the connection's thread with the main loop's lock held, when a connection is ready and
+// when one was lost or could not be made (the server went away, refused or did not answer in
+// time): every stream of that connection is gone then, and `status` says why.
+class ConnectionClient {
+ public:
+  virtual void connectionReady() = 0;
+  virtual void connectionLost(OSStatus status) = 0;
+
+ protected:
+  ~ConnectionClient() = default;
+};
+
+// The rest: with the main loop's lock held.
+//
+// Registers or unregisters a client (a client unregisters before it goes).
+void addClient(ConnectionClient* client);
+void removeClient(ConnectionClient* client);
+// The context while the connection is ready, else null; use it only while still holding the lock.
+pa_context* sharedContext();
+// Whether a connection is being made now (neither ready nor refused yet).
+bool connecting();
+// Begins a connection unless one is ready or underway; a failure is told to the clients.
+void connect();
+// The server did not answer in time: the connection is dropped as lost, told to the clients
+// (kAudioUnitErr_NoConnection), and no reset is posted (nothing was lost that worked).
+void dropUnresponsive();
+// Arms a timer that calls dropUnresponsive unless it is freed first; for a request to the server
+// that must be answered within kReadyTimeoutMilliseconds. Null when the loop cannot make one.
+struct ResponseTimer;
+ResponseTimer* armResponseTimer();
+void freeResponseTimer(ResponseTimer*& timer);
+// Lets go of a stream of ours (and of our reference to it) without waiting: its callbacks are
+// cleared, a ready stream is disconnected now, and one the server has not made ready yet is
+// disconnected once it is (a server that does not make it ready in time is taken for hung, as
+// above), so that the server keeps nothing opened for nobody.
+void releaseStream(pa_stream* stream);
 
 // Called from PulseAudio's callbacks (C frames below): posting allocates, and nothing may throw
 // out of a callback, so a failure to post is logged and dropped.
 void postOnMain(std::function<void()> block) noexcept;
+
 }  // namespace pulse

@@ -9,7 +9,6 @@
 #include <optional>
 
 #include "platform/audio/AVAudioSession.h"
-#include "platform/audio/PulseAudioConnection.h"
 
 namespace {
 
@@ -22,55 +21,111 @@ constexpr OSStatus kNoServerStatus = kAudioUnitErr_NoConnection;
 // length, so that render cycles, and what they compute, stay as the session asks.
 constexpr double kFragmentSeconds = 1.0 / 60;
 
-// A running capture that hands out nothing for this long has a source that stopped producing (it
-// was suspended, its device stalled): what it hands out next does not continue what came before,
-// and its time stamps jump, as a device's do. Far longer than the longest wait between the
-// fragments of a source that runs (a server that gathers a large quantum delivers every 0.2 s).
-constexpr auto kCaptureGap = std::chrono::milliseconds(500);
+// A running capture whose source handed out nothing for this long stopped producing (it was
+// suspended, its device stalled): what it hands out next does not continue what came before, and
+// its time stamps jump, as a device's do. Far longer than the longest wait between the fragments
+// of a source that runs (a server that gathers a large quantum delivers every 0.2 s).
+constexpr double kCaptureGapSeconds = 0.5;
+// A wait that long may instead be this thread's own (a loaded machine, a paused virtual machine)
+// while the server kept every sample: those come all at once then, one fragment for each turn of
+// the connection's loop. What came after a wait is left in the stream this long, so that the rest
+// of the wait's samples can arrive before it is judged whether they cover it.
+constexpr double kBacklogSeconds = 0.05;
 
-using pulse::Connection;
 using pulse::postOnMain;
+using Clock = std::chrono::steady_clock;
+
+double secondsBetween(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
 
 }  // namespace
 
 struct PulseAudioInput::Stream {
   PulseAudioInput* owner = nullptr;
   pa_stream* stream = nullptr;
-  std::string source;          // what it was connected to ("" for the default source)
+  std::string source;                    // what it was connected to ("" for the default source)
+  pulse::ResponseTimer* timer = nullptr;  // while the server makes it ready
   // The rest: main loop thread (or with its lock held).
-  bool wasReady = false;
+  bool ready = false;
   bool movedByServer = false;
   // It was connected to a named source and reads another now: what it captures is not the input.
   bool offSource = false;
-  // When it last handed samples on (none yet: the take-over broke the timeline already).
-  std::optional<std::chrono::steady_clock::time_point> lastDelivery;
+  // When it last handed samples on (none yet: the take-over broke the timeline already), and since
+  // when what came after a long wait is held back.
+  std::optional<Clock::time_point> lastDelivery;
+  std::optional<Clock::time_point> heldSince;
+
   static void onState(pa_stream* s, void* userdata);
   // The server moved the stream to another source (the one it read went away, or the default
   // source changed): it no longer reads what it was connected to.
   static void onMoved(pa_stream*, void* userdata) {
     auto* self = static_cast<Stream*>(userdata);
+    PulseAudioInput* owner = self->owner;
     self->movedByServer = true;
-    // What it reads from here on is another source's sound.
-    if (self->owner->stream_.get() == self) self->owner->breakTimeline();
-    self->owner->checkSource(*self);
+    if (owner->stream_.get() == self) {
+      // What it reads from here on is another source's sound.
+      owner->breakTimeline();
+      owner->noteCapturedSource();
+      owner->checkSource(*self);
+    }
   }
   // Whether it reads `wanted` ("" for the default source) now.
   bool reads(const std::string& wanted) const {
-    if (pa_stream_get_state(stream) != PA_STREAM_READY) return false;
+    if (!ready || pa_stream_get_state(stream) != PA_STREAM_READY) return false;
     if (wanted.empty()) return source.empty() && !movedByServer;
     const char* device = pa_stream_get_device_name(stream);
     return device && wanted == device;
   }
 };
 
+void PulseAudioInput::Stream::onState(pa_stream* s, void* userdata) {
+  auto* self = static_cast<Stream*>(userdata);
+  PulseAudioInput* owner = self->owner;
+  const pa_stream_state_t state = pa_stream_get_state(s);
+  const bool contextReady = pa_context_get_state(pa_stream_get_context(s)) == PA_CONTEXT_READY;
+  if (owner->pending_.get() == self) {
+    if (state == PA_STREAM_READY) {
+      owner->takeOver();
+    } else if (!PA_STREAM_IS_GOOD(state)) {
+      // No such source (the server's answer) is worth telling apart: the source may be named wrong,
+      // or be a chosen one that went.
+      const bool noSuchSource = pa_context_errno(pa_stream_get_context(s)) == PA_ERR_NOENTITY;
+      const std::string source = self->source;
+      release(owner->pending_);
+      owner->fail(noSuchSource ? kAudioHardwareBadDeviceError : kNoServerStatus, source);
+    }
+    return;
+  }
+  if (owner->stream_.get() != self || PA_STREAM_IS_GOOD(state)) return;
+  release(owner->stream_);
+  owner->noteCapturedSource();
+  // The server ended a running capture (its source went away) while the connection lives on:
+  // like a lost server, engines rebuild and wait for the input to come back. A lost server is
+  // told by the connection itself.
+  if (contextReady) postOnMain([] { AVAudioSession::sharedInstance().postMediaServicesReset(); });
+}
+
 void PulseAudioInput::onRead(pa_stream* s, size_t, void* userdata) {
   auto* self = static_cast<PulseAudioInput*>(userdata);
-  // Only the delivering stream reads; one that left its source is emptied, not heard.
-  const bool heard = self->stream_ && !self->stream_->offSource;
+  Stream* delivering = self->stream_.get();
+  // Only the delivering stream is heard; one that left its source is emptied, not heard.
+  const bool heard = delivering && delivering->stream == s && !delivering->offSource;
   if (heard) {
-    const auto now = std::chrono::steady_clock::now();
-    auto& last = self->stream_->lastDelivery;
-    if (last && now - *last > kCaptureGap) self->breakTimeline();
+    const auto now = Clock::now();
+    auto& last = delivering->lastDelivery;
+    if (last && secondsBetween(*last, now) > kCaptureGapSeconds) {
+      // Nothing came for a while. The samples of the wait, if the server kept them, cover it.
+      const double waited = secondsBetween(*last, now);
+      const double covered = double(pa_stream_readable_size(s)) / sizeof(float) / kAudioSampleRate;
+      if (waited - covered > kCaptureGapSeconds) {
+        if (!delivering->heldSince) delivering->heldSince = now;
+        if (secondsBetween(*delivering->heldSince, now) < kBacklogSeconds) return;  // more may be queued
+        // The source paused: what comes now does not continue what came before.
+        self->breakTimeline();
+      }
+    }
+    delivering->heldSince.reset();
     last = now;
   }
   const void* data = nullptr;
@@ -98,9 +153,25 @@ std::shared_ptr<PulseAudioInput> PulseAudioInput::create(std::string sourceName)
   return std::shared_ptr<PulseAudioInput>(new PulseAudioInput(std::move(sourceName)));
 }
 
+PulseAudioInput::PulseAudioInput(std::string sourceName) : sourceName_(sourceName), target_(std::move(sourceName)) {}
+
 std::string PulseAudioInput::identifier() const {
   std::lock_guard<std::mutex> lock(nameMutex_);
   return sourceName_.empty() ? std::string("pulse") : "pulse:" + sourceName_;
+}
+
+std::string PulseAudioInput::capturedSourceName() const {
+  std::lock_guard<std::mutex> lock(nameMutex_);
+  return capturedName_;
+}
+
+void PulseAudioInput::noteCapturedSource() {
+  std::string name;
+  if (stream_ && stream_->ready && pa_stream_get_state(stream_->stream) == PA_STREAM_READY) {
+    if (const char* device = pa_stream_get_device_name(stream_->stream)) name = device;
+  }
+  std::lock_guard<std::mutex> lock(nameMutex_);
+  capturedName_ = std::move(name);
 }
 
 void PulseAudioInput::deliverCaptured(const float* samples, uint32_t frames) {
@@ -112,13 +183,16 @@ void PulseAudioInput::deliverCaptured(const float* samples, uint32_t frames) {
   }
 }
 
-std::unique_ptr<PulseAudioInput::Stream> PulseAudioInput::openStream(const std::string& source, OSStatus* status) {
-  Connection& c = Connection::shared();
-  *status = noErr;
-  if (!c.context || !c.ready) {
-    *status = kNoServerStatus;
-    return nullptr;
-  }
+void PulseAudioInput::release(std::unique_ptr<Stream>& stream) {
+  if (!stream) return;
+  pulse::freeResponseTimer(stream->timer);
+  pulse::releaseStream(stream->stream);
+  stream.reset();
+}
+
+void PulseAudioInput::open(const std::string& source) {
+  pa_context* context = pulse::sharedContext();
+  ++attempt_;
   pa_sample_spec sampleSpec;
   sampleSpec.format = PA_SAMPLE_FLOAT32NE;
   sampleSpec.rate = uint32_t(kAudioSampleRate);
@@ -132,141 +206,164 @@ std::unique_ptr<PulseAudioInput::Stream> PulseAudioInput::openStream(const std::
   auto stream = std::make_unique<Stream>();
   stream->owner = this;
   stream->source = source;
-  stream->stream = pa_stream_new(c.context, "capture", &sampleSpec, nullptr);
+  stream->stream = context ? pa_stream_new(context, "capture", &sampleSpec, nullptr) : nullptr;
   if (!stream->stream) {
-    *status = kNoServerStatus;
-    return nullptr;
+    fail(kNoServerStatus, source);
+    return;
   }
   pa_stream_set_state_callback(stream->stream, &Stream::onState, stream.get());
   pa_stream_set_moved_callback(stream->stream, &Stream::onMoved, stream.get());
   // No read callback yet: what it captures waits in the stream until it takes over.
   const char* device = source.empty() ? nullptr : source.c_str();
   if (pa_stream_connect_record(stream->stream, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
-    *status = pa_context_errno(c.context) == PA_ERR_NOENTITY ? kAudioHardwareBadDeviceError : kNoServerStatus;
-    closeStream(*stream);
-    return nullptr;
+    const OSStatus status =
+        pa_context_errno(context) == PA_ERR_NOENTITY ? kAudioHardwareBadDeviceError : kNoServerStatus;
+    release(stream);
+    fail(status, source);
+    return;
   }
-  bool timedOut = false;
-  if (!pulse::waitForStreamReady(c.mainloop, stream->stream, &timedOut)) {
-    // No such source (the server's answer) is worth telling apart: the source may be named wrong.
-    const bool noSuchSource = !timedOut && pa_context_errno(c.context) == PA_ERR_NOENTITY;
-    *status = noSuchSource ? kAudioHardwareBadDeviceError : kNoServerStatus;
-    closeStream(*stream);
-    return nullptr;
-  }
-  stream->wasReady = true;
-  return stream;
+  // A server that takes the request and never answers is taken for hung.
+  stream->timer = pulse::armResponseTimer();
+  pending_ = std::move(stream);
 }
 
-void PulseAudioInput::closeStream(Stream& stream) {
-  if (!stream.stream) return;
-  pa_stream_set_read_callback(stream.stream, nullptr, nullptr);
-  pa_stream_set_state_callback(stream.stream, nullptr, nullptr);
-  pa_stream_set_moved_callback(stream.stream, nullptr, nullptr);
-  pa_stream_disconnect(stream.stream);
-  pa_stream_unref(stream.stream);
-  stream.stream = nullptr;
-}
-
-void PulseAudioInput::takeOver(std::unique_ptr<Stream> stream) {
+void PulseAudioInput::takeOver() {
+  std::unique_ptr<Stream> fresh = std::move(pending_);
+  pulse::freeResponseTimer(fresh->timer);
+  fresh->ready = true;
   // The main loop is locked: no read callback runs between the two, so the old stream's last
   // delivery is over before the new one's first, and the sinks see one input throughout.
-  if (stream_) closeStream(*stream_);
+  release(stream_);
   // The new stream's sound does not continue the old one's.
   breakTimeline();
-  pa_stream_set_read_callback(stream->stream, &PulseAudioInput::onRead, this);
-  stream_ = std::move(stream);
+  pa_stream_set_read_callback(fresh->stream, &PulseAudioInput::onRead, this);
+  stream_ = std::move(fresh);
+  noteCapturedSource();
   checkSource(*stream_);  // the server may have moved it while it was made ready
 }
 
-OSStatus PulseAudioInput::startCapture() {
-  // Failures are the caller's to report (once, in words): a chart that waits for its server
-  // tries again every second. The session is asked before any lock of this input is taken.
-  const uint32_t deliveryFrames = AVAudioSession::sharedInstance().preferredFramesPerBuffer();
-  std::lock_guard<std::mutex> moving(moveMutex_);
-  if (!pulse::ensureConnected()) return kNoServerStatus;
-  Connection& c = Connection::shared();
-  pa_threaded_mainloop_lock(c.mainloop);
-  deliveryFrames_ = deliveryFrames;
-  OSStatus status = noErr;
-  std::string source;
-  {
-    std::lock_guard<std::mutex> lock(nameMutex_);
-    source = sourceName_;
+void PulseAudioInput::pump() {
+  if (!wanted_) return;
+  if (!pulse::sharedContext()) {
+    pulse::connect();  // connectionReady or connectionLost follows
+    return;
   }
-  if (auto stream = openStream(source, &status)) takeOver(std::move(stream));
-  pa_threaded_mainloop_unlock(c.mainloop);
+  if (stream_ && stream_->reads(target_)) {
+    release(pending_);
+    return;
+  }
+  if (pending_ && pending_->source == target_) return;
+  release(pending_);
+  // A named source the server's last list lacks is not there: no stream is asked for.
+  if (!target_.empty() && pulse::sourceMissing(target_)) {
+    ++attempt_;
+    fail(kAudioHardwareBadDeviceError, target_);
+    return;
+  }
+  open(target_);
+}
+
+void PulseAudioInput::connectionReady() { pump(); }
+
+void PulseAudioInput::connectionLost(OSStatus status) {
+  // Every stream of the connection is gone with it.
+  release(pending_);
+  release(stream_);
+  noteCapturedSource();
+  if (wanted_) fail(status, target_);
+}
+
+void PulseAudioInput::fail(OSStatus status, const std::string& source) {
+  const uint64_t attempt = attempt_;
+  std::weak_ptr<AudioInputBackend> weak = weak_from_this();
+  postOnMain([weak, attempt, status, source] {
+    if (auto self = std::static_pointer_cast<PulseAudioInput>(weak.lock())) self->reportFailure(attempt, status, source);
+  });
+}
+
+bool PulseAudioInput::isCurrentAttempt(uint64_t attempt) const {
+  pa_threaded_mainloop* mainloop = pulse::sharedMainloop();
+  pa_threaded_mainloop_lock(mainloop);
+  const bool current = wanted_ && attempt_ == attempt;
+  pa_threaded_mainloop_unlock(mainloop);
+  return current;
+}
+
+void PulseAudioInput::reportFailure(uint64_t attempt, OSStatus status, const std::string& source) {
+  // A start, a stop or another stream asked for since makes this one's failure old news.
+  if (!isCurrentAttempt(attempt)) return;
+  // A chosen source that is gone: the session has the capture read the input in effect instead.
+  if (AVAudioSession::sharedInstance().serverCaptureFailed(*this, status, source)) return;
+  failCapture(status, [this, attempt] { return isCurrentAttempt(attempt); });
+}
+
+OSStatus PulseAudioInput::startCapture() {
+  // The session is asked before any lock of this input is taken.
+  const uint32_t deliveryFrames = AVAudioSession::sharedInstance().preferredFramesPerBuffer();
+  pa_threaded_mainloop* mainloop = pulse::sharedMainloop();
+  if (!mainloop) return kNoServerStatus;
+  // The connection's own thread holds its lock already (and runs the deliveries): never from it.
+  if (pa_threaded_mainloop_in_thread(mainloop)) return kAudioUnitErr_CannotDoInCurrentContext;
+  pa_threaded_mainloop_lock(mainloop);
+  if (!registered_) {
+    pulse::addClient(this);
+    registered_ = true;
+  }
+  wanted_ = true;
+  ++attempt_;
+  deliveryFrames_ = deliveryFrames;
+  // What is known now is said now, as the capture does not run: a server that is not there
+  // refuses the connection at once, and a named source may be missing from the server's list in
+  // memory. What the server has not answered yet is told later (reportFailure).
+  OSStatus status = noErr;
+  if (!target_.empty() && pulse::sharedContext() && pulse::sourceMissing(target_)) {
+    status = kAudioHardwareBadDeviceError;
+  } else {
+    pump();
+    if (!pulse::sharedContext() && !pulse::connecting()) status = kNoServerStatus;
+  }
+  if (status != noErr) {
+    wanted_ = false;
+    ++attempt_;
+  }
+  pa_threaded_mainloop_unlock(mainloop);
   return status;
 }
 
-std::string PulseAudioInput::capturedSourceName() const {
-  pa_threaded_mainloop* mainloop = pulse::sharedMainloop();
-  if (!mainloop || pa_threaded_mainloop_in_thread(mainloop)) return {};
-  // The stream changes only with the main loop's lock held (and moveMutex_): the lock suffices.
-  pa_threaded_mainloop_lock(mainloop);
-  std::string name;
-  if (stream_ && stream_->stream && pa_stream_get_state(stream_->stream) == PA_STREAM_READY) {
-    if (const char* device = pa_stream_get_device_name(stream_->stream)) name = device;
-  }
-  pa_threaded_mainloop_unlock(mainloop);
-  return name;
-}
-
 void PulseAudioInput::stopCapture() {
-  std::lock_guard<std::mutex> moving(moveMutex_);
-  if (!stream_) return;
-  pa_threaded_mainloop* mainloop = pulse::sharedMainloop();  // there since the stream was made
-  // The connection's own thread holds its lock already (and runs the deliveries): never from it.
-  if (pa_threaded_mainloop_in_thread(mainloop)) return;
+  pa_threaded_mainloop* mainloop = pulse::sharedMainloop();
+  if (!mainloop || pa_threaded_mainloop_in_thread(mainloop)) return;
   pa_threaded_mainloop_lock(mainloop);
-  closeStream(*stream_);
-  stream_.reset();
+  wanted_ = false;
+  ++attempt_;
+  release(pending_);
+  release(stream_);
+  noteCapturedSource();
   pa_threaded_mainloop_unlock(mainloop);
 }
 
 OSStatus PulseAudioInput::moveToSource(const std::string& sourceName) {
-  std::lock_guard<std::mutex> moving(moveMutex_);
-  auto name = [&] {
+  {
     std::lock_guard<std::mutex> lock(nameMutex_);
     sourceName_ = sourceName;
-  };
-  // Not capturing yet: the capture starts on this source.
-  if (!stream_) {
-    name();
-    return noErr;
   }
-  // A stream of a connection that was lost is replaced by one of the new connection.
-  if (!pulse::ensureConnected()) return kNoServerStatus;
-  Connection& c = Connection::shared();
-  pa_threaded_mainloop_lock(c.mainloop);
-  OSStatus status = noErr;
-  if (!stream_->reads(sourceName)) {
-    if (auto stream = openStream(sourceName, &status)) takeOver(std::move(stream));
-  }
-  if (status == noErr) name();
-  pa_threaded_mainloop_unlock(c.mainloop);
-  return status;
-}
-
-void PulseAudioInput::Stream::onState(pa_stream* s, void* userdata) {
-  auto* self = static_cast<Stream*>(userdata);
-  pa_threaded_mainloop_signal(Connection::shared().mainloop, 0);
-  const pa_stream_state_t state = pa_stream_get_state(s);
-  if (!self->wasReady || PA_STREAM_IS_GOOD(state)) return;
-  self->wasReady = false;
-  // The server ended a running capture (its source went away) while the connection lives on:
-  // like a lost server, engines rebuild and wait for the input to come back. A lost server is
-  // posted by the connection itself.
-  if (pa_context_get_state(pa_stream_get_context(s)) == PA_CONTEXT_READY)
-    postOnMain([] { AVAudioSession::sharedInstance().postMediaServicesReset(); });
+  pa_threaded_mainloop* mainloop = pulse::sharedMainloop();
+  if (!mainloop) return kNoServerStatus;
+  if (pa_threaded_mainloop_in_thread(mainloop)) return kAudioUnitErr_CannotDoInCurrentContext;
+  pa_threaded_mainloop_lock(mainloop);
+  target_ = sourceName;
+  pump();  // not capturing: the capture starts on this source
+  pa_threaded_mainloop_unlock(mainloop);
+  return noErr;
 }
 
 PulseAudioInput::~PulseAudioInput() {
-  if (!stream_) return;
-  Connection& c = Connection::shared();
-  pa_threaded_mainloop_lock(c.mainloop);
-  closeStream(*stream_);
-  pa_threaded_mainloop_unlock(c.mainloop);
+  pa_threaded_mainloop* mainloop = pulse::sharedMainloop();
+  if (!mainloop) return;
+  const bool onLoop = pa_threaded_mainloop_in_thread(mainloop);
+  if (!onLoop) pa_threaded_mainloop_lock(mainloop);
+  if (registered_) pulse::removeClient(this);
+  release(pending_);
+  release(stream_);
+  if (!onLoop) pa_threaded_mainloop_unlock(mainloop);
 }
-
-PulseAudioInput::PulseAudioInput(std::string sourceName) : sourceName_(std::move(sourceName)) {}

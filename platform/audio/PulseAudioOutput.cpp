@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/audio/AudioCallbackGuard.h"
+#include "platform/audio/ClockAudioOutput.h"
 #include "platform/audio/PulseAudioConnection.h"
 #include "platform/foundation/NSLog.h"
 
@@ -17,23 +18,52 @@ constexpr OSStatus kNoServerStatus = kAudioUnitErr_NoConnection;
 constexpr uint32_t kTargetFrames = 8192;
 }  // namespace
 
-struct PulseAudioOutput::Stream : AudioOutputStream {
+struct PulseAudioOutput::Stream : AudioOutputStream, pulse::ConnectionClient {
   pa_threaded_mainloop* mainloop = nullptr;
-  pa_stream* stream = nullptr;
   AudioOutputSource* source = nullptr;
   uint32_t channels = 0;
   uint32_t framesPerPull = 0;
+  // With the main loop's lock held.
+  pa_stream* stream = nullptr;
+  pulse::ResponseTimer* timer = nullptr;  // while the server makes it ready
+  std::unique_ptr<ClockAudioOutput> clock;  // where the source is pulled once the server cannot
 
   ~Stream() override {
-    if (!stream) return;
     // Callbacks run with the main loop's lock held: once we hold it, none is in flight, and after
-    // the callbacks are cleared none starts.
+    // the callbacks are cleared none starts. The clock's pulls end before it is gone.
     pa_threaded_mainloop_lock(mainloop);
-    pa_stream_set_write_callback(stream, nullptr, nullptr);
-    pa_stream_set_state_callback(stream, nullptr, nullptr);
-    pa_stream_disconnect(stream);
-    pa_stream_unref(stream);
+    pulse::removeClient(this);
+    letGo();
+    clock.reset();
     pa_threaded_mainloop_unlock(mainloop);
+  }
+
+  void letGo() {
+    pulse::freeResponseTimer(timer);
+    pulse::releaseStream(stream);
+    stream = nullptr;
+  }
+
+  // The server cannot play it: the source is pulled on a clock from now on.
+  void playOnAClock(const std::string& why) {
+    NSLog("PulseAudio playback failed: %s; playing on a clock", why.c_str());
+    letGo();
+    if (!clock) clock = ClockAudioOutput::open(source, channels, framesPerPull);
+  }
+
+  void connectionReady() override {}
+  void connectionLost(OSStatus) override {
+    if (stream || !clock) playOnAClock(pulse::connectionFailure());
+  }
+
+  static void onState(pa_stream* s, void* userdata) {
+    auto* self = static_cast<Stream*>(userdata);
+    const pa_stream_state_t state = pa_stream_get_state(s);
+    if (state == PA_STREAM_READY) {
+      pulse::freeResponseTimer(self->timer);
+    } else if (!PA_STREAM_IS_GOOD(state)) {
+      self->playOnAClock(pa_strerror(pa_context_errno(pa_stream_get_context(s))));
+    }
   }
 
   // PulseAudio's thread, from C: nothing may throw out of here (see renderGuarded).
@@ -81,10 +111,8 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
     return nullptr;
   };
   if (!source || channels == 0 || channels > PA_CHANNELS_MAX || framesPerPull == 0) return fail(kAudio_ParamError);
-  std::string error;
-  if (!pulse::ensureConnected(&error)) return fail(kNoServerStatus);
   pa_threaded_mainloop* mainloop = pulse::sharedMainloop();
-  if (!mainloop) return fail(kNoServerStatus);
+  if (!mainloop || pa_threaded_mainloop_in_thread(mainloop)) return fail(kNoServerStatus);
 
   pa_sample_spec sampleSpec;
   sampleSpec.format = PA_SAMPLE_FLOAT32NE;
@@ -102,7 +130,8 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
 
   pa_threaded_mainloop_lock(mainloop);
   pa_context* context = pulse::sharedContext();
-  if (!context || pa_context_get_state(context) != PA_CONTEXT_READY) {
+  if (!context) {
+    pulse::connect();
     pa_threaded_mainloop_unlock(mainloop);
     return fail(kNoServerStatus);
   }
@@ -113,32 +142,16 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
     pa_threaded_mainloop_unlock(mainloop);
     return fail(kNoServerStatus);
   }
-  pa_stream_set_state_callback(
-      stream->stream, [](pa_stream*, void* m) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(m), 0); },
-      mainloop);
+  pa_stream_set_state_callback(stream->stream, &Stream::onState, stream.get());
   pa_stream_set_write_callback(stream->stream, &Stream::onWrite, stream.get());
   if (pa_stream_connect_playback(stream->stream, nullptr, &attr, PA_STREAM_NOFLAGS, nullptr, nullptr) < 0) {
-    pa_stream_set_write_callback(stream->stream, nullptr, nullptr);
-    pa_stream_set_state_callback(stream->stream, nullptr, nullptr);
-    pa_stream_unref(stream->stream);
-    stream->stream = nullptr;
+    stream->letGo();
     pa_threaded_mainloop_unlock(mainloop);
     return fail(kNoServerStatus);
   }
-  // A server that accepts the stream but never answers must not hold the caller for good.
-  bool timedOut = false;
-  const bool ready = pulse::waitForStreamReady(mainloop, stream->stream, &timedOut);
-  if (!ready) {
-    NSLog("PulseAudio playback failed: %s",
-          timedOut ? "the audio server does not answer" : pa_strerror(pa_context_errno(context)));
-    pa_stream_set_write_callback(stream->stream, nullptr, nullptr);
-    pa_stream_set_state_callback(stream->stream, nullptr, nullptr);
-    pa_stream_disconnect(stream->stream);
-    pa_stream_unref(stream->stream);
-    stream->stream = nullptr;
-    pa_threaded_mainloop_unlock(mainloop);
-    return fail(kNoServerStatus);
-  }
+  // A server that takes the stream and never answers is taken for hung; the stream plays on a clock.
+  stream->timer = pulse::armResponseTimer();
+  pulse::addClient(stream.get());
   pa_threaded_mainloop_unlock(mainloop);
   if (status) *status = noErr;
   return stream;

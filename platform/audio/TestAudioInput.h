@@ -28,6 +28,9 @@ class TestAudioInput : public AudioInputBackend {
   // While set, starting the capture fails with this status (as a capture whose server is away
   // does); noErr lets it start again.
   void setStartError(OSStatus status) { startError_.store(status); }
+  // The capture that started turns out not to run after all, or ends for good, with this status
+  // (as a capture does whose server does not answer in time): every sink is told and taken off.
+  void endCapture(OSStatus status) { failCapture(status); }
 
  protected:
   OSStatus startCapture() override;

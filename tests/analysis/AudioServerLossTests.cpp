@@ -1,6 +1,11 @@
-// A chart whose audio server goes away and comes back, against a PulseAudio server of the test's
-// own that it kills and starts again (never the shared server of the test run).
+// A chart whose audio server goes away and comes back, or hangs and answers again, against a
+// PulseAudio server of the test's own that it kills, freezes and starts again (never the shared
+// server of the test run).
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
 
 #include "analysis/BufferManager.h"
 #include "analysis/NoAudioInputView.h"
@@ -60,6 +65,107 @@ TEST(AudioServerLoss, TheChartSaysItHasNoInputKeepsDrawingAndPicksTheServerUpWhe
   chart->stopDataProvide();
   chart.reset();
   EAGLContext::setAvailableForTesting(true);
+}
+
+// A server that hangs (its process stopped, its socket open): the window must go on. The main run
+// loop is served as the application's is, and every turn of it is timed.
+class AudioServerHang : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testsupport::PrivateAudioServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
+    server = std::make_unique<testsupport::PrivateAudioServer>("hung_sink");
+    std::string error;
+    ASSERT_TRUE(server->start(&error)) << error;
+    UIScreen::mainScreen().configure({568, 320}, 1);
+    EAGLContext::setAvailableForTesting(false);  // the analysis runs without drawing GL
+    AVAudioSession::sharedInstance().setInputSpec("pulse:" + server->monitorName());
+  }
+  void TearDown() override {
+    if (chart) {
+      chart->stopAnimation();
+      chart->stopDataProvide();
+      chart.reset();
+    }
+    if (server) server->thaw();
+    server.reset();
+    EAGLContext::setAvailableForTesting(true);
+  }
+
+  // Serves the main loop until `done` or `seconds` pass; the longest turn is kept in longestTurn.
+  bool serve(const std::function<bool()>& done, double seconds) {
+    auto last = std::chrono::steady_clock::now();
+    return testsupport::waitFor([&] {
+      const auto now = std::chrono::steady_clock::now();
+      longestTurn = std::max(longestTurn, std::chrono::duration<double>(now - last).count());
+      last = now;
+      return done();
+    }, seconds);
+  }
+  static double since(std::chrono::steady_clock::time_point from) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+  }
+  bool unavailable() const { return chart->audioInputProblem().find("audio server unavailable") != std::string::npos; }
+  uint64_t delivered() const {
+    BufferManager* frames = chart->audioController()->getBufferManagerInstance();
+    return frames ? frames->framesDelivered() : 0;
+  }
+
+  // The chart was started on the hung server: for 10 s the loop keeps turning and the chart says,
+  // within 4 s, that the server is unavailable; once the server answers again the chart measures,
+  // on one capture stream, and a stop leaves none.
+  void expectTheHangToBeSaidAndTheServerPickedUp(std::chrono::steady_clock::time_point started) {
+    double saidAfter = -1;
+    serve([&] {
+      if (saidAfter < 0 && unavailable()) saidAfter = since(started);
+      return false;
+    }, 10 - since(started));
+    EXPECT_LT(longestTurn, 0.1) << "the main loop waited for the server";
+    EXPECT_GE(saidAfter, 0) << chart->audioInputProblem();
+    EXPECT_LE(saidAfter, 4.0);
+    EXPECT_FALSE(chart->noAudioInputView()->isHidden());
+
+    const uint64_t before = delivered();
+    server->thaw();
+    const auto thawed = std::chrono::steady_clock::now();
+    EXPECT_TRUE(serve([&] { return chart->hasAudioInput() && delivered() > before; }, 10))
+        << chart->audioInputProblem();
+    EXPECT_LE(since(thawed), 4.0) << "measuring again after the server answered";
+    EXPECT_LT(longestTurn, 0.1);
+    EXPECT_TRUE(chart->noAudioInputView()->isHidden());
+    auto streams = [&] { return server->clientCaptureStreams().size(); };
+    // Whatever the hung server was asked meanwhile, it ends up with the one stream that captures.
+    serve([] { return false; }, 1.0);
+    EXPECT_EQ(streams(), 1u);
+    chart->stopAnimation();
+    EXPECT_TRUE(testsupport::waitFor([&] { return streams() == 0; }, 1.5)) << streams() << " capture streams";
+  }
+
+  std::unique_ptr<testsupport::PrivateAudioServer> server;
+  std::shared_ptr<UISpectrumContainerView> chart;
+  double longestTurn = 0;
+};
+
+TEST_F(AudioServerHang, AFirstStartOnAHungServerKeepsTheLoopTurningAndCapturesOnceItAnswers) {
+  server->freeze();
+  chart = UISpectrumContainerView::create(CGRectMake(0, 0, 568, 320));
+  chart->setMathParams({0, 1024});
+  const auto started = std::chrono::steady_clock::now();
+  chart->startAnimation("");
+  EXPECT_LT(since(started), 0.1) << "the start waited for the server";
+  expectTheHangToBeSaidAndTheServerPickedUp(started);
+}
+
+TEST_F(AudioServerHang, AStopAndAStartOnAServerThatHungKeepTheLoopTurningAndCaptureOnceItAnswers) {
+  chart = UISpectrumContainerView::create(CGRectMake(0, 0, 568, 320));
+  chart->setMathParams({0, 1024});
+  chart->startAnimation("");
+  ASSERT_TRUE(testsupport::waitFor([&] { return capturing(chart); }, 20)) << chart->audioInputProblem();
+  server->freeze();
+  const auto started = std::chrono::steady_clock::now();
+  chart->stopAnimation();
+  chart->startAnimation("");
+  EXPECT_LT(since(started), 0.1) << "the stop and the start waited for the server";
+  expectTheHangToBeSaidAndTheServerPickedUp(started);
 }
 
 }  // namespace

@@ -246,12 +246,14 @@ TEST_F(EngineTest, AnInputThatCannotStartIsReportedOnceAndTriedAgainUntilItStart
 
   input->setStartError(noErr);  // the server is back
   clock.step(SAudioController::kInputRetryInterval);
-  EXPECT_TRUE(engine->hasAudioInput());
   EXPECT_FALSE(engine->isWaitingForAudioInput());
-  EXPECT_EQ(changes, 4);
-  EXPECT_EQ(linesWith(log, "Audio input is back"), 1u);
+  EXPECT_FALSE(engine->hasAudioInput()) << "until samples come";
   input->pushSamples(std::vector<float>(firstWindow(512), 0.2f));
   EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1) << "capturing again";
+  clock.step(SAudioController::kInputWatchInterval);
+  EXPECT_TRUE(engine->hasAudioInput());
+  EXPECT_EQ(changes, 4);
+  EXPECT_EQ(linesWith(log, "Audio input is back"), 1u);
   const int after = input->startCount();
   clock.step(3 * SAudioController::kInputRetryInterval);
   EXPECT_EQ(input->startCount(), after) << "no more tries once it runs";
@@ -306,11 +308,12 @@ TEST_F(EngineTest, ALostServerLeavesTheEngineWithoutInputUntilTheServerReturns) 
   EXPECT_FALSE(engine->hasAudioInput());
   next->setStartError(noErr);
   clock.step(SAudioController::kInputRetryInterval);
-  EXPECT_TRUE(engine->hasAudioInput());
   EXPECT_EQ(input->sinkCount(), 0);
   EXPECT_EQ(next->sinkCount(), 1);
   next->pushSamples(std::vector<float>(firstWindow(512), 0.2f));
   EXPECT_EQ(engine->getBufferManagerInstance()->mFFTFramesReady.load(), 1);
+  clock.step(SAudioController::kInputWatchInterval);
+  EXPECT_TRUE(engine->hasAudioInput());
 }
 
 class FilePlayerTest : public EngineTest {
@@ -571,8 +574,12 @@ INSTANTIATE_TEST_SUITE_P(
                       waited->setStartError(noErr);
                       clock.step(SAudioController::kInputRetryInterval + 0.1);
                       EXPECT_FALSE(engine.isWaitingForAudioInput());
+                      // What was said of the input goes with its first samples.
+                      waited->pushSamples(std::vector<float>(64, 0.0f));
+                      clock.step(SAudioController::kInputWatchInterval);
                       return waited.get();
-                    }},
+                    },
+                    64},
         InputChange{"a server that comes back",
                     [](SAudioController& engine, TestAudioInput&, testsupport::ManualClock& clock) {
                       static std::shared_ptr<TestAudioInput> next;
@@ -584,8 +591,11 @@ INSTANTIATE_TEST_SUITE_P(
                       EXPECT_FALSE(engine.hasAudioInput());
                       next->setStartError(noErr);
                       clock.step(SAudioController::kInputRetryInterval);
+                      next->pushSamples(std::vector<float>(64, 0.0f));
+                      clock.step(SAudioController::kInputWatchInterval);
                       return next.get();
-                    }},
+                    },
+                    64},
         InputChange{"the capture moved to another source",
                     [](SAudioController&, TestAudioInput& input, testsupport::ManualClock&) {
                       input.startNewTimeline();
@@ -771,6 +781,53 @@ TEST_F(EngineTest, AStartOnAnotherInputThanTheOneThatStalledHasTheFirstInputLimi
     AVAudioSession::sharedInstance().setInputBackend(input);
   }
   std::filesystem::remove(file);
+}
+
+// A start that the audio server answers later: the unit runs at once, and when its input turns out
+// not to capture after all (no answer in time) the engine says why and tries again. The notice
+// stays up through the tries that still wait for their answer, and goes once samples come.
+TEST_F(EngineTest, AnInputThatFailsAfterItsStartIsReportedAndTriedAgainWithoutTheNoticeComingAndGoing) {
+  testsupport::ManualClock clock;
+  testsupport::LogCapture log;
+  auto engine = SAudioController::create();
+  std::vector<std::string> said;
+  auto observer = NSNotificationCenter::defaultCenter().addObserverForName(
+      SAudioController::kAudioInputDidChangeNotification, engine.get(), nullptr,
+      [&](const NSNotification&) { said.push_back(engine->audioInputProblem()); });
+  ASSERT_EQ(engine->startIOUnit(), noErr);
+  EXPECT_TRUE(engine->hasAudioInput()) << "nothing is known yet";
+  input->endCapture(kAudioUnitErr_NoConnection);
+  EXPECT_FALSE(remoteio::isRunning(engine->rioUnit()));
+  clock.step(SAudioController::kInputWatchInterval);
+  const std::string unavailable = engine->audioInputProblem();
+  EXPECT_NE(unavailable.find("audio server unavailable (-10876)"), std::string::npos) << unavailable;
+  EXPECT_TRUE(engine->isWaitingForAudioInput());
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    SCOPED_TRACE(attempt);
+    const int starts = input->startCount();
+    clock.step(SAudioController::kInputRetryInterval);
+    ASSERT_EQ(input->startCount(), starts + 1) << "tried again";
+    EXPECT_TRUE(remoteio::isRunning(engine->rioUnit()));
+    EXPECT_EQ(engine->audioInputProblem(), unavailable) << "while the answer is awaited";
+    clock.step(2 * SAudioController::kInputWatchInterval);
+    EXPECT_EQ(input->startCount(), starts + 1) << "one try at a time";
+    input->endCapture(kAudioUnitErr_NoConnection);
+    clock.step(SAudioController::kInputWatchInterval);
+    EXPECT_EQ(engine->audioInputProblem(), unavailable);
+  }
+  EXPECT_EQ(said, std::vector<std::string>{unavailable}) << "said once, never taken back meanwhile";
+  EXPECT_EQ(linesWith(log, "couldn't start AURemoteIO"), 1u) << ::testing::PrintToString(log.lines());
+  EXPECT_EQ(linesWith(log, "No audio input"), 1u);
+
+  // The server answers: the try that runs captures, and the notice goes with its first samples.
+  clock.step(SAudioController::kInputRetryInterval);
+  ASSERT_TRUE(remoteio::isRunning(engine->rioUnit()));
+  EXPECT_FALSE(engine->hasAudioInput());
+  deliverFor(*input, clock, 0.5);
+  EXPECT_TRUE(engine->hasAudioInput()) << engine->audioInputProblem();
+  EXPECT_FALSE(engine->isWaitingForAudioInput());
+  EXPECT_EQ(linesWith(log, "Audio input is back"), 1u);
+  engine->stopIOUnit();
 }
 
 // A chart the user stopped stays stopped when the audio server comes back: it captures nothing

@@ -448,6 +448,9 @@ TEST_F(ContainerTest, NoAudioInputIsShownOverTheChartWhichKeepsDrawingUntilTheIn
 
   input->setStartError(noErr);  // the server answers again
   clock.step(1.0);
+  EXPECT_FALSE(overlay->isHidden()) << "until its first samples";
+  feed(2);
+  clock.step(0.25);
   EXPECT_TRUE(overlay->isHidden());
   EXPECT_TRUE(container->audioInputProblem().empty());
   feed(2);

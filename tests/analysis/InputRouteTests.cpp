@@ -3,6 +3,7 @@
 // away, and when a start races the news of that.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -120,6 +121,8 @@ class ChartInputRoute : public ::testing::Test {
     *level = steady500HzBand();
   }
 
+  void startOnTheWakingUSBMicrophoneAfterAStall(bool madeDefaultBeforeTheStop);
+
   std::unique_ptr<TwoMicrophoneServer> server;
   std::shared_ptr<UISpectrumContainerView> chart;
   std::shared_ptr<Readings> readings = std::make_shared<Readings>();
@@ -164,10 +167,12 @@ TEST_F(ChartInputRoute, AStartWhileTheRemovalIsOnItsWayTakesTheInputInEffectAtOn
 
   chart->stopAnimation();
   server->unplugUSB();
-  // A round trip to the server: the connection's thread has had every word of the removal before
-  // its answer (the capture knows it has left the source), while the main loop, not served until
-  // the start, has had none.
-  pulse::listSources();
+  // The connection's thread has had the removal (the server's list in memory lacks the source),
+  // while the main loop, not served until the start, has had none of it.
+  ASSERT_TRUE(testsupport::waitPolling([] {
+    const auto sources = pulse::listSources();
+    return std::none_of(sources.begin(), sources.end(), [](const PulseSourceInfo& s) { return s.name == TwoMicrophoneServer::kUSB; });
+  }, 10, 0.01));
   const size_t reportedBefore = readings->octaves.size();
   chart->startAnimation("");
   // The start's own: nothing measured yet.
@@ -284,18 +289,33 @@ TEST_F(ChartInputRoute, AMicrophoneThatPausesBrieflyResumesAsANewMeasurement) {
 }
 
 // The quick look again is for the microphone that stalled. Another one made the desktop's default
-// input while the chart was stopped (no route change tells the chart of that) is given the time a
-// new input has for its first samples, also when it takes a while to deliver them.
-TEST_F(ChartInputRoute, AStartOnAnotherDefaultMicrophoneThanTheOneThatStalledWaitsForItsFirstSamples) {
+// input is given the time a new input has for its first samples, also when it takes a while to
+// deliver them: when it was made the default while the chart was stopped (no route change tells
+// the chart of that), and when it was made the default while the chart still ran on the one that
+// stalled, so that the server moved the capture there, and the chart was stopped as soon as the
+// capture read it (before the chart had looked at its input again).
+void ChartInputRoute::startOnTheWakingUSBMicrophoneAfterAStall(bool madeDefaultBeforeTheStop) {
   startChart();
   ASSERT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
   server->stallBuiltIn(true);
   ASSERT_TRUE(testsupport::waitFor(
       [&] { return chart->audioInputProblem() == SAudioController::kInputDeliversNothing; }, 10))
       << chart->audioInputProblem();
-  chart->stopAnimation();
-  server->stallUSB(true);  // it is waking up: nothing yet
-  server->server().pactl(std::string("set-default-source ") + TwoMicrophoneServer::kUSB);
+  auto makeUSBTheDefault = [&] {
+    server->stallUSB(true);  // it is waking up: nothing yet
+    server->server().pactl(std::string("set-default-source ") + TwoMicrophoneServer::kUSB);
+  };
+  if (madeDefaultBeforeTheStop) {
+    makeUSBTheDefault();
+    // Not serving the main loop: the chart has no look at its input before the stop.
+    const std::string usb = std::string("pulse:") + TwoMicrophoneServer::kUSB;
+    ASSERT_TRUE(testsupport::waitPolling([&] { return session().currentInputUID() == usb; }, 10, 0.001))
+        << "the server moves the capture that follows its default input";
+    chart->stopAnimation();
+  } else {
+    chart->stopAnimation();
+    makeUSBTheDefault();
+  }
   problems.clear();
   chart->startAnimation("");
   testsupport::waitFor([] { return false; }, 1.0);
@@ -305,6 +325,14 @@ TEST_F(ChartInputRoute, AStartOnAnotherDefaultMicrophoneThanTheOneThatStalledWai
   EXPECT_TRUE(quiet) << ::testing::PrintToString(problems);
   EXPECT_TRUE(hears(TwoMicrophoneServer::kUSBHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
   EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
+}
+
+TEST_F(ChartInputRoute, AStartOnAnotherDefaultMicrophoneThanTheOneThatStalledWaitsForItsFirstSamples) {
+  startOnTheWakingUSBMicrophoneAfterAStall(false);
+}
+
+TEST_F(ChartInputRoute, AStopJustAfterTheServerMovedTheCaptureToANewDefaultGivesThatMicrophoneItsTime) {
+  startOnTheWakingUSBMicrophoneAfterAStall(true);
 }
 
 // A meter listens only while it measures: a stopped chart holds no capture stream on the server
@@ -334,7 +362,7 @@ TEST_F(ChartInputRoute, OnlyAChartThatRunsHoldsACaptureStreamAndOnlyOne) {
   chart->setMathParams({1, 4096});
   EXPECT_TRUE(streams().empty()) << "a setting of a stopped chart opens none";
   chart->startAnimation("");
-  EXPECT_EQ(streams().size(), 1u);
+  EXPECT_TRUE(settlesAt(1)) << ::testing::PrintToString(streams());
   EXPECT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
 
   for (int i = 0; i < 20; ++i) {

@@ -23,6 +23,7 @@
 #include "profiles/DeviceInputsService.h"
 #include "profiles/InputProfilesService.h"
 #include "tests/app/ProfileScreensHarness.h"
+#include "tests/support/AudioServerConnection.h"
 #include "tests/support/PrivateAudioServer.h"
 #include "tests/support/WaitFor.h"
 
@@ -195,7 +196,7 @@ class AutomaticProfileLogicOnAnAudioServer : public AutomaticProfileLogic {
     server = std::make_unique<testsupport::PrivateAudioServer>("automatic_sink");
     std::string error;
     ASSERT_TRUE(server->start(&error)) << error;
-    ASSERT_TRUE(pulse::ensureConnected(&error)) << error;
+    ASSERT_TRUE(testsupport::connectToAudioServer(&error)) << error;
   }
   void TearDown() override {
     if (!server) return;

@@ -68,6 +68,8 @@ TEST_F(LaunchTest, WithoutAnAudioServerTheScreenSaysNoAudioInputUntilTheServerAn
   EXPECT_NE(chart->audioInputProblem().find("audio server unavailable"), std::string::npos) << chart->audioInputProblem();
   input->setStartError(noErr);
   clock.step(1.5);
+  input->pushSamples(std::vector<float>(64, 0.0f));  // the notice goes with the first samples
+  clock.step(0.25);
   EXPECT_TRUE(chart->noAudioInputView()->isHidden());
   EXPECT_TRUE(chart->audioInputProblem().empty());
 }

@@ -25,6 +25,7 @@
 #include "profiles/MicProfileSetupViewController.h"
 #include "tests/app/AppHarness.h"
 #include "tests/app/ProfileScreensHarness.h"
+#include "tests/support/AudioServerConnection.h"
 #include "tests/support/PrivateAudioServer.h"
 #include "tests/support/TonePlayer.h"
 #include "tests/support/WaitFor.h"
@@ -53,7 +54,7 @@ class ProfilesOnAnAudioServer : public AppHarness {
     server = std::make_unique<testsupport::PrivateAudioServer>("profiles_sink");
     std::string error;
     ASSERT_TRUE(server->start(&error)) << error;
-    ASSERT_TRUE(pulse::ensureConnected(&error)) << error;
+    ASSERT_TRUE(testsupport::connectToAudioServer(&error)) << error;
     observer = NSNotificationCenter::defaultCenter().addObserverForName(
         AVAudioSessionRouteChangeNotification, nullptr, nullptr, [this](const NSNotification& n) {
           EXPECT_TRUE(NSRunLoop::isMainThread());

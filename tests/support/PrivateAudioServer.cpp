@@ -94,6 +94,19 @@ std::string PrivateAudioServer::pactl(const std::string& arguments) const {
   return out;
 }
 
+std::vector<std::string> PrivateAudioServer::clientCaptureStreams() const {
+  std::vector<std::string> indexes;
+  std::istringstream lines(pactl("list short source-outputs"));
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string index, source, client;
+    if (std::getline(fields, index, '\t') && std::getline(fields, source, '\t') &&
+        std::getline(fields, client, '\t') && client != "-")
+      indexes.push_back(index);
+  }
+  return indexes;
+}
+
 bool PrivateAudioServer::answers() const {
   const pid_t pid = spawn({"pactl", "info"}, {"PULSE_SERVER=" + address_}, true);
   if (pid <= 0) return false;

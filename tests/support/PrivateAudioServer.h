@@ -4,6 +4,7 @@
 // this process's PULSE_SERVER at it, so nothing in the test touches the shared server of the run or
 // a desktop's own.
 #include <string>
+#include <vector>
 #include <sys/types.h>
 
 namespace testsupport {
@@ -32,6 +33,9 @@ class PrivateAudioServer {
   // Runs pactl against this server through the shell (arguments are shell words); returns its
   // output without the trailing newline (a module's index for load-module).
   std::string pactl(const std::string& arguments) const;
+  // The indexes of the capture streams that clients hold on the server (streams of the server's
+  // own modules, which belong to no client, are not counted).
+  std::vector<std::string> clientCaptureStreams() const;
 
   const std::string& address() const { return address_; }  // "unix:<socket>"
   const std::string& sinkName() const { return sinkName_; }

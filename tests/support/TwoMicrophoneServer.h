@@ -8,12 +8,12 @@
 
 #include <cctype>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/audio/AVAudioSession.h"
 #include "platform/audio/PulseAudioConnection.h"
+#include "tests/support/AudioServerConnection.h"
 #include "tests/support/PrivateAudioServer.h"
 #include "tests/support/TonePlayer.h"
 
@@ -39,7 +39,7 @@ class TwoMicrophoneServer {
     std::string error;
     ASSERT_TRUE(server_.start(&error)) << error;
     addMicrophones();
-    ASSERT_TRUE(pulse::ensureConnected(&error)) << error;
+    ASSERT_TRUE(connectToAudioServer(&error)) << error;
   }
   // The microphones again, on a server that was started again.
   void addMicrophones() {
@@ -66,18 +66,7 @@ class TwoMicrophoneServer {
   void stallUSB(bool stalled) { server_.pactl(std::string("suspend-sink usb_sink ") + (stalled ? "1" : "0")); }
   // The indexes of the capture streams that clients hold on the server (the remapped
   // microphones' own streams, which belong to no client, are not counted).
-  std::vector<std::string> clientCaptureStreams() const {
-    std::vector<std::string> indexes;
-    std::istringstream lines(server_.pactl("list short source-outputs"));
-    for (std::string line; std::getline(lines, line);) {
-      std::istringstream fields(line);
-      std::string index, source, client;
-      if (std::getline(fields, index, '\t') && std::getline(fields, source, '\t') &&
-          std::getline(fields, client, '\t') && client != "-")
-        indexes.push_back(index);
-    }
-    return indexes;
-  }
+  std::vector<std::string> clientCaptureStreams() const { return server_.clientCaptureStreams(); }
   // Kills the server (the tones' streams go first).
   void kill() {
     builtInTone_.reset();

@@ -17,6 +17,7 @@
 #include "platform/audio/PulseAudioConnection.h"
 #include "platform/audio/PulseAudioInput.h"
 #include "platform/audio/PulseAudioOutput.h"
+#include "tests/support/AudioServerConnection.h"
 #include "tests/support/TonePlayer.h"
 #include "tests/support/WaitFor.h"
 
@@ -27,7 +28,7 @@ namespace {
 TEST(PulseAudioSession, TheTestServersMonitorIsNoInput) {
   if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
   std::string error;
-  ASSERT_TRUE(pulse::ensureConnected(&error)) << error;
+  ASSERT_TRUE(testsupport::connectToAudioServer(&error)) << error;
   auto& s = AVAudioSession::sharedInstance();
   s.setInputSpec("pulse");
   bool monitorListed = false;
@@ -56,6 +57,8 @@ TEST(PulsePlayback, AnOutputOnlyUnitIsHeardOnTheServersSink) {
   if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
   const char* sinkEnv = std::getenv("SA_TEST_PULSE_SINK");
   const std::string sink = sinkEnv ? sinkEnv : "sa_test_sink";
+  std::string error;
+  ASSERT_TRUE(testsupport::connectToAudioServer(&error)) << error;
   ASSERT_NE(PulseAudioOutput::sharedIfReachable(), nullptr);
   // Record the sink's monitor through a capturing unit that only listens.
   auto& session = AVAudioSession::sharedInstance();
@@ -125,6 +128,8 @@ TEST(PulsePlayback, AnOutputOnlyUnitIsHeardOnTheServersSink) {
 // A source that throws is played as silence and asked again; the process goes on.
 TEST(PulsePlayback, ASourceThatThrowsIsPlayedAsSilenceAndAskedAgain) {
   if (!std::getenv("PULSE_SERVER")) GTEST_SKIP() << "no private PulseAudio server (PULSE_SERVER unset)";
+  std::string error;
+  ASSERT_TRUE(testsupport::connectToAudioServer(&error)) << error;
   auto output = PulseAudioOutput::sharedIfReachable();
   ASSERT_NE(output, nullptr);
   struct Throwing : AudioOutputSource {

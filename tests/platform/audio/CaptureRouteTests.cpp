@@ -15,6 +15,7 @@
 #include "platform/audio/AudioUnit.h"
 #include "platform/audio/PulseAudioConnection.h"
 #include "platform/foundation/NSNotificationCenter.h"
+#include "tests/support/AudioServerConnection.h"
 #include "tests/support/PrivateAudioServer.h"
 #include "tests/support/RemoteIOUnit.h"
 #include "tests/support/TonePlayer.h"
@@ -204,7 +205,7 @@ TEST_F(CaptureFollowsTheChosenInput, EveryCaptureReadsTheChosenInputAfterTheServ
   early.stop();
   std::string failure;
   ASSERT_TRUE(server->restart(&failure)) << failure;
-  ASSERT_TRUE(pulse::ensureConnected(&failure)) << failure;
+  ASSERT_TRUE(testsupport::connectToAudioServer(&failure)) << failure;
   EXPECT_TRUE(testsupport::waitFor([&] { return session().preferredInput() == nullptr; }, 10))
       << "a microphone the restarted server lacks is chosen no more";
 

@@ -1,0 +1,23 @@
+#pragma once
+// Connecting a test to its audio server. The connection never waits for the server, so a test that
+// needs it ready (and the server's sources listed) waits here, serving the main run loop meanwhile.
+// Header only: the tests that include it link the platform's audio library.
+#include <string>
+
+#include "platform/audio/PulseAudioConnection.h"
+#include "tests/support/WaitFor.h"
+
+namespace testsupport {
+
+// Whether the connection got ready, with the server's sources known, within `seconds`; *error says
+// why not.
+inline bool connectToAudioServer(std::string* error = nullptr, double seconds = 10) {
+  const bool connected = waitFor([] { return pulse::ensureConnected() && pulse::sourcesKnown(); }, seconds);
+  if (!connected && error) {
+    pulse::ensureConnected(error);
+    if (error->empty()) *error = "the audio server's sources were not listed";
+  }
+  return connected;
+}
+
+}  // namespace testsupport
