@@ -203,7 +203,7 @@ std::shared_ptr<AudioOutputBackend> AVAudioSession::outputBackend() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (overrideOutput_) return overrideOutput_;
   }
-  // Connecting may wait for the server: not under the session's lock.
+  // Begins connecting when no connection is ready (none is waited for).
   return PulseAudioOutput::sharedIfReachable();
 }
 

@@ -230,8 +230,8 @@ class AVAudioSession {
   static bool isTransientInputFailure(OSStatus status);
 
   // Where started units with output enabled play: the backend set by setOutputBackend (tests),
-  // otherwise the PulseAudio server when one answers, otherwise none (output is discarded and
-  // units without input run on a real-time clock).
+  // otherwise the PulseAudio server while a connection to it is ready, otherwise none (output is
+  // discarded and units without input run on a real-time clock).
   void setOutputBackend(std::shared_ptr<AudioOutputBackend> backend);
   std::shared_ptr<AudioOutputBackend> outputBackend();
 

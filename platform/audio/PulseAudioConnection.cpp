@@ -56,6 +56,7 @@ struct Connection {
   bool known = false;
   std::string failure;
   std::atomic<bool> ready{false};
+  std::atomic<bool> attempting{false};  // state == Connecting, for readers without the lock
 
   static Connection& shared() {
     static Connection* c = new Connection();  // lives as long as the process
@@ -83,6 +84,7 @@ void drop(const std::string& reason, bool disconnect) {
   c.context = nullptr;
   c.state = State::Failed;
   c.ready.store(false);
+  c.attempting.store(false);
   freeResponseTimer(c.connectTimer);
   // Its requests in flight are cancelled with the context: their callbacks never run.
   c.listing.reset();
@@ -201,6 +203,7 @@ void onContextState(pa_context* context, void*) {
     case PA_CONTEXT_READY: {
       c.state = State::Ready;
       c.ready.store(true);
+      c.attempting.store(false);
       freeResponseTimer(c.connectTimer);
       {
         std::lock_guard<std::mutex> lock(c.cacheMutex);
@@ -305,6 +308,13 @@ bool ensureConnected(std::string* error) {
   return false;
 }
 
+bool connectionAlive() {
+  Connection& c = Connection::shared();
+  if (!sharedMainloop()) return false;
+  kick();
+  return c.ready.load() || c.attempting.load();
+}
+
 std::vector<PulseSourceInfo> listSources(bool* known) {
   kick();
   Connection& c = Connection::shared();
@@ -368,6 +378,7 @@ void connect() {
   }
   c.context = context;
   c.state = State::Connecting;
+  c.attempting.store(true);
   // A server that accepts the connection but never answers must not leave it waiting for good.
   c.connectTimer = armResponseTimer();
   pa_context_set_state_callback(context, onContextState, nullptr);

@@ -52,6 +52,8 @@ pa_threaded_mainloop* sharedMainloop();
 // Whether the connection is ready now. When it is not, a connection is begun unless one is
 // underway, and *error says why there is none: the last attempt's failure, or that one is underway.
 bool ensureConnected(std::string* error = nullptr);
+// Whether a connection is ready or being made (not refused); begins one as ensureConnected does.
+bool connectionAlive();
 
 // The sources of the server, in the server's order, as its last answer gave them; empty while no
 // connection is ready or before its first answer (*known says which). Begins a connection as

@@ -358,11 +358,13 @@ OSStatus PulseAudioInput::moveToSource(const std::string& sourceName) {
 }
 
 PulseAudioInput::~PulseAudioInput() {
+  // Streams are made only once the capture started, which makes it a client of the connection.
+  if (!registered_) return;
   pa_threaded_mainloop* mainloop = pulse::sharedMainloop();
   if (!mainloop) return;
   const bool onLoop = pa_threaded_mainloop_in_thread(mainloop);
   if (!onLoop) pa_threaded_mainloop_lock(mainloop);
-  if (registered_) pulse::removeClient(this);
+  pulse::removeClient(this);
   release(pending_);
   release(stream_);
   if (!onLoop) pa_threaded_mainloop_unlock(mainloop);

@@ -51,9 +51,37 @@ struct PulseAudioOutput::Stream : AudioOutputStream, pulse::ConnectionClient {
     if (!clock) clock = ClockAudioOutput::open(source, channels, framesPerPull);
   }
 
-  void connectionReady() override {}
+  // Asks the ready connection's server for the stream.
+  void open(pa_context* context) {
+    pa_sample_spec sampleSpec;
+    sampleSpec.format = PA_SAMPLE_FLOAT32NE;
+    sampleSpec.rate = uint32_t(kAudioSampleRate);
+    sampleSpec.channels = uint8_t(channels);
+    pa_buffer_attr attr;
+    std::memset(&attr, 0xff, sizeof attr);  // (uint32_t)-1: server defaults
+    attr.tlength = kTargetFrames * channels * uint32_t(sizeof(float));
+    pa_channel_map map;
+    pa_channel_map_init_auto(&map, channels, PA_CHANNEL_MAP_DEFAULT);
+    stream = pa_stream_new(context, "playback", &sampleSpec, &map);
+    if (!stream) {
+      playOnAClock(pa_strerror(pa_context_errno(context)));
+      return;
+    }
+    pa_stream_set_state_callback(stream, &Stream::onState, this);
+    pa_stream_set_write_callback(stream, &Stream::onWrite, this);
+    if (pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_NOFLAGS, nullptr, nullptr) < 0) {
+      playOnAClock(pa_strerror(pa_context_errno(context)));
+      return;
+    }
+    // A server that takes the stream and never answers is taken for hung.
+    timer = pulse::armResponseTimer();
+  }
+
+  void connectionReady() override {
+    if (!stream && !clock) open(pulse::sharedContext());
+  }
   void connectionLost(OSStatus) override {
-    if (stream || !clock) playOnAClock(pulse::connectionFailure());
+    if (!clock) playOnAClock(pulse::connectionFailure());
   }
 
   static void onState(pa_stream* s, void* userdata) {
@@ -100,7 +128,7 @@ struct PulseAudioOutput::Stream : AudioOutputStream, pulse::ConnectionClient {
 
 std::shared_ptr<PulseAudioOutput> PulseAudioOutput::sharedIfReachable() {
   static std::shared_ptr<PulseAudioOutput> shared(new PulseAudioOutput());
-  if (!pulse::ensureConnected()) return nullptr;
+  if (!pulse::connectionAlive()) return nullptr;
   return shared;
 }
 
@@ -114,14 +142,6 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
   pa_threaded_mainloop* mainloop = pulse::sharedMainloop();
   if (!mainloop || pa_threaded_mainloop_in_thread(mainloop)) return fail(kNoServerStatus);
 
-  pa_sample_spec sampleSpec;
-  sampleSpec.format = PA_SAMPLE_FLOAT32NE;
-  sampleSpec.rate = uint32_t(kAudioSampleRate);
-  sampleSpec.channels = uint8_t(channels);
-  pa_buffer_attr attr;
-  std::memset(&attr, 0xff, sizeof attr);  // (uint32_t)-1: server defaults
-  attr.tlength = kTargetFrames * channels * uint32_t(sizeof(float));
-
   auto stream = std::make_unique<Stream>();
   stream->mainloop = mainloop;
   stream->source = source;
@@ -129,29 +149,15 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
   stream->framesPerPull = framesPerPull;
 
   pa_threaded_mainloop_lock(mainloop);
-  pa_context* context = pulse::sharedContext();
-  if (!context) {
-    pulse::connect();
-    pa_threaded_mainloop_unlock(mainloop);
-    return fail(kNoServerStatus);
-  }
-  pa_channel_map map;
-  pa_channel_map_init_auto(&map, channels, PA_CHANNEL_MAP_DEFAULT);
-  stream->stream = pa_stream_new(context, "playback", &sampleSpec, &map);
-  if (!stream->stream) {
-    pa_threaded_mainloop_unlock(mainloop);
-    return fail(kNoServerStatus);
-  }
-  pa_stream_set_state_callback(stream->stream, &Stream::onState, stream.get());
-  pa_stream_set_write_callback(stream->stream, &Stream::onWrite, stream.get());
-  if (pa_stream_connect_playback(stream->stream, nullptr, &attr, PA_STREAM_NOFLAGS, nullptr, nullptr) < 0) {
-    stream->letGo();
-    pa_threaded_mainloop_unlock(mainloop);
-    return fail(kNoServerStatus);
-  }
-  // A server that takes the stream and never answers is taken for hung; the stream plays on a clock.
-  stream->timer = pulse::armResponseTimer();
   pulse::addClient(stream.get());
+  if (pa_context* context = pulse::sharedContext()) {
+    stream->open(context);
+  } else {
+    // Opened once the connection is ready; played on a clock if it cannot be made.
+    pulse::connect();
+    if (!pulse::sharedContext() && !pulse::connecting() && !stream->clock)
+      stream->playOnAClock(pulse::connectionFailure());
+  }
   pa_threaded_mainloop_unlock(mainloop);
   if (status) *status = noErr;
   return stream;

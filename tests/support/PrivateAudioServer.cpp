@@ -94,9 +94,9 @@ std::string PrivateAudioServer::pactl(const std::string& arguments) const {
   return out;
 }
 
-std::vector<std::string> PrivateAudioServer::clientCaptureStreams() const {
+std::vector<std::string> PrivateAudioServer::clientStreams(const std::string& kind) const {
   std::vector<std::string> indexes;
-  std::istringstream lines(pactl("list short source-outputs"));
+  std::istringstream lines(pactl("list short " + kind));
   for (std::string line; std::getline(lines, line);) {
     std::istringstream fields(line);
     std::string index, source, client;

@@ -33,9 +33,10 @@ class PrivateAudioServer {
   // Runs pactl against this server through the shell (arguments are shell words); returns its
   // output without the trailing newline (a module's index for load-module).
   std::string pactl(const std::string& arguments) const;
-  // The indexes of the capture streams that clients hold on the server (streams of the server's
-  // own modules, which belong to no client, are not counted).
-  std::vector<std::string> clientCaptureStreams() const;
+  // The indexes of the capture and of the playback streams that clients hold on the server
+  // (streams of the server's own modules, which belong to no client, are not counted).
+  std::vector<std::string> clientCaptureStreams() const { return clientStreams("source-outputs"); }
+  std::vector<std::string> clientPlaybackStreams() const { return clientStreams("sink-inputs"); }
 
   const std::string& address() const { return address_; }  // "unix:<socket>"
   const std::string& sinkName() const { return sinkName_; }
@@ -43,6 +44,7 @@ class PrivateAudioServer {
 
  private:
   bool answers() const;
+  std::vector<std::string> clientStreams(const std::string& kind) const;
   std::string dir_;
   std::string address_;
   std::string sinkName_;

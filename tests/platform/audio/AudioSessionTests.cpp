@@ -175,6 +175,30 @@ TEST(AudioSession, APlaybackStreamOnAServerThatStopsAnsweringPlaysOnAClockAfterT
       << ::testing::PrintToString(log.lines());
 }
 
+// A playback stream opened while the connection is still being made (a file played at once at
+// start-up) is opened on the server once the connection is ready: it is not given up for a clock.
+TEST(AudioSession, APlaybackStreamOpenedWhileTheConnectionIsBeingMadePlaysOnTheServer) {
+  if (!testsupport::PrivateAudioServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
+  testsupport::PrivateAudioServer server("early_sink");
+  std::string error;
+  ASSERT_TRUE(server.start(&error)) << error;
+  testsupport::LogCapture log;
+  ASSERT_FALSE(pulse::ensureConnected()) << "the server has not answered yet";
+  auto output = PulseAudioOutput::sharedIfReachable();
+  ASSERT_NE(output, nullptr);
+  struct Silence : AudioOutputSource {
+    void renderOutput(float* interleaved, uint32_t frames) override { std::fill(interleaved, interleaved + frames, 0.0f); }
+  } silence;
+  OSStatus status = kAudio_ParamError;
+  auto stream = output->openStream(&silence, 1, 256, &status);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(status, noErr);
+  EXPECT_TRUE(testsupport::waitPolling([&] { return server.clientPlaybackStreams().size() == 1; }, 10, 0.05));
+  EXPECT_FALSE(log.contains("PulseAudio playback failed")) << ::testing::PrintToString(log.lines());
+  stream.reset();
+  EXPECT_TRUE(testsupport::waitPolling([&] { return server.clientPlaybackStreams().empty(); }, 10, 0.05));
+}
+
 TEST(AudioSession, PreferredDataSourceMustBelongToThePort) {
   auto& s = AVAudioSession::sharedInstance();
   s.setInputBackend(TestAudioInput::create("test-ports"));
