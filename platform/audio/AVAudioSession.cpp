@@ -245,13 +245,7 @@ OSStatus AVAudioSession::followInputInEffectLocked(bool start, std::shared_ptr<A
     // A chosen source that the server's last list no longer has is gone, whether or not the news
     // of its going has reached the main thread yet: it is chosen no more, and the input then in
     // effect is read. (One that goes after that list fails the capture, and is forgotten then.)
-    bool known = false;
-    const auto sources = chosen.empty() ? std::vector<PulseSourceInfo>() : pulse::listSources(&known);
-    if (known) {
-      const bool listed =
-          std::any_of(sources.begin(), sources.end(), [&](const PulseSourceInfo& s) { return s.name == source; });
-      if (!listed && forgetChoice(chosen)) continue;
-    }
+    if (!chosen.empty() && pulse::sourceMissing(source) && forgetChoice(chosen)) continue;
     // The server's one capture reads the input in effect now: the server may have moved it away
     // since, or another input may have been named.
     OSStatus status = capture->moveToSource(source);
@@ -373,9 +367,10 @@ AVAudioSession::InputCheck AVAudioSession::checkInput() {
                     AudioStatusDescription(kAudioUnitErr_NoConnection) + ": " + error);
     }
     if (input == "pulse") return check;  // a default source that is missing may still appear
-    if (!pulse::sourcesKnown()) return check;  // the server has not listed its sources yet
     const std::string name = input.substr(6);
-    const auto sources = pulse::listSources();
+    bool known = false;
+    const auto sources = pulse::listSources(&known);
+    if (!known) return check;  // the server has not listed its sources yet
     std::string names;
     for (const auto& source : sources) {
       if (source.name == name) return check;

@@ -106,10 +106,7 @@ void AudioInputBackend::removeSink(AudioInputSink* sink) {
   // A delivery that started before the slot was cleared may still hold the sink: wait it out.
   // Also when the slot was found empty: the sink may have left from inside that very delivery and
   // still be running. The wait holds no lock, so the delivery may remove sinks of its own meanwhile.
-  const uint32_t seq = deliverySeq_.load();
-  if (seq & 1u) {
-    while (deliverySeq_.load() == seq) std::this_thread::sleep_for(std::chrono::microseconds(100));
-  }
+  waitForDeliveryInFlight();
   // Nobody listens any more (unless a sink joined meanwhile): the stream goes.
   stopCapturingIfIdle();
 }
@@ -124,14 +121,18 @@ void AudioInputBackend::failCapture(OSStatus status, const std::function<bool()>
     if (AudioInputSink* sink = slot.exchange(nullptr)) failed[count++] = sink;
   // A delivery that started before the slots were cleared may still hold a sink: wait it out (a
   // delivery takes no lock) before the sinks hear that there is no more.
-  const uint32_t seq = deliverySeq_.load();
-  if (seq & 1u) {
-    while (deliverySeq_.load() == seq) std::this_thread::sleep_for(std::chrono::microseconds(100));
-  }
+  waitForDeliveryInFlight();
   stopCapture();
   started_ = false;
   // Still under the lock: an owner removing its sink meanwhile waits, so every sink here lives.
   for (size_t i = 0; i < count; ++i) failed[i]->audioInputDidFail(status);
+}
+
+void AudioInputBackend::waitForDeliveryInFlight() const {
+  const uint32_t seq = deliverySeq_.load();
+  if (seq & 1u) {
+    while (deliverySeq_.load() == seq) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
 }
 
 int AudioInputBackend::sinkCount() const {

@@ -105,6 +105,8 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
   OSStatus startCapturingLocked();
   OSStatus addSinkLocked(AudioInputSink* sink);
   void stopCapturingIfIdleLocked();
+  // Returns once a delivery running now (if any) has finished.
+  void waitForDeliveryInFlight() const;
   std::array<std::atomic<AudioInputSink*>, kMaxSinks> sinks_{};
   std::atomic<uint32_t> deliverySeq_{0};  // odd while a delivery runs
   double sampleTime_ = 0;                 // render thread only

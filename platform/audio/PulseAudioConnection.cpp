@@ -39,9 +39,10 @@ struct Connection {
   std::mutex startMutex;  // creating the main loop
   std::atomic<pa_threaded_mainloop*> mainloop{nullptr};
 
+  // Changed with the main loop's lock held; read without it too.
+  std::atomic<State> state{State::Idle};
   // With the main loop's lock held.
   pa_context* context = nullptr;
-  State state = State::Idle;
   bool everReady = false;  // a server answered before: what a new one has is compared with it
   ResponseTimer* connectTimer = nullptr;
   std::vector<ConnectionClient*> clients;
@@ -55,8 +56,6 @@ struct Connection {
   std::string defaultSource;
   bool known = false;
   std::string failure;
-  std::atomic<bool> ready{false};
-  std::atomic<bool> attempting{false};  // state == Connecting, for readers without the lock
 
   static Connection& shared() {
     static Connection* c = new Connection();  // lives as long as the process
@@ -83,8 +82,6 @@ void drop(const std::string& reason, bool disconnect) {
   pa_context* context = c.context;
   c.context = nullptr;
   c.state = State::Failed;
-  c.ready.store(false);
-  c.attempting.store(false);
   freeResponseTimer(c.connectTimer);
   // Its requests in flight are cancelled with the context: their callbacks never run.
   c.listing.reset();
@@ -202,8 +199,6 @@ void onContextState(pa_context* context, void*) {
   switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY: {
       c.state = State::Ready;
-      c.ready.store(true);
-      c.attempting.store(false);
       freeResponseTimer(c.connectTimer);
       {
         std::lock_guard<std::mutex> lock(c.cacheMutex);
@@ -238,7 +233,7 @@ void onContextState(pa_context* context, void*) {
 void kick() {
   Connection& c = Connection::shared();
   pa_threaded_mainloop* mainloop = sharedMainloop();
-  if (!mainloop || c.ready.load()) return;
+  if (!mainloop || c.state == State::Ready) return;
   if (pa_threaded_mainloop_in_thread(mainloop)) {
     connect();  // the connection's own thread holds the lock already
     return;
@@ -300,7 +295,7 @@ bool ensureConnected(std::string* error) {
     return false;
   }
   kick();
-  if (c.ready.load()) return true;
+  if (c.state == State::Ready) return true;
   if (error) {
     std::lock_guard<std::mutex> lock(c.cacheMutex);
     *error = c.failure.empty() ? "connecting to the audio server" : c.failure;
@@ -312,7 +307,7 @@ bool connectionAlive() {
   Connection& c = Connection::shared();
   if (!sharedMainloop()) return false;
   kick();
-  return c.ready.load() || c.attempting.load();
+  return c.state == State::Ready || c.state == State::Connecting;
 }
 
 std::vector<PulseSourceInfo> listSources(bool* known) {
@@ -328,12 +323,6 @@ std::string defaultSourceName() {
   Connection& c = Connection::shared();
   std::lock_guard<std::mutex> lock(c.cacheMutex);
   return c.defaultSource;
-}
-
-bool sourcesKnown() {
-  Connection& c = Connection::shared();
-  std::lock_guard<std::mutex> lock(c.cacheMutex);
-  return c.known;
 }
 
 bool sourceMissing(const std::string& name) {
@@ -378,7 +367,6 @@ void connect() {
   }
   c.context = context;
   c.state = State::Connecting;
-  c.attempting.store(true);
   // A server that accepts the connection but never answers must not leave it waiting for good.
   c.connectTimer = armResponseTimer();
   pa_context_set_state_callback(context, onContextState, nullptr);

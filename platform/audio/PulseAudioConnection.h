@@ -61,8 +61,6 @@ bool connectionAlive();
 std::vector<PulseSourceInfo> listSources(bool* known = nullptr);
 // The server's default source name as its last answer gave it; empty when unknown.
 std::string defaultSourceName();
-// Whether listSources holds the answer of the ready connection (not merely nothing yet).
-bool sourcesKnown();
 // Why the last connection ended or could not be made; empty while one is ready or none was tried.
 std::string connectionFailure();
 // Whether the server's last answer lists its sources without one named `name` (not merely nothing

@@ -153,10 +153,9 @@ std::unique_ptr<AudioOutputStream> PulseAudioOutput::openStream(AudioOutputSourc
   if (pa_context* context = pulse::sharedContext()) {
     stream->open(context);
   } else {
-    // Opened once the connection is ready; played on a clock if it cannot be made.
+    // Opened once the connection is ready; played on a clock if it cannot be made (a refusal at
+    // once is told to the stream before connect returns).
     pulse::connect();
-    if (!pulse::sharedContext() && !pulse::connecting() && !stream->clock)
-      stream->playOnAClock(pulse::connectionFailure());
   }
   pa_threaded_mainloop_unlock(mainloop);
   if (status) *status = noErr;

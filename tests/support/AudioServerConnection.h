@@ -12,7 +12,11 @@ namespace testsupport {
 // Whether the connection got ready, with the server's sources known, within `seconds`; *error says
 // why not.
 inline bool connectToAudioServer(std::string* error = nullptr, double seconds = 10) {
-  const bool connected = waitFor([] { return pulse::ensureConnected() && pulse::sourcesKnown(); }, seconds);
+  const bool connected = waitFor([] {
+    bool known = false;
+    pulse::listSources(&known);
+    return pulse::ensureConnected() && known;
+  }, seconds);
   if (!connected && error) {
     pulse::ensureConnected(error);
     if (error->empty()) *error = "the audio server's sources were not listed";
