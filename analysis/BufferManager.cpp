@@ -171,10 +171,12 @@ bool BufferManager::BeginDelivery(const AudioTimeStamp* timeStamp, uint32_t fram
     checkFirstDelivery(timed ? timeStamp->mSampleTime : std::numeric_limits<double>::quiet_NaN());
   }
   const bool fresh = newInputRequested_.exchange(false, std::memory_order_acq_rel) || !followsOn;
-  if (fresh) newInputPending_.store(false, std::memory_order_release);
-  // A window that holds nothing yet is the new input's already: its number stays.
+  // A window that holds nothing yet is the new input's already: its number stays. The window
+  // starts again before the request is marked done, so a reader that sees it done takes nothing
+  // from before.
   if (fresh && writePos_.load(std::memory_order_relaxed) != fillStart_.load(std::memory_order_relaxed))
     beginNewInput();
+  if (fresh) newInputPending_.store(false, std::memory_order_release);
   return fresh;
 }
 
@@ -218,8 +220,11 @@ void BufferManager::ContinueMeasurement(const Continuation& previous) {
 }
 
 void BufferManager::RequestNewInput() {
+  // In this order: a reader that sees the new number sees the request too, and takes no frame of
+  // the window that ended.
   newInputPending_.store(true, std::memory_order_release);
   newInputRequested_.store(true, std::memory_order_release);
+  if (!mFFTInputFrozen.load(std::memory_order_acquire)) measurement_.store(nextMeasurement(), std::memory_order_release);
 }
 
 void BufferManager::beginNewInput() {
@@ -289,9 +294,12 @@ bool BufferManager::ComputeFFTOutput(float* output, MathParams params) {
   for (int32_t ready = mFFTFramesReady.load(std::memory_order_seq_cst);
        ready > 0 && !mFFTFramesReady.compare_exchange_weak(ready, ready - 1, std::memory_order_seq_cst);) {
   }
-  // A window still filling is part zeros, and one taken while a new input began may be part of
-  // either: neither is a measurement of the input captured now.
-  if (filled < n || measurement_.load(std::memory_order_acquire) != measurement) return false;
+  // A window still filling is part zeros, one whose input ended holds what came before the end,
+  // and one taken while a new input began may be part of either: none is a measurement of the
+  // input captured now.
+  if (filled < n || newInputPending_.load(std::memory_order_acquire) ||
+      measurement_.load(std::memory_order_acquire) != measurement)
+    return false;
   // The first frame of an input is averaged with none from before it.
   if (measurement != averagedMeasurement_) {
     fft.ResetAverage();

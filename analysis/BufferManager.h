@@ -50,14 +50,18 @@ class BufferManager {
   // window then starts again with them, and the spectrum average with its next frame. A null time
   // stamp, or one without a valid sample time, continues.
   bool BeginDelivery(const AudioTimeStamp* timeStamp, uint32_t frameCount);
-  // Any thread: the next delivery begins a new input (the capture delivered nothing for so long
-  // that what it delivers next is not the continuation of what it delivered before).
+  // Any thread: the input ends here (the capture delivered nothing for so long that what it
+  // delivers next does not continue it, or the capture reads another source now). Its window is no
+  // measurement from now on: the input's number changes at once, so that a reader stops showing
+  // its levels before anything more is delivered, no frame is made of it, and the next delivery
+  // begins a new input. A frozen window only learns that its input was ending (continuation()).
   void RequestNewInput();
 
   // Main thread. Writes the averaged dB spectrum of the latest window to `output` (N/2 floats) with
   // the window of `params`, then lowers mFFTFramesReady by one (not below zero). Returns false, with
   // `output` untouched, when there is no whole window of the current input to take: the window is
-  // still filling, or a new input began while it was being taken. A null output does nothing.
+  // still filling, a new input was asked for and has not begun, or one began while the window was
+  // being taken. A null output does nothing.
   bool ComputeFFTOutput(float* output, MathParams params);
 
   // Main thread, while the render thread is stopped: the window becomes all zeros, filling starts

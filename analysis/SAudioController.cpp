@@ -331,12 +331,27 @@ constexpr double kTimerSlack = 1e-6;
 
 void SAudioController::noteInputChanged() {
   inputStalledAtStop_ = false;
-  // A running capture may read another source now, whose first samples may take a while.
-  if (inputWatchTimer_) {
-    deliveredSinceStart_ = false;
-    lastDeliverySeen_ = Clock::monotonic();
-    watchedInput_ = AVAudioSession::sharedInstance().currentInputUID();
+  stalledInput_.clear();
+}
+
+void SAudioController::followCapturedInput() {
+  if (!inputWatchTimer_) return;  // a start looks at what it captures (noteCaptureStart)
+  const std::string current = AVAudioSession::sharedInstance().currentInputUID();
+  if (current == watchedInput_) return;
+  // The capture reads another input than the one watched (the server moved it to the desktop's
+  // new default input, another was chosen): a new input from here on, which may take a while to
+  // deliver its first samples. Whatever was delivered up to now is the input before's, or came
+  // before the move was seen: none of it counts as the new input's, nor is shown as current.
+  watchedInput_ = current;
+  deliveredSinceStart_ = false;
+  inputStalledAtStop_ = false;
+  lastDeliverySeen_ = Clock::monotonic();
+  if (bufferManager_) {
+    watchedSamples_ = bufferManager_->framesDelivered();
+    bufferManager_->RequestNewInput();
   }
+  // That the input before delivered nothing is not said of this one before its time.
+  if (audioInputProblem_ == kInputDeliversNothing) withdrawAudioInputProblem();
 }
 
 void SAudioController::watchInput() {
@@ -346,9 +361,9 @@ void SAudioController::watchInput() {
     noteStartResult(failure);
     return;
   }
-  // The capture reads another source than at the last look (the server moved it, the desktop's
-  // default input changed): that one has not been watched yet.
-  if (AVAudioSession::sharedInstance().currentInputUID() != watchedInput_) noteInputChanged();
+  // The capture may read another source than at the last look (the server moved it, the
+  // desktop's default input changed).
+  followCapturedInput();
   // Measured on this thread's clock between looks, not by counting looks: a main thread that was
   // busy for a while finds the samples that came meanwhile at its next look.
   const uint64_t samples = bufferManager_ ? bufferManager_->framesDelivered() : watchedSamples_;
@@ -370,6 +385,7 @@ void SAudioController::watchInput() {
                                              : kFirstInputLimit;
   // What a start that failed said no longer holds once the unit runs that long without samples.
   if (audioInputProblem_ != kInputDeliversNothing && now - lastDeliverySeen_ + kTimerSlack >= limit) {
+    stalledInput_ = watchedInput_;
     setAudioInputProblem(kInputDeliversNothing, false);
     // What it delivers when it comes back is measured from then on, with nothing from before.
     if (bufferManager_) bufferManager_->RequestNewInput();
@@ -394,14 +410,11 @@ OSStatus SAudioController::stopIOUnit() {
   captureStarted_ = false;
   cancelInputRetry();  // a stopped chart does not wait for its input
   stopInputWatch();    // nor expects any
-  // The source that delivers nothing is the one the watch saw deliver nothing: a start looks again
-  // quickly only if it captures that source. A capture the server has moved to another source
-  // since (the desktop's default input changed) reads one that was not watched.
-  bool stalledHere = false;
-  if (audioInputProblem_ == kInputDeliversNothing && !auFilePlayer_) {
-    stalledInput_ = watchedInput_;
-    stalledHere = AVAudioSession::sharedInstance().currentInputUID() == watchedInput_;
-  }
+  // The source that delivers nothing is the one the watch found delivering nothing: a start looks
+  // again quickly only if it captures that source. A capture moved to another source since (the
+  // desktop's default input changed, and the watch has not looked since) reads one not judged.
+  const bool stalledHere = audioInputProblem_ == kInputDeliversNothing && !auFilePlayer_ &&
+                           AVAudioSession::sharedInstance().currentInputUID() == stalledInput_;
   OSStatus status = noErr;
   if (auFilePlayer_) {
     auFilePlayer_->stop();
@@ -416,11 +429,14 @@ OSStatus SAudioController::stopIOUnit() {
   // none goes with the stop, and the next start finds out again (at once, as its unit starts or,
   // for an input that delivered nothing, as samples come or do not).
   if (audioInputProblem_ == kInputDeliversNothing && !auFilePlayer_) inputStalledAtStop_ = stalledHere;
-  if (!audioInputProblem_.empty()) {
-    audioInputProblem_.clear();  // not logged: the input is not back
-    NSNotificationCenter::defaultCenter().postNotificationName(kAudioInputDidChangeNotification, this);
-  }
+  withdrawAudioInputProblem();
   return status;
+}
+
+void SAudioController::withdrawAudioInputProblem() {
+  if (audioInputProblem_.empty()) return;
+  audioInputProblem_.clear();  // not logged: the input is not back
+  NSNotificationCenter::defaultCenter().postNotificationName(kAudioInputDidChangeNotification, this);
 }
 
 void SAudioController::reinitIOUnit() {
@@ -500,9 +516,9 @@ void SAudioController::handleInterruption(const NSNotification& notification) {
 }
 
 void SAudioController::handleRouteChange(const NSNotification& notification) {
-  // The session moves every capture to the input it routes to, running or not, so the capture may
-  // read another source from now on (the one chosen while the chart was stopped, too).
-  noteInputChanged();
+  // The session moves every capture to the input it routes to, running or not, so a running
+  // capture may read another source from now on (a stopped one is looked at when it starts).
+  followCapturedInput();
   if (stopAllActions_.load()) return;
   AVAudioSession& session = AVAudioSession::sharedInstance();
   int64_t reason = 0;

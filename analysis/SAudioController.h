@@ -84,9 +84,10 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   // How often an engine without its input tries again.
   static constexpr double kInputRetryInterval = 1.0;
   // How long a running microphone chain may go without a delivered sample before it counts as
-  // having no input, and how often that is looked at. A capture just started, or moved by a route
-  // change, is given longer for its first samples: a source the server wakes for it may take a
-  // second or two to deliver.
+  // having no input, and how often that is looked at. A capture just started, or moved to another
+  // source (another input chosen, the desktop's default input changed), is given longer for its
+  // first samples, counted from the move: a source the server wakes for it may take a second or
+  // two to deliver.
   static constexpr double kInputSilenceLimit = 2.0;
   static constexpr double kFirstInputLimit = 4.0;
   static constexpr double kInputWatchInterval = 0.25;
@@ -168,8 +169,14 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   void cancelInputRetry();
   // While the microphone unit runs: whether samples still come (see kInputSilenceLimit).
   void startInputWatch();
-  // Another input from here on: what the engine knew of the one before (that it stalled) goes.
+  // Another input from here on (a file chain, a server that came back): what the engine knew of
+  // the one before (that it stalled) goes.
   void noteInputChanged();
+  // While the input is watched: when the capture reads another input than the one watched, that
+  // one is a new input from now, with a new input's time for its first samples.
+  void followCapturedInput();
+  // Whatever was said of the input goes, without saying that it is back (a stop, another input).
+  void withdrawAudioInputProblem();
   void stopInputWatch();
   void watchInput();
   // A repeating main-run-loop timer that calls `action` on this engine while it lives.
@@ -197,7 +204,8 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   // The input delivered nothing when the chain last stopped, and has delivered nothing since; it
   // is still the input that stalled (see kStalledInputRecheck).
   bool inputStalledAtStop_ = false;
-  // The session's UID of the input that delivered nothing at the stop (AVAudioSession::currentInputUID).
+  // The session's UID of the input the watch last found delivering nothing
+  // (AVAudioSession::currentInputUID).
   std::string stalledInput_;
   // The input the watch looks at (AVAudioSession::currentInputUID at its last look).
   std::string watchedInput_;

@@ -65,8 +65,11 @@ int main(int argc, char** argv) {
     session.setInputSpec("file:" + file);
   }
   // An input that cannot work ends the run with one clear message; an audio server that does not
-  // answer (yet) leaves the chart saying "No audio input" until it does.
-  const AVAudioSession::InputCheck check = session.checkInput();
+  // answer (yet) leaves the chart saying "No audio input" until it does. A server that answers at
+  // once has listed its sources within this time, so that a source named wrong is refused with the
+  // names it has; one that hangs delays the window by no more.
+  constexpr double kServerListSeconds = 0.5;
+  const AVAudioSession::InputCheck check = session.checkInput(kServerListSeconds);
   if (check.result == AVAudioSession::InputCheck::Unusable ||
       (!live && check.result != AVAudioSession::InputCheck::Ready)) {
     std::fprintf(stderr, "spectrum-analyser: cannot use the audio input: %s\n", check.problem.c_str());

@@ -343,7 +343,7 @@ bool AVAudioSession::isTransientInputFailure(OSStatus status) {
   return status == kAudioUnitErr_NoConnection || status == kAudioHardwareBadDeviceError;
 }
 
-AVAudioSession::InputCheck AVAudioSession::checkInput() {
+AVAudioSession::InputCheck AVAudioSession::checkInput(double serverSeconds) {
   InputCheck check;
   std::string input;
   {
@@ -359,10 +359,11 @@ AVAudioSession::InputCheck AVAudioSession::checkInput() {
   };
   if (!isKnownInputKind(input)) return refuse(InputCheck::Unusable, kAudio_ParamError, describeInputProblem(kAudio_ParamError));
   if (startsWith(input, "pulse")) {
+    if (serverSeconds > 0) pulse::waitForSources(serverSeconds);
     std::string error;
     if (!pulse::ensureConnected(&error)) {
-      // A connection just begun has not been refused: the chart says so if it is.
-      if (pulse::connectionFailure().empty()) return check;
+      // A connection being made has not been refused: the chart says so if it is.
+      if (pulse::connectionAlive()) return check;
       return refuse(InputCheck::Unavailable, kAudioUnitErr_NoConnection,
                     AudioStatusDescription(kAudioUnitErr_NoConnection) + ": " + error);
     }

@@ -213,15 +213,16 @@ class AVAudioSession {
   // source the audio server does not have. Unavailable may: the audio server does not answer (a
   // chart then shows that it has no input and picks the server up when it answers). Begins
   // connecting to the audio server when the input is one of its sources, and tells from what the
-  // connection knows now, never waiting for the server: a server that has not answered yet, or a
-  // source before the server's list of them came, is not refused.
+  // connection knows after at most `serverSeconds` of waiting for the server's list of sources
+  // (start-up's check, before any window; none: what it knows now): a server that has not
+  // answered by then, or a source before the server's list of them came, is not refused.
   struct InputCheck {
     enum Result { Ready, Unavailable, Unusable };
     Result result = Ready;
     OSStatus status = noErr;
     std::string problem;  // in words, with the platform's status in parentheses
   };
-  InputCheck checkInput();
+  InputCheck checkInput(double serverSeconds = 0);
   // Why the current input failed to capture with `status`, in words naming the input (the file,
   // the source), with the status in parentheses.
   std::string describeInputProblem(OSStatus status);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -52,6 +54,7 @@ struct Connection {
 
   // What readers read without the main loop: the last answer, and why there is no connection.
   std::mutex cacheMutex;
+  std::condition_variable answered;  // a listing came into memory, or the connection failed
   std::vector<PulseSourceInfo> sources;
   std::string defaultSource;
   bool known = false;
@@ -67,11 +70,14 @@ pa_mainloop_api* api() { return pa_threaded_mainloop_get_api(Connection::shared(
 
 void setFailure(std::string reason) {
   Connection& c = Connection::shared();
-  std::lock_guard<std::mutex> lock(c.cacheMutex);
-  c.failure = std::move(reason);
-  c.sources.clear();
-  c.defaultSource.clear();
-  c.known = false;
+  {
+    std::lock_guard<std::mutex> lock(c.cacheMutex);
+    c.failure = std::move(reason);
+    c.sources.clear();
+    c.defaultSource.clear();
+    c.known = false;
+  }
+  c.answered.notify_all();
 }
 
 // Main loop locked: the connection is gone (lost, refused, or dropped for not answering). Its
@@ -103,10 +109,13 @@ void finishListing(Listing* listing) {
   Connection& c = Connection::shared();
   if (c.listing.get() != listing) return;
   if (!listing->failed) {
-    std::lock_guard<std::mutex> lock(c.cacheMutex);
-    c.sources = std::move(listing->sources);
-    c.defaultSource = std::move(listing->defaultSource);
-    c.known = true;
+    {
+      std::lock_guard<std::mutex> lock(c.cacheMutex);
+      c.sources = std::move(listing->sources);
+      c.defaultSource = std::move(listing->defaultSource);
+      c.known = true;
+    }
+    c.answered.notify_all();
   }
   // The session reads what changed from the listing now in memory.
   const unsigned posts = listing->posts;
@@ -307,7 +316,9 @@ bool connectionAlive() {
   Connection& c = Connection::shared();
   if (!sharedMainloop()) return false;
   kick();
-  return c.state == State::Ready || c.state == State::Connecting;
+  // One reading: the state may turn from connecting to ready between two.
+  const State state = c.state.load();
+  return state == State::Ready || state == State::Connecting;
 }
 
 std::vector<PulseSourceInfo> listSources(bool* known) {
@@ -316,6 +327,18 @@ std::vector<PulseSourceInfo> listSources(bool* known) {
   std::lock_guard<std::mutex> lock(c.cacheMutex);
   if (known) *known = c.known;
   return c.sources;
+}
+
+bool waitForSources(double seconds) {
+  Connection& c = Connection::shared();
+  if (!sharedMainloop()) return false;
+  kick();
+  std::unique_lock<std::mutex> lock(c.cacheMutex);
+  // The state turns to failed before the failure is kept under this lock and told: no news is
+  // missed between the look and the wait.
+  c.answered.wait_for(lock, std::chrono::duration<double>(std::max(seconds, 0.0)),
+                      [&] { return c.known || c.state.load() == State::Failed; });
+  return c.known;
 }
 
 std::string defaultSourceName() {

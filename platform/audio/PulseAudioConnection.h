@@ -59,6 +59,11 @@ bool connectionAlive();
 // connection is ready or before its first answer (*known says which). Begins a connection as
 // ensureConnected does.
 std::vector<PulseSourceInfo> listSources(bool* known = nullptr);
+// Waits at most `seconds` until the server's sources are known (listSources) or the connection
+// has been refused, beginning a connection as ensureConnected does; whether they are known. The
+// one wait for the server in the process: for start-up alone, before any window, so that an input
+// named wrong is refused with the names the server has.
+bool waitForSources(double seconds);
 // The server's default source name as its last answer gave it; empty when unknown.
 std::string defaultSourceName();
 // Why the last connection ended or could not be made; empty while one is ready or none was tried.

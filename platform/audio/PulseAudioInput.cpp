@@ -109,8 +109,9 @@ void PulseAudioInput::Stream::onState(pa_stream* s, void* userdata) {
 void PulseAudioInput::onRead(pa_stream* s, size_t, void* userdata) {
   auto* self = static_cast<PulseAudioInput*>(userdata);
   Stream* delivering = self->stream_.get();
-  // Only the delivering stream is heard; one that left its source is emptied, not heard.
-  const bool heard = delivering && delivering->stream == s && !delivering->offSource;
+  // Only the delivering stream is heard; one that left its source, or whose place a stream on
+  // another source is about to take, is emptied, not heard.
+  const bool heard = delivering && delivering->stream == s && !delivering->offSource && !self->pending_;
   if (heard) {
     const auto now = Clock::now();
     auto& last = delivering->lastDelivery;

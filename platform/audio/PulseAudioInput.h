@@ -35,11 +35,12 @@ class PulseAudioInput : public AudioInputBackend, private pulse::ConnectionClien
   // Any thread but the connection's; never waits for the server. From now on the capture reads
   // `sourceName` (empty: the server's default source). A capture that runs is moved there without
   // being stopped: a stream on the new source takes over the deliveries from the one before as
-  // soon as the server has made it ready, so every sink stays and no delivery comes twice; until
-  // then the one before goes on. Nothing is done when the capture already reads that source (also
-  // when the server moved it there itself). A new source that cannot be read is a failure of the
-  // capture (see the top of this file). Returns noErr, or kAudioUnitErr_NoConnection when the
-  // connection's main loop cannot run.
+  // soon as the server has made it ready, so every sink stays. The source before is not the input
+  // any more: until then nothing is delivered (what the stream before captures meanwhile is not
+  // handed on), and the new source's first delivery does not continue its last. Nothing is done
+  // when the capture already reads that source (also when the server moved it there itself). A
+  // new source that cannot be read is a failure of the capture (see the top of this file).
+  // Returns noErr, or kAudioUnitErr_NoConnection when the connection's main loop cannot run.
   OSStatus moveToSource(const std::string& sourceName);
   // Any thread, from memory: the server's name of the source the delivering stream reads (for the
   // default source, the one the server gave it); empty when none delivers.
@@ -63,7 +64,7 @@ class PulseAudioInput : public AudioInputBackend, private pulse::ConnectionClien
   // while the capture runs.
   void pump();
   // Asks the server for a record stream on `source` ("" the default source): it delivers nothing
-  // until it takes over.
+  // until it takes over, and the one that delivered delivers nothing more meanwhile.
   void open(const std::string& source);
   // The stream the server has just made ready becomes the one that delivers; the one before goes.
   void takeOver();

@@ -339,6 +339,8 @@ TEST_P(BufferManagerNewInput, TheFirstFrameAfterItIsANewManagersBitForBit) {
       break;
     case NewInput::Request:
       manager.RequestNewInput();
+      EXPECT_NE(manager.measurement(), toneInput) << "the input ends when asked, not at the next delivery";
+      EXPECT_FALSE(manager.ComputeFFTOutput(output.data(), params)) << "a frame of the window that ended";
       break;
     case NewInput::TimeJump:
       time += 44100;

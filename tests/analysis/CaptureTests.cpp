@@ -628,6 +628,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
+// Another microphone chosen in the application: the route reads it from now on (the session
+// moves every capture there, and tells of the change). None: back to no choice and no such port.
+void chooseAnotherMicrophone(bool another = true) {
+  auto& session = AVAudioSession::sharedInstance();
+  NSErrorRef error;
+  if (!another) {
+    session.setPreferredInput(nullptr, &error);
+    session.setPortsForTesting(std::nullopt);
+    return;
+  }
+  auto usb = std::make_shared<AVAudioSessionPortDescription>("test:usb", "USB Microphone", AVAudioSessionPortUSBAudio);
+  session.setPortsForTesting(std::vector<AVAudioSessionPortDescriptionRef>{usb});
+  EXPECT_TRUE(session.setPreferredInput(usb, &error)) << (error ? error->description() : "");
+}
+
 // `seconds` of a quiet tone into `input`, 10 ms at a time, with the main run loop stepped along.
 void deliverFor(TestAudioInput& input, testsupport::ManualClock& clock, double seconds) {
   uint64_t phase = 0;
@@ -694,7 +709,8 @@ TEST_F(EngineTest, ANewSettingGoesOnMeasuringTheSameInputFromTheSamplesAfterIt) 
 
 // The quick recheck a start makes of an input that stalled before the stop is for that start's
 // first samples: once they came, a change of input has the first-input limit, as it has without
-// the stall before.
+// the stall before. A route change that leaves the capture where it was (a microphone plugged in,
+// not chosen) changes nothing of its input's watch.
 TEST_F(EngineTest, AfterAStartThatFoundAStallAChangeOfInputHasTheFirstInputLimit) {
   for (bool stalledBefore : {false, true}) {
     SCOPED_TRACE(stalledBefore ? "after a stall" : "without a stall");
@@ -710,10 +726,22 @@ TEST_F(EngineTest, AfterAStartThatFoundAStallAChangeOfInputHasTheFirstInputLimit
     ASSERT_EQ(engine->startIOUnit(), noErr);
     deliverFor(*input, clock, 1.0);
     ASSERT_TRUE(engine->hasAudioInput()) << engine->audioInputProblem();
-    AVAudioSession::sharedInstance().postRouteChange(AVAudioSessionRouteChangeReasonNewDeviceAvailable, "previous");
+    chooseAnotherMicrophone();
     clock.step(SAudioController::kFirstInputLimit - SAudioController::kInputWatchInterval);
     EXPECT_TRUE(engine->hasAudioInput()) << engine->audioInputProblem();
     clock.step(2 * SAudioController::kInputWatchInterval);
+    EXPECT_EQ(engine->audioInputProblem(), SAudioController::kInputDeliversNothing);
+    engine->stopIOUnit();
+    chooseAnotherMicrophone(false);
+  }
+  {
+    SCOPED_TRACE("a microphone plugged in, not chosen");
+    testsupport::ManualClock clock;
+    auto engine = SAudioController::create();
+    ASSERT_EQ(engine->startIOUnit(), noErr);
+    deliverFor(*input, clock, 1.0);
+    AVAudioSession::sharedInstance().postRouteChange(AVAudioSessionRouteChangeReasonNewDeviceAvailable, "previous");
+    clock.step(SAudioController::kInputSilenceLimit + SAudioController::kInputWatchInterval);
     EXPECT_EQ(engine->audioInputProblem(), SAudioController::kInputDeliversNothing);
     engine->stopIOUnit();
   }
@@ -731,10 +759,7 @@ TEST_F(EngineTest, AStartOnAnotherInputThanTheOneThatStalledHasTheFirstInputLimi
   const Change changes[] = {
       {"none: the input that stalled", false, [](SAudioController&) {}},
       {"a new frame size", false, [](SAudioController& engine) { engine.applyMathParams({0, 1024}); }},
-      {"another microphone chosen", true,
-       [](SAudioController&) {
-         AVAudioSession::sharedInstance().postRouteChange(AVAudioSessionRouteChangeReasonOverride, "previous");
-       }},
+      {"another microphone chosen", true, [](SAudioController&) { chooseAnotherMicrophone(); }},
       {"another source captured with no route change told (the desktop's default input)", true,
        [](SAudioController&) {
          static std::shared_ptr<TestAudioInput> other;
@@ -779,6 +804,7 @@ TEST_F(EngineTest, AStartOnAnotherInputThanTheOneThatStalledHasTheFirstInputLimi
     }
     engine->stopIOUnit();
     AVAudioSession::sharedInstance().setInputBackend(input);
+    chooseAnotherMicrophone(false);
   }
   std::filesystem::remove(file);
 }

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 #include "analysis/NoAudioInputView.h"
@@ -121,7 +123,14 @@ class ChartInputRoute : public ::testing::Test {
     *level = steady500HzBand();
   }
 
-  void startOnTheWakingUSBMicrophoneAfterAStall(bool madeDefaultBeforeTheStop);
+  // When the desktop makes the USB microphone its default input, relative to the chart's stop.
+  enum class MadeDefault { WhileStopped, JustBeforeTheStop, WhileRunning };
+  void startOnTheWakingUSBMicrophoneAfterAStall(MadeDefault when);
+  void moveARunningChartToTheWakingUSBMicrophone(const std::function<void()>& move);
+  void makeTheWakingUSBMicrophoneTheDefault() {
+    server->stallUSB(true);  // it is waking up: nothing yet
+    server->server().pactl(std::string("set-default-source ") + TwoMicrophoneServer::kUSB);
+  }
 
   std::unique_ptr<TwoMicrophoneServer> server;
   std::shared_ptr<UISpectrumContainerView> chart;
@@ -292,33 +301,42 @@ TEST_F(ChartInputRoute, AMicrophoneThatPausesBrieflyResumesAsANewMeasurement) {
 // input is given the time a new input has for its first samples, also when it takes a while to
 // deliver them: when it was made the default while the chart was stopped (no route change tells
 // the chart of that), and when it was made the default while the chart still ran on the one that
-// stalled, so that the server moved the capture there, and the chart was stopped as soon as the
-// capture read it (before the chart had looked at its input again).
-void ChartInputRoute::startOnTheWakingUSBMicrophoneAfterAStall(bool madeDefaultBeforeTheStop) {
+// stalled, so that the server moved the capture there: whether or not the chart has looked at its
+// input since (it is stopped as soon as the capture reads the new one, or a second later).
+void ChartInputRoute::startOnTheWakingUSBMicrophoneAfterAStall(MadeDefault when) {
   startChart();
   ASSERT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
   server->stallBuiltIn(true);
   ASSERT_TRUE(testsupport::waitFor(
       [&] { return chart->audioInputProblem() == SAudioController::kInputDeliversNothing; }, 10))
       << chart->audioInputProblem();
-  auto makeUSBTheDefault = [&] {
-    server->stallUSB(true);  // it is waking up: nothing yet
-    server->server().pactl(std::string("set-default-source ") + TwoMicrophoneServer::kUSB);
-  };
-  if (madeDefaultBeforeTheStop) {
-    makeUSBTheDefault();
-    // Not serving the main loop: the chart has no look at its input before the stop.
-    const std::string usb = std::string("pulse:") + TwoMicrophoneServer::kUSB;
-    ASSERT_TRUE(testsupport::waitPolling([&] { return session().currentInputUID() == usb; }, 10, 0.001))
-        << "the server moves the capture that follows its default input";
-    chart->stopAnimation();
-  } else {
-    chart->stopAnimation();
-    makeUSBTheDefault();
+  const std::string usb = std::string("pulse:") + TwoMicrophoneServer::kUSB;
+  switch (when) {
+    case MadeDefault::JustBeforeTheStop:
+      makeTheWakingUSBMicrophoneTheDefault();
+      // Not serving the main loop: the chart has no look at its input before the stop.
+      ASSERT_TRUE(testsupport::waitPolling([&] { return session().currentInputUID() == usb; }, 10, 0.001))
+          << "the server moves the capture that follows its default input";
+      chart->stopAnimation();
+      break;
+    case MadeDefault::WhileRunning:
+      makeTheWakingUSBMicrophoneTheDefault();
+      // The chart looks at its input meanwhile: the stall was the microphone before's, and is not
+      // said of the new one before its time.
+      EXPECT_TRUE(testsupport::waitFor([&] { return chart->hasAudioInput(); }, 0.5)) << chart->audioInputProblem();
+      testsupport::waitFor([] { return false; }, 0.5);
+      ASSERT_EQ(session().currentInputUID(), usb);
+      chart->stopAnimation();
+      testsupport::waitFor([] { return false; }, 0.5);
+      break;
+    case MadeDefault::WhileStopped:
+      chart->stopAnimation();
+      makeTheWakingUSBMicrophoneTheDefault();
+      break;
   }
   problems.clear();
   chart->startAnimation("");
-  testsupport::waitFor([] { return false; }, 1.0);
+  testsupport::waitFor([] { return false; }, 1.5);
   const bool quiet = chart->hasAudioInput() && problems.empty();
   server->stallUSB(false);
   server->stallBuiltIn(false);
@@ -328,11 +346,62 @@ void ChartInputRoute::startOnTheWakingUSBMicrophoneAfterAStall(bool madeDefaultB
 }
 
 TEST_F(ChartInputRoute, AStartOnAnotherDefaultMicrophoneThanTheOneThatStalledWaitsForItsFirstSamples) {
-  startOnTheWakingUSBMicrophoneAfterAStall(false);
+  startOnTheWakingUSBMicrophoneAfterAStall(MadeDefault::WhileStopped);
 }
 
 TEST_F(ChartInputRoute, AStopJustAfterTheServerMovedTheCaptureToANewDefaultGivesThatMicrophoneItsTime) {
-  startOnTheWakingUSBMicrophoneAfterAStall(true);
+  startOnTheWakingUSBMicrophoneAfterAStall(MadeDefault::JustBeforeTheStop);
+}
+
+TEST_F(ChartInputRoute, AStopAfterTheChartSawItsCaptureMovedToANewDefaultGivesThatMicrophoneItsTime) {
+  startOnTheWakingUSBMicrophoneAfterAStall(MadeDefault::WhileRunning);
+}
+
+// A running chart whose capture moves to another microphone, one that takes seconds to wake: from
+// the move it shows nothing of the microphone before as current (its readouts read "--" at once),
+// and it gives the new one a new input's time for its first samples, counting none of the
+// microphone before's as its own; one that is still silent then is said to deliver nothing, and
+// once it wakes the chart measures it.
+void ChartInputRoute::moveARunningChartToTheWakingUSBMicrophone(const std::function<void()>& move) {
+  startChart();
+  ASSERT_TRUE(hears(TwoMicrophoneServer::kBuiltInHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+  const int unavailable = readings->unavailable;
+  problems.clear();
+  move();
+  const auto moved = std::chrono::steady_clock::now();
+  auto since = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - moved).count(); };
+  const bool dashes = testsupport::waitFor([&] { return readings->unavailable > unavailable; }, 0.5);
+  bool levelAfterTheMove = false;
+  testsupport::waitFor([&] {
+    levelAfterTheMove = levelAfterTheMove || readings->peakHz > 0;
+    return !problems.empty() || since() >= SAudioController::kFirstInputLimit - 0.1;
+  }, 10);
+  const double quietFor = since();
+  const bool said = testsupport::waitFor([&] { return !problems.empty(); }, 5.5 - since());
+  const double saidAfter = since();
+  server->stallUSB(false);
+  EXPECT_TRUE(dashes) << "the microphone before's level was shown as current after the move";
+  EXPECT_FALSE(levelAfterTheMove) << "a level before the new microphone delivered";
+  EXPECT_GE(quietFor, SAudioController::kFirstInputLimit - 0.1) << ::testing::PrintToString(problems);
+  EXPECT_TRUE(said) << "a new microphone that stays silent";
+  EXPECT_LE(saidAfter, 5.5);
+  EXPECT_EQ(problems, std::vector<std::string>{SAudioController::kInputDeliversNothing});
+  EXPECT_TRUE(hears(TwoMicrophoneServer::kUSBHz)) << readings->peakHz << " Hz; " << chart->audioInputProblem();
+  EXPECT_EQ(readings->levelsBesideTheNotice, 0);
+}
+
+TEST_F(ChartInputRoute, ARunningChartMovedToANewDefaultMicrophoneMeasuresItAsANewInput) {
+  moveARunningChartToTheWakingUSBMicrophone([&] { makeTheWakingUSBMicrophoneTheDefault(); });
+}
+
+TEST_F(ChartInputRoute, ARunningChartMovedToAChosenMicrophoneMeasuresItAsANewInput) {
+  moveARunningChartToTheWakingUSBMicrophone([&] {
+    auto usb = usbPort();
+    ASSERT_TRUE(usb);
+    server->stallUSB(true);
+    NSErrorRef error;
+    ASSERT_TRUE(session().setPreferredInput(usb, &error)) << (error ? error->localizedDescription() : "");
+  });
 }
 
 // A meter listens only while it measures: a stopped chart holds no capture stream on the server

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/foundation/NSBundle.h"
+#include "tests/support/PrivateAudioServer.h"
 #include "tests/support/PrivateXServer.h"
 #include "tests/support/WaitFor.h"
 
@@ -28,10 +29,11 @@ namespace {
 
 using testsupport::PrivateXServer;
 
-// The application started on a display, its standard error kept in a file.
+// The application started on a display, its standard error kept in a file. Its input is the one
+// named (by default the demo file, which reaches no audio server).
 class App {
  public:
-  explicit App(const std::string& display) {
+  explicit App(const std::string& display, std::string input = "") {
     const std::string demo = NSBundle::mainBundle().pathForResource("demo", "wav").value_or("");
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
@@ -41,7 +43,7 @@ class App {
       env.push_back(var);
     }
     env.push_back("DISPLAY=" + display);
-    env.push_back("SA_AUDIO_INPUT=file:" + demo);
+    env.push_back("SA_AUDIO_INPUT=" + (input.empty() ? "file:" + demo : input));
     env.push_back("SDL_VIDEODRIVER=x11");
     std::vector<char*> envp;
     for (auto& v : env) envp.push_back(v.data());
@@ -73,6 +75,8 @@ class App {
     return exited_;
   }
   // Asks it to end as the desktop's close does (SDL turns the signal into a quit event).
+  // Its exit status once it has ended by itself (-1 while it runs, or when a signal ended it).
+  int exitStatus() { return hasExited() && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }
   bool stop() {
     ::kill(pid_, SIGTERM);
     if (!testsupport::waitPolling([&] { return hasExited(); }, 60, 0.05)) return false;
@@ -137,6 +141,50 @@ TEST(WindowedStartUp, TheWindowOpensOnTheOneDisplayConnectionOnAServerThatResets
       EXPECT_FALSE(c.closed) << "client " << c.client << " of the application left before the window was shown: "
                              << "on a server with no other client that is a reset";
     }
+    EXPECT_TRUE(app.stop()) << app.errors();
+  }
+}
+
+// A source of the audio server named as the input (SA_AUDIO_INPUT) is judged before any window:
+// one the server does not have ends start-up with a message that names it and the sources the
+// server has; one it has opens the window; and a server that does not answer (its process stopped,
+// its socket open) delays the window by a moment only, the chart then saying what is missing.
+TEST(WindowedStartUp, ASourceTheAudioServerDoesNotHaveEndsStartUpWithTheNamesItHas) {
+  if (!testsupport::PrivateAudioServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
+  testsupport::PrivateAudioServer audio("startup_sink");  // this process's and its children's server
+  std::string error;
+  ASSERT_TRUE(audio.start(&error)) << error;
+  PrivateXServer x({.width = 1280, .height = 1024});
+  ASSERT_FALSE(x.display().empty()) << "Xvfb did not start";
+  {
+    SCOPED_TRACE("a source the server does not have");
+    App app(x.display(), "pulse:nosuch");
+    ASSERT_GT(app.pid(), 0);
+    ASSERT_TRUE(testsupport::waitPolling([&] { return app.hasExited() || hasWindow(x.display(), app.pid()); }, 60, 0.05));
+    ASSERT_TRUE(app.hasExited()) << "a window instead:\n" << app.errors();
+    EXPECT_EQ(app.exitStatus(), 1);
+    EXPECT_NE(app.errors().find("spectrum-analyser: cannot use the audio input: no audio source \"nosuch\" on the "
+                                "audio server ('!dev'); its sources: startup_sink.monitor\n"),
+              std::string::npos)
+        << app.errors();
+  }
+  {
+    SCOPED_TRACE("a source the server has");
+    App app(x.display(), "pulse:startup_sink.monitor");
+    ASSERT_GT(app.pid(), 0);
+    ASSERT_TRUE(testsupport::waitPolling([&] { return app.hasExited() || hasWindow(x.display(), app.pid()); }, 60, 0.1));
+    ASSERT_FALSE(app.hasExited()) << app.errors();
+    EXPECT_TRUE(app.stop()) << app.errors();
+  }
+  {
+    SCOPED_TRACE("a server that does not answer");
+    audio.freeze();
+    App app(x.display(), "pulse:nosuch");
+    ASSERT_GT(app.pid(), 0);
+    const bool shown = testsupport::waitPolling([&] { return app.hasExited() || hasWindow(x.display(), app.pid()); }, 60, 0.1);
+    audio.thaw();
+    ASSERT_TRUE(shown);
+    ASSERT_FALSE(app.hasExited()) << app.errors();
     EXPECT_TRUE(app.stop()) << app.errors();
   }
 }

@@ -139,6 +139,36 @@ TEST(AudioSession, ASourceTheServerDoesNotHaveIsRefusedAndNamesTheOnesItHas) {
   EXPECT_EQ(status, kAudioUnitErr_NoConnection);
 }
 
+// Start-up's check waits a moment for the server's list of sources, so that a source named wrong is
+// refused with the names the server has, also on a connection not yet made; a server that does not
+// answer holds it up no longer than that.
+TEST(AudioSession, StartUpsCheckWaitsAMomentForTheServersSources) {
+  if (!testsupport::PrivateAudioServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
+  testsupport::PrivateAudioServer server("listed_sink");
+  std::string error;
+  ASSERT_TRUE(server.start(&error)) << error;
+  auto& s = AVAudioSession::sharedInstance();
+  s.setInputSpec("pulse:no_such_source");
+  auto secondsOfCheck = [&](AVAudioSession::InputCheck* check) {
+    testsupport::dropAudioServerConnection();  // as at start-up: no connection is made yet
+    const auto start = std::chrono::steady_clock::now();
+    *check = s.checkInput(0.5);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  AVAudioSession::InputCheck check;
+  secondsOfCheck(&check);
+  EXPECT_EQ(check.result, AVAudioSession::InputCheck::Unusable);
+  EXPECT_EQ(check.problem, "no audio source \"no_such_source\" on the audio server ('!dev'); its sources: listed_sink.monitor");
+
+  server.freeze();
+  const double seconds = secondsOfCheck(&check);
+  server.thaw();
+  EXPECT_EQ(check.result, AVAudioSession::InputCheck::Ready) << "not refused before the server answers";
+  EXPECT_GE(seconds, 0.45);
+  EXPECT_LT(seconds, 2.5) << "the check waited for a server that does not answer";
+  s.setInputSpec("pulse");
+}
+
 TEST(AudioSession, APlaybackStreamOnAServerThatStopsAnsweringPlaysOnAClockAfterTheReadyTimeout) {
   if (!testsupport::PrivateAudioServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
   testsupport::PrivateAudioServer server("frozen_sink");
@@ -183,7 +213,12 @@ TEST(AudioSession, APlaybackStreamOpenedWhileTheConnectionIsBeingMadePlaysOnTheS
   std::string error;
   ASSERT_TRUE(server.start(&error)) << error;
   testsupport::LogCapture log;
-  ASSERT_FALSE(pulse::ensureConnected()) << "the server has not answered yet";
+  // The connection is being made until the stream was asked for: the server answers nothing till
+  // then, and a connection that something made meanwhile is made anew.
+  server.freeze();
+  testsupport::dropAudioServerConnection();
+  ASSERT_FALSE(pulse::ensureConnected());
+  ASSERT_TRUE(pulse::connectionAlive()) << "a connection is being made";
   auto output = PulseAudioOutput::sharedIfReachable();
   ASSERT_NE(output, nullptr);
   struct Silence : AudioOutputSource {
@@ -191,6 +226,7 @@ TEST(AudioSession, APlaybackStreamOpenedWhileTheConnectionIsBeingMadePlaysOnTheS
   } silence;
   OSStatus status = kAudio_ParamError;
   auto stream = output->openStream(&silence, 1, 256, &status);
+  server.thaw();
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(status, noErr);
   EXPECT_TRUE(testsupport::waitPolling([&] { return server.clientPlaybackStreams().size() == 1; }, 10, 0.05));
