@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <sstream>
 
 #include "analysis/BufferManager.h"
 #include "analysis/NoAudioInputView.h"
@@ -69,21 +70,29 @@ TEST(AudioServerLoss, TheChartSaysItHasNoInputKeepsDrawingAndPicksTheServerUpWhe
   EAGLContext::setAvailableForTesting(true);
 }
 
-// How long the calling thread has waited for a processor while it had work, in seconds (none when
-// the kernel does not say).
-std::optional<double> timeKeptFromAProcessor() {
+// How long the calling thread has run on a processor, and waited for one while it had work, in
+// seconds (none when the kernel does not say).
+struct ThreadTimes {
+  double running = 0, kept = 0;
+};
+std::optional<ThreadTimes> threadTimes() {
   std::ifstream stat("/proc/thread-self/schedstat");
   double running = 0, runnable = 0;
   if (!(stat >> running >> runnable)) return std::nullopt;
-  return runnable / 1e9;
+  return ThreadTimes{running / 1e9, runnable / 1e9};
 }
 
 // A server that hangs (its process stopped, its socket open): the window must go on. The main run
 // loop is served as the application's is, and every turn of it is timed: what counts is the time
 // a turn took but for the time a loaded machine kept the thread, which had work, from a processor.
-// A turn that waits for the server, or keeps the thread busy, counts whole.
+// A turn that waits for the server, or keeps the thread busy, counts whole. A turn held up by the
+// server would take seconds (its answers are awaited for kReadyTimeoutMilliseconds); one on a
+// machine loaded twice over was seen to take up to 0.12 s (its own work stretched, a lock held by a
+// thread kept from a processor), which is no wait for the server, and a turn busy for 0.9 s of the
+// clock counted 0.54 s there: kLongestTurn lies between the two.
 class AudioServerHang : public ::testing::Test {
  protected:
+  static constexpr double kLongestTurn = 0.25;
   void SetUp() override {
     if (!testsupport::PrivateAudioServer::available()) GTEST_SKIP() << "pulseaudio is not installed";
     server = std::make_unique<testsupport::PrivateAudioServer>("hung_sink");
@@ -107,27 +116,33 @@ class AudioServerHang : public ::testing::Test {
   // Serves the main loop until `done` or `seconds` pass; the longest turn is kept in longestTurn.
   bool serve(const std::function<bool()>& done, double seconds) {
     auto last = std::chrono::steady_clock::now();
-    auto keptBefore = timeKeptFromAProcessor();
+    auto before = threadTimes();
     return testsupport::waitFor([&] {
       const auto now = std::chrono::steady_clock::now();
-      const auto kept = timeKeptFromAProcessor();
-      double took = std::chrono::duration<double>(now - last).count();
-      if (kept && keptBefore) took -= *kept - *keptBefore;
-      longestTurn = std::max(longestTurn, took);
+      const auto times = threadTimes();
+      const double wall = std::chrono::duration<double>(now - last).count();
+      if (const double took = counted(wall, before, times); took > longestTurn) {
+        longestTurn = took;
+        std::ostringstream text;
+        text << "the longest turn: " << wall << " s, of which running " << (times && before ? times->running - before->running : 0)
+             << " s, kept from a processor " << (times && before ? times->kept - before->kept : 0) << " s";
+        longestTurnMakeUp = text.str();
+      }
       last = now;
-      keptBefore = kept;
+      before = times;
       return done();
     }, seconds);
   }
   // How long `action` took, but for the time the thread was kept from a processor.
   static double timeIn(const std::function<void()>& action) {
     const auto start = std::chrono::steady_clock::now();
-    const auto before = timeKeptFromAProcessor();
+    const auto before = threadTimes();
     action();
-    const auto after = timeKeptFromAProcessor();
-    double took = since(start);
-    if (before && after) took -= *after - *before;
-    return took;
+    return counted(since(start), before, threadTimes());
+  }
+  // What counts of `wall` seconds between two readings: all but the time kept from a processor.
+  static double counted(double wall, const std::optional<ThreadTimes>& before, const std::optional<ThreadTimes>& after) {
+    return before && after ? wall - (after->kept - before->kept) : wall;
   }
   static double since(std::chrono::steady_clock::time_point from) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
@@ -147,7 +162,7 @@ class AudioServerHang : public ::testing::Test {
       if (saidAfter < 0 && unavailable()) saidAfter = since(started);
       return false;
     }, 10 - since(started));
-    EXPECT_LT(longestTurn, 0.1) << "the main loop waited for the server";
+    EXPECT_LT(longestTurn, kLongestTurn) << "the main loop waited for the server; " << longestTurnMakeUp;
     EXPECT_GE(saidAfter, 0) << chart->audioInputProblem();
     EXPECT_LE(saidAfter, 4.0);
     EXPECT_FALSE(chart->noAudioInputView()->isHidden());
@@ -158,7 +173,7 @@ class AudioServerHang : public ::testing::Test {
     EXPECT_TRUE(serve([&] { return chart->hasAudioInput() && delivered() > before; }, 10))
         << chart->audioInputProblem();
     EXPECT_LE(since(thawed), 4.0) << "measuring again after the server answered";
-    EXPECT_LT(longestTurn, 0.1);
+    EXPECT_LT(longestTurn, kLongestTurn) << longestTurnMakeUp;
     EXPECT_TRUE(chart->noAudioInputView()->isHidden());
     auto streams = [&] { return server->clientCaptureStreams().size(); };
     // Whatever the hung server was asked meanwhile, it ends up with the one stream that captures.
@@ -171,6 +186,7 @@ class AudioServerHang : public ::testing::Test {
   std::unique_ptr<testsupport::PrivateAudioServer> server;
   std::shared_ptr<UISpectrumContainerView> chart;
   double longestTurn = 0;
+  std::string longestTurnMakeUp;
 };
 
 TEST_F(AudioServerHang, AFirstStartOnAHungServerKeepsTheLoopTurningAndCapturesOnceItAnswers) {
@@ -178,7 +194,7 @@ TEST_F(AudioServerHang, AFirstStartOnAHungServerKeepsTheLoopTurningAndCapturesOn
   chart = UISpectrumContainerView::create(CGRectMake(0, 0, 568, 320));
   chart->setMathParams({0, 1024});
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_LT(timeIn([&] { chart->startAnimation(""); }), 0.1) << "the start waited for the server";
+  EXPECT_LT(timeIn([&] { chart->startAnimation(""); }), kLongestTurn) << "the start waited for the server";
   expectTheHangToBeSaidAndTheServerPickedUp(started);
 }
 
@@ -192,7 +208,7 @@ TEST_F(AudioServerHang, AStopAndAStartOnAServerThatHungKeepTheLoopTurningAndCapt
   EXPECT_LT(timeIn([&] {
     chart->stopAnimation();
     chart->startAnimation("");
-  }), 0.1) << "the stop and the start waited for the server";
+  }), kLongestTurn) << "the stop and the start waited for the server";
   expectTheHangToBeSaidAndTheServerPickedUp(started);
 }
 
@@ -229,7 +245,7 @@ TEST_F(AudioServerHang, StopsAndStartsThatTheServerAnswersLateLeaveOneStreamRunn
   EXPECT_EQ(streams(), 1u);
   chart->stopAnimation();
   EXPECT_TRUE(testsupport::waitFor([&] { return streams() == 0; }, 1.5)) << streams() << " capture streams";
-  EXPECT_LT(longestTurn, 0.1) << "the main loop waited for the server";
+  EXPECT_LT(longestTurn, kLongestTurn) << "the main loop waited for the server; " << longestTurnMakeUp;
 }
 
 }  // namespace
