@@ -224,7 +224,8 @@ void BufferManager::RequestNewInput() {
   // the window that ended.
   newInputPending_.store(true, std::memory_order_release);
   newInputRequested_.store(true, std::memory_order_release);
-  if (!mFFTInputFrozen.load(std::memory_order_acquire)) measurement_.store(nextMeasurement(), std::memory_order_release);
+  if (!mFFTInputFrozen.load(std::memory_order_acquire))
+    measurement_.store(nextMeasurement(), std::memory_order_release);
 }
 
 void BufferManager::beginNewInput() {

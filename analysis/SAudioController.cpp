@@ -329,10 +329,7 @@ namespace {
 constexpr double kTimerSlack = 1e-6;
 }  // namespace
 
-void SAudioController::noteInputChanged() {
-  inputStalledAtStop_ = false;
-  stalledInput_.clear();
-}
+void SAudioController::noteInputChanged() { inputStalledAtStop_ = false; }
 
 void SAudioController::followCapturedInput() {
   if (!inputWatchTimer_) return;  // a start looks at what it captures (noteCaptureStart)

@@ -123,9 +123,11 @@ class AudioServerHang : public ::testing::Test {
       const double wall = std::chrono::duration<double>(now - last).count();
       if (const double took = counted(wall, before, times); took > longestTurn) {
         longestTurn = took;
+        const ThreadTimes spent = times && before ? ThreadTimes{times->running - before->running, times->kept - before->kept}
+                                                  : ThreadTimes{};
         std::ostringstream text;
-        text << "the longest turn: " << wall << " s, of which running " << (times && before ? times->running - before->running : 0)
-             << " s, kept from a processor " << (times && before ? times->kept - before->kept : 0) << " s";
+        text << "the longest turn: " << wall << " s, of which running " << spent.running << " s, kept from a processor "
+             << spent.kept << " s";
         longestTurnMakeUp = text.str();
       }
       last = now;
@@ -141,7 +143,8 @@ class AudioServerHang : public ::testing::Test {
     return counted(since(start), before, threadTimes());
   }
   // What counts of `wall` seconds between two readings: all but the time kept from a processor.
-  static double counted(double wall, const std::optional<ThreadTimes>& before, const std::optional<ThreadTimes>& after) {
+  static double counted(double wall, const std::optional<ThreadTimes>& before,
+                        const std::optional<ThreadTimes>& after) {
     return before && after ? wall - (after->kept - before->kept) : wall;
   }
   static double since(std::chrono::steady_clock::time_point from) {

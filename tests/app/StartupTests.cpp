@@ -74,9 +74,9 @@ class App {
     if (!exited_ && pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_) exited_ = true;
     return exited_;
   }
-  // Asks it to end as the desktop's close does (SDL turns the signal into a quit event).
   // Its exit status once it has ended by itself (-1 while it runs, or when a signal ended it).
   int exitStatus() { return hasExited() && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }
+  // Asks it to end as the desktop's close does (SDL turns the signal into a quit event).
   bool stop() {
     ::kill(pid_, SIGTERM);
     if (!testsupport::waitPolling([&] { return hasExited(); }, 60, 0.05)) return false;
@@ -156,11 +156,15 @@ TEST(WindowedStartUp, ASourceTheAudioServerDoesNotHaveEndsStartUpWithTheNamesItH
   ASSERT_TRUE(audio.start(&error)) << error;
   PrivateXServer x({.width = 1280, .height = 1024});
   ASSERT_FALSE(x.display().empty()) << "Xvfb did not start";
+  // Whether start-up came to an end: the application ended, or showed its window.
+  auto cameToAnEnd = [&](App& app) {
+    return testsupport::waitPolling([&] { return app.hasExited() || hasWindow(x.display(), app.pid()); }, 60, 0.05);
+  };
   {
     SCOPED_TRACE("a source the server does not have");
     App app(x.display(), "pulse:nosuch");
     ASSERT_GT(app.pid(), 0);
-    ASSERT_TRUE(testsupport::waitPolling([&] { return app.hasExited() || hasWindow(x.display(), app.pid()); }, 60, 0.05));
+    ASSERT_TRUE(cameToAnEnd(app));
     ASSERT_TRUE(app.hasExited()) << "a window instead:\n" << app.errors();
     EXPECT_EQ(app.exitStatus(), 1);
     EXPECT_NE(app.errors().find("spectrum-analyser: cannot use the audio input: no audio source \"nosuch\" on the "
@@ -172,7 +176,7 @@ TEST(WindowedStartUp, ASourceTheAudioServerDoesNotHaveEndsStartUpWithTheNamesItH
     SCOPED_TRACE("a source the server has");
     App app(x.display(), "pulse:startup_sink.monitor");
     ASSERT_GT(app.pid(), 0);
-    ASSERT_TRUE(testsupport::waitPolling([&] { return app.hasExited() || hasWindow(x.display(), app.pid()); }, 60, 0.1));
+    ASSERT_TRUE(cameToAnEnd(app));
     ASSERT_FALSE(app.hasExited()) << app.errors();
     EXPECT_TRUE(app.stop()) << app.errors();
   }
@@ -181,7 +185,7 @@ TEST(WindowedStartUp, ASourceTheAudioServerDoesNotHaveEndsStartUpWithTheNamesItH
     audio.freeze();
     App app(x.display(), "pulse:nosuch");
     ASSERT_GT(app.pid(), 0);
-    const bool shown = testsupport::waitPolling([&] { return app.hasExited() || hasWindow(x.display(), app.pid()); }, 60, 0.1);
+    const bool shown = cameToAnEnd(app);
     audio.thaw();
     ASSERT_TRUE(shown);
     ASSERT_FALSE(app.hasExited()) << app.errors();
