@@ -1,5 +1,6 @@
 #include "analysis/SAudioController.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -291,15 +292,33 @@ void SAudioController::startInputWatch() {
   deliveredSinceStart_ = false;
   watchedInput_ = AVAudioSession::sharedInstance().currentInputUID();
   inputWatchTimer_ = repeatingTimer(kInputWatchInterval, &SAudioController::watchInput);
-  if (inputStalledAtStop_) {
-    // It delivered nothing when the chain stopped (and nothing since it last started): a capture
-    // that runs delivers within a few milliseconds, so the start says at once whether it still
-    // delivers nothing.
-    std::weak_ptr<SAudioController> weak = weak_from_this();
-    stalledRecheckTimer_ = NSTimer::scheduledTimerWithTimeInterval(kStalledInputRecheck, false, [weak](NSTimer&) {
-      if (auto self = weak.lock(); self && self->inputWatchTimer_) self->watchInput();
-    });
-  }
+  // It delivered nothing when the chain stopped (and nothing since it last started): a capture
+  // that can deliver does within a block of its server's, so the start says at once whether it
+  // still delivers nothing.
+  if (inputStalledAtStop_) armStalledInputRecheck();
+}
+
+std::optional<double> SAudioController::stalledInputRecheckDue() const {
+  // Counted from when the capture could first deliver, not from the start: the audio server makes
+  // the stream meanwhile, which a busy machine may take a while to do.
+  const auto deliverable = AVAudioSession::sharedInstance().currentInputDeliverableSince();
+  if (!deliverable) return std::nullopt;
+  return std::max(*deliverable, lastDeliverySeen_) + kStalledInputRecheck;
+}
+
+void SAudioController::armStalledInputRecheck() {
+  const auto due = stalledInputRecheckDue();
+  const double in = due ? std::max(*due - Clock::monotonic(), 0.0) : kStalledInputRecheckPoll;
+  std::weak_ptr<SAudioController> weak = weak_from_this();
+  stalledRecheckTimer_ = NSTimer::scheduledTimerWithTimeInterval(in, false, [weak](NSTimer&) {
+    auto self = weak.lock();
+    if (!self || !self->inputWatchTimer_) return;
+    self->watchInput();
+    // Not looked at yet: the stream it will deliver from was still being made.
+    if (self->inputWatchTimer_ && self->inputStalledAtStop_ && !self->deliveredSinceStart_ &&
+        self->audioInputProblem_ != kInputDeliversNothing)
+      self->armStalledInputRecheck();
+  });
 }
 
 std::shared_ptr<NSTimer> SAudioController::repeatingTimer(double interval, void (SAudioController::*action)()) {
@@ -345,7 +364,10 @@ void SAudioController::followCapturedInput() {
   lastDeliverySeen_ = Clock::monotonic();
   if (bufferManager_) {
     watchedSamples_ = bufferManager_->framesDelivered();
-    bufferManager_->RequestNewInput();
+    // The input before ends now, while the new one has delivered nothing. Once it has, its first
+    // delivery began the new input already (the capture's time stamps jump there): one move is
+    // one new input, and the new one's first readings stay.
+    if (AVAudioSession::sharedInstance().currentInputAwaitsNewSource()) bufferManager_->RequestNewInput();
   }
   // That the input before delivered nothing is not said of this one before its time.
   if (audioInputProblem_ == kInputDeliversNothing) withdrawAudioInputProblem();
@@ -377,11 +399,13 @@ void SAudioController::watchInput() {
     return;
   }
   // The quick recheck is for the input that stalled, until it delivers: never for another one.
-  const double limit = deliveredSinceStart_  ? kInputSilenceLimit
-                       : inputStalledAtStop_ ? kStalledInputRecheck
-                                             : kFirstInputLimit;
+  // Until its capture can deliver, it has a start's time like any other.
+  const auto recheckDue = inputStalledAtStop_ ? stalledInputRecheckDue() : std::nullopt;
+  const bool silent = deliveredSinceStart_ ? now - lastDeliverySeen_ + kTimerSlack >= kInputSilenceLimit
+                      : recheckDue         ? now + kTimerSlack >= *recheckDue
+                                           : now - lastDeliverySeen_ + kTimerSlack >= kFirstInputLimit;
   // What a start that failed said no longer holds once the unit runs that long without samples.
-  if (audioInputProblem_ != kInputDeliversNothing && now - lastDeliverySeen_ + kTimerSlack >= limit) {
+  if (audioInputProblem_ != kInputDeliversNothing && silent) {
     stalledInput_ = watchedInput_;
     setAudioInputProblem(kInputDeliversNothing, false);
     // What it delivers when it comes back is measured from then on, with nothing from before.

@@ -10,6 +10,7 @@
 // manager and filter go, whether the chain is rebuilt or the engine is destroyed.
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "analysis/AUFilePlayer.h"
@@ -91,12 +92,18 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   static constexpr double kInputSilenceLimit = 2.0;
   static constexpr double kFirstInputLimit = 4.0;
   static constexpr double kInputWatchInterval = 0.25;
-  // How soon a start looks again at an input that delivered nothing when the chain stopped. It
+  // How soon a start looks again at an input that delivered nothing when the chain stopped,
+  // counted from when its capture could first deliver (the audio server makes the capture's
+  // stream after the start; until then the start has kFirstInputLimit as any other). A source
+  // that delivers hands out its first samples within the block its server was rendering when the
+  // stream came (a tenth of a second is common), which no load of the machine shortens. It
   // holds for that start's first samples only, and only while the input is the one that stalled:
   // a start that captures another source (however it was chosen: a route change, the desktop's
   // default input changed while stopped), a file chain in its place or a server that came back
   // gives the next start kFirstInputLimit again.
-  static constexpr double kStalledInputRecheck = 0.1;
+  static constexpr double kStalledInputRecheck = 0.25;
+  // How often a start that looks again quickly asks whether its capture can deliver yet.
+  static constexpr double kStalledInputRecheckPoll = 0.05;
   // What audioInputProblem says of a running capture that delivers nothing.
   static constexpr const char* kInputDeliversNothing = "the audio input delivers nothing";
   // Empty while the microphone chain captures (or a file chain replaced it) and while it is
@@ -169,6 +176,11 @@ class SAudioController : public AVAudioRecorderDelegate, public std::enable_shar
   void cancelInputRetry();
   // While the microphone unit runs: whether samples still come (see kInputSilenceLimit).
   void startInputWatch();
+  // When the quick look again at an input that stalled is due (kStalledInputRecheck after its
+  // capture could first deliver); none while the capture's stream is being made.
+  std::optional<double> stalledInputRecheckDue() const;
+  // The quick look, once it is due.
+  void armStalledInputRecheck();
   // Another input from here on (a file chain, a server that came back): what the engine knew of
   // the one before (that it stalled) goes.
   void noteInputChanged();

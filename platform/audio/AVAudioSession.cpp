@@ -524,6 +524,26 @@ std::string AVAudioSession::currentInputUID() {
   return current;
 }
 
+std::shared_ptr<AudioInputBackend> AVAudioSession::backendInEffect() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (overrideBackend_) return overrideBackend_;
+  const std::string input = effectiveSpecLocked();
+  if (serverSourceOf(input)) return serverCapture_;
+  for (const auto& b : backends_)
+    if (b->identifier() == input) return b;
+  return nullptr;
+}
+
+std::optional<double> AVAudioSession::currentInputDeliverableSince() {
+  const auto backend = backendInEffect();
+  return backend ? backend->deliverableSince() : std::nullopt;
+}
+
+bool AVAudioSession::currentInputAwaitsNewSource() {
+  const auto backend = backendInEffect();
+  return backend && backend->awaitsNewSource();
+}
+
 AVAudioSessionRouteDescription AVAudioSession::currentRoute() {
   AVAudioSessionRouteDescription route;
   auto inputs = availableInputs();

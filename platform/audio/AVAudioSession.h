@@ -185,6 +185,12 @@ class AVAudioSession {
   // source being the one the running capture reads, else the server's default now ("pulse" when
   // no server tells). A test backend or file input set by setInputBackend gives its identifier.
   std::string currentInputUID();
+  // Since when the capture of the input in effect can deliver (AudioInputBackend::deliverableSince):
+  // none while it does not run or its server is still making its stream.
+  std::optional<double> currentInputDeliverableSince();
+  // Whether the capture of the input in effect has moved to another source and has delivered
+  // nothing of it yet (AudioInputBackend::awaitsNewSource).
+  bool currentInputAwaitsNewSource();
   std::vector<AVAudioSessionPortDescriptionRef> availableInputs();
   // The port must be one of availableInputs (matched by UID); null clears the preference. A port
   // of the audio server with a preferred data source also switches the source's active port on the
@@ -241,6 +247,12 @@ class AVAudioSession {
   // a built-in microphone with back, front and bottom data sources. Nullopt returns to the real
   // inputs.
   void setPortsForTesting(std::optional<std::vector<AVAudioSessionPortDescriptionRef>> ports);
+  // Test hook, for programs that run many tests in one process: the session is as in a process
+  // just started. It forgets the inputs named, set, chosen and listed, the backends and the
+  // server's capture, and the connection to the audio server is let go of and forgets that server
+  // (pulse::forgetServer), so that another server is not compared with it. Nothing is posted;
+  // what the capture's own thread posted before is still on the main queue. No unit may capture.
+  void resetForTesting();
 
   // Main thread: the audio server says a source appeared (`appeared`) or went. The inputs are
   // listed again and compared with the last listing: new inputs are posted as a route change of
@@ -270,6 +282,8 @@ class AVAudioSession {
 
  private:
   AVAudioSession() = default;
+  // The backend that captures the input in effect, if one was made.
+  std::shared_ptr<AudioInputBackend> backendInEffect();
   std::shared_ptr<AudioInputBackend> backendForSpecLocked(const std::string& input, OSStatus* status);
   // Lists the inputs again and posts how they changed since the last listing; `appeared` is the
   // server's word when there is no listing to compare with (none: nothing is posted then).

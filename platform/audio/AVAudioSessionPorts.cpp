@@ -123,6 +123,24 @@ void AVAudioSession::setPortsForTesting(std::optional<std::vector<AVAudioSession
   listedInputUIDs_.reset();
 }
 
+void AVAudioSession::resetForTesting() {
+  std::lock_guard<std::mutex> routing(routingMutex_);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inputSpec_.reset();
+    preferredInput_.reset();
+    chosenRoute_.clear();
+    overrideBackend_.reset();
+    overrideOutput_.reset();
+    serverCapture_.reset();
+    backends_.clear();
+    knownPorts_.clear();
+    testPorts_.reset();
+    listedInputUIDs_.reset();
+  }
+  pulse::forgetServer();
+}
+
 void AVAudioSession::applyServerDataSource(const AVAudioSessionPortDescriptionRef& port) {
   if (!port || port->UID().rfind(kServerPrefix, 0) != 0) return;
   auto chosen = port->preferredDataSource();

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/audio/AudioCallbackGuard.h"
+#include "platform/foundation/Clock.h"
 
 namespace {
 // The deliveries running on this thread, innermost first (a sink may push into another input),
@@ -64,7 +65,10 @@ OSStatus AudioInputBackend::startCapturing() {
 OSStatus AudioInputBackend::startCapturingLocked() {
   if (started_) return noErr;
   OSStatus status = startCapture();
-  if (status == noErr) started_ = true;
+  if (status == noErr) {
+    started_ = true;
+    startedAt_ = Clock::monotonic();
+  }
   return status;
 }
 
@@ -83,6 +87,12 @@ void AudioInputBackend::stopCapturingIfIdleLocked() {
 bool AudioInputBackend::isCapturing() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return started_;
+}
+
+std::optional<double> AudioInputBackend::deliverableSince() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!started_) return std::nullopt;
+  return startedAt_;
 }
 
 void AudioInputBackend::removeSink(AudioInputSink* sink) {

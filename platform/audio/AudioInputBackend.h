@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/audio/AudioTypes.h"
@@ -71,6 +72,13 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
   int sinkCount() const;
   // Whether the capture stream runs.
   bool isCapturing() const;
+  // Any thread: since when (Clock::monotonic) the capture stream can deliver; none while it does
+  // not run, or while the stream it will deliver from is still being made. What the input has not
+  // delivered since then it has not captured: before then, the server may just be slow.
+  virtual std::optional<double> deliverableSince() const;
+  // Any thread: whether the capture reads another source from here on (breakTimeline) and has
+  // delivered nothing of it yet: the first delivery that comes begins a new input by itself.
+  virtual bool awaitsNewSource() const { return timelineBroken_.load(std::memory_order_acquire); }
 
   // Render thread: the status a unit's render of this input returns (noErr normally).
   virtual OSStatus renderStatus() const { return noErr; }
@@ -113,4 +121,5 @@ class AudioInputBackend : public std::enable_shared_from_this<AudioInputBackend>
   std::atomic<bool> timelineBroken_{false};
   mutable std::mutex mutex_;  // serialises addSink/removeSink; never taken by deliver nor while waiting
   bool started_ = false;
+  double startedAt_ = 0;  // when the capture stream started, under mutex_
 };

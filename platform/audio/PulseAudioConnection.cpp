@@ -13,6 +13,7 @@
 #include "platform/audio/AudioCallbackGuard.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/ApplicationName.h"
+#include "platform/foundation/NSRunLoop.h"
 
 namespace pulse {
 
@@ -23,6 +24,8 @@ struct ResponseTimer {
 namespace {
 
 enum class State { Idle, Connecting, Ready, Failed };
+
+std::atomic<uint64_t> gMainThreadWaits{0};  // mainThreadWaits()
 
 // What a listing of the server is to be followed by on the main queue.
 enum Posts : unsigned { kPostAppeared = 1, kPostRemoved = 2, kPostReconnected = 4 };
@@ -336,10 +339,13 @@ bool waitForSources(double seconds) {
   std::unique_lock<std::mutex> lock(c.cacheMutex);
   // The state turns to failed before the failure is kept under this lock and told: no news is
   // missed between the look and the wait.
-  c.answered.wait_for(lock, std::chrono::duration<double>(std::max(seconds, 0.0)),
-                      [&] { return c.known || c.state.load() == State::Failed; });
+  auto answered = [&] { return c.known || c.state.load() == State::Failed; };
+  if (!answered() && seconds > 0 && NSRunLoop::isMainThread()) gMainThreadWaits.fetch_add(1);
+  c.answered.wait_for(lock, std::chrono::duration<double>(std::max(seconds, 0.0)), answered);
   return c.known;
 }
+
+uint64_t mainThreadWaits() { return gMainThreadWaits.load(); }
 
 std::string defaultSourceName() {
   kick();
@@ -396,6 +402,18 @@ void connect() {
   // A refusal may come at once, through the state callback, which has dropped the context then.
   if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 && c.context == context)
     drop(pa_strerror(pa_context_errno(context)), false);
+}
+
+void forgetServer() {
+  Connection& c = Connection::shared();
+  pa_threaded_mainloop* mainloop = c.mainloop.load();
+  if (!mainloop) return;
+  pa_threaded_mainloop_lock(mainloop);
+  if (c.context) drop("", true);
+  c.state = State::Idle;
+  c.everReady = false;
+  setFailure("");
+  pa_threaded_mainloop_unlock(mainloop);
 }
 
 void dropUnresponsive() {

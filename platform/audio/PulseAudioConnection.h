@@ -64,6 +64,14 @@ std::vector<PulseSourceInfo> listSources(bool* known = nullptr);
 // one wait for the server in the process: for start-up alone, before any window, so that an input
 // named wrong is refused with the names the server has.
 bool waitForSources(double seconds);
+// For tests that run many in one process: any connection is let go of (its clients told, nothing
+// posted), and what the connection knew of the server (its sources, that one answered before) is
+// forgotten, as in a process just started. Does not start the main loop.
+void forgetServer();
+// How often the main thread has had to wait for the server here (waitForSources before the
+// sources were known and the connection refused), however briefly: for tests that hold the
+// main thread to never waiting for the server once start-up's check is over.
+uint64_t mainThreadWaits();
 // The server's default source name as its last answer gave it; empty when unknown.
 std::string defaultSourceName();
 // Why the last connection ended or could not be made; empty while one is ready or none was tried.

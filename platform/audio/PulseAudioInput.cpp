@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "platform/audio/AVAudioSession.h"
+#include "platform/foundation/Clock.h"
 
 namespace {
 
@@ -33,9 +34,9 @@ constexpr double kCaptureGapSeconds = 0.5;
 constexpr double kBacklogSeconds = 0.05;
 
 using pulse::postOnMain;
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
-double secondsBetween(Clock::time_point from, Clock::time_point to) {
+double secondsBetween(Steady::time_point from, Steady::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
 
@@ -53,8 +54,8 @@ struct PulseAudioInput::Stream {
   bool offSource = false;
   // When it last handed samples on (none yet: the take-over broke the timeline already), and since
   // when what came after a long wait is held back.
-  std::optional<Clock::time_point> lastDelivery;
-  std::optional<Clock::time_point> heldSince;
+  std::optional<Steady::time_point> lastDelivery;
+  std::optional<Steady::time_point> heldSince;
 
   static void onState(pa_stream* s, void* userdata);
   // The server moved the stream to another source (the one it read went away, or the default
@@ -63,12 +64,16 @@ struct PulseAudioInput::Stream {
     auto* self = static_cast<Stream*>(userdata);
     PulseAudioInput* owner = self->owner;
     self->movedByServer = true;
-    if (owner->stream_.get() == self) {
-      // What it reads from here on is another source's sound.
-      owner->breakTimeline();
-      owner->noteCapturedSource();
-      owner->checkSource(*self);
-    }
+    if (owner->stream_.get() != self) return;
+    // What it reads from here on is another source's sound, but what the server sends of it
+    // first may still be the source before's: the server tells of the move at once, and then
+    // sends what it held back of the stream, captured before. The capture of the default source
+    // opens a stream of its own on the new default instead, which takes over as a chosen source's
+    // does: this one is not heard meanwhile. A named source's stream was moved off it, and the
+    // session decides where the capture goes.
+    if (self->source.empty()) owner->pump();
+    owner->noteDeliveringStream();
+    owner->checkSource(*self);
   }
   // Whether it reads `wanted` ("" for the default source) now.
   bool reads(const std::string& wanted) const {
@@ -93,13 +98,14 @@ void PulseAudioInput::Stream::onState(pa_stream* s, void* userdata) {
       const bool noSuchSource = pa_context_errno(pa_stream_get_context(s)) == PA_ERR_NOENTITY;
       const std::string source = self->source;
       release(owner->pending_);
+      owner->noteDeliveringStream();
       owner->fail(noSuchSource ? kAudioHardwareBadDeviceError : kNoServerStatus, source);
     }
     return;
   }
   if (owner->stream_.get() != self || PA_STREAM_IS_GOOD(state)) return;
   release(owner->stream_);
-  owner->noteCapturedSource();
+  owner->noteDeliveringStream();
   // The server ended a running capture (its source went away) while the connection lives on:
   // like a lost server, engines rebuild and wait for the input to come back. A lost server is
   // told by the connection itself.
@@ -113,7 +119,7 @@ void PulseAudioInput::onRead(pa_stream* s, size_t, void* userdata) {
   // another source is about to take, is emptied, not heard.
   const bool heard = delivering && delivering->stream == s && !delivering->offSource && !self->pending_;
   if (heard) {
-    const auto now = Clock::now();
+    const auto now = Steady::now();
     auto& last = delivering->lastDelivery;
     if (last && secondsBetween(*last, now) > kCaptureGapSeconds) {
       // Nothing came for a while. The samples of the wait, if the server kept them, cover it.
@@ -166,13 +172,31 @@ std::string PulseAudioInput::capturedSourceName() const {
   return capturedName_;
 }
 
-void PulseAudioInput::noteCapturedSource() {
+void PulseAudioInput::noteDeliveringStream() {
   std::string name;
   if (stream_ && stream_->ready && pa_stream_get_state(stream_->stream) == PA_STREAM_READY) {
     if (const char* device = pa_stream_get_device_name(stream_->stream)) name = device;
   }
+  // What onRead hands on: the ready stream's captures, unless another is being made to take over.
+  if (!stream_ || !stream_->ready || pending_) {
+    deliverableSince_.store(std::numeric_limits<double>::quiet_NaN());
+  } else if (std::isnan(deliverableSince_.load())) {
+    deliverableSince_.store(Clock::monotonic());
+  }
+  // Another source's first samples are on their way: a stream is being made on it.
+  movingToAnotherSource_.store(pending_ != nullptr);
   std::lock_guard<std::mutex> lock(nameMutex_);
   capturedName_ = std::move(name);
+}
+
+bool PulseAudioInput::awaitsNewSource() const {
+  return movingToAnotherSource_.load() || AudioInputBackend::awaitsNewSource();
+}
+
+std::optional<double> PulseAudioInput::deliverableSince() const {
+  const double since = deliverableSince_.load();
+  if (std::isnan(since)) return std::nullopt;
+  return since;
 }
 
 void PulseAudioInput::deliverCaptured(const float* samples, uint32_t frames) {
@@ -226,6 +250,7 @@ void PulseAudioInput::open(const std::string& source) {
   // A server that takes the request and never answers is taken for hung.
   stream->timer = pulse::armResponseTimer();
   pending_ = std::move(stream);
+  noteDeliveringStream();
 }
 
 void PulseAudioInput::takeOver() {
@@ -239,7 +264,7 @@ void PulseAudioInput::takeOver() {
   breakTimeline();
   pa_stream_set_read_callback(fresh->stream, &PulseAudioInput::onRead, this);
   stream_ = std::move(fresh);
-  noteCapturedSource();
+  noteDeliveringStream();
   checkSource(*stream_);  // the server may have moved it while it was made ready
 }
 
@@ -251,10 +276,12 @@ void PulseAudioInput::pump() {
   }
   if (stream_ && stream_->reads(target_)) {
     release(pending_);
+    noteDeliveringStream();
     return;
   }
   if (pending_ && pending_->source == target_) return;
   release(pending_);
+  noteDeliveringStream();
   // A named source the server's last list lacks is not there: no stream is asked for.
   if (!target_.empty() && pulse::sourceMissing(target_)) {
     ++attempt_;
@@ -270,7 +297,7 @@ void PulseAudioInput::connectionLost(OSStatus status) {
   // Every stream of the connection is gone with it.
   release(pending_);
   release(stream_);
-  noteCapturedSource();
+  noteDeliveringStream();
   if (wanted_) fail(status, target_);
 }
 
@@ -339,7 +366,7 @@ void PulseAudioInput::stopCapture() {
   ++attempt_;
   release(pending_);
   release(stream_);
-  noteCapturedSource();
+  noteDeliveringStream();
   pa_threaded_mainloop_unlock(mainloop);
 }
 

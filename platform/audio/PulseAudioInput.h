@@ -14,9 +14,15 @@
 // such input for the whole process and moves it with the route, as the phone moves every capture
 // of an application to the input it chose. A capture of a named source never hands on what
 // another source hears: when the server moves it elsewhere it delivers nothing until it is moved
-// (AVAudioSession::serverCaptureLeftItsSource decides where).
+// (AVAudioSession::serverCaptureLeftItsSource decides where). A capture of the default source that
+// the server moves (the default changed, its source went) is moved as if asked to: a stream of its
+// own on the default takes over, for what the server sends of the moved one first may still be
+// the source before's.
+#include <atomic>
+#include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/audio/AudioInputBackend.h"
@@ -45,6 +51,12 @@ class PulseAudioInput : public AudioInputBackend, private pulse::ConnectionClien
   // Any thread, from memory: the server's name of the source the delivering stream reads (for the
   // default source, the one the server gave it); empty when none delivers.
   std::string capturedSourceName() const;
+  // Since the server made the stream that delivers ready, and the capture last asked for none on
+  // another source: a stream being made delivers nothing, however long the server takes.
+  std::optional<double> deliverableSince() const override;
+  // Also while the stream on another source is being made, or the stream the server moved still
+  // holds what it captured before the move.
+  bool awaitsNewSource() const override;
 
  protected:
   // Asks the server for the stream and returns (see the top of this file).
@@ -82,12 +94,16 @@ class PulseAudioInput : public AudioInputBackend, private pulse::ConnectionClien
   // on, and the audio session is told (on the main thread).
   void checkSource(Stream& stream);
   void deliverCaptured(const float* samples, uint32_t frames);
-  void noteCapturedSource();
+  // After the streams changed: what capturedSourceName and deliverableSince say.
+  void noteDeliveringStream();
 
   // Guards the names alone, so that identifier() and capturedSourceName() wait for nothing.
   mutable std::mutex nameMutex_;
   std::string sourceName_;    // the source it is asked to read
   std::string capturedName_;  // the one the delivering stream reads
+  // Clock::monotonic of deliverableSince; NaN for none. Written with the main loop locked.
+  std::atomic<double> deliverableSince_{std::numeric_limits<double>::quiet_NaN()};
+  std::atomic<bool> movingToAnotherSource_{false};  // for awaitsNewSource, written with it
 
   // With the main loop's lock held.
   bool wanted_ = false;      // between startCapture and stopCapture

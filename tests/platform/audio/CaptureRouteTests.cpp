@@ -5,7 +5,10 @@
 // the server restarts.
 #include <gtest/gtest.h>
 
+#include <pulse/thread-mainloop.h>
+
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,10 +30,10 @@ namespace {
 constexpr double kBuiltInHz = testsupport::TwoMicrophoneServer::kBuiltInHz;
 constexpr double kUSBHz = testsupport::TwoMicrophoneServer::kUSBHz;
 
-// A capturing unit that keeps the last tenth of a second it captured.
+// A capturing unit that keeps the last tenth of a second it captured, or everything.
 class Recorder {
  public:
-  Recorder() {
+  explicit Recorder(bool keepAll = false) : keepAll_(keepAll) {
     unit_ = testsupport::makeRemoteIOUnit(&Recorder::render, this, {.input = true, .output = false, .channels = 1});
   }
   ~Recorder() {
@@ -54,7 +57,16 @@ class Recorder {
       std::lock_guard<std::mutex> lock(mutex_);
       recent = recent_;
     }
-    return recent.size() < kKeep ? 0 : testsupport::dominantFrequency(recent);
+    return recent.size() < kKeep ? 0 : testsupport::dominantFrequency({recent.end() - kKeep, recent.end()});
+  }
+  // Of a recorder that keeps everything: how many samples it captured, and those from `index` on.
+  size_t count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return recent_.size();
+  }
+  std::vector<float> since(size_t index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {recent_.begin() + std::min(index, recent_.size()), recent_.end()};
   }
 
  private:
@@ -67,13 +79,18 @@ class Recorder {
     const auto* samples = static_cast<const float*>(io->mBuffers[0].mData);
     std::lock_guard<std::mutex> lock(self->mutex_);
     self->recent_.insert(self->recent_.end(), samples, samples + frames);
-    if (self->recent_.size() > kKeep) self->recent_.erase(self->recent_.begin(), self->recent_.end() - kKeep);
+    if (!self->keepAll_ && self->recent_.size() > kKeep)
+      self->recent_.erase(self->recent_.begin(), self->recent_.end() - kKeep);
     return noErr;
   }
+  const bool keepAll_;
   AudioUnit unit_ = nullptr;
   std::mutex mutex_;
   std::vector<float> recent_;
 };
+
+// A twentieth of a second, a slice of the capture whose tone is told.
+constexpr size_t kWindow = 2205;
 
 class CaptureFollowsTheChosenInput : public ::testing::Test {
  protected:
@@ -212,6 +229,38 @@ TEST_F(CaptureFollowsTheChosenInput, EveryCaptureReadsTheChosenInputAfterTheServ
   // As an engine does after a reset, the unit starts again; then the same as on the first server.
   addMicrophones();
   checkReplugging(early, late);
+}
+
+// While the stream on a chosen microphone is being made, the microphone before goes on capturing,
+// and what it captured meanwhile may reach the capture's thread before the new stream is ready
+// (here: the thread is kept from reading for a moment before the choice, as a busy machine
+// would). None of it is delivered: the first samples after the choice are the chosen microphone's.
+TEST_F(CaptureFollowsTheChosenInput, NothingTheMicrophoneBeforeCapturedWhileTheChosenOnesStreamIsMadeIsDelivered) {
+  Recorder recorder(true);
+  ASSERT_EQ(recorder.start(), noErr);
+  ASSERT_TRUE(testsupport::waitFor([&] { return std::abs(recorder.hearing() - kBuiltInHz) <= 20; }, 10))
+      << recorder.hearing() << " Hz";
+  auto usb = input("pulse:test_usb");
+  ASSERT_TRUE(usb);
+
+  pa_threaded_mainloop* connection = pulse::sharedMainloop();
+  ASSERT_NE(connection, nullptr);
+  pa_threaded_mainloop_lock(connection);
+  // The server goes on sending the built-in microphone's sound, which waits to be read.
+  testsupport::waitPolling([] { return false; }, 0.2, 0.2);
+  const size_t before = recorder.count();  // nothing is delivered while the thread is held
+  NSErrorRef error;
+  const bool chosen = session().setPreferredInput(usb, &error);
+  pa_threaded_mainloop_unlock(connection);
+  ASSERT_TRUE(chosen) << (error ? error->localizedDescription() : "");
+
+  ASSERT_TRUE(testsupport::waitFor([&] { return recorder.count() >= before + 3 * kWindow; }, 10));
+  const std::vector<float> after = recorder.since(before);
+  for (size_t start = 0; start + kWindow <= 3 * kWindow; start += kWindow) {
+    const std::vector<float> window(after.begin() + start, after.begin() + start + kWindow);
+    EXPECT_NEAR(testsupport::dominantFrequency(window), kUSBHz, 20) << "samples " << start << " on after the choice";
+  }
+  recorder.stop();
 }
 
 }  // namespace
