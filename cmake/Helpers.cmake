@@ -55,8 +55,9 @@ endfunction()
 # "pulse_sink"); in every other program PULSE_SERVER names no server, so an engine started
 # there finds no audio server, the same on every run.
 # IN_ONE_PROCESS adds the case <name>.in_one_process that runs the whole program at once, as a
-# plain `./<name>` would: it checks that no test depends on running alone (each test still gets a
-# fresh home from the test main).
+# plain `./<name>` would, in an order shuffled anew each run (the seed is printed first): it checks
+# that no test depends on running alone or on the tests before it (each test still gets a fresh home
+# from the test main, and a clean audio session).
 function(sa_test name)
   cmake_parse_arguments(ARG "AUDIO_SERVER;IN_ONE_PROCESS" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -79,7 +80,7 @@ function(sa_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-*DISABLED_*"
                        PROPERTIES ${properties} ${ARG_PROPERTIES})
   if(ARG_IN_ONE_PROCESS)
-    add_test(NAME ${name}.in_one_process COMMAND ${name})
+    add_test(NAME ${name}.in_one_process COMMAND ${name} --gtest_shuffle)
     set_tests_properties(${name}.in_one_process PROPERTIES ${properties} ${ARG_PROPERTIES} TIMEOUT 600)
   endif()
 endfunction()
