@@ -562,6 +562,7 @@ void SAudioController::handleRouteChange(const NSNotification& notification) {
     case AVAudioSessionRouteChangeReasonOverride: NSLog("     Override"); break;
     case AVAudioSessionRouteChangeReasonWakeFromSleep: NSLog("     WakeFromSleep"); break;
     case AVAudioSessionRouteChangeReasonNoSuitableRouteForCategory: NSLog("     NoSuitableRouteForCategory"); break;
+    case AVAudioSessionRouteChangeReasonRouteConfigurationChange: NSLog("     RouteConfigurationChange"); break;
     default: NSLog("     ReasonUnknown"); break;
   }
   NSLog("Previous route:\n");

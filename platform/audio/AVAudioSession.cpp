@@ -271,6 +271,11 @@ void AVAudioSession::serverCaptureLeftItsSource() {
     NSLog("The capture did not move to the input in effect: %s", AudioStatusDescription(status).c_str());
 }
 
+void AVAudioSession::serverCaptureMoved(const std::string& previousSource) {
+  postRouteChange(AVAudioSessionRouteChangeReasonRouteConfigurationChange,
+                  previousSource.empty() ? "<Route: inputs = ()>" : "<Route: inputs = (pulse:" + previousSource + ")>");
+}
+
 bool AVAudioSession::serverCaptureFailed(PulseAudioInput& capture, OSStatus status, const std::string& source) {
   std::lock_guard<std::mutex> routing(routingMutex_);
   std::string chosen;

@@ -268,6 +268,10 @@ class AVAudioSession {
   // effect, a chosen source that is gone being chosen no more; when that input is a source the
   // server does not have, the capture fails (serverCaptureFailed) and its units stop, saying so.
   void serverCaptureLeftItsSource();
+  // Main thread: the server moved its capture of the default source from `previousSource` to
+  // another (the desktop's default input changed, or the one it read went away): the route's input
+  // changed, which is posted as a route change of reason 8 (route configuration change).
+  void serverCaptureMoved(const std::string& previousSource);
   // Main thread: the server's capture could not read `source` (`status`: kAudioHardwareBadDeviceError,
   // the server has no such source; kAudioUnitErr_NoConnection, no server answers). When that is the
   // chosen input, it is chosen no more and the capture, with every unit on it, reads the input then

@@ -71,9 +71,13 @@ struct PulseAudioInput::Stream {
     // opens a stream of its own on the new default instead, which takes over as a chosen source's
     // does: this one is not heard meanwhile. A named source's stream was moved off it, and the
     // session decides where the capture goes.
+    const std::string before = owner->capturedSourceName();
     if (self->source.empty()) owner->pump();
     owner->noteDeliveringStream();
     owner->checkSource(*self);
+    // The route's input changed: engines hear of it now, not at their next look.
+    if (self->source.empty() && owner->capturedSourceName() != before)
+      postOnMain([before] { AVAudioSession::sharedInstance().serverCaptureMoved(before); });
   }
   // Whether it reads `wanted` ("" for the default source) now.
   bool reads(const std::string& wanted) const {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "analysis/BufferManager.h"
 #include "analysis/NoAudioInputView.h"
 #include "analysis/SAudioController.h"
 #include "analysis/UISpectrumContainerView.h"
@@ -508,6 +509,36 @@ TEST_F(ChartInputRoute, EachMoveToADefaultMicrophoneThatDeliversIsOneNewInputOfI
     }
     EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
   }
+}
+
+// The chart may learn of a move only after the new microphone delivered (its thread was busy
+// meanwhile): the new input began with that microphone's first samples, and learning of the move
+// does not begin it again.
+TEST_F(ChartInputRoute, AMoveTheChartLearnsOfAfterTheNewMicrophoneDeliveredIsOneNewInput) {
+  chart = UISpectrumContainerView::create(CGRectMake(0, 0, 568, 320));
+  chart->setMathParams({1, 256});
+  readings->chart = chart;
+  chart->setDelegate(readings);
+  chart->startAnimation("");
+  ASSERT_TRUE(testsupport::waitFor([&] { return chart->hasAudioInput() && !readings->octaves.empty(); }, 15))
+      << chart->audioInputProblem();
+  BufferManager* window = chart->audioController()->getBufferManagerInstance();
+  ASSERT_NE(window, nullptr);
+  const uint64_t before = window->measurement();
+
+  // The main loop is not served (waitPolling) from the move until the new microphone has delivered.
+  server->server().pactl(std::string("set-default-source ") + TwoMicrophoneServer::kUSB);
+  auto delivered = [&] {
+    const uint64_t frames = window->framesDelivered();
+    return window->measurement() != before && !session().currentInputAwaitsNewSource() &&
+           testsupport::waitPolling([&] { return window->framesDelivered() > frames; }, 2, 0.005);
+  };
+  ASSERT_TRUE(testsupport::waitPolling(delivered, 5, 0.005)) << "the new microphone delivered";
+  const uint64_t newInput = window->measurement();
+
+  testsupport::waitFor([] { return false; }, 0.5);
+  EXPECT_EQ(window->measurement(), newInput) << "the move began a second new input once the chart learnt of it";
+  EXPECT_TRUE(chart->hasAudioInput()) << chart->audioInputProblem();
 }
 
 // A meter listens only while it measures: a stopped chart holds no capture stream on the server

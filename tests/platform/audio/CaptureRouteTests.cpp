@@ -8,10 +8,13 @@
 #include <pulse/thread-mainloop.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/audio/AVAudioSession.h"
@@ -231,6 +234,65 @@ TEST_F(CaptureFollowsTheChosenInput, EveryCaptureReadsTheChosenInputAfterTheServ
   checkReplugging(early, late);
 }
 
+// The desktop makes another microphone its default input while a capture reads the default: the
+// server moves the capture there, and the session says so at once (a change of the route's
+// configuration, from the microphone before), not only when asked which input it reads.
+TEST_F(CaptureFollowsTheChosenInput, TheServerMovingTheDefaultCaptureIsARouteChangeFromTheMicrophoneBefore) {
+  Recorder recorder;
+  ASSERT_EQ(recorder.start(), noErr);
+  ASSERT_TRUE(allHear({&recorder}, kBuiltInHz)) << heard({&recorder});
+  std::vector<std::pair<int64_t, std::string>> changes;
+  auto observer = NSNotificationCenter::defaultCenter().addObserverForName(
+      AVAudioSessionRouteChangeNotification, nullptr, nullptr, [&](const NSNotification& n) {
+        changes.emplace_back(n.userInfo[AVAudioSessionRouteChangeReasonKey].get<int64_t>(),
+                             n.userInfo[AVAudioSessionRouteChangePreviousRouteKey].get<std::string>());
+      });
+  auto moved = [&](const std::string& from) {
+    const std::pair<int64_t, std::string> change{AVAudioSessionRouteChangeReasonRouteConfigurationChange,
+                                                 "<Route: inputs = (pulse:" + from + ")>"};
+    return testsupport::waitFor([&] { return std::count(changes.begin(), changes.end(), change) == 1; }, 10);
+  };
+  server->server().pactl(std::string("set-default-source ") + testsupport::TwoMicrophoneServer::kUSB);
+  EXPECT_TRUE(moved(testsupport::TwoMicrophoneServer::kBuiltIn));
+  EXPECT_TRUE(allHear({&recorder}, kUSBHz)) << heard({&recorder});
+  server->server().pactl(std::string("set-default-source ") + testsupport::TwoMicrophoneServer::kBuiltIn);
+  EXPECT_TRUE(moved(testsupport::TwoMicrophoneServer::kUSB));
+  EXPECT_TRUE(allHear({&recorder}, kBuiltInHz)) << heard({&recorder});
+  recorder.stop();
+}
+
+// Keeps the connection's thread in a task until released (the task is run without the
+// connection's lock held).
+class HeldThread {
+ public:
+  // `userdata` is a std::shared_ptr<HeldThread>* the task takes over: a test that gave up waiting
+  // for the task does not leave it a dangling one.
+  static void hold(pa_threaded_mainloop*, void* userdata) {
+    const std::unique_ptr<std::shared_ptr<HeldThread>> owned(static_cast<std::shared_ptr<HeldThread>*>(userdata));
+    HeldThread* self = owned->get();
+    std::unique_lock<std::mutex> lock(self->mutex_);
+    self->held_ = true;
+    self->changed_.notify_all();
+    self->changed_.wait(lock, [self] { return self->released_; });
+  }
+  bool waitUntilHeld(double seconds) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return held_; });
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+  ~HeldThread() { release(); }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool held_ = false;
+  bool released_ = false;
+};
+
 // While the stream on a chosen microphone is being made, the microphone before goes on capturing,
 // and what it captured meanwhile may reach the capture's thread before the new stream is ready
 // (here: the thread is kept from reading for a moment before the choice, as a busy machine
@@ -245,13 +307,20 @@ TEST_F(CaptureFollowsTheChosenInput, NothingTheMicrophoneBeforeCapturedWhileTheC
 
   pa_threaded_mainloop* connection = pulse::sharedMainloop();
   ASSERT_NE(connection, nullptr);
+  // The connection's thread is kept inside a task of its own, with the connection's lock free, so
+  // that the choice below takes its locks in the order the product does and makes the new stream
+  // while nothing the server sends is read.
+  auto held = std::make_shared<HeldThread>();
   pa_threaded_mainloop_lock(connection);
+  pa_threaded_mainloop_once_unlocked(connection, &HeldThread::hold, new std::shared_ptr<HeldThread>(held));
+  pa_threaded_mainloop_unlock(connection);
+  ASSERT_TRUE(held->waitUntilHeld(10)) << "the connection's thread runs the task";
   // The server goes on sending the built-in microphone's sound, which waits to be read.
   testsupport::waitPolling([] { return false; }, 0.2, 0.2);
   const size_t before = recorder.count();  // nothing is delivered while the thread is held
   NSErrorRef error;
   const bool chosen = session().setPreferredInput(usb, &error);
-  pa_threaded_mainloop_unlock(connection);
+  held->release();
   ASSERT_TRUE(chosen) << (error ? error->localizedDescription() : "");
 
   ASSERT_TRUE(testsupport::waitFor([&] { return recorder.count() >= before + 3 * kWindow; }, 10));
