@@ -6,6 +6,11 @@
 #include <unistd.h>
 
 #include <limits>
+#include <optional>
+#include <sched.h>
+#include <sstream>
+#include <string>
+#include <vector>
 #include <utility>
 
 #include "platform/graphics/CGContext.h"
@@ -293,6 +298,70 @@ TEST(GL, RendersIntoALayerAndPresentsItsPixels) {
   glDeleteFramebuffersOES(1, &fb);
   EAGLContext::setCurrentContext(nullptr);
   EXPECT_EQ(EAGLContext::currentContext(), nullptr);
+}
+
+// The process's end waits for every thread the GL driver started. One at the lowest scheduling
+// priority (as a driver's on-disk shader cache writer runs) gets no processor while every core is
+// busy, and an application asked to quit then lingers for as long as the machine stays busy.
+TEST(GL, DrawingStartsNoThreadAtTheLowestPriority) {
+  if (!EAGLContext::isAvailable()) GTEST_SKIP() << "no GL on this machine";
+  auto context = EAGLContext::initWithAPI(kEAGLRenderingAPIOpenGLES1);
+  ASSERT_TRUE(context);
+  ASSERT_TRUE(EAGLContext::setCurrentContext(context));
+  LayerTarget target;
+  auto& [layer, fb, rb] = target;
+  ASSERT_TRUE(context->renderbufferStorage(GL_RENDERBUFFER_OES, layer));
+  glFramebufferRenderbufferOES(GL_FRAMEBUFFER_OES, GL_COLOR_ATTACHMENT0_OES, GL_RENDERBUFFER_OES, rb);
+  glViewport(0, 0, 8, 6);
+  glClearColor(0, 1, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  // A blended triangle: the driver compiles what draws it.
+  const GLfloat triangle[] = {-1, -1, 1, -1, 0, 1};
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glColor4f(1, 0, 0, 0.5f);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glVertexPointer(2, GL_FLOAT, 0, triangle);
+  glDrawArrays(GL_TRIANGLES, 0, 3);
+  glDisableClientState(GL_VERTEX_ARRAY);
+  glDisable(GL_BLEND);
+  ASSERT_TRUE(context->presentRenderbuffer(GL_RENDERBUFFER_OES));
+  glDeleteRenderbuffersOES(1, &rb);
+  glDeleteFramebuffersOES(1, &fb);
+  EAGLContext::setCurrentContext(nullptr);
+
+  // A thread's niceness and scheduling policy are the 19th and 41st fields of its stat, the 17th
+  // and 39th after its name.
+  struct Priority {
+    std::string name;
+    int nice = 0;
+    int policy = SCHED_OTHER;
+  };
+  auto priority = [](const std::filesystem::path& task) -> std::optional<Priority> {
+    std::ifstream stat(task / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) return std::nullopt;  // the thread ended meanwhile
+    const size_t open = line.find('('), close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) return std::nullopt;
+    std::istringstream fields(line.substr(close + 2));
+    std::vector<std::string> after(39);
+    for (auto& field : after)
+      if (!(fields >> field)) return std::nullopt;
+    return Priority{line.substr(open + 1, close - open - 1), std::stoi(after[16]), std::stoi(after[38])};
+  };
+  const auto drawing = priority("/proc/thread-self");
+  ASSERT_TRUE(drawing);
+  std::vector<std::string> idle;
+  size_t threads = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    const auto thread = priority(task.path());
+    if (!thread) continue;
+    ++threads;
+    if (thread->nice > drawing->nice || thread->policy == SCHED_IDLE)
+      idle.push_back(thread->name + " nice " + std::to_string(thread->nice) + " policy " + std::to_string(thread->policy));
+  }
+  EXPECT_GE(threads, 1u);
+  EXPECT_TRUE(idle.empty()) << ::testing::PrintToString(idle);
 }
 
 TEST(GL, ALayersStorageFollowsItsSizeAndStorageGivenDirectlyIsDrawnIntoItself) {
