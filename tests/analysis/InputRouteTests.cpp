@@ -95,10 +95,10 @@ class ChartInputRoute : public ::testing::Test {
   }
   static AVAudioSession& session() { return AVAudioSession::sharedInstance(); }
 
-  // A running FFT chart fine enough to tell 440 Hz from 1 kHz, reporting to `readings`.
-  void startChart() {
+  // A running FFT chart, reporting to `readings`; the default size tells 440 Hz from 1 kHz.
+  void startChart(int fftSize = 4096) {
     chart = UISpectrumContainerView::create(CGRectMake(0, 0, 568, 320));
-    chart->setMathParams({1, 4096});  // Hanning: the two tones far apart in every band
+    chart->setMathParams({1, fftSize});  // Hanning: the two tones far apart in every band
     readings->chart = chart;
     chart->setDelegate(readings);
     chart->startAnimation("");
@@ -480,11 +480,7 @@ TEST_F(ChartInputRoute, ARunningChartMovedToAChosenMicrophoneMeasuresItAsANewInp
 // again when the chart's next look at its input finds the move). The window is short, so that the
 // new microphone's first reading comes before that look.
 TEST_F(ChartInputRoute, EachMoveToADefaultMicrophoneThatDeliversIsOneNewInputOfItsOwnSamples) {
-  chart = UISpectrumContainerView::create(CGRectMake(0, 0, 568, 320));
-  chart->setMathParams({1, 256});
-  readings->chart = chart;
-  chart->setDelegate(readings);
-  chart->startAnimation("");
+  startChart(256);
   ASSERT_TRUE(testsupport::waitFor([&] { return chart->hasAudioInput() && !readings->octaves.empty(); }, 15))
       << chart->audioInputProblem();
   // Which microphone a frame heard: the USB one's 440 Hz lies in the 500 Hz band, the built-in
@@ -515,11 +511,7 @@ TEST_F(ChartInputRoute, EachMoveToADefaultMicrophoneThatDeliversIsOneNewInputOfI
 // meanwhile): the new input began with that microphone's first samples, and learning of the move
 // does not begin it again.
 TEST_F(ChartInputRoute, AMoveTheChartLearnsOfAfterTheNewMicrophoneDeliveredIsOneNewInput) {
-  chart = UISpectrumContainerView::create(CGRectMake(0, 0, 568, 320));
-  chart->setMathParams({1, 256});
-  readings->chart = chart;
-  chart->setDelegate(readings);
-  chart->startAnimation("");
+  startChart(256);
   ASSERT_TRUE(testsupport::waitFor([&] { return chart->hasAudioInput() && !readings->octaves.empty(); }, 15))
       << chart->audioInputProblem();
   BufferManager* window = chart->audioController()->getBufferManagerInstance();
